@@ -1,0 +1,32 @@
+// Growable arrays of fixed-size elements, and the 2D quad batch buffers.
+#pragma once
+
+#include "rwtypes.h"
+
+struct RwGrowArray {
+    void *data;
+    RwInt32 count;
+    RwInt32 capacity;
+    RwInt32 elementSize;
+};
+static_assert(sizeof(RwGrowArray) == 16, "array header is 16 bytes");
+
+RwGrowArray *RwGrowArrayCreate(RwInt32 elementSize, RwUInt32 hint);
+RwBool RwGrowArrayDestroy(RwGrowArray *array);
+void RwGrowArrayClear(RwGrowArray *array);
+void *RwGrowArrayAppend(RwGrowArray *array, RwUInt32 hint);
+void *RwGrowArrayAppendMany(RwGrowArray *array, RwInt32 n, RwUInt32 hint);
+RwBool RwGrowArrayRemoveAt(RwGrowArray *array, RwInt32 index);
+void RwGrowArrayRemoveLast(RwGrowArray *array, RwInt32 n);
+void *RwGrowArrayGetFirst(RwGrowArray *array);
+void *RwGrowArrayGetAt(RwGrowArray *array, RwInt32 index);
+void *RwGrowArrayGetEnd(RwGrowArray *array);
+void *RwGrowArrayDetachData(RwGrowArray *array);
+// Generic getters of a record's first and second words.
+void *RwGetFirstField(const void *record);
+RwInt32 RwGetSecondField(const void *record);
+
+// 2D quad batch buffers (created by the engine root at start-up).
+RwBool RwIm2DQuadBatchCreate(void);
+void RwIm2DQuadBatchDestroy(void);
+RwBool RwIm2DQuadBatchIsCreated(void);
