@@ -13,18 +13,6 @@ static void DestroyName(TextData *key, TextData *, void *)
     TextData::Destroy(key);
 }
 
-// Entering a name must not disturb the error code of the call that used it.
-static void AddName(CParcelNameSet &set, LPCSTR name)
-{
-    if (!name || set.Find(name))
-        return;
-    const DWORD error = GetLastError();
-    TextData *copy = TextData::Create(name);
-    if (copy && !set.Insert(copy))
-        TextData::Destroy(copy);
-    SetLastError(error);
-}
-
 // A folder name that RemoveDirectory may empty: it must name something below
 // the root, never the root itself or a place above it, and hold no wildcard
 // or stream separator that would widen the delete.
@@ -65,12 +53,14 @@ static bool IsRemovableFolderName(LPCSTR name)
 
 CParcelBase::CParcelBase()
 {
+    InitializeCriticalSection(&m_namesLock);
     CParcelBase::Reset();
 }
 
 CParcelBase::~CParcelBase()
 {
     EmptyNameSets();
+    DeleteCriticalSection(&m_namesLock);
 }
 
 void CParcelBase::Reset()
@@ -340,12 +330,12 @@ void CParcelBase::SetChangeCallback(ParcelChangeCallback callback, DWORD_PTR con
 
 BOOL CParcelBase::WasRequested(LPCSTR name) const
 {
-    return name && m_requested.Find(name) ? TRUE : FALSE;
+    return HasName(m_requested, name);
 }
 
 BOOL CParcelBase::HasFailed(LPCSTR name) const
 {
-    return name && m_failed.Find(name) ? TRUE : FALSE;
+    return HasName(m_failed, name);
 }
 
 void CParcelBase::SetChanged(DWORD changed)
@@ -384,10 +374,38 @@ BOOL CParcelBase::FormPath(LPCSTR name, char *path) const
     return TRUE;
 }
 
+// Entering a name must not disturb the error code of the call that used it.
+void CParcelBase::AddName(CParcelNameSet &set, LPCSTR name)
+{
+    if (!name)
+        return;
+    const DWORD error = GetLastError();
+    EnterCriticalSection(&m_namesLock);
+    if (!set.Find(name)) {
+        TextData *copy = TextData::Create(name);
+        if (copy && !set.Insert(copy))
+            TextData::Destroy(copy);
+    }
+    LeaveCriticalSection(&m_namesLock);
+    SetLastError(error);
+}
+
+BOOL CParcelBase::HasName(const CParcelNameSet &set, LPCSTR name) const
+{
+    if (!name)
+        return FALSE;
+    EnterCriticalSection(&m_namesLock);
+    const bool found = set.Find(name) != nullptr;
+    LeaveCriticalSection(&m_namesLock);
+    return found ? TRUE : FALSE;
+}
+
 void CParcelBase::EmptyNameSets()
 {
+    EnterCriticalSection(&m_namesLock);
     m_requested.ForEach(DestroyName, nullptr);
     m_requested.Clear();
     m_failed.ForEach(DestroyName, nullptr);
     m_failed.Clear();
+    LeaveCriticalSection(&m_namesLock);
 }

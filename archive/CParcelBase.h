@@ -65,6 +65,7 @@ public:
     BOOL GetRecordNames() const { return m_recordNames != 0; }
     void SetChangeCallback(ParcelChangeCallback callback, DWORD_PTR context);
     DWORD GetChanged() const { return m_changed; }
+    // The sets themselves are read while no other thread opens files.
     const CParcelNameSet &GetRequestedNames() const { return m_requested; }
     const CParcelNameSet &GetFailedNames() const { return m_failed; }
     BOOL WasRequested(LPCSTR name) const;
@@ -90,5 +91,11 @@ protected:
     DWORD_PTR m_changeContext;
 
 private:
+    void AddName(CParcelNameSet &set, LPCSTR name);
+    BOOL HasName(const CParcelNameSet &set, LPCSTR name) const;
     void EmptyNameSets();
+
+    // Plain-disk reads may come from two threads at once; with recording on,
+    // the name sets are the only state they share.
+    mutable CRITICAL_SECTION m_namesLock;
 };

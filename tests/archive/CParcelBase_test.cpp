@@ -261,6 +261,47 @@ TEST(ParcelNames, RecordingFailureKeepsTheErrorCode)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 }
 
+namespace {
+
+struct RecordJob
+{
+    CParcelBase *parcel;
+    int thread;
+};
+
+DWORD WINAPI OpenMissingNames(LPVOID context)
+{
+    RecordJob *job = static_cast<RecordJob *>(context);
+    for (int i = 0; i < 300; ++i) {
+        const std::string own = "t" + std::to_string(job->thread) + "_" + std::to_string(i) + ".txt";
+        const std::string shared = "SHARED" + std::to_string(i) + ".txt";
+        for (const std::string &name : {own, shared})
+            job->parcel->CreateFile(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(ParcelNames, TwoThreadsRecordEveryNameOnce)
+{
+    TempTree tree;
+    CParcelBase parcel;
+    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
+    parcel.SetRecordNames(TRUE);
+    RecordJob jobs[2] = {{&parcel, 0}, {&parcel, 1}};
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+        threads[i] = CreateThread(nullptr, 0, OpenMissingNames, &jobs[i], 0, nullptr);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    CloseHandle(threads[0]);
+    CloseHandle(threads[1]);
+    EXPECT_EQ(900, parcel.GetFailedNames().GetCount());
+    EXPECT_EQ(900, parcel.GetRequestedNames().GetCount());
+    EXPECT_TRUE(parcel.HasFailed((std::string(parcel.GetRoot()) + "shared299.TXT").c_str()));
+}
+
 TEST(ParcelNames, NothingRecordedWhileSwitchedOff)
 {
     TempTree tree;
