@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "archive/CBTree.h"
+TEST(CBTree, Empty) { }
