@@ -306,10 +306,7 @@ void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
                 cur = m_free.Next(cur);
             else
                 kind = MOVE; // sizes are 32-bit, so a fit is never larger than the hole
-            continue;
-        }
-
-        if (kind == MOVE) {
+        } else if (kind == MOVE) {
             CParcelBox &fit = m_records[best];
             const uint32_t size = fit.m_sizeLow;
             const uint32_t target = FirstFit(size);

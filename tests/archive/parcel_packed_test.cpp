@@ -661,6 +661,25 @@ TEST_F(Packed, MultimediaCallsSeeOnlyTheEntrysBytes)
     p.Close();
 }
 
+TEST_F(Packed, MultimediaOpenOfEmptyOrUnwrittenEntryIsClean)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "empty.wav", Blob()));
+    HANDLE h = p.CreateFile("unwritten.wav", 0, 0, nullptr, CREATE_NEW, 0, nullptr);
+    p.SetFileSize(h, 64, 0);
+    p.CloseHandle(h);
+    for (const char *name : {"empty.wav", "unwritten.wav"}) {
+        HMMIO m = p.MmioOpen(name, nullptr, MMIO_READ);
+        if (m) {
+            char c;
+            EXPECT_LE(p.MmioRead(m, &c, 1), 0) << name;
+            EXPECT_EQ(p.MmioClose(m, 0), 0u) << name;
+        }
+    }
+    p.Close();
+}
+
 // ------------------------------------------------------------------- flush
 
 TEST_F(Packed, FlushOnHolesEndsDataAtLastUsedRegion)
