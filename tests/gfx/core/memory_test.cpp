@@ -299,6 +299,11 @@ TEST(FreeListDisabled, EntriesComeStraightFromTheAllocator)
     EXPECT_EQ(0, tracker.live);
 }
 
+TEST(FreeListClosed, CreationOutsideTheEngineIsRefused)
+{
+    EXPECT_EQ(nullptr, RwFreeListCreate(8, 4, 4, 0x40000));
+}
+
 TEST(MemoryFunctions, CallerTableWithoutFreeIsRefused)
 {
     RwErrorGetLast();
