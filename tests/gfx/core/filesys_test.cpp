@@ -482,6 +482,59 @@ TEST_F(Win32File, ManagerCloseClosesFilesLeftOpen)
     ASSERT_TRUE(RwFileSystemManagerOpen(-1));
 }
 
+// Threads that open and close files of one system at once never share a slot.
+struct SlotRace {
+    RwFileSystem *fs;
+    volatile LONG owners[20];
+    volatile LONG clashes;
+    volatile LONG failures;
+};
+
+DWORD WINAPI OpenAndCloseMany(void *data)
+{
+    SlotRace *race = static_cast<SlotRace *>(data);
+    for (int i = 0; i < 200; i++) {
+        RwFile *file = RwFopen("shared.txt", "rb");
+        if (!file) {
+            InterlockedIncrement(&race->failures);
+            continue;
+        }
+        LONG index = static_cast<LONG>(file - race->fs->slots);
+        if (InterlockedCompareExchange(&race->owners[index], 1, 0) != 0) {
+            InterlockedIncrement(&race->clashes);
+        }
+        char c = 0;
+        if (RwFread(&c, 1, 1, file) != 1 || c != 's') {
+            InterlockedIncrement(&race->failures);
+        }
+        Sleep(0);
+        InterlockedExchange(&race->owners[index], 0);
+        RwFclose(file);
+    }
+    return 0;
+}
+
+TEST_F(Win32File, ThreadsNeverShareASlot)
+{
+    folder.Put("shared.txt", "s");
+    SlotRace race = {};
+    race.fs = unc;
+    HANDLE threads[4];
+    for (HANDLE &thread : threads) {
+        thread = CreateThread(nullptr, 0, OpenAndCloseMany, &race, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    WaitForMultipleObjects(4, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads) {
+        CloseHandle(thread);
+    }
+    EXPECT_EQ(race.clashes, 0);
+    EXPECT_EQ(race.failures, 0);
+    for (RwInt32 i = 0; i < unc->slotCount; i++) {
+        EXPECT_EQ(unc->slots[i].state, rwFILESTATEFREE);
+    }
+}
+
 // Overlapped files: every request completes through the wait, which calls back.
 struct Completion {
     int calls = 0;
