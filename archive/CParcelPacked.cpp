@@ -785,8 +785,11 @@ BOOL CParcel::PackedRemoveDirectory(LPCSTR name)
     }
     for (CParcelFolderTree::Node *n : doomed) {
         CParcelFolder *folder = n->value;
-        while (CParcelFileTree::Node *f = folder->m_files.GetRoot())
-            DropEntry(f->value);
+        std::vector<CParcelFile *> entries;
+        for (CParcelFileTree::Node *f = folder->m_files.First(); f; f = CParcelFileTree::Next(f))
+            entries.push_back(f->value);
+        for (CParcelFile *entry : entries)
+            DropEntry(entry);
         m_folders.Remove(n);
         delete folder;
     }
