@@ -2,12 +2,19 @@
 #pragma once
 
 #include "archive/CParcelBase.h"
+#include "archive/CParcelHandles.h"
+#include "archive/CParcelLock.h"
+
+#include <string>
 
 // Packed-mode classes; their definitions live with the packed operations.
 class CParcelStorage;
 class CParcelFolder;
 class CParcelFindData;
 class CFileOpen;
+class CParcelFile;
+class CParcelReader;
+class CParcelWriter;
 struct ParcelFolderCompValue;
 
 typedef CBTree<CParcelFolder *, ParcelFolderCompValue> CParcelFolderTree;
@@ -58,6 +65,9 @@ public:
     virtual CParcelFolder *FindFolder(LPCSTR path);
 
     BOOL IsReadOnly() const { return m_readOnly != 0; }
+    // Tool access (packed mode): names a disk file whose contents the next
+    // Flush copies into the handle's entry, when the entry has no region yet.
+    BOOL SetFileSource(HANDLE file, LPCSTR sourcePath);
 
 private:
     // Packed mode (CParcelPacked.cpp).
@@ -97,11 +107,30 @@ private:
     BOOL PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh);
     CParcelFolder *PackedFindFolder(LPCSTR path);
 
+    // Helpers of the packed operations.
+    BOOL ReadArchive();
+    BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
+    BOOL WriteArchive();
+    BOOL WriteFolders(CParcelWriter &writer);
+    void ImportSources();
+    void DestroyFolders();
+    CParcelFolder *MakeRootFolder();
+    CParcelFile *FindEntry(LPCSTR path) const;
+    CFileOpen *OpenHandle(CParcelFile *entry, DWORD kind);
+    void ReleaseHandle(CFileOpen *handle);
+    CFileOpen *FileHandle(HANDLE file) const;
+    BOOL EnsureRegion(CParcelFile *entry);
+    void DropEntry(CParcelFile *entry);
+    HANDLE CreateEntry(const std::string &dir, const std::string &leaf, BOOL openExisting);
+
     HANDLE m_archive;
     DWORD m_readOnly;
     CParcelFolderTree m_folders;
     DWORD m_options[3];
     CParcelStorage *m_storage;
+    // The engine's loading thread and main thread read through one object.
+    CParcelLock m_lock;
+    CParcelHandles m_handles;
 };
 
 // The process-wide object for code outside the program. CreateParcel releases
