@@ -249,6 +249,42 @@ TEST(ParcelLife, DestructorReleasesRecordedNames)
     EXPECT_EQ(before, s_liveBlocks);
 }
 
+TEST(ParcelLife, DestructorClosesAnOpenArchive)
+{
+    TempTree tree;
+    const std::string archive = tree.Full("new.pcl");
+    const LONG before = s_liveBlocks;
+    {
+        CParcel *parcel = new CParcel;
+        ASSERT_TRUE(parcel->Open(1, archive.c_str(), 4, 1024));
+        parcel->SetRecordNames(TRUE);
+        HANDLE h = parcel->CreateFile("a.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        parcel->SetFileSize(h, 3, 0);
+        DWORD written = 0;
+        EXPECT_TRUE(parcel->WriteFile(h, "abc", 3, &written, nullptr));
+        EXPECT_TRUE(parcel->CloseHandle(h));
+        delete parcel;
+    }
+    EXPECT_EQ(before, s_liveBlocks);
+    // Nothing holds the archive file any more.
+    EXPECT_TRUE(DeleteFileA(archive.c_str()));
+}
+
+TEST(ParcelLife, OpeningLooseFilesReleasesTheArchive)
+{
+    TempTree tree;
+    MakeDataTree(tree);
+    const std::string archive = tree.Full("new.pcl");
+    CParcel parcel;
+    ASSERT_TRUE(parcel.Open(1, archive.c_str(), 4, 1024));
+    EXPECT_NE(0u, parcel.GetMode());
+    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
+    EXPECT_EQ(0u, parcel.GetMode());
+    EXPECT_TRUE(DeleteFileA(archive.c_str()));
+    EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
+}
+
 TEST(ParcelLife, ObjectOpensAgainAfterClose)
 {
     TempTree tree;
