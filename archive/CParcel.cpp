@@ -212,7 +212,6 @@ CParcelFolder *CParcel::FindFolder(LPCSTR path)
 
 extern "C" CParcel *__cdecl CreateParcel(void)
 {
-    ReleaseParcel();
     s_parcel = new (std::nothrow) CParcel;
     return s_parcel;
 }

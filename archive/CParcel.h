@@ -133,9 +133,10 @@ private:
     CParcelHandles m_handles;
 };
 
-// The process-wide object for code outside the program. CreateParcel releases
-// an object still in the slot before making the new one; ReleaseParcel on an
-// empty slot does nothing.
+// The process-wide object for code outside the program. CreateParcel puts a
+// new object in the slot; one still there is left alone, since its caller may
+// still be using it, and stays that caller's to delete. ReleaseParcel
+// destroys the object in the slot; on an empty slot it does nothing.
 extern "C" {
 __declspec(dllexport) CParcel *__cdecl CreateParcel(void);
 __declspec(dllexport) void __cdecl ReleaseParcel(void);

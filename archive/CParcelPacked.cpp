@@ -219,6 +219,7 @@ BOOL CParcel::ReadArchive()
         delete storage;
         return FALSE;
     }
+    storage->Protect(fileSize);
     m_storage = storage;
     SetChanged(0);
     return TRUE;
@@ -351,28 +352,34 @@ void CParcel::ImportSources()
     }
 }
 
+// Imports go in while the tables on disk are still kept, and both new tables
+// are assembled before the file is touched, so a failed folder count leaves
+// the archive as it was. The data chunk's header comes last: while new tables
+// that lie past the old ones are written, the header still leads to the old.
 BOOL CParcel::WriteArchive()
 {
-    uint32_t dataStart;
-    if (!ParcelSeek(m_archive, 0) || !ParcelWriteU32(m_archive, PARCEL_ARCHIVE_VERSION))
-        return FALSE;
-    if (!ParcelBeginChunk(m_archive, &dataStart) || !ParcelWriteU32(m_archive, PARCEL_DATA_VERSION))
-        return FALSE;
     ImportSources();
-
-    // Both tables are assembled before anything after the data is touched.
+    // A reader needs the root folder; removing "" took it away.
+    if (!MakeRootFolder())
+        return FALSE;
     CParcelWriter folders, table;
     if (!WriteFolders(folders))
         return FALSE;
+    m_storage->Commit();
     m_storage->WriteTable(table);
-    if (!ParcelSeek(m_archive, m_storage->EndOfUsedData()) ||
-        !ParcelFinishChunk(m_archive, PARCEL_CHUNK_DATA, dataStart))
+
+    const uint32_t dataEnd = m_storage->EndOfUsedData();
+    uint32_t fileEnd;
+    if (!ParcelSeek(m_archive, dataEnd) ||
+        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_STORAGE, table.Bytes()) ||
+        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_FOLDERS, folders.Bytes()) ||
+        !ParcelTell(m_archive, &fileEnd) || !SetEndOfFile(m_archive))
         return FALSE;
-    if (!ParcelWriteChunk(m_archive, PARCEL_CHUNK_STORAGE, table.Bytes()) ||
-        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_FOLDERS, folders.Bytes()))
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteU32(m_archive, PARCEL_ARCHIVE_VERSION) ||
+        !ParcelWriteChunkHeader(m_archive, PARCEL_CHUNK_DATA, dataEnd - 4) ||
+        !ParcelWriteU32(m_archive, PARCEL_DATA_VERSION))
         return FALSE;
-    if (!SetEndOfFile(m_archive))
-        return FALSE;
+    m_storage->Protect(fileEnd);
     SetChanged(0);
     return TRUE;
 }
@@ -447,7 +454,7 @@ CParcelFile *CParcel::FindEntry(LPCSTR path) const
 void CParcel::DropEntry(CParcelFile *entry)
 {
     if (entry->m_region != PARCEL_NO_REGION && m_storage)
-        m_storage->Free(entry->m_region);
+        m_storage->Release(entry->m_region);
     for (CFileOpen *handle : m_handles.Files())
         if (handle->m_entry == entry)
             ReleaseHandle(handle);
@@ -1142,6 +1149,9 @@ BOOL CParcel::PackedFlush(int level)
         CParcelStorage *copy = m_storage->Clone();
         if (!copy)
             return FALSE;
+        // Moves fill holes below the tables just written and never reach
+        // them; the final write replaces those tables anyway.
+        copy->Commit();
         std::vector<ParcelMove> moves;
         copy->Compact(level, &moves);
         if (!copy->Check()) {

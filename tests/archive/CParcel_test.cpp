@@ -307,21 +307,22 @@ TEST(ParcelExports, ReleaseWithoutCreateAndTwiceIsHarmless)
     ReleaseParcel();
 }
 
-TEST(ParcelExports, CreateTwiceKeepsOnlyTheNewObject)
+TEST(ParcelExports, CreateTwiceLeavesTheFirstObjectToItsHolder)
 {
+    TempTree tree;
+    MakeDataTree(tree);
     const LONG before = s_liveBlocks;
     CParcel *first = CreateParcel();
-    first->SetRecordNames(TRUE);
-    first->CreateFile("none.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+    ASSERT_NE(nullptr, first);
     CParcel *second = CreateParcel();
-    const LONG withOne = s_liveBlocks;
+    ASSERT_NE(nullptr, second);
+    EXPECT_NE(first, second);
+    // Release takes only the object in the slot; the first still works.
     ReleaseParcel();
-    const LONG after = s_liveBlocks;
-    EXPECT_NE(nullptr, first);
-    EXPECT_NE(nullptr, second);
-    EXPECT_EQ(before + 1, withOne);
-    EXPECT_EQ(before, after);
+    ASSERT_TRUE(first->Open(0, tree.Path().c_str(), 2, 10240));
+    EXPECT_EQ("item table", ReadWhole(*first, "Data/Configs/Item.cfb"));
+    delete first;
+    EXPECT_EQ(before, s_liveBlocks);
 }
 
 TEST(ParcelExports, CreatedObjectServesLooseFiles)

@@ -829,6 +829,90 @@ TEST_F(Packed, FlushImportsSourceFiles)
     q.Close();
 }
 
+// What a process that stops before Flush leaves behind: the file as it is on
+// disk at that moment, read while the archive object still holds it open.
+static Blob Snapshot(const std::string &path)
+{
+    Blob b;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return b;
+    b.resize(GetFileSize(f, nullptr));
+    DWORD got = 0;
+    if (!b.empty())
+        ::ReadFile(f, b.data(), (DWORD)b.size(), &got, nullptr);
+    ::CloseHandle(f);
+    return b;
+}
+
+TEST_F(Packed, StopBeforeFlushLosesOnlyTheUnflushedChanges)
+{
+    const std::map<std::string, Blob> old = {
+        {"Data\\a.bin", Pattern(300, 1)},
+        {"Data\\b.bin", Pattern(5000, 2)},
+        {"c.txt", Pattern(20, 3)},
+    };
+    {
+        CParcel p;
+        ASSERT_TRUE(Create(p));
+        for (auto &f : old)
+            ASSERT_TRUE(Put(p, f.first.c_str(), f.second));
+        ASSERT_TRUE(p.Flush(0));
+        p.Close();
+    }
+    const std::string crashed = m_path + ".stopped";
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    // New contents, a deleted entry whose place a same-sized newcomer would
+    // take, and an old entry written anew.
+    ASSERT_TRUE(Put(p, "Data\\new.bin", Pattern(20000, 4)));
+    ASSERT_TRUE(p.DeleteFile("c.txt"));
+    ASSERT_TRUE(Put(p, "d.txt", Pattern(20, 5)));
+    ASSERT_TRUE(Put(p, "Data\\b.bin", Pattern(5000, 6)));
+    ASSERT_TRUE(p.RemoveDirectory("Data"));
+    ASSERT_TRUE(Put(p, "e.txt", Pattern(300, 7)));
+    SaveDisk(crashed, Snapshot(m_path));
+    {
+        CParcel q;
+        ASSERT_TRUE(q.Open(1, crashed.c_str(), 0, 10240));
+        for (auto &f : old) {
+            Blob b;
+            ASSERT_TRUE(Get(q, f.first.c_str(), &b)) << f.first;
+            EXPECT_EQ(b, f.second) << f.first;
+        }
+        Blob b;
+        EXPECT_FALSE(Get(q, "d.txt", &b));
+        EXPECT_FALSE(Get(q, "e.txt", &b));
+        q.Close();
+    }
+    // The changes themselves arrive with the next flush, and a later stop
+    // keeps them.
+    ASSERT_TRUE(p.Flush(0));
+    ASSERT_TRUE(Put(p, "f.txt", Pattern(4000, 8)));
+    ASSERT_TRUE(p.DeleteFile("e.txt"));
+    SaveDisk(crashed, Snapshot(m_path));
+    p.Close();
+    CParcel q;
+    ASSERT_TRUE(q.Open(1, crashed.c_str(), 0, 10240));
+    Blob b;
+    ASSERT_TRUE(Get(q, "d.txt", &b));
+    EXPECT_EQ(b, Pattern(20, 5));
+    ASSERT_TRUE(Get(q, "e.txt", &b));
+    EXPECT_EQ(b, Pattern(300, 7));
+    EXPECT_FALSE(Get(q, "c.txt", &b));
+    EXPECT_EQ(q.FindFolder("Data"), nullptr);
+    EXPECT_FALSE(Get(q, "f.txt", &b));
+    // Flushed again, the space held for the old tables is reused.
+    ASSERT_TRUE(q.Flush(1));
+    q.Close();
+    ASSERT_TRUE(q.Open(1, crashed.c_str(), 0, 10240));
+    ASSERT_TRUE(Get(q, "e.txt", &b));
+    EXPECT_EQ(b, Pattern(300, 7));
+    q.Close();
+    DeleteFileA(crashed.c_str());
+}
+
 TEST_F(Packed, ReadOnlyArchiveRefusesWritesAndFlush)
 {
     {
