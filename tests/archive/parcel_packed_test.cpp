@@ -593,6 +593,22 @@ TEST_F(Packed, RemoveDirectoryTakesDescendantsAndTheirSpace)
     p.Close();
 }
 
+TEST_F(Packed, RemovingTheRootStillFlushesAnArchiveThatOpens)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "a\\b.txt", Pattern(10, 1)));
+    ASSERT_TRUE(Put(p, "c.txt", Pattern(10, 2)));
+    EXPECT_TRUE(p.RemoveDirectory(""));
+    EXPECT_EQ(p.FindFolder("a"), nullptr);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_NE(p.FindFolder(""), nullptr);
+    EXPECT_TRUE(FindAll(p, "*.*").empty());
+    p.Close();
+}
+
 TEST_F(Packed, FolderInfoCarriesTheCodePageTypeName)
 {
     CParcel p;

@@ -417,6 +417,115 @@ TEST(StorageCompact, RandomSequenceKeepsCheckAndContents)
     }
 }
 
+// Tables on disk end the file at 200; the data before them ends at 114.
+TEST(StorageProtect, NewRegionsGoPastTheTablesOnDisk)
+{
+    CParcelStorage s;
+    s.Create(16);
+    uint32_t a = s.Allocate(100, 0);
+    s.Protect(200);
+    uint32_t b = s.Allocate(10, 0);
+    ASSERT_NE(b, PARCEL_NO_REGION);
+    EXPECT_EQ(s.GetBox(b)->m_offsetLow, 200u);
+    // A held region covers the tables, so nothing else lands there either.
+    std::vector<uint32_t> regions = ListOf(s.GetRegionList());
+    ASSERT_EQ(regions.size(), 3u);
+    const CParcelBox *cover = s.GetBox(regions[1]);
+    EXPECT_EQ(cover->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(cover->m_offsetLow, 114u);
+    EXPECT_EQ(cover->m_sizeLow, 86u);
+    EXPECT_EQ(s.GetBox(s.Allocate(5, 0))->m_offsetLow, 210u);
+    EXPECT_TRUE(s.Check());
+    // Once new tables are due, the old ones' place is free space.
+    s.Commit();
+    EXPECT_EQ(cover->m_state, PARCEL_BOX_FREE);
+    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(s.EndOfUsedData(), 215u);
+    EXPECT_TRUE(s.Check());
+}
+
+TEST(StorageProtect, ReleasedRegionOfTheTablesOnDiskIsHeldUntilCommit)
+{
+    CParcelStorage s;
+    s.Create(16);
+    uint32_t a = s.Allocate(10, 0);
+    uint32_t b = s.Allocate(10, 0);
+    s.Protect(100);
+    uint32_t fresh = s.Allocate(10, 0);
+    s.Release(b);
+    s.Release(b);
+    EXPECT_EQ(s.GetBox(b)->m_state, PARCEL_BOX_USED);
+    // A region the tables on disk do not know goes at once.
+    s.Release(fresh);
+    EXPECT_EQ(s.GetBox(fresh)->m_state, PARCEL_BOX_SPARE);
+    // Same size as b, yet it cannot take b's place.
+    uint32_t c = s.Allocate(10, 0);
+    EXPECT_EQ(s.GetBox(c)->m_offsetLow, 100u);
+    EXPECT_TRUE(s.Check());
+    s.Commit();
+    // b and the place of the tables now make one hole.
+    std::vector<uint32_t> fl = ListOf(s.GetFreeList());
+    ASSERT_EQ(fl.size(), 1u);
+    EXPECT_EQ(s.GetBox(fl[0])->m_offsetLow, 24u);
+    EXPECT_EQ(s.GetBox(fl[0])->m_sizeLow, 76u);
+    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
+    // Unprotected, release frees as before.
+    s.Release(a);
+    EXPECT_NE(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_TRUE(s.Check());
+}
+
+TEST(StorageProtect, FreeRegionAtTheEndIsTrimmedBeforeTheTables)
+{
+    // A free region last in the file overlaps the tables written after the
+    // last used region; handing it out would overwrite them.
+    CParcelStorage s;
+    s.Create(16);
+    s.Allocate(10, 0);
+    uint32_t b = s.Allocate(10, 0);
+    uint32_t c = s.Allocate(10, 0);
+    s.Free(b);
+    s.Free(c);
+    ASSERT_EQ(s.GetFreeList().Count(), 1u);
+    s.Protect(60);
+    EXPECT_EQ(s.GetFreeList().Count(), 0u);
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 60u);
+    s.Commit();
+    EXPECT_EQ(s.EndOfUsedData(), 70u);
+    EXPECT_TRUE(s.Check());
+}
+
+TEST(StorageProtect, NoRecordToCoverTheTablesRefusesTheRegion)
+{
+    CParcelStorage s;
+    s.Create(2);
+    s.Allocate(10, 0);
+    s.Protect(50);
+    EXPECT_EQ(s.Allocate(10, 0), PARCEL_NO_REGION);
+    EXPECT_EQ(s.GetCount(), 1);
+    EXPECT_TRUE(s.Check());
+    s.Commit();
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
+}
+
+TEST(StorageProtect, CloneKeepsTheProtection)
+{
+    CParcelStorage s;
+    s.Create(16);
+    uint32_t a = s.Allocate(10, 0);
+    s.Protect(40);
+    CParcelStorage *c = s.Clone();
+    ASSERT_NE(c, nullptr);
+    c->Release(a);
+    EXPECT_EQ(c->GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(c->GetBox(c->Allocate(10, 0))->m_offsetLow, 40u);
+    c->Commit();
+    EXPECT_EQ(c->GetBox(a)->m_state, PARCEL_BOX_FREE);
+    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    delete c;
+}
+
 TEST(StorageTable, HandAssembledTableReadsFieldByField)
 {
     Bytes t = SampleTable();
