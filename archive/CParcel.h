@@ -108,6 +108,9 @@ private:
     CParcelFolder *PackedFindFolder(LPCSTR path);
 
     // Helpers of the packed operations.
+    int OpenArchiveFile(LPCSTR path, DWORD access, DWORD share);
+    BOOL TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
+                      bool write);
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();

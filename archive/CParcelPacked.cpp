@@ -27,6 +27,14 @@ enum {
     PARCEL_SHFILEINFO_SIZE = 352,
     PARCEL_FIND_DATA_SIZE = 320,
 };
+
+// What one attempt to open an existing archive file found.
+enum {
+    PARCEL_FILE_ABSENT,
+    PARCEL_FILE_EMPTY,
+    PARCEL_FILE_READ,
+    PARCEL_FILE_BAD,
+};
 static_assert(sizeof(SHFILEINFOA) == PARCEL_SHFILEINFO_SIZE, "SHFILEINFOA is 352 bytes");
 static_assert(sizeof(WIN32_FIND_DATAA) == PARCEL_FIND_DATA_SIZE, "WIN32_FIND_DATAA is 320 bytes");
 
@@ -74,39 +82,16 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     strncpy(m_root, path, MAX_PATH - 1);
     m_root[MAX_PATH - 1] = 0;
 
-    bool tryReadOnly = true;
-    if (!(flags & PARCEL_OPEN_READONLY_ONLY)) {
-        HANDLE f = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            if (FileNotEmpty(f)) {
-                m_archive = f;
-                if (ReadArchive())
-                    return TRUE;
-                PackedClose();
-                SetLastError(ERROR_FILE_CORRUPT);
-                return FALSE;
-            }
-            ::CloseHandle(f);
-            tryReadOnly = false;
-        }
-    }
-    if (tryReadOnly && !(flags & PARCEL_OPEN_NO_READONLY)) {
-        HANDLE f = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            if (FileNotEmpty(f)) {
-                m_archive = f;
-                m_readOnly = 1;
-                if (ReadArchive())
-                    return TRUE;
-                PackedClose();
-                SetLastError(ERROR_FILE_CORRUPT);
-                return FALSE;
-            }
-            ::CloseHandle(f);
-        }
-    }
+    int found = PARCEL_FILE_ABSENT;
+    if (!(flags & PARCEL_OPEN_READONLY_ONLY))
+        found = OpenArchiveFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    // An empty file that opens for writing is recreated, not opened read-only.
+    if (found == PARCEL_FILE_ABSENT && !(flags & PARCEL_OPEN_NO_READONLY))
+        found = OpenArchiveFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (found == PARCEL_FILE_READ)
+        return TRUE;
+    if (found == PARCEL_FILE_BAD)
+        return FALSE;
     if (!(flags & PARCEL_OPEN_CREATE) || (flags & PARCEL_OPEN_READONLY_ONLY)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
@@ -135,6 +120,27 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     }
     SetChanged(1);
     return TRUE;
+}
+
+// One attempt of Open on an existing file: a non-empty one is read as the
+// archive (read-only unless the access allows writing), and a failed read
+// closes it again.
+int CParcel::OpenArchiveFile(LPCSTR path, DWORD access, DWORD share)
+{
+    HANDLE f = ::CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return PARCEL_FILE_ABSENT;
+    if (!FileNotEmpty(f)) {
+        ::CloseHandle(f);
+        return PARCEL_FILE_EMPTY;
+    }
+    m_archive = f;
+    m_readOnly = (access & GENERIC_WRITE) ? 0 : 1;
+    if (ReadArchive())
+        return PARCEL_FILE_READ;
+    PackedClose();
+    SetLastError(ERROR_FILE_CORRUPT);
+    return PARCEL_FILE_BAD;
 }
 
 void CParcel::PackedClose()
@@ -574,9 +580,25 @@ BOOL CParcel::PackedCloseHandle(HANDLE file)
 
 BOOL CParcel::PackedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped)
 {
+    return TransferFile(file, buffer, count, read, overlapped, false);
+}
+
+BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                              LPOVERLAPPED overlapped)
+{
+    return TransferFile(file, const_cast<LPVOID>(buffer), count, written, overlapped, true);
+}
+
+// ReadFile and WriteFile: both stay inside the entry's region and position the
+// archive file at the handle's place first. Reads also stop at the recorded
+// size: a region handed out whole may be larger than the entry, and what lies
+// past its size is not the entry's.
+BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
+                           bool write)
+{
     CParcelLock::Scope lock(m_lock);
-    if (read)
-        *read = 0;
+    if (done)
+        *done = 0;
     // Every handle shares the archive file's one position: an overlapped
     // transfer would run at a position nobody holds.
     if (overlapped) {
@@ -588,50 +610,7 @@ BOOL CParcel::PackedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD re
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    CParcelFile *entry = handle->m_entry;
-    if (!EnsureRegion(entry)) {
-        SetLastError(ERROR_DISK_FULL);
-        return FALSE;
-    }
-    const CParcelBox *box = m_storage->GetBox(entry->m_region);
-    // A region handed out whole may be larger than the entry; what lies past
-    // the recorded size is not the entry's.
-    uint32_t limit = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
-    uint32_t avail = handle->m_posLow < limit ? limit - handle->m_posLow : 0;
-    DWORD n = count < avail ? count : avail;
-    if (read)
-        *read = n;
-    if (n == 0)
-        return FALSE;
-    if (!buffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DWORD got = 0;
-    BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
-              ::ReadFile(m_archive, buffer, n, &got, nullptr);
-    handle->m_posLow += got;
-    if (read)
-        *read = got;
-    return ok;
-}
-
-BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
-                              LPOVERLAPPED overlapped)
-{
-    CParcelLock::Scope lock(m_lock);
-    if (written)
-        *written = 0;
-    if (overlapped) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    CFileOpen *handle = FileHandle(file);
-    if (!handle) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (m_readOnly) {
+    if (write && m_readOnly) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -641,23 +620,28 @@ BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD 
         return FALSE;
     }
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
-    uint32_t avail = handle->m_posLow < box->m_sizeLow ? box->m_sizeLow - handle->m_posLow : 0;
+    uint32_t limit = box->m_sizeLow;
+    if (!write && entry->m_sizeLow < limit)
+        limit = entry->m_sizeLow;
+    uint32_t avail = handle->m_posLow < limit ? limit - handle->m_posLow : 0;
     DWORD n = count < avail ? count : avail;
-    if (written)
-        *written = n;
+    if (done)
+        *done = n;
     if (n == 0)
         return FALSE;
     if (!buffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    SetChanged(1);
-    DWORD done = 0;
+    if (write)
+        SetChanged(1);
+    DWORD moved = 0;
     BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
-              ::WriteFile(m_archive, buffer, n, &done, nullptr);
-    handle->m_posLow += done;
-    if (written)
-        *written = done;
+              (write ? ::WriteFile(m_archive, buffer, n, &moved, nullptr)
+                     : ::ReadFile(m_archive, buffer, n, &moved, nullptr));
+    handle->m_posLow += moved;
+    if (done)
+        *done = moved;
     return ok;
 }
 
