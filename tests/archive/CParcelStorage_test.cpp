@@ -62,6 +62,17 @@ Bytes SampleTable()
     return t;
 }
 
+// A storage of that capacity with regions of these sizes, one after another
+// from offset 14; their record indices in that order.
+std::vector<uint32_t> Lay(CParcelStorage &s, int32_t capacity, std::initializer_list<uint32_t> sizes)
+{
+    s.Create(capacity);
+    std::vector<uint32_t> r;
+    for (uint32_t size : sizes)
+        r.push_back(s.Allocate(size, 0));
+    return r;
+}
+
 bool Parse(const std::vector<uint8_t> &b, CParcelStorage *s)
 {
     CParcelReader r(b.data(), b.size());
@@ -167,10 +178,7 @@ TEST(StorageFree, LastRegionBecomesSpare)
 TEST(StorageFree, MiddleRegionJoinsFreeListInFileOrder)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t r[5];
-    for (uint32_t &i : r)
-        i = s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10, 10, 10});
     s.Free(r[3]);
     s.Free(r[1]);
     EXPECT_EQ(ListOf(s.GetFreeList()), (std::vector<uint32_t>{r[1], r[3]}));
@@ -181,10 +189,7 @@ TEST(StorageFree, MiddleRegionJoinsFreeListInFileOrder)
 TEST(StorageFree, RegionBetweenTwoFreeRegionsCoalescesIntoOne)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t r[5];
-    for (uint32_t &i : r)
-        i = s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10, 10, 10});
     s.Free(r[1]);
     s.Free(r[3]);
     s.Free(r[2]);
@@ -214,14 +219,11 @@ TEST(StorageFree, IgnoresBadIndexAndRegionsNotUsed)
 TEST(StorageTrim, DropsFreeRegionAtTheEnd)
 {
     CParcelStorage s;
-    s.Create(16);
-    s.Allocate(10, 0);
-    uint32_t b = s.Allocate(10, 0);
-    uint32_t c = s.Allocate(10, 0);
-    s.Free(b);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10});
+    s.Free(r[1]);
     EXPECT_EQ(s.Trim(), PARCEL_NO_REGION);
-    s.Free(c); // absorbed by b, which is now free and last
-    EXPECT_EQ(s.Trim(), b);
+    s.Free(r[2]); // absorbed by r[1], which is now free and last
+    EXPECT_EQ(s.Trim(), r[1]);
     EXPECT_EQ(s.GetFreeList().Count(), 0u);
     EXPECT_TRUE(s.Check());
 }
@@ -248,14 +250,8 @@ TEST(StorageCompact, EqualHoleAndLaterRegionMoveAndFileShrinks)
 TEST(StorageCompact, SmallestLeftoverWinsAndRemainderBecomesNextHole)
 {
     CParcelStorage s;
-    s.Create(16);
-    s.Allocate(10, 0);
-    uint32_t hole = s.Allocate(100, 0);
-    s.Allocate(10, 0);
-    uint32_t r60 = s.Allocate(60, 0);
-    s.Allocate(10, 0);
-    uint32_t r80 = s.Allocate(80, 0);
-    s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 100, 10, 60, 10, 80, 10});
+    const uint32_t hole = r[1], r80 = r[5];
     s.Free(hole);
     EXPECT_EQ(s.BestFit(hole), r80);
     std::vector<ParcelMove> moves;
@@ -264,34 +260,22 @@ TEST(StorageCompact, SmallestLeftoverWinsAndRemainderBecomesNextHole)
     EXPECT_EQ(moves[0].sizeLow, 80u);
     EXPECT_EQ(moves[0].dstLow, 24u);
     EXPECT_EQ(s.GetBox(r80)->m_offsetLow, 24u);
-    (void)r60;
     EXPECT_TRUE(s.Check());
 }
 
 TEST(StorageCompact, EqualCandidatesLaterRegionMoves)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t hole = s.Allocate(50, 0);
-    s.Allocate(5, 0);
-    uint32_t first = s.Allocate(40, 0);
-    s.Allocate(5, 0);
-    uint32_t second = s.Allocate(40, 0);
-    s.Allocate(5, 0);
-    s.Free(hole);
-    EXPECT_EQ(s.BestFit(hole), second);
-    (void)first;
+    std::vector<uint32_t> r = Lay(s, 16, {50, 5, 40, 5, 40, 5});
+    s.Free(r[0]);
+    EXPECT_EQ(s.BestFit(r[0]), r[4]);
 }
 
 TEST(StorageCompact, OutOfRangeLevelIsClamped)
 {
     for (int level : {-5, 0, 3, 1000}) {
         CParcelStorage s;
-        s.Create(16);
-        uint32_t a = s.Allocate(100, 0);
-        s.Allocate(100, 0);
-        s.Allocate(7, 0);
-        s.Free(a);
+        s.Free(Lay(s, 16, {100, 100, 7})[0]);
         std::vector<ParcelMove> moves;
         s.Compact(level, &moves);
         EXPECT_TRUE(s.Check()) << level;
@@ -351,16 +335,12 @@ TEST(StorageCompact, FullTableNeverFreesOverLiveData)
 {
     // Hole of 100 with a 60-byte region after it and no record for the leftover.
     CParcelStorage s;
-    s.Create(4);
-    uint32_t a = s.Allocate(10, 0);
-    uint32_t hole = s.Allocate(100, 0);
-    uint32_t b = s.Allocate(200, 0);
-    uint32_t c = s.Allocate(60, 0);
+    std::vector<uint32_t> r = Lay(s, 4, {10, 100, 200, 60});
     SimFile f(&s);
-    f.Fill(a, 1);
-    f.Fill(b, 2);
-    f.Fill(c, 3);
-    s.Free(hole);
+    f.Fill(r[0], 1);
+    f.Fill(r[2], 2);
+    f.Fill(r[3], 3);
+    s.Free(r[1]);
     ASSERT_EQ(s.GetCount(), 4);
     std::vector<ParcelMove> moves;
     s.Compact(1, &moves);
@@ -447,9 +427,8 @@ TEST(StorageProtect, NewRegionsGoPastTheTablesOnDisk)
 TEST(StorageProtect, ReleasedRegionOfTheTablesOnDiskIsHeldUntilCommit)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t a = s.Allocate(10, 0);
-    uint32_t b = s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10});
+    const uint32_t a = r[0], b = r[1];
     s.Protect(100);
     uint32_t fresh = s.Allocate(10, 0);
     s.Release(b);
@@ -481,12 +460,9 @@ TEST(StorageProtect, FreeRegionAtTheEndIsTrimmedBeforeTheTables)
     // A free region last in the file overlaps the tables written after the
     // last used region; handing it out would overwrite them.
     CParcelStorage s;
-    s.Create(16);
-    s.Allocate(10, 0);
-    uint32_t b = s.Allocate(10, 0);
-    uint32_t c = s.Allocate(10, 0);
-    s.Free(b);
-    s.Free(c);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10});
+    s.Free(r[1]);
+    s.Free(r[2]);
     ASSERT_EQ(s.GetFreeList().Count(), 1u);
     s.Protect(60);
     EXPECT_EQ(s.GetFreeList().Count(), 0u);
