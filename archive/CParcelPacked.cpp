@@ -161,6 +161,7 @@ void CParcel::PackedClose()
     if (m_archive != INVALID_HANDLE_VALUE)
         ::CloseHandle(m_archive);
     m_archive = INVALID_HANDLE_VALUE;
+    m_readOnly = 0;
 }
 
 void CParcel::DestroyFolders()
@@ -1124,7 +1125,10 @@ BOOL CParcel::PackedFlush(int level)
     if (m_readOnly || !m_storage || m_archive == INVALID_HANDLE_VALUE)
         return FALSE;
     if (level > 0) {
-        this->Flush(0);
+        // Moves go into space the tables of this first write call free; with
+        // that write failed, the tables on disk still name that space.
+        if (!this->Flush(0))
+            return FALSE;
         // Compact a copy and keep it only when it checks out and every move
         // has been made: a half-applied compaction would leave entries
         // pointing at bytes that never arrived.

@@ -661,6 +661,10 @@ TEST_F(Packed, FolderInfoCarriesTheCodePageTypeName)
     EXPECT_EQ(p.GetFileInfo("pics\\face.png", 0, &info, sizeof info, SHGFI_TYPENAME), 1u);
     EXPECT_STREQ(info.szDisplayName, "Face.png");
     EXPECT_EQ(info.dwAttributes, 0u);
+    ASSERT_TRUE(Put(p, "pics\\noext", Pattern(4, 2)));
+    memset(&info, 0xCC, sizeof info);
+    EXPECT_EQ(p.GetFileInfo("pics\\noext", 0, &info, sizeof info, SHGFI_TYPENAME), 1u);
+    EXPECT_STREQ(info.szDisplayName, "noext");
     memset(&info, 0xCC, sizeof info);
     EXPECT_EQ(p.GetFileInfo("pics\\none.png", 0, &info, sizeof info, 0), 0u);
     EXPECT_EQ(info.szDisplayName[0], 0);
@@ -812,6 +816,17 @@ TEST_F(Packed, FullRecordTableCompactsSafely)
         ASSERT_TRUE(Put(p, name, live[name])) << i;
     }
     ASSERT_FALSE(Put(p, "overflow", Pattern(4, 1)));
+    // Without a record for its region every transfer fails and moves nothing.
+    HANDLE h = p.CreateFile("overflow", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    uint8_t buf[4];
+    DWORD got = 7;
+    EXPECT_FALSE(p.ReadFile(h, buf, 4, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(p.SetFilePointer(h, 2, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    DWORD lo = 0;
+    EXPECT_FALSE(p.GetFileLocation("overflow", &lo, nullptr));
+    p.CloseHandle(h);
     p.DeleteFile("overflow");
     ASSERT_TRUE(p.Flush(0));
     p.Close();

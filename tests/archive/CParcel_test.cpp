@@ -241,9 +241,12 @@ TEST(ParcelLife, OpeningLooseFilesReleasesTheArchive)
     const std::string archive = tree.Full("new.pcl");
     CParcel parcel;
     ASSERT_TRUE(parcel.Open(1, archive.c_str(), 4, 1024));
-    EXPECT_NE(0u, parcel.GetMode());
+    ASSERT_TRUE(parcel.Flush(0));
+    ASSERT_TRUE(parcel.Open(1, archive.c_str(), 2, 1024));
+    EXPECT_TRUE(parcel.IsReadOnly());
     ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
     EXPECT_EQ(0u, parcel.GetMode());
+    EXPECT_FALSE(parcel.IsReadOnly());
     EXPECT_TRUE(DeleteFileA(archive.c_str()));
     EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
 }
