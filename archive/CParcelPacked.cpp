@@ -28,6 +28,9 @@ enum {
     PARCEL_FIND_DATA_SIZE = 320,
 };
 
+static_assert(sizeof(SHFILEINFOA) == PARCEL_SHFILEINFO_SIZE, "SHFILEINFOA is 352 bytes");
+static_assert(sizeof(WIN32_FIND_DATAA) == PARCEL_FIND_DATA_SIZE, "WIN32_FIND_DATAA is 320 bytes");
+
 // What one attempt to open an existing archive file found.
 enum {
     PARCEL_FILE_ABSENT,
@@ -35,8 +38,6 @@ enum {
     PARCEL_FILE_READ,
     PARCEL_FILE_BAD,
 };
-static_assert(sizeof(SHFILEINFOA) == PARCEL_SHFILEINFO_SIZE, "SHFILEINFOA is 352 bytes");
-static_assert(sizeof(WIN32_FIND_DATAA) == PARCEL_FIND_DATA_SIZE, "WIN32_FIND_DATAA is 320 bytes");
 
 // "파일 폴더" in code page 949, the type name the shell gives folders.
 static const char kFolderTypeName[] = "\xC6\xC4\xC0\xCF\x20\xC6\xFA\xB4\xF5";
