@@ -22,6 +22,9 @@ class DeviceSystem : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        // The driver allocates through the engine's memory functions.
+        if (RwEngineGetStatus() == rwENGINESTATUSIDLE)
+            RwEngineInit(nullptr, 0, 0x400000);
         if (Window == nullptr)
             Window = KivTestCreateWindow(1024, 768);
     }
