@@ -437,10 +437,10 @@ public:
         Note("DrawPrimitive");
         return real->DrawPrimitive(PrimitiveType, StartVertex, PrimitiveCount);
     }
-    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT BaseVertexIndex, UINT MinVertexIndex, UINT NumVertices, UINT startIndex, UINT primCount) override
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE arg0, INT BaseVertexIndex, UINT MinVertexIndex, UINT NumVertices, UINT startIndex, UINT primCount) override
     {
         Note("DrawIndexedPrimitive");
-        return real->DrawIndexedPrimitive(D3DPRIMITIVETYPE, BaseVertexIndex, MinVertexIndex, NumVertices, startIndex, primCount);
+        return real->DrawIndexedPrimitive(arg0, BaseVertexIndex, MinVertexIndex, NumVertices, startIndex, primCount);
     }
     HRESULT STDMETHODCALLTYPE DrawPrimitiveUP(D3DPRIMITIVETYPE primitive_type, UINT primitive_count, const void *data, UINT stride) override
     {
