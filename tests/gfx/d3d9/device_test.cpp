@@ -6,6 +6,7 @@
 #include "d3d9window.h"
 #include "gfx/d3d9/d3d9cpu.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9standard.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9videomode.h"
 
@@ -356,4 +357,38 @@ TEST_F(DeviceSystem, StopLeavesDeclarationsHeldByOthersValid)
     EXPECT_EQ(d->AddRef(), 2u);
     EXPECT_EQ(d->Release(), 1u);
     EXPECT_EQ(d->Release(), 0u);
+}
+
+TEST_F(DeviceSystem, EngineRunsItsLifeCycleOnTheDriver)
+{
+    RwUInt16 before = RwFpuGetControlWord();
+    ASSERT_EQ(RwEngineGetStatus(), rwENGINESTATUSINITED);
+    ASSERT_TRUE(RwEngineOpen(&params));
+    EXPECT_EQ(RwEngineInstance->dOpenDevice.fpSystem, RwD3D9DeviceSystem);
+    EXPECT_EQ(RwEngineInstance->stdFunc[rwSTANDARDCAMERACLEAR], RwD3D9CameraClear);
+    EXPECT_GE(RwEngineGetNumSubSystems(), 1);
+    RwSubSystemInfo info;
+    EXPECT_NE(RwEngineGetSubSystemInfo(&info, RwEngineGetCurrentSubSystem()), nullptr);
+    EXPECT_GE(RwEngineGetNumVideoModes(), 2);
+    ASSERT_TRUE(RwEngineSetVideoMode(0));
+    RwVideoMode mode;
+    ASSERT_NE(RwEngineGetVideoModeInfo(&mode, RwEngineGetCurrentVideoMode()), nullptr);
+    EXPECT_EQ(mode.flags & rwVIDEOMODEEXCLUSIVE, 0);
+
+    RwD3D9SetMultithreadSafe(TRUE);
+    ASSERT_TRUE(RwEngineStart());
+    ASSERT_NE(rwD3D9Driver.device, nullptr);
+    D3DDEVICE_CREATION_PARAMETERS creation;
+    ASSERT_EQ(rwD3D9Driver.device->GetCreationParameters(&creation), D3D_OK);
+    EXPECT_NE(creation.BehaviorFlags & D3DCREATE_MULTITHREADED, 0u);
+    EXPECT_EQ(creation.hFocusWindow, Window);
+    EXPECT_EQ(RwFpuGetControlWord() & 0x33F, 0x3F);
+
+    ASSERT_TRUE(RwEngineStop());
+    EXPECT_EQ(rwD3D9Driver.device, nullptr);
+    EXPECT_EQ(RwFpuGetControlWord(), before);
+    ASSERT_TRUE(RwEngineClose());
+    EXPECT_EQ(rwD3D9Driver.d3d, nullptr);
+    EXPECT_EQ(RwEngineGetStatus(), rwENGINESTATUSINITED);
+    RwD3D9SetMultithreadSafe(FALSE);
 }
