@@ -46,19 +46,19 @@ srclist=/etc/apt/sources.list.d/kiv-src.list
 if [ ! -f $src822 ] && [ ! -f $srclist ] &&
     ! grep -rqsE '^[[:space:]]*(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     stanzas=$(for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] && awk 'BEGIN { RS = ""; ORS = "\n\n" }
+        [ ! -f "$f" ] || awk 'BEGIN { RS = ""; ORS = "\n\n" }
             /(^|\n)Types:([^\n]*[ \t])?deb([ \t\n]|$)/ && /(^|\n)URIs:[^\n]*debian/ && !/(^|\n)Enabled: *no/ {
                 sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
     done)
     lines=$(for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$f" ] && sed -n 's/^[[:space:]]*deb[[:space:]]\+\(.*debian.*\)$/deb-src \1/p' "$f"
+        [ ! -f "$f" ] || sed -n 's/^[[:space:]]*deb[[:space:]]\+\(.*debian.*\)$/deb-src \1/p' "$f"
     done)
     if [ -z "$stanzas$lines" ]; then
         lines="deb-src http://deb.debian.org/debian bookworm main
 deb-src http://deb.debian.org/debian-security bookworm-security main"
     fi
-    [ -n "$stanzas" ] && as_root tee $src822 >/dev/null <<<"$stanzas"
-    [ -n "$lines" ] && as_root tee $srclist >/dev/null <<<"$lines"
+    [ -z "$stanzas" ] || as_root tee $src822 >/dev/null <<<"$stanzas"
+    [ -z "$lines" ] || as_root tee $srclist >/dev/null <<<"$lines"
     need_update=1
 fi
 
