@@ -8,6 +8,7 @@
 #include "gfx/core/modules.h"
 #include "gfx/core/plugin.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
 
 namespace {
 
@@ -32,13 +33,13 @@ protected:
     void SetUp() override
     {
         RwTestDriverReset();
-        RwErrorGetLast();
+        RwErrorGet();
     }
     void TearDown() override
     {
         RwTestDriverReset();
         ShutDown();
-        RwErrorGetLast();
+        RwErrorGet();
     }
 };
 
@@ -66,7 +67,7 @@ void *RecordClose(void *instance, RwInt32 offset, RwInt32 size)
 
 bool ErrorIs(RwInt32 pluginID, RwUInt32 code)
 {
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     return e.pluginID == pluginID && static_cast<RwUInt32>(e.errorCode) == code;
 }
 
@@ -207,27 +208,16 @@ TEST_F(Engine, FailedOpenRequestLeavesEngineInitialisedAndRetryWorks)
     EXPECT_NE(before, RwEngineInstance);
 }
 
-RwBool FailingAllocations = FALSE;
-void *LimitedMalloc(size_t size, RwUInt32 hint)
-{
-    // The instance is the one global allocation larger than the fixed part.
-    if (FailingAllocations && hint == rwMEMHINTDUR_GLOBAL && size > 300 && size < 2000) {
-        return nullptr;
-    }
-    return malloc(size);
-}
-void LimitedFree(void *p) { free(p); }
-void *LimitedRealloc(void *p, size_t size, RwUInt32) { return realloc(p, size); }
-void *LimitedCalloc(size_t n, size_t size) { return calloc(n, size); }
-
 TEST_F(Engine, OpenWithoutMemoryForTheInstanceFails)
 {
-    RwMemoryFunctions funcs = {LimitedMalloc, LimitedFree, LimitedRealloc, LimitedCalloc};
-    ASSERT_TRUE(RwEngineInit(&funcs, 0, 0));
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
     RwGlobals *before = RwEngineInstance;
-    FailingAllocations = TRUE;
+    rwTestMemory.failHint = 0x40000;
     EXPECT_FALSE(RwEngineOpen(&openParams));
-    FailingAllocations = FALSE;
+    rwTestMemory.failHint = 0;
+    // The request was for the whole instance: every module's globals.
+    EXPECT_GT(rwTestMemory.lastSize, sizeof(RwGlobals));
     EXPECT_TRUE(ErrorIs(0, E_RW_NOMEM));
     EXPECT_EQ(before, RwEngineInstance);
     EXPECT_EQ(rwENGINESTATUSINITED, RwEngineGetStatus());
@@ -437,7 +427,7 @@ protected:
         Engine::SetUp();
         ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
         ASSERT_TRUE(RwEngineOpen(&openParams));
-        RwErrorGetLast();
+        RwErrorGet();
     }
 };
 
@@ -520,7 +510,7 @@ TEST_F(Engine, SubSystemCallsNeedAnOpenedEngine)
 
 TEST(EngineDeviceRequest, RefusalWithoutFallBackRaisesDeviceError)
 {
-    RwErrorGetLast();
+    RwErrorGet();
     RwDevice device = *RwTestDriverGetDevice();
     RwTestDriverFailRequest(rwDEVICESYSTEMGETTEXMEMSIZE, 1);
     RwUInt32 mem = 0;

@@ -8,6 +8,7 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "support/test_memory.h"
 
 // Starts the engine once for the whole test program.
 class EngineEnvironment : public ::testing::Environment {
@@ -18,7 +19,9 @@ public:
 
     void SetUp() override
     {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        // Counted memory, so that tests can fail chosen allocations.
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
         if (registerPlugins_) {
             registerPlugins_();
         }
@@ -39,9 +42,7 @@ private:
 
 inline RwError TakeError()
 {
-    RwError error;
-    RwErrorGet(&error);
-    return error;
+    return RwErrorGet();
 }
 
 // A fresh folder below the system's temporary folder, removed with its files.

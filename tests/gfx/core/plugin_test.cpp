@@ -43,7 +43,7 @@ void *Copy(void *dst, const void *src, RwInt32 offset, RwInt32 size)
 
 RwError TakeError()
 {
-    return RwErrorGetLast();
+    return RwErrorGet();
 }
 
 class Registry : public ::testing::TestWithParam<RwUInt32> {

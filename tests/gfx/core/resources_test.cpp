@@ -7,6 +7,7 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/memory.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void RecordDestroy(RwResEntry *entry)
 
 RwError TakeError()
 {
-    return RwErrorGetLast();
+    return RwErrorGet();
 }
 
 // An engine started with an arena of the given size.
@@ -305,9 +306,29 @@ TEST_F(Arena, ArenaTooSmallFailsTheStart)
     EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
 }
 
+TEST_F(Arena, ArenaMemoryMissingFailsTheStart)
+{
+    RwTestDriverReset();
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, smallArena));
+    ASSERT_TRUE(RwEngineOpen(&openParams));
+    TakeError();
+    const RwInt32 liveBefore = rwTestMemory.live;
+    rwTestMemory.failHint = 0x4040B;
+    EXPECT_FALSE(RwEngineStart());
+    rwTestMemory.failHint = 0;
+    RwError e = TakeError();
+    EXPECT_EQ(0, e.pluginID);
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), e.errorCode);
+    EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
+    // The modules opened before the arena gave their memory back.
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
+    EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, nullptr, 10, nullptr));
+}
+
 TEST(ArenaClosed, AllocationBeforeStartFails)
 {
-    RwErrorGetLast();
+    RwErrorGet();
     EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, nullptr, 10, nullptr));
     EXPECT_FALSE(RwResourcesEmptyArena());
     RwResourcesNextFrame();
