@@ -271,7 +271,8 @@ TEST_F(Engine, CallsOutOfOrderAreRefused)
     EXPECT_EQ(0, RwTestDriverGetRequestCount(rwDEVICESYSTEMCLOSE));
 }
 
-TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
+// An opened engine with three recording plug-ins, 1 to 3 in registration order.
+void OpenWithThreeRecorders()
 {
     ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
     ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC01, RecordOpen<1>, RecordClose<1>), 0);
@@ -279,6 +280,11 @@ TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
     ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC03, RecordOpen<3>, RecordClose<3>), 0);
     ASSERT_TRUE(RwEngineOpen(&openParams));
     events.clear();
+}
+
+TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
+{
+    ASSERT_NO_FATAL_FAILURE(OpenWithThreeRecorders());
     failingPlugin = 0;
     ASSERT_TRUE(RwEngineStart());
     ASSERT_TRUE(RwEngineStop());
@@ -287,12 +293,7 @@ TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
 
 TEST_F(Engine, FailedModuleOpenUnwindsAndStopsTheDevice)
 {
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
-    ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC01, RecordOpen<1>, RecordClose<1>), 0);
-    ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC02, RecordOpen<2>, RecordClose<2>), 0);
-    ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC03, RecordOpen<3>, RecordClose<3>), 0);
-    ASSERT_TRUE(RwEngineOpen(&openParams));
-    events.clear();
+    ASSERT_NO_FATAL_FAILURE(OpenWithThreeRecorders());
     failingPlugin = 3;
     EXPECT_FALSE(RwEngineStart());
     failingPlugin = 0;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "gfx/core/engine.h"
-#include "gfx/core/growarray.h"
+#include "gfx/core/im2dquadbatch.h"
 #include "support/test_memory.h"
 
 namespace {
