@@ -15,7 +15,7 @@ RwInt32 RwPluginRegistryAddPluginStream(RwPluginRegistry *reg, RwUInt32 pluginID
                                         RwPluginDataChunkWriteCallBack writeCB,
                                         RwPluginDataChunkGetSizeCallBack getSizeCB)
 {
-    RwPluginEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry) {
         return -1;
     }
@@ -28,7 +28,7 @@ RwInt32 RwPluginRegistryAddPluginStream(RwPluginRegistry *reg, RwUInt32 pluginID
 RwInt32 RwPluginRegistryAddPluginStreamAlwaysCallBack(RwPluginRegistry *reg, RwUInt32 pluginID,
                                                       RwPluginDataChunkAlwaysCallBack alwaysCB)
 {
-    RwPluginEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry) {
         return -1;
     }
@@ -39,7 +39,7 @@ RwInt32 RwPluginRegistryAddPluginStreamAlwaysCallBack(RwPluginRegistry *reg, RwU
 RwInt32 RwPluginRegistryAddPluginStreamRightsCallBack(RwPluginRegistry *reg, RwUInt32 pluginID,
                                                       RwPluginDataChunkRightsCallBack rightsCB)
 {
-    RwPluginEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry) {
         return -1;
     }
@@ -207,7 +207,7 @@ const RwPluginRegistry *RwPluginRegistrySkipDataChunks(const RwPluginRegistry *r
 const RwPluginRegistry *RwPluginRegistryInvokeRights(const RwPluginRegistry *reg, RwUInt32 pluginID,
                                                      void *object, RwUInt32 extraData)
 {
-    const RwPluginEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    const RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry || !entry->rightsCB) {
         return nullptr;
     }

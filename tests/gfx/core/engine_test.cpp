@@ -117,6 +117,10 @@ TEST_F(Engine, OpenCopiesTheDeviceBlockAndStandardFunctions)
     ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
     ASSERT_TRUE(RwEngineOpen(&openParams));
     EXPECT_EQ(7.0f, RwEngineInstance->dOpenDevice.zBufferFar);
+    // The driver filled the instance's own block and saw its memory functions.
+    ASSERT_EQ(rwDEVICESYSTEMREGISTER, RwTestDriverGetLog(0)->request);
+    EXPECT_EQ(&RwEngineInstance->dOpenDevice, RwTestDriverGetLog(0)->out);
+    EXPECT_EQ(&RwEngineInstance->memoryFuncs, RwTestDriverGetLog(0)->inOut);
     EXPECT_EQ(RwTestDriverGetDevice()->fpSystem, RwEngineInstance->dOpenDevice.fpSystem);
     ASSERT_TRUE(RwEngineStart());
     int marker = 0;
