@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -135,6 +136,48 @@ TEST_F(FreeList, EntryOfNoBlockIsIgnored)
     EXPECT_EQ(1, CountBlocks(fl));
     const RwUInt8 *bitmap = reinterpret_cast<const RwUInt8 *>(fl->blockList.next + 1);
     EXPECT_EQ(0x80, bitmap[0]);
+    RwFreeListDestroy(fl);
+}
+
+TEST_F(FreeList, RandomUseNeverHandsOutAnEntryTwice)
+{
+    RwFreeList *fl = RwFreeListCreate(13, 7, 8, 0x40000);
+    ASSERT_NE(nullptr, fl);
+    std::vector<RwUInt8 *> held;
+    RwUInt32 seed = 99;
+    auto next = [&seed](RwUInt32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int step = 0; step < 2000; ++step) {
+        if (held.empty() || next(5) < 3) {
+            RwUInt8 *e = static_cast<RwUInt8 *>(RwFreeListAlloc(fl, 0x30000));
+            ASSERT_NE(nullptr, e);
+            // Filling the whole entry would spoil a neighbour or the block's
+            // bitmap if entries overlapped.
+            memset(e, 0xFF, 13);
+            held.push_back(e);
+        } else {
+            size_t i = next(static_cast<RwUInt32>(held.size()));
+            RwFreeListFree(fl, held[i]);
+            held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    // Live entries are distinct and never closer than one entry apart.
+    std::set<RwUInt8 *> sorted(held.begin(), held.end());
+    ASSERT_EQ(held.size(), sorted.size());
+    RwUInt8 *previous = nullptr;
+    for (RwUInt8 *e : sorted) {
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(e) % 8);
+        if (previous) {
+            EXPECT_GE(e - previous, 16);
+        }
+        previous = e;
+    }
+    for (RwUInt8 *e : held) {
+        RwFreeListFree(fl, e);
+    }
+    EXPECT_EQ(0, CountBlocks(fl));
     RwFreeListDestroy(fl);
 }
 

@@ -226,6 +226,78 @@ TEST_F(Arena, FreedNeighboursMergeIntoOneBlock)
     EXPECT_EQ(a, ab);
 }
 
+// Largest entry an empty arena takes, found by halving.
+RwInt32 LargestEntry()
+{
+    RwInt32 low = 0;
+    RwInt32 high = 1 << 20;
+    while (low < high) {
+        RwInt32 mid = (low + high + 1) / 2;
+        RwResourceEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, mid, nullptr);
+        if (probe) {
+            RwResourcesFreeEntry(probe);
+            low = mid;
+        } else {
+            TakeError();
+            high = mid - 1;
+        }
+    }
+    return low;
+}
+
+TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
+{
+    StartWith(0x10000);
+    const RwInt32 largest = LargestEntry();
+    ASSERT_GT(largest, 0x10000 - 256);
+    struct Held {
+        RwResourceEntry *ref;
+        RwUInt8 fill;
+    };
+    std::vector<Held *> held;
+    RwUInt32 seed = 12345;
+    auto next = [&seed](RwUInt32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int step = 0; step < 3000; ++step) {
+        if (held.empty() || next(3) != 0) {
+            Held *h = new Held{nullptr, static_cast<RwUInt8>(step)};
+            RwInt32 size = 1 + static_cast<RwInt32>(next(3000));
+            ASSERT_NE(nullptr, RwResourcesAllocateEntry(h, &h->ref, size, nullptr));
+            memset(RwResourceEntryData(h->ref), h->fill, static_cast<size_t>(size));
+            held.push_back(h);
+        } else {
+            size_t i = next(static_cast<RwUInt32>(held.size()));
+            Held *h = held[i];
+            if (h->ref) {
+                // No other entry wrote into this one's data.
+                const RwUInt8 *data = static_cast<const RwUInt8 *>(RwResourceEntryData(h->ref));
+                for (RwInt32 b = 0; b < h->ref->size; ++b) {
+                    ASSERT_EQ(h->fill, data[b]) << step;
+                }
+                RwResourcesFreeEntry(h->ref);
+            }
+            held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+            delete h;
+        }
+        if (step % 100 == 99) {
+            RwResourcesNextFrame();
+        }
+    }
+    for (Held *h : held) {
+        if (h->ref) {
+            RwResourcesFreeEntry(h->ref);
+        }
+        delete h;
+    }
+    EXPECT_EQ(0, RwResourcesGetArenaUsage());
+    // Every freed block joined its neighbours again: the whole arena is one block.
+    RwResourceEntry *whole = RwResourcesAllocateEntry(nullptr, nullptr, largest, nullptr);
+    EXPECT_NE(nullptr, whole);
+    RwResourcesFreeEntry(whole);
+}
+
 TEST_F(Arena, EmptyArenaDestroysEveryEntry)
 {
     StartWith(smallArena);
