@@ -34,6 +34,8 @@ public:
         RwEngineStop();
         RwEngineClose();
         RwEngineTerm();
+        // Whatever the program's tests made and released, nothing is left.
+        EXPECT_EQ(rwTestMemory.live, 0);
     }
 
 private:
