@@ -9,6 +9,7 @@
 #include "gfx/core/memory.h"
 #include "support/test_driver.h"
 #include "support/test_memory.h"
+#include "support/test_random.h"
 
 namespace {
 
@@ -144,13 +145,9 @@ TEST_F(FreeList, RandomUseNeverHandsOutAnEntryTwice)
     RwFreeList *fl = RwFreeListCreate(13, 7, 8, 0x40000);
     ASSERT_NE(nullptr, fl);
     std::vector<RwUInt8 *> held;
-    RwUInt32 seed = 99;
-    auto next = [&seed](RwUInt32 n) {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 16) % n;
-    };
+    TestRandom random(99);
     for (int step = 0; step < 2000; ++step) {
-        if (held.empty() || next(5) < 3) {
+        if (held.empty() || random.Below(5) < 3) {
             RwUInt8 *e = static_cast<RwUInt8 *>(RwFreeListAlloc(fl, 0x30000));
             ASSERT_NE(nullptr, e);
             // Filling the whole entry would spoil a neighbour or the block's
@@ -158,7 +155,7 @@ TEST_F(FreeList, RandomUseNeverHandsOutAnEntryTwice)
             memset(e, 0xFF, 13);
             held.push_back(e);
         } else {
-            size_t i = next(static_cast<RwUInt32>(held.size()));
+            size_t i = random.Below(static_cast<RwUInt32>(held.size()));
             RwFreeListFree(fl, held[i]);
             held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
         }

@@ -8,6 +8,7 @@
 #include "gfx/core/memory.h"
 #include "support/test_driver.h"
 #include "support/test_memory.h"
+#include "support/test_random.h"
 
 namespace {
 
@@ -255,20 +256,16 @@ TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
         RwUInt8 fill;
     };
     std::vector<Held *> held;
-    RwUInt32 seed = 12345;
-    auto next = [&seed](RwUInt32 n) {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 16) % n;
-    };
+    TestRandom random(12345);
     for (int step = 0; step < 3000; ++step) {
-        if (held.empty() || next(3) != 0) {
+        if (held.empty() || random.Below(3) != 0) {
             Held *h = new Held{nullptr, static_cast<RwUInt8>(step)};
-            RwInt32 size = 1 + static_cast<RwInt32>(next(3000));
+            RwInt32 size = 1 + static_cast<RwInt32>(random.Below(3000));
             ASSERT_NE(nullptr, RwResourcesAllocateEntry(h, &h->ref, size, nullptr));
             memset(RwResourceEntryData(h->ref), h->fill, static_cast<size_t>(size));
             held.push_back(h);
         } else {
-            size_t i = next(static_cast<RwUInt32>(held.size()));
+            size_t i = random.Below(static_cast<RwUInt32>(held.size()));
             Held *h = held[i];
             if (h->ref) {
                 // No other entry wrote into this one's data.
