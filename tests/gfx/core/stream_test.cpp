@@ -132,6 +132,16 @@ TEST_F(Stream, ReadOnlyMemoryRefusesWrites)
     RwStreamClose(stream, nullptr);
 }
 
+TEST_F(Stream, WriteStreamGivesNothingToRead)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_EQ(RwStreamWrite(stream, "abcd", 4), stream);
+    unsigned char buffer[16];
+    EXPECT_EQ(RwStreamRead(stream, buffer, sizeof(buffer)), 0u);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMACCESSTYPE));
+    EXPECT_EQ(CloseWritten(stream), (Bytes{'a', 'b', 'c', 'd'}));
+}
+
 TEST_F(Stream, InvalidTypeAndAccessAreRefused)
 {
     Bytes bytes(8, 0);
