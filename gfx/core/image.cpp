@@ -5,10 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "byteorder.h"
 #include "engine.h"
 #include "filesys.h"
 #include "modules.h"
 #include "raster.h"
+#include "stream.h"
 
 namespace {
 
@@ -685,6 +687,99 @@ RwImage *RwImageFindRasterFormat(RwImage *image, RwInt32 rasterType, RwInt32 *wi
     *height = scratch.height;
     *depth = scratch.depth;
     *format = (static_cast<RwInt32>(scratch.cFormat) << 8) | scratch.cType;
+    return image;
+}
+
+// Streams -----------------------------------------------------------------------------------------
+
+// Image chunk: struct chunk of width, height, depth and stride, the rows, then the palette.
+enum : RwUInt32 { rwIMAGESTRUCTSIZE = 16 };
+
+static RwUInt32 StreamPaletteBytes(RwInt32 depth)
+{
+    return depth <= 8 ? (4u << depth) : 0u;
+}
+
+RwUInt32 RwImageStreamGetSize(const RwImage *image)
+{
+    return rwCHUNKHEADERSIZE + rwIMAGESTRUCTSIZE + static_cast<RwUInt32>(image->stride) * image->height +
+           StreamPaletteBytes(image->depth);
+}
+
+const RwImage *RwImageStreamWrite(const RwImage *image, RwStream *stream)
+{
+    if (!image || !stream || !image->cpPixels || (image->depth <= 8 && !image->palette)) {
+        RaiseError(E_RW_NULLP);
+        return nullptr;
+    }
+    RwUInt8 header[rwIMAGESTRUCTSIZE];
+    WriteI32(header, image->width);
+    WriteI32(header + 4, image->height);
+    WriteI32(header + 8, image->depth);
+    WriteI32(header + 12, image->stride);
+    if (!RwStreamWriteChunkHeader(stream, rwID_IMAGE, RwImageStreamGetSize(image)) ||
+        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwIMAGESTRUCTSIZE) ||
+        !RwStreamWrite(stream, header, rwIMAGESTRUCTSIZE) ||
+        !RwStreamWrite(stream, image->cpPixels, static_cast<RwUInt32>(image->stride) * image->height))
+        return nullptr;
+    // Palette entries are four bytes R, G, B, A, the same in memory and in the file.
+    if (image->depth <= 8 && !RwStreamWrite(stream, image->palette, StreamPaletteBytes(image->depth)))
+        return nullptr;
+    return image;
+}
+
+RwImage *RwImageStreamRead(RwStream *stream)
+{
+    RwUInt32 length = 0;
+    RwUInt32 version = 0;
+    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, &version))
+        return nullptr;
+    if (length < rwIMAGESTRUCTSIZE) {
+        RaiseError(E_RW_READ);
+        return nullptr;
+    }
+    RwUInt8 header[rwIMAGESTRUCTSIZE];
+    if (!RwStreamReadExact(stream, header, rwIMAGESTRUCTSIZE) ||
+        (length > rwIMAGESTRUCTSIZE && !RwStreamSkip(stream, length - rwIMAGESTRUCTSIZE)))
+        return nullptr;
+    const RwInt32 width = ReadI32(header);
+    const RwInt32 height = ReadI32(header + 4);
+    const RwInt32 depth = ReadI32(header + 8);
+    const RwInt32 storedStride = ReadI32(header + 12);
+    if (depth != 4 && depth != 8 && depth != 32) {
+        RaiseError(E_RW_INVIMAGEDEPTH);
+        return nullptr;
+    }
+    if (storedStride <= 0 || static_cast<int64_t>(storedStride) * height > rwIMAGEMAXBYTES) {
+        RaiseError(E_RW_INVIMAGESIZE);
+        return nullptr;
+    }
+    RwImage *image = RwImageCreate(width, height, depth);
+    if (!image)
+        return nullptr;
+    if (!RwImageAllocatePixels(image)) {
+        RwImageDestroy(image);
+        return nullptr;
+    }
+    RwBool ok = TRUE;
+    if (storedStride == image->stride) {
+        ok = RwStreamReadExact(stream, image->cpPixels, static_cast<RwUInt32>(image->stride) * height) != nullptr;
+    } else {
+        // Rows stored with another padding: keep what fits, skip the rest.
+        const RwInt32 keep = storedStride < image->stride ? storedStride : image->stride;
+        for (RwInt32 y = 0; ok && y < height; y++) {
+            RwUInt8 *row = image->cpPixels + static_cast<size_t>(y) * image->stride;
+            ok = RwStreamReadExact(stream, row, static_cast<RwUInt32>(keep)) != nullptr;
+            if (ok && storedStride > keep)
+                ok = RwStreamSkip(stream, static_cast<RwUInt32>(storedStride - keep)) != nullptr;
+        }
+    }
+    if (ok && depth <= 8)
+        ok = RwStreamReadExact(stream, image->palette, StreamPaletteBytes(depth)) != nullptr;
+    if (!ok) {
+        RwImageDestroy(image);
+        return nullptr;
+    }
     return image;
 }
 

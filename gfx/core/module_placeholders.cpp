@@ -49,21 +49,6 @@ void *RwFrameModuleClose(void *instance, RwInt32 offset, RwInt32 size)
     return instance;
 }
 
-// ---- stream module (delete when stream.cpp defines its pair) ----
-static RwInt32 placeholderStreamOpenCount = 0;
-
-void *RwStreamModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderStreamOpenCount;
-    return instance;
-}
-
-void *RwStreamModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderStreamOpenCount;
-    return instance;
-}
-
 // ---- camera module (delete when camera.cpp defines its pair) ----
 static RwInt32 placeholderCameraOpenCount = 0;
 
