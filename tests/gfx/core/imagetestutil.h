@@ -12,6 +12,7 @@
 #include "gfx/core/error.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/image.h"
+#include "gfx/core/raster.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/win32filesys.h"
 #include "support/test_driver.h"
@@ -81,6 +82,7 @@ public:
         // Free lists release their first block with its last entry; let that happen now so
         // that later tests see blocks come and go in pairs.
         RwImageDestroy(RwImageCreate(1, 1, 32));
+        RwRasterDestroy(RwRasterCreate(0, 0, 0, rwRASTERDONTALLOCATE));
         RwUInt8 byte = 0;
         RwMemory mem = {&byte, 1};
         RwStreamClose(RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &mem), nullptr);
