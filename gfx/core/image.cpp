@@ -769,6 +769,7 @@ RwImage *RwImageStreamRead(RwStream *stream)
         const RwInt32 keep = storedStride < image->stride ? storedStride : image->stride;
         for (RwInt32 y = 0; ok && y < height; y++) {
             RwUInt8 *row = image->cpPixels + static_cast<size_t>(y) * image->stride;
+            memset(row + keep, 0, static_cast<size_t>(image->stride - keep));
             ok = RwStreamReadExact(stream, row, static_cast<RwUInt32>(keep)) != nullptr;
             if (ok && storedStride > keep)
                 ok = RwStreamSkip(stream, static_cast<RwUInt32>(storedStride - keep)) != nullptr;
