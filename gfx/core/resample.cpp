@@ -62,12 +62,16 @@ RwImage *RwImageResample(RwImage *dstImage, const RwImage *srcImage)
     }
     dstImage->flags |= srcImage->flags & rwIMAGEGAMMACORRECTED;
 
-    const int64_t stepX = static_cast<int64_t>(static_cast<RwReal>(srcImage->width) /
+    int64_t stepX = static_cast<int64_t>(static_cast<RwReal>(srcImage->width) /
                                                static_cast<RwReal>(dstImage->width) * 65536.0f);
-    const int64_t stepY = static_cast<int64_t>(static_cast<RwReal>(srcImage->height) /
+    int64_t stepY = static_cast<int64_t>(static_cast<RwReal>(srcImage->height) /
                                                static_cast<RwReal>(dstImage->height) * 65536.0f);
-    // A span of one fixed-point unit would have length zero; the step is never that small
-    // for images of sane size, but keep the division safe.
+    // An enlargement beyond 65536 times would step by less than one fixed-point unit; keep
+    // the spans inside the source and the division safe.
+    if (stepX < 1)
+        stepX = 1;
+    if (stepY < 1)
+        stepY = 1;
     const RwReal spanX = stepX > 1 ? static_cast<RwReal>(stepX - 1) / 65536.0f : 1.0f / 65536.0f;
     const RwReal spanY = stepY > 1 ? static_cast<RwReal>(stepY - 1) / 65536.0f : 1.0f / 65536.0f;
     const RwReal area = spanX * spanY;

@@ -186,6 +186,13 @@ TEST_F(Resample, ZeroSizeIsRefused)
     TakeError();
 }
 
+TEST_F(Resample, HugeEnlargementStaysInsideSource)
+{
+    RwImage *src = Patterned(2, 1);
+    RwImage *dst = Wide(140000, 1);
+    EXPECT_EQ(dst, RwImageResample(dst, src));
+}
+
 TEST_F(Resample, OnlyWideImagesResample)
 {
     RwImage *src = MakeImage(2, 2, 8);
