@@ -66,7 +66,7 @@ build_lua() {
         CFLAGS="-O2 -Wall $arch_flags"
     install -d "$prefix/include" "$prefix/lib"
     install -m 644 "$src"/src/{lua.h,luaconf.h,lualib.h,lauxlib.h} "$prefix/include/"
-    [ -f "$src/etc/lua.hpp" ] && install -m 644 "$src/etc/lua.hpp" "$prefix/include/"
+    if [ -f "$src/etc/lua.hpp" ]; then install -m 644 "$src/etc/lua.hpp" "$prefix/include/"; fi
     install -m 644 "$src/src/liblua.a" "$prefix/lib/"
     mark_done lua
 }

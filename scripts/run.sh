@@ -6,5 +6,5 @@ cd "$root"
 bash scripts/build.sh
 echo
 echo "Built programs and libraries (run a program with scripts/wine-run.sh PROGRAM):"
-find build -path build/deps/work -prune -o -path build/googletest -prune -o \
+find build -path build/deps/work -prune -o -path build/googletest -prune -o -name CMakeFiles -prune -o \
     -path build/wineprefix -prune -o \( -name '*.exe' -o -name '*.a' \) -type f -print | sort

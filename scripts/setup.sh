@@ -14,7 +14,6 @@ packages=(
     libxrandr2:i386 libxrender1:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386
     fonts-nanum locales
 )
-srcfile=/etc/apt/sources.list.d/kiv-src.sources
 
 # Prints the packages of the list that are not installed.
 missing() {
@@ -40,34 +39,34 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     need_update=1
 fi
 
-# Source entries for the same archives as the binary ones (apt-get source).
-if [ ! -f "$srcfile" ] && ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    main_list=/etc/apt/sources.list.d/debian.sources
-    if [ -f "$main_list" ]; then
-        awk 'BEGIN { RS = ""; ORS = "\n\n" }
-             /(^|\n)Types:[^\n]*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
-            "$main_list" | as_root tee "$srcfile" >/dev/null
-    else
-        as_root tee "$srcfile" >/dev/null <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+# Source entries for the same Debian archives as the binary ones, for
+# apt-get source: deb822 stanzas (*.sources) and one-line entries (*.list).
+src822=/etc/apt/sources.list.d/kiv-src.sources
+srclist=/etc/apt/sources.list.d/kiv-src.list
+if [ ! -f $src822 ] && [ ! -f $srclist ] &&
+    ! grep -rqsE '^[[:space:]]*(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    stanzas=$(for f in /etc/apt/sources.list.d/*.sources; do
+        [ ! -f "$f" ] || awk 'BEGIN { RS = ""; ORS = "\n\n" }
+            /(^|\n)Types:([^\n]*[ \t])?deb([ \t\n]|$)/ && /(^|\n)URIs:[^\n]*debian/ && !/(^|\n)Enabled: *no/ {
+                sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+    done)
+    lines=$(for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ ! -f "$f" ] || sed -n 's/^[[:space:]]*deb[[:space:]]\+\(.*debian.*\)$/deb-src \1/p' "$f"
+    done)
+    if [ -z "$stanzas$lines" ]; then
+        lines="deb-src http://deb.debian.org/debian bookworm main
+deb-src http://deb.debian.org/debian-security bookworm-security main"
     fi
+    [ -z "$stanzas" ] || as_root tee $src822 >/dev/null <<<"$stanzas"
+    [ -z "$lines" ] || as_root tee $srclist >/dev/null <<<"$lines"
     need_update=1
 fi
 
 todo=$(missing)
 if [ -n "$todo" ] || [ $need_update = 1 ] || [ -z "$(apt-cache showsrc lua5.1 2>/dev/null)" ]; then
-    as_root apt-get update -qq
+    # A broken third-party entry must not stop the set-up; a missing package
+    # still fails below.
+    as_root apt-get update -qq || echo "setup: apt-get update reported errors" >&2
     if [ -n "$todo" ]; then
         # shellcheck disable=SC2086
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $todo >/dev/null

@@ -10,10 +10,8 @@ bash scripts/build.sh
 export WINEPREFIX=$root/build/wineprefix WINEARCH=win32 WINEDEBUG=-all
 # Wine uses code page 949 and the Korean locale only when the Unix locale says so.
 export LC_ALL=ko_KR.UTF-8
-# A server still running on the prefix would keep the display and locale it
-# was started with; every test process must share this run's.
-wineserver -k >/dev/null 2>&1 || true
-
+# Every test process must see this display: the session fixture
+# (scripts/wine-session.sh) restarts the prefix's wineserver with it.
 read -r display xvfb_pid < <(scripts/xvfb-start.sh)
 export DISPLAY=$display
 finish() {

@@ -42,6 +42,7 @@ Windows Registry Editor Version 5.00
 
 REG
 } >"$reg"
-wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
+# Drive Z: is the Unix root.
+wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 wineserver -w
 echo "$self" >"$prefix/.kiv-ready"

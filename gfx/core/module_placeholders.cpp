@@ -49,21 +49,6 @@ void *RwFrameModuleClose(void *instance, RwInt32 offset, RwInt32 size)
     return instance;
 }
 
-// ---- stream module (delete when stream.cpp defines its pair) ----
-static RwInt32 placeholderStreamOpenCount = 0;
-
-void *RwStreamModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderStreamOpenCount;
-    return instance;
-}
-
-void *RwStreamModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderStreamOpenCount;
-    return instance;
-}
-
 // ---- camera module (delete when camera.cpp defines its pair) ----
 static RwInt32 placeholderCameraOpenCount = 0;
 
@@ -76,42 +61,6 @@ void *RwCameraModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
 void *RwCameraModuleClose(void *instance, RwInt32 offset, RwInt32 size)
 {
     --placeholderCameraOpenCount;
-    return instance;
-}
-
-// ---- image module (delete when image.cpp defines its pair) ----
-static RwInt32 placeholderImageOpenCount = 0;
-
-void *RwImageModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderImageOpenCount;
-    return instance;
-}
-
-void *RwImageModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderImageOpenCount;
-    return instance;
-}
-
-// The engine's start hands the device gamma to the image module.
-RwBool RwImageSetGamma(RwReal gamma)
-{
-    return TRUE;
-}
-
-// ---- raster module (delete when raster.cpp defines its pair) ----
-static RwInt32 placeholderRasterOpenCount = 0;
-
-void *RwRasterModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderRasterOpenCount;
-    return instance;
-}
-
-void *RwRasterModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderRasterOpenCount;
     return instance;
 }
 
