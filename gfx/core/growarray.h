@@ -21,6 +21,9 @@ void RwGrowArrayRemoveLast(RwGrowArray *array, RwInt32 n);
 void *RwGrowArrayGetFirst(RwGrowArray *array);
 void *RwGrowArrayGetAt(RwGrowArray *array, RwInt32 index);
 void *RwGrowArrayGetEnd(RwGrowArray *array);
+// Address of the first of the last n elements (n = 0: just past the last);
+// NULL when n is negative or above the count.
+void *RwGrowArrayGetEnd(RwGrowArray *array, RwInt32 n);
 void *RwGrowArrayDetachData(RwGrowArray *array);
 // Generic getters of a record's first and second words.
 void *RwGetFirstField(const void *record);

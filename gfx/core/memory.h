@@ -57,6 +57,8 @@ RwBool RwMemoryOpen(const RwMemoryFunctions *memFuncs);
 void RwMemoryClose(void);
 // TRUE when the engine runs without free lists (RwEngineInit flag bit 0).
 RwBool RwFreeListsDisabled(void);
+// Installs the real or the direct free-list functions in the engine object.
+void RwFreeListsSetDisabled(RwBool disabled);
 
 // Allocation through the engine object's tables.
 void *RwMalloc(size_t size, RwUInt32 hint);

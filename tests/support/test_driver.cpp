@@ -1,0 +1,317 @@
+// Stand-in device driver: a scriptable system function for tests.
+#include "test_driver.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+enum : RwInt32 {
+    numRenderStates = 256,
+};
+
+struct DriverState {
+    RwInt32 failTimes[rwTESTDRIVERMAXREQUEST];
+    RwSystemFunc handlers[rwTESTDRIVERMAXREQUEST];
+    RwInt32 counts[rwTESTDRIVERMAXREQUEST];
+    std::vector<RwTestDriverRequest> log;
+    RwStandardFunc stdReplacement[rwSTANDARDNUMOFSTANDARD];
+    RwBool stdResult[rwSTANDARDNUMOFSTANDARD];
+    RwInt32 stdCounts[rwSTANDARDNUMOFSTANDARD];
+    std::vector<RwTestDriverStandardCall> stdLog;
+    RwBool (*registerPlugins)(void);
+    RwInt32 registerPluginsCount;
+    void *window;
+    RwInt32 videoMode;
+    RwInt32 renderStates[numRenderStates];
+};
+
+DriverState state;
+RwDevice device;
+
+RwBool System(RwInt32 request, void *out, void *inOut, RwInt32 in);
+
+RwBool RenderStateSet(RwInt32 rs, void *value)
+{
+    if (rs < 0 || rs >= numRenderStates) {
+        return FALSE;
+    }
+    state.renderStates[rs] = static_cast<RwInt32>(reinterpret_cast<intptr_t>(value));
+    return TRUE;
+}
+
+RwBool RenderStateGet(RwInt32 rs, void *value)
+{
+    if (rs < 0 || rs >= numRenderStates || !value) {
+        return FALSE;
+    }
+    *static_cast<RwInt32 *>(value) = state.renderStates[rs];
+    return TRUE;
+}
+
+RwBool Im2DLine(void *, RwInt32, RwInt32, RwInt32) { return TRUE; }
+RwBool Im2DTriangle(void *, RwInt32, RwInt32, RwInt32, RwInt32) { return TRUE; }
+RwBool Im2DPrimitive(RwInt32, void *, RwInt32) { return TRUE; }
+RwBool Im2DIndexedPrimitive(RwInt32, void *, RwInt32, RwUInt16 *, RwInt32) { return TRUE; }
+
+void ResetDevice(void)
+{
+    memset(&device, 0, sizeof(device));
+    device.gammaCorrection = 1.0f;
+    device.fpSystem = System;
+    device.zBufferNear = 0.0f;
+    device.zBufferFar = 1.0f;
+    device.fpRenderStateSet = RenderStateSet;
+    device.fpRenderStateGet = RenderStateGet;
+    device.fpIm2DRenderLine = Im2DLine;
+    device.fpIm2DRenderTriangle = Im2DTriangle;
+    device.fpIm2DRenderPrimitive = Im2DPrimitive;
+    device.fpIm2DRenderIndexedPrimitive = Im2DIndexedPrimitive;
+}
+
+template <int N>
+RwBool Recorder(void *out, void *inOut, RwInt32 in)
+{
+    RwBool result = state.stdReplacement[N] ? state.stdReplacement[N](out, inOut, in) : state.stdResult[N];
+    ++state.stdCounts[N];
+    state.stdLog.push_back({N, out, inOut, in, result});
+    return result;
+}
+
+template <int... N>
+struct RecorderTable {
+    static constexpr RwStandardFunc table[sizeof...(N)] = {Recorder<N>...};
+};
+template <int... N>
+constexpr RwStandardFunc RecorderTable<N...>::table[sizeof...(N)];
+
+using Recorders = RecorderTable<0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
+                                23, 24, 25, 26, 27, 28>;
+static_assert(sizeof(Recorders::table) / sizeof(Recorders::table[0]) == rwSTANDARDNUMOFSTANDARD,
+              "one recorder per standard function");
+
+const RwVideoMode defaultMode = {640, 480, 32, 0, 60, 0x16};
+
+RwBool DefaultRequest(RwInt32 request, void *out, void *inOut, RwInt32 in)
+{
+    switch (request) {
+    case rwDEVICESYSTEMOPEN:
+        state.window = inOut ? *static_cast<void **>(inOut) : nullptr;
+        return TRUE;
+    case rwDEVICESYSTEMCLOSE:
+    case rwDEVICESYSTEMSTART:
+    case rwDEVICESYSTEMSTOP:
+    case rwDEVICESYSTEMFINALIZESTART:
+        return TRUE;
+    case rwDEVICESYSTEMREGISTER:
+        if (out) {
+            memcpy(out, &device, sizeof(device));
+        }
+        return TRUE;
+    case rwDEVICESYSTEMGETNUMMODES:
+        if (out) {
+            *static_cast<RwInt32 *>(out) = 1;
+        }
+        return TRUE;
+    case rwDEVICESYSTEMGETMODEINFO:
+        if (in != 0 || !out) {
+            return FALSE;
+        }
+        *static_cast<RwVideoMode *>(out) = defaultMode;
+        return TRUE;
+    case rwDEVICESYSTEMUSEMODE:
+        if (in != 0) {
+            return FALSE;
+        }
+        state.videoMode = in;
+        return TRUE;
+    case rwDEVICESYSTEMGETMODE:
+        if (out) {
+            *static_cast<RwInt32 *>(out) = state.videoMode;
+        }
+        return TRUE;
+    case rwDEVICESYSTEMSTANDARDS: {
+        RwStandardFunc *table = static_cast<RwStandardFunc *>(out);
+        if (!table) {
+            return FALSE;
+        }
+        for (RwInt32 i = 0; i < in && i < rwSTANDARDNUMOFSTANDARD; ++i) {
+            table[i] = Recorders::table[i];
+        }
+        return TRUE;
+    }
+    case rwDEVICESYSTEMGETTEXMEMSIZE:
+        if (out) {
+            *static_cast<RwUInt32 *>(out) = 64u << 20;
+        }
+        return TRUE;
+    case rwDEVICESYSTEMGETMAXTEXTURESIZE:
+        if (out) {
+            *static_cast<RwUInt32 *>(out) = 4096;
+        }
+        return TRUE;
+    case rwDEVICESYSTEMGETID:
+        if (out) {
+            *static_cast<RwUInt16 *>(out) = rwTESTDRIVERDEVICEID;
+        }
+        return TRUE;
+    default:
+        // Sub-system requests and the rest: refused, as a driver without them.
+        return FALSE;
+    }
+}
+
+RwBool System(RwInt32 request, void *out, void *inOut, RwInt32 in)
+{
+    RwBool result;
+    bool known = request >= 0 && request < rwTESTDRIVERMAXREQUEST;
+    if (known && state.failTimes[request] != 0) {
+        if (state.failTimes[request] > 0) {
+            --state.failTimes[request];
+        }
+        result = FALSE;
+    } else if (known && state.handlers[request]) {
+        result = state.handlers[request](request, out, inOut, in);
+    } else {
+        result = DefaultRequest(request, out, inOut, in);
+    }
+    if (known) {
+        ++state.counts[request];
+    }
+    state.log.push_back({request, out, inOut, in, result});
+    return result;
+}
+
+struct AutoReset {
+    AutoReset() { RwTestDriverReset(); }
+} autoReset;
+
+}  // namespace
+
+void RwTestDriverReset(void)
+{
+    memset(state.failTimes, 0, sizeof(state.failTimes));
+    memset(state.handlers, 0, sizeof(state.handlers));
+    memset(state.counts, 0, sizeof(state.counts));
+    state.log.clear();
+    memset(state.stdReplacement, 0, sizeof(state.stdReplacement));
+    for (RwBool &r : state.stdResult) {
+        r = TRUE;
+    }
+    memset(state.stdCounts, 0, sizeof(state.stdCounts));
+    state.stdLog.clear();
+    state.registerPlugins = nullptr;
+    state.registerPluginsCount = 0;
+    state.window = nullptr;
+    state.videoMode = 0;
+    memset(state.renderStates, 0, sizeof(state.renderStates));
+    ResetDevice();
+}
+
+void RwTestDriverFailRequest(RwInt32 request, RwInt32 times)
+{
+    if (request >= 0 && request < rwTESTDRIVERMAXREQUEST) {
+        state.failTimes[request] = times;
+    }
+}
+
+void RwTestDriverClearFailures(void)
+{
+    memset(state.failTimes, 0, sizeof(state.failTimes));
+}
+
+void RwTestDriverSetRequestHandler(RwInt32 request, RwSystemFunc handler)
+{
+    if (request >= 0 && request < rwTESTDRIVERMAXREQUEST) {
+        state.handlers[request] = handler;
+    }
+}
+
+RwInt32 RwTestDriverGetRequestCount(RwInt32 request)
+{
+    return (request >= 0 && request < rwTESTDRIVERMAXREQUEST) ? state.counts[request] : 0;
+}
+
+RwInt32 RwTestDriverGetLogSize(void)
+{
+    return static_cast<RwInt32>(state.log.size());
+}
+
+const RwTestDriverRequest *RwTestDriverGetLog(RwInt32 index)
+{
+    if (index < 0 || index >= static_cast<RwInt32>(state.log.size())) {
+        return nullptr;
+    }
+    return &state.log[static_cast<size_t>(index)];
+}
+
+void RwTestDriverClearLog(void)
+{
+    state.log.clear();
+    memset(state.counts, 0, sizeof(state.counts));
+    state.stdLog.clear();
+    memset(state.stdCounts, 0, sizeof(state.stdCounts));
+}
+
+void RwTestDriverSetStandardFunction(RwInt32 index, RwStandardFunc fn)
+{
+    if (index >= 0 && index < rwSTANDARDNUMOFSTANDARD) {
+        state.stdReplacement[index] = fn;
+    }
+}
+
+void RwTestDriverSetStandardResult(RwInt32 index, RwBool result)
+{
+    if (index >= 0 && index < rwSTANDARDNUMOFSTANDARD) {
+        state.stdResult[index] = result;
+    }
+}
+
+RwInt32 RwTestDriverGetStandardCount(RwInt32 index)
+{
+    return (index >= 0 && index < rwSTANDARDNUMOFSTANDARD) ? state.stdCounts[index] : 0;
+}
+
+RwInt32 RwTestDriverGetStandardLogSize(void)
+{
+    return static_cast<RwInt32>(state.stdLog.size());
+}
+
+const RwTestDriverStandardCall *RwTestDriverGetStandardLog(RwInt32 index)
+{
+    if (index < 0 || index >= static_cast<RwInt32>(state.stdLog.size())) {
+        return nullptr;
+    }
+    return &state.stdLog[static_cast<size_t>(index)];
+}
+
+RwDevice *RwTestDriverGetDevice(void)
+{
+    return &device;
+}
+
+void RwTestDriverSetRegisterPlugins(RwBool (*fn)(void))
+{
+    state.registerPlugins = fn;
+}
+
+RwInt32 RwTestDriverGetRegisterPluginsCount(void)
+{
+    return state.registerPluginsCount;
+}
+
+void *RwTestDriverGetWindow(void)
+{
+    return state.window;
+}
+
+RwDevice *RwD3D9GetDeviceBlock(void)
+{
+    return &device;
+}
+
+RwBool RwD3D9DriverRegisterPlugins(void)
+{
+    ++state.registerPluginsCount;
+    return state.registerPlugins ? state.registerPlugins() : TRUE;
+}
