@@ -37,7 +37,7 @@ TEST_F(Matrix, MultiplyByIdentityCopiesOtherExactly)
 {
     RwMatrix id;
     RwMatrixSetIdentity(&id);
-    const RwMatrix g = MakeMatrix(RefGeneral(), 0x1234500);
+    const RwMatrix g = MakeMatrix(RefGeneral(), 0x1004500);
     RwMatrix out;
     std::memset(&out, 0xCD, sizeof out);
     RwMatrixMultiply(&out, &id, &g);
