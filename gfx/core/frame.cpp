@@ -314,8 +314,9 @@ static bool IsAncestorOrSelf(const RwFrame *candidate, const RwFrame *frame)
 
 RwFrame *RwFrameAddChild(RwFrame *parent, RwFrame *child)
 {
-    if (IsAncestorOrSelf(child, parent)) {
-        // A frame cannot become its own descendant: the walks would never end.
+    // A frame cannot become its own descendant: the walks would never end.
+    // Only a child with children of its own can be above the parent.
+    if (child == parent || (child->child && IsAncestorOrSelf(child, parent))) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_INVALIDPARAM);
         return nullptr;
     }
