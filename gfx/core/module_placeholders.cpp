@@ -4,21 +4,6 @@
 #include "engine.h"
 #include "modules.h"
 
-// ---- stream module (delete when stream.cpp defines its pair) ----
-static RwInt32 placeholderStreamOpenCount = 0;
-
-void *RwStreamModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderStreamOpenCount;
-    return instance;
-}
-
-void *RwStreamModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderStreamOpenCount;
-    return instance;
-}
-
 // ---- image module (delete when image.cpp defines its pair) ----
 static RwInt32 placeholderImageOpenCount = 0;
 

@@ -1,0 +1,603 @@
+// Tests of binary streams, chunk headers, value arrays and string chunks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "fstestutil.h"
+#include "gfx/core/filesys.h"
+#include "gfx/core/memory.h"
+#include "gfx/core/stream.h"
+#include "gfx/core/win32filesys.h"
+
+namespace {
+
+::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+
+typedef std::vector<unsigned char> Bytes;
+
+// Little-endian words for hand-assembled streams.
+void Put32(Bytes &bytes, RwUInt32 value)
+{
+    for (int i = 0; i < 4; i++) {
+        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    }
+}
+
+void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
+{
+    Put32(bytes, type);
+    Put32(bytes, size);
+    Put32(bytes, stamp);
+}
+
+void PutText(Bytes &bytes, const char *text, size_t n)
+{
+    bytes.insert(bytes.end(), text, text + n);
+}
+
+RwStream *OpenRead(Bytes &bytes)
+{
+    RwMemory memory = {bytes.data(), static_cast<RwUInt32>(bytes.size())};
+    return RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+}
+
+// Everything written to a write stream, the buffer given back to the allocator.
+Bytes CloseWritten(RwStream *stream)
+{
+    RwMemory memory = {nullptr, 0};
+    EXPECT_TRUE(RwStreamClose(stream, &memory));
+    Bytes bytes(memory.start, memory.start + memory.length);
+    RwFree(memory.start);
+    return bytes;
+}
+
+bool IsError(const RwError &error, RwInt32 pluginID, RwUInt32 code)
+{
+    return error.pluginID == pluginID && static_cast<RwUInt32>(error.errorCode) == code;
+}
+
+class Stream : public ::testing::Test {
+protected:
+    void SetUp() override { TakeError(); }
+};
+
+TEST_F(Stream, MemoryWritesGrowByFiveHundredTwelve)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(stream, nullptr);
+    unsigned char block[100];
+    for (int i = 0; i < 10; i++) {
+        std::memset(block, i, sizeof(block));
+        ASSERT_EQ(RwStreamWrite(stream, block, sizeof(block)), stream);
+    }
+    EXPECT_EQ(stream->Type.memory.nSize, 1024u);
+    Bytes written = CloseWritten(stream);
+    ASSERT_EQ(written.size(), 1000u);
+    EXPECT_EQ(written[0], 0);
+    EXPECT_EQ(written[999], 9);
+}
+
+TEST_F(Stream, LargeWriteGrowsByItsOwnSize)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(stream, nullptr);
+    std::vector<unsigned char> block(600, 7);
+    ASSERT_EQ(RwStreamWrite(stream, block.data(), 600), stream);
+    EXPECT_EQ(stream->Type.memory.nSize, 1112u);
+    EXPECT_EQ(CloseWritten(stream).size(), 600u);
+}
+
+TEST_F(Stream, AppendContinuesAnAllocatedBuffer)
+{
+    RwUInt8 *start = static_cast<RwUInt8 *>(RwMalloc(4, 0x30404));
+    std::memcpy(start, "abcd", 4);
+    RwMemory memory = {start, 4};
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMAPPEND, &memory);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_NE(RwStreamWrite(stream, "ef", 2), nullptr);
+    Bytes written = CloseWritten(stream);
+    EXPECT_EQ(std::string(written.begin(), written.end()), "abcdef");
+}
+
+TEST_F(Stream, ReadPastTheEndReturnsWhatIsLeft)
+{
+    Bytes bytes(16, 1);
+    RwStream *stream = OpenRead(bytes);
+    ASSERT_EQ(RwStreamSkip(stream, 8), stream);
+    unsigned char buffer[20];
+    EXPECT_EQ(RwStreamRead(stream, buffer, 20), 8u);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_ENDOFSTREAM));
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(Stream, SkipPastTheEndStopsAtTheEnd)
+{
+    Bytes bytes(16, 1);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_EQ(RwStreamSkip(stream, 17), nullptr);
+    EXPECT_EQ(stream->Type.memory.position, 16u);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_ENDOFSTREAM));
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(Stream, HostileSkipNeverMovesBackwards)
+{
+    Bytes bytes(32, 1);
+    RwStream *stream = OpenRead(bytes);
+    ASSERT_EQ(RwStreamSkip(stream, 20), stream);
+    EXPECT_EQ(RwStreamSkip(stream, 0xFFFFFFF4u), nullptr);
+    EXPECT_EQ(stream->Type.memory.position, 32u);
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(Stream, ReadOnlyMemoryRefusesWrites)
+{
+    Bytes bytes(8, 0);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_EQ(RwStreamWrite(stream, "x", 1), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMACCESSTYPE));
+    EXPECT_EQ(bytes[0], 0);
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(Stream, InvalidTypeAndAccessAreRefused)
+{
+    Bytes bytes(8, 0);
+    RwMemory memory = {bytes.data(), 8};
+    EXPECT_EQ(RwStreamOpen(static_cast<RwStreamType>(9), rwSTREAMREAD, &memory), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMTYPE));
+    EXPECT_EQ(RwStreamOpen(rwSTREAMMEMORY, static_cast<RwStreamAccessType>(7), &memory), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMACCESSTYPE));
+    EXPECT_EQ(RwStreamOpen(rwSTREAMFILENAME, static_cast<RwStreamAccessType>(7), "x"), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMACCESSTYPE));
+}
+
+TEST_F(Stream, ReadExactNeedsEveryByte)
+{
+    Bytes bytes = {1, 2, 3, 4, 5, 6};
+    RwStream *stream = OpenRead(bytes);
+    unsigned char buffer[4];
+    EXPECT_EQ(RwStreamReadExact(stream, buffer, 4), stream);
+    EXPECT_EQ(RwStreamReadExact(stream, buffer, 4), nullptr);
+    EXPECT_NE(TakeError().errorCode, static_cast<RwInt32>(E_RW_NOERROR));
+    RwStreamClose(stream, nullptr);
+}
+
+// A custom stream over a vector that can be told to fail its writes.
+struct CustomSink {
+    Bytes bytes;
+    size_t readAt = 0;
+    bool failWrites = false;
+    bool closed = false;
+};
+
+RwBool SinkClose(void *data)
+{
+    static_cast<CustomSink *>(data)->closed = true;
+    return TRUE;
+}
+RwUInt32 SinkRead(void *data, void *buffer, RwUInt32 length)
+{
+    CustomSink *sink = static_cast<CustomSink *>(data);
+    RwUInt32 n = static_cast<RwUInt32>(std::min<size_t>(length, sink->bytes.size() - sink->readAt));
+    std::memcpy(buffer, sink->bytes.data() + sink->readAt, n);
+    sink->readAt += n;
+    return n;
+}
+RwBool SinkWrite(void *data, const void *buffer, RwUInt32 length)
+{
+    CustomSink *sink = static_cast<CustomSink *>(data);
+    if (sink->failWrites) {
+        return FALSE;
+    }
+    const unsigned char *b = static_cast<const unsigned char *>(buffer);
+    sink->bytes.insert(sink->bytes.end(), b, b + length);
+    return TRUE;
+}
+RwBool SinkSkip(void *data, RwUInt32 offset)
+{
+    CustomSink *sink = static_cast<CustomSink *>(data);
+    if (offset > sink->bytes.size() - sink->readAt) {
+        return FALSE;
+    }
+    sink->readAt += offset;
+    return TRUE;
+}
+
+RwStream *OpenCustom(CustomSink *sink, RwStreamAccessType access)
+{
+    RwStreamCustom custom = {SinkClose, SinkRead, SinkWrite, SinkSkip, sink};
+    return RwStreamOpen(rwSTREAMCUSTOM, access, &custom);
+}
+
+TEST_F(Stream, CustomStreamCallsItsCallbacks)
+{
+    CustomSink sink;
+    sink.bytes = {9, 8, 7, 6};
+    RwStream *stream = OpenCustom(&sink, rwSTREAMREAD);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(RwStreamSkip(stream, 1), stream);
+    unsigned char buffer[2];
+    EXPECT_EQ(RwStreamRead(stream, buffer, 2), 2u);
+    EXPECT_EQ(buffer[0], 8);
+    EXPECT_EQ(RwStreamSkip(stream, 5), nullptr);
+    EXPECT_TRUE(RwStreamClose(stream, nullptr));
+    EXPECT_TRUE(sink.closed);
+}
+
+TEST_F(Stream, FailedWritesAreReported)
+{
+    CustomSink sink;
+    sink.failWrites = true;
+    RwStream *stream = OpenCustom(&sink, rwSTREAMWRITE);
+    RwInt32 ints[2] = {1, 2};
+    RwReal reals[2] = {1.0f, 2.0f};
+    EXPECT_EQ(RwStreamWrite(stream, ints, 8), nullptr);
+    EXPECT_EQ(RwStreamWriteInt32(stream, ints, 8), nullptr);
+    EXPECT_EQ(RwStreamWriteReal(stream, reals, 8), nullptr);
+    EXPECT_EQ(RwStreamWriteChunkHeader(stream, 1, 0), nullptr);
+    EXPECT_EQ(RwStringStreamWrite("abc", stream), nullptr);
+    RwStreamClose(stream, nullptr);
+}
+
+class StreamValues : public Stream {};
+
+TEST_F(StreamValues, IntegersAndRealsAreWrittenLittleEndian)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    RwInt32 ints[2] = {0x01020304, -2};
+    RwReal reals[1] = {1.0f};
+    RwInt16 shorts[2] = {0x0102, -1};
+    ASSERT_EQ(RwStreamWriteInt32(stream, ints, 8), stream);
+    ASSERT_EQ(RwStreamWriteReal(stream, reals, 4), stream);
+    ASSERT_EQ(RwStreamWriteInt16(stream, shorts, 4), stream);
+    Bytes expected = {0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80, 0x3F, 0x02, 0x01, 0xFF, 0xFF};
+    EXPECT_EQ(CloseWritten(stream), expected);
+}
+
+TEST_F(StreamValues, LongArraysCrossTheConversionBuffer)
+{
+    std::vector<RwInt32> ints(300);
+    std::vector<RwReal> reals(300);
+    for (int i = 0; i < 300; i++) {
+        ints[i] = static_cast<RwInt32>(static_cast<RwUInt32>(i) * 0x01010101u);
+        reals[i] = static_cast<RwReal>(i) * 0.5f;
+    }
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(RwStreamWriteInt32(stream, ints.data(), 1200), nullptr);
+    ASSERT_NE(RwStreamWriteReal(stream, reals.data(), 1200), nullptr);
+    Bytes written = CloseWritten(stream);
+    ASSERT_EQ(written.size(), 2400u);
+    EXPECT_EQ(written[4 * 299], 299 & 0xFF);
+
+    RwStream *in = OpenRead(written);
+    std::vector<RwInt32> intsBack(300);
+    std::vector<RwReal> realsBack(300);
+    ASSERT_NE(RwStreamReadInt32(in, intsBack.data(), 1200), nullptr);
+    ASSERT_NE(RwStreamReadReal(in, realsBack.data(), 1200), nullptr);
+    EXPECT_EQ(intsBack, ints);
+    EXPECT_EQ(realsBack, reals);
+    RwStreamClose(in, nullptr);
+}
+
+TEST_F(StreamValues, ReadersDecodeHandAssembledBytes)
+{
+    Bytes bytes = {0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0x20, 0xC1, 0xFE, 0xFF};
+    RwStream *stream = OpenRead(bytes);
+    RwInt32 i;
+    RwReal r;
+    RwInt16 s;
+    ASSERT_NE(RwStreamReadInt32(stream, &i, 4), nullptr);
+    ASSERT_NE(RwStreamReadReal(stream, &r, 4), nullptr);
+    ASSERT_NE(RwStreamReadInt16(stream, &s, 2), nullptr);
+    EXPECT_EQ(i, 0x12345678);
+    EXPECT_EQ(r, -10.0f);
+    EXPECT_EQ(s, -2);
+    EXPECT_EQ(RwStreamReadInt32(stream, &i, 4), nullptr);
+    RwStreamClose(stream, nullptr);
+}
+
+class StreamChunk : public Stream {};
+
+TEST_F(StreamChunk, LibraryVersionStampsAs1C020055)
+{
+    EXPECT_EQ(RwChunkVersionStamp(0x37002, 0x55), 0x1C020055u);
+    RwUInt32 version;
+    RwUInt32 build;
+    RwChunkVersionDecode(0x1C020055, &version, &build);
+    EXPECT_EQ(version, 0x37002u);
+    EXPECT_EQ(build, 0x55u);
+}
+
+TEST_F(StreamChunk, OldStyleStampIsShiftedVersionWithoutBuild)
+{
+    RwUInt32 version;
+    RwUInt32 build;
+    RwChunkVersionDecode(0x310, &version, &build);
+    EXPECT_EQ(version, 0x31000u);
+    EXPECT_EQ(build, 0u);
+
+    Bytes bytes;
+    PutHeader(bytes, 1, 0, 0x310);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_BADVERSION));
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamChunk, HeaderIsTwelveLittleEndianBytes)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(RwStreamWriteChunkHeader(stream, 0x10, 0x1234), nullptr);
+    Bytes expected = {0x10, 0, 0, 0, 0x34, 0x12, 0, 0, 0x55, 0x00, 0x02, 0x1C};
+    EXPECT_EQ(CloseWritten(stream), expected);
+}
+
+TEST_F(StreamChunk, ShortHeaderFailsAtEveryLength)
+{
+    Bytes whole;
+    PutHeader(whole, 1, 0);
+    for (size_t n = 0; n < whole.size(); n++) {
+        Bytes bytes(whole.begin(), whole.begin() + n);
+        RwStream *stream = OpenRead(bytes);
+        EXPECT_FALSE(RwStreamReadChunkHeaderInfo(stream, nullptr, nullptr, nullptr, nullptr)) << n;
+        EXPECT_NE(TakeError().errorCode, static_cast<RwInt32>(E_RW_NOERROR));
+        RwStreamClose(stream, nullptr);
+    }
+}
+
+TEST_F(StreamChunk, FindSkipsOtherChunksWithoutCheckingTheirVersion)
+{
+    Bytes bytes;
+    PutHeader(bytes, 7, 4, 0x310);
+    Put32(bytes, 0xDEADBEEF);
+    PutHeader(bytes, 1, 4);
+    Put32(bytes, 42);
+    RwStream *stream = OpenRead(bytes);
+    RwUInt32 length = 0;
+    RwUInt32 version = 0;
+    ASSERT_TRUE(RwStreamFindChunk(stream, 1, &length, &version));
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(version, 0x37002u);
+    RwInt32 value;
+    ASSERT_NE(RwStreamReadInt32(stream, &value, 4), nullptr);
+    EXPECT_EQ(value, 42);
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamChunk, FindOfAnAbsentTypeFailsAtTheEnd)
+{
+    Bytes bytes;
+    PutHeader(bytes, 7, 4);
+    Put32(bytes, 0);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_ENDOFSTREAM));
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamChunk, FindStopsAtHostileSize)
+{
+    // 0xFFFFFFF4 added to the position would step back onto this very header.
+    Bytes bytes;
+    PutHeader(bytes, 9, 0xFFFFFFF4u);
+    PutHeader(bytes, 1, 0);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
+    EXPECT_EQ(stream->Type.memory.position, bytes.size());
+    RwStreamClose(stream, nullptr);
+}
+
+class StreamString : public Stream {};
+
+TEST_F(StreamString, BodySizeRoundsTheTerminatorUpToFour)
+{
+    EXPECT_EQ(RwStringStreamGetSize(""), 4u);
+    EXPECT_EQ(RwStringStreamGetSize("abc"), 4u);
+    EXPECT_EQ(RwStringStreamGetSize("abcd"), 8u);
+    EXPECT_EQ(RwStringStreamGetSize(nullptr), 4u);
+}
+
+TEST_F(StreamString, WriteGivesHeaderTextAndZeroPadding)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(RwStringStreamWrite("abcde", stream), nullptr);
+    ASSERT_NE(RwStringStreamWrite(nullptr, stream), nullptr);
+    Bytes expected;
+    PutHeader(expected, 2, 8);
+    PutText(expected, "abcde\0\0\0", 8);
+    PutHeader(expected, 2, 4);
+    Put32(expected, 0);
+    EXPECT_EQ(CloseWritten(stream), expected);
+}
+
+TEST_F(StreamString, FindAndReadAllocatesWhenGivenNoBuffer)
+{
+    Bytes bytes;
+    PutHeader(bytes, 1, 4);
+    Put32(bytes, 0);
+    PutHeader(bytes, 2, 8);
+    PutText(bytes, "hello\0\0\0", 8);
+    RwStream *stream = OpenRead(bytes);
+    RwChar *text = RwStringStreamFindAndRead(nullptr, 0, stream);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "hello");
+    RwFree(text);
+    EXPECT_EQ(stream->Type.memory.position, bytes.size());
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamString, CallerBufferBoundsAndTerminatesTheText)
+{
+    Bytes bytes;
+    PutHeader(bytes, 2, 12);
+    PutText(bytes, "abcdefghij\0\0", 12);
+    PutHeader(bytes, 2, 4);
+    PutText(bytes, "xy\0\0", 4);
+    RwStream *stream = OpenRead(bytes);
+    RwChar buffer[5];
+    std::memset(buffer, '#', sizeof(buffer));
+    ASSERT_EQ(RwStringStreamFindAndRead(buffer, sizeof(buffer), stream), buffer);
+    EXPECT_STREQ(buffer, "abcd");
+    // The rest of the long string was passed over.
+    ASSERT_EQ(RwStringStreamFindAndRead(buffer, sizeof(buffer), stream), buffer);
+    EXPECT_STREQ(buffer, "xy");
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamString, BodyWithoutTerminatorIsTerminated)
+{
+    Bytes bytes;
+    PutHeader(bytes, 2, 4);
+    PutText(bytes, "wxyz", 4);
+    RwStream *stream = OpenRead(bytes);
+    RwChar *text = RwStringStreamFindAndRead(nullptr, 0, stream);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "wxyz");
+    RwFree(text);
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamString, WideStringKeepsTheLowBytes)
+{
+    Bytes bytes;
+    PutHeader(bytes, 0x13, 8);
+    PutText(bytes, "h\x01i\x02\0\0\0\0", 8);
+    RwStream *stream = OpenRead(bytes);
+    RwChar buffer[16];
+    ASSERT_NE(RwStringStreamFindAndRead(buffer, sizeof(buffer), stream), nullptr);
+    EXPECT_STREQ(buffer, "hi");
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamString, VersionOutsideTheRangeIsRefused)
+{
+    Bytes bytes;
+    PutHeader(bytes, 2, 4, 0x1C040055);   // version 0x37004
+    Put32(bytes, 0);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_EQ(RwStringStreamFindAndRead(nullptr, 0, stream), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_BADVERSION));
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamString, HugeSizeIsRefusedBeforeAllocating)
+{
+    Bytes bytes;
+    PutHeader(bytes, 2, 0xFFFFFFF0u);
+    Put32(bytes, 0);
+    RwStream *stream = OpenRead(bytes);
+    EXPECT_EQ(RwStringStreamFindAndRead(nullptr, 0, stream), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_READ));
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamString, TruncationAtEveryOffsetFails)
+{
+    Bytes whole;
+    PutHeader(whole, 2, 8);
+    PutText(whole, "abcdefg\0", 8);
+    for (size_t n = 0; n < whole.size(); n++) {
+        Bytes bytes(whole.begin(), whole.begin() + n);
+        RwStream *stream = OpenRead(bytes);
+        RwChar buffer[16];
+        EXPECT_EQ(RwStringStreamFindAndRead(n % 2 ? buffer : nullptr, sizeof(buffer), stream), nullptr) << n;
+        RwStreamClose(stream, nullptr);
+    }
+    TakeError();
+}
+
+// Streams over files of a scratch folder mounted as the default file system.
+class StreamFile : public Stream {
+protected:
+    void SetUp() override
+    {
+        Stream::SetUp();
+        ASSERT_TRUE(RwFileSystemManagerOpen(-1));
+        RwFileSystem *fs = RwWin32FileSystemCreate(20, folder.Prefix().c_str(), "unc");
+        ASSERT_NE(fs, nullptr);
+        ASSERT_TRUE(RwFileSystemRegister(fs));
+        RwFileSystemSetDefault(fs);
+    }
+    void TearDown() override { RwFileSystemManagerClose(); }
+
+    ScratchFolder folder;
+};
+
+TEST_F(StreamFile, NamedFileRoundTrip)
+{
+    RwStream *out = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMWRITE, "chunks.bin");
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(RwStreamWriteChunkHeader(out, 1, 4), nullptr);
+    RwInt32 value = 77;
+    ASSERT_NE(RwStreamWriteInt32(out, &value, 4), nullptr);
+    ASSERT_NE(RwStringStreamWrite("name", out), nullptr);
+    ASSERT_TRUE(RwStreamClose(out, nullptr));
+    EXPECT_EQ(folder.Get("chunks.bin").size(), 12u + 4u + 12u + 8u);
+
+    RwStream *in = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "chunks.bin");
+    ASSERT_NE(in, nullptr);
+    RwUInt32 length;
+    ASSERT_TRUE(RwStreamFindChunk(in, 1, &length, nullptr));
+    ASSERT_NE(RwStreamReadInt32(in, &value, 4), nullptr);
+    EXPECT_EQ(value, 77);
+    RwChar name[8];
+    ASSERT_NE(RwStringStreamFindAndRead(name, sizeof(name), in), nullptr);
+    EXPECT_STREQ(name, "name");
+    EXPECT_FALSE(RwStreamFindChunk(in, 1, nullptr, nullptr));
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_ENDOFSTREAM));
+    EXPECT_TRUE(RwStreamClose(in, nullptr));
+}
+
+TEST_F(StreamFile, MissingFileFailsToOpen)
+{
+    EXPECT_EQ(RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "absent.bin"), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_FILEOPENFAILED));
+}
+
+TEST_F(StreamFile, ClosingAnOpenFileStreamLeavesTheFileOpen)
+{
+    folder.Put("data.bin", "abcdef");
+    RwFile *file = RwFopen("data.bin", "rb");
+    ASSERT_NE(file, nullptr);
+    RwStream *stream = RwStreamOpen(rwSTREAMFILE, rwSTREAMREAD, file);
+    ASSERT_NE(stream, nullptr);
+    char buffer[3];
+    ASSERT_EQ(RwStreamRead(stream, buffer, 3), 3u);
+    ASSERT_TRUE(RwStreamClose(stream, nullptr));
+    EXPECT_EQ(RwFread(buffer, 1, 3, file), 3u);
+    EXPECT_EQ(std::memcmp(buffer, "def", 3), 0);
+    EXPECT_EQ(RwFclose(file), 0);
+    // A closed slot has no position, so no stream can be opened on it.
+    EXPECT_EQ(RwStreamOpen(rwSTREAMFILE, rwSTREAMREAD, file), nullptr);
+}
+
+TEST_F(StreamFile, FindStopsAtHostileSizeInAFile)
+{
+    Bytes bytes;
+    PutHeader(bytes, 9, 0xFFFFFFF4u);
+    PutHeader(bytes, 9, 0x7FFFFFF0u);
+    PutHeader(bytes, 1, 0);
+    folder.Put("hostile.bin", bytes);
+    RwStream *stream = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "hostile.bin");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
+    RwUInt32 position;
+    ASSERT_TRUE(RwStreamGetPosition(stream, &position));
+    EXPECT_EQ(position, bytes.size());
+    RwStreamClose(stream, nullptr);
+}
+
+TEST_F(StreamFile, ShortFileReadRecordsEndOfData)
+{
+    folder.Put("short.bin", "ab");
+    RwStream *stream = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "short.bin");
+    ASSERT_NE(stream, nullptr);
+    char buffer[8];
+    EXPECT_EQ(RwStreamRead(stream, buffer, 8), 2u);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_ENDOFSTREAM));
+    RwStreamClose(stream, nullptr);
+}
+
+}  // namespace
