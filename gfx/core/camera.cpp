@@ -6,7 +6,10 @@
 #include "engine.h"
 #include "error.h"
 #include "memory.h"
+#include "byteorder.h"
 #include "modules.h"
+#include "pluginstream.h"
+#include "stream.h"
 #include "vector.h"
 
 static RwInt32 cameraModuleOffset = -1;
@@ -329,9 +332,79 @@ RwInt32 RwCameraRegisterPlugin(RwInt32 size, RwUInt32 pluginID, RwPluginObjectCo
     return RwPluginRegistryAddPlugin(&cameraTKList, size, pluginID, constructCB, destructCB, copyCB);
 }
 
+RwInt32 RwCameraRegisterPluginStream(RwUInt32 pluginID, RwPluginDataChunkReadCallBack readCB,
+                                     RwPluginDataChunkWriteCallBack writeCB,
+                                     RwPluginDataChunkGetSizeCallBack getSizeCB)
+{
+    return RwPluginRegistryAddPluginStream(&cameraTKList, pluginID, readCB, writeCB, getSizeCB);
+}
+
 RwInt32 RwCameraGetPluginOffset(RwUInt32 pluginID)
 {
     return RwPluginRegistryGetPluginOffset(&cameraTKList, pluginID);
+}
+
+// A camera needs finite values, a view window it can divide by, near > 0
+// and near != far (both divide the depth range).
+static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal nearClip, RwReal farClip,
+                               RwReal fog)
+{
+    const RwReal all[7] = {window.x, window.y, offset.x, offset.y, nearClip, farClip, fog};
+    for (RwReal v : all) {
+        if (!std::isfinite(v)) {
+            return false;
+        }
+    }
+    return window.x != 0.0f && window.y != 0.0f && nearClip > 0.0f && nearClip != farClip;
+}
+
+RwCamera *RwCameraStreamRead(RwStream *stream)
+{
+    RwUInt32 length = 0;
+    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    if (length < rwCAMERASTREAMSIZE) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    RwUInt8 body[rwCAMERASTREAMSIZE];
+    if (!RwStreamReadExact(stream, body, sizeof body)) {
+        return nullptr;
+    }
+    if (length > rwCAMERASTREAMSIZE && !RwStreamSkip(stream, length - rwCAMERASTREAMSIZE)) {
+        return nullptr;
+    }
+    const RwV2d window = {ReadF32(body + 0), ReadF32(body + 4)};
+    const RwV2d offset = {ReadF32(body + 8), ReadF32(body + 12)};
+    const RwReal nearClip = ReadF32(body + 16);
+    const RwReal farClip = ReadF32(body + 20);
+    const RwReal fog = ReadF32(body + 24);
+    const RwInt32 projection = ReadI32(body + 28);
+    if (!CameraValuesUsable(window, offset, nearClip, farClip, fog)) {
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_INVALIDPARAM, "Invalid camera parameters"));
+        return nullptr;
+    }
+    if (projection != rwPERSPECTIVE && projection != rwPARALLEL) {
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_INVALIDPARAM, "Invalid projection type specified"));
+        return nullptr;
+    }
+    RwCamera *cam = RwCameraCreate();
+    if (!cam) {
+        return nullptr;
+    }
+    if (!RwPluginRegistryReadDataChunks(&cameraTKList, stream, cam)) {
+        RwCameraDestroy(cam);
+        return nullptr;
+    }
+    RwCameraSetViewWindow(cam, &window);
+    RwCameraSetViewOffset(cam, &offset);
+    RwCameraSetNearClipPlane(cam, nearClip);
+    RwCameraSetFarClipPlane(cam, farClip);
+    cam->fogPlane = fog;
+    RwCameraSetProjection(cam, static_cast<RwCameraProjection>(projection));
+    return cam;
 }
 
 void *RwCameraModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)

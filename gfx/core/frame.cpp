@@ -4,7 +4,10 @@
 #include "engine.h"
 #include "error.h"
 #include "memory.h"
+#include "byteorder.h"
 #include "modules.h"
+#include "pluginstream.h"
+#include "stream.h"
 
 static RwInt32 frameModuleOffset = -1;
 static RwInt32 frameModuleOpenCount = 0;
@@ -458,9 +461,145 @@ RwInt32 RwFrameRegisterPlugin(RwInt32 size, RwUInt32 pluginID, RwPluginObjectCon
     return RwPluginRegistryAddPlugin(&frameTKList, size, pluginID, constructCB, destructCB, copyCB);
 }
 
+RwInt32 RwFrameRegisterPluginStream(RwUInt32 pluginID, RwPluginDataChunkReadCallBack readCB,
+                                    RwPluginDataChunkWriteCallBack writeCB,
+                                    RwPluginDataChunkGetSizeCallBack getSizeCB)
+{
+    return RwPluginRegistryAddPluginStream(&frameTKList, pluginID, readCB, writeCB, getSizeCB);
+}
+
 RwInt32 RwFrameGetPluginOffset(RwUInt32 pluginID)
 {
     return RwPluginRegistryGetPluginOffset(&frameTKList, pluginID);
+}
+
+// Destroys every frame made so far. A parent always precedes its children in
+// the list, so walking backwards meets each root while it is still alive and
+// after every later root's hierarchy (which holds none of the earlier frames)
+// is gone.
+static void DestroyListFrames(RwFrame **frames, RwInt32 made)
+{
+    for (RwInt32 i = made - 1; i >= 0; --i) {
+        if (!RwFrameGetParent(frames[i])) {
+            RwFrameDestroyHierarchy(frames[i]);
+        }
+    }
+}
+
+static void FailList(RwFrameList *list, RwFrame **frames, RwInt32 made)
+{
+    DestroyListFrames(frames, made);
+    RwFree(frames);
+    list->frames = nullptr;
+    list->numFrames = 0;
+}
+
+// Orthonormal when the rows are unit length and perpendicular and the basis
+// is right-handed (a mirrored frame must not take the transpose short cut).
+static RwUInt32 FrameMatrixFlags(const RwMatrix *m)
+{
+    if (RwMatrixNormalError(m) <= 0.01f && RwMatrixOrthogonalError(m) <= 0.01f &&
+        RwMatrixDeterminant(m) >= 0.99f) {
+        return rwMATRIXTYPEORTHONORMAL;
+    }
+    return 0;
+}
+
+RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
+{
+    list->frames = nullptr;
+    list->numFrames = 0;
+    RwUInt32 length = 0;
+    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    RwUInt8 word[4];
+    if (length < sizeof word) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    if (!RwStreamReadExact(stream, word, sizeof word)) {
+        return nullptr;
+    }
+    const RwInt32 count = ReadI32(word);
+    // The count must fit in the struct: this also bounds the array size.
+    const RwUInt32 room = (length - sizeof word) / rwFRAMELISTENTRYSIZE;
+    if (count < 0 || static_cast<RwUInt32>(count) > room) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    if (count == 0) {
+        if (length > sizeof word && !RwStreamSkip(stream, length - sizeof word)) {
+            return nullptr;
+        }
+        return list;
+    }
+    RwFrame **frames = static_cast<RwFrame **>(
+        RwMalloc(static_cast<size_t>(count) * sizeof(RwFrame *), rwMEMHINTDUR_EVENT | rwFRAMEHINT));
+    if (!frames) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
+        return nullptr;
+    }
+    for (RwInt32 i = 0; i < count; ++i) {
+        RwUInt8 rec[rwFRAMELISTENTRYSIZE];
+        if (!RwStreamReadExact(stream, rec, sizeof rec)) {
+            FailList(list, frames, i);
+            return nullptr;
+        }
+        const RwInt32 parent = ReadI32(rec + 48);
+        if (parent < -1 || parent >= i) {
+            // Only an earlier frame can be a parent: anything else would
+            // index past what exists or build a cycle.
+            RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+            FailList(list, frames, i);
+            return nullptr;
+        }
+        RwFrame *f = RwFrameCreate();
+        if (!f) {
+            FailList(list, frames, i);
+            return nullptr;
+        }
+        RwMatrix *m = &f->modelling;
+        RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+        for (int r = 0; r < 4; ++r) {
+            rows[r]->x = ReadF32(rec + r * 12);
+            rows[r]->y = ReadF32(rec + r * 12 + 4);
+            rows[r]->z = ReadF32(rec + r * 12 + 8);
+        }
+        m->flags = FrameMatrixFlags(m);
+        frames[i] = f;
+        if (parent >= 0) {
+            RwFrameAddChild(frames[parent], f);
+        }
+    }
+    const RwUInt32 used = sizeof word + static_cast<RwUInt32>(count) * rwFRAMELISTENTRYSIZE;
+    if (length > used && !RwStreamSkip(stream, length - used)) {
+        FailList(list, frames, count);
+        return nullptr;
+    }
+    for (RwInt32 i = 0; i < count; ++i) {
+        if (!RwPluginRegistryReadDataChunks(&frameTKList, stream, frames[i])) {
+            FailList(list, frames, count);
+            return nullptr;
+        }
+        if (frames[i]->root == frames[i]) {
+            RwFrameMarkDirty(frames[i]);
+        }
+    }
+    list->frames = frames;
+    list->numFrames = count;
+    return list;
+}
+
+RwFrameList *RwFrameListDeinitialize(RwFrameList *list)
+{
+    if (list->numFrames != 0) {
+        RwFree(list->frames);
+    }
+    list->frames = nullptr;
+    list->numFrames = 0;
+    return list;
 }
 
 void *RwFrameModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)

@@ -6,7 +6,9 @@
 #include "engine.h"
 #include "error.h"
 #include "memory.h"
+#include "byteorder.h"
 #include "modules.h"
+#include "stream.h"
 #include "vector.h"
 
 static RwInt32 matrixModuleOffset = -1;
@@ -14,7 +16,6 @@ static RwInt32 matrixModuleOpenCount = 0;
 
 enum : RwUInt32 {
     E_RW_INVALIDPARAM = 0x80000003u,
-    E_RW_WRITE = 0x8000001Cu,
     rwMATRIXHINT = rwID_MATRIX,           // memory hints name the matrix chunk id
 };
 
@@ -76,6 +77,7 @@ RwMatrix *RwMatrixCreate(void)
     RwMatrix *m = static_cast<RwMatrix *>(
         RwFreeListAlloc(MatrixGlobals()->matrixFreeList, rwMEMHINTDUR_EVENT | rwMATRIXHINT));
     if (!m) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
         return nullptr;
     }
     return RwMatrixSetIdentity(m);
@@ -377,6 +379,77 @@ RwMatrix *RwMatrixMarkChanged(RwMatrix *matrix)
 {
     matrix->flags &= ~rwMATRIXIDENTITYFLAGS;
     return matrix;
+}
+
+// Body layout: right, up, at, pos (twelve reals), then the flags word & 3.
+static void PutRows(RwUInt8 *body, const RwMatrix *m)
+{
+    const RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+    for (int i = 0; i < 4; ++i) {
+        WriteF32(body + i * 12, rows[i]->x);
+        WriteF32(body + i * 12 + 4, rows[i]->y);
+        WriteF32(body + i * 12 + 8, rows[i]->z);
+    }
+    WriteU32(body + 48, m->flags & rwMATRIXTYPEMASK);
+}
+
+static void GetRows(RwMatrix *m, const RwUInt8 *body)
+{
+    RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+    for (int i = 0; i < 4; ++i) {
+        rows[i]->x = ReadF32(body + i * 12);
+        rows[i]->y = ReadF32(body + i * 12 + 4);
+        rows[i]->z = ReadF32(body + i * 12 + 8);
+    }
+    m->flags = ReadU32(body + 48) & rwMATRIXTYPEMASK;
+    m->pad1 = m->pad2 = m->pad3 = 0;
+}
+
+const RwMatrix *RwMatrixStreamWrite(const RwMatrix *matrix, RwStream *stream)
+{
+    RwMatrix m = *matrix;
+    if (RwMatrixIsOrthonormal(&m)) {
+        RwMatrixOrthoNormalize(&m, &m);
+    }
+    RwUInt8 body[rwMATRIXSTREAMSIZE];
+    PutRows(body, &m);
+    if (!RwStreamWriteChunkHeader(stream, rwID_MATRIX, rwCHUNKHEADERSIZE + rwMATRIXSTREAMSIZE) ||
+        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwMATRIXSTREAMSIZE) ||
+        !RwStreamWrite(stream, body, rwMATRIXSTREAMSIZE)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_WRITEFAILED);
+        return nullptr;
+    }
+    return matrix;
+}
+
+RwMatrix *RwMatrixStreamRead(RwStream *stream, RwMatrix *matrix)
+{
+    RwUInt32 length = 0;
+    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);   // kept only if the search raised nothing
+        return nullptr;
+    }
+    if (length < rwMATRIXSTREAMSIZE) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    RwUInt8 body[rwMATRIXSTREAMSIZE];
+    if (!RwStreamReadExact(stream, body, rwMATRIXSTREAMSIZE)) {
+        return nullptr;
+    }
+    // A longer body holds the record first; the rest is not ours.
+    if (length > rwMATRIXSTREAMSIZE && !RwStreamSkip(stream, length - rwMATRIXSTREAMSIZE)) {
+        return nullptr;
+    }
+    RwMatrix *m = matrix ? matrix : RwMatrixCreate();
+    if (!m) {
+        return nullptr;
+    }
+    GetRows(m, body);
+    if (m->flags == rwMATRIXTYPEORTHONORMAL) {
+        RwMatrixOrthoNormalize(m, m);
+    }
+    return m;
 }
 
 void *RwMatrixModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)

@@ -78,9 +78,12 @@ RwReal RwMatrixDeterminant(const RwMatrix *matrix);
 RwReal RwMatrixOrthogonalError(const RwMatrix *matrix);
 RwReal RwMatrixNormalError(const RwMatrix *matrix);
 RwReal RwMatrixIdentityError(const RwMatrix *matrix);
-RwMatrix *RwMatrixStreamWrite(const RwMatrix *matrix, RwStream *stream);
+// Writes the matrix chunk (header, struct header, body); a matrix flagged
+// orthonormal is written orthonormalised.
+const RwMatrix *RwMatrixStreamWrite(const RwMatrix *matrix, RwStream *stream);
+// Reads the struct chunk of a matrix chunk into matrix, or into a new matrix
+// when it is NULL.
 RwMatrix *RwMatrixStreamRead(RwStream *stream, RwMatrix *matrix);
-RwUInt32 RwMatrixStreamGetSize(const RwMatrix *matrix);
 
 inline RwBool RwMatrixIsOrthonormal(const RwMatrix *m)
 {

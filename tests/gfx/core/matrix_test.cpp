@@ -7,6 +7,7 @@
 #include "gfx/core/vector.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "stream_bytes.h"
 
 namespace {
 
@@ -379,6 +380,161 @@ TEST_F(Matrix, MarkChangedClearsTypeFlags)
     m.flags |= 0x400;
     EXPECT_EQ(&m, RwMatrixMarkChanged(&m));
     EXPECT_EQ(0x400u, m.flags);
+}
+
+// Matrix chunk: header 0x0D/64, struct header 1/52, twelve reals, flags & 3.
+Bytes MatrixChunk(const RefMatrix &m, RwUInt32 flagsWord, RwUInt32 structSize = 52, RwUInt32 stamp = kStamp)
+{
+    Bytes b;
+    b.Header(0x0D, 12 + structSize, stamp).Header(1, structSize, stamp);
+    for (int i = 0; i < 4; ++i) {
+        b.F32(static_cast<float>(m.r[i].x)).F32(static_cast<float>(m.r[i].y)).F32(static_cast<float>(m.r[i].z));
+    }
+    b.U32(flagsWord);
+    for (RwUInt32 extra = 52; extra < structSize; extra += 4) {
+        b.U32(0xEEEEEEEE);
+    }
+    return b;
+}
+
+// Readers are handed the stream standing inside the matrix chunk.
+RwStream *OpenInsideMatrixChunk(const Bytes &b, RwInt32 n = -1)
+{
+    RwStream *s = OpenRead(b, n);
+    EXPECT_TRUE(RwStreamFindChunk(s, 0x0D, nullptr, nullptr));
+    return s;
+}
+
+class MatrixStream : public Matrix {};
+
+TEST_F(MatrixStream, WriteGivesTheDocumentedBytes)
+{
+    const RwMatrix m = MakeMatrix(RefGeneral(), 0x20000 | 0x100);
+    RwStream *s = OpenWrite();
+    EXPECT_EQ(&m, RwMatrixStreamWrite(&m, s));
+    const std::vector<RwUInt8> written = CloseWrite(s);
+    const Bytes expected = MatrixChunk(RefGeneral(), 0);
+    EXPECT_EQ(expected.data, written);
+}
+
+TEST_F(MatrixStream, OrthonormalIsWrittenOrthonormalised)
+{
+    RefMatrix r = RefRotation({1, 2, 2}, 50, {1, 2, 3});
+    r.r[0] = RefScale(r.r[0], 1.01);   // slightly off, still flagged orthonormal
+    const RwMatrix m = MakeMatrix(r, 3);
+    RwStream *s = OpenWrite();
+    ASSERT_NE(nullptr, RwMatrixStreamWrite(&m, s));
+    const std::vector<RwUInt8> written = CloseWrite(s);
+    ASSERT_EQ(76u, written.size());
+    float right[3];
+    std::memcpy(right, written.data() + 24, 12);
+    EXPECT_NEAR(1.0, std::sqrt(right[0] * right[0] + right[1] * right[1] + right[2] * right[2]), 1e-3);
+    EXPECT_EQ(3u, written[72]);
+}
+
+TEST_F(MatrixStream, ReadKeepsLowFlagBitsOfGeneralMatrix)
+{
+    const Bytes b = MatrixChunk(RefGeneral(), 0xFFFFFFFDu);
+    RwStream *s = OpenInsideMatrixChunk(b);
+    RwMatrix m;
+    EXPECT_EQ(&m, RwMatrixStreamRead(s, &m));
+    EXPECT_EQ(1u, m.flags);
+    EXPECT_TRUE(NearMatrix(RefGeneral(), m, 1e-6));
+    EXPECT_EQ(0u, Remaining(s));
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(MatrixStream, RoundTripOfOrthonormalGivesFlagsThree)
+{
+    const RefMatrix r = RefRotation({0, 1, 0}, 30, {4, 5, 6});
+    const RwMatrix m = MakeMatrix(r, 3);
+    RwStream *w = OpenWrite();
+    ASSERT_NE(nullptr, RwMatrixStreamWrite(&m, w));
+    Bytes b;
+    b.data = CloseWrite(w);
+    RwStream *s = OpenInsideMatrixChunk(b);
+    RwMatrix *back = RwMatrixStreamRead(s, nullptr);
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(3u, back->flags);
+    EXPECT_TRUE(NearMatrix(r, *back, 1e-3));
+    RwMatrixDestroy(back);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(MatrixStream, LongerStructIsReadToTheRecordAndTheRestSkipped)
+{
+    Bytes b = MatrixChunk(RefGeneral(), 0, 64);
+    b.Header(2, 4).U32(0x00636261);   // a following string chunk "abc"
+    RwStream *s = OpenInsideMatrixChunk(b);
+    RwMatrix m;
+    ASSERT_NE(nullptr, RwMatrixStreamRead(s, &m));
+    EXPECT_TRUE(NearMatrix(RefGeneral(), m, 1e-6));
+    RwUInt32 length = 0;
+    EXPECT_TRUE(RwStreamFindChunk(s, 2, &length, nullptr));
+    EXPECT_EQ(4u, length);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(MatrixStream, ShortStructIsRefused)
+{
+    Bytes b;
+    b.Header(0x0D, 12 + 48).Header(1, 48);
+    for (int i = 0; i < 12; ++i) b.F32(1.0f);
+    RwStream *s = OpenInsideMatrixChunk(b);
+    RwMatrix m;
+    EXPECT_EQ(nullptr, RwMatrixStreamRead(s, &m));
+    EXPECT_EQ(static_cast<RwInt32>(0x8000001Au), TakeError().errorCode);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(MatrixStream, WrongVersionIsRefused)
+{
+    // An old-style stamp 0x310 means version 0x31000.
+    Bytes b;
+    b.Header(0x0D, 64).Header(1, 52, 0x310);
+    for (int i = 0; i < 13; ++i) b.U32(0);
+    RwStream *s = OpenInsideMatrixChunk(b);
+    RwMatrix m;
+    EXPECT_EQ(nullptr, RwMatrixStreamRead(s, &m));
+    EXPECT_EQ(static_cast<RwInt32>(0x80000004u), TakeError().errorCode);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(MatrixStream, MissingStructFails)
+{
+    Bytes b;
+    b.Header(0x0D, 16).Header(2, 4).U32(0);
+    RwStream *s = OpenInsideMatrixChunk(b);
+    RwMatrix m;
+    EXPECT_EQ(nullptr, RwMatrixStreamRead(s, &m));
+    EXPECT_NE(static_cast<RwInt32>(0x80000000u), TakeError().errorCode);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(MatrixStream, TruncationAtEveryOffsetFailsCleanly)
+{
+    const Bytes b = MatrixChunk(RefGeneral(), 3);
+    for (RwUInt32 n = 12; n < b.Size(); ++n) {
+        RwStream *s = OpenInsideMatrixChunk(b, static_cast<RwInt32>(n));
+        RwMatrix m;
+        EXPECT_EQ(nullptr, RwMatrixStreamRead(s, &m)) << n;
+        EXPECT_NE(static_cast<RwInt32>(0x80000000u), TakeError().errorCode) << n;
+        RwStreamClose(s, nullptr);
+    }
+}
+
+RwBool FailingWrite(void *, const void *, RwUInt32) { return FALSE; }
+
+TEST_F(MatrixStream, FailedWriteIsReported)
+{
+    RwStreamCustom custom = {};
+    custom.sfnwrite = FailingWrite;
+    RwStream *s = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMWRITE, &custom);
+    ASSERT_NE(nullptr, s);
+    const RwMatrix m = MakeMatrix(RefGeneral(), 0);
+    EXPECT_EQ(nullptr, RwMatrixStreamWrite(&m, s));
+    EXPECT_EQ(static_cast<RwInt32>(0x8000001Cu), TakeError().errorCode);
+    RwStreamClose(s, nullptr);
 }
 
 }  // namespace
