@@ -7,6 +7,7 @@
 #include "gfx/core/matrix.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "stream_bytes.h"
 
 namespace {
 
@@ -60,10 +61,28 @@ CounterData *Counter(RwFrame *f)
     return reinterpret_cast<CounterData *>(reinterpret_cast<RwUInt8 *>(f) + counterOffset);
 }
 
+// Extension data of the counter: one 32-bit serial. A serial of -1 in the
+// stream makes the read fail.
+RwStream *CounterRead(RwStream *stream, RwInt32 length, void *object, RwInt32 offset, RwInt32)
+{
+    RwUInt8 word[4];
+    if (length != 4 || !RwStreamReadExact(stream, word, 4)) {
+        return nullptr;
+    }
+    const RwInt32 serial = static_cast<RwInt32>(word[0] | (word[1] << 8) | (word[2] << 16) |
+                                                (static_cast<RwUInt32>(word[3]) << 24));
+    if (serial == -1) {
+        return nullptr;
+    }
+    reinterpret_cast<CounterData *>(static_cast<RwUInt8 *>(object) + offset)->serial = serial;
+    return stream;
+}
+
 void RegisterCounter()
 {
     counterOffset = RwFrameRegisterPlugin(sizeof(CounterData), kCounterPluginID, CounterConstruct, CounterDestruct,
                                           CounterCopy);
+    RwFrameRegisterPluginStream(kCounterPluginID, CounterRead, nullptr, nullptr);
 }
 
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(RegisterCounter));
@@ -542,6 +561,229 @@ TEST_F(Frame, RegisteringAgainReturnsFirstOffset)
     EXPECT_EQ(counterOffset, RwFrameGetPluginOffset(kCounterPluginID));
     EXPECT_GE(counterOffset, static_cast<RwInt32>(sizeof(RwFrame)));
     EXPECT_EQ(-1, RwFrameGetPluginOffset(0x7777));
+}
+
+// One frame record of a frame-list struct: right, up, at, pos, parent, unused.
+void FrameRecord(Bytes &b, const RefMatrix &m, RwInt32 parent)
+{
+    for (int i = 0; i < 4; ++i) {
+        b.F32(static_cast<float>(m.r[i].x)).F32(static_cast<float>(m.r[i].y)).F32(static_cast<float>(m.r[i].z));
+    }
+    b.I32(parent).U32(0x00020003);
+}
+
+// Extension chunk with the counter's serial, or empty when serial is 0.
+void Extension(Bytes &b, RwInt32 serial)
+{
+    if (serial == 0) {
+        b.Header(3, 0);
+    } else {
+        b.Header(3, 16).Header(kCounterPluginID, 4).I32(serial);
+    }
+}
+
+struct FrameSpec {
+    RefMatrix m;
+    RwInt32 parent;
+    RwInt32 serial;
+};
+
+Bytes FrameListBytes(const std::vector<FrameSpec> &frames, RwUInt32 extraStructBytes = 0)
+{
+    Bytes body;
+    body.I32(static_cast<RwInt32>(frames.size()));
+    for (const FrameSpec &f : frames) {
+        FrameRecord(body, f.m, f.parent);
+    }
+    for (RwUInt32 i = 0; i < extraStructBytes; i += 4) {
+        body.U32(0xEEEEEEEE);
+    }
+    Bytes b;
+    b.Header(1, body.Size()).Append(body);
+    for (const FrameSpec &f : frames) {
+        Extension(b, f.serial);
+    }
+    return b;
+}
+
+RefMatrix Translation(double x, double y, double z)
+{
+    RefMatrix m = RefIdentity();
+    m.r[3] = {x, y, z};
+    return m;
+}
+
+class FrameList : public Frame {};
+
+TEST_F(FrameList, ReadsHierarchyMatricesAndExtensions)
+{
+    const RefMatrix rot = RefRotation({0, 0, 1}, 90, {1, 0, 0});
+    const Bytes b = FrameListBytes({{rot, -1, 11}, {Translation(0, 2, 0), 0, 12}, {Translation(0, 0, 3), 0, 13},
+                               {RefGeneral(), 2, 0}});
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    ASSERT_EQ(&list, RwFrameListStreamRead(s, &list));
+    EXPECT_EQ(0u, Remaining(s));
+    RwStreamClose(s, nullptr);
+    ASSERT_EQ(4, list.numFrames);
+    RwFrame **f = list.frames;
+    EXPECT_EQ(4, liveFrames);
+    EXPECT_EQ(nullptr, RwFrameGetParent(f[0]));
+    EXPECT_EQ(f[2], f[0]->child);   // later children go to the head
+    EXPECT_EQ(f[1], f[2]->next);
+    EXPECT_EQ(f[2], RwFrameGetParent(f[3]));
+    EXPECT_EQ(f[0], f[3]->root);
+    EXPECT_EQ(11, Counter(f[0])->serial);
+    EXPECT_EQ(12, Counter(f[1])->serial);
+    EXPECT_EQ(13, Counter(f[2])->serial);
+    EXPECT_EQ(0, Counter(f[3])->serial);
+    EXPECT_EQ(3u, f[0]->modelling.flags);
+    EXPECT_EQ(0u, f[3]->modelling.flags);
+    EXPECT_TRUE(OnDirtyList(f[0]));
+    RwFrameSyncDirtyList();
+    EXPECT_TRUE(NearMatrix(RefMultiply(RefMultiply(RefGeneral(), Translation(0, 0, 3)), rot), f[3]->ltm, 1e-5));
+    EXPECT_TRUE(NearV3({-1, 0, 0}, Ref(f[1]->ltm.pos), 1e-6));
+    RwFrameDestroyHierarchy(f[0]);
+    RwFrameListDeinitialize(&list);
+    EXPECT_EQ(nullptr, list.frames);
+    EXPECT_EQ(0, list.numFrames);
+}
+
+TEST_F(FrameList, SeveralRootsAreEachQueued)
+{
+    const Bytes b = FrameListBytes({{RefIdentity(), -1, 0}, {RefIdentity(), -1, 0}, {RefIdentity(), 1, 0}});
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    ASSERT_NE(nullptr, RwFrameListStreamRead(s, &list));
+    RwStreamClose(s, nullptr);
+    EXPECT_TRUE(OnDirtyList(list.frames[0]));
+    EXPECT_TRUE(OnDirtyList(list.frames[1]));
+    EXPECT_FALSE(OnDirtyList(list.frames[2]));
+    RwFrameDestroyHierarchy(list.frames[0]);
+    RwFrameDestroyHierarchy(list.frames[1]);
+    RwFrameListDeinitialize(&list);
+}
+
+TEST_F(FrameList, ZeroFramesGiveEmptyList)
+{
+    Bytes b;
+    b.Header(1, 4).I32(0);
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    ASSERT_EQ(&list, RwFrameListStreamRead(s, &list));
+    EXPECT_EQ(0, list.numFrames);
+    EXPECT_EQ(nullptr, list.frames);
+    RwFrameListDeinitialize(&list);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(FrameList, MirroredAndScaledMatricesAreNotOrthonormal)
+{
+    RefMatrix mirror = RefIdentity();
+    mirror.r[0].x = -1;
+    RefMatrix scaled = RefIdentity();
+    scaled.r[1].y = 1.2;
+    const Bytes b = FrameListBytes({{mirror, -1, 0}, {scaled, 0, 0}, {RefRotation({1, 1, 0}, 10, {0, 0, 0}), 0, 0}});
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    ASSERT_NE(nullptr, RwFrameListStreamRead(s, &list));
+    RwStreamClose(s, nullptr);
+    EXPECT_EQ(0u, list.frames[0]->modelling.flags);
+    EXPECT_EQ(0u, list.frames[1]->modelling.flags);
+    EXPECT_EQ(3u, list.frames[2]->modelling.flags);
+    RwFrameDestroyHierarchy(list.frames[0]);
+    RwFrameListDeinitialize(&list);
+}
+
+TEST_F(FrameList, ParentIndexMustNameAnEarlierFrame)
+{
+    const RwInt32 bad[] = {1, 2, 5, -2, 0x7FFFFFFF, static_cast<RwInt32>(0x80000000u)};
+    for (RwInt32 parent : bad) {
+        const Bytes b = FrameListBytes({{RefIdentity(), -1, 0}, {RefIdentity(), parent, 0}, {RefIdentity(), 0, 0}});
+        RwStream *s = OpenRead(b);
+        RwFrameList list;
+        EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list)) << parent;
+        EXPECT_EQ(static_cast<RwInt32>(0x8000001Au), TakeError().errorCode) << parent;
+        EXPECT_EQ(0, liveFrames) << parent;
+        EXPECT_TRUE(DirtyListEmpty());
+        RwStreamClose(s, nullptr);
+    }
+}
+
+TEST_F(FrameList, CountBeyondTheStructIsRefused)
+{
+    const RwInt32 counts[] = {2, 0x40000000, 0x7FFFFFFF, -1};
+    for (RwInt32 count : counts) {
+        Bytes b;
+        b.Header(1, 4 + 56).I32(count);
+        FrameRecord(b, RefIdentity(), -1);
+        Extension(b, 0);
+        RwStream *s = OpenRead(b);
+        RwFrameList list;
+        EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list)) << count;
+        EXPECT_EQ(static_cast<RwInt32>(0x8000001Au), TakeError().errorCode) << count;
+        EXPECT_EQ(0, liveFrames);
+        RwStreamClose(s, nullptr);
+    }
+}
+
+TEST_F(FrameList, WrongStructVersionIsRefused)
+{
+    Bytes b;
+    b.Header(1, 4, 0x1C030055).I32(0);   // version 0x37003
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list));
+    EXPECT_EQ(static_cast<RwInt32>(0x80000004u), TakeError().errorCode);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(FrameList, TruncationAtEveryOffsetLeavesNoFrames)
+{
+    const Bytes b = FrameListBytes({{RefIdentity(), -1, 5}, {Translation(1, 2, 3), 0, 6}, {RefGeneral(), -1, 7}});
+    for (RwUInt32 n = 0; n < b.Size(); ++n) {
+        RwStream *s = OpenRead(b, static_cast<RwInt32>(n));
+        RwFrameList list;
+        EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list)) << n;
+        EXPECT_NE(static_cast<RwInt32>(0x80000000u), TakeError().errorCode) << n;
+        EXPECT_EQ(0, liveFrames) << n;
+        EXPECT_TRUE(DirtyListEmpty()) << n;
+        RwStreamClose(s, nullptr);
+    }
+}
+
+TEST_F(FrameList, FailedExtensionDestroysEveryFrame)
+{
+    // Two hierarchies; the last frame's extension read fails.
+    const Bytes b = FrameListBytes({{RefIdentity(), -1, 1}, {RefIdentity(), 0, 2}, {RefIdentity(), -1, 3},
+                               {RefIdentity(), 2, -1}});
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list));
+    EXPECT_EQ(0, liveFrames);
+    EXPECT_TRUE(DirtyListEmpty());
+    EXPECT_EQ(nullptr, list.frames);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(FrameList, UnknownExtensionIsSkippedAndExtraStructBytesIgnored)
+{
+    Bytes body;
+    body.I32(1);
+    FrameRecord(body, Translation(4, 0, 0), -1);
+    body.U32(0xAAAAAAAA).U32(0xBBBBBBBB);
+    Bytes b;
+    b.Header(1, body.Size()).Append(body);
+    b.Header(3, 12 + 8 + 16).Header(0x4242, 8).U32(1).U32(2).Header(kCounterPluginID, 4).I32(77);
+    RwStream *s = OpenRead(b);
+    RwFrameList list;
+    ASSERT_NE(nullptr, RwFrameListStreamRead(s, &list));
+    EXPECT_EQ(0u, Remaining(s));
+    EXPECT_EQ(77, Counter(list.frames[0])->serial);
+    EXPECT_FLOAT_EQ(4.0f, list.frames[0]->modelling.pos.x);
+    RwFrameDestroyHierarchy(list.frames[0]);
+    RwFrameListDeinitialize(&list);
+    RwStreamClose(s, nullptr);
 }
 
 }  // namespace
