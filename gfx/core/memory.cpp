@@ -15,6 +15,7 @@ struct RwFreeListBlock {
 
 static RwFreeList freeListFreeList;  // headers of lists made without caller storage
 static RwBool freeListFreeListMade = FALSE;
+static RwBool memoryOpen = FALSE;          // between RwMemoryOpen and RwMemoryClose
 static RwLinkList allFreeLists = {&allFreeLists, &allFreeLists};
 
 // --- C runtime memory functions (the hint is not used) ---
@@ -153,7 +154,7 @@ RwFreeList *RwFreeListCreateAndPreallocate(RwInt32 entrySize, RwInt32 entriesPer
                                            RwInt32 numBlocksToPrealloc, RwFreeList *inPlaceSpace,
                                            RwUInt32 hint)
 {
-    if (entrySize <= 0 || entriesPerBlock <= 0 || alignment < 0 || numBlocksToPrealloc < 0) {
+    if (!memoryOpen || entrySize <= 0 || entriesPerBlock <= 0 || alignment < 0 || numBlocksToPrealloc < 0) {
         return nullptr;
     }
     if (RwFreeListsDisabled()) {
@@ -229,6 +230,9 @@ RwBool RwFreeListDestroy(RwFreeList *freelist)
 
 void *RwFreeListAllocReal(RwFreeList *fl, RwUInt32 hint)
 {
+    if (!fl) {
+        return nullptr;
+    }
     for (RwLLLink *link = fl->blockList.next; link != &fl->blockList; link = link->next) {
         RwFreeListBlock *block = BlockFromLink(link);
         RwUInt8 *bitmap = BlockBitmap(block);
@@ -259,6 +263,9 @@ void *RwFreeListAllocReal(RwFreeList *fl, RwUInt32 hint)
 
 RwFreeList *RwFreeListFreeReal(RwFreeList *fl, void *entry)
 {
+    if (!fl || !entry) {
+        return fl;
+    }
     RwUInt8 *p = static_cast<RwUInt8 *>(entry);
     size_t areaBytes = static_cast<size_t>(fl->entriesPerBlock) * fl->entrySize;
     for (RwLLLink *link = fl->blockList.next; link != &fl->blockList; link = link->next) {
@@ -290,7 +297,9 @@ static void *DirectAlloc(RwFreeList *fl, RwUInt32 hint)
 
 static RwFreeList *DirectFree(RwFreeList *fl, void *entry)
 {
-    RwFree(entry);
+    if (entry) {
+        RwFree(entry);
+    }
     return fl;
 }
 
@@ -385,8 +394,10 @@ RwBool RwMemoryOpen(const RwMemoryFunctions *memFuncs)
     }
     RwEngineInstance->memoryFuncs = funcs;
     RwLinkListInitialize(&allFreeLists);
+    memoryOpen = TRUE;
     freeListFreeListMade = FALSE;
     if (!RwFreeListCreateAndPreallocate(sizeof(RwFreeList), 16, 4, 0, &freeListFreeList, rwMEMHINTDUR_GLOBAL)) {
+        memoryOpen = FALSE;
         return FALSE;
     }
     RwLLLinkRemove(&freeListFreeList.link);
@@ -397,6 +408,9 @@ RwBool RwMemoryOpen(const RwMemoryFunctions *memFuncs)
 
 void RwMemoryClose(void)
 {
+    if (!memoryOpen) {
+        return;
+    }
     while (!RwLinkListEmpty(&allFreeLists)) {
         RwFreeListDestroy(rwLLLinkGetData(allFreeLists.next, RwFreeList, link));
     }
@@ -404,4 +418,5 @@ void RwMemoryClose(void)
         freeListFreeListMade = FALSE;
         RwFreeListDestroy(&freeListFreeList);
     }
+    memoryOpen = FALSE;
 }

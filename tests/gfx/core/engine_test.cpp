@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gfx/core/chunkgroup.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/plugin.h"
@@ -151,6 +152,21 @@ TEST_F(Engine, CoreModulesRegisterInTableOrder)
         EXPECT_EQ(expected, RwEngineGetPluginOffset(m.id)) << std::hex << m.id;
         expected += m.size;
     }
+}
+
+TEST_F(Engine, ChunkGroupPoolLivesWhileStarted)
+{
+    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
+    ASSERT_TRUE(RwEngineOpen(&openParams));
+    EXPECT_EQ(nullptr, RwChunkGroupGetFreeList());
+    ASSERT_TRUE(RwEngineStart());
+    RwFreeList *fl = RwChunkGroupGetFreeList();
+    ASSERT_NE(nullptr, fl);
+    EXPECT_EQ(36u, fl->entrySize);
+    EXPECT_EQ(16u, fl->entriesPerBlock);
+    EXPECT_NE(nullptr, RwFreeListAlloc(fl, 0x30412));
+    ASSERT_TRUE(RwEngineStop());
+    EXPECT_EQ(nullptr, RwChunkGroupGetFreeList());
 }
 
 TEST_F(Engine, OpenBeforeInitFailsWithBadOpen)

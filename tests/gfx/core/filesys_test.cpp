@@ -1,0 +1,678 @@
+// Tests of the file-system manager and the Win32 file system on real files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "fstestutil.h"
+#include "gfx/core/filesys.h"
+#include "gfx/core/memory.h"
+#include "gfx/core/win32filesys.h"
+
+namespace {
+
+::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+
+// A file system that only records what reaches it.
+struct FakeFileSystem {
+    RwFileSystem fs;
+    RwFile slots[3];
+    char lastPath[300];
+    RwUInt32 lastFlags;
+    RwInt32 openResult;
+};
+
+FakeFileSystem *Fake(RwFileSystem *fs)
+{
+    return reinterpret_cast<FakeFileSystem *>(fs);
+}
+
+RwFile *FakeGetFile(RwFileSystem *fs, RwInt32 index)
+{
+    return (index >= 0 && index < 3) ? &Fake(fs)->slots[index] : nullptr;
+}
+void FakeCloseSystem(RwFileSystem *)
+{
+}
+RwInt32 FakeOpen(RwFileSystem *fs, RwFile *file, const RwChar *path, RwUInt32 flags)
+{
+    std::strncpy(Fake(fs)->lastPath, path, sizeof(Fake(fs)->lastPath) - 1);
+    Fake(fs)->lastFlags = flags;
+    if (Fake(fs)->openResult == rwFSOK) {
+        file->state = rwFILESTATEREADY;
+        file->position = 0;
+    }
+    return Fake(fs)->openResult;
+}
+void FakeRelease(RwFile *file)
+{
+    file->state = rwFILESTATEFREE;
+}
+RwUInt32 FakeRead(RwFile *, void *, RwUInt32)
+{
+    return 0;
+}
+RwUInt32 FakeWrite(RwFile *, const void *, RwUInt32 n)
+{
+    return n;
+}
+int64_t FakeSeek(RwFile *, int64_t, RwInt32)
+{
+    return 0;
+}
+RwInt32 FakeWait(RwFile *file, RwBool)
+{
+    return file->state;
+}
+RwInt32 FakeStatus(RwFile *file)
+{
+    return file->state;
+}
+RwBool FakeEof(RwFile *)
+{
+    return TRUE;
+}
+RwBool FakeExists(RwFileSystem *fs, const RwChar *path)
+{
+    std::strncpy(Fake(fs)->lastPath, path, sizeof(Fake(fs)->lastPath) - 1);
+    return TRUE;
+}
+
+// Made with the library's allocator, since the manager frees it at close.
+FakeFileSystem *MakeFake(const char *prefix, const char *name, RwInt32 *initResult = nullptr)
+{
+    FakeFileSystem *fake = static_cast<FakeFileSystem *>(RwMalloc(sizeof(FakeFileSystem), 0x401BE));
+    std::memset(fake, 0, sizeof(*fake));
+    fake->openResult = rwFSOK;
+    RwFileSystem *fs = &fake->fs;
+    fs->slots = fake->slots;
+    fs->getFile = FakeGetFile;
+    fs->close = FakeCloseSystem;
+    fs->fOpen = FakeOpen;
+    fs->fClose = FakeRelease;
+    fs->fRead = FakeRead;
+    fs->fWrite = FakeWrite;
+    fs->fSeek = FakeSeek;
+    fs->fWait = FakeWait;
+    fs->fRelease = FakeRelease;
+    fs->fEof = FakeEof;
+    fs->fStatus = FakeStatus;
+    fs->fExists = FakeExists;
+    RwInt32 result = RwFileSystemInit(fs, 3, prefix, name);
+    if (initResult) {
+        *initResult = result;
+    }
+    if (result != rwFSOK) {
+        if (fs->devicePrefix) {
+            RwFree(fs->devicePrefix);
+        }
+        RwFree(fake);
+        return nullptr;
+    }
+    return fake;
+}
+
+FakeFileSystem *MountFake(const char *prefix, const char *name)
+{
+    FakeFileSystem *fake = MakeFake(prefix, name);
+    EXPECT_NE(fake, nullptr);
+    if (fake) {
+        EXPECT_TRUE(RwFileSystemRegister(&fake->fs));
+    }
+    return fake;
+}
+
+class FileSystem : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TakeError();
+        ASSERT_TRUE(RwFileSystemManagerOpen(-1));
+    }
+    void TearDown() override { RwFileSystemManagerClose(); }
+};
+
+TEST_F(FileSystem, PathGoesToTheSystemOfItsDevicePrefix)
+{
+    FakeFileSystem *c = MountFake("C:", "C");
+    FakeFileSystem *d = MountFake("d:", "D");
+    RwFileSystemSetDefault(&d->fs);
+    RwFile *file = RwFopen("c:/data/x.txt", "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->fileSystem, &c->fs);
+    EXPECT_STREQ(c->lastPath, "c:/data/x.txt");
+    EXPECT_EQ(c->lastFlags, rwFILEFLAGREAD);
+    EXPECT_EQ(RwFclose(file), 0);
+    EXPECT_EQ(RwFileSystemGetForPath("D:\\y"), &d->fs);
+}
+
+TEST_F(FileSystem, PathWithoutMatchingPrefixGoesToTheDefault)
+{
+    MountFake("C:", "C");
+    FakeFileSystem *unc = MountFake("\\\\server\\share\\", "unc");
+    RwFileSystemSetDefault(&unc->fs);
+    EXPECT_EQ(RwFileSystemGetForPath("textures/a.png"), &unc->fs);
+    EXPECT_EQ(RwFileSystemGetForPath("q:/a.png"), &unc->fs);
+    EXPECT_TRUE(RwFexist("a.png"));
+    EXPECT_STREQ(unc->lastPath, "a.png");
+}
+
+TEST_F(FileSystem, LaterColonCanSelectASystem)
+{
+    FakeFileSystem *net = MountFake("NET:A:", "net");
+    EXPECT_EQ(RwFileSystemGetForPath("net:a:/x"), &net->fs);
+    EXPECT_EQ(RwFileSystemGetForPath("net:/x"), nullptr);
+}
+
+TEST_F(FileSystem, NoMatchAndNoDefaultFails)
+{
+    MountFake("C:", "C");
+    EXPECT_EQ(RwFopen("relative.txt", "rb"), nullptr);
+    EXPECT_FALSE(RwFexist("relative.txt"));
+}
+
+TEST_F(FileSystem, NothingRegisteredFailsEveryOpen)
+{
+    EXPECT_EQ(RwFopen("C:/x", "rb"), nullptr);
+    EXPECT_FALSE(RwFexist("C:/x"));
+}
+
+TEST_F(FileSystem, SecondSystemOfTheSameNameIsRefused)
+{
+    RwFileSystem *unc = RwWin32FileSystemCreate(20, "C:\\", "unc");
+    ASSERT_NE(unc, nullptr);
+    ASSERT_TRUE(RwFileSystemRegister(unc));
+    EXPECT_EQ(RwWin32FileSystemCreate(20, "D:\\", "unc"), nullptr);
+    RwInt32 result = 0;
+    EXPECT_EQ(MakeFake("E:", "unc", &result), nullptr);
+    EXPECT_EQ(result, rwFSERRORNAMEINUSE);
+}
+
+TEST_F(FileSystem, DeviceMountedTwiceIsRefused)
+{
+    MountFake("C:", "C");
+    RwInt32 result = 0;
+    EXPECT_EQ(MakeFake("c:", "other", &result), nullptr);
+    EXPECT_EQ(result, rwFSERRORDEVICEINUSE);
+}
+
+TEST_F(FileSystem, ManagerLimitRefusesMoreSystems)
+{
+    RwFileSystemManagerClose();
+    ASSERT_TRUE(RwFileSystemManagerOpen(2));
+    MountFake("A1:", "a1");
+    FakeFileSystem *third = MakeFake("A3:", "a3");
+    ASSERT_NE(third, nullptr);
+    MountFake("A2:", "a2");
+    EXPECT_FALSE(RwFileSystemRegister(&third->fs));
+    RwFree(third->fs.devicePrefix);
+    RwFree(third);
+    RwInt32 result = 0;
+    EXPECT_EQ(MakeFake("A4:", "a4", &result), nullptr);
+    EXPECT_EQ(result, rwFSERRORNOROOM);
+}
+
+TEST_F(FileSystem, NameLongerThanSevenCharactersIsRefused)
+{
+    RwInt32 result = 0;
+    EXPECT_EQ(MakeFake("L:", "eightchr", &result), nullptr);
+    EXPECT_EQ(result, rwFSERRORBADNAME);
+    FakeFileSystem *fake = MakeFake("L:", "sevench");
+    ASSERT_NE(fake, nullptr);
+    RwFree(fake->fs.devicePrefix);
+    RwFree(fake);
+}
+
+TEST_F(FileSystem, NamesCompareExactlyDevicesIgnoreCase)
+{
+    FakeFileSystem *fake = MountFake("Dev:", "Name");
+    EXPECT_EQ(RwFileSystemFindByName("Name"), &fake->fs);
+    EXPECT_EQ(RwFileSystemFindByName("name"), nullptr);
+    EXPECT_EQ(RwFileSystemFindByDevice("DEV:"), &fake->fs);
+    EXPECT_TRUE(RwFileSystemCheckNameInUse("Name"));
+}
+
+TEST_F(FileSystem, ModeLettersGiveOpenFlags)
+{
+    EXPECT_EQ(RwFileFlagsFromMode("r"), 1u);
+    EXPECT_EQ(RwFileFlagsFromMode("rb"), 1u);
+    EXPECT_EQ(RwFileFlagsFromMode("r+"), 3u);
+    EXPECT_EQ(RwFileFlagsFromMode("w"), 6u);
+    EXPECT_EQ(RwFileFlagsFromMode("w+"), 7u);
+    EXPECT_EQ(RwFileFlagsFromMode("a"), 10u);
+    EXPECT_EQ(RwFileFlagsFromMode("a+"), 11u);
+    EXPECT_EQ(RwFileFlagsFromMode("ab"), 14u);
+    EXPECT_EQ(RwFileFlagsFromMode("x"), 0u);
+    EXPECT_EQ(RwFileFlagsFromMode(nullptr), 0u);
+}
+
+TEST_F(FileSystem, FailedOpenGivesItsSlotBack)
+{
+    FakeFileSystem *fake = MountFake("F:", "F");
+    fake->openResult = rwFSERRORCREATE;
+    EXPECT_EQ(RwFopen("F:/x", "rb"), nullptr);
+    for (const RwFile &slot : fake->slots) {
+        EXPECT_EQ(slot.state, rwFILESTATEFREE);
+    }
+}
+
+TEST_F(FileSystem, ClosingTwiceIsRefused)
+{
+    MountFake("F:", "F");
+    RwFile *file = RwFopen("F:/x", "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(RwFclose(file), 0);
+    EXPECT_EQ(RwFclose(file), -1);
+}
+
+// Real files in a scratch folder, mounted as the default system "unc" like the
+// engine mounts its working directory.
+class Win32File : public FileSystem {
+protected:
+    void SetUp() override
+    {
+        FileSystem::SetUp();
+        unc = RwWin32FileSystemCreate(20, folder.Prefix().c_str(), "unc");
+        ASSERT_NE(unc, nullptr);
+        ASSERT_TRUE(RwFileSystemRegister(unc));
+        RwFileSystemSetDefault(unc);
+    }
+
+    std::string ReadAll(RwFile *file)
+    {
+        std::string text;
+        char buffer[64];
+        size_t got;
+        while ((got = RwFread(buffer, 1, sizeof(buffer), file)) > 0) {
+            text.append(buffer, got);
+        }
+        return text;
+    }
+
+    ScratchFolder folder;
+    RwFileSystem *unc = nullptr;
+};
+
+TEST_F(Win32File, TwentyOpenSlotsThenCode8ThenReuse)
+{
+    folder.Put("x.txt", "x");
+    RwFile *files[20];
+    for (RwFile *&file : files) {
+        file = RwFopen("x.txt", "rb");
+        ASSERT_NE(file, nullptr);
+    }
+    EXPECT_EQ(RwFopen("x.txt", "rb"), nullptr);
+    EXPECT_EQ(RwFileSystemManagerGetGlobals()->lastError, static_cast<RwUInt32>(rwFSERRORNOSLOT));
+    EXPECT_EQ(RwFclose(files[7]), 0);
+    RwFile *again = RwFopen("x.txt", "rb");
+    EXPECT_EQ(again, files[7]);
+    files[7] = again;
+    for (RwFile *file : files) {
+        EXPECT_EQ(RwFclose(file), 0);
+    }
+}
+
+TEST_F(Win32File, DrivePathSeparatorsBecomeBackslashes)
+{
+    std::string full = folder.File("drive.txt");
+    if (full.size() < 2 || full[1] != ':') {
+        GTEST_SKIP() << "scratch folder is not on a drive";
+    }
+    folder.Put("drive.txt", "on the drive");
+    std::string drive = full.substr(0, 2);
+    RwFileSystem *fs = RwWin32FileSystemCreate(20, drive.c_str(), drive.substr(0, 1).c_str());
+    ASSERT_NE(fs, nullptr);
+    ASSERT_TRUE(RwFileSystemRegister(fs));
+    std::string forward = full;
+    for (char &c : forward) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    forward[0] = static_cast<char>(tolower(forward[0]));
+    EXPECT_TRUE(RwFexist(forward.c_str()));
+    RwFile *file = RwFopen(forward.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->fileSystem, fs);
+    EXPECT_EQ(ReadAll(file), "on the drive");
+    RwFclose(file);
+    EXPECT_FALSE(RwFexist((forward + ".absent").c_str()));
+}
+
+TEST_F(Win32File, RelativePathOpensBelowTheDefaultRoot)
+{
+    folder.Put("plain.txt", "relative");
+    EXPECT_TRUE(RwFexist("plain.txt"));
+    RwFile *file = RwFopen("plain.txt", "r");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadAll(file), "relative");
+    EXPECT_TRUE(RwFeof(file));
+    RwFclose(file);
+}
+
+TEST_F(Win32File, FullPathBeyond255CharactersFails)
+{
+    std::string name(256, 'n');
+    EXPECT_EQ(RwFopen(name.c_str(), "wb"), nullptr);
+    EXPECT_FALSE(RwFexist(name.c_str()));
+}
+
+TEST_F(Win32File, FgetsDropsCrBeforeLfAndStopsAfterTheLine)
+{
+    folder.Put("lines.txt", "ab\r\ncd");
+    RwFile *file = RwFopen("lines.txt", "r");
+    char line[16];
+    ASSERT_EQ(RwFgets(line, 16, file), line);
+    EXPECT_STREQ(line, "ab\n");
+    EXPECT_EQ(file->position, 4u);
+    ASSERT_EQ(RwFgets(line, 16, file), line);
+    EXPECT_STREQ(line, "cd");
+    EXPECT_EQ(RwFgets(line, 16, file), nullptr);
+    RwFclose(file);
+}
+
+TEST_F(Win32File, FgetsJoinsCrLfSplitAcrossTwoReads)
+{
+    folder.Put("split.txt", "ab\r\nc");
+    RwFile *file = RwFopen("split.txt", "r");
+    char line[4];
+    ASSERT_EQ(RwFgets(line, 4, file), line);
+    EXPECT_STREQ(line, "ab\n");
+    ASSERT_EQ(RwFgets(line, 4, file), line);
+    EXPECT_STREQ(line, "c");
+    RwFclose(file);
+}
+
+TEST_F(Win32File, FgetsKeepsALoneCrAtTheEndOfARead)
+{
+    folder.Put("lone.txt", "ab\rXc");
+    RwFile *file = RwFopen("lone.txt", "r");
+    char line[4];
+    ASSERT_EQ(RwFgets(line, 4, file), line);
+    EXPECT_STREQ(line, "ab\r");
+    ASSERT_EQ(RwFgets(line, 4, file), line);
+    EXPECT_STREQ(line, "Xc");
+    RwFclose(file);
+}
+
+TEST_F(Win32File, FgetsSplitsLinesLongerThanTheBuffer)
+{
+    folder.Put("long.txt", "abcdefgh\nz");
+    RwFile *file = RwFopen("long.txt", "r");
+    char line[4];
+    std::string parts;
+    while (RwFgets(line, 4, file)) {
+        parts += std::string(line) + "|";
+    }
+    EXPECT_EQ(parts, "abc|def|gh\n|z|");
+    RwFclose(file);
+}
+
+TEST_F(Win32File, FreadCountsWholeItems)
+{
+    folder.Put("ten.bin", "0123456789");
+    RwFile *file = RwFopen("ten.bin", "rb");
+    char buffer[16];
+    EXPECT_EQ(RwFread(buffer, 0, 4, file), 0u);
+    EXPECT_EQ(RwFread(buffer, 4, 0, file), 0u);
+    EXPECT_EQ(file->position, 0u);
+    EXPECT_EQ(RwFread(buffer, 4, 3, file), 2u);
+    RwFclose(file);
+}
+
+TEST_F(Win32File, FseekWithAnUnknownOriginMovesNothing)
+{
+    folder.Put("seek.bin", "0123456789");
+    RwFile *file = RwFopen("seek.bin", "rb");
+    ASSERT_EQ(RwFseek(file, 4, 0), 0);
+    EXPECT_EQ(RwFseek(file, 2, 3), -1);
+    EXPECT_EQ(RwFseek(file, -5, 1), -1);
+    char c;
+    ASSERT_EQ(RwFread(&c, 1, 1, file), 1u);
+    EXPECT_EQ(c, '4');
+    ASSERT_EQ(RwFseek(file, -2, 2), 0);
+    ASSERT_EQ(RwFread(&c, 1, 1, file), 1u);
+    EXPECT_EQ(c, '8');
+    EXPECT_FALSE(RwFeof(file));
+    ASSERT_EQ(RwFread(&c, 1, 1, file), 1u);
+    EXPECT_TRUE(RwFeof(file));
+    RwFclose(file);
+}
+
+TEST_F(Win32File, UpdateModeKeepsTheBytesAndStartsAtTheBeginning)
+{
+    folder.Put("update.txt", "hello");
+    RwFile *file = RwFopen("update.txt", "r+");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->position, 0u);
+    ASSERT_EQ(RwFwrite("J", 1, 1, file), 1u);
+    EXPECT_EQ(ReadAll(file), "ello");
+    RwFclose(file);
+    EXPECT_EQ(folder.Text("update.txt"), "Jello");
+    EXPECT_EQ(RwFopen("missing.txt", "r+"), nullptr);
+}
+
+TEST_F(Win32File, WriteTruncatesAndAppendAddsAtTheEnd)
+{
+    folder.Put("log.txt", "old contents");
+    RwFile *file = RwFopen("log.txt", "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(RwFwrite("ab", 1, 2, file), 2u);
+    RwFclose(file);
+    file = RwFopen("log.txt", "ab");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->position, 2u);
+    ASSERT_EQ(RwFwrite("cd", 2, 1, file), 1u);
+    RwFclose(file);
+    EXPECT_EQ(folder.Text("log.txt"), "abcd");
+    file = RwFopen("new.txt", "a");
+    ASSERT_NE(file, nullptr);
+    RwFclose(file);
+    EXPECT_TRUE(RwFexist("new.txt"));
+}
+
+TEST_F(Win32File, ManagerCloseClosesFilesLeftOpen)
+{
+    folder.Put("held.txt", "x");
+    ASSERT_NE(RwFopen("held.txt", "rb"), nullptr);
+    RwFileSystemManagerClose();
+    // Without the system's handle the file can be deleted at once.
+    EXPECT_TRUE(DeleteFileA(folder.File("held.txt").c_str()));
+    ASSERT_TRUE(RwFileSystemManagerOpen(-1));
+}
+
+// Threads that open and close files of one system at once never share a slot.
+struct SlotRace {
+    RwFileSystem *fs;
+    volatile LONG owners[20];
+    volatile LONG clashes;
+    volatile LONG failures;
+};
+
+DWORD WINAPI OpenAndCloseMany(void *data)
+{
+    SlotRace *race = static_cast<SlotRace *>(data);
+    for (int i = 0; i < 200; i++) {
+        RwFile *file = RwFopen("shared.txt", "rb");
+        if (!file) {
+            InterlockedIncrement(&race->failures);
+            continue;
+        }
+        LONG index = static_cast<LONG>(file - race->fs->slots);
+        if (InterlockedCompareExchange(&race->owners[index], 1, 0) != 0) {
+            InterlockedIncrement(&race->clashes);
+        }
+        char c = 0;
+        if (RwFread(&c, 1, 1, file) != 1 || c != 's') {
+            InterlockedIncrement(&race->failures);
+        }
+        Sleep(0);
+        InterlockedExchange(&race->owners[index], 0);
+        RwFclose(file);
+    }
+    return 0;
+}
+
+TEST_F(Win32File, ThreadsNeverShareASlot)
+{
+    folder.Put("shared.txt", "s");
+    SlotRace race = {};
+    race.fs = unc;
+    HANDLE threads[4];
+    for (HANDLE &thread : threads) {
+        thread = CreateThread(nullptr, 0, OpenAndCloseMany, &race, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    WaitForMultipleObjects(4, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads) {
+        CloseHandle(thread);
+    }
+    EXPECT_EQ(race.clashes, 0);
+    EXPECT_EQ(race.failures, 0);
+    for (RwInt32 i = 0; i < unc->slotCount; i++) {
+        EXPECT_EQ(unc->slots[i].state, rwFILESTATEFREE);
+    }
+}
+
+// Overlapped files: every request completes through the wait, which calls back.
+struct Completion {
+    int calls = 0;
+    RwUInt32 bytes = 0;
+    RwInt32 state = 0;
+    RwInt32 operation = 0;
+    void *userData = nullptr;
+};
+
+void Completed(RwFile *, RwUInt32 bytes, RwInt32 state, RwInt32 operation, void *userData)
+{
+    Completion *c = static_cast<Completion *>(userData);
+    c->calls++;
+    c->bytes = bytes;
+    c->state = state;
+    c->operation = operation;
+    c->userData = userData;
+}
+
+class Win32Overlapped : public Win32File {
+protected:
+    void SetUp() override
+    {
+        Win32File::SetUp();
+        // Unbuffered requests need sector-aligned buffers.
+        buffer = static_cast<unsigned char *>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+        std::string data(1024, 0);
+        for (size_t i = 0; i < data.size(); i++) {
+            data[i] = static_cast<char>(i * 7);
+        }
+        folder.Put("async.bin", data);
+    }
+    void TearDown() override
+    {
+        VirtualFree(buffer, 0, MEM_RELEASE);
+        Win32File::TearDown();
+    }
+
+    RwFile *OpenAsync(const char *name, RwUInt32 flags)
+    {
+        RwFile *file = RwFileSystemOpenFile(unc, name, flags | rwFILEFLAGASYNC, Completed, &done);
+        if (file) {
+            EXPECT_EQ(file->state, rwFILESTATEPENDING);
+            EXPECT_EQ(RwFileSystemFileWait(file, TRUE), rwFILESTATEREADY);
+            EXPECT_EQ(done.operation, rwFILEOPOPEN);
+        }
+        return file;
+    }
+
+    unsigned char *buffer = nullptr;
+    Completion done;
+};
+
+TEST_F(Win32Overlapped, OpenCompletesThroughTheWait)
+{
+    RwFile *file = RwFileSystemOpenFile(unc, "async.bin", rwFILEFLAGREAD | rwFILEFLAGASYNC, Completed, &done);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(RwFileSystemFileStatus(file), rwFILESTATEREADY);
+    EXPECT_EQ(done.calls, 1);
+    EXPECT_EQ(done.operation, rwFILEOPOPEN);
+    EXPECT_EQ(done.userData, &done);
+    EXPECT_EQ(RwFclose(file), 0);
+}
+
+TEST_F(Win32Overlapped, ReadsReportTheirBytesThroughTheCallback)
+{
+    RwFile *file = OpenAsync("async.bin", rwFILEFLAGREAD);
+    ASSERT_NE(file, nullptr);
+    for (int block = 0; block < 2; block++) {
+        done = Completion();
+        RwFread(buffer, 1, 512, file);
+        EXPECT_EQ(RwFileSystemFileWait(file, TRUE), rwFILESTATEREADY);
+        EXPECT_EQ(done.calls, 1);
+        EXPECT_EQ(done.operation, rwFILEOPREAD);
+        EXPECT_EQ(done.bytes, 512u);
+        EXPECT_EQ(file->position, 512u * (block + 1));
+        EXPECT_EQ(buffer[511], static_cast<unsigned char>((512 * block + 511) * 7));
+    }
+    // A read at the end is empty, and the file stays usable.
+    done = Completion();
+    RwFread(buffer, 1, 512, file);
+    EXPECT_EQ(RwFileSystemFileWait(file, TRUE), rwFILESTATEREADY);
+    EXPECT_EQ(done.bytes, 0u);
+    EXPECT_TRUE(RwFeof(file));
+    EXPECT_EQ(RwFclose(file), 0);
+}
+
+TEST_F(Win32Overlapped, SeekReportsTheNewPosition)
+{
+    RwFile *file = OpenAsync("async.bin", rwFILEFLAGREAD);
+    ASSERT_NE(file, nullptr);
+    done = Completion();
+    ASSERT_EQ(RwFseek(file, 512, 0), 0);
+    EXPECT_EQ(file->state, rwFILESTATEPENDING);
+    EXPECT_EQ(RwFileSystemFileWait(file, TRUE), rwFILESTATEREADY);
+    EXPECT_EQ(done.operation, rwFILEOPSEEK);
+    EXPECT_EQ(done.bytes, 512u);
+    RwFread(buffer, 1, 512, file);
+    RwFileSystemFileWait(file, TRUE);
+    EXPECT_EQ(buffer[0], static_cast<unsigned char>(512 * 7));
+    RwFclose(file);
+}
+
+TEST_F(Win32Overlapped, WriteCompletesThroughTheWait)
+{
+    RwFile *file = OpenAsync("written.bin", rwFILEFLAGWRITE | rwFILEFLAGCREATE);
+    ASSERT_NE(file, nullptr);
+    std::memset(buffer, 'w', 512);
+    for (int block = 0; block < 2; block++) {
+        done = Completion();
+        RwFwrite(buffer, 1, 512, file);
+        EXPECT_EQ(RwFileSystemFileWait(file, TRUE), rwFILESTATEREADY);
+        EXPECT_EQ(file->position, 512u * (block + 1));
+    }
+    RwFclose(file);
+    EXPECT_EQ(folder.Get("written.bin").size(), 1024u);
+}
+
+TEST_F(Win32Overlapped, RequestsReuseOneEventAndCloseReleasesIt)
+{
+    DWORD handlesBefore = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+    for (int round = 0; round < 3; round++) {
+        RwFile *file = OpenAsync("async.bin", rwFILEFLAGREAD);
+        ASSERT_NE(file, nullptr);
+        RwFread(buffer, 1, 512, file);
+        RwFileSystemFileWait(file, TRUE);
+        void *event = file->event;
+        EXPECT_NE(event, nullptr);
+        RwFread(buffer, 1, 512, file);
+        RwFileSystemFileWait(file, TRUE);
+        EXPECT_EQ(file->event, event);
+        RwFclose(file);
+        EXPECT_EQ(file->event, nullptr);
+    }
+    DWORD handlesAfter = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    EXPECT_EQ(handlesAfter, handlesBefore);
+}
+
+}  // namespace

@@ -299,6 +299,11 @@ TEST(FreeListDisabled, EntriesComeStraightFromTheAllocator)
     EXPECT_EQ(0, tracker.live);
 }
 
+TEST(FreeListClosed, CreationOutsideTheEngineIsRefused)
+{
+    EXPECT_EQ(nullptr, RwFreeListCreate(8, 4, 4, 0x40000));
+}
+
 TEST(MemoryFunctions, CallerTableWithoutFreeIsRefused)
 {
     RwErrorGetLast();
@@ -324,58 +329,6 @@ TEST(MemoryFunctions, NullTableInstallsTheRuntimeAllocator)
     }
     RwFree(z);
     RwEngineTerm();
-}
-
-// --- Errors ---
-
-TEST(Error, FirstErrorIsKeptUntilRead)
-{
-    RwErrorGetLast();
-    RwError first = {5, 42};
-    RwError second = {6, 43};
-    EXPECT_EQ(&first, RwErrorSet(&first));
-    RwErrorSet(&second);
-    RwError out;
-    EXPECT_EQ(&out, RwErrorGet(&out));
-    EXPECT_EQ(5, out.pluginID);
-    EXPECT_EQ(42, out.errorCode);
-    RwErrorGet(&out);
-    EXPECT_EQ(0, out.pluginID);
-    EXPECT_EQ(static_cast<RwInt32>(0x80000000u), out.errorCode);
-}
-
-TEST(Error, CommonCodesAreStoredWithPluginZero)
-{
-    RwErrorGetLast();
-    RwErrorRaise(7, E_RW_READ);
-    RwError e = RwErrorGetLast();
-    EXPECT_EQ(0, e.pluginID);
-    EXPECT_EQ(static_cast<RwInt32>(E_RW_READ), e.errorCode);
-}
-
-TEST(Error, MakeCodeIgnoresTheMessage)
-{
-    EXPECT_EQ(22, RwErrorMakeCode(22, "texture %s", "x"));
-}
-
-TEST(Error, ErrorRaisedWhileStartedSurvivesTheStop)
-{
-    RwTestDriverReset();
-    RwEngineOpenParams params = {nullptr};
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
-    ASSERT_TRUE(RwEngineOpen(&params));
-    RwErrorRaise(9, 77);  // before the error module opens
-    ASSERT_TRUE(RwEngineStart());
-    RwError e = RwErrorGetLast();
-    EXPECT_EQ(9, e.pluginID);
-    EXPECT_EQ(77, e.errorCode);
-    RwErrorRaise(3, 12);
-    ASSERT_TRUE(RwEngineStop());
-    e = RwErrorGetLast();
-    EXPECT_EQ(3, e.pluginID);
-    EXPECT_EQ(12, e.errorCode);
-    ASSERT_TRUE(RwEngineClose());
-    ASSERT_TRUE(RwEngineTerm());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fstestutil.h"
+#include "gfx/core/byteorder.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
@@ -296,6 +297,33 @@ TEST_F(StreamValues, ReadersDecodeHandAssembledBytes)
     EXPECT_EQ(s, -2);
     EXPECT_EQ(RwStreamReadInt32(stream, &i, 4), nullptr);
     RwStreamClose(stream, nullptr);
+}
+
+TEST(ByteOrder, FieldsAreReadLittleEndianAtAnyAlignment)
+{
+    const unsigned char bytes[] = {0xAA, 0x78, 0x56, 0x34, 0x12, 0xFE, 0xFF, 0x00, 0x00, 0x80, 0xBF};
+    EXPECT_EQ(ReadU32(bytes + 1), 0x12345678u);
+    EXPECT_EQ(ReadU16(bytes + 1), 0x5678u);
+    EXPECT_EQ(ReadI16(bytes + 5), -2);
+    EXPECT_EQ(ReadI32(bytes + 5), 0x0000FFFE);
+    EXPECT_EQ(ReadF32(bytes + 7), -1.0f);
+    EXPECT_EQ(ReadU8(bytes), 0xAA);
+}
+
+TEST(ByteOrder, FieldsAreWrittenLittleEndianAtAnyAlignment)
+{
+    unsigned char bytes[11] = {};
+    WriteU8(bytes, 0xAA);
+    WriteU32(bytes + 1, 0x12345678u);
+    WriteI16(bytes + 5, -2);
+    WriteF32(bytes + 7, -1.0f);
+    const unsigned char expected[] = {0xAA, 0x78, 0x56, 0x34, 0x12, 0xFE, 0xFF, 0x00, 0x00, 0x80, 0xBF};
+    EXPECT_EQ(std::memcmp(bytes, expected, sizeof(expected)), 0);
+    WriteU16(bytes, 0xBEEF);
+    WriteI32(bytes + 2, -1);
+    EXPECT_EQ(bytes[0], 0xEF);
+    EXPECT_EQ(bytes[1], 0xBE);
+    EXPECT_EQ(ReadU32(bytes + 2), 0xFFFFFFFFu);
 }
 
 class StreamChunk : public Stream {};

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gfx/core/engine.h"
+#include "gfx/core/plugin.h"
+#include "support/test_driver.h"
+
+namespace {
+
+// A registry of a 20-byte object type.
+RwPluginRegistry thingRegistry = rwPLUGINREGISTRY_INIT(20);
+
+std::vector<std::string> calls;
+int failingConstructor = 0;
+
+template <int N>
+void *Construct(void *object, RwInt32 offset, RwInt32 size)
+{
+    if (failingConstructor == N) {
+        calls.push_back("fail" + std::to_string(N));
+        return nullptr;
+    }
+    calls.push_back("c" + std::to_string(N) + "@" + std::to_string(offset) + "/" + std::to_string(size));
+    return object;
+}
+
+template <int N>
+void *Destruct(void *object, RwInt32 offset, RwInt32 size)
+{
+    calls.push_back("d" + std::to_string(N));
+    return object;
+}
+
+template <int N>
+void *Copy(void *dst, const void *src, RwInt32 offset, RwInt32 size)
+{
+    calls.push_back("k" + std::to_string(N));
+    static_cast<RwUInt8 *>(dst)[offset] = static_cast<const RwUInt8 *>(src)[offset];
+    return dst;
+}
+
+RwError TakeError()
+{
+    return RwErrorGetLast();
+}
+
+class Registry : public ::testing::TestWithParam<RwUInt32> {
+protected:
+    void SetUp() override
+    {
+        RwTestDriverReset();
+        ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
+        calls.clear();
+        failingConstructor = 0;
+        TakeError();
+    }
+    void TearDown() override
+    {
+        RwEngineTerm();
+        EXPECT_EQ(20, thingRegistry.sizeOfStruct);
+        EXPECT_EQ(nullptr, thingRegistry.firstRegEntry);
+        EXPECT_EQ(nullptr, thingRegistry.lastRegEntry);
+    }
+};
+
+TEST_P(Registry, OffsetsFollowTheBaseSizeRoundedToWords)
+{
+    EXPECT_EQ(20, RwPluginRegistryAddPlugin(&thingRegistry, 5, 0x100, nullptr, nullptr, nullptr));
+    EXPECT_EQ(28, RwPluginRegistryAddPlugin(&thingRegistry, 0, 0x101, nullptr, nullptr, nullptr));
+    EXPECT_EQ(28, RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x102, nullptr, nullptr, nullptr));
+    EXPECT_EQ(32, thingRegistry.sizeOfStruct);
+    EXPECT_EQ(20, thingRegistry.origSizeOfStruct);
+    EXPECT_EQ(28, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x101));
+    EXPECT_EQ(-1, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x999));
+    RwPluginRegEntry *e = RwPluginRegistryFindEntry(&thingRegistry, 0x100);
+    ASSERT_NE(nullptr, e);
+    EXPECT_EQ(5, e->size);
+    EXPECT_EQ(&thingRegistry, e->parentRegistry);
+    EXPECT_EQ(nullptr, e->readCB);
+    EXPECT_EQ(nullptr, e->rightsCB);
+}
+
+TEST_P(Registry, SameRegistrationTwiceReturnsTheFirstOffset)
+{
+    RwInt32 first = RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<1>, Destruct<1>, nullptr);
+    ASSERT_EQ(20, first);
+    EXPECT_EQ(first, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<1>, Destruct<1>, nullptr));
+    EXPECT_EQ(28, thingRegistry.sizeOfStruct);
+    RwError e = TakeError();
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_PLUGININIT), e.errorCode);
+}
+
+TEST_P(Registry, SameIdWithOtherSizeIsRefused)
+{
+    ASSERT_EQ(20, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 64, 0x100, nullptr, nullptr, nullptr));
+    EXPECT_EQ(28, thingRegistry.sizeOfStruct);
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_PLUGININIT), TakeError().errorCode);
+}
+
+TEST_P(Registry, SameIdWithOtherCallbacksIsRefused)
+{
+    ASSERT_EQ(20, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<1>, nullptr, nullptr));
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<2>, nullptr, nullptr));
+    EXPECT_EQ(28, thingRegistry.sizeOfStruct);
+}
+
+TEST_P(Registry, SizeLimitIsHonoured)
+{
+    RwPluginRegistry limited = {16, 16, 24, 0, nullptr, nullptr};
+    EXPECT_EQ(16, RwPluginRegistryAddPlugin(&limited, 8, 0x1, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&limited, 1, 0x2, nullptr, nullptr, nullptr));
+    EXPECT_EQ(24, limited.sizeOfStruct);
+    // Term resets it along with the others.
+    RwEngineTerm();
+    EXPECT_EQ(16, limited.sizeOfStruct);
+    ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
+}
+
+TEST_P(Registry, BadArgumentsAreRefused)
+{
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(nullptr, 4, 0x1, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, -4, 0x1, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 0x7FFFFFF0, 0x1, nullptr, nullptr, nullptr));
+    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
+    EXPECT_EQ(-1, RwPluginRegistryGetPluginOffset(nullptr, 0x1));
+}
+
+TEST_P(Registry, ConstructorsRunInOrderDestructorsInReverse)
+{
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, Construct<1>, Destruct<1>, Copy<1>);
+    RwPluginRegistryAddPlugin(&thingRegistry, 6, 0x2, Construct<2>, Destruct<2>, Copy<2>);
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x3, nullptr, nullptr, nullptr);
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x4, Construct<4>, Destruct<4>, Copy<4>);
+    RwUInt8 a[40] = {};
+    RwUInt8 b[40] = {};
+    EXPECT_EQ(&thingRegistry, RwPluginRegistryInitObject(&thingRegistry, a));
+    EXPECT_EQ(&thingRegistry, RwPluginRegistryDeInitObject(&thingRegistry, a));
+    a[20] = 11;
+    a[24] = 12;
+    a[36] = 14;
+    EXPECT_EQ(&thingRegistry, RwPluginRegistryCopyObject(&thingRegistry, b, a));
+    EXPECT_EQ((std::vector<std::string>{"c1@20/4", "c2@24/6", "c4@36/4", "d4", "d2", "d1", "k1", "k2", "k4"}),
+              calls);
+    EXPECT_EQ(11, b[20]);
+    EXPECT_EQ(12, b[24]);
+    EXPECT_EQ(14, b[36]);
+}
+
+TEST_P(Registry, FailingConstructorUndoesTheEarlierOnes)
+{
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, Construct<1>, Destruct<1>, nullptr);
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x2, Construct<2>, Destruct<2>, nullptr);
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x3, Construct<3>, Destruct<3>, nullptr);
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x4, Construct<4>, Destruct<4>, nullptr);
+    failingConstructor = 3;
+    RwUInt8 a[40] = {};
+    EXPECT_EQ(nullptr, RwPluginRegistryInitObject(&thingRegistry, a));
+    EXPECT_EQ((std::vector<std::string>{"c1@20/4", "c2@24/4", "fail3", "d2", "d1"}), calls);
+}
+
+TEST_P(Registry, FailingFirstConstructorDestroysNothing)
+{
+    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, Construct<1>, Destruct<1>, nullptr);
+    failingConstructor = 1;
+    RwUInt8 a[40] = {};
+    EXPECT_EQ(nullptr, RwPluginRegistryInitObject(&thingRegistry, a));
+    EXPECT_EQ((std::vector<std::string>{"fail1"}), calls);
+}
+
+TEST_P(Registry, ManyRegistrationsSpanSeveralPoolBlocks)
+{
+    for (RwUInt32 i = 0; i < 200; ++i) {
+        ASSERT_EQ(20 + 4 * static_cast<RwInt32>(i),
+                  RwPluginRegistryAddPlugin(&thingRegistry, 3, 0x1000 + i, nullptr, nullptr, nullptr));
+    }
+    EXPECT_EQ(20 + 800, thingRegistry.sizeOfStruct);
+    EXPECT_EQ(20 + 4 * 150, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x1000 + 150));
+}
+
+TEST_P(Registry, TermAndInitGiveTheSameOffsetsAgain)
+{
+    std::vector<RwInt32> first;
+    for (RwUInt32 id : {0x10u, 0x11u, 0x12u}) {
+        first.push_back(RwPluginRegistryAddPlugin(&thingRegistry, static_cast<RwInt32>(id) - 13, id, nullptr,
+                                                  nullptr, nullptr));
+    }
+    ASSERT_TRUE(RwEngineTerm());
+    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
+    ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
+    for (size_t i = 0; i < 3; ++i) {
+        RwUInt32 id = 0x10 + static_cast<RwUInt32>(i);
+        EXPECT_EQ(first[i], RwPluginRegistryAddPlugin(&thingRegistry, static_cast<RwInt32>(id) - 13, id,
+                                                      nullptr, nullptr, nullptr));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FreeListModes, Registry, ::testing::Values(0u, 1u));
+
+TEST(RegistryClosed, RegistrationBeforeInitIsRefused)
+{
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, nullptr, nullptr, nullptr));
+    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
+}
+
+}  // namespace
