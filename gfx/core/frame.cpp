@@ -87,14 +87,14 @@ static void TakeOffDirtyList(RwFrame *root)
 }
 
 // Recomputes the world matrices of a hierarchy below frames whose modelling
-// matrix changed. With syncObjects the objects of every frame are synced and
-// the frames lose bits 0x0C; without, they lose bit 0x04 only.
-static void UpdateHierarchy(RwFrame *root, bool syncObjects)
+// matrix changed (the root's own change given by rootChanged). With
+// syncObjects the objects of every frame are synced and the frames below the
+// root lose bits 0x0C; without, they lose bit 0x04 only.
+static void UpdateHierarchy(RwFrame *root, bool rootChanged, bool syncObjects)
 {
-    RwUInt8 &rootFlags = root->object.privateFlags;
-    if (rootFlags & rwFRAMEPRIVATESUBTREESYNCLTM) {
+    if (rootChanged) {
         RwMatrixCopy(&root->ltm, &root->modelling);
-        rootFlags |= rwFRAMEPRIVATEPASSLTM;
+        root->object.privateFlags |= rwFRAMEPRIVATEPASSLTM;
     }
     if (syncObjects) {
         SyncObjects(root);
@@ -108,10 +108,10 @@ static void UpdateHierarchy(RwFrame *root, bool syncObjects)
             RwMatrixMultiply(&f->ltm, &f->modelling, &parent->ltm);
             f->object.privateFlags |= rwFRAMEPRIVATEPASSLTM;
         }
+        f->object.privateFlags &= static_cast<RwUInt8>(~clear);
         if (syncObjects) {
             SyncObjects(f);
         }
-        f->object.privateFlags &= static_cast<RwUInt8>(~clear);
     }
 }
 
@@ -129,23 +129,24 @@ RwFrame *RwFrameMarkDirty(RwFrame *frame)
 RwBool RwFrameSyncDirtyList(void)
 {
     RwLinkList *list = &RwEngineInstance->dirtyFrameList;
-    // Roots are taken from the head one at a time: a sync callback may queue
-    // further roots, which are then handled in this same pass.
+    // Each root leaves the list and loses its bits before its hierarchy is
+    // handled, so that a sync callback that moves a frame (or asks for a world
+    // matrix) of this hierarchy queues it again cleanly instead of starting a
+    // nested update; queued roots are handled in this same pass.
     while (!RwLinkListEmpty(list)) {
         RwFrame *root = rwLLLinkGetData(list->next, RwFrame, inDirtyListLink);
         RwLLLinkRemove(&root->inDirtyListLink);
-        if (root->object.privateFlags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
-            // Cleared first: a callback that asks for a world matrix of this
-            // hierarchy must not start a second update inside this one.
-            root->object.privateFlags &= static_cast<RwUInt8>(~rwFRAMEPRIVATEHIERARCHYSYNCLTM);
-            UpdateHierarchy(root, true);
+        const RwUInt8 flags = root->object.privateFlags;
+        root->object.privateFlags &= 0xF0;
+        if (flags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
+            UpdateHierarchy(root, (flags & rwFRAMEPRIVATESUBTREESYNCLTM) != 0, true);
         } else {
-            for (RwFrame *f = root; f; f = NextBelow(f, root, 0)) {
-                SyncObjects(f);
+            SyncObjects(root);
+            for (RwFrame *f = NextBelow(root, root, 0); f; f = NextBelow(f, root, 0)) {
                 f->object.privateFlags &= static_cast<RwUInt8>(~rwFRAMEPRIVATESUBTREESYNCOBJ);
+                SyncObjects(f);
             }
         }
-        root->object.privateFlags &= 0xF0;
     }
     return TRUE;
 }
@@ -155,7 +156,7 @@ RwMatrix *RwFrameGetWorldMatrix(RwFrame *frame)
     RwFrame *root = frame->root;
     if (root->object.privateFlags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
         // The root stays queued: the objects still want their sync callbacks.
-        UpdateHierarchy(root, false);
+        UpdateHierarchy(root, (root->object.privateFlags & rwFRAMEPRIVATESUBTREESYNCLTM) != 0, false);
         root->object.privateFlags &=
             static_cast<RwUInt8>(~(rwFRAMEPRIVATEHIERARCHYSYNCLTM | rwFRAMEPRIVATESUBTREESYNCLTM));
     }

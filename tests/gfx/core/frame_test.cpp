@@ -338,6 +338,40 @@ TEST_F(Frame, SyncAfterWorldMatrixQueryStillRunsCallbacksOnly)
     RwFrameDestroyHierarchy(root);
 }
 
+RwFrame *frameToMove = nullptr;
+RwObjectHasFrame *MoveOnceSync(RwObjectHasFrame *object)
+{
+    ++reinterpret_cast<Watcher *>(object)->syncs;
+    if (frameToMove) {
+        const RwV3d t = {0, 7, 0};
+        RwFrameTranslate(frameToMove, &t, rwCOMBINEREPLACE);
+        frameToMove = nullptr;
+    }
+    return object;
+}
+
+TEST_F(Frame, SyncCallbackMovingAFrameRequeuesItsHierarchy)
+{
+    RwFrame *root = RwFrameCreate();
+    RwFrame *a = RwFrameCreate();
+    RwFrame *b = RwFrameCreate();
+    RwFrameAddChild(root, a);
+    RwFrameAddChild(root, b);   // b is visited before a
+    Watcher w;
+    InitWatcher(&w);
+    w.header.sync = MoveOnceSync;
+    RwObjectHasFrameSetFrame(&w, b);
+    frameToMove = b;   // already visited when its callback runs
+    RwFrameSyncDirtyList();
+    EXPECT_TRUE(DirtyListEmpty());
+    EXPECT_EQ(2, w.syncs);
+    EXPECT_FLOAT_EQ(7.0f, b->ltm.pos.y);
+    EXPECT_EQ(0, root->object.privateFlags & 0x0F);
+    EXPECT_EQ(0, b->object.privateFlags & 0x0F);
+    RwObjectHasFrameReleaseFrame(&w);
+    RwFrameDestroyHierarchy(root);
+}
+
 TEST_F(Frame, UnmovedSiblingKeepsItsWorldMatrix)
 {
     RwFrame *root = RwFrameCreate();
