@@ -3,10 +3,10 @@
 
 #include <cmath>
 
+#include "byteorder.h"
 #include "engine.h"
 #include "error.h"
 #include "memory.h"
-#include "byteorder.h"
 #include "modules.h"
 #include "pluginstream.h"
 #include "stream.h"
@@ -17,7 +17,7 @@ static RwInt32 cameraModuleOpenCount = 0;
 static RwPluginRegistry cameraTKList = rwPLUGINREGISTRY_INIT(sizeof(RwCamera));
 
 enum : RwUInt32 {
-    E_RW_INVALIDPARAM = 0x80000003u,
+    E_RW_BADCAMERAVALUE = 0x80000003u,
     rwCAMERAHINT = rwID_CAMERA,         // memory hints name the camera chunk id
 };
 
@@ -224,7 +224,7 @@ RwCamera *RwCameraClear(RwCamera *camera, RwRGBA *colour, RwInt32 clearMode)
 RwCamera *RwCameraSetProjection(RwCamera *camera, RwCameraProjection projection)
 {
     if (projection != rwPERSPECTIVE && projection != rwPARALLEL) {
-        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_INVALIDPARAM, "Invalid projection type specified"));
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid projection type specified"));
         return nullptr;
     }
     camera->projectionType = projection;
@@ -383,11 +383,11 @@ RwCamera *RwCameraStreamRead(RwStream *stream)
     const RwReal fog = ReadF32(body + 24);
     const RwInt32 projection = ReadI32(body + 28);
     if (!CameraValuesUsable(window, offset, nearClip, farClip, fog)) {
-        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_INVALIDPARAM, "Invalid camera parameters"));
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid camera parameters"));
         return nullptr;
     }
     if (projection != rwPERSPECTIVE && projection != rwPARALLEL) {
-        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_INVALIDPARAM, "Invalid projection type specified"));
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid projection type specified"));
         return nullptr;
     }
     RwCamera *cam = RwCameraCreate();

@@ -1,10 +1,10 @@
 // Frame module: hierarchies, lazy world-matrix update through the dirty-frame list, frame-list streams.
 #include "frame.h"
 
+#include "byteorder.h"
 #include "engine.h"
 #include "error.h"
 #include "memory.h"
-#include "byteorder.h"
 #include "modules.h"
 #include "pluginstream.h"
 #include "stream.h"
@@ -14,7 +14,7 @@ static RwInt32 frameModuleOpenCount = 0;
 static RwPluginRegistry frameTKList = rwPLUGINREGISTRY_INIT(sizeof(RwFrame));
 
 enum : RwUInt32 {
-    E_RW_INVALIDPARAM = 0x80000003u,
+    E_RW_FRAMECYCLE = 0x80000003u,
     rwFRAMEHINT = rwID_FRAMELIST,       // memory hints name the frame-list chunk id
 };
 
@@ -321,7 +321,7 @@ RwFrame *RwFrameAddChild(RwFrame *parent, RwFrame *child)
     // A frame cannot become its own descendant: the walks would never end.
     // Only a child with children of its own can be above the parent.
     if (child == parent || (child->child && IsAncestorOrSelf(child, parent))) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_INVALIDPARAM);
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_FRAMECYCLE);
         return nullptr;
     }
     if (RwFrameGetParent(child)) {

@@ -3,10 +3,10 @@
 
 #include <cmath>
 
+#include "byteorder.h"
 #include "engine.h"
 #include "error.h"
 #include "memory.h"
-#include "byteorder.h"
 #include "modules.h"
 #include "stream.h"
 #include "vector.h"
@@ -15,7 +15,7 @@ static RwInt32 matrixModuleOffset = -1;
 static RwInt32 matrixModuleOpenCount = 0;
 
 enum : RwUInt32 {
-    E_RW_INVALIDPARAM = 0x80000003u,
+    E_RW_BADCOMBINATION = 0x80000003u,
     rwMATRIXHINT = rwID_MATRIX,           // memory hints name the matrix chunk id
 };
 
@@ -42,7 +42,7 @@ static void MultiplyPortable(RwMatrix *out, const RwMatrix *a, const RwMatrix *b
 
 static void RaiseInvalidCombine()
 {
-    RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_INVALIDPARAM, "Invalid combination type"));
+    RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCOMBINATION, "Invalid combination type"));
 }
 
 static void CopyRows(RwMatrix *dst, const RwMatrix *src)
