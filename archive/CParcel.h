@@ -1,0 +1,142 @@
+// The archive object: loose files through CParcelBase, or one packed archive file.
+#pragma once
+
+#include "archive/CParcelBase.h"
+#include "archive/CParcelHandles.h"
+#include "archive/CParcelLock.h"
+
+#include <string>
+
+// Packed-mode classes; their definitions live with the packed operations.
+class CParcelStorage;
+class CParcelFolder;
+class CParcelFindData;
+class CFileOpen;
+class CParcelFile;
+class CParcelReader;
+class CParcelWriter;
+struct ParcelFolderCompValue;
+
+typedef CBTree<CParcelFolder *, ParcelFolderCompValue> CParcelFolderTree;
+
+// Every operation tests the mode flag: 0 runs the CParcelBase operation
+// unchanged, anything else the Packed<Operation> counterpart, which works on
+// the archive named by the root path.
+class CParcel : public CParcelBase
+{
+public:
+    CParcel();
+    // Closes whatever is still open.
+    ~CParcel() override;
+
+    void Reset() override;
+    BOOL Open(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTableSize) override;
+    void Close() override;
+    HANDLE CreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                      DWORD disposition, DWORD attributes, HANDLE templateFile) override;
+    BOOL CloseHandle(HANDLE file) override;
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) override;
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                   LPOVERLAPPED overlapped) override;
+    DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) override;
+    BOOL DeleteFile(LPCSTR name) override;
+    BOOL CreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES security) override;
+    BOOL RemoveDirectory(LPCSTR name) override;
+    DWORD_PTR GetFileInfo(LPCSTR name, DWORD attributes, SHFILEINFOA *info, UINT infoSize,
+                          UINT flags) override;
+    DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) override;
+    BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME access, LPFILETIME write) override;
+    HANDLE FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data) override;
+    BOOL FindNextFile(HANDLE find, LPWIN32_FIND_DATAA data) override;
+    BOOL FindClose(HANDLE find) override;
+    void SetOptions(DWORD option0, DWORD option1, DWORD option2) override;
+    HMMIO MmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags) override;
+    MMRESULT MmioClose(HMMIO mmio, UINT flags) override;
+    LONG MmioRead(HMMIO mmio, HPSTR buffer, LONG count) override;
+    LONG MmioSeek(HMMIO mmio, LONG offset, int origin) override;
+    MMRESULT MmioAscend(HMMIO mmio, LPMMCKINFO chunk, UINT flags) override;
+    MMRESULT MmioDescend(HMMIO mmio, LPMMCKINFO chunk, const MMCKINFO *parent, UINT flags) override;
+    MMRESULT MmioAdvance(HMMIO mmio, LPMMIOINFO info, UINT flags) override;
+    MMRESULT MmioSetInfo(HMMIO mmio, LPCMMIOINFO info, UINT flags) override;
+    MMRESULT MmioGetInfo(HMMIO mmio, LPMMIOINFO info, UINT flags) override;
+    BOOL Flush(int level) override;
+    void SetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh) override;
+    BOOL GetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh) override;
+    virtual CParcelFolder *FindFolder(LPCSTR path);
+
+    BOOL IsReadOnly() const { return m_readOnly != 0; }
+    // Tool access (packed mode): names a disk file whose contents the next
+    // Flush copies into the handle's entry, when the entry has no region yet.
+    BOOL SetFileSource(HANDLE file, LPCSTR sourcePath);
+
+private:
+    // Packed mode (CParcelPacked.cpp).
+    BOOL PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTableSize);
+    // Releases the folder tree, the storage and the archive file; safe when
+    // nothing or only part of an archive is open.
+    void PackedClose();
+    HANDLE PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD attributes, HANDLE templateFile);
+    BOOL PackedCloseHandle(HANDLE file);
+    BOOL PackedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
+    BOOL PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                         LPOVERLAPPED overlapped);
+    DWORD PackedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+    BOOL PackedDeleteFile(LPCSTR name);
+    BOOL PackedCreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES security);
+    BOOL PackedRemoveDirectory(LPCSTR name);
+    DWORD_PTR PackedGetFileInfo(LPCSTR name, DWORD attributes, SHFILEINFOA *info, UINT infoSize,
+                                UINT flags);
+    DWORD PackedGetFileSize(HANDLE file, LPDWORD sizeHigh);
+    BOOL PackedGetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME access, LPFILETIME write);
+    HANDLE PackedFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+    BOOL PackedFindNextFile(HANDLE find, LPWIN32_FIND_DATAA data);
+    BOOL PackedFindClose(HANDLE find);
+    void PackedSetOptions(DWORD option0, DWORD option1, DWORD option2);
+    HMMIO PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags);
+    MMRESULT PackedMmioClose(HMMIO mmio, UINT flags);
+    LONG PackedMmioRead(HMMIO mmio, HPSTR buffer, LONG count);
+    LONG PackedMmioSeek(HMMIO mmio, LONG offset, int origin);
+    MMRESULT PackedMmioAscend(HMMIO mmio, LPMMCKINFO chunk, UINT flags);
+    MMRESULT PackedMmioDescend(HMMIO mmio, LPMMCKINFO chunk, const MMCKINFO *parent, UINT flags);
+    MMRESULT PackedMmioAdvance(HMMIO mmio, LPMMIOINFO info, UINT flags);
+    MMRESULT PackedMmioSetInfo(HMMIO mmio, LPCMMIOINFO info, UINT flags);
+    MMRESULT PackedMmioGetInfo(HMMIO mmio, LPMMIOINFO info, UINT flags);
+    BOOL PackedFlush(int level);
+    void PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh);
+    BOOL PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh);
+    CParcelFolder *PackedFindFolder(LPCSTR path);
+
+    // Helpers of the packed operations.
+    BOOL ReadArchive();
+    BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
+    BOOL WriteArchive();
+    BOOL WriteFolders(CParcelWriter &writer);
+    void ImportSources();
+    void DestroyFolders();
+    CParcelFolder *MakeRootFolder();
+    CParcelFile *FindEntry(LPCSTR path) const;
+    CFileOpen *OpenHandle(CParcelFile *entry, DWORD kind);
+    void ReleaseHandle(CFileOpen *handle);
+    CFileOpen *FileHandle(HANDLE file) const;
+    BOOL EnsureRegion(CParcelFile *entry);
+    void DropEntry(CParcelFile *entry);
+    HANDLE CreateEntry(const std::string &dir, const std::string &leaf, BOOL openExisting);
+
+    HANDLE m_archive;
+    DWORD m_readOnly;
+    CParcelFolderTree m_folders;
+    DWORD m_options[3];
+    CParcelStorage *m_storage;
+    // The engine's loading thread and main thread read through one object.
+    CParcelLock m_lock;
+    CParcelHandles m_handles;
+};
+
+// The process-wide object for code outside the program. CreateParcel releases
+// an object still in the slot before making the new one; ReleaseParcel on an
+// empty slot does nothing.
+extern "C" {
+__declspec(dllexport) CParcel *__cdecl CreateParcel(void);
+__declspec(dllexport) void __cdecl ReleaseParcel(void);
+}

@@ -1,0 +1,128 @@
+// A folder of a packed archive: its full path and the tree of its entries.
+#include "archive/CParcelFolder.h"
+
+#include <cstring>
+#include <vector>
+
+#include "archive/CParcelReader.h"
+#include "archive/CParcelWriter.h"
+#include "archive/ParcelName.h"
+
+CParcelFolder::CParcelFolder() : m_attributes(FILE_ATTRIBUTE_DIRECTORY)
+{
+    memset(m_name, 0, sizeof m_name);
+    ParcelCurrentTime(&m_time);
+}
+
+CParcelFolder::~CParcelFolder()
+{
+    for (CParcelFileTree::Node *n = m_files.First(); n; n = CParcelFileTree::Next(n))
+        delete n->value;
+    m_files.Clear();
+}
+
+bool CParcelFolder::SetName(const char *path)
+{
+    if (!path || strlen(path) >= PARCEL_NAME_SIZE)
+        return false;
+    memset(m_name, 0, sizeof m_name);
+    strcpy(m_name, path);
+    return true;
+}
+
+bool CParcelFolder::ReadRecord(CParcelReader &r)
+{
+    r.ReadBytes(m_name, PARCEL_NAME_SIZE);
+    m_attributes = r.ReadU32();
+    m_time.dwLowDateTime = r.ReadU32();
+    m_time.dwHighDateTime = r.ReadU32();
+    if (!r.Ok() || !memchr(m_name, 0, PARCEL_NAME_SIZE))
+        return false;
+    size_t n = strlen(m_name);
+    memset(m_name + n, 0, PARCEL_NAME_SIZE - n);
+    // Every folder but the root ends in a backslash: the tree relies on it.
+    return n == 0 || m_name[n - 1] == '\\';
+}
+
+void CParcelFolder::WriteRecord(CParcelWriter &w) const
+{
+    w.WriteBytes(m_name, PARCEL_NAME_SIZE);
+    w.WriteU32(m_attributes);
+    w.WriteU32(m_time.dwLowDateTime);
+    w.WriteU32(m_time.dwHighDateTime);
+}
+
+CParcelFile *CParcelFolder::FindFile(const char *name) const
+{
+    return m_files.Lookup(name);
+}
+
+bool CParcelFolder::AddFile(CParcelFile *file)
+{
+    if (m_files.Find(file->m_name))
+        return false;
+    if (!m_files.Insert(file))
+        return false;
+    file->m_folder = this;
+    return true;
+}
+
+void CParcelFolder::RemoveFile(CParcelFile *file)
+{
+    for (CParcelFileTree::Node *n = m_files.Find(file->m_name); n;) {
+        if (n->value == file) {
+            m_files.Remove(n);
+            return;
+        }
+        // Equal keys go right; walk on in case of look-alikes.
+        n = CParcelFileTree::Next(n);
+        if (n && !ParcelFileCompValue::Same(file, n->value))
+            break;
+    }
+}
+
+static void InsertRange(CParcelFileTree &tree, const std::vector<CParcelFile *> &sorted, size_t lo,
+                        size_t hi, bool *ok)
+{
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (!tree.Insert(sorted[mid]))
+            *ok = false;
+        InsertRange(tree, sorted, lo, mid, ok);
+        lo = mid + 1;
+    }
+}
+
+bool CParcelFolder::RebuildBalanced()
+{
+    std::vector<CParcelFile *> sorted;
+    sorted.reserve((size_t)m_files.GetCount());
+    for (CParcelFileTree::Node *n = m_files.First(); n; n = CParcelFileTree::Next(n))
+        sorted.push_back(n->value);
+    if ((int)sorted.size() != m_files.GetCount())
+        return false;
+    m_files.Clear();
+    bool ok = true;
+    InsertRange(m_files, sorted, 0, sorted.size(), &ok);
+    return ok;
+}
+
+bool ParcelFolderCompValue::Before(const CParcelFolder *key, const CParcelFolder *node)
+{
+    return !ParcelNameIsPrefix(node->m_name, key->m_name);
+}
+
+bool ParcelFolderCompValue::Same(const CParcelFolder *key, const CParcelFolder *node)
+{
+    return ParcelNameCompare(key->m_name, node->m_name) == 0;
+}
+
+bool ParcelFolderCompValue::Before(const char *key, const CParcelFolder *node)
+{
+    return !ParcelNameIsPrefix(node->m_name, key);
+}
+
+bool ParcelFolderCompValue::Same(const char *key, const CParcelFolder *node)
+{
+    return ParcelNameCompare(key, node->m_name) == 0;
+}

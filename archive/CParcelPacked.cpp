@@ -1,0 +1,1162 @@
+// Packed-archive operations of CParcel: entries, folders and handles inside one archive file.
+#include "archive/CParcel.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "archive/CFileOpen.h"
+#include "archive/CParcelFile.h"
+#include "archive/CParcelFindData.h"
+#include "archive/CParcelFolder.h"
+#include "archive/CParcelReader.h"
+#include "archive/CParcelStorage.h"
+#include "archive/CParcelWriter.h"
+#include "archive/ParcelChunk.h"
+#include "archive/ParcelName.h"
+#include "archive/ParcelPath.h"
+
+enum {
+    PARCEL_ARCHIVE_VERSION = 1,
+    PARCEL_DATA_VERSION = 1,
+    PARCEL_FOLDERS_VERSION = 1,
+    PARCEL_MIN_TABLE = 1024,
+    PARCEL_OPEN_NO_READONLY = 1,
+    PARCEL_OPEN_READONLY_ONLY = 2,
+    PARCEL_OPEN_CREATE = 4,
+    PARCEL_SHFILEINFO_SIZE = 352,
+    PARCEL_FIND_DATA_SIZE = 320,
+};
+static_assert(sizeof(SHFILEINFOA) == PARCEL_SHFILEINFO_SIZE, "SHFILEINFOA is 352 bytes");
+static_assert(sizeof(WIN32_FIND_DATAA) == PARCEL_FIND_DATA_SIZE, "WIN32_FIND_DATAA is 320 bytes");
+
+// "파일 폴더" in code page 949, the type name the shell gives folders.
+static const char kFolderTypeName[] = "\xC6\xC4\xC0\xCF\x20\xC6\xFA\xB4\xF5";
+
+static bool FileNotEmpty(HANDLE file)
+{
+    DWORD high = 0;
+    DWORD low = ::GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return false;
+    return low != 0 || high != 0;
+}
+
+// The folder a folder path hangs in: its path up to the previous backslash.
+static std::string ParentKey(const char *folderPath)
+{
+    std::string p(folderPath);
+    if (!p.empty() && p.back() == '\\')
+        p.pop_back();
+    size_t slash = p.rfind('\\');
+    return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+}
+
+static void CopyName(char *dst, size_t size, const std::string &src)
+{
+    size_t n = src.size() < size - 1 ? src.size() : size - 1;
+    memcpy(dst, src.data(), n);
+    dst[n] = 0;
+}
+
+// ---------------------------------------------------------------- open, close
+
+BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTableSize)
+{
+    CParcelLock::Scope lock(m_lock);
+    m_mode = mode;
+    m_readOnly = 0;
+    m_root[0] = 0;
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    strncpy(m_root, path, MAX_PATH - 1);
+    m_root[MAX_PATH - 1] = 0;
+
+    bool tryReadOnly = true;
+    if (!(flags & PARCEL_OPEN_READONLY_ONLY)) {
+        HANDLE f = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            if (FileNotEmpty(f)) {
+                m_archive = f;
+                if (ReadArchive())
+                    return TRUE;
+                PackedClose();
+                SetLastError(ERROR_FILE_CORRUPT);
+                return FALSE;
+            }
+            ::CloseHandle(f);
+            tryReadOnly = false;
+        }
+    }
+    if (tryReadOnly && !(flags & PARCEL_OPEN_NO_READONLY)) {
+        HANDLE f = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            if (FileNotEmpty(f)) {
+                m_archive = f;
+                m_readOnly = 1;
+                if (ReadArchive())
+                    return TRUE;
+                PackedClose();
+                SetLastError(ERROR_FILE_CORRUPT);
+                return FALSE;
+            }
+            ::CloseHandle(f);
+        }
+    }
+    if (!(flags & PARCEL_OPEN_CREATE) || (flags & PARCEL_OPEN_READONLY_ONLY)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    // Never replace a non-empty file that could not be opened above (shared
+    // elsewhere, or readable only): it may be somebody's archive.
+    WIN32_FILE_ATTRIBUTE_DATA attr;
+    if (GetFileAttributesExA(path, GetFileExInfoStandard, &attr) &&
+        (attr.nFileSizeLow || attr.nFileSizeHigh)) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return FALSE;
+    }
+    HANDLE f = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return FALSE;
+    m_archive = f;
+    m_storage = new (std::nothrow) CParcelStorage;
+    int32_t capacity = initialTableSize < PARCEL_MIN_TABLE ? PARCEL_MIN_TABLE
+                       : initialTableSize > 0x7FFFFFFFu ? 0x7FFFFFFF
+                                                         : (int32_t)initialTableSize;
+    if (!m_storage || !m_storage->Create(capacity) || !MakeRootFolder()) {
+        PackedClose();
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    SetChanged(1);
+    return TRUE;
+}
+
+void CParcel::PackedClose()
+{
+    CParcelLock::Scope lock(m_lock);
+    for (CParcelFindData *find : m_handles.Finds()) {
+        m_handles.RemoveFind(find);
+        delete find;
+    }
+    for (CFileOpen *handle : m_handles.Files())
+        ReleaseHandle(handle);
+    DestroyFolders();
+    if (m_storage) {
+        m_storage->Clear();
+        delete m_storage;
+        m_storage = nullptr;
+    }
+    if (m_archive != INVALID_HANDLE_VALUE)
+        ::CloseHandle(m_archive);
+    m_archive = INVALID_HANDLE_VALUE;
+}
+
+void CParcel::DestroyFolders()
+{
+    for (CParcelFolderTree::Node *n = m_folders.First(); n; n = CParcelFolderTree::Next(n))
+        delete n->value;
+    m_folders.Clear();
+}
+
+CParcelFolder *CParcel::MakeRootFolder()
+{
+    if (CParcelFolder *root = m_folders.Lookup(""))
+        return root;
+    CParcelFolder *root = new (std::nothrow) CParcelFolder;
+    if (!root)
+        return nullptr;
+    if (!m_folders.Insert(root)) {
+        delete root;
+        return nullptr;
+    }
+    return root;
+}
+
+// ------------------------------------------------------------- archive format
+
+BOOL CParcel::ReadArchive()
+{
+    uint32_t fileSize, version, dataStart, dataVersion;
+    ParcelChunkHeader h;
+    if (!ParcelFileSize(m_archive, &fileSize) || !ParcelSeek(m_archive, 0))
+        return FALSE;
+    if (!ParcelReadU32(m_archive, &version) || version != PARCEL_ARCHIVE_VERSION)
+        return FALSE;
+    if (!ParcelPeekHeader(m_archive, &h) || h.id != PARCEL_CHUNK_DATA)
+        return FALSE;
+    if (!ParcelEnterChunk(m_archive, &dataStart))
+        return FALSE;
+    if (h.length < PARCEL_DATA_START - 4 || (uint64_t)dataStart + h.length > fileSize)
+        return FALSE;
+    if (!ParcelReadU32(m_archive, &dataVersion) || dataVersion != PARCEL_DATA_VERSION)
+        return FALSE;
+    if (!ParcelSkipChunk(m_archive, dataStart, h))
+        return FALSE;
+    const uint32_t dataEnd = dataStart + h.length;
+
+    CParcelStorage *storage = new (std::nothrow) CParcelStorage;
+    if (!storage)
+        return FALSE;
+    // Contents must lie inside the data chunk, not over the tables.
+    if (!storage->Read(m_archive) || storage->EndOfUsedData() > dataEnd) {
+        delete storage;
+        return FALSE;
+    }
+    std::vector<uint8_t> body;
+    if (!ParcelReadChunk(m_archive, PARCEL_CHUNK_FOLDERS, &body, nullptr)) {
+        delete storage;
+        return FALSE;
+    }
+    CParcelReader reader(body.data(), body.size());
+    if (!ReadFolders(reader, storage)) {
+        DestroyFolders();
+        delete storage;
+        return FALSE;
+    }
+    m_storage = storage;
+    SetChanged(0);
+    return TRUE;
+}
+
+BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
+{
+    uint32_t version = r.ReadU32();
+    uint32_t folders = r.ReadU32();
+    if (!r.Ok() || version != PARCEL_FOLDERS_VERSION || folders == 0)
+        return FALSE;
+    if ((uint64_t)folders * (PARCEL_FOLDER_RECORD_SIZE + 4) > r.Remaining())
+        return FALSE;
+    // A region belongs to one entry at most, or two entries would overwrite
+    // each other's contents.
+    std::vector<bool> owned((size_t)storage->GetCount(), false);
+    for (uint32_t i = 0; i < folders; ++i) {
+        CParcelFolder *folder = new (std::nothrow) CParcelFolder;
+        if (!folder)
+            return FALSE;
+        if (!folder->ReadRecord(r) || (i == 0) != (folder->m_name[0] == 0) ||
+            m_folders.Find(folder->m_name) ||
+            (i > 0 && !m_folders.Find(ParentKey(folder->m_name).c_str()))) {
+            // The root comes first and every folder after its parent: the
+            // tree's shape depends on it.
+            delete folder;
+            return FALSE;
+        }
+        if (!m_folders.Insert(folder)) {
+            delete folder;
+            return FALSE;
+        }
+        uint32_t files = r.ReadU32();
+        if (!r.Ok() || (uint64_t)files * PARCEL_FILE_RECORD_SIZE > r.Remaining())
+            return FALSE;
+        for (uint32_t k = 0; k < files; ++k) {
+            CParcelFile *file = new (std::nothrow) CParcelFile;
+            if (!file)
+                return FALSE;
+            bool ok = file->ReadRecord(r) && file->m_name[0] != 0 && file->m_sizeHigh == 0;
+            if (ok && file->m_region != PARCEL_NO_REGION) {
+                const CParcelBox *box = storage->GetBox(file->m_region);
+                ok = box && box->m_state == PARCEL_BOX_USED && !owned[file->m_region];
+                if (ok)
+                    owned[file->m_region] = true;
+            }
+            if (!ok || !folder->AddFile(file)) {
+                delete file;
+                return FALSE;
+            }
+        }
+    }
+    return TRUE;
+}
+
+BOOL CParcel::WriteFolders(CParcelWriter &w)
+{
+    w.WriteU32(PARCEL_FOLDERS_VERSION);
+    w.WriteU32((uint32_t)m_folders.GetCount());
+    int written = 0;
+    // Pre-order (node, left, right) puts every folder after its parent.
+    std::vector<CParcelFolderTree::Node *> stack;
+    if (m_folders.GetRoot())
+        stack.push_back(m_folders.GetRoot());
+    while (!stack.empty()) {
+        CParcelFolderTree::Node *n = stack.back();
+        stack.pop_back();
+        if (n->right)
+            stack.push_back(n->right);
+        if (n->left)
+            stack.push_back(n->left);
+        CParcelFolder *folder = n->value;
+        ++written;
+        folder->WriteRecord(w);
+        if (!folder->RebuildBalanced())
+            return FALSE;
+        w.WriteU32((uint32_t)folder->m_files.GetCount());
+        int files = 0;
+        std::vector<CParcelFileTree::Node *> fstack;
+        if (folder->m_files.GetRoot())
+            fstack.push_back(folder->m_files.GetRoot());
+        while (!fstack.empty()) {
+            CParcelFileTree::Node *f = fstack.back();
+            fstack.pop_back();
+            if (f->right)
+                fstack.push_back(f->right);
+            if (f->left)
+                fstack.push_back(f->left);
+            f->value->WriteRecord(w);
+            ++files;
+        }
+        if (files != folder->m_files.GetCount())
+            return FALSE;
+    }
+    return written == m_folders.GetCount();
+}
+
+void CParcel::ImportSources()
+{
+    for (CParcelFolderTree::Node *n = m_folders.First(); n; n = CParcelFolderTree::Next(n)) {
+        CParcelFolder *folder = n->value;
+        for (CParcelFileTree::Node *f = folder->m_files.First(); f; f = CParcelFileTree::Next(f)) {
+            CParcelFile *entry = f->value;
+            if (entry->m_region != PARCEL_NO_REGION || !entry->m_source)
+                continue;
+            HANDLE src = ::CreateFileA(entry->m_source, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (src == INVALID_HANDLE_VALUE)
+                continue;
+            CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
+            DWORD size = ::GetFileSize(src, nullptr);
+            char *buffer = handle && size != INVALID_FILE_SIZE ? new (std::nothrow) char[size ? size : 1]
+                                                                : nullptr;
+            if (handle && !buffer) {
+                MessageBoxA(GetForegroundWindow(), "FileRead Error(Memory Error)", entry->m_source, MB_OK);
+            } else if (buffer) {
+                DWORD got = 0;
+                if (!::ReadFile(src, buffer, size, &got, nullptr) || got < size) {
+                    MessageBoxA(GetForegroundWindow(), "FileRead Error", entry->m_source, MB_OK);
+                } else {
+                    DWORD written = 0;
+                    PackedWriteFile((HANDLE)handle, buffer, size, &written, nullptr);
+                }
+            }
+            delete[] buffer;
+            if (handle)
+                ReleaseHandle(handle);
+            ::CloseHandle(src);
+        }
+    }
+}
+
+BOOL CParcel::WriteArchive()
+{
+    uint32_t dataStart;
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteU32(m_archive, PARCEL_ARCHIVE_VERSION))
+        return FALSE;
+    if (!ParcelBeginChunk(m_archive, &dataStart) || !ParcelWriteU32(m_archive, PARCEL_DATA_VERSION))
+        return FALSE;
+    ImportSources();
+
+    // Both tables are assembled before anything after the data is touched.
+    CParcelWriter folders, table;
+    if (!WriteFolders(folders))
+        return FALSE;
+    m_storage->WriteTable(table);
+    if (!ParcelSeek(m_archive, m_storage->EndOfUsedData()) ||
+        !ParcelFinishChunk(m_archive, PARCEL_CHUNK_DATA, dataStart))
+        return FALSE;
+    if (!ParcelWriteChunk(m_archive, PARCEL_CHUNK_STORAGE, table.Bytes()) ||
+        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_FOLDERS, folders.Bytes()))
+        return FALSE;
+    if (!SetEndOfFile(m_archive))
+        return FALSE;
+    SetChanged(0);
+    return TRUE;
+}
+
+// -------------------------------------------------------------------- handles
+
+CFileOpen *CParcel::OpenHandle(CParcelFile *entry, DWORD kind)
+{
+    CFileOpen *handle;
+    if (!entry->m_handleInUse) {
+        handle = &entry->m_handle;
+        entry->m_handleInUse = 1;
+    } else {
+        handle = new (std::nothrow) CFileOpen;
+        if (!handle)
+            return nullptr;
+    }
+    handle->Reset();
+    handle->m_kind = kind;
+    handle->m_entry = entry;
+    if (!m_handles.AddFile(handle)) {
+        ReleaseHandle(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+void CParcel::ReleaseHandle(CFileOpen *handle)
+{
+    m_handles.RemoveFile(handle);
+    CParcelFile *entry = handle->m_entry;
+    if (entry && handle == &entry->m_handle) {
+        handle->Reset();
+        entry->m_handleInUse = 0;
+    } else {
+        delete handle;
+    }
+}
+
+CFileOpen *CParcel::FileHandle(HANDLE file) const
+{
+    CFileOpen *handle = m_handles.File(file);
+    return handle && handle->m_kind == PARCEL_HANDLE_FILE ? handle : nullptr;
+}
+
+BOOL CParcel::EnsureRegion(CParcelFile *entry)
+{
+    if (!m_storage)
+        return FALSE;
+    if (entry->m_region == PARCEL_NO_REGION) {
+        uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
+        if (index == PARCEL_NO_REGION)
+            return FALSE;
+        entry->m_region = index;
+        SetChanged(1);
+    }
+    const CParcelBox *box = m_storage->GetBox(entry->m_region);
+    return box && box->m_state == PARCEL_BOX_USED;
+}
+
+CParcelFile *CParcel::FindEntry(LPCSTR path) const
+{
+    if (!path)
+        return nullptr;
+    std::string dir, leaf;
+    ParcelSplitPath(path, &dir, &leaf);
+    CParcelFolder *folder = m_folders.Lookup(dir.c_str());
+    return folder ? folder->FindFile(leaf.c_str()) : nullptr;
+}
+
+// Frees the entry's region and everything that still points at it, then the entry.
+void CParcel::DropEntry(CParcelFile *entry)
+{
+    if (entry->m_region != PARCEL_NO_REGION && m_storage)
+        m_storage->Free(entry->m_region);
+    for (CFileOpen *handle : m_handles.Files())
+        if (handle->m_entry == entry)
+            ReleaseHandle(handle);
+    for (CParcelFindData *find : m_handles.Finds())
+        find->ForgetEntry(entry);
+    if (entry->m_folder)
+        entry->m_folder->RemoveFile(entry);
+    delete entry;
+}
+
+BOOL CParcel::SetFileSource(HANDLE file, LPCSTR sourcePath)
+{
+    CParcelLock::Scope lock(m_lock);
+    CFileOpen *handle = m_mode ? FileHandle(file) : nullptr;
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return handle->m_entry->SetSource(sourcePath) ? TRUE : FALSE;
+}
+
+// ---------------------------------------------------------------- file calls
+
+HANDLE CParcel::CreateEntry(const std::string &dir, const std::string &leaf, BOOL openExisting)
+{
+    if (!PackedCreateDirectory(dir.c_str(), nullptr))
+        return INVALID_HANDLE_VALUE;
+    CParcelFolder *folder = m_folders.Lookup(dir.c_str());
+    if (!folder)
+        return INVALID_HANDLE_VALUE;
+    CParcelFile *entry = folder->FindFile(leaf.c_str());
+    if (entry && !openExisting) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!entry) {
+        entry = new (std::nothrow) CParcelFile;
+        if (!entry)
+            return INVALID_HANDLE_VALUE;
+        if (!entry->SetName(leaf.c_str()) || !folder->AddFile(entry)) {
+            delete entry;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
+    if (!handle)
+        return INVALID_HANDLE_VALUE;
+    SetChanged(1);
+    return (HANDLE)handle;
+}
+
+HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD attributes, HANDLE templateFile)
+{
+    CParcelLock::Scope lock(m_lock);
+    RecordRequested(name);
+    HANDLE result = INVALID_HANDLE_VALUE;
+    std::string dir, leaf;
+    if (name)
+        ParcelSplitPath(name, &dir, &leaf);
+    if (!name || !m_storage) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    } else if (leaf.empty() || !ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    } else {
+        switch (disposition) {
+        case CREATE_ALWAYS:
+            PackedDeleteFile(name);
+            result = CreateEntry(dir, leaf, FALSE);
+            break;
+        case CREATE_NEW:
+            result = CreateEntry(dir, leaf, FALSE);
+            break;
+        case OPEN_ALWAYS:
+            result = CreateEntry(dir, leaf, TRUE);
+            break;
+        case OPEN_EXISTING:
+            if (CParcelFile *entry = FindEntry(name)) {
+                CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
+                if (handle) {
+                    SetChanged(1);
+                    result = (HANDLE)handle;
+                }
+            } else {
+                SetLastError(ERROR_FILE_NOT_FOUND);
+            }
+            break;
+        case TRUNCATE_EXISTING:
+            if (PackedDeleteFile(name))
+                return this->CreateFile(name, access, share, security, CREATE_ALWAYS, attributes,
+                                        templateFile);
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            break;
+        }
+    }
+    if (result == INVALID_HANDLE_VALUE)
+        RecordFailed(name);
+    return result;
+}
+
+BOOL CParcel::PackedCloseHandle(HANDLE file)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (file == INVALID_HANDLE_VALUE || !file)
+        return TRUE;
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ReleaseHandle(handle);
+    return TRUE;
+}
+
+BOOL CParcel::PackedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (read)
+        *read = 0;
+    // Every handle shares the archive file's one position: an overlapped
+    // transfer would run at a position nobody holds.
+    if (overlapped) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    CParcelFile *entry = handle->m_entry;
+    if (!EnsureRegion(entry)) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    const CParcelBox *box = m_storage->GetBox(entry->m_region);
+    // A region handed out whole may be larger than the entry; what lies past
+    // the recorded size is not the entry's.
+    uint32_t limit = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
+    uint32_t avail = handle->m_posLow < limit ? limit - handle->m_posLow : 0;
+    DWORD n = count < avail ? count : avail;
+    if (read)
+        *read = n;
+    if (n == 0)
+        return FALSE;
+    if (!buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD got = 0;
+    BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
+              ::ReadFile(m_archive, buffer, n, &got, nullptr);
+    handle->m_posLow += got;
+    if (read)
+        *read = got;
+    return ok;
+}
+
+BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                              LPOVERLAPPED overlapped)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (written)
+        *written = 0;
+    if (overlapped) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (m_readOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    CParcelFile *entry = handle->m_entry;
+    if (!EnsureRegion(entry)) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    const CParcelBox *box = m_storage->GetBox(entry->m_region);
+    uint32_t avail = handle->m_posLow < box->m_sizeLow ? box->m_sizeLow - handle->m_posLow : 0;
+    DWORD n = count < avail ? count : avail;
+    if (written)
+        *written = n;
+    if (n == 0)
+        return FALSE;
+    if (!buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SetChanged(1);
+    DWORD done = 0;
+    BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
+              ::WriteFile(m_archive, buffer, n, &done, nullptr);
+    handle->m_posLow += done;
+    if (written)
+        *written = done;
+    return ok;
+}
+
+DWORD CParcel::PackedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method)
+{
+    CParcelLock::Scope lock(m_lock);
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (method != FILE_BEGIN && method != FILE_CURRENT && method != FILE_END) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    CParcelFile *entry = handle->m_entry;
+    if (!EnsureRegion(entry)) {
+        SetLastError(ERROR_DISK_FULL);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const CParcelBox *box = m_storage->GetBox(entry->m_region);
+    int64_t base = box->m_offsetLow;
+    if (method == FILE_CURRENT)
+        base += handle->m_posLow;
+    else if (method == FILE_END)
+        base += entry->m_sizeLow;
+    int64_t target = base + distance;
+    const int64_t lo = box->m_offsetLow;
+    const int64_t hi = lo + box->m_sizeLow;
+    if (target < lo)
+        target = lo;
+    if (target > hi)
+        target = hi;
+    handle->m_posLow = (DWORD)(target - lo);
+    handle->m_posHigh = 0;
+    ParcelSeek(m_archive, (uint32_t)target);
+    if (distanceHigh)
+        *distanceHigh = 0;
+    SetLastError(NO_ERROR);
+    return handle->m_posLow;
+}
+
+BOOL CParcel::PackedDeleteFile(LPCSTR name)
+{
+    CParcelLock::Scope lock(m_lock);
+    CParcelFile *entry = FindEntry(name);
+    if (!entry) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    DropEntry(entry);
+    SetChanged(1);
+    return TRUE;
+}
+
+BOOL CParcel::PackedCreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (!name || !m_storage) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    // Folders hang below the root, so it has to exist before any of them.
+    if (!MakeRootFolder()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    if (!*name)
+        return TRUE;
+    std::string key = ParcelFolderKey(name);
+    if (!ParcelNameFits(key)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (key[i] != '\\')
+            continue;
+        std::string sub = key.substr(0, i + 1);
+        if (m_folders.Find(sub.c_str()))
+            continue;
+        CParcelFolder *folder = new (std::nothrow) CParcelFolder;
+        if (!folder)
+            return FALSE;
+        folder->SetName(sub.c_str());
+        if (!m_folders.Insert(folder)) {
+            delete folder;
+            return FALSE;
+        }
+    }
+    SetChanged(1);
+    return TRUE;
+}
+
+BOOL CParcel::PackedRemoveDirectory(LPCSTR name)
+{
+    CParcelLock::Scope lock(m_lock);
+    std::string key = ParcelFolderKey(name);
+    CParcelFolderTree::Node *node = name ? m_folders.Find(key.c_str()) : nullptr;
+    if (!node) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    // Descendants first, each after its own children: the reverse of a
+    // (node, left, right) walk of the right subtree, then the folder itself.
+    std::vector<CParcelFolderTree::Node *> order, stack;
+    if (node->right)
+        stack.push_back(node->right);
+    while (!stack.empty()) {
+        CParcelFolderTree::Node *n = stack.back();
+        stack.pop_back();
+        order.push_back(n);
+        if (n->right)
+            stack.push_back(n->right);
+        if (n->left)
+            stack.push_back(n->left);
+    }
+    std::vector<CParcelFolderTree::Node *> doomed(order.rbegin(), order.rend());
+    doomed.push_back(node);
+
+    // A search of a removed folder has nothing left to report.
+    for (CParcelFindData *find : m_handles.Finds()) {
+        for (CParcelFolderTree::Node *n : doomed) {
+            if (find->m_folder == n || find->m_subfolder == n) {
+                find->m_phase = PARCEL_FIND_DONE;
+                find->m_folder = nullptr;
+                find->m_subfolder = nullptr;
+                find->m_entries.Clear();
+                find->m_entry = nullptr;
+                break;
+            }
+        }
+    }
+    for (CParcelFolderTree::Node *n : doomed) {
+        CParcelFolder *folder = n->value;
+        std::vector<CParcelFile *> entries;
+        for (CParcelFileTree::Node *f = folder->m_files.First(); f; f = CParcelFileTree::Next(f))
+            entries.push_back(f->value);
+        for (CParcelFile *entry : entries)
+            DropEntry(entry);
+        m_folders.Remove(n);
+        delete folder;
+    }
+    SetChanged(1);
+    return TRUE;
+}
+
+DWORD_PTR CParcel::PackedGetFileInfo(LPCSTR name, DWORD attributes, SHFILEINFOA *info, UINT infoSize,
+                                     UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (!info || infoSize < sizeof(SHFILEINFOA))
+        return 0;
+    if (CParcelFolder *folder = PackedFindFolder(name)) {
+        memset(info, 0, sizeof(SHFILEINFOA));
+        info->hIcon = (HICON)1;
+        info->iIcon = (int)m_options[2];
+        info->dwAttributes = folder->m_attributes;
+        CopyName(info->szDisplayName, sizeof info->szDisplayName, ParcelFolderName(folder->m_name));
+        CopyName(info->szTypeName, sizeof info->szTypeName, kFolderTypeName);
+        return 1;
+    }
+    if (CParcelFile *entry = FindEntry(name)) {
+        std::string pattern = "*." + ParcelExtension(entry->m_name);
+        SHGetFileInfoA(pattern.c_str(), attributes, info, infoSize, flags | SHGFI_USEFILEATTRIBUTES);
+        info->dwAttributes = entry->m_attributes;
+        CopyName(info->szDisplayName, sizeof info->szDisplayName, entry->m_name);
+        return 1;
+    }
+    memset(info, 0, sizeof(SHFILEINFOA));
+    return 0;
+}
+
+DWORD CParcel::PackedGetFileSize(HANDLE file, LPDWORD sizeHigh)
+{
+    CParcelLock::Scope lock(m_lock);
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (sizeHigh)
+        *sizeHigh = handle->m_entry->m_sizeHigh;
+    SetLastError(NO_ERROR);
+    return handle->m_entry->m_sizeLow;
+}
+
+BOOL CParcel::PackedGetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME access, LPFILETIME write)
+{
+    CParcelLock::Scope lock(m_lock);
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const FILETIME &t = handle->m_entry->m_time;
+    if (creation)
+        *creation = t;
+    if (access)
+        *access = t;
+    if (write)
+        *write = t;
+    return TRUE;
+}
+
+void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (CFileOpen *handle = FileHandle(file)) {
+        handle->m_entry->m_sizeLow = sizeLow;
+        handle->m_entry->m_sizeHigh = sizeHigh;
+    }
+}
+
+BOOL CParcel::PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh)
+{
+    CParcelLock::Scope lock(m_lock);
+    CParcelFile *entry = FindEntry(name);
+    if (!entry) {
+        RecordFailed(name);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
+    if (!box)
+        return FALSE;
+    if (offsetLow)
+        *offsetLow = box->m_offsetLow;
+    if (offsetHigh)
+        *offsetHigh = box->m_offsetHigh;
+    return TRUE;
+}
+
+CParcelFolder *CParcel::PackedFindFolder(LPCSTR path)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (!path)
+        return nullptr;
+    return m_folders.Lookup(ParcelFolderKey(path).c_str());
+}
+
+// ------------------------------------------------------------------- finding
+
+HANDLE CParcel::PackedFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (!pattern || !data) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string dir, leaf;
+    ParcelSplitPath(pattern, &dir, &leaf);
+    CParcelFolderTree::Node *node = m_folders.Find(dir.c_str());
+    if (!node || !ParcelNameFits(leaf)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    CParcelFindData *find = new (std::nothrow) CParcelFindData;
+    if (!find)
+        return INVALID_HANDLE_VALUE;
+    find->m_folder = node;
+    CopyName(find->m_pattern, sizeof find->m_pattern, leaf);
+    CParcelFileTree &files = node->value->m_files;
+    for (CParcelFileTree::Node *f = files.First(); f; f = CParcelFileTree::Next(f))
+        find->m_entries.PushBack(f->value);
+    if (!m_handles.AddFind(find)) {
+        delete find;
+        return INVALID_HANDLE_VALUE;
+    }
+    data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    if (this->FindNextFile((HANDLE)find, data))
+        return (HANDLE)find;
+    m_handles.RemoveFind(find);
+    delete find;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL CParcel::PackedFindNextFile(HANDLE findHandle, LPWIN32_FIND_DATAA data)
+{
+    CParcelLock::Scope lock(m_lock);
+    CParcelFindData *find = m_handles.Find(findHandle);
+    if (!find || !data) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (find->m_phase == PARCEL_FIND_FOLDERS) {
+        CParcelFolderTree::Node *n = find->m_subfolder ? find->m_subfolder->left : find->m_folder->right;
+        std::string folderName;
+        for (; n; n = n->left) {
+            folderName = ParcelFolderName(n->value->m_name);
+            // Folders are matched by their own name, as a pattern names them.
+            if (find->Matches(folderName.c_str()))
+                break;
+        }
+        if (n) {
+            find->m_subfolder = n;
+            CParcelFolder *folder = n->value;
+            memset(data, 0, sizeof *data);
+            CopyName(data->cFileName, sizeof data->cFileName, folderName);
+            data->dwFileAttributes = folder->m_attributes;
+            data->ftCreationTime = data->ftLastAccessTime = data->ftLastWriteTime = folder->m_time;
+            return TRUE;
+        }
+        find->m_phase = PARCEL_FIND_ENTRIES;
+    }
+    if (find->m_phase == PARCEL_FIND_ENTRIES) {
+        CParcelEntryList::Node *e = find->m_entry ? find->m_entries.Next(find->m_entry)
+                                                  : find->m_entries.First();
+        while (e && !find->Matches(e->value->m_name))
+            e = find->m_entries.Next(e);
+        if (e) {
+            find->m_entry = e;
+            CParcelFile *entry = e->value;
+            CopyName(data->cFileName, sizeof data->cFileName, entry->m_name);
+            data->dwFileAttributes = entry->m_attributes;
+            data->ftCreationTime = data->ftLastAccessTime = data->ftLastWriteTime = entry->m_time;
+            data->nFileSizeHigh = entry->m_sizeHigh;
+            data->nFileSizeLow = entry->m_sizeLow;
+            return TRUE;
+        }
+        find->m_phase = PARCEL_FIND_DONE;
+    }
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+}
+
+BOOL CParcel::PackedFindClose(HANDLE findHandle)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (findHandle == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!findHandle)
+        return TRUE;
+    CParcelFindData *find = m_handles.Find(findHandle);
+    if (!find) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    m_handles.RemoveFind(find);
+    delete find;
+    return TRUE;
+}
+
+void CParcel::PackedSetOptions(DWORD option0, DWORD option1, DWORD option2)
+{
+    CParcelLock::Scope lock(m_lock);
+    m_options[0] = option0;
+    m_options[1] = option1;
+    m_options[2] = option2;
+}
+
+// ---------------------------------------------------------- multimedia files
+
+HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (flags & (MMIO_WRITE | MMIO_READWRITE))
+        return nullptr;
+    RecordRequested(name);
+    CParcelFile *entry = FindEntry(name);
+    if (!entry) {
+        RecordFailed(name);
+        return nullptr;
+    }
+    // The multimedia file is served from a copy of the entry's own bytes, so
+    // reads and seeks stay inside the entry.
+    DWORD size = 0;
+    const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
+    if (box && box->m_state == PARCEL_BOX_USED)
+        size = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
+    char *buffer = new (std::nothrow) char[size ? size : 1];
+    if (!buffer || (size && (!ParcelSeek(m_archive, box->m_offsetLow) ||
+                             !ParcelReadExact(m_archive, buffer, size)))) {
+        delete[] buffer;
+        RecordFailed(name);
+        return nullptr;
+    }
+    MMIOINFO mem;
+    memset(&mem, 0, sizeof mem);
+    mem.fccIOProc = FOURCC_MEM;
+    mem.pchBuffer = buffer;
+    mem.cchBuffer = (LONG)size;
+    HMMIO mmio = mmioOpenA(nullptr, &mem, MMIO_READ);
+    if (!mmio) {
+        if (info)
+            info->wErrorRet = mem.wErrorRet;
+        delete[] buffer;
+        RecordFailed(name);
+        return nullptr;
+    }
+    CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_MMIO);
+    if (!handle) {
+        mmioClose(mmio, 0);
+        delete[] buffer;
+        RecordFailed(name);
+        return nullptr;
+    }
+    handle->m_mmio = mmio;
+    handle->m_buffer = buffer;
+    return (HMMIO)handle;
+}
+
+// The multimedia-file handle behind one of ours, or null.
+static HMMIO RealMmio(const CParcelHandles &handles, HMMIO mmio)
+{
+    CFileOpen *handle = handles.File(mmio);
+    return handle && handle->m_kind == PARCEL_HANDLE_MMIO ? handle->m_mmio : nullptr;
+}
+
+MMRESULT CParcel::PackedMmioClose(HMMIO mmio, UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (!mmio)
+        return 0;
+    CFileOpen *handle = m_handles.File(mmio);
+    if (!handle || handle->m_kind != PARCEL_HANDLE_MMIO)
+        return MMSYSERR_INVALHANDLE;
+    MMRESULT result = mmioClose(handle->m_mmio, flags);
+    handle->m_mmio = nullptr;
+    ReleaseHandle(handle);
+    return result;
+}
+
+LONG CParcel::PackedMmioRead(HMMIO mmio, HPSTR buffer, LONG count)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioRead(m, buffer, count) : -1;
+}
+
+LONG CParcel::PackedMmioSeek(HMMIO mmio, LONG offset, int origin)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioSeek(m, offset, origin) : -1;
+}
+
+MMRESULT CParcel::PackedMmioAscend(HMMIO mmio, LPMMCKINFO chunk, UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioAscend(m, chunk, flags) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CParcel::PackedMmioDescend(HMMIO mmio, LPMMCKINFO chunk, const MMCKINFO *parent, UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioDescend(m, chunk, parent, flags) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CParcel::PackedMmioAdvance(HMMIO mmio, LPMMIOINFO info, UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioAdvance(m, info, flags) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CParcel::PackedMmioSetInfo(HMMIO mmio, LPCMMIOINFO info, UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioSetInfo(m, info, flags) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CParcel::PackedMmioGetInfo(HMMIO mmio, LPMMIOINFO info, UINT flags)
+{
+    CParcelLock::Scope lock(m_lock);
+    HMMIO m = RealMmio(m_handles, mmio);
+    return m ? mmioGetInfo(m, info, flags) : MMSYSERR_INVALHANDLE;
+}
+
+// ---------------------------------------------------------------------- flush
+
+BOOL CParcel::PackedFlush(int level)
+{
+    CParcelLock::Scope lock(m_lock);
+    if (m_readOnly || !m_storage || m_archive == INVALID_HANDLE_VALUE)
+        return FALSE;
+    if (level > 0) {
+        this->Flush(0);
+        // Compact a copy and keep it only when it checks out and every move
+        // has been made: a half-applied compaction would leave entries
+        // pointing at bytes that never arrived.
+        if (!m_storage->Check())
+            return FALSE;
+        CParcelStorage *copy = m_storage->Clone();
+        if (!copy)
+            return FALSE;
+        std::vector<ParcelMove> moves;
+        copy->Compact(level, &moves);
+        if (!copy->Check()) {
+            delete copy;
+            return FALSE;
+        }
+        for (const ParcelMove &m : moves) {
+            if (!ParcelCopyRange(m_archive, m.srcLow, m.dstLow, m.sizeLow)) {
+                delete copy;
+                return FALSE;
+            }
+        }
+        delete m_storage;
+        m_storage = copy;
+        SetChanged(1);
+    }
+    return WriteArchive();
+}

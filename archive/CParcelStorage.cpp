@@ -1,0 +1,617 @@
+// Space manager of a packed archive: hands out, takes back and compacts file regions.
+#include "archive/CParcelStorage.h"
+
+#include <new>
+
+#include "archive/CParcelReader.h"
+#include "archive/CParcelWriter.h"
+#include "archive/ParcelChunk.h"
+
+// The largest offset plus size a region may reach: every file position,
+// the tables after the data included, must stay a 32-bit value.
+static const uint64_t kRegionLimit = 0xFFFFFFFFu;
+
+// Holes no larger than this are left alone when only a slide could fill them.
+static const uint32_t kSlideThreshold[3] = {0, 0, 4096};
+
+CParcelStorage::CParcelStorage() : m_capacity(0)
+{
+}
+
+CParcelStorage::~CParcelStorage()
+{
+    Clear();
+}
+
+void CParcelStorage::Clear()
+{
+    m_regions.Clear();
+    m_free.Clear();
+    m_spare.Clear();
+    m_records.clear();
+    m_capacity = 0;
+}
+
+BOOL CParcelStorage::Create(int32_t capacity)
+{
+    Clear();
+    if (capacity < 1)
+        return FALSE;
+    m_capacity = capacity;
+    return TRUE;
+}
+
+const CParcelBox *CParcelStorage::GetBox(uint32_t index) const
+{
+    return index < m_records.size() ? &m_records[index] : nullptr;
+}
+
+bool CParcelStorage::RecordAvailable() const
+{
+    return !m_spare.Empty() || (int32_t)m_records.size() < m_capacity;
+}
+
+// A record for a new region: a spare one first, then a fresh one.
+uint32_t CParcelStorage::TakeRecord()
+{
+    uint32_t index;
+    if (m_spare.PopFront(&index)) {
+        m_records[index].m_spare = nullptr;
+        return index;
+    }
+    if ((int32_t)m_records.size() >= m_capacity)
+        return PARCEL_NO_REGION;
+    m_records.push_back(CParcelBox());
+    return (uint32_t)m_records.size() - 1;
+}
+
+// Takes the record out of the region and free lists and parks it as spare.
+void CParcelStorage::MakeSpare(uint32_t index)
+{
+    CParcelBox &b = m_records[index];
+    if (b.m_free) {
+        m_free.Remove(b.m_free);
+        b.m_free = nullptr;
+    }
+    if (b.m_region) {
+        m_regions.Remove(b.m_region);
+        b.m_region = nullptr;
+    }
+    b.m_state = PARCEL_BOX_SPARE;
+    b.m_spare = m_spare.PushBack(index);
+}
+
+// A free neighbour swallows the region beside it.
+void CParcelStorage::Absorb(uint32_t into, uint32_t absorbed)
+{
+    CParcelBox &a = m_records[into];
+    const CParcelBox &b = m_records[absorbed];
+    if (b.m_offsetLow < a.m_offsetLow)
+        a.m_offsetLow = b.m_offsetLow;
+    if (b.m_offsetHigh < a.m_offsetHigh)
+        a.m_offsetHigh = b.m_offsetHigh;
+    a.m_sizeLow += b.m_sizeLow;
+    MakeSpare(absorbed);
+}
+
+uint32_t CParcelStorage::RegionAfter(uint32_t index) const
+{
+    CParcelIndexList::Node *n = m_regions.Next(m_records[index].m_region);
+    return n ? n->value : PARCEL_NO_REGION;
+}
+
+uint32_t CParcelStorage::RegionBefore(uint32_t index) const
+{
+    CParcelIndexList::Node *n = m_regions.Prev(m_records[index].m_region);
+    return n ? n->value : PARCEL_NO_REGION;
+}
+
+uint32_t CParcelStorage::FirstFit(uint32_t size) const
+{
+    for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n))
+        if (m_records[n->value].m_sizeLow >= size)
+            return n->value;
+    return PARCEL_NO_REGION;
+}
+
+uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
+{
+    if (sizeHigh != 0 || m_capacity == 0)
+        return PARCEL_NO_REGION;
+
+    uint32_t taken = FirstFit(sizeLow);
+    if (taken != PARCEL_NO_REGION) {
+        if (m_records[taken].m_sizeLow != sizeLow) {
+            // Split off the rest as a free region; with no record for it the
+            // request simply gets the whole region.
+            uint32_t rest = TakeRecord();
+            if (rest != PARCEL_NO_REGION) {
+                CParcelBox &t = m_records[taken];
+                CParcelBox &r = m_records[rest];
+                r.m_offsetLow = t.m_offsetLow + sizeLow;
+                r.m_offsetHigh = 0;
+                r.m_sizeLow = t.m_sizeLow - sizeLow;
+                r.m_sizeHigh = 0;
+                r.m_state = PARCEL_BOX_FREE;
+                r.m_region = m_regions.InsertAfter(t.m_region, rest);
+                r.m_free = m_free.InsertAfter(t.m_free, rest);
+                t.m_sizeLow = sizeLow;
+            }
+        }
+        CParcelBox &t = m_records[taken];
+        t.m_state = PARCEL_BOX_USED;
+        m_free.Remove(t.m_free);
+        t.m_free = nullptr;
+        return taken;
+    }
+
+    uint64_t start = PARCEL_DATA_START;
+    if (CParcelIndexList::Node *last = m_regions.Last())
+        start = m_records[last->value].End();
+    // Past 4 GiB the offset would wrap onto the start of the file.
+    if (start + sizeLow > kRegionLimit)
+        return PARCEL_NO_REGION;
+    uint32_t index = TakeRecord();
+    if (index == PARCEL_NO_REGION)
+        return PARCEL_NO_REGION;
+    CParcelBox &b = m_records[index];
+    b.m_offsetLow = (uint32_t)start;
+    b.m_offsetHigh = 0;
+    b.m_sizeLow = sizeLow;
+    b.m_sizeHigh = 0;
+    b.m_reserved = 0;
+    b.m_state = PARCEL_BOX_USED;
+    b.m_region = m_regions.PushBack(index);
+    return index;
+}
+
+void CParcelStorage::Free(uint32_t index)
+{
+    if (index >= m_records.size())
+        return;
+    if (m_records[index].m_state != PARCEL_BOX_USED || !m_records[index].m_region)
+        return;
+
+    bool absorbed = false;
+    uint32_t cur = index;
+    for (uint32_t prev = RegionBefore(cur);
+         prev != PARCEL_NO_REGION && m_records[prev].m_state == PARCEL_BOX_FREE;
+         prev = RegionBefore(cur)) {
+        Absorb(prev, cur);
+        cur = prev;
+        absorbed = true;
+    }
+    for (uint32_t next = RegionAfter(cur);
+         next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_FREE;
+         next = RegionAfter(cur)) {
+        Absorb(next, cur);
+        cur = next;
+        absorbed = true;
+    }
+    if (absorbed)
+        return;
+
+    CParcelBox &b = m_records[cur];
+    if (b.m_region == m_regions.Last()) {
+        MakeSpare(cur);
+        return;
+    }
+    // Keep the free list in file order: after the nearest free region before it.
+    CParcelIndexList::Node *before = nullptr;
+    for (CParcelIndexList::Node *n = m_regions.Prev(b.m_region); n; n = m_regions.Prev(n)) {
+        if (m_records[n->value].m_state == PARCEL_BOX_FREE) {
+            before = m_records[n->value].m_free;
+            break;
+        }
+    }
+    b.m_state = PARCEL_BOX_FREE;
+    b.m_free = before ? m_free.InsertAfter(before, cur) : m_free.PushFront(cur);
+}
+
+uint32_t CParcelStorage::Trim()
+{
+    CParcelIndexList::Node *last = m_regions.Last();
+    if (!last || m_records[last->value].m_state != PARCEL_BOX_FREE)
+        return PARCEL_NO_REGION;
+    uint32_t index = last->value;
+    MakeSpare(index);
+    return index;
+}
+
+uint32_t CParcelStorage::EndOfUsedData() const
+{
+    for (CParcelIndexList::Node *n = m_regions.Last(); n; n = m_regions.Prev(n)) {
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_state == PARCEL_BOX_USED)
+            return b.m_offsetLow + b.m_sizeLow;
+    }
+    return PARCEL_DATA_START;
+}
+
+uint32_t CParcelStorage::BestFit(uint32_t hole) const
+{
+    if (hole >= m_records.size() || !m_records[hole].m_region)
+        return PARCEL_NO_REGION;
+    uint32_t holeSize = m_records[hole].m_sizeLow;
+    uint32_t best = PARCEL_NO_REGION;
+    uint32_t bestDiff = 0;
+    for (CParcelIndexList::Node *n = m_regions.Next(m_records[hole].m_region); n;
+         n = m_regions.Next(n)) {
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_state != PARCEL_BOX_USED || b.m_sizeLow > holeSize)
+            continue;
+        uint32_t diff = holeSize - b.m_sizeLow;
+        // On equal leftovers the later region wins: moving it frees more at the end.
+        if (best == PARCEL_NO_REGION || diff <= bestDiff) {
+            best = n->value;
+            bestDiff = diff;
+        }
+    }
+    return best;
+}
+
+// Moves the used region right after the hole down into it; the hole moves
+// up behind it. absorber receives the free region that swallowed the hole.
+bool CParcelStorage::SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber)
+{
+    *absorber = PARCEL_NO_REGION;
+    uint32_t next = RegionAfter(hole);
+    if (next == PARCEL_NO_REGION || m_records[next].m_state != PARCEL_BOX_USED)
+        return false;
+    CParcelBox &h = m_records[hole];
+    CParcelBox &r = m_records[next];
+    CParcelIndexList::Node *node = m_regions.InsertBefore(h.m_region, next);
+    if (!node)
+        return false;
+    m_regions.Remove(r.m_region);
+    r.m_region = node;
+
+    move->srcLow = r.m_offsetLow;
+    move->srcHigh = r.m_offsetHigh;
+    move->sizeLow = r.m_sizeLow;
+    move->sizeHigh = r.m_sizeHigh;
+    r.m_offsetLow = h.m_offsetLow;
+    r.m_offsetHigh = h.m_offsetHigh;
+    h.m_offsetLow += r.m_sizeLow;
+    move->dstLow = r.m_offsetLow;
+    move->dstHigh = r.m_offsetHigh;
+
+    uint32_t after = RegionAfter(hole);
+    if (after != PARCEL_NO_REGION && m_records[after].m_state == PARCEL_BOX_FREE) {
+        Absorb(after, hole);
+        *absorber = after;
+    }
+    return true;
+}
+
+void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
+{
+    enum { LOOK, MOVE, SLIDE };
+    if (level < 0)
+        level = 0;
+    if (level > 2)
+        level = 2;
+    const uint32_t threshold = kSlideThreshold[level];
+
+    int64_t remaining = m_regions.Count();
+    CParcelIndexList::Node *cur = m_free.First();
+    int kind = LOOK;
+    uint32_t best = PARCEL_NO_REGION;
+
+    while (cur && !m_free.Empty()) {
+        const uint32_t hole = cur->value;
+        if (kind == LOOK) {
+            best = BestFit(hole);
+            if (best == PARCEL_NO_REGION)
+                cur = m_free.Next(cur);
+            else
+                kind = MOVE; // sizes are 32-bit, so a fit is never larger than the hole
+        } else if (kind == MOVE) {
+            CParcelBox &fit = m_records[best];
+            const uint32_t size = fit.m_sizeLow;
+            const uint32_t target = FirstFit(size);
+            // Without a record for the leftover the whole hole would be handed
+            // out and the old place freed with the hole's larger size, over
+            // live data: slide instead, which needs no record.
+            if (target == PARCEL_NO_REGION ||
+                (m_records[target].m_sizeLow != size && !RecordAvailable())) {
+                if (m_records[hole].m_sizeLow <= threshold) {
+                    kind = LOOK;
+                    cur = m_free.Next(cur);
+                } else {
+                    kind = SLIDE;
+                }
+                continue;
+            }
+            const bool exact = m_records[hole].m_sizeLow == size;
+            uint32_t next = PARCEL_NO_REGION;
+            if (exact) {
+                CParcelIndexList::Node *n = m_free.Next(cur);
+                next = n ? n->value : PARCEL_NO_REGION;
+                --remaining;
+            }
+            const uint32_t fresh = Allocate(size, 0);
+            if (fresh == PARCEL_NO_REGION)
+                break;
+            if (!exact) {
+                uint32_t after = RegionAfter(fresh);
+                if (after != PARCEL_NO_REGION && m_records[after].m_state == PARCEL_BOX_FREE)
+                    next = after;
+            }
+            ParcelMove mv;
+            CParcelBox &b = m_records[best];
+            CParcelBox &f = m_records[fresh];
+            mv.srcLow = b.m_offsetLow;
+            mv.srcHigh = b.m_offsetHigh;
+            mv.sizeLow = b.m_sizeLow;
+            mv.sizeHigh = b.m_sizeHigh;
+            // The entry keeps its record index: the fitting record takes the
+            // hole's place, the fresh record takes the old place and is freed.
+            uint32_t t = b.m_offsetLow;
+            b.m_offsetLow = f.m_offsetLow;
+            f.m_offsetLow = t;
+            t = b.m_offsetHigh;
+            b.m_offsetHigh = f.m_offsetHigh;
+            f.m_offsetHigh = t;
+            CParcelIndexList::Node *rn = b.m_region;
+            b.m_region = f.m_region;
+            f.m_region = rn;
+            b.m_region->value = best;
+            f.m_region->value = fresh;
+            Free(fresh);
+            mv.dstLow = b.m_offsetLow;
+            mv.dstHigh = b.m_offsetHigh;
+            moves->push_back(mv);
+            kind = LOOK;
+
+            if (next != PARCEL_NO_REGION && m_records[next].m_free)
+                cur = m_records[next].m_free;
+            else if (m_records[fresh].m_free)
+                cur = m_records[fresh].m_free;
+            else
+                cur = m_free.First();
+        } else {
+            ParcelMove mv;
+            uint32_t absorber;
+            if (!SlideAfter(hole, &mv, &absorber)) {
+                kind = LOOK;
+                cur = m_free.Next(cur);
+                continue;
+            }
+            moves->push_back(mv);
+            if (absorber != PARCEL_NO_REGION) {
+                --remaining;
+                cur = m_records[absorber].m_free;
+            }
+            --remaining;
+            kind = LOOK;
+        }
+
+        const uint32_t current = cur ? cur->value : PARCEL_NO_REGION;
+        if (Trim() == current && current != PARCEL_NO_REGION)
+            break;
+        if (remaining <= 0)
+            break;
+    }
+    // A hole left at the end of the file is not worth keeping either.
+    while (Trim() != PARCEL_NO_REGION) {
+    }
+}
+
+BOOL CParcelStorage::Check() const
+{
+    const uint32_t count = (uint32_t)m_records.size();
+    if ((int32_t)count > m_capacity)
+        return FALSE;
+    std::vector<uint32_t> ordinal(count, PARCEL_NO_REGION);
+    uint32_t position = 0;
+    uint64_t cursor = PARCEL_DATA_START;
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n), ++position) {
+        if (n->value >= count)
+            return FALSE;
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_region != n || b.m_spare || b.m_state == PARCEL_BOX_SPARE)
+            return FALSE;
+        if (b.m_state == PARCEL_BOX_USED && b.m_free)
+            return FALSE;
+        if (b.m_state == PARCEL_BOX_FREE && !b.m_free)
+            return FALSE;
+        if (b.m_state != PARCEL_BOX_USED && b.m_state != PARCEL_BOX_FREE)
+            return FALSE;
+        if (b.m_offsetHigh != 0 || b.m_sizeHigh != 0 || b.m_offsetLow < cursor)
+            return FALSE;
+        cursor = b.End();
+        if (cursor > kRegionLimit)
+            return FALSE;
+        ordinal[n->value] = position;
+    }
+    // The free list holds the free regions, in the region list's order.
+    bool first = true;
+    uint32_t last = 0;
+    for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n)) {
+        if (n->value >= count)
+            return FALSE;
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_free != n || !b.m_region || b.m_state != PARCEL_BOX_FREE)
+            return FALSE;
+        if (!first && ordinal[n->value] <= last)
+            return FALSE;
+        last = ordinal[n->value];
+        first = false;
+    }
+    for (CParcelIndexList::Node *n = m_spare.First(); n; n = m_spare.Next(n)) {
+        if (n->value >= count)
+            return FALSE;
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_spare != n || b.m_region || b.m_free || b.m_state != PARCEL_BOX_SPARE)
+            return FALSE;
+    }
+    // Every record handed out is either a region or spare, never lost.
+    if ((uint64_t)m_regions.Count() + m_spare.Count() != count)
+        return FALSE;
+    return TRUE;
+}
+
+CParcelStorage *CParcelStorage::Clone() const
+{
+    CParcelStorage *copy = new (std::nothrow) CParcelStorage;
+    if (!copy)
+        return nullptr;
+    copy->m_capacity = m_capacity;
+    copy->m_records.resize(m_records.size());
+    for (size_t i = 0; i < m_records.size(); ++i) {
+        CParcelBox &d = copy->m_records[i];
+        const CParcelBox &s = m_records[i];
+        d.m_state = s.m_state;
+        d.m_offsetLow = s.m_offsetLow;
+        d.m_offsetHigh = s.m_offsetHigh;
+        d.m_sizeLow = s.m_sizeLow;
+        d.m_sizeHigh = s.m_sizeHigh;
+        d.m_reserved = s.m_reserved;
+    }
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        copy->m_records[n->value].m_region = copy->m_regions.PushBack(n->value);
+    for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n))
+        copy->m_records[n->value].m_free = copy->m_free.PushBack(n->value);
+    for (CParcelIndexList::Node *n = m_spare.First(); n; n = m_spare.Next(n))
+        copy->m_records[n->value].m_spare = copy->m_spare.PushBack(n->value);
+    return copy;
+}
+
+void CParcelStorage::WriteTable(CParcelWriter &w) const
+{
+    w.WriteU32(PARCEL_STORAGE_VERSION);
+    w.WriteU32((uint32_t)m_capacity);
+    w.WriteU32((uint32_t)m_records.size());
+    for (const CParcelBox &b : m_records) {
+        w.WriteU8(b.m_state);
+        w.WriteU32(b.m_offsetLow);
+        w.WriteU32(b.m_offsetHigh);
+        w.WriteU32(b.m_sizeLow);
+        w.WriteU32(b.m_sizeHigh);
+        w.WriteU32(b.m_reserved);
+    }
+    w.WriteU32(m_regions.Count());
+    w.WriteU32(m_free.Count());
+    w.WriteU32(m_spare.Count());
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        w.WriteU32(n->value);
+    for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n))
+        w.WriteU32(n->value);
+    for (CParcelIndexList::Node *n = m_spare.First(); n; n = m_spare.Next(n))
+        w.WriteU32(n->value);
+}
+
+// Builds the three lists from the indices read, refusing anything that would
+// let two regions overlap or a record be in two places at once.
+bool CParcelStorage::LinkLists(const std::vector<uint32_t> lists[3])
+{
+    const uint32_t count = (uint32_t)m_records.size();
+    std::vector<uint32_t> ordinal(count, PARCEL_NO_REGION);
+    uint64_t cursor = PARCEL_DATA_START;
+    for (uint32_t i = 0; i < lists[0].size(); ++i) {
+        uint32_t idx = lists[0][i];
+        if (idx >= count)
+            return false;
+        CParcelBox &b = m_records[idx];
+        if (b.m_region || (b.m_state != PARCEL_BOX_USED && b.m_state != PARCEL_BOX_FREE))
+            return false;
+        if (b.m_offsetHigh != 0 || b.m_sizeHigh != 0 || b.m_offsetLow < cursor)
+            return false;
+        cursor = b.End();
+        if (cursor > kRegionLimit)
+            return false;
+        if (!(b.m_region = m_regions.PushBack(idx)))
+            return false;
+        ordinal[idx] = i;
+    }
+    uint32_t lastOrdinal = 0;
+    for (size_t i = 0; i < lists[1].size(); ++i) {
+        uint32_t idx = lists[1][i];
+        if (idx >= count)
+            return false;
+        CParcelBox &b = m_records[idx];
+        if (b.m_free || !b.m_region || b.m_state != PARCEL_BOX_FREE)
+            return false;
+        if (i > 0 && ordinal[idx] <= lastOrdinal)
+            return false;
+        lastOrdinal = ordinal[idx];
+        if (!(b.m_free = m_free.PushBack(idx)))
+            return false;
+    }
+    for (uint32_t idx : lists[2]) {
+        if (idx >= count)
+            return false;
+        CParcelBox &b = m_records[idx];
+        if (b.m_spare || b.m_region || b.m_state != PARCEL_BOX_SPARE)
+            return false;
+        if (!(b.m_spare = m_spare.PushBack(idx)))
+            return false;
+    }
+    for (const CParcelBox &b : m_records)
+        if (b.m_state == PARCEL_BOX_FREE && b.m_region && !b.m_free)
+            return false;
+    return Check() != FALSE;
+}
+
+BOOL CParcelStorage::ReadTable(CParcelReader &r)
+{
+    Clear();
+    uint32_t version = r.ReadU32();
+    uint32_t capacity = r.ReadU32();
+    uint32_t count = r.ReadU32();
+    if (!r.Ok() || version != PARCEL_STORAGE_VERSION)
+        return FALSE;
+    if (capacity == 0 || capacity > 0x7FFFFFFFu || count > capacity)
+        return FALSE;
+    // Check the count against the bytes present before allocating for it.
+    if ((uint64_t)count * PARCEL_BOX_RECORD_SIZE > r.Remaining())
+        return FALSE;
+    m_capacity = (int32_t)capacity;
+    m_records.resize(count);
+    for (CParcelBox &b : m_records) {
+        b.m_state = r.ReadU8();
+        b.m_offsetLow = r.ReadU32();
+        b.m_offsetHigh = r.ReadU32();
+        b.m_sizeLow = r.ReadU32();
+        b.m_sizeHigh = r.ReadU32();
+        b.m_reserved = r.ReadU32();
+    }
+    uint32_t lengths[3];
+    for (uint32_t &n : lengths)
+        n = r.ReadU32();
+    if (!r.Ok() || (uint64_t)lengths[0] + lengths[2] != count || lengths[1] > lengths[0] ||
+        ((uint64_t)lengths[0] + lengths[1] + lengths[2]) * 4 > r.Remaining()) {
+        Clear();
+        return FALSE;
+    }
+    std::vector<uint32_t> lists[3];
+    for (int l = 0; l < 3; ++l) {
+        lists[l].resize(lengths[l]);
+        for (uint32_t &v : lists[l])
+            v = r.ReadU32();
+    }
+    if (!r.Ok() || !LinkLists(lists)) {
+        Clear();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CParcelStorage::Read(HANDLE file)
+{
+    std::vector<uint8_t> body;
+    if (!ParcelReadChunk(file, PARCEL_CHUNK_STORAGE, &body, nullptr)) {
+        Clear();
+        return FALSE;
+    }
+    CParcelReader r(body.data(), body.size());
+    return ReadTable(r);
+}
+
+BOOL CParcelStorage::Write(HANDLE file) const
+{
+    CParcelWriter w;
+    WriteTable(w);
+    return ParcelWriteChunk(file, PARCEL_CHUNK_STORAGE, w.Bytes()) ? TRUE : FALSE;
+}

@@ -1,0 +1,86 @@
+// Space manager of a packed archive: hands out, takes back and compacts file regions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "archive/CParcelBox.h"
+
+class CParcelReader;
+class CParcelWriter;
+
+// Where the data area starts: archive version (4), data chunk header (6) and
+// data chunk version (4).
+enum { PARCEL_DATA_START = 14 };
+static_assert(4 + 6 + 4 == PARCEL_DATA_START, "first region offset");
+
+enum { PARCEL_STORAGE_VERSION = 2 };
+
+// One copy of contents that compaction asks for: size bytes from src to dst.
+struct ParcelMove {
+    uint32_t srcLow;
+    uint32_t srcHigh;
+    uint32_t dstLow;
+    uint32_t dstHigh;
+    uint32_t sizeLow;
+    uint32_t sizeHigh;
+};
+
+class CParcelStorage {
+public:
+    CParcelStorage();
+    virtual ~CParcelStorage();
+    CParcelStorage(const CParcelStorage &) = delete;
+    CParcelStorage &operator=(const CParcelStorage &) = delete;
+
+    // An empty table that can hold capacity records (at least 1).
+    BOOL Create(int32_t capacity);
+    // The storage-table chunk at the file's current position; the file is
+    // left at the chunk's end. A table that contradicts itself fails.
+    BOOL Read(HANDLE file);
+    BOOL Write(HANDLE file) const;
+    // The chunk body alone (what follows the chunk header).
+    BOOL ReadTable(CParcelReader &reader);
+    void WriteTable(CParcelWriter &writer) const;
+
+    // Record index of a used region of that size, or PARCEL_NO_REGION.
+    uint32_t Allocate(uint32_t sizeLow, uint32_t sizeHigh);
+    void Free(uint32_t index);
+    // Drops a free region at the end of the file; its index or PARCEL_NO_REGION.
+    uint32_t Trim();
+    uint32_t EndOfUsedData() const;
+    uint32_t BestFit(uint32_t hole) const;
+    // Moves contents forward into holes; the moves to apply, in order, go to moves.
+    void Compact(int level, std::vector<ParcelMove> *moves);
+    BOOL Check() const;
+    void Clear();
+    // A deep copy, so that a compaction can be tried before it is kept.
+    CParcelStorage *Clone() const;
+
+    int32_t GetCapacity() const { return m_capacity; }
+    int32_t GetCount() const { return (int32_t)m_records.size(); }
+    // Null when the index has not been handed out.
+    const CParcelBox *GetBox(uint32_t index) const;
+    const CParcelIndexList &GetRegionList() const { return m_regions; }
+    const CParcelIndexList &GetFreeList() const { return m_free; }
+    const CParcelIndexList &GetSpareList() const { return m_spare; }
+
+private:
+    bool RecordAvailable() const;
+    uint32_t TakeRecord();
+    void MakeSpare(uint32_t index);
+    void Absorb(uint32_t into, uint32_t absorbed);
+    uint32_t FirstFit(uint32_t size) const;
+    bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
+    uint32_t RegionAfter(uint32_t index) const;
+    uint32_t RegionBefore(uint32_t index) const;
+    bool LinkLists(const std::vector<uint32_t> lists[3]);
+
+    int32_t m_capacity;
+    std::vector<CParcelBox> m_records;
+    CParcelIndexList m_regions;
+    CParcelIndexList m_free;
+    CParcelIndexList m_spare;
+};

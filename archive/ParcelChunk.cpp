@@ -1,0 +1,186 @@
+// Positioned I/O and chunk headers on the archive file (all positions 32-bit).
+#include "archive/ParcelChunk.h"
+
+#include <cstring>
+
+bool ParcelSeek(HANDLE file, uint32_t pos)
+{
+    // The high word makes the distance an unsigned 64-bit value, so positions
+    // from 2 GiB up are reached instead of read as negative.
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(file, (LONG)pos, &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return false;
+    return low == pos && high == 0;
+}
+
+bool ParcelTell(HANDLE file, uint32_t *pos)
+{
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return false;
+    if (high != 0)
+        return false;
+    *pos = low;
+    return true;
+}
+
+bool ParcelFileSize(HANDLE file, uint32_t *size)
+{
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return false;
+    if (high != 0)
+        return false;
+    *size = low;
+    return true;
+}
+
+bool ParcelReadExact(HANDLE file, void *buffer, uint32_t count)
+{
+    uint8_t *p = (uint8_t *)buffer;
+    while (count) {
+        DWORD done = 0;
+        if (!::ReadFile(file, p, count, &done, nullptr) || done == 0)
+            return false;
+        p += done;
+        count -= done;
+    }
+    return true;
+}
+
+bool ParcelWriteExact(HANDLE file, const void *buffer, uint32_t count)
+{
+    const uint8_t *p = (const uint8_t *)buffer;
+    while (count) {
+        DWORD done = 0;
+        if (!::WriteFile(file, p, count, &done, nullptr) || done == 0)
+            return false;
+        p += done;
+        count -= done;
+    }
+    return true;
+}
+
+bool ParcelWriteU32(HANDLE file, uint32_t value)
+{
+    uint8_t b[4] = {(uint8_t)value, (uint8_t)(value >> 8), (uint8_t)(value >> 16),
+                    (uint8_t)(value >> 24)};
+    return ParcelWriteExact(file, b, 4);
+}
+
+bool ParcelReadU32(HANDLE file, uint32_t *value)
+{
+    uint8_t b[4];
+    if (!ParcelReadExact(file, b, 4))
+        return false;
+    *value = (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) | ((uint32_t)b[3] << 24);
+    return true;
+}
+
+static void PutHeader(uint8_t *b, uint16_t id, uint32_t length)
+{
+    b[0] = (uint8_t)id;
+    b[1] = (uint8_t)(id >> 8);
+    b[2] = (uint8_t)length;
+    b[3] = (uint8_t)(length >> 8);
+    b[4] = (uint8_t)(length >> 16);
+    b[5] = (uint8_t)(length >> 24);
+}
+
+bool ParcelBeginChunk(HANDLE file, uint32_t *start)
+{
+    static const uint8_t zeros[PARCEL_CHUNK_HEADER_SIZE] = {0};
+    if (!ParcelTell(file, start))
+        return false;
+    return ParcelWriteExact(file, zeros, sizeof zeros);
+}
+
+bool ParcelFinishChunk(HANDLE file, uint16_t id, uint32_t start)
+{
+    uint32_t end;
+    if (!ParcelTell(file, &end) || end < start + PARCEL_CHUNK_HEADER_SIZE)
+        return false;
+    uint8_t b[PARCEL_CHUNK_HEADER_SIZE];
+    PutHeader(b, id, end - start);
+    return ParcelSeek(file, start) && ParcelWriteExact(file, b, sizeof b) && ParcelSeek(file, end);
+}
+
+bool ParcelPeekHeader(HANDLE file, ParcelChunkHeader *header)
+{
+    uint32_t at;
+    uint8_t b[PARCEL_CHUNK_HEADER_SIZE];
+    if (!ParcelTell(file, &at) || !ParcelReadExact(file, b, sizeof b))
+        return false;
+    header->id = (uint16_t)(b[0] | (b[1] << 8));
+    header->length = (uint32_t)b[2] | ((uint32_t)b[3] << 8) | ((uint32_t)b[4] << 16) |
+                     ((uint32_t)b[5] << 24);
+    return ParcelSeek(file, at);
+}
+
+bool ParcelEnterChunk(HANDLE file, uint32_t *start)
+{
+    if (!ParcelTell(file, start))
+        return false;
+    if (*start > 0xFFFFFFFFu - PARCEL_CHUNK_HEADER_SIZE)
+        return false;
+    return ParcelSeek(file, *start + PARCEL_CHUNK_HEADER_SIZE);
+}
+
+bool ParcelSkipChunk(HANDLE file, uint32_t start, const ParcelChunkHeader &header)
+{
+    if ((uint64_t)start + header.length > 0xFFFFFFFFu)
+        return false;
+    return ParcelSeek(file, start + header.length);
+}
+
+bool ParcelReadChunk(HANDLE file, uint16_t id, std::vector<uint8_t> *body, uint32_t *start)
+{
+    ParcelChunkHeader h;
+    uint32_t size, at;
+    if (!ParcelFileSize(file, &size) || !ParcelPeekHeader(file, &h) || h.id != id)
+        return false;
+    if (!ParcelEnterChunk(file, &at))
+        return false;
+    if (h.length < PARCEL_CHUNK_HEADER_SIZE || (uint64_t)at + h.length > size)
+        return false;
+    body->assign(h.length - PARCEL_CHUNK_HEADER_SIZE, 0);
+    if (!body->empty() && !ParcelReadExact(file, body->data(), (uint32_t)body->size()))
+        return false;
+    if (start)
+        *start = at;
+    return true;
+}
+
+bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body)
+{
+    if (body.size() > 0xFFFFFFFFu - PARCEL_CHUNK_HEADER_SIZE)
+        return false;
+    uint8_t b[PARCEL_CHUNK_HEADER_SIZE];
+    PutHeader(b, id, (uint32_t)body.size() + PARCEL_CHUNK_HEADER_SIZE);
+    if (!ParcelWriteExact(file, b, sizeof b))
+        return false;
+    return body.empty() || ParcelWriteExact(file, body.data(), (uint32_t)body.size());
+}
+
+bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
+{
+    static const uint32_t kBlock = 64 * 1024;
+    std::vector<uint8_t> block(size < kBlock ? size : kBlock);
+    while (size) {
+        uint32_t n = size < kBlock ? size : kBlock;
+        if (!ParcelSeek(file, src) || !ParcelReadExact(file, block.data(), n))
+            return false;
+        if (!ParcelSeek(file, dst) || !ParcelWriteExact(file, block.data(), n))
+            return false;
+        src += n;
+        dst += n;
+        size -= n;
+    }
+    return true;
+}

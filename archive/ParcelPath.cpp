@@ -1,0 +1,53 @@
+// Path splitting inside a packed archive, where only the backslash separates folders.
+#include "archive/ParcelPath.h"
+
+#include <cstring>
+
+void ParcelSplitPath(const char *path, std::string *dir, std::string *name)
+{
+    const char *last = path ? strrchr(path, '\\') : nullptr;
+    if (!last || last == path) {
+        dir->clear();
+        name->assign(path ? path : "");
+        return;
+    }
+    dir->assign(path, (size_t)(last - path) + 1);
+    name->assign(last + 1);
+}
+
+std::string ParcelFolderKey(const char *path)
+{
+    std::string key(path ? path : "");
+    if (!key.empty() && key.back() != '\\')
+        key += '\\';
+    return key;
+}
+
+std::string ParcelFolderName(const char *folderPath)
+{
+    std::string p(folderPath ? folderPath : "");
+    if (!p.empty() && p.back() == '\\')
+        p.pop_back();
+    size_t slash = p.rfind('\\');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string ParcelExtension(const char *name)
+{
+    const char *dot = name ? strrchr(name, '.') : nullptr;
+    return dot ? std::string(dot + 1) : std::string();
+}
+
+bool ParcelNameFits(const std::string &name)
+{
+    return name.size() < PARCEL_NAME_SIZE;
+}
+
+void ParcelCurrentTime(FILETIME *time)
+{
+    SYSTEMTIME now;
+    FILETIME local;
+    GetLocalTime(&now);
+    SystemTimeToFileTime(&now, &local);
+    LocalFileTimeToFileTime(&local, time);
+}
