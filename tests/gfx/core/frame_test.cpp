@@ -820,4 +820,33 @@ TEST_F(FrameList, UnknownExtensionIsSkippedAndExtraStructBytesIgnored)
     RwStreamClose(s, nullptr);
 }
 
+TEST_F(FrameList, ArrayAllocationFailureIsReported)
+{
+    const Bytes b = FrameListBytes({{RefIdentity(), -1, 0}, {RefIdentity(), 0, 0}});
+    RwStream *s = OpenRead(b);
+    const RwInt32 live = rwTestMemory.live;
+    rwTestMemory.failHint = 0x3000E;
+    RwFrameList list;
+    EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list));
+    rwTestMemory.failHint = 0;
+    EXPECT_EQ(static_cast<RwInt32>(0x80000013u), TakeError().errorCode);
+    EXPECT_EQ(live, rwTestMemory.live);
+    EXPECT_EQ(0, liveFrames);
+    RwStreamClose(s, nullptr);
+}
+
+TEST_F(FrameList, FailedReadsReleaseTheArray)
+{
+    const Bytes b = FrameListBytes({{RefIdentity(), -1, 1}, {RefIdentity(), 0, -1}});
+    const RwInt32 live = rwTestMemory.live;
+    for (RwUInt32 n = 0; n <= b.Size(); ++n) {
+        RwStream *s = OpenRead(b, static_cast<RwInt32>(n));
+        RwFrameList list;
+        EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &list)) << n;
+        RwStreamClose(s, nullptr);
+        EXPECT_EQ(live, rwTestMemory.live) << n;
+    }
+    TakeError();
+}
+
 }  // namespace

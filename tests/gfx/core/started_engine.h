@@ -5,8 +5,10 @@
 
 #include "gfx/core/engine.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
 
-// Registrations that must happen between init and open go in the hook.
+// Registrations that must happen between init and open go in the hook. The
+// engine allocates through the counting test memory functions.
 class StartedEngine : public ::testing::Environment {
 public:
     explicit StartedEngine(void (*registerPlugins)() = nullptr) : registerPlugins_(registerPlugins) {}
@@ -15,7 +17,8 @@ public:
     {
         static RwEngineOpenParams params = {reinterpret_cast<void *>(0x1234)};
         RwTestDriverReset();
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x100000));
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x100000));
         if (registerPlugins_) {
             registerPlugins_();
         }

@@ -169,4 +169,16 @@ TEST(Transform, InstalledRoutineIsUsedAndNullRestoresPortable)
     EXPECT_TRUE(NearV3({2, 3, 4}, Ref(out), 0));
 }
 
+TEST(VectorModule, TableAllocationFailureFailsTheStart)
+{
+    ASSERT_TRUE(RwEngineStop());
+    TakeError();
+    rwTestMemory.failHint = 0x40401;
+    EXPECT_FALSE(RwEngineStart());
+    rwTestMemory.failHint = 0;
+    EXPECT_EQ(static_cast<RwInt32>(0x80000013u), TakeError().errorCode);
+    ASSERT_TRUE(RwEngineStart());
+    EXPECT_NEAR(3.0, RwSqrt(9.0f), 3.0 / 4096);
+}
+
 }  // namespace
