@@ -4,42 +4,6 @@
 #include "engine.h"
 #include "modules.h"
 
-// ---- image module (delete when image.cpp defines its pair) ----
-static RwInt32 placeholderImageOpenCount = 0;
-
-void *RwImageModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderImageOpenCount;
-    return instance;
-}
-
-void *RwImageModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderImageOpenCount;
-    return instance;
-}
-
-// The engine's start hands the device gamma to the image module.
-RwBool RwImageSetGamma(RwReal gamma)
-{
-    return TRUE;
-}
-
-// ---- raster module (delete when raster.cpp defines its pair) ----
-static RwInt32 placeholderRasterOpenCount = 0;
-
-void *RwRasterModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderRasterOpenCount;
-    return instance;
-}
-
-void *RwRasterModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderRasterOpenCount;
-    return instance;
-}
-
 // ---- texture module (delete when texture.cpp defines its pair) ----
 static RwInt32 placeholderTextureOpenCount = 0;
 
