@@ -9,6 +9,7 @@
 #include "memory.h"
 #include "modules.h"
 #include "pluginstream.h"
+#include "raster.h"
 #include "stream.h"
 #include "vector.h"
 
@@ -216,6 +217,17 @@ RwCamera *RwCameraEndUpdate(RwCamera *camera)
 RwCamera *RwCameraClear(RwCamera *camera, RwRGBA *colour, RwInt32 clearMode)
 {
     if (RwStandardFunction(rwSTANDARDCAMERACLEAR, camera, colour, clearMode) <= 0) {
+        return nullptr;
+    }
+    return camera;
+}
+
+RwCamera *RwCameraShowRaster(RwCamera *camera, void *deviceWindow, RwUInt32 flags)
+{
+    if (!camera->frameBuffer) {
+        return nullptr;   // nothing to present
+    }
+    if (!RwRasterShowRaster(camera->frameBuffer, deviceWindow, flags)) {
         return nullptr;
     }
     return camera;

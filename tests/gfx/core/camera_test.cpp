@@ -6,6 +6,7 @@
 
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/raster.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
 #include "stream_bytes.h"
@@ -454,6 +455,34 @@ TEST_F(Camera, ClearPassesCameraColourAndModeToTheDriver)
     RwTestDriverSetStandardResult(rwSTANDARDCAMERACLEAR, FALSE);
     EXPECT_EQ(nullptr, RwCameraClear(c, &colour, rwCAMERACLEARZ));
     RwCameraDestroy(c);
+}
+
+TEST_F(Camera, ShowRasterPresentsTheFrameBuffer)
+{
+    RwCamera *c = RwCameraCreate();
+    void *window = reinterpret_cast<void *>(0x5678);
+    EXPECT_EQ(nullptr, RwCameraShowRaster(c, window, 1));
+    EXPECT_EQ(0, RwTestDriverGetStandardCount(rwSTANDARDRASTERSHOWRASTER));
+    RwRaster *r = RwRasterCreate(64, 32, 0, 2);
+    ASSERT_NE(nullptr, r);
+    RwCameraSetRaster(c, r);
+    EXPECT_EQ(c, RwCameraShowRaster(c, window, 1));
+    ASSERT_EQ(1, RwTestDriverGetStandardCount(rwSTANDARDRASTERSHOWRASTER));
+    bool seen = false;
+    for (RwInt32 i = 0; i < RwTestDriverGetStandardLogSize(); ++i) {
+        const RwTestDriverStandardCall *call = RwTestDriverGetStandardLog(i);
+        if (call->index == rwSTANDARDRASTERSHOWRASTER) {
+            seen = true;
+            EXPECT_EQ(r, call->out);
+            EXPECT_EQ(window, call->inOut);
+            EXPECT_EQ(1, call->in);
+        }
+    }
+    EXPECT_TRUE(seen);
+    RwTestDriverSetStandardResult(rwSTANDARDRASTERSHOWRASTER, FALSE);
+    EXPECT_EQ(nullptr, RwCameraShowRaster(c, window, 0));
+    RwCameraDestroy(c);
+    RwRasterDestroy(r);
 }
 
 TEST_F(Camera, DestroyingTheCurrentCameraClearsIt)
