@@ -334,11 +334,9 @@ void RwD3D9FinishStart(void)
         FlushToZeroSet = TRUE;
     }
     InstalledTransforms = RwD3D9SelectTransforms(d.cpuSSE, d.cpuSSE2, d.cpu3DNow);
-#ifdef RWD3D9_HAVE_MATRIX_MODULE
     RwMatrixSetMultiplyFunction(InstalledTransforms.multiply);
     RwV3dSetTransformFunctions(InstalledTransforms.point, InstalledTransforms.points, InstalledTransforms.vector,
                                InstalledTransforms.vectors);
-#endif
 }
 
 void RwD3D9FpuStop(void)

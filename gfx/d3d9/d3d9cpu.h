@@ -2,23 +2,8 @@
 #pragma once
 
 #include "gfx/core/rwtypes.h"
-
-#if __has_include("gfx/core/matrix.h")
 #include "gfx/core/matrix.h"
-#define RWD3D9_HAVE_MATRIX_MODULE 1
-#else
-// Layout of the library matrix until its module is in the tree.
-struct RwMatrix {
-    RwV3d right;
-    RwUInt32 flags;
-    RwV3d up;
-    RwUInt32 pad1;
-    RwV3d at;
-    RwUInt32 pad2;
-    RwV3d pos;
-    RwUInt32 pad3;
-};
-#endif
+#include "gfx/core/vector.h"
 static_assert(sizeof(RwMatrix) == 64, "matrix is sixteen words");
 
 // CPUID-based probes; all 0 on a processor without CPUID.

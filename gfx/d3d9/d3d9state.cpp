@@ -6,7 +6,10 @@
 #include "d3d9cpu.h"
 #include "d3d9device.h"
 #include "d3d9renderstate.h"
+#include "d3d9raster.h"
+#include "gfx/core/camera.h"
 #include "gfx/core/memory.h"
+#include "gfx/core/raster.h"
 
 RwD3D9StateCache rwD3D9Cache;
 
@@ -557,6 +560,57 @@ const RwD3D9LightRecord *RwD3D9GetLightRecord(RwInt32 index)
 const void *RwD3D9GetCaps(void)
 {
     return &rwD3D9Driver.caps;
+}
+
+RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const void *cameraIn, const void *sphereIn)
+{
+    const RwCamera *camera = static_cast<const RwCamera *>(cameraIn);
+    const RwSphere *sphere = static_cast<const RwSphere *>(sphereIn);
+    for (const RwFrustumPlane &p : camera->frustumPlanes) {
+        const RwV3d &n = p.plane.normal;
+        RwReal s = n.x * sphere->center.x + n.y * sphere->center.y + n.z * sphere->center.z - p.plane.distance;
+        if (s > -sphere->radius)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const void *cameraIn, const void *boxIn)
+{
+    const RwCamera *camera = static_cast<const RwCamera *>(cameraIn);
+    const RwBBox *box = static_cast<const RwBBox *>(boxIn);
+    for (const RwFrustumPlane &p : camera->frustumPlanes) {
+        // The corner furthest along the normal decides.
+        RwV3d corner = {p.closestX ? box->sup.x : box->inf.x, p.closestY ? box->sup.y : box->inf.y,
+                        p.closestZ ? box->sup.z : box->inf.z};
+        const RwV3d &n = p.plane.normal;
+        if (n.x * corner.x + n.y * corner.y + n.z * corner.z > p.plane.distance)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+RwBool RwD3D9SetRenderTarget(RwUInt32 index, RwRaster *raster)
+{
+    if (index >= rwD3D9NUMRENDERTARGETS)
+        return FALSE;
+    IDirect3DSurface9 *surface = nullptr;
+    if (raster) {
+        RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster->parent);
+        if (ext->texture == nullptr)
+            return FALSE;
+        if (ext->cube & 0x0F)
+            static_cast<IDirect3DCubeTexture9 *>(ext->texture)
+                ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), 0, &surface);
+        else
+            static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(0, &surface);
+        if (surface == nullptr)
+            return FALSE;
+    }
+    RwBool ok = RwD3D9SetRenderTargetSurface(index, surface);
+    if (surface)
+        surface->Release();
+    return ok;
 }
 
 void RwD3D9SetDeviceRestoreCallback(RwD3D9DeviceRestoreCallBack callback)

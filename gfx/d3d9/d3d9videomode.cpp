@@ -3,8 +3,11 @@
 
 #include <cstring>
 
+#include "d3d9raster.h"
 #include "d3d9standard.h"
+#include "gfx/core/camera.h"
 #include "gfx/core/memory.h"
+#include "gfx/core/raster.h"
 #include "gfx/core/rwstring.h"
 
 static const D3DFORMAT ModeFormats[] = {D3DFMT_R5G6B5, D3DFMT_X8R8G8B8, D3DFMT_A2R10G10B10};
@@ -262,4 +265,63 @@ RwBool RwD3D9CheckWindowSize(void)
         RwD3D9ReleaseDeviceResources();
     }
     return RecoverWindowSize();
+}
+
+RwBool RwD3D9CameraCreateSwapChain(void *cameraIn, void *windowIn)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    RwCamera *camera = static_cast<RwCamera *>(cameraIn);
+    HWND window = static_cast<HWND>(windowIn);
+    if (camera == nullptr || window == nullptr || window == d.window || d.device == nullptr ||
+        (d.displayMode.flags & rwVIDEOMODEEXCLUSIVE))
+        return FALSE;
+    RECT rect;
+    GetWindowRect(window, &rect);
+    if (camera->frameBuffer) {
+        RwRasterDestroy(camera->frameBuffer);
+        camera->frameBuffer = nullptr;
+    }
+    if (camera->zBuffer) {
+        RwRasterDestroy(camera->zBuffer);
+        camera->zBuffer = nullptr;
+    }
+
+    D3DPRESENT_PARAMETERS p = d.present;
+    p.BackBufferWidth = (rect.right - rect.left == 0) ? 1 : 0;
+    p.BackBufferHeight = (rect.bottom - rect.top == 0) ? 1 : 0;
+    p.hDeviceWindow = window;
+    p.EnableAutoDepthStencil = FALSE;
+    IDirect3DSwapChain9 *chain = nullptr;
+    if (FAILED(d.device->CreateAdditionalSwapChain(&p, &chain)))
+        return FALSE;
+    IDirect3DSurface9 *back = nullptr;
+    if (FAILED(chain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back))) {
+        chain->Release();
+        return FALSE;
+    }
+    D3DSURFACE_DESC desc;
+    back->GetDesc(&desc);
+
+    RwRaster *raster = RwRasterCreate(desc.Width, desc.Height, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    if (raster) {
+        RwD3D9PixelFormat info = RwD3D9GetPixelFormat(desc.Format);
+        raster->width = desc.Width;
+        raster->height = desc.Height;
+        raster->depth = info.depth;
+        raster->cFormat = static_cast<RwUInt8>(info.rwFormat >> 8);
+        RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+        ext->texture = back;
+        ext->alpha = info.alpha;
+        ext->d3dFormat = desc.Format;
+        ext->window = window;
+        ext->swapChain = chain;
+        camera->frameBuffer = raster;
+        RwRaster *z = RwRasterCreate(desc.Width, desc.Height, 0, rwRASTERTYPEZBUFFER);
+        if (z)
+            camera->zBuffer = z;
+    } else {
+        chain->Release();
+    }
+    back->Release();
+    return raster != nullptr;
 }

@@ -21,3 +21,7 @@ RwInt32 RwD3D9VideoModeRasterFormat(D3DFORMAT format);
 // TRUE when drawing on the device window may go on (resizes the device to
 // the window's client area when it changed).
 RwBool RwD3D9CheckWindowSize(void);
+
+// Gives a camera on a window other than the device window its own swap chain,
+// frame raster and z raster (windowed modes only).
+RwBool RwD3D9CameraCreateSwapChain(void *camera, void *window);

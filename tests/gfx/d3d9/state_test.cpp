@@ -5,6 +5,7 @@
 
 #include "countingdevice.h"
 #include "d3d9window.h"
+#include "gfx/core/camera.h"
 #include "gfx/d3d9/d3d9cpu.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9renderstate.h"
@@ -397,4 +398,53 @@ TEST_F(DeviceState, CapsAndRestoreCallbackAreKept)
     RwD3D9SetDeviceRestoreCallback(callback);
     EXPECT_EQ(RwD3D9GetDeviceRestoreCallback(), callback);
     RwD3D9SetDeviceRestoreCallback(nullptr);
+}
+
+namespace {
+
+// A camera whose frustum is the box [-1, 1] on every axis.
+RwCamera BoxFrustum(void)
+{
+    RwCamera camera;
+    std::memset(&camera, 0, sizeof(camera));
+    const RwV3d normals[6] = {{0, 0, 1}, {0, 0, -1}, {-1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, -1, 0}};
+    for (int i = 0; i < 6; i++) {
+        RwFrustumPlane &p = camera.frustumPlanes[i];
+        p.plane.normal = normals[i];
+        p.plane.distance = 1.0f;
+        p.closestX = normals[i].x >= 0;
+        p.closestY = normals[i].y >= 0;
+        p.closestZ = normals[i].z >= 0;
+    }
+    return camera;
+}
+
+} // namespace
+
+TEST(FrustumTests, SphereMustLieWhollyInside)
+{
+    RwCamera camera = BoxFrustum();
+    RwSphere s = {{0, 0, 0}, 0.5f};
+    EXPECT_TRUE(RwD3D9CameraIsSphereFullyInsideFrustum(&camera, &s));
+    s.radius = 1.0f;     // touching the planes still counts as inside
+    EXPECT_TRUE(RwD3D9CameraIsSphereFullyInsideFrustum(&camera, &s));
+    s.radius = 1.01f;
+    EXPECT_FALSE(RwD3D9CameraIsSphereFullyInsideFrustum(&camera, &s));
+    s = {{0.6f, 0, 0}, 0.5f};
+    EXPECT_FALSE(RwD3D9CameraIsSphereFullyInsideFrustum(&camera, &s));
+    s = {{0, 0, -0.4f}, 0.5f};
+    EXPECT_TRUE(RwD3D9CameraIsSphereFullyInsideFrustum(&camera, &s));
+}
+
+TEST(FrustumTests, BoxUsesTheCornerFurthestAlongEachNormal)
+{
+    RwCamera camera = BoxFrustum();
+    RwBBox box = {{0.5f, 0.5f, 0.5f}, {-0.5f, -0.5f, -0.5f}};
+    EXPECT_TRUE(RwD3D9CameraIsBBoxFullyInsideFrustum(&camera, &box));
+    box = {{1, 1, 1}, {-1, -1, -1}};
+    EXPECT_TRUE(RwD3D9CameraIsBBoxFullyInsideFrustum(&camera, &box));
+    box = {{0.5f, 0.5f, 0.5f}, {-1.2f, -0.5f, -0.5f}};
+    EXPECT_FALSE(RwD3D9CameraIsBBoxFullyInsideFrustum(&camera, &box));
+    box = {{0.5f, 0.5f, 1.5f}, {-0.5f, -0.5f, 0.9f}};
+    EXPECT_FALSE(RwD3D9CameraIsBBoxFullyInsideFrustum(&camera, &box));
 }
