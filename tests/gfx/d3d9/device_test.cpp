@@ -392,3 +392,40 @@ TEST_F(DeviceSystem, EngineRunsItsLifeCycleOnTheDriver)
     EXPECT_EQ(RwEngineGetStatus(), rwENGINESTATUSINITED);
     RwD3D9SetMultithreadSafe(FALSE);
 }
+
+TEST_F(DeviceSystem, StartInstallsTheRoutinesTheFeatureFlagsChoose)
+{
+    struct Case {
+        RwBool sse, sse2, has3DNow;
+        RwD3D9TransformRoutine point;
+    };
+    const Case cases[] = {
+        {FALSE, FALSE, FALSE, RwV3dTransformPointX87},
+        {TRUE, FALSE, FALSE, RwV3dTransformPointSSE},
+        {TRUE, TRUE, FALSE, RwV3dTransformPointSSE2},
+        {TRUE, TRUE, TRUE, RwV3dTransformPointSSE},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(RwEngineOpen(&params));
+        // The flags were probed at open; what finish start reads can be set here.
+        rwD3D9Driver.cpuSSE = c.sse;
+        rwD3D9Driver.cpuSSE2 = c.sse2;
+        rwD3D9Driver.cpu3DNow = c.has3DNow;
+        ASSERT_TRUE(RwEngineStart());
+        EXPECT_EQ(RwD3D9GetInstalledTransforms()->point, c.point);
+        RwMatrix *m = RwMatrixCreate();
+        const RwV3d move = {10, 20, 30};
+        RwMatrixTranslate(m, &move, rwCOMBINEREPLACE);
+        RwV3d p = {1, 2, 3}, out;
+        RwV3dTransformPoint(&out, &p, m);
+        EXPECT_EQ(out.x, 11.0f);
+        EXPECT_EQ(out.y, 22.0f);
+        EXPECT_EQ(out.z, 33.0f);
+        RwV3d v[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        RwV3dTransformVectors(v, v, 3, m);
+        EXPECT_EQ(v[2].z, 1.0f);
+        RwMatrixDestroy(m);
+        ASSERT_TRUE(RwEngineStop());
+        ASSERT_TRUE(RwEngineClose());
+    }
+}
