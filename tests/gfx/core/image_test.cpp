@@ -220,18 +220,6 @@ TEST_F(Image, GammaCorrectRefusesMissingPixelsAndOtherDepths)
 
 // Masks -------------------------------------------------------------------------------------------
 
-TEST_F(Image, MakeMaskTakesLargestChannelAsAlpha)
-{
-    RwImage *wide = Owned(1, 1, 32);
-    *PixelAt(wide, 0, 0) = Rgba(10, 90, 40, 255);
-    RwImage *pal = Owned(1, 1, 4);
-    pal->palette[2] = Rgba(7, 3, 200, 0);
-    RwImageMakeMask(wide);
-    RwImageMakeMask(pal);
-    EXPECT_EQ(90, PixelAt(wide, 0, 0)->alpha);
-    EXPECT_EQ(200, pal->palette[2].alpha);
-}
-
 TEST_F(Image, ApplyMaskTurnsPalettisedImageIntoWideImage)
 {
     RwImage *image = Owned(2, 1, 8);
@@ -250,17 +238,31 @@ TEST_F(Image, ApplyMaskTurnsPalettisedImageIntoWideImage)
     EXPECT_EQ(Rgba(40, 50, 60, 99), ShownColour(image, 1, 0));
 }
 
-TEST_F(Image, ApplyMaskTakesAlphaFromMaskPalette)
+TEST_F(Image, MaskAlphaIsLargestChannelOfMaskColour)
 {
-    RwImage *image = Owned(2, 1, 32);
-    RwImage *mask = Owned(2, 1, 4);
-    mask->palette[3].alpha = 33;
-    mask->palette[15].alpha = 44;
+    RwImage *mask = Owned(3, 1, 4);
+    mask->palette[3] = Rgba(7, 3, 200, 0);
+    mask->palette[15] = Rgba(10, 90, 40, 255);
     mask->cpPixels[0] = 3;
     mask->cpPixels[1] = 0xFF;   // a stray high nibble still picks entry 15
+    RwImage *wideMask = Row({Rgba(1, 2, 3, 0), Rgba(10, 90, 40, 255), Rgba(0, 0, 0, 255)});
+    for (RwImage *m : {mask, wideMask})
+        ASSERT_EQ(m, RwImageMakeMask(m));
+    EXPECT_EQ(200, mask->palette[3].alpha);
+    EXPECT_EQ(90, PixelAt(wideMask, 1, 0)->alpha);
+    RwImage *image = Owned(3, 1, 32);
     ASSERT_EQ(image, RwImageApplyMask(image, mask));
-    EXPECT_EQ(33, PixelAt(image, 0, 0)->alpha);
-    EXPECT_EQ(44, PixelAt(image, 1, 0)->alpha);
+    EXPECT_EQ(200, PixelAt(image, 0, 0)->alpha);
+    EXPECT_EQ(90, PixelAt(image, 1, 0)->alpha);
+    ASSERT_EQ(image, RwImageApplyMask(image, wideMask));
+    EXPECT_EQ(3, PixelAt(image, 0, 0)->alpha);
+    EXPECT_EQ(0, PixelAt(image, 2, 0)->alpha);
+    // A palettised image used as its own mask keeps its alpha.
+    RwImage *self = Owned(2, 1, 8);
+    self->palette[1] = Rgba(10, 20, 30, 40);
+    self->cpPixels[1] = 1;
+    ASSERT_EQ(self, RwImageApplyMask(self, self));
+    EXPECT_EQ(Rgba(10, 20, 30, 40), ShownColour(self, 1, 0));
 }
 
 TEST_F(Image, ApplyMaskRefusesOtherSizesAndDepths)
@@ -279,15 +281,6 @@ TEST_F(Image, ApplyMaskRefusesOtherSizesAndDepths)
         EXPECT_EQ(c.imageDepth, image->depth);
         image->depth = mask->depth = 32;
     }
-}
-
-TEST_F(Image, PalettisedImageMaskedByItselfKeepsItsAlpha)
-{
-    RwImage *image = Owned(2, 1, 8);
-    image->palette[1] = Rgba(10, 20, 30, 40);
-    image->cpPixels[1] = 1;
-    ASSERT_EQ(image, RwImageApplyMask(image, image));
-    EXPECT_EQ(Rgba(10, 20, 30, 40), ShownColour(image, 1, 0));
 }
 
 // Path, formats and files -------------------------------------------------------------------------

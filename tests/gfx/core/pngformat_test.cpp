@@ -253,53 +253,37 @@ TEST_F(Png, OutOfMemoryAtEveryStepReleasesEverything)
 
 // Writing -----------------------------------------------------------------------------------------
 
-TEST_F(Png, WideImageIsWrittenAsRgbaAndReadsBack)
+TEST_F(Png, ImagesRoundTripWithTheHeaderAndPaletteChunksOfTheirDepth)
 {
-    RwImage *image = Owned(3, 2, 32);
-    for (RwInt32 y = 0; y < 2; y++)
-        for (RwInt32 x = 0; x < 3; x++)
-            *PixelAt(image, x, y) = Rgba(static_cast<RwUInt8>(x * 80), static_cast<RwUInt8>(y * 90), 33,
-                                         static_cast<RwUInt8>(x * 40 + y));
-    ASSERT_EQ(image, RwImageWritePng(image, "wide.png"));
-    const auto chunks = Chunks(ReadFileBytes("wide.png"));
-    ASSERT_FALSE(chunks.empty());
-    EXPECT_EQ("IHDR", chunks[0].first);
-    EXPECT_EQ(Be32(3) + Be32(2) + Bytes({8, 6, 0, 0, 0}), chunks[0].second);
-    EXPECT_EQ("IEND", chunks.back().first);
-    RwImage *back = Keep(RwImageReadPng("wide.png"));
-    ASSERT_NE(nullptr, back);
-    EXPECT_EQ(32, back->depth);
-    for (RwInt32 y = 0; y < 2; y++)
-        for (RwInt32 x = 0; x < 3; x++)
-            EXPECT_EQ(*PixelAt(image, x, y), *PixelAt(back, x, y));
-}
-
-TEST_F(Png, PalettisedImagesRoundTripWithPaletteAndTransparency)
-{
-    for (RwInt32 depth : {4, 8}) {
-        const RwInt32 entries = 1 << depth;
+    for (RwInt32 depth : {4, 8, 32}) {
+        const RwInt32 entries = depth == 32 ? 0 : 1 << depth;
         RwImage *image = Owned(5, 3, depth);
         for (RwInt32 i = 0; i < entries; i++)
             image->palette[i] = Rgba(static_cast<RwUInt8>(i * 16), static_cast<RwUInt8>(255 - i),
                                      static_cast<RwUInt8>(i), static_cast<RwUInt8>(i * 17));
+        const RwInt32 rowBytes = RwImageRowBytes(5, depth);
         for (RwInt32 y = 0; y < 3; y++)
-            for (RwInt32 x = 0; x < 5; x++)
-                image->cpPixels[y * image->stride + x] = static_cast<RwUInt8>((x * 3 + y * 5 + 250) % entries);
-        ASSERT_EQ(image, RwImageWritePng(image, "pal.png")) << depth;
-        const auto chunks = Chunks(ReadFileBytes("pal.png"));
-        ASSERT_GE(chunks.size(), 4u);
-        EXPECT_EQ(Be32(5) + Be32(3) + Bytes({depth, 3, 0, 0, 0}), chunks[0].second);
-        EXPECT_EQ("PLTE", chunks[1].first);
-        EXPECT_EQ(3u * entries, chunks[1].second.size());
-        EXPECT_EQ(Bytes({32, 253, 2}), chunks[1].second.substr(6, 3));
-        EXPECT_EQ("tRNS", chunks[2].first);
-        EXPECT_EQ(static_cast<size_t>(entries), chunks[2].second.size());
-        RwImage *back = Keep(RwImageReadPng("pal.png"));
+            for (RwInt32 x = 0; x < rowBytes; x++)
+                image->cpPixels[y * image->stride + x] =
+                    static_cast<RwUInt8>(entries ? (x * 3 + y * 5 + 250) % entries : x * 40 + y * 7);
+        ASSERT_EQ(image, RwImageWritePng(image, "round.png")) << depth;
+        const auto chunks = Chunks(ReadFileBytes("round.png"));
+        ASSERT_GE(chunks.size(), 3u);
+        EXPECT_EQ(Be32(5) + Be32(3) + Bytes({entries ? depth : 8, entries ? 3 : 6, 0, 0, 0}), chunks[0].second);
+        EXPECT_EQ("IEND", chunks.back().first);
+        if (entries) {
+            EXPECT_EQ("PLTE", chunks[1].first);
+            EXPECT_EQ(3u * entries, chunks[1].second.size());
+            EXPECT_EQ(Bytes({32, 253, 2}), chunks[1].second.substr(6, 3));
+            EXPECT_EQ("tRNS", chunks[2].first);
+            EXPECT_EQ(static_cast<size_t>(entries), chunks[2].second.size());
+        }
+        RwImage *back = Keep(RwImageReadPng("round.png"));
         ASSERT_NE(nullptr, back);
         EXPECT_EQ(depth, back->depth);
         for (RwInt32 y = 0; y < 3; y++)
-            EXPECT_EQ(0, memcmp(image->cpPixels + y * image->stride, back->cpPixels + y * back->stride, 5));
-        EXPECT_EQ(0, memcmp(image->palette, back->palette, 4u * entries));
+            EXPECT_EQ(0, memcmp(image->cpPixels + y * image->stride, back->cpPixels + y * back->stride, rowBytes));
+        EXPECT_EQ(0, entries ? memcmp(image->palette, back->palette, 4u * entries) : 0);
     }
     // A 4-bit image's stray high nibble does not spill into its neighbour when packed.
     RwImage *image = Owned(3, 1, 4);
