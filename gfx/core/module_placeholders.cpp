@@ -4,66 +4,6 @@
 #include "engine.h"
 #include "modules.h"
 
-// ---- vector module (delete when vector.cpp defines its pair) ----
-static RwInt32 placeholderVectorOpenCount = 0;
-
-void *RwVectorModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderVectorOpenCount;
-    return instance;
-}
-
-void *RwVectorModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderVectorOpenCount;
-    return instance;
-}
-
-// ---- matrix module (delete when matrix.cpp defines its pair) ----
-static RwInt32 placeholderMatrixOpenCount = 0;
-
-void *RwMatrixModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderMatrixOpenCount;
-    return instance;
-}
-
-void *RwMatrixModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderMatrixOpenCount;
-    return instance;
-}
-
-// ---- frame module (delete when frame.cpp defines its pair) ----
-static RwInt32 placeholderFrameOpenCount = 0;
-
-void *RwFrameModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderFrameOpenCount;
-    return instance;
-}
-
-void *RwFrameModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderFrameOpenCount;
-    return instance;
-}
-
-// ---- camera module (delete when camera.cpp defines its pair) ----
-static RwInt32 placeholderCameraOpenCount = 0;
-
-void *RwCameraModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
-{
-    ++placeholderCameraOpenCount;
-    return instance;
-}
-
-void *RwCameraModuleClose(void *instance, RwInt32 offset, RwInt32 size)
-{
-    --placeholderCameraOpenCount;
-    return instance;
-}
-
 // ---- texture module (delete when texture.cpp defines its pair) ----
 static RwInt32 placeholderTextureOpenCount = 0;
 
