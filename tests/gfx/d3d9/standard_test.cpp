@@ -524,3 +524,26 @@ TEST_F(DeviceFrame, DepthClearTakesTheStencilAlongWhenTheFormatHasOne)
     EXPECT_EQ(recorder.clearFlags[1], static_cast<DWORD>(D3DCLEAR_TARGET));
     EXPECT_EQ(recorder.clearFlags[2], static_cast<DWORD>(D3DCLEAR_ZBUFFER));
 }
+
+TEST_F(DeviceFrame, ResizeWhileResetsFailSkipsFramesAndRecovers)
+{
+    IDirect3DVertexBuffer9 *pinned = nullptr;
+    ASSERT_EQ(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr), D3D_OK);
+    SetWindowPos(Window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    const RwRGBA cyan = {0, 255, 255, 255};
+    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&cyan), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    EXPECT_EQ(counting->Count("Clear"), 0);
+    EXPECT_EQ(counting->Count("BeginScene"), 0);
+
+    pinned->Release();
+    SetWindowPos(Window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(Camera, cyan));
+    EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
+    EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1000, 700), 0x00FFFFu);
+    EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+}
