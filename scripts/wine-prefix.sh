@@ -1,13 +1,48 @@
 #!/usr/bin/env bash
-# Creates the build tree's Wine prefix once: 32-bit, no Mono/Gecko prompts,
-# no crash dialog (a crashing test must fail, not wait for a click).
+# Creates or updates the build tree's Wine prefix: 32-bit, no Mono/Gecko
+# prompts, no crash dialog (a crashing test must fail, not wait for a click)
+# and the Korean system font names mapped onto the Nanum fonts, so text set in
+# "돋움" draws with real Hangul glyphs. Redone only when this script changes.
 set -euo pipefail
-prefix=$1
-[ -f "$prefix/.kiv-ready" ] && exit 0
+prefix=$(realpath -m "$1")
+self=$(sha1sum "${BASH_SOURCE[0]}" | cut -c1-16)
+[ "$(cat "$prefix/.kiv-ready" 2>/dev/null)" = "$self" ] && exit 0
+
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY
+# A server left from an older set-up (a persistent one, say) would keep the old
+# settings and the display it started with.
+wineserver -k >/dev/null 2>&1 || true
 wineboot -i >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+# Registry values with Hangul names must come from a UTF-16 .reg file: other
+# ways of adding them go through the shell's code page and store garbage.
+reg=$(mktemp --suffix=.reg)
+trap 'rm -f "$reg"' EXIT
+{
+    printf '\xff\xfe'
+    sed 's/$/\r/' <<'REG' | iconv -f UTF-8 -t UTF-16LE
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"돋움"="NanumGothic"
+"굴림"="NanumGothic"
+"바탕"="NanumMyeongjo"
+"돋움체"="NanumGothicCoding"
+"굴림체"="NanumGothicCoding"
+"Dotum"="NanumGothic"
+"Gulim"="NanumGothic"
+"Batang"="NanumMyeongjo"
+"DotumChe"="NanumGothicCoding"
+"GulimChe"="NanumGothicCoding"
+
+REG
+} >"$reg"
+# Drive Z: is the Unix root.
+wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 wineserver -w
-touch "$prefix/.kiv-ready"
+echo "$self" >"$prefix/.kiv-ready"

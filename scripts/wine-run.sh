@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
-# Runs a Windows program of the build under Wine, in the build tree's own prefix.
-# WINEPREFIX and DISPLAY come from the caller when set (the test command sets both).
+# Runs a Windows program of the build under Wine, in the build tree's own
+# prefix, with the Korean locale (code page 949) the game's text needs.
+# WINEPREFIX and DISPLAY come from the caller when set; without a DISPLAY the
+# virtual display of a running test session (scripts/wine-session.sh) is used.
 set -e
 if [ -z "${WINEPREFIX:-}" ]; then
     dir=$(cd "$(dirname "$1")" && pwd)
     while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
     export WINEPREFIX="$dir/wineprefix"
 fi
+if [ -z "${DISPLAY:-}" ] && [ -f "$WINEPREFIX/.kiv-session" ]; then
+    display=$(sed -n 's/^DISPLAY=//p' "$WINEPREFIX/.kiv-session")
+    pid=$(sed -n 's/^XVFB_PID=//p' "$WINEPREFIX/.kiv-session")
+    if [ -n "$display" ] && kill -0 "$pid" 2>/dev/null; then
+        export DISPLAY=$display
+    fi
+fi
+export LC_ALL=ko_KR.UTF-8
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

@@ -1,11 +1,47 @@
 #!/usr/bin/env bash
-# start: a persistent wineserver for the prefix, warmed up by one throw-away
-# process so later programs start fast; stop: ends the server and its services.
+# A test session on the build tree's Wine prefix (CTest fixture, or by hand:
+# scripts/wine-session.sh start|stop [BUILD_DIR]).
+# start: a persistent wineserver warmed up by one throw-away process, so later
+#   programs start fast; without a DISPLAY it also starts a virtual display,
+#   recorded in the prefix so that scripts/wine-run.sh uses it.
+# stop: ends the server, its services and the display it started.
 set -u
-export WINEARCH=win32 WINEDEBUG=-all
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+if [ -z "${WINEPREFIX:-}" ]; then
+    export WINEPREFIX
+    WINEPREFIX=$(realpath -m "${2:-$root/build}")/wineprefix
+fi
+session=$WINEPREFIX/.kiv-session
+export WINEARCH=win32 WINEDEBUG=-all LC_ALL=ko_KR.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+stop_display() {
+    [ -f "$session" ] || return 0
+    local pid
+    pid=$(sed -n 's/^XVFB_PID=//p' "$session")
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    rm -f "$session"
+}
+
 case "${1:-}" in
-    start) wineserver -p >/dev/null 2>&1 </dev/null && wine cmd /c exit >/dev/null 2>&1 </dev/null; exit 0 ;;
-    stop) wineserver -k; exit 0 ;;
-    *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+    start)
+        [ -d "$WINEPREFIX" ] || { echo "wine-session: no prefix $WINEPREFIX (build first)" >&2; exit 1; }
+        # A server already on the prefix may have another display or none.
+        wineserver -k >/dev/null 2>&1
+        stop_display
+        if [ -z "${DISPLAY:-}" ]; then
+            read -r display pid < <("$root/scripts/xvfb-start.sh") || exit 1
+            printf 'DISPLAY=%s\nXVFB_PID=%s\n' "$display" "$pid" >"$session"
+            export DISPLAY=$display
+        fi
+        # The server and everything it starts (the desktop process among them)
+        # keep this environment: output away from the caller, or it waits forever.
+        wineserver -p >/dev/null 2>&1 </dev/null
+        wine cmd /c exit >/dev/null 2>&1 </dev/null
+        exit 0 ;;
+    stop)
+        wineserver -k >/dev/null 2>&1
+        stop_display
+        exit 0 ;;
+    *) echo "usage: $0 start|stop [BUILD_DIR]" >&2; exit 2 ;;
 esac

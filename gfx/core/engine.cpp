@@ -276,72 +276,73 @@ static RwBool DeviceAvailable(void)
     return TRUE;
 }
 
+// A request that answers with one integer; fallBack when the engine is not
+// opened or the driver refuses.
+static RwInt32 RequestInteger(RwInt32 request, RwInt32 fallBack)
+{
+    RwInt32 value = fallBack;
+    if (!DeviceAvailable() || !Request(request, &value, nullptr, 0)) {
+        return fallBack;
+    }
+    return value;
+}
+
+// A request that fills the caller's record for one index.
+static void *RequestRecord(RwInt32 request, void *record, RwInt32 index)
+{
+    if (!record) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
+        return nullptr;
+    }
+    if (!DeviceAvailable() || !Request(request, record, nullptr, index)) {
+        return nullptr;
+    }
+    return record;
+}
+
+// A request that selects by index; TRUE when the driver answers positively.
+static RwBool RequestSelect(RwInt32 request, RwInt32 index)
+{
+    return DeviceAvailable() && Request(request, nullptr, nullptr, index) > 0;
+}
+
 RwInt32 RwEngineGetNumSubSystems(void)
 {
-    RwInt32 n = 0;
-    if (!DeviceAvailable() || !Request(rwDEVICESYSTEMGETNUMSUBSYSTEMS, &n, nullptr, 0)) {
-        return 0;
-    }
-    return n;
+    return RequestInteger(rwDEVICESYSTEMGETNUMSUBSYSTEMS, 0);
 }
 
 RwSubSystemInfo *RwEngineGetSubSystemInfo(RwSubSystemInfo *subSystemInfo, RwInt32 subSystemIndex)
 {
-    if (!subSystemInfo) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
-        return nullptr;
-    }
-    if (!DeviceAvailable() || !Request(rwDEVICESYSTEMGETSUBSYSTEMINFO, subSystemInfo, nullptr, subSystemIndex)) {
-        return nullptr;
-    }
-    return subSystemInfo;
+    return static_cast<RwSubSystemInfo *>(
+        RequestRecord(rwDEVICESYSTEMGETSUBSYSTEMINFO, subSystemInfo, subSystemIndex));
 }
 
 RwInt32 RwEngineGetCurrentSubSystem(void)
 {
-    RwInt32 index = -1;
-    if (!DeviceAvailable() || !Request(rwDEVICESYSTEMGETCURRENTSUBSYSTEM, &index, nullptr, 0)) {
-        return -1;
-    }
-    return index;
+    return RequestInteger(rwDEVICESYSTEMGETCURRENTSUBSYSTEM, -1);
 }
 
 RwBool RwEngineSetSubSystem(RwInt32 subSystemIndex)
 {
-    return DeviceAvailable() && Request(rwDEVICESYSTEMSETSUBSYSTEM, nullptr, nullptr, subSystemIndex) > 0;
+    return RequestSelect(rwDEVICESYSTEMSETSUBSYSTEM, subSystemIndex);
 }
 
 RwInt32 RwEngineGetNumVideoModes(void)
 {
-    RwInt32 n = 0;
-    if (!DeviceAvailable() || !Request(rwDEVICESYSTEMGETNUMMODES, &n, nullptr, 0)) {
-        return -1;
-    }
-    return n;
+    return RequestInteger(rwDEVICESYSTEMGETNUMMODES, -1);
 }
 
 RwVideoMode *RwEngineGetVideoModeInfo(RwVideoMode *modeinfo, RwInt32 modeIndex)
 {
-    if (!modeinfo) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
-        return nullptr;
-    }
-    if (!DeviceAvailable() || !Request(rwDEVICESYSTEMGETMODEINFO, modeinfo, nullptr, modeIndex)) {
-        return nullptr;
-    }
-    return modeinfo;
+    return static_cast<RwVideoMode *>(RequestRecord(rwDEVICESYSTEMGETMODEINFO, modeinfo, modeIndex));
 }
 
 RwInt32 RwEngineGetCurrentVideoMode(void)
 {
-    RwInt32 index = -1;
-    if (!DeviceAvailable() || !Request(rwDEVICESYSTEMGETMODE, &index, nullptr, 0)) {
-        return -1;
-    }
-    return index;
+    return RequestInteger(rwDEVICESYSTEMGETMODE, -1);
 }
 
 RwBool RwEngineSetVideoMode(RwInt32 modeIndex)
 {
-    return DeviceAvailable() && Request(rwDEVICESYSTEMUSEMODE, nullptr, nullptr, modeIndex) > 0;
+    return RequestSelect(rwDEVICESYSTEMUSEMODE, modeIndex);
 }

@@ -50,7 +50,7 @@ RwError *RwErrorGet(RwError *code)
     return code;
 }
 
-RwError RwErrorGetLast(void)
+RwError RwErrorGet(void)
 {
     RwError e;
     RwErrorGet(&e);

@@ -30,8 +30,9 @@ enum : RwInt32 {
 RwError *RwErrorSet(RwError *code);
 // Hands out the held record and restores the idle one (0, 0x80000000).
 RwError *RwErrorGet(RwError *code);
-// Same as RwErrorGet for callers that want the record by value.
-RwError RwErrorGetLast(void);
+// The same, for callers that take the record by value.
+RwError RwErrorGet(void);
+inline RwError RwErrorGetLast(void) { return RwErrorGet(); }
 // Returns code; the remaining arguments (a message and its values) are not kept.
 RwInt32 RwErrorMakeCode(RwInt32 code, ...);
 

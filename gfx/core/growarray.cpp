@@ -95,7 +95,11 @@ void *RwGrowArrayAppend(RwGrowArray *array, RwUInt32 hint)
 
 void *RwGrowArrayAppendMany(RwGrowArray *array, RwInt32 n, RwUInt32 hint)
 {
-    if (!array || n < 0 || n > rwGROWARRAYMAXBYTES - array->capacity) {
+    if (!array || n < 0) {
+        return nullptr;
+    }
+    if (n > rwGROWARRAYMAXBYTES - array->capacity) {
+        RaiseNoMem();
         return nullptr;
     }
     if (array->count + n >= array->capacity &&

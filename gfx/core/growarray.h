@@ -1,4 +1,4 @@
-// Growable arrays of fixed-size elements, and the 2D quad batch buffers.
+// Growable arrays of fixed-size elements.
 #pragma once
 
 #include "rwtypes.h"
@@ -28,8 +28,3 @@ void *RwGrowArrayDetachData(RwGrowArray *array);
 // Generic getters of a record's first and second words.
 void *RwGetFirstField(const void *record);
 RwInt32 RwGetSecondField(const void *record);
-
-// 2D quad batch buffers (created by the engine root at start-up).
-RwBool RwIm2DQuadBatchCreate(void);
-void RwIm2DQuadBatchDestroy(void);
-RwBool RwIm2DQuadBatchIsCreated(void);

@@ -1,5 +1,5 @@
 // The 2D quad batch buffers that the engine root creates at start-up.
-#include "growarray.h"
+#include "im2dquadbatch.h"
 
 #include "engine.h"
 

@@ -69,28 +69,28 @@ void *RwFreeListAlloc(RwFreeList *freelist, RwUInt32 hint);
 void RwFreeListFree(RwFreeList *freelist, void *entry);
 
 // Resources arena.
-struct RwResEntry;
-typedef void (*RwResEntryDestroyNotify)(RwResEntry *resEntry);
+struct RwResourceEntry;
+typedef void (*RwResourceEntryDestroyNotify)(RwResourceEntry *resEntry);
 
-struct RwResEntry {
+struct RwResourceEntry {
     RwLLLink link;                 // NULL next: not taken from the arena
     RwInt32 size;                  // data bytes
     void *owner;
-    RwResEntry **ownerRef;
-    RwResEntryDestroyNotify destroyNotify;
+    RwResourceEntry **ownerRef;
+    RwResourceEntryDestroyNotify destroyNotify;
 };
-static_assert(sizeof(RwResEntry) == 24, "resource entry header is 24 bytes");
+static_assert(sizeof(RwResourceEntry) == 24, "resource entry header is 24 bytes");
 
 // The entry's data follows its header.
-inline void *RwResEntryData(RwResEntry *entry) { return entry + 1; }
+inline void *RwResourceEntryData(RwResourceEntry *entry) { return entry + 1; }
 
-RwResEntry *RwResourcesAllocateEntry(void *owner, RwResEntry **ownerRef, RwInt32 size,
-                                     RwResEntryDestroyNotify destroyNotify);
+RwResourceEntry *RwResourcesAllocateEntry(void *owner, RwResourceEntry **ownerRef, RwInt32 size,
+                                          RwResourceEntryDestroyNotify destroyNotify);
 // Form without an owner reference.
-RwResEntry *RwResourcesAllocateEntry(void *owner, RwInt32 size, RwResEntryDestroyNotify destroyNotify);
-RwBool RwResourcesFreeEntry(RwResEntry *entry);
+RwResourceEntry *RwResourcesAllocateEntry(void *owner, RwInt32 size, RwResourceEntryDestroyNotify destroyNotify);
+RwBool RwResourcesFreeEntry(RwResourceEntry *entry);
 // Moves the entry to the head of the current frame's list (it was just used).
-void RwResourcesUseResEntry(RwResEntry *entry);
+void RwResourcesUseResEntry(RwResourceEntry *entry);
 void RwResourcesNextFrame(void);
 RwBool RwResourcesEmptyArena(void);
 RwInt32 RwResourcesGetArenaUsage(void);

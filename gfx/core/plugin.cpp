@@ -53,12 +53,12 @@ static RwBool RememberRegistry(RwPluginRegistry *reg)
     return TRUE;
 }
 
-RwPluginRegEntry *RwPluginRegistryFindEntry(const RwPluginRegistry *reg, RwUInt32 pluginID)
+RwPluginEntry *RwPluginRegistryFindEntry(const RwPluginRegistry *reg, RwUInt32 pluginID)
 {
     if (!reg) {
         return nullptr;
     }
-    for (RwPluginRegEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
+    for (RwPluginEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
         if (e->pluginID == pluginID) {
             return e;
         }
@@ -86,7 +86,7 @@ RwInt32 RwPluginRegistryAddPlugin(RwPluginRegistry *reg, RwInt32 size, RwUInt32 
     if (!copyCB) {
         copyCB = DefaultCopy;
     }
-    if (RwPluginRegEntry *old = RwPluginRegistryFindEntry(reg, pluginID)) {
+    if (RwPluginEntry *old = RwPluginRegistryFindEntry(reg, pluginID)) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_PLUGININIT);
         // The same registration made again keeps its block; anything else
         // would share another plug-in's data and is refused.
@@ -106,7 +106,7 @@ RwInt32 RwPluginRegistryAddPlugin(RwPluginRegistry *reg, RwInt32 size, RwUInt32 
     if (RwFreeListsDisabled() && !RememberRegistry(reg)) {
         return -1;
     }
-    RwPluginRegEntry *e = static_cast<RwPluginRegEntry *>(RwFreeListAlloc(entryList, rwMEMHINTDUR_GLOBAL));
+    RwPluginEntry *e = static_cast<RwPluginEntry *>(RwFreeListAlloc(entryList, rwMEMHINTDUR_GLOBAL));
     if (!e) {
         return -1;
     }
@@ -131,15 +131,15 @@ RwInt32 RwPluginRegistryAddPlugin(RwPluginRegistry *reg, RwInt32 size, RwUInt32 
 
 RwInt32 RwPluginRegistryGetPluginOffset(const RwPluginRegistry *reg, RwUInt32 pluginID)
 {
-    const RwPluginRegEntry *e = RwPluginRegistryFindEntry(reg, pluginID);
+    const RwPluginEntry *e = RwPluginRegistryFindEntry(reg, pluginID);
     return e ? e->offset : -1;
 }
 
 const RwPluginRegistry *RwPluginRegistryInitObject(const RwPluginRegistry *reg, void *object)
 {
-    for (RwPluginRegEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
+    for (RwPluginEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
         if (!e->constructCB(object, e->offset, e->size)) {
-            for (RwPluginRegEntry *u = e->prevRegEntry; u; u = u->prevRegEntry) {
+            for (RwPluginEntry *u = e->prevRegEntry; u; u = u->prevRegEntry) {
                 u->destructCB(object, u->offset, u->size);
             }
             return nullptr;
@@ -150,7 +150,7 @@ const RwPluginRegistry *RwPluginRegistryInitObject(const RwPluginRegistry *reg, 
 
 const RwPluginRegistry *RwPluginRegistryDeInitObject(const RwPluginRegistry *reg, void *object)
 {
-    for (RwPluginRegEntry *e = reg->lastRegEntry; e; e = e->prevRegEntry) {
+    for (RwPluginEntry *e = reg->lastRegEntry; e; e = e->prevRegEntry) {
         e->destructCB(object, e->offset, e->size);
     }
     return reg;
@@ -158,7 +158,7 @@ const RwPluginRegistry *RwPluginRegistryDeInitObject(const RwPluginRegistry *reg
 
 const RwPluginRegistry *RwPluginRegistryCopyObject(const RwPluginRegistry *reg, void *dst, const void *src)
 {
-    for (RwPluginRegEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
+    for (RwPluginEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
         e->copyCB(dst, src, e->offset, e->size);
     }
     return reg;
@@ -168,14 +168,14 @@ RwBool RwPluginRegistryOpen(void)
 {
     registries = nullptr;
     numRegistries = 0;
-    entryList = RwFreeListCreateAndPreallocate(sizeof(RwPluginRegEntry), rwPLUGINENTRIESPERBLOCK, 4, 1,
+    entryList = RwFreeListCreateAndPreallocate(sizeof(RwPluginEntry), rwPLUGINENTRIESPERBLOCK, 4, 1,
                                                &entryFreeList, rwMEMHINTDUR_GLOBAL);
     return entryList != nullptr;
 }
 
 static void ReleaseEntry(void *entry, void *data)
 {
-    RwPluginRegEntry *e = static_cast<RwPluginRegEntry *>(entry);
+    RwPluginEntry *e = static_cast<RwPluginEntry *>(entry);
     ResetRegistry(e->parentRegistry);
     RwFreeListFree(entryList, e);
 }
@@ -187,9 +187,9 @@ RwBool RwPluginRegistryClose(void)
     }
     if (RwFreeListsDisabled()) {
         for (RwInt32 i = 0; i < numRegistries; ++i) {
-            RwPluginRegEntry *e = registries[i]->firstRegEntry;
+            RwPluginEntry *e = registries[i]->firstRegEntry;
             while (e) {
-                RwPluginRegEntry *next = e->nextRegEntry;
+                RwPluginEntry *next = e->nextRegEntry;
                 RwFreeListFree(entryList, e);
                 e = next;
             }

@@ -19,7 +19,7 @@ typedef RwBool (*RwPluginDataChunkRightsCallBack)(void *object, RwInt32 offset, 
 
 struct RwPluginRegistry;
 
-struct RwPluginRegEntry {
+struct RwPluginEntry {
     RwInt32 offset;
     RwInt32 size;
     RwUInt32 pluginID;
@@ -32,19 +32,19 @@ struct RwPluginRegEntry {
     RwPluginObjectDestructor destructCB;
     RwPluginObjectCopy copyCB;
     RwUInt32 reserved;
-    RwPluginRegEntry *nextRegEntry;
-    RwPluginRegEntry *prevRegEntry;
+    RwPluginEntry *nextRegEntry;
+    RwPluginEntry *prevRegEntry;
     RwPluginRegistry *parentRegistry;
 };
-static_assert(sizeof(RwPluginRegEntry) == 60, "plug-in entry is 60 bytes");
+static_assert(sizeof(RwPluginEntry) == 60, "plug-in entry is 60 bytes");
 
 struct RwPluginRegistry {
     RwInt32 sizeOfStruct;     // current size
     RwInt32 origSizeOfStruct; // base size
     RwInt32 maxSizeOfStruct;  // 0 = no limit
     RwInt32 reserved;
-    RwPluginRegEntry *firstRegEntry;
-    RwPluginRegEntry *lastRegEntry;
+    RwPluginEntry *firstRegEntry;
+    RwPluginEntry *lastRegEntry;
 };
 static_assert(sizeof(RwPluginRegistry) == 24, "registry is six words");
 
@@ -56,7 +56,7 @@ RwInt32 RwPluginRegistryAddPlugin(RwPluginRegistry *reg, RwInt32 size, RwUInt32 
                                   RwPluginObjectCopy copyCB);
 RwInt32 RwPluginRegistryGetPluginOffset(const RwPluginRegistry *reg, RwUInt32 pluginID);
 // Finds the entry of a plug-in id, or NULL.
-RwPluginRegEntry *RwPluginRegistryFindEntry(const RwPluginRegistry *reg, RwUInt32 pluginID);
+RwPluginEntry *RwPluginRegistryFindEntry(const RwPluginRegistry *reg, RwUInt32 pluginID);
 const RwPluginRegistry *RwPluginRegistryInitObject(const RwPluginRegistry *reg, void *object);
 const RwPluginRegistry *RwPluginRegistryDeInitObject(const RwPluginRegistry *reg, void *object);
 const RwPluginRegistry *RwPluginRegistryCopyObject(const RwPluginRegistry *reg, void *dst, const void *src);

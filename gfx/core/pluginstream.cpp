@@ -15,7 +15,7 @@ RwInt32 RwPluginRegistryAddPluginStream(RwPluginRegistry *reg, RwUInt32 pluginID
                                         RwPluginDataChunkWriteCallBack writeCB,
                                         RwPluginDataChunkGetSizeCallBack getSizeCB)
 {
-    RwPluginRegEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry) {
         return -1;
     }
@@ -28,7 +28,7 @@ RwInt32 RwPluginRegistryAddPluginStream(RwPluginRegistry *reg, RwUInt32 pluginID
 RwInt32 RwPluginRegistryAddPluginStreamAlwaysCallBack(RwPluginRegistry *reg, RwUInt32 pluginID,
                                                       RwPluginDataChunkAlwaysCallBack alwaysCB)
 {
-    RwPluginRegEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry) {
         return -1;
     }
@@ -39,7 +39,7 @@ RwInt32 RwPluginRegistryAddPluginStreamAlwaysCallBack(RwPluginRegistry *reg, RwU
 RwInt32 RwPluginRegistryAddPluginStreamRightsCallBack(RwPluginRegistry *reg, RwUInt32 pluginID,
                                                       RwPluginDataChunkRightsCallBack rightsCB)
 {
-    RwPluginRegEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry) {
         return -1;
     }
@@ -50,7 +50,7 @@ RwInt32 RwPluginRegistryAddPluginStreamRightsCallBack(RwPluginRegistry *reg, RwU
 // Payload bytes that one extension writes for the object: only extensions
 // that can both size and write their data count, so that the declared size
 // always matches what is written.
-static RwInt32 EntryDataSize(const RwPluginRegEntry *entry, const void *object)
+static RwInt32 EntryDataSize(const RwPluginEntry *entry, const void *object)
 {
     if (!entry->getSizeCB || !entry->writeCB) {
         return 0;
@@ -65,7 +65,7 @@ RwInt32 RwPluginRegistryGetSize(const RwPluginRegistry *reg, const void *object)
         return 0;
     }
     RwInt32 total = 0;
-    for (const RwPluginRegEntry *entry = reg->firstRegEntry; entry; entry = entry->nextRegEntry) {
+    for (const RwPluginEntry *entry = reg->firstRegEntry; entry; entry = entry->nextRegEntry) {
         RwInt32 size = EntryDataSize(entry, object);
         if (size > 0) {
             total += size + static_cast<RwInt32>(rwCHUNKHEADERSIZE);
@@ -86,7 +86,7 @@ const RwPluginRegistry *RwPluginRegistryWriteDataChunks(const RwPluginRegistry *
         return nullptr;
     }
     RwUInt32 written = 0;
-    for (const RwPluginRegEntry *entry = reg->firstRegEntry; entry; entry = entry->nextRegEntry) {
+    for (const RwPluginEntry *entry = reg->firstRegEntry; entry; entry = entry->nextRegEntry) {
         RwInt32 size = EntryDataSize(entry, object);
         if (size <= 0) {
             continue;
@@ -123,7 +123,7 @@ const RwPluginRegistry *RwPluginRegistryWriteDataChunks(const RwPluginRegistry *
 // Runs one extension's reader over its sub-chunk and leaves the stream at
 // the sub-chunk's end whatever the reader consumed: a reader that reads short
 // is skipped forward, one that reads beyond its sub-chunk fails.
-static RwBool ReadSubChunk(const RwPluginRegEntry *entry, RwStream *stream, RwUInt32 length, void *object)
+static RwBool ReadSubChunk(const RwPluginEntry *entry, RwStream *stream, RwUInt32 length, void *object)
 {
     RwUInt32 start;
     const RwBool tracked = RwStreamGetPosition(stream, &start);
@@ -165,7 +165,7 @@ const RwPluginRegistry *RwPluginRegistryReadDataChunks(const RwPluginRegistry *r
             ExtensionError(E_RW_READ);
             return nullptr;
         }
-        const RwPluginRegEntry *entry = RwPluginRegistryFindEntry(reg, type);
+        const RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, type);
         if (entry && entry->readCB) {
             if (!ReadSubChunk(entry, stream, length, object)) {
                 return nullptr;
@@ -175,7 +175,7 @@ const RwPluginRegistry *RwPluginRegistryReadDataChunks(const RwPluginRegistry *r
         }
         remaining -= length;
     }
-    for (const RwPluginRegEntry *entry = reg->firstRegEntry; entry; entry = entry->nextRegEntry) {
+    for (const RwPluginEntry *entry = reg->firstRegEntry; entry; entry = entry->nextRegEntry) {
         if (entry->alwaysCB && !entry->alwaysCB(object, entry->offset, entry->size)) {
             return nullptr;
         }
@@ -207,7 +207,7 @@ const RwPluginRegistry *RwPluginRegistrySkipDataChunks(const RwPluginRegistry *r
 const RwPluginRegistry *RwPluginRegistryInvokeRights(const RwPluginRegistry *reg, RwUInt32 pluginID,
                                                      void *object, RwUInt32 extraData)
 {
-    const RwPluginRegEntry *entry = reg ? RwPluginRegistryFindEntry(reg, pluginID) : nullptr;
+    const RwPluginEntry *entry = RwPluginRegistryFindEntry(reg, pluginID);
     if (!entry || !entry->rightsCB) {
         return nullptr;
     }

@@ -182,7 +182,7 @@ static void HeapFree(RwResHeap *heap, void *data)
 
 // --- Entries ---
 
-static void ClearOwnerRef(RwResEntry *entry)
+static void ClearOwnerRef(RwResourceEntry *entry)
 {
     // The owner may already hold a newer entry in the same place.
     if (entry->ownerRef && *entry->ownerRef == entry) {
@@ -190,7 +190,7 @@ static void ClearOwnerRef(RwResEntry *entry)
     }
 }
 
-static void ReleaseEntry(RwResourcesGlobals *g, RwResEntry *entry)
+static void ReleaseEntry(RwResourcesGlobals *g, RwResourceEntry *entry)
 {
     if (entry->destroyNotify) {
         entry->destroyNotify(entry);
@@ -209,7 +209,7 @@ static void ReleaseEntry(RwResourcesGlobals *g, RwResEntry *entry)
     }
 }
 
-static RwResEntry *EvictOne(RwResourcesGlobals *g)
+static RwResourceEntry *EvictOne(RwResourcesGlobals *g)
 {
     RwLinkList *list = g->older;
     if (RwLinkListEmpty(list)) {
@@ -218,7 +218,7 @@ static RwResEntry *EvictOne(RwResourcesGlobals *g)
             return nullptr;
         }
     }
-    RwResEntry *victim = rwLLLinkGetData(list->prev, RwResEntry, link);
+    RwResourceEntry *victim = rwLLLinkGetData(list->prev, RwResourceEntry, link);
     if (list == g->current) {
         g->evictedThisFrame += victim->size;
     }
@@ -226,23 +226,23 @@ static RwResEntry *EvictOne(RwResourcesGlobals *g)
     return victim;
 }
 
-RwResEntry *RwResourcesAllocateEntry(void *owner, RwResEntry **ownerRef, RwInt32 size,
-                                     RwResEntryDestroyNotify destroyNotify)
+RwResourceEntry *RwResourcesAllocateEntry(void *owner, RwResourceEntry **ownerRef, RwInt32 size,
+                                          RwResourceEntryDestroyNotify destroyNotify)
 {
     RwResourcesGlobals *g = Globals();
     if (!g) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_BADOPEN);
         return nullptr;
     }
-    if (size < 0 || static_cast<RwUInt32>(size) > 0x7FFFFFFFu - sizeof(RwResEntry) - rwRESHEAPGRANULE) {
+    if (size < 0 || static_cast<RwUInt32>(size) > 0x7FFFFFFFu - sizeof(RwResourceEntry) - rwRESHEAPGRANULE) {
         RaiseFull();
         return nullptr;
     }
-    RwUInt32 bytes = static_cast<RwUInt32>(size) + sizeof(RwResEntry);
-    RwResEntry *entry = nullptr;
+    RwUInt32 bytes = static_cast<RwUInt32>(size) + sizeof(RwResourceEntry);
+    RwResourceEntry *entry = nullptr;
     if (!g->arena) {
         // Without an arena the entry is a plain block that no list holds.
-        entry = static_cast<RwResEntry *>(RwMalloc(bytes, rwMEMHINT_RESOURCESENTRY));
+        entry = static_cast<RwResourceEntry *>(RwMalloc(bytes, rwMEMHINT_RESOURCESENTRY));
         if (!entry) {
             RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
             return nullptr;
@@ -255,7 +255,7 @@ RwResEntry *RwResourcesAllocateEntry(void *owner, RwResEntry **ownerRef, RwInt32
             RaiseFull();
             return nullptr;
         }
-        while (!(entry = static_cast<RwResEntry *>(HeapAlloc(g->arena, bytes)))) {
+        while (!(entry = static_cast<RwResourceEntry *>(HeapAlloc(g->arena, bytes)))) {
             if (!EvictOne(g)) {
                 RaiseFull();
                 return nullptr;
@@ -274,12 +274,12 @@ RwResEntry *RwResourcesAllocateEntry(void *owner, RwResEntry **ownerRef, RwInt32
     return entry;
 }
 
-RwResEntry *RwResourcesAllocateEntry(void *owner, RwInt32 size, RwResEntryDestroyNotify destroyNotify)
+RwResourceEntry *RwResourcesAllocateEntry(void *owner, RwInt32 size, RwResourceEntryDestroyNotify destroyNotify)
 {
     return RwResourcesAllocateEntry(owner, nullptr, size, destroyNotify);
 }
 
-RwBool RwResourcesFreeEntry(RwResEntry *entry)
+RwBool RwResourcesFreeEntry(RwResourceEntry *entry)
 {
     if (!entry) {
         return FALSE;
@@ -288,7 +288,7 @@ RwBool RwResourcesFreeEntry(RwResEntry *entry)
     return TRUE;
 }
 
-void RwResourcesUseResEntry(RwResEntry *entry)
+void RwResourcesUseResEntry(RwResourceEntry *entry)
 {
     RwResourcesGlobals *g = Globals();
     if (!g || !entry || !entry->link.next) {
@@ -323,7 +323,7 @@ void RwResourcesNextFrame(void)
 static void EmptyList(RwResourcesGlobals *g, RwLinkList *list)
 {
     while (!RwLinkListEmpty(list)) {
-        ReleaseEntry(g, rwLLLinkGetData(list->next, RwResEntry, link));
+        ReleaseEntry(g, rwLLLinkGetData(list->next, RwResourceEntry, link));
     }
 }
 

@@ -242,6 +242,11 @@ RwUInt32 RwStreamRead(RwStream *stream, void *buffer, RwUInt32 length)
     }
     case rwSTREAMMEMORY: {
         RwStreamMemory *m = &stream->Type.memory;
+        if (stream->accessType != rwSTREAMREAD) {
+            // Past the write position lies only unwritten buffer capacity.
+            StreamError(E_RW_INVSTREAMACCESSTYPE);
+            return 0;
+        }
         RwUInt32 left = m->nSize - m->position;
         if (length > left) {
             length = left;

@@ -8,6 +8,7 @@
 #include "gfx/core/modules.h"
 #include "gfx/core/plugin.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
 
 namespace {
 
@@ -32,13 +33,13 @@ protected:
     void SetUp() override
     {
         RwTestDriverReset();
-        RwErrorGetLast();
+        RwErrorGet();
     }
     void TearDown() override
     {
         RwTestDriverReset();
         ShutDown();
-        RwErrorGetLast();
+        RwErrorGet();
     }
 };
 
@@ -66,7 +67,7 @@ void *RecordClose(void *instance, RwInt32 offset, RwInt32 size)
 
 bool ErrorIs(RwInt32 pluginID, RwUInt32 code)
 {
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     return e.pluginID == pluginID && static_cast<RwUInt32>(e.errorCode) == code;
 }
 
@@ -116,6 +117,10 @@ TEST_F(Engine, OpenCopiesTheDeviceBlockAndStandardFunctions)
     ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
     ASSERT_TRUE(RwEngineOpen(&openParams));
     EXPECT_EQ(7.0f, RwEngineInstance->dOpenDevice.zBufferFar);
+    // The driver filled the instance's own block and saw its memory functions.
+    ASSERT_EQ(rwDEVICESYSTEMREGISTER, RwTestDriverGetLog(0)->request);
+    EXPECT_EQ(&RwEngineInstance->dOpenDevice, RwTestDriverGetLog(0)->out);
+    EXPECT_EQ(&RwEngineInstance->memoryFuncs, RwTestDriverGetLog(0)->inOut);
     EXPECT_EQ(RwTestDriverGetDevice()->fpSystem, RwEngineInstance->dOpenDevice.fpSystem);
     ASSERT_TRUE(RwEngineStart());
     int marker = 0;
@@ -207,27 +212,16 @@ TEST_F(Engine, FailedOpenRequestLeavesEngineInitialisedAndRetryWorks)
     EXPECT_NE(before, RwEngineInstance);
 }
 
-RwBool FailingAllocations = FALSE;
-void *LimitedMalloc(size_t size, RwUInt32 hint)
-{
-    // The instance is the one global allocation larger than the fixed part.
-    if (FailingAllocations && hint == rwMEMHINTDUR_GLOBAL && size > 300 && size < 2000) {
-        return nullptr;
-    }
-    return malloc(size);
-}
-void LimitedFree(void *p) { free(p); }
-void *LimitedRealloc(void *p, size_t size, RwUInt32) { return realloc(p, size); }
-void *LimitedCalloc(size_t n, size_t size) { return calloc(n, size); }
-
 TEST_F(Engine, OpenWithoutMemoryForTheInstanceFails)
 {
-    RwMemoryFunctions funcs = {LimitedMalloc, LimitedFree, LimitedRealloc, LimitedCalloc};
-    ASSERT_TRUE(RwEngineInit(&funcs, 0, 0));
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
     RwGlobals *before = RwEngineInstance;
-    FailingAllocations = TRUE;
+    rwTestMemory.failHint = 0x40000;
     EXPECT_FALSE(RwEngineOpen(&openParams));
-    FailingAllocations = FALSE;
+    rwTestMemory.failHint = 0;
+    // The request was for the whole instance: every module's globals.
+    EXPECT_GT(rwTestMemory.lastSize, sizeof(RwGlobals));
     EXPECT_TRUE(ErrorIs(0, E_RW_NOMEM));
     EXPECT_EQ(before, RwEngineInstance);
     EXPECT_EQ(rwENGINESTATUSINITED, RwEngineGetStatus());
@@ -281,7 +275,8 @@ TEST_F(Engine, CallsOutOfOrderAreRefused)
     EXPECT_EQ(0, RwTestDriverGetRequestCount(rwDEVICESYSTEMCLOSE));
 }
 
-TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
+// An opened engine with three recording plug-ins, 1 to 3 in registration order.
+void OpenWithThreeRecorders()
 {
     ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
     ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC01, RecordOpen<1>, RecordClose<1>), 0);
@@ -289,6 +284,11 @@ TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
     ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC03, RecordOpen<3>, RecordClose<3>), 0);
     ASSERT_TRUE(RwEngineOpen(&openParams));
     events.clear();
+}
+
+TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
+{
+    ASSERT_NO_FATAL_FAILURE(OpenWithThreeRecorders());
     failingPlugin = 0;
     ASSERT_TRUE(RwEngineStart());
     ASSERT_TRUE(RwEngineStop());
@@ -297,12 +297,7 @@ TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
 
 TEST_F(Engine, FailedModuleOpenUnwindsAndStopsTheDevice)
 {
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
-    ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC01, RecordOpen<1>, RecordClose<1>), 0);
-    ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC02, RecordOpen<2>, RecordClose<2>), 0);
-    ASSERT_GE(RwEngineRegisterPlugin(4, 0xABC03, RecordOpen<3>, RecordClose<3>), 0);
-    ASSERT_TRUE(RwEngineOpen(&openParams));
-    events.clear();
+    ASSERT_NO_FATAL_FAILURE(OpenWithThreeRecorders());
     failingPlugin = 3;
     EXPECT_FALSE(RwEngineStart());
     failingPlugin = 0;
@@ -437,7 +432,7 @@ protected:
         Engine::SetUp();
         ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
         ASSERT_TRUE(RwEngineOpen(&openParams));
-        RwErrorGetLast();
+        RwErrorGet();
     }
 };
 
@@ -520,7 +515,7 @@ TEST_F(Engine, SubSystemCallsNeedAnOpenedEngine)
 
 TEST(EngineDeviceRequest, RefusalWithoutFallBackRaisesDeviceError)
 {
-    RwErrorGetLast();
+    RwErrorGet();
     RwDevice device = *RwTestDriverGetDevice();
     RwTestDriverFailRequest(rwDEVICESYSTEMGETTEXMEMSIZE, 1);
     RwUInt32 mem = 0;

@@ -6,10 +6,9 @@
 
 namespace {
 
-
 TEST(Error, FirstErrorIsKeptUntilRead)
 {
-    RwErrorGetLast();
+    RwErrorGet();
     RwError first = {5, 42};
     RwError second = {6, 43};
     EXPECT_EQ(&first, RwErrorSet(&first));
@@ -23,11 +22,24 @@ TEST(Error, FirstErrorIsKeptUntilRead)
     EXPECT_EQ(static_cast<RwInt32>(0x80000000u), out.errorCode);
 }
 
+TEST(Error, ValueFormHandsOutTheFirstErrorThenTheIdleRecord)
+{
+    RwErrorGet();
+    RwErrorRaise(4, 22);
+    RwErrorRaise(1, E_RW_NOMEM);
+    RwError first = RwErrorGet();
+    EXPECT_EQ(4, first.pluginID);
+    EXPECT_EQ(22, first.errorCode);
+    RwError idle = RwErrorGet();
+    EXPECT_EQ(0, idle.pluginID);
+    EXPECT_EQ(static_cast<RwInt32>(0x80000000u), idle.errorCode);
+}
+
 TEST(Error, CommonCodesAreStoredWithPluginZero)
 {
-    RwErrorGetLast();
+    RwErrorGet();
     RwErrorRaise(7, E_RW_READ);
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     EXPECT_EQ(0, e.pluginID);
     EXPECT_EQ(static_cast<RwInt32>(E_RW_READ), e.errorCode);
 }
@@ -45,12 +57,12 @@ TEST(Error, ErrorRaisedWhileStartedSurvivesTheStop)
     ASSERT_TRUE(RwEngineOpen(&params));
     RwErrorRaise(9, 77);  // before the error module opens
     ASSERT_TRUE(RwEngineStart());
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     EXPECT_EQ(9, e.pluginID);
     EXPECT_EQ(77, e.errorCode);
     RwErrorRaise(3, 12);
     ASSERT_TRUE(RwEngineStop());
-    e = RwErrorGetLast();
+    e = RwErrorGet();
     EXPECT_EQ(3, e.pluginID);
     EXPECT_EQ(12, e.errorCode);
     ASSERT_TRUE(RwEngineClose());
@@ -61,7 +73,7 @@ TEST(Error, GetWithoutRecordOnlyClears)
 {
     RwErrorRaise(2, 5);
     EXPECT_EQ(nullptr, RwErrorGet(nullptr));
-    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOERROR), RwErrorGetLast().errorCode);
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOERROR), RwErrorGet().errorCode);
     EXPECT_EQ(nullptr, RwErrorSet(nullptr));
 }
 
@@ -71,9 +83,9 @@ TEST(Error, ErrorOfAFailedStartIsKept)
     RwEngineOpenParams params = {nullptr};
     ASSERT_TRUE(RwEngineInit(nullptr, 0, 24));  // arena too small to set up
     ASSERT_TRUE(RwEngineOpen(&params));
-    RwErrorGetLast();
+    RwErrorGet();
     EXPECT_FALSE(RwEngineStart());
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     EXPECT_EQ(1, e.pluginID);
     EXPECT_EQ(E_RW_RESOURCES_FULL, e.errorCode);
     ASSERT_TRUE(RwEngineClose());

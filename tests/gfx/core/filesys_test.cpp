@@ -290,6 +290,22 @@ protected:
         return text;
     }
 
+    // The lines that RwFgets gives for the text with a buffer of n (at most
+    // 64) bytes, each followed by "|".
+    std::string Lines(const char *name, const std::string &text, RwInt32 n)
+    {
+        folder.Put(name, text);
+        RwFile *file = RwFopen(name, "r");
+        EXPECT_NE(file, nullptr);
+        std::string parts;
+        char line[64];
+        while (file && RwFgets(line, n, file)) {
+            parts += std::string(line) + "|";
+        }
+        RwFclose(file);
+        return parts;
+    }
+
     ScratchFolder folder;
     RwFileSystem *unc = nullptr;
 };
@@ -351,6 +367,26 @@ TEST_F(Win32File, RelativePathOpensBelowTheDefaultRoot)
     RwFclose(file);
 }
 
+TEST_F(Win32File, MissingFileKeepsTheSystemErrorAndFreesTheSlot)
+{
+    EXPECT_EQ(RwFopen("absent.txt", "rb"), nullptr);
+    EXPECT_EQ(RwFileSystemManagerGetGlobals()->lastError, static_cast<RwUInt32>(ERROR_FILE_NOT_FOUND));
+    for (RwInt32 i = 0; i < 20; i++) {
+        EXPECT_EQ(unc->getFile(unc, i)->state, rwFILESTATEFREE) << i;
+    }
+    EXPECT_FALSE(RwFexist("absent.txt"));
+}
+
+TEST_F(Win32File, SectorSizeComesFromTheVolume)
+{
+    EXPECT_GT(unc->bytesPerSector, 0u);
+    // A drive letter that no volume answers to still mounts, without a size.
+    RwFileSystem *none = RwWin32FileSystemCreate(2, "Q:", "q");
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->bytesPerSector, 0u);
+    ASSERT_TRUE(RwFileSystemRegister(none));
+}
+
 TEST_F(Win32File, FullPathBeyond255CharactersFails)
 {
     std::string name(256, 'n');
@@ -374,39 +410,17 @@ TEST_F(Win32File, FgetsDropsCrBeforeLfAndStopsAfterTheLine)
 
 TEST_F(Win32File, FgetsJoinsCrLfSplitAcrossTwoReads)
 {
-    folder.Put("split.txt", "ab\r\nc");
-    RwFile *file = RwFopen("split.txt", "r");
-    char line[4];
-    ASSERT_EQ(RwFgets(line, 4, file), line);
-    EXPECT_STREQ(line, "ab\n");
-    ASSERT_EQ(RwFgets(line, 4, file), line);
-    EXPECT_STREQ(line, "c");
-    RwFclose(file);
+    EXPECT_EQ(Lines("split.txt", "ab\r\nc", 4), "ab\n|c|");
 }
 
 TEST_F(Win32File, FgetsKeepsALoneCrAtTheEndOfARead)
 {
-    folder.Put("lone.txt", "ab\rXc");
-    RwFile *file = RwFopen("lone.txt", "r");
-    char line[4];
-    ASSERT_EQ(RwFgets(line, 4, file), line);
-    EXPECT_STREQ(line, "ab\r");
-    ASSERT_EQ(RwFgets(line, 4, file), line);
-    EXPECT_STREQ(line, "Xc");
-    RwFclose(file);
+    EXPECT_EQ(Lines("lone.txt", "ab\rXc", 4), "ab\r|Xc|");
 }
 
 TEST_F(Win32File, FgetsSplitsLinesLongerThanTheBuffer)
 {
-    folder.Put("long.txt", "abcdefgh\nz");
-    RwFile *file = RwFopen("long.txt", "r");
-    char line[4];
-    std::string parts;
-    while (RwFgets(line, 4, file)) {
-        parts += std::string(line) + "|";
-    }
-    EXPECT_EQ(parts, "abc|def|gh\n|z|");
-    RwFclose(file);
+    EXPECT_EQ(Lines("long.txt", "abcdefgh\nz", 4), "abc|def|gh\n|z|");
 }
 
 TEST_F(Win32File, FreadCountsWholeItems)

@@ -8,6 +8,7 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "support/test_memory.h"
 
 // Starts the engine once for the whole test program.
 class EngineEnvironment : public ::testing::Environment {
@@ -18,7 +19,9 @@ public:
 
     void SetUp() override
     {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        // Counted memory, so that tests can fail chosen allocations.
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
         if (registerPlugins_) {
             registerPlugins_();
         }
@@ -31,6 +34,8 @@ public:
         RwEngineStop();
         RwEngineClose();
         RwEngineTerm();
+        // Whatever the program's tests made and released, nothing is left.
+        EXPECT_EQ(rwTestMemory.live, 0);
     }
 
 private:
@@ -39,9 +44,7 @@ private:
 
 inline RwError TakeError()
 {
-    RwError error;
-    RwErrorGet(&error);
-    return error;
+    return RwErrorGet();
 }
 
 // A fresh folder below the system's temporary folder, removed with its files.

@@ -1,43 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "gfx/core/engine.h"
 #include "gfx/core/growarray.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
 
 namespace {
-
-bool failMalloc = false;
-bool failRealloc = false;
-RwUInt32 lastHint = 0;
-
-void *TestMalloc(size_t size, RwUInt32 hint)
-{
-    lastHint = hint;
-    return failMalloc ? nullptr : malloc(size);
-}
-void TestFree(void *p) { free(p); }
-void *TestRealloc(void *p, size_t size, RwUInt32 hint)
-{
-    lastHint = hint;
-    return failRealloc ? nullptr : realloc(p, size);
-}
-void *TestCalloc(size_t n, size_t size) { return calloc(n, size); }
-const RwMemoryFunctions testFuncs = {TestMalloc, TestFree, TestRealloc, TestCalloc};
 
 class GrowArray : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(RwEngineInit(&testFuncs, 0, 0));
-        failMalloc = failRealloc = false;
-        RwErrorGetLast();
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
+        RwErrorGet();
     }
     void TearDown() override
     {
-        failMalloc = failRealloc = false;
+        RwTestMemoryReset();
         RwEngineTerm();
     }
 };
@@ -46,7 +28,7 @@ TEST_F(GrowArray, NewArrayHoldsTwentyElements)
 {
     RwGrowArray *a = RwGrowArrayCreate(12, 0x30180);
     ASSERT_NE(nullptr, a);
-    EXPECT_EQ(0x1030180u, lastHint);
+    EXPECT_EQ(0x1030180u, rwTestMemory.lastHint);
     EXPECT_EQ(0, a->count);
     EXPECT_EQ(20, a->capacity);
     EXPECT_EQ(12, a->elementSize);
@@ -99,14 +81,14 @@ TEST_F(GrowArray, FailedGrowthLeavesTheArrayUnchanged)
     RwGrowArrayAppendMany(a, 19, 0);
     RwGrowArrayAppend(a, 0);
     RwGrowArray before = *a;
-    failRealloc = true;
+    rwTestMemory.failRealloc = true;
     EXPECT_EQ(nullptr, RwGrowArrayAppend(a, 0));
     EXPECT_EQ(nullptr, RwGrowArrayAppendMany(a, 5, 0));
-    failRealloc = false;
+    rwTestMemory.failRealloc = false;
     EXPECT_EQ(before.data, a->data);
     EXPECT_EQ(before.count, a->count);
     EXPECT_EQ(before.capacity, a->capacity);
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), e.errorCode);
     RwGrowArrayDestroy(a);
 }
@@ -115,7 +97,9 @@ TEST_F(GrowArray, HugeAppendManyIsRefused)
 {
     RwGrowArray *a = RwGrowArrayCreate(64, 0);
     EXPECT_EQ(nullptr, RwGrowArrayAppendMany(a, 0x7FFFFFF0, 0));
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), RwErrorGet().errorCode);
     EXPECT_EQ(nullptr, RwGrowArrayAppendMany(a, 0x01000000, 0));
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), RwErrorGet().errorCode);
     EXPECT_EQ(0, a->count);
     EXPECT_EQ(20, a->capacity);
     RwGrowArrayDestroy(a);
@@ -123,10 +107,10 @@ TEST_F(GrowArray, HugeAppendManyIsRefused)
 
 TEST_F(GrowArray, CreateFailuresRaiseOutOfMemory)
 {
-    failMalloc = true;
+    rwTestMemory.failAfter = 0;
     EXPECT_EQ(nullptr, RwGrowArrayCreate(4, 0));
-    failMalloc = false;
-    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), RwErrorGetLast().errorCode);
+    rwTestMemory.failAfter = -1;
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), RwErrorGet().errorCode);
     EXPECT_EQ(nullptr, RwGrowArrayCreate(0, 0));
     EXPECT_EQ(nullptr, RwGrowArrayCreate(-8, 0));
 }
@@ -189,14 +173,29 @@ TEST_F(GrowArray, AccessorsStayInsideTheElements)
 
 TEST_F(GrowArray, DetachHandsOverTheData)
 {
+    const RwInt32 liveBefore = rwTestMemory.live;
     RwGrowArray *a = RwGrowArrayCreate(4, 0);
     *static_cast<RwInt32 *>(RwGrowArrayAppend(a, 0)) = 77;
     RwInt32 *data = static_cast<RwInt32 *>(RwGrowArrayDetachData(a));
     ASSERT_NE(nullptr, data);
     EXPECT_EQ(77, data[0]);
+    // Only the data is left, and it is the caller's.
+    EXPECT_EQ(liveBefore + 1, rwTestMemory.live);
     RwFree(data);
     RwGrowArray *empty = RwGrowArrayCreate(4, 0);
     EXPECT_EQ(nullptr, RwGrowArrayDetachData(empty));
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
+}
+
+TEST_F(GrowArray, DestroyReleasesHeaderAndData)
+{
+    const RwInt32 liveBefore = rwTestMemory.live;
+    RwGrowArray *a = RwGrowArrayCreate(4, 0x30180);
+    EXPECT_EQ(liveBefore + 2, rwTestMemory.live);
+    RwGrowArrayAppendMany(a, 50, 0x30180);
+    EXPECT_TRUE(RwGrowArrayDestroy(a));
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
+    EXPECT_FALSE(RwGrowArrayDestroy(nullptr));
 }
 
 }  // namespace

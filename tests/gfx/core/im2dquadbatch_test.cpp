@@ -1,60 +1,64 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "gfx/core/engine.h"
-#include "gfx/core/growarray.h"
+#include "gfx/core/im2dquadbatch.h"
+#include "support/test_memory.h"
 
 namespace {
 
-RwUInt32 lastHint = 0;
-int mallocsLeft = -1;
-
-void *CountedMalloc(size_t size, RwUInt32 hint)
-{
-    lastHint = hint;
-    if (mallocsLeft == 0) {
-        return nullptr;
+class QuadBatch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
     }
-    if (mallocsLeft > 0) {
-        --mallocsLeft;
+    void TearDown() override
+    {
+        RwIm2DQuadBatchDestroy();
+        RwTestMemoryReset();
+        RwEngineTerm();
     }
-    return malloc(size);
-}
-void TestFree(void *p) { free(p); }
-void *TestRealloc(void *p, size_t size, RwUInt32) { return realloc(p, size); }
-void *TestCalloc(size_t n, size_t size) { return calloc(n, size); }
-const RwMemoryFunctions funcs = {CountedMalloc, TestFree, TestRealloc, TestCalloc};
+};
 
-TEST(QuadBatch, CreateAndDestroy)
+TEST_F(QuadBatch, CreateAndDestroy)
 {
-    mallocsLeft = -1;
-    ASSERT_TRUE(RwEngineInit(&funcs, 0, 0));
+    const RwInt32 liveBefore = rwTestMemory.live;
     EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
     ASSERT_TRUE(RwIm2DQuadBatchCreate());
-    EXPECT_EQ(0x40180u, lastHint);
     EXPECT_TRUE(RwIm2DQuadBatchIsCreated());
+    EXPECT_EQ(liveBefore + 2, rwTestMemory.live);
     // A second create keeps the buffers it has.
-    mallocsLeft = 0;
+    rwTestMemory.failAfter = 0;
     EXPECT_TRUE(RwIm2DQuadBatchCreate());
-    mallocsLeft = -1;
+    rwTestMemory.failAfter = -1;
     RwIm2DQuadBatchDestroy();
     EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
     RwIm2DQuadBatchDestroy();
-    RwEngineTerm();
 }
 
-TEST(QuadBatch, SecondBufferFailingReleasesTheFirst)
+TEST_F(QuadBatch, BuffersHold4096VerticesAnd6144Indices)
 {
-    mallocsLeft = -1;
-    ASSERT_TRUE(RwEngineInit(&funcs, 0, 0));
-    mallocsLeft = 1;
+    rwTestMemory.failAfter = 0;
+    EXPECT_FALSE(RwIm2DQuadBatchCreate());
+    EXPECT_EQ(0x40180u, rwTestMemory.lastHint);
+    EXPECT_EQ(4096u * 28u, rwTestMemory.lastSize);
+    rwTestMemory.failAfter = 1;
+    EXPECT_FALSE(RwIm2DQuadBatchCreate());
+    EXPECT_EQ(0x40180u, rwTestMemory.lastHint);
+    EXPECT_EQ(6144u * 2u, rwTestMemory.lastSize);
+}
+
+TEST_F(QuadBatch, SecondBufferFailingReleasesTheFirst)
+{
+    const RwInt32 liveBefore = rwTestMemory.live;
+    rwTestMemory.failAfter = 1;
     EXPECT_FALSE(RwIm2DQuadBatchCreate());
     EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
-    mallocsLeft = -1;
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
+    rwTestMemory.failAfter = -1;
     EXPECT_TRUE(RwIm2DQuadBatchCreate());
-    RwIm2DQuadBatchDestroy();
-    RwEngineTerm();
 }
 
 }  // namespace

@@ -1,67 +1,28 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <set>
 #include <vector>
 
 #include "gfx/core/engine.h"
 #include "gfx/core/memory.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
+#include "support/test_random.h"
 
 namespace {
-
-// Counts live allocations by hint so tests can see blocks come and go.
-struct Tracker {
-    RwInt32 live = 0;
-    RwInt32 mallocs = 0;
-    RwInt32 failAfter = -1;  // fail the allocation once this many more succeeded
-} tracker;
-
-void *TrackMalloc(size_t size, RwUInt32 hint)
-{
-    if (tracker.failAfter == 0) {
-        return nullptr;
-    }
-    if (tracker.failAfter > 0) {
-        --tracker.failAfter;
-    }
-    ++tracker.live;
-    ++tracker.mallocs;
-    return malloc(size);
-}
-void TrackFree(void *p)
-{
-    if (p) {
-        --tracker.live;
-    }
-    free(p);
-}
-void *TrackRealloc(void *p, size_t size, RwUInt32 hint)
-{
-    if (!p) {
-        return TrackMalloc(size, hint);
-    }
-    return realloc(p, size);
-}
-void *TrackCalloc(size_t n, size_t size)
-{
-    ++tracker.live;
-    return calloc(n, size);
-}
-
-const RwMemoryFunctions trackFuncs = {TrackMalloc, TrackFree, TrackRealloc, TrackCalloc};
 
 class FreeList : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        tracker = Tracker();
-        ASSERT_TRUE(RwEngineInit(&trackFuncs, 0, 0));
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
     }
     void TearDown() override
     {
-        tracker.failAfter = -1;
+        rwTestMemory.failAfter = -1;
         RwEngineTerm();
     }
 };
@@ -109,12 +70,12 @@ TEST_F(FreeList, FiftyFirstEntryComesFromANewBlockPlacedFirst)
     EXPECT_NE(oldFirst, fl->blockList.next);
     EXPECT_EQ(oldFirst, fl->blockList.next->next);
     // Freeing all 50 entries of the first block releases it.
-    RwInt32 liveBefore = tracker.live;
+    RwInt32 liveBefore = rwTestMemory.live;
     for (RwUInt8 *e : entries) {
         RwFreeListFree(fl, e);
     }
     EXPECT_EQ(1, CountBlocks(fl));
-    EXPECT_EQ(liveBefore - 1, tracker.live);
+    EXPECT_EQ(liveBefore - 1, rwTestMemory.live);
     RwFreeListFree(fl, extra);
     EXPECT_EQ(0, CountBlocks(fl));
     RwFreeListDestroy(fl);
@@ -176,6 +137,44 @@ TEST_F(FreeList, EntryOfNoBlockIsIgnored)
     EXPECT_EQ(1, CountBlocks(fl));
     const RwUInt8 *bitmap = reinterpret_cast<const RwUInt8 *>(fl->blockList.next + 1);
     EXPECT_EQ(0x80, bitmap[0]);
+    RwFreeListDestroy(fl);
+}
+
+TEST_F(FreeList, RandomUseNeverHandsOutAnEntryTwice)
+{
+    RwFreeList *fl = RwFreeListCreate(13, 7, 8, 0x40000);
+    ASSERT_NE(nullptr, fl);
+    std::vector<RwUInt8 *> held;
+    TestRandom random(99);
+    for (int step = 0; step < 2000; ++step) {
+        if (held.empty() || random.Below(5) < 3) {
+            RwUInt8 *e = static_cast<RwUInt8 *>(RwFreeListAlloc(fl, 0x30000));
+            ASSERT_NE(nullptr, e);
+            // Filling the whole entry would spoil a neighbour or the block's
+            // bitmap if entries overlapped.
+            memset(e, 0xFF, 13);
+            held.push_back(e);
+        } else {
+            size_t i = random.Below(static_cast<RwUInt32>(held.size()));
+            RwFreeListFree(fl, held[i]);
+            held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    // Live entries are distinct and never closer than one entry apart.
+    std::set<RwUInt8 *> sorted(held.begin(), held.end());
+    ASSERT_EQ(held.size(), sorted.size());
+    RwUInt8 *previous = nullptr;
+    for (RwUInt8 *e : sorted) {
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(e) % 8);
+        if (previous) {
+            EXPECT_GE(e - previous, 16);
+        }
+        previous = e;
+    }
+    for (RwUInt8 *e : held) {
+        RwFreeListFree(fl, e);
+    }
+    EXPECT_EQ(0, CountBlocks(fl));
     RwFreeListDestroy(fl);
 }
 
@@ -255,12 +254,12 @@ TEST_F(FreeList, CallerStorageIsNeverFreed)
 
 TEST_F(FreeList, FailedPreallocationReleasesWhatWasMade)
 {
-    RwInt32 liveBefore = tracker.live;
-    tracker.failAfter = 2;  // header slot comes from a pool block, then blocks
+    RwInt32 liveBefore = rwTestMemory.live;
+    rwTestMemory.failAfter = 2;  // header slot comes from a pool block, then blocks
     RwFreeList *fl = RwFreeListCreateAndPreallocate(8, 4, 4, 5, nullptr, 0x40000);
-    tracker.failAfter = -1;
+    rwTestMemory.failAfter = -1;
     EXPECT_EQ(nullptr, fl);
-    EXPECT_EQ(liveBefore, tracker.live);
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
 }
 
 TEST_F(FreeList, BadArgumentsAreRefused)
@@ -278,25 +277,25 @@ TEST_F(FreeList, TermReleasesEveryListAndBlock)
     RwFreeListAlloc(a, 0);
     RwFreeListCreate(100, 3, 16, 0x40000);
     ASSERT_TRUE(RwEngineTerm());
-    EXPECT_EQ(0, tracker.live);
-    ASSERT_TRUE(RwEngineInit(&trackFuncs, 0, 0));
+    EXPECT_EQ(0, rwTestMemory.live);
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
 }
 
 TEST(FreeListDisabled, EntriesComeStraightFromTheAllocator)
 {
-    tracker = Tracker();
-    ASSERT_TRUE(RwEngineInit(&trackFuncs, 1, 0));
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 1, 0));
     RwFreeList *fl = RwFreeListCreateAndPreallocate(8, 4, 4, 3, nullptr, 0x40000);
     ASSERT_NE(nullptr, fl);
     EXPECT_EQ(0, CountBlocks(fl));
-    RwInt32 before = tracker.live;
+    RwInt32 before = rwTestMemory.live;
     void *e = RwFreeListAlloc(fl, 0);
-    EXPECT_EQ(before + 1, tracker.live);
+    EXPECT_EQ(before + 1, rwTestMemory.live);
     RwFreeListFree(fl, e);
-    EXPECT_EQ(before, tracker.live);
+    EXPECT_EQ(before, rwTestMemory.live);
     RwFreeListDestroy(fl);
     ASSERT_TRUE(RwEngineTerm());
-    EXPECT_EQ(0, tracker.live);
+    EXPECT_EQ(0, rwTestMemory.live);
 }
 
 TEST(FreeListClosed, CreationOutsideTheEngineIsRefused)
@@ -306,11 +305,12 @@ TEST(FreeListClosed, CreationOutsideTheEngineIsRefused)
 
 TEST(MemoryFunctions, CallerTableWithoutFreeIsRefused)
 {
-    RwErrorGetLast();
-    RwMemoryFunctions partial = {TrackMalloc, nullptr, TrackRealloc, TrackCalloc};
+    RwErrorGet();
+    RwMemoryFunctions partial = rwTestMemoryFunctions;
+    partial.rwfree = nullptr;
     EXPECT_FALSE(RwEngineInit(&partial, 0, 0));
     EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
-    RwError e = RwErrorGetLast();
+    RwError e = RwErrorGet();
     EXPECT_EQ(static_cast<RwInt32>(E_RW_NULLP), e.errorCode);
 }
 

@@ -43,7 +43,7 @@ void *Copy(void *dst, const void *src, RwInt32 offset, RwInt32 size)
 
 RwError TakeError()
 {
-    return RwErrorGetLast();
+    return RwErrorGet();
 }
 
 class Registry : public ::testing::TestWithParam<RwUInt32> {
@@ -74,7 +74,7 @@ TEST_P(Registry, OffsetsFollowTheBaseSizeRoundedToWords)
     EXPECT_EQ(20, thingRegistry.origSizeOfStruct);
     EXPECT_EQ(28, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x101));
     EXPECT_EQ(-1, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x999));
-    RwPluginRegEntry *e = RwPluginRegistryFindEntry(&thingRegistry, 0x100);
+    RwPluginEntry *e = RwPluginRegistryFindEntry(&thingRegistry, 0x100);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(5, e->size);
     EXPECT_EQ(&thingRegistry, e->parentRegistry);

@@ -8,10 +8,9 @@
 #include "gfx/core/memory.h"
 #include "gfx/core/pluginstream.h"
 #include "gfx/core/stream.h"
+#include "support/stream_bytes.h"
 
 namespace {
-
-typedef std::vector<unsigned char> Bytes;
 
 enum : RwUInt32 {
     idPair = 0x1001,        // two integers, always streamed
@@ -111,26 +110,6 @@ void RegisterPlugins()
 
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new EngineEnvironment(RegisterPlugins));
 
-void Put32(Bytes &bytes, RwUInt32 value)
-{
-    for (int i = 0; i < 4; i++) {
-        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    }
-}
-
-void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
-{
-    Put32(bytes, type);
-    Put32(bytes, size);
-    Put32(bytes, stamp);
-}
-
-RwStream *OpenRead(Bytes &bytes)
-{
-    RwMemory memory = {bytes.data(), static_cast<RwUInt32>(bytes.size())};
-    return RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
-}
-
 class PluginStream : public ::testing::Test {
 protected:
     void SetUp() override
@@ -158,10 +137,7 @@ protected:
     {
         RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
         const RwPluginRegistry *result = RwPluginRegistryWriteDataChunks(&Registry, stream, object.data());
-        RwMemory memory = {nullptr, 0};
-        RwStreamClose(stream, &memory);
-        Bytes bytes(memory.start, memory.start + memory.length);
-        RwFree(memory.start);
+        Bytes bytes = CloseWritten(stream);
         return result ? bytes : Bytes();
     }
 
@@ -302,9 +278,9 @@ TEST_F(PluginStream, ChunkTooSmallForASubChunkHeaderIsRefused)
     EXPECT_FALSE(Read(bytes));
 }
 
-TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunk)
+// An extension chunk holding the single value 4, then the pair (7, 8).
+Bytes SingleThenPair()
 {
-    SingleReadMode = Mode::Short;
     Bytes bytes;
     PutHeader(bytes, 3, 16 + 20);
     PutHeader(bytes, idSingle, 4);
@@ -312,6 +288,13 @@ TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunk)
     PutHeader(bytes, idPair, 8);
     Put32(bytes, 7);
     Put32(bytes, 8);
+    return bytes;
+}
+
+TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunk)
+{
+    SingleReadMode = Mode::Short;
+    Bytes bytes = SingleThenPair();
     ASSERT_TRUE(Read(bytes));
     EXPECT_EQ(Pair(0), 7);
     EXPECT_EQ(Pair(1), 8);
@@ -320,13 +303,7 @@ TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunk)
 TEST_F(PluginStream, ReaderThatReadsBeyondItsSubChunkFails)
 {
     SingleReadMode = Mode::Over;
-    Bytes bytes;
-    PutHeader(bytes, 3, 16 + 20);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    PutHeader(bytes, idPair, 8);
-    Put32(bytes, 7);
-    Put32(bytes, 8);
+    Bytes bytes = SingleThenPair();
     EXPECT_FALSE(Read(bytes));
     EXPECT_EQ(AlwaysCalls, 0);
 }
@@ -400,12 +377,9 @@ TEST_F(PluginStream, EmptyRegistryWritesAnEmptyChunk)
     EXPECT_EQ(RwPluginRegistryGetSize(&empty, object.data()), 0);
     RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
     ASSERT_NE(RwPluginRegistryWriteDataChunks(&empty, stream, object.data()), nullptr);
-    RwMemory memory = {nullptr, 0};
-    RwStreamClose(stream, &memory);
     Bytes expected;
     PutHeader(expected, 3, 0);
-    EXPECT_EQ(Bytes(memory.start, memory.start + memory.length), expected);
-    RwFree(memory.start);
+    EXPECT_EQ(CloseWritten(stream), expected);
 }
 
 }  // namespace

@@ -7,21 +7,23 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/memory.h"
 #include "support/test_driver.h"
+#include "support/test_memory.h"
+#include "support/test_random.h"
 
 namespace {
 
 RwEngineOpenParams openParams = {nullptr};
 
-std::vector<RwResEntry *> destroyed;
+std::vector<RwResourceEntry *> destroyed;
 
-void RecordDestroy(RwResEntry *entry)
+void RecordDestroy(RwResourceEntry *entry)
 {
     destroyed.push_back(entry);
 }
 
 RwError TakeError()
 {
-    return RwErrorGetLast();
+    return RwErrorGet();
 }
 
 // An engine started with an arena of the given size.
@@ -55,16 +57,16 @@ const RwInt32 entrySize = 1000;
 TEST_F(Arena, EntryIsStoredThroughTheOwnerReference)
 {
     StartWith(smallArena);
-    RwResEntry *ref = nullptr;
+    RwResourceEntry *ref = nullptr;
     int owner = 0;
-    RwResEntry *e = RwResourcesAllocateEntry(&owner, &ref, 100, RecordDestroy);
+    RwResourceEntry *e = RwResourcesAllocateEntry(&owner, &ref, 100, RecordDestroy);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(e, ref);
     EXPECT_EQ(&owner, e->owner);
     EXPECT_EQ(100, e->size);
     EXPECT_NE(nullptr, e->link.next);
     EXPECT_EQ(100, RwResourcesGetArenaUsage());
-    memset(RwResEntryData(e), 0xAB, 100);
+    memset(RwResourceEntryData(e), 0xAB, 100);
     EXPECT_TRUE(RwResourcesFreeEntry(e));
     EXPECT_EQ(nullptr, ref);
     EXPECT_EQ(0, RwResourcesGetArenaUsage());
@@ -76,7 +78,7 @@ TEST_F(Arena, FormWithoutOwnerReference)
 {
     StartWith(smallArena);
     int owner = 0;
-    RwResEntry *e = RwResourcesAllocateEntry(&owner, 64, nullptr);
+    RwResourceEntry *e = RwResourcesAllocateEntry(&owner, 64, nullptr);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(nullptr, e->ownerRef);
     EXPECT_TRUE(RwResourcesFreeEntry(e));
@@ -85,7 +87,7 @@ TEST_F(Arena, FormWithoutOwnerReference)
 TEST_F(Arena, FullArenaEvictsLeastRecentlyUsedFirst)
 {
     StartWith(smallArena);
-    RwResEntry *ref[4] = {};
+    RwResourceEntry *ref[4] = {};
     // Frame 1: e0, e1.
     RwResourcesAllocateEntry(nullptr, &ref[0], entrySize, RecordDestroy);
     RwResourcesAllocateEntry(nullptr, &ref[1], entrySize, RecordDestroy);
@@ -94,8 +96,8 @@ TEST_F(Arena, FullArenaEvictsLeastRecentlyUsedFirst)
     RwResourcesAllocateEntry(nullptr, &ref[2], entrySize, RecordDestroy);
     RwResourcesUseResEntry(ref[0]);
     RwResourcesNextFrame();
-    RwResEntry *e1 = ref[1];
-    RwResEntry *e2 = ref[2];
+    RwResourceEntry *e1 = ref[1];
+    RwResourceEntry *e2 = ref[2];
     ASSERT_TRUE(ref[0] && e1 && e2);
     ASSERT_TRUE(destroyed.empty());
     // Frame 3: the arena is full, so e1 (unused longest) goes first.
@@ -107,7 +109,7 @@ TEST_F(Arena, FullArenaEvictsLeastRecentlyUsedFirst)
     EXPECT_NE(nullptr, ref[2]);
     EXPECT_EQ(0, RwResourcesGetEvictedThisFrame());
     // Next victim is e2, then e0.
-    RwResEntry *extra = nullptr;
+    RwResourceEntry *extra = nullptr;
     ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &extra, entrySize, RecordDestroy));
     ASSERT_EQ(2u, destroyed.size());
     EXPECT_EQ(e2, destroyed[1]);
@@ -117,12 +119,12 @@ TEST_F(Arena, FullArenaEvictsLeastRecentlyUsedFirst)
 TEST_F(Arena, EvictionWithinTheCurrentFrameIsCounted)
 {
     StartWith(smallArena);
-    RwResEntry *ref[3] = {};
+    RwResourceEntry *ref[3] = {};
     for (auto &r : ref) {
         ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &r, entrySize, RecordDestroy));
     }
-    RwResEntry *oldest = ref[0];
-    RwResEntry *more = nullptr;
+    RwResourceEntry *oldest = ref[0];
+    RwResourceEntry *more = nullptr;
     ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &more, entrySize, RecordDestroy));
     ASSERT_EQ(1u, destroyed.size());
     EXPECT_EQ(oldest, destroyed[0]);
@@ -133,7 +135,7 @@ TEST_F(Arena, EvictionWithinTheCurrentFrameIsCounted)
 
 std::vector<intptr_t> destroyedOwners;
 
-void RecordOwner(RwResEntry *entry)
+void RecordOwner(RwResourceEntry *entry)
 {
     destroyedOwners.push_back(reinterpret_cast<intptr_t>(entry->owner));
 }
@@ -142,7 +144,7 @@ TEST_F(Arena, EachEvictedEntryIsDestroyedOnce)
 {
     StartWith(smallArena);
     destroyedOwners.clear();
-    RwResEntry *refs[40] = {};
+    RwResourceEntry *refs[40] = {};
     for (intptr_t i = 0; i < 40; ++i) {
         ASSERT_NE(nullptr, RwResourcesAllocateEntry(reinterpret_cast<void *>(i), &refs[i],
                                                     200 + 37 * static_cast<RwInt32>(i % 7), RecordOwner));
@@ -170,13 +172,13 @@ TEST_F(Arena, EachEvictedEntryIsDestroyedOnce)
 TEST_F(Arena, RequestLargerThanTheArenaFailsWithoutEvicting)
 {
     StartWith(smallArena);
-    RwResEntry *ref = nullptr;
+    RwResourceEntry *ref = nullptr;
     ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &ref, 100, RecordDestroy));
-    RwResEntry *big = reinterpret_cast<RwResEntry *>(1);
+    RwResourceEntry *big = reinterpret_cast<RwResourceEntry *>(1);
     EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, &big, smallArena, RecordDestroy));
     EXPECT_TRUE(destroyed.empty());
     EXPECT_NE(nullptr, ref);
-    EXPECT_EQ(reinterpret_cast<RwResEntry *>(1), big);
+    EXPECT_EQ(reinterpret_cast<RwResourceEntry *>(1), big);
     RwError e = TakeError();
     EXPECT_EQ(1, e.pluginID);
     EXPECT_EQ(E_RW_RESOURCES_FULL, e.errorCode);
@@ -186,14 +188,14 @@ TEST_F(Arena, RequestLargerThanTheArenaFailsWithoutEvicting)
 TEST_F(Arena, RequestOfTheWholeArenaEvictsEverything)
 {
     StartWith(smallArena);
-    RwResEntry *ref[3] = {};
+    RwResourceEntry *ref[3] = {};
     for (auto &r : ref) {
         ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &r, entrySize, RecordDestroy));
     }
     // Find the largest size that fits into an empty arena of this size.
     RwInt32 largest = 0;
     for (RwInt32 size = 3000; size < 4096; size += 8) {
-        RwResEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, size, nullptr);
+        RwResourceEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, size, nullptr);
         if (!probe) {
             TakeError();
             break;
@@ -211,24 +213,92 @@ TEST_F(Arena, RequestOfTheWholeArenaEvictsEverything)
 TEST_F(Arena, FreedNeighboursMergeIntoOneBlock)
 {
     StartWith(smallArena);
-    RwResEntry *a = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    RwResEntry *b = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    RwResEntry *c = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
+    RwResourceEntry *a = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
+    RwResourceEntry *b = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
+    RwResourceEntry *c = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
     ASSERT_TRUE(a && b && c);
     RwResourcesFreeEntry(b);
     RwResourcesFreeEntry(a);
     destroyed.clear();
     // a and b together (2 x 1024 + one 32-byte header) hold 2000 + 24 bytes.
-    RwResEntry *ab = RwResourcesAllocateEntry(nullptr, 2 * 1024 + 32 - 24, RecordDestroy);
+    RwResourceEntry *ab = RwResourcesAllocateEntry(nullptr, 2 * 1024 + 32 - 24, RecordDestroy);
     ASSERT_NE(nullptr, ab);
     EXPECT_TRUE(destroyed.empty());
     EXPECT_EQ(a, ab);
 }
 
+// Largest entry an empty arena takes, found by halving.
+RwInt32 LargestEntry()
+{
+    RwInt32 low = 0;
+    RwInt32 high = 1 << 20;
+    while (low < high) {
+        RwInt32 mid = (low + high + 1) / 2;
+        RwResourceEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, mid, nullptr);
+        if (probe) {
+            RwResourcesFreeEntry(probe);
+            low = mid;
+        } else {
+            TakeError();
+            high = mid - 1;
+        }
+    }
+    return low;
+}
+
+TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
+{
+    StartWith(0x10000);
+    const RwInt32 largest = LargestEntry();
+    ASSERT_GT(largest, 0x10000 - 256);
+    struct Held {
+        RwResourceEntry *ref;
+        RwUInt8 fill;
+    };
+    std::vector<Held *> held;
+    TestRandom random(12345);
+    for (int step = 0; step < 3000; ++step) {
+        if (held.empty() || random.Below(3) != 0) {
+            Held *h = new Held{nullptr, static_cast<RwUInt8>(step)};
+            RwInt32 size = 1 + static_cast<RwInt32>(random.Below(3000));
+            ASSERT_NE(nullptr, RwResourcesAllocateEntry(h, &h->ref, size, nullptr));
+            memset(RwResourceEntryData(h->ref), h->fill, static_cast<size_t>(size));
+            held.push_back(h);
+        } else {
+            size_t i = random.Below(static_cast<RwUInt32>(held.size()));
+            Held *h = held[i];
+            if (h->ref) {
+                // No other entry wrote into this one's data.
+                const RwUInt8 *data = static_cast<const RwUInt8 *>(RwResourceEntryData(h->ref));
+                for (RwInt32 b = 0; b < h->ref->size; ++b) {
+                    ASSERT_EQ(h->fill, data[b]) << step;
+                }
+                RwResourcesFreeEntry(h->ref);
+            }
+            held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+            delete h;
+        }
+        if (step % 100 == 99) {
+            RwResourcesNextFrame();
+        }
+    }
+    for (Held *h : held) {
+        if (h->ref) {
+            RwResourcesFreeEntry(h->ref);
+        }
+        delete h;
+    }
+    EXPECT_EQ(0, RwResourcesGetArenaUsage());
+    // Every freed block joined its neighbours again: the whole arena is one block.
+    RwResourceEntry *whole = RwResourcesAllocateEntry(nullptr, nullptr, largest, nullptr);
+    EXPECT_NE(nullptr, whole);
+    RwResourcesFreeEntry(whole);
+}
+
 TEST_F(Arena, EmptyArenaDestroysEveryEntry)
 {
     StartWith(smallArena);
-    RwResEntry *ref[3] = {};
+    RwResourceEntry *ref[3] = {};
     RwResourcesAllocateEntry(nullptr, &ref[0], 10, RecordDestroy);
     RwResourcesNextFrame();
     RwResourcesAllocateEntry(nullptr, &ref[1], 20, RecordDestroy);
@@ -236,7 +306,7 @@ TEST_F(Arena, EmptyArenaDestroysEveryEntry)
     EXPECT_TRUE(RwResourcesEmptyArena());
     EXPECT_EQ(3u, destroyed.size());
     EXPECT_EQ(0, RwResourcesGetArenaUsage());
-    for (RwResEntry *r : ref) {
+    for (RwResourceEntry *r : ref) {
         EXPECT_EQ(nullptr, r);
     }
     // The arena serves allocations again.
@@ -246,7 +316,7 @@ TEST_F(Arena, EmptyArenaDestroysEveryEntry)
 TEST_F(Arena, StopDestroysRemainingEntries)
 {
     StartWith(smallArena);
-    RwResEntry *ref = nullptr;
+    RwResourceEntry *ref = nullptr;
     RwResourcesAllocateEntry(nullptr, &ref, 10, RecordDestroy);
     ASSERT_TRUE(RwEngineStop());
     EXPECT_EQ(1u, destroyed.size());
@@ -256,9 +326,9 @@ TEST_F(Arena, StopDestroysRemainingEntries)
 TEST_F(Arena, StaleOwnerReferenceIsNotCleared)
 {
     StartWith(smallArena);
-    RwResEntry *ref = nullptr;
-    RwResEntry *first = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
-    RwResEntry *second = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
+    RwResourceEntry *ref = nullptr;
+    RwResourceEntry *first = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
+    RwResourceEntry *second = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
     ASSERT_EQ(second, ref);
     RwResourcesFreeEntry(first);
     EXPECT_EQ(second, ref);
@@ -267,12 +337,12 @@ TEST_F(Arena, StaleOwnerReferenceIsNotCleared)
 TEST_F(Arena, WithoutArenaEntriesArePlainBlocks)
 {
     StartWith(0);
-    RwResEntry *ref = nullptr;
-    RwResEntry *e = RwResourcesAllocateEntry(nullptr, &ref, 5000, RecordDestroy);
+    RwResourceEntry *ref = nullptr;
+    RwResourceEntry *e = RwResourcesAllocateEntry(nullptr, &ref, 5000, RecordDestroy);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(nullptr, e->link.next);
     EXPECT_EQ(e, ref);
-    memset(RwResEntryData(e), 1, 5000);
+    memset(RwResourceEntryData(e), 1, 5000);
     RwResourcesUseResEntry(e);
     RwResourcesNextFrame();
     EXPECT_TRUE(RwResourcesFreeEntry(e));
@@ -283,7 +353,7 @@ TEST_F(Arena, WithoutArenaEntriesArePlainBlocks)
 TEST_F(Arena, EntryFilledByHandIsFreedWithTheFreeFunction)
 {
     StartWith(smallArena);
-    RwResEntry *e = static_cast<RwResEntry *>(RwMalloc(sizeof(RwResEntry) + 16, 0x3050D));
+    RwResourceEntry *e = static_cast<RwResourceEntry *>(RwMalloc(sizeof(RwResourceEntry) + 16, 0x3050D));
     memset(e, 0, sizeof(*e));
     e->size = 16;
     e->destroyNotify = RecordDestroy;
@@ -305,9 +375,29 @@ TEST_F(Arena, ArenaTooSmallFailsTheStart)
     EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
 }
 
+TEST_F(Arena, ArenaMemoryMissingFailsTheStart)
+{
+    RwTestDriverReset();
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, smallArena));
+    ASSERT_TRUE(RwEngineOpen(&openParams));
+    TakeError();
+    const RwInt32 liveBefore = rwTestMemory.live;
+    rwTestMemory.failHint = 0x4040B;
+    EXPECT_FALSE(RwEngineStart());
+    rwTestMemory.failHint = 0;
+    RwError e = TakeError();
+    EXPECT_EQ(0, e.pluginID);
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), e.errorCode);
+    EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
+    // The modules opened before the arena gave their memory back.
+    EXPECT_EQ(liveBefore, rwTestMemory.live);
+    EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, nullptr, 10, nullptr));
+}
+
 TEST(ArenaClosed, AllocationBeforeStartFails)
 {
-    RwErrorGetLast();
+    RwErrorGet();
     EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, nullptr, 10, nullptr));
     EXPECT_FALSE(RwResourcesEmptyArena());
     RwResourcesNextFrame();

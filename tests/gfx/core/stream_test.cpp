@@ -10,48 +10,11 @@
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/win32filesys.h"
+#include "support/stream_bytes.h"
 
 namespace {
 
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
-
-typedef std::vector<unsigned char> Bytes;
-
-// Little-endian words for hand-assembled streams.
-void Put32(Bytes &bytes, RwUInt32 value)
-{
-    for (int i = 0; i < 4; i++) {
-        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    }
-}
-
-void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
-{
-    Put32(bytes, type);
-    Put32(bytes, size);
-    Put32(bytes, stamp);
-}
-
-void PutText(Bytes &bytes, const char *text, size_t n)
-{
-    bytes.insert(bytes.end(), text, text + n);
-}
-
-RwStream *OpenRead(Bytes &bytes)
-{
-    RwMemory memory = {bytes.data(), static_cast<RwUInt32>(bytes.size())};
-    return RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
-}
-
-// Everything written to a write stream, the buffer given back to the allocator.
-Bytes CloseWritten(RwStream *stream)
-{
-    RwMemory memory = {nullptr, 0};
-    EXPECT_TRUE(RwStreamClose(stream, &memory));
-    Bytes bytes(memory.start, memory.start + memory.length);
-    RwFree(memory.start);
-    return bytes;
-}
 
 bool IsError(const RwError &error, RwInt32 pluginID, RwUInt32 code)
 {
@@ -101,6 +64,33 @@ TEST_F(Stream, AppendContinuesAnAllocatedBuffer)
     EXPECT_EQ(std::string(written.begin(), written.end()), "abcdef");
 }
 
+TEST_F(Stream, FirstBufferThatCannotBeMadeRaisesOutOfMemory)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(stream, nullptr);
+    rwTestMemory.failHint = 0x30404;
+    EXPECT_EQ(RwStreamWrite(stream, "abc", 3), nullptr);
+    rwTestMemory.failHint = 0;
+    EXPECT_EQ(rwTestMemory.lastSize, 512u);
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_NOMEM));
+    // Nothing was written; the stream still works once memory is there.
+    ASSERT_EQ(RwStreamWrite(stream, "abc", 3), stream);
+    EXPECT_EQ(CloseWritten(stream), (Bytes{'a', 'b', 'c'}));
+}
+
+TEST_F(Stream, FailedGrowthKeepsWhatWasWritten)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    Bytes block(512, 0x5A);
+    ASSERT_EQ(RwStreamWrite(stream, block.data(), 512), stream);
+    rwTestMemory.failHint = 0x1030404;
+    EXPECT_EQ(RwStreamWrite(stream, "x", 1), nullptr);
+    rwTestMemory.failHint = 0;
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_NOMEM));
+    EXPECT_EQ(stream->Type.memory.nSize, 512u);
+    EXPECT_EQ(CloseWritten(stream), block);
+}
+
 TEST_F(Stream, ReadPastTheEndReturnsWhatIsLeft)
 {
     Bytes bytes(16, 1);
@@ -140,6 +130,16 @@ TEST_F(Stream, ReadOnlyMemoryRefusesWrites)
     EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMACCESSTYPE));
     EXPECT_EQ(bytes[0], 0);
     RwStreamClose(stream, nullptr);
+}
+
+TEST_F(Stream, WriteStreamGivesNothingToRead)
+{
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_EQ(RwStreamWrite(stream, "abcd", 4), stream);
+    unsigned char buffer[16];
+    EXPECT_EQ(RwStreamRead(stream, buffer, sizeof(buffer)), 0u);
+    EXPECT_TRUE(IsError(TakeError(), 1, E_RW_INVSTREAMACCESSTYPE));
+    EXPECT_EQ(CloseWritten(stream), (Bytes{'a', 'b', 'c', 'd'}));
 }
 
 TEST_F(Stream, InvalidTypeAndAccessAreRefused)
@@ -456,6 +456,21 @@ TEST_F(StreamString, FindAndReadAllocatesWhenGivenNoBuffer)
     RwStreamClose(stream, nullptr);
 }
 
+TEST_F(StreamString, BufferThatCannotBeMadeRaisesOutOfMemory)
+{
+    Bytes bytes;
+    PutHeader(bytes, 2, 8);
+    PutText(bytes, "hello\0\0\0", 8);
+    RwStream *stream = OpenRead(bytes);
+    const RwInt32 liveBefore = rwTestMemory.live;
+    rwTestMemory.failHint = 0x30002;
+    EXPECT_EQ(RwStringStreamFindAndRead(nullptr, 0, stream), nullptr);
+    rwTestMemory.failHint = 0;
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_NOMEM));
+    EXPECT_EQ(rwTestMemory.live, liveBefore);
+    RwStreamClose(stream, nullptr);
+}
+
 TEST_F(StreamString, CallerBufferBoundsAndTerminatesTheText)
 {
     Bytes bytes;
@@ -599,6 +614,20 @@ TEST_F(StreamFile, ClosingAnOpenFileStreamLeavesTheFileOpen)
     EXPECT_EQ(RwFclose(file), 0);
     // A closed slot has no position, so no stream can be opened on it.
     EXPECT_EQ(RwStreamOpen(rwSTREAMFILE, rwSTREAMREAD, file), nullptr);
+}
+
+TEST_F(StreamFile, WriteThatTheFileRefusesRaisesWriteFailed)
+{
+    folder.Put("readonly.bin", "abcd");
+    RwFile *file = RwFopen("readonly.bin", "rb");
+    ASSERT_NE(file, nullptr);
+    RwStream *stream = RwStreamOpen(rwSTREAMFILE, rwSTREAMWRITE, file);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(RwStreamWrite(stream, "xy", 2), nullptr);
+    EXPECT_TRUE(IsError(TakeError(), 0, E_RW_WRITEFAILED));
+    RwStreamClose(stream, nullptr);
+    RwFclose(file);
+    EXPECT_EQ(folder.Text("readonly.bin"), "abcd");
 }
 
 TEST_F(StreamFile, FindStopsAtHostileSizeInAFile)

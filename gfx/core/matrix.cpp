@@ -1,0 +1,482 @@
+// Matrix module: flagged affine matrices, combine modes, inversion, classification and streaming.
+#include "matrix.h"
+
+#include <cmath>
+
+#include "byteorder.h"
+#include "engine.h"
+#include "error.h"
+#include "memory.h"
+#include "modules.h"
+#include "stream.h"
+#include "vector.h"
+
+static RwInt32 matrixModuleOffset = -1;
+static RwInt32 matrixModuleOpenCount = 0;
+
+enum : RwUInt32 {
+    E_RW_BADCOMBINATION = 0x80000003u,
+    rwMATRIXHINT = rwID_MATRIX,           // memory hints name the matrix chunk id
+};
+
+static RwMatrixGlobals *MatrixGlobals()
+{
+    return RwEngineModuleGlobals<RwMatrixGlobals>(matrixModuleOffset);
+}
+
+// Portable product, summed left to right per component.
+static void MultiplyPortable(RwMatrix *out, const RwMatrix *a, const RwMatrix *b)
+{
+    const RwV3d *rows[4] = {&a->right, &a->up, &a->at, &a->pos};
+    RwV3d *dst[4] = {&out->right, &out->up, &out->at, &out->pos};
+    for (int i = 0; i < 4; ++i) {
+        const RwV3d *r = rows[i];
+        dst[i]->x = r->x * b->right.x + r->y * b->up.x + r->z * b->at.x;
+        dst[i]->y = r->x * b->right.y + r->y * b->up.y + r->z * b->at.y;
+        dst[i]->z = r->x * b->right.z + r->y * b->up.z + r->z * b->at.z;
+    }
+    out->pos.x += b->pos.x;
+    out->pos.y += b->pos.y;
+    out->pos.z += b->pos.z;
+}
+
+static void RaiseInvalidCombine()
+{
+    RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCOMBINATION, "Invalid combination type"));
+}
+
+static void CopyRows(RwMatrix *dst, const RwMatrix *src)
+{
+    dst->right = src->right;
+    dst->up = src->up;
+    dst->at = src->at;
+    dst->pos = src->pos;
+}
+
+RwMatrix *RwMatrixSetIdentity(RwMatrix *m)
+{
+    m->right = {1.0f, 0.0f, 0.0f};
+    m->up = {0.0f, 1.0f, 0.0f};
+    m->at = {0.0f, 0.0f, 1.0f};
+    m->pos = {0.0f, 0.0f, 0.0f};
+    m->flags = rwMATRIXIDENTITYFLAGS;
+    m->pad1 = m->pad2 = m->pad3 = 0;
+    return m;
+}
+
+RwMatrix *RwMatrixCopy(RwMatrix *dst, const RwMatrix *src)
+{
+    if (dst != src) {
+        *dst = *src;
+    }
+    return dst;
+}
+
+RwMatrix *RwMatrixCreate(void)
+{
+    RwMatrix *m = static_cast<RwMatrix *>(
+        RwFreeListAlloc(MatrixGlobals()->matrixFreeList, rwMEMHINTDUR_EVENT | rwMATRIXHINT));
+    if (!m) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
+        return nullptr;
+    }
+    return RwMatrixSetIdentity(m);
+}
+
+RwBool RwMatrixDestroy(RwMatrix *matrix)
+{
+    RwFreeListFree(MatrixGlobals()->matrixFreeList, matrix);
+    return TRUE;
+}
+
+RwMatrix *RwMatrixMultiply(RwMatrix *out, const RwMatrix *a, const RwMatrix *b)
+{
+    const RwMatrixGlobals *g = MatrixGlobals();
+    if (a->flags & g->identityMask) {
+        return RwMatrixCopy(out, b);
+    }
+    if (b->flags & g->identityMask) {
+        return RwMatrixCopy(out, a);
+    }
+    const RwUInt32 flags = a->flags & b->flags;
+    if (out == a || out == b) {
+        // The installed routines write rows while they still read them.
+        RwMatrix product;
+        g->multiply(&product, a, b);
+        CopyRows(out, &product);
+    } else {
+        g->multiply(out, a, b);
+    }
+    out->flags = flags;
+    return out;
+}
+
+RwBool RwMatrixSetMultiplyFunction(RwMatrixMultiplyFunction multiply)
+{
+    MatrixGlobals()->multiply = multiply ? multiply : MultiplyPortable;
+    return TRUE;
+}
+
+RwMatrix *RwMatrixTranslate(RwMatrix *m, const RwV3d *t, RwOpCombineType combine)
+{
+    switch (combine) {
+    case rwCOMBINEREPLACE:
+        RwMatrixSetIdentity(m);
+        m->pos = *t;
+        break;
+    case rwCOMBINEPRECONCAT:
+        RwV3dIncrementScaled(&m->pos, &m->right, t->x);
+        RwV3dIncrementScaled(&m->pos, &m->up, t->y);
+        RwV3dIncrementScaled(&m->pos, &m->at, t->z);
+        break;
+    case rwCOMBINEPOSTCONCAT:
+        RwV3dAdd(&m->pos, &m->pos, t);
+        break;
+    default:
+        RaiseInvalidCombine();
+        return nullptr;
+    }
+    m->flags &= ~rwMATRIXINTERNALIDENTITY;
+    return m;
+}
+
+RwMatrix *RwMatrixScale(RwMatrix *m, const RwV3d *s, RwOpCombineType combine)
+{
+    switch (combine) {
+    case rwCOMBINEREPLACE:
+        m->right = {s->x, 0.0f, 0.0f};
+        m->up = {0.0f, s->y, 0.0f};
+        m->at = {0.0f, 0.0f, s->z};
+        m->pos = {0.0f, 0.0f, 0.0f};
+        break;
+    case rwCOMBINEPRECONCAT:
+        RwV3dScale(&m->right, &m->right, s->x);
+        RwV3dScale(&m->up, &m->up, s->y);
+        RwV3dScale(&m->at, &m->at, s->z);
+        break;
+    case rwCOMBINEPOSTCONCAT: {
+        RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+        for (RwV3d *r : rows) {
+            r->x *= s->x;
+            r->y *= s->y;
+            r->z *= s->z;
+        }
+        break;
+    }
+    default:
+        RaiseInvalidCombine();
+        return nullptr;
+    }
+    m->flags &= ~rwMATRIXIDENTITYFLAGS;
+    return m;
+}
+
+RwMatrix *RwMatrixRotate(RwMatrix *m, const RwV3d *axis, RwReal angle, RwOpCombineType combine)
+{
+    if (combine != rwCOMBINEREPLACE && combine != rwCOMBINEPRECONCAT && combine != rwCOMBINEPOSTCONCAT) {
+        RaiseInvalidCombine();
+        return nullptr;
+    }
+    RwV3d u;
+    RwV3dScale(&u, axis, RwInvSqrt(RwV3dDotProduct(axis, axis)));
+    const RwReal theta = angle * 0.017453292f;
+    const RwReal c = 1.0f - std::cos(theta);
+    const RwReal s = std::sin(theta);
+    const RwReal x = u.x, y = u.y, z = u.z;
+
+    RwMatrix r;
+    r.right = {1.0f - (1.0f - x * x) * c, x * y * c + z * s, x * z * c - y * s};
+    r.up = {x * y * c - z * s, 1.0f - (1.0f - y * y) * c, y * z * c + x * s};
+    r.at = {x * z * c + y * s, y * z * c - x * s, 1.0f - (1.0f - z * z) * c};
+    r.pos = {0.0f, 0.0f, 0.0f};
+    r.flags = rwMATRIXTYPEORTHONORMAL;
+    r.pad1 = r.pad2 = r.pad3 = 0;
+
+    if (combine == rwCOMBINEREPLACE) {
+        *m = r;
+    } else if (combine == rwCOMBINEPRECONCAT) {
+        RwMatrixMultiply(m, &r, m);
+    } else {
+        RwMatrixMultiply(m, m, &r);
+    }
+    return m;
+}
+
+RwMatrix *RwMatrixTransform(RwMatrix *m, const RwMatrix *t, RwOpCombineType combine)
+{
+    switch (combine) {
+    case rwCOMBINEREPLACE:
+        return RwMatrixCopy(m, t);
+    case rwCOMBINEPRECONCAT:
+        return RwMatrixMultiply(m, t, m);
+    case rwCOMBINEPOSTCONCAT:
+        return RwMatrixMultiply(m, m, t);
+    default:
+        RaiseInvalidCombine();
+        return nullptr;
+    }
+}
+
+RwMatrix *RwMatrixInvert(RwMatrix *out, const RwMatrix *in)
+{
+    if (in->flags & rwMATRIXINTERNALIDENTITY) {
+        return RwMatrixCopy(out, in);
+    }
+    RwMatrix r;
+    r.pad1 = r.pad2 = r.pad3 = 0;
+    if (RwMatrixIsOrthonormal(in)) {
+        r.right = {in->right.x, in->up.x, in->at.x};
+        r.up = {in->right.y, in->up.y, in->at.y};
+        r.at = {in->right.z, in->up.z, in->at.z};
+        r.pos = {-RwV3dDotProduct(&in->pos, &in->right), -RwV3dDotProduct(&in->pos, &in->up),
+                 -RwV3dDotProduct(&in->pos, &in->at)};
+        r.flags = rwMATRIXTYPEORTHONORMAL;
+    } else {
+        // Cofactors as cross products of the rows: the inverse's columns.
+        RwV3d c0, c1, c2;
+        RwV3dCrossProduct(&c0, &in->up, &in->at);
+        RwV3dCrossProduct(&c1, &in->at, &in->right);
+        RwV3dCrossProduct(&c2, &in->right, &in->up);
+        RwReal det = RwV3dDotProduct(&in->right, &c0);
+        if (det == 0.0f) {
+            det = 1.0f;   // singular: keep the cofactors rather than produce infinities
+        }
+        const RwReal k = 1.0f / det;
+        r.right = {c0.x * k, c1.x * k, c2.x * k};
+        r.up = {c0.y * k, c1.y * k, c2.y * k};
+        r.at = {c0.z * k, c1.z * k, c2.z * k};
+        r.pos = {0.0f, 0.0f, 0.0f};
+        RwV3dIncrementScaled(&r.pos, &r.right, -in->pos.x);
+        RwV3dIncrementScaled(&r.pos, &r.up, -in->pos.y);
+        RwV3dIncrementScaled(&r.pos, &r.at, -in->pos.z);
+        r.flags = 0;
+    }
+    CopyRows(out, &r);
+    out->flags = r.flags;
+    return out;
+}
+
+// Normalises with the table inverse square root and returns the factor used.
+static RwReal ScaleToUnit(RwV3d *v)
+{
+    const RwReal inv = RwInvSqrt(RwV3dDotProduct(v, v));
+    RwV3dScale(v, v, inv);
+    return inv;
+}
+
+static void CrossUnit(RwV3d *out, const RwV3d *a, const RwV3d *b)
+{
+    RwV3dCrossProduct(out, a, b);
+    ScaleToUnit(out);
+}
+
+RwMatrix *RwMatrixOrthoNormalize(RwMatrix *out, const RwMatrix *in)
+{
+    RwV3d right = in->right, up = in->up, at = in->at;
+    const RwReal invRight = ScaleToUnit(&right);
+    const RwReal invUp = ScaleToUnit(&up);
+    const RwReal invAt = ScaleToUnit(&at);
+
+    enum { KeepRight, KeepUp, KeepAt } keep;
+    if (!(invRight > 0.0f)) {
+        keep = KeepUp;
+    } else if (!(invUp > 0.0f)) {
+        keep = KeepAt;
+    } else if (!(invAt > 0.0f)) {
+        keep = KeepRight;
+    } else {
+        const RwReal upAt = std::fabs(RwV3dDotProduct(&up, &at));
+        const RwReal atRight = std::fabs(RwV3dDotProduct(&at, &right));
+        const RwReal upRight = std::fabs(RwV3dDotProduct(&up, &right));
+        if (upAt < atRight && upAt < upRight) {
+            keep = KeepUp;
+        } else if (atRight <= upAt && atRight < upRight) {
+            keep = KeepAt;
+        } else {
+            keep = KeepRight;
+        }
+    }
+
+    switch (keep) {
+    case KeepRight:   // pair (right, up)
+        CrossUnit(&at, &right, &up);
+        CrossUnit(&up, &at, &right);
+        break;
+    case KeepUp:      // pair (up, at)
+        CrossUnit(&right, &up, &at);
+        CrossUnit(&at, &right, &up);
+        break;
+    case KeepAt:      // pair (at, right)
+        CrossUnit(&up, &at, &right);
+        CrossUnit(&right, &up, &at);
+        break;
+    }
+    out->right = right;
+    out->up = up;
+    out->at = at;
+    out->pos = in->pos;
+    out->flags = (out->flags & ~rwMATRIXINTERNALIDENTITY) | rwMATRIXTYPEORTHONORMAL;
+    return out;
+}
+
+RwReal RwMatrixDeterminant(const RwMatrix *m)
+{
+    RwV3d c;
+    RwV3dCrossProduct(&c, &m->up, &m->at);
+    return RwV3dDotProduct(&m->right, &c);
+}
+
+RwReal RwMatrixOrthogonalError(const RwMatrix *m)
+{
+    const RwReal a = RwV3dDotProduct(&m->at, &m->up);
+    const RwReal b = RwV3dDotProduct(&m->at, &m->right);
+    const RwReal c = RwV3dDotProduct(&m->up, &m->right);
+    return a * a + b * b + c * c;
+}
+
+RwReal RwMatrixNormalError(const RwMatrix *m)
+{
+    const RwReal a = RwV3dDotProduct(&m->right, &m->right) - 1.0f;
+    const RwReal b = RwV3dDotProduct(&m->up, &m->up) - 1.0f;
+    const RwReal c = RwV3dDotProduct(&m->at, &m->at) - 1.0f;
+    return a * a + b * b + c * c;
+}
+
+RwReal RwMatrixIdentityError(const RwMatrix *m)
+{
+    RwV3d r = m->right, u = m->up, a = m->at;
+    r.x -= 1.0f;
+    u.y -= 1.0f;
+    a.z -= 1.0f;
+    return RwV3dDotProduct(&r, &r) + RwV3dDotProduct(&u, &u) + RwV3dDotProduct(&a, &a) +
+           RwV3dDotProduct(&m->pos, &m->pos);
+}
+
+RwBool RwMatrixGetTolerances(RwMatrixTolerance *out)
+{
+    *out = MatrixGlobals()->tolerance;
+    return TRUE;
+}
+
+RwMatrix *RwMatrixClassify(RwMatrix *m, const RwMatrixTolerance *tolerance)
+{
+    const RwMatrixTolerance t = tolerance ? *tolerance : MatrixGlobals()->tolerance;
+    RwUInt32 flags = 0;
+    if (RwMatrixNormalError(m) <= t.normal) {
+        flags |= rwMATRIXTYPENORMAL;
+    }
+    if (RwMatrixOrthogonalError(m) <= t.orthogonal) {
+        flags |= rwMATRIXTYPEORTHOGONAL;
+    }
+    if (flags == rwMATRIXTYPEORTHONORMAL && RwMatrixIdentityError(m) <= t.identity) {
+        flags |= rwMATRIXINTERNALIDENTITY;
+    }
+    m->flags = (m->flags & ~rwMATRIXIDENTITYFLAGS) | flags;
+    return m;
+}
+
+RwMatrix *RwMatrixMarkChanged(RwMatrix *matrix)
+{
+    matrix->flags &= ~rwMATRIXIDENTITYFLAGS;
+    return matrix;
+}
+
+// Body layout: right, up, at, pos (twelve reals), then the flags word & 3.
+static void PutRows(RwUInt8 *body, const RwMatrix *m)
+{
+    const RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+    for (int i = 0; i < 4; ++i) {
+        WriteF32(body + i * 12, rows[i]->x);
+        WriteF32(body + i * 12 + 4, rows[i]->y);
+        WriteF32(body + i * 12 + 8, rows[i]->z);
+    }
+    WriteU32(body + 48, m->flags & rwMATRIXTYPEMASK);
+}
+
+static void GetRows(RwMatrix *m, const RwUInt8 *body)
+{
+    RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+    for (int i = 0; i < 4; ++i) {
+        rows[i]->x = ReadF32(body + i * 12);
+        rows[i]->y = ReadF32(body + i * 12 + 4);
+        rows[i]->z = ReadF32(body + i * 12 + 8);
+    }
+    m->flags = ReadU32(body + 48) & rwMATRIXTYPEMASK;
+    m->pad1 = m->pad2 = m->pad3 = 0;
+}
+
+const RwMatrix *RwMatrixStreamWrite(const RwMatrix *matrix, RwStream *stream)
+{
+    RwMatrix m = *matrix;
+    if (RwMatrixIsOrthonormal(&m)) {
+        RwMatrixOrthoNormalize(&m, &m);
+    }
+    RwUInt8 body[rwMATRIXSTREAMSIZE];
+    PutRows(body, &m);
+    if (!RwStreamWriteChunkHeader(stream, rwID_MATRIX, rwCHUNKHEADERSIZE + rwMATRIXSTREAMSIZE) ||
+        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwMATRIXSTREAMSIZE) ||
+        !RwStreamWrite(stream, body, rwMATRIXSTREAMSIZE)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_WRITEFAILED);
+        return nullptr;
+    }
+    return matrix;
+}
+
+RwMatrix *RwMatrixStreamRead(RwStream *stream, RwMatrix *matrix)
+{
+    RwUInt32 length = 0;
+    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);   // kept only if the search raised nothing
+        return nullptr;
+    }
+    if (length < rwMATRIXSTREAMSIZE) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
+    RwUInt8 body[rwMATRIXSTREAMSIZE];
+    if (!RwStreamReadExact(stream, body, rwMATRIXSTREAMSIZE)) {
+        return nullptr;
+    }
+    // A longer body holds the record first; the rest is not ours.
+    if (length > rwMATRIXSTREAMSIZE && !RwStreamSkip(stream, length - rwMATRIXSTREAMSIZE)) {
+        return nullptr;
+    }
+    RwMatrix *m = matrix ? matrix : RwMatrixCreate();
+    if (!m) {
+        return nullptr;
+    }
+    GetRows(m, body);
+    if (m->flags == rwMATRIXTYPEORTHONORMAL) {
+        RwMatrixOrthoNormalize(m, m);
+    }
+    return m;
+}
+
+void *RwMatrixModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
+{
+    matrixModuleOffset = offset;
+    RwMatrixGlobals *g = reinterpret_cast<RwMatrixGlobals *>(static_cast<RwUInt8 *>(instance) + offset);
+    g->matrixFreeList = RwFreeListCreateAndPreallocate(sizeof(RwMatrix), 256, 16, 1, nullptr,
+                                                       rwMEMHINTDUR_GLOBAL | rwMATRIXHINT);
+    if (!g->matrixFreeList) {
+        return nullptr;
+    }
+    g->identityMask = rwMATRIXINTERNALIDENTITY;
+    g->multiply = MultiplyPortable;
+    g->tolerance.normal = 0.01f;
+    g->tolerance.orthogonal = 0.01f;
+    g->tolerance.identity = 0.01f;
+    ++matrixModuleOpenCount;
+    return instance;
+}
+
+void *RwMatrixModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
+{
+    RwMatrixGlobals *g = reinterpret_cast<RwMatrixGlobals *>(static_cast<RwUInt8 *>(instance) + offset);
+    if (g->matrixFreeList) {
+        RwFreeListDestroy(g->matrixFreeList);
+        g->matrixFreeList = nullptr;
+    }
+    --matrixModuleOpenCount;
+    return instance;
+}

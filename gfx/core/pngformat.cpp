@@ -1,0 +1,288 @@
+// PNG image files through libpng: the read and write callbacks of the "png" image format.
+#include "pngformat.h"
+
+#include <csetjmp>
+#include <png.h>
+
+#include "engine.h"
+#include "image.h"
+#include "stream.h"
+
+static void RaiseError(RwUInt32 code)
+{
+    RwErrorRaise(rwID_PNGIMAGEPLUGIN, code);
+}
+
+// libpng's memory goes through the engine's memory functions.
+static png_voidp RwPngMalloc(png_structp png, png_alloc_size_t size)
+{
+    return RwMalloc(static_cast<size_t>(size), rwMEMHINT_PNG);
+}
+
+static void RwPngFree(png_structp png, png_voidp ptr)
+{
+    if (ptr)
+        RwFree(ptr);
+}
+
+// Frees a buffer of the error path, which may not have been made yet.
+static void FreeIfMade(void *ptr)
+{
+    if (ptr)
+        RwFree(ptr);
+}
+
+// A short read is a truncated file: libpng must stop rather than decode stale bytes.
+static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
+{
+    RwStream *stream = static_cast<RwStream *>(png_get_io_ptr(png));
+    if (RwStreamRead(stream, data, static_cast<RwUInt32>(length)) != length)
+        png_error(png, "truncated file");
+}
+
+static void RwPngWriteData(png_structp png, png_bytep data, png_size_t length)
+{
+    RwStream *stream = static_cast<RwStream *>(png_get_io_ptr(png));
+    if (!RwStreamWrite(stream, data, static_cast<RwUInt32>(length)))
+        png_error(png, "write failed");
+}
+
+static void RwDoNothing(png_structp png)
+{
+}
+
+// An 8-bit grey value for a grey sample of the file's bit depth, as the reader's
+// transformations produce it (16-bit samples keep their high byte).
+static RwInt32 GreyTo8(RwInt32 sample, RwInt32 bitDepth)
+{
+    if (bitDepth == 16)
+        return (sample >> 8) & 0xFF;
+    if (bitDepth >= 8)
+        return sample & 0xFF;
+    const RwInt32 maxValue = (1 << bitDepth) - 1;
+    return (sample & maxValue) * 255 / maxValue;
+}
+
+// Grey ramp, then the file's PLTE colours, then its transparency.
+static void FillPalette(png_structp png, png_infop info, RwImage *image, RwInt32 colourType, RwInt32 bitDepth)
+{
+    const RwInt32 entries = 1 << image->depth;
+    for (RwInt32 i = 0; i < entries; i++) {
+        image->palette[i].red = image->palette[i].green = image->palette[i].blue = static_cast<RwUInt8>(i);
+        image->palette[i].alpha = 255;
+    }
+    png_colorp plte = nullptr;
+    int numPalette = 0;
+    if (png_get_valid(png, info, PNG_INFO_PLTE) && png_get_PLTE(png, info, &plte, &numPalette) && plte) {
+        for (RwInt32 i = 0; i < numPalette && i < entries; i++) {
+            image->palette[i].red = plte[i].red;
+            image->palette[i].green = plte[i].green;
+            image->palette[i].blue = plte[i].blue;
+        }
+    }
+    png_bytep transAlpha = nullptr;
+    int numTrans = 0;
+    png_color_16p transColour = nullptr;
+    if (!png_get_valid(png, info, PNG_INFO_tRNS) ||
+        !png_get_tRNS(png, info, &transAlpha, &numTrans, &transColour))
+        return;
+    if (colourType == PNG_COLOR_TYPE_PALETTE && transAlpha) {
+        for (RwInt32 i = 0; i < numTrans && i < entries; i++)
+            image->palette[i].alpha = transAlpha[i];
+    } else if (colourType == PNG_COLOR_TYPE_GRAY && transColour) {
+        // A grey file's tRNS is one key value, not a list of alphas.
+        image->palette[GreyTo8(transColour->gray, bitDepth)].alpha = 0;
+    }
+}
+
+// Opens the file stream and makes libpng's structures for reading or writing; on failure
+// whatever was made is released and the result is NULL.
+static png_structp OpenPng(const RwChar *imageName, RwStreamAccessType access, RwStream **stream, png_infop *info)
+{
+    *stream = RwStreamOpen(rwSTREAMFILENAME, access, imageName);
+    if (!*stream)
+        return nullptr;
+    const RwBool reading = access == rwSTREAMREAD;
+    png_structp png = reading ? png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr, nullptr,
+                                                         RwPngMalloc, RwPngFree)
+                              : png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr, nullptr,
+                                                          RwPngMalloc, RwPngFree);
+    *info = png ? png_create_info_struct(png) : nullptr;
+    if (png && !*info) {
+        if (reading)
+            png_destroy_read_struct(&png, nullptr, nullptr);
+        else
+            png_destroy_write_struct(&png, nullptr);
+    }
+    if (!*info) {
+        RwStreamClose(*stream, nullptr);
+        return nullptr;
+    }
+    return png;
+}
+
+RwImage *RwImageReadPng(const RwChar *imageName)
+{
+    if (!imageName) {
+        RaiseError(E_RW_NULLP);
+        return nullptr;
+    }
+    RwStream *stream = nullptr;
+    png_infop info = nullptr;
+    png_structp png = OpenPng(imageName, rwSTREAMREAD, &stream, &info);
+    if (!png)
+        return nullptr;
+    // Set after the jump is armed, so they must live in memory for the error path.
+    RwImage *volatile image = nullptr;
+    png_bytep *volatile rows = nullptr;
+    if (setjmp(png_jmpbuf(png))) {
+        FreeIfMade(rows);
+        if (image)
+            RwImageDestroy(image);
+        png_destroy_read_struct(&png, &info, nullptr);
+        RwStreamClose(stream, nullptr);
+        return nullptr;
+    }
+    png_set_read_fn(png, stream, RwPngReadData);
+    png_read_info(png, info);
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colourType = 0;
+    png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+    png_set_strip_16(png);
+    RwInt32 depth = 32;
+    switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+        if (bitDepth < 8)
+            png_set_expand_gray_1_2_4_to_8(png);
+        depth = 8;
+        break;
+    case PNG_COLOR_TYPE_RGB:
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+        break;
+    case PNG_COLOR_TYPE_PALETTE:
+        if (bitDepth < 8) {
+            png_set_packing(png);
+            depth = 4;
+        } else {
+            depth = 8;
+        }
+        break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        png_set_gray_to_rgb(png);
+        break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        break;
+    default:
+        png_error(png, "unknown colour type");
+    }
+
+    image = RwImageCreate(static_cast<RwInt32>(width), static_cast<RwInt32>(height), depth);
+    if (!image)
+        png_error(png, "no image");
+    if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu || !RwImageAllocatePixels(image))
+        png_error(png, "no pixels");
+    if (depth <= 8)
+        FillPalette(png, info, image, colourType, bitDepth);
+
+    // Interlaced files are read whole; the rows the transformations make must fit the stride.
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) > static_cast<png_size_t>(image->stride))
+        png_error(png, "row does not fit");
+
+    rows = static_cast<png_bytep *>(RwMalloc(sizeof(png_bytep) * height, rwMEMHINT_PNG));
+    if (!rows)
+        png_error(png, "no row array");
+    for (png_uint_32 y = 0; y < height; y++)
+        rows[y] = image->cpPixels + static_cast<size_t>(y) * image->stride;
+    png_read_image(png, rows);
+    png_read_end(png, nullptr);
+
+    png_destroy_read_struct(&png, &info, nullptr);
+    RwFree(rows);
+    RwStreamClose(stream, nullptr);
+    return image;
+}
+
+RwImage *RwImageWritePng(RwImage *image, const RwChar *imageName)
+{
+    if (!image)
+        return nullptr;
+    // Nothing written is a failure, whatever the reason.
+    if (!imageName || !image->cpPixels) {
+        RaiseError(E_RW_NULLP);
+        return nullptr;
+    }
+    RwInt32 bitDepth = 8;
+    RwInt32 colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+    if (image->depth == 4 || image->depth == 8) {
+        if (!image->palette) {
+            RaiseError(E_RW_NULLP);
+            return nullptr;
+        }
+        bitDepth = image->depth;
+        colourType = PNG_COLOR_TYPE_PALETTE;
+    } else if (image->depth != 32) {
+        // No file is made for an image that cannot be written.
+        RaiseError(E_RW_INVIMAGEDEPTH);
+        return nullptr;
+    }
+    if (image->width <= 0 || image->height <= 0) {
+        RaiseError(E_RW_INVIMAGESIZE);
+        return nullptr;
+    }
+    RwStream *stream = nullptr;
+    png_infop info = nullptr;
+    png_structp png = OpenPng(imageName, rwSTREAMWRITE, &stream, &info);
+    if (!png)
+        return nullptr;
+    png_colorp volatile plte = nullptr;
+    png_bytep volatile trans = nullptr;
+    png_bytep *volatile rows = nullptr;
+    if (setjmp(png_jmpbuf(png))) {
+        FreeIfMade(rows);
+        FreeIfMade(trans);
+        FreeIfMade(plte);
+        png_destroy_write_struct(&png, &info);
+        RwStreamClose(stream, nullptr);
+        return nullptr;
+    }
+    png_set_write_fn(png, stream, RwPngWriteData, RwDoNothing);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image->width), static_cast<png_uint_32>(image->height),
+                 bitDepth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        const RwInt32 entries = 1 << image->depth;
+        plte = static_cast<png_colorp>(RwMalloc(sizeof(png_color) * entries, rwMEMHINT_PNG));
+        trans = static_cast<png_bytep>(RwMalloc(static_cast<size_t>(entries), rwMEMHINT_PNG));
+        if (!plte || !trans)
+            png_error(png, "no palette buffers");
+        for (RwInt32 i = 0; i < entries; i++) {
+            plte[i].red = image->palette[i].red;
+            plte[i].green = image->palette[i].green;
+            plte[i].blue = image->palette[i].blue;
+            trans[i] = image->palette[i].alpha;
+        }
+        png_set_PLTE(png, info, plte, entries);
+        png_set_tRNS(png, info, trans, entries, nullptr);
+    }
+    png_write_info(png, info);
+    // A 4-bit image keeps one index per byte; the file packs two.
+    png_set_packing(png);
+    rows = static_cast<png_bytep *>(RwMalloc(sizeof(png_bytep) * static_cast<size_t>(image->height), rwMEMHINT_PNG));
+    if (!rows)
+        png_error(png, "no row array");
+    for (RwInt32 y = 0; y < image->height; y++)
+        rows[y] = image->cpPixels + static_cast<size_t>(y) * image->stride;
+    png_write_image(png, rows);
+    png_write_end(png, nullptr);
+
+    RwFree(plte);
+    RwFree(trans);
+    RwFree(rows);
+    png_destroy_write_struct(&png, &info);
+    if (!RwStreamClose(stream, nullptr))
+        return nullptr;
+    return image;
+}

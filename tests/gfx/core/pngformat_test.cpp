@@ -1,0 +1,335 @@
+#include "imagetestutil.h"
+
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "gfx/core/pngformat.h"
+
+namespace {
+
+typedef ImageTest Png;
+
+// PNG files assembled from the format's tables: big-endian fields, chunks with CRCs,
+// one zlib stream of filtered scanlines as IDAT.
+std::string Be32(RwUInt32 v)
+{
+    std::string s(4, '\0');
+    for (RwInt32 i = 0; i < 4; i++)
+        s[static_cast<size_t>(i)] = static_cast<char>(v >> (24 - 8 * i));
+    return s;
+}
+
+std::string Chunk(const char *type, const std::string &data)
+{
+    std::string body = std::string(type, 4) + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
+    return Be32(static_cast<RwUInt32>(data.size())) + body + Be32(static_cast<RwUInt32>(crc));
+}
+
+std::string Ihdr(RwUInt32 width, RwUInt32 height, int bitDepth, int colourType, int interlace = 0)
+{
+    return Chunk("IHDR", Be32(width) + Be32(height) + std::string(1, static_cast<char>(bitDepth)) +
+                             std::string(1, static_cast<char>(colourType)) + std::string(2, '\0') +
+                             std::string(1, static_cast<char>(interlace)));
+}
+
+// rows: each scanline's bytes without the filter byte (filter 0 is added).
+std::string Idat(const std::vector<std::string> &rows)
+{
+    std::string raw;
+    for (const std::string &row : rows)
+        raw += std::string(1, '\0') + row;
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef *>(&out[0]), &size, reinterpret_cast<const Bytef *>(raw.data()),
+              static_cast<uLong>(raw.size()), 9);
+    out.resize(size);
+    return Chunk("IDAT", out);
+}
+
+std::string PngFile(const std::string &header, const std::string &middle, const std::vector<std::string> &rows)
+{
+    return std::string("\x89PNG\r\n\x1a\n", 8) + header + middle + Idat(rows) + Chunk("IEND", "");
+}
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string s;
+    for (int v : values)
+        s += static_cast<char>(v);
+    return s;
+}
+
+RwImage *ReadBytes(const std::string &bytes, const char *name = "hand.png")
+{
+    WriteFileBytes(name, bytes);
+    return RwImageReadPng(name);
+}
+
+// The chunks of a PNG file: (type, data) in file order.
+std::vector<std::pair<std::string, std::string>> Chunks(const std::string &file)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t pos = 8;
+    while (pos + 12 <= file.size()) {
+        const RwUInt32 length = (static_cast<RwUInt8>(file[pos]) << 24) | (static_cast<RwUInt8>(file[pos + 1]) << 16) |
+                                (static_cast<RwUInt8>(file[pos + 2]) << 8) | static_cast<RwUInt8>(file[pos + 3]);
+        out.push_back({file.substr(pos + 4, 4), file.substr(pos + 8, length)});
+        pos += 12 + length;
+    }
+    return out;
+}
+
+}  // namespace
+
+// Real files and their independently decoded pixels ----------------------------------------------
+
+namespace {
+
+std::vector<std::string> FilesMatching(const char *pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(pattern, &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        names.push_back(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+}  // namespace
+
+// Each .rgba file holds width, height and depth (little-endian words), then the RGBA pixels.
+TEST_F(Png, ReadsEveryReferenceFileAsTheIndependentDecoderDoes)
+{
+    const std::vector<std::string> names = FilesMatching("data/png/*.rgba");
+    ASSERT_GE(names.size(), 55u) << "reference files missing from data/png";
+    for (const std::string &rgba : names) {
+        const std::string base = "data/png/" + rgba.substr(0, rgba.size() - 5);
+        const std::string expected = ReadFileBytes("data/png/" + rgba);
+        ASSERT_GE(expected.size(), 12u) << base;
+        RwInt32 header[3];
+        memcpy(header, expected.data(), sizeof(header));
+        RwImage *image = Keep(RwImageReadPng((base + ".png").c_str()));
+        ASSERT_NE(nullptr, image) << base;
+        ASSERT_EQ(header[0], image->width) << base;
+        ASSERT_EQ(header[1], image->height) << base;
+        EXPECT_EQ(header[2], image->depth) << base;
+        EXPECT_EQ(0u, image->flags & rwIMAGEGAMMACORRECTED);
+        std::string shown;
+        for (RwInt32 y = 0; y < image->height; y++)
+            for (RwInt32 x = 0; x < image->width; x++) {
+                if (image->depth == 4) {
+                    ASSERT_LT(image->cpPixels[y * image->stride + x], 16) << base;
+                }
+                const RwRGBA c = ShownColour(image, x, y);
+                shown += std::string(reinterpret_cast<const char *>(&c), 4);
+            }
+        EXPECT_TRUE(expected.substr(12) == shown) << base << ": pixels differ";
+    }
+}
+
+TEST_F(Png, DamagedReferenceFilesAreRefused)
+{
+    RwInt32 damaged = 0;
+    for (const std::string &png : FilesMatching("data/png/*.png")) {
+        const std::string base = "data/png/" + png.substr(0, png.size() - 4);
+        if (GetFileAttributesA((base + ".rgba").c_str()) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        ++damaged;
+        EXPECT_EQ(nullptr, Keep(RwImageReadPng((base + ".png").c_str()))) << png;
+    }
+    EXPECT_GE(damaged, 4);
+}
+
+// Hand-assembled files ----------------------------------------------------------------------------
+
+TEST_F(Png, HandAssembledFilesReadAsTheColourTypeTableSays)
+{
+    const struct {
+        const char *what;
+        std::string file;
+        RwInt32 depth;
+        std::vector<RwRGBA> shown;   // the first row
+    } cases[] = {
+        // Indices 0-3 packed in one byte; three PLTE entries, tRNS for the first two.
+        {"2-bit palette",
+         PngFile(Ihdr(4, 1, 2, 3),
+                 Chunk("PLTE", Bytes({10, 20, 30, 40, 50, 60, 70, 80, 90})) + Chunk("tRNS", Bytes({0, 128})),
+                 {Bytes({0x1B})}),
+         4,
+         {Rgba(10, 20, 30, 0), Rgba(40, 50, 60, 128), Rgba(70, 80, 90, 255), Rgba(3, 3, 3, 255)}},
+        {"grey key", PngFile(Ihdr(3, 1, 8, 0), Chunk("tRNS", Bytes({0, 7})), {Bytes({6, 7, 8})}), 8,
+         {Rgba(6, 6, 6, 255), Rgba(7, 7, 7, 0), Rgba(8, 8, 8, 255)}},
+        // Two-bit grey 0-3 with key 2: the value 170 is transparent.
+        {"2-bit grey key", PngFile(Ihdr(4, 1, 2, 0), Chunk("tRNS", Bytes({0, 2})), {Bytes({0x1B})}), 8,
+         {Rgba(0, 0, 0, 255), Rgba(85, 85, 85, 255), Rgba(170, 170, 170, 0), Rgba(255, 255, 255, 255)}},
+        {"16-bit grey keeps high byte",
+         PngFile(Ihdr(2, 1, 16, 0), Chunk("tRNS", Bytes({0x12, 0x34})), {Bytes({0x12, 0x34, 0xAB, 0xFF})}), 8,
+         {Rgba(0x12, 0x12, 0x12, 0), Rgba(0xAB, 0xAB, 0xAB, 255)}},
+        {"RGB gets opaque filler",
+         PngFile(Ihdr(2, 1, 8, 2), Chunk("tRNS", Bytes({0, 1, 0, 2, 0, 3})), {Bytes({1, 2, 3, 4, 5, 6})}), 32,
+         {Rgba(1, 2, 3, 255), Rgba(4, 5, 6, 255)}},
+        {"grey and alpha spread to RGB", PngFile(Ihdr(2, 1, 8, 4), "", {Bytes({90, 30, 200, 255})}), 32,
+         {Rgba(90, 90, 90, 30), Rgba(200, 200, 200, 255)}},
+    };
+    for (const auto &c : cases) {
+        RwImage *image = Keep(ReadBytes(c.file));
+        ASSERT_NE(nullptr, image) << c.what;
+        EXPECT_EQ(c.depth, image->depth) << c.what;
+        for (size_t x = 0; x < c.shown.size(); x++)
+            EXPECT_EQ(c.shown[x], ShownColour(image, static_cast<RwInt32>(x), 0)) << c.what << " pixel " << x;
+        // Palette entries past the file's are the grey ramp.
+        const RwUInt8 last = static_cast<RwUInt8>((1 << c.depth) - 1);
+        if (image->palette) {
+            EXPECT_EQ(Rgba(last, last, last, 255), image->palette[last]) << c.what;
+        }
+    }
+}
+
+TEST_F(Png, TruncatedOrCorruptFilesNeverCrashOrLeak)
+{
+    const std::string plain = PngFile(Ihdr(4, 2, 8, 6), "", {std::string(16, '\x40'), std::string(16, '\x80')});
+    for (size_t cut = 0; cut < plain.size(); cut++) {
+        RwImage *image = Keep(ReadBytes(plain.substr(0, cut), "cut.png"));
+        // The last bytes are the IEND chunk's, which the reader need not see.
+        if (cut < plain.size() - 12) {
+            EXPECT_EQ(nullptr, image) << cut;
+        }
+    }
+    const std::string interlaced = PngFile(Ihdr(3, 3, 4, 3, 1), Chunk("PLTE", std::string(48, '\x33')),
+                                           {Bytes({0x12}), Bytes({0x45}), Bytes({0x67}), Bytes({0x9A}),
+                                            Bytes({0xBC}), Bytes({0x11, 0x20})});
+    RwImage *decoded = Keep(ReadBytes(interlaced, "flip.png"));
+    ASSERT_NE(nullptr, decoded);
+    // Pass 5 holds (0, 2) and (2, 2); pass 6 (1, 0) and (1, 2); pass 7 the middle row.
+    EXPECT_EQ(0x07, decoded->cpPixels[2 * decoded->stride + 2]);
+    EXPECT_EQ(0x0B, decoded->cpPixels[2 * decoded->stride + 1]);
+    EXPECT_EQ(0x02, decoded->cpPixels[decoded->stride + 2]);
+    for (size_t at = 8; at < interlaced.size(); at++) {
+        std::string bad = interlaced;
+        bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+        const RwInt32 live = rwTestMemory.live;
+        RwImage *image = ReadBytes(bad, "flip.png");
+        if (image)
+            RwImageDestroy(image);
+        EXPECT_EQ(live, rwTestMemory.live) << "leak with byte " << at << " changed";
+    }
+    for (RwUInt32 width : {100000u, 0u})
+        EXPECT_EQ(nullptr, Keep(ReadBytes(PngFile(Ihdr(width, 4, 8, 6), "", {std::string(8, '\0')}))));
+    EXPECT_EQ(nullptr, RwImageReadPng("no such file.png"));
+    TakeError();
+    EXPECT_EQ(nullptr, RwImageReadPng(nullptr));
+    EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
+}
+
+TEST_F(Png, OutOfMemoryAtEveryStepReleasesEverything)
+{
+    // Interlaced, 4 x 2 at 4 bits: passes 1, 4 and 6 give one byte each, pass 7 two.
+    WriteFileBytes("oom.png", PngFile(Ihdr(4, 2, 4, 3, 1), Chunk("PLTE", std::string(48, '\x22')),
+                                      {Bytes({0x10}), Bytes({0x20}), Bytes({0x34}), Bytes({0x56, 0x78})}));
+    RwImage *image = Owned(4, 4, 8);
+    RwInt32 read = 0, written = 0;
+    for (RwInt32 fail = 0; fail < 40; fail++) {
+        const RwInt32 live = rwTestMemory.live;
+        rwTestMemory.failAfter = fail;
+        RwImage *back = RwImageReadPng("oom.png");
+        written += RwImageWritePng(image, "oomw.png") != nullptr;
+        rwTestMemory.failAfter = -1;
+        read += back != nullptr;
+        if (back)
+            RwImageDestroy(back);
+        EXPECT_EQ(live, rwTestMemory.live) << "leak when allocation " << fail << " failed";
+    }
+    EXPECT_GT(read, 0);
+    EXPECT_GT(written, 0);
+    TakeError();
+}
+
+// Writing -----------------------------------------------------------------------------------------
+
+TEST_F(Png, ImagesRoundTripWithTheHeaderAndPaletteChunksOfTheirDepth)
+{
+    for (RwInt32 depth : {4, 8, 32}) {
+        const RwInt32 entries = depth == 32 ? 0 : 1 << depth;
+        RwImage *image = Owned(5, 3, depth);
+        for (RwInt32 i = 0; i < entries; i++)
+            image->palette[i] = Rgba(static_cast<RwUInt8>(i * 16), static_cast<RwUInt8>(255 - i),
+                                     static_cast<RwUInt8>(i), static_cast<RwUInt8>(i * 17));
+        const RwInt32 rowBytes = RwImageRowBytes(5, depth);
+        for (RwInt32 y = 0; y < 3; y++)
+            for (RwInt32 x = 0; x < rowBytes; x++)
+                image->cpPixels[y * image->stride + x] =
+                    static_cast<RwUInt8>(entries ? (x * 3 + y * 5 + 250) % entries : x * 40 + y * 7);
+        ASSERT_EQ(image, RwImageWritePng(image, "round.png")) << depth;
+        const auto chunks = Chunks(ReadFileBytes("round.png"));
+        ASSERT_GE(chunks.size(), 3u);
+        EXPECT_EQ(Be32(5) + Be32(3) + Bytes({entries ? depth : 8, entries ? 3 : 6, 0, 0, 0}), chunks[0].second);
+        EXPECT_EQ("IEND", chunks.back().first);
+        if (entries) {
+            EXPECT_EQ("PLTE", chunks[1].first);
+            EXPECT_EQ(3u * entries, chunks[1].second.size());
+            EXPECT_EQ(Bytes({32, 253, 2}), chunks[1].second.substr(6, 3));
+            EXPECT_EQ("tRNS", chunks[2].first);
+            EXPECT_EQ(static_cast<size_t>(entries), chunks[2].second.size());
+        }
+        RwImage *back = Keep(RwImageReadPng("round.png"));
+        ASSERT_NE(nullptr, back);
+        EXPECT_EQ(depth, back->depth);
+        for (RwInt32 y = 0; y < 3; y++)
+            EXPECT_EQ(0, memcmp(image->cpPixels + y * image->stride, back->cpPixels + y * back->stride, rowBytes));
+        EXPECT_EQ(0, entries ? memcmp(image->palette, back->palette, 4u * entries) : 0);
+    }
+    // A 4-bit image's stray high nibble does not spill into its neighbour when packed.
+    RwImage *image = Owned(3, 1, 4);
+    image->cpPixels[0] = 0x02;
+    image->cpPixels[1] = 0x31;
+    image->cpPixels[2] = 0xF5;
+    ASSERT_EQ(image, RwImageWritePng(image, "stray.png"));
+    RwImage *back = Keep(RwImageReadPng("stray.png"));
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(0x02, back->cpPixels[0]);
+    EXPECT_EQ(0x01, back->cpPixels[1]);
+    EXPECT_EQ(0x05, back->cpPixels[2]);
+}
+
+TEST_F(Png, WriteFailuresMakeNoFile)
+{
+    RwImage *image = Owned(2, 2, 32);
+    EXPECT_EQ(nullptr, RwImageWritePng(image, nullptr));   // nothing written is no success
+    EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
+    EXPECT_EQ(nullptr, RwImageWritePng(nullptr, "x.png"));
+    EXPECT_EQ(nullptr, RwImageWritePng(image, "no such folder/x.png"));
+    TakeError();
+    DeleteFileA("odd.png");
+    image->depth = 16;
+    EXPECT_EQ(nullptr, RwImageWritePng(image, "odd.png"));
+    EXPECT_EQ(E_RW_INVIMAGEDEPTH, TakeErrorCode());
+    image->depth = 32;
+    EXPECT_EQ(nullptr, RwImageWritePng(Keep(RwImageCreate(2, 2, 32)), "odd.png"));
+    EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("odd.png"));
+}
+
+TEST_F(Png, FormatRegisteredAsPngReadsThroughImagePath)
+{
+    ASSERT_TRUE(RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng));
+    RwImage *image = Owned(2, 1, 32);
+    *PixelAt(image, 1, 0) = Rgba(9, 8, 7, 6);
+    CreateDirectoryA("pngdir", nullptr);
+    ASSERT_EQ(image, RwImageWrite(image, "pngdir/via.png"));
+    RwImageSetPath("elsewhere/;pngdir/");
+    RwImage *back = Keep(RwImageRead("via.PNG"));
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(Rgba(9, 8, 7, 6), *PixelAt(back, 1, 0));
+}
+
+namespace {
+::testing::Environment *const engineEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ImageEngineEnvironment());
+}  // namespace

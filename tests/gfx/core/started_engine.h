@@ -1,0 +1,45 @@
+// Starts the graphics library once per test program on the stand-in driver.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "gfx/core/engine.h"
+#include "support/test_driver.h"
+#include "support/test_memory.h"
+
+// Registrations that must happen between init and open go in the hook. The
+// engine allocates through the counting test memory functions.
+class StartedEngine : public ::testing::Environment {
+public:
+    explicit StartedEngine(void (*registerPlugins)() = nullptr) : registerPlugins_(registerPlugins) {}
+
+    void SetUp() override
+    {
+        static RwEngineOpenParams params = {reinterpret_cast<void *>(0x1234)};
+        RwTestDriverReset();
+        RwTestMemoryReset();
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x100000));
+        if (registerPlugins_) {
+            registerPlugins_();
+        }
+        ASSERT_TRUE(RwEngineOpen(&params));
+        ASSERT_TRUE(RwEngineStart());
+        RwErrorGetLast();
+    }
+
+    void TearDown() override
+    {
+        RwEngineStop();
+        RwEngineClose();
+        RwEngineTerm();
+    }
+
+private:
+    void (*registerPlugins_)();
+};
+
+// The held error, cleared; plug-in id 0 and code 0x80000000 when none.
+inline RwError TakeError()
+{
+    return RwErrorGetLast();
+}

@@ -1,0 +1,96 @@
+// The Wine prefix and locale the tests run in: Korean code page, Korean font
+// names mapped to installed fonts, and crashes that end the program at once.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const wchar_t kDotum[] = L"\uB3CB\uC6C0";  // "돋움"
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path, n);
+    return s.substr(0, s.find_last_of(L"\\/") + 1);
+}
+
+TEST(Locale, UsesKoreanCodePage)
+{
+    EXPECT_EQ(GetACP(), 949u);
+    EXPECT_EQ(GetUserDefaultLCID(), LCID(0x0412));
+    EXPECT_EQ(PRIMARYLANGID(GetSystemDefaultLangID()), LANG_KOREAN);
+}
+
+TEST(Locale, ConvertsCodePage949Text)
+{
+    const char dotum[] = "\xb5\xb8\xbf\xf2";
+    wchar_t wide[8] = {};
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, dotum, -1, wide, 8), 3);
+    EXPECT_EQ(std::wstring(wide), kDotum);
+}
+
+TEST(Fonts, DotumIsReplacedByNanumGothic)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Fonts\\Replacements", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    bool found = false;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[64], data[64];
+        DWORD nameLength = 64, dataSize = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(data),
+                          &dataSize) != ERROR_SUCCESS)
+            break;
+        if (std::wstring(name, nameLength) == kDotum) {
+            found = true;
+            EXPECT_EQ(type, DWORD(REG_SZ));
+            EXPECT_EQ(std::wstring(data), L"NanumGothic");
+        }
+    }
+    RegCloseKey(key);
+    EXPECT_TRUE(found) << "no replacement for the Dotum face";
+}
+
+TEST(Fonts, DotumFaceHasHangulGlyphs)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    ASSERT_NE(dc, nullptr);
+    HFONT font = CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGUL_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kDotum);
+    ASSERT_NE(font, nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    WCHAR text[2] = {0xD55C, 0xAE00};  // "한글"
+    WORD glyphs[2] = {};
+    EXPECT_EQ(GetGlyphIndicesW(dc, text, 2, glyphs, GGI_MARK_NONEXISTING_GLYPHS), 2u);
+    EXPECT_NE(glyphs[0], 0xFFFF);
+    EXPECT_NE(glyphs[1], 0xFFFF);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
+}
+
+TEST(Crash, AccessViolationEndsProgramWithoutDialog)
+{
+    std::wstring program = ProgramFolder() + L"infra_crasher.exe";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::wstring commandLine = L"\"" + program + L"\"";
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &pi));
+    DWORD waited = WaitForSingleObject(pi.hProcess, 30000);
+    if (waited != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 1);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the crashed program was held (crash dialog?)";
+    EXPECT_NE(code, 0u);
+}
+
+}  // namespace

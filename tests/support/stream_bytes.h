@@ -1,0 +1,50 @@
+// Hand-assembled stream bytes for tests: little-endian words, chunk headers,
+// and memory streams that read them or collect what is written.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <cstddef>
+#include <vector>
+
+#include "gfx/core/memory.h"
+#include "gfx/core/stream.h"
+
+typedef std::vector<unsigned char> Bytes;
+
+inline void Put32(Bytes &bytes, RwUInt32 value)
+{
+    for (int i = 0; i < 4; i++) {
+        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    }
+}
+
+// A chunk header; the default stamp is that of version 0x37002, build 0x55.
+inline void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
+{
+    Put32(bytes, type);
+    Put32(bytes, size);
+    Put32(bytes, stamp);
+}
+
+inline void PutText(Bytes &bytes, const char *text, size_t n)
+{
+    bytes.insert(bytes.end(), text, text + n);
+}
+
+// A memory stream that reads the bytes (which must outlive it).
+inline RwStream *OpenRead(Bytes &bytes)
+{
+    RwMemory memory = {bytes.data(), static_cast<RwUInt32>(bytes.size())};
+    return RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+}
+
+// Closes a memory stream opened for writing and returns what it holds; the
+// buffer goes back to the library's allocator.
+inline Bytes CloseWritten(RwStream *stream)
+{
+    RwMemory memory = {nullptr, 0};
+    EXPECT_TRUE(RwStreamClose(stream, &memory));
+    Bytes bytes(memory.start, memory.start + memory.length);
+    RwFree(memory.start);
+    return bytes;
+}

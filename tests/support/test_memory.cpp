@@ -1,0 +1,69 @@
+// Memory functions for tests: they count live blocks, record the last request
+// and fail the allocations a test chooses.
+#include "test_memory.h"
+
+#include <cstdlib>
+
+RwTestMemoryState rwTestMemory;
+
+namespace {
+
+bool Refused(size_t size, RwUInt32 hint)
+{
+    rwTestMemory.lastHint = hint;
+    rwTestMemory.lastSize = size;
+    return rwTestMemory.failHint != 0 && hint == rwTestMemory.failHint;
+}
+
+void *Allocate(size_t size, RwUInt32 hint)
+{
+    if (Refused(size, hint) || rwTestMemory.failAfter == 0) {
+        return nullptr;
+    }
+    if (rwTestMemory.failAfter > 0) {
+        --rwTestMemory.failAfter;
+    }
+    void *p = malloc(size);
+    if (p) {
+        ++rwTestMemory.live;
+        ++rwTestMemory.mallocs;
+    }
+    return p;
+}
+
+void Release(void *p)
+{
+    if (p) {
+        --rwTestMemory.live;
+    }
+    free(p);
+}
+
+void *Reallocate(void *p, size_t size, RwUInt32 hint)
+{
+    if (!p) {
+        return Allocate(size, hint);
+    }
+    if (Refused(size, hint) || rwTestMemory.failRealloc) {
+        return nullptr;
+    }
+    return realloc(p, size);
+}
+
+void *AllocateZeroed(size_t count, size_t size)
+{
+    void *p = calloc(count, size);
+    if (p) {
+        ++rwTestMemory.live;
+    }
+    return p;
+}
+
+}  // namespace
+
+const RwMemoryFunctions rwTestMemoryFunctions = {Allocate, Release, Reallocate, AllocateZeroed};
+
+void RwTestMemoryReset(void)
+{
+    rwTestMemory = RwTestMemoryState();
+}
