@@ -525,7 +525,10 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
         ParcelSplitPath(name, &dir, &leaf);
     if (!name || !m_storage) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-    } else if (leaf.empty() || !ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
+    } else if (leaf.empty()) {
+        // A nameless entry would make the tables unreadable.
+        SetLastError(ERROR_INVALID_NAME);
+    } else if (!ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
     } else {
         switch (disposition) {
@@ -848,13 +851,22 @@ BOOL CParcel::PackedGetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME acc
     return TRUE;
 }
 
+// Entries stay below 4 GiB: a size with a high half would be written into
+// the tables, and an archive holding one does not open again.
 void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
 {
     CParcelLock::Scope lock(m_lock);
-    if (CFileOpen *handle = FileHandle(file)) {
-        handle->m_entry->m_sizeLow = sizeLow;
-        handle->m_entry->m_sizeHigh = sizeHigh;
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return;
     }
+    if (sizeHigh != 0) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return;
+    }
+    handle->m_entry->m_sizeLow = sizeLow;
+    handle->m_entry->m_sizeHigh = 0;
 }
 
 BOOL CParcel::PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh)

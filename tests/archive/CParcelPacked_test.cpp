@@ -506,6 +506,27 @@ TEST_F(Packed, NamesLongerThanTheFieldAreRefused)
     p.Close();
 }
 
+TEST_F(Packed, WhatTheTablesCannotHoldIsRefusedAndTheArchiveReopens)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "a", Pattern(10, 1)));
+    HANDLE h = p.CreateFile("a", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    p.SetFileSize(h, 5, 1);
+    DWORD high = 9;
+    EXPECT_EQ(p.GetFileSize(h, &high), 10u);
+    EXPECT_EQ(high, 0u);
+    p.CloseHandle(h);
+    EXPECT_EQ(p.CreateFile("dir\\", 0, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(p.CreateFile("", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"a", Pattern(10, 1)}}));
+    p.Close();
+}
+
 TEST_F(Packed, StaleAndForeignHandlesAreRefused)
 {
     CParcel p;
