@@ -137,9 +137,9 @@ private:
 };
 
 // The process-wide object for code outside the program. CreateParcel puts a
-// new object in the slot; one still there is left alone, since its caller may
-// still be using it, and stays that caller's to delete. ReleaseParcel
-// destroys the object in the slot; on an empty slot it does nothing.
+// new object in an empty slot and otherwise hands out the one already there:
+// replacing it would either leak it or pull it from under its holder.
+// ReleaseParcel destroys the object in the slot; on an empty slot it does nothing.
 extern "C" {
 __declspec(dllexport) CParcel *__cdecl CreateParcel(void);
 __declspec(dllexport) void __cdecl ReleaseParcel(void);
