@@ -110,23 +110,12 @@ TEST(ParcelEngine, ReadsLooseFilesBelowTheWorkingDirectory)
     MakeDataTree(tree);
     WorkingDirectory cwd(tree.Path());
     CParcel parcel;
-    parcel.Open(0, "", 2, 10240);
-    EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
-    EXPECT_EQ("item table", ReadWhole(parcel, "Data\\Configs\\Item.cfb"));
-    EXPECT_EQ("", ReadWhole(parcel, "Data/Scene/Empty.bsp"));
-    EXPECT_EQ("<missing>", ReadWhole(parcel, "Data/Configs/Skill.cfb"));
-    parcel.Close();
-}
-
-TEST(ParcelEngine, ReadsLooseFilesBelowAGivenRoot)
-{
-    TempTree tree;
-    MakeDataTree(tree);
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
+    ASSERT_TRUE(parcel.Open(0, "", 2, 10240));
     EXPECT_EQ(0u, parcel.GetMode());
     EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
     EXPECT_EQ("item table", ReadWhole(parcel, "Data\\Configs/Item.cfb"));
+    EXPECT_EQ("", ReadWhole(parcel, "Data/Scene/Empty.bsp"));
+    EXPECT_EQ("<missing>", ReadWhole(parcel, "Data/Configs/Skill.cfb"));
 }
 
 TEST(ParcelEngine, TwoThreadsReadThroughOneObject)
@@ -146,42 +135,38 @@ TEST(ParcelEngine, TwoThreadsReadThroughOneObject)
     }
 }
 
-// Packed mode through the same interface.
+// Life of the object.
 
-TEST(ParcelPacked, OpeningLooseFilesAfterAnArchiveLeavesPackedMode)
+TEST(ParcelLife, OpeningLooseFilesReleasesTheArchiveAndLeavesPackedMode)
 {
     TempTree tree;
     MakeDataTree(tree);
+    const std::string archive = tree.Full("new.pcl");
     CParcel parcel;
     CParcelBase &base = parcel;
     // Through the base class the archive object's own Open runs.
-    EXPECT_FALSE(base.Open(1, tree.Full("data.pcl").c_str(), 2, 10240));
+    EXPECT_FALSE(base.Open(1, archive.c_str(), 2, 10240));
     EXPECT_NE(0u, parcel.GetMode());
-    ASSERT_TRUE(base.Open(0, tree.Path().c_str(), 2, 10240));
+    ASSERT_TRUE(base.Open(1, archive.c_str(), 4, 1024));
+    ASSERT_TRUE(parcel.Flush(0));
+    ASSERT_TRUE(parcel.Open(1, archive.c_str(), 2, 1024));
+    EXPECT_TRUE(parcel.IsReadOnly());
+    ASSERT_TRUE(base.Open(0, tree.Full("Data").c_str(), 2, 10240));
     EXPECT_EQ(0u, parcel.GetMode());
-    EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
-}
+    EXPECT_TRUE(DeleteFileA(archive.c_str()));
+    EXPECT_EQ("item table", ReadWhole(parcel, "Configs/Item.cfb"));
 
-TEST(ParcelPlain, ArchiveOnlyOperationsAreNeutral)
-{
-    TempTree tree;
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
+    // The operations only an archive gives meaning to are neutral.
+    EXPECT_FALSE(parcel.IsReadOnly());
     EXPECT_EQ(nullptr, parcel.FindFolder(""));
-    EXPECT_EQ(nullptr, parcel.FindFolder("Data"));
     EXPECT_FALSE(parcel.Flush(1));
     DWORD low = 9, high = 9;
-    EXPECT_TRUE(parcel.GetFileLocation("Data/Configs/Item.cfb", &low, &high));
+    EXPECT_TRUE(parcel.GetFileLocation("Configs/Item.cfb", &low, &high));
     EXPECT_EQ(0u, low);
     EXPECT_EQ(0u, high);
-    EXPECT_FALSE(parcel.IsReadOnly());
-}
+    EXPECT_TRUE(parcel.GetFileLocation("any", nullptr, nullptr));
 
-TEST(ParcelPlain, FolderOperationsReachTheDisk)
-{
-    TempTree tree;
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
+    // Folder operations reach the disk.
     ASSERT_TRUE(parcel.CreateDirectory("New", nullptr));
     HANDLE h = parcel.CreateFile("New\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                  nullptr);
@@ -191,36 +176,26 @@ TEST(ParcelPlain, FolderOperationsReachTheDisk)
     EXPECT_EQ(3u, parcel.SetFilePointer(h, 0, nullptr, FILE_CURRENT));
     EXPECT_TRUE(parcel.CloseHandle(h));
     EXPECT_TRUE(parcel.RemoveDirectory("New"));
-    EXPECT_FALSE(tree.Exists("New"));
+    EXPECT_FALSE(tree.Exists("Data\\New"));
+
+    // And the object opens again after Close.
+    parcel.Close();
+    EXPECT_STREQ("", parcel.GetRoot());
+    ASSERT_TRUE(parcel.Open(0, tree.Full("Data\\Configs").c_str(), 2, 10240));
+    EXPECT_EQ("item table", ReadWhole(parcel, "Item.cfb"));
 }
 
-// Life of the object.
-
-TEST(ParcelLife, DestructorReleasesRecordedNames)
-{
-    TempTree tree;
-    const LONG before = s_liveBlocks;
-    {
-        CParcel *parcel = new CParcel;
-        parcel->Open(0, tree.Path().c_str(), 2, 10240);
-        parcel->SetRecordNames(TRUE);
-        parcel->CreateFile("a.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-        parcel->MmioOpen("b.wav", nullptr, MMIO_READ);
-        delete parcel;
-    }
-    EXPECT_EQ(before, s_liveBlocks);
-}
-
-TEST(ParcelLife, DestructorClosesAnOpenArchive)
+TEST(ParcelLife, DestructorReleasesRecordedNamesAndTheArchive)
 {
     TempTree tree;
     const std::string archive = tree.Full("new.pcl");
     const LONG before = s_liveBlocks;
-    {
+    for (DWORD mode : {0u, 1u}) {
         CParcel *parcel = new CParcel;
-        ASSERT_TRUE(parcel->Open(1, archive.c_str(), 4, 1024));
+        ASSERT_TRUE(parcel->Open(mode, mode ? archive.c_str() : tree.Path().c_str(), mode ? 4 : 2, 1024));
         parcel->SetRecordNames(TRUE);
+        parcel->CreateFile("none.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        parcel->MmioOpen("b.wav", nullptr, MMIO_READ);
         HANDLE h = parcel->CreateFile("a.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, h);
         parcel->SetFileSize(h, 3, 0);
@@ -228,74 +203,26 @@ TEST(ParcelLife, DestructorClosesAnOpenArchive)
         EXPECT_TRUE(parcel->WriteFile(h, "abc", 3, &written, nullptr));
         EXPECT_TRUE(parcel->CloseHandle(h));
         delete parcel;
+        EXPECT_EQ(before, s_liveBlocks) << mode;
     }
-    EXPECT_EQ(before, s_liveBlocks);
     // Nothing holds the archive file any more.
     EXPECT_TRUE(DeleteFileA(archive.c_str()));
-}
-
-TEST(ParcelLife, OpeningLooseFilesReleasesTheArchive)
-{
-    TempTree tree;
-    MakeDataTree(tree);
-    const std::string archive = tree.Full("new.pcl");
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(1, archive.c_str(), 4, 1024));
-    ASSERT_TRUE(parcel.Flush(0));
-    ASSERT_TRUE(parcel.Open(1, archive.c_str(), 2, 1024));
-    EXPECT_TRUE(parcel.IsReadOnly());
-    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
-    EXPECT_EQ(0u, parcel.GetMode());
-    EXPECT_FALSE(parcel.IsReadOnly());
-    EXPECT_TRUE(DeleteFileA(archive.c_str()));
-    EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
-}
-
-TEST(ParcelLife, ObjectOpensAgainAfterClose)
-{
-    TempTree tree;
-    MakeDataTree(tree);
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(0, tree.Full("Data").c_str(), 2, 10240));
-    EXPECT_EQ("item table", ReadWhole(parcel, "Configs/Item.cfb"));
-    parcel.Close();
-    EXPECT_STREQ("", parcel.GetRoot());
-    ASSERT_TRUE(parcel.Open(0, tree.Full("Data\\Configs").c_str(), 2, 10240));
-    EXPECT_EQ("item table", ReadWhole(parcel, "Item.cfb"));
-}
-
-TEST(ParcelExports, ReleaseWithoutCreateAndTwiceIsHarmless)
-{
-    ReleaseParcel();
-    CParcel *parcel = CreateParcel();
-    ASSERT_NE(nullptr, parcel);
-    ReleaseParcel();
-    ReleaseParcel();
 }
 
 TEST(ParcelExports, CreateTwiceHandsOutTheSameObjectAndLeaksNothing)
 {
     TempTree tree;
     MakeDataTree(tree);
+    ReleaseParcel(); // an empty slot: nothing happens
     const LONG before = s_liveBlocks;
     CParcel *first = CreateParcel();
     ASSERT_NE(nullptr, first);
+    EXPECT_EQ(0u, first->GetMode());
     ASSERT_TRUE(first->Open(0, tree.Path().c_str(), 2, 10240));
     // The first holder's object stays valid and is the one handed out again.
     EXPECT_EQ(first, CreateParcel());
     EXPECT_EQ("item table", ReadWhole(*first, "Data/Configs/Item.cfb"));
     ReleaseParcel();
     EXPECT_EQ(before, s_liveBlocks);
-}
-
-TEST(ParcelExports, CreatedObjectServesLooseFiles)
-{
-    TempTree tree;
-    MakeDataTree(tree);
-    CParcel *parcel = CreateParcel();
-    ASSERT_NE(nullptr, parcel);
-    EXPECT_EQ(0u, parcel->GetMode());
-    ASSERT_TRUE(parcel->Open(0, tree.Path().c_str(), 2, 10240));
-    EXPECT_EQ("item table", ReadWhole(*parcel, "Data/Configs/Item.cfb"));
     ReleaseParcel();
 }

@@ -45,6 +45,17 @@ struct Bytes
         U8(state);
         U32s({offset, 0, size, 0, 0});
     }
+    void Patch16(size_t at, uint16_t v)
+    {
+        b[at] = static_cast<uint8_t>(v);
+        b[at + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    // Overwrites a 256-byte name field.
+    void PatchName(size_t at, const char *s)
+    {
+        std::memset(&b[at], 0, 256);
+        std::memcpy(&b[at], s, std::min<size_t>(std::strlen(s), 256));
+    }
     void Patch(size_t at, uint32_t v)
     {
         for (int i = 0; i < 4; ++i)
