@@ -567,23 +567,6 @@ TEST_F(Packed, MultimediaCallsSeeOnlyTheEntrysBytes)
 
 // ------------------------------------------------------------------- flush
 
-TEST_F(Packed, FlushOnHolesEndsDataAtLastUsedRegion)
-{
-    CParcel p;
-    ASSERT_TRUE(Create(p));
-    ASSERT_TRUE(Put(p, "a", Pattern(100, 1)));
-    ASSERT_TRUE(Put(p, "b", Pattern(100, 2)));
-    ASSERT_TRUE(Put(p, "c", Pattern(50, 3)));
-    ASSERT_TRUE(p.DeleteFile("a"));
-    ASSERT_TRUE(p.Flush(1));
-    p.Close();
-    Blob disk = LoadDisk(m_path);
-    uint32_t len = disk[6] | (disk[7] << 8) | (disk[8] << 16) | ((uint32_t)disk[9] << 24);
-    EXPECT_EQ(len, 10u + 150u);
-    ASSERT_TRUE(Reopen(p));
-    EXPECT_TRUE(Holds(p, {{"b", Pattern(100, 2)}, {"c", Pattern(50, 3)}}));
-}
-
 TEST_F(Packed, CompactionLosesNoData)
 {
     srand(99);

@@ -35,39 +35,11 @@ void *operator new(size_t size)
         throw std::bad_alloc();
     return p;
 }
-void *operator new[](size_t size)
-{
-    return operator new(size);
-}
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    return CountedAlloc(size);
-}
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
-{
-    return CountedAlloc(size);
-}
 void operator delete(void *p) noexcept
 {
     CountedFree(p);
 }
-void operator delete[](void *p) noexcept
-{
-    CountedFree(p);
-}
 void operator delete(void *p, size_t) noexcept
-{
-    CountedFree(p);
-}
-void operator delete[](void *p, size_t) noexcept
-{
-    CountedFree(p);
-}
-void operator delete(void *p, const std::nothrow_t &) noexcept
-{
-    CountedFree(p);
-}
-void operator delete[](void *p, const std::nothrow_t &) noexcept
 {
     CountedFree(p);
 }
