@@ -55,22 +55,6 @@ void MakeDataTree(const TempTree &tree)
     tree.File("Data\\Scene\\Empty.bsp", "");
 }
 
-struct ReaderJob
-{
-    CParcel *parcel;
-    LONG mismatches;
-};
-
-DWORD WINAPI ReadRepeatedly(LPVOID context)
-{
-    ReaderJob *job = static_cast<ReaderJob *>(context);
-    for (int i = 0; i < 300; ++i) {
-        if (ReadWhole(*job->parcel, (i & 1) ? "Data/Configs/Item.cfb" : "Data\\Configs\\Item.cfb") != "item table")
-            InterlockedIncrement(&job->mismatches);
-    }
-    return 0;
-}
-
 } // namespace
 
 // The engine's access: open the tree with flags 2, then per file one
@@ -88,23 +72,6 @@ TEST(ParcelEngine, ReadsLooseFilesBelowTheWorkingDirectory)
     EXPECT_EQ("item table", ReadWhole(parcel, "Data\\Configs/Item.cfb"));
     EXPECT_EQ("", ReadWhole(parcel, "Data/Scene/Empty.bsp"));
     EXPECT_EQ("<missing>", ReadWhole(parcel, "Data/Configs/Skill.cfb"));
-}
-
-TEST(ParcelEngine, TwoThreadsReadThroughOneObject)
-{
-    TempTree tree;
-    MakeDataTree(tree);
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
-    ReaderJob jobs[2] = {{&parcel, 0}, {&parcel, 0}};
-    HANDLE threads[2];
-    for (int i = 0; i < 2; ++i)
-        threads[i] = CreateThread(nullptr, 0, ReadRepeatedly, &jobs[i], 0, nullptr);
-    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-    for (int i = 0; i < 2; ++i) {
-        CloseHandle(threads[i]);
-        EXPECT_EQ(0, jobs[i].mismatches);
-    }
 }
 
 // Life of the object.

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 struct Bytes
 {
     std::vector<uint8_t> b;
+
+    std::string Str() const { return std::string(b.begin(), b.end()); }
 
     void U8(uint8_t v) { b.push_back(v); }
     void U16(uint16_t v)

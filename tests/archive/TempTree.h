@@ -36,6 +36,21 @@ public:
         CloseHandle(h);
     }
 
+    // The file's bytes, also while someone else holds it open for writing.
+    std::string Read(const std::string &relative) const
+    {
+        HANDLE h = CreateFileA(Full(relative).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return std::string();
+        std::string contents(GetFileSize(h, nullptr), '\0');
+        DWORD read = 0;
+        if (!contents.empty())
+            ReadFile(h, &contents[0], static_cast<DWORD>(contents.size()), &read, nullptr);
+        CloseHandle(h);
+        return contents;
+    }
+
     bool Exists(const std::string &relative) const
     {
         return GetFileAttributesA(Full(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
