@@ -148,7 +148,7 @@ DWORD Location(CParcel &p, const char *name)
 
 // ------------------------------------------------------------------ opening
 
-TEST_F(Packed, OpenReadOnlyFlagsOnMissingFileCreatesNothing)
+TEST_F(Packed, OpeningWhatIsNoArchiveCreatesOrReplacesNothing)
 {
     CParcel p;
     EXPECT_FALSE(p.Open(1, m_path.c_str(), 2, 10240));
@@ -157,19 +157,14 @@ TEST_F(Packed, OpenReadOnlyFlagsOnMissingFileCreatesNothing)
     // Every file is then missing, and nothing can be made.
     EXPECT_TRUE(Missing(p, "a"));
     EXPECT_EQ(p.CreateFile("a", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
-    WIN32_FIND_DATAA d;
-    EXPECT_EQ(p.FindFirstFile("*.*", &d), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FindAll(p, "*.*").empty());
     EXPECT_EQ(p.MmioOpen("a.wav", nullptr, MMIO_READ), nullptr);
     EXPECT_FALSE(p.Flush(1));
     p.Close();
     EXPECT_EQ(p.GetMode(), 0u);
     EXPECT_STREQ(p.GetRoot(), "");
-}
-
-TEST_F(Packed, EmptyFileIsAbsentButJunkIsNeverReplaced)
-{
+    // An empty file counts as absent; junk is never replaced by a new archive.
     SetDisk("");
-    CParcel p;
     EXPECT_FALSE(Reopen(p));
     ASSERT_TRUE(Create(p));
     p.Close();
@@ -221,25 +216,6 @@ TEST_F(Packed, HandMadeArchiveReadsBack)
     EXPECT_EQ(lo, 22u);
     EXPECT_EQ(hi, 0u);
     EXPECT_EQ(FindAll(p, "*.*"), (std::vector<std::string>{"Data\\", "b.bin"}));
-}
-
-TEST_F(Packed, RoundTripKeepsFoldersEntriesAndBytes)
-{
-    const Contents files = {
-        {"Data\\Configs\\Item.cfb", Pattern(1000, 1)},
-        {"Data\\Configs\\Skill.cfb", Pattern(3, 2)},
-        {"Data\\Avatar\\Motions\\walk.anm", Pattern(70000, 3)},
-        {"top.txt", Pattern(0, 4)},
-        // Only the backslash separates folders.
-        {"Data/Forward/slash.png", Pattern(17, 5)},
-    };
-    ASSERT_TRUE(Store(files));
-    CParcel q;
-    ASSERT_TRUE(Reopen(q));
-    EXPECT_TRUE(Holds(q, files));
-    EXPECT_NE(q.FindFolder("Data\\Avatar\\Motions"), nullptr);
-    EXPECT_EQ(q.FindFolder("Data/Forward/"), nullptr);
-    EXPECT_EQ(FindAll(q, "*"), (std::vector<std::string>{"Data\\", "Data/Forward/slash.png", "top.txt"}));
 }
 
 // ------------------------------------------------------------- entries
@@ -388,12 +364,8 @@ TEST_F(Packed, CreateDirectoryMakesEveryLevelAndFindListsFoldersFirst)
     EXPECT_EQ(FindAll(p, "a\\Z.TXT"), std::vector<std::string>{"z.txt"});
     EXPECT_TRUE(FindAll(p, "a\\q*").empty());
     EXPECT_TRUE(FindAll(p, "nowhere\\*.*").empty());
-}
 
-TEST_F(Packed, FindKeepsItsPlaceWhileEntriesAreDeleted)
-{
-    CParcel p;
-    ASSERT_TRUE(Create(p));
+    // A walk keeps its place while the entries it has shown are deleted.
     for (const char *n : {"f\\1", "f\\2", "f\\3", "f\\4"})
         ASSERT_TRUE(Put(p, n, Pattern(5, 1)));
     WIN32_FIND_DATAA d;
@@ -439,16 +411,10 @@ TEST_F(Packed, DeleteAndRemoveDirectoryFreeTheSpaceForReuse)
     ASSERT_TRUE(Put(p, "new", Pattern(30, 6)));
     EXPECT_EQ(Location(p, "new"), 34u);
     EXPECT_EQ(FindAll(p, "*.*"), (std::vector<std::string>{"gone2\\", "c", "keep", "new"}));
-}
 
-TEST_F(Packed, RemovingTheRootStillFlushesAnArchiveThatOpens)
-{
-    CParcel p;
-    ASSERT_TRUE(Create(p));
-    ASSERT_TRUE(Put(p, "a\\b.txt", Pattern(10, 1)));
-    ASSERT_TRUE(Put(p, "c.txt", Pattern(10, 2)));
+    // Removing the root still flushes an archive that opens.
     EXPECT_TRUE(p.RemoveDirectory(""));
-    EXPECT_EQ(p.FindFolder("a"), nullptr);
+    EXPECT_EQ(p.FindFolder("gone2"), nullptr);
     ASSERT_TRUE(p.Flush(0));
     p.Close();
     ASSERT_TRUE(Reopen(p));
@@ -527,6 +493,8 @@ TEST_F(Packed, MultimediaCallsSeeOnlyTheEntrysBytes)
 
 // ------------------------------------------------------------------- flush
 
+// Write, delete, flush with and without compaction, reopen: every entry
+// reads back byte for byte.
 TEST_F(Packed, CompactionLosesNoData)
 {
     srand(99);
@@ -549,6 +517,14 @@ TEST_F(Packed, CompactionLosesNoData)
                 ++it;
             }
         }
+        const Contents more = {
+            {"Data\\Avatar\\Motions\\walk.anm", Pattern(70000, 3)},
+            {"top.txt", ""},
+            // Only the backslash separates folders.
+            {"Data/Forward/slash.png", Pattern(17, 5)},
+        };
+        for (auto &f : more)
+            ASSERT_TRUE(Put(p, f.first, live[f.first] = f.second));
         ASSERT_TRUE(p.Flush(1));
         ASSERT_TRUE(Holds(p, live));
         ASSERT_TRUE(p.RemoveDirectory("d3"));
@@ -567,6 +543,9 @@ TEST_F(Packed, CompactionLosesNoData)
     EXPECT_LE(Disk().size(), size1);
     ASSERT_TRUE(Reopen(q));
     EXPECT_TRUE(Holds(q, live));
+    EXPECT_NE(q.FindFolder("Data\\Avatar\\Motions"), nullptr);
+    EXPECT_EQ(q.FindFolder("Data/Forward/"), nullptr);
+    EXPECT_EQ(FindAll(q, "data/forward/SLASH.png"), std::vector<std::string>{"Data/Forward/slash.png"});
 }
 
 TEST_F(Packed, FullRecordTableCompactsSafely)
