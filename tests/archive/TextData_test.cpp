@@ -14,6 +14,7 @@ TEST(TextData, SetOfCopiedNamesFindsThemInAnyLetterCase)
     name[0] = 'X'; // the set holds its own copy
     EXPECT_NE(nullptr, set.Find("B.PNG"));
     EXPECT_NE(nullptr, set.Find("a.png"));
+    EXPECT_NE(nullptr, set.Find("C.PNG"));
     EXPECT_EQ(nullptr, set.Find("d.png"));
     EXPECT_EQ(nullptr, set.Find("X.png"));
     // In order, case-insensitively: A, b, c.
