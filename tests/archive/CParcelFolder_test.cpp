@@ -1,8 +1,7 @@
-// Folder records of the packed archive, the folder tree's shape and the balanced file tree.
+// Folder records of the packed archive and the balanced file tree.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "LeBytes.h"
 #include "archive/CParcelFolder.h"
@@ -29,30 +28,6 @@ TEST(ParcelRecords, FolderRecordIsWrittenFieldByField)
     bad.U32s({16, 0, 0});
     CParcelReader r(bad.b.data(), bad.b.size());
     EXPECT_FALSE(d.ReadRecord(r));
-}
-
-TEST(ParcelFolderTree, SubfoldersAreTheRightChildAndItsLeftChain)
-{
-    CBTree<CParcelFolder *, ParcelFolderCompValue> tree;
-    std::vector<CParcelFolder *> all;
-    for (const char *n : {"", "a\\", "a\\x\\", "b\\", "a\\y\\", "c\\", "a\\x\\deep\\"}) {
-        CParcelFolder *f = new CParcelFolder;
-        f->SetName(n);
-        tree.Insert(f);
-        all.push_back(f);
-    }
-    auto subfolders = [&](const char *key) {
-        std::vector<std::string> names;
-        for (auto *n = tree.Find(key)->right; n; n = n->left)
-            names.push_back(n->value->m_name);
-        return names;
-    };
-    EXPECT_EQ(subfolders(""), (std::vector<std::string>{"a\\", "b\\", "c\\"}));
-    EXPECT_EQ(subfolders("A\\"), (std::vector<std::string>{"a\\x\\", "a\\y\\"}));
-    EXPECT_EQ(tree.Find("a\\x\\deep"), nullptr); // keys end in a backslash
-    EXPECT_NE(tree.Find("A\\X\\DEEP\\"), nullptr);
-    for (CParcelFolder *f : all)
-        delete f;
 }
 
 TEST(ParcelFolderTree, BalancedRebuildWritesMiddleFirst)
