@@ -107,32 +107,6 @@ TEST(ParcelFiles, EngineReadPatternWithEitherSlash)
     EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForRead(parcel, nullptr));
 }
 
-TEST(ParcelFiles, WriteSeekReadRoundTrip)
-{
-    TempTree tree;
-    CParcelBase parcel;
-    ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
-    ASSERT_TRUE(parcel.CreateDirectory("out", nullptr));
-    HANDLE h = parcel.CreateFile("out\\f.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DWORD written = 0;
-    EXPECT_TRUE(parcel.WriteFile(h, "0123456789", 10, &written, nullptr));
-    EXPECT_EQ(10u, written);
-    EXPECT_EQ(4u, parcel.SetFilePointer(h, 4, nullptr, FILE_BEGIN));
-    char buffer[4] = {};
-    DWORD read = 0;
-    EXPECT_TRUE(parcel.ReadFile(h, buffer, 3, &read, nullptr));
-    EXPECT_STREQ("456", buffer);
-    EXPECT_EQ(8u, parcel.SetFilePointer(h, -2, nullptr, FILE_END));
-    EXPECT_EQ(10u, parcel.GetFileSize(h, nullptr));
-    EXPECT_TRUE(parcel.CloseHandle(h));
-    EXPECT_TRUE(tree.Exists("out\\f.bin"));
-    EXPECT_TRUE(parcel.DeleteFile("out\\f.bin"));
-    EXPECT_FALSE(tree.Exists("out\\f.bin"));
-    EXPECT_FALSE(parcel.DeleteFile("out\\f.bin"));
-}
-
 TEST(ParcelFiles, RootPlusNameBeyondTheBufferFailsCleanly)
 {
     TempTree tree;

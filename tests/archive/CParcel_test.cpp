@@ -105,15 +105,24 @@ TEST(ParcelLife, OpeningLooseFilesReleasesTheArchiveAndLeavesPackedMode)
     EXPECT_EQ(0u, high);
     EXPECT_TRUE(parcel.GetFileLocation("any", nullptr, nullptr));
 
-    // Folder operations reach the disk.
+    // Writes, seeks and folder operations reach the disk.
     ASSERT_TRUE(parcel.CreateDirectory("New", nullptr));
-    HANDLE h = parcel.CreateFile("New\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+    HANDLE h = parcel.CreateFile("New\\f.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DWORD written = 0;
-    EXPECT_TRUE(parcel.WriteFile(h, "abc", 3, &written, nullptr));
-    EXPECT_EQ(3u, parcel.SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+    DWORD done = 0;
+    EXPECT_TRUE(parcel.WriteFile(h, "0123456789", 10, &done, nullptr));
+    EXPECT_EQ(10u, done);
+    EXPECT_EQ(4u, parcel.SetFilePointer(h, 4, nullptr, FILE_BEGIN));
+    char buffer[4] = {};
+    EXPECT_TRUE(parcel.ReadFile(h, buffer, 3, &done, nullptr));
+    EXPECT_STREQ("456", buffer);
+    EXPECT_EQ(8u, parcel.SetFilePointer(h, -2, nullptr, FILE_END));
     EXPECT_TRUE(parcel.CloseHandle(h));
+    EXPECT_TRUE(tree.Exists("Data\\New\\f.txt"));
+    EXPECT_TRUE(parcel.DeleteFile("New\\f.txt"));
+    EXPECT_FALSE(tree.Exists("Data\\New\\f.txt"));
+    EXPECT_FALSE(parcel.DeleteFile("New\\f.txt"));
     EXPECT_TRUE(parcel.RemoveDirectory("New"));
     EXPECT_FALSE(tree.Exists("Data\\New"));
 
