@@ -284,39 +284,12 @@ TEST(StorageCompact, RandomSequenceKeepsCheckContentsAndTable)
     }
 }
 
-TEST(StorageProtect, ReleasedRegionOfTheTablesOnDiskIsHeldUntilCommit)
-{
-    CParcelStorage s;
-    Indices r = Lay(s, 16, {10, 10});
-    const uint32_t a = r[0], b = r[1];
-    s.Protect(100);
-    uint32_t fresh = s.Allocate(10, 0);
-    s.Release(b);
-    s.Release(b);
-    EXPECT_EQ(s.GetBox(b)->m_state, PARCEL_BOX_USED);
-    // A region the tables on disk do not know goes at once.
-    s.Release(fresh);
-    EXPECT_EQ(s.GetBox(fresh)->m_state, PARCEL_BOX_SPARE);
-    // Same size as b, yet it cannot take b's place.
-    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 100u);
-    EXPECT_TRUE(s.Check());
-    s.Commit();
-    // b and the place of the tables now make one hole.
-    Indices fl = ListOf(s.GetFreeList());
-    ASSERT_EQ(fl.size(), 1u);
-    EXPECT_EQ(SpanOf(s, fl[0]), Span(24, 76));
-    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
-    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
-    // Unprotected, release frees as before.
-    s.Release(a);
-    EXPECT_NE(s.GetBox(a)->m_state, PARCEL_BOX_USED);
-    EXPECT_TRUE(s.Check());
-}
-
-TEST(StorageProtect, FreeRegionAtTheEndIsTrimmedBeforeTheTables)
+// Between two flushes the tables on disk follow the data; nothing may be
+// handed out over them.
+TEST(StorageProtect, NothingIsHandedOutOverTheTablesOnDisk)
 {
     // A free region last in the file overlaps the tables written after the
-    // last used region; handing it out would overwrite them.
+    // last used region.
     CParcelStorage s;
     Indices r = Lay(s, 16, {10, 10, 10});
     s.Free(r[1]);
@@ -328,11 +301,8 @@ TEST(StorageProtect, FreeRegionAtTheEndIsTrimmedBeforeTheTables)
     s.Commit();
     EXPECT_EQ(s.EndOfUsedData(), 70u);
     EXPECT_TRUE(s.Check());
-}
 
-TEST(StorageProtect, NoRecordToCoverTheTablesRefusesTheRegion)
-{
-    CParcelStorage s;
+    // With no record for a region to cover the tables, the new one is refused.
     Lay(s, 2, {10});
     s.Protect(50);
     EXPECT_EQ(s.Allocate(10, 0), PARCEL_NO_REGION);
