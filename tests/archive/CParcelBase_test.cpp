@@ -178,20 +178,14 @@ TEST(ParcelNames, FailedNameRecordedOnceInAnyLetterCase)
 
 namespace {
 
-struct RecordJob
-{
-    CParcelBase *parcel;
-    int thread;
-};
+CParcelBase *s_shared;
 
-DWORD WINAPI OpenMissingNames(LPVOID context)
+// Each thread opens missing names of its own and the same shared ones.
+DWORD WINAPI OpenMissingNames(LPVOID thread)
 {
-    RecordJob *job = static_cast<RecordJob *>(context);
-    for (int i = 0; i < 300; ++i) {
-        const std::string own = "t" + std::to_string(job->thread) + "_" + std::to_string(i) + ".txt";
-        const std::string shared = "SHARED" + std::to_string(i) + ".txt";
-        for (const std::string &name : {own, shared})
-            OpenForRead(*job->parcel, name.c_str());
+    for (int i = 0; i < 1000; ++i) {
+        OpenForRead(*s_shared, ("t" + std::to_string((INT_PTR)thread) + "_" + std::to_string(i)).c_str());
+        OpenForRead(*s_shared, ("SHARED" + std::to_string(i) + ".txt").c_str());
     }
     return 0;
 }
@@ -204,16 +198,16 @@ TEST(ParcelNames, TwoThreadsRecordEveryNameOnce)
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
     parcel.SetRecordNames(TRUE);
-    RecordJob jobs[2] = {{&parcel, 0}, {&parcel, 1}};
+    s_shared = &parcel;
     HANDLE threads[2];
-    for (int i = 0; i < 2; ++i)
-        threads[i] = CreateThread(nullptr, 0, OpenMissingNames, &jobs[i], 0, nullptr);
+    for (INT_PTR i = 0; i < 2; ++i)
+        threads[i] = CreateThread(nullptr, 0, OpenMissingNames, reinterpret_cast<LPVOID>(i), 0, nullptr);
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     CloseHandle(threads[0]);
     CloseHandle(threads[1]);
-    EXPECT_EQ(900, parcel.GetFailedNames().GetCount());
-    EXPECT_EQ(900, parcel.GetRequestedNames().GetCount());
-    EXPECT_TRUE(parcel.HasFailed((std::string(parcel.GetRoot()) + "shared299.TXT").c_str()));
+    EXPECT_EQ(3000, parcel.GetFailedNames().GetCount());
+    EXPECT_EQ(3000, parcel.GetRequestedNames().GetCount());
+    EXPECT_TRUE(parcel.HasFailed((std::string(parcel.GetRoot()) + "shared999.TXT").c_str()));
 }
 
 TEST(ParcelNames, ChangeCallbackSeesEveryStoreUntilReset)
