@@ -216,25 +216,6 @@ private:
     std::map<uint32_t, std::vector<uint8_t>> m_expect;
 };
 
-TEST(StorageCompact, FullTableNeverFreesOverLiveData)
-{
-    // Hole of 100 with a 60-byte region after it and no record for the leftover.
-    CParcelStorage s;
-    Indices r = Lay(s, 4, {10, 100, 200, 60});
-    SimFile f(&s);
-    f.Fill(r[0], 1);
-    f.Fill(r[2], 2);
-    f.Fill(r[3], 3);
-    s.Free(r[1]);
-    ASSERT_EQ(s.GetCount(), 4);
-    std::vector<ParcelMove> moves;
-    s.Compact(1, &moves);
-    f.Apply(moves);
-    EXPECT_TRUE(s.Check());
-    EXPECT_TRUE(f.Intact());
-    EXPECT_EQ(s.EndOfUsedData(), 14u + 270u);
-}
-
 // Random allocations, frees and compactions keep the table consistent, the
 // contents in place, and the table written, read and written again the same.
 TEST(StorageCompact, RandomSequenceKeepsCheckContentsAndTable)
