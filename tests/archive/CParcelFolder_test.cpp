@@ -5,7 +5,6 @@
 
 #include "LeBytes.h"
 #include "archive/CParcelFolder.h"
-#include "archive/CParcelReader.h"
 #include "archive/CParcelWriter.h"
 
 TEST(ParcelRecords, FolderRecordIsWrittenFieldByField)
@@ -21,13 +20,6 @@ TEST(ParcelRecords, FolderRecordIsWrittenFieldByField)
     expected.Name("Data\\");
     expected.U32s({16, 0x11223344, 0x55667788});
     EXPECT_EQ(expected.b, w.Bytes());
-
-    // A folder path without its backslash is refused.
-    Bytes bad;
-    bad.Name("nobackslash");
-    bad.U32s({16, 0, 0});
-    CParcelReader r(bad.b.data(), bad.b.size());
-    EXPECT_FALSE(d.ReadRecord(r));
 }
 
 TEST(ParcelFolderTree, BalancedRebuildWritesMiddleFirst)
