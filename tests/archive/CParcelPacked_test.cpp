@@ -220,7 +220,7 @@ TEST_F(Packed, HandMadeArchiveReadsBack)
 
 // ------------------------------------------------------------- entries
 
-TEST_F(Packed, DispositionsOfCreateFile)
+TEST_F(Packed, HandlesFollowTheDispositionAndTheirEntry)
 {
     CParcel p;
     ASSERT_TRUE(Create(p));
@@ -246,6 +246,20 @@ TEST_F(Packed, DispositionsOfCreateFile)
     p.CloseHandle(t);
     EXPECT_EQ(p.CreateFile("x\\none", 0, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(p.CreateFile("x\\none", 0, 0, nullptr, 9, 0, nullptr), INVALID_HANDLE_VALUE);
+
+    // Handles of a deleted entry, and handles never handed out, are refused.
+    HANDLE stale = p.CreateFile("x\\a.bin", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(p.DeleteFile("x\\a.bin"));
+    EXPECT_FALSE(p.ReadFile(stale, b1, 4, &got, nullptr));
+    EXPECT_FALSE(p.CloseHandle(stale));
+    int junk = 0;
+    EXPECT_FALSE(p.CloseHandle((HANDLE)&junk));
+    EXPECT_EQ(p.GetFileSize((HANDLE)&junk, nullptr), INVALID_FILE_SIZE);
+    EXPECT_TRUE(p.CloseHandle(INVALID_HANDLE_VALUE));
+    EXPECT_TRUE(p.CloseHandle(nullptr));
+    EXPECT_FALSE(p.FindClose((HANDLE)&junk));
+    EXPECT_FALSE(p.FindClose(INVALID_HANDLE_VALUE));
+    EXPECT_TRUE(p.FindClose(nullptr));
 }
 
 TEST_F(Packed, TransfersAndSeeksStayInsideTheEntry)
@@ -316,27 +330,6 @@ TEST_F(Packed, WhatTheTablesCannotHoldIsRefusedAndTheArchiveReopens)
     p.Close();
     ASSERT_TRUE(Reopen(p));
     EXPECT_TRUE(Holds(p, {{"a", Pattern(10, 1)}, {std::string(255, 'n'), "fits"}}));
-}
-
-TEST_F(Packed, StaleAndForeignHandlesAreRefused)
-{
-    CParcel p;
-    ASSERT_TRUE(Create(p));
-    ASSERT_TRUE(Put(p, "a", Pattern(10, 1)));
-    HANDLE h = p.CreateFile("a", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_TRUE(p.DeleteFile("a"));
-    char buf[4];
-    DWORD got = 0;
-    EXPECT_FALSE(p.ReadFile(h, buf, 4, &got, nullptr));
-    EXPECT_FALSE(p.CloseHandle(h));
-    int junk = 0;
-    EXPECT_FALSE(p.CloseHandle((HANDLE)&junk));
-    EXPECT_EQ(p.GetFileSize((HANDLE)&junk, nullptr), INVALID_FILE_SIZE);
-    EXPECT_TRUE(p.CloseHandle(INVALID_HANDLE_VALUE));
-    EXPECT_TRUE(p.CloseHandle(nullptr));
-    EXPECT_FALSE(p.FindClose((HANDLE)&junk));
-    EXPECT_FALSE(p.FindClose(INVALID_HANDLE_VALUE));
-    EXPECT_TRUE(p.FindClose(nullptr));
 }
 
 // ------------------------------------------------------------- folders
