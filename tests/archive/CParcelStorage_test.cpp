@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -171,49 +172,35 @@ TEST(StorageCompact, SmallestLeftoverWinsAndRemainderBecomesNextHole)
 // A simulated file: applying the moves must keep every used region's bytes.
 class SimFile {
 public:
-    explicit SimFile(CParcelStorage *s) : m_s(s) {}
-    void Fill(uint32_t idx, uint8_t seed)
+    explicit SimFile(CParcelStorage *s) : m_s(s), m_disk(1 << 20, '\xEE') {}
+    void Fill(uint32_t idx, char seed)
     {
         const CParcelBox *b = m_s->GetBox(idx);
-        Grow(b->End());
-        std::vector<uint8_t> &c = m_expect[idx];
-        c.resize(b->m_sizeLow);
-        for (uint32_t i = 0; i < b->m_sizeLow; ++i) {
-            c[i] = (uint8_t)(seed + i * 7);
-            m_disk[b->m_offsetLow + i] = c[i];
-        }
+        std::string &c = m_expect[idx] = std::string(b->m_sizeLow, '\0');
+        for (uint32_t i = 0; i < b->m_sizeLow; ++i)
+            c[i] = (char)(seed + i * 7);
+        m_disk.replace(b->m_offsetLow, c.size(), c);
     }
     void Forget(uint32_t idx) { m_expect.erase(idx); }
     void Apply(const std::vector<ParcelMove> &moves)
     {
-        for (const ParcelMove &m : moves) {
-            Grow((uint64_t)m.srcLow + m.sizeLow);
-            Grow((uint64_t)m.dstLow + m.sizeLow);
-            for (uint32_t i = 0; i < m.sizeLow; ++i)
-                m_disk[m.dstLow + i] = m_disk[m.srcLow + i];
-        }
+        for (const ParcelMove &m : moves)
+            m_disk.replace(m.dstLow, m.sizeLow, m_disk.substr(m.srcLow, m.sizeLow));
     }
     bool Intact() const
     {
         for (const auto &e : m_expect) {
             const CParcelBox *b = m_s->GetBox(e.first);
-            if (!b || b->m_state != PARCEL_BOX_USED || b->m_sizeLow != e.second.size())
-                return false;
-            if (!e.second.empty() && memcmp(&m_disk[b->m_offsetLow], e.second.data(), e.second.size()))
+            if (!b || b->m_state != PARCEL_BOX_USED || m_disk.compare(b->m_offsetLow, b->m_sizeLow, e.second))
                 return false;
         }
         return true;
     }
 
 private:
-    void Grow(uint64_t end)
-    {
-        if (m_disk.size() < end)
-            m_disk.resize((size_t)end, 0xEE);
-    }
     CParcelStorage *m_s;
-    std::vector<uint8_t> m_disk;
-    std::map<uint32_t, std::vector<uint8_t>> m_expect;
+    std::string m_disk;
+    std::map<uint32_t, std::string> m_expect;
 };
 
 // Random allocations, frees and compactions keep the table consistent, the
@@ -231,7 +218,7 @@ TEST(StorageCompact, RandomSequenceKeepsCheckContentsAndTable)
             if (op < 5) {
                 uint32_t idx = s.Allocate((uint32_t)(rand() % 300), 0);
                 if (idx != PARCEL_NO_REGION) {
-                    f.Fill(idx, (uint8_t)rand());
+                    f.Fill(idx, (char)rand());
                     live.push_back(idx);
                 }
             } else if (op < 9 && !live.empty()) {
