@@ -57,23 +57,6 @@ void MakeDataTree(const TempTree &tree)
 
 } // namespace
 
-// The engine's access: open the tree with flags 2, then per file one
-// CreateFile, one GetFileSize, one ReadFile and one CloseHandle.
-
-TEST(ParcelEngine, ReadsLooseFilesBelowTheWorkingDirectory)
-{
-    TempTree tree;
-    MakeDataTree(tree);
-    WorkingDirectory cwd(tree.Path());
-    CParcel parcel;
-    ASSERT_TRUE(parcel.Open(0, "", 2, 10240));
-    EXPECT_EQ(0u, parcel.GetMode());
-    EXPECT_EQ("item table", ReadWhole(parcel, "Data/Configs/Item.cfb"));
-    EXPECT_EQ("item table", ReadWhole(parcel, "Data\\Configs/Item.cfb"));
-    EXPECT_EQ("", ReadWhole(parcel, "Data/Scene/Empty.bsp"));
-    EXPECT_EQ("<missing>", ReadWhole(parcel, "Data/Configs/Skill.cfb"));
-}
-
 // Life of the object.
 
 TEST(ParcelLife, OpeningLooseFilesReleasesTheArchiveAndLeavesPackedMode)
@@ -93,7 +76,10 @@ TEST(ParcelLife, OpeningLooseFilesReleasesTheArchiveAndLeavesPackedMode)
     ASSERT_TRUE(base.Open(0, tree.Full("Data").c_str(), 2, 10240));
     EXPECT_EQ(0u, parcel.GetMode());
     EXPECT_TRUE(DeleteFileA(archive.c_str()));
+    // The engine's read pattern through the archive object.
     EXPECT_EQ("item table", ReadWhole(parcel, "Configs/Item.cfb"));
+    EXPECT_EQ("", ReadWhole(parcel, "Scene\\Empty.bsp"));
+    EXPECT_EQ("<missing>", ReadWhole(parcel, "Configs/Skill.cfb"));
 
     // The operations only an archive gives meaning to are neutral.
     EXPECT_FALSE(parcel.IsReadOnly());
