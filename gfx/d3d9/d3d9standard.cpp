@@ -315,6 +315,19 @@ static RwBool SetCameraTextureTargets(RwCamera *camera, RwBool keepTarget)
     return TRUE;
 }
 
+// Targets of a raster drawn straight into the back buffer: the device's own
+// colour and depth surfaces. A camera raster on the device window first makes
+// the device follow the window's size; FALSE when there is nothing to draw on.
+static RwBool SetBackBufferTargets(const RwRaster *top)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    if (top->cType == rwRASTERTYPECAMERA && !RwD3D9CheckWindowSize())
+        return FALSE;
+    RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
+    RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
+    return TRUE;
+}
+
 RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
 {
     RwD3D9Driver &d = rwD3D9Driver;
@@ -372,11 +385,8 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     } else if (top->cType == rwRASTERTYPECAMERATEXTURE) {
         if (!SetCameraTextureTargets(camera, FALSE))
             return FALSE;
-    } else {
-        if (top->cType == rwRASTERTYPECAMERA && !RwD3D9CheckWindowSize())
-            return FALSE;
-        RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
-        RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
+    } else if (!SetBackBufferTargets(top)) {
+        return FALSE;
     }
     SetViewport(raster, FALSE);
     RwD3D9SetRenderState(D3DRS_FOGSTART, RealBits(camera->fogPlane));
@@ -441,10 +451,8 @@ RwBool RwD3D9CameraClear(void *cameraIn, void *colourIn, RwInt32 clearMode)
         if (camera->zBuffer == nullptr)
             flags &= ~static_cast<DWORD>(D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL);
     } else {
-        if (top->cType == rwRASTERTYPECAMERA && !RwD3D9CheckWindowSize())
+        if (!SetBackBufferTargets(top))
             return FALSE;
-        RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
-        RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
         SetViewport(raster, FALSE);
         if (clearMode & rwCAMERACLEARIMAGE)
             flags |= D3DCLEAR_TARGET;

@@ -505,11 +505,10 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
 // ---------------------------------------------------------------------------
 // Lights
 
-RwBool RwD3D9SetLight(RwInt32 index, const void *lightIn)
+RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light)
 {
-    if (index < 0 || lightIn == nullptr)
+    if (index < 0 || light == nullptr)
         return FALSE;
-    const D3DLIGHT9 *light = static_cast<const D3DLIGHT9 *>(lightIn);
     if (index < NumLights && std::memcmp(&Lights[index].light, light, sizeof(D3DLIGHT9)) == 0)
         return TRUE;
     if (index >= NumLights) {
@@ -557,15 +556,13 @@ const RwD3D9LightRecord *RwD3D9GetLightRecord(RwInt32 index)
 // ---------------------------------------------------------------------------
 // Queries and hooks
 
-const void *RwD3D9GetCaps(void)
+const D3DCAPS9 *RwD3D9GetCaps(void)
 {
     return &rwD3D9Driver.caps;
 }
 
-RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const void *cameraIn, const void *sphereIn)
+RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const RwCamera *camera, const RwSphere *sphere)
 {
-    const RwCamera *camera = static_cast<const RwCamera *>(cameraIn);
-    const RwSphere *sphere = static_cast<const RwSphere *>(sphereIn);
     for (const RwFrustumPlane &p : camera->frustumPlanes) {
         const RwV3d &n = p.plane.normal;
         RwReal s = n.x * sphere->center.x + n.y * sphere->center.y + n.z * sphere->center.z - p.plane.distance;
@@ -575,10 +572,8 @@ RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const void *cameraIn, const void *
     return TRUE;
 }
 
-RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const void *cameraIn, const void *boxIn)
+RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const RwCamera *camera, const RwBBox *box)
 {
-    const RwCamera *camera = static_cast<const RwCamera *>(cameraIn);
-    const RwBBox *box = static_cast<const RwBBox *>(boxIn);
     for (const RwFrustumPlane &p : camera->frustumPlanes) {
         // The corner furthest along the normal decides.
         RwV3d corner = {p.closestX ? box->sup.x : box->inf.x, p.closestY ? box->sup.y : box->inf.y,
@@ -623,7 +618,7 @@ RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceRestoreCallback(void)
     return RestoreCallback;
 }
 
-void *RwD3D9GetCurrentD3DDevice(void)
+IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void)
 {
     // Outside code may change any state: every cache must reach the device
     // again. The light store stays, so that lights enabled on the device can
