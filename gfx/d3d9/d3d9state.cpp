@@ -483,18 +483,13 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
         WorldIsIdentity = TRUE;
         return SUCCEEDED(Device()->SetTransform(D3DTS_WORLD, &IdentityMatrix));
     }
-    WorldBuffer._11 = matrix->right.x;
-    WorldBuffer._12 = matrix->right.y;
-    WorldBuffer._13 = matrix->right.z;
-    WorldBuffer._21 = matrix->up.x;
-    WorldBuffer._22 = matrix->up.y;
-    WorldBuffer._23 = matrix->up.z;
-    WorldBuffer._31 = matrix->at.x;
-    WorldBuffer._32 = matrix->at.y;
-    WorldBuffer._33 = matrix->at.z;
-    WorldBuffer._41 = matrix->pos.x;
-    WorldBuffer._42 = matrix->pos.y;
-    WorldBuffer._43 = matrix->pos.z;
+    // Rows right, up, at and position; the fourth column stays (0, 0, 0, 1).
+    const RwV3d *rows[4] = {&matrix->right, &matrix->up, &matrix->at, &matrix->pos};
+    for (int r = 0; r < 4; r++) {
+        WorldBuffer.m[r][0] = rows[r]->x;
+        WorldBuffer.m[r][1] = rows[r]->y;
+        WorldBuffer.m[r][2] = rows[r]->z;
+    }
     if (!WorldIsIdentity && SameMatrix(world, &WorldBuffer))
         return TRUE;
     *world = WorldBuffer;
@@ -591,14 +586,7 @@ RwBool RwD3D9SetRenderTarget(RwUInt32 index, RwRaster *raster)
         return FALSE;
     IDirect3DSurface9 *surface = nullptr;
     if (raster) {
-        RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster->parent);
-        if (ext->texture == nullptr)
-            return FALSE;
-        if (ext->cube & 0x0F)
-            static_cast<IDirect3DCubeTexture9 *>(ext->texture)
-                ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), 0, &surface);
-        else
-            static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(0, &surface);
+        surface = RwD3D9RasterGetTextureSurface(raster->parent);
         if (surface == nullptr)
             return FALSE;
     }

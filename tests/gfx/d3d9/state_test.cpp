@@ -390,16 +390,6 @@ TEST_F(DeviceState, RenderTargetsAndDepthAreCached)
     EXPECT_EQ(counting->Count("SetRenderTarget"), 1) << "target 1 is known to be empty";
 }
 
-TEST_F(DeviceState, CapsAndRestoreCallbackAreKept)
-{
-    EXPECT_EQ(RwD3D9GetCaps(), &rwD3D9Driver.caps);
-    EXPECT_EQ(RwD3D9GetDeviceRestoreCallback(), nullptr);
-    auto callback = []() {};
-    RwD3D9SetDeviceRestoreCallback(callback);
-    EXPECT_EQ(RwD3D9GetDeviceRestoreCallback(), callback);
-    RwD3D9SetDeviceRestoreCallback(nullptr);
-}
-
 namespace {
 
 // A camera whose frustum is the box [-1, 1] on every axis.
