@@ -23,6 +23,12 @@ RwBool Request(RwInt32 request, void *out = nullptr, void *inOut = nullptr, RwIn
 // A made-up adapter in front of the real Direct3D object: its own desktop
 // format, mode table, identifier and refused depth formats. Devices are still
 // created by the real object.
+#define KIV_PASS(type, name, params, args)                                                                      \
+    type STDMETHODCALLTYPE name params override                                                                 \
+    {                                                                                                           \
+        return real->name args;                                                                                 \
+    }
+
 class FakeAdapter : public IDirect3D9 {
 public:
     explicit FakeAdapter(IDirect3D9 *d3d) : real(d3d) {}
@@ -34,14 +40,21 @@ public:
     bool refuse32BitDepth = false;
     DWORD vendorId = 0, deviceId = 0;    // 0: the real identifier
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
-    {
-        return real->QueryInterface(riid, object);
-    }
+    KIV_PASS(HRESULT, QueryInterface, (REFIID riid, void **object), (riid, object))
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE RegisterSoftwareDevice(void *f) override { return real->RegisterSoftwareDevice(f); }
-    UINT STDMETHODCALLTYPE GetAdapterCount() override { return real->GetAdapterCount(); }
+    KIV_PASS(HRESULT, RegisterSoftwareDevice, (void *f), (f))
+    KIV_PASS(UINT, GetAdapterCount, (), ())
+    KIV_PASS(HRESULT, CheckDeviceType, (UINT a, D3DDEVTYPE t, D3DFORMAT f, D3DFORMAT b, WINBOOL w), (a, t, f, b, w))
+    KIV_PASS(HRESULT, CheckDeviceMultiSampleType,
+             (UINT a, D3DDEVTYPE t, D3DFORMAT f, WINBOOL w, D3DMULTISAMPLE_TYPE m, DWORD *q), (a, t, f, w, m, q))
+    KIV_PASS(HRESULT, CheckDepthStencilMatch, (UINT a, D3DDEVTYPE t, D3DFORMAT f, D3DFORMAT rt, D3DFORMAT ds),
+             (a, t, f, rt, ds))
+    KIV_PASS(HRESULT, CheckDeviceFormatConversion, (UINT a, D3DDEVTYPE t, D3DFORMAT s, D3DFORMAT d), (a, t, s, d))
+    KIV_PASS(HMONITOR, GetAdapterMonitor, (UINT a), (a))
+    KIV_PASS(HRESULT, CreateDevice,
+             (UINT a, D3DDEVTYPE t, HWND w, DWORD flags, D3DPRESENT_PARAMETERS *p, IDirect3DDevice9 **device),
+             (a, t, w, flags, p, device))
     HRESULT STDMETHODCALLTYPE GetAdapterIdentifier(UINT adapter, DWORD flags, D3DADAPTER_IDENTIFIER9 *id) override
     {
         HRESULT hr = real->GetAdapterIdentifier(adapter, flags, id);
@@ -73,10 +86,6 @@ public:
         *mode = {1024, 768, 60, desktop};
         return D3D_OK;
     }
-    HRESULT STDMETHODCALLTYPE CheckDeviceType(UINT a, D3DDEVTYPE t, D3DFORMAT f, D3DFORMAT b, WINBOOL w) override
-    {
-        return real->CheckDeviceType(a, t, f, b, w);
-    }
     HRESULT STDMETHODCALLTYPE CheckDeviceFormat(UINT a, D3DDEVTYPE t, D3DFORMAT f, DWORD usage, D3DRESOURCETYPE r,
                                                 D3DFORMAT check) override
     {
@@ -85,33 +94,14 @@ public:
             return D3DERR_NOTAVAILABLE;
         return real->CheckDeviceFormat(a, t, f, usage, r, check);
     }
-    HRESULT STDMETHODCALLTYPE CheckDeviceMultiSampleType(UINT a, D3DDEVTYPE t, D3DFORMAT f, WINBOOL w,
-                                                         D3DMULTISAMPLE_TYPE m, DWORD *q) override
-    {
-        return real->CheckDeviceMultiSampleType(a, t, f, w, m, q);
-    }
-    HRESULT STDMETHODCALLTYPE CheckDepthStencilMatch(UINT a, D3DDEVTYPE t, D3DFORMAT f, D3DFORMAT rt,
-                                                     D3DFORMAT ds) override
-    {
-        return real->CheckDepthStencilMatch(a, t, f, rt, ds);
-    }
-    HRESULT STDMETHODCALLTYPE CheckDeviceFormatConversion(UINT a, D3DDEVTYPE t, D3DFORMAT s, D3DFORMAT d) override
-    {
-        return real->CheckDeviceFormatConversion(a, t, s, d);
-    }
     HRESULT STDMETHODCALLTYPE GetDeviceCaps(UINT a, D3DDEVTYPE t, D3DCAPS9 *caps) override
     {
         HRESULT hr = real->GetDeviceCaps(a, t, caps);
         caps->DevCaps2 |= D3DDEVCAPS2_STREAMOFFSET;    // so that dropping it shows
         return hr;
     }
-    HMONITOR STDMETHODCALLTYPE GetAdapterMonitor(UINT a) override { return real->GetAdapterMonitor(a); }
-    HRESULT STDMETHODCALLTYPE CreateDevice(UINT a, D3DDEVTYPE t, HWND w, DWORD flags, D3DPRESENT_PARAMETERS *p,
-                                           IDirect3DDevice9 **device) override
-    {
-        return real->CreateDevice(a, t, w, flags, p, device);
-    }
 };
+#undef KIV_PASS
 
 class DeviceSystem : public ::testing::Test {
 protected:

@@ -455,6 +455,18 @@ TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
     EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
     EXPECT_EQ(counting->Count("Present"), 0) << "the chain presents, not the device";
 
+    // A resized second window gets a new chain and rasters of its client size.
+    SetWindowPos(second, nullptr, 0, 0, 200, 100, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, yellow));
+    EXPECT_EQ(camera->frameBuffer->width, 200);
+    EXPECT_EQ(camera->frameBuffer->height, 100);
+    ASSERT_NE(camera->zBuffer, nullptr);
+    EXPECT_EQ(camera->zBuffer->width, 200);
+    ext = RwD3D9RasterGetExtension(camera->frameBuffer);
+    EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 199, 99), 0xFFFF00u);
+    EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
+
     RwRasterDestroy(camera->frameBuffer);
     if (camera->zBuffer)
         RwRasterDestroy(camera->zBuffer);
