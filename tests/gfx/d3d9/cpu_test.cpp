@@ -247,13 +247,20 @@ TEST_F(FpuControl, FinishStartSetsSinglePrecisionAndStopRestores)
     EXPECT_EQ(_mm_getcsr() & 0x8000, 0u);
 }
 
-TEST_F(FpuControl, UnmaskedExceptionsAreMaskedForTheRenderer)
+TEST_F(FpuControl, SinglePrecisionMasksEveryException)
 {
-    RwFpuSetControlWord(0x0372);    // extended precision, two exceptions unmasked
-    RwFpuSetSinglePrecision();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x007F);
-    RwFpuRestoreControlWord();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x0372);
+    // Double precision masked, and extended precision with two exceptions unmasked.
+    for (RwUInt16 word : {0x027F, 0x0372}) {
+        RwFpuSetControlWord(word);
+        RwFpuForceSinglePrecision();
+        EXPECT_EQ(RwFpuGetControlWord(), 0x007F) << word;
+        EXPECT_FALSE(RwFpuControlWordSaved()) << "forcing saves nothing";
+        RwFpuSetControlWord(word);
+        RwFpuSetSinglePrecision();
+        EXPECT_EQ(RwFpuGetControlWord(), 0x007F) << word;
+        RwFpuRestoreControlWord();
+        EXPECT_EQ(RwFpuGetControlWord(), word);
+    }
 }
 
 TEST_F(FpuControl, RestoreWithoutSaveLeavesTheControlWordAlone)
@@ -273,14 +280,6 @@ TEST_F(FpuControl, SecondFinishStartKeepsTheFirstSavedWord)
     RwD3D9FinishStart();
     RwD3D9FpuStop();
     EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
-}
-
-TEST_F(FpuControl, ForceSinglePrecisionDoesNotSave)
-{
-    RwFpuSetControlWord(0x027F);
-    RwFpuForceSinglePrecision();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x007F);
-    EXPECT_FALSE(RwFpuControlWordSaved());
 }
 
 TEST_F(FpuControl, WithoutSseFlushToZeroIsNotTouched)
