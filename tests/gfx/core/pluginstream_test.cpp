@@ -156,7 +156,7 @@ protected:
     std::vector<RwUInt8> object;
 };
 
-TEST_F(PluginStream, TwoExtensionsWriteTheirSubChunksInRegistrationOrder)
+TEST_F(PluginStream, ExtensionsWriteTheirSubChunksInRegistrationOrder)
 {
     SetPair(1, 2);
     Single() = 3;
@@ -169,60 +169,50 @@ TEST_F(PluginStream, TwoExtensionsWriteTheirSubChunksInRegistrationOrder)
     Put32(expected, 3);
     EXPECT_EQ(Write(), expected);
     EXPECT_EQ(RwPluginRegistryGetSize(&Registry, object.data()), 36);
+    // An extension with nothing to write is left out of the chunk and its size.
+    Single() = 0;
+    expected.resize(12 + 20);
+    expected[4] = 20;
+    EXPECT_EQ(Write(), expected);
+    // A writer that writes less than it announced fails the write.
+    PairWriteMode = Mode::Short;
+    EXPECT_TRUE(Write().empty());
+    // A registry without extensions writes an empty chunk.
+    RwPluginRegistry empty = rwPLUGINREGISTRY_INIT(8);
+    EXPECT_EQ(RwPluginRegistryGetSize(&empty, object.data()), 0);
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(RwPluginRegistryWriteDataChunks(&empty, stream, object.data()), nullptr);
+    expected.clear();
+    PutHeader(expected, 3, 0);
+    EXPECT_EQ(CloseWritten(stream), expected);
 }
 
-TEST_F(PluginStream, RoundTripRestoresBothExtensions)
+TEST_F(PluginStream, RoundTripRestoresBothExtensionsAndTruncationAtEveryOffsetFails)
 {
     SetPair(-5, 600);
     Single() = 0x12345678;
-    Bytes bytes = Write();
-    ASSERT_FALSE(bytes.empty());
+    Bytes whole = Write();
+    ASSERT_FALSE(whole.empty());
     object.assign(object.size(), 0);
     RwUInt32 end = 0;
-    ASSERT_TRUE(Read(bytes, &end));
+    ASSERT_TRUE(Read(whole, &end));
     EXPECT_EQ(Pair(0), -5);
     EXPECT_EQ(Pair(1), 600);
     EXPECT_EQ(Single(), 0x12345678);
     EXPECT_EQ(AlwaysCalls, 1);
-    EXPECT_EQ(end, bytes.size());
+    EXPECT_EQ(end, whole.size());
+    for (size_t n = 0; n < whole.size(); n++) {
+        Bytes bytes(whole.begin(), whole.begin() + n);
+        EXPECT_FALSE(Read(bytes)) << n;
+    }
+    TakeError();
 }
 
-TEST_F(PluginStream, ExtensionWithNothingToWriteIsLeftOut)
-{
-    SetPair(1, 2);
-    Single() = 0;
-    Bytes bytes = Write();
-    ASSERT_EQ(bytes.size(), 12u + 20u);
-    EXPECT_EQ(bytes[4], 20);
-}
-
-TEST_F(PluginStream, DeclaredSizeCountsOnlyWhatIsWritten)
-{
-    // The extension that sizes itself without a writer adds nothing.
-    SetPair(1, 2);
-    Bytes bytes = Write();
-    ASSERT_GE(bytes.size(), 12u);
-    RwUInt32 declared = bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (static_cast<RwUInt32>(bytes[7]) << 24);
-    EXPECT_EQ(declared, bytes.size() - 12);
-}
-
-TEST_F(PluginStream, WriterThatWritesShortFailsTheWrite)
-{
-    PairWriteMode = Mode::Short;
-    EXPECT_TRUE(Write().empty());
-}
-
-TEST_F(PluginStream, EmptyChunkStillCallsEveryAlwaysCallback)
+TEST_F(PluginStream, ReadSkipsOtherChunksAndUnknownExtensions)
 {
     Bytes bytes;
-    PutHeader(bytes, 3, 0);
-    EXPECT_TRUE(Read(bytes));
-    EXPECT_EQ(AlwaysCalls, 1);
-}
-
-TEST_F(PluginStream, UnknownPluginIdIsSkipped)
-{
-    Bytes bytes;
+    PutHeader(bytes, 1, 4);
+    Put32(bytes, 0);
     PutHeader(bytes, 3, 16 + 16);
     PutHeader(bytes, 0x7777, 4);
     Put32(bytes, 0xFFFFFFFF);
@@ -232,54 +222,43 @@ TEST_F(PluginStream, UnknownPluginIdIsSkipped)
     ASSERT_TRUE(Read(bytes, &end));
     EXPECT_EQ(Single(), 9);
     EXPECT_EQ(end, bytes.size());
-}
-
-TEST_F(PluginStream, OtherChunksBeforeTheExtensionAreSkipped)
-{
-    Bytes bytes;
-    PutHeader(bytes, 1, 4);
-    Put32(bytes, 0);
-    PutHeader(bytes, 3, 16);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    ASSERT_TRUE(Read(bytes));
-    EXPECT_EQ(Single(), 4);
-}
-
-TEST_F(PluginStream, SubChunkLongerThanTheChunkIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 16);
-    PutHeader(bytes, idSingle, 100);
-    Put32(bytes, 4);
-    bytes.resize(bytes.size() + 100, 0);
+    // An empty chunk still calls every always-callback, whose failure fails the read.
+    bytes.clear();
+    PutHeader(bytes, 3, 0);
+    EXPECT_TRUE(Read(bytes));
+    AlwaysResult = FALSE;
     EXPECT_FALSE(Read(bytes));
+    EXPECT_EQ(AlwaysCalls, 3);
+}
+
+TEST_F(PluginStream, HostileChunksAreRefusedBeforeAnyCallback)
+{
+    Bytes longer;  // a sub-chunk longer than its chunk
+    PutHeader(longer, 3, 16);
+    PutHeader(longer, idSingle, 100);
+    Put32(longer, 4);
+    longer.resize(longer.size() + 100, 0);
+    Bytes hostile;  // a sub-chunk size that would wrap the position
+    PutHeader(hostile, 3, 28);
+    PutHeader(hostile, 0x7777, 0xFFFFFFF4u);
+    PutHeader(hostile, idSingle, 4);
+    Put32(hostile, 4);
+    Bytes small;  // too small for a sub-chunk header
+    PutHeader(small, 3, 8);
+    Put32(small, idSingle);
+    Put32(small, 0);
+    Bytes old;  // version outside the range
+    PutHeader(old, 3, 0, 0x310);
+    Bytes *cases[] = {&old, &longer, &hostile, &small};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_FALSE(Read(*cases[i])) << i;
+    }
     EXPECT_EQ(SingleReads, 0);
     EXPECT_EQ(AlwaysCalls, 0);
+    EXPECT_EQ(static_cast<RwUInt32>(TakeError().errorCode), E_RW_BADVERSION);
 }
 
-TEST_F(PluginStream, HostileSubChunkSizeIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 28);
-    PutHeader(bytes, 0x7777, 0xFFFFFFF4u);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    EXPECT_FALSE(Read(bytes));
-    EXPECT_EQ(SingleReads, 0);
-}
-
-TEST_F(PluginStream, ChunkTooSmallForASubChunkHeaderIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 8);
-    Put32(bytes, idSingle);
-    Put32(bytes, 0);
-    EXPECT_FALSE(Read(bytes));
-}
-
-// An extension chunk holding the single value 4, then the pair (7, 8).
-Bytes SingleThenPair()
+TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunkOneThatReadsBeyondFails)
 {
     Bytes bytes;
     PutHeader(bytes, 3, 16 + 20);
@@ -288,55 +267,14 @@ Bytes SingleThenPair()
     PutHeader(bytes, idPair, 8);
     Put32(bytes, 7);
     Put32(bytes, 8);
-    return bytes;
-}
-
-TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunk)
-{
     SingleReadMode = Mode::Short;
-    Bytes bytes = SingleThenPair();
     ASSERT_TRUE(Read(bytes));
     EXPECT_EQ(Pair(0), 7);
     EXPECT_EQ(Pair(1), 8);
-}
-
-TEST_F(PluginStream, ReaderThatReadsBeyondItsSubChunkFails)
-{
     SingleReadMode = Mode::Over;
-    Bytes bytes = SingleThenPair();
+    AlwaysCalls = 0;
     EXPECT_FALSE(Read(bytes));
     EXPECT_EQ(AlwaysCalls, 0);
-}
-
-TEST_F(PluginStream, FailingAlwaysCallbackFailsTheRead)
-{
-    AlwaysResult = FALSE;
-    Bytes bytes;
-    PutHeader(bytes, 3, 0);
-    EXPECT_FALSE(Read(bytes));
-    EXPECT_EQ(AlwaysCalls, 1);
-}
-
-TEST_F(PluginStream, VersionOutsideTheRangeIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 0, 0x310);
-    EXPECT_FALSE(Read(bytes));
-    RwError error = TakeError();
-    EXPECT_EQ(static_cast<RwUInt32>(error.errorCode), E_RW_BADVERSION);
-}
-
-TEST_F(PluginStream, TruncationAtEveryOffsetFails)
-{
-    SetPair(1, 2);
-    Single() = 3;
-    Bytes whole = Write();
-    ASSERT_FALSE(whole.empty());
-    for (size_t n = 0; n < whole.size(); n++) {
-        Bytes bytes(whole.begin(), whole.begin() + n);
-        EXPECT_FALSE(Read(bytes)) << n;
-    }
-    TakeError();
 }
 
 TEST_F(PluginStream, SkipPassesTheChunkWithoutCallbacks)
@@ -362,24 +300,10 @@ TEST_F(PluginStream, RightsGoToTheNamedExtension)
     EXPECT_EQ(RwPluginRegistryInvokeRights(&Registry, idWatcher, object.data(), 1), nullptr);
     EXPECT_EQ(RwPluginRegistryInvokeRights(&Registry, idPair, object.data(), 1), nullptr);
     EXPECT_EQ(RwPluginRegistryInvokeRights(&Registry, 0x7777, object.data(), 1), nullptr);
-}
-
-TEST_F(PluginStream, CallbacksOnAnUnregisteredIdAreRefused)
-{
+    // Callbacks cannot be set on an unregistered id.
     EXPECT_EQ(RwPluginRegistryAddPluginStream(&Registry, 0x7777, PairRead, PairWrite, PairSize), -1);
     EXPECT_EQ(RwPluginRegistryAddPluginStreamAlwaysCallBack(&Registry, 0x7777, WatcherAlways), -1);
     EXPECT_EQ(RwPluginRegistryAddPluginStreamRightsCallBack(&Registry, 0x7777, WatcherRights), -1);
-}
-
-TEST_F(PluginStream, EmptyRegistryWritesAnEmptyChunk)
-{
-    RwPluginRegistry empty = rwPLUGINREGISTRY_INIT(8);
-    EXPECT_EQ(RwPluginRegistryGetSize(&empty, object.data()), 0);
-    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
-    ASSERT_NE(RwPluginRegistryWriteDataChunks(&empty, stream, object.data()), nullptr);
-    Bytes expected;
-    PutHeader(expected, 3, 0);
-    EXPECT_EQ(CloseWritten(stream), expected);
 }
 
 }  // namespace
