@@ -11,25 +11,26 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-inline void Put32(Bytes &bytes, RwUInt32 value)
-{
-    for (int i = 0; i < 4; i++) {
-        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+// Bytes built left to right: Build().Header(2, 8).Text("abcde\0\0\0", 8).U32(0).
+// A chunk header's default stamp is that of version 0x37002, build 0x55.
+struct Build {
+    Bytes bytes;
+
+    Build &U32(RwUInt32 value)
+    {
+        for (int i = 0; i < 4; i++) {
+            bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+        }
+        return *this;
     }
-}
-
-// A chunk header; the default stamp is that of version 0x37002, build 0x55.
-inline void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
-{
-    Put32(bytes, type);
-    Put32(bytes, size);
-    Put32(bytes, stamp);
-}
-
-inline void PutText(Bytes &bytes, const char *text, size_t n)
-{
-    bytes.insert(bytes.end(), text, text + n);
-}
+    Build &Header(RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055) { return U32(type).U32(size).U32(stamp); }
+    Build &Text(const char *text, size_t n)
+    {
+        bytes.insert(bytes.end(), text, text + n);
+        return *this;
+    }
+    operator Bytes() const { return bytes; }
+};
 
 // A memory stream that reads the bytes (which must outlive it).
 inline RwStream *OpenRead(Bytes &bytes)

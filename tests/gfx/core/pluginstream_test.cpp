@@ -160,13 +160,7 @@ TEST_F(PluginStream, ExtensionsWriteTheirSubChunksInRegistrationOrder)
 {
     SetPair(1, 2);
     Single() = 3;
-    Bytes expected;
-    PutHeader(expected, 3, 36);
-    PutHeader(expected, idPair, 8);
-    Put32(expected, 1);
-    Put32(expected, 2);
-    PutHeader(expected, idSingle, 4);
-    Put32(expected, 3);
+    Bytes expected = Build().Header(3, 36).Header(idPair, 8).U32(1).U32(2).Header(idSingle, 4).U32(3);
     EXPECT_EQ(Write(), expected);
     EXPECT_EQ(RwPluginRegistryGetSize(&Registry, object.data()), 36);
     // An extension with nothing to write is left out of the chunk and its size.
@@ -182,9 +176,7 @@ TEST_F(PluginStream, ExtensionsWriteTheirSubChunksInRegistrationOrder)
     EXPECT_EQ(RwPluginRegistryGetSize(&empty, object.data()), 0);
     RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
     ASSERT_NE(RwPluginRegistryWriteDataChunks(&empty, stream, object.data()), nullptr);
-    expected.clear();
-    PutHeader(expected, 3, 0);
-    EXPECT_EQ(CloseWritten(stream), expected);
+    EXPECT_EQ(CloseWritten(stream), Build().Header(3, 0).bytes);
 }
 
 TEST_F(PluginStream, RoundTripRestoresBothExtensionsAndTruncationAtEveryOffsetFails)
@@ -210,21 +202,13 @@ TEST_F(PluginStream, RoundTripRestoresBothExtensionsAndTruncationAtEveryOffsetFa
 
 TEST_F(PluginStream, ReadSkipsOtherChunksAndUnknownExtensions)
 {
-    Bytes bytes;
-    PutHeader(bytes, 1, 4);
-    Put32(bytes, 0);
-    PutHeader(bytes, 3, 16 + 16);
-    PutHeader(bytes, 0x7777, 4);
-    Put32(bytes, 0xFFFFFFFF);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 9);
+    Bytes bytes = Build().Header(1, 4).U32(0).Header(3, 32).Header(0x7777, 4).U32(~0u).Header(idSingle, 4).U32(9);
     RwUInt32 end = 0;
     ASSERT_TRUE(Read(bytes, &end));
     EXPECT_EQ(Single(), 9);
     EXPECT_EQ(end, bytes.size());
     // An empty chunk still calls every always-callback, whose failure fails the read.
-    bytes.clear();
-    PutHeader(bytes, 3, 0);
+    bytes = Build().Header(3, 0);
     EXPECT_TRUE(Read(bytes));
     AlwaysResult = FALSE;
     EXPECT_FALSE(Read(bytes));
@@ -233,25 +217,15 @@ TEST_F(PluginStream, ReadSkipsOtherChunksAndUnknownExtensions)
 
 TEST_F(PluginStream, HostileChunksAreRefusedBeforeAnyCallback)
 {
-    Bytes longer;  // a sub-chunk longer than its chunk
-    PutHeader(longer, 3, 16);
-    PutHeader(longer, idSingle, 100);
-    Put32(longer, 4);
-    longer.resize(longer.size() + 100, 0);
-    Bytes hostile;  // a sub-chunk size that would wrap the position
-    PutHeader(hostile, 3, 28);
-    PutHeader(hostile, 0x7777, 0xFFFFFFF4u);
-    PutHeader(hostile, idSingle, 4);
-    Put32(hostile, 4);
-    Bytes small;  // too small for a sub-chunk header
-    PutHeader(small, 3, 8);
-    Put32(small, idSingle);
-    Put32(small, 0);
-    Bytes old;  // version outside the range
-    PutHeader(old, 3, 0, 0x310);
-    Bytes *cases[] = {&old, &longer, &hostile, &small};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_FALSE(Read(*cases[i])) << i;
+    const char zeros[100] = {};
+    const Bytes cases[] = {
+        Build().Header(3, 0, 0x310),                                                   // version out of range
+        Build().Header(3, 16).Header(idSingle, 100).U32(4).Text(zeros, 100),           // longer than the chunk
+        Build().Header(3, 28).Header(0x7777, 0xFFFFFFF4u).Header(idSingle, 4).U32(4),  // size that would wrap
+        Build().Header(3, 8).U32(idSingle).U32(0),                                     // no room for a header
+    };
+    for (Bytes bytes : cases) {
+        EXPECT_FALSE(Read(bytes)) << bytes.size();
     }
     EXPECT_EQ(SingleReads, 0);
     EXPECT_EQ(AlwaysCalls, 0);
@@ -260,13 +234,7 @@ TEST_F(PluginStream, HostileChunksAreRefusedBeforeAnyCallback)
 
 TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunkOneThatReadsBeyondFails)
 {
-    Bytes bytes;
-    PutHeader(bytes, 3, 16 + 20);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    PutHeader(bytes, idPair, 8);
-    Put32(bytes, 7);
-    Put32(bytes, 8);
+    Bytes bytes = Build().Header(3, 16 + 20).Header(idSingle, 4).U32(4).Header(idPair, 8).U32(7).U32(8);
     SingleReadMode = Mode::Short;
     ASSERT_TRUE(Read(bytes));
     EXPECT_EQ(Pair(0), 7);
@@ -279,11 +247,7 @@ TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunkOneThatReadsBeyondFail
 
 TEST_F(PluginStream, SkipPassesTheChunkWithoutCallbacks)
 {
-    Bytes bytes;
-    PutHeader(bytes, 3, 16, 0x310);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    Put32(bytes, 0xABCD);
+    Bytes bytes = Build().Header(3, 16, 0x310).Header(idSingle, 4).U32(4).U32(0xABCD);
     RwStream *stream = OpenRead(bytes);
     ASSERT_NE(RwPluginRegistrySkipDataChunks(&Registry, stream), nullptr);
     EXPECT_EQ(stream->Type.memory.position, 28u);

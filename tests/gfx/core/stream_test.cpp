@@ -128,38 +128,39 @@ TEST_F(Stream, AccessNotValidForTheStreamIsRefused)
 // A custom stream over a vector that can be told to fail its writes.
 struct CustomSink {
     Bytes bytes;
-    size_t readAt = 0;
+    RwUInt32 readAt = 0;
     bool failWrites = false;
     bool closed = false;
 };
 
+CustomSink *Sink(void *data)
+{
+    return static_cast<CustomSink *>(data);
+}
 RwBool SinkClose(void *data)
 {
-    static_cast<CustomSink *>(data)->closed = true;
+    Sink(data)->closed = true;
     return TRUE;
 }
 RwUInt32 SinkRead(void *data, void *buffer, RwUInt32 length)
 {
-    CustomSink *sink = static_cast<CustomSink *>(data);
-    RwUInt32 n = static_cast<RwUInt32>(std::min<size_t>(length, sink->bytes.size() - sink->readAt));
-    std::memcpy(buffer, sink->bytes.data() + sink->readAt, n);
-    sink->readAt += n;
+    RwUInt32 n = std::min(length, static_cast<RwUInt32>(Sink(data)->bytes.size()) - Sink(data)->readAt);
+    std::memcpy(buffer, Sink(data)->bytes.data() + Sink(data)->readAt, n);
+    Sink(data)->readAt += n;
     return n;
 }
 RwBool SinkWrite(void *data, const void *buffer, RwUInt32 length)
 {
-    CustomSink *sink = static_cast<CustomSink *>(data);
     const unsigned char *b = static_cast<const unsigned char *>(buffer);
-    sink->bytes.insert(sink->bytes.end(), b, b + (sink->failWrites ? 0 : length));
-    return !sink->failWrites;
+    Sink(data)->bytes.insert(Sink(data)->bytes.end(), b, b + (Sink(data)->failWrites ? 0 : length));
+    return !Sink(data)->failWrites;
 }
 RwBool SinkSkip(void *data, RwUInt32 offset)
 {
-    CustomSink *sink = static_cast<CustomSink *>(data);
-    if (offset > sink->bytes.size() - sink->readAt) {
+    if (offset > Sink(data)->bytes.size() - Sink(data)->readAt) {
         return FALSE;
     }
-    sink->readAt += offset;
+    Sink(data)->readAt += offset;
     return TRUE;
 }
 
@@ -234,31 +235,28 @@ TEST_F(Stream, ValuesAreWrittenAndReadLittleEndian)
     WriteI16(out + 5, 0x1234);
     EXPECT_EQ(ReadI32(out + 1), -1);
     EXPECT_EQ(ReadU16(out + 5), 0x1234u);
-}
 
-TEST_F(Stream, LongArraysCrossTheConversionBuffer)
-{
-    std::vector<RwInt32> ints(300);
-    std::vector<RwReal> reals(300);
-    for (int i = 0; i < 300; i++) {
-        ints[i] = static_cast<RwInt32>(static_cast<RwUInt32>(i) * 0x01010101u);
-        reals[i] = static_cast<RwReal>(i) * 0.5f;
+    // Long arrays cross the conversion buffer.
+    std::vector<RwInt32> manyInts(300);
+    std::vector<RwReal> manyReals(300);
+    for (int k = 0; k < 300; k++) {
+        manyInts[k] = static_cast<RwInt32>(static_cast<RwUInt32>(k) * 0x01010101u);
+        manyReals[k] = static_cast<RwReal>(k) * 0.5f;
     }
-    RwStream *stream = OpenWrite();
-    ASSERT_NE(RwStreamWriteInt32(stream, ints.data(), 1200), nullptr);
-    ASSERT_NE(RwStreamWriteReal(stream, reals.data(), 1200), nullptr);
+    stream = OpenWrite();
+    ASSERT_NE(RwStreamWriteInt32(stream, manyInts.data(), 1200), nullptr);
+    ASSERT_NE(RwStreamWriteReal(stream, manyReals.data(), 1200), nullptr);
     Bytes written = CloseWritten(stream);
     ASSERT_EQ(written.size(), 2400u);
     EXPECT_EQ(written[4 * 299], 299 & 0xFF);
-
-    RwStream *in = OpenRead(written);
+    stream = OpenRead(written);
     std::vector<RwInt32> intsBack(300);
     std::vector<RwReal> realsBack(300);
-    ASSERT_NE(RwStreamReadInt32(in, intsBack.data(), 1200), nullptr);
-    ASSERT_NE(RwStreamReadReal(in, realsBack.data(), 1200), nullptr);
-    EXPECT_EQ(intsBack, ints);
-    EXPECT_EQ(realsBack, reals);
-    RwStreamClose(in, nullptr);
+    ASSERT_NE(RwStreamReadInt32(stream, intsBack.data(), 1200), nullptr);
+    ASSERT_NE(RwStreamReadReal(stream, realsBack.data(), 1200), nullptr);
+    EXPECT_EQ(intsBack, manyInts);
+    EXPECT_EQ(realsBack, manyReals);
+    RwStreamClose(stream, nullptr);
 }
 
 TEST_F(Stream, ChunkHeaderIsTwelveBytesStamped1C020055)
@@ -278,8 +276,7 @@ TEST_F(Stream, ChunkHeaderIsTwelveBytesStamped1C020055)
     ASSERT_NE(RwStreamWriteChunkHeader(stream, 0x10, 0x1234), nullptr);
     EXPECT_EQ(CloseWritten(stream), (Bytes{0x10, 0, 0, 0, 0x34, 0x12, 0, 0, 0x55, 0x00, 0x02, 0x1C}));
 
-    Bytes whole;
-    PutHeader(whole, 1, 0);
+    Bytes whole = Build().Header(1, 0);
     for (size_t n = 0; n < whole.size(); n++) {
         Bytes bytes(whole.begin(), whole.begin() + n);
         stream = OpenRead(bytes);
@@ -291,11 +288,7 @@ TEST_F(Stream, ChunkHeaderIsTwelveBytesStamped1C020055)
 
 TEST_F(Stream, FindSkipsOtherChunksWithoutCheckingTheirVersion)
 {
-    Bytes bytes;
-    PutHeader(bytes, 7, 4, 0x310);
-    Put32(bytes, 0xDEADBEEF);
-    PutHeader(bytes, 1, 4);
-    Put32(bytes, 42);
+    Bytes bytes = Build().Header(7, 4, 0x310).U32(0xDEADBEEF).Header(1, 4).U32(42);
     RwStream *stream = OpenRead(bytes);
     RwUInt32 length = 0;
     RwUInt32 version = 0;
@@ -312,16 +305,13 @@ TEST_F(Stream, FindSkipsOtherChunksWithoutCheckingTheirVersion)
 
 TEST_F(Stream, FindRefusesOldVersionsAndStopsAtHostileSizes)
 {
-    Bytes old;
-    PutHeader(old, 1, 0, 0x310);
+    Bytes old = Build().Header(1, 0, 0x310);
     RwStream *stream = OpenRead(old);
     EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
     EXPECT_TRUE(IsError(0, E_RW_BADVERSION));
     RwStreamClose(stream, nullptr);
     // 0xFFFFFFF4 added to the position would step back onto this very header.
-    Bytes bytes;
-    PutHeader(bytes, 9, 0xFFFFFFF4u);
-    PutHeader(bytes, 1, 0);
+    Bytes bytes = Build().Header(9, 0xFFFFFFF4u).Header(1, 0);
     stream = OpenRead(bytes);
     EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
     EXPECT_EQ(stream->Type.memory.position, bytes.size());
@@ -337,25 +327,21 @@ TEST_F(Stream, StringChunkIsHeaderTextAndZeroPaddingToFour)
     RwStream *stream = OpenWrite();
     ASSERT_NE(RwStringStreamWrite("abcde", stream), nullptr);
     ASSERT_NE(RwStringStreamWrite(nullptr, stream), nullptr);
-    Bytes expected;
-    PutHeader(expected, 2, 8);
-    PutText(expected, "abcde\0\0\0", 8);
-    PutHeader(expected, 2, 4);
-    Put32(expected, 0);
+    Bytes expected = Build().Header(2, 8).Text("abcde\0\0\0", 8).Header(2, 4).U32(0);
     EXPECT_EQ(CloseWritten(stream), expected);
 }
 
 TEST_F(Stream, StringReadsBoundTerminateAndWidenTheText)
 {
-    Bytes bytes;
-    PutHeader(bytes, 1, 4);
-    Put32(bytes, 0);
-    PutHeader(bytes, 2, 12);
-    PutText(bytes, "abcdefghij\0\0", 12);
-    PutHeader(bytes, 2, 4);
-    PutText(bytes, "wxyz", 4);  // no terminator
-    PutHeader(bytes, 0x13, 8);
-    PutText(bytes, "h\x01i\x02\0\0\0\0", 8);  // 16-bit characters keep their low bytes
+    Bytes bytes = Build()
+                      .Header(1, 4)
+                      .U32(0)
+                      .Header(2, 12)
+                      .Text("abcdefghij\0\0", 12)
+                      .Header(2, 4)
+                      .Text("wxyz", 4)  // no terminator
+                      .Header(0x13, 8)
+                      .Text("h\x01i\x02\0\0\0\0", 8);  // 16-bit characters keep their low bytes
     RwStream *stream = OpenRead(bytes);
     RwChar buffer[5];
     std::memset(buffer, '#', sizeof(buffer));
@@ -385,9 +371,7 @@ TEST_F(Stream, BadStringChunksAreRefusedBeforeAllocating)
         {4, 0x1C020055, 0x30002, E_RW_NOMEM},  // no memory for the text
     };
     for (const auto &c : cases) {
-        Bytes bytes;
-        PutHeader(bytes, 2, c.size, c.stamp);
-        Put32(bytes, 0);
+        Bytes bytes = Build().Header(2, c.size, c.stamp).U32(0);
         RwStream *stream = OpenRead(bytes);
         const RwInt32 liveBefore = rwTestMemory.live;
         rwTestMemory.failHint = c.failHint;
@@ -398,9 +382,7 @@ TEST_F(Stream, BadStringChunksAreRefusedBeforeAllocating)
         RwStreamClose(stream, nullptr);
     }
 
-    Bytes whole;
-    PutHeader(whole, 2, 8);
-    PutText(whole, "abcdefg\0", 8);
+    Bytes whole = Build().Header(2, 8).Text("abcdefg\0", 8);
     for (size_t n = 0; n < whole.size(); n++) {
         Bytes bytes(whole.begin(), whole.begin() + n);
         RwStream *stream = OpenRead(bytes);
@@ -428,7 +410,7 @@ protected:
     ScratchFolder folder;
 };
 
-TEST_F(StreamFile, NamedFileRoundTrip)
+TEST_F(StreamFile, NamedFileRoundTripAndHostileSizes)
 {
     RwStream *out = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMWRITE, "chunks.bin");
     ASSERT_NE(out, nullptr);
@@ -452,6 +434,17 @@ TEST_F(StreamFile, NamedFileRoundTrip)
     EXPECT_TRUE(RwStreamClose(in, nullptr));
     EXPECT_EQ(RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "absent.bin"), nullptr);
     EXPECT_TRUE(IsError(0, E_RW_FILEOPENFAILED));
+
+    // Find stops at hostile sizes in a file too.
+    Bytes bytes = Build().Header(9, 0xFFFFFFF4u).Header(9, 0x7FFFFFF0u).Header(1, 0);
+    folder.Put("hostile.bin", bytes);
+    in = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "hostile.bin");
+    ASSERT_NE(in, nullptr);
+    EXPECT_FALSE(RwStreamFindChunk(in, 1, nullptr, nullptr));
+    RwUInt32 position;
+    ASSERT_TRUE(RwStreamGetPosition(in, &position));
+    EXPECT_EQ(position, bytes.size());
+    RwStreamClose(in, nullptr);
 }
 
 TEST_F(StreamFile, StreamOverAnOpenFileLeavesItOpenAndReportsRefusedWrites)
@@ -476,22 +469,6 @@ TEST_F(StreamFile, StreamOverAnOpenFileLeavesItOpenAndReportsRefusedWrites)
     EXPECT_EQ(folder.Text("data.bin"), "abcdef");
     // A closed slot has no position, so no stream can be opened on it.
     EXPECT_EQ(RwStreamOpen(rwSTREAMFILE, rwSTREAMREAD, file), nullptr);
-}
-
-TEST_F(StreamFile, FindStopsAtHostileSizeInAFile)
-{
-    Bytes bytes;
-    PutHeader(bytes, 9, 0xFFFFFFF4u);
-    PutHeader(bytes, 9, 0x7FFFFFF0u);
-    PutHeader(bytes, 1, 0);
-    folder.Put("hostile.bin", bytes);
-    RwStream *stream = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, "hostile.bin");
-    ASSERT_NE(stream, nullptr);
-    EXPECT_FALSE(RwStreamFindChunk(stream, 1, nullptr, nullptr));
-    RwUInt32 position;
-    ASSERT_TRUE(RwStreamGetPosition(stream, &position));
-    EXPECT_EQ(position, bytes.size());
-    RwStreamClose(stream, nullptr);
 }
 
 }  // namespace
