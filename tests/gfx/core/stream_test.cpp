@@ -358,7 +358,7 @@ TEST_F(Stream, StringReadsBoundTerminateAndWidenTheText)
     RwStreamClose(stream, nullptr);
 }
 
-TEST_F(Stream, BadStringChunksAreRefusedBeforeAllocating)
+TEST_F(Stream, BadStringChunksFailWithoutLeaking)
 {
     const struct {
         RwUInt32 size;
@@ -390,6 +390,15 @@ TEST_F(Stream, BadStringChunksAreRefusedBeforeAllocating)
         EXPECT_EQ(RwStringStreamFindAndRead(n % 2 ? buffer : nullptr, sizeof(buffer), stream), nullptr) << n;
         RwStreamClose(stream, nullptr);
     }
+    // A custom stream cannot tell what is left: the text is allocated, then given back.
+    CustomSink sink;
+    sink.bytes = Build().Header(2, 8).Text("abc", 3).bytes;
+    RwStreamCustom custom = {SinkClose, SinkRead, SinkWrite, SinkSkip, &sink};
+    RwStream *stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
+    const RwInt32 liveBefore = rwTestMemory.live;
+    EXPECT_EQ(RwStringStreamFindAndRead(nullptr, 0, stream), nullptr);
+    EXPECT_EQ(rwTestMemory.live, liveBefore);
+    RwStreamClose(stream, nullptr);
     TakeError();
 }
 
