@@ -217,24 +217,18 @@ TEST_F(Stream, ValuesAreWrittenAndReadLittleEndian)
     EXPECT_EQ(RwStreamReadInt32(stream, i, 4), nullptr);
     RwStreamClose(stream, nullptr);
 
+    // The field helpers, at any alignment.
     const unsigned char fields[] = {0xAA, 0x78, 0x56, 0x34, 0x12, 0xFE, 0xFF, 0x00, 0x00, 0x80, 0xBF};
-    EXPECT_EQ(ReadU8(fields), 0xAA);
     EXPECT_EQ(ReadU32(fields + 1), 0x12345678u);
     EXPECT_EQ(ReadU16(fields + 1), 0x5678u);
     EXPECT_EQ(ReadI16(fields + 5), -2);
     EXPECT_EQ(ReadI32(fields + 5), 0x0000FFFE);
     EXPECT_EQ(ReadF32(fields + 7), -1.0f);
-    unsigned char out[11] = {};
-    WriteU8(out, 0xAA);
-    WriteU16(out + 1, 0x5678);
-    WriteU16(out + 3, 0x1234);
-    WriteI32(out + 5, 0x0000FFFE);
+    unsigned char out[11] = {0xAA};
+    WriteU32(out + 1, 0x12345678u);
+    WriteI16(out + 5, -2);
     WriteF32(out + 7, -1.0f);
     EXPECT_EQ(std::memcmp(out, fields, sizeof(fields)), 0);
-    WriteU32(out + 1, 0xFFFFFFFFu);
-    WriteI16(out + 5, 0x1234);
-    EXPECT_EQ(ReadI32(out + 1), -1);
-    EXPECT_EQ(ReadU16(out + 5), 0x1234u);
 
     // Long arrays cross the conversion buffer.
     std::vector<RwInt32> manyInts(300);
