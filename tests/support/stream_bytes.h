@@ -11,19 +11,35 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-// Bytes built left to right: Build().Header(2, 8).Text("abcde\0\0\0", 8).U32(0).
-// A chunk header's default stamp is that of version 0x37002, build 0x55.
+inline void Put32(Bytes &bytes, RwUInt32 value)
+{
+    for (int i = 0; i < 4; i++) {
+        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    }
+}
+
+// A chunk header; the default stamp is that of version 0x37002, build 0x55.
+inline void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
+{
+    Put32(bytes, type);
+    Put32(bytes, size);
+    Put32(bytes, stamp);
+}
+
+// The same in one expression: Build().Header(2, 8).Text("abcde\0\0\0", 8).U32(0).
 struct Build {
     Bytes bytes;
 
     Build &U32(RwUInt32 value)
     {
-        for (int i = 0; i < 4; i++) {
-            bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
-        }
+        Put32(bytes, value);
         return *this;
     }
-    Build &Header(RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055) { return U32(type).U32(size).U32(stamp); }
+    Build &Header(RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
+    {
+        PutHeader(bytes, type, size, stamp);
+        return *this;
+    }
     Build &Text(const char *text, size_t n)
     {
         bytes.insert(bytes.end(), text, text + n);
