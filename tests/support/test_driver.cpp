@@ -41,6 +41,12 @@ bool KnownStandard(RwInt32 index)
     return index >= 0 && index < rwSTANDARDNUMOFSTANDARD;
 }
 
+template <class T>
+const T *Entry(const std::vector<T> &log, RwInt32 index)
+{
+    return index >= 0 && static_cast<size_t>(index) < log.size() ? &log[static_cast<size_t>(index)] : nullptr;
+}
+
 RwBool RenderStateSet(RwInt32 rs, void *value)
 {
     if (rs < 0 || rs >= numRenderStates) {
@@ -244,7 +250,7 @@ RwInt32 RwTestDriverGetLogSize(void)
 
 const RwTestDriverRequest *RwTestDriverGetLog(RwInt32 index)
 {
-    return index >= 0 && index < RwTestDriverGetLogSize() ? &state.log[static_cast<size_t>(index)] : nullptr;
+    return Entry(state.log, index);
 }
 
 void RwTestDriverSetStandardFunction(RwInt32 index, RwStandardFunc fn)
@@ -273,7 +279,7 @@ RwInt32 RwTestDriverGetStandardLogSize(void)
 
 const RwTestDriverStandardCall *RwTestDriverGetStandardLog(RwInt32 index)
 {
-    return index >= 0 && index < RwTestDriverGetStandardLogSize() ? &state.stdLog[static_cast<size_t>(index)] : nullptr;
+    return Entry(state.stdLog, index);
 }
 
 RwDevice *RwTestDriverGetDevice(void)
