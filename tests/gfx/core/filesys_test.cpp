@@ -6,9 +6,7 @@
 #include <string>
 
 #include "fstestutil.h"
-#include "gfx/core/filesys.h"
 #include "gfx/core/memory.h"
-#include "gfx/core/win32filesys.h"
 
 namespace {
 
@@ -179,19 +177,9 @@ TEST_F(FileSystem, ModeLettersGiveOpenFlags)
     EXPECT_EQ(RwFileFlagsFromMode(nullptr), 0u);
 }
 
-// Real files in a scratch folder, mounted as the default system "unc" like the
-// engine mounts its working directory.
-class Win32File : public FileSystem {
+// Real files in a scratch folder.
+class Win32File : public ScratchFileTest {
 protected:
-    void SetUp() override
-    {
-        FileSystem::SetUp();
-        unc = RwWin32FileSystemCreate(20, folder.Prefix().c_str(), "unc");
-        ASSERT_NE(unc, nullptr);
-        ASSERT_TRUE(RwFileSystemRegister(unc));
-        RwFileSystemSetDefault(unc);
-    }
-
     std::string ReadAll(RwFile *file)
     {
         std::string text;
@@ -218,9 +206,6 @@ protected:
         RwFclose(file);
         return parts;
     }
-
-    ScratchFolder folder;
-    RwFileSystem *unc = nullptr;
 };
 
 TEST_F(Win32File, TwentyOpenSlotsThenCode8ThenReuseAndCloseAllAtTheEnd)

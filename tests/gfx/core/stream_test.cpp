@@ -6,10 +6,8 @@
 
 #include "fstestutil.h"
 #include "gfx/core/byteorder.h"
-#include "gfx/core/filesys.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
-#include "gfx/core/win32filesys.h"
 #include "support/stream_bytes.h"
 
 namespace {
@@ -396,22 +394,7 @@ TEST_F(Stream, BadStringChunksFailWithoutLeaking)
     TakeError();
 }
 
-// Streams over files of a scratch folder mounted as the default file system.
-class StreamFile : public Stream {
-protected:
-    void SetUp() override
-    {
-        Stream::SetUp();
-        ASSERT_TRUE(RwFileSystemManagerOpen(-1));
-        RwFileSystem *fs = RwWin32FileSystemCreate(20, folder.Prefix().c_str(), "unc");
-        ASSERT_NE(fs, nullptr);
-        ASSERT_TRUE(RwFileSystemRegister(fs));
-        RwFileSystemSetDefault(fs);
-    }
-    void TearDown() override { RwFileSystemManagerClose(); }
-
-    ScratchFolder folder;
-};
+typedef ScratchFileTest StreamFile;
 
 TEST_F(StreamFile, NamedFileRoundTripAndHostileSizes)
 {
