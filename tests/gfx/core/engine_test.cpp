@@ -74,6 +74,7 @@ TEST_F(Engine, LifeCycleWalksTheStatusesAndSendsRequestsInOrder)
     EXPECT_EQ(1, RwEngineGetOpenCount());
     EXPECT_EQ(openParams.displayID, RwTestDriverGetWindow());
     EXPECT_EQ(7.0f, RwEngineInstance->dOpenDevice.zBufferFar);
+    EXPECT_EQ(&RwEngineInstance->memoryFuncs, RwTestDriverGetLog(0)->inOut);  // the driver allocates through them
     ASSERT_TRUE(RwEngineStart());
     EXPECT_EQ(rwENGINESTATUSSTARTED, RwEngineGetStatus());
 
