@@ -26,10 +26,27 @@ inline void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp
     Put32(bytes, stamp);
 }
 
-inline void PutText(Bytes &bytes, const char *text, size_t n)
-{
-    bytes.insert(bytes.end(), text, text + n);
-}
+// The same in one expression: Build().Header(2, 8).Text("abcde\0\0\0", 8).U32(0).
+struct Build {
+    Bytes bytes;
+
+    Build &U32(RwUInt32 value)
+    {
+        Put32(bytes, value);
+        return *this;
+    }
+    Build &Header(RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
+    {
+        PutHeader(bytes, type, size, stamp);
+        return *this;
+    }
+    Build &Text(const char *text, size_t n)
+    {
+        bytes.insert(bytes.end(), text, text + n);
+        return *this;
+    }
+    operator Bytes() const { return bytes; }
+};
 
 // A memory stream that reads the bytes (which must outlive it).
 inline RwStream *OpenRead(Bytes &bytes)
