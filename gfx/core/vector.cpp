@@ -11,7 +11,6 @@
 #include "modules.h"
 
 static RwInt32 vectorModuleOffset = -1;
-static RwInt32 vectorModuleOpenCount = 0;
 
 static RwVectorGlobals *VectorGlobals()
 {
@@ -89,20 +88,18 @@ RwReal RwV3dNormalize(RwV3d *out, const RwV3d *in)
 
 // Portable routines. Each input vector is read completely before its result is
 // written, so the arrays may be transformed in place.
-static void TransformPointPortable(RwV3d *out, const RwV3d *p, const RwMatrix *m)
-{
-    const RwV3d r = {p->x * m->right.x + p->y * m->up.x + p->z * m->at.x + m->pos.x,
-                     p->x * m->right.y + p->y * m->up.y + p->z * m->at.y + m->pos.y,
-                     p->x * m->right.z + p->y * m->up.z + p->z * m->at.z + m->pos.z};
-    *out = r;
-}
-
 static void TransformVectorPortable(RwV3d *out, const RwV3d *v, const RwMatrix *m)
 {
     const RwV3d r = {v->x * m->right.x + v->y * m->up.x + v->z * m->at.x,
                      v->x * m->right.y + v->y * m->up.y + v->z * m->at.y,
                      v->x * m->right.z + v->y * m->up.z + v->z * m->at.z};
     *out = r;
+}
+
+static void TransformPointPortable(RwV3d *out, const RwV3d *p, const RwMatrix *m)
+{
+    TransformVectorPortable(out, p, m);
+    RwV3dAdd(out, out, &m->pos);
 }
 
 static void TransformPointsPortable(RwV3d *out, const RwV3d *points, RwInt32 count, const RwMatrix *m)
@@ -180,7 +177,6 @@ void *RwVectorModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     g->transformPoints = TransformPointsPortable;
     g->transformVector = TransformVectorPortable;
     g->transformVectors = TransformVectorsPortable;
-    ++vectorModuleOpenCount;
     return instance;
 }
 
@@ -191,6 +187,5 @@ void *RwVectorModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
     RwFree(g->sqrtTable);
     g->invSqrtTable = nullptr;
     g->sqrtTable = nullptr;
-    --vectorModuleOpenCount;
     return instance;
 }
