@@ -66,26 +66,30 @@ struct Rig {
     }
 };
 
+// Window, reciprocals, offset, near, far and fog as stored, and projection.
+void ExpectCameraValues(const RwCamera *c, const RwReal (&expected)[9], RwInt32 projection)
+{
+    const RwReal stored[9] = {c->viewWindow.x, c->viewWindow.y, c->recipViewWindow.x, c->recipViewWindow.y,
+                              c->viewOffset.x, c->viewOffset.y, c->nearPlane,        c->farPlane, c->fogPlane};
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(expected[i], stored[i]) << i;
+    }
+    EXPECT_EQ(projection, c->projectionType);
+}
+
 TEST_F(Camera, NewCameraDefaultsAndSetters)
 {
     RwCamera *c = RwCameraCreate();
     ASSERT_NE(nullptr, c);
     EXPECT_EQ(1, counting::live);
     EXPECT_EQ(4, c->object.object.type);
-    EXPECT_EQ(rwPERSPECTIVE, c->projectionType);
-    EXPECT_FLOAT_EQ(0.05f, c->nearPlane);
-    EXPECT_FLOAT_EQ(10.0f, c->farPlane);
-    EXPECT_FLOAT_EQ(5.0f, c->fogPlane);
-    EXPECT_EQ(1.0f, c->viewWindow.x * c->viewWindow.y * c->recipViewWindow.x * c->recipViewWindow.y);
-    EXPECT_EQ(0.0f, c->viewOffset.x + c->viewOffset.y);
-    EXPECT_EQ(nullptr, c->frameBuffer);
-    EXPECT_EQ(nullptr, c->zBuffer);
+    ExpectCameraValues(c, {1, 1, 1, 1, 0, 0, 0.05f, 10, 5}, rwPERSPECTIVE);
+    EXPECT_TRUE(c->frameBuffer == nullptr && c->zBuffer == nullptr);
     EXPECT_EQ(0u, c->viewMatrix.flags);
 
     const RwV2d w = {0.5f, 0.25f};
     EXPECT_EQ(c, RwCameraSetViewWindow(c, &w));
-    EXPECT_EQ(2.0f, c->recipViewWindow.x);
-    EXPECT_EQ(4.0f, c->recipViewWindow.y);
+    ExpectCameraValues(c, {0.5f, 0.25f, 2, 4, 0, 0, 0.05f, 10, 5}, rwPERSPECTIVE);
     for (RwInt32 bad : {3, 0}) {
         EXPECT_EQ(nullptr, RwCameraSetProjection(c, static_cast<RwCameraProjection>(bad)));
         EXPECT_EQ(0x80000003u, TakeErrorCode());
@@ -374,13 +378,7 @@ TEST_F(Camera, StreamReadsHandAssembledCameras)
     ASSERT_NE(nullptr, c);
     EXPECT_EQ(0u, Unread(s));
     RwStreamClose(s, nullptr);
-    const RwReal stored[] = {c->viewWindow.x, c->viewWindow.y, c->recipViewWindow.x, c->recipViewWindow.y,
-                             c->viewOffset.x, c->viewOffset.y, c->nearPlane,        c->farPlane, c->fogPlane};
-    const RwReal expected[] = {0.5f, 0.25f, 2, 4, 0.1f, -0.2f, 0.5f, 100, 50};
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(expected[i], stored[i]) << i;
-    }
-    EXPECT_EQ(rwPARALLEL, c->projectionType);
+    ExpectCameraValues(c, {0.5f, 0.25f, 2, 4, 0.1f, -0.2f, 0.5f, 100, 50}, rwPARALLEL);
     EXPECT_EQ(42, counting::Word(c));
     EXPECT_NEAR(0.0001, c->zScale * 0.5 + c->zShift, 1e-5);
     RwCameraDestroy(c);
