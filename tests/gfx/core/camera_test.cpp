@@ -163,17 +163,24 @@ TEST_F(Camera, FramelessCameraLooksDownZWithCornersInWindowOrder)
     }
     EXPECT_TRUE(NearV3({20, 10, 10}, Ref(c->frustumBoundBox.sup), 1e-5));
     EXPECT_TRUE(NearV3({-20, -10, 1}, Ref(c->frustumBoundBox.inf), 1e-5));
-    // Normals point out of the frustum; the corner selectors follow their signs.
-    const RwFrustumPlane &left = c->frustumPlanes[rwFRUSTUMPLANELEFT];
-    EXPECT_LT(left.plane.normal.x, 0.0f);
-    EXPECT_EQ(0, left.closestX + left.closestZ);
-    EXPECT_EQ(1, c->frustumPlanes[rwFRUSTUMPLANEFAR].closestZ);
+    // Normals point out of the frustum (far, near, -x, +y, +x, -y); the corner
+    // selectors are 1 where a normal's component is not negative.
+    const RefV3 normals[6] = {{0, 0, 1}, {0, 0, -1}, {-1, 0, -2}, {0, 1, -1}, {1, 0, -2}, {0, -1, -1}};
+    for (int i = 0; i < 6; ++i) {
+        const RwFrustumPlane &p = c->frustumPlanes[i];
+        EXPECT_TRUE(NearV3(RefScale(normals[i], 1 / std::sqrt(RefDot(normals[i], normals[i]))), Ref(p.plane.normal),
+                           1e-3)) << i;
+        EXPECT_EQ(normals[i].x >= 0, p.closestX) << i;
+        EXPECT_EQ(normals[i].y >= 0, p.closestY) << i;
+        EXPECT_EQ(normals[i].z >= 0, p.closestZ) << i;
+    }
 
     const struct {
         RwSphere sphere;
         RwFrustumTestResult result;
     } spheres[] = {
         {{{0, 0, 11}, 1}, rwSPHEREBOUNDARY},   // exactly its radius beyond the far plane
+        {{{0, 0, 10}, 1}, rwSPHEREBOUNDARY},
         {{{0, 0, 11.5f}, 1}, rwSPHEREOUTSIDE},
         {{{0, 0, 5}, 0.1f}, rwSPHEREINSIDE},
         {{{0, 0, -1}, 0.5f}, rwSPHEREOUTSIDE},
@@ -326,12 +333,12 @@ TEST_F(Camera, ClearAndShowRasterGoThroughTheDriver)
 {
     RwCamera *c = RwCameraCreate();
     RwRGBA colour = {1, 2, 3, 4};
-    EXPECT_EQ(c, RwCameraClear(c, &colour, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+    EXPECT_EQ(c, RwCameraClear(c, &colour, rwCAMERACLEARZ));
     const RwTestDriverStandardCall *clear = OnlyCall(rwSTANDARDCAMERACLEAR);
     ASSERT_NE(nullptr, clear);
     EXPECT_EQ(c, clear->out);
     EXPECT_EQ(&colour, clear->inOut);
-    EXPECT_EQ(3, clear->in);
+    EXPECT_EQ(rwCAMERACLEARZ, clear->in);
     RwTestDriverSetStandardResult(rwSTANDARDCAMERACLEAR, FALSE);
     EXPECT_EQ(nullptr, RwCameraClear(c, &colour, rwCAMERACLEARZ));
 

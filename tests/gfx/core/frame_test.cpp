@@ -172,8 +172,9 @@ TEST_F(Frame, WorldMatrixQueryComputesProductsAndLeavesTheSyncsQueued)
     RwFrameSyncDirtyList();
     w.syncs = 0;
 
-    // Only the grandparent moves now.
+    // The grandparent moves; the child is marked without moving.
     Move(g, 0, 5, 0, rwCOMBINEPOSTCONCAT);
+    RwFrameMarkDirty(c);
     const RefMatrix mg2 = RefMultiply(mg, RefTranslation(0, 5, 0));
     ASSERT_TRUE(RwMatrixSetMultiplyFunction(CountingMultiply));
     const RwMatrix *world = RwFrameGetWorldMatrix(c);

@@ -160,9 +160,7 @@ TEST_F(Matrix, InverseTimesMatrixIsIdentityAlsoInPlace)
 
 TEST_F(Matrix, InvertSingularStaysFinite)
 {
-    RefMatrix s = RefGeneral();
-    s.r[2] = s.r[0];   // two equal rows: determinant 0
-    const RwMatrix m = MakeMatrix(s, 0);
+    const RwMatrix m = MakeMatrix({{{1, 2, 3}, {2, 4, 6}, {0, 0, 1}, {1, 1, 1}}}, 0);   // determinant exactly 0
     RwMatrix inv;
     RwMatrixInvert(&inv, &m);
     const RwV3d *rows[4] = {&inv.right, &inv.up, &inv.at, &inv.pos};
@@ -226,6 +224,7 @@ TEST_F(Matrix, ErrorMeasuresAndClassify)
         {MakeMatrix(RefTranslation(0.2, 0, 0), 0x400), nullptr, 0x403},      // identity error 0.04
         {MakeMatrix(RefTranslation(0.2, 0, 0), 0x400), &loose, 0x20403},
         {stretched, nullptr, 2},                                              // orthogonal, not normal
+        {MakeMatrix(RefScaling(1.2, 1, 1), 0), &loose, 2},   // identity only when orthonormal
         {MakeMatrix(RefGeneral(), 0x20003), nullptr, 0},
     };
     for (auto c : cases) {
@@ -290,11 +289,15 @@ TEST_F(Matrix, StreamRoundTripOrthonormalisesAndKeepsLowFlagBits)
     float right[3];
     std::memcpy(right, written.data() + 24, 12);
     EXPECT_NEAR(1.0, std::sqrt(right[0] * right[0] + right[1] * right[1] + right[2] * right[2]), 1e-3);
-    RwMatrix *back = ReadBack(written, nullptr);
-    ASSERT_NE(nullptr, back);
-    EXPECT_EQ(3u, back->flags);
-    EXPECT_LT(RwMatrixOrthogonalError(back), 1e-5);
-    RwMatrixDestroy(back);
+    // Read back, and read by hand with the row still off: flags 3 ortho-normalise.
+    Bytes byHand = MatrixChunk(r, 3);
+    for (Bytes *b : {&written, &byHand}) {
+        RwMatrix *back = ReadBack(*b, nullptr);
+        ASSERT_NE(nullptr, back);
+        EXPECT_EQ(3u, back->flags);
+        EXPECT_LT(RwMatrixNormalError(back), 1e-5);
+        RwMatrixDestroy(back);
+    }
 
     Bytes general = MatrixChunk(RefGeneral(), 0xFFFFFFFDu);
     RwMatrix into;
