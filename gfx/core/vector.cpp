@@ -102,19 +102,16 @@ static void TransformPointPortable(RwV3d *out, const RwV3d *p, const RwMatrix *m
     RwV3dAdd(out, out, &m->pos);
 }
 
-static void TransformPointsPortable(RwV3d *out, const RwV3d *points, RwInt32 count, const RwMatrix *m)
+template <void (*TransformOne)(RwV3d *, const RwV3d *, const RwMatrix *)>
+static void TransformArrayPortable(RwV3d *out, const RwV3d *in, RwInt32 count, const RwMatrix *m)
 {
     for (RwInt32 i = 0; i < count; ++i) {
-        TransformPointPortable(&out[i], &points[i], m);
+        TransformOne(&out[i], &in[i], m);
     }
 }
 
-static void TransformVectorsPortable(RwV3d *out, const RwV3d *vectors, RwInt32 count, const RwMatrix *m)
-{
-    for (RwInt32 i = 0; i < count; ++i) {
-        TransformVectorPortable(&out[i], &vectors[i], m);
-    }
-}
+static const RwV3dTransformPointsFunction TransformPointsPortable = TransformArrayPortable<TransformPointPortable>;
+static const RwV3dTransformVectorsFunction TransformVectorsPortable = TransformArrayPortable<TransformVectorPortable>;
 
 RwV3d *RwV3dTransformPoint(RwV3d *out, const RwV3d *point, const RwMatrix *matrix)
 {
