@@ -212,8 +212,8 @@ CParcelFolder *CParcel::FindFolder(LPCSTR path)
 
 extern "C" CParcel *__cdecl CreateParcel(void)
 {
-    ReleaseParcel();
-    s_parcel = new (std::nothrow) CParcel;
+    if (!s_parcel)
+        s_parcel = new (std::nothrow) CParcel;
     return s_parcel;
 }
 

@@ -108,6 +108,9 @@ private:
     CParcelFolder *PackedFindFolder(LPCSTR path);
 
     // Helpers of the packed operations.
+    int OpenArchiveFile(LPCSTR path, DWORD access, DWORD share);
+    BOOL TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
+                      bool write);
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
@@ -133,9 +136,10 @@ private:
     CParcelHandles m_handles;
 };
 
-// The process-wide object for code outside the program. CreateParcel releases
-// an object still in the slot before making the new one; ReleaseParcel on an
-// empty slot does nothing.
+// The process-wide object for code outside the program. CreateParcel puts a
+// new object in an empty slot and otherwise hands out the one already there:
+// replacing it would either leak it or pull it from under its holder.
+// ReleaseParcel destroys the object in the slot; on an empty slot it does nothing.
 extern "C" {
 __declspec(dllexport) CParcel *__cdecl CreateParcel(void);
 __declspec(dllexport) void __cdecl ReleaseParcel(void);

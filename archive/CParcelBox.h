@@ -38,4 +38,7 @@ public:
     CParcelIndexList::Node *m_region;
     CParcelIndexList::Node *m_free;
     CParcelIndexList::Node *m_spare;
+    // A used region that the tables on disk name (memory only): its bytes
+    // stay put until new tables are written.
+    bool m_onDisk;
 };

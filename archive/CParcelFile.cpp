@@ -24,11 +24,7 @@ CParcelFile::~CParcelFile()
 
 bool CParcelFile::SetName(const char *name)
 {
-    if (!name || strlen(name) >= PARCEL_NAME_SIZE)
-        return false;
-    memset(m_name, 0, sizeof m_name);
-    strcpy(m_name, name);
-    return true;
+    return ParcelSetNameField(m_name, name);
 }
 
 bool CParcelFile::ReadRecord(CParcelReader &r)
@@ -40,12 +36,7 @@ bool CParcelFile::ReadRecord(CParcelReader &r)
     m_sizeLow = r.ReadU32();
     m_sizeHigh = r.ReadU32();
     m_region = r.ReadU32();
-    if (!r.Ok() || !memchr(m_name, 0, PARCEL_NAME_SIZE))
-        return false;
-    // What follows the terminator means nothing; keep the field clean.
-    size_t n = strlen(m_name);
-    memset(m_name + n, 0, PARCEL_NAME_SIZE - n);
-    return true;
+    return r.Ok() && ParcelCleanNameField(m_name);
 }
 
 void CParcelFile::WriteRecord(CParcelWriter &w) const

@@ -23,11 +23,7 @@ CParcelFolder::~CParcelFolder()
 
 bool CParcelFolder::SetName(const char *path)
 {
-    if (!path || strlen(path) >= PARCEL_NAME_SIZE)
-        return false;
-    memset(m_name, 0, sizeof m_name);
-    strcpy(m_name, path);
-    return true;
+    return ParcelSetNameField(m_name, path);
 }
 
 bool CParcelFolder::ReadRecord(CParcelReader &r)
@@ -36,11 +32,10 @@ bool CParcelFolder::ReadRecord(CParcelReader &r)
     m_attributes = r.ReadU32();
     m_time.dwLowDateTime = r.ReadU32();
     m_time.dwHighDateTime = r.ReadU32();
-    if (!r.Ok() || !memchr(m_name, 0, PARCEL_NAME_SIZE))
+    if (!r.Ok() || !ParcelCleanNameField(m_name))
         return false;
-    size_t n = strlen(m_name);
-    memset(m_name + n, 0, PARCEL_NAME_SIZE - n);
     // Every folder but the root ends in a backslash: the tree relies on it.
+    size_t n = strlen(m_name);
     return n == 0 || m_name[n - 1] == '\\';
 }
 

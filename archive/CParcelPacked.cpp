@@ -27,8 +27,17 @@ enum {
     PARCEL_SHFILEINFO_SIZE = 352,
     PARCEL_FIND_DATA_SIZE = 320,
 };
+
 static_assert(sizeof(SHFILEINFOA) == PARCEL_SHFILEINFO_SIZE, "SHFILEINFOA is 352 bytes");
 static_assert(sizeof(WIN32_FIND_DATAA) == PARCEL_FIND_DATA_SIZE, "WIN32_FIND_DATAA is 320 bytes");
+
+// What one attempt to open an existing archive file found.
+enum {
+    PARCEL_FILE_ABSENT,
+    PARCEL_FILE_EMPTY,
+    PARCEL_FILE_READ,
+    PARCEL_FILE_BAD,
+};
 
 // "파일 폴더" in code page 949, the type name the shell gives folders.
 static const char kFolderTypeName[] = "\xC6\xC4\xC0\xCF\x20\xC6\xFA\xB4\xF5";
@@ -74,39 +83,16 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     strncpy(m_root, path, MAX_PATH - 1);
     m_root[MAX_PATH - 1] = 0;
 
-    bool tryReadOnly = true;
-    if (!(flags & PARCEL_OPEN_READONLY_ONLY)) {
-        HANDLE f = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            if (FileNotEmpty(f)) {
-                m_archive = f;
-                if (ReadArchive())
-                    return TRUE;
-                PackedClose();
-                SetLastError(ERROR_FILE_CORRUPT);
-                return FALSE;
-            }
-            ::CloseHandle(f);
-            tryReadOnly = false;
-        }
-    }
-    if (tryReadOnly && !(flags & PARCEL_OPEN_NO_READONLY)) {
-        HANDLE f = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            if (FileNotEmpty(f)) {
-                m_archive = f;
-                m_readOnly = 1;
-                if (ReadArchive())
-                    return TRUE;
-                PackedClose();
-                SetLastError(ERROR_FILE_CORRUPT);
-                return FALSE;
-            }
-            ::CloseHandle(f);
-        }
-    }
+    int found = PARCEL_FILE_ABSENT;
+    if (!(flags & PARCEL_OPEN_READONLY_ONLY))
+        found = OpenArchiveFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    // An empty file that opens for writing is recreated, not opened read-only.
+    if (found == PARCEL_FILE_ABSENT && !(flags & PARCEL_OPEN_NO_READONLY))
+        found = OpenArchiveFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (found == PARCEL_FILE_READ)
+        return TRUE;
+    if (found == PARCEL_FILE_BAD)
+        return FALSE;
     if (!(flags & PARCEL_OPEN_CREATE) || (flags & PARCEL_OPEN_READONLY_ONLY)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
@@ -137,6 +123,27 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     return TRUE;
 }
 
+// One attempt of Open on an existing file: a non-empty one is read as the
+// archive (read-only unless the access allows writing), and a failed read
+// closes it again.
+int CParcel::OpenArchiveFile(LPCSTR path, DWORD access, DWORD share)
+{
+    HANDLE f = ::CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return PARCEL_FILE_ABSENT;
+    if (!FileNotEmpty(f)) {
+        ::CloseHandle(f);
+        return PARCEL_FILE_EMPTY;
+    }
+    m_archive = f;
+    m_readOnly = (access & GENERIC_WRITE) ? 0 : 1;
+    if (ReadArchive())
+        return PARCEL_FILE_READ;
+    PackedClose();
+    SetLastError(ERROR_FILE_CORRUPT);
+    return PARCEL_FILE_BAD;
+}
+
 void CParcel::PackedClose()
 {
     CParcelLock::Scope lock(m_lock);
@@ -155,6 +162,7 @@ void CParcel::PackedClose()
     if (m_archive != INVALID_HANDLE_VALUE)
         ::CloseHandle(m_archive);
     m_archive = INVALID_HANDLE_VALUE;
+    m_readOnly = 0;
 }
 
 void CParcel::DestroyFolders()
@@ -219,6 +227,7 @@ BOOL CParcel::ReadArchive()
         delete storage;
         return FALSE;
     }
+    storage->Protect(fileSize);
     m_storage = storage;
     SetChanged(0);
     return TRUE;
@@ -351,28 +360,34 @@ void CParcel::ImportSources()
     }
 }
 
+// Imports go in while the tables on disk are still kept, and both new tables
+// are assembled before the file is touched, so a failed folder count leaves
+// the archive as it was. The data chunk's header comes last: while new tables
+// that lie past the old ones are written, the header still leads to the old.
 BOOL CParcel::WriteArchive()
 {
-    uint32_t dataStart;
-    if (!ParcelSeek(m_archive, 0) || !ParcelWriteU32(m_archive, PARCEL_ARCHIVE_VERSION))
-        return FALSE;
-    if (!ParcelBeginChunk(m_archive, &dataStart) || !ParcelWriteU32(m_archive, PARCEL_DATA_VERSION))
-        return FALSE;
     ImportSources();
-
-    // Both tables are assembled before anything after the data is touched.
+    // A reader needs the root folder; removing "" took it away.
+    if (!MakeRootFolder())
+        return FALSE;
     CParcelWriter folders, table;
     if (!WriteFolders(folders))
         return FALSE;
+    m_storage->Commit();
     m_storage->WriteTable(table);
-    if (!ParcelSeek(m_archive, m_storage->EndOfUsedData()) ||
-        !ParcelFinishChunk(m_archive, PARCEL_CHUNK_DATA, dataStart))
+
+    const uint32_t dataEnd = m_storage->EndOfUsedData();
+    uint32_t fileEnd;
+    if (!ParcelSeek(m_archive, dataEnd) ||
+        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_STORAGE, table.Bytes()) ||
+        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_FOLDERS, folders.Bytes()) ||
+        !ParcelTell(m_archive, &fileEnd) || !SetEndOfFile(m_archive))
         return FALSE;
-    if (!ParcelWriteChunk(m_archive, PARCEL_CHUNK_STORAGE, table.Bytes()) ||
-        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_FOLDERS, folders.Bytes()))
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteU32(m_archive, PARCEL_ARCHIVE_VERSION) ||
+        !ParcelWriteChunkHeader(m_archive, PARCEL_CHUNK_DATA, dataEnd - 4) ||
+        !ParcelWriteU32(m_archive, PARCEL_DATA_VERSION))
         return FALSE;
-    if (!SetEndOfFile(m_archive))
-        return FALSE;
+    m_storage->Protect(fileEnd);
     SetChanged(0);
     return TRUE;
 }
@@ -447,7 +462,7 @@ CParcelFile *CParcel::FindEntry(LPCSTR path) const
 void CParcel::DropEntry(CParcelFile *entry)
 {
     if (entry->m_region != PARCEL_NO_REGION && m_storage)
-        m_storage->Free(entry->m_region);
+        m_storage->Release(entry->m_region);
     for (CFileOpen *handle : m_handles.Files())
         if (handle->m_entry == entry)
             ReleaseHandle(handle);
@@ -510,7 +525,10 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
         ParcelSplitPath(name, &dir, &leaf);
     if (!name || !m_storage) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-    } else if (leaf.empty() || !ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
+    } else if (leaf.empty()) {
+        // A nameless entry would make the tables unreadable.
+        SetLastError(ERROR_INVALID_NAME);
+    } else if (!ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
     } else {
         switch (disposition) {
@@ -567,9 +585,25 @@ BOOL CParcel::PackedCloseHandle(HANDLE file)
 
 BOOL CParcel::PackedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped)
 {
+    return TransferFile(file, buffer, count, read, overlapped, false);
+}
+
+BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                              LPOVERLAPPED overlapped)
+{
+    return TransferFile(file, const_cast<LPVOID>(buffer), count, written, overlapped, true);
+}
+
+// ReadFile and WriteFile: both stay inside the entry's region and position the
+// archive file at the handle's place first. Reads also stop at the recorded
+// size: a region handed out whole may be larger than the entry, and what lies
+// past its size is not the entry's.
+BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
+                           bool write)
+{
     CParcelLock::Scope lock(m_lock);
-    if (read)
-        *read = 0;
+    if (done)
+        *done = 0;
     // Every handle shares the archive file's one position: an overlapped
     // transfer would run at a position nobody holds.
     if (overlapped) {
@@ -581,50 +615,7 @@ BOOL CParcel::PackedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD re
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    CParcelFile *entry = handle->m_entry;
-    if (!EnsureRegion(entry)) {
-        SetLastError(ERROR_DISK_FULL);
-        return FALSE;
-    }
-    const CParcelBox *box = m_storage->GetBox(entry->m_region);
-    // A region handed out whole may be larger than the entry; what lies past
-    // the recorded size is not the entry's.
-    uint32_t limit = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
-    uint32_t avail = handle->m_posLow < limit ? limit - handle->m_posLow : 0;
-    DWORD n = count < avail ? count : avail;
-    if (read)
-        *read = n;
-    if (n == 0)
-        return FALSE;
-    if (!buffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DWORD got = 0;
-    BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
-              ::ReadFile(m_archive, buffer, n, &got, nullptr);
-    handle->m_posLow += got;
-    if (read)
-        *read = got;
-    return ok;
-}
-
-BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
-                              LPOVERLAPPED overlapped)
-{
-    CParcelLock::Scope lock(m_lock);
-    if (written)
-        *written = 0;
-    if (overlapped) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    CFileOpen *handle = FileHandle(file);
-    if (!handle) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (m_readOnly) {
+    if (write && m_readOnly) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -634,23 +625,28 @@ BOOL CParcel::PackedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD 
         return FALSE;
     }
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
-    uint32_t avail = handle->m_posLow < box->m_sizeLow ? box->m_sizeLow - handle->m_posLow : 0;
+    uint32_t limit = box->m_sizeLow;
+    if (!write && entry->m_sizeLow < limit)
+        limit = entry->m_sizeLow;
+    uint32_t avail = handle->m_posLow < limit ? limit - handle->m_posLow : 0;
     DWORD n = count < avail ? count : avail;
-    if (written)
-        *written = n;
+    if (done)
+        *done = n;
     if (n == 0)
         return FALSE;
     if (!buffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    SetChanged(1);
-    DWORD done = 0;
+    if (write)
+        SetChanged(1);
+    DWORD moved = 0;
     BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
-              ::WriteFile(m_archive, buffer, n, &done, nullptr);
-    handle->m_posLow += done;
-    if (written)
-        *written = done;
+              (write ? ::WriteFile(m_archive, buffer, n, &moved, nullptr)
+                     : ::ReadFile(m_archive, buffer, n, &moved, nullptr));
+    handle->m_posLow += moved;
+    if (done)
+        *done = moved;
     return ok;
 }
 
@@ -855,13 +851,22 @@ BOOL CParcel::PackedGetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME acc
     return TRUE;
 }
 
+// Entries stay below 4 GiB: a size with a high half would be written into
+// the tables, and an archive holding one does not open again.
 void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
 {
     CParcelLock::Scope lock(m_lock);
-    if (CFileOpen *handle = FileHandle(file)) {
-        handle->m_entry->m_sizeLow = sizeLow;
-        handle->m_entry->m_sizeHigh = sizeHigh;
+    CFileOpen *handle = FileHandle(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return;
     }
+    if (sizeHigh != 0) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return;
+    }
+    handle->m_entry->m_sizeLow = sizeLow;
+    handle->m_entry->m_sizeHigh = 0;
 }
 
 BOOL CParcel::PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh)
@@ -1133,7 +1138,10 @@ BOOL CParcel::PackedFlush(int level)
     if (m_readOnly || !m_storage || m_archive == INVALID_HANDLE_VALUE)
         return FALSE;
     if (level > 0) {
-        this->Flush(0);
+        // Moves go into space the tables of this first write call free; with
+        // that write failed, the tables on disk still name that space.
+        if (!this->Flush(0))
+            return FALSE;
         // Compact a copy and keep it only when it checks out and every move
         // has been made: a half-applied compaction would leave entries
         // pointing at bytes that never arrived.
@@ -1142,6 +1150,9 @@ BOOL CParcel::PackedFlush(int level)
         CParcelStorage *copy = m_storage->Clone();
         if (!copy)
             return FALSE;
+        // Moves fill holes below the tables just written and never reach
+        // them; the final write replaces those tables anyway.
+        copy->Commit();
         std::vector<ParcelMove> moves;
         copy->Compact(level, &moves);
         if (!copy->Check()) {

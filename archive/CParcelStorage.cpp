@@ -1,6 +1,7 @@
 // Space manager of a packed archive: hands out, takes back and compacts file regions.
 #include "archive/CParcelStorage.h"
 
+#include <algorithm>
 #include <new>
 
 #include "archive/CParcelReader.h"
@@ -14,7 +15,7 @@ static const uint64_t kRegionLimit = 0xFFFFFFFFu;
 // Holes no larger than this are left alone when only a slide could fill them.
 static const uint32_t kSlideThreshold[3] = {0, 0, 4096};
 
-CParcelStorage::CParcelStorage() : m_capacity(0)
+CParcelStorage::CParcelStorage() : m_capacity(0), m_floor(0)
 {
 }
 
@@ -30,6 +31,8 @@ void CParcelStorage::Clear()
     m_spare.Clear();
     m_records.clear();
     m_capacity = 0;
+    m_floor = 0;
+    m_held.clear();
 }
 
 BOOL CParcelStorage::Create(int32_t capacity)
@@ -48,7 +51,13 @@ const CParcelBox *CParcelStorage::GetBox(uint32_t index) const
 
 bool CParcelStorage::RecordAvailable() const
 {
-    return !m_spare.Empty() || (int32_t)m_records.size() < m_capacity;
+    return RecordsAvailable() > 0;
+}
+
+uint32_t CParcelStorage::RecordsAvailable() const
+{
+    const int32_t fresh = m_capacity - (int32_t)m_records.size();
+    return m_spare.Count() + (fresh > 0 ? (uint32_t)fresh : 0);
 }
 
 // A record for a new region: a spare one first, then a fresh one.
@@ -57,6 +66,7 @@ uint32_t CParcelStorage::TakeRecord()
     uint32_t index;
     if (m_spare.PopFront(&index)) {
         m_records[index].m_spare = nullptr;
+        m_records[index].m_onDisk = false;
         return index;
     }
     if ((int32_t)m_records.size() >= m_capacity)
@@ -149,8 +159,26 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
     if (CParcelIndexList::Node *last = m_regions.Last())
         start = m_records[last->value].End();
     // Past 4 GiB the offset would wrap onto the start of the file.
-    if (start + sizeLow > kRegionLimit)
+    const bool pastTables = start < m_floor;
+    if ((pastTables ? (uint64_t)m_floor : start) + sizeLow > kRegionLimit)
         return PARCEL_NO_REGION;
+    if (pastTables) {
+        // The tables on disk lie in the way: a held region covers them (and
+        // becomes free space at the next flush), the new one follows.
+        if (RecordsAvailable() < 2)
+            return PARCEL_NO_REGION;
+        const uint32_t cover = TakeRecord();
+        CParcelBox &c = m_records[cover];
+        c.m_offsetLow = (uint32_t)start;
+        c.m_offsetHigh = 0;
+        c.m_sizeLow = m_floor - (uint32_t)start;
+        c.m_sizeHigh = 0;
+        c.m_reserved = 0;
+        c.m_state = PARCEL_BOX_USED;
+        c.m_region = m_regions.PushBack(cover);
+        m_held.push_back(cover);
+        start = m_floor;
+    }
     uint32_t index = TakeRecord();
     if (index == PARCEL_NO_REGION)
         return PARCEL_NO_REGION;
@@ -206,6 +234,45 @@ void CParcelStorage::Free(uint32_t index)
     }
     b.m_state = PARCEL_BOX_FREE;
     b.m_free = before ? m_free.InsertAfter(before, cur) : m_free.PushFront(cur);
+}
+
+void CParcelStorage::TrimAll()
+{
+    while (Trim() != PARCEL_NO_REGION) {
+    }
+}
+
+void CParcelStorage::Protect(uint32_t fileEnd)
+{
+    // A free region at the end would be handed out over the tables.
+    TrimAll();
+    for (CParcelBox &b : m_records)
+        b.m_onDisk = b.m_state == PARCEL_BOX_USED;
+    m_floor = fileEnd;
+}
+
+void CParcelStorage::Release(uint32_t index)
+{
+    if (index >= m_records.size() || m_records[index].m_state != PARCEL_BOX_USED)
+        return;
+    if (!m_records[index].m_onDisk) {
+        Free(index);
+        return;
+    }
+    if (std::find(m_held.begin(), m_held.end(), index) == m_held.end())
+        m_held.push_back(index);
+}
+
+void CParcelStorage::Commit()
+{
+    for (CParcelBox &b : m_records)
+        b.m_onDisk = false;
+    for (uint32_t index : m_held)
+        Free(index);
+    m_held.clear();
+    m_floor = 0;
+    // The new tables go right after the last used region.
+    TrimAll();
 }
 
 uint32_t CParcelStorage::Trim()
@@ -394,8 +461,7 @@ void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
             break;
     }
     // A hole left at the end of the file is not worth keeping either.
-    while (Trim() != PARCEL_NO_REGION) {
-    }
+    TrimAll();
 }
 
 BOOL CParcelStorage::Check() const
@@ -468,7 +534,10 @@ CParcelStorage *CParcelStorage::Clone() const
         d.m_sizeLow = s.m_sizeLow;
         d.m_sizeHigh = s.m_sizeHigh;
         d.m_reserved = s.m_reserved;
+        d.m_onDisk = s.m_onDisk;
     }
+    copy->m_floor = m_floor;
+    copy->m_held = m_held;
     for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
         copy->m_records[n->value].m_region = copy->m_regions.PushBack(n->value);
     for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n))

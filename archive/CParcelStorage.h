@@ -56,6 +56,18 @@ public:
     void Compact(int level, std::vector<ParcelMove> *moves);
     BOOL Check() const;
     void Clear();
+
+    // Between two flushes the file's tables describe the regions used when
+    // they were written, and lie after them up to the end of the file; a
+    // process that stops before the next flush leaves exactly those tables.
+    // Protect (after reading or writing the tables) keeps both intact: new
+    // regions start at fileEnd or later, and Release holds a region those
+    // tables name until Commit, which comes right before new tables are
+    // written and lets everything go.
+    void Protect(uint32_t fileEnd);
+    // Frees a region, or holds it when the tables on disk still name it.
+    void Release(uint32_t index);
+    void Commit();
     // A deep copy, so that a compaction can be tried before it is kept.
     CParcelStorage *Clone() const;
 
@@ -69,6 +81,8 @@ public:
 
 private:
     bool RecordAvailable() const;
+    uint32_t RecordsAvailable() const;
+    void TrimAll();
     uint32_t TakeRecord();
     void MakeSpare(uint32_t index);
     void Absorb(uint32_t into, uint32_t absorbed);
@@ -83,4 +97,9 @@ private:
     CParcelIndexList m_regions;
     CParcelIndexList m_free;
     CParcelIndexList m_spare;
+    // No region may start below this while the tables on disk are kept.
+    uint32_t m_floor;
+    // Regions to free at Commit: released ones the tables on disk name, and
+    // the one that covers those tables when new regions had to go past them.
+    std::vector<uint32_t> m_held;
 };

@@ -157,13 +157,18 @@ bool ParcelReadChunk(HANDLE file, uint16_t id, std::vector<uint8_t> *body, uint3
     return true;
 }
 
+bool ParcelWriteChunkHeader(HANDLE file, uint16_t id, uint32_t length)
+{
+    uint8_t b[PARCEL_CHUNK_HEADER_SIZE];
+    PutHeader(b, id, length);
+    return ParcelWriteExact(file, b, sizeof b);
+}
+
 bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body)
 {
     if (body.size() > 0xFFFFFFFFu - PARCEL_CHUNK_HEADER_SIZE)
         return false;
-    uint8_t b[PARCEL_CHUNK_HEADER_SIZE];
-    PutHeader(b, id, (uint32_t)body.size() + PARCEL_CHUNK_HEADER_SIZE);
-    if (!ParcelWriteExact(file, b, sizeof b))
+    if (!ParcelWriteChunkHeader(file, id, (uint32_t)body.size() + PARCEL_CHUNK_HEADER_SIZE))
         return false;
     return body.empty() || ParcelWriteExact(file, body.data(), (uint32_t)body.size());
 }

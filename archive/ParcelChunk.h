@@ -43,6 +43,8 @@ bool ParcelSkipChunk(HANDLE file, uint32_t start, const ParcelChunkHeader &heade
 // Reads the chunk at the current position when it has the given id and lies
 // inside the file: its body goes to body, the file is left at the chunk's end.
 bool ParcelReadChunk(HANDLE file, uint16_t id, std::vector<uint8_t> *body, uint32_t *start);
+// Writes a chunk header at the current position.
+bool ParcelWriteChunkHeader(HANDLE file, uint16_t id, uint32_t length);
 // Writes a whole chunk (header and body) at the current position.
 bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body);
 

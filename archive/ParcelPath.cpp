@@ -43,6 +43,24 @@ bool ParcelNameFits(const std::string &name)
     return name.size() < PARCEL_NAME_SIZE;
 }
 
+bool ParcelSetNameField(char *field, const char *name)
+{
+    if (!name || strlen(name) >= PARCEL_NAME_SIZE)
+        return false;
+    memset(field, 0, PARCEL_NAME_SIZE);
+    strcpy(field, name);
+    return true;
+}
+
+bool ParcelCleanNameField(char *field)
+{
+    if (!memchr(field, 0, PARCEL_NAME_SIZE))
+        return false;
+    size_t n = strlen(field);
+    memset(field + n, 0, PARCEL_NAME_SIZE - n);
+    return true;
+}
+
 void ParcelCurrentTime(FILETIME *time)
 {
     SYSTEMTIME now;

@@ -20,5 +20,10 @@ std::string ParcelFolderName(const char *folderPath);
 std::string ParcelExtension(const char *name);
 // True when the name fits a 256-byte field with its terminator.
 bool ParcelNameFits(const std::string &name);
+// Stores the name zero-padded in a 256-byte field; false when it does not fit.
+bool ParcelSetNameField(char *field, const char *name);
+// A field as read from a file: false without a terminator; the bytes after
+// it mean nothing and are cleared.
+bool ParcelCleanNameField(char *field);
 // The current time as entries record it: local time taken as UTC.
 void ParcelCurrentTime(FILETIME *time);

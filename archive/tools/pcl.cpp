@@ -151,6 +151,15 @@ void ListFolder(CParcel &parcel, const std::string &folder, unsigned *files, uin
     }
 }
 
+// Opens an existing archive (flags as for Open); says why when it cannot.
+bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
+{
+    if (parcel.Open(1, path, flags, 0))
+        return true;
+    fprintf(stderr, "cannot open %s%s\n", path, (flags & 2) ? "" : " for writing");
+    return false;
+}
+
 int List(int argc, char **argv)
 {
     if (argc != 1) {
@@ -158,10 +167,8 @@ int List(int argc, char **argv)
         return 2;
     }
     CParcel parcel;
-    if (!parcel.Open(1, argv[0], 2, 0)) {
-        fprintf(stderr, "cannot open %s\n", argv[0]);
+    if (!OpenArchive(parcel, argv[0], 2))
         return 1;
-    }
     unsigned files = 0;
     uint64_t bytes = 0;
     printf("%10s %10s  %s\n", "offset", "size", "name");
@@ -178,10 +185,8 @@ int Extract(int argc, char **argv)
         return 2;
     }
     CParcel parcel;
-    if (!parcel.Open(1, argv[0], 2, 0)) {
-        fprintf(stderr, "cannot open %s\n", argv[0]);
+    if (!OpenArchive(parcel, argv[0], 2))
         return 1;
-    }
     std::string out;
     if (argc == 3) {
         out = argv[2];
@@ -232,10 +237,8 @@ int Compact(int argc, char **argv)
     }
     int level = argc == 2 ? atoi(argv[1]) : 1;
     CParcel parcel;
-    if (!parcel.Open(1, argv[0], 1, 0)) {
-        fprintf(stderr, "cannot open %s for writing\n", argv[0]);
+    if (!OpenArchive(parcel, argv[0], 1))
         return 1;
-    }
     BOOL ok = parcel.Flush(level < 1 ? 1 : level);
     parcel.Close();
     if (!ok) {

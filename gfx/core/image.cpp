@@ -381,12 +381,14 @@ RwImage *RwImageApplyMask(RwImage *image, const RwImage *mask)
         RaiseError(E_RW_INVIMAGEFORMAT);
         return nullptr;
     }
+    // An image used as its own mask has just become 32-bit: look at the mask as it is now.
+    const RwBool fromPalette = mask->depth == 4 || mask->depth == 8;
     const RwUInt32 indexMask = IndexMask(mask->depth);
     for (RwInt32 y = 0; y < image->height; y++) {
         RwRGBA *dst = reinterpret_cast<RwRGBA *>(image->cpPixels + static_cast<size_t>(y) * image->stride);
         const RwUInt8 *src = mask->cpPixels + static_cast<size_t>(y) * mask->stride;
         for (RwInt32 x = 0; x < image->width; x++) {
-            if (maskPalettised)
+            if (fromPalette)
                 dst[x].alpha = mask->palette[src[x] & indexMask].alpha;
             else
                 dst[x].alpha = src[x * 4 + 3];
@@ -430,7 +432,8 @@ const RwChar *RwImageSetPath(const RwChar *path)
         g->imagePath = mem;
         g->imagePathSize = size;
     }
-    memcpy(g->imagePath, path, static_cast<size_t>(size));
+    // The caller may hand back (part of) the buffer itself, so the copy may overlap.
+    memmove(g->imagePath, path, static_cast<size_t>(size));
     return path;
 }
 

@@ -95,27 +95,43 @@ static void FillPalette(png_structp png, png_infop info, RwImage *image, RwInt32
     }
 }
 
+// Opens the file stream and makes libpng's structures for reading or writing; on failure
+// whatever was made is released and the result is NULL.
+static png_structp OpenPng(const RwChar *imageName, RwStreamAccessType access, RwStream **stream, png_infop *info)
+{
+    *stream = RwStreamOpen(rwSTREAMFILENAME, access, imageName);
+    if (!*stream)
+        return nullptr;
+    const RwBool reading = access == rwSTREAMREAD;
+    png_structp png = reading ? png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr, nullptr,
+                                                         RwPngMalloc, RwPngFree)
+                              : png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr, nullptr,
+                                                          RwPngMalloc, RwPngFree);
+    *info = png ? png_create_info_struct(png) : nullptr;
+    if (png && !*info) {
+        if (reading)
+            png_destroy_read_struct(&png, nullptr, nullptr);
+        else
+            png_destroy_write_struct(&png, nullptr);
+    }
+    if (!*info) {
+        RwStreamClose(*stream, nullptr);
+        return nullptr;
+    }
+    return png;
+}
+
 RwImage *RwImageReadPng(const RwChar *imageName)
 {
     if (!imageName) {
         RaiseError(E_RW_NULLP);
         return nullptr;
     }
-    RwStream *stream = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, imageName);
-    if (!stream)
+    RwStream *stream = nullptr;
+    png_infop info = nullptr;
+    png_structp png = OpenPng(imageName, rwSTREAMREAD, &stream, &info);
+    if (!png)
         return nullptr;
-    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr, nullptr,
-                                               RwPngMalloc, RwPngFree);
-    if (!png) {
-        RwStreamClose(stream, nullptr);
-        return nullptr;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        RwStreamClose(stream, nullptr);
-        return nullptr;
-    }
     // Set after the jump is armed, so they must live in memory for the error path.
     RwImage *volatile image = nullptr;
     png_bytep *volatile rows = nullptr;
@@ -217,21 +233,11 @@ RwImage *RwImageWritePng(RwImage *image, const RwChar *imageName)
         RaiseError(E_RW_INVIMAGESIZE);
         return nullptr;
     }
-    RwStream *stream = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMWRITE, imageName);
-    if (!stream)
+    RwStream *stream = nullptr;
+    png_infop info = nullptr;
+    png_structp png = OpenPng(imageName, rwSTREAMWRITE, &stream, &info);
+    if (!png)
         return nullptr;
-    png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr, nullptr,
-                                                RwPngMalloc, RwPngFree);
-    if (!png) {
-        RwStreamClose(stream, nullptr);
-        return nullptr;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        RwStreamClose(stream, nullptr);
-        return nullptr;
-    }
     png_colorp volatile plte = nullptr;
     png_bytep volatile trans = nullptr;
     png_bytep *volatile rows = nullptr;

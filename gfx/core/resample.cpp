@@ -34,7 +34,9 @@ static void SpanTaps(int64_t step, RwInt32 i, std::vector<SpanTap> &taps)
     const int64_t first = start >> 16;
     const int64_t last = end >> 16;
     if (first == last) {
-        taps.push_back({static_cast<RwInt32>(first), static_cast<RwReal>(end - start) / 65536.0f});
+        // A step of one unit (enlarging more than 32768 times) spans nothing: the pixel still counts.
+        const int64_t covered = end > start ? end - start : 1;
+        taps.push_back({static_cast<RwInt32>(first), static_cast<RwReal>(covered) / 65536.0f});
         return;
     }
     taps.push_back({static_cast<RwInt32>(first), static_cast<RwReal>(((first + 1) << 16) - start) / 65536.0f});

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineRead.h"
 #include "TempTree.h"
 #include "archive/CParcelBase.h"
 
@@ -16,23 +17,6 @@ class ProbeParcel : public CParcelBase
 public:
     using CParcelBase::SetChanged;
 };
-
-std::string ReadWhole(CParcelBase &parcel, const char *name)
-{
-    HANDLE h = parcel.CreateFile(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    DWORD high = 0;
-    const DWORD size = parcel.GetFileSize(h, &high);
-    std::string bytes(size, '\0');
-    DWORD read = 0;
-    parcel.ReadFile(h, &bytes[0], size, &read, nullptr);
-    EXPECT_TRUE(parcel.CloseHandle(h));
-    EXPECT_EQ(0u, high);
-    bytes.resize(read);
-    return bytes;
-}
 
 struct CallbackLog
 {

@@ -1,15 +1,15 @@
-// Shared set-up of the image, raster and PNG tests: a started engine whose allocations are
-// counted, a file system over the working folder, and small image helpers.
+// Shared set-up of the image, raster and PNG tests: a started engine on counted memory with a
+// file system over the working folder, a fixture that checks for leaks, and image helpers.
 #pragma once
 
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
-#include "gfx/core/engine.h"
-#include "gfx/core/error.h"
+#include "fstestutil.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
@@ -17,70 +17,22 @@
 #include "gfx/core/win32filesys.h"
 #include "support/test_driver.h"
 
-// Live allocations made through the engine's memory functions; tests compare the count
-// before and after an operation to find leaks.
-struct AllocationCounter {
-    RwInt32 live = 0;
-    RwInt32 failAfter = -1;   // refuse allocations once this many more succeeded
-};
-inline AllocationCounter allocations;
-
-inline void *CountingMalloc(size_t size, RwUInt32 hint)
-{
-    if (allocations.failAfter == 0)
-        return nullptr;
-    if (allocations.failAfter > 0)
-        --allocations.failAfter;
-    void *p = malloc(size ? size : 1);
-    if (p)
-        ++allocations.live;
-    return p;
-}
-inline void CountingFree(void *p)
-{
-    if (p)
-        --allocations.live;
-    free(p);
-}
-inline void *CountingRealloc(void *p, size_t size, RwUInt32 hint)
-{
-    if (!p)
-        return CountingMalloc(size, hint);
-    if (allocations.failAfter == 0)
-        return nullptr;
-    return realloc(p, size ? size : 1);
-}
-inline void *CountingCalloc(size_t n, size_t size)
-{
-    void *p = calloc(n ? n : 1, size ? size : 1);
-    if (p)
-        ++allocations.live;
-    return p;
-}
-inline const RwMemoryFunctions countingFuncs = {CountingMalloc, CountingFree, CountingRealloc, CountingCalloc};
-
-// Starts the engine once for the whole program, with a file system over the working folder.
-class ImageEngineEnvironment : public ::testing::Environment {
+// The engine of the whole program, with a file system over the working folder.
+class ImageEngineEnvironment : public EngineEnvironment {
 public:
-    typedef void (*RegisterFunction)(void);
-    explicit ImageEngineEnvironment(RegisterFunction registerPlugins = nullptr) : registerPlugins_(registerPlugins) {}
+    explicit ImageEngineEnvironment(RegisterFunction registerPlugins = nullptr) : EngineEnvironment(registerPlugins) {}
 
     void SetUp() override
     {
         RwTestDriverReset();
-        ASSERT_TRUE(RwEngineInit(&countingFuncs, 0, 0));
-        if (registerPlugins_)
-            registerPlugins_();
-        RwEngineOpenParams params = {nullptr};
-        ASSERT_TRUE(RwEngineOpen(&params));
-        ASSERT_TRUE(RwEngineStart());
+        EngineEnvironment::SetUp();
         ASSERT_TRUE(RwFileSystemManagerOpen(0));
         RwFileSystem *fs = RwWin32FileSystemCreate(8, "", "work");
         ASSERT_NE(nullptr, fs);
         ASSERT_TRUE(RwFileSystemRegister(fs));
         RwFileSystemSetDefault(fs);
         // Free lists release their first block with its last entry; let that happen now so
-        // that later tests see blocks come and go in pairs.
+        // that the tests' leak checks see blocks come and go in pairs.
         RwImageDestroy(RwImageCreate(1, 1, 32));
         RwRasterDestroy(RwRasterCreate(0, 0, 0, rwRASTERDONTALLOCATE));
         RwUInt8 byte = 0;
@@ -90,21 +42,9 @@ public:
     void TearDown() override
     {
         RwFileSystemManagerClose();
-        RwEngineStop();
-        RwEngineClose();
-        RwEngineTerm();
+        EngineEnvironment::TearDown();
     }
-
-private:
-    RegisterFunction registerPlugins_;
 };
-
-inline RwError TakeError()
-{
-    RwError error;
-    RwErrorGet(&error);
-    return error;
-}
 
 inline RwUInt32 TakeErrorCode()
 {
@@ -147,18 +87,62 @@ inline RwRGBA ShownColour(const RwImage *image, RwInt32 x, RwInt32 y)
     return image->palette[row[x]];
 }
 
-inline bool SameColour(const RwRGBA &a, const RwRGBA &b)
+inline bool operator==(const RwRGBA &a, const RwRGBA &b)
 {
     return a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha;
 }
 
+inline std::ostream &operator<<(std::ostream &out, const RwRGBA &c)
+{
+    return out << "(" << int(c.red) << ", " << int(c.green) << ", " << int(c.blue) << ", " << int(c.alpha) << ")";
+}
+
+// Base of the image tests: no error held at the start, images handed to Keep destroyed at the
+// end, no memory failures left armed, gamma back at 1 and no allocation left behind.
+class ImageTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RwTestDriverReset();
+        TakeError();
+        RwImageSetPath("");
+        liveBefore = rwTestMemory.live;
+    }
+    void TearDown() override
+    {
+        for (auto it = kept.rbegin(); it != kept.rend(); ++it)
+            RwImageDestroy(*it);
+        rwTestMemory.failAfter = -1;
+        rwTestMemory.failRealloc = false;
+        RwImageSetGamma(1.0f);
+        EXPECT_EQ(liveBefore, rwTestMemory.live) << "allocations leaked";
+    }
+    RwImage *Keep(RwImage *image)
+    {
+        if (image)
+            kept.push_back(image);
+        return image;
+    }
+    RwImage *Owned(RwInt32 width, RwInt32 height, RwInt32 depth) { return Keep(MakeImage(width, height, depth)); }
+    // A 32-bit image of one row of these colours.
+    RwImage *Row(const std::vector<RwRGBA> &colours)
+    {
+        RwImage *image = Owned(static_cast<RwInt32>(colours.size()), 1, 32);
+        for (size_t i = 0; i < colours.size(); i++)
+            *PixelAt(image, static_cast<RwInt32>(i), 0) = colours[i];
+        return image;
+    }
+    std::vector<RwImage *> kept;
+    RwInt32 liveBefore = 0;
+};
+
 // Writes bytes to a file of the working folder.
-inline bool WriteFileBytes(const std::string &name, const void *data, size_t size)
+inline bool WriteFileBytes(const std::string &name, const std::string &bytes)
 {
     FILE *f = fopen(name.c_str(), "wb");
     if (!f)
         return false;
-    const bool ok = fwrite(data, 1, size, f) == size;
+    const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
 

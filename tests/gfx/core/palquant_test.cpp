@@ -9,33 +9,17 @@
 
 namespace {
 
-class PalQuant : public ::testing::Test {
+class PalQuant : public ImageTest {
 protected:
     void SetUp() override
     {
-        TakeError();
-        liveBefore = allocations.live;
+        ImageTest::SetUp();
         ASSERT_TRUE(RwPalQuantInit(&pq));
     }
     void TearDown() override
     {
         EXPECT_TRUE(RwPalQuantTerm(&pq));
-        for (RwImage *image : images)
-            RwImageDestroy(image);
-        EXPECT_EQ(liveBefore, allocations.live) << "allocations leaked";
-    }
-    RwImage *Wide(RwInt32 width, RwInt32 height)
-    {
-        RwImage *image = MakeImage(width, height, 32);
-        images.push_back(image);
-        return image;
-    }
-    RwImage *WideOf(const std::vector<RwRGBA> &colours)
-    {
-        RwImage *image = Wide(static_cast<RwInt32>(colours.size()), 1);
-        for (size_t i = 0; i < colours.size(); i++)
-            *PixelAt(image, static_cast<RwInt32>(i), 0) = colours[i];
-        return image;
+        ImageTest::TearDown();
     }
     std::vector<RwUInt8> Match(const RwImage *image)
     {
@@ -45,8 +29,6 @@ protected:
     }
     RwPalQuant pq;
     RwRGBA palette[256];
-    std::vector<RwImage *> images;
-    RwInt32 liveBefore = 0;
 };
 
 // Order of colour cells in the tree, written from the key layout: one nibble per level,
@@ -80,7 +62,7 @@ TEST_F(PalQuant, FewCellsGetOneEntryEachInKeyOrder)
 {
     const std::vector<RwRGBA> colours = {Rgba(255, 0, 0, 255), Rgba(0, 255, 0, 255), Rgba(0, 0, 252, 255),
                                          Rgba(0, 0, 0, 0), Rgba(128, 128, 128, 255), Rgba(4, 8, 12, 16)};
-    RwImage *image = WideOf(colours);
+    RwImage *image = Row(colours);
     RwPalQuantAddImage(&pq, image, 1.0f);
     ASSERT_EQ(6, RwPalQuantResolvePalette(palette, 256, &pq));
 
@@ -88,18 +70,18 @@ TEST_F(PalQuant, FewCellsGetOneEntryEachInKeyOrder)
     std::sort(sorted.begin(), sorted.end(),
               [](const RwRGBA &a, const RwRGBA &b) { return CellPath(a) < CellPath(b); });
     for (size_t i = 0; i < sorted.size(); i++)
-        EXPECT_TRUE(SameColour(sorted[i], palette[i])) << i;
+        EXPECT_EQ(sorted[i], palette[i]) << i;
     for (RwInt32 i = 6; i < 256; i++)
-        EXPECT_TRUE(SameColour(Rgba(0, 0, 0, 0), palette[i]));
+        EXPECT_EQ(Rgba(0, 0, 0, 0), palette[i]);
     const std::vector<RwUInt8> indices = Match(image);
     for (size_t i = 0; i < colours.size(); i++)
-        EXPECT_TRUE(SameColour(colours[i], palette[indices[i]])) << i;
+        EXPECT_EQ(colours[i], palette[indices[i]]) << i;
 }
 
 TEST_F(PalQuant, ColoursOfOneCellShareIndexAndWeightedMean)
 {
-    RwImage *a = WideOf({Rgba(100, 100, 100, 255)});
-    RwImage *b = WideOf({Rgba(103, 101, 102, 255)});
+    RwImage *a = Row({Rgba(100, 100, 100, 255)});
+    RwImage *b = Row({Rgba(103, 101, 102, 255)});
     RwPalQuantAddImage(&pq, a, 3.0f);
     RwPalQuantAddImage(&pq, b, 1.0f);
     ASSERT_EQ(1, RwPalQuantResolvePalette(palette, 16, &pq));
@@ -113,7 +95,7 @@ TEST_F(PalQuant, ColoursOfOneCellShareIndexAndWeightedMean)
 
 TEST_F(PalQuant, ManyColoursIntoSixteenEntries)
 {
-    RwImage *image = Wide(32, 32);
+    RwImage *image = Owned(32, 32, 32);
     for (RwInt32 y = 0; y < 32; y++)
         for (RwInt32 x = 0; x < 32; x++)
             *PixelAt(image, x, y) = Rgba(static_cast<RwUInt8>(x * 8), static_cast<RwUInt8>(y * 8),
@@ -136,7 +118,7 @@ TEST_F(PalQuant, ManyColoursIntoSixteenEntries)
 
 TEST_F(PalQuant, TwoClustersGetTheirMeans)
 {
-    RwImage *image = Wide(16, 2);
+    RwImage *image = Owned(16, 2, 32);
     for (RwInt32 x = 0; x < 16; x++) {
         *PixelAt(image, x, 0) = Rgba(static_cast<RwUInt8>(16 + x), 20, 24, 255);
         *PixelAt(image, x, 1) = Rgba(static_cast<RwUInt8>(200 + x), 180, 160, 255);
@@ -157,9 +139,9 @@ TEST_F(PalQuant, TwoClustersGetTheirMeans)
     EXPECT_NEAR(StoredMean(160), palette[light].blue, 1);
 }
 
-TEST_F(PalQuant, PackedFourBitPutsEvenPixelInLowNibble)
+TEST_F(PalQuant, MatchPacksFourBitIndicesAndTakesNearestForUnknownColours)
 {
-    RwImage *image = WideOf({Rgba(0, 0, 0, 255), Rgba(255, 255, 255, 255), Rgba(255, 255, 255, 255)});
+    RwImage *image = Row({Rgba(0, 0, 0, 255), Rgba(255, 255, 255, 255), Rgba(255, 255, 255, 255)});
     RwPalQuantAddImage(&pq, image, 1.0f);
     ASSERT_EQ(2, RwPalQuantResolvePalette(palette, 16, &pq));
     const std::vector<RwUInt8> plain = Match(image);
@@ -171,54 +153,31 @@ TEST_F(PalQuant, PackedFourBitPutsEvenPixelInLowNibble)
     RwUInt8 unpacked[4] = {0xAA, 0xAA, 0xAA, 0xAA};
     RwPalQuantMatchImage(unpacked, 4, 4, FALSE, &pq, image);
     EXPECT_EQ(plain[1], unpacked[1]);
+    // Colours that were never added have no leaf of their own.
+    RwImage *other = Row({Rgba(250, 250, 250, 255), Rgba(10, 10, 10, 255), Rgba(150, 150, 150, 255),
+                          Rgba(20, 20, 20, 200)});
+    EXPECT_EQ((std::vector<RwUInt8>{plain[1], plain[0], plain[1], plain[0]}), Match(other));
 }
 
-TEST_F(PalQuant, ColourNeverAddedMatchesNearestEntry)
+TEST_F(PalQuant, PalettisedImagesAddTheirPaletteColoursOthersNothing)
 {
-    RwImage *image = WideOf({Rgba(0, 0, 0, 255), Rgba(255, 255, 255, 255)});
-    RwPalQuantAddImage(&pq, image, 1.0f);
-    ASSERT_EQ(2, RwPalQuantResolvePalette(palette, 16, &pq));
-    const std::vector<RwUInt8> known = Match(image);
-    RwImage *other = WideOf({Rgba(250, 250, 250, 255), Rgba(10, 10, 10, 255), Rgba(150, 150, 150, 255),
-                             Rgba(20, 20, 20, 200)});
-    const std::vector<RwUInt8> matched = Match(other);
-    EXPECT_EQ(known[1], matched[0]);
-    EXPECT_EQ(known[0], matched[1]);
-    EXPECT_EQ(known[1], matched[2]);
-    EXPECT_EQ(known[0], matched[3]);
-}
-
-TEST_F(PalQuant, PalettisedImagesAddTheirPaletteColours)
-{
-    RwImage *eight = MakeImage(2, 1, 8);
-    images.push_back(eight);
+    RwImage *eight = Owned(2, 1, 8);
     eight->palette[7] = Rgba(40, 80, 120, 255);
     eight->palette[9] = Rgba(200, 100, 0, 255);
     eight->cpPixels[0] = 7;
     eight->cpPixels[1] = 9;
-    RwImage *four = MakeImage(1, 1, 4);
-    images.push_back(four);
+    RwImage *four = Owned(1, 1, 4);
     four->palette[15] = Rgba(0, 252, 0, 128);
     four->cpPixels[0] = 0xFF;   // only the low nibble is an index
-    RwPalQuantAddImage(&pq, eight, 1.0f);
-    RwPalQuantAddImage(&pq, four, 1.0f);
-    ASSERT_EQ(3, RwPalQuantResolvePalette(palette, 256, &pq));
-    EXPECT_TRUE(SameColour(eight->palette[7], palette[Match(eight)[0]]));
-    EXPECT_TRUE(SameColour(eight->palette[9], palette[Match(eight)[1]]));
-    EXPECT_TRUE(SameColour(four->palette[15], palette[Match(four)[0]]));
-}
-
-TEST_F(PalQuant, ImagesWithoutColoursAddNothing)
-{
-    RwImage *empty = RwImageCreate(4, 4, 32);
-    images.push_back(empty);
-    RwImage *odd = MakeImage(2, 2, 32);
-    images.push_back(odd);
+    RwImage *odd = Owned(2, 2, 32);
     odd->depth = 16;
-    RwPalQuantAddImage(&pq, empty, 1.0f);
-    RwPalQuantAddImage(&pq, odd, 1.0f);
+    for (const RwImage *image : {eight, four, odd, Keep(RwImageCreate(4, 4, 32))})
+        RwPalQuantAddImage(&pq, image, 1.0f);
     odd->depth = 32;
-    EXPECT_EQ(0, RwPalQuantResolvePalette(palette, 16, &pq));
+    ASSERT_EQ(3, RwPalQuantResolvePalette(palette, 256, &pq));
+    EXPECT_EQ(eight->palette[7], palette[Match(eight)[0]]);
+    EXPECT_EQ(eight->palette[9], palette[Match(eight)[1]]);
+    EXPECT_EQ(four->palette[15], palette[Match(four)[0]]);
 }
 
 namespace {

@@ -9,21 +9,7 @@
 
 namespace {
 
-class Png : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TakeError();
-        RwImageSetPath("");
-        liveBefore = allocations.live;
-    }
-    void TearDown() override
-    {
-        allocations.failAfter = -1;
-        EXPECT_EQ(liveBefore, allocations.live) << "allocations leaked";
-    }
-    RwInt32 liveBefore = 0;
-};
+typedef ImageTest Png;
 
 // PNG files assembled from the format's tables: big-endian fields, chunks with CRCs,
 // one zlib stream of filtered scanlines as IDAT.
@@ -78,7 +64,7 @@ std::string Bytes(std::initializer_list<int> values)
 
 RwImage *ReadBytes(const std::string &bytes, const char *name = "hand.png")
 {
-    WriteFileBytes(name, bytes.data(), bytes.size());
+    WriteFileBytes(name, bytes);
     return RwImageReadPng(name);
 }
 
@@ -102,25 +88,6 @@ std::vector<std::pair<std::string, std::string>> Chunks(const std::string &file)
 
 namespace {
 
-struct Expected {
-    RwInt32 width = 0;
-    RwInt32 height = 0;
-    RwInt32 depth = 0;
-    std::string pixels;
-};
-
-bool LoadExpected(const std::string &name, Expected &e)
-{
-    const std::string bytes = ReadFileBytes(name);
-    if (bytes.size() < 12)
-        return false;
-    memcpy(&e.width, bytes.data(), 4);
-    memcpy(&e.height, bytes.data() + 4, 4);
-    memcpy(&e.depth, bytes.data() + 8, 4);
-    e.pixels = bytes.substr(12);
-    return e.pixels.size() == static_cast<size_t>(e.width) * e.height * 4;
-}
-
 std::vector<std::string> FilesMatching(const char *pattern)
 {
     std::vector<std::string> names;
@@ -137,367 +104,229 @@ std::vector<std::string> FilesMatching(const char *pattern)
 
 }  // namespace
 
+// Each .rgba file holds width, height and depth (little-endian words), then the RGBA pixels.
 TEST_F(Png, ReadsEveryReferenceFileAsTheIndependentDecoderDoes)
 {
     const std::vector<std::string> names = FilesMatching("data/png/*.rgba");
     ASSERT_GE(names.size(), 55u) << "reference files missing from data/png";
     for (const std::string &rgba : names) {
-        const std::string base = rgba.substr(0, rgba.size() - 5);
-        Expected e;
-        ASSERT_TRUE(LoadExpected("data/png/" + rgba, e)) << rgba;
-        RwImage *image = RwImageReadPng(("data/png/" + base + ".png").c_str());
+        const std::string base = "data/png/" + rgba.substr(0, rgba.size() - 5);
+        const std::string expected = ReadFileBytes("data/png/" + rgba);
+        ASSERT_GE(expected.size(), 12u) << base;
+        RwInt32 header[3];
+        memcpy(header, expected.data(), sizeof(header));
+        RwImage *image = Keep(RwImageReadPng((base + ".png").c_str()));
         ASSERT_NE(nullptr, image) << base;
-        EXPECT_EQ(e.width, image->width) << base;
-        EXPECT_EQ(e.height, image->height) << base;
-        EXPECT_EQ(e.depth, image->depth) << base;
+        ASSERT_EQ(header[0], image->width) << base;
+        ASSERT_EQ(header[1], image->height) << base;
+        EXPECT_EQ(header[2], image->depth) << base;
         EXPECT_EQ(0u, image->flags & rwIMAGEGAMMACORRECTED);
-        RwInt32 wrong = 0;
-        for (RwInt32 y = 0; y < e.height && y < image->height; y++)
-            for (RwInt32 x = 0; x < e.width && x < image->width; x++) {
+        std::string shown;
+        for (RwInt32 y = 0; y < image->height; y++)
+            for (RwInt32 x = 0; x < image->width; x++) {
                 if (image->depth == 4) {
-                    EXPECT_LT(image->cpPixels[y * image->stride + x], 16) << base;
+                    ASSERT_LT(image->cpPixels[y * image->stride + x], 16) << base;
                 }
                 const RwRGBA c = ShownColour(image, x, y);
-                const char *p = e.pixels.data() + (static_cast<size_t>(y) * e.width + x) * 4;
-                wrong += !SameColour(Rgba(static_cast<RwUInt8>(p[0]), static_cast<RwUInt8>(p[1]),
-                                          static_cast<RwUInt8>(p[2]), static_cast<RwUInt8>(p[3])),
-                                     c);
+                shown += std::string(reinterpret_cast<const char *>(&c), 4);
             }
-        EXPECT_EQ(0, wrong) << base << ": pixels differ";
-        RwImageDestroy(image);
+        EXPECT_TRUE(expected.substr(12) == shown) << base << ": pixels differ";
     }
 }
 
 TEST_F(Png, DamagedReferenceFilesAreRefused)
 {
-    const std::vector<std::string> names = FilesMatching("data/png/*.png");
     RwInt32 damaged = 0;
-    for (const std::string &png : names) {
-        const std::string base = png.substr(0, png.size() - 4);
-        if (GetFileAttributesA(("data/png/" + base + ".rgba").c_str()) != INVALID_FILE_ATTRIBUTES)
+    for (const std::string &png : FilesMatching("data/png/*.png")) {
+        const std::string base = "data/png/" + png.substr(0, png.size() - 4);
+        if (GetFileAttributesA((base + ".rgba").c_str()) != INVALID_FILE_ATTRIBUTES)
             continue;
         ++damaged;
-        RwImage *image = RwImageReadPng(("data/png/" + png).c_str());
-        EXPECT_EQ(nullptr, image) << png;
-        if (image)
-            RwImageDestroy(image);
+        EXPECT_EQ(nullptr, Keep(RwImageReadPng((base + ".png").c_str()))) << png;
     }
     EXPECT_GE(damaged, 4);
 }
 
 // Hand-assembled files ----------------------------------------------------------------------------
 
-TEST_F(Png, TwoBitPaletteReadsAsFourBitWithGreyRampBeyondFile)
+TEST_F(Png, HandAssembledFilesReadAsTheColourTypeTableSays)
 {
-    // Four pixels with indices 0, 1, 2, 3 packed into one byte; three PLTE entries and
-    // transparency for the first two.
-    const std::string file = PngFile(Ihdr(4, 1, 2, 3), Chunk("PLTE", Bytes({10, 20, 30, 40, 50, 60, 70, 80, 90})) +
-                                                           Chunk("tRNS", Bytes({0, 128})),
-                                     {Bytes({0x1B})});
-    RwImage *image = ReadBytes(file);
-    ASSERT_NE(nullptr, image);
-    EXPECT_EQ(4, image->depth);
-    EXPECT_EQ(0, image->cpPixels[0]);
-    EXPECT_EQ(1, image->cpPixels[1]);
-    EXPECT_EQ(2, image->cpPixels[2]);
-    EXPECT_EQ(3, image->cpPixels[3]);
-    EXPECT_TRUE(SameColour(Rgba(10, 20, 30, 0), image->palette[0]));
-    EXPECT_TRUE(SameColour(Rgba(40, 50, 60, 128), image->palette[1]));
-    EXPECT_TRUE(SameColour(Rgba(70, 80, 90, 255), image->palette[2]));
-    for (RwInt32 i = 3; i < 16; i++)
-        EXPECT_TRUE(SameColour(Rgba(static_cast<RwUInt8>(i), static_cast<RwUInt8>(i), static_cast<RwUInt8>(i), 255),
-                               image->palette[i]))
-            << i;
-    RwImageDestroy(image);
+    const struct {
+        const char *what;
+        std::string file;
+        RwInt32 depth;
+        std::vector<RwRGBA> shown;   // the first row
+    } cases[] = {
+        // Indices 0-3 packed in one byte; three PLTE entries, tRNS for the first two.
+        {"2-bit palette",
+         PngFile(Ihdr(4, 1, 2, 3),
+                 Chunk("PLTE", Bytes({10, 20, 30, 40, 50, 60, 70, 80, 90})) + Chunk("tRNS", Bytes({0, 128})),
+                 {Bytes({0x1B})}),
+         4,
+         {Rgba(10, 20, 30, 0), Rgba(40, 50, 60, 128), Rgba(70, 80, 90, 255), Rgba(3, 3, 3, 255)}},
+        {"grey key", PngFile(Ihdr(3, 1, 8, 0), Chunk("tRNS", Bytes({0, 7})), {Bytes({6, 7, 8})}), 8,
+         {Rgba(6, 6, 6, 255), Rgba(7, 7, 7, 0), Rgba(8, 8, 8, 255)}},
+        // Two-bit grey 0-3 with key 2: the value 170 is transparent.
+        {"2-bit grey key", PngFile(Ihdr(4, 1, 2, 0), Chunk("tRNS", Bytes({0, 2})), {Bytes({0x1B})}), 8,
+         {Rgba(0, 0, 0, 255), Rgba(85, 85, 85, 255), Rgba(170, 170, 170, 0), Rgba(255, 255, 255, 255)}},
+        {"16-bit grey keeps high byte",
+         PngFile(Ihdr(2, 1, 16, 0), Chunk("tRNS", Bytes({0x12, 0x34})), {Bytes({0x12, 0x34, 0xAB, 0xFF})}), 8,
+         {Rgba(0x12, 0x12, 0x12, 0), Rgba(0xAB, 0xAB, 0xAB, 255)}},
+        {"RGB gets opaque filler",
+         PngFile(Ihdr(2, 1, 8, 2), Chunk("tRNS", Bytes({0, 1, 0, 2, 0, 3})), {Bytes({1, 2, 3, 4, 5, 6})}), 32,
+         {Rgba(1, 2, 3, 255), Rgba(4, 5, 6, 255)}},
+        {"grey and alpha spread to RGB", PngFile(Ihdr(2, 1, 8, 4), "", {Bytes({90, 30, 200, 255})}), 32,
+         {Rgba(90, 90, 90, 30), Rgba(200, 200, 200, 255)}},
+    };
+    for (const auto &c : cases) {
+        RwImage *image = Keep(ReadBytes(c.file));
+        ASSERT_NE(nullptr, image) << c.what;
+        EXPECT_EQ(c.depth, image->depth) << c.what;
+        for (size_t x = 0; x < c.shown.size(); x++)
+            EXPECT_EQ(c.shown[x], ShownColour(image, static_cast<RwInt32>(x), 0)) << c.what << " pixel " << x;
+        // Palette entries past the file's are the grey ramp.
+        const RwUInt8 last = static_cast<RwUInt8>((1 << c.depth) - 1);
+        if (image->palette) {
+            EXPECT_EQ(Rgba(last, last, last, 255), image->palette[last]) << c.what;
+        }
+    }
 }
 
-TEST_F(Png, GreyKeyMakesThatValueTransparent)
+TEST_F(Png, TruncatedOrCorruptFilesNeverCrashOrLeak)
 {
-    const std::string file = PngFile(Ihdr(3, 1, 8, 0), Chunk("tRNS", Bytes({0, 7})), {Bytes({6, 7, 8})});
-    RwImage *image = ReadBytes(file);
-    ASSERT_NE(nullptr, image);
-    EXPECT_EQ(8, image->depth);
-    EXPECT_TRUE(SameColour(Rgba(7, 7, 7, 0), ShownColour(image, 1, 0)));
-    EXPECT_TRUE(SameColour(Rgba(6, 6, 6, 255), ShownColour(image, 0, 0)));
-    EXPECT_TRUE(SameColour(Rgba(200, 200, 200, 255), image->palette[200]));
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, LowDepthGreyKeyIsScaledLikeThePixels)
-{
-    // Two-bit grey 0, 1, 2, 3 (one byte 0x1B) with key 2: the value 170 is transparent.
-    const std::string file = PngFile(Ihdr(4, 1, 2, 0), Chunk("tRNS", Bytes({0, 2})), {Bytes({0x1B})});
-    RwImage *image = ReadBytes(file);
-    ASSERT_NE(nullptr, image);
-    EXPECT_TRUE(SameColour(Rgba(85, 85, 85, 255), ShownColour(image, 1, 0)));
-    EXPECT_TRUE(SameColour(Rgba(170, 170, 170, 0), ShownColour(image, 2, 0)));
-    EXPECT_TRUE(SameColour(Rgba(255, 255, 255, 255), ShownColour(image, 3, 0)));
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, SixteenBitGreyKeepsHighByte)
-{
-    const std::string file =
-        PngFile(Ihdr(2, 1, 16, 0), Chunk("tRNS", Bytes({0x12, 0x34})), {Bytes({0x12, 0x34, 0xAB, 0xFF})});
-    RwImage *image = ReadBytes(file);
-    ASSERT_NE(nullptr, image);
-    EXPECT_EQ(0x12, image->cpPixels[0]);
-    EXPECT_EQ(0xAB, image->cpPixels[1]);
-    EXPECT_EQ(0, image->palette[0x12].alpha);
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, RgbGetsOpaqueFiller)
-{
-    const std::string file =
-        PngFile(Ihdr(2, 1, 8, 2), Chunk("tRNS", Bytes({0, 1, 0, 2, 0, 3})), {Bytes({1, 2, 3, 4, 5, 6})});
-    RwImage *image = ReadBytes(file);
-    ASSERT_NE(nullptr, image);
-    EXPECT_EQ(32, image->depth);
-    EXPECT_TRUE(SameColour(Rgba(1, 2, 3, 255), ShownColour(image, 0, 0)));
-    EXPECT_TRUE(SameColour(Rgba(4, 5, 6, 255), ShownColour(image, 1, 0)));
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, GreyAlphaSpreadsToRgb)
-{
-    const std::string file = PngFile(Ihdr(1, 2, 8, 4), "", {Bytes({90, 30}), Bytes({200, 255})});
-    RwImage *image = ReadBytes(file);
-    ASSERT_NE(nullptr, image);
-    EXPECT_TRUE(SameColour(Rgba(90, 90, 90, 30), ShownColour(image, 0, 0)));
-    EXPECT_TRUE(SameColour(Rgba(200, 200, 200, 255), ShownColour(image, 0, 1)));
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, TruncationAtEveryOffsetGivesNothing)
-{
-    const std::string file = PngFile(Ihdr(4, 2, 8, 6), "", {std::string(16, '\x40'), std::string(16, '\x80')});
-    for (size_t cut = 0; cut < file.size(); cut++) {
-        RwImage *image = ReadBytes(file.substr(0, cut), "cut.png");
+    const std::string plain = PngFile(Ihdr(4, 2, 8, 6), "", {std::string(16, '\x40'), std::string(16, '\x80')});
+    for (size_t cut = 0; cut < plain.size(); cut++) {
+        RwImage *image = Keep(ReadBytes(plain.substr(0, cut), "cut.png"));
         // The last bytes are the IEND chunk's, which the reader need not see.
-        if (cut < file.size() - 12) {
+        if (cut < plain.size() - 12) {
             EXPECT_EQ(nullptr, image) << cut;
         }
-        if (image)
-            RwImageDestroy(image);
-        EXPECT_EQ(liveBefore, allocations.live) << "leak at cut " << cut;
     }
-    TakeError();
-}
-
-TEST_F(Png, CorruptBytesAnywhereNeverCrash)
-{
-    const std::string good = PngFile(Ihdr(3, 3, 4, 3, 1), Chunk("PLTE", std::string(48, '\x33')),
-                                     {Bytes({0x12}), Bytes({0x45}), Bytes({0x67}), Bytes({0x9A}), Bytes({0xBC}),
-                                      Bytes({0x11, 0x20})});
-    RwImage *decoded = ReadBytes(good, "flip.png");
+    const std::string interlaced = PngFile(Ihdr(3, 3, 4, 3, 1), Chunk("PLTE", std::string(48, '\x33')),
+                                           {Bytes({0x12}), Bytes({0x45}), Bytes({0x67}), Bytes({0x9A}),
+                                            Bytes({0xBC}), Bytes({0x11, 0x20})});
+    RwImage *decoded = Keep(ReadBytes(interlaced, "flip.png"));
     ASSERT_NE(nullptr, decoded);
     // Pass 5 holds (0, 2) and (2, 2); pass 6 (1, 0) and (1, 2); pass 7 the middle row.
     EXPECT_EQ(0x07, decoded->cpPixels[2 * decoded->stride + 2]);
     EXPECT_EQ(0x0B, decoded->cpPixels[2 * decoded->stride + 1]);
     EXPECT_EQ(0x02, decoded->cpPixels[decoded->stride + 2]);
-    RwImageDestroy(decoded);
-    for (size_t at = 8; at < good.size(); at++) {
-        std::string bad = good;
+    for (size_t at = 8; at < interlaced.size(); at++) {
+        std::string bad = interlaced;
         bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+        const RwInt32 live = rwTestMemory.live;
         RwImage *image = ReadBytes(bad, "flip.png");
         if (image)
             RwImageDestroy(image);
-        EXPECT_EQ(liveBefore, allocations.live) << "leak with byte " << at << " changed";
+        EXPECT_EQ(live, rwTestMemory.live) << "leak with byte " << at << " changed";
     }
+    for (RwUInt32 width : {100000u, 0u})
+        EXPECT_EQ(nullptr, Keep(ReadBytes(PngFile(Ihdr(width, 4, 8, 6), "", {std::string(8, '\0')}))));
+    EXPECT_EQ(nullptr, RwImageReadPng("no such file.png"));
     TakeError();
-}
-
-TEST_F(Png, HugeDimensionsAreRefusedWithoutAllocating)
-{
-    const std::string file = PngFile(Ihdr(100000, 100000, 8, 6), "", {std::string(8, '\0')});
-    EXPECT_EQ(nullptr, ReadBytes(file));
-    const std::string zero = PngFile(Ihdr(0, 4, 8, 6), "", {std::string(8, '\0')});
-    EXPECT_EQ(nullptr, ReadBytes(zero));
-    TakeError();
+    EXPECT_EQ(nullptr, RwImageReadPng(nullptr));
+    EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
 }
 
 TEST_F(Png, OutOfMemoryAtEveryStepReleasesEverything)
 {
     // Interlaced, 4 x 2 at 4 bits: passes 1, 4 and 6 give one byte each, pass 7 two.
-    const std::string file = PngFile(Ihdr(4, 2, 4, 3, 1), Chunk("PLTE", std::string(48, '\x22')),
-                                     {Bytes({0x10}), Bytes({0x20}), Bytes({0x34}), Bytes({0x56, 0x78})});
-    WriteFileBytes("oom.png", file.data(), file.size());
-    RwInt32 succeeded = 0;
+    WriteFileBytes("oom.png", PngFile(Ihdr(4, 2, 4, 3, 1), Chunk("PLTE", std::string(48, '\x22')),
+                                      {Bytes({0x10}), Bytes({0x20}), Bytes({0x34}), Bytes({0x56, 0x78})}));
+    RwImage *image = Owned(4, 4, 8);
+    RwInt32 read = 0, written = 0;
     for (RwInt32 fail = 0; fail < 40; fail++) {
-        allocations.failAfter = fail;
-        RwImage *image = RwImageReadPng("oom.png");
-        allocations.failAfter = -1;
-        if (image) {
-            ++succeeded;
-            RwImageDestroy(image);
-        }
-        EXPECT_EQ(liveBefore, allocations.live) << "leak when allocation " << fail << " failed";
+        const RwInt32 live = rwTestMemory.live;
+        rwTestMemory.failAfter = fail;
+        RwImage *back = RwImageReadPng("oom.png");
+        written += RwImageWritePng(image, "oomw.png") != nullptr;
+        rwTestMemory.failAfter = -1;
+        read += back != nullptr;
+        if (back)
+            RwImageDestroy(back);
+        EXPECT_EQ(live, rwTestMemory.live) << "leak when allocation " << fail << " failed";
     }
-    EXPECT_GT(succeeded, 0);
-    TakeError();
-}
-
-TEST_F(Png, ReadRefusesMissingName)
-{
-    EXPECT_EQ(nullptr, RwImageReadPng(nullptr));
-    EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
-    EXPECT_EQ(nullptr, RwImageReadPng("no such file.png"));
+    EXPECT_GT(read, 0);
+    EXPECT_GT(written, 0);
     TakeError();
 }
 
 // Writing -----------------------------------------------------------------------------------------
 
-TEST_F(Png, WideImageIsWrittenAsRgbaAndReadsBack)
+TEST_F(Png, ImagesRoundTripWithTheHeaderAndPaletteChunksOfTheirDepth)
 {
-    RwImage *image = MakeImage(3, 2, 32);
-    for (RwInt32 y = 0; y < 2; y++)
-        for (RwInt32 x = 0; x < 3; x++)
-            *PixelAt(image, x, y) = Rgba(static_cast<RwUInt8>(x * 80), static_cast<RwUInt8>(y * 90), 33,
-                                         static_cast<RwUInt8>(x * 40 + y));
-    ASSERT_EQ(image, RwImageWritePng(image, "wide.png"));
-    const auto chunks = Chunks(ReadFileBytes("wide.png"));
-    ASSERT_FALSE(chunks.empty());
-    EXPECT_EQ("IHDR", chunks[0].first);
-    EXPECT_EQ(Be32(3) + Be32(2) + Bytes({8, 6, 0, 0, 0}), chunks[0].second);
-    EXPECT_EQ("IEND", chunks.back().first);
-    RwImage *back = RwImageReadPng("wide.png");
-    ASSERT_NE(nullptr, back);
-    EXPECT_EQ(32, back->depth);
-    for (RwInt32 y = 0; y < 2; y++)
-        for (RwInt32 x = 0; x < 3; x++)
-            EXPECT_TRUE(SameColour(*PixelAt(image, x, y), *PixelAt(back, x, y)));
-    RwImageDestroy(back);
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, FourBitImageRoundTripsWithPaletteAndTransparency)
-{
-    RwImage *image = MakeImage(5, 3, 4);
-    for (RwInt32 i = 0; i < 16; i++)
-        image->palette[i] = Rgba(static_cast<RwUInt8>(i * 16), static_cast<RwUInt8>(255 - i), static_cast<RwUInt8>(i),
-                                 static_cast<RwUInt8>(i * 17));
-    for (RwInt32 y = 0; y < 3; y++)
-        for (RwInt32 x = 0; x < 5; x++)
-            image->cpPixels[y * image->stride + x] = static_cast<RwUInt8>((x * 3 + y * 5) & 15);
-    ASSERT_EQ(image, RwImageWritePng(image, "four.png"));
-    const auto chunks = Chunks(ReadFileBytes("four.png"));
-    ASSERT_GE(chunks.size(), 4u);
-    EXPECT_EQ(Be32(5) + Be32(3) + Bytes({4, 3, 0, 0, 0}), chunks[0].second);
-    EXPECT_EQ("PLTE", chunks[1].first);
-    EXPECT_EQ(48u, chunks[1].second.size());
-    EXPECT_EQ(Bytes({32, 253, 2}), chunks[1].second.substr(6, 3));
-    EXPECT_EQ("tRNS", chunks[2].first);
-    EXPECT_EQ(16u, chunks[2].second.size());
-    RwImage *back = RwImageReadPng("four.png");
-    ASSERT_NE(nullptr, back);
-    EXPECT_EQ(4, back->depth);
-    for (RwInt32 y = 0; y < 3; y++)
-        EXPECT_EQ(0, memcmp(image->cpPixels + y * image->stride, back->cpPixels + y * back->stride, 5));
-    EXPECT_EQ(0, memcmp(image->palette, back->palette, 64));
-    RwImageDestroy(back);
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, StrayHighNibbleDoesNotSpillIntoNeighbour)
-{
-    RwImage *image = MakeImage(3, 1, 4);
+    for (RwInt32 depth : {4, 8, 32}) {
+        const RwInt32 entries = depth == 32 ? 0 : 1 << depth;
+        RwImage *image = Owned(5, 3, depth);
+        for (RwInt32 i = 0; i < entries; i++)
+            image->palette[i] = Rgba(static_cast<RwUInt8>(i * 16), static_cast<RwUInt8>(255 - i),
+                                     static_cast<RwUInt8>(i), static_cast<RwUInt8>(i * 17));
+        const RwInt32 rowBytes = RwImageRowBytes(5, depth);
+        for (RwInt32 y = 0; y < 3; y++)
+            for (RwInt32 x = 0; x < rowBytes; x++)
+                image->cpPixels[y * image->stride + x] =
+                    static_cast<RwUInt8>(entries ? (x * 3 + y * 5 + 250) % entries : x * 40 + y * 7);
+        ASSERT_EQ(image, RwImageWritePng(image, "round.png")) << depth;
+        const auto chunks = Chunks(ReadFileBytes("round.png"));
+        ASSERT_GE(chunks.size(), 3u);
+        EXPECT_EQ(Be32(5) + Be32(3) + Bytes({entries ? depth : 8, entries ? 3 : 6, 0, 0, 0}), chunks[0].second);
+        EXPECT_EQ("IEND", chunks.back().first);
+        if (entries) {
+            EXPECT_EQ("PLTE", chunks[1].first);
+            EXPECT_EQ(3u * entries, chunks[1].second.size());
+            EXPECT_EQ(Bytes({32, 253, 2}), chunks[1].second.substr(6, 3));
+            EXPECT_EQ("tRNS", chunks[2].first);
+            EXPECT_EQ(static_cast<size_t>(entries), chunks[2].second.size());
+        }
+        RwImage *back = Keep(RwImageReadPng("round.png"));
+        ASSERT_NE(nullptr, back);
+        EXPECT_EQ(depth, back->depth);
+        for (RwInt32 y = 0; y < 3; y++)
+            EXPECT_EQ(0, memcmp(image->cpPixels + y * image->stride, back->cpPixels + y * back->stride, rowBytes));
+        EXPECT_EQ(0, entries ? memcmp(image->palette, back->palette, 4u * entries) : 0);
+    }
+    // A 4-bit image's stray high nibble does not spill into its neighbour when packed.
+    RwImage *image = Owned(3, 1, 4);
     image->cpPixels[0] = 0x02;
     image->cpPixels[1] = 0x31;
     image->cpPixels[2] = 0xF5;
     ASSERT_EQ(image, RwImageWritePng(image, "stray.png"));
-    RwImage *back = RwImageReadPng("stray.png");
+    RwImage *back = Keep(RwImageReadPng("stray.png"));
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(0x02, back->cpPixels[0]);
     EXPECT_EQ(0x01, back->cpPixels[1]);
     EXPECT_EQ(0x05, back->cpPixels[2]);
-    RwImageDestroy(back);
-    RwImageDestroy(image);
 }
 
-TEST_F(Png, EightBitImageWritesFullPalette)
+TEST_F(Png, WriteFailuresMakeNoFile)
 {
-    RwImage *image = MakeImage(2, 2, 8);
-    for (RwInt32 i = 0; i < 256; i++)
-        image->palette[i] = Rgba(static_cast<RwUInt8>(i), 0, static_cast<RwUInt8>(~i), static_cast<RwUInt8>(i / 2));
-    image->cpPixels[0] = 255;
-    image->cpPixels[image->stride + 1] = 128;
-    ASSERT_EQ(image, RwImageWritePng(image, "eight.png"));
-    const auto chunks = Chunks(ReadFileBytes("eight.png"));
-    EXPECT_EQ(768u, chunks[1].second.size());
-    EXPECT_EQ(256u, chunks[2].second.size());
-    RwImage *back = RwImageReadPng("eight.png");
-    ASSERT_NE(nullptr, back);
-    EXPECT_EQ(8, back->depth);
-    EXPECT_EQ(255, back->cpPixels[0]);
-    EXPECT_EQ(128, back->cpPixels[back->stride + 1]);
-    EXPECT_EQ(0, memcmp(image->palette, back->palette, 1024));
-    RwImageDestroy(back);
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, WriteWithoutNameIsAFailure)
-{
-    RwImage *image = MakeImage(1, 1, 32);
-    EXPECT_EQ(nullptr, RwImageWritePng(image, nullptr));
+    RwImage *image = Owned(2, 2, 32);
+    EXPECT_EQ(nullptr, RwImageWritePng(image, nullptr));   // nothing written is no success
     EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
     EXPECT_EQ(nullptr, RwImageWritePng(nullptr, "x.png"));
-    RwImageDestroy(image);
-}
-
-TEST_F(Png, UnwritableDepthMakesNoFile)
-{
+    EXPECT_EQ(nullptr, RwImageWritePng(image, "no such folder/x.png"));
+    TakeError();
     DeleteFileA("odd.png");
-    RwImage *image = MakeImage(2, 2, 32);
     image->depth = 16;
     EXPECT_EQ(nullptr, RwImageWritePng(image, "odd.png"));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("odd.png"));
+    EXPECT_EQ(E_RW_INVIMAGEDEPTH, TakeErrorCode());
     image->depth = 32;
-    RwImage *bare = RwImageCreate(2, 2, 32);
-    EXPECT_EQ(nullptr, RwImageWritePng(bare, "odd.png"));
-    RwImageDestroy(bare);
-    RwImageDestroy(image);
-    TakeError();
-}
-
-TEST_F(Png, WriteIntoMissingFolderFails)
-{
-    RwImage *image = MakeImage(2, 2, 32);
-    EXPECT_EQ(nullptr, RwImageWritePng(image, "no such folder/x.png"));
-    RwImageDestroy(image);
-    TakeError();
-}
-
-TEST_F(Png, WriteOutOfMemoryAtEveryStepReleasesEverything)
-{
-    RwImage *image = MakeImage(4, 4, 8);
-    const RwInt32 live = allocations.live;
-    RwInt32 succeeded = 0;
-    for (RwInt32 fail = 0; fail < 40; fail++) {
-        allocations.failAfter = fail;
-        RwImage *result = RwImageWritePng(image, "oomw.png");
-        allocations.failAfter = -1;
-        succeeded += result != nullptr;
-        EXPECT_EQ(live, allocations.live) << "leak when allocation " << fail << " failed";
-    }
-    EXPECT_GT(succeeded, 0);
-    RwImageDestroy(image);
-    TakeError();
+    EXPECT_EQ(nullptr, RwImageWritePng(Keep(RwImageCreate(2, 2, 32)), "odd.png"));
+    EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("odd.png"));
 }
 
 TEST_F(Png, FormatRegisteredAsPngReadsThroughImagePath)
 {
     ASSERT_TRUE(RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng));
-    RwImage *image = MakeImage(2, 1, 32);
+    RwImage *image = Owned(2, 1, 32);
     *PixelAt(image, 1, 0) = Rgba(9, 8, 7, 6);
     CreateDirectoryA("pngdir", nullptr);
     ASSERT_EQ(image, RwImageWrite(image, "pngdir/via.png"));
     RwImageSetPath("elsewhere/;pngdir/");
-    RwImage *back = RwImageRead("via.PNG");
+    RwImage *back = Keep(RwImageRead("via.PNG"));
     ASSERT_NE(nullptr, back);
-    EXPECT_TRUE(SameColour(Rgba(9, 8, 7, 6), *PixelAt(back, 1, 0)));
-    RwImageDestroy(back);
-    RwImageDestroy(image);
+    EXPECT_EQ(Rgba(9, 8, 7, 6), *PixelAt(back, 1, 0));
 }
 
 namespace {

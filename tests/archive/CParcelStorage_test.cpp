@@ -62,6 +62,17 @@ Bytes SampleTable()
     return t;
 }
 
+// A storage of that capacity with regions of these sizes, one after another
+// from offset 14; their record indices in that order.
+std::vector<uint32_t> Lay(CParcelStorage &s, int32_t capacity, std::initializer_list<uint32_t> sizes)
+{
+    s.Create(capacity);
+    std::vector<uint32_t> r;
+    for (uint32_t size : sizes)
+        r.push_back(s.Allocate(size, 0));
+    return r;
+}
+
 bool Parse(const std::vector<uint8_t> &b, CParcelStorage *s)
 {
     CParcelReader r(b.data(), b.size());
@@ -167,10 +178,7 @@ TEST(StorageFree, LastRegionBecomesSpare)
 TEST(StorageFree, MiddleRegionJoinsFreeListInFileOrder)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t r[5];
-    for (uint32_t &i : r)
-        i = s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10, 10, 10});
     s.Free(r[3]);
     s.Free(r[1]);
     EXPECT_EQ(ListOf(s.GetFreeList()), (std::vector<uint32_t>{r[1], r[3]}));
@@ -181,10 +189,7 @@ TEST(StorageFree, MiddleRegionJoinsFreeListInFileOrder)
 TEST(StorageFree, RegionBetweenTwoFreeRegionsCoalescesIntoOne)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t r[5];
-    for (uint32_t &i : r)
-        i = s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10, 10, 10});
     s.Free(r[1]);
     s.Free(r[3]);
     s.Free(r[2]);
@@ -214,14 +219,11 @@ TEST(StorageFree, IgnoresBadIndexAndRegionsNotUsed)
 TEST(StorageTrim, DropsFreeRegionAtTheEnd)
 {
     CParcelStorage s;
-    s.Create(16);
-    s.Allocate(10, 0);
-    uint32_t b = s.Allocate(10, 0);
-    uint32_t c = s.Allocate(10, 0);
-    s.Free(b);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10});
+    s.Free(r[1]);
     EXPECT_EQ(s.Trim(), PARCEL_NO_REGION);
-    s.Free(c); // absorbed by b, which is now free and last
-    EXPECT_EQ(s.Trim(), b);
+    s.Free(r[2]); // absorbed by r[1], which is now free and last
+    EXPECT_EQ(s.Trim(), r[1]);
     EXPECT_EQ(s.GetFreeList().Count(), 0u);
     EXPECT_TRUE(s.Check());
 }
@@ -248,14 +250,8 @@ TEST(StorageCompact, EqualHoleAndLaterRegionMoveAndFileShrinks)
 TEST(StorageCompact, SmallestLeftoverWinsAndRemainderBecomesNextHole)
 {
     CParcelStorage s;
-    s.Create(16);
-    s.Allocate(10, 0);
-    uint32_t hole = s.Allocate(100, 0);
-    s.Allocate(10, 0);
-    uint32_t r60 = s.Allocate(60, 0);
-    s.Allocate(10, 0);
-    uint32_t r80 = s.Allocate(80, 0);
-    s.Allocate(10, 0);
+    std::vector<uint32_t> r = Lay(s, 16, {10, 100, 10, 60, 10, 80, 10});
+    const uint32_t hole = r[1], r80 = r[5];
     s.Free(hole);
     EXPECT_EQ(s.BestFit(hole), r80);
     std::vector<ParcelMove> moves;
@@ -264,34 +260,28 @@ TEST(StorageCompact, SmallestLeftoverWinsAndRemainderBecomesNextHole)
     EXPECT_EQ(moves[0].sizeLow, 80u);
     EXPECT_EQ(moves[0].dstLow, 24u);
     EXPECT_EQ(s.GetBox(r80)->m_offsetLow, 24u);
-    (void)r60;
+    // The 20 bytes left at 104 are the next hole; the last 10-byte region
+    // (equal leftovers: the later one) fills half of it.
+    ASSERT_GE(moves.size(), 2u);
+    EXPECT_EQ(moves[1].dstLow, 104u);
+    EXPECT_EQ(moves[1].srcLow, 284u);
+    EXPECT_EQ(moves[1].sizeLow, 10u);
     EXPECT_TRUE(s.Check());
 }
 
 TEST(StorageCompact, EqualCandidatesLaterRegionMoves)
 {
     CParcelStorage s;
-    s.Create(16);
-    uint32_t hole = s.Allocate(50, 0);
-    s.Allocate(5, 0);
-    uint32_t first = s.Allocate(40, 0);
-    s.Allocate(5, 0);
-    uint32_t second = s.Allocate(40, 0);
-    s.Allocate(5, 0);
-    s.Free(hole);
-    EXPECT_EQ(s.BestFit(hole), second);
-    (void)first;
+    std::vector<uint32_t> r = Lay(s, 16, {50, 5, 40, 5, 40, 5});
+    s.Free(r[0]);
+    EXPECT_EQ(s.BestFit(r[0]), r[4]);
 }
 
 TEST(StorageCompact, OutOfRangeLevelIsClamped)
 {
     for (int level : {-5, 0, 3, 1000}) {
         CParcelStorage s;
-        s.Create(16);
-        uint32_t a = s.Allocate(100, 0);
-        s.Allocate(100, 0);
-        s.Allocate(7, 0);
-        s.Free(a);
+        s.Free(Lay(s, 16, {100, 100, 7})[0]);
         std::vector<ParcelMove> moves;
         s.Compact(level, &moves);
         EXPECT_TRUE(s.Check()) << level;
@@ -351,16 +341,12 @@ TEST(StorageCompact, FullTableNeverFreesOverLiveData)
 {
     // Hole of 100 with a 60-byte region after it and no record for the leftover.
     CParcelStorage s;
-    s.Create(4);
-    uint32_t a = s.Allocate(10, 0);
-    uint32_t hole = s.Allocate(100, 0);
-    uint32_t b = s.Allocate(200, 0);
-    uint32_t c = s.Allocate(60, 0);
+    std::vector<uint32_t> r = Lay(s, 4, {10, 100, 200, 60});
     SimFile f(&s);
-    f.Fill(a, 1);
-    f.Fill(b, 2);
-    f.Fill(c, 3);
-    s.Free(hole);
+    f.Fill(r[0], 1);
+    f.Fill(r[2], 2);
+    f.Fill(r[3], 3);
+    s.Free(r[1]);
     ASSERT_EQ(s.GetCount(), 4);
     std::vector<ParcelMove> moves;
     s.Compact(1, &moves);
@@ -415,6 +401,111 @@ TEST(StorageCompact, RandomSequenceKeepsCheckAndContents)
             used += s.GetBox(i)->m_sizeLow;
         EXPECT_GE(s.EndOfUsedData(), 14u + used);
     }
+}
+
+// Tables on disk end the file at 200; the data before them ends at 114.
+TEST(StorageProtect, NewRegionsGoPastTheTablesOnDisk)
+{
+    CParcelStorage s;
+    s.Create(16);
+    uint32_t a = s.Allocate(100, 0);
+    s.Protect(200);
+    uint32_t b = s.Allocate(10, 0);
+    ASSERT_NE(b, PARCEL_NO_REGION);
+    EXPECT_EQ(s.GetBox(b)->m_offsetLow, 200u);
+    // A held region covers the tables, so nothing else lands there either.
+    std::vector<uint32_t> regions = ListOf(s.GetRegionList());
+    ASSERT_EQ(regions.size(), 3u);
+    const CParcelBox *cover = s.GetBox(regions[1]);
+    EXPECT_EQ(cover->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(cover->m_offsetLow, 114u);
+    EXPECT_EQ(cover->m_sizeLow, 86u);
+    EXPECT_EQ(s.GetBox(s.Allocate(5, 0))->m_offsetLow, 210u);
+    EXPECT_TRUE(s.Check());
+    // Once new tables are due, the old ones' place is free space.
+    s.Commit();
+    EXPECT_EQ(cover->m_state, PARCEL_BOX_FREE);
+    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(s.EndOfUsedData(), 215u);
+    EXPECT_TRUE(s.Check());
+}
+
+TEST(StorageProtect, ReleasedRegionOfTheTablesOnDiskIsHeldUntilCommit)
+{
+    CParcelStorage s;
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10});
+    const uint32_t a = r[0], b = r[1];
+    s.Protect(100);
+    uint32_t fresh = s.Allocate(10, 0);
+    s.Release(b);
+    s.Release(b);
+    EXPECT_EQ(s.GetBox(b)->m_state, PARCEL_BOX_USED);
+    // A region the tables on disk do not know goes at once.
+    s.Release(fresh);
+    EXPECT_EQ(s.GetBox(fresh)->m_state, PARCEL_BOX_SPARE);
+    // Same size as b, yet it cannot take b's place.
+    uint32_t c = s.Allocate(10, 0);
+    EXPECT_EQ(s.GetBox(c)->m_offsetLow, 100u);
+    EXPECT_TRUE(s.Check());
+    s.Commit();
+    // b and the place of the tables now make one hole.
+    std::vector<uint32_t> fl = ListOf(s.GetFreeList());
+    ASSERT_EQ(fl.size(), 1u);
+    EXPECT_EQ(s.GetBox(fl[0])->m_offsetLow, 24u);
+    EXPECT_EQ(s.GetBox(fl[0])->m_sizeLow, 76u);
+    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
+    // Unprotected, release frees as before.
+    s.Release(a);
+    EXPECT_NE(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_TRUE(s.Check());
+}
+
+TEST(StorageProtect, FreeRegionAtTheEndIsTrimmedBeforeTheTables)
+{
+    // A free region last in the file overlaps the tables written after the
+    // last used region; handing it out would overwrite them.
+    CParcelStorage s;
+    std::vector<uint32_t> r = Lay(s, 16, {10, 10, 10});
+    s.Free(r[1]);
+    s.Free(r[2]);
+    ASSERT_EQ(s.GetFreeList().Count(), 1u);
+    s.Protect(60);
+    EXPECT_EQ(s.GetFreeList().Count(), 0u);
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 60u);
+    s.Commit();
+    EXPECT_EQ(s.EndOfUsedData(), 70u);
+    EXPECT_TRUE(s.Check());
+}
+
+TEST(StorageProtect, NoRecordToCoverTheTablesRefusesTheRegion)
+{
+    CParcelStorage s;
+    s.Create(2);
+    s.Allocate(10, 0);
+    s.Protect(50);
+    EXPECT_EQ(s.Allocate(10, 0), PARCEL_NO_REGION);
+    EXPECT_EQ(s.GetCount(), 1);
+    EXPECT_TRUE(s.Check());
+    s.Commit();
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
+}
+
+TEST(StorageProtect, CloneKeepsTheProtection)
+{
+    CParcelStorage s;
+    s.Create(16);
+    uint32_t a = s.Allocate(10, 0);
+    s.Protect(40);
+    CParcelStorage *c = s.Clone();
+    ASSERT_NE(c, nullptr);
+    c->Release(a);
+    EXPECT_EQ(c->GetBox(a)->m_state, PARCEL_BOX_USED);
+    EXPECT_EQ(c->GetBox(c->Allocate(10, 0))->m_offsetLow, 40u);
+    c->Commit();
+    EXPECT_EQ(c->GetBox(a)->m_state, PARCEL_BOX_FREE);
+    EXPECT_EQ(s.GetBox(a)->m_state, PARCEL_BOX_USED);
+    delete c;
 }
 
 TEST(StorageTable, HandAssembledTableReadsFieldByField)

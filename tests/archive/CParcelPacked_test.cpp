@@ -85,6 +85,35 @@ bool Get(CParcel &p, const char *name, Blob *out)
     return got == size;
 }
 
+typedef std::map<std::string, Blob> Contents;
+
+bool PutAll(CParcel &p, const Contents &files)
+{
+    for (auto &f : files)
+        if (!Put(p, f.first.c_str(), f.second))
+            return false;
+    return true;
+}
+
+// Every entry named reads back with exactly its bytes.
+::testing::AssertionResult Holds(CParcel &p, const Contents &want)
+{
+    for (auto &f : want) {
+        Blob b;
+        if (!Get(p, f.first.c_str(), &b))
+            return ::testing::AssertionFailure() << f.first << " cannot be read";
+        if (b != f.second)
+            return ::testing::AssertionFailure() << f.first << " reads back different bytes";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+bool Missing(CParcel &p, const char *name)
+{
+    Blob b;
+    return !Get(p, name, &b);
+}
+
 struct Bytes {
     Blob b;
     void U8(uint8_t v) { b.push_back(v); }
@@ -204,6 +233,14 @@ protected:
     }
     BOOL Create(CParcel &p, DWORD table = 1024) { return p.Open(1, m_path.c_str(), 4, table); }
     BOOL Reopen(CParcel &p) { return p.Open(1, m_path.c_str(), 0, 10240); }
+    // A new archive holding these files, flushed and closed.
+    bool Store(const Contents &files)
+    {
+        CParcel p;
+        bool ok = Create(p) && PutAll(p, files) && p.Flush(0);
+        p.Close();
+        return ok;
+    }
 
     std::string m_path;
     static int s_serial;
@@ -233,12 +270,18 @@ TEST_F(Packed, OpenReadOnlyFlagsOnMissingFileCreatesNothing)
 {
     CParcel p;
     EXPECT_FALSE(p.Open(1, m_path.c_str(), 2, 10240));
+    EXPECT_NE(p.GetMode(), 0u);
     EXPECT_EQ(GetFileAttributesA(m_path.c_str()), INVALID_FILE_ATTRIBUTES);
     // Every file is then missing, and nothing can be made.
     EXPECT_EQ(p.CreateFile("a", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(p.CreateFile("a", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    WIN32_FIND_DATAA d;
+    EXPECT_EQ(p.FindFirstFile("*.*", &d), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(p.MmioOpen("a.wav", nullptr, MMIO_READ), nullptr);
     EXPECT_FALSE(p.Flush(1));
     p.Close();
+    EXPECT_EQ(p.GetMode(), 0u);
+    EXPECT_STREQ(p.GetRoot(), "");
 }
 
 TEST_F(Packed, OpenCreateFlagMakesArchiveWithOnlyRoot)
@@ -326,28 +369,17 @@ TEST_F(Packed, HandMadeArchiveReadsBack)
 
 TEST_F(Packed, RoundTripKeepsFoldersEntriesAndBytes)
 {
-    std::map<std::string, Blob> files = {
+    const Contents files = {
         {"Data\\Configs\\Item.cfb", Pattern(1000, 1)},
         {"Data\\Configs\\Skill.cfb", Pattern(3, 2)},
         {"Data\\Avatar\\Motions\\walk.anm", Pattern(70000, 3)},
         {"top.txt", Pattern(0, 4)},
         {"Data/Forward/slash.png", Pattern(17, 5)},
     };
-    {
-        CParcel p;
-        ASSERT_TRUE(Create(p));
-        for (auto &f : files)
-            ASSERT_TRUE(Put(p, f.first.c_str(), f.second)) << f.first;
-        ASSERT_TRUE(p.Flush(0));
-        p.Close();
-    }
+    ASSERT_TRUE(Store(files));
     CParcel q;
     ASSERT_TRUE(Reopen(q));
-    for (auto &f : files) {
-        Blob b;
-        ASSERT_TRUE(Get(q, f.first.c_str(), &b)) << f.first;
-        EXPECT_EQ(b, f.second) << f.first;
-    }
+    EXPECT_TRUE(Holds(q, files));
     EXPECT_NE(q.FindFolder("Data\\Avatar\\Motions"), nullptr);
     q.Close();
 }
@@ -474,6 +506,27 @@ TEST_F(Packed, NamesLongerThanTheFieldAreRefused)
     p.Close();
 }
 
+TEST_F(Packed, WhatTheTablesCannotHoldIsRefusedAndTheArchiveReopens)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "a", Pattern(10, 1)));
+    HANDLE h = p.CreateFile("a", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    p.SetFileSize(h, 5, 1);
+    DWORD high = 9;
+    EXPECT_EQ(p.GetFileSize(h, &high), 10u);
+    EXPECT_EQ(high, 0u);
+    p.CloseHandle(h);
+    EXPECT_EQ(p.CreateFile("dir\\", 0, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(p.CreateFile("", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"a", Pattern(10, 1)}}));
+    p.Close();
+}
+
 TEST_F(Packed, StaleAndForeignHandlesAreRefused)
 {
     CParcel p;
@@ -593,6 +646,22 @@ TEST_F(Packed, RemoveDirectoryTakesDescendantsAndTheirSpace)
     p.Close();
 }
 
+TEST_F(Packed, RemovingTheRootStillFlushesAnArchiveThatOpens)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "a\\b.txt", Pattern(10, 1)));
+    ASSERT_TRUE(Put(p, "c.txt", Pattern(10, 2)));
+    EXPECT_TRUE(p.RemoveDirectory(""));
+    EXPECT_EQ(p.FindFolder("a"), nullptr);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_NE(p.FindFolder(""), nullptr);
+    EXPECT_TRUE(FindAll(p, "*.*").empty());
+    p.Close();
+}
+
 TEST_F(Packed, FolderInfoCarriesTheCodePageTypeName)
 {
     CParcel p;
@@ -613,6 +682,10 @@ TEST_F(Packed, FolderInfoCarriesTheCodePageTypeName)
     EXPECT_EQ(p.GetFileInfo("pics\\face.png", 0, &info, sizeof info, SHGFI_TYPENAME), 1u);
     EXPECT_STREQ(info.szDisplayName, "Face.png");
     EXPECT_EQ(info.dwAttributes, 0u);
+    ASSERT_TRUE(Put(p, "pics\\noext", Pattern(4, 2)));
+    memset(&info, 0xCC, sizeof info);
+    EXPECT_EQ(p.GetFileInfo("pics\\noext", 0, &info, sizeof info, SHGFI_TYPENAME), 1u);
+    EXPECT_STREQ(info.szDisplayName, "noext");
     memset(&info, 0xCC, sizeof info);
     EXPECT_EQ(p.GetFileInfo("pics\\none.png", 0, &info, sizeof info, 0), 0u);
     EXPECT_EQ(info.szDisplayName[0], 0);
@@ -708,7 +781,7 @@ TEST_F(Packed, FlushOnHolesEndsDataAtLastUsedRegion)
 TEST_F(Packed, CompactionLosesNoData)
 {
     srand(99);
-    std::map<std::string, Blob> live;
+    Contents live;
     {
         CParcel p;
         ASSERT_TRUE(Create(p));
@@ -729,11 +802,7 @@ TEST_F(Packed, CompactionLosesNoData)
             }
         }
         ASSERT_TRUE(p.Flush(1));
-        for (auto &f : live) {
-            Blob b;
-            ASSERT_TRUE(Get(p, f.first.c_str(), &b));
-            ASSERT_EQ(b, f.second) << f.first;
-        }
+        ASSERT_TRUE(Holds(p, live));
         ASSERT_TRUE(p.RemoveDirectory("d3"));
         for (auto it = live.begin(); it != live.end();)
             it = it->first.compare(0, 3, "d3\\") == 0 ? live.erase(it) : std::next(it);
@@ -745,28 +814,20 @@ TEST_F(Packed, CompactionLosesNoData)
     uint32_t size1 = (uint32_t)LoadDisk(m_path).size();
     CParcel q;
     ASSERT_TRUE(Reopen(q));
-    for (auto &f : live) {
-        Blob b;
-        ASSERT_TRUE(Get(q, f.first.c_str(), &b)) << f.first;
-        ASSERT_EQ(b, f.second) << f.first;
-    }
+    ASSERT_TRUE(Holds(q, live));
     ASSERT_TRUE(q.Flush(7)); // out-of-range level is clamped
     q.Close();
     EXPECT_LE(LoadDisk(m_path).size(), size1);
     CParcel r;
     ASSERT_TRUE(Reopen(r));
-    for (auto &f : live) {
-        Blob b;
-        ASSERT_TRUE(Get(r, f.first.c_str(), &b)) << f.first;
-        ASSERT_EQ(b, f.second) << f.first;
-    }
+    EXPECT_TRUE(Holds(r, live));
     r.Close();
 }
 
 TEST_F(Packed, FullRecordTableCompactsSafely)
 {
     // 1024 records: fill them, then punch holes no later region fits exactly.
-    std::map<std::string, Blob> live;
+    Contents live;
     CParcel p;
     ASSERT_TRUE(Create(p, 1024));
     for (int i = 0; i < 1024; ++i) {
@@ -776,6 +837,17 @@ TEST_F(Packed, FullRecordTableCompactsSafely)
         ASSERT_TRUE(Put(p, name, live[name])) << i;
     }
     ASSERT_FALSE(Put(p, "overflow", Pattern(4, 1)));
+    // Without a record for its region every transfer fails and moves nothing.
+    HANDLE h = p.CreateFile("overflow", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    uint8_t buf[4];
+    DWORD got = 7;
+    EXPECT_FALSE(p.ReadFile(h, buf, 4, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(p.SetFilePointer(h, 2, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    DWORD lo = 0;
+    EXPECT_FALSE(p.GetFileLocation("overflow", &lo, nullptr));
+    p.CloseHandle(h);
     p.DeleteFile("overflow");
     ASSERT_TRUE(p.Flush(0));
     p.Close();
@@ -793,11 +865,7 @@ TEST_F(Packed, FullRecordTableCompactsSafely)
     EXPECT_LT(LoadDisk(m_path).size() + 205 * 40 - 4100, full);
     CParcel q;
     ASSERT_TRUE(Reopen(q));
-    for (auto &f : live) {
-        Blob b;
-        ASSERT_TRUE(Get(q, f.first.c_str(), &b)) << f.first;
-        ASSERT_EQ(b, f.second) << f.first;
-    }
+    EXPECT_TRUE(Holds(q, live));
     q.Close();
 }
 
@@ -829,15 +897,78 @@ TEST_F(Packed, FlushImportsSourceFiles)
     q.Close();
 }
 
+// What a process that stops before Flush leaves behind: the file as it is on
+// disk at that moment, read while the archive object still holds it open.
+static Blob Snapshot(const std::string &path)
+{
+    Blob b;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return b;
+    b.resize(GetFileSize(f, nullptr));
+    DWORD got = 0;
+    if (!b.empty())
+        ::ReadFile(f, b.data(), (DWORD)b.size(), &got, nullptr);
+    ::CloseHandle(f);
+    return b;
+}
+
+TEST_F(Packed, StopBeforeFlushLosesOnlyTheUnflushedChanges)
+{
+    const Contents old = {
+        {"Data\\a.bin", Pattern(300, 1)},
+        {"Data\\b.bin", Pattern(5000, 2)},
+        {"c.txt", Pattern(20, 3)},
+    };
+    ASSERT_TRUE(Store(old));
+    const std::string stopped = m_path + ".stopped";
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    // New contents, a deleted entry whose place a same-sized newcomer would
+    // take, an old entry written anew and a removed folder.
+    ASSERT_TRUE(Put(p, "Data\\new.bin", Pattern(20000, 4)));
+    ASSERT_TRUE(p.DeleteFile("c.txt"));
+    ASSERT_TRUE(Put(p, "d.txt", Pattern(20, 5)));
+    ASSERT_TRUE(Put(p, "Data\\b.bin", Pattern(5000, 6)));
+    ASSERT_TRUE(p.RemoveDirectory("Data"));
+    ASSERT_TRUE(Put(p, "e.txt", Pattern(300, 7)));
+    SaveDisk(stopped, Snapshot(m_path));
+    {
+        CParcel q;
+        ASSERT_TRUE(q.Open(1, stopped.c_str(), 0, 10240));
+        EXPECT_TRUE(Holds(q, old));
+        EXPECT_TRUE(Missing(q, "d.txt"));
+        EXPECT_TRUE(Missing(q, "e.txt"));
+        q.Close();
+    }
+    // The changes themselves arrive with the next flush, and a later stop
+    // keeps them.
+    ASSERT_TRUE(p.Flush(0));
+    ASSERT_TRUE(Put(p, "f.txt", Pattern(4000, 8)));
+    ASSERT_TRUE(p.DeleteFile("e.txt"));
+    SaveDisk(stopped, Snapshot(m_path));
+    p.Close();
+    const Contents flushed = {{"d.txt", Pattern(20, 5)}, {"e.txt", Pattern(300, 7)}};
+    CParcel q;
+    ASSERT_TRUE(q.Open(1, stopped.c_str(), 0, 10240));
+    EXPECT_TRUE(Holds(q, flushed));
+    EXPECT_TRUE(Missing(q, "c.txt"));
+    EXPECT_TRUE(Missing(q, "f.txt"));
+    EXPECT_EQ(q.FindFolder("Data"), nullptr);
+    // Flushed with compaction, the place of the old tables is reused.
+    ASSERT_TRUE(q.Flush(1));
+    q.Close();
+    EXPECT_LT(LoadDisk(stopped).size(), 14u + 320u + 1500u);
+    ASSERT_TRUE(q.Open(1, stopped.c_str(), 0, 10240));
+    EXPECT_TRUE(Holds(q, flushed));
+    q.Close();
+    DeleteFileA(stopped.c_str());
+}
+
 TEST_F(Packed, ReadOnlyArchiveRefusesWritesAndFlush)
 {
-    {
-        CParcel p;
-        ASSERT_TRUE(Create(p));
-        ASSERT_TRUE(Put(p, "a", Pattern(10, 1)));
-        ASSERT_TRUE(p.Flush(0));
-        p.Close();
-    }
+    ASSERT_TRUE(Store({{"a", Pattern(10, 1)}}));
     Blob before = LoadDisk(m_path);
     CParcel q;
     ASSERT_TRUE(q.Open(1, m_path.c_str(), 2, 10240)); // the engine's flags

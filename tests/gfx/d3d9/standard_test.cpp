@@ -1,0 +1,541 @@
+// Tests of the standard-function table, frames on the device and the device reset.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "countingdevice.h"
+#include "d3d9window.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/raster.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9raster.h"
+#include "gfx/d3d9/d3d9renderstate.h"
+#include "gfx/d3d9/d3d9standard.h"
+#include "gfx/d3d9/d3d9state.h"
+#include "gfx/d3d9/d3d9videomode.h"
+
+namespace {
+
+HWND Window;
+CountingDevice *Log;    // the device the current test sees, for the restore callback
+
+RwCamera *Camera;
+RwFrame *CameraFrame;
+
+class DeviceFrame : public ::testing::Test {
+protected:
+    // The whole library on the game's window, with one camera of the window's size.
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        Window = KivTestCreateWindow(1024, 768);
+        RwEngineOpenParams params = {Window};
+        ASSERT_TRUE(RwEngineOpen(&params));
+        ASSERT_TRUE(RwEngineSetVideoMode(0));
+        RwD3D9SetMultithreadSafe(TRUE);
+        ASSERT_TRUE(RwEngineStart());
+        Camera = RwCameraCreate();
+        CameraFrame = RwFrameCreate();
+        ASSERT_NE(Camera, nullptr);
+        ASSERT_NE(CameraFrame, nullptr);
+        RwCameraSetFrame(Camera, CameraFrame);
+        Camera->frameBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPECAMERA);
+        Camera->zBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPEZBUFFER);
+        ASSERT_NE(Camera->frameBuffer, nullptr);
+        ASSERT_NE(Camera->zBuffer, nullptr);
+        RwCameraSetFarClipPlane(Camera, 100.0f);
+    }
+
+    static void TearDownTestSuite()
+    {
+        RwRasterDestroy(Camera->frameBuffer);
+        RwRasterDestroy(Camera->zBuffer);
+        Camera->frameBuffer = Camera->zBuffer = nullptr;
+        RwCameraSetFrame(Camera, nullptr);
+        RwCameraDestroy(Camera);
+        RwFrameDestroy(CameraFrame);
+        RwEngineStop();
+        RwEngineClose();
+        RwEngineTerm();
+        DestroyWindow(Window);
+    }
+
+    void SetUp() override
+    {
+        real = rwD3D9Driver.device;
+        ASSERT_NE(real, nullptr);
+        ASSERT_EQ(real->TestCooperativeLevel(), D3D_OK);
+        counting = new CountingDevice(real);
+        rwD3D9Driver.device = counting;
+        Log = counting;
+    }
+
+    void TearDown() override
+    {
+        if (rwD3D9Driver.inScene) {
+            real->EndScene();
+            rwD3D9Driver.inScene = FALSE;
+        }
+        rwD3D9Driver.device = real;
+        Log = nullptr;
+        delete counting;
+        RwD3D9SetDeviceRestoreCallback(nullptr);
+    }
+
+    // Index of the first call of that name at or after `from`, or -1.
+    int Find(const std::string &name, size_t from = 0) const
+    {
+        for (size_t i = from; i < counting->calls.size(); i++)
+            if (counting->calls[i] == name)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+    // Puts the device into the state that needs a reset: a default-pool
+    // resource alive across a reset makes it fail.
+    IDirect3DVertexBuffer9 *ForceNotReset(void)
+    {
+        IDirect3DVertexBuffer9 *pinned = nullptr;
+        EXPECT_EQ(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr), D3D_OK);
+        D3DPRESENT_PARAMETERS p = rwD3D9Driver.present;
+        EXPECT_EQ(real->Reset(&p), D3DERR_INVALIDCALL);
+        EXPECT_EQ(real->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+        return pinned;
+    }
+
+    IDirect3DDevice9 *real = nullptr;
+    CountingDevice *counting = nullptr;
+};
+
+// The RGB of one pixel of a render target, read through a system-memory copy.
+DWORD ReadPixel(IDirect3DDevice9 *device, IDirect3DSurface9 *source, int x, int y)
+{
+    D3DSURFACE_DESC desc;
+    source->GetDesc(&desc);
+    IDirect3DSurface9 *copy = nullptr;
+    if (FAILED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
+                                                   nullptr)))
+        return 0xDEADBEEF;
+    DWORD value = 0xDEADBEEF;
+    D3DLOCKED_RECT locked;
+    if (SUCCEEDED(device->GetRenderTargetData(source, copy)) &&
+        SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+        value = reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
+                0xFFFFFF;
+        copy->UnlockRect();
+    }
+    copy->Release();
+    return value;
+}
+
+// Clears the camera and runs an empty update.
+bool RenderFrame(RwCamera *camera, RwRGBA colour)
+{
+    if (!RwCameraClear(camera, &colour, rwCAMERACLEARIMAGE | rwCAMERACLEARZ))
+        return false;
+    if (!RwCameraBeginUpdate(camera))
+        return false;
+    RwCameraEndUpdate(camera);
+    return true;
+}
+
+// Records the flags of every clear on top of the call names.
+class ClearRecorder : public CountingDevice {
+public:
+    using CountingDevice::CountingDevice;
+    std::vector<DWORD> clearFlags;
+    HRESULT STDMETHODCALLTYPE Clear(DWORD count, const D3DRECT *rects, DWORD flags, D3DCOLOR colour, float z,
+                                    DWORD stencil) override
+    {
+        clearFlags.push_back(flags);
+        return CountingDevice::Clear(count, rects, flags, colour, z, stencil);
+    }
+};
+
+void NoteCallback(void)
+{
+    if (Log)
+        Log->calls.emplace_back("restore callback");
+}
+
+} // namespace
+
+TEST(StandardFunctions, TableLeavesUnsupportedEntriesAtZero)
+{
+    RwStandardFunc table[rwSTANDARDNUMOFSTANDARD];
+    std::memset(table, 0, sizeof(table));
+    ASSERT_TRUE(RwD3D9GetStandardFunctions(table, nullptr, rwSTANDARDNUMOFSTANDARD));
+    RwStandardFunc zero = reinterpret_cast<RwStandardFunc>(RwReturnZero);
+    EXPECT_EQ(table[rwSTANDARDNASTANDARD], zero);
+    EXPECT_EQ(table[rwSTANDARDHINTRENDERF2B], zero);
+    EXPECT_EQ(table[rwSTANDARDCAMERABEGINUPDATE], RwD3D9CameraBeginUpdate);
+    EXPECT_EQ(table[rwSTANDARDCAMERAENDUPDATE], RwD3D9CameraEndUpdate);
+    EXPECT_EQ(table[rwSTANDARDRASTERSHOWRASTER], RwD3D9RasterShowRaster);
+    EXPECT_EQ(table[rwSTANDARDCAMERACLEAR], RwD3D9CameraClear);
+    for (RwStandardFunc f : table)
+        EXPECT_NE(f, nullptr);
+
+    // A short table is filled no further.
+    std::memset(table, 0, sizeof(table));
+    ASSERT_TRUE(RwD3D9GetStandardFunctions(table, nullptr, 5));
+    EXPECT_EQ(table[rwSTANDARDCAMERABEGINUPDATE], RwD3D9CameraBeginUpdate);
+    for (int i = 5; i < rwSTANDARDNUMOFSTANDARD; i++)
+        EXPECT_EQ(table[i], nullptr) << i;
+    EXPECT_FALSE(RwD3D9GetStandardFunctions(nullptr, nullptr, 5));
+}
+
+TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
+{
+    const D3DLIGHT9 light = {D3DLIGHT_DIRECTIONAL, {1, 0.5f, 0.25f, 1}, {}, {}, {}, {0, -1, 0}, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(RwD3D9SetLight(0, &light));
+    ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
+    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    RwD3D9FlushRenderStates();
+
+    IDirect3DVertexBuffer9 *pinned = ForceNotReset();
+    pinned->Release();
+    RwD3D9SetDeviceRestoreCallback(NoteCallback);
+    counting->ResetLog();
+    ASSERT_TRUE(RwD3D9TestDeviceAndBeginScene());
+
+    // Release sequence: everything unbound before the reset.
+    int tcl = Find("TestCooperativeLevel");
+    int reset = Find("Reset");
+    ASSERT_GE(tcl, 0);
+    ASSERT_GT(reset, tcl);
+    int unbindTexture = Find("SetTexture", tcl);
+    int unbindShader = Find("SetVertexShader", tcl);
+    EXPECT_GT(unbindTexture, tcl);
+    EXPECT_LT(unbindTexture, reset);
+    EXPECT_LT(unbindShader, reset);
+    EXPECT_EQ(std::count(counting->calls.begin(), counting->calls.begin() + reset, std::string("SetTexture")), 8);
+    EXPECT_EQ(std::count(counting->calls.begin(), counting->calls.begin() + reset,
+                         std::string("SetStreamSource")),
+              4);
+    // Restore sequence: surfaces read again, states and lights sent again,
+    // then the callback, then the scene.
+    int target = Find("GetRenderTarget", reset);
+    int state = Find("SetRenderState", reset);
+    int setLight = Find("SetLight", reset);
+    int enable = Find("LightEnable", reset);
+    int callback = Find("restore callback", reset);
+    int scene = Find("BeginScene", reset);
+    EXPECT_GT(target, reset);
+    EXPECT_GT(state, target);
+    EXPECT_GT(setLight, state);
+    EXPECT_GT(enable, setLight);
+    EXPECT_GT(callback, enable);
+    EXPECT_GT(scene, callback);
+
+    DWORD cull = 0;
+    real->GetRenderState(D3DRS_CULLMODE, &cull);
+    EXPECT_EQ(cull, static_cast<DWORD>(D3DCULL_NONE)) << "render states are sent again after the reset";
+    BOOL on = FALSE;
+    real->GetLightEnable(0, &on);
+    EXPECT_TRUE(on);
+    D3DLIGHT9 back;
+    real->GetLight(0, &back);
+    EXPECT_EQ(back.Diffuse.g, 0.5f);
+}
+
+TEST_F(DeviceFrame, ClearedColourIsReadBackFromTheDevice)
+{
+    const RwRGBA colours[] = {{10, 200, 30, 255}, {250, 5, 120, 255}};
+    for (const RwRGBA &c : colours) {
+        ASSERT_TRUE(RenderFrame(Camera, c));
+        DWORD expected = (c.red << 16) | (c.green << 8) | c.blue;
+        EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 0, 0), expected);
+        EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1023, 767), expected);
+        EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 512, 300), expected);
+        EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+        EXPECT_FALSE(rwD3D9Driver.inScene);
+    }
+    EXPECT_EQ(counting->Count("BeginScene"), 2);
+    EXPECT_EQ(counting->Count("EndScene"), 2);
+    EXPECT_EQ(counting->Count("Present"), 2);
+    EXPECT_EQ(counting->Count("Reset"), 0);
+}
+
+TEST_F(DeviceFrame, SubRasterCameraClearsOnlyItsRectangle)
+{
+    const RwRGBA black = {0, 0, 0, 255};
+    ASSERT_TRUE(RenderFrame(Camera, black));
+    RwRaster *whole = Camera->frameBuffer;
+    RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_NE(part, nullptr);
+    const RwRect rect = {100, 50, 200, 120};
+    ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
+    Camera->frameBuffer = part;
+    const RwRGBA blue = {0, 0, 255, 255};
+    EXPECT_TRUE(RenderFrame(Camera, blue));
+    Camera->frameBuffer = whole;
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 100, 50), 0x0000FFu);
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 299, 169), 0x0000FFu);
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 99, 50), 0u);
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 300, 170), 0u);
+    RwRasterDestroy(part);
+    RwCameraShowRaster(Camera, Window, 0);
+}
+
+TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
+{
+    const RwV3d at = {1, 2, -5};
+    RwFrameTranslate(CameraFrame, &at, rwCOMBINEREPLACE);
+    RwCameraSetProjection(Camera, rwPARALLEL);
+    RwCameraSetNearClipPlane(Camera, 1.0f);
+    RwCameraSetFarClipPlane(Camera, 11.0f);
+    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    D3DMATRIX m;
+    real->GetTransform(D3DTS_PROJECTION, &m);
+    EXPECT_NEAR(m._33, 0.1f, 1e-6f);
+    EXPECT_NEAR(m._43, -0.1f, 1e-6f);
+    EXPECT_EQ(m._34, 0.0f);
+    EXPECT_EQ(m._44, 1.0f);
+    EXPECT_EQ(m._11, Camera->recipViewWindow.x);
+    real->GetTransform(D3DTS_VIEW, &m);
+    EXPECT_FLOAT_EQ(m._11, -1.0f);
+    EXPECT_FLOAT_EQ(m._22, 1.0f);
+    EXPECT_FLOAT_EQ(m._41, 1.0f);
+    EXPECT_FLOAT_EQ(m._42, -2.0f);
+    EXPECT_FLOAT_EQ(m._43, 5.0f);
+    EXPECT_EQ(m._44, 1.0f);
+    RwUInt32 fogEnd = 0;
+    RwD3D9GetRenderState(D3DRS_FOGEND, &fogEnd);
+    float end;
+    std::memcpy(&end, &fogEnd, 4);
+    EXPECT_EQ(end, 11.0f);
+    // Perspective: far / (far - near) and w from z.
+    RwCameraSetProjection(Camera, rwPERSPECTIVE);
+    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    real->GetTransform(D3DTS_PROJECTION, &m);
+    EXPECT_NEAR(m._33, 1.1f, 1e-6f);
+    EXPECT_NEAR(m._43, -1.1f, 1e-6f);
+    EXPECT_EQ(m._34, 1.0f);
+    EXPECT_EQ(m._44, 0.0f);
+    RwCameraShowRaster(Camera, Window, 0);
+    RwCameraSetFarClipPlane(Camera, 100.0f);
+    RwCameraSetNearClipPlane(Camera, 0.05f);
+}
+
+TEST_F(DeviceFrame, ZeroDepthRangeIsRefused)
+{
+    RwCameraSetNearClipPlane(Camera, 5.0f);
+    RwCameraSetFarClipPlane(Camera, 5.0f);
+    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
+    EXPECT_EQ(counting->Count("BeginScene"), 0);
+    RwCameraSetNearClipPlane(Camera, 0.05f);
+    RwCameraSetFarClipPlane(Camera, 100.0f);
+}
+
+TEST_F(DeviceFrame, TwoCamerasShareOneScene)
+{
+    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    EXPECT_EQ(counting->Count("BeginScene"), 1);
+    RwCameraShowRaster(Camera, Window, 0);
+    EXPECT_EQ(counting->Count("EndScene"), 1);
+}
+
+TEST_F(DeviceFrame, MinimisedWindowSkipsTheFrame)
+{
+    ShowWindow(Window, SW_MINIMIZE);
+    KivTestPumpMessages();
+    if (!IsIconic(Window)) {
+        ShowWindow(Window, SW_RESTORE);
+        GTEST_SKIP() << "the window cannot be minimised here";
+    }
+    const RwRGBA red = {255, 0, 0, 255};
+    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
+    EXPECT_EQ(counting->Count("BeginScene"), 0);
+    EXPECT_EQ(counting->Count("Clear"), 0);
+    ShowWindow(Window, SW_RESTORE);
+    KivTestPumpMessages();
+    RwCameraEndUpdate(Camera);
+}
+
+TEST_F(DeviceFrame, WaitingForTheRetraceResetsOnlyWhenItChanges)
+{
+    RwCameraShowRaster(Camera, Window, 1);
+    RwCameraShowRaster(Camera, Window, 1);
+    EXPECT_EQ(counting->Count("Reset"), 1);
+    EXPECT_EQ(rwD3D9Driver.present.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_ONE));
+    RwCameraShowRaster(Camera, Window, 0);
+    EXPECT_EQ(counting->Count("Reset"), 2);
+    EXPECT_EQ(rwD3D9Driver.present.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_IMMEDIATE));
+    EXPECT_EQ(counting->Count("Present"), 3);
+}
+
+TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
+{
+    SetWindowPos(Window, nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    const RwRGBA green = {0, 255, 0, 255};
+    RwCameraClear(Camera, const_cast<RwRGBA *>(&green), rwCAMERACLEARIMAGE);
+    EXPECT_EQ(counting->Count("Reset"), 1);
+    EXPECT_EQ(rwD3D9Driver.displayMode.width, 800);
+    EXPECT_EQ(rwD3D9Driver.displayMode.height, 600);
+    D3DSURFACE_DESC desc;
+    rwD3D9Driver.defaultColorSurface->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 800u);
+    EXPECT_EQ(desc.Height, 600u);
+    EXPECT_EQ(Camera->frameBuffer->width, 800);
+    EXPECT_EQ(Camera->frameBuffer->height, 600);
+
+    SetWindowPos(Window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(Camera, green));
+    EXPECT_EQ(counting->Count("Reset"), 2);
+    EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
+    EXPECT_EQ(Camera->frameBuffer->width, 1024) << "the camera raster follows the back buffer";
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1023, 767), 0x00FF00u);
+    EXPECT_EQ(RwD3D9RasterGetExtension(Camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
+    RwCameraShowRaster(Camera, Window, 0);
+}
+
+TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
+{
+    IDirect3DVertexBuffer9 *pinned = ForceNotReset();
+    RwD3D9SetDeviceRestoreCallback(NoteCallback);
+    counting->ResetLog();
+
+    // The reset keeps failing while the resource lives: no clear, no scene, no picture.
+    const RwRGBA red = {255, 0, 0, 255};
+    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    EXPECT_EQ(RwCameraShowRaster(Camera, Window, 0), nullptr);
+    EXPECT_FALSE(RwD3D9TestDeviceAndBeginScene());
+    EXPECT_EQ(counting->Count("Clear"), 0);
+    EXPECT_EQ(counting->Count("BeginScene"), 0);
+    EXPECT_EQ(counting->Count("Present"), 0);
+    EXPECT_EQ(counting->Count("restore callback"), 0);
+    EXPECT_GE(counting->Count("Reset"), 2);
+    EXPECT_FALSE(rwD3D9Driver.inScene);
+    EXPECT_TRUE(rwD3D9Driver.resourcesLost);
+    // Each refused reset was tried again with the desktop's format.
+    EXPECT_EQ(rwD3D9Driver.present.BackBufferFormat, D3DFMT_X8R8G8B8);
+
+    pinned->Release();
+    counting->ResetLog();
+    ASSERT_TRUE(RenderFrame(Camera, red));
+    EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
+    EXPECT_FALSE(rwD3D9Driver.resourcesLost);
+    EXPECT_EQ(counting->Count("Reset"), 1);
+    EXPECT_EQ(counting->Count("restore callback"), 1);
+    EXPECT_EQ(counting->Count("BeginScene"), 1);
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 10, 10), 0xFF0000u);
+    EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+}
+
+TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
+{
+    HWND second = KivTestCreateWindow(320, 240, "KivD3D9Second");
+    ASSERT_NE(second, nullptr);
+    RwCamera *camera = RwCameraCreate();
+    RwFrame *frame = RwFrameCreate();
+    RwCameraSetFrame(camera, frame);
+    ASSERT_TRUE(RwD3D9CameraCreateSwapChain(camera, second));
+    ASSERT_NE(camera->frameBuffer, nullptr);
+    EXPECT_EQ(camera->frameBuffer->width, 320);
+    EXPECT_EQ(camera->frameBuffer->height, 240);
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(camera->frameBuffer);
+    ASSERT_NE(ext->swapChain, nullptr);
+    EXPECT_FALSE(RwD3D9CameraCreateSwapChain(camera, Window)) << "not for the device window";
+
+    const RwRGBA yellow = {255, 255, 0, 255};
+    ASSERT_TRUE(RenderFrame(camera, yellow));
+    EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 319, 239), 0xFFFF00u);
+    EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
+    EXPECT_EQ(counting->Count("Present"), 0) << "the chain presents, not the device";
+
+    // A resized second window gets a new chain and rasters of its client size.
+    SetWindowPos(second, nullptr, 0, 0, 200, 100, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, yellow));
+    EXPECT_EQ(camera->frameBuffer->width, 200);
+    EXPECT_EQ(camera->frameBuffer->height, 100);
+    ASSERT_NE(camera->zBuffer, nullptr);
+    EXPECT_EQ(camera->zBuffer->width, 200);
+    ext = RwD3D9RasterGetExtension(camera->frameBuffer);
+    EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 199, 99), 0xFFFF00u);
+    EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
+
+    RwRasterDestroy(camera->frameBuffer);
+    if (camera->zBuffer)
+        RwRasterDestroy(camera->zBuffer);
+    camera->frameBuffer = camera->zBuffer = nullptr;
+    RwCameraSetFrame(camera, nullptr);
+    RwCameraDestroy(camera);
+    RwFrameDestroy(frame);
+    DestroyWindow(second);
+}
+
+TEST_F(DeviceFrame, RasterCreationFollowsTheDevice)
+{
+    RwRaster *tooBig = RwRasterCreate(2048, 2048, 0, rwRASTERTYPECAMERA);
+    EXPECT_EQ(tooBig, nullptr);
+    RwRaster *empty = RwRasterCreate(0, 16, 0, rwRASTERTYPEZBUFFER);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->cFlags, rwRASTERDONTALLOCATE);
+    EXPECT_NE(empty->depth, 0);
+    RwRasterDestroy(empty);
+    RwRaster *small = RwRasterCreate(64, 32, 0, rwRASTERTYPEZBUFFER);
+    ASSERT_NE(small, nullptr);
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(small);
+    ASSERT_NE(ext->texture, nullptr);
+    EXPECT_NE(ext->texture, rwD3D9Driver.defaultDepthSurface);
+    RwRasterDestroy(small);
+    EXPECT_EQ(RwD3D9RasterGetExtension(Camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
+    EXPECT_EQ(RwD3D9RasterGetExtension(Camera->frameBuffer)->d3dFormat, rwD3D9Driver.present.BackBufferFormat);
+    EXPECT_EQ(Camera->frameBuffer->depth, 32);
+}
+
+TEST_F(DeviceFrame, DepthClearTakesTheStencilAlongWhenTheFormatHasOne)
+{
+    ClearRecorder recorder(real);
+    rwD3D9Driver.device = &recorder;
+    const RwRGBA grey = {128, 128, 128, 255};
+    EXPECT_NE(RwCameraClear(Camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
+    EXPECT_NE(RwCameraClear(Camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
+    RwBool stencil = rwD3D9Driver.depthHasStencil;
+    rwD3D9Driver.depthHasStencil = FALSE;    // as with a D16 depth buffer
+    EXPECT_NE(RwCameraClear(Camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
+    rwD3D9Driver.depthHasStencil = stencil;
+    rwD3D9Driver.device = counting;
+    ASSERT_EQ(recorder.clearFlags.size(), 3u);
+    if (rwD3D9Driver.present.AutoDepthStencilFormat == D3DFMT_D24S8) {
+        EXPECT_EQ(recorder.clearFlags[0], static_cast<DWORD>(D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL));
+    }
+    EXPECT_EQ(recorder.clearFlags[1], static_cast<DWORD>(D3DCLEAR_TARGET));
+    EXPECT_EQ(recorder.clearFlags[2], static_cast<DWORD>(D3DCLEAR_ZBUFFER));
+}
+
+TEST_F(DeviceFrame, ResizeWhileResetsFailSkipsFramesAndRecovers)
+{
+    IDirect3DVertexBuffer9 *pinned = nullptr;
+    ASSERT_EQ(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr), D3D_OK);
+    SetWindowPos(Window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    const RwRGBA cyan = {0, 255, 255, 255};
+    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&cyan), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
+    RwCameraEndUpdate(Camera);
+    EXPECT_EQ(counting->Count("Clear"), 0);
+    EXPECT_EQ(counting->Count("BeginScene"), 0);
+
+    pinned->Release();
+    SetWindowPos(Window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(Camera, cyan));
+    EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
+    EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
+    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1000, 700), 0x00FFFFu);
+    EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+}
