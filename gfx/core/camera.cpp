@@ -14,7 +14,6 @@
 #include "vector.h"
 
 static RwInt32 cameraModuleOffset = -1;
-static RwInt32 cameraModuleOpenCount = 0;
 static RwPluginRegistry cameraTKList = rwPLUGINREGISTRY_INIT(sizeof(RwCamera));
 
 enum : RwUInt32 {
@@ -356,10 +355,11 @@ RwInt32 RwCameraGetPluginOffset(RwUInt32 pluginID)
     return RwPluginRegistryGetPluginOffset(&cameraTKList, pluginID);
 }
 
-// A camera needs finite values, a view window it can divide by, near > 0
-// and near != far (both divide the depth range).
+// A camera needs finite values, a view window it can divide by and near !=
+// far (both divide the depth range); a perspective camera also divides by
+// near, which must lie in front of it. A parallel one may clip at 0 or behind.
 static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal nearClip, RwReal farClip,
-                               RwReal fog)
+                               RwReal fog, RwInt32 projection)
 {
     const RwReal all[7] = {window.x, window.y, offset.x, offset.y, nearClip, farClip, fog};
     for (RwReal v : all) {
@@ -367,7 +367,8 @@ static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal 
             return false;
         }
     }
-    return window.x != 0.0f && window.y != 0.0f && nearClip > 0.0f && nearClip != farClip;
+    return window.x != 0.0f && window.y != 0.0f && nearClip != farClip &&
+           (projection == rwPARALLEL || nearClip > 0.0f);
 }
 
 RwCamera *RwCameraStreamRead(RwStream *stream)
@@ -394,7 +395,7 @@ RwCamera *RwCameraStreamRead(RwStream *stream)
     const RwReal farClip = ReadF32(body + 20);
     const RwReal fog = ReadF32(body + 24);
     const RwInt32 projection = ReadI32(body + 28);
-    if (!CameraValuesUsable(window, offset, nearClip, farClip, fog)) {
+    if (!CameraValuesUsable(window, offset, nearClip, farClip, fog, projection)) {
         RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid camera parameters"));
         return nullptr;
     }
@@ -428,7 +429,6 @@ void *RwCameraModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     if (!g->cameraFreeList) {
         return nullptr;
     }
-    ++cameraModuleOpenCount;
     return instance;
 }
 
@@ -439,6 +439,5 @@ void *RwCameraModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
         RwFreeListDestroy(g->cameraFreeList);
         g->cameraFreeList = nullptr;
     }
-    --cameraModuleOpenCount;
     return instance;
 }

@@ -10,7 +10,6 @@
 #include "stream.h"
 
 static RwInt32 frameModuleOffset = -1;
-static RwInt32 frameModuleOpenCount = 0;
 static RwPluginRegistry frameTKList = rwPLUGINREGISTRY_INIT(sizeof(RwFrame));
 
 enum : RwUInt32 {
@@ -613,7 +612,6 @@ void *RwFrameModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
         return nullptr;
     }
     RwLinkListInitialize(&static_cast<RwGlobals *>(instance)->dirtyFrameList);
-    ++frameModuleOpenCount;
     return instance;
 }
 
@@ -625,6 +623,5 @@ void *RwFrameModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
         g->frameFreeList = nullptr;
     }
     RwLinkListInitialize(&static_cast<RwGlobals *>(instance)->dirtyFrameList);
-    --frameModuleOpenCount;
     return instance;
 }

@@ -12,7 +12,6 @@
 #include "vector.h"
 
 static RwInt32 matrixModuleOffset = -1;
-static RwInt32 matrixModuleOpenCount = 0;
 
 enum : RwUInt32 {
     E_RW_BADCOMBINATION = 0x80000003u,
@@ -177,9 +176,12 @@ RwMatrix *RwMatrixRotate(RwMatrix *m, const RwV3d *axis, RwReal angle, RwOpCombi
         RaiseInvalidCombine();
         return nullptr;
     }
+    const RwReal lengthSq = RwV3dDotProduct(axis, axis);
     RwV3d u;
-    RwV3dScale(&u, axis, RwInvSqrt(RwV3dDotProduct(axis, axis)));
-    const RwReal theta = angle * 0.017453292f;
+    RwV3dScale(&u, axis, RwInvSqrt(lengthSq));
+    // A zero axis names no rotation: turning by nothing keeps R a true
+    // rotation (the identity) instead of a scaled row flagged orthonormal.
+    const RwReal theta = lengthSq > 0.0f ? angle * 0.017453292f : 0.0f;
     const RwReal c = 1.0f - std::cos(theta);
     const RwReal s = std::sin(theta);
     const RwReal x = u.x, y = u.y, z = u.z;
@@ -466,7 +468,6 @@ void *RwMatrixModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     g->tolerance.normal = 0.01f;
     g->tolerance.orthogonal = 0.01f;
     g->tolerance.identity = 0.01f;
-    ++matrixModuleOpenCount;
     return instance;
 }
 
@@ -477,6 +478,5 @@ void *RwMatrixModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
         RwFreeListDestroy(g->matrixFreeList);
         g->matrixFreeList = nullptr;
     }
-    --matrixModuleOpenCount;
     return instance;
 }

@@ -11,7 +11,6 @@
 #include "modules.h"
 
 static RwInt32 vectorModuleOffset = -1;
-static RwInt32 vectorModuleOpenCount = 0;
 
 static RwVectorGlobals *VectorGlobals()
 {
@@ -89,14 +88,6 @@ RwReal RwV3dNormalize(RwV3d *out, const RwV3d *in)
 
 // Portable routines. Each input vector is read completely before its result is
 // written, so the arrays may be transformed in place.
-static void TransformPointPortable(RwV3d *out, const RwV3d *p, const RwMatrix *m)
-{
-    const RwV3d r = {p->x * m->right.x + p->y * m->up.x + p->z * m->at.x + m->pos.x,
-                     p->x * m->right.y + p->y * m->up.y + p->z * m->at.y + m->pos.y,
-                     p->x * m->right.z + p->y * m->up.z + p->z * m->at.z + m->pos.z};
-    *out = r;
-}
-
 static void TransformVectorPortable(RwV3d *out, const RwV3d *v, const RwMatrix *m)
 {
     const RwV3d r = {v->x * m->right.x + v->y * m->up.x + v->z * m->at.x,
@@ -105,19 +96,22 @@ static void TransformVectorPortable(RwV3d *out, const RwV3d *v, const RwMatrix *
     *out = r;
 }
 
-static void TransformPointsPortable(RwV3d *out, const RwV3d *points, RwInt32 count, const RwMatrix *m)
+static void TransformPointPortable(RwV3d *out, const RwV3d *p, const RwMatrix *m)
+{
+    TransformVectorPortable(out, p, m);
+    RwV3dAdd(out, out, &m->pos);
+}
+
+template <void (*TransformOne)(RwV3d *, const RwV3d *, const RwMatrix *)>
+static void TransformArrayPortable(RwV3d *out, const RwV3d *in, RwInt32 count, const RwMatrix *m)
 {
     for (RwInt32 i = 0; i < count; ++i) {
-        TransformPointPortable(&out[i], &points[i], m);
+        TransformOne(&out[i], &in[i], m);
     }
 }
 
-static void TransformVectorsPortable(RwV3d *out, const RwV3d *vectors, RwInt32 count, const RwMatrix *m)
-{
-    for (RwInt32 i = 0; i < count; ++i) {
-        TransformVectorPortable(&out[i], &vectors[i], m);
-    }
-}
+static const RwV3dTransformPointsFunction TransformPointsPortable = TransformArrayPortable<TransformPointPortable>;
+static const RwV3dTransformVectorsFunction TransformVectorsPortable = TransformArrayPortable<TransformVectorPortable>;
 
 RwV3d *RwV3dTransformPoint(RwV3d *out, const RwV3d *point, const RwMatrix *matrix)
 {
@@ -180,7 +174,6 @@ void *RwVectorModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     g->transformPoints = TransformPointsPortable;
     g->transformVector = TransformVectorPortable;
     g->transformVectors = TransformVectorsPortable;
-    ++vectorModuleOpenCount;
     return instance;
 }
 
@@ -191,6 +184,5 @@ void *RwVectorModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
     RwFree(g->sqrtTable);
     g->invSqrtTable = nullptr;
     g->sqrtTable = nullptr;
-    --vectorModuleOpenCount;
     return instance;
 }

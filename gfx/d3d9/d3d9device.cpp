@@ -176,17 +176,8 @@ static RwBool D3D9Open(void *inOut)
         d.d3d = nullptr;
         return FALSE;
     }
-    d.adapter = adapter;
-    d.totalModeCount = RwD3D9CountAdapterModes();
-
-    D3DDISPLAYMODE mode;
-    std::memset(&mode, 0, sizeof(mode));
-    d.d3d->GetAdapterDisplayMode(d.adapter, &mode);
-    d.displayMode.width = mode.Width;
-    d.displayMode.height = mode.Height;
-    d.displayMode.refreshRate = mode.RefreshRate;
-    d.displayMode.format = mode.Format;
-    d.displayMode.depth = RwD3D9FormatDepth(mode.Format);
+    RwD3D9SelectAdapter(adapter);
+    d.displayMode.depth = RwD3D9FormatDepth(d.displayMode.format);
     d.displayMode.flags = 0;
     d.currentVideoMode = 0;
 
@@ -203,6 +194,26 @@ static RwBool D3D9Close(void)
         d.d3d = nullptr;
     }
     return TRUE;
+}
+
+// Caches, device bindings, shared declarations, the device modules and the
+// device itself, in the order stop gives them up.
+static void ReleaseDevice(void)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    RwD3D9StateClose();
+    if (d.device) {
+        RwD3D9StateUnbindDevice();
+        RwD3D9StateReleaseDeclarations();
+        RwD3D9RasterModuleClose();
+        RwD3D9VertexBufferClose();
+        RwD3D9Im2DClose();
+        d.device->Release();
+        d.device = nullptr;
+    }
+    d.defaultColorSurface = nullptr;
+    d.defaultDepthSurface = nullptr;
+    d.inScene = FALSE;
 }
 
 static RwBool D3D9Start(void)
@@ -241,17 +252,13 @@ static RwBool D3D9Start(void)
     RwD3D9ReadDefaultSurfaces();
 
     RwD3D9StateResetTargets();
-    if (!RwD3D9StateOpen()) {
-        d.device->Release();
-        d.device = nullptr;
+    d.inScene = FALSE;
+    // A device whose modules could not all open would draw without them.
+    if (!RwD3D9StateOpen() || !RwD3D9RasterModuleOpen() || !RwD3D9Im2DOpen() || !RwD3D9RenderStateCacheOpen() ||
+        !RwD3D9VertexBufferOpen()) {
+        ReleaseDevice();
         return FALSE;
     }
-    d.inScene = FALSE;
-
-    RwD3D9RasterModuleOpen();
-    RwD3D9Im2DOpen();
-    RwD3D9RenderStateCacheOpen();
-    RwD3D9VertexBufferOpen();
 
     d.started = TRUE;
     return TRUE;
@@ -259,24 +266,10 @@ static RwBool D3D9Start(void)
 
 static RwBool D3D9Stop(void)
 {
-    RwD3D9Driver &d = rwD3D9Driver;
-    d.started = FALSE;
+    rwD3D9Driver.started = FALSE;
     RwD3D9FreeVideoModes();
     RwD3D9FpuStop();
-
-    RwD3D9StateClose();
-    if (d.device) {
-        RwD3D9StateUnbindDevice();
-        RwD3D9StateReleaseDeclarations();
-        RwD3D9RasterModuleClose();
-        RwD3D9VertexBufferClose();
-        RwD3D9Im2DClose();
-        d.device->Release();
-        d.device = nullptr;
-    }
-    d.defaultColorSurface = nullptr;
-    d.defaultDepthSurface = nullptr;
-    d.inScene = FALSE;
+    ReleaseDevice();
     return TRUE;
 }
 

@@ -73,6 +73,20 @@ RwBool RwD3D9RasterIsCompressed(const RwRaster *raster)
     return (RwD3D9RasterGetExtension(raster)->automipmapCompressed >> 4) != 0;
 }
 
+IDirect3DSurface9 *RwD3D9RasterGetTextureSurface(const RwRaster *raster)
+{
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    IDirect3DSurface9 *surface = nullptr;
+    if (ext->texture == nullptr)
+        return nullptr;
+    if (ext->cube & 0x0F)
+        static_cast<IDirect3DCubeTexture9 *>(ext->texture)
+            ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), 0, &surface);
+    else
+        static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(0, &surface);
+    return surface;
+}
+
 static void *ExtensionConstructor(void *object, RwInt32 offset, RwInt32)
 {
     RwD3D9RasterExtension *ext =

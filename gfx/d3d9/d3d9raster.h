@@ -40,6 +40,9 @@ RwD3D9PixelFormat RwD3D9GetPixelFormat(D3DFORMAT format);
 
 RwD3D9RasterExtension *RwD3D9RasterGetExtension(const RwRaster *raster);
 RwBool RwD3D9RasterIsCompressed(const RwRaster *raster);
+// Level-0 surface of a texture raster (for a cube texture the face its
+// extension names), with a reference the caller releases; NULL without one.
+IDirect3DSurface9 *RwD3D9RasterGetTextureSurface(const RwRaster *raster);
 
 // Registers the raster extension with the raster module.
 RwBool RwD3D9RasterPluginAttach(void);

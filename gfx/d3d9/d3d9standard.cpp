@@ -201,22 +201,6 @@ static RwUInt32 RealBits(RwReal value)
     return bits;
 }
 
-// Level-0 surface of a camera texture (or its selected cube face), with a reference.
-static IDirect3DSurface9 *CameraTextureSurface(RwRaster *top)
-{
-    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(top);
-    IDirect3DSurface9 *surface = nullptr;
-    if (ext->texture == nullptr)
-        return nullptr;
-    if (ext->cube & 0x0F) {
-        static_cast<IDirect3DCubeTexture9 *>(ext->texture)
-            ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), 0, &surface);
-    } else {
-        static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(0, &surface);
-    }
-    return surface;
-}
-
 // Surface of the camera's z raster (its level-0 surface when it is a texture), with a reference.
 static IDirect3DSurface9 *ZRasterSurface(RwCamera *camera)
 {
@@ -231,7 +215,7 @@ static IDirect3DSurface9 *ZRasterSurface(RwCamera *camera)
         surface->AddRef();
         return surface;
     }
-    return CameraTextureSurface(top);
+    return RwD3D9RasterGetTextureSurface(top);
 }
 
 static D3DTEXTUREFILTERTYPE StretchFilter(void)
@@ -293,7 +277,7 @@ static RwBool SetSwapChainTargets(RwCamera *camera)
 static RwBool SetCameraTextureTargets(RwCamera *camera, RwBool keepTarget)
 {
     RwD3D9Driver &d = rwD3D9Driver;
-    IDirect3DSurface9 *surface = CameraTextureSurface(camera->frameBuffer->parent);
+    IDirect3DSurface9 *surface = RwD3D9RasterGetTextureSurface(camera->frameBuffer->parent);
     if (surface == nullptr)
         return FALSE;
     D3DSURFACE_DESC desc;
@@ -312,6 +296,19 @@ static RwBool SetCameraTextureTargets(RwCamera *camera, RwBool keepTarget)
             depth->Release();
     }
     surface->Release();
+    return TRUE;
+}
+
+// Targets of a raster drawn straight into the back buffer: the device's own
+// colour and depth surfaces. A camera raster on the device window first makes
+// the device follow the window's size; FALSE when there is nothing to draw on.
+static RwBool SetBackBufferTargets(const RwRaster *top)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    if (top->cType == rwRASTERTYPECAMERA && !RwD3D9CheckWindowSize())
+        return FALSE;
+    RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
+    RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
     return TRUE;
 }
 
@@ -372,11 +369,8 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     } else if (top->cType == rwRASTERTYPECAMERATEXTURE) {
         if (!SetCameraTextureTargets(camera, FALSE))
             return FALSE;
-    } else {
-        if (top->cType == rwRASTERTYPECAMERA && !RwD3D9CheckWindowSize())
-            return FALSE;
-        RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
-        RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
+    } else if (!SetBackBufferTargets(top)) {
+        return FALSE;
     }
     SetViewport(raster, FALSE);
     RwD3D9SetRenderState(D3DRS_FOGSTART, RealBits(camera->fogPlane));
@@ -390,7 +384,7 @@ RwBool RwD3D9CameraEndUpdate(void *, void *, RwInt32)
     if (camera && camera->frameBuffer && CopyAtEnd) {
         RwRaster *raster = camera->frameBuffer;
         if (raster->parent->cType == rwRASTERTYPECAMERATEXTURE && !rwD3D9Driver.resourcesLost) {
-            IDirect3DSurface9 *surface = CameraTextureSurface(raster->parent);
+            IDirect3DSurface9 *surface = RwD3D9RasterGetTextureSurface(raster->parent);
             if (surface) {
                 CopyBackBufferInto(raster, surface);
                 surface->Release();
@@ -434,17 +428,15 @@ RwBool RwD3D9CameraClear(void *cameraIn, void *colourIn, RwInt32 clearMode)
         if (!SetCameraTextureTargets(camera, TRUE))
             return FALSE;
         if (CopyAtEnd)
-            copyTarget = CameraTextureSurface(top);
+            copyTarget = RwD3D9RasterGetTextureSurface(top);
         CopyAtEnd = copy;
         SetViewport(raster, FALSE);
         flags = clearMode & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL);
         if (camera->zBuffer == nullptr)
             flags &= ~static_cast<DWORD>(D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL);
     } else {
-        if (top->cType == rwRASTERTYPECAMERA && !RwD3D9CheckWindowSize())
+        if (!SetBackBufferTargets(top))
             return FALSE;
-        RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
-        RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
         SetViewport(raster, FALSE);
         if (clearMode & rwCAMERACLEARIMAGE)
             flags |= D3DCLEAR_TARGET;

@@ -483,18 +483,13 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
         WorldIsIdentity = TRUE;
         return SUCCEEDED(Device()->SetTransform(D3DTS_WORLD, &IdentityMatrix));
     }
-    WorldBuffer._11 = matrix->right.x;
-    WorldBuffer._12 = matrix->right.y;
-    WorldBuffer._13 = matrix->right.z;
-    WorldBuffer._21 = matrix->up.x;
-    WorldBuffer._22 = matrix->up.y;
-    WorldBuffer._23 = matrix->up.z;
-    WorldBuffer._31 = matrix->at.x;
-    WorldBuffer._32 = matrix->at.y;
-    WorldBuffer._33 = matrix->at.z;
-    WorldBuffer._41 = matrix->pos.x;
-    WorldBuffer._42 = matrix->pos.y;
-    WorldBuffer._43 = matrix->pos.z;
+    // Rows right, up, at and position; the fourth column stays (0, 0, 0, 1).
+    const RwV3d *rows[4] = {&matrix->right, &matrix->up, &matrix->at, &matrix->pos};
+    for (int r = 0; r < 4; r++) {
+        WorldBuffer.m[r][0] = rows[r]->x;
+        WorldBuffer.m[r][1] = rows[r]->y;
+        WorldBuffer.m[r][2] = rows[r]->z;
+    }
     if (!WorldIsIdentity && SameMatrix(world, &WorldBuffer))
         return TRUE;
     *world = WorldBuffer;
@@ -505,11 +500,10 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
 // ---------------------------------------------------------------------------
 // Lights
 
-RwBool RwD3D9SetLight(RwInt32 index, const void *lightIn)
+RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light)
 {
-    if (index < 0 || lightIn == nullptr)
+    if (index < 0 || light == nullptr)
         return FALSE;
-    const D3DLIGHT9 *light = static_cast<const D3DLIGHT9 *>(lightIn);
     if (index < NumLights && std::memcmp(&Lights[index].light, light, sizeof(D3DLIGHT9)) == 0)
         return TRUE;
     if (index >= NumLights) {
@@ -557,15 +551,13 @@ const RwD3D9LightRecord *RwD3D9GetLightRecord(RwInt32 index)
 // ---------------------------------------------------------------------------
 // Queries and hooks
 
-const void *RwD3D9GetCaps(void)
+const D3DCAPS9 *RwD3D9GetCaps(void)
 {
     return &rwD3D9Driver.caps;
 }
 
-RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const void *cameraIn, const void *sphereIn)
+RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const RwCamera *camera, const RwSphere *sphere)
 {
-    const RwCamera *camera = static_cast<const RwCamera *>(cameraIn);
-    const RwSphere *sphere = static_cast<const RwSphere *>(sphereIn);
     for (const RwFrustumPlane &p : camera->frustumPlanes) {
         const RwV3d &n = p.plane.normal;
         RwReal s = n.x * sphere->center.x + n.y * sphere->center.y + n.z * sphere->center.z - p.plane.distance;
@@ -575,10 +567,8 @@ RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const void *cameraIn, const void *
     return TRUE;
 }
 
-RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const void *cameraIn, const void *boxIn)
+RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const RwCamera *camera, const RwBBox *box)
 {
-    const RwCamera *camera = static_cast<const RwCamera *>(cameraIn);
-    const RwBBox *box = static_cast<const RwBBox *>(boxIn);
     for (const RwFrustumPlane &p : camera->frustumPlanes) {
         // The corner furthest along the normal decides.
         RwV3d corner = {p.closestX ? box->sup.x : box->inf.x, p.closestY ? box->sup.y : box->inf.y,
@@ -596,14 +586,7 @@ RwBool RwD3D9SetRenderTarget(RwUInt32 index, RwRaster *raster)
         return FALSE;
     IDirect3DSurface9 *surface = nullptr;
     if (raster) {
-        RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster->parent);
-        if (ext->texture == nullptr)
-            return FALSE;
-        if (ext->cube & 0x0F)
-            static_cast<IDirect3DCubeTexture9 *>(ext->texture)
-                ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), 0, &surface);
-        else
-            static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(0, &surface);
+        surface = RwD3D9RasterGetTextureSurface(raster->parent);
         if (surface == nullptr)
             return FALSE;
     }
@@ -623,7 +606,7 @@ RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceRestoreCallback(void)
     return RestoreCallback;
 }
 
-void *RwD3D9GetCurrentD3DDevice(void)
+IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void)
 {
     // Outside code may change any state: every cache must reach the device
     // again. The light store stays, so that lights enabled on the device can

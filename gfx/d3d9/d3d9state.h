@@ -110,17 +110,18 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix);
 // TRUE when the last world matrix sent was the identity.
 RwBool RwD3D9WorldIsIdentity(void);
 
-RwBool RwD3D9SetLight(RwInt32 index, const void *light);
+RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light);
 RwBool RwD3D9EnableLight(RwInt32 index, RwBool enable);
 RwInt32 RwD3D9GetNumLights(void);
 const RwD3D9LightRecord *RwD3D9GetLightRecord(RwInt32 index);
 
-const void *RwD3D9GetCaps(void);
-RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const void *camera, const void *sphere);
-RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const void *camera, const void *boundingBox);
+const D3DCAPS9 *RwD3D9GetCaps(void);
+RwBool RwD3D9CameraIsSphereFullyInsideFrustum(const RwCamera *camera, const RwSphere *sphere);
+RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const RwCamera *camera, const RwBBox *boundingBox);
 
 typedef void (*RwD3D9DeviceRestoreCallBack)(void);
 void RwD3D9SetDeviceRestoreCallback(RwD3D9DeviceRestoreCallBack callback);
 RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceRestoreCallback(void);
 
-void *RwD3D9GetCurrentD3DDevice(void);
+// Hands the device to code outside the driver; every cache is emptied first.
+IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void);

@@ -23,6 +23,20 @@ RwInt32 RwD3D9CountAdapterModes(void)
     return total;
 }
 
+void RwD3D9SelectAdapter(RwUInt32 adapter)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    d.adapter = adapter;
+    d.totalModeCount = RwD3D9CountAdapterModes();
+    D3DDISPLAYMODE mode;
+    std::memset(&mode, 0, sizeof(mode));
+    d.d3d->GetAdapterDisplayMode(d.adapter, &mode);
+    d.displayMode.width = mode.Width;
+    d.displayMode.height = mode.Height;
+    d.displayMode.refreshRate = mode.RefreshRate;
+    d.displayMode.format = mode.Format;
+}
+
 void RwD3D9FreeVideoModes(void)
 {
     RwD3D9Driver &d = rwD3D9Driver;
@@ -76,6 +90,9 @@ RwBool RwD3D9BuildVideoModes(void)
         entries[0].flags = 0;
         count = 1;
     }
+    // Without a windowed entry the exclusive modes start at 0, and the first
+    // of them must be merged with like any other.
+    const RwInt32 firstExclusive = count;
 
     for (D3DFORMAT format : ModeFormats) {
         UINT n = d.d3d->GetAdapterModeCount(d.adapter, format);
@@ -88,7 +105,7 @@ RwBool RwD3D9BuildVideoModes(void)
             RwD3D9VideoModeEntry entry = {static_cast<RwInt32>(mode.Width), static_cast<RwInt32>(mode.Height),
                                           static_cast<RwInt32>(mode.RefreshRate), mode.Format, 1};
             RwBool merged = FALSE;
-            for (RwInt32 j = 1; j < count; j++) {
+            for (RwInt32 j = firstExclusive; j < count; j++) {
                 RwD3D9VideoModeEntry &e = entries[j];
                 if (e.width == entry.width && e.height == entry.height && e.format == entry.format) {
                     if (entry.refreshRate > e.refreshRate)
@@ -204,15 +221,7 @@ RwBool RwD3D9SetSubSystem(RwInt32 index)
     // The device, once created, stays on its adapter until it stops.
     if (d.d3d == nullptr || d.started || index < 0 || static_cast<UINT>(index) >= d.d3d->GetAdapterCount())
         return FALSE;
-    d.adapter = static_cast<RwUInt32>(index);
-    d.totalModeCount = RwD3D9CountAdapterModes();
-    D3DDISPLAYMODE mode;
-    std::memset(&mode, 0, sizeof(mode));
-    d.d3d->GetAdapterDisplayMode(d.adapter, &mode);
-    d.displayMode.width = mode.Width;
-    d.displayMode.height = mode.Height;
-    d.displayMode.refreshRate = mode.RefreshRate;
-    d.displayMode.format = mode.Format;
+    RwD3D9SelectAdapter(static_cast<RwUInt32>(index));
     return RwD3D9BuildVideoModes();
 }
 

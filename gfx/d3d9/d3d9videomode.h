@@ -5,6 +5,9 @@
 
 // Sum of the adapter's mode counts over the listed mode formats.
 RwInt32 RwD3D9CountAdapterModes(void);
+// Makes the adapter the one in use: its mode count and its desktop's size,
+// refresh rate and format (depth and flags of the display mode stay).
+void RwD3D9SelectAdapter(RwUInt32 adapter);
 // Builds (or rebuilds) the video-mode list; FALSE when it cannot be allocated.
 RwBool RwD3D9BuildVideoModes(void);
 void RwD3D9FreeVideoModes(void);

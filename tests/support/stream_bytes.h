@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <cstddef>
+#include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "gfx/core/memory.h"
@@ -26,16 +28,62 @@ inline void PutHeader(Bytes &bytes, RwUInt32 type, RwUInt32 size, RwUInt32 stamp
     Put32(bytes, stamp);
 }
 
+inline void PutReals(Bytes &bytes, std::initializer_list<float> values)
+{
+    for (float v : values) {
+        RwUInt32 u;
+        std::memcpy(&u, &v, sizeof u);
+        Put32(bytes, u);
+    }
+}
+
 inline void PutText(Bytes &bytes, const char *text, size_t n)
 {
     bytes.insert(bytes.end(), text, text + n);
 }
 
-// A memory stream that reads the bytes (which must outlive it).
-inline RwStream *OpenRead(Bytes &bytes)
+// The same in one expression: Build().Header(2, 8).Text("abcde\0\0\0", 8).U32(0).
+struct Build {
+    Bytes bytes;
+
+    Build &U32(RwUInt32 value)
+    {
+        Put32(bytes, value);
+        return *this;
+    }
+    Build &Header(RwUInt32 type, RwUInt32 size, RwUInt32 stamp = 0x1C020055)
+    {
+        PutHeader(bytes, type, size, stamp);
+        return *this;
+    }
+    Build &Text(const char *text, size_t n)
+    {
+        PutText(bytes, text, n);
+        return *this;
+    }
+    operator Bytes() const { return bytes; }
+};
+
+// A memory stream that reads the bytes (which must outlive it), or only their
+// first n bytes.
+inline RwStream *OpenRead(Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwMemory memory = {bytes.data(), static_cast<RwUInt32>(bytes.size())};
+    RwMemory memory = {bytes.data(), static_cast<RwUInt32>(n < bytes.size() ? n : bytes.size())};
     return RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+}
+
+inline RwStream *OpenWriteMemory()
+{
+    RwMemory memory = {nullptr, 0};
+    return RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, &memory);
+}
+
+// Bytes a read stream has not yet handed out.
+inline RwUInt32 Unread(RwStream *stream)
+{
+    RwUInt32 n = 0;
+    RwStreamGetRemaining(stream, &n);
+    return n;
 }
 
 // Closes a memory stream opened for writing and returns what it holds; the

@@ -31,6 +31,22 @@ RwDevice device;
 
 RwBool System(RwInt32 request, void *out, void *inOut, RwInt32 in);
 
+bool KnownRequest(RwInt32 request)
+{
+    return request >= 0 && request < rwTESTDRIVERMAXREQUEST;
+}
+
+bool KnownStandard(RwInt32 index)
+{
+    return index >= 0 && index < rwSTANDARDNUMOFSTANDARD;
+}
+
+template <class T>
+const T *Entry(const std::vector<T> &log, RwInt32 index)
+{
+    return index >= 0 && static_cast<size_t>(index) < log.size() ? &log[static_cast<size_t>(index)] : nullptr;
+}
+
 RwBool RenderStateSet(RwInt32 rs, void *value)
 {
     if (rs < 0 || rs >= numRenderStates) {
@@ -164,7 +180,7 @@ RwBool DefaultRequest(RwInt32 request, void *out, void *inOut, RwInt32 in)
 RwBool System(RwInt32 request, void *out, void *inOut, RwInt32 in)
 {
     RwBool result;
-    bool known = request >= 0 && request < rwTESTDRIVERMAXREQUEST;
+    bool known = KnownRequest(request);
     if (known && state.failTimes[request] != 0) {
         if (state.failTimes[request] > 0) {
             --state.failTimes[request];
@@ -210,26 +226,21 @@ void RwTestDriverReset(void)
 
 void RwTestDriverFailRequest(RwInt32 request, RwInt32 times)
 {
-    if (request >= 0 && request < rwTESTDRIVERMAXREQUEST) {
+    if (KnownRequest(request)) {
         state.failTimes[request] = times;
     }
 }
 
-void RwTestDriverClearFailures(void)
-{
-    memset(state.failTimes, 0, sizeof(state.failTimes));
-}
-
 void RwTestDriverSetRequestHandler(RwInt32 request, RwSystemFunc handler)
 {
-    if (request >= 0 && request < rwTESTDRIVERMAXREQUEST) {
+    if (KnownRequest(request)) {
         state.handlers[request] = handler;
     }
 }
 
 RwInt32 RwTestDriverGetRequestCount(RwInt32 request)
 {
-    return (request >= 0 && request < rwTESTDRIVERMAXREQUEST) ? state.counts[request] : 0;
+    return KnownRequest(request) ? state.counts[request] : 0;
 }
 
 RwInt32 RwTestDriverGetLogSize(void)
@@ -239,37 +250,26 @@ RwInt32 RwTestDriverGetLogSize(void)
 
 const RwTestDriverRequest *RwTestDriverGetLog(RwInt32 index)
 {
-    if (index < 0 || index >= static_cast<RwInt32>(state.log.size())) {
-        return nullptr;
-    }
-    return &state.log[static_cast<size_t>(index)];
-}
-
-void RwTestDriverClearLog(void)
-{
-    state.log.clear();
-    memset(state.counts, 0, sizeof(state.counts));
-    state.stdLog.clear();
-    memset(state.stdCounts, 0, sizeof(state.stdCounts));
+    return Entry(state.log, index);
 }
 
 void RwTestDriverSetStandardFunction(RwInt32 index, RwStandardFunc fn)
 {
-    if (index >= 0 && index < rwSTANDARDNUMOFSTANDARD) {
+    if (KnownStandard(index)) {
         state.stdReplacement[index] = fn;
     }
 }
 
 void RwTestDriverSetStandardResult(RwInt32 index, RwBool result)
 {
-    if (index >= 0 && index < rwSTANDARDNUMOFSTANDARD) {
+    if (KnownStandard(index)) {
         state.stdResult[index] = result;
     }
 }
 
 RwInt32 RwTestDriverGetStandardCount(RwInt32 index)
 {
-    return (index >= 0 && index < rwSTANDARDNUMOFSTANDARD) ? state.stdCounts[index] : 0;
+    return KnownStandard(index) ? state.stdCounts[index] : 0;
 }
 
 RwInt32 RwTestDriverGetStandardLogSize(void)
@@ -279,10 +279,7 @@ RwInt32 RwTestDriverGetStandardLogSize(void)
 
 const RwTestDriverStandardCall *RwTestDriverGetStandardLog(RwInt32 index)
 {
-    if (index < 0 || index >= static_cast<RwInt32>(state.stdLog.size())) {
-        return nullptr;
-    }
-    return &state.stdLog[static_cast<size_t>(index)];
+    return Entry(state.stdLog, index);
 }
 
 RwDevice *RwTestDriverGetDevice(void)

@@ -38,14 +38,12 @@ void RwTestDriverReset(void);
 // The next `times` calls of the request fail (-1: until cleared). Failing calls
 // do not reach a handler.
 void RwTestDriverFailRequest(RwInt32 request, RwInt32 times = -1);
-void RwTestDriverClearFailures(void);
 // Replaces the handling of one request (NULL restores the default).
 void RwTestDriverSetRequestHandler(RwInt32 request, RwSystemFunc handler);
 
 RwInt32 RwTestDriverGetRequestCount(RwInt32 request);
 RwInt32 RwTestDriverGetLogSize(void);
 const RwTestDriverRequest *RwTestDriverGetLog(RwInt32 index);
-void RwTestDriverClearLog(void);
 
 // Standard functions: replacement (NULL restores the recorder's own answer),
 // the answer of an entry without a replacement, calls and their log.

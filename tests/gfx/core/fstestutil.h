@@ -8,6 +8,8 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "gfx/core/filesys.h"
+#include "gfx/core/win32filesys.h"
 #include "support/test_memory.h"
 
 // Starts the engine once for the whole test program.
@@ -116,4 +118,23 @@ public:
 
 private:
     std::string path_;
+};
+
+// The file-system manager open, with a scratch folder mounted as the default
+// system "unc", as the engine mounts its working directory.
+class ScratchFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TakeError();
+        ASSERT_TRUE(RwFileSystemManagerOpen(-1));
+        unc = RwWin32FileSystemCreate(20, folder.Prefix().c_str(), "unc");
+        ASSERT_NE(unc, nullptr);
+        ASSERT_TRUE(RwFileSystemRegister(unc));
+        RwFileSystemSetDefault(unc);
+    }
+    void TearDown() override { RwFileSystemManagerClose(); }
+
+    ScratchFolder folder;
+    RwFileSystem *unc = nullptr;
 };

@@ -6,25 +6,21 @@
 
 namespace {
 
-class QuadBatch : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        RwTestMemoryReset();
-        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
-    }
-    void TearDown() override
-    {
-        RwIm2DQuadBatchDestroy();
-        RwTestMemoryReset();
-        RwEngineTerm();
-    }
-};
-
-TEST_F(QuadBatch, CreateAndDestroy)
+TEST(QuadBatch, BuffersHold4096VerticesAnd6144IndicesAndFailuresLeaveNothing)
 {
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
     const RwInt32 liveBefore = rwTestMemory.live;
-    EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
+    const size_t sizes[] = {4096u * 28u, 6144u * 2u};
+    for (RwInt32 failing = 0; failing < 2; ++failing) {
+        rwTestMemory.failAfter = failing;
+        EXPECT_FALSE(RwIm2DQuadBatchCreate());
+        EXPECT_EQ(0x40180u, rwTestMemory.lastHint);
+        EXPECT_EQ(sizes[failing], rwTestMemory.lastSize);
+        EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
+        EXPECT_EQ(liveBefore, rwTestMemory.live);
+    }
+    rwTestMemory.failAfter = -1;
     ASSERT_TRUE(RwIm2DQuadBatchCreate());
     EXPECT_TRUE(RwIm2DQuadBatchIsCreated());
     EXPECT_EQ(liveBefore + 2, rwTestMemory.live);
@@ -36,29 +32,7 @@ TEST_F(QuadBatch, CreateAndDestroy)
     EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
     EXPECT_EQ(liveBefore, rwTestMemory.live);
     RwIm2DQuadBatchDestroy();
-}
-
-TEST_F(QuadBatch, BuffersHold4096VerticesAnd6144Indices)
-{
-    rwTestMemory.failAfter = 0;
-    EXPECT_FALSE(RwIm2DQuadBatchCreate());
-    EXPECT_EQ(0x40180u, rwTestMemory.lastHint);
-    EXPECT_EQ(4096u * 28u, rwTestMemory.lastSize);
-    rwTestMemory.failAfter = 1;
-    EXPECT_FALSE(RwIm2DQuadBatchCreate());
-    EXPECT_EQ(0x40180u, rwTestMemory.lastHint);
-    EXPECT_EQ(6144u * 2u, rwTestMemory.lastSize);
-}
-
-TEST_F(QuadBatch, SecondBufferFailingReleasesTheFirst)
-{
-    const RwInt32 liveBefore = rwTestMemory.live;
-    rwTestMemory.failAfter = 1;
-    EXPECT_FALSE(RwIm2DQuadBatchCreate());
-    EXPECT_FALSE(RwIm2DQuadBatchIsCreated());
-    EXPECT_EQ(liveBefore, rwTestMemory.live);
-    rwTestMemory.failAfter = -1;
-    EXPECT_TRUE(RwIm2DQuadBatchCreate());
+    RwEngineTerm();
 }
 
 }  // namespace

@@ -27,25 +27,27 @@ void *Construct(void *object, RwInt32 offset, RwInt32 size)
 }
 
 template <int N>
-void *Destruct(void *object, RwInt32 offset, RwInt32 size)
+void *Destruct(void *object, RwInt32, RwInt32)
 {
     calls.push_back("d" + std::to_string(N));
     return object;
 }
 
 template <int N>
-void *Copy(void *dst, const void *src, RwInt32 offset, RwInt32 size)
+void *Copy(void *dst, const void *src, RwInt32 offset, RwInt32)
 {
     calls.push_back("k" + std::to_string(N));
     static_cast<RwUInt8 *>(dst)[offset] = static_cast<const RwUInt8 *>(src)[offset];
     return dst;
 }
 
-RwError TakeError()
+RwInt32 Add(RwInt32 size, RwUInt32 id, RwPluginObjectConstructor c = nullptr, RwPluginObjectDestructor d = nullptr,
+            RwPluginObjectCopy k = nullptr)
 {
-    return RwErrorGet();
+    return RwPluginRegistryAddPlugin(&thingRegistry, size, id, c, d, k);
 }
 
+// Every case runs with and without free lists.
 class Registry : public ::testing::TestWithParam<RwUInt32> {
 protected:
     void SetUp() override
@@ -54,8 +56,9 @@ protected:
         ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
         calls.clear();
         failingConstructor = 0;
-        TakeError();
+        RwErrorGet();
     }
+    // Term resets the registry to its base size.
     void TearDown() override
     {
         RwEngineTerm();
@@ -67,73 +70,51 @@ protected:
 
 TEST_P(Registry, OffsetsFollowTheBaseSizeRoundedToWords)
 {
-    EXPECT_EQ(20, RwPluginRegistryAddPlugin(&thingRegistry, 5, 0x100, nullptr, nullptr, nullptr));
-    EXPECT_EQ(28, RwPluginRegistryAddPlugin(&thingRegistry, 0, 0x101, nullptr, nullptr, nullptr));
-    EXPECT_EQ(28, RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x102, nullptr, nullptr, nullptr));
+    EXPECT_EQ(20, Add(5, 0x100));
+    EXPECT_EQ(28, Add(0, 0x101));
+    EXPECT_EQ(28, Add(4, 0x102));
     EXPECT_EQ(32, thingRegistry.sizeOfStruct);
-    EXPECT_EQ(20, thingRegistry.origSizeOfStruct);
     EXPECT_EQ(28, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x101));
     EXPECT_EQ(-1, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x999));
     RwPluginEntry *e = RwPluginRegistryFindEntry(&thingRegistry, 0x100);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(5, e->size);
-    EXPECT_EQ(&thingRegistry, e->parentRegistry);
-    EXPECT_EQ(nullptr, e->readCB);
-    EXPECT_EQ(nullptr, e->rightsCB);
 }
 
-TEST_P(Registry, SameRegistrationTwiceReturnsTheFirstOffset)
+TEST_P(Registry, SecondRegistrationOfAnIdGivesTheFirstOffsetOrIsRefused)
 {
-    RwInt32 first = RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<1>, Destruct<1>, nullptr);
-    ASSERT_EQ(20, first);
-    EXPECT_EQ(first, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<1>, Destruct<1>, nullptr));
-    EXPECT_EQ(28, thingRegistry.sizeOfStruct);
-    RwError e = TakeError();
-    EXPECT_EQ(static_cast<RwInt32>(E_RW_PLUGININIT), e.errorCode);
-}
-
-TEST_P(Registry, SameIdWithOtherSizeIsRefused)
-{
-    ASSERT_EQ(20, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, nullptr, nullptr, nullptr));
-    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 64, 0x100, nullptr, nullptr, nullptr));
-    EXPECT_EQ(28, thingRegistry.sizeOfStruct);
-    EXPECT_EQ(static_cast<RwInt32>(E_RW_PLUGININIT), TakeError().errorCode);
-}
-
-TEST_P(Registry, SameIdWithOtherCallbacksIsRefused)
-{
-    ASSERT_EQ(20, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<1>, nullptr, nullptr));
-    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 8, 0x100, Construct<2>, nullptr, nullptr));
+    ASSERT_EQ(20, Add(8, 0x100, Construct<1>, Destruct<1>));
+    EXPECT_EQ(20, Add(8, 0x100, Construct<1>, Destruct<1>));
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_PLUGININIT), RwErrorGet().errorCode);
+    EXPECT_EQ(-1, Add(64, 0x100, Construct<1>, Destruct<1>));
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_PLUGININIT), RwErrorGet().errorCode);
+    EXPECT_EQ(-1, Add(8, 0x100, Construct<2>, Destruct<1>));
     EXPECT_EQ(28, thingRegistry.sizeOfStruct);
 }
 
-TEST_P(Registry, SizeLimitIsHonoured)
+TEST_P(Registry, BadArgumentsAndTheSizeLimitAreRefused)
 {
+    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(nullptr, 4, 0x1, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, Add(-4, 0x1));
+    EXPECT_EQ(-1, Add(0x7FFFFFF0, 0x1));
+    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
+    EXPECT_EQ(-1, RwPluginRegistryGetPluginOffset(nullptr, 0x1));
     RwPluginRegistry limited = {16, 16, 24, 0, nullptr, nullptr};
     EXPECT_EQ(16, RwPluginRegistryAddPlugin(&limited, 8, 0x1, nullptr, nullptr, nullptr));
     EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&limited, 1, 0x2, nullptr, nullptr, nullptr));
     EXPECT_EQ(24, limited.sizeOfStruct);
-    // Term resets it along with the others.
     RwEngineTerm();
     EXPECT_EQ(16, limited.sizeOfStruct);
+    EXPECT_EQ(-1, Add(4, 0x1));  // before init
     ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
-}
-
-TEST_P(Registry, BadArgumentsAreRefused)
-{
-    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(nullptr, 4, 0x1, nullptr, nullptr, nullptr));
-    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, -4, 0x1, nullptr, nullptr, nullptr));
-    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 0x7FFFFFF0, 0x1, nullptr, nullptr, nullptr));
-    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
-    EXPECT_EQ(-1, RwPluginRegistryGetPluginOffset(nullptr, 0x1));
 }
 
 TEST_P(Registry, ConstructorsRunInOrderDestructorsInReverse)
 {
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, Construct<1>, Destruct<1>, Copy<1>);
-    RwPluginRegistryAddPlugin(&thingRegistry, 6, 0x2, Construct<2>, Destruct<2>, Copy<2>);
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x3, nullptr, nullptr, nullptr);
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x4, Construct<4>, Destruct<4>, Copy<4>);
+    Add(4, 0x1, Construct<1>, Destruct<1>, Copy<1>);
+    Add(6, 0x2, Construct<2>, Destruct<2>, Copy<2>);
+    Add(4, 0x3);
+    Add(4, 0x4, Construct<4>, Destruct<4>, Copy<4>);
     RwUInt8 a[40] = {};
     RwUInt8 b[40] = {};
     EXPECT_EQ(&thingRegistry, RwPluginRegistryInitObject(&thingRegistry, a));
@@ -151,58 +132,37 @@ TEST_P(Registry, ConstructorsRunInOrderDestructorsInReverse)
 
 TEST_P(Registry, FailingConstructorUndoesTheEarlierOnes)
 {
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, Construct<1>, Destruct<1>, nullptr);
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x2, Construct<2>, Destruct<2>, nullptr);
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x3, Construct<3>, Destruct<3>, nullptr);
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x4, Construct<4>, Destruct<4>, nullptr);
-    failingConstructor = 3;
-    RwUInt8 a[40] = {};
-    EXPECT_EQ(nullptr, RwPluginRegistryInitObject(&thingRegistry, a));
-    EXPECT_EQ((std::vector<std::string>{"c1@20/4", "c2@24/4", "fail3", "d2", "d1"}), calls);
-}
-
-TEST_P(Registry, FailingFirstConstructorDestroysNothing)
-{
-    RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, Construct<1>, Destruct<1>, nullptr);
-    failingConstructor = 1;
-    RwUInt8 a[40] = {};
-    EXPECT_EQ(nullptr, RwPluginRegistryInitObject(&thingRegistry, a));
-    EXPECT_EQ((std::vector<std::string>{"fail1"}), calls);
-}
-
-TEST_P(Registry, ManyRegistrationsSpanSeveralPoolBlocks)
-{
-    for (RwUInt32 i = 0; i < 200; ++i) {
-        ASSERT_EQ(20 + 4 * static_cast<RwInt32>(i),
-                  RwPluginRegistryAddPlugin(&thingRegistry, 3, 0x1000 + i, nullptr, nullptr, nullptr));
+    Add(4, 0x1, Construct<1>, Destruct<1>);
+    Add(4, 0x2, Construct<2>, Destruct<2>);
+    Add(4, 0x3, Construct<3>, Destruct<3>);
+    Add(4, 0x4, Construct<4>, Destruct<4>);
+    const struct {
+        int failing;
+        std::vector<std::string> calls;
+    } cases[] = {{3, {"c1@20/4", "c2@24/4", "fail3", "d2", "d1"}}, {1, {"fail1"}}};
+    for (const auto &c : cases) {
+        RwUInt8 a[40] = {};
+        calls.clear();
+        failingConstructor = c.failing;
+        EXPECT_EQ(nullptr, RwPluginRegistryInitObject(&thingRegistry, a));
+        EXPECT_EQ(c.calls, calls);
     }
-    EXPECT_EQ(20 + 800, thingRegistry.sizeOfStruct);
-    EXPECT_EQ(20 + 4 * 150, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x1000 + 150));
 }
 
-TEST_P(Registry, TermAndInitGiveTheSameOffsetsAgain)
+TEST_P(Registry, ManyRegistrationsGiveTheSameOffsetsAfterTermAndInit)
 {
-    std::vector<RwInt32> first;
-    for (RwUInt32 id : {0x10u, 0x11u, 0x12u}) {
-        first.push_back(RwPluginRegistryAddPlugin(&thingRegistry, static_cast<RwInt32>(id) - 13, id, nullptr,
-                                                  nullptr, nullptr));
-    }
-    ASSERT_TRUE(RwEngineTerm());
-    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
-    ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
-    for (size_t i = 0; i < 3; ++i) {
-        RwUInt32 id = 0x10 + static_cast<RwUInt32>(i);
-        EXPECT_EQ(first[i], RwPluginRegistryAddPlugin(&thingRegistry, static_cast<RwInt32>(id) - 13, id,
-                                                      nullptr, nullptr, nullptr));
+    for (int round = 0; round < 2; ++round) {
+        for (RwUInt32 i = 0; i < 200; ++i) {
+            ASSERT_EQ(20 + 4 * static_cast<RwInt32>(i), Add(3, 0x1000 + i));
+        }
+        EXPECT_EQ(20 + 800, thingRegistry.sizeOfStruct);
+        EXPECT_EQ(20 + 4 * 150, RwPluginRegistryGetPluginOffset(&thingRegistry, 0x1000 + 150));
+        ASSERT_TRUE(RwEngineTerm());
+        EXPECT_EQ(20, thingRegistry.sizeOfStruct);
+        ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(FreeListModes, Registry, ::testing::Values(0u, 1u));
-
-TEST(RegistryClosed, RegistrationBeforeInitIsRefused)
-{
-    EXPECT_EQ(-1, RwPluginRegistryAddPlugin(&thingRegistry, 4, 0x1, nullptr, nullptr, nullptr));
-    EXPECT_EQ(20, thingRegistry.sizeOfStruct);
-}
 
 }  // namespace

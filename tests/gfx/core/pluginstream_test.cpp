@@ -156,182 +156,43 @@ protected:
     std::vector<RwUInt8> object;
 };
 
-TEST_F(PluginStream, TwoExtensionsWriteTheirSubChunksInRegistrationOrder)
+TEST_F(PluginStream, ExtensionsWriteTheirSubChunksInRegistrationOrder)
 {
     SetPair(1, 2);
     Single() = 3;
-    Bytes expected;
-    PutHeader(expected, 3, 36);
-    PutHeader(expected, idPair, 8);
-    Put32(expected, 1);
-    Put32(expected, 2);
-    PutHeader(expected, idSingle, 4);
-    Put32(expected, 3);
+    Bytes expected = Build().Header(3, 36).Header(idPair, 8).U32(1).U32(2).Header(idSingle, 4).U32(3);
     EXPECT_EQ(Write(), expected);
     EXPECT_EQ(RwPluginRegistryGetSize(&Registry, object.data()), 36);
+    // An extension with nothing to write is left out of the chunk and its size.
+    Single() = 0;
+    expected.resize(12 + 20);
+    expected[4] = 20;
+    EXPECT_EQ(Write(), expected);
+    // A writer that writes less than it announced fails the write.
+    PairWriteMode = Mode::Short;
+    EXPECT_TRUE(Write().empty());
+    // A registry without extensions writes an empty chunk.
+    RwPluginRegistry empty = rwPLUGINREGISTRY_INIT(8);
+    EXPECT_EQ(RwPluginRegistryGetSize(&empty, object.data()), 0);
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
+    ASSERT_NE(RwPluginRegistryWriteDataChunks(&empty, stream, object.data()), nullptr);
+    EXPECT_EQ(CloseWritten(stream), Build().Header(3, 0).bytes);
 }
 
-TEST_F(PluginStream, RoundTripRestoresBothExtensions)
+TEST_F(PluginStream, RoundTripRestoresBothExtensionsAndTruncationAtEveryOffsetFails)
 {
     SetPair(-5, 600);
     Single() = 0x12345678;
-    Bytes bytes = Write();
-    ASSERT_FALSE(bytes.empty());
+    Bytes whole = Write();
+    ASSERT_FALSE(whole.empty());
     object.assign(object.size(), 0);
     RwUInt32 end = 0;
-    ASSERT_TRUE(Read(bytes, &end));
+    ASSERT_TRUE(Read(whole, &end));
     EXPECT_EQ(Pair(0), -5);
     EXPECT_EQ(Pair(1), 600);
     EXPECT_EQ(Single(), 0x12345678);
     EXPECT_EQ(AlwaysCalls, 1);
-    EXPECT_EQ(end, bytes.size());
-}
-
-TEST_F(PluginStream, ExtensionWithNothingToWriteIsLeftOut)
-{
-    SetPair(1, 2);
-    Single() = 0;
-    Bytes bytes = Write();
-    ASSERT_EQ(bytes.size(), 12u + 20u);
-    EXPECT_EQ(bytes[4], 20);
-}
-
-TEST_F(PluginStream, DeclaredSizeCountsOnlyWhatIsWritten)
-{
-    // The extension that sizes itself without a writer adds nothing.
-    SetPair(1, 2);
-    Bytes bytes = Write();
-    ASSERT_GE(bytes.size(), 12u);
-    RwUInt32 declared = bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (static_cast<RwUInt32>(bytes[7]) << 24);
-    EXPECT_EQ(declared, bytes.size() - 12);
-}
-
-TEST_F(PluginStream, WriterThatWritesShortFailsTheWrite)
-{
-    PairWriteMode = Mode::Short;
-    EXPECT_TRUE(Write().empty());
-}
-
-TEST_F(PluginStream, EmptyChunkStillCallsEveryAlwaysCallback)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 0);
-    EXPECT_TRUE(Read(bytes));
-    EXPECT_EQ(AlwaysCalls, 1);
-}
-
-TEST_F(PluginStream, UnknownPluginIdIsSkipped)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 16 + 16);
-    PutHeader(bytes, 0x7777, 4);
-    Put32(bytes, 0xFFFFFFFF);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 9);
-    RwUInt32 end = 0;
-    ASSERT_TRUE(Read(bytes, &end));
-    EXPECT_EQ(Single(), 9);
-    EXPECT_EQ(end, bytes.size());
-}
-
-TEST_F(PluginStream, OtherChunksBeforeTheExtensionAreSkipped)
-{
-    Bytes bytes;
-    PutHeader(bytes, 1, 4);
-    Put32(bytes, 0);
-    PutHeader(bytes, 3, 16);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    ASSERT_TRUE(Read(bytes));
-    EXPECT_EQ(Single(), 4);
-}
-
-TEST_F(PluginStream, SubChunkLongerThanTheChunkIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 16);
-    PutHeader(bytes, idSingle, 100);
-    Put32(bytes, 4);
-    bytes.resize(bytes.size() + 100, 0);
-    EXPECT_FALSE(Read(bytes));
-    EXPECT_EQ(SingleReads, 0);
-    EXPECT_EQ(AlwaysCalls, 0);
-}
-
-TEST_F(PluginStream, HostileSubChunkSizeIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 28);
-    PutHeader(bytes, 0x7777, 0xFFFFFFF4u);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    EXPECT_FALSE(Read(bytes));
-    EXPECT_EQ(SingleReads, 0);
-}
-
-TEST_F(PluginStream, ChunkTooSmallForASubChunkHeaderIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 8);
-    Put32(bytes, idSingle);
-    Put32(bytes, 0);
-    EXPECT_FALSE(Read(bytes));
-}
-
-// An extension chunk holding the single value 4, then the pair (7, 8).
-Bytes SingleThenPair()
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 16 + 20);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    PutHeader(bytes, idPair, 8);
-    Put32(bytes, 7);
-    Put32(bytes, 8);
-    return bytes;
-}
-
-TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunk)
-{
-    SingleReadMode = Mode::Short;
-    Bytes bytes = SingleThenPair();
-    ASSERT_TRUE(Read(bytes));
-    EXPECT_EQ(Pair(0), 7);
-    EXPECT_EQ(Pair(1), 8);
-}
-
-TEST_F(PluginStream, ReaderThatReadsBeyondItsSubChunkFails)
-{
-    SingleReadMode = Mode::Over;
-    Bytes bytes = SingleThenPair();
-    EXPECT_FALSE(Read(bytes));
-    EXPECT_EQ(AlwaysCalls, 0);
-}
-
-TEST_F(PluginStream, FailingAlwaysCallbackFailsTheRead)
-{
-    AlwaysResult = FALSE;
-    Bytes bytes;
-    PutHeader(bytes, 3, 0);
-    EXPECT_FALSE(Read(bytes));
-    EXPECT_EQ(AlwaysCalls, 1);
-}
-
-TEST_F(PluginStream, VersionOutsideTheRangeIsRefused)
-{
-    Bytes bytes;
-    PutHeader(bytes, 3, 0, 0x310);
-    EXPECT_FALSE(Read(bytes));
-    RwError error = TakeError();
-    EXPECT_EQ(static_cast<RwUInt32>(error.errorCode), E_RW_BADVERSION);
-}
-
-TEST_F(PluginStream, TruncationAtEveryOffsetFails)
-{
-    SetPair(1, 2);
-    Single() = 3;
-    Bytes whole = Write();
-    ASSERT_FALSE(whole.empty());
+    EXPECT_EQ(end, whole.size());
     for (size_t n = 0; n < whole.size(); n++) {
         Bytes bytes(whole.begin(), whole.begin() + n);
         EXPECT_FALSE(Read(bytes)) << n;
@@ -339,13 +200,54 @@ TEST_F(PluginStream, TruncationAtEveryOffsetFails)
     TakeError();
 }
 
+TEST_F(PluginStream, ReadSkipsOtherChunksAndUnknownExtensions)
+{
+    Bytes bytes = Build().Header(1, 4).U32(0).Header(3, 32).Header(0x7777, 4).U32(~0u).Header(idSingle, 4).U32(9);
+    RwUInt32 end = 0;
+    ASSERT_TRUE(Read(bytes, &end));
+    EXPECT_EQ(Single(), 9);
+    EXPECT_EQ(end, bytes.size());
+    // An empty chunk still calls every always-callback, whose failure fails the read.
+    bytes = Build().Header(3, 0);
+    EXPECT_TRUE(Read(bytes));
+    AlwaysResult = FALSE;
+    EXPECT_FALSE(Read(bytes));
+    EXPECT_EQ(AlwaysCalls, 3);
+}
+
+TEST_F(PluginStream, HostileChunksAreRefusedBeforeAnyCallback)
+{
+    const char zeros[100] = {};
+    const Bytes cases[] = {
+        Build().Header(3, 0, 0x310),                                                   // version out of range
+        Build().Header(3, 16).Header(idSingle, 100).U32(4).Text(zeros, 100),           // longer than the chunk
+        Build().Header(3, 28).Header(0x7777, 0xFFFFFFF4u).Header(idSingle, 4).U32(4),  // size that would wrap
+        Build().Header(3, 8).U32(idSingle).U32(0),                                     // no room for a header
+    };
+    for (Bytes bytes : cases) {
+        EXPECT_FALSE(Read(bytes)) << bytes.size();
+    }
+    EXPECT_EQ(SingleReads, 0);
+    EXPECT_EQ(AlwaysCalls, 0);
+    EXPECT_EQ(static_cast<RwUInt32>(TakeError().errorCode), E_RW_BADVERSION);
+}
+
+TEST_F(PluginStream, ReaderThatReadsShortEndsAtItsSubChunkOneThatReadsBeyondFails)
+{
+    Bytes bytes = Build().Header(3, 16 + 20).Header(idSingle, 4).U32(4).Header(idPair, 8).U32(7).U32(8);
+    SingleReadMode = Mode::Short;
+    ASSERT_TRUE(Read(bytes));
+    EXPECT_EQ(Pair(0), 7);
+    EXPECT_EQ(Pair(1), 8);
+    SingleReadMode = Mode::Over;
+    AlwaysCalls = 0;
+    EXPECT_FALSE(Read(bytes));
+    EXPECT_EQ(AlwaysCalls, 0);
+}
+
 TEST_F(PluginStream, SkipPassesTheChunkWithoutCallbacks)
 {
-    Bytes bytes;
-    PutHeader(bytes, 3, 16, 0x310);
-    PutHeader(bytes, idSingle, 4);
-    Put32(bytes, 4);
-    Put32(bytes, 0xABCD);
+    Bytes bytes = Build().Header(3, 16, 0x310).Header(idSingle, 4).U32(4).U32(0xABCD);
     RwStream *stream = OpenRead(bytes);
     ASSERT_NE(RwPluginRegistrySkipDataChunks(&Registry, stream), nullptr);
     EXPECT_EQ(stream->Type.memory.position, 28u);
@@ -362,24 +264,10 @@ TEST_F(PluginStream, RightsGoToTheNamedExtension)
     EXPECT_EQ(RwPluginRegistryInvokeRights(&Registry, idWatcher, object.data(), 1), nullptr);
     EXPECT_EQ(RwPluginRegistryInvokeRights(&Registry, idPair, object.data(), 1), nullptr);
     EXPECT_EQ(RwPluginRegistryInvokeRights(&Registry, 0x7777, object.data(), 1), nullptr);
-}
-
-TEST_F(PluginStream, CallbacksOnAnUnregisteredIdAreRefused)
-{
+    // Callbacks cannot be set on an unregistered id.
     EXPECT_EQ(RwPluginRegistryAddPluginStream(&Registry, 0x7777, PairRead, PairWrite, PairSize), -1);
     EXPECT_EQ(RwPluginRegistryAddPluginStreamAlwaysCallBack(&Registry, 0x7777, WatcherAlways), -1);
     EXPECT_EQ(RwPluginRegistryAddPluginStreamRightsCallBack(&Registry, 0x7777, WatcherRights), -1);
-}
-
-TEST_F(PluginStream, EmptyRegistryWritesAnEmptyChunk)
-{
-    RwPluginRegistry empty = rwPLUGINREGISTRY_INIT(8);
-    EXPECT_EQ(RwPluginRegistryGetSize(&empty, object.data()), 0);
-    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, nullptr);
-    ASSERT_NE(RwPluginRegistryWriteDataChunks(&empty, stream, object.data()), nullptr);
-    Bytes expected;
-    PutHeader(expected, 3, 0);
-    EXPECT_EQ(CloseWritten(stream), expected);
 }
 
 }  // namespace

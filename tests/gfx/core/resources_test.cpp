@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
+#include <algorithm>
 #include <vector>
 
 #include "gfx/core/engine.h"
@@ -54,7 +54,7 @@ protected:
 const RwUInt32 smallArena = 4096;
 const RwInt32 entrySize = 1000;
 
-TEST_F(Arena, EntryIsStoredThroughTheOwnerReference)
+TEST_F(Arena, EntryIsStoredThroughTheOwnerReferenceAndClearedOnFree)
 {
     StartWith(smallArena);
     RwResourceEntry *ref = nullptr;
@@ -63,71 +63,58 @@ TEST_F(Arena, EntryIsStoredThroughTheOwnerReference)
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(e, ref);
     EXPECT_EQ(&owner, e->owner);
-    EXPECT_EQ(100, e->size);
-    EXPECT_NE(nullptr, e->link.next);
     EXPECT_EQ(100, RwResourcesGetArenaUsage());
     memset(RwResourceEntryData(e), 0xAB, 100);
     EXPECT_TRUE(RwResourcesFreeEntry(e));
     EXPECT_EQ(nullptr, ref);
     EXPECT_EQ(0, RwResourcesGetArenaUsage());
-    ASSERT_EQ(1u, destroyed.size());
-    EXPECT_EQ(e, destroyed[0]);
-}
-
-TEST_F(Arena, FormWithoutOwnerReference)
-{
-    StartWith(smallArena);
-    int owner = 0;
-    RwResourceEntry *e = RwResourcesAllocateEntry(&owner, 64, nullptr);
+    EXPECT_EQ(std::vector<RwResourceEntry *>{e}, destroyed);
+    // A reference that now names another entry is left alone.
+    RwResourceEntry *first = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
+    RwResourceEntry *second = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
+    RwResourcesFreeEntry(first);
+    EXPECT_EQ(second, ref);
+    // The form without a reference.
+    e = RwResourcesAllocateEntry(&owner, 64, nullptr);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(nullptr, e->ownerRef);
     EXPECT_TRUE(RwResourcesFreeEntry(e));
 }
 
+RwResourceEntry *Allocate(RwResourceEntry **ref, RwInt32 size = entrySize)
+{
+    return RwResourcesAllocateEntry(nullptr, ref, size, RecordDestroy);
+}
+
 TEST_F(Arena, FullArenaEvictsLeastRecentlyUsedFirst)
 {
     StartWith(smallArena);
-    RwResourceEntry *ref[4] = {};
-    // Frame 1: e0, e1.
-    RwResourcesAllocateEntry(nullptr, &ref[0], entrySize, RecordDestroy);
-    RwResourcesAllocateEntry(nullptr, &ref[1], entrySize, RecordDestroy);
+    RwResourceEntry *ref[6] = {};
+    // Frame 1: e0, e1. Frame 2: e2, and e0 used again.
+    Allocate(&ref[0]);
+    Allocate(&ref[1]);
     RwResourcesNextFrame();
-    // Frame 2: e2, and e0 used again.
-    RwResourcesAllocateEntry(nullptr, &ref[2], entrySize, RecordDestroy);
+    Allocate(&ref[2]);
     RwResourcesUseResEntry(ref[0]);
     RwResourcesNextFrame();
-    RwResourceEntry *e1 = ref[1];
-    RwResourceEntry *e2 = ref[2];
-    ASSERT_TRUE(ref[0] && e1 && e2);
+    const std::vector<RwResourceEntry *> first(ref, ref + 3);
+    ASSERT_TRUE(ref[0] && ref[1] && ref[2]);
     ASSERT_TRUE(destroyed.empty());
-    // Frame 3: the arena is full, so e1 (unused longest) goes first.
-    ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &ref[3], entrySize, RecordDestroy));
-    ASSERT_EQ(1u, destroyed.size());
-    EXPECT_EQ(e1, destroyed[0]);
-    EXPECT_EQ(nullptr, ref[1]);
-    EXPECT_NE(nullptr, ref[0]);
-    EXPECT_NE(nullptr, ref[2]);
-    EXPECT_EQ(0, RwResourcesGetEvictedThisFrame());
-    // Next victim is e2, then e0.
-    RwResourceEntry *extra = nullptr;
-    ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &extra, entrySize, RecordDestroy));
-    ASSERT_EQ(2u, destroyed.size());
-    EXPECT_EQ(e2, destroyed[1]);
-    EXPECT_EQ(3 * entrySize, RwResourcesGetArenaUsage());
-}
-
-TEST_F(Arena, EvictionWithinTheCurrentFrameIsCounted)
-{
-    StartWith(smallArena);
-    RwResourceEntry *ref[3] = {};
-    for (auto &r : ref) {
-        ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &r, entrySize, RecordDestroy));
+    // Frame 3: the arena is full, so e1 (unused longest) goes first, then e2, then e0.
+    for (int i = 3; i < 6; ++i) {
+        ASSERT_NE(nullptr, Allocate(&ref[i]));
     }
-    RwResourceEntry *oldest = ref[0];
+    EXPECT_EQ((std::vector<RwResourceEntry *>{first[1], first[2], first[0]}), destroyed);
+    EXPECT_EQ(nullptr, ref[0]);
+    EXPECT_EQ(nullptr, ref[1]);
+    EXPECT_EQ(nullptr, ref[2]);
+    EXPECT_EQ(3 * entrySize, RwResourcesGetArenaUsage());
+    EXPECT_EQ(0, RwResourcesGetEvictedThisFrame());
+    // Evicting an entry of this frame is counted, until the next frame.
+    RwResourceEntry *oldest = ref[3];
     RwResourceEntry *more = nullptr;
-    ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &more, entrySize, RecordDestroy));
-    ASSERT_EQ(1u, destroyed.size());
-    EXPECT_EQ(oldest, destroyed[0]);
+    ASSERT_NE(nullptr, Allocate(&more));
+    EXPECT_EQ(oldest, destroyed.back());
     EXPECT_EQ(entrySize, RwResourcesGetEvictedThisFrame());
     RwResourcesNextFrame();
     EXPECT_EQ(0, RwResourcesGetEvictedThisFrame());
@@ -152,58 +139,52 @@ TEST_F(Arena, EachEvictedEntryIsDestroyedOnce)
             RwResourcesNextFrame();
         }
     }
-    std::map<intptr_t, int> calls;
-    for (intptr_t owner : destroyedOwners) {
-        ++calls[owner];
-    }
     RwInt32 sum = 0;
     for (intptr_t i = 0; i < 40; ++i) {
-        if (refs[i]) {
-            EXPECT_EQ(0, calls[i]) << i;
-            sum += refs[i]->size;
-        } else {
-            EXPECT_EQ(1, calls[i]) << i;
-        }
+        EXPECT_EQ(refs[i] ? 0 : 1, std::count(destroyedOwners.begin(), destroyedOwners.end(), i)) << i;
+        sum += refs[i] ? refs[i]->size : 0;
     }
     EXPECT_FALSE(destroyedOwners.empty());
     EXPECT_EQ(sum, RwResourcesGetArenaUsage());
 }
 
+// Largest entry an empty arena takes, found by halving.
+RwInt32 LargestEntry()
+{
+    RwInt32 low = 0;
+    RwInt32 high = 1 << 20;
+    while (low < high) {
+        RwInt32 mid = (low + high + 1) / 2;
+        RwResourceEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, mid, nullptr);
+        if (probe) {
+            RwResourcesFreeEntry(probe);
+            low = mid;
+        } else {
+            TakeError();
+            high = mid - 1;
+        }
+    }
+    return low;
+}
+
 TEST_F(Arena, RequestLargerThanTheArenaFailsWithoutEvicting)
 {
     StartWith(smallArena);
-    RwResourceEntry *ref = nullptr;
-    ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &ref, 100, RecordDestroy));
+    RwResourceEntry *ref[3] = {};
+    for (auto &r : ref) {
+        ASSERT_NE(nullptr, Allocate(&r));
+    }
     RwResourceEntry *big = reinterpret_cast<RwResourceEntry *>(1);
-    EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, &big, smallArena, RecordDestroy));
+    EXPECT_EQ(nullptr, Allocate(&big, smallArena));
     EXPECT_TRUE(destroyed.empty());
-    EXPECT_NE(nullptr, ref);
     EXPECT_EQ(reinterpret_cast<RwResourceEntry *>(1), big);
     RwError e = TakeError();
     EXPECT_EQ(1, e.pluginID);
     EXPECT_EQ(E_RW_RESOURCES_FULL, e.errorCode);
     EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, nullptr, -1, nullptr));
-}
-
-TEST_F(Arena, RequestOfTheWholeArenaEvictsEverything)
-{
-    StartWith(smallArena);
-    RwResourceEntry *ref[3] = {};
-    for (auto &r : ref) {
-        ASSERT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &r, entrySize, RecordDestroy));
-    }
-    // Find the largest size that fits into an empty arena of this size.
-    RwInt32 largest = 0;
-    for (RwInt32 size = 3000; size < 4096; size += 8) {
-        RwResourceEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, size, nullptr);
-        if (!probe) {
-            TakeError();
-            break;
-        }
-        largest = size;
-        RwResourcesFreeEntry(probe);
-    }
-    EXPECT_GT(largest, 3800);
+    // Nearly the whole arena evicts everything.
+    TakeError();
+    EXPECT_GT(LargestEntry(), 3800);
     EXPECT_EQ(3u, destroyed.size());
     EXPECT_EQ(nullptr, ref[0]);
     EXPECT_EQ(nullptr, ref[1]);
@@ -225,25 +206,6 @@ TEST_F(Arena, FreedNeighboursMergeIntoOneBlock)
     ASSERT_NE(nullptr, ab);
     EXPECT_TRUE(destroyed.empty());
     EXPECT_EQ(a, ab);
-}
-
-// Largest entry an empty arena takes, found by halving.
-RwInt32 LargestEntry()
-{
-    RwInt32 low = 0;
-    RwInt32 high = 1 << 20;
-    while (low < high) {
-        RwInt32 mid = (low + high + 1) / 2;
-        RwResourceEntry *probe = RwResourcesAllocateEntry(nullptr, nullptr, mid, nullptr);
-        if (probe) {
-            RwResourcesFreeEntry(probe);
-            low = mid;
-        } else {
-            TakeError();
-            high = mid - 1;
-        }
-    }
-    return low;
 }
 
 TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
@@ -295,50 +257,32 @@ TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
     RwResourcesFreeEntry(whole);
 }
 
-TEST_F(Arena, EmptyArenaDestroysEveryEntry)
+TEST_F(Arena, EmptyArenaAndStopDestroyEveryEntry)
 {
     StartWith(smallArena);
     RwResourceEntry *ref[3] = {};
-    RwResourcesAllocateEntry(nullptr, &ref[0], 10, RecordDestroy);
+    Allocate(&ref[0], 10);
     RwResourcesNextFrame();
-    RwResourcesAllocateEntry(nullptr, &ref[1], 20, RecordDestroy);
-    RwResourcesAllocateEntry(nullptr, &ref[2], 30, RecordDestroy);
+    Allocate(&ref[1], 20);
+    Allocate(&ref[2], 30);
     EXPECT_TRUE(RwResourcesEmptyArena());
     EXPECT_EQ(3u, destroyed.size());
     EXPECT_EQ(0, RwResourcesGetArenaUsage());
-    for (RwResourceEntry *r : ref) {
-        EXPECT_EQ(nullptr, r);
-    }
-    // The arena serves allocations again.
-    EXPECT_NE(nullptr, RwResourcesAllocateEntry(nullptr, 3 * entrySize, nullptr));
-}
-
-TEST_F(Arena, StopDestroysRemainingEntries)
-{
-    StartWith(smallArena);
-    RwResourceEntry *ref = nullptr;
-    RwResourcesAllocateEntry(nullptr, &ref, 10, RecordDestroy);
+    EXPECT_EQ(nullptr, ref[0]);
+    EXPECT_EQ(nullptr, ref[1]);
+    EXPECT_EQ(nullptr, ref[2]);
+    // The arena serves allocations again, and the stop empties it.
+    EXPECT_NE(nullptr, RwResourcesAllocateEntry(nullptr, &ref[0], 3 * entrySize, RecordDestroy));
     ASSERT_TRUE(RwEngineStop());
-    EXPECT_EQ(1u, destroyed.size());
-    EXPECT_EQ(nullptr, ref);
-}
-
-TEST_F(Arena, StaleOwnerReferenceIsNotCleared)
-{
-    StartWith(smallArena);
-    RwResourceEntry *ref = nullptr;
-    RwResourceEntry *first = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
-    RwResourceEntry *second = RwResourcesAllocateEntry(nullptr, &ref, 10, nullptr);
-    ASSERT_EQ(second, ref);
-    RwResourcesFreeEntry(first);
-    EXPECT_EQ(second, ref);
+    EXPECT_EQ(4u, destroyed.size());
+    EXPECT_EQ(nullptr, ref[0]);
 }
 
 TEST_F(Arena, WithoutArenaEntriesArePlainBlocks)
 {
     StartWith(0);
     RwResourceEntry *ref = nullptr;
-    RwResourceEntry *e = RwResourcesAllocateEntry(nullptr, &ref, 5000, RecordDestroy);
+    RwResourceEntry *e = Allocate(&ref, 5000);
     ASSERT_NE(nullptr, e);
     EXPECT_EQ(nullptr, e->link.next);
     EXPECT_EQ(e, ref);
@@ -362,10 +306,12 @@ TEST_F(Arena, EntryFilledByHandIsFreedWithTheFreeFunction)
     EXPECT_EQ(0, RwResourcesGetArenaUsage());
 }
 
-TEST_F(Arena, ArenaTooSmallFailsTheStart)
+TEST_F(Arena, ArenaThatCannotBeMadeFailsTheStart)
 {
     RwTestDriverReset();
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 40));
+    RwTestMemoryReset();
+    // Too small to set up: the error stays for the caller.
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 40));
     ASSERT_TRUE(RwEngineOpen(&openParams));
     TakeError();
     EXPECT_FALSE(RwEngineStart());
@@ -373,24 +319,19 @@ TEST_F(Arena, ArenaTooSmallFailsTheStart)
     EXPECT_EQ(1, e.pluginID);
     EXPECT_EQ(E_RW_RESOURCES_FULL, e.errorCode);
     EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
-}
-
-TEST_F(Arena, ArenaMemoryMissingFailsTheStart)
-{
-    RwTestDriverReset();
-    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineClose());
+    ASSERT_TRUE(RwEngineTerm());
+    // No memory for it: the modules opened before give theirs back.
     ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, smallArena));
     ASSERT_TRUE(RwEngineOpen(&openParams));
-    TakeError();
     const RwInt32 liveBefore = rwTestMemory.live;
     rwTestMemory.failHint = 0x4040B;
     EXPECT_FALSE(RwEngineStart());
     rwTestMemory.failHint = 0;
-    RwError e = TakeError();
+    e = TakeError();
     EXPECT_EQ(0, e.pluginID);
     EXPECT_EQ(static_cast<RwInt32>(E_RW_NOMEM), e.errorCode);
     EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
-    // The modules opened before the arena gave their memory back.
     EXPECT_EQ(liveBefore, rwTestMemory.live);
     EXPECT_EQ(nullptr, RwResourcesAllocateEntry(nullptr, nullptr, 10, nullptr));
 }

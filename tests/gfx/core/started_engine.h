@@ -39,7 +39,5 @@ private:
 };
 
 // The held error, cleared; plug-in id 0 and code 0x80000000 when none.
-inline RwError TakeError()
-{
-    return RwErrorGetLast();
-}
+inline RwError TakeError() { return RwErrorGetLast(); }
+inline RwUInt32 TakeErrorCode() { return static_cast<RwUInt32>(RwErrorGetLast().errorCode); }

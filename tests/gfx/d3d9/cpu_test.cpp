@@ -80,66 +80,42 @@ TEST(CpuTransforms, TranslationMatrixGivesExactResultsInEveryColumn)
 
 TEST(CpuTransforms, EveryRoutineMatchesThePlainReference)
 {
-    alignas(16) RwMatrix m;
-    FillMatrix(&m, 1.25f);
+    // Aligned and unaligned matrices; arrays both apart and in place.
+    alignas(16) unsigned char storage[sizeof(RwMatrix) + 16];
     RwV3d in[7];
     for (int i = 0; i < 7; i++)
         in[i] = {0.5f * i - 1.0f, 3.0f - i, 0.25f * i * i};
-    for (const Column &c : Columns) {
-        RwV3d out[7], ref;
+    for (int offset : {0, 4}) {
+        RwMatrix *m = reinterpret_cast<RwMatrix *>(storage + offset);
+        FillMatrix(m, 1.25f + offset);
+        RwV3d points[7], vectors[7];
         for (int i = 0; i < 7; i++) {
-            c.point(&out[i], &in[i], &m);
-            ReferencePoint(&ref, &in[i], &m, true);
-            ExpectNear(out[i], ref, c.name);
-            c.vector(&out[i], &in[i], &m);
-            ReferencePoint(&ref, &in[i], &m, false);
-            ExpectNear(out[i], ref, c.name);
+            ReferencePoint(&points[i], &in[i], m, true);
+            ReferencePoint(&vectors[i], &in[i], m, false);
         }
-        c.points(out, in, 7, &m);
-        for (int i = 0; i < 7; i++) {
-            ReferencePoint(&ref, &in[i], &m, true);
-            ExpectNear(out[i], ref, c.name);
+        for (const Column &c : Columns) {
+            RwV3d out[7], same[7];
+            for (int i = 0; i < 7; i++) {
+                c.point(&out[i], &in[i], m);
+                ExpectNear(out[i], points[i], c.name);
+                c.vector(&out[i], &in[i], m);
+                ExpectNear(out[i], vectors[i], c.name);
+            }
+            c.points(out, in, 7, m);
+            std::memcpy(same, in, sizeof(same));
+            c.points(same, same, 7, m);
+            for (int i = 0; i < 7; i++) {
+                ExpectNear(out[i], points[i], c.name);
+                ExpectNear(same[i], points[i], c.name);
+            }
+            c.vectors(out, in, 7, m);
+            std::memcpy(same, in, sizeof(same));
+            c.vectors(same, same, 7, m);
+            for (int i = 0; i < 7; i++) {
+                ExpectNear(out[i], vectors[i], c.name);
+                ExpectNear(same[i], vectors[i], c.name);
+            }
         }
-        c.vectors(out, in, 7, &m);
-        for (int i = 0; i < 7; i++) {
-            ReferencePoint(&ref, &in[i], &m, false);
-            ExpectNear(out[i], ref, c.name);
-        }
-    }
-}
-
-TEST(CpuTransforms, UnalignedMatrixTransformsCorrectly)
-{
-    alignas(16) unsigned char storage[sizeof(RwMatrix) + 16];
-    RwMatrix *m = reinterpret_cast<RwMatrix *>(storage + 4);
-    FillMatrix(m, 0.5f);
-    const RwV3d p = {1.5f, -2.0f, 0.75f};
-    RwV3d ref;
-    ReferencePoint(&ref, &p, m, true);
-    for (const Column &c : Columns) {
-        RwV3d out;
-        c.point(&out, &p, m);
-        ExpectNear(out, ref, c.name);
-        c.points(&out, &p, 1, m);
-        ExpectNear(out, ref, c.name);
-    }
-}
-
-TEST(CpuTransforms, ArraysMayBeTransformedInPlace)
-{
-    alignas(16) RwMatrix m;
-    FillMatrix(&m, 2.0f);
-    RwV3d original[5], expected[5];
-    for (int i = 0; i < 5; i++) {
-        original[i] = {1.0f + i, -0.5f * i, 2.0f - i};
-        ReferencePoint(&expected[i], &original[i], &m, true);
-    }
-    for (const Column &c : Columns) {
-        RwV3d data[5];
-        std::memcpy(data, original, sizeof(data));
-        c.points(data, data, 5, &m);
-        for (int i = 0; i < 5; i++)
-            ExpectNear(data[i], expected[i], c.name);
     }
 }
 
@@ -210,20 +186,22 @@ TEST(CpuTransforms, MultiplyLeavesFlagsAndPadsAlone)
 
 TEST(CpuSelection, FollowsTheFeatureFlags)
 {
-    RwD3D9TransformSet none = RwD3D9SelectTransforms(FALSE, FALSE, FALSE);
-    EXPECT_EQ(none.point, RwV3dTransformPointX87);
-    EXPECT_EQ(none.vectors, RwV3dTransformVectorsX87);
-    RwD3D9TransformSet sse = RwD3D9SelectTransforms(TRUE, FALSE, FALSE);
-    EXPECT_EQ(sse.point, RwV3dTransformPointSSE);
-    EXPECT_EQ(sse.points, RwV3dTransformPointsSSE);
-    RwD3D9TransformSet sse2 = RwD3D9SelectTransforms(TRUE, TRUE, FALSE);
-    EXPECT_EQ(sse2.point, RwV3dTransformPointSSE2);
-    EXPECT_EQ(sse2.vector, RwV3dTransformVectorSSE2);
-    RwD3D9TransformSet both = RwD3D9SelectTransforms(TRUE, TRUE, TRUE);
-    EXPECT_EQ(both.point, RwV3dTransformPointSSE);
-    EXPECT_EQ(both.vectors, RwV3dTransformVectorsSSE);
-    for (const RwD3D9TransformSet *s : {&none, &sse, &sse2, &both})
-        EXPECT_EQ(s->multiply, RwMatrixMultiplyX87);
+    struct Case {
+        RwBool sse, sse2, has3DNow;
+        const Column &column;
+    };
+    const Case cases[] = {
+        {FALSE, FALSE, FALSE, Columns[0]}, {FALSE, TRUE, FALSE, Columns[0]}, {TRUE, FALSE, FALSE, Columns[1]},
+        {TRUE, TRUE, FALSE, Columns[2]},   {TRUE, TRUE, TRUE, Columns[1]},   {TRUE, FALSE, TRUE, Columns[1]},
+    };
+    for (const Case &c : cases) {
+        RwD3D9TransformSet set = RwD3D9SelectTransforms(c.sse, c.sse2, c.has3DNow);
+        EXPECT_EQ(set.multiply, RwMatrixMultiplyX87);
+        EXPECT_EQ(set.point, c.column.point) << c.sse << c.sse2 << c.has3DNow;
+        EXPECT_EQ(set.points, c.column.points);
+        EXPECT_EQ(set.vector, c.column.vector);
+        EXPECT_EQ(set.vectors, c.column.vectors);
+    }
 }
 
 TEST(CpuProbe, ThisProcessorHasCpuidAndSse2)
@@ -269,13 +247,20 @@ TEST_F(FpuControl, FinishStartSetsSinglePrecisionAndStopRestores)
     EXPECT_EQ(_mm_getcsr() & 0x8000, 0u);
 }
 
-TEST_F(FpuControl, UnmaskedExceptionsAreMaskedForTheRenderer)
+TEST_F(FpuControl, SinglePrecisionMasksEveryException)
 {
-    RwFpuSetControlWord(0x0372);    // extended precision, two exceptions unmasked
-    RwFpuSetSinglePrecision();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x007F);
-    RwFpuRestoreControlWord();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x0372);
+    // Double precision masked, and extended precision with two exceptions unmasked.
+    for (RwUInt16 word : {0x027F, 0x0372}) {
+        RwFpuSetControlWord(word);
+        RwFpuForceSinglePrecision();
+        EXPECT_EQ(RwFpuGetControlWord(), 0x007F) << word;
+        EXPECT_FALSE(RwFpuControlWordSaved()) << "forcing saves nothing";
+        RwFpuSetControlWord(word);
+        RwFpuSetSinglePrecision();
+        EXPECT_EQ(RwFpuGetControlWord(), 0x007F) << word;
+        RwFpuRestoreControlWord();
+        EXPECT_EQ(RwFpuGetControlWord(), word);
+    }
 }
 
 TEST_F(FpuControl, RestoreWithoutSaveLeavesTheControlWordAlone)
@@ -295,14 +280,6 @@ TEST_F(FpuControl, SecondFinishStartKeepsTheFirstSavedWord)
     RwD3D9FinishStart();
     RwD3D9FpuStop();
     EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
-}
-
-TEST_F(FpuControl, ForceSinglePrecisionDoesNotSave)
-{
-    RwFpuSetControlWord(0x027F);
-    RwFpuForceSinglePrecision();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x007F);
-    EXPECT_FALSE(RwFpuControlWordSaved());
 }
 
 TEST_F(FpuControl, WithoutSseFlushToZeroIsNotTouched)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "d3d9window.h"
 #include "gfx/d3d9/d3d9cpu.h"
@@ -18,6 +19,89 @@ RwBool Request(RwInt32 request, void *out = nullptr, void *inOut = nullptr, RwIn
 {
     return RwD3D9DeviceSystem(request, out, inOut, in);
 }
+
+// A made-up adapter in front of the real Direct3D object: its own desktop
+// format, mode table, identifier and refused depth formats. Devices are still
+// created by the real object.
+#define KIV_PASS(type, name, params, args)                                                                      \
+    type STDMETHODCALLTYPE name params override                                                                 \
+    {                                                                                                           \
+        return real->name args;                                                                                 \
+    }
+
+class FakeAdapter : public IDirect3D9 {
+public:
+    explicit FakeAdapter(IDirect3D9 *d3d) : real(d3d) {}
+    virtual ~FakeAdapter() = default;
+
+    IDirect3D9 *real;
+    D3DFORMAT desktop = D3DFMT_X8R8G8B8;
+    std::vector<D3DDISPLAYMODE> modes;
+    bool refuse32BitDepth = false;
+    DWORD vendorId = 0, deviceId = 0;    // 0: the real identifier
+
+    KIV_PASS(HRESULT, QueryInterface, (REFIID riid, void **object), (riid, object))
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    KIV_PASS(HRESULT, RegisterSoftwareDevice, (void *f), (f))
+    KIV_PASS(UINT, GetAdapterCount, (), ())
+    KIV_PASS(HRESULT, CheckDeviceType, (UINT a, D3DDEVTYPE t, D3DFORMAT f, D3DFORMAT b, WINBOOL w), (a, t, f, b, w))
+    KIV_PASS(HRESULT, CheckDeviceMultiSampleType,
+             (UINT a, D3DDEVTYPE t, D3DFORMAT f, WINBOOL w, D3DMULTISAMPLE_TYPE m, DWORD *q), (a, t, f, w, m, q))
+    KIV_PASS(HRESULT, CheckDepthStencilMatch, (UINT a, D3DDEVTYPE t, D3DFORMAT f, D3DFORMAT rt, D3DFORMAT ds),
+             (a, t, f, rt, ds))
+    KIV_PASS(HRESULT, CheckDeviceFormatConversion, (UINT a, D3DDEVTYPE t, D3DFORMAT s, D3DFORMAT d), (a, t, s, d))
+    KIV_PASS(HMONITOR, GetAdapterMonitor, (UINT a), (a))
+    KIV_PASS(HRESULT, CreateDevice,
+             (UINT a, D3DDEVTYPE t, HWND w, DWORD flags, D3DPRESENT_PARAMETERS *p, IDirect3DDevice9 **device),
+             (a, t, w, flags, p, device))
+    HRESULT STDMETHODCALLTYPE GetAdapterIdentifier(UINT adapter, DWORD flags, D3DADAPTER_IDENTIFIER9 *id) override
+    {
+        HRESULT hr = real->GetAdapterIdentifier(adapter, flags, id);
+        if (vendorId) {
+            id->VendorId = vendorId;
+            id->DeviceId = deviceId;
+        }
+        return hr;
+    }
+    UINT STDMETHODCALLTYPE GetAdapterModeCount(UINT, D3DFORMAT format) override
+    {
+        UINT n = 0;
+        for (const D3DDISPLAYMODE &m : modes)
+            n += m.Format == format;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE EnumAdapterModes(UINT, D3DFORMAT format, UINT index, D3DDISPLAYMODE *mode) override
+    {
+        for (const D3DDISPLAYMODE &m : modes) {
+            if (m.Format == format && index-- == 0) {
+                *mode = m;
+                return D3D_OK;
+            }
+        }
+        return D3DERR_INVALIDCALL;
+    }
+    HRESULT STDMETHODCALLTYPE GetAdapterDisplayMode(UINT, D3DDISPLAYMODE *mode) override
+    {
+        *mode = {1024, 768, 60, desktop};
+        return D3D_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CheckDeviceFormat(UINT a, D3DDEVTYPE t, D3DFORMAT f, DWORD usage, D3DRESOURCETYPE r,
+                                                D3DFORMAT check) override
+    {
+        if (refuse32BitDepth && (check == D3DFMT_D24S8 || check == D3DFMT_D24X4S4 || check == D3DFMT_D32 ||
+                                 check == D3DFMT_D24X8))
+            return D3DERR_NOTAVAILABLE;
+        return real->CheckDeviceFormat(a, t, f, usage, r, check);
+    }
+    HRESULT STDMETHODCALLTYPE GetDeviceCaps(UINT a, D3DDEVTYPE t, D3DCAPS9 *caps) override
+    {
+        HRESULT hr = real->GetDeviceCaps(a, t, caps);
+        caps->DevCaps2 |= D3DDEVCAPS2_STREAMOFFSET;    // so that dropping it shows
+        return hr;
+    }
+};
+#undef KIV_PASS
 
 class DeviceSystem : public ::testing::Test {
 protected:
@@ -40,11 +124,25 @@ protected:
     {
         if (rwD3D9Driver.started)
             Request(rwDEVICESYSTEMSTOP);
+        if (fake)
+            rwD3D9Driver.d3d = fake->real;
+        delete fake;
         if (rwD3D9Driver.d3d)
             Request(rwDEVICESYSTEMCLOSE);
     }
 
     void Open() { ASSERT_TRUE(Request(rwDEVICESYSTEMOPEN, nullptr, &params)); }
+
+    // Opens the driver on a made-up adapter.
+    FakeAdapter *OpenFake(void)
+    {
+        Open();
+        fake = new FakeAdapter(rwD3D9Driver.d3d);
+        rwD3D9Driver.d3d = fake;
+        return fake;
+    }
+
+    FakeAdapter *fake = nullptr;
 
     // Index of the exclusive 1024x768 32-bit mode, or -1.
     RwInt32 FindExclusive1024(void)
@@ -67,6 +165,8 @@ protected:
 
 TEST_F(DeviceSystem, OpenReadsTheDesktopModeAndCloseReleases)
 {
+    EXPECT_FALSE(Request(rwDEVICESYSTEMOPEN, nullptr, nullptr)) << "no window";
+    EXPECT_EQ(rwD3D9Driver.d3d, nullptr);
     Open();
     EXPECT_NE(rwD3D9Driver.d3d, nullptr);
     EXPECT_EQ(rwD3D9Driver.window, Window);
@@ -81,12 +181,6 @@ TEST_F(DeviceSystem, OpenReadsTheDesktopModeAndCloseReleases)
     EXPECT_TRUE(Request(rwDEVICESYSTEMCLOSE));
     EXPECT_EQ(rwD3D9Driver.d3d, nullptr);
     EXPECT_EQ(rwD3D9Driver.videoModes, nullptr);
-}
-
-TEST_F(DeviceSystem, OpenWithoutParametersFails)
-{
-    EXPECT_FALSE(Request(rwDEVICESYSTEMOPEN, nullptr, nullptr));
-    EXPECT_EQ(rwD3D9Driver.d3d, nullptr);
 }
 
 TEST_F(DeviceSystem, RegisterCopiesTheDeviceBlock)
@@ -112,6 +206,11 @@ TEST_F(DeviceSystem, UnknownAndUnsupportedRequestsFail)
     RwUInt16 id = 0;
     EXPECT_TRUE(Request(rwDEVICESYSTEMGETID, &id));
     EXPECT_EQ(id, 2);
+    rwD3D9Driver.caps.MaxTextureWidth = 2048;
+    rwD3D9Driver.caps.MaxTextureHeight = 4096;
+    RwUInt32 size = 0;
+    EXPECT_TRUE(Request(rwDEVICESYSTEMGETMAXTEXTURESIZE, &size));
+    EXPECT_EQ(size, 4096u);
 }
 
 TEST_F(DeviceSystem, VideoModeListStartsWithTheWindowedDesktop)
@@ -128,15 +227,40 @@ TEST_F(DeviceSystem, VideoModeListStartsWithTheWindowedDesktop)
     EXPECT_EQ(mode.depth, 32);
     EXPECT_EQ(mode.format, 0x600);   // desktop in X8R8G8B8
     EXPECT_GE(FindExclusive1024(), 1);
-    // Each exclusive (size, format) appears once.
-    for (RwInt32 i = 1; i < rwD3D9Driver.numVideoModes; i++) {
-        for (RwInt32 j = i + 1; j < rwD3D9Driver.numVideoModes; j++) {
-            const RwD3D9VideoModeEntry &a = rwD3D9Driver.videoModes[i];
-            const RwD3D9VideoModeEntry &b = rwD3D9Driver.videoModes[j];
-            EXPECT_FALSE(a.width == b.width && a.height == b.height && a.format == b.format);
+}
+
+TEST_F(DeviceSystem, ModeListKeepsEachSizeAndFormatOnceAtItsHighestRate)
+{
+    struct Case {
+        D3DFORMAT desktop;
+        std::vector<RwVideoMode> expected;   // width, height, depth, flags, refresh, format code
+    };
+    const Case cases[] = {
+        {D3DFMT_X8R8G8B8,
+         {{1024, 768, 32, 0, 60, 0x600}, {1024, 768, 16, 1, 75, 0x200}, {1024, 768, 32, 1, 85, 0x600},
+          {800, 600, 32, 1, 75, 0x600}}},
+        // A desktop outside the display formats gives no windowed entry; the
+        // first exclusive mode is merged like the others.
+        {D3DFMT_A4R4G4B4,
+         {{1024, 768, 16, 1, 75, 0x200}, {1024, 768, 32, 1, 85, 0x600}, {800, 600, 32, 1, 75, 0x600}}},
+    };
+    FakeAdapter *adapter = OpenFake();
+    adapter->modes = {{1024, 768, 60, D3DFMT_R5G6B5}, {1024, 768, 75, D3DFMT_R5G6B5},
+                      {1024, 768, 60, D3DFMT_X8R8G8B8}, {1024, 768, 85, D3DFMT_X8R8G8B8},
+                      {800, 600, 75, D3DFMT_X8R8G8B8}, {800, 600, 60, D3DFMT_X8R8G8B8}};
+    for (const Case &c : cases) {
+        adapter->desktop = c.desktop;
+        ASSERT_TRUE(Request(rwDEVICESYSTEMSETSUBSYSTEM, nullptr, nullptr, 0));
+        EXPECT_EQ(rwD3D9Driver.totalModeCount, 6);
+        RwInt32 count = 0;
+        ASSERT_TRUE(Request(rwDEVICESYSTEMGETNUMMODES, &count));
+        ASSERT_EQ(count, static_cast<RwInt32>(c.expected.size())) << c.desktop;
+        for (RwInt32 i = 0; i < count; i++) {
+            RwVideoMode mode, want = c.expected[i];
+            ASSERT_TRUE(Request(rwDEVICESYSTEMGETMODEINFO, &mode, nullptr, i));
+            EXPECT_EQ(std::memcmp(&mode, &want, sizeof(mode)), 0) << c.desktop << " entry " << i;
         }
     }
-    EXPECT_LE(rwD3D9Driver.numVideoModes, rwD3D9Driver.videoModeCapacity);
 }
 
 TEST_F(DeviceSystem, VideoModeIndicesAreRangeChecked)
@@ -209,10 +333,6 @@ TEST_F(DeviceSystem, WindowedStartCreatesTheDeviceAtTheClientSize)
     if (SUCCEEDED(d.d3d->CheckDeviceType(d.adapter, d.deviceType, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, TRUE))) {
         EXPECT_EQ(d.present.BackBufferFormat, D3DFMT_A8R8G8B8);
     }
-    RwUInt32 size = 0;
-    ASSERT_TRUE(Request(rwDEVICESYSTEMGETMAXTEXTURESIZE, &size));
-    EXPECT_EQ(size, d.caps.MaxTextureWidth > d.caps.MaxTextureHeight ? d.caps.MaxTextureWidth
-                                                                     : d.caps.MaxTextureHeight);
     RwUInt32 memory = 0;
     EXPECT_TRUE(Request(rwDEVICESYSTEMGETTEXMEMSIZE, &memory));
 
@@ -282,62 +402,87 @@ TEST_F(DeviceSystem, EmptyWindowAsksForAOnePixelBackBuffer)
     DestroyWindow(empty);
 }
 
-TEST_F(DeviceSystem, SixteenBitDesktopSearchesSixteenBitDepthFormats)
+TEST_F(DeviceSystem, DepthSearchFallsBackToSixteenBits)
+{
+    // A 16-bit desktop, and an adapter that refuses every 32-bit depth format
+    // under a 32-bit back buffer, both end in the 16-bit search.
+    OpenFake()->refuse32BitDepth = true;
+    for (D3DFORMAT desktop : {D3DFMT_R5G6B5, D3DFMT_X8R8G8B8}) {
+        D3DPRESENT_PARAMETERS p;
+        RwD3D9BuildPresentParameters(&p, desktop);
+        EXPECT_EQ(RwD3D9FormatDepth(p.BackBufferFormat), RwD3D9FormatDepth(desktop));
+        EXPECT_EQ(rwD3D9Driver.zBufferDepth, 16) << desktop;
+        EXPECT_TRUE(p.AutoDepthStencilFormat == D3DFMT_D15S1 || p.AutoDepthStencilFormat == D3DFMT_D16);
+        EXPECT_EQ(rwD3D9Driver.depthHasStencil, p.AutoDepthStencilFormat == D3DFMT_D15S1);
+    }
+}
+
+TEST_F(DeviceSystem, OneAdapterNeverReportsStreamOffsets)
+{
+    FakeAdapter *adapter = OpenFake();
+    adapter->deviceId = 0x5157;
+    for (DWORD vendor : {0x1002u, 0x10DEu}) {
+        adapter->vendorId = vendor;
+        ASSERT_TRUE(Request(rwDEVICESYSTEMSTART));
+        EXPECT_EQ((rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_STREAMOFFSET) != 0, vendor != 0x1002) << vendor;
+        ASSERT_TRUE(Request(rwDEVICESYSTEMSTOP));
+    }
+}
+
+namespace {
+void *FailingMalloc(size_t, RwUInt32) { return nullptr; }
+} // namespace
+
+TEST_F(DeviceSystem, StartThatCannotSetUpItsCachesGivesTheDeviceBack)
 {
     Open();
-    D3DPRESENT_PARAMETERS p;
-    RwD3D9BuildPresentParameters(&p, D3DFMT_R5G6B5);
-    EXPECT_EQ(p.BackBufferFormat, D3DFMT_R5G6B5);
-    EXPECT_EQ(rwD3D9Driver.zBufferDepth, 16);
-    EXPECT_TRUE(p.AutoDepthStencilFormat == D3DFMT_D15S1 || p.AutoDepthStencilFormat == D3DFMT_D16);
-    EXPECT_EQ(rwD3D9Driver.depthHasStencil, p.AutoDepthStencilFormat == D3DFMT_D15S1);
+    RwMemoryFunctions saved = RwEngineInstance->memoryFuncs;
+    RwEngineInstance->memoryFuncs.rwmalloc = FailingMalloc;
+    RwBool started = Request(rwDEVICESYSTEMSTART);
+    RwEngineInstance->memoryFuncs = saved;
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(rwD3D9Driver.started);
+    EXPECT_EQ(rwD3D9Driver.device, nullptr);
+    EXPECT_TRUE(Request(rwDEVICESYSTEMSTART));
 }
 
 TEST(DeviceBehaviour, FlagsFollowTheCapsAndTheMultithreadSwitch)
 {
+    struct Case {
+        DWORD devCaps;
+        RwBool multithread;
+        DWORD flags;
+    };
+    const Case cases[] = {
+        {0, FALSE, 0x20},
+        {0, TRUE, 0x24},
+        {D3DDEVCAPS_HWTRANSFORMANDLIGHT, TRUE, 0x44},
+        {D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE, FALSE, 0x50},
+        {D3DDEVCAPS_PUREDEVICE, FALSE, 0x20},
+    };
     D3DCAPS9 caps;
     std::memset(&caps, 0, sizeof(caps));
-    EXPECT_EQ(RwD3D9BehaviourFlags(&caps, FALSE), static_cast<DWORD>(D3DCREATE_SOFTWARE_VERTEXPROCESSING));
-    EXPECT_EQ(RwD3D9BehaviourFlags(&caps, TRUE), 0x24u);
-    caps.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
-    EXPECT_EQ(RwD3D9BehaviourFlags(&caps, TRUE), 0x44u);
-    caps.DevCaps |= D3DDEVCAPS_PUREDEVICE;
-    EXPECT_EQ(RwD3D9BehaviourFlags(&caps, FALSE), 0x50u);
+    for (const Case &c : cases) {
+        caps.DevCaps = c.devCaps;
+        EXPECT_EQ(RwD3D9BehaviourFlags(&caps, c.multithread), c.flags) << c.devCaps;
+    }
 }
 
 TEST(DeviceFormats, DepthRuleAndRasterFormatCodes)
 {
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_A8R8G8B8), 32);
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_X8R8G8B8), 32);
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_A2R10G10B10), 32);
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_R5G6B5), 16);
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_X1R5G5B5), 16);
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_A1R5G5B5), 16);
-    EXPECT_EQ(RwD3D9FormatDepth(D3DFMT_A4R4G4B4), 0);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_A8R8G8B8), 0x500);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_A2R10G10B10), 0x500);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_X8R8G8B8), 0x600);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_R5G6B5), 0x200);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_X1R5G5B5), 0xA00);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_A1R5G5B5), 0x100);
-    EXPECT_EQ(RwD3D9VideoModeRasterFormat(D3DFMT_L8), 0);
-}
-
-TEST_F(DeviceSystem, ControlWordIsSinglePrecisionFromFinishStartUntilStop)
-{
-    RwUInt16 before = RwFpuGetControlWord();
-    Open();
-    ASSERT_TRUE(Request(rwDEVICESYSTEMSTART));
-    ASSERT_TRUE(Request(rwDEVICESYSTEMFINALIZESTART));
-    RwUInt16 running = RwFpuGetControlWord();
-    EXPECT_EQ(running & 0x300, 0);
-    EXPECT_EQ(running & 0x3F, 0x3F);
-    ASSERT_TRUE(Request(rwDEVICESYSTEMSTOP));
-    EXPECT_EQ(RwFpuGetControlWord(), before);
-    // A stop without a finished start loads nothing.
-    ASSERT_TRUE(Request(rwDEVICESYSTEMSTART));
-    ASSERT_TRUE(Request(rwDEVICESYSTEMSTOP));
-    EXPECT_EQ(RwFpuGetControlWord(), before);
+    struct Case {
+        D3DFORMAT format;
+        RwInt32 depth, code;
+    };
+    const Case cases[] = {
+        {D3DFMT_A8R8G8B8, 32, 0x500}, {D3DFMT_X8R8G8B8, 32, 0x600}, {D3DFMT_A2R10G10B10, 32, 0x500},
+        {D3DFMT_R5G6B5, 16, 0x200},   {D3DFMT_X1R5G5B5, 16, 0xA00}, {D3DFMT_A1R5G5B5, 16, 0x100},
+        {D3DFMT_A4R4G4B4, 0, 0},      {D3DFMT_L8, 0, 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(RwD3D9FormatDepth(c.format), c.depth) << c.format;
+        EXPECT_EQ(RwD3D9VideoModeRasterFormat(c.format), c.code) << c.format;
+    }
 }
 
 TEST_F(DeviceSystem, StopLeavesDeclarationsHeldByOthersValid)
@@ -383,6 +528,17 @@ TEST_F(DeviceSystem, EngineRunsItsLifeCycleOnTheDriver)
     EXPECT_NE(creation.BehaviorFlags & D3DCREATE_MULTITHREADED, 0u);
     EXPECT_EQ(creation.hFocusWindow, Window);
     EXPECT_EQ(RwFpuGetControlWord() & 0x33F, 0x3F);
+    // Finish start installed the routines the probed flags choose.
+    const RwD3D9Driver &d = rwD3D9Driver;
+    EXPECT_EQ(RwD3D9GetInstalledTransforms()->point, RwD3D9SelectTransforms(d.cpuSSE, d.cpuSSE2, d.cpu3DNow).point);
+    RwMatrix *m = RwMatrixCreate();
+    const RwV3d move = {10, 20, 30};
+    RwMatrixTranslate(m, &move, rwCOMBINEREPLACE);
+    RwV3d p = {1, 2, 3}, out;
+    RwV3dTransformPoint(&out, &p, m);
+    EXPECT_EQ(out.x, 11.0f);
+    EXPECT_EQ(out.z, 33.0f);
+    RwMatrixDestroy(m);
 
     ASSERT_TRUE(RwEngineStop());
     EXPECT_EQ(rwD3D9Driver.device, nullptr);
@@ -391,41 +547,4 @@ TEST_F(DeviceSystem, EngineRunsItsLifeCycleOnTheDriver)
     EXPECT_EQ(rwD3D9Driver.d3d, nullptr);
     EXPECT_EQ(RwEngineGetStatus(), rwENGINESTATUSINITED);
     RwD3D9SetMultithreadSafe(FALSE);
-}
-
-TEST_F(DeviceSystem, StartInstallsTheRoutinesTheFeatureFlagsChoose)
-{
-    struct Case {
-        RwBool sse, sse2, has3DNow;
-        RwD3D9TransformRoutine point;
-    };
-    const Case cases[] = {
-        {FALSE, FALSE, FALSE, RwV3dTransformPointX87},
-        {TRUE, FALSE, FALSE, RwV3dTransformPointSSE},
-        {TRUE, TRUE, FALSE, RwV3dTransformPointSSE2},
-        {TRUE, TRUE, TRUE, RwV3dTransformPointSSE},
-    };
-    for (const Case &c : cases) {
-        ASSERT_TRUE(RwEngineOpen(&params));
-        // The flags were probed at open; what finish start reads can be set here.
-        rwD3D9Driver.cpuSSE = c.sse;
-        rwD3D9Driver.cpuSSE2 = c.sse2;
-        rwD3D9Driver.cpu3DNow = c.has3DNow;
-        ASSERT_TRUE(RwEngineStart());
-        EXPECT_EQ(RwD3D9GetInstalledTransforms()->point, c.point);
-        RwMatrix *m = RwMatrixCreate();
-        const RwV3d move = {10, 20, 30};
-        RwMatrixTranslate(m, &move, rwCOMBINEREPLACE);
-        RwV3d p = {1, 2, 3}, out;
-        RwV3dTransformPoint(&out, &p, m);
-        EXPECT_EQ(out.x, 11.0f);
-        EXPECT_EQ(out.y, 22.0f);
-        EXPECT_EQ(out.z, 33.0f);
-        RwV3d v[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-        RwV3dTransformVectors(v, v, 3, m);
-        EXPECT_EQ(v[2].z, 1.0f);
-        RwMatrixDestroy(m);
-        ASSERT_TRUE(RwEngineStop());
-        ASSERT_TRUE(RwEngineClose());
-    }
 }

@@ -176,51 +176,14 @@ TEST(StandardFunctions, TableLeavesUnsupportedEntriesAtZero)
     EXPECT_EQ(table[rwSTANDARDCAMERACLEAR], RwD3D9CameraClear);
     for (RwStandardFunc f : table)
         EXPECT_NE(f, nullptr);
-}
 
-TEST(StandardFunctions, ShortTableIsFilledNoFurther)
-{
-    RwStandardFunc table[rwSTANDARDNUMOFSTANDARD];
+    // A short table is filled no further.
     std::memset(table, 0, sizeof(table));
     ASSERT_TRUE(RwD3D9GetStandardFunctions(table, nullptr, 5));
     EXPECT_EQ(table[rwSTANDARDCAMERABEGINUPDATE], RwD3D9CameraBeginUpdate);
     for (int i = 5; i < rwSTANDARDNUMOFSTANDARD; i++)
         EXPECT_EQ(table[i], nullptr) << i;
     EXPECT_FALSE(RwD3D9GetStandardFunctions(nullptr, nullptr, 5));
-}
-
-TEST_F(DeviceFrame, UsableDeviceOpensOneSceneForSeveralCameras)
-{
-    ASSERT_TRUE(RwD3D9TestDeviceAndBeginScene());
-    ASSERT_TRUE(RwD3D9TestDeviceAndBeginScene());
-    EXPECT_EQ(counting->Count("BeginScene"), 1);
-    EXPECT_EQ(counting->Count("Reset"), 0);
-    EXPECT_TRUE(rwD3D9Driver.inScene);
-}
-
-TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
-{
-    IDirect3DVertexBuffer9 *pinned = ForceNotReset();
-    RwD3D9SetDeviceRestoreCallback(NoteCallback);
-    counting->ResetLog();
-
-    // The reset keeps failing while the resource lives: no scene, no drawing.
-    EXPECT_FALSE(RwD3D9TestDeviceAndBeginScene());
-    EXPECT_FALSE(RwD3D9TestDeviceAndBeginScene());
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
-    EXPECT_EQ(counting->Count("restore callback"), 0);
-    EXPECT_GE(counting->Count("Reset"), 2);
-    EXPECT_FALSE(rwD3D9Driver.inScene);
-    EXPECT_TRUE(rwD3D9Driver.resourcesLost);
-
-    pinned->Release();
-    counting->ResetLog();
-    ASSERT_TRUE(RwD3D9TestDeviceAndBeginScene());
-    EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
-    EXPECT_FALSE(rwD3D9Driver.resourcesLost);
-    EXPECT_EQ(counting->Count("Reset"), 1);
-    EXPECT_EQ(counting->Count("restore callback"), 1);
-    EXPECT_EQ(counting->Count("BeginScene"), 1);
 }
 
 TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
@@ -436,20 +399,37 @@ TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
     RwCameraShowRaster(Camera, Window, 0);
 }
 
-TEST_F(DeviceFrame, LostDeviceSkipsFramesAndRecoversThroughTheCamera)
+TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
 {
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
+    RwD3D9SetDeviceRestoreCallback(NoteCallback);
     counting->ResetLog();
+
+    // The reset keeps failing while the resource lives: no clear, no scene, no picture.
     const RwRGBA red = {255, 0, 0, 255};
     EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
     EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
     RwCameraEndUpdate(Camera);
     EXPECT_EQ(RwCameraShowRaster(Camera, Window, 0), nullptr);
+    EXPECT_FALSE(RwD3D9TestDeviceAndBeginScene());
     EXPECT_EQ(counting->Count("Clear"), 0);
     EXPECT_EQ(counting->Count("BeginScene"), 0);
     EXPECT_EQ(counting->Count("Present"), 0);
+    EXPECT_EQ(counting->Count("restore callback"), 0);
+    EXPECT_GE(counting->Count("Reset"), 2);
+    EXPECT_FALSE(rwD3D9Driver.inScene);
+    EXPECT_TRUE(rwD3D9Driver.resourcesLost);
+    // Each refused reset was tried again with the desktop's format.
+    EXPECT_EQ(rwD3D9Driver.present.BackBufferFormat, D3DFMT_X8R8G8B8);
+
     pinned->Release();
+    counting->ResetLog();
     ASSERT_TRUE(RenderFrame(Camera, red));
+    EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
+    EXPECT_FALSE(rwD3D9Driver.resourcesLost);
+    EXPECT_EQ(counting->Count("Reset"), 1);
+    EXPECT_EQ(counting->Count("restore callback"), 1);
+    EXPECT_EQ(counting->Count("BeginScene"), 1);
     EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 10, 10), 0xFF0000u);
     EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
 }
@@ -474,6 +454,18 @@ TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
     EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 319, 239), 0xFFFF00u);
     EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
     EXPECT_EQ(counting->Count("Present"), 0) << "the chain presents, not the device";
+
+    // A resized second window gets a new chain and rasters of its client size.
+    SetWindowPos(second, nullptr, 0, 0, 200, 100, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, yellow));
+    EXPECT_EQ(camera->frameBuffer->width, 200);
+    EXPECT_EQ(camera->frameBuffer->height, 100);
+    ASSERT_NE(camera->zBuffer, nullptr);
+    EXPECT_EQ(camera->zBuffer->width, 200);
+    ext = RwD3D9RasterGetExtension(camera->frameBuffer);
+    EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 199, 99), 0xFFFF00u);
+    EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
 
     RwRasterDestroy(camera->frameBuffer);
     if (camera->zBuffer)

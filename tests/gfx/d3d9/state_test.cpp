@@ -111,7 +111,7 @@ TEST_F(DeviceState, SameWorldMatrixIsSentOnce)
     EXPECT_EQ(sent._44, 1.0f);
 }
 
-TEST_F(DeviceState, TransformsAreComparedBeforeSending)
+TEST_F(DeviceState, TransformsAreComparedBeforeSendingAndUnsetOnesReadAsIdentity)
 {
     D3DMATRIX view = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1}}};
     EXPECT_TRUE(RwD3D9SetTransform(D3DTS_VIEW, &view));
@@ -122,10 +122,8 @@ TEST_F(DeviceState, TransformsAreComparedBeforeSending)
     EXPECT_EQ(std::memcmp(&back, &view, sizeof(view)), 0);
     EXPECT_FALSE(RwD3D9SetTransform(rwD3D9NUMTRANSFORMS, &view));
     EXPECT_EQ(counting->Count("SetTransform"), 1);
-}
 
-TEST_F(DeviceState, UnsetTransformReadsAsIdentity)
-{
+    // A state never set, or out of range, reads as the identity.
     D3DMATRIX m;
     std::memset(&m, 0x7F, sizeof(m));
     RwD3D9GetTransform(17, &m);
@@ -388,16 +386,6 @@ TEST_F(DeviceState, RenderTargetsAndDepthAreCached)
     EXPECT_EQ(counting->Count("SetDepthStencilSurface"), 1);
     EXPECT_TRUE(RwD3D9SetRenderTargetSurface(1, nullptr));
     EXPECT_EQ(counting->Count("SetRenderTarget"), 1) << "target 1 is known to be empty";
-}
-
-TEST_F(DeviceState, CapsAndRestoreCallbackAreKept)
-{
-    EXPECT_EQ(RwD3D9GetCaps(), &rwD3D9Driver.caps);
-    EXPECT_EQ(RwD3D9GetDeviceRestoreCallback(), nullptr);
-    auto callback = []() {};
-    RwD3D9SetDeviceRestoreCallback(callback);
-    EXPECT_EQ(RwD3D9GetDeviceRestoreCallback(), callback);
-    RwD3D9SetDeviceRestoreCallback(nullptr);
 }
 
 namespace {
