@@ -392,6 +392,15 @@ RwBool RwStreamGetRemaining(const RwStream *stream, RwUInt32 *remaining)
     }
 }
 
+RwBool RwStreamCanHold(const RwStream *stream, RwUInt32 count, RwUInt32 recordSize)
+{
+    RwUInt32 left = 0;
+    if (!RwStreamGetRemaining(stream, &left)) {
+        return TRUE;
+    }
+    return static_cast<uint64_t>(count) * recordSize <= left;
+}
+
 // A skip compares the offset with what is left and never adds it to the
 // position first: a corrupt size must not wrap the position backwards.
 static RwStream *SkipFile(RwStream *stream, RwUInt32 offset)
