@@ -9,5 +9,3 @@
     void *name##ModuleClose(void *instance, RwInt32, RwInt32) { return instance; }
 
 rwPLACEHOLDER_MODULE(RwTexture)
-rwPLACEHOLDER_MODULE(RwPipeline)
-rwPLACEHOLDER_MODULE(RwImmediate)
