@@ -201,11 +201,12 @@ void *RwHeapMalloc(RxHeap *heap, RwUInt32 size)
         return nullptr;
     }
     size = RoundUp32(size == 0 ? 1 : size);
+    // Best fit keeps the large free blocks whole.
     RxHeapFreeBlock *entry = nullptr;
     for (RwUInt32 i = 0; i < heap->entriesUsed; ++i) {
-        if (heap->freeBlocks[i].size >= size) {
-            entry = &heap->freeBlocks[i];
-            break;
+        RxHeapFreeBlock *e = &heap->freeBlocks[i];
+        if (e->size >= size && (!entry || e->size < entry->size)) {
+            entry = e;
         }
     }
     if (!entry) {
