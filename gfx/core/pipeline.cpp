@@ -166,6 +166,11 @@ RxPipeline *RwPipelineNodeRemove(RxPipelineNode *node, RxPipeline *pipeline)
     const RwUInt32 index = static_cast<RwUInt32>(node - pipeline->nodes);
     RxPipelineNodeDefinition *def = node->nodeDef;
     if (!pipeline->locked) {
+        // Only the last node can leave an executable pipeline: links name the others.
+        if (index + 1 != pipeline->numNodes) {
+            RwErrorRaise(rwID_COREPLUGIN, E_RX_UNLOCKEDPIPE);
+            return nullptr;
+        }
         RwPipelineNodeRelease(node);
         FreeEditableDefinition(pipeline, def, index);
         memset(node, 0, sizeof *node);
@@ -267,14 +272,27 @@ RxPipeline *RwPipelineLock(RxPipeline *pipeline)
     return pipeline;
 }
 
-RwInt32 RwPipelineAddNode(RxPipeline *pipeline, RxPipelineNodeDefinition *def)
+// Nodes are added and linked only while the pipeline is locked.
+static RwBool Editable(const RxPipeline *pipeline)
 {
-    if (!pipeline || !def) {
+    if (!pipeline) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
-        return -1;
+        return FALSE;
     }
     if (!pipeline->locked) {
         RwErrorRaise(rwID_COREPLUGIN, E_RX_UNLOCKEDPIPE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+RwInt32 RwPipelineAddNode(RxPipeline *pipeline, RxPipelineNodeDefinition *def)
+{
+    if (!Editable(pipeline)) {
+        return -1;
+    }
+    if (!def) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
         return -1;
     }
     if (def->numOutputs > rxNODEMAXOUTPUTS) {
@@ -305,12 +323,7 @@ RwInt32 RwPipelineAddNode(RxPipeline *pipeline, RxPipelineNodeDefinition *def)
 
 RxPipeline *RwPipelineLinkNodes(RxPipeline *pipeline, RwUInt32 from, RwUInt32 output, RwUInt32 to)
 {
-    if (!pipeline) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
-        return nullptr;
-    }
-    if (!pipeline->locked) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RX_UNLOCKEDPIPE);
+    if (!Editable(pipeline)) {
         return nullptr;
     }
     if (from >= pipeline->numNodes || to >= pipeline->numNodes || output >= pipeline->nodes[from].numOutputs ||
@@ -324,12 +337,7 @@ RxPipeline *RwPipelineLinkNodes(RxPipeline *pipeline, RwUInt32 from, RwUInt32 ou
 RxPipeline *RwPipelineAddFragment(RxPipeline *pipeline, RwUInt32 *firstIndex, RxPipelineNodeDefinition *definition,
                                   ...)
 {
-    if (!pipeline) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
-        return nullptr;
-    }
-    if (!pipeline->locked) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RX_UNLOCKEDPIPE);
+    if (!Editable(pipeline)) {
         return nullptr;
     }
     RxPipelineNodeDefinition *defs[rxPIPELINEMAXNODES + 1];

@@ -124,6 +124,19 @@ struct Resolve {
     RwUInt32 slots;
 };
 
+// Calls fn(output, target) for every connected output of node n.
+template <typename Fn>
+static RwBool ForEachLink(const Resolve &r, RwUInt32 n, Fn fn)
+{
+    const RxPipelineNode &node = r.nodes[n];
+    for (RwUInt32 o = 0; o < node.numOutputs; ++o) {
+        if (node.outputs[o] != rxNODEUNUSED && !fn(o, node.outputs[o])) {
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
 static RwUInt32 ClusterIndex(const Resolve &r, const RxClusterDefinition *def)
 {
     RwUInt32 lo = 0, hi = r.c;
@@ -198,13 +211,12 @@ static void Withdraw(Resolve &r, RwUInt32 t, RwUInt32 c)
         return;
     }
     r.req[e] = rxCLREQ_DONTWANT;
-    const RxPipelineNode &node = r.nodes[t];
-    for (RwUInt32 o = 0; o < node.numOutputs; ++o) {
-        const RwUInt32 u = node.outputs[o];
-        if (u != rxNODEUNUSED && OutputState(r, t, o, c) == rxCLVALID_NOCHANGE) {
+    ForEachLink(r, t, [&](RwUInt32 o, RwUInt32 u) -> RwBool {
+        if (OutputState(r, t, o, c) == rxCLVALID_NOCHANGE) {
             Withdraw(r, u, c);
         }
-    }
+        return TRUE;
+    });
 }
 
 static void Require(RwUInt8 &entry, RwUInt32 requirement)
@@ -219,11 +231,7 @@ static RwBool ResolveDependencies(Resolve &r)
 {
     for (RwUInt32 n = r.n; n-- > 0;) {
         const RxPipelineNode &node = r.nodes[n];
-        for (RwUInt32 o = 0; o < node.numOutputs; ++o) {
-            const RwUInt32 t = node.outputs[o];
-            if (t == rxNODEUNUSED) {
-                continue;
-            }
+        const RwBool linked = ForEachLink(r, n, [&](RwUInt32 o, RwUInt32 t) -> RwBool {
             for (RwUInt32 c = 0; c < r.c; ++c) {
                 const RwUInt8 wanted = r.req[t * r.c + c];
                 if (wanted == rxCLREQ_DONTWANT) {
@@ -240,6 +248,10 @@ static RwBool ResolveDependencies(Resolve &r)
                     Withdraw(r, t, c);
                 }
             }
+            return TRUE;
+        });
+        if (!linked) {
+            return FALSE;
         }
         const RxPipelineNodeDefinition *def = node.nodeDef;
         for (RwUInt32 i = 0; i < def->numClustersOfInterest; ++i) {
@@ -263,18 +275,13 @@ static void CollectClusters(Resolve &r)
         r.has[e] = r.req[e] != rxCLREQ_DONTWANT;
     }
     for (RwUInt32 n = 0; n < r.n; ++n) {
-        const RxPipelineNode &node = r.nodes[n];
-        const RxPipelineNodeDefinition *def = node.nodeDef;
+        const RxPipelineNodeDefinition *def = r.nodes[n].nodeDef;
         for (RwUInt32 i = 0; i < def->numClustersOfInterest; ++i) {
             if (def->clustersOfInterest[i].forcePresent) {
                 r.has[n * r.c + ClusterIndex(r, def->clustersOfInterest[i].clusterDef)] = 1;
             }
         }
-        for (RwUInt32 o = 0; o < node.numOutputs; ++o) {
-            const RwUInt32 t = node.outputs[o];
-            if (t == rxNODEUNUSED) {
-                continue;
-            }
+        ForEachLink(r, n, [&](RwUInt32 o, RwUInt32 t) -> RwBool {
             for (RwUInt32 c = 0; c < r.c; ++c) {
                 if (!r.has[t * r.c + c]) {
                     continue;
@@ -288,7 +295,8 @@ static void CollectClusters(Resolve &r)
                     r.mask[e] |= 1u << o;
                 }
             }
-        }
+            return TRUE;
+        });
     }
 }
 
@@ -311,12 +319,7 @@ static RwBool AssignSlots(Resolve &r)
         r.slot[e] = rxNODEUNUSED;
     }
     for (RwUInt32 n = 0; n < r.n; ++n) {
-        const RxPipelineNode &node = r.nodes[n];
-        for (RwUInt32 o = 0; o < node.numOutputs; ++o) {
-            const RwUInt32 t = node.outputs[o];
-            if (t == rxNODEUNUSED) {
-                continue;
-            }
+        ForEachLink(r, n, [&](RwUInt32 o, RwUInt32 t) -> RwBool {
             for (RwUInt32 c = 0; c < r.c; ++c) {
                 const RwUInt32 from = n * r.c + c, to = t * r.c + c;
                 if (r.has[from] && r.has[to] && r.req[to] != rxCLREQ_DONTWANT && (r.mask[from] & (1u << o))) {
@@ -324,7 +327,8 @@ static RwBool AssignSlots(Resolve &r)
                     r.group[a > b ? a : b] = a < b ? a : b;   // the earlier group stays in the list
                 }
             }
-        }
+            return TRUE;
+        });
     }
     // Slot numbers stay below the number of entries.
     RwUInt32 entries = 0;
@@ -361,6 +365,10 @@ static RwBool AssignSlots(Resolve &r)
         }
     }
     RwFree(used);
+    if (r.slots > 0xFFFF) {
+        Raise(E_RX_DEPENDENCYMEMORY);   // more than a packet can count
+        return FALSE;
+    }
     return TRUE;
 }
 

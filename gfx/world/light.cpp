@@ -74,6 +74,9 @@ RwLight *RwLightCreate(RwInt32 type)
 
 RwBool RwLightDestroy(RwLight *light)
 {
+    if (!light) {
+        return FALSE;
+    }
     RwPluginRegistryDeInitObject(&lightTKList, light);
     RwObjectHasFrameReleaseFrame(light);
     RwFreeListFree(LightGlobals()->lightFreeList, light);

@@ -128,7 +128,10 @@ TEST_F(Pipeline, EditingErrors)
     EXPECT_EQ(41u, TakeErrorCode());
     EXPECT_EQ(nullptr, RwPipelineAddFragment(p, nullptr, many, nullptr));
     EXPECT_EQ(40u, TakeErrorCode());
+    Def end("end", 0);
+    EXPECT_EQ(nullptr, RwPipelineAddFragment(p, nullptr, &a.d, &end.d, &a.d, nullptr));   // "end" cannot link on
     EXPECT_EQ(0u, p->numNodes);
+    EXPECT_EQ(0x80000000u, TakeErrorCode());
 
     RxPipelineNodeDefinition *const d = a;
     RwUInt32 first = 99;
@@ -257,6 +260,20 @@ TEST_F(Pipeline, ClusterSlotsFollowRequirements)
     EXPECT_EQ(rxCLREQ_OPTIONAL, p->inputRequirements[0].rqdOrOpt);
     EXPECT_EQ(p->nodes[2].inputToClusterSlot[1], p->inputRequirements[0].slotIndex);
     EXPECT_NE(x, p->inputRequirements[0].slotIndex);
+    RwPipelineDestroy(p);
+
+    // X lives from makeX to useX, Y from makeY on: they share the one slot.
+    Def makeX("makeX"), useX("useX"), makeY("makeY"), useY("useY", 0);
+    makeX.Cluster(&clusterX, rxCLREQ_DONTWANT, {rxCLVALID_VALID});
+    useX.Cluster(&clusterX, rxCLREQ_REQUIRED, {rxCLVALID_INVALID});
+    makeY.Cluster(&clusterY, rxCLREQ_DONTWANT, {rxCLVALID_VALID});
+    useY.Cluster(&clusterY, rxCLREQ_REQUIRED, {});
+    p = Graph({makeX, useX, makeY, useY}, {{0, 0, 1}, {1, 0, 2}, {2, 0, 3}});
+    ASSERT_EQ(p, RwPipelineUnlock(p));
+    EXPECT_EQ(1u, p->packetNumClusterSlots);
+    EXPECT_EQ(0u, p->nodes[1].inputToClusterSlot[0]);
+    EXPECT_EQ(0u, p->nodes[3].inputToClusterSlot[0]);
+    EXPECT_EQ(0u, p->nodes[1].slotsContinue[0]);   // X goes no further than useX
     RwPipelineDestroy(p);
 
     // An optional cluster made invalid on the only way in is withdrawn; a required one is an error.
