@@ -58,6 +58,12 @@ static void RwPngReadWarning(png_structp png, png_const_charp message)
     png_error(png, message);
 }
 
+// Chunks the reader has no use for but libpng would buffer whole (and inflate):
+// passed over in small pieces instead, their CRCs still checked, so a length
+// the file cannot back never becomes an allocation.
+static const png_byte rwPNGUNUSEDCHUNKS[] = "iCCP\0sPLT\0tEXt\0zTXt\0iTXt\0eXIf\0pCAL\0sCAL\0hIST";
+static const int rwPNGUNUSEDCHUNKCOUNT = 9;
+
 // Compressed data expands at most this much, so a file's remaining bytes bound
 // the rows it can fill.
 static const uint64_t rwPNGMAXINFLATE = 1032;
@@ -159,6 +165,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
     png_set_benign_errors(png, 0);
     png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, rwPNGUNUSEDCHUNKS, rwPNGUNUSEDCHUNKCOUNT);
     png_read_info(png, info);
     png_uint_32 width = 0;
     png_uint_32 height = 0;

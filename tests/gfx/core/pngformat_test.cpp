@@ -251,6 +251,7 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     const struct {
         const char *what;
         std::string file;
+        RwUInt32 error = E_RW_READ;
     } cases[] = {
         {"zlib checksum", sig + Ihdr(4, 1, 8, 3) + Chunk("PLTE", std::string(9, '\x40')) +
                               Chunk("IDAT", Flipped(Deflated(rows))) + end},
@@ -258,17 +259,23 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         {"tRNS longer than PLTE", sig + palette + Chunk("tRNS", Bytes({0, 9, 9, 9})) + Idat(rows) + end},
         {"tRNS twice", sig + palette + Chunk("tRNS", Bytes({0})) + Chunk("tRNS", Bytes({9})) + Idat(rows) + end},
         {"rows the data cannot fill", PngFile(Ihdr(30000, 30000, 8, 6), "", {std::string(8, '\0')})},
+        // Chunks whose data the reader has no use for, claiming more than the file holds.
+        {"text longer than the file", sig + palette + Be32(5000000) + "zTXtkey" + std::string(8, '\0'),
+         E_RW_ENDOFSTREAM},
+        {"profile longer than the file", sig + Ihdr(4, 1, 8, 2) + Be32(5000000) + "iCCPname" + std::string(8, '\0'),
+         E_RW_ENDOFSTREAM},
     };
     for (const auto &c : cases) {
         const RwInt32 live = rwTestMemory.live;
         rwTestMemory.largest = 0;
         EXPECT_EQ(nullptr, Keep(ReadBytes(c.file, "bad.png"))) << c.what;
-        EXPECT_EQ(E_RW_READ, TakeErrorCode()) << c.what;
+        EXPECT_EQ(c.error, TakeErrorCode()) << c.what;
         EXPECT_EQ(live, rwTestMemory.live) << c.what;
         EXPECT_LE(rwTestMemory.largest, c.file.size() * 1032) << c.what;
     }
-    // The same file undamaged reads.
-    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + Idat(rows) + end)));
+    // The same file undamaged reads, text passed over.
+    const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
 }
 
 TEST_F(Png, OutOfMemoryAtEveryStepReleasesEverything)
