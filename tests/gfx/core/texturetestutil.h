@@ -1,0 +1,96 @@
+// Shared set-up of the texture tests: the image engine on memory rasters, a fake image format
+// whose files hold their pixels' colour, and a fixture that checks nothing leaks.
+#pragma once
+
+#include "imagetestutil.h"
+#include "support/stream_bytes.h"
+#include "support/test_rasters.h"
+#include "gfx/core/texture.h"
+
+inline void SettleTextureFreeList()
+{
+    RwTextureDestroy(RwTextureCreate(nullptr));
+}
+
+// Files "<name>.tft" of the working folder; the image read is width x height
+// (from the file's first two bytes), 32-bit, every pixel the colour of bytes
+// 2-5; a fifth byte of 8 makes an 8-bit image of that colour at index 1.
+inline RwImage *ReadTestFormat(const RwChar *name)
+{
+    const std::string bytes = ReadFileBytes(name);
+    if (bytes.size() < 6)
+        return nullptr;
+    const RwInt32 depth = bytes.size() > 6 && bytes[6] == 8 ? 8 : 32;
+    RwImage *image = MakeImage(static_cast<RwUInt8>(bytes[0]), static_cast<RwUInt8>(bytes[1]), depth);
+    const RwRGBA c = Rgba(static_cast<RwUInt8>(bytes[2]), static_cast<RwUInt8>(bytes[3]),
+                          static_cast<RwUInt8>(bytes[4]), static_cast<RwUInt8>(bytes[5]));
+    for (RwInt32 y = 0; y < image->height; y++)
+        for (RwInt32 x = 0; x < image->width; x++) {
+            if (depth == 32)
+                *PixelAt(image, x, y) = c;
+            else
+                image->cpPixels[y * image->stride + x] = 1;
+        }
+    if (depth == 8)
+        image->palette[1] = c;
+    return image;
+}
+
+inline void PutTestImage(const std::string &name, RwInt32 width, RwInt32 height, RwRGBA c, RwInt32 depth = 32)
+{
+    std::string bytes = {static_cast<char>(width), static_cast<char>(height), static_cast<char>(c.red),
+                         static_cast<char>(c.green), static_cast<char>(c.blue), static_cast<char>(c.alpha)};
+    if (depth == 8)
+        bytes.push_back(8);
+    WriteFileBytes(name + ".tft", bytes);
+}
+
+class TextureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RwTestDriverReset();
+        RwTestRastersInstall();
+        RwImageRegisterFormat("tft", ReadTestFormat, nullptr);
+        RwImageSetPath("");
+        TakeError();
+        liveBefore = rwTestMemory.live;
+    }
+    void TearDown() override
+    {
+        rwTestMemory.failAfter = -1;
+        RwImageSetGamma(1.0f);
+        RwTextureDictionarySetCurrent(Default());
+        RwTextureSetMipmapping(FALSE);
+        RwTextureSetAutoMipmapping(FALSE);
+        RwTextureSetReadCallback(RwTextureDefaultRead);
+        RwTextureSetFindCallback(RwTextureDefaultFind);
+        EXPECT_EQ(0, RwTestRastersLive()) << "rasters leaked";
+        EXPECT_EQ(liveBefore, rwTestMemory.live) << "allocations leaked";
+    }
+    // The dictionary the module made at open (the oldest one).
+    static RwTextureDictionary *Default()
+    {
+        RwTextureDictionary *last = nullptr;
+        RwTextureDictionaryForAllDictionaries(
+            [](RwTextureDictionary *d, void *data) {
+                *static_cast<RwTextureDictionary **>(data) = d;
+                return d;
+            },
+            &last);
+        return last;
+    }
+    static std::vector<std::string> Names(RwTextureDictionary *dict)
+    {
+        std::vector<std::string> names;
+        RwTextureDictionaryForAllTextures(
+            dict,
+            [](RwTexture *t, void *data) {
+                static_cast<std::vector<std::string> *>(data)->push_back(t->name);
+                return t;
+            },
+            &names);
+        return names;
+    }
+    RwInt32 liveBefore = 0;
+};
