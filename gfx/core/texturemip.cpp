@@ -116,9 +116,9 @@ RwTexture *RwTextureDefaultReadMipmapped(const RwChar *name, const RwChar *maskN
         for (RwInt32 i = 1; ok && i < count; i++) {
             RwTextureCopyLoaderName(nameBuffer, name);
             RwTextureCopyLoaderName(maskBuffer, maskName);
-            g->mipmapNameCallBack(nameBuffer, maskBuffer, static_cast<RwUInt8>(i), flags);
             RwInt32 w, h, d, f;
-            ok = LevelFormat(raster, i, rwLOCKWRITENOFETCH, &w, &h, &d, &f);
+            ok = g->mipmapNameCallBack(nameBuffer, maskBuffer, static_cast<RwUInt8>(i), flags) &&
+                 LevelFormat(raster, i, rwLOCKWRITENOFETCH, &w, &h, &d, &f);
             if (ok)
                 images[i] = RwTextureReadImage(nameBuffer, maskBuffer, flags, &w, &h, &d, &f);
             ok = ok && images[i];

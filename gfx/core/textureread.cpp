@@ -111,12 +111,18 @@ RwBool RwTextureDefaultMipmapName(RwChar *name, RwChar *maskName, RwUInt8 mipLev
     if (mipLevel < 1 || mipLevel >= rwTEXTUREMAXMIPLEVELS)
         return TRUE;
     const RwChar suffix[3] = {'m', digits[mipLevel], '\0'};
-    // The loader's buffers hold rwTEXTURELOADERNAMELENGTH characters; a name
-    // with no room for the suffix keeps its length rather than overrun.
-    if (name)
-        RwStringAppendBounded(name, rwTEXTURELOADERNAMELENGTH, suffix);
-    if (maskName && maskName[0])
-        RwStringAppendBounded(maskName, rwTEXTURELOADERNAMELENGTH, suffix);
+    // The loader's buffers hold rwTEXTURELOADERNAMELENGTH characters: a name
+    // with no room for the suffix would name another level's file.
+    const RwBool withMask = maskName && maskName[0];
+    if (!name || strlen(name) + 2 >= rwTEXTURELOADERNAMELENGTH ||
+        (withMask && strlen(maskName) + 2 >= rwTEXTURELOADERNAMELENGTH)) {
+        RwTextureError(RwErrorMakeCode(E_RW_STRINGTOOLONG, name, rwTEXTURELOADERNAMELENGTH,
+                                       rwTEXTURELOADERNAMELENGTH - 1));
+        return FALSE;
+    }
+    strcat(name, suffix);
+    if (withMask)
+        strcat(maskName, suffix);
     return TRUE;
 }
 

@@ -29,8 +29,8 @@ struct Settings {
     RwInt32 maxSize = 0;
     RwBool palettes = TRUE;
     RwInt32 failAfter = -1;
-    RwInt32 live = 0;
 } settings;
+RwInt32 live = 0;   // survives a re-install
 
 MemRaster *Mem(const RwRaster *raster)
 {
@@ -88,7 +88,7 @@ RwBool Create(void *, void *inOut, RwInt32 flags)
         h = h > 1 ? h / 2 : 1;
     }
     raster->deviceWord0 = static_cast<RwUInt32>(reinterpret_cast<uintptr_t>(mem));
-    settings.live++;
+    live++;
     return TRUE;
 }
 
@@ -102,7 +102,7 @@ RwBool Destroy(void *, void *inOut, RwInt32)
         RwFree(mem->pixels[i]);
     RwFree(mem);
     raster->deviceWord0 = 0;
-    settings.live--;
+    live--;
     return TRUE;
 }
 
@@ -318,7 +318,7 @@ void RwTestRastersFailCreate(RwInt32 after)
 
 RwInt32 RwTestRastersLive(void)
 {
-    return settings.live;
+    return live;
 }
 
 RwRGBA RwTestRasterPixel(const RwRaster *raster, RwInt32 level, RwInt32 x, RwInt32 y)

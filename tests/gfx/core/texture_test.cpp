@@ -312,19 +312,6 @@ TEST_F(Texture, HostileChunksGiveNullAndLeaveNothing)
 }
 
 namespace {
-void Register()
-{
-    RegisterTexturePlugin();
-}
-class TextureEnvironment : public ImageEngineEnvironment {
-public:
-    TextureEnvironment() : ImageEngineEnvironment(Register) {}
-    void SetUp() override
-    {
-        ImageEngineEnvironment::SetUp();
-        RwTestRastersInstall();
-        SettleTextureFreeList();
-    }
-};
-::testing::Environment *const engineEnvironment = ::testing::AddGlobalTestEnvironment(new TextureEnvironment);
+::testing::Environment *const engineEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TextureEnvironment(RegisterTexturePlugin));
 }  // namespace

@@ -7,20 +7,27 @@
 #include "support/test_rasters.h"
 #include "gfx/core/texture.h"
 
-inline void SettleTextureFreeList()
-{
-    RwTextureDestroy(RwTextureCreate(nullptr));
-}
+// The engine on memory rasters; free lists settled so that leak checks balance.
+class TextureEnvironment : public ImageEngineEnvironment {
+public:
+    explicit TextureEnvironment(RegisterFunction registerPlugins = nullptr) : ImageEngineEnvironment(registerPlugins) {}
+    void SetUp() override
+    {
+        ImageEngineEnvironment::SetUp();
+        RwTestRastersInstall();
+        RwTextureDestroy(RwTextureCreate(nullptr));
+    }
+};
 
 // Files "<name>.tft" of the working folder; the image read is width x height
 // (from the file's first two bytes), 32-bit, every pixel the colour of bytes
-// 2-5; a fifth byte of 8 makes an 8-bit image of that colour at index 1.
+// 2-5; a seventh byte of 8 or 4 makes an image of that depth, the colour at index 1.
 inline RwImage *ReadTestFormat(const RwChar *name)
 {
     const std::string bytes = ReadFileBytes(name);
     if (bytes.size() < 6)
         return nullptr;
-    const RwInt32 depth = bytes.size() > 6 && bytes[6] == 8 ? 8 : 32;
+    const RwInt32 depth = bytes.size() > 6 ? bytes[6] : 32;
     RwImage *image = MakeImage(static_cast<RwUInt8>(bytes[0]), static_cast<RwUInt8>(bytes[1]), depth);
     const RwRGBA c = Rgba(static_cast<RwUInt8>(bytes[2]), static_cast<RwUInt8>(bytes[3]),
                           static_cast<RwUInt8>(bytes[4]), static_cast<RwUInt8>(bytes[5]));
@@ -31,7 +38,7 @@ inline RwImage *ReadTestFormat(const RwChar *name)
             else
                 image->cpPixels[y * image->stride + x] = 1;
         }
-    if (depth == 8)
+    if (depth != 32)
         image->palette[1] = c;
     return image;
 }
@@ -40,8 +47,8 @@ inline void PutTestImage(const std::string &name, RwInt32 width, RwInt32 height,
 {
     std::string bytes = {static_cast<char>(width), static_cast<char>(height), static_cast<char>(c.red),
                          static_cast<char>(c.green), static_cast<char>(c.blue), static_cast<char>(c.alpha)};
-    if (depth == 8)
-        bytes.push_back(8);
+    if (depth != 32)
+        bytes.push_back(static_cast<char>(depth));
     WriteFileBytes(name + ".tft", bytes);
 }
 
