@@ -223,8 +223,8 @@ RwTextureDictionary *RwPITextureDictionaryStreamRead(RwStream *stream)
         PIError(RwErrorMakeCode(E_RW_BADVERSION, "Unknown dictionary layout"));
         return nullptr;
     }
-    // The smallest texture is a level count and one image chunk header.
-    if (!RwStreamCanHold(stream, count, 4 + rwCHUNKHEADERSIZE)) {
+    // Every texture starts with at least a level count.
+    if (!RwStreamCanHold(stream, count, 4)) {
         PIError(E_RW_READ);
         return nullptr;
     }

@@ -50,8 +50,9 @@ RwTexture *RwTextureCreate(RwRaster *raster)
     texture->raster = raster;
     texture->dict = nullptr;
     RwLinkListInitialize(&texture->lInDictionary);
-    texture->name[0] = '\0';
-    texture->mask[0] = '\0';
+    // Whole fields are zero: the device writes them to native streams as they are.
+    memset(texture->name, 0, sizeof(texture->name));
+    memset(texture->mask, 0, sizeof(texture->mask));
     texture->filterMode = rwFILTERNEAREST;
     texture->addressing = (rwTEXTUREADDRESSWRAP << 4) | rwTEXTUREADDRESSWRAP;
     texture->refCount = 1;
@@ -98,6 +99,9 @@ static void SetNameField(RwChar *field, const RwChar *name)
 {
     if (!name)
         name = "";
+    if (name == field)
+        return;
+    memset(field, 0, rwTEXTUREBASENAMELENGTH);
     if (!RwStringCopyBounded(field, rwTEXTUREBASENAMELENGTH, name))
         RwTextureError(RwErrorMakeCode(E_RW_STRINGTOOLONG, name, rwTEXTUREBASENAMELENGTH,
                                        rwTEXTUREBASENAMELENGTH - 1, name[rwTEXTUREBASENAMELENGTH - 1]));

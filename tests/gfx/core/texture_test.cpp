@@ -312,6 +312,73 @@ TEST_F(Texture, HostileChunksGiveNullAndLeaveNothing)
 }
 
 namespace {
+
+// A native texture chunk as the stand-in device writes it: a struct chunk of the 32-byte name.
+Bytes NativeTexture(const char *name, const Bytes &extension)
+{
+    char field[32] = {};
+    strcpy(field, name);
+    Build b;
+    b.Header(0x15, 44 + 12 + static_cast<RwUInt32>(extension.size())).Header(1, 32).Text(field, 32);
+    b.Header(3, static_cast<RwUInt32>(extension.size()));
+    b.bytes.insert(b.bytes.end(), extension.begin(), extension.end());
+    return b;
+}
+
+Bytes NativeDictionary(RwUInt32 deviceID, const Bytes &textures, RwUInt32 count = 2)
+{
+    Bytes out = Build().Header(1, 4).U32(count | deviceID << 16);
+    out.insert(out.end(), textures.begin(), textures.end());
+    const Bytes tail = Build().Header(3, 0);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+RwTextureDictionary *ReadNative(Bytes bytes, size_t n = static_cast<size_t>(-1))
+{
+    RwStream *stream = OpenRead(bytes, n);
+    RwTextureDictionary *dict = RwTextureDictionaryStreamRead(stream);
+    RwStreamClose(stream, nullptr);
+    return dict;
+}
+
+}  // namespace
+
+TEST_F(Texture, NativeDictionaryRoundTripGoesThroughTheDevice)
+{
+    RwTextureDictionary *dict = RwTextureDictionaryCreate();
+    RwTextureDictionaryAddTexture(dict, RwTextureSetName(RwTextureCreate(nullptr), "one"));
+    PluginWord(RwTextureDictionaryAddTexture(dict, RwTextureSetName(RwTextureCreate(nullptr), "two"))) = 5;
+    RwStream *out = OpenWriteMemory();
+    ASSERT_NE(nullptr, RwTextureDictionaryStreamWrite(dict, out));
+    const Bytes written = CloseWritten(out);
+    RwTextureDictionaryDestroy(dict);
+    Bytes textures = NativeTexture("two", Build().Header(pluginID, 4).U32(5));
+    const Bytes second = NativeTexture("one", {});
+    textures.insert(textures.end(), second.begin(), second.end());
+    const Bytes body = NativeDictionary(rwTESTDRIVERDEVICEID, textures);
+    Bytes expected = Build().Header(0x16, static_cast<RwUInt32>(body.size()));
+    expected.insert(expected.end(), body.begin(), body.end());
+    EXPECT_EQ(expected, written);
+    // Read back at the head: the order reverses; extension data comes along.
+    RwTextureDictionary *back = ReadNative(body);
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ((std::vector<std::string>{"one", "two"}), Names(back));
+    EXPECT_EQ(5u, PluginWord(RwTextureDictionaryFindTexture(back, "two")));
+    RwTextureDictionaryDestroy(back);
+    // Another device's dictionary is not read; one written on device 0 is.
+    EXPECT_EQ(nullptr, ReadNative(NativeDictionary(3, textures)));
+    EXPECT_EQ(E_RW_NOERROR, TakeErrorCode());
+    RwTextureDictionaryDestroy(ReadNative(NativeDictionary(0, textures)));
+    for (size_t cut = 0; cut < body.size(); cut++) {
+        EXPECT_EQ(nullptr, ReadNative(body, cut)) << cut;
+        TakeError();
+    }
+    EXPECT_EQ(nullptr, ReadNative(NativeDictionary(0, textures, 0xFFFF)));
+    TakeError();
+}
+
+namespace {
 ::testing::Environment *const engineEnvironment =
     ::testing::AddGlobalTestEnvironment(new TextureEnvironment(RegisterTexturePlugin));
 }  // namespace
