@@ -191,7 +191,7 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     const D3DLIGHT9 light = {D3DLIGHT_DIRECTIONAL, {1, 0.5f, 0.25f, 1}, {}, {}, {}, {0, -1, 0}, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_TRUE(RwD3D9SetLight(0, &light));
     ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
-    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    RwD3D9SetCullMode(D3DCULL_NONE);
     RwD3D9FlushRenderStates();
 
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
@@ -238,6 +238,7 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     D3DLIGHT9 back;
     real->GetLight(0, &back);
     EXPECT_EQ(back.Diffuse.g, 0.5f);
+    RwD3D9SetCullMode(D3DCULL_CW);
 }
 
 TEST_F(DeviceFrame, ClearedColourIsReadBackFromTheDevice)
