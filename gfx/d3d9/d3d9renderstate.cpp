@@ -736,12 +736,13 @@ static void ResetTables(RwBool keepCameraStates)
     for (int i = 0; i < 3; i++)
         keptValues[i] = RenderStates[kept[i]].value;
 
+    // Fog colour and ambient hold 0 on a new or reset device. The stencil
+    // masks hold all ones there, so they are not taken as 0: a mask of 0 must
+    // still reach the device.
     for (RwUInt32 s = 0; s < rwD3D9RENDERSTATES; s++)
         SentRenderStates[s] = rwD3D9STATEUNSENT;
     SentRenderStates[D3DRS_FOGCOLOR] = 0;
     SentRenderStates[D3DRS_AMBIENT] = 0;
-    SentRenderStates[D3DRS_STENCILMASK] = 0;
-    SentRenderStates[D3DRS_STENCILWRITEMASK] = 0;
     for (RwUInt32 s = 0; s < rwD3D9RENDERSTATES; s++)
         RenderStates[s] = {SentRenderStates[s], FALSE};
     NumQueuedRenderStates = 0;

@@ -402,6 +402,7 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     RwD3D9SetVertexAlphaEnable(TRUE);
     RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGCOLOR, Value(0xFF445566));
     RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREFILTER, Value(1));
+    RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILFUNCTIONWRITEMASK, Value(0));
     RwD3D9SetRenderState(D3DRS_FOGSTART, 0x3F800000);
     RwD3D9SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);   // a raw state the engine does not keep
     RwD3D9FlushRenderStates();
@@ -411,6 +412,7 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     EXPECT_EQ(OnDevice(D3DRS_FOGCOLOR), 0xFF445566u);
     EXPECT_EQ(OnDevice(D3DRS_FOGSTART), 0x3F800000u);
     EXPECT_EQ(OnDevice(D3DRS_LIGHTING), 0u);
+    EXPECT_EQ(OnDevice(D3DRS_STENCILWRITEMASK), 0u) << "a reset device holds all ones";
     EXPECT_EQ(OnDevice(D3DRS_FILLMODE), static_cast<DWORD>(D3DFILL_SOLID));
     EXPECT_EQ(Sampler(0, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_POINT));
     DWORD op = 0;
