@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "countingdevice.h"
+#include "d3d9readback.h"
 #include "d3d9window.h"
 #include "gfx/core/engine.h"
 #include "gfx/d3d9/d3d9device.h"
@@ -91,27 +92,8 @@ protected:
         return RwD3D9CheckDeviceReset() && real->TestCooperativeLevel() == D3D_OK;
     }
 
-    // The RGB of one back-buffer pixel, read through a system-memory copy.
-    DWORD ReadPixel(int x, int y)
-    {
-        IDirect3DSurface9 *source = rwD3D9Driver.defaultColorSurface;
-        D3DSURFACE_DESC desc;
-        source->GetDesc(&desc);
-        IDirect3DSurface9 *copy = nullptr;
-        if (FAILED(real->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
-                                                     nullptr)))
-            return 0xDEADBEEF;
-        DWORD value = 0xDEADBEEF;
-        D3DLOCKED_RECT locked;
-        if (SUCCEEDED(real->GetRenderTargetData(source, copy)) &&
-            SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-            value = reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
-                    0xFFFFFF;
-            copy->UnlockRect();
-        }
-        copy->Release();
-        return value;
-    }
+    // The RGB of one back-buffer pixel.
+    DWORD ReadPixel(int x, int y) { return ::ReadPixel(real, rwD3D9Driver.defaultColorSurface, x, y); }
 
     static inline HWND window;
     IDirect3DDevice9 *real = nullptr;
