@@ -55,12 +55,9 @@ Bytes Dictionary(RwUInt32 count, RwUInt32 layout, std::initializer_list<Bytes> t
     return out;
 }
 
-RwTextureDictionary *ReadDict(Bytes bytes, size_t n = static_cast<size_t>(-1))
+RwTextureDictionary *ReadDict(const Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *stream = OpenRead(bytes, n);
-    RwTextureDictionary *dict = RwPITextureDictionaryStreamRead(stream);
-    RwStreamClose(stream, nullptr);
-    return dict;
+    return ReadFrom(RwPITextureDictionaryStreamRead, bytes, n);
 }
 
 RwTexture *Only(RwTextureDictionary *dict, const char *name)

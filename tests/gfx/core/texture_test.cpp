@@ -78,17 +78,14 @@ Bytes TextureChunkBody(RwUInt32 flags, const std::string &name, const std::strin
     return b;
 }
 
-RwTexture *ReadTextureChunk(Bytes bytes, size_t n = static_cast<size_t>(-1))
+RwTexture *ReadTextureChunk(const Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *stream = OpenRead(bytes, n);
-    RwTexture *t = RwTextureStreamRead(stream);
-    RwStreamClose(stream, nullptr);
-    return t;
+    return ReadFrom(RwTextureStreamRead, bytes, n);
 }
 
 }  // namespace
 
-TEST_F(Texture, LivesUntilItsLastReferenceAndTakesItsRasterAlong)
+TEST_F(Texture, LivesUntilItsLastReferenceAndKeepsNamesInTheirFields)
 {
     RwRaster *raster = RwRasterCreate(4, 4, 0, rwRASTERTYPETEXTURE);
     RwTexture *t = RwTextureCreate(raster);
@@ -105,11 +102,8 @@ TEST_F(Texture, LivesUntilItsLastReferenceAndTakesItsRasterAlong)
     EXPECT_TRUE(RwTextureDestroy(t));
     EXPECT_EQ(before + 1, destructed);
     EXPECT_EQ(0, RwTestRastersLive());
-}
-
-TEST_F(Texture, NamesOf32OrMoreCharactersAreCutTo31AndReported)
-{
-    RwTexture *t = RwTextureCreate(nullptr);
+    // Names of 32 or more characters are cut to 31 and reported.
+    t = RwTextureCreate(nullptr);
     const std::string fits(31, 'a'), tooLong = std::string(31, 'b') + "cd";
     RwTextureSetName(t, fits.c_str());
     EXPECT_EQ(E_RW_NOERROR, TakeErrorCode());
@@ -334,12 +328,9 @@ Bytes NativeDictionary(RwUInt32 deviceID, const Bytes &textures, RwUInt32 count 
     return out;
 }
 
-RwTextureDictionary *ReadNative(Bytes bytes, size_t n = static_cast<size_t>(-1))
+RwTextureDictionary *ReadNative(const Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *stream = OpenRead(bytes, n);
-    RwTextureDictionary *dict = RwTextureDictionaryStreamRead(stream);
-    RwStreamClose(stream, nullptr);
-    return dict;
+    return ReadFrom(RwTextureDictionaryStreamRead, bytes, n);
 }
 
 }  // namespace

@@ -117,8 +117,8 @@ TEST_F(TextureMip, PalettizeSetKeepsMatchingPalettesAndQuantisesTheRest)
     EXPECT_EQ(level1, palette[3]);
     EXPECT_EQ(8, images[1]->depth);
     // Different colours: both images become 4-bit indices into one shared palette.
-    RwImage *keep = images[0];
-    *PixelAt(keep = MakeImage(2, 1, 32), 0, 0) = level0;
+    RwImage *keep = MakeImage(2, 1, 32);
+    *PixelAt(keep, 0, 0) = level0;
     *PixelAt(keep, 1, 0) = level2;
     RwImageDestroy(images[0]);
     images[0] = keep;

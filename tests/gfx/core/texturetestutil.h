@@ -101,3 +101,13 @@ protected:
     }
     RwInt32 liveBefore = 0;
 };
+
+// Runs a stream reader over the bytes, or over their first n bytes.
+template <class T>
+T *ReadFrom(T *(*read)(RwStream *), Bytes bytes, size_t n = static_cast<size_t>(-1))
+{
+    RwStream *stream = OpenRead(bytes, n);
+    T *object = read(stream);
+    RwStreamClose(stream, nullptr);
+    return object;
+}
