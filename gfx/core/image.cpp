@@ -68,12 +68,6 @@ RwInt32 RwImageRowBytes(RwInt32 width, RwInt32 depth)
     return ((depth + 7) >> 3) * width;
 }
 
-// Row to row in an allocated pixel block: the row's bytes rounded up to four.
-static int64_t AllocatedStride(RwInt32 width, RwInt32 depth)
-{
-    return (static_cast<int64_t>((depth + 7) >> 3) * width + 3) & ~static_cast<int64_t>(3);
-}
-
 RwInt32 RwImageRegisterPlugin(RwInt32 size, RwUInt32 pluginID, RwPluginObjectConstructor constructCB,
                               RwPluginObjectDestructor destructCB, RwPluginObjectCopy copyCB)
 {
@@ -129,7 +123,8 @@ RwImage *RwImageAllocatePixels(RwImage *image)
         return nullptr;
     }
     // Sizes come from files too: refuse what cannot be held instead of wrapping around.
-    const int64_t stride = AllocatedStride(image->width, image->depth);
+    const int64_t rowBytes = static_cast<int64_t>((image->depth + 7) >> 3) * image->width;
+    const int64_t stride = (rowBytes + 3) & ~static_cast<int64_t>(3);
     const int64_t paletteBytes = static_cast<int64_t>(PaletteEntries(image->depth)) * 4;
     if (image->width <= 0 || image->height <= 0 || stride * image->height + paletteBytes > rwIMAGEMAXBYTES) {
         RaiseError(E_RW_INVIMAGESIZE);
@@ -758,18 +753,14 @@ RwImage *RwImageStreamRead(RwStream *stream)
         RaiseError(E_RW_INVIMAGEDEPTH);
         return nullptr;
     }
-    if (width <= 0 || height <= 0 || storedStride <= 0 ||
+    // A row must fit its stride, and the rows must fit what the stream still holds.
+    if (width <= 0 || height <= 0 || storedStride < static_cast<int64_t>((depth + 7) >> 3) * width ||
         static_cast<int64_t>(storedStride) * height > rwIMAGEMAXBYTES) {
         RaiseError(E_RW_INVIMAGESIZE);
         return nullptr;
     }
-    // The header's sizes are only claims: no pixel block for rows, and no rows
-    // to read, beyond what the stream still holds.
-    const int64_t stride = AllocatedStride(width, depth);
-    const RwUInt32 storedBytes = static_cast<RwUInt32>(storedStride * height) + StreamPaletteBytes(depth);
-    if (stride > rwIMAGEMAXBYTES ||
-        !RwStreamCanHold(stream, static_cast<RwUInt32>(height), static_cast<RwUInt32>(stride)) ||
-        !RwStreamCanHold(stream, 1, storedBytes)) {
+    // The palette follows the rows: both are there before the block is made.
+    if (!RwStreamCanHold(stream, 1, static_cast<RwUInt32>(storedStride * height) + StreamPaletteBytes(depth))) {
         RaiseError(E_RW_READ);
         return nullptr;
     }
