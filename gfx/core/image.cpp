@@ -759,7 +759,8 @@ RwImage *RwImageStreamRead(RwStream *stream)
         RaiseError(E_RW_INVIMAGESIZE);
         return nullptr;
     }
-    if (!RwStreamCanHold(stream, static_cast<RwUInt32>(height), static_cast<RwUInt32>(storedStride))) {
+    // The palette follows the rows: both are there before the block is made.
+    if (!RwStreamCanHold(stream, 1, static_cast<RwUInt32>(storedStride * height) + StreamPaletteBytes(depth))) {
         RaiseError(E_RW_READ);
         return nullptr;
     }
