@@ -44,8 +44,8 @@ RwRenderStateVector *RwRenderStateVectorSetDefault(RwRenderStateVector *vector)
         RwErrorRaise(rwID_COREPLUGIN, E_RW_NULLP);
         return nullptr;
     }
-    if (pipelineModuleOffset < 0) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADRENDERSTATEVECTOR);
+    if (pipelineModuleOffset < 0 || RwEngineGetStatus() < rwENGINESTATUSOPENED) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADRENDERSTATEVECTOR);   // no module vector yet
         return nullptr;
     }
     RwRenderStateVector *own = &PipeGlobals()->defaultRenderState;
@@ -207,8 +207,8 @@ RxPipeline *RwPipelineNodeRemove(RxPipelineNode *node, RxPipeline *pipeline)
 
 void RwPipelineDestroy(RxPipeline *pipeline)
 {
-    if (!pipeline) {
-        return;
+    if (!pipeline || !PipeModuleOpen()) {
+        return;   // after the module closed, its free list took the pipeline with it
     }
     // From the last node, so closing a gap in the editing layout moves nothing.
     while (pipeline->numNodes > 0) {

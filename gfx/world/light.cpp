@@ -74,8 +74,8 @@ RwLight *RwLightCreate(RwInt32 type)
 
 RwBool RwLightDestroy(RwLight *light)
 {
-    if (!light) {
-        return FALSE;
+    if (!light || lightOpenCount <= 0) {
+        return FALSE;   // after the module closed, its free list took the light with it
     }
     RwPluginRegistryDeInitObject(&lightTKList, light);
     RwObjectHasFrameReleaseFrame(light);
