@@ -2,6 +2,7 @@
 #include "d3d9renderstate.h"
 
 #include "d3d9device.h"
+#include "d3d9raster.h"
 
 struct WantedState {
     RwUInt32 value;
@@ -20,6 +21,29 @@ static RwUInt32 StageStateQueue[NumStageStates];
 static RwUInt32 NumQueuedStageStates;
 
 static RwUInt32 SamplerStates[rwD3D9TEXTURESTAGES * rwD3D9SAMPLERSTATES];
+static RwRaster *StageRasters[rwD3D9TEXTURESTAGES];
+
+RwBool RwD3D9SetTextureRaster(RwRaster *raster, RwUInt32 stage)
+{
+    if (stage >= rwD3D9TEXTURESTAGES || StageRasters[stage] == raster)
+        return TRUE;
+    StageRasters[stage] = raster;
+    IDirect3DDevice9 *device = rwD3D9Driver.device;
+    if (raster == nullptr) {
+        device->SetTexture(stage, nullptr);
+        return TRUE;
+    }
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(RwD3D9RasterGetTop(raster));
+    device->SetTexture(stage, static_cast<IDirect3DBaseTexture9 *>(ext->texture));
+    if (ext->palette)
+        device->SetCurrentTexturePalette(static_cast<RwD3D9Palette *>(ext->palette)->number);
+    return TRUE;
+}
+
+RwRaster *RwD3D9GetTextureRaster(RwUInt32 stage)
+{
+    return stage < rwD3D9TEXTURESTAGES ? StageRasters[stage] : nullptr;
+}
 
 void RwD3D9SetRenderState(RwUInt32 state, RwUInt32 value)
 {
@@ -127,6 +151,9 @@ static void ForgetSentStates(void)
     }
     for (RwUInt32 &s : SamplerStates)
         s = rwD3D9STATEUNSENT;
+    // Every stage is unbound by the device reset or open.
+    for (RwRaster *&r : StageRasters)
+        r = nullptr;
 }
 
 RwBool RwD3D9RenderStateCacheOpen(void)

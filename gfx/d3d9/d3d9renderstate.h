@@ -17,6 +17,11 @@ void RwD3D9SetTextureStageState(RwUInt32 stage, RwUInt32 type, RwUInt32 value);
 void RwD3D9SetSamplerState(RwUInt32 sampler, RwUInt32 type, RwUInt32 value);
 void RwD3D9FlushRenderStates(void);
 
+struct RwRaster;
+// Binds a raster's Direct3D texture (and palette) to a stage; NULL unbinds.
+RwBool RwD3D9SetTextureRaster(RwRaster *raster, RwUInt32 stage);
+RwRaster *RwD3D9GetTextureRaster(RwUInt32 stage);
+
 // The device block's engine-level render-state entries.
 RwBool RwD3D9RenderStateSetHandler(RwInt32 state, void *value);
 RwBool RwD3D9RenderStateGetHandler(RwInt32 state, void *value);
