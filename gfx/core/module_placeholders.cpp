@@ -11,8 +11,3 @@
 rwPLACEHOLDER_MODULE(RwTexture)
 rwPLACEHOLDER_MODULE(RwPipeline)
 rwPLACEHOLDER_MODULE(RwImmediate)
-
-// Lower mip levels stay as they are until the texture module regenerates them.
-struct RwRaster;
-struct RwImage;
-RwBool RwTextureRasterGenerateMipmaps(RwRaster *, RwImage *) { return FALSE; }

@@ -3,6 +3,7 @@
 
 #include "d3d9device.h"
 #include "d3d9im2d.h"
+#include "d3d9nativetexture.h"
 #include "d3d9pixel.h"
 #include "d3d9raster.h"
 #include "d3d9renderstate.h"
@@ -56,6 +57,9 @@ RwBool RwD3D9GetStandardFunctions(void *tableIn, void *, RwInt32 count)
         {rwSTANDARDCAMERACLEAR, RwD3D9CameraClear},
         {rwSTANDARDRASTERLOCKPALETTE, RwD3D9RasterLockPalette},
         {rwSTANDARDRASTERUNLOCKPALETTE, RwD3D9RasterUnlockPalette},
+        {rwSTANDARDNATIVETEXTUREGETSIZE, RwD3D9NativeTextureGetSize},
+        {rwSTANDARDNATIVETEXTUREREAD, RwD3D9NativeTextureRead},
+        {rwSTANDARDNATIVETEXTUREWRITE, RwD3D9NativeTextureWrite},
         {rwSTANDARDRASTERGETMIPLEVELS, RwD3D9RasterGetMipLevels},
     };
     for (const Entry &e : entries) {
