@@ -1,11 +1,10 @@
 // Tests of rasters on a real device: formats, locks, images in and out, drawing and device resets.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 
-#include "countingdevice.h"
-#include "d3d9window.h"
+#include "d3d9drawtexture.h"
+#include "d3d9testdevice.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
@@ -19,30 +18,14 @@
 
 namespace {
 
-HWND Window;
-
-class DeviceRaster : public ::testing::Test {
+class DeviceRaster : public StartedDevice {
 protected:
-    static void SetUpTestSuite()
+    void SetUp() override
     {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
-        Window = KivTestCreateWindow(640, 480, "KivRasterTest");
-        RwEngineOpenParams params = {Window};
-        ASSERT_TRUE(RwEngineOpen(&params));
-        ASSERT_TRUE(RwEngineSetVideoMode(0));
-        ASSERT_TRUE(RwEngineStart());
+        StartedDevice::SetUp();
         ASSERT_EQ(rwD3D9Driver.displayMode.depth, 32);
+        RwErrorGet();
     }
-
-    static void TearDownTestSuite()
-    {
-        RwEngineStop();
-        RwEngineClose();
-        RwEngineTerm();
-        DestroyWindow(Window);
-    }
-
-    void SetUp() override { RwErrorGet(); }
 };
 
 RwUInt32 LastError(void)
@@ -78,67 +61,6 @@ RwRGBA ImageAt(const RwImage *image, RwInt32 x, RwInt32 y)
     return c;
 }
 
-bool Near(RwUInt8 a, RwUInt8 b, int tolerance)
-{
-    return std::abs(static_cast<int>(a) - static_cast<int>(b)) <= tolerance;
-}
-
-// Draws the raster's texture over the whole back buffer and reads one pixel back (X8R8G8B8).
-DWORD DrawAndRead(RwRaster *raster, int x, int y)
-{
-    IDirect3DDevice9 *device = rwD3D9Driver.device;
-    struct Vertex {
-        float x, y, z, rhw, u, v;
-    } quad[4] = {{-0.5f, -0.5f, 0, 1, 0, 0},
-                 {639.5f, -0.5f, 0, 1, 1, 0},
-                 {-0.5f, 479.5f, 0, 1, 0, 1},
-                 {639.5f, 479.5f, 0, 1, 1, 1}};
-    device->SetRenderTarget(0, rwD3D9Driver.defaultColorSurface);
-    device->SetTexture(0, static_cast<IDirect3DBaseTexture9 *>(RwD3D9RasterGetExtension(raster)->texture));
-    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-    device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-    device->SetRenderState(D3DRS_ZENABLE, FALSE);
-    device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    device->SetVertexShader(nullptr);
-    device->SetPixelShader(nullptr);
-    device->SetFVF(D3DFVF_XYZRHW | D3DFVF_TEX1);
-    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0);
-    device->BeginScene();
-    device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
-    device->EndScene();
-    device->SetTexture(0, nullptr);
-    RwD3D9SetTextureRaster(nullptr, 0);
-    RwD3D9GetCurrentD3DDevice();
-
-    IDirect3DSurface9 *copy = nullptr;
-    D3DSURFACE_DESC desc;
-    rwD3D9Driver.defaultColorSurface->GetDesc(&desc);
-    DWORD value = 0xDEADBEEF;
-    D3DLOCKED_RECT locked;
-    if (SUCCEEDED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
-                                                      nullptr)) &&
-        SUCCEEDED(device->GetRenderTargetData(rwD3D9Driver.defaultColorSurface, copy)) &&
-        SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-        value = reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
-                0xFFFFFF;
-        copy->UnlockRect();
-    }
-    if (copy)
-        copy->Release();
-    return value;
-}
-
-bool NearRGB(DWORD got, RwRGBA want, int tolerance)
-{
-    return Near(static_cast<RwUInt8>(got >> 16), want.red, tolerance) &&
-           Near(static_cast<RwUInt8>(got >> 8), want.green, tolerance) &&
-           Near(static_cast<RwUInt8>(got), want.blue, tolerance);
-}
 
 } // namespace
 
@@ -280,15 +202,14 @@ TEST_F(DeviceRaster, ImagesRoundTripAndDrawInEveryTextureFormat)
         for (RwInt32 y = 0; y < 16; y += 5)
             for (RwInt32 x = 0; x < 16; x += 3) {
                 RwRGBA want = Colour(x, y), got = ImageAt(back, x, y);
-                EXPECT_TRUE(Near(got.red, want.red, r.tolerance) && Near(got.green, want.green, r.tolerance) &&
-                            Near(got.blue, want.blue, r.tolerance))
+                EXPECT_TRUE(NearChannel(got.red, want.red, r.tolerance) && NearChannel(got.green, want.green, r.tolerance) &&
+                            NearChannel(got.blue, want.blue, r.tolerance))
                     << std::hex << r.code << " at " << x << "," << y;
                 if (r.alpha) {
-                    EXPECT_TRUE(Near(got.alpha, want.alpha, r.tolerance)) << std::hex << r.code;
+                    EXPECT_TRUE(NearChannel(got.alpha, want.alpha, r.tolerance)) << std::hex << r.code;
                 }
             }
-        // Pixel (x, y) of the 16 x 16 texture covers 40 x 30 pixels of the back buffer.
-        EXPECT_TRUE(NearRGB(DrawAndRead(raster, 5 * 40 + 20, 9 * 30 + 15), Colour(5, 9), r.tolerance + 2))
+        EXPECT_TRUE(NearRGB(DrawTexel(raster, 5, 9), Colour(5, 9), r.tolerance + 2))
             << std::hex << r.code;
         RwImageDestroy(back);
         RwRasterDestroy(raster);
@@ -377,8 +298,8 @@ TEST_F(DeviceRaster, FormatChoiceFollowsTheImageAndTheDevice)
     ASSERT_NE(raster, nullptr);
     indexed->cpPixels[5] = 7;
     ASSERT_NE(RwRasterSetFromImage(raster, indexed), nullptr);
-    EXPECT_TRUE(NearRGB(DrawAndRead(raster, 160 + 80, 120 + 60), {7, 0, 0, 255}, 1));
-    EXPECT_TRUE(NearRGB(DrawAndRead(raster, 10, 10), {1, 0, 0, 255}, 1));
+    EXPECT_TRUE(NearRGB(DrawTexel(raster, 1, 1), {7, 0, 0, 255}, 1));
+    EXPECT_TRUE(NearRGB(DrawTexel(raster, 0, 0), {1, 0, 0, 255}, 1));
     RwRasterDestroy(raster);
     RwImageDestroy(indexed);
 
@@ -466,7 +387,7 @@ TEST_F(DeviceRaster, ResetRebuildsDefaultPoolObjects)
     RwRaster *target = RwRasterCreate(32, 32, 0, rwRASTERTYPECAMERATEXTURE);
     RwRaster *depthTexture = RwD3D9RasterCreateFromD3DFormat(32, 32, D3DFMT_D24S8, rwRASTERTYPETEXTURE);
     RwRaster *z = RwRasterCreate(48, 48, 0, rwRASTERTYPEZBUFFER);
-    RwRaster *windowZ = RwRasterCreate(640, 480, 0, rwRASTERTYPEZBUFFER);
+    RwRaster *windowZ = RwRasterCreate(1024, 768, 0, rwRASTERTYPEZBUFFER);
     RwRaster *managed = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT888);
     ASSERT_TRUE(target && depthTexture && z && windowZ && managed);
     EXPECT_EQ(RwD3D9RasterGetExtension(windowZ)->texture, rwD3D9Driver.defaultDepthSurface);
@@ -487,7 +408,7 @@ TEST_F(DeviceRaster, ResetRebuildsDefaultPoolObjects)
     EXPECT_NE(RwD3D9RasterGetExtension(z)->texture, nullptr);
     EXPECT_EQ(RwD3D9RasterGetExtension(windowZ)->texture, rwD3D9Driver.defaultDepthSurface);
     EXPECT_EQ(RwD3D9RasterGetExtension(managed)->texture, managedTexture);
-    EXPECT_TRUE(NearRGB(DrawAndRead(managed, 3 * 80 + 40, 6 * 60 + 30), Colour(3, 6), 0));
+    EXPECT_TRUE(NearRGB(DrawTexel(managed, 3, 6), Colour(3, 6), 0));
     for (RwRaster *r : {target, depthTexture, z, windowZ, managed})
         RwRasterDestroy(r);
     RwImageDestroy(image);
