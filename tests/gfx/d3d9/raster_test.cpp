@@ -40,15 +40,16 @@ RwRGBA Colour(RwInt32 x, RwInt32 y)
             static_cast<RwUInt8>(x < 8 ? 255 : 64)};
 }
 
-RwImage *MakeImage(RwInt32 w, RwInt32 h, RwUInt8 alpha = 0)
+// With an alpha of 0 to 255 every pixel takes it.
+RwImage *MakeImage(RwInt32 w, RwInt32 h, int alpha = -1)
 {
     RwImage *image = RwImageCreate(w, h, 32);
     RwImageAllocatePixels(image);
     for (RwInt32 y = 0; y < h; y++)
         for (RwInt32 x = 0; x < w; x++) {
             RwRGBA c = Colour(x, y);
-            if (alpha)
-                c.alpha = alpha;
+            if (alpha >= 0)
+                c.alpha = static_cast<RwUInt8>(alpha);
             std::memcpy(image->cpPixels + y * image->stride + 4 * x, &c, 4);
         }
     return image;
@@ -412,4 +413,66 @@ TEST_F(DeviceRaster, ResetRebuildsDefaultPoolObjects)
     for (RwRaster *r : {target, depthTexture, z, windowZ, managed})
         RwRasterDestroy(r);
     RwImageDestroy(image);
+}
+
+// Writing level 0 of a raster with the automatic mip-map bit regenerates the
+// lower levels once; reading it does not.
+TEST_F(DeviceRaster, WrittenLevelZeroRegeneratesLowerLevels)
+{
+    RwRaster *raster = RwRasterCreate(16, 16, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT888 | rwRASTERFORMATMIPMAP);
+    ASSERT_NE(raster, nullptr);
+    // Made without device mip-maps, so that the library makes the levels.
+    raster->cFormat |= rwRASTERFORMATAUTOMIPMAP >> 8;
+    ASSERT_EQ(RwD3D9RasterGetExtension(raster)->automipmapCompressed & 0x0F, 0);
+    static int generated;
+    generated = 0;
+    RwTextureSetMipmapGenerationCallback([](RwRaster *r, RwImage *i) -> RwBool {
+        generated++;
+        return RwTextureDefaultGenerateMipmaps(r, i);
+    });
+    RwImage *image = MakeImage(16, 16, 255);
+    for (RwInt32 y = 0; y < 16; y++)
+        for (RwInt32 x = 0; x < 16; x++)
+            std::memcpy(image->cpPixels + y * image->stride + 4 * x, "\xC0\x40\x20\xFF", 4);
+    ASSERT_NE(RwRasterSetFromImage(raster, image), nullptr);
+    EXPECT_EQ(generated, 1);
+    RwUInt8 *level2 = RwRasterLock(raster, 2, rwRASTERLOCKREAD);
+    ASSERT_NE(level2, nullptr);
+    EXPECT_EQ(reinterpret_cast<RwUInt32 *>(level2)[3] & 0xFFFFFF, 0xC04020u);
+    RwRasterUnlock(raster);
+    ASSERT_NE(RwRasterLock(raster, 0, rwRASTERLOCKREAD), nullptr);
+    RwRasterUnlock(raster);
+    EXPECT_EQ(generated, 1);
+    RwTextureSetMipmapGenerationCallback(nullptr);
+    RwImageDestroy(image);
+    RwRasterDestroy(raster);
+}
+
+// On a 16-bit display the choices fall back to 16-bit formats.
+TEST_F(DeviceRaster, SixteenBitDisplayChoosesSixteenBitFormats)
+{
+    RwInt32 saved = rwD3D9Driver.displayMode.depth;
+    rwD3D9Driver.displayMode.depth = 16;
+    struct Row {
+        RwUInt8 alpha;
+        RwInt32 format;
+    } rows[] = {{255, rwRASTERFORMAT565}, {0, rwRASTERFORMAT1555}, {128, rwRASTERFORMAT4444}};
+    for (const Row &r : rows) {
+        RwImage *image = MakeImage(4, 4, r.alpha);
+        EXPECT_EQ(RwD3D9ImageFindFormat(image), r.format) << int(r.alpha);
+        RwImageDestroy(image);
+    }
+    // Translucent render targets narrow to what the device can draw into.
+    RwInt32 translucent = RwD3D9CheckRenderTargetFormat(D3DFMT_A4R4G4B4)   ? rwRASTERFORMAT4444
+                          : RwD3D9CheckRenderTargetFormat(D3DFMT_A1R5G5B5) ? rwRASTERFORMAT1555
+                                                                           : rwRASTERFORMAT565;
+    EXPECT_EQ(RwD3D9RasterFindSupportedFormat(rwRASTERTYPECAMERATEXTURE, rwRASTERFORMAT8888), translucent);
+    EXPECT_EQ(RwD3D9RasterFindSupportedFormat(rwRASTERTYPECAMERATEXTURE, rwRASTERFORMAT888), rwRASTERFORMAT565);
+    EXPECT_EQ(RwD3D9RasterFindSupportedFormat(rwRASTERTYPECAMERATEXTURE, 0), rwRASTERFORMAT565);
+    RwRaster *raster = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
+    ASSERT_NE(raster, nullptr);
+    EXPECT_EQ(raster->cFormat, rwRASTERFORMAT4444 >> 8);
+    EXPECT_EQ(raster->depth, 16);
+    RwRasterDestroy(raster);
+    rwD3D9Driver.displayMode.depth = saved;
 }
