@@ -231,6 +231,15 @@ static void CopyIndices(RwUInt8 *dst, RwInt32 dstStride, const RwUInt8 *src, RwI
         std::memcpy(dst + static_cast<size_t>(y) * dstStride, src + static_cast<size_t>(y) * srcStride, width);
 }
 
+// Gives up the pixel and palette locks that a conversion took itself.
+static void UnlockTaken(RwRaster *raster, RwBool pixels, RwBool palette)
+{
+    if (palette)
+        RwRasterUnlockPalette(raster);
+    if (pixels)
+        RwRasterUnlock(raster);
+}
+
 static void RaiseDepth(void)
 {
     RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORDEPTH);
@@ -355,10 +364,7 @@ RwBool RwD3D9ImageGetFromRaster(void *imageIn, void *rasterIn, RwInt32)
         RaiseDepth();
         ok = FALSE;
     }
-    if (paletteHere)
-        RwRasterUnlockPalette(raster);
-    if (lockedHere)
-        RwRasterUnlock(raster);
+    UnlockTaken(raster, lockedHere, paletteHere);
     return ok;
 }
 
@@ -538,10 +544,7 @@ RwBool RwD3D9RasterSetFromImage(void *rasterIn, void *imageIn, RwInt32)
             ok = FALSE;
         }
     }
-    if (paletteHere)
-        RwRasterUnlockPalette(raster);
-    if (lockedHere)
-        RwRasterUnlock(raster);
+    UnlockTaken(raster, lockedHere, paletteHere);
     if (resampled)
         RwImageDestroy(resampled);
     return ok;

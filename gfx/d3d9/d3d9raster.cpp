@@ -183,7 +183,8 @@ RwD3D9Palette *RwD3D9PaletteCreate(void)
 
 void RwD3D9PaletteDestroy(RwD3D9Palette *palette)
 {
-    if (palette == nullptr)
+    // Records of rasters that outlive the device went with its free list.
+    if (palette == nullptr || PaletteFreeList == nullptr)
         return;
     if (NumFreeNumbers == FreeNumberCapacity) {
         RwUInt32 capacity = FreeNumberCapacity + rwD3D9PALETTESTACKSTEP;
@@ -501,17 +502,15 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
     switch (raster->cType) {
     case rwRASTERTYPENORMAL:
     case rwRASTERTYPETEXTURE:
-        if (!ChooseTextureFormat(flags, &format, &depth))
+    case rwRASTERTYPECAMERATEXTURE: {
+        RwBool chosen = raster->cType == rwRASTERTYPECAMERATEXTURE ? ChooseCameraTextureFormat(flags, &format, &depth)
+                                                                    : ChooseTextureFormat(flags, &format, &depth);
+        if (!chosen)
             return FALSE;
         raster->depth = depth;
         ChooseAutoMipmap(raster, flags, format);
         break;
-    case rwRASTERTYPECAMERATEXTURE:
-        if (!ChooseCameraTextureFormat(flags, &format, &depth))
-            return FALSE;
-        raster->depth = depth;
-        ChooseAutoMipmap(raster, flags, format);
-        break;
+    }
     case rwRASTERTYPEZBUFFER: {
         RwInt32 wanted = d.zBufferDepth == 16 ? rwRASTERFORMAT16 : d.zBufferDepth == 32 ? rwRASTERFORMAT32 : 0;
         if (code != 0 && code != wanted) {

@@ -6,6 +6,7 @@
 #include "gfx/core/error.h"
 #include "gfx/core/raster.h"
 #include "gfx/d3d9/d3d9pixel.h"
+#include "gfx/d3d9/d3d9raster.h"
 
 namespace {
 
@@ -147,4 +148,18 @@ TEST(PixelFormat, DirectFormatsFollowTheirLayouts)
         EXPECT_EQ(RwD3D9PixelPackerForFormat(none), nullptr) << none;
     for (D3DFORMAT none : {D3DFMT_R8G8B8, D3DFMT_A2B10G10R10, D3DFMT_G16R16, D3DFMT_R32F})
         EXPECT_EQ(RwD3D9PixelUnpackerForFormat(none), nullptr) << none;
+}
+
+// Every depth-stencil format counts as one, the lockable and floating-point ones too.
+TEST(PixelFormat, DepthAndBlockFormatsAreRecognised)
+{
+    for (D3DFORMAT f : {D3DFMT_D16_LOCKABLE, D3DFMT_D32, D3DFMT_D15S1, D3DFMT_D24S8, D3DFMT_D24X8, D3DFMT_D24X4S4,
+                        D3DFMT_D16, D3DFMT_D32F_LOCKABLE, D3DFMT_D24FS8})
+        EXPECT_TRUE(RwD3D9IsDepthFormat(f)) << f;
+    for (D3DFORMAT f : {D3DFMT_L16, D3DFMT_A8R8G8B8, D3DFMT_P8, D3DFMT_DXT1})
+        EXPECT_FALSE(RwD3D9IsDepthFormat(f)) << f;
+    for (D3DFORMAT f : {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5})
+        EXPECT_TRUE(RwD3D9IsCompressedFormat(f)) << f;
+    EXPECT_FALSE(RwD3D9IsCompressedFormat(D3DFMT_UYVY));
+    EXPECT_FALSE(RwD3D9IsCompressedFormat(D3DFMT_A8R8G8B8));
 }

@@ -260,6 +260,14 @@ TEST_F(DeviceRaster, ConversionsRefuseWhatTheyCannotDo)
     EXPECT_EQ(RwImageSetFromRaster(small, dxt), nullptr);
     EXPECT_EQ(LastError(), 2u);
     RwRasterDestroy(dxt);
+
+    // A format without a packer reports its failure: nothing was written.
+    RwRaster *half = RwD3D9RasterCreateFromD3DFormat(16, 16, D3DFMT_R16F, rwRASTERTYPETEXTURE);
+    ASSERT_NE(half, nullptr);
+    EXPECT_EQ(RwRasterSetFromImage(half, grey), nullptr);
+    EXPECT_EQ(LastError(), 0x8000000Cu);
+    EXPECT_EQ(half->privateFlags, 0);
+    RwRasterDestroy(half);
     for (RwImage *i : {small, eight, four, grey})
         RwImageDestroy(i);
 }
