@@ -372,6 +372,17 @@ TEST_F(DeviceRaster, DestroyedRastersAreUnboundAndForgotten)
     rwD3D9Driver.device->GetTexture(0, &bound);
     EXPECT_EQ(bound, nullptr);
     RwRasterPopContext();
+
+    // A sub-raster binds its parent's texture.
+    RwRaster *sub = RwRasterCreate(0, 0, 0, rwRASTERDONTALLOCATE | rwRASTERTYPETEXTURE);
+    RwRect rect = {2, 2, 4, 4};
+    ASSERT_NE(RwRasterMakeSubRaster(sub, other, &rect), nullptr);
+    ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 2));
+    rwD3D9Driver.device->GetTexture(2, &bound);
+    EXPECT_EQ(bound, RwD3D9RasterGetExtension(other)->texture);
+    if (bound)
+        bound->Release();
+    RwRasterDestroy(sub);
     RwD3D9SetTextureRaster(nullptr, 1);
     RwRasterDestroy(other);
 
