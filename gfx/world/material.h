@@ -61,6 +61,9 @@ RwInt32 RwMaterialRegisterPluginStream(RwUInt32 pluginID, RwPluginDataChunkReadC
                                        RwPluginDataChunkWriteCallBack writeCB,
                                        RwPluginDataChunkGetSizeCallBack getSizeCB);
 RwInt32 RwMaterialGetPluginOffset(RwUInt32 pluginID);
+// The callback that gets the data word when a material's right-to-render
+// chunk names the plug-in.
+RwInt32 RwMaterialSetStreamRightsCallBack(RwUInt32 pluginID, RwPluginDataChunkRightsCallBack rightsCB);
 
 // The module's default surface properties, copied into every new material.
 const RwSurfaceProperties *RwMaterialGetDefaultSurfaceProperties(void);
