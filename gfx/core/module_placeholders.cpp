@@ -8,6 +8,5 @@
     void *name##ModuleOpen(void *instance, RwInt32, RwInt32) { return instance; } \
     void *name##ModuleClose(void *instance, RwInt32, RwInt32) { return instance; }
 
-rwPLACEHOLDER_MODULE(RwTexture)
 rwPLACEHOLDER_MODULE(RwPipeline)
 rwPLACEHOLDER_MODULE(RwImmediate)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "countingdevice.h"
+#include "d3d9readback.h"
 #include "d3d9window.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
@@ -109,27 +110,6 @@ protected:
     CountingDevice *counting = nullptr;
 };
 
-// The RGB of one pixel of a render target, read through a system-memory copy.
-DWORD ReadPixel(IDirect3DDevice9 *device, IDirect3DSurface9 *source, int x, int y)
-{
-    D3DSURFACE_DESC desc;
-    source->GetDesc(&desc);
-    IDirect3DSurface9 *copy = nullptr;
-    if (FAILED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
-                                                   nullptr)))
-        return 0xDEADBEEF;
-    DWORD value = 0xDEADBEEF;
-    D3DLOCKED_RECT locked;
-    if (SUCCEEDED(device->GetRenderTargetData(source, copy)) &&
-        SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-        value = reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
-                0xFFFFFF;
-        copy->UnlockRect();
-    }
-    copy->Release();
-    return value;
-}
-
 // Clears the camera and runs an empty update.
 bool RenderFrame(RwCamera *camera, RwRGBA colour)
 {
@@ -191,7 +171,7 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     const D3DLIGHT9 light = {D3DLIGHT_DIRECTIONAL, {1, 0.5f, 0.25f, 1}, {}, {}, {}, {0, -1, 0}, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_TRUE(RwD3D9SetLight(0, &light));
     ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
-    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    RwD3D9SetCullMode(D3DCULL_NONE);
     RwD3D9FlushRenderStates();
 
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
@@ -238,6 +218,7 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     D3DLIGHT9 back;
     real->GetLight(0, &back);
     EXPECT_EQ(back.Diffuse.g, 0.5f);
+    RwD3D9SetCullMode(D3DCULL_CW);
 }
 
 TEST_F(DeviceFrame, ClearedColourIsReadBackFromTheDevice)

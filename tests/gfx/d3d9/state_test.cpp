@@ -355,7 +355,7 @@ TEST_F(DeviceState, DrawingFlushesQueuedRenderStatesFirst)
     RwD3D9SetVertexDeclaration(decl);
     RwD3D9SetStreamSource(0, vb, 0, sizeof(Vertex));
     RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    RwD3D9SetRenderState(D3DRS_LIGHTING, FALSE);
+    RwD3D9SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
     ASSERT_EQ(real->BeginScene(), D3D_OK);
     counting->ResetLog();
     EXPECT_EQ(RwD3D9DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);

@@ -1,0 +1,127 @@
+// One started device per test program, seen through a recording wrapper, and pixel read-back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "countingdevice.h"
+#include "d3d9readback.h"
+#include "d3d9window.h"
+#include "gfx/core/engine.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9standard.h"
+
+// Records the render states sent and can refuse vertex-buffer creation.
+class RecordingDevice : public CountingDevice {
+public:
+    using CountingDevice::CountingDevice;
+    std::vector<std::pair<DWORD, DWORD>> renderStates;
+    bool refuseVertexBuffers = false;
+
+    HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override
+    {
+        renderStates.emplace_back(state, value);
+        return CountingDevice::SetRenderState(state, value);
+    }
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                                 IDirect3DVertexBuffer9 **buffer, HANDLE *shared) override
+    {
+        if (refuseVertexBuffers) {
+            calls.emplace_back("CreateVertexBuffer refused");
+            return E_OUTOFMEMORY;
+        }
+        return CountingDevice::CreateVertexBuffer(length, usage, fvf, pool, buffer, shared);
+    }
+};
+
+class StartedDevice : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (RwEngineGetStatus() == rwENGINESTATUSIDLE) {
+            ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        }
+        window = KivTestCreateWindow(1024, 768);
+        RwEngineOpenParams params = {window};
+        ASSERT_TRUE(RwEngineOpen(&params));
+        ASSERT_TRUE(RwEngineSetVideoMode(0));
+        ASSERT_TRUE(RwEngineStart());
+    }
+
+    static void TearDownTestSuite()
+    {
+        RwEngineStop();
+        RwEngineClose();
+        RwEngineTerm();
+        DestroyWindow(window);
+    }
+
+    void SetUp() override
+    {
+        real = rwD3D9Driver.device;
+        ASSERT_NE(real, nullptr);
+        device = new RecordingDevice(real);
+        rwD3D9Driver.device = device;
+    }
+
+    void TearDown() override
+    {
+        if (rwD3D9Driver.inScene) {
+            real->EndScene();
+            rwD3D9Driver.inScene = FALSE;
+        }
+        rwD3D9Driver.device = real;
+        delete device;
+    }
+
+    // Puts the device into the state that needs a reset (a default-pool
+    // buffer alive across a reset makes it fail), then lets the driver
+    // release, reset and restore.
+    bool ForceReset()
+    {
+        IDirect3DVertexBuffer9 *pinned = nullptr;
+        if (FAILED(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr)))
+            return false;
+        D3DPRESENT_PARAMETERS p = rwD3D9Driver.present;
+        real->Reset(&p);
+        pinned->Release();
+        if (real->TestCooperativeLevel() != D3DERR_DEVICENOTRESET)
+            return false;
+        return RwD3D9CheckDeviceReset() && real->TestCooperativeLevel() == D3D_OK;
+    }
+
+    // The RGB of one back-buffer pixel.
+    DWORD ReadPixel(int x, int y) { return ::ReadPixel(real, rwD3D9Driver.defaultColorSurface, x, y); }
+
+    static inline HWND window;
+    IDirect3DDevice9 *real = nullptr;
+    RecordingDevice *device = nullptr;
+};
+
+// A screen-space vertex with a colour.
+struct ScreenVertex {
+    float x, y, z, rhw;
+    DWORD colour;
+};
+static_assert(sizeof(ScreenVertex) == 20, "screen vertex is 20 bytes");
+
+inline void FillQuad(ScreenVertex *v, float x, float y, float size, DWORD colour)
+{
+    v[0] = {x, y, 0.5f, 1, colour};
+    v[1] = {x + size, y, 0.5f, 1, colour};
+    v[2] = {x, y + size, 0.5f, 1, colour};
+    v[3] = {x + size, y + size, 0.5f, 1, colour};
+}
+
+// Channels within a small tolerance.
+inline bool NearColour(DWORD a, DWORD b, int tolerance = 3)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (d > tolerance || d < -tolerance)
+            return false;
+    }
+    return true;
+}
