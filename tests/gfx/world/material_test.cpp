@@ -11,6 +11,13 @@ namespace {
 
 const RwUInt32 kRightsUser = 0xBE5;
 RwUInt32 rightsSeen = 0;
+int texturesFreed = 0;
+
+void *CountFreedTexture(void *texture, RwInt32, RwInt32)
+{
+    ++texturesFreed;
+    return texture;
+}
 
 RwBool RecordRights(void *, RwInt32, RwInt32, RwUInt32 extraData)
 {
@@ -28,6 +35,7 @@ void Register()
                                              RwMaterialRightsStreamWrite, RwMaterialRightsStreamGetSize), 0);
     ASSERT_GE(RwMaterialRegisterPlugin(0, kRightsUser, nullptr, nullptr, nullptr), 0);
     ASSERT_GE(RwMaterialSetStreamRightsCallBack(kRightsUser, RecordRights), 0);
+    ASSERT_GE(RwTextureRegisterPlugin(4, 0xF4EE, nullptr, CountFreedTexture, nullptr), 0);
 }
 
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(Register));
@@ -97,11 +105,19 @@ TEST_F(Material, ReferencesOfMaterialsAndTextures)
     EXPECT_TRUE(RwMaterialDestroy(m));
     EXPECT_EQ(2, m->refCount);
     RwMaterialSetTexture(m, wood);
-    RwMaterialSetTexture(m, wood);   // the same texture again stays alive
     EXPECT_EQ(2, wood->refCount);
-    RwMaterialDestroy(m);
-    RwMaterialDestroy(m);
+    // A texture that only the material holds survives being set again.
+    RwTexture *own = RwTextureCreate(nullptr);
+    RwMaterialSetTexture(m, own);
     EXPECT_EQ(1, wood->refCount);
+    RwTextureDestroy(own);
+    texturesFreed = 0;
+    RwMaterialSetTexture(m, own);
+    EXPECT_EQ(0, texturesFreed);
+    EXPECT_EQ(1, own->refCount);
+    RwMaterialDestroy(m);
+    RwMaterialDestroy(m);
+    EXPECT_EQ(1, texturesFreed);
 }
 
 TEST_F(Material, StructSizesAndTextures)
