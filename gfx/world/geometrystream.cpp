@@ -9,6 +9,7 @@
 #include "geometry.h"
 #include "mesh.h"
 #include "worldids.h"
+#include "worldstream.h"
 
 enum : RwUInt32 {
     rwGEOMETRYSTREAMHEADSIZE = 16,
@@ -249,8 +250,7 @@ static RwGeometry *FailRead(RwGeometry *g)
 RwGeometry *RwGeometryStreamRead(RwStream *stream)
 {
     RwUInt32 length = 0;
-    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    if (!RwWorldStreamFindChunk(stream, rwID_STRUCT, &length)) {
         return nullptr;
     }
     RwUInt8 head[rwGEOMETRYSTREAMHEADSIZE];
@@ -291,8 +291,7 @@ RwGeometry *RwGeometryStreamRead(RwStream *stream)
         (surplus > 0 && !RwStreamSkip(stream, surplus))) {
         return FailRead(g);
     }
-    if (!RwStreamFindChunk(stream, rwID_MATLIST, nullptr, nullptr)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    if (!RwWorldStreamFindChunk(stream, rwID_MATLIST, nullptr)) {
         return FailRead(g);
     }
     if (!RwMaterialListStreamRead(stream, &g->matList)) {

@@ -10,6 +10,7 @@
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "worldids.h"
+#include "worldstream.h"
 
 struct RwMaterialGlobals {
     RwFreeList *materialFreeList;
@@ -195,8 +196,7 @@ const RwMaterial *RwMaterialStreamWrite(const RwMaterial *material, RwStream *st
 static RwBool ReadTextureChunk(RwStream *stream, RwMaterial *material)
 {
     RwUInt32 length = 0;
-    if (!RwStreamFindChunk(stream, rwTEXTURECHUNK, &length, nullptr)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    if (!RwWorldStreamFindChunk(stream, rwTEXTURECHUNK, &length)) {
         return FALSE;
     }
     if (!RwStreamCanHold(stream, length, 1)) {
@@ -227,8 +227,7 @@ static RwBool ReadTextureChunk(RwStream *stream, RwMaterial *material)
 RwMaterial *RwMaterialStreamRead(RwStream *stream)
 {
     RwUInt32 length = 0;
-    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    if (!RwWorldStreamFindChunk(stream, rwID_STRUCT, &length)) {
         return nullptr;
     }
     // A shorter struct leaves the later fields zero; a longer one's surplus

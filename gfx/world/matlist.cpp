@@ -6,6 +6,7 @@
 #include "gfx/core/stream.h"
 #include "material.h"
 #include "worldids.h"
+#include "worldstream.h"
 
 RwMaterialList *RwMaterialListInitialize(RwMaterialList *list)
 {
@@ -106,8 +107,7 @@ const RwMaterialList *RwMaterialListStreamWrite(const RwMaterialList *list, RwSt
 
 static RwMaterial *ReadMaterialChunk(RwStream *stream)
 {
-    if (!RwStreamFindChunk(stream, rwID_MATERIAL, nullptr, nullptr)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    if (!RwWorldStreamFindChunk(stream, rwID_MATERIAL, nullptr)) {
         return nullptr;
     }
     return RwMaterialStreamRead(stream);
@@ -124,8 +124,7 @@ RwMaterialList *RwMaterialListStreamRead(RwStream *stream, RwMaterialList *list)
 {
     RwMaterialListInitialize(list);
     RwUInt32 length = 0;
-    if (!RwStreamFindChunk(stream, rwID_STRUCT, &length, nullptr)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    if (!RwWorldStreamFindChunk(stream, rwID_STRUCT, &length)) {
         return nullptr;
     }
     RwUInt8 word[4];
