@@ -266,24 +266,32 @@ static RwUInt16 FirstOccurrence(const void **list, RwInt32 *count, const void *i
     return static_cast<RwUInt16>((*count)++);
 }
 
-// Sort keys of each material, in the order its first triangle meets them:
-// texture, raster and pipeline indices among those met so far.
+// Sort keys of each material list entry: the first entry holding the same
+// material (so that a material named twice still makes one mesh), then the
+// indices of its texture, raster and pipeline among those that triangles met
+// before.
 struct UnlockKeys {
     const void **textures;
     const void **rasters;
     const void **pipelines;
-    RwUInt16 (*keys)[3];
+    RwUInt16 (*keys)[4];
     RwUInt8 *known;
     RwInt32 counts[3];
 };
 
-static const RwUInt16 *MaterialKeys(UnlockKeys *k, const RwMaterial *material, RwInt32 index)
+static const RwUInt16 *MaterialKeys(UnlockKeys *k, const RwMaterialList *list, RwInt32 index)
 {
     if (!k->known[index]) {
+        const RwMaterial *material = list->materials[index];
         const RwRaster *raster = material->texture ? material->texture->raster : nullptr;
-        k->keys[index][0] = FirstOccurrence(k->textures, &k->counts[0], material->texture);
-        k->keys[index][1] = FirstOccurrence(k->rasters, &k->counts[1], raster);
-        k->keys[index][2] = FirstOccurrence(k->pipelines, &k->counts[2], material->pipeline);
+        RwInt32 first = 0;
+        while (list->materials[first] != material) {
+            ++first;
+        }
+        k->keys[index][0] = static_cast<RwUInt16>(first);
+        k->keys[index][1] = FirstOccurrence(k->textures, &k->counts[0], material->texture);
+        k->keys[index][2] = FirstOccurrence(k->rasters, &k->counts[1], raster);
+        k->keys[index][3] = FirstOccurrence(k->pipelines, &k->counts[2], material->pipeline);
         k->known[index] = 1;
     }
     return k->keys[index];
@@ -299,7 +307,7 @@ static RwMeshBuilder *CollectTriangles(const RwGeometry *geometry, RwMeshBuilder
     UnlockKeys k = {};
     k.textures = static_cast<const void **>(RwMalloc(sizeof(void *) * m, rwMEMHINT_UNLOCKTEXTURES));
     RwUInt8 *scratch = static_cast<RwUInt8 *>(
-        RwMalloc(sizeof(void *) * 2 * m + sizeof(RwUInt16) * 3 * m + m, rwMEMHINT_UNLOCKLISTS));
+        RwMalloc(sizeof(void *) * 2 * m + sizeof(RwUInt16) * 4 * m + m, rwMEMHINT_UNLOCKLISTS));
     if (!k.textures || !scratch) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
         RwFree(k.textures);
@@ -308,7 +316,7 @@ static RwMeshBuilder *CollectTriangles(const RwGeometry *geometry, RwMeshBuilder
     }
     k.rasters = reinterpret_cast<const void **>(scratch);
     k.pipelines = k.rasters + m;
-    k.keys = reinterpret_cast<RwUInt16(*)[3]>(k.pipelines + m);
+    k.keys = reinterpret_cast<RwUInt16(*)[4]>(k.pipelines + m);
     k.known = reinterpret_cast<RwUInt8 *>(k.keys + m);
     std::memset(k.known, 0, m);
     for (RwInt32 i = 0; i < geometry->numTriangles && builder; ++i) {
@@ -318,9 +326,9 @@ static RwMeshBuilder *CollectTriangles(const RwGeometry *geometry, RwMeshBuilder
             continue;
         }
         RwMaterial *material = geometry->matList.materials[t.matIndex];
-        const RwUInt16 *keys = MaterialKeys(&k, material, t.matIndex);
+        const RwUInt16 *keys = MaterialKeys(&k, &geometry->matList, t.matIndex);
         builder = RwMeshBuilderAddTriangle(builder, material, t.vertIndex[0], t.vertIndex[1], t.vertIndex[2],
-                                           t.matIndex, keys[0], keys[1], keys[2]);
+                                           keys[0], keys[1], keys[2], keys[3]);
     }
     RwFree(k.textures);
     RwFree(scratch);

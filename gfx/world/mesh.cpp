@@ -192,13 +192,12 @@ RwBool RwMaterialIsTransparent(const RwMaterial *material)
 }
 
 // Opaque before transparent, then the keys with k3 strongest, then k4, k2,
-// k1. The material's address breaks the remaining ties so that the order is
-// strict and different materials with equal keys still form separate runs.
+// k1. The material's address breaks the remaining ties, so that different
+// materials with equal keys still form separate runs, and then the record's
+// own address, so that a material's triangles keep their order. A total
+// order, also when one material comes with different keys.
 static bool MeshOrderLess(const RwBuildMeshTriangle *a, const RwBuildMeshTriangle *b)
 {
-    if (a->material == b->material) {
-        return false;
-    }
     const RwUInt32 ka[5] = {RwMaterialIsTransparent(a->material) ? 1u : 0u, a->key[2], a->key[3], a->key[1],
                             a->key[0]};
     const RwUInt32 kb[5] = {RwMaterialIsTransparent(b->material) ? 1u : 0u, b->key[2], b->key[3], b->key[1],
@@ -208,7 +207,10 @@ static bool MeshOrderLess(const RwBuildMeshTriangle *a, const RwBuildMeshTriangl
             return ka[i] < kb[i];
         }
     }
-    return std::less<const RwMaterial *>()(a->material, b->material);
+    if (a->material != b->material) {
+        return std::less<const RwMaterial *>()(a->material, b->material);
+    }
+    return a < b;
 }
 
 RwBuildMeshTriangle **RwMeshBuilderSortTriangles(const RwMeshBuilder *builder)
@@ -223,8 +225,7 @@ RwBuildMeshTriangle **RwMeshBuilderSortTriangles(const RwMeshBuilder *builder)
     for (RwInt32 i = 0; i < n; ++i) {
         sorted[i] = &builder->triangles[i];
     }
-    // Stable, so that a material's triangles keep their order within its mesh.
-    std::stable_sort(sorted, sorted + n, MeshOrderLess);
+    std::sort(sorted, sorted + n, MeshOrderLess);
     return sorted;
 }
 

@@ -180,6 +180,11 @@ TEST_F(Geometry, MaterialsLockingAndMeshes)
     RwGeometryLock(g, rwGEOMETRYLOCKPOLYGONS);
     EXPECT_EQ(nullptr, g->mesh);
     EXPECT_EQ(3, g->lockedSinceLastInst);
+    // A material that stands in two list entries still makes one mesh.
+    g->triangles[2].matIndex = static_cast<RwUInt16>(RwMaterialListAppendMaterial(&g->matList, a));
+    RwGeometryUnlock(g);
+    EXPECT_EQ(1u, g->mesh->numMeshes);
+    EXPECT_EQ(5u, g->mesh->totalIndicesInMesh);   // three triangles in one strip
 
     RwGeometryAddRef(g);
     EXPECT_TRUE(RwGeometryDestroy(g));
