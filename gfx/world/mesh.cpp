@@ -13,7 +13,6 @@
 #include "gfx/core/texture.h"
 #include "material.h"
 #include "meshbuild.h"
-#include "worldids.h"
 
 struct RwMeshGlobals {
     RwUInt16 serialNum;               // next header's serial number
