@@ -46,7 +46,7 @@ EvsResult EvsMixerCreateSample(EvsMixer *mixer, const char *path, uint32_t mode,
     *sample = NULL;
     if (!mixer || !path || strlen(path) >= MAX_PATH ||
         (mode & ~(EVS_MODE_LOOP | EVS_MODE_2D | EVS_MODE_STREAM)) ||
-        (info && info->size != sizeof(EvsSampleInfo))) {
+        (info && info->size != 0 && info->size != sizeof(EvsSampleInfo))) {
         return EVS_ERR_INVALID_PARAM;
     }
     EvsSample *s = static_cast<EvsSample *>(evsAlloc(sizeof(EvsSample)));
@@ -55,7 +55,7 @@ EvsResult EvsMixerCreateSample(EvsMixer *mixer, const char *path, uint32_t mode,
     }
     void *block = NULL;
     uint32_t size = 0;
-    EvsResult result = evsReadFile(path, info ? info->length : 0, &block, &size);
+    EvsResult result = evsReadFile(path, info && info->size ? info->length : 0, &block, &size);
     if (result == EVS_OK) {
         result = evsWaveParse(block, size, &s->wave);
     }
@@ -143,7 +143,9 @@ EvsResult EvsMixerPlaySample(EvsMixer *mixer, EvsSample *sample, bool paused, Ev
     *channel = static_cast<EvsChannel>(index + 1) | (static_cast<EvsChannel>(slot->generation) << 16);
     evsTrace("channel play %d %s%s", index + 1, sample->path, paused ? " paused" : "");
     if (evsVoiceStart(system, &slot->voice, &sample->wave, sample->mode & EVS_MODE_LOOP, 1.0f)) {
-        evsVoicePause(&slot->voice, paused);
+        if (paused) {
+            evsVoicePause(&slot->voice, true);
+        }
         evsTrace("channel audible %d", index + 1);
     }
     return EVS_OK;

@@ -113,8 +113,9 @@ struct EvsLoadInfo {
 };
 static_assert(sizeof(EvsLoadInfo) == 44, "load information is 44 bytes on the target");
 
-// Optional extra information for samples: size must be sizeof(EvsSampleInfo);
-// length limits the bytes of the file read (0 = the whole file).
+// Optional extra information for samples: size must be sizeof(EvsSampleInfo),
+// or 0 for an all-zero record that asks for nothing; length limits the bytes
+// of the file read (0 = the whole file).
 struct EvsSampleInfo {
     uint32_t size;
     uint32_t length;
