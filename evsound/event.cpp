@@ -1,4 +1,6 @@
 // Events: start and stop on the system clock, volume, 3-D position, properties and state.
+#include <cmath>
+
 #include "evsound/internal.h"
 
 static EvsSystem *evsSystemOf(const EvsEvent *event)
@@ -9,6 +11,22 @@ static EvsSystem *evsSystemOf(const EvsEvent *event)
 static uint32_t evsEventLength(const EvsEvent *event)
 {
     return event->durationMs ? event->durationMs : evsWaveLengthMs(&event->wave);
+}
+
+// What the device plays: the volume, for a placed event of a spatial system
+// lowered by its distance from the listener beyond one unit.
+static float evsEventGain(const EvsEvent *event)
+{
+    const EvsSystem *system = evsSystemOf(event);
+    if (!event->placed || !(system->flags & EVS_INIT_SPATIAL)) {
+        return event->volume;
+    }
+    const EvsMixer &m = system->mixer;
+    float dx = event->position.x - m.listenerPosition.x;
+    float dy = event->position.y - m.listenerPosition.y;
+    float dz = event->position.z - m.listenerPosition.z;
+    float distance = std::sqrt(dx * dx + dy * dy + dz * dz) * m.distanceFactor;
+    return event->volume / (1.0f + m.rolloff * (distance > 1.0f ? distance - 1.0f : 0.0f));
 }
 
 // Stops an event now, without a trace line of a call.
@@ -57,7 +75,8 @@ EvsResult EvsEventStart(EvsEvent *event)
     event->playing = true;
     event->startMs = system->now;
     evsTrace("start %d:%d %s", event->group->index, event->index, event->name);
-    if (evsVoiceStart(system, &event->voice, &event->wave, event->flags & EVS_EVENT_LOOP, event->volume)) {
+    if (evsVoiceStart(system, &event->voice, &event->wave, event->flags & EVS_EVENT_LOOP,
+                      evsEventGain(event))) {
         evsTrace("audible %d:%d", event->group->index, event->index);
     }
     return EVS_OK;
@@ -96,7 +115,7 @@ EvsResult EvsEventSetVolume(EvsEvent *event, float volume)
         return EVS_ERR_INVALID_PARAM;
     }
     event->volume = evsClampVolume(volume);
-    evsVoiceSetVolume(&event->voice, event->volume);
+    evsVoiceSetVolume(&event->voice, evsEventGain(event));
     evsTrace("volume %d:%d %.3f", event->group->index, event->index, event->volume);
     return EVS_OK;
 }
@@ -117,6 +136,8 @@ EvsResult EvsEventSetPosition(EvsEvent *event, const EvsVector *position, const 
     }
     if (position) event->position = *position;
     if (velocity) event->velocity = *velocity;
+    event->placed = event->placed || position;
+    evsVoiceSetVolume(&event->voice, evsEventGain(event));
     evsTrace("position %d:%d %.2f %.2f %.2f", event->group->index, event->index, event->position.x,
              event->position.y, event->position.z);
     return EVS_OK;
@@ -159,6 +180,7 @@ void evsEventsAdvance(EvsSystem *system)
                 evsEventHalt(event);
                 evsTrace("end %d:%d", g, e);
             }
+            evsVoiceSetVolume(&event->voice, evsEventGain(event));   // the listener may have moved
         }
     }
 }

@@ -17,7 +17,10 @@
 // Output is silent unless the platform opens a wave output device; then the
 // WAV data of events and channels plays through it with the same timing. No
 // device (or a device that does not open) is not an error: the system runs on,
-// silently, and every state change still happens on the clock.
+// silently, and every state change still happens on the clock. In a system
+// initialised with EVS_INIT_SPATIAL, an event given a position plays on the
+// device at its volume / (1 + rolloff x (distance - 1)) when farther than one
+// unit (distance x distance factor) from listener 0; its volume is unchanged.
 //
 // Every call returns an EvsResult; 0 is success. Out-parameters are cleared on
 // failure. All calls belong to one thread; the layer starts no threads.
@@ -142,6 +145,13 @@ EvsResult EvsSystemInit(EvsSystem *system, int32_t maxChannels, uint32_t flags,
                         void *driverData, uint32_t eventFlags);
 // Folder the events' WAV paths are relative to (at most EVS_MAX_MEDIA_PATH bytes).
 EvsResult EvsSystemSetMediaPath(EvsSystem *system, const char *path);
+// Where the media path's WAV files come from when not from the file system
+// (e.g. a packed archive): asked first with buffer NULL for the size, then
+// with a buffer of that size to fill. False: the file is not there.
+typedef bool (*EvsMediaReader)(void *user, const char *path, void *buffer, uint32_t capacity,
+                               uint32_t *size);
+// NULL restores the system's file calls.
+EvsResult EvsSystemSetMediaReader(EvsSystem *system, EvsMediaReader reader, void *user);
 // Parses a project image (copied; the caller may free it afterwards). One
 // project per system.
 EvsResult EvsSystemLoadProject(EvsSystem *system, const void *data, const EvsLoadInfo *info,

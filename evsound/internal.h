@@ -17,6 +17,7 @@ struct EvsVoice {
     HWAVEOUT out;
     WAVEHDR header;
     bool open;
+    float level;               // the volume last given to the device
 };
 
 struct EvsEvent {
@@ -32,6 +33,7 @@ struct EvsEvent {
     uint32_t startMs;
     float volume;
     EvsVector position, velocity;
+    bool placed;               // a position was set: the listener's distance lowers it
     EvsVoice voice;
 };
 
@@ -82,6 +84,8 @@ struct EvsSystem {
     int32_t slotCount;
     EvsSlot *slots;
     char mediaPath[EVS_MAX_MEDIA_PATH + 1];
+    EvsMediaReader reader;
+    void *readerUser;
     EvsProject *project;
     EvsSample *samples;
     uint32_t now;              // the clock as of the last update

@@ -209,6 +209,27 @@ EvsResult EvsGroupGetEventCount(EvsGroup *group, int32_t *count)
     return EVS_OK;
 }
 
+// A media file through the system's reader; a size that changes between
+// the two asks is a read failure.
+static EvsResult evsReadMedia(const EvsSystem *system, const char *path, void **block, uint32_t *size)
+{
+    uint32_t length = 0, got = 0;
+    if (!system->reader(system->readerUser, path, NULL, 0, &length)) {
+        return EVS_ERR_FILE_NOT_FOUND;
+    }
+    void *bytes = evsAlloc(length);
+    if (!bytes) {
+        return EVS_ERR_MEMORY;
+    }
+    if (!system->reader(system->readerUser, path, bytes, length, &got) || got != length) {
+        evsFree(bytes);
+        return EVS_ERR_FILE_READ;
+    }
+    *block = bytes;
+    *size = length;
+    return EVS_OK;
+}
+
 static EvsResult evsLoadWave(const EvsSystem *system, EvsEvent *event)
 {
     char path[EVS_MAX_MEDIA_PATH + EVS_MAX_WAV_PATH + 2];
@@ -217,7 +238,8 @@ static EvsResult evsLoadWave(const EvsSystem *system, EvsEvent *event)
     snprintf(path, sizeof(path), "%s%s%s", system->mediaPath, slash ? "" : "/", event->wavPath);
     void *block = NULL;
     uint32_t size = 0;
-    EvsResult result = evsReadFile(path, 0, &block, &size);
+    EvsResult result = system->reader ? evsReadMedia(system, path, &block, &size)
+                                      : evsReadFile(path, 0, &block, &size);
     if (result == EVS_OK) {
         result = evsWaveParse(block, size, &event->wave);
         if (result != EVS_OK) {

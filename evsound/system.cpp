@@ -101,6 +101,16 @@ EvsResult EvsSystemSetMediaPath(EvsSystem *system, const char *path)
     return EVS_OK;
 }
 
+EvsResult EvsSystemSetMediaReader(EvsSystem *system, EvsMediaReader reader, void *user)
+{
+    if (!system) {
+        return EVS_ERR_INVALID_PARAM;
+    }
+    system->reader = reader;
+    system->readerUser = user;
+    return EVS_OK;
+}
+
 EvsResult EvsSystemUpdate(EvsSystem *system)
 {
     if (!system) {

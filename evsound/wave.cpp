@@ -132,6 +132,7 @@ bool evsVoiceStart(EvsSystem *system, EvsVoice *voice, const EvsWave *wave, bool
         p->outClose(voice->out);
         return false;
     }
+    voice->level = volume;
     p->outSetVolume(voice->out, evsVolumeWord(volume));
     if (p->outWrite(voice->out, &voice->header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
         p->outUnprepare(voice->out, &voice->header, sizeof(WAVEHDR));
@@ -156,7 +157,8 @@ void evsVoiceStop(EvsVoice *voice)
 
 void evsVoiceSetVolume(EvsVoice *voice, float volume)
 {
-    if (voice->open) {
+    if (voice->open && voice->level != volume) {
+        voice->level = volume;
         EvsPlatformGet()->outSetVolume(voice->out, evsVolumeWord(volume));
     }
 }

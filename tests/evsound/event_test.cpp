@@ -233,6 +233,68 @@ TEST_F(Events, VolumePositionAndPropertiesKeepTheirValues)
     EXPECT_EQ(0x08, user);
 }
 
+TEST_F(Events, PlacedEventsFadeWithTheListenersDistance)
+{
+    struct Case { uint32_t flags; DWORD distant, close; } cases[] = {
+        {EVS_INIT_SPATIAL, 0x80008000u, 0xFFFFFFFFu}, {0, 0xFFFFFFFFu, 0xFFFFFFFFu},
+    };
+    for (const Case &c : cases) {
+        Start(c.flags);
+        EvsMixer *mixer = NULL;
+        EvsSystemGetMixer(system, &mixer);
+        EvsMixerSetSpatial(mixer, 1.0f, 1.0f, 0.01f);
+        EvsVector distant = {101.0f, 0.0f, 0.0f}, listener = {100.5f, 0.0f, 0.0f};
+        EvsEventSetPosition(Event(1), &distant, NULL);
+        EvsEventStart(Event(1));
+        EXPECT_EQ(c.distant, evsTestPlatform.lastVolume);
+        EvsMixerSetListener(mixer, 0, &listener, NULL, NULL, NULL);
+        At(10);
+        EXPECT_EQ(c.close, evsTestPlatform.lastVolume);
+        EvsSystemRelease(system);
+        system = NULL;
+    }
+}
+
+// Serves town.wav as 500 ms of 16 kHz audio from memory; sizeShift changes the
+// size between the two asks.
+struct Reader {
+    std::string wav = EvsTestWav(16000, 1, 8, 8000);
+    std::string asked;
+    uint32_t sizeShift = 0;
+    static bool Read(void *user, const char *path, void *buffer, uint32_t capacity, uint32_t *size)
+    {
+        Reader *r = static_cast<Reader *>(user);
+        r->asked = path;
+        if (r->asked != "evs_media/town.wav") {
+            return false;
+        }
+        *size = static_cast<uint32_t>(r->wav.size()) + (buffer ? r->sizeShift : 0);
+        if (buffer) {
+            memcpy(buffer, r->wav.data(), capacity < r->wav.size() ? capacity : r->wav.size());
+        }
+        return true;
+    }
+};
+
+TEST_F(Events, MediaComesThroughTheReaderWhenOneIsSet)
+{
+    Start();
+    Reader reader;
+    EvsGroup *other = NULL;
+    ASSERT_EQ(EVS_OK, EvsProjectGetGroup(project, 1, true, &other));
+    EvsGroupFreeData(group, NULL, false);
+    EXPECT_EQ(EVS_OK, EvsSystemSetMediaReader(system, Reader::Read, &reader));
+    EXPECT_EQ(EVS_ERR_FILE_NOT_FOUND, EvsGroupLoadData(other, EVS_RESOURCES_ALL, 0));
+    EXPECT_EQ("evs_media/missing.wav", reader.asked);
+    reader.sizeShift = 1;
+    EXPECT_EQ(EVS_ERR_FILE_READ, EvsGroupLoadData(group, EVS_RESOURCES_ALL, 0));
+    reader.sizeShift = 0;
+    ASSERT_EQ(EVS_OK, EvsGroupLoadData(group, EVS_RESOURCES_ALL, 0));
+    uint32_t length = 0;
+    EvsEventGetInfo(Event(0), NULL, NULL, &length);
+    EXPECT_EQ(500u, length);
+}
+
 TEST_F(Events, ReleaseStopsAndClosesEverything)
 {
     Start();
