@@ -173,7 +173,8 @@ EvsResult EvsGroupGetEventCount(EvsGroup *group, int32_t *count);
 // Reads the group's WAV files (resources: EVS_RESOURCES_ALL or any nonzero
 // mask; mode must be 0). Loading a loaded group does nothing.
 EvsResult EvsGroupLoadData(EvsGroup *group, uint32_t resources, uint32_t mode);
-// event NULL: the whole group. Stops the events, then frees the WAV data.
+// event NULL: the whole group. Stops the events, then frees the WAV data
+// (one event alone: the group stays loaded and that event plays silently).
 EvsResult EvsGroupFreeData(EvsGroup *group, EvsEvent *event, bool waitUntilReady);
 // One instance per event: the same index gives the same pointer. mode must be 0.
 EvsResult EvsGroupGetEvent(EvsGroup *group, int32_t index, uint32_t mode, EvsEvent **event);
