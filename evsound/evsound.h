@@ -22,7 +22,7 @@
 // device at its volume / (1 + rolloff x (distance - 1)) when farther than one
 // unit (distance x distance factor) from listener 0; its volume is unchanged.
 //
-// Every call returns an EvsResult; 0 is success. Out-parameters are cleared on
+// Every call returns an EvsResult; 0 is success. Handles handed out are cleared on
 // failure. All calls belong to one thread; the layer starts no threads.
 //
 // Project file format (all values little-endian, no padding)
