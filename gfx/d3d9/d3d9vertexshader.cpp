@@ -8,6 +8,7 @@
 #include <d3dx9shader.h>
 
 #include "d3d9device.h"
+#include "d3d9im2d.h"
 #include "d3d9instance.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
@@ -748,22 +749,8 @@ RwUInt32 RwD3D9VertexShaderCacheGetKey(RwUInt32 index)
 void RwD3D9RenderMeshWithVertexShader(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
 {
     RwD3D9SetPixelShader(nullptr);
-    const RwTexture *texture = mesh->material ? mesh->material->texture : nullptr;
-    if (texture) {
-        RwD3D9SetTexture(texture, 0);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    } else {
-        RwD3D9SetTexture(nullptr, 0);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    }
+    RwD3D9SetTexture(mesh->material ? mesh->material->texture : nullptr, 0);
+    RwD3D9SetStageZeroForDiffuse();
     RwD3D9SetVertexShader(mesh->vertexShader);
     if (header->indexBuffer)
         RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh->baseVertexIndex), 0,
