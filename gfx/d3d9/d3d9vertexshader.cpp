@@ -383,6 +383,16 @@ static void EmitContribution(int colour, RwUInt32 component, bool last)
         Emit("mad r11.xyz, c[%d].xyz, r6.%s, r11.xyz\n", colour, Repeated[component]);
 }
 
+// The vector from a local light at register `position` to the vertex, the
+// reciprocal distance into r1.c and the unnormalised cosine into r6.c.
+static void EmitToLocalLight(char c, int position, const char *P, const char *N)
+{
+    Emit("add r7.xyz, -c[%d].xyz, %s.xyz\n", position, P);
+    Emit("dp3 r1.%c, r7, r7\n", c);
+    Emit("rsq r1.%c, r1.%c\n", c, c);
+    Emit("dp3 r6.%c, %s, r7\n", c, N);
+}
+
 static void EmitLighting(const ShaderFeatures &f, const ShaderLayout &l, const char *P, const char *N)
 {
     const int m = static_cast<int>(l.material);
@@ -412,13 +422,8 @@ static void EmitLighting(const ShaderFeatures &f, const ShaderLayout &l, const c
         const RwUInt32 n = f.points - first < 4 ? f.points - first : 4;
         const char *s = Masks[n];
         const int gi = static_cast<int>(g);
-        for (RwUInt32 k = 0; k < n; k++) {
-            const char c = Components[k];
-            Emit("add r7.xyz, -c[%d].xyz, %s.xyz\n", gi + 1 + 2 * static_cast<int>(k), P);
-            Emit("dp3 r1.%c, r7, r7\n", c);
-            Emit("rsq r1.%c, r1.%c\n", c, c);
-            Emit("dp3 r6.%c, %s, r7\n", c, N);
-        }
+        for (RwUInt32 k = 0; k < n; k++)
+            EmitToLocalLight(Components[k], gi + 1 + 2 * static_cast<int>(k), P, N);
         Emit("max r8.%s, c[%d].%s, r1.%s\n", s, gi, s, s);
         Emit("max r6.%s, c[%d].wwww, -r6.%s\n", s, gi + 1, s);
         Emit("add r8.%s, -c[%d].%s, r8.%s\n", s, gi, s, s);
@@ -435,10 +440,7 @@ static void EmitLighting(const ShaderFeatures &f, const ShaderLayout &l, const c
         for (RwUInt32 k = 0; k < n; k++) {
             const char c = Components[k];
             const int at = gi + 1 + 4 * static_cast<int>(k);
-            Emit("add r7.xyz, -c[%d].xyz, %s.xyz\n", at, P);
-            Emit("dp3 r1.%c, r7, r7\n", c);
-            Emit("rsq r1.%c, r1.%c\n", c, c);
-            Emit("dp3 r6.%c, %s, r7\n", c, N);
+            EmitToLocalLight(c, at, P, N);
             Emit("mul r7.xyz, r7.xyz, r1.%c\n", c);
             Emit("dp3 r7.w, r7, c[%d]\n", at + 1);
             Emit("mad r9.%c, r7.w, c[%d].x, c[%d].y\n", c, at + 2, at + 2);
