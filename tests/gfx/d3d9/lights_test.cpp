@@ -6,6 +6,7 @@
 #include "gfx/d3d9/d3d9lights.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/world/light.h"
+#include "support/test_memory.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ class Lights : public CameraDevice {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
         ASSERT_GE(RwEngineRegisterPlugin(4, rwID_LIGHTMODULE, RwLightModuleOpen, RwLightModuleClose), 0);
         ASSERT_TRUE(RwD3D9LightPluginAttach());
         CameraDevice::SetUpTestSuite();
@@ -21,6 +22,7 @@ protected:
     void SetUp() override
     {
         CameraDevice::SetUp();
+        liveBefore = rwTestMemory.live;
         RwD3D9LightingStateInit();
     }
     void TearDown() override
@@ -28,6 +30,7 @@ protected:
         for (RwLight *l : lights)
             Destroy(l);
         RwD3D9LightingStateTerm();
+        EXPECT_EQ(rwTestMemory.live, liveBefore) << "lighting state leaked";
         CameraDevice::TearDown();
     }
 
@@ -69,6 +72,7 @@ protected:
     }
 
     std::vector<RwLight *> lights;
+    RwInt32 liveBefore = 0;
 };
 
 TEST_F(Lights, IndicesAreReusedAndRestartWhenTheLastGoes)
