@@ -7,6 +7,7 @@
 
 #include "d3d9testcamera.h"
 #include "gfx/core/matrix.h"
+#include "gfx/d3d9/d3d9im2d.h"
 #include "gfx/d3d9/d3d9shaderconst.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9vertexshader.h"
@@ -182,6 +183,68 @@ TEST_F(ShaderConstants, MaterialAndFogRegisters)
     End();
     RwCameraSetFogDistance(camera, 0.0f);
     rwD3D9Driver.caps.RasterCaps = rasterCaps;
+}
+
+// The generated shader lit by gathered constants: a quad facing the camera is
+// white under a light shining onto it and black under one shining away, and
+// a point light brightens it only within its radius.
+TEST_F(ShaderConstants, GeneratedShaderIsLitByTheUploadedLights)
+{
+    RwD3D9VertexShaderCacheInit();
+    struct V {
+        float x, y, z, nx, ny, nz;
+    };
+    const V quad[4] = {{-1, -1, 5, 0, 0, -1}, {1, -1, 5, 0, 0, -1}, {-1, 1, 5, 0, 0, -1}, {1, 1, 5, 0, 0, -1}};
+    const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                          {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0}, D3DDECL_END()};
+    void *declaration = nullptr;
+    ASSERT_TRUE(RwD3D9CreateVertexDeclaration(elements, &declaration));
+    RwLight *sun = Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {1, 1, 1, 1});
+    RwLight *lamp = Light(rwLIGHTPOINT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLight *farLamp = Light(rwLIGHTPOINT, {0, 0, -5.1f}, 10.0f, {1, 1, 1, 1});
+    RwLight *spot = Light(rwLIGHTSPOT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLight *soft = Light(rwLIGHTSPOTSOFT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLightSetConeAngle(spot, 1.2f);
+    RwLightSetConeAngle(soft, 1.2f);
+    const RwV3d axis = {0, 1, 0};
+    struct Case {
+        const RwLight *light;
+        RwReal turn;
+        DWORD expected;
+    } cases[] = {{sun, 0.0f, 0xFFFFFF}, {sun, 180.0f, 0x000000}, {lamp, 0.0f, 0x7A7A7A}, {farLamp, 0.0f, 0},
+                 {spot, 0.0f, 0xFFFFFF}, {soft, 0.0f, 0x292929}};
+    for (const Case &c : cases) {
+        RwFrameRotate(RwLightGetFrame(sun), &axis, c.turn, rwCOMBINEREPLACE);
+        ASSERT_TRUE(Begin());
+        RwD3D9VertexShaderDescriptor d = {0, 0, rwD3D9VSNORMALS, 0};
+        std::vector<RwReal> buffer(rwD3D9VSMAXLIGHTREGISTERS * 4);
+        RwD3D9WriteVertexShaderLights(buffer.data(), &d, FALSE, &c.light, 1);
+        RwD3D9VertexShaderRegisters r;
+        void *shader = RwD3D9GetVertexShaderForDescriptor(nullptr, &d, &r);
+        ASSERT_NE(shader, nullptr);
+        D3DMATRIX wvp;
+        RwD3D9GetWorldViewProjTransposed(&wvp);
+        real->SetVertexShaderConstantF(0, &wvp.m[0][0], 4);
+        ASSERT_TRUE(RwD3D9SetVertexShaderLightConstants(buffer.data(), &d, 1.0f, 1.0f));
+        RwD3D9SetVertexDeclaration(declaration);
+        RwD3D9SetVertexShader(shader);
+        RwD3D9SetPixelShader(nullptr);
+        RwD3D9SetTexture(nullptr, 0);
+        RwD3D9SetStageZeroForDiffuse();
+        RwD3D9FlushRenderStates();
+        real->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V));
+        RwD3D9SetStreamSource(0, nullptr, 0, 0);
+        RwD3D9SetVertexShader(nullptr);
+        End();
+        // Lit at the corners and blended: the lamp is sqrt(3) from each, so
+        // 1/sqrt(3) - 1/10 of its light; the far lamp reaches none. The
+        // corners lie inside the spots' cones (cosine 0.577 against 0.362):
+        // the hard edge lets everything through, the soft one a third.
+        const DWORD centre = ReadPixel(512, 384);
+        EXPECT_TRUE(NearColour(centre, c.expected, 8)) << std::hex << centre;
+    }
+    RwD3D9VertexShaderCacheTerm();
+    RwD3D9DeleteVertexDeclaration(declaration);
 }
 
 }  // namespace
