@@ -1,7 +1,6 @@
 // Tests of the declaration-type writers and readers, the texture-coordinate type choice and tangents.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -180,15 +179,6 @@ TEST_F(DeclType, TexCoordTypeFollowsRangeAndCaps)
         EXPECT_EQ(RwD3D9DeclTypeFindForTexCoords(c.uv, c.count), c.type);
     }
     rwD3D9Driver.caps.DeclTypes = saved;
-}
-
-TEST_F(DeclType, ElementsSortByStreamThenOffset)
-{
-    D3DVERTEXELEMENT9 e[3] = {{1, 0, 2, 0, 3, 0}, {0, 12, 2, 0, 3, 0}, {0, 0, 2, 0, 0, 0}};
-    std::qsort(e, 3, sizeof e[0], RwD3D9VertexElementCompare);
-    EXPECT_EQ(e[0].Offset, 0);
-    EXPECT_EQ(e[1].Offset, 12);
-    EXPECT_EQ(e[2].Stream, 1);
 }
 
 // Four vertices of a quad in the xy plane, u along x and v along y; vertex 4

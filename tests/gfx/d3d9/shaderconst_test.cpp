@@ -5,49 +5,22 @@
 
 #include <d3dx9math.h>
 
-#include "d3d9testcamera.h"
+#include "d3d9testlights.h"
 #include "gfx/core/matrix.h"
 #include "gfx/d3d9/d3d9im2d.h"
 #include "gfx/d3d9/d3d9shaderconst.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9vertexshader.h"
-#include "gfx/world/light.h"
 
 namespace {
 
-class ShaderConstants : public CameraDevice {
+class ShaderConstants : public LightDevice {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
-        ASSERT_GE(RwEngineRegisterPlugin(4, rwID_LIGHTMODULE, RwLightModuleOpen, RwLightModuleClose), 0);
-        CameraDevice::SetUpTestSuite();
-    }
     void TearDown() override
     {
         RwD3D9SetVertexShaderWorldMatrix(nullptr);
-        for (RwLight *l : lights) {
-            RwFrame *f = RwLightGetFrame(l);
-            RwLightSetFrame(l, nullptr);
-            RwFrameDestroy(f);
-            RwLightDestroy(l);
-        }
-        CameraDevice::TearDown();
+        LightDevice::TearDown();
     }
-
-    RwLight *Light(RwInt32 type, RwV3d at, RwReal radius, RwRGBAReal colour = {0.5f, 0.25f, 1.0f, 1.0f})
-    {
-        RwLight *l = RwLightCreate(type);
-        RwFrame *f = RwFrameCreate();
-        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
-        RwLightSetFrame(l, f);
-        RwLightSetRadius(l, radius);
-        RwLightSetColor(l, &colour);
-        lights.push_back(l);
-        return l;
-    }
-
-    std::vector<RwLight *> lights;
 };
 
 void ExpectMatrixNear(const D3DMATRIX &a, const D3DMATRIX &b)
@@ -113,9 +86,9 @@ TEST_F(ShaderConstants, LightsAreWrittenInRegisterOrderAndCut)
 {
     std::vector<const RwLight *> list;
     list.push_back(Light(rwLIGHTAMBIENT, {0, 0, 0}, 0, {0.25f, 0.25f, 0.25f, 1}));
-    list.push_back(Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0));
+    list.push_back(Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {0.5f, 0.25f, 1.0f, 1}));
     for (int i = 0; i < 16; i++)
-        list.push_back(Light(rwLIGHTPOINT, {static_cast<RwReal>(i), 0, 0}, 4.0f + i));
+        list.push_back(Light(rwLIGHTPOINT, {static_cast<RwReal>(i), 0, 0}, 4.0f + i, {0.5f, 0.25f, 1.0f, 1}));
     RwLight *soft = Light(rwLIGHTSPOTSOFT, {0, 0, 0}, 2.0f);
     RwLightSetConeAngle(soft, 0.01f);   // narrow: hard-edge factors
     RwLight *wide = Light(rwLIGHTSPOTSOFT, {0, 0, 0}, 2.0f);
