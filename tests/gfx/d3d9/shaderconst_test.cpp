@@ -3,8 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include <d3dx9math.h>
-
 #include "d3d9testlights.h"
 #include "gfx/core/matrix.h"
 #include "gfx/d3d9/d3d9im2d.h"
@@ -22,43 +20,6 @@ protected:
         LightDevice::TearDown();
     }
 };
-
-void ExpectMatrixNear(const D3DMATRIX &a, const D3DMATRIX &b)
-{
-    for (int r = 0; r < 4; r++)
-        for (int c = 0; c < 4; c++)
-            EXPECT_NEAR(a.m[r][c], b.m[r][c], 1e-5f) << r << "," << c;
-}
-
-TEST_F(ShaderConstants, WorldViewProjectionIsTheTransposedProduct)
-{
-    ASSERT_TRUE(Begin());
-    D3DXMATRIX view, projection, vp, expected;
-    RwD3D9GetTransform(D3DTS_VIEW, &view);
-    RwD3D9GetTransform(D3DTS_PROJECTION, &projection);
-    D3DXMatrixMultiply(&vp, &view, &projection);
-    D3DXMatrixTranspose(&expected, &vp);
-    D3DMATRIX out;
-    RwD3D9GetWorldViewProjTransposed(&out);
-    ExpectMatrixNear(out, expected);
-    // With a world matrix: transpose(world x view x projection).
-    RwMatrix *world = RwMatrixCreate();
-    const RwV3d move = {1, 2, 3};
-    RwMatrixTranslate(world, &move, rwCOMBINEREPLACE);
-    RwD3D9SetVertexShaderWorldMatrix(world);
-    D3DXMATRIX w, wvp;
-    D3DXMatrixTranslation(&w, 1, 2, 3);
-    D3DXMatrixMultiply(&wvp, &w, &vp);
-    D3DXMatrixTranspose(&expected, &wvp);
-    RwD3D9GetWorldViewProjTransposed(&out);
-    ExpectMatrixNear(out, expected);
-    D3DXMatrixTranspose(&expected, &projection);
-    RwD3D9GetProjectionTransposed(&out);
-    ExpectMatrixNear(out, expected);
-    End();
-    RwD3D9SetVertexShaderWorldMatrix(nullptr);
-    RwMatrixDestroy(world);
-}
 
 TEST_F(ShaderConstants, ScaledWorldMovesLightsIntoObjectSpace)
 {
@@ -159,8 +120,9 @@ TEST_F(ShaderConstants, MaterialAndFogRegisters)
 }
 
 // The generated shader lit by gathered constants: a quad facing the camera is
-// white under a light shining onto it and black under one shining away, and
-// a point light brightens it only within its radius.
+// white under a light shining onto it and black under one shining away, a
+// point light brightens it only within its radius, and a world matrix moves
+// the quad and brings the lights into its space.
 TEST_F(ShaderConstants, GeneratedShaderIsLitByTheUploadedLights)
 {
     RwD3D9VertexShaderCacheInit();
@@ -177,17 +139,24 @@ TEST_F(ShaderConstants, GeneratedShaderIsLitByTheUploadedLights)
     RwLight *farLamp = Light(rwLIGHTPOINT, {0, 0, -5.1f}, 10.0f, {1, 1, 1, 1});
     RwLight *spot = Light(rwLIGHTSPOT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
     RwLight *soft = Light(rwLIGHTSPOTSOFT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLight *ahead = Light(rwLIGHTPOINT, {0, 0, 5}, 10.0f, {1, 1, 1, 1});
     RwLightSetConeAngle(spot, 1.2f);
     RwLightSetConeAngle(soft, 1.2f);
     const RwV3d axis = {0, 1, 0};
+    RwMatrix *world = RwMatrixCreate();
     struct Case {
         const RwLight *light;
         RwReal turn;
+        RwV3d move;     // of the quad, by its world matrix
         DWORD expected;
-    } cases[] = {{sun, 0.0f, 0xFFFFFF}, {sun, 180.0f, 0x000000}, {lamp, 0.0f, 0x7A7A7A}, {farLamp, 0.0f, 0},
-                 {spot, 0.0f, 0xFFFFFF}, {soft, 0.0f, 0x292929}};
+    } cases[] = {{sun, 0.0f, {0, 0, 0}, 0xFFFFFF}, {sun, 180.0f, {0, 0, 0}, 0x000000},
+                 {lamp, 0.0f, {0, 0, 0}, 0x7A7A7A}, {farLamp, 0.0f, {0, 0, 0}, 0},
+                 {spot, 0.0f, {0, 0, 0}, 0xFFFFFF}, {soft, 0.0f, {0, 0, 0}, 0x292929},
+                 {sun, 0.0f, {10, 0, 0}, 0}, {ahead, 0.0f, {0, 0, 1}, 0x7A7A7A}};
     for (const Case &c : cases) {
         RwFrameRotate(RwLightGetFrame(sun), &axis, c.turn, rwCOMBINEREPLACE);
+        RwMatrixTranslate(world, &c.move, rwCOMBINEREPLACE);
+        RwD3D9SetVertexShaderWorldMatrix(world);
         ASSERT_TRUE(Begin());
         RwD3D9VertexShaderDescriptor d = {0, 0, rwD3D9VSNORMALS, 0};
         std::vector<RwReal> buffer(rwD3D9VSMAXLIGHTREGISTERS * 4);
@@ -218,6 +187,8 @@ TEST_F(ShaderConstants, GeneratedShaderIsLitByTheUploadedLights)
     }
     RwD3D9VertexShaderCacheTerm();
     RwD3D9DeleteVertexDeclaration(declaration);
+    RwD3D9SetVertexShaderWorldMatrix(nullptr);
+    RwMatrixDestroy(world);
 }
 
 }  // namespace
