@@ -240,7 +240,12 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
 {
     RwUInt8 body[rwSECTORSTRUCTSIZE];
     RwUInt32 version = 0;
-    if (!ReadStruct(stream, body, sizeof body, &version)) {
+    RwUInt32 length = 0;
+    if (!FindChecked(stream, rwID_STRUCT, &length, &version)) {
+        return nullptr;
+    }
+    if (length < sizeof body || !RwStreamReadExact(stream, body, sizeof body)) {
+        ReadError();
         return nullptr;
     }
     const RwUInt32 base = ReadU32(body);
@@ -249,6 +254,11 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     // Counts must fit their 16-bit fields and the totals the block was sized for.
     if (cursor->worldSectors <= 0 || base > 0xFFFF || numPolygons > 0xFFFF || numVertices > 0xFFFF ||
         numPolygons > static_cast<RwUInt32>(cursor->polygons) || numVertices > static_cast<RwUInt32>(cursor->vertices)) {
+        ReadError();
+        return nullptr;
+    }
+    // The struct holds the arrays the counts call for.
+    if (length != rwSECTORSTRUCTSIZE + SectorArrayBytes(world->flags, world->numTexCoordSets, numVertices, numPolygons)) {
         ReadError();
         return nullptr;
     }
