@@ -4,11 +4,13 @@
 
 #include "gfx/core/camera.h"
 #include "gfx/core/counting_extension.h"
+#include "gfx/core/pipeline.h"
 #include "gfx/core/started_engine.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
+#include "gfx/world/worldpipe.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"
 
@@ -477,6 +479,74 @@ TEST_F(Membership, LightsJoinTheirListsAndLeaveOnce)
     EXPECT_TRUE(RwLinkListEmpty(&world->lightList));
     EXPECT_TRUE(RwLinkListEmpty(&Leaf(world, 0)->lightsInWorldSector));
     RwFrameDestroy(f);
+}
+
+}  // namespace
+
+namespace {
+
+RwInt32 executed = 0;
+void *lastObject = nullptr;
+RwBool CountingBody(RxPipelineNode *, const RxPipelineNodeParam *params)
+{
+    ++executed;
+    lastObject = params->dataParam;
+    return TRUE;
+}
+RxPipelineNodeDefinition countingNode = {"counting", CountingBody};
+
+TEST_F(World, RenderCallbacksRunTheCurrentPipelines)
+{
+    RxPipeline *standIn = RwAtomicGetDefaultPipeline();
+    ASSERT_NE(nullptr, standIn);
+    ASSERT_NE(nullptr, RwWorldGetDefaultSectorPipeline());
+    RxPipeline *own = RwPipelineCreate();
+    ASSERT_NE(nullptr, RwPipelineLock(own));
+    ASSERT_NE(nullptr, RwPipelineAddFragment(own, nullptr, &countingNode, nullptr));
+    ASSERT_NE(nullptr, RwPipelineUnlock(own));
+    RwAtomic *a = RwAtomicCreate();
+    executed = 0;
+    EXPECT_EQ(a, RwAtomicDefaultRenderCallBack(a));   // the stand-in draws nothing and succeeds
+    RwAtomicSetDefaultPipeline(own);
+    EXPECT_EQ(a, RwAtomicDefaultRenderCallBack(a));
+    EXPECT_EQ(1, executed);
+    EXPECT_EQ(a, lastObject);
+    RwAtomicSetDefaultPipeline(nullptr);
+    EXPECT_EQ(standIn, RwAtomicGetDefaultPipeline());
+    Bytes bytes = TwoSectorWorld();
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    RwWorldSetDefaultSectorPipeline(own);
+    EXPECT_EQ(Leaf(w, 0), RwWorldSectorDefaultRenderCallBack(Leaf(w, 0)));
+    EXPECT_EQ(Leaf(w, 1), RwWorldSectorDefaultRenderCallBack(Leaf(w, 1)));   // no polygons: not executed
+    EXPECT_EQ(2, executed);
+    EXPECT_EQ(Leaf(w, 0), lastObject);
+    RwWorldSetDefaultSectorPipeline(nullptr);
+    RwWorldDestroy(w);
+    RwAtomicDestroy(a);
+    RwPipelineDestroy(own);
+}
+
+TEST_F(World, RestoreListHoldsEachGeometryOnce)
+{
+    RwGeometry *listed = RwGeometryCreateEmpty(1.0f);
+    RwGeometry *dropped = RwGeometryCreateEmpty(1.0f);
+    listed->lockedSinceLastInst = 0;
+    dropped->lockedSinceLastInst = 0;
+    RwGeometryAddToRestoreList(listed);
+    RwGeometryAddToRestoreList(listed);
+    RwGeometryAddToRestoreList(dropped);
+    RwGeometryRemoveFromRestoreList(dropped);
+    RwGeometryRemoveFromRestoreList(dropped);
+    RwWorldDeviceRestoreCallback();
+    EXPECT_EQ(0xFFF, listed->lockedSinceLastInst);
+    EXPECT_EQ(0, dropped->lockedSinceLastInst);
+    listed->lockedSinceLastInst = 0;
+    RwGeometryRemoveFromRestoreList(listed);
+    RwWorldDeviceRestoreCallback();
+    EXPECT_EQ(0, listed->lockedSinceLastInst);
+    RwGeometryDestroy(listed);
+    RwGeometryDestroy(dropped);
 }
 
 }  // namespace
