@@ -23,6 +23,26 @@ enum : RwUInt32 {
     rwMINPLANECHUNK = 2 * rwCHUNKHEADERSIZE + rwPLANESTRUCTSIZE,
 };
 
+// Arrays of 32- and 16-bit values: on a little-endian host the stream bytes
+// are the values, so they are read straight into place.
+static RwStream *ReadReals(RwStream *stream, RwReal *values, RwUInt32 bytes)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return RwStreamReadExact(stream, values, bytes);
+#else
+    return RwStreamReadReal(stream, values, bytes);
+#endif
+}
+
+static RwStream *ReadInt16s(RwStream *stream, RwInt16 *values, RwUInt32 bytes)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return RwStreamReadExact(stream, values, bytes);
+#else
+    return RwStreamReadInt16(stream, values, bytes);
+#endif
+}
+
 static bool Native(RwUInt32 format)
 {
     return (format & rwGEOMETRYNATIVE) != 0;
@@ -167,8 +187,10 @@ const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream)
 }
 
 // The reader's place in the block and what the struct's totals still allow.
+// Objects fill the block from its start, arrays from the end of the objects.
 struct BlockCursor {
     RwUInt8 *next;
+    RwUInt8 *arrays;
     RwInt32 worldSectors;
     RwInt32 planeSectors;
     RwInt32 vertices;
@@ -234,6 +256,13 @@ static void *Take(BlockCursor *cursor, uint64_t bytes)
     return p;
 }
 
+static void *TakeArray(BlockCursor *cursor, uint64_t bytes)
+{
+    void *p = cursor->arrays;
+    cursor->arrays += bytes;
+    return p;
+}
+
 static RwSector *ReadSector(RwStream *stream, BlockCursor *cursor, RwWorld *world, bool worldSector);
 
 static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor, RwWorld *world)
@@ -278,33 +307,33 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     if (!Native(world->flags)) {
         const RwUInt32 v = numVertices;
         if (v > 0) {
-            sector->vertices = static_cast<RwV3d *>(Take(cursor, 12 * v));
-            if (!RwStreamReadReal(stream, &sector->vertices->x, 12 * v)) {
+            sector->vertices = static_cast<RwV3d *>(TakeArray(cursor, 12 * v));
+            if (!ReadReals(stream, &sector->vertices->x, 12 * v)) {
                 return nullptr;
             }
             if (world->flags & rwGEOMETRYNORMALS) {
-                sector->normals = static_cast<RwUInt32 *>(Take(cursor, 4 * v));
+                sector->normals = static_cast<RwUInt32 *>(TakeArray(cursor, 4 * v));
                 if (!RwStreamReadExact(stream, sector->normals, 4 * v)) {
                     return nullptr;
                 }
             }
             if (world->flags & rwGEOMETRYPRELIT) {
-                sector->preLitLum = static_cast<RwRGBA *>(Take(cursor, 4 * v));
+                sector->preLitLum = static_cast<RwRGBA *>(TakeArray(cursor, 4 * v));
                 if (!RwStreamReadExact(stream, sector->preLitLum, 4 * v)) {
                     return nullptr;
                 }
             }
             for (RwInt32 i = 0; i < world->numTexCoordSets; ++i) {
-                sector->texCoords[i] = static_cast<RwTexCoords *>(Take(cursor, 8 * v));
-                if (!RwStreamReadReal(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
+                sector->texCoords[i] = static_cast<RwTexCoords *>(TakeArray(cursor, 8 * v));
+                if (!ReadReals(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
                     return nullptr;
                 }
             }
         }
         if (numPolygons > 0) {
-            sector->polygons = static_cast<RwTriangle *>(Take(cursor, 8 * numPolygons));
+            sector->polygons = static_cast<RwTriangle *>(TakeArray(cursor, 8 * numPolygons));
             RwUInt16 *p = reinterpret_cast<RwUInt16 *>(sector->polygons);
-            if (!RwStreamReadInt16(stream, reinterpret_cast<RwInt16 *>(p), 8 * numPolygons)) {
+            if (!ReadInt16s(stream, reinterpret_cast<RwInt16 *>(p), 8 * numPolygons)) {
                 return nullptr;
             }
             const bool old = version < rwPOLYGONORDERVERSION;
@@ -427,7 +456,8 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
         ReadError(E_RW_NOMEM);
         return nullptr;
     }
-    std::memset(world, 0, blockSize);
+    // The arrays after the objects are read whole: only the objects are cleared.
+    std::memset(world, 0, static_cast<size_t>(blockSize - arrays));
     world->object.type = rwWORLD;
     world->object.privateFlags = rwWORLDSINGLEMALLOC;
     world->renderOrder = rwRENDERORDERBACK2FRONT;
@@ -442,6 +472,7 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     RwWorldListAdd(world, static_cast<RwUInt32>(blockSize));
 
     BlockCursor cursor = {reinterpret_cast<RwUInt8 *>(world) + RwWorldGetPluginRegistry()->sizeOfStruct,
+                          reinterpret_cast<RwUInt8 *>(world) + (blockSize - arrays),
                           sectors, planes, vertices, polygons, 0};
     if (!FindChecked(stream, rwID_MATLIST, nullptr, nullptr) || !RwMaterialListStreamRead(stream, &world->matList)) {
         FreeHalfRead(world);
