@@ -173,7 +173,8 @@ static Bytes ClumpBody()
         const RwUInt16 a = static_cast<RwUInt16>((q / 249) * 250 + q % 249);
         g->triangles[i] = (i & 1) ? RwTriangle{{static_cast<RwUInt16>(a + 1), static_cast<RwUInt16>(a + 251),
                                                 static_cast<RwUInt16>(a + 250)}, 0xFFFF}
-                                  : RwTriangle{{a, static_cast<RwUInt16>(a + 1), static_cast<RwUInt16>(a + 250)}, 0xFFFF};
+                                  : RwTriangle{{a, static_cast<RwUInt16>(a + 1), static_cast<RwUInt16>(a + 250)},
+                                               0xFFFF};
     }
     m->boundingSphere = {{125.0f, 100.0f, 0.0f}, 160.0f};
     RwGeometryUnlock(g);
@@ -252,7 +253,8 @@ static bool Report(const char *what, Bytes &bytes, Read read)
         std::memcpy(fresh, b.data(), b.size());
         RwFree(fresh);
     });
-    printf("%s: %.1f MB, load %.0f MB/s, memcpy %.0f MB/s (ratio %.2f), memcpy to fresh memory %.0f MB/s (ratio %.2f)%s\n",
+    printf("%s: %.1f MB, load %.0f MB/s, memcpy %.0f MB/s (ratio %.2f), "
+           "memcpy to fresh memory %.0f MB/s (ratio %.2f)%s\n",
            what, bytes.size() / 1e6, load, copyRate, load / copyRate, freshRate, load / freshRate,
            ok ? "" : " (LOAD FAILED)");
     return ok;

@@ -88,7 +88,8 @@ void *RwClumpModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     if (!g->atomicFreeList) {
         return nullptr;
     }
-    g->clumpFreeList = RwFreeListCreateAndPreallocate(clumpTKList.sizeOfStruct, 128, 4, 1, nullptr, rwCLUMPFREELISTHINT);
+    g->clumpFreeList =
+        RwFreeListCreateAndPreallocate(clumpTKList.sizeOfStruct, 128, 4, 1, nullptr, rwCLUMPFREELISTHINT);
     if (!g->clumpFreeList) {
         RwFreeListDestroy(g->atomicFreeList);
         g->atomicFreeList = nullptr;

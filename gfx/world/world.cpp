@@ -452,7 +452,8 @@ RwWorld *RwWorldForAllMaterials(RwWorld *world, RwMaterialCallBack callback, voi
 
 RwWorld *RwWorldForAllWorldSectors(RwWorld *world, RwWorldSectorCallBack callback, void *data)
 {
-    ForAllLeaves(world->rootSector, [callback, data](RwWorldSector *sector) { return callback(sector, data) != nullptr; });
+    ForAllLeaves(world->rootSector,
+                 [callback, data](RwWorldSector *sector) { return callback(sector, data) != nullptr; });
     return world;
 }
 

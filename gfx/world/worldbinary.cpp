@@ -178,7 +178,8 @@ const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream)
     }
     const RwUInt32 size = RwWorldStreamGetSize(world);
     if (!RwStreamWriteChunkHeader(stream, rwID_WORLD, size) ||
-        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwWORLDSTRUCTSIZE) || !RwStreamWrite(stream, body, sizeof body) ||
+        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwWORLDSTRUCTSIZE) ||
+        !RwStreamWrite(stream, body, sizeof body) ||
         !RwMaterialListStreamWrite(&world->matList, stream) || !WriteSector(world, world->rootSector, stream) ||
         !RwPluginRegistryWriteDataChunks(RwWorldGetPluginRegistry(), stream, world)) {
         return nullptr;
@@ -203,30 +204,12 @@ static void ReadError(RwUInt32 code = E_RW_READ)
     RwErrorRaise(rwID_COREPLUGIN, code);
 }
 
-// Finds a struct or child chunk; its version must be one the readers accept.
-static bool FindChecked(RwStream *stream, RwUInt32 type, RwUInt32 *length, RwUInt32 *version)
-{
-    RwUInt32 stamp = 0;
-    if (!RwStreamFindChunk(stream, type, length, &stamp)) {
-        ReadError();
-        return false;
-    }
-    if (version) {
-        *version = stamp;
-    }
-    if (!RwChunkVersionAccepted(stamp)) {
-        ReadError(E_RW_BADVERSION);
-        return false;
-    }
-    return true;
-}
-
 // Reads a struct of at most size bytes into a zeroed area.
 static bool ReadStruct(RwStream *stream, RwUInt8 *area, RwUInt32 size, RwUInt32 *version)
 {
     RwUInt32 length = 0;
     std::memset(area, 0, size);
-    if (!FindChecked(stream, rwID_STRUCT, &length, version)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_STRUCT, &length, version)) {
         return false;
     }
     if (length > size) {
@@ -270,7 +253,7 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     RwUInt8 body[rwSECTORSTRUCTSIZE];
     RwUInt32 version = 0;
     RwUInt32 length = 0;
-    if (!FindChecked(stream, rwID_STRUCT, &length, &version)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_STRUCT, &length, &version)) {
         return nullptr;
     }
     if (length < sizeof body || !RwStreamReadExact(stream, body, sizeof body)) {
@@ -282,12 +265,14 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     const RwUInt32 numVertices = ReadU32(body + 8);
     // Counts must fit their 16-bit fields and the totals the block was sized for.
     if (cursor->worldSectors <= 0 || base > 0xFFFF || numPolygons > 0xFFFF || numVertices > 0xFFFF ||
-        numPolygons > static_cast<RwUInt32>(cursor->polygons) || numVertices > static_cast<RwUInt32>(cursor->vertices)) {
+        numPolygons > static_cast<RwUInt32>(cursor->polygons) ||
+        numVertices > static_cast<RwUInt32>(cursor->vertices)) {
         ReadError();
         return nullptr;
     }
     // The struct holds the arrays the counts call for.
-    if (length != rwSECTORSTRUCTSIZE + SectorArrayBytes(world->flags, world->numTexCoordSets, numVertices, numPolygons)) {
+    if (length !=
+        rwSECTORSTRUCTSIZE + SectorArrayBytes(world->flags, world->numTexCoordSets, numVertices, numPolygons)) {
         ReadError();
         return nullptr;
     }
@@ -403,7 +388,7 @@ static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, 
 
 static RwSector *ReadSector(RwStream *stream, BlockCursor *cursor, RwWorld *world, bool worldSector)
 {
-    if (!FindChecked(stream, worldSector ? rwID_ATOMICSECT : rwID_PLANESECT, nullptr, nullptr)) {
+    if (!RwWorldStreamFindChecked(stream, worldSector ? rwID_ATOMICSECT : rwID_PLANESECT, nullptr, nullptr)) {
         return nullptr;
     }
     return worldSector ? RwAtomicSectorStreamRead(stream, cursor, world)
@@ -440,7 +425,8 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     }
     // A tree of P plane sectors has P + 1 world sectors; the arrays and sector
     // chunks the totals call for must fit in what the stream still holds.
-    const uint64_t arrays = SectorArrayBytes(format, sets, static_cast<RwUInt32>(vertices), static_cast<RwUInt32>(polygons));
+    const uint64_t arrays =
+        SectorArrayBytes(format, sets, static_cast<RwUInt32>(vertices), static_cast<RwUInt32>(polygons));
     if (polygons < 0 || vertices < 0 || planes < 0 || sectors != planes + 1 || arrays > 0x7FFFFFFF ||
         !RwStreamCanHold(stream, static_cast<RwUInt32>(arrays), 1) ||
         !RwStreamCanHold(stream, static_cast<RwUInt32>(sectors), rwMINSECTORCHUNK) ||
@@ -474,7 +460,8 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     BlockCursor cursor = {reinterpret_cast<RwUInt8 *>(world) + RwWorldGetPluginRegistry()->sizeOfStruct,
                           reinterpret_cast<RwUInt8 *>(world) + (blockSize - arrays),
                           sectors, planes, vertices, polygons, 0};
-    if (!FindChecked(stream, rwID_MATLIST, nullptr, nullptr) || !RwMaterialListStreamRead(stream, &world->matList)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_MATLIST, nullptr) ||
+        !RwMaterialListStreamRead(stream, &world->matList)) {
         FreeHalfRead(world);
         return nullptr;
     }

@@ -1,4 +1,4 @@
-// World membership: the world extensions of cameras, atomics, clumps and lights, sector ties and the frustum sector list.
+// World membership: world extensions of cameras, atomics, clumps and lights, sector ties and frustum sector lists.
 #include <cstring>
 
 #include "gfx/core/camera.h"
@@ -326,6 +326,16 @@ static RwCamera *CameraWorldEndUpdate(RwCamera *camera)
     return CameraExt(camera)->endUpdate(camera);
 }
 
+// A copy of an object in a world joins that world.
+template <typename T, RwWorld *(*GetWorld)(const T *), RwWorld *(*Add)(RwWorld *, T *)>
+static void *CopyIntoWorld(void *dst, const void *src, RwInt32, RwInt32)
+{
+    if (RwWorld *world = GetWorld(static_cast<const T *>(src))) {
+        Add(world, static_cast<T *>(dst));
+    }
+    return dst;
+}
+
 static void *CameraExtConstruct(void *object, RwInt32, RwInt32)
 {
     RwCamera *camera = static_cast<RwCamera *>(object);
@@ -349,15 +359,6 @@ static void *CameraExtDestruct(void *object, RwInt32, RwInt32)
     camera->object.sync = ext->sync;
     *ext = {};
     return object;
-}
-
-static void *CameraExtCopy(void *dst, const void *src, RwInt32, RwInt32)
-{
-    RwWorld *world = CameraExt(static_cast<const RwCamera *>(src))->world;
-    if (world) {
-        RwWorldAddCamera(world, static_cast<RwCamera *>(dst));
-    }
-    return dst;
 }
 
 static void *AtomicExtConstruct(void *object, RwInt32, RwInt32)
@@ -384,15 +385,6 @@ static void *ClumpExtConstruct(void *object, RwInt32, RwInt32)
     return object;
 }
 
-static void *ClumpExtCopy(void *dst, const void *src, RwInt32, RwInt32)
-{
-    RwWorld *world = ClumpExt(static_cast<const RwClump *>(src))->world;
-    if (world) {
-        RwWorldAddClump(world, static_cast<RwClump *>(dst));
-    }
-    return dst;
-}
-
 static void *LightExtConstruct(void *object, RwInt32, RwInt32)
 {
     RwLight *light = static_cast<RwLight *>(object);
@@ -413,28 +405,22 @@ static void *LightExtDestruct(void *object, RwInt32, RwInt32)
     return object;
 }
 
-static void *LightExtCopy(void *dst, const void *src, RwInt32, RwInt32)
-{
-    RwWorld *world = LightExt(static_cast<const RwLight *>(src))->world;
-    if (world) {
-        RwWorldAddLight(world, static_cast<RwLight *>(dst));
-    }
-    return dst;
-}
-
 RwBool RwWorldRegisterWorldTies(void)
 {
     if (RwEngineRegisterPlugin(sizeof(RwWorldTiesGlobals), rwID_WORLDOBJMODULE, TiesModuleOpen, TiesModuleClose) < 0) {
         return FALSE;
     }
     cameraExtOffset = RwCameraRegisterPlugin(sizeof(RwCameraWorldExt), rwID_WORLDOBJMODULE, CameraExtConstruct,
-                                             CameraExtDestruct, CameraExtCopy);
+                                             CameraExtDestruct,
+                                             CopyIntoWorld<RwCamera, RwCameraGetWorld, RwWorldAddCamera>);
     atomicExtOffset = RwAtomicRegisterPlugin(sizeof(RwObjectWorldExt), rwID_WORLDOBJMODULE, AtomicExtConstruct,
                                              AtomicExtDestruct, nullptr);
     clumpExtOffset =
-        RwClumpRegisterPlugin(sizeof(RwClumpWorldExt), rwID_WORLDOBJMODULE, ClumpExtConstruct, nullptr, ClumpExtCopy);
+        RwClumpRegisterPlugin(sizeof(RwClumpWorldExt), rwID_WORLDOBJMODULE, ClumpExtConstruct, nullptr,
+                              CopyIntoWorld<RwClump, RwClumpGetWorld, RwWorldAddClump>);
     lightExtOffset = RwLightRegisterPlugin(sizeof(RwObjectWorldExt), rwID_WORLDOBJMODULE, LightExtConstruct,
-                                           LightExtDestruct, LightExtCopy);
+                                           LightExtDestruct,
+                                           CopyIntoWorld<RwLight, RwLightGetWorld, RwWorldAddLight>);
     return cameraExtOffset >= 0 && atomicExtOffset >= 0 && clumpExtOffset >= 0 && lightExtOffset >= 0;
 }
 
@@ -613,7 +599,9 @@ RwWorldSector *RwWorldSectorForAllAtomics(RwWorldSector *sector, RwAtomicCallBac
 RwWorldSector *RwWorldSectorForAllLights(RwWorldSector *sector, RwLightCallBack callback, void *data)
 {
     if (!ForAllTied(&sector->lightsInWorldSector,
-                    [callback, data](void *object) { return callback(static_cast<RwLight *>(object), data) != nullptr; })) {
+                    [callback, data](void *object) {
+                        return callback(static_cast<RwLight *>(object), data) != nullptr;
+                    })) {
         return sector;
     }
     RwWorld *world = RwWorldSectorGetWorld(sector);
