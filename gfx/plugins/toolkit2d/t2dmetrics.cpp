@@ -130,16 +130,20 @@ RwInt32 DecodeUtf8(const RwUInt8 *p, RwInt32 n, RwInt32 *code)
     return len;
 }
 
-// Reads a texture with the search path as the image path.
+// Reads a texture with the search path as the image path, which is put back after.
 RwTexture *ReadTexture(const RwChar *name, const RwChar *mask)
 {
     const RwChar *old = RwImageGetPath();
-    RwChar saved[260] = "";
-    if (old)
-        std::snprintf(saved, sizeof(saved), "%s", old);
-    RwImageSetPath(rw2dGlobals.searchPath);
-    RwTexture *t = RwTextureRead(name, mask && *mask ? mask : nullptr);
+    const size_t n = old ? std::strlen(old) + 1 : 1;
+    RwChar *saved = static_cast<RwChar *>(RwMalloc(n, rwMEMHINTDUR_FUNCTION));
+    if (!saved)
+        return nullptr;
+    std::memcpy(saved, old ? old : "", n);
+    RwTexture *t = nullptr;
+    if (RwImageSetPath(rw2dGlobals.searchPath))
+        t = RwTextureRead(name, mask && *mask ? mask : nullptr);
     RwImageSetPath(saved);
+    RwFree(saved);
     return t;
 }
 
