@@ -1,2 +1,206 @@
-// placeholder
-#include <gtest/gtest.h>
+// The 2D toolkit drawn on the Direct3D 9 device, pixels read back.
+#include <cmath>
+#include <string>
+
+#include "gfx/core/camera.h"
+#include "gfx/core/filesys.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/win32filesys.h"
+#include "gfx/d3d9/d3d9renderstate.h"
+#include "gfx/d3d9/d3d9testdevice.h"
+#include "gfx/plugins/toolkit2d/font2d.h"
+
+namespace {
+
+RwCamera *Camera;
+RwFrame *CameraFrame;
+
+class Toolkit2dDevice : public StartedDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        StartedDevice::SetUpTestSuite();
+        Camera = RwCameraCreate();
+        CameraFrame = RwFrameCreate();
+        RwCameraSetFrame(Camera, CameraFrame);
+        Camera->frameBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPECAMERA);
+        Camera->zBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPEZBUFFER);
+        RwCameraSetFarClipPlane(Camera, 100.0f);
+        ASSERT_TRUE(Rw2dOpen(Camera));
+        ASSERT_TRUE(Rw2dDeviceSetMetric(0, 0, 1024, 768));
+        ASSERT_TRUE(RwFileSystemManagerOpen(0));
+        RwFileSystem *fs = RwWin32FileSystemCreate(8, "", "work");
+        ASSERT_NE(fs, nullptr);
+        RwFileSystemRegister(fs);
+        RwFileSystemSetDefault(fs);
+    }
+    static void TearDownTestSuite()
+    {
+        RwFileSystemManagerClose();
+        Rw2dClose();
+        RwRasterDestroy(Camera->frameBuffer);
+        RwRasterDestroy(Camera->zBuffer);
+        Camera->frameBuffer = Camera->zBuffer = nullptr;
+        RwCameraSetFrame(Camera, nullptr);
+        RwCameraDestroy(Camera);
+        RwFrameDestroy(CameraFrame);
+        StartedDevice::TearDownTestSuite();
+    }
+
+    // Clears to black, runs `draw` inside one camera update.
+    template <typename F>
+    void Frame(F draw)
+    {
+        RwRGBA black = {0, 0, 0, 255};
+        ASSERT_NE(RwCameraClear(Camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ), nullptr);
+        ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
+        RwD3D9SetCullMode(D3DCULL_NONE);
+        draw();
+        ASSERT_NE(RwCameraEndUpdate(Camera), nullptr);
+        EXPECT_EQ(Rw2dCTMGetDepth(), 0);
+    }
+    // The pixel of 2D point (x, y): y counts up from the bottom row.
+    DWORD At(int x, int y) { return ReadPixel(x, 767 - y); }
+};
+
+Rw2dBrush *Solid(RwUInt8 r, RwUInt8 g, RwUInt8 b)
+{
+    Rw2dBrush *brush = Rw2dBrushCreate();
+    const RwRGBA c = {r, g, b, 255};
+    Rw2dBrushSetRGBA(brush, &c, &c, &c, &c);
+    return brush;
+}
+
+Rw2dObject *RectShape(float x, float y, float w, float h, Rw2dBrush *brush)
+{
+    Rw2dObject *shape = Rw2dShapeCreate();
+    Rw2dShapeAddNode(shape, 1, Rw2dPathUnlock(Rw2dPathRect(Rw2dPathCreate(), x, y, w, h)), brush);
+    return shape;
+}
+
+TEST_F(Toolkit2dDevice, FilledRectangleCoversItsPixels)
+{
+    Rw2dBrush *brush = Solid(255, 255, 255);
+    Rw2dObject *shape = RectShape(100, 100, 50, 30, brush);
+    Frame([&] { Rw2dShapeRender(shape); });
+    const struct {
+        int x, y;
+        DWORD colour;
+    } probes[] = {{102, 102, 0xFFFFFF}, {147, 127, 0xFFFFFF}, {125, 115, 0xFFFFFF}, {97, 115, 0},
+                  {153, 115, 0},        {125, 97, 0},         {125, 133, 0}};
+    for (const auto &p : probes)
+        EXPECT_TRUE(NearColour(At(p.x, p.y), p.colour)) << p.x << "," << p.y << " " << std::hex << At(p.x, p.y);
+    Rw2dBrushDestroy(brush);
+    Rw2dObjectDestroy(shape);
+}
+
+TEST_F(Toolkit2dDevice, FourCornerGradient)
+{
+    Rw2dBrush *brush = Rw2dBrushCreate();
+    const RwRGBA red = {255, 0, 0, 255}, green = {0, 255, 0, 255}, blue = {0, 0, 255, 255},
+                 white = {255, 255, 255, 255};
+    Rw2dBrushSetRGBA(brush, &red, &green, &blue, &white);
+    Rw2dObject *shape = RectShape(300, 300, 200, 200, brush);
+    Frame([&] { Rw2dShapeRender(shape); });
+    EXPECT_TRUE(NearColour(At(302, 302), 0xFF0000, 8)) << std::hex << At(302, 302);
+    EXPECT_TRUE(NearColour(At(497, 302), 0x00FF00, 8)) << std::hex << At(497, 302);
+    EXPECT_TRUE(NearColour(At(497, 497), 0x0000FF, 8)) << std::hex << At(497, 497);
+    EXPECT_TRUE(NearColour(At(302, 497), 0xFFFFFF, 8)) << std::hex << At(302, 497);
+    Rw2dBrushDestroy(brush);
+    Rw2dObjectDestroy(shape);
+}
+
+TEST_F(Toolkit2dDevice, StrokeIsTwiceTheHalfWidth)
+{
+    Rw2dBrush *brush = Solid(255, 255, 0);
+    Rw2dBrushSetWidth(brush, 5);
+    Rw2dPath *path = Rw2dPathCreate();
+    Rw2dPathMoveto(path, 100, 400);
+    Rw2dPathLineto(path, 300, 400);
+    Rw2dPathUnlock(path);
+    Frame([&] { Rw2dPathStroke(path, brush); });
+    for (int dy : {-3, 0, 3})
+        EXPECT_TRUE(NearColour(At(200, 400 + dy), 0xFFFF00)) << dy;
+    for (int dy : {-8, 8})
+        EXPECT_TRUE(NearColour(At(200, 400 + dy), 0)) << dy;
+    EXPECT_TRUE(NearColour(At(96, 400), 0));
+    Rw2dPathDestroy(path);
+    Rw2dBrushDestroy(brush);
+}
+
+TEST_F(Toolkit2dDevice, SixHundredPointPolygonHasNoGaps)
+{
+    Rw2dPath *path = Rw2dPathCreate();
+    for (int i = 0; i < 600; i++) {
+        const float a = 6.2831853f * i / 600;
+        const float x = 512 + 200 * std::cos(a), y = 384 + 200 * std::sin(a);
+        i == 0 ? Rw2dPathMoveto(path, x, y) : Rw2dPathLineto(path, x, y);
+    }
+    Rw2dPathClosepath(path);
+    Rw2dPathUnlock(path);
+    Rw2dBrush *brush = Solid(0, 255, 255);
+    Frame([&] { Rw2dPathFill(path, brush); });
+    for (int k = 0; k < 72; k++) {
+        const float a = 6.2831853f * k / 72;
+        for (float r : {20.0f, 100.0f, 190.0f}) {
+            const int x = static_cast<int>(512 + r * std::cos(a)), y = static_cast<int>(384 + r * std::sin(a));
+            EXPECT_TRUE(NearColour(At(x, y), 0x00FFFF)) << k << " r " << r;
+        }
+        const int x = static_cast<int>(512 + 210 * std::cos(a)), y = static_cast<int>(384 + 210 * std::sin(a));
+        EXPECT_TRUE(NearColour(At(x, y), 0)) << k;
+    }
+    Rw2dPathDestroy(path);
+    Rw2dBrushDestroy(brush);
+}
+
+TEST_F(Toolkit2dDevice, SceneDrawsChildrenInOrderHalvedByItsMultiplier)
+{
+    Rw2dBrush *red = Solid(255, 0, 0), *green = Solid(0, 255, 0);
+    Rw2dObject *scene = Rw2dSceneCreate();
+    Rw2dSceneAddChild(scene, RectShape(100, 500, 100, 100, red));
+    Rw2dSceneAddChild(scene, RectShape(150, 500, 100, 100, green));
+    Rw2dSceneUnlock(scene);
+    const RwRGBAReal half = {0.5f, 0.5f, 0.5f, 1.0f};
+    Rw2dObjectSetColorMultiplier(scene, &half);
+    Rw2dObjectTranslate(scene, 10, 0);
+    Frame([&] { Rw2dSceneRender(scene); });
+    EXPECT_TRUE(NearColour(At(130, 550), 0x7F0000)) << std::hex << At(130, 550);
+    EXPECT_TRUE(NearColour(At(185, 550), 0x007F00)) << "the later child is on top " << std::hex << At(185, 550);
+    EXPECT_TRUE(NearColour(At(255, 550), 0x007F00)) << "moved with the scene";
+    EXPECT_TRUE(NearColour(At(105, 550), 0)) << "moved with the scene";
+    Rw2dBrushDestroy(red);
+    Rw2dBrushDestroy(green);
+    EXPECT_TRUE(Rw2dSceneDestroy(scene));
+}
+
+TEST_F(Toolkit2dDevice, OutlineHangulGlyphIsStroked)
+{
+    CreateDirectoryA("outline", nullptr);
+    HANDLE h = CreateFileA("outline\\hangul.met", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const std::string text = "METRICS3\nhangul\n \xED\x95\x9C\nbegin\nmoveto 0.2 0\nlineto 0.2 1\n"
+                             "moveto 0.7 0\nlineto 0.7 1\nmoveto 1 0\nend\n";
+    DWORD wrote = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+    CloseHandle(h);
+    ASSERT_TRUE(Rw2dFontSetPath("nothere\\;outline\\"));
+    Rw2dFont *font = Rw2dFontRead("hangul");
+    ASSERT_NE(font, nullptr);
+    Rw2dBrush *brush = Solid(255, 255, 255);
+    Rw2dBrushSetWidth(brush, 0.02f);
+    const RwUInt16 string[] = {0xD55C, 0xD55C, 0};
+    Frame([&] {
+        RwV2d anchor = {100, 100};
+        Rw2dFontShow(font, reinterpret_cast<const RwChar *>(string), 200, &anchor, brush);
+    });
+    // Strokes at x = 0.2 and 0.7 of 200 pixels, 8 pixels wide; the second glyph one advance on.
+    for (int x : {140, 240, 340, 440})
+        EXPECT_TRUE(NearColour(At(x, 200), 0xFFFFFF)) << x << " " << std::hex << At(x, 200);
+    for (int x : {120, 190, 290, 390, 490})
+        EXPECT_TRUE(NearColour(At(x, 200), 0)) << x;
+    EXPECT_TRUE(NearColour(At(140, 310), 0)) << "above the glyph";
+    Rw2dBrushDestroy(brush);
+    Rw2dFontDestroy(font);
+}
+
+} // namespace
