@@ -5,6 +5,8 @@
 #include "gfx/core/camera.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/image.h"
+#include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/win32filesys.h"
 #include "gfx/d3d9/d3d9renderstate.h"
@@ -34,6 +36,7 @@ protected:
         ASSERT_NE(fs, nullptr);
         RwFileSystemRegister(fs);
         RwFileSystemSetDefault(fs);
+        RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng);
     }
     static void TearDownTestSuite()
     {
@@ -199,6 +202,46 @@ TEST_F(Toolkit2dDevice, OutlineHangulGlyphIsStroked)
     for (int x : {120, 190, 290, 390, 490})
         EXPECT_TRUE(NearColour(At(x, 200), 0)) << x;
     EXPECT_TRUE(NearColour(At(140, 310), 0)) << "above the glyph";
+    Rw2dBrushDestroy(brush);
+    Rw2dFontDestroy(font);
+}
+
+TEST_F(Toolkit2dDevice, BitmapTextShowsItsTexelsAtThePenPositions)
+{
+    RwRaster *probe = RwRasterCreate(4, 4, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    if (!probe)
+        GTEST_SKIP() << "no texture rasters on this device";
+    RwRasterDestroy(probe);
+    CreateDirectoryA("bitmap", nullptr);
+    // A (red) is pixels 0-9 by 0-19, B (green) 10-29 by 0-19 of a 32x32 image.
+    RwImage *image = RwImageCreate(32, 32, 32);
+    ASSERT_NE(RwImageAllocatePixels(image), nullptr);
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++) {
+            RwRGBA *p = reinterpret_cast<RwRGBA *>(image->cpPixels + y * image->stride) + x;
+            *p = {static_cast<RwUInt8>(x < 10 ? 255 : 0), static_cast<RwUInt8>(x >= 10 && x < 30 ? 255 : 0), 0, 255};
+        }
+    ASSERT_NE(RwImageWritePng(image, "bitmap\\glyphs.png"), nullptr);
+    RwImageDestroy(image);
+    HANDLE h = CreateFileA("bitmap\\ab.met", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const std::string text = "METRICS1\nglyphs\n4\n65 0 0 10 20\n66 10 0 30 20\n";
+    DWORD wrote = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+    CloseHandle(h);
+    ASSERT_TRUE(Rw2dFontSetPath("bitmap\\"));
+    Rw2dFont *font = Rw2dFontRead("ab");
+    ASSERT_NE(font, nullptr);
+    Rw2dBrush *brush = Solid(255, 255, 255);
+    Frame([&] {
+        RwV2d anchor = {600, 300};
+        Rw2dFontShow(font, "AB", 40, &anchor, brush);
+        RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTURERASTER, nullptr);
+    });
+    // Glyph bottom 0.2 x 40 below the pen; A is 20 pixels wide, B 40.
+    EXPECT_TRUE(NearColour(At(610, 310), 0xFF0000)) << std::hex << At(610, 310);
+    EXPECT_TRUE(NearColour(At(640, 310), 0x00FF00)) << std::hex << At(640, 310);
+    EXPECT_TRUE(NearColour(At(665, 310), 0)) << "past the pen";
+    EXPECT_TRUE(NearColour(At(610, 336), 0)) << "above the glyphs";
     Rw2dBrushDestroy(brush);
     Rw2dFontDestroy(font);
 }
