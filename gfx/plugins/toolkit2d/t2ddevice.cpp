@@ -130,13 +130,20 @@ RwReal Rw2dDeviceGetLayerDepth(void)
     return rw2dGlobals.layerDepth;
 }
 
+// The depth at which 2D geometry lies: 1 for a parallel camera.
+static RwReal Depth(void)
+{
+    const Rw2dGlobals &g = rw2dGlobals;
+    return (g.camera && g.camera->projectionType == rwPARALLEL) ? 1.0f : g.layerDepth;
+}
+
 // Brings the device transformation (CTM, base, then the view mapping) up to date.
 static void UpdateDevice(void)
 {
     Rw2dGlobals &g = rw2dGlobals;
     if (g.deviceValid)
         return;
-    const RwReal d = (g.camera && g.camera->projectionType == rwPARALLEL) ? 1.0f : g.layerDepth;
+    const RwReal d = Depth();
     const RwReal m = g.viewW < g.viewH ? g.viewW : g.viewH;
     RwMatrixMultiply(&g.device, g.stack[g.top], &g.base);
     const RwV3d depth = {d, d, 1.0f};
@@ -169,7 +176,7 @@ RwBool Rw2dDeviceGetStep(RwV2d *xStep, RwV2d *yStep, RwV2d *origin)
     if (!g.open || !g.camera)
         return FALSE;
     UpdateDevice();
-    const RwReal d = g.layerDepth;
+    const RwReal d = Depth();
     const RwV3d px = {-(g.viewW / g.rasterW) * d, 0.0f, 0.0f};
     const RwV3d py = {0.0f, (g.viewH / g.rasterH) * d, 0.0f};
     const RwV3d corner = {g.viewW * d * 0.5f, -(g.viewH * d * 0.5f), 0.0f};
@@ -250,7 +257,7 @@ RwReal Rw2dDeviceGetFlatTolerance(void)
     if (!g.open || !g.camera)
         return 0.0f;
     UpdateDevice();
-    const RwV3d v = {(g.viewW / g.rasterW) * g.flatness * g.layerDepth, 0.0f, 0.0f};
+    const RwV3d v = {(g.viewW / g.rasterW) * g.flatness * Depth(), 0.0f, 0.0f};
     RwV3d out;
     RwV3dTransformVector(&out, &v, &g.deviceInv);
     g.tolerance = out.x * out.x + out.y * out.y + out.z * out.z;

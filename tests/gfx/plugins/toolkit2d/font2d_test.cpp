@@ -1,31 +1,12 @@
 // Tests of .met font reading and drawing on the stand-in driver, with images the tests write.
+#include <cmath>
 #include <string>
 #include <vector>
 
-#include "gfx/core/camera.h"
-#include "gfx/core/pngformat.h"
-#include "gfx/core/texturetestutil.h"
 #include "gfx/plugins/toolkit2d/font2d.h"
-#include "gfx/plugins/toolkit2d/t2dinternal.h"
+#include "toolkit2dtestutil.h"
 
 namespace {
-
-struct Recorded {
-    float x, y, z, rhw;
-    RwUInt32 colour;
-    float u, v;
-};
-std::vector<std::vector<Recorded>> Batches;
-
-RwBool Record(RwInt32, void *vertices, RwInt32, RwUInt16 *indices, RwInt32 n)
-{
-    const Recorded *v = static_cast<const Recorded *>(vertices);
-    std::vector<Recorded> batch;
-    for (RwInt32 i = 0; i < n; i++)
-        batch.push_back(v[indices[i]]);
-    Batches.push_back(batch);
-    return TRUE;
-}
 
 void PutText(const std::string &path, const std::string &text)
 {
@@ -69,7 +50,7 @@ const std::string Metrics3 = "METRICS3\noutline\n A\nbegin\nmoveto 0 0\nlineto 0
                              "moveto 0.6 0\nend\n \xED\x95\x9C\nbegin\nmoveto 0 0\ncurveto 0.2 0 0.3 0.5 0.3 1\n"
                              "lineto 0 0\nmoveto 0.4 0\nend\n";
 
-class Fonts : public ::testing::Test {
+class Fonts : public ToolkitTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -78,32 +59,19 @@ protected:
     }
     void SetUp() override
     {
-        RwTestRastersInstall();
-        RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng);
-        RwImageSetPath("");
+        ToolkitTest::SetUp();
         PutPlainImage("fontsB\\plain.png");
         PutCellImage("fontsB\\cells.png");
-        camera = RwCameraCreate();
-        camera->frameBuffer = RwRasterCreate(640, 480, 0, rwRASTERTYPECAMERA);
-        const RwV2d window = {1.0f, 0.75f};
-        RwCameraSetViewWindow(camera, &window);
-        ASSERT_TRUE(Rw2dOpen(camera));
-        ASSERT_TRUE(Rw2dDeviceSetMetric(0, 0, 640, 480));
         ASSERT_TRUE(Rw2dFontSetPath("fontsA\\;fontsB\\"));
-        RwEngineInstance->dOpenDevice.fpIm2DRenderIndexedPrimitive = Record;
-        Batches.clear();
         dict = RwTextureDictionaryGetCurrent();
-        // Settle the free lists' first blocks before counting.
+        // Settle the font free list's first block before counting.
         Rw2dFontDestroy(Rw2dFontCreate());
         live = rwTestMemory.live;
     }
     void TearDown() override
     {
         EXPECT_EQ(RwTextureDictionaryGetCurrent(), dict);
-        EXPECT_TRUE(Rw2dClose());
-        RwRasterDestroy(camera->frameBuffer);
-        camera->frameBuffer = nullptr;
-        RwCameraDestroy(camera);
+        ToolkitTest::TearDown();
     }
     Rw2dFont *Read(const std::string &text)
     {
@@ -111,9 +79,7 @@ protected:
         return Rw2dFontRead("t");
     }
 
-    RwCamera *camera = nullptr;
     RwTextureDictionary *dict = nullptr;
-    RwInt32 live = 0;
 };
 
 TEST_F(Fonts, Metrics1GlyphsFromTheSecondDirectoryOfThePath)

@@ -1,62 +1,14 @@
 // Tests of the 2D toolkit on the stand-in driver: mapping, stack, paths, brushes, objects and fonts.
 #include <cmath>
+#include <string>
 #include <vector>
 
-#include "gfx/core/camera.h"
-#include "gfx/core/pngformat.h"
-#include "gfx/core/texturetestutil.h"
 #include "gfx/plugins/toolkit2d/font2d.h"
-#include "gfx/plugins/toolkit2d/t2dinternal.h"
+#include "toolkit2dtestutil.h"
 
 namespace {
 
-struct Recorded {
-    float x, y, z, rhw;
-    RwUInt32 colour;
-    float u, v;
-};
-std::vector<std::vector<Recorded>> Batches;
-
-RwBool Record(RwInt32, void *vertices, RwInt32, RwUInt16 *indices, RwInt32 n)
-{
-    const Recorded *v = static_cast<const Recorded *>(vertices);
-    std::vector<Recorded> batch;
-    for (RwInt32 i = 0; i < n; i++)
-        batch.push_back(v[indices[i]]);
-    Batches.push_back(batch);
-    return TRUE;
-}
-
-class Toolkit : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        RwTestRastersInstall();
-        RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng);
-        camera = RwCameraCreate();
-        camera->frameBuffer = RwRasterCreate(640, 480, 0, rwRASTERTYPECAMERA);
-        const RwV2d window = {1.0f, 0.75f};
-        RwCameraSetViewWindow(camera, &window);
-        ASSERT_TRUE(Rw2dOpen(camera));
-        ASSERT_TRUE(Rw2dDeviceSetMetric(0, 0, 640, 480));
-        RwEngineInstance->dOpenDevice.fpIm2DRenderIndexedPrimitive = Record;
-        Batches.clear();
-        live = rwTestMemory.live;
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(Rw2dCTMGetDepth(), 0);
-        EXPECT_TRUE(Rw2dClose());
-        RwRasterDestroy(camera->frameBuffer);
-        camera->frameBuffer = nullptr;
-        RwCameraDestroy(camera);
-    }
-    // Memory made since set-up and not yet given back.
-    RwInt32 Leaked() const { return rwTestMemory.live - live; }
-
-    RwCamera *camera = nullptr;
-    RwInt32 live = 0;
-};
+using Toolkit = ToolkitTest;
 
 TEST_F(Toolkit, MetricMapsOneUnitToOnePixelFromTheBottomLeft)
 {
