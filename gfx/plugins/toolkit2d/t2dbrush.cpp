@@ -13,16 +13,12 @@ RwBool Rw2dBrushModuleOpen(void)
 
 void Rw2dBrushModuleClose(void)
 {
-    if (rw2dGlobals.brushList)
-        RwFreeListDestroy(rw2dGlobals.brushList);
-    rw2dGlobals.brushList = nullptr;
+    Rw2dFreeListClose(&rw2dGlobals.brushList);
 }
 
 Rw2dBrush *Rw2dBrushCreate(void)
 {
-    if (!rw2dGlobals.brushList)
-        return nullptr;
-    Rw2dBrush *b = static_cast<Rw2dBrush *>(RwFreeListAlloc(rw2dGlobals.brushList, rwMEMHINT_2DOBJECT));
+    Rw2dBrush *b = static_cast<Rw2dBrush *>(Rw2dTake(rw2dGlobals.brushList));
     if (!b)
         return nullptr;
     std::memset(b, 0, sizeof(*b));

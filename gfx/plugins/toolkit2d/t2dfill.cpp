@@ -28,6 +28,17 @@ void DrawStrip(RwInt32 count)
         Rw2dImDraw(rw2dGlobals.vertices, count, 4, StripIndices(), count);
 }
 
+// Draws a full batch; the next strip starts on its last two vertices. Batches
+// hold an even count, so the winding of the following triangles is unchanged.
+RwInt32 ContinueStrip(RwInt32 pending)
+{
+    Rw2dVertex *v = rw2dGlobals.vertices;
+    DrawStrip(pending);
+    v[0] = v[pending - 2];
+    v[1] = v[pending - 1];
+    return 2;
+}
+
 RwReal Finite(RwReal v)
 {
     return std::isfinite(v) ? v : 0.0f;
@@ -116,14 +127,8 @@ Rw2dPath *Rw2dPathFillSubPath(Rw2dPath *path, Rw2dBrush *brush)
     for (RwInt32 k = 0; lo <= hi; k++) {
         const RwInt32 i = (k & 1) ? lo++ : hi--;
         FillVertex(&v[pending++], brush, s[i], sub->inset, box, kx, ky);
-        if (pending >= FillBatch && lo <= hi) {
-            DrawStrip(pending);
-            // The next strip starts on the last edge drawn; the batch size is
-            // even, so the winding of its triangles is unchanged.
-            v[0] = v[pending - 2];
-            v[1] = v[pending - 1];
-            pending = 2;
-        }
+        if (pending >= FillBatch && lo <= hi)
+            pending = ContinueStrip(pending);
     }
     DrawStrip(pending);
     return path;
@@ -160,13 +165,8 @@ Rw2dPath *Rw2dPathStroke(Rw2dPath *path, Rw2dBrush *brush)
             const RwReal t = total > 0.0f ? Finite(s[i].distance / total) : 0.0f;
             StrokeVertex(&v[pending++], brush, s[i], -(inset + w), TRUE, t);
             StrokeVertex(&v[pending++], brush, s[i], w - inset, FALSE, t);
-            if (pending > StrokeBatch - 1 && i + 1 < n) {
-                DrawStrip(pending);
-                // The next strip starts on the pair just drawn.
-                v[0] = v[pending - 2];
-                v[1] = v[pending - 1];
-                pending = 2;
-            }
+            if (pending >= StrokeBatch && i + 1 < n)
+                pending = ContinueStrip(pending);
         }
         DrawStrip(pending);
     }

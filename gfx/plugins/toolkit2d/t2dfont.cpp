@@ -34,15 +34,12 @@ void Rw2dFontModuleClose(void)
     Rw2dGlobals &g = rw2dGlobals;
     if (g.fontDict)
         RwTextureDictionaryDestroy(g.fontDict);
-    if (g.fontList)
-        RwFreeListDestroy(g.fontList);
-    if (g.fontCacheList)
-        RwFreeListDestroy(g.fontCacheList);
+    Rw2dFreeListClose(&g.fontList);
+    Rw2dFreeListClose(&g.fontCacheList);
     if (g.glyphCodes)
         RwGrowArrayDestroy(g.glyphCodes);
     RwFree(g.searchPath);
     g.fontDict = nullptr;
-    g.fontList = g.fontCacheList = nullptr;
     g.glyphCodes = nullptr;
     g.searchPath = nullptr;
     g.fontCache = nullptr;
@@ -70,9 +67,7 @@ const RwChar *Rw2dFontGetPath(void)
 
 Rw2dFont *Rw2dFontCreate(void)
 {
-    if (!rw2dGlobals.fontList)
-        return nullptr;
-    Rw2dFont *f = static_cast<Rw2dFont *>(RwFreeListAlloc(rw2dGlobals.fontList, rwMEMHINT_2DOBJECT));
+    Rw2dFont *f = static_cast<Rw2dFont *>(Rw2dTake(rw2dGlobals.fontList));
     if (!f)
         return nullptr;
     std::memset(f, 0, sizeof(*f));

@@ -58,6 +58,18 @@ struct Rw2dGlobals {
 
 extern Rw2dGlobals rw2dGlobals;
 
+// An entry of one of the module's free lists (NULL while the module is closed).
+inline void *Rw2dTake(RwFreeList *list)
+{
+    return list ? RwFreeListAlloc(list, rwMEMHINT_2DOBJECT) : nullptr;
+}
+inline void Rw2dFreeListClose(RwFreeList **list)
+{
+    if (*list)
+        RwFreeListDestroy(*list);
+    *list = nullptr;
+}
+
 // Module parts opened and closed by Rw2dOpen and Rw2dClose.
 RwBool Rw2dStringModuleOpen(void);
 void Rw2dStringModuleClose(void);
@@ -83,9 +95,10 @@ Rw2dObject *Rw2dSceneRenderKind(Rw2dObject *scene, const RwRGBAReal *mult, const
 Rw2dObject *Rw2dStringRenderKind(Rw2dObject *string, const RwRGBAReal *mult, const RwRGBAReal *offs);
 Rw2dObject *Rw2dPickRegionRenderKind(Rw2dObject *region, const RwRGBAReal *mult, const RwRGBAReal *offs);
 
-// Render protocol: pushes the object's transformation (TRUE when pushed;
-// *recomputed tells whether the absolute matrix was rebuilt).
-RwBool Rw2dObjectPushTransform(Rw2dObject *object, RwBool *recomputed);
+// Render protocol, visibility and transformation: TRUE when the object is
+// visible and its transformation was pushed (the caller pops it); *recomputed
+// tells whether the absolute matrix was rebuilt.
+RwBool Rw2dObjectBeginRender(Rw2dObject *object, RwBool *recomputed);
 // Effective colour of a shape-like object: multiplier and 0..255 offset.
 void Rw2dObjectEffectiveColor(const Rw2dObject *object, const RwRGBAReal *parentMult,
                               const RwRGBAReal *parentOffs, RwRGBAReal *mult, RwRGBAReal *offs);

@@ -13,16 +13,12 @@ RwBool Rw2dObjectModuleOpen(void)
 
 void Rw2dObjectModuleClose(void)
 {
-    if (rw2dGlobals.objectList)
-        RwFreeListDestroy(rw2dGlobals.objectList);
-    rw2dGlobals.objectList = nullptr;
+    Rw2dFreeListClose(&rw2dGlobals.objectList);
 }
 
 Rw2dObject *Rw2dObjectAlloc(void)
 {
-    if (!rw2dGlobals.objectList)
-        return nullptr;
-    return static_cast<Rw2dObject *>(RwFreeListAlloc(rw2dGlobals.objectList, rwMEMHINT_2DOBJECT));
+    return static_cast<Rw2dObject *>(Rw2dTake(rw2dGlobals.objectList));
 }
 
 void Rw2dObjectFree(Rw2dObject *object)
@@ -93,9 +89,12 @@ Rw2dObject *Rw2dObjectRender(Rw2dObject *object, const RwRGBAReal *parentMult, c
     }
 }
 
-RwBool Rw2dObjectPushTransform(Rw2dObject *object, RwBool *recomputed)
+RwBool Rw2dObjectBeginRender(Rw2dObject *object, RwBool *recomputed)
 {
     *recomputed = FALSE;
+    if (!(object->flags & rw2DOBJECTFLAGVISIBLE))
+        return FALSE;
+    // A transformation that cannot be pushed draws nothing and pops nothing.
     if (object->flags & rw2DOBJECTFLAGMATRIXCHANGED) {
         if (!Rw2dCTMPushConcat(&object->matrix))
             return FALSE;

@@ -20,9 +20,7 @@ RwBool IsLocked(const Rw2dPath *p)
 // A record with no segments, locked.
 Rw2dPath *NewSubPath(void)
 {
-    if (!rw2dGlobals.pathList)
-        return nullptr;
-    Rw2dPath *p = static_cast<Rw2dPath *>(RwFreeListAlloc(rw2dGlobals.pathList, rwMEMHINT_2DOBJECT));
+    Rw2dPath *p = static_cast<Rw2dPath *>(Rw2dTake(rw2dGlobals.pathList));
     if (!p)
         return nullptr;
     p->segments = RwGrowArrayCreate(sizeof(Rw2dSegment), rwMEMHINT_2DOBJECT);
@@ -119,8 +117,7 @@ RwBool Rw2dPathModuleOpen(void)
         return FALSE;
     g.scratch = NewSubPath();
     if (!g.scratch) {
-        RwFreeListDestroy(g.pathList);
-        g.pathList = nullptr;
+        Rw2dFreeListClose(&g.pathList);
         return FALSE;
     }
     return TRUE;
@@ -132,9 +129,7 @@ void Rw2dPathModuleClose(void)
     if (g.scratch)
         Rw2dPathDestroy(g.scratch);
     g.scratch = nullptr;
-    if (g.pathList)
-        RwFreeListDestroy(g.pathList);
-    g.pathList = nullptr;
+    Rw2dFreeListClose(&g.pathList);
 }
 
 Rw2dPath *Rw2dPathCreate(void)

@@ -219,10 +219,8 @@ Rw2dObject *Rw2dSceneGetChild(Rw2dObject *scene, RwInt32 index)
 
 Rw2dObject *Rw2dSceneRenderKind(Rw2dObject *scene, const RwRGBAReal *pm, const RwRGBAReal *po)
 {
-    if (!(scene->flags & rw2DOBJECTFLAGVISIBLE))
-        return scene;
     RwBool recomputed;
-    if (!Rw2dObjectPushTransform(scene, &recomputed))
+    if (!Rw2dObjectBeginRender(scene, &recomputed))
         return scene;
     const RwRGBAReal &m = scene->colorMult;
     const RwRGBAReal &o = scene->colorOffs;

@@ -69,11 +69,8 @@ RwBool Rw2dShapeDestroy(Rw2dObject *shape)
 
 Rw2dObject *Rw2dShapeRenderKind(Rw2dObject *shape, const RwRGBAReal *pm, const RwRGBAReal *po)
 {
-    if (!(shape->flags & rw2DOBJECTFLAGVISIBLE))
-        return shape;
     RwBool recomputed;
-    // A transformation that cannot be pushed draws nothing and pops nothing.
-    if (!Rw2dObjectPushTransform(shape, &recomputed))
+    if (!Rw2dObjectBeginRender(shape, &recomputed))
         return shape;
     RwRGBAReal mult, offs;
     Rw2dObjectEffectiveColor(shape, pm, po, &mult, &offs);

@@ -20,11 +20,8 @@ RwBool Rw2dStringModuleOpen(void)
 void Rw2dStringModuleClose(void)
 {
     Rw2dGlobals &g = rw2dGlobals;
-    if (g.string8List)
-        RwFreeListDestroy(g.string8List);
-    if (g.string20List)
-        RwFreeListDestroy(g.string20List);
-    g.string8List = g.string20List = nullptr;
+    Rw2dFreeListClose(&g.string8List);
+    Rw2dFreeListClose(&g.string20List);
 }
 
 Rw2dObject *Rw2dStringCreate(Rw2dFont *font, const RwChar *string, RwInt32 bytes, RwReal height, Rw2dBrush *brush)
@@ -36,7 +33,7 @@ Rw2dObject *Rw2dStringCreate(Rw2dFont *font, const RwChar *string, RwInt32 bytes
         return nullptr;
     // Two zero bytes end the copy whatever the font's unit size.
     RwChar *copy = static_cast<RwChar *>(RwMalloc(static_cast<size_t>(bytes) + 2, rwMEMHINT_2DOBJECT));
-    Rw2dFontRef *ref = static_cast<Rw2dFontRef *>(RwFreeListAlloc(rw2dGlobals.string8List, rwMEMHINT_2DOBJECT));
+    Rw2dFontRef *ref = static_cast<Rw2dFontRef *>(Rw2dTake(rw2dGlobals.string8List));
     if (!copy || !ref) {
         RwFree(copy);
         if (ref)
@@ -66,14 +63,14 @@ RwBool Rw2dStringDestroyInPlace(Rw2dObject *object)
 
 Rw2dObject *Rw2dStringRenderKind(Rw2dObject *object, const RwRGBAReal *pm, const RwRGBAReal *po)
 {
-    if (!(object->flags & rw2DOBJECTFLAGVISIBLE) || (object->flags & rw2DOBJECTFLAGSTRINGHIDDEN))
+    if (object->flags & rw2DOBJECTFLAGSTRINGHIDDEN)
         return object;
     Rw2dStringData *d = Rw2dStringGetData(object);
     // Nothing to draw with: no string, font or brush.
     if (!d->string || !d->brush || !d->fontRef || !d->fontRef->font)
         return object;
     RwBool recomputed;
-    if (!Rw2dObjectPushTransform(object, &recomputed))
+    if (!Rw2dObjectBeginRender(object, &recomputed))
         return object;
     RwRGBAReal mult, offs;
     Rw2dObjectEffectiveColor(object, pm, po, &mult, &offs);
@@ -113,10 +110,8 @@ RwBool Rw2dPickRegionDestroyInPlace(Rw2dObject *object)
 
 Rw2dObject *Rw2dPickRegionRenderKind(Rw2dObject *object, const RwRGBAReal *, const RwRGBAReal *)
 {
-    if (!(object->flags & rw2DOBJECTFLAGVISIBLE))
-        return object;
     RwBool recomputed;
-    if (!Rw2dObjectPushTransform(object, &recomputed))
+    if (!Rw2dObjectBeginRender(object, &recomputed))
         return object;
     if (recomputed)
         RwMatrixInvert(&Rw2dPickRegionGetData(object)->inverse, &object->absMatrix);

@@ -9,6 +9,7 @@
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/win32filesys.h"
+#include "gfx/d3d9/d3d9im2d.h"
 #include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9testdevice.h"
 #include "gfx/plugins/toolkit2d/font2d.h"
@@ -67,6 +68,14 @@ protected:
     DWORD At(int x, int y) { return ReadPixel(x, 767 - y); }
 };
 
+void PutFile(const char *path, const std::string &text)
+{
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD wrote = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+    CloseHandle(h);
+}
+
 Rw2dBrush *Solid(RwUInt8 r, RwUInt8 g, RwUInt8 b)
 {
     Rw2dBrush *brush = Rw2dBrushCreate();
@@ -96,6 +105,25 @@ TEST_F(Toolkit2dDevice, FilledRectangleCoversItsPixels)
         EXPECT_TRUE(NearColour(At(p.x, p.y), p.colour)) << p.x << "," << p.y << " " << std::hex << At(p.x, p.y);
     Rw2dBrushDestroy(brush);
     Rw2dObjectDestroy(shape);
+}
+
+TEST_F(Toolkit2dDevice, ScreenEntryPointsRefuseWhatTheyCannotDraw)
+{
+    struct {
+        float x, y, z, rhw;
+        DWORD colour;
+        float u, v;
+    } quad[3] = {{10, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {30, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0},
+                 {10, 30, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
+    RwUInt16 indices[3] = {0, 1, 3};
+    Frame([&] {
+        EXPECT_FALSE(RwD3D9Im2DRenderIndexedPrimitive(3, quad, 3, indices, 3)) << "index past the vertices";
+        EXPECT_FALSE(RwD3D9Im2DRenderPrimitive(9, quad, 3)) << "no such primitive";
+        EXPECT_FALSE(RwD3D9Im2DRenderTriangle(quad, 3, 0, 1, 5));
+        EXPECT_TRUE(RwD3D9Im2DRenderTriangle(quad, 3, 0, 1, 2));
+    });
+    EXPECT_TRUE(NearColour(ReadPixel(14, 14), 0xFFFFFF));
+    EXPECT_TRUE(NearColour(ReadPixel(28, 28), 0));
 }
 
 TEST_F(Toolkit2dDevice, FourCornerGradient)
@@ -180,12 +208,8 @@ TEST_F(Toolkit2dDevice, SceneDrawsChildrenInOrderHalvedByItsMultiplier)
 TEST_F(Toolkit2dDevice, OutlineHangulGlyphIsStroked)
 {
     CreateDirectoryA("outline", nullptr);
-    HANDLE h = CreateFileA("outline\\hangul.met", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const std::string text = "METRICS3\nhangul\n \xED\x95\x9C\nbegin\nmoveto 0.2 0\nlineto 0.2 1\n"
-                             "moveto 0.7 0\nlineto 0.7 1\nmoveto 1 0\nend\n";
-    DWORD wrote = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
-    CloseHandle(h);
+    PutFile("outline\\hangul.met", "METRICS3\nhangul\n \xED\x95\x9C\nbegin\nmoveto 0.2 0\nlineto 0.2 1\n"
+                                     "moveto 0.7 0\nlineto 0.7 1\nmoveto 1 0\nend\n");
     ASSERT_TRUE(Rw2dFontSetPath("nothere\\;outline\\"));
     Rw2dFont *font = Rw2dFontRead("hangul");
     ASSERT_NE(font, nullptr);
@@ -223,11 +247,7 @@ TEST_F(Toolkit2dDevice, BitmapTextShowsItsTexelsAtThePenPositions)
         }
     ASSERT_NE(RwImageWritePng(image, "bitmap\\glyphs.png"), nullptr);
     RwImageDestroy(image);
-    HANDLE h = CreateFileA("bitmap\\ab.met", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const std::string text = "METRICS1\nglyphs\n4\n65 0 0 10 20\n66 10 0 30 20\n";
-    DWORD wrote = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
-    CloseHandle(h);
+    PutFile("bitmap\\ab.met", "METRICS1\nglyphs\n4\n65 0 0 10 20\n66 10 0 30 20\n");
     ASSERT_TRUE(Rw2dFontSetPath("bitmap\\"));
     Rw2dFont *font = Rw2dFontRead("ab");
     ASSERT_NE(font, nullptr);
