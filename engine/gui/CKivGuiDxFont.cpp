@@ -34,20 +34,20 @@ DWORD ChannelByte(float channel)
     return channel >= 1 ? 255 : static_cast<DWORD>(channel * 255);
 }
 
-// Copies a face name into its 260-byte field, never ending on half a
-// double-byte character.
-void CopyFaceName(char *out, const char *face)
+// Copies text into a field of the given size, cut if need be, never ending on
+// half a double-byte character.
+void CopyWhole(char *out, int size, const char *text)
 {
-    const int last = sizeof(GuiFontNode::faceName) - 1;
+    const int last = size - 1;
     int i = 0;
-    while (face[i] && i < last) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(face[i]))) {
-            if (i + 1 >= last || face[i + 1] == 0)
+    while (text[i] && i < last) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(text[i]))) {
+            if (i + 1 >= last || text[i + 1] == 0)
                 break;
-            out[i] = face[i];
+            out[i] = text[i];
             i++;
         }
-        out[i] = face[i];
+        out[i] = text[i];
         i++;
     }
     out[i] = 0;
@@ -129,9 +129,12 @@ int CKivGuiDxFont::Create(const char *idString, const char *face, int height, in
     m_node->outline = outline;
     m_textColour = textColour;
     m_outlineColour = outlineColour;
-    CopyFaceName(m_node->faceName, face ? face : "");
+    CopyWhole(m_node->faceName, sizeof(m_node->faceName), face ? face : "");
 
-    if (D3DXCreateFontA(m_device, height, 0, weight, 1, FALSE, DEFAULT_CHARSET, 0, 0, 0, m_node->faceName,
+    // The platform copies the face into a LF_FACESIZE field unchecked.
+    char platformFace[LF_FACESIZE];
+    CopyWhole(platformFace, sizeof(platformFace), m_node->faceName);
+    if (D3DXCreateFontA(m_device, height, 0, weight, 1, FALSE, DEFAULT_CHARSET, 0, 0, 0, platformFace,
                         &m_node->font) != D3D_OK) {
         m_node->font = nullptr;
         return 0;
