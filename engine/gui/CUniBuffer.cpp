@@ -176,9 +176,7 @@ bool CUniBuffer::InsertChar(int cp, WCHAR unit)
         return false;
     std::memmove(m_text + cp + 1, m_text + cp, (length - cp + 1) * sizeof(WCHAR));
     m_text[cp] = unit;
-    RefreshMirror();
-    m_dirty = 1;
-    return true;
+    return Changed();
 }
 
 bool CUniBuffer::RemoveChar(int cp)
@@ -187,9 +185,7 @@ bool CUniBuffer::RemoveChar(int cp)
     if (length == 0 || cp < 0 || cp >= length)
         return false;
     std::memmove(m_text + cp, m_text + cp + 1, (length - cp) * sizeof(WCHAR));
-    RefreshMirror();
-    m_dirty = 1;
-    return true;
+    return Changed();
 }
 
 bool CUniBuffer::InsertString(int cp, const WCHAR *text, int count)
@@ -213,9 +209,7 @@ bool CUniBuffer::InsertString(int cp, const WCHAR *text, int count)
         return false;
     std::memmove(m_text + cp + count, m_text + cp, (length - cp + 1) * sizeof(WCHAR));
     std::memcpy(m_text + cp, text, count * sizeof(WCHAR));
-    RefreshMirror();
-    m_dirty = 1;
-    return true;
+    return Changed();
 }
 
 bool CUniBuffer::RemoveRange(int first, int last)
@@ -226,9 +220,7 @@ bool CUniBuffer::RemoveRange(int first, int last)
     int removed = last - first;
     std::memmove(m_text + first, m_text + last, (length - last + 1) * sizeof(WCHAR));
     std::memset(m_text + length - removed + 1, 0, removed * sizeof(WCHAR));
-    RefreshMirror();
-    m_dirty = 1;
-    return true;
+    return Changed();
 }
 
 bool CUniBuffer::TruncateAt(int cp)
@@ -237,9 +229,7 @@ bool CUniBuffer::TruncateAt(int cp)
     if (length == 0 || cp < 0 || cp >= length)
         return false;
     std::memset(m_text + cp, 0, (length - cp) * sizeof(WCHAR));
-    RefreshMirror();
-    m_dirty = 1;
-    return true;
+    return Changed();
 }
 
 bool CUniBuffer::SetTextW(const WCHAR *text)
@@ -251,21 +241,23 @@ bool CUniBuffer::SetTextW(const WCHAR *text)
     if (length + 1 >= kMaxUnits || !MakeRoom(length + 1))
         return false;
     std::memmove(m_text, text, (length + 1) * sizeof(WCHAR));
-    RefreshMirror();
-    m_dirty = 1;
-    return true;
+    return Changed();
 }
 
 bool CUniBuffer::SetTextAnsi(const char *text)
 {
-    if (text == nullptr)
+    // The limit counts bytes, as the edit boxes do.
+    if (text == nullptr || lstrlenA(text) + 1 >= kMaxUnits)
         return false;
-    int bytes = lstrlenA(text);
-    // Never more units than bytes, so room for the bytes is room enough.
-    if (bytes + 1 >= kMaxUnits || !MakeRoom(bytes + 1))
-        return false;
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, m_text, m_capacity) == 0)
-        m_text[0] = 0;
+    int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::vector<WCHAR> wide(units > 0 ? units : 1, 0);
+    if (units > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
+    return SetTextW(wide.data());
+}
+
+bool CUniBuffer::Changed()
+{
     RefreshMirror();
     m_dirty = 1;
     return true;
@@ -370,8 +362,13 @@ int CUniBuffer::WidthBetween(int cp1, int cp2)
     return x2 - x1;
 }
 
-bool CUniBuffer::WordAttributes(const SCRIPT_LOGATTR **attrs, int *count)
+bool CUniBuffer::WordAttributes(int *cp, int *stop, const SCRIPT_LOGATTR **attrs, int *count)
 {
+    // Until an answer is found the stop is where the search starts, inside the text.
+    if (stop == nullptr)
+        return false;
+    *cp = std::max(0, std::min(*cp, GetTextSize()));
+    *stop = *cp;
     if (m_dirty && FAILED(Analyse()))
         return false;
     *attrs = Bound.String_pLogAttr(m_analysis);
@@ -384,13 +381,9 @@ bool CUniBuffer::WordAttributes(const SCRIPT_LOGATTR **attrs, int *count)
 
 void CUniBuffer::PrevWordStop(int cp, int *stop)
 {
-    if (stop == nullptr)
-        return;
-    cp = std::max(0, std::min(cp, GetTextSize()));
-    *stop = cp;
     const SCRIPT_LOGATTR *a;
     int n;
-    if (!WordAttributes(&a, &n))
+    if (!WordAttributes(&cp, stop, &a, &n))
         return;
     int i = std::min(cp - 1, n - 1);
     while (i > 0) {
@@ -403,13 +396,9 @@ void CUniBuffer::PrevWordStop(int cp, int *stop)
 
 void CUniBuffer::NextWordStop(int cp, int *stop)
 {
-    if (stop == nullptr)
-        return;
-    cp = std::max(0, std::min(cp, GetTextSize()));
-    *stop = cp;
     const SCRIPT_LOGATTR *a;
     int n;
-    if (!WordAttributes(&a, &n))
+    if (!WordAttributes(&cp, stop, &a, &n))
         return;
     for (int i = std::min(cp + 1, n); i < n - 1; i++) {
         if (a[i].fWordStop) {

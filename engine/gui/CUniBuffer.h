@@ -75,7 +75,9 @@ public:
 private:
     bool MakeRoom(int units);
     void RefreshMirror();
-    bool WordAttributes(const SCRIPT_LOGATTR **attrs, int *count);
+    // After every edit: the mirror follows, the analysis is stale; true.
+    bool Changed();
+    bool WordAttributes(int *cp, int *stop, const SCRIPT_LOGATTR **attrs, int *count);
 
     WCHAR *m_text = nullptr;
     char m_mirror[kMirrorBytes] = {};
