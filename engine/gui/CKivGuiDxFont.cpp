@@ -1,7 +1,6 @@
 // The GUI's font: creation on the driver's device, colours, drawing and measuring.
 #include "engine/gui/CKivGuiDxFont.h"
 
-#include <cmath>
 #include <new>
 
 #include "engine/gui/CUniBuffer.h"
@@ -26,12 +25,12 @@ int Truncate(float value)
     return value < 1e9f ? static_cast<int>(value) : 1000000000;
 }
 
-// A colour channel times 255, truncated into a byte.
-DWORD ChannelByte(float channel)
+// A colour channel as a byte: times 255, plus 0.5 to round or 0 to truncate.
+DWORD ChannelByte(float channel, float bias)
 {
     if (!(channel > 0))
         return 0;
-    return channel >= 1 ? 255 : static_cast<DWORD>(channel * 255);
+    return channel >= 1 ? 255 : static_cast<DWORD>(channel * 255 + bias);
 }
 
 // Copies text into a field of the given size, cut if need be, never ending on
@@ -92,12 +91,8 @@ CKivGuiDxFont::~CKivGuiDxFont()
 
 DWORD CKivGuiDxFont::ToArgb(const D3DXCOLOR &c)
 {
-    auto channel = [](float v) -> DWORD {
-        if (!(v > 0))
-            return 0;
-        return v >= 1 ? 255 : static_cast<DWORD>(static_cast<int>(v * 255 + 0.5f));
-    };
-    return channel(c.a) << 24 | channel(c.r) << 16 | channel(c.g) << 8 | channel(c.b);
+    return ChannelByte(c.a, 0.5f) << 24 | ChannelByte(c.r, 0.5f) << 16 | ChannelByte(c.g, 0.5f) << 8 |
+           ChannelByte(c.b, 0.5f);
 }
 
 D3DXCOLOR CKivGuiDxFont::FromArgb(DWORD argb)
@@ -198,8 +193,8 @@ void CKivGuiDxFont::SetAlpha(float alpha)
     DWORD a = static_cast<DWORD>(alpha * 255) << 24;
     const D3DXCOLOR &text = m_node ? m_node->textColour : m_textColour;
     const D3DXCOLOR &ring = m_node ? m_node->outlineColour : m_outlineColour;
-    m_textColour = FromArgb(a | ChannelByte(text.r) << 16 | ChannelByte(text.g) << 8 | ChannelByte(text.b));
-    m_outlineColour = FromArgb(a | ChannelByte(ring.r) << 16 | ChannelByte(ring.g) << 8 | ChannelByte(ring.b));
+    m_textColour = FromArgb(a | ChannelByte(text.r, 0) << 16 | ChannelByte(text.g, 0) << 8 | ChannelByte(text.b, 0));
+    m_outlineColour = FromArgb(a | ChannelByte(ring.r, 0) << 16 | ChannelByte(ring.g, 0) << 8 | ChannelByte(ring.b, 0));
 }
 
 void CKivGuiDxFont::Draw(const char *text, const RECT &rect, DWORD format, DWORD argb)

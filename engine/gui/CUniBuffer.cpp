@@ -40,7 +40,8 @@ const int *WINAPI StandbyStringOutChars(SCRIPT_STRING_ANALYSIS)
     return nullptr;
 }
 
-const CUniBuffer::Uniscribe Standbys = {
+// Constant, so that buffers constructed before main find the binding already set.
+constexpr CUniBuffer::Uniscribe Standbys = {
     StandbyApplyDigitSubstitution, StandbyStringAnalyse, StandbyStringCPtoX, StandbyStringXtoCP,
     StandbyStringFree,             StandbyStringLogAttr, StandbyStringOutChars,
 };
