@@ -314,7 +314,7 @@ static const RwHAnimHierarchy *StreamedHierarchy(const void *frame)
     return h && !(h->flags & rwHANIMHIERARCHYSUBHIERARCHY) ? h : nullptr;
 }
 
-static RwInt32 FrameStreamSize(const void *frame, RwInt32, RwInt32)
+RwInt32 RwHAnimFrameStreamGetSize(const RwFrame *frame)
 {
     if (const RwHAnimHierarchy *h = StreamedHierarchy(frame)) {
         return static_cast<RwInt32>(rwHANIMRECORDROOTSIZE + rwHANIMNODERECORDSIZE * h->numNodes);
@@ -322,7 +322,7 @@ static RwInt32 FrameStreamSize(const void *frame, RwInt32, RwInt32)
     return Extension(frame)->id == -1 && !Extension(frame)->hierarchy ? 0 : static_cast<RwInt32>(rwHANIMRECORDHEADSIZE);
 }
 
-static RwStream *FrameStreamWrite(RwStream *stream, RwInt32, const void *frame, RwInt32, RwInt32)
+RwStream *RwHAnimFrameStreamWrite(const RwFrame *frame, RwStream *stream)
 {
     const RwHAnimHierarchy *h = StreamedHierarchy(frame);
     RwUInt8 head[rwHANIMRECORDROOTSIZE];
@@ -347,6 +347,16 @@ static RwStream *FrameStreamWrite(RwStream *stream, RwInt32, const void *frame, 
         }
     }
     return stream;
+}
+
+static RwInt32 FrameStreamSize(const void *frame, RwInt32, RwInt32)
+{
+    return RwHAnimFrameStreamGetSize(static_cast<const RwFrame *>(frame));
+}
+
+static RwStream *FrameStreamWrite(RwStream *stream, RwInt32, const void *frame, RwInt32, RwInt32)
+{
+    return RwHAnimFrameStreamWrite(static_cast<const RwFrame *>(frame), stream);
 }
 
 static RwStream *ReadFailed(RwUInt32 code)

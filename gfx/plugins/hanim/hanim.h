@@ -99,6 +99,11 @@ RwFrame *RwHAnimFrameSetHierarchy(RwFrame *frame, RwHAnimHierarchy *hierarchy);
 RwInt32 RwHAnimFrameGetID(RwFrame *frame);
 RwFrame *RwHAnimFrameSetID(RwFrame *frame, RwInt32 id);
 
+// The frame extension's record as frame-list writers stream it: its bytes
+// (0 when nothing is written) and the record itself.
+RwInt32 RwHAnimFrameStreamGetSize(const RwFrame *frame);
+RwStream *RwHAnimFrameStreamWrite(const RwFrame *frame, RwStream *stream);
+
 // Keyframe scheme 1.
 void RwHAnimKeyFrameToMatrix(void *matrix, void *slot);
 void RwHAnimKeyFrameBlend(void *out, void *in1, void *in2, RwReal alpha);
