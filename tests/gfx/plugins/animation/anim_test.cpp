@@ -212,31 +212,24 @@ TEST(AnimAnimation, BadStreamsFailWithoutLeaks)
     EXPECT_EQ(live, rwTestMemory.live);
 }
 
-TEST(AnimInterpolator, ExactDurationDoesNotWrap)
+// Exactly reaching the duration does not wrap; passing it wraps with one
+// loop callback per call, however many durations the delta spans.
+TEST(AnimInterpolator, WrapsWithOneLoopCallBackPerCall)
 {
+    const struct { RwReal delta, time; int loops; } steps[] = {
+        {1.5f, 1.5f, 0}, {2.5f, 4.0f, 0}, {4.5f, 0.5f, 1}, {10.25f, 2.75f, 2}, {-3.0f, 3.75f, 3}};
     Player p;
     RwAnimInterpolatorSetLoopCallBack(p.in, CountLoop, nullptr);
     loops = 0;
-    RwAnimInterpolatorAddTime(p.in, 1.5f);
-    p.ExpectAt(1.5f);
-    RwAnimInterpolatorAddTime(p.in, 2.5f);
-    p.ExpectAt(4.0f);
-    EXPECT_EQ(0, loops);
-}
-
-TEST(AnimInterpolator, WrapsOneLoopCallbackPerCall)
-{
-    Player p;
-    RwAnimInterpolatorSetLoopCallBack(p.in, CountLoop, nullptr);
-    loops = 0;
-    RwAnimInterpolatorAddTime(p.in, 4.5f);
-    p.ExpectAt(0.5f);
-    RwAnimInterpolatorAddTime(p.in, 10.25f);   // several durations
-    p.ExpectAt(2.75f);
-    EXPECT_EQ(2, loops);
-    RwAnimInterpolatorSubtractTime(p.in, 3.0f);
-    p.ExpectAt(3.75f);
-    EXPECT_EQ(3, loops);
+    for (auto &step : steps) {
+        if (step.delta > 0) {
+            RwAnimInterpolatorAddTime(p.in, step.delta);
+        } else {
+            RwAnimInterpolatorSubtractTime(p.in, -step.delta);
+        }
+        p.ExpectAt(step.time);
+        EXPECT_EQ(step.loops, loops);
+    }
 }
 
 TEST(AnimInterpolator, HugeDeltasAndEmptyDurationsEnd)
