@@ -36,7 +36,8 @@ bool CParcelFile::ReadRecord(CParcelReader &r)
     m_sizeLow = r.ReadU32();
     m_sizeHigh = r.ReadU32();
     m_region = r.ReadU32();
-    return r.Ok() && ParcelCleanNameField(m_name);
+    // An entry with the directory bit would be listed as a folder it is not.
+    return r.Ok() && ParcelCleanNameField(m_name) && !(m_attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void CParcelFile::WriteRecord(CParcelWriter &w) const

@@ -35,8 +35,9 @@ bool CParcelFolder::ReadRecord(CParcelReader &r)
     if (!r.Ok() || !ParcelCleanNameField(m_name))
         return false;
     // Every folder but the root ends in a backslash: the tree relies on it.
+    // Finding lists folders by the directory bit, so a folder has it.
     size_t n = strlen(m_name);
-    return n == 0 || m_name[n - 1] == '\\';
+    return (n == 0 || m_name[n - 1] == '\\') && (m_attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void CParcelFolder::WriteRecord(CParcelWriter &w) const

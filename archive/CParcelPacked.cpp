@@ -61,6 +61,16 @@ static std::string ParentKey(const char *folderPath)
     return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
 }
 
+// Whether the archive's own calls could reach the entry: its folder path and
+// name, joined and split again, give back the same two parts. A name with a
+// backslash splits elsewhere and could never be opened, deleted or freed.
+static bool EntryReachable(const CParcelFolder *folder, const CParcelFile *file)
+{
+    std::string dir, leaf;
+    ParcelSplitPath((std::string(folder->m_name) + file->m_name).c_str(), &dir, &leaf);
+    return dir == folder->m_name && leaf == file->m_name;
+}
+
 static void CopyName(char *dst, size_t size, const std::string &src)
 {
     size_t n = src.size() < size - 1 ? src.size() : size - 1;
@@ -267,7 +277,8 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
             CParcelFile *file = new (std::nothrow) CParcelFile;
             if (!file)
                 return FALSE;
-            bool ok = file->ReadRecord(r) && file->m_name[0] != 0 && file->m_sizeHigh == 0;
+            bool ok = file->ReadRecord(r) && file->m_name[0] != 0 && file->m_sizeHigh == 0 &&
+                      EntryReachable(folder, file);
             if (ok && file->m_region != PARCEL_NO_REGION) {
                 const CParcelBox *box = storage->GetBox(file->m_region);
                 ok = box && box->m_state == PARCEL_BOX_USED && !owned[file->m_region];
@@ -1023,14 +1034,16 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
         return nullptr;
     }
     // The multimedia file is served from a copy of the entry's own bytes, so
-    // reads and seeks stay inside the entry.
-    DWORD size = 0;
+    // reads and seeks stay inside the entry. The copy ends where ReadFile
+    // would stop: at the archive file's end, for an entry written only in
+    // part before its first flush.
+    DWORD size = 0, got = 0;
     const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
     if (box && box->m_state == PARCEL_BOX_USED)
         size = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
     char *buffer = new (std::nothrow) char[size ? size : 1];
     if (!buffer || (size && (!ParcelSeek(m_archive, box->m_offsetLow) ||
-                             !ParcelReadExact(m_archive, buffer, size)))) {
+                             !::ReadFile(m_archive, buffer, size, &got, nullptr)))) {
         delete[] buffer;
         RecordFailed(name);
         return nullptr;
@@ -1039,7 +1052,7 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
     memset(&mem, 0, sizeof mem);
     mem.fccIOProc = FOURCC_MEM;
     mem.pchBuffer = buffer;
-    mem.cchBuffer = (LONG)size;
+    mem.cchBuffer = (LONG)got;
     HMMIO mmio = mmioOpenA(nullptr, &mem, MMIO_READ);
     if (!mmio) {
         if (info)

@@ -355,20 +355,46 @@ RwInt32 RwCameraGetPluginOffset(RwUInt32 pluginID)
     return RwPluginRegistryGetPluginOffset(&cameraTKList, pluginID);
 }
 
+static bool AllFinite(const RwReal *values, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A camera needs finite values, a view window it can divide by and near !=
 // far (both divide the depth range); a perspective camera also divides by
 // near, which must lie in front of it. A parallel one may clip at 0 or behind.
+// What is derived from them must be finite too: a denormal window has an
+// infinite reciprocal, clip planes far apart an infinite depth range.
 static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal nearClip, RwReal farClip,
                                RwReal fog, RwInt32 projection)
 {
     const RwReal all[7] = {window.x, window.y, offset.x, offset.y, nearClip, farClip, fog};
-    for (RwReal v : all) {
-        if (!std::isfinite(v)) {
+    if (!AllFinite(all, 7) || window.x == 0.0f || window.y == 0.0f || nearClip == farClip ||
+        (projection != rwPARALLEL && nearClip <= 0.0f)) {
+        return false;
+    }
+    const bool perspective = projection != rwPARALLEL;
+    const RwReal derived[5] = {1.0f / window.x, 1.0f / window.y, farClip - nearClip,
+                               perspective ? 1.0f / nearClip : 0.0f, perspective ? 1.0f / farClip : 0.0f};
+    return AllFinite(derived, 5);
+}
+
+// The frustum a read camera shows until it hangs on a frame: every plane finite.
+static bool FrustumFinite(RwCamera *cam)
+{
+    RwCameraSync(&cam->object);
+    for (const RwFrustumPlane &p : cam->frustumPlanes) {
+        const RwReal plane[4] = {p.plane.normal.x, p.plane.normal.y, p.plane.normal.z, p.plane.distance};
+        if (!AllFinite(plane, 4)) {
             return false;
         }
     }
-    return window.x != 0.0f && window.y != 0.0f && nearClip != farClip &&
-           (projection == rwPARALLEL || nearClip > 0.0f);
+    return true;
 }
 
 RwCamera *RwCameraStreamRead(RwStream *stream)
@@ -417,6 +443,11 @@ RwCamera *RwCameraStreamRead(RwStream *stream)
     RwCameraSetFarClipPlane(cam, farClip);
     cam->fogPlane = fog;
     RwCameraSetProjection(cam, static_cast<RwCameraProjection>(projection));
+    if (!FrustumFinite(cam)) {
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid camera parameters"));
+        RwCameraDestroy(cam);
+        return nullptr;
+    }
     return cam;
 }
 

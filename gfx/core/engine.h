@@ -130,7 +130,7 @@ struct RwGlobals {
     RwInt32 engineStatus;
     RwUInt32 resArenaInitSize;
     RwBool simdAvailable;          // processor capability flag (set by the driver)
-    RwUInt32 reserved;
+    RwUInt32 lightFrame;           // lighting-pass counter, apart from the render frame; low 16 bits count
 };
 static_assert(sizeof(RwGlobals) == 300, "engine base size is 300 bytes (75 words)");
 

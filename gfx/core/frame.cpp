@@ -529,6 +529,12 @@ RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
         RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
         return nullptr;
     }
+    // The chunk's length is only a claim: the array waits until the stream
+    // could hold every record.
+    if (!RwStreamCanHold(stream, static_cast<RwUInt32>(count), rwFRAMELISTENTRYSIZE)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return nullptr;
+    }
     if (count == 0) {
         if (length > sizeof word && !RwStreamSkip(stream, length - sizeof word)) {
             return nullptr;

@@ -753,8 +753,15 @@ RwImage *RwImageStreamRead(RwStream *stream)
         RaiseError(E_RW_INVIMAGEDEPTH);
         return nullptr;
     }
-    if (storedStride <= 0 || static_cast<int64_t>(storedStride) * height > rwIMAGEMAXBYTES) {
+    // A row must fit its stride, and the rows must fit what the stream still holds.
+    if (width <= 0 || height <= 0 || storedStride < static_cast<int64_t>((depth + 7) >> 3) * width ||
+        static_cast<int64_t>(storedStride) * height > rwIMAGEMAXBYTES) {
         RaiseError(E_RW_INVIMAGESIZE);
+        return nullptr;
+    }
+    // The palette follows the rows: both are there before the block is made.
+    if (!RwStreamCanHold(stream, 1, static_cast<RwUInt32>(storedStride * height) + StreamPaletteBytes(depth))) {
+        RaiseError(E_RW_READ);
         return nullptr;
     }
     RwImage *image = RwImageCreate(width, height, depth);

@@ -161,7 +161,8 @@ const RwPluginRegistry *RwPluginRegistryReadDataChunks(const RwPluginRegistry *r
             return nullptr;
         }
         remaining -= rwCHUNKHEADERSIZE;
-        if (length > remaining || length > 0x7FFFFFFFu) {
+        // A reader may allocate for its length: the bytes must be there first.
+        if (length > remaining || length > 0x7FFFFFFFu || !RwStreamCanHold(stream, length, 1)) {
             ExtensionError(E_RW_READ);
             return nullptr;
         }

@@ -51,6 +51,23 @@ static void RwDoNothing(png_structp png)
 {
 }
 
+// A reader that warns has dropped or patched something (a chunk with a bad CRC,
+// a bad checksum after the last row): the pixels may be wrong, so it is an error.
+static void RwPngReadWarning(png_structp png, png_const_charp message)
+{
+    png_error(png, message);
+}
+
+// Chunks the reader has no use for but libpng would buffer whole (and inflate):
+// passed over in small pieces instead, their CRCs still checked, so a length
+// the file cannot back never becomes an allocation.
+static const png_byte rwPNGUNUSEDCHUNKS[] = "iCCP\0sPLT\0tEXt\0zTXt\0iTXt\0eXIf\0pCAL\0sCAL\0hIST";
+static const int rwPNGUNUSEDCHUNKCOUNT = 9;
+
+// Compressed data expands at most this much, so a file's remaining bytes bound
+// the rows it can fill.
+static const uint64_t rwPNGMAXINFLATE = 1032;
+
 // An 8-bit grey value for a grey sample of the file's bit depth, as the reader's
 // transformations produce it (16-bit samples keep their high byte).
 static RwInt32 GreyTo8(RwInt32 sample, RwInt32 bitDepth)
@@ -136,6 +153,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     RwImage *volatile image = nullptr;
     png_bytep *volatile rows = nullptr;
     if (setjmp(png_jmpbuf(png))) {
+        RaiseError(E_RW_READ);
         FreeIfMade(rows);
         if (image)
             RwImageDestroy(image);
@@ -144,12 +162,21 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         return nullptr;
     }
     png_set_read_fn(png, stream, RwPngReadData);
+    png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
+    png_set_benign_errors(png, 0);
+    png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, rwPNGUNUSEDCHUNKS, rwPNGUNUSEDCHUNKCOUNT);
     png_read_info(png, info);
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     int bitDepth = 0;
     int colourType = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+    // Nothing is allocated for rows the rest of the file could not fill.
+    RwUInt32 left = 0;
+    if (RwStreamGetRemaining(stream, &left) &&
+        static_cast<uint64_t>(png_get_rowbytes(png, info)) * height > (left + 1ull) * rwPNGMAXINFLATE)
+        png_error(png, "image larger than its data");
     png_set_strip_16(png);
     RwInt32 depth = 32;
     switch (colourType) {

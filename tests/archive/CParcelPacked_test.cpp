@@ -480,6 +480,24 @@ TEST_F(Packed, MultimediaCallsSeeOnlyTheEntrysBytes)
             EXPECT_EQ(p.MmioClose(m, 0), 0u) << name;
         }
     }
+    // An entry written in part at the archive's end gives the same bytes both
+    // ways, before its first flush and after it.
+    h = p.CreateFile("part.wav", 0, 0, nullptr, CREATE_NEW, 0, nullptr);
+    p.SetFileSize(h, 64, 0);
+    DWORD done = 0;
+    EXPECT_TRUE(p.WriteFile(h, "0123456789", 10, &done, nullptr));
+    p.CloseHandle(h);
+    for (int flushed = 0; flushed < 2; ++flushed) {
+        const std::string direct = ReadWhole(p, "part.wav");
+        EXPECT_EQ("0123456789", direct.substr(0, 10));
+        m = p.MmioOpen("part.wav", nullptr, MMIO_READ);
+        ASSERT_NE(m, nullptr) << flushed;
+        std::string viaMmio(100, '?');
+        viaMmio.resize((size_t)std::max<LONG>(0, p.MmioRead(m, &viaMmio[0], 100)));
+        EXPECT_EQ(direct, viaMmio) << flushed;
+        EXPECT_EQ(p.MmioClose(m, 0), 0u);
+        ASSERT_TRUE(p.Flush(0));
+    }
 }
 
 // ------------------------------------------------------------------- flush
@@ -694,7 +712,7 @@ TEST_F(Packed, CorruptTablesFailAndLeaveTheFile)
 {
     Layout at;
     HandMade(&at);
-    const size_t fileName = at.firstFileCount + 4, folder2 = fileName + 280;
+    const size_t fileName = at.firstFileCount + 4, folder2 = fileName + 280, file2 = folder2 + 268 + 4;
     const std::vector<std::pair<const char *, std::function<void(Bytes &)>>> cases = {
         {"archive version", [&](Bytes &a) { a.Patch(0, 2); }},
         {"data chunk id", [&](Bytes &a) { a.Patch16(4, 0x1102); }},
@@ -717,6 +735,11 @@ TEST_F(Packed, CorruptTablesFailAndLeaveTheFile)
         {"root not first", [&](Bytes &a) { a.PatchName(at.folderCount + 4, "q\\"); }},
         {"parent missing", [&](Bytes &a) { a.PatchName(folder2, "No\\Data\\"); }},
         {"folder without backslash", [&](Bytes &a) { a.PatchName(folder2, "Data"); }},
+        {"entry name with a backslash", [&](Bytes &a) { a.PatchName(fileName, "x\\b.bin"); }},
+        {"entry name splitting off its folder", [&](Bytes &a) { a.PatchName(file2, "\\a.txt"); }},
+        {"folder without the directory bit", [&](Bytes &a) { a.Patch(folder2 + 256, 0); }},
+        {"root without the directory bit", [&](Bytes &a) { a.Patch(at.folderCount + 4 + 256, 0x80); }},
+        {"entry with the directory bit", [&](Bytes &a) { a.Patch(file2 + 256, 0x30); }},
     };
     for (const auto &c : cases) {
         Bytes a = HandMade(&at);
@@ -726,6 +749,23 @@ TEST_F(Packed, CorruptTablesFailAndLeaveTheFile)
         EXPECT_FALSE(Create(p)) << c.first;
         p.Close();
         EXPECT_EQ(Disk(), a.Str()) << c.first;
+    }
+    // Two names of one folder that the archive's name comparison finds equal.
+    const struct {
+        const char *first, *second, *from, *to;
+    } twins[] = {{"d\\one", "d\\two", "two", "ONE"}, {"p\\x", "q\\y", "q\\", "P\\"}};
+    for (const auto &t : twins) {
+        SetDisk("");
+        ASSERT_TRUE(Store({{t.first, "1"}, {t.second, "2"}}));
+        std::string disk = Disk();
+        const size_t at = disk.find(std::string(t.from) + '\0');
+        ASSERT_NE(std::string::npos, at) << t.from;
+        disk.replace(at, strlen(t.to), t.to);
+        SetDisk(disk);
+        CParcel p;
+        EXPECT_FALSE(Create(p)) << t.to;
+        p.Close();
+        EXPECT_EQ(Disk(), disk) << t.to;
     }
 }
 

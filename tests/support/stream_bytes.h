@@ -10,6 +10,7 @@
 
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
+#include "support/test_memory.h"
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -84,6 +85,19 @@ inline RwUInt32 Unread(RwStream *stream)
     RwUInt32 n = 0;
     RwStreamGetRemaining(stream, &n);
     return n;
+}
+
+// The largest allocation read(stream) makes over the bytes, the stream's own not
+// counted: a reader must never ask for more than the bytes could fill.
+template <class Read>
+size_t LargestRequestReading(Bytes &bytes, Read read)
+{
+    RwStream *stream = OpenRead(bytes);
+    rwTestMemory.largest = 0;
+    read(stream);
+    const size_t largest = rwTestMemory.largest;
+    RwStreamClose(stream, nullptr);
+    return largest;
 }
 
 // Closes a memory stream opened for writing and returns what it holds; the

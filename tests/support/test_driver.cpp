@@ -1,6 +1,8 @@
 // Stand-in device driver: a scriptable system function for tests.
 #include "test_driver.h"
 
+#include "gfx/core/im3d.h"
+
 #include <cstring>
 #include <vector>
 
@@ -204,8 +206,11 @@ struct AutoReset {
 
 }  // namespace
 
+static RwTestDriverIm3DHooks im3dHooks;
+
 void RwTestDriverReset(void)
 {
+    im3dHooks = RwTestDriverIm3DHooks{};
     memset(state.failTimes, 0, sizeof(state.failTimes));
     memset(state.handlers, 0, sizeof(state.handlers));
     memset(state.counts, 0, sizeof(state.counts));
@@ -311,4 +316,41 @@ RwBool RwD3D9DriverRegisterPlugins(void)
 {
     ++state.registerPluginsCount;
     return state.registerPlugins ? state.registerPlugins() : TRUE;
+}
+
+void RwTestDriverSetIm3DHooks(const RwTestDriverIm3DHooks *hooks)
+{
+    im3dHooks = hooks ? *hooks : RwTestDriverIm3DHooks{};
+}
+
+RwBool RwD3D9Im3DTransformPipelineCreate(RxPipeline **slot)
+{
+    *slot = nullptr;
+    return im3dHooks.transformCreate ? im3dHooks.transformCreate(slot) : TRUE;
+}
+
+void RwD3D9Im3DTransformPipelineDestroy(RxPipeline **slot)
+{
+    if (im3dHooks.transformDestroy) {
+        im3dHooks.transformDestroy(slot);
+    }
+    *slot = nullptr;
+}
+
+RwBool RwD3D9Im3DRenderPipelinesCreate(RxPipeline **slots)
+{
+    for (int i = 0; i < 6; ++i) {
+        slots[i] = nullptr;
+    }
+    return im3dHooks.renderCreate ? im3dHooks.renderCreate(slots) : TRUE;
+}
+
+void RwD3D9Im3DRenderPipelinesDestroy(RxPipeline **slots)
+{
+    if (im3dHooks.renderDestroy) {
+        im3dHooks.renderDestroy(slots);
+    }
+    for (int i = 0; i < 6; ++i) {
+        slots[i] = nullptr;
+    }
 }

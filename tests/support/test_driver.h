@@ -64,3 +64,16 @@ RwInt32 RwTestDriverGetRegisterPluginsCount(void);
 // The window handle of the last successful open request (first word of the
 // open parameters).
 void *RwTestDriverGetWindow(void);
+
+// The default immediate-mode pipelines that the immediate module asks the
+// driver for at start: NULL (default) leaves the slots empty and succeeds; a
+// test's function fills the slots itself (and may fail). Destroying calls the
+// destroy hook when one is set, else clears the slots.
+struct RxPipeline;
+struct RwTestDriverIm3DHooks {
+    RwBool (*transformCreate)(RxPipeline **slot);
+    void (*transformDestroy)(RxPipeline **slot);
+    RwBool (*renderCreate)(RxPipeline **slots);
+    void (*renderDestroy)(RxPipeline **slots);
+};
+void RwTestDriverSetIm3DHooks(const RwTestDriverIm3DHooks *hooks);

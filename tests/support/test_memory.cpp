@@ -12,6 +12,9 @@ bool Refused(size_t size, RwUInt32 hint)
 {
     rwTestMemory.lastHint = hint;
     rwTestMemory.lastSize = size;
+    if (size > rwTestMemory.largest) {
+        rwTestMemory.largest = size;
+    }
     return rwTestMemory.failHint != 0 && hint == rwTestMemory.failHint;
 }
 

@@ -11,6 +11,7 @@ struct RwTestMemoryState {
     RwInt32 mallocs = 0;       // allocations that succeeded
     RwUInt32 lastHint = 0;     // hint of the last allocation or reallocation
     size_t lastSize = 0;       // size of the last allocation or reallocation
+    size_t largest = 0;        // largest allocation or reallocation asked for
     RwInt32 failAfter = -1;    // this many more allocations succeed, then every one fails (-1: none fails)
     RwUInt32 failHint = 0;     // allocations and reallocations with this hint fail (0: none)
     bool failRealloc = false;  // every reallocation of a block fails

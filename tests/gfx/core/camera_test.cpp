@@ -416,6 +416,11 @@ TEST_F(Camera, StreamHostileInputLeavesNoCamera)
         {CameraChunk({nan, 1, 0, 0, 0.1f, 10, 5}, 1), 0x80000003},
         {CameraChunk({1, 1, 0, 0, nan, 10, 5}, 1), 0x80000003},
         {CameraChunk({1, 1, 0, 0, 0.1f, INFINITY, 5}, 1), 0x80000003},
+        // Finite values whose derived values are not.
+        {CameraChunk({1e-45f, 1, 0, 0, 0.1f, 10, 5}, 1), 0x80000003},     // reciprocal of the window
+        {CameraChunk({1, 1, 0, 0, 1e-45f, 10, 5}, 1), 0x80000003},        // reciprocal of near
+        {CameraChunk({1, 1, 0, 0, -3e38f, 3e38f, 5}, 2), 0x80000003},     // far - near
+        {CameraChunk({2, 2, 0, 0, 1e-30f, 3e38f, 5}, 1), 0x80000003},     // far corners, so the side planes
         {CameraChunk({1, 1, 0, 0, 0.1f, 10}, 1), 0x8000001A},                  // 28-byte struct
         {CameraChunk({1, 1, 0, 0, 0.1f, 10, 5}, 1, 0, 0, 0x34F), 0x80000004},  // version 0x34F00
         {CameraChunk({1, 1, 0, 0, 0.1f, 10, 5}, 1, -1), 0},                    // failing extension
@@ -427,6 +432,7 @@ TEST_F(Camera, StreamHostileInputLeavesNoCamera)
         if (c.error) {
             EXPECT_EQ(c.error, error);
         }
+        EXPECT_EQ(0, counting::live);
         RwStreamClose(s, nullptr);
     }
     Bytes whole = CameraChunk({1, 1, 0, 0, 0.1f, 10, 5}, 1, 9);

@@ -513,6 +513,12 @@ TEST_F(Frame, ListHostileInputLeavesNoFramesAndNoMemory)
         EXPECT_TRUE(DirtyListEmpty());
         EXPECT_EQ(memory, rwTestMemory.live);
     }
+    // A 16-byte chunk claiming 64 million records: nothing is allocated for them.
+    Bytes claim = Build().Header(1, 0xFFFFFFF0u).U32(0x04000000);
+    RwFrameList none;
+    EXPECT_LE(LargestRequestReading(claim, [&](RwStream *s) { EXPECT_EQ(nullptr, RwFrameListStreamRead(s, &none)); }),
+              claim.size());
+    EXPECT_EQ(0x8000001Au, TakeErrorCode());
     Bytes whole = FrameListBytes({{id, -1, 5}, {RefTranslation(1, 2, 3), 0, 6}, {RefGeneral(), -1, 7}});
     for (size_t n = 0; n < whole.size(); ++n) {
         RwFrameList list;

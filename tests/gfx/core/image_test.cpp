@@ -611,11 +611,11 @@ TEST_F(Image, StreamReadsHandAssembledChunks)
     ASSERT_NE(nullptr, image);
     EXPECT_EQ(4, image->stride);
     EXPECT_EQ(Rgba(5, 6, 7, 8), ShownColour(image, 0, 1));
-    // Stored stride 2 for rows of three 8-bit pixels: the rest of each row is zero.
-    image = Keep(ReadChunk(ImageChunkBody(3, 2, 8, 2, {7, 8, 9, 10}, Bytes(1024, 1))));
+    // Stored stride 3 for rows of three 8-bit pixels: the padding of each row is zero.
+    image = Keep(ReadChunk(ImageChunkBody(3, 2, 8, 3, {7, 8, 9, 10, 11, 12}, Bytes(1024, 1))));
     ASSERT_NE(nullptr, image);
-    EXPECT_EQ(9, image->cpPixels[4]);
-    EXPECT_EQ(0, image->cpPixels[6]);
+    EXPECT_EQ(10, image->cpPixels[4]);
+    EXPECT_EQ(0, image->cpPixels[7]);
 }
 
 TEST_F(Image, StreamRoundTripKeepsPixelsAndPalette)
@@ -650,9 +650,16 @@ TEST_F(Image, StreamRefusesHostileHeadersAndTruncation)
     } cases[] = {{1, 1, 16, 4, E_RW_INVIMAGEDEPTH},
                  {0x40000000, 0x40000000, 32, 16, E_RW_INVIMAGESIZE},
                  {-5, 2, 32, -20, E_RW_INVIMAGESIZE},
-                 {-5, 2, 32, 20, E_RW_INVIMAGESIZE}};
+                 {-5, 2, 32, 20, E_RW_INVIMAGESIZE},
+                 {3, 2, 8, 2, E_RW_INVIMAGESIZE},   // a row longer than its stride
+                 // Sizes a 92-byte chunk claims but cannot fill: refused before any pixel block.
+                 {1, 0x100000, 32, 4, E_RW_READ},
+                 {4, 0x1FFFFFF, 32, 16, E_RW_READ},
+                 {4, 16, 8, 4, E_RW_READ}};   // rows there, palette missing
     for (const auto &c : cases) {
-        EXPECT_EQ(nullptr, Keep(ReadChunk(ImageChunkBody(c.width, c.height, c.depth, c.stride, Bytes(64), {}))));
+        Bytes bytes = ImageChunkBody(c.width, c.height, c.depth, c.stride, Bytes(64), {});
+        EXPECT_LE(LargestRequestReading(bytes, [this](RwStream *s) { EXPECT_EQ(nullptr, Keep(RwImageStreamRead(s))); }),
+                  bytes.size());
         EXPECT_EQ(c.error, TakeErrorCode()) << c.width << " " << c.depth;
     }
     const Bytes full = ImageChunkBody(2, 2, 4, 4, {1, 2, 0, 0, 3, 4, 0, 0}, Bytes(64, 5));

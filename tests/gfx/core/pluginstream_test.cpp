@@ -223,6 +223,7 @@ TEST_F(PluginStream, HostileChunksAreRefusedBeforeAnyCallback)
         Build().Header(3, 16).Header(idSingle, 100).U32(4).Text(zeros, 100),           // longer than the chunk
         Build().Header(3, 28).Header(0x7777, 0xFFFFFFF4u).Header(idSingle, 4).U32(4),  // size that would wrap
         Build().Header(3, 8).U32(idSingle).U32(0),                                     // no room for a header
+        Build().Header(3, 112).Header(idSingle, 100).U32(4),                           // longer than the stream
     };
     for (Bytes bytes : cases) {
         EXPECT_FALSE(Read(bytes)) << bytes.size();

@@ -35,8 +35,8 @@ std::string Ihdr(RwUInt32 width, RwUInt32 height, int bitDepth, int colourType, 
                              std::string(1, static_cast<char>(interlace)));
 }
 
-// rows: each scanline's bytes without the filter byte (filter 0 is added).
-std::string Idat(const std::vector<std::string> &rows)
+// rows: each scanline's bytes without the filter byte (filter 0 is added); a zlib stream.
+std::string Deflated(const std::vector<std::string> &rows)
 {
     std::string raw;
     for (const std::string &row : rows)
@@ -46,7 +46,19 @@ std::string Idat(const std::vector<std::string> &rows)
     compress2(reinterpret_cast<Bytef *>(&out[0]), &size, reinterpret_cast<const Bytef *>(raw.data()),
               static_cast<uLong>(raw.size()), 9);
     out.resize(size);
-    return Chunk("IDAT", out);
+    return out;
+}
+
+std::string Idat(const std::vector<std::string> &rows)
+{
+    return Chunk("IDAT", Deflated(rows));
+}
+
+// The last byte changed: of a chunk, its CRC; of a zlib stream, its checksum.
+std::string Flipped(std::string bytes)
+{
+    bytes.back() = static_cast<char>(bytes.back() ^ 0x01);
+    return bytes;
 }
 
 std::string PngFile(const std::string &header, const std::string &middle, const std::vector<std::string> &rows)
@@ -226,6 +238,43 @@ TEST_F(Png, TruncatedOrCorruptFilesNeverCrashOrLeak)
     TakeError();
     EXPECT_EQ(nullptr, RwImageReadPng(nullptr));
     EXPECT_EQ(E_RW_NULLP, TakeErrorCode());
+}
+
+// Damage the library would only warn about, or that only shows after the last row, and sizes
+// the file's data could never fill: all refused, nothing leaked, no allocation beyond what the
+// data could inflate to.
+TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
+{
+    const std::string sig("\x89PNG\r\n\x1a\n", 8), end = Chunk("IEND", "");
+    const std::vector<std::string> rows = {Bytes({0, 1, 2, 1})};
+    const std::string palette = Ihdr(4, 1, 8, 3) + Chunk("PLTE", std::string(9, '\x40'));
+    const struct {
+        const char *what;
+        std::string file;
+        RwUInt32 error = E_RW_READ;
+    } cases[] = {
+        {"zlib checksum", sig + palette + Chunk("IDAT", Flipped(Deflated(rows))) + end},
+        {"tRNS CRC", sig + palette + Flipped(Chunk("tRNS", Bytes({0, 9}))) + Idat(rows) + end},
+        {"tRNS longer than PLTE", sig + palette + Chunk("tRNS", Bytes({0, 9, 9, 9})) + Idat(rows) + end},
+        {"tRNS twice", sig + palette + Chunk("tRNS", Bytes({0})) + Chunk("tRNS", Bytes({9})) + Idat(rows) + end},
+        {"rows the data cannot fill", PngFile(Ihdr(30000, 30000, 8, 6), "", {std::string(8, '\0')})},
+        // Chunks whose data the reader has no use for, claiming more than the file holds.
+        {"text longer than the file", sig + palette + Be32(5000000) + "zTXtkey" + std::string(8, '\0'),
+         E_RW_ENDOFSTREAM},
+        {"profile longer than the file", sig + Ihdr(4, 1, 8, 2) + Be32(5000000) + "iCCPname" + std::string(8, '\0'),
+         E_RW_ENDOFSTREAM},
+    };
+    for (const auto &c : cases) {
+        const RwInt32 live = rwTestMemory.live;
+        rwTestMemory.largest = 0;
+        EXPECT_EQ(nullptr, Keep(ReadBytes(c.file, "bad.png"))) << c.what;
+        EXPECT_EQ(c.error, TakeErrorCode()) << c.what;
+        EXPECT_EQ(live, rwTestMemory.live) << c.what;
+        EXPECT_LE(rwTestMemory.largest, c.file.size() * 1032) << c.what;
+    }
+    // The same file undamaged reads, text passed over.
+    const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
 }
 
 TEST_F(Png, OutOfMemoryAtEveryStepReleasesEverything)

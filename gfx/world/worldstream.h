@@ -1,0 +1,17 @@
+// Chunk search for the stream readers of world objects.
+#pragma once
+
+#include "gfx/core/error.h"
+#include "gfx/core/modules.h"
+#include "gfx/core/stream.h"
+
+// Finds the next chunk of the type; an absent one is a read error (E_RW_READ,
+// kept behind any error the search itself recorded, such as a bad version).
+inline RwBool RwWorldStreamFindChunk(RwStream *stream, RwUInt32 type, RwUInt32 *length)
+{
+    if (RwStreamFindChunk(stream, type, length, nullptr)) {
+        return TRUE;
+    }
+    RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    return FALSE;
+}
