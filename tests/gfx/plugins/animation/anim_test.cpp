@@ -6,7 +6,6 @@
 #include "gfx/core/engine.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/core/started_engine.h"
-#include "support/stream_bytes.h"
 #include "support/test_random.h"
 
 namespace {
@@ -35,40 +34,10 @@ void ScalarBlend(void *out, void *a, void *b, RwReal f)
     const RwReal va = static_cast<ScalarSlot *>(a)->value, vb = static_cast<ScalarSlot *>(b)->value;
     static_cast<ScalarSlot *>(out)->value = va + (vb - va) * f;
 }
-RwAnimAnimation *ScalarRead(RwStream *stream, RwAnimAnimation *a)
-{
-    ScalarKey *keys = static_cast<ScalarKey *>(a->pFrames);
-    for (RwInt32 i = 0; i < a->numFrames; ++i) {
-        RwInt32 w[3];
-        if (!RwStreamReadInt32(stream, w, 12)) {
-            return nullptr;
-        }
-        memcpy(&keys[i].time, &w[0], 4);
-        memcpy(&keys[i].value, &w[1], 4);
-        keys[i].prev = reinterpret_cast<ScalarKey *>(reinterpret_cast<RwUInt8 *>(keys) + w[2]);
-    }
-    return a;
-}
-RwBool ScalarWrite(const RwAnimAnimation *a, RwStream *stream)
-{
-    const ScalarKey *keys = static_cast<const ScalarKey *>(a->pFrames);
-    for (RwInt32 i = 0; i < a->numFrames; ++i) {
-        RwInt32 w[3];
-        memcpy(&w[0], &keys[i].time, 4);
-        memcpy(&w[1], &keys[i].value, 4);
-        w[2] = static_cast<RwInt32>(reinterpret_cast<const RwUInt8 *>(keys[i].prev) - reinterpret_cast<const RwUInt8 *>(keys));
-        if (!RwStreamWriteInt32(stream, w, 12)) {
-            return FALSE;
-        }
-    }
-    return TRUE;
-}
-RwInt32 ScalarSize(const RwAnimAnimation *a) { return a->numFrames * 12; }
-
 RwAnimInterpolatorInfo Scheme(RwInt32 id, RwInt32 custom = 0)
 {
     return {id, sizeof(ScalarSlot), sizeof(ScalarKey), nullptr, ScalarBlend, ScalarInterpolate, nullptr, nullptr,
-            ScalarRead, ScalarWrite, ScalarSize, custom};
+            nullptr, nullptr, nullptr, custom};
 }
 
 // Stands for a plug-in attached before the toolkit that registers its scheme
@@ -150,66 +119,6 @@ TEST(AnimAnimation, CreateLaysOutCustomDataAndCountsNodes)
         EXPECT_EQ(nullptr, RwAnimAnimationCreate(kScalar, count, 0, 1.0f)) << count;
         EXPECT_EQ(E_RW_ANIMBADARGUMENT, TakeError().errorCode);
     }
-}
-
-// Chunk of a two-keyframe, one-node animation, as the tables give it.
-Bytes AnmBytes(RwUInt32 version = 0x100, RwUInt32 scheme = kScalar, RwUInt32 count = 2)
-{
-    Build b;
-    b.Header(0x1B, 20 + 24).U32(version).U32(scheme).U32(count).U32(5);
-    PutReals(b.bytes, {2.5f, 0.0f, 7.0f});
-    b.U32(0);
-    PutReals(b.bytes, {2.5f, 9.0f});
-    return b.U32(0);
-}
-
-TEST(AnimAnimation, StreamReadsTheTableAndWritesItBack)
-{
-    Bytes bytes = AnmBytes();
-    RwStream *s = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(s, 0x1B, nullptr, nullptr));
-    RwAnimAnimation *a = RwAnimAnimationStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, a);
-    EXPECT_EQ(2, a->numFrames);
-    EXPECT_EQ(5, a->flags);
-    EXPECT_FLOAT_EQ(2.5f, a->duration);
-    const ScalarKey *k = static_cast<ScalarKey *>(a->pFrames);
-    EXPECT_EQ(&k[0], k[1].prev);
-    EXPECT_FLOAT_EQ(9.0f, k[1].value);
-    EXPECT_EQ(44, RwAnimAnimationStreamGetSize(a));
-    RwStream *w = OpenWriteMemory();
-    ASSERT_TRUE(RwAnimAnimationStreamWrite(a, w));
-    EXPECT_EQ(bytes, CloseWritten(w));
-    RwAnimAnimationDestroy(a);
-}
-
-TEST(AnimAnimation, BadStreamsFailWithoutLeaks)
-{
-    const RwInt32 live = rwTestMemory.live;
-    Bytes good = AnmBytes();
-    for (size_t n = 12; n < good.size(); ++n) {
-        RwStream *s = OpenRead(good, n);
-        RwStreamSkip(s, 12);
-        EXPECT_EQ(nullptr, RwAnimAnimationStreamRead(s)) << n;
-        RwStreamClose(s, nullptr);
-    }
-    struct { Bytes bytes; RwInt32 code; } cases[] = {
-        {AnmBytes(0x101), static_cast<RwInt32>(E_RW_NOERROR)},
-        {AnmBytes(0x100, 0x55), E_RW_ANIMSCHEMEUNKNOWN},
-        {AnmBytes(0x100, kScalar, 0xFFFFFFFF), E_RW_ANIMBADARGUMENT},
-        {AnmBytes(0x100, kScalar, 0x00FFFFFF), static_cast<RwInt32>(E_RW_READ)},   // more than the bytes hold
-    };
-    for (auto &c : cases) {
-        TakeError();
-        RwStream *s = OpenRead(c.bytes);
-        RwStreamSkip(s, 12);
-        EXPECT_EQ(nullptr, RwAnimAnimationStreamRead(s));
-        EXPECT_EQ(c.code, TakeError().errorCode);
-        EXPECT_LT(rwTestMemory.lastSize, 1000u);
-        RwStreamClose(s, nullptr);
-    }
-    EXPECT_EQ(live, rwTestMemory.live);
 }
 
 // Exactly reaching the duration does not wrap; passing it wraps with one

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "gfx/core/started_engine.h"
 #include "gfx/plugins/dictionary/dictionary.h"
@@ -55,7 +56,7 @@ RwDictionarySchema schema = {"Test", 0x2B, kEntryChunk, 0x36000, nullptr, nullpt
                              Name,   Size, ReadEntry,   nullptr, WriteEntry};
 
 // A dictionary chunk of the given names; the struct chunk may carry another stamp.
-Bytes DictionaryBytes(std::initializer_list<const char *> names, RwUInt32 stamp = 0x1C020055, RwUInt32 count = ~0u)
+Bytes DictionaryBytes(const std::vector<const char *> &names, RwUInt32 stamp = 0x1C020055, RwUInt32 count = ~0u)
 {
     Build body;
     body.Header(1, 4, stamp).U32(count == ~0u ? static_cast<RwUInt32>(names.size()) : count);
@@ -167,13 +168,7 @@ TEST_F(Dictionary, HostileStreamsFailAndReleaseWhatWasRead)
 
 TEST_F(Dictionary, EntryThatCannotBeAppendedIsReleased)
 {
-    const char *names[21];
-    for (const char *&n : names) {
-        n = "x";
-    }
-    Bytes bytes = DictionaryBytes({names[0], names[1], names[2], names[3], names[4], names[5], names[6], names[7],
-                                   names[8], names[9], names[10], names[11], names[12], names[13], names[14],
-                                   names[15], names[16], names[17], names[18], names[19], names[20]});
+    Bytes bytes = DictionaryBytes(std::vector<const char *>(21, "x"));
     rwTestMemory.failRealloc = true;   // the 21st entry needs a larger array
     EXPECT_EQ(nullptr, Read(bytes));
     rwTestMemory.failRealloc = false;

@@ -81,10 +81,10 @@ TEST(HAnimKeyFrame, MatrixAddAndInverseAgreeWithDoublePrecision)
 
 // A scheme 1 animation chunk of one node, two keyframes: the second's
 // previous offset is 40 (not a multiple of 36).
-Bytes Scheme1Chunk(RwUInt32 secondOffset = 40)
+Bytes Scheme1Chunk(RwUInt32 secondOffset = 40, RwUInt32 version = 0x100, RwUInt32 scheme = 1, RwUInt32 count = 2)
 {
     Build b;
-    b.Header(0x1B, 20 + 72).U32(0x100).U32(1).U32(2).U32(0);
+    b.Header(0x1B, 20 + 72).U32(version).U32(scheme).U32(count).U32(0);
     PutReals(b.bytes, {2.0f});
     PutReals(b.bytes, {0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 2.0f, 3.0f});
     b.U32(0);
@@ -118,12 +118,24 @@ TEST(HAnimKeyFrame, AnimationChunkReadsRoundsOffsetsAndWritesBack)
     RwAnimAnimationDestroy(a);
 }
 
-TEST(HAnimKeyFrame, TruncatedChunksFailWithoutLeaks)
+TEST(HAnimKeyFrame, BadChunksFailPromptlyWithoutLeaks)
 {
     const RwInt32 live = rwTestMemory.live;
     Bytes bytes = Scheme1Chunk();
     for (size_t n = 0; n < bytes.size(); ++n) {
         EXPECT_EQ(nullptr, ReadChunk(bytes, n)) << n;
+    }
+    const struct { Bytes bytes; RwUInt32 code; } cases[] = {
+        {Scheme1Chunk(0, 0x101), E_RW_NOERROR},
+        {Scheme1Chunk(0, 0x100, 0x55), E_RW_ANIMSCHEMEUNKNOWN},
+        {Scheme1Chunk(0, 0x100, 1, 0xFFFFFFFF), E_RW_ANIMBADARGUMENT},
+        {Scheme1Chunk(0, 0x100, 1, 0x03000000), E_RW_READ},   // more than the bytes hold
+    };
+    for (auto c : cases) {
+        TakeError();
+        EXPECT_EQ(nullptr, ReadChunk(c.bytes));
+        EXPECT_EQ(c.code, static_cast<RwUInt32>(TakeError().errorCode));
+        EXPECT_LT(rwTestMemory.lastSize, 1000u);
     }
     EXPECT_EQ(live, rwTestMemory.live);
 }
