@@ -105,6 +105,23 @@ TEST(AnimScheme, EarlyRegistrationSurvivesOpenAndRestart)
     EXPECT_NE(nullptr, RwAnimGetInterpolatorInfo(kScalar));
 }
 
+TEST(AnimScheme, SeventeenthAndDuplicateSchemesAreRefused)
+{
+    RwAnimInterpolatorInfo info = Scheme(kScalar);
+    EXPECT_FALSE(RwAnimRegisterKeyFrameScheme(&info));
+    EXPECT_EQ(E_RW_ANIMSCHEMEDUPLICATE, TakeError().errorCode);
+    for (RwInt32 id = 100; id < 115; ++id) {
+        info = Scheme(id, 8);
+        ASSERT_TRUE(RwAnimRegisterKeyFrameScheme(&info)) << id;
+    }
+    info = Scheme(115);
+    EXPECT_FALSE(RwAnimRegisterKeyFrameScheme(&info));
+    EXPECT_EQ(E_RW_ANIMSCHEMETABLEFULL, TakeError().errorCode);
+    RwAnimAnimation *a = RwAnimAnimationCreate(100, 3, 0, 1.0f);
+    EXPECT_EQ(static_cast<RwUInt8 *>(a->pFrames) + 3 * sizeof(ScalarKey), a->customData);
+    RwAnimAnimationDestroy(a);
+}
+
 TEST(AnimAnimation, CreateLaysOutCustomDataAndCountsNodes)
 {
     RwAnimAnimation *a = MakeAnimation();
