@@ -1,25 +1,31 @@
-// The device side of rasters: the raster extension and its device objects.
+// The device side of rasters: the raster extension, creation and destruction of device objects.
 #include "d3d9raster.h"
 
 #include <cstring>
 #include <initializer_list>
 
 #include "d3d9device.h"
+#include "d3d9pixel.h"
+#include "d3d9renderstate.h"
 #include "gfx/core/error.h"
+#include "gfx/core/image.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
 
 enum : RwUInt32 {
-    rwD3D9NODEHINT = 0x30411,
-    rwD3D9ERRORUNSUPPORTED = 0x8000000Du,
-    rwD3D9ERRORCREATE = 2,
+    rwD3D9PALETTEHINT = 0x30411,
+    rwD3D9PALETTESTACKHINT = 0x1030411,
+    rwD3D9PALETTESTACKSTEP = 512,
 };
+enum : RwInt32 { rwRASTERFORMATMIPBITS = rwRASTERFORMATMIPMAP | rwRASTERFORMATAUTOMIPMAP };
 
 static RwInt32 ExtensionOffset = -1;
 static RwRaster *RasterContext;
 
-// Rasters whose Direct3D objects live in the default pool, newest first.
+// Rasters whose Direct3D objects live in the default pool or whose palette
+// must be sent again after a reset, newest first.
 struct DeviceObjectNode {
     RwRaster *raster;
     DeviceObjectNode *next;
@@ -27,39 +33,22 @@ struct DeviceObjectNode {
 static RwFreeList *NodeFreeList;
 static DeviceObjectNode *DeviceObjects;
 
-static RwD3D9PixelFormat PixelFormats[128];
+// Palette records and the stack of palette numbers given back.
+static RwFreeList *PaletteFreeList;
+static RwUInt16 *FreeNumbers;
+static RwUInt32 NumFreeNumbers;
+static RwUInt32 FreeNumberCapacity;
+static RwUInt32 NextNumber;
 
-static void FillPixelFormats(void)
+static void RaiseCreate(const char *message)
 {
-    struct Row {
-        RwUInt32 format;
-        RwUInt8 alpha;
-        RwUInt8 depth;
-        RwUInt16 rwFormat;
-    };
-    static const Row rows[] = {
-        {20, 0, 24, 0},       {21, 1, 32, 0x0500},  {22, 0, 32, 0x0600}, {23, 0, 16, 0x0200}, {24, 0, 16, 0x0A00},
-        {25, 1, 16, 0x0100},  {26, 1, 16, 0x0300},  {27, 0, 8, 0},       {28, 1, 8, 0},       {29, 1, 16, 0},
-        {30, 0, 16, 0},       {31, 1, 32, 0},       {32, 1, 32, 0},      {33, 0, 32, 0},      {34, 0, 32, 0},
-        {35, 1, 32, 0},       {36, 1, 64, 0},       {40, 1, 16, 0},      {41, 0, 8, 0x2000},  {50, 0, 8, 0x0400},
-        {51, 1, 16, 0},       {52, 1, 8, 0},        {60, 0, 16, 0},      {61, 0, 16, 0},      {62, 0, 32, 0},
-        {63, 0, 32, 0},       {64, 0, 32, 0},       {67, 1, 32, 0},      {70, 0, 16, 0x0700}, {71, 0, 32, 0x0900},
-        {73, 0, 16, 0x0700},  {75, 0, 32, 0x0900},  {77, 0, 32, 0x0900}, {79, 0, 32, 0x0900}, {80, 0, 16, 0x0700},
-        {81, 0, 16, 0},       {82, 0, 32, 0x0900},  {83, 0, 32, 0x0900}, {110, 0, 64, 0},     {111, 0, 16, 0},
-        {112, 0, 32, 0},      {113, 1, 64, 0},      {114, 0, 32, 0},     {115, 0, 64, 0},     {116, 1, 128, 0},
-        {117, 0, 16, 0},
-    };
-    std::memset(PixelFormats, 0, sizeof(PixelFormats));
-    for (const Row &r : rows)
-        PixelFormats[r.format] = {r.alpha, r.depth, r.rwFormat};
+    RwErrorMakeCode(rwD3D9ERRORCREATE, message);
+    RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORCREATE);
 }
 
-RwD3D9PixelFormat RwD3D9GetPixelFormat(D3DFORMAT format)
+static void RaiseUnsupported(void)
 {
-    RwUInt32 index = static_cast<RwUInt32>(format);
-    if (index < 128)
-        return PixelFormats[index];
-    return {0, 0, 0};
+    RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORUNSUPPORTED);
 }
 
 RwD3D9RasterExtension *RwD3D9RasterGetExtension(const RwRaster *raster)
@@ -68,23 +57,54 @@ RwD3D9RasterExtension *RwD3D9RasterGetExtension(const RwRaster *raster)
         reinterpret_cast<RwUInt8 *>(const_cast<RwRaster *>(raster)) + ExtensionOffset);
 }
 
+RwRaster *RwD3D9RasterGetTop(const RwRaster *raster)
+{
+    RwRaster *top = const_cast<RwRaster *>(raster);
+    while (top->parent && top->parent != top)
+        top = top->parent;
+    return top;
+}
+
 RwBool RwD3D9RasterIsCompressed(const RwRaster *raster)
 {
     return (RwD3D9RasterGetExtension(raster)->automipmapCompressed >> 4) != 0;
 }
 
-IDirect3DSurface9 *RwD3D9RasterGetTextureSurface(const RwRaster *raster)
+RwBool RwD3D9RasterIsCubeMap(const RwRaster *raster)
+{
+    return RwD3D9RasterGetExtension(raster)->cube & 0x0F;
+}
+
+RwBool RwD3D9TextureHasAlpha(const RwTexture *texture)
+{
+    if (texture == nullptr || texture->raster == nullptr)
+        return FALSE;
+    return RwD3D9RasterGetExtension(texture->raster)->alpha != 0;
+}
+
+void RwD3D9RasterClearAlphaFlag(RwRaster *raster)
+{
+    RwD3D9RasterGetExtension(raster)->alpha = 0;
+}
+
+IDirect3DSurface9 *RwD3D9RasterGetLevelSurface(const RwRaster *raster, RwUInt32 level)
 {
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
     IDirect3DSurface9 *surface = nullptr;
     if (ext->texture == nullptr)
         return nullptr;
+    HRESULT hr;
     if (ext->cube & 0x0F)
-        static_cast<IDirect3DCubeTexture9 *>(ext->texture)
-            ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), 0, &surface);
+        hr = static_cast<IDirect3DCubeTexture9 *>(ext->texture)
+                 ->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(ext->cube >> 4), level, &surface);
     else
-        static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(0, &surface);
-    return surface;
+        hr = static_cast<IDirect3DTexture9 *>(ext->texture)->GetSurfaceLevel(level, &surface);
+    return SUCCEEDED(hr) ? surface : nullptr;
+}
+
+IDirect3DSurface9 *RwD3D9RasterGetTextureSurface(const RwRaster *raster)
+{
+    return RwD3D9RasterGetLevelSurface(raster, 0);
 }
 
 static void *ExtensionConstructor(void *object, RwInt32 offset, RwInt32)
@@ -108,14 +128,14 @@ static void *ExtensionDestructor(void *object, RwInt32 offset, RwInt32)
 
 RwBool RwD3D9RasterPluginAttach(void)
 {
-    FillPixelFormats();
+    RwD3D9FillPixelFormats();
     ExtensionOffset = RwRasterRegisterPlugin(sizeof(RwD3D9RasterExtension), rwID_D3D9RASTEREXT,
                                              ExtensionConstructor, ExtensionDestructor, nullptr);
     return ExtensionOffset >= 0;
 }
 
 // ---------------------------------------------------------------------------
-// The device-object list
+// The device-object list and palette records
 
 static void AddDeviceObject(RwRaster *raster)
 {
@@ -141,6 +161,45 @@ static void RemoveDeviceObject(RwRaster *raster)
     }
 }
 
+void RwD3D9RasterForAllDeviceObjects(RwD3D9RasterCallBack callback, void *data)
+{
+    for (DeviceObjectNode *n = DeviceObjects; n; n = n->next)
+        callback(n->raster, data);
+}
+
+RwD3D9Palette *RwD3D9PaletteCreate(void)
+{
+    if (PaletteFreeList == nullptr)
+        PaletteFreeList = RwFreeListCreate(sizeof(RwD3D9Palette), 64, 4, rwD3D9PALETTEHINT);
+    if (PaletteFreeList == nullptr)
+        return nullptr;
+    RwD3D9Palette *palette = static_cast<RwD3D9Palette *>(RwFreeListAlloc(PaletteFreeList, rwD3D9PALETTEHINT));
+    if (palette == nullptr)
+        return nullptr;
+    std::memset(palette->entries, 0, sizeof(palette->entries));
+    palette->number = NumFreeNumbers ? FreeNumbers[--NumFreeNumbers] : NextNumber++;
+    return palette;
+}
+
+void RwD3D9PaletteDestroy(RwD3D9Palette *palette)
+{
+    // Records of rasters that outlive the device went with its free list.
+    if (palette == nullptr || PaletteFreeList == nullptr)
+        return;
+    if (NumFreeNumbers == FreeNumberCapacity) {
+        RwUInt32 capacity = FreeNumberCapacity + rwD3D9PALETTESTACKSTEP;
+        void *grown = RwRealloc(FreeNumbers, capacity * sizeof(RwUInt16), rwD3D9PALETTESTACKHINT);
+        if (grown) {
+            FreeNumbers = static_cast<RwUInt16 *>(grown);
+            FreeNumberCapacity = capacity;
+        }
+    }
+    // Without room the number is never handed out again; nothing else is lost.
+    if (NumFreeNumbers < FreeNumberCapacity)
+        FreeNumbers[NumFreeNumbers++] = static_cast<RwUInt16>(palette->number);
+    RwFreeListFree(PaletteFreeList, palette);
+}
+
 RwBool RwD3D9RasterModuleOpen(void)
 {
     if (NodeFreeList == nullptr)
@@ -159,8 +218,17 @@ void RwD3D9RasterModuleClose(void)
     if (NodeFreeList)
         RwFreeListDestroy(NodeFreeList);
     NodeFreeList = nullptr;
+    NumFreeNumbers = FreeNumberCapacity = NextNumber = 0;
+    RwFree(FreeNumbers);
+    FreeNumbers = nullptr;
+    if (PaletteFreeList)
+        RwFreeListDestroy(PaletteFreeList);
+    PaletteFreeList = nullptr;
     RasterContext = nullptr;
 }
+
+// ---------------------------------------------------------------------------
+// Creation
 
 static RwBool ClientSize(RwInt32 *width, RwInt32 *height)
 {
@@ -172,8 +240,7 @@ static RwBool ClientSize(RwInt32 *width, RwInt32 *height)
     return TRUE;
 }
 
-// Depth-stencil format for z-buffers of the current video mode.
-static D3DFORMAT ZBufferFormat(void)
+D3DFORMAT RwD3D9ZBufferFormat(void)
 {
     RwD3D9Driver &d = rwD3D9Driver;
     D3DFORMAT adapterFormat = d.displayMode.format;
@@ -191,9 +258,7 @@ static D3DFORMAT ZBufferFormat(void)
     return D3DFMT_D24X8;
 }
 
-// Gives a z-buffer raster its surface: the device's own when the size is the
-// window's client size, else one of its own.
-static RwBool CreateZBufferSurface(RwRaster *raster)
+RwBool RwD3D9CreateZBufferSurface(RwRaster *raster)
 {
     RwD3D9Driver &d = rwD3D9Driver;
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
@@ -204,7 +269,7 @@ static RwBool CreateZBufferSurface(RwRaster *raster)
         ext->d3dFormat = d.present.AutoDepthStencilFormat;
         return TRUE;
     }
-    D3DFORMAT format = ZBufferFormat();
+    D3DFORMAT format = RwD3D9ZBufferFormat();
     IDirect3DSurface9 *surface = nullptr;
     d.device->EvictManagedResources();
     HRESULT hr = d.device->CreateDepthStencilSurface(raster->width > 0 ? raster->width : 1,
@@ -212,14 +277,208 @@ static RwBool CreateZBufferSurface(RwRaster *raster)
                                                      d.present.MultiSampleType, d.present.MultiSampleQuality,
                                                      FALSE, &surface, nullptr);
     if (FAILED(hr)) {
-        RwErrorMakeCode(rwD3D9ERRORCREATE, hr == D3DERR_OUTOFVIDEOMEMORY
-                                               ? "Out of video memory. Failed to create raster."
-                                               : "Failed to create raster.");
-        RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORCREATE);
+        RaiseCreate(hr == D3DERR_OUTOFVIDEOMEMORY ? "Out of video memory. Failed to create raster."
+                                                  : "Failed to create raster.");
         return FALSE;
     }
     ext->texture = surface;
     ext->d3dFormat = format;
+    return TRUE;
+}
+
+static DWORD AutoMipUsage(const RwD3D9RasterExtension *ext)
+{
+    return (ext->automipmapCompressed & 0x0F) ? D3DUSAGE_AUTOGENMIPMAP : 0;
+}
+
+static UINT LevelsToCreate(const RwRaster *raster)
+{
+    return (raster->cFormat & (rwRASTERFORMATMIPMAP >> 8)) ? 0 : 1;
+}
+
+RwBool RwD3D9CreateCameraTexture(RwRaster *raster)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    DWORD usage = D3DUSAGE_RENDERTARGET | AutoMipUsage(ext);
+    HRESULT hr;
+    if (ext->cube & 0x0F)
+        hr = d.device->CreateCubeTexture(raster->width, LevelsToCreate(raster), usage, ext->d3dFormat,
+                                         D3DPOOL_DEFAULT,
+                                         reinterpret_cast<IDirect3DCubeTexture9 **>(&ext->texture), nullptr);
+    else
+        hr = d.device->CreateTexture(raster->width, raster->height, LevelsToCreate(raster), usage, ext->d3dFormat,
+                                     D3DPOOL_DEFAULT, reinterpret_cast<IDirect3DTexture9 **>(&ext->texture),
+                                     nullptr);
+    if (SUCCEEDED(hr))
+        return TRUE;
+    ext->texture = nullptr;
+    if (hr == D3DERR_OUTOFVIDEOMEMORY) {
+        RaiseCreate("Out of video memory. Failed to create raster.");
+        return FALSE;
+    }
+    // A format that cannot be drawn into falls back to the back buffer's.
+    D3DFORMAT backBuffer = d.present.BackBufferFormat;
+    hr = d.device->CreateTexture(raster->width, raster->height, LevelsToCreate(raster), AutoMipUsage(ext), backBuffer,
+                                 D3DPOOL_DEFAULT, reinterpret_cast<IDirect3DTexture9 **>(&ext->texture), nullptr);
+    if (FAILED(hr)) {
+        ext->texture = nullptr;
+        RaiseCreate("Failed to create raster.");
+        return FALSE;
+    }
+    RwD3D9PixelFormat info = RwD3D9GetPixelFormat(backBuffer);
+    raster->cFormat = static_cast<RwUInt8>((raster->cFormat & 0xF0) | (info.rwFormat >> 8));
+    raster->depth = rwD3D9Driver.displayMode.depth;
+    ext->d3dFormat = backBuffer;
+    ext->alpha = info.alpha;
+    return TRUE;
+}
+
+static RwBool CreateTextureObject(RwRaster *raster)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    RwInt32 format = static_cast<RwInt32>(raster->cFormat) << 8;
+    RwInt32 code = format & rwRASTERFORMATPIXELFORMATMASK;
+    const RwD3D9CodeInfo *info = RwD3D9GetCodeInfo(format);
+    RwBool palettised = (format & (rwRASTERFORMATPAL8 | rwRASTERFORMATPAL4)) != 0;
+    if (palettised) {
+        if (code != rwRASTERFORMAT888 && code != rwRASTERFORMAT8888) {
+            RaiseCreate("Palletized texture can only be rwRASTERFORMAT888 or rwRASTERFORMAT8888.");
+            return FALSE;
+        }
+        ext->palette = RwD3D9PaletteCreate();
+        ext->d3dFormat = D3DFMT_P8;
+    } else {
+        ext->d3dFormat = info->format;
+    }
+    ext->alpha = info->alpha;
+    RwD3D9RasterAdjustSize(&raster->width, &raster->height, raster->cType | format);
+
+    HRESULT hr;
+    IDirect3DTexture9 **out = reinterpret_cast<IDirect3DTexture9 **>(&ext->texture);
+    RwBool depth = RwD3D9IsDepthFormat(ext->d3dFormat);
+    if (depth)
+        hr = d.device->CreateTexture(raster->width, raster->height, 1, D3DUSAGE_DEPTHSTENCIL, ext->d3dFormat,
+                                     D3DPOOL_DEFAULT, out, nullptr);
+    else
+        hr = d.device->CreateTexture(raster->width, raster->height, LevelsToCreate(raster), AutoMipUsage(ext),
+                                     ext->d3dFormat, D3DPOOL_MANAGED, out, nullptr);
+    if (FAILED(hr)) {
+        ext->texture = nullptr;
+        RwD3D9PaletteDestroy(static_cast<RwD3D9Palette *>(ext->palette));
+        ext->palette = nullptr;
+        RaiseCreate("Failed to create texture.");
+        return FALSE;
+    }
+    if (depth || ext->palette)
+        AddDeviceObject(raster);
+    return TRUE;
+}
+
+// Format word and depth of a normal or texture raster; FALSE when the device
+// cannot hold the request.
+static RwBool ChooseTextureFormat(RwInt32 flags, RwInt32 *format, RwInt32 *depth)
+{
+    const RwD3D9Driver &d = rwD3D9Driver;
+    RwInt32 code = flags & rwRASTERFORMATPIXELFORMATMASK;
+    RwBool paletteAlpha = (d.caps.TextureCaps & D3DPTEXTURECAPS_ALPHAPALETTE) != 0;
+    if (code == 0 && (flags & rwRASTERFORMATPAL8)) {
+        if (!RwD3D9CheckTextureFormat(D3DFMT_P8))
+            return FALSE;
+        *format = (paletteAlpha ? rwRASTERFORMAT8888 : rwRASTERFORMAT888) | rwRASTERFORMATPAL8;
+        *depth = 8;
+    } else if (code == 0) {
+        if (d.displayMode.depth > 16 && RwD3D9CheckTextureFormat(D3DFMT_A8R8G8B8)) {
+            *format = rwRASTERFORMAT8888;
+            *depth = 32;
+        } else {
+            *format = RwD3D9CheckTextureFormat(D3DFMT_A4R4G4B4) ? rwRASTERFORMAT4444 : rwRASTERFORMAT1555;
+            *depth = 16;
+        }
+        *format |= flags & rwRASTERFORMATPAL4;
+    } else if (flags & rwRASTERFORMATPAL4) {
+        RaiseUnsupported();
+        return FALSE;
+    } else if (flags & rwRASTERFORMATPAL8) {
+        if (!RwD3D9CheckTextureFormat(D3DFMT_P8) ||
+            !(code == rwRASTERFORMAT888 || (code == rwRASTERFORMAT8888 && paletteAlpha)))
+            return FALSE;
+        *format = code | rwRASTERFORMATPAL8;
+        *depth = 8;
+    } else {
+        const RwD3D9CodeInfo *info = RwD3D9GetCodeInfo(code);
+        if (info == nullptr) {
+            RaiseUnsupported();
+            return FALSE;
+        }
+        RwBool ok = RwD3D9IsDepthFormat(info->format) ? RwD3D9CheckDepthTextureFormat(info->format)
+                                                      : RwD3D9CheckTextureFormat(info->format);
+        if (!ok)
+            return FALSE;
+        *format = code;
+        *depth = info->depth;
+    }
+    return TRUE;
+}
+
+static RwBool ChooseCameraTextureFormat(RwInt32 flags, RwInt32 *format, RwInt32 *depth)
+{
+    RwInt32 code = flags & rwRASTERFORMATPIXELFORMATMASK;
+    if (code == 0) {
+        if (rwD3D9Driver.displayMode.depth != 16 && RwD3D9CheckRenderTargetFormat(D3DFMT_X8R8G8B8)) {
+            *format = rwRASTERFORMAT888;
+            *depth = 32;
+        } else {
+            *format = rwRASTERFORMAT565;
+            *depth = 16;
+        }
+    } else {
+        const RwD3D9CodeInfo *info = RwD3D9GetCodeInfo(code);
+        if (info == nullptr || !RwD3D9CheckRenderTargetFormat(info->format)) {
+            RaiseUnsupported();
+            return FALSE;
+        }
+        *format = code;
+        *depth = info->depth;
+    }
+    // Creation refuses palettes on render targets with its own message.
+    *format |= flags & (rwRASTERFORMATPAL8 | rwRASTERFORMATPAL4);
+    return TRUE;
+}
+
+// Hardware mip-maps for a raster that asks for both mip-map bits.
+static void ChooseAutoMipmap(RwRaster *raster, RwInt32 flags, RwInt32 format)
+{
+    if ((flags & rwRASTERFORMATMIPBITS) != rwRASTERFORMATMIPBITS ||
+        (format & (rwRASTERFORMATPAL8 | rwRASTERFORMATPAL4)))
+        return;
+    const RwD3D9CodeInfo *info = RwD3D9GetCodeInfo(format);
+    if (info == nullptr || info->format == D3DFMT_UNKNOWN)
+        return;
+    RwBool ok = raster->cType == rwRASTERTYPECAMERATEXTURE ? RwD3D9CheckAutoMipmapRenderTargetFormat(info->format)
+                                                           : RwD3D9CheckAutoMipmapFormat(info->format);
+    if (ok)
+        RwD3D9RasterGetExtension(raster)->automipmapCompressed |= 0x01;
+}
+
+static RwBool CreateCamera(RwRaster *raster)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    RwInt32 w = 0, h = 0;
+    if (!(raster->cFlags & rwRASTERDONTALLOCATE) && ClientSize(&w, &h) && (raster->width > w || raster->height > h)) {
+        RaiseCreate("Camera raster is too big.");
+        return FALSE;
+    }
+    raster->depth = RwD3D9FormatDepth(d.present.BackBufferFormat);
+    raster->stride = 0;
+    raster->cFlags = rwRASTERDONTALLOCATE;
+    raster->originalWidth = raster->width;
+    raster->originalHeight = raster->height;
+    ext->d3dFormat = d.present.BackBufferFormat;
+    ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
+    AddDeviceObject(raster);
     return TRUE;
 }
 
@@ -238,25 +497,36 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
     ext->lockedMipLevel = 0xFF;
     RwInt32 code = flags & rwRASTERFORMATPIXELFORMATMASK;
     RwInt32 format = 0;
+    RwInt32 depth = 0;
 
     switch (raster->cType) {
+    case rwRASTERTYPENORMAL:
+    case rwRASTERTYPETEXTURE:
+    case rwRASTERTYPECAMERATEXTURE: {
+        RwBool chosen = raster->cType == rwRASTERTYPECAMERATEXTURE ? ChooseCameraTextureFormat(flags, &format, &depth)
+                                                                    : ChooseTextureFormat(flags, &format, &depth);
+        if (!chosen)
+            return FALSE;
+        raster->depth = depth;
+        ChooseAutoMipmap(raster, flags, format);
+        break;
+    }
     case rwRASTERTYPEZBUFFER: {
-        RwInt32 depth = d.zBufferDepth;
-        RwInt32 wanted = depth == 16 ? rwRASTERFORMAT16 : depth == 32 ? rwRASTERFORMAT32 : 0;
+        RwInt32 wanted = d.zBufferDepth == 16 ? rwRASTERFORMAT16 : d.zBufferDepth == 32 ? rwRASTERFORMAT32 : 0;
         if (code != 0 && code != wanted) {
-            RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORUNSUPPORTED);
+            RaiseUnsupported();
             return FALSE;
         }
         if (wanted) {
             format = wanted;
-            raster->depth = depth;
+            raster->depth = d.zBufferDepth;
         }
         break;
     }
     case rwRASTERTYPECAMERA: {
         RwInt32 backBuffer = RwD3D9GetPixelFormat(d.present.BackBufferFormat).rwFormat;
         if (code != 0 && code != backBuffer) {
-            RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORUNSUPPORTED);
+            RaiseUnsupported();
             return FALSE;
         }
         format = backBuffer;
@@ -264,11 +534,10 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
         break;
     }
     default:
-        // Textures and camera textures are not made on this device yet.
-        RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORUNSUPPORTED);
+        RaiseUnsupported();
         return FALSE;
     }
-    raster->cFormat = static_cast<RwUInt8>((format | (flags & 0xF000)) >> 8);
+    raster->cFormat = static_cast<RwUInt8>((format | (flags & rwRASTERFORMATMIPBITS)) >> 8);
 
     if (raster->width == 0 || raster->height == 0) {
         raster->cFlags = rwRASTERDONTALLOCATE;
@@ -280,47 +549,137 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
         return TRUE;
     }
 
-    if (raster->cType == rwRASTERTYPEZBUFFER) {
+    switch (raster->cType) {
+    case rwRASTERTYPECAMERA:
+        return CreateCamera(raster);
+    case rwRASTERTYPEZBUFFER:
         if (raster->cFlags & rwRASTERDONTALLOCATE)
             return TRUE;
-        if (!CreateZBufferSurface(raster))
+        if (!RwD3D9CreateZBufferSurface(raster))
+            return FALSE;
+        AddDeviceObject(raster);
+        return TRUE;
+    case rwRASTERTYPECAMERATEXTURE: {
+        if (raster->cFlags & rwRASTERDONTALLOCATE)
+            return TRUE;
+        if (format & (rwRASTERFORMATPAL8 | rwRASTERFORMATPAL4)) {
+            RaiseCreate("rwRASTERTYPECAMERATEXTURE can not be palletized.");
+            return FALSE;
+        }
+        const RwD3D9CodeInfo *info = RwD3D9GetCodeInfo(format);
+        ext->d3dFormat = info->format;
+        ext->alpha = info->alpha;
+        RwD3D9RasterAdjustSize(&raster->width, &raster->height, raster->cType | (raster->cFormat << 8));
+        d.device->EvictManagedResources();
+        if (!RwD3D9CreateCameraTexture(raster))
             return FALSE;
         AddDeviceObject(raster);
         return TRUE;
     }
-
-    // A camera raster stands for the back buffer (or a swap chain's).
-    RwInt32 w = 0, h = 0;
-    if (!(raster->cFlags & rwRASTERDONTALLOCATE) && ClientSize(&w, &h) && (raster->width > w || raster->height > h)) {
-        RwErrorMakeCode(rwD3D9ERRORCREATE, "Camera raster is too big.");
-        RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORCREATE);
-        return FALSE;
+    default:
+        if (raster->cFlags & rwRASTERDONTALLOCATE)
+            return TRUE;
+        return CreateTextureObject(raster);
     }
-    raster->depth = RwD3D9FormatDepth(d.present.BackBufferFormat);
-    raster->stride = 0;
-    raster->cFlags = rwRASTERDONTALLOCATE;
-    raster->originalWidth = raster->width;
-    raster->originalHeight = raster->height;
-    ext->d3dFormat = d.present.BackBufferFormat;
-    ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
-    AddDeviceObject(raster);
-    return TRUE;
 }
+
+RwRaster *RwD3D9RasterCreateFromD3DFormat(RwInt32 width, RwInt32 height, D3DFORMAT format, RwInt32 flags)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    RwInt32 type = flags & rwRASTERTYPEMASK;
+    if (type == rwRASTERTYPENORMAL || type == rwRASTERTYPEZBUFFER)
+        flags &= ~rwRASTERFORMATMIPBITS;
+    RwRaster *raster = RwRasterCreate(width, height, 0, flags | rwRASTERDONTALLOCATE);
+    if (raster == nullptr)
+        return nullptr;
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    ext->automipmapCompressed = 0;
+    if ((flags & rwRASTERFORMATMIPBITS) == rwRASTERFORMATMIPBITS && RwD3D9CheckAutoMipmapFormat(format))
+        ext->automipmapCompressed = 0x01;
+
+    DWORD usage;
+    D3DPOOL pool;
+    RwBool supported;
+    if (type == rwRASTERTYPECAMERATEXTURE) {
+        supported = RwD3D9CheckRenderTargetFormat(format);
+        usage = D3DUSAGE_RENDERTARGET;
+        pool = D3DPOOL_DEFAULT;
+    } else if (RwD3D9IsDepthFormat(format)) {
+        supported = RwD3D9CheckDepthTextureFormat(format);
+        usage = D3DUSAGE_DEPTHSTENCIL;
+        pool = D3DPOOL_DEFAULT;
+    } else {
+        supported = RwD3D9CheckTextureFormat(format);
+        usage = 0;
+        pool = D3DPOOL_MANAGED;
+    }
+    if (!supported ||
+        FAILED(d.device->CreateTexture(width, height, LevelsToCreate(raster), usage | AutoMipUsage(ext), format, pool,
+                                       reinterpret_cast<IDirect3DTexture9 **>(&ext->texture), nullptr))) {
+        ext->texture = nullptr;
+        RwRasterDestroy(raster);
+        return nullptr;
+    }
+    if (pool == D3DPOOL_DEFAULT)
+        AddDeviceObject(raster);
+    raster->cFlags &= static_cast<RwUInt8>(~rwRASTERDONTALLOCATE);
+    raster->cFormat &= 0xF0;
+    ext->d3dFormat = format;
+    if (RwD3D9IsCompressedFormat(format)) {
+        ext->automipmapCompressed |= 0x10;
+        ext->alpha = format == D3DFMT_DXT1 ? 0 : 1;
+        raster->cFormat |= (format == D3DFMT_DXT1 ? rwRASTERFORMAT565 : rwRASTERFORMAT4444) >> 8;
+        raster->depth = 16;
+        return raster;
+    }
+    RwD3D9PixelFormat info = RwD3D9GetPixelFormat(format);
+    ext->alpha = info.alpha;
+    raster->depth = info.depth;
+    raster->cFormat |= static_cast<RwUInt8>(info.rwFormat >> 8);
+    if (format == D3DFMT_P8) {
+        ext->palette = RwD3D9PaletteCreate();
+        AddDeviceObject(raster);
+    }
+    return raster;
+}
+
+// ---------------------------------------------------------------------------
+// Destruction and the other standard functions
 
 RwBool RwD3D9RasterDestroy(void *, void *rasterIn, RwInt32)
 {
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
     if (raster == nullptr)
         return FALSE;
+    // Nothing may keep drawing with or into a raster that is gone.
+    for (RwUInt32 stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
+        if (RwD3D9GetTextureRaster(stage) == raster)
+            RwD3D9SetTextureRaster(nullptr, stage);
+    }
     if (RasterContext == raster)
         RasterContext = nullptr;
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    if (ext->lockSurface) {
+        ext->lockSurface->UnlockRect();
+        ext->lockSurface->Release();
+        ext->lockSurface = nullptr;
+    }
     if (raster->parent != raster) {
         if (raster->cType == rwRASTERTYPECAMERA)
             RemoveDeviceObject(raster);
         return TRUE;
     }
-    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
     switch (raster->cType) {
+    case rwRASTERTYPENORMAL:
+    case rwRASTERTYPETEXTURE:
+    case rwRASTERTYPECAMERATEXTURE:
+        RemoveDeviceObject(raster);
+        RwD3D9PaletteDestroy(static_cast<RwD3D9Palette *>(ext->palette));
+        ext->palette = nullptr;
+        if (ext->texture)
+            static_cast<IDirect3DBaseTexture9 *>(ext->texture)->Release();
+        ext->texture = nullptr;
+        return TRUE;
     case rwRASTERTYPEZBUFFER:
         RemoveDeviceObject(raster);
         if (ext->texture && ext->texture != rwD3D9Driver.defaultDepthSurface)
@@ -331,11 +690,17 @@ RwBool RwD3D9RasterDestroy(void *, void *rasterIn, RwInt32)
         RemoveDeviceObject(raster);
         return TRUE;
     default:
-        if (raster->cFlags & rwRASTERDONTALLOCATE)
-            return TRUE;
-        RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORUNSUPPORTED);
+        RaiseUnsupported();
         return FALSE;
     }
+}
+
+RwBool RwD3D9TextureSetRaster(void *texture, void *raster, RwInt32)
+{
+    if (texture == nullptr)
+        return FALSE;
+    static_cast<RwTexture *>(texture)->raster = static_cast<RwRaster *>(raster);
+    return TRUE;
 }
 
 RwBool RwD3D9SetRasterContext(void *, void *raster, RwInt32)
@@ -368,7 +733,7 @@ RwBool RwD3D9RasterGetMipLevels(void *out, void *rasterIn, RwInt32)
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
     if (out == nullptr || raster == nullptr)
         return FALSE;
-    RwRaster *top = raster->parent ? raster->parent : raster;
+    RwRaster *top = RwD3D9RasterGetTop(raster);
     RwInt32 levels = 1;
     RwInt32 type = top->cType;
     if (type == rwRASTERTYPENORMAL || type == rwRASTERTYPETEXTURE || type == rwRASTERTYPECAMERATEXTURE) {
@@ -388,88 +753,47 @@ RwBool RwD3D9RasterGetMipLevels(void *out, void *rasterIn, RwInt32)
     return TRUE;
 }
 
-void RwD3D9RasterReleaseDeviceObjects(void)
+// TRUE when the raster's kind of device object can hold the format.
+static RwBool FormatFitsRaster(const RwRaster *raster, D3DFORMAT format)
 {
-    RwD3D9Driver &d = rwD3D9Driver;
-    for (DeviceObjectNode *n = DeviceObjects; n; n = n->next) {
-        RwRaster *raster = n->raster;
-        RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
-        if (raster->cType == rwRASTERTYPEZBUFFER) {
-            if (ext->texture && ext->texture != d.defaultDepthSurface)
-                static_cast<IDirect3DSurface9 *>(ext->texture)->Release();
-            // The automatic surface is recognised again by its size.
-            ext->texture = nullptr;
-        } else if (raster->cType == rwRASTERTYPECAMERA && ext->swapChain) {
-            // The window stays recorded: the restore builds a new chain for it.
-            ext->swapChain->Release();
-            ext->swapChain = nullptr;
-            ext->texture = nullptr;
-        }
-    }
+    RwBool cube = RwD3D9RasterIsCubeMap(raster);
+    if (raster->cType == rwRASTERTYPECAMERATEXTURE)
+        return cube ? RwD3D9CheckRenderTargetCubeFormat(format) : RwD3D9CheckRenderTargetFormat(format);
+    return cube ? RwD3D9CheckCubeTextureFormat(format) : RwD3D9CheckTextureFormat(format);
 }
 
-// A new swap chain for a camera raster that presents into another window.
-static RwBool RestoreSwapChain(RwD3D9RasterExtension *ext)
+void RwD3D9RasterConvertToNonPalettized(RwRaster *rasterIn)
 {
-    RwD3D9Driver &d = rwD3D9Driver;
-    D3DPRESENT_PARAMETERS p = d.present;
-    RECT client = {0, 0, 0, 0};
-    GetClientRect(ext->window, &client);
-    p.hDeviceWindow = ext->window;
-    p.BackBufferWidth = client.right == 0 ? 1 : 0;
-    p.BackBufferHeight = client.bottom == 0 ? 1 : 0;
-    p.EnableAutoDepthStencil = FALSE;
-    if (FAILED(d.device->CreateAdditionalSwapChain(&p, &ext->swapChain))) {
-        ext->swapChain = nullptr;
-        return FALSE;
+    if (rasterIn == nullptr)
+        return;
+    RwRaster *raster = RwD3D9RasterGetTop(rasterIn);
+    if (!(raster->cFormat & ((rwRASTERFORMATPAL8 | rwRASTERFORMATPAL4) >> 8)))
+        return;
+    RwImage *image = RwImageCreate(raster->width, raster->height, 32);
+    if (image == nullptr)
+        return;
+    if (!RwImageAllocatePixels(image) || !RwD3D9ImageGetFromRaster(image, raster, 0)) {
+        RwImageDestroy(image);
+        return;
     }
-    IDirect3DSurface9 *back = nullptr;
-    if (FAILED(ext->swapChain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back)))
-        return FALSE;
-    D3DSURFACE_DESC desc;
-    back->GetDesc(&desc);
-    ext->texture = back;
-    ext->d3dFormat = desc.Format;
-    back->Release();
-    return TRUE;
-}
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
+    RwBool alpha = ext->alpha != 0;
+    RwBool texture = raster->cType == rwRASTERTYPENORMAL || raster->cType == rwRASTERTYPETEXTURE ||
+                     raster->cType == rwRASTERTYPECAMERATEXTURE;
+    RwBool deep = rwD3D9Driver.displayMode.depth > 16;
+    RwInt32 code;
+    if (!texture)
+        code = alpha ? rwRASTERFORMAT1555 : rwRASTERFORMAT565;
+    else if (!alpha)
+        code = deep && FormatFitsRaster(raster, D3DFMT_X8R8G8B8) ? rwRASTERFORMAT888 : rwRASTERFORMAT565;
+    else if (deep && FormatFitsRaster(raster, D3DFMT_A8R8G8B8))
+        code = rwRASTERFORMAT8888;
+    else
+        code = FormatFitsRaster(raster, D3DFMT_A4R4G4B4) ? rwRASTERFORMAT4444 : rwRASTERFORMAT1555;
 
-// A camera raster on the device window follows the new back buffer: its size
-// scales with the back buffer and its format becomes the back buffer's.
-static void FollowBackBuffer(RwRaster *raster, RwD3D9RasterExtension *ext)
-{
-    const RwD3D9Driver &d = rwD3D9Driver;
-    RwUInt32 backWidth = d.present.BackBufferWidth;
-    RwUInt32 backHeight = d.present.BackBufferHeight;
-    if (d.displayMode.width != 0 && static_cast<RwUInt32>(raster->width) != backWidth)
-        raster->width = static_cast<RwInt32>(static_cast<RwUInt32>(raster->width) * backWidth /
-                                             static_cast<RwUInt32>(d.displayMode.width));
-    if (d.displayMode.height != 0 && static_cast<RwUInt32>(raster->height) != backHeight)
-        raster->height = static_cast<RwInt32>(static_cast<RwUInt32>(raster->height) * backHeight /
-                                              static_cast<RwUInt32>(d.displayMode.height));
-    RwD3D9PixelFormat info = RwD3D9GetPixelFormat(d.present.BackBufferFormat);
-    raster->depth = RwD3D9FormatDepth(d.present.BackBufferFormat);
-    raster->cFormat = static_cast<RwUInt8>((raster->cFormat & 0xF0) | (info.rwFormat >> 8));
-    ext->d3dFormat = d.present.BackBufferFormat;
-    ext->alpha = info.alpha;
-}
-
-RwBool RwD3D9RasterRestoreDeviceObjects(void)
-{
-    RwBool ok = TRUE;
-    for (DeviceObjectNode *n = DeviceObjects; n; n = n->next) {
-        RwRaster *raster = n->raster;
-        RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
-        if (raster->cType == rwRASTERTYPEZBUFFER && !(raster->cFlags & rwRASTERDONTALLOCATE) &&
-            ext->texture == nullptr) {
-            if (!CreateZBufferSurface(raster))
-                ok = FALSE;
-        } else if (raster->cType == rwRASTERTYPECAMERA && raster->parent == raster && ext->window) {
-            if (ext->swapChain == nullptr && !RestoreSwapChain(ext))
-                ok = FALSE;
-        } else if (raster->cType == rwRASTERTYPECAMERA && raster->parent == raster) {
-            FollowBackBuffer(raster, ext);
-        }
-    }
-    return ok;
+    RwInt32 flags = raster->cType | (raster->cFlags & 0xF8) | code | rwRASTERFORMATMIPBITS;
+    RwD3D9RasterDestroy(nullptr, raster, 0);
+    if (RwD3D9RasterCreate(nullptr, raster, flags))
+        RwD3D9RasterSetFromImage(raster, image, 0);
+    RwImageDestroy(image);
 }

@@ -175,7 +175,6 @@ enum : RwUInt32 {
     CompareAlways = 8,
     AnisotropicFilter = 3,
     MaxFilterMode = 13,
-    PaletteNumberOffset = 1024,   // the palette record's number follows its 256 entries
 };
 
 // Engine codes that map one to one onto Direct3D values: valid from 1 to the limit.
@@ -471,7 +470,8 @@ RwBool RwD3D9SetTextureRaster(RwRaster *raster, RwUInt32 stage)
 {
     if (stage >= rwD3D9TEXTURESTAGES)
         return FALSE;
-    RwD3D9RasterExtension *ext = raster ? RwD3D9RasterGetExtension(raster) : nullptr;
+    // A sub-raster draws from its top raster's texture.
+    RwD3D9RasterExtension *ext = raster ? RwD3D9RasterGetExtension(RwD3D9RasterGetTop(raster)) : nullptr;
     if (stage == 0)
         SetTextureAlpha(ext && ext->alpha);
     if (Stages[stage].raster == raster)
@@ -481,11 +481,8 @@ RwBool RwD3D9SetTextureRaster(RwRaster *raster, RwUInt32 stage)
     if (device == nullptr)
         return TRUE;
     device->SetTexture(stage, ext ? static_cast<IDirect3DBaseTexture9 *>(ext->texture) : nullptr);
-    if (ext && ext->palette) {
-        RwUInt32 number;
-        std::memcpy(&number, static_cast<const RwUInt8 *>(ext->palette) + PaletteNumberOffset, sizeof(number));
-        device->SetCurrentTexturePalette(number);
-    }
+    if (ext && ext->palette)
+        device->SetCurrentTexturePalette(static_cast<const RwD3D9Palette *>(ext->palette)->number);
     return TRUE;
 }
 

@@ -3,6 +3,8 @@
 
 #include "d3d9device.h"
 #include "d3d9im2d.h"
+#include "d3d9nativetexture.h"
+#include "d3d9pixel.h"
 #include "d3d9raster.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
@@ -38,13 +40,26 @@ RwBool RwD3D9GetStandardFunctions(void *tableIn, void *, RwInt32 count)
     };
     const Entry entries[] = {
         {rwSTANDARDCAMERABEGINUPDATE, RwD3D9CameraBeginUpdate},
+        {rwSTANDARDRGBTOPIXEL, RwD3D9RGBToPixel},
+        {rwSTANDARDPIXELTORGB, RwD3D9PixelToRGB},
         {rwSTANDARDRASTERCREATE, RwD3D9RasterCreate},
         {rwSTANDARDRASTERDESTROY, RwD3D9RasterDestroy},
+        {rwSTANDARDIMAGEGETRASTER, RwD3D9ImageGetFromRaster},
+        {rwSTANDARDRASTERSETIMAGE, RwD3D9RasterSetFromImage},
+        {rwSTANDARDTEXTURESETRASTER, RwD3D9TextureSetRaster},
+        {rwSTANDARDIMAGEFINDRASTERFORMAT, RwD3D9ImageFindRasterFormat},
         {rwSTANDARDCAMERAENDUPDATE, RwD3D9CameraEndUpdate},
         {rwSTANDARDSETRASTERCONTEXT, RwD3D9SetRasterContext},
         {rwSTANDARDRASTERSUBRASTER, RwD3D9RasterSubRaster},
+        {rwSTANDARDRASTERLOCK, RwD3D9RasterLock},
+        {rwSTANDARDRASTERUNLOCK, RwD3D9RasterUnlock},
         {rwSTANDARDRASTERSHOWRASTER, RwD3D9RasterShowRaster},
         {rwSTANDARDCAMERACLEAR, RwD3D9CameraClear},
+        {rwSTANDARDRASTERLOCKPALETTE, RwD3D9RasterLockPalette},
+        {rwSTANDARDRASTERUNLOCKPALETTE, RwD3D9RasterUnlockPalette},
+        {rwSTANDARDNATIVETEXTUREGETSIZE, RwD3D9NativeTextureGetSize},
+        {rwSTANDARDNATIVETEXTUREREAD, RwD3D9NativeTextureRead},
+        {rwSTANDARDNATIVETEXTUREWRITE, RwD3D9NativeTextureWrite},
         {rwSTANDARDRASTERGETMIPLEVELS, RwD3D9RasterGetMipLevels},
     };
     for (const Entry &e : entries) {
@@ -74,6 +89,10 @@ void RwD3D9ReadDefaultSurfaces(void)
 RwBool RwD3D9ReleaseDeviceResources(void)
 {
     RwD3D9Driver &d = rwD3D9Driver;
+    // Objects made outside the driver (fonts) let go of the device first.
+    RwD3D9DeviceRestoreCallBack callback = RwD3D9GetDeviceReleaseCallback();
+    if (callback)
+        callback();
     d.resourcesLost = TRUE;
     // A reset must not happen inside a scene.
     if (d.inScene) {

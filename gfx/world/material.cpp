@@ -1,5 +1,6 @@
 // Material module: materials from their free list, their references, textures, streams and pipeline rights.
 #include "material.h"
+#include "gfx/core/pipeline.h"
 
 #include "gfx/core/byteorder.h"
 #include "gfx/core/engine.h"
@@ -261,19 +262,10 @@ RwMaterial *RwMaterialStreamRead(RwStream *stream)
     return material;
 }
 
-// A pipeline names its builder in its 12th and 13th words: plug-in id, then
-// plug-in data.
-enum : RwInt32 { rwPIPELINEPLUGINIDWORD = 11, rwPIPELINEPLUGINDATAWORD = 12 };
-
-static RwUInt32 PipelineWord(const RxPipeline *pipeline, RwInt32 word)
-{
-    return reinterpret_cast<const RwUInt32 *>(pipeline)[word];
-}
-
 RwInt32 RwMaterialRightsStreamGetSize(const void *object, RwInt32 /*offset*/, RwInt32 /*size*/)
 {
     const RwMaterial *material = static_cast<const RwMaterial *>(object);
-    if (material->pipeline && PipelineWord(material->pipeline, rwPIPELINEPLUGINIDWORD) != 0) {
+    if (material->pipeline && material->pipeline->pluginId != 0) {
         return 8;
     }
     return 0;
@@ -283,8 +275,8 @@ RwStream *RwMaterialRightsStreamWrite(RwStream *stream, RwInt32 /*length*/, cons
                                       RwInt32 /*offset*/, RwInt32 /*size*/)
 {
     const RwMaterial *material = static_cast<const RwMaterial *>(object);
-    const RwInt32 words[2] = {static_cast<RwInt32>(PipelineWord(material->pipeline, rwPIPELINEPLUGINIDWORD)),
-                              static_cast<RwInt32>(PipelineWord(material->pipeline, rwPIPELINEPLUGINDATAWORD))};
+    const RwInt32 words[2] = {static_cast<RwInt32>(material->pipeline->pluginId),
+                              static_cast<RwInt32>(material->pipeline->pluginData)};
     return RwStreamWriteInt32(stream, words, sizeof words);
 }
 

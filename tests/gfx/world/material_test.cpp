@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "gfx/core/counting_extension.h"
+#include "gfx/core/pipeline.h"
 #include "gfx/core/started_engine.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
@@ -162,11 +163,11 @@ TEST_F(Material, StructSizesAndTextures)
 
 TEST_F(Material, RightsChunkNamesThePipelinesBuilder)
 {
-    RwUInt32 pipeline[13] = {};
-    pipeline[11] = kRightsUser;
-    pipeline[12] = 0x5151;
+    RxPipeline pipeline = {};
+    pipeline.pluginId = kRightsUser;
+    pipeline.pluginData = 0x5151;
     RwMaterial *m = RwMaterialCreate();
-    m->pipeline = reinterpret_cast<RxPipeline *>(pipeline);
+    m->pipeline = &pipeline;
     RwMaterialSetTexture(m, wood);
     RwStream *w = OpenWriteMemory();
     ASSERT_NE(nullptr, RwMaterialStreamWrite(m, w));

@@ -493,7 +493,14 @@ RwBool CountingBody(RxPipelineNode *, const RxPipelineNodeParam *params)
     lastObject = params->dataParam;
     return TRUE;
 }
-RxPipelineNodeDefinition countingNode = {"counting", CountingBody};
+RxPipelineNodeDefinition CountingNode()
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = "counting";
+    definition.body = CountingBody;
+    return definition;
+}
+RxPipelineNodeDefinition countingNode = CountingNode();
 
 TEST_F(World, RenderCallbacksRunTheCurrentPipelines)
 {
