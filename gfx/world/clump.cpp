@@ -448,6 +448,10 @@ RwBool RwClumpDestroy(RwClump *clump)
     if (!clump || clumpOpenCount <= 0) {
         return FALSE;
     }
+    // A clump destroyed in a world leaves it first: the world keeps no freed clump.
+    if (RwWorld *world = RwClumpGetWorld(clump)) {
+        RwWorldRemoveClump(world, clump);
+    }
     RwPluginRegistryDeInitObject(&clumpTKList, clump);
     while (!RwLinkListEmpty(&clump->atomicList)) {
         RwAtomic *atomic = rwLLLinkGetData(clump->atomicList.next, RwAtomic, inClumpLink);

@@ -481,6 +481,31 @@ TEST_F(Membership, LightsJoinTheirListsAndLeaveOnce)
     RwFrameDestroy(f);
 }
 
+TEST_F(Membership, DestroyingLeavesNothingPointingAtTheDead)
+{
+    AddAtomic(0.0f);
+    RwWorldAddClump(world, clump);
+    RwFrameSyncDirtyList();
+    RwClumpDestroy(clump);
+    clump = RwClumpCreate();
+    EXPECT_EQ(0, world->numClumpsInWorld);
+    EXPECT_TRUE(RwLinkListEmpty(&world->clumpList));
+    EXPECT_TRUE(RwLinkListEmpty(&Leaf(world, 0)->collAtomicsInWorldSector));
+    RwLight *sun = RwLightCreate(rwLIGHTDIRECTIONAL);
+    RwWorldAddLight(world, sun);
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    RwClump *inDoomed = RwClumpCreate();
+    RwWorldAddClump(doomed, inDoomed);
+    RwWorldRemoveLight(world, sun);
+    RwWorldAddLight(doomed, sun);
+    RwWorldDestroy(doomed);
+    EXPECT_EQ(nullptr, RwClumpGetWorld(inDoomed));
+    EXPECT_EQ(nullptr, RwLightGetWorld(sun));
+    RwClumpDestroy(inDoomed);
+    RwLightDestroy(sun);
+}
+
 }  // namespace
 
 namespace {
