@@ -50,6 +50,7 @@ struct RwClumpWorldExt {
 static_assert(sizeof(RwClumpWorldExt) == 8, "clump world extension is 8 bytes");
 
 static RwInt32 tiesModuleOffset = -1;
+static RwBool tiesOpen = FALSE;
 static RwInt32 cameraExtOffset = -1;
 static RwInt32 atomicExtOffset = -1;
 static RwInt32 clumpExtOffset = -1;
@@ -99,6 +100,7 @@ static void *TiesModuleOpen(void *instance, RwInt32 offset, RwInt32)
         return nullptr;
     }
     g->clumpVisitCounter = 0;
+    tiesOpen = TRUE;
     RwEngineInstance->renderFrame = (RwEngineInstance->renderFrame & 0xFFFF0000u) | 1u;
     return instance;
 }
@@ -109,12 +111,18 @@ static void *TiesModuleClose(void *instance, RwInt32, RwInt32)
     RwFreeListDestroy(g->lightTieFreeList);
     RwFreeListDestroy(g->atomicTieFreeList);
     g->lightTieFreeList = g->atomicTieFreeList = nullptr;
+    tiesOpen = FALSE;
     return instance;
 }
 
 // Unlinks every tie on an object's tie list from both lists and frees it.
 static void FreeObjectTies(RwLinkList *objectTies, RwFreeList *freeList)
 {
+    // After the module closed, its free lists took the ties with them.
+    if (!tiesOpen) {
+        RwLinkListInitialize(objectTies);
+        return;
+    }
     while (!RwLinkListEmpty(objectTies)) {
         RwTie *tie = rwLLLinkGetData(objectTies->next, RwTie, lObject);
         RwLLLinkRemove(&tie->lWorldSector);
@@ -125,17 +133,22 @@ static void FreeObjectTies(RwLinkList *objectTies, RwFreeList *freeList)
 
 void RwAtomicFreeTies(RwAtomic *atomic)
 {
-    FreeObjectTies(&atomic->llWorldSectorsInAtomic, TiesGlobals()->atomicTieFreeList);
+    FreeObjectTies(&atomic->llWorldSectorsInAtomic, tiesOpen ? TiesGlobals()->atomicTieFreeList : nullptr);
 }
 
 static void FreeLightTies(RwLight *light)
 {
-    FreeObjectTies(&light->WorldSectorsInLight, TiesGlobals()->lightTieFreeList);
+    FreeObjectTies(&light->WorldSectorsInLight, tiesOpen ? TiesGlobals()->lightTieFreeList : nullptr);
 }
 
 void RwWorldSectorFreeTies(RwWorldSector *sector)
 {
     RwLinkList *lists[2] = {&sector->collAtomicsInWorldSector, &sector->lightsInWorldSector};
+    if (!tiesOpen) {
+        RwLinkListInitialize(lists[0]);
+        RwLinkListInitialize(lists[1]);
+        return;
+    }
     RwFreeList *freeLists[2] = {TiesGlobals()->atomicTieFreeList, TiesGlobals()->lightTieFreeList};
     for (int i = 0; i < 2; ++i) {
         while (!RwLinkListEmpty(lists[i])) {
