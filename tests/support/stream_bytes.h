@@ -65,22 +65,6 @@ struct Build {
     operator Bytes() const { return bytes; }
 };
 
-// The parts one after the other.
-inline Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
-
-// A chunk: its header (default stamp), then the body.
-inline Bytes Chunk(RwUInt32 type, const Bytes &body)
-{
-    return Cat({Build().Header(type, static_cast<RwUInt32>(body.size())), body});
-}
-
 // A memory stream that reads the bytes (which must outlive it), or only their
 // first n bytes.
 inline RwStream *OpenRead(Bytes &bytes, size_t n = static_cast<size_t>(-1))

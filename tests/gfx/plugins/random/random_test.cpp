@@ -29,7 +29,7 @@ void Restart(bool failTable = false)
     static RwEngineOpenParams params = {reinterpret_cast<void *>(0x1234)};
     RwEngineStop();
     RwEngineClose();
-    rwTestMemory.failHint = failTable ? rwRANDOMTABLEHINT : 0;
+    rwTestMemory.failHint = failTable ? static_cast<RwUInt32>(rwRANDOMTABLEHINT) : 0u;
     ASSERT_TRUE(RwEngineOpen(&params));
     ASSERT_EQ(!failTable, RwEngineStart());
     rwTestMemory.failHint = 0;

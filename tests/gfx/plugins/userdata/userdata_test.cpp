@@ -6,6 +6,7 @@
 
 #include "gfx/core/camera.h"
 #include "gfx/core/started_engine.h"
+#include "gfx/plugins/chunk_bytes.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/world/geometry.h"
@@ -14,6 +15,9 @@
 #include "support/stream_bytes.h"
 
 namespace {
+
+using chunkbytes::Cat;
+using chunkbytes::Chunk;
 
 void Attach()
 {

@@ -8,6 +8,7 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/started_engine.h"
+#include "gfx/plugins/chunk_bytes.h"
 #include "gfx/core/vector.h"
 #include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/geometry.h"
@@ -15,6 +16,9 @@
 #include "support/stream_bytes.h"
 
 namespace {
+
+using chunkbytes::Cat;
+using chunkbytes::Chunk;
 
 void Attach()
 {
