@@ -73,11 +73,12 @@ Bytes Written(const T *object, const T *(*write)(const T *, RwStream *))
     return CloseWritten(s);
 }
 
+// Type 0: the reader starts at the first byte.
 template <class T>
 T *ReadChunk(Bytes &bytes, RwUInt32 type, T *(*read)(RwStream *), size_t n = static_cast<size_t>(-1))
 {
     RwStream *s = OpenRead(bytes, n);
-    T *object = RwStreamFindChunk(s, type, nullptr, nullptr) ? read(s) : nullptr;
+    T *object = type == 0 || RwStreamFindChunk(s, type, nullptr, nullptr) ? read(s) : nullptr;
     RwStreamClose(s, nullptr);
     return object;
 }
@@ -154,16 +155,12 @@ TEST_F(UserData, FramesCamerasAndLightsCarryTheBlock)
     RwFrameDestroy(list.frames[0]);
     RwFrameListDeinitialize(&list);
     Bytes cameraBytes = Cat({Chunk(1, camera), Extension(Payload())});
-    s = OpenRead(cameraBytes);
-    RwCamera *c = RwCameraStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwCamera *c = ReadChunk(cameraBytes, 0, RwCameraStreamRead);
     ASSERT_NE(nullptr, c);
     EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(c, rwKINDCAMERA)));
     RwCameraDestroy(c);
     Bytes lightBytes = Cat({Chunk(1, light), Extension(Payload())});
-    s = OpenRead(lightBytes);
-    RwLight *l = RwLightStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwLight *l = ReadChunk(lightBytes, 0, RwLightStreamRead);
     ASSERT_NE(nullptr, l);
     EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(l, rwKINDLIGHT)));
     RwLightDestroy(l);
