@@ -76,7 +76,7 @@ static RwInt32 FreeSlotIndex(RwUserDataExtension *ext)
 RwInt32 RwUserDataExtensionAddArray(RwUserDataExtension *ext, const RwChar *name, RwUserDataFormat format,
                                     RwInt32 numElements)
 {
-    if (format < rwUSERDATAINT || format > rwUSERDATASTRING || numElements < 0 || numElements > 0x3FFFFFFF) {
+    if (!ext || format < rwUSERDATAINT || format > rwUSERDATASTRING || numElements < 0 || numElements > 0x3FFFFFFF) {
         return -1;
     }
     const RwInt32 index = FreeSlotIndex(ext);
@@ -99,7 +99,7 @@ RwInt32 RwUserDataExtensionAddArray(RwUserDataExtension *ext, const RwChar *name
 
 void RwUserDataExtensionRemoveArray(RwUserDataExtension *ext, RwInt32 index)
 {
-    if (index < 0 || index >= ext->numArrays) {
+    if (!ext || index < 0 || index >= ext->numArrays) {
         return;
     }
     FreeSlot(&ext->arrays[index]);
@@ -111,7 +111,7 @@ void RwUserDataExtensionRemoveArray(RwUserDataExtension *ext, RwInt32 index)
 RwInt32 RwUserDataExtensionGetArrayCount(const RwUserDataExtension *ext)
 {
     RwInt32 count = 0;
-    for (RwInt32 i = 0; i < ext->numArrays; ++i) {
+    for (RwInt32 i = 0; ext && i < ext->numArrays; ++i) {
         count += ext->arrays[i].data != nullptr;
     }
     return count;
@@ -119,7 +119,7 @@ RwInt32 RwUserDataExtensionGetArrayCount(const RwUserDataExtension *ext)
 
 RwUserDataArray *RwUserDataExtensionGetArray(const RwUserDataExtension *ext, RwInt32 index)
 {
-    return index >= 0 && index < ext->numArrays ? &ext->arrays[index] : nullptr;
+    return ext && index >= 0 && index < ext->numArrays ? &ext->arrays[index] : nullptr;
 }
 
 void RwUserDataArraySetElement(RwUserDataArray *a, RwInt32 index, RwUInt32 value)

@@ -44,8 +44,9 @@ RwBool RwUserDataPluginAttach(void);
 // The extension of an object of the given kind (NULL before the attach).
 RwUserDataExtension *RwUserDataGetExtension(const void *object, RwPluginObjectKind kind);
 
-// On any extension. Add: the slot index, or -1 (bad format, negative count,
-// no memory). Remove and get-array ignore an index outside the slots.
+// On any extension (NULL: the plug-in is not attached). Add: the slot index,
+// or -1 (bad format, negative count, no memory). Remove and get-array ignore
+// an index outside the slots.
 RwInt32 RwUserDataExtensionAddArray(RwUserDataExtension *ext, const RwChar *name, RwUserDataFormat format,
                                     RwInt32 numElements);
 void RwUserDataExtensionRemoveArray(RwUserDataExtension *ext, RwInt32 index);

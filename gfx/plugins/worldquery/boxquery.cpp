@@ -1,10 +1,11 @@
 // Box queries on a world: every static sector triangle that meets an axis-aligned box.
+#include "worldquery.h"
+
 #include <cmath>
 
 #include "gfx/core/vector.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/world.h"
-#include "worldquery.h"
 
 void RwCollisionTriangleSet(RwCollisionTriangle *tri, RwV3d *a, RwV3d *b, RwV3d *c, RwInt32 index)
 {

@@ -1,4 +1,6 @@
 // Line queries: the atomics of a world whose bounding spheres a segment meets, and the triangles of an atomic it hits.
+#include "worldquery.h"
+
 #include <cmath>
 
 #include "gfx/core/frame.h"
@@ -6,7 +8,6 @@
 #include "gfx/core/vector.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/world.h"
-#include "worldquery.h"
 
 // Segment parameter (0 start, 1 end) where the segment enters the sphere;
 // 0 when it starts inside; false when it misses.
