@@ -6,7 +6,7 @@
 
 #include "gfx/core/camera.h"
 #include "gfx/core/started_engine.h"
-#include "gfx/plugins/chunk_bytes.h"
+#include "support/chunk_bytes.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/world/geometry.h"

@@ -8,7 +8,7 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/started_engine.h"
-#include "gfx/plugins/chunk_bytes.h"
+#include "support/chunk_bytes.h"
 #include "gfx/core/vector.h"
 #include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/geometry.h"
