@@ -10,6 +10,7 @@
 #include "engine/CKivCamera.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
+#include "engine/gui/CKivGuiSystem.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/im2dquadbatch.h"
@@ -18,6 +19,8 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9state.h"
+#include "gfx/plugins/toolkit2d/toolkit2d.h"
 
 namespace {
 
@@ -80,6 +83,28 @@ RwTexture *DetachAndRelease(RwTexture *texture, void *data)
     return texture;
 }
 
+// The driver's reset hooks that were installed before the engine's.
+RwD3D9DeviceRestoreCallBack g_previousRelease;
+RwD3D9DeviceRestoreCallBack g_previousRestore;
+
+// The GUI's fonts let go of their device objects before every reset and
+// make them again after it.
+void ReleaseBeforeReset()
+{
+    if (g_previousRelease)
+        g_previousRelease();
+    if (CKivBase *base = CKivBase::GetInstance())
+        base->OnLostDevice();
+}
+
+void RestoreAfterReset()
+{
+    if (g_previousRestore)
+        g_previousRestore();
+    if (CKivBase *base = CKivBase::GetInstance())
+        base->OnResetDevice();
+}
+
 } // namespace
 
 CKivBase::CKivBase()
@@ -89,7 +114,7 @@ CKivBase::CKivBase()
       m_currentCamera(nullptr), m_alphaManager(nullptr), m_currentAlphaManager(nullptr), m_animManager(nullptr),
       m_currentAnimManager(nullptr), m_textureLoader(nullptr), m_currentWorld(nullptr), m_soundManager(nullptr),
       m_guiSystem(nullptr), m_packedArchive(0), m_parcel(nullptr), m_loaderParcel(nullptr), m_imeKey(0),
-      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0)
+      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0), m_toolkit2d(0), m_resetHooks(0)
 {
     SetTextureQuality(0);
     SetImageQuality(0);
@@ -150,6 +175,26 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         return 0;
     SetCamera(m_defaultCamera);
 
+    m_guiSystem = new (std::nothrow) CKivGuiSystem;
+    if (!m_guiSystem || !m_guiSystem->SetViewport(m_currentViewport))
+        return 0;
+    m_guiSystem->SetCamera(m_defaultCamera);
+    if (!m_resetHooks) {
+        g_previousRelease = RwD3D9GetDeviceReleaseCallback();
+        g_previousRestore = RwD3D9GetDeviceRestoreCallback();
+        RwD3D9SetDeviceReleaseCallback(ReleaseBeforeReset);
+        RwD3D9SetDeviceRestoreCallback(RestoreAfterReset);
+        m_resetHooks = 1;
+    }
+
+    // 2D toolkit coordinates are the device camera's frame-buffer pixels.
+    RwCamera *camera = m_currentCamera->GetCamera();
+    // Closed at shutdown only when this opened it.
+    m_toolkit2d = Rw2dOpen(camera) ? 1 : 0;
+    if (camera && camera->frameBuffer)
+        Rw2dDeviceSetMetric(0, 0, static_cast<RwReal>(camera->frameBuffer->width),
+                            static_cast<RwReal>(camera->frameBuffer->height));
+
     m_initialised = 1;
 
     // Both archives serve the same data; an archive that does not open shows
@@ -184,6 +229,17 @@ int CKivBase::Shutdown()
         m_loaderParcel->Close();
         delete m_loaderParcel;
         m_loaderParcel = nullptr;
+    }
+    delete m_guiSystem;
+    m_guiSystem = nullptr;
+    if (m_resetHooks) {
+        RwD3D9SetDeviceReleaseCallback(g_previousRelease);
+        RwD3D9SetDeviceRestoreCallback(g_previousRestore);
+        m_resetHooks = 0;
+    }
+    if (m_toolkit2d) {
+        Rw2dClose();
+        m_toolkit2d = 0;
     }
     delete m_defaultCamera;
     m_defaultCamera = nullptr;
@@ -350,8 +406,30 @@ void CKivBase::SetViewport(CKivViewport *viewport)
 void CKivBase::SetCamera(CKivCamera *camera)
 {
     m_currentCamera = camera;
-    if (camera && m_currentViewport)
+    if (!camera)
+        return;
+    if (m_currentViewport)
         camera->SetViewport(m_currentViewport);
+    Rw2dDeviceSetCamera(camera->GetCamera());
+}
+
+int CKivBase::CreateFonts(const char *face)
+{
+    if (m_guiSystem)
+        m_guiSystem->CreateFonts(face);
+    return 1;
+}
+
+void CKivBase::OnLostDevice()
+{
+    if (m_guiSystem)
+        m_guiSystem->GetResourceManager().OnLostDevice();
+}
+
+void CKivBase::OnResetDevice()
+{
+    if (m_guiSystem)
+        m_guiSystem->GetResourceManager().OnResetDevice();
 }
 
 void CKivBase::SetTextureQuality(int quality)
