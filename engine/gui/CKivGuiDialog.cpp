@@ -226,28 +226,28 @@ void CKivGuiDialog::RequestFocus(CKivGuiControl *control)
         SendEvent(kEventFocus, 1, control);
 }
 
-void CKivGuiDialog::SetClicked(CKivGuiControl *control)
+// The clicked and the pressed control: the state bit moves, the event has
+// the same code as the bit.
+void CKivGuiDialog::MarkControl(CKivGuiControl *&slot, int bit, CKivGuiControl *control)
 {
-    if (m_clicked)
-        m_clicked->SetState(0, CKivGuiControl::kStateClicked);
-    m_clicked = control;
+    if (slot)
+        slot->SetState(0, bit);
+    slot = control;
     if (!control)
         return;
-    control->SetState(CKivGuiControl::kStateClicked, 0);
-    if (m_eventMask & kEventClick)
-        SendEvent(kEventClick, 1, control);
+    control->SetState(bit, 0);
+    if (m_eventMask & bit)
+        SendEvent(bit, 1, control);
+}
+
+void CKivGuiDialog::SetClicked(CKivGuiControl *control)
+{
+    MarkControl(m_clicked, CKivGuiControl::kStateClicked, control);
 }
 
 void CKivGuiDialog::SetPressed(CKivGuiControl *control)
 {
-    if (m_pressed)
-        m_pressed->SetState(0, CKivGuiControl::kStatePressed);
-    m_pressed = control;
-    if (!control)
-        return;
-    control->SetState(CKivGuiControl::kStatePressed, 0);
-    if (m_eventMask & kEventPress)
-        SendEvent(kEventPress, 1, control);
+    MarkControl(m_pressed, CKivGuiControl::kStatePressed, control);
 }
 
 void CKivGuiDialog::SetHovered(CKivGuiControl *control)

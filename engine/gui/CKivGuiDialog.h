@@ -114,6 +114,7 @@ private:
     int HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam);
     int HandleMouse(UINT message, WPARAM wParam, LPARAM lParam);
     bool MoveFocus(int direction);
+    void MarkControl(CKivGuiControl *&slot, int bit, CKivGuiControl *control);
     // Re-registers with the GUI system, keeping the dialog active if it was.
     void Reregister(int layer, int kind);
     static bool Usable(const CKivGuiControl *control);

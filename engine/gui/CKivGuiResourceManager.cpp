@@ -72,14 +72,8 @@ int CKivGuiResourceManager::AddImage(const char *file, const char *folder, const
         AddRef(name);
         return 0;
     }
-    CKivGuiSprite *sprite = new (std::nothrow) CKivGuiSprite;
-    if (!sprite)
-        return 0;
-    if (!sprite->Load(file, folder)) {
-        delete sprite;
-        return 0;
-    }
-    return AddResource(name, kSprite, sprite);
+    CKivGuiSprite *sprite = CKivGuiSprite::CreateLoaded(file, folder);
+    return sprite ? AddResource(name, kSprite, sprite) : 0;
 }
 
 int CKivGuiResourceManager::AddScene(const char *name)

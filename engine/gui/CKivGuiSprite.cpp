@@ -2,6 +2,7 @@
 #include "engine/gui/CKivGuiSprite.h"
 
 #include <cmath>
+#include <new>
 #include <string>
 
 #include "engine/CKivBase.h"
@@ -68,6 +69,16 @@ int CKivGuiSprite::Load(const char *file, const char *folder)
     RwTextureDestroy(texture);
     SetScale();
     return 1;
+}
+
+CKivGuiSprite *CKivGuiSprite::CreateLoaded(const char *file, const char *folder)
+{
+    CKivGuiSprite *sprite = new (std::nothrow) CKivGuiSprite;
+    if (sprite && !sprite->Load(file, folder)) {
+        delete sprite;
+        sprite = nullptr;
+    }
+    return sprite;
 }
 
 bool CKivGuiSprite::Build(RwTexture *texture)

@@ -14,6 +14,8 @@ public:
     // Reads folder + file as a texture of its own; 1, or 0 with the sprite
     // left empty.
     int Load(const char *file, const char *folder);
+    // A new sprite loaded from folder + file, or null.
+    static CKivGuiSprite *CreateLoaded(const char *file, const char *folder);
     void Release();
     // Draws inside a begun update of the 2D device camera; an empty sprite
     // draws nothing.

@@ -1,8 +1,6 @@
 // A named set of GUI sprites: loading, placing bottom-up, and drawing one through the owner's camera.
 #include "engine/gui/CKivSprite.h"
 
-#include <new>
-
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/GuiScreen.h"
 #include "gfx/core/camera.h"
@@ -30,13 +28,9 @@ int CKivSprite::AddSprite(const char *file, const char *folder, const char *key,
 {
     if (!key || HasSprite(key))
         return 0;
-    CKivGuiSprite *sprite = new (std::nothrow) CKivGuiSprite;
+    CKivGuiSprite *sprite = CKivGuiSprite::CreateLoaded(file, folder);
     if (!sprite)
         return 0;
-    if (!sprite->Load(file, folder)) {
-        delete sprite;
-        return 0;
-    }
     Place(sprite, x, y, 0);
     m_sprites[key] = sprite;
     return 1;

@@ -15,8 +15,7 @@ float GuiImageScale()
 
 int GuiViewportHeight()
 {
-    CKivBase *base = CKivBase::GetInstance();
-    CKivGuiSystem *gui = base ? base->GetGuiSystem() : nullptr;
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     CKivViewport *viewport = gui ? gui->GetViewport() : nullptr;
     if (viewport)
         return viewport->GetHeight();

@@ -11,6 +11,7 @@
 #include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9testdevice.h"
+#include "backbuffer.h"
 #include "recording_font.h"
 
 namespace {
@@ -44,18 +45,8 @@ protected:
     void End()
     {
         real->EndScene();
-        IDirect3DSurface9 *copy = nullptr;
-        D3DLOCKED_RECT locked;
-        pixels.assign(1024 * 768, 0);
-        real->CreateOffscreenPlainSurface(1024, 768, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr);
-        ASSERT_NE(copy, nullptr);
-        if (SUCCEEDED(real->GetRenderTargetData(rwD3D9Driver.defaultColorSurface, copy)) &&
-            SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-            for (int y = 0; y < 768; y++)
-                std::memcpy(&pixels[y * 1024], static_cast<BYTE *>(locked.pBits) + y * locked.Pitch, 4096);
-            copy->UnlockRect();
-        }
-        copy->Release();
+        pixels = CopyBackBuffer(real);
+        ASSERT_EQ(pixels.size(), 1024u * 768u);
     }
     // Text is blurred but keeps its hue: one channel lit, the others far below it.
     Box Lit(int hue, int left, int top, int right, int bottom) const

@@ -26,6 +26,7 @@
 #include "gfx/d3d9/d3d9standard.h"
 #include "gfx/d3d9/d3d9window.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
+#include "backbuffer.h"
 #include "recording_font.h"
 
 namespace {
@@ -83,19 +84,8 @@ protected:
         RwRGBA black = {0, 0, 0, 255};
         RwCameraClear(camera(), &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ);
         draw();
-        IDirect3DDevice9 *device = rwD3D9Driver.device;
-        IDirect3DSurface9 *copy = nullptr;
-        D3DLOCKED_RECT locked;
-        pixels.assign(1024 * 768, 0);
-        device->CreateOffscreenPlainSurface(1024, 768, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr);
-        ASSERT_NE(copy, nullptr);
-        if (SUCCEEDED(device->GetRenderTargetData(rwD3D9Driver.defaultColorSurface, copy)) &&
-            SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-            for (int y = 0; y < 768; y++)
-                std::memcpy(&pixels[y * 1024], static_cast<BYTE *>(locked.pBits) + y * locked.Pitch, 4096);
-            copy->UnlockRect();
-        }
-        copy->Release();
+        pixels = CopyBackBuffer(rwD3D9Driver.device);
+        ASSERT_EQ(pixels.size(), 1024u * 768u);
     }
     // Draws one sprite through the default camera.
     void FrameOf(CKivGuiSprite &sprite)
