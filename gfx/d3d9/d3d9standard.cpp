@@ -89,6 +89,10 @@ void RwD3D9ReadDefaultSurfaces(void)
 RwBool RwD3D9ReleaseDeviceResources(void)
 {
     RwD3D9Driver &d = rwD3D9Driver;
+    // Objects made outside the driver (fonts) let go of the device first.
+    RwD3D9DeviceRestoreCallBack callback = RwD3D9GetDeviceReleaseCallback();
+    if (callback)
+        callback();
     d.resourcesLost = TRUE;
     // A reset must not happen inside a scene.
     if (d.inScene) {

@@ -42,6 +42,7 @@ static RwUInt32 NumDeclarations;
 static RwUInt32 MaxDeclarations;
 
 static RwD3D9DeviceRestoreCallBack RestoreCallback;
+static RwD3D9DeviceRestoreCallBack ReleaseCallback;
 
 static IDirect3DDevice9 *Device(void)
 {
@@ -604,6 +605,16 @@ void RwD3D9SetDeviceRestoreCallback(RwD3D9DeviceRestoreCallBack callback)
 RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceRestoreCallback(void)
 {
     return RestoreCallback;
+}
+
+void RwD3D9SetDeviceReleaseCallback(RwD3D9DeviceRestoreCallBack callback)
+{
+    ReleaseCallback = callback;
+}
+
+RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceReleaseCallback(void)
+{
+    return ReleaseCallback;
 }
 
 IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void)

@@ -122,6 +122,9 @@ RwBool RwD3D9CameraIsBBoxFullyInsideFrustum(const RwCamera *camera, const RwBBox
 typedef void (*RwD3D9DeviceRestoreCallBack)(void);
 void RwD3D9SetDeviceRestoreCallback(RwD3D9DeviceRestoreCallBack callback);
 RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceRestoreCallback(void);
+// Called before every reset, while the old device objects are still alive.
+void RwD3D9SetDeviceReleaseCallback(RwD3D9DeviceRestoreCallBack callback);
+RwD3D9DeviceRestoreCallBack RwD3D9GetDeviceReleaseCallback(void);
 
 // Hands the device to code outside the driver; every cache is emptied first.
 IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void);
