@@ -10,6 +10,7 @@
 #include "engine/CKivCamera.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
+#include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/im2dquadbatch.h"
@@ -18,6 +19,7 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/plugins/toolkit2d/toolkit2d.h"
 
 namespace {
 
@@ -150,6 +152,12 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         return 0;
     SetCamera(m_defaultCamera);
 
+    // 2D toolkit coordinates are device pixels.
+    RwCamera *camera2d = m_currentCamera->GetCamera();
+    Rw2dOpen(camera2d);
+    Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
+                        static_cast<RwReal>(camera2d->frameBuffer->height));
+
     m_initialised = 1;
 
     // Both archives serve the same data; an archive that does not open shows
@@ -185,6 +193,7 @@ int CKivBase::Shutdown()
         delete m_loaderParcel;
         m_loaderParcel = nullptr;
     }
+    Rw2dClose();
     delete m_defaultCamera;
     m_defaultCamera = nullptr;
     SetCamera(nullptr);
@@ -350,8 +359,11 @@ void CKivBase::SetViewport(CKivViewport *viewport)
 void CKivBase::SetCamera(CKivCamera *camera)
 {
     m_currentCamera = camera;
-    if (camera && m_currentViewport)
+    if (!camera)
+        return;
+    if (m_currentViewport)
         camera->SetViewport(m_currentViewport);
+    Rw2dDeviceSetCamera(camera->GetCamera());
 }
 
 void CKivBase::SetTextureQuality(int quality)

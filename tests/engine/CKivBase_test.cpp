@@ -12,6 +12,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/plugins/toolkit2d/toolkit2d.h"
 
 namespace {
 
@@ -102,6 +103,12 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         EXPECT_FLOAT_EQ(1.0f, rw->viewWindow.y);
         EXPECT_EQ(viewport->GetRaster(), rw->frameBuffer);
         EXPECT_EQ(viewport->GetZRaster(), rw->zBuffer);
+        EXPECT_EQ(rw, Rw2dDeviceGetCamera());
+        RwReal metric[4];
+        ASSERT_TRUE(Rw2dDeviceGetMetric(&metric[0], &metric[1], &metric[2], &metric[3]));
+        EXPECT_EQ(0.0f, metric[0]);
+        EXPECT_EQ(768.0f, metric[3]);
+        EXPECT_EQ(1024.0f, metric[2]);
         EXPECT_NE(nullptr, base->GetParcel());
         EXPECT_NE(base->GetParcel(), base->GetLoaderParcel());
         EXPECT_EQ(nullptr, base->GetTextureLoader());
@@ -121,6 +128,7 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         EXPECT_EQ(nullptr, base->GetDefaultCamera());
         EXPECT_EQ(nullptr, base->GetViewport());
         EXPECT_EQ(nullptr, base->GetParcel());
+        EXPECT_EQ(nullptr, Rw2dDeviceGetCamera());
         EXPECT_EQ(1, base->Shutdown());   // nothing left: still harmless
         delete base;
     }
