@@ -19,6 +19,8 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/plugins/animation/anim.h"
+#include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 
 namespace {
@@ -211,8 +213,17 @@ int CKivBase::Shutdown()
     return 1;
 }
 
+// In the fixed order of the plug-in ids' table, stopping at the first refusal.
 int CKivBase::AttachPlugins()
 {
+    RwBool (*const attaches[])(void) = {
+        RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
+        RwHAnimPluginAttach,   // hierarchical animation, 0x11E
+    };
+    for (RwBool (*attach)(void) : attaches) {
+        if (!attach())
+            return 0;
+    }
     return 1;
 }
 

@@ -80,6 +80,8 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         ASSERT_EQ(1, InitHost(base)) << round;
         EXPECT_EQ(1, base->IsInitialised());
         EXPECT_EQ(rwENGINESTATUSSTARTED, RwEngineGetStatus());
+        for (RwUInt32 plugin : {0x1B7u, 0x11Eu})
+            EXPECT_GE(RwEngineGetPluginOffset(plugin), 0) << std::hex << plugin;
 
         // Wine gives drives C: and Z:; the tests run on Z:.
         for (const char *name : {"unc", "C", "Z"})
