@@ -2,6 +2,7 @@
 #include "engine/CKivBase.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <new>
 
 #include <FreeImage.h>
@@ -82,6 +83,15 @@ RwTexture *DetachAndRelease(RwTexture *texture, void *data)
     RwTextureDestroy(texture);
     base->EndTextureUpdate();
     return texture;
+}
+
+void CloseParcel(CParcel *&parcel)
+{
+    if (parcel) {
+        parcel->Close();
+        delete parcel;
+        parcel = nullptr;
+    }
 }
 
 } // namespace
@@ -168,13 +178,8 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     m_loaderParcel = new (std::nothrow) CParcel;
     if (!m_parcel || !m_loaderParcel)
         return 0;
-    if (m_packedArchive) {
-        m_parcel->Open(1, "data.pcl", 2, 0x2800);
-        m_loaderParcel->Open(1, "data.pcl", 2, 0x2800);
-    } else {
-        m_parcel->Open(0, "", 2, 0x2800);
-        m_loaderParcel->Open(0, "", 2, 0x2800);
-    }
+    for (CParcel *parcel : {m_parcel, m_loaderParcel})
+        parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
     RwTextureSetReadCallback(TextureReadCallback);
 
     FreeImage_Initialise(FALSE);
@@ -185,16 +190,8 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
 
 int CKivBase::Shutdown()
 {
-    if (m_parcel) {
-        m_parcel->Close();
-        delete m_parcel;
-        m_parcel = nullptr;
-    }
-    if (m_loaderParcel) {
-        m_loaderParcel->Close();
-        delete m_loaderParcel;
-        m_loaderParcel = nullptr;
-    }
+    CloseParcel(m_parcel);
+    CloseParcel(m_loaderParcel);
     Rw2dClose();
     delete m_defaultCamera;
     m_defaultCamera = nullptr;
