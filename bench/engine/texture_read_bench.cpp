@@ -9,6 +9,7 @@
 
 #include "engine/CKivBase.h"
 #include "gfx/core/texture.h"
+#include "engine/png_bytes.h"
 #include "gfx/d3d9/d3d9window.h"
 
 namespace {
@@ -39,15 +40,7 @@ std::string MakePng(int seed)
             row[4 * x + FI_RGBA_ALPHA] = 255;
         }
     }
-    FIMEMORY *memory = FreeImage_OpenMemory();
-    FreeImage_SaveToMemory(FIF_PNG, dib, memory, 0);
-    BYTE *data = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(memory, &data, &size);
-    std::string png(reinterpret_cast<char *>(data), size);
-    FreeImage_CloseMemory(memory);
-    FreeImage_Unload(dib);
-    return png;
+    return SavePng(dib);
 }
 
 } // namespace

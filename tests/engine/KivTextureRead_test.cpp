@@ -13,6 +13,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "png_bytes.h"
 
 namespace {
 
@@ -47,15 +48,7 @@ std::string MakePng(int w, int h)
             row[4 * x + FI_RGBA_ALPHA] = x == y ? 0 : 255;
         }
     }
-    FIMEMORY *memory = FreeImage_OpenMemory();
-    FreeImage_SaveToMemory(FIF_PNG, dib, memory, 0);
-    BYTE *data = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(memory, &data, &size);
-    std::string png(reinterpret_cast<char *>(data), size);
-    FreeImage_CloseMemory(memory);
-    FreeImage_Unload(dib);
-    return png;
+    return SavePng(dib);
 }
 
 // Textures in every dictionary: what a decode that fails must leave unchanged.
