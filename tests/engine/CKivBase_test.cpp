@@ -136,6 +136,33 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
     }
 }
 
+// Refuses the step that a test names; the rest as the engine root does it.
+class FailingBase : public CKivBase {
+public:
+    explicit FailingBase(int step) : m_step(step) {}
+    int AttachPlugins() override { return m_step == 3 ? 0 : CKivBase::AttachPlugins(); }
+    int RegisterImageFormats() override { return m_step == 9 ? 0 : CKivBase::RegisterImageFormats(); }
+
+private:
+    int m_step;
+};
+
+TEST(EngineRoot, ShutdownAfterAFailedInitReleasesWhatExists)
+{
+    for (int step : {3, 9}) {
+        FailingBase *base = new FailingBase(step);
+        EXPECT_EQ(0, InitHost(base)) << step;
+        EXPECT_EQ(0, base->IsInitialised());
+        EXPECT_NE(rwENGINESTATUSIDLE, RwEngineGetStatus());
+        EXPECT_EQ(1, base->Shutdown());
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << step;
+        delete base;
+    }
+    CKivBase base;
+    ASSERT_EQ(1, InitHost(&base));
+    base.Shutdown();
+}
+
 TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)
 {
     const std::string png = ReadFileBytes("data/png/basn6a08.png");
