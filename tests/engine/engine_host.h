@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "engine/CKivBase.h"
+#include "gfx/core/image.h"
+#include "gfx/core/raster.h"
 #include "gfx/d3d9/d3d9window.h"
 
 inline HWND HostWindow()
@@ -81,4 +83,18 @@ inline std::string Chunk(unsigned type, const std::string &body)
     PutU32(s, static_cast<unsigned>(body.size()));
     PutU32(s, 0x1C020055);
     return s + body;
+}
+
+// The RGBA pixels of a raster, rows without padding.
+inline std::vector<RwUInt8> RasterPixels(RwRaster *raster)
+{
+    RwImage *image = RwImageCreate(raster->width, raster->height, 32);
+    RwImageAllocatePixels(image);
+    RwImageSetFromRaster(image, raster);
+    std::vector<RwUInt8> pixels;
+    for (int y = 0; y < image->height; y++)
+        pixels.insert(pixels.end(), image->cpPixels + y * image->stride,
+                      image->cpPixels + y * image->stride + image->width * 4);
+    RwImageDestroy(image);
+    return pixels;
 }
