@@ -2,6 +2,7 @@
 #include "engine/CKivBase.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <new>
 
 #include <FreeImage.h>
@@ -11,6 +12,7 @@
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
 #include "engine/gui/CKivGuiSystem.h"
+#include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/filesys.h"
 #include "gfx/core/im2dquadbatch.h"
@@ -20,6 +22,8 @@
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9state.h"
+#include "gfx/plugins/animation/anim.h"
+#include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 
 namespace {
@@ -105,6 +109,15 @@ void RestoreAfterReset()
         base->OnResetDevice();
 }
 
+void CloseParcel(CParcel *&parcel)
+{
+    if (parcel) {
+        parcel->Close();
+        delete parcel;
+        parcel = nullptr;
+    }
+}
+
 } // namespace
 
 CKivBase::CKivBase()
@@ -114,7 +127,7 @@ CKivBase::CKivBase()
       m_currentCamera(nullptr), m_alphaManager(nullptr), m_currentAlphaManager(nullptr), m_animManager(nullptr),
       m_currentAnimManager(nullptr), m_textureLoader(nullptr), m_currentWorld(nullptr), m_soundManager(nullptr),
       m_guiSystem(nullptr), m_packedArchive(0), m_parcel(nullptr), m_loaderParcel(nullptr), m_imeKey(0),
-      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0), m_toolkit2d(0), m_resetHooks(0)
+      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0), m_resetHooks(0)
 {
     SetTextureQuality(0);
     SetImageQuality(0);
@@ -187,13 +200,11 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         m_resetHooks = 1;
     }
 
-    // 2D toolkit coordinates are the device camera's frame-buffer pixels.
-    RwCamera *camera = m_currentCamera->GetCamera();
-    // Closed at shutdown only when this opened it.
-    m_toolkit2d = Rw2dOpen(camera) ? 1 : 0;
-    if (camera && camera->frameBuffer)
-        Rw2dDeviceSetMetric(0, 0, static_cast<RwReal>(camera->frameBuffer->width),
-                            static_cast<RwReal>(camera->frameBuffer->height));
+    // 2D toolkit coordinates are device pixels.
+    RwCamera *camera2d = m_currentCamera->GetCamera();
+    Rw2dOpen(camera2d);
+    Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
+                        static_cast<RwReal>(camera2d->frameBuffer->height));
 
     m_initialised = 1;
 
@@ -203,13 +214,8 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     m_loaderParcel = new (std::nothrow) CParcel;
     if (!m_parcel || !m_loaderParcel)
         return 0;
-    if (m_packedArchive) {
-        m_parcel->Open(1, "data.pcl", 2, 0x2800);
-        m_loaderParcel->Open(1, "data.pcl", 2, 0x2800);
-    } else {
-        m_parcel->Open(0, "", 2, 0x2800);
-        m_loaderParcel->Open(0, "", 2, 0x2800);
-    }
+    for (CParcel *parcel : {m_parcel, m_loaderParcel})
+        parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
     RwTextureSetReadCallback(TextureReadCallback);
 
     FreeImage_Initialise(FALSE);
@@ -220,16 +226,8 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
 
 int CKivBase::Shutdown()
 {
-    if (m_parcel) {
-        m_parcel->Close();
-        delete m_parcel;
-        m_parcel = nullptr;
-    }
-    if (m_loaderParcel) {
-        m_loaderParcel->Close();
-        delete m_loaderParcel;
-        m_loaderParcel = nullptr;
-    }
+    CloseParcel(m_parcel);
+    CloseParcel(m_loaderParcel);
     delete m_guiSystem;
     m_guiSystem = nullptr;
     if (m_resetHooks) {
@@ -237,10 +235,7 @@ int CKivBase::Shutdown()
         RwD3D9SetDeviceRestoreCallback(g_previousRestore);
         m_resetHooks = 0;
     }
-    if (m_toolkit2d) {
-        Rw2dClose();
-        m_toolkit2d = 0;
-    }
+    Rw2dClose();
     delete m_defaultCamera;
     m_defaultCamera = nullptr;
     SetCamera(nullptr);
@@ -258,8 +253,17 @@ int CKivBase::Shutdown()
     return 1;
 }
 
+// In the fixed order of the plug-in ids' table, stopping at the first refusal.
 int CKivBase::AttachPlugins()
 {
+    RwBool (*const attaches[])(void) = {
+        RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
+        RwHAnimPluginAttach,   // hierarchical animation, 0x11E
+    };
+    for (RwBool (*attach)(void) : attaches) {
+        if (!attach())
+            return 0;
+    }
     return 1;
 }
 

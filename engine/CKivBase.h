@@ -135,6 +135,5 @@ private:
     // FreeImage counts its initialisations: Shutdown undoes as many as Init made.
     int m_freeImageInits;
     int m_quadBatch;                      // the 2D quad batch exists
-    int m_toolkit2d;                      // the 2D toolkit is open
     int m_resetHooks;                     // the driver's reset hooks are the engine's
 };
