@@ -250,6 +250,34 @@ TEST_F(Gui, DialogDrawsBackgroundElementsAndKoreanUnderTheRenderLock)
     EXPECT_EQ(gui()->FindImageEntry("guitest/white"), nullptr);
 }
 
+TEST_F(Gui, ADialogShownAgainIsDrawnLast)
+{
+    CKivGuiDialog *under = new CKivGuiDialog(50), *over = new CKivGuiDialog(51);
+    under->SetLocation(600, 100);
+    over->SetLocation(650, 120);
+    gui()->AddDialog(under);
+    gui()->AddDialog(over);
+    under->SetBackgroundImage("guitest/white");
+    over->SetBackgroundImage("guitest/red");
+    const std::wstring longText(3000, L'\xD55C');
+    RECT r = {600, 300, 800, 320};
+    Frame([&] {
+        Engine::base->Lock();
+        gui()->Render(0);
+        RwCameraBeginUpdate(camera());
+        EXPECT_EQ(under->DrawTextW(longText.c_str(), &r, "DefaultFont2", DT_LEFT | DT_SINGLELINE), 1);
+        RwCameraEndUpdate(camera());
+        Engine::base->Unlock();
+    });
+    EXPECT_EQ(Pixel(700, 150), 0xFF0000u);
+    under->SetVisible(1);
+    Frame([&] { gui()->Render(0); });
+    EXPECT_EQ(Pixel(700, 150), 0xFFFFFFu);
+    delete under;
+    delete over;
+    EXPECT_FALSE(gui()->IsRegistered(over));
+}
+
 struct Boxes {
     static inline int shown;
     static int WINAPI Count(HWND, const char *, const char *, UINT)
