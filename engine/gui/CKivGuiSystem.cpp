@@ -376,14 +376,10 @@ void CKivGuiSystem::Update(float elapsed)
                 d->Update(elapsed);
 }
 
-bool CKivGuiSystem::BeginCamera()
+// The camera begun is the one ended, whatever a callback sets in between.
+CKivCamera *CKivGuiSystem::BeginCamera()
 {
-    return m_camera && m_camera->BeginUpdate();
-}
-
-void CKivGuiSystem::EndCamera()
-{
-    m_camera->EndUpdate();
+    return m_camera && m_camera->BeginUpdate() ? m_camera : nullptr;
 }
 
 // Open modals drawn again above the rest (the dimming bar under them joins
@@ -391,14 +387,16 @@ void CKivGuiSystem::EndCamera()
 void CKivGuiSystem::RenderModals()
 {
     if (HasOpenDialogOfKind(3)) {
-        if (!BeginCamera())
+        CKivCamera *camera = BeginCamera();
+        if (!camera)
             return;
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[3]))
             if (IsRegistered(d) && d->Render(0.0f))
                 break;
-        EndCamera();
+        camera->EndUpdate();
     } else if (HasOpenDialogOfKind(1)) {
-        if (!BeginCamera())
+        CKivCamera *camera = BeginCamera();
+        if (!camera)
             return;
         std::vector<CKivGuiDialog *> kind2(m_kinds[2]);
         for (auto it = kind2.rbegin(); it != kind2.rend(); ++it)
@@ -409,14 +407,15 @@ void CKivGuiSystem::RenderModals()
                 d->Render(0.0f);
                 break;
             }
-        EndCamera();
+        camera->EndUpdate();
     }
 }
 
 // A camera that cannot begin (a lost device) draws nothing and ends nothing.
 void CKivGuiSystem::Render(float elapsed)
 {
-    if (!BeginCamera())
+    CKivCamera *camera = BeginCamera();
+    if (!camera)
         return;
     for (auto &layer : m_layers) {
         std::vector<CKivGuiDialog *> dialogs(layer);
@@ -426,6 +425,6 @@ void CKivGuiSystem::Render(float elapsed)
     }
     for (auto &callback : std::vector<std::pair<RenderCallback, int>>(m_renderCallbacks))
         callback.first(callback.second);
-    EndCamera();
+    camera->EndUpdate();
     RenderModals();
 }

@@ -83,8 +83,7 @@ private:
     static bool IsOpen(const CKivGuiDialog *dialog);
     // An open dialog of the kind listed before the given one.
     bool OpenBefore(int kind, const CKivGuiDialog *dialog) const;
-    bool BeginCamera();
-    void EndCamera();
+    CKivCamera *BeginCamera();
     void RenderModals();
 
     std::unordered_map<std::string, ImageEntry> m_images;
