@@ -261,15 +261,23 @@ struct Counter {
 TEST_F(GuiSystem, UpdateDeletesFlaggedDialogsAndTracksHover)
 {
     CKivGuiDialog *a = Dialog(1, 0, 0);
+    CKivGuiDialog *c = Dialog(3, 600, 0);
     CKivGuiDialog *b = Dialog(2, 200, 0);
     Probe *p = new Probe(b, 9, 10, 10, 30, 30);
     a->MarkForDeletion();
     gui.Update(0.1f);
-    EXPECT_EQ(gui.GetLayer(1).size(), 1u);
+    EXPECT_EQ(gui.GetLayer(1).size(), 2u);
     EXPECT_EQ(gui.FindDialog(1), nullptr);
 
+    // The hover event deletes a dialog the same walk has still to update.
+    EventLog::text.clear();
+    EventLog::victim = c;
+    b->SetCallback(EventLog::DeleteDialog, 0);
     gui.MsgProc(nullptr, WM_MOUSEMOVE, 0, At(215, 15));
     gui.Update(0.1f);
+    EXPECT_EQ(EventLog::text, "1 ");
+    EXPECT_EQ(gui.FindDialog(3), nullptr);
+    b->SetCallback(nullptr, 0);
     EXPECT_EQ(p->GetState() & CKivGuiControl::kStateMouseOver, CKivGuiControl::kStateMouseOver);
     EXPECT_EQ(gui.GetMouseOverControl(), p);
     gui.MsgProc(nullptr, WM_MOUSEMOVE, 0, At(250, 50));
