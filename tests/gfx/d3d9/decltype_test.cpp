@@ -7,6 +7,7 @@
 
 #include "d3d9testdevice.h"
 #include "gfx/d3d9/d3d9decltype.h"
+#include "support/test_memory.h"
 
 namespace {
 
@@ -19,7 +20,14 @@ std::vector<RwUInt8> Bytes(std::initializer_list<int> b)
 }
 
 // A started engine: the tangent generator's square roots need it.
-class DeclType : public StartedDevice {};
+class DeclType : public StartedDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
+        StartedDevice::SetUpTestSuite();
+    }
+};
 
 TEST_F(DeclType, VectorsPackToTheBytesOfEachType)
 {
@@ -214,10 +222,18 @@ TEST_F(DeclType, TangentsFollowUAndMergeOnlyWhenAlike)
               12u);
     EXPECT_NEAR(t[3].x, 1.0f, 1e-3f);
     EXPECT_NEAR(t[0].x, 0.0f, 1e-3f);
+    // Out of memory, or an index past the vertices: refused, nothing kept.
+    const RwInt32 live = rwTestMemory.live;
+    rwTestMemory.failAfter = 1;
+    EXPECT_EQ(RwD3D9DeclTypeWriteTangents(D3DDECLTYPE_FLOAT3, t, q.p, q.n, nullptr, q.uv, 4, D3DPT_TRIANGLESTRIP,
+                                          &mesh, 1, 12),
+              0u);
+    rwTestMemory.failAfter = -1;
     mesh = {list, 9, 1};
     EXPECT_EQ(RwD3D9DeclTypeWriteTangents(D3DDECLTYPE_FLOAT3, t, q.p, q.n, nullptr, q.uv, 6, D3DPT_TRIANGLELIST,
                                           &mesh, 1, 12),
               0u);
+    EXPECT_EQ(rwTestMemory.live, live);
 }
 
 }  // namespace
