@@ -1,0 +1,340 @@
+// Skinned atomics on the real device: a bent tube drawn by the shader, processor and dynamic paths.
+#include <cmath>
+#include <vector>
+
+#include "gfx/d3d9/d3d9testcamera.h"
+#include "gfx/d3d9/d3d9lights.h"
+#include "gfx/d3d9/d3d9skinblend.h"
+#include "gfx/d3d9/d3d9skinpipe.h"
+#include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/skin/skinint.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/mesh.h"
+#include "gfx/world/world.h"
+#include "support/stream_bytes.h"
+
+namespace {
+
+const int kRings = 180, kSegments = 8;
+const RwReal kLength = 4.0f, kRadius = 0.3f, kBend = -0.5f;   // radians over the whole tube
+
+std::vector<DWORD> ReadFrame(IDirect3DDevice9 *device, IDirect3DSurface9 *source)
+{
+    std::vector<DWORD> pixels(1024 * 768, 0xDEADBEEF);
+    D3DSURFACE_DESC desc;
+    source->GetDesc(&desc);
+    IDirect3DSurface9 *copy = nullptr;
+    if (FAILED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
+                                                   nullptr)))
+        return pixels;
+    D3DLOCKED_RECT locked;
+    if (SUCCEEDED(device->GetRenderTargetData(source, copy)) && SUCCEEDED(copy->LockRect(&locked, nullptr, 0))) {
+        for (int y = 0; y < 768; ++y)
+            for (int x = 0; x < 1024; ++x)
+                pixels[y * 1024 + x] =
+                    reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
+                    0xFFFFFF;
+        copy->UnlockRect();
+    }
+    copy->Release();
+    return pixels;
+}
+
+// A tube along y bound to a chain of bones, each bone turning by the same
+// angle; played from an animation read back from its stream form.
+struct Tube {
+    RwGeometry *geometry = nullptr;
+    RwHAnimHierarchy *hierarchy = nullptr;
+    RwAnimAnimation *anim = nullptr;
+    RwMaterial *material = nullptr;
+    int bones;
+
+    Tube(int numBones, int weights) : bones(numBones)
+    {
+        const int numVertices = (kRings + 1) * kSegments;
+        geometry = RwGeometryCreate(numVertices, kRings * kSegments * 2,
+                                    rwGEOMETRYPOSITIONS | rwGEOMETRYPRELIT | rwGEOMETRYNORMALS);
+        material = RwMaterialCreate();
+        const RwReal seg = kLength / RwReal(numBones);
+        RwSkin *skin = RwSkinCreateRecord(numBones, numBones, numVertices);
+        skin->maxWeights = weights;
+        skin->numUsedBones = numBones;
+        for (int b = 0; b < numBones; ++b) {
+            skin->usedBones[b] = static_cast<RwUInt8>(b);
+            RwMatrixSetIdentity(&skin->skinToBoneMatrices[b]);
+            skin->skinToBoneMatrices[b].pos.y = -seg * b;
+            RwMatrixMarkChanged(&skin->skinToBoneMatrices[b]);
+        }
+        for (int r = 0; r <= kRings; ++r) {
+            const RwReal y = kLength * r / kRings;
+            for (int s = 0; s < kSegments; ++s) {
+                const int v = r * kSegments + s;
+                const RwReal a = 6.2831853f * s / kSegments;
+                geometry->morphTarget[0].verts[v] = {kRadius * std::cos(a), y, kRadius * std::sin(a)};
+                geometry->morphTarget[0].normals[v] = {std::cos(a), 0, std::sin(a)};
+                geometry->preLitLum[v] = {255, 255, 255, 255};
+                Bind(skin, v, y / seg, weights);
+            }
+        }
+        for (int r = 0; r < kRings; ++r) {
+            for (int s = 0; s < kSegments; ++s) {
+                const int a = r * kSegments + s, b = r * kSegments + (s + 1) % kSegments;
+                RwTriangle *t = &geometry->triangles[2 * (r * kSegments + s)];
+                t[0] = {{RwUInt16(a), RwUInt16(b), RwUInt16(a + kSegments)}, 0};
+                t[1] = {{RwUInt16(b), RwUInt16(b + kSegments), RwUInt16(a + kSegments)}, 0};
+                RwGeometryTriangleSetMaterial(geometry, &t[0], material);
+                RwGeometryTriangleSetMaterial(geometry, &t[1], material);
+            }
+        }
+        RwGeometryUnlock(geometry);
+        RwSkinGeometrySetSkin(geometry, skin);
+        hierarchy = RwHAnimHierarchyCreate(numBones, nullptr, nullptr, 0, 36);
+        Animate(seg);
+    }
+    ~Tube()
+    {
+        RwHAnimHierarchyDestroy(hierarchy);
+        RwAnimAnimationDestroy(anim);
+        RwGeometryDestroy(geometry);
+        RwMaterialDestroy(material);
+    }
+
+    // Weights over the bones near u (in bone lengths), largest first.
+    static void Bind(RwSkin *skin, int v, RwReal u, int weights)
+    {
+        const int last = static_cast<int>(skin->numBones) - 1;
+        auto clamp = [last](int b) { return b < 0 ? 0 : (b > last ? last : b); };
+        RwReal *w = skin->vertexBoneWeights + 4 * v;
+        RwUInt8 idx[4] = {};
+        if (weights == 1) {
+            idx[0] = static_cast<RwUInt8>(clamp(static_cast<int>(u)));
+            w[0] = 1;
+        } else {
+            const int k = static_cast<int>(std::floor(u - 0.5f));
+            const RwReal f = u - 0.5f - k;
+            const int n = weights == 2 ? 2 : 4;
+            RwReal sum = 0;
+            for (int j = 0; j < n; ++j) {
+                const int b = n == 2 ? k + j : k - 1 + j;
+                const RwReal d = (n == 2 ? RwReal(j) : RwReal(j - 1)) - f;
+                w[j] = n == 2 ? (j == 0 ? 1 - f : f) : std::exp(-d * d);
+                idx[j] = static_cast<RwUInt8>(clamp(b));
+                sum += w[j];
+            }
+            for (int j = 0; j < n; ++j) {
+                w[j] /= sum;
+            }
+        }
+        skin->vertexBoneIndices[v] = idx[0] | idx[1] << 8 | idx[2] << 16 | RwUInt32(idx[3]) << 24;
+    }
+
+    void Animate(RwReal seg)
+    {
+        RwAnimAnimation *a = RwAnimAnimationCreate(1, 2 * bones, 0, 1.0f);
+        RwHAnimKeyFrame *k = static_cast<RwHAnimKeyFrame *>(a->pFrames);
+        const RwReal half = 0.5f * kBend / bones;
+        for (int i = 0; i < 2 * bones; ++i) {
+            const int node = i % bones;
+            k[i] = {i < bones ? nullptr : &k[i - bones], i < bones ? 0.0f : 1.0f,
+                    {0, 0, std::sin(half), std::cos(half)}, {0, node ? seg : 0.0f, 0}};
+        }
+        RwStream *w = OpenWriteMemory();
+        EXPECT_TRUE(RwAnimAnimationStreamWrite(a, w));
+        Bytes bytes = CloseWritten(w);
+        RwAnimAnimationDestroy(a);
+        RwStream *r = OpenRead(bytes);
+        anim = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
+        RwStreamClose(r, nullptr);
+        ASSERT_NE(nullptr, anim);
+        RwAnimInterpolatorSetCurrentAnim(hierarchy->currentAnim, anim);
+        RwAnimInterpolatorSetTime(hierarchy->currentAnim, 0.5f);
+        RwHAnimHierarchyUpdateMatrices(hierarchy);
+    }
+};
+
+class SkinDevice : public CameraDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        ASSERT_TRUE(RwWorldPluginAttach());
+        ASSERT_TRUE(RwD3D9LightPluginAttach());
+        ASSERT_TRUE(RwAnimPluginAttach());
+        ASSERT_TRUE(RwHAnimPluginAttach());
+        ASSERT_TRUE(RwSkinPluginAttach());
+        CameraDevice::SetUpTestSuite();
+        const RwV3d eye = {0.5f, 2.0f, -7.0f};
+        RwFrameTranslate(cameraFrame, &eye, rwCOMBINEREPLACE);
+        saved = *RwD3D9SkinGetCaps();
+    }
+    void SetUp() override
+    {
+        CameraDevice::SetUp();
+        *RwD3D9SkinGetCaps() = saved;
+    }
+    void TearDown() override
+    {
+        *RwD3D9SkinGetCaps() = saved;
+        CameraDevice::TearDown();
+    }
+
+    RwAtomic *Atomic(Tube &tube, RwV3d at, bool withHierarchy = true)
+    {
+        RwAtomic *a = RwAtomicCreate();
+        RwFrame *f = RwFrameCreate();
+        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
+        RwAtomicSetFrame(a, f);
+        RwAtomicSetGeometry(a, tube.geometry, 0);
+        RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
+        if (withHierarchy) {
+            RwSkinAtomicSetHAnimHierarchy(a, tube.hierarchy);
+        }
+        return a;
+    }
+    static void Destroy(RwAtomic *a)
+    {
+        RwFrame *f = RwAtomicGetFrame(a);
+        RwAtomicSetFrame(a, nullptr);
+        RwFrameDestroy(f);
+        RwAtomicDestroy(a);
+    }
+
+    std::vector<DWORD> Draw(std::initializer_list<RwAtomic *> atomics)
+    {
+        EXPECT_TRUE(Begin());
+        for (RwAtomic *a : atomics) {
+            EXPECT_NE(nullptr, RwAtomicDefaultRenderCallBack(a));
+        }
+        End();
+        return ReadFrame(real, rwD3D9Driver.defaultColorSurface);
+    }
+
+    // Where the tube's tip lands on screen, skinned and projected here.
+    POINT Tip(Tube &tube, RwAtomic *atomic)
+    {
+        const RwSkin *skin = RwSkinGeometryGetSkin(tube.geometry);
+        const int n = kSegments, first = kRings * kSegments;
+        std::vector<RwReal> out(n * 8);
+        alignas(16) static RwMatrix palette[256];
+        for (int b = 0; b < tube.bones; ++b) {
+            RwMatrixMultiply(&palette[b], &skin->skinToBoneMatrices[b], &tube.hierarchy->pMatrixArray[b]);
+        }
+        RwD3D9SkinBlendJob job = {palette, tube.geometry->morphTarget[0].verts + first, nullptr,
+                                  skin->vertexBoneIndices + first, skin->vertexBoneWeights + 4 * first, RwUInt32(n),
+                                  out.data(), 32, 12};
+        RwD3D9SkinBlend(&job, skin->maxWeights, -1, FALSE);
+        RwV3d tip = {0, 0, 0};
+        for (int i = 0; i < n; ++i) {
+            tip = {tip.x + out[8 * i] / n, tip.y + out[8 * i + 1] / n, tip.z + out[8 * i + 2] / n};
+        }
+        const RwV3d &at = RwFrameGetWorldMatrix(RwAtomicGetFrame(atomic))->pos;
+        D3DMATRIX view, proj;
+        RwD3D9GetTransform(D3DTS_VIEW, &view);
+        RwD3D9GetTransform(D3DTS_PROJECTION, &proj);
+        const RwReal p[4] = {tip.x + at.x, tip.y + at.y, tip.z + at.z, 1};
+        RwReal v[4], c[4];
+        for (int j = 0; j < 4; ++j) {
+            v[j] = p[0] * view.m[0][j] + p[1] * view.m[1][j] + p[2] * view.m[2][j] + p[3] * view.m[3][j];
+        }
+        for (int j = 0; j < 4; ++j) {
+            c[j] = v[0] * proj.m[0][j] + v[1] * proj.m[1][j] + v[2] * proj.m[2][j] + v[3] * proj.m[3][j];
+        }
+        return {static_cast<LONG>((c[0] / c[3] + 1) * 512), static_cast<LONG>((1 - c[1] / c[3]) * 384)};
+    }
+
+    static int Lit(const std::vector<DWORD> &f)
+    {
+        int n = 0;
+        for (DWORD p : f) {
+            n += p > 0x404040;
+        }
+        return n;
+    }
+    static int Differ(const std::vector<DWORD> &a, const std::vector<DWORD> &b)
+    {
+        int n = 0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            n += !NearColour(a[i], b[i], 48);
+        }
+        return n;
+    }
+    static bool LitNear(const std::vector<DWORD> &f, POINT p)
+    {
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx) {
+                const int x = p.x + dx, y = p.y + dy;
+                if (x >= 0 && y >= 0 && x < 1024 && y < 768 && f[y * 1024 + x] > 0x404040)
+                    return true;
+            }
+        return false;
+    }
+
+    static inline RwD3D9SkinCaps saved;
+};
+
+TEST_F(SkinDevice, ShaderAndProcessorPathsDrawTheSameBentTube)
+{
+    ASSERT_TRUE(RwD3D9SkinGetCaps()->vertexShaderSkinning) << "the device offers vertex shaders";
+    for (int weights : {1, 2, 4}) {
+        SCOPED_TRACE(weights);
+        Tube tube(8, weights);
+        RwAtomic *a = Atomic(tube, {0, 0, 0});
+        const std::vector<DWORD> shader = Draw({a});
+        EXPECT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(a));
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+        const std::vector<DWORD> processor = Draw({a});
+        EXPECT_EQ(rwD3D9SKINLAYOUTPROCESSOR, RwD3D9SkinAtomicGetLayout(a));
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = TRUE;
+        const int lit = Lit(shader);
+        EXPECT_GT(lit, 2000);
+        EXPECT_LT(Differ(shader, processor), lit / 50 + 20);
+        const POINT tip = Tip(tube, a);
+        EXPECT_TRUE(LitNear(shader, tip)) << tip.x << "," << tip.y;
+        EXPECT_TRUE(LitNear(processor, tip)) << tip.x << "," << tip.y;
+        Destroy(a);
+    }
+}
+
+TEST_F(SkinDevice, OverEightyOneBonesGoToDynamicBuffersAndSurviveAReset)
+{
+    Tube tube(90, 2);
+    RwAtomic *a = Atomic(tube, {0, 0, 0});
+    const std::vector<DWORD> dynamic = Draw({a});
+    EXPECT_EQ(rwD3D9SKINLAYOUTDYNAMIC, RwD3D9SkinAtomicGetLayout(a));
+    RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+    const std::vector<DWORD> processor = Draw({a});
+    RwD3D9SkinGetCaps()->vertexShaderSkinning = TRUE;
+    const int lit = Lit(dynamic);
+    EXPECT_GT(lit, 2000);
+    EXPECT_LT(Differ(dynamic, processor), lit / 50 + 20);
+    EXPECT_TRUE(LitNear(dynamic, Tip(tube, a)));
+    ASSERT_TRUE(ForceReset());
+    const std::vector<DWORD> after = Draw({a});
+    EXPECT_EQ(rwD3D9SKINLAYOUTDYNAMIC, RwD3D9SkinAtomicGetLayout(a));
+    EXPECT_LT(Differ(dynamic, after), lit / 50 + 20);
+    Destroy(a);
+}
+
+TEST_F(SkinDevice, AtomicWithoutHierarchySharingTheGeometryDrawsTheBindPose)
+{
+    Tube tube(8, 2);
+    RwAtomic *bent = Atomic(tube, {0, 0, 0});
+    RwAtomic *straight = Atomic(tube, {-1.5f, 0, 0}, false);
+    const std::vector<DWORD> both = Draw({bent, straight, bent});
+    EXPECT_TRUE(LitNear(both, Tip(tube, bent)));
+    // The straight tube's tip: the bind pose is the identity pose of the chain.
+    RwHAnimHierarchy *h = tube.hierarchy;
+    for (int b = 0; b < tube.bones; ++b) {
+        RwMatrixSetIdentity(&h->pMatrixArray[b]);
+        h->pMatrixArray[b].pos.y = kLength / tube.bones * b;
+        RwMatrixMarkChanged(&h->pMatrixArray[b]);
+    }
+    const POINT straightTip = Tip(tube, straight);
+    EXPECT_TRUE(LitNear(both, straightTip)) << straightTip.x << "," << straightTip.y;
+    Destroy(straight);
+    Destroy(bent);
+}
+
+} // namespace
