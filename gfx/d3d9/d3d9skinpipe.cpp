@@ -693,8 +693,9 @@ void ShaderDraw(RwAtomic *atomic, const RwSkin *skin, const RwHAnimHierarchy *h,
         RwD3D9SetVertexAlphaEnable(material->color.alpha != 255 || mesh.vertexAlpha);
         RwD3D9VertexShaderRegisters regs;
         void *shader = cb->lookupShader(nullptr, &desc, &regs);
-        // Count what the bone upload touches; drop lights until it fits.
-        while (shader && RwD3D9VertexShaderGetNumConstants(&desc) + 3 * choice.shaderBones > caps.maxConstants &&
+        // Count what the bone upload touches; drop lights until it fits and
+        // the generator can make the shader (it takes a limited number of lights).
+        while ((!shader || RwD3D9VertexShaderGetNumConstants(&desc) + 3 * choice.shaderBones > caps.maxConstants) &&
                DropOneLight(&desc)) {
             shader = cb->lookupShader(nullptr, &desc, &regs);
         }

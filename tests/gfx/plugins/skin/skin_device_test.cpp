@@ -51,11 +51,10 @@ struct Tube {
     RwMaterial *material = nullptr;
     int bones;
 
-    Tube(int numBones, int weights) : bones(numBones)
+    Tube(int numBones, int weights, RwUInt32 flags = rwGEOMETRYPRELIT) : bones(numBones)
     {
         const int numVertices = (kRings + 1) * kSegments;
-        geometry = RwGeometryCreate(numVertices, kRings * kSegments * 2,
-                                    rwGEOMETRYPOSITIONS | rwGEOMETRYPRELIT | rwGEOMETRYNORMALS);
+        geometry = RwGeometryCreate(numVertices, kRings * kSegments * 2, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags);
         material = RwMaterialCreate();
         const RwReal seg = kLength / RwReal(numBones);
         RwSkin *skin = RwSkinCreateRecord(numBones, numBones, numVertices);
@@ -74,7 +73,9 @@ struct Tube {
                 const RwReal a = 6.2831853f * s / kSegments;
                 geometry->morphTarget[0].verts[v] = {kRadius * std::cos(a), y, kRadius * std::sin(a)};
                 geometry->morphTarget[0].normals[v] = {std::cos(a), 0, std::sin(a)};
-                geometry->preLitLum[v] = {255, 255, 255, 255};
+                if (geometry->preLitLum) {
+                    geometry->preLitLum[v] = {255, 255, 255, 255};
+                }
                 Bind(skin, v, y / seg, weights);
             }
         }
@@ -335,6 +336,105 @@ TEST_F(SkinDevice, AtomicWithoutHierarchySharingTheGeometryDrawsTheBindPose)
     EXPECT_TRUE(LitNear(both, straightTip)) << straightTip.x << "," << straightTip.y;
     Destroy(straight);
     Destroy(bent);
+}
+
+// Records the end of the highest constant register range uploaded.
+struct RegisterWatch : RecordingDevice {
+    using RecordingDevice::RecordingDevice;
+    UINT end = 0;
+    HRESULT STDMETHODCALLTYPE SetVertexShaderConstantF(UINT reg, const float *data, UINT count) override
+    {
+        end = reg + count > end ? reg + count : end;
+        return RecordingDevice::SetVertexShaderConstantF(reg, data, count);
+    }
+};
+
+// A world around the camera with the given lights; undone by its destructor.
+struct LitWorld {
+    RwWorld *world;
+    std::vector<RwLight *> lights;
+    RwCamera *camera;
+
+    explicit LitWorld(RwCamera *cam) : camera(cam)
+    {
+        const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
+        world = RwWorldCreate(&box);
+        RwWorldAddCamera(world, camera);
+    }
+    ~LitWorld()
+    {
+        for (RwLight *l : lights) {
+            RwWorldRemoveLight(world, l);
+            RwFrame *f = RwLightGetFrame(l);
+            RwLightSetFrame(l, nullptr);
+            if (f) {
+                RwFrameDestroy(f);
+            }
+            RwLightDestroy(l);
+        }
+        RwWorldRemoveCamera(world, camera);
+        RwWorldDestroy(world);
+    }
+    void Add(RwInt32 type, RwV3d at, RwReal radius, RwRGBAReal colour)
+    {
+        RwLight *l = RwLightCreate(type);
+        RwFrame *f = RwFrameCreate();
+        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
+        RwLightSetFrame(l, f);
+        RwLightSetRadius(l, radius);
+        RwLightSetColor(l, &colour);
+        RwWorldAddLight(world, l);
+        lights.push_back(l);
+    }
+};
+
+TEST_F(SkinDevice, LightsAreDroppedUntilTheBonesFit)
+{
+    LitWorld lit(camera);
+    lit.Add(rwLIGHTAMBIENT, {0, 0, 0}, 0, {0.6f, 0.6f, 0.6f, 1});
+    for (int i = 0; i < 15; ++i) {
+        lit.Add(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {0.02f, 0.02f, 0.02f, 1});
+        lit.Add(rwLIGHTPOINT, {RwReal(i % 3), 2, -2}, 50, {0.02f, 0.02f, 0.02f, 1});
+        lit.Add(rwLIGHTSPOT, {RwReal(i % 3), 2, -2}, 50, {0.02f, 0.02f, 0.02f, 1});
+    }
+    // 60 bones take 180 registers: all 45 lights with theirs would not fit in 256.
+    Tube tube(60, 2, rwGEOMETRYLIGHT);
+    RwAtomic *a = Atomic(tube, {0, 0, 0});
+    RegisterWatch watch(real);
+    rwD3D9Driver.device = &watch;
+    const std::vector<DWORD> frame = Draw({a});
+    rwD3D9Driver.device = device;
+    EXPECT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(a));
+    EXPECT_LE(watch.end, 256u) << "constants uploaded past the last register";
+    EXPECT_GE(watch.end, 180u);
+    EXPECT_GT(Lit(frame), 2000);
+    EXPECT_TRUE(LitNear(frame, Tip(tube, a)));
+    Destroy(a);
+}
+
+TEST_F(SkinDevice, NormalsRenormalisedForScaledAtomicsWithoutHardwareTransform)
+{
+    LitWorld lit(camera);
+    lit.Add(rwLIGHTAMBIENT, {0, 0, 0}, 0, {1, 1, 1, 1});
+    Tube tube(8, 1, rwGEOMETRYLIGHT);
+    struct Case {
+        RwBool hardware;
+        RwReal scale;
+        RwUInt32 expected;
+    };
+    for (const Case &c : {Case{FALSE, 2.0f, 1u}, Case{FALSE, 1.0f, 0u}, Case{TRUE, 1.0f, 1u}}) {
+        RwD3D9SkinGetCaps()->hardwareTransform = c.hardware;
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+        RwAtomic *a = Atomic(tube, {0, 0, 0});
+        const RwV3d scale = {c.scale, c.scale, c.scale};
+        RwFrameScale(RwAtomicGetFrame(a), &scale, rwCOMBINEPRECONCAT);
+        Draw({a});
+        EXPECT_EQ(rwD3D9SKINLAYOUTPROCESSOR, RwD3D9SkinAtomicGetLayout(a));
+        RwUInt32 value = 99;
+        RwD3D9GetRenderState(D3DRS_NORMALIZENORMALS, &value);
+        EXPECT_EQ(c.expected, value) << c.hardware << " " << c.scale;
+        Destroy(a);
+    }
 }
 
 } // namespace
