@@ -209,23 +209,13 @@ RwInt32 RwSkinGeometryStreamSize(const void *geometry, RwInt32, RwInt32)
     return RwSkinGeometryStreamGetSize(static_cast<const RwGeometry *>(geometry));
 }
 
-static RwStream *WriteWords(RwStream *stream, const RwUInt32 *words, RwUInt32 count)
+// Values one by one in stream byte order.
+template <class T, void (*Put)(void *, T)>
+static RwStream *WriteAll(RwStream *stream, const T *values, RwUInt32 count)
 {
     for (RwUInt32 i = 0; i < count; ++i) {
         RwUInt8 raw[4];
-        WriteU32(raw, words[i]);
-        if (!RwStreamWrite(stream, raw, 4)) {
-            return nullptr;
-        }
-    }
-    return stream;
-}
-
-static RwStream *WriteReals(RwStream *stream, const RwReal *reals, RwUInt32 count)
-{
-    for (RwUInt32 i = 0; i < count; ++i) {
-        RwUInt8 raw[4];
-        WriteF32(raw, reals[i]);
+        Put(raw, values[i]);
         if (!RwStreamWrite(stream, raw, 4)) {
             return nullptr;
         }
@@ -253,9 +243,9 @@ RwStream *RwSkinGeometryStreamWrite(RwStream *stream, RwInt32, const void *objec
     }
     const RwUInt32 numVertices = static_cast<RwUInt32>(geometry->numVertices);
     const RwUInt32 head = skin->numBones | skin->numUsedBones << 8 | skin->maxWeights << 16;
-    if (!WriteWords(stream, &head, 1) || !RwStreamWrite(stream, skin->usedBones, skin->numUsedBones) ||
-        !WriteWords(stream, skin->vertexBoneIndices, numVertices) ||
-        !WriteReals(stream, skin->vertexBoneWeights, numVertices * 4)) {
+    if (!WriteAll<RwUInt32, WriteU32>(stream, &head, 1) || !RwStreamWrite(stream, skin->usedBones, skin->numUsedBones) ||
+        !WriteAll<RwUInt32, WriteU32>(stream, skin->vertexBoneIndices, numVertices) ||
+        !WriteAll<RwReal, WriteF32>(stream, skin->vertexBoneWeights, numVertices * 4)) {
         return nullptr;
     }
     for (RwUInt32 b = 0; b < skin->numBones; ++b) {
@@ -264,7 +254,7 @@ RwStream *RwSkinGeometryStreamWrite(RwStream *stream, RwInt32, const void *objec
         }
     }
     const RwUInt32 split[3] = {skin->boneLimit, skin->numMeshes, skin->numRuns};
-    if (!WriteWords(stream, split, 3)) {
+    if (!WriteAll<RwUInt32, WriteU32>(stream, split, 3)) {
         return nullptr;
     }
     if (skin->numMeshes > 0 &&
