@@ -338,6 +338,56 @@ TEST_F(SkinDevice, AtomicWithoutHierarchySharingTheGeometryDrawsTheBindPose)
     Destroy(bent);
 }
 
+TEST_F(SkinDevice, BoneSlotsFollowTheSplitRemapAndTheUsedList)
+{
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant);
+        Tube tube(8, 2);
+        RwSkin *skin = RwSkinGeometryGetSkin(tube.geometry);
+        if (variant == 0) {
+            // Split data: one mesh, one run over all bones, slots reversed.
+            skin->boneRemap = static_cast<RwUInt8 *>(RwMalloc(8 + 4, rwSKINHINT));
+            skin->meshRuns = skin->boneRemap + 8;
+            skin->runs = skin->meshRuns + 2;
+            for (int b = 0; b < 8; ++b) {
+                skin->boneRemap[b] = static_cast<RwUInt8>(7 - b);
+            }
+            skin->meshRuns[0] = 0;
+            skin->meshRuns[1] = 1;
+            skin->runs[0] = 0;
+            skin->runs[1] = 8;
+            skin->boneLimit = 8;
+            skin->numMeshes = 1;
+            skin->numRuns = 1;
+        } else {
+            // Bone 0 unused and more nodes than the shader takes: slots are
+            // positions in the used list, one below the bone numbers.
+            for (int v = 0; v < tube.geometry->numVertices; ++v) {
+                for (int j = 0; j < 4; ++j) {
+                    if (((skin->vertexBoneIndices[v] >> (8 * j)) & 0xFF) == 0) {
+                        skin->vertexBoneIndices[v] |= 1u << (8 * j);
+                    }
+                }
+            }
+            skin->numUsedBones = 7;
+            for (int k = 0; k < 7; ++k) {
+                skin->usedBones[k] = static_cast<RwUInt8>(k + 1);
+            }
+            RwD3D9SkinGetCaps()->maxBones = 7;
+        }
+        RwAtomic *a = Atomic(tube, {0, 0, 0});
+        const std::vector<DWORD> shader = Draw({a});
+        EXPECT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(a));
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+        const std::vector<DWORD> processor = Draw({a});
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = TRUE;
+        const int lit = Lit(shader);
+        EXPECT_GT(lit, 2000);
+        EXPECT_LT(Differ(shader, processor), lit / 50 + 20);
+        Destroy(a);
+    }
+}
+
 // Records the end of the highest constant register range uploaded.
 struct RegisterWatch : RecordingDevice {
     using RecordingDevice::RecordingDevice;
