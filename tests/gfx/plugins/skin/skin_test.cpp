@@ -122,6 +122,7 @@ protected:
 TEST_F(Skin, HandAssembledChunkReadsSortedAndWritesBack)
 {
     SkinChunk c;
+    c.indices[2] = 0xFFFFFF00;              // stray bones of unweighted slots become bone 0
     RwGeometry *g = Read(Geometry(c.Payload()));
     ASSERT_NE(nullptr, g);
     RwSkin *skin = RwSkinGeometryGetSkin(g);
@@ -138,11 +139,18 @@ TEST_F(Skin, HandAssembledChunkReadsSortedAndWritesBack)
     EXPECT_EQ(0.0f, w[3]);
     EXPECT_EQ(0x00010000u, skin->vertexBoneIndices[1]);
     EXPECT_EQ(0x00000100u, skin->vertexBoneIndices[0]);     // already in order
+    EXPECT_EQ(0u, skin->vertexBoneIndices[2]);
     EXPECT_EQ(RwSkinGeometryStreamGetSize(g), static_cast<RwInt32>(c.Payload().size()));
     // Written back the sorted vertex comes out sorted; everything else as read.
-    c.indices[1] = 0x00010000;
+    c.indices = {0x00000100, 0x00010000, 0};
     c.weights[1] = {0.5f, 0.3f, 0.2f, 0};
     EXPECT_EQ(c.Payload(), SkinPayload(Written(g)));
+    RwGeometryDestroy(g);
+    // Without a skin nothing is written.
+    g = Read(Geometry({}));
+    ASSERT_NE(nullptr, g);
+    EXPECT_EQ(0, RwSkinGeometryStreamGetSize(g));
+    EXPECT_EQ(Bytes(), SkinPayload(Written(g)));
     RwGeometryDestroy(g);
 }
 
@@ -174,26 +182,6 @@ TEST_F(Skin, SplitDataAndComputedCountsRoundTrip)
     ASSERT_NE(nullptr, again);
     EXPECT_EQ(once, Written(again));
     RwGeometryDestroy(again);
-    RwGeometryDestroy(g);
-}
-
-TEST_F(Skin, GeometryWithoutSkinWritesNoChunk)
-{
-    RwGeometry *g = Read(Geometry({}));
-    ASSERT_NE(nullptr, g);
-    EXPECT_EQ(nullptr, RwSkinGeometryGetSkin(g));
-    EXPECT_EQ(0, RwSkinGeometryStreamGetSize(g));
-    EXPECT_EQ(Bytes(), SkinPayload(Written(g)));
-    RwGeometryDestroy(g);
-}
-
-TEST_F(Skin, StrayIndexOfAnUnweightedSlotBecomesBoneZero)
-{
-    SkinChunk c;
-    c.indices[2] = 0xFFFFFF00;
-    RwGeometry *g = Read(Geometry(c.Payload()));
-    ASSERT_NE(nullptr, g);
-    EXPECT_EQ(0u, RwSkinGeometryGetSkin(g)->vertexBoneIndices[2]);
     RwGeometryDestroy(g);
 }
 
