@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "d3d9device.h"
+#include "d3d9lightwalk.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
 #include "gfx/core/frame.h"
@@ -298,6 +299,28 @@ void RwD3D9LightingFinish(RwBool lit)
     Lighting.current = swap;
     Lighting.current.count = 0;
     RwD3D9SetRenderState(D3DRS_LIGHTING, TRUE);
+}
+
+static void AddToDevice(RwLight *light, RwBool local, void *added)
+{
+    if (local ? RwD3D9LightingAddLocalLight(light) : RwD3D9LightingAddGlobalLight(light))
+        ++*static_cast<RwInt32 *>(added);
+}
+
+void RwD3D9WorldSectorLightingCallback(void *sector)
+{
+    RwD3D9LightingBegin();
+    RwInt32 added = 0;
+    if (RwD3D9ForLightsReachingSector(static_cast<RwWorldSector *>(sector), AddToDevice, &added) && added == 0)
+        RwD3D9SetRenderState(D3DRS_AMBIENT, 0);
+    RwD3D9LightingFinish(added > 0);
+}
+
+void RwD3D9AtomicLightingCallback(void *atomic)
+{
+    RwD3D9LightingBegin();
+    RwInt32 added = 0;
+    RwD3D9LightingFinish(RwD3D9ForLightsReachingAtomic(static_cast<RwAtomic *>(atomic), AddToDevice, &added));
 }
 
 RwInt32 RwD3D9LightingGetEnabled(const RwInt32 **indices)

@@ -35,5 +35,9 @@ RwBool RwD3D9LightingAddGlobalLight(RwLight *light);
 // Point and spot lights; FALSE for radius 0 or another kind.
 RwBool RwD3D9LightingAddLocalLight(RwLight *light);
 void RwD3D9LightingFinish(RwBool lit);
+// The lighting callbacks of the world-sector and atomic pipelines: the lights
+// of the current world that reach the object, or LIGHTING off.
+void RwD3D9WorldSectorLightingCallback(void *sector);
+void RwD3D9AtomicLightingCallback(void *atomic);
 // Device light indices enabled for the last object (for tests and diagnostics).
 RwInt32 RwD3D9LightingGetEnabled(const RwInt32 **indices);

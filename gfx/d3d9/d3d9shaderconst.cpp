@@ -7,6 +7,7 @@
 #include <d3dx9math.h>
 
 #include "d3d9device.h"
+#include "d3d9lightwalk.h"
 #include "d3d9renderstate.h"
 #include "d3d9standard.h"
 #include "d3d9state.h"
@@ -15,7 +16,11 @@
 #include "gfx/core/frame.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/vector.h"
+#include "gfx/core/engine.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
+#include "gfx/world/world.h"
 
 struct ShaderConstantState {
     const RwMatrix *world;          // NULL: none
@@ -261,47 +266,82 @@ static RwReal *LocalGroups(RwReal *at, const RwLight *const *lights, RwUInt32 n,
     return at;
 }
 
+// The lights of one object by kind, at most 15 of each, and the summed ambient.
+struct ShaderLightSet {
+    RwRGBAReal ambient;
+    const RwLight *dirs[rwD3D9VSMAXLIGHTSPERKIND];
+    const RwLight *points[rwD3D9VSMAXLIGHTSPERKIND];
+    const RwLight *spots[rwD3D9VSMAXLIGHTSPERKIND];
+    RwUInt32 numDirs, numPoints, numSpots;
+};
+
+static void Collect(const RwLight *light, ShaderLightSet *set)
+{
+    if (!light)
+        return;
+    const RwInt32 type = RwLightGetType(light);
+    if (type == rwLIGHTAMBIENT) {
+        set->ambient.red += light->color.red;
+        set->ambient.green += light->color.green;
+        set->ambient.blue += light->color.blue;
+        return;
+    }
+    // Lights without a place, or local lights that reach nothing, are left out.
+    if (!LightMatrix(light))
+        return;
+    if (type == rwLIGHTDIRECTIONAL && set->numDirs < rwD3D9VSMAXLIGHTSPERKIND)
+        set->dirs[set->numDirs++] = light;
+    else if (type == rwLIGHTPOINT && light->radius > 0.0f && set->numPoints < rwD3D9VSMAXLIGHTSPERKIND)
+        set->points[set->numPoints++] = light;
+    else if ((type == rwLIGHTSPOT || type == rwLIGHTSPOTSOFT) && light->radius > 0.0f &&
+             set->numSpots < rwD3D9VSMAXLIGHTSPERKIND)
+        set->spots[set->numSpots++] = light;
+}
+
+static RwReal *WriteSet(RwReal *buffer, RwD3D9VertexShaderDescriptor *descriptor, RwBool prelit,
+                        const ShaderLightSet &set)
+{
+    RwReal *at = Register(buffer, set.ambient.red, set.ambient.green, set.ambient.blue, prelit ? 0.0f : 1.0f);
+    for (RwUInt32 i = 0; i < set.numDirs; i++) {
+        at = Direction(at, LightMatrix(set.dirs[i]));
+        at = Colour(at, set.dirs[i]);
+    }
+    at = LocalGroups(at, set.points, set.numPoints, false);
+    at = LocalGroups(at, set.spots, set.numSpots, true);
+    descriptor->lights = static_cast<RwUInt8>(set.numDirs | set.numPoints << 4);
+    descriptor->spotsAndSets = static_cast<RwUInt8>((descriptor->spotsAndSets & 0xF0) | set.numSpots);
+    return at;
+}
+
 RwReal *RwD3D9WriteVertexShaderLights(RwReal *buffer, RwD3D9VertexShaderDescriptor *descriptor, RwBool prelit,
                                       const RwLight *const *lights, RwUInt32 numLights)
 {
-    descriptor->lights = 0;
-    descriptor->spotsAndSets &= 0xF0;
-    RwReal *ambient = buffer;
-    RwReal *at = Register(buffer, 0, 0, 0, prelit ? 0.0f : 1.0f);
-    const RwLight *dirs[rwD3D9VSMAXLIGHTSPERKIND], *points[rwD3D9VSMAXLIGHTSPERKIND],
-        *spots[rwD3D9VSMAXLIGHTSPERKIND];
-    RwUInt32 numDirs = 0, numPoints = 0, numSpots = 0;
-    for (RwUInt32 i = 0; i < numLights; i++) {
-        const RwLight *light = lights[i];
-        if (!light)
-            continue;
-        const RwInt32 type = RwLightGetType(light);
-        if (type == rwLIGHTAMBIENT) {
-            ambient[0] += light->color.red;
-            ambient[1] += light->color.green;
-            ambient[2] += light->color.blue;
-            continue;
-        }
-        // Lights without a place, or local lights that reach nothing, are left out.
-        if (!LightMatrix(light))
-            continue;
-        if (type == rwLIGHTDIRECTIONAL && numDirs < rwD3D9VSMAXLIGHTSPERKIND)
-            dirs[numDirs++] = light;
-        else if (type == rwLIGHTPOINT && light->radius > 0.0f && numPoints < rwD3D9VSMAXLIGHTSPERKIND)
-            points[numPoints++] = light;
-        else if ((type == rwLIGHTSPOT || type == rwLIGHTSPOTSOFT) && light->radius > 0.0f &&
-                 numSpots < rwD3D9VSMAXLIGHTSPERKIND)
-            spots[numSpots++] = light;
+    ShaderLightSet set;
+    std::memset(&set, 0, sizeof set);
+    for (RwUInt32 i = 0; i < numLights; i++)
+        Collect(lights[i], &set);
+    return WriteSet(buffer, descriptor, prelit, set);
+}
+
+RwReal *RwD3D9GatherVertexShaderLights(void *object, RwUInt32 objectType, RwReal *buffer,
+                                       RwD3D9VertexShaderDescriptor *descriptor)
+{
+    ShaderLightSet set;
+    std::memset(&set, 0, sizeof set);
+    const RwWorld *world = static_cast<const RwWorld *>(RwEngineInstance->curWorld);
+    RwUInt32 flags = 0;
+    if (objectType == rpATOMIC) {
+        const RwGeometry *geometry = static_cast<const RwAtomic *>(object)->geometry;
+        flags = geometry ? geometry->flags : 0;
+    } else if (world) {
+        flags = world->flags;
     }
-    for (RwUInt32 i = 0; i < numDirs; i++) {
-        at = Direction(at, LightMatrix(dirs[i]));
-        at = Colour(at, dirs[i]);
-    }
-    at = LocalGroups(at, points, numPoints, false);
-    at = LocalGroups(at, spots, numSpots, true);
-    descriptor->lights = static_cast<RwUInt8>(numDirs | numPoints << 4);
-    descriptor->spotsAndSets = static_cast<RwUInt8>((descriptor->spotsAndSets & 0xF0) | numSpots);
-    return at;
+    auto collect = [](RwLight *light, RwBool, void *data) { Collect(light, static_cast<ShaderLightSet *>(data)); };
+    if (objectType == rpATOMIC)
+        RwD3D9ForLightsReachingAtomic(static_cast<RwAtomic *>(object), collect, &set);
+    else
+        RwD3D9ForLightsReachingSector(static_cast<RwWorldSector *>(object), collect, &set);
+    return WriteSet(buffer, descriptor, (flags & rwGEOMETRYPRELIT) != 0, set);
 }
 
 static RwUInt32 Groups(RwUInt32 n)

@@ -40,6 +40,11 @@ RwReal RwD3D9ObjectSpaceRadius(RwReal radius);
 // descriptor. Returns the end of what was written, 4 reals per register.
 RwReal *RwD3D9WriteVertexShaderLights(RwReal *buffer, RwD3D9VertexShaderDescriptor *descriptor, RwBool prelit,
                                       const RwLight *const *lights, RwUInt32 numLights);
+// The same for the lights of the current world that reach an atomic (object
+// type 1) or a world sector (any other type); only the ambient register when
+// the object is not lit or no world is current.
+RwReal *RwD3D9GatherVertexShaderLights(void *object, RwUInt32 objectType, RwReal *buffer,
+                                       RwD3D9VertexShaderDescriptor *descriptor);
 // Scales ambient and light colours and uploads the buffer from register 4.
 RwBool RwD3D9SetVertexShaderLightConstants(const RwReal *buffer, const RwD3D9VertexShaderDescriptor *descriptor,
                                            RwReal ambientFactor, RwReal diffuseFactor);

@@ -77,8 +77,11 @@ void RwD3D9VertexShaderCacheInit(void)
     Limits.wFog = (caps.RasterCaps & D3DPRASTERCAPS_WFOG) != 0;
 }
 
+static void FreeText(void);
+
 void RwD3D9VertexShaderCacheTerm(void)
 {
+    FreeText();
     for (RwUInt32 i = 0; i < CacheCount; i++)
         RwD3D9DeleteShader(Cache[i].shader);
     std::memset(Cache, 0, sizeof Cache);
@@ -146,6 +149,13 @@ struct ShaderText {
 };
 
 static ShaderText Text;
+
+static void FreeText(void)
+{
+    if (Text.text)
+        RwFree(Text.text);
+    std::memset(&Text, 0, sizeof Text);
+}
 
 static void Emit(const RwChar *format, ...)
 {

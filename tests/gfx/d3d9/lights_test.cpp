@@ -1,63 +1,29 @@
 // Tests of fixed-function lighting: device light indices, the enabled set per object and lit pixels.
 #include <vector>
 
-#include "d3d9testcamera.h"
+#include "d3d9testlights.h"
 #include "gfx/d3d9/d3d9im2d.h"
-#include "gfx/d3d9/d3d9lights.h"
 #include "gfx/d3d9/d3d9state.h"
-#include "gfx/world/light.h"
-#include "support/test_memory.h"
 
 namespace {
 
-class Lights : public CameraDevice {
+class Lights : public LightDevice {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
-        ASSERT_GE(RwEngineRegisterPlugin(4, rwID_LIGHTMODULE, RwLightModuleOpen, RwLightModuleClose), 0);
-        ASSERT_TRUE(RwD3D9LightPluginAttach());
-        CameraDevice::SetUpTestSuite();
-    }
     void SetUp() override
     {
-        CameraDevice::SetUp();
+        LightDevice::SetUp();
         liveBefore = rwTestMemory.live;
         RwD3D9LightingStateInit();
     }
     void TearDown() override
     {
-        for (RwLight *l : lights)
-            Destroy(l);
+        while (!lights.empty())
+            Destroy(lights.back());
         RwD3D9LightingStateTerm();
         EXPECT_EQ(rwTestMemory.live, liveBefore) << "lighting state leaked";
-        CameraDevice::TearDown();
+        LightDevice::TearDown();
     }
 
-    RwLight *Make(RwInt32 type, RwV3d pos = {0, 0, 0}, RwReal radius = 5.0f)
-    {
-        RwLight *l = RwLightCreate(type);
-        RwFrame *f = RwFrameCreate();
-        RwFrameTranslate(f, &pos, rwCOMBINEREPLACE);
-        RwLightSetFrame(l, f);
-        RwLightSetRadius(l, radius);
-        lights.push_back(l);
-        return l;
-    }
-    void Destroy(RwLight *l)
-    {
-        RwFrame *f = RwLightGetFrame(l);
-        RwLightSetFrame(l, nullptr);
-        RwFrameDestroy(f);
-        RwLightDestroy(l);
-    }
-    RwLight *Forget(RwLight *l)
-    {
-        for (size_t i = 0; i < lights.size(); i++)
-            if (lights[i] == l)
-                lights.erase(lights.begin() + static_cast<long>(i));
-        return l;
-    }
     std::vector<RwInt32> Enabled()
     {
         const RwInt32 *e;
@@ -71,13 +37,12 @@ protected:
         return on;
     }
 
-    std::vector<RwLight *> lights;
     RwInt32 liveBefore = 0;
 };
 
 TEST_F(Lights, IndicesAreReusedAndRestartWhenTheLastGoes)
 {
-    RwLight *a = Make(rwLIGHTDIRECTIONAL), *b = Make(rwLIGHTDIRECTIONAL), *c = Make(rwLIGHTDIRECTIONAL);
+    RwLight *a = Light(rwLIGHTDIRECTIONAL), *b = Light(rwLIGHTDIRECTIONAL), *c = Light(rwLIGHTDIRECTIONAL);
     RwD3D9LightingBegin();
     for (RwLight *l : {a, b, c})
         EXPECT_TRUE(RwD3D9LightingAddGlobalLight(l));
@@ -85,16 +50,16 @@ TEST_F(Lights, IndicesAreReusedAndRestartWhenTheLastGoes)
     EXPECT_EQ(RwD3D9LightGetData(c)->index, 2);
     EXPECT_TRUE(DeviceEnabled(1));
     // A destroyed enabled light is switched off and its index reused.
-    Destroy(Forget(b));
+    Destroy(b);
     EXPECT_FALSE(DeviceEnabled(1));
-    RwLight *d = Make(rwLIGHTPOINT);
+    RwLight *d = Light(rwLIGHTPOINT);
     RwD3D9LightingBegin();
     EXPECT_TRUE(RwD3D9LightingAddLocalLight(d));
     RwD3D9LightingFinish(TRUE);
     EXPECT_EQ(RwD3D9LightGetData(d)->index, 1);
     for (RwLight *l : {a, d, c})
-        Destroy(Forget(l));
-    RwLight *e = Make(rwLIGHTDIRECTIONAL);
+        Destroy(l);
+    RwLight *e = Light(rwLIGHTDIRECTIONAL);
     RwD3D9LightingBegin();
     RwD3D9LightingAddGlobalLight(e);
     RwD3D9LightingFinish(TRUE);
@@ -107,7 +72,7 @@ TEST_F(Lights, OnlyTheDeviceMaximumIsEnabledAndLeftoversGoOff)
     rwD3D9Driver.caps.MaxActiveLights = 2;
     RwD3D9LightingStateInit();
     EXPECT_EQ(RwD3D9LightingGetMaxActiveLights(), 2);
-    RwLight *l[3] = {Make(rwLIGHTDIRECTIONAL), Make(rwLIGHTDIRECTIONAL), Make(rwLIGHTPOINT)};
+    RwLight *l[3] = {Light(rwLIGHTDIRECTIONAL), Light(rwLIGHTDIRECTIONAL), Light(rwLIGHTPOINT)};
     RwD3D9LightingBegin();
     for (RwLight *x : {l[0], l[1]})
         RwD3D9LightingAddGlobalLight(x);
@@ -128,16 +93,16 @@ TEST_F(Lights, OnlyTheDeviceMaximumIsEnabledAndLeftoversGoOff)
 
 TEST_F(Lights, LocalLightsMapOntoDeviceLights)
 {
-    RwLight *spot = Make(rwLIGHTSPOT, {1, 2, 3}, 10.0f);
+    RwLight *spot = Light(rwLIGHTSPOT, {1, 2, 3}, 10.0f);
     spot->minusCosAngle = 1.0f;     // a full turn of cone: clamped to half a turn
-    RwLight *soft = Make(rwLIGHTSPOTSOFT, {0, 0, 0}, 4.0f);
+    RwLight *soft = Light(rwLIGHTSPOTSOFT, {0, 0, 0}, 4.0f);
     RwLightSetConeAngle(soft, 0.5f);
-    RwLight *none = Make(rwLIGHTPOINT, {0, 0, 0}, 0.0f);
+    RwLight *none = Light(rwLIGHTPOINT, {0, 0, 0}, 0.0f);
     RwD3D9LightingBegin();
     EXPECT_TRUE(RwD3D9LightingAddLocalLight(spot));
     EXPECT_TRUE(RwD3D9LightingAddLocalLight(soft));
     EXPECT_FALSE(RwD3D9LightingAddLocalLight(none));
-    EXPECT_FALSE(RwD3D9LightingAddLocalLight(Make(rwLIGHTDIRECTIONAL)));
+    EXPECT_FALSE(RwD3D9LightingAddLocalLight(Light(rwLIGHTDIRECTIONAL)));
     RwD3D9LightingFinish(TRUE);
     D3DLIGHT9 d;
     real->GetLight(RwD3D9LightGetData(spot)->index, &d);
@@ -159,9 +124,7 @@ TEST_F(Lights, DirectionalLightBrightensTheSideItFaces)
         float x, y, z, nx, ny, nz;
     };
     const V quad[4] = {{-1, -1, 5, 0, 0, -1}, {1, -1, 5, 0, 0, -1}, {-1, 1, 5, 0, 0, -1}, {1, 1, 5, 0, 0, -1}};
-    RwLight *sun = Make(rwLIGHTDIRECTIONAL);
-    const RwRGBAReal white = {1, 1, 1, 1};
-    RwLightSetColor(sun, &white);
+    RwLight *sun = Light(rwLIGHTDIRECTIONAL);
     D3DMATERIAL9 material = {};
     material.Diffuse = {1, 1, 1, 1};
     DWORD seen[2];

@@ -3,88 +3,23 @@
 #include <cstring>
 #include <vector>
 
-#include <d3dx9math.h>
-
-#include "d3d9testcamera.h"
+#include "d3d9testlights.h"
 #include "gfx/core/matrix.h"
+#include "gfx/d3d9/d3d9im2d.h"
 #include "gfx/d3d9/d3d9shaderconst.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9vertexshader.h"
-#include "gfx/world/light.h"
 
 namespace {
 
-class ShaderConstants : public CameraDevice {
+class ShaderConstants : public LightDevice {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
-        ASSERT_GE(RwEngineRegisterPlugin(4, rwID_LIGHTMODULE, RwLightModuleOpen, RwLightModuleClose), 0);
-        CameraDevice::SetUpTestSuite();
-    }
     void TearDown() override
     {
         RwD3D9SetVertexShaderWorldMatrix(nullptr);
-        for (RwLight *l : lights) {
-            RwFrame *f = RwLightGetFrame(l);
-            RwLightSetFrame(l, nullptr);
-            RwFrameDestroy(f);
-            RwLightDestroy(l);
-        }
-        CameraDevice::TearDown();
+        LightDevice::TearDown();
     }
-
-    RwLight *Light(RwInt32 type, RwV3d at, RwReal radius, RwRGBAReal colour = {0.5f, 0.25f, 1.0f, 1.0f})
-    {
-        RwLight *l = RwLightCreate(type);
-        RwFrame *f = RwFrameCreate();
-        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
-        RwLightSetFrame(l, f);
-        RwLightSetRadius(l, radius);
-        RwLightSetColor(l, &colour);
-        lights.push_back(l);
-        return l;
-    }
-
-    std::vector<RwLight *> lights;
 };
-
-void ExpectMatrixNear(const D3DMATRIX &a, const D3DMATRIX &b)
-{
-    for (int r = 0; r < 4; r++)
-        for (int c = 0; c < 4; c++)
-            EXPECT_NEAR(a.m[r][c], b.m[r][c], 1e-5f) << r << "," << c;
-}
-
-TEST_F(ShaderConstants, WorldViewProjectionIsTheTransposedProduct)
-{
-    ASSERT_TRUE(Begin());
-    D3DXMATRIX view, projection, vp, expected;
-    RwD3D9GetTransform(D3DTS_VIEW, &view);
-    RwD3D9GetTransform(D3DTS_PROJECTION, &projection);
-    D3DXMatrixMultiply(&vp, &view, &projection);
-    D3DXMatrixTranspose(&expected, &vp);
-    D3DMATRIX out;
-    RwD3D9GetWorldViewProjTransposed(&out);
-    ExpectMatrixNear(out, expected);
-    // With a world matrix: transpose(world x view x projection).
-    RwMatrix *world = RwMatrixCreate();
-    const RwV3d move = {1, 2, 3};
-    RwMatrixTranslate(world, &move, rwCOMBINEREPLACE);
-    RwD3D9SetVertexShaderWorldMatrix(world);
-    D3DXMATRIX w, wvp;
-    D3DXMatrixTranslation(&w, 1, 2, 3);
-    D3DXMatrixMultiply(&wvp, &w, &vp);
-    D3DXMatrixTranspose(&expected, &wvp);
-    RwD3D9GetWorldViewProjTransposed(&out);
-    ExpectMatrixNear(out, expected);
-    D3DXMatrixTranspose(&expected, &projection);
-    RwD3D9GetProjectionTransposed(&out);
-    ExpectMatrixNear(out, expected);
-    End();
-    RwD3D9SetVertexShaderWorldMatrix(nullptr);
-    RwMatrixDestroy(world);
-}
 
 TEST_F(ShaderConstants, ScaledWorldMovesLightsIntoObjectSpace)
 {
@@ -112,9 +47,9 @@ TEST_F(ShaderConstants, LightsAreWrittenInRegisterOrderAndCut)
 {
     std::vector<const RwLight *> list;
     list.push_back(Light(rwLIGHTAMBIENT, {0, 0, 0}, 0, {0.25f, 0.25f, 0.25f, 1}));
-    list.push_back(Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0));
+    list.push_back(Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {0.5f, 0.25f, 1.0f, 1}));
     for (int i = 0; i < 16; i++)
-        list.push_back(Light(rwLIGHTPOINT, {static_cast<RwReal>(i), 0, 0}, 4.0f + i));
+        list.push_back(Light(rwLIGHTPOINT, {static_cast<RwReal>(i), 0, 0}, 4.0f + i, {0.5f, 0.25f, 1.0f, 1}));
     RwLight *soft = Light(rwLIGHTSPOTSOFT, {0, 0, 0}, 2.0f);
     RwLightSetConeAngle(soft, 0.01f);   // narrow: hard-edge factors
     RwLight *wide = Light(rwLIGHTSPOTSOFT, {0, 0, 0}, 2.0f);
@@ -182,6 +117,78 @@ TEST_F(ShaderConstants, MaterialAndFogRegisters)
     End();
     RwCameraSetFogDistance(camera, 0.0f);
     rwD3D9Driver.caps.RasterCaps = rasterCaps;
+}
+
+// The generated shader lit by gathered constants: a quad facing the camera is
+// white under a light shining onto it and black under one shining away, a
+// point light brightens it only within its radius, and a world matrix moves
+// the quad and brings the lights into its space.
+TEST_F(ShaderConstants, GeneratedShaderIsLitByTheUploadedLights)
+{
+    RwD3D9VertexShaderCacheInit();
+    struct V {
+        float x, y, z, nx, ny, nz;
+    };
+    const V quad[4] = {{-1, -1, 5, 0, 0, -1}, {1, -1, 5, 0, 0, -1}, {-1, 1, 5, 0, 0, -1}, {1, 1, 5, 0, 0, -1}};
+    const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                          {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0}, D3DDECL_END()};
+    void *declaration = nullptr;
+    ASSERT_TRUE(RwD3D9CreateVertexDeclaration(elements, &declaration));
+    RwLight *sun = Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {1, 1, 1, 1});
+    RwLight *lamp = Light(rwLIGHTPOINT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLight *farLamp = Light(rwLIGHTPOINT, {0, 0, -5.1f}, 10.0f, {1, 1, 1, 1});
+    RwLight *spot = Light(rwLIGHTSPOT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLight *soft = Light(rwLIGHTSPOTSOFT, {0, 0, 4}, 10.0f, {1, 1, 1, 1});
+    RwLight *ahead = Light(rwLIGHTPOINT, {0, 0, 5}, 10.0f, {1, 1, 1, 1});
+    RwLightSetConeAngle(spot, 1.2f);
+    RwLightSetConeAngle(soft, 1.2f);
+    const RwV3d axis = {0, 1, 0};
+    RwMatrix *world = RwMatrixCreate();
+    struct Case {
+        const RwLight *light;
+        RwReal turn;
+        RwV3d move;     // of the quad, by its world matrix
+        DWORD expected;
+    } cases[] = {{sun, 0.0f, {0, 0, 0}, 0xFFFFFF}, {sun, 180.0f, {0, 0, 0}, 0x000000},
+                 {lamp, 0.0f, {0, 0, 0}, 0x7A7A7A}, {farLamp, 0.0f, {0, 0, 0}, 0},
+                 {spot, 0.0f, {0, 0, 0}, 0xFFFFFF}, {soft, 0.0f, {0, 0, 0}, 0x292929},
+                 {sun, 0.0f, {10, 0, 0}, 0}, {ahead, 0.0f, {0, 0, 1}, 0x7A7A7A}};
+    for (const Case &c : cases) {
+        RwFrameRotate(RwLightGetFrame(sun), &axis, c.turn, rwCOMBINEREPLACE);
+        RwMatrixTranslate(world, &c.move, rwCOMBINEREPLACE);
+        RwD3D9SetVertexShaderWorldMatrix(world);
+        ASSERT_TRUE(Begin());
+        RwD3D9VertexShaderDescriptor d = {0, 0, rwD3D9VSNORMALS, 0};
+        std::vector<RwReal> buffer(rwD3D9VSMAXLIGHTREGISTERS * 4);
+        RwD3D9WriteVertexShaderLights(buffer.data(), &d, FALSE, &c.light, 1);
+        RwD3D9VertexShaderRegisters r;
+        void *shader = RwD3D9GetVertexShaderForDescriptor(nullptr, &d, &r);
+        ASSERT_NE(shader, nullptr);
+        D3DMATRIX wvp;
+        RwD3D9GetWorldViewProjTransposed(&wvp);
+        real->SetVertexShaderConstantF(0, &wvp.m[0][0], 4);
+        ASSERT_TRUE(RwD3D9SetVertexShaderLightConstants(buffer.data(), &d, 1.0f, 1.0f));
+        RwD3D9SetVertexDeclaration(declaration);
+        RwD3D9SetVertexShader(shader);
+        RwD3D9SetPixelShader(nullptr);
+        RwD3D9SetTexture(nullptr, 0);
+        RwD3D9SetStageZeroForDiffuse();
+        RwD3D9FlushRenderStates();
+        real->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V));
+        RwD3D9SetStreamSource(0, nullptr, 0, 0);
+        RwD3D9SetVertexShader(nullptr);
+        End();
+        // Lit at the corners and blended: the lamp is sqrt(3) from each, so
+        // 1/sqrt(3) - 1/10 of its light; the far lamp reaches none. The
+        // corners lie inside the spots' cones (cosine 0.577 against 0.362):
+        // the hard edge lets everything through, the soft one a third.
+        const DWORD centre = ReadPixel(512, 384);
+        EXPECT_TRUE(NearColour(centre, c.expected, 8)) << std::hex << centre;
+    }
+    RwD3D9VertexShaderCacheTerm();
+    RwD3D9DeleteVertexDeclaration(declaration);
+    RwD3D9SetVertexShaderWorldMatrix(nullptr);
+    RwMatrixDestroy(world);
 }
 
 }  // namespace
