@@ -19,15 +19,12 @@
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
-#include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
-#include "gfx/world/world.h"
 #include "gfx/world/worldpipe.h"
 
 namespace {
 
 enum : RwUInt32 {
-    rwSKINMAXLIGHTS = 64,
     rwFOGENABLE = 14,           // library render states read for the descriptor
     rwFOGTYPE = 16,
 };
@@ -501,71 +498,6 @@ RwBool SkinOnProcessor(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, cons
     return TRUE;
 }
 
-// The lights of the current world that reach the atomic, global ones first.
-RwUInt32 CollectLights(RwAtomic *atomic, RwLight **out)
-{
-    RwWorld *world = static_cast<RwWorld *>(RwEngineInstance->curWorld);
-    const RwGeometry *g = atomic->geometry;
-    if (!world || !(g->flags & rwGEOMETRYLIGHT)) {
-        return 0;
-    }
-    RwUInt32 n = 0;
-    const bool normals = (g->flags & rwGEOMETRYNORMALS) != 0;
-    for (RwLLLink *l = world->directionalLightList.next; l != &world->directionalLightList && n < rwSKINMAXLIGHTS;
-         l = l->next) {
-        RwLight *light = rwLLLinkGetData(l, RwLight, inWorld);
-        if ((RwLightGetFlags(light) & rwLIGHTLIGHTATOMICS) &&
-            (RwLightGetType(light) != rwLIGHTDIRECTIONAL || normals)) {
-            out[n++] = light;
-        }
-    }
-    if (!normals) {
-        return n;
-    }
-    const RwSphere *sphere = RwAtomicGetWorldBoundingSphere(atomic);
-    for (RwLLLink *l = world->lightList.next; l != &world->lightList && n < rwSKINMAXLIGHTS; l = l->next) {
-        RwLight *light = rwLLLinkGetData(l, RwLight, inWorld);
-        RwFrame *frame = RwLightGetFrame(light);
-        if (!(RwLightGetFlags(light) & rwLIGHTLIGHTATOMICS) || !frame) {
-            continue;
-        }
-        const RwV3d &p = RwFrameGetWorldMatrix(frame)->pos;
-        const RwReal dx = p.x - sphere->center.x, dy = p.y - sphere->center.y, dz = p.z - sphere->center.z;
-        const RwReal reach = light->radius + sphere->radius;
-        if (reach * reach > dx * dx + dy * dy + dz * dz) {
-            out[n++] = light;
-        }
-    }
-    return n;
-}
-
-// Fixed-function lighting of an atomic from the current world's lights.
-void LightingCallback(void *object)
-{
-    RwAtomic *atomic = static_cast<RwAtomic *>(object);
-    RwLight *lights[rwSKINMAXLIGHTS];
-    const RwUInt32 n = CollectLights(atomic, lights);
-    const bool lit = (atomic->geometry->flags & rwGEOMETRYLIGHT) && RwEngineInstance->curWorld;
-    RwD3D9LightingBegin();
-    for (RwUInt32 i = 0; i < n; ++i) {
-        if (RwLightGetType(lights[i]) < rwLIGHTPOINT) {
-            RwD3D9LightingAddGlobalLight(lights[i]);
-        } else {
-            RwD3D9LightingAddLocalLight(lights[i]);
-        }
-    }
-    RwD3D9LightingFinish(lit);
-}
-
-RwReal *GatherLights(void *object, RwUInt32, RwReal *buffer, RwD3D9VertexShaderDescriptor *descriptor)
-{
-    RwAtomic *atomic = static_cast<RwAtomic *>(object);
-    RwLight *lights[rwSKINMAXLIGHTS];
-    const RwUInt32 n = CollectLights(atomic, lights);
-    return RwD3D9WriteVertexShaderLights(buffer, descriptor, (atomic->geometry->flags & rwGEOMETRYPRELIT) != 0, lights,
-                                         n);
-}
-
 void SetStreamsAndDeclaration(RwD3D9InstanceHeader *header)
 {
     if (header->indexBuffer) {
@@ -816,10 +748,10 @@ RwBool NodeBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
 RwBool NodeInit(RxPipelineNode *node)
 {
     RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
-    *cb = {RenderCallback, LightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
+    *cb = {RenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
     if (caps.vertexShaderSkinning) {
         cb->descriptor = RwD3D9SkinDescriptorCallback;
-        cb->gatherLights = GatherLights;
+        cb->gatherLights = RwD3D9GatherVertexShaderLights;
         cb->lookupShader = RwD3D9GetVertexShaderForDescriptor;
         cb->meshDraw = RwD3D9RenderMeshWithVertexShader;
         cb->end = DoNothing;
