@@ -4,7 +4,7 @@
 
 #include <d3dx9math.h>
 
-#include "gfx/d3d9/d3d9testcamera.h"
+#include "gfx/d3d9/d3d9testlights.h"
 #include "gfx/d3d9/d3d9lights.h"
 #include "gfx/d3d9/d3d9skinblend.h"
 #include "gfx/d3d9/d3d9skinpipe.h"
@@ -157,7 +157,7 @@ struct Tube {
     }
 };
 
-class SkinDevice : public CameraDevice {
+class SkinDevice : public LightDevice {
 protected:
     static void SetUpTestSuite()
     {
@@ -174,13 +174,13 @@ protected:
     }
     void SetUp() override
     {
-        CameraDevice::SetUp();
+        LightDevice::SetUp();
         *RwD3D9SkinGetCaps() = saved;
     }
     void TearDown() override
     {
         *RwD3D9SkinGetCaps() = saved;
-        CameraDevice::TearDown();
+        LightDevice::TearDown();
     }
 
     RwAtomic *Atomic(Tube &tube, RwV3d at, bool withHierarchy = true)
@@ -392,54 +392,38 @@ struct RegisterWatch : RecordingDevice {
     }
 };
 
-// A world around the camera with the given lights; undone by its destructor.
+// A world around the camera holding the given lights while it lives.
 struct LitWorld {
     RwWorld *world;
-    std::vector<RwLight *> lights;
     RwCamera *camera;
+    std::vector<RwLight *> lights;
 
-    explicit LitWorld(RwCamera *cam) : camera(cam)
+    LitWorld(RwCamera *cam, std::vector<RwLight *> in) : camera(cam), lights(std::move(in))
     {
         const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
         world = RwWorldCreate(&box);
         RwWorldAddCamera(world, camera);
+        for (RwLight *l : lights) {
+            RwWorldAddLight(world, l);
+        }
     }
     ~LitWorld()
     {
         for (RwLight *l : lights) {
             RwWorldRemoveLight(world, l);
-            RwFrame *f = RwLightGetFrame(l);
-            RwLightSetFrame(l, nullptr);
-            if (f) {
-                RwFrameDestroy(f);
-            }
-            RwLightDestroy(l);
         }
         RwWorldRemoveCamera(world, camera);
         RwWorldDestroy(world);
-    }
-    void Add(RwInt32 type, RwV3d at, RwReal radius, RwRGBAReal colour)
-    {
-        RwLight *l = RwLightCreate(type);
-        RwFrame *f = RwFrameCreate();
-        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
-        RwLightSetFrame(l, f);
-        RwLightSetRadius(l, radius);
-        RwLightSetColor(l, &colour);
-        RwWorldAddLight(world, l);
-        lights.push_back(l);
     }
 };
 
 TEST_F(SkinDevice, LightsAreDroppedUntilTheBonesFit)
 {
-    LitWorld lit(camera);
-    lit.Add(rwLIGHTAMBIENT, {0, 0, 0}, 0, {0.6f, 0.6f, 0.6f, 1});
+    std::vector<RwLight *> all = {Light(rwLIGHTAMBIENT, {0, 0, 0}, 0, {0.6f, 0.6f, 0.6f, 1})};
     for (int i = 0; i < 15; ++i) {
-        lit.Add(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {0.02f, 0.02f, 0.02f, 1});
-        lit.Add(rwLIGHTPOINT, {RwReal(i % 3), 2, -2}, 50, {0.02f, 0.02f, 0.02f, 1});
-        lit.Add(rwLIGHTSPOT, {RwReal(i % 3), 2, -2}, 50, {0.02f, 0.02f, 0.02f, 1});
+        all.push_back(Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {0.02f, 0.02f, 0.02f, 1}));
     }
+    LitWorld lit(camera, all);
     // 75 bones take 225 registers: 15 directional lights with theirs would not fit in 256.
     Tube tube(75, 2, rwGEOMETRYLIGHT);
     RwAtomic *a = Atomic(tube, {0, 0, 0});
@@ -457,8 +441,7 @@ TEST_F(SkinDevice, LightsAreDroppedUntilTheBonesFit)
 
 TEST_F(SkinDevice, NormalsRenormalisedForScaledAtomicsWithoutHardwareTransform)
 {
-    LitWorld lit(camera);
-    lit.Add(rwLIGHTAMBIENT, {0, 0, 0}, 0, {1, 1, 1, 1});
+    LitWorld lit(camera, {Light(rwLIGHTAMBIENT, {0, 0, 0}, 0)});
     Tube tube(8, 1, rwGEOMETRYLIGHT);
     struct Case {
         RwBool hardware;
