@@ -15,6 +15,7 @@
 #include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
+#include "gfx/world/worldids.h"
 #include "support/stream_bytes.h"
 
 namespace {
@@ -93,6 +94,15 @@ struct Tube {
         }
         RwGeometryUnlock(geometry);
         RwSkinGeometrySetSkin(geometry, skin);
+        // Drawn as read back from its stream form, skin chunk included.
+        RwStream *w = OpenWriteMemory();
+        EXPECT_NE(nullptr, RwGeometryStreamWrite(geometry, w));
+        Bytes bytes = CloseWritten(w);
+        RwGeometryDestroy(geometry);
+        RwStream *r = OpenRead(bytes);
+        geometry = RwStreamFindChunk(r, rwID_GEOMETRY, nullptr, nullptr) ? RwGeometryStreamRead(r) : nullptr;
+        RwStreamClose(r, nullptr);
+        EXPECT_NE(nullptr, geometry ? RwSkinGeometryGetSkin(geometry) : nullptr);
         hierarchy = RwHAnimHierarchyCreate(numBones, nullptr, nullptr, 0, 36);
         Animate(seg);
     }
