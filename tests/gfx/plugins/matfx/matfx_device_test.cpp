@@ -200,6 +200,13 @@ TEST_F(MatFxDevice, EnvironmentMapAddsItsTexelScaledByTheCoefficient)
     env.coef = 0.5f;
     rwMatFxDevice.multiplyAdd = FALSE;
     EXPECT_TRUE(Near(Draw(atomic)[0], added)) << std::hex << Draw(atomic)[0];
+    // A texture with alpha takes the shader, else two passes: texel x alpha x coefficient added.
+    RwTextureDestroy(env.texture);
+    env.texture = MakeTexture(1, 1, {0x80808080});
+    rwMatFxDevice = saved;
+    EXPECT_TRUE(Near(Draw(atomic)[0], 0x606060)) << std::hex << Draw(atomic)[0];
+    std::memset(rwMatFxDevice.shaders, 0, sizeof rwMatFxDevice.shaders);
+    EXPECT_TRUE(Near(Draw(atomic)[0], 0x606060)) << std::hex << Draw(atomic)[0];
     Destroy(atomic);
 }
 
@@ -269,6 +276,27 @@ TEST_F(MatFxDevice, DualBlendPairsGiveTheirColoursInOneAndTwoPasses)
         EXPECT_TRUE(Near(three, c.want)) << c.src << "," << c.dst << " three stages " << std::hex << three;
         rwMatFxDevice = saved;
     }
+    Destroy(atomic);
+}
+
+TEST_F(MatFxDevice, DualWithUVTransformMovesTheBaseOnly)
+{
+    SetTexture(MakeTexture(2, 1, {0xFFFF0000, 0xFF00FF00}));
+    material->texture->addressing = 0x11;
+    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTDUALUVTRANSFORM);
+    RwMatFxDualData &dual = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDDUAL)->data.dual;
+    dual.texture = MakeTexture(1, 1, {0xFFFFFFFF});
+    RwMatFxMaterialSetDualBlendModes(material, 9, 1);
+    RwAtomic *atomic = Quad();
+    const std::vector<DWORD> plain = Draw(atomic);
+    RwMatrix *shift = RwMatrixCreate();
+    shift->pos.x = 0.5f;
+    shift->flags = 0;
+    RwMatFxMaterialSetUVTransformMatrices(material, shift, nullptr);
+    const std::vector<DWORD> moved = Draw(atomic);
+    EXPECT_EQ(plain[0], moved[1]);
+    EXPECT_EQ(plain[1], moved[0]);
+    RwMatrixDestroy(shift);
     Destroy(atomic);
 }
 
