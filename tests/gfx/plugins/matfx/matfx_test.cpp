@@ -271,6 +271,36 @@ TEST_F(MatFx, AtomicChunkPutsTheAtomicOnTheEffectsPipeline)
     RwStreamClose(s, nullptr);
     RwAtomicDestroy(clone);
     RwAtomicDestroy(atomic);
+    // Sectors likewise.
+    alignas(4) RwUInt8 sector[512] = {};
+    const RwInt32 sectorOffset = RwWorldSectorGetPluginOffset(rwID_MATERIALEFFECTSPLUGIN);
+    ASSERT_LE(sectorOffset + 4, 512);
+    s = OpenRead(one);
+    ASSERT_NE(nullptr, RwMatFxSectorStreamRead(s, 4, sector, sectorOffset, 4));
+    RwStreamClose(s, nullptr);
+    EXPECT_EQ(rwMatFxPipelines.worldSector, reinterpret_cast<RwWorldSector *>(sector)->pipeline);
+    EXPECT_TRUE(RwMatFxWorldSectorQueryEffects(reinterpret_cast<RwWorldSector *>(sector)));
+}
+
+TEST_F(MatFx, MaterialStreamCarriesTheEffects)
+{
+    ASSERT_EQ(material, RwMatFxMaterialSetEffects(material, rwMATFXEFFECTDUAL));
+    RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDDUAL)->data.dual.texture = RwTextureAddRef(Tex("dual"));
+    RwMatFxMaterialSetDualBlendModes(material, 2, 2);
+    RwStream *w = OpenWriteMemory();
+    ASSERT_NE(nullptr, RwMaterialStreamWrite(material, w));
+    Bytes bytes = CloseWritten(w);
+    RwStream *s = OpenRead(bytes);
+    ASSERT_TRUE(RwStreamFindChunk(s, 7, nullptr, nullptr));
+    RwMaterial *back = RwMaterialStreamRead(s);
+    RwStreamClose(s, nullptr);
+    ASSERT_NE(nullptr, back);
+    const RwMatFxDualData &d = RwMatFxMaterialGetEffectSlot(back, rwMATFXKINDDUAL)->data.dual;
+    EXPECT_EQ(Tex("dual"), d.texture);
+    EXPECT_EQ(2, d.srcBlendMode);
+    EXPECT_EQ(2, d.dstBlendMode);
+    RwMaterialDestroy(back);
+    EXPECT_EQ(2, Tex("dual")->refCount);
 }
 
 }  // namespace
