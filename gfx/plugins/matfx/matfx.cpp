@@ -281,40 +281,44 @@ RwWorldSector *RwMatFxWorldSectorSetPipeline(RwWorldSector *sector)
     return sector;
 }
 
-RwAtomic *RwMatFxAtomicEnableEffects(RwAtomic *atomic)
+// Puts the object on its effects pipeline once; NULL without the plug-in.
+template <class Object>
+static Object *EnableEffects(Object *object, RwInt32 offset, Object *(*setPipeline)(Object *))
 {
-    if (!atomic || rwMatFxOffsets.atomic < 0) {
+    if (!object || offset < 0) {
         return nullptr;
     }
-    RwInt32 *flag = FlagRef(atomic, rwMatFxOffsets.atomic);
+    RwInt32 *flag = FlagRef(object, offset);
     if (!*flag) {
-        RwMatFxAtomicSetPipeline(atomic);
+        setPipeline(object);
         *flag = 1;
     }
-    return atomic;
+    return object;
+}
+
+static RwBool QueryEffects(const void *object, RwInt32 offset)
+{
+    return object && offset >= 0 && *FlagRef(object, offset) ? TRUE : FALSE;
+}
+
+RwAtomic *RwMatFxAtomicEnableEffects(RwAtomic *atomic)
+{
+    return EnableEffects(atomic, rwMatFxOffsets.atomic, RwMatFxAtomicSetPipeline);
 }
 
 RwBool RwMatFxAtomicQueryEffects(const RwAtomic *atomic)
 {
-    return atomic && rwMatFxOffsets.atomic >= 0 && *FlagRef(atomic, rwMatFxOffsets.atomic) ? TRUE : FALSE;
+    return QueryEffects(atomic, rwMatFxOffsets.atomic);
 }
 
 RwWorldSector *RwMatFxWorldSectorEnableEffects(RwWorldSector *sector)
 {
-    if (!sector || rwMatFxOffsets.sector < 0) {
-        return nullptr;
-    }
-    RwInt32 *flag = FlagRef(sector, rwMatFxOffsets.sector);
-    if (!*flag) {
-        RwMatFxWorldSectorSetPipeline(sector);
-        *flag = 1;
-    }
-    return sector;
+    return EnableEffects(sector, rwMatFxOffsets.sector, RwMatFxWorldSectorSetPipeline);
 }
 
 RwBool RwMatFxWorldSectorQueryEffects(const RwWorldSector *sector)
 {
-    return sector && rwMatFxOffsets.sector >= 0 && *FlagRef(sector, rwMatFxOffsets.sector) ? TRUE : FALSE;
+    return QueryEffects(sector, rwMatFxOffsets.sector);
 }
 
 static void *MatFxOpen(void *instance, RwInt32, RwInt32)

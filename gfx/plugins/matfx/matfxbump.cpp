@@ -133,7 +133,7 @@ RwTexture *RwMatFxCreateBumpedTexture(RwTexture *base, RwTexture *bump)
     return texture;
 }
 
-static RwReal InverseWidth(const RwTexture *texture)
+RwReal RwMatFxInverseWidth(const RwTexture *texture)
 {
     return texture && texture->raster && texture->raster->width > 0 ? 1.0f / texture->raster->width : 0.0f;
 }
@@ -150,12 +150,12 @@ RwMaterial *RwMatFxMaterialSetBumpTexture(RwMaterial *material, RwTexture *bumpT
     b.invBumpWidth = 0.0f;
     RwTexture *base = material->texture;
     if (!bumpTexture) {
-        b.invBumpWidth = InverseWidth(base);
+        b.invBumpWidth = RwMatFxInverseWidth(base);
         return material;
     }
     RwMatFxReplaceTexture(&b.bumpTexture, bumpTexture);
     // A raster of width 0 (or none) would give an infinite inverse width.
-    if (InverseWidth(bumpTexture) == 0.0f || (base && InverseWidth(base) == 0.0f)) {
+    if (RwMatFxInverseWidth(bumpTexture) == 0.0f || (base && RwMatFxInverseWidth(base) == 0.0f)) {
         return material;
     }
     RwChar name[rwTEXTUREBASENAMELENGTH];
@@ -174,6 +174,6 @@ RwMaterial *RwMatFxMaterialSetBumpTexture(RwMaterial *material, RwTexture *bumpT
         }
     }
     b.bumpedTexture = bumped;
-    b.invBumpWidth = InverseWidth(bumped);
+    b.invBumpWidth = RwMatFxInverseWidth(bumped);
     return material;
 }

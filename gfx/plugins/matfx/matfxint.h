@@ -25,5 +25,7 @@ RwStream *RwMatFxAtomicStreamRead(RwStream *stream, RwInt32 length, void *atomic
 RwStream *RwMatFxSectorStreamRead(RwStream *stream, RwInt32 length, void *sector, RwInt32 offset, RwInt32 size);
 RwStream *RwMatFxFlagStreamWrite(RwStream *stream, RwInt32 length, const void *object, RwInt32 offset, RwInt32 size);
 RwInt32 RwMatFxFlagStreamGetSize(const void *object, RwInt32 offset, RwInt32 size);
+// 1 / the width of the texture's raster; 0 without one or for width 0.
+RwReal RwMatFxInverseWidth(const RwTexture *texture);
 // The material extension's copy callback.
 void *RwMatFxMaterialCopy(void *dst, const void *src, RwInt32 offset, RwInt32 size);

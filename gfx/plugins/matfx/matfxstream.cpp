@@ -107,11 +107,6 @@ struct ChunkReader {
     }
 };
 
-RwReal InverseWidth(const RwTexture *texture)
-{
-    return texture && texture->raster && texture->raster->width > 0 ? 1.0f / texture->raster->width : 0.0f;
-}
-
 bool ReadBumpMap(ChunkReader &in, RwMaterial *material, RwMatFxEffectSlot *slot)
 {
     RwReal coef;
@@ -130,7 +125,7 @@ bool ReadBumpMap(ChunkReader &in, RwMaterial *material, RwMatFxEffectSlot *slot)
     if (bumped) {
         b.bumpedTexture = bumped;
         b.bumpTexture = bump;
-        b.invBumpWidth = InverseWidth(bumped);
+        b.invBumpWidth = RwMatFxInverseWidth(bumped);
     } else if (bump) {
         RwMatFxMaterialSetBumpTexture(material, bump);
         RwTextureDestroy(bump);
@@ -198,21 +193,19 @@ bool WriteTexture(RwStream *stream, const RwTexture *texture)
     return WriteWord(stream, texture ? 1 : 0) && (!texture || RwTextureStreamWrite(texture, stream));
 }
 
-RwStream *ReadFlag(RwStream *stream, RwInt32 length, void *object, RwInt32 offset, bool atomic)
+RwStream *ReadFlag(RwStream *stream, RwInt32 length, void *object, bool atomic)
 {
     RwUInt8 bytes[4];
     if (length < 4 || !RwStreamReadExact(stream, bytes, 4) || (length > 4 && !RwStreamSkip(stream, length - 4))) {
         RwErrorRaise(0, E_RW_READ);
         return nullptr;
     }
-    RwInt32 *flag = reinterpret_cast<RwInt32 *>(reinterpret_cast<uintptr_t>(object) + offset);
-    if (ReadU32(bytes) && !*flag) {
+    if (ReadU32(bytes)) {
         if (atomic) {
-            RwMatFxAtomicSetPipeline(static_cast<RwAtomic *>(object));
+            RwMatFxAtomicEnableEffects(static_cast<RwAtomic *>(object));
         } else {
-            RwMatFxWorldSectorSetPipeline(static_cast<RwWorldSector *>(object));
+            RwMatFxWorldSectorEnableEffects(static_cast<RwWorldSector *>(object));
         }
-        *flag = 1;
     }
     return stream;
 }
@@ -320,14 +313,14 @@ RwStream *RwMatFxMaterialStreamWrite(RwStream *stream, RwInt32, const void *mate
     return stream;
 }
 
-RwStream *RwMatFxAtomicStreamRead(RwStream *stream, RwInt32 length, void *atomic, RwInt32 offset, RwInt32)
+RwStream *RwMatFxAtomicStreamRead(RwStream *stream, RwInt32 length, void *atomic, RwInt32, RwInt32)
 {
-    return ReadFlag(stream, length, atomic, offset, true);
+    return ReadFlag(stream, length, atomic, true);
 }
 
-RwStream *RwMatFxSectorStreamRead(RwStream *stream, RwInt32 length, void *sector, RwInt32 offset, RwInt32)
+RwStream *RwMatFxSectorStreamRead(RwStream *stream, RwInt32 length, void *sector, RwInt32, RwInt32)
 {
-    return ReadFlag(stream, length, sector, offset, false);
+    return ReadFlag(stream, length, sector, false);
 }
 
 RwStream *RwMatFxFlagStreamWrite(RwStream *stream, RwInt32, const void *object, RwInt32 offset, RwInt32)
