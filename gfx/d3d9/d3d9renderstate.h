@@ -48,7 +48,6 @@ enum RwRenderState : RwInt32 {
     rwRENDERSTATEALPHATESTFUNCTIONREF = 30,
 };
 
-
 // The summed ambient light (alpha 1), written by the device lighting and read
 // when the material is built.
 extern RwRGBAReal rwD3D9AmbientColour;

@@ -8,6 +8,7 @@
 #include <d3dx9shader.h>
 
 #include "d3d9device.h"
+#include "d3d9im2d.h"
 #include "d3d9instance.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
@@ -76,8 +77,11 @@ void RwD3D9VertexShaderCacheInit(void)
     Limits.wFog = (caps.RasterCaps & D3DPRASTERCAPS_WFOG) != 0;
 }
 
+static void FreeText(void);
+
 void RwD3D9VertexShaderCacheTerm(void)
 {
+    FreeText();
     for (RwUInt32 i = 0; i < CacheCount; i++)
         RwD3D9DeleteShader(Cache[i].shader);
     std::memset(Cache, 0, sizeof Cache);
@@ -145,6 +149,13 @@ struct ShaderText {
 };
 
 static ShaderText Text;
+
+static void FreeText(void)
+{
+    if (Text.text)
+        RwFree(Text.text);
+    std::memset(&Text, 0, sizeof Text);
+}
 
 static void Emit(const RwChar *format, ...)
 {
@@ -382,6 +393,16 @@ static void EmitContribution(int colour, RwUInt32 component, bool last)
         Emit("mad r11.xyz, c[%d].xyz, r6.%s, r11.xyz\n", colour, Repeated[component]);
 }
 
+// The vector from a local light at register `position` to the vertex, the
+// reciprocal distance into r1.c and the unnormalised cosine into r6.c.
+static void EmitToLocalLight(char c, int position, const char *P, const char *N)
+{
+    Emit("add r7.xyz, -c[%d].xyz, %s.xyz\n", position, P);
+    Emit("dp3 r1.%c, r7, r7\n", c);
+    Emit("rsq r1.%c, r1.%c\n", c, c);
+    Emit("dp3 r6.%c, %s, r7\n", c, N);
+}
+
 static void EmitLighting(const ShaderFeatures &f, const ShaderLayout &l, const char *P, const char *N)
 {
     const int m = static_cast<int>(l.material);
@@ -411,13 +432,8 @@ static void EmitLighting(const ShaderFeatures &f, const ShaderLayout &l, const c
         const RwUInt32 n = f.points - first < 4 ? f.points - first : 4;
         const char *s = Masks[n];
         const int gi = static_cast<int>(g);
-        for (RwUInt32 k = 0; k < n; k++) {
-            const char c = Components[k];
-            Emit("add r7.xyz, -c[%d].xyz, %s.xyz\n", gi + 1 + 2 * static_cast<int>(k), P);
-            Emit("dp3 r1.%c, r7, r7\n", c);
-            Emit("rsq r1.%c, r1.%c\n", c, c);
-            Emit("dp3 r6.%c, %s, r7\n", c, N);
-        }
+        for (RwUInt32 k = 0; k < n; k++)
+            EmitToLocalLight(Components[k], gi + 1 + 2 * static_cast<int>(k), P, N);
         Emit("max r8.%s, c[%d].%s, r1.%s\n", s, gi, s, s);
         Emit("max r6.%s, c[%d].wwww, -r6.%s\n", s, gi + 1, s);
         Emit("add r8.%s, -c[%d].%s, r8.%s\n", s, gi, s, s);
@@ -434,10 +450,7 @@ static void EmitLighting(const ShaderFeatures &f, const ShaderLayout &l, const c
         for (RwUInt32 k = 0; k < n; k++) {
             const char c = Components[k];
             const int at = gi + 1 + 4 * static_cast<int>(k);
-            Emit("add r7.xyz, -c[%d].xyz, %s.xyz\n", at, P);
-            Emit("dp3 r1.%c, r7, r7\n", c);
-            Emit("rsq r1.%c, r1.%c\n", c, c);
-            Emit("dp3 r6.%c, %s, r7\n", c, N);
+            EmitToLocalLight(c, at, P, N);
             Emit("mul r7.xyz, r7.xyz, r1.%c\n", c);
             Emit("dp3 r7.w, r7, c[%d]\n", at + 1);
             Emit("mad r9.%c, r7.w, c[%d].x, c[%d].y\n", c, at + 2, at + 2);
@@ -748,22 +761,8 @@ RwUInt32 RwD3D9VertexShaderCacheGetKey(RwUInt32 index)
 void RwD3D9RenderMeshWithVertexShader(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
 {
     RwD3D9SetPixelShader(nullptr);
-    const RwTexture *texture = mesh->material ? mesh->material->texture : nullptr;
-    if (texture) {
-        RwD3D9SetTexture(texture, 0);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    } else {
-        RwD3D9SetTexture(nullptr, 0);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-        RwD3D9SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-        RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    }
+    RwD3D9SetTexture(mesh->material ? mesh->material->texture : nullptr, 0);
+    RwD3D9SetStageZeroForDiffuse();
     RwD3D9SetVertexShader(mesh->vertexShader);
     if (header->indexBuffer)
         RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh->baseVertexIndex), 0,

@@ -88,7 +88,8 @@ void *RwClumpModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     if (!g->atomicFreeList) {
         return nullptr;
     }
-    g->clumpFreeList = RwFreeListCreateAndPreallocate(clumpTKList.sizeOfStruct, 128, 4, 1, nullptr, rwCLUMPFREELISTHINT);
+    g->clumpFreeList =
+        RwFreeListCreateAndPreallocate(clumpTKList.sizeOfStruct, 128, 4, 1, nullptr, rwCLUMPFREELISTHINT);
     if (!g->clumpFreeList) {
         RwFreeListDestroy(g->atomicFreeList);
         g->atomicFreeList = nullptr;
@@ -446,6 +447,10 @@ RwBool RwClumpDestroy(RwClump *clump)
 {
     if (!clump || clumpOpenCount <= 0) {
         return FALSE;
+    }
+    // A clump destroyed in a world leaves it first: the world keeps no freed clump.
+    if (RwWorld *world = RwClumpGetWorld(clump)) {
+        RwWorldRemoveClump(world, clump);
     }
     RwPluginRegistryDeInitObject(&clumpTKList, clump);
     while (!RwLinkListEmpty(&clump->atomicList)) {

@@ -28,21 +28,6 @@ static void ReadError(RwUInt32 code = E_RW_READ)
     RwErrorRaise(rwID_COREPLUGIN, code);
 }
 
-// Finds a chunk whose version a reader accepts.
-static bool FindChecked(RwStream *stream, RwUInt32 type, RwUInt32 *length)
-{
-    RwUInt32 stamp = 0;
-    if (!RwStreamFindChunk(stream, type, length, &stamp)) {
-        ReadError();
-        return false;
-    }
-    if (!RwChunkVersionAccepted(stamp)) {
-        ReadError(E_RW_BADVERSION);
-        return false;
-    }
-    return true;
-}
-
 static bool ValidIndex(RwInt32 index, RwInt32 count)
 {
     if (index >= 0 && index < count) {
@@ -63,7 +48,7 @@ RwAtomic *RwAtomicStreamRead(RwStream *stream, const RwFrameList *frameList, con
 {
     RwUInt32 length = 0;
     RwUInt8 body[rwATOMICSTRUCTSIZE] = {};
-    if (!FindChecked(stream, rwID_STRUCT, &length)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_STRUCT, &length)) {
         return nullptr;
     }
     if (length > sizeof body || !RwStreamReadExact(stream, body, length)) {
@@ -87,7 +72,7 @@ RwAtomic *RwAtomicStreamRead(RwStream *stream, const RwFrameList *frameList, con
     if (geomList->numGeoms > 0) {
         RwAtomicSetGeometry(atomic, geomList->geometries[geometryIndex], 0);
     } else {
-        if (!FindChecked(stream, rwID_GEOMETRY, nullptr)) {
+        if (!RwWorldStreamFindChecked(stream, rwID_GEOMETRY, nullptr)) {
             RwAtomicDestroy(atomic);
             return nullptr;
         }
@@ -125,7 +110,8 @@ static bool ReadGeometryList(RwStream *stream, RwGeometryList *list)
     *list = {};
     RwUInt32 length = 0;
     RwUInt8 word[4];
-    if (!FindChecked(stream, rwID_GEOMETRYLIST, nullptr) || !FindChecked(stream, rwID_STRUCT, &length)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_GEOMETRYLIST, nullptr) ||
+        !RwWorldStreamFindChecked(stream, rwID_STRUCT, &length)) {
         return false;
     }
     if (length != sizeof word || !RwStreamReadExact(stream, word, sizeof word)) {
@@ -146,7 +132,8 @@ static bool ReadGeometryList(RwStream *stream, RwGeometryList *list)
         return false;
     }
     for (RwInt32 i = 0; i < count; ++i) {
-        RwGeometry *g = FindChecked(stream, rwID_GEOMETRY, nullptr) ? RwGeometryStreamRead(stream) : nullptr;
+        RwGeometry *g =
+            RwWorldStreamFindChecked(stream, rwID_GEOMETRY, nullptr) ? RwGeometryStreamRead(stream) : nullptr;
         if (!g) {
             ReadError();
             ReleaseGeometries(list, i);
@@ -169,14 +156,16 @@ static bool ReadMemberFrame(RwStream *stream, const RwFrameList *frames, RwUInt3
         return false;
     }
     *index = ReadI32(word);
-    return ValidIndex(*index, frames->numFrames) && FindChecked(stream, chunkType, nullptr);
+    return ValidIndex(*index, frames->numFrames) && RwWorldStreamFindChecked(stream, chunkType, nullptr);
 }
 
 static bool ReadMembers(RwStream *stream, RwClump *clump, const RwFrameList *frames, const RwGeometryList *geoms,
                         const RwInt32 counts[3])
 {
     for (RwInt32 i = 0; i < counts[0]; ++i) {
-        RwAtomic *atomic = FindChecked(stream, rwID_ATOMIC, nullptr) ? RwAtomicStreamRead(stream, frames, geoms) : nullptr;
+        RwAtomic *atomic = RwWorldStreamFindChecked(stream, rwID_ATOMIC, nullptr)
+                               ? RwAtomicStreamRead(stream, frames, geoms)
+                               : nullptr;
         if (!atomic) {
             return false;
         }
@@ -206,7 +195,7 @@ RwClump *RwClumpStreamRead(RwStream *stream)
 {
     RwUInt32 length = 0;
     RwUInt8 body[rwCLUMPSTRUCTSIZE];
-    if (!FindChecked(stream, rwID_STRUCT, &length)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_STRUCT, &length)) {
         return nullptr;
     }
     if (length != sizeof body || !RwStreamReadExact(stream, body, sizeof body)) {
@@ -226,7 +215,7 @@ RwClump *RwClumpStreamRead(RwStream *stream)
         return nullptr;
     }
     RwFrameList frames = {};
-    if (!FindChecked(stream, rwID_FRAMELIST, nullptr) || !RwFrameListStreamRead(stream, &frames)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_FRAMELIST, nullptr) || !RwFrameListStreamRead(stream, &frames)) {
         ReadError();
         RwClumpDestroy(clump);
         return nullptr;

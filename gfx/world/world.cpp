@@ -2,6 +2,7 @@
 #include "world.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -11,6 +12,7 @@
 #include "gfx/core/pipeline.h"
 #include "gfx/core/pluginstream.h"
 #include "geometry.h"
+#include "light.h"
 #include "mesh.h"
 #include "worldids.h"
 #include "worldpipe.h"
@@ -275,6 +277,15 @@ RwBool RwWorldDestroy(RwWorld *world)
         return FALSE;
     }
     Unlist(world);
+    // Clumps and lights still in the world leave it, so that none keeps a freed world.
+    while (!RwLinkListEmpty(&world->clumpList)) {
+        RwWorldRemoveClump(world, rwLLLinkGetData(world->clumpList.next, RwClump, inWorldLink));
+    }
+    for (RwLinkList *lights : {&world->lightList, &world->directionalLightList}) {
+        while (!RwLinkListEmpty(lights)) {
+            RwWorldRemoveLight(world, rwLLLinkGetData(lights->next, RwLight, inWorld));
+        }
+    }
     // Each mesh header is destroyed once, with its sector.
     if (world->object.privateFlags & rwWORLDSINGLEMALLOC) {
         ForAllLeaves(world->rootSector, [](RwWorldSector *sector) {
@@ -452,7 +463,8 @@ RwWorld *RwWorldForAllMaterials(RwWorld *world, RwMaterialCallBack callback, voi
 
 RwWorld *RwWorldForAllWorldSectors(RwWorld *world, RwWorldSectorCallBack callback, void *data)
 {
-    ForAllLeaves(world->rootSector, [callback, data](RwWorldSector *sector) { return callback(sector, data) != nullptr; });
+    ForAllLeaves(world->rootSector,
+                 [callback, data](RwWorldSector *sector) { return callback(sector, data) != nullptr; });
     return world;
 }
 

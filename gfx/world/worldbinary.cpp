@@ -23,6 +23,26 @@ enum : RwUInt32 {
     rwMINPLANECHUNK = 2 * rwCHUNKHEADERSIZE + rwPLANESTRUCTSIZE,
 };
 
+// Arrays of 32- and 16-bit values: on a little-endian host the stream bytes
+// are the values, so they are read straight into place.
+static RwStream *ReadReals(RwStream *stream, RwReal *values, RwUInt32 bytes)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return RwStreamReadExact(stream, values, bytes);
+#else
+    return RwStreamReadReal(stream, values, bytes);
+#endif
+}
+
+static RwStream *ReadInt16s(RwStream *stream, RwInt16 *values, RwUInt32 bytes)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return RwStreamReadExact(stream, values, bytes);
+#else
+    return RwStreamReadInt16(stream, values, bytes);
+#endif
+}
+
 static bool Native(RwUInt32 format)
 {
     return (format & rwGEOMETRYNATIVE) != 0;
@@ -158,7 +178,8 @@ const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream)
     }
     const RwUInt32 size = RwWorldStreamGetSize(world);
     if (!RwStreamWriteChunkHeader(stream, rwID_WORLD, size) ||
-        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwWORLDSTRUCTSIZE) || !RwStreamWrite(stream, body, sizeof body) ||
+        !RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwWORLDSTRUCTSIZE) ||
+        !RwStreamWrite(stream, body, sizeof body) ||
         !RwMaterialListStreamWrite(&world->matList, stream) || !WriteSector(world, world->rootSector, stream) ||
         !RwPluginRegistryWriteDataChunks(RwWorldGetPluginRegistry(), stream, world)) {
         return nullptr;
@@ -167,8 +188,10 @@ const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream)
 }
 
 // The reader's place in the block and what the struct's totals still allow.
+// Objects fill the block from its start, arrays from the end of the objects.
 struct BlockCursor {
     RwUInt8 *next;
+    RwUInt8 *arrays;
     RwInt32 worldSectors;
     RwInt32 planeSectors;
     RwInt32 vertices;
@@ -181,30 +204,12 @@ static void ReadError(RwUInt32 code = E_RW_READ)
     RwErrorRaise(rwID_COREPLUGIN, code);
 }
 
-// Finds a struct or child chunk; its version must be one the readers accept.
-static bool FindChecked(RwStream *stream, RwUInt32 type, RwUInt32 *length, RwUInt32 *version)
-{
-    RwUInt32 stamp = 0;
-    if (!RwStreamFindChunk(stream, type, length, &stamp)) {
-        ReadError();
-        return false;
-    }
-    if (version) {
-        *version = stamp;
-    }
-    if (!RwChunkVersionAccepted(stamp)) {
-        ReadError(E_RW_BADVERSION);
-        return false;
-    }
-    return true;
-}
-
 // Reads a struct of at most size bytes into a zeroed area.
 static bool ReadStruct(RwStream *stream, RwUInt8 *area, RwUInt32 size, RwUInt32 *version)
 {
     RwUInt32 length = 0;
     std::memset(area, 0, size);
-    if (!FindChecked(stream, rwID_STRUCT, &length, version)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_STRUCT, &length, version)) {
         return false;
     }
     if (length > size) {
@@ -234,6 +239,13 @@ static void *Take(BlockCursor *cursor, uint64_t bytes)
     return p;
 }
 
+static void *TakeArray(BlockCursor *cursor, uint64_t bytes)
+{
+    void *p = cursor->arrays;
+    cursor->arrays += bytes;
+    return p;
+}
+
 static RwSector *ReadSector(RwStream *stream, BlockCursor *cursor, RwWorld *world, bool worldSector);
 
 static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor, RwWorld *world)
@@ -241,7 +253,7 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     RwUInt8 body[rwSECTORSTRUCTSIZE];
     RwUInt32 version = 0;
     RwUInt32 length = 0;
-    if (!FindChecked(stream, rwID_STRUCT, &length, &version)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_STRUCT, &length, &version)) {
         return nullptr;
     }
     if (length < sizeof body || !RwStreamReadExact(stream, body, sizeof body)) {
@@ -253,12 +265,14 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     const RwUInt32 numVertices = ReadU32(body + 8);
     // Counts must fit their 16-bit fields and the totals the block was sized for.
     if (cursor->worldSectors <= 0 || base > 0xFFFF || numPolygons > 0xFFFF || numVertices > 0xFFFF ||
-        numPolygons > static_cast<RwUInt32>(cursor->polygons) || numVertices > static_cast<RwUInt32>(cursor->vertices)) {
+        numPolygons > static_cast<RwUInt32>(cursor->polygons) ||
+        numVertices > static_cast<RwUInt32>(cursor->vertices)) {
         ReadError();
         return nullptr;
     }
     // The struct holds the arrays the counts call for.
-    if (length != rwSECTORSTRUCTSIZE + SectorArrayBytes(world->flags, world->numTexCoordSets, numVertices, numPolygons)) {
+    if (length !=
+        rwSECTORSTRUCTSIZE + SectorArrayBytes(world->flags, world->numTexCoordSets, numVertices, numPolygons)) {
         ReadError();
         return nullptr;
     }
@@ -278,33 +292,33 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     if (!Native(world->flags)) {
         const RwUInt32 v = numVertices;
         if (v > 0) {
-            sector->vertices = static_cast<RwV3d *>(Take(cursor, 12 * v));
-            if (!RwStreamReadReal(stream, &sector->vertices->x, 12 * v)) {
+            sector->vertices = static_cast<RwV3d *>(TakeArray(cursor, 12 * v));
+            if (!ReadReals(stream, &sector->vertices->x, 12 * v)) {
                 return nullptr;
             }
             if (world->flags & rwGEOMETRYNORMALS) {
-                sector->normals = static_cast<RwUInt32 *>(Take(cursor, 4 * v));
+                sector->normals = static_cast<RwUInt32 *>(TakeArray(cursor, 4 * v));
                 if (!RwStreamReadExact(stream, sector->normals, 4 * v)) {
                     return nullptr;
                 }
             }
             if (world->flags & rwGEOMETRYPRELIT) {
-                sector->preLitLum = static_cast<RwRGBA *>(Take(cursor, 4 * v));
+                sector->preLitLum = static_cast<RwRGBA *>(TakeArray(cursor, 4 * v));
                 if (!RwStreamReadExact(stream, sector->preLitLum, 4 * v)) {
                     return nullptr;
                 }
             }
             for (RwInt32 i = 0; i < world->numTexCoordSets; ++i) {
-                sector->texCoords[i] = static_cast<RwTexCoords *>(Take(cursor, 8 * v));
-                if (!RwStreamReadReal(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
+                sector->texCoords[i] = static_cast<RwTexCoords *>(TakeArray(cursor, 8 * v));
+                if (!ReadReals(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
                     return nullptr;
                 }
             }
         }
         if (numPolygons > 0) {
-            sector->polygons = static_cast<RwTriangle *>(Take(cursor, 8 * numPolygons));
+            sector->polygons = static_cast<RwTriangle *>(TakeArray(cursor, 8 * numPolygons));
             RwUInt16 *p = reinterpret_cast<RwUInt16 *>(sector->polygons);
-            if (!RwStreamReadInt16(stream, reinterpret_cast<RwInt16 *>(p), 8 * numPolygons)) {
+            if (!ReadInt16s(stream, reinterpret_cast<RwInt16 *>(p), 8 * numPolygons)) {
                 return nullptr;
             }
             const bool old = version < rwPOLYGONORDERVERSION;
@@ -374,7 +388,7 @@ static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, 
 
 static RwSector *ReadSector(RwStream *stream, BlockCursor *cursor, RwWorld *world, bool worldSector)
 {
-    if (!FindChecked(stream, worldSector ? rwID_ATOMICSECT : rwID_PLANESECT, nullptr, nullptr)) {
+    if (!RwWorldStreamFindChecked(stream, worldSector ? rwID_ATOMICSECT : rwID_PLANESECT, nullptr, nullptr)) {
         return nullptr;
     }
     return worldSector ? RwAtomicSectorStreamRead(stream, cursor, world)
@@ -411,7 +425,8 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     }
     // A tree of P plane sectors has P + 1 world sectors; the arrays and sector
     // chunks the totals call for must fit in what the stream still holds.
-    const uint64_t arrays = SectorArrayBytes(format, sets, static_cast<RwUInt32>(vertices), static_cast<RwUInt32>(polygons));
+    const uint64_t arrays =
+        SectorArrayBytes(format, sets, static_cast<RwUInt32>(vertices), static_cast<RwUInt32>(polygons));
     if (polygons < 0 || vertices < 0 || planes < 0 || sectors != planes + 1 || arrays > 0x7FFFFFFF ||
         !RwStreamCanHold(stream, static_cast<RwUInt32>(arrays), 1) ||
         !RwStreamCanHold(stream, static_cast<RwUInt32>(sectors), rwMINSECTORCHUNK) ||
@@ -427,7 +442,8 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
         ReadError(E_RW_NOMEM);
         return nullptr;
     }
-    std::memset(world, 0, blockSize);
+    // The arrays after the objects are read whole: only the objects are cleared.
+    std::memset(world, 0, static_cast<size_t>(blockSize - arrays));
     world->object.type = rwWORLD;
     world->object.privateFlags = rwWORLDSINGLEMALLOC;
     world->renderOrder = rwRENDERORDERBACK2FRONT;
@@ -442,8 +458,10 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     RwWorldListAdd(world, static_cast<RwUInt32>(blockSize));
 
     BlockCursor cursor = {reinterpret_cast<RwUInt8 *>(world) + RwWorldGetPluginRegistry()->sizeOfStruct,
+                          reinterpret_cast<RwUInt8 *>(world) + (blockSize - arrays),
                           sectors, planes, vertices, polygons, 0};
-    if (!FindChecked(stream, rwID_MATLIST, nullptr, nullptr) || !RwMaterialListStreamRead(stream, &world->matList)) {
+    if (!RwWorldStreamFindChecked(stream, rwID_MATLIST, nullptr) ||
+        !RwMaterialListStreamRead(stream, &world->matList)) {
         FreeHalfRead(world);
         return nullptr;
     }

@@ -40,8 +40,16 @@ static RwBool StandInBody(RxPipelineNode *, const RxPipelineNodeParam *)
     return TRUE;
 }
 
-static RxPipelineNodeDefinition atomicNode = {"AtomicAllInOne.stand-in", StandInBody};
-static RxPipelineNodeDefinition sectorNode = {"WorldSectorAllInOne.stand-in", StandInBody};
+static RxPipelineNodeDefinition StandInNode(const RwChar *name)
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = name;
+    definition.body = StandInBody;
+    return definition;
+}
+
+static RxPipelineNodeDefinition atomicNode = StandInNode("AtomicAllInOne.stand-in");
+static RxPipelineNodeDefinition sectorNode = StandInNode("WorldSectorAllInOne.stand-in");
 
 static RxPipeline *MakeOneNodePipeline(RxPipelineNodeDefinition *definition)
 {

@@ -1,4 +1,4 @@
-// Default world-sector and atomic pipelines, the current pipelines the render callbacks fall back on, and the restore list.
+// Default world-sector and atomic pipelines, the current ones render callbacks fall back on, and the restore list.
 #pragma once
 
 #include "gfx/core/rwtypes.h"

@@ -1,4 +1,4 @@
-// World membership: the world extensions of cameras, atomics, clumps and lights, sector ties and the frustum sector list.
+// World membership: world extensions of cameras, atomics, clumps and lights, sector ties and frustum sector lists.
 #include <cstring>
 
 #include "gfx/core/camera.h"
@@ -50,6 +50,7 @@ struct RwClumpWorldExt {
 static_assert(sizeof(RwClumpWorldExt) == 8, "clump world extension is 8 bytes");
 
 static RwInt32 tiesModuleOffset = -1;
+static RwBool tiesOpen = FALSE;
 static RwInt32 cameraExtOffset = -1;
 static RwInt32 atomicExtOffset = -1;
 static RwInt32 clumpExtOffset = -1;
@@ -99,6 +100,7 @@ static void *TiesModuleOpen(void *instance, RwInt32 offset, RwInt32)
         return nullptr;
     }
     g->clumpVisitCounter = 0;
+    tiesOpen = TRUE;
     RwEngineInstance->renderFrame = (RwEngineInstance->renderFrame & 0xFFFF0000u) | 1u;
     return instance;
 }
@@ -109,12 +111,18 @@ static void *TiesModuleClose(void *instance, RwInt32, RwInt32)
     RwFreeListDestroy(g->lightTieFreeList);
     RwFreeListDestroy(g->atomicTieFreeList);
     g->lightTieFreeList = g->atomicTieFreeList = nullptr;
+    tiesOpen = FALSE;
     return instance;
 }
 
 // Unlinks every tie on an object's tie list from both lists and frees it.
 static void FreeObjectTies(RwLinkList *objectTies, RwFreeList *freeList)
 {
+    // After the module closed, its free lists took the ties with them.
+    if (!tiesOpen) {
+        RwLinkListInitialize(objectTies);
+        return;
+    }
     while (!RwLinkListEmpty(objectTies)) {
         RwTie *tie = rwLLLinkGetData(objectTies->next, RwTie, lObject);
         RwLLLinkRemove(&tie->lWorldSector);
@@ -125,17 +133,22 @@ static void FreeObjectTies(RwLinkList *objectTies, RwFreeList *freeList)
 
 void RwAtomicFreeTies(RwAtomic *atomic)
 {
-    FreeObjectTies(&atomic->llWorldSectorsInAtomic, TiesGlobals()->atomicTieFreeList);
+    FreeObjectTies(&atomic->llWorldSectorsInAtomic, tiesOpen ? TiesGlobals()->atomicTieFreeList : nullptr);
 }
 
 static void FreeLightTies(RwLight *light)
 {
-    FreeObjectTies(&light->WorldSectorsInLight, TiesGlobals()->lightTieFreeList);
+    FreeObjectTies(&light->WorldSectorsInLight, tiesOpen ? TiesGlobals()->lightTieFreeList : nullptr);
 }
 
 void RwWorldSectorFreeTies(RwWorldSector *sector)
 {
     RwLinkList *lists[2] = {&sector->collAtomicsInWorldSector, &sector->lightsInWorldSector};
+    if (!tiesOpen) {
+        RwLinkListInitialize(lists[0]);
+        RwLinkListInitialize(lists[1]);
+        return;
+    }
     RwFreeList *freeLists[2] = {TiesGlobals()->atomicTieFreeList, TiesGlobals()->lightTieFreeList};
     for (int i = 0; i < 2; ++i) {
         while (!RwLinkListEmpty(lists[i])) {
@@ -326,6 +339,16 @@ static RwCamera *CameraWorldEndUpdate(RwCamera *camera)
     return CameraExt(camera)->endUpdate(camera);
 }
 
+// A copy of an object in a world joins that world.
+template <typename T, RwWorld *(*GetWorld)(const T *), RwWorld *(*Add)(RwWorld *, T *)>
+static void *CopyIntoWorld(void *dst, const void *src, RwInt32, RwInt32)
+{
+    if (RwWorld *world = GetWorld(static_cast<const T *>(src))) {
+        Add(world, static_cast<T *>(dst));
+    }
+    return dst;
+}
+
 static void *CameraExtConstruct(void *object, RwInt32, RwInt32)
 {
     RwCamera *camera = static_cast<RwCamera *>(object);
@@ -349,15 +372,6 @@ static void *CameraExtDestruct(void *object, RwInt32, RwInt32)
     camera->object.sync = ext->sync;
     *ext = {};
     return object;
-}
-
-static void *CameraExtCopy(void *dst, const void *src, RwInt32, RwInt32)
-{
-    RwWorld *world = CameraExt(static_cast<const RwCamera *>(src))->world;
-    if (world) {
-        RwWorldAddCamera(world, static_cast<RwCamera *>(dst));
-    }
-    return dst;
 }
 
 static void *AtomicExtConstruct(void *object, RwInt32, RwInt32)
@@ -384,15 +398,6 @@ static void *ClumpExtConstruct(void *object, RwInt32, RwInt32)
     return object;
 }
 
-static void *ClumpExtCopy(void *dst, const void *src, RwInt32, RwInt32)
-{
-    RwWorld *world = ClumpExt(static_cast<const RwClump *>(src))->world;
-    if (world) {
-        RwWorldAddClump(world, static_cast<RwClump *>(dst));
-    }
-    return dst;
-}
-
 static void *LightExtConstruct(void *object, RwInt32, RwInt32)
 {
     RwLight *light = static_cast<RwLight *>(object);
@@ -413,28 +418,22 @@ static void *LightExtDestruct(void *object, RwInt32, RwInt32)
     return object;
 }
 
-static void *LightExtCopy(void *dst, const void *src, RwInt32, RwInt32)
-{
-    RwWorld *world = LightExt(static_cast<const RwLight *>(src))->world;
-    if (world) {
-        RwWorldAddLight(world, static_cast<RwLight *>(dst));
-    }
-    return dst;
-}
-
 RwBool RwWorldRegisterWorldTies(void)
 {
     if (RwEngineRegisterPlugin(sizeof(RwWorldTiesGlobals), rwID_WORLDOBJMODULE, TiesModuleOpen, TiesModuleClose) < 0) {
         return FALSE;
     }
     cameraExtOffset = RwCameraRegisterPlugin(sizeof(RwCameraWorldExt), rwID_WORLDOBJMODULE, CameraExtConstruct,
-                                             CameraExtDestruct, CameraExtCopy);
+                                             CameraExtDestruct,
+                                             CopyIntoWorld<RwCamera, RwCameraGetWorld, RwWorldAddCamera>);
     atomicExtOffset = RwAtomicRegisterPlugin(sizeof(RwObjectWorldExt), rwID_WORLDOBJMODULE, AtomicExtConstruct,
                                              AtomicExtDestruct, nullptr);
     clumpExtOffset =
-        RwClumpRegisterPlugin(sizeof(RwClumpWorldExt), rwID_WORLDOBJMODULE, ClumpExtConstruct, nullptr, ClumpExtCopy);
+        RwClumpRegisterPlugin(sizeof(RwClumpWorldExt), rwID_WORLDOBJMODULE, ClumpExtConstruct, nullptr,
+                              CopyIntoWorld<RwClump, RwClumpGetWorld, RwWorldAddClump>);
     lightExtOffset = RwLightRegisterPlugin(sizeof(RwObjectWorldExt), rwID_WORLDOBJMODULE, LightExtConstruct,
-                                           LightExtDestruct, LightExtCopy);
+                                           LightExtDestruct,
+                                           CopyIntoWorld<RwLight, RwLightGetWorld, RwWorldAddLight>);
     return cameraExtOffset >= 0 && atomicExtOffset >= 0 && clumpExtOffset >= 0 && lightExtOffset >= 0;
 }
 
@@ -613,7 +612,9 @@ RwWorldSector *RwWorldSectorForAllAtomics(RwWorldSector *sector, RwAtomicCallBac
 RwWorldSector *RwWorldSectorForAllLights(RwWorldSector *sector, RwLightCallBack callback, void *data)
 {
     if (!ForAllTied(&sector->lightsInWorldSector,
-                    [callback, data](void *object) { return callback(static_cast<RwLight *>(object), data) != nullptr; })) {
+                    [callback, data](void *object) {
+                        return callback(static_cast<RwLight *>(object), data) != nullptr;
+                    })) {
         return sector;
     }
     RwWorld *world = RwWorldSectorGetWorld(sector);

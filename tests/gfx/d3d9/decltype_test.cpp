@@ -1,12 +1,12 @@
 // Tests of the declaration-type writers and readers, the texture-coordinate type choice and tangents.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "d3d9testdevice.h"
 #include "gfx/d3d9/d3d9decltype.h"
+#include "support/test_memory.h"
 
 namespace {
 
@@ -19,7 +19,14 @@ std::vector<RwUInt8> Bytes(std::initializer_list<int> b)
 }
 
 // A started engine: the tangent generator's square roots need it.
-class DeclType : public StartedDevice {};
+class DeclType : public StartedDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
+        StartedDevice::SetUpTestSuite();
+    }
+};
 
 TEST_F(DeclType, VectorsPackToTheBytesOfEachType)
 {
@@ -59,33 +66,28 @@ TEST_F(DeclType, VectorsPackToTheBytesOfEachType)
 
 TEST_F(DeclType, EveryTypeReadsBackWhatWasWritten)
 {
-    const RwV3d unit = {0.6f, -0.8f, 0.0f};
-    const RwV3d positive = {0.25f, 0.75f, 1.0f};
+    // Per type: components kept, and the values it can hold (i integers,
+    // u unsigned fractions, s signed fractions).
+    const struct {
+        int components;
+        char kind;
+    } types[] = {{1, 's'}, {2, 's'}, {3, 's'}, {3, 's'}, {3, 'u'}, {3, 'i'}, {2, 'i'}, {3, 'i'},
+                 {3, 'u'}, {2, 's'}, {3, 's'}, {2, 'u'}, {3, 'u'}, {3, 'i'}, {3, 's'}};
     for (RwUInt32 type = 0; type <= D3DDECLTYPE_DEC3N; type++) {
         SCOPED_TRACE(type);
-        const bool integer = type == D3DDECLTYPE_UBYTE4 || type == D3DDECLTYPE_SHORT2 ||
-                             type == D3DDECLTYPE_SHORT4 || type == D3DDECLTYPE_UDEC3;
-        const bool unsignedType = type == D3DDECLTYPE_D3DCOLOR || type == D3DDECLTYPE_UBYTE4N ||
-                                  type == D3DDECLTYPE_USHORT2N || type == D3DDECLTYPE_USHORT4N;
-        const RwV3d in = integer ? RwV3d{3, 1, 2} : (unsignedType ? positive : unit);
-        const int components = type == D3DDECLTYPE_FLOAT1 ? 1
-                               : (type == D3DDECLTYPE_FLOAT2 || type == D3DDECLTYPE_SHORT2 ||
-                                  type == D3DDECLTYPE_SHORT2N || type == D3DDECLTYPE_USHORT2N)
-                                   ? 2
-                                   : 3;
+        const char kind = types[type].kind;
+        const RwV3d in = kind == 'i' ? RwV3d{3, 1, 2} : (kind == 'u' ? RwV3d{0.25f, 0.75f, 1} : RwV3d{0.6f, -0.8f, 0});
         RwUInt8 element[16];
         RwD3D9DeclTypeWriteV3d(type, element, &in, 1, 16);
         RwV3d out;
         RwD3D9DeclTypeReadV3d(type, element, &out);
-        const float tolerance = (type == D3DDECLTYPE_DEC3N) ? 0.002f : 0.004f;
-        EXPECT_NEAR(out.x, in.x, tolerance);
-        EXPECT_NEAR(out.y, components > 1 ? in.y : 0.0f, tolerance);
-        EXPECT_NEAR(out.z, components > 2 ? in.z : 0.0f, tolerance);
-        const RwReal uv[2] = {in.x, in.y};
-        RwD3D9DeclTypeWriteTexCoords(type, element, uv, 1, 16);
-        RwReal back[2];
-        RwD3D9DeclTypeReadTexCoords(type, element, back);
-        EXPECT_NEAR(back[0], uv[0], tolerance);
+        EXPECT_NEAR(out.x, in.x, 0.002f);
+        EXPECT_NEAR(out.y, types[type].components > 1 ? in.y : 0.0f, 0.002f);
+        EXPECT_NEAR(out.z, types[type].components > 2 ? in.z : 0.0f, 0.002f);
+        RwD3D9DeclTypeWriteTexCoords(type, element, &in.x, 1, 16);
+        RwReal uv[2];
+        RwD3D9DeclTypeReadTexCoords(type, element, uv);
+        EXPECT_NEAR(uv[0], in.x, 0.002f);
     }
     // A DEC3N normal pointing down z keeps -511 in its top field.
     const RwV3d down = {0, 0, -1};
@@ -174,15 +176,6 @@ TEST_F(DeclType, TexCoordTypeFollowsRangeAndCaps)
     rwD3D9Driver.caps.DeclTypes = saved;
 }
 
-TEST_F(DeclType, ElementsSortByStreamThenOffset)
-{
-    D3DVERTEXELEMENT9 e[3] = {{1, 0, 2, 0, 3, 0}, {0, 12, 2, 0, 3, 0}, {0, 0, 2, 0, 0, 0}};
-    std::qsort(e, 3, sizeof e[0], RwD3D9VertexElementCompare);
-    EXPECT_EQ(e[0].Offset, 0);
-    EXPECT_EQ(e[1].Offset, 12);
-    EXPECT_EQ(e[2].Stream, 1);
-}
-
 // Four vertices of a quad in the xy plane, u along x and v along y; vertex 4
 // duplicates vertex 1 with a mirrored u.
 struct Quad {
@@ -214,10 +207,18 @@ TEST_F(DeclType, TangentsFollowUAndMergeOnlyWhenAlike)
               12u);
     EXPECT_NEAR(t[3].x, 1.0f, 1e-3f);
     EXPECT_NEAR(t[0].x, 0.0f, 1e-3f);
+    // Out of memory, or an index past the vertices: refused, nothing kept.
+    const RwInt32 live = rwTestMemory.live;
+    rwTestMemory.failAfter = 1;
+    EXPECT_EQ(RwD3D9DeclTypeWriteTangents(D3DDECLTYPE_FLOAT3, t, q.p, q.n, nullptr, q.uv, 4, D3DPT_TRIANGLESTRIP,
+                                          &mesh, 1, 12),
+              0u);
+    rwTestMemory.failAfter = -1;
     mesh = {list, 9, 1};
     EXPECT_EQ(RwD3D9DeclTypeWriteTangents(D3DDECLTYPE_FLOAT3, t, q.p, q.n, nullptr, q.uv, 6, D3DPT_TRIANGLELIST,
                                           &mesh, 1, 12),
               0u);
+    EXPECT_EQ(rwTestMemory.live, live);
 }
 
 }  // namespace

@@ -31,34 +31,20 @@ TEST_F(Im2D, EveryEntryPointDrawsItsPixels)
     std::vector<V2D> six = {s[0], s[1], s[2], s[2], s[1], s[3]};
     RwUInt16 quad[6] = {0, 1, 2, 2, 1, 3};
     RwUInt16 direct[6] = {0, 1, 2, 3, 4, 5};
-    struct Case {
-        const char *name;
-        bool indexBuffer;
-        RwBool (*draw)(std::vector<V2D> &, std::vector<V2D> &, RwUInt16 *, RwUInt16 *);
-    } cases[] = {
-        {"triangle", false,
-         [](std::vector<V2D> &v, std::vector<V2D> &, RwUInt16 *, RwUInt16 *) -> RwBool {
-             return RwD3D9Im2DRenderTriangle(v.data(), 4, 0, 1, 2) && RwD3D9Im2DRenderTriangle(v.data(), 4, 2, 1, 3);
-         }},
-        {"strip", false,
-         [](std::vector<V2D> &v, std::vector<V2D> &, RwUInt16 *, RwUInt16 *) {
-             return RwD3D9Im2DRenderPrimitive(rwPRIMTYPETRISTRIP, v.data(), 4);
-         }},
-        {"indices over fewer vertices", true,
-         [](std::vector<V2D> &v, std::vector<V2D> &, RwUInt16 *q, RwUInt16 *) {
-             return RwD3D9Im2DRenderIndexedPrimitive(rwPRIMTYPETRILIST, v.data(), 4, q, 6);
-         }},
-        {"indices expanded", false,
-         [](std::vector<V2D> &, std::vector<V2D> &six, RwUInt16 *, RwUInt16 *d) {
-             return RwD3D9Im2DRenderIndexedPrimitive(rwPRIMTYPETRILIST, six.data(), 6, d, 6);
-         }},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    // Two triangles, a strip, indices over fewer vertices (the index buffer)
+    // and as many indices as vertices (expanded).
+    for (int c = 0; c < 4; c++) {
+        SCOPED_TRACE(c);
         ASSERT_TRUE(Begin());
         device->ResetLog();
-        EXPECT_TRUE(c.draw(s, six, quad, direct));
-        EXPECT_EQ(device->Count("DrawIndexedPrimitive"), c.indexBuffer ? 1 : 0);
+        if (c == 0)
+            EXPECT_TRUE(RwD3D9Im2DRenderTriangle(s.data(), 4, 0, 1, 2) && RwD3D9Im2DRenderTriangle(s.data(), 4, 2, 1, 3));
+        else if (c == 1)
+            EXPECT_TRUE(RwD3D9Im2DRenderPrimitive(rwPRIMTYPETRISTRIP, s.data(), 4));
+        else
+            EXPECT_TRUE(RwD3D9Im2DRenderIndexedPrimitive(rwPRIMTYPETRILIST, c == 2 ? s.data() : six.data(),
+                                                         c == 2 ? 4 : 6, c == 2 ? quad : direct, 6));
+        EXPECT_EQ(device->Count("DrawIndexedPrimitive"), c == 2 ? 1 : 0);
         End();
         EXPECT_TRUE(NearColour(ReadPixel(110, 130), 0x00FF00));
         EXPECT_TRUE(NearColour(ReadPixel(135, 105), 0x00FF00));

@@ -183,6 +183,22 @@ TEST_F(VertexShader, EveryAllowedDescriptorAssemblesAndCreates)
                             return;
                     }
         EXPECT_GT(made, 3 * refused / 4) << level.version;
+        // Every count of every kind of light, lit, with fog and a material colour.
+        for (RwUInt32 lights = 0; lights < 4096; lights++) {
+            RwD3D9VertexShaderDescriptor d = {static_cast<RwUInt8>(lights & 0xFF),
+                                              static_cast<RwUInt8>(0x10 | lights >> 8), 0xB0, 0x01};
+            RwD3D9VertexShaderRegisters r;
+            const RwChar *text;
+            const RwUInt32 total = (lights & 0xF) + ((lights >> 4) & 0xF) + (lights >> 8);
+            const bool allowed = total <= (level.version < 0x200 ? 10u : 20u + 5u * level.flow);
+            ASSERT_EQ(RwD3D9VertexShaderGenerateText(&d, &text, &r), allowed) << lights;
+            // The longer texts are sampled: they differ only in counts.
+            if (!allowed || (total > 10 && lights % 7))
+                continue;
+            void *shader = RwD3D9GenerateVertexShader(&d, &r);
+            EXPECT_NE(shader, nullptr) << lights;
+            RwD3D9DeleteShader(shader);
+        }
     }
 }
 

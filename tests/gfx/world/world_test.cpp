@@ -26,7 +26,7 @@ void Register()
 
 const RwUInt32 kOldStamp = 0x35000u >> 8;   // an old-style stamp: version 0x35000
 
-struct SectorSpec {
+struct SectorData {
     RwUInt32 base;
     std::vector<float> verts;                  // x, y, z per vertex
     std::vector<RwUInt16> polys;               // four u16 per polygon, in stream order
@@ -40,7 +40,7 @@ void Put16(Bytes &b, RwUInt16 v)
 }
 
 // World sector chunk of a pre-lit world without normals or texture coordinates.
-Bytes SectorChunk(const SectorSpec &s)
+Bytes SectorChunk(const SectorData &s)
 {
     const RwUInt32 nv = static_cast<RwUInt32>(s.verts.size() / 3);
     const RwUInt32 np = static_cast<RwUInt32>(s.polys.size() / 4);
@@ -74,7 +74,7 @@ Bytes PlaneChunk(RwInt32 type, float value, float left, float right, const Bytes
     return out;
 }
 
-struct WorldSpec {
+struct WorldData {
     RwUInt32 format = 0x40000008;
     RwUInt32 word32 = 0;
     RwInt32 totals[4] = {1, 3, 1, 2};          // polygons, vertices, planes, sectors
@@ -82,7 +82,7 @@ struct WorldSpec {
 };
 
 // World chunk body (after its header) with one material around the root chunk.
-Bytes WorldBody(const WorldSpec &w, const Bytes &root)
+Bytes WorldBody(const WorldData &w, const Bytes &root)
 {
     Build b;
     b.Header(1, 64).U32(w.rootIsSector ? 1 : 0);
@@ -100,12 +100,12 @@ Bytes WorldBody(const WorldSpec &w, const Bytes &root)
     return out;
 }
 
-SectorSpec Triangle()
+SectorData Triangle()
 {
     return {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0}};
 }
 
-Bytes TwoSectorWorld(const SectorSpec &left = Triangle(), const WorldSpec &w = WorldSpec())
+Bytes TwoSectorWorld(const SectorData &left = Triangle(), const WorldData &w = WorldData())
 {
     return WorldBody(w, PlaneChunk(0, 0, 1, -1, SectorChunk(left), SectorChunk({0, {}, {}}), true, true));
 }
@@ -222,8 +222,8 @@ TEST_F(World, WriteReadRoundTrip)
 
 TEST_F(World, OldPolygonOrderAndMissingExtents)
 {
-    SectorSpec old = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 2, 1, 0}, kOldStamp};
-    WorldSpec noExtents;
+    SectorData old = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 2, 1, 0}, kOldStamp};
+    WorldData noExtents;
     noExtents.format = 0x08;
     Bytes bytes = TwoSectorWorld(old, noExtents);
     RwWorld *w = Read(bytes);
@@ -250,23 +250,23 @@ Bytes DeepTree(int planes)
 
 TEST_F(World, HostileStreamsAreRefused)
 {
-    WorldSpec tooFew;
+    WorldData tooFew;
     tooFew.totals[1] = 2;
-    WorldSpec flagged;
+    WorldData flagged;
     flagged.word32 = 1;
-    WorldSpec deep;
+    WorldData deep;
     deep.totals[0] = 0;
     deep.totals[1] = 0;
     deep.totals[2] = 64;
     deep.totals[3] = 65;
-    WorldSpec deeper = deep;
+    WorldData deeper = deep;
     deeper.totals[2] = 65;
     deeper.totals[3] = 66;
-    WorldSpec sets;
+    WorldData sets;
     sets.format = 0x40090008;
-    const SectorSpec badVertex = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}};
-    const SectorSpec badMaterial = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 1}};
-    const SectorSpec badBase = {1, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0}};
+    const SectorData badVertex = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}};
+    const SectorData badMaterial = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 1}};
+    const SectorData badBase = {1, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0}};
     struct Case {
         Bytes bytes;
         RwUInt32 error;
@@ -278,7 +278,7 @@ TEST_F(World, HostileStreamsAreRefused)
         {TwoSectorWorld(badBase), 0x8000001A},
         {TwoSectorWorld(Triangle(), sets), 7},
         {WorldBody(deeper, DeepTree(65)), 0x8000001A},
-        {WorldBody(WorldSpec(), PlaneChunk(12, 0, 1, -1, SectorChunk(Triangle()), SectorChunk({0, {}, {}}), true,
+        {WorldBody(WorldData(), PlaneChunk(12, 0, 1, -1, SectorChunk(Triangle()), SectorChunk({0, {}, {}}), true,
                                            true)),
          0x8000001A},
     };
@@ -481,6 +481,31 @@ TEST_F(Membership, LightsJoinTheirListsAndLeaveOnce)
     RwFrameDestroy(f);
 }
 
+TEST_F(Membership, DestroyingLeavesNothingPointingAtTheDead)
+{
+    AddAtomic(0.0f);
+    RwWorldAddClump(world, clump);
+    RwFrameSyncDirtyList();
+    RwClumpDestroy(clump);
+    clump = RwClumpCreate();
+    EXPECT_EQ(0, world->numClumpsInWorld);
+    EXPECT_TRUE(RwLinkListEmpty(&world->clumpList));
+    EXPECT_TRUE(RwLinkListEmpty(&Leaf(world, 0)->collAtomicsInWorldSector));
+    RwLight *sun = RwLightCreate(rwLIGHTDIRECTIONAL);
+    RwWorldAddLight(world, sun);
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    RwClump *inDoomed = RwClumpCreate();
+    RwWorldAddClump(doomed, inDoomed);
+    RwWorldRemoveLight(world, sun);
+    RwWorldAddLight(doomed, sun);
+    RwWorldDestroy(doomed);
+    EXPECT_EQ(nullptr, RwClumpGetWorld(inDoomed));
+    EXPECT_EQ(nullptr, RwLightGetWorld(sun));
+    RwClumpDestroy(inDoomed);
+    RwLightDestroy(sun);
+}
+
 }  // namespace
 
 namespace {
@@ -493,7 +518,14 @@ RwBool CountingBody(RxPipelineNode *, const RxPipelineNodeParam *params)
     lastObject = params->dataParam;
     return TRUE;
 }
-RxPipelineNodeDefinition countingNode = {"counting", CountingBody};
+RxPipelineNodeDefinition CountingNode()
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = "counting";
+    definition.body = CountingBody;
+    return definition;
+}
+RxPipelineNodeDefinition countingNode = CountingNode();
 
 TEST_F(World, RenderCallbacksRunTheCurrentPipelines)
 {
