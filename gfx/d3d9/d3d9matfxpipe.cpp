@@ -4,6 +4,7 @@
 
 #include "d3d9device.h"
 #include "d3d9decltype.h"
+#include "d3d9lights.h"
 #include "d3d9matfx.h"
 #include "d3d9raster.h"
 #include "d3d9renderstate.h"
@@ -285,8 +286,7 @@ RwBool AtomicBody(RxPipelineNode *, const RxPipelineNodeParam *params)
     RwResourcesUseResEntry(g->repEntry);
     RwFrame *frame = RwAtomicGetFrame(atomic);
     RwD3D9SetTransformWorld(frame ? RwFrameGetWorldMatrix(frame) : IdentityMatrix());
-    const bool lit = (g->flags & rwGEOMETRYLIGHT) && GeometrySource(g).normals;
-    RwD3D9SetRenderState(D3DRS_LIGHTING, lit ? TRUE : FALSE);
+    RwD3D9AtomicLightingCallback(atomic);
     RwMatFxSetDrawnMeshes(g->mesh);
     RwMatFxRenderCallback(static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(g->repEntry)), atomic, rpATOMIC,
                           g->flags);
@@ -310,7 +310,7 @@ RwBool SectorBody(RxPipelineNode *, const RxPipelineNodeParam *params)
     RwD3D9SetTransformWorld(IdentityMatrix());
     const RwWorld *world = static_cast<const RwWorld *>(RwEngineInstance->curWorld);
     const RwUInt32 flags = world ? world->flags : 0;
-    RwD3D9SetRenderState(D3DRS_LIGHTING, (flags & rwGEOMETRYLIGHT) && sector->normals ? TRUE : FALSE);
+    RwD3D9WorldSectorLightingCallback(sector);
     RwMatFxSetDrawnMeshes(sector->mesh);
     RwMatFxRenderCallback(static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(sector->repEntry)), sector, 0,
                           flags);
