@@ -294,7 +294,7 @@ static void *MaterialDestruct(void *material, RwInt32, RwInt32)
     return material;
 }
 
-static void *MaterialCopy(void *dst, const void *src, RwInt32, RwInt32)
+void *RwUVAnimMaterialCopy(void *dst, const void *src, RwInt32, RwInt32)
 {
     RwUVAnimMaterialData *d = RwUVAnimMaterialGetData(static_cast<RwMaterial *>(dst));
     const RwUVAnimMaterialData *s = RwUVAnimMaterialGetData(static_cast<const RwMaterial *>(src));
@@ -355,7 +355,7 @@ RwBool RwUVAnimPluginAttach(void)
         return FALSE;
     }
     materialOffset = RwMaterialRegisterPlugin(sizeof(RwUVAnimMaterialData), rwID_UVANIMPLUGIN, MaterialConstruct,
-                                              MaterialDestruct, MaterialCopy);
+                                              MaterialDestruct, RwUVAnimMaterialCopy);
     return materialOffset >= 0 &&
            RwMaterialRegisterPluginStream(rwID_UVANIMPLUGIN, RwUVAnimMaterialStreamRead, RwUVAnimMaterialStreamWrite,
                                           RwUVAnimMaterialStreamGetSize) >= 0;

@@ -18,3 +18,5 @@ RwStream *RwUVAnimMaterialStreamWrite(RwStream *stream, RwInt32 length, const vo
 RwInt32 RwUVAnimMaterialStreamGetSize(const void *material, RwInt32 offset, RwInt32 size);
 // Releases a slot's animation reference and interpolator.
 void RwUVAnimMaterialClearSlot(RwUVAnimMaterialData *data, RwInt32 slot);
+// The material extension's copy callback.
+void *RwUVAnimMaterialCopy(void *dst, const void *src, RwInt32 offset, RwInt32 size);

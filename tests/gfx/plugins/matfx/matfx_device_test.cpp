@@ -14,6 +14,7 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
+#include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 
 namespace {
@@ -248,6 +249,29 @@ TEST_F(MatFxDevice, BumpMapOfConstantHeightDrawsLikeTheTextureAStepOnlyBesideIt)
         << std::hex << stepped[2] << " " << stepped[3];
     Destroy(atomic);
     RwFrameDestroy(light);
+}
+
+TEST_F(MatFxDevice, BumpVerticesSkipIndicesOutsideTheMeshAndFlatTangents)
+{
+    SetTexture(MakeTexture(1, 1, {0xFF606060}));
+    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTBUMPMAP);
+    RwMatFxBumpMapData &bump = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDBUMPMAP)->data.bumpMap;
+    bump.bumpedTexture = MakeTexture(1, 1, {0x80606060});
+    bump.invBumpWidth = 1.0f;
+    bump.coef = -1.0f;
+    // No shaders: no tangent stream, so the tangents come from the triangles.
+    std::memset(rwMatFxDevice.shaders, 0, sizeof rwMatFxDevice.shaders);
+    RwAtomic *atomic = Quad();
+    RwGeometry *g = atomic->geometry;
+    for (int i = 0; i < 4; ++i) {
+        g->texCoords[0][i].v = 0.5f;   // every tangent of length 0
+    }
+    RwMesh *mesh = RwMeshHeaderGetMeshes(g->mesh);
+    mesh->indices[4] = 999;            // outside the vertices
+    mesh->numIndices = 5;              // a triangle whose corners run past the list
+    const DWORD centre = Draw(atomic, {512})[0];
+    EXPECT_TRUE(Near(centre, 0x606060) || centre == 0x0000FF) << std::hex << centre;
+    Destroy(atomic);
 }
 
 TEST_F(MatFxDevice, DualBlendPairsGiveTheirColoursInOneAndTwoPasses)

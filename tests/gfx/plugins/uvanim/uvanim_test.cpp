@@ -182,6 +182,14 @@ TEST_F(UVAnim, ChannelOneOnlyHandsNullAndAMatrix)
     EXPECT_EQ(nullptr, Effect().baseTransform);
     EXPECT_EQ(data->uv[1], Effect().dualTransform);
     EXPECT_NEAR(0.25f, data->uv[1]->pos.x, 1e-5f);
+    // A copy plays from the same point with its own reference and no matrices yet.
+    RwMaterial *copy = RwMaterialCreate();
+    ASSERT_EQ(copy, RwUVAnimMaterialCopy(copy, material, 0, 40));
+    EXPECT_EQ(nullptr, RwUVAnimMaterialGetData(copy)->uv[1]);
+    EXPECT_EQ(First(d), RwUVAnimMaterialGetInterpolator(copy, 0)->pCurrentAnim);
+    EXPECT_FLOAT_EQ(0.25f, RwUVAnimMaterialGetInterpolator(copy, 0)->currentTime);
+    EXPECT_EQ(3, RwUVAnimGetCustomData(First(d))->refCount);
+    RwMaterialDestroy(copy);
     // The animation lives until both the dictionary and the material let it go.
     RwDictionaryDestroy(d);
     EXPECT_EQ(1, RwUVAnimGetCustomData(RwUVAnimMaterialGetInterpolator(material, 0)->pCurrentAnim)->refCount);
