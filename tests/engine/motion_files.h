@@ -1,32 +1,22 @@
-// Motion files for engine tests: a loose-file tree read through an archive, `.anm` files written by the library.
+// Motion files for engine tests: `.anm` files written by the library into a loose-file tree.
 #pragma once
 
-#include <windows.h>
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
-
-#include "archive/CParcel.h"
 #include "engine_host.h"
 #include "gfx/core/engine.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "support/stream_bytes.h"
 
-// The graphics library on the host window with the keyframe toolkit and
-// scheme-1 keyframes, allocating through the counting test memory functions.
-class CountedAnimationGraphics : public ::testing::Environment {
-public:
+// The graphics library on the host window with scheme-1 keyframes, through
+// the counting memory functions.
+struct CountedAnimationGraphics : ::testing::Environment {
     void SetUp() override
     {
         RwTestMemoryReset();
         ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
-        ASSERT_TRUE(RwAnimPluginAttach());
-        ASSERT_TRUE(RwHAnimPluginAttach());
+        ASSERT_TRUE(RwAnimPluginAttach() && RwHAnimPluginAttach());
         RwEngineOpenParams params = {HostWindow()};
-        ASSERT_TRUE(RwEngineOpen(&params));
-        ASSERT_TRUE(RwEngineStart());
+        ASSERT_TRUE(RwEngineOpen(&params) && RwEngineStart());
     }
     void TearDown() override
     {
@@ -36,22 +26,17 @@ public:
     }
 };
 
-const char kMotionTree[] = "motiontree";
-
 // Below the working folder, making the folders on the way.
-inline void WriteTreeFile(const std::string &full, const Bytes &bytes)
+inline void WriteTreeFile(const std::string &path, const Bytes &bytes)
 {
-    for (size_t slash = full.find('/'); slash != std::string::npos; slash = full.find('/', slash + 1))
-        CreateDirectoryA(full.substr(0, slash).c_str(), nullptr);
-    FILE *f = fopen(full.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << full;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+    WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// Two keyframes per node, at 0 and the duration; node n turns about z and
-// moves along x by n at the end.
-inline RwAnimAnimation *MakeMotion(int nodes, RwReal duration)
+// Keyframes at 0 and the duration for each node; node n ends turned about z
+// and moved n along x.
+inline void WriteMotion(const std::string &path, int nodes, RwReal duration)
 {
     RwAnimAnimation *a = RwAnimAnimationCreate(rwHANIMKEYFRAMESCHEME, 2 * nodes, 0, duration);
     RwHAnimKeyFrame *k = static_cast<RwHAnimKeyFrame *>(a->pFrames);
@@ -59,31 +44,8 @@ inline RwAnimAnimation *MakeMotion(int nodes, RwReal duration)
         k[n] = {nullptr, 0.0f, {0, 0, 0, 1}, {0, 0, 0}};
         k[nodes + n] = {&k[n], duration, {0, 0, 0.6f, 0.8f}, {static_cast<RwReal>(n), 0, 0}};
     }
-    return a;
-}
-
-// The motion's chunk as the library writes it.
-inline Bytes MotionBytes(int nodes, RwReal duration)
-{
-    RwAnimAnimation *a = MakeMotion(nodes, duration);
     RwStream *stream = OpenWriteMemory();
     EXPECT_TRUE(RwAnimAnimationStreamWrite(a, stream));
     RwAnimAnimationDestroy(a);
-    return CloseWritten(stream);
+    WriteTreeFile(path, CloseWritten(stream));
 }
-
-inline void WriteMotion(const std::string &path, int nodes, RwReal duration)
-{
-    WriteTreeFile(path, MotionBytes(nodes, duration));
-}
-
-// An archive serving the tree's loose files.
-struct MotionArchive {
-    CParcel parcel;
-    MotionArchive()
-    {
-        CreateDirectoryA(kMotionTree, nullptr);
-        EXPECT_TRUE(parcel.Open(0, kMotionTree, 2, 0x2800));
-    }
-    ~MotionArchive() { parcel.Close(); }
-};
