@@ -104,6 +104,15 @@ void WriteGuiPng(const std::string &path, int w, int h, RwRGBA colour)
 
 void GuiHost::SetUp()
 {
+    // The GUI test programs run side by side: each writes its images in a
+    // folder of its own.
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name = path;
+    name = name.substr(name.find_last_of("\\/") + 1);
+    name = "run_" + name.substr(0, name.find('.'));
+    CreateDirectoryA(name.c_str(), nullptr);
+    ASSERT_TRUE(SetCurrentDirectoryA(name.c_str()));
     window = CreateGuiWindow();
     base = new WorldBase;
     ASSERT_EQ(base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "gui test", 0, 0), 1);
