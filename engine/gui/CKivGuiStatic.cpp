@@ -59,16 +59,10 @@ int CKivGuiStatic::SetBackgroundElement(int element)
 
 int CKivGuiStatic::SetBackgroundImage(const char *path)
 {
-    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
-    if (gui && !m_backgroundPath.empty())
-        gui->ReleaseImage(m_backgroundPath.c_str());
-    m_backgroundPath.clear();
-    if (!path || !path[0] || !gui)
-        return 1;
-    std::string directory, file;
-    GuiSplitPath(path, &directory, &file);
-    gui->LoadImage(m_id, path, file.c_str(), directory.c_str());
-    m_backgroundPath = GuiCutWhole(path, 259);
+    if (CKivGuiSystem *gui = CKivGuiSystem::GetInstance())
+        gui->ReplaceImage(&m_backgroundPath, m_id, path);
+    else
+        m_backgroundPath.clear();
     return 1;
 }
 

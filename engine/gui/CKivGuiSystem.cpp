@@ -205,6 +205,19 @@ void CKivGuiSystem::ReleaseImage(const char *path)
     m_images.erase(found);
 }
 
+void CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
+{
+    if (!held->empty())
+        ReleaseImage(held->c_str());
+    held->clear();
+    if (!path || !path[0])
+        return;
+    std::string directory, file;
+    GuiSplitPath(path, &directory, &file);
+    LoadImage(id, path, file.c_str(), directory.c_str());
+    *held = path;
+}
+
 int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
 {
     if (!dialog)

@@ -57,6 +57,9 @@ public:
     ImageEntry *FindImageEntry(const char *path);
     CKivGuiSprite *FindImage(const char *path);
     void ReleaseImage(const char *path);
+    // Releases the image under the held path, loads the new one (none for an
+    // empty path) and holds its path.
+    void ReplaceImage(std::string *held, int id, const char *path);
 
     // Fonts.
     int AddFont(const char *idString, const char *face, const char *name, int height, int weight, DWORD textColour,

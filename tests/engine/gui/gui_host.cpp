@@ -8,8 +8,6 @@
 #include "engine/CKivCamera.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
-#include "gfx/core/image.h"
-#include "gfx/core/pngformat.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldids.h"
@@ -87,20 +85,6 @@ void Skins()
 const auto *const Host = ::testing::AddGlobalTestEnvironment(new GuiHost);
 
 } // namespace
-
-void WriteGuiPng(const std::string &path, int w, int h, RwRGBA colour)
-{
-    for (size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-    RwImage *image = RwImageCreate(w, h, 32);
-    ASSERT_NE(image, nullptr);
-    RwImageAllocatePixels(image);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
-    ASSERT_NE(RwImageWritePng(image, (path + ".png").c_str()), nullptr);
-    RwImageDestroy(image);
-}
 
 void GuiHost::SetUp()
 {

@@ -12,10 +12,7 @@
 #include "engine/CKivBase.h"
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiSystem.h"
-#include "gfx/core/rwtypes.h"
-
-// Writes a PNG of one colour (R, G, B, A) at path + ".png", making its folders.
-void WriteGuiPng(const std::string &path, int w, int h, RwRGBA colour);
+#include "gui_png.h"
 
 // "돋움" in code page 949.
 extern const char GuiDotum[];
