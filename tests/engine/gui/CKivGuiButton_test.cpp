@@ -108,7 +108,11 @@ TEST_F(Button, CheckBoxesToggleFromTheMouseAndSpaceAndReport259)
     EXPECT_EQ(box->HandleKeyboard(WM_KEYUP, VK_SPACE, 0), 1);
     EXPECT_EQ(box->GetChecked(), 0) << "a release without its press";
     EXPECT_EQ(box->HandleKeyboard(WM_KEYDOWN, VK_RETURN, 0), 0);
-    box->SetChecked(1, 1);
+    box->SetHotkey('C');
+    Events.clear();
+    SendMessageA(GuiHost::window, WM_KEYDOWN, 'C', 0);
+    EXPECT_EQ(box->GetChecked(), 1) << "its hot key through the window";
+    EXPECT_EQ(Events, "259:7 ");
     box->SetEnabled(0);
     // Element 1 at 0.5 over black, element 2 at 0.5 over that.
     EXPECT_EQ(Shown(), 0x326400u);

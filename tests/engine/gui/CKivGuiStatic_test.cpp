@@ -147,4 +147,19 @@ TEST_F(Static, BackgroundImagesFillOrScaleAndFade)
     EXPECT_EQ(gui()->FindImageEntry("guitest/static_red"), nullptr);
 }
 
+TEST_F(Static, DialogsAddAndUpdateStaticsByScreenOrDialogRectangles)
+{
+    CKivGuiDialog *d = NewDialog(11, 100, 100, 400, 300);
+    const RECT screen = {150, 160, 250, 180};
+    CKivGuiStatic *s = d->AddStatic(3, &screen, 1, "label");
+    EXPECT_EQ(RectText(s->GetRect()), "50,60,150,80");
+    EXPECT_EQ(s->GetFont(), gui()->GetFont("DefaultFont"));
+    EXPECT_EQ(d->SetStatic(3, 10.7f, 20.2f, 30.9f, 5.0f, 0, "moved"), s);
+    EXPECT_EQ(RectText(s->GetRect()), "10,20,40,25");
+    EXPECT_STREQ(s->GetText(), "moved");
+    CKivGuiControl *added = d->SetStatic(4, 200.0f, 100.0f, 1, "whole");
+    EXPECT_EQ(added->GetType(), CKivGuiStatic::kType);
+    EXPECT_EQ(RectText(added->GetRect()), "100,0,500,300") << "the dialog's own size";
+}
+
 } // namespace
