@@ -83,18 +83,16 @@ TEST_F(Tooltip, LayoutKeepsTheArrowMinimumAndPlacesByAnchor)
 
 TEST_F(Tooltip, FadesInOutAndDrawsAroundTheDialogs)
 {
-    CKivGuiTooltip *t = Add(1, 10, 100, 100, "a", 0, 1.0f);
-    const float steps[] = {0.25f, 0.25f, 0.25f, 0.25f};
+    Add(1, 10, 100, 100, "a", 0, 1.0f);
     const DWORD expected[] = {0x000064, Blue, Blue, 0x000064};
     for (int i = 0; i < 4; i++) {
-        Frame(steps[i]);
+        Frame(0.25f);
         EXPECT_NEAR(int(Pixel(128, 122)), int(expected[i]), 3) << i;
     }
     EXPECT_EQ(RectText(Box(0x000064, 3)), "100,101,132,125") << "a 32x24 box";
     Frame(0.25f);
     EXPECT_EQ(tips()->FindTooltip(10), nullptr) << "gone 0.5 s after its lifetime";
     EXPECT_EQ(Pixel(128, 122), 0u);
-    (void)t;
 
     WriteGuiPng("guitest/tip_white", 200, 100, {255, 255, 255, 255});
     WriteGuiPng("guitest/tip_red", 100, 50, {255, 0, 0, 255});
@@ -165,55 +163,48 @@ TEST_F(Tooltip, AFollowedPartIsTrackedUntilItLeavesTheViewOrTheWorld)
     CKivCamera camera;
     const RwV3d eye = {0, 0, -10}, target = {0, 0, 0}, up = {0, 1, 0};
     ASSERT_EQ(camera.CreateLookAt(&eye, &target, &up, 0.1f, 100.0f, 1.0f, GuiHost::base->GetViewport()), 1);
-    RwAtomic *atomic = RwAtomicCreate();
     RwFrame *frame = RwFrameCreate();
-    RwAtomicSetFrame(atomic, frame);
-    atomic->boundingSphere = {{0, 0, 0}, 1.0f};
-    Followed::atomic = atomic;
+    Followed::atomic = RwAtomicCreate();
+    Followed::atomic->boundingSphere = {{0, 0, 0}, 1.0f};
+    RwAtomicSetFrame(Followed::atomic, frame);
     Followed::camera = &camera;
     Followed::present = true;
-    RwFrameSyncDirtyList();
-    ASSERT_NE(tips()->AddFollowingTooltip(1, 50, "hero", "head", 350, "a", 7, 60, 1, 3, -1), nullptr);
+    auto moveTo = [frame](float x, float z) {
+        const RwV3d at = {x, 0, z};
+        RwFrameTranslate(frame, &at, rwCOMBINEREPLACE);
+        RwFrameSyncDirtyList();
+    };
+    auto follow = [this] { return tips()->AddFollowingTooltip(1, 50, "hero", "head", 350, "a", 7, 60, 1, 3, -1); };
+    moveTo(0, 0);
+    ASSERT_NE(follow(), nullptr);
     Frame(0.1f);
     EXPECT_EQ(tips()->GetCount(), 0) << "nothing answers for the world yet";
     CKivGuiTooltipManager::SetFollowResolver(Followed::Resolve);
-    CKivGuiTooltip *t = tips()->AddFollowingTooltip(1, 50, "hero", "head", 350, "a", 7, 60, 1, 3, -1);
-    ASSERT_NE(t, nullptr);
-    int x, y;
+    CKivGuiTooltip *t = follow();
+    int x, y, movedX, movedY, sideX;
     t->GetPosition(&x, &y);
     EXPECT_EQ(x, 512 - 16) << "anchor 7: bottom centre on the screen centre";
     EXPECT_EQ(y, 384 - 24);
-    const RwV3d right = {2, 0, 0};
-    RwFrameTranslate(frame, &right, rwCOMBINEPOSTCONCAT);
+    moveTo(2, 0);
     Frame(0.1f);
-    int movedX, movedY;
     t->GetPosition(&movedX, &movedY);
     EXPECT_GT(std::abs(movedX - x), 50);
     EXPECT_EQ(movedY, y);
     t->SetFollowMode(0);
     Frame(0.1f);
-    int sideX;
     t->GetPosition(&sideX, nullptr);
     EXPECT_NE(sideX, movedX) << "mode 0 stands off along the right axis";
-    const RwV3d behind = {0, 0, -30};
-    RwFrameTranslate(frame, &behind, rwCOMBINEPOSTCONCAT);
-    RwFrameSyncDirtyList();
+    moveTo(0, -30);
     Frame(0.1f);
-    EXPECT_EQ(tips()->FindTooltip(50, "hero", "head"), nullptr) << "out of the frustum";
-
-    RwFrameTranslate(frame, &behind, rwCOMBINEPRECONCAT);
-    const RwV3d back = {0, 0, 60};
-    RwFrameTranslate(frame, &back, rwCOMBINEPOSTCONCAT);
-    RwFrameSyncDirtyList();
-    ASSERT_NE(tips()->AddFollowingTooltip(1, 50, "hero", "head", 350, "a", 7, 60, 1, 3, -1), nullptr);
-    EXPECT_EQ(tips()->FindTooltip(50, "hero", "head"), tips()->FindTooltip(50));
-    Frame(0.1f);
-    EXPECT_EQ(tips()->GetCount(), 1);
+    EXPECT_EQ(tips()->FindTooltip(50, "hero", "head"), nullptr) << "behind the camera";
+    moveTo(0, 0);
+    CKivGuiTooltip *again = follow();
+    EXPECT_EQ(again, tips()->FindTooltip(50));
     Followed::present = false;
     Frame(0.1f);
     EXPECT_EQ(tips()->GetCount(), 0) << "taken out of the world";
     CKivGuiTooltipManager::SetFollowResolver(nullptr);
-    RwAtomicDestroy(atomic);
+    RwAtomicDestroy(Followed::atomic);
     RwFrameDestroy(frame);
 }
 
