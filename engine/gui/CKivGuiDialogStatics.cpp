@@ -4,13 +4,26 @@
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiStatic.h"
 
+namespace {
+
+// The rectangle in the dialog's pixels; relative: given in screen pixels.
+RECT Local(const CKivGuiDialog *dialog, const RECT &rect, int relative)
+{
+    RECT r = rect;
+    int x, y;
+    dialog->GetLocation(&x, &y);
+    if (relative)
+        OffsetRect(&r, -x, -y);
+    return r;
+}
+
+} // namespace
+
 CKivGuiStatic *CKivGuiDialog::AddStatic(int id, const RECT *rect, int relative, const char *text)
 {
     if (!rect)
         return nullptr;
-    RECT r = *rect;
-    if (relative)
-        OffsetRect(&r, -m_rect.left, -m_rect.top);
+    const RECT r = Local(this, *rect, relative);
     CKivGuiStatic *control = new (std::nothrow) CKivGuiStatic(this);
     if (!control)
         return nullptr;
@@ -31,9 +44,7 @@ CKivGuiControl *CKivGuiDialog::SetStatic(int id, const RECT *rect, int relative,
 {
     if (!rect)
         return nullptr;
-    RECT r = *rect;
-    if (relative)
-        OffsetRect(&r, -m_rect.left, -m_rect.top);
+    const RECT r = Local(this, *rect, relative);
     CKivGuiControl *control = GetControl(id);
     if (!control)
         control = AddStatic(id, &r, 0, text);
