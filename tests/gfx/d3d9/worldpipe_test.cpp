@@ -240,6 +240,42 @@ TEST_F(WorldPipelines, WorldAndLitTexturedClumpDrawnThroughTheCamera)
     EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
 }
 
+// Positions named by the instancing flags go into a dynamic stream that a
+// lock rewrites without rebuilding the instance; an object neither lit nor
+// pre-lit is drawn as a black silhouette.
+TEST_F(WorldPipelines, DynamicPositionsAreRewrittenAndUnlitObjectsDrawBlack)
+{
+    RwGeometry *g = atomic->geometry;
+    RwD3D9GeometrySetInstanceFlags(g, rwGEOMETRYLOCKVERTICES);
+    Render();
+    RwResourceEntry *entry = g->repEntry;
+    ASSERT_NE(entry, nullptr);
+    const RwD3D9InstanceHeader *h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
+    EXPECT_EQ(0, h->vertexStream[0].managed);
+    EXPECT_EQ(rwGEOMETRYLOCKVERTICES, h->vertexStream[0].geometryFlags);
+    EXPECT_EQ(12u, h->vertexStream[0].stride);
+    EXPECT_NE(h->vertexStream[1].vertexBuffer, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));
+
+    RwGeometryLock(g, rwGEOMETRYLOCKVERTICES);
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int v = 0; v < 4; v++) {
+        m->verts[v].y += 2.0f;
+    }
+    RwGeometryUnlock(g);
+    Render();
+    EXPECT_EQ(entry, g->repEntry);
+    EXPECT_EQ(0, g->lockedSinceLastInst);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+
+    g->flags &= ~rwGEOMETRYLIGHT;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(400, 450), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+}
+
 // The bytes a stream holds after a write through fn.
 template <typename Fn>
 Bytes Written(Fn fn)
