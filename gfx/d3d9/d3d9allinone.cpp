@@ -48,7 +48,7 @@ static D3DPRIMITIVETYPE PrimitiveTypeOf(RwUInt32 meshFlags)
     }
 }
 
-static RwUInt32 PrimitiveCount(D3DPRIMITIVETYPE type, RwUInt32 n)
+RwUInt32 RwD3D9PrimitiveCountOf(D3DPRIMITIVETYPE type, RwUInt32 n)
 {
     switch (type) {
     case D3DPT_LINELIST: return n / 2;
@@ -141,7 +141,7 @@ static RwBool BuildIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHeade
             m.startIndex = 0;
             m.numIndices = 0;
         }
-        m.numPrimitives = PrimitiveCount(header->primType, indices ? m.numIndices : mesh.numIndices);
+        m.numPrimitives = RwD3D9PrimitiveCountOf(header->primType, indices ? m.numIndices : mesh.numIndices);
     }
     header->totalNumIndex = written;
     *indicesOut = indices;

@@ -247,19 +247,6 @@ static RwStream *NativeWrite(RwStream *stream, const NativeOwner &o)
 // ---------------------------------------------------------------------------
 // Reading
 
-static RwUInt32 PrimitivesOf(D3DPRIMITIVETYPE type, RwUInt32 n)
-{
-    switch (type) {
-    case D3DPT_POINTLIST: return n;
-    case D3DPT_LINELIST: return n / 2;
-    case D3DPT_LINESTRIP: return n > 0 ? n - 1 : 0;
-    case D3DPT_TRIANGLELIST: return n / 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return n > 2 ? n - 2 : 0;
-    default: return 0;
-    }
-}
-
 // Every mesh draws only indices and vertices the data holds.
 static RwBool MeshesFit(RwD3D9InstanceHeader *header, const NativeSections &s, const NativeOwner &o)
 {
@@ -280,7 +267,7 @@ static RwBool MeshesFit(RwD3D9InstanceHeader *header, const NativeSections &s, c
         }
         if (s.indices) {
             if (static_cast<uint64_t>(m.startIndex) + m.numIndices > header->totalNumIndex ||
-                m.numPrimitives > PrimitivesOf(header->primType, m.numIndices)) {
+                m.numPrimitives > RwD3D9PrimitiveCountOf(header->primType, m.numIndices)) {
                 return FALSE;
             }
             for (RwUInt32 k = 0; k < m.numIndices; k++) {
@@ -288,7 +275,7 @@ static RwBool MeshesFit(RwD3D9InstanceHeader *header, const NativeSections &s, c
                     return FALSE;
                 }
             }
-        } else if (m.numPrimitives > PrimitivesOf(header->primType, m.numVertices)) {
+        } else if (m.numPrimitives > RwD3D9PrimitiveCountOf(header->primType, m.numVertices)) {
             return FALSE;
         }
     }
