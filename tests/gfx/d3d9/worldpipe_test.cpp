@@ -342,17 +342,19 @@ TEST_F(WorldPipelines, NativeDataRoundTripsAndDraws)
     EXPECT_EQ(bytes, again);
 
     // Hostile data: cut anywhere, another platform, a bad version, an index
-    // past its mesh's vertices. The instance in place is kept.
+    // past its mesh's vertices, an element without its stream. The instance
+    // in place is kept.
     RwResourceEntry *kept = g->repEntry;
     const RwInt32 live = rwTestMemory.live;
-    Bytes other = bytes, old = bytes, wild = bytes;
+    Bytes other = bytes, old = bytes, wild = bytes, stray = bytes;
+    stray[20 + S + 4] = 1;   // the position element in a stream that is not there
     other[12] = 8;
     old[8] = 0;
     old[9] = 0;
     old[10] = 0;
     old[11] = 0x10;
     wild[20 + S + 4 + 8 * E] = 8;
-    for (Bytes *b : {&other, &old, &wild}) {
+    for (Bytes *b : {&other, &old, &wild, &stray}) {
         in = OpenRead(*b);
         EXPECT_EQ(RwGeometryNativeStreamRead(in, g), nullptr);
         RwStreamClose(in, nullptr);
