@@ -261,6 +261,13 @@ static RwBool SerialMatches(RwResourceEntry *entry, const RwMeshHeader *meshHead
     return HeaderOf(entry)->serialNumber == meshHeader->serialNum;
 }
 
+// The world being rendered holds the sector; finding it otherwise walks every world.
+const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector)
+{
+    const RwWorld *world = static_cast<const RwWorld *>(RwEngineInstance->curWorld);
+    return world ? world : RwWorldSectorGetWorld(sector);
+}
+
 static RwBool SectorBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
 {
     RwD3D9AllInOneNodeCallbacks *cb = Callbacks(self);
@@ -268,7 +275,7 @@ static RwBool SectorBody(RxPipelineNode *self, const RxPipelineNodeParam *params
     if (sector->numVertices == 0 || !sector->mesh || sector->mesh->numMeshes == 0) {
         return TRUE;
     }
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwD3D9SectorWorld(sector);
     const RwUInt32 flags = world ? world->flags : 0;
     RwResourceEntry *entry = sector->repEntry;
     if (!(flags & rwGEOMETRYNATIVE)) {

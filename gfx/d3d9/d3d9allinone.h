@@ -71,6 +71,10 @@ void RwD3D9InstanceDataDestroy(RwResourceEntry *entry);
 // Releases one stream record's vertex space and clears it.
 void RwD3D9VertexStreamRelease(RwD3D9VertexStream *stream, RwUInt32 numVertices);
 
+struct RwWorld;
+// The world of a sector being rendered (the current world when there is one).
+const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector);
+
 // Draws mesh by mesh with each material (and each mesh's vertex shader when it has one).
 void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);
 // CLIPPING off when the object lies wholly inside the current camera.
