@@ -276,6 +276,35 @@ TEST_F(WorldPipelines, DynamicPositionsAreRewrittenAndUnlitObjectsDrawBlack)
     EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
 }
 
+// A morphing geometry's instance belongs to its atomic and follows the
+// interpolator: halfway between a target and one 2 units higher, the lit
+// square stands 1 unit up; back at the start it is where it was.
+TEST_F(WorldPipelines, MorphTargetsAreInterpolatedIntoTheDynamicStream)
+{
+    RwGeometry *g = atomic->geometry;
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    RwMorphTarget *from = RwGeometryGetMorphTarget(g, 0);
+    RwMorphTarget *to = RwGeometryGetMorphTarget(g, 1);
+    for (int v = 0; v < 8; v++) {
+        to->verts[v] = from->verts[v];
+        to->verts[v].y += v < 4 ? 2.0f : 0.0f;
+        to->normals[v] = from->normals[v];
+    }
+    to->boundingSphere = from->boundingSphere;
+    RwInterpolator &i = atomic->interpolator;
+    i = {rpINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
+    Render();
+    EXPECT_EQ(g->repEntry, nullptr);
+    ASSERT_NE(atomic->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+    i.position = 0.0f;
+    i.flags |= rpINTERPOLATORDIRTYINSTANCE;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));
+}
+
 // The bytes a stream holds after a write through fn.
 template <typename Fn>
 Bytes Written(Fn fn)
