@@ -1,0 +1,465 @@
+// Toon models drawn on the Direct3D 9 device: ink rings, crease lines and paint, pixels read back.
+#include <d3dx9.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9instance.h"
+#include "gfx/d3d9/d3d9testcamera.h"
+#include "gfx/d3d9/d3d9toon.h"
+#include "gfx/d3d9/d3d9toonshaders.h"
+#include "gfx/plugins/toon/toon.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/world.h"
+
+namespace {
+
+const DWORD Blue = 0x0000FF;
+const DWORD Red = 0xFF0000;
+const DWORD White = 0xFFFFFF;
+const DWORD Green = 0x00FF00;
+
+bool Near(DWORD a, DWORD b, int tolerance = 24)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+struct Mesh {
+    std::vector<RwV3d> positions;
+    std::vector<RwV3d> normals;
+    std::vector<RwUInt16> tris;
+};
+
+Mesh Outward(Mesh m);
+
+Mesh Sphere(int rings = 16, int segments = 24)
+{
+    Mesh m;
+    const float pi = 3.14159265f;
+    m.positions.push_back({0, 1, 0});
+    for (int r = 1; r < rings; ++r) {
+        for (int s = 0; s < segments; ++s) {
+            const float t = pi * r / rings, p = 2 * pi * s / segments;
+            m.positions.push_back({std::sin(t) * std::cos(p), std::cos(t), std::sin(t) * std::sin(p)});
+        }
+    }
+    m.positions.push_back({0, -1, 0});
+    m.normals = m.positions;
+    const int last = static_cast<int>(m.positions.size()) - 1;
+    auto at = [&](int r, int s) { return static_cast<RwUInt16>(1 + (r - 1) * segments + (s % segments)); };
+    for (int s = 0; s < segments; ++s) {
+        m.tris.insert(m.tris.end(), {0, at(1, s + 1), at(1, s)});
+        for (int r = 1; r < rings - 1; ++r) {
+            m.tris.insert(m.tris.end(), {at(r, s), at(r, s + 1), at(r + 1, s)});
+            m.tris.insert(m.tris.end(), {at(r + 1, s), at(r, s + 1), at(r + 1, s + 1)});
+        }
+        m.tris.insert(m.tris.end(), {at(rings - 1, s), at(rings - 1, s + 1), static_cast<RwUInt16>(last)});
+    }
+    return Outward(m);
+}
+
+Mesh Cube()
+{
+    Mesh m;
+    for (int i = 0; i < 8; ++i) {
+        const RwV3d p = {i & 1 ? 1.0f : -1.0f, i & 2 ? 1.0f : -1.0f, i & 4 ? 1.0f : -1.0f};
+        m.positions.push_back(p);
+        const float l = std::sqrt(3.0f);
+        m.normals.push_back({p.x / l, p.y / l, p.z / l});
+    }
+    const RwUInt16 faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+    for (const auto &f : faces) {
+        m.tris.insert(m.tris.end(), {f[0], f[1], f[2], f[0], f[2], f[3]});
+    }
+    return Outward(m);
+}
+
+RwV3d FaceNormal(const Mesh &m, int t)
+{
+    const RwV3d &a = m.positions[m.tris[3 * t]], &b = m.positions[m.tris[3 * t + 1]], &c = m.positions[m.tris[3 * t + 2]];
+    const RwV3d u = {b.x - a.x, b.y - a.y, b.z - a.z}, w = {c.x - a.x, c.y - a.y, c.z - a.z};
+    return {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+}
+
+// Turns every triangle of a mesh around its origin to face outward.
+Mesh Outward(Mesh m)
+{
+    for (size_t t = 0; t < m.tris.size() / 3; ++t) {
+        const RwV3d n = FaceNormal(m, static_cast<int>(t));
+        const RwV3d &a = m.positions[m.tris[3 * t]];
+        if (n.x * a.x + n.y * a.y + n.z * a.z < 0.0f) {
+            std::swap(m.tris[3 * t + 1], m.tris[3 * t + 2]);
+        }
+    }
+    return m;
+}
+
+// Toon data for the mesh: its edges, creases first (faces meeting at a sharp angle), two ink slots.
+RwToonGeo *ToonFor(const Mesh &m, const char *silhouetteInk, const char *creaseInk)
+{
+    const RwInt32 v = static_cast<RwInt32>(m.positions.size()), t = static_cast<RwInt32>(m.tris.size() / 3);
+    RwToonGeo *toon = RwToonGeoCreate(v, t);
+    std::map<std::pair<int, int>, RwToonEdge> edges;
+    for (int i = 0; i < t; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            const int a = m.tris[3 * i + k], b = m.tris[3 * i + (k + 1) % 3];
+            auto key = std::make_pair(std::min(a, b), std::max(a, b));
+            auto found = edges.find(key);
+            if (found == edges.end()) {
+                edges[key] = {{static_cast<RwUInt16>(a), static_cast<RwUInt16>(b)},
+                              {static_cast<RwUInt16>(i), 0xFFFF},
+                              {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}};
+            } else {
+                found->second.triangle[1] = static_cast<RwUInt16>(i);
+            }
+        }
+        std::memcpy(toon->triangles[i].vertex, &m.tris[3 * i], 6);
+        toon->triangleNormals[i] = FaceNormal(m, i);
+    }
+    std::vector<RwToonEdge> creases, rest;
+    for (auto &e : edges) {
+        const RwV3d n1 = FaceNormal(m, e.second.triangle[0]), n2 = FaceNormal(m, e.second.triangle[1]);
+        const float cosine = (n1.x * n2.x + n1.y * n2.y + n1.z * n2.z) /
+                             std::sqrt((n1.x * n1.x + n1.y * n1.y + n1.z * n1.z) * (n2.x * n2.x + n2.y * n2.y + n2.z * n2.z));
+        (cosine < 0.5f ? creases : rest).push_back(e.second);
+    }
+    RwToonGeoSetEdges(toon, static_cast<RwInt32>(edges.size()), static_cast<RwInt32>(creases.size()));
+    creases.insert(creases.end(), rest.begin(), rest.end());
+    std::memcpy(toon->edges, creases.data(), creases.size() * sizeof(RwToonEdge));
+    for (size_t i = 0; i < creases.size(); ++i) {
+        toon->edgeInks[i] = {0, 1};
+    }
+    std::memcpy(toon->vertexNormals, m.normals.data(), v * sizeof(RwV3d));
+    std::strcpy(toon->inkNames[0], silhouetteInk);
+    std::strcpy(toon->inkNames[1], creaseInk);
+    std::strcpy(toon->paintName, "split");
+    return toon;
+}
+
+RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags)
+{
+    const RwInt32 v = static_cast<RwInt32>(m.positions.size()), t = static_cast<RwInt32>(m.tris.size() / 3);
+    RwGeometry *g = RwGeometryCreate(v, t, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags);
+    RwMaterial *material = RwMaterialCreate();
+    RwMorphTarget *mt = RwGeometryGetMorphTarget(g, 0);
+    std::memcpy(mt->verts, m.positions.data(), v * sizeof(RwV3d));
+    std::memcpy(mt->normals, m.normals.data(), v * sizeof(RwV3d));
+    mt->boundingSphere = {{0, 0, 0}, 1.8f};
+    for (RwInt32 i = 0; i < t; ++i) {
+        g->triangles[i] = {{m.tris[3 * i], m.tris[3 * i + 1], m.tris[3 * i + 2]}, 0};
+        RwGeometryTriangleSetMaterial(g, &g->triangles[i], material);
+    }
+    RwMaterialDestroy(material);
+    RwGeometryUnlock(g);
+    return g;
+}
+
+RwToonInk *MakeInk(const char *name, float width, RwRGBA colour)
+{
+    RwToonInk *ink = RwToonInkCreate();
+    std::strcpy(ink->name, name);
+    ink->width = width;
+    ink->colour = colour;
+    return ink;
+}
+
+class ToonDevice : public CameraDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        ASSERT_TRUE(RwWorldPluginAttach());
+        ASSERT_TRUE(RwToonPluginAttach());
+        CameraDevice::SetUpTestSuite();
+        natural = rwToonDevice;
+    }
+
+    void SetUp() override
+    {
+        CameraDevice::SetUp();
+        rwToonDevice.shaderInk = natural.shaderInk;
+        rwToonDevice.shaderPaint = natural.shaderPaint;
+        rwToonDevice.multiTexture = natural.multiTexture;
+    }
+
+    void TearDown() override
+    {
+        for (RwAtomic *a : atomics) {
+            RwFrame *f = RwAtomicGetFrame(a);
+            RwGeometry *g = a->geometry;
+            RwAtomicSetFrame(a, nullptr);
+            RwAtomicDestroy(a);
+            RwFrameDestroy(f);
+            RwGeometryDestroy(g);
+        }
+        atomics.clear();
+        CameraDevice::TearDown();
+    }
+
+    // A toon atomic of the mesh 5 units in front of the camera, with inks bound.
+    RwAtomic *Model(const Mesh &m, RwUInt32 flags, std::vector<RwToonInk *> inks, RwToonPaint *paint = nullptr)
+    {
+        RwGeometry *g = GeometryFor(m, flags);
+        RwToonGeo *toon = ToonFor(m, inks[0]->name, inks[1]->name);
+        RwToonGeometrySetToonGeo(g, toon);
+        RwToonInkDictionary dictionary = {static_cast<RwInt32>(inks.size()), inks.data()};
+        RwToonGeoApplyInkDictionary(toon, &dictionary);
+        RwToonPaint *paints[1] = {paint};
+        RwToonPaintDictionary paintDictionary = {paint ? 1 : 0, paints};
+        RwToonGeoApplyPaintDictionary(toon, &paintDictionary);
+        RwAtomic *a = RwAtomicCreate();
+        RwFrame *f = RwFrameCreate();
+        const RwV3d at = {0, 0, 5};
+        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
+        RwAtomicSetFrame(a, f);
+        RwAtomicSetGeometry(a, g, 0);
+        EXPECT_TRUE(RwToonAtomicEnable(a));
+        atomics.push_back(a);
+        return a;
+    }
+
+    // Clears to blue and draws the atomics through their render callbacks; the
+    // device records the render states of the callbacks only.
+    void Draw()
+    {
+        RwRGBA blue = {0, 0, 255, 255};
+        ASSERT_TRUE(RwCameraClear(camera, &blue, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+        ASSERT_TRUE(RwCameraBeginUpdate(camera));
+        RwD3D9FlushRenderStates();
+        device->renderStates.clear();
+        for (RwAtomic *a : atomics) {
+            a->renderCallBack(a);
+        }
+        RwCameraEndUpdate(camera);
+    }
+
+    DWORD Pixel(int x, int y) { return ReadPixel(x, y); }
+
+    // Red pixels on the row through the centre, right of it: how far the ink ring reaches.
+    int RedRun(int y = 384)
+    {
+        int run = 0;
+        for (int x = 512; x < 1024; ++x) {
+            run += Near(Pixel(x, y), Red) ? 1 : 0;
+        }
+        return run;
+    }
+
+    static inline RwToonDevice natural;
+    std::vector<RwAtomic *> atomics;
+};
+
+const RwRGBA red = {255, 0, 0, 255};
+
+TEST_F(ToonDevice, SphereInkRingLiesOutsideTheOutlineAndGrowsWithTheInk)
+{
+    int runs[2] = {};
+    const float widths[2] = {8.0f, 24.0f};
+    for (int i = 0; i < 2; ++i) {
+        RwToonInk *outline = MakeInk("outline", widths[i], red);
+        RwToonInk *none = MakeInk("none", 0.0f, red);
+        Model(Sphere(), 0, {outline, none});
+        RwToonInkRelease(outline);
+        RwToonInkRelease(none);
+        Draw();
+        // The sphere's outline is 1/5 of the half-width at vw 1: about 102 pixels from the centre.
+        EXPECT_TRUE(Near(Pixel(512, 384), White)) << i;
+        EXPECT_TRUE(Near(Pixel(512 + 90, 384), White)) << i;
+        EXPECT_TRUE(Near(Pixel(1000, 384), Blue)) << i;
+        runs[i] = RedRun();
+        EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red)) << i;
+        TearDown();
+        SetUp();
+    }
+    EXPECT_GE(runs[0], 2);
+    EXPECT_GT(runs[1], runs[0] * 2);
+}
+
+TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
+{
+    std::vector<int> runs;
+    for (RwBool shader : {natural.shaderInk, FALSE}) {
+        for (int inks : {2, 3}) {
+            std::vector<RwToonInk *> list = {MakeInk("a", 16.0f, red), MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
+            list.resize(inks);
+            RwAtomic *a = Model(Sphere(), 0, list);
+            RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+            if (inks == 3) {
+                RwToonGeoSetNumInks(toon, 3);
+                for (int i = 0; i < 3; ++i) {
+                    std::strcpy(toon->inkNames[i], list[i]->name);
+                }
+                RwToonInkDictionary d = {3, list.data()};
+                RwToonGeoApplyInkDictionary(toon, &d);
+            }
+            for (RwToonInk *k : list) {
+                RwToonInkRelease(k);
+            }
+            rwToonDevice.shaderInk = shader;
+            Draw();
+            runs.push_back(RedRun());
+            TearDown();
+            SetUp();
+        }
+    }
+    for (int run : runs) {
+        EXPECT_NEAR(runs[0], run, 2);
+    }
+    EXPECT_GT(runs[0], 4);
+}
+
+TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
+{
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwToonInk *crease = MakeInk("crease", 24.0f, red);
+    Model(Cube(), 0, {none, crease});
+    RwToonInkRelease(none);
+    RwToonInkRelease(crease);
+    Draw();
+    // Front face (z = 4) edges at 1/4 of the half-extents: 128 pixels across, 96 up; back face (z = 6) at 85 across.
+    EXPECT_TRUE(Near(Pixel(512 + 128, 384), Red));
+    EXPECT_TRUE(Near(Pixel(512 - 128, 384), Red));
+    EXPECT_TRUE(Near(Pixel(512, 384 - 96), Red));
+    EXPECT_TRUE(Near(Pixel(512 + 85, 384), White));
+    EXPECT_TRUE(Near(Pixel(512, 384), White));
+    EXPECT_TRUE(Near(Pixel(512 + 160, 384), Blue));
+}
+
+TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
+{
+    RwToonInk *outline = MakeInk("outline", 16.0f, red);
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwAtomic *a = Model(Sphere(), 0, {outline, none});
+    RwToonInkRelease(outline);
+    RwToonInkRelease(none);
+    RwToonGeoSetEdges(RwToonGeometryGetToonGeo(a->geometry), 0, 0);
+    Draw();
+    EXPECT_EQ(0, RedRun());
+    for (auto &s : device->renderStates) {
+        EXPECT_NE(D3DRS_CULLMODE, s.first);
+    }
+}
+
+TEST_F(ToonDevice, UnboundInksAndMissingToonDataAreSkipped)
+{
+    RwToonInk *outline = MakeInk("outline", 16.0f, red);
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwAtomic *a = Model(Sphere(), 0, {outline, none});
+    RwToonInkRelease(outline);
+    RwToonInkRelease(none);
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    RwToonGeoSetNumInks(toon, 4);
+    Draw();
+    EXPECT_EQ(0, RedRun());
+    EXPECT_TRUE(Near(Pixel(512, 384), White));
+    RwToonGeometrySetToonGeo(a->geometry, nullptr);
+    EXPECT_EQ(a, RwToonAtomicRenderCallBack(a));
+}
+
+// A two-texel paint: black at low u, green at high u.
+RwToonPaint *SplitPaint()
+{
+    RwRaster *raster = RwRasterCreate(2, 1, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    RwUInt32 *texels = reinterpret_cast<RwUInt32 *>(RwRasterLock(raster, 0, rwRASTERLOCKWRITE));
+    texels[0] = 0xFF000000;
+    texels[1] = 0xFF00FF00;
+    RwRasterUnlock(raster);
+    RwToonPaint *paint = RwToonPaintCreate();
+    std::strcpy(paint->name, "split");
+    paint->type = rwTOONPAINTTEXTURED;
+    paint->texture = RwTextureCreate(raster);
+    paint->texture->filterMode = rwFILTERNEAREST;
+    paint->texture->addressing = rwTEXTUREADDRESSCLAMP | (rwTEXTUREADDRESSCLAMP << 4);
+    return paint;
+}
+
+TEST_F(ToonDevice, LitPaintSplitsHardTowardTheLight)
+{
+    RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
+    RwWorld *world = RwWorldCreate(&box);
+    RwLight *light = RwLightCreate(rwLIGHTDIRECTIONAL);
+    RwFrame *lightFrame = RwFrameCreate();
+    // The light travels along +x: it lights the faces turned to -x, on the screen's right
+    // (the device's camera space mirrors x), where u = -n.L passes the texel boundary at 0.5.
+    const RwV3d up = {0, 1, 0};
+    RwFrameRotate(lightFrame, &up, 90.0f, rwCOMBINEREPLACE);
+    RwLightSetFrame(light, lightFrame);
+    RwWorldAddLight(world, light);
+    RwWorldAddCamera(world, camera);
+    RwToonPaint *paint = SplitPaint();
+    for (RwBool shader : {natural.shaderPaint, FALSE}) {
+        for (RwUInt32 lit : {static_cast<RwUInt32>(rwGEOMETRYLIGHT), 0u}) {
+            RwToonInk *none = MakeInk("none", 0.0f, red);
+            Model(Sphere(32, 48), lit, {none, none}, paint);
+            RwToonInkRelease(none);
+            rwToonDevice.shaderPaint = shader;
+            Draw();
+            if (lit) {
+                EXPECT_TRUE(Near(Pixel(512 + 90, 384), Green)) << shader;
+                EXPECT_TRUE(Near(Pixel(512 - 90, 384), 0)) << shader;
+            } else {
+                EXPECT_TRUE(Near(Pixel(512 + 90, 384), White)) << shader;
+                EXPECT_TRUE(Near(Pixel(512 - 90, 384), White)) << shader;
+            }
+            TearDown();
+            SetUp();
+        }
+    }
+    RwToonPaintRelease(paint);
+    RwWorldRemoveCamera(world, camera);
+    RwWorldRemoveLight(world, light);
+    RwLightSetFrame(light, nullptr);
+    RwLightDestroy(light);
+    RwFrameDestroy(lightFrame);
+    RwWorldDestroy(world);
+}
+
+TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
+{
+    RwToonInk *outline = MakeInk("outline", 16.0f, red);
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwAtomic *a = Model(Sphere(), 0, {outline, none});
+    RwToonInkRelease(outline);
+    RwToonInkRelease(none);
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    std::memset(toon->vertexNormals, 0, toon->numVertices * sizeof(RwV3d));
+    RwD3D9InstanceHeader *header = RwToonAtomicInstance(a);
+    ASSERT_NE(nullptr, header);
+    const RwV3d *positions = RwToonReadInstancedVertices(toon, header);
+    ASSERT_NE(nullptr, positions);
+    const RwMorphTarget *mt = RwGeometryGetMorphTarget(a->geometry, 0);
+    for (RwInt32 v = 0; v < toon->numVertices; ++v) {
+        ASSERT_EQ(mt->verts[v].y, positions[v].y);
+        ASSERT_EQ(mt->normals[v].x, toon->vertexNormals[v].x);
+    }
+    ASSERT_GE(RwGeometryAddMorphTargets(a->geometry, 1), 1);
+    std::memcpy(RwGeometryGetMorphTarget(a->geometry, 1)->verts, mt->verts, toon->numVertices * sizeof(RwV3d));
+    Draw();
+    EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red));
+}
+
+TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
+{
+    const RwUInt32 *tokens[6] = {rwToonPaintShaderTokens[0], rwToonPaintShaderTokens[1], rwToonPaintShaderTokens[2],
+                                 rwToonPaintShaderTokens[3], rwToonInkShaderTokens[0], rwToonInkShaderTokens[1]};
+    for (int i = 0; i < 6; ++i) {
+        ID3DXBuffer *code = nullptr;
+        ASSERT_EQ(D3D_OK, D3DXAssembleShader(rwToonShaderText[i], static_cast<UINT>(std::strlen(rwToonShaderText[i])),
+                                             nullptr, nullptr, 0, &code, nullptr));
+        EXPECT_EQ(0, std::memcmp(code->GetBufferPointer(), tokens[i], code->GetBufferSize())) << i;
+        code->Release();
+    }
+}
+
+} // namespace
