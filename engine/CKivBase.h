@@ -1,0 +1,139 @@
+// The engine root: starts the graphics stack on the game window, owns the archives and managers, stops it all.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/CBaseManager.h"
+
+struct RwTexture;
+struct RwTextureDictionary;
+class CParcel;
+class CKivViewport;
+class CKivCamera;
+class CKivAlphaManager;
+class CKivAnimManager;
+class CKivWorld;
+class CKivSoundManager;
+class CKivGuiSystem;
+class CKivEngineScriptBinder;
+class TextureLoader;
+
+class CKivBase : public CBaseManager<CKivBase>
+{
+public:
+    // Truncates "Texture.txt" and "Object.txt" and writes their first lines.
+    CKivBase();
+    ~CKivBase() override;
+
+    // 1 when every step succeeded, 0 at the first failing step (what earlier
+    // steps made stays for Shutdown).
+    int Init(HWND window, HINSTANCE instance, int width, int height, const char *title, int packedArchive,
+             int backgroundLoading);
+    // Releases whatever exists, in the reverse order of Init; safe to repeat.
+    int Shutdown();
+    virtual int AttachPlugins();
+    virtual int RegisterImageFormats();
+
+    // Frame side: the render lock is recursive and also taken by every engine
+    // load, so a loading thread never touches shared graphics state mid-frame.
+    void Lock();
+    void Unlock();
+    int RenderWorld();
+    void Present();
+    int Update(float dt);
+    // Registers the GUI's named fonts on the face.
+    int CreateFonts(const char *face);
+    // Around every device reset (the engine hooks them into the driver).
+    void OnLostDevice();
+    void OnResetDevice();
+
+    // Texture operations.
+    RwTexture *ReadTexture(const char *name, const char *imagePath);
+    void ReleaseTexture(const char *name);
+    void DestroyDictionaryTextures(RwTextureDictionary *dict);
+    void BeginTextureUpdate() {}
+    void EndTextureUpdate() {}
+    int GetPendingTextureCount() const { return 0; }
+    // Sums the bytes of every texture of every dictionary; filter mode 1
+    // counts as 2D. With writeFile, one line per texture goes to "tm.txt".
+    int ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile);
+    // The graphics library's texture read callback (the mask is not used).
+    static RwTexture *TextureReadCallback(const char *name, const char *maskName);
+
+    // Accessors.
+    static CKivBase *GetInstance() { return CBaseManager<CKivBase>::GetInstance(); }
+    static CKivEngineScriptBinder *GetScriptBinder();
+    static int GetTextureReadMode();
+    static void SetTextureReadMode(int mode);
+    void SetViewport(CKivViewport *viewport);
+    void SetCamera(CKivCamera *camera);
+    void SetTextureQuality(int quality);
+    void SetImageQuality(int quality);
+    CKivWorld *GetCurrentWorld() const { return m_currentWorld; }
+    void SetCurrentWorld(CKivWorld *world) { m_currentWorld = world; }
+    CKivGuiSystem *GetGuiSystem() const { return m_guiSystem; }
+    CParcel *GetParcel() const { return m_parcel; }
+    CParcel *GetLoaderParcel() const { return m_loaderParcel; }
+    HWND GetWindow() const { return m_window; }
+    CKivViewport *GetViewport() const { return m_currentViewport; }
+    CKivCamera *GetCamera() const { return m_currentCamera; }
+    CKivCamera *GetDefaultCamera() const { return m_defaultCamera; }
+    CKivSoundManager *GetSoundManager() const { return m_soundManager; }
+    CKivAnimManager *GetAnimManager() const { return m_currentAnimManager; }
+    void SetAnimManager(CKivAnimManager *manager) { m_currentAnimManager = manager; }
+    CKivAlphaManager *GetAlphaManager() const { return m_currentAlphaManager; }
+    void SetAlphaManager(CKivAlphaManager *manager) { m_currentAlphaManager = manager; }
+    TextureLoader *GetTextureLoader() const { return m_textureLoader; }
+    int IsAsyncTextureLoading() const { return m_backgroundLoading; }
+    int IsPackedArchive() const { return m_packedArchive; }
+    int IsInitialised() const { return m_initialised; }
+    int GetTextureQuality() const { return m_textureQuality; }
+    float GetTextureScale() const { return m_textureScale; }
+    int GetImageQuality() const { return m_imageQuality; }
+    float GetImageScale() const { return m_imageScale; }
+    void SetWorldLoading(int loading) { m_worldLoading = loading; }
+    int IsWorldLoading() const { return m_worldLoading; }
+    int GetImeKey() const { return m_imeKey; }
+    void SetImeKey(int key) { m_imeKey = key; }
+    const char *GetTitle() const { return m_title; }
+
+private:
+    int InstallFileSystems();
+    int SelectVideoMode();
+    void StopGraphics();
+
+    int m_initialised;
+    HWND m_window;
+    HINSTANCE m_instance;
+    const char *m_title;                  // the caller's text, not copied
+    int m_shadowSwitch;
+    int m_textureQuality;
+    float m_textureScale;
+    int m_imageQuality;
+    float m_imageScale;
+    int m_worldLoading;
+    int m_subSystem;
+    int m_videoMode;
+    CKivViewport *m_viewport;             // made by Init
+    CKivViewport *m_currentViewport;
+    CKivCamera *m_defaultCamera;          // "default2d", made by Init
+    CKivCamera *m_currentCamera;
+    CKivAlphaManager *m_alphaManager;
+    CKivAlphaManager *m_currentAlphaManager;
+    CKivAnimManager *m_animManager;
+    CKivAnimManager *m_currentAnimManager;
+    TextureLoader *m_textureLoader;
+    CKivWorld *m_currentWorld;
+    CKivSoundManager *m_soundManager;
+    CKivGuiSystem *m_guiSystem;
+    int m_packedArchive;
+    CParcel *m_parcel;                    // main thread's reads
+    CParcel *m_loaderParcel;              // the texture loader's reads
+    int m_imeKey;
+    int m_backgroundLoading;
+    CRITICAL_SECTION m_renderLock;
+    // FreeImage counts its initialisations: Shutdown undoes as many as Init made.
+    int m_freeImageInits;
+    int m_quadBatch;                      // the 2D quad batch exists
+    int m_resetHooks;                     // the driver's reset hooks are the engine's
+};

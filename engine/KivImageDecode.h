@@ -1,0 +1,35 @@
+// PNG decoding through FreeImage into images, rasters and textures of the graphics library.
+#pragma once
+
+#include <windows.h>
+
+#include "gfx/core/rwtypes.h"
+
+struct RwImage;
+struct RwRaster;
+struct RwTexture;
+
+// With enable non-zero, fully transparent pixels become opaque key colour.
+struct ColourKey {
+    int enable;
+    RwUInt8 red;
+    RwUInt8 green;
+    RwUInt8 blue;
+};
+static_assert(sizeof(ColourKey) == 8, "colour key is a flag and three bytes, padded to 8");
+
+// Every decoder reads the bytes as PNG whatever the name says. mode 1 scales
+// by the engine's image scale, any other value by its texture scale (never
+// below 1x1). Each returns 1 with the new object in out, or 0 with out null
+// and nothing left behind when the bytes do not decode or memory runs out.
+
+// A texture named name, filter mode = the low byte of the texture-read mode,
+// added to the current dictionary when there is one.
+int DecodePngTexture(RwTexture **out, const char *name, const void *bytes, DWORD size, int mode,
+                     const ColourKey *key);
+int DecodePngTextureNoKey(RwTexture **out, const char *name, const void *bytes, DWORD size, int mode);
+// A 32-bit texture raster only.
+int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD size, int mode,
+                    const ColourKey *key);
+// A 32-bit image of the scaled size, resampled bilinearly before conversion.
+int DecodePngImage(RwImage **out, const char *name, const void *bytes, DWORD size, int mode);

@@ -1,0 +1,25 @@
+// Engine object names: stored lower case; an unnamed object is named after its address.
+#include "engine/KivNames.h"
+
+#include <cstdio>
+
+#include "gfx/core/engine.h"
+
+std::string KivObjectName(const void *object, const char *name)
+{
+    char address[32];
+    if (!name) {
+        // The library's own formatter once it is set up, the C library's before.
+        if (RwEngineInstance->stringFuncs.vecSprintf)
+            RwEngineInstance->stringFuncs.vecSprintf(address, "%p", object);
+        else
+            snprintf(address, sizeof(address), "%p", object);
+        name = address;
+    }
+    std::string lower(name);
+    for (char &c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}

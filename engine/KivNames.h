@@ -1,0 +1,7 @@
+// Engine object names: stored lower case; an unnamed object is named after its address.
+#pragma once
+
+#include <string>
+
+// The lower-cased name, or the object's address printed with "%p" when name is null.
+std::string KivObjectName(const void *object, const char *name);

@@ -1,0 +1,178 @@
+// Engine root: construction, singleton slot, Init and Shutdown cycles, file systems, archives, frames.
+#include "engine_host.h"
+
+#include <cmath>
+
+#include "archive/CParcel.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivViewport.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/engine.h"
+#include "gfx/core/filesys.h"
+#include "gfx/core/image.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
+#include "gfx/plugins/toolkit2d/toolkit2d.h"
+
+namespace {
+
+const char kObjectFirstLine[] = "\xbe\xf8\xb4\xc2 \xbf\xc0\xba\xea\xc1\xa7\xc6\xae\r\n";
+
+TEST(EngineRoot, ConstructionTruncatesTheMissingFileListsAndFillsTheSlot)
+{
+    WriteFileBytes("Texture.txt", "old\n");
+    WriteFileBytes("Object.txt", "old\n");
+    EXPECT_EQ(nullptr, CKivBase::GetInstance());
+    CKivBase *base = new CKivBase;
+    EXPECT_EQ(base, CKivBase::GetInstance());
+    EXPECT_EQ("TEXTURE\r\n", ReadFileBytes("Texture.txt"));
+    EXPECT_EQ(kObjectFirstLine, ReadFileBytes("Object.txt"));
+    EXPECT_EQ(0, base->IsInitialised());
+    EXPECT_EQ(2, CKivBase::GetTextureReadMode());
+    EXPECT_FLOAT_EQ(1.0f, base->GetTextureScale());
+    EXPECT_FLOAT_EQ(1.0f, base->GetImageScale());
+    EXPECT_EQ(nullptr, base->GetParcel());
+    EXPECT_EQ(0, base->RenderWorld());
+
+    delete base;
+    EXPECT_EQ(nullptr, CKivBase::GetInstance());
+}
+
+TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
+{
+    for (int round = 0; round < 2; round++) {
+        CKivBase *base = new CKivBase;
+        ASSERT_EQ(1, InitHost(base)) << round;
+        EXPECT_EQ(1, base->IsInitialised());
+        EXPECT_EQ(rwENGINESTATUSSTARTED, RwEngineGetStatus());
+        for (RwUInt32 plugin : {0x1B7u, 0x11Eu})
+            EXPECT_GE(RwEngineGetPluginOffset(plugin), 0) << std::hex << plugin;
+
+        // Wine gives drives C: and Z:; the tests run on Z:.
+        for (const char *name : {"unc", "C", "Z"})
+            EXPECT_NE(nullptr, RwFileSystemFindByName(name)) << name;
+        EXPECT_EQ(nullptr, RwFileSystemFindByName("A"));
+        ASSERT_NE(nullptr, RwFileSystemGetDefault());
+        EXPECT_STREQ("Z", RwFileSystemGetDefault()->name);
+
+        CKivViewport *viewport = base->GetViewport();
+        ASSERT_NE(nullptr, viewport);
+        EXPECT_EQ(1024, viewport->GetWidth());
+        EXPECT_FLOAT_EQ(0.75f, viewport->GetAspect());
+        EXPECT_NE(nullptr, viewport->GetTextureRaster());
+        CKivCamera *camera = base->GetDefaultCamera();
+        ASSERT_NE(nullptr, camera);
+        EXPECT_EQ(camera, base->GetCamera());
+        EXPECT_STREQ("default2d", camera->GetName());
+        RwCamera *rw = camera->GetCamera();
+        EXPECT_EQ(rwPARALLEL, rw->projectionType);
+        EXPECT_FLOAT_EQ(1.0f, rw->viewWindow.x);
+        EXPECT_FLOAT_EQ(1.0f, rw->viewWindow.y);
+        EXPECT_EQ(viewport->GetRaster(), rw->frameBuffer);
+        EXPECT_EQ(viewport->GetZRaster(), rw->zBuffer);
+        EXPECT_EQ(rw, Rw2dDeviceGetCamera());
+        RwReal metric[4];
+        ASSERT_TRUE(Rw2dDeviceGetMetric(&metric[0], &metric[1], &metric[2], &metric[3]));
+        EXPECT_EQ(0.0f, metric[0]);
+        EXPECT_EQ(768.0f, metric[3]);
+        EXPECT_EQ(1024.0f, metric[2]);
+        EXPECT_NE(base->GetParcel(), base->GetLoaderParcel());
+
+        for (int frame = 0; frame < 3; frame++) {
+            base->Lock();
+            ASSERT_EQ(1, camera->BeginUpdate());
+            EXPECT_EQ(0, base->RenderWorld());
+            EXPECT_EQ(1, camera->EndUpdate());
+            base->Unlock();
+            base->Present();
+        }
+        EXPECT_EQ(0, base->Update(0.016f));
+
+        EXPECT_EQ(1, base->Shutdown());
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
+        EXPECT_EQ(nullptr, base->GetDefaultCamera());
+        EXPECT_EQ(nullptr, base->GetViewport());
+        EXPECT_EQ(nullptr, base->GetParcel());
+        EXPECT_EQ(nullptr, Rw2dDeviceGetCamera());
+        EXPECT_EQ(1, base->Shutdown());   // nothing left: still harmless
+        delete base;
+    }
+}
+
+// Refuses the step that a test names; the rest as the engine root does it.
+class FailingBase : public CKivBase {
+public:
+    explicit FailingBase(int step) : m_step(step) {}
+    int AttachPlugins() override { return m_step == 3 ? 0 : CKivBase::AttachPlugins(); }
+    int RegisterImageFormats() override { return m_step == 9 ? 0 : CKivBase::RegisterImageFormats(); }
+
+private:
+    int m_step;
+};
+
+TEST(EngineRoot, ShutdownAfterAFailedInitReleasesWhatExists)
+{
+    for (int step : {3, 9}) {
+        FailingBase *base = new FailingBase(step);
+        EXPECT_EQ(0, InitHost(base)) << step;
+        EXPECT_EQ(0, base->IsInitialised());
+        EXPECT_NE(rwENGINESTATUSIDLE, RwEngineGetStatus());
+        EXPECT_EQ(1, base->Shutdown());
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << step;
+        delete base;
+    }
+    CKivBase base;
+    ASSERT_EQ(1, InitHost(&base));
+    base.Shutdown();
+}
+
+TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)
+{
+    const std::string png = ReadFileBytes("data/png/basn6a08.png");
+    ASSERT_NE("<missing>", png);
+    DeleteFileA("data.pcl");
+
+    // Flag 1 without "data.pcl": Init succeeds, every file is missing, and no
+    // archive is created.
+    CKivBase *base = new CKivBase;
+    ASSERT_EQ(1, InitHost(base, 1));
+    EXPECT_EQ(1, base->IsPackedArchive());
+    EXPECT_EQ(nullptr, base->ReadTexture("basn6a08", "data/png/"));
+    base->Shutdown();
+    delete base;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("data.pcl"));
+
+    {
+        CParcel writer;
+        ASSERT_TRUE(writer.Open(1, "data.pcl", 4, 1024));
+        HANDLE h = writer.CreateFile("tex\\packed.png", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        writer.SetFileSize(h, static_cast<DWORD>(png.size()), 0);   // an entry's room is set before writing
+        DWORD done = 0;
+        ASSERT_TRUE(writer.WriteFile(h, png.data(), static_cast<DWORD>(png.size()), &done, nullptr));
+        writer.CloseHandle(h);
+        ASSERT_TRUE(writer.Flush(0));
+        writer.Close();
+    }
+    CreateDirectoryA("tex", nullptr);
+    WriteFileBytes("tex/packed.png", png);
+
+    std::vector<RwUInt8> pixels[2];
+    for (int packed = 1; packed >= 0; packed--) {
+        base = new CKivBase;
+        ASSERT_EQ(1, InitHost(base, packed));
+        if (packed)
+            DeleteFileA("tex/packed.png");   // the archive alone serves it
+        RwTexture *texture = base->ReadTexture("packed", "tex\\");
+        ASSERT_NE(nullptr, texture) << packed;
+        pixels[packed] = RasterPixels(RwTextureGetRaster(texture));
+        base->Shutdown();
+        delete base;
+        WriteFileBytes("tex/packed.png", png);
+    }
+    EXPECT_EQ(pixels[0], pixels[1]);
+    EXPECT_EQ(32u * 32u * 4u, pixels[0].size());
+}
+
+} // namespace

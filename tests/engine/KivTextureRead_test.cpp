@@ -1,0 +1,289 @@
+// Texture read callback and PNG decoders: reference pixels, misses, hostile bytes, scales, keys, dictionaries.
+#include "engine_host.h"
+
+#include <psapi.h>
+
+#include <FreeImage.h>
+
+#include <cmath>
+#include <thread>
+
+#include "engine/CKivCamera.h"
+#include "engine/KivImageDecode.h"
+#include "gfx/core/image.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
+#include "png_bytes.h"
+
+namespace {
+
+auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+
+CKivBase *Base() { return HostedEngine<>::base; }
+
+// A PNG of w x h made by FreeImage: pixel (x, y) of the picture (top row
+// first) has red x, green y, blue 7 and alpha 0 on the diagonal, else 255.
+std::string MakePng(int w, int h)
+{
+    FIBITMAP *dib = FreeImage_Allocate(w, h, 32);
+    for (int y = 0; y < h; y++) {
+        BYTE *row = FreeImage_GetScanLine(dib, h - 1 - y);
+        for (int x = 0; x < w; x++) {
+            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x);
+            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y);
+            row[4 * x + FI_RGBA_BLUE] = 7;
+            row[4 * x + FI_RGBA_ALPHA] = x == y ? 0 : 255;
+        }
+    }
+    return SavePng(dib);
+}
+
+size_t PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PagefileUsage;
+}
+
+std::string LastLine(const std::string &text)
+{
+    const size_t end = text.rfind("\r\n");
+    const size_t start = text.rfind('\n', end - 1);
+    return text.substr(start + 1, end - start - 1);
+}
+
+// Screen gamma 2.2 applied to a file's gAMA of 1.0.
+int Gamma(double v, bool linear)
+{
+    return linear ? static_cast<int>(std::lround(255.0 * std::pow(v / 255.0, 1.0 / 2.2))) : static_cast<int>(v);
+}
+
+TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA("data/png/*.rgba", &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    int files = 0;
+    do {
+        std::string name(found.cFileName);
+        name.resize(name.size() - 5);
+        // Colour-keyed files: the reference leaves the key opaque.
+        if (name.find("tRNS") != std::string::npos || name.compare(0, 2, "ft") == 0 ||
+            name.compare(0, 3, "ift") == 0)
+            continue;
+        const std::string png = ReadFileBytes("data/png/" + name + ".png");
+        const std::string rgba = ReadFileBytes("data/png/" + name + ".rgba");
+        const bool linear = png.find(std::string("gAMA\0\x01\x86\xa0", 8)) != std::string::npos;
+        const bool wide = png[24] == 16;   // IHDR bit depth
+        // Corrected grey below 8 bits stays at its own precision: within one step.
+        const int slack = png[24] < 8 && png[25] == 0 && linear ? 255 / ((1 << png[24]) - 1) : 2;
+        RwTexture *texture = Base()->ReadTexture(name.c_str(), "data/png/");
+        ASSERT_NE(nullptr, texture) << name;
+        EXPECT_EQ(2, RwTextureGetFilterMode(texture));
+        const std::vector<RwUInt8> got = RasterPixels(RwTextureGetRaster(texture));
+        ASSERT_EQ(rgba.size() - 12, got.size()) << name;
+        int bad = 0;
+        for (size_t i = 0; i < got.size() && bad < 3; i++) {
+            const double v = static_cast<unsigned char>(rgba[12 + i]);
+            const bool alpha = i % 4 == 3;
+            // A 16-bit sample whose high byte is v lies anywhere up to v + 1.
+            const int lo = alpha ? static_cast<int>(v) : Gamma(v, linear);
+            const int hi = alpha ? static_cast<int>(v) : Gamma(wide ? std::min(v + 1, 255.0) : v, linear);
+            if (got[i] + slack < lo || got[i] > hi + slack) {
+                ADD_FAILURE() << name << " byte " << i << ": " << int(got[i]) << " not in " << lo << ".." << hi;
+                bad++;
+            }
+        }
+        RwTextureDestroy(texture);
+        files++;
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    EXPECT_GE(files, 30);
+}
+
+TEST(TextureRead, MissingFilesAreListedAndNothingElse)
+{
+    const struct {
+        const char *name;
+        const char *line;
+    } rows[] = {
+        {"wall", "data/png/wall.png"},
+        {"x.jpg", "data/png/x.jpg.png"},   // no other format is looked for
+    };
+    for (const auto &r : rows) {
+        EXPECT_EQ(nullptr, Base()->ReadTexture(r.name, "data/png/"));
+        EXPECT_EQ(r.line, LastLine(ReadFileBytes("Texture.txt"))) << r.name;
+    }
+    // A name too long for any path is missing too, and logged whole.
+    const std::string longName(300, 'n');
+    EXPECT_EQ(nullptr, Base()->ReadTexture(longName.c_str(), "data/png/"));
+    EXPECT_EQ("data/png/" + longName + ".png", LastLine(ReadFileBytes("Texture.txt")));
+
+    // A file that exists but does not decode is not missing.
+    const std::string before = ReadFileBytes("Texture.txt");
+    WriteFileBytes("data/png/jpeg.jpg.png", std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 11) + std::string(64, 'j'));
+    EXPECT_EQ(nullptr, Base()->ReadTexture("jpeg.jpg", "data/png/"));
+    EXPECT_EQ(before, ReadFileBytes("Texture.txt"));
+}
+
+TEST(TextureRead, HostileBytesGiveNothingAndLeakNothing)
+{
+    const std::string png = MakePng(64, 64);
+    const int held = Base()->ReportTextureMemory(nullptr, nullptr, 0);
+    std::vector<std::string> inputs = {"", std::string(1, '\x89'), ReadFileBytes("data/png/badcrc.png"),
+                                       ReadFileBytes("data/png/badadler.png")};
+    for (size_t cut = 0; cut < png.size(); cut += 7)
+        inputs.push_back(png.substr(0, cut));
+    auto decodeAll = [&] {
+        for (const std::string &bytes : inputs) {
+            RwTexture *texture = reinterpret_cast<RwTexture *>(1);
+            EXPECT_EQ(0, DecodePngTexture(&texture, "bad", bytes.data(), static_cast<DWORD>(bytes.size()), 2,
+                                          nullptr));
+            EXPECT_EQ(nullptr, texture);
+            RwImage *image = reinterpret_cast<RwImage *>(1);
+            EXPECT_EQ(0, DecodePngImage(&image, "bad", bytes.data(), static_cast<DWORD>(bytes.size()), 2));
+            EXPECT_EQ(nullptr, image);
+        }
+    };
+    decodeAll();
+    const size_t before = PrivateBytes();
+    for (int i = 0; i < 20; i++)
+        decodeAll();
+    EXPECT_LT(PrivateBytes(), before + 4 * 1024 * 1024);
+    EXPECT_EQ(held, Base()->ReportTextureMemory(nullptr, nullptr, 0));
+    RwRaster *raster = reinterpret_cast<RwRaster *>(1);
+    EXPECT_EQ(0, DecodePngRaster(&raster, "bad", png.data(), 0xFFFFFFFF, 2, nullptr));
+    EXPECT_EQ(nullptr, raster);
+}
+
+TEST(TextureRead, ModeSetsFilterAndQualityScales)
+{
+    const std::string png = MakePng(64, 64);
+    const struct {
+        int mode, textureQuality, imageQuality, filter, size;
+    } rows[] = {
+        {2, 0, 0, 2, 64}, {1, 0, 0, 1, 64}, {2, 2, 0, 2, 16}, {1, 2, 0, 1, 64}, {1, 0, 2, 1, 42}, {2, 1, 2, 2, 32},
+    };
+    for (const auto &r : rows) {
+        CKivBase::SetTextureReadMode(r.mode);
+        Base()->SetTextureQuality(r.textureQuality);
+        Base()->SetImageQuality(r.imageQuality);
+        RwTexture *texture = nullptr;
+        ASSERT_EQ(1, DecodePngTexture(&texture, "Scaled", png.data(), static_cast<DWORD>(png.size()), r.mode,
+                                      nullptr));
+        EXPECT_EQ(r.filter, RwTextureGetFilterMode(texture));
+        EXPECT_EQ(r.size, RwTextureGetRaster(texture)->width) << r.mode << r.textureQuality << r.imageQuality;
+        EXPECT_EQ(r.size, RwTextureGetRaster(texture)->height);
+        EXPECT_STREQ("Scaled", RwTextureGetName(texture));
+        EXPECT_EQ(texture, RwTextureDictionaryFindTexture(RwTextureDictionaryGetCurrent(), "scaled"));
+        RwImage *image = nullptr;
+        ASSERT_EQ(1, DecodePngImage(&image, "Scaled", png.data(), static_cast<DWORD>(png.size()), r.mode));
+        EXPECT_EQ(r.size, image->width);
+        RwImageDestroy(image);
+        RwTextureDestroy(texture);
+    }
+    // A 1x1 picture stays 1x1 at a quarter.
+    Base()->SetTextureQuality(2);
+    const std::string one = MakePng(1, 1);
+    RwTexture *texture = nullptr;
+    ASSERT_EQ(1, DecodePngTexture(&texture, "one", one.data(), static_cast<DWORD>(one.size()), 2, nullptr));
+    EXPECT_EQ(1, RwTextureGetRaster(texture)->width);
+    RwTextureDestroy(texture);
+    CKivBase::SetTextureReadMode(2);
+    Base()->SetTextureQuality(0);
+    Base()->SetImageQuality(0);
+}
+
+TEST(TextureRead, ColourKeyMakesClearPixelsOpaqueKeyColour)
+{
+    const std::string png = MakePng(8, 8);
+    for (const ColourKey &key : {ColourKey{0, 1, 2, 3}, ColourKey{1, 10, 20, 30}}) {
+        RwRaster *raster = nullptr;
+        ASSERT_EQ(1, DecodePngRaster(&raster, "k", png.data(), static_cast<DWORD>(png.size()), 2, &key));
+        const std::vector<RwUInt8> p = RasterPixels(raster);
+        const std::vector<int> clear(&p[(5 * 8 + 5) * 4], &p[(5 * 8 + 5) * 4 + 4]);
+        const std::vector<int> opaque(&p[3 * 4], &p[3 * 4 + 4]);   // top row, x = 3
+        const std::vector<int> expected = key.enable ? std::vector<int>{10, 20, 30, 255} : std::vector<int>{5, 5, 7, 0};
+        EXPECT_EQ(expected, clear);
+        EXPECT_EQ((std::vector<int>{3, 0, 7, 255}), opaque);
+        RwRasterDestroy(raster);
+    }
+}
+
+TEST(TextureRead, DictionariesReleaseAndReport)
+{
+    const std::string png4 = MakePng(4, 4), png2 = MakePng(2, 2);
+    WriteFileBytes("data/png/four.png", png4);
+    WriteFileBytes("data/png/two.png", png2);
+    RwTextureDictionary *saved = RwTextureDictionaryGetCurrent();
+
+    // Without a current dictionary a texture joins none, and release does nothing.
+    RwTextureDictionarySetCurrent(nullptr);
+    RwTexture *loose = nullptr;
+    ASSERT_EQ(1, DecodePngTextureNoKey(&loose, "loose", png2.data(), static_cast<DWORD>(png2.size()), 2));
+    EXPECT_EQ(nullptr, RwTextureGetDictionary(loose));
+    Base()->ReleaseTexture("loose");
+    EXPECT_EQ(1, loose->refCount);
+    RwTextureDestroy(loose);
+
+    RwTextureDictionary *dict = RwTextureDictionaryCreate();
+    RwTextureDictionarySetCurrent(dict);
+    int a2 = -1, a3 = -1;
+    const int others = Base()->ReportTextureMemory(&a2, &a3, 0);
+    EXPECT_EQ(0, a2 + a3);
+    RwTexture *four = Base()->ReadTexture("four", "data/png/");
+    CKivBase::SetTextureReadMode(1);
+    RwTexture *two = Base()->ReadTexture("two", "data/png/");
+    CKivBase::SetTextureReadMode(2);
+    ASSERT_TRUE(four && two);
+    EXPECT_EQ(four, Base()->ReadTexture("four", "data/png/"));   // found again: one more reference
+    EXPECT_EQ(2, four->refCount);
+
+    int bytes2D = 0, bytes3D = 0;
+    EXPECT_EQ(80, Base()->ReportTextureMemory(&bytes2D, &bytes3D, 1));
+    EXPECT_EQ(16, bytes2D);
+    EXPECT_EQ(64, bytes3D);
+    ASSERT_EQ(0, others) << "earlier tests left textures behind";
+    EXPECT_EQ("2D : two (1) = 16\t16(2D:16, 3D:0)\r\n3D : four (2) = 64\t80(2D:16, 3D:64)\r\n",
+              ReadFileBytes("tm.txt"));
+
+    // Release drops one reference; the last one frees the texture.
+    Base()->ReleaseTexture("four");
+    EXPECT_EQ(1, four->refCount);
+    Base()->ReleaseTexture("absent");
+    // A texture that a material still holds outlives its dictionary's release.
+    RwTextureAddRef(two);
+    Base()->DestroyDictionaryTextures(dict);
+    EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(dict, "four"));
+    EXPECT_EQ(nullptr, RwTextureGetDictionary(two));
+    EXPECT_EQ(1, two->refCount);
+    RwTextureDestroy(two);
+    RwTextureDictionarySetCurrent(saved);
+    RwTextureDictionaryDestroy(dict);
+}
+
+TEST(TextureRead, LoadingThreadReadsWhileFramesAreShown)
+{
+    WriteFileBytes("data/png/threaded.png", MakePng(16, 16));
+    int read = 0;
+    std::thread loader([&] {
+        for (int i = 0; i < 40; i++) {
+            if (Base()->ReadTexture("threaded", "data/png/"))
+                read++;
+            Base()->ReleaseTexture("threaded");
+        }
+    });
+    CKivCamera *camera = Base()->GetDefaultCamera();
+    for (int frame = 0; frame < 40; frame++) {
+        Base()->Lock();
+        if (camera->BeginUpdate())
+            camera->EndUpdate();
+        Base()->Unlock();
+        Base()->Present();
+    }
+    loader.join();
+    EXPECT_EQ(40, read);
+    EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(RwTextureDictionaryGetCurrent(), "threaded"));
+}
+
+} // namespace
