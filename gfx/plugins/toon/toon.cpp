@@ -272,18 +272,33 @@ RwBool RwToonMaterialSetPaintName(RwMaterial *material, const RwChar *name)
     return TRUE;
 }
 
-RwBool RwToonAtomicEnable(RwAtomic *atomic)
+static RwToonGeo *InstallRenderCallBack(RwAtomic *atomic)
 {
     RwToonGeo *toon = atomic ? RwToonGeometryGetToonGeo(atomic->geometry) : nullptr;
-    if (!toon) {
-        return FALSE;
-    }
-    atomic->pipeline = rwToonPipelines.atomic;
-    if (atomic->renderCallBack != RwToonAtomicRenderCallBack) {
+    if (toon && atomic->renderCallBack != RwToonAtomicRenderCallBack) {
         toon->savedRenderCallBack = atomic->renderCallBack;
         toon->savedWord = 0;
         atomic->renderCallBack = RwToonAtomicRenderCallBack;
     }
+    return toon;
+}
+
+RwBool RwToonAtomicEnable(RwAtomic *atomic)
+{
+    if (!InstallRenderCallBack(atomic)) {
+        return FALSE;
+    }
+    atomic->pipeline = rwToonPipelines.atomic;
+    return TRUE;
+}
+
+RwBool RwToonSkinAtomicEnable(RwAtomic *atomic)
+{
+    RwToonGeo *toon = InstallRenderCallBack(atomic);
+    if (!toon) {
+        return FALSE;
+    }
+    toon->skinned = TRUE;
     return TRUE;
 }
 

@@ -170,6 +170,8 @@ RwToonGeo *RwToonGeoApplyPaintDictionary(RwToonGeo *toon, const RwToonPaintDicti
 
 // FALSE, nothing changed, when the atomic's geometry has no toon data.
 RwBool RwToonAtomicEnable(RwAtomic *atomic);
+// The same for a skinned atomic, whose skinning pipeline stays: marks the toon data skinned.
+RwBool RwToonSkinAtomicEnable(RwAtomic *atomic);
 RwReal RwToonGetInkScale(void);
 
 // Supplied by the device driver (or a stand-in in tests).
