@@ -22,7 +22,7 @@
 namespace {
 
 enum : RwUInt32 {
-    TAGNONE = 0,              // the entry holds the eye vector
+    TAGNONE = 0,              // nothing computed this pass
     TAGPOINT = 1,             // the camera-space point is known
     TAGPROJECTED = 0xFFFFFFFFu,
     MEMHINT_INKS = 0x4012E,
@@ -168,13 +168,13 @@ void BatchDraw(QuadBatch &b)
     }
 }
 
-// Room for one more quad; `left` is how many more quads may follow this one.
+// Room for one more quad; `left` counts this quad and the most that may follow it.
 RwUInt8 *BatchQuad(QuadBatch &b, RwUInt32 left)
 {
     if (b.data && b.used + 4 > b.room) {
         BatchDraw(b);
     }
-    if (!b.data && !BatchLock(b, (left + 1) * 4)) {
+    if (!b.data && !BatchLock(b, left * 4)) {
         return nullptr;
     }
     RwUInt8 *quad = b.data + b.used * b.stride;
@@ -323,6 +323,12 @@ inline RwBool IsSilhouette(const RwToonEdge &e)
     return e.triangle[1] != rwTOONNOINDEX && facing[e.triangle[0]] != facing[e.triangle[1]];
 }
 
+// A border edge counts its one triangle.
+inline RwBool Seen(const RwToonEdge &e)
+{
+    return facing[e.triangle[0]] || (e.triangle[1] != rwTOONNOINDEX && facing[e.triangle[1]]);
+}
+
 } // namespace
 
 RwBool RwToonInkResourcesCreate(void)
@@ -426,13 +432,14 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
     RwMatrixInvert(&inverse, objectWorld);
     RwV3d eye;
     TransformPoint(&eye, RwFrameGetWorldMatrix(RwCameraGetFrame(Camera()))->pos, &inverse);
+    // Nothing computed for one atomic is reused for the next.
     for (RwInt32 v = 0; v < toon->numVertices; ++v) {
-        work[v] = {eye.x - positions[v].x, eye.y - positions[v].y, eye.z - positions[v].z, 0.0f, 0.0f, TAGNONE};
+        work[v].tag = TAGNONE;
     }
     for (RwInt32 i = 0; i < toon->numTriangles; ++i) {
-        const WorkEntry &e = work[toon->triangles[i].vertex[0]];
+        const RwV3d &p = positions[toon->triangles[i].vertex[0]];
         const RwV3d &n = toon->triangleNormals[i];
-        facing[i] = e.x * n.x + e.y * n.y + e.z * n.z > 0.0f;
+        facing[i] = (eye.x - p.x) * n.x + (eye.y - p.y) * n.y + (eye.z - p.z) * n.z > 0.0f;
     }
     const RwBool perEdge = toon->numInks > 2;
     const RwToonInk *one = perEdge ? nullptr : InkAt(toon, toon->edgeInks[0].silhouette);
@@ -456,7 +463,12 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
         }
     }
     const RwUInt32 edges = static_cast<RwUInt32>(toon->numEdges);
+    // Counted first so that the vertex room locked is the room used.
+    RwUInt32 left = 0;
     for (RwUInt32 i = 0; i < edges; ++i) {
+        left += IsSilhouette(toon->edges[i]);
+    }
+    for (RwUInt32 i = 0; i < edges && left > 0; ++i) {
         const RwToonEdge &edge = toon->edges[i];
         if (!IsSilhouette(edge)) {
             continue;
@@ -465,7 +477,7 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
         if (!k) {
             continue;
         }
-        RwUInt8 *out = BatchQuad(batch, edges - 1 - i);
+        RwUInt8 *out = BatchQuad(batch, left--);
         if (!out) {
             break;
         }
@@ -602,9 +614,13 @@ void RwToonRenderCreases(RwToonGeo *toon, const RwV3d *positions, const RwMatrix
     QuadBatch batch;
     BatchBegin(batch, sizeof(PointColour), FALSE, 0);
     const RwUInt32 creases = static_cast<RwUInt32>(toon->numCreaseEdges);
+    RwUInt32 left = 0;
     for (RwUInt32 i = 0; i < creases; ++i) {
+        left += Seen(toon->edges[i]) ? 2 : 0;
+    }
+    for (RwUInt32 i = 0; i < creases && left > 0; ++i) {
         const RwToonEdge &edge = toon->edges[i];
-        const RwBool seen = facing[edge.triangle[0]] || (edge.triangle[1] != rwTOONNOINDEX && facing[edge.triangle[1]]);
+        const RwBool seen = Seen(edge);
         const RwToonInk *k = InkAt(toon, toon->edgeInks[i].crease);
         if (!seen || !k) {
             continue;
@@ -631,7 +647,7 @@ void RwToonRenderCreases(RwToonGeo *toon, const RwV3d *positions, const RwMatrix
         for (RwUInt32 side = 0; side < 2; ++side) {
             const Screen oa = Corner(toon, i, side, 0, wa, normal, sa, sb, positions, objectToCamera);
             const Screen ob = Corner(toon, i, side, 1, wb, normal, sb, sa, positions, objectToCamera);
-            RwUInt8 *out = BatchQuad(batch, (creases - 1 - i) * 2 + (1 - side));
+            RwUInt8 *out = BatchQuad(batch, left--);
             if (!out) {
                 break;
             }
