@@ -38,11 +38,19 @@ bool Near(DWORD a, DWORD b, int tolerance = 24)
     return true;
 }
 
-RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags)
+// One material, optionally with a base texture (all texture coordinates 0) and a paint of its own.
+RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const char *ownPaint)
 {
     const RwInt32 v = static_cast<RwInt32>(m.positions.size()), t = static_cast<RwInt32>(m.tris.size() / 3);
-    RwGeometry *g = RwGeometryCreate(v, t, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags);
+    RwGeometry *g = RwGeometryCreate(v, t, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags | (base ? rwGEOMETRYTEXTURED : 0));
     RwMaterial *material = RwMaterialCreate();
+    if (base) {
+        RwMaterialSetTexture(material, base);
+        std::memset(g->texCoords[0], 0, v * sizeof(RwTexCoords));
+    }
+    if (ownPaint) {
+        RwToonMaterialSetPaintName(material, ownPaint);
+    }
     RwMorphTarget *mt = RwGeometryGetMorphTarget(g, 0);
     std::memcpy(mt->verts, m.positions.data(), v * sizeof(RwV3d));
     std::memcpy(mt->normals, m.normals.data(), v * sizeof(RwV3d));
@@ -98,20 +106,20 @@ protected:
         CameraDevice::TearDown();
     }
 
-    // A toon atomic of the mesh 5 units in front of the camera, with inks bound.
-    RwAtomic *Model(const Mesh &m, RwUInt32 flags, std::vector<RwToonInk *> inks, RwToonPaint *paint = nullptr)
+    // A toon atomic of the mesh `depth` units in front of the camera, with inks and paints bound.
+    RwAtomic *Model(const Mesh &m, RwUInt32 flags, std::vector<RwToonInk *> inks, std::vector<RwToonPaint *> paints = {},
+                    RwTexture *base = nullptr, const char *ownPaint = nullptr, float depth = 5.0f)
     {
-        RwGeometry *g = GeometryFor(m, flags);
+        RwGeometry *g = GeometryFor(m, flags, base, ownPaint);
         RwToonGeo *toon = ToonFor(m, inks[0]->name, inks[1]->name);
         RwToonGeometrySetToonGeo(g, toon);
         RwToonInkDictionary dictionary = {static_cast<RwInt32>(inks.size()), inks.data()};
         RwToonGeoApplyInkDictionary(toon, &dictionary);
-        RwToonPaint *paints[1] = {paint};
-        RwToonPaintDictionary paintDictionary = {paint ? 1 : 0, paints};
+        RwToonPaintDictionary paintDictionary = {static_cast<RwInt32>(paints.size()), paints.data()};
         RwToonGeoApplyPaintDictionary(toon, &paintDictionary);
         RwAtomic *a = RwAtomicCreate();
         RwFrame *f = RwFrameCreate();
-        const RwV3d at = {0, 0, 5};
+        const RwV3d at = {0, 0, depth};
         RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
         RwAtomicSetFrame(a, f);
         RwAtomicSetGeometry(a, g, 0);
@@ -258,20 +266,26 @@ TEST_F(ToonDevice, UnboundInksAndMissingToonDataAreSkipped)
     EXPECT_EQ(a, RwToonAtomicRenderCallBack(a));
 }
 
-// A two-texel paint: black at low u, green at high u.
-RwToonPaint *SplitPaint()
+// A two-texel texture, low u then high u, point-sampled and clamped.
+RwTexture *TwoTexels(RwUInt32 low, RwUInt32 high)
 {
     RwRaster *raster = RwRasterCreate(2, 1, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
     RwUInt32 *texels = reinterpret_cast<RwUInt32 *>(RwRasterLock(raster, 0, rwRASTERLOCKWRITE));
-    texels[0] = 0xFF000000;
-    texels[1] = 0xFF00FF00;
+    texels[0] = low;
+    texels[1] = high;
     RwRasterUnlock(raster);
+    RwTexture *texture = RwTextureCreate(raster);
+    texture->filterMode = rwFILTERNEAREST;
+    texture->addressing = rwTEXTUREADDRESSCLAMP | (rwTEXTUREADDRESSCLAMP << 4);
+    return texture;
+}
+
+RwToonPaint *Paint(const char *name, RwTexture *texture)
+{
     RwToonPaint *paint = RwToonPaintCreate();
-    std::strcpy(paint->name, "split");
+    std::strcpy(paint->name, name);
     paint->type = rwTOONPAINTTEXTURED;
-    paint->texture = RwTextureCreate(raster);
-    paint->texture->filterMode = rwFILTERNEAREST;
-    paint->texture->addressing = rwTEXTUREADDRESSCLAMP | (rwTEXTUREADDRESSCLAMP << 4);
+    paint->texture = texture;
     return paint;
 }
 
@@ -288,32 +302,84 @@ TEST_F(ToonDevice, LitPaintSplitsHardTowardTheLight)
     RwLightSetFrame(light, lightFrame);
     RwWorldAddLight(world, light);
     RwWorldAddCamera(world, camera);
-    RwToonPaint *paint = SplitPaint();
-    for (RwBool shader : {natural.shaderPaint, FALSE}) {
-        for (RwUInt32 lit : {static_cast<RwUInt32>(rwGEOMETRYLIGHT), 0u}) {
+    RwToonPaint *split = Paint("split", TwoTexels(0xFF000000, 0xFF00FF00));
+    RwToonPaint *solid = Paint("solid", TwoTexels(0xFFFF0000, 0xFFFF0000));
+    RwToonPaint *bare = Paint("split", nullptr);
+    RwTexture *grey = TwoTexels(0xFF808080, 0xFF808080);
+    const DWORD darkGreen = 0x008000;
+    struct Case {
+        const char *what;
+        RwUInt32 flags;
+        RwToonPaint *paint;
+        RwTexture *base;
+        const char *own;
+        DWORD right, left;
+    } cases[] = {
+        {"lit", rwGEOMETRYLIGHT, split, nullptr, nullptr, Green, 0},
+        {"unlit", 0, split, nullptr, nullptr, White, White},
+        {"textureless paint", rwGEOMETRYLIGHT, bare, nullptr, nullptr, White, White},
+        {"own paint", rwGEOMETRYLIGHT, split, nullptr, "solid", Red, Red},
+        {"own paint not found", rwGEOMETRYLIGHT, split, nullptr, "nothere", Green, 0},
+        {"base texture", rwGEOMETRYLIGHT, split, grey, nullptr, darkGreen, 0},
+    };
+    struct Path {
+        RwBool shader, multiTexture;
+    } paths[] = {{natural.shaderPaint, natural.multiTexture}, {FALSE, TRUE}, {FALSE, FALSE}};
+    for (const Path &path : paths) {
+        for (const Case &c : cases) {
             RwToonInk *none = MakeInk("none", 0.0f, red);
-            Model(Sphere(32, 48), lit, {none, none}, paint);
+            Model(Sphere(32, 48), c.flags, {none, none}, {c.paint, solid}, c.base, c.own);
             RwToonInkRelease(none);
-            rwToonDevice.shaderPaint = shader;
+            rwToonDevice.shaderPaint = path.shader;
+            rwToonDevice.multiTexture = path.multiTexture;
             Draw();
-            if (lit) {
-                EXPECT_TRUE(Near(Pixel(512 + 90, 384), Green)) << shader;
-                EXPECT_TRUE(Near(Pixel(512 - 90, 384), 0)) << shader;
-            } else {
-                EXPECT_TRUE(Near(Pixel(512 + 90, 384), White)) << shader;
-                EXPECT_TRUE(Near(Pixel(512 - 90, 384), White)) << shader;
-            }
+            EXPECT_TRUE(Near(Pixel(512 + 90, 384), c.right)) << c.what << path.shader << path.multiTexture;
+            EXPECT_TRUE(Near(Pixel(512 - 90, 384), c.left)) << c.what << path.shader << path.multiTexture;
             TearDown();
             SetUp();
         }
     }
-    RwToonPaintRelease(paint);
-    RwWorldRemoveCamera(world, camera);
+    // Without a directional light the last light term stays.
     RwWorldRemoveLight(world, light);
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    Model(Sphere(32, 48), rwGEOMETRYLIGHT, {none, none}, {split});
+    RwToonInkRelease(none);
+    Draw();
+    EXPECT_TRUE(Near(Pixel(512 + 90, 384), Green));
+    for (RwToonPaint *p : {split, solid, bare}) {
+        RwToonPaintRelease(p);
+    }
+    RwTextureDestroy(grey);
+    RwWorldRemoveCamera(world, camera);
     RwLightSetFrame(light, nullptr);
     RwLightDestroy(light);
     RwFrameDestroy(lightFrame);
     RwWorldDestroy(world);
+}
+
+TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
+{
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwToonInk *crease = MakeInk("crease", 24.0f, red);
+    RwAtomic *a = Model(Cube(), 0, {none, crease});
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    // Two diagonals (not creases) that lead round to each other from every crease end.
+    const RwUInt16 c = static_cast<RwUInt16>(toon->numCreaseEdges);
+    for (RwInt32 i = 0; i < c; ++i) {
+        std::fill(std::begin(toon->edges[i].link), std::end(toon->edges[i].link), c);
+    }
+    std::fill(std::begin(toon->edges[c].link), std::end(toon->edges[c].link), static_cast<RwUInt16>(c + 1));
+    std::fill(std::begin(toon->edges[c + 1].link), std::end(toon->edges[c + 1].link), c);
+    Draw();
+    EXPECT_TRUE(Near(Pixel(512 + 128, 384), Red));
+    TearDown();
+    SetUp();
+    // The front face 0.8 from the camera: its creases are not drawn, the back ones face away.
+    Model(Cube(), 0, {none, crease}, {}, nullptr, nullptr, 1.8f);
+    RwToonInkRelease(none);
+    RwToonInkRelease(crease);
+    Draw();
+    EXPECT_EQ(0, RedRun());
 }
 
 TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
