@@ -774,39 +774,18 @@ RwBool NodeInit(RxPipelineNode *node)
     return TRUE;
 }
 
-RxPipelineNodeDefinition skinNode = {"nodeD3D9SkinAtomicAllInOne.csl",
-                                     NodeBody,
-                                     nullptr,
-                                     nullptr,
-                                     NodeInit,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
-                                     0,
-                                     nullptr,
-                                     nullptr,
-                                     0,
-                                     nullptr,
-                                     sizeof(RwD3D9SkinNodeCallbacks),
-                                     0,
-                                     0};
+RxPipelineNodeDefinition SkinNodeDefinition(RxPipelineNodeInitFn init)
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = "nodeD3D9SkinAtomicAllInOne.csl";
+    definition.body = NodeBody;
+    definition.pipelineNodeInit = init;
+    definition.pipelineNodePrivateDataSize = sizeof(RwD3D9SkinNodeCallbacks);
+    return definition;
+}
 
-RxPipelineNodeDefinition toonNode = {"nodeD3D9SkinAtomicAllInOne.csl",
-                                     NodeBody,
-                                     nullptr,
-                                     nullptr,
-                                     ToonNodeInit,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
-                                     0,
-                                     nullptr,
-                                     nullptr,
-                                     0,
-                                     nullptr,
-                                     sizeof(RwD3D9SkinNodeCallbacks),
-                                     0,
-                                     0};
+RxPipelineNodeDefinition skinNode = SkinNodeDefinition(NodeInit);
+RxPipelineNodeDefinition toonNode = SkinNodeDefinition(ToonNodeInit);
 
 RxPipeline *MakePipeline(RwUInt32 type)
 {
@@ -816,7 +795,8 @@ RxPipeline *MakePipeline(RwUInt32 type)
     }
     pipeline->pluginId = rwID_SKINPLUGIN;
     pipeline->pluginData = type;
-    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, type == rwSKINTYPETOON ? &toonNode : &skinNode, nullptr) ||
+    RxPipelineNodeDefinition *node = type == rwSKINTYPETOON ? &toonNode : &skinNode;
+    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, node, nullptr) ||
         !RwPipelineUnlock(pipeline)) {
         RwPipelineDestroy(pipeline);
         return nullptr;

@@ -73,102 +73,44 @@ static const RwUInt32 inkOneTokens[] = {
 const RwUInt32 *const rwToonPaintShaderTokens[4] = {paintATokens, paintBTokens, paintCTokens, paintDTokens};
 const RwUInt32 *const rwToonInkShaderTokens[2] = {inkEdgeTokens, inkOneTokens};
 
-const RwChar *const rwToonShaderText[6] = {
-    "ps_2_0\n"
-    "dcl t0.xyz\n"
-    "dcl t1.xy\n"
-    "dcl_2d s0\n"
-    "dcl_2d s1\n"
-    "def c3, 0, 0, 0, 1\n"
-    "nrm r0.xyz, t0\n"
-    "mov r1, c3\n"
-    "dp3_sat r1.x, r0, c0\n"
-    "mov r1.y, r0.y\n"
+// The paint lookup: u = saturate(normalize(t0) . c0), v = n.y; the sample in r2.
+#define rwTOONPAINTLOOKUP \
+    "def c3, 0, 0, 0, 1\n" \
+    "nrm r0.xyz, t0\n" \
+    "mov r1, c3\n" \
+    "dp3_sat r1.x, r0, c0\n" \
+    "mov r1.y, r0.y\n" \
     "texld r2, r1, s0\n"
-    "texld r3, t1, s1\n"
-    "mul r2, r2, r3\n"
-    "mul r2, r2, c1\n"
-    "mov oC0, r2\n",
-    "ps_2_0\n"
-    "dcl t0.xyz\n"
-    "dcl_2d s0\n"
-    "def c3, 0, 0, 0, 1\n"
-    "nrm r0.xyz, t0\n"
-    "mov r1, c3\n"
-    "dp3_sat r1.x, r0, c0\n"
-    "mov r1.y, r0.y\n"
-    "texld r2, r1, s0\n"
-    "mul r2, r2, c1\n"
-    "mov oC0, r2\n",
-    "ps_2_0\n"
-    "dcl t0.xyz\n"
-    "dcl t1.xy\n"
-    "dcl_2d s0\n"
-    "dcl_2d s1\n"
-    "def c3, 0, 0, 0, 1\n"
-    "nrm r0.xyz, t0\n"
-    "mov r1, c3\n"
-    "dp3_sat r1.x, r0, c0\n"
-    "mov r1.y, r0.y\n"
-    "texld r2, r1, s0\n"
-    "texld r3, t1, s1\n"
-    "mul r2, r2, r3\n"
-    "mov oC0, r2\n",
-    "ps_2_0\n"
-    "dcl t0.xyz\n"
-    "dcl_2d s0\n"
-    "def c3, 0, 0, 0, 1\n"
-    "nrm r0.xyz, t0\n"
-    "mov r1, c3\n"
-    "dp3_sat r1.x, r0, c0\n"
-    "mov r1.y, r0.y\n"
-    "texld r2, r1, s0\n"
-    "mov oC0, r2\n",
-    "vs_1_1\n"
-    "def c8, 0.000001, 0, 0, 0\n"
-    "dcl_position v0\n"
-    "dcl_normal v1\n"
-    "dcl_color v2\n"
-    "dcl_texcoord v3\n"
-    "dp4 r0.x, v0, c4\n"
-    "dp4 r0.y, v0, c5\n"
-    "dp4 r0.z, v0, c6\n"
-    "mov r0.w, v0.w\n"
-    "dp3 r1.x, v1, c4\n"
-    "dp3 r1.y, v1, c5\n"
-    "mul r3.xy, r1.xy, r1.xy\n"
-    "add r3.x, r3.x, r3.y\n"
-    "slt r4.x, c8.x, r3.x\n"
-    "max r3.x, r3.x, c8.x\n"
+#define rwTOONPAINTBASE "ps_2_0\ndcl t0.xyz\ndcl t1.xy\ndcl_2d s0\ndcl_2d s1\n" rwTOONPAINTLOOKUP \
+    "texld r3, t1, s1\nmul r2, r2, r3\n"
+#define rwTOONPAINTALONE "ps_2_0\ndcl t0.xyz\ndcl_2d s0\n" rwTOONPAINTLOOKUP
+
+// The ink extrusion up to 1 / |m| in r3.x and the guard (|m|^2 > 0.000001) in r4.x.
+#define rwTOONINKPREFIX \
+    "dp4 r0.x, v0, c4\n" \
+    "dp4 r0.y, v0, c5\n" \
+    "dp4 r0.z, v0, c6\n" \
+    "mov r0.w, v0.w\n" \
+    "dp3 r1.x, v1, c4\n" \
+    "dp3 r1.y, v1, c5\n" \
+    "mul r3.xy, r1.xy, r1.xy\n" \
+    "add r3.x, r3.x, r3.y\n" \
+    "slt r4.x, c8.x, r3.x\n" \
+    "max r3.x, r3.x, c8.x\n" \
     "rsq r3.x, r3.x\n"
-    "mad r2.x, r0.z, v3.x, v3.y\n"
-    "mul r2.x, r2.x, r0.z\n"
-    "mul r2.x, r2.x, r3.x\n"
-    "mul r2.x, r2.x, r4.x\n"
-    "mad r0.xy, r1.xy, r2.x, r0.xy\n"
+#define rwTOONINKSUFFIX \
+    "mul r2.x, r2.x, r3.x\n" \
+    "mul r2.x, r2.x, r4.x\n" \
+    "mad r0.xy, r1.xy, r2.x, r0.xy\n" \
     "m4x4 oPos, r0, c0\n"
-    "mov oD0, v2\n",
-    "vs_1_1\n"
-    "def c8, 0.000001, 0, 0, 0\n"
-    "dcl_position v0\n"
-    "dcl_normal v1\n"
-    "dcl_texcoord v2\n"
-    "dp4 r0.x, v0, c4\n"
-    "dp4 r0.y, v0, c5\n"
-    "dp4 r0.z, v0, c6\n"
-    "mov r0.w, v0.w\n"
-    "dp3 r1.x, v1, c4\n"
-    "dp3 r1.y, v1, c5\n"
-    "mul r3.xy, r1.xy, r1.xy\n"
-    "add r3.x, r3.x, r3.y\n"
-    "slt r4.x, c8.x, r3.x\n"
-    "max r3.x, r3.x, c8.x\n"
-    "rsq r3.x, r3.x\n"
-    "mad r2.x, r0.z, c7.x, c7.y\n"
-    "mul r2.x, r2.x, r0.z\n"
-    "mul r2.x, r2.x, v2.x\n"
-    "mul r2.x, r2.x, r3.x\n"
-    "mul r2.x, r2.x, r4.x\n"
-    "mad r0.xy, r1.xy, r2.x, r0.xy\n"
-    "m4x4 oPos, r0, c0\n",
+
+const RwChar *const rwToonShaderText[6] = {
+    rwTOONPAINTBASE "mul r2, r2, c1\nmov oC0, r2\n",
+    rwTOONPAINTALONE "mul r2, r2, c1\nmov oC0, r2\n",
+    rwTOONPAINTBASE "mov oC0, r2\n",
+    rwTOONPAINTALONE "mov oC0, r2\n",
+    "vs_1_1\ndef c8, 0.000001, 0, 0, 0\ndcl_position v0\ndcl_normal v1\ndcl_color v2\ndcl_texcoord v3\n" rwTOONINKPREFIX
+    "mad r2.x, r0.z, v3.x, v3.y\nmul r2.x, r2.x, r0.z\n" rwTOONINKSUFFIX "mov oD0, v2\n",
+    "vs_1_1\ndef c8, 0.000001, 0, 0, 0\ndcl_position v0\ndcl_normal v1\ndcl_texcoord v2\n" rwTOONINKPREFIX
+    "mad r2.x, r0.z, c7.x, c7.y\nmul r2.x, r2.x, r0.z\nmul r2.x, r2.x, v2.x\n" rwTOONINKSUFFIX,
 };

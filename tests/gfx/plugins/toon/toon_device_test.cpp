@@ -12,6 +12,9 @@
 #include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/d3d9/d3d9toon.h"
 #include "gfx/d3d9/d3d9toonshaders.h"
+#include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/skin/skin.h"
+#include "gfx/plugins/skin/skinint.h"
 #include "gfx/plugins/toon/toon.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
@@ -42,7 +45,7 @@ bool Near(DWORD a, DWORD b, int tolerance = 24)
 RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const char *ownPaint)
 {
     const RwInt32 v = static_cast<RwInt32>(m.positions.size()), t = static_cast<RwInt32>(m.tris.size() / 3);
-    RwGeometry *g = RwGeometryCreate(v, t, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags | (base ? rwGEOMETRYTEXTURED : 0));
+    RwGeometry *g = RwGeometryCreate(v, t, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags | (base ? RwUInt32(rwGEOMETRYTEXTURED) : 0u));
     RwMaterial *material = RwMaterialCreate();
     if (base) {
         RwMaterialSetTexture(material, base);
@@ -64,6 +67,8 @@ RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const ch
     return g;
 }
 
+const RwRGBA red = {255, 0, 0, 255};
+
 RwToonInk *MakeInk(const char *name, float width, RwRGBA colour)
 {
     RwToonInk *ink = RwToonInkCreate();
@@ -79,6 +84,7 @@ protected:
     {
         ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
         ASSERT_TRUE(RwWorldPluginAttach());
+        ASSERT_TRUE(RwAnimPluginAttach() && RwHAnimPluginAttach() && RwSkinPluginAttach());
         ASSERT_TRUE(RwToonPluginAttach());
         CameraDevice::SetUpTestSuite();
         natural = rwToonDevice;
@@ -128,6 +134,17 @@ protected:
         return a;
     }
 
+    // A sphere whose silhouettes are drawn in red of this width, its creases not at all.
+    RwAtomic *Outlined(float width)
+    {
+        RwToonInk *outline = MakeInk("outline", width, red);
+        RwToonInk *none = MakeInk("none", 0.0f, red);
+        RwAtomic *a = Model(Sphere(), 0, {outline, none});
+        RwToonInkRelease(outline);
+        RwToonInkRelease(none);
+        return a;
+    }
+
     // Clears to blue and draws the atomics through their render callbacks; the
     // device records the render states of the callbacks only.
     void Draw()
@@ -159,20 +176,14 @@ protected:
     std::vector<RwAtomic *> atomics;
 };
 
-const RwRGBA red = {255, 0, 0, 255};
-
 TEST_F(ToonDevice, SphereInkRingLiesOutsideTheOutlineAndGrowsWithTheInk)
 {
     int runs[2] = {};
     const float widths[2] = {8.0f, 24.0f};
     for (int i = 0; i < 2; ++i) {
-        RwToonInk *outline = MakeInk("outline", widths[i], red);
-        RwToonInk *none = MakeInk("none", 0.0f, red);
-        Model(Sphere(), 0, {outline, none});
-        RwToonInkRelease(outline);
-        RwToonInkRelease(none);
+        Outlined(widths[i]);
         Draw();
-        // The sphere's outline is 1/5 of the half-width at vw 1: about 102 pixels from the centre.
+        // The sphere's outline: 1 / sqrt(24) of the half-width from the centre, about 104.5 pixels.
         EXPECT_TRUE(Near(Pixel(512, 384), White)) << i;
         EXPECT_TRUE(Near(Pixel(512 + 90, 384), White)) << i;
         EXPECT_TRUE(Near(Pixel(1000, 384), Blue)) << i;
@@ -237,11 +248,7 @@ TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
 
 TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
 {
-    RwToonInk *outline = MakeInk("outline", 16.0f, red);
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwAtomic *a = Model(Sphere(), 0, {outline, none});
-    RwToonInkRelease(outline);
-    RwToonInkRelease(none);
+    RwAtomic *a = Outlined(16.0f);
     RwToonGeoSetEdges(RwToonGeometryGetToonGeo(a->geometry), 0, 0);
     Draw();
     EXPECT_EQ(0, RedRun());
@@ -252,11 +259,7 @@ TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
 
 TEST_F(ToonDevice, UnboundInksAndMissingToonDataAreSkipped)
 {
-    RwToonInk *outline = MakeInk("outline", 16.0f, red);
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwAtomic *a = Model(Sphere(), 0, {outline, none});
-    RwToonInkRelease(outline);
-    RwToonInkRelease(none);
+    RwAtomic *a = Outlined(16.0f);
     RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
     RwToonGeoSetNumInks(toon, 4);
     Draw();
@@ -384,11 +387,7 @@ TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
 
 TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
 {
-    RwToonInk *outline = MakeInk("outline", 16.0f, red);
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwAtomic *a = Model(Sphere(), 0, {outline, none});
-    RwToonInkRelease(outline);
-    RwToonInkRelease(none);
+    RwAtomic *a = Outlined(16.0f);
     RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
     std::memset(toon->vertexNormals, 0, toon->numVertices * sizeof(RwV3d));
     RwD3D9InstanceHeader *header = RwToonAtomicInstance(a);
@@ -404,6 +403,35 @@ TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
     std::memcpy(RwGeometryGetMorphTarget(a->geometry, 1)->verts, mt->verts, toon->numVertices * sizeof(RwV3d));
     Draw();
     EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red));
+}
+
+TEST_F(ToonDevice, SkinnedToonAtomicInksWhereTheSkinMovedIt)
+{
+    RwAtomic *a = Outlined(16.0f);
+    RwGeometry *g = a->geometry;
+    // One bone, every vertex fully on it; the bone moves the sphere 0.6 along x (left on the screen).
+    RwSkin *skin = RwSkinCreateRecord(1, 1, static_cast<RwUInt32>(g->numVertices));
+    skin->numUsedBones = 1;
+    RwMatrixSetIdentity(&skin->skinToBoneMatrices[0]);
+    for (RwInt32 v = 0; v < g->numVertices; ++v) {
+        skin->vertexBoneWeights[4 * v] = 1.0f;
+    }
+    RwSkinGeometrySetSkin(g, skin);
+    RwHAnimHierarchy *h = RwHAnimHierarchyCreate(1, nullptr, nullptr, rwHANIMHIERARCHYLOCALSPACEMATRICES, 36);
+    RwMatrixSetIdentity(&h->pMatrixArray[0]);
+    h->pMatrixArray[0].pos.x = 0.6f;
+    RwSkinAtomicSetHAnimHierarchy(a, h);
+    a->renderCallBack = RwAtomicDefaultRenderCallBack;
+    RwSkinAtomicSetType(a, rwSKINTYPETOON);
+    ASSERT_EQ(rwSKINTYPETOON, RwSkinAtomicGetType(a));
+    ASSERT_EQ(RwToonAtomicRenderCallBack, a->renderCallBack);
+    Draw();
+    // 0.6 / 5 of the half-width is about 61 pixels.
+    EXPECT_TRUE(Near(Pixel(512 - 61, 384), White));
+    EXPECT_TRUE(Near(Pixel(512 - 61 + 107, 384), Red));
+    EXPECT_TRUE(Near(Pixel(512 + 107, 384), Blue));
+    RwSkinAtomicSetHAnimHierarchy(a, nullptr);
+    RwHAnimHierarchyDestroy(h);
 }
 
 TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
