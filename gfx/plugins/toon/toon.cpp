@@ -1,5 +1,6 @@
 // Toon plug-in registration: extension slots on geometries, sectors and materials, their chunks, open count and enabling.
 #include "toon.h"
+#include "toonint.h"
 
 #include <cstring>
 
@@ -20,7 +21,7 @@ static RwInt32 materialOffset = -1;
 static RwInt32 engineOffset = -1;
 static RwInt32 openCount = 0;
 
-static void ToonError(RwUInt32 code, const RwChar *message)
+void RwToonError(RwUInt32 code, const RwChar *message)
 {
     RwError e = {static_cast<RwInt32>(rwID_TOONPLUGIN), RwErrorMakeCode(static_cast<RwInt32>(code), message)};
     RwErrorSet(&e);
@@ -158,7 +159,7 @@ static RwStream *MaterialRead(RwStream *stream, RwInt32, void *object, RwInt32 o
 {
     RwToonMaterial *&slot = Slot<RwToonMaterial>(object, offset);
     if (!slot && !(slot = NewToonMaterial())) {
-        ToonError(E_RW_NOMEM, "toon material");
+        RwToonError(E_RW_NOMEM, "toon material");
         return nullptr;
     }
     RwInt32 version;
@@ -166,7 +167,7 @@ static RwStream *MaterialRead(RwStream *stream, RwInt32, void *object, RwInt32 o
         return nullptr;
     }
     if (static_cast<RwUInt32>(version) > rwTOONMATERIALVERSION) {
-        ToonError(E_RW_BADVERSION, "Incompatible toon material stream version: re-export required");
+        RwToonError(E_RW_BADVERSION, "Incompatible toon material stream version: re-export required");
         return nullptr;
     }
     const RwBool current = static_cast<RwUInt32>(version) == rwTOONMATERIALVERSION;
@@ -221,9 +222,10 @@ RwToonMaterial *RwToonMaterialGetToonMaterial(const RwMaterial *material)
     return material && materialOffset >= 0 ? Slot<RwToonMaterial>(material, materialOffset) : nullptr;
 }
 
+// The passes index the owner's vertices with the toon data's.
 RwBool RwToonGeometrySetToonGeo(RwGeometry *geometry, RwToonGeo *toon)
 {
-    if (!geometry || geometryOffset < 0) {
+    if (!geometry || geometryOffset < 0 || (toon && toon->numVertices > geometry->numVertices)) {
         return FALSE;
     }
     RwToonGeo *&slot = Slot<RwToonGeo>(geometry, geometryOffset);
@@ -240,7 +242,7 @@ RwBool RwToonGeometrySetToonGeo(RwGeometry *geometry, RwToonGeo *toon)
 
 RwBool RwToonWorldSectorSetToonGeo(RwWorldSector *sector, RwToonGeo *toon)
 {
-    if (!sector || sectorOffset < 0) {
+    if (!sector || sectorOffset < 0 || (toon && toon->numVertices > sector->numVertices)) {
         return FALSE;
     }
     RwToonGeo *&slot = Slot<RwToonGeo>(sector, sectorOffset);

@@ -141,6 +141,7 @@ RwBool RwToonGeoSetEdges(RwToonGeo *toon, RwInt32 numEdges, RwInt32 numCreaseEdg
 RwBool RwToonGeoSetNumInks(RwToonGeo *toon, RwInt32 numInks);
 void RwToonGeoDestroy(RwToonGeo *toon);
 // Stores toon data in an object's slot (the old data destroyed); the owner link is set.
+// Refused (FALSE) for data of more vertices than the object has.
 RwBool RwToonGeometrySetToonGeo(RwGeometry *geometry, RwToonGeo *toon);
 RwBool RwToonWorldSectorSetToonGeo(RwWorldSector *sector, RwToonGeo *toon);
 // Gives a material toon data of its own paint name (NULL name: none); FALSE without memory.

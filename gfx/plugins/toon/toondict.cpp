@@ -7,23 +7,18 @@
 #include "gfx/core/texture.h"
 #include "gfx/core/texturemodule.h"
 #include "toon.h"
+#include "toonint.h"
 
 enum : RwUInt32 {
     rwTOONOLDINKSIZE = 44,        // version, name, width, colour
     rwTOONMINPAINTSIZE = 40,      // version, type, name
 };
 
-static void ToonError(RwUInt32 code, const RwChar *message)
-{
-    RwError e = {static_cast<RwInt32>(rwID_TOONPLUGIN), RwErrorMakeCode(static_cast<RwInt32>(code), message)};
-    RwErrorSet(&e);
-}
-
 RwToonInk *RwToonInkCreate(void)
 {
     RwToonInk *ink = static_cast<RwToonInk *>(RwMalloc(sizeof(RwToonInk), rwMEMHINT_TOON));
     if (!ink) {
-        ToonError(E_RW_NOMEM, "toon ink");
+        RwToonError(E_RW_NOMEM, "toon ink");
         return nullptr;
     }
     std::memset(ink, 0, sizeof *ink);
@@ -40,7 +35,7 @@ RwToonPaint *RwToonPaintCreate(void)
 {
     RwToonPaint *paint = static_cast<RwToonPaint *>(RwMalloc(sizeof(RwToonPaint), rwMEMHINT_TOON));
     if (!paint) {
-        ToonError(E_RW_NOMEM, "toon paint");
+        RwToonError(E_RW_NOMEM, "toon paint");
         return nullptr;
     }
     std::memset(paint, 0, sizeof *paint);
@@ -89,7 +84,7 @@ static RwToonInk *InkStreamRead(RwStream *stream)
         return nullptr;
     }
     if (static_cast<RwUInt32>(version) > rwTOONINKVERSION) {
-        ToonError(E_RW_BADVERSION, "Incompatible toon ink stream version");
+        RwToonError(E_RW_BADVERSION, "Incompatible toon ink stream version");
     }
     if (!RwStreamReadExact(stream, ink->name, rwTOONNAMELENGTH) ||
         !RwStreamReadReal(stream, &ink->width, sizeof(RwReal)) || !RwStreamReadExact(stream, colour, 4) ||
@@ -137,7 +132,7 @@ static RwToonPaint *PaintStreamRead(RwStream *stream)
         return nullptr;
     }
     if (static_cast<RwUInt32>(head[0]) != rwTOONPAINTVERSION) {
-        ToonError(E_RW_BADVERSION, "Incompatible toon paint stream version");
+        RwToonError(E_RW_BADVERSION, "Incompatible toon paint stream version");
     }
     if (!RwStreamReadInt32(stream, &head[1], sizeof(RwInt32)) ||
         !RwStreamReadExact(stream, paint->name, rwTOONNAMELENGTH)) {
@@ -158,7 +153,7 @@ static RwBool Append(void ***array, RwInt32 *count, void *entry)
 {
     void **grown = static_cast<void **>(RwMalloc((*count + 1) * sizeof(void *), rwMEMHINT_TOON));
     if (!grown) {
-        ToonError(E_RW_NOMEM, "toon dictionary");
+        RwToonError(E_RW_NOMEM, "toon dictionary");
         return FALSE;
     }
     if (*count > 0) {
@@ -205,19 +200,19 @@ static AnyDictionary *ReadAny(RwStream *stream, const DictionaryKind &kind)
         return nullptr;
     }
     if (static_cast<RwUInt32>(head[0]) != kind.version) {
-        ToonError(E_RW_BADVERSION, kind.message);
+        RwToonError(E_RW_BADVERSION, kind.message);
     }
     if (!RwStreamReadInt32(stream, &head[1], sizeof(RwInt32))) {
         return nullptr;
     }
     const RwInt32 count = head[1];
     if (count > 0 && !RwStreamCanHold(stream, static_cast<RwUInt32>(count), rwCHUNKHEADERSIZE + kind.minEntrySize)) {
-        ToonError(E_RW_READ, "toon dictionary count beyond the stream");
+        RwToonError(E_RW_READ, "toon dictionary count beyond the stream");
         return nullptr;
     }
     AnyDictionary *d = static_cast<AnyDictionary *>(RwMalloc(sizeof(AnyDictionary), rwMEMHINT_TOON));
     if (!d) {
-        ToonError(E_RW_NOMEM, "toon dictionary");
+        RwToonError(E_RW_NOMEM, "toon dictionary");
         return nullptr;
     }
     d->count = 0;

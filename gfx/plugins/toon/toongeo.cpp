@@ -9,12 +9,7 @@
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 #include "toon.h"
-
-static void ToonError(RwUInt32 code, const RwChar *message)
-{
-    RwError e = {static_cast<RwInt32>(rwID_TOONPLUGIN), RwErrorMakeCode(static_cast<RwInt32>(code), message)};
-    RwErrorSet(&e);
-}
+#include "toonint.h"
 
 // Zeroed room for count records, or NULL for none (and on failure, with *ok cleared).
 static void *Array(RwInt32 count, size_t recordSize, RwBool *ok)
@@ -43,13 +38,13 @@ static void ReleaseInks(RwToonGeo *toon)
 RwToonGeo *RwToonGeoCreate(RwInt32 numVertices, RwInt32 numTriangles)
 {
     if (numVertices < 0 || numTriangles < 0 || numVertices > rwTOONMAXVERTICES || numTriangles > rwTOONMAXVERTICES) {
-        ToonError(E_RW_READ, "toon data counts out of range");
+        RwToonError(E_RW_READ, "toon data counts out of range");
         return nullptr;
     }
     RwBool ok = TRUE;
     RwToonGeo *toon = static_cast<RwToonGeo *>(Array(1, sizeof(RwToonGeo), &ok));
     if (!toon) {
-        ToonError(E_RW_NOMEM, "toon data");
+        RwToonError(E_RW_NOMEM, "toon data");
         return nullptr;
     }
     toon->numVertices = numVertices;
@@ -64,7 +59,7 @@ RwToonGeo *RwToonGeoCreate(RwInt32 numVertices, RwInt32 numTriangles)
     }
     if (!ok || !RwToonGeoSetNumInks(toon, 2)) {
         RwToonGeoDestroy(toon);
-        ToonError(E_RW_NOMEM, "toon data");
+        RwToonError(E_RW_NOMEM, "toon data");
         return nullptr;
     }
     return toon;
@@ -243,7 +238,7 @@ static long long Needed(long long v, long long t, long long e, long long n)
 static RwToonGeo *Refuse(RwToonGeo *toon, const RwChar *message)
 {
     RwToonGeoDestroy(toon);
-    ToonError(E_RW_READ, message);
+    RwToonError(E_RW_READ, message);
     return nullptr;
 }
 
@@ -254,14 +249,14 @@ RwToonGeo *RwToonGeoStreamRead(RwStream *stream, RwInt32 length, RwInt32 ownerVe
         return nullptr;
     }
     if (static_cast<RwUInt32>(head[0]) != rwTOONGEOVERSION) {
-        ToonError(E_RW_BADVERSION, "Incompatible toon geometry stream version: re-export required");
+        RwToonError(E_RW_BADVERSION, "Incompatible toon geometry stream version: re-export required");
         return nullptr;
     }
     const RwInt32 v = head[1];
     const RwInt32 t = head[2];
     if (v < 0 || t < 0 || v > rwTOONMAXVERTICES || t > rwTOONMAXVERTICES || v > ownerVertices ||
         Needed(v, t, 0, 0) > length) {
-        ToonError(E_RW_READ, "toon data counts out of range");
+        RwToonError(E_RW_READ, "toon data counts out of range");
         return nullptr;
     }
     RwToonGeo *toon = RwToonGeoCreate(v, t);

@@ -321,6 +321,9 @@ TEST(ToonGeo, RidesInTheGeometryChunkAndNotInCopies)
     EXPECT_EQ(0, RwToonGeoStreamGetSize(RwToonGeometryGetToonGeo(geometry)));
     Bytes payload = ToonFields().Payload();
     RwToonGeo *toon = ReadToon(payload);
+    RwGeometry *small = RwGeometryCreate(3, 0, rwGEOMETRYPOSITIONS);
+    EXPECT_FALSE(RwToonGeometrySetToonGeo(small, toon));
+    RwGeometryDestroy(small);
     ASSERT_TRUE(RwToonGeometrySetToonGeo(geometry, toon));
     EXPECT_EQ(geometry, toon->geometry);
     RwStream *w = OpenWriteMemory();
