@@ -1,0 +1,1 @@
+#include "editbox_host.h"
