@@ -84,10 +84,13 @@ int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, 
 {
     CKivGuiTestEditBox::Create(id, left, top, right, bottom, text, leftMargin, topMargin);
     HWND window = GuiEngineWindow();
+    // A box made while another left the window without its context keeps
+    // the default one taken before.
     HIMC context = ImeBinding().ImmGetContext(window);
-    ImeState().defaultContext = context;
-    if (context)
+    if (context) {
+        ImeState().defaultContext = context;
         ImeBinding().ImmReleaseContext(window, context);
+    }
     return 1;
 }
 
@@ -269,7 +272,6 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
     bool done = false;
     if ((flags & GCS_COMPSTR) && m_swallowKeys) {
         const int units = ReadString(context, GCS_COMPSTR, text);
-        SetHideCaret(1);
         if (units == 0) {
             if (s.typed > 0) {
                 RemoveTypedComposition(1, 0);
@@ -313,6 +315,8 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
                 SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
             }
         }
+        // After the keys above: their Backspaces show the caret again.
+        SetHideCaret(1);
     }
     s.compositionCaret = std::max(0, std::min(s.compositionCaret, s.composition.GetTextSize()));
     if (!done && (flags & GCS_COMPATTR)) {
