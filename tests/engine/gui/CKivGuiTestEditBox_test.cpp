@@ -27,6 +27,41 @@ protected:
     CKivGuiTestEditBox *box = nullptr;
 };
 
+// Runs this program's clipboard reader in a second process; its exit code.
+DWORD ChildReadsClipboard(const char *expected)
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe + "\" --gtest_filter=ClipboardReader.*";
+    SetEnvironmentVariableA("KIV_CLIPBOARD_EXPECT", expected);
+    STARTUPINFOA start = {};
+    start.cb = sizeof(start);
+    PROCESS_INFORMATION process = {};
+    DWORD code = 99;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process)) {
+        WaitForSingleObject(process.hProcess, 120000);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    SetEnvironmentVariableA("KIV_CLIPBOARD_EXPECT", nullptr);
+    return code;
+}
+
+TEST(ClipboardReader, SeesTheExpectedText)
+{
+    const char *expected = std::getenv("KIV_CLIPBOARD_EXPECT");
+    if (!expected)
+        GTEST_SKIP() << "run by the copy test in a second process";
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const WCHAR *text = data ? static_cast<const WCHAR *>(GlobalLock(data)) : nullptr;
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::wstring(text), std::wstring(expected, expected + std::strlen(expected)));
+    GlobalUnlock(data);
+    CloseClipboard();
+}
+
 const std::wstring Syllables(int n)
 {
     return std::wstring(n, L'\xD55C');
@@ -83,6 +118,7 @@ TEST_F(EditBox, ClipboardCopyCutAndPaste)
     box->SetText("abc", 0);
     Type(box, L"\x01\x03");
     EXPECT_EQ(Clipboard(), L"abc");
+    EXPECT_EQ(ChildReadsClipboard("abc"), 0u) << "another process pastes the copy too";
     Key(VK_END);
     Type(box, L"\x16");
     EXPECT_EQ(Text(), L"abcabc") << "the copy stays on the clipboard after it was made";
