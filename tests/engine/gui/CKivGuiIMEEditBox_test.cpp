@@ -220,6 +220,12 @@ TEST_F(ImeBox, HostileAnswersOverrunNothing)
         EXPECT_LT(s.candidateLine.GetTextSize(), 256);
     }
     Frame();
+    ChangeLayout(0xE0010411);   // Japanese starts a page at selection / page size
+    ScriptedIme::candidates = CandidateList({L"a", L"b", L"c"}, 3, 0, 2);
+    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    EXPECT_EQ(s.candidateCount, 3);
+    EXPECT_EQ(s.candidateSelection, 2);
+    ChangeLayout(0x04120412);
 
     ScriptedIme::hostileCounts = true;
     SendMessageW(EditHost::window, WM_IME_STARTCOMPOSITION, 0, 0);
@@ -233,6 +239,64 @@ TEST_F(ImeBox, HostileAnswersOverrunNothing)
     EXPECT_EQ(s.composition.GetTextSize(), 0) << "far over the limit: ignored";
     EXPECT_EQ(Text(), L"");
     SendMessageW(EditHost::window, WM_IME_ENDCOMPOSITION, 0, 0);
+}
+
+// The private block of an input method whose reading is read by hand.
+struct PrivateReading {
+    static inline GuiInputContext context;
+    static inline BYTE block[64], inner[64], record[0x60];
+    static inline VS_FIXEDFILEINFO version;
+};
+
+TEST_F(ImeBox, ReadingsFillAtMostTenEntriesAndNeverJoinPastTheEnd)
+{
+    GuiImeBinding &b = ImeBinding();
+    b.GetReadingString = [](HIMC, UINT size, LPWSTR out, PINT error, BOOL *vertical, PUINT max) WINAPI -> UINT {
+        *error = 2, *vertical = FALSE, *max = 64;
+        for (UINT i = 0; out && i < size; i++)
+            out[i] = WCHAR('a' + i % 26);
+        return 40;
+    };
+    const GuiImeStore &s = ImeStore();
+    ImeReadReadingString();
+    EXPECT_EQ(s.candidateCount, 10);
+    EXPECT_EQ(s.candidateSelection, 2);
+    EXPECT_TRUE(s.readingShown);
+    EXPECT_EQ(std::wstring(s.readingLine), L"abcdefghij");
+
+    // Version 5.0 of a Traditional Chinese method: double-byte text, the last lead byte alone.
+    b.GetReadingString = nullptr;
+    ScriptedIme::fileName = "TINTLGNT.IME";
+    PrivateReading::version = {};
+    PrivateReading::version.dwFileVersionMS = 0x00050000;
+    b.GetFileVersionInfoSizeA = [](LPCSTR, LPDWORD) WINAPI -> DWORD { return 16; };
+    b.GetFileVersionInfoA = [](LPCSTR, DWORD, DWORD, LPVOID) WINAPI -> BOOL { return TRUE; };
+    b.VerQueryValueA = [](LPCVOID, LPCSTR, LPVOID *out, PUINT length) WINAPI -> BOOL {
+        *out = &PrivateReading::version;
+        *length = sizeof(VS_FIXEDFILEINFO);
+        return TRUE;
+    };
+    b.ImmLockIMC = [](HIMC) WINAPI -> GuiInputContext * { return &PrivateReading::context; };
+    b.ImmLockIMCC = [](HIMCC) WINAPI -> LPVOID { return PrivateReading::block; };
+    BYTE *inner = PrivateReading::inner, *record = PrivateReading::record;
+    std::memcpy(PrivateReading::block + 0x0C, &inner, 4);
+    std::memcpy(inner + 0x20, &record, 4);
+    const int length = 3, error = 0;
+    std::memcpy(record + 0x50, &length, 4);
+    std::memcpy(record + 0x54, &error, 4);
+    std::memcpy(record + 0x40, "\xA4\x40\xA4", 3);
+    record[0x43] = 0xA4;   // what a reader joining past the end would take
+    ChangeLayout(0xE0090404);
+    ASSERT_EQ(ImeGetId(0), 0x5000404u);
+    ImeReadReadingString();
+    EXPECT_EQ(s.candidateCount, 2);
+    EXPECT_EQ(std::wstring(s.candidates[0]), L"\x4E00");
+    EXPECT_EQ(s.candidateSelection, 0);
+    WCHAR joined[2] = {};
+    MultiByteToWideChar(950, 0, "\xA4\xA4", 2, joined, 1);
+    EXPECT_NE(s.candidates[1][0], joined[0]) << "a lone lead byte is not joined with the byte past it";
+    b.ImmLockIMC = [](HIMC) WINAPI -> GuiInputContext * { return nullptr; };
+    ChangeLayout(0x04120412);
 }
 
 TEST_F(ImeBox, AModifierWhoseReleaseWasSwallowedIsReleased)
