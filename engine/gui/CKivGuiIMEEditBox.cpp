@@ -132,6 +132,7 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
         return;
     const int typed = s.typed, behind = s.typedBehind;
     s.typed = s.typedBehind = 0;
+    const int length = GetTextLength();
     if (m_focus && m_dialog && m_dialog->GetFocusedControl() == this && GuiEngineWindow()) {
         // Through the window like keys, so the box's own key handling runs.
         HWND window = GuiEngineWindow();
@@ -142,9 +143,11 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
             SendMessageW(window, WM_CHAR, 8, 0);
         }
         SendMessageW(window, WM_KEYUP, VK_BACK, 0);
-        return;
+        if (GetTextLength() != length)
+            return;
     }
-    // Without the focus no key would reach the box: the text is edited here.
+    // No key reached the box (it lost the focus, or the window does not
+    // route to the GUI): the text is edited here.
     const int end = std::min(m_caret + behind, GetTextLength());
     const int start = std::max(end - typed, 0);
     if (end > start)
@@ -308,11 +311,11 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
                 const int before = GetTextLength();
                 SendComposition();
                 const int typed = std::max(0, GetTextLength() - before);
-                const int caret = std::min(s.compositionCaret, typed);
+                const int caret = std::min(s.compositionCaret, typed), end = m_caret;
                 s.typed = typed;
-                s.typedBehind = typed - caret;
-                SendKey(VK_LEFT, s.typedBehind);
+                SendKey(VK_LEFT, typed - caret);
                 SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
+                s.typedBehind = std::max(0, end - m_caret);
             }
         }
         // After the keys above: their Backspaces show the caret again.

@@ -28,7 +28,8 @@ public:
     void CancelComposition();
     static void ResetComposition();
     void SendComposition();
-    // Takes back what insert-on-type typed of the composition.
+    // Takes back what insert-on-type typed of the composition; the box
+    // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
 
 protected:
