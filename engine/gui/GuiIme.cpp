@@ -46,7 +46,6 @@ constexpr GuiImeBinding Standbys = {
 
 GuiImeBinding Bound = Standbys;
 GuiImeState State;
-GuiImeStore *Store;
 
 const WCHAR IndicatorEn[3] = L"En";
 const WCHAR IndicatorSimplified[3] = L"\x7B80";
@@ -233,12 +232,12 @@ GuiImeState &ImeState()
     return State;
 }
 
-// Made on first use and kept for the process, so every box finds it built.
+// Built on first use, so every box finds it whatever the start-up order;
+// destroyed at exit.
 GuiImeStore &ImeStore()
 {
-    if (!Store)
-        Store = new GuiImeStore;
-    return *Store;
+    static GuiImeStore store;
+    return store;
 }
 
 void ImeBindLibraries()

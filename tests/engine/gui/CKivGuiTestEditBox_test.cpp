@@ -110,6 +110,15 @@ TEST_F(EditBox, ClippingRemovesOnlyWhatWasTyped)
     Key(VK_HOME);
     Key(VK_END);
     EXPECT_EQ(Text(), L"abcdefghijklmnop");
+
+    // Scrolling instead: everything stays, the view follows the caret.
+    box->ClearText();
+    box->SetClipToWidth(0);
+    Type(box, L"abcdefghijkl");
+    EXPECT_EQ(box->GetTextLength(), 12);
+    EXPECT_GT(box->GetFirstVisible(), 0);
+    Key(VK_HOME);
+    EXPECT_EQ(box->GetFirstVisible(), 0);
 }
 
 TEST_F(EditBox, ClipboardCopyCutAndPaste)
