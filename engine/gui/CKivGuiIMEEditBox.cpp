@@ -164,7 +164,9 @@ void CKivGuiIMEEditBox::RepairModifier(WPARAM released)
             continue;
         const LPARAM up = (Modifiers[i] & 0x1FF0000) | LPARAM(0xC0000001);
         Modifiers[i] = up;
-        PostMessageW(GetFocus(), WM_KEYUP, ModifierKeys[i], up);
+        // Without a focused window of ours the engine's window takes it.
+        HWND focus = GetFocus();
+        PostMessageW(focus ? focus : GuiEngineWindow(), WM_KEYUP, ModifierKeys[i], up);
         return;
     }
 }
