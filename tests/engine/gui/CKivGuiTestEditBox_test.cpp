@@ -39,7 +39,11 @@ DWORD ChildReadsClipboard(const char *expected)
     PROCESS_INFORMATION process = {};
     DWORD code = 99;
     if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process)) {
-        WaitForSingleObject(process.hProcess, 120000);
+        // The clipboard's owner answers the other process through its messages.
+        for (int i = 0; i < 12000 && MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT) !=
+                                         WAIT_OBJECT_0;
+             i++)
+            Pump();
         GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
