@@ -18,10 +18,9 @@
 #include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "gfx/core/camera.h"
-#include "gfx/core/image.h"
-#include "gfx/core/pngformat.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "backbuffer.h"
+#include "gui_png.h"
 
 // Offered every queued key message before the window: the scripted IME.
 inline std::function<bool(const MSG &)> KeyFilter;
@@ -45,17 +44,6 @@ inline void Pump()
     }
 }
 
-inline void WriteSkin(const std::string &path, int w, int h, RwRGBA colour)
-{
-    RwImage *image = RwImageCreate(w, h, 32);
-    RwImageAllocatePixels(image);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
-    RwImageWritePng(image, (path + ".png").c_str());
-    RwImageDestroy(image);
-}
-
 class EditHost : public ::testing::Environment {
 public:
     void SetUp() override
@@ -76,16 +64,13 @@ public:
         base = new CKivBase;
         ASSERT_EQ(base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "edit test", 0, 0), 1);
         base->CreateFonts("\xB5\xB8\xBF\xF2");
-        CreateDirectoryA("skin", nullptr);
-        for (const char *d : {"Data", "Data/Interface", "Data/Interface/Chat", "Data/Interface/Chat/ime"})
-            CreateDirectoryA(d, nullptr);
-        WriteSkin("skin/back", 400, 20, {255, 255, 255, 255});
-        WriteSkin("skin/caret", 2, 13, {0, 0, 255, 255});
-        WriteSkin("skin/select", 15, 13, {0, 255, 0, 255});
-        WriteSkin("Data/Interface/Chat/ime/ime_outline", 10, 10, {255, 0, 255, 255});
-        WriteSkin("Data/Interface/Chat/ime/ime_fill", 10, 10, {255, 255, 0, 255});
-        WriteSkin("Data/Interface/Chat/ime/ime_focus1", 10, 10, {0, 255, 255, 255});
-        WriteSkin("Data/Interface/Chat/ime/ime_focus2", 1, 10, {255, 128, 0, 255});
+        WriteGuiPng("skin/back", 400, 20, {255, 255, 255, 255});
+        WriteGuiPng("skin/caret", 2, 13, {0, 0, 255, 255});
+        WriteGuiPng("skin/select", 15, 13, {0, 255, 0, 255});
+        WriteGuiPng("Data/Interface/Chat/ime/ime_outline", 10, 10, {255, 0, 255, 255});
+        WriteGuiPng("Data/Interface/Chat/ime/ime_fill", 10, 10, {255, 255, 0, 255});
+        WriteGuiPng("Data/Interface/Chat/ime/ime_focus1", 10, 10, {0, 255, 255, 255});
+        WriteGuiPng("Data/Interface/Chat/ime/ime_focus2", 1, 10, {255, 128, 0, 255});
     }
     void TearDown() override
     {
