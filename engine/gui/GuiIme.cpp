@@ -36,12 +36,13 @@ BOOL WINAPI NoGetFileVersionInfo(LPCSTR, DWORD, DWORD, LPVOID) { return 0; }
 DWORD WINAPI NoGetFileVersionInfoSize(LPCSTR, LPDWORD) { return 0; }
 
 constexpr GuiImeBinding Standbys = {
-    NoLockIMC,          NoUnlockIMC,           NoLockIMCC,         NoUnlockIMCC,           NoDisableTextFrameService,
-    NoGetCompositionString, NoGetCandidateList, NoGetContext,     NoReleaseContext,       NoAssociateContext,
-    NoGetOpenStatus,    NoSetOpenStatus,       NoGetConversionStatus, NoGetDefaultIMEWnd, NoGetIMEFileName,
-    NoGetVirtualKey,    NoNotifyIME,           NoSetConversionStatus, NoSimulateHotKey,   NoIsIME,
-    NoVerQueryValue,    NoGetFileVersionInfo,  NoGetFileVersionInfoSize, GetKeyboardLayout, GetKeyboardLayoutList,
-    nullptr,            nullptr,
+    NoLockIMC, NoUnlockIMC, NoLockIMCC, NoUnlockIMCC, NoDisableTextFrameService,
+    NoGetCompositionString, NoGetCandidateList, NoGetContext, NoReleaseContext, NoAssociateContext,
+    NoGetOpenStatus, NoSetOpenStatus, NoGetConversionStatus, NoGetDefaultIMEWnd, NoGetIMEFileName,
+    NoGetVirtualKey, NoNotifyIME, NoSetConversionStatus, NoSimulateHotKey, NoIsIME,
+    NoVerQueryValue, NoGetFileVersionInfo, NoGetFileVersionInfoSize,
+    GetKeyboardLayout, GetKeyboardLayoutList,
+    nullptr, nullptr,
 };
 
 GuiImeBinding Bound = Standbys;
