@@ -4,6 +4,7 @@
 #include "gfx/core/im3d.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/plugins/skin/skin.h"
+#include "gfx/world/worldpipe.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -389,3 +390,42 @@ void RwD3D9SkinPipelinesDestroy(RxPipeline *plain, RxPipeline *toon)
         }
     }
 }
+// The default world pipelines run a node that draws nothing and succeeds,
+// and no object carries native data.
+static RwBool StandInBody(RxPipelineNode *, const RxPipelineNodeParam *)
+{
+    return TRUE;
+}
+
+static RxPipelineNodeDefinition StandInNode(const RwChar *name)
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = name;
+    definition.body = StandInBody;
+    return definition;
+}
+
+RxPipelineNodeDefinition *RwD3D9WorldSectorAllInOneNodeGet(void)
+{
+    static RxPipelineNodeDefinition node = StandInNode("WorldSectorAllInOne.stand-in");
+    return &node;
+}
+
+RxPipelineNodeDefinition *RwD3D9AtomicAllInOneNodeGet(void)
+{
+    static RxPipelineNodeDefinition node = StandInNode("AtomicAllInOne.stand-in");
+    return &node;
+}
+
+void RwD3D9LightingStateInit(void) {}
+void RwD3D9LightingStateTerm(void) {}
+void RwD3D9VertexShaderCacheInit(void) {}
+void RwD3D9VertexShaderCacheTerm(void) {}
+
+// Native data is passed over unread.
+RwStream *RwGeometryNativeStreamWrite(RwStream *stream, const RwGeometry *) { return stream; }
+RwStream *RwGeometryNativeStreamRead(RwStream *, RwGeometry *) { return nullptr; }
+RwInt32 RwGeometryNativeStreamGetSize(const RwGeometry *) { return 0; }
+RwStream *RwWorldSectorNativeStreamWrite(RwStream *stream, const RwWorldSector *) { return stream; }
+RwStream *RwWorldSectorNativeStreamRead(RwStream *, RwWorldSector *) { return nullptr; }
+RwInt32 RwWorldSectorNativeStreamGetSize(const RwWorldSector *) { return 0; }
