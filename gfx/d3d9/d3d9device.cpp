@@ -204,10 +204,12 @@ static void ReleaseDevice(void)
     RwD3D9StateClose();
     if (d.device) {
         RwD3D9StateUnbindDevice();
+        // The immediate-mode buffers give their declarations back first.
+        RwD3D9Im2DClose();
+        RwD3D9Im3DReleaseBuffers();
         RwD3D9StateReleaseDeclarations();
         RwD3D9RasterModuleClose();
         RwD3D9VertexBufferClose();
-        RwD3D9Im2DClose();
         d.device->Release();
         d.device = nullptr;
     }

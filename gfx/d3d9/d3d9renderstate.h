@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gfx/core/rwtypes.h"
+#include "gfx/world/material.h"   // RwSurfaceProperties
 
 struct RwRaster;
 struct RwTexture;
@@ -46,14 +47,6 @@ enum RwRenderState : RwInt32 {
     rwRENDERSTATEALPHATESTFUNCTION = 29,
     rwRENDERSTATEALPHATESTFUNCTIONREF = 30,
 };
-
-// Material surface properties as the world module keeps them.
-struct RwSurfaceProperties {
-    RwReal ambient;
-    RwReal specular;
-    RwReal diffuse;
-};
-static_assert(sizeof(RwSurfaceProperties) == 12, "surface properties are three reals");
 
 // The summed ambient light (alpha 1), written by the device lighting and read
 // when the material is built.

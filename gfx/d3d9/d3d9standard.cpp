@@ -7,6 +7,7 @@
 #include "d3d9pixel.h"
 #include "d3d9raster.h"
 #include "d3d9renderstate.h"
+#include "d3d9shaderconst.h"
 #include "d3d9state.h"
 #include "d3d9vertexbuffer.h"
 #include "d3d9videomode.h"
@@ -337,6 +338,7 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     RwCamera *camera = static_cast<RwCamera *>(cameraIn);
     RwFpuForceSinglePrecision();
     CurrentCamera = camera;
+    RwD3D9VertexShaderNewCamera();
     if (camera == nullptr || camera->frameBuffer == nullptr || d.device == nullptr)
         return FALSE;
 

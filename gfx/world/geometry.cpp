@@ -297,10 +297,11 @@ static const RwUInt16 *MaterialKeys(UnlockKeys *k, const RwMaterialList *list, R
     return k->keys[index];
 }
 
-static RwMeshBuilder *CollectTriangles(const RwGeometry *geometry, RwMeshBuilder *builder)
+RwMeshBuilder *RwMeshBuilderAddPolygons(RwMeshBuilder *builder, const RwMaterialList *matList,
+                                        const RwTriangle *triangles, RwInt32 numTriangles, RwInt32 materialBase)
 {
-    const RwInt32 numMaterials = geometry->matList.numMaterials;
-    if (numMaterials == 0 || !geometry->triangles) {
+    const RwInt32 numMaterials = matList->numMaterials;
+    if (numMaterials == 0 || !triangles) {
         return builder;   // no triangle can name a material
     }
     const size_t m = static_cast<size_t>(numMaterials);
@@ -319,20 +320,26 @@ static RwMeshBuilder *CollectTriangles(const RwGeometry *geometry, RwMeshBuilder
     k.keys = reinterpret_cast<RwUInt16(*)[4]>(k.pipelines + m);
     k.known = reinterpret_cast<RwUInt8 *>(k.keys + m);
     std::memset(k.known, 0, m);
-    for (RwInt32 i = 0; i < geometry->numTriangles && builder; ++i) {
-        const RwTriangle &t = geometry->triangles[i];
+    for (RwInt32 i = 0; i < numTriangles && builder; ++i) {
+        const RwTriangle &t = triangles[i];
+        const RwInt32 index = materialBase + t.matIndex;
         // Triangles without a material (or naming none that exists) are not drawn.
-        if (t.matIndex >= numMaterials) {
+        if (t.matIndex == rwGEOMETRYNOMATERIAL || index >= numMaterials) {
             continue;
         }
-        RwMaterial *material = geometry->matList.materials[t.matIndex];
-        const RwUInt16 *keys = MaterialKeys(&k, &geometry->matList, t.matIndex);
+        RwMaterial *material = matList->materials[index];
+        const RwUInt16 *keys = MaterialKeys(&k, matList, index);
         builder = RwMeshBuilderAddTriangle(builder, material, t.vertIndex[0], t.vertIndex[1], t.vertIndex[2],
                                            keys[0], keys[1], keys[2], keys[3]);
     }
     RwFree(k.textures);
     RwFree(scratch);
     return builder;
+}
+
+static RwMeshBuilder *CollectTriangles(const RwGeometry *geometry, RwMeshBuilder *builder)
+{
+    return RwMeshBuilderAddPolygons(builder, &geometry->matList, geometry->triangles, geometry->numTriangles, 0);
 }
 
 RwGeometry *RwGeometryUnlock(RwGeometry *geometry)

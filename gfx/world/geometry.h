@@ -116,6 +116,13 @@ RwInt32 RwGeometryRegisterPluginStream(RwUInt32 pluginID, RwPluginDataChunkReadC
                                        RwPluginDataChunkWriteCallBack writeCB,
                                        RwPluginDataChunkGetSizeCallBack getSizeCB);
 RwInt32 RwGeometryGetPluginOffset(RwUInt32 pluginID);
+// Adds the triangles to the builder, each with material entry (materialBase +
+// its index) of the list and the sort keys of that material's texture, raster
+// and pipeline; triangles naming no listed material are left out. The builder,
+// or NULL (out of memory, or the builder failed).
+struct RwMeshBuilder;
+RwMeshBuilder *RwMeshBuilderAddPolygons(RwMeshBuilder *builder, const RwMaterialList *matList,
+                                        const RwTriangle *triangles, RwInt32 numTriangles, RwInt32 materialBase);
 // The registry itself, for the stream code.
 const RwPluginRegistry *RwGeometryGetPluginRegistry(void);
 

@@ -15,3 +15,22 @@ inline RwBool RwWorldStreamFindChunk(RwStream *stream, RwUInt32 type, RwUInt32 *
     RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
     return FALSE;
 }
+
+// The same for a chunk whose version a reader must accept (error 0x80000004
+// for one it must not); the version found goes to *version when asked.
+inline RwBool RwWorldStreamFindChecked(RwStream *stream, RwUInt32 type, RwUInt32 *length, RwUInt32 *version = nullptr)
+{
+    RwUInt32 stamp = 0;
+    if (!RwStreamFindChunk(stream, type, length, &stamp)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return FALSE;
+    }
+    if (version) {
+        *version = stamp;
+    }
+    if (!RwChunkVersionAccepted(stamp)) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADVERSION);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -354,3 +354,8 @@ void RwD3D9Im3DRenderPipelinesDestroy(RxPipeline **slots)
         slots[i] = nullptr;
     }
 }
+
+RwBool RwD3D9WorldPipelineAttach(void)
+{
+    return TRUE;
+}

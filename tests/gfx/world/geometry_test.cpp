@@ -15,9 +15,6 @@ void Register()
 {
     RegisterWorldObjectModules();
     counting::offset = RwMaterialRegisterPlugin(4, 0xCA11, counting::Construct, counting::Destruct, nullptr);
-    ASSERT_GE(RwGeometryRegisterPlugin(0, rwID_BINMESHPLUGIN, nullptr, nullptr, nullptr), 0);
-    ASSERT_GE(RwGeometryRegisterPluginStream(rwID_BINMESHPLUGIN, RwGeometryBinMeshStreamRead,
-                                             RwGeometryBinMeshStreamWrite, RwGeometryBinMeshStreamGetSize), 0);
 }
 
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(Register));

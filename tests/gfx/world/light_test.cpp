@@ -6,15 +6,15 @@
 #include "gfx/core/started_engine.h"
 #include "gfx/world/light.h"
 #include "support/stream_bytes.h"
+#include "world_modules.h"
 
 namespace {
 
 const RwUInt32 kExtensionID = 0x11E7;
 
-// The world module is not attached here: the light module is registered alone.
 void RegisterLights()
 {
-    ASSERT_GE(RwEngineRegisterPlugin(4, rwID_LIGHTMODULE, RwLightModuleOpen, RwLightModuleClose), 0);
+    RegisterWorldObjectModules();
     counting::offset = RwLightRegisterPlugin(4, kExtensionID, counting::Construct, counting::Destruct, nullptr);
     RwLightRegisterPluginStream(kExtensionID, counting::Read, nullptr, nullptr);
 }

@@ -31,9 +31,6 @@ void Register()
     RegisterWorldObjectModules();
     counting::offset = RwMaterialRegisterPlugin(4, 0xCA11, counting::Construct, counting::Destruct, nullptr);
     RwMaterialRegisterPluginStream(0xCA11, counting::Read, nullptr, nullptr);
-    ASSERT_GE(RwMaterialRegisterPlugin(0, rwID_RIGHTTORENDER, nullptr, nullptr, nullptr), 0);
-    ASSERT_GE(RwMaterialRegisterPluginStream(rwID_RIGHTTORENDER, RwMaterialRightsStreamRead,
-                                             RwMaterialRightsStreamWrite, RwMaterialRightsStreamGetSize), 0);
     ASSERT_GE(RwMaterialRegisterPlugin(0, kRightsUser, nullptr, nullptr, nullptr), 0);
     ASSERT_GE(RwMaterialSetStreamRightsCallBack(kRightsUser, RecordRights), 0);
     ASSERT_GE(RwTextureRegisterPlugin(4, 0xF4EE, nullptr, CountFreedTexture, nullptr), 0);

@@ -1,22 +1,21 @@
-// Registers the world module's material, mesh and geometry engine modules for tests, as the world's attach would.
+// Registers every engine module and extension of the world module for tests, as a program does.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include "gfx/core/engine.h"
 #include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
 #include "gfx/world/material.h"
 #include "gfx/world/mesh.h"
+#include "gfx/world/world.h"
 #include "gfx/world/worldids.h"
-
-inline void RegisterMeshModule()
-{
-    ASSERT_GE(RwEngineRegisterPlugin(48, rwID_MESHMODULE, RwMeshModuleOpen, RwMeshModuleClose), 0);
-}
 
 inline void RegisterWorldObjectModules()
 {
-    ASSERT_GE(RwEngineRegisterPlugin(4, rwID_MATERIALMODULE, RwMaterialModuleOpen, RwMaterialModuleClose), 0);
-    RegisterMeshModule();
-    ASSERT_GE(RwEngineRegisterPlugin(4, rwID_GEOMETRYMODULE, RwGeometryModuleOpen, RwGeometryModuleClose), 0);
+    ASSERT_TRUE(RwWorldPluginAttach());
+}
+
+inline void RegisterMeshModule()
+{
+    RegisterWorldObjectModules();
 }

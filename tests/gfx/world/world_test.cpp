@@ -1,0 +1,584 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "gfx/core/camera.h"
+#include "gfx/core/counting_extension.h"
+#include "gfx/core/pipeline.h"
+#include "gfx/core/started_engine.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/mesh.h"
+#include "gfx/world/world.h"
+#include "gfx/world/worldpipe.h"
+#include "support/stream_bytes.h"
+#include "world_modules.h"
+
+namespace {
+
+void Register()
+{
+    RegisterWorldObjectModules();
+    counting::offset = RwWorldSectorRegisterPlugin(4, 0x5EC7, counting::Construct, counting::Destruct, nullptr);
+}
+
+::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(Register));
+
+const RwUInt32 kOldStamp = 0x35000u >> 8;   // an old-style stamp: version 0x35000
+
+struct SectorData {
+    RwUInt32 base;
+    std::vector<float> verts;                  // x, y, z per vertex
+    std::vector<RwUInt16> polys;               // four u16 per polygon, in stream order
+    RwUInt32 stamp = 0x1C020055;
+};
+
+void Put16(Bytes &b, RwUInt16 v)
+{
+    b.push_back(static_cast<unsigned char>(v));
+    b.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+// World sector chunk of a pre-lit world without normals or texture coordinates.
+Bytes SectorChunk(const SectorData &s)
+{
+    const RwUInt32 nv = static_cast<RwUInt32>(s.verts.size() / 3);
+    const RwUInt32 np = static_cast<RwUInt32>(s.polys.size() / 4);
+    const RwUInt32 structSize = 44 + nv * 16 + np * 8;
+    Build b;
+    b.Header(9, 12 + structSize + 12).Header(1, structSize, s.stamp).U32(s.base).U32(np).U32(nv);
+    PutReals(b.bytes, {-10, -1, -1, 1, 1, 1});
+    b.U32(0).U32(0);
+    for (float f : s.verts) {
+        PutReals(b.bytes, {f});
+    }
+    for (RwUInt32 i = 0; i < nv; ++i) {
+        b.U32(0xFF102030u + i);
+    }
+    for (RwUInt16 p : s.polys) {
+        Put16(b.bytes, p);
+    }
+    return b.Header(3, 0);
+}
+
+Bytes PlaneChunk(RwInt32 type, float value, float left, float right, const Bytes &l, const Bytes &r, bool lw, bool rw)
+{
+    Build b;
+    b.Header(10, 12 + 24 + static_cast<RwUInt32>(l.size() + r.size())).Header(1, 24).U32(type);
+    PutReals(b.bytes, {value});
+    b.U32(lw ? 1 : 0).U32(rw ? 1 : 0);
+    PutReals(b.bytes, {left, right});
+    Bytes out = b;
+    out.insert(out.end(), l.begin(), l.end());
+    out.insert(out.end(), r.begin(), r.end());
+    return out;
+}
+
+struct WorldData {
+    RwUInt32 format = 0x40000008;
+    RwUInt32 word32 = 0;
+    RwInt32 totals[4] = {1, 3, 1, 2};          // polygons, vertices, planes, sectors
+    bool rootIsSector = false;
+};
+
+// World chunk body (after its header) with one material around the root chunk.
+Bytes WorldBody(const WorldData &w, const Bytes &root)
+{
+    Build b;
+    b.Header(1, 64).U32(w.rootIsSector ? 1 : 0);
+    PutReals(b.bytes, {-1, -2, -3});
+    for (RwInt32 t : w.totals) {
+        b.U32(static_cast<RwUInt32>(t));
+    }
+    b.U32(w.word32).U32(w.format);
+    PutReals(b.bytes, {10, 10, 10, -10, -10, -10});
+    b.Header(8, 12 + 8 + 12 + 52).Header(1, 8).U32(1).U32(0xFFFFFFFF);
+    b.Header(7, 52).Header(1, 28).U32(0).U32(0xFFFFFFFF).U32(0).U32(0).U32(0).U32(0).U32(0).Header(3, 0);
+    Bytes out = b;
+    out.insert(out.end(), root.begin(), root.end());
+    PutHeader(out, 3, 0);
+    return out;
+}
+
+SectorData Triangle()
+{
+    return {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0}};
+}
+
+Bytes TwoSectorWorld(const SectorData &left = Triangle(), const WorldData &w = WorldData())
+{
+    return WorldBody(w, PlaneChunk(0, 0, 1, -1, SectorChunk(left), SectorChunk({0, {}, {}}), true, true));
+}
+
+RwWorld *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1))
+{
+    RwStream *s = OpenRead(bytes, n);
+    RwWorld *w = RwWorldStreamRead(s);
+    RwStreamClose(s, nullptr);
+    return w;
+}
+
+RwWorldSector *Leaf(RwWorld *w, int side)
+{
+    RwPlaneSector *p = reinterpret_cast<RwPlaneSector *>(w->rootSector);
+    return reinterpret_cast<RwWorldSector *>(side ? p->rightSubTree : p->leftSubTree);
+}
+
+class World : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TakeError();
+        counting::Reset();
+        blocks = rwTestMemory.live;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, counting::live) << "sectors leaked";
+        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
+    }
+    RwInt32 blocks = 0;
+};
+
+TEST_F(World, CreatedWorldHasOneSectorAndFindsItByWalking)
+{
+    const RwBBox box = {{1, 2, 3}, {-1, -2, -3}};
+    RwWorld *w = RwWorldCreate(&box);
+    ASSERT_NE(nullptr, w);
+    RwWorldSector *s = reinterpret_cast<RwWorldSector *>(w->rootSector);
+    EXPECT_EQ(-1, s->type);
+    EXPECT_EQ(2, w->renderOrder);
+    EXPECT_EQ(0, std::memcmp(&box, &s->boundingBox, sizeof box));
+    EXPECT_EQ(0, std::memcmp(&box, &s->tightBoundingBox, sizeof box));
+    EXPECT_EQ(w, RwWorldSectorGetWorld(s));
+    EXPECT_EQ(s, RwWorldSectorDefaultRenderCallBack(s));
+    RwWorldSetSectorRenderCallBack(w, [](RwWorldSector *) -> RwWorldSector * { return nullptr; });
+    RwWorldSetSectorRenderCallBack(w, nullptr);
+    EXPECT_EQ(RwWorldSectorDefaultRenderCallBack, w->renderCallBack);
+    EXPECT_EQ(1, counting::live);
+    EXPECT_TRUE(RwWorldDestroy(w));
+    EXPECT_EQ(nullptr, RwWorldSectorGetWorld(s));
+}
+
+TEST_F(World, HandAssembledStreamReadsIntoOneBlock)
+{
+    Bytes bytes = TwoSectorWorld();
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ(1u, w->object.privateFlags);
+    EXPECT_EQ(0x40000008u, w->flags);
+    EXPECT_FLOAT_EQ(3.0f, w->worldOrigin.z);
+    EXPECT_EQ(1, w->matList.numMaterials);
+    RwWorldSector *left = Leaf(w, 0);
+    RwWorldSector *right = Leaf(w, 1);
+    EXPECT_EQ(w, RwWorldSectorGetWorld(right));
+    EXPECT_FLOAT_EQ(1.0f, left->boundingBox.sup.x);
+    EXPECT_FLOAT_EQ(-10.0f, left->boundingBox.inf.x);
+    EXPECT_FLOAT_EQ(-1.0f, right->boundingBox.inf.x);
+    EXPECT_FLOAT_EQ(-10.0f, left->tightBoundingBox.inf.x);
+    ASSERT_EQ(3, left->numVertices);
+    EXPECT_FLOAT_EQ(1.0f, left->vertices[1].x);
+    EXPECT_EQ(0x31, left->preLitLum[1].red);
+    EXPECT_EQ(2, left->polygons[0].vertIndex[2]);
+    ASSERT_NE(nullptr, left->mesh);
+    EXPECT_EQ(1, left->mesh->numMeshes);
+    EXPECT_EQ(2, counting::live);
+    // Sectors and arrays lie in the world's block.
+    const RwUInt8 *start = reinterpret_cast<RwUInt8 *>(w);
+    for (const void *p : {static_cast<const void *>(right), static_cast<const void *>(left->polygons)}) {
+        EXPECT_TRUE(p > start && p < start + 1024);
+    }
+    std::vector<RwWorldSector *> seen;
+    RwWorldForAllWorldSectors(w, [](RwWorldSector *s, void *d) {
+        static_cast<std::vector<RwWorldSector *> *>(d)->push_back(s);
+        return static_cast<RwWorldSector *>(nullptr);
+    }, &seen);
+    EXPECT_EQ((std::vector<RwWorldSector *>{left}), seen);
+    RwWorldDestroy(w);
+}
+
+TEST_F(World, WriteReadRoundTrip)
+{
+    Bytes bytes = TwoSectorWorld();
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    RwStream *out = OpenWriteMemory();
+    ASSERT_NE(nullptr, RwWorldStreamWrite(w, out));
+    Bytes first = CloseWritten(out);
+    EXPECT_EQ(RwWorldStreamGetSize(w) + 12, first.size());
+    RwWorldDestroy(w);
+    RwStream *in = OpenRead(first);
+    ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
+    w = RwWorldStreamRead(in);
+    RwStreamClose(in, nullptr);
+    ASSERT_NE(nullptr, w);
+    out = OpenWriteMemory();
+    RwWorldStreamWrite(w, out);
+    EXPECT_EQ(first, CloseWritten(out));
+    EXPECT_EQ(0, Leaf(w, 0)->polygons[0].matIndex);
+    EXPECT_FLOAT_EQ(-1.0f, reinterpret_cast<RwPlaneSector *>(w->rootSector)->rightValue);
+    RwWorldDestroy(w);
+}
+
+TEST_F(World, OldPolygonOrderAndMissingExtents)
+{
+    SectorData old = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 2, 1, 0}, kOldStamp};
+    WorldData noExtents;
+    noExtents.format = 0x08;
+    Bytes bytes = TwoSectorWorld(old, noExtents);
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    const RwTriangle &t = Leaf(w, 0)->polygons[0];
+    EXPECT_EQ(2, t.vertIndex[0]);
+    EXPECT_EQ(1, t.vertIndex[1]);
+    EXPECT_EQ(0, t.vertIndex[2]);
+    EXPECT_EQ(0, t.matIndex);
+    const RwPlaneSector *p = reinterpret_cast<RwPlaneSector *>(w->rootSector);
+    EXPECT_EQ(0.0f, p->leftValue);
+    EXPECT_EQ(0.0f, p->rightValue);
+    RwWorldDestroy(w);
+}
+
+Bytes DeepTree(int planes)
+{
+    Bytes tree = SectorChunk({0, {}, {}});
+    for (int i = 0; i < planes; ++i) {
+        tree = PlaneChunk(4, 0, 0, 0, SectorChunk({0, {}, {}}), tree, true, i == 0);
+    }
+    return tree;
+}
+
+TEST_F(World, HostileStreamsAreRefused)
+{
+    WorldData tooFew;
+    tooFew.totals[1] = 2;
+    WorldData flagged;
+    flagged.word32 = 1;
+    WorldData deep;
+    deep.totals[0] = 0;
+    deep.totals[1] = 0;
+    deep.totals[2] = 64;
+    deep.totals[3] = 65;
+    WorldData deeper = deep;
+    deeper.totals[2] = 65;
+    deeper.totals[3] = 66;
+    WorldData sets;
+    sets.format = 0x40090008;
+    const SectorData badVertex = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}};
+    const SectorData badMaterial = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 1}};
+    const SectorData badBase = {1, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0}};
+    struct Case {
+        Bytes bytes;
+        RwUInt32 error;
+    } cases[] = {
+        {TwoSectorWorld(Triangle(), tooFew), 0x8000001A},
+        {TwoSectorWorld(Triangle(), flagged), 0x80000004},
+        {TwoSectorWorld(badVertex), 0x8000001A},
+        {TwoSectorWorld(badMaterial), 0x8000001A},
+        {TwoSectorWorld(badBase), 0x8000001A},
+        {TwoSectorWorld(Triangle(), sets), 7},
+        {WorldBody(deeper, DeepTree(65)), 0x8000001A},
+        {WorldBody(WorldData(), PlaneChunk(12, 0, 1, -1, SectorChunk(Triangle()), SectorChunk({0, {}, {}}), true,
+                                           true)),
+         0x8000001A},
+    };
+    for (Case &c : cases) {
+        EXPECT_EQ(nullptr, Read(c.bytes));
+        EXPECT_EQ(c.error, TakeErrorCode());
+        EXPECT_LE(rwTestMemory.live, blocks);
+        EXPECT_EQ(0, counting::live);
+    }
+    Bytes ok = WorldBody(deep, DeepTree(64));
+    RwWorld *w = Read(ok);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ(64, RwSectorTreeDepth(w->rootSector));
+    RwWorldDestroy(w);
+}
+
+TEST_F(World, TruncationAnywhereLeavesNothing)
+{
+    Bytes bytes = TwoSectorWorld();
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        RwWorld *w = Read(bytes, n);
+        EXPECT_EQ(nullptr, w) << n;
+        if (w) {
+            RwWorldDestroy(w);
+        }
+        TakeError();
+        ASSERT_LE(rwTestMemory.live, blocks) << n;
+    }
+}
+
+// A world of two sectors split at x = 0 with overlapping extents, a camera in
+// it at x = 5 looking along z, and a clump of atomics.
+class Membership : public World {
+protected:
+    void SetUp() override
+    {
+        World::SetUp();
+        bytes = TwoSectorWorld();
+        world = Read(bytes);
+        ASSERT_NE(nullptr, world);
+        camera = RwCameraCreate();
+        RwFrame *cf = RwFrameCreate();
+        RwCameraSetFrame(camera, cf);
+        RwCameraSetFarClipPlane(camera, 100.0f);
+        const RwV3d at = {5, 0, -40};
+        RwFrameTranslate(cf, &at, rwCOMBINEREPLACE);
+        RwWorldAddCamera(world, camera);
+        geometry = RwGeometryCreateEmpty(0.5f);
+        clump = RwClumpCreate();
+        RwClumpSetFrame(clump, RwFrameCreate());
+    }
+    void TearDown() override
+    {
+        if (RwClumpGetWorld(clump)) {
+            RwWorldRemoveClump(world, clump);
+        }
+        RwClumpDestroy(clump);
+        RwGeometryDestroy(geometry);
+        RwWorldRemoveCamera(world, camera);
+        RwFrame *cf = RwCameraGetFrame(camera);
+        RwCameraSetFrame(camera, nullptr);
+        RwFrameDestroy(cf);
+        RwCameraDestroy(camera);
+        RwWorldDestroy(world);
+        World::TearDown();
+    }
+    RwAtomic *AddAtomic(float x)
+    {
+        RwAtomic *a = RwAtomicCreate();
+        RwAtomicSetGeometry(a, geometry, 0);
+        RwFrame *f = RwFrameCreate();
+        const RwV3d p = {x, 0, 0};
+        RwFrameTranslate(f, &p, rwCOMBINEREPLACE);
+        RwFrameAddChild(RwClumpGetFrame(clump), f);
+        RwAtomicSetFrame(a, f);
+        RwClumpAddAtomic(clump, a);
+        return a;
+    }
+    static RwInt32 SectorCount(RwAtomic *a)
+    {
+        RwInt32 n = 0;
+        RwAtomicForAllWorldSectors(a, [](RwWorldSector *s, void *d) {
+            ++*static_cast<RwInt32 *>(d);
+            return s;
+        }, &n);
+        return n;
+    }
+    Bytes bytes;
+    RwWorld *world = nullptr;
+    RwCamera *camera = nullptr;
+    RwGeometry *geometry = nullptr;
+    RwClump *clump = nullptr;
+};
+
+TEST_F(Membership, FrustumListFollowsRenderOrder)
+{
+    RwFrameSyncDirtyList();
+    ASSERT_EQ(2, RwCameraGetFrustumSectorCount(camera));
+    EXPECT_EQ(Leaf(world, 0), RwCameraGetFrustumSector(camera, 0));   // far side first
+    world->renderOrder = 1;
+    RwFrameMarkDirty(RwCameraGetFrame(camera));
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(Leaf(world, 1), RwCameraGetFrustumSector(camera, 0));
+    EXPECT_EQ(Leaf(world, 0), RwCameraGetFrustumSector(camera, 1));
+    std::vector<RwWorldSector *> rendered;
+    static std::vector<RwWorldSector *> *sink;
+    sink = &rendered;
+    RwWorldSetSectorRenderCallBack(world, [](RwWorldSector *s) {
+        sink->push_back(s);
+        return s;
+    });
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera));
+    EXPECT_EQ(world, RwEngineInstance->curWorld);
+    RwWorldRender(world);
+    RwCameraEndUpdate(camera);
+    EXPECT_EQ(nullptr, RwEngineInstance->curWorld);
+    EXPECT_EQ((std::vector<RwWorldSector *>{Leaf(world, 1), Leaf(world, 0)}), rendered);
+}
+
+int drawn = 0;
+RwAtomic *CountDraw(RwAtomic *a)
+{
+    ++drawn;
+    return a;
+}
+
+TEST_F(Membership, TiesDrawingOnceAndLeaving)
+{
+    RwAtomic *straddling = AddAtomic(0.0f);
+    RwAtomic *leftOnly = AddAtomic(-5.0f);
+    RwAtomic *hidden = AddAtomic(3.0f);
+    hidden->object.object.flags = 0;
+    ASSERT_EQ(world, RwWorldAddClump(world, clump));
+    EXPECT_EQ(nullptr, RwWorldAddClump(world, clump));
+    EXPECT_EQ(8u, TakeErrorCode());
+    EXPECT_EQ(1, world->numClumpsInWorld);
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(2, SectorCount(straddling));
+    EXPECT_EQ(1, SectorCount(leftOnly));
+    for (RwAtomic *a : {straddling, leftOnly, hidden}) {
+        a->renderCallBack = CountDraw;
+    }
+    drawn = 0;
+    for (int frame = 0; frame < 2; ++frame) {
+        RwCameraBeginUpdate(camera);
+        RwWorldRender(world);
+        RwCameraEndUpdate(camera);
+    }
+    EXPECT_EQ(4, drawn);   // two atomics, once per update
+    int visits = 0;
+    RwClumpSetCallBack(clump, [](RwClump *c, void *d) {
+        ++*static_cast<int *>(d);
+        return c;
+    });
+    RwCameraForAllClumpsInFrustum(camera, &visits);
+    EXPECT_EQ(1, visits);
+    // A walk whose callback removes every tie of the sector keeps going.
+    RwInt32 walked = 0;
+    static RwInt32 *counter;
+    counter = &walked;
+    RwWorldSectorForAllAtomics(Leaf(world, 0), [](RwAtomic *a, void *) {
+        ++*counter;
+        RwAtomicFreeTies(a);
+        return a;
+    }, nullptr);
+    EXPECT_EQ(2, walked);
+    EXPECT_EQ(world, RwWorldRemoveClump(world, clump));
+    EXPECT_EQ(0, world->numClumpsInWorld);
+    EXPECT_EQ(0, SectorCount(straddling));
+    EXPECT_EQ(nullptr, RwAtomicGetWorld(straddling));
+    EXPECT_EQ(nullptr, RwWorldRemoveClump(world, clump));
+    EXPECT_EQ(4u, TakeErrorCode());
+}
+
+TEST_F(Membership, LightsJoinTheirListsAndLeaveOnce)
+{
+    RwLight *sun = RwLightCreate(rwLIGHTDIRECTIONAL);
+    RwLight *lamp = RwLightCreate(rwLIGHTPOINT);
+    RwFrame *f = RwFrameCreate();
+    RwLightSetFrame(lamp, f);
+    RwLightSetRadius(lamp, 0.5f);
+    EXPECT_EQ(world, RwWorldAddLight(world, sun));
+    EXPECT_EQ(world, RwWorldAddLight(world, lamp));
+    RwFrameSyncDirtyList();
+    for (int side = 0; side < 2; ++side) {
+        int lights = 0;
+        RwWorldSectorForAllLights(Leaf(world, side), [](RwLight *l, void *d) {
+            ++*static_cast<int *>(d);
+            return l;
+        }, &lights);
+        EXPECT_EQ(2, lights) << side;   // the sun, and the lamp straddling the split
+    }
+    EXPECT_EQ(world, RwWorldRemoveLight(world, sun));
+    EXPECT_EQ(nullptr, RwWorldRemoveLight(world, sun));
+    EXPECT_EQ(4u, TakeErrorCode());
+    RwLightDestroy(sun);
+    RwLightDestroy(lamp);   // leaves the world with its ties
+    EXPECT_TRUE(RwLinkListEmpty(&world->lightList));
+    EXPECT_TRUE(RwLinkListEmpty(&Leaf(world, 0)->lightsInWorldSector));
+    RwFrameDestroy(f);
+}
+
+TEST_F(Membership, DestroyingLeavesNothingPointingAtTheDead)
+{
+    AddAtomic(0.0f);
+    RwWorldAddClump(world, clump);
+    RwFrameSyncDirtyList();
+    RwClumpDestroy(clump);
+    clump = RwClumpCreate();
+    EXPECT_EQ(0, world->numClumpsInWorld);
+    EXPECT_TRUE(RwLinkListEmpty(&world->clumpList));
+    EXPECT_TRUE(RwLinkListEmpty(&Leaf(world, 0)->collAtomicsInWorldSector));
+    RwLight *sun = RwLightCreate(rwLIGHTDIRECTIONAL);
+    RwWorldAddLight(world, sun);
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    RwClump *inDoomed = RwClumpCreate();
+    RwWorldAddClump(doomed, inDoomed);
+    RwWorldRemoveLight(world, sun);
+    RwWorldAddLight(doomed, sun);
+    RwWorldDestroy(doomed);
+    EXPECT_EQ(nullptr, RwClumpGetWorld(inDoomed));
+    EXPECT_EQ(nullptr, RwLightGetWorld(sun));
+    RwClumpDestroy(inDoomed);
+    RwLightDestroy(sun);
+}
+
+}  // namespace
+
+namespace {
+
+RwInt32 executed = 0;
+void *lastObject = nullptr;
+RwBool CountingBody(RxPipelineNode *, const RxPipelineNodeParam *params)
+{
+    ++executed;
+    lastObject = params->dataParam;
+    return TRUE;
+}
+RxPipelineNodeDefinition CountingNode()
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = "counting";
+    definition.body = CountingBody;
+    return definition;
+}
+RxPipelineNodeDefinition countingNode = CountingNode();
+
+TEST_F(World, RenderCallbacksRunTheCurrentPipelines)
+{
+    RxPipeline *standIn = RwAtomicGetDefaultPipeline();
+    ASSERT_NE(nullptr, standIn);
+    ASSERT_NE(nullptr, RwWorldGetDefaultSectorPipeline());
+    RxPipeline *own = RwPipelineCreate();
+    ASSERT_NE(nullptr, RwPipelineLock(own));
+    ASSERT_NE(nullptr, RwPipelineAddFragment(own, nullptr, &countingNode, nullptr));
+    ASSERT_NE(nullptr, RwPipelineUnlock(own));
+    RwAtomic *a = RwAtomicCreate();
+    executed = 0;
+    EXPECT_EQ(a, RwAtomicDefaultRenderCallBack(a));   // the stand-in draws nothing and succeeds
+    RwAtomicSetDefaultPipeline(own);
+    EXPECT_EQ(a, RwAtomicDefaultRenderCallBack(a));
+    EXPECT_EQ(1, executed);
+    EXPECT_EQ(a, lastObject);
+    RwAtomicSetDefaultPipeline(nullptr);
+    EXPECT_EQ(standIn, RwAtomicGetDefaultPipeline());
+    Bytes bytes = TwoSectorWorld();
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    RwWorldSetDefaultSectorPipeline(own);
+    EXPECT_EQ(Leaf(w, 0), RwWorldSectorDefaultRenderCallBack(Leaf(w, 0)));
+    EXPECT_EQ(Leaf(w, 1), RwWorldSectorDefaultRenderCallBack(Leaf(w, 1)));   // no polygons: not executed
+    EXPECT_EQ(2, executed);
+    EXPECT_EQ(Leaf(w, 0), lastObject);
+    RwWorldSetDefaultSectorPipeline(nullptr);
+    RwWorldDestroy(w);
+    RwAtomicDestroy(a);
+    RwPipelineDestroy(own);
+}
+
+TEST_F(World, RestoreListHoldsEachGeometryOnce)
+{
+    RwGeometry *listed = RwGeometryCreateEmpty(1.0f);
+    RwGeometry *dropped = RwGeometryCreateEmpty(1.0f);
+    listed->lockedSinceLastInst = 0;
+    dropped->lockedSinceLastInst = 0;
+    RwGeometryAddToRestoreList(listed);
+    RwGeometryAddToRestoreList(listed);
+    RwGeometryAddToRestoreList(dropped);
+    RwGeometryRemoveFromRestoreList(dropped);
+    RwGeometryRemoveFromRestoreList(dropped);
+    RwWorldDeviceRestoreCallback();
+    EXPECT_EQ(0xFFF, listed->lockedSinceLastInst);
+    EXPECT_EQ(0, dropped->lockedSinceLastInst);
+    listed->lockedSinceLastInst = 0;
+    RwGeometryRemoveFromRestoreList(listed);
+    RwWorldDeviceRestoreCallback();
+    EXPECT_EQ(0, listed->lockedSinceLastInst);
+    RwGeometryDestroy(listed);
+    RwGeometryDestroy(dropped);
+}
+
+}  // namespace
