@@ -21,6 +21,7 @@
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/plugins/animation/anim.h"
+#include "gfx/world/world.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 
@@ -214,6 +215,7 @@ int CKivBase::Shutdown()
 int CKivBase::AttachPlugins()
 {
     RwBool (*const attaches[])(void) = {
+        RwWorldPluginAttach,   // world module, engine modules 0x501-0x50B
         RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
         RwHAnimPluginAttach,   // hierarchical animation, 0x11E
     };

@@ -45,7 +45,7 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         ASSERT_EQ(1, InitHost(base)) << round;
         EXPECT_EQ(1, base->IsInitialised());
         EXPECT_EQ(rwENGINESTATUSSTARTED, RwEngineGetStatus());
-        for (RwUInt32 plugin : {0x1B7u, 0x11Eu})
+        for (RwUInt32 plugin : {0x505u, 0x507u, 0x1B7u, 0x11Eu})
             EXPECT_GE(RwEngineGetPluginOffset(plugin), 0) << std::hex << plugin;
 
         // Wine gives drives C: and Z:; the tests run on Z:.
