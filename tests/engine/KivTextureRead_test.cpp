@@ -13,6 +13,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/world/material.h"
 #include "png_bytes.h"
 
 namespace {
@@ -252,12 +253,14 @@ TEST(TextureRead, DictionariesReleaseAndReport)
     EXPECT_EQ(1, four->refCount);
     Base()->ReleaseTexture("absent");
     // A texture that a material still holds outlives its dictionary's release.
-    RwTextureAddRef(two);
+    RwMaterial *material = RwMaterialCreate();
+    RwMaterialSetTexture(material, two);
     Base()->DestroyDictionaryTextures(dict);
     EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(dict, "four"));
     EXPECT_EQ(nullptr, RwTextureGetDictionary(two));
     EXPECT_EQ(1, two->refCount);
-    RwTextureDestroy(two);
+    EXPECT_EQ(two, material->texture);
+    RwMaterialDestroy(material);
     RwTextureDictionarySetCurrent(saved);
     RwTextureDictionaryDestroy(dict);
 }
