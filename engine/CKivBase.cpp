@@ -11,6 +11,7 @@
 #include "engine/CKivCamera.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
+#include "engine/gui/CKivGuiSystem.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/filesys.h"
@@ -20,6 +21,7 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9state.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/world/world.h"
 #include "gfx/plugins/hanim/hanim.h"
@@ -86,6 +88,28 @@ RwTexture *DetachAndRelease(RwTexture *texture, void *data)
     return texture;
 }
 
+// The driver's reset hooks that were installed before the engine's.
+RwD3D9DeviceRestoreCallBack g_previousRelease;
+RwD3D9DeviceRestoreCallBack g_previousRestore;
+
+// The GUI's fonts let go of their device objects before every reset and
+// make them again after it.
+void ReleaseBeforeReset()
+{
+    if (g_previousRelease)
+        g_previousRelease();
+    if (CKivBase *base = CKivBase::GetInstance())
+        base->OnLostDevice();
+}
+
+void RestoreAfterReset()
+{
+    if (g_previousRestore)
+        g_previousRestore();
+    if (CKivBase *base = CKivBase::GetInstance())
+        base->OnResetDevice();
+}
+
 void CloseParcel(CParcel *&parcel)
 {
     if (parcel) {
@@ -104,7 +128,7 @@ CKivBase::CKivBase()
       m_currentCamera(nullptr), m_alphaManager(nullptr), m_currentAlphaManager(nullptr), m_animManager(nullptr),
       m_currentAnimManager(nullptr), m_textureLoader(nullptr), m_currentWorld(nullptr), m_soundManager(nullptr),
       m_guiSystem(nullptr), m_packedArchive(0), m_parcel(nullptr), m_loaderParcel(nullptr), m_imeKey(0),
-      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0)
+      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0), m_resetHooks(0)
 {
     SetTextureQuality(0);
     SetImageQuality(0);
@@ -165,6 +189,18 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         return 0;
     SetCamera(m_defaultCamera);
 
+    m_guiSystem = new (std::nothrow) CKivGuiSystem;
+    if (!m_guiSystem || !m_guiSystem->SetViewport(m_currentViewport))
+        return 0;
+    m_guiSystem->SetCamera(m_defaultCamera);
+    if (!m_resetHooks) {
+        g_previousRelease = RwD3D9GetDeviceReleaseCallback();
+        g_previousRestore = RwD3D9GetDeviceRestoreCallback();
+        RwD3D9SetDeviceReleaseCallback(ReleaseBeforeReset);
+        RwD3D9SetDeviceRestoreCallback(RestoreAfterReset);
+        m_resetHooks = 1;
+    }
+
     // 2D toolkit coordinates are device pixels.
     RwCamera *camera2d = m_currentCamera->GetCamera();
     Rw2dOpen(camera2d);
@@ -193,6 +229,13 @@ int CKivBase::Shutdown()
 {
     CloseParcel(m_parcel);
     CloseParcel(m_loaderParcel);
+    delete m_guiSystem;
+    m_guiSystem = nullptr;
+    if (m_resetHooks) {
+        RwD3D9SetDeviceReleaseCallback(g_previousRelease);
+        RwD3D9SetDeviceRestoreCallback(g_previousRestore);
+        m_resetHooks = 0;
+    }
     Rw2dClose();
     delete m_defaultCamera;
     m_defaultCamera = nullptr;
@@ -374,6 +417,25 @@ void CKivBase::SetCamera(CKivCamera *camera)
     if (m_currentViewport)
         camera->SetViewport(m_currentViewport);
     Rw2dDeviceSetCamera(camera->GetCamera());
+}
+
+int CKivBase::CreateFonts(const char *face)
+{
+    if (m_guiSystem)
+        m_guiSystem->CreateFonts(face);
+    return 1;
+}
+
+void CKivBase::OnLostDevice()
+{
+    if (m_guiSystem)
+        m_guiSystem->GetResourceManager().OnLostDevice();
+}
+
+void CKivBase::OnResetDevice()
+{
+    if (m_guiSystem)
+        m_guiSystem->GetResourceManager().OnResetDevice();
 }
 
 void CKivBase::SetTextureQuality(int quality)

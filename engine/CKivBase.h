@@ -41,6 +41,11 @@ public:
     int RenderWorld();
     void Present();
     int Update(float dt);
+    // Registers the GUI's named fonts on the face.
+    int CreateFonts(const char *face);
+    // Around every device reset (the engine hooks them into the driver).
+    void OnLostDevice();
+    void OnResetDevice();
 
     // Texture operations.
     RwTexture *ReadTexture(const char *name, const char *imagePath);
@@ -130,4 +135,5 @@ private:
     // FreeImage counts its initialisations: Shutdown undoes as many as Init made.
     int m_freeImageInits;
     int m_quadBatch;                      // the 2D quad batch exists
+    int m_resetHooks;                     // the driver's reset hooks are the engine's
 };

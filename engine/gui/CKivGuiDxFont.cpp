@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/gui/CUniBuffer.h"
+#include "engine/gui/GuiText.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9state.h"
@@ -31,25 +32,6 @@ DWORD ChannelByte(float channel, float bias)
     if (!(channel > 0))
         return 0;
     return channel >= 1 ? 255 : static_cast<DWORD>(channel * 255 + bias);
-}
-
-// Copies text into a field of the given size, cut if need be, never ending on
-// half a double-byte character.
-void CopyWhole(char *out, int size, const char *text)
-{
-    const int last = size - 1;
-    int i = 0;
-    while (text[i] && i < last) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(text[i]))) {
-            if (i + 1 >= last || text[i + 1] == 0)
-                break;
-            out[i] = text[i];
-            i++;
-        }
-        out[i] = text[i];
-        i++;
-    }
-    out[i] = 0;
 }
 
 // The depth test off for the text, through the driver's cache so that the
@@ -124,11 +106,11 @@ int CKivGuiDxFont::Create(const char *idString, const char *face, int height, in
     m_node->outline = outline;
     m_textColour = textColour;
     m_outlineColour = outlineColour;
-    CopyWhole(m_node->faceName, sizeof(m_node->faceName), face ? face : "");
+    GuiCopyWhole(m_node->faceName, sizeof(m_node->faceName), face ? face : "");
 
     // The platform copies the face into a LF_FACESIZE field unchecked.
     char platformFace[LF_FACESIZE];
-    CopyWhole(platformFace, sizeof(platformFace), m_node->faceName);
+    GuiCopyWhole(platformFace, sizeof(platformFace), m_node->faceName);
     if (D3DXCreateFontA(m_device, height, 0, weight, 1, FALSE, DEFAULT_CHARSET, 0, 0, 0, platformFace,
                         &m_node->font) != D3D_OK) {
         m_node->font = nullptr;

@@ -11,65 +11,14 @@
 #include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9testdevice.h"
+#include "backbuffer.h"
+#include "recording_font.h"
 
 namespace {
 
 const char Dotum[] = "\xB5\xB8\xBF\xF2";                              // the Korean face, code page 949
 const char KoreanAnsi[] = "\xC7\xD1\xB1\xDB \xC5\xD7\xBD\xBA\xC6\xAE"; // "Hangul test"
 const WCHAR KoreanWide[] = L"\xD55C\xAE00 \xD14C\xC2A4\xD2B8";
-
-#define KIV_PASS(type, name, params, args)                                                                      \
-    type STDMETHODCALLTYPE name params override { return real->name args; }
-
-// Forwards to a real D3DX font, noting each draw with the depth test the
-// device had then, and each loss and reset with the device's condition.
-class RecordingFont : public ID3DXFont {
-public:
-    struct Draw {
-        RECT rect;
-        D3DCOLOR colour;
-        DWORD zEnable;
-    };
-    ID3DXFont *real = nullptr;
-    IDirect3DDevice9 *device = nullptr;
-    std::vector<Draw> draws;
-    std::string events;
-
-    RecordingFont(GuiFontNode *node, IDirect3DDevice9 *d) : real(node->font), device(d) { node->font = this; }
-    KIV_PASS(HRESULT, QueryInterface, (REFIID r, void **o), (r, o))
-    KIV_PASS(ULONG, AddRef, (), ())
-    KIV_PASS(ULONG, Release, (), ())
-    KIV_PASS(HRESULT, GetDevice, (IDirect3DDevice9 * *d), (d))
-    KIV_PASS(HRESULT, GetDescA, (D3DXFONT_DESCA * d), (d))
-    KIV_PASS(HRESULT, GetDescW, (D3DXFONT_DESCW * d), (d))
-    KIV_PASS(WINBOOL, GetTextMetricsA, (TEXTMETRICA * m), (m))
-    KIV_PASS(WINBOOL, GetTextMetricsW, (TEXTMETRICW * m), (m))
-    KIV_PASS(HDC, GetDC, (), ())
-    KIV_PASS(HRESULT, GetGlyphData, (UINT g, IDirect3DTexture9 **t, RECT *b, POINT *c), (g, t, b, c))
-    KIV_PASS(HRESULT, PreloadCharacters, (UINT f, UINT l), (f, l))
-    KIV_PASS(HRESULT, PreloadGlyphs, (UINT f, UINT l), (f, l))
-    KIV_PASS(HRESULT, PreloadTextA, (const char *s, INT n), (s, n))
-    KIV_PASS(HRESULT, PreloadTextW, (const WCHAR *s, INT n), (s, n))
-    KIV_PASS(INT, DrawTextW, (ID3DXSprite * s, const WCHAR *t, INT n, RECT *r, DWORD f, D3DCOLOR c),
-             (s, t, n, r, f, c))
-    INT STDMETHODCALLTYPE DrawTextA(ID3DXSprite *s, const char *t, INT n, RECT *r, DWORD f, D3DCOLOR c) override
-    {
-        DWORD z = 0xDEAD;
-        device->GetRenderState(D3DRS_ZENABLE, &z);
-        draws.push_back({*r, c, z});
-        return real->DrawTextA(s, t, n, r, f, c);
-    }
-    HRESULT STDMETHODCALLTYPE OnLostDevice() override
-    {
-        events += device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET ? "lost-before-reset " : "lost ";
-        return real->OnLostDevice();
-    }
-    HRESULT STDMETHODCALLTYPE OnResetDevice() override
-    {
-        events += device->TestCooperativeLevel() == D3D_OK ? "reset-after-reset " : "reset ";
-        return real->OnResetDevice();
-    }
-};
 
 // Box of the pixels lit in one hue (0 blue, 1 green, 2 red).
 struct Box {
@@ -96,18 +45,8 @@ protected:
     void End()
     {
         real->EndScene();
-        IDirect3DSurface9 *copy = nullptr;
-        D3DLOCKED_RECT locked;
-        pixels.assign(1024 * 768, 0);
-        real->CreateOffscreenPlainSurface(1024, 768, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr);
-        ASSERT_NE(copy, nullptr);
-        if (SUCCEEDED(real->GetRenderTargetData(rwD3D9Driver.defaultColorSurface, copy)) &&
-            SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-            for (int y = 0; y < 768; y++)
-                std::memcpy(&pixels[y * 1024], static_cast<BYTE *>(locked.pBits) + y * locked.Pitch, 4096);
-            copy->UnlockRect();
-        }
-        copy->Release();
+        pixels = CopyBackBuffer(real);
+        ASSERT_EQ(pixels.size(), 1024u * 768u);
     }
     // Text is blurred but keeps its hue: one channel lit, the others far below it.
     Box Lit(int hue, int left, int top, int right, int bottom) const

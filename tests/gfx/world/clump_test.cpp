@@ -7,6 +7,7 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
+#include "support/chunk_bytes.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"
 
@@ -30,21 +31,8 @@ void Register()
 
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(Register));
 
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
-
-Bytes Chunk(RwUInt32 type, const Bytes &body)
-{
-    Build b;
-    b.Header(type, static_cast<RwUInt32>(body.size()));
-    return Cat({b, body});
-}
+using chunkbytes::Cat;
+using chunkbytes::Chunk;
 
 // Frame list: frame i at x = i, parents as given.
 Bytes FrameList(std::initializer_list<RwInt32> parents)

@@ -1,0 +1,430 @@
+// The GUI system: image cache, dialog registry and modality, fonts, message routing, update and render.
+#include "engine/gui/CKivGuiSystem.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <new>
+
+#include "engine/CKivCamera.h"
+#include "engine/gui/CKivGuiControl.h"
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiDxFont.h"
+#include "engine/gui/CKivGuiSprite.h"
+#include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiText.h"
+
+namespace {
+
+CKivGuiSystem *Instance;
+CKivGuiSystem::MessageBoxBinding ShowMessage = MessageBoxA;
+
+struct NamedFont {
+    const char *name;
+    const char *id;
+    int height;
+    int weight;
+    DWORD text;
+    int outline;
+    DWORD ring;
+};
+
+// The GUI's fonts, all on the face the application names.
+const NamedFont Fonts[] = {
+    {"DefaultFont", "hfont1", 13, 500, 0xFF000000, 0, 0x00000000},
+    {"DefaultFont2", "hfont2", 13, 500, 0xFFFFFFFF, 1, 0xFF000000},
+    {"DefaultFont_Red", "hfont3", 13, 500, 0xFFFF8BAB, 1, 0xFF000000},
+    {"DefaultFont_Blue", "hfont4", 13, 500, 0xFF86C9FF, 1, 0xFF000000},
+    {"DefaultFont_Black", "hfont5", 13, 500, 0xFFFFFFFF, 0, 0x00000000},
+    {"DefaultFont6", "hfont6", 13, 500, 0xFFFFEC31, 1, 0xFF000000},
+    {"DefaultFont_Red2", "hfont7", 13, 500, 0xFFD90000, 0, 0x00000000},
+    {"DefaultFont_Red3", "hfont8", 12, 500, 0xFFD90000, 0, 0x00000000},
+    {"DefaultFont_Red4", "hfont9", 13, 500, 0xFFFD0000, 0, 0x00000000},
+    {"DefaultFont_Violet", "hfont10", 13, 500, 0xFF8A0082, 0, 0x00000000},
+    {"DefaultFont3", "hfont11", 13, 500, 0xFF1E0082, 0, 0x00000000},
+    {"DefaultFont_QuestTitle", "hfont12", 14, 700, 0xFFFFFFFF, 1, 0xFF000000},
+    {"DefaultFont_QuestAnswer", "hfont13", 14, 700, 0xFFFFFFFF, 0, 0x00000000},
+    {"DefaultFont_Family", "hfont14", 13, 500, 0xFF00FF80, 1, 0xFF000000},
+    {"DefaultFont_Grey", "hfont15", 13, 500, 0xFF808080, 0, 0x00000000},
+    {"DefaultFont_CompensateSize", "hfont16", 15, 700, 0xFF000000, 1, 0xFFFFFFFF},
+    {"DefaultFont_CompensateMoney", "hfont17", 15, 700, 0xFFFFC20E, 1, 0xFF000000},
+    {"DefaultFont_CompensateSizeRank", "hfont18", 15, 700, 0xFFFF0000, 1, 0xFFFFFFFF},
+    {"DefaultFont_Conversation", "hfont19", 17, 700, 0xFFFFFFFF, 0, 0x00000000},
+    {"DefaultFont_Battle", "hfont20", 28, 500, 0xFFFFFFFF, 1, 0xFF404040},
+    {"DefaultFont_Battle2", "hfont20", 20, 500, 0xFFFFFFFF, 1, 0xFF404040},
+    {"DefaultFont_Opening", "hfont21", 20, 500, 0xFFFFFFFF, 1, 0xFF000000},
+};
+static_assert(sizeof(Fonts) / sizeof(Fonts[0]) == 22, "the GUI names 22 fonts");
+
+bool Erase(std::vector<CKivGuiDialog *> &list, const CKivGuiDialog *dialog)
+{
+    auto it = std::find(list.begin(), list.end(), dialog);
+    if (it == list.end())
+        return false;
+    list.erase(it);
+    return true;
+}
+
+bool Contains(const std::vector<CKivGuiDialog *> &list, const CKivGuiDialog *dialog)
+{
+    return std::find(list.begin(), list.end(), dialog) != list.end();
+}
+
+int ViewportHeightForFonts()
+{
+    return GuiViewportHeight();
+}
+
+} // namespace
+
+CKivGuiSystem::CKivGuiSystem()
+{
+    Instance = this;
+    CKivGuiDxFont::SetViewportHeightSource(ViewportHeightForFonts);
+}
+
+CKivGuiSystem::~CKivGuiSystem()
+{
+    ReleaseAll();
+    if (Instance == this) {
+        Instance = nullptr;
+        CKivGuiDxFont::SetViewportHeightSource(nullptr);
+    }
+}
+
+CKivGuiSystem *CKivGuiSystem::GetInstance()
+{
+    return Instance;
+}
+
+void CKivGuiSystem::SetMessageBoxBinding(MessageBoxBinding binding)
+{
+    ShowMessage = binding ? binding : MessageBoxA;
+}
+
+int CKivGuiSystem::SetViewport(CKivViewport *viewport)
+{
+    m_viewport = viewport;
+    return 1;
+}
+
+CKivCamera *CKivGuiSystem::SetCamera(CKivCamera *camera)
+{
+    CKivCamera *previous = m_camera;
+    m_camera = camera;
+    return previous;
+}
+
+// The dialogs stay alive: their owners delete them.
+int CKivGuiSystem::ReleaseAll()
+{
+    m_active = nullptr;
+    m_hovered = nullptr;
+    m_camera = nullptr;
+    m_viewport = nullptr;
+    for (auto &list : m_layers)
+        list.clear();
+    for (auto &list : m_kinds)
+        list.clear();
+    m_renderCallbacks.clear();
+    m_resources.ReleaseAll();
+    for (auto &entry : m_images)
+        delete entry.second.sprite;
+    m_images.clear();
+    return 1;
+}
+
+int CKivGuiSystem::CreateFonts(const char *face)
+{
+    // The tooltip manager is made here once tooltips exist.
+    for (const NamedFont &f : Fonts)
+        AddFont(f.id, face, f.name, f.height, f.weight, f.text, f.outline, f.ring);
+    return 1;
+}
+
+int CKivGuiSystem::AddFont(const char *idString, const char *face, const char *name, int height, int weight,
+                           DWORD textColour, int outline, DWORD outlineColour)
+{
+    return m_resources.AddFont(idString, face, name, height, weight, CKivGuiDxFont::FromArgb(textColour), outline,
+                               CKivGuiDxFont::FromArgb(outlineColour));
+}
+
+CKivGuiDxFont *CKivGuiSystem::GetFont(const char *name)
+{
+    int type = 0;
+    void *object = m_resources.GetResource(name, &type);
+    return type == CKivGuiResourceManager::kFont ? static_cast<CKivGuiDxFont *>(object) : nullptr;
+}
+
+CKivGuiSystem::ImageEntry *CKivGuiSystem::LoadImage(int id, const char *path, const char *file,
+                                                    const char *directory)
+{
+    const std::string key = GuiLowerCase(path);
+    auto found = m_images.find(key);
+    if (found != m_images.end()) {
+        found->second.count++;
+        return &found->second;
+    }
+    CKivGuiSprite *sprite = new (std::nothrow) CKivGuiSprite;
+    if (!sprite)
+        return nullptr;
+    if (!sprite->Load(file ? file : "", directory ? directory : "")) {
+        // Sized to the names, however long they are.
+        std::string text = "Load Image Fail!\nControl ID : " + std::to_string(id) + ", File Name : " +
+                           (file ? file : "") + "\nPATH : " + (directory ? directory : "");
+        ShowMessage(nullptr, text.c_str(), "ERROR", MB_OK);
+        PostQuitMessage(0);
+    }
+    ImageEntry &entry = m_images[key];
+    entry = ImageEntry{sprite, 1};
+    return &entry;
+}
+
+CKivGuiSystem::ImageEntry *CKivGuiSystem::FindImageEntry(const char *path)
+{
+    auto found = m_images.find(GuiLowerCase(path));
+    return found == m_images.end() ? nullptr : &found->second;
+}
+
+CKivGuiSprite *CKivGuiSystem::FindImage(const char *path)
+{
+    ImageEntry *entry = FindImageEntry(path);
+    return entry ? entry->sprite : nullptr;
+}
+
+void CKivGuiSystem::ReleaseImage(const char *path)
+{
+    auto found = m_images.find(GuiLowerCase(path));
+    if (found == m_images.end() || --found->second.count >= 1)
+        return;
+    delete found->second.sprite;
+    m_images.erase(found);
+}
+
+int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
+{
+    if (!dialog)
+        return 0;
+    auto &layer = m_layers[dialog->GetLayer() & 3];
+    if (Contains(layer, dialog))
+        return 0;
+    layer.insert(layer.begin(), dialog);
+    auto &kind = m_kinds[dialog->GetModalKind() & 3];
+    if (Contains(kind, dialog))
+        return 0;
+    kind.insert(kind.begin(), dialog);
+    return 1;
+}
+
+// Searches every list: a dialog is found wherever it was registered.
+int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
+{
+    if (m_hovered == dialog)
+        m_hovered = nullptr;
+    for (auto &layer : m_layers) {
+        if (!Erase(layer, dialog))
+            continue;
+        if (m_active == dialog)
+            m_active = layer.empty() ? nullptr : layer.front();
+    }
+    if (m_active == dialog)
+        m_active = nullptr;
+    for (auto &kind : m_kinds)
+        Erase(kind, dialog);
+    return 0;
+}
+
+bool CKivGuiSystem::IsRegistered(const CKivGuiDialog *dialog) const
+{
+    for (auto &layer : m_layers)
+        if (Contains(layer, dialog))
+            return true;
+    for (auto &kind : m_kinds)
+        if (Contains(kind, dialog))
+            return true;
+    return false;
+}
+
+CKivGuiDialog *CKivGuiSystem::FindDialog(int id) const
+{
+    for (auto &layer : m_layers)
+        for (CKivGuiDialog *d : layer)
+            if (d->GetID() == id)
+                return d;
+    return nullptr;
+}
+
+bool CKivGuiSystem::IsOpen(const CKivGuiDialog *dialog)
+{
+    return dialog->IsEnabled() && dialog->GetVisible() && dialog->IsMouseInput();
+}
+
+int CKivGuiSystem::HasOpenDialogOfKind(int kind) const
+{
+    for (CKivGuiDialog *d : m_kinds[kind & 3])
+        if (IsOpen(d))
+            return 1;
+    return 0;
+}
+
+bool CKivGuiSystem::OpenBefore(int kind, const CKivGuiDialog *dialog) const
+{
+    for (CKivGuiDialog *d : m_kinds[kind]) {
+        if (d == dialog)
+            return false;
+        if (IsOpen(d))
+            return true;
+    }
+    return false;
+}
+
+CKivGuiDialog *CKivGuiSystem::FindDialogAt()
+{
+    CKivGuiDialog *result = nullptr;
+    const bool modal3 = HasOpenDialogOfKind(3), modal1 = HasOpenDialogOfKind(1);
+    for (int layer = kLayers - 1; layer >= 0 && !result; layer--) {
+        for (CKivGuiDialog *d : m_layers[layer]) {
+            const RECT &r = d->GetHitRect();
+            if (!IsOpen(d) || m_mouseX < r.left || m_mouseX > r.right || m_mouseY < r.top || m_mouseY > r.bottom)
+                continue;
+            const int kind = d->GetModalKind() & 3;
+            if (kind == 3) {
+                result = OpenBefore(3, d) ? nullptr : d;
+                m_hovered = result;
+                return result;
+            }
+            if (modal3)
+                continue;
+            if (kind == 2) {
+                result = d;
+                break;
+            }
+            if (kind == 1) {
+                result = OpenBefore(1, d) ? nullptr : d;
+                m_hovered = result;
+                return result;
+            }
+            if (!modal1) {
+                result = d;
+                break;
+            }
+        }
+    }
+    m_hovered = result;
+    return result;
+}
+
+CKivGuiControl *CKivGuiSystem::GetMouseOverControl() const
+{
+    return m_hovered ? m_hovered->GetHoveredControl() : nullptr;
+}
+
+void CKivGuiSystem::GetMousePosition(int *x, int *y) const
+{
+    if (x)
+        *x = m_mouseX;
+    if (y)
+        *y = m_mouseY;
+}
+
+void CKivGuiSystem::AddRenderCallback(RenderCallback function, int argument)
+{
+    m_renderCallbacks.emplace_back(function, argument);
+}
+
+void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
+{
+    m_renderCallbacks.erase(std::remove_if(m_renderCallbacks.begin(), m_renderCallbacks.end(),
+                                           [function](const std::pair<RenderCallback, int> &r) {
+                                               return r.first == function;
+                                           }),
+                            m_renderCallbacks.end());
+}
+
+// The IME's window-level filter sees every message first once it exists.
+int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE) {
+        // Signed: under capture the mouse can be left of or above the window.
+        m_mouseX = GET_X_LPARAM(lParam);
+        m_mouseY = GET_Y_LPARAM(lParam);
+        if (CKivGuiDialog *hit = FindDialogAt()) {
+            if (message == WM_LBUTTONDOWN)
+                m_active = hit;
+            hit->MsgProc(window, message, wParam, lParam);
+            return 1;
+        }
+        if (HasOpenDialogOfKind(1) || HasOpenDialogOfKind(3))
+            return 1;
+    }
+    return m_active ? m_active->MsgProc(window, message, wParam, lParam) : 0;
+}
+
+void CKivGuiSystem::Update(float elapsed)
+{
+    FindDialogAt();
+    // Walks over copies: a dialog's update or destructor may change the lists.
+    for (auto &layer : m_layers)
+        for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
+            if (IsRegistered(d) && d->IsMarkedForDeletion()) {
+                RemoveDialog(d);
+                delete d;
+            }
+    for (auto &layer : m_layers)
+        for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
+            if (IsRegistered(d))
+                d->Update(elapsed);
+}
+
+// The camera begun is the one ended, whatever a callback sets in between.
+CKivCamera *CKivGuiSystem::BeginCamera()
+{
+    return m_camera && m_camera->BeginUpdate() ? m_camera : nullptr;
+}
+
+// Open modals drawn again above the rest (the dimming bar under them joins
+// once tooltips exist).
+void CKivGuiSystem::RenderModals()
+{
+    if (HasOpenDialogOfKind(3)) {
+        CKivCamera *camera = BeginCamera();
+        if (!camera)
+            return;
+        for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[3]))
+            if (IsRegistered(d) && d->Render(0.0f))
+                break;
+        camera->EndUpdate();
+    } else if (HasOpenDialogOfKind(1)) {
+        CKivCamera *camera = BeginCamera();
+        if (!camera)
+            return;
+        std::vector<CKivGuiDialog *> kind2(m_kinds[2]);
+        for (auto it = kind2.rbegin(); it != kind2.rend(); ++it)
+            if (IsRegistered(*it))
+                (*it)->Render(0.0f);
+        for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[1]))
+            if (IsRegistered(d) && d->GetVisible()) {
+                d->Render(0.0f);
+                break;
+            }
+        camera->EndUpdate();
+    }
+}
+
+// A camera that cannot begin (a lost device) draws nothing and ends nothing.
+void CKivGuiSystem::Render(float elapsed)
+{
+    CKivCamera *camera = BeginCamera();
+    if (!camera)
+        return;
+    for (auto &layer : m_layers) {
+        std::vector<CKivGuiDialog *> dialogs(layer);
+        for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it)
+            if (IsRegistered(*it))
+                (*it)->Render(elapsed);
+    }
+    for (auto &callback : std::vector<std::pair<RenderCallback, int>>(m_renderCallbacks))
+        callback.first(callback.second);
+    camera->EndUpdate();
+    RenderModals();
+}
