@@ -23,9 +23,13 @@
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/plugins/animation/anim.h"
-#include "gfx/world/world.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/int32data/int32data.h"
+#include "gfx/plugins/random/random.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
+#include "gfx/plugins/userdata/userdata.h"
+#include "gfx/plugins/worldquery/worldquery.h"
+#include "gfx/world/world.h"
 
 namespace {
 
@@ -258,9 +262,18 @@ int CKivBase::Shutdown()
 int CKivBase::AttachPlugins()
 {
     RwBool (*const attaches[])(void) = {
-        RwWorldPluginAttach,   // world module, engine modules 0x501-0x50B
-        RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
-        RwHAnimPluginAttach,   // hierarchical animation, 0x11E
+        RwWorldPluginAttach,                // world module, engine modules 0x501-0x50B
+        RwCollisionPluginAttach,            // 0x11D
+        RwPvsPluginAttach,                  // 0x12A
+        RwLightmapPluginAttach,             // 0x114
+        RwAnimPluginAttach,                 // keyframe animation toolkit, 0x1B7
+        RwHAnimPluginAttach,                // hierarchical animation, 0x11E
+        RwInt32DataPluginAttach,            // 32-bit value, 0x137
+        RwRandomPluginAttach,               // random numbers, 0x10C
+        RwUserDataPluginAttach,             // user data, 0x11F
+        RwParticleTankPluginAttach,         // 0x12F
+        RwParticleStandardPluginAttach,     // 0x130
+        RwParticleAdvancedPluginAttach,     // 0x132
     };
     for (RwBool (*attach)(void) : attaches) {
         if (!attach())
