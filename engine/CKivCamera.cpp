@@ -60,8 +60,8 @@ CKivCamera::CKivCamera() : CKivCamera(nullptr)
 }
 
 CKivCamera::CKivCamera(const char *name)
-    : m_model(nullptr), m_camera(nullptr), m_frame(nullptr), m_viewport(nullptr), m_fieldOfView(kHalfPi), m_renderToTexture(0),
-      m_afterImageAlpha(50), m_world(nullptr), m_fovCorrection(1)
+    : m_model(nullptr), m_camera(nullptr), m_frame(nullptr), m_viewport(nullptr), m_fieldOfView(kHalfPi),
+      m_renderToTexture(0), m_afterImageAlpha(50), m_world(nullptr), m_fovCorrection(1)
 {
     m_name = KivObjectName(this, name);
 }
