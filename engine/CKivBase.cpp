@@ -385,6 +385,7 @@ void CKivBase::DestroyDictionaryTextures(RwTextureDictionary *dict)
 
 int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)
 {
+    Lock();
     g_report = TextureMemoryReport{};
     if (writeFile)
         g_report.file = fopen("tm.txt", "wt");
@@ -397,7 +398,9 @@ int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)
         *bytes2D = g_report.bytes2D;
     if (bytes3D)
         *bytes3D = g_report.bytes3D;
-    return g_report.total;
+    const int total = g_report.total;
+    Unlock();
+    return total;
 }
 
 CKivEngineScriptBinder *CKivBase::GetScriptBinder()
