@@ -2,8 +2,11 @@
 #include "test_driver.h"
 
 #include "gfx/core/im3d.h"
+#include "gfx/core/pipeline.h"
+#include "gfx/plugins/skin/skin.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -358,4 +361,31 @@ void RwD3D9Im3DRenderPipelinesDestroy(RxPipeline **slots)
 RwBool RwD3D9WorldPipelineAttach(void)
 {
     return TRUE;
+}
+
+// Skin pipelines without nodes: they carry the plug-in id and type that
+// RwSkinAtomicGetType reads, and draw nothing.
+static RxPipeline *SkinStandIn(RwUInt32 type)
+{
+    RxPipeline *pipeline = RwPipelineCreate();
+    if (pipeline) {
+        pipeline->pluginId = rwID_SKINPLUGIN;
+        pipeline->pluginData = type;
+    }
+    return pipeline;
+}
+
+void RwD3D9SkinPipelinesCreate(const RwSkinPipelineSetup *setup, RxPipeline **plain, RxPipeline **toon)
+{
+    *plain = SkinStandIn(rwSKINTYPEGENERIC);
+    *toon = setup->toon ? SkinStandIn(rwSKINTYPETOON) : nullptr;
+}
+
+void RwD3D9SkinPipelinesDestroy(RxPipeline *plain, RxPipeline *toon)
+{
+    for (RxPipeline *p : {plain, toon}) {
+        if (p) {
+            RwPipelineDestroy(p);
+        }
+    }
 }

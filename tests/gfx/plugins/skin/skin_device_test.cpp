@@ -1,0 +1,476 @@
+// Skinned atomics on the real device: a bent tube drawn by the shader, processor and dynamic paths.
+#include <cmath>
+#include <vector>
+
+#include <d3dx9math.h>
+
+#include "gfx/d3d9/d3d9testlights.h"
+#include "gfx/d3d9/d3d9lights.h"
+#include "gfx/d3d9/d3d9skinblend.h"
+#include "gfx/d3d9/d3d9skinpipe.h"
+#include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/skin/skinint.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/mesh.h"
+#include "gfx/world/world.h"
+#include "gfx/world/worldids.h"
+#include "support/stream_bytes.h"
+
+namespace {
+
+const int kRings = 180, kSegments = 8;
+const RwReal kLength = 4.0f, kRadius = 0.3f, kBend = -0.5f;   // radians over the whole tube
+
+std::vector<DWORD> ReadFrame(IDirect3DDevice9 *device, IDirect3DSurface9 *source)
+{
+    std::vector<DWORD> pixels(1024 * 768, 0xDEADBEEF);
+    D3DSURFACE_DESC desc;
+    source->GetDesc(&desc);
+    IDirect3DSurface9 *copy = nullptr;
+    if (FAILED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
+                                                   nullptr)))
+        return pixels;
+    D3DLOCKED_RECT locked;
+    if (SUCCEEDED(device->GetRenderTargetData(source, copy)) && SUCCEEDED(copy->LockRect(&locked, nullptr, 0))) {
+        for (int y = 0; y < 768; ++y)
+            for (int x = 0; x < 1024; ++x)
+                pixels[y * 1024 + x] =
+                    reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
+                    0xFFFFFF;
+        copy->UnlockRect();
+    }
+    copy->Release();
+    return pixels;
+}
+
+// A tube along y bound to a chain of bones, each bone turning by the same
+// angle; played from an animation read back from its stream form.
+struct Tube {
+    RwGeometry *geometry = nullptr;
+    RwHAnimHierarchy *hierarchy = nullptr;
+    RwAnimAnimation *anim = nullptr;
+    RwMaterial *material = nullptr;
+    int bones;
+
+    Tube(int numBones, int weights, RwUInt32 flags = rwGEOMETRYPRELIT) : bones(numBones)
+    {
+        const int numVertices = (kRings + 1) * kSegments;
+        geometry = RwGeometryCreate(numVertices, kRings * kSegments * 2, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags);
+        material = RwMaterialCreate();
+        const RwReal seg = kLength / RwReal(numBones);
+        RwSkin *skin = RwSkinCreateRecord(numBones, numBones, numVertices);
+        skin->maxWeights = weights;
+        skin->numUsedBones = numBones;
+        for (int b = 0; b < numBones; ++b) {
+            skin->usedBones[b] = static_cast<RwUInt8>(b);
+            RwMatrixSetIdentity(&skin->skinToBoneMatrices[b]);
+            skin->skinToBoneMatrices[b].pos.y = -seg * b;
+            RwMatrixMarkChanged(&skin->skinToBoneMatrices[b]);
+        }
+        for (int r = 0; r <= kRings; ++r) {
+            const RwReal y = kLength * r / kRings;
+            for (int s = 0; s < kSegments; ++s) {
+                const int v = r * kSegments + s;
+                const RwReal a = 6.2831853f * s / kSegments;
+                geometry->morphTarget[0].verts[v] = {kRadius * std::cos(a), y, kRadius * std::sin(a)};
+                geometry->morphTarget[0].normals[v] = {std::cos(a), 0, std::sin(a)};
+                if (geometry->preLitLum) {
+                    geometry->preLitLum[v] = {255, 255, 255, 255};
+                }
+                Bind(skin, v, y / seg, weights);
+            }
+        }
+        for (int r = 0; r < kRings; ++r) {
+            for (int s = 0; s < kSegments; ++s) {
+                const int a = r * kSegments + s, b = r * kSegments + (s + 1) % kSegments;
+                RwTriangle *t = &geometry->triangles[2 * (r * kSegments + s)];
+                t[0] = {{RwUInt16(a), RwUInt16(b), RwUInt16(a + kSegments)}, 0};
+                t[1] = {{RwUInt16(b), RwUInt16(b + kSegments), RwUInt16(a + kSegments)}, 0};
+                RwGeometryTriangleSetMaterial(geometry, &t[0], material);
+                RwGeometryTriangleSetMaterial(geometry, &t[1], material);
+            }
+        }
+        RwGeometryUnlock(geometry);
+        RwSkinGeometrySetSkin(geometry, skin);
+        // Drawn as read back from its stream form, skin chunk included.
+        RwStream *w = OpenWriteMemory();
+        EXPECT_NE(nullptr, RwGeometryStreamWrite(geometry, w));
+        Bytes bytes = CloseWritten(w);
+        RwGeometryDestroy(geometry);
+        RwStream *r = OpenRead(bytes);
+        geometry = RwStreamFindChunk(r, rwID_GEOMETRY, nullptr, nullptr) ? RwGeometryStreamRead(r) : nullptr;
+        RwStreamClose(r, nullptr);
+        EXPECT_NE(nullptr, geometry ? RwSkinGeometryGetSkin(geometry) : nullptr);
+        hierarchy = RwHAnimHierarchyCreate(numBones, nullptr, nullptr, 0, 36);
+        Animate(seg);
+    }
+    ~Tube()
+    {
+        RwHAnimHierarchyDestroy(hierarchy);
+        RwAnimAnimationDestroy(anim);
+        RwGeometryDestroy(geometry);
+        RwMaterialDestroy(material);
+    }
+
+    // Weights over the bones near u (in bone lengths), largest first.
+    static void Bind(RwSkin *skin, int v, RwReal u, int weights)
+    {
+        const int last = static_cast<int>(skin->numBones) - 1;
+        auto clamp = [last](int b) { return b < 0 ? 0 : (b > last ? last : b); };
+        RwReal *w = skin->vertexBoneWeights + 4 * v;
+        RwUInt8 idx[4] = {};
+        if (weights == 1) {
+            idx[0] = static_cast<RwUInt8>(clamp(static_cast<int>(u)));
+            w[0] = 1;
+        } else {
+            const int k = static_cast<int>(std::floor(u - 0.5f));
+            const RwReal f = u - 0.5f - k;
+            const int n = weights == 2 ? 2 : 4;
+            RwReal sum = 0;
+            for (int j = 0; j < n; ++j) {
+                const int b = n == 2 ? k + j : k - 1 + j;
+                const RwReal d = (n == 2 ? RwReal(j) : RwReal(j - 1)) - f;
+                w[j] = n == 2 ? (j == 0 ? 1 - f : f) : std::exp(-d * d);
+                idx[j] = static_cast<RwUInt8>(clamp(b));
+                sum += w[j];
+            }
+            for (int j = 0; j < n; ++j) {
+                w[j] /= sum;
+            }
+        }
+        skin->vertexBoneIndices[v] = idx[0] | idx[1] << 8 | idx[2] << 16 | RwUInt32(idx[3]) << 24;
+    }
+
+    void Animate(RwReal seg)
+    {
+        RwAnimAnimation *a = RwAnimAnimationCreate(1, 2 * bones, 0, 1.0f);
+        RwHAnimKeyFrame *k = static_cast<RwHAnimKeyFrame *>(a->pFrames);
+        const RwReal half = 0.5f * kBend / bones;
+        for (int i = 0; i < 2 * bones; ++i) {
+            const int node = i % bones;
+            k[i] = {i < bones ? nullptr : &k[i - bones], i < bones ? 0.0f : 1.0f,
+                    {0, 0, std::sin(half), std::cos(half)}, {0, node ? seg : 0.0f, 0}};
+        }
+        RwStream *w = OpenWriteMemory();
+        EXPECT_TRUE(RwAnimAnimationStreamWrite(a, w));
+        Bytes bytes = CloseWritten(w);
+        RwAnimAnimationDestroy(a);
+        RwStream *r = OpenRead(bytes);
+        anim = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
+        RwStreamClose(r, nullptr);
+        ASSERT_NE(nullptr, anim);
+        RwAnimInterpolatorSetCurrentAnim(hierarchy->currentAnim, anim);
+        RwAnimInterpolatorSetTime(hierarchy->currentAnim, 0.5f);
+        RwHAnimHierarchyUpdateMatrices(hierarchy);
+    }
+};
+
+class SkinDevice : public LightDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        ASSERT_TRUE(RwWorldPluginAttach());
+        ASSERT_TRUE(RwD3D9LightPluginAttach());
+        ASSERT_TRUE(RwAnimPluginAttach());
+        ASSERT_TRUE(RwHAnimPluginAttach());
+        ASSERT_TRUE(RwSkinPluginAttach());
+        CameraDevice::SetUpTestSuite();
+        const RwV3d eye = {0.5f, 2.0f, -7.0f};
+        RwFrameTranslate(cameraFrame, &eye, rwCOMBINEREPLACE);
+        saved = *RwD3D9SkinGetCaps();
+    }
+    void SetUp() override
+    {
+        LightDevice::SetUp();
+        *RwD3D9SkinGetCaps() = saved;
+    }
+    void TearDown() override
+    {
+        *RwD3D9SkinGetCaps() = saved;
+        LightDevice::TearDown();
+    }
+
+    RwAtomic *Atomic(Tube &tube, RwV3d at, bool withHierarchy = true)
+    {
+        RwAtomic *a = RwAtomicCreate();
+        RwFrame *f = RwFrameCreate();
+        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
+        RwAtomicSetFrame(a, f);
+        RwAtomicSetGeometry(a, tube.geometry, 0);
+        RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
+        if (withHierarchy) {
+            RwSkinAtomicSetHAnimHierarchy(a, tube.hierarchy);
+        }
+        return a;
+    }
+    static void Destroy(RwAtomic *a)
+    {
+        RwFrame *f = RwAtomicGetFrame(a);
+        RwAtomicSetFrame(a, nullptr);
+        RwFrameDestroy(f);
+        RwAtomicDestroy(a);
+    }
+
+    std::vector<DWORD> Draw(std::initializer_list<RwAtomic *> atomics)
+    {
+        EXPECT_TRUE(Begin());
+        for (RwAtomic *a : atomics) {
+            EXPECT_NE(nullptr, RwAtomicDefaultRenderCallBack(a));
+        }
+        End();
+        return ReadFrame(real, rwD3D9Driver.defaultColorSurface);
+    }
+
+    // Where the tube's tip lands on screen, skinned and projected here.
+    POINT Tip(Tube &tube, RwAtomic *atomic)
+    {
+        const RwSkin *skin = RwSkinGeometryGetSkin(tube.geometry);
+        const int n = kSegments, first = kRings * kSegments;
+        std::vector<RwReal> out(n * 8);
+        alignas(16) static RwMatrix palette[256];
+        for (int b = 0; b < tube.bones; ++b) {
+            RwMatrixMultiply(&palette[b], &skin->skinToBoneMatrices[b], &tube.hierarchy->pMatrixArray[b]);
+        }
+        RwD3D9SkinBlendJob job = {palette, tube.geometry->morphTarget[0].verts + first, nullptr,
+                                  skin->vertexBoneIndices + first, skin->vertexBoneWeights + 4 * first, RwUInt32(n),
+                                  out.data(), 32, 12};
+        RwD3D9SkinBlend(&job, skin->maxWeights, -1, FALSE);
+        RwV3d tip = {0, 0, 0};
+        for (int i = 0; i < n; ++i) {
+            tip = {tip.x + out[8 * i] / n, tip.y + out[8 * i + 1] / n, tip.z + out[8 * i + 2] / n};
+        }
+        const RwV3d &at = RwFrameGetWorldMatrix(RwAtomicGetFrame(atomic))->pos;
+        D3DXMATRIX view, proj, world;
+        RwD3D9GetTransform(D3DTS_VIEW, &view);
+        RwD3D9GetTransform(D3DTS_PROJECTION, &proj);
+        D3DXMatrixIdentity(&world);
+        const D3DVIEWPORT9 viewport = {0, 0, 1024, 768, 0, 1};
+        const D3DXVECTOR3 in(tip.x + at.x, tip.y + at.y, tip.z + at.z);
+        D3DXVECTOR3 out2;
+        D3DXVec3Project(&out2, &in, &viewport, &proj, &view, &world);
+        return {static_cast<LONG>(out2.x), static_cast<LONG>(out2.y)};
+    }
+
+    // Draws by the path the atomic takes, then by the processor; both frames
+    // must show the tube alike with its tip where the processor puts it.
+    std::vector<DWORD> ExpectPathsAgree(Tube &tube, RwAtomic *a, RwD3D9SkinLayout layout)
+    {
+        const std::vector<DWORD> first = Draw({a});
+        EXPECT_EQ(layout, RwD3D9SkinAtomicGetLayout(a));
+        const RwBool shaders = RwD3D9SkinGetCaps()->vertexShaderSkinning;
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+        const std::vector<DWORD> processor = Draw({a});
+        EXPECT_EQ(rwD3D9SKINLAYOUTPROCESSOR, RwD3D9SkinAtomicGetLayout(a));
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = shaders;
+        const int lit = Lit(first);
+        EXPECT_GT(lit, 2000);
+        EXPECT_LT(Differ(first, processor), lit / 50 + 20);
+        const POINT tip = Tip(tube, a);
+        EXPECT_TRUE(LitNear(first, tip)) << tip.x << "," << tip.y;
+        EXPECT_TRUE(LitNear(processor, tip)) << tip.x << "," << tip.y;
+        return first;
+    }
+
+    static int Lit(const std::vector<DWORD> &f)
+    {
+        int n = 0;
+        for (DWORD p : f) {
+            n += p > 0x404040;
+        }
+        return n;
+    }
+    static int Differ(const std::vector<DWORD> &a, const std::vector<DWORD> &b)
+    {
+        int n = 0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            n += !NearColour(a[i], b[i], 48);
+        }
+        return n;
+    }
+    static bool LitNear(const std::vector<DWORD> &f, POINT p)
+    {
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx) {
+                const int x = p.x + dx, y = p.y + dy;
+                if (x >= 0 && y >= 0 && x < 1024 && y < 768 && f[y * 1024 + x] > 0x404040)
+                    return true;
+            }
+        return false;
+    }
+
+    static inline RwD3D9SkinCaps saved;
+};
+
+TEST_F(SkinDevice, ShaderAndProcessorPathsDrawTheSameBentTube)
+{
+    ASSERT_TRUE(RwD3D9SkinGetCaps()->vertexShaderSkinning) << "the device offers vertex shaders";
+    for (int weights : {1, 2, 4}) {
+        SCOPED_TRACE(weights);
+        Tube tube(8, weights);
+        RwAtomic *a = Atomic(tube, {0, 0, 0});
+        ExpectPathsAgree(tube, a, rwD3D9SKINLAYOUTSHADER);
+        Destroy(a);
+    }
+}
+
+TEST_F(SkinDevice, OverEightyOneBonesGoToDynamicBuffersAndSurviveAReset)
+{
+    Tube tube(90, 2);
+    RwAtomic *a = Atomic(tube, {0, 0, 0});
+    const std::vector<DWORD> dynamic = ExpectPathsAgree(tube, a, rwD3D9SKINLAYOUTDYNAMIC);
+    ASSERT_TRUE(ForceReset());
+    const std::vector<DWORD> after = Draw({a});
+    EXPECT_EQ(rwD3D9SKINLAYOUTDYNAMIC, RwD3D9SkinAtomicGetLayout(a));
+    EXPECT_LT(Differ(dynamic, after), Lit(dynamic) / 50 + 20);
+    Destroy(a);
+}
+
+TEST_F(SkinDevice, AtomicWithoutHierarchySharingTheGeometryDrawsTheBindPose)
+{
+    Tube tube(8, 2);
+    RwAtomic *bent = Atomic(tube, {0, 0, 0});
+    RwAtomic *straight = Atomic(tube, {-1.5f, 0, 0}, false);
+    const std::vector<DWORD> both = Draw({bent, straight, bent});
+    EXPECT_TRUE(LitNear(both, Tip(tube, bent)));
+    // The straight tube's tip: the bind pose is the identity pose of the chain.
+    RwHAnimHierarchy *h = tube.hierarchy;
+    for (int b = 0; b < tube.bones; ++b) {
+        RwMatrixSetIdentity(&h->pMatrixArray[b]);
+        h->pMatrixArray[b].pos.y = kLength / tube.bones * b;
+        RwMatrixMarkChanged(&h->pMatrixArray[b]);
+    }
+    const POINT straightTip = Tip(tube, straight);
+    EXPECT_TRUE(LitNear(both, straightTip)) << straightTip.x << "," << straightTip.y;
+    Destroy(straight);
+    Destroy(bent);
+}
+
+TEST_F(SkinDevice, BoneSlotsFollowTheSplitRemapAndTheUsedList)
+{
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant);
+        Tube tube(8, 2);
+        RwSkin *skin = RwSkinGeometryGetSkin(tube.geometry);
+        if (variant == 0) {
+            // Split data: one mesh, one run over all bones, slots reversed.
+            skin->boneRemap = static_cast<RwUInt8 *>(RwMalloc(8 + 4, rwSKINHINT));
+            skin->meshRuns = skin->boneRemap + 8;
+            skin->runs = skin->meshRuns + 2;
+            for (int b = 0; b < 8; ++b) {
+                skin->boneRemap[b] = static_cast<RwUInt8>(7 - b);
+            }
+            skin->meshRuns[0] = 0;
+            skin->meshRuns[1] = 1;
+            skin->runs[0] = 0;
+            skin->runs[1] = 8;
+            skin->boneLimit = 8;
+            skin->numMeshes = 1;
+            skin->numRuns = 1;
+        } else {
+            // Bone 0 unused and more nodes than the shader takes: slots are
+            // positions in the used list, one below the bone numbers.
+            for (int v = 0; v < tube.geometry->numVertices; ++v) {
+                for (int j = 0; j < 4; ++j) {
+                    if (((skin->vertexBoneIndices[v] >> (8 * j)) & 0xFF) == 0) {
+                        skin->vertexBoneIndices[v] |= 1u << (8 * j);
+                    }
+                }
+            }
+            skin->numUsedBones = 7;
+            for (int k = 0; k < 7; ++k) {
+                skin->usedBones[k] = static_cast<RwUInt8>(k + 1);
+            }
+            RwD3D9SkinGetCaps()->maxBones = 7;
+        }
+        RwAtomic *a = Atomic(tube, {0, 0, 0});
+        ExpectPathsAgree(tube, a, rwD3D9SKINLAYOUTSHADER);
+        Destroy(a);
+    }
+}
+
+// Records the end of the highest constant register range uploaded.
+struct RegisterWatch : RecordingDevice {
+    using RecordingDevice::RecordingDevice;
+    UINT end = 0;
+    HRESULT STDMETHODCALLTYPE SetVertexShaderConstantF(UINT reg, const float *data, UINT count) override
+    {
+        end = reg + count > end ? reg + count : end;
+        return RecordingDevice::SetVertexShaderConstantF(reg, data, count);
+    }
+};
+
+// A world around the camera holding the given lights while it lives.
+struct LitWorld {
+    RwWorld *world;
+    RwCamera *camera;
+    std::vector<RwLight *> lights;
+
+    LitWorld(RwCamera *cam, std::vector<RwLight *> in) : camera(cam), lights(std::move(in))
+    {
+        const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
+        world = RwWorldCreate(&box);
+        RwWorldAddCamera(world, camera);
+        for (RwLight *l : lights) {
+            RwWorldAddLight(world, l);
+        }
+    }
+    ~LitWorld()
+    {
+        for (RwLight *l : lights) {
+            RwWorldRemoveLight(world, l);
+        }
+        RwWorldRemoveCamera(world, camera);
+        RwWorldDestroy(world);
+    }
+};
+
+TEST_F(SkinDevice, LightsAreDroppedUntilTheBonesFit)
+{
+    std::vector<RwLight *> all = {Light(rwLIGHTAMBIENT, {0, 0, 0}, 0, {0.6f, 0.6f, 0.6f, 1})};
+    for (int i = 0; i < 15; ++i) {
+        all.push_back(Light(rwLIGHTDIRECTIONAL, {0, 0, 0}, 0, {0.02f, 0.02f, 0.02f, 1}));
+    }
+    LitWorld lit(camera, all);
+    // 75 bones take 225 registers: 15 directional lights with theirs would not fit in 256.
+    Tube tube(75, 2, rwGEOMETRYLIGHT);
+    RwAtomic *a = Atomic(tube, {0, 0, 0});
+    RegisterWatch watch(real);
+    rwD3D9Driver.device = &watch;
+    const std::vector<DWORD> frame = Draw({a});
+    rwD3D9Driver.device = device;
+    EXPECT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(a));
+    EXPECT_LE(watch.end, 256u) << "constants uploaded past the last register";
+    EXPECT_GE(watch.end, 225u);
+    EXPECT_GT(Lit(frame), 2000);
+    EXPECT_TRUE(LitNear(frame, Tip(tube, a)));
+    Destroy(a);
+}
+
+TEST_F(SkinDevice, NormalsRenormalisedForScaledAtomicsWithoutHardwareTransform)
+{
+    LitWorld lit(camera, {Light(rwLIGHTAMBIENT, {0, 0, 0}, 0)});
+    Tube tube(8, 1, rwGEOMETRYLIGHT);
+    struct Case {
+        RwBool hardware;
+        RwReal scale;
+        RwUInt32 expected;
+    };
+    for (const Case &c : {Case{FALSE, 2.0f, 1u}, Case{FALSE, 1.0f, 0u}, Case{TRUE, 1.0f, 1u}}) {
+        RwD3D9SkinGetCaps()->hardwareTransform = c.hardware;
+        RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+        RwAtomic *a = Atomic(tube, {0, 0, 0});
+        const RwV3d scale = {c.scale, c.scale, c.scale};
+        RwFrameScale(RwAtomicGetFrame(a), &scale, rwCOMBINEPRECONCAT);
+        Draw({a});
+        EXPECT_EQ(rwD3D9SKINLAYOUTPROCESSOR, RwD3D9SkinAtomicGetLayout(a));
+        RwUInt32 value = 99;
+        RwD3D9GetRenderState(D3DRS_NORMALIZENORMALS, &value);
+        EXPECT_EQ(c.expected, value) << c.hardware << " " << c.scale;
+        Destroy(a);
+    }
+}
+
+} // namespace

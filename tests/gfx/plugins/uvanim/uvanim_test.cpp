@@ -1,0 +1,285 @@
+// Tests of UV animation: keyframe schemes, animation references, material slots, matrices and both stream forms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gfx/core/matrix.h"
+#include "gfx/core/started_engine.h"
+#include "gfx/core/vector.h"
+#include "gfx/plugins/dictionary/dictionary.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/uvanim/uvanimint.h"
+#include "gfx/world/material.h"
+#include "gfx/world/world.h"
+#include "support/stream_bytes.h"
+
+namespace {
+
+void Register()
+{
+    ASSERT_TRUE(RwWorldPluginAttach());
+    ASSERT_TRUE(RwAnimPluginAttach());
+    ASSERT_TRUE(RwMatFxPluginAttach());
+    ASSERT_TRUE(RwUVAnimPluginAttach());
+}
+
+::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(Register));
+
+struct Key {
+    float time;
+    float c[6];
+    RwInt32 prev;
+};
+
+// An animation chunk (0x1B) of a UV scheme, written from the format's tables.
+Bytes AnimationChunk(const char *name, RwInt32 scheme, const std::vector<Key> &keys,
+                     std::vector<RwInt32> channels = {0}, float duration = 1.0f)
+{
+    Build b;
+    b.Header(0x1B, 20 + 68 + 32 * static_cast<RwUInt32>(keys.size()));
+    b.U32(0x100).U32(static_cast<RwUInt32>(scheme)).U32(static_cast<RwUInt32>(keys.size())).U32(0);
+    PutReals(b.bytes, {duration});
+    b.U32(0);
+    char padded[32] = {};
+    std::memcpy(padded, name, std::strlen(name) < 32 ? std::strlen(name) : 32);
+    b.Text(padded, 32);
+    channels.resize(8, 0);
+    for (RwInt32 c : channels) {
+        b.U32(static_cast<RwUInt32>(c));
+    }
+    for (const Key &k : keys) {
+        PutReals(b.bytes, {k.time, k.c[0], k.c[1], k.c[2], k.c[3], k.c[4], k.c[5]});
+        b.U32(static_cast<RwUInt32>(k.prev));
+    }
+    return b;
+}
+
+// Translation u from 0 to 1 over a second, on channel `channel`.
+Bytes Scroll(const char *name, RwInt32 channel = 0)
+{
+    return AnimationChunk(name, rwUVANIMLINEARKEYFRAMES,
+                          {{0, {1, 0, 0, 1, 0, 0}, -1}, {1, {1, 0, 0, 1, 1, 0}, 0}}, {channel});
+}
+
+Bytes Dictionary(const std::vector<Bytes> &entries)
+{
+    Build body;
+    body.Header(1, 4).U32(static_cast<RwUInt32>(entries.size()));
+    for (const Bytes &e : entries) {
+        body.bytes.insert(body.bytes.end(), e.begin(), e.end());
+    }
+    Build all;
+    all.Header(0x2B, static_cast<RwUInt32>(body.bytes.size()));
+    all.bytes.insert(all.bytes.end(), body.bytes.begin(), body.bytes.end());
+    return all;
+}
+
+RwDictionary *ReadDictionary(Bytes &bytes, size_t n = ~size_t(0))
+{
+    RwStream *s = OpenRead(bytes, n);
+    RwDictionary *d = RwStreamFindChunk(s, 0x2B, nullptr, nullptr)
+                          ? RwDictionaryStreamRead(RwUVAnimGetDictSchema(), s)
+                          : nullptr;
+    RwStreamClose(s, nullptr);
+    return d;
+}
+
+RwAnimAnimation *First(RwDictionary *d)
+{
+    return static_cast<RwAnimAnimation **>(d->entries->data)[0];
+}
+
+RwV3d Apply(const RwMatrix *m, RwReal u, RwReal v)
+{
+    const RwV3d p = {u, v, 0.0f};
+    RwV3d out;
+    RwV3dTransformPoint(&out, &p, m);
+    return out;
+}
+
+class UVAnim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TakeError();
+        material = RwMaterialCreate();
+        ASSERT_EQ(material, RwMatFxMaterialSetEffects(material, rwMATFXEFFECTUVTRANSFORM));
+        live = rwTestMemory.live;
+    }
+    void TearDown() override { RwMaterialDestroy(material); }
+    RwMatFxUVTransformData &Effect()
+    {
+        return RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDUVTRANSFORM)->data.uvTransform;
+    }
+    RwMaterial *material = nullptr;
+    RwInt32 live = 0;
+};
+
+TEST_F(UVAnim, ParametricKeyFramesTurnAboutTheCentreTheShortWay)
+{
+    RwUVAnimInterpFrame identity = {nullptr, nullptr, {0, 1, 1, 0, 0, 0}};
+    RwMatrix m;
+    RwUVAnimParamKeyFrameApply(&m, &identity);
+    const RwV3d p = Apply(&m, 0.3f, 0.8f);
+    EXPECT_NEAR(0.3f, p.x, 1e-5f);
+    EXPECT_NEAR(0.8f, p.y, 1e-5f);
+    RwUVAnimInterpFrame quarter = {nullptr, nullptr, {1.5707964f, 1, 1, 0, 0, 0}};
+    RwUVAnimParamKeyFrameApply(&m, &quarter);
+    const RwV3d c = Apply(&m, 0.5f, 0.5f), q = Apply(&m, 1.0f, 0.5f);
+    EXPECT_NEAR(0.5f, c.x, 1e-5f);
+    EXPECT_NEAR(0.5f, c.y, 1e-5f);
+    EXPECT_NEAR(0.0f, (q.x - 0.5f) * 0.5f, 1e-5f);      // perpendicular to (0.5, 0), same length
+    EXPECT_NEAR(0.5f, std::fabs(q.y - 0.5f), 1e-5f);
+    RwUVAnimKeyFrame a = {nullptr, 0.0f, {3.0f, 1, 1, 0, 0, 0}}, b = {&a, 1.0f, {-3.0f, 1, 1, 0, 0, 0}};
+    RwUVAnimInterpFrame out;
+    RwUVAnimParamKeyFrameInterpolate(&out, &a, &b, 0.5f, nullptr);
+    EXPECT_NEAR(3.14159265f, std::fabs(out.uv[0]), 1e-3f);
+    RwUVAnimLinearKeyFrameInterpolate(&out, &a, &b, 0.5f, nullptr);
+    EXPECT_NEAR(0.0f, out.uv[0], 1e-6f);
+    // Back from a matrix to the same parameters.
+    RwReal uv[6];
+    RwUVAnimParamKeyFrameFromMatrix(uv, &m);
+    EXPECT_NEAR(1.5707964f, uv[0], 1e-5f);
+    EXPECT_NEAR(1.0f, uv[1], 1e-5f);
+    EXPECT_NEAR(1.0f, uv[2], 1e-5f);
+}
+
+TEST_F(UVAnim, IdentityAnimationsAndNames)
+{
+    const std::string forty(40, 'n');
+    RwAnimAnimation *a = RwUVAnimCreateIdentity(forty.c_str());
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(std::string(31, 'n'), RwUVAnimGetName(a));
+    EXPECT_EQ(1, RwAnimAnimationGetNumNodes(a));
+    EXPECT_EQ(1, RwUVAnimGetCustomData(a)->refCount);
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, a, 0));
+    RwUVAnimDestroy(a);
+    EXPECT_EQ(nullptr, RwUVAnimMaterialSetAnim(material, a, 8));
+    EXPECT_EQ(nullptr, RwUVAnimMaterialSetAnim(material, a, -1));
+    RwUVAnimMaterialAddTime(material, 0.5f);
+    RwUVAnimMaterialApplyUpdate(material);
+    ASSERT_NE(nullptr, Effect().baseTransform);
+    EXPECT_EQ(nullptr, Effect().dualTransform);
+    const RwV3d p = Apply(Effect().baseTransform, 0.25f, 0.75f);
+    EXPECT_NEAR(0.25f, p.x, 1e-6f);
+    EXPECT_NEAR(0.75f, p.y, 1e-6f);
+}
+
+TEST_F(UVAnim, ChannelOneOnlyHandsNullAndAMatrix)
+{
+    Bytes bytes = Dictionary({Scroll("side", 1)});
+    RwDictionary *d = ReadDictionary(bytes);
+    ASSERT_NE(nullptr, d);
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, First(d), 0));
+    RwUVAnimMaterialData *data = RwUVAnimMaterialGetData(material);
+    EXPECT_EQ(nullptr, data->uv[0]);
+    ASSERT_NE(nullptr, data->uv[1]);
+    RwUVAnimMaterialAddTime(material, 0.25f);
+    RwUVAnimMaterialApplyUpdate(material);
+    EXPECT_EQ(nullptr, Effect().baseTransform);
+    EXPECT_EQ(data->uv[1], Effect().dualTransform);
+    EXPECT_NEAR(0.25f, data->uv[1]->pos.x, 1e-5f);
+    // A copy plays from the same point with its own reference and no matrices yet.
+    RwMaterial *copy = RwMaterialCreate();
+    ASSERT_EQ(copy, RwUVAnimMaterialCopy(copy, material, 0, 40));
+    EXPECT_EQ(nullptr, RwUVAnimMaterialGetData(copy)->uv[1]);
+    EXPECT_EQ(First(d), RwUVAnimMaterialGetInterpolator(copy, 0)->pCurrentAnim);
+    EXPECT_FLOAT_EQ(0.25f, RwUVAnimMaterialGetInterpolator(copy, 0)->currentTime);
+    EXPECT_EQ(3, RwUVAnimGetCustomData(First(d))->refCount);
+    RwMaterialDestroy(copy);
+    // The animation lives until both the dictionary and the material let it go.
+    RwDictionaryDestroy(d);
+    EXPECT_EQ(1, RwUVAnimGetCustomData(RwUVAnimMaterialGetInterpolator(material, 0)->pCurrentAnim)->refCount);
+    RwUVAnimMaterialAddTime(material, 0.25f);
+    RwUVAnimMaterialApplyUpdate(material);
+    EXPECT_NEAR(0.5f, data->uv[1]->pos.x, 1e-5f);
+    RwMaterialDestroy(material);
+    material = RwMaterialCreate();
+    EXPECT_LE(rwTestMemory.live, live);
+    // No UV-transform effect: the update has nothing to hand the matrices to.
+    Bytes again = Dictionary({Scroll("side")});
+    d = ReadDictionary(again);
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, First(d), 3));
+    EXPECT_EQ(material, RwUVAnimMaterialApplyUpdate(material));
+    RwDictionaryDestroy(d);
+}
+
+TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
+{
+    Bytes chunk = Build().Header(1, 4 + 64).U32(0x81).Text("scroll\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32)
+                      .Text("placeholder\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32);
+    Bytes dict = Dictionary({Scroll("scroll")});
+    RwDictionary *d = ReadDictionary(dict);
+    RwDictionarySchemaSetCurrent(RwUVAnimGetDictSchema(), d);
+    RwStream *s = OpenRead(chunk);
+    ASSERT_NE(nullptr, RwUVAnimMaterialStreamRead(s, static_cast<RwInt32>(chunk.size()), material, 0, 40));
+    RwStreamClose(s, nullptr);
+    RwDictionarySchemaSetCurrent(RwUVAnimGetDictSchema(), nullptr);
+    EXPECT_EQ(First(d), RwUVAnimMaterialGetInterpolator(material, 0)->pCurrentAnim);
+    RwAnimAnimation *made = RwUVAnimMaterialGetInterpolator(material, 7)->pCurrentAnim;
+    EXPECT_STREQ("placeholder", RwUVAnimGetName(made));
+    EXPECT_EQ(1, RwUVAnimGetCustomData(made)->refCount);
+    EXPECT_EQ(2, RwUVAnimGetCustomData(First(d))->refCount);
+    EXPECT_EQ(static_cast<RwInt32>(chunk.size()), RwUVAnimMaterialStreamGetSize(material, 0, 40));
+    RwStream *w = OpenWriteMemory();
+    ASSERT_NE(nullptr, RwUVAnimMaterialStreamWrite(w, 0, material, 0, 40));
+    EXPECT_EQ(chunk, CloseWritten(w));
+    RwDictionaryDestroy(d);
+    // Masks above slot 7, sizes that disagree with the mask, unterminated names.
+    std::vector<Bytes> hostile = {
+        Build().Header(1, 4).U32(0x100),
+        Build().Header(1, 8).U32(0).U32(0),
+        Build().Header(1, 36).U32(1).Text("0123456789012345678901234567890123", 32),
+        Build().Header(2, 4).U32(0),
+    };
+    for (Bytes &h : hostile) {
+        RwMaterial *m = RwMaterialCreate();
+        for (size_t n = 0; n <= h.size(); ++n) {
+            RwStream *hs = OpenRead(h, n);
+            EXPECT_EQ(nullptr, RwUVAnimMaterialStreamRead(hs, static_cast<RwInt32>(n), m, 0, 40));
+            RwStreamClose(hs, nullptr);
+        }
+        EXPECT_FALSE(RwUVAnimMaterialHasAnim(m));
+        RwMaterialDestroy(m);
+    }
+}
+
+TEST_F(UVAnim, HostileAnimationStreamsAreRefusedWithNothingLeaked)
+{
+    const Key k0 = {0, {1, 0, 0, 1, 0, 0}, -1};
+    std::vector<Bytes> hostile = {
+        AnimationChunk("self", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, 1}}),
+        AnimationChunk("ahead", rwUVANIMLINEARKEYFRAMES, {{0, {1, 0, 0, 1, 0, 0}, 1}, {1, {1, 0, 0, 1, 0, 0}, 0}}),
+        AnimationChunk("below", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, -2}}),
+        AnimationChunk("neg", rwUVANIMPARAMKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, 0}}, {-1}),
+        AnimationChunk("0123456789012345678901234567890123", rwUVANIMLINEARKEYFRAMES, {k0, {1, {0}, 0}}),
+        AnimationChunk("other", 1, {k0, {1, {0}, 0}}),
+    };
+    // Nine nodes: keyframes 0-8 at time 0, then one each at time 1.
+    std::vector<Key> nine;
+    for (RwInt32 i = 0; i < 18; ++i) {
+        nine.push_back({i < 9 ? 0.0f : 1.0f, {1, 0, 0, 1, 0, 0}, i < 9 ? -1 : i - 9});
+    }
+    hostile.push_back(AnimationChunk("nine", rwUVANIMLINEARKEYFRAMES, nine));
+    for (Bytes &h : hostile) {
+        Bytes bytes = Dictionary({h});
+        EXPECT_EQ(nullptr, ReadDictionary(bytes));
+    }
+    Bytes good = Dictionary({Scroll("a"), Scroll("b")});
+    for (size_t n = 0; n < good.size(); ++n) {
+        EXPECT_EQ(nullptr, ReadDictionary(good, n)) << n;
+    }
+    EXPECT_EQ(live, rwTestMemory.live);
+    // Round trip: a time-0 keyframe without a previous one writes -1.
+    RwDictionary *d = ReadDictionary(good);
+    ASSERT_NE(nullptr, d);
+    RwStream *w = OpenWriteMemory();
+    ASSERT_NE(nullptr, RwDictionaryStreamWrite(d, w));
+    EXPECT_EQ(good, CloseWritten(w));
+    RwDictionaryDestroy(d);
+}
+
+}  // namespace
