@@ -25,9 +25,12 @@
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/int32data/int32data.h"
+#include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/random/random.h"
+#include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 #include "gfx/plugins/userdata/userdata.h"
+#include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/world.h"
 
@@ -263,11 +266,14 @@ int CKivBase::AttachPlugins()
 {
     RwBool (*const attaches[])(void) = {
         RwWorldPluginAttach,                // world module, engine modules 0x501-0x50B
+        RwMatFxPluginAttach,                // material effects, 0x120
+        RwUVAnimPluginAttach,               // UV animation, 0x135
         RwCollisionPluginAttach,            // 0x11D
         RwPvsPluginAttach,                  // 0x12A
         RwLightmapPluginAttach,             // 0x114
         RwAnimPluginAttach,                 // keyframe animation toolkit, 0x1B7
         RwHAnimPluginAttach,                // hierarchical animation, 0x11E
+        RwSkinPluginAttach,                 // skin, 0x116
         RwInt32DataPluginAttach,            // 32-bit value, 0x137
         RwRandomPluginAttach,               // random numbers, 0x10C
         RwUserDataPluginAttach,             // user data, 0x11F
