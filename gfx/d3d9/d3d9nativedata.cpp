@@ -130,7 +130,8 @@ static RwInt32 NativeSize(const NativeOwner &o)
     }
     RwD3D9InstanceHeader *header = HeaderOf(entry);
     D3DVERTEXELEMENT9 elements[rwD3D9MAXNATIVEELEMENTS];
-    RwUInt32 size = entry->size + 20 + 8 * DeclarationElements(header, elements) + 2 * rwD3D9STREAMRECORD;
+    // Platform id, S and E: what the chunk holds besides the parts counted here.
+    RwUInt32 size = entry->size + 12 + 8 * DeclarationElements(header, elements) + 2 * rwD3D9STREAMRECORD;
     if (header->totalNumIndex != 0) {
         size += 2 * header->totalNumIndex;
     }

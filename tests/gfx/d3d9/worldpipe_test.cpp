@@ -240,4 +240,111 @@ TEST_F(WorldPipelines, WorldAndLitTexturedClumpDrawnThroughTheCamera)
     EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
 }
 
+// The bytes a stream holds after a write through fn.
+template <typename Fn>
+Bytes Written(Fn fn)
+{
+    RwStream *out = OpenWriteMemory();
+    RwMemory memory = {nullptr, 0};
+    const bool ok = fn(out) != nullptr;
+    RwStreamClose(out, &memory);
+    Bytes b(memory.start, memory.start + memory.length);
+    RwFree(memory.start);
+    return ok ? b : Bytes();
+}
+
+// The instanced card goes out as native data laid out as the table says,
+// comes back into device buffers with a CPU-side copy, draws the same
+// picture, and writes the same bytes again; damaged data is refused.
+TEST_F(WorldPipelines, NativeDataRoundTripsAndDraws)
+{
+    RwGeometry *g = atomic->geometry;
+    EXPECT_EQ(0, RwGeometryNativeStreamGetSize(g));
+    EXPECT_TRUE(Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); }).empty());
+    Render();
+    g->flags |= rwGEOMETRYNATIVE;
+    Bytes bytes = Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); });
+    ASSERT_EQ(static_cast<size_t>(RwGeometryNativeStreamGetSize(g)), bytes.size());
+    auto u32 = [&](const Bytes &b, size_t at) {
+        return static_cast<RwUInt32>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+    };
+    const RwUInt32 S = 64 + 36;
+    EXPECT_EQ(1u, u32(bytes, 0));
+    EXPECT_EQ(bytes.size() - 12, u32(bytes, 4));
+    EXPECT_EQ(0x1C020055u, u32(bytes, 8));
+    EXPECT_EQ(9u, u32(bytes, 12));
+    EXPECT_EQ(S, u32(bytes, 16));
+    EXPECT_EQ(1u, u32(bytes, 20 + 4));                   // mesh count
+    EXPECT_EQ(12u, u32(bytes, 20 + 56));                 // total indices: four triangles
+    EXPECT_EQ(8u, u32(bytes, 20 + 60));                  // total vertices
+    EXPECT_EQ(0u, u32(bytes, 20 + 64 + 8));              // material 0 by its index
+    const RwUInt32 E = u32(bytes, 20 + S);
+    EXPECT_EQ(4u, E);                                    // position, normal, texture set, end
+    const size_t record0 = 20 + S + 4 + 8 * E + 2 * 12;
+    EXPECT_NE(0u, u32(bytes, record0));
+    const RwUInt32 stride = u32(bytes, record0 + 8);
+    EXPECT_EQ(record0 + 16 + 8 * stride + 16, bytes.size());
+    EXPECT_EQ(0u, u32(bytes, record0 + 16 + 8 * stride));   // no second stream
+
+    RwStream *in = OpenRead(bytes);
+    ASSERT_EQ(RwGeometryNativeStreamRead(in, g), in);
+    RwStreamClose(in, nullptr);
+    const RwD3D9InstanceHeader *h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(g->repEntry));
+    EXPECT_EQ(1, h->vertexStream[0].managed);
+    EXPECT_EQ(g->matList.materials[0], reinterpret_cast<const RwD3D9InstanceMesh *>(h + 1)->material);
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(400, 384), 0x333300, 8));
+    // Written again from the copy: the same bytes but where the new vertex
+    // space lies (the stream offsets and the base vertex index).
+    Bytes again = Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); });
+    ASSERT_EQ(bytes.size(), again.size());
+    for (size_t at : {size_t(20 + 20), size_t(20 + 64 + 20), record0 + 4}) {
+        std::memset(&bytes[at], 0, 4);
+        std::memset(&again[at], 0, 4);
+    }
+    EXPECT_EQ(bytes, again);
+
+    // Hostile data: cut anywhere, another platform, a bad version, an index
+    // past its mesh's vertices. The instance in place is kept.
+    RwResourceEntry *kept = g->repEntry;
+    const RwInt32 live = rwTestMemory.live;
+    Bytes other = bytes, old = bytes, wild = bytes;
+    other[12] = 8;
+    old[8] = 0;
+    old[9] = 0;
+    old[10] = 0;
+    old[11] = 0x10;
+    wild[20 + S + 4 + 8 * E] = 8;
+    for (Bytes *b : {&other, &old, &wild}) {
+        in = OpenRead(*b);
+        EXPECT_EQ(RwGeometryNativeStreamRead(in, g), nullptr);
+        RwStreamClose(in, nullptr);
+    }
+    EXPECT_EQ(static_cast<RwInt32>(0x80000004u), RwErrorGet().errorCode);
+    for (size_t n = 0; n < bytes.size(); n++) {
+        in = OpenRead(bytes, n);
+        EXPECT_EQ(RwGeometryNativeStreamRead(in, g), nullptr) << n;
+        RwStreamClose(in, nullptr);
+    }
+    EXPECT_EQ(kept, g->repEntry);
+    EXPECT_EQ(live, rwTestMemory.live);
+    RwErrorGet();
+    g->flags &= ~rwGEOMETRYNATIVE;
+
+    // A sector of a native world: into the shared static buffers, and drawn.
+    RwWorldSector *sector = reinterpret_cast<RwWorldSector *>(world->rootSector);
+    world->flags |= rwGEOMETRYNATIVE;
+    Bytes ground = Written([&](RwStream *o) { return RwWorldSectorNativeStreamWrite(o, sector); });
+    ASSERT_EQ(static_cast<size_t>(RwWorldSectorNativeStreamGetSize(sector)), ground.size());
+    in = OpenRead(ground);
+    ASSERT_EQ(RwWorldSectorNativeStreamRead(in, sector), in);
+    RwStreamClose(in, nullptr);
+    h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(sector->repEntry));
+    EXPECT_EQ(1, h->vertexStream[0].managed);
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(512, 700), 0x0000FF, 8));
+    world->flags &= ~rwGEOMETRYNATIVE;
+}
+
 }  // namespace
