@@ -324,24 +324,21 @@ RwGeometry *CKivClump::CopyGeometry(RwGeometry *geometry)
 {
     if (!geometry)
         return nullptr;
-    const RwUInt32 size = RwGeometryStreamGetSize(geometry);
-    void *buffer = size ? RwMalloc(size, 0x30000 | rwID_GEOMETRY) : nullptr;
-    if (!buffer)
+    RwMemory memory = {nullptr, 0};
+    RwStream *out = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, &memory);
+    if (!out)
         return nullptr;
+    const bool written = RwGeometryStreamWrite(geometry, out) != nullptr;
+    RwStreamClose(out, &memory);
     RwGeometry *copy = nullptr;
-    RwMemory memory = {static_cast<RwUInt8 *>(buffer), size};
-    if (RwStream *out = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, &memory)) {
-        const bool written = RwGeometryStreamWrite(geometry, out) != nullptr;
-        RwStreamClose(out, &memory);
-        RwMemory in = {static_cast<RwUInt8 *>(buffer), size};
-        RwStream *stream = written ? RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &in) : nullptr;
-        if (stream) {
-            if (RwStreamFindChunk(stream, rwID_GEOMETRY, nullptr, nullptr))
-                copy = RwGeometryStreamRead(stream);
-            RwStreamClose(stream, nullptr);
-        }
+    RwStream *in = written && memory.start ? RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory) : nullptr;
+    if (in) {
+        if (RwStreamFindChunk(in, rwID_GEOMETRY, nullptr, nullptr))
+            copy = RwGeometryStreamRead(in);
+        RwStreamClose(in, nullptr);
     }
-    RwFree(buffer);
+    if (memory.start)
+        RwFree(memory.start);
     return copy;
 }
 
