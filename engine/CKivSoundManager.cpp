@@ -412,6 +412,7 @@ int CKivSoundManager::PlayOnChannel(const char *path, uint32_t mode, const EvsSa
 int CKivSoundManager::PlaySample(const char *path, int percent)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
+    ReleaseChannel();
     if (!m_mixer || !path || !GetFileAttributesExA(path, GetFileExInfoStandard, &data))
         return FALSE;
     EvsSampleInfo info = {};

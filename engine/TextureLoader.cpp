@@ -87,18 +87,23 @@ void TextureLoader::ParseColourKey(const char *name, char *base, size_t baseSize
 }
 
 TextureLoader::TextureLoader(int interval)
-    : m_interval(interval), m_worldImage(nullptr), m_modelImage(nullptr), m_pending(0), m_stop(0), m_thread(nullptr)
+    : m_interval(interval), m_worldImage(nullptr), m_modelImage(nullptr), m_pending(0), m_stop(0), m_wake(nullptr),
+      m_thread(nullptr)
 {
     m_worldImage = ReadPlaceholder("Data/Interface/Dummy/fill_bsp.png", "fill_bsp");
     m_modelImage = ReadPlaceholder("Data/Interface/Dummy/fill_dff.png", "fill_dff");
     InitializeCriticalSection(&m_lock);
     InitializeCriticalSection(&m_readLock);
-    m_thread = CreateThread(nullptr, 0x19000, WorkerMain, this, 0, nullptr);
+    m_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_wake)
+        m_thread = CreateThread(nullptr, 0x19000, WorkerMain, this, 0, nullptr);
 }
 
 TextureLoader::~TextureLoader()
 {
     m_stop = 1;
+    if (m_wake)
+        SetEvent(m_wake);
     // A worker that never started is not waited for; a running one ends
     // after its current request (a read in progress gives up at once).
     if (m_thread) {
@@ -106,6 +111,8 @@ TextureLoader::~TextureLoader()
         CloseHandle(m_thread);
         m_thread = nullptr;
     }
+    if (m_wake)
+        CloseHandle(m_wake);
     for (TextureRequest *request : m_queue)
         delete request;
     m_queue.clear();
@@ -253,7 +260,7 @@ DWORD WINAPI TextureLoader::WorkerMain(void *data)
         }
         if (loader->m_stop)
             break;
-        Sleep(loader->m_interval);
+        WaitForSingleObject(loader->m_wake, static_cast<DWORD>(loader->m_interval));
     }
     return 0;
 }

@@ -59,5 +59,6 @@ private:
     std::list<TextureRequest *> m_active;
     std::atomic<int> m_pending;
     std::atomic<int> m_stop;
+    HANDLE m_wake;                    // set by destruction: the worker stops sleeping
     HANDLE m_thread;
 };
