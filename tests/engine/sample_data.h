@@ -55,6 +55,8 @@ inline bool KivSampleWriteSound(const std::string &root = "")
 // A 2 x 2 opaque PNG of one colour.
 inline bool KivSampleWriteSolidPng(const std::string &path, BYTE r, BYTE g, BYTE b)
 {
+    // Usable before the engine starts: the PNG plug-in needs an initialised library.
+    FreeImage_Initialise(FALSE);
     FIBITMAP *dib = FreeImage_Allocate(2, 2, 32);
     for (unsigned y = 0; y < 2; y++) {
         BYTE *row = FreeImage_GetScanLine(dib, y);
@@ -70,9 +72,10 @@ inline bool KivSampleWriteSolidPng(const std::string &path, BYTE r, BYTE g, BYTE
     BYTE *data = nullptr;
     DWORD size = 0;
     FreeImage_AcquireMemory(memory, &data, &size);
-    const bool ok = KivSampleWrite(path, data, size);
+    const bool ok = size > 0 && KivSampleWrite(path, data, size);
     FreeImage_CloseMemory(memory);
     FreeImage_Unload(dib);
+    FreeImage_DeInitialise();
     return ok;
 }
 
