@@ -254,13 +254,17 @@ DWORD WINAPI TextureLoader::WorkerMain(void *data)
 {
     TextureLoader *loader = static_cast<TextureLoader *>(data);
     for (;;) {
+        // Passes start one interval apart: the reading pauses count toward it.
+        const DWORD start = GetTickCount();
         if (TextureRequest *request = loader->TakeFirst()) {
             loader->LoadRequest(request);
             loader->Finish(request);
         }
         if (loader->m_stop)
             break;
-        WaitForSingleObject(loader->m_wake, static_cast<DWORD>(loader->m_interval));
+        const DWORD spent = GetTickCount() - start;
+        const DWORD interval = static_cast<DWORD>(loader->m_interval);
+        WaitForSingleObject(loader->m_wake, spent < interval ? interval - spent : 0);
     }
     return 0;
 }
