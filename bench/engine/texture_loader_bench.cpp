@@ -10,7 +10,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivCamera.h"
 #include "engine/TextureLoader.h"
-#include "engine/png_bytes.h"
+#include "bench_textures.h"
 #include "engine/sample_data.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9window.h"
@@ -18,34 +18,7 @@
 namespace {
 
 const int kFiles = 200;
-const int kSize = 256;
 const DWORD kPiece = 0x2800;
-
-double Now()
-{
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// Gradients with some noise, so the files compress like textures.
-std::string MakePng(int seed)
-{
-    FIBITMAP *dib = FreeImage_Allocate(kSize, kSize, 32);
-    unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
-    for (int y = 0; y < kSize; y++) {
-        BYTE *row = FreeImage_GetScanLine(dib, y);
-        for (int x = 0; x < kSize; x++) {
-            state = state * 1103515245u + 12345u;
-            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x + seed);
-            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y ^ seed);
-            row[4 * x + FI_RGBA_BLUE] = static_cast<BYTE>(state >> 28);
-            row[4 * x + FI_RGBA_ALPHA] = 255;
-        }
-    }
-    return SavePng(dib);
-}
 
 const char *Name(int i)
 {
@@ -68,15 +41,15 @@ LoaderRun RunLoader(CKivBase *base, int interval, double oneLoad)
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwTextureDictionary *saved = RwTextureDictionarySetCurrent(dict);
     LoaderRun run = {0.0, 0.0, 0, 0};
-    const double start = Now();
+    const double start = BenchNow();
     for (int i = 0; i < kFiles; i++)
         loader.Request(Name(i), "benchtex/", 2);
     CKivCamera *camera = base->GetDefaultCamera();
-    double next = Now();
+    double next = BenchNow();
     while (loader.GetPendingCount() > 0) {
-        const double before = Now();
+        const double before = BenchNow();
         base->Lock();
-        const double wait = Now() - before;
+        const double wait = BenchNow() - before;
         if (wait > run.longestWait)
             run.longestWait = wait;
         run.longWaits += wait > oneLoad;
@@ -86,11 +59,11 @@ LoaderRun RunLoader(CKivBase *base, int interval, double oneLoad)
         base->Present();
         run.frames++;
         next += 1.0 / 60.0;
-        const double left = next - Now();
+        const double left = next - BenchNow();
         if (left > 0)
             Sleep(static_cast<DWORD>(left * 1000.0));
     }
-    run.seconds = Now() - start;
+    run.seconds = BenchNow() - start;
     RwTextureDictionarySetCurrent(saved);
     base->Lock();
     RwTextureDictionaryDestroy(dict);
@@ -119,7 +92,7 @@ int main()
     CreateDirectoryA("benchtex", nullptr);
     double pauses = 0;
     for (int i = 0; i < kFiles; i++) {
-        const std::string png = MakePng(i);
+        const std::string png = BenchMakePng(i);
         pauses += (png.size() + kPiece - 1) / kPiece - 1;
         KivSampleWrite(std::string("benchtex/") + Name(i) + ".png", png.data(), png.size());
     }
@@ -128,11 +101,11 @@ int main()
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwTextureDictionary *saved = RwTextureDictionarySetCurrent(dict);
     CKivBase::SetTextureReadMode(1);
-    double start = Now();
+    double start = BenchNow();
     int read = 0;
     for (int i = 0; i < kFiles; i++)
         read += base->ReadTexture(Name(i), "benchtex/") != nullptr;
-    const double sync = Now() - start;
+    const double sync = BenchNow() - start;
     CKivBase::SetTextureReadMode(2);
     RwTextureDictionarySetCurrent(saved);
     RwTextureDictionaryDestroy(dict);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "evsound/projectbuild.h"
+#include "png_bytes.h"
 
 // Groups 0, 1 and 16 are the ones the game loads at start.
 inline const char *KivSampleSoundDescription()
@@ -67,14 +68,8 @@ inline bool KivSampleWriteSolidPng(const std::string &path, BYTE r, BYTE g, BYTE
             row[x * 4 + FI_RGBA_ALPHA] = 255;
         }
     }
-    FIMEMORY *memory = FreeImage_OpenMemory();
-    FreeImage_SaveToMemory(FIF_PNG, dib, memory, 0);
-    BYTE *data = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(memory, &data, &size);
-    const bool ok = size > 0 && KivSampleWrite(path, data, size);
-    FreeImage_CloseMemory(memory);
-    FreeImage_Unload(dib);
+    const std::string png = SavePng(dib);
+    const bool ok = !png.empty() && KivSampleWrite(path, png.data(), png.size());
     FreeImage_DeInitialise();
     return ok;
 }
