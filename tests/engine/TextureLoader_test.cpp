@@ -1,12 +1,13 @@
 // Background texture loader: placeholders, "+tk" keys, cancelling, draining, destruction, a loading thread beside frames.
 #include "engine_host.h"
+#include "engine_scene.h"
 #include "png_bytes.h"
 #include "sample_data.h"
 
-#include <atomic>
 #include <memory>
 
 #include "engine/CKivCamera.h"
+#include "engine/CKivWorld.h"
 #include "engine/TextureLoader.h"
 #include "gfx/core/texture.h"
 
@@ -190,65 +191,61 @@ TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
     EXPECT_EQ(0, drained->GetPendingCount());
 }
 
-const int kThreadTextures = 30;
+const int kThreadWorlds = 30;
 
-struct LoadJob {
-    CKivBase *base;
-    RwTextureDictionary *dict;
-    std::atomic<int> done;
-};
-
-DWORD WINAPI LoadTextures(void *data)
+// Each world loads, then asks for a texture into its dictionary, all under the render lock.
+DWORD WINAPI LoadWorlds(void *data)
 {
-    LoadJob *job = static_cast<LoadJob *>(data);
-    for (int i = 0; i < kThreadTextures; i++) {
-        job->base->Lock();
-        RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
-        RwTextureDictionarySetCurrent(job->dict);
-        job->base->ReadTexture(("s" + std::to_string(i)).c_str(), "tl/");
+    std::vector<CKivWorld *> *worlds = static_cast<std::vector<CKivWorld *> *>(data);
+    CKivBase *base = CKivBase::GetInstance();
+    for (int i = 0; i < kThreadWorlds; i++) {
+        CKivWorld *world = new CKivWorld(("w" + std::to_string(i)).c_str());
+        base->Lock();
+        world->Load("tl/ground.bsp", nullptr, "tl/");
+        RwTextureDictionary *previous = RwTextureDictionarySetCurrent(world->GetTextureDictionary());
+        base->ReadTexture(("s" + std::to_string(i)).c_str(), "tl/");
         RwTextureDictionarySetCurrent(previous);
-        job->base->Unlock();
-        Sleep(1);
+        base->Unlock();
+        (*worlds)[i] = world;
     }
-    job->done = 1;
     return 0;
 }
 
-// A thread loads textures under the render lock while frames render and the worker swaps.
+// Worlds load on a thread while frames render, the worker swaps and every third world is destroyed.
 TEST(TextureLoader, LoadingThreadFramesAndWorkerTogether)
 {
     CKivBase *base = CKivBase::GetInstance();
-    const int count = kThreadTextures;
-    for (int i = 0; i < count; i++)
+    for (int i = 0; i < kThreadWorlds; i++)
         WriteTexture("s" + std::to_string(i) + ".png");
-    RwTextureDictionary *dict = RwTextureDictionaryCreate();
-    LoadJob job;
-    job.base = base;
-    job.dict = dict;
-    job.done = 0;
-    std::atomic<int> &done = job.done;
-    HANDLE thread = CreateThread(nullptr, 0, LoadTextures, &job, 0, nullptr);
+    WriteFileBytes("tl/ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    std::vector<CKivWorld *> worlds(kThreadWorlds, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, LoadWorlds, &worlds, 0, nullptr);
     ASSERT_NE(nullptr, thread);
     CKivCamera *camera = base->GetDefaultCamera();
-    for (int frame = 0; frame < 3000 && !(done && base->GetPendingTextureCount() == 0); frame++) {
+    for (int frame = 0; frame < 3000; frame++) {
         base->Lock();
         camera->BeginUpdate();
         camera->EndUpdate();
         base->Unlock();
         base->Present();
-        Sleep(5);
+        const bool loaded = WaitForSingleObject(thread, 5) == WAIT_OBJECT_0;
+        for (int i = 0; loaded && i < kThreadWorlds; i += 3) {
+            delete worlds[i];
+            worlds[i] = nullptr;
+        }
+        if (loaded && base->GetPendingTextureCount() == 0)
+            break;
     }
-    WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_EQ(0, base->GetPendingTextureCount());
-    base->Lock();
-    for (int i = 0; i < count; i++) {
-        RwTexture *texture = RwTextureDictionaryFindTexture(dict, ("s" + std::to_string(i)).c_str());
+    for (int i = 0; i < kThreadWorlds; i++) {
+        if (!worlds[i])
+            continue;
+        RwTexture *texture = RwTextureDictionaryFindTexture(worlds[i]->GetTextureDictionary(), ("s" + std::to_string(i)).c_str());
         ASSERT_NE(nullptr, texture) << i;
         EXPECT_EQ(4, texture->raster->width) << i;
+        delete worlds[i];
     }
-    RwTextureDictionaryDestroy(dict);
-    base->Unlock();
 }
 
 } // namespace
