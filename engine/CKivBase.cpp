@@ -9,6 +9,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivAlphaManager.h"
+#include "engine/CKivAnimManager.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivWorld.h"
@@ -32,6 +33,7 @@
 #include "gfx/plugins/random/random.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
+#include "gfx/plugins/toon/toon.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/worldquery/worldquery.h"
@@ -222,6 +224,11 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         return 0;
     SetAlphaManager(m_alphaManager);
 
+    m_animManager = new (std::nothrow) CKivAnimManager;
+    if (!m_animManager)
+        return 0;
+    SetAnimManager(m_animManager);
+
     m_initialised = 1;
 
     // Both archives serve the same data; an archive that does not open shows
@@ -251,6 +258,9 @@ int CKivBase::Shutdown()
     delete m_alphaManager;
     m_alphaManager = nullptr;
     SetAlphaManager(nullptr);
+    delete m_animManager;
+    m_animManager = nullptr;
+    SetAnimManager(nullptr);
     delete m_guiSystem;
     m_guiSystem = nullptr;
     if (m_resetHooks) {
@@ -291,6 +301,7 @@ int CKivBase::AttachPlugins()
         RwSkinPluginAttach,                 // skin, 0x116
         RwInt32DataPluginAttach,            // 32-bit value, 0x137
         RwRandomPluginAttach,               // random numbers, 0x10C
+        RwToonPluginAttach,                 // toon paint and ink, 0x12E
         RwUserDataPluginAttach,             // user data, 0x11F
         RwParticleTankPluginAttach,         // 0x12F
         RwParticleStandardPluginAttach,     // 0x130

@@ -59,9 +59,12 @@ Bytes Written(Write write)
     RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, &memory);
     const bool ok = stream && write(stream);
     RwStreamClose(stream, &memory);
-    Bytes b(memory.start, memory.start + memory.length);
+    Bytes b;
+    if (ok && memory.start) {
+        b.assign(memory.start, memory.start + memory.length);
+    }
     RwFree(memory.start);
-    return ok ? b : Bytes();
+    return b;
 }
 
 bool SaveFile(const std::string &path, const Bytes &bytes)

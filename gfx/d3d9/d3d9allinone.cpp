@@ -48,7 +48,7 @@ static D3DPRIMITIVETYPE PrimitiveTypeOf(RwUInt32 meshFlags)
     }
 }
 
-static RwUInt32 PrimitiveCount(D3DPRIMITIVETYPE type, RwUInt32 n)
+RwUInt32 RwD3D9PrimitiveCountOf(D3DPRIMITIVETYPE type, RwUInt32 n)
 {
     switch (type) {
     case D3DPT_LINELIST: return n / 2;
@@ -141,7 +141,7 @@ static RwBool BuildIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHeade
             m.startIndex = 0;
             m.numIndices = 0;
         }
-        m.numPrimitives = PrimitiveCount(header->primType, indices ? m.numIndices : mesh.numIndices);
+        m.numPrimitives = RwD3D9PrimitiveCountOf(header->primType, indices ? m.numIndices : mesh.numIndices);
     }
     header->totalNumIndex = written;
     *indicesOut = indices;
@@ -261,6 +261,13 @@ static RwBool SerialMatches(RwResourceEntry *entry, const RwMeshHeader *meshHead
     return HeaderOf(entry)->serialNumber == meshHeader->serialNum;
 }
 
+// The world being rendered holds the sector; finding it otherwise walks every world.
+const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector)
+{
+    const RwWorld *world = static_cast<const RwWorld *>(RwEngineInstance->curWorld);
+    return world ? world : RwWorldSectorGetWorld(sector);
+}
+
 static RwBool SectorBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
 {
     RwD3D9AllInOneNodeCallbacks *cb = Callbacks(self);
@@ -268,7 +275,7 @@ static RwBool SectorBody(RxPipelineNode *self, const RxPipelineNodeParam *params
     if (sector->numVertices == 0 || !sector->mesh || sector->mesh->numMeshes == 0) {
         return TRUE;
     }
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwD3D9SectorWorld(sector);
     const RwUInt32 flags = world ? world->flags : 0;
     RwResourceEntry *entry = sector->repEntry;
     if (!(flags & rwGEOMETRYNATIVE)) {

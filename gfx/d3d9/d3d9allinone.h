@@ -64,10 +64,16 @@ RwBool RwD3D9AtomicReinstance(void *atomic, RwResourceEntry *entry, RwD3D9AllInO
 RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, RwResourceEntry **entryRef,
                                      RwMeshHeader *meshHeader, RwD3D9AllInOneInstanceCallBack instance,
                                      RwBool keepOutside);
+// Primitives that n indices (or vertices) of the type make; 0 for points.
+RwUInt32 RwD3D9PrimitiveCountOf(D3DPRIMITIVETYPE type, RwUInt32 n);
 // Releases the instance's device objects (the resource entry's destroy notice).
 void RwD3D9InstanceDataDestroy(RwResourceEntry *entry);
 // Releases one stream record's vertex space and clears it.
 void RwD3D9VertexStreamRelease(RwD3D9VertexStream *stream, RwUInt32 numVertices);
+
+struct RwWorld;
+// The world of a sector being rendered (the current world when there is one).
+const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector);
 
 // Draws mesh by mesh with each material (and each mesh's vertex shader when it has one).
 void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);

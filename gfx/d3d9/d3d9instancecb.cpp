@@ -109,7 +109,7 @@ static RwBool LockRange(void *buffer, RwUInt32 offset, RwUInt32 size, DWORD flag
 RwBool RwD3D9WorldSectorInstance(void *object, RwD3D9InstanceHeader *header, RwBool)
 {
     RwWorldSector *sector = static_cast<RwWorldSector *>(object);
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwD3D9SectorWorld(sector);
     if (!world) {
         return FALSE;
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "d3d9allinone.h"
+#include "d3d9decltype.h"
 #include "d3d9device.h"
 #include "d3d9vertexbuffer.h"
 #include "gfx/core/byteorder.h"
@@ -247,19 +248,6 @@ static RwStream *NativeWrite(RwStream *stream, const NativeOwner &o)
 // ---------------------------------------------------------------------------
 // Reading
 
-static RwUInt32 PrimitivesOf(D3DPRIMITIVETYPE type, RwUInt32 n)
-{
-    switch (type) {
-    case D3DPT_POINTLIST: return n;
-    case D3DPT_LINELIST: return n / 2;
-    case D3DPT_LINESTRIP: return n > 0 ? n - 1 : 0;
-    case D3DPT_TRIANGLELIST: return n / 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return n > 2 ? n - 2 : 0;
-    default: return 0;
-    }
-}
-
 // Every mesh draws only indices and vertices the data holds.
 static RwBool MeshesFit(RwD3D9InstanceHeader *header, const NativeSections &s, const NativeOwner &o)
 {
@@ -280,7 +268,7 @@ static RwBool MeshesFit(RwD3D9InstanceHeader *header, const NativeSections &s, c
         }
         if (s.indices) {
             if (static_cast<uint64_t>(m.startIndex) + m.numIndices > header->totalNumIndex ||
-                m.numPrimitives > PrimitivesOf(header->primType, m.numIndices)) {
+                m.numPrimitives > RwD3D9PrimitiveCountOf(header->primType, m.numIndices)) {
                 return FALSE;
             }
             for (RwUInt32 k = 0; k < m.numIndices; k++) {
@@ -288,19 +276,35 @@ static RwBool MeshesFit(RwD3D9InstanceHeader *header, const NativeSections &s, c
                     return FALSE;
                 }
             }
-        } else if (m.numPrimitives > PrimitivesOf(header->primType, m.numVertices)) {
+        } else if (m.numPrimitives > RwD3D9PrimitiveCountOf(header->primType, m.numVertices)) {
             return FALSE;
         }
     }
     return TRUE;
 }
 
+// Every element reads inside a vertex of a stream that is there; the last ends the list.
+static RwBool ElementsFit(const NativeSections &s)
+{
+    for (RwUInt32 i = 0; i < s.numElements; i++) {
+        const RwUInt8 *e = s.elements + 8 * i;
+        const RwUInt16 stream = ReadU16(e);
+        if (i + 1 == s.numElements) {
+            return stream == 0xFF;
+        }
+        const RwUInt32 size = RwD3D9DeclTypeGetSize(e[4]);
+        if (stream > 1 || !s.vertices[stream] || size == 0 || ReadU16(e + 2) + size > ReadU32(s.records[stream] + 8)) {
+            return FALSE;
+        }
+    }
+    return FALSE;
+}
+
 static RwBool MakeDeviceObjects(RwD3D9InstanceHeader *header, const NativeSections &s, const NativeOwner &o)
 {
     D3DVERTEXELEMENT9 elements[rwD3D9MAXNATIVEELEMENTS];
     std::memcpy(elements, s.elements, 8 * s.numElements);
-    if (elements[s.numElements - 1].Stream != 0xFF ||
-        !RwD3D9CreateVertexDeclaration(elements, &header->vertexDeclaration)) {
+    if (!RwD3D9CreateVertexDeclaration(elements, &header->vertexDeclaration)) {
         header->vertexDeclaration = nullptr;
         return FALSE;
     }
@@ -413,7 +417,8 @@ static RwStream *NativeRead(RwStream *stream, const NativeOwner &o)
     NativeSections sections = {};
     bool ok = readAll && header->numMeshes == numMeshes &&
               RwStreamReadExact(stream, copy, static_cast<RwUInt32>(rest)) &&
-              FindSections(header, copy, static_cast<RwUInt32>(rest), &sections) && MeshesFit(header, sections, o);
+              FindSections(header, copy, static_cast<RwUInt32>(rest), &sections) && MeshesFit(header, sections, o) &&
+              ElementsFit(sections);
     if (!ok) {
         // The header holds material indices: no pointer was taken yet.
         for (RwUInt32 i = 0; i < numMeshes; i++) {

@@ -122,6 +122,7 @@ static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBoo
     if (!switched) {
         RwD3D9SetRenderTargetSurface(0, rwD3D9Driver.defaultColorSurface);
     }
+    IDirect3DSurface9 *depth = rwD3D9Cache.depthSurface;
     RwD3D9SetDepthStencilSurface(nullptr);
     const D3DVIEWPORT9 viewport = {static_cast<DWORD>(context->nOffsetX), static_cast<DWORD>(context->nOffsetY),
                                    static_cast<DWORD>(context->width), static_cast<DWORD>(context->height), 0.0f,
@@ -186,6 +187,8 @@ static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBoo
         }
     }
     if (context->cType == rwRASTERTYPECAMERA) {
+        // 3D drawing that follows in the same update keeps its depth test.
+        RwD3D9SetDepthStencilSurface(depth);
         return drawing;
     }
     if (switched) {

@@ -24,6 +24,9 @@ void RwD3D9SetObjectClipping(void *object, RwUInt8 type)
 
 static void Draw(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
 {
+    if (mesh->numPrimitives == 0) {
+        return;
+    }
     RwD3D9SetVertexShader(mesh->vertexShader);
     if (header->indexBuffer) {
         RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh->baseVertexIndex), 0,

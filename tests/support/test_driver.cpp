@@ -3,8 +3,8 @@
 
 #include "gfx/core/im3d.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/plugins/skin/skin.h"
 #include "gfx/world/worldpipe.h"
+#include "gfx/plugins/skin/skin.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -364,32 +364,6 @@ RwBool RwD3D9WorldPipelineAttach(void)
     return TRUE;
 }
 
-// Skin pipelines without nodes: they carry the plug-in id and type that
-// RwSkinAtomicGetType reads, and draw nothing.
-static RxPipeline *SkinStandIn(RwUInt32 type)
-{
-    RxPipeline *pipeline = RwPipelineCreate();
-    if (pipeline) {
-        pipeline->pluginId = rwID_SKINPLUGIN;
-        pipeline->pluginData = type;
-    }
-    return pipeline;
-}
-
-void RwD3D9SkinPipelinesCreate(const RwSkinPipelineSetup *setup, RxPipeline **plain, RxPipeline **toon)
-{
-    *plain = SkinStandIn(rwSKINTYPEGENERIC);
-    *toon = setup->toon ? SkinStandIn(rwSKINTYPETOON) : nullptr;
-}
-
-void RwD3D9SkinPipelinesDestroy(RxPipeline *plain, RxPipeline *toon)
-{
-    for (RxPipeline *p : {plain, toon}) {
-        if (p) {
-            RwPipelineDestroy(p);
-        }
-    }
-}
 // The default world pipelines run a node that draws nothing and succeeds,
 // and no object carries native data.
 static RwBool StandInBody(RxPipelineNode *, const RxPipelineNodeParam *)
@@ -429,3 +403,30 @@ RwInt32 RwGeometryNativeStreamGetSize(const RwGeometry *) { return 0; }
 RwStream *RwWorldSectorNativeStreamWrite(RwStream *stream, const RwWorldSector *) { return stream; }
 RwStream *RwWorldSectorNativeStreamRead(RwStream *, RwWorldSector *) { return nullptr; }
 RwInt32 RwWorldSectorNativeStreamGetSize(const RwWorldSector *) { return 0; }
+
+// Skin pipelines without nodes: they carry the plug-in id and type that
+// RwSkinAtomicGetType reads, and draw nothing.
+static RxPipeline *SkinStandIn(RwUInt32 type)
+{
+    RxPipeline *pipeline = RwPipelineCreate();
+    if (pipeline) {
+        pipeline->pluginId = rwID_SKINPLUGIN;
+        pipeline->pluginData = type;
+    }
+    return pipeline;
+}
+
+void RwD3D9SkinPipelinesCreate(const RwSkinPipelineSetup *setup, RxPipeline **plain, RxPipeline **toon)
+{
+    *plain = SkinStandIn(rwSKINTYPEGENERIC);
+    *toon = setup->toon ? SkinStandIn(rwSKINTYPETOON) : nullptr;
+}
+
+void RwD3D9SkinPipelinesDestroy(RxPipeline *plain, RxPipeline *toon)
+{
+    for (RxPipeline *p : {plain, toon}) {
+        if (p) {
+            RwPipelineDestroy(p);
+        }
+    }
+}

@@ -240,6 +240,71 @@ TEST_F(WorldPipelines, WorldAndLitTexturedClumpDrawnThroughTheCamera)
     EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
 }
 
+// Positions named by the instancing flags go into a dynamic stream that a
+// lock rewrites without rebuilding the instance; an object neither lit nor
+// pre-lit is drawn as a black silhouette.
+TEST_F(WorldPipelines, DynamicPositionsAreRewrittenAndUnlitObjectsDrawBlack)
+{
+    RwGeometry *g = atomic->geometry;
+    RwD3D9GeometrySetInstanceFlags(g, rwGEOMETRYLOCKVERTICES);
+    Render();
+    RwResourceEntry *entry = g->repEntry;
+    ASSERT_NE(entry, nullptr);
+    const RwD3D9InstanceHeader *h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
+    EXPECT_EQ(0, h->vertexStream[0].managed);
+    EXPECT_EQ(rwGEOMETRYLOCKVERTICES, h->vertexStream[0].geometryFlags);
+    EXPECT_EQ(12u, h->vertexStream[0].stride);
+    EXPECT_NE(h->vertexStream[1].vertexBuffer, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));
+
+    RwGeometryLock(g, rwGEOMETRYLOCKVERTICES);
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int v = 0; v < 4; v++) {
+        m->verts[v].y += 2.0f;
+    }
+    RwGeometryUnlock(g);
+    Render();
+    EXPECT_EQ(entry, g->repEntry);
+    EXPECT_EQ(0, g->lockedSinceLastInst);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+
+    g->flags &= ~rwGEOMETRYLIGHT;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(400, 450), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+}
+
+// A morphing geometry's instance belongs to its atomic and follows the
+// interpolator: halfway between a target and one 2 units higher, the lit
+// square stands 1 unit up; back at the start it is where it was.
+TEST_F(WorldPipelines, MorphTargetsAreInterpolatedIntoTheDynamicStream)
+{
+    RwGeometry *g = atomic->geometry;
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    RwMorphTarget *from = RwGeometryGetMorphTarget(g, 0);
+    RwMorphTarget *to = RwGeometryGetMorphTarget(g, 1);
+    for (int v = 0; v < 8; v++) {
+        to->verts[v] = from->verts[v];
+        to->verts[v].y += v < 4 ? 2.0f : 0.0f;
+        to->normals[v] = from->normals[v];
+    }
+    to->boundingSphere = from->boundingSphere;
+    RwInterpolator &i = atomic->interpolator;
+    i = {rpINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
+    Render();
+    EXPECT_EQ(g->repEntry, nullptr);
+    ASSERT_NE(atomic->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+    i.position = 0.0f;
+    i.flags |= rpINTERPOLATORDIRTYINSTANCE;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));
+}
+
 // The bytes a stream holds after a write through fn.
 template <typename Fn>
 Bytes Written(Fn fn)
@@ -306,17 +371,19 @@ TEST_F(WorldPipelines, NativeDataRoundTripsAndDraws)
     EXPECT_EQ(bytes, again);
 
     // Hostile data: cut anywhere, another platform, a bad version, an index
-    // past its mesh's vertices. The instance in place is kept.
+    // past its mesh's vertices, an element without its stream. The instance
+    // in place is kept.
     RwResourceEntry *kept = g->repEntry;
     const RwInt32 live = rwTestMemory.live;
-    Bytes other = bytes, old = bytes, wild = bytes;
+    Bytes other = bytes, old = bytes, wild = bytes, stray = bytes;
+    stray[20 + S + 4] = 1;   // the position element in a stream that is not there
     other[12] = 8;
     old[8] = 0;
     old[9] = 0;
     old[10] = 0;
     old[11] = 0x10;
     wild[20 + S + 4 + 8 * E] = 8;
-    for (Bytes *b : {&other, &old, &wild}) {
+    for (Bytes *b : {&other, &old, &wild, &stray}) {
         in = OpenRead(*b);
         EXPECT_EQ(RwGeometryNativeStreamRead(in, g), nullptr);
         RwStreamClose(in, nullptr);
