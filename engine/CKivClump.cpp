@@ -112,6 +112,18 @@ void CopyPoseFrom(RwFrame *to, RwFrame *from)
     }
 }
 
+// A clump changes its atomics outside its world, then goes back in.
+template <typename Change>
+void OutsideWorld(RwClump *clump, Change change)
+{
+    RwWorld *world = RwClumpGetWorld(clump);
+    if (world)
+        RwWorldRemoveClump(world, clump);
+    change();
+    if (world)
+        RwWorldAddClump(world, clump);
+}
+
 } // namespace
 
 CKivClump::CKivClump()
@@ -304,12 +316,8 @@ int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
     if (!source || !source->m_clump || source == this)
         return 0;
     RwClump *original = source->m_clump;
-    RwWorld *world = RwClumpGetWorld(original);
-    if (world)
-        RwWorldRemoveClump(world, original);
-    RwClump *copy = RwClumpClone(original);
-    if (world)
-        RwWorldAddClump(world, original);
+    RwClump *copy = nullptr;
+    OutsideWorld(original, [&] { copy = RwClumpClone(original); });
     if (!copy)
         return 0;
     if (ownGeometry) {
@@ -520,14 +528,11 @@ int CKivClump::AttachAtomic(RwAtomic *atomic, RwFrame *frame)
 {
     if (!atomic || atomic->clump || !m_clump)
         return 1;
-    RwWorld *world = RwClumpGetWorld(m_clump);
-    if (world)
-        RwWorldRemoveClump(world, m_clump);
-    RwAtomicSetFrame(atomic, frame);
-    RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
-    RwClumpAddAtomic(m_clump, atomic);
-    if (world)
-        RwWorldAddClump(world, m_clump);
+    OutsideWorld(m_clump, [&] {
+        RwAtomicSetFrame(atomic, frame);
+        RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
+        RwClumpAddAtomic(m_clump, atomic);
+    });
     return 1;
 }
 
@@ -536,12 +541,7 @@ int CKivClump::DetachAtomic(RwAtomic *atomic)
     if (!atomic || !atomic->clump)
         return 1;
     RwClump *owner = atomic->clump;
-    RwWorld *world = RwClumpGetWorld(owner);
-    if (world)
-        RwWorldRemoveClump(world, owner);
-    RwClumpRemoveAtomic(owner, atomic);
-    if (world)
-        RwWorldAddClump(world, owner);
+    OutsideWorld(owner, [&] { RwClumpRemoveAtomic(owner, atomic); });
     return 1;
 }
 
