@@ -58,11 +58,6 @@ struct ChunkFile {
     }
 };
 
-const char *LightName(const CKivLight *light)
-{
-    return light->GetName();
-}
-
 struct PickState {
     float closest;
     RwAtomic *atomic;
@@ -324,7 +319,7 @@ int CKivWorld::AddLight(CKivLight *light)
     if (!light)
         return 0;
     if (m_lights.count(light->GetName())) {
-        KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", LightName(light),
+        KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", light->GetName(),
                        m_name.c_str());
         return 0;
     }
@@ -344,7 +339,7 @@ int CKivWorld::RemoveLight(CKivLight *light)
     auto it = m_lights.find(light->GetName());
     if (it == m_lights.end()) {
         KivDebugPrintf(">>>>>>>>>> You can't remove the light(%s). There isn't it in the world(%s)!!!\n",
-                       LightName(light), m_name.c_str());
+                       light->GetName(), m_name.c_str());
         return 0;
     }
     if (it->second != light)
@@ -372,7 +367,7 @@ void CKivWorld::RemoveAll()
         KivDebugPrintf(">>>>>>>>>> You must remove the clump(%s:%s) from the world(%s)!!!\n",
                        entry.second->GetTypeName(), entry.second->GetName(), m_name.c_str());
     for (auto &entry : m_lights)
-        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", LightName(entry.second),
+        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", entry.second->GetName(),
                        m_name.c_str());
     while (!m_cameras.empty())
         RemoveCamera(m_cameras.begin()->second);
