@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 
 #include "archive/CParcel.h"
+#include "engine/CKivAnimManager.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
@@ -214,6 +215,10 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
                         static_cast<RwReal>(camera2d->frameBuffer->height));
 
+    m_animManager = new (std::nothrow) CKivAnimManager;
+    if (!m_animManager)
+        return 0;
+    SetAnimManager(m_animManager);
     m_initialised = 1;
 
     // Both archives serve the same data; an archive that does not open shows
@@ -236,6 +241,9 @@ int CKivBase::Shutdown()
 {
     CloseParcel(m_parcel);
     CloseParcel(m_loaderParcel);
+    delete m_animManager;
+    m_animManager = nullptr;
+    SetAnimManager(nullptr);
     delete m_guiSystem;
     m_guiSystem = nullptr;
     if (m_resetHooks) {

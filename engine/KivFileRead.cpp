@@ -23,7 +23,8 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
         bytes.reset(new (std::nothrow) unsigned char[length ? length : 1]);
     const bool ok = bytes && parcel->ReadFile(file, bytes.get(), length, &read, nullptr);
     parcel->CloseHandle(file);
-    if (!ok) {
+    // A short read is a file that changed or broke under us: never half a file.
+    if (!ok || read != length) {
         bytes.reset();
         return kKivReadFailed;
     }

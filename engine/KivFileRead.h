@@ -10,7 +10,7 @@ class CParcelBase;
 enum KivReadStatus {
     kKivReadOk = 0,
     kKivReadMissing = 1,   // the file does not open
-    kKivReadFailed = 2,    // it opened but its bytes could not be had
+    kKivReadFailed = 2,    // it opened but its bytes could not all be had
 };
 
 // Reads the named file in one piece; size gets the bytes that arrived.

@@ -80,6 +80,7 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         EXPECT_EQ(768.0f, metric[3]);
         EXPECT_EQ(1024.0f, metric[2]);
         EXPECT_NE(base->GetParcel(), base->GetLoaderParcel());
+        EXPECT_NE(nullptr, base->GetAnimManager());
 
         for (int frame = 0; frame < 3; frame++) {
             base->Lock();
@@ -96,6 +97,7 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         EXPECT_EQ(nullptr, base->GetDefaultCamera());
         EXPECT_EQ(nullptr, base->GetViewport());
         EXPECT_EQ(nullptr, base->GetParcel());
+        EXPECT_EQ(nullptr, base->GetAnimManager());
         EXPECT_EQ(nullptr, Rw2dDeviceGetCamera());
         EXPECT_EQ(1, base->Shutdown());   // nothing left: still harmless
         delete base;

@@ -1,0 +1,36 @@
+// A clump's behaviours by exact (case-sensitive) name.
+#include "engine/CKivBehaviorManager.h"
+
+#include <new>
+
+#include "engine/CKivBehavior.h"
+
+CKivBehaviorManager::~CKivBehaviorManager()
+{
+    for (auto &entry : m_behaviors)
+        delete entry.second;
+}
+
+CKivBehavior *CKivBehaviorManager::CreateBehavior(const char *name, int soundIndex)
+{
+    if (!name)
+        return nullptr;
+    CKivBehavior *behavior = new (std::nothrow) CKivBehavior(name, soundIndex);
+    if (behavior)
+        m_behaviors.emplace(name, behavior);
+    return behavior;
+}
+
+CKivBehavior *CKivBehaviorManager::FindBehavior(const char *name) const
+{
+    if (!name)
+        return nullptr;
+    auto found = m_behaviors.find(name);
+    return found == m_behaviors.end() ? nullptr : found->second;
+}
+
+float CKivBehaviorManager::GetBehaviorDuration(const char *name) const
+{
+    const CKivBehavior *behavior = FindBehavior(name);
+    return behavior ? behavior->GetDuration() : 0.0f;
+}
