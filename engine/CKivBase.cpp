@@ -30,6 +30,7 @@
 #include "gfx/plugins/random/random.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
+#include "gfx/plugins/toon/toon.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/worldquery/worldquery.h"
@@ -284,6 +285,7 @@ int CKivBase::AttachPlugins()
         RwSkinPluginAttach,                 // skin, 0x116
         RwInt32DataPluginAttach,            // 32-bit value, 0x137
         RwRandomPluginAttach,               // random numbers, 0x10C
+        RwToonPluginAttach,                 // toon paint and ink, 0x12E
         RwUserDataPluginAttach,             // user data, 0x11F
         RwParticleTankPluginAttach,         // 0x12F
         RwParticleStandardPluginAttach,     // 0x130

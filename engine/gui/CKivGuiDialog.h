@@ -52,6 +52,7 @@ public:
     void SetEnabled(int flag);
     int IsEnabled() const { return m_enabled; }
     int IsMouseInput() const { return m_mouseInput; }
+    int IsKeyboardInput() const { return m_keyboardInput; }
     void SetKeyboardInput(int flag) { m_keyboardInput = flag; }
     void SetMouseInput(int flag) { m_mouseInput = flag; }
     void SetNonUserEvents(int flag) { m_nonUserEvents = flag; }

@@ -12,6 +12,7 @@
 #include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
+#include "engine/gui/GuiIme.h"
 #include "engine/gui/GuiScreen.h"
 #include "engine/gui/GuiText.h"
 
@@ -358,9 +359,11 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
                             m_renderCallbacks.end());
 }
 
-// The IME's window-level filter sees every message first once it exists.
+// The IME's window-level filter sees every message first.
 int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (ImeStaticMsgProc(window, message, wParam, &lParam))
+        return 1;
     if (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE) {
         // Signed: under capture the mouse can be left of or above the window.
         m_mouseX = GET_X_LPARAM(lParam);
