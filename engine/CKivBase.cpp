@@ -25,9 +25,16 @@
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/int32data/int32data.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/random/random.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 #include "gfx/plugins/toon/toon.h"
+#include "gfx/plugins/userdata/userdata.h"
+#include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/plugins/worldquery/worldquery.h"
+#include "gfx/world/world.h"
 
 namespace {
 
@@ -267,10 +274,22 @@ int CKivBase::Shutdown()
 int CKivBase::AttachPlugins()
 {
     RwBool (*const attaches[])(void) = {
-        RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
-        RwHAnimPluginAttach,   // hierarchical animation, 0x11E
-        RwSkinPluginAttach,    // skin, 0x116
-        RwToonPluginAttach,    // toon paint and ink, 0x12E
+        RwWorldPluginAttach,                // world module, engine modules 0x501-0x50B
+        RwMatFxPluginAttach,                // material effects, 0x120
+        RwUVAnimPluginAttach,               // UV animation, 0x135
+        RwCollisionPluginAttach,            // 0x11D
+        RwPvsPluginAttach,                  // 0x12A
+        RwLightmapPluginAttach,             // 0x114
+        RwAnimPluginAttach,                 // keyframe animation toolkit, 0x1B7
+        RwHAnimPluginAttach,                // hierarchical animation, 0x11E
+        RwSkinPluginAttach,                 // skin, 0x116
+        RwInt32DataPluginAttach,            // 32-bit value, 0x137
+        RwRandomPluginAttach,               // random numbers, 0x10C
+        RwToonPluginAttach,                 // toon paint and ink, 0x12E
+        RwUserDataPluginAttach,             // user data, 0x11F
+        RwParticleTankPluginAttach,         // 0x12F
+        RwParticleStandardPluginAttach,     // 0x130
+        RwParticleAdvancedPluginAttach,     // 0x132
     };
     for (RwBool (*attach)(void) : attaches) {
         if (!attach())
@@ -382,6 +401,7 @@ void CKivBase::DestroyDictionaryTextures(RwTextureDictionary *dict)
 
 int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)
 {
+    Lock();
     g_report = TextureMemoryReport{};
     if (writeFile)
         g_report.file = fopen("tm.txt", "wt");
@@ -394,7 +414,9 @@ int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)
         *bytes2D = g_report.bytes2D;
     if (bytes3D)
         *bytes3D = g_report.bytes3D;
-    return g_report.total;
+    const int total = g_report.total;
+    Unlock();
+    return total;
 }
 
 CKivEngineScriptBinder *CKivBase::GetScriptBinder()
