@@ -1,4 +1,4 @@
-// Skinned atomics on the real device: a bent tube drawn by the shader, processor and dynamic paths, alone and read in a clump.
+// Skinned atomics on the real device: a bent tube by the shader, processor and dynamic paths, alone and in a clump.
 #include <cmath>
 #include <vector>
 
