@@ -25,7 +25,9 @@
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
+#include "gfx/plugins/toon/toon.h"
 
 namespace {
 
@@ -267,6 +269,8 @@ int CKivBase::AttachPlugins()
     RwBool (*const attaches[])(void) = {
         RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
         RwHAnimPluginAttach,   // hierarchical animation, 0x11E
+        RwSkinPluginAttach,    // skin, 0x116
+        RwToonPluginAttach,    // toon paint and ink, 0x12E
     };
     for (RwBool (*attach)(void) : attaches) {
         if (!attach())

@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything (preparing the machine first) and lists what was built.
+# Builds everything (preparing the machine first) and starts the viewer under
+# Wine on the sample scene it writes with the graphics library. Extra
+# arguments go to the viewer (world, model and texture files, --frames N,
+# --png FILE). Without a display it renders 120 frames on a virtual one and
+# writes the last to build/viewer/last-frame.png.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -8,3 +12,23 @@ echo
 echo "Built programs and libraries (run a program with scripts/wine-run.sh PROGRAM):"
 find build -path build/deps/work -prune -o -path build/googletest -prune -o -name CMakeFiles -prune -o \
     -path build/wineprefix -prune -o \( -name '*.exe' -o -name '*.a' \) -type f -print | sort
+echo
+
+export WINEPREFIX=$root/build/wineprefix
+viewer=build/viewer/viewer.exe
+if [ -n "${DISPLAY:-}" ]; then
+    echo "Starting the viewer: drag with the left mouse button to orbit, wheel to zoom, Escape quits."
+    scripts/wine-run.sh "$viewer" "$@"
+else
+    read -r display xvfb_pid < <(scripts/xvfb-start.sh)
+    trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
+    export DISPLAY=$display
+    if [ $# -eq 0 ]; then
+        set -- --frames 120 --png build/viewer/last-frame.png
+    fi
+    echo "No display: running the viewer on a virtual one ($*)."
+    scripts/wine-run.sh "$viewer" "$@"
+    if [ -f build/viewer/last-frame.png ]; then
+        echo "The last frame is in build/viewer/last-frame.png"
+    fi
+fi

@@ -6,6 +6,7 @@
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/CKivGuiTooltipManager.h"
 #include "engine/gui/GuiScreen.h"
 #include "engine/gui/GuiText.h"
 
@@ -125,11 +126,17 @@ void CKivGuiControl::Update(float)
     m_dialog->GetLocation(&dx, &dy);
     mx -= dx;
     my -= dy;
-    // The tooltip shown while hovered joins here once tooltips exist.
     if (m_state & kStateMouseOver) {
         if (!ContainsPoint(mx, my)) {
             m_state &= ~kStateMouseOver;
             m_dialog->ClearHoveredIf(this);
+        }
+        // Re-added every frame it was hovered: it stays faded in under the mouse.
+        CKivGuiTooltipManager *tooltips = gui->GetTooltipManager();
+        if (tooltips && m_tooltip && gui->GetMouseOverDialog() == m_dialog) {
+            const Tooltip &t = *m_tooltip;
+            tooltips->AddTooltip(1, kHoverTooltipId, t.x, t.y, t.width, t.text.c_str(), t.anchor, t.lifetime,
+                                 t.maxAlpha, t.margin, -1, 0);
         }
     } else if (gui->GetMouseOverDialog() == m_dialog && ContainsPoint(mx, my)) {
         m_state |= kStateMouseOver;

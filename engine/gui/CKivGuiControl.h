@@ -17,6 +17,7 @@ public:
         kStateClicked = 4,
         kStatePressed = 8,
         kTextBytes = 1000,
+        kHoverTooltipId = 19978,   // the one tooltip of the hovered control
     };
     typedef void (*RenderCallback)(float elapsed, CKivGuiControl *control);
 

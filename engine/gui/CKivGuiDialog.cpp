@@ -341,16 +341,10 @@ void CKivGuiDialog::SetAlpha(float alpha)
 
 int CKivGuiDialog::SetBackgroundImage(const char *path)
 {
-    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
-    if (gui && !m_background.empty())
-        gui->ReleaseImage(m_background.c_str());
-    m_background.clear();
-    if (!path || !path[0] || !gui)
-        return 1;
-    std::string directory, file;
-    GuiSplitPath(path, &directory, &file);
-    gui->LoadImage(m_id, path, file.c_str(), directory.c_str());
-    m_background = path;
+    if (CKivGuiSystem *gui = CKivGuiSystem::GetInstance())
+        gui->ReplaceImage(&m_background, m_id, path);
+    else
+        m_background.clear();
     return 1;
 }
 

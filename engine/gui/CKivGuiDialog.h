@@ -8,6 +8,7 @@
 #include <vector>
 
 class CKivGuiControl;
+class CKivGuiStatic;
 
 class CKivGuiDialog {
 public:
@@ -51,6 +52,7 @@ public:
     void SetEnabled(int flag);
     int IsEnabled() const { return m_enabled; }
     int IsMouseInput() const { return m_mouseInput; }
+    int IsKeyboardInput() const { return m_keyboardInput; }
     void SetKeyboardInput(int flag) { m_keyboardInput = flag; }
     void SetMouseInput(int flag) { m_mouseInput = flag; }
     void SetNonUserEvents(int flag) { m_nonUserEvents = flag; }
@@ -66,6 +68,13 @@ public:
     void RemoveAllControls();
     bool HasControl(const CKivGuiControl *control) const;
     int GetControlCount() const { return static_cast<int>(m_controls.size()); }
+    // Statics in "DefaultFont"; relative: the rectangle is in screen pixels.
+    CKivGuiStatic *AddStatic(int id, const RECT *rect, int relative, const char *text);
+    CKivGuiStatic *AddStatic(int id, int x, int y, int w, int h, int relative, const char *text);
+    // Moves, sizes and retexts the control with the id, or adds a static.
+    CKivGuiControl *SetStatic(int id, const RECT *rect, int relative, const char *text);
+    CKivGuiControl *SetStatic(int id, float x, float y, float w, float h, int relative, const char *text);
+    CKivGuiControl *SetStatic(int id, float x, float y, int relative, const char *text);
     void SetDefaultControl(CKivGuiControl *control) { m_default = control; }
     void SetCancelControl(int id) { m_cancelId = id; }
 

@@ -11,6 +11,8 @@
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CKivGuiSprite.h"
+#include "engine/gui/CKivGuiTooltipManager.h"
+#include "engine/gui/GuiIme.h"
 #include "engine/gui/GuiScreen.h"
 #include "engine/gui/GuiText.h"
 
@@ -118,6 +120,8 @@ CKivCamera *CKivGuiSystem::SetCamera(CKivCamera *camera)
 // The dialogs stay alive: their owners delete them.
 int CKivGuiSystem::ReleaseAll()
 {
+    delete m_tooltips;
+    m_tooltips = nullptr;
     m_active = nullptr;
     m_hovered = nullptr;
     m_camera = nullptr;
@@ -136,7 +140,8 @@ int CKivGuiSystem::ReleaseAll()
 
 int CKivGuiSystem::CreateFonts(const char *face)
 {
-    // The tooltip manager is made here once tooltips exist.
+    delete m_tooltips;
+    m_tooltips = new (std::nothrow) CKivGuiTooltipManager;
     for (const NamedFont &f : Fonts)
         AddFont(f.id, face, f.name, f.height, f.weight, f.text, f.outline, f.ring);
     return 1;
@@ -199,6 +204,19 @@ void CKivGuiSystem::ReleaseImage(const char *path)
         return;
     delete found->second.sprite;
     m_images.erase(found);
+}
+
+void CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
+{
+    if (!held->empty())
+        ReleaseImage(held->c_str());
+    held->clear();
+    if (!path || !path[0])
+        return;
+    std::string directory, file;
+    GuiSplitPath(path, &directory, &file);
+    LoadImage(id, path, file.c_str(), directory.c_str());
+    *held = path;
 }
 
 int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
@@ -341,9 +359,11 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
                             m_renderCallbacks.end());
 }
 
-// The IME's window-level filter sees every message first once it exists.
+// The IME's window-level filter sees every message first.
 int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (ImeStaticMsgProc(window, message, wParam, &lParam))
+        return 1;
     if (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE) {
         // Signed: under capture the mouse can be left of or above the window.
         m_mouseX = GET_X_LPARAM(lParam);
@@ -382,11 +402,12 @@ CKivCamera *CKivGuiSystem::BeginCamera()
     return m_camera && m_camera->BeginUpdate() ? m_camera : nullptr;
 }
 
-// Open modals drawn again above the rest (the dimming bar under them joins
-// once tooltips exist).
+// Open modals drawn again above the rest, over the dimming bar.
 void CKivGuiSystem::RenderModals()
 {
     if (HasOpenDialogOfKind(3)) {
+        if (m_tooltips)
+            m_tooltips->DrawDimmer();
         CKivCamera *camera = BeginCamera();
         if (!camera)
             return;
@@ -395,6 +416,8 @@ void CKivGuiSystem::RenderModals()
                 break;
         camera->EndUpdate();
     } else if (HasOpenDialogOfKind(1)) {
+        if (m_tooltips)
+            m_tooltips->DrawDimmer();
         CKivCamera *camera = BeginCamera();
         if (!camera)
             return;
@@ -414,6 +437,11 @@ void CKivGuiSystem::RenderModals()
 // A camera that cannot begin (a lost device) draws nothing and ends nothing.
 void CKivGuiSystem::Render(float elapsed)
 {
+    if (m_tooltips) {
+        m_tooltips->Update(elapsed);
+        for (int kind : {2, 0, 5})
+            m_tooltips->RenderKind(elapsed, kind);
+    }
     CKivCamera *camera = BeginCamera();
     if (!camera)
         return;
@@ -427,4 +455,7 @@ void CKivGuiSystem::Render(float elapsed)
         callback.first(callback.second);
     camera->EndUpdate();
     RenderModals();
+    if (m_tooltips)
+        for (int kind : {1, 3, 4})
+            m_tooltips->RenderKind(elapsed, kind);
 }

@@ -15,6 +15,7 @@ class CKivGuiDialog;
 class CKivGuiControl;
 class CKivGuiDxFont;
 class CKivGuiSprite;
+class CKivGuiTooltipManager;
 
 class CKivGuiSystem {
 public:
@@ -44,7 +45,9 @@ public:
     CKivViewport *GetViewport() const { return m_viewport; }
     CKivCamera *SetCamera(CKivCamera *camera);
     CKivCamera *GetCamera() const { return m_camera; }
+    // Makes the tooltip manager anew, then the named fonts.
     int CreateFonts(const char *face);
+    CKivGuiTooltipManager *GetTooltipManager() const { return m_tooltips; }
     // Nonzero when the GUI consumed the message.
     int MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -54,6 +57,9 @@ public:
     ImageEntry *FindImageEntry(const char *path);
     CKivGuiSprite *FindImage(const char *path);
     void ReleaseImage(const char *path);
+    // Releases the image under the held path, loads the new one (none for an
+    // empty path) and holds its path.
+    void ReplaceImage(std::string *held, int id, const char *path);
 
     // Fonts.
     int AddFont(const char *idString, const char *face, const char *name, int height, int weight, DWORD textColour,
@@ -98,4 +104,5 @@ private:
     CKivGuiDialog *m_hovered = nullptr;
     CKivGuiResourceManager m_resources;
     CKivViewport *m_viewport = nullptr;
+    CKivGuiTooltipManager *m_tooltips = nullptr;
 };

@@ -1,4 +1,4 @@
-// What the GUI reads of the engine root: the interface image scale and the viewport height.
+// What the GUI reads of the engine root: the interface image scale, the viewport height and the window.
 #include "engine/gui/GuiScreen.h"
 
 #include "engine/CKivBase.h"
@@ -20,4 +20,10 @@ int GuiViewportHeight()
     if (viewport)
         return viewport->GetHeight();
     return static_cast<int>(rwD3D9Driver.present.BackBufferHeight);
+}
+
+HWND GuiEngineWindow()
+{
+    CKivBase *base = CKivBase::GetInstance();
+    return base ? base->GetWindow() : nullptr;
 }

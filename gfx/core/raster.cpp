@@ -138,6 +138,28 @@ RwBool RwRasterClearRect(const RwRect *rect, RwInt32 pixelValue)
                : FALSE;
 }
 
+RwBool RwRasterClear(RwInt32 pixelValue)
+{
+    return RwStandardFunction(rwSTANDARDRASTERCLEAR, nullptr, nullptr, pixelValue) ? TRUE : FALSE;
+}
+
+RwRaster *RwRasterRender(RwRaster *raster, RwInt32 x, RwInt32 y)
+{
+    RwRect at = {x, y, 0, 0};
+    return RwStandardFunction(rwSTANDARDRASTERRENDER, raster, &at, 0) ? raster : nullptr;
+}
+
+RwRaster *RwRasterRenderScaled(RwRaster *raster, const RwRect *rect)
+{
+    return RwStandardFunction(rwSTANDARDRASTERRENDERSCALED, raster, const_cast<RwRect *>(rect), 0) ? raster : nullptr;
+}
+
+RwRaster *RwRasterRenderFast(RwRaster *raster, RwInt32 x, RwInt32 y)
+{
+    RwRect at = {x, y, 0, 0};
+    return RwStandardFunction(rwSTANDARDRASTERRENDERFAST, raster, &at, 0) ? raster : nullptr;
+}
+
 RwRaster *RwRasterPushContext(RwRaster *raster)
 {
     RwRasterGlobals *g = RasterGlobals();

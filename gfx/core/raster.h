@@ -88,6 +88,12 @@ RwRaster *RwRasterUnlockPalette(RwRaster *raster);
 RwInt32 RwRasterGetNumLevels(RwRaster *raster);
 RwRaster *RwRasterMakeSubRaster(RwRaster *raster, RwRaster *parent, const RwRect *rect);
 RwBool RwRasterClearRect(const RwRect *rect, RwInt32 pixelValue);
+RwBool RwRasterClear(RwInt32 pixelValue);
+// Draws the raster into the current context at (x, y): blended by its alpha,
+// scaled into a rectangle, or copied without blending.
+RwRaster *RwRasterRender(RwRaster *raster, RwInt32 x, RwInt32 y);
+RwRaster *RwRasterRenderScaled(RwRaster *raster, const RwRect *rect);
+RwRaster *RwRasterRenderFast(RwRaster *raster, RwInt32 x, RwInt32 y);
 RwRaster *RwRasterPushContext(RwRaster *raster);
 RwRaster *RwRasterPopContext(void);
 RwRaster *RwRasterGetCurrentContext(void);

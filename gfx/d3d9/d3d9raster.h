@@ -128,3 +128,9 @@ RwBool RwD3D9RasterUnlock(void *unused, void *raster, RwInt32 unusedFlags);
 RwBool RwD3D9RasterLockPalette(void *palette, void *raster, RwInt32 mode);
 RwBool RwD3D9RasterUnlockPalette(void *unused, void *raster, RwInt32 unusedFlags);
 RwRaster *RwD3D9GetRasterContext(void);
+// Rendering a raster into the current context and clearing it.
+RwBool RwD3D9RasterRender(void *raster, void *position, RwInt32 unused);
+RwBool RwD3D9RasterRenderScaled(void *raster, void *rect, RwInt32 unused);
+RwBool RwD3D9RasterRenderFast(void *raster, void *position, RwInt32 unused);
+RwBool RwD3D9RasterClearRect(void *unused, void *rect, RwInt32 pixelValue);
+RwBool RwD3D9RasterClear(void *unused, void *unusedToo, RwInt32 pixelValue);

@@ -7,6 +7,7 @@
 
 #include "d3d9device.h"
 #include "d3d9raster.h"
+#include "d3d9state.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 
@@ -38,8 +39,10 @@ void RwD3D9SetRenderState(RwUInt32 state, RwUInt32 value)
     if (state >= rwD3D9RENDERSTATES)
         return;
     WantedState &w = RenderStates[state];
-    if (w.value == value)
+    if (w.value == value) {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     w.value = value;
     if (!w.queued) {
         w.queued = TRUE;
@@ -59,8 +62,10 @@ void RwD3D9SetTextureStageState(RwUInt32 stage, RwUInt32 type, RwUInt32 value)
         return;
     RwUInt32 index = stage * rwD3D9STAGESTATES + type;
     WantedState &w = StageStates[index];
-    if (w.value == value)
+    if (w.value == value) {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     w.value = value;
     if (!w.queued) {
         w.queued = TRUE;
@@ -79,8 +84,10 @@ void RwD3D9SetSamplerState(RwUInt32 sampler, RwUInt32 type, RwUInt32 value)
     if (sampler >= rwD3D9TEXTURESTAGES || type >= rwD3D9SAMPLERSTATES)
         return;
     RwUInt32 &sent = SamplerStates[sampler * rwD3D9SAMPLERSTATES + type];
-    if (sent == value)
+    if (sent == value) {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     sent = value;
     if (rwD3D9Driver.device)
         rwD3D9Driver.device->SetSamplerState(sampler, static_cast<D3DSAMPLERSTATETYPE>(type), value);

@@ -8,6 +8,7 @@
 #include "d3d9device.h"
 #include "d3d9lights.h"
 #include "d3d9renderstate.h"
+#include "d3d9toon.h"
 #include "d3d9shaderconst.h"
 #include "d3d9skinblend.h"
 #include "d3d9state.h"
@@ -745,6 +746,20 @@ RwBool NodeBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
     return TRUE;
 }
 
+// The toon pipeline paints what the processor skinned, and draws no ink itself:
+// the toon render callback does that after this pipeline ran.
+void ToonRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags)
+{
+    RwToonPaintRenderCallBack(Header(entry), object, type, flags);
+}
+
+RwBool ToonNodeInit(RxPipelineNode *node)
+{
+    RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
+    *cb = {ToonRenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return TRUE;
+}
+
 RwBool NodeInit(RxPipelineNode *node)
 {
     RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
@@ -759,22 +774,18 @@ RwBool NodeInit(RxPipelineNode *node)
     return TRUE;
 }
 
-RxPipelineNodeDefinition skinNode = {"nodeD3D9SkinAtomicAllInOne.csl",
-                                     NodeBody,
-                                     nullptr,
-                                     nullptr,
-                                     NodeInit,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
-                                     0,
-                                     nullptr,
-                                     nullptr,
-                                     0,
-                                     nullptr,
-                                     sizeof(RwD3D9SkinNodeCallbacks),
-                                     0,
-                                     0};
+RxPipelineNodeDefinition SkinNodeDefinition(RxPipelineNodeInitFn init)
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = "nodeD3D9SkinAtomicAllInOne.csl";
+    definition.body = NodeBody;
+    definition.pipelineNodeInit = init;
+    definition.pipelineNodePrivateDataSize = sizeof(RwD3D9SkinNodeCallbacks);
+    return definition;
+}
+
+RxPipelineNodeDefinition skinNode = SkinNodeDefinition(NodeInit);
+RxPipelineNodeDefinition toonNode = SkinNodeDefinition(ToonNodeInit);
 
 RxPipeline *MakePipeline(RwUInt32 type)
 {
@@ -784,7 +795,8 @@ RxPipeline *MakePipeline(RwUInt32 type)
     }
     pipeline->pluginId = rwID_SKINPLUGIN;
     pipeline->pluginData = type;
-    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, &skinNode, nullptr) ||
+    RxPipelineNodeDefinition *node = type == rwSKINTYPETOON ? &toonNode : &skinNode;
+    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, node, nullptr) ||
         !RwPipelineUnlock(pipeline)) {
         RwPipelineDestroy(pipeline);
         return nullptr;
@@ -891,8 +903,7 @@ void RwD3D9SkinPipelinesCreate(const RwSkinPipelineSetup *s, RxPipeline **plain,
         ownsShaderState = TRUE;
     }
     *plain = MakePipeline(rwSKINTYPEGENERIC);
-    // The toon pipeline comes with the toon plug-in's render callback.
-    *toon = nullptr;
+    *toon = s->toon ? MakePipeline(rwSKINTYPETOON) : nullptr;
 }
 
 void RwD3D9SkinPipelinesDestroy(RxPipeline *plain, RxPipeline *toon)

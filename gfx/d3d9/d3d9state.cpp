@@ -11,6 +11,7 @@
 #include "gfx/core/memory.h"
 #include "gfx/core/raster.h"
 
+RwUInt32 rwD3D9FilteredStateCalls = 0;
 RwD3D9StateCache rwD3D9Cache;
 
 enum : RwUInt32 {
@@ -204,7 +205,10 @@ void RwD3D9SetVertexDeclaration(void *declaration)
 {
     rwD3D9Cache.lastFVF = 0xFFFFFFFFu;
     if (rwD3D9Cache.lastDeclaration == declaration)
+    {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     HRESULT hr = Device()->SetVertexDeclaration(static_cast<IDirect3DVertexDeclaration9 *>(declaration));
     rwD3D9Cache.lastDeclaration = SUCCEEDED(hr) ? declaration : rwD3D9UNKNOWN;
 }
@@ -224,7 +228,10 @@ void RwD3D9SetFVF(RwUInt32 fvf)
 void RwD3D9SetVertexShader(void *shader)
 {
     if (rwD3D9Cache.lastVertexShader == shader)
+    {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     HRESULT hr = Device()->SetVertexShader(static_cast<IDirect3DVertexShader9 *>(shader));
     rwD3D9Cache.lastVertexShader = SUCCEEDED(hr) ? shader : rwD3D9UNKNOWN;
 }
@@ -232,7 +239,10 @@ void RwD3D9SetVertexShader(void *shader)
 void RwD3D9SetPixelShader(void *shader)
 {
     if (rwD3D9Cache.lastPixelShader == shader)
+    {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     HRESULT hr = Device()->SetPixelShader(static_cast<IDirect3DPixelShader9 *>(shader));
     rwD3D9Cache.lastPixelShader = SUCCEEDED(hr) ? shader : rwD3D9UNKNOWN;
 }
@@ -265,7 +275,9 @@ void RwD3D9SetStreams(const RwD3D9VertexStream *streams, RwBool useOffsets)
             continue;
         }
         RwUInt32 offset = useOffsets ? in.offset : 0;
-        if (s.vertexBuffer != in.vertexBuffer || s.offset != offset || s.stride != in.stride) {
+        if (s.vertexBuffer == in.vertexBuffer && s.offset == offset && s.stride == in.stride) {
+            rwD3D9FilteredStateCalls++;
+        } else {
             s.vertexBuffer = in.vertexBuffer;
             s.offset = offset;
             s.stride = in.stride;
@@ -278,7 +290,10 @@ void RwD3D9SetStreams(const RwD3D9VertexStream *streams, RwBool useOffsets)
 void RwD3D9SetIndices(void *indexBuffer)
 {
     if (rwD3D9Cache.lastIndexBuffer == indexBuffer)
+    {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     rwD3D9Cache.lastIndexBuffer = indexBuffer;
     Device()->SetIndices(static_cast<IDirect3DIndexBuffer9 *>(indexBuffer));
 }

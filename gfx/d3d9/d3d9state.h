@@ -66,6 +66,10 @@ struct RwD3D9StateCache {
 
 extern RwD3D9StateCache rwD3D9Cache;
 
+// State setter calls that the caches answered without calling the device
+// (for diagnostics and the benchmark).
+extern RwUInt32 rwD3D9FilteredStateCalls;
+
 // The "unknown" value of a pointer cache: no real object has it.
 #define rwD3D9UNKNOWN (reinterpret_cast<void *>(static_cast<intptr_t>(-1)))
 

@@ -1,4 +1,6 @@
-// The device's part of the world pipelines' attach: the device-restore hook that re-instances listed geometries.
+// The device's part of the world pipelines' attach: its light and instancing extensions and the device-restore hook.
+#include "d3d9allinone.h"
+#include "d3d9lights.h"
 #include "d3d9state.h"
 #include "gfx/world/worldpipe.h"
 
@@ -14,9 +16,10 @@ static void WorldDeviceRestore(void)
 
 RwBool RwD3D9WorldPipelineAttach(void)
 {
+    const RwBool attached = RwD3D9LightPluginAttach() && RwD3D9InstanceFlagsPluginAttach();
     if (RwD3D9GetDeviceRestoreCallback() != WorldDeviceRestore) {
         savedRestoreCallback = RwD3D9GetDeviceRestoreCallback();
         RwD3D9SetDeviceRestoreCallback(WorldDeviceRestore);
     }
-    return TRUE;
+    return attached;
 }

@@ -241,6 +241,10 @@ RwAtomic *RwAtomicSetGeometry(RwAtomic *atomic, RwGeometry *geometry, RwUInt32 f
     if (geometry) {
         RwGeometryAddRef(geometry);
     }
+    // The atomic's own instance was made of the old geometry.
+    if (atomic->repEntry) {
+        RwResourcesFreeEntry(atomic->repEntry);
+    }
     if (atomic->geometry) {
         RwGeometryDestroy(atomic->geometry);
     }

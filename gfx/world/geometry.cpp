@@ -11,6 +11,7 @@
 #include "gfx/core/texture.h"
 #include "mesh.h"
 #include "worldids.h"
+#include "worldpipe.h"
 
 struct RwGeometryGlobals {
     RwInt32 reserved;
@@ -235,6 +236,8 @@ RwBool RwGeometryDestroy(RwGeometry *geometry)
         RwResourcesFreeEntry(geometry->repEntry);
         geometry->repEntry = nullptr;
     }
+    // Instances owned by atomics may have left it listed for device restores.
+    RwGeometryRemoveFromRestoreList(geometry);
     RwGeometryLock(geometry, rwGEOMETRYLOCKALL);
     geometry->mesh = nullptr;
     RwPluginRegistryDeInitObject(&geometryTKList, geometry);

@@ -127,6 +127,37 @@ static RwStream *SectorBinMeshRead(RwStream *stream, RwInt32, void *object, RwIn
     return stream;
 }
 
+// The instanced form (native data), read and written by the device.
+static RwStream *GeometryNativeRead(RwStream *stream, RwInt32, void *object, RwInt32, RwInt32)
+{
+    return RwGeometryNativeStreamRead(stream, static_cast<RwGeometry *>(object));
+}
+
+static RwStream *GeometryNativeWrite(RwStream *stream, RwInt32, const void *object, RwInt32, RwInt32)
+{
+    return RwGeometryNativeStreamWrite(stream, static_cast<const RwGeometry *>(object));
+}
+
+static RwInt32 GeometryNativeSize(const void *object, RwInt32, RwInt32)
+{
+    return RwGeometryNativeStreamGetSize(static_cast<const RwGeometry *>(object));
+}
+
+static RwStream *SectorNativeRead(RwStream *stream, RwInt32, void *object, RwInt32, RwInt32)
+{
+    return RwWorldSectorNativeStreamRead(stream, static_cast<RwWorldSector *>(object));
+}
+
+static RwStream *SectorNativeWrite(RwStream *stream, RwInt32, const void *object, RwInt32, RwInt32)
+{
+    return RwWorldSectorNativeStreamWrite(stream, static_cast<const RwWorldSector *>(object));
+}
+
+static RwInt32 SectorNativeSize(const void *object, RwInt32, RwInt32)
+{
+    return RwWorldSectorNativeStreamGetSize(static_cast<const RwWorldSector *>(object));
+}
+
 RwBool RwWorldRegisterObjectExtensions(void)
 {
     if (!RwWorldRegisterWorldTies()) {
@@ -138,10 +169,12 @@ RwBool RwWorldRegisterObjectExtensions(void)
               RwWorldSectorRegisterPlugin(0, rwID_BINMESHPLUGIN, nullptr, nullptr, nullptr) >= 0 &&
               RwWorldSectorRegisterPluginStream(rwID_BINMESHPLUGIN, SectorBinMeshRead, SectorBinMeshWrite,
                                                 SectorBinMeshSize) >= 0;
-    // The instanced form is the device's: until it reads and writes it, such
-    // chunks are passed over.
     ok = ok && RwGeometryRegisterPlugin(0, rwID_NATIVEDATAPLUGIN, nullptr, nullptr, nullptr) >= 0 &&
-         RwWorldSectorRegisterPlugin(0, rwID_NATIVEDATAPLUGIN, nullptr, nullptr, nullptr) >= 0;
+         RwGeometryRegisterPluginStream(rwID_NATIVEDATAPLUGIN, GeometryNativeRead, GeometryNativeWrite,
+                                        GeometryNativeSize) >= 0 &&
+         RwWorldSectorRegisterPlugin(0, rwID_NATIVEDATAPLUGIN, nullptr, nullptr, nullptr) >= 0 &&
+         RwWorldSectorRegisterPluginStream(rwID_NATIVEDATAPLUGIN, SectorNativeRead, SectorNativeWrite,
+                                           SectorNativeSize) >= 0;
     ok = ok && RwAtomicRegisterPlugin(0, rwID_RIGHTTORENDER, nullptr, nullptr, nullptr) >= 0 &&
          RwAtomicRegisterPluginStream(rwID_RIGHTTORENDER, RwAtomicRightsStreamRead, RwAtomicRightsStreamWrite,
                                       RwAtomicRightsStreamGetSize) >= 0 &&

@@ -32,25 +32,6 @@ static_assert(sizeof(RwWorldPipeGlobals) == 36, "nine words");
 
 static RwWorldPipeGlobals pipes;
 
-// Until the driver supplies its all-in-one nodes, the defaults run a node
-// that draws nothing and succeeds, so that objects without a pipeline of their
-// own render without error.
-static RwBool StandInBody(RxPipelineNode *, const RxPipelineNodeParam *)
-{
-    return TRUE;
-}
-
-static RxPipelineNodeDefinition StandInNode(const RwChar *name)
-{
-    RxPipelineNodeDefinition definition = {};
-    definition.name = name;
-    definition.body = StandInBody;
-    return definition;
-}
-
-static RxPipelineNodeDefinition atomicNode = StandInNode("AtomicAllInOne.stand-in");
-static RxPipelineNodeDefinition sectorNode = StandInNode("WorldSectorAllInOne.stand-in");
-
 static RxPipeline *MakeOneNodePipeline(RxPipelineNodeDefinition *definition)
 {
     RxPipeline *pipeline = RwPipelineCreate();
@@ -68,17 +49,19 @@ static RxPipeline *MakeOneNodePipeline(RxPipelineNodeDefinition *definition)
 
 RwBool RwAtomicPipelineCreateDefault(void)
 {
-    pipes.defaultAtomicPipeline = MakeOneNodePipeline(&atomicNode);
+    pipes.defaultAtomicPipeline = MakeOneNodePipeline(RwD3D9AtomicAllInOneNodeGet());
     if (!pipes.defaultAtomicPipeline) {
         return FALSE;
     }
     RwAtomicSetDefaultPipeline(nullptr);
+    RwD3D9LightingStateInit();
+    RwD3D9VertexShaderCacheInit();
     return TRUE;
 }
 
 RwBool RwWorldSectorPipelineCreateDefault(void)
 {
-    pipes.defaultSectorPipeline = MakeOneNodePipeline(&sectorNode);
+    pipes.defaultSectorPipeline = MakeOneNodePipeline(RwD3D9WorldSectorAllInOneNodeGet());
     if (!pipes.defaultSectorPipeline) {
         return FALSE;
     }
@@ -97,6 +80,8 @@ void RwAtomicPipelineDestroyDefault(void)
         pipes.restoreFreeList = nullptr;
     }
     if (pipes.defaultAtomicPipeline) {
+        RwD3D9VertexShaderCacheTerm();
+        RwD3D9LightingStateTerm();
         RwPipelineDestroy(pipes.defaultAtomicPipeline);
     }
     pipes.defaultAtomicPipeline = nullptr;

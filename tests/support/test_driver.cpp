@@ -3,6 +3,7 @@
 
 #include "gfx/core/im3d.h"
 #include "gfx/core/pipeline.h"
+#include "gfx/world/worldpipe.h"
 #include "gfx/plugins/skin/skin.h"
 
 #include <cstring>
@@ -362,6 +363,46 @@ RwBool RwD3D9WorldPipelineAttach(void)
 {
     return TRUE;
 }
+
+// The default world pipelines run a node that draws nothing and succeeds,
+// and no object carries native data.
+static RwBool StandInBody(RxPipelineNode *, const RxPipelineNodeParam *)
+{
+    return TRUE;
+}
+
+static RxPipelineNodeDefinition StandInNode(const RwChar *name)
+{
+    RxPipelineNodeDefinition definition = {};
+    definition.name = name;
+    definition.body = StandInBody;
+    return definition;
+}
+
+RxPipelineNodeDefinition *RwD3D9WorldSectorAllInOneNodeGet(void)
+{
+    static RxPipelineNodeDefinition node = StandInNode("WorldSectorAllInOne.stand-in");
+    return &node;
+}
+
+RxPipelineNodeDefinition *RwD3D9AtomicAllInOneNodeGet(void)
+{
+    static RxPipelineNodeDefinition node = StandInNode("AtomicAllInOne.stand-in");
+    return &node;
+}
+
+void RwD3D9LightingStateInit(void) {}
+void RwD3D9LightingStateTerm(void) {}
+void RwD3D9VertexShaderCacheInit(void) {}
+void RwD3D9VertexShaderCacheTerm(void) {}
+
+// Native data is passed over unread.
+RwStream *RwGeometryNativeStreamWrite(RwStream *stream, const RwGeometry *) { return stream; }
+RwStream *RwGeometryNativeStreamRead(RwStream *, RwGeometry *) { return nullptr; }
+RwInt32 RwGeometryNativeStreamGetSize(const RwGeometry *) { return 0; }
+RwStream *RwWorldSectorNativeStreamWrite(RwStream *stream, const RwWorldSector *) { return stream; }
+RwStream *RwWorldSectorNativeStreamRead(RwStream *, RwWorldSector *) { return nullptr; }
+RwInt32 RwWorldSectorNativeStreamGetSize(const RwWorldSector *) { return 0; }
 
 // Skin pipelines without nodes: they carry the plug-in id and type that
 // RwSkinAtomicGetType reads, and draw nothing.

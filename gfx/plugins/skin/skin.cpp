@@ -7,6 +7,7 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/world/clump.h"
+#include "gfx/plugins/toon/toon.h"
 #include "gfx/world/geometry.h"
 #include "skinint.h"
 
@@ -166,6 +167,9 @@ RwAtomic *RwSkinAtomicSetType(RwAtomic *atomic, RwInt32 type)
 {
     // Types 2 and 3 fall back to 1 without their plug-ins; material effects
     // are drawn by the plain pipeline.
+    if (type == rwSKINTYPETOON && RwEngineGetPluginOffset(rwID_TOONPLUGIN) >= 0) {
+        RwToonSkinAtomicEnable(atomic);
+    }
     if (RxPipeline *pipeline = RwSkinGetPipeline(type)) {
         atomic->pipeline = pipeline;
     }

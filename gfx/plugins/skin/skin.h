@@ -13,7 +13,6 @@ struct RxPipeline;
 enum : RwUInt32 {
     rwID_SKINPLUGIN = 0x116,
     rwID_MATFXPLUGIN = 0x120,
-    rwID_TOONPLUGIN = 0x12E,
     rwSKINHINT = 0x30000 | rwID_SKINPLUGIN,
     rwSKINGLOBALHINT = 0x40000 | rwID_SKINPLUGIN,
     rwSKINPALETTESIZE = 256,            // matrices in the shared palette

@@ -27,6 +27,7 @@
 #include "gfx/d3d9/d3d9window.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 #include "backbuffer.h"
+#include "gui_png.h"
 #include "recording_font.h"
 
 namespace {
@@ -34,17 +35,9 @@ namespace {
 const char Folder[] = "guitest/";
 const char Dotum[] = "\xB5\xB8\xBF\xF2";
 
-// A PNG of one colour (R, G, B, A bytes) written through the library.
 void WritePng(const char *name, int w, int h, RwRGBA colour)
 {
-    RwImage *image = RwImageCreate(w, h, 32);
-    ASSERT_NE(image, nullptr);
-    RwImageAllocatePixels(image);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
-    ASSERT_NE(RwImageWritePng(image, (std::string(Folder) + name + ".png").c_str()), nullptr);
-    RwImageDestroy(image);
+    WriteGuiPng(std::string(Folder) + name, w, h, colour);
 }
 
 class Engine : public ::testing::Environment {

@@ -20,6 +20,7 @@ public:
         RECT rect;
         D3DCOLOR colour;
         DWORD zEnable;
+        std::string text;
     };
     ID3DXFont *real = nullptr;
     IDirect3DDevice9 *device = nullptr;
@@ -47,7 +48,7 @@ public:
     {
         DWORD z = 0xDEAD;
         device->GetRenderState(D3DRS_ZENABLE, &z);
-        draws.push_back({*r, c, z});
+        draws.push_back({*r, c, z, n < 0 ? std::string(t) : std::string(t, n)});
         return real->DrawTextA(s, t, n, r, f, c);
     }
     HRESULT STDMETHODCALLTYPE OnLostDevice() override

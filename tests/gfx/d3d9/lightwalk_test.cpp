@@ -20,7 +20,6 @@ protected:
     {
         ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
         ASSERT_TRUE(RwWorldPluginAttach());
-        ASSERT_TRUE(RwD3D9LightPluginAttach());
         CameraDevice::SetUpTestSuite();
     }
 

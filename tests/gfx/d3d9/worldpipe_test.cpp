@@ -1,23 +1,417 @@
-// The device-restore hook of the world pipelines: it chains to the callback it found.
-#include <gtest/gtest.h>
+// The default world pipelines on the device: a world and a lit, textured clump drawn through a camera, and native data.
+#include <cstring>
 
-#include "gfx/d3d9/d3d9state.h"
+#include "d3d9testcamera.h"
+#include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9allinone.h"
+#include "gfx/d3d9/d3d9lights.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/mesh.h"
+#include "gfx/world/world.h"
 #include "gfx/world/worldpipe.h"
+#include "support/stream_bytes.h"
 
 namespace {
 
-int earlier = 0;
+int earlierRestores = 0;
 
-TEST(WorldPipelineAttach, RestoreCallbackChainsOnce)
+// A world of one sector: a pre-lit, textured ground square at y = -1 in front of the camera.
+Bytes GroundWorld()
 {
-    RwD3D9SetDeviceRestoreCallback([] { ++earlier; });
-    ASSERT_TRUE(RwD3D9WorldPipelineAttach());
+    const RwUInt32 format = 0x40000000 | 0x00010000 | rwGEOMETRYPRELIT | rwGEOMETRYTEXTURED | rwGEOMETRYPOSITIONS;
+    Bytes sector;
+    for (RwUInt32 v : {0u, 2u, 4u}) {
+        Put32(sector, v);
+    }
+    PutReals(sector, {-20, -1, 0, 20, -1, 40});
+    Put32(sector, 0);
+    Put32(sector, 0);
+    PutReals(sector, {-20, -1, 0, 20, -1, 0, -20, -1, 40, 20, -1, 40});
+    for (int i = 0; i < 4; i++) {
+        Put32(sector, 0xFFFFFFFF);
+    }
+    PutReals(sector, {0, 0, 1, 0, 0, 1, 1, 1});
+    Put32(sector, 0 | (1u << 16));
+    Put32(sector, 2);
+    Put32(sector, 1 | (3u << 16));
+    Put32(sector, 2);
+    Bytes material;
+    Put32(material, 0);
+    Put32(material, 0xFFFFFFFF);
+    Put32(material, 0);
+    Put32(material, 0);
+    PutReals(material, {1, 1, 1});
+    Bytes body;
+    PutHeader(body, rwID_STRUCT, 64);
+    Put32(body, 1);
+    PutReals(body, {0, 0, 0});
+    for (RwUInt32 v : {2u, 4u, 0u, 1u, 0u, format}) {
+        Put32(body, v);
+    }
+    PutReals(body, {20, -1, 40, -20, -1, 0});
+    PutHeader(body, 8, 12 + 8 + 12 + 12 + 28 + 12);
+    PutHeader(body, rwID_STRUCT, 8);
+    Put32(body, 1);
+    Put32(body, 0xFFFFFFFF);
+    PutHeader(body, 7, 12 + 28 + 12);
+    PutHeader(body, rwID_STRUCT, 28);
+    body.insert(body.end(), material.begin(), material.end());
+    PutHeader(body, 3, 0);
+    PutHeader(body, 9, static_cast<RwUInt32>(12 + sector.size() + 12));
+    PutHeader(body, rwID_STRUCT, static_cast<RwUInt32>(sector.size()));
+    body.insert(body.end(), sector.begin(), sector.end());
+    PutHeader(body, 3, 0);
+    PutHeader(body, 3, 0);
+    Bytes world;
+    PutHeader(world, 0x0B, static_cast<RwUInt32>(body.size()));
+    world.insert(world.end(), body.begin(), body.end());
+    return world;
+}
+
+class WorldPipelines : public CameraDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
+        RwD3D9SetDeviceRestoreCallback([] { ++earlierRestores; });
+        ASSERT_TRUE(RwWorldPluginAttach());
+        CameraDevice::SetUpTestSuite();
+        const RwV2d window = {1.0f, 0.75f};
+        RwCameraSetViewWindow(camera, &window);
+    }
+
+    void SetUp() override
+    {
+        CameraDevice::SetUp();
+        Bytes bytes = GroundWorld();
+        RwStream *in = OpenRead(bytes);
+        ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
+        world = RwWorldStreamRead(in);
+        RwStreamClose(in, nullptr);
+        ASSERT_NE(world, nullptr);
+        groundTexture = Texture({0, 0, 255, 255});
+        RwMaterialSetTexture(world->matList.materials[0], groundTexture);
+        RwWorldAddCamera(world, camera);
+        RwLight *sun = AddLight(rwLIGHTDIRECTIONAL, {1, 1, 1, 1});
+        AddLight(rwLIGHTAMBIENT, {0.2f, 0.2f, 0.2f, 1});
+        (void)sun;
+        clump = Card();
+        RwWorldAddClump(world, clump);
+        RwFrameSyncDirtyList();
+    }
+
+    void TearDown() override
+    {
+        RwWorldRemoveClump(world, clump);
+        RwClumpDestroy(clump);
+        for (RwLight *l : lights) {
+            RwWorldRemoveLight(world, l);
+            RwFrame *f = RwLightGetFrame(l);
+            RwLightSetFrame(l, nullptr);
+            RwFrameDestroy(f);
+            RwLightDestroy(l);
+        }
+        lights.clear();
+        RwWorldRemoveCamera(world, camera);
+        RwWorldDestroy(world);
+        RwTextureDestroy(groundTexture);
+        RwTextureDestroy(cardTexture);
+        CameraDevice::TearDown();
+    }
+
+    static RwTexture *Texture(RwRGBA colour)
+    {
+        RwRaster *raster = RwRasterCreate(2, 2, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+        RwUInt8 *p = RwRasterLock(raster, 0, rwRASTERLOCKWRITE);
+        for (int y = 0; y < 2; y++) {
+            RwUInt32 *row = reinterpret_cast<RwUInt32 *>(p + y * raster->stride);
+            row[0] = row[1] = 0xFF000000u | (colour.red << 16) | (colour.green << 8) | colour.blue;
+        }
+        RwRasterUnlock(raster);
+        return RwTextureCreate(raster);
+    }
+
+    RwLight *AddLight(RwInt32 type, RwRGBAReal colour)
+    {
+        RwLight *l = RwLightCreate(type);
+        RwLightSetFrame(l, RwFrameCreate());
+        RwLightSetColor(l, &colour);
+        RwWorldAddLight(world, l);
+        lights.push_back(l);
+        return l;
+    }
+
+    // Two squares side by side at z = 5, yellow-textured, facing the camera;
+    // the left one's normals face the light, the right one's face away.
+    RwClump *Card()
+    {
+        RwGeometry *g = RwGeometryCreate(8, 4, rwGEOMETRYTEXTURED | rwGEOMETRYNORMALS | rwGEOMETRYLIGHT |
+                                                   rwGEOMETRYPOSITIONS);
+        RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+        const float xs[2][2] = {{-2.0f, -0.2f}, {0.2f, 2.0f}};
+        for (int side = 0; side < 2; side++) {
+            for (int i = 0; i < 4; i++) {
+                const int v = side * 4 + i;
+                m->verts[v] = {xs[side][i & 1], (i & 2) ? 0.8f : -0.8f, 5.0f};
+                m->normals[v] = {0, 0, side ? 1.0f : -1.0f};
+                g->texCoords[0][v] = {static_cast<float>(i & 1), static_cast<float>(i >> 1)};
+            }
+        }
+        RwMaterial *material = RwMaterialCreate();
+        cardTexture = Texture({255, 255, 0, 255});
+        RwMaterialSetTexture(material, cardTexture);
+        for (int t = 0; t < 4; t++) {
+            const RwUInt16 b = static_cast<RwUInt16>((t / 2) * 4);
+            g->triangles[t] = (t & 1) ? RwTriangle{{static_cast<RwUInt16>(b + 1), static_cast<RwUInt16>(b + 3),
+                                                    static_cast<RwUInt16>(b + 2)}, 0}
+                                      : RwTriangle{{b, static_cast<RwUInt16>(b + 1), static_cast<RwUInt16>(b + 2)}, 0};
+            RwGeometryTriangleSetMaterial(g, &g->triangles[t], material);
+        }
+        RwMaterialDestroy(material);
+        m->boundingSphere = {{0, 0, 5}, 3};
+        RwGeometryUnlock(g);
+        RwClump *c = RwClumpCreate();
+        RwClumpSetFrame(c, RwFrameCreate());
+        RwAtomic *a = RwAtomicCreate();
+        RwAtomicSetGeometry(a, g, 0);
+        RwGeometryDestroy(g);
+        RwAtomicSetFrame(a, RwClumpGetFrame(c));
+        RwClumpAddAtomic(c, a);
+        atomic = a;
+        return c;
+    }
+
+    void Render()
+    {
+        RwRGBA black = {0, 0, 0, 255};
+        ASSERT_TRUE(RwCameraClear(camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+        ASSERT_TRUE(RwCameraBeginUpdate(camera));
+        RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        RwWorldRender(world);
+        RwCameraEndUpdate(camera);
+    }
+
+    RwWorld *world = nullptr;
+    RwClump *clump = nullptr;
+    RwAtomic *atomic = nullptr;
+    RwTexture *groundTexture = nullptr;
+    RwTexture *cardTexture = nullptr;
+    std::vector<RwLight *> lights;
+};
+
+TEST_F(WorldPipelines, AttachChainsTheRestoreCallbackAndTheRestoreFlagsListedGeometry)
+{
     RwD3D9DeviceRestoreCallBack installed = RwD3D9GetDeviceRestoreCallback();
-    ASSERT_TRUE(RwD3D9WorldPipelineAttach());
-    EXPECT_EQ(installed, RwD3D9GetDeviceRestoreCallback());
+    ASSERT_NE(installed, nullptr);
+    RwGeometryAddToRestoreList(atomic->geometry);
+    RwGeometryAddToRestoreList(atomic->geometry);
+    atomic->geometry->lockedSinceLastInst = 0;
+    const int before = earlierRestores;
     installed();
-    EXPECT_EQ(1, earlier);
-    RwD3D9SetDeviceRestoreCallback(nullptr);
+    EXPECT_EQ(before + 1, earlierRestores);
+    EXPECT_EQ(rwGEOMETRYLOCKALL, atomic->geometry->lockedSinceLastInst);
+    RwGeometryRemoveFromRestoreList(atomic->geometry);
+    atomic->geometry->lockedSinceLastInst = 0;
+    installed();
+    EXPECT_EQ(0, atomic->geometry->lockedSinceLastInst);
+}
+
+// The ground shows its texture below the horizon; the card is yellow where
+// the light reaches its normals and dim (ambient only) where it does not.
+TEST_F(WorldPipelines, WorldAndLitTexturedClumpDrawnThroughTheCamera)
+{
+    Render();
+    const DWORD ground = ReadPixel(512, 700);
+    // The camera's x axis points left: negative x lies on the right of the screen.
+    const DWORD lit = ReadPixel(624, 384);
+    const DWORD dark = ReadPixel(400, 384);
+    const DWORD sky = ReadPixel(512, 100);
+    EXPECT_TRUE(NearColour(ground, 0x0000FF, 8)) << std::hex << ground;
+    EXPECT_TRUE(NearColour(lit, 0xFFFF00, 8)) << std::hex << lit;
+    EXPECT_TRUE(NearColour(dark, 0x333300, 8)) << std::hex << dark;
+    EXPECT_TRUE(NearColour(sky, 0x000000, 2)) << std::hex << sky;
+    // The geometry was instanced once and is shared: a second frame reuses it.
+    RwResourceEntry *entry = atomic->geometry->repEntry;
+    ASSERT_NE(entry, nullptr);
+    Render();
+    EXPECT_EQ(entry, atomic->geometry->repEntry);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
+}
+
+// Positions named by the instancing flags go into a dynamic stream that a
+// lock rewrites without rebuilding the instance; an object neither lit nor
+// pre-lit is drawn as a black silhouette.
+TEST_F(WorldPipelines, DynamicPositionsAreRewrittenAndUnlitObjectsDrawBlack)
+{
+    RwGeometry *g = atomic->geometry;
+    RwD3D9GeometrySetInstanceFlags(g, rwGEOMETRYLOCKVERTICES);
+    Render();
+    RwResourceEntry *entry = g->repEntry;
+    ASSERT_NE(entry, nullptr);
+    const RwD3D9InstanceHeader *h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
+    EXPECT_EQ(0, h->vertexStream[0].managed);
+    EXPECT_EQ(rwGEOMETRYLOCKVERTICES, h->vertexStream[0].geometryFlags);
+    EXPECT_EQ(12u, h->vertexStream[0].stride);
+    EXPECT_NE(h->vertexStream[1].vertexBuffer, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));
+
+    RwGeometryLock(g, rwGEOMETRYLOCKVERTICES);
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int v = 0; v < 4; v++) {
+        m->verts[v].y += 2.0f;
+    }
+    RwGeometryUnlock(g);
+    Render();
+    EXPECT_EQ(entry, g->repEntry);
+    EXPECT_EQ(0, g->lockedSinceLastInst);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+
+    g->flags &= ~rwGEOMETRYLIGHT;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(400, 450), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+}
+
+// A morphing geometry's instance belongs to its atomic and follows the
+// interpolator: halfway between a target and one 2 units higher, the lit
+// square stands 1 unit up; back at the start it is where it was.
+TEST_F(WorldPipelines, MorphTargetsAreInterpolatedIntoTheDynamicStream)
+{
+    RwGeometry *g = atomic->geometry;
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    RwMorphTarget *from = RwGeometryGetMorphTarget(g, 0);
+    RwMorphTarget *to = RwGeometryGetMorphTarget(g, 1);
+    for (int v = 0; v < 8; v++) {
+        to->verts[v] = from->verts[v];
+        to->verts[v].y += v < 4 ? 2.0f : 0.0f;
+        to->normals[v] = from->normals[v];
+    }
+    to->boundingSphere = from->boundingSphere;
+    RwInterpolator &i = atomic->interpolator;
+    i = {rpINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
+    Render();
+    EXPECT_EQ(g->repEntry, nullptr);
+    ASSERT_NE(atomic->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+    i.position = 0.0f;
+    i.flags |= rpINTERPOLATORDIRTYINSTANCE;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));
+}
+
+// The bytes a stream holds after a write through fn.
+template <typename Fn>
+Bytes Written(Fn fn)
+{
+    RwStream *out = OpenWriteMemory();
+    RwMemory memory = {nullptr, 0};
+    const bool ok = fn(out) != nullptr;
+    RwStreamClose(out, &memory);
+    Bytes b(memory.start, memory.start + memory.length);
+    RwFree(memory.start);
+    return ok ? b : Bytes();
+}
+
+// The instanced card goes out as native data laid out as the table says,
+// comes back into device buffers with a CPU-side copy, draws the same
+// picture, and writes the same bytes again; damaged data is refused.
+TEST_F(WorldPipelines, NativeDataRoundTripsAndDraws)
+{
+    RwGeometry *g = atomic->geometry;
+    EXPECT_EQ(0, RwGeometryNativeStreamGetSize(g));
+    EXPECT_TRUE(Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); }).empty());
+    Render();
+    g->flags |= rwGEOMETRYNATIVE;
+    Bytes bytes = Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); });
+    ASSERT_EQ(static_cast<size_t>(RwGeometryNativeStreamGetSize(g)), bytes.size());
+    auto u32 = [&](const Bytes &b, size_t at) {
+        return static_cast<RwUInt32>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+    };
+    const RwUInt32 S = 64 + 36;
+    EXPECT_EQ(1u, u32(bytes, 0));
+    EXPECT_EQ(bytes.size() - 12, u32(bytes, 4));
+    EXPECT_EQ(0x1C020055u, u32(bytes, 8));
+    EXPECT_EQ(9u, u32(bytes, 12));
+    EXPECT_EQ(S, u32(bytes, 16));
+    EXPECT_EQ(1u, u32(bytes, 20 + 4));                   // mesh count
+    EXPECT_EQ(12u, u32(bytes, 20 + 56));                 // total indices: four triangles
+    EXPECT_EQ(8u, u32(bytes, 20 + 60));                  // total vertices
+    EXPECT_EQ(0u, u32(bytes, 20 + 64 + 8));              // material 0 by its index
+    const RwUInt32 E = u32(bytes, 20 + S);
+    EXPECT_EQ(4u, E);                                    // position, normal, texture set, end
+    const size_t record0 = 20 + S + 4 + 8 * E + 2 * 12;
+    EXPECT_NE(0u, u32(bytes, record0));
+    const RwUInt32 stride = u32(bytes, record0 + 8);
+    EXPECT_EQ(record0 + 16 + 8 * stride + 16, bytes.size());
+    EXPECT_EQ(0u, u32(bytes, record0 + 16 + 8 * stride));   // no second stream
+
+    RwStream *in = OpenRead(bytes);
+    ASSERT_EQ(RwGeometryNativeStreamRead(in, g), in);
+    RwStreamClose(in, nullptr);
+    const RwD3D9InstanceHeader *h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(g->repEntry));
+    EXPECT_EQ(1, h->vertexStream[0].managed);
+    EXPECT_EQ(g->matList.materials[0], reinterpret_cast<const RwD3D9InstanceMesh *>(h + 1)->material);
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(400, 384), 0x333300, 8));
+    // Written again from the copy: the same bytes but where the new vertex
+    // space lies (the stream offsets and the base vertex index).
+    Bytes again = Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); });
+    ASSERT_EQ(bytes.size(), again.size());
+    for (size_t at : {size_t(20 + 20), size_t(20 + 64 + 20), record0 + 4}) {
+        std::memset(&bytes[at], 0, 4);
+        std::memset(&again[at], 0, 4);
+    }
+    EXPECT_EQ(bytes, again);
+
+    // Hostile data: cut anywhere, another platform, a bad version, an index
+    // past its mesh's vertices, an element without its stream. The instance
+    // in place is kept.
+    RwResourceEntry *kept = g->repEntry;
+    const RwInt32 live = rwTestMemory.live;
+    Bytes other = bytes, old = bytes, wild = bytes, stray = bytes;
+    stray[20 + S + 4] = 1;   // the position element in a stream that is not there
+    other[12] = 8;
+    old[8] = 0;
+    old[9] = 0;
+    old[10] = 0;
+    old[11] = 0x10;
+    wild[20 + S + 4 + 8 * E] = 8;
+    for (Bytes *b : {&other, &old, &wild, &stray}) {
+        in = OpenRead(*b);
+        EXPECT_EQ(RwGeometryNativeStreamRead(in, g), nullptr);
+        RwStreamClose(in, nullptr);
+    }
+    EXPECT_EQ(static_cast<RwInt32>(0x80000004u), RwErrorGet().errorCode);
+    for (size_t n = 0; n < bytes.size(); n++) {
+        in = OpenRead(bytes, n);
+        EXPECT_EQ(RwGeometryNativeStreamRead(in, g), nullptr) << n;
+        RwStreamClose(in, nullptr);
+    }
+    EXPECT_EQ(kept, g->repEntry);
+    EXPECT_EQ(live, rwTestMemory.live);
+    RwErrorGet();
+    g->flags &= ~rwGEOMETRYNATIVE;
+
+    // A sector of a native world: into the shared static buffers, and drawn.
+    RwWorldSector *sector = reinterpret_cast<RwWorldSector *>(world->rootSector);
+    world->flags |= rwGEOMETRYNATIVE;
+    Bytes ground = Written([&](RwStream *o) { return RwWorldSectorNativeStreamWrite(o, sector); });
+    ASSERT_EQ(static_cast<size_t>(RwWorldSectorNativeStreamGetSize(sector)), ground.size());
+    in = OpenRead(ground);
+    ASSERT_EQ(RwWorldSectorNativeStreamRead(in, sector), in);
+    RwStreamClose(in, nullptr);
+    h = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(sector->repEntry));
+    EXPECT_EQ(1, h->vertexStream[0].managed);
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(512, 700), 0x0000FF, 8));
+    world->flags &= ~rwGEOMETRYNATIVE;
 }
 
 }  // namespace

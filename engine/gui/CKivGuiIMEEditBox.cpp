@@ -1,0 +1,782 @@
+// The IME edit box: compositions typed in or drawn at the caret, results, candidates, readings, focus.
+#include "engine/gui/CKivGuiIMEEditBox.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiDxFont.h"
+#include "engine/gui/CKivGuiSprite.h"
+#include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/CUniBuffer.h"
+#include "engine/gui/GuiIme.h"
+#include "engine/gui/GuiScreen.h"
+
+namespace {
+
+// The last message lParam of Alt, Control and Shift; bit 31 set: released.
+LPARAM Modifiers[3] = {LPARAM(0x80000000), LPARAM(0x80000000), LPARAM(0x80000000)};
+const WPARAM ModifierKeys[3] = {VK_MENU, VK_CONTROL, VK_SHIFT};
+
+const int StringUnits = 1024;   // the 2048-byte composition reads
+
+// A composition string into text (StringUnits units), terminated inside;
+// an error reads as empty. The unit count.
+int ReadString(HIMC context, DWORD index, WCHAR *text)
+{
+    LONG bytes = ImeBinding().ImmGetCompositionStringW(context, index, text, (StringUnits - 1) * sizeof(WCHAR));
+    int units = bytes > 0 ? std::min<int>(bytes / sizeof(WCHAR), StringUnits - 1) : 0;
+    text[units] = 0;
+    return units;
+}
+
+int AnsiBytesOf(const WCHAR *text)
+{
+    return text && text[0] ? WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
+}
+
+bool Traditional()
+{
+    return ImeLanguageId(ImeState().layout) == 0x404;
+}
+
+bool Simplified()
+{
+    return ImeLanguageId(ImeState().layout) == 0x804;
+}
+
+// Chinese input methods whose reading the IME support reads by hand.
+bool WithoutReadingSupport()
+{
+    return !ImeBinding().GetReadingString;
+}
+
+void PressKey(BYTE key)
+{
+    keybd_event(key, 0, 0, 0);
+    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+}
+
+void SendKey(WPARAM key, int times)
+{
+    HWND window = GuiEngineWindow();
+    for (int i = 0; i < times; i++)
+        SendMessageW(window, WM_KEYDOWN, key, 0);
+}
+
+} // namespace
+
+CKivGuiIMEEditBox::CKivGuiIMEEditBox(CKivGuiDialog *dialog) : CKivGuiTestEditBox(dialog)
+{
+    m_type = 8;
+    ImeBindLibraries();
+    ImeBinding().ImmDisableTextFrameService(static_cast<DWORD>(-1));
+    ImeState().enabled = 1;
+    if (Font())
+        ImeStore().composition.SetFontNode(Font()->GetNode());
+}
+
+CKivGuiIMEEditBox::~CKivGuiIMEEditBox() = default;
+
+int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
+                              int topMargin)
+{
+    CKivGuiTestEditBox::Create(id, left, top, right, bottom, text, leftMargin, topMargin);
+    HWND window = GuiEngineWindow();
+    // A box made while another left the window without its context keeps
+    // the default one taken before.
+    HIMC context = ImeBinding().ImmGetContext(window);
+    if (context) {
+        ImeState().defaultContext = context;
+        ImeBinding().ImmReleaseContext(window, context);
+    }
+    return 1;
+}
+
+void CKivGuiIMEEditBox::Update(float elapsed)
+{
+    CKivGuiTestEditBox::Update(elapsed);
+}
+
+void CKivGuiIMEEditBox::ResetComposition()
+{
+    GuiImeStore &s = ImeStore();
+    s.compositionCaret = 0;
+    s.composition.Clear();
+    std::memset(s.attributes, 0, sizeof(s.attributes));
+}
+
+void CKivGuiIMEEditBox::CancelComposition()
+{
+    HWND window = GuiEngineWindow();
+    HIMC context = ImeBinding().ImmGetContext(window);
+    if (!context)
+        return;
+    ImeBinding().ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
+    ImeBinding().ImmReleaseContext(window, context);
+}
+
+void CKivGuiIMEEditBox::SendComposition()
+{
+    // A copy: typing may change the composition store.
+    std::wstring units(ImeStore().composition.GetText());
+    for (WCHAR unit : units)
+        MsgProc(WM_CHAR, unit, 0);
+}
+
+void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
+{
+    GuiImeStore &s = ImeStore();
+    if (!ImeState().insertOnType || s.typed <= 0 || !m_buffer)
+        return;
+    const int typed = s.typed, behind = s.typedBehind;
+    s.typed = s.typedBehind = 0;
+    const int length = GetTextLength();
+    if (m_focus && m_dialog && m_dialog->GetFocusedControl() == this && GuiEngineWindow()) {
+        // Through the window like keys, so the box's own key handling runs.
+        HWND window = GuiEngineWindow();
+        SendKey(VK_RIGHT, behind);
+        SendMessageW(window, WM_KEYUP, VK_RIGHT, 0);
+        for (int i = 0; i < typed; i++) {
+            SendMessageW(window, WM_KEYDOWN, VK_BACK, 0);
+            SendMessageW(window, WM_CHAR, 8, 0);
+        }
+        SendMessageW(window, WM_KEYUP, VK_BACK, 0);
+        if (GetTextLength() != length)
+            return;
+    }
+    // No key reached the box (it lost the focus, or the window does not
+    // route to the GUI): the text is edited here.
+    const int end = std::min(m_caret + behind, GetTextLength());
+    const int start = std::max(end - typed, 0);
+    if (end > start)
+        m_buffer->RemoveRange(start, end);
+    PlaceCaret(start);
+    m_selStart = m_caret;
+}
+
+void CKivGuiIMEEditBox::RepairModifier(WPARAM released)
+{
+    for (int i = 0; i < 3; i++) {
+        if ((Modifiers[i] & LPARAM(0x80000000)) || ModifierKeys[i] == released ||
+            (GetAsyncKeyState(static_cast<int>(ModifierKeys[i])) & 0x8000))
+            continue;
+        const LPARAM up = (Modifiers[i] & 0x1FF0000) | LPARAM(0xC0000001);
+        Modifiers[i] = up;
+        // Without a focused window of ours the engine's window takes it.
+        HWND focus = GetFocus();
+        PostMessageW(focus ? focus : GuiEngineWindow(), WM_KEYUP, ModifierKeys[i], up);
+        return;
+    }
+}
+
+int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!m_enabled || !m_visible)
+        return 0;
+    if (!m_inputOff)
+        m_swallowKeys = 1;
+    if (!ImeState().enabled)
+        return CKivGuiTestEditBox::MsgProc(message, wParam, lParam);
+    switch (message) {
+    case WM_IME_COMPOSITION:
+        OnComposition(lParam);
+        return 1;
+    case WM_IME_ENDCOMPOSITION:
+        RemoveTypedComposition(1, 0);
+        ResetComposition();
+        SetHideCaret(0);
+        ImeStore().readingShown = 0;
+        return 0;
+    case WM_IME_NOTIFY:
+        return OnNotify(wParam, lParam);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+        RepairModifier(wParam);
+        // fall through
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        for (int i = 0; i < 3; i++)
+            if (ModifierKeys[i] == wParam)
+                Modifiers[i] = lParam;
+        return CKivGuiTestEditBox::MsgProc(message, wParam, lParam);
+    }
+    return CKivGuiTestEditBox::MsgProc(message, wParam, lParam);
+}
+
+bool CKivGuiIMEEditBox::CheckCompositionFits(const WCHAR *composition)
+{
+    GuiImeStore &s = ImeStore();
+    int a = AnsiBytesOf(composition);
+    int b = AnsiBytesOf(GetText());
+    // What insert-on-type typed is the old composition, not text.
+    if (s.typed > 0 && b > 0) {
+        const int start = std::max(0, m_caret + s.typedBehind - s.typed);
+        b -= WideCharToMultiByte(CP_ACP, 0, GetText() + start, s.typed, nullptr, 0, nullptr, nullptr);
+        if (b <= 1)
+            b = 0;
+    }
+    if (a > 0 && b > 0)
+        a--;
+    const int limit = lstrcmpA(m_language, "JPN") ? m_maxBytes - 3 : m_maxBytes;
+    return a + b <= limit;
+}
+
+bool CKivGuiIMEEditBox::CheckKoreanFits()
+{
+    GuiImeStore &s = ImeStore();
+    bool fits = true;
+    if (m_clipToWidth) {
+        int w = 0;
+        s.composition.CaretToX(std::min(1, s.composition.GetTextSize()), FALSE, &w);
+        fits = w <= m_textRect.right - m_leftMargin - m_caretX;
+    } else {
+        const int a = AnsiBytesOf(s.composition.GetText()), b = AnsiBytesOf(GetText());
+        if (b > m_maxBytes) {
+            m_buffer->RemoveRange(m_caret, NextChar(m_caret));
+            fits = false;
+        } else if (a + b - 1 > m_maxBytes) {
+            fits = false;
+        }
+    }
+    if (!fits) {
+        CancelComposition();
+        ResetComposition();
+        m_compositionInText = 0;
+    }
+    return fits;
+}
+
+void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
+{
+    HWND window = GuiEngineWindow();
+    const GuiImeBinding &imm = ImeBinding();
+    HIMC context = imm.ImmGetContext(window);
+    if (!context || !m_buffer) {
+        if (context)
+            imm.ImmReleaseContext(window, context);
+        return;
+    }
+    GuiImeStore &s = ImeStore();
+    WCHAR text[StringUnits];
+    if (flags & GCS_CURSORPOS) {
+        LONG at = imm.ImmGetCompositionStringW(context, GCS_CURSORPOS, nullptr, 0);
+        s.compositionCaret = std::max(0, std::min<int>(at, m_maxBytes));
+    }
+    if ((flags & GCS_RESULTSTR) && m_swallowKeys) {
+        SetHideCaret(0);
+        if (ReadString(context, GCS_RESULTSTR, text) > 0) {
+            m_compositionInText = 0;
+            RemoveTypedComposition(0, 0);
+            s.composition.SetTextW(text);
+            SendComposition();
+            ResetComposition();
+        }
+    }
+    bool done = false;
+    if ((flags & GCS_COMPSTR) && m_swallowKeys) {
+        const int units = ReadString(context, GCS_COMPSTR, text);
+        if (units == 0) {
+            if (s.typed > 0) {
+                RemoveTypedComposition(1, 0);
+            } else if (s.composition.GetTextSize() == 0 && m_compositionInText) {
+                PlaceCaret(m_caret);
+                m_buffer->RemoveRange(m_caret, NextChar(m_caret));
+            }
+            s.composition.Clear();
+            m_compositionInText = 0;
+        } else if (!CheckCompositionFits(text)) {
+            done = true;
+        } else {
+            RemoveTypedComposition(0, 0);
+            s.composition.SetTextW(text);
+            m_compositionInText = 1;
+            if (!lstrcmpA(m_language, "KOR") && !CheckKoreanFits()) {
+                done = true;
+            } else if (Traditional() && WithoutReadingSupport()) {
+                for (int i = 0; i < 4; i++) {
+                    s.candidates[i][0] = i < units ? text[i] : 0;
+                    s.candidates[i][1] = 0;
+                }
+                s.candidateCount = std::min(units, 4);
+                s.candidateSelection = -1;
+                s.pageSize = 10;
+                s.composition.Clear();
+                s.readingShown = 1;
+                if (ImeState().horizontalReading) {
+                    s.readingLine[0] = 0;
+                    for (int i = 0; i < s.candidateCount; i++)
+                        lstrcatW(s.readingLine, s.candidates[i]);
+                }
+            } else if (ImeState().insertOnType) {
+                const int before = GetTextLength();
+                SendComposition();
+                const int typed = std::max(0, GetTextLength() - before);
+                const int caret = std::min(s.compositionCaret, typed), end = m_caret;
+                s.typed = typed;
+                SendKey(VK_LEFT, typed - caret);
+                SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
+                s.typedBehind = std::max(0, end - m_caret);
+            }
+        }
+        // After the keys above: their Backspaces show the caret again.
+        SetHideCaret(1);
+    }
+    s.compositionCaret = std::max(0, std::min(s.compositionCaret, s.composition.GetTextSize()));
+    if (!done && (flags & GCS_COMPATTR)) {
+        LONG bytes = imm.ImmGetCompositionStringW(context, GCS_COMPATTR, s.attributes, GuiImeStore::kAttributes - 1);
+        s.attributes[std::max(0, std::min<int>(bytes, GuiImeStore::kAttributes - 1))] = 0;
+    }
+    if (!done && (flags & GCS_COMPCLAUSE)) {
+        LONG bytes = imm.ImmGetCompositionStringW(context, GCS_COMPCLAUSE, s.clauses,
+                                                  (GuiImeStore::kClauses - 1) * sizeof(DWORD));
+        s.clauses[std::max(0, std::min<int>(bytes / 4, GuiImeStore::kClauses - 1))] = 0;
+    }
+    imm.ImmReleaseContext(window, context);
+    LayoutPass();
+}
+
+void CKivGuiIMEEditBox::BuildCandidateLine()
+{
+    GuiImeStore &s = ImeStore();
+    WCHAR line[GuiImeStore::kEntryUnits] = {};
+    int used = 0;
+    s.selectedStart = s.selectedLength = 0;
+    for (int i = 0; i < s.candidateCount; i++) {
+        WCHAR item[32];
+        lstrcpynW(item, s.candidates[i], 31);
+        lstrcatW(item, L" ");
+        const int length = lstrlenW(item);
+        if (i == s.candidateSelection) {
+            s.selectedStart = used;
+            s.selectedLength = length - 1;
+        }
+        lstrcpynW(line + used, item, GuiImeStore::kEntryUnits - used);
+        used = lstrlenW(line);
+    }
+    if (used > 0)
+        line[used - 1] = 0;
+    s.candidateLine.SetTextW(line);
+}
+
+void CKivGuiIMEEditBox::ReadCandidateList()
+{
+    HWND window = GuiEngineWindow();
+    const GuiImeBinding &imm = ImeBinding();
+    HIMC context = imm.ImmGetContext(window);
+    if (!context)
+        return;
+    GuiImeStore &s = ImeStore();
+    const bool horizontal = !ImeState().verticalCandidates;
+    const DWORD size = imm.ImmGetCandidateListW(context, 0, nullptr, 0);
+    const DWORD header = offsetof(CANDIDATELIST, dwOffset);
+    BYTE *block = size > header && size < (1u << 24)
+                      ? static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size))
+                      : nullptr;
+    if (block && imm.ImmGetCandidateListW(context, 0, reinterpret_cast<CANDIDATELIST *>(block), size) > header) {
+        const CANDIDATELIST *list = reinterpret_cast<const CANDIDATELIST *>(block);
+        // Only as many offsets as the block holds.
+        const int count = static_cast<int>(std::min<DWORD>(list->dwCount, (size - header) / sizeof(DWORD)));
+        const int page = list->dwPageSize == 0 ? GuiImeStore::kEntries
+                                               : static_cast<int>(std::min<DWORD>(list->dwPageSize, 10));
+        int start = static_cast<int>(std::min<DWORD>(list->dwPageStart, count));
+        if (ImePrimaryLanguage(ImeState().layout) == kImeJapanese)
+            start = static_cast<int>(std::min<DWORD>(list->dwSelection / page * page, count));
+        s.candidateSelection = Simplified() && WithoutReadingSupport()
+                                   ? -1
+                                   : static_cast<int>(list->dwSelection) - start;
+        std::memset(s.candidates, 0, sizeof(s.candidates));
+        int filled = 0;
+        for (int i = start; i < count && filled < page; i++, filled++) {
+            WCHAR *entry = s.candidates[filled];
+            int at = 0;
+            entry[at++] = static_cast<WCHAR>('0' + (filled + 1) % 10);
+            if (horizontal)
+                entry[at++] = ' ';
+            const DWORD offset = list->dwOffset[i];
+            if (offset >= header && offset < size) {
+                const WCHAR *text = reinterpret_cast<const WCHAR *>(block + offset);
+                const int available = static_cast<int>((size - offset) / sizeof(WCHAR));
+                for (int k = 0; k < available && text[k] && at < GuiImeStore::kEntryUnits - 2; k++)
+                    entry[at++] = text[k];
+            }
+            if (horizontal)
+                entry[at++] = ' ';
+            entry[at] = 0;
+        }
+        s.candidateCount = std::max(0, std::min(count - start, page));
+    }
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+    imm.ImmReleaseContext(window, context);
+    if (ImePrimaryLanguage(ImeState().layout) == kImeKorean || (Traditional() && WithoutReadingSupport()))
+        s.candidateSelection = -1;
+    if (s.candidateSelection < 0 || s.candidateSelection >= s.candidateCount)
+        s.candidateSelection = -1;
+    if (horizontal)
+        BuildCandidateLine();
+}
+
+int CKivGuiIMEEditBox::OnNotify(WPARAM code, LPARAM lParam)
+{
+    GuiImeStore &s = ImeStore();
+    switch (code) {
+    case IMN_CLOSESTATUSWINDOW:
+    case IMN_SETCOMPOSITIONFONT:
+        return 0;
+    case IMN_CHANGECANDIDATE:
+    case IMN_OPENCANDIDATE:
+        s.candidatesShown = 1;
+        s.readingShown = 0;
+        ReadCandidateList();
+        return 1;
+    case IMN_CLOSECANDIDATE:
+        s.candidatesShown = 0;
+        if (!s.readingShown) {
+            s.candidateCount = 0;
+            std::memset(s.candidates, 0, sizeof(s.candidates));
+        }
+        return 1;
+    case IMN_SETCONVERSIONMODE:
+    case IMN_SETOPENSTATUS:
+        ImeCheckToggleState();
+        return 0;
+    case IMN_PRIVATE: {
+        HWND window = GuiEngineWindow();
+        HIMC context = ImeBinding().ImmGetContext(window);
+        if (!context)
+            return 0;
+        WCHAR text[StringUnits];
+        ReadString(context, GCS_COMPSTR, text);
+        int consumed = 0;
+        if (AnsiBytesOf(text) + AnsiBytesOf(GetText()) - 1 > m_maxBytes - 3) {
+            consumed = 1;
+        } else {
+            if (!s.candidatesShown)
+                ImeReadReadingString();
+            const DWORD id = ImeGetId(0);
+            if (id == 0x4010804 || id == 0x4020804 || id == 0x4020404 || id == 0x4030404 || id == 0x4040404)
+                consumed = lParam == 1 || lParam == 2;
+            else if (id == 0x5000404 || id == 0x5010404 || id == 0x5020404 || id == 0x5030804 || id == 0x6000404)
+                consumed = lParam == 16 || lParam == 17 || lParam == 26 || lParam == 27 || lParam == 28;
+        }
+        ImeBinding().ImmReleaseContext(window, context);
+        return consumed;
+    }
+    }
+    return 1;
+}
+
+void CKivGuiIMEEditBox::OnFocusIn()
+{
+    CKivGuiTestEditBox::OnFocusIn();
+    HWND window = GuiEngineWindow();
+    const GuiImeBinding &imm = ImeBinding();
+    if (ImeState().enabled) {
+        imm.ImmAssociateContext(window, ImeState().defaultContext);
+        ImeCheckToggleState();
+    } else {
+        imm.ImmAssociateContext(window, nullptr);
+    }
+    if (HIMC context = imm.ImmGetContext(window)) {
+        if (!ImeState().enabled)
+            ImeState().state = 0;
+        imm.ImmReleaseContext(window, context);
+        ImeCheckToggleState();
+    }
+    if (m_clicked) {
+        CancelComposition();
+        ResetComposition();
+    }
+    m_clicked = 0;
+}
+
+void CKivGuiIMEEditBox::OnFocusOut()
+{
+    CKivGuiTestEditBox::OnFocusOut();
+    FinishComposition(0);
+    ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
+    if (m_dialog)
+        m_dialog->SendEvent(kEventFocusLost, 1, this);
+}
+
+void CKivGuiIMEEditBox::FinishComposition(int send)
+{
+    GuiImeStore &s = ImeStore();
+    HWND window = GuiEngineWindow();
+    const GuiImeBinding &imm = ImeBinding();
+    HIMC context = imm.ImmGetContext(window);
+    if (!context)
+        return;
+    if (!s.finishing) {
+        s.finishing = 1;
+        if (!ImeState().insertOnType && send) {
+            std::wstring text(s.composition.GetText());
+            if (Traditional() && !text.empty() && text.back() == 0x3000)
+                text.pop_back();
+            s.composition.SetTextW(text.c_str());
+            SendComposition();
+        }
+        // What insert-on-type typed was never committed.
+        RemoveTypedComposition(1, 0);
+        ResetComposition();
+        m_compositionInText = 0;
+        imm.ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
+        imm.ImmNotifyIME(context, NI_CLOSECANDIDATE, 0, 0);
+        s.finishing = 0;
+    }
+    imm.ImmReleaseContext(window, context);
+}
+
+int CKivGuiIMEEditBox::CompositionWidth()
+{
+    GuiImeStore &s = ImeStore();
+    int width = 0;
+    if (s.typed == 0)
+        s.composition.CaretToX(s.composition.GetTextSize(), FALSE, &width);
+    return width;
+}
+
+POINT CKivGuiIMEEditBox::CaretOrigin()
+{
+    int first = 0;
+    m_buffer->CaretToX(m_firstVisible, FALSE, &first);
+    return POINT{m_caretX - first + DialogX() + m_leftMargin, m_caretY + DialogY() + m_topMargin};
+}
+
+void CKivGuiIMEEditBox::Render(float elapsed, int unused)
+{
+    if (!m_dialog || !m_dialog->IsKeyboardInput() || !m_buffer)
+        return;
+    CKivGuiTestEditBox::Render(elapsed, unused);
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (!m_visible || m_dialog->GetFocusedControl() != this || !gui || gui->GetActiveDialog() != m_dialog)
+        return;
+    GuiImeStore &s = ImeStore();
+    if (Font()) {
+        s.composition.SetFontNode(Font()->GetNode());
+        s.candidateLine.SetFontNode(Font()->GetNode());
+    }
+    s.compositionOrigin = CaretOrigin();
+    RenderIndicator(elapsed);
+    if (ImePrimaryLanguage(ImeState().layout) == kImeKorean)
+        RenderKoreanComposition(elapsed);
+    else
+        RenderComposition(elapsed);
+    if (s.readingShown)
+        RenderCandidateWindow(elapsed, 1);
+    else if (s.candidatesShown)
+        RenderCandidateWindow(elapsed, 0);
+}
+
+void CKivGuiIMEEditBox::RenderKoreanComposition(float)
+{
+    GuiImeStore &s = ImeStore();
+    const int length = s.composition.GetTextSize();
+    if (!GetHideCaret() || !m_focus || !(m_state & kStateFocus) || !m_swallowKeys || length == 0)
+        return;
+    const int at = std::min(s.compositionCaret, length - 1);
+    int lead = 0, trail = 0, first = 0, start = m_caretX - m_textRect.left;
+    s.composition.CaretToX(at, FALSE, &lead);
+    s.composition.CaretToX(at + 1, FALSE, &trail);
+    m_buffer->CaretToX(m_firstVisible, FALSE, &first);
+    // Typed in: the composition starts where insert-on-type put it.
+    if (s.typed > 0)
+        m_buffer->CaretToX(std::max(0, m_caret + s.typedBehind - s.typed), FALSE, &start);
+    const int height = Font() ? Font()->GetHeight() : 13;
+    RECT r;
+    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + m_leftMargin + 1;
+    r.top = m_caretY + DialogY() + m_topMargin;
+    r.right = r.left + (trail - lead);
+    r.bottom = r.top + height;
+    if (m_caretVisible)
+        DrawElementAt(2, r.left, r.top, (trail - lead) / 15.0f, 1.0f);
+    RECT text = {r.left - lead, r.top, r.left - lead + 1000, r.bottom};
+    m_dialog->DrawTextW(s.composition.GetText(), &text, m_fontName[0] ? m_fontName : "DefaultFont", 0);
+}
+
+void CKivGuiIMEEditBox::RenderComposition(float)
+{
+    GuiImeStore &s = ImeStore();
+    const int length = s.composition.GetTextSize();
+    if (length == 0)
+        return;
+    const POINT o = s.compositionOrigin;
+    const char *font = m_fontName[0] ? m_fontName : "DefaultFont";
+    const int height = Font() ? Font()->GetHeight() : 13;
+    int width = 0;
+    s.composition.CaretToX(length, FALSE, &width);
+    DrawElementAt(2, o.x, o.y, width / 15.0f, 1.0f);
+    RECT r = {o.x, o.y, o.x + width + 100, o.y + height};
+    m_dialog->DrawTextW(s.composition.GetText(), &r, font, 0);
+    s.firstTarget = -1;
+    for (int i = 0; i < length && i < GuiImeStore::kAttributes; i++) {
+        const BYTE attribute = s.attributes[i];
+        if (attribute != ATTR_TARGET_CONVERTED && attribute != ATTR_TARGET_NOTCONVERTED)
+            continue;
+        if (s.firstTarget < 0)
+            s.firstTarget = i;
+        int x0 = 0, x1 = 0;
+        s.composition.CaretToX(i, FALSE, &x0);
+        s.composition.CaretToX(i + 1, FALSE, &x1);
+        const WCHAR unit[2] = {s.composition.GetText()[i], 0};
+        RECT c = {o.x + x0, o.y, o.x + x0 + 100, o.y + height};
+        if (attribute == ATTR_TARGET_CONVERTED) {
+            DrawElementAt(6, c.left, c.top, float(x1 - x0), 1.0f);
+            m_dialog->DrawTextW(unit, &c, "DefaultFont3", 0);
+        } else {
+            DrawElementAt(2, c.left, c.top, (x1 - x0) / 15.0f, 1.0f);
+            m_dialog->DrawTextW(unit, &c, font, 0);
+        }
+    }
+}
+
+void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
+{
+    GuiImeStore &s = ImeStore();
+    CKivGuiDxFont *font = Font();
+    const char *fontName = m_fontName[0] ? m_fontName : "DefaultFont";
+    const int row = (font ? font->GetHeight() : 13) + 6;
+    const bool vertical = ImeState().verticalCandidates && !reading;
+    const int rows = vertical ? s.candidateCount : 1;
+    if (rows <= 0)
+        return;
+    CUniBuffer measure(1);
+    measure.SetFontNode(font ? font->GetNode() : nullptr);
+    auto widthOf = [&measure](const WCHAR *text) {
+        int x = 0;
+        measure.SetTextW(text);
+        measure.CaretToX(measure.GetTextSize(), FALSE, &x);
+        return x;
+    };
+    const WCHAR *line = reading ? s.readingLine : s.candidateLine.GetText();
+    int width = 0;
+    if (vertical)
+        for (int i = 0; i < s.candidateCount; i++)
+            width = std::max(width, widthOf(s.candidates[i]));
+    else
+        width = widthOf(line);
+    width += 6;
+    int caretX = 0;
+    s.composition.CaretToX(s.compositionCaret, FALSE, &caretX);
+    RECT panel;
+    panel.left = s.compositionOrigin.x + caretX;
+    panel.bottom = s.compositionOrigin.y;
+    panel.right = panel.left + width;
+    panel.top = panel.bottom - rows * row;
+    if (!reading)
+        s.candidateRect = panel;
+    auto fill = [&](int element, const RECT &r) {
+        CKivGuiSprite *sprite = GetElement(element);
+        if (sprite && sprite->GetWidth() > 0 && sprite->GetHeight() > 0)
+            DrawElementAt(element, r.left, r.top, (r.right - r.left) / sprite->GetWidth(), 1.0f,
+                          (r.bottom - r.top) / sprite->GetHeight());
+    };
+    fill(3, RECT{panel.left - 1, panel.top - 1, panel.right + 1, panel.bottom + 1});
+    fill(4, panel);
+    if (!reading && s.candidateSelection >= 0) {
+        if (vertical) {
+            fill(5, RECT{panel.left, panel.top + s.candidateSelection * row, panel.right,
+                         panel.top + (s.candidateSelection + 1) * row});
+        } else {
+            int x0 = 0, x1 = 0;
+            s.candidateLine.CaretToX(s.selectedStart, FALSE, &x0);
+            s.candidateLine.CaretToX(s.selectedStart + s.selectedLength, FALSE, &x1);
+            fill(5, RECT{panel.left + 3 + x0, panel.top, panel.left + 3 + x1, panel.bottom});
+        }
+    }
+    for (int i = 0; i < rows; i++) {
+        RECT r = {panel.left + 3, panel.top + i * row, panel.right + 100, panel.top + (i + 1) * row};
+        m_dialog->DrawTextW(vertical ? s.candidates[i] : line, &r, fontName, DT_VCENTER | DT_SINGLELINE);
+    }
+}
+
+bool CKivGuiIMEEditBox::PickComposition(int x, int y)
+{
+    GuiImeStore &s = ImeStore();
+    const int length = s.composition.GetTextSize();
+    const int height = Font() ? Font()->GetHeight() : 13;
+    int width = 0;
+    s.composition.CaretToX(length, FALSE, &width);
+    const POINT o = s.compositionOrigin;
+    if (length == 0 || x < o.x || x >= o.x + width || y < o.y || y >= o.y + height)
+        return false;
+    int hit = 0, trailing = 0;
+    s.composition.XToCaret(x - o.x, &hit, &trailing);
+    HWND window = GuiEngineWindow();
+    if (HIMC context = ImeBinding().ImmGetContext(window)) {
+        ImeBinding().ImmNotifyIME(context, NI_CLOSECANDIDATE, 0, 0);
+        ImeBinding().ImmReleaseContext(window, context);
+    }
+    int from = s.compositionCaret, to = hit;
+    const int primary = ImePrimaryLanguage(ImeState().layout);
+    if (primary == kImeChinese || primary == kImeJapanese) {
+        // Clause numbers: the clause offsets end at the terminating zero.
+        auto clauseOf = [&s](int index) {
+            int clause = 0;
+            for (int i = 1; i < GuiImeStore::kClauses && s.clauses[i] != 0; i++)
+                if (static_cast<int>(s.clauses[i]) <= index)
+                    clause = i;
+            return clause;
+        };
+        from = clauseOf(from);
+        to = clauseOf(to);
+    }
+    for (int i = from; i < to; i++)
+        PressKey(VK_RIGHT);
+    for (int i = to; i < from; i++)
+        PressKey(VK_LEFT);
+    return true;
+}
+
+bool CKivGuiIMEEditBox::PickCandidate(int x, int y)
+{
+    GuiImeStore &s = ImeStore();
+    POINT p = {x, y};
+    if (!s.candidatesShown || !PtInRect(&s.candidateRect, p))
+        return false;
+    const int primary = ImePrimaryLanguage(ImeState().layout);
+    const bool digits = primary == kImeChinese || primary == kImeKorean;
+    if (ImeState().verticalCandidates) {
+        // Rows as drawn.
+        const int row = (y - s.candidateRect.top) / ((Font() ? Font()->GetHeight() : 13) + 6);
+        if (row < 0 || row >= s.candidateCount)
+            return true;
+        if (digits) {
+            PressKey(static_cast<BYTE>('1' + row));
+        } else if (primary == kImeJapanese) {
+            const int from = std::max(s.candidateSelection, 0);
+            for (int i = from; i < row; i++)
+                PressKey(VK_DOWN);
+            for (int i = row; i < from; i++)
+                PressKey(VK_UP);
+            PressKey(VK_RIGHT);
+            PressKey(VK_LEFT);
+        }
+        return true;
+    }
+    int hit = 0, trailing = 0;
+    s.candidateLine.XToCaret(x - s.candidateRect.left - 3, &hit, &trailing);
+    int index = s.candidateCount - 1, end = 0;
+    for (int i = 0; i < s.candidateCount; i++) {
+        end += std::min(lstrlenW(s.candidates[i]), 30) + 1;
+        if (hit < end) {
+            index = i;
+            break;
+        }
+    }
+    if (digits && index >= 0)
+        PressKey(static_cast<BYTE>('1' + index));
+    return true;
+}
+
+int CKivGuiIMEEditBox::HandleMouse(UINT message, int x, int y, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_LBUTTONDOWN && m_enabled && m_visible) {
+        const int ax = x + DialogX(), ay = y + DialogY();
+        if (PickComposition(ax, ay) || PickCandidate(ax, ay))
+            return 1;
+    }
+    return CKivGuiTestEditBox::HandleMouse(message, x, y, wParam, lParam);
+}

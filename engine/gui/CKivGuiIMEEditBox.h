@@ -1,0 +1,52 @@
+// The edit box with input-method support: compositions, results, candidates and readings drawn by the GUI.
+#pragma once
+
+#include "engine/gui/CKivGuiTestEditBox.h"
+
+class CKivGuiIMEEditBox : public CKivGuiTestEditBox {
+public:
+    enum : int { kEventFocusLost = 519 };
+
+    explicit CKivGuiIMEEditBox(CKivGuiDialog *dialog);
+    ~CKivGuiIMEEditBox() override;
+
+    void Update(float elapsed) override;
+    void Render(float elapsed, int unused) override;
+    int MsgProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    int HandleMouse(UINT message, int x, int y, WPARAM wParam, LPARAM lParam) override;
+    void OnFocusIn() override;
+    void OnFocusOut() override;
+    int Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
+               int topMargin) override;
+    using CKivGuiTestEditBox::Create;
+    virtual void RenderCandidateWindow(float elapsed, int reading);
+    virtual void RenderComposition(float elapsed);
+    virtual void RenderKoreanComposition(float elapsed);
+    virtual void RenderIndicator(float) {}
+
+    void FinishComposition(int send);
+    void CancelComposition();
+    static void ResetComposition();
+    void SendComposition();
+    // Takes back what insert-on-type typed of the composition; the box
+    // always inserts, so nothing is kept whatever the arguments say.
+    void RemoveTypedComposition(int backspace = 1, int keep = 0);
+
+protected:
+    int CompositionWidth() override;
+
+private:
+    void OnComposition(LPARAM flags);
+    // False when the composition may not grow; the Korean form also
+    // cancels it in the input method.
+    bool CheckCompositionFits(const WCHAR *composition);
+    bool CheckKoreanFits();
+    int OnNotify(WPARAM code, LPARAM lParam);
+    void ReadCandidateList();
+    void BuildCandidateLine();
+    void RepairModifier(WPARAM released);
+    bool PickCandidate(int x, int y);
+    bool PickComposition(int x, int y);
+    // The caret's screen position, where compositions and panels stand.
+    POINT CaretOrigin();
+};

@@ -1,0 +1,195 @@
+// The static text control: fonts, backgrounds, line breaking by measured width, drawing line by line.
+#include "engine/gui/CKivGuiStatic.h"
+
+#include <cstring>
+
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiDxFont.h"
+#include "engine/gui/CKivGuiSprite.h"
+#include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/GuiText.h"
+
+namespace {
+
+int Width(CKivGuiDxFont *font, const char *text, int bytes)
+{
+    return font->GetTextWidth(std::string(text, bytes).c_str());
+}
+
+// Bytes of the first whole character.
+int FirstCharacter(const char *text)
+{
+    return static_cast<BYTE>(text[0]) >= 0x80 && text[1] ? 2 : 1;
+}
+
+} // namespace
+
+CKivGuiStatic::CKivGuiStatic(CKivGuiDialog *dialog) : CKivGuiControl(dialog)
+{
+    m_type = kType;
+}
+
+CKivGuiStatic::~CKivGuiStatic()
+{
+    SetBackgroundImage("");
+}
+
+int CKivGuiStatic::SetFont(const char *name)
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    CKivGuiDxFont *font = gui && name ? gui->GetFont(name) : nullptr;
+    if (!font)
+        return 0;
+    m_font = font;
+    m_fontName = GuiCutWhole(name, 259);
+    return 1;
+}
+
+void CKivGuiStatic::SetTextFormat(int horizontal, int vertical)
+{
+    m_horizontal = horizontal;
+    m_vertical = vertical;
+}
+
+int CKivGuiStatic::SetBackgroundElement(int element)
+{
+    m_backgroundElement = element;
+    return 1;
+}
+
+int CKivGuiStatic::SetBackgroundImage(const char *path)
+{
+    if (CKivGuiSystem *gui = CKivGuiSystem::GetInstance())
+        gui->ReplaceImage(&m_backgroundPath, m_id, path);
+    else
+        m_backgroundPath.clear();
+    return 1;
+}
+
+void CKivGuiStatic::SetBackgroundScale(const float *scale)
+{
+    SetElementsScale(scale);
+    m_scaleFlag = scale ? 1 : 0;
+    if (scale) {
+        m_scale[0] = scale[0];
+        m_scale[1] = scale[1];
+    }
+}
+
+void CKivGuiStatic::SetAlpha(float alpha)
+{
+    m_alpha = alpha;
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (CKivGuiSprite *image = gui && !m_backgroundPath.empty() ? gui->FindImage(m_backgroundPath.c_str()) : nullptr)
+        image->SetAlpha(alpha);
+    if (m_font)
+        m_font->SetAlpha(alpha);
+}
+
+float CKivGuiStatic::GetTextWidth()
+{
+    return m_font ? static_cast<float>(m_font->GetTextWidth(m_text.c_str())) : 0.0f;
+}
+
+float CKivGuiStatic::GetFontHeight()
+{
+    return m_font ? static_cast<float>(m_font->GetHeight()) : 0.0f;
+}
+
+int CKivGuiStatic::GetLineLength(char *text)
+{
+    if (!text || !text[0])
+        return 0;
+    const int limit = GetWidth();
+    const int length = static_cast<int>(std::strlen(text));
+    if (!m_font)
+        return length;
+    if (const char *separator = std::strstr(text, "\\n")) {
+        const int p = static_cast<int>(separator - text);
+        if (limit > Width(m_font, text, p)) {
+            text[p] = text[p + 1] = '\0';
+            return p + 2;
+        }
+    }
+    int lo = 0, hi = length;
+    while (lo < hi) {
+        const int mid = (lo + hi + 1) / 2;
+        if (Width(m_font, text, mid) <= limit)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    for (int i = 0; i < lo; i++) {
+        if (static_cast<BYTE>(text[i]) < 0x80)
+            continue;
+        if (i + 1 == lo && lo != length)
+            lo--;
+        i++;
+    }
+    // Nothing fits: the line still takes one character, or drawing never ends.
+    return lo > 0 ? lo : FirstCharacter(text);
+}
+
+const std::vector<std::string> &CKivGuiStatic::Lines()
+{
+    if (m_linesFont == m_font && m_linesWidth == GetWidth() && m_linesText == m_text)
+        return m_lines;
+    m_lines.clear();
+    std::string rest = m_text;
+    for (size_t at = 0; at < rest.size() && rest[at];) {
+        const int n = GetLineLength(&rest[at]);
+        m_lines.emplace_back(rest.c_str() + at);   // up to a zeroed separator
+        if (m_lines.back().size() > static_cast<size_t>(n))
+            m_lines.back().resize(n);
+        at += n;
+    }
+    m_linesFont = m_font;
+    m_linesWidth = GetWidth();
+    m_linesText = m_text;
+    return m_lines;
+}
+
+void CKivGuiStatic::Render(float, int)
+{
+    if (!m_visible)
+        return;
+    DrawElement(m_backgroundElement, 0, 0);
+    int dx = 0, dy = 0;
+    if (m_dialog)
+        m_dialog->GetLocation(&dx, &dy);
+    const RECT r = {m_rect.left + dx, m_rect.top + dy, m_rect.right + dx, m_rect.bottom + dy};
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    CKivGuiSprite *image = gui && !m_backgroundPath.empty() ? gui->FindImage(m_backgroundPath.c_str()) : nullptr;
+    // A failed image stays cached with size 0: nothing to scale or draw.
+    if (image && image->GetWidth() > 0 && image->GetHeight() > 0) {
+        float scale[2] = {m_scale[0], m_scale[1]};
+        if (!m_scaleFlag) {
+            scale[0] = GetWidth() / image->GetWidth();
+            scale[1] = GetHeight() / image->GetHeight();
+        }
+        image->SetPositionInt(r.left, static_cast<int>(r.top + GetHeight() - image->GetHeight()), 0);
+        image->SetScale(scale);
+        image->SetAlpha(m_alpha);
+        image->Render();
+    }
+    if (!m_font)
+        return;
+    const float fontHeight = GetFontHeight();
+    float lineY = static_cast<float>(r.top);
+    float w = static_cast<float>(r.right - r.left);
+    const float h = static_cast<float>(r.bottom - r.top);
+    if (m_vertical == 4)
+        lineY = (h - fontHeight) / 2 + r.top - 1.0f;
+    const float lineHeight = fontHeight + 1;
+    for (const std::string &line : Lines()) {
+        if (m_horizontal != 1)
+            w += 0.5f;
+        const RECT box = {r.left, static_cast<LONG>(lineY), static_cast<LONG>(r.left + w),
+                          static_cast<LONG>(lineY + lineHeight)};
+        m_font->SetAlpha(m_alpha);
+        m_font->DrawText(line.c_str(), &box, m_horizontal, m_textColour);
+        if (m_singleLine)
+            break;
+        lineY += fontHeight + m_lineSpacing;
+    }
+}

@@ -1,0 +1,305 @@
+// The scroll bar: geometry from the control rectangle, thumb from the range, mouse handling and drawing.
+#include "engine/gui/CKivGuiTempScrollBar.h"
+
+#include "engine/CKivBase.h"
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiSprite.h"
+
+namespace {
+
+// Mouse y minus thumb top when a drag began; one for every bar.
+int DragOffset;
+
+bool Inside(const RECT &r, int x, int y)
+{
+    POINT p = {x, y};
+    return PtInRect(&r, p) != 0;
+}
+
+const char Chat[] = "Data/Interface/Chat/Multichat/";
+
+std::string ChatImage(const char *name)
+{
+    return std::string(Chat) + name;
+}
+
+} // namespace
+
+CKivGuiTempScrollBar::CKivGuiTempScrollBar(CKivGuiDialog *dialog) : CKivGuiControl(dialog)
+{
+    m_type = kType;
+}
+
+int CKivGuiTempScrollBar::Create(int id, int left, int top, int right, int bottom, int, int gap)
+{
+    m_id = id;
+    m_rect = {left, top, right, bottom};
+    if (m_dialog)
+        m_dialog->AddControl(this);
+    m_gap = gap;
+    return 1;
+}
+
+void CKivGuiTempScrollBar::SetTrackRange(int start, int end)
+{
+    m_start = start < 0 ? 0 : start;
+    m_end = end < 0 ? 0 : end;
+    Cap();
+    UpdateThumbRect();
+}
+
+void CKivGuiTempScrollBar::Scroll(int delta)
+{
+    m_position += delta;
+    Cap();
+    UpdateThumbRect();
+}
+
+void CKivGuiTempScrollBar::ShowItem(int index)
+{
+    if (index > m_end - 1)
+        index = m_end - 1;
+    if (index < 0)
+        index = 0;
+    if (m_position > index)
+        m_position = index;
+    else if (m_position + m_pageSize <= index)
+        m_position = index - m_pageSize + 1;
+    UpdateThumbRect();
+}
+
+void CKivGuiTempScrollBar::SetPageSize(int items)
+{
+    m_pageSize = items < 1 ? 1 : items;
+    Cap();
+    UpdateThumbRect();
+}
+
+void CKivGuiTempScrollBar::Cap()
+{
+    if (m_position < m_start || m_end - m_start <= m_pageSize)
+        m_position = m_start;
+    else if (m_position + m_pageSize > m_end)
+        m_position = m_end - m_pageSize;
+}
+
+void CKivGuiTempScrollBar::UpdateThumbRect()
+{
+    const int range = m_end - m_start;
+    if (range <= m_pageSize) {
+        m_thumb.bottom = m_thumb.top;
+        m_thumbShown = 0;
+        return;
+    }
+    const int trackHeight = m_track.bottom - m_track.top;
+    int len = trackHeight * m_pageSize / range;
+    if (len < 2)
+        len = 1;
+    m_thumb.top = (trackHeight - len) * (m_position - m_start) / (range - m_pageSize) + m_track.top;
+    m_thumb.bottom = m_thumb.top + len;
+    m_thumbShown = 1;
+}
+
+void CKivGuiTempScrollBar::Update(float elapsed)
+{
+    CKivGuiControl::Update(elapsed);
+    if (!m_state)
+        m_part = kNone;
+    const int w = GetWidth();
+    m_up = {m_rect.left, m_rect.top, m_rect.right, m_rect.top + w};
+    m_down = {m_rect.left, m_rect.bottom - w, m_rect.right, m_rect.bottom};
+    m_track = {m_rect.left, m_up.bottom + m_gap, m_rect.right, m_down.top - m_gap};
+    m_thumb.left = m_track.left;
+    m_thumb.right = m_track.right;
+    UpdateThumbRect();
+}
+
+void CKivGuiTempScrollBar::Capture()
+{
+    CKivBase *base = CKivBase::GetInstance();
+    if (base && base->GetWindow())
+        SetCapture(base->GetWindow());
+}
+
+void CKivGuiTempScrollBar::EndDrag()
+{
+    m_dragging = 0;
+    UpdateThumbRect();
+    m_part = kNone;
+}
+
+int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam, LPARAM)
+{
+    m_lastX = x;
+    m_lastY = y;
+    if (m_thumb.top == 0 && m_thumb.bottom == 0)
+        return 0;
+    switch (message) {
+    case WM_MOUSEMOVE:
+        if (m_dragging) {
+            const int len = m_thumb.bottom - m_thumb.top;
+            m_thumb.top = y - DragOffset;
+            if (m_thumb.top + len > m_track.bottom)
+                m_thumb.top = m_track.bottom - len;
+            if (m_thumb.top < m_track.top)
+                m_thumb.top = m_track.top;
+            m_thumb.bottom = m_thumb.top + len;
+            const int maxPos = m_end - m_start - m_pageSize;
+            const int free = (m_track.bottom - m_track.top) - len;
+            // A track no longer than the thumb, or a range that shrank to a
+            // page during the drag, leaves nothing to divide: the start.
+            int position = m_start;
+            if (maxPos > 0 && free > 0)
+                position = ((m_thumb.top - m_track.top) + free / (2 * maxPos)) * maxPos / free + m_start;
+            if (position > m_end - m_pageSize)
+                position = m_end - m_pageSize;
+            m_position = position < m_start ? m_start : position;
+            return 1;
+        }
+        if (Inside(m_up, x, y))
+            m_part = kUpHovered;
+        else if (Inside(m_down, x, y))
+            m_part = kDownHovered;
+        else if (Inside(m_thumb, x, y))
+            m_part = kThumbHovered;
+        else {
+            m_part = kNone;
+            return 0;
+        }
+        if (m_focusOnHover && m_dialog)
+            m_dialog->RequestFocus(this);
+        return 1;
+    case WM_LBUTTONDOWN:
+        if (Inside(m_up, x, y)) {
+            Capture();
+            if (m_position > m_start)
+                m_position--;
+            UpdateThumbRect();
+            m_part = kUpPressed;
+            return 1;
+        }
+        if (Inside(m_down, x, y)) {
+            Capture();
+            if (m_position + m_pageSize < m_end)
+                m_position++;
+            UpdateThumbRect();
+            m_part = kDownPressed;
+            return 1;
+        }
+        if (Inside(m_thumb, x, y)) {
+            Capture();
+            m_dragging = 1;
+            DragOffset = y - m_thumb.top;
+            m_part = kThumbDragged;
+            return 1;
+        }
+        // Only a press the bar handles takes the capture.
+        if (x >= m_thumb.left && x < m_thumb.right) {
+            if (y >= m_track.top && y < m_thumb.top) {
+                Capture();
+                Scroll(1 - m_pageSize);
+                return 1;
+            }
+            if (y >= m_thumb.bottom && y < m_track.bottom) {
+                Capture();
+                Scroll(m_pageSize - 1);
+                return 1;
+            }
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        m_dragging = 0;
+        ReleaseCapture();
+        EndDrag();
+        return 0;
+    case WM_MOUSEWHEEL:
+        Scroll(-(static_cast<short>(HIWORD(wParam)) / 120));
+        return 1;
+    }
+    return 0;
+}
+
+int CKivGuiTempScrollBar::MsgProc(UINT message, WPARAM, LPARAM)
+{
+    if (message == WM_CAPTURECHANGED && m_dragging)
+        EndDrag();
+    return 0;
+}
+
+void CKivGuiTempScrollBar::LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom)
+{
+    m_threePiece = 1;
+    LoadElement(id, middle);
+    LoadElement(id + 100, top);
+    LoadElement(id + 200, bottom);
+}
+
+void CKivGuiTempScrollBar::LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed)
+{
+    m_gap = 7;
+    LoadElement(id, normal);
+    LoadElement(id + 1, hovered ? hovered : normal);
+    LoadElement(id + 2, pressed ? pressed : normal);
+}
+
+void CKivGuiTempScrollBar::LoadSkins()
+{
+    for (int state = 0; state < 3; state++) {
+        const std::string n = std::to_string(state);
+        LoadThumbSkin(kThumb + state, ChatImage(("mcscroll_scroll" + n + "_0").c_str()).c_str(),
+                      ChatImage(("mcscroll_scroll" + n + "_1").c_str()).c_str(),
+                      ChatImage(("mcscroll_scroll" + n + "_2").c_str()).c_str());
+    }
+    LoadArrowSkin(kUp, ChatImage("mcscroll_up0").c_str(), ChatImage("mcscroll_up1").c_str(),
+                  ChatImage("mcscroll_up2").c_str());
+    LoadArrowSkin(kDown, ChatImage("mcscroll_down0").c_str(), ChatImage("mcscroll_down1").c_str(),
+                  ChatImage("mcscroll_down2").c_str());
+    SetExtraRect(0, 0, 14, 86);
+}
+
+int CKivGuiTempScrollBar::Variant(int base) const
+{
+    return m_part == base + 1 || m_part == base + 2 ? m_part : base;
+}
+
+void CKivGuiTempScrollBar::DrawPiece(int element, int x, int y, const float *scale)
+{
+    auto it = m_elements.find(element);
+    CKivGuiSprite *sprite = it != m_elements.end() && !it->second.empty() ? GetElement(element) : nullptr;
+    if (!sprite)
+        return;
+    sprite->SetPositionInt(x, y, 0);
+    sprite->SetScale(scale);
+    sprite->SetAlpha(m_alpha);
+    sprite->Render();
+}
+
+void CKivGuiTempScrollBar::Render(float, int)
+{
+    if (!m_visible || !m_thumbShown || !m_dialog)
+        return;
+    int dx, dy;
+    m_dialog->GetLocation(&dx, &dy);
+    const int arrowHeight = m_up.bottom - m_up.top;
+    for (int i = 0; i < m_pageSize - 1; i++)
+        DrawPiece(kTrack, dx + m_up.left - 1, dy + m_up.top + arrowHeight * i + 1, nullptr);
+    const int thumbHeight = m_thumb.bottom - m_thumb.top;
+    const int middle = Variant(kThumb);
+    CKivGuiSprite *image = GetElement(middle);
+    // Without a reference rectangle the image's own height stands in.
+    int reference = m_imageRect.bottom - m_imageRect.top;
+    if (reference <= 0)
+        reference = image ? static_cast<int>(image->GetHeight()) : 0;
+    const int x = dx + m_thumb.left, y = dy + m_thumb.top;
+    if (reference > 0) {
+        const float scale[2] = {1.0f, static_cast<float>(thumbHeight) / reference};
+        const int middleY = y - (reference - thumbHeight);
+        DrawPiece(middle, x, middleY, scale);
+        if (m_threePiece) {
+            DrawPiece(middle + 100, x, y - 3, nullptr);
+            DrawPiece(middle + 200, x, middleY + (image ? static_cast<int>(image->GetHeight()) : 0), nullptr);
+        }
+    }
+    DrawPiece(Variant(kUp), dx + m_up.left, dy + m_up.top, nullptr);
+    DrawPiece(Variant(kDown), dx + m_down.left, dy + m_down.top, nullptr);
+}

@@ -1,0 +1,640 @@
+// The edit box: caret, selection, keys, characters, mouse, clipboard, byte limit, layout and drawing.
+#include "engine/gui/CKivGuiTestEditBox.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiDxFont.h"
+#include "engine/gui/CKivGuiSprite.h"
+#include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/CUniBuffer.h"
+#include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiText.h"
+
+BYTE CKivGuiTestEditBox::s_hideCaret = 0;
+
+namespace {
+
+const char *const ImeFrames[4] = {
+    "Data/Interface/Chat/ime/ime_outline",
+    "Data/Interface/Chat/ime/ime_fill",
+    "Data/Interface/Chat/ime/ime_focus1",
+    "Data/Interface/Chat/ime/ime_focus2",
+};
+
+// Two printable bytes of the Korean code page kept by the ANSI clean-up.
+bool KeepsPair(BYTE lead, BYTE second)
+{
+    if (lead >= 161 && lead <= 172)
+        return lead != 164 && second < 161;
+    return lead >= 129 && lead <= 201;
+}
+
+} // namespace
+
+CKivGuiTestEditBox::CKivGuiTestEditBox(CKivGuiDialog *dialog)
+    : CKivGuiControl(dialog), m_buffer(new (std::nothrow) CUniBuffer(1024))
+{
+    m_type = 7;
+    s_hideCaret = 0;
+    if (m_buffer && Font())
+        m_buffer->SetFontNode(Font()->GetNode());
+}
+
+CKivGuiTestEditBox::~CKivGuiTestEditBox()
+{
+    delete m_buffer;
+}
+
+int CKivGuiTestEditBox::Create(int id, int left, int top, int right, int bottom, const char *, int leftMargin,
+                               int topMargin)
+{
+    CKivGuiControl::Create(id, left, top, right, bottom, "");
+    m_textRect = m_rect;
+    m_leftMargin = leftMargin;
+    m_topMargin = topMargin;
+    m_compositionInText = 0;
+    m_remainingWidth = 0;
+    std::memset(m_language, 0, sizeof(m_language));
+    GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVLANGNAME, m_language, sizeof(m_language) - 1);
+    return 1;
+}
+
+void CKivGuiTestEditBox::SetSize(int width, int height)
+{
+    CKivGuiControl::SetSize(width, height);
+    m_textRect = m_rect;
+}
+
+CKivGuiDxFont *CKivGuiTestEditBox::Font() const
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    return gui ? gui->GetFont(m_fontName[0] ? m_fontName : "DefaultFont") : nullptr;
+}
+
+int CKivGuiTestEditBox::SetFont(const char *name)
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (name && gui && gui->GetFont(name))
+        GuiCopyWhole(m_fontName, sizeof(m_fontName), name);
+    else
+        m_fontName[0] = 0;
+    if (m_buffer && Font())
+        m_buffer->SetFontNode(Font()->GetNode());
+    return 1;
+}
+
+int CKivGuiTestEditBox::SetMaxBytes(int limit)
+{
+    m_maxBytes = limit;
+    return 1;
+}
+
+int CKivGuiTestEditBox::SetSkins(const char *background, const char *caret, const char *selection)
+{
+    LoadElement(0, background);
+    LoadElement(1, caret);
+    LoadElement(2, selection);
+    for (int i = 0; i < 4; i++)
+        LoadElement(3 + i, ImeFrames[i]);
+    return 1;
+}
+
+void CKivGuiTestEditBox::SetText(const char *text, int selectAll)
+{
+    if (!m_buffer)
+        return;
+    m_buffer->SetTextAnsi(text ? text : "");
+    m_firstVisible = 0;
+    PlaceCaret(GetTextLength());
+    m_selStart = selectAll ? 0 : m_caret;
+}
+
+void CKivGuiTestEditBox::ClearText()
+{
+    if (m_buffer)
+        m_buffer->Clear();
+    m_caret = m_absCaret = m_selStart = m_firstVisible = 0;
+    m_limitReached = 0;
+}
+
+const char *CKivGuiTestEditBox::GetTextAnsi()
+{
+    return m_buffer ? m_buffer->GetTextAnsi() : "";
+}
+
+const WCHAR *CKivGuiTestEditBox::GetText() const
+{
+    return m_buffer ? m_buffer->GetText() : L"";
+}
+
+int CKivGuiTestEditBox::GetTextLength() const
+{
+    return m_buffer ? m_buffer->GetTextSize() : 0;
+}
+
+int CKivGuiTestEditBox::AnsiBytes(int units) const
+{
+    return units > 0 ? WideCharToMultiByte(CP_ACP, 0, GetText(), units, nullptr, 0, nullptr, nullptr) : 0;
+}
+
+int CKivGuiTestEditBox::PrevChar(int index) const
+{
+    const WCHAR *t = GetText();
+    index = std::min(index, GetTextLength());
+    if (index >= 2 && IS_LOW_SURROGATE(t[index - 1]) && IS_HIGH_SURROGATE(t[index - 2]))
+        return index - 2;
+    return std::max(index - 1, 0);
+}
+
+int CKivGuiTestEditBox::NextChar(int index) const
+{
+    const WCHAR *t = GetText();
+    const int length = GetTextLength();
+    index = std::max(index, 0);
+    if (index + 1 < length && IS_HIGH_SURROGATE(t[index]) && IS_LOW_SURROGATE(t[index + 1]))
+        return index + 2;
+    return std::min(index + 1, length);
+}
+
+void CKivGuiTestEditBox::PlaceCaret(int index, bool fitInput)
+{
+    if (!m_buffer)
+        return;
+    index = std::max(0, std::min(index, GetTextLength()));
+    m_caret = index;
+    int x1 = 0, x = 0;
+    m_buffer->CaretToX(m_firstVisible, FALSE, &x1);
+    m_buffer->CaretToX(index, FALSE, &x);
+    m_absCaret = m_caret;
+    m_caretX = m_textRect.left + x;
+    m_caretY = m_textRect.top;
+    const int width = m_textRect.right - m_textRect.left;
+    if (index < m_firstVisible) {
+        m_firstVisible = index;
+    } else if (x > width + x1 - m_leftMargin) {
+        if (!m_clipToWidth && m_buffer->GetAnsiLength() <= m_maxBytes) {
+            const int target = x - (width - m_leftMargin);
+            int cp = 0, trailing = 0, lead = 0;
+            m_buffer->XToCaret(target, &cp, &trailing);
+            m_buffer->CaretToX(cp, FALSE, &lead);
+            m_firstVisible = lead < target ? NextChar(cp) : cp;
+        } else if (fitInput) {
+            DeleteSelection();
+        }
+    }
+}
+
+void CKivGuiTestEditBox::DeleteSelection()
+{
+    if (!m_buffer)
+        return;
+    const int length = GetTextLength();
+    const int first = std::max(0, std::min(std::min(m_caret, m_selStart), length));
+    const int last = std::max(0, std::min(std::max(m_caret, m_selStart), length));
+    if (last > first)
+        m_buffer->RemoveRange(first, last);
+    PlaceCaret(first);
+    m_selStart = m_caret;
+}
+
+void CKivGuiTestEditBox::MoveCaret(int index)
+{
+    PlaceCaret(index);
+    if (GetKeyState(VK_SHIFT) >= 0)
+        m_selStart = m_caret;
+}
+
+void CKivGuiTestEditBox::Changed()
+{
+    if (m_dialog)
+        m_dialog->SendEvent(kEventChanged, 1, this);
+}
+
+int CKivGuiTestEditBox::HandleKeyboard(UINT message, WPARAM wParam, LPARAM)
+{
+    if (!m_enabled || !m_visible)
+        return 0;
+    if (message == WM_KEYUP)
+        return m_swallowKeys;
+    if (message != WM_KEYDOWN || !m_buffer)
+        return 0;
+    const bool control = GetKeyState(VK_CONTROL) < 0;
+    switch (wParam) {
+    case VK_TAB:
+        m_swallowKeys = 0;
+        return 0;
+    case VK_RETURN:
+        if (GetTextLength() > 0 && m_dialog)
+            m_dialog->SendEvent(kEventEnterText, 1, this);
+        m_swallowKeys = 0;
+        m_limitReached = 0;
+        if (m_dialog)
+            m_dialog->SendEvent(kEventEnter, 1, this);
+        return 0;
+    case VK_ESCAPE: {
+        const int swallow = m_swallowKeys;
+        if (m_dialog)
+            m_dialog->SendEvent(kEventEscape, 1, this);
+        return swallow;
+    }
+    case VK_END:
+        MoveCaret(GetTextLength());
+        return 1;
+    case VK_HOME:
+        MoveCaret(0);
+        return 1;
+    case VK_LEFT:
+        MoveCaret(control ? m_caret : PrevChar(m_caret));
+        return 1;
+    case VK_RIGHT:
+        MoveCaret(control ? m_caret : NextChar(m_caret));
+        return 1;
+    case VK_UP:
+    case VK_DOWN:
+        return 1;
+    case VK_DELETE:
+        m_limitReached = 0;
+        if (m_caret != m_selStart) {
+            DeleteSelection();
+            Changed();
+        } else if (m_caret < GetTextLength() && m_buffer->RemoveRange(m_caret, NextChar(m_caret))) {
+            Changed();
+        }
+        LayoutPass();
+        return 1;
+    }
+    return m_swallowKeys;
+}
+
+int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
+{
+    if (!m_enabled || !m_visible || !m_buffer)
+        return 0;
+    if (message == WM_KEYUP) {
+        if (wParam == VK_TAB || wParam == VK_RETURN)
+            m_swallowKeys = 1;
+        return 0;
+    }
+    if (message != WM_CHAR)
+        return 0;
+    const WCHAR unit = static_cast<WCHAR>(wParam);
+    switch (unit) {
+    case 1:
+        m_selStart = 0;
+        PlaceCaret(GetTextLength());
+        return 1;
+    case 3:
+        CopyToClipboard();
+        return 1;
+    case 24:
+        CopyToClipboard();
+        DeleteSelection();
+        m_limitReached = 0;
+        Changed();
+        return 1;
+    case 22:
+        if (!m_limitReached)
+            PasteFromClipboard();
+        Changed();
+        return 1;
+    case 8:
+        m_limitReached = 0;
+        s_hideCaret = 0;
+        if (m_caret != m_selStart) {
+            DeleteSelection();
+            m_selStart = m_caret;
+            Changed();
+            LayoutPass();
+        } else if (m_caret > 0) {
+            const int previous = PrevChar(m_caret);
+            m_buffer->RemoveRange(previous, m_caret);
+            PlaceCaret(previous);
+            m_selStart = m_caret;
+            Changed();
+        }
+        return 1;
+    case 13:
+        m_swallowKeys = 1;
+        return 1;
+    }
+    if (unit < 32 && unit != 30 && unit != 31)
+        return 1;
+    if (m_caret != m_selStart)
+        DeleteSelection();
+    if (m_buffer->InsertChar(m_caret, unit)) {
+        if (m_buffer->GetAnsiLength() <= m_maxBytes) {
+            std::wstring copy(GetText());
+            if (RemoveChar(L'\\', &copy[0])) {
+                m_buffer->SetTextW(copy.c_str());
+                PlaceCaret(m_caret);
+            } else {
+                PlaceCaret(m_caret + 1, true);
+            }
+        } else {
+            PlaceCaret(m_caret + 1);
+            DeleteSelection();
+        }
+        m_selStart = m_caret;
+    }
+    Changed();
+    return 1;
+}
+
+int CKivGuiTestEditBox::HitIndex(int x)
+{
+    int first = 0, cp = 0, trailing = 0;
+    m_buffer->CaretToX(m_firstVisible, FALSE, &first);
+    if (FAILED(m_buffer->XToCaret(x - m_textRect.left + first - m_leftMargin, &cp, &trailing)))
+        return -1;
+    // Measured in units: a hit on either half of a pair lands before or behind all of it.
+    if (trailing && cp < GetTextLength())
+        return NextChar(cp);
+    const WCHAR *t = GetText();
+    if (cp > 0 && cp < GetTextLength() && IS_LOW_SURROGATE(t[cp]) && IS_HIGH_SURROGATE(t[cp - 1]))
+        cp--;
+    return cp;
+}
+
+int CKivGuiTestEditBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
+{
+    if (!m_enabled || !m_visible || !m_buffer)
+        return 0;
+    switch (message) {
+    case WM_LBUTTONDOWN: {
+        m_clicked = 1;
+        if (m_dialog)
+            m_dialog->RequestFocus(this);
+        if (!ContainsPoint(x, y))
+            return 0;
+        m_dragging = 1;
+        if (HWND window = GuiEngineWindow())
+            SetCapture(window);
+        const int index = HitIndex(x);
+        if (index >= 0) {
+            PlaceCaret(index);
+            m_selStart = m_caret;
+        }
+        return 1;
+    }
+    case WM_MOUSEMOVE:
+        if (m_dragging) {
+            const int index = HitIndex(x);
+            if (index >= 0)
+                PlaceCaret(index);
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        ReleaseCapture();
+        m_dragging = 0;
+        return 0;
+    }
+    return 0;
+}
+
+void CKivGuiTestEditBox::CopyToClipboard()
+{
+    if (m_caret == m_selStart || !m_buffer || !OpenClipboard(GuiEngineWindow()))
+        return;
+    EmptyClipboard();
+    const int length = GetTextLength();
+    const int first = std::max(0, std::min(std::min(m_caret, m_selStart), length));
+    const int last = std::max(0, std::min(std::max(m_caret, m_selStart), length));
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (last - first + 1) * sizeof(WCHAR));
+    WCHAR *units = block ? static_cast<WCHAR *>(GlobalLock(block)) : nullptr;
+    if (units) {
+        std::memcpy(units, GetText() + first, (last - first) * sizeof(WCHAR));
+        units[last - first] = 0;
+        GlobalUnlock(block);
+        // The system owns the block once it took it.
+        if (SetClipboardData(CF_UNICODETEXT, block))
+            block = nullptr;
+    }
+    if (block)
+        GlobalFree(block);
+    CloseClipboard();
+}
+
+void CKivGuiTestEditBox::PasteFromClipboard()
+{
+    if (!m_buffer)
+        return;
+    DeleteSelection();
+    if (!OpenClipboard(GuiEngineWindow()))
+        return;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const WCHAR *clip = data ? static_cast<const WCHAR *>(GlobalLock(data)) : nullptr;
+    if (clip) {
+        const size_t units = GlobalSize(data) / sizeof(WCHAR);
+        std::wstring text;
+        for (size_t i = 0; i < units && clip[i]; i++)
+            if (clip[i] != L'\\')
+                text += clip[i];
+        for (size_t at; (at = text.find(L"\r\n")) != std::wstring::npos;)
+            text.erase(at, 2);
+        // The longest run of whole characters whose bytes keep the text within the limit.
+        int room = m_maxBytes - 1 - AnsiBytes(GetTextLength());
+        int take = 0;
+        while (take < static_cast<int>(text.size())) {
+            int next = take + 1;
+            if (next < static_cast<int>(text.size()) && IS_HIGH_SURROGATE(text[take]) &&
+                IS_LOW_SURROGATE(text[next]))
+                next++;
+            const int bytes = WideCharToMultiByte(CP_ACP, 0, text.data() + take, next - take, nullptr, 0, nullptr,
+                                                  nullptr);
+            if (next > kStagingUnits - 1 || bytes > room)
+                break;
+            room -= bytes;
+            take = next;
+        }
+        const int at = m_caret;
+        if (take > 0 && m_buffer->InsertString(at, text.data(), take))
+            PlaceCaret(at + take, true);
+        m_selStart = m_caret;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+}
+
+bool CKivGuiTestEditBox::RemoveChar(WCHAR unit, WCHAR *text)
+{
+    if (!text)
+        return false;
+    WCHAR *out = text;
+    bool removed = false;
+    for (const WCHAR *in = text; *in; in++) {
+        if (*in == unit)
+            removed = true;
+        else
+            *out++ = *in;
+    }
+    *out = 0;
+    return removed;
+}
+
+bool CKivGuiTestEditBox::HasCharOutsideLanguage(const char *language, int allowAscii)
+{
+    struct Range {
+        WCHAR first, last;
+    };
+    static const Range Korean[] = {{0xAC00, 0xD7AF}, {0x1100, 0x11FF}, {0x3130, 0x318F}};
+    static const Range Japanese[] = {{0x3040, 0x309F}, {0x30A0, 0x30FF}, {0x31F0, 0x31FF}, {0x4E00, 0x9FCF},
+                                     {0x3400, 0x4DBF}, {0xFF10, 0xFF19}, {0xFF21, 0xFF5A}, {0xFF66, 0xFF9F}};
+    static const Range Chinese[] = {{0x4E00, 0x9FCF}, {0x3400, 0x4DBF}, {0xFF10, 0xFF19}, {0xFF21, 0xFF5A}};
+    const char *name = language && language[0] ? language : m_language;
+    const Range *ranges = nullptr;
+    int count = 0;
+    if (!lstrcmpA(name, "KOR"))
+        ranges = Korean, count = 3;
+    else if (!lstrcmpA(name, "JPN"))
+        ranges = Japanese, count = 8;
+    else if (!lstrcmpA(name, "CHT"))
+        ranges = Chinese, count = 4;
+    for (const WCHAR *c = GetText(); *c; c++) {
+        if (allowAscii && ((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z')))
+            continue;
+        if (!std::any_of(ranges, ranges + count, [c](const Range &r) { return *c >= r.first && *c <= r.last; }))
+            return true;
+    }
+    return false;
+}
+
+bool CKivGuiTestEditBox::RemoveInvalidAnsi()
+{
+    if (!m_buffer)
+        return false;
+    const std::string text = GuiCutWhole(m_buffer->GetTextAnsi(), 1023);
+    const int n = static_cast<int>(text.size());
+    std::string kept;
+    bool dropped = false;
+    for (int i = 0; i < n;) {
+        const BYTE b = static_cast<BYTE>(text[i]);
+        if (b >= 32 && b <= 126) {
+            kept += text[i++];
+        } else if (i + 1 < n && KeepsPair(b, static_cast<BYTE>(text[i + 1]))) {
+            kept.append(text, i, 2);
+            i += 2;
+        } else {
+            // Two bytes go, but never the terminator.
+            dropped = true;
+            i += i + 1 < n ? 2 : 1;
+        }
+    }
+    if (dropped || n < static_cast<int>(std::strlen(m_buffer->GetTextAnsi()))) {
+        m_buffer->SetTextAnsi(kept.c_str());
+        PlaceCaret(std::min(m_caret, GetTextLength()));
+        m_selStart = m_caret;
+    }
+    return dropped;
+}
+
+void CKivGuiTestEditBox::LayoutPass()
+{
+    if (!m_buffer)
+        return;
+    const int length = GetTextLength();
+    m_absCaret = std::max(0, std::min(m_absCaret, length));
+    for (int i = 0; i < length;) {
+        const int next = NextChar(i);
+        if (AnsiBytes(next) >= m_maxBytes) {
+            m_buffer->RemoveRange(i, length);
+            PlaceCaret(std::min(m_caret, i));
+            m_selStart = m_caret;
+            m_limitReached = 1;
+            break;
+        }
+        i = next;
+    }
+    int width = 0;
+    m_buffer->CaretToX(GetTextLength(), FALSE, &width);
+    m_remainingWidth = (m_textRect.right - m_textRect.left) - m_leftMargin - width;
+}
+
+void CKivGuiTestEditBox::Update(float elapsed)
+{
+    CKivGuiControl::Update(elapsed);
+    m_textRect = m_rect;
+    if (m_dialog && m_dialog->IsKeyboardInput()) {
+        m_blink += elapsed;
+        m_caretVisible = (static_cast<int>(2 * m_blink) & 1) ? 1 : 0;
+    } else {
+        m_caretVisible = 0;
+    }
+}
+
+int CKivGuiTestEditBox::DialogX() const
+{
+    int x = 0;
+    if (m_dialog)
+        m_dialog->GetLocation(&x, nullptr);
+    return x;
+}
+
+int CKivGuiTestEditBox::DialogY() const
+{
+    int y = 0;
+    if (m_dialog)
+        m_dialog->GetLocation(nullptr, &y);
+    return y;
+}
+
+void CKivGuiTestEditBox::DrawElementAt(int element, int x, int y, float scaleX, float alpha, float scaleY)
+{
+    CKivGuiSprite *sprite = GetElement(element);
+    if (!sprite)
+        return;
+    sprite->SetPositionInt(x, y, 0);
+    const float scale[2] = {scaleX, scaleY};
+    sprite->SetScale(scale);
+    sprite->SetAlpha(alpha);
+    sprite->Render();
+}
+
+void CKivGuiTestEditBox::Render(float, int)
+{
+    if (!m_dialog || !m_dialog->IsKeyboardInput() || !m_visible || !m_buffer)
+        return;
+    if (Font())
+        m_buffer->SetFontNode(Font()->GetNode());
+    PlaceCaret(m_caret);
+    const int dx = DialogX(), dy = DialogY();
+    const RECT &r = m_textRect;
+    DrawElementAt(0, r.left + dx, r.top + dy, 1.0f, m_focus ? 1.0f : 0.5f);
+
+    int firstX = 0, selX = 0, caretX = 0;
+    m_buffer->CaretToX(m_firstVisible, FALSE, &firstX);
+    m_buffer->CaretToX(m_caret, FALSE, &caretX);
+    if (m_caret != m_selStart) {
+        m_buffer->CaretToX(std::min(m_selStart, GetTextLength()), FALSE, &selX);
+        int left = std::min(caretX, selX) - firstX, right = std::max(caretX, selX) - firstX;
+        left = std::max(left, 0);
+        const int width = std::min(right - left, int(r.right - r.left) - m_leftMargin);
+        if (width > 0)
+            DrawElementAt(2, r.left + dx + m_leftMargin + left, r.top + dy + m_topMargin, width / 15.0f, 1.0f);
+    }
+
+    const char *font = m_fontName[0] ? m_fontName : "DefaultFont";
+    RECT text = {r.left + dx + m_leftMargin, r.top + dy + m_topMargin, r.right + dx, r.bottom + dy};
+    if (m_centred) {
+        m_dialog->DrawTextW(GetText(), &text, font, DT_CENTER);
+    } else {
+        // From the first visible character; the composition stands at the caret.
+        const WCHAR *t = GetText();
+        const int first = std::min(m_firstVisible, m_caret);
+        std::wstring before(t + first, t + m_caret);
+        m_dialog->DrawTextW(before.c_str(), &text, font, 0);
+        RECT after = text;
+        after.left += caretX - firstX + (m_focus ? CompositionWidth() : 0);
+        m_dialog->DrawTextW(t + m_caret, &after, font, 0);
+    }
+
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (m_focus && m_caretVisible && !s_hideCaret && (m_state & kStateFocus) && gui &&
+        gui->GetActiveDialog() == m_dialog) {
+        const int shift = m_centred ? (r.right - (r.left + m_leftMargin)) / 2 : m_leftMargin;
+        DrawElementAt(1, m_caretX - firstX - 1 + shift + dx, m_caretY + m_topMargin + dy, 1.0f, 1.0f);
+    }
+}

@@ -1,0 +1,116 @@
+// The one-line edit box: UTF-16 text, caret and selection, clipboard, a byte limit on the ANSI form, skins.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/gui/CKivGuiControl.h"
+
+class CUniBuffer;
+class CKivGuiDxFont;
+
+class CKivGuiTestEditBox : public CKivGuiControl {
+public:
+    enum : int {
+        kEventEnterText = 514,
+        kEventChanged = 515,
+        kEventEscape = 516,
+        kEventEnter = 517,
+        kStagingUnits = 1024,
+    };
+
+    explicit CKivGuiTestEditBox(CKivGuiDialog *dialog);
+    ~CKivGuiTestEditBox() override;
+
+    void Update(float elapsed) override;
+    void Render(float elapsed, int unused) override;
+    int MsgProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    int HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam) override;
+    int HandleMouse(UINT message, int x, int y, WPARAM wParam, LPARAM lParam) override;
+    int CanHaveFocus() override { return m_visible && m_enabled; }
+    using CKivGuiControl::Create;
+    virtual int Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
+                       int topMargin);
+
+    void SetSize(int width, int height);
+    void SetClipToWidth(int flag) { m_clipToWidth = flag; }
+    int SetFont(const char *name);
+    int SetMaxBytes(int limit);
+    void SetCentred(int flag) { m_centred = flag; }
+    int SetSkins(const char *background, const char *caret, const char *selection);
+    void SetText(const char *text, int selectAll);
+    void ClearText();
+    const char *GetTextAnsi();
+    const WCHAR *GetText() const;
+    int GetTextLength() const;
+    void SetCaretVisible(int flag) { m_caretVisible = flag; }
+    // fitInput: the text was just typed or pasted, and what passes the edge
+    // or the limit is removed again; otherwise the caret is only placed.
+    void PlaceCaret(int index, bool fitInput = false);
+    void DeleteSelection();
+    void CopyToClipboard();
+    void PasteFromClipboard();
+    static bool RemoveChar(WCHAR unit, WCHAR *text);
+    bool HasCharOutsideLanguage(const char *language, int allowAscii);
+    bool RemoveInvalidAnsi();
+    // Clamps the caret, cuts the text below the byte limit, keeps the
+    // remaining width.
+    void LayoutPass();
+
+    int GetCaret() const { return m_caret; }
+    int GetSelectionStart() const { return m_selStart; }
+    int GetFirstVisible() const { return m_firstVisible; }
+    int GetCaretX() const { return m_caretX; }
+    int GetMaxBytes() const { return m_maxBytes; }
+    int IsLimitReached() const { return m_limitReached; }
+    int GetRemainingWidth() const { return m_remainingWidth; }
+    void SetInputOff(int flag) { m_inputOff = flag; }
+    int GetCaretVisible() const { return m_caretVisible; }
+    const char *GetLanguage() const { return m_language; }
+    const char *GetFontNameText() const { return m_fontName; }
+    static void SetHideCaret(int flag) { s_hideCaret = static_cast<BYTE>(flag); }
+    static int GetHideCaret() { return s_hideCaret; }
+
+protected:
+    // The unit index of the character before or after index, a surrogate
+    // pair counting as one.
+    int PrevChar(int index) const;
+    int NextChar(int index) const;
+    // The caret index under a dialog-relative x; -1 when it cannot be found.
+    int HitIndex(int x);
+    void MoveCaret(int index);
+    void Changed();
+    void DrawElementAt(int element, int x, int y, float scaleX, float alpha, float scaleY = 1.0f);
+    // Room left at the caret for a composition drawn over the text.
+    virtual int CompositionWidth() { return 0; }
+    CKivGuiDxFont *Font() const;
+    int DialogX() const;
+    int DialogY() const;
+    // Bytes of the ANSI form of the first units of the text, terminator not counted.
+    int AnsiBytes(int units) const;
+
+    CUniBuffer *m_buffer;
+    RECT m_textRect = {};
+    int m_caretVisible = 1;
+    int m_clicked = 0;
+    int m_centred = 0;
+    int m_selStart = 0;
+    int m_firstVisible = 0;
+    int m_dragging = 0;
+    int m_caretX = 0;
+    int m_caretY = 0;
+    char m_fontName[256] = "DefaultFont";
+    int m_leftMargin = 0;
+    int m_topMargin = 0;
+    int m_caret = 0;
+    int m_absCaret = 0;
+    int m_inputOff = 0;
+    int m_maxBytes = 60;
+    float m_blink = 0;
+    int m_clipToWidth = 1;
+    BYTE m_limitReached = 0;
+    BYTE m_compositionInText = 0;
+    int m_remainingWidth = 0;
+    char m_language[10] = {};
+
+    static BYTE s_hideCaret;
+};

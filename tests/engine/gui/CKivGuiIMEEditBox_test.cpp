@@ -1,0 +1,356 @@
+// Tests of the IME edit box and the IME support: a scripted Korean input method sending real IME messages to
+// the host window (jamo by jamo, commits, limits, focus loss, candidates, hostile answers), layouts and
+// locales, the modifier repair, and one composition through the system's own input method manager.
+#include "engine/gui/CKivGuiIMEEditBox.h"
+
+#include "editbox_host.h"
+#include "scripted_ime.h"
+
+namespace {
+
+const WCHAR Ha = 0xD558, Han = 0xD55C, Hieut = 0x314E;
+
+class ImeBox : public EditFixture {
+protected:
+    void SetUp() override
+    {
+        EditFixture::SetUp();
+        ScriptedIme::Install(EditHost::window);
+        KeyFilter = ScriptedIme::TakeKey;
+        ImeState().insertOnType = 0;
+        box = new CKivGuiIMEEditBox(dialog);
+        box->Create(5, 100, 200, 700, 220, "", 2, 3);
+        box->SetSkins("skin/back", "skin/caret", "skin/select");
+        dialog->FocusControl(5);
+        box->Update(0.6f);
+        events.clear();
+    }
+    void TearDown() override
+    {
+        KeyFilter = nullptr;
+        EditFixture::TearDown();
+        EXPECT_EQ(ScriptedIme::contexts, 0) << "every input context taken is released";
+        ImeInstallBinding(nullptr);
+    }
+    static void ChangeLayout(UINT_PTR layout)
+    {
+        ScriptedIme::layout = reinterpret_cast<HKL>(layout);
+        SendMessageW(EditHost::window, WM_INPUTLANGCHANGE, 0, static_cast<LPARAM>(layout));
+    }
+    static void Keys(const char *keys)
+    {
+        ScriptedIme::Press(keys);
+        Pump();
+    }
+    // Korean typed into the text as it is composed.
+    void InsertOnType()
+    {
+        ChangeLayout(0x04090409);
+        ChangeLayout(0x04120412);
+        ASSERT_EQ(ImeState().insertOnType, 1);
+    }
+    std::wstring Text() const { return box->GetText(); }
+    CKivGuiIMEEditBox *box = nullptr;
+};
+
+TEST_F(ImeBox, InsertOnTypeFollowsLanguageChangesAndLocalesAreListedOnce)
+{
+    EXPECT_EQ(ImeState().insertOnType, 0) << "Korean from the start";
+    EXPECT_EQ(std::wstring(ImeState().indicator), L"\xAC00");
+    const struct {
+        UINT_PTR layout;
+        int insert;
+    } steps[] = {{0xE0010412, 0}, {0x04090409, 0}, {0x04120412, 1}, {0xE0010412, 1}, {0x04090409, 0}};
+    for (const auto &s : steps) {
+        ChangeLayout(s.layout);
+        EXPECT_EQ(ImeState().insertOnType, s.insert) << std::hex << s.layout;
+    }
+
+    ScriptedIme::layouts = {reinterpret_cast<HKL>(0xE0010412), reinterpret_cast<HKL>(0xE0020412),
+                            reinterpret_cast<HKL>(0x04090409), reinterpret_cast<HKL>(0x04110411),
+                            reinterpret_cast<HKL>(0xE0080404)};
+    SendMessageW(EditHost::window, WM_ACTIVATEAPP, 1, 0);
+    const auto &locales = ImeState().locales;
+    ASSERT_EQ(locales.size(), 3u);
+    EXPECT_EQ(std::wstring(locales[0].abbreviation, 1), L"\xAC00");
+    EXPECT_EQ(std::wstring(locales[1].abbreviation, 2), L"En");
+    EXPECT_EQ(std::wstring(locales[2].abbreviation, 1), L"\x7E41");
+    EXPECT_GT(lstrlenW(locales[1].name), 0);
+
+    ScriptedIme::fileName = "NOTKNOWN.IME";
+    ChangeLayout(0xE0080404);
+    EXPECT_EQ(ImeGetId(0), 0u);
+    EXPECT_EQ(ImeGetId(1), 0u);
+    EXPECT_EQ(ImeGetId(2), 0u);
+}
+
+TEST_F(ImeBox, JamoByJamoTheSyllableGrowsInTheTextUnderTheSelectionBar)
+{
+    InsertOnType();
+    box->SetText("ab", 0);
+    const std::wstring expected[] = {std::wstring(1, Hieut), std::wstring(1, Ha), std::wstring(1, Han)};
+    int i = 0;
+    for (const char *key : {"G", "K", "S"}) {
+        Keys(key);
+        EXPECT_EQ(Text(), L"ab" + expected[i]) << key;
+        EXPECT_EQ(box->GetCaret(), 2) << "the caret stays before the composition";
+        Frame();
+        RECT bar = Box(0x00FF00, 0, 150, 1024, 300);
+        EXPECT_GE(bar.left, 100 + 2 + 10) << key;
+        EXPECT_NEAR(bar.right - bar.left, 11, 3) << "one syllable wide";
+        i++;
+    }
+    Keys("K");   // the final moves on: the syllable before it is committed
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha) + std::wstring(1, 0xB098));
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha) + std::wstring(1, 0xB098));
+    EXPECT_EQ(box->GetCaret(), 4);
+    EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+}
+
+TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
+{
+    InsertOnType();
+    box->SetText(std::string(54, 'a').c_str(), 0);
+    Keys("GK");
+    EXPECT_EQ(box->GetTextLength(), 55);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), std::wstring(54, L'a') + Ha);
+
+    box->SetText(std::string(55, 'a').c_str(), 0);
+    Keys("G");
+    EXPECT_EQ(Text(), std::wstring(55, L'a'));
+    EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+}
+
+TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
+{
+    InsertOnType();
+    Keys("GK");
+    EXPECT_EQ(Text(), std::wstring(1, Ha));
+    events.clear();
+    dialog->ClearFocus();
+    EXPECT_EQ(Text(), L"");
+    EXPECT_EQ(events, "519 ");
+    EXPECT_NE(ScriptedIme::log.find("notify21.4 notify17.0"), std::string::npos) << ScriptedIme::log;
+    EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+}
+
+TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
+{
+    box->SetText("ab", 0);
+    Keys("GK");
+    EXPECT_EQ(Text(), L"ab") << "drawn only";
+    Frame();
+    RECT bar = Box(0x00FF00, 0, 150, 1024, 300);
+    EXPECT_NEAR(bar.left, box->GetCaretX() + 2, 2);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+    Keys("G");
+    dialog->ClearFocus();
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << "an uncommitted composition is never typed";
+}
+
+// A candidate list block: header, offsets, then each text.
+std::vector<BYTE> CandidateList(const std::vector<std::wstring> &texts, DWORD count, DWORD pageSize,
+                                DWORD selection, DWORD badOffset = 0)
+{
+    const DWORD header = offsetof(CANDIDATELIST, dwOffset) + 4 * DWORD(texts.size());
+    std::vector<BYTE> block(header);
+    for (size_t i = 0; i < texts.size(); i++) {
+        DWORD offset = badOffset ? badOffset : DWORD(block.size());
+        std::memcpy(&block[offsetof(CANDIDATELIST, dwOffset) + 4 * i], &offset, 4);
+        const BYTE *p = reinterpret_cast<const BYTE *>(texts[i].c_str());
+        block.insert(block.end(), p, p + 2 * (texts[i].size() + 1));
+    }
+    CANDIDATELIST head = {DWORD(block.size()), IME_CAND_READ, count, selection, 0, pageSize, {}};
+    std::memcpy(block.data(), &head, offsetof(CANDIDATELIST, dwOffset));
+    return block;
+}
+
+TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
+{
+    std::vector<std::wstring> hanja;
+    for (int i = 0; i < 15; i++)
+        hanja.push_back(std::wstring(1, WCHAR(0x97D3 + i)));
+    ScriptedIme::candidates = CandidateList(hanja, 15, 0, 2);
+    Keys("GKS");
+    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    const GuiImeStore &s = ImeStore();
+    EXPECT_EQ(s.candidateCount, 10);
+    EXPECT_EQ(s.candidateSelection, -1) << "Korean highlights none";
+    EXPECT_EQ(std::wstring(s.candidates[2]), L"3 " + hanja[2] + L" ");
+    Frame();
+    ASSERT_GT(s.candidateRect.right, s.candidateRect.left);
+    EXPECT_EQ(Box(0x00FFFF).right, -1) << "no highlight drawn";
+    EXPECT_GT(Box(0xFFFF00).right, 0) << "the panel is filled";
+
+    int x = 0;
+    ImeStore().candidateLine.CaretToX(11, FALSE, &x);
+    const int cx = s.candidateRect.left + 3 + x + 2, cy = s.candidateRect.top + 4;
+    // The key goes to the focused window: other programs on the display may
+    // take the focus, so the click is repeated after taking it back.
+    for (int attempt = 0; attempt < 5 && ScriptedIme::log.find("key") == std::string::npos; attempt++) {
+        SetForegroundWindow(EditHost::window);
+        SetFocus(EditHost::window);
+        Pump();
+        SendMessageW(EditHost::window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cx, cy));
+        for (int i = 0; i < 30 && ScriptedIme::log.find("key") == std::string::npos; i++) {
+            Sleep(10);
+            Pump();
+        }
+    }
+    EXPECT_NE(ScriptedIme::log.find("key3"), std::string::npos) << ScriptedIme::log;
+    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
+    EXPECT_EQ(s.candidateCount, 0);
+    ScriptedIme::Finish();
+}
+
+TEST_F(ImeBox, HostileAnswersOverrunNothing)
+{
+    const std::wstring huge(3000, L'\x97D3');
+    const std::vector<std::vector<BYTE>> lists = {
+        CandidateList({L"a", L"b"}, 0xFFFFFFFF, 10, 0),
+        CandidateList(std::vector<std::wstring>(50, L"x"), 50, 50, 40),
+        CandidateList({huge, huge}, 2, 10, 7),
+        CandidateList({L"a", L"b"}, 2, 10, 0, 0x7FFFFFF0),
+        std::vector<BYTE>(10, 0xFF),
+    };
+    const GuiImeStore &s = ImeStore();
+    for (const auto &list : lists) {
+        ScriptedIme::candidates = list;
+        SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_CHANGECANDIDATE, 1);
+        EXPECT_LE(s.candidateCount, 10);
+        EXPECT_GE(s.candidateCount, 0);
+        for (const auto &entry : s.candidates)
+            EXPECT_LT(lstrlenW(entry), GuiImeStore::kEntryUnits);
+        EXPECT_LT(s.candidateLine.GetTextSize(), 256);
+    }
+    Frame();
+    ChangeLayout(0xE0010411);   // Japanese starts a page at selection / page size
+    ScriptedIme::candidates = CandidateList({L"a", L"b", L"c"}, 3, 0, 2);
+    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    EXPECT_EQ(s.candidateCount, 3);
+    EXPECT_EQ(s.candidateSelection, 2);
+    ChangeLayout(0x04120412);
+
+    ScriptedIme::hostileCounts = true;
+    SendMessageW(EditHost::window, WM_IME_STARTCOMPOSITION, 0, 0);
+    ScriptedIme::composition = L"x";
+    SendMessageW(EditHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+    EXPECT_EQ(s.compositionCaret, 0);
+    EXPECT_EQ(s.composition.GetTextSize(), 0) << "an error reads as empty";
+    ScriptedIme::hostileCounts = false;
+    ScriptedIme::composition = huge;
+    SendMessageW(EditHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_COMPCLAUSE);
+    EXPECT_EQ(s.composition.GetTextSize(), 0) << "far over the limit: ignored";
+    EXPECT_EQ(Text(), L"");
+    SendMessageW(EditHost::window, WM_IME_ENDCOMPOSITION, 0, 0);
+}
+
+// The private block of an input method whose reading is read by hand.
+struct PrivateReading {
+    static inline GuiInputContext context;
+    static inline BYTE block[64], inner[64], record[0x60];
+    static inline VS_FIXEDFILEINFO version;
+};
+
+TEST_F(ImeBox, ReadingsFillAtMostTenEntriesAndNeverJoinPastTheEnd)
+{
+    GuiImeBinding &b = ImeBinding();
+    b.GetReadingString = [](HIMC, UINT size, LPWSTR out, PINT error, BOOL *vertical, PUINT max) WINAPI -> UINT {
+        *error = 2, *vertical = FALSE, *max = 64;
+        for (UINT i = 0; out && i < size; i++)
+            out[i] = WCHAR('a' + i % 26);
+        return 40;
+    };
+    const GuiImeStore &s = ImeStore();
+    ImeReadReadingString();
+    EXPECT_EQ(s.candidateCount, 10);
+    EXPECT_EQ(s.candidateSelection, 2);
+    EXPECT_TRUE(s.readingShown);
+    EXPECT_EQ(std::wstring(s.readingLine), L"abcdefghij");
+
+    // Version 5.0 of a Traditional Chinese method: double-byte text, the last lead byte alone.
+    b.GetReadingString = nullptr;
+    ScriptedIme::fileName = "TINTLGNT.IME";
+    PrivateReading::version = {};
+    PrivateReading::version.dwFileVersionMS = 0x00050000;
+    b.GetFileVersionInfoSizeA = [](LPCSTR, LPDWORD) WINAPI -> DWORD { return 16; };
+    b.GetFileVersionInfoA = [](LPCSTR, DWORD, DWORD, LPVOID) WINAPI -> BOOL { return TRUE; };
+    b.VerQueryValueA = [](LPCVOID, LPCSTR, LPVOID *out, PUINT length) WINAPI -> BOOL {
+        *out = &PrivateReading::version;
+        *length = sizeof(VS_FIXEDFILEINFO);
+        return TRUE;
+    };
+    b.ImmLockIMC = [](HIMC) WINAPI -> GuiInputContext * { return &PrivateReading::context; };
+    b.ImmLockIMCC = [](HIMCC) WINAPI -> LPVOID { return PrivateReading::block; };
+    BYTE *inner = PrivateReading::inner, *record = PrivateReading::record;
+    std::memcpy(PrivateReading::block + 0x0C, &inner, 4);
+    std::memcpy(inner + 0x20, &record, 4);
+    const int length = 3, error = 0;
+    std::memcpy(record + 0x50, &length, 4);
+    std::memcpy(record + 0x54, &error, 4);
+    std::memcpy(record + 0x40, "\xA4\x40\xA4", 3);
+    record[0x43] = 0xA4;   // what a reader joining past the end would take
+    ChangeLayout(0xE0090404);
+    ASSERT_EQ(ImeGetId(0), 0x5000404u);
+    ImeReadReadingString();
+    EXPECT_EQ(s.candidateCount, 2);
+    EXPECT_EQ(std::wstring(s.candidates[0]), L"\x4E00");
+    EXPECT_EQ(s.candidateSelection, 0);
+    WCHAR joined[2] = {};
+    MultiByteToWideChar(950, 0, "\xA4\xA4", 2, joined, 1);
+    EXPECT_NE(s.candidates[1][0], joined[0]) << "a lone lead byte is not joined with the byte past it";
+    b.ImmLockIMC = [](HIMC) WINAPI -> GuiInputContext * { return nullptr; };
+    ChangeLayout(0x04120412);
+}
+
+TEST_F(ImeBox, AModifierWhoseReleaseWasSwallowedIsReleased)
+{
+    box->MsgProc(WM_KEYDOWN, VK_CONTROL, 0x001D0001);
+    box->MsgProc(WM_KEYUP, 'A', 0xC01E0001);
+    MSG msg = {};
+    ASSERT_TRUE(PeekMessageW(&msg, EditHost::window, WM_KEYUP, WM_KEYUP, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, WPARAM(VK_CONTROL));
+    EXPECT_EQ(static_cast<DWORD>(msg.lParam), 0xC01D0001u);
+    box->MsgProc(WM_KEYUP, 'B', 0xC0300001);
+    EXPECT_FALSE(PeekMessageW(&msg, EditHost::window, WM_KEYUP, WM_KEYUP, PM_REMOVE)) << "once only";
+}
+
+TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
+{
+    ImeInstallBinding(nullptr);
+    ImeBindLibraries();
+    // Made on the real binding: its default context is the system's.
+    box = new CKivGuiIMEEditBox(dialog);
+    box->Create(6, 100, 240, 700, 260, "", 2, 3);
+    dialog->FocusControl(6);
+    HIMC context = ImmGetContext(EditHost::window);
+    ASSERT_NE(context, nullptr);
+    const WCHAR ga[] = L"\xAC00";
+    // The input method talks to the focused window: other programs on the
+    // display may hold the focus, so a lost round is played again.
+    int composed = -1;
+    std::wstring typed;
+    for (int attempt = 0; attempt < 5 && typed != ga; attempt++) {
+        SetForegroundWindow(EditHost::window);
+        SetFocus(EditHost::window);
+        Pump();
+        box->ClearText();
+        ASSERT_TRUE(ImmSetCompositionStringW(context, SCS_SETSTR, const_cast<WCHAR *>(ga), 2, nullptr, 0));
+        Pump();
+        composed = ImeStore().composition.GetTextSize();
+        typed = Text();
+        EXPECT_EQ(typed, L"") << "drawn at the caret, not typed";
+        ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
+        Pump();
+        typed = Text();
+    }
+    EXPECT_EQ(composed, 1);
+    EXPECT_EQ(typed, ga) << "typed once: the consumed messages never reach the default procedure";
+    ImmReleaseContext(EditHost::window, context);
+    ScriptedIme::contexts = 0;
+}
+
+} // namespace

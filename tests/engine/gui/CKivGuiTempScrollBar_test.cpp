@@ -1,0 +1,143 @@
+// The chat scroll bar as the game sets it up, driven by window messages: thumb size from the range,
+// nothing drawn while a page holds it all, wheel notches, page clicks, drags rounded and clamped,
+// capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag.
+#include <gtest/gtest.h>
+
+#include "engine/gui/CKivGuiTempScrollBar.h"
+#include "gui_host.h"
+
+namespace {
+
+class ScrollBar : public GuiFrame {
+protected:
+    // The chat window's bar at screen (510..524, 110..310).
+    CKivGuiTempScrollBar *Chat(int height = 200)
+    {
+        CKivGuiDialog *d = NewDialog(30, 500, 100, 100, 300);
+        CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
+        bar->Create(1, 10, 10, 24, 10 + height, 0, 3);
+        bar->SetFocusOnClick(1);
+        bar->LoadSkins();
+        bar->SetPageSize(8);
+        bar->UpdateThumbRect();
+        bar->Cap();
+        gui()->Update(0);
+        // The dialog becomes the active one, as after the player's first click.
+        Send(WM_LBUTTONDOWN, 590, 390);
+        Send(WM_LBUTTONUP, 590, 390);
+        return bar;
+    }
+    // Screen y of the thumb's top.
+    int ThumbY(CKivGuiTempScrollBar *bar) { return bar->GetThumbRect().top + 100; }
+    void Wheel(int delta) { Send(WM_MOUSEWHEEL, 515, 200, MAKEWPARAM(0, static_cast<WORD>(delta))); }
+    void TearDown() override
+    {
+        ReleaseCapture();
+        GuiFrame::TearDown();
+    }
+};
+
+TEST_F(ScrollBar, ThumbFollowsTheRangeAndNothingIsDrawnWhileAPageHoldsIt)
+{
+    CKivGuiTempScrollBar *bar = Chat();
+    // Arrows 14 high, gaps of 7: the track runs 31..189.
+    EXPECT_EQ(RectText(bar->GetTrackRect()), "10,31,24,189");
+    bar->SetTrackRange(0, 8);
+    Frame();
+    EXPECT_EQ(bar->IsThumbShown(), 0);
+    EXPECT_EQ(Box(0x640000, 2).right, -1) << "no up arrow";
+    EXPECT_EQ(Box(0x006400, 2).right, -1) << "no thumb";
+    bar->SetTrackRange(0, 9);
+    Frame();
+    EXPECT_EQ(bar->GetThumbRect().bottom - bar->GetThumbRect().top, 158 * 8 / 9);
+    EXPECT_EQ(RectText(Box(0x640000, 2)), "510,111,524,125") << "up arrow";
+    EXPECT_EQ(RectText(Box(0x000064, 2)), "510,297,524,311") << "down arrow";
+    EXPECT_EQ(RectText(Box(0x006400, 2)), "510,132,524,272") << "thumb stretched to its length";
+    bar->SetTrackRange(-5, -1);
+    EXPECT_EQ(bar->GetPosition(), 0);
+}
+
+TEST_F(ScrollBar, WheelArrowsAndPageClicks)
+{
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->SetTrackRange(0, 30);
+    bar->ShowItem(29);
+    EXPECT_EQ(bar->GetPosition(), 22);
+    Send(WM_MOUSEMOVE, 515, 200);
+    Wheel(240);
+    EXPECT_EQ(bar->GetPosition(), 20) << "two notches up";
+    Wheel(-120);
+    EXPECT_EQ(bar->GetPosition(), 21);
+    Send(WM_LBUTTONDOWN, 515, 132);
+    EXPECT_EQ(bar->GetPosition(), 14) << "a click above the thumb scrolls page - 1";
+    EXPECT_EQ(GetCapture(), GuiHost::window);
+    Send(WM_LBUTTONUP, 515, 132);
+    EXPECT_EQ(GetCapture(), nullptr);
+    Send(WM_LBUTTONDOWN, 515, 300);
+    EXPECT_EQ(bar->GetPosition(), 15) << "down arrow";
+    EXPECT_EQ(bar->GetPartState(), CKivGuiTempScrollBar::kDownPressed);
+    Send(WM_LBUTTONUP, 515, 300);
+    Send(WM_LBUTTONDOWN, 515, 127);
+    EXPECT_EQ(GetCapture(), nullptr) << "a press in the gap is not handled and takes no capture";
+    Send(WM_LBUTTONUP, 515, 127);
+    bar->ShowItem(-4);
+    EXPECT_EQ(bar->GetPosition(), 0);
+    Send(WM_LBUTTONDOWN, 515, 115);
+    EXPECT_EQ(bar->GetPosition(), 0) << "up arrow at the start";
+    Send(WM_LBUTTONUP, 515, 115);
+}
+
+TEST_F(ScrollBar, DragsRoundClampAndEndOnReleaseOrLostCapture)
+{
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->SetTrackRange(0, 30);
+    gui()->Update(0);
+    const int top = ThumbY(bar);
+    Send(WM_MOUSEMOVE, 515, top + 2);
+    Send(WM_LBUTTONDOWN, 515, top + 2);
+    EXPECT_EQ(bar->IsDragging(), 1);
+    // Items are 116 / 22 = 5.3 pixels of travel; the nearest one is taken.
+    Send(WM_MOUSEMOVE, 515, top + 2 + 2);
+    EXPECT_EQ(bar->GetPosition(), 0);
+    Send(WM_MOUSEMOVE, 515, top + 2 + 4);
+    EXPECT_EQ(bar->GetPosition(), 1);
+    Send(WM_MOUSEMOVE, 515, 700);
+    EXPECT_EQ(bar->GetPosition(), 22) << "past the end: end - page";
+    EXPECT_EQ(bar->GetThumbRect().bottom + 100, 289);
+    Send(WM_LBUTTONUP, 900, 700);
+    EXPECT_EQ(bar->IsDragging(), 0) << "released outside the bar";
+    EXPECT_EQ(GetCapture(), nullptr);
+
+    gui()->Update(0);
+    Send(WM_MOUSEMOVE, 515, ThumbY(bar) + 1);
+    Send(WM_LBUTTONDOWN, 515, ThumbY(bar) + 1);
+    ASSERT_EQ(bar->IsDragging(), 1);
+    ReleaseCapture();
+    EXPECT_EQ(bar->IsDragging(), 0) << "the capture was lost";
+
+    Send(WM_MOUSEMOVE, 515, ThumbY(bar) + 1);
+    Send(WM_LBUTTONDOWN, 515, ThumbY(bar) + 1);
+    bar->SetTrackRange(0, 8);
+    Send(WM_MOUSEMOVE, 515, 200);
+    EXPECT_EQ(bar->GetPosition(), 0) << "the range shrank to a page mid-drag";
+    Send(WM_LBUTTONUP, 515, 200);
+}
+
+TEST_F(ScrollBar, ABarOnlyAsTallAsItsArrowsAndGapsSurvivesADrag)
+{
+    CKivGuiTempScrollBar *bar = Chat(42);
+    bar->SetTrackRange(0, 30);
+    bar->Scroll(5);
+    gui()->Update(0);
+    EXPECT_EQ(bar->GetTrackRect().bottom - bar->GetTrackRect().top, 0);
+    const RECT thumb = bar->GetThumbRect();
+    Send(WM_MOUSEMOVE, 515, thumb.top + 100);
+    Send(WM_LBUTTONDOWN, 515, thumb.top + 100);
+    ASSERT_EQ(bar->IsDragging(), 1);
+    Send(WM_MOUSEMOVE, 515, 400);
+    EXPECT_EQ(bar->GetPosition(), 0);
+    Send(WM_LBUTTONUP, 515, 400);
+    Frame();
+}
+
+} // namespace

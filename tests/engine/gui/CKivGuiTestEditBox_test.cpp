@@ -1,0 +1,292 @@
+// Tests of the edit box on the engine's window: keys and events, the byte limit, the real clipboard, surrogate
+// pairs, mouse selection, the ANSI clean-up, and frames read back with the selection bar and the caret.
+#include "engine/gui/CKivGuiTestEditBox.h"
+
+#include "engine/gui/CUniBuffer.h"
+#include "editbox_host.h"
+
+namespace {
+
+const auto *const Host = ::testing::AddGlobalTestEnvironment(new EditHost);
+
+class EditBox : public EditFixture {
+protected:
+    CKivGuiTestEditBox *Make(int width = 600, int limit = 60)
+    {
+        box = new CKivGuiTestEditBox(dialog);
+        box->Create(5, 100, 200, 100 + width, 220, "", 2, 3);
+        box->SetMaxBytes(limit);
+        box->SetSkins("skin/back", "skin/caret", "skin/select");
+        box->SetFont("DefaultFont");
+        dialog->FocusControl(5);
+        events.clear();
+        return box;
+    }
+    int Key(WPARAM key) { return box->HandleKeyboard(WM_KEYDOWN, key, 0); }
+    std::wstring Text() const { return box->GetText(); }
+    CKivGuiTestEditBox *box = nullptr;
+};
+
+// Runs this program's clipboard reader in a second process; its exit code.
+DWORD ChildReadsClipboard(const char *expected)
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe + "\" --gtest_filter=ClipboardReader.*";
+    SetEnvironmentVariableA("KIV_CLIPBOARD_EXPECT", expected);
+    STARTUPINFOA start = {};
+    start.cb = sizeof(start);
+    PROCESS_INFORMATION process = {};
+    DWORD code = 99;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process)) {
+        // The clipboard's owner answers the other process through its messages.
+        for (int i = 0; i < 12000 && MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT) !=
+                                         WAIT_OBJECT_0;
+             i++)
+            Pump();
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    SetEnvironmentVariableA("KIV_CLIPBOARD_EXPECT", nullptr);
+    return code;
+}
+
+TEST(ClipboardReader, SeesTheExpectedText)
+{
+    const char *expected = std::getenv("KIV_CLIPBOARD_EXPECT");
+    if (!expected)
+        GTEST_SKIP() << "run by the copy test in a second process";
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const WCHAR *text = data ? static_cast<const WCHAR *>(GlobalLock(data)) : nullptr;
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::wstring(text), std::wstring(expected, expected + std::strlen(expected)));
+    GlobalUnlock(data);
+    CloseClipboard();
+}
+
+const std::wstring Syllables(int n)
+{
+    return std::wstring(n, L'\xD55C');
+}
+
+TEST_F(EditBox, EnterEscapeAndBackslashEvents)
+{
+    Make();
+    EXPECT_EQ(Key(VK_RETURN), 0);
+    Type(box, L"a\\");
+    EXPECT_EQ(Text(), L"a");
+    EXPECT_EQ(box->GetCaret(), 1);
+    Key(VK_RETURN);
+    Key(VK_ESCAPE);
+    EXPECT_EQ(events, "517 515 515 514 517 516 ");
+    EXPECT_EQ(Text(), L"a") << "Enter keeps the text";
+    EXPECT_STREQ(box->GetLanguage(), "KOR");
+}
+
+TEST_F(EditBox, TheLimitCountsEveryAnsiByte)
+{
+    Make();
+    Type(box, Syllables(29) + L"a");
+    EXPECT_EQ(box->GetTextLength(), 30);
+    Type(box, Syllables(1));
+    EXPECT_EQ(box->GetTextLength(), 30) << "a 30th syllable makes 61 bytes";
+    EXPECT_EQ(box->GetCaret(), 30);
+
+    // 300 bytes would read 44 in eight bits.
+    box->SetClipToWidth(0);
+    box->SetText(std::string(299, 'x').c_str(), 0);
+    Type(box, L"y");
+    EXPECT_EQ(box->GetTextLength(), 299);
+}
+
+TEST_F(EditBox, ClippingRemovesOnlyWhatWasTyped)
+{
+    Make(40);
+    Type(box, L"abcdefghijkl");
+    const int kept = box->GetTextLength();
+    EXPECT_GT(kept, 2);
+    EXPECT_LT(kept, 12);
+    // An over-wide text set and drawn with a selection keeps every character.
+    box->SetText("abcdefghijklmnop", 1);
+    Frame();
+    Key(VK_HOME);
+    Key(VK_END);
+    EXPECT_EQ(Text(), L"abcdefghijklmnop");
+
+    // Scrolling instead: everything stays, the view follows the caret.
+    box->ClearText();
+    box->SetClipToWidth(0);
+    Type(box, L"abcdefghijkl");
+    EXPECT_EQ(box->GetTextLength(), 12);
+    EXPECT_GT(box->GetFirstVisible(), 0);
+    Key(VK_HOME);
+    EXPECT_EQ(box->GetFirstVisible(), 0);
+}
+
+TEST_F(EditBox, ClipboardCopyCutAndPaste)
+{
+    Make();
+    box->SetText("abc", 0);
+    Type(box, L"\x01\x03");
+    EXPECT_EQ(Clipboard(), L"abc");
+    EXPECT_EQ(ChildReadsClipboard("abc"), 0u) << "another process pastes the copy too";
+    Key(VK_END);
+    Type(box, L"\x16");
+    EXPECT_EQ(Text(), L"abcabc") << "the copy stays on the clipboard after it was made";
+    box->SetText("xyz", 1);
+    Type(box, L"\x18");
+    EXPECT_EQ(Text(), L"");
+    EXPECT_EQ(Clipboard(), L"xyz");
+
+    struct Case {
+        std::wstring clip;
+        std::wstring before;
+        std::wstring after;
+    } cases[] = {
+        {L"a\r\nb", L"", L"ab"},
+        {L"c\\d\\", L"", L"cd"},
+        {std::wstring(2000, L'x'), L"", std::wstring(59, L'x')},
+        {Syllables(40), L"", Syllables(29)},
+        {Syllables(3), std::wstring(56, L'q'), Syllables(1) + std::wstring(56, L'q')},
+    };
+    for (const Case &c : cases) {
+        box->ClearText();
+        Type(box, c.before);
+        Key(VK_HOME);
+        SetClipboard(c.clip);
+        Type(box, L"\x16");
+        EXPECT_EQ(Text(), c.after) << c.clip.size();
+    }
+}
+
+TEST_F(EditBox, PasteIsBlockedOnceTheLayoutCutTheText)
+{
+    Make();
+    box->SetClipToWidth(0);
+    box->SetText(std::string(70, 'z').c_str(), 0);
+    Key(VK_DELETE);
+    EXPECT_EQ(box->GetTextLength(), 59);
+    EXPECT_TRUE(box->IsLimitReached());
+    SetClipboard(L"k");
+    events.clear();
+    Type(box, L"\x16");
+    EXPECT_EQ(box->GetTextLength(), 59);
+    EXPECT_EQ(events, "515 ");
+    Type(box, L"\x08");
+    EXPECT_FALSE(box->IsLimitReached());
+}
+
+TEST_F(EditBox, CaretKeysAndDeletionStepOverSurrogatePairs)
+{
+    Make();
+    SetClipboard(L"a\xD83D\xDE00" L"b");
+    Type(box, L"\x16");
+    EXPECT_EQ(box->GetCaret(), 4);
+    const struct {
+        WPARAM key;
+        int caret;
+    } steps[] = {{VK_LEFT, 3}, {VK_LEFT, 1}, {VK_RIGHT, 3}, {VK_HOME, 0}, {VK_END, 4}, {VK_UP, 4}, {VK_LEFT, 3}};
+    for (const auto &s : steps) {
+        EXPECT_EQ(Key(s.key), 1);
+        EXPECT_EQ(box->GetCaret(), s.caret) << s.key;
+    }
+    Type(box, L"\x08");
+    EXPECT_EQ(Text(), L"ab") << "Backspace after the emoji removes both units";
+    Key(VK_HOME);
+    Type(box, L"\xD83D\xDE00");
+    Key(VK_HOME);
+    Key(VK_DELETE);
+    EXPECT_EQ(Text(), L"ab");
+}
+
+TEST_F(EditBox, MouseSelectsAndAPressOutsideOnlyFocuses)
+{
+    Make();
+    box->SetText("abcdef", 0);
+    CUniBuffer &measure = *new CUniBuffer(16);
+    int x2 = 0, x5 = 0;
+    measure.SetTextW(L"abcdef");
+    measure.SetFontNode(gui()->GetFont("DefaultFont")->GetNode());
+    measure.CaretToX(2, FALSE, &x2);
+    measure.CaretToX(5, FALSE, &x5);
+    delete &measure;
+    EXPECT_EQ(box->HandleMouse(WM_LBUTTONDOWN, 100 + 2 + x2 + 1, 205, 0, 0), 1);
+    box->HandleMouse(WM_MOUSEMOVE, 100 + 2 + x5 + 1, 205, 0, 0);
+    box->HandleMouse(WM_LBUTTONUP, 100 + 2 + x5 + 1, 205, 0, 0);
+    EXPECT_EQ(box->GetSelectionStart(), 2);
+    EXPECT_EQ(box->GetCaret(), 5);
+    Type(box, L"X");
+    EXPECT_EQ(Text(), L"abXf");
+
+    dialog->ClearFocus();
+    EXPECT_EQ(box->HandleMouse(WM_LBUTTONDOWN, 5, 5, 0, 0), 0);
+    EXPECT_TRUE(box->HasFocus());
+    EXPECT_EQ(box->GetSelectionStart(), box->GetCaret());
+}
+
+TEST_F(EditBox, DrawsTheSelectionBarAndTheBlinkingCaret)
+{
+    Make();
+    box->SetText("abcdef", 0);
+    box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+    box->Update(0.6f);
+    ASSERT_EQ(box->GetCaretVisible(), 1);
+    Frame();
+    RECT back = Box(0xFFFFFF, 0, 150, 1024, 300);
+    EXPECT_EQ(back.left, 100);
+    RECT caret = Box(0x0000FF);
+    EXPECT_EQ(caret.left, box->GetCaretX() - 1 + 2) << "at the caret's x, left margin added";
+    EXPECT_EQ(caret.bottom - caret.top, 13);
+
+    box->Update(0.5f);
+    EXPECT_EQ(box->GetCaretVisible(), 0);
+    box->SetText("abcdef", 1);
+    Frame();
+    EXPECT_EQ(Box(0x0000FF).right, -1) << "the caret blinks off";
+    RECT bar = Box(0x00FF00);
+    EXPECT_EQ(bar.left, 102);
+    EXPECT_NEAR(bar.right, box->GetCaretX() + 2, 1);
+}
+
+TEST_F(EditBox, RemoveInvalidAnsiKeepsPrintableKorean)
+{
+    Make(600, 2000);
+    const struct {
+        const char *in;
+        const char *out;
+        bool dropped;
+    } cases[] = {
+        {"abc", "abc", false},
+        {"\xC7\xD1\xB1\xDB", "\xC7\xD1\xB1\xDB", false},
+        {"a\tb", "a", true},                  // the tab and the byte after it
+        {"\xA4\xA1z", "z", true},             // compatibility jamo
+        {"x\xA1\xA1", "x", true},             // a symbol with a high second byte
+    };
+    for (const auto &c : cases) {
+        box->SetText(c.in, 0);
+        EXPECT_EQ(box->RemoveInvalidAnsi(), c.dropped) << c.in;
+        EXPECT_STREQ(box->GetTextAnsi(), c.out) << c.in;
+    }
+    std::string korean;
+    for (int i = 0; i < 600; i++)
+        korean += "\xC7\xD1";
+    box->SetText(korean.c_str(), 0);
+    box->RemoveInvalidAnsi();
+    EXPECT_EQ(std::strlen(box->GetTextAnsi()), 1022u) << "cut at a whole character";
+}
+
+TEST_F(EditBox, LanguageSets)
+{
+    Make();
+    box->SetText("\xC7\xD1\xB1\xDB" "a1", 0);
+    EXPECT_FALSE(box->HasCharOutsideLanguage("", 1));
+    EXPECT_TRUE(box->HasCharOutsideLanguage("KOR", 0));
+    EXPECT_TRUE(box->HasCharOutsideLanguage("JPN", 1));
+    WCHAR text[] = L"a\\b\\";
+    EXPECT_TRUE(CKivGuiTestEditBox::RemoveChar(L'\\', text));
+    EXPECT_STREQ(text, L"ab");
+}
+
+} // namespace

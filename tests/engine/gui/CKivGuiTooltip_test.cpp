@@ -1,0 +1,236 @@
+// Tooltips and notices on a real device with skins the host writes: layout (arrow minimum, anchors,
+// missing pieces, bad kinds, icons and anchors, long text), fades read back, drawing passes and the
+// dimmer, kinds' fonts, icons and click signs, a followed model, a hovered control's tooltip.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/CKivCamera.h"
+#include "engine/gui/CKivGuiButton.h"
+#include "engine/gui/CKivGuiDxFont.h"
+#include "engine/gui/CKivGuiStatic.h"
+#include "engine/gui/CKivGuiTooltip.h"
+#include "engine/gui/CKivGuiTooltipManager.h"
+#include "gfx/core/frame.h"
+#include "gfx/world/clump.h"
+#include "gui_host.h"
+
+namespace {
+
+const DWORD Blue = 0x0000C8;   // kind 1 tiles
+
+class Tooltip : public GuiFrame {
+protected:
+    CKivGuiTooltipManager *tips() { return gui()->GetTooltipManager(); }
+    CKivGuiTooltip *Add(int kind, int id, int x, int y, const char *text, int anchor = 0, float lifetime = 5,
+                        int icon = -1)
+    {
+        return tips()->AddTooltip(kind, id, x, y, 350, text, anchor, lifetime, 1.0f, 3, icon, 0);
+    }
+    void TearDown() override
+    {
+        tips()->Update(1e6f);
+        EXPECT_EQ(tips()->GetCount(), 0);
+        GuiFrame::TearDown();
+    }
+};
+
+TEST_F(Tooltip, LayoutKeepsTheArrowMinimumAndPlacesByAnchor)
+{
+    CKivGuiTooltip *t = Add(1, 1, 500, 400, "a");
+    ASSERT_NE(t, nullptr);
+    // "a" and margins (12) are narrower than the 20-pixel arrow over 8-pixel
+    // tiles: at least 20 / 8 + 1 tiles, plus one.
+    EXPECT_EQ(t->GetColumns(), 4);
+    EXPECT_EQ(t->GetRows(), 3) << "one 18-pixel line and margins in 8-pixel rows";
+    struct Case {
+        int anchor, x, y;
+    } cases[] = {{0, 500, 400}, {4, 484, 388}, {8, 468, 376}, {12, 500, 400}, {-1, 500, 400}};
+    for (const Case &c : cases) {
+        Add(1, 1, 500, 400, "a", c.anchor);
+        int x, y;
+        t->GetPosition(&x, &y);
+        EXPECT_EQ(x, c.x) << c.anchor;
+        EXPECT_EQ(y, c.y) << c.anchor;
+    }
+    EXPECT_EQ(tips()->GetCount(), 1) << "the same id is laid out again";
+    t->SetDownArrow(1);
+    int w, h;
+    t->GetSize(&w, &h);
+    EXPECT_EQ(h, 24 + 12);
+    EXPECT_EQ(Add(1, 2, 0, 0, "two\\nlines")->GetRows(), 6) << "(2 x 18 + 6) rounded up to rows";
+
+    EXPECT_EQ(Add(6, 3, 0, 0, "x"), nullptr);
+    EXPECT_EQ(Add(-1, 3, 0, 0, "x"), nullptr);
+    EXPECT_EQ(tips()->GetSkin(6), nullptr);
+    EXPECT_EQ(CKivGuiTooltipManager::GetFontName(-2), nullptr);
+    EXPECT_EQ(Add(1, 4, 0, 0, "x", 0, 5, 40)->GetIcon(), -1);
+    std::string korean;
+    for (int i = 0; i < 750; i++)
+        korean += "\xC7\xD1";
+    CKivGuiTooltip *longer = Add(1, 5, 0, 0, korean.c_str());
+    EXPECT_EQ(std::strlen(longer->GetText()), 998u) << "999 bytes would end in half a character";
+
+    // Kind 2 has no corner piece: text and margins, no tiles.
+    CKivGuiTooltip *bare = Add(2, 6, 100, 100, "a");
+    const int text = gui()->GetFont("DefaultFont")->GetTextWidth("a");
+    EXPECT_EQ(bare->GetColumns(), 0);
+    EXPECT_EQ(bare->GetBoxWidth(), text + 6);
+    EXPECT_EQ(bare->GetBoxHeight(), 24);
+    Frame(0.1f);
+}
+
+TEST_F(Tooltip, FadesInOutAndDrawsAroundTheDialogs)
+{
+    Add(1, 10, 100, 100, "a", 0, 1.0f);
+    const DWORD expected[] = {0x000064, Blue, Blue, 0x000064};
+    for (int i = 0; i < 4; i++) {
+        Frame(0.25f);
+        EXPECT_NEAR(int(Pixel(128, 122)), int(expected[i]), 3) << i;
+    }
+    EXPECT_EQ(RectText(Box(0x000064, 3)), "100,101,132,125") << "a 32x24 box";
+    Frame(0.25f);
+    EXPECT_EQ(tips()->FindTooltip(10), nullptr) << "gone 0.5 s after its lifetime";
+    EXPECT_EQ(Pixel(128, 122), 0u);
+
+    WriteGuiPng("guitest/tip_white", 200, 100, {255, 255, 255, 255});
+    WriteGuiPng("guitest/tip_red", 100, 50, {255, 0, 0, 255});
+    CKivGuiDialog *plain = NewDialog(40, 300, 300, 200, 100);
+    plain->SetBackgroundImage("guitest/tip_white");
+    Add(5, 11, 310, 310, "a");   // before the dialogs: hidden
+    Add(1, 12, 400, 310, "a");   // after them: on top
+    Frame(0.5f);
+    EXPECT_EQ(Pixel(320, 330), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(420, 330), Blue);
+    CKivGuiDialog *modal = NewDialog(41, 600, 500, 100, 50);
+    modal->SetBackgroundImage("guitest/tip_red");
+    modal->SetModalKind(1);
+    Frame(0.0f);
+    EXPECT_NEAR(int(Pixel(480, 380) & 0xFF), 178, 3) << "dimmed to 0.7 under the modal";
+    EXPECT_EQ(Pixel(650, 520), 0xFF0000u) << "the modal over the dimmer";
+    EXPECT_EQ(Pixel(420, 330), Blue) << "kind 1 over the dimmer";
+}
+
+TEST_F(Tooltip, KindsDrawWithTheirFontsIconsAndClickSigns)
+{
+    struct Case {
+        int kind;
+        const char *font;
+    } cases[] = {{1, "DefaultFont"}, {3, "DefaultFont2"}, {5, "DefaultFont_Black"}};
+    for (const Case &c : cases) {
+        CKivGuiTooltip *t = Add(c.kind, 20 + c.kind, 0, 0, "text");
+        auto *line = static_cast<CKivGuiStatic *>(t->GetDialog()->GetControl(0));
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->GetFont(), gui()->GetFont(c.font)) << c.kind;
+    }
+    CKivGuiTooltip *notice = Add(3, 23, 100, 300, "notice");
+    EXPECT_EQ(notice->GetBoxWidth(), 352) << "a notice is as wide as it is told";
+    Frame(1.0f);
+    int light = 0;
+    for (int y = 300; y < 330; y++)
+        for (int x = 100; x < 452; x++)
+            light += (Pixel(x, y) >> 16) > 120;
+    EXPECT_GT(light, 10) << "light outlined text on the green notice";
+
+    Add(1, 30, 600, 100, "with icon", 0, 5, 0);
+    Frame(1.0f);
+    CKivGuiTooltip *iconic = tips()->FindTooltip(30);
+    EXPECT_EQ(RectText(Box(0xFF0000)), "603,105,613,115") << "the friend icon";
+    RECT click = Box(0x00FFFF);
+    EXPECT_EQ(click.left, 600 + iconic->GetBoxWidth() - 28) << "the click sign by the bottom-right piece";
+    EXPECT_EQ(click.bottom, 100 + iconic->GetBoxHeight() - 3);
+    Add(1, 30, 600, 100, "with icon", 0, 5, 12);
+    Frame(0.0f);
+    EXPECT_EQ(Box(0xFF0000).right, -1) << "icon 12 is not one";
+}
+
+struct Followed {
+    static inline RwAtomic *atomic;
+    static inline CKivCamera *camera;
+    static inline bool present;
+    static int Resolve(const char *model, const char *part, GuiFollowTarget *out)
+    {
+        if (!present || std::strcmp(model, "hero") || std::strcmp(part, "head"))
+            return 0;
+        *out = {atomic, camera};
+        return 1;
+    }
+};
+
+TEST_F(Tooltip, AFollowedPartIsTrackedUntilItLeavesTheViewOrTheWorld)
+{
+    CKivCamera camera;
+    const RwV3d eye = {0, 0, -10}, target = {0, 0, 0}, up = {0, 1, 0};
+    ASSERT_EQ(camera.CreateLookAt(&eye, &target, &up, 0.1f, 100.0f, 1.0f, GuiHost::base->GetViewport()), 1);
+    RwFrame *frame = RwFrameCreate();
+    Followed::atomic = RwAtomicCreate();
+    Followed::atomic->boundingSphere = {{0, 0, 0}, 1.0f};
+    RwAtomicSetFrame(Followed::atomic, frame);
+    Followed::camera = &camera;
+    Followed::present = true;
+    auto moveTo = [frame](float x, float z) {
+        const RwV3d at = {x, 0, z};
+        RwFrameTranslate(frame, &at, rwCOMBINEREPLACE);
+        RwFrameSyncDirtyList();
+    };
+    auto follow = [this] { return tips()->AddFollowingTooltip(1, 50, "hero", "head", 350, "a", 7, 60, 1, 3, -1); };
+    moveTo(0, 0);
+    ASSERT_NE(follow(), nullptr);
+    Frame(0.1f);
+    EXPECT_EQ(tips()->GetCount(), 0) << "nothing answers for the world yet";
+    CKivGuiTooltipManager::SetFollowResolver(Followed::Resolve);
+    CKivGuiTooltip *t = follow();
+    int x, y, movedX, movedY, sideX;
+    t->GetPosition(&x, &y);
+    EXPECT_EQ(x, 512 - 16) << "anchor 7: bottom centre on the screen centre";
+    EXPECT_EQ(y, 384 - 24);
+    moveTo(2, 0);
+    Frame(0.1f);
+    t->GetPosition(&movedX, &movedY);
+    EXPECT_GT(std::abs(movedX - x), 50);
+    EXPECT_EQ(movedY, y);
+    t->SetFollowMode(0);
+    Frame(0.1f);
+    t->GetPosition(&sideX, nullptr);
+    EXPECT_NE(sideX, movedX) << "mode 0 stands off along the right axis";
+    moveTo(0, -30);
+    Frame(0.1f);
+    EXPECT_EQ(tips()->FindTooltip(50, "hero", "head"), nullptr) << "behind the camera";
+    moveTo(0, 0);
+    CKivGuiTooltip *again = follow();
+    EXPECT_EQ(again, tips()->FindTooltip(50));
+    Followed::present = false;
+    Frame(0.1f);
+    EXPECT_EQ(tips()->GetCount(), 0) << "taken out of the world";
+    CKivGuiTooltipManager::SetFollowResolver(nullptr);
+    RwAtomicDestroy(Followed::atomic);
+    RwFrameDestroy(frame);
+}
+
+TEST_F(Tooltip, AHoveredControlShowsItsTooltipUntilTheMouseLeaves)
+{
+    CKivGuiDialog *d = NewDialog(60, 200, 100, 300, 200);
+    CKivGuiButton *b = new CKivGuiButton(d);
+    b->Create(1, 10, 20, 50, 40, "");
+    b->SetTooltip("hello", 0, 0, 50, 1);
+    Send(WM_MOUSEMOVE, 220, 130);
+    for (int i = 0; i < 4; i++) {
+        gui()->Update(0.3f);
+        Frame(0.3f);
+    }
+    CKivGuiTooltip *t = tips()->FindTooltip(CKivGuiControl::kHoverTooltipId);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->GetKind(), 1);
+    EXPECT_FLOAT_EQ(t->GetAlpha(), 1.0f) << "kept faded in under the mouse";
+    EXPECT_EQ(Pixel(211, 171), Blue) << "at the control's corner, 50 pixels down";
+    Send(WM_MOUSEMOVE, 700, 600);
+    gui()->Update(0.3f);
+    Frame(0.3f);
+    ASSERT_EQ(tips()->FindTooltip(CKivGuiControl::kHoverTooltipId), t) << "no longer re-added, not yet fading";
+    EXPECT_NEAR(t->GetAlpha(), 0.4f, 0.01f) << "0.1 s of fading after the 0.5 s lifetime";
+    Frame(0.3f);
+    EXPECT_EQ(tips()->FindTooltip(CKivGuiControl::kHoverTooltipId), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,169 @@
+// The GUI tests' host: window procedure into the GUI system, engine root, skins, frames read back.
+#include "gui_host.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/CKivCamera.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/engine.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "gfx/world/world.h"
+#include "gfx/world/worldids.h"
+#include "backbuffer.h"
+
+const char GuiDotum[] = "\xB5\xB8\xBF\xF2";
+
+namespace {
+
+// Followed tooltips need atomics: the world module joins when the root
+// does not attach it itself.
+class WorldBase : public CKivBase {
+public:
+    int AttachPlugins() override
+    {
+        if (!CKivBase::AttachPlugins())
+            return 0;
+        return RwEngineGetPluginOffset(rwID_CLUMPMODULE) >= 0 || RwWorldPluginAttach() ? 1 : 0;
+    }
+};
+
+LRESULT CALLBACK GuiWindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (gui && gui->MsgProc(window, message, w, l))
+        return 0;
+    return DefWindowProcA(window, message, w, l);
+}
+
+HWND CreateGuiWindow()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = GuiWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KivGuiMessages";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "gui test", WS_POPUP | WS_VISIBLE, 0, 0, 1024, 768, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+    ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+void Skins()
+{
+    const std::string tip = "Data/Interface/Tooltip/";
+    const char *const files[] = {"upleft",   "uppattern", "upright",   "leftpattern",   "pattern",       "rightpattern",
+                                 "downleft", "downpattern", "downright", "downarrow", "downleftarrow", "rightdownarrow"};
+    // Kind 1: 8x8 blue tiles, a 20x12 down arrow. Kinds 3 and 5 likewise in
+    // other colours. Kind 2 lacks its corner piece.
+    for (const char *file : files) {
+        const bool arrow = std::strstr(file, "arrow") != nullptr;
+        const int w = arrow ? 20 : 8, h = arrow ? 12 : 8;
+        WriteGuiPng(tip + "tooltip-" + file, w, h, {0, 0, 200, 255});
+        WriteGuiPng(tip + "notice-" + file, w, h, {0, 160, 0, 255});
+        WriteGuiPng(tip + "bchat-" + file + "b", w, h, {200, 200, 0, 255});
+        if (std::strcmp(file, "upleft") != 0)
+            WriteGuiPng(tip + "tballoon-" + file, w, h, {160, 0, 160, 255});
+    }
+    WriteGuiPng(tip + "ifriend", 10, 10, {255, 0, 0, 255});
+    WriteGuiPng(tip + "notice-click", 6, 6, {0, 255, 255, 255});
+    WriteGuiPng(tip + "blackbar", 4, 4, {0, 0, 0, 255});
+    // The chat scroll bar: 14-pixel arrows, an 86-pixel thumb with 3-pixel caps.
+    const std::string chat = "Data/Interface/Chat/Multichat/mcscroll_";
+    for (int s = 0; s < 3; s++) {
+        const unsigned char v = static_cast<unsigned char>(100 + 70 * s);
+        const std::string n = std::to_string(s);
+        WriteGuiPng(chat + "up" + n, 14, 14, {v, 0, 0, 255});
+        WriteGuiPng(chat + "down" + n, 14, 14, {0, 0, v, 255});
+        WriteGuiPng(chat + "scroll" + n + "_1", 14, 86, {0, v, 0, 255});
+        WriteGuiPng(chat + "scroll" + n + "_0", 14, 3, {255, 255, 255, 255});
+        WriteGuiPng(chat + "scroll" + n + "_2", 14, 3, {255, 255, 255, 255});
+    }
+}
+
+const auto *const Host = ::testing::AddGlobalTestEnvironment(new GuiHost);
+
+} // namespace
+
+void GuiHost::SetUp()
+{
+    // The GUI test programs run side by side: each writes its images in a
+    // folder of its own.
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name = path;
+    name = name.substr(name.find_last_of("\\/") + 1);
+    name = "run_" + name.substr(0, name.find('.'));
+    CreateDirectoryA(name.c_str(), nullptr);
+    ASSERT_TRUE(SetCurrentDirectoryA(name.c_str()));
+    window = CreateGuiWindow();
+    base = new WorldBase;
+    ASSERT_EQ(base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "gui test", 0, 0), 1);
+    Skins();
+    base->CreateFonts(GuiDotum);
+}
+
+void GuiHost::TearDown()
+{
+    base->Shutdown();
+    delete base;
+    DestroyWindow(window);
+}
+
+CKivGuiDialog *GuiFrame::NewDialog(int id, int x, int y, int w, int h)
+{
+    CKivGuiDialog *d = new CKivGuiDialog(id);
+    d->SetLocation(x, y);
+    d->SetSize(w, h);
+    gui()->AddDialog(d);
+    dialogs.push_back(d);
+    return d;
+}
+
+void GuiFrame::TearDown()
+{
+    for (CKivGuiDialog *d : dialogs)
+        delete d;
+    dialogs.clear();
+    gui()->SetActiveDialog(nullptr);
+}
+
+void GuiFrame::Frame(float elapsed)
+{
+    RwCamera *camera = GuiHost::base->GetDefaultCamera()->GetCamera();
+    RwRGBA black = {0, 0, 0, 255};
+    RwCameraClear(camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ);
+    GuiHost::base->Lock();
+    gui()->Render(elapsed);
+    GuiHost::base->Unlock();
+    pixels = CopyBackBuffer(rwD3D9Driver.device);
+    ASSERT_EQ(pixels.size(), 1024u * 768u);
+}
+
+RECT GuiFrame::Box(DWORD colour, int tolerance) const
+{
+    RECT box = {1 << 30, 1 << 30, -1, -1};
+    for (int y = 0; y < 768; y++)
+        for (int x = 0; x < 1024; x++) {
+            const DWORD p = Pixel(x, y);
+            bool match = true;
+            for (int c = 0; c < 24 && match; c += 8)
+                match = std::abs(int((p >> c) & 0xFF) - int((colour >> c) & 0xFF)) <= tolerance;
+            if (match)
+                box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
+                       std::max<LONG>(box.bottom, y + 1)};
+        }
+    return box;
+}
+
+LRESULT GuiFrame::Send(UINT message, int x, int y, WPARAM wParam)
+{
+    return SendMessageA(GuiHost::window, message, wParam, MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)));
+}
+
+std::string RectText(const RECT &r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}

@@ -1,0 +1,450 @@
+// Toon models drawn on the Direct3D 9 device: ink rings, crease lines and paint, pixels read back.
+#include <d3dx9.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9instance.h"
+#include "gfx/d3d9/d3d9testcamera.h"
+#include "gfx/d3d9/d3d9toon.h"
+#include "gfx/d3d9/d3d9toonshaders.h"
+#include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/skin/skin.h"
+#include "gfx/plugins/skin/skinint.h"
+#include "gfx/plugins/toon/toon.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/world.h"
+#include "toon_mesh.h"
+
+namespace {
+
+using namespace toonmesh;
+
+const DWORD Blue = 0x0000FF;
+const DWORD Red = 0xFF0000;
+const DWORD White = 0xFFFFFF;
+const DWORD Green = 0x00FF00;
+
+bool Near(DWORD a, DWORD b, int tolerance = 24)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One material, optionally with a base texture (all texture coordinates 0) and a paint of its own.
+RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const char *ownPaint)
+{
+    const RwInt32 v = static_cast<RwInt32>(m.positions.size()), t = static_cast<RwInt32>(m.tris.size() / 3);
+    RwGeometry *g = RwGeometryCreate(v, t, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | flags | (base ? RwUInt32(rwGEOMETRYTEXTURED) : 0u));
+    RwMaterial *material = RwMaterialCreate();
+    if (base) {
+        RwMaterialSetTexture(material, base);
+        std::memset(g->texCoords[0], 0, v * sizeof(RwTexCoords));
+    }
+    if (ownPaint) {
+        RwToonMaterialSetPaintName(material, ownPaint);
+    }
+    RwMorphTarget *mt = RwGeometryGetMorphTarget(g, 0);
+    std::memcpy(mt->verts, m.positions.data(), v * sizeof(RwV3d));
+    std::memcpy(mt->normals, m.normals.data(), v * sizeof(RwV3d));
+    mt->boundingSphere = {{0, 0, 0}, 1.8f};
+    for (RwInt32 i = 0; i < t; ++i) {
+        g->triangles[i] = {{m.tris[3 * i], m.tris[3 * i + 1], m.tris[3 * i + 2]}, 0};
+        RwGeometryTriangleSetMaterial(g, &g->triangles[i], material);
+    }
+    RwMaterialDestroy(material);
+    RwGeometryUnlock(g);
+    return g;
+}
+
+const RwRGBA red = {255, 0, 0, 255};
+
+RwToonInk *MakeInk(const char *name, float width, RwRGBA colour)
+{
+    RwToonInk *ink = RwToonInkCreate();
+    std::strcpy(ink->name, name);
+    ink->width = width;
+    ink->colour = colour;
+    return ink;
+}
+
+class ToonDevice : public CameraDevice {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
+        ASSERT_TRUE(RwWorldPluginAttach());
+        ASSERT_TRUE(RwAnimPluginAttach() && RwHAnimPluginAttach() && RwSkinPluginAttach());
+        ASSERT_TRUE(RwToonPluginAttach());
+        CameraDevice::SetUpTestSuite();
+        natural = rwToonDevice;
+    }
+
+    void SetUp() override
+    {
+        CameraDevice::SetUp();
+        rwToonDevice.shaderInk = natural.shaderInk;
+        rwToonDevice.shaderPaint = natural.shaderPaint;
+        rwToonDevice.multiTexture = natural.multiTexture;
+    }
+
+    void TearDown() override
+    {
+        for (RwAtomic *a : atomics) {
+            RwFrame *f = RwAtomicGetFrame(a);
+            RwGeometry *g = a->geometry;
+            RwAtomicSetFrame(a, nullptr);
+            RwAtomicDestroy(a);
+            RwFrameDestroy(f);
+            RwGeometryDestroy(g);
+        }
+        atomics.clear();
+        CameraDevice::TearDown();
+    }
+
+    // A toon atomic of the mesh `depth` units in front of the camera, with inks and paints bound.
+    RwAtomic *Model(const Mesh &m, RwUInt32 flags, std::vector<RwToonInk *> inks, std::vector<RwToonPaint *> paints = {},
+                    RwTexture *base = nullptr, const char *ownPaint = nullptr, float depth = 5.0f)
+    {
+        RwGeometry *g = GeometryFor(m, flags, base, ownPaint);
+        RwToonGeo *toon = ToonFor(m, inks[0]->name, inks[1]->name);
+        RwToonGeometrySetToonGeo(g, toon);
+        RwToonInkDictionary dictionary = {static_cast<RwInt32>(inks.size()), inks.data()};
+        RwToonGeoApplyInkDictionary(toon, &dictionary);
+        RwToonPaintDictionary paintDictionary = {static_cast<RwInt32>(paints.size()), paints.data()};
+        RwToonGeoApplyPaintDictionary(toon, &paintDictionary);
+        RwAtomic *a = RwAtomicCreate();
+        RwFrame *f = RwFrameCreate();
+        const RwV3d at = {0, 0, depth};
+        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
+        RwAtomicSetFrame(a, f);
+        RwAtomicSetGeometry(a, g, 0);
+        EXPECT_TRUE(RwToonAtomicEnable(a));
+        atomics.push_back(a);
+        return a;
+    }
+
+    // A sphere whose silhouettes are drawn in red of this width, its creases not at all.
+    RwAtomic *Outlined(float width)
+    {
+        RwToonInk *outline = MakeInk("outline", width, red);
+        RwToonInk *none = MakeInk("none", 0.0f, red);
+        RwAtomic *a = Model(Sphere(), 0, {outline, none});
+        RwToonInkRelease(outline);
+        RwToonInkRelease(none);
+        return a;
+    }
+
+    // Clears to blue and draws the atomics through their render callbacks; the
+    // device records the render states of the callbacks only.
+    void Draw()
+    {
+        RwRGBA blue = {0, 0, 255, 255};
+        ASSERT_TRUE(RwCameraClear(camera, &blue, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+        ASSERT_TRUE(RwCameraBeginUpdate(camera));
+        RwD3D9FlushRenderStates();
+        device->renderStates.clear();
+        for (RwAtomic *a : atomics) {
+            a->renderCallBack(a);
+        }
+        RwCameraEndUpdate(camera);
+    }
+
+    DWORD Pixel(int x, int y) { return ReadPixel(x, y); }
+
+    // Red pixels on the row through the centre, right of it: how far the ink ring reaches.
+    int RedRun(int y = 384)
+    {
+        int run = 0;
+        for (int x = 512; x < 1024; ++x) {
+            run += Near(Pixel(x, y), Red) ? 1 : 0;
+        }
+        return run;
+    }
+
+    static inline RwToonDevice natural;
+    std::vector<RwAtomic *> atomics;
+};
+
+TEST_F(ToonDevice, SphereInkRingLiesOutsideTheOutlineAndGrowsWithTheInk)
+{
+    int runs[2] = {};
+    const float widths[2] = {8.0f, 24.0f};
+    for (int i = 0; i < 2; ++i) {
+        Outlined(widths[i]);
+        Draw();
+        // The sphere's outline: 1 / sqrt(24) of the half-width from the centre, about 104.5 pixels.
+        EXPECT_TRUE(Near(Pixel(512, 384), White)) << i;
+        EXPECT_TRUE(Near(Pixel(512 + 90, 384), White)) << i;
+        EXPECT_TRUE(Near(Pixel(1000, 384), Blue)) << i;
+        runs[i] = RedRun();
+        EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red)) << i;
+        TearDown();
+        SetUp();
+    }
+    EXPECT_GE(runs[0], 2);
+    EXPECT_GT(runs[1], runs[0] * 2);
+}
+
+TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
+{
+    std::vector<int> runs;
+    for (RwBool shader : {natural.shaderInk, FALSE}) {
+        for (int inks : {2, 3}) {
+            std::vector<RwToonInk *> list = {MakeInk("a", 16.0f, red), MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
+            list.resize(inks);
+            RwAtomic *a = Model(Sphere(), 0, list);
+            RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+            if (inks == 3) {
+                RwToonGeoSetNumInks(toon, 3);
+                for (int i = 0; i < 3; ++i) {
+                    std::strcpy(toon->inkNames[i], list[i]->name);
+                }
+                RwToonInkDictionary d = {3, list.data()};
+                RwToonGeoApplyInkDictionary(toon, &d);
+            }
+            for (RwToonInk *k : list) {
+                RwToonInkRelease(k);
+            }
+            rwToonDevice.shaderInk = shader;
+            Draw();
+            runs.push_back(RedRun());
+            TearDown();
+            SetUp();
+        }
+    }
+    for (int run : runs) {
+        EXPECT_NEAR(runs[0], run, 2);
+    }
+    EXPECT_GT(runs[0], 4);
+}
+
+TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
+{
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwToonInk *crease = MakeInk("crease", 24.0f, red);
+    Model(Cube(), 0, {none, crease});
+    RwToonInkRelease(none);
+    RwToonInkRelease(crease);
+    Draw();
+    // Front face (z = 4) edges at 1/4 of the half-extents: 128 pixels across, 96 up; back face (z = 6) at 85 across.
+    EXPECT_TRUE(Near(Pixel(512 + 128, 384), Red));
+    EXPECT_TRUE(Near(Pixel(512 - 128, 384), Red));
+    EXPECT_TRUE(Near(Pixel(512, 384 - 96), Red));
+    EXPECT_TRUE(Near(Pixel(512 + 85, 384), White));
+    EXPECT_TRUE(Near(Pixel(512, 384), White));
+    EXPECT_TRUE(Near(Pixel(512 + 160, 384), Blue));
+}
+
+TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
+{
+    RwAtomic *a = Outlined(16.0f);
+    RwToonGeoSetEdges(RwToonGeometryGetToonGeo(a->geometry), 0, 0);
+    Draw();
+    EXPECT_EQ(0, RedRun());
+    for (auto &s : device->renderStates) {
+        EXPECT_NE(D3DRS_CULLMODE, s.first);
+    }
+}
+
+TEST_F(ToonDevice, UnboundInksAndMissingToonDataAreSkipped)
+{
+    RwAtomic *a = Outlined(16.0f);
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    RwToonGeoSetNumInks(toon, 4);
+    Draw();
+    EXPECT_EQ(0, RedRun());
+    EXPECT_TRUE(Near(Pixel(512, 384), White));
+    RwToonGeometrySetToonGeo(a->geometry, nullptr);
+    EXPECT_EQ(a, RwToonAtomicRenderCallBack(a));
+}
+
+// A two-texel texture, low u then high u, point-sampled and clamped.
+RwTexture *TwoTexels(RwUInt32 low, RwUInt32 high)
+{
+    RwRaster *raster = RwRasterCreate(2, 1, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    RwUInt32 *texels = reinterpret_cast<RwUInt32 *>(RwRasterLock(raster, 0, rwRASTERLOCKWRITE));
+    texels[0] = low;
+    texels[1] = high;
+    RwRasterUnlock(raster);
+    RwTexture *texture = RwTextureCreate(raster);
+    texture->filterMode = rwFILTERNEAREST;
+    texture->addressing = rwTEXTUREADDRESSCLAMP | (rwTEXTUREADDRESSCLAMP << 4);
+    return texture;
+}
+
+RwToonPaint *Paint(const char *name, RwTexture *texture)
+{
+    RwToonPaint *paint = RwToonPaintCreate();
+    std::strcpy(paint->name, name);
+    paint->type = rwTOONPAINTTEXTURED;
+    paint->texture = texture;
+    return paint;
+}
+
+TEST_F(ToonDevice, LitPaintSplitsHardTowardTheLight)
+{
+    RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
+    RwWorld *world = RwWorldCreate(&box);
+    RwLight *light = RwLightCreate(rwLIGHTDIRECTIONAL);
+    RwFrame *lightFrame = RwFrameCreate();
+    // The light travels along +x: it lights the faces turned to -x, on the screen's right
+    // (the device's camera space mirrors x), where u = -n.L passes the texel boundary at 0.5.
+    const RwV3d up = {0, 1, 0};
+    RwFrameRotate(lightFrame, &up, 90.0f, rwCOMBINEREPLACE);
+    RwLightSetFrame(light, lightFrame);
+    RwWorldAddLight(world, light);
+    RwWorldAddCamera(world, camera);
+    RwToonPaint *split = Paint("split", TwoTexels(0xFF000000, 0xFF00FF00));
+    RwToonPaint *solid = Paint("solid", TwoTexels(0xFFFF0000, 0xFFFF0000));
+    RwToonPaint *bare = Paint("split", nullptr);
+    RwTexture *grey = TwoTexels(0xFF808080, 0xFF808080);
+    const DWORD darkGreen = 0x008000;
+    struct Case {
+        const char *what;
+        RwUInt32 flags;
+        RwToonPaint *paint;
+        RwTexture *base;
+        const char *own;
+        DWORD right, left;
+    } cases[] = {
+        {"lit", rwGEOMETRYLIGHT, split, nullptr, nullptr, Green, 0},
+        {"unlit", 0, split, nullptr, nullptr, White, White},
+        {"textureless paint", rwGEOMETRYLIGHT, bare, nullptr, nullptr, White, White},
+        {"own paint", rwGEOMETRYLIGHT, split, nullptr, "solid", Red, Red},
+        {"own paint not found", rwGEOMETRYLIGHT, split, nullptr, "nothere", Green, 0},
+        {"base texture", rwGEOMETRYLIGHT, split, grey, nullptr, darkGreen, 0},
+    };
+    struct Path {
+        RwBool shader, multiTexture;
+    } paths[] = {{natural.shaderPaint, natural.multiTexture}, {FALSE, TRUE}, {FALSE, FALSE}};
+    for (const Path &path : paths) {
+        for (const Case &c : cases) {
+            RwToonInk *none = MakeInk("none", 0.0f, red);
+            Model(Sphere(32, 48), c.flags, {none, none}, {c.paint, solid}, c.base, c.own);
+            RwToonInkRelease(none);
+            rwToonDevice.shaderPaint = path.shader;
+            rwToonDevice.multiTexture = path.multiTexture;
+            Draw();
+            EXPECT_TRUE(Near(Pixel(512 + 90, 384), c.right)) << c.what << path.shader << path.multiTexture;
+            EXPECT_TRUE(Near(Pixel(512 - 90, 384), c.left)) << c.what << path.shader << path.multiTexture;
+            TearDown();
+            SetUp();
+        }
+    }
+    // Without a directional light the last light term stays.
+    RwWorldRemoveLight(world, light);
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    Model(Sphere(32, 48), rwGEOMETRYLIGHT, {none, none}, {split});
+    RwToonInkRelease(none);
+    Draw();
+    EXPECT_TRUE(Near(Pixel(512 + 90, 384), Green));
+    for (RwToonPaint *p : {split, solid, bare}) {
+        RwToonPaintRelease(p);
+    }
+    RwTextureDestroy(grey);
+    RwWorldRemoveCamera(world, camera);
+    RwLightSetFrame(light, nullptr);
+    RwLightDestroy(light);
+    RwFrameDestroy(lightFrame);
+    RwWorldDestroy(world);
+}
+
+TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
+{
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwToonInk *crease = MakeInk("crease", 24.0f, red);
+    RwAtomic *a = Model(Cube(), 0, {none, crease});
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    // Two diagonals (not creases) that lead round to each other from every crease end.
+    const RwUInt16 c = static_cast<RwUInt16>(toon->numCreaseEdges);
+    for (RwInt32 i = 0; i < c; ++i) {
+        std::fill(std::begin(toon->edges[i].link), std::end(toon->edges[i].link), c);
+    }
+    std::fill(std::begin(toon->edges[c].link), std::end(toon->edges[c].link), static_cast<RwUInt16>(c + 1));
+    std::fill(std::begin(toon->edges[c + 1].link), std::end(toon->edges[c + 1].link), c);
+    Draw();
+    EXPECT_TRUE(Near(Pixel(512 + 128, 384), Red));
+    TearDown();
+    SetUp();
+    // The front face 0.8 from the camera: its creases are not drawn, the back ones face away.
+    Model(Cube(), 0, {none, crease}, {}, nullptr, nullptr, 1.8f);
+    RwToonInkRelease(none);
+    RwToonInkRelease(crease);
+    Draw();
+    EXPECT_EQ(0, RedRun());
+}
+
+TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
+{
+    RwAtomic *a = Outlined(16.0f);
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    std::memset(toon->vertexNormals, 0, toon->numVertices * sizeof(RwV3d));
+    RwD3D9InstanceHeader *header = RwToonAtomicInstance(a);
+    ASSERT_NE(nullptr, header);
+    const RwV3d *positions = RwToonReadInstancedVertices(toon, header);
+    ASSERT_NE(nullptr, positions);
+    const RwMorphTarget *mt = RwGeometryGetMorphTarget(a->geometry, 0);
+    for (RwInt32 v = 0; v < toon->numVertices; ++v) {
+        ASSERT_EQ(mt->verts[v].y, positions[v].y);
+        ASSERT_EQ(mt->normals[v].x, toon->vertexNormals[v].x);
+    }
+    ASSERT_GE(RwGeometryAddMorphTargets(a->geometry, 1), 1);
+    std::memcpy(RwGeometryGetMorphTarget(a->geometry, 1)->verts, mt->verts, toon->numVertices * sizeof(RwV3d));
+    Draw();
+    EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red));
+}
+
+TEST_F(ToonDevice, SkinnedToonAtomicInksWhereTheSkinMovedIt)
+{
+    RwAtomic *a = Outlined(16.0f);
+    RwGeometry *g = a->geometry;
+    // One bone, every vertex fully on it; the bone moves the sphere 0.6 along x (left on the screen).
+    RwSkin *skin = RwSkinCreateRecord(1, 1, static_cast<RwUInt32>(g->numVertices));
+    skin->numUsedBones = 1;
+    RwMatrixSetIdentity(&skin->skinToBoneMatrices[0]);
+    for (RwInt32 v = 0; v < g->numVertices; ++v) {
+        skin->vertexBoneWeights[4 * v] = 1.0f;
+    }
+    RwSkinGeometrySetSkin(g, skin);
+    RwHAnimHierarchy *h = RwHAnimHierarchyCreate(1, nullptr, nullptr, rwHANIMHIERARCHYLOCALSPACEMATRICES, 36);
+    RwMatrixSetIdentity(&h->pMatrixArray[0]);
+    h->pMatrixArray[0].pos.x = 0.6f;
+    RwSkinAtomicSetHAnimHierarchy(a, h);
+    a->renderCallBack = RwAtomicDefaultRenderCallBack;
+    RwSkinAtomicSetType(a, rwSKINTYPETOON);
+    ASSERT_EQ(rwSKINTYPETOON, RwSkinAtomicGetType(a));
+    ASSERT_EQ(RwToonAtomicRenderCallBack, a->renderCallBack);
+    Draw();
+    // 0.6 / 5 of the half-width is about 61 pixels.
+    EXPECT_TRUE(Near(Pixel(512 - 61, 384), White));
+    EXPECT_TRUE(Near(Pixel(512 - 61 + 107, 384), Red));
+    EXPECT_TRUE(Near(Pixel(512 + 107, 384), Blue));
+    RwSkinAtomicSetHAnimHierarchy(a, nullptr);
+    RwHAnimHierarchyDestroy(h);
+}
+
+TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
+{
+    const RwUInt32 *tokens[6] = {rwToonPaintShaderTokens[0], rwToonPaintShaderTokens[1], rwToonPaintShaderTokens[2],
+                                 rwToonPaintShaderTokens[3], rwToonInkShaderTokens[0], rwToonInkShaderTokens[1]};
+    for (int i = 0; i < 6; ++i) {
+        ID3DXBuffer *code = nullptr;
+        ASSERT_EQ(D3D_OK, D3DXAssembleShader(rwToonShaderText[i], static_cast<UINT>(std::strlen(rwToonShaderText[i])),
+                                             nullptr, nullptr, 0, &code, nullptr));
+        EXPECT_EQ(0, std::memcmp(code->GetBufferPointer(), tokens[i], code->GetBufferSize())) << i;
+        code->Release();
+    }
+}
+
+} // namespace

@@ -1,0 +1,109 @@
+// Runs the viewer headless on its sample scene and checks the picture it writes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <png.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The build's path of the program, as Wine names it.
+std::string ViewerPath()
+{
+    std::string path = std::string("Z:") + KIV_VIEWER_EXE;
+    for (char &c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return path;
+}
+
+std::string TempFolder()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + "kiv_viewer_test\\";
+}
+
+// Runs the viewer with the arguments; its exit code, or -1.
+int RunViewer(const std::string &arguments)
+{
+    std::string line = "\"" + ViewerPath() + "\" " + arguments;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return -1;
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(pi.hProcess, &code);
+    } else {
+        TerminateProcess(pi.hProcess, 1);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+struct Picture {
+    unsigned width = 0, height = 0;
+    std::vector<png_byte> rgb;
+    const png_byte *At(unsigned x, unsigned y) const { return &rgb[3 * (y * width + x)]; }
+};
+
+bool ReadPicture(const std::string &path, Picture *p)
+{
+    png_image image = {};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    p->width = image.width;
+    p->height = image.height;
+    p->rgb.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, p->rgb.data(), 0, nullptr) != 0;
+}
+
+TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
+{
+    const std::string folder = TempFolder();
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string png = folder + "frame.png";
+    DeleteFileA(png.c_str());
+    ASSERT_EQ(0, RunViewer("--frames 3 --png \"" + png + "\" --sample \"" + folder + "sample\""));
+    Picture picture;
+    ASSERT_TRUE(ReadPicture(png, &picture));
+    ASSERT_EQ(1024u, picture.width);
+    ASSERT_EQ(768u, picture.height);
+    std::set<unsigned> colours;
+    for (size_t i = 0; i + 2 < picture.rgb.size(); i += 3 * 97) {
+        colours.insert(picture.rgb[i] << 16 | picture.rgb[i + 1] << 8 | picture.rgb[i + 2]);
+    }
+    EXPECT_GT(colours.size(), 8u);
+    // Sky above, grass below, the model (orange cloth) where the camera looks.
+    const png_byte *sky = picture.At(900, 40);
+    const png_byte *grass = picture.At(900, 700);
+    const png_byte *model = picture.At(512, 420);
+    EXPECT_TRUE(sky[2] > sky[0] + 40 && sky[2] > sky[1]) << int(sky[0]) << " " << int(sky[1]) << " " << int(sky[2]);
+    EXPECT_TRUE(grass[1] > grass[0] + 40 && grass[1] > grass[2] + 40) << int(grass[0]) << " " << int(grass[1]);
+    EXPECT_TRUE(model[0] > model[1] && model[1] > model[2] && model[0] > 60)
+        << int(model[0]) << " " << int(model[1]) << " " << int(model[2]);
+
+    // Named files load the same scene; a world that cannot be read fails.
+    const std::string again = folder + "again.png";
+    ASSERT_EQ(0, RunViewer("--frames 1 --png \"" + again + "\" \"" + folder + "sample\\sample.txd\" \"" + folder +
+                           "sample\\sample.bsp\" \"" + folder + "sample\\sample.dff\""));
+    Picture second;
+    ASSERT_TRUE(ReadPicture(again, &second));
+    EXPECT_EQ(picture.rgb, second.rgb);
+    EXPECT_EQ(1, RunViewer("--frames 1 \"" + folder + "missing.bsp\""));
+}
+
+}  // namespace
