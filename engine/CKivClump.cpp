@@ -10,6 +10,7 @@
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivToon.h"
+#include "engine/CKivUVAnim.h"
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
 #include "engine/KivFileRead.h"
@@ -25,6 +26,7 @@
 #include "gfx/core/vector.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -672,6 +674,29 @@ void CKivClump::SetToon(CKivToon *toon)
         SetupAlphaAtomics();
     }
     m_toon = toon;
+}
+
+int CKivClump::ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim)
+{
+    RwAtomic *atomic = FindAtomic(atomicName);
+    RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
+    RwMaterial *material = geometry && geometry->matList.numMaterials > 0 ? geometry->matList.materials[0] : nullptr;
+    if (!material || !uvAnim)
+        return 0;
+    RwMaterialSetTexture(material, uvAnim->GetTexture());
+    // A deferred transparent part stays deferred: the default is what it draws with.
+    RwUserDataArray *array = KivGeometryFindIntArray(geometry, "render", 2, nullptr);
+    if (atomic->renderCallBack == AlphaRenderCallBack && array)
+        RwUserDataArraySetElement(array, 0, KivRenderCallBackIndex(RwAtomicDefaultRenderCallBack));
+    else
+        atomic->renderCallBack = RwAtomicDefaultRenderCallBack;
+    if (uvAnim->GetAnimation() && !RwSkinGeometryGetSkin(geometry)) {
+        RwMatFxAtomicEnableEffects(atomic);
+        RwMatFxMaterialSetEffects(material, 5);
+        if (RwUVAnimMaterialSetAnim(material, uvAnim->GetAnimation(), 0))
+            m_uvMaterials.insert(material);
+    }
+    return 1;
 }
 
 void CKivClump::CollectUVAnimMaterials()

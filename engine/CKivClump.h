@@ -23,6 +23,7 @@ class CKivBehavior;
 class CKivBehaviorManager;
 class CKivShadow;
 class CKivToon;
+class CKivUVAnim;
 class CKivWorld;
 
 // One motion of the queue.
@@ -118,6 +119,8 @@ public:
     void SetAlphaAttribute(int flags);
     int SetMaterialTexture(const char *materialName, RwTexture *texture);
     int SetMaterialTextureByName(const char *materialName, const char *textureName);
+    // The named atomic's first material scrolls the object's texture (not on skinned geometry).
+    int ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim);
     void CollectUVAnimMaterials();
     // Restores the alpha atomics, applies the toon (or removes the previous
     // one for null) and switches the alpha atomics again.

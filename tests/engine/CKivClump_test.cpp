@@ -2,6 +2,8 @@
 #include "engine_scene.h"
 #include "motion_files.h"
 
+#include <FreeImage.h>
+
 #include <cmath>
 
 #include "engine/CKivAnimManager.h"
@@ -10,6 +12,11 @@
 #include "engine/CKivLight.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivToon.h"
+#include "engine/CKivUVAnim.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/plugins/uvanim/uva_bytes.h"
+#include "png_bytes.h"
 #include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
@@ -424,6 +431,31 @@ TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
     caster.GetHierarchy()->pMatrixArray[0].pos.x = 1.0f;
     shadow.Update(&sun);
     EXPECT_EQ(0, shadow.GetTriangleCount());
+}
+
+TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)
+{
+    CreateDirectoryA("uvtex", nullptr);
+    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
+    const auto uva = uvabytes::Dictionary({uvabytes::Scroll("first")});
+    WriteFileBytes("scroll.uva", std::string(uva.begin(), uva.end()));
+    CKivUVAnim anim;
+    ASSERT_EQ(1, anim.Load("scroll.uva", "scroll", "uvtex/"));
+    KivTestQuad glass;
+    glass.material = "_t";
+    glass.name = "glass";
+    CKivClump clump;
+    ASSERT_EQ(1, Load(clump, glass));
+    EXPECT_EQ(0, clump.ApplyUVAnim("missing", &anim));
+    ASSERT_EQ(1, clump.ApplyUVAnim("glass", &anim));
+    RwAtomic *atomic = FirstAtomic(clump);
+    RwMaterial *material = atomic->geometry->matList.materials[0];
+    EXPECT_EQ(anim.GetTexture(), material->texture);
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(5, RwMatFxMaterialGetEffectType(material));
+    EXPECT_TRUE(RwUVAnimMaterialHasAnim(material));
+    clump.Update(0.5f);
+    EXPECT_NEAR(0.5f, RwUVAnimMaterialGetInterpolator(material, 0)->currentTime, 1e-5f);
 }
 
 TEST(Clump, ToonChangesKeepOneSwitchPerTransparentPart)
