@@ -6,9 +6,12 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/CKivBehaviorManager.h"
 #include "engine/KivEngineLock.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
+#include "engine/CKivToon.h"
+#include "engine/CKivUVAnim.h"
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
 #include "engine/KivFileRead.h"
@@ -24,6 +27,7 @@
 #include "gfx/core/vector.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -111,6 +115,18 @@ void CopyPoseFrom(RwFrame *to, RwFrame *from)
     }
 }
 
+// A clump changes its atomics outside its world, then goes back in.
+template <typename Change>
+void OutsideWorld(RwClump *clump, Change change)
+{
+    RwWorld *world = RwClumpGetWorld(clump);
+    if (world)
+        RwWorldRemoveClump(world, clump);
+    change();
+    if (world)
+        RwWorldAddClump(world, clump);
+}
+
 } // namespace
 
 CKivClump::CKivClump()
@@ -130,12 +146,15 @@ void CKivClump::Init(const char *name)
     m_current = m_queue.end();
     m_hierarchy = nullptr;
     m_blendA = m_blendB = nullptr;
+    m_playing[0] = m_playing[1] = m_playing[2] = nullptr;
     m_particleTime = 0.0f;
+    m_toon = nullptr;
     m_shadow = nullptr;
     m_queueIdle = 1;
     m_shadowEnabled = 1;
     memset(m_typeName, 0, sizeof(m_typeName));
     m_world = nullptr;
+    m_behaviors = new CKivBehaviorManager;
 }
 
 CKivClump::~CKivClump()
@@ -144,6 +163,13 @@ CKivClump::~CKivClump()
 }
 
 void CKivClump::Destroy()
+{
+    delete m_behaviors;
+    m_behaviors = nullptr;
+    ReleaseModel();
+}
+
+void CKivClump::ReleaseModel()
 {
     m_uvMaterials.clear();
     m_shadowEnabled = 1;
@@ -221,7 +247,7 @@ int CKivClump::Load(const char *fileName, const char *imagePath)
     if (!clump)
         return 0;
 
-    Destroy();
+    ReleaseModel();
     m_clump = clump;
     // A model file's own "render" arrays are never trusted.
     for (RwAtomic *atomic : Atomics(m_clump))
@@ -271,7 +297,7 @@ int CKivClump::SetClump(RwClump *clump)
 {
     if (!clump)
         return 0;
-    Destroy();
+    ReleaseModel();
     m_clump = clump;
     m_hierarchy = FindHierarchy(m_clump);
     SetupHierarchy(0);
@@ -294,12 +320,8 @@ int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
     if (!source || !source->m_clump || source == this)
         return 0;
     RwClump *original = source->m_clump;
-    RwWorld *world = RwClumpGetWorld(original);
-    if (world)
-        RwWorldRemoveClump(world, original);
-    RwClump *copy = RwClumpClone(original);
-    if (world)
-        RwWorldAddClump(world, original);
+    RwClump *copy = nullptr;
+    OutsideWorld(original, [&] { copy = RwClumpClone(original); });
     if (!copy)
         return 0;
     if (ownGeometry) {
@@ -311,13 +333,14 @@ int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
             }
         }
     }
-    Destroy();
+    ReleaseModel();
     m_clump = copy;
     m_particleTime = 0.0f;
     m_hierarchy = FindHierarchy(m_clump);
     if (RwFrame *root = RootFrame(m_clump))
         RwFrameTransform(root, RwFrameGetWorldMatrix(RootFrame(original)), rwCOMBINEREPLACE);
     SetupHierarchy(1);
+    m_toon = source->m_toon;
     WriteClumpUserData();
     return 1;
 }
@@ -509,14 +532,11 @@ int CKivClump::AttachAtomic(RwAtomic *atomic, RwFrame *frame)
 {
     if (!atomic || atomic->clump || !m_clump)
         return 1;
-    RwWorld *world = RwClumpGetWorld(m_clump);
-    if (world)
-        RwWorldRemoveClump(world, m_clump);
-    RwAtomicSetFrame(atomic, frame);
-    RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
-    RwClumpAddAtomic(m_clump, atomic);
-    if (world)
-        RwWorldAddClump(world, m_clump);
+    OutsideWorld(m_clump, [&] {
+        RwAtomicSetFrame(atomic, frame);
+        RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
+        RwClumpAddAtomic(m_clump, atomic);
+    });
     return 1;
 }
 
@@ -525,12 +545,7 @@ int CKivClump::DetachAtomic(RwAtomic *atomic)
     if (!atomic || !atomic->clump)
         return 1;
     RwClump *owner = atomic->clump;
-    RwWorld *world = RwClumpGetWorld(owner);
-    if (world)
-        RwWorldRemoveClump(world, owner);
-    RwClumpRemoveAtomic(owner, atomic);
-    if (world)
-        RwWorldAddClump(world, owner);
+    OutsideWorld(owner, [&] { RwClumpRemoveAtomic(owner, atomic); });
     return 1;
 }
 
@@ -648,6 +663,42 @@ int CKivClump::SetMaterialTextureByName(const char *materialName, const char *te
     RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
     RwTexture *texture = dict && textureName ? RwTextureDictionaryFindTexture(dict, textureName) : nullptr;
     return texture ? SetMaterialTexture(materialName, texture) : 0;
+}
+
+void CKivClump::SetToon(CKivToon *toon)
+{
+    if (toon || m_toon) {
+        RestoreAlphaAtomics();
+        if (toon)
+            toon->ApplyToClump(this);
+        else
+            m_toon->RemoveFromClump(this);
+        SetupAlphaAtomics();
+    }
+    m_toon = toon;
+}
+
+int CKivClump::ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim)
+{
+    RwAtomic *atomic = FindAtomic(atomicName);
+    RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
+    RwMaterial *material = geometry && geometry->matList.numMaterials > 0 ? geometry->matList.materials[0] : nullptr;
+    if (!material || !uvAnim)
+        return 0;
+    RwMaterialSetTexture(material, uvAnim->GetTexture());
+    // A deferred transparent part stays deferred: the default is what it draws with.
+    RwUserDataArray *array = KivGeometryFindIntArray(geometry, "render", 2, nullptr);
+    if (atomic->renderCallBack == AlphaRenderCallBack && array)
+        RwUserDataArraySetElement(array, 0, KivRenderCallBackIndex(RwAtomicDefaultRenderCallBack));
+    else
+        atomic->renderCallBack = RwAtomicDefaultRenderCallBack;
+    if (uvAnim->GetAnimation() && !RwSkinGeometryGetSkin(geometry)) {
+        RwMatFxAtomicEnableEffects(atomic);
+        RwMatFxMaterialSetEffects(material, 5);
+        if (RwUVAnimMaterialSetAnim(material, uvAnim->GetAnimation(), 0))
+            m_uvMaterials.insert(material);
+    }
+    return 1;
 }
 
 void CKivClump::CollectUVAnimMaterials()

@@ -1,10 +1,23 @@
 // Engine clumps: names, loads, transparent classification and switching, clones, the animation queue, bounds.
-#include "engine_host.h"
 #include "engine_scene.h"
+#include "motion_files.h"
+
+#include <FreeImage.h>
 
 #include <cmath>
 
+#include "engine/CKivAnimManager.h"
+#include "engine/CKivBehavior.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivShadow.h"
+#include "engine/CKivToon.h"
+#include "engine/CKivUVAnim.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/plugins/uvanim/uva_bytes.h"
+#include "png_bytes.h"
+#include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/frame.h"
@@ -29,6 +42,14 @@ int RenderArrays(RwGeometry *g)
     for (RwInt32 i = 0; i < RwUserDataGeometryGetArrayCount(g); i++)
         n += !strcmp(RwUserDataGeometryGetArray(g, i)->name, "render");
     return n;
+}
+
+// Switches the atomic again over another callback.
+void RestoreAlphaTo(RwAtomic *atomic, RwAtomicCallBackRender callback)
+{
+    CKivClump::RestoreAlphaAtomic(atomic);
+    atomic->renderCallBack = callback;
+    CKivClump::SetupAlphaAtomic(atomic);
 }
 
 int Load(CKivClump &clump, const KivTestQuad &quad, const char *file = "part.dff")
@@ -238,19 +259,25 @@ TEST(Clump, BoundsOfOneAtomic)
     EXPECT_NEAR(5.0f - (1.0f - own->radius), sphere.radius, 1e-4f);
 }
 
+// A clump whose root frame's child owns a hierarchy of that many nodes.
+RwClump *Skeleton(RwInt32 nodes)
+{
+    RwClump *rw = RwClumpCreate();
+    RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
+    RwClumpSetFrame(rw, root);
+    RwFrameAddChild(root, bone);
+    const RwInt32 flags[2] = {nodes > 1 ? 2 : 0, 0}, ids[2] = {1, 2};
+    RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(nodes, flags, ids, 0, 36));
+    return rw;
+}
+
 // A one-node skeleton whose motions move the node along x by their own clock:
 // x = offset + time, so the node's position tells the time and the blend.
 class Queue : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RwClump *rw = RwClumpCreate();
-        RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
-        RwClumpSetFrame(rw, root);
-        RwFrameAddChild(root, bone);
-        const RwInt32 flags[2] = {0, 0}, ids[2] = {1, 2};
-        RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(1, flags, ids, 0, 36));
-        ASSERT_EQ(1, clump.SetClump(rw));
+        ASSERT_EQ(1, clump.SetClump(Skeleton(1)));
         ASSERT_NE(nullptr, clump.GetHierarchy());
     }
     void TearDown() override
@@ -341,20 +368,114 @@ TEST_F(Queue, PushAfterAClearCutsTheFrozenMotion)
 
 TEST_F(Queue, RefusesMotionsThatDoNotDriveEveryNode)
 {
-    RwClump *rw = RwClumpCreate();
-    RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
-    RwClumpSetFrame(rw, root);
-    RwFrameAddChild(root, bone);
-    const RwInt32 flags[2] = {2, 0}, ids[2] = {1, 2};
-    RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(2, flags, ids, 0, 36));
     CKivClump two;
-    ASSERT_EQ(1, two.SetClump(rw));
+    ASSERT_EQ(1, two.SetClump(Skeleton(2)));
     EXPECT_EQ(0, two.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 0));
     EXPECT_EQ(1, two.PushAnimationEntry(Motion(1.0f, 0.0f, 2), 0.0f, 0));
     CKivClump boneless;
     ASSERT_EQ(1, Load(boneless, KivTestQuad()));
     EXPECT_EQ(1, boneless.WillAnimationEnd(0.0f));
     EXPECT_EQ(0, boneless.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 0));
+}
+
+TEST_F(Queue, BehavioursPushTheirMotionsWhichStayHeldWhilePlayed)
+{
+    WriteMotion("Data/Avatar/Motions/step.anm", 1, 1.0f);
+    WriteMotion("Data/Avatar/Motions/turn.anm", 1, 2.0f);
+    CKivBehavior *walk = clump.CreateBehavior("Walk", -1);
+    ASSERT_NE(nullptr, walk);
+    walk->AddMotion("step", 0.0f, 0);
+    walk->AddMotion("turn", 0.25f, 1);
+    EXPECT_EQ(0, clump.PlayBehavior("walk"));   // names are exact
+    EXPECT_EQ(nullptr, clump.GetCurrentEntry());
+    ASSERT_EQ(1, clump.PlayBehavior("Walk"));
+    EXPECT_EQ(1, clump.HasNextAnimation());
+    CKivAnimManager *manager = HostedEngine<>::base->GetAnimManager();
+    RwAnimAnimation *step = manager->FindAnimation("step");
+    EXPECT_EQ(2, manager->GetHoldCount(step));   // its entry and the interpolator
+    EXPECT_EQ(0, clump.PushAnimation(manager, "absent", 0.0f, 0));
+    clump.Update(0.5f);
+    clump.Update(0.6f);   // the turn takes over; the step is let go
+    EXPECT_EQ(0, manager->GetHoldCount(step));
+    RwAnimAnimation *turn = manager->FindAnimation("turn");
+    EXPECT_EQ(2, manager->GetHoldCount(turn));
+    // Removed from the manager while it plays: it lives until the clump lets go.
+    EXPECT_TRUE(manager->RemoveAnimation("turn"));
+    EXPECT_TRUE(manager->RemoveAnimation("step"));
+    EXPECT_EQ(nullptr, manager->FindAnimation("turn"));
+    clump.Update(0.1f);
+    EXPECT_NEAR(0.35f + 0.1f, clump.GetAnimationTime(), 1e-4f);
+    clump.Destroy();
+    EXPECT_EQ(0, manager->GetHoldCount(turn));
+}
+
+TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
+{
+    CKivClump caster, small, flat;
+    ASSERT_EQ(1, caster.SetClump(Skeleton(2)));
+    ASSERT_EQ(1, small.SetClump(Skeleton(1)));
+    ASSERT_EQ(1, Load(flat, KivTestQuad()));
+    caster.GetHierarchy()->pMatrixArray[0].pos = {7, 8, 9};
+    WriteFileBytes("sun.dff", KivTestDirectionalLightFile());
+    CKivLight sun;
+    ASSERT_EQ(1, sun.Load("sun.dff"));
+    CKivShadow shadow;
+    EXPECT_EQ(1.0f, shadow.GetIntensity());
+    EXPECT_EQ(1, shadow.Set(&caster, &small, 100.0f));
+    shadow.Update(&sun);
+    EXPECT_EQ(7.0f, small.GetHierarchy()->pMatrixArray[0].pos.x);
+    EXPECT_EQ(0.0f, shadow.GetSphere().radius);   // nothing to measure: no texture made
+    shadow.Set(&caster, &flat, 100.0f);           // a shadow model without bones
+    shadow.Update(&sun);
+    shadow.Set(&flat, &caster, 0.0f);             // length 0: off
+    caster.GetHierarchy()->pMatrixArray[0].pos.x = 1.0f;
+    shadow.Update(&sun);
+    EXPECT_EQ(0, shadow.GetTriangleCount());
+}
+
+TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)
+{
+    CreateDirectoryA("uvtex", nullptr);
+    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
+    const auto uva = uvabytes::Dictionary({uvabytes::Scroll("first")});
+    WriteFileBytes("scroll.uva", std::string(uva.begin(), uva.end()));
+    CKivUVAnim anim;
+    ASSERT_EQ(1, anim.Load("scroll.uva", "scroll", "uvtex/"));
+    KivTestQuad glass;
+    glass.material = "_t";
+    glass.name = "glass";
+    CKivClump clump;
+    ASSERT_EQ(1, Load(clump, glass));
+    EXPECT_EQ(0, clump.ApplyUVAnim("missing", &anim));
+    ASSERT_EQ(1, clump.ApplyUVAnim("glass", &anim));
+    RwAtomic *atomic = FirstAtomic(clump);
+    RwMaterial *material = atomic->geometry->matList.materials[0];
+    EXPECT_EQ(anim.GetTexture(), material->texture);
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(5, RwMatFxMaterialGetEffectType(material));
+    EXPECT_TRUE(RwUVAnimMaterialHasAnim(material));
+    clump.Update(0.5f);
+    EXPECT_NEAR(0.5f, RwUVAnimMaterialGetInterpolator(material, 0)->currentTime, 1e-5f);
+}
+
+TEST(Clump, ToonChangesKeepOneSwitchPerTransparentPart)
+{
+    KivTestQuad glass;
+    glass.material = "_t";
+    CKivClump clump;
+    ASSERT_EQ(1, Load(clump, glass));
+    RwAtomic *atomic = FirstAtomic(clump);
+    CKivToon toon;   // nothing loaded: binds nothing
+    clump.SetToon(&toon);
+    EXPECT_EQ(&toon, clump.GetToon());
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(1, RenderArrays(atomic->geometry));
+    clump.SetToon(nullptr);
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(1, RenderArrays(atomic->geometry));
+    // A toon-drawn part keeps its toon callback behind the switch.
+    RestoreAlphaTo(atomic, RwToonAtomicRenderCallBack);
+    EXPECT_EQ(RwToonAtomicRenderCallBack, AtomicGetSavedRenderCallBack(atomic));
 }
 
 } // namespace

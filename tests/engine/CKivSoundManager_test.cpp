@@ -170,6 +170,27 @@ TEST_F(SoundTest, FollowedClumpAndDestroyedWorld)
     delete clump;
 }
 
+TEST_F(SoundTest, BehaviourSoundFollowsItsClump)
+{
+    WriteFileBytes("sound.dff", KivTestModel({{KivTestQuad(), {0, 1, 0}}}));
+    WriteFileBytes("sound.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    CKivWorld world("act");
+    ASSERT_EQ(1, world.Load("sound.bsp", nullptr, nullptr));
+    CKivClump clump;
+    ASSERT_EQ(1, clump.Load("sound.dff", nullptr));
+    world.AddClump(&clump);
+    Sound()->SetWorld(&world);
+    clump.CreateBehavior("quiet", -1);
+    clump.CreateBehavior("shout", 1);
+    ASSERT_EQ(1, clump.PlayBehavior("quiet"));
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+    ASSERT_EQ(1, clump.PlayBehavior("shout"));
+    EXPECT_EQ(1, Sound()->IsEventPlaying(1, 1));
+    world.RemoveClump(&clump);
+    Advance(10);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+}
+
 TEST_F(SoundTest, ListenerAtTheWorldCameraAndUnchangedWithout)
 {
     const EvsVector start = {1.0f, 2.0f, 3.0f};
