@@ -383,23 +383,22 @@ void CKivWorld::RemoveAll()
     CKivBase *base = CKivBase::GetInstance();
     if (base && base->GetSoundManager() && base->GetSoundManager()->GetWorld() == this)
         base->GetSoundManager()->SetWorld(nullptr);
-    // Under the render lock the loader's worker cannot be between its check
-    // of the dictionary and its raster swap.
-    if (base)
-        base->Lock();
-    if (base && base->GetTextureLoader() && m_dictionary)
-        base->GetTextureLoader()->Cancel(m_dictionary);
-    if (m_world)
-        RwWorldDestroy(m_world);
-    m_world = nullptr;
-    if (m_dictionary) {
-        if (RwTextureDictionaryGetCurrent() == m_dictionary)
-            RwTextureDictionarySetCurrent(nullptr);
-        RwTextureDictionaryDestroy(m_dictionary);
+    {
+        // Under the render lock the loader's worker cannot be between its
+        // check of the dictionary and its raster swap.
+        EngineLock lock;
+        if (base && base->GetTextureLoader() && m_dictionary)
+            base->GetTextureLoader()->Cancel(m_dictionary);
+        if (m_world)
+            RwWorldDestroy(m_world);
+        m_world = nullptr;
+        if (m_dictionary) {
+            if (RwTextureDictionaryGetCurrent() == m_dictionary)
+                RwTextureDictionarySetCurrent(nullptr);
+            RwTextureDictionaryDestroy(m_dictionary);
+        }
+        m_dictionary = nullptr;
     }
-    m_dictionary = nullptr;
-    if (base)
-        base->Unlock();
     if (base && m_alphaManager && base->GetAlphaManager() == m_alphaManager)
         base->SetAlphaManager(base->GetOwnAlphaManager());
     delete m_alphaManager;
