@@ -253,18 +253,22 @@ void TextureLoader::Finish(TextureRequest *request)
 DWORD WINAPI TextureLoader::WorkerMain(void *data)
 {
     TextureLoader *loader = static_cast<TextureLoader *>(data);
+    // Passes start one interval apart on a steady schedule: the reading
+    // pauses and a late wake-up count toward it; a pass that overran starts
+    // the schedule again rather than racing to catch up.
+    DWORD next = GetTickCount();
     for (;;) {
-        // Passes start one interval apart: the reading pauses count toward it.
-        const DWORD start = GetTickCount();
         if (TextureRequest *request = loader->TakeFirst()) {
             loader->LoadRequest(request);
             loader->Finish(request);
         }
         if (loader->m_stop)
             break;
-        const DWORD spent = GetTickCount() - start;
-        const DWORD interval = static_cast<DWORD>(loader->m_interval);
-        WaitForSingleObject(loader->m_wake, spent < interval ? interval - spent : 0);
+        next += static_cast<DWORD>(loader->m_interval);
+        const DWORD now = GetTickCount();
+        if (static_cast<LONG>(next - now) < 0)
+            next = now;
+        WaitForSingleObject(loader->m_wake, next - now);
     }
     return 0;
 }
