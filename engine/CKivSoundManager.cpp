@@ -292,15 +292,20 @@ void CKivSoundManager::SetSoundVolume(KivSoundHandle handle, float volume)
         sound->SetVolume(volume);
 }
 
+void CKivSoundManager::ApplyKindVolume(int kind, float volume)
+{
+    for (auto &entry : m_sounds) {
+        if (entry.second->GetKind() == kind)
+            entry.second->SetVolume(volume);
+    }
+}
+
 void CKivSoundManager::SetMusicVolume(float volume)
 {
     if (!m_initialised)
         return;
     m_musicVolume = volume;
-    for (auto &entry : m_sounds) {
-        if (entry.second->GetKind() == CKivSound2D::kMusic)
-            entry.second->SetVolume(volume);
-    }
+    ApplyKindVolume(CKivSound2D::kMusic, volume);
     if (m_channel)
         EvsChannelSetVolume(m_mixer, m_channel, volume);
 }
@@ -310,10 +315,7 @@ void CKivSoundManager::SetEffectVolume(float volume)
     if (!m_initialised)
         return;
     m_effectVolume = volume;
-    for (auto &entry : m_sounds) {
-        if (entry.second->GetKind() == CKivSound2D::kEffect)
-            entry.second->SetVolume(volume);
-    }
+    ApplyKindVolume(CKivSound2D::kEffect, volume);
 }
 
 void CKivSoundManager::FadeOutSound(KivSoundHandle handle, float rate)

@@ -72,6 +72,7 @@ private:
     CKivSound2D *CreateSound(int group, int event, bool placed);
     KivSoundHandle Start(CKivSound2D *sound);
     void EraseSound(std::map<EvsEvent *, CKivSound2D *>::iterator it);
+    void ApplyKindVolume(int kind, float volume);
     void ReleaseChannel();
     int PlayOnChannel(const char *path, uint32_t mode, const EvsSampleInfo *info, int percent);
 
