@@ -7,6 +7,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivFileRead.h"
 #include "engine/KivNames.h"
 #include "gfx/core/stream.h"
@@ -16,26 +17,6 @@ namespace {
 
 const char kMotionFolder[] = "Data/Avatar/Motions/";
 const char kMotionExtension[] = ".anm";
-
-// The loading thread loads while the main thread plays: the engine's
-// recursive render lock keeps the maps whole.
-class EngineLock
-{
-public:
-    EngineLock() : m_base(CKivBase::GetInstance())
-    {
-        if (m_base)
-            m_base->Lock();
-    }
-    ~EngineLock()
-    {
-        if (m_base)
-            m_base->Unlock();
-    }
-
-private:
-    CKivBase *m_base;
-};
 
 bool FitsBuffer(const char *text)
 {

@@ -12,9 +12,11 @@
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
+#include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
+#include "engine/TextureLoader.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -241,20 +243,34 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
     RwTextureSetReadCallback(TextureReadCallback);
 
+    // The game runs on silently when sound does not start.
+    m_soundManager = new (std::nothrow) CKivSoundManager;
+    if (m_soundManager)
+        m_soundManager->Init();
+
     if (!CKivShadow::CreateCameras())
         return 0;
 
     FreeImage_Initialise(FALSE);
     m_freeImageInits++;
     m_backgroundLoading = backgroundLoading;
+    if (backgroundLoading) {
+        m_textureLoader = new (std::nothrow) TextureLoader(30);
+        if (!m_textureLoader)
+            return 0;
+    }
     return 1;
 }
 
 int CKivBase::Shutdown()
 {
     CKivShadow::DestroyCameras();
+    delete m_textureLoader;
+    m_textureLoader = nullptr;
     CloseParcel(m_parcel);
     CloseParcel(m_loaderParcel);
+    delete m_soundManager;
+    m_soundManager = nullptr;
     delete m_alphaManager;
     m_alphaManager = nullptr;
     SetAlphaManager(nullptr);
@@ -373,9 +389,18 @@ void CKivBase::Present()
         m_defaultCamera->ShowRaster();
 }
 
-int CKivBase::Update(float)
+// Sounds are updated with or without a world: one started between scenes
+// still ends, and its event can play again.
+int CKivBase::Update(float dt)
 {
+    if (m_soundManager)
+        m_soundManager->Update(dt);
     return m_currentWorld ? 1 : 0;
+}
+
+int CKivBase::GetPendingTextureCount() const
+{
+    return m_textureLoader ? m_textureLoader->GetPendingCount() : 0;
 }
 
 RwTexture *CKivBase::ReadTexture(const char *name, const char *imagePath)

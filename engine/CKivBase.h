@@ -53,7 +53,7 @@ public:
     void DestroyDictionaryTextures(RwTextureDictionary *dict);
     void BeginTextureUpdate() {}
     void EndTextureUpdate() {}
-    int GetPendingTextureCount() const { return 0; }
+    int GetPendingTextureCount() const;
     // Sums the bytes of every texture of every dictionary; filter mode 1
     // counts as 2D. With writeFile, one line per texture goes to "tm.txt".
     int ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile);

@@ -7,6 +7,7 @@
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivBehaviorManager.h"
+#include "engine/KivEngineLock.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivToon.h"
@@ -219,6 +220,7 @@ void CKivClump::SetTypeName(const char *typeName)
 
 int CKivClump::Load(const char *fileName, const char *imagePath)
 {
+    EngineLock lock;
     m_particleTime = 0.0f;
     RwImageSetPath(imagePath ? imagePath : "");
     CKivBase *base = CKivBase::GetInstance();

@@ -5,6 +5,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
+#include "engine/CKivSoundManager.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -72,6 +73,10 @@ int CKivClump::PlayBehavior(const char *name)
     for (const KivBehaviorMotion &motion : motions)
         PushAnimation(base ? base->GetAnimManager() : nullptr, motion.name.c_str(), motion.blendTime,
                       motion.loopFlags);
+    // Its sound (group 1) follows this clump through the world.
+    CKivSoundManager *sound = base ? base->GetSoundManager() : nullptr;
+    if (sound && behavior->GetSoundIndex() >= 0)
+        sound->PlayEventOnObject(1, behavior->GetSoundIndex(), GetName());
     return 1;
 }
 

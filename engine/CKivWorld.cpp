@@ -12,16 +12,19 @@
 #include "engine/CKivAlphaManager.h"
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/KivEngineLock.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivLight.h"
 #include "engine/CKivShadow.h"
+#include "engine/CKivSoundManager.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivDebug.h"
 #include "engine/KivFileRead.h"
 #include "engine/KivNames.h"
 #include "engine/KivRenderState.h"
 #include "engine/KivUserData.h"
+#include "engine/TextureLoader.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
@@ -139,6 +142,7 @@ CKivWorld::~CKivWorld()
 
 int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const char *imagePath)
 {
+    EngineLock lock;
     if (!m_alphaManager)
         m_alphaManager = new CKivAlphaManager;
     if (imagePath && !RwImageSetPath(imagePath))
@@ -376,16 +380,25 @@ void CKivWorld::RemoveAll()
     while (!m_lights.empty())
         RemoveLight(m_lights.begin()->second);
     m_camera = nullptr;
-    if (m_world)
-        RwWorldDestroy(m_world);
-    m_world = nullptr;
-    if (m_dictionary) {
-        if (RwTextureDictionaryGetCurrent() == m_dictionary)
-            RwTextureDictionarySetCurrent(nullptr);
-        RwTextureDictionaryDestroy(m_dictionary);
-    }
-    m_dictionary = nullptr;
     CKivBase *base = CKivBase::GetInstance();
+    if (base && base->GetSoundManager() && base->GetSoundManager()->GetWorld() == this)
+        base->GetSoundManager()->SetWorld(nullptr);
+    {
+        // Under the render lock the loader's worker cannot be between its
+        // check of the dictionary and its raster swap.
+        EngineLock lock;
+        if (base && base->GetTextureLoader() && m_dictionary)
+            base->GetTextureLoader()->Cancel(m_dictionary);
+        if (m_world)
+            RwWorldDestroy(m_world);
+        m_world = nullptr;
+        if (m_dictionary) {
+            if (RwTextureDictionaryGetCurrent() == m_dictionary)
+                RwTextureDictionarySetCurrent(nullptr);
+            RwTextureDictionaryDestroy(m_dictionary);
+        }
+        m_dictionary = nullptr;
+    }
     if (base && m_alphaManager && base->GetAlphaManager() == m_alphaManager)
         base->SetAlphaManager(base->GetOwnAlphaManager());
     delete m_alphaManager;

@@ -5,6 +5,7 @@
 #include "engine/CKivBase.h"
 #include "engine/KivFileRead.h"
 #include "engine/KivImageDecode.h"
+#include "engine/TextureLoader.h"
 #include "gfx/core/image.h"
 #include "gfx/core/rwstring.h"
 
@@ -32,6 +33,10 @@ RwTexture *CKivBase::TextureReadCallback(const char *name, const char *)
     const char *path = RwImageGetPath();
     if (!path)
         path = "";
+    // Mode 1 asks for the texture now, loader or not.
+    TextureLoader *loader = base->GetTextureLoader();
+    if (base->IsAsyncTextureLoading() && loader && GetTextureReadMode() != 1)
+        return loader->Request(name, path, GetTextureReadMode());
     base->Lock();
     RwTexture *texture = nullptr;
     char file[MAX_PATH];

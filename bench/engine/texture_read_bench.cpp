@@ -9,39 +9,12 @@
 
 #include "engine/CKivBase.h"
 #include "gfx/core/texture.h"
-#include "engine/png_bytes.h"
+#include "bench_textures.h"
 #include "gfx/d3d9/d3d9window.h"
 
 namespace {
 
 const int kFiles = 200;
-const int kSize = 256;
-
-double Now()
-{
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// A picture that compresses like a texture: gradients with some noise.
-std::string MakePng(int seed)
-{
-    FIBITMAP *dib = FreeImage_Allocate(kSize, kSize, 32);
-    unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
-    for (int y = 0; y < kSize; y++) {
-        BYTE *row = FreeImage_GetScanLine(dib, y);
-        for (int x = 0; x < kSize; x++) {
-            state = state * 1103515245u + 12345u;
-            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x + seed);
-            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y ^ seed);
-            row[4 * x + FI_RGBA_BLUE] = static_cast<BYTE>(state >> 28);
-            row[4 * x + FI_RGBA_ALPHA] = 255;
-        }
-    }
-    return SavePng(dib);
-}
 
 } // namespace
 
@@ -57,7 +30,7 @@ int main()
     std::vector<std::string> files;
     double megabytes = 0;
     for (int i = 0; i < kFiles; i++) {
-        files.push_back(MakePng(i));
+        files.push_back(BenchMakePng(i));
         megabytes += files.back().size() / 1e6;
         char name[64];
         snprintf(name, sizeof(name), "benchtex/t%03d.png", i);
@@ -66,7 +39,7 @@ int main()
         fclose(f);
     }
 
-    double start = Now();
+    double start = BenchNow();
     for (const std::string &png : files) {
         FIMEMORY *memory = FreeImage_OpenMemory(reinterpret_cast<BYTE *>(const_cast<char *>(png.data())),
                                                 static_cast<DWORD>(png.size()));
@@ -76,18 +49,18 @@ int main()
         FreeImage_Unload(dib);
         FreeImage_Unload(wide);
     }
-    const double freeImage = Now() - start;
+    const double freeImage = BenchNow() - start;
 
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwTextureDictionary *saved = RwTextureDictionarySetCurrent(dict);
-    start = Now();
+    start = BenchNow();
     int read = 0;
     for (int i = 0; i < kFiles; i++) {
         char name[16];
         snprintf(name, sizeof(name), "t%03d", i);
         read += base->ReadTexture(name, "benchtex/") != nullptr;
     }
-    const double engine = Now() - start;
+    const double engine = BenchNow() - start;
     RwTextureDictionarySetCurrent(saved);
     RwTextureDictionaryDestroy(dict);
 

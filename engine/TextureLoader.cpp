@@ -1,0 +1,346 @@
+// Background texture loading: placeholder textures at once, the real rasters swapped in by a worker thread.
+#include "engine/TextureLoader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "archive/CParcel.h"
+#include "engine/CKivBase.h"
+#include "engine/KivFileRead.h"
+#include "gfx/core/image.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/rwstring.h"
+#include "gfx/core/texture.h"
+
+namespace {
+
+const DWORD kPieceBytes = 0x2800;
+// Placeholder creation gives up after this many tries, 1 ms apart.
+const int kPlaceholderTries = 100;
+
+RwImage *ReadPlaceholder(const char *file, const char *name)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    std::unique_ptr<unsigned char[]> bytes;
+    DWORD size = 0;
+    RwImage *image = nullptr;
+    if (base && KivReadWholeFile(base->GetParcel(), file, bytes, &size) == kKivReadOk)
+        DecodePngImage(&image, name, bytes.get(), size, 2);
+    return image;
+}
+
+struct DictionarySearch {
+    RwTextureDictionary *wanted;
+    bool found;
+};
+
+RwTextureDictionary *MatchDictionary(RwTextureDictionary *dict, void *data)
+{
+    DictionarySearch *search = static_cast<DictionarySearch *>(data);
+    if (dict == search->wanted) {
+        search->found = true;
+        return nullptr;
+    }
+    return dict;
+}
+
+// Only under the render lock: dictionaries are destroyed under it.
+bool DictionaryListed(RwTextureDictionary *dict)
+{
+    DictionarySearch search = {dict, false};
+    if (dict)
+        RwTextureDictionaryForAllDictionaries(MatchDictionary, &search);
+    return search.found;
+}
+
+RwUInt8 KeyNumber(const char *&cursor)
+{
+    if (!cursor)
+        return 0;
+    const int value = atoi(cursor);
+    const char *next = strstr(cursor, "+tk");
+    cursor = next ? next + 3 : nullptr;
+    return static_cast<RwUInt8>(value);
+}
+
+} // namespace
+
+void TextureLoader::ParseColourKey(const char *name, char *base, size_t baseSize, ColourKey *key)
+{
+    *key = ColourKey{};
+    const char *suffix = name ? strstr(name, "+tk") : nullptr;
+    const size_t length = !name ? 0 : suffix ? static_cast<size_t>(suffix - name) : strlen(name);
+    if (baseSize) {
+        const size_t kept = length < baseSize ? length : baseSize - 1;
+        memcpy(base, name ? name : "", kept);
+        base[kept] = '\0';
+    }
+    if (!suffix)
+        return;
+    const char *cursor = suffix + 3;
+    key->enable = 1;
+    key->red = KeyNumber(cursor);
+    key->green = KeyNumber(cursor);
+    key->blue = KeyNumber(cursor);
+}
+
+TextureLoader::TextureLoader(int interval)
+    : m_interval(interval), m_worldImage(nullptr), m_modelImage(nullptr), m_pending(0), m_stop(0), m_wake(nullptr),
+      m_thread(nullptr)
+{
+    m_worldImage = ReadPlaceholder("Data/Interface/Dummy/fill_bsp.png", "fill_bsp");
+    m_modelImage = ReadPlaceholder("Data/Interface/Dummy/fill_dff.png", "fill_dff");
+    InitializeCriticalSection(&m_lock);
+    InitializeCriticalSection(&m_readLock);
+    m_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_wake)
+        m_thread = CreateThread(nullptr, 0x19000, WorkerMain, this, 0, nullptr);
+}
+
+TextureLoader::~TextureLoader()
+{
+    m_stop = 1;
+    if (m_wake)
+        SetEvent(m_wake);
+    // A worker that never started is not waited for; a running one ends
+    // after its current request (a read in progress gives up at once).
+    if (m_thread) {
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = nullptr;
+    }
+    if (m_wake)
+        CloseHandle(m_wake);
+    for (TextureRequest *request : m_queue)
+        delete request;
+    m_queue.clear();
+    DeleteCriticalSection(&m_readLock);
+    DeleteCriticalSection(&m_lock);
+    if (m_worldImage)
+        RwImageDestroy(m_worldImage);
+    if (m_modelImage)
+        RwImageDestroy(m_modelImage);
+}
+
+RwTexture *TextureLoader::Request(const char *name, const char *imagePath, int mode)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    TextureRequest *request = new (std::nothrow) TextureRequest{};
+    if (!base || !name || !request) {
+        delete request;
+        return nullptr;
+    }
+    char scratch[260];
+    ParseColourKey(name, scratch, sizeof(scratch), &request->key);
+    if (!RwStringPrintBounded(request->name, sizeof(request->name), "%s", name) ||
+        !RwStringPrintBounded(request->imagePath, sizeof(request->imagePath), "%s", imagePath ? imagePath : "")) {
+        delete request;
+        return nullptr;
+    }
+    request->mode = mode;
+
+    base->Lock();
+    RwRaster *raster = nullptr;
+    RwTexture *texture = nullptr;
+    for (int tries = 0; tries < kPlaceholderTries && !texture; tries++) {
+        if (!raster)
+            raster = RwRasterCreate(2, 2, 0, rwRASTERTYPETEXTURE);
+        if (!raster)
+            raster = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
+        if (raster)
+            texture = RwTextureCreate(raster);
+        if (!texture) {
+            // Let the frame and the worker free what they hold before the next try.
+            base->Unlock();
+            Sleep(1);
+            base->Lock();
+        }
+    }
+    if (!texture) {
+        if (raster)
+            RwRasterDestroy(raster);
+        base->Unlock();
+        delete request;
+        return nullptr;
+    }
+    RwImage *image = base->IsWorldLoading() == 1 ? m_worldImage : m_modelImage;
+    if (image)
+        RwRasterSetFromImage(raster, image);
+    texture->filterMode = static_cast<RwUInt8>(mode & 0xFF);
+    RwTextureSetName(texture, name);
+    request->dictionary = RwTextureDictionaryGetCurrent();
+    if (request->dictionary)
+        RwTextureDictionaryAddTexture(request->dictionary, texture);
+    base->Unlock();
+
+    EnterCriticalSection(&m_lock);
+    m_queue.push_back(request);
+    m_pending = 1;
+    LeaveCriticalSection(&m_lock);
+    return texture;
+}
+
+void TextureLoader::Cancel(RwTextureDictionary *dictionary)
+{
+    EnterCriticalSection(&m_lock);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if ((*it)->dictionary == dictionary) {
+            delete *it;
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (TextureRequest *request : m_active) {
+        if (request->dictionary == dictionary)
+            request->cancelled = 1;
+    }
+    LeaveCriticalSection(&m_lock);
+}
+
+void TextureLoader::Drain(int discard)
+{
+    if (discard) {
+        EnterCriticalSection(&m_lock);
+        for (TextureRequest *request : m_queue)
+            delete request;
+        m_queue.clear();
+        for (TextureRequest *request : m_active)
+            request->cancelled = 1;
+        LeaveCriticalSection(&m_lock);
+        return;
+    }
+    while (TextureRequest *request = TakeFirst()) {
+        LoadRequest(request);
+        Finish(request);
+    }
+}
+
+int TextureLoader::GetPendingCount()
+{
+    EnterCriticalSection(&m_lock);
+    const int count = static_cast<int>(m_queue.size() + m_active.size());
+    LeaveCriticalSection(&m_lock);
+    return count;
+}
+
+// The first queued request, now counted as being loaded; null when none.
+TextureRequest *TextureLoader::TakeFirst()
+{
+    EnterCriticalSection(&m_lock);
+    TextureRequest *request = nullptr;
+    if (m_queue.empty()) {
+        m_pending = 0;
+    } else {
+        request = m_queue.front();
+        m_queue.pop_front();
+        m_active.push_back(request);
+    }
+    LeaveCriticalSection(&m_lock);
+    return request;
+}
+
+void TextureLoader::Finish(TextureRequest *request)
+{
+    EnterCriticalSection(&m_lock);
+    m_active.remove(request);
+    LeaveCriticalSection(&m_lock);
+    delete request;
+}
+
+DWORD WINAPI TextureLoader::WorkerMain(void *data)
+{
+    TextureLoader *loader = static_cast<TextureLoader *>(data);
+    // Passes start one interval apart on a steady schedule: the reading
+    // pauses and a late wake-up count toward it; a pass that overran starts
+    // the schedule again rather than racing to catch up.
+    DWORD next = GetTickCount();
+    for (;;) {
+        if (TextureRequest *request = loader->TakeFirst()) {
+            loader->LoadRequest(request);
+            loader->Finish(request);
+        }
+        if (loader->m_stop)
+            break;
+        next += static_cast<DWORD>(loader->m_interval);
+        const DWORD now = GetTickCount();
+        if (static_cast<LONG>(next - now) < 0)
+            next = now;
+        WaitForSingleObject(loader->m_wake, next - now);
+    }
+    return 0;
+}
+
+// Pieces of 10240 bytes with a pause between them, so the disk stays shared;
+// no engine lock is held. 1 with the whole file in bytes.
+int TextureLoader::ReadRequestFile(const TextureRequest *request, unsigned char **bytes, DWORD *size)
+{
+    char base[260];
+    ColourKey key;
+    ParseColourKey(request->name, base, sizeof(base), &key);
+    char file[MAX_PATH];
+    CKivBase *engine = CKivBase::GetInstance();
+    CParcelBase *parcel = engine ? engine->GetLoaderParcel() : nullptr;
+    if (!parcel || !RwStringPrintBounded(file, sizeof(file), "%s%s.png", request->imagePath,
+                                         key.enable ? base : request->name))
+        return 0;
+    EnterCriticalSection(&m_readLock);
+    HANDLE handle = parcel->CreateFile(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        LeaveCriticalSection(&m_readLock);
+        return 0;
+    }
+    const DWORD length = parcel->GetFileSize(handle, nullptr);
+    unsigned char *buffer = length == INVALID_FILE_SIZE ? nullptr : new (std::nothrow) unsigned char[length ? length : 1];
+    DWORD done = 0;
+    while (buffer && done < length) {
+        const DWORD piece = length - done < kPieceBytes ? length - done : kPieceBytes;
+        DWORD read = 0;
+        // A failed or empty read ends the load, and so does the loader's destruction.
+        if (m_stop || !parcel->ReadFile(handle, buffer + done, piece, &read, nullptr) || read == 0 || read > piece) {
+            delete[] buffer;
+            buffer = nullptr;
+            break;
+        }
+        done += read;
+        if (done < length)
+            Sleep(1);
+    }
+    parcel->CloseHandle(handle);
+    LeaveCriticalSection(&m_readLock);
+    *bytes = buffer;
+    *size = done;
+    return buffer ? 1 : 0;
+}
+
+void TextureLoader::LoadRequest(TextureRequest *request)
+{
+    unsigned char *bytes = nullptr;
+    DWORD size = 0;
+    CKivBase *base = CKivBase::GetInstance();
+    if (!base || !ReadRequestFile(request, &bytes, &size))
+        return;
+    base->Lock();
+    EnterCriticalSection(&m_lock);
+    const bool dropped = request->cancelled != 0;
+    LeaveCriticalSection(&m_lock);
+    RwRaster *raster = nullptr;
+    if (!dropped && DictionaryListed(request->dictionary) &&
+        DecodePngRaster(&raster, request->name, bytes, size, request->mode, &request->key)) {
+        base->BeginTextureUpdate();
+        RwTexture *texture = RwTextureDictionaryFindTexture(request->dictionary, request->name);
+        if (texture && texture->refCount > 0) {
+            if (texture->raster)
+                RwRasterDestroy(texture->raster);
+            RwTextureSetRaster(texture, raster);
+        } else {
+            RwRasterDestroy(raster);
+        }
+        base->EndTextureUpdate();
+    }
+    base->Unlock();
+    delete[] bytes;
+}

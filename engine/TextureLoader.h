@@ -1,0 +1,64 @@
+// Background texture loading: placeholder textures at once, the real rasters swapped in by a worker thread.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <deque>
+#include <list>
+
+#include "engine/KivImageDecode.h"
+
+struct RwImage;
+struct RwTexture;
+struct RwTextureDictionary;
+
+struct TextureRequest {
+    RwTextureDictionary *dictionary;
+    char name[260];
+    char imagePath[260];
+    int mode;
+    ColourKey key;
+    int cancelled;          // set under the loader's lock while the request is being loaded
+};
+
+class TextureLoader
+{
+public:
+    // Reads the two placeholder images and starts the worker (pass every interval ms).
+    explicit TextureLoader(int interval);
+    ~TextureLoader();
+
+    // A placeholder named name in the current dictionary, queued for loading;
+    // null when no placeholder could be made.
+    RwTexture *Request(const char *name, const char *imagePath, int mode);
+    // Drops every request of the dictionary, queued or being loaded.
+    void Cancel(RwTextureDictionary *dictionary);
+    // Takes every queued request: loads each (discard 0) or drops it.
+    void Drain(int discard);
+    // Requests queued or being loaded.
+    int GetPendingCount();
+    int IsRunning() const { return m_thread != nullptr; }
+
+    // "name+tkR+tkG+tkB": base = text before the first "+tk", missing numbers 0.
+    static void ParseColourKey(const char *name, char *base, size_t baseSize, ColourKey *key);
+
+private:
+    static DWORD WINAPI WorkerMain(void *loader);
+    TextureRequest *TakeFirst();
+    void Finish(TextureRequest *request);
+    void LoadRequest(TextureRequest *request);
+    int ReadRequestFile(const TextureRequest *request, unsigned char **bytes, DWORD *size);
+
+    CRITICAL_SECTION m_lock;          // the queue and the active list
+    CRITICAL_SECTION m_readLock;      // the loader archive: the worker and Drain may both read
+    int m_interval;
+    RwImage *m_worldImage;
+    RwImage *m_modelImage;
+    std::deque<TextureRequest *> m_queue;
+    std::list<TextureRequest *> m_active;
+    std::atomic<int> m_pending;
+    std::atomic<int> m_stop;
+    HANDLE m_wake;                    // set by destruction: the worker stops sleeping
+    HANDLE m_thread;
+};

@@ -1,0 +1,301 @@
+// Sound manager: kinds and volumes, fades, removal on update, placed and following sounds, the listener, the 2-D channel, scrambling.
+#include "engine_host.h"
+#include "engine_scene.h"
+#include "sample_data.h"
+
+#include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivSound3D.h"
+#include "engine/CKivSoundManager.h"
+#include "engine/CKivWorld.h"
+#include "evsound/evsound.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/frame.h"
+#include "tests/evsound/test_platform.h"
+
+namespace {
+
+// No output device, as on CI; the clock is the test's.
+class SoundHost : public HostedEngine<> {
+public:
+    void SetUp() override
+    {
+        EvsTestPlatformInstall();
+        evsTestPlatform.devices = 0;
+        ASSERT_TRUE(KivSampleWriteSound());
+        HostedEngine<>::SetUp();
+    }
+    void TearDown() override
+    {
+        HostedEngine<>::TearDown();
+        EvsTestPlatformRemove();
+    }
+};
+auto *const host = ::testing::AddGlobalTestEnvironment(new SoundHost);
+
+CKivSoundManager *Sound()
+{
+    return CKivBase::GetInstance()->GetSoundManager();
+}
+
+float Volume(KivSoundHandle handle)
+{
+    float v = -1.0f;
+    EvsEventGetVolume(reinterpret_cast<EvsEvent *>(handle), &v);
+    return v;
+}
+
+class SoundTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Sound()->IsInitialised());
+        for (int g : {0, 1, 16})
+            Sound()->LoadEventGroup(g);
+        Sound()->SetMusicVolume(1.0f);
+        Sound()->SetEffectVolume(1.0f);
+        Sound()->SetWorld(nullptr);
+    }
+    void TearDown() override { Sound()->DeleteAllSounds(); }
+    void Advance(uint32_t ms)
+    {
+        evsTestPlatform.clock += ms;
+        Sound()->Update(ms / 1000.0f);
+    }
+};
+
+TEST_F(SoundTest, GroupsOfTheGameLoadAndUnknownOnesDoNot)
+{
+    EXPECT_TRUE(Sound()->IsGroupLoaded(16));
+    Sound()->LoadEventGroup(40);
+    EXPECT_FALSE(Sound()->IsGroupLoaded(40));
+    EXPECT_EQ(0u, Sound()->PlayEvent(40, 0));
+    EXPECT_EQ(0u, Sound()->PlayEvent(0, 99));
+}
+
+TEST_F(SoundTest, KindByNameAndUserFlagHalves)
+{
+    Sound()->SetMusicVolume(0.5f);
+    Sound()->SetEffectVolume(0.8f);
+    const struct {
+        int event;
+        float volume;
+    } cases[] = {{0, 0.5f}, {1, 0.5f}, {2, 0.8f}, {3, 0.4f}};
+    KivSoundHandle handles[4] = {};
+    for (const auto &c : cases) {
+        handles[c.event] = Sound()->PlayEvent(0, c.event);
+        ASSERT_NE(0u, handles[c.event]) << c.event;
+        EXPECT_FLOAT_EQ(c.volume, Volume(handles[c.event])) << c.event;
+    }
+    Sound()->SetMusicVolume(0.25f);
+    EXPECT_FLOAT_EQ(0.25f, Volume(handles[1]));
+    EXPECT_FLOAT_EQ(0.8f, Volume(handles[2]));
+}
+
+TEST_F(SoundTest, EachPlayStartsOnceAndARegisteredEventDoesNotReplay)
+{
+    EvsTraceClear();
+    ASSERT_NE(0u, Sound()->PlayEvent(1, 0));
+    ASSERT_NE(0u, Sound()->PlayEvent3D(1, 1, 1.0f, 2.0f, 3.0f));
+    ASSERT_NE(0u, Sound()->PlayEventOnObject(16, 0, "nobody"));
+    EXPECT_EQ(3, EvsTraceCount("start "));
+    EXPECT_EQ(0u, Sound()->PlayEvent(1, 0));
+    EXPECT_EQ(3, EvsTraceCount("start "));
+}
+
+TEST_F(SoundTest, StoppedSoundsStayUntilTheUpdate)
+{
+    const KivSoundHandle h = Sound()->PlayEvent(0, 4);
+    Sound()->StopSound(h);
+    EXPECT_EQ(1, Sound()->GetSoundCount());
+    EXPECT_EQ(0, Sound()->IsPlaying(h));
+    Advance(10);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+    // Ended by its duration too, then playable again.
+    ASSERT_EQ(h, Sound()->PlayEvent(0, 4));
+    EXPECT_EQ(1, Sound()->IsEventPlaying(0, 4));
+    Advance(400);   // the clock's end shows at the next update
+    EXPECT_EQ(1, Sound()->GetSoundCount());
+    Advance(0);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+}
+
+TEST_F(SoundTest, FadesLandOnTheTargetAndAFadeToZeroRemoves)
+{
+    const KivSoundHandle h = Sound()->PlayEvent(0, 0);
+    Sound()->FindSound(h)->FadeTo(0.25f, 1.0f);
+    Advance(500);
+    EXPECT_FLOAT_EQ(0.5f, Volume(h));
+    Advance(300);   // 0.25 left, step 0.3: lands
+    EXPECT_FLOAT_EQ(0.25f, Volume(h));
+    EXPECT_FALSE(Sound()->FindSound(h)->IsFading());
+    Sound()->FadeOutSound(h, 1.0f);
+    Advance(100);
+    EXPECT_EQ(1, Sound()->GetSoundCount());
+    Advance(200);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+}
+
+TEST_F(SoundTest, FollowedClumpAndDestroyedWorld)
+{
+    WriteFileBytes("sound.dff", KivTestModel({{KivTestQuad(), {0, 1, 0}}}));
+    WriteFileBytes("sound.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    CKivWorld *world = new CKivWorld("snd");
+    ASSERT_EQ(1, world->Load("sound.bsp", nullptr, nullptr));
+    CKivClump *clump = new CKivClump;
+    ASSERT_EQ(1, clump->Load("sound.dff", nullptr));
+    ASSERT_EQ(1, world->AddClump(clump));
+    const RwV3d at = {4.0f, 5.0f, 6.0f};
+    clump->SetPosition(&at);
+    Sound()->SetWorld(world);
+    const KivSoundHandle h = Sound()->PlayEventOnObject(0, 0, clump->GetName());
+    ASSERT_NE(0u, h);
+    EvsVector p = {};
+    EvsEventGetPosition(reinterpret_cast<EvsEvent *>(h), &p, nullptr);
+    EXPECT_FLOAT_EQ(5.0f, p.y);
+    const RwV3d moved = {7.0f, 8.0f, 9.0f};
+    clump->SetPosition(&moved);
+    Advance(10);
+    EvsEventGetPosition(reinterpret_cast<EvsEvent *>(h), &p, nullptr);
+    EXPECT_FLOAT_EQ(8.0f, p.y);
+    world->RemoveClump(clump);
+    Advance(10);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+    // A destroyed world leaves the manager; following finds no clump.
+    ASSERT_NE(0u, Sound()->PlayEventOnObject(0, 0, clump->GetName()));
+    delete world;
+    EXPECT_EQ(nullptr, Sound()->GetWorld());
+    Advance(10);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+    delete clump;
+}
+
+TEST_F(SoundTest, BehaviourSoundFollowsItsClump)
+{
+    WriteFileBytes("sound.dff", KivTestModel({{KivTestQuad(), {0, 1, 0}}}));
+    WriteFileBytes("sound.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    CKivWorld world("act");
+    ASSERT_EQ(1, world.Load("sound.bsp", nullptr, nullptr));
+    CKivClump clump;
+    ASSERT_EQ(1, clump.Load("sound.dff", nullptr));
+    world.AddClump(&clump);
+    Sound()->SetWorld(&world);
+    clump.CreateBehavior("quiet", -1);
+    clump.CreateBehavior("shout", 1);
+    ASSERT_EQ(1, clump.PlayBehavior("quiet"));
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+    ASSERT_EQ(1, clump.PlayBehavior("shout"));
+    EXPECT_EQ(1, Sound()->IsEventPlaying(1, 1));
+    world.RemoveClump(&clump);
+    Advance(10);
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+}
+
+TEST_F(SoundTest, ListenerAtTheWorldCameraAndUnchangedWithout)
+{
+    const EvsVector start = {1.0f, 2.0f, 3.0f};
+    EvsSystem *system = Sound()->GetEventSystem();
+    EvsMixer *mixer = nullptr;
+    EvsSystemGetMixer(system, &mixer);
+    EvsMixerSetListener(mixer, 0, &start, nullptr, nullptr, nullptr);
+    WriteFileBytes("sound.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    CKivWorld world("ears");
+    ASSERT_EQ(1, world.Load("sound.bsp", nullptr, nullptr));
+    Sound()->SetWorld(&world);
+    Advance(10);   // a world without a camera
+    EvsVector p = {};
+    EvsMixerGetListener(mixer, 0, &p, nullptr, nullptr, nullptr);
+    EXPECT_FLOAT_EQ(2.0f, p.y);
+    CKivCamera camera("ear");
+    ASSERT_EQ(1, camera.Create(1.0f, 100.0f, 1.0f, CKivBase::GetInstance()->GetViewport()));
+    ASSERT_EQ(1, world.AddCamera(&camera));
+    world.SetCamera(&camera);
+    RwV3d at = {0.0f, 7.0f, 0.0f};
+    RwFrameTranslate(RwCameraGetFrame(camera.GetCamera()), &at, rwCOMBINEREPLACE);
+    Advance(10);
+    EvsMixerGetListener(mixer, 0, &p, nullptr, nullptr, nullptr);
+    EXPECT_FLOAT_EQ(7.0f, p.y);
+    EXPECT_NE(nullptr, strstr(Sound()->GetDebugText(), " Listener : 0.0000, 7.0000, 0.0000  \n rolloff : 0.0100 \n"));
+    world.RemoveCamera(&camera);
+    Sound()->SetWorld(nullptr);
+}
+
+TEST_F(SoundTest, FreeingAGroupWhilePlayingTakesItsSounds)
+{
+    Sound()->PlayEvent(1, 0);
+    Sound()->PlayEvent3D(1, 1, 0.0f, 0.0f, 0.0f);
+    Sound()->PlayEvent(0, 0);
+    Sound()->FreeEventGroup(1);
+    EXPECT_EQ(1, Sound()->GetSoundCount());
+    EXPECT_EQ(0u, Sound()->PlayEvent(1, 0));
+    Advance(10);
+    EXPECT_EQ(1, Sound()->GetSoundCount());
+}
+
+TEST_F(SoundTest, EngineUpdateReapsWithAndWithoutWorld)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    base->SetCurrentWorld(nullptr);
+    const KivSoundHandle h = Sound()->PlayEvent(16, 0);
+    evsTestPlatform.clock += 300;
+    EXPECT_EQ(0, base->Update(0.3f));
+    EXPECT_EQ(0, base->Update(0.0f));
+    EXPECT_EQ(0, Sound()->GetSoundCount());
+    EXPECT_EQ(h, Sound()->PlayEvent(16, 0));
+}
+
+TEST_F(SoundTest, SampleChannelReplacesItsSound)
+{
+    ASSERT_TRUE(EvsTestWriteFile("snd/one.wav", EvsTestWav(8000, 1, 16, 16000)));   // one second
+    const int blocks = EvsLiveBlocks();
+    ASSERT_EQ(TRUE, Sound()->PlaySample("snd/one.wav", 50));
+    const int withOne = EvsLiveBlocks();
+    ASSERT_EQ(TRUE, Sound()->PlaySample("snd/one.wav", 50));
+    EXPECT_EQ(withOne, EvsLiveBlocks());
+    EXPECT_EQ(1, Sound()->IsStreamPlaying());
+    EXPECT_EQ(100, Sound()->GetStreamLength());
+    EXPECT_EQ(0, Sound()->PlayStream("snd/one.wav", 100));
+    EXPECT_EQ(withOne, EvsLiveBlocks());
+    Sound()->StopStream();
+    EXPECT_EQ(0, Sound()->IsStreamPlaying());
+    EXPECT_EQ(0, Sound()->GetStreamPosition());
+    EXPECT_EQ(FALSE, Sound()->PlaySample("snd/absent.wav", 50));
+    EXPECT_EQ(blocks, EvsLiveBlocks());
+}
+
+TEST(SoundManager, WithoutAProjectEveryCallIsANoOp)
+{
+    ASSERT_TRUE(MoveFileA("Data/sound/sound.fev", "Data/sound/hidden.fev"));
+    CKivSoundManager manager;
+    const int blocks = EvsLiveBlocks();
+    EXPECT_EQ(0, manager.Init());
+    EXPECT_EQ(blocks, EvsLiveBlocks());
+    MoveFileA("Data/sound/hidden.fev", "Data/sound/sound.fev");
+    manager.LoadEventGroup(0);
+    EXPECT_EQ(0u, manager.PlayEvent(0, 0));
+    EXPECT_EQ(0u, manager.PlayEvent3D(0, 0, 1, 2, 3));
+    EXPECT_EQ(0u, manager.PlayEventOnObject(0, 0, "x"));
+    manager.SetMusicVolume(0.3f);
+    EXPECT_FLOAT_EQ(1.0f, manager.GetMusicVolume());
+    manager.Update(1.0f);
+    EXPECT_STREQ("", manager.GetDebugText());
+    EXPECT_EQ(FALSE, manager.PlaySample("snd/one.wav", 50));
+    EXPECT_NE(0, manager.PlayStream("snd/one.wav", 50));
+}
+
+TEST(SoundManager, ScrambleReversesAndXorsInPlaceOrNot)
+{
+    const unsigned char source[] = {0x01, 0x02, 0x03, 0x7D};
+    const unsigned char expected[] = {0x00, 0x7E, 0x7F, 0x7C};
+    unsigned char out[4];
+    CKivSoundManager::ScrambleBuffer(source, out, 4);
+    EXPECT_EQ(0, memcmp(expected, out, 4));
+    CKivSoundManager::ScrambleBuffer(out, out, 3);   // odd length, in place
+    const unsigned char twice[] = {0x02, 0x03, 0x7D, 0x7C};
+    EXPECT_EQ(0, memcmp(twice, out, 4));
+    WriteFileBytes("scramble.wav", std::string(reinterpret_cast<const char *>(source), 4));
+    ASSERT_EQ(1, CKivSoundManager::ScrambleFile("scramble.wav"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(expected), 4), ReadFileBytes("scramble.wab"));
+}
+
+} // namespace

@@ -1,0 +1,251 @@
+// Background texture loader: placeholders, "+tk" keys, cancelling, draining, destruction, a loading thread beside frames.
+#include "engine_host.h"
+#include "engine_scene.h"
+#include "png_bytes.h"
+#include "sample_data.h"
+
+#include <memory>
+
+#include "engine/CKivCamera.h"
+#include "engine/CKivWorld.h"
+#include "engine/TextureLoader.h"
+#include "gfx/core/texture.h"
+
+namespace {
+
+class LoaderHost : public HostedEngine<> {
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(KivSampleWritePlaceholders());
+        base = new CKivBase;
+        ASSERT_EQ(1, base->Init(HostWindow(), GetModuleHandleA(nullptr), 1024, 768, "kiv test", 0, 1));
+        ASSERT_NE(nullptr, base->GetTextureLoader());
+    }
+};
+auto *const host = ::testing::AddGlobalTestEnvironment(new LoaderHost);
+
+// 4 x 4 green with a transparent top-left pixel (FreeImage rows are bottom-up).
+void WriteTexture(const std::string &file)
+{
+    FIBITMAP *dib = FreeImage_Allocate(4, 4, 32);
+    for (unsigned y = 0; y < 4; y++) {
+        BYTE *row = FreeImage_GetScanLine(dib, y);
+        for (unsigned x = 0; x < 4; x++) {
+            row[x * 4 + FI_RGBA_RED] = 0;
+            row[x * 4 + FI_RGBA_GREEN] = 200;
+            row[x * 4 + FI_RGBA_BLUE] = 0;
+            row[x * 4 + FI_RGBA_ALPHA] = (x == 0 && y == 3) ? 0 : 255;
+        }
+    }
+    CreateDirectoryA("tl", nullptr);
+    WriteFileBytes("tl/" + file, SavePng(dib));
+}
+
+bool WaitIdle(TextureLoader *loader)
+{
+    for (int i = 0; i < 2000 && loader->GetPendingCount(); i++)
+        Sleep(5);
+    return loader->GetPendingCount() == 0;
+}
+
+// A loader whose worker has passed once and then sleeps: only Drain serves.
+std::unique_ptr<TextureLoader> IdleLoader()
+{
+    std::unique_ptr<TextureLoader> loader(new TextureLoader(1000000));
+    Sleep(50);
+    return loader;
+}
+
+struct Dictionary {
+    RwTextureDictionary *dict = RwTextureDictionaryCreate();
+    RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
+    Dictionary() { RwTextureDictionarySetCurrent(dict); }
+    ~Dictionary()
+    {
+        RwTextureDictionarySetCurrent(previous);
+        if (dict)
+            RwTextureDictionaryDestroy(dict);
+    }
+};
+
+TEST(TextureLoader, ColourKeysSplitAtTheSuffixOnly)
+{
+    const struct {
+        const char *name, *base;
+        int enable, r, g, b;
+    } cases[] = {
+        {"wall", "wall", 0, 0, 0, 0},
+        {"_3tooth_1+tk1+tk0+tk5", "_3tooth_1", 1, 1, 0, 5},
+        {"kite+tk7", "kite", 1, 7, 0, 0},
+        {"+tk+tk9", "", 1, 0, 9, 0},
+    };
+    for (const auto &c : cases) {
+        char base[260];
+        ColourKey key;
+        TextureLoader::ParseColourKey(c.name, base, sizeof(base), &key);
+        EXPECT_STREQ(c.base, base) << c.name;
+        EXPECT_EQ(c.enable, key.enable) << c.name;
+        EXPECT_EQ(c.r, key.red) << c.name;
+        EXPECT_EQ(c.g, key.green) << c.name;
+        EXPECT_EQ(c.b, key.blue) << c.name;
+    }
+}
+
+TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    WriteTexture("real.png");
+    Dictionary d;
+    const struct {
+        int worldLoading;
+        RwUInt8 red;
+    } cases[] = {{1, 40}, {0, 230}};
+    for (const auto &c : cases) {
+        base->SetWorldLoading(c.worldLoading);
+        base->ReleaseTexture("real");
+        RwTexture *texture = base->ReadTexture("real", "tl/");
+        ASSERT_NE(nullptr, texture);
+        // The worker waits for the render lock, so the placeholder is still in place here.
+        base->Lock();
+        EXPECT_EQ(2, texture->raster->width);
+        EXPECT_EQ(c.red, RasterPixels(texture->raster)[0]) << c.worldLoading;
+        base->Unlock();
+        ASSERT_TRUE(WaitIdle(base->GetTextureLoader()));
+        EXPECT_EQ(4, texture->raster->width);
+        EXPECT_EQ(200, RasterPixels(texture->raster)[4 * 5 + 1]);
+    }
+    base->SetWorldLoading(0);
+    // Mode 1 decodes at once.
+    base->ReleaseTexture("real");
+    CKivBase::SetTextureReadMode(1);
+    RwTexture *now = base->ReadTexture("real", "tl/");
+    CKivBase::SetTextureReadMode(2);
+    ASSERT_NE(nullptr, now);
+    EXPECT_EQ(4, now->raster->width);
+}
+
+TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
+{
+    WriteTexture("_3tooth_1.png");
+    Dictionary d;
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    RwTexture *texture = loader->Request("_3tooth_1+tk1+tk0+tk5", "tl/", 2);
+    ASSERT_NE(nullptr, texture);
+    EXPECT_EQ(2, texture->filterMode);
+    EXPECT_EQ(texture, RwTextureDictionaryFindTexture(d.dict, "_3tooth_1+tk1+tk0+tk5"));
+    loader->Drain(0);
+    ASSERT_EQ(4, texture->raster->width);
+    const std::vector<RwUInt8> pixels = RasterPixels(texture->raster);
+    EXPECT_EQ((std::vector<RwUInt8>{1, 0, 5, 255}), std::vector<RwUInt8>(pixels.begin(), pixels.begin() + 4));
+}
+
+TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
+{
+    WriteTexture("c.png");
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    Dictionary other;
+    RwTexture *kept = loader->Request("c", "tl/", 2);
+    RwTexture *gone = loader->Request("c", "tl/", 2);   // same name, destroyed below
+    {
+        Dictionary cancelled;
+        loader->Request("c", "tl/", 2);
+        loader->Request("c", "tl/", 2);
+        EXPECT_EQ(4, loader->GetPendingCount());
+        loader->Cancel(cancelled.dict);
+        EXPECT_EQ(2, loader->GetPendingCount());
+    }
+    RwTextureDestroy(gone);
+    // A dictionary destroyed with its request still queued is dropped too.
+    Dictionary *lost = new Dictionary;
+    loader->Request("c", "tl/", 2);
+    delete lost;
+    loader->Drain(0);
+    EXPECT_EQ(0, loader->GetPendingCount());
+    EXPECT_EQ(4, kept->raster->width);
+}
+
+TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
+{
+    WriteTexture("q.png");
+    Dictionary d;
+    {
+        std::unique_ptr<TextureLoader> loader = IdleLoader();
+        for (int i = 0; i < 3; i++)
+            loader->Request("q", "tl/", 2);
+        const DWORD start = GetTickCount();
+        loader.reset();
+        EXPECT_LT(GetTickCount() - start, 1000u);
+    }
+    RwTexture *placeholder = RwTextureDictionaryFindTexture(d.dict, "q");
+    ASSERT_NE(nullptr, placeholder);
+    EXPECT_EQ(2, placeholder->raster->width);
+    TextureLoader *busy = new TextureLoader(1);
+    for (int i = 0; i < 20; i++)
+        busy->Request("q", "tl/", 2);
+    Sleep(5);
+    delete busy;
+    std::unique_ptr<TextureLoader> drained = IdleLoader();
+    drained->Request("q", "tl/", 2);
+    drained->Drain(1);
+    EXPECT_EQ(0, drained->GetPendingCount());
+}
+
+const int kThreadWorlds = 30;
+
+// Each world loads, then asks for a texture into its dictionary, all under the render lock.
+DWORD WINAPI LoadWorlds(void *data)
+{
+    std::vector<CKivWorld *> *worlds = static_cast<std::vector<CKivWorld *> *>(data);
+    CKivBase *base = CKivBase::GetInstance();
+    for (int i = 0; i < kThreadWorlds; i++) {
+        CKivWorld *world = new CKivWorld(("w" + std::to_string(i)).c_str());
+        base->Lock();
+        world->Load("tl/ground.bsp", nullptr, "tl/");
+        RwTextureDictionary *previous = RwTextureDictionarySetCurrent(world->GetTextureDictionary());
+        base->ReadTexture(("s" + std::to_string(i)).c_str(), "tl/");
+        RwTextureDictionarySetCurrent(previous);
+        base->Unlock();
+        (*worlds)[i] = world;
+    }
+    return 0;
+}
+
+// Worlds load on a thread while frames render, the worker swaps and every third world is destroyed.
+TEST(TextureLoader, LoadingThreadFramesAndWorkerTogether)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    for (int i = 0; i < kThreadWorlds; i++)
+        WriteTexture("s" + std::to_string(i) + ".png");
+    WriteFileBytes("tl/ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    std::vector<CKivWorld *> worlds(kThreadWorlds, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, LoadWorlds, &worlds, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    CKivCamera *camera = base->GetDefaultCamera();
+    for (int frame = 0; frame < 3000; frame++) {
+        base->Lock();
+        camera->BeginUpdate();
+        camera->EndUpdate();
+        base->Unlock();
+        base->Present();
+        const bool loaded = WaitForSingleObject(thread, 5) == WAIT_OBJECT_0;
+        for (int i = 0; loaded && i < kThreadWorlds; i += 3) {
+            delete worlds[i];
+            worlds[i] = nullptr;
+        }
+        if (loaded && base->GetPendingTextureCount() == 0)
+            break;
+    }
+    CloseHandle(thread);
+    EXPECT_EQ(0, base->GetPendingTextureCount());
+    for (int i = 0; i < kThreadWorlds; i++) {
+        if (!worlds[i])
+            continue;
+        RwTexture *texture = RwTextureDictionaryFindTexture(worlds[i]->GetTextureDictionary(), ("s" + std::to_string(i)).c_str());
+        ASSERT_NE(nullptr, texture) << i;
+        EXPECT_EQ(4, texture->raster->width) << i;
+        delete worlds[i];
+    }
+}
+
+} // namespace
