@@ -9,7 +9,10 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivAnimManager.h"
+#include "engine/CKivAlphaManager.h"
 #include "engine/CKivCamera.h"
+#include "engine/CKivShadow.h"
+#include "engine/CKivWorld.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
 #include "engine/gui/CKivGuiSystem.h"
@@ -25,9 +28,16 @@
 #include "gfx/d3d9/d3d9state.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/int32data/int32data.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/random/random.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
 #include "gfx/plugins/toon/toon.h"
+#include "gfx/plugins/userdata/userdata.h"
+#include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/plugins/worldquery/worldquery.h"
+#include "gfx/world/world.h"
 
 namespace {
 
@@ -213,6 +223,11 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     if (!m_animManager)
         return 0;
     SetAnimManager(m_animManager);
+    m_alphaManager = new (std::nothrow) CKivAlphaManager;
+    if (!m_alphaManager)
+        return 0;
+    SetAlphaManager(m_alphaManager);
+
     m_initialised = 1;
 
     // Both archives serve the same data; an archive that does not open shows
@@ -225,6 +240,9 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
     RwTextureSetReadCallback(TextureReadCallback);
 
+    if (!CKivShadow::CreateCameras())
+        return 0;
+
     FreeImage_Initialise(FALSE);
     m_freeImageInits++;
     m_backgroundLoading = backgroundLoading;
@@ -233,11 +251,15 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
 
 int CKivBase::Shutdown()
 {
+    CKivShadow::DestroyCameras();
     CloseParcel(m_parcel);
     CloseParcel(m_loaderParcel);
     delete m_animManager;
     m_animManager = nullptr;
     SetAnimManager(nullptr);
+    delete m_alphaManager;
+    m_alphaManager = nullptr;
+    SetAlphaManager(nullptr);
     delete m_guiSystem;
     m_guiSystem = nullptr;
     if (m_resetHooks) {
@@ -267,10 +289,22 @@ int CKivBase::Shutdown()
 int CKivBase::AttachPlugins()
 {
     RwBool (*const attaches[])(void) = {
-        RwAnimPluginAttach,    // keyframe animation toolkit, 0x1B7
-        RwHAnimPluginAttach,   // hierarchical animation, 0x11E
-        RwSkinPluginAttach,    // skin, 0x116
-        RwToonPluginAttach,    // toon paint and ink, 0x12E
+        RwWorldPluginAttach,                // world module, engine modules 0x501-0x50B
+        RwMatFxPluginAttach,                // material effects, 0x120
+        RwUVAnimPluginAttach,               // UV animation, 0x135
+        RwCollisionPluginAttach,            // 0x11D
+        RwPvsPluginAttach,                  // 0x12A
+        RwLightmapPluginAttach,             // 0x114
+        RwAnimPluginAttach,                 // keyframe animation toolkit, 0x1B7
+        RwHAnimPluginAttach,                // hierarchical animation, 0x11E
+        RwSkinPluginAttach,                 // skin, 0x116
+        RwToonPluginAttach,                 // toon paint and ink, 0x12E
+        RwInt32DataPluginAttach,            // 32-bit value, 0x137
+        RwRandomPluginAttach,               // random numbers, 0x10C
+        RwUserDataPluginAttach,             // user data, 0x11F
+        RwParticleTankPluginAttach,         // 0x12F
+        RwParticleStandardPluginAttach,     // 0x130
+        RwParticleAdvancedPluginAttach,     // 0x132
     };
     for (RwBool (*attach)(void) : attaches) {
         if (!attach())
@@ -327,10 +361,9 @@ void CKivBase::Unlock()
     LeaveCriticalSection(&m_renderLock);
 }
 
-// No world type exists to draw yet: nothing is drawn.
 int CKivBase::RenderWorld()
 {
-    return 0;
+    return m_currentWorld ? m_currentWorld->Render() : 0;
 }
 
 void CKivBase::Present()
@@ -382,6 +415,7 @@ void CKivBase::DestroyDictionaryTextures(RwTextureDictionary *dict)
 
 int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)
 {
+    Lock();
     g_report = TextureMemoryReport{};
     if (writeFile)
         g_report.file = fopen("tm.txt", "wt");
@@ -394,7 +428,9 @@ int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)
         *bytes2D = g_report.bytes2D;
     if (bytes3D)
         *bytes3D = g_report.bytes3D;
-    return g_report.total;
+    const int total = g_report.total;
+    Unlock();
+    return total;
 }
 
 CKivEngineScriptBinder *CKivBase::GetScriptBinder()

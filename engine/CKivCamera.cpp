@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/CKivBase.h"
+#include "engine/CKivClump.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivModelFile.h"
 #include "engine/KivNames.h"
@@ -14,6 +15,7 @@
 #include "gfx/core/stream.h"
 #include "gfx/core/vector.h"
 #include "gfx/d3d9/d3d9renderstate.h"
+#include "gfx/world/clump.h"
 
 namespace {
 
@@ -41,6 +43,12 @@ void MatrixChanged(RwFrame *frame)
     RwFrameMarkDirty(frame);
 }
 
+RwCamera *TakeFirst(RwCamera *camera, void *data)
+{
+    *static_cast<RwCamera **>(data) = camera;
+    return nullptr;
+}
+
 void SetState(RwInt32 state, RwUInt32 value)
 {
     RwRenderStateSet(state, reinterpret_cast<void *>(static_cast<uintptr_t>(value)));
@@ -53,8 +61,8 @@ CKivCamera::CKivCamera() : CKivCamera(nullptr)
 }
 
 CKivCamera::CKivCamera(const char *name)
-    : m_camera(nullptr), m_frame(nullptr), m_viewport(nullptr), m_fieldOfView(kHalfPi), m_renderToTexture(0),
-      m_afterImageAlpha(50), m_world(nullptr), m_fovCorrection(1)
+    : m_model(nullptr), m_camera(nullptr), m_frame(nullptr), m_viewport(nullptr), m_fieldOfView(kHalfPi),
+      m_renderToTexture(0), m_afterImageAlpha(50), m_world(nullptr), m_fovCorrection(1)
 {
     m_name = KivObjectName(this, name);
 }
@@ -64,12 +72,20 @@ CKivCamera::~CKivCamera()
     ReleaseCamera();
 }
 
+// A model's camera goes with its clump; an own camera with its own frame.
 void CKivCamera::ReleaseCamera()
 {
     if (m_camera) {
-        RwCameraSetFrame(m_camera, nullptr);
         RwCameraSetRaster(m_camera, nullptr);
         RwCameraSetZRaster(m_camera, nullptr);
+    }
+    if (m_model) {
+        delete m_model;
+        m_model = nullptr;
+        m_camera = nullptr;
+    }
+    if (m_camera) {
+        RwCameraSetFrame(m_camera, nullptr);
         RwCameraDestroy(m_camera);
         m_camera = nullptr;
     }
@@ -113,27 +129,46 @@ int CKivCamera::CreateLookAt(const RwV3d *position, const RwV3d *target, const R
     return Build(nearClip, farClip, fieldOfView, viewport, &m);
 }
 
+void CKivCamera::Adopt(RwCamera *camera, RwFrame *ownFrame, CKivClump *model)
+{
+    ReleaseCamera();
+    m_camera = camera;
+    m_frame = ownFrame;
+    m_model = model;
+    if (ownFrame)
+        RwCameraSetFrame(camera, ownFrame);
+}
+
 int CKivCamera::Load(const char *fileName)
 {
     KivModelFile file;
     if (!file.Open(fileName))
         return 0;
     RwCamera *camera = nullptr;
-    if (RwStreamFindChunk(file.Stream(), rwID_CAMERA, nullptr, nullptr))
+    RwClump *model = nullptr;
+    if (RwStreamFindChunk(file.Stream(), rwID_CAMERA, nullptr, nullptr)) {
         camera = RwCameraStreamRead(file.Stream());
-    if (!camera)
-        return 0;
+    } else if ((model = file.ReadClump()) != nullptr) {
+        RwClumpForAllCameras(model, TakeFirst, &camera);
+        if (camera && !RwCameraGetFrame(camera))
+            camera = nullptr;
+    }
     // A bare camera chunk carries no frame: the camera gets one of its own.
-    RwFrame *frame = RwFrameCreate();
-    if (!frame) {
-        RwCameraDestroy(camera);
+    RwFrame *frame = camera && !model ? RwFrameCreate() : nullptr;
+    if (!camera || (!model && !frame)) {
+        if (model)
+            RwClumpDestroy(model);
+        else if (camera)
+            RwCameraDestroy(camera);
         return 0;
     }
-    ReleaseCamera();
-    m_camera = camera;
-    m_frame = frame;
-    RwCameraSetFrame(camera, frame);
-    RwFrameMarkDirty(frame);
+    CKivClump *owner = nullptr;
+    if (model) {
+        owner = new CKivClump;
+        owner->SetClump(model);
+    }
+    Adopt(camera, frame, owner);
+    RwFrameMarkDirty(RwCameraGetFrame(camera));
     // The setters rebuild what the library derives from these values.
     const RwV2d window = camera->viewWindow;
     const RwV2d offset = camera->viewOffset;
@@ -166,6 +201,8 @@ int CKivCamera::SetLookAt(const RwV3d *position, const RwV3d *target, const RwV3
     RwMatrix m;
     LookAtMatrix(&m, position, target, up);
     RwFrameTransform(frame, &m, rwCOMBINEREPLACE);
+    if (m_model)
+        m_model->UpdateObjects();
     return 1;
 }
 
@@ -270,8 +307,13 @@ void CKivCamera::DrawAfterImage()
     RwCameraEndUpdate(m_camera);
 }
 
+// A model's camera follows the model's first child frame, as last computed;
+// a model without one, or an own camera, its frame.
 const RwMatrix *CKivCamera::GetLTM()
 {
+    RwFrame *root = m_model && m_model->GetClump() ? RwClumpGetFrame(m_model->GetClump()) : nullptr;
+    if (root && root->child)
+        return &root->child->ltm;
     return GetWorldMatrix();
 }
 

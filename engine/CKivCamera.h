@@ -6,8 +6,10 @@
 #include "gfx/core/rwtypes.h"
 
 struct RwCamera;
+struct RwClump;
 struct RwFrame;
 struct RwMatrix;
+class CKivClump;
 class CKivViewport;
 class CKivWorld;
 
@@ -51,6 +53,7 @@ public:
 
     const char *GetName() const { return m_name.c_str(); }
     RwCamera *GetCamera() const { return m_camera; }
+    CKivClump *GetModel() const { return m_model; }
     CKivViewport *GetViewport() const { return m_viewport; }
     float GetFieldOfView() const { return m_fieldOfView; }
     int GetRenderToTexture() const { return m_renderToTexture; }
@@ -63,11 +66,13 @@ public:
 
 private:
     void ReleaseCamera();
+    void Adopt(RwCamera *camera, RwFrame *ownFrame, CKivClump *model);
     int Build(float nearClip, float farClip, float fieldOfView, CKivViewport *viewport, const RwMatrix *placement);
     void MoveAlong(int axis, float distance);
     RwFrame *Frame() const;
 
     std::string m_name;          // lower case
+    CKivClump *m_model;          // the model that owns the camera (and destroys it), or null
     RwCamera *m_camera;
     RwFrame *m_frame;            // the frame this object made and destroys
     CKivViewport *m_viewport;

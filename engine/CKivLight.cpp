@@ -5,6 +5,7 @@
 #include "engine/KivNames.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/stream.h"
+#include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 
 namespace {
@@ -29,6 +30,12 @@ RwLight *CopyLight(const RwLight *source, RwFrame **frameOut)
     RwLightSetFrame(light, frame);
     *frameOut = frame;
     return light;
+}
+
+RwLight *TakeFirst(RwLight *light, void *data)
+{
+    *static_cast<RwLight **>(data) = light;
+    return nullptr;
 }
 
 } // namespace
@@ -75,19 +82,27 @@ int CKivLight::Create(const RwRGBAReal *colour)
     return 1;
 }
 
+// The copy outlives the file's model (or bare light), which goes at once.
 int CKivLight::Load(const char *fileName)
 {
     KivModelFile file;
     if (!file.Open(fileName))
         return 0;
     RwLight *loaded = nullptr;
-    if (RwStreamFindChunk(file.Stream(), rwID_LIGHT, nullptr, nullptr))
+    RwClump *model = nullptr;
+    if (RwStreamFindChunk(file.Stream(), rwID_LIGHT, nullptr, nullptr)) {
         loaded = RwLightStreamRead(file.Stream());
-    if (!loaded)
-        return 0;
+    } else if ((model = file.ReadClump()) != nullptr) {
+        RwClumpForAllLights(model, TakeFirst, &loaded);
+        if (loaded && !RwLightGetFrame(loaded))
+            loaded = nullptr;
+    }
     RwFrame *frame = nullptr;
-    RwLight *copy = CopyLight(loaded, &frame);
-    RwLightDestroy(loaded);
+    RwLight *copy = loaded ? CopyLight(loaded, &frame) : nullptr;
+    if (model)
+        RwClumpDestroy(model);
+    else if (loaded)
+        RwLightDestroy(loaded);
     if (!copy)
         return 0;
     Release();

@@ -3,6 +3,8 @@
 
 #include <FreeImage.h>
 
+#include <cstring>
+
 #include "engine/CKivBase.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
@@ -82,50 +84,80 @@ RwImage *ImageFromBitmap(FIBITMAP *dib, const ColourKey *key)
     return image;
 }
 
-void ScaledSize(int width, int height, int mode, int *scaledWidth, int *scaledHeight)
+// The bitmap's size by the engine's scale for the mode, never below 1x1.
+void ScaledSize(FIBITMAP *dib, int mode, int *scaledWidth, int *scaledHeight)
 {
     const CKivBase *base = CKivBase::GetInstance();
     const float scale = !base ? 1.0f : mode == 1 ? base->GetImageScale() : base->GetTextureScale();
-    *scaledWidth = static_cast<int>(static_cast<float>(width) * scale);
-    *scaledHeight = static_cast<int>(static_cast<float>(height) * scale);
+    *scaledWidth = static_cast<int>(static_cast<float>(FreeImage_GetWidth(dib)) * scale);
+    *scaledHeight = static_cast<int>(static_cast<float>(FreeImage_GetHeight(dib)) * scale);
     if (*scaledWidth == 0)
         *scaledWidth = 1;
     if (*scaledHeight == 0)
         *scaledHeight = 1;
 }
 
-RwImage *DecodeImage(const void *bytes, DWORD size, const ColourKey *key)
+RwRaster *CreateTextureRaster(int width, int height)
 {
-    FIBITMAP *dib = To32Bits(LoadPng(bytes, size));
-    if (!dib)
-        return nullptr;
-    RwImage *image = ImageFromBitmap(dib, key);
-    FreeImage_Unload(dib);
-    return image;
-}
-
-// A texture raster of the scaled size filled from the image; a smaller
-// raster is filled from a resampled copy.
-RwRaster *RasterFromImage(RwImage *image, int width, int height)
-{
-    RwImage *source = image;
-    if (width != image->width || height != image->height) {
-        source = RwImageCreateResample(image, width, height);
-        if (!source)
-            return nullptr;
-    }
     RwRaster *raster = nullptr;
     for (int i = 0; i < kCreateAttempts && !raster; i++) {
         raster = RwRasterCreate(width, height, 32, rwRASTERTYPETEXTURE);
         if (!raster)
             Sleep(1);
     }
-    if (raster && !RwRasterSetFromImage(raster, source)) {
-        RwRasterDestroy(raster);
-        raster = nullptr;
+    return raster;
+}
+
+// A raster of 8888 pixels lies in memory as the bitmap does (blue, green,
+// red, alpha), so its rows are copied straight in; false for any other kind.
+bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib, const ColourKey *key)
+{
+    const RwInt32 kind = RwRasterGetFormat(raster) & (rwRASTERFORMATPIXELFORMATMASK | rwRASTERFORMATPAL8 |
+                                                      rwRASTERFORMATPAL4 | rwRASTERFORMATMIPMAP);
+    if (kind != rwRASTERFORMAT8888)
+        return false;
+    RwUInt8 *pixels = RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH);
+    if (!pixels)
+        return false;
+    const int width = raster->width, height = raster->height;
+    const bool keyed = key && key->enable;
+    for (int y = 0; y < height; y++) {
+        const BYTE *src = FreeImage_GetScanLine(dib, y);
+        RwUInt8 *dst = pixels + static_cast<size_t>(height - 1 - y) * raster->stride;
+        memcpy(dst, src, static_cast<size_t>(width) * 4);
+        for (int x = 0; keyed && x < width; x++, dst += 4) {
+            if (dst[FI_RGBA_ALPHA] == 0) {
+                dst[FI_RGBA_RED] = key->red;
+                dst[FI_RGBA_GREEN] = key->green;
+                dst[FI_RGBA_BLUE] = key->blue;
+                dst[FI_RGBA_ALPHA] = 255;
+            }
+        }
     }
-    if (source != image)
+    RwRasterUnlock(raster);
+    return true;
+}
+
+// A texture raster of the scaled size; one smaller than the picture is filled
+// from a resampled image of it.
+RwRaster *RasterFromBitmap(FIBITMAP *dib, int width, int height, const ColourKey *key)
+{
+    const bool fullSize = width == static_cast<int>(FreeImage_GetWidth(dib)) &&
+                          height == static_cast<int>(FreeImage_GetHeight(dib));
+    RwRaster *raster = CreateTextureRaster(width, height);
+    if (!raster || (fullSize && FillFromBitmap(raster, dib, key)))
+        return raster;
+    RwImage *image = ImageFromBitmap(dib, key);
+    RwImage *source = image && !fullSize ? RwImageCreateResample(image, width, height) : image;
+    const bool filled = source && RwRasterSetFromImage(raster, source);
+    if (source && source != image)
         RwImageDestroy(source);
+    if (image)
+        RwImageDestroy(image);
+    if (!filled) {
+        RwRasterDestroy(raster);
+        return nullptr;
+    }
     return raster;
 }
 
@@ -134,13 +166,13 @@ RwRaster *RasterFromImage(RwImage *image, int width, int height)
 int DecodePngRaster(RwRaster **out, const char *, const void *bytes, DWORD size, int mode, const ColourKey *key)
 {
     *out = nullptr;
-    RwImage *image = DecodeImage(bytes, size, key);
-    if (!image)
+    FIBITMAP *dib = To32Bits(LoadPng(bytes, size));
+    if (!dib)
         return 0;
     int width, height;
-    ScaledSize(image->width, image->height, mode, &width, &height);
-    *out = RasterFromImage(image, width, height);
-    RwImageDestroy(image);
+    ScaledSize(dib, mode, &width, &height);
+    *out = RasterFromBitmap(dib, width, height, key);
+    FreeImage_Unload(dib);
     return *out ? 1 : 0;
 }
 
@@ -181,8 +213,7 @@ int DecodePngImage(RwImage **out, const char *, const void *bytes, DWORD size, i
     if (!dib)
         return 0;
     int width, height;
-    ScaledSize(static_cast<int>(FreeImage_GetWidth(dib)), static_cast<int>(FreeImage_GetHeight(dib)), mode,
-               &width, &height);
+    ScaledSize(dib, mode, &width, &height);
     if (width != static_cast<int>(FreeImage_GetWidth(dib)) || height != static_cast<int>(FreeImage_GetHeight(dib))) {
         FIBITMAP *scaled = FreeImage_Rescale(dib, width, height, FILTER_BILINEAR);
         FreeImage_Unload(dib);

@@ -5,6 +5,7 @@
 #include "engine/CKivBase.h"
 #include "engine/KivFileRead.h"
 #include "gfx/core/stream.h"
+#include "gfx/world/clump.h"
 
 KivModelFile::~KivModelFile()
 {
@@ -35,4 +36,12 @@ RwStream *KivModelFile::Rewind()
     RwMemory memory = {m_bytes.get(), m_size};
     m_stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
     return m_stream;
+}
+
+RwClump *KivModelFile::ReadClump()
+{
+    RwStream *stream = Rewind();
+    if (!stream || !RwStreamFindChunk(stream, rwID_CLUMP, nullptr, nullptr))
+        return nullptr;
+    return RwClumpStreamRead(stream);
 }

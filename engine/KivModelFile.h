@@ -6,6 +6,7 @@
 #include <memory>
 
 struct RwStream;
+struct RwClump;
 
 class KivModelFile
 {
@@ -21,6 +22,8 @@ public:
     // A fresh stream from the first byte.
     RwStream *Rewind();
     RwStream *Stream() const { return m_stream; }
+    // The model of the file: its clump chunk read from the first byte, or null.
+    RwClump *ReadClump();
 
 private:
     void Close();

@@ -9,6 +9,7 @@
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/filesys.h"
+#include "gfx/core/frame.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
@@ -45,8 +46,10 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         ASSERT_EQ(1, InitHost(base)) << round;
         EXPECT_EQ(1, base->IsInitialised());
         EXPECT_EQ(rwENGINESTATUSSTARTED, RwEngineGetStatus());
-        for (RwUInt32 plugin : {0x1B7u, 0x11Eu})
+        for (RwUInt32 plugin : {0x505u, 0x507u, 0x120u, 0x135u, 0x11Du, 0x12Au, 0x114u, 0x1B7u, 0x11Eu, 0x116u, 0x10Cu,
+                                0x11Fu, 0x12Fu, 0x130u, 0x132u})
             EXPECT_GE(RwEngineGetPluginOffset(plugin), 0) << std::hex << plugin;
+        EXPECT_GE(RwFrameGetPluginOffset(0x137), 0);   // the 32-bit value rides on objects only
 
         // Wine gives drives C: and Z:; the tests run on Z:.
         for (const char *name : {"unc", "C", "Z"})

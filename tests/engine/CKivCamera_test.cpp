@@ -133,6 +133,27 @@ TEST(Camera, LoadReadsABareCameraChunk)
     EXPECT_EQ(rw, camera.GetCamera());
 }
 
+TEST(Camera, LoadTakesTheFirstCameraOfAModel)
+{
+    // The camera hangs two frames deep; the model's first child frame leads.
+    // The clump walks its cameras newest first.
+    WriteFileBytes("model.dff", ModelFile({{-1, 0, 0, 0}, {0, 0, 0, -10}, {1, 5, 0, 0}}, {},
+                                          {{0, CameraFile(0.5f)}, {2, CameraFile(1.0f)}}));
+    CKivCamera camera;
+    ASSERT_EQ(1, camera.Load("model.dff"));
+    ASSERT_NE(nullptr, camera.GetModel());
+    EXPECT_FLOAT_EQ(1.0f, camera.GetCamera()->viewWindow.x);
+    EXPECT_NEAR(kPi / 2, camera.GetFieldOfView(), 1e-5f);
+    EXPECT_FLOAT_EQ(5.0f, camera.GetWorldMatrix()->pos.x);
+    const RwMatrix *ltm = camera.GetLTM();
+    EXPECT_FLOAT_EQ(0.0f, ltm->pos.x);
+    EXPECT_FLOAT_EQ(-10.0f, ltm->pos.z);
+
+    WriteFileBytes("model.dff", ModelFile({{-1, 0, 0, 0}}, {}, {}));
+    EXPECT_EQ(0, camera.Load("model.dff"));   // a model without cameras
+    EXPECT_NE(nullptr, camera.GetModel());
+}
+
 TEST(Camera, AfterImageBlendsTheCameraTextureOverTheFrame)
 {
     CKivCamera camera;

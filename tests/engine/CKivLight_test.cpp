@@ -2,24 +2,12 @@
 #include "engine_host.h"
 
 #include "engine/CKivLight.h"
-#include "gfx/core/engine.h"
 #include "gfx/core/frame.h"
 #include "gfx/world/light.h"
 
 namespace {
 
-// Lights live in the world module; until the engine root attaches it, the
-// host attaches the light part itself.
-class LightHost : public CKivBase {
-public:
-    int AttachPlugins() override
-    {
-        return CKivBase::AttachPlugins() &&
-               RwEngineRegisterPlugin(4, rwID_LIGHTMODULE, RwLightModuleOpen, RwLightModuleClose) >= 0;
-    }
-};
-
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<LightHost>);
+auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
 
 TEST(Light, CreateMakesAnAmbientLightWithoutFrame)
 {
@@ -68,6 +56,28 @@ TEST(Light, LoadCopiesABareLightChunkOntoAFrameOfItsOwn)
     WriteFileBytes("cut.dff", Chunk(0x05, std::string(40, '\0')));
     EXPECT_EQ(0, light.Load("cut.dff"));
     EXPECT_EQ(0, light.Load("absent.dff"));
+    EXPECT_EQ(rw, light.GetLight());
+}
+
+TEST(Light, LoadCopiesTheFirstLightOfAModelAtItsWorldPlace)
+{
+    // The clump walks its lights newest first: the last in the file comes first.
+    const std::string model = ModelFile({{-1, 10, 0, 0}, {0, 1, 2, 3}},
+                                        {{0, LightFile(5, rwLIGHTPOINT)}, {1, LightFile(0, rwLIGHTDIRECTIONAL)}}, {});
+    WriteFileBytes("model.dff", model);
+    CKivLight light;
+    ASSERT_EQ(1, light.Load("model.dff"));
+    RwLight *rw = light.GetLight();
+    EXPECT_EQ(rwLIGHTDIRECTIONAL, RwLightGetType(rw));
+    RwFrame *frame = RwLightGetFrame(rw);
+    ASSERT_NE(nullptr, frame);
+    EXPECT_EQ(nullptr, RwFrameGetParent(frame));   // its own, the model is gone
+    const RwV3d pos = RwFrameGetWorldMatrix(frame)->pos;
+    EXPECT_FLOAT_EQ(11.0f, pos.x);
+    EXPECT_FLOAT_EQ(3.0f, pos.z);
+
+    WriteFileBytes("model.dff", ModelFile({{-1, 0, 0, 0}}, {}, {}));
+    EXPECT_EQ(0, light.Load("model.dff"));   // a model without lights
     EXPECT_EQ(rw, light.GetLight());
 }
 

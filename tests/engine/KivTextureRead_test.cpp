@@ -13,6 +13,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/world/material.h"
 #include "png_bytes.h"
 
 namespace {
@@ -182,8 +183,17 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
         RwImageDestroy(image);
         RwTextureDestroy(texture);
     }
-    // A 1x1 picture stays 1x1 at a quarter.
+    // A quarter is the picture box-filtered: the pixel right of the top-left
+    // one averages red 4..7 and green 0..3, clear of the diagonal.
     Base()->SetTextureQuality(2);
+    RwRaster *raster = nullptr;
+    ASSERT_EQ(1, DecodePngRaster(&raster, "q", png.data(), static_cast<DWORD>(png.size()), 2, nullptr));
+    const std::vector<RwUInt8> p = RasterPixels(raster);
+    EXPECT_NEAR(5.5, p[4], 1.0);
+    EXPECT_NEAR(1.5, p[5], 1.0);
+    EXPECT_EQ(255, p[7]);
+    RwRasterDestroy(raster);
+    // A 1x1 picture stays 1x1 at a quarter.
     const std::string one = MakePng(1, 1);
     RwTexture *texture = nullptr;
     ASSERT_EQ(1, DecodePngTexture(&texture, "one", one.data(), static_cast<DWORD>(one.size()), 2, nullptr));
@@ -252,12 +262,14 @@ TEST(TextureRead, DictionariesReleaseAndReport)
     EXPECT_EQ(1, four->refCount);
     Base()->ReleaseTexture("absent");
     // A texture that a material still holds outlives its dictionary's release.
-    RwTextureAddRef(two);
+    RwMaterial *material = RwMaterialCreate();
+    RwMaterialSetTexture(material, two);
     Base()->DestroyDictionaryTextures(dict);
     EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(dict, "four"));
     EXPECT_EQ(nullptr, RwTextureGetDictionary(two));
     EXPECT_EQ(1, two->refCount);
-    RwTextureDestroy(two);
+    EXPECT_EQ(two, material->texture);
+    RwMaterialDestroy(material);
     RwTextureDictionarySetCurrent(saved);
     RwTextureDictionaryDestroy(dict);
 }

@@ -98,3 +98,39 @@ inline std::vector<RwUInt8> RasterPixels(RwRaster *raster)
     RwImageDestroy(image);
     return pixels;
 }
+
+// A model file without atomics: frames (parent index and position, no
+// rotation), then lights and cameras given as (frame index, object chunk).
+struct ModelFrame {
+    int parent;
+    float x, y, z;
+};
+inline std::string ModelFile(const std::vector<ModelFrame> &frames,
+                             const std::vector<std::pair<int, std::string>> &lights,
+                             const std::vector<std::pair<int, std::string>> &cameras)
+{
+    std::string head, list, members;
+    for (unsigned n : {0u, static_cast<unsigned>(lights.size()), static_cast<unsigned>(cameras.size())})
+        PutU32(head, n);
+    PutU32(list, static_cast<unsigned>(frames.size()));
+    for (const ModelFrame &f : frames) {
+        for (float v : {1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, f.x, f.y, f.z})
+            PutF32(list, v);
+        PutU32(list, static_cast<unsigned>(f.parent));
+        PutU32(list, 0);
+    }
+    std::string extensions;
+    for (size_t i = 0; i < frames.size(); i++)
+        extensions += Chunk(0x03, "");
+    std::string noGeometry;
+    PutU32(noGeometry, 0);
+    for (const auto *group : {&lights, &cameras}) {
+        for (const auto &m : *group) {
+            std::string index;
+            PutU32(index, static_cast<unsigned>(m.first));
+            members += Chunk(0x01, index) + m.second;
+        }
+    }
+    return Chunk(0x10, Chunk(0x01, head) + Chunk(0x0E, Chunk(0x01, list) + extensions) +
+                           Chunk(0x1A, Chunk(0x01, noGeometry)) + members + Chunk(0x03, ""));
+}

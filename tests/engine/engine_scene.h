@@ -1,0 +1,246 @@
+// Scenes for engine tests and benchmarks: grounds as world files, models of square parts written by the library's writers.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gfx/core/memory.h"
+#include "gfx/core/stream.h"
+#include "gfx/plugins/userdata/userdata.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/material.h"
+
+// A string user-data array on any object of the plug-in's kinds.
+inline void KivTestAddString(const void *object, RwPluginObjectKind kind, const char *text, const char *name = "name")
+{
+    RwUserDataExtension *ext = RwUserDataGetExtension(object, kind);
+    const RwInt32 index = RwUserDataExtensionAddArray(ext, name, rwUSERDATASTRING, 1);
+    char *copy = static_cast<char *>(RwMalloc(strlen(text) + 1, rwUSERDATANAMEHINT));
+    strcpy(copy, text);
+    RwUserDataArraySetElement(RwUserDataExtensionGetArray(ext, index), 0, static_cast<RwUInt32>(reinterpret_cast<uintptr_t>(copy)));
+}
+
+inline void KivTestPut32(std::string &s, RwUInt32 v)
+{
+    for (int i = 0; i < 4; i++)
+        s.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+inline void KivTestPutReal(std::string &s, float f)
+{
+    RwUInt32 v;
+    memcpy(&v, &f, 4);
+    KivTestPut32(s, v);
+}
+
+inline std::string KivTestChunk(RwUInt32 type, const std::string &body)
+{
+    std::string s;
+    KivTestPut32(s, type);
+    KivTestPut32(s, static_cast<RwUInt32>(body.size()));
+    KivTestPut32(s, 0x1C020055);
+    return s + body;
+}
+
+// A horizontal square part: both windings, so it shows from above and below.
+struct KivTestQuad {
+    float half = 1.0f;
+    RwRGBA colour = {255, 255, 255, 255};
+    bool prelit = true;                  // unlit and not pre-lit draws black
+    const char *material = nullptr;      // first material's first string
+    const char *second = nullptr;        // a second material, named so, on half the triangles
+    const char *name = nullptr;          // the geometry's first string
+    bool renderArray = false;            // carries a "render" array as a hostile file would
+};
+
+inline RwGeometry *KivTestQuadGeometry(const KivTestQuad &q)
+{
+    RwGeometry *g = RwGeometryCreate(4, 4, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | rwGEOMETRYMODULATEMATERIALCOLOR |
+                                               (q.prelit ? rwGEOMETRYPRELIT : 0));
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int i = 0; i < 4; i++) {
+        m->verts[i] = {(i & 1) ? q.half : -q.half, 0.0f, (i & 2) ? q.half : -q.half};
+        m->normals[i] = {0.0f, 1.0f, 0.0f};
+        if (q.prelit)
+            g->preLitLum[i] = {255, 255, 255, 255};
+    }
+    RwMaterial *materials[2] = {RwMaterialCreate(), q.second ? RwMaterialCreate() : nullptr};
+    materials[0]->color = q.colour;
+    if (q.material)
+        KivTestAddString(materials[0], rwKINDMATERIAL, q.material);
+    if (q.second)
+        KivTestAddString(materials[1], rwKINDMATERIAL, q.second);
+    const RwUInt16 tris[4][3] = {{0, 2, 1}, {1, 2, 3}, {0, 1, 2}, {1, 3, 2}};
+    for (int t = 0; t < 4; t++) {
+        g->triangles[t] = {{tris[t][0], tris[t][1], tris[t][2]}, 0};
+        RwGeometryTriangleSetMaterial(g, &g->triangles[t], materials[q.second && t >= 2 ? 1 : 0]);
+    }
+    for (RwMaterial *material : materials) {
+        if (material)
+            RwMaterialDestroy(material);
+    }
+    m->boundingSphere = {{0, 0, 0}, q.half * 1.5f};
+    if (q.name)
+        KivTestAddString(g, rwKINDGEOMETRY, q.name);
+    if (q.renderArray) {
+        const RwInt32 index = RwUserDataGeometryAddArray(g, "render", rwUSERDATAINT, 2);
+        RwUserDataArraySetElement(RwUserDataGeometryGetArray(g, index), 0, 0xDEADBEEFu);
+    }
+    RwGeometryUnlock(g);
+    return g;
+}
+
+// What a library writer puts into a memory stream.
+template <typename Write>
+std::string KivTestWrite(Write write)
+{
+    RwMemory memory = {nullptr, 0};
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMWRITE, &memory);
+    write(stream);
+    RwStreamClose(stream, &memory);
+    std::string bytes(reinterpret_cast<const char *>(memory.start), memory.length);
+    RwFree(memory.start);
+    return bytes;
+}
+
+inline std::string KivTestWritten(const RwGeometry *g)
+{
+    return KivTestWrite([g](RwStream *stream) { RwGeometryStreamWrite(g, stream); });
+}
+
+// One frame per part under the root, at the part's position; each part one atomic.
+struct KivTestPart {
+    KivTestQuad quad;
+    RwV3d position;
+};
+
+inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
+{
+    std::string counts, frames, geometries, atomics;
+    KivTestPut32(counts, static_cast<RwUInt32>(parts.size()));
+    KivTestPut32(counts, 0);
+    KivTestPut32(counts, 0);
+    KivTestPut32(frames, static_cast<RwUInt32>(parts.size() + 1));
+    for (size_t i = 0; i <= parts.size(); i++) {
+        const RwV3d p = i ? parts[i - 1].position : RwV3d{0, 0, 0};
+        for (float v : {1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, p.x, p.y, p.z})
+            KivTestPutReal(frames, v);
+        KivTestPut32(frames, i ? 0u : 0xFFFFFFFFu);
+        KivTestPut32(frames, 0);
+    }
+    std::string frameList = KivTestChunk(1, frames);
+    for (size_t i = 0; i <= parts.size(); i++)
+        frameList += KivTestChunk(3, "");
+    std::string count;
+    KivTestPut32(count, static_cast<RwUInt32>(parts.size()));
+    geometries = KivTestChunk(1, count);
+    for (size_t i = 0; i < parts.size(); i++) {
+        RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
+        geometries += KivTestWritten(g);
+        RwGeometryDestroy(g);
+        std::string atomic;
+        for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), static_cast<RwUInt32>(i), 5u, 0u})
+            KivTestPut32(atomic, v);
+        atomics += KivTestChunk(0x14, KivTestChunk(1, atomic) + KivTestChunk(3, ""));
+    }
+    return KivTestChunk(0x10, KivTestChunk(1, counts) + KivTestChunk(0x0E, frameList) + KivTestChunk(0x1A, geometries) +
+                                  atomics + KivTestChunk(3, ""));
+}
+
+// A ground at height y over [-half, half] in x and z: sectors x sectors world
+// sectors, each cells x cells squares of two pre-lit white triangles facing
+// up (and two facing down when doubleSided). The world box reaches up to top.
+inline std::string KivTestSector(float x0, float x1, float z0, float z1, float y, float top, int cells,
+                                 bool doubleSided)
+{
+    std::string positions, colours, triangles;
+    const int side = cells + 1;
+    for (int j = 0; j <= cells; j++) {
+        for (int i = 0; i <= cells; i++) {
+            KivTestPutReal(positions, x0 + (x1 - x0) * i / cells);
+            KivTestPutReal(positions, y);
+            KivTestPutReal(positions, z0 + (z1 - z0) * j / cells);
+            KivTestPut32(colours, 0xFFFFFFFFu);
+        }
+    }
+    int count = 0;
+    for (int j = 0; j < cells; j++) {
+        for (int i = 0; i < cells; i++) {
+            const RwUInt32 a = j * side + i, b = a + 1, c = a + side, d = c + 1;
+            const RwUInt32 up[2][3] = {{a, c, b}, {b, c, d}};
+            for (const auto &t : up) {
+                KivTestPut32(triangles, t[0] | t[1] << 16);
+                KivTestPut32(triangles, t[2]);
+                count++;
+                if (doubleSided) {
+                    KivTestPut32(triangles, t[0] | t[2] << 16);
+                    KivTestPut32(triangles, t[1]);
+                    count++;
+                }
+            }
+        }
+    }
+    std::string s;
+    KivTestPut32(s, 0);
+    KivTestPut32(s, static_cast<RwUInt32>(count));
+    KivTestPut32(s, static_cast<RwUInt32>(side * side));
+    for (float f : {x0, y, z0, x1, top, z1})
+        KivTestPutReal(s, f);
+    KivTestPut32(s, 0);
+    KivTestPut32(s, 0);
+    return KivTestChunk(9, KivTestChunk(1, s + positions + colours + triangles) + KivTestChunk(3, ""));
+}
+
+inline std::string KivTestSectorTree(float x0, float x1, float z0, float z1, float y, float top, int sectors,
+                                     int cells, bool doubleSided, int *planes)
+{
+    if (sectors <= 1)
+        return KivTestSector(x0, x1, z0, z1, y, top, cells, doubleSided);
+    ++*planes;
+    const bool alongX = (x1 - x0) >= (z1 - z0);
+    const float mid = alongX ? (x0 + x1) / 2 : (z0 + z1) / 2;
+    const int half = sectors / 2;
+    std::string plane;
+    KivTestPut32(plane, alongX ? 0 : 8);
+    KivTestPutReal(plane, mid);
+    KivTestPut32(plane, half <= 1 ? 1 : 0);
+    KivTestPut32(plane, sectors - half <= 1 ? 1 : 0);
+    KivTestPutReal(plane, mid);
+    KivTestPutReal(plane, mid);
+    const std::string low = alongX ? KivTestSectorTree(x0, mid, z0, z1, y, top, half, cells, doubleSided, planes)
+                                   : KivTestSectorTree(x0, x1, z0, mid, y, top, half, cells, doubleSided, planes);
+    const std::string high = alongX ? KivTestSectorTree(mid, x1, z0, z1, y, top, sectors - half, cells, doubleSided, planes)
+                                    : KivTestSectorTree(x0, x1, mid, z1, y, top, sectors - half, cells, doubleSided, planes);
+    return KivTestChunk(0x0A, KivTestChunk(1, plane) + low + high);
+}
+
+inline std::string KivTestGround(float half, float y, float top, int sectors = 1, int cells = 1,
+                                 bool doubleSided = true)
+{
+    int planes = 0;
+    const std::string tree = KivTestSectorTree(-half, half, -half, half, y, top, sectors, cells, doubleSided, &planes);
+    const int perSector = cells * cells * (doubleSided ? 4 : 2);
+    const RwUInt32 format = 0x40000000 | rwGEOMETRYPRELIT | rwGEOMETRYPOSITIONS;
+    std::string s;
+    KivTestPut32(s, sectors <= 1 ? 1 : 0);
+    for (int i = 0; i < 3; i++)
+        KivTestPutReal(s, 0.0f);
+    for (RwUInt32 v : {static_cast<RwUInt32>(perSector * sectors),
+                       static_cast<RwUInt32>((cells + 1) * (cells + 1) * sectors), static_cast<RwUInt32>(planes),
+                       static_cast<RwUInt32>(sectors), 0u, format})
+        KivTestPut32(s, v);
+    for (float f : {half, top, half, -half, y, -half})
+        KivTestPutReal(s, f);
+    std::string material;
+    for (RwUInt32 v : {0u, 0xFFFFFFFFu, 0u, 0u})
+        KivTestPut32(material, v);
+    for (float f : {1.0f, 1.0f, 1.0f})
+        KivTestPutReal(material, f);
+    std::string list;
+    KivTestPut32(list, 1);
+    KivTestPut32(list, 0xFFFFFFFFu);
+    const std::string materials =
+        KivTestChunk(8, KivTestChunk(1, list) + KivTestChunk(7, KivTestChunk(1, material) + KivTestChunk(3, "")));
+    return KivTestChunk(0x0B, KivTestChunk(1, s) + materials + tree + KivTestChunk(3, ""));
+}
