@@ -14,6 +14,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivLight.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivViewport.h"
@@ -145,6 +146,8 @@ void CKivWorld::Init(const char *name, RwUInt8 colour)
 
 CKivWorld::~CKivWorld()
 {
+    // Scripts may keep this world's userdata.
+    CKivEngineScriptBinder::ForgetObject(this);
     RemoveAll();
 }
 
