@@ -8,8 +8,8 @@
 #include <FreeImage.h>
 
 #include "archive/CParcel.h"
-#include "engine/CKivAnimManager.h"
 #include "engine/CKivAlphaManager.h"
+#include "engine/CKivAnimManager.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivShadow.h"
@@ -220,14 +220,15 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
                         static_cast<RwReal>(camera2d->frameBuffer->height));
 
-    m_animManager = new (std::nothrow) CKivAnimManager;
-    if (!m_animManager)
-        return 0;
-    SetAnimManager(m_animManager);
     m_alphaManager = new (std::nothrow) CKivAlphaManager;
     if (!m_alphaManager)
         return 0;
     SetAlphaManager(m_alphaManager);
+
+    m_animManager = new (std::nothrow) CKivAnimManager;
+    if (!m_animManager)
+        return 0;
+    SetAnimManager(m_animManager);
 
     m_initialised = 1;
 
@@ -257,12 +258,12 @@ int CKivBase::Shutdown()
     CKivShadow::DestroyCameras();
     CloseParcel(m_parcel);
     CloseParcel(m_loaderParcel);
-    delete m_animManager;
-    m_animManager = nullptr;
-    SetAnimManager(nullptr);
     delete m_alphaManager;
     m_alphaManager = nullptr;
     SetAlphaManager(nullptr);
+    delete m_animManager;
+    m_animManager = nullptr;
+    SetAnimManager(nullptr);
     delete m_guiSystem;
     m_guiSystem = nullptr;
     if (m_resetHooks) {
@@ -302,9 +303,9 @@ int CKivBase::AttachPlugins()
         RwAnimPluginAttach,                 // keyframe animation toolkit, 0x1B7
         RwHAnimPluginAttach,                // hierarchical animation, 0x11E
         RwSkinPluginAttach,                 // skin, 0x116
-        RwToonPluginAttach,                 // toon paint and ink, 0x12E
         RwInt32DataPluginAttach,            // 32-bit value, 0x137
         RwRandomPluginAttach,               // random numbers, 0x10C
+        RwToonPluginAttach,                 // toon paint and ink, 0x12E
         RwUserDataPluginAttach,             // user data, 0x11F
         RwParticleTankPluginAttach,         // 0x12F
         RwParticleStandardPluginAttach,     // 0x130

@@ -6,8 +6,10 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/CKivBehaviorManager.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
+#include "engine/CKivToon.h"
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
 #include "engine/KivFileRead.h"
@@ -129,12 +131,15 @@ void CKivClump::Init(const char *name)
     m_current = m_queue.end();
     m_hierarchy = nullptr;
     m_blendA = m_blendB = nullptr;
+    m_playing[0] = m_playing[1] = m_playing[2] = nullptr;
     m_particleTime = 0.0f;
+    m_toon = nullptr;
     m_shadow = nullptr;
     m_queueIdle = 1;
     m_shadowEnabled = 1;
     memset(m_typeName, 0, sizeof(m_typeName));
     m_world = nullptr;
+    m_behaviors = new CKivBehaviorManager;
 }
 
 CKivClump::~CKivClump()
@@ -143,6 +148,13 @@ CKivClump::~CKivClump()
 }
 
 void CKivClump::Destroy()
+{
+    delete m_behaviors;
+    m_behaviors = nullptr;
+    ReleaseModel();
+}
+
+void CKivClump::ReleaseModel()
 {
     m_uvMaterials.clear();
     m_shadowEnabled = 1;
@@ -219,7 +231,7 @@ int CKivClump::Load(const char *fileName, const char *imagePath)
     if (!clump)
         return 0;
 
-    Destroy();
+    ReleaseModel();
     m_clump = clump;
     // A model file's own "render" arrays are never trusted.
     for (RwAtomic *atomic : Atomics(m_clump))
@@ -269,7 +281,7 @@ int CKivClump::SetClump(RwClump *clump)
 {
     if (!clump)
         return 0;
-    Destroy();
+    ReleaseModel();
     m_clump = clump;
     m_hierarchy = FindHierarchy(m_clump);
     SetupHierarchy(0);
@@ -309,13 +321,14 @@ int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
             }
         }
     }
-    Destroy();
+    ReleaseModel();
     m_clump = copy;
     m_particleTime = 0.0f;
     m_hierarchy = FindHierarchy(m_clump);
     if (RwFrame *root = RootFrame(m_clump))
         RwFrameTransform(root, RwFrameGetWorldMatrix(RootFrame(original)), rwCOMBINEREPLACE);
     SetupHierarchy(1);
+    m_toon = source->m_toon;
     WriteClumpUserData();
     return 1;
 }
@@ -646,6 +659,19 @@ int CKivClump::SetMaterialTextureByName(const char *materialName, const char *te
     RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
     RwTexture *texture = dict && textureName ? RwTextureDictionaryFindTexture(dict, textureName) : nullptr;
     return texture ? SetMaterialTexture(materialName, texture) : 0;
+}
+
+void CKivClump::SetToon(CKivToon *toon)
+{
+    if (toon || m_toon) {
+        RestoreAlphaAtomics();
+        if (toon)
+            toon->ApplyToClump(this);
+        else
+            m_toon->RemoveFromClump(this);
+        SetupAlphaAtomics();
+    }
+    m_toon = toon;
 }
 
 void CKivClump::CollectUVAnimMaterials()

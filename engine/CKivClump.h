@@ -18,7 +18,11 @@ struct RwTexture;
 struct RwAnimAnimation;
 struct RwAnimInterpolator;
 struct RwHAnimHierarchy;
+class CKivAnimManager;
+class CKivBehavior;
+class CKivBehaviorManager;
 class CKivShadow;
+class CKivToon;
 class CKivWorld;
 
 // One motion of the queue.
@@ -62,8 +66,14 @@ public:
     void SetWorld(CKivWorld *world) { m_world = world; }
 
     // Animation queue. Refused (0) without a hierarchy or for a motion with
-    // fewer nodes than the hierarchy.
+    // fewer nodes than the hierarchy. Entries and interpolators hold their
+    // motions in the engine's animation manager while they play them.
+    int PushAnimation(CKivAnimManager *manager, const char *motionName, float blendTime, int loopFlags);
     int PushAnimationEntry(RwAnimAnimation *animation, float blendTime, int loopFlags);
+    // Pushes the behaviour's motions in order (those that load); 0 without it.
+    int PlayBehavior(const char *name);
+    CKivBehavior *CreateBehavior(const char *name, int soundIndex);
+    CKivBehaviorManager *GetBehaviorManager() const { return m_behaviors; }
     void ClearAnimationQueue();
     int HasNextAnimation() const;
     KivAnimEntry *GetCurrentEntry() const;
@@ -109,6 +119,10 @@ public:
     int SetMaterialTexture(const char *materialName, RwTexture *texture);
     int SetMaterialTextureByName(const char *materialName, const char *textureName);
     void CollectUVAnimMaterials();
+    // Restores the alpha atomics, applies the toon (or removes the previous
+    // one for null) and switches the alpha atomics again.
+    void SetToon(CKivToon *toon);
+    CKivToon *GetToon() const { return m_toon; }
 
     // Particles, shadow, drawing, screen positions.
     float UpdateParticles(float dt);
@@ -142,6 +156,9 @@ public:
 
 private:
     void Init(const char *name);
+    void ReleaseModel();
+    void DeleteEntry(KivAnimEntry *entry);
+    int Play(int slot, RwAnimInterpolator *interpolator, RwAnimAnimation *animation);
     void SetupHierarchy(int nodeScales);
     void WriteClumpUserData();
     int CloneFrom(CKivClump *source, int ownGeometry);
@@ -159,11 +176,14 @@ private:
     RwAnimInterpolator *m_blendA;               // owned; cross-fades only
     RwAnimInterpolator *m_blendB;
     std::vector<float> m_nodeScales;            // six per node: 0, first, second, 0, 0, 0
+    RwAnimAnimation *m_playing[3];              // held for the hierarchy's interpolator, A and B
     float m_particleTime;
+    CKivToon *m_toon;                           // the game's
     CKivShadow *m_shadow;                       // owned
     std::set<RwMaterial *> m_uvMaterials;
     int m_queueIdle;
     int m_shadowEnabled;
     char m_typeName[32];
     CKivWorld *m_world;                         // set while registered in a world
+    CKivBehaviorManager *m_behaviors;           // owned
 };

@@ -1,6 +1,10 @@
 // The clump's animation queue: motions played in order, cross-faded by their blend times.
 #include "engine/CKivClump.h"
 
+#include "engine/CKivAnimManager.h"
+#include "engine/CKivBase.h"
+#include "engine/CKivBehavior.h"
+#include "engine/CKivBehaviorManager.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -10,12 +14,70 @@ static RwAnimInterpolator *Interpolator(RwHAnimHierarchy *hierarchy)
     return hierarchy ? hierarchy->currentAnim : nullptr;
 }
 
+// Players hold what they play, so a removal from the manager cannot free it under them.
+static void Hold(RwAnimAnimation *animation, int hold)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    CKivAnimManager *manager = base ? base->GetAnimManager() : nullptr;
+    if (manager && animation) {
+        if (hold)
+            manager->HoldAnimation(animation);
+        else
+            manager->DropAnimation(animation);
+    }
+}
+
+void CKivClump::DeleteEntry(KivAnimEntry *entry)
+{
+    Hold(entry->animation, 0);
+    delete entry;
+}
+
+int CKivClump::Play(int slot, RwAnimInterpolator *interpolator, RwAnimAnimation *animation)
+{
+    if (!RwAnimInterpolatorSetCurrentAnim(interpolator, animation))
+        return 0;
+    Hold(animation, 1);
+    Hold(m_playing[slot], 0);
+    m_playing[slot] = animation;
+    return 1;
+}
+
 void CKivClump::ClearQueue()
 {
     for (KivAnimEntry *entry : m_queue)
-        delete entry;
+        DeleteEntry(entry);
     m_queue.clear();
     m_current = m_queue.end();
+    for (RwAnimAnimation *&playing : m_playing) {
+        Hold(playing, 0);
+        playing = nullptr;
+    }
+}
+
+int CKivClump::PushAnimation(CKivAnimManager *manager, const char *motionName, float blendTime, int loopFlags)
+{
+    RwAnimAnimation *animation = manager && motionName ? manager->GetAnimation(motionName) : nullptr;
+    return animation ? PushAnimationEntry(animation, blendTime, loopFlags) : 0;
+}
+
+int CKivClump::PlayBehavior(const char *name)
+{
+    CKivBehavior *behavior = m_behaviors ? m_behaviors->FindBehavior(name) : nullptr;
+    if (!behavior)
+        return 0;
+    CKivBase *base = CKivBase::GetInstance();
+    // Copied first: a push may load motions, never change the list, but stays safe if it does.
+    const std::vector<KivBehaviorMotion> motions = behavior->GetMotions();
+    for (const KivBehaviorMotion &motion : motions)
+        PushAnimation(base ? base->GetAnimManager() : nullptr, motion.name.c_str(), motion.blendTime,
+                      motion.loopFlags);
+    return 1;
+}
+
+CKivBehavior *CKivClump::CreateBehavior(const char *name, int soundIndex)
+{
+    return m_behaviors ? m_behaviors->CreateBehavior(name, soundIndex) : nullptr;
 }
 
 int CKivClump::PushAnimationEntry(RwAnimAnimation *animation, float blendTime, int loopFlags)
@@ -26,9 +88,10 @@ int CKivClump::PushAnimationEntry(RwAnimAnimation *animation, float blendTime, i
         return 0;
     KivAnimEntry *entry = new KivAnimEntry{animation, animation->duration, blendTime < 0.0f ? 0.0f : blendTime,
                                            loopFlags, 0};
+    Hold(animation, 1);
     if (m_queue.empty()) {
-        if (!RwAnimInterpolatorSetCurrentAnim(interpolator, animation)) {
-            delete entry;
+        if (!Play(0, interpolator, animation)) {
+            DeleteEntry(entry);
             return 0;
         }
         m_queue.push_back(entry);
@@ -55,7 +118,7 @@ void CKivClump::ClearAnimationQueue()
             ++it;
             continue;
         }
-        delete *it;
+        DeleteEntry(*it);
         it = m_queue.erase(it);
     }
     if (m_current != m_queue.end())
@@ -195,10 +258,11 @@ int CKivClump::UpdateQueue(float dt)
         if (d <= t1) {
             markFinished(e);
             const bool within = t1 < d + n->duration - b;
-            delete e;
+            // n takes the interpolator before e lets its motion go.
+            Play(0, in, n->animation);
+            DeleteEntry(e);
             m_queue.erase(m_current);
             m_current = nextIt;
-            RwAnimInterpolatorSetCurrentAnim(in, n->animation);
             if (within) {
                 RwAnimInterpolatorAddTime(in, t1 - s);
                 RwHAnimHierarchyUpdateMatrices(m_hierarchy);
@@ -212,8 +276,8 @@ int CKivClump::UpdateQueue(float dt)
         // Cross-fade: A holds e's pose at the blend start, B runs n.
         markFinished(e);
         RwAnimInterpolatorSetTime(in, d - b);
-        if (m_blendA && m_blendB && RwAnimInterpolatorSetCurrentAnim(m_blendA, e->animation) &&
-            RwAnimInterpolatorCopy(m_blendA, in) && RwAnimInterpolatorSetCurrentAnim(m_blendB, n->animation)) {
+        if (m_blendA && m_blendB && Play(1, m_blendA, e->animation) && RwAnimInterpolatorCopy(m_blendA, in) &&
+            Play(2, m_blendB, n->animation)) {
             RwAnimInterpolatorAddTime(in, t1 - s);
             RwAnimInterpolatorSetTime(m_blendB, t1 - s);
             RwAnimInterpolatorBlend(in, m_blendA, m_blendB, b > 0.0f ? (t1 - s) / b : 1.0f);

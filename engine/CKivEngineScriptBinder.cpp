@@ -169,8 +169,7 @@ int ClumpPushAnimation(lua_State *L)
     const int loop = lua_toboolean(L, 4);
     CKivBase *base = CKivBase::GetInstance();
     CKivAnimManager *manager = base ? base->GetAnimManager() : nullptr;
-    if (manager)
-        clump->PushAnimationEntry(manager->GetAnimation(name), blend, loop);
+    clump->PushAnimation(manager, name, blend, loop);
     return 1;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/CKivClump.h"
+#include "gfx/plugins/toon/toon.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
@@ -112,6 +113,7 @@ void KivGeometryDropRenderArrays(RwGeometry *geometry)
 static const RwAtomicCallBackRender kRenderCallBacks[] = {
     RwAtomicDefaultRenderCallBack,
     CKivClump::NullRenderCallBack,
+    RwToonAtomicRenderCallBack,
 };
 
 RwUInt32 KivRenderCallBackIndex(RwAtomicCallBackRender callback)

@@ -1,10 +1,14 @@
 // Engine clumps: names, loads, transparent classification and switching, clones, the animation queue, bounds.
-#include "engine_host.h"
 #include "engine_scene.h"
+#include "motion_files.h"
 
 #include <cmath>
 
+#include "engine/CKivAnimManager.h"
+#include "engine/CKivBehavior.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivToon.h"
+#include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/frame.h"
@@ -29,6 +33,14 @@ int RenderArrays(RwGeometry *g)
     for (RwInt32 i = 0; i < RwUserDataGeometryGetArrayCount(g); i++)
         n += !strcmp(RwUserDataGeometryGetArray(g, i)->name, "render");
     return n;
+}
+
+// Switches the atomic again over another callback.
+void RestoreAlphaTo(RwAtomic *atomic, RwAtomicCallBackRender callback)
+{
+    CKivClump::RestoreAlphaAtomic(atomic);
+    atomic->renderCallBack = callback;
+    CKivClump::SetupAlphaAtomic(atomic);
 }
 
 int Load(CKivClump &clump, const KivTestQuad &quad, const char *file = "part.dff")
@@ -355,6 +367,57 @@ TEST_F(Queue, RefusesMotionsThatDoNotDriveEveryNode)
     ASSERT_EQ(1, Load(boneless, KivTestQuad()));
     EXPECT_EQ(1, boneless.WillAnimationEnd(0.0f));
     EXPECT_EQ(0, boneless.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 0));
+}
+
+TEST_F(Queue, BehavioursPushTheirMotionsWhichStayHeldWhilePlayed)
+{
+    WriteMotion("Data/Avatar/Motions/step.anm", 1, 1.0f);
+    WriteMotion("Data/Avatar/Motions/turn.anm", 1, 2.0f);
+    CKivBehavior *walk = clump.CreateBehavior("Walk", -1);
+    ASSERT_NE(nullptr, walk);
+    walk->AddMotion("step", 0.0f, 0);
+    walk->AddMotion("turn", 0.25f, 1);
+    EXPECT_EQ(0, clump.PlayBehavior("walk"));   // names are exact
+    EXPECT_EQ(nullptr, clump.GetCurrentEntry());
+    ASSERT_EQ(1, clump.PlayBehavior("Walk"));
+    EXPECT_EQ(1, clump.HasNextAnimation());
+    CKivAnimManager *manager = HostedEngine<>::base->GetAnimManager();
+    RwAnimAnimation *step = manager->FindAnimation("step");
+    EXPECT_EQ(2, manager->GetHoldCount(step));   // its entry and the interpolator
+    EXPECT_EQ(0, clump.PushAnimation(manager, "absent", 0.0f, 0));
+    clump.Update(0.5f);
+    clump.Update(0.6f);   // the turn takes over; the step is let go
+    EXPECT_EQ(0, manager->GetHoldCount(step));
+    RwAnimAnimation *turn = manager->FindAnimation("turn");
+    EXPECT_EQ(2, manager->GetHoldCount(turn));
+    // Removed from the manager while it plays: it lives until the clump lets go.
+    EXPECT_TRUE(manager->RemoveAnimation("turn"));
+    EXPECT_TRUE(manager->RemoveAnimation("step"));
+    EXPECT_EQ(nullptr, manager->FindAnimation("turn"));
+    clump.Update(0.1f);
+    EXPECT_NEAR(0.35f + 0.1f, clump.GetAnimationTime(), 1e-4f);
+    clump.Destroy();
+    EXPECT_EQ(0, manager->GetHoldCount(turn));
+}
+
+TEST(Clump, ToonChangesKeepOneSwitchPerTransparentPart)
+{
+    KivTestQuad glass;
+    glass.material = "_t";
+    CKivClump clump;
+    ASSERT_EQ(1, Load(clump, glass));
+    RwAtomic *atomic = FirstAtomic(clump);
+    CKivToon toon;   // nothing loaded: binds nothing
+    clump.SetToon(&toon);
+    EXPECT_EQ(&toon, clump.GetToon());
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(1, RenderArrays(atomic->geometry));
+    clump.SetToon(nullptr);
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(1, RenderArrays(atomic->geometry));
+    // A toon-drawn part keeps its toon callback behind the switch.
+    RestoreAlphaTo(atomic, RwToonAtomicRenderCallBack);
+    EXPECT_EQ(RwToonAtomicRenderCallBack, AtomicGetSavedRenderCallBack(atomic));
 }
 
 } // namespace

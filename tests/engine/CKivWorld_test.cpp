@@ -204,11 +204,13 @@ TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
 TEST_F(WorldScene, ACasterDarkensTheGroundUnderItFadingWithDistance)
 {
     Sun();
-    // The caster itself is a hidden bone shape; its shadow model is black.
+    // The caster itself is a hidden bone shape; its shadow model is black and
+    // transparent by name, so it must draw into the shadow, not the view.
     KivTestQuad hidden, black;
     hidden.name = "Bip01 Spine";
     hidden.half = black.half = 2.0f;
     black.prelit = false;
+    black.material = "_t";
     CKivClump *caster = Add("caster.dff", hidden, {0, 5, 0});
     CKivClump *model = LoadPart("shade.dff", black, {0, 5, 0});
     ASSERT_EQ(1, caster->CreateShadow(model, 1000.0f));
