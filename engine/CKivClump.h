@@ -2,6 +2,7 @@
 #pragma once
 
 #include <list>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ class CKivBehaviorManager;
 class CKivShadow;
 class CKivToon;
 class CKivWorld;
+class CKivTextureTrailer;
 
 // One motion of the queue.
 struct KivAnimEntry {
@@ -119,6 +121,11 @@ public:
     int SetMaterialTexture(const char *materialName, RwTexture *texture);
     int SetMaterialTextureByName(const char *materialName, const char *textureName);
     void CollectUVAnimMaterials();
+    // The atomic's first material shows the trailer's frames from now on
+    // (the trailer stays its owner's); 0 when nothing can show it.
+    int SetTextureTrailer(const char *atomicName, CKivTextureTrailer *trailer);
+    // An owner about to delete a trailer unbinds it first.
+    void RemoveTextureTrailer(CKivTextureTrailer *trailer);
     // Restores the alpha atomics, applies the toon (or removes the previous
     // one for null) and switches the alpha atomics again.
     void SetToon(CKivToon *toon);
@@ -181,6 +188,7 @@ private:
     CKivToon *m_toon;                           // the game's
     CKivShadow *m_shadow;                       // owned
     std::set<RwMaterial *> m_uvMaterials;
+    std::map<RwMaterial *, CKivTextureTrailer *> m_trailers;   // not owned
     int m_queueIdle;
     int m_shadowEnabled;
     char m_typeName[32];
