@@ -2,10 +2,14 @@
 #include "engine/CKivEngineScriptBinder.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include <lua.hpp>
 
 #include "engine/CKivAnimManager.h"
+#include "engine/CKivAvatar.h"
+#include "engine/CKivAvatarItem.h"
+#include "engine/CKivBehavior.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivWorld.h"
@@ -189,6 +193,117 @@ int ClumpGetName(lua_State *L)
     return 1;
 }
 
+// --- "KivEngine.Avatar" ---
+
+// The avatar of the running call; its userdata is emptied when the call returns.
+CKivAvatar *LiveAvatar(lua_State *L, int index)
+{
+    CKivClump *clump = static_cast<CKivClump *>(*CheckSlot(L, index, CKivEngineScriptBinder::kAvatarMeta));
+    if (!clump)
+        luaL_argerror(L, index, "avatar call has ended");
+    return static_cast<CKivAvatar *>(clump);
+}
+
+// Every value of the table at index has the type (no conversions: lua_next would lose its place).
+void CheckValues(lua_State *L, int index, int type, const char *what)
+{
+    luaL_checktype(L, index, LUA_TTABLE);
+    for (lua_pushnil(L); lua_next(L, index); lua_pop(L, 1)) {
+        if (lua_type(L, -1) != type)
+            luaL_argerror(L, index, what);
+    }
+}
+
+// Inner tables whose first three values are a name, a blend time and a loop flag.
+void CheckMotions(lua_State *L, int index)
+{
+    CheckValues(L, index, LUA_TTABLE, "motions must be tables");
+    for (lua_pushnil(L); lua_next(L, index); lua_pop(L, 1)) {
+        const int inner = lua_gettop(L);
+        const int types[3] = {LUA_TSTRING, LUA_TNUMBER, LUA_TBOOLEAN};
+        int n = 0;
+        for (lua_pushnil(L); n < 3 && lua_next(L, inner); lua_pop(L, 1), n++) {
+            if (lua_type(L, -1) != types[n])
+                luaL_argerror(L, index, "a motion is name, blend time, loop flag");
+        }
+        if (n < 3)
+            luaL_argerror(L, index, "a motion is name, blend time, loop flag");
+        lua_settop(L, inner);
+    }
+}
+
+int AvatarCreateBehavior(lua_State *L)
+{
+    CKivAvatar *avatar = LiveAvatar(L, 1);
+    const char *name = luaL_checkstring(L, 2);
+    const int sound = static_cast<int>(luaL_checkinteger(L, 3));
+    CheckMotions(L, 4);
+    CKivBehavior *behavior = avatar->CreateBehavior(name, sound);
+    for (lua_pushnil(L); behavior && lua_next(L, 4); lua_pop(L, 1)) {
+        const int inner = lua_gettop(L);
+        lua_pushnil(L);
+        lua_next(L, inner);
+        const char *motion = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        lua_next(L, inner);
+        const float blend = static_cast<float>(lua_tonumber(L, -1));
+        lua_pop(L, 1);
+        lua_next(L, inner);
+        const int loop = lua_toboolean(L, -1);
+        lua_settop(L, inner);
+        behavior->AddMotion(motion, blend, loop);
+    }
+    return 1;
+}
+
+int AvatarAddEmotion(lua_State *L)
+{
+    CKivAvatar *avatar = LiveAvatar(L, 1);
+    const char *name = luaL_checkstring(L, 2);
+    const int frame = static_cast<int>(luaL_checkinteger(L, 3));
+    const float seconds = static_cast<float>(luaL_checknumber(L, 4));
+    avatar->AddEmotion(name, frame, seconds);
+    return 1;
+}
+
+int AvatarAttachItem(lua_State *L)
+{
+    CKivAvatar *avatar = LiveAvatar(L, 1);
+    const int key = static_cast<int>(luaL_checkinteger(L, 2));
+    const int value = static_cast<int>(luaL_checkinteger(L, 3));
+    const int mode = static_cast<int>(luaL_checkinteger(L, 4));
+    const int flag = lua_toboolean(L, 5);
+    CheckValues(L, 6, LUA_TSTRING, "object files must be strings");
+    CheckValues(L, 7, LUA_TSTRING, "replaced parts must be strings");
+    CheckValues(L, 8, LUA_TNUMBER, "slots must be numbers");
+    // Arguments checked: nothing below raises a Lua error.
+    CKivAvatarItem *item = new CKivAvatarItem;
+    item->SetKey(key);
+    item->SetValue(value);
+    item->SetDisplayMode(mode);
+    item->SetFlag(flag);
+    int loaded = 1;
+    for (lua_pushnil(L); lua_next(L, 6); lua_pop(L, 1)) {
+        char path[CKivAvatar::kNameSize];
+        const int n = snprintf(path, sizeof(path), "Data/Avatar/Objects/%s", lua_tostring(L, -1));
+        CKivClump *clump = new CKivClump;
+        loaded = n > 0 && n < CKivAvatar::kNameSize && clump->Load(path, "Data/Avatar/Objects/Textures/");
+        if (loaded)
+            item->AddClumpAtomics(clump);
+        delete clump;
+    }
+    if (!loaded) {
+        delete item;
+        return 1;
+    }
+    for (lua_pushnil(L); lua_next(L, 7); lua_pop(L, 1))
+        item->AddReplacedPart(lua_tostring(L, -1));
+    for (lua_pushnil(L); lua_next(L, 8); lua_pop(L, 1))
+        item->AddSlot(static_cast<int>(lua_tointeger(L, -1)));
+    avatar->AttachItemObject(item);
+    return 1;
+}
+
 // --- "KivEngine.World" ---
 
 int WorldIsEmpty(lua_State *L)
@@ -238,6 +353,13 @@ const luaL_Reg kClumpMethods[] = {
     {nullptr, nullptr},
 };
 
+const luaL_Reg kAvatarMethods[] = {
+    {"CreateBehavior", AvatarCreateBehavior},
+    {"AddEmotion", AvatarAddEmotion},
+    {"AttachItem", AvatarAttachItem},
+    {nullptr, nullptr},
+};
+
 const luaL_Reg kWorldMethods[] = {
     {"IsEmpty", WorldIsEmpty},
     {"AddClump", WorldAddClump},
@@ -280,7 +402,7 @@ void CKivEngineScriptBinder::Register()
     if (!L)
         return;
     RegisterTable(L, "KivEngine", kEngineFunctions);
-    RegisterMeta(L, kAvatarMeta, kNoFunctions);
+    RegisterMeta(L, kAvatarMeta, kAvatarMethods);
     RegisterTable(L, "Avatar", kNoFunctions);
     RegisterMeta(L, kClumpMeta, kClumpMethods);
     RegisterTable(L, "Clump", kClumpFunctions);
