@@ -7,9 +7,13 @@
 #include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivAvatarItem.h"
 #include "engine/CKivBehaviorManager.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivWorld.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
 #include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "tests/gfx/d3d9/d3d9readback.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/material.h"
 
@@ -209,6 +213,44 @@ TEST_F(Avatar, TextureReferencesReturnToTheirStart)
         EXPECT_EQ(start[i], Find(names[i])->refCount) << names[i];
         base->ReleaseTexture(names[i]);
     }
+}
+
+// The head seen from above at the middle of the screen shows the face frame of the emotion.
+TEST_F(Avatar, TheHeadShowsTheEmotionsFaceFrames)
+{
+    WriteFileBytes("ground.bsp", KivTestGround(50.0f, -1.0f, 30.0f));
+    CKivWorld world("Stage");
+    ASSERT_EQ(1, world.Load("ground.bsp", nullptr, nullptr));
+    world.SetClearColor({0, 0, 0, 255});
+    CKivCamera camera("eye");
+    const RwV3d eye = {0, 20, 0}, target = {0, 0, 0}, up = {0, 0, 1};
+    ASSERT_EQ(1, camera.CreateLookAt(&eye, &target, &up, 0.5f, 1000.0f, 3.14159265f / 2,
+                                     CKivBase::GetInstance()->GetViewport()));
+    world.AddCamera(&camera);
+    world.SetCamera(&camera);
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    avatar.SetEmotion("normal");
+    ASSERT_EQ(1, world.AddClump(&avatar));
+    CKivBase::GetInstance()->SetCurrentWorld(&world);
+    const auto expect = [](int frame) {
+        ASSERT_EQ(1, CKivBase::GetInstance()->RenderWorld());
+        const DWORD p = ReadPixel(rwD3D9Driver.device, rwD3D9Driver.defaultColorSurface, 512, 384);
+        const RwRGBA c = KivTestFaceColour(frame);
+        EXPECT_NEAR(c.red, static_cast<int>(p >> 16 & 0xFF), 8) << frame;
+        EXPECT_NEAR(c.green, static_cast<int>(p >> 8 & 0xFF), 8) << frame;
+        EXPECT_NEAR(c.blue, static_cast<int>(p & 0xFF), 8) << frame;
+    };
+    expect(1);
+    avatar.Update(0.6f);
+    expect(2);
+    avatar.PlayEmotion("smile", 5.0f, 1);
+    expect(3);
+    avatar.Update(0.15f);
+    expect(4);
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    world.RemoveClump(&avatar);
+    world.RemoveCamera(&camera);
 }
 
 TEST(AvatarItem, DisplayAlphaFollowsModeAndFlag)

@@ -64,6 +64,7 @@ inline KivTestNamedPart KivTestBodyPart(const char *frame, const char *material,
     KivTestQuad quad;
     quad.name = item ? material : frame;
     quad.material = material;
+    quad.textured = true;
     return {frame, quad, position};
 }
 

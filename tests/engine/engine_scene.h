@@ -52,16 +52,20 @@ struct KivTestQuad {
     const char *second = nullptr;        // a second material, named so, on half the triangles
     const char *name = nullptr;          // the geometry's first string
     bool renderArray = false;            // carries a "render" array as a hostile file would
+    bool textured = false;               // one texture-coordinate set over the square
 };
 
 inline RwGeometry *KivTestQuadGeometry(const KivTestQuad &q)
 {
     RwGeometry *g = RwGeometryCreate(4, 4, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | rwGEOMETRYMODULATEMATERIALCOLOR |
-                                               (q.prelit ? rwGEOMETRYPRELIT : 0));
+                                               (q.prelit ? rwGEOMETRYPRELIT : 0) |
+                                               (q.textured ? rwGEOMETRYTEXTURED : 0));
     RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
     for (int i = 0; i < 4; i++) {
         m->verts[i] = {(i & 1) ? q.half : -q.half, 0.0f, (i & 2) ? q.half : -q.half};
         m->normals[i] = {0.0f, 1.0f, 0.0f};
+        if (q.textured)
+            g->texCoords[0][i] = {(i & 1) ? 1.0f : 0.0f, (i & 2) ? 1.0f : 0.0f};
         if (q.prelit)
             g->preLitLum[i] = {255, 255, 255, 255};
     }
