@@ -3,15 +3,24 @@
 
 #include <lua.hpp>
 
+#include "archive/CParcel.h"
 #include "engine/CScriptBinder.h"
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
-
 // Each case starts from an empty "Lua.log", as an owning binder leaves it.
 class Binder : public ::testing::Test {
 protected:
+    static void SetUpTestSuite()
+    {
+        base = new CKivBase;
+        ASSERT_EQ(1, InitHost(base));
+    }
+    static void TearDownTestSuite()
+    {
+        base->Shutdown();
+        delete base;
+    }
     void SetUp() override { binder = new CScriptBinder(nullptr, nullptr); }
     void TearDown() override { delete binder; }
     double Global(const char *name)
@@ -22,6 +31,7 @@ protected:
         return value;
     }
     CScriptBinder *binder = nullptr;
+    static inline CKivBase *base = nullptr;
 };
 
 TEST_F(Binder, OwningBinderCreatesAnEmptyLogAndKeepsTheLastError)
@@ -74,6 +84,38 @@ TEST_F(Binder, FilesRunThroughTheArchiveWithTheirChunkName)
     EXPECT_EQ(0, binder->RunFile("Scripts/Absent.lua", "Absent"));
     EXPECT_EQ("", ReadFileBytes("Lua.log"));   // missing files fail silently
     EXPECT_EQ(0, lua_gettop(binder->GetState()));
+}
+
+// The packed archive carries compiled scripts: ".lua" is read as ".out".
+TEST(PackedBinder, ReadsTheOutFileAndRunsNothingWithoutLua)
+{
+    const std::string script = "packed = 3";
+    {
+        CParcel writer;
+        DeleteFileA("data.pcl");
+        ASSERT_TRUE(writer.Open(1, "data.pcl", 4, 1024));
+        HANDLE h = writer.CreateFile("Data\\Avatar\\Items\\Item.out", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        writer.SetFileSize(h, static_cast<DWORD>(script.size()), 0);
+        DWORD done = 0;
+        ASSERT_TRUE(writer.WriteFile(h, script.data(), static_cast<DWORD>(script.size()), &done, nullptr));
+        writer.CloseHandle(h);
+        ASSERT_TRUE(writer.Flush(0));
+        writer.Close();
+    }
+    CKivBase *base = new CKivBase;
+    ASSERT_EQ(1, InitHost(base, 1));
+    {
+        CScriptBinder binder(nullptr, nullptr);
+        EXPECT_EQ(0, binder.RunFile("Data/Avatar/Items/Item.txt", "Item"));
+        EXPECT_EQ(1, binder.RunFile("Data\\Avatar\\Items\\Item.lua", "Item"));
+        lua_getglobal(binder.GetState(), "packed");
+        EXPECT_EQ(3, lua_tointeger(binder.GetState(), -1));
+    }
+    base->Shutdown();
+    delete base;
+    DeleteFileA("data.pcl");
 }
 
 TEST(BinderOnAGivenState, NeitherCreatesTheLogNorClosesTheState)
