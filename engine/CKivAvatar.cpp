@@ -45,6 +45,31 @@ RwTexture *FindTexture(const char *name)
     return dict ? RwTextureDictionaryFindTexture(dict, name) : nullptr;
 }
 
+// Drops one reference of each.
+void DropTextures(std::vector<RwTexture *> *textures)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    if (base)
+        base->Lock();
+    for (RwTexture *texture : *textures)
+        RwTextureDestroy(texture);
+    textures->clear();
+    if (base)
+        base->Unlock();
+}
+
+// The item's slot numbers that fit the list, zero-filled.
+const int *ListSlots(const CKivAvatarItem *item)
+{
+    std::memset(g_slots, 0, sizeof(g_slots));
+    int n = 0;
+    for (int slot : item ? item->GetSlots() : std::vector<int>()) {
+        if (n < CKivAvatar::kSlotListSize && slot >= 0 && slot < CKivAvatar::kSlotListSize)
+            g_slots[n++] = slot;
+    }
+    return g_slots;
+}
+
 } // namespace
 
 CKivAvatar::CKivAvatar()
@@ -116,14 +141,7 @@ void CKivAvatar::ReadTextures()
 
 void CKivAvatar::ReleaseTextures()
 {
-    CKivBase *base = CKivBase::GetInstance();
-    if (base)
-        base->Lock();
-    for (RwTexture *texture : m_readTextures)
-        RwTextureDestroy(texture);
-    m_readTextures.clear();
-    if (base)
-        base->Unlock();
+    DropTextures(&m_readTextures);
 }
 
 int CKivAvatar::Create(int body, int skin, int face)
@@ -222,13 +240,7 @@ void CKivAvatar::SetVariant(int skin, int variant1, int variant2, int variant3, 
     std::vector<RwTexture *> old;
     old.swap(m_readTextures);
     ReadTextures();
-    CKivBase *base = CKivBase::GetInstance();
-    if (base)
-        base->Lock();
-    for (RwTexture *texture : old)
-        RwTextureDestroy(texture);
-    if (base)
-        base->Unlock();
+    DropTextures(&old);
     SetSkin(m_skin);
     SetFace(m_face);
 }
@@ -272,25 +284,15 @@ int CKivAvatar::CallScript(const char *function, const char *label, int number, 
 
 void CKivAvatar::CapturePartAtomics()
 {
-    std::vector<RwAtomic *> atomics;
-    if (GetClump()) {
-        RwClumpForAllAtomics(
-            GetClump(),
-            [](RwAtomic *atomic, void *data) {
-                const RwFrame *frame = RwAtomicGetFrame(atomic);
-                if (atomic->geometry && KivGeometryFirstString(atomic->geometry) && !KivIsBoneShape(atomic) &&
-                    frame && KivFrameFirstString(frame))
-                    static_cast<std::vector<RwAtomic *> *>(data)->push_back(atomic);
-                return atomic;
-            },
-            &atomics);
-    }
-    for (RwAtomic *atomic : atomics) {
-        CKivAvatarAtomic *part = new CKivAvatarAtomic;
-        part->SetAtomic(atomic);
-        part->SetFrameName(KivFrameFirstString(RwAtomicGetFrame(atomic)));
-        m_parts.push_back(part);
-    }
+    CKivAvatarAtomic::ForParts(
+        GetClump(),
+        [](RwAtomic *atomic, const char *frameName, void *data) {
+            CKivAvatarAtomic *part = new CKivAvatarAtomic;
+            part->SetAtomic(atomic);
+            part->SetFrameName(frameName);
+            static_cast<std::vector<CKivAvatarAtomic *> *>(data)->push_back(part);
+        },
+        &m_parts);
 }
 
 // Atomics in the model stay for it to destroy; detached ones go with their holder.
@@ -508,26 +510,12 @@ int CKivAvatar::AnyItemHasMode() const
 // Lists the slots without wearing the item: the worn items and their atomics stay as they are.
 const int *CKivAvatar::GetItemSlots(int itemId, int itemNumber)
 {
-    std::memset(g_slots, 0, sizeof(g_slots));
-    if (HasItem(itemId)) {
-        int n = 0;
-        for (int slot : m_items[itemId]->GetSlots()) {
-            if (n < kSlotListSize && slot >= 0 && slot < kSlotListSize)
-                g_slots[n++] = slot;
-        }
-        return g_slots;
-    }
+    if (HasItem(itemId))
+        return ListSlots(m_items[itemId]);
     std::map<int, CKivAvatarItem *> worn;
     worn.swap(m_items);
-    if (AttachItem(itemId, itemNumber, 0, 0) && !m_items.empty()) {
-        if (CKivAvatarItem *probe = m_items.begin()->second) {
-            int n = 0;
-            for (int slot : probe->GetSlots()) {
-                if (n < kSlotListSize && slot >= 0 && slot < kSlotListSize)
-                    g_slots[n++] = slot;
-            }
-        }
-    }
+    const int attached = AttachItem(itemId, itemNumber, 0, 0) != nullptr;
+    ListSlots(attached && !m_items.empty() ? m_items.begin()->second : nullptr);
     DetachItemAtomics();
     DeleteItems();
     m_items.swap(worn);

@@ -1,6 +1,8 @@
 // One avatar atomic: a model atomic with the name of the frame it belongs on and its display colouring.
 #include "engine/CKivAvatarAtomic.h"
 
+#include <vector>
+
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
 #include "engine/KivUserData.h"
@@ -51,6 +53,26 @@ void CKivAvatarAtomic::Colour(RwAtomic *atomic, int alpha)
     } else if (alpha == 255 && !(CKivClump::GetAlphaFlags(atomic) & 1)) {
         AtomicRestoreRenderCallBack(atomic);
     }
+}
+
+void CKivAvatarAtomic::ForParts(RwClump *clump, void (*make)(RwAtomic *, const char *, void *), void *data)
+{
+    // Collected first: make may change the clump.
+    std::vector<RwAtomic *> parts;
+    if (clump) {
+        RwClumpForAllAtomics(
+            clump,
+            [](RwAtomic *atomic, void *list) {
+                const RwFrame *frame = RwAtomicGetFrame(atomic);
+                if (atomic->geometry && KivGeometryFirstString(atomic->geometry) && !KivIsBoneShape(atomic) &&
+                    frame && KivFrameFirstString(frame))
+                    static_cast<std::vector<RwAtomic *> *>(list)->push_back(atomic);
+                return atomic;
+            },
+            &parts);
+    }
+    for (RwAtomic *atomic : parts)
+        make(atomic, KivFrameFirstString(RwAtomicGetFrame(atomic)), data);
 }
 
 void CKivAvatarAtomic::SetDisplayFlags(int displayMode, int flag)

@@ -4,6 +4,7 @@
 #include <string>
 
 struct RwAtomic;
+struct RwClump;
 
 class CKivAvatarAtomic
 {
@@ -19,6 +20,10 @@ public:
     static int DisplayAlpha(int displayMode, int flag, int resetColor);
     // White materials with the alpha; transparent ones move to the alpha manager.
     static void Colour(RwAtomic *atomic, int alpha);
+    // The model's atomics that make parts: named geometry that is no bone
+    // shape, on a named frame; each becomes a CKivAvatarAtomic by make.
+    static void ForParts(RwClump *clump, void (*make)(RwAtomic *atomic, const char *frameName, void *data),
+                         void *data);
 
     void SetDisplayFlags(int displayMode, int flag);
     void SetAtomic(RwAtomic *atomic) { m_atomic = atomic; }

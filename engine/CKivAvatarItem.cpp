@@ -29,32 +29,22 @@ void CKivAvatarItem::Clear()
 
 void CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
 {
-    if (!clump || !clump->GetClump())
+    if (!clump)
         return;
-    struct Walk {
-        CKivAvatarItem *item;
-        std::vector<RwAtomic *> parts;
-    } walk = {this, {}};
-    RwClumpForAllAtomics(
+    CKivAvatarAtomic::ForParts(
         clump->GetClump(),
-        [](RwAtomic *atomic, void *data) {
-            const RwFrame *frame = RwAtomicGetFrame(atomic);
-            if (atomic->geometry && KivGeometryFirstString(atomic->geometry) && !KivIsBoneShape(atomic) && frame &&
-                KivFrameFirstString(frame))
-                static_cast<Walk *>(data)->parts.push_back(atomic);
-            return atomic;
+        [](RwAtomic *part, const char *frameName, void *data) {
+            CKivAvatarItem *item = static_cast<CKivAvatarItem *>(data);
+            RwAtomic *copy = RwAtomicClone(part);
+            if (!copy)
+                return;
+            CKivAvatarAtomic *atomic = new CKivAvatarAtomic;
+            atomic->SetAtomic(copy);
+            atomic->SetFrameName(frameName);
+            atomic->SetDisplayFlags(item->m_displayMode, item->m_flag);
+            item->m_atomics.push_back(atomic);
         },
-        &walk);
-    for (RwAtomic *part : walk.parts) {
-        RwAtomic *copy = RwAtomicClone(part);
-        if (!copy)
-            continue;
-        CKivAvatarAtomic *atomic = new CKivAvatarAtomic;
-        atomic->SetAtomic(copy);
-        atomic->SetFrameName(KivFrameFirstString(RwAtomicGetFrame(part)));
-        atomic->SetDisplayFlags(m_displayMode, m_flag);
-        m_atomics.push_back(atomic);
-    }
+        this);
     m_toon = clump->GetToon();
 }
 

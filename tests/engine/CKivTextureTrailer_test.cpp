@@ -73,8 +73,9 @@ TEST(Trailer, StalledAndHugeStepsEnd)
         trailer.AddFrame("a", kA, c.first);
         trailer.AddFrame("b", kB, c.second);
         trailer.Update(c.dt);
-        if (c.shown)
+        if (c.shown) {
             EXPECT_EQ(c.shown, trailer.GetCurrentTexture()) << c.first << " " << c.second;
+        }
         EXPECT_LE(trailer.GetTime(), c.dt);
     }
     CKivTextureTrailer exact;

@@ -4,68 +4,17 @@
 #include "engine_scene.h"
 #include "motion_files.h"
 
-#include "gfx/core/frame.h"
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
 
-// One part per frame under the root; the frame carries its name as user data.
-struct KivTestNamedPart {
-    const char *frame;
-    KivTestQuad quad;
-    RwV3d position;
-};
-
-inline std::string KivTestFrameExtension(const char *name)
-{
-    RwFrame *frame = RwFrameCreate();
-    KivTestAddString(frame, rwKINDFRAME, name);
-    const std::string body =
-        KivTestWrite([frame](RwStream *s) { RwUserDataStreamWrite(s, RwUserDataGetExtension(frame, rwKINDFRAME)); });
-    RwFrameDestroy(frame);
-    return KivTestChunk(3, KivTestChunk(0x11F, body));
-}
-
-inline std::string KivTestNamedModel(const std::vector<KivTestNamedPart> &parts)
-{
-    std::string counts, frames, geometries, atomics;
-    KivTestPut32(counts, static_cast<RwUInt32>(parts.size()));
-    KivTestPut32(counts, 0);
-    KivTestPut32(counts, 0);
-    KivTestPut32(frames, static_cast<RwUInt32>(parts.size() + 1));
-    for (size_t i = 0; i <= parts.size(); i++) {
-        const RwV3d p = i ? parts[i - 1].position : RwV3d{0, 0, 0};
-        for (float v : {1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, p.x, p.y, p.z})
-            KivTestPutReal(frames, v);
-        KivTestPut32(frames, i ? 0u : 0xFFFFFFFFu);
-        KivTestPut32(frames, 0);
-    }
-    std::string frameList = KivTestChunk(1, frames) + KivTestChunk(3, "");
-    for (const KivTestNamedPart &part : parts)
-        frameList += KivTestFrameExtension(part.frame);
-    std::string count;
-    KivTestPut32(count, static_cast<RwUInt32>(parts.size()));
-    geometries = KivTestChunk(1, count);
-    for (size_t i = 0; i < parts.size(); i++) {
-        RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
-        geometries += KivTestWritten(g);
-        RwGeometryDestroy(g);
-        std::string atomic;
-        for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), static_cast<RwUInt32>(i), 5u, 0u})
-            KivTestPut32(atomic, v);
-        atomics += KivTestChunk(0x14, KivTestChunk(1, atomic) + KivTestChunk(3, ""));
-    }
-    return KivTestChunk(0x10, KivTestChunk(1, counts) + KivTestChunk(0x0E, frameList) + KivTestChunk(0x1A, geometries) +
-                                  atomics + KivTestChunk(3, ""));
-}
-
 // A part quad on the frame; body parts are named like their frame, items by their material.
-inline KivTestNamedPart KivTestBodyPart(const char *frame, const char *material, RwV3d position, bool item = false)
+inline KivTestPart KivTestBodyPart(const char *frame, const char *material, RwV3d position, bool item = false)
 {
     KivTestQuad quad;
     quad.name = item ? material : frame;
     quad.material = material;
     quad.textured = true;
-    return {frame, quad, position};
+    return {quad, position, frame};
 }
 
 inline void KivTestWritePng(const std::string &path, RwRGBA colour)
@@ -128,17 +77,17 @@ inline void KivTestWriteAvatarData()
     const std::string root = "Data/Avatar/";
     WriteTreeFile(root + "Objects/1.dff", {});
     WriteFileBytes(root + "Objects/1.dff",
-                   KivTestNamedModel({{"Bip01", [] { KivTestQuad q; q.name = "Bip01"; return q; }(), {0, -5, 0}},
+                   KivTestModel({{[] { KivTestQuad q; q.name = "Bip01"; return q; }(), {0, -5, 0}, "Bip01"},
                                       KivTestBodyPart("_headShape", "head", {0, 0, 0}),
                                       KivTestBodyPart("spine", "spine", {3, 0, 0}),
                                       KivTestBodyPart("arml", "arml", {-3, 0, 0}),
                                       KivTestBodyPart("armr", "armr", {0, 0, 3}),
                                       KivTestBodyPart("leg", "leg", {0, 0, -3})}));
     CreateDirectoryA((root + "Objects/Textures").c_str(), nullptr);
-    WriteFileBytes(root + "Objects/Armor.dff", KivTestNamedModel({KivTestBodyPart("spine", "armor", {0, 0, 0}, true)}));
-    WriteFileBytes(root + "Objects/Hat.dff", KivTestNamedModel({KivTestBodyPart("_headShape", "hat", {0, 0, 0}, true)}));
+    WriteFileBytes(root + "Objects/Armor.dff", KivTestModel({KivTestBodyPart("spine", "armor", {0, 0, 0}, true)}));
+    WriteFileBytes(root + "Objects/Hat.dff", KivTestModel({KivTestBodyPart("_headShape", "hat", {0, 0, 0}, true)}));
     WriteFileBytes(root + "Objects/Helmet.dff",
-                   KivTestNamedModel({KivTestBodyPart("_headShape", "helmet", {0, 0, 0}, true)}));
+                   KivTestModel({KivTestBodyPart("_headShape", "helmet", {0, 0, 0}, true)}));
     const char *const parts[5] = {"head", "spine", "arml", "armr", "leg"};
     const char *const variants[2] = {"", "+tk1+tk0+tk5"};
     CreateDirectoryA((root + "Skins").c_str(), nullptr);

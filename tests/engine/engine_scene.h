@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gfx/core/frame.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "gfx/plugins/userdata/userdata.h"
@@ -58,8 +59,8 @@ struct KivTestQuad {
 inline RwGeometry *KivTestQuadGeometry(const KivTestQuad &q)
 {
     RwGeometry *g = RwGeometryCreate(4, 4, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | rwGEOMETRYMODULATEMATERIALCOLOR |
-                                               (q.prelit ? rwGEOMETRYPRELIT : 0) |
-                                               (q.textured ? rwGEOMETRYTEXTURED : 0));
+                                               (q.prelit ? rwGEOMETRYPRELIT : 0u) |
+                                               (q.textured ? rwGEOMETRYTEXTURED : 0u));
     RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
     for (int i = 0; i < 4; i++) {
         m->verts[i] = {(i & 1) ? q.half : -q.half, 0.0f, (i & 2) ? q.half : -q.half};
@@ -117,7 +118,20 @@ inline std::string KivTestWritten(const RwGeometry *g)
 struct KivTestPart {
     KivTestQuad quad;
     RwV3d position;
+    const char *frame = nullptr;   // the frame's name, carried as user data
 };
+
+inline std::string KivTestFrameExtension(const char *name)
+{
+    if (!name)
+        return KivTestChunk(3, "");
+    RwFrame *frame = RwFrameCreate();
+    KivTestAddString(frame, rwKINDFRAME, name);
+    const std::string body =
+        KivTestWrite([frame](RwStream *s) { RwUserDataStreamWrite(s, RwUserDataGetExtension(frame, rwKINDFRAME)); });
+    RwFrameDestroy(frame);
+    return KivTestChunk(3, KivTestChunk(0x11F, body));
+}
 
 inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
 {
@@ -133,9 +147,9 @@ inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
         KivTestPut32(frames, i ? 0u : 0xFFFFFFFFu);
         KivTestPut32(frames, 0);
     }
-    std::string frameList = KivTestChunk(1, frames);
-    for (size_t i = 0; i <= parts.size(); i++)
-        frameList += KivTestChunk(3, "");
+    std::string frameList = KivTestChunk(1, frames) + KivTestChunk(3, "");
+    for (const KivTestPart &part : parts)
+        frameList += KivTestFrameExtension(part.frame);
     std::string count;
     KivTestPut32(count, static_cast<RwUInt32>(parts.size()));
     geometries = KivTestChunk(1, count);
