@@ -3,16 +3,10 @@
 
 #include <cstdint>
 
+#include "engine/KivRenderState.h"
 #include "engine/KivUserData.h"
-#include "gfx/core/renderstate.h"
-#include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/world/clump.h"
-
-static void SetState(RwInt32 state, RwUInt32 value)
-{
-    RwRenderStateSet(state, reinterpret_cast<void *>(static_cast<uintptr_t>(value)));
-}
 
 int CKivAlphaManager::Add(RwAtomic *atomic, float distance)
 {
@@ -22,7 +16,7 @@ int CKivAlphaManager::Add(RwAtomic *atomic, float distance)
 
 void CKivAlphaManager::Render(int depthTest)
 {
-    SetState(rwRENDERSTATEZTESTENABLE, depthTest);
+    KivSetState(rwRENDERSTATEZTESTENABLE, depthTest);
     // Taken out first: a callback may queue again.
     std::multimap<float, RwAtomic *> queue;
     queue.swap(m_queue);
@@ -34,12 +28,12 @@ void CKivAlphaManager::Render(int depthTest)
         if (!array)
             continue;
         const RwUInt32 flags = RwUserDataArrayGetElement(array, 1);
-        SetState(rwRENDERSTATESRCBLEND, 5);
-        SetState(rwRENDERSTATEDESTBLEND, (flags & 1) ? 2 : 6);
+        KivSetState(rwRENDERSTATESRCBLEND, 5);
+        KivSetState(rwRENDERSTATEDESTBLEND, (flags & 1) ? 2 : 6);
         KivRenderCallBackFromIndex(RwUserDataArrayGetElement(array, 0))(atomic);
     }
-    SetState(rwRENDERSTATESRCBLEND, 5);
-    SetState(rwRENDERSTATEDESTBLEND, 6);
+    KivSetState(rwRENDERSTATESRCBLEND, 5);
+    KivSetState(rwRENDERSTATEDESTBLEND, 6);
     if (!depthTest)
-        SetState(rwRENDERSTATEZTESTENABLE, 1);
+        KivSetState(rwRENDERSTATEZTESTENABLE, 1);
 }

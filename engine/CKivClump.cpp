@@ -12,6 +12,7 @@
 #include "engine/CKivShadow.h"
 #include "engine/CKivTextureTrailer.h"
 #include "engine/CKivToon.h"
+#include "engine/CKivUVAnim.h"
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
 #include "engine/KivFileRead.h"
@@ -27,6 +28,7 @@
 #include "gfx/core/vector.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -112,6 +114,18 @@ void CopyPoseFrom(RwFrame *to, RwFrame *from)
         RwMatrixMarkChanged(&to->ltm);
         CopyPoseFrom(to->child, from->child);
     }
+}
+
+// A clump changes its atomics outside its world, then goes back in.
+template <typename Change>
+void OutsideWorld(RwClump *clump, Change change)
+{
+    RwWorld *world = RwClumpGetWorld(clump);
+    if (world)
+        RwWorldRemoveClump(world, clump);
+    change();
+    if (world)
+        RwWorldAddClump(world, clump);
 }
 
 } // namespace
@@ -307,12 +321,8 @@ int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
     if (!source || !source->m_clump || source == this)
         return 0;
     RwClump *original = source->m_clump;
-    RwWorld *world = RwClumpGetWorld(original);
-    if (world)
-        RwWorldRemoveClump(world, original);
-    RwClump *copy = RwClumpClone(original);
-    if (world)
-        RwWorldAddClump(world, original);
+    RwClump *copy = nullptr;
+    OutsideWorld(original, [&] { copy = RwClumpClone(original); });
     if (!copy)
         return 0;
     if (ownGeometry) {
@@ -523,14 +533,11 @@ int CKivClump::AttachAtomic(RwAtomic *atomic, RwFrame *frame)
 {
     if (!atomic || atomic->clump || !m_clump)
         return 1;
-    RwWorld *world = RwClumpGetWorld(m_clump);
-    if (world)
-        RwWorldRemoveClump(world, m_clump);
-    RwAtomicSetFrame(atomic, frame);
-    RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
-    RwClumpAddAtomic(m_clump, atomic);
-    if (world)
-        RwWorldAddClump(world, m_clump);
+    OutsideWorld(m_clump, [&] {
+        RwAtomicSetFrame(atomic, frame);
+        RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
+        RwClumpAddAtomic(m_clump, atomic);
+    });
     return 1;
 }
 
@@ -539,12 +546,7 @@ int CKivClump::DetachAtomic(RwAtomic *atomic)
     if (!atomic || !atomic->clump)
         return 1;
     RwClump *owner = atomic->clump;
-    RwWorld *world = RwClumpGetWorld(owner);
-    if (world)
-        RwWorldRemoveClump(world, owner);
-    RwClumpRemoveAtomic(owner, atomic);
-    if (world)
-        RwWorldAddClump(world, owner);
+    OutsideWorld(owner, [&] { RwClumpRemoveAtomic(owner, atomic); });
     return 1;
 }
 
@@ -694,6 +696,29 @@ void CKivClump::SetToon(CKivToon *toon)
         SetupAlphaAtomics();
     }
     m_toon = toon;
+}
+
+int CKivClump::ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim)
+{
+    RwAtomic *atomic = FindAtomic(atomicName);
+    RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
+    RwMaterial *material = geometry && geometry->matList.numMaterials > 0 ? geometry->matList.materials[0] : nullptr;
+    if (!material || !uvAnim)
+        return 0;
+    RwMaterialSetTexture(material, uvAnim->GetTexture());
+    // A deferred transparent part stays deferred: the default is what it draws with.
+    RwUserDataArray *array = KivGeometryFindIntArray(geometry, "render", 2, nullptr);
+    if (atomic->renderCallBack == AlphaRenderCallBack && array)
+        RwUserDataArraySetElement(array, 0, KivRenderCallBackIndex(RwAtomicDefaultRenderCallBack));
+    else
+        atomic->renderCallBack = RwAtomicDefaultRenderCallBack;
+    if (uvAnim->GetAnimation() && !RwSkinGeometryGetSkin(geometry)) {
+        RwMatFxAtomicEnableEffects(atomic);
+        RwMatFxMaterialSetEffects(material, 5);
+        if (RwUVAnimMaterialSetAnim(material, uvAnim->GetAnimation(), 0))
+            m_uvMaterials.insert(material);
+    }
+    return 1;
 }
 
 void CKivClump::CollectUVAnimMaterials()

@@ -24,6 +24,7 @@ class CKivBehavior;
 class CKivBehaviorManager;
 class CKivShadow;
 class CKivToon;
+class CKivUVAnim;
 class CKivWorld;
 class CKivTextureTrailer;
 
@@ -120,6 +121,8 @@ public:
     void SetAlphaAttribute(int flags);
     int SetMaterialTexture(const char *materialName, RwTexture *texture);
     int SetMaterialTextureByName(const char *materialName, const char *textureName);
+    // The named atomic's first material scrolls the object's texture (not on skinned geometry).
+    int ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim);
     void CollectUVAnimMaterials();
     // The atomic's first material shows the trailer's frames from now on
     // (the trailer stays its owner's); 0 when nothing can show it.

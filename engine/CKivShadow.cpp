@@ -11,14 +11,13 @@
 #include "engine/CKivLight.h"
 #include "engine/KivBounds.h"
 #include "engine/KivShadowBatch.h"
+#include "engine/KivRenderState.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/im2d.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/raster.h"
-#include "gfx/core/renderstate.h"
 #include "gfx/core/vector.h"
-#include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/clump.h"
@@ -29,11 +28,6 @@ namespace {
 
 RwCamera *lightCamera = nullptr;
 RwCamera *softenCamera = nullptr;
-
-void SetState(RwInt32 state, RwUInt32 value)
-{
-    RwRenderStateSet(state, reinterpret_cast<void *>(static_cast<uintptr_t>(value)));
-}
 
 void DestroyCamera(RwCamera *&camera)
 {
@@ -88,10 +82,10 @@ void DrawQuad(float z, float rhw, RwUInt32 colour, float shift)
 
 void RestoreStates()
 {
-    SetState(rwRENDERSTATEZTESTENABLE, 1);
-    SetState(rwRENDERSTATEZWRITEENABLE, 1);
-    SetState(rwRENDERSTATESRCBLEND, 5);
-    SetState(rwRENDERSTATEDESTBLEND, 6);
+    KivSetState(rwRENDERSTATEZTESTENABLE, 1);
+    KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
+    KivSetState(rwRENDERSTATESRCBLEND, 5);
+    KivSetState(rwRENDERSTATEDESTBLEND, 6);
 }
 
 // Blurs the light camera's raster by one texel through the soften camera.
@@ -106,11 +100,11 @@ void Soften()
             if (half)
                 RwCameraSetRaster(softenCamera, lightRaster);
             if (RwCameraBeginUpdate(softenCamera)) {
-                SetState(rwRENDERSTATESRCBLEND, 2);
-                SetState(rwRENDERSTATEDESTBLEND, 1);
-                SetState(rwRENDERSTATEZTESTENABLE, 0);
-                SetState(rwRENDERSTATEZWRITEENABLE, 0);
-                SetState(rwRENDERSTATETEXTUREFILTER, 2);
+                KivSetState(rwRENDERSTATESRCBLEND, 2);
+                KivSetState(rwRENDERSTATEDESTBLEND, 1);
+                KivSetState(rwRENDERSTATEZTESTENABLE, 0);
+                KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
+                KivSetState(rwRENDERSTATETEXTUREFILTER, 2);
                 RwRenderStateSet(rwRENDERSTATETEXTURERASTER, half ? softenRaster : lightRaster);
                 DrawQuad(z, rhw, 0xFFFFFFFFu, half ? 0.0f : texel);
                 RestoreStates();
@@ -262,12 +256,12 @@ void CKivShadow::RenderTexture()
     if (base)
         base->SetAlphaManager(previous);
 
-    SetState(rwRENDERSTATEZTESTENABLE, 0);
-    SetState(rwRENDERSTATEZWRITEENABLE, 0);
+    KivSetState(rwRENDERSTATEZTESTENABLE, 0);
+    KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
     RwRenderStateSet(rwRENDERSTATETEXTURERASTER, nullptr);
-    SetState(rwRENDERSTATEVERTEXALPHAENABLE, 1);
-    SetState(rwRENDERSTATESRCBLEND, 10);
-    SetState(rwRENDERSTATEDESTBLEND, 1);
+    KivSetState(rwRENDERSTATEVERTEXALPHAENABLE, 1);
+    KivSetState(rwRENDERSTATESRCBLEND, 10);
+    KivSetState(rwRENDERSTATEDESTBLEND, 1);
     DrawQuad(RwIm2DGetNearScreenZ(), 1.0f / lightCamera->nearPlane, 0xFF969696u, 0.0f);
     RestoreStates();
     RwCameraEndUpdate(lightCamera);
@@ -281,14 +275,7 @@ void CKivShadow::Render(CKivCamera *camera, float intensity)
     RwWorld *world = RwClumpGetWorld(m_caster->GetClump());
     if (!world || !camera->BeginUpdate())
         return;
-    SetState(rwRENDERSTATEZWRITEENABLE, 0);
-    RwRenderStateSet(rwRENDERSTATETEXTURERASTER, lightCamera->frameBuffer);
-    SetState(rwRENDERSTATETEXTUREADDRESS, 3);
-    SetState(rwRENDERSTATEVERTEXALPHAENABLE, 1);
-    SetState(rwRENDERSTATETEXTUREFILTER, 2);
-    SetState(rwRENDERSTATESRCBLEND, 1);
-    SetState(rwRENDERSTATEDESTBLEND, 4);
-
+    KivShadowStatesBegin(lightCamera->frameBuffer, 1, 4);
     Projection projection;
     RwFrame *frame = RwCameraGetFrame(lightCamera);
     RwMatrixInvert(&projection.matrix, RwFrameGetWorldMatrix(frame));
@@ -304,14 +291,9 @@ void CKivShadow::Render(CKivCamera *camera, float intensity)
     RwIntersection box = {};
     box.type = rwINTERSECTBOX;
     box.t.box = m_box;
-    KivShadowBatch &batch = KivGetShadowBatch();
-    batch.Reset();
     RwCollisionWorldForAllIntersections(world, &box, Project, &projection);
+    const KivShadowBatch &batch = KivGetShadowBatch();
     m_triangles = (batch.GetBatches() * KivShadowBatch::kCapacity + batch.GetCount()) / 3;
-    batch.Flush();
-
-    SetState(rwRENDERSTATEZWRITEENABLE, 1);
-    SetState(rwRENDERSTATESRCBLEND, 5);
-    SetState(rwRENDERSTATEDESTBLEND, 6);
+    KivShadowStatesEnd();
     camera->EndUpdate();
 }

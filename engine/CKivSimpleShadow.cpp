@@ -1,14 +1,10 @@
 // The blob shadow: a texture laid straight down onto the world's own triangles around a point.
 #include "engine/CKivSimpleShadow.h"
 
-#include <cstdint>
-
 #include "engine/CKivCamera.h"
 #include "engine/KivShadowBatch.h"
-#include "gfx/core/renderstate.h"
 #include "gfx/core/texture.h"
 #include "gfx/core/vector.h"
-#include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/plugins/worldquery/worldquery.h"
 
 namespace {
@@ -17,11 +13,6 @@ struct Blob {
     RwV3d centre;
     float radius;
 };
-
-void SetState(RwInt32 state, RwUInt32 value)
-{
-    RwRenderStateSet(state, reinterpret_cast<void *>(static_cast<uintptr_t>(value)));
-}
 
 RwCollisionTriangle *LayBlob(RwIntersection *, RwWorldSector *, RwCollisionTriangle *triangle, RwReal, void *data)
 {
@@ -53,26 +44,13 @@ void CKivSimpleShadow::RenderShadow(RwWorld *world, const RwV3d *centre, float r
         return;
     if (!camera->BeginUpdate())
         return;
-    SetState(rwRENDERSTATEZWRITEENABLE, 0);
-    RwRenderStateSet(rwRENDERSTATETEXTURERASTER, texture->raster);
-    SetState(rwRENDERSTATETEXTUREADDRESS, 3);
-    SetState(rwRENDERSTATEVERTEXALPHAENABLE, 1);
-    SetState(rwRENDERSTATETEXTUREFILTER, 2);
-    SetState(rwRENDERSTATESRCBLEND, 5);
-    SetState(rwRENDERSTATEDESTBLEND, 6);
-
+    KivShadowStatesBegin(texture->raster, 5, 6);
     Blob blob = {*centre, radius};
     RwIntersection box = {};
     box.type = rwINTERSECTBOX;
     box.t.box.sup = {centre->x + radius, centre->y, centre->z + radius};
     box.t.box.inf = {centre->x - radius, centre->y - depth, centre->z - radius};
-    KivShadowBatch &batch = KivGetShadowBatch();
-    batch.Reset();
     RwCollisionWorldForAllIntersections(world, &box, LayBlob, &blob);
-    batch.Flush();
-
-    SetState(rwRENDERSTATEZWRITEENABLE, 1);
-    SetState(rwRENDERSTATESRCBLEND, 5);
-    SetState(rwRENDERSTATEDESTBLEND, 6);
+    KivShadowStatesEnd();
     camera->EndUpdate();
 }

@@ -21,28 +21,22 @@
 #include "engine/KivDebug.h"
 #include "engine/KivFileRead.h"
 #include "engine/KivNames.h"
+#include "engine/KivRenderState.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
-#include "gfx/core/renderstate.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "gfx/core/error.h"
 #include "gfx/core/texturemodule.h"
 #include "gfx/core/vector.h"
-#include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
 
 namespace {
-
-void SetState(RwInt32 state, RwUInt32 value)
-{
-    RwRenderStateSet(state, reinterpret_cast<void *>(static_cast<uintptr_t>(value)));
-}
 
 // The whole file through the main archive, as a memory stream positioned on the chunk.
 struct ChunkFile {
@@ -64,11 +58,6 @@ struct ChunkFile {
         return stream && RwStreamFindChunk(stream, chunk, nullptr, nullptr);
     }
 };
-
-const char *LightName(const CKivLight *light)
-{
-    return light->GetName();
-}
 
 struct PickState {
     float closest;
@@ -333,7 +322,7 @@ int CKivWorld::AddLight(CKivLight *light)
     if (!light)
         return 0;
     if (m_lights.count(light->GetName())) {
-        KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", LightName(light),
+        KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", light->GetName(),
                        m_name.c_str());
         return 0;
     }
@@ -353,7 +342,7 @@ int CKivWorld::RemoveLight(CKivLight *light)
     auto it = m_lights.find(light->GetName());
     if (it == m_lights.end()) {
         KivDebugPrintf(">>>>>>>>>> You can't remove the light(%s). There isn't it in the world(%s)!!!\n",
-                       LightName(light), m_name.c_str());
+                       light->GetName(), m_name.c_str());
         return 0;
     }
     if (it->second != light)
@@ -381,7 +370,7 @@ void CKivWorld::RemoveAll()
         KivDebugPrintf(">>>>>>>>>> You must remove the clump(%s:%s) from the world(%s)!!!\n",
                        entry.second->GetTypeName(), entry.second->GetName(), m_name.c_str());
     for (auto &entry : m_lights)
-        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", LightName(entry.second),
+        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", entry.second->GetName(),
                        m_name.c_str());
     while (!m_cameras.empty())
         RemoveCamera(m_cameras.begin()->second);
@@ -427,47 +416,47 @@ int CKivWorld::Render()
     if (m_alphaManager)
         m_alphaManager->Clear();
     if (RwCameraBeginUpdate(camera)) {
-        SetState(rwRENDERSTATECULLMODE, 2);
-        SetState(rwRENDERSTATEZWRITEENABLE, 0);
-        SetState(rwRENDERSTATEZTESTENABLE, 0);
-        SetState(rwRENDERSTATESHADEMODE, 1);
+        KivSetState(rwRENDERSTATECULLMODE, 2);
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
+        KivSetState(rwRENDERSTATEZTESTENABLE, 0);
+        KivSetState(rwRENDERSTATESHADEMODE, 1);
         if (m_fog) {
-            SetState(rwRENDERSTATEFOGENABLE, 1);
-            SetState(rwRENDERSTATEFOGTYPE, 1);
-            SetState(rwRENDERSTATEFOGCOLOR, fogColour);
+            KivSetState(rwRENDERSTATEFOGENABLE, 1);
+            KivSetState(rwRENDERSTATEFOGTYPE, 1);
+            KivSetState(rwRENDERSTATEFOGCOLOR, fogColour);
         }
-        SetState(rwRENDERSTATEZWRITEENABLE, 1);
-        SetState(rwRENDERSTATEZTESTENABLE, 1);
-        SetState(rwRENDERSTATESHADEMODE, 2);
-        SetState(rwRENDERSTATESRCBLEND, 5);
-        SetState(rwRENDERSTATEDESTBLEND, 6);
-        SetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
-        SetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 200);
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
+        KivSetState(rwRENDERSTATEZTESTENABLE, 1);
+        KivSetState(rwRENDERSTATESHADEMODE, 2);
+        KivSetState(rwRENDERSTATESRCBLEND, 5);
+        KivSetState(rwRENDERSTATEDESTBLEND, 6);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 200);
         if (base && m_alphaManager)
             base->SetAlphaManager(m_alphaManager);
         if (m_world)
             RwWorldRender(m_world);
-        SetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
-        SetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 200);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 200);
         if (m_fog)
-            SetState(rwRENDERSTATEFOGENABLE, 0);
+            KivSetState(rwRENDERSTATEFOGENABLE, 0);
         RwCameraEndUpdate(camera);
     }
-    SetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
-    SetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 0);
+    KivSetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
+    KivSetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 0);
     if (!base || base->GetShadowSwitch())
         RenderShadows();
     if (m_alphaManager && RwCameraBeginUpdate(camera)) {
         if (m_fog) {
-            SetState(rwRENDERSTATEFOGENABLE, 1);
-            SetState(rwRENDERSTATEFOGTYPE, 1);
-            SetState(rwRENDERSTATEFOGCOLOR, fogColour);
+            KivSetState(rwRENDERSTATEFOGENABLE, 1);
+            KivSetState(rwRENDERSTATEFOGTYPE, 1);
+            KivSetState(rwRENDERSTATEFOGCOLOR, fogColour);
         }
-        SetState(rwRENDERSTATEZWRITEENABLE, 0);
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
         m_alphaManager->Render(1);
-        SetState(rwRENDERSTATEZWRITEENABLE, 1);
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
         if (m_fog)
-            SetState(rwRENDERSTATEFOGENABLE, 0);
+            KivSetState(rwRENDERSTATEFOGENABLE, 0);
         RwCameraEndUpdate(camera);
     }
     if (m_alphaManager)

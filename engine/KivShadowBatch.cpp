@@ -1,6 +1,8 @@
 // The shared batch of immediate-mode triangles that both kinds of shadow lay onto the world.
 #include "engine/KivShadowBatch.h"
 
+#include "engine/KivRenderState.h"
+
 static RwIm3DVertex shadowVertices[KivShadowBatch::kCapacity];
 
 KivShadowBatch &KivGetShadowBatch()
@@ -27,4 +29,24 @@ void KivShadowBatch::Flush()
         RwIm3DEnd();
     }
     m_count = 0;
+}
+
+void KivShadowStatesBegin(RwRaster *raster, RwUInt32 srcBlend, RwUInt32 destBlend)
+{
+    KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
+    RwRenderStateSet(rwRENDERSTATETEXTURERASTER, raster);
+    KivSetState(rwRENDERSTATETEXTUREADDRESS, 3);
+    KivSetState(rwRENDERSTATEVERTEXALPHAENABLE, 1);
+    KivSetState(rwRENDERSTATETEXTUREFILTER, 2);
+    KivSetState(rwRENDERSTATESRCBLEND, srcBlend);
+    KivSetState(rwRENDERSTATEDESTBLEND, destBlend);
+    KivGetShadowBatch().Reset();
+}
+
+void KivShadowStatesEnd()
+{
+    KivGetShadowBatch().Flush();
+    KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
+    KivSetState(rwRENDERSTATESRCBLEND, 5);
+    KivSetState(rwRENDERSTATEDESTBLEND, 6);
 }

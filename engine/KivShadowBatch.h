@@ -23,3 +23,9 @@ private:
 };
 
 KivShadowBatch &KivGetShadowBatch();
+
+struct RwRaster;
+// The states both shadows lay their triangles with: no depth writes, the
+// raster clamped and filtered, vertex alpha, the given blend; and back.
+void KivShadowStatesBegin(RwRaster *raster, RwUInt32 srcBlend, RwUInt32 destBlend);
+void KivShadowStatesEnd();

@@ -14,7 +14,6 @@
 #include "engine/CKivSimpleShadow.h"
 #include "engine/CKivWorld.h"
 #include "engine/engine_scene.h"
-#include "engine/engine_host.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/raster.h"
@@ -58,19 +57,6 @@ public:
     CKivCamera *camera = nullptr;
     RwTexture *texture = nullptr;
 };
-
-RwTexture *BlobTexture()
-{
-    RwRaster *raster = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
-    RwUInt8 *p = RwRasterLock(raster, 0, rwRASTERLOCKWRITE);
-    for (int y = 0; y < 8; y++) {
-        RwUInt32 *row = reinterpret_cast<RwUInt32 *>(p + y * raster->stride);
-        for (int x = 0; x < 8; x++)
-            row[x] = (x == 0 || x == 7 || y == 0 || y == 7) ? 0u : 0x80000000u;
-    }
-    RwRasterUnlock(raster);
-    return RwTextureCreate(raster);
-}
 
 struct Timing {
     double cpu, wall;
@@ -120,19 +106,10 @@ int main()
     world->AddCamera(camera);
     world->SetCamera(camera);
 
-    std::string body;
-    for (float f : {0.0f, 1.0f, 1.0f, 1.0f, 0.0f})
-        PutF32(body, f);
-    PutU32(body, 3 | rwLIGHTDIRECTIONAL << 16);
-    WriteFileBytes("benchsun.dff", Chunk(0x12, Chunk(0x01, body) + Chunk(0x03, "")));
+    WriteFileBytes("benchsun.dff", KivTestDirectionalLightFile());
     CKivLight *sun = new CKivLight("sun");
     sun->Load("benchsun.dff");
-    RwMatrix *m = RwFrameGetMatrix(RwLightGetFrame(sun->GetLight()));
-    m->right = {1, 0, 0};
-    m->up = {0, 0, 1};
-    m->at = {0, -1, 0};
-    RwMatrixMarkChanged(m);
-    RwFrameMarkDirty(RwLightGetFrame(sun->GetLight()));
+    KivTestShineDown(RwLightGetFrame(sun->GetLight()));
     world->AddLight(sun);
 
     KivTestQuad solid, glass, black;
@@ -161,7 +138,7 @@ int main()
     }
     blobs.world = world->GetWorld();
     blobs.camera = camera;
-    blobs.texture = BlobTexture();
+    blobs.texture = KivTestBlobTexture(8, 0x80000000u);
 
     const Timing full = Measure([&] {
         world->Render();

@@ -83,8 +83,9 @@ TEST_F(AlphaPass, FarthestFirstAndStableOnTies)
     EXPECT_EQ((std::vector<RwUInt32>{6, 2, 6, 2}), DestBlends());
     EXPECT_EQ(0u, manager.GetCount());
     for (const auto &s : states) {
-        if (s.first == 10)
+        if (s.first == 10) {
             EXPECT_EQ(5u, s.second);
+        }
     }
     EXPECT_EQ(6, states.front().first);
     EXPECT_EQ(1u, states.front().second);

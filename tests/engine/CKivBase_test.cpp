@@ -47,7 +47,7 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
         EXPECT_EQ(1, base->IsInitialised());
         EXPECT_EQ(rwENGINESTATUSSTARTED, RwEngineGetStatus());
         for (RwUInt32 plugin : {0x505u, 0x507u, 0x120u, 0x135u, 0x11Du, 0x12Au, 0x114u, 0x1B7u, 0x11Eu, 0x116u, 0x10Cu,
-                                0x11Fu, 0x12Fu, 0x130u, 0x132u})
+                                0x12Eu, 0x11Fu, 0x12Fu, 0x130u, 0x132u})
             EXPECT_GE(RwEngineGetPluginOffset(plugin), 0) << std::hex << plugin;
         EXPECT_GE(RwFrameGetPluginOffset(0x137), 0);   // the 32-bit value rides on objects only
 

@@ -2,12 +2,21 @@
 #include "engine_scene.h"
 #include "motion_files.h"
 
+#include <FreeImage.h>
+
 #include <cmath>
 
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivShadow.h"
 #include "engine/CKivToon.h"
+#include "engine/CKivUVAnim.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/plugins/uvanim/uva_bytes.h"
+#include "png_bytes.h"
 #include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
@@ -250,19 +259,25 @@ TEST(Clump, BoundsOfOneAtomic)
     EXPECT_NEAR(5.0f - (1.0f - own->radius), sphere.radius, 1e-4f);
 }
 
+// A clump whose root frame's child owns a hierarchy of that many nodes.
+RwClump *Skeleton(RwInt32 nodes)
+{
+    RwClump *rw = RwClumpCreate();
+    RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
+    RwClumpSetFrame(rw, root);
+    RwFrameAddChild(root, bone);
+    const RwInt32 flags[2] = {nodes > 1 ? 2 : 0, 0}, ids[2] = {1, 2};
+    RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(nodes, flags, ids, 0, 36));
+    return rw;
+}
+
 // A one-node skeleton whose motions move the node along x by their own clock:
 // x = offset + time, so the node's position tells the time and the blend.
 class Queue : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RwClump *rw = RwClumpCreate();
-        RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
-        RwClumpSetFrame(rw, root);
-        RwFrameAddChild(root, bone);
-        const RwInt32 flags[2] = {0, 0}, ids[2] = {1, 2};
-        RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(1, flags, ids, 0, 36));
-        ASSERT_EQ(1, clump.SetClump(rw));
+        ASSERT_EQ(1, clump.SetClump(Skeleton(1)));
         ASSERT_NE(nullptr, clump.GetHierarchy());
     }
     void TearDown() override
@@ -353,14 +368,8 @@ TEST_F(Queue, PushAfterAClearCutsTheFrozenMotion)
 
 TEST_F(Queue, RefusesMotionsThatDoNotDriveEveryNode)
 {
-    RwClump *rw = RwClumpCreate();
-    RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
-    RwClumpSetFrame(rw, root);
-    RwFrameAddChild(root, bone);
-    const RwInt32 flags[2] = {2, 0}, ids[2] = {1, 2};
-    RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(2, flags, ids, 0, 36));
     CKivClump two;
-    ASSERT_EQ(1, two.SetClump(rw));
+    ASSERT_EQ(1, two.SetClump(Skeleton(2)));
     EXPECT_EQ(0, two.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 0));
     EXPECT_EQ(1, two.PushAnimationEntry(Motion(1.0f, 0.0f, 2), 0.0f, 0));
     CKivClump boneless;
@@ -398,6 +407,55 @@ TEST_F(Queue, BehavioursPushTheirMotionsWhichStayHeldWhilePlayed)
     EXPECT_NEAR(0.35f + 0.1f, clump.GetAnimationTime(), 1e-4f);
     clump.Destroy();
     EXPECT_EQ(0, manager->GetHoldCount(turn));
+}
+
+TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
+{
+    CKivClump caster, small, flat;
+    ASSERT_EQ(1, caster.SetClump(Skeleton(2)));
+    ASSERT_EQ(1, small.SetClump(Skeleton(1)));
+    ASSERT_EQ(1, Load(flat, KivTestQuad()));
+    caster.GetHierarchy()->pMatrixArray[0].pos = {7, 8, 9};
+    WriteFileBytes("sun.dff", KivTestDirectionalLightFile());
+    CKivLight sun;
+    ASSERT_EQ(1, sun.Load("sun.dff"));
+    CKivShadow shadow;
+    EXPECT_EQ(1.0f, shadow.GetIntensity());
+    EXPECT_EQ(1, shadow.Set(&caster, &small, 100.0f));
+    shadow.Update(&sun);
+    EXPECT_EQ(7.0f, small.GetHierarchy()->pMatrixArray[0].pos.x);
+    EXPECT_EQ(0.0f, shadow.GetSphere().radius);   // nothing to measure: no texture made
+    shadow.Set(&caster, &flat, 100.0f);           // a shadow model without bones
+    shadow.Update(&sun);
+    shadow.Set(&flat, &caster, 0.0f);             // length 0: off
+    caster.GetHierarchy()->pMatrixArray[0].pos.x = 1.0f;
+    shadow.Update(&sun);
+    EXPECT_EQ(0, shadow.GetTriangleCount());
+}
+
+TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)
+{
+    CreateDirectoryA("uvtex", nullptr);
+    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
+    const auto uva = uvabytes::Dictionary({uvabytes::Scroll("first")});
+    WriteFileBytes("scroll.uva", std::string(uva.begin(), uva.end()));
+    CKivUVAnim anim;
+    ASSERT_EQ(1, anim.Load("scroll.uva", "scroll", "uvtex/"));
+    KivTestQuad glass;
+    glass.material = "_t";
+    glass.name = "glass";
+    CKivClump clump;
+    ASSERT_EQ(1, Load(clump, glass));
+    EXPECT_EQ(0, clump.ApplyUVAnim("missing", &anim));
+    ASSERT_EQ(1, clump.ApplyUVAnim("glass", &anim));
+    RwAtomic *atomic = FirstAtomic(clump);
+    RwMaterial *material = atomic->geometry->matList.materials[0];
+    EXPECT_EQ(anim.GetTexture(), material->texture);
+    EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
+    EXPECT_EQ(5, RwMatFxMaterialGetEffectType(material));
+    EXPECT_TRUE(RwUVAnimMaterialHasAnim(material));
+    clump.Update(0.5f);
+    EXPECT_NEAR(0.5f, RwUVAnimMaterialGetInterpolator(material, 0)->currentTime, 1e-5f);
 }
 
 TEST(Clump, ToonChangesKeepOneSwitchPerTransparentPart)

@@ -1,5 +1,4 @@
 // Engine worlds: loads, registries and their messages, picking, and frames read back: transparency order, additive parts, shadows.
-#include "engine_host.h"
 #include "engine_scene.h"
 
 #include <cmath>
@@ -102,6 +101,7 @@ protected:
             world->RemoveLight(light);
             delete light;
         }
+        delete shadowModel;
         world->RemoveCamera(camera);
         CKivBase::GetInstance()->SetCurrentWorld(nullptr);
         delete world;
@@ -121,23 +121,28 @@ protected:
     // A directional light shining straight down.
     CKivLight *Sun()
     {
-        std::string body;
-        for (float f : {0.0f, 1.0f, 1.0f, 1.0f, 0.0f})
-            PutF32(body, f);
-        PutU32(body, 3 | rwLIGHTDIRECTIONAL << 16);
-        WriteFileBytes("sun.dff", Chunk(0x12, Chunk(0x01, body) + Chunk(0x03, "")));
+        WriteFileBytes("sun.dff", KivTestDirectionalLightFile());
         CKivLight *light = new CKivLight("sun");
         EXPECT_EQ(1, light->Load("sun.dff"));
-        RwFrame *frame = RwLightGetFrame(light->GetLight());
-        RwMatrix *m = RwFrameGetMatrix(frame);
-        m->right = {1, 0, 0};
-        m->up = {0, 0, 1};
-        m->at = {0, -1, 0};
-        RwMatrixMarkChanged(m);
-        RwFrameMarkDirty(frame);
+        KivTestShineDown(RwLightGetFrame(light->GetLight()));
         EXPECT_EQ(1, world->AddLight(light));
         lights.push_back(light);
         return light;
+    }
+
+    // A hidden bone shape at height 5 casting through a black shadow model,
+    // transparent by name so that it must draw into the shadow, not the view.
+    CKivClump *Caster()
+    {
+        KivTestQuad hidden, black;
+        hidden.name = "Bip01 Spine";
+        hidden.half = black.half = 2.0f;
+        black.prelit = false;
+        black.material = "_t";
+        CKivClump *caster = Add("caster.dff", hidden, {0, 5, 0});
+        shadowModel = LoadPart("shade.dff", black, {0, 5, 0});
+        EXPECT_EQ(1, caster->CreateShadow(shadowModel, 1000.0f));
+        return caster;
     }
 
     int Render()
@@ -150,6 +155,7 @@ protected:
     CKivCamera *camera = nullptr;
     std::vector<CKivClump *> clumps;
     std::vector<CKivLight *> lights;
+    CKivClump *shadowModel = nullptr;
 };
 
 TEST_F(WorldScene, TranslucentClumpsBlendFarthestFirst)
@@ -204,16 +210,7 @@ TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
 TEST_F(WorldScene, ACasterDarkensTheGroundUnderItFadingWithDistance)
 {
     Sun();
-    // The caster itself is a hidden bone shape; its shadow model is black and
-    // transparent by name, so it must draw into the shadow, not the view.
-    KivTestQuad hidden, black;
-    hidden.name = "Bip01 Spine";
-    hidden.half = black.half = 2.0f;
-    black.prelit = false;
-    black.material = "_t";
-    CKivClump *caster = Add("caster.dff", hidden, {0, 5, 0});
-    CKivClump *model = LoadPart("shade.dff", black, {0, 5, 0});
-    ASSERT_EQ(1, caster->CreateShadow(model, 1000.0f));
+    CKivClump *caster = Caster();
     // The first frame measures the caster; the texture then fits it.
     ASSERT_EQ(1, Render());
     ASSERT_EQ(1, Render());
@@ -238,19 +235,12 @@ TEST_F(WorldScene, ACasterDarkensTheGroundUnderItFadingWithDistance)
     ASSERT_EQ(1, Render());
     CKivBase::GetInstance()->SetShadowSwitch(1);
     ExpectPixel({255, 255, 255}, 512, 384);
-    delete model;
 }
 
 TEST_F(WorldScene, ShadowsDrawAfterTheDeviceIsReset)
 {
     Sun();
-    KivTestQuad hidden, black;
-    hidden.name = "Bip01";
-    hidden.half = black.half = 2.0f;
-    black.prelit = false;
-    CKivClump *caster = Add("caster.dff", hidden, {0, 5, 0});
-    CKivClump *model = LoadPart("shade.dff", black, {0, 5, 0});
-    caster->CreateShadow(model, 1000.0f);
+    Caster();
     ASSERT_EQ(1, Render());
     // A resource of the default pool held across a reset makes a windowed device lost.
     IDirect3DDevice9 *device = rwD3D9Driver.device;
@@ -264,21 +254,6 @@ TEST_F(WorldScene, ShadowsDrawAfterTheDeviceIsReset)
     ASSERT_EQ(1, Render());
     ASSERT_EQ(1, Render());
     EXPECT_LT(Pixel(512, 384).r, 160);
-    delete model;
-}
-
-// A blob texture: opaque black inside, transparent border.
-RwTexture *BlobTexture()
-{
-    RwRaster *raster = RwRasterCreate(4, 4, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
-    RwUInt8 *p = RwRasterLock(raster, 0, rwRASTERLOCKWRITE);
-    for (int y = 0; y < 4; y++) {
-        RwUInt32 *row = reinterpret_cast<RwUInt32 *>(p + y * raster->stride);
-        for (int x = 0; x < 4; x++)
-            row[x] = (x == 0 || x == 3 || y == 0 || y == 3) ? 0x00000000u : 0xFF000000u;
-    }
-    RwRasterUnlock(raster);
-    return RwTextureCreate(raster);
 }
 
 class Blobs : public CGameCharacterManager {
@@ -286,7 +261,7 @@ class Blobs : public CGameCharacterManager {
 
 TEST_F(WorldScene, ABlobLiesUnderItsPoint)
 {
-    RwTexture *texture = BlobTexture();
+    RwTexture *texture = KivTestBlobTexture(4, 0xFF000000u);
     Blobs blobs;
     const RwV3d point = {-6, 3, 0};   // 6 units to the screen's right
     ASSERT_EQ(1, Render());

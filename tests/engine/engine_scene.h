@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "engine_host.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/matrix.h"
 #include "gfx/core/memory.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
 #include "gfx/core/stream.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/world/geometry.h"
@@ -20,28 +24,6 @@ inline void KivTestAddString(const void *object, RwPluginObjectKind kind, const 
     char *copy = static_cast<char *>(RwMalloc(strlen(text) + 1, rwUSERDATANAMEHINT));
     strcpy(copy, text);
     RwUserDataArraySetElement(RwUserDataExtensionGetArray(ext, index), 0, static_cast<RwUInt32>(reinterpret_cast<uintptr_t>(copy)));
-}
-
-inline void KivTestPut32(std::string &s, RwUInt32 v)
-{
-    for (int i = 0; i < 4; i++)
-        s.push_back(static_cast<char>(v >> (8 * i)));
-}
-
-inline void KivTestPutReal(std::string &s, float f)
-{
-    RwUInt32 v;
-    memcpy(&v, &f, 4);
-    KivTestPut32(s, v);
-}
-
-inline std::string KivTestChunk(RwUInt32 type, const std::string &body)
-{
-    std::string s;
-    KivTestPut32(s, type);
-    KivTestPut32(s, static_cast<RwUInt32>(body.size()));
-    KivTestPut32(s, 0x1C020055);
-    return s + body;
 }
 
 // A horizontal square part: both windings, so it shows from above and below.
@@ -124,46 +106,46 @@ struct KivTestPart {
 inline std::string KivTestFrameExtension(const char *name)
 {
     if (!name)
-        return KivTestChunk(3, "");
+        return Chunk(3, "");
     RwFrame *frame = RwFrameCreate();
     KivTestAddString(frame, rwKINDFRAME, name);
     const std::string body =
         KivTestWrite([frame](RwStream *s) { RwUserDataStreamWrite(s, RwUserDataGetExtension(frame, rwKINDFRAME)); });
     RwFrameDestroy(frame);
-    return KivTestChunk(3, KivTestChunk(0x11F, body));
+    return Chunk(3, Chunk(0x11F, body));
 }
 
 inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
 {
     std::string counts, frames, geometries, atomics;
-    KivTestPut32(counts, static_cast<RwUInt32>(parts.size()));
-    KivTestPut32(counts, 0);
-    KivTestPut32(counts, 0);
-    KivTestPut32(frames, static_cast<RwUInt32>(parts.size() + 1));
+    PutU32(counts, static_cast<RwUInt32>(parts.size()));
+    PutU32(counts, 0);
+    PutU32(counts, 0);
+    PutU32(frames, static_cast<RwUInt32>(parts.size() + 1));
     for (size_t i = 0; i <= parts.size(); i++) {
         const RwV3d p = i ? parts[i - 1].position : RwV3d{0, 0, 0};
         for (float v : {1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, p.x, p.y, p.z})
-            KivTestPutReal(frames, v);
-        KivTestPut32(frames, i ? 0u : 0xFFFFFFFFu);
-        KivTestPut32(frames, 0);
+            PutF32(frames, v);
+        PutU32(frames, i ? 0u : 0xFFFFFFFFu);
+        PutU32(frames, 0);
     }
-    std::string frameList = KivTestChunk(1, frames) + KivTestChunk(3, "");
+    std::string frameList = Chunk(1, frames) + Chunk(3, "");
     for (const KivTestPart &part : parts)
         frameList += KivTestFrameExtension(part.frame);
     std::string count;
-    KivTestPut32(count, static_cast<RwUInt32>(parts.size()));
-    geometries = KivTestChunk(1, count);
+    PutU32(count, static_cast<RwUInt32>(parts.size()));
+    geometries = Chunk(1, count);
     for (size_t i = 0; i < parts.size(); i++) {
         RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
         geometries += KivTestWritten(g);
         RwGeometryDestroy(g);
         std::string atomic;
         for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), static_cast<RwUInt32>(i), 5u, 0u})
-            KivTestPut32(atomic, v);
-        atomics += KivTestChunk(0x14, KivTestChunk(1, atomic) + KivTestChunk(3, ""));
+            PutU32(atomic, v);
+        atomics += Chunk(0x14, Chunk(1, atomic) + Chunk(3, ""));
     }
-    return KivTestChunk(0x10, KivTestChunk(1, counts) + KivTestChunk(0x0E, frameList) + KivTestChunk(0x1A, geometries) +
-                                  atomics + KivTestChunk(3, ""));
+    return Chunk(0x10, Chunk(1, counts) + Chunk(0x0E, frameList) + Chunk(0x1A, geometries) +
+                                  atomics + Chunk(3, ""));
 }
 
 // A ground at height y over [-half, half] in x and z: sectors x sectors world
@@ -176,10 +158,10 @@ inline std::string KivTestSector(float x0, float x1, float z0, float z1, float y
     const int side = cells + 1;
     for (int j = 0; j <= cells; j++) {
         for (int i = 0; i <= cells; i++) {
-            KivTestPutReal(positions, x0 + (x1 - x0) * i / cells);
-            KivTestPutReal(positions, y);
-            KivTestPutReal(positions, z0 + (z1 - z0) * j / cells);
-            KivTestPut32(colours, 0xFFFFFFFFu);
+            PutF32(positions, x0 + (x1 - x0) * i / cells);
+            PutF32(positions, y);
+            PutF32(positions, z0 + (z1 - z0) * j / cells);
+            PutU32(colours, 0xFFFFFFFFu);
         }
     }
     int count = 0;
@@ -188,26 +170,26 @@ inline std::string KivTestSector(float x0, float x1, float z0, float z1, float y
             const RwUInt32 a = j * side + i, b = a + 1, c = a + side, d = c + 1;
             const RwUInt32 up[2][3] = {{a, c, b}, {b, c, d}};
             for (const auto &t : up) {
-                KivTestPut32(triangles, t[0] | t[1] << 16);
-                KivTestPut32(triangles, t[2]);
+                PutU32(triangles, t[0] | t[1] << 16);
+                PutU32(triangles, t[2]);
                 count++;
                 if (doubleSided) {
-                    KivTestPut32(triangles, t[0] | t[2] << 16);
-                    KivTestPut32(triangles, t[1]);
+                    PutU32(triangles, t[0] | t[2] << 16);
+                    PutU32(triangles, t[1]);
                     count++;
                 }
             }
         }
     }
     std::string s;
-    KivTestPut32(s, 0);
-    KivTestPut32(s, static_cast<RwUInt32>(count));
-    KivTestPut32(s, static_cast<RwUInt32>(side * side));
+    PutU32(s, 0);
+    PutU32(s, static_cast<RwUInt32>(count));
+    PutU32(s, static_cast<RwUInt32>(side * side));
     for (float f : {x0, y, z0, x1, top, z1})
-        KivTestPutReal(s, f);
-    KivTestPut32(s, 0);
-    KivTestPut32(s, 0);
-    return KivTestChunk(9, KivTestChunk(1, s + positions + colours + triangles) + KivTestChunk(3, ""));
+        PutF32(s, f);
+    PutU32(s, 0);
+    PutU32(s, 0);
+    return Chunk(9, Chunk(1, s + positions + colours + triangles) + Chunk(3, ""));
 }
 
 inline std::string KivTestSectorTree(float x0, float x1, float z0, float z1, float y, float top, int sectors,
@@ -220,17 +202,17 @@ inline std::string KivTestSectorTree(float x0, float x1, float z0, float z1, flo
     const float mid = alongX ? (x0 + x1) / 2 : (z0 + z1) / 2;
     const int half = sectors / 2;
     std::string plane;
-    KivTestPut32(plane, alongX ? 0 : 8);
-    KivTestPutReal(plane, mid);
-    KivTestPut32(plane, half <= 1 ? 1 : 0);
-    KivTestPut32(plane, sectors - half <= 1 ? 1 : 0);
-    KivTestPutReal(plane, mid);
-    KivTestPutReal(plane, mid);
+    PutU32(plane, alongX ? 0 : 8);
+    PutF32(plane, mid);
+    PutU32(plane, half <= 1 ? 1 : 0);
+    PutU32(plane, sectors - half <= 1 ? 1 : 0);
+    PutF32(plane, mid);
+    PutF32(plane, mid);
     const std::string low = alongX ? KivTestSectorTree(x0, mid, z0, z1, y, top, half, cells, doubleSided, planes)
                                    : KivTestSectorTree(x0, x1, z0, mid, y, top, half, cells, doubleSided, planes);
     const std::string high = alongX ? KivTestSectorTree(mid, x1, z0, z1, y, top, sectors - half, cells, doubleSided, planes)
                                     : KivTestSectorTree(x0, x1, mid, z1, y, top, sectors - half, cells, doubleSided, planes);
-    return KivTestChunk(0x0A, KivTestChunk(1, plane) + low + high);
+    return Chunk(0x0A, Chunk(1, plane) + low + high);
 }
 
 inline std::string KivTestGround(float half, float y, float top, int sectors = 1, int cells = 1,
@@ -241,24 +223,58 @@ inline std::string KivTestGround(float half, float y, float top, int sectors = 1
     const int perSector = cells * cells * (doubleSided ? 4 : 2);
     const RwUInt32 format = 0x40000000 | rwGEOMETRYPRELIT | rwGEOMETRYPOSITIONS;
     std::string s;
-    KivTestPut32(s, sectors <= 1 ? 1 : 0);
+    PutU32(s, sectors <= 1 ? 1 : 0);
     for (int i = 0; i < 3; i++)
-        KivTestPutReal(s, 0.0f);
+        PutF32(s, 0.0f);
     for (RwUInt32 v : {static_cast<RwUInt32>(perSector * sectors),
                        static_cast<RwUInt32>((cells + 1) * (cells + 1) * sectors), static_cast<RwUInt32>(planes),
                        static_cast<RwUInt32>(sectors), 0u, format})
-        KivTestPut32(s, v);
+        PutU32(s, v);
     for (float f : {half, top, half, -half, y, -half})
-        KivTestPutReal(s, f);
+        PutF32(s, f);
     std::string material;
     for (RwUInt32 v : {0u, 0xFFFFFFFFu, 0u, 0u})
-        KivTestPut32(material, v);
+        PutU32(material, v);
     for (float f : {1.0f, 1.0f, 1.0f})
-        KivTestPutReal(material, f);
+        PutF32(material, f);
     std::string list;
-    KivTestPut32(list, 1);
-    KivTestPut32(list, 0xFFFFFFFFu);
+    PutU32(list, 1);
+    PutU32(list, 0xFFFFFFFFu);
     const std::string materials =
-        KivTestChunk(8, KivTestChunk(1, list) + KivTestChunk(7, KivTestChunk(1, material) + KivTestChunk(3, "")));
-    return KivTestChunk(0x0B, KivTestChunk(1, s) + materials + tree + KivTestChunk(3, ""));
+        Chunk(8, Chunk(1, list) + Chunk(7, Chunk(1, material) + Chunk(3, "")));
+    return Chunk(0x0B, Chunk(1, s) + materials + tree + Chunk(3, ""));
+}
+
+// A blob: the given colour inside, transparent on the border (size at least 3).
+inline RwTexture *KivTestBlobTexture(int size, RwUInt32 inside)
+{
+    RwRaster *raster = RwRasterCreate(size, size, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    RwUInt8 *p = RwRasterLock(raster, 0, rwRASTERLOCKWRITE);
+    for (int y = 0; y < size; y++) {
+        RwUInt32 *row = reinterpret_cast<RwUInt32 *>(p + y * raster->stride);
+        for (int x = 0; x < size; x++)
+            row[x] = (x == 0 || x == size - 1 || y == 0 || y == size - 1) ? 0u : inside;
+    }
+    RwRasterUnlock(raster);
+    return RwTextureCreate(raster);
+}
+
+// A bare directional light chunk, and a frame turned to shine straight down.
+inline std::string KivTestDirectionalLightFile()
+{
+    std::string body;
+    for (float f : {0.0f, 1.0f, 1.0f, 1.0f, 0.0f})
+        PutF32(body, f);
+    PutU32(body, 3 | 1u << 16);
+    return Chunk(0x12, Chunk(0x01, body) + Chunk(0x03, ""));
+}
+
+inline void KivTestShineDown(RwFrame *frame)
+{
+    RwMatrix *m = RwFrameGetMatrix(frame);
+    m->right = {1, 0, 0};
+    m->up = {0, 0, 1};
+    m->at = {0, -1, 0};
+    RwMatrixMarkChanged(m);
+    RwFrameMarkDirty(frame);
 }
