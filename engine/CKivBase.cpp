@@ -11,6 +11,7 @@
 #include "engine/CKivAlphaManager.h"
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivCamera.h"
+#include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
@@ -250,6 +251,8 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
 
     if (!CKivShadow::CreateCameras())
         return 0;
+    // The binder registers itself as the singleton; scripts simply fail without it.
+    new (std::nothrow) CKivEngineScriptBinder(window);
 
     FreeImage_Initialise(FALSE);
     m_freeImageInits++;
@@ -297,6 +300,7 @@ int CKivBase::Shutdown()
         RwIm2DQuadBatchDestroy();
         m_quadBatch = 0;
     }
+    delete GetScriptBinder();
     StopGraphics();
     m_initialised = 0;
     return 1;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
@@ -10,6 +11,7 @@
 #include "engine/KivEngineLock.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
+#include "engine/CKivTextureTrailer.h"
 #include "engine/CKivToon.h"
 #include "engine/CKivUVAnim.h"
 #include "engine/CKivWorld.h"
@@ -172,6 +174,7 @@ void CKivClump::Destroy()
 void CKivClump::ReleaseModel()
 {
     m_uvMaterials.clear();
+    m_trailers.clear();
     m_shadowEnabled = 1;
     DestroyShadow();
     ReleaseAnimation();
@@ -656,6 +659,25 @@ int CKivClump::SetMaterialTexture(const char *materialName, RwTexture *texture)
         }
     }
     return 1;
+}
+
+int CKivClump::SetTextureTrailer(const char *atomicName, CKivTextureTrailer *trailer)
+{
+    RwAtomic *atomic = atomicName ? FindAtomic(atomicName) : nullptr;
+    RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
+    RwMaterial *material = geometry && geometry->matList.numMaterials > 0 ? geometry->matList.materials[0] : nullptr;
+    RwTexture *texture = trailer ? trailer->GetCurrentTexture() : nullptr;
+    if (!material || !texture)
+        return 0;
+    RwMaterialSetTexture(material, texture);
+    m_trailers[material] = trailer;
+    return 1;
+}
+
+void CKivClump::RemoveTextureTrailer(CKivTextureTrailer *trailer)
+{
+    for (auto it = m_trailers.begin(); it != m_trailers.end();)
+        it = it->second == trailer ? m_trailers.erase(it) : std::next(it);
 }
 
 int CKivClump::SetMaterialTextureByName(const char *materialName, const char *textureName)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <list>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ class CKivShadow;
 class CKivToon;
 class CKivUVAnim;
 class CKivWorld;
+class CKivTextureTrailer;
 
 // One motion of the queue.
 struct KivAnimEntry {
@@ -122,6 +124,11 @@ public:
     // The named atomic's first material scrolls the object's texture (not on skinned geometry).
     int ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim);
     void CollectUVAnimMaterials();
+    // The atomic's first material shows the trailer's frames from now on
+    // (the trailer stays its owner's); 0 when nothing can show it.
+    int SetTextureTrailer(const char *atomicName, CKivTextureTrailer *trailer);
+    // An owner about to delete a trailer unbinds it first.
+    void RemoveTextureTrailer(CKivTextureTrailer *trailer);
     // Restores the alpha atomics, applies the toon (or removes the previous
     // one for null) and switches the alpha atomics again.
     void SetToon(CKivToon *toon);
@@ -184,6 +191,7 @@ private:
     CKivToon *m_toon;                           // the game's
     CKivShadow *m_shadow;                       // owned
     std::set<RwMaterial *> m_uvMaterials;
+    std::map<RwMaterial *, CKivTextureTrailer *> m_trailers;   // not owned
     int m_queueIdle;
     int m_shadowEnabled;
     char m_typeName[32];

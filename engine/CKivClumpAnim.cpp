@@ -3,12 +3,14 @@
 
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivBase.h"
+#include "engine/CKivTextureTrailer.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/CKivSoundManager.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/world/material.h"
 
 static RwAnimInterpolator *Interpolator(RwHAnimHierarchy *hierarchy)
 {
@@ -186,6 +188,11 @@ int CKivClump::SetAnimationTime(float t)
 
 int CKivClump::Update(float dt)
 {
+    for (const auto &bound : m_trailers) {
+        bound.second->Update(dt);
+        if (RwTexture *texture = bound.second->GetCurrentTexture())
+            RwMaterialSetTexture(bound.first, texture);
+    }
     for (RwMaterial *material : m_uvMaterials) {
         RwUVAnimMaterialAddTime(material, dt);
         RwUVAnimMaterialApplyUpdate(material);

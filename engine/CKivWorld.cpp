@@ -15,6 +15,7 @@
 #include "engine/KivEngineLock.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivLight.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivSoundManager.h"
@@ -137,6 +138,8 @@ void CKivWorld::Init(const char *name, RwUInt8 colour)
 
 CKivWorld::~CKivWorld()
 {
+    // Scripts may keep this world's userdata.
+    CKivEngineScriptBinder::ForgetObject(this);
     RemoveAll();
 }
 

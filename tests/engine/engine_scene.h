@@ -35,16 +35,20 @@ struct KivTestQuad {
     const char *second = nullptr;        // a second material, named so, on half the triangles
     const char *name = nullptr;          // the geometry's first string
     bool renderArray = false;            // carries a "render" array as a hostile file would
+    bool textured = false;               // one texture-coordinate set over the square
 };
 
 inline RwGeometry *KivTestQuadGeometry(const KivTestQuad &q)
 {
     RwGeometry *g = RwGeometryCreate(4, 4, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | rwGEOMETRYMODULATEMATERIALCOLOR |
-                                               (q.prelit ? static_cast<RwUInt32>(rwGEOMETRYPRELIT) : 0u));
+                                               (q.prelit ? rwGEOMETRYPRELIT : 0u) |
+                                               (q.textured ? rwGEOMETRYTEXTURED : 0u));
     RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
     for (int i = 0; i < 4; i++) {
         m->verts[i] = {(i & 1) ? q.half : -q.half, 0.0f, (i & 2) ? q.half : -q.half};
         m->normals[i] = {0.0f, 1.0f, 0.0f};
+        if (q.textured)
+            g->texCoords[0][i] = {(i & 1) ? 1.0f : 0.0f, (i & 2) ? 1.0f : 0.0f};
         if (q.prelit)
             g->preLitLum[i] = {255, 255, 255, 255};
     }
@@ -96,7 +100,20 @@ inline std::string KivTestWritten(const RwGeometry *g)
 struct KivTestPart {
     KivTestQuad quad;
     RwV3d position;
+    const char *frame = nullptr;   // the frame's name, carried as user data
 };
+
+inline std::string KivTestFrameExtension(const char *name)
+{
+    if (!name)
+        return Chunk(3, "");
+    RwFrame *frame = RwFrameCreate();
+    KivTestAddString(frame, rwKINDFRAME, name);
+    const std::string body =
+        KivTestWrite([frame](RwStream *s) { RwUserDataStreamWrite(s, RwUserDataGetExtension(frame, rwKINDFRAME)); });
+    RwFrameDestroy(frame);
+    return Chunk(3, Chunk(0x11F, body));
+}
 
 inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
 {
@@ -112,9 +129,9 @@ inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
         PutU32(frames, i ? 0u : 0xFFFFFFFFu);
         PutU32(frames, 0);
     }
-    std::string frameList = Chunk(1, frames);
-    for (size_t i = 0; i <= parts.size(); i++)
-        frameList += Chunk(3, "");
+    std::string frameList = Chunk(1, frames) + Chunk(3, "");
+    for (const KivTestPart &part : parts)
+        frameList += KivTestFrameExtension(part.frame);
     std::string count;
     PutU32(count, static_cast<RwUInt32>(parts.size()));
     geometries = Chunk(1, count);

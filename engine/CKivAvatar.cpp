@@ -1,0 +1,573 @@
+// The avatar: a character clump assembled from a numbered body, skins, faces, script-made emotions and items.
+#include "engine/CKivAvatar.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include <lua.hpp>
+
+#include "engine/CKivAvatarAtomic.h"
+#include "engine/CKivAvatarItem.h"
+#include "engine/CKivBase.h"
+#include "engine/CKivEngineScriptBinder.h"
+#include "engine/CKivTextureTrailer.h"
+#include "engine/KivUserData.h"
+#include "gfx/core/texture.h"
+#include "gfx/world/clump.h"
+
+const char *const CKivAvatar::kPartNames[kPartCount] = {"head", "spine", "arml", "armr", "leg"};
+
+namespace {
+
+const char kSkinFolder[] = "Data/Avatar/Skins/";
+const char kFaceFolder[] = "Data/Avatar/SkinFaces/";
+const char kHeadAtomic[] = "_headShape";
+
+std::string g_dataFolder;
+int g_displaced[CKivAvatar::kDisplacedSize];
+int g_slots[CKivAvatar::kSlotListSize];
+
+// Lower case, cut to the names' buffer size.
+std::string Lower(const char *name)
+{
+    std::string lower(name ? name : "");
+    if (lower.size() > CKivAvatar::kNameSize - 1)
+        lower.resize(CKivAvatar::kNameSize - 1);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+RwTexture *FindTexture(const char *name)
+{
+    RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
+    return dict ? RwTextureDictionaryFindTexture(dict, name) : nullptr;
+}
+
+// Drops one reference of each.
+void DropTextures(std::vector<RwTexture *> *textures)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    if (base)
+        base->Lock();
+    for (RwTexture *texture : *textures)
+        RwTextureDestroy(texture);
+    textures->clear();
+    if (base)
+        base->Unlock();
+}
+
+// The item's slot numbers that fit the list, zero-filled.
+const int *ListSlots(const CKivAvatarItem *item)
+{
+    std::memset(g_slots, 0, sizeof(g_slots));
+    int n = 0;
+    for (int slot : item ? item->GetSlots() : std::vector<int>()) {
+        if (n < CKivAvatar::kSlotListSize && slot >= 0 && slot < CKivAvatar::kSlotListSize)
+            g_slots[n++] = slot;
+    }
+    return g_slots;
+}
+
+} // namespace
+
+CKivAvatar::CKivAvatar()
+    : m_skinId(-1), m_faceId(-1), m_body(-1), m_skin(-1), m_face(-1), m_variant(0), m_variants{0, 0, 0},
+      m_savedVariant(0), m_savedVariants{0, 0, 0}, m_savedSkin(0), m_emotionTimer(0.0f), m_emotionDuration(0.0f),
+      m_emotionRepeat(10), m_bodyHidden(0)
+{
+}
+
+CKivAvatar::~CKivAvatar()
+{
+    Release();
+}
+
+int CKivAvatar::LoadScripts(const char *dataFolder)
+{
+    g_dataFolder = dataFolder ? dataFolder : "";
+    CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
+    if (!binder)
+        return 1;
+    binder->RunFile("Data/Avatar/Scripts/AvatarEmotion.lua", "AvatarEmotion");
+    binder->RunFile("Data/Avatar/Scripts/MonsterEmotion.lua", "MonsterEmotion");
+    binder->RunFile("Data/Avatar/Scripts/AvatarBehavior.lua", "AvatarBehavior");
+    binder->RunFile("Data/Avatar/Items/Item.lua", "Item");
+    return 1;
+}
+
+const char *CKivAvatar::GetDataFolder()
+{
+    return g_dataFolder.c_str();
+}
+
+void CKivAvatar::PartSkinName(int part, char *name, int size) const
+{
+    if (m_variant)
+        snprintf(name, size, "_%d%s_%d+tk%d+tk%d+tk%d", m_body, kPartNames[part], m_skin, m_variants[0],
+                 m_variants[1], m_variants[2]);
+    else
+        snprintf(name, size, "_%d%s_%d", m_body, kPartNames[part], m_skin);
+}
+
+void CKivAvatar::FaceFrameName(int frame, char *name, int size) const
+{
+    if (m_variant)
+        snprintf(name, size, "_%dface%d_%02d_%d+tk%d+tk%d+tk%d", m_body, m_face, frame, m_skin, m_variants[0],
+                 m_variants[1], m_variants[2]);
+    else
+        snprintf(name, size, "_%dface%d_%02d_%d", m_body, m_face, frame, m_skin);
+}
+
+// Remembers every texture it got, so Release drops exactly those references.
+void CKivAvatar::ReadTextures()
+{
+    CKivBase *base = CKivBase::GetInstance();
+    if (!base)
+        return;
+    char name[kNameSize];
+    for (int part = 0; part < kPartCount; part++) {
+        PartSkinName(part, name, sizeof(name));
+        if (RwTexture *texture = base->ReadTexture(name, kSkinFolder))
+            m_readTextures.push_back(texture);
+    }
+    for (int frame = 1; frame <= kFaceFrames; frame++) {
+        FaceFrameName(frame, name, sizeof(name));
+        if (RwTexture *texture = base->ReadTexture(name, kFaceFolder))
+            m_readTextures.push_back(texture);
+    }
+}
+
+void CKivAvatar::ReleaseTextures()
+{
+    DropTextures(&m_readTextures);
+}
+
+int CKivAvatar::Create(int body, int skin, int face)
+{
+    m_body = body;
+    m_skin = skin;
+    m_face = face;
+    ReadTextures();
+    SetBody(body);
+    SetSkin(skin);
+    SetFace(face);
+    return 1;
+}
+
+int CKivAvatar::CreateVariant(int body, int skin, int face, int variant1, int variant2, int variant3)
+{
+    m_variant = 1;
+    m_variants[0] = static_cast<unsigned char>(variant1);
+    m_variants[1] = static_cast<unsigned char>(variant2);
+    m_variants[2] = static_cast<unsigned char>(variant3);
+    m_savedSkin = skin;
+    m_savedVariant = m_variant;
+    std::memcpy(m_savedVariants, m_variants, sizeof(m_variants));
+    return Create(body, skin, face);
+}
+
+void CKivAvatar::ClearPartTextures(int headOnly)
+{
+    for (int part = 0; part < (headOnly ? 1 : kPartCount); part++)
+        SetMaterialTexture(kPartNames[part], nullptr);
+}
+
+int CKivAvatar::SetBody(int body)
+{
+    m_body = body;
+    char path[kNameSize], images[kNameSize];
+    const int n = snprintf(path, sizeof(path), "%sObjects/%d.dff", g_dataFolder.c_str(), body);
+    const int m = snprintf(images, sizeof(images), "%sObjects/Textures/", g_dataFolder.c_str());
+    if (n < 0 || n >= kNameSize || m < 0 || m >= kNameSize)
+        return 0;
+    // The old model's part atomics go with it, before the new model comes.
+    DetachItemAtomics();
+    DeletePartAtomics();
+    if (!Load(path, images))
+        return 0;
+    ClearPartTextures(0);
+    CapturePartAtomics();
+    char function[64];
+    snprintf(function, sizeof(function), "SetAvatarBehavior%d", body);
+    return CallScript(function, "BodyNumber", body, nullptr);
+}
+
+int CKivAvatar::SetSkin(int skin)
+{
+    ClearPartTextures(0);
+    m_skinId = m_body * 10 + skin;
+    m_skin = skin;
+    char name[kNameSize];
+    for (int part = 0; part < kPartCount; part++) {
+        PartSkinName(part, name, sizeof(name));
+        SetMaterialTexture(kPartNames[part], FindTexture(name));
+    }
+    return 1;
+}
+
+int CKivAvatar::SetFace(int face)
+{
+    ClearPartTextures(1);
+    DeleteEmotions();
+    m_faceId = m_body * 1000 + m_skin * 100 + face;
+    m_face = face;
+    char function[64];
+    snprintf(function, sizeof(function), "SetAvatarEmotion%d", m_body);
+    if (!CallScript(function, "BodyNumber", m_body, nullptr))
+        return 0;
+    if (!m_currentEmotion.empty()) {
+        const std::string current = m_currentEmotion;
+        PlayEmotion(current.c_str(), m_emotionDuration, m_emotionRepeat);
+    }
+    return 1;
+}
+
+void CKivAvatar::SetVariant(int skin, int variant1, int variant2, int variant3, int save)
+{
+    if (!m_variant)
+        return;
+    m_variants[0] = static_cast<unsigned char>(variant1);
+    m_variants[1] = static_cast<unsigned char>(variant2);
+    m_variants[2] = static_cast<unsigned char>(variant3);
+    if (save) {
+        m_savedSkin = skin;
+        m_savedVariant = m_variant;
+        std::memcpy(m_savedVariants, m_variants, sizeof(m_variants));
+    }
+    // The new textures first: a texture both sets share keeps living.
+    std::vector<RwTexture *> old;
+    old.swap(m_readTextures);
+    ReadTextures();
+    DropTextures(&old);
+    SetSkin(m_skin);
+    SetFace(m_face);
+}
+
+void CKivAvatar::RestoreVariant()
+{
+    SetVariant(m_savedSkin, m_savedVariants[0], m_savedVariants[1], m_savedVariants[2], 1);
+}
+
+int CKivAvatar::CallScript(const char *function, const char *label, int number, const int *itemArgs)
+{
+    CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
+    lua_State *L = binder ? binder->GetState() : nullptr;
+    if (!L)
+        return 0;
+    // The userdata stays below the call, so it is still there to be emptied afterwards.
+    *static_cast<void **>(lua_newuserdata(L, sizeof(void *))) = static_cast<CKivClump *>(this);
+    luaL_getmetatable(L, CKivEngineScriptBinder::kAvatarMeta);
+    lua_setmetatable(L, -2);
+    const int holder = lua_gettop(L);
+    lua_getglobal(L, function);
+    lua_pushvalue(L, holder);
+    int args = 1;
+    if (itemArgs) {
+        lua_pushinteger(L, itemArgs[0]);
+        lua_pushinteger(L, itemArgs[1]);
+        lua_pushboolean(L, itemArgs[2]);
+        args = 4;
+    }
+    const int status = lua_pcall(L, args, 0, 0);
+    *static_cast<void **>(lua_touserdata(L, holder)) = nullptr;
+    if (status != 0) {
+        char line[64];
+        snprintf(line, sizeof(line), "%s : %d", label, number);
+        CScriptBinder::LogError(line);
+        binder->LogTopError();
+    }
+    lua_settop(L, holder - 1);
+    return status == 0;
+}
+
+void CKivAvatar::CapturePartAtomics()
+{
+    CKivAvatarAtomic::ForParts(
+        GetClump(),
+        [](RwAtomic *atomic, const char *frameName, void *data) {
+            CKivAvatarAtomic *part = new CKivAvatarAtomic;
+            part->SetAtomic(atomic);
+            part->SetFrameName(frameName);
+            static_cast<std::vector<CKivAvatarAtomic *> *>(data)->push_back(part);
+        },
+        &m_parts);
+}
+
+// Atomics in the model stay for it to destroy; detached ones go with their holder.
+void CKivAvatar::DeletePartAtomics()
+{
+    for (CKivAvatarAtomic *part : m_parts) {
+        if (part->GetAtomic() && part->GetAtomic()->clump)
+            part->SetAtomic(nullptr);
+        delete part;
+    }
+    m_parts.clear();
+}
+
+void CKivAvatar::AttachBodyParts()
+{
+    if (m_bodyHidden)
+        return;
+    for (CKivAvatarAtomic *part : m_parts) {
+        if (part->GetAtomic() && !part->GetAtomic()->clump) {
+            if (RwFrame *frame = FindFrame(part->GetFrameName()))
+                AttachAtomic(part->GetAtomic(), frame);
+        }
+    }
+}
+
+void CKivAvatar::DetachItemAtomics()
+{
+    for (const auto &entry : m_items) {
+        for (CKivAvatarAtomic *atomic : entry.second->GetAtomics())
+            DetachAtomic(atomic->GetAtomic());
+    }
+}
+
+void CKivAvatar::AttachItems()
+{
+    for (const auto &entry : m_items) {
+        for (const std::string &replaced : entry.second->GetReplacedParts()) {
+            if (RwAtomic *atomic = FindAtomic(replaced.c_str()))
+                DetachAtomic(atomic);
+        }
+        for (CKivAvatarAtomic *atomic : entry.second->GetAtomics())
+            AttachAtomic(atomic->GetAtomic(), FindFrame(atomic->GetFrameName()));
+    }
+}
+
+void CKivAvatar::ReapplyToon()
+{
+    if (GetToon())
+        SetToon(GetToon());
+}
+
+int CKivAvatar::AddEmotion(const char *name, int frame, float seconds)
+{
+    const std::string key = Lower(name);
+    CKivTextureTrailer *&trailer = m_emotions[key];
+    if (!trailer)
+        trailer = new CKivTextureTrailer;
+    char frameKey[CKivTextureTrailer::kNameSize];
+    snprintf(frameKey, sizeof(frameKey), "%s%d_%d", key.c_str(), frame, trailer->GetFrameCount());
+    char texture[kNameSize];
+    FaceFrameName(frame, texture, sizeof(texture));
+    trailer->AddFrame(frameKey, FindTexture(texture), seconds);
+    return 1;
+}
+
+CKivTextureTrailer *CKivAvatar::FindEmotion(const char *name) const
+{
+    auto it = m_emotions.find(Lower(name));
+    return it == m_emotions.end() ? nullptr : it->second;
+}
+
+int CKivAvatar::RemoveEmotion(const char *name)
+{
+    auto it = m_emotions.find(Lower(name));
+    if (it == m_emotions.end())
+        return 0;
+    RemoveTextureTrailer(it->second);
+    delete it->second;
+    m_emotions.erase(it);
+    return 1;
+}
+
+void CKivAvatar::DeleteEmotions()
+{
+    for (const auto &emotion : m_emotions) {
+        RemoveTextureTrailer(emotion.second);
+        delete emotion.second;
+    }
+    m_emotions.clear();
+}
+
+int CKivAvatar::SetEmotion(const char *name)
+{
+    m_baseEmotion = Lower(name);
+    return PlayEmotion(name, 0.0f, 10);
+}
+
+int CKivAvatar::PlayEmotion(const char *name, float duration, int repeatCount)
+{
+    m_currentEmotion = Lower(name);
+    m_emotionTimer = 0.0f;
+    m_emotionDuration = duration;
+    m_emotionRepeat = repeatCount;
+    CKivTextureTrailer *trailer = FindEmotion(m_currentEmotion.c_str());
+    if (!trailer)
+        return 0;
+    trailer->Reset();
+    return SetTextureTrailer(kHeadAtomic, trailer);
+}
+
+void CKivAvatar::ReturnToBaseEmotion()
+{
+    const std::string base = m_baseEmotion;
+    PlayEmotion(base.c_str(), 0.0f, 0);
+    m_emotionRepeat = 10;
+}
+
+int CKivAvatar::Update(float dt)
+{
+    if (m_currentEmotion != m_baseEmotion) {
+        m_emotionTimer += dt;
+        if (m_emotionTimer >= m_emotionDuration) {
+            m_emotionTimer -= m_emotionDuration;
+            ReturnToBaseEmotion();
+        }
+    }
+    return CKivClump::Update(dt);
+}
+
+const int *CKivAvatar::AttachItem(int itemId, int itemNumber, int second, int flag)
+{
+    char function[64];
+    snprintf(function, sizeof(function), "AttachItem%d", itemNumber);
+    const int args[3] = {itemId, second, flag ? 1 : 0};
+    std::memset(g_displaced, 0, sizeof(g_displaced));
+    return CallScript(function, "ItemNumber", itemNumber, args) ? g_displaced : nullptr;
+}
+
+int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
+{
+    if (!item)
+        return 0;
+    DetachItemAtomics();
+    AttachBodyParts();
+    std::memset(g_displaced, 0, sizeof(g_displaced));
+    int displaced = 0;
+    for (auto it = m_items.begin(); it != m_items.end();) {
+        if (!it->second->SharesSlot(item)) {
+            ++it;
+            continue;
+        }
+        if (displaced < kDisplacedSize - 1)
+            g_displaced[displaced++] = it->first;
+        delete it->second;
+        it = m_items.erase(it);
+    }
+    // A key still worn keeps its item; the newcomer is not attached.
+    const int inserted = m_items.emplace(item->GetKey(), item).second;
+    if (!inserted)
+        delete item;
+    AttachItems();
+    ReapplyToon();
+    return inserted;
+}
+
+int CKivAvatar::RemoveItem(int key)
+{
+    auto it = m_items.find(key);
+    if (it == m_items.end())
+        return 1;
+    DetachItemAtomics();
+    delete it->second;
+    m_items.erase(it);
+    AttachBodyParts();
+    AttachItems();
+    ReapplyToon();
+    return 1;
+}
+
+int CKivAvatar::HasItem(int key) const
+{
+    return m_items.count(key) != 0;
+}
+
+CKivAvatarItem *CKivAvatar::GetItem(int key) const
+{
+    auto it = m_items.find(key);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+CKivAvatarItem *CKivAvatar::FindItemByValue(int value) const
+{
+    for (const auto &entry : m_items) {
+        if (entry.second->GetValue() == value)
+            return entry.second;
+    }
+    return nullptr;
+}
+
+int CKivAvatar::ItemHasMode(int value) const
+{
+    CKivAvatarItem *item = FindItemByValue(value);
+    return item && item->GetDisplayMode() > 0;
+}
+
+int CKivAvatar::AnyItemHasMode() const
+{
+    for (const auto &entry : m_items) {
+        if (entry.second->GetDisplayMode() > 0)
+            return 1;
+    }
+    return 0;
+}
+
+// Lists the slots without wearing the item: the worn items and their atomics stay as they are.
+const int *CKivAvatar::GetItemSlots(int itemId, int itemNumber)
+{
+    if (HasItem(itemId))
+        return ListSlots(m_items[itemId]);
+    std::map<int, CKivAvatarItem *> worn;
+    worn.swap(m_items);
+    const int attached = AttachItem(itemId, itemNumber, 0, 0) != nullptr;
+    ListSlots(attached && !m_items.empty() ? m_items.begin()->second : nullptr);
+    DetachItemAtomics();
+    DeleteItems();
+    m_items.swap(worn);
+    AttachBodyParts();
+    AttachItems();
+    ReapplyToon();
+    return g_slots;
+}
+
+void CKivAvatar::RebuildParts()
+{
+    DetachItemAtomics();
+    AttachBodyParts();
+    AttachItems();
+    ReapplyToon();
+}
+
+void CKivAvatar::SetBodyHidden(int hidden)
+{
+    if (hidden && !m_bodyHidden) {
+        for (CKivAvatarAtomic *part : m_parts) {
+            if (part->GetAtomic() && part->GetAtomic()->clump && FindFrame(part->GetFrameName()))
+                DetachAtomic(part->GetAtomic());
+        }
+    }
+    m_bodyHidden = hidden;
+}
+
+void CKivAvatar::ResetColor()
+{
+    const RwRGBA white = {255, 255, 255, 255};
+    SetColor(&white);
+    for (const auto &entry : m_items)
+        entry.second->ResetColor();
+}
+
+void CKivAvatar::DeleteItems()
+{
+    for (const auto &entry : m_items)
+        delete entry.second;
+    m_items.clear();
+}
+
+void CKivAvatar::Release()
+{
+    SetBodyHidden(0);
+    DetachItemAtomics();
+    AttachBodyParts();
+    DeletePartAtomics();
+    DeleteItems();
+    DeleteEmotions();
+    ClearPartTextures(0);
+    ReleaseTextures();
+    Destroy();
+}

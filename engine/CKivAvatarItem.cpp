@@ -1,0 +1,110 @@
+// An avatar item: its own atomics, the body parts it replaces and the slots it occupies.
+#include "engine/CKivAvatarItem.h"
+
+#include <algorithm>
+
+#include "engine/CKivAvatarAtomic.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivToon.h"
+#include "engine/KivUserData.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/material.h"
+
+CKivAvatarItem::CKivAvatarItem() : m_value(0), m_key(0), m_displayMode(0), m_flag(0), m_toon(nullptr) {}
+
+CKivAvatarItem::~CKivAvatarItem()
+{
+    Clear();
+}
+
+void CKivAvatarItem::Clear()
+{
+    m_replacedParts.clear();
+    m_slots.clear();
+    for (CKivAvatarAtomic *atomic : m_atomics)
+        delete atomic;
+    m_atomics.clear();
+}
+
+void CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
+{
+    if (!clump)
+        return;
+    CKivAvatarAtomic::ForParts(
+        clump->GetClump(),
+        [](RwAtomic *part, const char *frameName, void *data) {
+            CKivAvatarItem *item = static_cast<CKivAvatarItem *>(data);
+            RwAtomic *copy = RwAtomicClone(part);
+            if (!copy)
+                return;
+            CKivAvatarAtomic *atomic = new CKivAvatarAtomic;
+            atomic->SetAtomic(copy);
+            atomic->SetFrameName(frameName);
+            atomic->SetDisplayFlags(item->m_displayMode, item->m_flag);
+            item->m_atomics.push_back(atomic);
+        },
+        this);
+    m_toon = clump->GetToon();
+}
+
+int CKivAvatarItem::HasSlot(int slot) const
+{
+    return std::find(m_slots.begin(), m_slots.end(), slot) != m_slots.end();
+}
+
+int CKivAvatarItem::SharesSlot(const CKivAvatarItem *other) const
+{
+    for (int slot : m_slots) {
+        if (other && other->HasSlot(slot))
+            return 1;
+    }
+    return 0;
+}
+
+void CKivAvatarItem::ResetColor()
+{
+    for (CKivAvatarAtomic *atomic : m_atomics)
+        CKivAvatarAtomic::Colour(atomic->GetAtomic(), CKivAvatarAtomic::DisplayAlpha(m_displayMode, m_flag, 1));
+}
+
+void CKivAvatarItem::SetColor(const RwRGBA *colour)
+{
+    for (CKivAvatarAtomic *atomic : m_atomics) {
+        RwGeometry *geometry = atomic->GetAtomic() ? atomic->GetAtomic()->geometry : nullptr;
+        if (!geometry || !colour)
+            continue;
+        CKivAvatarAtomic::Colour(atomic->GetAtomic(), colour->alpha);
+        for (RwInt32 i = 0; i < geometry->matList.numMaterials; i++) {
+            if (RwMaterial *material = geometry->matList.materials[i])
+                material->color = *colour;
+        }
+    }
+}
+
+void CKivAvatarItem::SetupAlpha()
+{
+    for (CKivAvatarAtomic *atomic : m_atomics)
+        CKivClump::SetupAlphaAtomic(atomic->GetAtomic());
+}
+
+void CKivAvatarItem::RestoreAlpha()
+{
+    for (CKivAvatarAtomic *atomic : m_atomics)
+        CKivClump::RestoreAlphaAtomic(atomic->GetAtomic());
+}
+
+void CKivAvatarItem::SetToon(CKivToon *toon)
+{
+    if (toon || m_toon) {
+        RestoreAlpha();
+        for (CKivAvatarAtomic *atomic : m_atomics) {
+            if (toon)
+                toon->ApplyToAtomic(atomic->GetAtomic());
+            else
+                m_toon->RemoveFromAtomic(atomic->GetAtomic());
+        }
+        SetupAlpha();
+    }
+    m_toon = toon;
+}

@@ -1,0 +1,105 @@
+// The script binder: a Lua 5.1 state that runs script files and strings, logging errors to "Lua.log".
+#include "engine/CScriptBinder.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <lua.hpp>
+
+#include "archive/CParcel.h"
+#include "engine/CKivBase.h"
+#include "engine/KivFileRead.h"
+
+namespace {
+
+const char kLogName[] = "Lua.log";
+
+// The packed archive carries compiled scripts: the first ".lua" reads as ".out".
+bool PackedName(const char *fileName, std::string *packed)
+{
+    const char *dot = std::strstr(fileName, ".lua");
+    if (!dot)
+        return false;
+    *packed = fileName;
+    packed->replace(static_cast<size_t>(dot - fileName) + 1, 3, "out");
+    return true;
+}
+
+} // namespace
+
+CScriptBinder::CScriptBinder(HWND window, lua_State *state) : m_window(window), m_state(state), m_ownsState(0)
+{
+    if (state)
+        return;
+    m_ownsState = 1;
+    HANDLE log = CreateFileA(kLogName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (log != INVALID_HANDLE_VALUE)
+        CloseHandle(log);
+    m_state = luaL_newstate();
+    if (m_state)
+        luaL_openlibs(m_state);
+}
+
+CScriptBinder::~CScriptBinder()
+{
+    if (m_ownsState && m_state)
+        lua_close(m_state);
+}
+
+void CScriptBinder::LogError(const char *text)
+{
+    HANDLE log = CreateFileA(kLogName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(log, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    WriteFile(log, "\n", 1, &written, nullptr);
+    CloseHandle(log);
+}
+
+void CScriptBinder::LogTopError()
+{
+    // error({}) and error() leave no text: log a placeholder rather than nothing.
+    const char *text = lua_tostring(m_state, -1);
+    LogError(text ? text : "(error object is not a string)");
+    lua_pop(m_state, 1);
+}
+
+int CScriptBinder::RunFile(const char *fileName, const char *chunkName)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    if (!m_state || !fileName || !base)
+        return 0;
+    std::string name = fileName;
+    if (base->IsPackedArchive() && !PackedName(fileName, &name))
+        return 0;
+    std::unique_ptr<unsigned char[]> bytes;
+    DWORD size = 0;
+    // A short read runs nothing.
+    if (KivReadWholeFile(base->GetParcel(), name.c_str(), bytes, &size) != kKivReadOk)
+        return 0;
+    if (luaL_loadbuffer(m_state, reinterpret_cast<const char *>(bytes.get()), size,
+                        chunkName ? chunkName : name.c_str()) != 0) {
+        LogTopError();
+        return 0;
+    }
+    if (lua_pcall(m_state, 0, 0, 0) != 0) {
+        LogTopError();
+        return 0;
+    }
+    return 1;
+}
+
+int CScriptBinder::RunString(const char *text)
+{
+    if (!m_state || !text)
+        return 0;
+    if (luaL_loadstring(m_state, text) != 0 || lua_pcall(m_state, 0, 0, 0) != 0) {
+        LogTopError();
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,267 @@
+// Avatars from the sample tree: names, parts, emotions and their timing, items, hidden bodies, texture references.
+#include "avatar_data.h"
+
+#include <lua.hpp>
+
+#include "engine/CKivAvatar.h"
+#include "engine/CKivAvatarAtomic.h"
+#include "engine/CKivAvatarItem.h"
+#include "engine/CKivBehaviorManager.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivWorld.h"
+#include "engine/CKivEngineScriptBinder.h"
+#include "engine/CKivTextureTrailer.h"
+#include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "tests/gfx/d3d9/d3d9readback.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/material.h"
+
+namespace {
+
+auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+
+class Avatar : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        KivTestWriteAvatarData();
+        CKivAvatar::LoadScripts("Data/Avatar/");
+    }
+    void SetUp() override { WriteFileBytes("Lua.log", ""); }
+    static RwMaterial *Material(CKivClump &clump, const char *atomic)
+    {
+        RwAtomic *found = clump.FindAtomic(atomic);
+        return found ? found->geometry->matList.materials[0] : nullptr;
+    }
+    static std::string TextureOf(CKivClump &clump, const char *atomic)
+    {
+        RwMaterial *material = Material(clump, atomic);
+        return material && material->texture ? material->texture->name : "<none>";
+    }
+    static RwTexture *Find(const char *name)
+    {
+        return RwTextureDictionaryFindTexture(RwTextureDictionaryGetCurrent(), name);
+    }
+};
+
+TEST_F(Avatar, NamesFollowTheNumbersAndTheVariant)
+{
+    CKivAvatar plain;
+    plain.Create(3, 2, 1);   // no body 3: the names still follow
+    EXPECT_EQ(32, plain.GetSkinId());
+    EXPECT_EQ(3201, plain.GetFaceId());
+    char name[CKivAvatar::kNameSize];
+    plain.PartSkinName(0, name, sizeof(name));
+    EXPECT_STREQ("_3head_2", name);
+    plain.FaceFrameName(1, name, sizeof(name));
+    EXPECT_STREQ("_3face1_01_2", name);
+    const std::string objects = ReadFileBytes("Object.txt");
+    EXPECT_NE(std::string::npos, objects.find("Data/Avatar/Objects/3.dff"));
+
+    CKivAvatar variant;
+    variant.CreateVariant(3, 2, 1, 1, 0, 5);
+    variant.PartSkinName(4, name, sizeof(name));
+    EXPECT_STREQ("_3leg_2+tk1+tk0+tk5", name);
+    variant.FaceFrameName(22, name, sizeof(name));
+    EXPECT_STREQ("_3face1_22_2+tk1+tk0+tk5", name);
+}
+
+TEST_F(Avatar, CreateDressesPartsAndRunsTheScripts)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    EXPECT_EQ(5u, avatar.GetPartAtomics().size());   // the bone shape is no part
+    EXPECT_EQ("_1spine_1", TextureOf(avatar, "spine"));
+    EXPECT_EQ("_1leg_1", TextureOf(avatar, "leg"));
+    EXPECT_EQ("<none>", TextureOf(avatar, "_headShape"));   // faces come with emotions
+    ASSERT_NE(nullptr, avatar.FindEmotion("NORMAL"));
+    EXPECT_EQ(2, avatar.FindEmotion("normal")->GetFrameCount());
+    EXPECT_NE(nullptr, avatar.GetBehaviorManager()->FindBehavior("walk"));
+    EXPECT_EQ("", ReadFileBytes("Lua.log"));
+
+    // A new body replaces the parts rather than adding to them.
+    EXPECT_EQ(1, avatar.SetBody(1));
+    EXPECT_EQ(5u, avatar.GetPartAtomics().size());
+    EXPECT_EQ(0, avatar.SetBody(9));
+    EXPECT_EQ(0u, avatar.GetPartAtomics().size());
+}
+
+TEST_F(Avatar, EmotionsTimeOutBackToTheBase)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    ASSERT_EQ(1, avatar.SetEmotion("NORMAL"));
+    EXPECT_STREQ("normal", avatar.GetBaseEmotion());
+    EXPECT_STREQ("normal", avatar.GetCurrentEmotion());
+    EXPECT_EQ("_1face1_01_1", TextureOf(avatar, "_headShape"));
+    avatar.Update(5.0f);   // the base never times out
+    EXPECT_STREQ("normal", avatar.GetCurrentEmotion());
+
+    ASSERT_EQ(1, avatar.PlayEmotion("Smile", 2.0f, 3));
+    EXPECT_EQ("_1face1_03_1", TextureOf(avatar, "_headShape"));
+    avatar.Update(0.15f);
+    EXPECT_EQ("_1face1_04_1", TextureOf(avatar, "_headShape"));
+    avatar.Update(1.75f);
+    EXPECT_STREQ("smile", avatar.GetCurrentEmotion());
+    avatar.Update(0.1f);
+    EXPECT_STREQ("normal", avatar.GetCurrentEmotion());
+    EXPECT_EQ("_1face1_01_1", TextureOf(avatar, "_headShape"));
+    EXPECT_EQ(0, avatar.PlayEmotion("absent", 1.0f, 1));
+
+    // Removed and re-made emotions leave no trailer bound to the head.
+    avatar.PlayEmotion("smile", 9.0f, 1);
+    EXPECT_EQ(1, avatar.RemoveEmotion("Smile"));
+    EXPECT_EQ(0, avatar.RemoveEmotion("smile"));
+    avatar.Update(0.2f);
+    EXPECT_EQ(1, avatar.SetFace(1));
+    avatar.Update(0.2f);
+}
+
+TEST_F(Avatar, ItemsReplacePartsAndDisplaceInKeyOrder)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    ASSERT_NE(nullptr, avatar.AttachItem(100, 100, 0, 0));
+    EXPECT_EQ(nullptr, avatar.FindAtomic("spine"));
+    EXPECT_NE(nullptr, avatar.FindAtomic("armor"));
+    avatar.AttachItem(101, 101, 0, 0);
+    ASSERT_NE(nullptr, Material(avatar, "hat"));
+    EXPECT_EQ(100, Material(avatar, "hat")->color.alpha);   // display mode 1
+    const int *displaced = avatar.AttachItem(102, 102, 0, 0);
+    ASSERT_NE(nullptr, displaced);
+    EXPECT_EQ(101, displaced[0]);
+    EXPECT_EQ(0, displaced[1]);
+    EXPECT_EQ(nullptr, avatar.FindAtomic("hat"));
+
+    const int *slots = avatar.GetItemSlots(101, 101);   // listing wears nothing
+    EXPECT_EQ(1, slots[0]);
+    EXPECT_EQ(0, slots[1]);
+    EXPECT_EQ(1, avatar.HasItem(102));
+    EXPECT_EQ(0, avatar.HasItem(101));
+    EXPECT_NE(nullptr, avatar.FindAtomic("helmet"));
+
+    displaced = avatar.AttachItem(105, 105, 0, 0);
+    EXPECT_EQ(100, displaced[0]);
+    EXPECT_EQ(102, displaced[1]);
+    EXPECT_EQ(0, displaced[2]);
+    EXPECT_NE(nullptr, avatar.FindAtomic("spine"));
+
+    avatar.AttachItem(103, 103, 0, 0);   // its last file is missing
+    EXPECT_EQ(0, avatar.HasItem(103));
+    avatar.AttachItem(104, 104, 0, 0);   // no files: an item without atomics
+    EXPECT_EQ(1, avatar.HasItem(104));
+    EXPECT_EQ(11, avatar.FindItemByValue(11)->GetValue());
+    EXPECT_EQ(1, avatar.ItemHasMode(11));
+    EXPECT_EQ(0, avatar.ItemHasMode(12));
+    EXPECT_EQ(1, avatar.RemoveItem(105));
+    EXPECT_EQ(nullptr, avatar.FindAtomic("hat"));
+    EXPECT_EQ(nullptr, avatar.AttachItem(1, 999, 0, 0));   // no such script function
+    EXPECT_EQ("attempt to call a nil value", ReadFileBytes("Lua.log").substr(0, 27));
+}
+
+TEST_F(Avatar, HiddenBodiesStayHiddenThroughRebuilds)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    avatar.SetBodyHidden(1);
+    EXPECT_EQ(nullptr, avatar.FindAtomic("leg"));
+    avatar.RebuildParts();
+    EXPECT_EQ(nullptr, avatar.FindAtomic("leg"));
+    avatar.SetBodyHidden(0);
+    avatar.RebuildParts();
+    EXPECT_NE(nullptr, avatar.FindAtomic("leg"));
+}
+
+TEST_F(Avatar, ScriptsCannotReachAnAvatarAfterItsCall)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    EXPECT_EQ(0, CKivBase::GetScriptBinder()->RunString("keptAvatar:AddEmotion('x', 1, 1)"));
+    EXPECT_NE(std::string::npos, ReadFileBytes("Lua.log").find("avatar call has ended"));
+    EXPECT_EQ(nullptr, avatar.FindEmotion("x"));
+    for (const char *bad : {"keptAvatar.AttachItem(3)", "keptAvatar.CreateBehavior(nil)",
+                            "local c = Clump.Load('x', '') keptAvatar.AddEmotion(c, 'x', 1, 1) c:Release()"}) {
+        WriteFileBytes("Lua.log", "");
+        EXPECT_EQ(0, CKivBase::GetScriptBinder()->RunString(bad)) << bad;
+        EXPECT_NE(std::string::npos, ReadFileBytes("Lua.log").find("bad argument")) << bad;
+    }
+}
+
+TEST_F(Avatar, TextureReferencesReturnToTheirStart)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    const char *names[] = {"_1head_1", "_1spine_1", "_1face1_01_1", "_1face1_22_1", "_1head_1+tk1+tk0+tk5",
+                           "_1face1_07_1+tk1+tk0+tk5"};
+    // Our own reference keeps each texture alive to be counted.
+    std::vector<int> start;
+    for (const char *name : names) {
+        const char *folder = strstr(name, "face") ? "Data/Avatar/SkinFaces/" : "Data/Avatar/Skins/";
+        ASSERT_NE(nullptr, base->ReadTexture(name, folder)) << name;
+        start.push_back(Find(name)->refCount);
+    }
+    {
+        CKivAvatar plain, shared, variant;
+        plain.Create(1, 1, 1);
+        shared.Create(1, 1, 1);
+        variant.CreateVariant(1, 1, 1, 1, 0, 5);
+        EXPECT_GT(Find("_1head_1")->refCount, start[0]);
+        plain.Release();
+        variant.SetVariant(1, 1, 0, 5, 0);
+    }
+    for (size_t i = 0; i < start.size(); i++) {
+        EXPECT_EQ(start[i], Find(names[i])->refCount) << names[i];
+        base->ReleaseTexture(names[i]);
+    }
+}
+
+// The head seen from above at the middle of the screen shows the face frame of the emotion.
+TEST_F(Avatar, TheHeadShowsTheEmotionsFaceFrames)
+{
+    WriteFileBytes("ground.bsp", KivTestGround(50.0f, -1.0f, 30.0f));
+    CKivWorld world("Stage");
+    ASSERT_EQ(1, world.Load("ground.bsp", nullptr, nullptr));
+    world.SetClearColor({0, 0, 0, 255});
+    CKivCamera camera("eye");
+    const RwV3d eye = {0, 20, 0}, target = {0, 0, 0}, up = {0, 0, 1};
+    ASSERT_EQ(1, camera.CreateLookAt(&eye, &target, &up, 0.5f, 1000.0f, 3.14159265f / 2,
+                                     CKivBase::GetInstance()->GetViewport()));
+    world.AddCamera(&camera);
+    world.SetCamera(&camera);
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    avatar.SetEmotion("normal");
+    ASSERT_EQ(1, world.AddClump(&avatar));
+    CKivBase::GetInstance()->SetCurrentWorld(&world);
+    const auto expect = [](int frame) {
+        ASSERT_EQ(1, CKivBase::GetInstance()->RenderWorld());
+        const DWORD p = ReadPixel(rwD3D9Driver.device, rwD3D9Driver.defaultColorSurface, 512, 384);
+        const RwRGBA c = KivTestFaceColour(frame);
+        EXPECT_NEAR(c.red, static_cast<int>(p >> 16 & 0xFF), 8) << frame;
+        EXPECT_NEAR(c.green, static_cast<int>(p >> 8 & 0xFF), 8) << frame;
+        EXPECT_NEAR(c.blue, static_cast<int>(p & 0xFF), 8) << frame;
+    };
+    expect(1);
+    avatar.Update(0.6f);
+    expect(2);
+    avatar.PlayEmotion("smile", 5.0f, 1);
+    expect(3);
+    avatar.Update(0.15f);
+    expect(4);
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    world.RemoveClump(&avatar);
+    world.RemoveCamera(&camera);
+}
+
+TEST(AvatarItem, DisplayAlphaFollowsModeAndFlag)
+{
+    const struct {
+        int mode, flag, shown, reset;
+    } cases[] = {{0, 0, -1, 255}, {1, 0, 100, 100}, {1, 1, 1, 1}, {0, 1, 254, 254}, {2, 1, 254, 254}, {2, 0, 100, 255}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.shown, CKivAvatarAtomic::DisplayAlpha(c.mode, c.flag, 0)) << c.mode << c.flag;
+        EXPECT_EQ(c.reset, CKivAvatarAtomic::DisplayAlpha(c.mode, c.flag, 1)) << c.mode << c.flag;
+    }
+}
+
+} // namespace

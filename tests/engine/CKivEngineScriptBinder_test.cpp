@@ -1,0 +1,197 @@
+// Engine script tables: scripts in real Lua reach real clumps and worlds, and wrong arguments are Lua errors.
+#include "engine_host.h"
+#include "engine_scene.h"
+#include "motion_files.h"
+
+#include <lua.hpp>
+
+#include "engine/CKivAnimManager.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivEngineScriptBinder.h"
+#include "engine/CKivWorld.h"
+#include "gfx/core/frame.h"
+#include "gfx/world/clump.h"
+
+namespace {
+
+auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+
+class Scripts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        binder = CKivBase::GetScriptBinder();
+        ASSERT_NE(nullptr, binder);
+        L = binder->GetState();
+        WriteFileBytes("Lua.log", "");
+    }
+    // Runs the text; 1 when it ran without error.
+    int Run(const std::string &text) { return binder->RunString(text.c_str()); }
+    std::string Log() { return ReadFileBytes("Lua.log"); }
+    // A clump of the engine, given to scripts as a global of the clump metatable.
+    void Expose(const char *global, CKivClump *clump, const char *meta = CKivEngineScriptBinder::kClumpMeta)
+    {
+        *static_cast<void **>(lua_newuserdata(L, sizeof(void *))) = clump;
+        luaL_getmetatable(L, meta);
+        lua_setmetatable(L, -2);
+        lua_setglobal(L, global);
+    }
+    CKivClump *Part(const char *file)
+    {
+        WriteFileBytes(file, KivTestModel({{KivTestQuad{}, {0, 0, 0}}}));
+        CKivClump *clump = new CKivClump(file);
+        EXPECT_EQ(1, clump->Load(file, nullptr));
+        return clump;
+    }
+    static RwFrame *Root(CKivClump *clump) { return static_cast<RwFrame *>(clump->GetClump()->object.parent); }
+    static int Alpha(CKivClump *clump)
+    {
+        RwAtomic *first = nullptr;
+        RwClumpForAllAtomics(clump->GetClump(), [](RwAtomic *a, void *d) { *static_cast<RwAtomic **>(d) = a; return (RwAtomic *)nullptr; }, &first);
+        return first->geometry->matList.materials[0]->color.alpha;
+    }
+    CKivEngineScriptBinder *binder = nullptr;
+    lua_State *L = nullptr;
+};
+
+TEST_F(Scripts, TablesAndMetatablesAreRegistered)
+{
+    EXPECT_EQ(1, Run("local r = debug.getregistry()\n"
+                     "for _, n in ipairs({'KivEngine.Avatar', 'KivEngine.Clump', 'KivEngine.World'}) do\n"
+                     "  assert(r[n].__index == r[n], n) end\n"
+                     "assert(type(KivEngine.LoadAnimation) == 'function' and type(KivEngine.RemoveAnimation) == 'function')\n"
+                     "assert(type(Clump.Load) == 'function' and type(Avatar) == 'table' and type(World) == 'table')\n"
+                     "local m = r['KivEngine.Clump']\n"
+                     "for _, n in ipairs({'Release', 'GetWorld', 'CopyMatrix', 'CopyPos', 'UpdateAnimation', 'UpdateObjects',\n"
+                     "  'UpdateParticles', 'SetAlphaAttribute', 'PushAnimation', 'SetAlpha', 'GetName'}) do\n"
+                     "  assert(type(m[n]) == 'function', n) end\n"
+                     "for _, n in ipairs({'IsEmpty', 'AddClump', 'RemoveClump'}) do\n"
+                     "  assert(type(r['KivEngine.World'][n]) == 'function', n) end"))
+        << Log();
+}
+
+TEST_F(Scripts, ClumpsLoadReleaseOnceAndReachWorlds)
+{
+    CKivWorld *world = new CKivWorld("Stage");
+    WriteFileBytes("stage.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    ASSERT_EQ(1, world->Load("stage.bsp", nullptr, nullptr));
+    ASSERT_EQ(1, Run("empty = KivEngine.GetCurrentWorld():IsEmpty()"));
+    lua_getglobal(L, "empty");
+    EXPECT_TRUE(lua_toboolean(L, -1));
+    lua_pop(L, 1);
+
+    WriteFileBytes("scripted.dff", KivTestModel({{KivTestQuad{}, {0, 0, 0}}}));
+    CKivBase::GetInstance()->SetCurrentWorld(world);
+    EXPECT_EQ(1, Run("c = Clump.Load('scripted.dff', '')\n"
+                     "w = KivEngine.GetCurrentWorld()\n"
+                     "assert(not w:IsEmpty() and c:GetWorld():IsEmpty())\n"
+                     "w:AddClump(c)\n"
+                     "assert(c:GetWorld() == w and not c:GetWorld():IsEmpty())"))
+        << Log();
+    ASSERT_EQ(1u, world->GetWorld() != nullptr);
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+
+    // The world goes; the script's userdata of it is emptied, not left dangling.
+    delete world;
+    EXPECT_EQ(1, Run("assert(w:IsEmpty() and c:GetWorld():IsEmpty())")) << Log();
+    EXPECT_EQ(0, Run("w:AddClump(c)"));
+    EXPECT_NE(std::string::npos, Log().find("empty world")) << Log();
+    EXPECT_EQ(1, Run("c:Release() c:Release()")) << Log();
+    EXPECT_EQ(0, Run("c:GetName()"));
+    EXPECT_NE(std::string::npos, Log().find("clump released")) << Log();
+}
+
+TEST_F(Scripts, MissingFileStillGivesAClumpNamedByAddress)
+{
+    remove("absent-model.dff");
+    ASSERT_EQ(1, Run("m = Clump.Load('absent-model.dff', '') name = m:GetName()\n"
+                     "m:UpdateObjects() m:SetAlpha(3) m:UpdateAnimation(0.5) m:CopyPos(m) m:Release()"))
+        << Log();
+    lua_getglobal(L, "name");
+    const std::string name = lua_tostring(L, -1);
+    lua_pop(L, 1);
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(std::string::npos, name.find_first_not_of("0123456789abcdefx"));
+    const std::string objects = ReadFileBytes("Object.txt");
+    EXPECT_NE(std::string::npos, objects.find("absent-model.dff"));
+}
+
+TEST_F(Scripts, AlphaKeepsTheLowEightBitsOfTheTruncatedNumber)
+{
+    CKivClump *clump = Part("alpha.dff");
+    Expose("a", clump);
+    const struct {
+        const char *value;
+        int alpha;
+    } cases[] = {{"255.9", 255}, {"256", 0}, {"100.5", 100}, {"-1", 255}, {"1e300", 0}, {"0/0", 0}};
+    for (const auto &c : cases) {
+        ASSERT_EQ(1, Run(std::string("a:SetAlpha(") + c.value + ")")) << Log();
+        EXPECT_EQ(c.alpha, Alpha(clump)) << c.value;
+    }
+    delete clump;
+}
+
+TEST_F(Scripts, MatricesAndPositionsCopyBetweenClumps)
+{
+    CKivClump *to = Part("to.dff"), *from = Part("from.dff");
+    const RwV3d axis = {0, 1, 0}, place = {3, 4, 5};
+    from->SetRotation(&axis, 90.0f);
+    from->SetPosition(&place);
+    Expose("to", to);
+    Expose("from", from);
+    ASSERT_EQ(1, Run("to:CopyPos(from)")) << Log();
+    EXPECT_EQ(4.0f, Root(to)->modelling.pos.y);
+    EXPECT_NEAR(1.0f, Root(to)->modelling.right.x, 1e-5f);
+    ASSERT_EQ(1, Run("to:CopyMatrix(from)")) << Log();
+    EXPECT_EQ(0, memcmp(&Root(to)->modelling, &Root(from)->modelling, sizeof(RwMatrix)));
+    delete to;
+    delete from;
+}
+
+TEST_F(Scripts, AnimationsLoadWithOrWithoutAName)
+{
+    WriteMotion("Scripted/Walk.anm", 1, 1.0f);
+    CKivAnimManager *manager = CKivBase::GetInstance()->GetAnimManager();
+    const int before = manager->GetAnimationCount();
+    ASSERT_EQ(1, Run("KivEngine.LoadAnimation('Scripted/Walk.anm', nil)\n"
+                     "KivEngine.LoadAnimation('Scripted/Walk.anm', 'stride')"))
+        << Log();
+    EXPECT_NE(nullptr, manager->FindAnimation("walk"));
+    EXPECT_NE(nullptr, manager->FindAnimation("stride"));
+    ASSERT_EQ(1, Run("KivEngine.RemoveAnimation('walk') KivEngine.RemoveAnimation('stride')")) << Log();
+    EXPECT_EQ(before, manager->GetAnimationCount());
+}
+
+// Every call with a wrong argument is a Lua error that the protected call logs;
+// the clump and the world stay as they were.
+TEST_F(Scripts, WrongArgumentsAreLoggedErrorsThatChangeNothing)
+{
+    CKivClump *clump = Part("victim.dff");
+    Expose("c", clump);
+    Expose("av", clump, CKivEngineScriptBinder::kAvatarMeta);
+    CKivWorld *world = new CKivWorld("Victim");
+    CKivBase::GetInstance()->SetCurrentWorld(world);
+    ASSERT_EQ(1, Run("w = KivEngine.GetCurrentWorld()")) << Log();
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    const char *calls[] = {
+        "c.Release(w)", "c.Release(nil)", "c.Release(3)", "c.Release(av)",   // the game's avatar is not the script's to free
+        "c.GetName(w)", "c.SetAlpha(c, 'x')", "c.SetAlpha(w, 1)", "c.CopyMatrix(c, w)", "c.CopyPos(nil, c)",
+        "c.UpdateAnimation(c)", "c.UpdateParticles(w, 1)", "c.SetAlphaAttribute(c, {})",
+        "c.PushAnimation(c, nil, 0, true)", "c.GetWorld(1)", "c.UpdateObjects('c')",
+        "w.AddClump(w, w)", "w.AddClump(c, c)", "w.RemoveClump(w, nil)", "w.IsEmpty(c)",
+        "KivEngine.LoadAnimation(nil)", "KivEngine.RemoveAnimation({})", "Clump.Load(nil, '')",
+    };
+    for (const char *call : calls) {
+        WriteFileBytes("Lua.log", "");
+        EXPECT_EQ(0, Run(call)) << call;
+        EXPECT_NE(std::string::npos, Log().find("bad argument")) << call << ": " << Log();
+    }
+    EXPECT_EQ(0, lua_gettop(L));
+    EXPECT_EQ(255, Alpha(clump));
+    EXPECT_EQ(nullptr, clump->GetWorld());
+    EXPECT_EQ(nullptr, world->FindClump("victim.dff"));
+    delete world;
+    delete clump;
+}
+
+} // namespace
