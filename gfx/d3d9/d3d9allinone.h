@@ -77,5 +77,7 @@ const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector);
 
 // Draws mesh by mesh with each material (and each mesh's vertex shader when it has one).
 void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);
+// Draws one mesh of the instance with its vertex shader (indices are relative to its base vertex).
+void RwD3D9DrawInstanceMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh);
 // CLIPPING off when the object lies wholly inside the current camera.
 void RwD3D9SetObjectClipping(void *object, RwUInt8 type);

@@ -22,7 +22,7 @@ void RwD3D9SetObjectClipping(void *object, RwUInt8 type)
     RwD3D9SetRenderState(D3DRS_CLIPPING, !inside);
 }
 
-static void Draw(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
+void RwD3D9DrawInstanceMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
 {
     if (mesh->numPrimitives == 0) {
         return;
@@ -78,7 +78,7 @@ static void RenderBlack(const RwD3D9InstanceHeader *header, RwUInt32 flags)
             RwD3D9SetTexture(nullptr, 0);
             modulate = false;
         }
-        Draw(header, mesh);
+        RwD3D9DrawInstanceMesh(header, mesh);
     }
     RwD3D9SetRenderState(D3DRS_DITHERENABLE, dither);
     RwD3D9SetRenderState(D3DRS_SHADEMODE, shade);
@@ -150,7 +150,7 @@ void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 t
             }
             last = combination;
         }
-        Draw(header, mesh);
+        RwD3D9DrawInstanceMesh(header, mesh);
     }
     if (last == 3) {
         DisableStageOne();

@@ -266,6 +266,8 @@ TEST_F(MatFxDevice, BumpVerticesSkipIndicesOutsideTheMeshAndFlatTangents)
     for (int i = 0; i < 4; ++i) {
         g->texCoords[0][i].v = 0.5f;   // every tangent of length 0
     }
+    EXPECT_TRUE(Near(Draw(atomic, {512})[0], 0x606060));
+    // The instance stays; the mesh list the tangent walk reads changes under it.
     RwMesh *mesh = RwMeshHeaderGetMeshes(g->mesh);
     mesh->indices[4] = 999;            // outside the vertices
     mesh->numIndices = 5;              // a triangle whose corners run past the list
