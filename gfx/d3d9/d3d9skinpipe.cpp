@@ -750,7 +750,7 @@ RwBool NodeBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
 // the toon render callback does that after this pipeline ran.
 void ToonRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags)
 {
-    RwToonPaintRenderCallBack(Header(entry), object, type, flags);
+    RwToonPaintRenderCallBack(entry, object, type, flags);
 }
 
 RwBool ToonNodeInit(RxPipelineNode *node)

@@ -2,8 +2,8 @@
 #include <windows.h>
 #include <d3d9.h>
 
+#include "d3d9allinone.h"
 #include "d3d9device.h"
-#include "d3d9instance.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
 #include "d3d9toon.h"
@@ -45,16 +45,6 @@ void Stage(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2)
     RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAARG2, arg2);
 }
 
-void Draw(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
-{
-    if (header->indexBuffer) {
-        RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh->baseVertexIndex),
-                                   mesh->minVertexIndex, mesh->numVertices, mesh->startIndex, mesh->numPrimitives);
-    } else {
-        RwD3D9DrawPrimitive(header->primType, mesh->baseVertexIndex, mesh->numPrimitives);
-    }
-}
-
 void SetFactor(const RwMaterial *material, RwUInt32 flags)
 {
     RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, (flags & FLAGMODULATE) ? Argb(material->color) : 0xFFFFFFFFu);
@@ -72,7 +62,7 @@ void DrawPlain(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mes
         RwD3D9SetTexture(nullptr, 0);
         Stage(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
     }
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
 }
 
 void EndPlain(void)
@@ -108,7 +98,7 @@ void DrawPaintFixed(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh
         RwD3D9SetTexture(nullptr, 1);
         Stage(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
     }
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
     if (!base || rwToonDevice.multiTexture) {
         return;
     }
@@ -129,7 +119,7 @@ void DrawPaintFixed(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh
     RwD3D9SetVertexAlphaEnable(TRUE);
     RwD3D9SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO);
     RwD3D9SetRenderState(D3DRS_DESTBLEND, D3DBLEND_SRCCOLOR);
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
     RwD3D9SetVertexAlphaEnable(FALSE);
     RwD3D9SetRenderState(D3DRS_SRCBLEND, srcBlend);
     RwD3D9SetRenderState(D3DRS_DESTBLEND, destBlend);
@@ -164,7 +154,7 @@ void DrawPaintShader(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMes
         device->SetPixelShaderConstantF(1, colour, 1);
     }
     RwD3D9SetPixelShader(rwToonDevice.paintShaders[(base ? 0 : 1) + (coloured ? 0 : 2)]);
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
 }
 
 void EndPaintShader(void)
@@ -229,24 +219,16 @@ void UpdateLightTerm(void)
 
 } // namespace
 
-void RwToonPaintRenderCallBack(RwD3D9InstanceHeader *header, void *object, RwUInt8 type, RwUInt32 flags)
+void RwToonPaintRenderCallBack(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags)
 {
-    if (!header || !object) {
+    if (!entry || !object) {
         return;
     }
-    const RwCamera *camera = static_cast<const RwCamera *>(RwEngineInstance->curCamera);
-    const RwToonGeo *toon;
-    RwBool inside = FALSE;
-    if (type == rpATOMIC) {
-        RwAtomic *atomic = static_cast<RwAtomic *>(object);
-        toon = RwToonGeometryGetToonGeo(atomic->geometry);
-        inside = camera && RwD3D9CameraIsSphereFullyInsideFrustum(camera, RwAtomicGetWorldBoundingSphere(atomic));
-    } else {
-        const RwWorldSector *sector = static_cast<const RwWorldSector *>(object);
-        toon = RwToonWorldSectorGetToonGeo(sector);
-        inside = camera && RwD3D9CameraIsBBoxFullyInsideFrustum(camera, &sector->boundingBox);
-    }
-    RwD3D9SetRenderState(D3DRS_CLIPPING, !inside);
+    const RwD3D9InstanceHeader *header = static_cast<const RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
+    const RwToonGeo *toon = type == rwD3D9OBJECTATOMIC
+                                ? RwToonGeometryGetToonGeo(static_cast<RwAtomic *>(object)->geometry)
+                                : RwToonWorldSectorGetToonGeo(static_cast<const RwWorldSector *>(object));
+    RwD3D9SetObjectClipping(object, type);
     const RwBool lit = (flags & FLAGLIT) != 0;
     if (lit) {
         UpdateLightTerm();

@@ -389,9 +389,10 @@ TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
 {
     RwAtomic *a = Outlined(16.0f);
     RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    Draw();   // instanced by the toon pipeline's node
+    ASSERT_NE(nullptr, a->geometry->repEntry);
+    RwD3D9InstanceHeader *header = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(a->geometry->repEntry));
     std::memset(toon->vertexNormals, 0, toon->numVertices * sizeof(RwV3d));
-    RwD3D9InstanceHeader *header = RwToonAtomicInstance(a);
-    ASSERT_NE(nullptr, header);
     const RwV3d *positions = RwToonReadInstancedVertices(toon, header);
     ASSERT_NE(nullptr, positions);
     const RwMorphTarget *mt = RwGeometryGetMorphTarget(a->geometry, 0);
