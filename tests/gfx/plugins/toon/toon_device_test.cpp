@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9instance.h"
 #include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/d3d9/d3d9toon.h"
@@ -449,3 +450,26 @@ TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
 }
 
 } // namespace
+
+TEST_F(ToonDevice, SectorPipelinePaintsTheGround)
+{
+    Bytes bytes = GroundWorld();
+    RwStream *in = OpenRead(bytes);
+    ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
+    RwWorld *world = RwWorldStreamRead(in);
+    RwStreamClose(in, nullptr);
+    ASSERT_NE(nullptr, world);
+    RwWorldAddCamera(world, camera);
+    RwWorldSector *sector = reinterpret_cast<RwWorldSector *>(world->rootSector);
+    sector->pipeline = rwToonPipelines.sector;
+    // Unlit and untextured: plain paint, the white texture factor over the blue clear.
+    Draw();
+    ASSERT_TRUE(RwCameraBeginUpdate(camera));
+    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    EXPECT_EQ(sector, RwWorldSectorDefaultRenderCallBack(sector));
+    RwCameraEndUpdate(camera);
+    EXPECT_TRUE(Near(Pixel(512, 700), White)) << std::hex << Pixel(512, 700);
+    EXPECT_TRUE(Near(Pixel(512, 100), Blue)) << std::hex << Pixel(512, 100);
+    RwWorldRemoveCamera(world, camera);
+    RwWorldDestroy(world);
+}
