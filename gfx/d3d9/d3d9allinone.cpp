@@ -413,6 +413,22 @@ RxPipelineNodeDefinition *RwD3D9AtomicAllInOneNodeGet(void)
     return &node;
 }
 
+RxPipeline *RwD3D9AllInOnePipelineCreate(RxPipelineNodeDefinition *definition, RwUInt32 pluginId,
+                                         RxPipelineNode **node)
+{
+    RxPipeline *pipeline = RwPipelineCreate();
+    if (!pipeline) {
+        return nullptr;
+    }
+    pipeline->pluginId = pluginId;
+    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, definition, nullptr) ||
+        !RwPipelineUnlock(pipeline) || !(*node = RwPipelineFindNamedNode(pipeline, definition->name, nullptr))) {
+        RwPipelineDestroy(pipeline);
+        return nullptr;
+    }
+    return pipeline;
+}
+
 void RwD3D9AllInOneNodeSetInstanceCallback(RxPipelineNode *node, RwD3D9AllInOneInstanceCallBack callback)
 {
     Callbacks(node)->instance = callback;

@@ -4,6 +4,7 @@
 #include "d3d9instance.h"
 #include "gfx/core/memory.h"
 
+struct RxPipeline;
 struct RxPipelineNode;
 struct RxPipelineNodeDefinition;
 struct RwGeometry;
@@ -47,6 +48,11 @@ RwUInt32 RwD3D9WorldSectorGetInstanceFlags(const RwWorldSector *sector);
 RxPipelineNodeDefinition *RwD3D9WorldSectorAllInOneNodeGet(void);
 RxPipelineNodeDefinition *RwD3D9AtomicAllInOneNodeGet(void);
 
+// A locked, built and unlocked pipeline of the one node, tagged with the plug-in
+// id; *node is that node, for the plug-in to set its callbacks. NULL on failure.
+RxPipeline *RwD3D9AllInOnePipelineCreate(RxPipelineNodeDefinition *definition, RwUInt32 pluginId,
+                                         RxPipelineNode **node);
+
 void RwD3D9AllInOneNodeSetInstanceCallback(RxPipelineNode *node, RwD3D9AllInOneInstanceCallBack callback);
 RwD3D9AllInOneInstanceCallBack RwD3D9AllInOneNodeGetInstanceCallback(RxPipelineNode *node);
 void RwD3D9AllInOneNodeSetLightingCallback(RxPipelineNode *node, RwD3D9AllInOneLightingCallBack callback);
@@ -79,5 +85,7 @@ const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector);
 void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);
 // Draws one mesh of the instance with its vertex shader (indices are relative to its base vertex).
 void RwD3D9DrawInstanceMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh);
+// One operation and argument pair for both the colour and the alpha half of a texture stage.
+void RwD3D9SetStageColourAlpha(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2);
 // CLIPPING off when the object lies wholly inside the current camera.
 void RwD3D9SetObjectClipping(void *object, RwUInt8 type);

@@ -43,24 +43,13 @@ bool NeedsTangents(const RwMeshHeader *meshes)
 RxPipeline *MakePipeline(RxPipelineNodeDefinition *definition, RwD3D9AllInOneInstanceCallBack instance,
                          RwD3D9AllInOneInstanceCallBack *saved)
 {
-    RxPipeline *pipeline = RwPipelineCreate();
-    if (!pipeline) {
-        return nullptr;
+    RxPipelineNode *node = nullptr;
+    RxPipeline *pipeline = RwD3D9AllInOnePipelineCreate(definition, rwID_MATERIALEFFECTSPLUGIN, &node);
+    if (pipeline) {
+        *saved = RwD3D9AllInOneNodeGetInstanceCallback(node);
+        RwD3D9AllInOneNodeSetInstanceCallback(node, instance);
+        RwD3D9AllInOneNodeSetRenderCallback(node, RwMatFxRenderCallback);
     }
-    pipeline->pluginId = rwID_MATERIALEFFECTSPLUGIN;
-    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, definition, nullptr) ||
-        !RwPipelineUnlock(pipeline)) {
-        RwPipelineDestroy(pipeline);
-        return nullptr;
-    }
-    RxPipelineNode *node = RwPipelineFindNamedNode(pipeline, definition->name, nullptr);
-    if (!node) {
-        RwPipelineDestroy(pipeline);
-        return nullptr;
-    }
-    *saved = RwD3D9AllInOneNodeGetInstanceCallback(node);
-    RwD3D9AllInOneNodeSetInstanceCallback(node, instance);
-    RwD3D9AllInOneNodeSetRenderCallback(node, RwMatFxRenderCallback);
     return pipeline;
 }
 

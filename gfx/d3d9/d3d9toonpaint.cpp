@@ -35,16 +35,6 @@ RwTexture *BaseTexture(const RwMaterial *material, RwUInt32 flags)
     return (flags & (FLAGTEXTURED | FLAGTEXTURED2)) ? material->texture : nullptr;
 }
 
-void Stage(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2)
-{
-    RwD3D9SetTextureStageState(stage, D3DTSS_COLOROP, op);
-    RwD3D9SetTextureStageState(stage, D3DTSS_COLORARG1, arg1);
-    RwD3D9SetTextureStageState(stage, D3DTSS_COLORARG2, arg2);
-    RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAOP, op);
-    RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAARG1, arg1);
-    RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAARG2, arg2);
-}
-
 void SetFactor(const RwMaterial *material, RwUInt32 flags)
 {
     RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, (flags & FLAGMODULATE) ? Argb(material->color) : 0xFFFFFFFFu);
@@ -57,10 +47,10 @@ void DrawPlain(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mes
     if (base) {
         RwD3D9SetTexture(base, 0);
         RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-        Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
+        RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
     } else {
         RwD3D9SetTexture(nullptr, 0);
-        Stage(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
+        RwD3D9SetStageColourAlpha(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
     }
     RwD3D9DrawInstanceMesh(header, mesh);
 }
@@ -88,15 +78,15 @@ void DrawPaintFixed(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh
     const D3DMATRIX matrix = PaintMatrix();
     RwD3D9SetTransform(D3DTS_TEXTURE0, &matrix);
     RwD3D9SetTexture(paint->texture, 0);
-    Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
+    RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
     RwTexture *base = BaseTexture(mesh->material, flags);
     if (base && rwToonDevice.multiTexture) {
         RwD3D9SetTexture(base, 1);
         RwD3D9SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
-        Stage(1, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT);
+        RwD3D9SetStageColourAlpha(1, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT);
     } else {
         RwD3D9SetTexture(nullptr, 1);
-        Stage(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
+        RwD3D9SetStageColourAlpha(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
     }
     RwD3D9DrawInstanceMesh(header, mesh);
     if (!base || rwToonDevice.multiTexture) {
@@ -130,9 +120,9 @@ void EndPaintFixed(void)
 {
     RwD3D9SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
     RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+    RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     RwD3D9SetTexture(nullptr, 1);
-    Stage(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
+    RwD3D9SetStageColourAlpha(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
     RwD3D9SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
 }
 

@@ -33,23 +33,12 @@ enum : RwUInt32 {
 // The driver's all-in-one node painting instead of lighting.
 RxPipeline *PaintPipeline(RxPipelineNodeDefinition *definition)
 {
-    RxPipeline *pipeline = RwPipelineCreate();
-    if (!pipeline) {
-        return nullptr;
+    RxPipelineNode *node = nullptr;
+    RxPipeline *pipeline = RwD3D9AllInOnePipelineCreate(definition, rwID_TOONPLUGIN, &node);
+    if (pipeline) {
+        RwD3D9AllInOneNodeSetLightingCallback(node, nullptr);
+        RwD3D9AllInOneNodeSetRenderCallback(node, RwToonPaintRenderCallBack);
     }
-    pipeline->pluginId = rwID_TOONPLUGIN;
-    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, definition, nullptr) ||
-        !RwPipelineUnlock(pipeline)) {
-        RwPipelineDestroy(pipeline);
-        return nullptr;
-    }
-    RxPipelineNode *node = RwPipelineFindNamedNode(pipeline, definition->name, nullptr);
-    if (!node) {
-        RwPipelineDestroy(pipeline);
-        return nullptr;
-    }
-    RwD3D9AllInOneNodeSetLightingCallback(node, nullptr);
-    RwD3D9AllInOneNodeSetRenderCallback(node, RwToonPaintRenderCallBack);
     return pipeline;
 }
 
