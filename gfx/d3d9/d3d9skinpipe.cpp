@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "d3d9allinone.h"
 #include "d3d9decltype.h"
 #include "d3d9device.h"
 #include "d3d9lights.h"
@@ -508,46 +509,6 @@ void SetStreamsAndDeclaration(RwD3D9InstanceHeader *header)
     RwD3D9SetVertexDeclaration(header->vertexDeclaration);
 }
 
-void StageForTexture(const RwTexture *texture)
-{
-    RwD3D9SetTexture(texture, 0);
-    const RwUInt32 op = texture ? D3DTOP_MODULATE : D3DTOP_SELECTARG2;
-    RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, op);
-    RwD3D9SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    RwD3D9SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, op);
-    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-}
-
-// Fixed-function draw of the instanced meshes with their materials.
-void RenderCallback(RwResourceEntry *entry, void *, RwUInt8, RwUInt32 flags)
-{
-    RwD3D9InstanceHeader *header = Header(entry);
-    RwD3D9SetPixelShader(nullptr);
-    RwD3D9SetVertexShader(nullptr);
-    RwD3D9SetRenderState(D3DRS_CLIPPING, TRUE);
-    SetStreamsAndDeclaration(header);
-    RwUInt32 lighting = FALSE;
-    RwD3D9GetRenderState(D3DRS_LIGHTING, &lighting);
-    RwD3D9InstanceMesh *meshes = Meshes(header);
-    for (RwUInt32 m = 0; m < header->numMeshes; ++m) {
-        const RwD3D9InstanceMesh &mesh = meshes[m];
-        const RwMaterial *material = mesh.material;
-        RwD3D9SetVertexAlphaEnable(material->color.alpha != 255 || mesh.vertexAlpha);
-        if (lighting) {
-            RwD3D9SetSurfaceProperties(&material->surfaceProps, &material->color, flags);
-        }
-        StageForTexture((flags & (rwGEOMETRYTEXTURED | rwGEOMETRYTEXTURED2)) ? material->texture : nullptr);
-        if (header->indexBuffer) {
-            RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh.baseVertexIndex), 0,
-                                       mesh.numVertices, mesh.startIndex, mesh.numPrimitives);
-        } else {
-            RwD3D9DrawPrimitive(header->primType, mesh.baseVertexIndex, mesh.numPrimitives);
-        }
-    }
-}
-
 void DoNothing(void)
 {
 }
@@ -746,24 +707,19 @@ RwBool NodeBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
     return TRUE;
 }
 
-// The toon pipeline paints what the processor skinned, and draws no ink itself:
-// the toon render callback does that after this pipeline ran.
-void ToonRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags)
-{
-    RwToonPaintRenderCallBack(entry, object, type, flags);
-}
-
 RwBool ToonNodeInit(RxPipelineNode *node)
 {
     RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
-    *cb = {ToonRenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
+    // The toon pipeline paints what the processor skinned, and draws no ink
+    // itself: the toon render callback does that after this pipeline ran.
+    *cb = {RwToonPaintRenderCallBack, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
     return TRUE;
 }
 
 RwBool NodeInit(RxPipelineNode *node)
 {
     RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
-    *cb = {RenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
+    *cb = {RwD3D9DefaultRenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
     if (caps.vertexShaderSkinning) {
         cb->descriptor = RwD3D9SkinDescriptorCallback;
         cb->gatherLights = RwD3D9GatherVertexShaderLights;
