@@ -70,6 +70,10 @@ RwBool RwD3D9AtomicReinstance(void *atomic, RwResourceEntry *entry, RwD3D9AllInO
 RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, RwResourceEntry **entryRef,
                                      RwMeshHeader *meshHeader, RwD3D9AllInOneInstanceCallBack instance,
                                      RwBool keepOutside);
+// The primitive type, index buffer and mesh records of a header that has its
+// mesh count; FALSE when a mesh names vertices the object does not have.
+RwBool RwD3D9InstanceIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHeader, RwUInt32 numVertices,
+                              RwUInt32 numTriangles);
 // Primitives that n indices (or vertices) of the type make; 0 for points.
 RwUInt32 RwD3D9PrimitiveCountOf(D3DPRIMITIVETYPE type, RwUInt32 n);
 // Releases the instance's device objects (the resource entry's destroy notice).

@@ -13,7 +13,6 @@
 #include "d3d9shaderconst.h"
 #include "d3d9skinblend.h"
 #include "d3d9state.h"
-#include "d3d9trisort.h"
 #include "d3d9vertexbuffer.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/pipeline.h"
@@ -196,30 +195,6 @@ LayoutChoice ChooseLayout(const RwAtomic *atomic, const RwSkin *skin, const RwHA
     return c;
 }
 
-D3DPRIMITIVETYPE PrimitiveType(RwUInt32 meshFlags)
-{
-    switch (meshFlags & 0x1F) {
-    case rwMESHHEADERTRISTRIP: return D3DPT_TRIANGLESTRIP;
-    case rwMESHHEADERTRIFAN: return D3DPT_TRIANGLEFAN;
-    case rwMESHHEADERLINELIST: return D3DPT_LINELIST;
-    case rwMESHHEADERPOLYLINE: return D3DPT_LINESTRIP;
-    case rwMESHHEADERPOINTLIST: return D3DPT_POINTLIST;
-    default: return D3DPT_TRIANGLELIST;
-    }
-}
-
-RwUInt32 PrimitiveCount(D3DPRIMITIVETYPE type, RwUInt32 n)
-{
-    switch (type) {
-    case D3DPT_LINELIST: return n / 2;
-    case D3DPT_LINESTRIP: return n > 1 ? n - 1 : 0;
-    case D3DPT_TRIANGLELIST: return n / 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return n > 2 ? n - 2 : 0;
-    default: return 0;
-    }
-}
-
 void DestroyInstance(RwResourceEntry *entry)
 {
     RwD3D9InstanceHeader *header = Header(entry);
@@ -326,9 +301,6 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     RwResourceEntry **ref = ownByGeometry ? &g->repEntry : &atomic->repEntry;
     void *owner = ownByGeometry ? static_cast<void *>(g) : static_cast<void *>(atomic);
     const RwUInt32 numVertices = static_cast<RwUInt32>(g->numVertices);
-    if (!RwMeshHeaderIndicesBelow(mh, numVertices)) {
-        return nullptr;
-    }
     const RwInt32 size = static_cast<RwInt32>(sizeof(RwD3D9InstanceHeader) + mh->numMeshes * sizeof(RwD3D9InstanceMesh) +
                                               sizeof(SkinTrailer));
     RwResourceEntry *entry = RwResourcesAllocateEntry(owner, ref, size, DestroyInstance);
@@ -339,7 +311,6 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     std::memset(header, 0, static_cast<size_t>(size));
     header->serialNumber = mh->serialNum;
     header->numMeshes = mh->numMeshes;
-    header->primType = PrimitiveType(mh->flags);
     header->totalNumVertex = numVertices;
     SkinTrailer *t = Trailer(header);
     t->layout = choice.layout;
@@ -347,39 +318,9 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     t->skin = skin;
     t->remapByUsed = choice.remapByUsed;
     RwD3D9InstanceMesh *meshes = Meshes(header);
-    RwMesh *src = RwMeshHeaderGetMeshes(mh);
-    RwUInt32 total = 0;
-    for (RwUInt32 m = 0; m < mh->numMeshes; ++m) {
-        total += src[m].numIndices;
-    }
-    RwUInt16 *indices = nullptr;
-    if (total > 0) {
-        if (!RwD3D9CreateIndexBuffer(total, &header->indexBuffer) ||
-            FAILED(static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)
-                       ->Lock(0, 0, reinterpret_cast<void **>(&indices), 0))) {
-            RwResourcesFreeEntry(entry);
-            return nullptr;
-        }
-    }
-    header->totalNumIndex = total;
-    RwUInt32 start = 0;
-    for (RwUInt32 m = 0; m < mh->numMeshes; ++m) {
-        RwD3D9InstanceMesh &d = meshes[m];
-        d.numIndices = src[m].numIndices;
-        d.material = src[m].material;
-        RwD3D9GetIndexRange(src[m].indices, d.numIndices, &d.numVertices, &d.minVertexIndex);
-        d.startIndex = start;
-        for (RwUInt32 i = 0; i < d.numIndices; ++i) {
-            indices[start + i] = static_cast<RwUInt16>(src[m].indices[i] - d.minVertexIndex);
-        }
-        if (header->primType == D3DPT_TRIANGLELIST) {
-            RwD3D9SortTriangles(indices + start, d.numIndices);
-        }
-        d.numPrimitives = PrimitiveCount(header->primType, d.numIndices);
-        start += d.numIndices;
-    }
-    if (indices) {
-        static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Unlock();
+    if (!RwD3D9InstanceIndices(header, mh, numVertices, static_cast<RwUInt32>(g->numTriangles))) {
+        RwResourcesFreeEntry(entry);
+        return nullptr;
     }
     const RwUInt32 numSets = static_cast<RwUInt32>(g->numTexCoordSets);
     for (RwUInt32 i = 0; i < numSets && i < rwMAXTEXTURECOORDS; ++i) {
