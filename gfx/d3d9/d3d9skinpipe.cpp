@@ -195,24 +195,16 @@ LayoutChoice ChooseLayout(const RwAtomic *atomic, const RwSkin *skin, const RwHA
     return c;
 }
 
+// The driver's release; a dynamic layout not yet drawn holds no buffer that
+// would tell it the geometry is on the restore list.
 void DestroyInstance(RwResourceEntry *entry)
 {
     RwD3D9InstanceHeader *header = Header(entry);
-    SkinTrailer *t = Trailer(header);
-    if (t->layout == rwD3D9SKINLAYOUTDYNAMIC && t->geometry) {
+    const SkinTrailer *t = Trailer(header);
+    if (t->layout == rwD3D9SKINLAYOUTDYNAMIC && t->geometry && !header->vertexStream[0].vertexBuffer) {
         RwGeometryRemoveFromRestoreList(t->geometry);
     }
-    if (header->indexBuffer) {
-        static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Release();
-    }
-    if (header->vertexDeclaration) {
-        RwD3D9DeleteVertexDeclaration(header->vertexDeclaration);
-    }
-    RwD3D9VertexStream &s = header->vertexStream[0];
-    if (s.vertexBuffer && s.managed) {
-        RwD3D9DestroyVertexBuffer(s.stride, t->bufferBytes, s.vertexBuffer, s.offset);
-    }
-    std::memset(header, 0, sizeof *header);
+    RwD3D9InstanceDataDestroy(entry);
 }
 
 // Everything but positions and normals, which the skinning writes.
@@ -410,8 +402,10 @@ RwBool SkinOnProcessor(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, cons
         if (!RwD3D9DynamicVertexBufferLock(t->stride, n, &vb, &data, &baseIndex)) {
             return FALSE;
         }
+        // One of the rotating buffers: not the entry's to release.
         s.vertexBuffer = vb;
         s.offset = 0;
+        s.dynamicLock = 1;
         WriteStaticParts(static_cast<RwUInt8 *>(data), g, header, false);
     } else if (FAILED(static_cast<IDirect3DVertexBuffer9 *>(s.vertexBuffer)
                           ->Lock(s.offset, t->bufferBytes, &data, D3DLOCK_NOSYSLOCK))) {
