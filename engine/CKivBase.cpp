@@ -8,8 +8,11 @@
 #include <FreeImage.h>
 
 #include "archive/CParcel.h"
+#include "engine/CKivAlphaManager.h"
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivCamera.h"
+#include "engine/CKivShadow.h"
+#include "engine/CKivWorld.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivFileSystems.h"
 #include "engine/gui/CKivGuiSystem.h"
@@ -216,10 +219,16 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
                         static_cast<RwReal>(camera2d->frameBuffer->height));
 
+    m_alphaManager = new (std::nothrow) CKivAlphaManager;
+    if (!m_alphaManager)
+        return 0;
+    SetAlphaManager(m_alphaManager);
+
     m_animManager = new (std::nothrow) CKivAnimManager;
     if (!m_animManager)
         return 0;
     SetAnimManager(m_animManager);
+
     m_initialised = 1;
 
     // Both archives serve the same data; an archive that does not open shows
@@ -232,6 +241,9 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
         parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
     RwTextureSetReadCallback(TextureReadCallback);
 
+    if (!CKivShadow::CreateCameras())
+        return 0;
+
     FreeImage_Initialise(FALSE);
     m_freeImageInits++;
     m_backgroundLoading = backgroundLoading;
@@ -240,8 +252,12 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
 
 int CKivBase::Shutdown()
 {
+    CKivShadow::DestroyCameras();
     CloseParcel(m_parcel);
     CloseParcel(m_loaderParcel);
+    delete m_alphaManager;
+    m_alphaManager = nullptr;
+    SetAlphaManager(nullptr);
     delete m_animManager;
     m_animManager = nullptr;
     SetAnimManager(nullptr);
@@ -346,10 +362,9 @@ void CKivBase::Unlock()
     LeaveCriticalSection(&m_renderLock);
 }
 
-// No world type exists to draw yet: nothing is drawn.
 int CKivBase::RenderWorld()
 {
-    return 0;
+    return m_currentWorld ? m_currentWorld->Render() : 0;
 }
 
 void CKivBase::Present()

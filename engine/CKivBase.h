@@ -83,6 +83,10 @@ public:
     void SetAnimManager(CKivAnimManager *manager) { m_currentAnimManager = manager; }
     CKivAlphaManager *GetAlphaManager() const { return m_currentAlphaManager; }
     void SetAlphaManager(CKivAlphaManager *manager) { m_currentAlphaManager = manager; }
+    CKivAlphaManager *GetOwnAlphaManager() const { return m_alphaManager; }
+    // World rendering draws projected shadows only while it is on.
+    int GetShadowSwitch() const { return m_shadowSwitch; }
+    void SetShadowSwitch(int on) { m_shadowSwitch = on; }
     TextureLoader *GetTextureLoader() const { return m_textureLoader; }
     int IsAsyncTextureLoading() const { return m_backgroundLoading; }
     int IsPackedArchive() const { return m_packedArchive; }

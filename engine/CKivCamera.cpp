@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/CKivBase.h"
+#include "engine/CKivClump.h"
 #include "engine/CKivViewport.h"
 #include "engine/KivModelFile.h"
 #include "engine/KivNames.h"
@@ -79,7 +80,7 @@ void CKivCamera::ReleaseCamera()
         RwCameraSetZRaster(m_camera, nullptr);
     }
     if (m_model) {
-        RwClumpDestroy(m_model);
+        delete m_model;
         m_model = nullptr;
         m_camera = nullptr;
     }
@@ -128,7 +129,7 @@ int CKivCamera::CreateLookAt(const RwV3d *position, const RwV3d *target, const R
     return Build(nearClip, farClip, fieldOfView, viewport, &m);
 }
 
-void CKivCamera::Adopt(RwCamera *camera, RwFrame *ownFrame, RwClump *model)
+void CKivCamera::Adopt(RwCamera *camera, RwFrame *ownFrame, CKivClump *model)
 {
     ReleaseCamera();
     m_camera = camera;
@@ -161,7 +162,12 @@ int CKivCamera::Load(const char *fileName)
             RwCameraDestroy(camera);
         return 0;
     }
-    Adopt(camera, frame, model);
+    CKivClump *owner = nullptr;
+    if (model) {
+        owner = new CKivClump;
+        owner->SetClump(model);
+    }
+    Adopt(camera, frame, owner);
     RwFrameMarkDirty(RwCameraGetFrame(camera));
     // The setters rebuild what the library derives from these values.
     const RwV2d window = camera->viewWindow;
@@ -196,7 +202,7 @@ int CKivCamera::SetLookAt(const RwV3d *position, const RwV3d *target, const RwV3
     LookAtMatrix(&m, position, target, up);
     RwFrameTransform(frame, &m, rwCOMBINEREPLACE);
     if (m_model)
-        RwFrameMarkDirty(RwFrameGetRoot(frame));
+        m_model->UpdateObjects();
     return 1;
 }
 
@@ -305,7 +311,7 @@ void CKivCamera::DrawAfterImage()
 // a model without one, or an own camera, its frame.
 const RwMatrix *CKivCamera::GetLTM()
 {
-    RwFrame *root = m_model ? RwClumpGetFrame(m_model) : nullptr;
+    RwFrame *root = m_model && m_model->GetClump() ? RwClumpGetFrame(m_model->GetClump()) : nullptr;
     if (root && root->child)
         return &root->child->ltm;
     return GetWorldMatrix();

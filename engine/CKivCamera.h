@@ -9,6 +9,7 @@ struct RwCamera;
 struct RwClump;
 struct RwFrame;
 struct RwMatrix;
+class CKivClump;
 class CKivViewport;
 class CKivWorld;
 
@@ -52,7 +53,7 @@ public:
 
     const char *GetName() const { return m_name.c_str(); }
     RwCamera *GetCamera() const { return m_camera; }
-    RwClump *GetModel() const { return m_model; }
+    CKivClump *GetModel() const { return m_model; }
     CKivViewport *GetViewport() const { return m_viewport; }
     float GetFieldOfView() const { return m_fieldOfView; }
     int GetRenderToTexture() const { return m_renderToTexture; }
@@ -65,13 +66,13 @@ public:
 
 private:
     void ReleaseCamera();
-    void Adopt(RwCamera *camera, RwFrame *ownFrame, RwClump *model);
+    void Adopt(RwCamera *camera, RwFrame *ownFrame, CKivClump *model);
     int Build(float nearClip, float farClip, float fieldOfView, CKivViewport *viewport, const RwMatrix *placement);
     void MoveAlong(int axis, float distance);
     RwFrame *Frame() const;
 
     std::string m_name;          // lower case
-    RwClump *m_model;            // the model file's clump that owns the camera, or null
+    CKivClump *m_model;          // the model that owns the camera (and destroys it), or null
     RwCamera *m_camera;
     RwFrame *m_frame;            // the frame this object made and destroys
     CKivViewport *m_viewport;

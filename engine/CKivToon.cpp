@@ -5,6 +5,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/CKivClump.h"
 #include "engine/KivFileRead.h"
 #include "gfx/core/image.h"
 #include "gfx/core/stream.h"
@@ -40,7 +41,7 @@ Dictionary *ReadDictionary(const char *name, Dictionary *(*read)(RwStream *))
 // Toon data on a visible atomic's geometry, or NULL when set-up leaves it alone.
 RwToonGeo *ToonOf(RwAtomic *atomic)
 {
-    if (atomic->renderCallBack == CKivToon::NullRenderCallBack || !atomic->geometry) {
+    if (atomic->renderCallBack == CKivClump::NullRenderCallBack || !atomic->geometry) {
         return nullptr;
     }
     return RwToonGeometryGetToonGeo(atomic->geometry);
@@ -97,11 +98,6 @@ int CKivToon::Load(const char *inkFile, const char *paintFile, const char *textu
     return ok;
 }
 
-RwAtomic *CKivToon::NullRenderCallBack(RwAtomic *atomic)
-{
-    return atomic;
-}
-
 RwAtomic *CKivToon::ApplyInks(RwAtomic *atomic, void *data)
 {
     const CKivToon *self = static_cast<const CKivToon *>(data);
@@ -134,6 +130,16 @@ RwAtomic *CKivToon::Remove(RwAtomic *atomic, void *)
         RwSkinAtomicSetType(atomic, rwSKINTYPEGENERIC);
     }
     return atomic;
+}
+
+int CKivToon::ApplyToClump(CKivClump *clump)
+{
+    return ApplyToClump(clump ? clump->GetClump() : nullptr);
+}
+
+int CKivToon::RemoveFromClump(CKivClump *clump)
+{
+    return RemoveFromClump(clump ? clump->GetClump() : nullptr);
 }
 
 int CKivToon::ApplyToClump(RwClump *clump)

@@ -7,6 +7,7 @@ struct RwAtomic;
 struct RwClump;
 struct RwToonInkDictionary;
 struct RwToonPaintDictionary;
+class CKivClump;
 
 class CKivToon
 {
@@ -21,13 +22,13 @@ public:
     void Release();
 
     // Every atomic of the clump: inks in one walk, then paints in a second.
+    // Hidden atomics (CKivClump::NullRenderCallBack) are left alone.
+    int ApplyToClump(CKivClump *clump);
+    int RemoveFromClump(CKivClump *clump);
     int ApplyToClump(RwClump *clump);
     int RemoveFromClump(RwClump *clump);
     int ApplyToAtomic(RwAtomic *atomic);
     int RemoveFromAtomic(RwAtomic *atomic);
-
-    // Render callback of hidden atomics (bone shapes), which toon set-up skips.
-    static RwAtomic *NullRenderCallBack(RwAtomic *atomic);
 
     RwToonInkDictionary *GetInkDictionary() const { return m_inks; }
     RwToonPaintDictionary *GetPaintDictionary() const { return m_paints; }

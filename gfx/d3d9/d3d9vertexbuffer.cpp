@@ -354,11 +354,19 @@ RwBool RwD3D9DynamicVertexBufferLock(RwUInt32 stride, RwUInt32 count, void **ver
     }
 
     IDirect3DVertexBuffer9 *buffer = AsBuffer(slot.buffer);
+    if (buffer == nullptr)
+        return FALSE;
     const DWORD flags = start == 0 ? (D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK) : (D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK);
     const RwUInt32 at = static_cast<RwUInt32>(start);
     void *locked = nullptr;
     if (FAILED(buffer->Lock(at, bytes, &locked, flags)))
         return FALSE;
+    // A lock that hands back no memory has nothing to fill: many frames
+    // without a present can leave the device unable to rename the buffer.
+    if (locked == nullptr) {
+        buffer->Unlock();
+        return FALSE;
+    }
     slot.offset = at + bytes;
     *vertexBuffer = buffer;
     *data = locked;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "engine/CKivClump.h"
 #include "engine/CKivToon.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/pipeline.h"
@@ -133,7 +134,7 @@ TEST_F(Toon, ApplyAndRemoveFollowTheSkipRules)
     RwAtomic *shown = AddAtomic(clump, true);
     RwAtomic *plain = AddAtomic(clump, false);
     RwAtomic *hidden = AddAtomic(clump, true);
-    hidden->renderCallBack = CKivToon::NullRenderCallBack;
+    hidden->renderCallBack = CKivClump::NullRenderCallBack;
     ASSERT_EQ(1, toon.ApplyToClump(clump));
     RwToonGeo *t = RwToonGeometryGetToonGeo(shown->geometry);
     EXPECT_EQ(RwToonAtomicRenderCallBack, shown->renderCallBack);
@@ -142,7 +143,7 @@ TEST_F(Toon, ApplyAndRemoveFollowTheSkipRules)
     EXPECT_EQ(toon.GetPaintDictionary()->paints[0], t->paint);
     EXPECT_EQ(RwAtomicDefaultRenderCallBack, plain->renderCallBack);
     EXPECT_EQ(nullptr, plain->pipeline);
-    EXPECT_EQ(CKivToon::NullRenderCallBack, hidden->renderCallBack);
+    EXPECT_EQ(CKivClump::NullRenderCallBack, hidden->renderCallBack);
     EXPECT_EQ(nullptr, RwToonGeometryGetToonGeo(hidden->geometry)->inks[0]);
     toon.Release();
     ASSERT_EQ(1, toon.RemoveFromClump(clump));

@@ -3,7 +3,9 @@
 
 #include <vector>
 
+#include "dff_bytes.h"
 #include "gfx/core/started_engine.h"
+#include "gfx/world/world.h"
 #include "quat_reference.h"
 #include "support/stream_bytes.h"
 
@@ -11,6 +13,7 @@ namespace {
 
 void Attach()
 {
+    RwWorldPluginAttach();
     RwAnimPluginAttach();
     RwHAnimPluginAttach();
 }
@@ -229,6 +232,38 @@ TEST(HAnimHierarchy, UpdateMatchesAnIndependentComputation)
             EXPECT_TRUE(RwFrameIsDirty(s.top));   // queued so that the frames' objects are synced
         }
     }
+}
+
+TEST(HAnimHierarchy, ClumpReadFromItsStreamPlaysItsHierarchy)
+{
+    // The clump's root is the skeleton's top frame; node records come from its frames.
+    Skeleton s;
+    RwHAnimFrameSetHierarchy(s.frames[0], RwHAnimHierarchyCreate(kNodes, kFlags, kIDs, 0x1000, 36));
+    std::vector<RwFrame *> frames = {s.top};
+    frames.insert(frames.end(), s.frames, s.frames + kNodes);
+    Bytes bytes = DffClump(DffFrameList(frames), {}, {});
+    RwClumpDestroy(ReadDff(bytes));   // free lists let go of blocks they emptied
+    const RwInt32 live = rwTestMemory.live;
+    RwClump *clump = ReadDff(bytes);
+    ASSERT_NE(nullptr, clump);
+    RwHAnimHierarchy *h = DffFindHierarchy(RwClumpGetFrame(clump));
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(0x1000, h->flags);
+    RwHAnimHierarchyAttach(h);
+    s.Play(h->currentAnim);
+    ASSERT_TRUE(RwHAnimHierarchyUpdateMatrices(h));
+    for (int i = 0; i < kNodes; ++i) {
+        EXPECT_TRUE(NearMatrix(s.Node(i, s.topWorld), h->pMatrixArray[i], 2e-4)) << i;
+        RwFrame *f = h->pNodeInfo[i].pFrame;
+        ASSERT_EQ(i < 5, f != nullptr) << i;   // node 5's frame is beside the hierarchy's root
+        if (f) {
+            EXPECT_EQ(kIDs[i], RwHAnimFrameGetID(f));
+            EXPECT_EQ(RwClumpGetFrame(clump), RwFrameGetRoot(f));
+            EXPECT_TRUE(NearMatrix(s.Node(i, s.topWorld), *RwFrameGetWorldMatrix(f), 2e-4)) << i;
+        }
+    }
+    RwClumpDestroy(clump);
+    EXPECT_EQ(live, rwTestMemory.live);
 }
 
 TEST(HAnimHierarchy, SubHierarchiesUpdateTheirPartOfTheParent)

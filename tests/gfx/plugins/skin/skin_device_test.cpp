@@ -1,4 +1,4 @@
-// Skinned atomics on the real device: a bent tube drawn by the shader, processor and dynamic paths.
+// Skinned atomics on the real device: a bent tube by the shader, processor and dynamic paths, alone and in a clump.
 #include <cmath>
 #include <vector>
 
@@ -8,7 +8,9 @@
 #include "gfx/d3d9/d3d9lights.h"
 #include "gfx/d3d9/d3d9skinblend.h"
 #include "gfx/d3d9/d3d9skinpipe.h"
+#include "gfx/plugins/hanim/dff_bytes.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/hanim/quat_reference.h"
 #include "gfx/plugins/skin/skinint.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
@@ -52,6 +54,7 @@ struct Tube {
     RwHAnimHierarchy *hierarchy = nullptr;
     RwAnimAnimation *anim = nullptr;
     RwMaterial *material = nullptr;
+    Bytes bytes;    // the geometry chunk as written
     int bones;
 
     Tube(int numBones, int weights, RwUInt32 flags = rwGEOMETRYPRELIT) : bones(numBones)
@@ -97,7 +100,7 @@ struct Tube {
         // Drawn as read back from its stream form, skin chunk included.
         RwStream *w = OpenWriteMemory();
         EXPECT_NE(nullptr, RwGeometryStreamWrite(geometry, w));
-        Bytes bytes = CloseWritten(w);
+        bytes = CloseWritten(w);
         RwGeometryDestroy(geometry);
         RwStream *r = OpenRead(bytes);
         geometry = RwStreamFindChunk(r, rwID_GEOMETRY, nullptr, nullptr) ? RwGeometryStreamRead(r) : nullptr;
@@ -224,8 +227,8 @@ protected:
         return ReadFrame(real, rwD3D9Driver.defaultColorSurface);
     }
 
-    // Where the tube's tip lands on screen, skinned and projected here.
-    POINT Tip(Tube &tube, RwAtomic *atomic)
+    // Where the tube's tip lands, skinned here.
+    static RwV3d TipWorld(Tube &tube, RwAtomic *atomic)
     {
         const RwSkin *skin = RwSkinGeometryGetSkin(tube.geometry);
         const int n = kSegments, first = kRings * kSegments;
@@ -243,20 +246,26 @@ protected:
             tip = {tip.x + out[8 * i] / n, tip.y + out[8 * i + 1] / n, tip.z + out[8 * i + 2] / n};
         }
         const RwV3d &at = RwFrameGetWorldMatrix(RwAtomicGetFrame(atomic))->pos;
+        return {tip.x + at.x, tip.y + at.y, tip.z + at.z};
+    }
+    // The screen position of a world point, after a draw has set the camera.
+    static POINT Project(RwV3d p)
+    {
         D3DXMATRIX view, proj, world;
         RwD3D9GetTransform(D3DTS_VIEW, &view);
         RwD3D9GetTransform(D3DTS_PROJECTION, &proj);
         D3DXMatrixIdentity(&world);
         const D3DVIEWPORT9 viewport = {0, 0, 1024, 768, 0, 1};
-        const D3DXVECTOR3 in(tip.x + at.x, tip.y + at.y, tip.z + at.z);
-        D3DXVECTOR3 out2;
-        D3DXVec3Project(&out2, &in, &viewport, &proj, &view, &world);
-        return {static_cast<LONG>(out2.x), static_cast<LONG>(out2.y)};
+        const D3DXVECTOR3 in(p.x, p.y, p.z);
+        D3DXVECTOR3 out;
+        D3DXVec3Project(&out, &in, &viewport, &proj, &view, &world);
+        return {static_cast<LONG>(out.x), static_cast<LONG>(out.y)};
     }
+    static POINT Tip(Tube &tube, RwAtomic *atomic) { return Project(TipWorld(tube, atomic)); }
 
     // Draws by the path the atomic takes, then by the processor; both frames
-    // must show the tube alike with its tip where the processor puts it.
-    std::vector<DWORD> ExpectPathsAgree(Tube &tube, RwAtomic *a, RwD3D9SkinLayout layout)
+    // must show the tube alike with its tip at the world point given.
+    std::vector<DWORD> ExpectPathsAgree(RwAtomic *a, RwD3D9SkinLayout layout, RwV3d tipWorld)
     {
         const std::vector<DWORD> first = Draw({a});
         EXPECT_EQ(layout, RwD3D9SkinAtomicGetLayout(a));
@@ -268,7 +277,7 @@ protected:
         const int lit = Lit(first);
         EXPECT_GT(lit, 2000);
         EXPECT_LT(Differ(first, processor), lit / 50 + 20);
-        const POINT tip = Tip(tube, a);
+        const POINT tip = Project(tipWorld);
         EXPECT_TRUE(LitNear(first, tip)) << tip.x << "," << tip.y;
         EXPECT_TRUE(LitNear(processor, tip)) << tip.x << "," << tip.y;
         return first;
@@ -311,16 +320,74 @@ TEST_F(SkinDevice, ShaderAndProcessorPathsDrawTheSameBentTube)
         SCOPED_TRACE(weights);
         Tube tube(8, weights);
         RwAtomic *a = Atomic(tube, {0, 0, 0});
-        ExpectPathsAgree(tube, a, rwD3D9SKINLAYOUTSHADER);
+        ExpectPathsAgree(a, rwD3D9SKINLAYOUTSHADER, TipWorld(tube, a));
         Destroy(a);
     }
+}
+
+TEST_F(SkinDevice, ClumpReadFromItsStreamDrawsItsPlayedHierarchyByBothPaths)
+{
+    const int bones = 8;
+    const RwReal seg = kLength / bones;
+    Tube tube(bones, 2);
+    // The clump's root, turned and moved, then the chain of bone frames
+    // (ids 100 + b), the first owning the hierarchy.
+    const RefMatrix rootWorld = RefRotation({0, 1, 0}, 30, {0.4, 0, 0.5});
+    RwFrame *root = RwFrameCreate();
+    const RwMatrix m = MakeMatrix(rootWorld, 0);
+    RwFrameTransform(root, &m, rwCOMBINEREPLACE);
+    std::vector<RwFrame *> frames = {root};
+    std::vector<RwInt32> ids;
+    for (int b = 0; b < bones; ++b) {
+        RwFrame *f = RwFrameCreate();
+        const RwV3d at = {0, b ? seg : 0.0f, 0};
+        RwFrameTranslate(f, &at, rwCOMBINEREPLACE);
+        RwHAnimFrameSetID(f, 100 + b);
+        RwFrameAddChild(frames.back(), f);
+        frames.push_back(f);
+        ids.push_back(100 + b);
+    }
+    RwHAnimFrameSetHierarchy(frames[1], RwHAnimHierarchyCreate(bones, nullptr, ids.data(), 0, 36));
+    const Bytes rights = Build().Header(0x1F, 8).U32(rwID_SKINPLUGIN).U32(rwSKINTYPEGENERIC);
+    Bytes bytes = DffClump(DffFrameList(frames), {tube.bytes}, {0}, rights);
+    RwFrameDestroyHierarchy(root);
+
+    RwClump *clump = ReadDff(bytes);
+    ASSERT_NE(nullptr, clump);
+    RwAtomic *a = nullptr;
+    RwClumpForAllAtomics(clump, [](RwAtomic *atomic, void *data) {
+        *static_cast<RwAtomic **>(data) = atomic;
+        return atomic;
+    }, &a);
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(rwSKINTYPEGENERIC, RwSkinAtomicGetType(a));
+    RwHAnimHierarchy *h = DffFindHierarchy(RwClumpGetFrame(clump));
+    ASSERT_NE(nullptr, h);
+    RwHAnimHierarchyAttach(h);
+    RwSkinAtomicSetHAnimHierarchy(a, h);
+    ASSERT_TRUE(RwAnimInterpolatorSetCurrentAnim(h->currentAnim, tube.anim));
+    RwAnimInterpolatorSetTime(h->currentAnim, 0.5f);
+    RwHAnimHierarchyUpdateMatrices(h);
+
+    // The tip ring hangs on the last bone, one bone length past its node;
+    // every bone turns about z by its share of the bend.
+    const double half = 0.5 * kBend / bones;
+    RefMatrix node = rootWorld;
+    for (int b = 0; b < bones; ++b) {
+        node = RefMultiply(RefFromQuat({0, 0, std::sin(half), std::cos(half)}, {0, b ? seg : 0.0, 0}), node);
+    }
+    const std::vector<DWORD> drawn =
+        ExpectPathsAgree(a, rwD3D9SKINLAYOUTSHADER, MakeV3(RefTransformPoint({0, seg, 0}, node)));
+    const POINT unbent = Project(MakeV3(RefTransformPoint({0, kLength, 0}, rootWorld)));
+    EXPECT_FALSE(LitNear(drawn, unbent)) << "drawn in the bind pose";
+    RwClumpDestroy(clump);
 }
 
 TEST_F(SkinDevice, OverEightyOneBonesGoToDynamicBuffersAndSurviveAReset)
 {
     Tube tube(90, 2);
     RwAtomic *a = Atomic(tube, {0, 0, 0});
-    const std::vector<DWORD> dynamic = ExpectPathsAgree(tube, a, rwD3D9SKINLAYOUTDYNAMIC);
+    const std::vector<DWORD> dynamic = ExpectPathsAgree(a, rwD3D9SKINLAYOUTDYNAMIC, TipWorld(tube, a));
     ASSERT_TRUE(ForceReset());
     const std::vector<DWORD> after = Draw({a});
     EXPECT_EQ(rwD3D9SKINLAYOUTDYNAMIC, RwD3D9SkinAtomicGetLayout(a));
@@ -386,7 +453,7 @@ TEST_F(SkinDevice, BoneSlotsFollowTheSplitRemapAndTheUsedList)
             RwD3D9SkinGetCaps()->maxBones = 7;
         }
         RwAtomic *a = Atomic(tube, {0, 0, 0});
-        ExpectPathsAgree(tube, a, rwD3D9SKINLAYOUTSHADER);
+        ExpectPathsAgree(a, rwD3D9SKINLAYOUTSHADER, TipWorld(tube, a));
         Destroy(a);
     }
 }

@@ -1,0 +1,509 @@
+// A named scene world: the graphics world of a ".bsp", its texture dictionary, and the clumps, cameras and lights placed in it.
+#include "engine/CKivWorld.h"
+
+#include <windows.h>
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/CKivAlphaManager.h"
+#include "archive/CParcel.h"
+#include "engine/CKivBase.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivShadow.h"
+#include "engine/CKivViewport.h"
+#include "engine/KivDebug.h"
+#include "engine/KivFileRead.h"
+#include "engine/KivNames.h"
+#include "engine/KivRenderState.h"
+#include "engine/KivUserData.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/image.h"
+#include "gfx/core/stream.h"
+#include "gfx/core/texture.h"
+#include "gfx/core/error.h"
+#include "gfx/core/texturemodule.h"
+#include "gfx/core/vector.h"
+#include "gfx/plugins/worldquery/worldquery.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/light.h"
+#include "gfx/world/world.h"
+
+namespace {
+
+// The whole file through the main archive, as a memory stream positioned on the chunk.
+struct ChunkFile {
+    std::unique_ptr<unsigned char[]> bytes;
+    RwStream *stream = nullptr;
+    ~ChunkFile()
+    {
+        if (stream)
+            RwStreamClose(stream, nullptr);
+    }
+    int Open(const char *fileName, RwUInt32 chunk)
+    {
+        CKivBase *base = CKivBase::GetInstance();
+        DWORD size = 0;
+        if (KivReadWholeFile(base ? base->GetParcel() : nullptr, fileName, bytes, &size) != kKivReadOk)
+            return 0;
+        RwMemory memory = {bytes.get(), size};
+        stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+        return stream && RwStreamFindChunk(stream, chunk, nullptr, nullptr);
+    }
+};
+
+struct PickState {
+    float closest;
+    RwAtomic *atomic;
+    RwAtomic *testing;
+};
+
+RwCollisionTriangle *PickTriangle(RwIntersection *, RwCollisionTriangle *triangle, RwReal distance, void *data)
+{
+    PickState *state = static_cast<PickState *>(data);
+    if (distance < state->closest) {
+        state->closest = distance;
+        state->atomic = state->testing;
+    }
+    return triangle;
+}
+
+RwAtomic *PickAtomic(RwIntersection *intersection, RwWorldSector *, RwAtomic *atomic, RwReal, void *data)
+{
+    if (RwParticleAtomicGetEmitter(atomic) || KivGeometryHasTransparentName(atomic->geometry))
+        return atomic;
+    PickState *state = static_cast<PickState *>(data);
+    state->testing = atomic;
+    RwAtomicForAllIntersections(atomic, intersection, PickTriangle, state);
+    return atomic;
+}
+
+struct ShadowPass {
+    CKivWorld *world;
+    RwV3d eye;
+    float limit;
+};
+
+RwClump *ShadowCallBack(RwClump *clump, void *data)
+{
+    RwClumpSetCallBack(clump, nullptr);
+    const ShadowPass *pass = static_cast<const ShadowPass *>(data);
+    RwV3d delta;
+    RwV3dSub(&delta, &RwFrameGetWorldMatrix(RwClumpGetFrame(clump))->pos, &pass->eye);
+    const float d = RwV3dLength(&delta);
+    CKivClump *owner = CKivClump::FromClump(clump);
+    CKivLight *light = pass->world->GetMainLight();
+    if (d < pass->limit && owner && owner->GetShadow() && light) {
+        owner->GetShadow()->Update(light);
+        owner->GetShadow()->Render(pass->world->GetCamera(), (pass->limit - d) / pass->limit);
+    }
+    return clump;
+}
+
+} // namespace
+
+CKivWorld::CKivWorld()
+{
+    Init(nullptr, 0);
+}
+
+CKivWorld::CKivWorld(const char *name)
+{
+    Init(name, 255);
+}
+
+void CKivWorld::Init(const char *name, RwUInt8 colour)
+{
+    m_name = KivObjectName(this, name);
+    m_world = nullptr;
+    m_dictionary = nullptr;
+    m_camera = nullptr;
+    m_alphaManager = nullptr;
+    m_clearColour = m_fogColour = RwRGBA{colour, colour, colour, 255};
+    m_clearImage = m_clearDepth = 1;
+    m_fog = 0;
+    m_mainLight = nullptr;
+    m_shadowFactor = 0.4f;
+}
+
+CKivWorld::~CKivWorld()
+{
+    RemoveAll();
+}
+
+int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const char *imagePath)
+{
+    if (!m_alphaManager)
+        m_alphaManager = new CKivAlphaManager;
+    if (imagePath && !RwImageSetPath(imagePath))
+        return 0;
+    if (!m_dictionary) {
+        m_dictionary = dictionaryFile ? ReadDictionary(dictionaryFile) : nullptr;
+        while (!m_dictionary) {
+            m_dictionary = RwTextureDictionaryCreate();
+            if (!m_dictionary)
+                Sleep(1);
+        }
+    }
+    if (!worldFile)
+        return 1;
+    CKivBase *base = CKivBase::GetInstance();
+    RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
+    RwTextureDictionarySetCurrent(m_dictionary);
+    const int loading = base ? base->IsWorldLoading() : 0;
+    if (base)
+        base->SetWorldLoading(1);
+    const int result = ReadWorld(worldFile);
+    if (base)
+        base->SetWorldLoading(loading);
+    RwTextureDictionarySetCurrent(previous);
+    return result;
+}
+
+RwTextureDictionary *CKivWorld::ReadDictionary(const char *fileName)
+{
+    // Quality 1 and 2 read the reduced dictionaries in place of the extension.
+    CKivBase *base = CKivBase::GetInstance();
+    const int quality = base ? base->GetTextureQuality() : 0;
+    std::string name(fileName);
+    name.resize(name.size() >= 4 ? name.size() - 4 : 0);
+    name += quality == 1 ? "_1.txd" : quality == 2 ? "_2.txd" : ".txd";
+    ChunkFile file;
+    return file.Open(name.c_str(), rwID_TEXDICTIONARY) ? RwPITextureDictionaryStreamRead(file.stream) : nullptr;
+}
+
+int CKivWorld::ReadWorld(const char *fileName)
+{
+    ChunkFile file;
+    RwWorld *world = file.Open(fileName, rwID_WORLD) ? RwWorldStreamRead(file.stream) : nullptr;
+    if (!world)
+        return 0;
+    if (m_world)
+        RwWorldDestroy(m_world);
+    m_world = world;
+    m_world->renderOrder = 1;
+    if (RwLightmapWorldCountLightmaps(m_world) > 0)
+        RwLightmapSetRenderStyle(3, m_world);
+    return 1;
+}
+
+// Registries.
+
+int CKivWorld::SetCamera(CKivCamera *camera)
+{
+    m_camera = camera;
+    return 1;
+}
+
+int CKivWorld::SetCameraByName(const char *name)
+{
+    CKivCamera *camera = FindCamera(name);
+    if (!camera)
+        return 0;
+    m_camera = camera;
+    return 1;
+}
+
+template <typename T>
+static T *Find(const std::unordered_map<std::string, T *> &registry, const char *name)
+{
+    if (!name)
+        return nullptr;
+    auto it = registry.find(KivObjectName(nullptr, name));
+    return it == registry.end() ? nullptr : it->second;
+}
+
+CKivClump *CKivWorld::FindClump(const char *name) const
+{
+    return Find(m_clumps, name);
+}
+
+CKivCamera *CKivWorld::FindCamera(const char *name) const
+{
+    return Find(m_cameras, name);
+}
+
+CKivLight *CKivWorld::FindLight(const char *name) const
+{
+    return Find(m_lights, name);
+}
+
+int CKivWorld::AddClump(CKivClump *clump)
+{
+    if (!clump)
+        return 0;
+    if (m_clumps.count(clump->GetName())) {
+        KivDebugPrintf(">>>>>>>>>> You already added the clump(%s:%s) to the world(%s)!!!\n", clump->GetTypeName(),
+                       clump->GetName(), m_name.c_str());
+        return 0;
+    }
+    if (!m_world || !clump->GetClump() || !RwWorldAddClump(m_world, clump->GetClump()))
+        return 0;
+    clump->SetWorld(this);
+    m_clumps[clump->GetName()] = clump;
+    return 1;
+}
+
+int CKivWorld::RemoveClump(CKivClump *clump)
+{
+    if (!clump)
+        return 0;
+    auto it = m_clumps.find(clump->GetName());
+    if (it == m_clumps.end()) {
+        KivDebugPrintf(">>>>>>>>>> You can't remove the clump(%s:%s). There isn't it in the world(%s)!!!\n",
+                       clump->GetTypeName(), clump->GetName(), m_name.c_str());
+        return 0;
+    }
+    if (it->second != clump)
+        return 0;
+    m_clumps.erase(it);
+    clump->SetWorld(nullptr);
+    return m_world && clump->GetClump() && RwWorldRemoveClump(m_world, clump->GetClump()) ? 1 : 0;
+}
+
+int CKivWorld::RemoveClumpByName(const char *name)
+{
+    CKivClump *clump = FindClump(name);
+    return clump ? RemoveClump(clump) : 0;
+}
+
+int CKivWorld::AddCamera(CKivCamera *camera)
+{
+    if (!camera)
+        return 0;
+    if (m_cameras.count(camera->GetName())) {
+        KivDebugPrintf(">>>>>>>>>> You already added the camera(%s) to the world(%s)!!!\n", camera->GetName(),
+                       m_name.c_str());
+        return 0;
+    }
+    if (!m_world || !camera->GetCamera() || !RwWorldAddCamera(m_world, camera->GetCamera()))
+        return 0;
+    camera->SetWorld(this);
+    m_cameras[camera->GetName()] = camera;
+    return 1;
+}
+
+int CKivWorld::RemoveCamera(CKivCamera *camera)
+{
+    if (!camera)
+        return 0;
+    auto it = m_cameras.find(camera->GetName());
+    if (it == m_cameras.end()) {
+        KivDebugPrintf(">>>>>>>>>> You can't remove the camera(%s). There isn't it in the world(%s)!!!\n",
+                       camera->GetName(), m_name.c_str());
+        return 0;
+    }
+    if (it->second != camera)
+        return 0;
+    m_cameras.erase(it);
+    if (m_camera == camera)
+        m_camera = nullptr;
+    camera->SetWorld(nullptr);
+    return m_world && camera->GetCamera() && RwWorldRemoveCamera(m_world, camera->GetCamera()) ? 1 : 0;
+}
+
+int CKivWorld::RemoveCameraByName(const char *name)
+{
+    CKivCamera *camera = FindCamera(name);
+    return camera ? RemoveCamera(camera) : 0;
+}
+
+int CKivWorld::AddLight(CKivLight *light)
+{
+    if (!light)
+        return 0;
+    if (m_lights.count(light->GetName())) {
+        KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", light->GetName(),
+                       m_name.c_str());
+        return 0;
+    }
+    if (!m_world || !light->GetLight() || !RwWorldAddLight(m_world, light->GetLight()))
+        return 0;
+    if (RwLightGetType(light->GetLight()) == 1)
+        m_mainLight = light;
+    light->SetWorld(this);
+    m_lights[light->GetName()] = light;
+    return 1;
+}
+
+int CKivWorld::RemoveLight(CKivLight *light)
+{
+    if (!light)
+        return 0;
+    auto it = m_lights.find(light->GetName());
+    if (it == m_lights.end()) {
+        KivDebugPrintf(">>>>>>>>>> You can't remove the light(%s). There isn't it in the world(%s)!!!\n",
+                       light->GetName(), m_name.c_str());
+        return 0;
+    }
+    if (it->second != light)
+        return 0;
+    if (m_mainLight == light)
+        m_mainLight = nullptr;
+    m_lights.erase(it);
+    light->SetWorld(nullptr);
+    return m_world && light->GetLight() && RwWorldRemoveLight(m_world, light->GetLight()) ? 1 : 0;
+}
+
+int CKivWorld::RemoveLightByName(const char *name)
+{
+    CKivLight *light = FindLight(name);
+    return light ? RemoveLight(light) : 0;
+}
+
+void CKivWorld::RemoveAll()
+{
+    // Forgotten objects are taken out before the graphics world goes.
+    for (auto &entry : m_cameras)
+        KivDebugPrintf(">>>>>>>>>> You must remove the camera(%s) from the world(%s)!!!\n", entry.second->GetName(),
+                       m_name.c_str());
+    for (auto &entry : m_clumps)
+        KivDebugPrintf(">>>>>>>>>> You must remove the clump(%s:%s) from the world(%s)!!!\n",
+                       entry.second->GetTypeName(), entry.second->GetName(), m_name.c_str());
+    for (auto &entry : m_lights)
+        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", entry.second->GetName(),
+                       m_name.c_str());
+    while (!m_cameras.empty())
+        RemoveCamera(m_cameras.begin()->second);
+    while (!m_clumps.empty())
+        RemoveClump(m_clumps.begin()->second);
+    while (!m_lights.empty())
+        RemoveLight(m_lights.begin()->second);
+    m_camera = nullptr;
+    if (m_world)
+        RwWorldDestroy(m_world);
+    m_world = nullptr;
+    if (m_dictionary) {
+        if (RwTextureDictionaryGetCurrent() == m_dictionary)
+            RwTextureDictionarySetCurrent(nullptr);
+        RwTextureDictionaryDestroy(m_dictionary);
+    }
+    m_dictionary = nullptr;
+    CKivBase *base = CKivBase::GetInstance();
+    if (base && m_alphaManager && base->GetAlphaManager() == m_alphaManager)
+        base->SetAlphaManager(base->GetOwnAlphaManager());
+    delete m_alphaManager;
+    m_alphaManager = nullptr;
+}
+
+// Rendering.
+
+int CKivWorld::Render()
+{
+    RwCamera *camera = m_camera ? m_camera->GetCamera() : nullptr;
+    if (!camera)
+        return 1;
+    CKivBase *base = CKivBase::GetInstance();
+    CKivViewport *viewport = m_camera->GetViewport();
+    if (m_camera->GetRenderToTexture() && viewport && viewport->GetTextureRaster())
+        RwCameraSetRaster(camera, viewport->GetTextureRaster());
+    const int clearMode = (m_clearImage ? 1 : 0) | (m_clearDepth ? 2 : 0);
+    if (clearMode)
+        RwCameraClear(camera, &m_clearColour, clearMode);
+    const RwUInt32 fogColour = static_cast<RwUInt32>(m_fogColour.alpha) << 24 |
+                               static_cast<RwUInt32>(m_fogColour.red) << 16 |
+                               static_cast<RwUInt32>(m_fogColour.green) << 8 | m_fogColour.blue;
+    // Entries queued outside a pass of this world may point at atomics gone since.
+    if (m_alphaManager)
+        m_alphaManager->Clear();
+    if (RwCameraBeginUpdate(camera)) {
+        KivSetState(rwRENDERSTATECULLMODE, 2);
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
+        KivSetState(rwRENDERSTATEZTESTENABLE, 0);
+        KivSetState(rwRENDERSTATESHADEMODE, 1);
+        if (m_fog) {
+            KivSetState(rwRENDERSTATEFOGENABLE, 1);
+            KivSetState(rwRENDERSTATEFOGTYPE, 1);
+            KivSetState(rwRENDERSTATEFOGCOLOR, fogColour);
+        }
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
+        KivSetState(rwRENDERSTATEZTESTENABLE, 1);
+        KivSetState(rwRENDERSTATESHADEMODE, 2);
+        KivSetState(rwRENDERSTATESRCBLEND, 5);
+        KivSetState(rwRENDERSTATEDESTBLEND, 6);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 200);
+        if (base && m_alphaManager)
+            base->SetAlphaManager(m_alphaManager);
+        if (m_world)
+            RwWorldRender(m_world);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
+        KivSetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 200);
+        if (m_fog)
+            KivSetState(rwRENDERSTATEFOGENABLE, 0);
+        RwCameraEndUpdate(camera);
+    }
+    KivSetState(rwRENDERSTATEALPHATESTFUNCTION, 5);
+    KivSetState(rwRENDERSTATEALPHATESTFUNCTIONREF, 0);
+    if (!base || base->GetShadowSwitch())
+        RenderShadows();
+    if (m_alphaManager && RwCameraBeginUpdate(camera)) {
+        if (m_fog) {
+            KivSetState(rwRENDERSTATEFOGENABLE, 1);
+            KivSetState(rwRENDERSTATEFOGTYPE, 1);
+            KivSetState(rwRENDERSTATEFOGCOLOR, fogColour);
+        }
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
+        m_alphaManager->Render(1);
+        KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
+        if (m_fog)
+            KivSetState(rwRENDERSTATEFOGENABLE, 0);
+        RwCameraEndUpdate(camera);
+    }
+    if (m_alphaManager)
+        m_alphaManager->Clear();
+    m_camera->DrawAfterImage();
+    return 1;
+}
+
+void CKivWorld::RenderShadows()
+{
+    RwCamera *camera = m_camera->GetCamera();
+    if (!m_world || !RwCameraGetFrame(camera))
+        return;
+    bool any = false;
+    for (auto &entry : m_clumps) {
+        CKivClump *clump = entry.second;
+        if (clump->GetShadow() && clump->GetShadowEnabled() && clump->GetClump()) {
+            RwClumpSetCallBack(clump->GetClump(), ShadowCallBack);
+            any = true;
+        }
+    }
+    if (!any)
+        return;
+    ShadowPass pass = {this, RwFrameGetWorldMatrix(RwCameraGetFrame(camera))->pos,
+                       m_camera->GetFarClip() * m_shadowFactor};
+    RwCameraForAllClumpsInFrustum(camera, &pass);
+    // Clumps outside the frustum keep no stale callback.
+    for (auto &entry : m_clumps) {
+        if (entry.second->GetClump())
+            RwClumpSetCallBack(entry.second->GetClump(), nullptr);
+    }
+}
+
+CKivClump *CKivWorld::PickClump(int x, int y)
+{
+    RwCamera *camera = m_camera ? m_camera->GetCamera() : nullptr;
+    if (!camera || !m_world)
+        return nullptr;
+    RwIntersection intersection = {};
+    const RwV2d pixel = {static_cast<RwReal>(x), static_cast<RwReal>(y)};
+    if (!RwCameraComputePixelRay(camera, &intersection.t.line, &pixel))
+        return nullptr;
+    intersection.type = rwINTERSECTLINE;
+    PickState state = {1e8f, nullptr, nullptr};
+    RwWorldForAllAtomicIntersections(m_world, &intersection, PickAtomic, &state);
+    if (!state.atomic || !state.atomic->clump)
+        return nullptr;
+    for (auto &entry : m_clumps) {
+        if (entry.second->GetClump() == state.atomic->clump)
+            return entry.second;
+    }
+    return nullptr;
+}

@@ -1,0 +1,35 @@
+// Debugger-output messages of the engine, through a sink that tests may replace.
+#include "engine/KivDebug.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+static KivDebugSink kivSink = nullptr;
+
+KivDebugSink KivDebugSetSink(KivDebugSink sink)
+{
+    KivDebugSink previous = kivSink;
+    kivSink = sink;
+    return previous;
+}
+
+void KivDebugPrintf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0)
+        vsnprintf(&text[0], text.size() + 1, format, args);
+    va_end(args);
+    if (kivSink)
+        kivSink(text.c_str());
+    else
+        OutputDebugStringA(text.c_str());
+}

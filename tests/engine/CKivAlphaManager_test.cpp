@@ -1,0 +1,123 @@
+// The alpha manager: farthest first, stable on ties, the blend of each atomic's flags, depth test around the pass.
+#include "engine_host.h"
+
+#include <utility>
+
+#include "engine/CKivAlphaManager.h"
+#include "gfx/core/engine.h"
+#include "gfx/plugins/userdata/userdata.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+
+namespace {
+
+auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+
+std::vector<std::pair<RwInt32, RwUInt32>> states;
+RwRenderStateSetFunction realSet = nullptr;
+
+RwBool Record(RwInt32 state, void *value)
+{
+    states.emplace_back(state, static_cast<RwUInt32>(reinterpret_cast<uintptr_t>(value)));
+    return realSet(state, value);
+}
+
+// An atomic drawn by the callback of table index `callback`, with blend flags.
+RwAtomic *Deferred(RwUInt32 callback, RwUInt32 flags, bool withArray = true)
+{
+    RwAtomic *atomic = RwAtomicCreate();
+    RwGeometry *g = RwGeometryCreate(0, 0, 0);
+    if (withArray) {
+        const RwInt32 i = RwUserDataGeometryAddArray(g, "render", rwUSERDATAINT, 2);
+        RwUserDataArraySetElement(RwUserDataGeometryGetArray(g, i), 0, callback);
+        RwUserDataArraySetElement(RwUserDataGeometryGetArray(g, i), 1, flags);
+    }
+    RwAtomicSetGeometry(atomic, g, 0);
+    RwGeometryDestroy(g);
+    return atomic;
+}
+
+// The destination blends of the pass, in order (one per atomic drawn).
+std::vector<RwUInt32> DestBlends(bool skipLast = true)
+{
+    std::vector<RwUInt32> blends;
+    for (const auto &s : states) {
+        if (s.first == 11)
+            blends.push_back(s.second);
+    }
+    if (skipLast && !blends.empty())
+        blends.pop_back();   // the pass ends on inverse source alpha
+    return blends;
+}
+
+class AlphaPass : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        realSet = RwEngineInstance->dOpenDevice.fpRenderStateSet;
+        RwEngineInstance->dOpenDevice.fpRenderStateSet = Record;
+        states.clear();
+    }
+    void TearDown() override
+    {
+        RwEngineInstance->dOpenDevice.fpRenderStateSet = realSet;
+        for (RwAtomic *a : atomics)
+            RwAtomicDestroy(a);
+    }
+    RwAtomic *Make(RwUInt32 flags, bool withArray = true)
+    {
+        atomics.push_back(Deferred(1, flags, withArray));
+        return atomics.back();
+    }
+    std::vector<RwAtomic *> atomics;
+};
+
+TEST_F(AlphaPass, FarthestFirstAndStableOnTies)
+{
+    CKivAlphaManager manager;
+    manager.Add(Make(1), 1.0f);   // additive
+    manager.Add(Make(0), 5.0f);
+    manager.Add(Make(1), 3.0f);
+    manager.Add(Make(0), 3.0f);   // same distance, added later
+    manager.Render(1);
+    EXPECT_EQ((std::vector<RwUInt32>{6, 2, 6, 2}), DestBlends());
+    EXPECT_EQ(0u, manager.GetCount());
+    for (const auto &s : states) {
+        if (s.first == 10) {
+            EXPECT_EQ(5u, s.second);
+        }
+    }
+    EXPECT_EQ(6, states.front().first);
+    EXPECT_EQ(1u, states.front().second);
+}
+
+TEST_F(AlphaPass, WithoutDepthTestItIsTurnedBackOn)
+{
+    CKivAlphaManager manager;
+    manager.Add(Make(0), 2.0f);
+    manager.Render(0);
+    EXPECT_EQ(std::make_pair(6, 0u), states.front());
+    EXPECT_EQ(std::make_pair(6, 1u), states.back());
+}
+
+TEST_F(AlphaPass, AtomicsWithoutTheirArrayOrGeometryAreDropped)
+{
+    CKivAlphaManager manager;
+    manager.Add(Make(1, false), 4.0f);
+    manager.Add(nullptr, 3.0f);
+    RwAtomic *bare = RwAtomicCreate();
+    manager.Add(bare, 2.0f);
+    manager.Add(Make(1), 1.0f);
+    manager.Render(1);
+    EXPECT_EQ((std::vector<RwUInt32>{2}), DestBlends());
+    RwAtomicDestroy(bare);
+    // An unknown callback index draws with the library default, never a stored address.
+    states.clear();
+    RwAtomic *odd = Deferred(0xDEADBEEF, 0);
+    atomics.push_back(odd);
+    manager.Add(odd, 1.0f);
+    manager.Render(1);
+    EXPECT_EQ((std::vector<RwUInt32>{6}), DestBlends());
+}
+
+} // namespace

@@ -1,0 +1,421 @@
+// Engine worlds: loads, registries and their messages, picking, and frames read back: transparency order, additive parts, shadows.
+#include "engine_scene.h"
+
+#include <cmath>
+
+#include "engine/CGameCharacterManager.h"
+#include "engine/CKivAlphaManager.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivShadow.h"
+#include "engine/CKivViewport.h"
+#include "engine/CKivWorld.h"
+#include "engine/KivDebug.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9standard.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/light.h"
+#include "gfx/world/world.h"
+#include "tests/gfx/d3d9/d3d9readback.h"
+
+namespace {
+
+auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+
+const float kPi = 3.14159265f;
+
+std::string messages;
+
+void Collect(const char *text)
+{
+    messages += text;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb Pixel(int x, int y)
+{
+    const DWORD p = ReadPixel(rwD3D9Driver.device, rwD3D9Driver.defaultColorSurface, x, y);
+    return {static_cast<int>(p >> 16 & 0xFF), static_cast<int>(p >> 8 & 0xFF), static_cast<int>(p & 0xFF)};
+}
+
+void ExpectPixel(Rgb expected, int x, int y, int tolerance = 8)
+{
+    const Rgb p = Pixel(x, y);
+    EXPECT_NEAR(expected.r, p.r, tolerance) << x << "," << y;
+    EXPECT_NEAR(expected.g, p.g, tolerance) << x << "," << y;
+    EXPECT_NEAR(expected.b, p.b, tolerance) << x << "," << y;
+}
+
+CKivClump *LoadPart(const char *file, const KivTestQuad &quad, RwV3d position)
+{
+    WriteFileBytes(file, KivTestModel({{quad, position}}));
+    CKivClump *clump = new CKivClump(file);
+    EXPECT_EQ(1, clump->Load(file, nullptr));
+    return clump;
+}
+
+// A white ground at y = 0 seen straight down from the camera at height 20
+// (25.6 pixels per unit at the ground, x to the left on screen).
+class WorldScene : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        messages.clear();
+        previousSink = KivDebugSetSink(Collect);
+        WriteFileBytes("ground.bsp", KivTestGround(50.0f, 0.0f, 30.0f));
+        world = new CKivWorld("Scene");
+        ASSERT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+        world->SetClearColor({0, 0, 0, 255});
+        camera = new CKivCamera("eye");
+        Look(20.0f);
+        ASSERT_EQ(1, world->AddCamera(camera));
+        world->SetCamera(camera);
+        CKivBase::GetInstance()->SetCurrentWorld(world);
+    }
+
+    void Look(float height)
+    {
+        const RwV3d eye = {0, height, 0}, target = {0, 0, 0}, up = {0, 0, 1};
+        if (!camera->GetCamera())
+            ASSERT_EQ(1, camera->CreateLookAt(&eye, &target, &up, 0.5f, 1000.0f, kPi / 2,
+                                              CKivBase::GetInstance()->GetViewport()));
+        else
+            camera->SetLookAt(&eye, &target, &up);
+    }
+
+    void TearDown() override
+    {
+        for (CKivClump *clump : clumps) {
+            world->RemoveClump(clump);
+            delete clump;
+        }
+        for (CKivLight *light : lights) {
+            world->RemoveLight(light);
+            delete light;
+        }
+        delete shadowModel;
+        world->RemoveCamera(camera);
+        CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+        delete world;
+        delete camera;
+        EXPECT_EQ("", messages);
+        KivDebugSetSink(previousSink);
+    }
+
+    CKivClump *Add(const char *file, const KivTestQuad &quad, RwV3d position)
+    {
+        CKivClump *clump = LoadPart(file, quad, position);
+        EXPECT_EQ(1, world->AddClump(clump));
+        clumps.push_back(clump);
+        return clump;
+    }
+
+    // A directional light shining straight down.
+    CKivLight *Sun()
+    {
+        WriteFileBytes("sun.dff", KivTestDirectionalLightFile());
+        CKivLight *light = new CKivLight("sun");
+        EXPECT_EQ(1, light->Load("sun.dff"));
+        KivTestShineDown(RwLightGetFrame(light->GetLight()));
+        EXPECT_EQ(1, world->AddLight(light));
+        lights.push_back(light);
+        return light;
+    }
+
+    // A hidden bone shape at height 5 casting through a black shadow model,
+    // transparent by name so that it must draw into the shadow, not the view.
+    CKivClump *Caster()
+    {
+        KivTestQuad hidden, black;
+        hidden.name = "Bip01 Spine";
+        hidden.half = black.half = 2.0f;
+        black.prelit = false;
+        black.material = "_t";
+        CKivClump *caster = Add("caster.dff", hidden, {0, 5, 0});
+        shadowModel = LoadPart("shade.dff", black, {0, 5, 0});
+        EXPECT_EQ(1, caster->CreateShadow(shadowModel, 1000.0f));
+        return caster;
+    }
+
+    int Render()
+    {
+        return CKivBase::GetInstance()->RenderWorld();
+    }
+
+    KivDebugSink previousSink = nullptr;
+    CKivWorld *world = nullptr;
+    CKivCamera *camera = nullptr;
+    std::vector<CKivClump *> clumps;
+    std::vector<CKivLight *> lights;
+    CKivClump *shadowModel = nullptr;
+};
+
+TEST_F(WorldScene, TranslucentClumpsBlendFarthestFirst)
+{
+    // Added nearest first; distances to the camera 1, 3 and 5.
+    KivTestQuad blue, green, red;
+    blue.colour = {0, 0, 255, 128};
+    green.colour = {0, 255, 0, 128};
+    red.colour = {255, 0, 0, 128};
+    blue.half = green.half = red.half = 0.5f;
+    Add("blue.dff", blue, {0, 19, 0});
+    Add("green.dff", green, {0, 17, 0});
+    Add("red.dff", red, {0, 15, 0});
+    ASSERT_EQ(1, Render());
+    // white, then red, green and blue each over half of what lies below
+    ExpectPixel({64, 96, 159}, 512, 384);
+    ExpectPixel({255, 255, 255}, 100, 384);
+    EXPECT_EQ(0u, world->GetAlphaManager()->GetCount());
+}
+
+TEST_F(WorldScene, AdditivePartsBrightenWhatLiesBelow)
+{
+    KivTestQuad dark, glow;
+    dark.colour = {50, 50, 50, 255};
+    glow.colour = {0, 0, 200, 128};
+    glow.material = "_Add";
+    Add("dark.dff", dark, {0, 10, 0});
+    CKivClump *clump = Add("glow.dff", glow, {0, 15, 0});
+    ASSERT_EQ(1, Render());
+    ExpectPixel({50, 50, 150}, 512, 384);
+    // Ordinary blending once the flag is cleared.
+    clump->SetAlphaAttribute(0);
+    ASSERT_EQ(1, Render());
+    ExpectPixel({25, 25, 125}, 512, 384);
+}
+
+TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
+{
+    KivTestQuad red;
+    red.colour = {255, 0, 0, 128};
+    CKivClump *clump = Add("red.dff", red, {0, 15, 0});
+    CKivBase *base = CKivBase::GetInstance();
+    CKivAlphaManager *previous = base->GetAlphaManager();
+    base->SetAlphaManager(nullptr);
+    RwCameraBeginUpdate(camera->GetCamera());
+    clump->Render();
+    RwCameraEndUpdate(camera->GetCamera());
+    base->SetAlphaManager(previous);
+    EXPECT_EQ(0u, world->GetAlphaManager()->GetCount());
+}
+
+TEST_F(WorldScene, ACasterDarkensTheGroundUnderItFadingWithDistance)
+{
+    Sun();
+    CKivClump *caster = Caster();
+    // The first frame measures the caster; the texture then fits it.
+    ASSERT_EQ(1, Render());
+    ASSERT_EQ(1, Render());
+    // Under it: 1 - 150/255 at intensity (400 - 15) / 400.
+    const int under = static_cast<int>(255 * (1 - 150.0 / 255 * 385 / 400));
+    ExpectPixel({under, under, under}, 512, 384, 14);
+    ExpectPixel({255, 255, 255}, 512 + 180, 384);
+    ExpectPixel({255, 255, 255}, 512, 384 + 180);
+    EXPECT_GT(caster->GetShadow()->GetTriangleCount(), 0);
+
+    Look(200.0f);   // intensity (400 - 195) / 400
+    ASSERT_EQ(1, Render());
+    const int farther = static_cast<int>(255 * (1 - 150.0 / 255 * 205 / 400));
+    ExpectPixel({farther, farther, farther}, 512, 384, 14);
+    Look(420.0f);   // beyond 0.4 of the far clip
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 255, 255}, 512, 384);
+
+    // Shadows off in the engine root: none drawn.
+    Look(20.0f);
+    CKivBase::GetInstance()->SetShadowSwitch(0);
+    ASSERT_EQ(1, Render());
+    CKivBase::GetInstance()->SetShadowSwitch(1);
+    ExpectPixel({255, 255, 255}, 512, 384);
+}
+
+TEST_F(WorldScene, ShadowsDrawAfterTheDeviceIsReset)
+{
+    Sun();
+    Caster();
+    ASSERT_EQ(1, Render());
+    // A resource of the default pool held across a reset makes a windowed device lost.
+    IDirect3DDevice9 *device = rwD3D9Driver.device;
+    IDirect3DVertexBuffer9 *pinned = nullptr;
+    ASSERT_EQ(D3D_OK, device->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr));
+    D3DPRESENT_PARAMETERS p = rwD3D9Driver.present;
+    device->Reset(&p);
+    pinned->Release();
+    ASSERT_EQ(D3DERR_DEVICENOTRESET, device->TestCooperativeLevel());
+    ASSERT_TRUE(RwD3D9CheckDeviceReset());
+    ASSERT_EQ(1, Render());
+    ASSERT_EQ(1, Render());
+    EXPECT_LT(Pixel(512, 384).r, 160);
+}
+
+class Blobs : public CGameCharacterManager {
+};
+
+TEST_F(WorldScene, ABlobLiesUnderItsPoint)
+{
+    RwTexture *texture = KivTestBlobTexture(4, 0xFF000000u);
+    Blobs blobs;
+    const RwV3d point = {-6, 3, 0};   // 6 units to the screen's right
+    ASSERT_EQ(1, Render());
+    RwCamera *rw = camera->GetCamera();
+    RwCameraSetFarClipPlane(rw, 1000.0f);
+    blobs.RenderShadow(world->GetWorld(), &point, 3.0f, 10.0f, texture, camera);
+    ExpectPixel({0, 0, 0}, 512 + 154, 384, 24);
+    ExpectPixel({255, 255, 255}, 512, 384);
+    ExpectPixel({255, 255, 255}, 512 + 154 + 90, 384);
+
+    // No texture, no radius or a floor deeper than the depth: the floor stays.
+    const RwV3d high = {6, 30, 0};
+    ASSERT_EQ(1, Render());
+    blobs.RenderShadow(world->GetWorld(), &high, 3.0f, 10.0f, texture, camera);
+    const RwV3d left = {6, 3, 0};
+    blobs.RenderShadow(world->GetWorld(), &left, 3.0f, 10.0f, nullptr, camera);
+    blobs.RenderShadow(world->GetWorld(), &left, 0.0f, 10.0f, texture, camera);
+    ExpectPixel({255, 255, 255}, 512 - 154, 384);
+
+    // The character manager: one blob under each held character's pelvis.
+    KivTestQuad body;
+    body.name = "Bip01";
+    CKivClump *character = Add("character.dff", body, {-6, 3, 0});
+    RwFrame *pelvis = character->GetFirstChildFrame();
+    KivTestAddString(pelvis, rwKINDFRAME, "Bip01 Pelvis");
+    blobs.AddCharacter(character);
+    blobs.SetScene(world->GetWorld(), camera);
+    ASSERT_EQ(1, Render());
+    blobs.DrawShadows(nullptr);   // the game passes no texture
+    ExpectPixel({255, 255, 255}, 512 + 154, 384);
+    blobs.SetShadowTexture(texture);
+    blobs.DrawShadows(nullptr);
+    ExpectPixel({0, 0, 0}, 512 + 154, 384, 24);
+    RwTextureDestroy(texture);
+}
+
+TEST_F(WorldScene, PicksSkipTransparentParts)
+{
+    KivTestQuad solid, glass;
+    glass.material = "_t";
+    CKivClump *floor = Add("solid.dff", solid, {0, 10, 0});
+    Add("glass.dff", glass, {0, 15, 0});
+    ASSERT_EQ(1, Render());
+    EXPECT_EQ(floor, world->PickClump(512, 384));
+    EXPECT_EQ(nullptr, world->PickClump(100, 100));
+    world->SetCamera(nullptr);
+    EXPECT_EQ(nullptr, world->PickClump(512, 384));
+    EXPECT_EQ(1, world->Render());   // no camera: nothing drawn
+    world->SetCamera(camera);
+}
+
+TEST_F(WorldScene, RegistryMisuseIsReportedWithNames)
+{
+    CKivClump *first = Add("first.dff", KivTestQuad(), {0, 5, 0});
+    first->SetTypeName("avatar");
+    CKivClump twin("FIRST.DFF");
+    twin.SetTypeName("npc");
+    EXPECT_EQ(0, world->AddClump(&twin));   // same name, and no graphics clump either
+    EXPECT_EQ(0, world->RemoveClump(&twin));   // another object of that name: silent
+    CKivClump stranger("stranger");
+    EXPECT_EQ(0, world->RemoveClump(&stranger));
+    EXPECT_EQ(0, world->AddCamera(camera));
+    EXPECT_EQ(first, world->FindClump("First.DFF"));
+    EXPECT_EQ(">>>>>>>>>> You already added the clump(npc:first.dff) to the world(scene)!!!\n"
+              ">>>>>>>>>> You can't remove the clump(:stranger). There isn't it in the world(scene)!!!\n"
+              ">>>>>>>>>> You already added the camera(eye) to the world(scene)!!!\n",
+              messages);
+    messages.clear();
+
+    // Names of any length reach the messages whole.
+    std::string longName(400, 'q');
+    CKivClump longOne(longName.c_str());
+    world->RemoveClump(&longOne);
+    EXPECT_NE(std::string::npos, messages.find(longName));
+    messages.clear();
+    // An object without a graphics object is refused.
+    CKivClump empty("empty");
+    EXPECT_EQ(0, world->AddClump(&empty));
+    EXPECT_EQ("", messages);
+}
+
+TEST_F(WorldScene, DestroyingARegisteredClumpLeavesTheWorldFirst)
+{
+    CKivClump *clump = LoadPart("gone.dff", KivTestQuad(), {0, 5, 0});
+    ASSERT_EQ(1, world->AddClump(clump));
+    RwClump *rw = clump->GetClump();
+    delete clump;
+    EXPECT_EQ(">>>>>>>>>> You must remove the clump(:gone.dff) from the world!!!\n", messages);
+    messages.clear();
+    EXPECT_EQ(nullptr, world->FindClump("gone.dff"));
+    int inWorld = 0;
+    RwWorldForAllClumps(world->GetWorld(), [](RwClump *c, void *n) { ++*static_cast<int *>(n); return c; }, &inWorld);
+    EXPECT_EQ(0, inWorld);
+    (void)rw;
+    EXPECT_EQ(1, Render());
+}
+
+TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
+{
+    messages.clear();
+    KivDebugSink previous = KivDebugSetSink(Collect);
+    WriteFileBytes("ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    CKivWorld *world = new CKivWorld("Old");
+    ASSERT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+    CKivCamera a("a"), b("b");
+    for (CKivCamera *c : {&a, &b}) {
+        ASSERT_EQ(1, c->Create(1.0f, 100.0f, 1.0f, CKivBase::GetInstance()->GetViewport()));
+        ASSERT_EQ(1, world->AddCamera(c));
+    }
+    CKivClump *clump = LoadPart("kept.dff", KivTestQuad(), {0, 1, 0});
+    ASSERT_EQ(1, world->AddClump(clump));
+    // The world's pass made its alpha manager current.
+    CKivBase *base = CKivBase::GetInstance();
+    world->SetCamera(&a);
+    world->Render();
+    EXPECT_EQ(world->GetAlphaManager(), base->GetAlphaManager());
+    delete world;
+    EXPECT_NE(std::string::npos, messages.find("camera(a) from the world(old)"));
+    const size_t clumpAt = messages.find(">>>>>>>>>> You must remove the clump(:kept.dff) from the world(old)!!!\n");
+    EXPECT_NE(std::string::npos, clumpAt);
+    EXPECT_LT(messages.find("camera(b)"), clumpAt);
+    EXPECT_EQ(base->GetOwnAlphaManager(), base->GetAlphaManager());
+    EXPECT_EQ(nullptr, clump->GetWorld());
+    EXPECT_EQ(nullptr, a.GetWorld());
+    messages.clear();
+    delete clump;   // no world left to warn about
+    EXPECT_EQ("", messages);
+    KivDebugSetSink(previous);
+}
+
+TEST(World, LoadPicksTheDictionaryByQualityAndSurvivesMissingFiles)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    // An empty dictionary written by the library under the "_2" name only.
+    RwTextureDictionary *dict = RwTextureDictionaryCreate();
+    const std::string bytes = KivTestWrite([dict](RwStream *s) { RwPITextureDictionaryStreamWrite(dict, s); });
+    RwTextureDictionaryDestroy(dict);
+    WriteFileBytes("town_2.txd", bytes);
+    remove("town.txd");
+
+    CKivWorld plain, reduced, tiny;
+    EXPECT_EQ(1, plain.Load(nullptr, "town.txd", nullptr));   // missing: an empty one
+    EXPECT_NE(nullptr, plain.GetTextureDictionary());
+    base->SetTextureQuality(2);
+    EXPECT_EQ(1, reduced.Load(nullptr, "town.txd", nullptr));
+    EXPECT_EQ(1, tiny.Load(nullptr, "a", nullptr));   // shorter than an extension
+    base->SetTextureQuality(0);
+    EXPECT_NE(nullptr, reduced.GetTextureDictionary());
+    CKivWorld broken;
+    EXPECT_EQ(0, broken.Load("missing.bsp", nullptr, nullptr));
+    WriteFileBytes("cut.bsp", KivTestGround(10.0f, 0.0f, 5.0f).substr(0, 40));
+    EXPECT_EQ(0, broken.Load("cut.bsp", nullptr, nullptr));
+    EXPECT_EQ(nullptr, broken.GetWorld());
+    EXPECT_EQ(1, broken.Render());   // neither camera nor world
+}
+
+} // namespace
