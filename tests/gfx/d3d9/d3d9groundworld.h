@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gfx/world/geometry.h"
+#include "gfx/world/world.h"
 #include "support/stream_bytes.h"
 
 // A world of one sector: a pre-lit, textured ground square at y = -1 in front of the camera.
@@ -54,5 +55,15 @@ inline Bytes GroundWorld()
     Bytes world;
     PutHeader(world, 0x0B, static_cast<RwUInt32>(body.size()));
     world.insert(world.end(), body.begin(), body.end());
+    return world;
+}
+
+// The ground world read back; NULL when the reader refuses it.
+inline RwWorld *ReadGroundWorld()
+{
+    Bytes bytes = GroundWorld();
+    RwStream *in = OpenRead(bytes);
+    RwWorld *world = RwStreamFindChunk(in, 0x0B, nullptr, nullptr) ? RwWorldStreamRead(in) : nullptr;
+    RwStreamClose(in, nullptr);
     return world;
 }

@@ -33,11 +33,7 @@ protected:
     void SetUp() override
     {
         CameraDevice::SetUp();
-        Bytes bytes = GroundWorld();
-        RwStream *in = OpenRead(bytes);
-        ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
-        world = RwWorldStreamRead(in);
-        RwStreamClose(in, nullptr);
+        world = ReadGroundWorld();
         ASSERT_NE(world, nullptr);
         groundTexture = Texture({0, 0, 255, 255});
         RwMaterialSetTexture(world->matList.materials[0], groundTexture);

@@ -344,11 +344,7 @@ TEST_F(MatFxDevice, LightingOffWithoutPrelightDrawsOpaqueBlack)
 
 TEST_F(MatFxDevice, SectorPipelineDrawsTheGroundWithItsEffect)
 {
-    Bytes bytes = GroundWorld();
-    RwStream *in = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
-    RwWorld *world = RwWorldStreamRead(in);
-    RwStreamClose(in, nullptr);
+    RwWorld *world = ReadGroundWorld();
     ASSERT_NE(nullptr, world);
     RwWorldAddCamera(world, camera);
     RwMaterial *ground = world->matList.materials[0];

@@ -453,11 +453,7 @@ TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
 
 TEST_F(ToonDevice, SectorPipelinePaintsTheGround)
 {
-    Bytes bytes = GroundWorld();
-    RwStream *in = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
-    RwWorld *world = RwWorldStreamRead(in);
-    RwStreamClose(in, nullptr);
+    RwWorld *world = ReadGroundWorld();
     ASSERT_NE(nullptr, world);
     RwWorldAddCamera(world, camera);
     RwWorldSector *sector = reinterpret_cast<RwWorldSector *>(world->rootSector);
