@@ -167,6 +167,17 @@ static RwBool FillIndexBuffer(RwD3D9InstanceHeader *header, const RwUInt16 *indi
     return TRUE;
 }
 
+RwBool RwD3D9InstanceIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHeader, RwUInt32 numVertices,
+                              RwUInt32 numTriangles)
+{
+    header->primType = PrimitiveTypeOf(meshHeader->flags);
+    RwUInt16 *indices = nullptr;
+    const RwBool ok = BuildIndices(header, meshHeader, numVertices, numTriangles, &indices) &&
+                      FillIndexBuffer(header, indices);
+    RwFree(indices);
+    return ok;
+}
+
 RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, RwResourceEntry **entryRef,
                                      RwMeshHeader *meshHeader, RwD3D9AllInOneInstanceCallBack instance,
                                      RwBool keepOutside)
@@ -194,15 +205,11 @@ RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, Rw
     std::memset(header, 0, size);
     header->serialNumber = meshHeader->serialNum;
     header->numMeshes = meshHeader->numMeshes;
-    header->primType = PrimitiveTypeOf(meshHeader->flags);
     RwUInt32 numVertices = 0;
     RwUInt32 numTriangles = 0;
     ObjectCounts(object, type, &numVertices, &numTriangles);
-    RwUInt16 *indices = nullptr;
-    RwBool ok = BuildIndices(header, meshHeader, numVertices, numTriangles, &indices);
-    ok = ok && FillIndexBuffer(header, indices);
-    RwFree(indices);
-    ok = ok && instance && instance(object, header, FALSE);
+    const RwBool ok = RwD3D9InstanceIndices(header, meshHeader, numVertices, numTriangles) && instance &&
+                      instance(object, header, FALSE);
     if (!ok) {
         RwResourcesFreeEntry(entry);
         return nullptr;
@@ -411,6 +418,22 @@ RxPipelineNodeDefinition *RwD3D9AtomicAllInOneNodeGet(void)
 {
     static RxPipelineNodeDefinition node = NodeDefinition("nodeD3D9AtomicAllInOne.csl", AtomicBody, AtomicNodeInit);
     return &node;
+}
+
+RxPipeline *RwD3D9AllInOnePipelineCreate(RxPipelineNodeDefinition *definition, RwUInt32 pluginId,
+                                         RxPipelineNode **node)
+{
+    RxPipeline *pipeline = RwPipelineCreate();
+    if (!pipeline) {
+        return nullptr;
+    }
+    pipeline->pluginId = pluginId;
+    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, definition, nullptr) ||
+        !RwPipelineUnlock(pipeline) || !(*node = RwPipelineFindNamedNode(pipeline, definition->name, nullptr))) {
+        RwPipelineDestroy(pipeline);
+        return nullptr;
+    }
+    return pipeline;
 }
 
 void RwD3D9AllInOneNodeSetInstanceCallback(RxPipelineNode *node, RwD3D9AllInOneInstanceCallBack callback)

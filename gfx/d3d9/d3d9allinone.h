@@ -4,6 +4,7 @@
 #include "d3d9instance.h"
 #include "gfx/core/memory.h"
 
+struct RxPipeline;
 struct RxPipelineNode;
 struct RxPipelineNodeDefinition;
 struct RwGeometry;
@@ -47,6 +48,11 @@ RwUInt32 RwD3D9WorldSectorGetInstanceFlags(const RwWorldSector *sector);
 RxPipelineNodeDefinition *RwD3D9WorldSectorAllInOneNodeGet(void);
 RxPipelineNodeDefinition *RwD3D9AtomicAllInOneNodeGet(void);
 
+// A locked, built and unlocked pipeline of the one node, tagged with the plug-in
+// id; *node is that node, for the plug-in to set its callbacks. NULL on failure.
+RxPipeline *RwD3D9AllInOnePipelineCreate(RxPipelineNodeDefinition *definition, RwUInt32 pluginId,
+                                         RxPipelineNode **node);
+
 void RwD3D9AllInOneNodeSetInstanceCallback(RxPipelineNode *node, RwD3D9AllInOneInstanceCallBack callback);
 RwD3D9AllInOneInstanceCallBack RwD3D9AllInOneNodeGetInstanceCallback(RxPipelineNode *node);
 void RwD3D9AllInOneNodeSetLightingCallback(RxPipelineNode *node, RwD3D9AllInOneLightingCallBack callback);
@@ -64,6 +70,10 @@ RwBool RwD3D9AtomicReinstance(void *atomic, RwResourceEntry *entry, RwD3D9AllInO
 RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, RwResourceEntry **entryRef,
                                      RwMeshHeader *meshHeader, RwD3D9AllInOneInstanceCallBack instance,
                                      RwBool keepOutside);
+// The primitive type, index buffer and mesh records of a header that has its
+// mesh count; FALSE when a mesh names vertices the object does not have.
+RwBool RwD3D9InstanceIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHeader, RwUInt32 numVertices,
+                              RwUInt32 numTriangles);
 // Primitives that n indices (or vertices) of the type make; 0 for points.
 RwUInt32 RwD3D9PrimitiveCountOf(D3DPRIMITIVETYPE type, RwUInt32 n);
 // Releases the instance's device objects (the resource entry's destroy notice).
@@ -77,5 +87,9 @@ const RwWorld *RwD3D9SectorWorld(const RwWorldSector *sector);
 
 // Draws mesh by mesh with each material (and each mesh's vertex shader when it has one).
 void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);
+// Draws one mesh of the instance with its vertex shader (indices are relative to its base vertex).
+void RwD3D9DrawInstanceMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh);
+// One operation and argument pair for both the colour and the alpha half of a texture stage.
+void RwD3D9SetStageColourAlpha(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2);
 // CLIPPING off when the object lies wholly inside the current camera.
 void RwD3D9SetObjectClipping(void *object, RwUInt8 type);

@@ -8,6 +8,7 @@
 #include "gfx/plugins/matfx/matfx.h"
 
 struct RwMeshHeader;
+struct RwResourceEntry;
 
 enum : RwInt32 {
     rwMATFXNUMSHADERS = 6,
@@ -41,8 +42,8 @@ void RwMatFxDeviceClose(void);
 
 RwBool RwMatFxAtomicInstanceCallback(void *atomic, RwD3D9InstanceHeader *header, RwBool reinstance);
 RwBool RwMatFxWorldSectorInstanceCallback(void *sector, RwD3D9InstanceHeader *header, RwBool reinstance);
-// objectType 1: atomic, else world sector; flags: the geometry's format flags.
-void RwMatFxRenderCallback(RwD3D9InstanceHeader *header, void *object, RwUInt8 objectType, RwUInt32 flags);
+// The all-in-one nodes' render callback: objectType 1 atomic, 255 world sector; flags: the format flags.
+void RwMatFxRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 objectType, RwUInt32 flags);
 
 // The mesh list of the object being drawn: the bump renderer walks its CPU-side indices.
 void RwMatFxSetDrawnMeshes(RwMeshHeader *meshes);
@@ -62,7 +63,6 @@ void RwMatFxSetupEnvMapStage(RwTexture *texture, RwUInt32 stage, RwFrame *frame)
 RwBool RwMatFxBumpMapVertices(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh, void *out);
 
 // Shared steps of the renderers.
-void RwMatFxDrawMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh);
 RwBool RwMatFxMeshTextured(const RwD3D9InstanceMesh *mesh, RwUInt32 flags);
 void RwMatFxStageZero(RwTexture *baseTexture);
 void RwMatFxStageOp(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "d3d9decltype.h"
+#include "d3d9allinone.h"
 #include "d3d9device.h"
 #include "d3d9matfx.h"
 #include "d3d9raster.h"
@@ -203,7 +204,8 @@ RwBool RwMatFxBumpMapVertices(const RwD3D9InstanceHeader *header, const RwD3D9In
         return TRUE;
     }
     std::memset(done, 0, count);
-    const bool strip = header->primType == D3DPT_TRIANGLESTRIP;
+    // The mesh list keeps its strips where the instance made them a triangle list.
+    const bool strip = (drawnMeshes->flags & rwMESHHEADERTRISTRIP) != 0;
     auto local = [&](RwUInt32 position, RwUInt32 *j) {
         const RwUInt32 index = m.indices[position];
         *j = index - first;
@@ -253,9 +255,9 @@ void RwMatFxRenderBumpMap(const RwD3D9InstanceHeader *header, const RwD3D9Instan
     RwD3D9SetFVF(rwMATFXBUMPFVF);
     RwD3D9SetStreamSource(0, vb, 0, rwMATFXBUMPSTRIDE);
     RwD3D9SetVertexShader(mesh->vertexShader);
-    // The dynamic buffer holds the mesh's vertex range from baseIndex on.
+    // The dynamic buffer holds the mesh's vertex range from baseIndex on, as the indices count it.
     RwD3D9InstanceMesh shifted = *mesh;
-    shifted.baseVertexIndex = baseIndex - mesh->minVertexIndex;
+    shifted.baseVertexIndex = baseIndex;
     const RwUInt32 kEnv = env ? RwMatFxCoefficientByte(env->coef) : 0;
     if (rwMatFxDevice.shaders[0] || (rwMatFxDevice.shaders[3] && env)) {
         RwD3D9SetVertexAlphaEnable(FALSE);
@@ -271,13 +273,13 @@ void RwMatFxRenderBumpMap(const RwD3D9InstanceHeader *header, const RwD3D9Instan
             rwD3D9Driver.device->SetPixelShaderConstantF(0, c, 1);
             const RwInt32 shader = !env->useFrameBufferAlpha ? 3 : (RwD3D9TextureHasAlpha(env->texture) ? 4 : 5);
             RwD3D9SetPixelShader(rwMatFxDevice.shaders[shader]);
-            RwMatFxDrawMesh(header, &shifted);
+            RwD3D9DrawInstanceMesh(header, &shifted);
             RwD3D9SetTexture(nullptr, 2);
             RwD3D9SetTextureStageState(2, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
             RwD3D9SetTextureStageState(2, D3DTSS_TEXCOORDINDEX, 2);
         } else {
             RwD3D9SetPixelShader(rwMatFxDevice.shaders[0]);
-            RwMatFxDrawMesh(header, &shifted);
+            RwD3D9DrawInstanceMesh(header, &shifted);
         }
         RwD3D9SetPixelShader(nullptr);
         RwD3D9SetTexture(nullptr, 1);
@@ -300,13 +302,13 @@ void RwMatFxRenderBumpMap(const RwD3D9InstanceHeader *header, const RwD3D9Instan
         RwD3D9SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
         RwD3D9SetSrcBlend(D3DBLEND_INVSRCALPHA);
         RwD3D9SetDestBlend(D3DBLEND_ZERO);
-        RwMatFxDrawMesh(header, &shifted);
+        RwD3D9DrawInstanceMesh(header, &shifted);
         RwD3D9SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
         RwD3D9SetSrcBlend(D3DBLEND_SRCALPHA);
         RwD3D9SetDestBlend(D3DBLEND_ONE);
         RwD3D9SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
         RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 1);
-        RwMatFxDrawMesh(header, &shifted);
+        RwD3D9DrawInstanceMesh(header, &shifted);
         RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
         RwD3D9SetRenderState(D3DRS_ZWRITEENABLE, zwrite);
         RwD3D9SetRenderState(D3DRS_ALPHATESTENABLE, test);

@@ -1,6 +1,7 @@
 // Material effects on the device: the render callback and the plain, no-colour, environment-map and dual renderers.
 #include <cstring>
 
+#include "d3d9allinone.h"
 #include "d3d9device.h"
 #include "d3d9matfx.h"
 #include "d3d9raster.h"
@@ -12,8 +13,10 @@
 #include "gfx/core/matrix.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
+#include "gfx/world/world.h"
 
 namespace {
 
@@ -98,7 +101,7 @@ void EnvMapAdditivePass(const RwD3D9InstanceHeader *header, const RwD3D9Instance
         SavedState fogColour(D3DRS_FOGCOLOR, fog ? 0 : GetState(D3DRS_FOGCOLOR));
         RwD3D9SetPixelShader(nullptr);
         RwD3D9SetVertexShader(mesh->vertexShader);
-        RwMatFxDrawMesh(header, mesh);
+        RwD3D9DrawInstanceMesh(header, mesh);
     }
     RwMatFxStageOp(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     RwMatFxStageAlphaOp(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
@@ -142,7 +145,7 @@ void EnvMapShaderPass(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMe
     RwMatFxSetupEnvMapStage(env->texture, stage, env->frame);
     RwD3D9SetPixelShader(rwMatFxDevice.shaders[textured ? 1 : 2]);
     RwD3D9SetVertexShader(mesh->vertexShader);
-    RwMatFxDrawMesh(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
     RwD3D9SetPixelShader(nullptr);
     if (textured) {
         RwD3D9SetTexture(nullptr, 1);
@@ -159,7 +162,7 @@ void EnvMapOnePass(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh 
     if (k == 255 && !textured) {
         RwMatFxSetupEnvMapStage(env->texture, 0, env->frame);
         RwMatFxStageOp(0, D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_DIFFUSE);
-        RwMatFxDrawMesh(header, mesh);
+        RwD3D9DrawInstanceMesh(header, mesh);
         RwD3D9SetTexture(nullptr, 0);
         RwD3D9SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
         RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
@@ -178,7 +181,7 @@ void EnvMapOnePass(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh 
         rwMatFxDevice.envAddValid = ValidatesInOnePass();
         rwMatFxDevice.validateEnvAdd = FALSE;
     }
-    RwMatFxDrawMesh(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
     RwD3D9SetTexture(nullptr, 1);
     RwD3D9SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
     RwD3D9SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
@@ -258,24 +261,11 @@ void RwMatFxSetUVMatrix(RwUInt32 stage, const RwMatrix *m)
     RwD3D9SetTextureStageState(stage, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
 }
 
-void RwMatFxDrawMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
-{
-    if (!mesh->numPrimitives) {
-        return;
-    }
-    if (header->indexBuffer) {
-        RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh->baseVertexIndex),
-                                   mesh->minVertexIndex, mesh->numVertices, mesh->startIndex, mesh->numPrimitives);
-    } else {
-        RwD3D9DrawPrimitive(header->primType, mesh->baseVertexIndex, mesh->numPrimitives);
-    }
-}
-
 void RwMatFxRenderNoColour(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
 {
     RwD3D9SetPixelShader(nullptr);
     RwD3D9SetVertexShader(mesh->vertexShader);
-    RwMatFxDrawMesh(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
 }
 
 void RwMatFxRenderDefault(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh, RwUInt32 flags,
@@ -361,7 +351,7 @@ void RwMatFxRenderEnvMap(const RwD3D9InstanceHeader *header, const RwD3D9Instanc
     }
 }
 
-void RwMatFxRenderCallback(RwD3D9InstanceHeader *header, void *, RwUInt8, RwUInt32 flags)
+static void RenderMeshes(RwD3D9InstanceHeader *header, RwUInt32 flags)
 {
     const bool lighting = GetState(D3DRS_LIGHTING) != 0;
     const bool noColour = !lighting && !(flags & rwGEOMETRYPRELIT);
@@ -402,4 +392,13 @@ void RwMatFxRenderCallback(RwD3D9InstanceHeader *header, void *, RwUInt8, RwUInt
         default: RwMatFxRenderDefault(header, mesh, flags, type); break;
         }
     }
+}
+
+void RwMatFxRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 objectType, RwUInt32 flags)
+{
+    RwD3D9SetObjectClipping(object, objectType);
+    RwMatFxSetDrawnMeshes(objectType == rwD3D9OBJECTATOMIC ? static_cast<RwAtomic *>(object)->geometry->mesh
+                                                           : static_cast<RwWorldSector *>(object)->mesh);
+    RenderMeshes(static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry)), flags);
+    RwMatFxSetDrawnMeshes(nullptr);
 }

@@ -22,7 +22,7 @@ void RwD3D9SetObjectClipping(void *object, RwUInt8 type)
     RwD3D9SetRenderState(D3DRS_CLIPPING, !inside);
 }
 
-static void Draw(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
+void RwD3D9DrawInstanceMesh(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
 {
     if (mesh->numPrimitives == 0) {
         return;
@@ -36,7 +36,7 @@ static void Draw(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *m
     }
 }
 
-static void SetStage(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2)
+void RwD3D9SetStageColourAlpha(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2)
 {
     RwD3D9SetTextureStageState(stage, D3DTSS_COLOROP, op);
     RwD3D9SetTextureStageState(stage, D3DTSS_COLORARG1, arg1);
@@ -63,7 +63,7 @@ static void RenderBlack(const RwD3D9InstanceHeader *header, RwUInt32 flags)
     RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF000000);
     RwD3D9SetRenderState(D3DRS_DITHERENABLE, FALSE);
     RwD3D9SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
-    SetStage(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
+    RwD3D9SetStageColourAlpha(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
     RwD3D9SetTexture(nullptr, 0);
     bool modulate = false;
     const RwD3D9InstanceMesh *mesh = reinterpret_cast<const RwD3D9InstanceMesh *>(header + 1);
@@ -78,7 +78,7 @@ static void RenderBlack(const RwD3D9InstanceHeader *header, RwUInt32 flags)
             RwD3D9SetTexture(nullptr, 0);
             modulate = false;
         }
-        Draw(header, mesh);
+        RwD3D9DrawInstanceMesh(header, mesh);
     }
     RwD3D9SetRenderState(D3DRS_DITHERENABLE, dither);
     RwD3D9SetRenderState(D3DRS_SHADEMODE, shade);
@@ -136,21 +136,21 @@ void RwD3D9DefaultRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 t
             }
             if (!texture) {
                 if (factor) {
-                    SetStage(0, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_TFACTOR);
+                    RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_TFACTOR);
                 } else {
-                    SetStage(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+                    RwD3D9SetStageColourAlpha(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE);
                 }
             } else {
                 if (last < 0 || !(last & 1)) {
-                    SetStage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+                    RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
                 }
                 if (factor) {
-                    SetStage(1, D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_TFACTOR);
+                    RwD3D9SetStageColourAlpha(1, D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_TFACTOR);
                 }
             }
             last = combination;
         }
-        Draw(header, mesh);
+        RwD3D9DrawInstanceMesh(header, mesh);
     }
     if (last == 3) {
         DisableStageOne();

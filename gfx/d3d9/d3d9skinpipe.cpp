@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "d3d9allinone.h"
 #include "d3d9decltype.h"
 #include "d3d9device.h"
 #include "d3d9lights.h"
@@ -12,7 +13,6 @@
 #include "d3d9shaderconst.h"
 #include "d3d9skinblend.h"
 #include "d3d9state.h"
-#include "d3d9trisort.h"
 #include "d3d9vertexbuffer.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/pipeline.h"
@@ -195,48 +195,16 @@ LayoutChoice ChooseLayout(const RwAtomic *atomic, const RwSkin *skin, const RwHA
     return c;
 }
 
-D3DPRIMITIVETYPE PrimitiveType(RwUInt32 meshFlags)
-{
-    switch (meshFlags & 0x1F) {
-    case rwMESHHEADERTRISTRIP: return D3DPT_TRIANGLESTRIP;
-    case rwMESHHEADERTRIFAN: return D3DPT_TRIANGLEFAN;
-    case rwMESHHEADERLINELIST: return D3DPT_LINELIST;
-    case rwMESHHEADERPOLYLINE: return D3DPT_LINESTRIP;
-    case rwMESHHEADERPOINTLIST: return D3DPT_POINTLIST;
-    default: return D3DPT_TRIANGLELIST;
-    }
-}
-
-RwUInt32 PrimitiveCount(D3DPRIMITIVETYPE type, RwUInt32 n)
-{
-    switch (type) {
-    case D3DPT_LINELIST: return n / 2;
-    case D3DPT_LINESTRIP: return n > 1 ? n - 1 : 0;
-    case D3DPT_TRIANGLELIST: return n / 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return n > 2 ? n - 2 : 0;
-    default: return 0;
-    }
-}
-
+// The driver's release; a dynamic layout not yet drawn holds no buffer that
+// would tell it the geometry is on the restore list.
 void DestroyInstance(RwResourceEntry *entry)
 {
     RwD3D9InstanceHeader *header = Header(entry);
-    SkinTrailer *t = Trailer(header);
-    if (t->layout == rwD3D9SKINLAYOUTDYNAMIC && t->geometry) {
+    const SkinTrailer *t = Trailer(header);
+    if (t->layout == rwD3D9SKINLAYOUTDYNAMIC && t->geometry && !header->vertexStream[0].vertexBuffer) {
         RwGeometryRemoveFromRestoreList(t->geometry);
     }
-    if (header->indexBuffer) {
-        static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Release();
-    }
-    if (header->vertexDeclaration) {
-        RwD3D9DeleteVertexDeclaration(header->vertexDeclaration);
-    }
-    RwD3D9VertexStream &s = header->vertexStream[0];
-    if (s.vertexBuffer && s.managed) {
-        RwD3D9DestroyVertexBuffer(s.stride, t->bufferBytes, s.vertexBuffer, s.offset);
-    }
-    std::memset(header, 0, sizeof *header);
+    RwD3D9InstanceDataDestroy(entry);
 }
 
 // Everything but positions and normals, which the skinning writes.
@@ -325,9 +293,6 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     RwResourceEntry **ref = ownByGeometry ? &g->repEntry : &atomic->repEntry;
     void *owner = ownByGeometry ? static_cast<void *>(g) : static_cast<void *>(atomic);
     const RwUInt32 numVertices = static_cast<RwUInt32>(g->numVertices);
-    if (!RwMeshHeaderIndicesBelow(mh, numVertices)) {
-        return nullptr;
-    }
     const RwInt32 size = static_cast<RwInt32>(sizeof(RwD3D9InstanceHeader) + mh->numMeshes * sizeof(RwD3D9InstanceMesh) +
                                               sizeof(SkinTrailer));
     RwResourceEntry *entry = RwResourcesAllocateEntry(owner, ref, size, DestroyInstance);
@@ -338,7 +303,6 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     std::memset(header, 0, static_cast<size_t>(size));
     header->serialNumber = mh->serialNum;
     header->numMeshes = mh->numMeshes;
-    header->primType = PrimitiveType(mh->flags);
     header->totalNumVertex = numVertices;
     SkinTrailer *t = Trailer(header);
     t->layout = choice.layout;
@@ -346,39 +310,9 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     t->skin = skin;
     t->remapByUsed = choice.remapByUsed;
     RwD3D9InstanceMesh *meshes = Meshes(header);
-    RwMesh *src = RwMeshHeaderGetMeshes(mh);
-    RwUInt32 total = 0;
-    for (RwUInt32 m = 0; m < mh->numMeshes; ++m) {
-        total += src[m].numIndices;
-    }
-    RwUInt16 *indices = nullptr;
-    if (total > 0) {
-        if (!RwD3D9CreateIndexBuffer(total, &header->indexBuffer) ||
-            FAILED(static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)
-                       ->Lock(0, 0, reinterpret_cast<void **>(&indices), 0))) {
-            RwResourcesFreeEntry(entry);
-            return nullptr;
-        }
-    }
-    header->totalNumIndex = total;
-    RwUInt32 start = 0;
-    for (RwUInt32 m = 0; m < mh->numMeshes; ++m) {
-        RwD3D9InstanceMesh &d = meshes[m];
-        d.numIndices = src[m].numIndices;
-        d.material = src[m].material;
-        RwD3D9GetIndexRange(src[m].indices, d.numIndices, &d.numVertices, &d.minVertexIndex);
-        d.startIndex = start;
-        for (RwUInt32 i = 0; i < d.numIndices; ++i) {
-            indices[start + i] = static_cast<RwUInt16>(src[m].indices[i] - d.minVertexIndex);
-        }
-        if (header->primType == D3DPT_TRIANGLELIST) {
-            RwD3D9SortTriangles(indices + start, d.numIndices);
-        }
-        d.numPrimitives = PrimitiveCount(header->primType, d.numIndices);
-        start += d.numIndices;
-    }
-    if (indices) {
-        static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Unlock();
+    if (!RwD3D9InstanceIndices(header, mh, numVertices, static_cast<RwUInt32>(g->numTriangles))) {
+        RwResourcesFreeEntry(entry);
+        return nullptr;
     }
     const RwUInt32 numSets = static_cast<RwUInt32>(g->numTexCoordSets);
     for (RwUInt32 i = 0; i < numSets && i < rwMAXTEXTURECOORDS; ++i) {
@@ -468,8 +402,10 @@ RwBool SkinOnProcessor(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, cons
         if (!RwD3D9DynamicVertexBufferLock(t->stride, n, &vb, &data, &baseIndex)) {
             return FALSE;
         }
+        // One of the rotating buffers: not the entry's to release.
         s.vertexBuffer = vb;
         s.offset = 0;
+        s.dynamicLock = 1;
         WriteStaticParts(static_cast<RwUInt8 *>(data), g, header, false);
     } else if (FAILED(static_cast<IDirect3DVertexBuffer9 *>(s.vertexBuffer)
                           ->Lock(s.offset, t->bufferBytes, &data, D3DLOCK_NOSYSLOCK))) {
@@ -506,46 +442,6 @@ void SetStreamsAndDeclaration(RwD3D9InstanceHeader *header)
     }
     RwD3D9SetStreams(header->vertexStream, header->useOffsets);
     RwD3D9SetVertexDeclaration(header->vertexDeclaration);
-}
-
-void StageForTexture(const RwTexture *texture)
-{
-    RwD3D9SetTexture(texture, 0);
-    const RwUInt32 op = texture ? D3DTOP_MODULATE : D3DTOP_SELECTARG2;
-    RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, op);
-    RwD3D9SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    RwD3D9SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, op);
-    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-}
-
-// Fixed-function draw of the instanced meshes with their materials.
-void RenderCallback(RwResourceEntry *entry, void *, RwUInt8, RwUInt32 flags)
-{
-    RwD3D9InstanceHeader *header = Header(entry);
-    RwD3D9SetPixelShader(nullptr);
-    RwD3D9SetVertexShader(nullptr);
-    RwD3D9SetRenderState(D3DRS_CLIPPING, TRUE);
-    SetStreamsAndDeclaration(header);
-    RwUInt32 lighting = FALSE;
-    RwD3D9GetRenderState(D3DRS_LIGHTING, &lighting);
-    RwD3D9InstanceMesh *meshes = Meshes(header);
-    for (RwUInt32 m = 0; m < header->numMeshes; ++m) {
-        const RwD3D9InstanceMesh &mesh = meshes[m];
-        const RwMaterial *material = mesh.material;
-        RwD3D9SetVertexAlphaEnable(material->color.alpha != 255 || mesh.vertexAlpha);
-        if (lighting) {
-            RwD3D9SetSurfaceProperties(&material->surfaceProps, &material->color, flags);
-        }
-        StageForTexture((flags & (rwGEOMETRYTEXTURED | rwGEOMETRYTEXTURED2)) ? material->texture : nullptr);
-        if (header->indexBuffer) {
-            RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh.baseVertexIndex), 0,
-                                       mesh.numVertices, mesh.startIndex, mesh.numPrimitives);
-        } else {
-            RwD3D9DrawPrimitive(header->primType, mesh.baseVertexIndex, mesh.numPrimitives);
-        }
-    }
 }
 
 void DoNothing(void)
@@ -746,24 +642,19 @@ RwBool NodeBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
     return TRUE;
 }
 
-// The toon pipeline paints what the processor skinned, and draws no ink itself:
-// the toon render callback does that after this pipeline ran.
-void ToonRenderCallback(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags)
-{
-    RwToonPaintRenderCallBack(Header(entry), object, type, flags);
-}
-
 RwBool ToonNodeInit(RxPipelineNode *node)
 {
     RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
-    *cb = {ToonRenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
+    // The toon pipeline paints what the processor skinned, and draws no ink
+    // itself: the toon render callback does that after this pipeline ran.
+    *cb = {RwToonPaintRenderCallBack, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
     return TRUE;
 }
 
 RwBool NodeInit(RxPipelineNode *node)
 {
     RwD3D9SkinNodeCallbacks *cb = static_cast<RwD3D9SkinNodeCallbacks *>(node->privateData);
-    *cb = {RenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
+    *cb = {RwD3D9DefaultRenderCallback, RwD3D9AtomicLightingCallback, nullptr, nullptr, nullptr, nullptr, nullptr};
     if (caps.vertexShaderSkinning) {
         cb->descriptor = RwD3D9SkinDescriptorCallback;
         cb->gatherLights = RwD3D9GatherVertexShaderLights;

@@ -27,7 +27,8 @@ enum : RwInt32 {
     rwTOONBATCHVERTICES = 10000,
 };
 
-void RwToonPaintRenderCallBack(RwD3D9InstanceHeader *header, void *object, RwUInt8 type, RwUInt32 flags);
+// The all-in-one nodes' render callback: type 1 atomic, 255 world sector.
+void RwToonPaintRenderCallBack(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);
 // Positions read back into the read-back buffer (normals into the toon data);
 // NULL when nothing could be read.
 RwV3d *RwToonReadInstancedVertices(RwToonGeo *toon, RwD3D9InstanceHeader *header);
@@ -40,5 +41,3 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
                              const RwMatrix *objectToCamera, const RwMatrix *objectWorld);
 void RwToonRenderCreases(RwToonGeo *toon, const RwV3d *positions, const RwMatrix *objectToCamera);
 
-// The instanced form the toon atomic pipeline draws from (built when missing or stale).
-RwD3D9InstanceHeader *RwToonAtomicInstance(RwAtomic *atomic);

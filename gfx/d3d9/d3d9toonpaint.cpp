@@ -2,8 +2,8 @@
 #include <windows.h>
 #include <d3d9.h>
 
+#include "d3d9allinone.h"
 #include "d3d9device.h"
-#include "d3d9instance.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
 #include "d3d9toon.h"
@@ -35,26 +35,6 @@ RwTexture *BaseTexture(const RwMaterial *material, RwUInt32 flags)
     return (flags & (FLAGTEXTURED | FLAGTEXTURED2)) ? material->texture : nullptr;
 }
 
-void Stage(RwUInt32 stage, RwUInt32 op, RwUInt32 arg1, RwUInt32 arg2)
-{
-    RwD3D9SetTextureStageState(stage, D3DTSS_COLOROP, op);
-    RwD3D9SetTextureStageState(stage, D3DTSS_COLORARG1, arg1);
-    RwD3D9SetTextureStageState(stage, D3DTSS_COLORARG2, arg2);
-    RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAOP, op);
-    RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAARG1, arg1);
-    RwD3D9SetTextureStageState(stage, D3DTSS_ALPHAARG2, arg2);
-}
-
-void Draw(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh)
-{
-    if (header->indexBuffer) {
-        RwD3D9DrawIndexedPrimitive(header->primType, static_cast<RwInt32>(mesh->baseVertexIndex),
-                                   mesh->minVertexIndex, mesh->numVertices, mesh->startIndex, mesh->numPrimitives);
-    } else {
-        RwD3D9DrawPrimitive(header->primType, mesh->baseVertexIndex, mesh->numPrimitives);
-    }
-}
-
 void SetFactor(const RwMaterial *material, RwUInt32 flags)
 {
     RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, (flags & FLAGMODULATE) ? Argb(material->color) : 0xFFFFFFFFu);
@@ -67,12 +47,12 @@ void DrawPlain(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mes
     if (base) {
         RwD3D9SetTexture(base, 0);
         RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-        Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
+        RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
     } else {
         RwD3D9SetTexture(nullptr, 0);
-        Stage(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
+        RwD3D9SetStageColourAlpha(0, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_TFACTOR);
     }
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
 }
 
 void EndPlain(void)
@@ -98,17 +78,17 @@ void DrawPaintFixed(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh
     const D3DMATRIX matrix = PaintMatrix();
     RwD3D9SetTransform(D3DTS_TEXTURE0, &matrix);
     RwD3D9SetTexture(paint->texture, 0);
-    Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
+    RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
     RwTexture *base = BaseTexture(mesh->material, flags);
     if (base && rwToonDevice.multiTexture) {
         RwD3D9SetTexture(base, 1);
         RwD3D9SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
-        Stage(1, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT);
+        RwD3D9SetStageColourAlpha(1, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT);
     } else {
         RwD3D9SetTexture(nullptr, 1);
-        Stage(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
+        RwD3D9SetStageColourAlpha(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
     }
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
     if (!base || rwToonDevice.multiTexture) {
         return;
     }
@@ -129,7 +109,7 @@ void DrawPaintFixed(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh
     RwD3D9SetVertexAlphaEnable(TRUE);
     RwD3D9SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO);
     RwD3D9SetRenderState(D3DRS_DESTBLEND, D3DBLEND_SRCCOLOR);
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
     RwD3D9SetVertexAlphaEnable(FALSE);
     RwD3D9SetRenderState(D3DRS_SRCBLEND, srcBlend);
     RwD3D9SetRenderState(D3DRS_DESTBLEND, destBlend);
@@ -140,9 +120,9 @@ void EndPaintFixed(void)
 {
     RwD3D9SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
     RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+    RwD3D9SetStageColourAlpha(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     RwD3D9SetTexture(nullptr, 1);
-    Stage(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
+    RwD3D9SetStageColourAlpha(1, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT);
     RwD3D9SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
 }
 
@@ -164,7 +144,7 @@ void DrawPaintShader(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMes
         device->SetPixelShaderConstantF(1, colour, 1);
     }
     RwD3D9SetPixelShader(rwToonDevice.paintShaders[(base ? 0 : 1) + (coloured ? 0 : 2)]);
-    Draw(header, mesh);
+    RwD3D9DrawInstanceMesh(header, mesh);
 }
 
 void EndPaintShader(void)
@@ -229,24 +209,16 @@ void UpdateLightTerm(void)
 
 } // namespace
 
-void RwToonPaintRenderCallBack(RwD3D9InstanceHeader *header, void *object, RwUInt8 type, RwUInt32 flags)
+void RwToonPaintRenderCallBack(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags)
 {
-    if (!header || !object) {
+    if (!entry || !object) {
         return;
     }
-    const RwCamera *camera = static_cast<const RwCamera *>(RwEngineInstance->curCamera);
-    const RwToonGeo *toon;
-    RwBool inside = FALSE;
-    if (type == rpATOMIC) {
-        RwAtomic *atomic = static_cast<RwAtomic *>(object);
-        toon = RwToonGeometryGetToonGeo(atomic->geometry);
-        inside = camera && RwD3D9CameraIsSphereFullyInsideFrustum(camera, RwAtomicGetWorldBoundingSphere(atomic));
-    } else {
-        const RwWorldSector *sector = static_cast<const RwWorldSector *>(object);
-        toon = RwToonWorldSectorGetToonGeo(sector);
-        inside = camera && RwD3D9CameraIsBBoxFullyInsideFrustum(camera, &sector->boundingBox);
-    }
-    RwD3D9SetRenderState(D3DRS_CLIPPING, !inside);
+    const RwD3D9InstanceHeader *header = static_cast<const RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
+    const RwToonGeo *toon = type == rwD3D9OBJECTATOMIC
+                                ? RwToonGeometryGetToonGeo(static_cast<RwAtomic *>(object)->geometry)
+                                : RwToonWorldSectorGetToonGeo(static_cast<const RwWorldSector *>(object));
+    RwD3D9SetObjectClipping(object, type);
     const RwBool lit = (flags & FLAGLIT) != 0;
     if (lit) {
         UpdateLightTerm();

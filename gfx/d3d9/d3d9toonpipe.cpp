@@ -1,12 +1,13 @@
-// Toon pipelines on the device: their build and teardown, the atomic's instanced form, read-back and the toon render callback.
+// Toon pipelines on the device: their build and teardown, read-back of instanced vertices and the toon render callback.
 #include <windows.h>
 #include <d3d9.h>
 
 #include <cstring>
 #include <functional>
 
+#include "d3d9allinone.h"
+#include "d3d9decltype.h"
 #include "d3d9device.h"
-#include "d3d9instance.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
 #include "d3d9toon.h"
@@ -27,136 +28,16 @@ namespace {
 
 enum : RwUInt32 {
     MEMHINT_READBACK = 0x4012E,
-    INSTANCESTRIDE = 32,            // position, normal, one texture-coordinate pair
 };
 
-const D3DVERTEXELEMENT9 instanceElements[] = {
-    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
-    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
-    D3DDECL_END(),
-};
-
-void *instanceDeclaration = nullptr;
-
-void ReleaseInstance(RwResourceEntry *entry)
+// The driver's all-in-one node painting instead of lighting.
+RxPipeline *PaintPipeline(RxPipelineNodeDefinition *definition)
 {
-    RwD3D9InstanceHeader *header = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
-    if (header->vertexStream[0].vertexBuffer) {
-        static_cast<IDirect3DVertexBuffer9 *>(header->vertexStream[0].vertexBuffer)->Release();
-    }
-    if (header->indexBuffer) {
-        static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Release();
-    }
-}
-
-RwBool FillVertices(const RwGeometry *g, IDirect3DVertexBuffer9 *vb)
-{
-    RwReal *out = nullptr;
-    if (FAILED(vb->Lock(0, 0, reinterpret_cast<void **>(&out), 0))) {
-        return FALSE;
-    }
-    const RwMorphTarget *mt = RwGeometryGetMorphTarget(g, 0);
-    for (RwInt32 v = 0; v < g->numVertices; ++v, out += 8) {
-        const RwV3d zero = {0.0f, 0.0f, 0.0f};
-        const RwV3d &p = mt->verts ? mt->verts[v] : zero;
-        const RwV3d &n = mt->normals ? mt->normals[v] : zero;
-        const RwTexCoords uv = g->texCoords[0] ? g->texCoords[0][v] : RwTexCoords{0.0f, 0.0f};
-        const RwReal vertex[8] = {p.x, p.y, p.z, n.x, n.y, n.z, uv.u, uv.v};
-        std::memcpy(out, vertex, sizeof vertex);
-    }
-    vb->Unlock();
-    return TRUE;
-}
-
-// One vertex stream and one index buffer of the mesh header's indices, mesh after mesh.
-RwD3D9InstanceHeader *Instance(RwGeometry *g)
-{
-    RwMeshHeader *mesh = g->mesh;
-    IDirect3DDevice9 *device = rwD3D9Driver.device;
-    if (!mesh || !device || g->numVertices <= 0 || mesh->totalIndicesInMesh == 0) {
-        return nullptr;
-    }
-    const RwInt32 size = static_cast<RwInt32>(sizeof(RwD3D9InstanceHeader) + mesh->numMeshes * sizeof(RwD3D9InstanceMesh));
-    RwResourceEntry *entry = RwResourcesAllocateEntry(g, &g->repEntry, size, ReleaseInstance);
-    if (!entry) {
-        return nullptr;
-    }
-    RwD3D9InstanceHeader *header = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry));
-    std::memset(header, 0, static_cast<size_t>(size));
-    IDirect3DVertexBuffer9 *vb = nullptr;
-    RwUInt16 *indices = nullptr;
-    if (FAILED(device->CreateVertexBuffer(g->numVertices * INSTANCESTRIDE, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED,
-                                          &vb, nullptr))) {
-        RwResourcesFreeEntry(entry);
-        return nullptr;
-    }
-    header->vertexStream[0] = {vb, 0, INSTANCESTRIDE, static_cast<RwUInt16>(g->flags), 1, 0};
-    if (!FillVertices(g, vb) || !RwD3D9CreateIndexBuffer(mesh->totalIndicesInMesh, &header->indexBuffer) ||
-        FAILED(static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)
-                   ->Lock(0, 0, reinterpret_cast<void **>(&indices), 0))) {
-        RwResourcesFreeEntry(entry);
-        return nullptr;
-    }
-    const RwBool strip = (mesh->flags & rwMESHHEADERTRISTRIP) != 0;
-    header->primType = strip ? D3DPT_TRIANGLESTRIP : D3DPT_TRIANGLELIST;
-    header->numMeshes = mesh->numMeshes;
-    header->vertexDeclaration = instanceDeclaration;
-    header->totalNumVertex = static_cast<RwUInt32>(g->numVertices);
-    header->totalNumIndex = mesh->totalIndicesInMesh;
-    RwD3D9InstanceMesh *out = reinterpret_cast<RwD3D9InstanceMesh *>(header + 1);
-    const RwMesh *meshes = RwMeshHeaderGetMeshes(mesh);
-    RwUInt32 start = 0;
-    for (RwUInt32 i = 0; i < mesh->numMeshes; ++i) {
-        const RwUInt32 n = meshes[i].numIndices;
-        std::memcpy(indices + start, meshes[i].indices, n * sizeof(RwUInt16));
-        out[i] = {n, 0, meshes[i].material, FALSE, nullptr, 0, static_cast<RwUInt32>(g->numVertices), start,
-                  strip ? (n > 2 ? n - 2 : 0) : n / 3};
-        start += n;
-    }
-    static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Unlock();
-    return header;
-}
-
-// The toon atomic pipeline's node: instance when needed, place the atomic, paint it.
-RwBool AtomicBody(RxPipelineNode *, const RxPipelineNodeParam *params)
-{
-    RwAtomic *atomic = static_cast<RwAtomic *>(params->dataParam);
-    RwD3D9InstanceHeader *header = RwToonAtomicInstance(atomic);
-    if (!header) {
-        return TRUE;
-    }
-    RwD3D9SetTransformWorld(RwFrameGetWorldMatrix(RwAtomicGetFrame(atomic)));
-    RwD3D9SetRenderState(D3DRS_LIGHTING, FALSE);
-    RwToonPaintRenderCallBack(header, atomic, rpATOMIC, atomic->geometry->flags);
-    return TRUE;
-}
-
-// Sectors are drawn by the world's own pipeline until the driver's sector instancing exists.
-RwBool SectorBody(RxPipelineNode *, const RxPipelineNodeParam *) { return TRUE; }
-
-RxPipelineNodeDefinition Node(const RwChar *name, RxNodeBodyFn body)
-{
-    RxPipelineNodeDefinition definition = {};
-    definition.name = name;
-    definition.body = body;
-    return definition;
-}
-
-RxPipelineNodeDefinition atomicNode = Node("ToonAtomic", AtomicBody);
-RxPipelineNodeDefinition sectorNode = Node("ToonWorldSector", SectorBody);
-
-RxPipeline *OneNodePipeline(RxPipelineNodeDefinition *definition)
-{
-    RxPipeline *pipeline = RwPipelineCreate();
-    if (!pipeline) {
-        return nullptr;
-    }
-    pipeline->pluginId = rwID_TOONPLUGIN;
-    if (!RwPipelineLock(pipeline) || !RwPipelineAddFragment(pipeline, nullptr, definition, nullptr) ||
-        !RwPipelineUnlock(pipeline)) {
-        RwPipelineDestroy(pipeline);
-        return nullptr;
+    RxPipelineNode *node = nullptr;
+    RxPipeline *pipeline = RwD3D9AllInOnePipelineCreate(definition, rwID_TOONPLUGIN, &node);
+    if (pipeline) {
+        RwD3D9AllInOneNodeSetLightingCallback(node, nullptr);
+        RwD3D9AllInOneNodeSetRenderCallback(node, RwToonPaintRenderCallBack);
     }
     return pipeline;
 }
@@ -169,24 +50,6 @@ RwBool ShaderVersions(RwUInt32 vs, RwUInt32 ps)
 
 } // namespace
 
-RwD3D9InstanceHeader *RwToonAtomicInstance(RwAtomic *atomic)
-{
-    RwGeometry *g = atomic ? atomic->geometry : nullptr;
-    if (!g) {
-        return nullptr;
-    }
-    if (g->repEntry && g->lockedSinceLastInst) {
-        RwResourcesFreeEntry(g->repEntry);
-    }
-    RwD3D9InstanceHeader *header = g->repEntry ? static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(g->repEntry))
-                                               : Instance(g);
-    if (header) {
-        g->lockedSinceLastInst = 0;
-        RwResourcesUseResEntry(g->repEntry);
-    }
-    return header;
-}
-
 RwBool RwToonPipelinesCreate(void)
 {
     rwToonDevice = {};
@@ -194,9 +57,9 @@ RwBool RwToonPipelinesCreate(void)
     if (!rwD3D9Driver.device) {
         return TRUE;
     }
-    rwToonPipelines.atomic = OneNodePipeline(&atomicNode);
-    rwToonPipelines.sector = OneNodePipeline(&sectorNode);
-    if (!rwToonPipelines.atomic || !RwD3D9CreateVertexDeclaration(instanceElements, &instanceDeclaration)) {
+    rwToonPipelines.atomic = PaintPipeline(RwD3D9AtomicAllInOneNodeGet());
+    rwToonPipelines.sector = PaintPipeline(RwD3D9WorldSectorAllInOneNodeGet());
+    if (!rwToonPipelines.atomic) {
         return FALSE;
     }
     const D3DCAPS9 *caps = RwD3D9GetCaps();
@@ -224,10 +87,6 @@ RwBool RwToonPipelinesDestroy(void)
             RwPipelineDestroy(pipeline);
             pipeline = nullptr;
         }
-    }
-    if (instanceDeclaration) {
-        RwD3D9DeleteVertexDeclaration(instanceDeclaration);
-        instanceDeclaration = nullptr;
     }
     RwFree(rwToonDevice.readBack);
     rwToonDevice.readBack = nullptr;
@@ -257,7 +116,7 @@ RwV3d *RwToonReadInstancedVertices(RwToonGeo *toon, RwD3D9InstanceHeader *header
     const D3DVERTEXELEMENT9 *position = nullptr;
     const D3DVERTEXELEMENT9 *normal = nullptr;
     for (UINT i = 0; i < count && elements[i].Stream != 0xFF; ++i) {
-        if (elements[i].Stream != 0 || elements[i].Type != D3DDECLTYPE_FLOAT3) {
+        if (elements[i].Stream != 0) {
             continue;
         }
         if (elements[i].Usage == D3DDECLUSAGE_POSITION && elements[i].UsageIndex == 0) {
@@ -279,10 +138,10 @@ RwV3d *RwToonReadInstancedVertices(RwToonGeo *toon, RwD3D9InstanceHeader *header
                                  ? header->totalNumVertex
                                  : static_cast<RwUInt32>(toon->numVertices);
     for (RwUInt32 v = 0; v < positions; ++v) {
-        std::memcpy(&rwToonDevice.readBack[v], data + v * stream.stride + position->Offset, sizeof(RwV3d));
+        RwD3D9DeclTypeReadV3d(position->Type, data + v * stream.stride + position->Offset, &rwToonDevice.readBack[v]);
     }
     for (RwUInt32 v = 0; normal && v < normals; ++v) {
-        std::memcpy(&toon->vertexNormals[v], data + v * stream.stride + normal->Offset, sizeof(RwV3d));
+        RwD3D9DeclTypeReadV3d(normal->Type, data + v * stream.stride + normal->Offset, &toon->vertexNormals[v]);
     }
     vb->Unlock();
     return rwToonDevice.readBack;

@@ -7,7 +7,9 @@
 #include "gfx/core/image.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9allinone.h"
 #include "gfx/d3d9/d3d9drawtexture.h"
+#include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9matfx.h"
 #include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -232,6 +234,9 @@ TEST_F(MatFxDevice, BumpMapOfConstantHeightDrawsLikeTheTextureAStepOnlyBesideIt)
     for (DWORD p : Draw(atomic, xs)) {
         EXPECT_TRUE(Near(p, 0x606060)) << std::hex << p;
     }
+    // With shaders the instance carries tangents for the light-shifted coordinates.
+    EXPECT_EQ(rwMatFxDevice.shaders[0] != nullptr,
+              (RwD3D9GeometryGetInstanceFlags(atomic->geometry) & rwD3D9INSTANCETANGENTS) != 0);
     // Emboss in two passes where the device has no shaders.
     void *shaders[rwMATFXNUMSHADERS];
     std::memcpy(shaders, rwMatFxDevice.shaders, sizeof shaders);
@@ -266,6 +271,8 @@ TEST_F(MatFxDevice, BumpVerticesSkipIndicesOutsideTheMeshAndFlatTangents)
     for (int i = 0; i < 4; ++i) {
         g->texCoords[0][i].v = 0.5f;   // every tangent of length 0
     }
+    EXPECT_TRUE(Near(Draw(atomic, {512})[0], 0x606060));
+    // The instance stays; the mesh list the tangent walk reads changes under it.
     RwMesh *mesh = RwMeshHeaderGetMeshes(g->mesh);
     mesh->indices[4] = 999;            // outside the vertices
     mesh->numIndices = 5;              // a triangle whose corners run past the list
@@ -334,3 +341,38 @@ TEST_F(MatFxDevice, LightingOffWithoutPrelightDrawsOpaqueBlack)
 }
 
 }  // namespace
+
+TEST_F(MatFxDevice, SectorPipelineDrawsTheGroundWithItsEffect)
+{
+    RwWorld *world = ReadGroundWorld();
+    ASSERT_NE(nullptr, world);
+    RwWorldAddCamera(world, camera);
+    RwMaterial *ground = world->matList.materials[0];
+    RwTexture *halves = MakeTexture(2, 1, {0xFFFF0000, 0xFF00FF00});
+    halves->addressing = 0x11;
+    RwMaterialSetTexture(ground, halves);
+    RwTextureDestroy(halves);
+    RwMatFxMaterialSetEffects(ground, rwMATFXEFFECTUVTRANSFORM);
+    RwWorldSector *sector = reinterpret_cast<RwWorldSector *>(world->rootSector);
+    sector->pipeline = rwMatFxPipelines.worldSector;
+    auto draw = [&] {
+        RwRGBA blue = {0, 0, 255, 255};
+        EXPECT_TRUE(RwCameraClear(camera, &blue, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+        EXPECT_TRUE(RwCameraBeginUpdate(camera));
+        RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        EXPECT_EQ(sector, RwWorldSectorDefaultRenderCallBack(sector));
+        End();
+        return Rgb(ReadPixel(100, 700));
+    };
+    const RwUInt32 plain = draw();
+    EXPECT_TRUE(plain == 0xFF0000u || plain == 0x00FF00u) << std::hex << plain;
+    RwMatrix *shift = RwMatrixCreate();
+    shift->pos.x = 0.5f;
+    shift->flags = 0;
+    RwMatFxMaterialSetUVTransformMatrices(ground, shift, nullptr);
+    EXPECT_EQ(plain ^ 0xFFFF00u, draw());   // the other texel
+    EXPECT_EQ(0x0000FFu, Rgb(ReadPixel(100, 100)));
+    RwMatrixDestroy(shift);
+    RwWorldRemoveCamera(world, camera);
+    RwWorldDestroy(world);
+}

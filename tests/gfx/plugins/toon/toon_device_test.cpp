@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9instance.h"
 #include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/d3d9/d3d9toon.h"
@@ -389,9 +390,10 @@ TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
 {
     RwAtomic *a = Outlined(16.0f);
     RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    Draw();   // instanced by the toon pipeline's node
+    ASSERT_NE(nullptr, a->geometry->repEntry);
+    RwD3D9InstanceHeader *header = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(a->geometry->repEntry));
     std::memset(toon->vertexNormals, 0, toon->numVertices * sizeof(RwV3d));
-    RwD3D9InstanceHeader *header = RwToonAtomicInstance(a);
-    ASSERT_NE(nullptr, header);
     const RwV3d *positions = RwToonReadInstancedVertices(toon, header);
     ASSERT_NE(nullptr, positions);
     const RwMorphTarget *mt = RwGeometryGetMorphTarget(a->geometry, 0);
@@ -448,3 +450,22 @@ TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
 }
 
 } // namespace
+
+TEST_F(ToonDevice, SectorPipelinePaintsTheGround)
+{
+    RwWorld *world = ReadGroundWorld();
+    ASSERT_NE(nullptr, world);
+    RwWorldAddCamera(world, camera);
+    RwWorldSector *sector = reinterpret_cast<RwWorldSector *>(world->rootSector);
+    sector->pipeline = rwToonPipelines.sector;
+    // Unlit and untextured: plain paint, the white texture factor over the blue clear.
+    Draw();
+    ASSERT_TRUE(RwCameraBeginUpdate(camera));
+    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    EXPECT_EQ(sector, RwWorldSectorDefaultRenderCallBack(sector));
+    RwCameraEndUpdate(camera);
+    EXPECT_TRUE(Near(Pixel(512, 700), White)) << std::hex << Pixel(512, 700);
+    EXPECT_TRUE(Near(Pixel(512, 100), Blue)) << std::hex << Pixel(512, 100);
+    RwWorldRemoveCamera(world, camera);
+    RwWorldDestroy(world);
+}
