@@ -17,10 +17,14 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9skinpipe.h"
 #include "gfx/d3d9/d3d9standard.h"
+#include "gfx/plugins/hanim/dff_bytes.h"
+#include "gfx/plugins/skin/skinint.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
+#include "gfx/world/worldids.h"
 #include "tests/gfx/d3d9/d3d9readback.h"
 
 namespace {
@@ -254,6 +258,106 @@ TEST_F(WorldScene, ShadowsDrawAfterTheDeviceIsReset)
     ASSERT_EQ(1, Render());
     ASSERT_EQ(1, Render());
     EXPECT_LT(Pixel(512, 384).r, 160);
+}
+
+// A black strip along x over [-2, 2], 1 wide, under a root at height 5: the
+// half below x = 0 hangs on bone 0 (node at x = -2), the rest on its child
+// bone 1 (node at the root). Both windings, so it shows from either side.
+std::string SkinnedStrip(const char *name)
+{
+    RwGeometry *g = RwGeometryCreate(8, 8, rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | rwGEOMETRYMODULATEMATERIALCOLOR);
+    RwMaterial *material = RwMaterialCreate();
+    material->color = {0, 0, 0, 255};
+    RwSkin *skin = RwSkinCreateRecord(2, 2, 8);
+    skin->maxWeights = 1;
+    skin->numUsedBones = 2;
+    for (int b = 0; b < 2; b++) {
+        skin->usedBones[b] = static_cast<RwUInt8>(b);
+        RwMatrixSetIdentity(&skin->skinToBoneMatrices[b]);
+        skin->skinToBoneMatrices[b].pos.x = b ? 0.0f : 2.0f;
+        RwMatrixMarkChanged(&skin->skinToBoneMatrices[b]);
+    }
+    const RwUInt16 tris[4][3] = {{0, 2, 1}, {1, 2, 3}, {0, 1, 2}, {1, 3, 2}};
+    for (int v = 0; v < 8; v++) {
+        const int bone = v / 4;
+        g->morphTarget[0].verts[v] = {(v & 1) ? 2.0f * bone : 2.0f * bone - 2.0f, 0.0f, (v & 2) ? 0.5f : -0.5f};
+        g->morphTarget[0].normals[v] = {0.0f, 1.0f, 0.0f};
+        skin->vertexBoneIndices[v] = static_cast<RwUInt32>(bone);
+        skin->vertexBoneWeights[4 * v] = 1.0f;
+        const int t = v;   // eight triangles, four per half
+        const int base = 4 * (t / 4);
+        g->triangles[t] = {{static_cast<RwUInt16>(base + tris[t % 4][0]), static_cast<RwUInt16>(base + tris[t % 4][1]),
+                            static_cast<RwUInt16>(base + tris[t % 4][2])},
+                           0};
+        RwGeometryTriangleSetMaterial(g, &g->triangles[t], material);
+    }
+    RwMaterialDestroy(material);
+    g->morphTarget[0].boundingSphere = {{0, 0, 0}, 2.1f};
+    if (name)
+        KivTestAddString(g, rwKINDGEOMETRY, name);
+    RwGeometryUnlock(g);
+    RwSkinGeometrySetSkin(g, skin);
+    const std::string geometry = KivTestWritten(g);
+    RwGeometryDestroy(g);
+
+    RwFrame *root = RwFrameCreate(), *bone0 = RwFrameCreate(), *bone1 = RwFrameCreate();
+    const RwV3d up = {0, 5, 0}, left = {-2, 0, 0}, back = {2, 0, 0};
+    RwFrameTranslate(root, &up, rwCOMBINEREPLACE);
+    RwFrameTranslate(bone0, &left, rwCOMBINEREPLACE);
+    RwFrameTranslate(bone1, &back, rwCOMBINEREPLACE);
+    RwFrameAddChild(root, bone0);
+    RwFrameAddChild(bone0, bone1);
+    RwHAnimFrameSetID(bone0, 1);
+    RwHAnimFrameSetID(bone1, 2);
+    const RwInt32 ids[2] = {1, 2}, flags[2] = {0, rwHANIMPOPPARENTMATRIX};
+    RwHAnimFrameSetHierarchy(bone0, RwHAnimHierarchyCreate(2, flags, ids, 0, 36));
+    const Bytes rights = Build().Header(0x1F, 8).U32(rwID_SKINPLUGIN).U32(rwSKINTYPEGENERIC);
+    const Bytes dff = DffClump(DffFrameList({root, bone0, bone1}), {Bytes(geometry.begin(), geometry.end())}, {0},
+                               rights);
+    RwFrameDestroyHierarchy(root);
+    return std::string(dff.begin(), dff.end());
+}
+
+TEST_F(WorldScene, ASkinnedCasterShadowsItsPoseNotItsBindPose)
+{
+    Sun();
+    // The caster is a hidden bone shape; its shadow model the same strip, shown.
+    WriteFileBytes("skinned.dff", SkinnedStrip("Bip01 Arm"));
+    WriteFileBytes("skinshade.dff", SkinnedStrip(nullptr));
+    CKivClump *caster = new CKivClump("skinned");
+    ASSERT_EQ(1, caster->Load("skinned.dff", nullptr));
+    clumps.push_back(caster);
+    ASSERT_EQ(1, world->AddClump(caster));
+    shadowModel = new CKivClump("skinshade");
+    ASSERT_EQ(1, shadowModel->Load("skinshade.dff", nullptr));
+    ASSERT_EQ(1, caster->CreateShadow(shadowModel, 1000.0f));
+    // Bone 1 turned a quarter about y: its half now runs from the root towards -z.
+    RwHAnimHierarchy *h = caster->GetHierarchy();
+    ASSERT_NE(nullptr, h);
+    RwMatrixSetIdentity(&h->pMatrixArray[0]);
+    h->pMatrixArray[0].pos = {-2, 5, 0};
+    RwMatrixSetIdentity(&h->pMatrixArray[1]);
+    h->pMatrixArray[1].right = {0, 0, -1};
+    h->pMatrixArray[1].at = {1, 0, 0};
+    h->pMatrixArray[1].pos = {0, 5, 0};
+    for (int b = 0; b < 2; b++)
+        RwMatrixMarkChanged(&h->pMatrixArray[b]);
+
+    ASSERT_EQ(1, Render());
+    ASSERT_EQ(1, Render());
+    RwAtomic *drawn = nullptr;
+    RwClumpForAllAtomics(shadowModel->GetClump(), [](RwAtomic *a, void *out) {
+        *static_cast<RwAtomic **>(out) = a;
+        return a;
+    }, &drawn);
+    ASSERT_NE(nullptr, drawn);
+    EXPECT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(drawn));
+    // Bone 0's half at x = -1.5 and the turned half at z = -1.5 shade the
+    // ground; where the bind pose had bone 1's half (x = 1.5) stays lit.
+    EXPECT_LT(Pixel(512 + 38, 384).r, 160);
+    EXPECT_LT(Pixel(512, 384 + 38).r, 160);
+    ExpectPixel({255, 255, 255}, 512 - 38, 384);
+    ExpectPixel({255, 255, 255}, 512, 384 - 38);
 }
 
 class Blobs : public CGameCharacterManager {
