@@ -1,11 +1,13 @@
 // One avatar atomic: a model atomic with the name of the frame it belongs on and its display colouring.
 #include "engine/CKivAvatarAtomic.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
 #include "engine/KivUserData.h"
+#include "gfx/core/texture.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
@@ -24,6 +26,20 @@ CKivAvatarAtomic::~CKivAvatarAtomic()
     RwAtomicDestroy(m_atomic);
     if (base)
         base->EndTextureUpdate();
+}
+
+RwMaterial *CKivAvatarAtomic::UseDirtyTexture(RwMaterial *material, void *data)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    if (!material || reinterpret_cast<intptr_t>(data) <= 0 || !base)
+        return material;
+    RwTexture *dirty = base->ReadTexture("dirty", "Data/Interface/Dummy/");
+    if (!dirty)
+        return material;
+    RwMaterialSetTexture(material, dirty);
+    // The material keeps its own reference; the read's goes.
+    RwTextureDestroy(dirty);
+    return material;
 }
 
 int CKivAvatarAtomic::DisplayAlpha(int displayMode, int flag, int resetColor)

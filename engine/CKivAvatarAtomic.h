@@ -5,6 +5,7 @@
 
 struct RwAtomic;
 struct RwClump;
+struct RwMaterial;
 
 class CKivAvatarAtomic
 {
@@ -24,6 +25,11 @@ public:
     // shape, on a named frame; each becomes a CKivAvatarAtomic by make.
     static void ForParts(RwClump *clump, void (*make)(RwAtomic *atomic, const char *frameName, void *data),
                          void *data);
+
+    // Material callback: a positive integer as data gives the material the
+    // stained texture "dirty"; otherwise, or when it cannot be read, the
+    // material keeps its texture. Always goes on to the next material.
+    static RwMaterial *UseDirtyTexture(RwMaterial *material, void *data);
 
     void SetDisplayFlags(int displayMode, int flag);
     void SetAtomic(RwAtomic *atomic) { m_atomic = atomic; }

@@ -87,6 +87,51 @@ TEST_F(Avatar, CreateDressesPartsAndRunsTheScripts)
     EXPECT_EQ(0u, avatar.GetPartAtomics().size());
 }
 
+// The body script's "walk" drives the bones: "Bip01" turns a quarter about y
+// over its second, carrying the parts round; the head stays above it.
+TEST_F(Avatar, BehavioursMoveTheBones)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    ASSERT_NE(nullptr, avatar.GetHierarchy());
+    EXPECT_EQ(6, avatar.GetHierarchy()->numNodes);
+    RwFrame *spine = avatar.FindFrame("spine"), *head = avatar.FindFrame("_headShape");
+    ASSERT_TRUE(spine && head);
+    const RwV3d rest = RwFrameGetWorldMatrix(spine)->pos;
+    EXPECT_NEAR(3.0f, rest.x, 1e-4f);
+    ASSERT_EQ(1, avatar.PlayBehavior("walk"));
+    for (float t : {0.5f, 0.25f}) {
+        avatar.Update(t);
+        const float angle = avatar.GetAnimationTime() * 3.14159265f / 2;
+        const RwV3d at = RwFrameGetWorldMatrix(spine)->pos, top = RwFrameGetWorldMatrix(head)->pos;
+        EXPECT_NEAR(3.0f * std::cos(angle), at.x, 1e-3f) << t;
+        EXPECT_NEAR(0.0f, at.y, 1e-3f);
+        EXPECT_NEAR(-3.0f * std::sin(angle), at.z, 1e-3f) << t;
+        EXPECT_NEAR(0.0f, top.x * top.x + top.y * top.y + top.z * top.z, 1e-6f);
+    }
+    EXPECT_GT(avatar.GetAnimationTime(), 0.5f);
+}
+
+TEST_F(Avatar, DirtyTextureTakesOneReferencePerMaterial)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    RwMaterial *spine = Material(avatar, "spine"), *leg = Material(avatar, "leg");
+    DeleteFileA("Data/Interface/Dummy/dirty.png");
+    EXPECT_EQ(spine, CKivAvatarAtomic::UseDirtyTexture(spine, reinterpret_cast<void *>(1)));   // missing
+    EXPECT_EQ("_1spine_1", TextureOf(avatar, "spine"));
+    WriteTreeFile("Data/Interface/Dummy/dirty.png", {});
+    KivTestWritePng("Data/Interface/Dummy/dirty.png", {1, 2, 3, 255});
+    CKivAvatarAtomic::UseDirtyTexture(spine, nullptr);
+    EXPECT_EQ("_1spine_1", TextureOf(avatar, "spine"));
+    CKivAvatarAtomic::UseDirtyTexture(spine, reinterpret_cast<void *>(1));
+    ASSERT_EQ("dirty", TextureOf(avatar, "spine"));
+    const RwInt32 one = spine->texture->refCount;
+    CKivAvatarAtomic::UseDirtyTexture(leg, reinterpret_cast<void *>(2));
+    EXPECT_EQ(spine->texture, leg->texture);
+    EXPECT_EQ(one + 1, leg->texture->refCount);
+}
+
 TEST_F(Avatar, EmotionsTimeOutBackToTheBase)
 {
     CKivAvatar avatar;

@@ -1,6 +1,8 @@
 // The sample avatar tree for engine tests: body and item models, skin and face PNGs, motions and scripts.
 #pragma once
 
+#include <cmath>
+
 #include "engine_scene.h"
 #include "motion_files.h"
 
@@ -37,6 +39,60 @@ inline RwRGBA KivTestFaceColour(int frame)
 inline RwRGBA KivTestSkinColour(int part, int skin)
 {
     return {static_cast<RwUInt8>(40 * part), static_cast<RwUInt8>(60 * skin), 90, 255};
+}
+
+// The body's bones: "Bip01" (node 0) and below it the five parts (nodes 1-5),
+// at these positions in their parent.
+const RwV3d kKivTestBones[6] = {{0, -5, 0}, {0, 5, 0}, {3, 5, 0}, {-3, 5, 0}, {0, 5, 3}, {0, 5, -3}};
+
+// Node record of the bone; the first carries the hierarchy.
+inline std::string KivTestBoneRecord(int bone)
+{
+    RwFrame *frame = RwFrameCreate();
+    RwHAnimFrameSetID(frame, bone + 1);
+    if (bone == 0) {
+        // Leaf siblings keep the parent (push and pop); the last one pops.
+        const RwInt32 flags[6] = {0, 3, 3, 3, 3, rwHANIMPOPPARENTMATRIX}, ids[6] = {1, 2, 3, 4, 5, 6};
+        RwHAnimFrameSetHierarchy(frame, RwHAnimHierarchyCreate(6, flags, ids, 0, 36));
+    }
+    const std::string record = KivTestWrite([frame](RwStream *s) { RwHAnimFrameStreamWrite(frame, s); });
+    RwFrameDestroy(frame);
+    return record;
+}
+
+inline std::string KivTestAvatarModel()
+{
+    const char *const frames[6] = {"Bip01", "_headShape", "spine", "arml", "armr", "leg"};
+    const char *const materials[6] = {"", "head", "spine", "arml", "armr", "leg"};
+    std::vector<KivTestPart> parts;
+    for (int bone = 0; bone < 6; bone++) {
+        KivTestPart part = KivTestBodyPart(frames[bone], materials[bone], kKivTestBones[bone]);
+        if (bone == 0)
+            part.quad = KivTestQuad();
+        part.quad.name = frames[bone];
+        part.parent = bone ? 0 : -1;
+        part.bone = KivTestBoneRecord(bone);
+        parts.push_back(part);
+    }
+    return KivTestModel(parts);
+}
+
+// A motion of the body's bones over the duration: "Bip01" turns that many
+// degrees about y, the parts keep their places.
+inline void KivTestWriteAvatarMotion(const std::string &path, RwReal duration, RwReal degrees)
+{
+    RwAnimAnimation *a = RwAnimAnimationCreate(rwHANIMKEYFRAMESCHEME, 12, 0, duration);
+    RwHAnimKeyFrame *k = static_cast<RwHAnimKeyFrame *>(a->pFrames);
+    const RwReal half = degrees * 3.14159265f / 360.0f;
+    for (int n = 0; n < 6; n++) {
+        k[n] = {nullptr, 0.0f, {0, 0, 0, 1}, kKivTestBones[n]};
+        k[6 + n] = {&k[n], duration, {0, 0, 0, 1}, kKivTestBones[n]};
+    }
+    k[6].q = {0, std::sin(half), 0, std::cos(half)};
+    RwStream *stream = OpenWriteMemory();
+    EXPECT_TRUE(RwAnimAnimationStreamWrite(a, stream));
+    RwAnimAnimationDestroy(a);
+    WriteTreeFile(path, CloseWritten(stream));
 }
 
 const char kKivTestAvatarEmotion[] = R"(
@@ -76,13 +132,7 @@ inline void KivTestWriteAvatarData()
 {
     const std::string root = "Data/Avatar/";
     WriteTreeFile(root + "Objects/1.dff", {});
-    WriteFileBytes(root + "Objects/1.dff",
-                   KivTestModel({{[] { KivTestQuad q; q.name = "Bip01"; return q; }(), {0, -5, 0}, "Bip01"},
-                                      KivTestBodyPart("_headShape", "head", {0, 0, 0}),
-                                      KivTestBodyPart("spine", "spine", {3, 0, 0}),
-                                      KivTestBodyPart("arml", "arml", {-3, 0, 0}),
-                                      KivTestBodyPart("armr", "armr", {0, 0, 3}),
-                                      KivTestBodyPart("leg", "leg", {0, 0, -3})}));
+    WriteFileBytes(root + "Objects/1.dff", KivTestAvatarModel());
     CreateDirectoryA((root + "Objects/Textures").c_str(), nullptr);
     WriteFileBytes(root + "Objects/Armor.dff", KivTestModel({KivTestBodyPart("spine", "armor", {0, 0, 0}, true)}));
     WriteFileBytes(root + "Objects/Hat.dff", KivTestModel({KivTestBodyPart("_headShape", "hat", {0, 0, 0}, true)}));
@@ -105,8 +155,8 @@ inline void KivTestWriteAvatarData()
             }
         }
     }
-    WriteMotion(root + "Motions/walk.anm", 1, 1.0f);
-    WriteMotion(root + "Motions/idle.anm", 1, 1.0f);
+    KivTestWriteAvatarMotion(root + "Motions/walk.anm", 1.0f, 90.0f);
+    KivTestWriteAvatarMotion(root + "Motions/idle.anm", 1.0f, 0.0f);
     WriteTreeFile(root + "Scripts/AvatarEmotion.lua", Bytes(kKivTestAvatarEmotion, kKivTestAvatarEmotion + strlen(kKivTestAvatarEmotion)));
     WriteFileBytes(root + "Scripts/MonsterEmotion.lua", "function SetMonsterEmotion1(monster) end\n");
     WriteFileBytes(root + "Scripts/AvatarBehavior.lua", kKivTestAvatarBehavior);

@@ -12,6 +12,7 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/core/stream.h"
+#include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/userdata/userdata.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
@@ -101,18 +102,21 @@ struct KivTestPart {
     KivTestQuad quad;
     RwV3d position;
     const char *frame = nullptr;   // the frame's name, carried as user data
+    int parent = -1;               // the part whose frame is the parent; -1 for the root
+    std::string bone;              // the frame's bone record, as the hierarchy plug-in writes it
 };
 
-inline std::string KivTestFrameExtension(const char *name)
+inline std::string KivTestFrameExtension(const char *name, const std::string &bone = {})
 {
+    const std::string boneChunk = bone.empty() ? std::string() : Chunk(rwID_HANIMPLUGIN, bone);
     if (!name)
-        return Chunk(3, "");
+        return Chunk(3, boneChunk);
     RwFrame *frame = RwFrameCreate();
     KivTestAddString(frame, rwKINDFRAME, name);
     const std::string body =
         KivTestWrite([frame](RwStream *s) { RwUserDataStreamWrite(s, RwUserDataGetExtension(frame, rwKINDFRAME)); });
     RwFrameDestroy(frame);
-    return Chunk(3, Chunk(0x11F, body));
+    return Chunk(3, Chunk(0x11F, body) + boneChunk);
 }
 
 inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
@@ -126,12 +130,12 @@ inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
         const RwV3d p = i ? parts[i - 1].position : RwV3d{0, 0, 0};
         for (float v : {1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, p.x, p.y, p.z})
             PutF32(frames, v);
-        PutU32(frames, i ? 0u : 0xFFFFFFFFu);
+        PutU32(frames, i ? static_cast<RwUInt32>(parts[i - 1].parent + 1) : 0xFFFFFFFFu);
         PutU32(frames, 0);
     }
     std::string frameList = Chunk(1, frames) + Chunk(3, "");
     for (const KivTestPart &part : parts)
-        frameList += KivTestFrameExtension(part.frame);
+        frameList += KivTestFrameExtension(part.frame, part.bone);
     std::string count;
     PutU32(count, static_cast<RwUInt32>(parts.size()));
     geometries = Chunk(1, count);
