@@ -8,6 +8,7 @@
 struct RwImage;
 struct RwRaster;
 struct RwTexture;
+struct KivPngPixels;
 
 // With enable non-zero, fully transparent pixels become opaque key colour.
 struct ColourKey {
@@ -31,5 +32,11 @@ int DecodePngTextureNoKey(RwTexture **out, const char *name, const void *bytes, 
 // A 32-bit texture raster only.
 int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD size, int mode,
                     const ColourKey *key);
+// The raster decode in two steps, so a loading thread can decode with no
+// engine lock held: the pixels (key applied, scaled size chosen) need no
+// lock; the raster is made from them under the render lock. Null on failure.
+KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
+RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
+void FreePngPixels(KivPngPixels *pixels);
 // A 32-bit image of the scaled size, resampled bilinearly before conversion.
 int DecodePngImage(RwImage **out, const char *name, const void *bytes, DWORD size, int mode);

@@ -316,6 +316,17 @@ int TextureLoader::ReadRequestFile(const TextureRequest *request, unsigned char 
     return buffer ? 1 : 0;
 }
 
+bool TextureLoader::IsCancelled(const TextureRequest *request)
+{
+    EnterCriticalSection(&m_lock);
+    const bool cancelled = request->cancelled != 0;
+    LeaveCriticalSection(&m_lock);
+    return cancelled;
+}
+
+// The file is read and decoded to pixels with no engine lock held; the
+// render lock covers only making the raster and swapping it in, so a frame
+// never waits for a whole load.
 void TextureLoader::LoadRequest(TextureRequest *request)
 {
     unsigned char *bytes = nullptr;
@@ -323,13 +334,15 @@ void TextureLoader::LoadRequest(TextureRequest *request)
     CKivBase *base = CKivBase::GetInstance();
     if (!base || !ReadRequestFile(request, &bytes, &size))
         return;
+    KivPngPixels *pixels = m_stop || IsCancelled(request) ? nullptr
+                                                          : DecodePngPixels(bytes, size, request->mode, &request->key);
+    delete[] bytes;
+    if (!pixels)
+        return;
     base->Lock();
-    EnterCriticalSection(&m_lock);
-    const bool dropped = request->cancelled != 0;
-    LeaveCriticalSection(&m_lock);
     RwRaster *raster = nullptr;
-    if (!dropped && DictionaryListed(request->dictionary) &&
-        DecodePngRaster(&raster, request->name, bytes, size, request->mode, &request->key)) {
+    if (!IsCancelled(request) && DictionaryListed(request->dictionary) &&
+        (raster = RasterFromPngPixels(pixels)) != nullptr) {
         base->BeginTextureUpdate();
         RwTexture *texture = RwTextureDictionaryFindTexture(request->dictionary, request->name);
         if (texture && texture->refCount > 0) {
@@ -342,5 +355,5 @@ void TextureLoader::LoadRequest(TextureRequest *request)
         base->EndTextureUpdate();
     }
     base->Unlock();
-    delete[] bytes;
+    FreePngPixels(pixels);
 }

@@ -216,8 +216,19 @@ TEST(TextureRead, ColourKeyMakesClearPixelsOpaqueKeyColour)
         const std::vector<int> expected = key.enable ? std::vector<int>{10, 20, 30, 255} : std::vector<int>{5, 5, 7, 0};
         EXPECT_EQ(expected, clear);
         EXPECT_EQ((std::vector<int>{3, 0, 7, 255}), opaque);
+        // The pixels decoded on another thread make the same raster here.
+        KivPngPixels *pixels = nullptr;
+        std::thread([&] { pixels = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, &key); }).join();
+        RwRaster *split = RasterFromPngPixels(pixels);
+        ASSERT_NE(nullptr, split);
+        EXPECT_EQ(p, RasterPixels(split));
+        FreePngPixels(pixels);
+        RwRasterDestroy(split);
         RwRasterDestroy(raster);
     }
+    EXPECT_EQ(nullptr, DecodePngPixels(png.data(), 20, 2, nullptr));
+    EXPECT_EQ(nullptr, RasterFromPngPixels(nullptr));
+    FreePngPixels(nullptr);
 }
 
 TEST(TextureRead, DictionariesReleaseAndReport)
