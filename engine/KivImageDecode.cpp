@@ -140,29 +140,6 @@ bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
     return true;
 }
 
-// A texture raster of the scaled size; one smaller than the picture is filled
-// from a resampled image of it.
-RwRaster *RasterFromBitmap(FIBITMAP *dib, int width, int height)
-{
-    const bool fullSize = width == static_cast<int>(FreeImage_GetWidth(dib)) &&
-                          height == static_cast<int>(FreeImage_GetHeight(dib));
-    RwRaster *raster = CreateTextureRaster(width, height);
-    if (!raster || (fullSize && FillFromBitmap(raster, dib)))
-        return raster;
-    RwImage *image = ImageFromBitmap(dib);
-    RwImage *source = image && !fullSize ? RwImageCreateResample(image, width, height) : image;
-    const bool filled = source && RwRasterSetFromImage(raster, source);
-    if (source && source != image)
-        RwImageDestroy(source);
-    if (image)
-        RwImageDestroy(image);
-    if (!filled) {
-        RwRasterDestroy(raster);
-        return nullptr;
-    }
-    return raster;
-}
-
 } // namespace
 
 struct KivPngPixels {
@@ -185,9 +162,42 @@ KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const Col
     return pixels;
 }
 
+RwRaster *CreatePngRaster(const KivPngPixels *pixels)
+{
+    return pixels ? CreateTextureRaster(pixels->width, pixels->height) : nullptr;
+}
+
+int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels)
+{
+    return raster && pixels && pixels->width == static_cast<int>(FreeImage_GetWidth(pixels->dib)) &&
+           pixels->height == static_cast<int>(FreeImage_GetHeight(pixels->dib)) &&
+           raster->width == pixels->width && raster->height == pixels->height && FillFromBitmap(raster, pixels->dib);
+}
+
+// One smaller than the picture is filled from a resampled image of it.
+int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels)
+{
+    if (!raster || !pixels)
+        return 0;
+    RwImage *image = ImageFromBitmap(pixels->dib);
+    const bool fullSize = image && image->width == pixels->width && image->height == pixels->height;
+    RwImage *source = image && !fullSize ? RwImageCreateResample(image, pixels->width, pixels->height) : image;
+    const bool filled = source && RwRasterSetFromImage(raster, source);
+    if (source && source != image)
+        RwImageDestroy(source);
+    if (image)
+        RwImageDestroy(image);
+    return filled ? 1 : 0;
+}
+
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels)
 {
-    return pixels ? RasterFromBitmap(pixels->dib, pixels->width, pixels->height) : nullptr;
+    RwRaster *raster = CreatePngRaster(pixels);
+    if (raster && !CopyPngPixels(raster, pixels) && !FillPngRaster(raster, pixels)) {
+        RwRasterDestroy(raster);
+        raster = nullptr;
+    }
+    return raster;
 }
 
 void FreePngPixels(KivPngPixels *pixels)

@@ -37,6 +37,14 @@ int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD s
 // lock; the raster is made from them under the render lock. Null on failure.
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
+// RasterFromPngPixels in three steps for a loading thread. The raster is made
+// under the render lock. Copying needs no lock, the raster being nobody
+// else's yet (its device texture is never released by a reset); 0 when the
+// pixels need scaling or the raster is of another kind: then FillPngRaster,
+// under the render lock, fills it through an image.
+RwRaster *CreatePngRaster(const KivPngPixels *pixels);
+int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
+int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
 void FreePngPixels(KivPngPixels *pixels);
 // A 32-bit image of the scaled size, resampled bilinearly before conversion.
 int DecodePngImage(RwImage **out, const char *name, const void *bytes, DWORD size, int mode);

@@ -316,17 +316,18 @@ int TextureLoader::ReadRequestFile(const TextureRequest *request, unsigned char 
     return buffer ? 1 : 0;
 }
 
-bool TextureLoader::IsCancelled(const TextureRequest *request)
+// Only under the render lock: the request still has its dictionary.
+bool TextureLoader::IsWanted(const TextureRequest *request)
 {
     EnterCriticalSection(&m_lock);
     const bool cancelled = request->cancelled != 0;
     LeaveCriticalSection(&m_lock);
-    return cancelled;
+    return !cancelled && DictionaryListed(request->dictionary);
 }
 
-// The file is read and decoded to pixels with no engine lock held; the
-// render lock covers only making the raster and swapping it in, so a frame
-// never waits for a whole load.
+// The file is read, decoded and copied into the new raster with no engine
+// lock held (the copy waits for the device, which may be busy with a frame);
+// the render lock covers only making the raster and swapping it in.
 void TextureLoader::LoadRequest(TextureRequest *request)
 {
     unsigned char *bytes = nullptr;
@@ -334,26 +335,28 @@ void TextureLoader::LoadRequest(TextureRequest *request)
     CKivBase *base = CKivBase::GetInstance();
     if (!base || !ReadRequestFile(request, &bytes, &size))
         return;
-    KivPngPixels *pixels = m_stop || IsCancelled(request) ? nullptr
-                                                          : DecodePngPixels(bytes, size, request->mode, &request->key);
+    KivPngPixels *pixels = m_stop ? nullptr : DecodePngPixels(bytes, size, request->mode, &request->key);
     delete[] bytes;
     if (!pixels)
         return;
     base->Lock();
-    RwRaster *raster = nullptr;
-    if (!IsCancelled(request) && DictionaryListed(request->dictionary) &&
-        (raster = RasterFromPngPixels(pixels)) != nullptr) {
+    RwRaster *raster = IsWanted(request) ? CreatePngRaster(pixels) : nullptr;
+    base->Unlock();
+    const bool copied = raster && CopyPngPixels(raster, pixels);
+    base->Lock();
+    if (raster && IsWanted(request) && (copied || FillPngRaster(raster, pixels))) {
         base->BeginTextureUpdate();
         RwTexture *texture = RwTextureDictionaryFindTexture(request->dictionary, request->name);
         if (texture && texture->refCount > 0) {
             if (texture->raster)
                 RwRasterDestroy(texture->raster);
             RwTextureSetRaster(texture, raster);
-        } else {
-            RwRasterDestroy(raster);
+            raster = nullptr;
         }
         base->EndTextureUpdate();
     }
+    if (raster)
+        RwRasterDestroy(raster);
     base->Unlock();
     FreePngPixels(pixels);
 }

@@ -193,6 +193,16 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_NEAR(1.5, p[5], 1.0);
     EXPECT_EQ(255, p[7]);
     RwRasterDestroy(raster);
+    // Scaled pixels are never copied straight in: they go through the image.
+    KivPngPixels *quarter = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
+    raster = CreatePngRaster(quarter);
+    ASSERT_NE(nullptr, raster);
+    EXPECT_EQ(16, raster->width);
+    EXPECT_EQ(0, CopyPngPixels(raster, quarter));
+    EXPECT_EQ(1, FillPngRaster(raster, quarter));
+    EXPECT_EQ(p, RasterPixels(raster));
+    RwRasterDestroy(raster);
+    FreePngPixels(quarter);
     // A 1x1 picture stays 1x1 at a quarter.
     const std::string one = MakePng(1, 1);
     RwTexture *texture = nullptr;
