@@ -32,16 +32,16 @@ int DecodePngTextureNoKey(RwTexture **out, const char *name, const void *bytes, 
 // A 32-bit texture raster only.
 int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD size, int mode,
                     const ColourKey *key);
-// The raster decode in two steps, so a loading thread can decode with no
-// engine lock held: the pixels (key applied, scaled size chosen) need no
-// lock; the raster is made from them under the render lock. Null on failure.
+// DecodePngRaster in steps, so a loading thread holds the render lock only
+// briefly. The pixels (key applied, scaled size chosen) are decoded with no
+// lock; RasterFromPngPixels makes and fills the raster under it. A loading
+// thread instead makes the raster under the lock and copies the pixels in
+// without it, the raster being nobody else's yet (a reset never releases a
+// plain texture's device texture); the copy gives 0 when the pixels need
+// scaling or the raster is of another kind: FillPngRaster, under the lock,
+// then fills it through an image. Null or 0 on failure.
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
-// RasterFromPngPixels in three steps for a loading thread. The raster is made
-// under the render lock. Copying needs no lock, the raster being nobody
-// else's yet (its device texture is never released by a reset); 0 when the
-// pixels need scaling or the raster is of another kind: then FillPngRaster,
-// under the render lock, fills it through an image.
 RwRaster *CreatePngRaster(const KivPngPixels *pixels);
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
 int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
