@@ -4,6 +4,7 @@
 #include <FreeImage.h>
 
 #include <cstring>
+#include <new>
 
 #include "engine/CKivBase.h"
 #include "gfx/core/image.h"
@@ -50,7 +51,7 @@ FIBITMAP *To32Bits(FIBITMAP *dib)
 
 // The bitmap's rows run bottom to top in blue, green, red, alpha; the image's
 // top to bottom in red, green, blue, alpha.
-RwImage *ImageFromBitmap(FIBITMAP *dib, const ColourKey *key)
+RwImage *ImageFromBitmap(FIBITMAP *dib)
 {
     const int width = static_cast<int>(FreeImage_GetWidth(dib));
     const int height = static_cast<int>(FreeImage_GetHeight(dib));
@@ -63,22 +64,14 @@ RwImage *ImageFromBitmap(FIBITMAP *dib, const ColourKey *key)
         RwImageDestroy(image);
         return nullptr;
     }
-    const bool keyed = key && key->enable;
     for (int y = 0; y < height; y++) {
         const BYTE *src = bits + static_cast<size_t>(y) * pitch;
         RwUInt8 *dst = image->cpPixels + static_cast<size_t>(height - 1 - y) * image->stride;
         for (int x = 0; x < width; x++, src += 4, dst += 4) {
-            if (keyed && src[FI_RGBA_ALPHA] == 0) {
-                dst[0] = key->red;
-                dst[1] = key->green;
-                dst[2] = key->blue;
-                dst[3] = 255;
-            } else {
-                dst[0] = src[FI_RGBA_RED];
-                dst[1] = src[FI_RGBA_GREEN];
-                dst[2] = src[FI_RGBA_BLUE];
-                dst[3] = src[FI_RGBA_ALPHA];
-            }
+            dst[0] = src[FI_RGBA_RED];
+            dst[1] = src[FI_RGBA_GREEN];
+            dst[2] = src[FI_RGBA_BLUE];
+            dst[3] = src[FI_RGBA_ALPHA];
         }
     }
     return image;
@@ -108,9 +101,29 @@ RwRaster *CreateTextureRaster(int width, int height)
     return raster;
 }
 
+// Keyed pixels become opaque key colour in the bitmap itself, so neither
+// raster fill has to know the key.
+void ApplyKey(FIBITMAP *dib, const ColourKey *key)
+{
+    if (!key || !key->enable)
+        return;
+    const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+    for (unsigned y = 0; y < height; y++) {
+        BYTE *pixel = FreeImage_GetScanLine(dib, static_cast<int>(y));
+        for (unsigned x = 0; x < width; x++, pixel += 4) {
+            if (pixel[FI_RGBA_ALPHA] == 0) {
+                pixel[FI_RGBA_RED] = key->red;
+                pixel[FI_RGBA_GREEN] = key->green;
+                pixel[FI_RGBA_BLUE] = key->blue;
+                pixel[FI_RGBA_ALPHA] = 255;
+            }
+        }
+    }
+}
+
 // A raster of 8888 pixels lies in memory as the bitmap does (blue, green,
 // red, alpha), so its rows are copied straight in; false for any other kind.
-bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib, const ColourKey *key)
+bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
 {
     const RwInt32 kind = RwRasterGetFormat(raster) & (rwRASTERFORMATPIXELFORMATMASK | rwRASTERFORMATPAL8 |
                                                       rwRASTERFORMATPAL4 | rwRASTERFORMATMIPMAP);
@@ -120,59 +133,86 @@ bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib, const ColourKey *key)
     if (!pixels)
         return false;
     const int width = raster->width, height = raster->height;
-    const bool keyed = key && key->enable;
-    for (int y = 0; y < height; y++) {
-        const BYTE *src = FreeImage_GetScanLine(dib, y);
-        RwUInt8 *dst = pixels + static_cast<size_t>(height - 1 - y) * raster->stride;
-        memcpy(dst, src, static_cast<size_t>(width) * 4);
-        for (int x = 0; keyed && x < width; x++, dst += 4) {
-            if (dst[FI_RGBA_ALPHA] == 0) {
-                dst[FI_RGBA_RED] = key->red;
-                dst[FI_RGBA_GREEN] = key->green;
-                dst[FI_RGBA_BLUE] = key->blue;
-                dst[FI_RGBA_ALPHA] = 255;
-            }
-        }
-    }
+    for (int y = 0; y < height; y++)
+        memcpy(pixels + static_cast<size_t>(height - 1 - y) * raster->stride, FreeImage_GetScanLine(dib, y),
+               static_cast<size_t>(width) * 4);
     RwRasterUnlock(raster);
     return true;
 }
 
-// A texture raster of the scaled size; one smaller than the picture is filled
-// from a resampled image of it.
-RwRaster *RasterFromBitmap(FIBITMAP *dib, int width, int height, const ColourKey *key)
+} // namespace
+
+struct KivPngPixels {
+    FIBITMAP *dib;      // 32 bits, key applied
+    int width;          // the raster's scaled size
+    int height;
+};
+
+KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key)
 {
-    const bool fullSize = width == static_cast<int>(FreeImage_GetWidth(dib)) &&
-                          height == static_cast<int>(FreeImage_GetHeight(dib));
-    RwRaster *raster = CreateTextureRaster(width, height);
-    if (!raster || (fullSize && FillFromBitmap(raster, dib, key)))
-        return raster;
-    RwImage *image = ImageFromBitmap(dib, key);
-    RwImage *source = image && !fullSize ? RwImageCreateResample(image, width, height) : image;
+    FIBITMAP *dib = To32Bits(LoadPng(bytes, size));
+    KivPngPixels *pixels = dib ? new (std::nothrow) KivPngPixels{dib, 0, 0} : nullptr;
+    if (!pixels) {
+        if (dib)
+            FreeImage_Unload(dib);
+        return nullptr;
+    }
+    ApplyKey(dib, key);
+    ScaledSize(dib, mode, &pixels->width, &pixels->height);
+    return pixels;
+}
+
+RwRaster *CreatePngRaster(const KivPngPixels *pixels)
+{
+    return pixels ? CreateTextureRaster(pixels->width, pixels->height) : nullptr;
+}
+
+int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels)
+{
+    return raster && pixels && pixels->width == static_cast<int>(FreeImage_GetWidth(pixels->dib)) &&
+           pixels->height == static_cast<int>(FreeImage_GetHeight(pixels->dib)) &&
+           raster->width == pixels->width && raster->height == pixels->height && FillFromBitmap(raster, pixels->dib);
+}
+
+// One smaller than the picture is filled from a resampled image of it.
+int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels)
+{
+    if (!raster || !pixels)
+        return 0;
+    RwImage *image = ImageFromBitmap(pixels->dib);
+    const bool fullSize = image && image->width == pixels->width && image->height == pixels->height;
+    RwImage *source = image && !fullSize ? RwImageCreateResample(image, pixels->width, pixels->height) : image;
     const bool filled = source && RwRasterSetFromImage(raster, source);
     if (source && source != image)
         RwImageDestroy(source);
     if (image)
         RwImageDestroy(image);
-    if (!filled) {
+    return filled ? 1 : 0;
+}
+
+RwRaster *RasterFromPngPixels(const KivPngPixels *pixels)
+{
+    RwRaster *raster = CreatePngRaster(pixels);
+    if (raster && !CopyPngPixels(raster, pixels) && !FillPngRaster(raster, pixels)) {
         RwRasterDestroy(raster);
-        return nullptr;
+        raster = nullptr;
     }
     return raster;
 }
 
-} // namespace
+void FreePngPixels(KivPngPixels *pixels)
+{
+    if (!pixels)
+        return;
+    FreeImage_Unload(pixels->dib);
+    delete pixels;
+}
 
 int DecodePngRaster(RwRaster **out, const char *, const void *bytes, DWORD size, int mode, const ColourKey *key)
 {
-    *out = nullptr;
-    FIBITMAP *dib = To32Bits(LoadPng(bytes, size));
-    if (!dib)
-        return 0;
-    int width, height;
-    ScaledSize(dib, mode, &width, &height);
-    *out = RasterFromBitmap(dib, width, height, key);
-    FreeImage_Unload(dib);
+    KivPngPixels *pixels = DecodePngPixels(bytes, size, mode, key);
+    *out = RasterFromPngPixels(pixels);
+    FreePngPixels(pixels);
     return *out ? 1 : 0;
 }
 
@@ -222,7 +262,7 @@ int DecodePngImage(RwImage **out, const char *, const void *bytes, DWORD size, i
     dib = To32Bits(dib);
     if (!dib)
         return 0;
-    *out = ImageFromBitmap(dib, nullptr);
+    *out = ImageFromBitmap(dib);
     FreeImage_Unload(dib);
     return *out ? 1 : 0;
 }

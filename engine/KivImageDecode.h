@@ -8,6 +8,7 @@
 struct RwImage;
 struct RwRaster;
 struct RwTexture;
+struct KivPngPixels;
 
 // With enable non-zero, fully transparent pixels become opaque key colour.
 struct ColourKey {
@@ -31,5 +32,19 @@ int DecodePngTextureNoKey(RwTexture **out, const char *name, const void *bytes, 
 // A 32-bit texture raster only.
 int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD size, int mode,
                     const ColourKey *key);
+// DecodePngRaster in steps, so a loading thread holds the render lock only
+// briefly. The pixels (key applied, scaled size chosen) are decoded with no
+// lock; RasterFromPngPixels makes and fills the raster under it. A loading
+// thread instead makes the raster under the lock and copies the pixels in
+// without it, the raster being nobody else's yet (a reset never releases a
+// plain texture's device texture); the copy gives 0 when the pixels need
+// scaling or the raster is of another kind: FillPngRaster, under the lock,
+// then fills it through an image. Null or 0 on failure.
+KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
+RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
+RwRaster *CreatePngRaster(const KivPngPixels *pixels);
+int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
+int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
+void FreePngPixels(KivPngPixels *pixels);
 // A 32-bit image of the scaled size, resampled bilinearly before conversion.
 int DecodePngImage(RwImage **out, const char *name, const void *bytes, DWORD size, int mode);

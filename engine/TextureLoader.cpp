@@ -316,6 +316,18 @@ int TextureLoader::ReadRequestFile(const TextureRequest *request, unsigned char 
     return buffer ? 1 : 0;
 }
 
+// Only under the render lock: the request still has its dictionary.
+bool TextureLoader::IsWanted(const TextureRequest *request)
+{
+    EnterCriticalSection(&m_lock);
+    const bool cancelled = request->cancelled != 0;
+    LeaveCriticalSection(&m_lock);
+    return !cancelled && DictionaryListed(request->dictionary);
+}
+
+// The file is read, decoded and copied into the new raster with no engine
+// lock held (the copy waits for the device, which may be busy with a frame);
+// the render lock covers only making the raster and swapping it in.
 void TextureLoader::LoadRequest(TextureRequest *request)
 {
     unsigned char *bytes = nullptr;
@@ -323,24 +335,28 @@ void TextureLoader::LoadRequest(TextureRequest *request)
     CKivBase *base = CKivBase::GetInstance();
     if (!base || !ReadRequestFile(request, &bytes, &size))
         return;
+    KivPngPixels *pixels = m_stop ? nullptr : DecodePngPixels(bytes, size, request->mode, &request->key);
+    delete[] bytes;
+    if (!pixels)
+        return;
     base->Lock();
-    EnterCriticalSection(&m_lock);
-    const bool dropped = request->cancelled != 0;
-    LeaveCriticalSection(&m_lock);
-    RwRaster *raster = nullptr;
-    if (!dropped && DictionaryListed(request->dictionary) &&
-        DecodePngRaster(&raster, request->name, bytes, size, request->mode, &request->key)) {
+    RwRaster *raster = IsWanted(request) ? CreatePngRaster(pixels) : nullptr;
+    base->Unlock();
+    const bool copied = raster && CopyPngPixels(raster, pixels);
+    base->Lock();
+    if (raster && IsWanted(request) && (copied || FillPngRaster(raster, pixels))) {
         base->BeginTextureUpdate();
         RwTexture *texture = RwTextureDictionaryFindTexture(request->dictionary, request->name);
         if (texture && texture->refCount > 0) {
             if (texture->raster)
                 RwRasterDestroy(texture->raster);
             RwTextureSetRaster(texture, raster);
-        } else {
-            RwRasterDestroy(raster);
+            raster = nullptr;
         }
         base->EndTextureUpdate();
     }
+    if (raster)
+        RwRasterDestroy(raster);
     base->Unlock();
-    delete[] bytes;
+    FreePngPixels(pixels);
 }

@@ -47,6 +47,7 @@ private:
     static DWORD WINAPI WorkerMain(void *loader);
     TextureRequest *TakeFirst();
     void Finish(TextureRequest *request);
+    bool IsWanted(const TextureRequest *request);
     void LoadRequest(TextureRequest *request);
     int ReadRequestFile(const TextureRequest *request, unsigned char **bytes, DWORD *size);
 

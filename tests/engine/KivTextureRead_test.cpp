@@ -193,6 +193,16 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_NEAR(1.5, p[5], 1.0);
     EXPECT_EQ(255, p[7]);
     RwRasterDestroy(raster);
+    // Scaled pixels are never copied straight in: they go through the image.
+    KivPngPixels *quarter = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
+    raster = CreatePngRaster(quarter);
+    ASSERT_NE(nullptr, raster);
+    EXPECT_EQ(16, raster->width);
+    EXPECT_EQ(0, CopyPngPixels(raster, quarter));
+    EXPECT_EQ(1, FillPngRaster(raster, quarter));
+    EXPECT_EQ(p, RasterPixels(raster));
+    RwRasterDestroy(raster);
+    FreePngPixels(quarter);
     // A 1x1 picture stays 1x1 at a quarter.
     const std::string one = MakePng(1, 1);
     RwTexture *texture = nullptr;
@@ -216,8 +226,19 @@ TEST(TextureRead, ColourKeyMakesClearPixelsOpaqueKeyColour)
         const std::vector<int> expected = key.enable ? std::vector<int>{10, 20, 30, 255} : std::vector<int>{5, 5, 7, 0};
         EXPECT_EQ(expected, clear);
         EXPECT_EQ((std::vector<int>{3, 0, 7, 255}), opaque);
+        // The pixels decoded on another thread make the same raster here.
+        KivPngPixels *pixels = nullptr;
+        std::thread([&] { pixels = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, &key); }).join();
+        RwRaster *split = RasterFromPngPixels(pixels);
+        ASSERT_NE(nullptr, split);
+        EXPECT_EQ(p, RasterPixels(split));
+        FreePngPixels(pixels);
+        RwRasterDestroy(split);
         RwRasterDestroy(raster);
     }
+    EXPECT_EQ(nullptr, DecodePngPixels(png.data(), 20, 2, nullptr));
+    EXPECT_EQ(nullptr, RasterFromPngPixels(nullptr));
+    FreePngPixels(nullptr);
 }
 
 TEST(TextureRead, DictionariesReleaseAndReport)
