@@ -74,8 +74,8 @@ RwStream *RwBinMeshStreamWrite(const RwMeshHeader *header, const void *owner, Rw
     return stream;
 }
 
-// Reads the mesh's indices, refusing values that do not fit 16 bits.
-static bool ReadIndices(RwStream *stream, RwUInt16 *indices, RwUInt32 count)
+// Reads the mesh's indices, refusing values at or past the limit.
+static bool ReadIndices(RwStream *stream, RwUInt16 *indices, RwUInt32 count, RwUInt32 limit)
 {
     for (RwUInt32 done = 0; done < count;) {
         RwUInt8 block[4 * rwBINMESHBLOCK];
@@ -83,21 +83,27 @@ static bool ReadIndices(RwStream *stream, RwUInt16 *indices, RwUInt32 count)
         if (!RwStreamReadExact(stream, block, 4 * n)) {
             return false;
         }
+        RwUInt32 bad = 0;
         for (RwUInt32 i = 0; i < n; ++i) {
             const RwUInt32 value = ReadU32(block + 4 * i);
-            if (value > 0xFFFF) {
-                BinMeshError(E_RW_READ);
-                return false;
-            }
+            bad |= static_cast<RwUInt32>(value >= limit);
             indices[done + i] = static_cast<RwUInt16>(value);
+        }
+        if (bad) {
+            BinMeshError(E_RW_READ);
+            return false;
         }
         done += n;
     }
     return true;
 }
 
-RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwMaterialList *materialList)
+RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwMaterialList *materialList,
+                                  RwUInt32 vertexLimit)
 {
+    if (vertexLimit > 0x10000) {
+        vertexLimit = 0x10000;
+    }
     RwUInt8 head[rwBINMESHHEADSIZE];
     if (!RwStreamReadExact(stream, head, sizeof head)) {
         return nullptr;
@@ -143,7 +149,7 @@ RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwM
         meshes[m].material = numMaterials > 0 ? RwMaterialListGetMaterial(materialList, index) : nullptr;
         meshes[m].indices = withIndices ? next : nullptr;
         if (withIndices) {
-            if (!ReadIndices(stream, next, count)) {
+            if (!ReadIndices(stream, next, count, vertexLimit)) {
                 RwMeshHeaderDestroy(header);
                 return nullptr;
             }
