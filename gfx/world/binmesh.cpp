@@ -14,7 +14,7 @@ enum : RwUInt32 {
     rwNATIVEFORMAT = 0x01000000,
     rwBINMESHHEADSIZE = 12,
     rwBINMESHMESHSIZE = 8,
-    rwBINMESHBLOCK = 256,             // indices move in blocks of this many
+    rwBINMESHBLOCK = 2048,            // indices move in blocks of this many
 };
 
 // Geometries and worlds both keep their format flags right after the object
@@ -74,20 +74,25 @@ RwStream *RwBinMeshStreamWrite(const RwMeshHeader *header, const void *owner, Rw
     return stream;
 }
 
-// Reads the mesh's indices, refusing values at or past the limit.
+// Reads the mesh's indices, refusing values at or past the limit. They move
+// in large blocks of whole words, judged once per block.
 static bool ReadIndices(RwStream *stream, RwUInt16 *indices, RwUInt32 count, RwUInt32 limit)
 {
+    RwUInt32 block[rwBINMESHBLOCK];
     for (RwUInt32 done = 0; done < count;) {
-        RwUInt8 block[4 * rwBINMESHBLOCK];
         const RwUInt32 n = count - done < rwBINMESHBLOCK ? count - done : rwBINMESHBLOCK;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
         if (!RwStreamReadExact(stream, block, 4 * n)) {
+#else
+        if (!RwStreamReadInt32(stream, reinterpret_cast<RwInt32 *>(block), 4 * n)) {
+#endif
             return false;
         }
         RwUInt32 bad = 0;
+        RwUInt16 *out = indices + done;
         for (RwUInt32 i = 0; i < n; ++i) {
-            const RwUInt32 value = ReadU32(block + 4 * i);
-            bad |= static_cast<RwUInt32>(value >= limit);
-            indices[done + i] = static_cast<RwUInt16>(value);
+            bad |= static_cast<RwUInt32>(block[i] >= limit);
+            out[i] = static_cast<RwUInt16>(block[i]);
         }
         if (bad) {
             BinMeshError(E_RW_READ);
