@@ -14,7 +14,7 @@ enum : RwUInt32 {
     rwNATIVEFORMAT = 0x01000000,
     rwBINMESHHEADSIZE = 12,
     rwBINMESHMESHSIZE = 8,
-    rwBINMESHBLOCK = 256,             // indices move in blocks of this many
+    rwBINMESHBLOCK = 2048,            // indices move in blocks of this many
 };
 
 // Geometries and worlds both keep their format flags right after the object
@@ -74,30 +74,41 @@ RwStream *RwBinMeshStreamWrite(const RwMeshHeader *header, const void *owner, Rw
     return stream;
 }
 
-// Reads the mesh's indices, refusing values that do not fit 16 bits.
-static bool ReadIndices(RwStream *stream, RwUInt16 *indices, RwUInt32 count)
+// Reads the mesh's indices, refusing values at or past the limit. They move
+// in large blocks of whole words, judged once per block.
+static bool ReadIndices(RwStream *stream, RwUInt16 *indices, RwUInt32 count, RwUInt32 limit)
 {
+    RwUInt32 block[rwBINMESHBLOCK];
     for (RwUInt32 done = 0; done < count;) {
-        RwUInt8 block[4 * rwBINMESHBLOCK];
         const RwUInt32 n = count - done < rwBINMESHBLOCK ? count - done : rwBINMESHBLOCK;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
         if (!RwStreamReadExact(stream, block, 4 * n)) {
+#else
+        if (!RwStreamReadInt32(stream, reinterpret_cast<RwInt32 *>(block), 4 * n)) {
+#endif
             return false;
         }
+        RwUInt32 bad = 0;
+        RwUInt16 *out = indices + done;
         for (RwUInt32 i = 0; i < n; ++i) {
-            const RwUInt32 value = ReadU32(block + 4 * i);
-            if (value > 0xFFFF) {
-                BinMeshError(E_RW_READ);
-                return false;
-            }
-            indices[done + i] = static_cast<RwUInt16>(value);
+            bad |= static_cast<RwUInt32>(block[i] >= limit);
+            out[i] = static_cast<RwUInt16>(block[i]);
+        }
+        if (bad) {
+            BinMeshError(E_RW_READ);
+            return false;
         }
         done += n;
     }
     return true;
 }
 
-RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwMaterialList *materialList)
+RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwMaterialList *materialList,
+                                  RwUInt32 vertexLimit)
 {
+    if (vertexLimit > 0x10000) {
+        vertexLimit = 0x10000;
+    }
     RwUInt8 head[rwBINMESHHEADSIZE];
     if (!RwStreamReadExact(stream, head, sizeof head)) {
         return nullptr;
@@ -143,7 +154,7 @@ RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwM
         meshes[m].material = numMaterials > 0 ? RwMaterialListGetMaterial(materialList, index) : nullptr;
         meshes[m].indices = withIndices ? next : nullptr;
         if (withIndices) {
-            if (!ReadIndices(stream, next, count)) {
+            if (!ReadIndices(stream, next, count, vertexLimit)) {
                 RwMeshHeaderDestroy(header);
                 return nullptr;
             }

@@ -70,9 +70,12 @@ RwInt32 RwGeometryFormatTexCoordSets(RwUInt32 format)
     return (format & rwGEOMETRYTEXTURED) ? 1 : 0;
 }
 
-RwGeometry *RwGeometryCreate(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 format)
+static RwInt32 AddMorphTargets(RwGeometry *geometry, RwInt32 count, bool clear);
+
+// A stream reader overwrites every array it asks for, so it skips the clearing.
+static RwGeometry *Create(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 format, RwInt32 numMorphTargets, bool clear)
 {
-    if (numVerts < 0 || numTriangles < 0) {
+    if (numVerts < 0 || numTriangles < 0 || numMorphTargets < 1) {
         return nullptr;
     }
     if (numVerts > rwGEOMETRYMAXVERTICES) {
@@ -109,7 +112,7 @@ RwGeometry *RwGeometryCreate(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 fo
         return nullptr;
     }
     // Zeroed whole, so that no triangle starts with stray vertex indices.
-    std::memset(g, 0, static_cast<size_t>(size));
+    std::memset(g, 0, clear ? static_cast<size_t>(size) : static_cast<size_t>(base));
     rwObjectInitialize(g, rwGEOMETRY, 0);
     g->flags = flags;
     g->refCount = 1;
@@ -129,12 +132,12 @@ RwGeometry *RwGeometryCreate(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 fo
         }
         if (numTriangles > 0) {
             g->triangles = reinterpret_cast<RwTriangle *>(next);
-            for (RwInt32 i = 0; i < numTriangles; ++i) {
+            for (RwInt32 i = 0; clear && i < numTriangles; ++i) {
                 g->triangles[i].matIndex = rwGEOMETRYNOMATERIAL;
             }
         }
     }
-    if (RwGeometryAddMorphTargets(g, 1) < 0) {
+    if (AddMorphTargets(g, numMorphTargets, clear) < 0) {
         RwMaterialListDeinitialize(&g->matList);
         RwFree(g);
         return nullptr;
@@ -146,6 +149,17 @@ RwGeometry *RwGeometryCreate(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 fo
         return nullptr;
     }
     return g;
+}
+
+RwGeometry *RwGeometryCreate(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 format)
+{
+    return Create(numVerts, numTriangles, format, 1, true);
+}
+
+RwGeometry *RwGeometryCreateUncleared(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 format,
+                                      RwInt32 numMorphTargets)
+{
+    return Create(numVerts, numTriangles, format, numMorphTargets, false);
 }
 
 RwGeometry *RwGeometryCreateEmpty(RwReal radius)
@@ -176,6 +190,11 @@ static uint64_t MorphTargetSize(const RwGeometry *g)
 
 RwInt32 RwGeometryAddMorphTargets(RwGeometry *geometry, RwInt32 count)
 {
+    return AddMorphTargets(geometry, count, true);
+}
+
+static RwInt32 AddMorphTargets(RwGeometry *geometry, RwInt32 count, bool clear)
+{
     if (count < 0) {
         return -1;
     }
@@ -197,7 +216,9 @@ RwInt32 RwGeometryAddMorphTargets(RwGeometry *geometry, RwInt32 count)
     // The old targets' arrays move up past the new records, then the new
     // targets' arrays follow them.
     std::memmove(bytes + sizeof(RwMorphTarget) * numTargets, bytes + sizeof(RwMorphTarget) * old, arrays * old);
-    std::memset(bytes + sizeof(RwMorphTarget) * numTargets + arrays * old, 0, arrays * count);
+    if (clear) {
+        std::memset(bytes + sizeof(RwMorphTarget) * numTargets + arrays * old, 0, arrays * count);
+    }
     RwMorphTarget *targets = static_cast<RwMorphTarget *>(block);
     const size_t vertexBytes = sizeof(RwV3d) * static_cast<size_t>(geometry->numVertices);
     RwUInt8 *data = bytes + sizeof(RwMorphTarget) * numTargets;

@@ -101,6 +101,10 @@ void *RwGeometryModuleClose(void *instance, RwInt32 offset, RwInt32 size);
 // The set count rides in format bits 16-23 (or 0x80 for two, 0x04 for one).
 RwInt32 RwGeometryFormatTexCoordSets(RwUInt32 format);
 RwGeometry *RwGeometryCreate(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 format);
+// For stream readers: all morph targets at once, arrays left uncleared for the
+// reader to fill whole.
+RwGeometry *RwGeometryCreateUncleared(RwInt32 numVerts, RwInt32 numTriangles, RwUInt32 format,
+                                      RwInt32 numMorphTargets);
 RwGeometry *RwGeometryCreateEmpty(RwReal radius);
 RwBool RwGeometryDestroy(RwGeometry *geometry);
 RwGeometry *RwGeometryAddRef(RwGeometry *geometry);

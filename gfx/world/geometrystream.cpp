@@ -69,28 +69,6 @@ static bool WriteRecords(RwStream *stream, RwUInt32 count, RwUInt32 size, Put pu
     return true;
 }
 
-// The reading twin: get takes record i from the given place and may refuse it.
-template <typename Get>
-static bool ReadRecords(RwStream *stream, RwUInt32 count, RwUInt32 size, Get get)
-{
-    RwUInt8 block[rwRECORDBLOCK];
-    const RwUInt32 perBlock = rwRECORDBLOCK / size;
-    for (RwUInt32 done = 0; done < count;) {
-        const RwUInt32 n = count - done < perBlock ? count - done : perBlock;
-        if (!RwStreamReadExact(stream, block, n * size)) {
-            return false;
-        }
-        for (RwUInt32 i = 0; i < n; ++i) {
-            if (!get(done + i, block + i * size)) {
-                RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
-                return false;
-            }
-        }
-        done += n;
-    }
-    return true;
-}
-
 static bool WriteV3ds(RwStream *stream, const RwV3d *v, RwUInt32 count)
 {
     return WriteRecords(stream, count, 12, [v](RwUInt32 i, RwUInt8 *p) {
@@ -102,10 +80,7 @@ static bool WriteV3ds(RwStream *stream, const RwV3d *v, RwUInt32 count)
 
 static bool ReadV3ds(RwStream *stream, RwV3d *v, RwUInt32 count)
 {
-    return ReadRecords(stream, count, 12, [v](RwUInt32 i, const RwUInt8 *p) {
-        v[i] = {ReadF32(p), ReadF32(p + 4), ReadF32(p + 8)};
-        return true;
-    });
+    return RwWorldStreamReadReals(stream, &v->x, 12 * count) != nullptr;
 }
 
 static bool WriteVertexArrays(const RwGeometry *g, RwStream *stream)
@@ -179,32 +154,40 @@ const RwGeometry *RwGeometryStreamWrite(const RwGeometry *geometry, RwStream *st
     return geometry;
 }
 
+// The arrays are read straight into place; only the triangles need their
+// words' halves swapped.
 static bool ReadVertexArrays(RwGeometry *g, RwStream *stream)
 {
     const RwUInt32 v = static_cast<RwUInt32>(g->numVertices);
-    if ((g->flags & rwGEOMETRYPRELIT) && !ReadRecords(stream, v, 4, [g](RwUInt32 i, const RwUInt8 *p) {
-            g->preLitLum[i] = {p[0], p[1], p[2], p[3]};
-            return true;
-        })) {
+    if ((g->flags & rwGEOMETRYPRELIT) && !RwStreamReadExact(stream, g->preLitLum, 4 * v)) {
         return false;
     }
     for (RwInt32 s = 0; s < g->numTexCoordSets; ++s) {
-        RwTexCoords *uv = g->texCoords[s];
-        if (!ReadRecords(stream, v, 8, [uv](RwUInt32 i, const RwUInt8 *p) {
-                uv[i] = {ReadF32(p), ReadF32(p + 4)};
-                return true;
-            })) {
+        if (!RwWorldStreamReadReals(stream, &g->texCoords[s]->u, 8 * v)) {
             return false;
         }
     }
-    return ReadRecords(stream, static_cast<RwUInt32>(g->numTriangles), 8, [g, v](RwUInt32 i, const RwUInt8 *p) {
-        RwTriangle &t = g->triangles[i];
-        t.vertIndex[0] = ReadU16(p + 2);
-        t.vertIndex[1] = ReadU16(p);
-        t.vertIndex[2] = ReadU16(p + 6);
-        t.matIndex = ReadU16(p + 4);
-        return t.vertIndex[0] < v && t.vertIndex[1] < v && t.vertIndex[2] < v;
-    });
+    // Each triangle comes as two words: (vertex 0 << 16 | vertex 1), (vertex 2 << 16 | material).
+    const RwUInt32 n = static_cast<RwUInt32>(g->numTriangles);
+    RwUInt16 *p = reinterpret_cast<RwUInt16 *>(g->triangles);
+    if (n > 0 && !RwWorldStreamReadInt16s(stream, reinterpret_cast<RwInt16 *>(p), 8 * n)) {
+        return false;
+    }
+    RwUInt32 bad = 0;
+    for (RwUInt32 i = 0; i < n; ++i, p += 4) {
+        const RwUInt16 v1 = p[0];
+        const RwUInt16 material = p[2];
+        p[0] = p[1];
+        p[1] = v1;
+        p[2] = p[3];
+        p[3] = material;
+        bad |= static_cast<RwUInt32>(p[0] >= v) | static_cast<RwUInt32>(p[1] >= v) | static_cast<RwUInt32>(p[2] >= v);
+    }
+    if (bad) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+        return false;
+    }
+    return true;
 }
 
 // Morph-target records must announce exactly the arrays the format gives.
@@ -280,12 +263,9 @@ RwGeometry *RwGeometryStreamRead(RwStream *stream)
     if (!HasVertexArrays(format, numVertices) && !(format & rwGEOMETRYNATIVE)) {
         numTriangles = 0;
     }
-    RwGeometry *g = RwGeometryCreate(numVertices, numTriangles, format);
+    RwGeometry *g = RwGeometryCreateUncleared(numVertices, numTriangles, format, numMorphTargets);
     if (!g) {
         return nullptr;
-    }
-    if (numMorphTargets > 1 && RwGeometryAddMorphTargets(g, numMorphTargets - 1) < 0) {
-        return FailRead(g);
     }
     if ((HasVertexArrays(g->flags, numVertices) && !ReadVertexArrays(g, stream)) || !ReadMorphTargets(g, stream) ||
         (surplus > 0 && !RwStreamSkip(stream, surplus))) {
@@ -311,14 +291,9 @@ RwStream *RwGeometryBinMeshStreamRead(RwStream *stream, RwInt32 /*length*/, void
                                       RwInt32 /*size*/)
 {
     RwGeometry *g = static_cast<RwGeometry *>(object);
-    RwMeshHeader *header = RwBinMeshStreamRead(stream, g, &g->matList);
-    if (!header) {
-        return nullptr;
-    }
     // The meshes may only name vertices the geometry has.
-    if (!(g->flags & rwGEOMETRYNATIVE) && !RwMeshHeaderIndicesBelow(header, static_cast<RwUInt32>(g->numVertices))) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
-        RwMeshHeaderDestroy(header);
+    RwMeshHeader *header = RwBinMeshStreamRead(stream, g, &g->matList, static_cast<RwUInt32>(g->numVertices));
+    if (!header) {
         return nullptr;
     }
     RwMeshHeaderDestroy(g->mesh);

@@ -119,4 +119,6 @@ RwUInt32 RwMeshPrimitiveGetType(RwInt32 primType);
 RwInt32 RwBinMeshStreamGetSize(const RwMeshHeader *header, const void *owner);
 RwStream *RwBinMeshStreamWrite(const RwMeshHeader *header, const void *owner, RwStream *stream,
                                const RwMaterialList *materialList);
-RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwMaterialList *materialList);
+// Indices must lie below vertexLimit (at most 0x10000: they are kept in 16 bits).
+RwMeshHeader *RwBinMeshStreamRead(RwStream *stream, const void *owner, const RwMaterialList *materialList,
+                                  RwUInt32 vertexLimit = 0x10000);

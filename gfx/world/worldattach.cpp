@@ -110,14 +110,9 @@ static RwStream *SectorBinMeshRead(RwStream *stream, RwInt32, void *object, RwIn
         RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
         return nullptr;
     }
-    RwMeshHeader *header = RwBinMeshStreamRead(stream, world, &world->matList);
-    if (!header) {
-        return nullptr;
-    }
     // Indices must stay inside the sector's vertices.
-    if (!(world->flags & rwGEOMETRYNATIVE) && !RwMeshHeaderIndicesBelow(header, sector->numVertices)) {
-        RwMeshHeaderDestroy(header);
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
+    RwMeshHeader *header = RwBinMeshStreamRead(stream, world, &world->matList, sector->numVertices);
+    if (!header) {
         return nullptr;
     }
     if (sector->mesh) {

@@ -23,26 +23,6 @@ enum : RwUInt32 {
     rwMINPLANECHUNK = 2 * rwCHUNKHEADERSIZE + rwPLANESTRUCTSIZE,
 };
 
-// Arrays of 32- and 16-bit values: on a little-endian host the stream bytes
-// are the values, so they are read straight into place.
-static RwStream *ReadReals(RwStream *stream, RwReal *values, RwUInt32 bytes)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return RwStreamReadExact(stream, values, bytes);
-#else
-    return RwStreamReadReal(stream, values, bytes);
-#endif
-}
-
-static RwStream *ReadInt16s(RwStream *stream, RwInt16 *values, RwUInt32 bytes)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return RwStreamReadExact(stream, values, bytes);
-#else
-    return RwStreamReadInt16(stream, values, bytes);
-#endif
-}
-
 static bool Native(RwUInt32 format)
 {
     return (format & rwGEOMETRYNATIVE) != 0;
@@ -293,7 +273,7 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
         const RwUInt32 v = numVertices;
         if (v > 0) {
             sector->vertices = static_cast<RwV3d *>(TakeArray(cursor, 12 * v));
-            if (!ReadReals(stream, &sector->vertices->x, 12 * v)) {
+            if (!RwWorldStreamReadReals(stream, &sector->vertices->x, 12 * v)) {
                 return nullptr;
             }
             if (world->flags & rwGEOMETRYNORMALS) {
@@ -310,7 +290,7 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
             }
             for (RwInt32 i = 0; i < world->numTexCoordSets; ++i) {
                 sector->texCoords[i] = static_cast<RwTexCoords *>(TakeArray(cursor, 8 * v));
-                if (!ReadReals(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
+                if (!RwWorldStreamReadReals(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
                     return nullptr;
                 }
             }
@@ -318,25 +298,29 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
         if (numPolygons > 0) {
             sector->polygons = static_cast<RwTriangle *>(TakeArray(cursor, 8 * numPolygons));
             RwUInt16 *p = reinterpret_cast<RwUInt16 *>(sector->polygons);
-            if (!ReadInt16s(stream, reinterpret_cast<RwInt16 *>(p), 8 * numPolygons)) {
+            if (!RwWorldStreamReadInt16s(stream, reinterpret_cast<RwInt16 *>(p), 8 * numPolygons)) {
                 return nullptr;
             }
-            const bool old = version < rwPOLYGONORDERVERSION;
+            for (RwUInt32 i = 0; version < rwPOLYGONORDERVERSION && i < numPolygons; ++i) {
+                RwUInt16 *q = p + 4 * i;
+                const RwUInt16 material = q[0];
+                q[0] = q[1];
+                q[1] = q[2];
+                q[2] = q[3];
+                q[3] = material;
+            }
+            // A sector without vertices draws nothing; otherwise every index must name one.
+            // Checked without branches, the verdict taken once at the end.
+            const RwUInt32 limit = v > 0 ? v : 0x10000;
             const RwUInt32 materials = static_cast<RwUInt32>(world->matList.numMaterials);
+            RwUInt32 bad = 0;
             for (RwUInt32 i = 0; i < numPolygons; ++i, p += 4) {
-                if (old) {
-                    const RwUInt16 material = p[0];
-                    p[0] = p[1];
-                    p[1] = p[2];
-                    p[2] = p[3];
-                    p[3] = material;
-                }
-                // A sector without vertices draws nothing; otherwise every index must name one.
-                const bool badVertex = v > 0 && (p[0] >= v || p[1] >= v || p[2] >= v);
-                if (badVertex || base + p[3] >= materials) {
-                    ReadError();
-                    return nullptr;
-                }
+                bad |= static_cast<RwUInt32>(p[0] >= limit) | static_cast<RwUInt32>(p[1] >= limit) |
+                       static_cast<RwUInt32>(p[2] >= limit) | static_cast<RwUInt32>(base + p[3] >= materials);
+            }
+            if (bad) {
+                ReadError();
+                return nullptr;
             }
         }
     }

@@ -34,3 +34,23 @@ inline RwBool RwWorldStreamFindChecked(RwStream *stream, RwUInt32 type, RwUInt32
     }
     return TRUE;
 }
+
+// Arrays of 32- and 16-bit values: on a little-endian host the stream bytes
+// are the values, so they are read straight into place.
+inline RwStream *RwWorldStreamReadReals(RwStream *stream, RwReal *values, RwUInt32 bytes)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return RwStreamReadExact(stream, values, bytes);
+#else
+    return RwStreamReadReal(stream, values, bytes);
+#endif
+}
+
+inline RwStream *RwWorldStreamReadInt16s(RwStream *stream, RwInt16 *values, RwUInt32 bytes)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return RwStreamReadExact(stream, values, bytes);
+#else
+    return RwStreamReadInt16(stream, values, bytes);
+#endif
+}
