@@ -1,4 +1,4 @@
-// The viewer: opens the game's 1024x768 popup window, loads a world and models (or the sample scene) and orbits them.
+// The engine sample: the game's 1024x768 popup window, the engine root on the sample tree, a world and models to orbit.
 #include <windows.h>
 
 #include <cmath>
@@ -10,8 +10,6 @@
 
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
-#include "gfx/core/filesys.h"
-#include "gfx/core/win32filesys.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
@@ -21,6 +19,11 @@
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
 #include "viewerscene.h"
+
+#include "engine/CKivBase.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivWorld.h"
 
 namespace {
 
@@ -139,12 +142,6 @@ void DestroyLight(RwWorld *world, RwLight *light)
     }
 }
 
-bool EndsWith(const std::string &s, const char *tail)
-{
-    const size_t n = std::strlen(tail);
-    return s.size() >= n && _stricmp(s.c_str() + s.size() - n, tail) == 0;
-}
-
 std::string ExeFolder(void)
 {
     char path[MAX_PATH];
@@ -179,7 +176,8 @@ struct Options {
     int frames = 0;   // 0: until Escape
     std::string png;
     std::string sample;
-    std::vector<std::string> files;
+    int packed = 0;   // 1: reads go through "data.pcl"
+    bool bad = false;   // an argument the sample does not know
 };
 
 Options Parse(int argc, char **argv)
@@ -191,10 +189,12 @@ Options Parse(int argc, char **argv)
             o.frames = std::atoi(argv[++i]);
         } else if (a == "--png" && i + 1 < argc) {
             o.png = FullPath(argv[++i]);
+        } else if (a == "--packed") {
+            o.packed = 1;
         } else if (a == "--sample" && i + 1 < argc) {
             o.sample = FullPath(argv[++i]);
         } else {
-            o.files.push_back(FullPath(a));
+            o.bad = true;
         }
     }
     if (o.sample.empty()) {
@@ -203,88 +203,58 @@ Options Parse(int argc, char **argv)
     return o;
 }
 
-// One file system per drive letter; the viewer hands them full paths.
-bool MountDrives(void)
+// The sample tree goes into the folder on the first run; the engine root
+// reads it from there, as the game reads its own folder.
+bool PrepareSample(const std::string &folder)
 {
-    if (!RwFileSystemManagerOpen(-1)) {
-        return false;
-    }
-    const DWORD drives = GetLogicalDrives();
-    for (int i = 0; i < 26; i++) {
-        if (drives & (1u << i)) {
-            const char prefix[3] = {static_cast<char>('A' + i), ':', 0};
-            RwFileSystem *fs = RwWin32FileSystemCreate(16, prefix, prefix);
-            if (fs && !RwFileSystemRegister(fs)) {
-                fs->close(fs);
-            }
-        }
-    }
-    return true;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return SetCurrentDirectoryA(folder.c_str()) != 0;
 }
 
-bool StartEngine(HWND window)
+bool WriteSample(void)
 {
-    RwEngineOpenParams params = {window};
-    return RwEngineInit(nullptr, 0, 0x400000) && RwWorldPluginAttach() && RwEngineOpen(&params) &&
-           MountDrives() && RwEngineSetVideoMode(0) && RwEngineStart() &&
-           RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng);
+    if (Exists(KIV_SAMPLE_MODEL)) {
+        return true;
+    }
+    return KivViewerWriteSampleScene(".") != 0;
 }
 
-int Run(const Options &options, HWND window)
+int Run(const Options &options, CKivBase *base)
 {
-    std::vector<std::string> files = options.files;
-    if (files.empty()) {
-        const std::string folder = options.sample + "\\";
-        if (!Exists(folder + KIV_SAMPLE_MODEL) && !KivViewerWriteSampleScene(options.sample.c_str())) {
-            std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
-            return 1;
-        }
-        files = {folder + KIV_SAMPLE_TEXTURES, folder + KIV_SAMPLE_WORLD, folder + KIV_SAMPLE_MODEL};
-    }
-    RwWorld *world = nullptr;
-    std::vector<RwClump *> clumps;
-    for (const std::string &f : files) {
-        if (EndsWith(f, ".txd")) {
-            if (!KivViewerLoadTextures(f.c_str())) {
-                std::fprintf(stderr, "viewer: cannot read textures %s\n", f.c_str());
-            }
-        } else if (EndsWith(f, ".bsp") && !world) {
-            world = KivViewerLoadWorld(f.c_str());
-            if (!world) {
-                std::fprintf(stderr, "viewer: cannot read world %s\n", f.c_str());
-                return 1;
-            }
-        } else if (RwClump *c = KivViewerLoadClump(f.c_str())) {
-            clumps.push_back(c);
-        } else {
-            std::fprintf(stderr, "viewer: cannot read model %s\n", f.c_str());
-        }
-    }
-    if (!world) {
-        const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
-        world = RwWorldCreate(&box);
-    }
-    if (!world) {
+    if (!WriteSample()) {
+        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
         return 1;
     }
-    for (RwClump *c : clumps) {
-        RwWorldAddClump(world, c);
+    CKivWorld world("sample");
+    if (!world.Load(KIV_SAMPLE_WORLD, KIV_SAMPLE_TEXTURES, "")) {
+        std::fprintf(stderr, "viewer: cannot read world %s\n", KIV_SAMPLE_WORLD);
+        return 1;
     }
-    RwLight *ambient = AddLight(world, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0);
-    RwLight *sun = AddLight(world, rwLIGHTDIRECTIONAL, {0.9f, 0.85f, 0.8f, 1}, 50.0f, 150.0f);
+    world.SetClearColor({110, 150, 200, 255});
+    std::vector<CKivClump *> clumps;
+    for (const char *f : {KIV_SAMPLE_MODEL}) {
+        CKivClump *clump = new CKivClump;
+        if (clump->Load(f, "") && world.AddClump(clump)) {
+            clumps.push_back(clump);
+        } else {
+            std::fprintf(stderr, "viewer: cannot read model %s\n", f);
+            delete clump;
+        }
+    }
+    RwWorld *rw = world.GetWorld();
+    RwLight *ambient = rw ? AddLight(rw, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0) : nullptr;
+    RwLight *sun = rw ? AddLight(rw, rwLIGHTDIRECTIONAL, {0.9f, 0.85f, 0.8f, 1}, 50.0f, 150.0f) : nullptr;
 
-    RwCamera *camera = RwCameraCreate();
-    RwFrame *cameraFrame = RwFrameCreate();
-    RwCameraSetFrame(camera, cameraFrame);
-    camera->frameBuffer = RwRasterCreate(kWidth, kHeight, 0, rwRASTERTYPECAMERA);
-    camera->zBuffer = RwRasterCreate(kWidth, kHeight, 0, rwRASTERTYPEZBUFFER);
-    const RwV2d view = {0.6f, 0.45f};
-    RwCameraSetViewWindow(camera, &view);
-    RwCameraSetNearClipPlane(camera, 0.2f);
-    RwCameraSetFarClipPlane(camera, 200.0f);
-    RwWorldAddCamera(world, camera);
+    CKivCamera camera("sample");
+    if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
+        std::fprintf(stderr, "viewer: no camera\n");
+        return 1;
+    }
+    world.SetCamera(&camera);
+    base->SetCurrentWorld(&world);
 
     int status = 0;
+    DWORD before = GetTickCount();
     for (int frame = 1;; frame++) {
         MSG msg;
         bool quit = false;
@@ -298,38 +268,36 @@ int Run(const Options &options, HWND window)
         if (quit) {
             break;
         }
-        PlaceCamera(cameraFrame);
-        const RwRGBA sky = {110, 150, 200, 255};
-        RwCameraClear(camera, const_cast<RwRGBA *>(&sky), rwCAMERACLEARIMAGE | rwCAMERACLEARZ);
-        if (RwCameraBeginUpdate(camera)) {
-            RwWorldRender(world);
-            RwCameraEndUpdate(camera);
-        }
+        // Headless runs step a fixed time so their pictures repeat.
+        const DWORD now = GetTickCount();
+        const float dt = options.frames > 0 ? 1.0f / 30.0f : static_cast<float>(now - before) / 1000.0f;
+        before = now;
+        PlaceCamera(RwCameraGetFrame(camera.GetCamera()));
+        base->Lock();
+        base->Update(dt);
+        base->RenderWorld();
+        base->Unlock();
         const bool last = options.frames > 0 && frame >= options.frames;
-        if (last && !options.png.empty() && !SaveFrame(camera, options.png.c_str())) {
+        if (last && !options.png.empty() && !SaveFrame(camera.GetCamera(), options.png.c_str())) {
             std::fprintf(stderr, "viewer: cannot write %s\n", options.png.c_str());
             status = 1;
         }
-        RwCameraShowRaster(camera, window, 0);
+        camera.ShowRaster();
         if (last) {
             break;
         }
     }
 
-    RwWorldRemoveCamera(world, camera);
-    RwCameraSetFrame(camera, nullptr);
-    RwRasterDestroy(camera->frameBuffer);
-    RwRasterDestroy(camera->zBuffer);
-    camera->frameBuffer = camera->zBuffer = nullptr;
-    RwCameraDestroy(camera);
-    RwFrameDestroy(cameraFrame);
-    DestroyLight(world, ambient);
-    DestroyLight(world, sun);
-    for (RwClump *c : clumps) {
-        RwWorldRemoveClump(world, c);
-        RwClumpDestroy(c);
+    base->SetCurrentWorld(nullptr);
+    world.RemoveCamera(&camera);
+    if (rw) {
+        DestroyLight(rw, ambient);
+        DestroyLight(rw, sun);
     }
-    RwWorldDestroy(world);
+    for (CKivClump *c : clumps) {
+        world.RemoveClump(c);
+        delete c;
+    }
     return status;
 }
 
@@ -338,16 +306,24 @@ int Run(const Options &options, HWND window)
 int main(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
-    HWND window = CreateViewerWindow();
-    if (!window || !StartEngine(window)) {
-        std::fprintf(stderr, "viewer: the graphics library did not start\n");
+    if (options.bad) {
+        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n");
         return 1;
     }
-    const int status = Run(options, window);
-    RwEngineStop();
-    RwEngineClose();
-    RwFileSystemManagerClose();
-    RwEngineTerm();
+    if (!PrepareSample(options.sample)) {
+        std::fprintf(stderr, "viewer: cannot use the folder %s\n", options.sample.c_str());
+        return 1;
+    }
+    HWND window = CreateViewerWindow();
+    CKivBase *base = new CKivBase;
+    int status = 1;
+    if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
+        status = Run(options, base);
+    } else {
+        std::fprintf(stderr, "viewer: the engine did not start\n");
+    }
+    base->Shutdown();
+    delete base;
     if (IsWindow(window)) {
         DestroyWindow(window);
     }
