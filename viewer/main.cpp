@@ -18,8 +18,11 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
+#include "sample/avatar_data.h"
+#include "sample/sample_data.h"
 #include "viewerscene.h"
 
+#include "engine/CKivAvatar.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
@@ -29,6 +32,7 @@ namespace {
 
 const int kWidth = 1024;
 const int kHeight = 768;
+const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
 
 // Where the camera looks from: angles in degrees around the target.
 struct Orbit {
@@ -213,10 +217,11 @@ bool PrepareSample(const std::string &folder)
 
 bool WriteSample(void)
 {
-    if (Exists(KIV_SAMPLE_MODEL)) {
+    if (Exists(KIV_SAMPLE_MODEL) && Exists(kAvatarModel)) {
         return true;
     }
-    return KivViewerWriteSampleScene(".") != 0;
+    return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() && KivSampleWriteSound() &&
+           KivSampleWritePlaceholders();
 }
 
 int Run(const Options &options, CKivBase *base)
@@ -244,6 +249,18 @@ int Run(const Options &options, CKivBase *base)
     RwWorld *rw = world.GetWorld();
     RwLight *ambient = rw ? AddLight(rw, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0) : nullptr;
     RwLight *sun = rw ? AddLight(rw, rwLIGHTDIRECTIONAL, {0.9f, 0.85f, 0.8f, 1}, 50.0f, 150.0f) : nullptr;
+
+    // The avatar: body 1 in skin 1 with face 1, walking through its script-made behaviour.
+    CKivAvatar::LoadScripts("Data/Avatar/");
+    CKivAvatar avatar;
+    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 2.0f, 1.5f};
+    if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
+        std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
+        return 1;
+    }
+    avatar.SetScale(&small);
+    avatar.SetPosition(&place);
+    avatar.PlayBehavior("walk");
 
     CKivCamera camera("sample");
     if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
@@ -275,6 +292,7 @@ int Run(const Options &options, CKivBase *base)
         PlaceCamera(RwCameraGetFrame(camera.GetCamera()));
         base->Lock();
         base->Update(dt);
+        avatar.Update(dt);
         base->RenderWorld();
         base->Unlock();
         const bool last = options.frames > 0 && frame >= options.frames;
@@ -290,6 +308,7 @@ int Run(const Options &options, CKivBase *base)
 
     base->SetCurrentWorld(nullptr);
     world.RemoveCamera(&camera);
+    world.RemoveClump(&avatar);
     if (rw) {
         DestroyLight(rw, ambient);
         DestroyLight(rw, sun);
