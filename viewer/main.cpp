@@ -27,12 +27,45 @@
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivWorld.h"
+#include "engine/gui/CKivGuiButton.h"
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiIMEEditBox.h"
+#include "engine/gui/CKivGuiStatic.h"
+#include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/CKivGuiTempScrollBar.h"
 
 namespace {
 
 const int kWidth = 1024;
 const int kHeight = 768;
 const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
+#define kDialogImage "Data/Interface/Sample/dialog"
+const int kDialogX = 24, kDialogY = 24, kDialogWidth = 320, kDialogHeight = 190;
+const RwRGBA kDialogColour = {40, 50, 120, 255};
+// Texts in code page 949: "Dotum", "ga na da ra", "OK", "shadow".
+const char kDotum[] = "\xB5\xB8\xBF\xF2";
+const char kGreeting[] = "\xB0\xA1\xB3\xAA\xB4\xD9\xB6\xF3";
+const char kOk[] = "\xC8\xAE\xC0\xCE";
+const char kShadow[] = "\xB1\xD7\xB8\xB2\xC0\xDA";
+
+// The dialog: a Korean static, a button, a check box, a scroll bar and an IME edit box.
+CKivGuiDialog *MakeDialog(CKivGuiSystem *gui)
+{
+    CKivGuiDialog *d = new CKivGuiDialog(1);
+    d->SetLocation(kDialogX, kDialogY);
+    d->SetSize(kDialogWidth, kDialogHeight);
+    gui->AddDialog(d);
+    d->SetBackgroundImage(kDialogImage);
+    CKivGuiStatic *text = new CKivGuiStatic(d);
+    text->Create(1, 16, 12, 300, 40, kGreeting);
+    text->SetFont("DefaultFont");
+    text->SetTextColor(0xFFFFFFFF);
+    (new CKivGuiButton(d))->Create(2, 16, 50, 116, 80, kOk);
+    (new CKivGuiCheckBox(d))->Create(3, 130, 50, 260, 80, kShadow);
+    (new CKivGuiTempScrollBar(d))->Create(4, 290, 12, 304, 170, 0, 0);
+    (new CKivGuiIMEEditBox(d))->Create(5, 16, 100, 270, 130, kGreeting, 4, 4);
+    return d;
+}
 
 // Where the camera looks from: angles in degrees around the target.
 struct Orbit {
@@ -48,6 +81,10 @@ Orbit orbit;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
 {
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (gui && message != WM_DESTROY && gui->MsgProc(window, message, w, l)) {
+        return 0;
+    }
     switch (message) {
     case WM_KEYDOWN:
         if (w == VK_ESCAPE) {
@@ -215,13 +252,29 @@ bool PrepareSample(const std::string &folder)
     return SetCurrentDirectoryA(folder.c_str()) != 0;
 }
 
+// A PNG of one colour, the dialog's background.
+bool WriteSolidPng(const char *path, int w, int h, RwRGBA colour)
+{
+    RwImage *image = RwImageCreate(w, h, 32);
+    bool ok = image && RwImageAllocatePixels(image);
+    for (int y = 0; ok && y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
+        }
+    }
+    ok = ok && RwImageWritePng(image, path);
+    RwImageDestroy(image);
+    return ok;
+}
+
 bool WriteSample(void)
 {
     if (Exists(KIV_SAMPLE_MODEL) && Exists(kAvatarModel)) {
         return true;
     }
     return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() && KivSampleWriteSound() &&
-           KivSampleWritePlaceholders();
+           KivSampleWritePlaceholders() && (CreateDirectoryA("Data/Interface/Sample", nullptr), true) &&
+           WriteSolidPng(kDialogImage ".png", kDialogWidth, kDialogHeight, kDialogColour);
 }
 
 int Run(const Options &options, CKivBase *base)
@@ -262,6 +315,10 @@ int Run(const Options &options, CKivBase *base)
     avatar.SetPosition(&place);
     avatar.PlayBehavior("walk");
 
+    base->CreateFonts(kDotum);
+    CKivGuiSystem *gui = base->GetGuiSystem();
+    CKivGuiDialog *dialog = MakeDialog(gui);
+
     CKivCamera camera("sample");
     if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
         std::fprintf(stderr, "viewer: no camera\n");
@@ -294,6 +351,7 @@ int Run(const Options &options, CKivBase *base)
         base->Update(dt);
         avatar.Update(dt);
         base->RenderWorld();
+        gui->Render(dt);
         base->Unlock();
         const bool last = options.frames > 0 && frame >= options.frames;
         if (last && !options.png.empty() && !SaveFrame(camera.GetCamera(), options.png.c_str())) {
@@ -307,6 +365,7 @@ int Run(const Options &options, CKivBase *base)
     }
 
     base->SetCurrentWorld(nullptr);
+    delete dialog;
     world.RemoveCamera(&camera);
     world.RemoveClump(&avatar);
     if (rw) {
