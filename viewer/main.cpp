@@ -26,6 +26,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -33,6 +34,7 @@
 #include "engine/gui/CKivGuiStatic.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTempScrollBar.h"
+#include "engine/gui/CKivGuiTooltipManager.h"
 
 namespace {
 
@@ -244,12 +246,26 @@ Options Parse(int argc, char **argv)
     return o;
 }
 
+// The tooltip skin, written before the engine starts: its manager loads it then.
+bool WriteTooltipSkin(void)
+{
+    const char *const pieces[] = {"upleft",   "uppattern",   "upright",   "leftpattern", "pattern",       "rightpattern",
+                                  "downleft", "downpattern", "downright", "downarrow",   "downleftarrow", "rightdownarrow"};
+    for (const char *piece : pieces) {
+        const std::string path = std::string("Data/Interface/Tooltip/tooltip-") + piece + ".png";
+        if (!Exists(path) && !KivSampleWriteSolidPng(path, 250, 235, 160)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The sample tree goes into the folder on the first run; the engine root
 // reads it from there, as the game reads its own folder.
 bool PrepareSample(const std::string &folder)
 {
     CreateDirectoryA(folder.c_str(), nullptr);
-    return SetCurrentDirectoryA(folder.c_str()) != 0;
+    return SetCurrentDirectoryA(folder.c_str()) != 0 && WriteTooltipSkin();
 }
 
 // A PNG of one colour, the dialog's background.
@@ -266,6 +282,21 @@ bool WriteSolidPng(const char *path, int w, int h, RwRGBA colour)
     RwImageDestroy(image);
     return ok;
 }
+
+// The followed tooltip's world: the avatar's parts through the sample camera.
+struct Followed {
+    static inline CKivClump *model = nullptr;
+    static inline CKivCamera *camera = nullptr;
+    static int Resolve(const char *name, const char *part, GuiFollowTarget *out)
+    {
+        RwAtomic *atomic = model && std::strcmp(name, model->GetName()) == 0 ? model->FindAtomic(part) : nullptr;
+        if (!atomic) {
+            return 0;
+        }
+        *out = {atomic, camera};
+        return 1;
+    }
+};
 
 bool WriteSample(void)
 {
@@ -314,6 +345,12 @@ int Run(const Options &options, CKivBase *base)
     avatar.SetScale(&small);
     avatar.SetPosition(&place);
     avatar.PlayBehavior("walk");
+    // Group 0's "step" event on the avatar; machines without audio play nothing.
+    CKivSoundManager *sound = base->GetSoundManager();
+    if (sound) {
+        sound->LoadEventGroup(0);
+        sound->PlayEventOnObject(0, 4, avatar.GetName());
+    }
 
     base->CreateFonts(kDotum);
     CKivGuiSystem *gui = base->GetGuiSystem();
@@ -325,6 +362,11 @@ int Run(const Options &options, CKivBase *base)
         return 1;
     }
     world.SetCamera(&camera);
+    Followed::model = &avatar;
+    Followed::camera = &camera;
+    CKivGuiTooltipManager::SetFollowResolver(Followed::Resolve);
+    gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
+                                                  3, -1);
     base->SetCurrentWorld(&world);
 
     int status = 0;
@@ -365,6 +407,7 @@ int Run(const Options &options, CKivBase *base)
     }
 
     base->SetCurrentWorld(nullptr);
+    CKivGuiTooltipManager::SetFollowResolver(nullptr);
     delete dialog;
     world.RemoveCamera(&camera);
     world.RemoveClump(&avatar);
