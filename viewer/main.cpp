@@ -26,6 +26,8 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivSimpleShadow.h"
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
 #include "engine/gui/CKivGuiButton.h"
@@ -41,6 +43,7 @@ namespace {
 const int kWidth = 1024;
 const int kHeight = 768;
 const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
+const char kSunLight[] = "sun.dff";
 #define kDialogImage "Data/Interface/Sample/dialog"
 const int kDialogX = 24, kDialogY = 24, kDialogWidth = 320, kDialogHeight = 190;
 const RwRGBA kDialogColour = {40, 50, 120, 255};
@@ -298,12 +301,41 @@ struct Followed {
     }
 };
 
+// The blob shadow: a dark disc laid on the ground under the avatar's root bone.
+class Blob : public CKivSimpleShadow {
+public:
+    Blob(CKivClump *model, RwWorld *world, CKivCamera *camera)
+        : m_model(model), m_world(world), m_camera(camera), m_texture(KivTestBlobTexture(16, 0xA0000000u))
+    {
+    }
+    ~Blob() override
+    {
+        if (m_texture) {
+            RwTextureDestroy(m_texture);
+        }
+    }
+    void DrawShadows(void *) override
+    {
+        const RwMatrix *root = m_model->GetFrameMatrix("Bip01");
+        if (root) {
+            RenderShadow(m_world, &root->pos, 1.2f, 10.0f, m_texture, m_camera);
+        }
+    }
+
+private:
+    CKivClump *m_model;
+    RwWorld *m_world;
+    CKivCamera *m_camera;
+    RwTexture *m_texture;
+};
+
 bool WriteSample(void)
 {
     if (Exists(KIV_SAMPLE_MODEL) && Exists(kAvatarModel)) {
         return true;
     }
-    return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() && KivSampleWriteSound() &&
+    return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
+           KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
            KivSampleWritePlaceholders() && (CreateDirectoryA("Data/Interface/Sample", nullptr), true) &&
            WriteSolidPng(kDialogImage ".png", kDialogWidth, kDialogHeight, kDialogColour);
 }
@@ -332,7 +364,15 @@ int Run(const Options &options, CKivBase *base)
     }
     RwWorld *rw = world.GetWorld();
     RwLight *ambient = rw ? AddLight(rw, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0) : nullptr;
-    RwLight *sun = rw ? AddLight(rw, rwLIGHTDIRECTIONAL, {0.9f, 0.85f, 0.8f, 1}, 50.0f, 150.0f) : nullptr;
+    // The sun is the world's main light: the projected shadow falls away from it.
+    CKivLight sun("sun");
+    if (sun.Load(kSunLight)) {
+        RwFrame *frame = RwLightGetFrame(sun.GetLight());
+        const RwV3d xAxis = {1, 0, 0}, yAxis = {0, 1, 0};
+        RwFrameRotate(frame, &xAxis, 60.0f, rwCOMBINEREPLACE);
+        RwFrameRotate(frame, &yAxis, 150.0f, rwCOMBINEPOSTCONCAT);
+        world.AddLight(&sun);
+    }
 
     // The avatar: body 1 in skin 1 with face 1, walking through its script-made behaviour.
     CKivAvatar::LoadScripts("Data/Avatar/");
@@ -365,6 +405,7 @@ int Run(const Options &options, CKivBase *base)
     Followed::model = &avatar;
     Followed::camera = &camera;
     CKivGuiTooltipManager::SetFollowResolver(Followed::Resolve);
+    Blob blob(&avatar, rw, &camera);
     gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
                                                   3, -1);
     base->SetCurrentWorld(&world);
@@ -393,6 +434,10 @@ int Run(const Options &options, CKivBase *base)
         base->Update(dt);
         avatar.Update(dt);
         base->RenderWorld();
+        if (camera.BeginUpdate()) {
+            blob.DrawShadows(nullptr);
+            camera.EndUpdate();
+        }
         gui->Render(dt);
         base->Unlock();
         const bool last = options.frames > 0 && frame >= options.frames;
@@ -410,10 +455,11 @@ int Run(const Options &options, CKivBase *base)
     CKivGuiTooltipManager::SetFollowResolver(nullptr);
     delete dialog;
     world.RemoveCamera(&camera);
+    world.RemoveLight(&sun);
     world.RemoveClump(&avatar);
+
     if (rw) {
         DestroyLight(rw, ambient);
-        DestroyLight(rw, sun);
     }
     for (CKivClump *c : clumps) {
         world.RemoveClump(c);
