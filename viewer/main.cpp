@@ -1,4 +1,4 @@
-// The viewer: opens the game's 1024x768 popup window, loads a world and models (or the sample scene) and orbits them.
+// The engine sample: the game's 1024x768 popup window, the engine root on the sample tree, a world and models to orbit.
 #include <windows.h>
 
 #include <cmath>
@@ -10,8 +10,6 @@
 
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
-#include "gfx/core/filesys.h"
-#include "gfx/core/win32filesys.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
@@ -20,12 +18,59 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
+#include "sample/avatar_data.h"
+#include "sample/sample_data.h"
 #include "viewerscene.h"
+
+#include "engine/CKivAvatar.h"
+#include "engine/CKivBase.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivSimpleShadow.h"
+#include "engine/CKivSoundManager.h"
+#include "engine/CKivWorld.h"
+#include "engine/gui/CKivGuiButton.h"
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiIMEEditBox.h"
+#include "engine/gui/CKivGuiStatic.h"
+#include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/CKivGuiTempScrollBar.h"
+#include "engine/gui/CKivGuiTooltipManager.h"
 
 namespace {
 
 const int kWidth = 1024;
 const int kHeight = 768;
+const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
+const char kSunLight[] = "sun.dff";
+#define kDialogImage "Data/Interface/Sample/dialog"
+const int kDialogX = 24, kDialogY = 24, kDialogWidth = 320, kDialogHeight = 190;
+const RwRGBA kDialogColour = {40, 50, 120, 255};
+// Texts in code page 949: "Dotum", "ga na da ra", "OK", "shadow".
+const char kDotum[] = "\xB5\xB8\xBF\xF2";
+const char kGreeting[] = "\xB0\xA1\xB3\xAA\xB4\xD9\xB6\xF3";
+const char kOk[] = "\xC8\xAE\xC0\xCE";
+const char kShadow[] = "\xB1\xD7\xB8\xB2\xC0\xDA";
+
+// The dialog: a Korean static, a button, a check box, a scroll bar and an IME edit box.
+CKivGuiDialog *MakeDialog(CKivGuiSystem *gui)
+{
+    CKivGuiDialog *d = new CKivGuiDialog(1);
+    d->SetLocation(kDialogX, kDialogY);
+    d->SetSize(kDialogWidth, kDialogHeight);
+    gui->AddDialog(d);
+    d->SetBackgroundImage(kDialogImage);
+    CKivGuiStatic *text = new CKivGuiStatic(d);
+    text->Create(1, 16, 12, 300, 40, kGreeting);
+    text->SetFont("DefaultFont");
+    text->SetTextColor(0xFFFFFFFF);
+    (new CKivGuiButton(d))->Create(2, 16, 50, 116, 80, kOk);
+    (new CKivGuiCheckBox(d))->Create(3, 130, 50, 260, 80, kShadow);
+    (new CKivGuiTempScrollBar(d))->Create(4, 290, 12, 304, 170, 0, 0);
+    (new CKivGuiIMEEditBox(d))->Create(5, 16, 100, 270, 130, kGreeting, 4, 4);
+    return d;
+}
 
 // Where the camera looks from: angles in degrees around the target.
 struct Orbit {
@@ -41,6 +86,10 @@ Orbit orbit;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
 {
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    if (gui && message != WM_DESTROY && gui->MsgProc(window, message, w, l)) {
+        return 0;
+    }
     switch (message) {
     case WM_KEYDOWN:
         if (w == VK_ESCAPE) {
@@ -139,12 +188,6 @@ void DestroyLight(RwWorld *world, RwLight *light)
     }
 }
 
-bool EndsWith(const std::string &s, const char *tail)
-{
-    const size_t n = std::strlen(tail);
-    return s.size() >= n && _stricmp(s.c_str() + s.size() - n, tail) == 0;
-}
-
 std::string ExeFolder(void)
 {
     char path[MAX_PATH];
@@ -179,7 +222,8 @@ struct Options {
     int frames = 0;   // 0: until Escape
     std::string png;
     std::string sample;
-    std::vector<std::string> files;
+    int packed = 0;   // 1: reads go through "data.pcl"
+    bool bad = false;   // an argument the sample does not know
 };
 
 Options Parse(int argc, char **argv)
@@ -191,10 +235,12 @@ Options Parse(int argc, char **argv)
             o.frames = std::atoi(argv[++i]);
         } else if (a == "--png" && i + 1 < argc) {
             o.png = FullPath(argv[++i]);
+        } else if (a == "--packed") {
+            o.packed = 1;
         } else if (a == "--sample" && i + 1 < argc) {
             o.sample = FullPath(argv[++i]);
         } else {
-            o.files.push_back(FullPath(a));
+            o.bad = true;
         }
     }
     if (o.sample.empty()) {
@@ -203,88 +249,169 @@ Options Parse(int argc, char **argv)
     return o;
 }
 
-// One file system per drive letter; the viewer hands them full paths.
-bool MountDrives(void)
+// The tooltip skin, written before the engine starts: its manager loads it then.
+bool WriteTooltipSkin(void)
 {
-    if (!RwFileSystemManagerOpen(-1)) {
-        return false;
-    }
-    const DWORD drives = GetLogicalDrives();
-    for (int i = 0; i < 26; i++) {
-        if (drives & (1u << i)) {
-            const char prefix[3] = {static_cast<char>('A' + i), ':', 0};
-            RwFileSystem *fs = RwWin32FileSystemCreate(16, prefix, prefix);
-            if (fs && !RwFileSystemRegister(fs)) {
-                fs->close(fs);
-            }
+    const char *const pieces[] = {"upleft",   "uppattern",   "upright",   "leftpattern", "pattern",       "rightpattern",
+                                  "downleft", "downpattern", "downright", "downarrow",   "downleftarrow", "rightdownarrow"};
+    for (const char *piece : pieces) {
+        const std::string path = std::string("Data/Interface/Tooltip/tooltip-") + piece + ".png";
+        if (!Exists(path) && !KivSampleWriteSolidPng(path, 250, 235, 160)) {
+            return false;
         }
     }
     return true;
 }
 
-bool StartEngine(HWND window)
+// The sample tree goes into the folder on the first run; the engine root
+// reads it from there, as the game reads its own folder.
+bool PrepareSample(const std::string &folder)
 {
-    RwEngineOpenParams params = {window};
-    return RwEngineInit(nullptr, 0, 0x400000) && RwWorldPluginAttach() && RwEngineOpen(&params) &&
-           MountDrives() && RwEngineSetVideoMode(0) && RwEngineStart() &&
-           RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return SetCurrentDirectoryA(folder.c_str()) != 0 && WriteTooltipSkin();
 }
 
-int Run(const Options &options, HWND window)
+// A PNG of one colour, the dialog's background.
+bool WriteSolidPng(const char *path, int w, int h, RwRGBA colour)
 {
-    std::vector<std::string> files = options.files;
-    if (files.empty()) {
-        const std::string folder = options.sample + "\\";
-        if (!Exists(folder + KIV_SAMPLE_MODEL) && !KivViewerWriteSampleScene(options.sample.c_str())) {
-            std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
-            return 1;
-        }
-        files = {folder + KIV_SAMPLE_TEXTURES, folder + KIV_SAMPLE_WORLD, folder + KIV_SAMPLE_MODEL};
-    }
-    RwWorld *world = nullptr;
-    std::vector<RwClump *> clumps;
-    for (const std::string &f : files) {
-        if (EndsWith(f, ".txd")) {
-            if (!KivViewerLoadTextures(f.c_str())) {
-                std::fprintf(stderr, "viewer: cannot read textures %s\n", f.c_str());
-            }
-        } else if (EndsWith(f, ".bsp") && !world) {
-            world = KivViewerLoadWorld(f.c_str());
-            if (!world) {
-                std::fprintf(stderr, "viewer: cannot read world %s\n", f.c_str());
-                return 1;
-            }
-        } else if (RwClump *c = KivViewerLoadClump(f.c_str())) {
-            clumps.push_back(c);
-        } else {
-            std::fprintf(stderr, "viewer: cannot read model %s\n", f.c_str());
+    RwImage *image = RwImageCreate(w, h, 32);
+    bool ok = image && RwImageAllocatePixels(image);
+    for (int y = 0; ok && y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
         }
     }
-    if (!world) {
-        const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
-        world = RwWorldCreate(&box);
-    }
-    if (!world) {
+    ok = ok && RwImageWritePng(image, path);
+    RwImageDestroy(image);
+    return ok;
+}
+
+// The followed tooltip's world: the avatar's parts through the sample camera.
+struct Followed {
+    static inline CKivClump *model = nullptr;
+    static inline CKivCamera *camera = nullptr;
+    static int Resolve(const char *name, const char *part, GuiFollowTarget *out)
+    {
+        RwAtomic *atomic = model && std::strcmp(name, model->GetName()) == 0 ? model->FindAtomic(part) : nullptr;
+        if (!atomic) {
+            return 0;
+        }
+        *out = {atomic, camera};
         return 1;
     }
-    for (RwClump *c : clumps) {
-        RwWorldAddClump(world, c);
-    }
-    RwLight *ambient = AddLight(world, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0);
-    RwLight *sun = AddLight(world, rwLIGHTDIRECTIONAL, {0.9f, 0.85f, 0.8f, 1}, 50.0f, 150.0f);
+};
 
-    RwCamera *camera = RwCameraCreate();
-    RwFrame *cameraFrame = RwFrameCreate();
-    RwCameraSetFrame(camera, cameraFrame);
-    camera->frameBuffer = RwRasterCreate(kWidth, kHeight, 0, rwRASTERTYPECAMERA);
-    camera->zBuffer = RwRasterCreate(kWidth, kHeight, 0, rwRASTERTYPEZBUFFER);
-    const RwV2d view = {0.6f, 0.45f};
-    RwCameraSetViewWindow(camera, &view);
-    RwCameraSetNearClipPlane(camera, 0.2f);
-    RwCameraSetFarClipPlane(camera, 200.0f);
-    RwWorldAddCamera(world, camera);
+// The blob shadow: a dark disc laid on the ground under the avatar's root bone.
+class Blob : public CKivSimpleShadow {
+public:
+    Blob(CKivClump *model, RwWorld *world, CKivCamera *camera)
+        : m_model(model), m_world(world), m_camera(camera), m_texture(KivTestBlobTexture(16, 0xA0000000u))
+    {
+    }
+    ~Blob() override
+    {
+        if (m_texture) {
+            RwTextureDestroy(m_texture);
+        }
+    }
+    void DrawShadows(void *) override
+    {
+        const RwMatrix *root = m_model->GetFrameMatrix("Bip01");
+        if (root) {
+            RenderShadow(m_world, &root->pos, 1.2f, 10.0f, m_texture, m_camera);
+        }
+    }
+
+private:
+    CKivClump *m_model;
+    RwWorld *m_world;
+    CKivCamera *m_camera;
+    RwTexture *m_texture;
+};
+
+bool WriteSample(void)
+{
+    if (Exists(KIV_SAMPLE_MODEL) && Exists(kAvatarModel)) {
+        return true;
+    }
+    return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
+           KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
+           KivSampleWritePlaceholders() && (CreateDirectoryA("Data/Interface/Sample", nullptr), true) &&
+           WriteSolidPng(kDialogImage ".png", kDialogWidth, kDialogHeight, kDialogColour);
+}
+
+int Run(const Options &options, CKivBase *base)
+{
+    if (!WriteSample()) {
+        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
+        return 1;
+    }
+    CKivWorld world("sample");
+    if (!world.Load(KIV_SAMPLE_WORLD, KIV_SAMPLE_TEXTURES, "")) {
+        std::fprintf(stderr, "viewer: cannot read world %s\n", KIV_SAMPLE_WORLD);
+        return 1;
+    }
+    world.SetClearColor({110, 150, 200, 255});
+    std::vector<CKivClump *> clumps;
+    for (const char *f : {KIV_SAMPLE_MODEL}) {
+        CKivClump *clump = new CKivClump;
+        if (clump->Load(f, "") && world.AddClump(clump)) {
+            clumps.push_back(clump);
+        } else {
+            std::fprintf(stderr, "viewer: cannot read model %s\n", f);
+            delete clump;
+        }
+    }
+    RwWorld *rw = world.GetWorld();
+    RwLight *ambient = rw ? AddLight(rw, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0) : nullptr;
+    // The sun is the world's main light: the projected shadow falls away from it.
+    CKivLight sun("sun");
+    if (sun.Load(kSunLight)) {
+        RwFrame *frame = RwLightGetFrame(sun.GetLight());
+        const RwV3d xAxis = {1, 0, 0}, yAxis = {0, 1, 0};
+        RwFrameRotate(frame, &xAxis, 60.0f, rwCOMBINEREPLACE);
+        RwFrameRotate(frame, &yAxis, 150.0f, rwCOMBINEPOSTCONCAT);
+        world.AddLight(&sun);
+    }
+
+    // The avatar: body 1 in skin 1 with face 1, walking through its script-made behaviour.
+    CKivAvatar::LoadScripts("Data/Avatar/");
+    CKivAvatar avatar;
+    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 2.0f, 1.5f};
+    if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
+        std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
+        return 1;
+    }
+    avatar.SetScale(&small);
+    avatar.SetPosition(&place);
+    avatar.PlayBehavior("walk");
+    // Group 0's "step" event on the avatar; machines without audio play nothing.
+    CKivSoundManager *sound = base->GetSoundManager();
+    if (sound) {
+        sound->LoadEventGroup(0);
+        sound->PlayEventOnObject(0, 4, avatar.GetName());
+    }
+
+    base->CreateFonts(kDotum);
+    CKivGuiSystem *gui = base->GetGuiSystem();
+    CKivGuiDialog *dialog = MakeDialog(gui);
+
+    CKivCamera camera("sample");
+    if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
+        std::fprintf(stderr, "viewer: no camera\n");
+        return 1;
+    }
+    world.SetCamera(&camera);
+    Followed::model = &avatar;
+    Followed::camera = &camera;
+    CKivGuiTooltipManager::SetFollowResolver(Followed::Resolve);
+    Blob blob(&avatar, rw, &camera);
+    gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
+                                                  3, -1);
+    base->SetCurrentWorld(&world);
 
     int status = 0;
+    DWORD before = GetTickCount();
     for (int frame = 1;; frame++) {
         MSG msg;
         bool quit = false;
@@ -298,38 +425,46 @@ int Run(const Options &options, HWND window)
         if (quit) {
             break;
         }
-        PlaceCamera(cameraFrame);
-        const RwRGBA sky = {110, 150, 200, 255};
-        RwCameraClear(camera, const_cast<RwRGBA *>(&sky), rwCAMERACLEARIMAGE | rwCAMERACLEARZ);
-        if (RwCameraBeginUpdate(camera)) {
-            RwWorldRender(world);
-            RwCameraEndUpdate(camera);
+        // Headless runs step a fixed time so their pictures repeat.
+        const DWORD now = GetTickCount();
+        const float dt = options.frames > 0 ? 1.0f / 30.0f : static_cast<float>(now - before) / 1000.0f;
+        before = now;
+        PlaceCamera(RwCameraGetFrame(camera.GetCamera()));
+        base->Lock();
+        base->Update(dt);
+        avatar.Update(dt);
+        base->RenderWorld();
+        if (camera.BeginUpdate()) {
+            blob.DrawShadows(nullptr);
+            camera.EndUpdate();
         }
+        gui->Render(dt);
+        base->Unlock();
         const bool last = options.frames > 0 && frame >= options.frames;
-        if (last && !options.png.empty() && !SaveFrame(camera, options.png.c_str())) {
+        if (last && !options.png.empty() && !SaveFrame(camera.GetCamera(), options.png.c_str())) {
             std::fprintf(stderr, "viewer: cannot write %s\n", options.png.c_str());
             status = 1;
         }
-        RwCameraShowRaster(camera, window, 0);
+        camera.ShowRaster();
         if (last) {
             break;
         }
     }
 
-    RwWorldRemoveCamera(world, camera);
-    RwCameraSetFrame(camera, nullptr);
-    RwRasterDestroy(camera->frameBuffer);
-    RwRasterDestroy(camera->zBuffer);
-    camera->frameBuffer = camera->zBuffer = nullptr;
-    RwCameraDestroy(camera);
-    RwFrameDestroy(cameraFrame);
-    DestroyLight(world, ambient);
-    DestroyLight(world, sun);
-    for (RwClump *c : clumps) {
-        RwWorldRemoveClump(world, c);
-        RwClumpDestroy(c);
+    base->SetCurrentWorld(nullptr);
+    CKivGuiTooltipManager::SetFollowResolver(nullptr);
+    delete dialog;
+    world.RemoveCamera(&camera);
+    world.RemoveLight(&sun);
+    world.RemoveClump(&avatar);
+
+    if (rw) {
+        DestroyLight(rw, ambient);
     }
-    RwWorldDestroy(world);
+    for (CKivClump *c : clumps) {
+        world.RemoveClump(c);
+        delete c;
+    }
     return status;
 }
 
@@ -338,16 +473,24 @@ int Run(const Options &options, HWND window)
 int main(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
-    HWND window = CreateViewerWindow();
-    if (!window || !StartEngine(window)) {
-        std::fprintf(stderr, "viewer: the graphics library did not start\n");
+    if (options.bad) {
+        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n");
         return 1;
     }
-    const int status = Run(options, window);
-    RwEngineStop();
-    RwEngineClose();
-    RwFileSystemManagerClose();
-    RwEngineTerm();
+    if (!PrepareSample(options.sample)) {
+        std::fprintf(stderr, "viewer: cannot use the folder %s\n", options.sample.c_str());
+        return 1;
+    }
+    HWND window = CreateViewerWindow();
+    CKivBase *base = new CKivBase;
+    int status = 1;
+    if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
+        status = Run(options, base);
+    } else {
+        std::fprintf(stderr, "viewer: the engine did not start\n");
+    }
+    base->Shutdown();
+    delete base;
     if (IsWindow(window)) {
         DestroyWindow(window);
     }

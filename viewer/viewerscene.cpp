@@ -1,4 +1,4 @@
-// The viewer's sample scene: a textured ground world with objects and a lit, textured model, written and loaded.
+// The viewer's sample scene: a textured ground world with objects and a lit, textured model, written for the engine to load.
 #include "viewerscene.h"
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include "gfx/core/byteorder.h"
 #include "gfx/core/image.h"
 #include "gfx/core/memory.h"
+#include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
@@ -83,6 +84,15 @@ bool SaveFile(const std::string &path, const Bytes &bytes)
 // ---------------------------------------------------------------------------
 // Textures: small patterns made in memory
 
+std::string Join(const RwChar *folder, const char *name)
+{
+    std::string path = folder;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+        path += '\\';
+    }
+    return path + name;
+}
+
 typedef RwRGBA (*Pattern)(int x, int y);
 
 RwRGBA Grass(int x, int y)
@@ -102,7 +112,7 @@ RwRGBA Cloth(int x, int y)
     return (y / 2) % 2 ? RwRGBA{230, 120, 40, 255} : RwRGBA{250, 200, 60, 255};
 }
 
-RwTexture *MakeTexture(const RwChar *name, Pattern pattern)
+RwImage *MakeImage(Pattern pattern)
 {
     RwImage *image = RwImageCreate(16, 16, 32);
     if (!image || !RwImageAllocatePixels(image)) {
@@ -114,6 +124,18 @@ RwTexture *MakeTexture(const RwChar *name, Pattern pattern)
             const RwRGBA c = pattern(x, y);
             std::memcpy(image->cpPixels + y * image->stride + 4 * x, &c, 4);
         }
+    }
+    return image;
+}
+
+// The engine reads every texture from "<name>.png" beside the model, so the
+// pattern is written there too.
+RwTexture *MakeTexture(const RwChar *folder, const RwChar *name, Pattern pattern)
+{
+    RwImage *image = MakeImage(pattern);
+    if (!image || !RwImageWritePng(image, Join(folder, (std::string(name) + ".png").c_str()).c_str())) {
+        RwImageDestroy(image);
+        return nullptr;
     }
     RwInt32 w = 0, h = 0, depth = 0, format = 0;
     RwRaster *raster = nullptr;
@@ -375,33 +397,14 @@ Bytes ModelFile(RwTexture *cloth)
     return out;
 }
 
-std::string Join(const RwChar *folder, const char *name)
-{
-    std::string path = folder;
-    if (!path.empty() && path.back() != '\\' && path.back() != '/') {
-        path += '\\';
-    }
-    return path + name;
-}
-
 // The stream after the header of the first chunk of the type.
-RwStream *OpenChunk(const RwChar *path, RwUInt32 type)
-{
-    RwStream *stream = RwStreamOpen(rwSTREAMFILENAME, rwSTREAMREAD, path);
-    if (stream && !RwStreamFindChunk(stream, type, nullptr, nullptr)) {
-        RwStreamClose(stream, nullptr);
-        return nullptr;
-    }
-    return stream;
-}
-
 }  // namespace
 
 RwBool KivViewerWriteSampleScene(const RwChar *folder)
 {
     CreateDirectoryA(folder, nullptr);
-    RwTexture *textures[3] = {MakeTexture("ground", Grass), MakeTexture("stone", Stone),
-                              MakeTexture("cloth", Cloth)};
+    RwTexture *textures[3] = {MakeTexture(folder, "ground", Grass), MakeTexture(folder, "stone", Stone),
+                              MakeTexture(folder, "cloth", Cloth)};
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwMaterialList list;
     RwMaterialListInitialize(&list);
@@ -417,7 +420,7 @@ RwBool KivViewerWriteSampleScene(const RwChar *folder)
         RwTextureDictionaryAddTexture(dict, RwTextureAddRef(textures[i]));
     }
     ok = ok && SaveFile(Join(folder, KIV_SAMPLE_TEXTURES), Written([&](RwStream *s) {
-                            return RwTextureDictionaryStreamWrite(dict, s) != nullptr;
+                            return RwPITextureDictionaryStreamWrite(dict, s) != nullptr;
                         }));
     ok = ok && SaveFile(Join(folder, KIV_SAMPLE_WORLD), WorldFile(&list));
     ok = ok && SaveFile(Join(folder, KIV_SAMPLE_MODEL), ModelFile(textures[2]));
@@ -431,40 +434,4 @@ RwBool KivViewerWriteSampleScene(const RwChar *folder)
         }
     }
     return ok;
-}
-
-RwBool KivViewerLoadTextures(const RwChar *path)
-{
-    RwStream *stream = OpenChunk(path, 0x16);
-    if (!stream) {
-        return FALSE;
-    }
-    RwTextureDictionary *dict = RwTextureDictionaryStreamRead(stream);
-    RwStreamClose(stream, nullptr);
-    if (dict) {
-        RwTextureDictionarySetCurrent(dict);
-    }
-    return dict != nullptr;
-}
-
-RwWorld *KivViewerLoadWorld(const RwChar *path)
-{
-    RwStream *stream = OpenChunk(path, rwID_WORLD);
-    if (!stream) {
-        return nullptr;
-    }
-    RwWorld *world = RwWorldStreamRead(stream);
-    RwStreamClose(stream, nullptr);
-    return world;
-}
-
-RwClump *KivViewerLoadClump(const RwChar *path)
-{
-    RwStream *stream = OpenChunk(path, 0x10);
-    if (!stream) {
-        return nullptr;
-    }
-    RwClump *clump = RwClumpStreamRead(stream);
-    RwStreamClose(stream, nullptr);
-    return clump;
 }

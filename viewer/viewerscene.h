@@ -1,10 +1,7 @@
-// The viewer's sample scene: a textured ground world with objects and a lit, textured model, written and loaded.
+// The viewer's sample scene: a textured ground world with objects and a lit, textured model, written for the engine to load.
 #pragma once
 
 #include "gfx/core/rwtypes.h"
-
-struct RwWorld;
-struct RwClump;
 
 // The file names of the sample scene inside its folder.
 #define KIV_SAMPLE_TEXTURES "sample.txd"
@@ -14,9 +11,3 @@ struct RwClump;
 // Writes the three files into the folder with the library's stream writers
 // (the engine must be started: textures are device rasters).
 RwBool KivViewerWriteSampleScene(const RwChar *folder);
-
-// Loaders by file kind: a texture dictionary becomes the current one, a world
-// and a clump are returned (NULL when the file cannot be read).
-RwBool KivViewerLoadTextures(const RwChar *path);
-RwWorld *KivViewerLoadWorld(const RwChar *path);
-RwClump *KivViewerLoadClump(const RwChar *path);

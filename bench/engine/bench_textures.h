@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "engine/png_bytes.h"
+#include "sample/png_bytes.h"
 
 const int kBenchTextureSize = 256;
 

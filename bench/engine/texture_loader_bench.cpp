@@ -11,7 +11,7 @@
 #include "engine/CKivCamera.h"
 #include "engine/TextureLoader.h"
 #include "bench_textures.h"
-#include "engine/sample_data.h"
+#include "sample/sample_data.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9window.h"
 

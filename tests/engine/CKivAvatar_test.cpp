@@ -1,5 +1,7 @@
 // Avatars from the sample tree: names, parts, emotions and their timing, items, hidden bodies, texture references.
-#include "avatar_data.h"
+#include "engine_host.h"
+#include "motion_files.h"
+#include "sample/avatar_data.h"
 
 #include <lua.hpp>
 
@@ -25,7 +27,7 @@ class Avatar : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        KivTestWriteAvatarData();
+        ASSERT_TRUE(KivTestWriteAvatarData());
         CKivAvatar::LoadScripts("Data/Avatar/");
     }
     void SetUp() override { WriteFileBytes("Lua.log", ""); }

@@ -1,5 +1,6 @@
 // Engine clumps: names, loads, transparent classification and switching, clones, the animation queue, bounds.
-#include "engine_scene.h"
+#include "engine_host.h"
+#include "sample/engine_scene.h"
 #include "motion_files.h"
 
 #include <FreeImage.h>
@@ -16,7 +17,7 @@
 #include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
-#include "png_bytes.h"
+#include "sample/png_bytes.h"
 #include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"

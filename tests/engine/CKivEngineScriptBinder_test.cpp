@@ -1,6 +1,6 @@
 // Engine script tables: scripts in real Lua reach real clumps and worlds, and wrong arguments are Lua errors.
 #include "engine_host.h"
-#include "engine_scene.h"
+#include "sample/engine_scene.h"
 #include "motion_files.h"
 
 #include <lua.hpp>

@@ -1,7 +1,7 @@
 // Sound manager: kinds and volumes, fades, removal on update, placed and following sounds, the listener, the 2-D channel, scrambling.
 #include "engine_host.h"
-#include "engine_scene.h"
-#include "sample_data.h"
+#include "sample/engine_scene.h"
+#include "sample/sample_data.h"
 
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"

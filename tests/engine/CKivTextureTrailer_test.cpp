@@ -1,6 +1,6 @@
 // Texture trailers: frame timing and wrapping, stalled trailers, and trailers bound to a clump's material.
 #include "engine_host.h"
-#include "engine_scene.h"
+#include "sample/engine_scene.h"
 
 #include <cfloat>
 

@@ -9,7 +9,7 @@
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
 #include "gfx/world/material.h"
-#include "png_bytes.h"
+#include "sample/png_bytes.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Engine worlds: loads, registries and their messages, picking, and frames read back: transparency order, additive parts, shadows.
-#include "engine_scene.h"
+#include "engine_host.h"
+#include "sample/engine_scene.h"
 
 #include <cmath>
 

@@ -14,7 +14,7 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
-#include "png_bytes.h"
+#include "sample/png_bytes.h"
 
 namespace {
 

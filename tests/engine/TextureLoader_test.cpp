@@ -1,8 +1,8 @@
 // Background texture loader: placeholders, "+tk" keys, cancelling, draining, destruction, a loading thread beside frames.
 #include "engine_host.h"
-#include "engine_scene.h"
-#include "png_bytes.h"
-#include "sample_data.h"
+#include "sample/engine_scene.h"
+#include "sample/png_bytes.h"
+#include "sample/sample_data.h"
 
 #include <memory>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CKivBase.h"
+#include "sample/sample_files.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/d3d9/d3d9window.h"
@@ -61,28 +62,6 @@ inline void WriteFileBytes(const std::string &name, const std::string &bytes)
     ASSERT_NE(nullptr, f) << name;
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
-}
-
-// Little-endian words and reals for hand-assembled streams.
-inline void PutU32(std::string &s, unsigned v)
-{
-    for (int i = 0; i < 4; i++)
-        s.push_back(static_cast<char>(v >> (8 * i)));
-}
-inline void PutF32(std::string &s, float f)
-{
-    unsigned v;
-    memcpy(&v, &f, 4);
-    PutU32(s, v);
-}
-// A chunk header stamped with library version 0x37002, build 0x55.
-inline std::string Chunk(unsigned type, const std::string &body)
-{
-    std::string s;
-    PutU32(s, type);
-    PutU32(s, static_cast<unsigned>(body.size()));
-    PutU32(s, 0x1C020055);
-    return s + body;
 }
 
 // The RGBA pixels of a raster, rows without padding.

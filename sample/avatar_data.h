@@ -1,10 +1,10 @@
-// The sample avatar tree for engine tests: body and item models, skin and face PNGs, motions and scripts.
+// The sample avatar tree for the sample and engine tests: body and item models, skin and face PNGs, motions and scripts.
 #pragma once
 
 #include <cmath>
 
-#include "engine_scene.h"
-#include "motion_files.h"
+#include "sample/engine_scene.h"
+#include "gfx/plugins/animation/anim.h"
 
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
@@ -16,7 +16,7 @@ inline KivTestPart KivTestBodyPart(const char *frame, const char *material, RwV3
     quad.name = item ? material : frame;
     quad.material = material;
     quad.textured = true;
-    return {quad, position, frame};
+    return {quad, position, frame, -1, {}};
 }
 
 inline void KivTestWritePng(const std::string &path, RwRGBA colour)
@@ -79,7 +79,7 @@ inline std::string KivTestAvatarModel()
 
 // A motion of the body's bones over the duration: "Bip01" turns that many
 // degrees about y, the parts keep their places.
-inline void KivTestWriteAvatarMotion(const std::string &path, RwReal duration, RwReal degrees)
+inline bool KivTestWriteAvatarMotion(const std::string &path, RwReal duration, RwReal degrees)
 {
     RwAnimAnimation *a = RwAnimAnimationCreate(rwHANIMKEYFRAMESCHEME, 12, 0, duration);
     RwHAnimKeyFrame *k = static_cast<RwHAnimKeyFrame *>(a->pFrames);
@@ -89,10 +89,9 @@ inline void KivTestWriteAvatarMotion(const std::string &path, RwReal duration, R
         k[6 + n] = {&k[n], duration, {0, 0, 0, 1}, kKivTestBones[n]};
     }
     k[6].q = {0, std::sin(half), 0, std::cos(half)};
-    RwStream *stream = OpenWriteMemory();
-    EXPECT_TRUE(RwAnimAnimationStreamWrite(a, stream));
+    const std::string bytes = KivTestWrite([a](RwStream *s) { RwAnimAnimationStreamWrite(a, s); });
     RwAnimAnimationDestroy(a);
-    WriteTreeFile(path, CloseWritten(stream));
+    return KivSampleWrite(path, bytes);
 }
 
 const char kKivTestAvatarEmotion[] = R"(
@@ -128,16 +127,15 @@ end
 )";
 
 // Everything below "Data/Avatar/" in the working folder, in loose files.
-inline void KivTestWriteAvatarData()
+inline bool KivTestWriteAvatarData()
 {
     const std::string root = "Data/Avatar/";
-    WriteTreeFile(root + "Objects/1.dff", {});
-    WriteFileBytes(root + "Objects/1.dff", KivTestAvatarModel());
+    bool ok = KivSampleWrite(root + "Objects/1.dff", KivTestAvatarModel());
     CreateDirectoryA((root + "Objects/Textures").c_str(), nullptr);
-    WriteFileBytes(root + "Objects/Armor.dff", KivTestModel({KivTestBodyPart("spine", "armor", {0, 0, 0}, true)}));
-    WriteFileBytes(root + "Objects/Hat.dff", KivTestModel({KivTestBodyPart("_headShape", "hat", {0, 0, 0}, true)}));
-    WriteFileBytes(root + "Objects/Helmet.dff",
-                   KivTestModel({KivTestBodyPart("_headShape", "helmet", {0, 0, 0}, true)}));
+    ok = ok && KivSampleWrite(root + "Objects/Armor.dff", KivTestModel({KivTestBodyPart("spine", "armor", {0, 0, 0}, true)}));
+    ok = ok && KivSampleWrite(root + "Objects/Hat.dff", KivTestModel({KivTestBodyPart("_headShape", "hat", {0, 0, 0}, true)}));
+    ok = ok && KivSampleWrite(root + "Objects/Helmet.dff",
+                              KivTestModel({KivTestBodyPart("_headShape", "helmet", {0, 0, 0}, true)}));
     const char *const parts[5] = {"head", "spine", "arml", "armr", "leg"};
     const char *const variants[2] = {"", "+tk1+tk0+tk5"};
     CreateDirectoryA((root + "Skins").c_str(), nullptr);
@@ -155,10 +153,11 @@ inline void KivTestWriteAvatarData()
             }
         }
     }
-    KivTestWriteAvatarMotion(root + "Motions/walk.anm", 1.0f, 90.0f);
-    KivTestWriteAvatarMotion(root + "Motions/idle.anm", 1.0f, 0.0f);
-    WriteTreeFile(root + "Scripts/AvatarEmotion.lua", Bytes(kKivTestAvatarEmotion, kKivTestAvatarEmotion + strlen(kKivTestAvatarEmotion)));
-    WriteFileBytes(root + "Scripts/MonsterEmotion.lua", "function SetMonsterEmotion1(monster) end\n");
-    WriteFileBytes(root + "Scripts/AvatarBehavior.lua", kKivTestAvatarBehavior);
-    WriteTreeFile(root + "Items/Item.lua", Bytes(kKivTestItems, kKivTestItems + strlen(kKivTestItems)));
+    ok = ok && KivTestWriteAvatarMotion(root + "Motions/walk.anm", 1.0f, 90.0f) &&
+         KivTestWriteAvatarMotion(root + "Motions/idle.anm", 1.0f, 0.0f) &&
+         KivSampleWrite(root + "Scripts/AvatarEmotion.lua", std::string(kKivTestAvatarEmotion)) &&
+         KivSampleWrite(root + "Scripts/MonsterEmotion.lua", std::string("function SetMonsterEmotion1(monster) end\n")) &&
+         KivSampleWrite(root + "Scripts/AvatarBehavior.lua", std::string(kKivTestAvatarBehavior)) &&
+         KivSampleWrite(root + "Items/Item.lua", std::string(kKivTestItems));
+    return ok;
 }

@@ -5,11 +5,11 @@
 
 #include <FreeImage.h>
 
-#include <cstdio>
 #include <string>
 
 #include "evsound/projectbuild.h"
-#include "png_bytes.h"
+#include "sample/png_bytes.h"
+#include "sample/sample_files.h"
 
 // Groups 0, 1 and 16 are the ones the game loads at start.
 inline const char *KivSampleSoundDescription()
@@ -26,17 +26,6 @@ inline const char *KivSampleSoundDescription()
            "group\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\ngroup\n"
            "group\n"
            "event ui_click 200\n";
-}
-
-inline bool KivSampleWrite(const std::string &path, const void *bytes, size_t size)
-{
-    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = fwrite(bytes, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
 }
 
 // root ends with '/' or is empty (the working folder).

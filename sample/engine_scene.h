@@ -1,11 +1,11 @@
-// Scenes for engine tests and benchmarks: grounds as world files, models of square parts written by the library's writers.
+// Scenes for the sample, engine tests and benchmarks: grounds as world files, models of square parts written by the library's writers.
 #pragma once
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "engine_host.h"
+#include "sample/sample_files.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/memory.h"
