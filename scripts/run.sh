@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything (preparing the machine first) and starts the viewer under
-# Wine on the sample scene it writes with the graphics library. Extra
-# arguments go to the viewer (world, model and texture files, --frames N,
-# --png FILE). Without a display it renders 120 frames on a virtual one and
-# writes the last to build/viewer/last-frame.png.
+# Builds everything (preparing the machine first) and starts the engine sample
+# (build/viewer/viewer.exe) under Wine on the sample data tree it writes on its
+# first run. Extra arguments go to the viewer (--frames N, --png FILE,
+# --sample FOLDER). Without a display it renders 120 frames on a virtual one
+# and writes the last to build/viewer/last-frame.png.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
