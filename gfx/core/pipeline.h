@@ -54,7 +54,7 @@ struct RxOutputSpec {
     RwUInt32 *outputClusters;   // one state per cluster of interest
     RwUInt32 allOtherClusters;  // state of every other cluster
 };
-static_assert(sizeof(RxOutputSpec) == 12, "output spec is three words");
+static_assert(sizeof(RxOutputSpec) == 12, "an output record is three words");
 
 struct RxPipelineNodeDefinition {
     const RwChar *name;

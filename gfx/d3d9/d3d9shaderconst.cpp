@@ -330,14 +330,14 @@ RwReal *RwD3D9GatherVertexShaderLights(void *object, RwUInt32 objectType, RwReal
     std::memset(&set, 0, sizeof set);
     const RwWorld *world = static_cast<const RwWorld *>(RwEngineInstance->curWorld);
     RwUInt32 flags = 0;
-    if (objectType == rpATOMIC) {
+    if (objectType == rwATOMIC) {
         const RwGeometry *geometry = static_cast<const RwAtomic *>(object)->geometry;
         flags = geometry ? geometry->flags : 0;
     } else if (world) {
         flags = world->flags;
     }
     auto collect = [](RwLight *light, RwBool, void *data) { Collect(light, static_cast<ShaderLightSet *>(data)); };
-    if (objectType == rpATOMIC)
+    if (objectType == rwATOMIC)
         RwD3D9ForLightsReachingAtomic(static_cast<RwAtomic *>(object), collect, &set);
     else
         RwD3D9ForLightsReachingSector(static_cast<RwWorldSector *>(object), collect, &set);

@@ -501,7 +501,7 @@ void ShaderDraw(RwAtomic *atomic, const RwSkin *skin, const RwHAnimHierarchy *h,
                 const RwD3D9SkinNodeCallbacks *cb, const LayoutChoice &choice)
 {
     RwD3D9VertexShaderDescriptor desc = {};
-    cb->descriptor(atomic, rpATOMIC, &desc);
+    cb->descriptor(atomic, rwATOMIC, &desc);
     desc.flags = static_cast<RwUInt8>((desc.flags & ~rwD3D9VSWEIGHTSMASK) | ((skin->maxWeights & 7) << 1));
     RwD3D9SetRenderState(D3DRS_CLIPPING, TRUE);
     RwD3D9SetVertexShaderWorldMatrix(AtomicWorld(atomic));
@@ -509,7 +509,7 @@ void ShaderDraw(RwAtomic *atomic, const RwSkin *skin, const RwHAnimHierarchy *h,
     RwD3D9GetWorldViewProjTransposed(&wvp);
     rwD3D9Driver.device->SetVertexShaderConstantF(0, &wvp.m[0][0], 4);
     RwReal lightBuffer[4 * rwD3D9VSMAXLIGHTREGISTERS];
-    cb->gatherLights(atomic, rpATOMIC, lightBuffer, &desc);
+    cb->gatherLights(atomic, rwATOMIC, lightBuffer, &desc);
     ComputePalette(atomic, skin, h);
     SetStreamsAndDeclaration(header);
     RwD3D9InstanceMesh *meshes = Meshes(header);
@@ -638,7 +638,7 @@ RwBool NodeBody(RxPipelineNode *self, const RxPipelineNodeParam *params)
     cb->lighting(atomic);
     SetNormalize(atomic);
     RwD3D9SetTransformWorld(AtomicWorld(atomic));
-    cb->render(ref, atomic, rpATOMIC, g->flags);
+    cb->render(ref, atomic, rwATOMIC, g->flags);
     return TRUE;
 }
 

@@ -174,7 +174,7 @@ RwObjectHasFrame *RwAtomicSyncCallBack(RwObjectHasFrame *object)
     if (atomic->interpolator.flags & rpINTERPOLATORDIRTYSPHERE) {
         RwAtomicUpdateBoundingSphere(atomic);
     }
-    atomic->object.object.privateFlags |= rpATOMICPRIVATEWORLDBOUNDDIRTY;
+    atomic->object.object.privateFlags |= rwATOMICPRIVATEWORLDBOUNDDIRTY;
     return object;
 }
 
@@ -189,9 +189,9 @@ RwAtomic *RwAtomicCreate(void)
         return nullptr;
     }
     std::memset(atomic, 0, sizeof *atomic);
-    atomic->object.object.type = rpATOMIC;
-    atomic->object.object.flags = rpATOMICCOLLISIONTEST | rpATOMICRENDER;
-    atomic->object.object.privateFlags = rpATOMICPRIVATEWORLDBOUNDDIRTY;
+    atomic->object.object.type = rwATOMIC;
+    atomic->object.object.flags = rwATOMICCOLLISIONTEST | rwATOMICRENDER;
+    atomic->object.object.privateFlags = rwATOMICPRIVATEWORLDBOUNDDIRTY;
     RwObjectHasFrameSetFrame(atomic, nullptr);
     atomic->object.sync = RwAtomicSyncCallBack;
     atomic->renderCallBack = RwAtomicDefaultRenderCallBack;
@@ -261,7 +261,7 @@ RwAtomic *RwAtomicSetGeometry(RwAtomic *atomic, RwGeometry *geometry, RwUInt32 f
 RwAtomic *RwAtomicSetFrame(RwAtomic *atomic, RwFrame *frame)
 {
     RwObjectHasFrameSetFrame(atomic, frame);
-    atomic->object.object.privateFlags |= rpATOMICPRIVATEWORLDBOUNDDIRTY;
+    atomic->object.object.privateFlags |= rwATOMICPRIVATEWORLDBOUNDDIRTY;
     return atomic;
 }
 
@@ -286,7 +286,7 @@ RwAtomic *RwAtomicUpdateBoundingSphere(RwAtomic *atomic)
         atomic->boundingSphere = g->morphTarget[inRange ? in.startMorphTarget : 0].boundingSphere;
     }
     in.flags &= ~static_cast<RwUInt32>(rpINTERPOLATORDIRTYSPHERE);
-    atomic->object.object.privateFlags |= rpATOMICPRIVATEWORLDBOUNDDIRTY;
+    atomic->object.object.privateFlags |= rwATOMICPRIVATEWORLDBOUNDDIRTY;
     return atomic;
 }
 
@@ -299,7 +299,7 @@ const RwSphere *RwAtomicGetWorldBoundingSphere(RwAtomic *atomic)
     if (!frame) {
         return &atomic->worldBoundingSphere;
     }
-    if (!RwFrameIsDirty(frame) && !(atomic->object.object.privateFlags & rpATOMICPRIVATEWORLDBOUNDDIRTY)) {
+    if (!RwFrameIsDirty(frame) && !(atomic->object.object.privateFlags & rwATOMICPRIVATEWORLDBOUNDDIRTY)) {
         return &atomic->worldBoundingSphere;
     }
     const RwMatrix *m = RwFrameGetWorldMatrix(frame);
@@ -314,7 +314,7 @@ const RwSphere *RwAtomicGetWorldBoundingSphere(RwAtomic *atomic)
     } else {
         atomic->worldBoundingSphere.radius = atomic->boundingSphere.radius;
     }
-    atomic->object.object.privateFlags &= static_cast<RwUInt8>(~rpATOMICPRIVATEWORLDBOUNDDIRTY);
+    atomic->object.object.privateFlags &= static_cast<RwUInt8>(~rwATOMICPRIVATEWORLDBOUNDDIRTY);
     return &atomic->worldBoundingSphere;
 }
 
@@ -333,7 +333,7 @@ RwAtomic *RwAtomicClone(RwAtomic *atomic)
     clone->object.object.type = atomic->object.object.type;
     clone->object.object.subType = atomic->object.object.subType;
     clone->object.object.flags = atomic->object.object.flags;
-    clone->object.object.privateFlags = atomic->object.object.privateFlags | rpATOMICPRIVATEWORLDBOUNDDIRTY;
+    clone->object.object.privateFlags = atomic->object.object.privateFlags | rwATOMICPRIVATEWORLDBOUNDDIRTY;
     clone->object.object.parent = nullptr;
     RwAtomicSetGeometry(clone, atomic->geometry, 0);
     clone->boundingSphere = atomic->boundingSphere;
@@ -435,7 +435,7 @@ RwClump *RwClumpCreate(void)
         return nullptr;
     }
     std::memset(clump, 0, sizeof *clump);
-    clump->object.type = rpCLUMP;
+    clump->object.type = rwCLUMP;
     RwLinkListInitialize(&clump->atomicList);
     RwLinkListInitialize(&clump->lightList);
     RwLinkListInitialize(&clump->cameraList);
@@ -487,7 +487,7 @@ RwClump *RwClumpRender(RwClump *clump)
     RwLinkList *list = &clump->atomicList;
     for (RwLLLink *l = list->next; l != list; l = l->next) {
         RwAtomic *atomic = rwLLLinkGetData(l, RwAtomic, inClumpLink);
-        if (atomic->object.object.flags & rpATOMICRENDER) {
+        if (atomic->object.object.flags & rwATOMICRENDER) {
             if (RwFrame *frame = RwAtomicGetFrame(atomic)) {
                 RwFrameGetWorldMatrix(frame);
             }

@@ -15,11 +15,11 @@ struct RwStream;
 struct RxPipeline;
 
 enum : RwUInt8 {
-    rpATOMIC = 1,           // object type
-    rpCLUMP = 2,
-    rpATOMICCOLLISIONTEST = 0x01,
-    rpATOMICRENDER = 0x04,
-    rpATOMICPRIVATEWORLDBOUNDDIRTY = 0x01,
+    rwATOMIC = 1,           // object type
+    rwCLUMP = 2,
+    rwATOMICCOLLISIONTEST = 0x01,
+    rwATOMICRENDER = 0x04,
+    rwATOMICPRIVATEWORLDBOUNDDIRTY = 0x01,
 };
 
 enum : RwUInt32 {

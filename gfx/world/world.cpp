@@ -414,7 +414,7 @@ RwWorldSector *RwWorldRenderSector(RwWorldSector *sector)
     RwLinkList *ties = &sector->collAtomicsInWorldSector;
     for (RwLLLink *l = ties->next; l != ties; l = l->next) {
         RwAtomic *atomic = RwTieGetAtomic(l);
-        if (!atomic || !(atomic->object.object.flags & rpATOMICRENDER) || atomic->renderFrame == frame) {
+        if (!atomic || !(atomic->object.object.flags & rwATOMICRENDER) || atomic->renderFrame == frame) {
             continue;
         }
         if (RwCameraFrustumTestSphere(camera, RwAtomicGetWorldBoundingSphere(atomic)) != rwSPHEREOUTSIDE) {

@@ -148,7 +148,7 @@ TEST_F(LightWalk, ShaderLightsAreGatheredByTheSameRules)
 {
     std::vector<RwReal> buffer(rwD3D9VSMAXLIGHTREGISTERS * 4);
     RwD3D9VertexShaderDescriptor d = {0, 0x20, 0, 0};
-    RwD3D9GatherVertexShaderLights(atomic, rpATOMIC, buffer.data(), &d);
+    RwD3D9GatherVertexShaderLights(atomic, rwATOMIC, buffer.data(), &d);
     EXPECT_EQ(d.lights, 0x11);
     EXPECT_EQ(d.spotsAndSets, 0x20);
     EXPECT_EQ(buffer[0], 1.0f);     // the ambient light
@@ -156,7 +156,7 @@ TEST_F(LightWalk, ShaderLightsAreGatheredByTheSameRules)
     RwD3D9GatherVertexShaderLights(world->rootSector, 0, buffer.data(), &d);
     EXPECT_EQ(d.lights, 0x22);
     RwEngineInstance->curWorld = nullptr;
-    const RwReal *end = RwD3D9GatherVertexShaderLights(atomic, rpATOMIC, buffer.data(), &d);
+    const RwReal *end = RwD3D9GatherVertexShaderLights(atomic, rwATOMIC, buffer.data(), &d);
     EXPECT_EQ(end, buffer.data() + 4);
     EXPECT_EQ(d.lights, 0);
 }

@@ -52,7 +52,7 @@ inline Bytes DffClump(const Bytes &frameList, const std::vector<Bytes> &geometri
     }
     Bytes atomics;
     for (size_t i = 0; i < atomicFrames.size(); ++i) {
-        const Bytes s = Build().U32(atomicFrames[i]).U32(static_cast<RwUInt32>(i)).U32(rpATOMICRENDER | 1).U32(0);
+        const Bytes s = Build().U32(atomicFrames[i]).U32(static_cast<RwUInt32>(i)).U32(rwATOMICRENDER | 1).U32(0);
         atomics = Cat({atomics, Chunk(rwID_ATOMIC, Cat({Chunk(1, s), Chunk(3, atomicExtension)}))});
     }
     const Bytes counts = Build().U32(static_cast<RwUInt32>(atomicFrames.size())).U32(0).U32(0);
