@@ -283,19 +283,23 @@ static RwBool SetTableState(RwUInt32 *engineValue, RwUInt32 value, RwUInt32 last
 {
     if (!InTable(value, last))
         return FALSE;
-    if (*engineValue != value) {
-        *engineValue = value;
-        RwD3D9SetRenderState(d3dState, value);
+    if (*engineValue == value) {
+        rwD3D9FilteredStateCalls++;
+        return TRUE;
     }
+    *engineValue = value;
+    RwD3D9SetRenderState(d3dState, value);
     return TRUE;
 }
 
 static RwBool SetRawState(RwUInt32 *engineValue, RwUInt32 value, RwUInt32 d3dState)
 {
-    if (*engineValue != value) {
-        *engineValue = value;
-        RwD3D9SetRenderState(d3dState, value);
+    if (*engineValue == value) {
+        rwD3D9FilteredStateCalls++;
+        return TRUE;
     }
+    *engineValue = value;
+    RwD3D9SetRenderState(d3dState, value);
     return TRUE;
 }
 
@@ -481,8 +485,10 @@ RwBool RwD3D9SetTextureRaster(RwRaster *raster, RwUInt32 stage)
     RwD3D9RasterExtension *ext = raster ? RwD3D9RasterGetExtension(RwD3D9RasterGetTop(raster)) : nullptr;
     if (stage == 0)
         SetTextureAlpha(ext && ext->alpha);
-    if (Stages[stage].raster == raster)
+    if (Stages[stage].raster == raster) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     Stages[stage].raster = raster;
     IDirect3DDevice9 *device = rwD3D9Driver.device;
     if (device == nullptr)
@@ -677,8 +683,10 @@ RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const
     const RwRGBAReal &light = rwD3D9AmbientColour;
     MaterialInputs in = {surfaceProps->diffuse, surfaceProps->ambient, *colour,
                          flags & (GeometryPrelit | GeometryModulate), light.red, light.green, light.blue};
-    if (SameInputs(in, MaterialCache))
+    if (SameInputs(in, MaterialCache)) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     MaterialCache = in;
 
     D3DMATERIAL9 &m = Material;

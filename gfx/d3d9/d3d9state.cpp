@@ -180,8 +180,10 @@ RwBool RwD3D9StateRestoreLights(void)
 
 void RwD3D9SetDepthStencilSurface(IDirect3DSurface9 *surface)
 {
-    if (rwD3D9Cache.depthSurface == surface)
+    if (rwD3D9Cache.depthSurface == surface) {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     rwD3D9Cache.depthSurface = surface;
     Device()->SetDepthStencilSurface(surface);
 }
@@ -190,8 +192,10 @@ RwBool RwD3D9SetRenderTargetSurface(RwUInt32 index, IDirect3DSurface9 *surface)
 {
     if (index >= rwD3D9NUMRENDERTARGETS)
         return FALSE;
-    if (rwD3D9Cache.renderTargets[index] == surface)
+    if (rwD3D9Cache.renderTargets[index] == surface) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     if (FAILED(Device()->SetRenderTarget(index, surface)))
         return FALSE;
     rwD3D9Cache.renderTargets[index] = surface;
@@ -215,8 +219,10 @@ void RwD3D9SetVertexDeclaration(void *declaration)
 
 void RwD3D9SetFVF(RwUInt32 fvf)
 {
-    if (rwD3D9Cache.lastFVF == fvf)
+    if (rwD3D9Cache.lastFVF == fvf) {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     if (SUCCEEDED(Device()->SetFVF(fvf))) {
         rwD3D9Cache.lastFVF = fvf;
         rwD3D9Cache.lastDeclaration = rwD3D9UNKNOWN;
@@ -252,8 +258,10 @@ void RwD3D9SetStreamSource(RwUInt32 stream, void *buffer, RwUInt32 offset, RwUIn
     if (stream >= rwD3D9NUMSTREAMS)
         return;
     RwD3D9StreamRecord &s = rwD3D9Cache.streams[stream];
-    if (s.vertexBuffer == buffer && s.offset == offset && s.stride == stride)
+    if (s.vertexBuffer == buffer && s.offset == offset && s.stride == stride) {
+        rwD3D9FilteredStateCalls++;
         return;
+    }
     s.vertexBuffer = buffer;
     s.offset = offset;
     s.stride = stride;
@@ -454,8 +462,10 @@ RwBool RwD3D9SetTransform(RwUInt32 state, const void *matrix)
         return FALSE;
     const D3DMATRIX *m = matrix ? static_cast<const D3DMATRIX *>(matrix) : &IdentityMatrix;
     D3DMATRIX *&entry = Transforms[state];
-    if (entry && SameMatrix(entry, m))
+    if (entry && SameMatrix(entry, m)) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     if (entry == nullptr) {
         entry = static_cast<D3DMATRIX *>(RwFreeListAlloc(TransformFreeList, rwD3D9TRANSFORMHINT));
         if (entry == nullptr)
@@ -493,8 +503,10 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
     if (world == nullptr)
         return FALSE;
     if (matrix == nullptr || (matrix->flags & rwD3D9MATRIXIDENTITY)) {
-        if (WorldIsIdentity)
+        if (WorldIsIdentity) {
+            rwD3D9FilteredStateCalls++;
             return TRUE;
+        }
         *world = IdentityMatrix;
         WorldIsIdentity = TRUE;
         return SUCCEEDED(Device()->SetTransform(D3DTS_WORLD, &IdentityMatrix));
@@ -506,8 +518,10 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
         WorldBuffer.m[r][1] = rows[r]->y;
         WorldBuffer.m[r][2] = rows[r]->z;
     }
-    if (!WorldIsIdentity && SameMatrix(world, &WorldBuffer))
+    if (!WorldIsIdentity && SameMatrix(world, &WorldBuffer)) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     *world = WorldBuffer;
     WorldIsIdentity = FALSE;
     return SUCCEEDED(Device()->SetTransform(D3DTS_WORLD, &WorldBuffer));
@@ -520,8 +534,10 @@ RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light)
 {
     if (index < 0 || light == nullptr)
         return FALSE;
-    if (index < NumLights && std::memcmp(&Lights[index].light, light, sizeof(D3DLIGHT9)) == 0)
+    if (index < NumLights && std::memcmp(&Lights[index].light, light, sizeof(D3DLIGHT9)) == 0) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     if (index >= NumLights) {
         RwInt32 count = index + 1;
         size_t bytes = static_cast<size_t>(count) * sizeof(RwD3D9LightRecord);
@@ -546,8 +562,10 @@ RwBool RwD3D9EnableLight(RwInt32 index, RwBool enable)
     if (index < 0 || index >= NumLights)
         return TRUE;
     RwInt32 flag = enable ? 1 : 0;
-    if (Lights[index].enabled == flag)
+    if (Lights[index].enabled == flag) {
+        rwD3D9FilteredStateCalls++;
         return TRUE;
+    }
     if (FAILED(Device()->LightEnable(index, flag)))
         return FALSE;
     Lights[index].enabled = flag;

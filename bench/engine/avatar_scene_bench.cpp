@@ -1,0 +1,234 @@
+// The sample scene with nine walking avatars: the engine's update and render per frame beside a bare replay of the
+// same device calls, the calls per frame, the state calls the caches filtered and the redundant ones that got through.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/engine/devicecapture.h"
+#include "engine/CKivAvatar.h"
+#include "engine/CKivBase.h"
+#include "engine/CKivCamera.h"
+#include "engine/CKivLight.h"
+#include "engine/CKivSimpleShadow.h"
+#include "engine/CKivWorld.h"
+#include "engine/engine_host.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9state.h"
+#include "gfx/world/light.h"
+#include "gfx/world/world.h"
+#include "sample/avatar_data.h"
+#include "sample/sample_data.h"
+#include "viewer/viewerscene.h"
+
+namespace {
+
+const int kFrames = 300;
+const int kRounds = 3;
+const int kAvatars = 9;
+const char kSunLight[] = "sun.dff";
+
+struct Clock {
+    double thread, process, wall;
+};
+
+double Seconds(const FILETIME &t)
+{
+    return static_cast<double>(static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 1e-7;
+}
+
+// The submitting thread alone, the whole process (the device's own threads
+// included) and the wall clock.
+Clock Now()
+{
+    FILETIME created, exited, kernel, user;
+    Clock c = {};
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    c.thread = Seconds(kernel) + Seconds(user);
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    c.process = Seconds(kernel) + Seconds(user);
+    LARGE_INTEGER f, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    c.wall = static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+    return c;
+}
+
+// Milliseconds per frame over kFrames frames.
+template <typename Frame>
+Clock Measure(Frame frame)
+{
+    const Clock start = Now();
+    for (int i = 0; i < kFrames; i++)
+        frame();
+    const Clock end = Now();
+    const double ms = 1e3 / kFrames;
+    return {(end.thread - start.thread) * ms, (end.process - start.process) * ms, (end.wall - start.wall) * ms};
+}
+
+Clock Best(const Clock &a, const Clock &b)
+{
+    return {std::min(a.thread, b.thread), std::min(a.process, b.process), std::min(a.wall, b.wall)};
+}
+
+// A blob under every avatar's root bone, as the sample lays one.
+class Blobs : public CKivSimpleShadow {
+public:
+    void DrawShadows(void *) override
+    {
+        for (CKivAvatar *a : avatars) {
+            const RwMatrix *root = a->GetFrameMatrix("Bip01");
+            if (root)
+                RenderShadow(world, &root->pos, 1.2f, 10.0f, texture, camera);
+        }
+    }
+    std::vector<CKivAvatar *> avatars;
+    RwWorld *world = nullptr;
+    CKivCamera *camera = nullptr;
+    RwTexture *texture = nullptr;
+};
+
+bool WriteScene()
+{
+    CreateDirectoryA("avatar_scene", nullptr);
+    return SetCurrentDirectoryA("avatar_scene") && KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
+           KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWritePlaceholders();
+}
+
+void Orbit(RwFrame *frame)
+{
+    const RwV3d xAxis = {1, 0, 0}, yAxis = {0, 1, 0};
+    RwFrameRotate(frame, &xAxis, 25.0f, rwCOMBINEREPLACE);
+    RwFrameRotate(frame, &yAxis, 30.0f, rwCOMBINEPOSTCONCAT);
+    const RwV3d at = RwFrameGetMatrix(frame)->at;
+    const RwReal distance = 11.0f;
+    const RwV3d from = {-distance * at.x, 1.2f - distance * at.y, -distance * at.z};
+    RwFrameTranslate(frame, &from, rwCOMBINEPOSTCONCAT);
+}
+
+}  // namespace
+
+int main()
+{
+    CKivBase *base = new CKivBase;
+    if (!InitHost(base) || !WriteScene()) {
+        std::fprintf(stderr, "engine start or sample tree failed\n");
+        return 1;
+    }
+    CKivWorld world("sample");
+    if (!world.Load(KIV_SAMPLE_WORLD, KIV_SAMPLE_TEXTURES, "")) {
+        std::fprintf(stderr, "world load failed\n");
+        return 1;
+    }
+    world.SetClearColor({110, 150, 200, 255});
+    CKivLight sun("sun");
+    if (sun.Load(kSunLight)) {
+        KivTestShineDown(RwLightGetFrame(sun.GetLight()));
+        world.AddLight(&sun);
+    }
+    CKivCamera camera("bench");
+    if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
+        std::fprintf(stderr, "no camera\n");
+        return 1;
+    }
+    world.SetCamera(&camera);
+    Orbit(RwCameraGetFrame(camera.GetCamera()));
+
+    CKivAvatar::LoadScripts("Data/Avatar/");
+    std::vector<CKivAvatar *> avatars;
+    const RwV3d small = {0.3f, 0.3f, 0.3f};
+    for (int i = 0; i < kAvatars; i++) {
+        CKivAvatar *a = new CKivAvatar;
+        const RwV3d place = {(i % 3 - 1) * 3.0f, 2.0f, (i / 3 - 1) * 3.0f};
+        if (!a->Create(1, 1 + i % 2, 1) || !world.AddClump(a)) {
+            std::fprintf(stderr, "avatar %d not made\n", i);
+            return 1;
+        }
+        a->SetScale(&small);
+        a->SetPosition(&place);
+        a->PlayBehavior("walk");
+        avatars.push_back(a);
+    }
+    Blobs blobs;
+    blobs.avatars = avatars;
+    blobs.world = world.GetWorld();
+    blobs.camera = &camera;
+    blobs.texture = KivTestBlobTexture(16, 0xA0000000u);
+    base->SetCurrentWorld(&world);
+
+    // One frame as the sample makes it: update, world, blobs, present.
+    const auto engineFrame = [&] {
+        const float dt = 1.0f / 30.0f;
+        base->Lock();
+        base->Update(dt);
+        for (CKivAvatar *a : avatars)
+            a->Update(dt);
+        base->RenderWorld();
+        if (camera.BeginUpdate()) {
+            blobs.DrawShadows(nullptr);
+            camera.EndUpdate();
+        }
+        base->Unlock();
+        camera.ShowRaster();
+    };
+    for (int i = 0; i < 30; i++)
+        engineFrame();
+
+    // The first recorded frame finds the buffers whose uploads the second records.
+    DeviceCapture capture;
+    if (!capture.Attach(rwD3D9Driver.device)) {
+        std::fprintf(stderr, "device capture failed\n");
+        return 1;
+    }
+    capture.Start();
+    engineFrame();
+    capture.Start();
+    engineFrame();
+    capture.Stop();
+    capture.Detach();
+    const DeviceCapture::Counts counts = capture.GetCounts();
+
+    Clock engine = {1e9, 1e9, 1e9}, bare = engine;
+    RwUInt32 filtered = 0;
+    for (int round = 0; round < kRounds; round++) {
+        const RwUInt32 before = rwD3D9FilteredStateCalls;
+        engine = Best(engine, Measure(engineFrame));
+        filtered = (rwD3D9FilteredStateCalls - before) / kFrames;
+        bare = Best(bare, Measure([&] { capture.Replay(); }));
+    }
+    // The bare loop left the device as the recorded frame did; the driver's caches must not trust theirs.
+    RwD3D9GetCurrentD3DDevice();
+
+    std::printf("scene: sample world, %d walking avatars with blob shadows, %d frames a run, best of %d runs\n",
+                kAvatars, kFrames, kRounds);
+    std::printf("engine update + render: %7.3f ms thread CPU, %7.3f ms process CPU, %7.3f ms wall per frame\n",
+                engine.thread, engine.process, engine.wall);
+    std::printf("bare replay:            %7.3f ms thread CPU, %7.3f ms process CPU, %7.3f ms wall per frame\n",
+                bare.thread, bare.process, bare.wall);
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("ratio engine / bare: %.2f thread CPU, %.2f process CPU, %.2f wall (target <= 1.5)\n",
+                ratio(engine.thread, bare.thread), ratio(engine.process, bare.process), ratio(engine.wall, bare.wall));
+    std::printf("Direct3D calls per frame: %d (%d draws, %d state calls); state calls filtered by the caches: %u\n",
+                counts.calls, counts.draws, counts.stateCalls, filtered);
+    std::printf("redundant state calls that reached the device: %d (%s)\n", counts.redundant,
+                capture.RedundantByMethod().c_str());
+    if (counts.unreplayed)
+        std::printf("calls the bare loop does not repeat: %s\n", capture.UnreplayedByMethod().c_str());
+
+    base->SetCurrentWorld(nullptr);
+    for (CKivAvatar *a : avatars) {
+        world.RemoveClump(a);
+        delete a;
+    }
+    RwTextureDestroy(blobs.texture);
+    world.RemoveCamera(&camera);
+    world.RemoveLight(&sun);
+    base->Shutdown();
+    delete base;
+    return 0;
+}
