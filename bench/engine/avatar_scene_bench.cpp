@@ -111,15 +111,9 @@ void Orbit(RwFrame *frame)
     RwFrameTranslate(frame, &from, rwCOMBINEPOSTCONCAT);
 }
 
-}  // namespace
-
-int main()
+// The scene lives here so that it is gone before the engine root shuts down.
+int Run(CKivBase *base)
 {
-    CKivBase *base = new CKivBase;
-    if (!InitHost(base) || !WriteScene()) {
-        std::fprintf(stderr, "engine start or sample tree failed\n");
-        return 1;
-    }
     CKivWorld world("sample");
     if (!world.Load(KIV_SAMPLE_WORLD, KIV_SAMPLE_TEXTURES, "")) {
         std::fprintf(stderr, "world load failed\n");
@@ -228,7 +222,20 @@ int main()
     RwTextureDestroy(blobs.texture);
     world.RemoveCamera(&camera);
     world.RemoveLight(&sun);
+    return 0;
+}
+
+}  // namespace
+
+int main()
+{
+    CKivBase *base = new CKivBase;
+    int status = 1;
+    if (InitHost(base) && WriteScene())
+        status = Run(base);
+    else
+        std::fprintf(stderr, "engine start or sample tree failed\n");
     base->Shutdown();
     delete base;
-    return 0;
+    return status;
 }

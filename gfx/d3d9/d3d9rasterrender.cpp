@@ -127,7 +127,7 @@ static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBoo
     const D3DVIEWPORT9 viewport = {static_cast<DWORD>(context->nOffsetX), static_cast<DWORD>(context->nOffsetY),
                                    static_cast<DWORD>(context->width), static_cast<DWORD>(context->height), 0.0f,
                                    1.0f};
-    rwD3D9Driver.device->SetViewport(&viewport);
+    RwD3D9SetViewport(&viewport);
     const RwBool drawing = RwD3D9TestDeviceAndBeginScene();
     if (drawing) {
         const RwReal x = static_cast<RwReal>(rect->x);

@@ -265,7 +265,7 @@ static void SetViewport(RwRaster *raster, RwBool origin)
     viewport.Height = raster->height;
     viewport.MinZ = 0.0f;
     viewport.MaxZ = 1.0f;
-    rwD3D9Driver.device->SetViewport(&viewport);
+    RwD3D9SetViewport(&viewport);
 }
 
 // Targets of a camera on a second window: its swap chain's back buffer and

@@ -80,6 +80,7 @@ void RwD3D9StateResetCaches(void)
         s.stride = 0;
         s.unused = 0;
     }
+    c.viewportKnown = FALSE;
     EmptyTransforms();
 }
 
@@ -88,6 +89,7 @@ void RwD3D9StateResetTargets(void)
     for (IDirect3DSurface9 *&t : rwD3D9Cache.renderTargets)
         t = nullptr;
     rwD3D9Cache.depthSurface = nullptr;
+    rwD3D9Cache.viewportKnown = FALSE;
 }
 
 static void FreeLights(void)
@@ -199,7 +201,24 @@ RwBool RwD3D9SetRenderTargetSurface(RwUInt32 index, IDirect3DSurface9 *surface)
     if (FAILED(Device()->SetRenderTarget(index, surface)))
         return FALSE;
     rwD3D9Cache.renderTargets[index] = surface;
+    if (index == 0) {
+        D3DSURFACE_DESC desc;
+        rwD3D9Cache.viewportKnown = surface && SUCCEEDED(surface->GetDesc(&desc));
+        if (rwD3D9Cache.viewportKnown)
+            rwD3D9Cache.viewport = {0, 0, desc.Width, desc.Height, 0.0f, 1.0f};
+    }
     return TRUE;
+}
+
+void RwD3D9SetViewport(const D3DVIEWPORT9 *viewport)
+{
+    RwD3D9StateCache &c = rwD3D9Cache;
+    if (c.viewportKnown && std::memcmp(&c.viewport, viewport, sizeof(D3DVIEWPORT9)) == 0) {
+        rwD3D9FilteredStateCalls++;
+        return;
+    }
+    c.viewportKnown = SUCCEEDED(Device()->SetViewport(viewport));
+    c.viewport = *viewport;
 }
 
 // ---------------------------------------------------------------------------

@@ -62,6 +62,8 @@ struct RwD3D9StateCache {
     RwD3D9StreamRecord streams[rwD3D9NUMSTREAMS];
     IDirect3DSurface9 *renderTargets[rwD3D9NUMRENDERTARGETS];
     IDirect3DSurface9 *depthSurface;
+    D3DVIEWPORT9 viewport;
+    RwBool viewportKnown;
 };
 
 extern RwD3D9StateCache rwD3D9Cache;
@@ -88,6 +90,8 @@ RwBool RwD3D9StateRestoreLights(void);
 void RwD3D9StateReleaseDeclarations(void);
 
 void RwD3D9SetDepthStencilSurface(IDirect3DSurface9 *surface);
+// A new colour target 0 makes the device take its full size as the viewport.
+void RwD3D9SetViewport(const D3DVIEWPORT9 *viewport);
 RwBool RwD3D9SetRenderTargetSurface(RwUInt32 index, IDirect3DSurface9 *surface);
 RwBool RwD3D9SetRenderTarget(RwUInt32 index, RwRaster *raster);
 

@@ -388,6 +388,28 @@ TEST_F(DeviceState, RenderTargetsAndDepthAreCached)
     EXPECT_EQ(counting->Count("SetRenderTarget"), 1) << "target 1 is known to be empty";
 }
 
+TEST_F(DeviceState, ViewportIsSentOnlyWhenTheDeviceDoesNotHoldIt)
+{
+    IDirect3DSurface9 *colour = rwD3D9Driver.defaultColorSurface;
+    D3DSURFACE_DESC desc;
+    ASSERT_TRUE(SUCCEEDED(colour->GetDesc(&desc)));
+    const D3DVIEWPORT9 full = {0, 0, desc.Width, desc.Height, 0.0f, 1.0f}, part = {8, 8, 64, 64, 0.0f, 1.0f};
+    ASSERT_TRUE(RwD3D9SetRenderTargetSurface(0, colour));
+    const RwUInt32 filtered = rwD3D9FilteredStateCalls;
+    RwD3D9SetViewport(&full);   // the new target already made it the viewport
+    EXPECT_EQ(counting->Count("SetViewport"), 0);
+    RwD3D9SetViewport(&part);
+    RwD3D9SetViewport(&part);
+    EXPECT_EQ(counting->Count("SetViewport"), 1);
+    EXPECT_EQ(rwD3D9FilteredStateCalls - filtered, 2u);
+    D3DVIEWPORT9 held;
+    ASSERT_TRUE(SUCCEEDED(real->GetViewport(&held)));
+    EXPECT_EQ(held.X, 8u);
+    RwD3D9GetCurrentD3DDevice();   // outside code may have changed it
+    RwD3D9SetViewport(&part);
+    EXPECT_EQ(counting->Count("SetViewport"), 2);
+}
+
 namespace {
 
 // A camera whose frustum is the box [-1, 1] on every axis.
