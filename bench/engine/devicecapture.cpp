@@ -702,7 +702,7 @@ void DeviceCapture::Note(const Call &call, const void *bytes, const void *bytes2
     m_calls.push_back(c);
 }
 
-void DeviceCapture::Replay() const
+void DeviceCapture::Replay(bool present) const
 {
     IDirect3DDevice9 *d = device;
     const BYTE *bytes = m_bytes.data();
@@ -745,6 +745,8 @@ void DeviceCapture::Replay() const
         case OpEndScene: d->EndScene(); break;
         case OpCooperative: d->TestCooperativeLevel(); break;
         case OpPresent:
+            if (!present)
+                break;
             d->Present(a[0] ? reinterpret_cast<const RECT *>(data) : nullptr,
                        a[1] ? reinterpret_cast<const RECT *>(bytes + c.data2) : nullptr,
                        reinterpret_cast<HWND>(static_cast<UINT_PTR>(a[2])), nullptr);

@@ -27,8 +27,9 @@ public:
     // Forgets what was recorded and records from here until Stop.
     void Start();
     void Stop();
-    // Sends the recorded calls to the device in their order (Present included).
-    void Replay() const;
+    // Sends the recorded calls to the device in their order (Present included
+    // unless the picture is to be read back first).
+    void Replay(bool present = true) const;
 
     struct Counts {
         int calls;        // every device call recorded, buffer locks included
