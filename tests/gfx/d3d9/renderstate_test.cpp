@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "d3d9testdevice.h"
+#include "gfx/core/matrix.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9raster.h"
@@ -419,4 +420,50 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     real->GetTextureStageState(3, D3DTSS_COLOROP, &op);
     EXPECT_EQ(op, static_cast<DWORD>(D3DTOP_DISABLE));
     EXPECT_EQ(Get(rwRENDERSTATECULLMODE), 1u);
+}
+
+TEST_F(RenderStates, EverySetterGivenWhatItHoldsCountsAFilteredCallAndSendsNothing)
+{
+    FakeTextureRaster fake(real, false);
+    const RwSurfaceProperties surface = {1.0f, 1.0f, 1.0f};
+    const RwRGBA colour = {255, 0, 0, 255};
+    const D3DMATRIX view = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 5, 1}}};
+    D3DLIGHT9 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Direction = {0, -1, 0};
+    RwMatrix world = {};
+    world.right = {1, 0, 0}, world.up = {0, 1, 0}, world.at = {0, 0, 1}, world.pos = {3, 0, 0};
+    const struct {
+        const char *name;
+        void (*set)(RwRaster *, const RwSurfaceProperties *, const RwRGBA *, const D3DMATRIX *, const D3DLIGHT9 *,
+                    const RwMatrix *);
+    } setters[] = {
+        {"table state", [](auto...) { RwD3D9SetSrcBlend(D3DBLEND_ONE); }},
+        {"raw state", [](auto...) { RwD3D9SetStencilReference(7); }},
+        {"texture raster", [](RwRaster *r, auto...) { RwD3D9SetTextureRaster(r, 0); }},
+        {"material", [](RwRaster *, const RwSurfaceProperties *s, const RwRGBA *c, auto...) {
+             RwD3D9SetSurfaceProperties(s, c, 0x40);
+         }},
+        {"vertex format", [](auto...) { RwD3D9SetFVF(D3DFVF_XYZ); }},
+        {"stream", [](auto...) { RwD3D9SetStreamSource(1, nullptr, 0, 0); }},
+        {"transform", [](RwRaster *, const RwSurfaceProperties *, const RwRGBA *, const D3DMATRIX *m, auto...) {
+             RwD3D9SetTransform(D3DTS_VIEW, m);
+         }},
+        {"world", [](RwRaster *, const RwSurfaceProperties *, const RwRGBA *, const D3DMATRIX *, const D3DLIGHT9 *,
+                     const RwMatrix *w) { RwD3D9SetTransformWorld(w); }},
+        {"light", [](RwRaster *, const RwSurfaceProperties *, const RwRGBA *, const D3DMATRIX *,
+                     const D3DLIGHT9 *l, auto...) { RwD3D9SetLight(0, l); }},
+        {"light switch", [](auto...) { RwD3D9EnableLight(0, TRUE); }},
+    };
+    for (const auto &s : setters) {
+        s.set(fake.raster, &surface, &colour, &view, &light, &world);
+        RwD3D9FlushRenderStates();
+        const size_t calls = device->calls.size();
+        const RwUInt32 filtered = rwD3D9FilteredStateCalls;
+        s.set(fake.raster, &surface, &colour, &view, &light, &world);
+        RwD3D9FlushRenderStates();
+        EXPECT_EQ(device->calls.size(), calls) << s.name;
+        EXPECT_EQ(rwD3D9FilteredStateCalls - filtered, 1u) << s.name;
+    }
+    RwD3D9EnableLight(0, FALSE);
 }
