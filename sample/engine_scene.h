@@ -282,3 +282,11 @@ inline void KivTestShineDown(RwFrame *frame)
     RwMatrixMarkChanged(m);
     RwFrameMarkDirty(frame);
 }
+
+// The sample's sun: high in the sky, shining from behind the camera's start.
+inline void KivSampleTurnSun(RwFrame *frame)
+{
+    const RwV3d xAxis = {1, 0, 0}, yAxis = {0, 1, 0};
+    RwFrameRotate(frame, &xAxis, 60.0f, rwCOMBINEREPLACE);
+    RwFrameRotate(frame, &yAxis, 150.0f, rwCOMBINEPOSTCONCAT);
+}

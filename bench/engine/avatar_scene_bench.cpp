@@ -149,10 +149,7 @@ int Run(CKivBase *base, const std::string &pictures)
     RwWorldAddLight(world.GetWorld(), ambient);
     CKivLight sun("sun");
     if (sun.Load(kSunLight)) {
-        RwFrame *frame = RwLightGetFrame(sun.GetLight());
-        const RwV3d xAxis = {1, 0, 0}, yAxis = {0, 1, 0};
-        RwFrameRotate(frame, &xAxis, 60.0f, rwCOMBINEREPLACE);
-        RwFrameRotate(frame, &yAxis, 150.0f, rwCOMBINEPOSTCONCAT);
+        KivSampleTurnSun(RwLightGetFrame(sun.GetLight()));
         world.AddLight(&sun);
     }
     CKivCamera camera("bench");

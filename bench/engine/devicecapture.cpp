@@ -173,6 +173,33 @@ void Drop(T *object)
         object->Release();
 }
 
+// Setters of one bound object: the getter's answer decides redundancy.
+template <typename T, typename Get>
+void NoteBound(int op, T *object, Get get, DWORD index = 0)
+{
+    if (!Recording())
+        return;
+    T *now = nullptr;
+    const bool known = SUCCEEDED(get(&now));
+    Drop(now);
+    DeviceCapture::Call c = Make(op, index);
+    c.object = object;
+    NoteState(c, known && now == object);
+}
+
+// Setters of one structure: compared byte by byte with what the device holds.
+template <typename T, typename Get>
+void NoteValue(int op, const T *value, Get get, DWORD index = 0)
+{
+    if (!Recording() || !value)
+        return;
+    T now;
+    const bool known = SUCCEEDED(get(&now));
+    DeviceCapture::Call c = Make(op, index);
+    c.size = sizeof(T);
+    NoteState(c, known && std::memcmp(&now, value, sizeof(T)) == 0, value);
+}
+
 HRESULT STDMETHODCALLTYPE HookSetRenderState(Dev *self, D3DRENDERSTATETYPE s, DWORD v)
 {
     if (Recording()) {
@@ -208,39 +235,21 @@ HRESULT STDMETHODCALLTYPE HookSetSamplerState(Dev *self, DWORD sampler, D3DSAMPL
 
 HRESULT STDMETHODCALLTYPE HookSetTexture(Dev *self, DWORD stage, IDirect3DBaseTexture9 *texture)
 {
-    if (Recording()) {
-        IDirect3DBaseTexture9 *now = nullptr;
-        const bool known = SUCCEEDED(self->GetTexture(stage, &now));
-        Drop(now);
-        DeviceCapture::Call c = Make(OpTexture, stage);
-        c.object = texture;
-        NoteState(c, known && now == texture);
-    }
+    NoteBound(OpTexture, texture, [self, stage](IDirect3DBaseTexture9 **now) { return self->GetTexture(stage, now); },
+              stage);
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, DWORD, IDirect3DBaseTexture9 *)>(kSetTexture)(self, stage,
                                                                                                      texture);
 }
 
 HRESULT STDMETHODCALLTYPE HookSetMaterial(Dev *self, const D3DMATERIAL9 *m)
 {
-    if (Recording() && m) {
-        D3DMATERIAL9 now;
-        const bool known = SUCCEEDED(self->GetMaterial(&now));
-        DeviceCapture::Call c = Make(OpMaterial);
-        c.size = sizeof(*m);
-        NoteState(c, known && std::memcmp(&now, m, sizeof(now)) == 0, m);
-    }
+    NoteValue(OpMaterial, m, [self](D3DMATERIAL9 *now) { return self->GetMaterial(now); });
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, const D3DMATERIAL9 *)>(kSetMaterial)(self, m);
 }
 
 HRESULT STDMETHODCALLTYPE HookSetLight(Dev *self, DWORD index, const D3DLIGHT9 *light)
 {
-    if (Recording() && light) {
-        D3DLIGHT9 now;
-        const bool known = SUCCEEDED(self->GetLight(index, &now));
-        DeviceCapture::Call c = Make(OpLight, index);
-        c.size = sizeof(*light);
-        NoteState(c, known && std::memcmp(&now, light, sizeof(now)) == 0, light);
-    }
+    NoteValue(OpLight, light, [self, index](D3DLIGHT9 *now) { return self->GetLight(index, now); }, index);
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, DWORD, const D3DLIGHT9 *)>(kSetLight)(self, index, light);
 }
 
@@ -256,75 +265,44 @@ HRESULT STDMETHODCALLTYPE HookLightEnable(Dev *self, DWORD index, WINBOOL enable
 
 HRESULT STDMETHODCALLTYPE HookSetTransform(Dev *self, D3DTRANSFORMSTATETYPE state, const D3DMATRIX *m)
 {
-    if (Recording() && m) {
-        D3DMATRIX now;
-        const bool known = SUCCEEDED(self->GetTransform(state, &now));
-        DeviceCapture::Call c = Make(OpTransform, state);
-        c.size = sizeof(*m);
-        NoteState(c, known && std::memcmp(&now, m, sizeof(now)) == 0, m);
-    }
+    NoteValue(OpTransform, m, [self, state](D3DMATRIX *now) { return self->GetTransform(state, now); }, state);
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, D3DTRANSFORMSTATETYPE, const D3DMATRIX *)>(kSetTransform)(
         self, state, m);
 }
 
 HRESULT STDMETHODCALLTYPE HookSetViewport(Dev *self, const D3DVIEWPORT9 *v)
 {
-    if (Recording() && v) {
-        D3DVIEWPORT9 now;
-        const bool known = SUCCEEDED(self->GetViewport(&now));
-        DeviceCapture::Call c = Make(OpViewport);
-        c.size = sizeof(*v);
-        NoteState(c, known && std::memcmp(&now, v, sizeof(now)) == 0, v);
-    }
+    NoteValue(OpViewport, v, [self](D3DVIEWPORT9 *now) { return self->GetViewport(now); });
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, const D3DVIEWPORT9 *)>(kSetViewport)(self, v);
 }
 
-// The constants already held in the registers, compared word by word.
+// Constants: compared word by word with what the registers already hold.
 template <typename Get>
-bool SameConstants(Get get, UINT start, const float *data, UINT count)
+void NoteConstants(int op, UINT start, const float *data, UINT count, Get get)
 {
+    if (!Recording() || !data)
+        return;
     std::vector<float> now(4 * count);
-    return SUCCEEDED(get(start, now.data(), count)) && std::memcmp(now.data(), data, 16 * count) == 0;
+    const bool same = SUCCEEDED(get(start, now.data(), count)) && std::memcmp(now.data(), data, 16 * count) == 0;
+    DeviceCapture::Call c = Make(op, start, count);
+    c.size = 16 * count;
+    NoteState(c, same, data);
 }
+
+typedef HRESULT(STDMETHODCALLTYPE *SetConstants)(Dev *, UINT, const float *, UINT);
 
 HRESULT STDMETHODCALLTYPE HookSetVertexShaderConstantF(Dev *self, UINT start, const float *data, UINT count)
 {
-    if (Recording() && data) {
-        const bool same = SameConstants(
-            [self](UINT s, float *d, UINT n) { return self->GetVertexShaderConstantF(s, d, n); }, start, data, count);
-        DeviceCapture::Call c = Make(OpVertexConstants, start, count);
-        c.size = 16 * count;
-        NoteState(c, same, data);
-    }
-    return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, UINT, const float *, UINT)>(kSetVertexShaderConstantF)(
-        self, start, data, count);
+    NoteConstants(OpVertexConstants, start, data, count,
+                  [self](UINT s, float *d, UINT n) { return self->GetVertexShaderConstantF(s, d, n); });
+    return Original<SetConstants>(kSetVertexShaderConstantF)(self, start, data, count);
 }
 
 HRESULT STDMETHODCALLTYPE HookSetPixelShaderConstantF(Dev *self, UINT start, const float *data, UINT count)
 {
-    if (Recording() && data) {
-        const bool same = SameConstants(
-            [self](UINT s, float *d, UINT n) { return self->GetPixelShaderConstantF(s, d, n); }, start, data, count);
-        DeviceCapture::Call c = Make(OpPixelConstants, start, count);
-        c.size = 16 * count;
-        NoteState(c, same, data);
-    }
-    return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, UINT, const float *, UINT)>(kSetPixelShaderConstantF)(
-        self, start, data, count);
-}
-
-// Setters of one bound object: the getter's answer decides redundancy.
-template <typename T, typename Get>
-void NoteBound(int op, T *object, Get get)
-{
-    if (!Recording())
-        return;
-    T *now = nullptr;
-    const bool known = SUCCEEDED(get(&now));
-    Drop(now);
-    DeviceCapture::Call c = Make(op);
-    c.object = object;
-    NoteState(c, known && now == object);
+    NoteConstants(OpPixelConstants, start, data, count,
+                  [self](UINT s, float *d, UINT n) { return self->GetPixelShaderConstantF(s, d, n); });
+    return Original<SetConstants>(kSetPixelShaderConstantF)(self, start, data, count);
 }
 
 HRESULT STDMETHODCALLTYPE HookSetVertexShader(Dev *self, IDirect3DVertexShader9 *shader)
@@ -385,14 +363,8 @@ HRESULT STDMETHODCALLTYPE HookSetIndices(Dev *self, IDirect3DIndexBuffer9 *buffe
 
 HRESULT STDMETHODCALLTYPE HookSetRenderTarget(Dev *self, DWORD index, IDirect3DSurface9 *surface)
 {
-    if (Recording()) {
-        IDirect3DSurface9 *now = nullptr;
-        const bool known = SUCCEEDED(self->GetRenderTarget(index, &now));
-        Drop(now);
-        DeviceCapture::Call c = Make(OpRenderTarget, index);
-        c.object = surface;
-        NoteState(c, known && now == surface);
-    }
+    NoteBound(OpRenderTarget, surface, [self, index](IDirect3DSurface9 **now) { return self->GetRenderTarget(index, now); },
+              index);
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, DWORD, IDirect3DSurface9 *)>(kSetRenderTarget)(self, index,
                                                                                                       surface);
 }
@@ -405,12 +377,7 @@ HRESULT STDMETHODCALLTYPE HookSetDepthStencilSurface(Dev *self, IDirect3DSurface
 
 HRESULT STDMETHODCALLTYPE HookSetScissorRect(Dev *self, const RECT *rect)
 {
-    if (Recording() && rect) {
-        RECT now;
-        DeviceCapture::Call c = Make(OpScissor);
-        c.size = sizeof(*rect);
-        NoteState(c, SUCCEEDED(self->GetScissorRect(&now)) && std::memcmp(&now, rect, sizeof(now)) == 0, rect);
-    }
+    NoteValue(OpScissor, rect, [self](RECT *now) { return self->GetScissorRect(now); });
     return Original<HRESULT(STDMETHODCALLTYPE *)(Dev *, const RECT *)>(kSetScissorRect)(self, rect);
 }
 
