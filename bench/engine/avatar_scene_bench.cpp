@@ -46,6 +46,14 @@ double Seconds(const FILETIME &t)
     return static_cast<double>(static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 1e-7;
 }
 
+double Wall()
+{
+    LARGE_INTEGER f, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
 // The submitting thread alone, the whole process (the device's own threads
 // included) and the wall clock.
 Clock Now()
@@ -56,10 +64,7 @@ Clock Now()
     c.thread = Seconds(kernel) + Seconds(user);
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     c.process = Seconds(kernel) + Seconds(user);
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    c.wall = static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+    c.wall = Wall();
     return c;
 }
 
@@ -182,21 +187,33 @@ int Run(CKivBase *base, const std::string &pictures)
     blobs.texture = KivTestBlobTexture(16, 0xA0000000u);
     base->SetCurrentWorld(&world);
 
-    // One frame as the sample makes it: update, world, blobs, present.
+    // One frame as the sample makes it: update, world, blobs, present; the
+    // wall time of each step is summed.
+    double steps[4] = {};
     const auto engineFrame = [&](bool present = true) {
         const float dt = 1.0f / 30.0f;
+        double t = Wall();
+        const auto step = [&](int i) {
+            const double now = Wall();
+            steps[i] += now - t;
+            t = now;
+        };
         base->Lock();
         base->Update(dt);
         for (CKivAvatar *a : avatars)
             a->Update(dt);
+        step(0);
         base->RenderWorld();
+        step(1);
         if (camera.BeginUpdate()) {
             blobs.DrawShadows(nullptr);
             camera.EndUpdate();
         }
         base->Unlock();
+        step(2);
         if (present)
             camera.ShowRaster();
+        step(3);
     };
     for (int i = 0; i < 30; i++)
         engineFrame();
@@ -215,13 +232,20 @@ int Run(CKivBase *base, const std::string &pictures)
     capture.Detach();
     const DeviceCapture::Counts counts = capture.GetCounts();
 
+    std::fill(steps, steps + 4, 0.0);
+    double bareSubmit = 0.0;
     Clock engine = {1e9, 1e9, 1e9}, bare = engine;
     RwUInt32 filtered = 0;
     for (int round = 0; round < kRounds; round++) {
         const RwUInt32 before = rwD3D9FilteredStateCalls;
         engine = Best(engine, Measure([&] { engineFrame(); }));
         filtered = (rwD3D9FilteredStateCalls - before) / kFrames;
-        bare = Best(bare, Measure([&] { capture.Replay(); }));
+        bare = Best(bare, Measure([&] {
+            const double t = Wall();
+            capture.Replay(false);
+            bareSubmit += Wall() - t;
+            capture.ReplayPresent();
+        }));
     }
     if (!pictures.empty()) {
         capture.Replay(false);
@@ -245,6 +269,12 @@ int Run(CKivBase *base, const std::string &pictures)
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("ratio engine / bare: %.2f thread CPU, %.2f process CPU, %.2f wall (target <= 1.5)\n",
                 ratio(engine.thread, bare.thread), ratio(engine.process, bare.process), ratio(engine.wall, bare.wall));
+    const double perFrame = 1e3 / (kFrames * kRounds);
+    std::printf("engine steps, wall per frame: update %.3f ms, world %.3f ms, blobs %.3f ms, present %.3f ms\n",
+                steps[0] * perFrame, steps[1] * perFrame, steps[2] * perFrame, steps[3] * perFrame);
+    const double submit = (steps[0] + steps[1] + steps[2]) * perFrame;
+    std::printf("submission before present, wall per frame: engine %.3f ms, bare %.3f ms, ratio %.2f\n", submit,
+                bareSubmit * perFrame, ratio(submit, bareSubmit * perFrame));
     std::printf("engine's own work beyond the device calls: %.3f ms thread CPU per frame\n",
                 std::max(0.0, engine.thread - bare.thread));
     std::printf("Direct3D calls per frame: %d (%d draws, %d state calls); state calls filtered by the caches: %u\n",

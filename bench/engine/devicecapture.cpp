@@ -735,6 +735,17 @@ void DeviceCapture::Replay(bool present) const
     }
 }
 
+void DeviceCapture::ReplayPresent() const
+{
+    for (const Call &c : m_calls) {
+        if (c.op == OpPresent) {
+            device->Present(c.a[0] ? reinterpret_cast<const RECT *>(&m_bytes[c.data]) : nullptr,
+                            c.a[1] ? reinterpret_cast<const RECT *>(&m_bytes[c.data2]) : nullptr,
+                            reinterpret_cast<HWND>(static_cast<UINT_PTR>(c.a[2])), nullptr);
+        }
+    }
+}
+
 DeviceCapture::Counts DeviceCapture::GetCounts() const
 {
     Counts n = {};

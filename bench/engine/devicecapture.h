@@ -30,6 +30,8 @@ public:
     // Sends the recorded calls to the device in their order (Present included
     // unless the picture is to be read back first).
     void Replay(bool present = true) const;
+    // Only the recorded Present calls.
+    void ReplayPresent() const;
 
     struct Counts {
         int calls;        // every device call recorded, buffer locks included
