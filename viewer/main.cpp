@@ -385,6 +385,10 @@ int Run(const Options &options, CKivBase *base)
     avatar.SetScale(&small);
     avatar.SetPosition(&place);
     avatar.PlayBehavior("walk");
+    CKivAvatar shade;
+    if (!shade.Create(1, 1, 1) || !KivViewerAddProjectedShadow(&avatar, &shade)) {
+        std::fprintf(stderr, "viewer: the avatar casts no projected shadow\n");
+    }
     // Group 0's "step" event on the avatar; machines without audio play nothing.
     CKivSoundManager *sound = base->GetSoundManager();
     if (sound) {
