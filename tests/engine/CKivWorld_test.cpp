@@ -23,6 +23,7 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9skinpipe.h"
 #include "gfx/d3d9/d3d9standard.h"
 #include "gfx/plugins/hanim/dff_bytes.h"
@@ -418,6 +419,9 @@ TEST_F(GrassScene, ShadowsDarkenTexturedGroundAndLeaveTheFrameOpaque)
     const RwV3d point = {-6, 3, 0};
     Blobs().RenderShadow(world->GetWorld(), &point, 3.0f, 10.0f, texture, camera);
     RwTextureDestroy(texture);
+    RwUInt32 channels = 0;   // what draws next writes all channels again
+    RwD3D9GetRenderState(D3DRS_COLORWRITEENABLE, &channels);
+    EXPECT_EQ(0xFu, channels);
     const std::vector<RwRGBA> frame = Grab();
     ASSERT_FALSE(frame.empty());
     // Under the caster: the grass times 1 - 150/255 at intensity 385/400.
