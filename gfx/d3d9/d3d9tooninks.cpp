@@ -73,8 +73,8 @@ const D3DVERTEXELEMENT9 oneInkElements[] = {
 };
 
 // Tags are all 0 between passes except those of the vertices in `touched`, so a pass resets only what the last
-// one computed. The facing of the missing triangle of a border edge (index rwTOONNOINDEX) is 2: front 1 ^ 2
-// and back 0 ^ 2 are never 1, so no silhouette, and (1 | 2) & 1 leaves the edge seen only through its own.
+// one computed. The missing triangle of a border edge (index rwTOONNOINDEX) faces 2: f ^ 2 is never 1, so no
+// silhouette, and (f | 2) & 1 is f, so the edge is seen through its own triangle alone.
 WorkEntry *work = nullptr;
 RwUInt8 *facing = nullptr;
 RwUInt16 *touched = nullptr;
@@ -376,8 +376,8 @@ inline RwUInt32 Seen(const RwUInt8 *f, const RwToonEdge &e)
     return (f[e.triangle[0]] | f[e.triangle[1]]) & 1;
 }
 
-// The first `count` edges that pass `test`, by index into the edge list; how many, or -1 without memory.
-// Written branch-free: every index is stored and only the passing ones advance the list.
+// Of the first `count` edges, those that pass `test` go to the edge list; how many, or -1 without memory.
+// Branch-free: every index is stored and only the passing ones advance the list.
 template <RwUInt32 (*test)(const RwUInt8 *, const RwToonEdge &)>
 RwInt32 GatherEdges(const RwToonEdge *edges, RwUInt32 count)
 {
