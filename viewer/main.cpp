@@ -374,16 +374,18 @@ int Run(const Options &options, CKivBase *base)
         world.AddLight(&sun);
     }
 
-    // The avatar: body 1 in skin 1 with face 1, walking through its script-made behaviour.
+    // The avatar: body 1 in skin 1 with face 1, standing on the ground,
+    // walking through its script-made behaviour.
     CKivAvatar::LoadScripts("Data/Avatar/");
     CKivAvatar avatar;
-    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 2.0f, 1.5f};
+    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 0.0f, 1.5f};
     if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
         std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
         return 1;
     }
     avatar.SetScale(&small);
     avatar.SetPosition(&place);
+    avatar.SetEmotion("normal");
     avatar.PlayBehavior("walk");
     // Group 0's "step" event on the avatar; machines without audio play nothing.
     CKivSoundManager *sound = base->GetSoundManager();

@@ -90,26 +90,27 @@ TEST_F(Avatar, CreateDressesPartsAndRunsTheScripts)
 }
 
 // The body script's "walk" drives the bones: "Bip01" turns a quarter about y
-// over its second, carrying the parts round; the head stays above it.
+// each second, carrying the shoulders round; the head stays above it.
 TEST_F(Avatar, BehavioursMoveTheBones)
 {
     CKivAvatar avatar;
     ASSERT_EQ(1, avatar.Create(1, 1, 1));
     ASSERT_NE(nullptr, avatar.GetHierarchy());
-    EXPECT_EQ(6, avatar.GetHierarchy()->numNodes);
-    RwFrame *spine = avatar.FindFrame("spine"), *head = avatar.FindFrame("_headShape");
-    ASSERT_TRUE(spine && head);
-    const RwV3d rest = RwFrameGetWorldMatrix(spine)->pos;
-    EXPECT_NEAR(3.0f, rest.x, 1e-4f);
+    EXPECT_EQ(kKivTestBoneCount, avatar.GetHierarchy()->numNodes);
+    RwFrame *arm = avatar.FindFrame("arml"), *head = avatar.FindFrame("_headShape");
+    ASSERT_TRUE(arm && head);
+    const RwV3d rest = RwFrameGetWorldMatrix(arm)->pos, shoulder = KivTestBoneRest(3);
+    EXPECT_NEAR(shoulder.x, rest.x, 1e-4f);
     ASSERT_EQ(1, avatar.PlayBehavior("walk"));
     for (float t : {0.5f, 0.25f}) {
         avatar.Update(t);
         const float angle = avatar.GetAnimationTime() * 3.14159265f / 2;
-        const RwV3d at = RwFrameGetWorldMatrix(spine)->pos, top = RwFrameGetWorldMatrix(head)->pos;
-        EXPECT_NEAR(3.0f * std::cos(angle), at.x, 1e-3f) << t;
-        EXPECT_NEAR(0.0f, at.y, 1e-3f);
-        EXPECT_NEAR(-3.0f * std::sin(angle), at.z, 1e-3f) << t;
-        EXPECT_NEAR(0.0f, top.x * top.x + top.y * top.y + top.z * top.z, 1e-6f);
+        const RwV3d at = RwFrameGetWorldMatrix(arm)->pos, top = RwFrameGetWorldMatrix(head)->pos;
+        EXPECT_NEAR(shoulder.x * std::cos(angle), at.x, 1e-3f) << t;
+        EXPECT_NEAR(shoulder.y, at.y, 1e-3f);
+        EXPECT_NEAR(-shoulder.x * std::sin(angle), at.z, 1e-3f) << t;
+        EXPECT_NEAR(0.0f, top.x * top.x + top.z * top.z, 1e-6f);
+        EXPECT_NEAR(KivTestBoneRest(2).y, top.y, 1e-3f);
     }
     EXPECT_GT(avatar.GetAnimationTime(), 0.5f);
 }
@@ -278,6 +279,9 @@ TEST_F(Avatar, TheHeadShowsTheEmotionsFaceFrames)
     CKivAvatar avatar;
     avatar.Create(1, 1, 1);
     avatar.SetEmotion("normal");
+    // The skinned body stands once its bones are posed; turning keeps the head on the axis.
+    ASSERT_EQ(1, avatar.PlayBehavior("walk"));
+    avatar.Update(0.0f);
     ASSERT_EQ(1, world.AddClump(&avatar));
     CKivBase::GetInstance()->SetCurrentWorld(&world);
     const auto expect = [](int frame) {
