@@ -1,4 +1,4 @@
-// The sample avatar tree for the sample and engine tests: body and item models, skin and face PNGs, motions and scripts.
+// The sample avatar tree for the sample and engine tests: body and item models, skin and face PNGs, motions, scripts and ink.
 #pragma once
 
 #include <algorithm>
@@ -46,6 +46,34 @@ inline RwRGBA KivTestSkinColour(int part, int skin)
         {{245, 205, 165, 255}, {200, 55, 50, 255}, {240, 195, 155, 255}, {240, 195, 155, 255}, {50, 70, 140, 255}},
         {{245, 205, 165, 255}, {60, 150, 80, 255}, {60, 150, 80, 255}, {60, 150, 80, 255}, {110, 110, 120, 255}}};
     return colours[skin == 2 ? 1 : 0][part];
+}
+
+// The inks the body's toon data names, and the dictionary that holds them:
+// a dark outline round the silhouette, thinner lines along the box edges.
+const char kKivTestOutlineInk[] = "outline";
+const char kKivTestCreaseInk[] = "crease";
+const char kKivTestInkFile[] = "Data/ToonData/ToonInk/avatar.ink";
+const RwRGBA kKivTestInkColour = {25, 20, 35, 255};
+
+inline std::string KivTestInkDictionary()
+{
+    std::string head;
+    PutU32(head, rwTOONINKDICTIONARYVERSION);
+    PutU32(head, 2);
+    std::string file = Chunk(1, head);
+    for (const char *name : {kKivTestOutlineInk, kKivTestCreaseInk}) {
+        std::string ink;
+        PutU32(ink, rwTOONINKVERSION);
+        char padded[rwTOONNAMELENGTH] = {};
+        strncpy(padded, name, sizeof(padded) - 1);
+        ink.append(padded, sizeof(padded));
+        PutF32(ink, name == kKivTestOutlineInk ? 3.0f : 1.5f);
+        ink.append(reinterpret_cast<const char *>(&kKivTestInkColour), 4);
+        PutF32(ink, 1.0f);
+        PutF32(ink, 1.0f);
+        file += Chunk(1, ink);
+    }
+    return file;
 }
 
 // The body's bones in node order, each at its place in its parent: the
@@ -102,8 +130,9 @@ struct KivTestBox {
     int bone;
 };
 
-// A part's skinned geometry: boxes of eight shared corners, lit from above
-// by their pre-lit colours. The skin's space is the part bone's at rest.
+// A part's skinned geometry: boxes of eight shared corners (so the ink finds
+// the silhouette where faces meet), lit from above by their pre-lit colours,
+// with toon edges. The skin's space is the part bone's at rest.
 inline std::string KivTestBodyGeometry(const char *name, const char *material, int partBone,
                                        const std::vector<KivTestBox> &boxes)
 {
@@ -170,6 +199,7 @@ inline std::string KivTestBodyGeometry(const char *name, const char *material, i
             skin->usedBones[skin->numUsedBones++] = static_cast<RwUInt8>(bones[i]);
     }
     RwSkinGeometrySetSkin(g, skin);
+    RwToonGeometrySetToonGeo(g, toonmesh::ToonFor(mesh, kKivTestOutlineInk, kKivTestCreaseInk));
     const std::string bytes = KivTestWritten(g);
     RwGeometryDestroy(g);
     return bytes;
@@ -269,7 +299,7 @@ for number, item in pairs(items) do
 end
 )";
 
-// Everything below "Data/Avatar/" in the working folder, in loose files.
+// Everything below "Data/Avatar/" in the working folder, and the avatar's ink, in loose files.
 inline bool KivTestWriteAvatarData()
 {
     const std::string root = "Data/Avatar/";
@@ -302,6 +332,7 @@ inline bool KivTestWriteAvatarData()
          KivSampleWrite(root + "Scripts/AvatarEmotion.lua", std::string(kKivTestAvatarEmotion)) &&
          KivSampleWrite(root + "Scripts/MonsterEmotion.lua", std::string("function SetMonsterEmotion1(monster) end\n")) &&
          KivSampleWrite(root + "Scripts/AvatarBehavior.lua", std::string(kKivTestAvatarBehavior)) &&
-         KivSampleWrite(root + "Items/Item.lua", std::string(kKivTestItems));
+         KivSampleWrite(root + "Items/Item.lua", std::string(kKivTestItems)) &&
+         KivSampleWrite(kKivTestInkFile, KivTestInkDictionary());
     return ok;
 }

@@ -29,6 +29,7 @@
 #include "engine/CKivLight.h"
 #include "engine/CKivSimpleShadow.h"
 #include "engine/CKivSoundManager.h"
+#include "engine/CKivToon.h"
 #include "engine/CKivWorld.h"
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -374,14 +375,20 @@ int Run(const Options &options, CKivBase *base)
         world.AddLight(&sun);
     }
 
-    // The avatar: body 1 in skin 1 with face 1, standing on the ground,
+    // The avatar: body 1 in skin 1 with face 1, standing on the ground, inked,
     // walking through its script-made behaviour.
     CKivAvatar::LoadScripts("Data/Avatar/");
+    CKivToon toon;   // outlives the avatar it is applied to
     CKivAvatar avatar;
     const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 0.0f, 1.5f};
     if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
         std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
         return 1;
+    }
+    if (toon.Load(kKivTestInkFile, nullptr, nullptr)) {
+        avatar.SetToon(&toon);
+    } else {
+        std::fprintf(stderr, "viewer: cannot read the ink %s\n", kKivTestInkFile);
     }
     avatar.SetScale(&small);
     avatar.SetPosition(&place);

@@ -13,6 +13,8 @@
 #include "engine/CKivWorld.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
+#include "engine/CKivToon.h"
+#include "gfx/plugins/skin/skin.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "tests/gfx/d3d9/d3d9readback.h"
@@ -113,6 +115,29 @@ TEST_F(Avatar, BehavioursMoveTheBones)
         EXPECT_NEAR(KivTestBoneRest(2).y, top.y, 1e-3f);
     }
     EXPECT_GT(avatar.GetAnimationTime(), 0.5f);
+}
+
+// The sample ink puts every body part on the toon skin pipeline with both inks bound.
+TEST_F(Avatar, TheSampleInkTakesEveryPart)
+{
+    CKivToon toon;
+    ASSERT_EQ(1, toon.Load(kKivTestInkFile, nullptr, nullptr));
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    avatar.SetToon(&toon);
+    for (const char *part : {"_headShape", "spine", "arml", "armr", "leg"}) {
+        RwAtomic *atomic = avatar.FindAtomic(part);
+        ASSERT_NE(nullptr, atomic) << part;
+        EXPECT_EQ(rwSKINTYPETOON, RwSkinAtomicGetType(atomic)) << part;
+        const RwToonGeo *geo = RwToonGeometryGetToonGeo(atomic->geometry);
+        ASSERT_NE(nullptr, geo) << part;
+        EXPECT_GT(geo->numCreaseEdges, 0) << part;
+        for (int i = 0; i < 2; i++) {
+            ASSERT_NE(nullptr, geo->inks[i]) << part;
+            EXPECT_EQ(0, std::memcmp(&kKivTestInkColour, &geo->inks[i]->colour, 4)) << part;
+        }
+    }
+    avatar.SetToon(nullptr);
 }
 
 TEST_F(Avatar, DirtyTextureTakesOneReferencePerMaterial)
