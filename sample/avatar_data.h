@@ -61,13 +61,17 @@ inline std::string KivTestInkDictionary()
     PutU32(head, rwTOONINKDICTIONARYVERSION);
     PutU32(head, 2);
     std::string file = Chunk(1, head);
-    for (const char *name : {kKivTestOutlineInk, kKivTestCreaseInk}) {
+    const struct {
+        const char *name;
+        RwReal width;   // pixels
+    } inks[2] = {{kKivTestOutlineInk, 3.0f}, {kKivTestCreaseInk, 1.5f}};
+    for (const auto &entry : inks) {
         std::string ink;
         PutU32(ink, rwTOONINKVERSION);
         char padded[rwTOONNAMELENGTH] = {};
-        strncpy(padded, name, sizeof(padded) - 1);
+        strncpy(padded, entry.name, sizeof(padded) - 1);
         ink.append(padded, sizeof(padded));
-        PutF32(ink, name == kKivTestOutlineInk ? 3.0f : 1.5f);
+        PutF32(ink, entry.width);
         ink.append(reinterpret_cast<const char *>(&kKivTestInkColour), 4);
         PutF32(ink, 1.0f);
         PutF32(ink, 1.0f);

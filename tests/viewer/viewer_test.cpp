@@ -150,7 +150,7 @@ TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
     } probes[] = {{900, 40, 110, 150, 200}, {180, 180, 40, 50, 120}};
     for (const Probe &p : probes) {
         const png_byte *c = picture.At(p.x, p.y);
-        EXPECT_TRUE(std::abs(c[0] - p.r) < 10 && std::abs(c[1] - p.g) < 10 && std::abs(c[2] - p.b) < 10)
+        EXPECT_TRUE(Near(c, p.r, p.g, p.b, 9))
             << p.x << "," << p.y << ": " << int(c[0]) << " " << int(c[1]) << " " << int(c[2]);
     }
     const png_byte *grass = picture.At(900, 700);
