@@ -80,7 +80,7 @@ bool Near(const png_byte *c, int r, int g, int b, int tolerance)
 
 bool IsGrass(const png_byte *c)
 {
-    return c[1] > c[0] + 20 && c[1] > c[2] + 20;
+    return c[1] > c[0] + 8 && c[1] > c[2] + 8;   // shadowed grass too
 }
 
 // The avatar stands right of the model: found by its red shirt. Each row from
