@@ -19,6 +19,7 @@
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
 #include "sample/avatar_data.h"
+#include "sample/gui_skins.h"
 #include "sample/sample_data.h"
 #include "viewerscene.h"
 
@@ -29,6 +30,7 @@
 #include "engine/CKivLight.h"
 #include "engine/CKivSimpleShadow.h"
 #include "engine/CKivSoundManager.h"
+#include "engine/CKivToon.h"
 #include "engine/CKivWorld.h"
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -44,31 +46,60 @@ const int kWidth = 1024;
 const int kHeight = 768;
 const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
 const char kSunLight[] = "sun.dff";
-#define kDialogImage "Data/Interface/Sample/dialog"
 const int kDialogX = 24, kDialogY = 24, kDialogWidth = 320, kDialogHeight = 190;
-const RwRGBA kDialogColour = {40, 50, 120, 255};
 // Texts in code page 949: "Dotum", "ga na da ra", "OK", "shadow".
 const char kDotum[] = "\xB5\xB8\xBF\xF2";
 const char kGreeting[] = "\xB0\xA1\xB3\xAA\xB4\xD9\xB6\xF3";
 const char kOk[] = "\xC8\xAE\xC0\xCE";
 const char kShadow[] = "\xB1\xD7\xB8\xB2\xC0\xDA";
 
-// The dialog: a Korean static, a button, a check box, a scroll bar and an IME edit box.
+// A white label; buttons and check boxes draw only their images, so their
+// texts stand in labels over and beside them.
+void AddLabel(CKivGuiDialog *d, int id, int left, int top, int right, int bottom, const char *text, int centred)
+{
+    CKivGuiStatic *label = new CKivGuiStatic(d);
+    label->Create(id, left, top, right, bottom, text);
+    label->SetFont("DefaultFont");
+    label->SetTextColor(0xFFFFFFFF);
+    label->SetTextFormat(centred ? 1 : 0, 4);
+}
+
+// The dialog: a Korean static, a button, a check box, a scroll bar and an IME
+// edit box, in the sample tree's skins.
 CKivGuiDialog *MakeDialog(CKivGuiSystem *gui)
 {
     CKivGuiDialog *d = new CKivGuiDialog(1);
     d->SetLocation(kDialogX, kDialogY);
     d->SetSize(kDialogWidth, kDialogHeight);
     gui->AddDialog(d);
-    d->SetBackgroundImage(kDialogImage);
-    CKivGuiStatic *text = new CKivGuiStatic(d);
-    text->Create(1, 16, 12, 300, 40, kGreeting);
-    text->SetFont("DefaultFont");
-    text->SetTextColor(0xFFFFFFFF);
-    (new CKivGuiButton(d))->Create(2, 16, 50, 116, 80, kOk);
-    (new CKivGuiCheckBox(d))->Create(3, 130, 50, 260, 80, kShadow);
-    (new CKivGuiTempScrollBar(d))->Create(4, 290, 12, 304, 170, 0, 0);
-    (new CKivGuiIMEEditBox(d))->Create(5, 16, 100, 270, 130, kGreeting, 4, 4);
+    d->SetBackgroundImage(KIV_SAMPLE_SKIN "dialog");
+    AddLabel(d, 1, 16, 12, 280, 40, kGreeting, 0);
+    CKivGuiButton *button = new CKivGuiButton(d);
+    button->Create(2, 16, 50, 116, 80, kOk);
+    button->SetRenderStyle(1);
+    const char *const buttonSkins[] = {KIV_SAMPLE_SKIN "button_normal", KIV_SAMPLE_SKIN "button_hover",
+                                       KIV_SAMPLE_SKIN "button_down", KIV_SAMPLE_SKIN "button_off"};
+    for (int i = 0; i < 4; i++) {
+        button->LoadElement(i + 1, buttonSkins[i]);
+    }
+    AddLabel(d, 6, 16, 50, 116, 80, kOk, 1);
+    CKivGuiCheckBox *check = new CKivGuiCheckBox(d);
+    check->Create(3, 130, 50, 260, 80, kShadow);
+    check->LoadElement(1, KIV_SAMPLE_SKIN "check_off");
+    check->LoadElement(2, KIV_SAMPLE_SKIN "check_on");
+    check->LoadElement(3, KIV_SAMPLE_SKIN "check_hover");
+    check->SetChecked(1, 0);
+    AddLabel(d, 7, 168, 50, 270, 80, kShadow, 0);
+    CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
+    bar->Create(4, 290, 12, 304, 170, 0, 0);
+    bar->LoadSkins();
+    bar->SetPageSize(8);
+    bar->SetTrackRange(0, 20);
+    CKivGuiIMEEditBox *edit = new CKivGuiIMEEditBox(d);
+    edit->Create(5, 16, 100, 270, 130, kGreeting, 8, 6);
+    edit->SetSkins(KIV_SAMPLE_SKIN "field", KIV_SAMPLE_SKIN "caret", KIV_SAMPLE_SKIN "selection");
+    edit->SetFont("DefaultFont");
+    edit->SetText(kGreeting, 0);
     return d;
 }
 
@@ -274,21 +305,6 @@ bool PrepareSample(const std::string &folder)
     return SetCurrentDirectoryA(folder.c_str()) != 0 && WriteTooltipSkin();
 }
 
-// A PNG of one colour, the dialog's background.
-bool WriteSolidPng(const char *path, int w, int h, RwRGBA colour)
-{
-    RwImage *image = RwImageCreate(w, h, 32);
-    bool ok = image && RwImageAllocatePixels(image);
-    for (int y = 0; ok && y < h; y++) {
-        for (int x = 0; x < w; x++) {
-            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
-        }
-    }
-    ok = ok && RwImageWritePng(image, path);
-    RwImageDestroy(image);
-    return ok;
-}
-
 // The followed tooltip's world: the avatar's parts through the sample camera.
 struct Followed {
     static inline CKivClump *model = nullptr;
@@ -332,15 +348,12 @@ private:
     RwTexture *m_texture;
 };
 
+// Written on every run, so a tree left by an older build never shows old data.
 bool WriteSample(void)
 {
-    if (Exists(KIV_SAMPLE_MODEL) && Exists(kAvatarModel)) {
-        return true;
-    }
     return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
            KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
-           KivSampleWritePlaceholders() && (CreateDirectoryA("Data/Interface/Sample", nullptr), true) &&
-           WriteSolidPng(kDialogImage ".png", kDialogWidth, kDialogHeight, kDialogColour);
+           KivSampleWritePlaceholders() && KivSampleWriteGuiSkins();
 }
 
 int Run(const Options &options, CKivBase *base)
@@ -377,16 +390,24 @@ int Run(const Options &options, CKivBase *base)
         world.AddLight(&sun);
     }
 
-    // The avatar: body 1 in skin 1 with face 1, walking through its script-made behaviour.
+    // The avatar: body 1 in skin 1 with face 1, standing on the ground, inked,
+    // walking through its script-made behaviour.
     CKivAvatar::LoadScripts("Data/Avatar/");
+    CKivToon toon;   // outlives the avatar it is applied to
     CKivAvatar avatar;
-    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 2.0f, 1.5f};
+    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 0.0f, 1.5f};
     if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
         std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
         return 1;
     }
+    if (toon.Load(kKivTestInkFile, nullptr, nullptr)) {
+        avatar.SetToon(&toon);
+    } else {
+        std::fprintf(stderr, "viewer: cannot read the ink %s\n", kKivTestInkFile);
+    }
     avatar.SetScale(&small);
     avatar.SetPosition(&place);
+    avatar.SetEmotion("normal");
     avatar.PlayBehavior("walk");
     CKivAvatar shade;
     if (!shade.Create(1, 1, 1) || !KivViewerAddProjectedShadow(&avatar, &shade)) {
@@ -439,6 +460,7 @@ int Run(const Options &options, CKivBase *base)
         PlaceCamera(RwCameraGetFrame(camera.GetCamera()));
         base->Lock();
         base->Update(dt);
+        gui->Update(dt);
         avatar.Update(dt);
         base->RenderWorld();
         if (camera.BeginUpdate()) {

@@ -5,6 +5,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -72,6 +73,59 @@ bool ReadPicture(const std::string &path, Picture *p)
     return png_image_finish_read(&image, nullptr, p->rgb.data(), 0, nullptr) != 0;
 }
 
+bool Near(const png_byte *c, int r, int g, int b, int tolerance)
+{
+    return std::abs(c[0] - r) <= tolerance && std::abs(c[1] - g) <= tolerance && std::abs(c[2] - b) <= tolerance;
+}
+
+bool IsGrass(const png_byte *c)
+{
+    return c[1] > c[0] + 8 && c[1] > c[2] + 8;   // shadowed grass too
+}
+
+// The avatar stands right of the model: found by its red shirt. Each row from
+// the shirt's top down as far again is crossed from either side; where the
+// grass ends, the sample's dark ink (25, 20, 35) must begin.
+struct Outline {
+    int shirt = 0, crossings = 0, inked = 0;
+};
+
+Outline AvatarOutline(const Picture &p)
+{
+    const int left = 600, right = 900;
+    int x0 = right, x1 = left, y0 = 560, y1 = 250;
+    Outline o;
+    for (int y = 250; y < 560; y++) {
+        for (int x = left; x < right; x++) {
+            const png_byte *c = p.At(x, y);
+            if (c[0] > 150 && c[1] < 90 && c[2] < 90) {
+                o.shirt++;
+                x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+        }
+    }
+    for (int y = y0; o.shirt && y <= 2 * y1 - y0 && y < static_cast<int>(p.height); y++) {
+        for (int side : {1, -1}) {
+            const int start = side > 0 ? x0 - 60 : x1 + 60;
+            int x = start;
+            while (x >= left && x < right && IsGrass(p.At(x, y))) {
+                x += side;
+            }
+            if (x == start || x < left || x >= right) {
+                continue;
+            }
+            o.crossings++;
+            for (int d = 0; d < 3; d++) {
+                if (Near(p.At(x + side * d, y), 25, 20, 35, 15)) {
+                    o.inked++;
+                    break;
+                }
+            }
+        }
+    }
+    return o;
+}
+
 TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
 {
     const std::string folder = TempFolder();
@@ -96,7 +150,7 @@ TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
     } probes[] = {{900, 40, 110, 150, 200}, {180, 180, 40, 50, 120}};
     for (const Probe &p : probes) {
         const png_byte *c = picture.At(p.x, p.y);
-        EXPECT_TRUE(std::abs(c[0] - p.r) < 10 && std::abs(c[1] - p.g) < 10 && std::abs(c[2] - p.b) < 10)
+        EXPECT_TRUE(Near(c, p.r, p.g, p.b, 9))
             << p.x << "," << p.y << ": " << int(c[0]) << " " << int(c[1]) << " " << int(c[2]);
     }
     const png_byte *grass = picture.At(900, 700);
@@ -111,6 +165,10 @@ TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
         }
     }
     EXPECT_GT(text, 30) << "the static's four syllables";
+    const Outline outline = AvatarOutline(picture);
+    EXPECT_GT(outline.shirt, 500);
+    EXPECT_GT(outline.crossings, 100);
+    EXPECT_GE(outline.inked * 20, outline.crossings * 19) << outline.inked << " of " << outline.crossings;
     EXPECT_EQ(1, RunViewer("--frames 1 --unknown"));
 }
 
