@@ -20,6 +20,7 @@
 #include "gfx/world/world.h"
 #include "sample/avatar_data.h"
 #include "sample/sample_data.h"
+#include "compiledscripts.h"
 #include "viewerscene.h"
 
 #include "engine/CKivAvatar.h"
@@ -497,8 +498,10 @@ int main(int argc, char **argv)
     CKivBase *base = new CKivBase;
     int status = 1;
     if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
-        // --write-sample: the tree alone, for the pack tool to make the packed form from.
-        status = options.writeOnly ? (WriteSample(options) ? 0 : 1) : Run(options, base);
+        // --write-sample: the tree alone, for the pack tool to make the packed form from;
+        // the engine reads the scripts from the pack compiled.
+        status = options.writeOnly ? (WriteSample(options) && KivViewerCompileScripts(".") ? 0 : 1)
+                                   : Run(options, base);
     } else {
         std::fprintf(stderr, "viewer: the engine did not start\n");
     }

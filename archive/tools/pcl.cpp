@@ -165,7 +165,8 @@ bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
 {
     if (parcel.Open(1, path, flags, 0))
         return true;
-    fprintf(stderr, "cannot open %s%s\n", path, (flags & 2) ? "" : " for writing");
+    fprintf(stderr, "cannot open %s%s: missing, in use or not a valid archive\n", path,
+            (flags & 2) ? "" : " for writing");
     return false;
 }
 

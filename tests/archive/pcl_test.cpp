@@ -80,8 +80,9 @@ TEST(Pcl, RefusesRecordsThatLieAboutTheDirectoryBit)
              {"list " + archive, "extract " + archive + " b.bin " + Quoted(t.Full("b.bin")), "compact " + archive}) {
             t.File("test.pcl", a.Str());
             EXPECT_EQ(c.attributes ? 1 : 0, Pcl(command)) << c.what << ": " << command;
-            if (c.attributes)
+            if (c.attributes) {
                 EXPECT_EQ(a.Str(), t.Read("test.pcl")) << c.what << ": " << command;
+            }
         }
     }
     EXPECT_EQ("world!", t.Read("b.bin"));

@@ -95,8 +95,9 @@ TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
 TEST(Viewer, RefusesWhatItCannotRun)
 {
     const std::string tree = KivWinePath(KIV_VIEWER_PACKED) + "\\tree";
-    for (const std::string &arguments : {std::string("--frames 1 --unknown"), "--packed --write-sample x",
-                                          "--frames 1 --packed --sample \"" + tree + "\""}) {
+    const std::string cases[] = {"--frames 1 --unknown", "--packed --write-sample x",
+                                 "--frames 1 --packed --sample \"" + tree + "\""};
+    for (const std::string &arguments : cases) {
         EXPECT_EQ(1, RunViewer(arguments)) << arguments;
     }
 }
