@@ -18,26 +18,31 @@ int Append(lua_State *, const void *bytes, size_t size, void *out)
     return 0;
 }
 
-std::string ReadAll(const std::string &path)
+bool ReadAll(const std::string &path, std::string *text)
 {
-    std::string text;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        char block[4096];
-        for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) {
-            text.append(block, n);
-        }
-        std::fclose(f);
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        return false;
     }
-    return text;
+    char block[4096];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) {
+        text->append(block, n);
+    }
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
 }
 
 // The chunk is compiled by this program's own Lua, so it matches the
 // engine's (same word sizes and number type).
 bool Compile(const std::string &path)
 {
-    const std::string text = ReadAll(path);
+    std::string text, chunk;
+    if (!ReadAll(path, &text)) {
+        std::fprintf(stderr, "viewer: cannot read %s\n", path.c_str());
+        return false;
+    }
     lua_State *state = luaL_newstate();
-    std::string chunk;
     bool ok = state && luaL_loadbuffer(state, text.data(), text.size(), path.c_str()) == 0 &&
               lua_dump(state, Append, &chunk) == 0;
     if (!ok) {

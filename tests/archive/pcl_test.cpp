@@ -28,11 +28,11 @@ TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
         t.Folder(folder);
     t.File("tree\\top.bin", "top");
     t.File("tree\\Data\\Avatar\\1.dff", "avatar");
-    // -c leaves the folder's own name out; -f makes folders of the path's parts.
+    // -c leaves the folder's own name out; -f makes folders of the path's parts; letters fold.
     const struct {
         const char *options, *avatar, *top, *absent;
     } cases[] = {
-        {"-c", "Data/Avatar/1.dff", "top.bin", "Data\\Avatar\\1.dff"},
+        {"-c", "Data/Avatar/1.dff", "TOP.bin", "Data\\Avatar\\1.dff"},
         {"-c -f", "Data\\Avatar\\1.dff", "top.bin", "Data/Avatar/1.dff"},
         {"", "tree/Data/Avatar/1.dff", "tree/top.bin", "Data/Avatar/1.dff"},
         {"-f", "tree\\Data\\Avatar\\1.dff", "tree\\top.bin", "tree/Data/Avatar/1.dff"},
