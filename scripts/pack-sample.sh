@@ -15,8 +15,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 viewer=$(realpath "$1")
 pcl=$(realpath "$2")
 folder=$(realpath -m "$3")
-rm -rf "$folder"
 mkdir -p "$folder"
 cd "$folder"
+# Only what this script makes goes: the folder may hold other things.
+rm -rf tree data.pcl
 "$root/scripts/wine-run.sh" "$viewer" --write-sample tree
 "$root/scripts/wine-run.sh" "$pcl" pack -c tree data.pcl
