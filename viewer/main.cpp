@@ -21,6 +21,7 @@
 #include "sample/avatar_data.h"
 #include "sample/gui_skins.h"
 #include "sample/sample_data.h"
+#include "compiledscripts.h"
 #include "viewerscene.h"
 
 #include "engine/CKivAvatar.h"
@@ -256,7 +257,8 @@ struct Options {
     int frames = 0;   // 0: until Escape
     std::string png;
     std::string sample;
-    int packed = 0;   // 1: reads go through "data.pcl"
+    int packed = 0;   // 1: reads go through "data.pcl" in the folder
+    bool writeOnly = false;   // write the sample tree into the folder and stop
     bool bad = false;   // an argument the sample does not know
 };
 
@@ -271,15 +273,18 @@ Options Parse(int argc, char **argv)
             o.png = FullPath(argv[++i]);
         } else if (a == "--packed") {
             o.packed = 1;
-        } else if (a == "--sample" && i + 1 < argc) {
+        } else if ((a == "--sample" || a == "--write-sample") && i + 1 < argc) {
+            o.writeOnly = o.writeOnly || a == "--write-sample";
             o.sample = FullPath(argv[++i]);
         } else {
             o.bad = true;
         }
     }
+    // The packed tree has a folder of its own, so that nothing is read from loose files by mistake.
     if (o.sample.empty()) {
-        o.sample = ExeFolder() + "sample";
+        o.sample = ExeFolder() + (o.packed ? "packed" : "sample");
     }
+    o.bad = o.bad || (o.packed && o.writeOnly);
     return o;
 }
 
@@ -297,12 +302,15 @@ bool WriteTooltipSkin(void)
     return true;
 }
 
-// The sample tree goes into the folder on the first run; the engine root
-// reads it from there, as the game reads its own folder.
-bool PrepareSample(const std::string &folder)
+// The engine root reads the folder as the game reads its own: loose files,
+// written there on the first run, or the "data.pcl" packed from them.
+bool PrepareSample(const Options &options)
 {
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return SetCurrentDirectoryA(folder.c_str()) != 0 && WriteTooltipSkin();
+    if (options.packed) {
+        return SetCurrentDirectoryA(options.sample.c_str()) != 0 && Exists("data.pcl");
+    }
+    CreateDirectoryA(options.sample.c_str(), nullptr);
+    return SetCurrentDirectoryA(options.sample.c_str()) != 0 && WriteTooltipSkin();
 }
 
 // The followed tooltip's world: the avatar's parts through the sample camera.
@@ -348,18 +356,22 @@ private:
     RwTexture *m_texture;
 };
 
-// Written on every run, so a tree left by an older build never shows old data.
-bool WriteSample(void)
+// The sample tree into the working folder (the engine must be started); written on
+// every run, so a tree left by an older build never shows old data.
+bool WriteSample(const Options &options)
 {
-    return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
-           KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
-           KivSampleWritePlaceholders() && KivSampleWriteGuiSkins();
+    const bool ok = KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
+                    KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
+                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins();
+    if (!ok) {
+        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
+    }
+    return ok;
 }
 
 int Run(const Options &options, CKivBase *base)
 {
-    if (!WriteSample()) {
-        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
+    if (!options.packed && !WriteSample(options)) {
         return 1;
     }
     CKivWorld world("sample");
@@ -503,23 +515,35 @@ int main(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n");
+        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n"
+                             "       viewer --write-sample FOLDER\n");
         return 1;
     }
-    if (!PrepareSample(options.sample)) {
-        std::fprintf(stderr, "viewer: cannot use the folder %s\n", options.sample.c_str());
+    if (!PrepareSample(options)) {
+        std::fprintf(stderr, options.packed ? "viewer: no data.pcl in %s (scripts/pack-sample.sh makes it)\n"
+                                            : "viewer: cannot use the folder %s\n",
+                     options.sample.c_str());
         return 1;
     }
     HWND window = CreateViewerWindow();
     CKivBase *base = new CKivBase;
     int status = 1;
     if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
-        status = Run(options, base);
+        // --write-sample: the tree alone, for the pack tool to make the packed form from;
+        // the engine reads the scripts from the pack compiled.
+        status = options.writeOnly ? (WriteSample(options) && KivViewerCompileScripts(".") ? 0 : 1)
+                                   : Run(options, base);
     } else {
         std::fprintf(stderr, "viewer: the engine did not start\n");
     }
     base->Shutdown();
     delete base;
+    if (options.writeOnly) {
+        // The engine's own logs are no part of the tree.
+        for (const char *log : {"Texture.txt", "Object.txt", "Lua.log"}) {
+            DeleteFileA(log);
+        }
+    }
     if (IsWindow(window)) {
         DestroyWindow(window);
     }

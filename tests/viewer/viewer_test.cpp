@@ -1,4 +1,4 @@
-// Runs the viewer headless on its sample scene and checks the picture it writes.
+// Runs the viewer headless on its sample scene, from loose files and from the packed archive, and checks the pictures.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,46 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "support/run_program.h"
+
 namespace {
 
-// The build's path of the program, as Wine names it.
-std::string ViewerPath()
-{
-    std::string path = std::string("Z:") + KIV_VIEWER_EXE;
-    for (char &c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return path;
-}
-
-std::string TempFolder()
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return std::string(temp) + "kiv_viewer_test\\";
-}
-
-// Runs the viewer with the arguments; its exit code, or -1.
 int RunViewer(const std::string &arguments)
 {
-    std::string line = "\"" + ViewerPath() + "\" " + arguments;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return -1;
-    }
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(pi.hProcess, &code);
-    } else {
-        TerminateProcess(pi.hProcess, 1);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(code);
+    return KivRunProgram(KIV_VIEWER_EXE, arguments);
 }
 
 struct Picture {
@@ -126,17 +93,28 @@ Outline AvatarOutline(const Picture &p)
     return o;
 }
 
-TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
+// One run in each archive mode on the same tree (the pack fixture writes it
+// and packs it): the two pictures must agree.
+TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
 {
-    const std::string folder = TempFolder();
-    CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string png = folder + "frame.png";
-    DeleteFileA(png.c_str());
-    ASSERT_EQ(0, RunViewer("--frames 3 --png \"" + png + "\" --sample \"" + folder + "sample\""));
-    Picture picture;
-    ASSERT_TRUE(ReadPicture(png, &picture));
+    const std::string packed = KivWinePath(KIV_VIEWER_PACKED), tree = packed + "\\tree";
+    const std::string pngs[2] = {packed + "\\loose.png", packed + "\\packed.png"};
+    const std::string folders[2] = {" --sample \"" + tree + "\"", " --packed --sample \"" + packed + "\""};
+    Picture pictures[2];
+    for (int i = 0; i < 2; i++) {
+        DeleteFileA(pngs[i].c_str());
+        ASSERT_EQ(0, RunViewer("--frames 3 --png \"" + pngs[i] + "\"" + folders[i])) << pngs[i];
+        ASSERT_TRUE(ReadPicture(pngs[i], &pictures[i])) << pngs[i];
+    }
+    const Picture &picture = pictures[0];
     ASSERT_EQ(1024u, picture.width);
     ASSERT_EQ(768u, picture.height);
+    ASSERT_EQ(picture.rgb.size(), pictures[1].rgb.size());
+    int differ = 0;
+    for (size_t i = 0; i < picture.rgb.size(); i++) {
+        differ += std::abs(picture.rgb[i] - pictures[1].rgb[i]) > 2;
+    }
+    EXPECT_EQ(0, differ) << "channels that differ between the loose and the packed picture";
     std::set<unsigned> colours;
     for (size_t i = 0; i + 2 < picture.rgb.size(); i += 3 * 97) {
         colours.insert(picture.rgb[i] << 16 | picture.rgb[i + 1] << 8 | picture.rgb[i + 2]);
@@ -169,7 +147,17 @@ TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
     EXPECT_GT(outline.shirt, 500);
     EXPECT_GT(outline.crossings, 100);
     EXPECT_GE(outline.inked * 20, outline.crossings * 19) << outline.inked << " of " << outline.crossings;
-    EXPECT_EQ(1, RunViewer("--frames 1 --unknown"));
+}
+
+// An unknown argument, two modes at once, a folder without the pack.
+TEST(Viewer, RefusesWhatItCannotRun)
+{
+    const std::string tree = KivWinePath(KIV_VIEWER_PACKED) + "\\tree";
+    const std::string cases[] = {"--frames 1 --unknown", "--packed --write-sample x",
+                                 "--frames 1 --packed --sample \"" + tree + "\""};
+    for (const std::string &arguments : cases) {
+        EXPECT_EQ(1, RunViewer(arguments)) << arguments;
+    }
 }
 
 }  // namespace
