@@ -3,7 +3,6 @@
 
 #include <cmath>
 
-#include "archive/CParcel.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivViewport.h"
 #include "gfx/core/camera.h"
@@ -147,19 +146,7 @@ TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)
     delete base;
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("data.pcl"));
 
-    {
-        CParcel writer;
-        ASSERT_TRUE(writer.Open(1, "data.pcl", 4, 1024));
-        HANDLE h = writer.CreateFile("tex\\packed.png", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        writer.SetFileSize(h, static_cast<DWORD>(png.size()), 0);   // an entry's room is set before writing
-        DWORD done = 0;
-        ASSERT_TRUE(writer.WriteFile(h, png.data(), static_cast<DWORD>(png.size()), &done, nullptr));
-        writer.CloseHandle(h);
-        ASSERT_TRUE(writer.Flush(0));
-        writer.Close();
-    }
+    WritePackedFile("tex\\packed.png", png);
     CreateDirectoryA("tex", nullptr);
     WriteFileBytes("tex/packed.png", png);
 

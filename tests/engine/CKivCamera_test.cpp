@@ -45,11 +45,7 @@ TEST(Camera, FieldOfViewChoosesProjectionAndViewWindow)
         EXPECT_FLOAT_EQ(1.0f, rw->viewWindow.y);
     }
     CKivCamera unnamed;
-    char address[32];
-    snprintf(address, sizeof(address), "%p", static_cast<void *>(&unnamed));
-    for (char *c = address; *c; c++)
-        *c = static_cast<char>(tolower(*c));
-    EXPECT_STREQ(address, unnamed.GetName());
+    EXPECT_EQ(AddressName(&unnamed), unnamed.GetName());
 }
 
 TEST(Camera, LookAtPlacesTheFrameAndProjectsPoints)

@@ -30,11 +30,16 @@ namespace {
 
 auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
 
+std::vector<RwAtomic *> Atomics(CKivClump &clump)
+{
+    std::vector<RwAtomic *> all;
+    RwClumpForAllAtomics(clump.GetClump(), [](RwAtomic *a, void *d) { static_cast<std::vector<RwAtomic *> *>(d)->push_back(a); return a; }, &all);
+    return all;
+}
+
 RwAtomic *FirstAtomic(CKivClump &clump)
 {
-    RwAtomic *first = nullptr;
-    RwClumpForAllAtomics(clump.GetClump(), [](RwAtomic *a, void *d) { *static_cast<RwAtomic **>(d) = a; return (RwAtomic *)nullptr; }, &first);
-    return first;
+    return Atomics(clump).at(0);
 }
 
 int RenderArrays(RwGeometry *g)
@@ -62,12 +67,7 @@ int Load(CKivClump &clump, const KivTestQuad &quad, const char *file = "part.dff
 TEST(Clump, NamesAreLowerCaseOrTheAddress)
 {
     CKivClump unnamed, named("Hero.DFF");
-    char address[32];
-    snprintf(address, sizeof(address), "%p", static_cast<void *>(&unnamed));
-    std::string lower(address);
-    for (char &c : lower)
-        c = static_cast<char>(tolower(c));
-    EXPECT_EQ(lower, unnamed.GetName());
+    EXPECT_EQ(AddressName(&unnamed), unnamed.GetName());
     EXPECT_STREQ("hero.dff", named.GetName());
     named.SetTypeName("a-type-name-longer-than-thirty-one-characters");
     EXPECT_EQ(31u, strlen(named.GetTypeName()));
@@ -186,9 +186,7 @@ TEST(Clump, AlphaSwitchingKeepsAdditivePartsAndClonesDrawing)
     ASSERT_EQ(1, own.CloneWithOwnGeometry(&source));
     EXPECT_EQ(&copy, CKivClump::FromClump(copy.GetClump()));
 
-    std::vector<RwAtomic *> s, c;
-    RwClumpForAllAtomics(source.GetClump(), [](RwAtomic *a, void *d) { static_cast<std::vector<RwAtomic *> *>(d)->push_back(a); return a; }, &s);
-    RwClumpForAllAtomics(copy.GetClump(), [](RwAtomic *a, void *d) { static_cast<std::vector<RwAtomic *> *>(d)->push_back(a); return a; }, &c);
+    const std::vector<RwAtomic *> s = Atomics(source), c = Atomics(copy);
     ASSERT_EQ(2u, c.size());
     for (RwAtomic *a : c)
         EXPECT_EQ(CKivClump::AlphaRenderCallBack, a->renderCallBack);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/CParcel.h"
 #include "engine/CKivBase.h"
 #include "sample/sample_files.h"
 #include "gfx/core/image.h"
@@ -62,6 +63,32 @@ inline void WriteFileBytes(const std::string &name, const std::string &bytes)
     ASSERT_NE(nullptr, f) << name;
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
+}
+
+// A new "data.pcl" in the working folder holding one file.
+inline void WritePackedFile(const char *name, const std::string &bytes)
+{
+    CParcel writer;
+    DeleteFileA("data.pcl");
+    ASSERT_TRUE(writer.Open(1, "data.pcl", 4, 1024));
+    HANDLE h = writer.CreateFile(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    writer.SetFileSize(h, static_cast<DWORD>(bytes.size()), 0);   // an entry's room is set before writing
+    DWORD done = 0;
+    ASSERT_TRUE(writer.WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    writer.CloseHandle(h);
+    ASSERT_TRUE(writer.Flush(0));
+    writer.Close();
+}
+
+// The name of an object made without one: its address, lower case.
+inline std::string AddressName(const void *object)
+{
+    char address[32];
+    snprintf(address, sizeof(address), "%p", object);
+    for (char *c = address; *c; c++)
+        *c = static_cast<char>(tolower(*c));
+    return address;
 }
 
 // The RGBA pixels of a raster, rows without padding.
