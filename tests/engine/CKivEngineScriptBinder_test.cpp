@@ -54,22 +54,6 @@ protected:
     lua_State *L = nullptr;
 };
 
-TEST_F(Scripts, TablesAndMetatablesAreRegistered)
-{
-    EXPECT_EQ(1, Run("local r = debug.getregistry()\n"
-                     "for _, n in ipairs({'KivEngine.Avatar', 'KivEngine.Clump', 'KivEngine.World'}) do\n"
-                     "  assert(r[n].__index == r[n], n) end\n"
-                     "assert(type(KivEngine.LoadAnimation) == 'function' and type(KivEngine.RemoveAnimation) == 'function')\n"
-                     "assert(type(Clump.Load) == 'function' and type(Avatar) == 'table' and type(World) == 'table')\n"
-                     "local m = r['KivEngine.Clump']\n"
-                     "for _, n in ipairs({'Release', 'GetWorld', 'CopyMatrix', 'CopyPos', 'UpdateAnimation', 'UpdateObjects',\n"
-                     "  'UpdateParticles', 'SetAlphaAttribute', 'PushAnimation', 'SetAlpha', 'GetName'}) do\n"
-                     "  assert(type(m[n]) == 'function', n) end\n"
-                     "for _, n in ipairs({'IsEmpty', 'AddClump', 'RemoveClump'}) do\n"
-                     "  assert(type(r['KivEngine.World'][n]) == 'function', n) end"))
-        << Log();
-}
-
 TEST_F(Scripts, ClumpsLoadReleaseOnceAndReachWorlds)
 {
     CKivWorld *world = new CKivWorld("Stage");

@@ -38,7 +38,6 @@ TEST_F(Gui, SpritesArePlacedScaledTintedAndFaded)
     CKivGuiSprite sprite;
     ASSERT_EQ(sprite.Load("red", Folder), 1);
     EXPECT_EQ(sprite.GetWidth(), 100);
-    EXPECT_STREQ(sprite.GetPath(), "guitest/red");
     sprite.SetPositionInt(10, 20, 0);
     FrameOf(sprite);
     // 2D y 697.5..747.5 up from the bottom edge: the half pixel taken off y
