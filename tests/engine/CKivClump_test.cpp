@@ -3,8 +3,6 @@
 #include "sample/engine_scene.h"
 #include "motion_files.h"
 
-#include <FreeImage.h>
-
 #include <cmath>
 
 #include "engine/CKivAnimManager.h"
@@ -17,7 +15,6 @@
 #include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
-#include "sample/png_bytes.h"
 #include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
@@ -435,7 +432,7 @@ TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
 TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)
 {
     CreateDirectoryA("uvtex", nullptr);
-    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     const auto uva = uvabytes::Dictionary({uvabytes::Scroll("first")});
     WriteFileBytes("scroll.uva", std::string(uva.begin(), uva.end()));
     CKivUVAnim anim;

@@ -1,15 +1,12 @@
 // The engine's UV animation files: the first animation of a ".uva" read through the archive, and its texture.
 #include "engine_host.h"
 
-#include <FreeImage.h>
-
 #include "engine/CKivUVAnim.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
 #include "gfx/world/material.h"
-#include "sample/png_bytes.h"
 
 namespace {
 
@@ -25,7 +22,7 @@ std::string Text(const Bytes &bytes)
 void WriteScrollTexture()
 {
     CreateDirectoryA("uvtex", nullptr);
-    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
 }
 
 TEST(UVAnim, LoadKeepsTheFirstAnimationAndItsTexture)

@@ -1,7 +1,6 @@
 // Background texture loader: placeholders, "+tk" keys, cancelling, draining, destruction, a loading thread beside frames.
 #include "engine_host.h"
 #include "sample/engine_scene.h"
-#include "sample/png_bytes.h"
 #include "sample/sample_data.h"
 
 #include <memory>
@@ -25,21 +24,11 @@ public:
 };
 auto *const host = ::testing::AddGlobalTestEnvironment(new LoaderHost);
 
-// 4 x 4 green with a transparent top-left pixel (FreeImage rows are bottom-up).
+// The 4 x 4 gradient, its top-left pixel transparent.
 void WriteTexture(const std::string &file)
 {
-    FIBITMAP *dib = FreeImage_Allocate(4, 4, 32);
-    for (unsigned y = 0; y < 4; y++) {
-        BYTE *row = FreeImage_GetScanLine(dib, y);
-        for (unsigned x = 0; x < 4; x++) {
-            row[x * 4 + FI_RGBA_RED] = 0;
-            row[x * 4 + FI_RGBA_GREEN] = 200;
-            row[x * 4 + FI_RGBA_BLUE] = 0;
-            row[x * 4 + FI_RGBA_ALPHA] = (x == 0 && y == 3) ? 0 : 255;
-        }
-    }
     CreateDirectoryA("tl", nullptr);
-    WriteFileBytes("tl/" + file, SavePng(dib));
+    WriteFileBytes("tl/" + file, GradientPng(4, 4));
 }
 
 bool WaitIdle(TextureLoader *loader)
@@ -113,7 +102,7 @@ TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
         base->Unlock();
         ASSERT_TRUE(WaitIdle(base->GetTextureLoader()));
         EXPECT_EQ(4, texture->raster->width);
-        EXPECT_EQ(200, RasterPixels(texture->raster)[4 * 5 + 1]);
+        EXPECT_EQ(7, RasterPixels(texture->raster)[4 * 1 + 2]);   // the blue of (1, 0)
     }
     base->SetWorldLoading(0);
     // Mode 1 decodes at once.

@@ -10,6 +10,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "sample/png_bytes.h"
 #include "sample/sample_files.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
@@ -89,6 +90,23 @@ inline std::string AddressName(const void *object)
     for (char *c = address; *c; c++)
         *c = static_cast<char>(tolower(*c));
     return address;
+}
+
+// A PNG of w x h made by FreeImage: pixel (x, y) of the picture (top row
+// first) has red x, green y, blue 7 and alpha 0 on the diagonal, else 255.
+inline std::string GradientPng(int w, int h)
+{
+    FIBITMAP *dib = FreeImage_Allocate(w, h, 32);
+    for (int y = 0; y < h; y++) {
+        BYTE *row = FreeImage_GetScanLine(dib, h - 1 - y);
+        for (int x = 0; x < w; x++) {
+            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x);
+            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y);
+            row[4 * x + FI_RGBA_BLUE] = 7;
+            row[4 * x + FI_RGBA_ALPHA] = x == y ? 0 : 255;
+        }
+    }
+    return SavePng(dib);
 }
 
 // The RGBA pixels of a raster, rows without padding.
