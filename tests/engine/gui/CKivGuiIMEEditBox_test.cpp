@@ -8,7 +8,8 @@
 
 namespace {
 
-const WCHAR Ha = 0xD558, Han = 0xD55C, Hieut = 0x314E;
+// The jamo and syllables of typing G, K, S, K on the two-set layout.
+const WCHAR Hieut = 0x314E, Ha = 0xD558, Han = 0xD55C, Na = 0xB098;
 
 class ImeBox : public EditFixture {
 protected:
@@ -36,11 +37,6 @@ protected:
     {
         ScriptedIme::layout = reinterpret_cast<HKL>(layout);
         SendMessageW(GuiHost::window, WM_INPUTLANGCHANGE, 0, static_cast<LPARAM>(layout));
-    }
-    static void Keys(const char *keys)
-    {
-        ScriptedIme::Press(keys);
-        Pump();
     }
     // Korean typed into the text as it is composed.
     void InsertOnType()
@@ -88,22 +84,21 @@ TEST_F(ImeBox, JamoByJamoTheSyllableGrowsInTheTextUnderTheSelectionBar)
 {
     InsertOnType();
     box->SetText("ab", 0);
-    const std::wstring expected[] = {std::wstring(1, Hieut), std::wstring(1, Ha), std::wstring(1, Han)};
-    int i = 0;
-    for (const char *key : {"G", "K", "S"}) {
-        Keys(key);
-        EXPECT_EQ(Text(), L"ab" + expected[i]) << key;
+    for (WCHAR step : {Hieut, Ha, Han}) {
+        ScriptedIme::Compose({std::wstring(1, step)});
+        EXPECT_EQ(Text(), L"ab" + std::wstring(1, step));
         EXPECT_EQ(box->GetCaret(), 2) << "the caret stays before the composition";
         Frame();
         RECT bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
-        EXPECT_GE(bar.left, 100 + 2 + 10) << key;
+        EXPECT_GE(bar.left, 100 + 2 + 10) << step;
         EXPECT_NEAR(bar.right - bar.left, 11, 3) << "one syllable wide";
-        i++;
     }
-    Keys("K");   // the final moves on: the syllable before it is committed
-    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha) + std::wstring(1, 0xB098));
+    // The final moves on to the next syllable: the one before it is committed without it.
+    ScriptedIme::CommitAnd(std::wstring(1, Ha), std::wstring(1, Na));
+    const std::wstring typed = L"ab" + std::wstring(1, Ha) + Na;
+    EXPECT_EQ(Text(), typed);
     ScriptedIme::Finish();
-    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha) + std::wstring(1, 0xB098));
+    EXPECT_EQ(Text(), typed);
     EXPECT_EQ(box->GetCaret(), 4);
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
 }
@@ -112,13 +107,13 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
 {
     InsertOnType();
     box->SetText(std::string(54, 'a').c_str(), 0);
-    Keys("GK");
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
     EXPECT_EQ(box->GetTextLength(), 55);
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), std::wstring(54, L'a') + Ha);
 
     box->SetText(std::string(55, 'a').c_str(), 0);
-    Keys("G");
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
     EXPECT_EQ(Text(), std::wstring(55, L'a'));
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
 }
@@ -126,7 +121,7 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
 TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
 {
     InsertOnType();
-    Keys("GK");
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
     EXPECT_EQ(Text(), std::wstring(1, Ha));
     events.clear();
     dialog->ClearFocus();
@@ -139,14 +134,14 @@ TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
 TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
 {
     box->SetText("ab", 0);
-    Keys("GK");
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
     EXPECT_EQ(Text(), L"ab") << "drawn only";
     Frame();
     RECT bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
     EXPECT_NEAR(bar.left, box->GetCaretX() + 2, 2);
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
-    Keys("G");
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
     dialog->ClearFocus();
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << "an uncommitted composition is never typed";
 }
@@ -174,7 +169,7 @@ TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
     for (int i = 0; i < 15; i++)
         hanja.push_back(std::wstring(1, WCHAR(0x97D3 + i)));
     ScriptedIme::candidates = CandidateList(hanja, 15, 0, 2);
-    Keys("GKS");
+    ScriptedIme::Compose({std::wstring(1, Han)});
     SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
     const GuiImeStore &s = ImeStore();
     EXPECT_EQ(s.candidateCount, 10);
