@@ -21,7 +21,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 class Avatar : public ::testing::Test {
 protected:

@@ -13,7 +13,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 CKivViewport *EngineViewport() { return HostedEngine<>::base->GetViewport(); }
 

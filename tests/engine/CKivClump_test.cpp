@@ -25,7 +25,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 std::vector<RwAtomic *> Atomics(CKivClump &clump)
 {
@@ -45,14 +45,6 @@ int RenderArrays(RwGeometry *g)
     for (RwInt32 i = 0; i < RwUserDataGeometryGetArrayCount(g); i++)
         n += !strcmp(RwUserDataGeometryGetArray(g, i)->name, "render");
     return n;
-}
-
-// Switches the atomic again over another callback.
-void RestoreAlphaTo(RwAtomic *atomic, RwAtomicCallBackRender callback)
-{
-    CKivClump::RestoreAlphaAtomic(atomic);
-    atomic->renderCallBack = callback;
-    CKivClump::SetupAlphaAtomic(atomic);
 }
 
 int Load(CKivClump &clump, const KivTestQuad &quad, const char *file = "part.dff")
@@ -470,7 +462,9 @@ TEST(Clump, ToonChangesKeepOneSwitchPerTransparentPart)
     EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
     EXPECT_EQ(1, RenderArrays(atomic->geometry));
     // A toon-drawn part keeps its toon callback behind the switch.
-    RestoreAlphaTo(atomic, RwToonAtomicRenderCallBack);
+    CKivClump::RestoreAlphaAtomic(atomic);
+    atomic->renderCallBack = RwToonAtomicRenderCallBack;
+    CKivClump::SetupAlphaAtomic(atomic);
     EXPECT_EQ(RwToonAtomicRenderCallBack, AtomicGetSavedRenderCallBack(atomic));
 }
 

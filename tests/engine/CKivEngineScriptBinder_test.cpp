@@ -14,7 +14,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 class Scripts : public ::testing::Test {
 protected:

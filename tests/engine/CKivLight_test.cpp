@@ -7,7 +7,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 TEST(Light, CreateMakesAnAmbientLightWithoutFrame)
 {

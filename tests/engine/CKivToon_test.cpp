@@ -12,17 +12,10 @@
 #include "gfx/plugins/toon/toon.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
-#include "gfx/world/world.h"
 
 namespace {
 
-// Geometries and clumps live in the world module, which the engine root does not attach yet.
-class ToonHost : public CKivBase {
-public:
-    int AttachPlugins() override { return CKivBase::AttachPlugins() && RwWorldPluginAttach(); }
-};
-
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<ToonHost>);
+auto *const host = HostEngine();
 
 std::string Name(const char *name)
 {

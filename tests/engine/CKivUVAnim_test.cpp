@@ -12,7 +12,7 @@ namespace {
 
 using namespace uvabytes;
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 std::string Text(const Bytes &bytes)
 {

@@ -6,7 +6,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 TEST(Viewport, CreateMakesTheRequestedRasters)
 {

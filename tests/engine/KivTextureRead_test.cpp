@@ -15,7 +15,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 CKivBase *Base() { return HostedEngine<>::base; }
 

@@ -44,6 +44,13 @@ public:
     static inline CKivBase *base = nullptr;
 };
 
+// Registers the program's one engine root; each file of a program may ask.
+inline ::testing::Environment *HostEngine()
+{
+    static ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+    return environment;
+}
+
 inline std::string ReadFileBytes(const std::string &name)
 {
     std::string bytes;

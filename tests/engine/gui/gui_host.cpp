@@ -7,28 +7,13 @@
 
 #include "engine/CKivCamera.h"
 #include "gfx/core/camera.h"
-#include "gfx/core/engine.h"
 #include "gfx/d3d9/d3d9device.h"
-#include "gfx/world/world.h"
-#include "gfx/world/worldids.h"
 #include "backbuffer.h"
 
 const char GuiDotum[] = "\xB5\xB8\xBF\xF2";
 std::function<bool(const MSG &)> KeyFilter;
 
 namespace {
-
-// Followed tooltips need atomics: the world module joins when the root
-// does not attach it itself.
-class WorldBase : public CKivBase {
-public:
-    int AttachPlugins() override
-    {
-        if (!CKivBase::AttachPlugins())
-            return 0;
-        return RwEngineGetPluginOffset(rwID_CLUMPMODULE) >= 0 || RwWorldPluginAttach() ? 1 : 0;
-    }
-};
 
 LRESULT CALLBACK GuiWindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
 {
@@ -133,7 +118,7 @@ void GuiHost::SetUp()
     ASSERT_TRUE(SetCurrentDirectoryA(name.c_str()));
     window = CreateGuiWindow();
     ASSERT_NE(window, nullptr);
-    base = new WorldBase;
+    base = new CKivBase;
     ASSERT_EQ(base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "gui test", 0, 0), 1);
     Skins();
     base->CreateFonts(GuiDotum);
