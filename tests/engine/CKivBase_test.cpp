@@ -142,7 +142,6 @@ TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("data.pcl"));
 
     WritePackedFile("tex\\packed.png", png);
-    CreateDirectoryA("tex", nullptr);
     WriteFileBytes("tex/packed.png", png);
 
     std::vector<RwUInt8> pixels[2];

@@ -423,7 +423,6 @@ TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
 
 TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)
 {
-    CreateDirectoryA("uvtex", nullptr);
     WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     const auto uva = uvabytes::Dictionary({uvabytes::Scroll("first")});
     WriteFileBytes("scroll.uva", std::string(uva.begin(), uva.end()));

@@ -19,15 +19,9 @@ std::string Text(const Bytes &bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
-void WriteScrollTexture()
-{
-    CreateDirectoryA("uvtex", nullptr);
-    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
-}
-
 TEST(UVAnim, LoadKeepsTheFirstAnimationAndItsTexture)
 {
-    WriteScrollTexture();
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     WriteFileBytes("three.uva", Text(Dictionary({Scroll("first"), Scroll("second"), Scroll("third")})));
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
@@ -68,7 +62,7 @@ TEST(UVAnim, LoadKeepsTheFirstAnimationAndItsTexture)
 
 TEST(UVAnim, FilesWithoutAnimationsKeepNothing)
 {
-    WriteScrollTexture();
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     Build plain;
     plain.Header(0x16, 4).U32(0);
     WriteFileBytes("plain.uva", Text(plain.bytes));

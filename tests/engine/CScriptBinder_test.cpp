@@ -63,7 +63,6 @@ TEST_F(Binder, DeletedLogStopsLogging)
 
 TEST_F(Binder, FilesRunThroughTheArchiveWithTheirChunkName)
 {
-    CreateDirectoryA("Scripts", nullptr);
     WriteFileBytes("Scripts/Good.lua", "answer = 6 * 7");
     EXPECT_EQ(1, binder->RunFile("Scripts/Good.lua", "Good"));
     EXPECT_EQ(42.0, Global("answer"));

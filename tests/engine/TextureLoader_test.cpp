@@ -24,13 +24,6 @@ public:
 };
 auto *const host = ::testing::AddGlobalTestEnvironment(new LoaderHost);
 
-// The 4 x 4 gradient, its top-left pixel transparent.
-void WriteTexture(const std::string &file)
-{
-    CreateDirectoryA("tl", nullptr);
-    WriteFileBytes("tl/" + file, GradientPng(4, 4));
-}
-
 bool WaitIdle(TextureLoader *loader)
 {
     for (int i = 0; i < 2000 && loader->GetPendingCount(); i++)
@@ -84,7 +77,7 @@ TEST(TextureLoader, ColourKeysSplitAtTheSuffixOnly)
 TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
 {
     CKivBase *base = CKivBase::GetInstance();
-    WriteTexture("real.png");
+    WriteFileBytes("tl/real.png", GradientPng(4, 4));
     Dictionary d;
     const struct {
         int worldLoading;
@@ -116,7 +109,7 @@ TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
 
 TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
 {
-    WriteTexture("_3tooth_1.png");
+    WriteFileBytes("tl/_3tooth_1.png", GradientPng(4, 4));
     Dictionary d;
     std::unique_ptr<TextureLoader> loader = IdleLoader();
     RwTexture *texture = loader->Request("_3tooth_1+tk1+tk0+tk5", "tl/", 2);
@@ -125,13 +118,14 @@ TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
     EXPECT_EQ(texture, RwTextureDictionaryFindTexture(d.dict, "_3tooth_1+tk1+tk0+tk5"));
     loader->Drain(0);
     ASSERT_EQ(4, texture->raster->width);
+    // The gradient's clear top-left pixel takes the key colour, opaque.
     const std::vector<RwUInt8> pixels = RasterPixels(texture->raster);
     EXPECT_EQ((std::vector<RwUInt8>{1, 0, 5, 255}), std::vector<RwUInt8>(pixels.begin(), pixels.begin() + 4));
 }
 
 TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
 {
-    WriteTexture("c.png");
+    WriteFileBytes("tl/c.png", GradientPng(4, 4));
     std::unique_ptr<TextureLoader> loader = IdleLoader();
     Dictionary other;
     RwTexture *kept = loader->Request("c", "tl/", 2);
@@ -156,7 +150,7 @@ TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
 
 TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
 {
-    WriteTexture("q.png");
+    WriteFileBytes("tl/q.png", GradientPng(4, 4));
     Dictionary d;
     {
         std::unique_ptr<TextureLoader> loader = IdleLoader();
@@ -205,7 +199,7 @@ TEST(TextureLoader, LoadingThreadFramesAndWorkerTogether)
 {
     CKivBase *base = CKivBase::GetInstance();
     for (int i = 0; i < kThreadWorlds; i++)
-        WriteTexture("s" + std::to_string(i) + ".png");
+        WriteFileBytes("tl/s" + std::to_string(i) + ".png", GradientPng(4, 4));
     WriteFileBytes("tl/ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
     std::vector<CKivWorld *> worlds(kThreadWorlds, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, LoadWorlds, &worlds, 0, nullptr);

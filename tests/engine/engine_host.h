@@ -65,12 +65,10 @@ inline std::string ReadFileBytes(const std::string &name)
     return bytes;
 }
 
+// Makes the folders on the way.
 inline void WriteFileBytes(const std::string &name, const std::string &bytes)
 {
-    FILE *f = fopen(name.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << name;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    ASSERT_TRUE(KivSampleWrite(name, bytes)) << name;
 }
 
 // A new "data.pcl" in the working folder holding one file.
