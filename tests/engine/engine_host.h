@@ -87,16 +87,6 @@ inline void WritePackedFile(const char *name, const std::string &bytes)
     writer.Close();
 }
 
-// The name of an object made without one: its address, lower case.
-inline std::string AddressName(const void *object)
-{
-    char address[32];
-    snprintf(address, sizeof(address), "%p", object);
-    for (char *c = address; *c; c++)
-        *c = static_cast<char>(tolower(*c));
-    return address;
-}
-
 // A PNG of w x h made by FreeImage: pixel (x, y) of the picture (top row
 // first) has red x, green y, blue 7 and alpha 0 on the diagonal, else 255.
 inline std::string GradientPng(int w, int h)
