@@ -1,6 +1,6 @@
 // The GUI on the engine root's 1024x768 window: sprites from test-written PNGs placed, scaled, tinted
 // and faded; the image cache; a dialog drawn under the render lock and read back; Korean through the
-// fallback font; real window messages; device resets reaching the fonts.
+// fallback font; device resets reaching the fonts.
 #include "engine/CKivCamera.h"
 #include "engine/gui/CKivGuiControl.h"
 #include "engine/gui/CKivGuiDxFont.h"
@@ -232,41 +232,6 @@ TEST_F(Gui, SpriteTexturesOutliveTheDictionaryCurrentWhileTheyWereRead)
     sprite.SetPositionInt(5, 5, 0);
     FrameOf(sprite);
     EXPECT_EQ(RectText(Box(0x0000FF)), "5,6,15,16");
-}
-
-std::string clicks;
-void NoteClick(int event, int id, CKivGuiControl *, int)
-{
-    clicks += std::to_string(event) + ":" + std::to_string(id) + " ";
-}
-
-TEST_F(Gui, RealMessagesReachDialogsThroughTheWindowProcedure)
-{
-    HWND window = GuiHost::window;
-    CKivGuiDialog *d = NewDialog(41, 100, 100, 100, 100);
-    CKivGuiControl *c = new CKivGuiControl(d);
-    c->Create(3, 0, 0, 50, 50, "");
-    d->SetCallback(NoteClick, 0);
-    PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(110, 110));
-    Pump();
-    EXPECT_EQ(gui()->GetActiveDialog(), d);
-    d->FocusControl(3);
-    PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
-    d->SetCancelControl(3);
-    Pump();
-    EXPECT_EQ(clicks, "2:3 16:3 ");
-
-    // Captured, the mouse left of the window reports a negative x.
-    SetWindowPos(window, nullptr, 200, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    SetCapture(window);
-    SetCursorPos(150, 300);
-    Pump();
-    ReleaseCapture();
-    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    int x = 0, y = 0;
-    gui()->GetMousePosition(&x, &y);
-    EXPECT_EQ(x, -50);
-    EXPECT_EQ(y, 300);
 }
 
 TEST_F(Gui, TheNamedFontsFollowEveryDeviceReset)
