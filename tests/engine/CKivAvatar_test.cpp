@@ -23,7 +23,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 class Avatar : public ::testing::Test {
 protected:
