@@ -6,6 +6,7 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/core/memory.h"
+#include "started_engine.h"
 #include "support/test_driver.h"
 #include "support/test_memory.h"
 #include "support/test_random.h"
@@ -21,11 +22,6 @@ void RecordDestroy(RwResourceEntry *entry)
     destroyed.push_back(entry);
 }
 
-RwError TakeError()
-{
-    return RwErrorGet();
-}
-
 // An engine started with an arena of the given size.
 class Arena : public ::testing::Test {
 protected:
@@ -38,16 +34,7 @@ protected:
         destroyed.clear();
         TakeError();
     }
-    void TearDown() override
-    {
-        if (RwEngineGetStatus() == rwENGINESTATUSSTARTED) {
-            RwEngineStop();
-        }
-        if (RwEngineGetStatus() == rwENGINESTATUSOPENED) {
-            RwEngineClose();
-        }
-        RwEngineTerm();
-    }
+    void TearDown() override { StopEngineWherever(); }
 };
 
 // Entries of 1000 bytes take 1024 + 32 arena bytes: three fit in 4096.
