@@ -4,27 +4,19 @@
 #include <string>
 
 #include "evsound/evsound.h"
-#include "tests/evsound/test_platform.h"
+#include "tests/evsound/evs_fixture.h"
 
 namespace {
 
-class Channels : public ::testing::Test {
+class Channels : public EvsTest {
 protected:
     void SetUp() override
     {
-        EvsTestPlatformInstall();
+        EvsTest::SetUp();
         // 1000 ms of 22.05 kHz stereo 16-bit.
         ASSERT_TRUE(EvsTestWriteFile("evs_samples/tune.wav", EvsTestWav(22050, 2, 16, 88200)));
-        baseline = EvsLiveBlocks();
         ASSERT_EQ(EVS_OK, EvsSystemCreate(&system));
         ASSERT_EQ(EVS_OK, EvsSystemGetMixer(system, &mixer));
-    }
-    void TearDown() override
-    {
-        EvsSystemRelease(system);
-        EXPECT_EQ(0, evsTestPlatform.Live());
-        EXPECT_EQ(baseline, EvsLiveBlocks());
-        EvsTestPlatformRemove();
     }
     void Init(int32_t channels = 4)
     {
@@ -35,11 +27,6 @@ protected:
         EvsSample *sample = NULL;
         EXPECT_EQ(EVS_OK, EvsMixerCreateSample(mixer, "evs_samples/tune.wav", mode, NULL, &sample));
         return sample;
-    }
-    void At(uint32_t ms)
-    {
-        evsTestPlatform.clock = ms;
-        ASSERT_EQ(EVS_OK, EvsSystemUpdate(system));
     }
     bool Playing(EvsChannel channel)
     {
@@ -53,9 +40,7 @@ protected:
         EvsChannelGetPosition(mixer, channel, &ms);
         return ms;
     }
-    EvsSystem *system = NULL;
     EvsMixer *mixer = NULL;
-    int32_t baseline = 0;
 };
 
 TEST_F(Channels, SamplePlaysForItsLengthThenTheChannelDies)

@@ -6,7 +6,7 @@
 
 #include "evsound/projectbuild.h"
 #include "tests/evsound/project_bytes.h"
-#include "tests/evsound/test_platform.h"
+#include "tests/evsound/evs_fixture.h"
 
 namespace {
 
@@ -17,22 +17,14 @@ const char kText[] =
     "group\nevent gone 0 wav=missing.wav\n"
     "group\nevent fine 0 wav=town.wav\nevent broken 0 wav=broken.wav\n";
 
-class Events : public ::testing::Test {
+class Events : public EvsTest {
 protected:
     void SetUp() override
     {
-        EvsTestPlatformInstall();
+        EvsTest::SetUp();
         ASSERT_TRUE(EvsTestWriteFile("evs_media/town.wav", EvsTestWav(8000, 1, 8, 8000)));
         ASSERT_TRUE(EvsTestWriteFile("evs_media/broken.wav", EvsTestWav(8000, 1, 8, 8000).substr(0, 30)));
-        baseline = EvsLiveBlocks();
         EvsTraceClear();
-    }
-    void TearDown() override
-    {
-        EvsSystemRelease(system);
-        EXPECT_EQ(0, evsTestPlatform.Live());
-        EXPECT_EQ(baseline, EvsLiveBlocks());
-        EvsTestPlatformRemove();
     }
     // Creates and initialises the system, loads the project and group 0's data.
     void Start(uint32_t flags = EVS_INIT_SPATIAL)
@@ -61,15 +53,8 @@ protected:
         EvsEventGetState(event, &state);
         return state;
     }
-    void At(uint32_t ms)
-    {
-        evsTestPlatform.clock = ms;
-        ASSERT_EQ(EVS_OK, EvsSystemUpdate(system));
-    }
-    EvsSystem *system = NULL;
     EvsProject *project = NULL;
     EvsGroup *group = NULL;
-    int32_t baseline = 0;
 };
 
 TEST_F(Events, PlayForTheirDurationOnTheDrivenClock)
