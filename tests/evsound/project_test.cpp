@@ -7,8 +7,8 @@
 #include <string>
 
 #include "evsound/projectbuild.h"
-#include "tests/evsound/project_bytes.h"
 #include "tests/evsound/evs_fixture.h"
+#include "tests/evsound/project_bytes.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Tests of the file-system manager and the Win32 file system on real files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -241,11 +242,7 @@ TEST_F(Win32File, DrivePathSeparatorsBecomeBackslashes)
     ASSERT_NE(fs, nullptr);
     ASSERT_TRUE(RwFileSystemRegister(fs));
     std::string forward = full;
-    for (char &c : forward) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
+    std::replace(forward.begin(), forward.end(), '\\', '/');
     forward[0] = static_cast<char>(tolower(forward[0]));
     EXPECT_TRUE(RwFexist(forward.c_str()));
     RwFile *file = RwFopen(forward.c_str(), "rb");

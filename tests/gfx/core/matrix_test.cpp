@@ -202,9 +202,7 @@ TEST_F(Matrix, ErrorMeasuresAndClassify)
 
     RwMatrixTolerance t;
     ASSERT_TRUE(RwMatrixGetTolerances(&t));
-    EXPECT_FLOAT_EQ(0.01f, t.normal);
-    EXPECT_FLOAT_EQ(0.01f, t.orthogonal);
-    EXPECT_FLOAT_EQ(0.01f, t.identity);
+    EXPECT_TRUE(t.normal == 0.01f && t.orthogonal == 0.01f && t.identity == 0.01f);
     const RwMatrixTolerance loose = {0.01f, 0.01f, 1.0f};
     RwMatrix stretched = MakeMatrix(RefRotation({1, 0, 0}, 45, {0, 0, 0}), 0);
     stretched.right.x = 1.2f;
