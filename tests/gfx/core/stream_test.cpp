@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fstestutil.h"
+#include "gfx/core/byteorder.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "support/stream_bytes.h"
@@ -206,6 +207,21 @@ TEST_F(Stream, ValuesAreWrittenAndReadLittleEndian)
     EXPECT_EQ(intsBack, manyInts);
     EXPECT_EQ(realsBack, manyReals);
     RwStreamClose(stream, nullptr);
+}
+
+TEST_F(Stream, FieldHelpersAreLittleEndianAtAnyAlignment)
+{
+    const unsigned char fields[] = {0xAA, 0x78, 0x56, 0x34, 0x12, 0xFE, 0xFF, 0x00, 0x00, 0x80, 0xBF};
+    EXPECT_EQ(ReadU32(fields + 1), 0x12345678u);
+    EXPECT_EQ(ReadU16(fields + 1), 0x5678u);
+    EXPECT_EQ(ReadI16(fields + 5), -2);
+    EXPECT_EQ(ReadI32(fields + 5), 0x0000FFFE);
+    EXPECT_EQ(ReadF32(fields + 7), -1.0f);
+    unsigned char out[11] = {0xAA};
+    WriteU32(out + 1, 0x12345678u);
+    WriteI16(out + 5, -2);
+    WriteF32(out + 7, -1.0f);
+    EXPECT_EQ(std::memcmp(out, fields, sizeof(fields)), 0);
 }
 
 TEST_F(Stream, ChunkHeaderIsTwelveBytesStamped1C020055)
