@@ -83,6 +83,7 @@ TEST_F(Camera, NewCameraDefaultsAndSetters)
     ASSERT_NE(nullptr, c);
     EXPECT_EQ(1, counting::live);
     ExpectCameraValues(c, {1, 1, 1, 1, 0, 0, 0.05f, 10, 5}, rwPERSPECTIVE);
+    EXPECT_EQ(nullptr, RwCameraShowRaster(c, nullptr, 0));   // no frame buffer yet
 
     const RwV2d w = {0.5f, 0.25f};
     EXPECT_EQ(c, RwCameraSetViewWindow(c, &w));
