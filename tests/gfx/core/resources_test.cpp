@@ -150,23 +150,6 @@ TEST_F(Arena, RequestLargerThanTheArenaFailsWithoutEvicting)
     EXPECT_EQ(nullptr, ref[2]);
 }
 
-TEST_F(Arena, FreedNeighboursMergeIntoOneBlock)
-{
-    StartWith(smallArena);
-    RwResourceEntry *a = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    RwResourceEntry *b = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    RwResourceEntry *c = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    ASSERT_TRUE(a && b && c);
-    RwResourcesFreeEntry(b);
-    RwResourcesFreeEntry(a);
-    destroyed.clear();
-    // a and b together (2 x 1024 + one 32-byte header) hold 2000 + 24 bytes.
-    RwResourceEntry *ab = RwResourcesAllocateEntry(nullptr, 2 * 1024 + 32 - 24, RecordDestroy);
-    ASSERT_NE(nullptr, ab);
-    EXPECT_TRUE(destroyed.empty());
-    EXPECT_EQ(a, ab);
-}
-
 TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
 {
     StartWith(0x10000);
