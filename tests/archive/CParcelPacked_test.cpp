@@ -11,7 +11,7 @@
 #include "EngineRead.h"
 #include "HandMade.h"
 #include "LeBytes.h"
-#include "TempTree.h"
+#include "support/scratch_folder.h"
 #include "archive/CParcel.h"
 #include "archive/CParcelFolder.h"
 
@@ -75,7 +75,7 @@ protected:
     std::string Disk() const { return m_tree.Read("test.pcl"); }
     void SetDisk(const std::string &bytes) const { m_tree.File("test.pcl", bytes); }
 
-    TempTree m_tree;
+    ScratchFolder m_tree;
     std::string m_path;
 };
 
