@@ -5,7 +5,7 @@
 
 #include "EngineRead.h"
 #include "HandMade.h"
-#include "TempTree.h"
+#include "tests/support/scratch_folder.h"
 #include "archive/CParcel.h"
 #include "support/run_program.h"
 
@@ -23,7 +23,7 @@ std::string Quoted(const std::string &s)
 
 TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
 {
-    TempTree t;
+    ScratchFolder t;
     for (const char *folder : {"tree", "tree\\Data", "tree\\Data\\Avatar"})
         t.Folder(folder);
     t.File("tree\\top.bin", "top");
@@ -55,7 +55,7 @@ TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
 // commands refuse an archive whose records get it wrong and leave it as it was.
 TEST(Pcl, RefusesRecordsThatLieAboutTheDirectoryBit)
 {
-    TempTree t;
+    ScratchFolder t;
     Layout at;
     const Bytes intact = HandMade(&at);
     const size_t root = at.folderCount + 4, rootFile = at.firstFileCount + 4, folder = rootFile + 280,
