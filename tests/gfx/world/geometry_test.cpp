@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "gfx/core/counting_extension.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/mesh.h"
 #include "support/stream_bytes.h"
@@ -44,19 +42,8 @@ Bytes GeometryBody(std::initializer_list<RwUInt32> structWords, RwUInt32 materia
     return out;
 }
 
-class Geometry : public ::testing::Test {
+class Geometry : public CountedTest {
 protected:
-    void SetUp() override
-    {
-        TakeError();
-        counting::Reset();
-        blocks = rwTestMemory.live;
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(0, counting::live) << "materials leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
-    }
     static Bytes Written(const RwGeometry *g)
     {
         RwStream *w = OpenWriteMemory();
@@ -70,7 +57,6 @@ protected:
         RwStreamClose(s, nullptr);
         return g;
     }
-    RwInt32 blocks = 0;
 };
 
 TEST_F(Geometry, CreationFormats)

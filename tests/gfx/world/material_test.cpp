@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gfx/core/counting_extension.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
 #include "support/stream_bytes.h"
@@ -64,13 +62,11 @@ Bytes TextureChunk(RwUInt32 declared = 0)
     return b;
 }
 
-class Material : public ::testing::Test {
+class Material : public CountedTest {
 protected:
     void SetUp() override
     {
-        TakeError();
-        counting::Reset();
-        blocks = rwTestMemory.live;
+        CountedTest::SetUp();
         RwTextureSetReadCallback(NoTexture);
         dict = RwTextureDictionaryCreate();
         RwTextureDictionarySetCurrent(dict);
@@ -83,10 +79,8 @@ protected:
         RwTextureDictionarySetCurrent(nullptr);
         RwTextureDictionaryDestroy(dict);
         RwTextureSetReadCallback(nullptr);
-        EXPECT_EQ(0, counting::live) << "materials leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
+        CountedTest::TearDown();
     }
-    RwInt32 blocks = 0;
     RwTextureDictionary *dict = nullptr;
     RwTexture *wood = nullptr;
 };

@@ -3,9 +3,7 @@
 #include <vector>
 
 #include "gfx/core/camera.h"
-#include "gfx/core/counting_extension.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
@@ -124,21 +122,7 @@ RwWorldSector *Leaf(RwWorld *w, int side)
     return reinterpret_cast<RwWorldSector *>(side ? p->rightSubTree : p->leftSubTree);
 }
 
-class World : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TakeError();
-        counting::Reset();
-        blocks = rwTestMemory.live;
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(0, counting::live) << "sectors leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
-    }
-    RwInt32 blocks = 0;
-};
+using World = CountedTest;
 
 TEST_F(World, CreatedWorldHasOneSectorAndFindsItByWalking)
 {

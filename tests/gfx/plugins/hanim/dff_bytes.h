@@ -60,6 +60,19 @@ inline Bytes DffClump(const Bytes &frameList, const std::vector<Bytes> &geometri
                  Cat({Chunk(1, counts), frameList, Chunk(rwID_GEOMETRYLIST, list), atomics, Chunk(3, {})}));
 }
 
+// The animation as read back from its `.anm` stream form; the original is destroyed.
+inline RwAnimAnimation *AnimThroughStream(RwAnimAnimation *anim)
+{
+    RwStream *w = OpenWriteMemory();
+    EXPECT_TRUE(RwAnimAnimationStreamWrite(anim, w));
+    Bytes bytes = CloseWritten(w);
+    RwAnimAnimationDestroy(anim);
+    RwStream *r = OpenRead(bytes);
+    RwAnimAnimation *read = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
+    RwStreamClose(r, nullptr);
+    return read;
+}
+
 // The clump of a stream holding a clump chunk.
 inline RwClump *ReadDff(Bytes &bytes)
 {

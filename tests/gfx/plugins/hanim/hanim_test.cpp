@@ -169,14 +169,7 @@ struct Skeleton {
             const RefV3 t = RefAdd(RefScale(Ref(a.t), 0.63), RefScale(Ref(b.t), 0.37));
             local.push_back(RefFromQuat(RefSlerp(Ref(a.q), Ref(b.q), 0.37), t));
         }
-        // Played as read back from its `.anm` form.
-        RwStream *w = OpenWriteMemory();
-        EXPECT_TRUE(RwAnimAnimationStreamWrite(anim, w));
-        Bytes bytes = CloseWritten(w);
-        RwAnimAnimationDestroy(anim);
-        RwStream *r = OpenRead(bytes);
-        anim = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
-        RwStreamClose(r, nullptr);
+        anim = AnimThroughStream(anim);
     }
     ~Skeleton()
     {

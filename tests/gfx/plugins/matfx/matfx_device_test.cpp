@@ -8,7 +8,6 @@
 #include "gfx/core/matrix.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9allinone.h"
-#include "gfx/d3d9/d3d9drawtexture.h"
 #include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9matfx.h"
 #include "gfx/d3d9/d3d9testcamera.h"
@@ -44,11 +43,7 @@ RwTexture *MakeTexture(RwInt32 w, RwInt32 h, const std::vector<RwUInt32> &texels
 
 RwUInt32 Rgb(DWORD pixel) { return pixel & 0xFFFFFF; }
 
-bool Near(DWORD got, RwUInt32 want, int tolerance = kTolerance)
-{
-    const RwRGBA w = {static_cast<RwUInt8>(want >> 16), static_cast<RwUInt8>(want >> 8), static_cast<RwUInt8>(want), 255};
-    return NearRGB(got, w, tolerance);
-}
+bool Near(DWORD got, RwUInt32 want) { return NearColour(got, want, kTolerance); }
 
 class MatFxDevice : public CameraDevice {
 protected:

@@ -156,13 +156,7 @@ struct Tube {
             k[i] = {i < bones ? nullptr : &k[i - bones], i < bones ? 0.0f : 1.0f,
                     {0, 0, std::sin(half), std::cos(half)}, {0, node ? seg : 0.0f, 0}};
         }
-        RwStream *w = OpenWriteMemory();
-        EXPECT_TRUE(RwAnimAnimationStreamWrite(a, w));
-        Bytes bytes = CloseWritten(w);
-        RwAnimAnimationDestroy(a);
-        RwStream *r = OpenRead(bytes);
-        anim = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
-        RwStreamClose(r, nullptr);
+        anim = AnimThroughStream(a);
         ASSERT_NE(nullptr, anim);
         RwAnimInterpolatorSetCurrentAnim(hierarchy->currentAnim, anim);
         RwAnimInterpolatorSetTime(hierarchy->currentAnim, 0.5f);

@@ -32,15 +32,7 @@ const DWORD Red = 0xFF0000;
 const DWORD White = 0xFFFFFF;
 const DWORD Green = 0x00FF00;
 
-bool Near(DWORD a, DWORD b, int tolerance = 24)
-{
-    for (int shift = 0; shift < 24; shift += 8) {
-        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) {
-            return false;
-        }
-    }
-    return true;
-}
+bool Near(DWORD a, DWORD b) { return NearColour(a, b, 24); }
 
 // One material, optionally with a base texture (all texture coordinates 0) and a paint of its own.
 RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const char *ownPaint)

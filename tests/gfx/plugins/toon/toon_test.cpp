@@ -85,12 +85,18 @@ TEST(ToonPlugin, AttachesAndBuildsDevicePartAtOpen)
     EXPECT_EQ(1.0f, RwToonGetInkScale());
 }
 
-TEST(ToonDictionary, InksReadWithOldAndCurrentVersions)
+RwToonInkDictionary *ReadInks(Bytes &bytes)
 {
-    Bytes bytes = InkFile();
     RwStream *s = OpenRead(bytes);
     RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
     RwStreamClose(s, nullptr);
+    return d;
+}
+
+TEST(ToonDictionary, InksReadWithOldAndCurrentVersions)
+{
+    Bytes bytes = InkFile();
+    RwToonInkDictionary *d = ReadInks(bytes);
     ASSERT_NE(nullptr, d);
     ASSERT_EQ(2, d->count);
     const RwToonInk *old = d->inks[0];
@@ -112,44 +118,34 @@ TEST(ToonDictionary, InksReadWithOldAndCurrentVersions)
     EXPECT_EQ(0x80000000u, TakeErrorCode());
 }
 
-TEST(ToonDictionary, VersionMismatchesAreReportedAndReadingGoesOn)
+// Newer versions are reported and read on; names compare on their first 31 characters.
+TEST(ToonDictionary, VersionsCountsAndNameLengths)
 {
-    Build b;
-    b.Header(1, 8).U32(0x56780002).U32(1);
-    Ink(b, "new", 0x12340003, 1.0f, 0);
-    RwStream *s = OpenRead(b.bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, d);
-    EXPECT_EQ(1, d->count);
-    EXPECT_EQ(0x80000004u, TakeErrorCode());
-    RwToonInkDictionaryDestroy(d);
-}
-
-TEST(ToonDictionary, EmptyDictionaryFindsNothing)
-{
-    Bytes bytes = Build().Header(1, 8).U32(0x56780001).U32(0);
-    RwStream *s = OpenRead(bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, d);
-    EXPECT_EQ(0, d->count);
-    EXPECT_EQ(nullptr, RwToonInkDictionaryFindInk(d, "outline"));
-    RwToonInkDictionaryDestroy(d);
-}
-
-TEST(ToonDictionary, NamesCompareOnTheirFirst31Characters)
-{
-    Build b;
-    b.Header(1, 8).U32(0x56780001).U32(1);
-    Ink(b, "abcdefghijklmnopqrstuvwxyz01234X", 0x12340002, 1.0f, 0);
-    RwStream *s = OpenRead(b.bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, d);
-    EXPECT_NE(nullptr, RwToonInkDictionaryFindInk(d, "abcdefghijklmnopqrstuvwxyz01234Y"));
-    EXPECT_EQ(nullptr, RwToonInkDictionaryFindInk(d, "abcdefghijklmnopqrstuvwxyz0123"));
-    RwToonInkDictionaryDestroy(d);
+    struct Case {
+        RwUInt32 fileVersion, inkVersion;
+        const char *ink, *find;
+        RwUInt32 error;
+        bool found;
+    } const cases[] = {
+        {0x56780002, 0x12340003, "new", "new", 0x80000004u, true},
+        {0x56780001, 0, nullptr, "outline", 0x80000000u, false},
+        {0x56780001, 0x12340002, "abcdefghijklmnopqrstuvwxyz01234X", "abcdefghijklmnopqrstuvwxyz01234Y", 0x80000000u, true},
+        {0x56780001, 0x12340002, "abcdefghijklmnopqrstuvwxyz01234X", "abcdefghijklmnopqrstuvwxyz0123", 0x80000000u, false},
+    };
+    for (const Case &c : cases) {
+        Build b;
+        b.Header(1, 8).U32(c.fileVersion).U32(c.ink ? 1 : 0);
+        if (c.ink) {
+            Ink(b, c.ink, c.inkVersion, 1.0f, 0);
+        }
+        TakeError();
+        RwToonInkDictionary *d = ReadInks(b.bytes);
+        ASSERT_NE(nullptr, d) << c.find;
+        EXPECT_EQ(c.ink ? 1 : 0, d->count);
+        EXPECT_EQ(c.found, RwToonInkDictionaryFindInk(d, c.find) != nullptr) << c.find;
+        EXPECT_EQ(c.error, TakeErrorCode()) << c.find;
+        RwToonInkDictionaryDestroy(d);
+    }
 }
 
 TEST(ToonDictionary, PaintsWithoutTextureAndWithAMissingOne)
@@ -453,9 +449,7 @@ TEST(ToonBinding, InksAndPaintsOutliveTheirDictionariesWhileBound)
     RwGeometry *g = ToonGeometry();
     RwToonGeo *toon = RwToonGeometryGetToonGeo(g);
     Bytes inkBytes = InkFile();
-    RwStream *s = OpenRead(inkBytes);
-    RwToonInkDictionary *inks = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwToonInkDictionary *inks = ReadInks(inkBytes);
     RwToonPaintDictionary *paints = Paints({"shade", "own"});
     RwToonGeoApplyInkDictionary(toon, inks);
     RwToonGeoApplyPaintDictionary(toon, paints);

@@ -178,17 +178,6 @@ TEST_F(Queries, StandInBlocksAreSkippedOnReadAndNotWrittenBack)
     EXPECT_EQ(3, RwLightmapGetRenderStyle(world));
 }
 
-TEST(StandIns, ParticleQueries)
-{
-    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(nullptr));
-    RwUInt32 offsets[] = {16, 40};
-    RwInt32 ids[] = {2, rwPARTICLEPROPERTYRENDER};
-    const RwParticlePropertyTable table = {offsets, ids, 2};
-    EXPECT_EQ(40, RwParticlePropertyTableGetOffset(&table, rwPARTICLEPROPERTYRENDER));
-    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(&table, 7));
-    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(nullptr, 6));
-}
-
 // A clump whose frame, geometry, atomic and clump extensions carry stand-in blocks.
 Bytes ClumpWithBlocks()
 {
@@ -208,7 +197,7 @@ Bytes ClumpWithBlocks()
                             Chunk(0x1A, Cat({Chunk(1, Build().U32(1)), geometry})), atomic, Chunk(3, Blocks({0x12F}))}));
 }
 
-TEST(StandIns, ClumpWithTheirBlocksLoadsIntact)
+TEST(StandIns, ClumpWithTheirBlocksLoadsIntactAndParticleQueriesAnswer)
 {
     Bytes bytes = ClumpWithBlocks();
     RwStream *s = OpenRead(bytes);
@@ -227,6 +216,13 @@ TEST(StandIns, ClumpWithTheirBlocksLoadsIntact)
     RwReal dt = 0.5f;
     EXPECT_EQ(a, RwParticleAtomicUpdate(a, &dt));
     RwClumpDestroy(c);
+    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(nullptr));
+    RwUInt32 offsets[] = {16, 40};
+    RwInt32 ids[] = {2, rwPARTICLEPROPERTYRENDER};
+    const RwParticlePropertyTable table = {offsets, ids, 2};
+    EXPECT_EQ(40, RwParticlePropertyTableGetOffset(&table, rwPARTICLEPROPERTYRENDER));
+    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(&table, 7));
+    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(nullptr, 6));
 }
 
 struct AtomicHit {
