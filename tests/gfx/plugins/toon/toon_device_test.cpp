@@ -151,9 +151,16 @@ protected:
             a->renderCallBack(a);
         }
         RwCameraEndUpdate(camera);
+        frame.clear();
     }
 
-    DWORD Pixel(int x, int y) { return ReadPixel(x, y); }
+    // A pixel of the back buffer, read once after the last draw.
+    DWORD Pixel(int x, int y)
+    {
+        if (frame.empty())
+            frame = ReadPixels(real, rwD3D9Driver.defaultColorSurface);
+        return frame.empty() ? 0xDEADBEEF : frame[y * 1024 + x];
+    }
 
     // Red pixels on the row through the centre, right of it: how far the ink ring reaches.
     int RedRun(int y = 384)
@@ -167,6 +174,7 @@ protected:
 
     static inline RwToonDevice natural;
     std::vector<RwAtomic *> atomics;
+    std::vector<DWORD> frame;
 };
 
 TEST_F(ToonDevice, SphereInkRingLiesOutsideTheOutlineAndGrowsWithTheInk)
