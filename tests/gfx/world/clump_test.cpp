@@ -107,13 +107,7 @@ Bytes SharedClump()
                            Atomic(1, 1), Light(1)});
 }
 
-RwClump *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1))
-{
-    RwStream *s = OpenRead(bytes, n);
-    RwClump *c = RwClumpStreamRead(s);
-    RwStreamClose(s, nullptr);
-    return c;
-}
+RwClump *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1)) { return ReadWith(bytes, RwClumpStreamRead, n); }
 
 std::vector<RwAtomic *> Atomics(RwClump *clump)
 {

@@ -76,13 +76,9 @@ struct Tube {
         RwGeometryUnlock(geometry);
         RwSkinGeometrySetSkin(geometry, skin);
         // Drawn as read back from its stream form, skin chunk included.
-        RwStream *w = OpenWriteMemory();
-        EXPECT_NE(nullptr, RwGeometryStreamWrite(geometry, w));
-        bytes = CloseWritten(w);
+        bytes = WrittenWith([&](RwStream *w) { return RwGeometryStreamWrite(geometry, w); });
         RwGeometryDestroy(geometry);
-        RwStream *r = OpenRead(bytes);
-        geometry = RwStreamFindChunk(r, rwID_GEOMETRY, nullptr, nullptr) ? RwGeometryStreamRead(r) : nullptr;
-        RwStreamClose(r, nullptr);
+        geometry = ReadChunkWith(bytes, rwID_GEOMETRY, RwGeometryStreamRead);
         EXPECT_NE(nullptr, geometry ? RwSkinGeometryGetSkin(geometry) : nullptr);
         hierarchy = RwHAnimHierarchyCreate(numBones, nullptr, nullptr, 0, 36);
         Animate(seg);

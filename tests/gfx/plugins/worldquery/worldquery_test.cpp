@@ -84,18 +84,10 @@ const std::vector<RwUInt32> kTris = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
 Bytes Written(const RwWorld *world)
 {
-    RwStream *s = OpenWriteMemory();
-    EXPECT_TRUE(RwWorldStreamWrite(world, s));
-    return CloseWritten(s);
+    return WrittenWith([&](RwStream *s) { return RwWorldStreamWrite(world, s); });
 }
 
-RwWorld *ReadWorld(Bytes &bytes)
-{
-    RwStream *s = OpenRead(bytes);
-    RwWorld *w = RwStreamFindChunk(s, 0x0B, nullptr, nullptr) ? RwWorldStreamRead(s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return w;
-}
+RwWorld *ReadWorld(Bytes &bytes) { return ReadChunkWith(bytes, 0x0B, RwWorldStreamRead); }
 
 struct Hit {
     RwInt32 index;
@@ -200,10 +192,7 @@ Bytes ClumpWithBlocks()
 TEST(StandIns, ClumpWithTheirBlocksLoadsIntactAndParticleQueriesAnswer)
 {
     Bytes bytes = ClumpWithBlocks();
-    RwStream *s = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(s, 0x10, nullptr, nullptr));
-    RwClump *c = RwClumpStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwClump *c = ReadChunkWith(bytes, 0x10, RwClumpStreamRead);
     ASSERT_NE(nullptr, c);
     RwAtomic *a = nullptr;
     RwClumpForAllAtomics(c, [](RwAtomic *atomic, void *d) {
