@@ -33,7 +33,7 @@ protected:
     {
         CameraDevice::SetUp();
         ASSERT_EQ(real->TestCooperativeLevel(), D3D_OK);
-        counting = Log = device;
+        Log = device;
     }
 
     void TearDown() override
@@ -46,8 +46,8 @@ protected:
     // Index of the first call of that name at or after `from`, or -1.
     int Find(const std::string &name, size_t from = 0) const
     {
-        for (size_t i = from; i < counting->calls.size(); i++)
-            if (counting->calls[i] == name)
+        for (size_t i = from; i < device->calls.size(); i++)
+            if (device->calls[i] == name)
                 return static_cast<int>(i);
         return -1;
     }
@@ -63,8 +63,6 @@ protected:
         EXPECT_EQ(real->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
         return pinned;
     }
-
-    CountingDevice *counting = nullptr;
 };
 
 // Clears the camera and runs an empty update.
@@ -134,7 +132,7 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
     pinned->Release();
     RwD3D9SetDeviceRestoreCallback(NoteCallback);
-    counting->ResetLog();
+    device->ResetLog();
     ASSERT_TRUE(RwD3D9TestDeviceAndBeginScene());
 
     // Release sequence: everything unbound before the reset.
@@ -147,8 +145,8 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     EXPECT_GT(unbindTexture, tcl);
     EXPECT_LT(unbindTexture, reset);
     EXPECT_LT(unbindShader, reset);
-    EXPECT_EQ(std::count(counting->calls.begin(), counting->calls.begin() + reset, std::string("SetTexture")), 8);
-    EXPECT_EQ(std::count(counting->calls.begin(), counting->calls.begin() + reset,
+    EXPECT_EQ(std::count(device->calls.begin(), device->calls.begin() + reset, std::string("SetTexture")), 8);
+    EXPECT_EQ(std::count(device->calls.begin(), device->calls.begin() + reset,
                          std::string("SetStreamSource")),
               4);
     // Restore sequence: surfaces read again, states and lights sent again,
@@ -184,16 +182,16 @@ TEST_F(DeviceFrame, ClearedColourIsReadBackFromTheDevice)
     for (const RwRGBA &c : colours) {
         ASSERT_TRUE(RenderFrame(camera, c));
         DWORD expected = (c.red << 16) | (c.green << 8) | c.blue;
-        EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 0, 0), expected);
-        EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1023, 767), expected);
-        EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 512, 300), expected);
+        EXPECT_EQ(ReadPixel(0, 0), expected);
+        EXPECT_EQ(ReadPixel(1023, 767), expected);
+        EXPECT_EQ(ReadPixel(512, 300), expected);
         EXPECT_NE(RwCameraShowRaster(camera, window, 0), nullptr);
         EXPECT_FALSE(rwD3D9Driver.inScene);
     }
-    EXPECT_EQ(counting->Count("BeginScene"), 2);
-    EXPECT_EQ(counting->Count("EndScene"), 2);
-    EXPECT_EQ(counting->Count("Present"), 2);
-    EXPECT_EQ(counting->Count("Reset"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 2);
+    EXPECT_EQ(device->Count("EndScene"), 2);
+    EXPECT_EQ(device->Count("Present"), 2);
+    EXPECT_EQ(device->Count("Reset"), 0);
 }
 
 TEST_F(DeviceFrame, SubRasterCameraClearsOnlyItsRectangle)
@@ -209,10 +207,10 @@ TEST_F(DeviceFrame, SubRasterCameraClearsOnlyItsRectangle)
     const RwRGBA blue = {0, 0, 255, 255};
     EXPECT_TRUE(RenderFrame(camera, blue));
     camera->frameBuffer = whole;
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 100, 50), 0x0000FFu);
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 299, 169), 0x0000FFu);
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 99, 50), 0u);
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 300, 170), 0u);
+    EXPECT_EQ(ReadPixel(100, 50), 0x0000FFu);
+    EXPECT_EQ(ReadPixel(299, 169), 0x0000FFu);
+    EXPECT_EQ(ReadPixel(99, 50), 0u);
+    EXPECT_EQ(ReadPixel(300, 170), 0u);
     RwRasterDestroy(part);
     RwCameraShowRaster(camera, window, 0);
 }
@@ -264,7 +262,7 @@ TEST_F(DeviceFrame, ZeroDepthRangeIsRefused)
     RwCameraSetNearClipPlane(camera, 5.0f);
     RwCameraSetFarClipPlane(camera, 5.0f);
     EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
     RwCameraSetNearClipPlane(camera, 0.05f);
     RwCameraSetFarClipPlane(camera, 100.0f);
 }
@@ -275,9 +273,9 @@ TEST_F(DeviceFrame, TwoCamerasShareOneScene)
     RwCameraEndUpdate(camera);
     ASSERT_NE(RwCameraBeginUpdate(camera), nullptr);
     RwCameraEndUpdate(camera);
-    EXPECT_EQ(counting->Count("BeginScene"), 1);
+    EXPECT_EQ(device->Count("BeginScene"), 1);
     RwCameraShowRaster(camera, window, 0);
-    EXPECT_EQ(counting->Count("EndScene"), 1);
+    EXPECT_EQ(device->Count("EndScene"), 1);
 }
 
 TEST_F(DeviceFrame, MinimisedWindowSkipsTheFrame)
@@ -291,8 +289,8 @@ TEST_F(DeviceFrame, MinimisedWindowSkipsTheFrame)
     const RwRGBA red = {255, 0, 0, 255};
     EXPECT_EQ(RwCameraClear(camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
     EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
-    EXPECT_EQ(counting->Count("Clear"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
+    EXPECT_EQ(device->Count("Clear"), 0);
     ShowWindow(window, SW_RESTORE);
     KivTestPumpMessages();
     RwCameraEndUpdate(camera);
@@ -302,12 +300,12 @@ TEST_F(DeviceFrame, WaitingForTheRetraceResetsOnlyWhenItChanges)
 {
     RwCameraShowRaster(camera, window, 1);
     RwCameraShowRaster(camera, window, 1);
-    EXPECT_EQ(counting->Count("Reset"), 1);
+    EXPECT_EQ(device->Count("Reset"), 1);
     EXPECT_EQ(rwD3D9Driver.present.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_ONE));
     RwCameraShowRaster(camera, window, 0);
-    EXPECT_EQ(counting->Count("Reset"), 2);
+    EXPECT_EQ(device->Count("Reset"), 2);
     EXPECT_EQ(rwD3D9Driver.present.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_IMMEDIATE));
-    EXPECT_EQ(counting->Count("Present"), 3);
+    EXPECT_EQ(device->Count("Present"), 3);
 }
 
 TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
@@ -316,7 +314,7 @@ TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
     KivTestPumpMessages();
     const RwRGBA green = {0, 255, 0, 255};
     RwCameraClear(camera, const_cast<RwRGBA *>(&green), rwCAMERACLEARIMAGE);
-    EXPECT_EQ(counting->Count("Reset"), 1);
+    EXPECT_EQ(device->Count("Reset"), 1);
     EXPECT_EQ(rwD3D9Driver.displayMode.width, 800);
     EXPECT_EQ(rwD3D9Driver.displayMode.height, 600);
     D3DSURFACE_DESC desc;
@@ -329,10 +327,10 @@ TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
     SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
     KivTestPumpMessages();
     ASSERT_TRUE(RenderFrame(camera, green));
-    EXPECT_EQ(counting->Count("Reset"), 2);
+    EXPECT_EQ(device->Count("Reset"), 2);
     EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
     EXPECT_EQ(camera->frameBuffer->width, 1024) << "the camera raster follows the back buffer";
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1023, 767), 0x00FF00u);
+    EXPECT_EQ(ReadPixel(1023, 767), 0x00FF00u);
     EXPECT_EQ(RwD3D9RasterGetExtension(camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
     RwCameraShowRaster(camera, window, 0);
 }
@@ -341,7 +339,7 @@ TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
 {
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
     RwD3D9SetDeviceRestoreCallback(NoteCallback);
-    counting->ResetLog();
+    device->ResetLog();
 
     // The reset keeps failing while the resource lives: no clear, no scene, no picture.
     const RwRGBA red = {255, 0, 0, 255};
@@ -350,25 +348,25 @@ TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
     RwCameraEndUpdate(camera);
     EXPECT_EQ(RwCameraShowRaster(camera, window, 0), nullptr);
     EXPECT_FALSE(RwD3D9TestDeviceAndBeginScene());
-    EXPECT_EQ(counting->Count("Clear"), 0);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
-    EXPECT_EQ(counting->Count("Present"), 0);
-    EXPECT_EQ(counting->Count("restore callback"), 0);
-    EXPECT_GE(counting->Count("Reset"), 2);
+    EXPECT_EQ(device->Count("Clear"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
+    EXPECT_EQ(device->Count("Present"), 0);
+    EXPECT_EQ(device->Count("restore callback"), 0);
+    EXPECT_GE(device->Count("Reset"), 2);
     EXPECT_FALSE(rwD3D9Driver.inScene);
     EXPECT_TRUE(rwD3D9Driver.resourcesLost);
     // Each refused reset was tried again with the desktop's format.
     EXPECT_EQ(rwD3D9Driver.present.BackBufferFormat, D3DFMT_X8R8G8B8);
 
     pinned->Release();
-    counting->ResetLog();
+    device->ResetLog();
     ASSERT_TRUE(RenderFrame(camera, red));
     EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
     EXPECT_FALSE(rwD3D9Driver.resourcesLost);
-    EXPECT_EQ(counting->Count("Reset"), 1);
-    EXPECT_EQ(counting->Count("restore callback"), 1);
-    EXPECT_EQ(counting->Count("BeginScene"), 1);
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 10, 10), 0xFF0000u);
+    EXPECT_EQ(device->Count("Reset"), 1);
+    EXPECT_EQ(device->Count("restore callback"), 1);
+    EXPECT_EQ(device->Count("BeginScene"), 1);
+    EXPECT_EQ(ReadPixel(10, 10), 0xFF0000u);
     EXPECT_NE(RwCameraShowRaster(camera, window, 0), nullptr);
 }
 
@@ -391,7 +389,7 @@ TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
     ASSERT_TRUE(RenderFrame(camera, yellow));
     EXPECT_EQ(::ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 319, 239), 0xFFFF00u);
     EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
-    EXPECT_EQ(counting->Count("Present"), 0) << "the chain presents, not the device";
+    EXPECT_EQ(device->Count("Present"), 0) << "the chain presents, not the device";
 
     // A resized second window gets a new chain and rasters of its client size.
     SetWindowPos(second, nullptr, 0, 0, 200, 100, SWP_NOMOVE | SWP_NOZORDER);
@@ -446,7 +444,7 @@ TEST_F(DeviceFrame, DepthClearTakesTheStencilAlongWhenTheFormatHasOne)
     rwD3D9Driver.depthHasStencil = FALSE;    // as with a D16 depth buffer
     EXPECT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
     rwD3D9Driver.depthHasStencil = stencil;
-    rwD3D9Driver.device = counting;
+    rwD3D9Driver.device = device;
     ASSERT_EQ(recorder.clearFlags.size(), 3u);
     if (rwD3D9Driver.present.AutoDepthStencilFormat == D3DFMT_D24S8) {
         EXPECT_EQ(recorder.clearFlags[0], static_cast<DWORD>(D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL));
@@ -465,8 +463,8 @@ TEST_F(DeviceFrame, ResizeWhileResetsFailSkipsFramesAndRecovers)
     EXPECT_EQ(RwCameraClear(camera, const_cast<RwRGBA *>(&cyan), rwCAMERACLEARIMAGE), nullptr);
     EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
     RwCameraEndUpdate(camera);
-    EXPECT_EQ(counting->Count("Clear"), 0);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
+    EXPECT_EQ(device->Count("Clear"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
 
     pinned->Release();
     SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
@@ -474,6 +472,6 @@ TEST_F(DeviceFrame, ResizeWhileResetsFailSkipsFramesAndRecovers)
     ASSERT_TRUE(RenderFrame(camera, cyan));
     EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
     EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
-    EXPECT_EQ(::ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1000, 700), 0x00FFFFu);
+    EXPECT_EQ(ReadPixel(1000, 700), 0x00FFFFu);
     EXPECT_NE(RwCameraShowRaster(camera, window, 0), nullptr);
 }
