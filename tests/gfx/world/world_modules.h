@@ -1,4 +1,4 @@
-// Registers every engine module and extension of the world module for tests, as a program does.
+// Set-up shared by the world module's tests: module registration as a program does it, and a fixture that checks nothing leaks.
 #pragma once
 
 #include <gtest/gtest.h>
