@@ -201,12 +201,15 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The frame buffer into a PNG file.
+// The frame buffer into a PNG file, opaque as the screen shows it (blending leaves the frame's alpha anywhere).
 bool SaveFrame(RwCamera *camera, const char *path)
 {
     RwImage *image = RwImageCreate(kWidth, kHeight, 32);
-    bool ok = image && RwImageAllocatePixels(image) && RwImageSetFromRaster(image, camera->frameBuffer) &&
-              RwImageWritePng(image, path);
+    bool ok = image && RwImageAllocatePixels(image) && RwImageSetFromRaster(image, camera->frameBuffer);
+    for (RwInt32 y = 0; ok && y < kHeight; y++)
+        for (RwInt32 x = 0; x < kWidth; x++)
+            image->cpPixels[y * image->stride + 4 * x + 3] = 255;
+    ok = ok && RwImageWritePng(image, path);
     RwImageDestroy(image);
     return ok;
 }
@@ -385,6 +388,10 @@ int Run(const Options &options, CKivBase *base)
     avatar.SetScale(&small);
     avatar.SetPosition(&place);
     avatar.PlayBehavior("walk");
+    CKivAvatar shade;
+    if (!shade.Create(1, 1, 1) || !KivViewerAddProjectedShadow(&avatar, &shade)) {
+        std::fprintf(stderr, "viewer: the avatar casts no projected shadow\n");
+    }
     // Group 0's "step" event on the avatar; machines without audio play nothing.
     CKivSoundManager *sound = base->GetSoundManager();
     if (sound) {

@@ -258,6 +258,33 @@ TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
     }
 }
 
+TEST_F(ToonDevice, BorderEdgesAreNoSilhouettesAndCountTheirOneTriangle)
+{
+    RwToonGeo *sphere = RwToonGeometryGetToonGeo(Outlined(16.0f)->geometry);
+    for (RwInt32 i = 0; i < sphere->numEdges; ++i) {
+        sphere->edges[i].triangle[1] = rwTOONNOINDEX;
+    }
+    Draw();
+    EXPECT_EQ(0, RedRun());
+    TearDown();
+    SetUp();
+    RwToonInk *none = MakeInk("none", 0.0f, red);
+    RwToonInk *crease = MakeInk("crease", 24.0f, red);
+    RwToonGeo *cube = RwToonGeometryGetToonGeo(Model(Cube(), 0, {none, crease})->geometry);
+    RwToonInkRelease(none);
+    RwToonInkRelease(crease);
+    // Every crease a border of the back face (triangle 2), then of the front face (triangle 0).
+    for (RwUInt16 only : {2, 0}) {
+        for (RwInt32 i = 0; i < cube->numCreaseEdges; ++i) {
+            cube->edges[i].triangle[0] = only;
+            cube->edges[i].triangle[1] = rwTOONNOINDEX;
+        }
+        Draw();
+        EXPECT_EQ(only == 0, Near(Pixel(512 + 128, 384), Red)) << only;
+        EXPECT_EQ(only == 0, RedRun() > 0) << only;
+    }
+}
+
 TEST_F(ToonDevice, UnboundInksAndMissingToonDataAreSkipped)
 {
     RwAtomic *a = Outlined(16.0f);
