@@ -127,16 +127,17 @@ protected:
         return a;
     }
 
-    // A sphere whose silhouettes are drawn in red of this width, its creases not at all.
-    RwAtomic *Outlined(float width)
+    // The mesh with its silhouettes and its creases inked red in these widths.
+    RwAtomic *Inked(const Mesh &m, float silhouette, float crease, float depth = 5.0f)
     {
-        RwToonInk *outline = MakeInk("outline", width, red);
-        RwToonInk *none = MakeInk("none", 0.0f, red);
-        RwAtomic *a = Model(Sphere(), 0, {outline, none});
+        RwToonInk *outline = MakeInk("outline", silhouette, red);
+        RwToonInk *creases = MakeInk("crease", crease, red);
+        RwAtomic *a = Model(m, 0, {outline, creases}, {}, nullptr, nullptr, depth);
         RwToonInkRelease(outline);
-        RwToonInkRelease(none);
+        RwToonInkRelease(creases);
         return a;
     }
+    RwAtomic *Outlined(float width) { return Inked(Sphere(), width, 0.0f); }
 
     // Clears to blue and draws the atomics through their render callbacks; the
     // device records the render states of the callbacks only.
@@ -232,11 +233,7 @@ TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
 
 TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
 {
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwToonInk *crease = MakeInk("crease", 24.0f, red);
-    Model(Cube(), 0, {none, crease});
-    RwToonInkRelease(none);
-    RwToonInkRelease(crease);
+    Inked(Cube(), 0.0f, 24.0f);
     Draw();
     // Front face (z = 4) edges at 1/4 of the half-extents: 128 pixels across, 96 up; back face (z = 6) at 85 across.
     EXPECT_TRUE(Near(Pixel(512 + 128, 384), Red));
@@ -268,11 +265,7 @@ TEST_F(ToonDevice, BorderEdgesAreNoSilhouettesAndCountTheirOneTriangle)
     EXPECT_EQ(0, RedRun());
     TearDown();
     SetUp();
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwToonInk *crease = MakeInk("crease", 24.0f, red);
-    RwToonGeo *cube = RwToonGeometryGetToonGeo(Model(Cube(), 0, {none, crease})->geometry);
-    RwToonInkRelease(none);
-    RwToonInkRelease(crease);
+    RwToonGeo *cube = RwToonGeometryGetToonGeo(Inked(Cube(), 0.0f, 24.0f)->geometry);
     // Every crease a border of the back face (triangle 2), then of the front face (triangle 0).
     for (RwUInt16 only : {2, 0}) {
         for (RwInt32 i = 0; i < cube->numCreaseEdges; ++i) {
@@ -390,9 +383,7 @@ TEST_F(ToonDevice, LitPaintSplitsHardTowardTheLight)
 
 TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
 {
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwToonInk *crease = MakeInk("crease", 24.0f, red);
-    RwAtomic *a = Model(Cube(), 0, {none, crease});
+    RwAtomic *a = Inked(Cube(), 0.0f, 24.0f);
     RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
     // Two diagonals (not creases) that lead round to each other from every crease end.
     const RwUInt16 c = static_cast<RwUInt16>(toon->numCreaseEdges);
@@ -406,9 +397,7 @@ TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
     TearDown();
     SetUp();
     // The front face 0.8 from the camera: its creases are not drawn, the back ones face away.
-    Model(Cube(), 0, {none, crease}, {}, nullptr, nullptr, 1.8f);
-    RwToonInkRelease(none);
-    RwToonInkRelease(crease);
+    Inked(Cube(), 0.0f, 24.0f, 1.8f);
     Draw();
     EXPECT_EQ(0, RedRun());
 }
