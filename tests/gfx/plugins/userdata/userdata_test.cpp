@@ -145,16 +145,15 @@ TEST_F(UserData, FramesCamerasAndLightsCarryTheBlock)
     EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(list.frames[0], rwKINDFRAME)));
     RwFrameDestroy(list.frames[0]);
     RwFrameListDeinitialize(&list);
-    Bytes cameraBytes = Cat({Chunk(1, camera), Extension(Payload())});
-    RwCamera *c = ReadChunk(cameraBytes, 0, RwCameraStreamRead);
-    ASSERT_NE(nullptr, c);
-    EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(c, rwKINDCAMERA)));
-    RwCameraDestroy(c);
-    Bytes lightBytes = Cat({Chunk(1, light), Extension(Payload())});
-    RwLight *l = ReadChunk(lightBytes, 0, RwLightStreamRead);
-    ASSERT_NE(nullptr, l);
-    EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(l, rwKINDLIGHT)));
-    RwLightDestroy(l);
+    auto carries = [](const Bytes &body, auto read, RwPluginObjectKind kind, auto destroy) {
+        Bytes bytes = Cat({Chunk(1, body), Extension(Payload())});
+        auto *object = ReadChunk(bytes, 0, read);
+        ASSERT_NE(nullptr, object) << kind;
+        EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(object, kind)));
+        destroy(object);
+    };
+    carries(camera, RwCameraStreamRead, rwKINDCAMERA, RwCameraDestroy);
+    carries(light, RwLightStreamRead, rwKINDLIGHT, RwLightDestroy);
 }
 
 RwTexture *MakeTexture(const RwChar *name, const RwChar *)
