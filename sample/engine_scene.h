@@ -103,7 +103,9 @@ struct KivTestPart {
     RwV3d position;
     const char *frame = nullptr;   // the frame's name, carried as user data
     int parent = -1;               // the part whose frame is the parent; -1 for the root
-    std::string bone;              // the frame's bone record, as the hierarchy plug-in writes it
+    std::string bone = {};         // the frame's bone record, as the hierarchy plug-in writes it
+    std::string geometry = {};     // a written geometry chunk in place of the quad
+    bool drawn = true;             // false: a bare frame without an atomic
 };
 
 inline std::string KivTestFrameExtension(const char *name, const std::string &bone = {})
@@ -122,7 +124,10 @@ inline std::string KivTestFrameExtension(const char *name, const std::string &bo
 inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
 {
     std::string counts, frames, geometries, atomics;
-    PutU32(counts, static_cast<RwUInt32>(parts.size()));
+    RwUInt32 drawn = 0;
+    for (const KivTestPart &part : parts)
+        drawn += part.drawn ? 1 : 0;
+    PutU32(counts, drawn);
     PutU32(counts, 0);
     PutU32(counts, 0);
     PutU32(frames, static_cast<RwUInt32>(parts.size() + 1));
@@ -137,14 +142,21 @@ inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
     for (const KivTestPart &part : parts)
         frameList += KivTestFrameExtension(part.frame, part.bone);
     std::string count;
-    PutU32(count, static_cast<RwUInt32>(parts.size()));
+    PutU32(count, drawn);
     geometries = Chunk(1, count);
+    RwUInt32 atomicIndex = 0;
     for (size_t i = 0; i < parts.size(); i++) {
-        RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
-        geometries += KivTestWritten(g);
-        RwGeometryDestroy(g);
+        if (!parts[i].drawn)
+            continue;
+        if (parts[i].geometry.empty()) {
+            RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
+            geometries += KivTestWritten(g);
+            RwGeometryDestroy(g);
+        } else {
+            geometries += parts[i].geometry;
+        }
         std::string atomic;
-        for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), static_cast<RwUInt32>(i), 5u, 0u})
+        for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), atomicIndex++, 5u, 0u})
             PutU32(atomic, v);
         atomics += Chunk(0x14, Chunk(1, atomic) + Chunk(3, ""));
     }

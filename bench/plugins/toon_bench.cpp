@@ -14,7 +14,7 @@
 #include "gfx/d3d9/d3d9toon.h"
 #include "gfx/d3d9/d3d9window.h"
 #include "gfx/plugins/toon/toon.h"
-#include "gfx/plugins/toon/toon_mesh.h"
+#include "sample/toon_mesh.h"
 #include "gfx/world/world.h"
 
 namespace {

@@ -469,7 +469,7 @@ void RwToonGeoUpdateInks(RwToonGeo *toon, RwAtomic *atomic)
     if (!toon || !atomic || !camera || !camera->frameBuffer || camera->frameBuffer->width <= 0) {
         return;
     }
-    if (atomic->interpolator.flags & rpINTERPOLATORDIRTYSPHERE) {
+    if (atomic->interpolator.flags & rwINTERPOLATORDIRTYSPHERE) {
         RwAtomicUpdateBoundingSphere(atomic);
     }
     RwMatrix toCamera;

@@ -231,14 +231,14 @@ TEST_F(WorldPipelines, MorphTargetsAreInterpolatedIntoTheDynamicStream)
     }
     to->boundingSphere = from->boundingSphere;
     RwInterpolator &i = atomic->interpolator;
-    i = {rpINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
+    i = {rwINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
     Render();
     EXPECT_EQ(g->repEntry, nullptr);
     ASSERT_NE(atomic->repEntry, nullptr);
     EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0xFFFF00, 8));
     EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
     i.position = 0.0f;
-    i.flags |= rpINTERPOLATORDIRTYINSTANCE;
+    i.flags |= rwINTERPOLATORDIRTYINSTANCE;
     Render();
     EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0x000000, 2));
     EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));

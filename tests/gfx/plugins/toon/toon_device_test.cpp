@@ -21,7 +21,7 @@
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
-#include "toon_mesh.h"
+#include "sample/toon_mesh.h"
 
 namespace {
 
