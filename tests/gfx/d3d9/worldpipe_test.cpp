@@ -1,7 +1,7 @@
 // The default world pipelines on the device: a world and a lit, textured clump drawn through a camera, and native data.
 #include <cstring>
 
-#include "d3d9testcamera.h"
+#include "d3d9testlights.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9allinone.h"
 #include "gfx/d3d9/d3d9lights.h"
@@ -50,13 +50,8 @@ protected:
     {
         RwWorldRemoveClump(world, clump);
         RwClumpDestroy(clump);
-        for (RwLight *l : lights) {
-            RwWorldRemoveLight(world, l);
-            RwFrame *f = RwLightGetFrame(l);
-            RwLightSetFrame(l, nullptr);
-            RwFrameDestroy(f);
-            RwLightDestroy(l);
-        }
+        for (RwLight *l : lights)
+            DestroyLight(world, l);
         lights.clear();
         RwWorldRemoveCamera(world, camera);
         RwWorldDestroy(world);
