@@ -1,6 +1,8 @@
 // The shared batch of immediate-mode triangles that both kinds of shadow lay onto the world.
 #include "engine/KivShadowBatch.h"
 
+#include <d3d9.h>
+
 #include "engine/KivRenderState.h"
 
 static RwIm3DVertex shadowVertices[KivShadowBatch::kCapacity];
@@ -31,8 +33,19 @@ void KivShadowBatch::Flush()
     m_count = 0;
 }
 
+namespace {
+
+const RwUInt32 kColourOnly = D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_GREEN | D3DCOLORWRITEENABLE_BLUE;
+const RwUInt32 kAllChannels = kColourOnly | D3DCOLORWRITEENABLE_ALPHA;
+
+} // namespace
+
 void KivShadowStatesBegin(RwRaster *raster, RwUInt32 srcBlend, RwUInt32 destBlend)
 {
+    // A shadow darkens the colour of the ground only: blended into the alpha
+    // channel too, it would leave the frame see-through wherever its box
+    // reaches (grabs of the frame then show the ground washed out).
+    RwD3D9SetRenderState(D3DRS_COLORWRITEENABLE, kColourOnly);
     KivSetState(rwRENDERSTATEZWRITEENABLE, 0);
     RwRenderStateSet(rwRENDERSTATETEXTURERASTER, raster);
     KivSetState(rwRENDERSTATETEXTUREADDRESS, 3);
@@ -46,6 +59,7 @@ void KivShadowStatesBegin(RwRaster *raster, RwUInt32 srcBlend, RwUInt32 destBlen
 void KivShadowStatesEnd()
 {
     KivGetShadowBatch().Flush();
+    RwD3D9SetRenderState(D3DRS_COLORWRITEENABLE, kAllChannels);
     KivSetState(rwRENDERSTATEZWRITEENABLE, 1);
     KivSetState(rwRENDERSTATESRCBLEND, 5);
     KivSetState(rwRENDERSTATEDESTBLEND, 6);

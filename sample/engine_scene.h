@@ -103,7 +103,9 @@ struct KivTestPart {
     RwV3d position;
     const char *frame = nullptr;   // the frame's name, carried as user data
     int parent = -1;               // the part whose frame is the parent; -1 for the root
-    std::string bone;              // the frame's bone record, as the hierarchy plug-in writes it
+    std::string bone = {};         // the frame's bone record, as the hierarchy plug-in writes it
+    std::string geometry = {};     // a written geometry chunk in place of the quad
+    bool drawn = true;             // false: a bare frame without an atomic
 };
 
 inline std::string KivTestFrameExtension(const char *name, const std::string &bone = {})
@@ -122,7 +124,10 @@ inline std::string KivTestFrameExtension(const char *name, const std::string &bo
 inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
 {
     std::string counts, frames, geometries, atomics;
-    PutU32(counts, static_cast<RwUInt32>(parts.size()));
+    RwUInt32 drawn = 0;
+    for (const KivTestPart &part : parts)
+        drawn += part.drawn ? 1 : 0;
+    PutU32(counts, drawn);
     PutU32(counts, 0);
     PutU32(counts, 0);
     PutU32(frames, static_cast<RwUInt32>(parts.size() + 1));
@@ -137,14 +142,21 @@ inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
     for (const KivTestPart &part : parts)
         frameList += KivTestFrameExtension(part.frame, part.bone);
     std::string count;
-    PutU32(count, static_cast<RwUInt32>(parts.size()));
+    PutU32(count, drawn);
     geometries = Chunk(1, count);
+    RwUInt32 atomicIndex = 0;
     for (size_t i = 0; i < parts.size(); i++) {
-        RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
-        geometries += KivTestWritten(g);
-        RwGeometryDestroy(g);
+        if (!parts[i].drawn)
+            continue;
+        if (parts[i].geometry.empty()) {
+            RwGeometry *g = KivTestQuadGeometry(parts[i].quad);
+            geometries += KivTestWritten(g);
+            RwGeometryDestroy(g);
+        } else {
+            geometries += parts[i].geometry;
+        }
         std::string atomic;
-        for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), static_cast<RwUInt32>(i), 5u, 0u})
+        for (RwUInt32 v : {static_cast<RwUInt32>(i + 1), atomicIndex++, 5u, 0u})
             PutU32(atomic, v);
         atomics += Chunk(0x14, Chunk(1, atomic) + Chunk(3, ""));
     }
@@ -156,9 +168,9 @@ inline std::string KivTestModel(const std::vector<KivTestPart> &parts)
 // sectors, each cells x cells squares of two pre-lit white triangles facing
 // up (and two facing down when doubleSided). The world box reaches up to top.
 inline std::string KivTestSector(float x0, float x1, float z0, float z1, float y, float top, int cells,
-                                 bool doubleSided)
+                                 bool doubleSided, bool textured = false)
 {
-    std::string positions, colours, triangles;
+    std::string positions, normals, colours, uvs, triangles;
     const int side = cells + 1;
     for (int j = 0; j <= cells; j++) {
         for (int i = 0; i <= cells; i++) {
@@ -166,6 +178,9 @@ inline std::string KivTestSector(float x0, float x1, float z0, float z1, float y
             PutF32(positions, y);
             PutF32(positions, z0 + (z1 - z0) * j / cells);
             PutU32(colours, 0xFFFFFFFFu);
+            PutU32(normals, 0x7F00u);   // straight up, as signed bytes over 128
+            PutF32(uvs, (x0 + (x1 - x0) * i / cells) / 4);
+            PutF32(uvs, (z0 + (z1 - z0) * j / cells) / 4);
         }
     }
     int count = 0;
@@ -193,14 +208,16 @@ inline std::string KivTestSector(float x0, float x1, float z0, float z1, float y
         PutF32(s, f);
     PutU32(s, 0);
     PutU32(s, 0);
-    return Chunk(9, Chunk(1, s + positions + colours + triangles) + Chunk(3, ""));
+    if (!textured)
+        return Chunk(9, Chunk(1, s + positions + colours + triangles) + Chunk(3, ""));
+    return Chunk(9, Chunk(1, s + positions + normals + colours + uvs + triangles) + Chunk(3, ""));
 }
 
 inline std::string KivTestSectorTree(float x0, float x1, float z0, float z1, float y, float top, int sectors,
-                                     int cells, bool doubleSided, int *planes)
+                                     int cells, bool doubleSided, int *planes, bool textured = false)
 {
     if (sectors <= 1)
-        return KivTestSector(x0, x1, z0, z1, y, top, cells, doubleSided);
+        return KivTestSector(x0, x1, z0, z1, y, top, cells, doubleSided, textured);
     ++*planes;
     const bool alongX = (x1 - x0) >= (z1 - z0);
     const float mid = alongX ? (x0 + x1) / 2 : (z0 + z1) / 2;
@@ -212,20 +229,24 @@ inline std::string KivTestSectorTree(float x0, float x1, float z0, float z1, flo
     PutU32(plane, sectors - half <= 1 ? 1 : 0);
     PutF32(plane, mid);
     PutF32(plane, mid);
-    const std::string low = alongX ? KivTestSectorTree(x0, mid, z0, z1, y, top, half, cells, doubleSided, planes)
-                                   : KivTestSectorTree(x0, x1, z0, mid, y, top, half, cells, doubleSided, planes);
-    const std::string high = alongX ? KivTestSectorTree(mid, x1, z0, z1, y, top, sectors - half, cells, doubleSided, planes)
-                                    : KivTestSectorTree(x0, x1, mid, z1, y, top, sectors - half, cells, doubleSided, planes);
+    const std::string low = alongX ? KivTestSectorTree(x0, mid, z0, z1, y, top, half, cells, doubleSided, planes, textured)
+                                   : KivTestSectorTree(x0, x1, z0, mid, y, top, half, cells, doubleSided, planes, textured);
+    const std::string high = alongX ? KivTestSectorTree(mid, x1, z0, z1, y, top, sectors - half, cells, doubleSided, planes, textured)
+                                    : KivTestSectorTree(x0, x1, mid, z1, y, top, sectors - half, cells, doubleSided, planes, textured);
     return Chunk(0x0A, Chunk(1, plane) + low + high);
 }
 
+// With a texture name the ground is lit too (normals up) and wears that
+// texture, repeated every 4 units.
 inline std::string KivTestGround(float half, float y, float top, int sectors = 1, int cells = 1,
-                                 bool doubleSided = true)
+                                 bool doubleSided = true, const char *texture = nullptr)
 {
     int planes = 0;
-    const std::string tree = KivTestSectorTree(-half, half, -half, half, y, top, sectors, cells, doubleSided, &planes);
+    const std::string tree =
+        KivTestSectorTree(-half, half, -half, half, y, top, sectors, cells, doubleSided, &planes, texture != nullptr);
     const int perSector = cells * cells * (doubleSided ? 4 : 2);
-    const RwUInt32 format = 0x40000000 | rwGEOMETRYPRELIT | rwGEOMETRYPOSITIONS;
+    const RwUInt32 lit = 0x00010000 | rwGEOMETRYTEXTURED | rwGEOMETRYNORMALS | rwGEOMETRYLIGHT;
+    const RwUInt32 format = 0x40000000 | rwGEOMETRYPRELIT | rwGEOMETRYPOSITIONS | (texture ? lit : 0u);
     std::string s;
     PutU32(s, sectors <= 1 ? 1 : 0);
     for (int i = 0; i < 3; i++)
@@ -237,15 +258,22 @@ inline std::string KivTestGround(float half, float y, float top, int sectors = 1
     for (float f : {half, top, half, -half, y, -half})
         PutF32(s, f);
     std::string material;
-    for (RwUInt32 v : {0u, 0xFFFFFFFFu, 0u, 0u})
+    for (RwUInt32 v : {0u, 0xFFFFFFFFu, 0u, texture ? 1u : 0u})
         PutU32(material, v);
     for (float f : {1.0f, 1.0f, 1.0f})
         PutF32(material, f);
+    std::string textureChunk;
+    if (texture) {
+        std::string flags, name(texture);
+        PutU32(flags, 0x1102);   // linear filtering, wrapped in u and v
+        name.resize((name.size() + 4) & ~size_t(3), '\0');
+        textureChunk = Chunk(6, Chunk(1, flags) + Chunk(2, name) + Chunk(2, std::string(4, '\0')) + Chunk(3, ""));
+    }
     std::string list;
     PutU32(list, 1);
     PutU32(list, 0xFFFFFFFFu);
     const std::string materials =
-        Chunk(8, Chunk(1, list) + Chunk(7, Chunk(1, material) + Chunk(3, "")));
+        Chunk(8, Chunk(1, list) + Chunk(7, Chunk(1, material) + textureChunk + Chunk(3, "")));
     return Chunk(0x0B, Chunk(1, s) + materials + tree + Chunk(3, ""));
 }
 

@@ -7,11 +7,16 @@
 #include <cstring>
 #include <string>
 
-// Makes the folders on the way ('/' separated).
-inline bool KivSampleWrite(const std::string &path, const void *bytes, size_t size)
+// The folders on the way to a file ('/' separated).
+inline void KivSampleMakeFolders(const std::string &path)
 {
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
         CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+}
+
+inline bool KivSampleWrite(const std::string &path, const void *bytes, size_t size)
+{
+    KivSampleMakeFolders(path);
     FILE *f = fopen(path.c_str(), "wb");
     if (!f)
         return false;

@@ -2,8 +2,10 @@
 # Builds everything (preparing the machine first) and starts the engine sample
 # (build/viewer/viewer.exe) under Wine on the sample data tree it writes on its
 # first run. Extra arguments go to the viewer (--frames N, --png FILE,
-# --sample FOLDER). Without a display it renders 120 frames on a virtual one
-# and writes the last to build/viewer/last-frame.png.
+# --sample FOLDER, --packed). With --packed the tree is first packed by the
+# pack tool into build/viewer/packed/data.pcl (scripts/pack-sample.sh) and the
+# viewer reads everything from that archive. Without a display it renders 120
+# frames on a virtual one and writes the last to build/viewer/last-frame.png.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -16,18 +18,33 @@ echo
 
 export WINEPREFIX=$root/build/wineprefix
 viewer=build/viewer/viewer.exe
+packed=false frames=false
+for a in "$@"; do
+    case "$a" in
+        --packed) packed=true ;;
+        --frames) frames=true ;;
+    esac
+done
+# The viewer, after packing the tree when the packed mode is asked for.
+start_viewer() {
+    if $packed; then
+        echo "Packing the sample tree into build/viewer/packed/data.pcl."
+        scripts/pack-sample.sh "$viewer" build/archive/tools/pcl.exe build/viewer/packed
+    fi
+    scripts/wine-run.sh "$viewer" "$@"
+}
 if [ -n "${DISPLAY:-}" ]; then
     echo "Starting the viewer: drag with the left mouse button to orbit, wheel to zoom, Escape quits."
-    scripts/wine-run.sh "$viewer" "$@"
+    start_viewer "$@"
 else
     read -r display xvfb_pid < <(scripts/xvfb-start.sh)
     trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
     export DISPLAY=$display
-    if [ $# -eq 0 ]; then
-        set -- --frames 120 --png build/viewer/last-frame.png
+    if ! $frames; then
+        set -- "$@" --frames 120 --png build/viewer/last-frame.png
     fi
     echo "No display: running the viewer on a virtual one ($*)."
-    scripts/wine-run.sh "$viewer" "$@"
+    start_viewer "$@"
     if [ -f build/viewer/last-frame.png ]; then
         echo "The last frame is in build/viewer/last-frame.png"
     fi

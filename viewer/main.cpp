@@ -19,7 +19,9 @@
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
 #include "sample/avatar_data.h"
+#include "sample/gui_skins.h"
 #include "sample/sample_data.h"
+#include "compiledscripts.h"
 #include "viewerscene.h"
 
 #include "engine/CKivAvatar.h"
@@ -29,6 +31,7 @@
 #include "engine/CKivLight.h"
 #include "engine/CKivSimpleShadow.h"
 #include "engine/CKivSoundManager.h"
+#include "engine/CKivToon.h"
 #include "engine/CKivWorld.h"
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -44,31 +47,60 @@ const int kWidth = 1024;
 const int kHeight = 768;
 const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
 const char kSunLight[] = "sun.dff";
-#define kDialogImage "Data/Interface/Sample/dialog"
 const int kDialogX = 24, kDialogY = 24, kDialogWidth = 320, kDialogHeight = 190;
-const RwRGBA kDialogColour = {40, 50, 120, 255};
 // Texts in code page 949: "Dotum", "ga na da ra", "OK", "shadow".
 const char kDotum[] = "\xB5\xB8\xBF\xF2";
 const char kGreeting[] = "\xB0\xA1\xB3\xAA\xB4\xD9\xB6\xF3";
 const char kOk[] = "\xC8\xAE\xC0\xCE";
 const char kShadow[] = "\xB1\xD7\xB8\xB2\xC0\xDA";
 
-// The dialog: a Korean static, a button, a check box, a scroll bar and an IME edit box.
+// A white label; buttons and check boxes draw only their images, so their
+// texts stand in labels over and beside them.
+void AddLabel(CKivGuiDialog *d, int id, int left, int top, int right, int bottom, const char *text, int centred)
+{
+    CKivGuiStatic *label = new CKivGuiStatic(d);
+    label->Create(id, left, top, right, bottom, text);
+    label->SetFont("DefaultFont");
+    label->SetTextColor(0xFFFFFFFF);
+    label->SetTextFormat(centred ? 1 : 0, 4);
+}
+
+// The dialog: a Korean static, a button, a check box, a scroll bar and an IME
+// edit box, in the sample tree's skins.
 CKivGuiDialog *MakeDialog(CKivGuiSystem *gui)
 {
     CKivGuiDialog *d = new CKivGuiDialog(1);
     d->SetLocation(kDialogX, kDialogY);
     d->SetSize(kDialogWidth, kDialogHeight);
     gui->AddDialog(d);
-    d->SetBackgroundImage(kDialogImage);
-    CKivGuiStatic *text = new CKivGuiStatic(d);
-    text->Create(1, 16, 12, 300, 40, kGreeting);
-    text->SetFont("DefaultFont");
-    text->SetTextColor(0xFFFFFFFF);
-    (new CKivGuiButton(d))->Create(2, 16, 50, 116, 80, kOk);
-    (new CKivGuiCheckBox(d))->Create(3, 130, 50, 260, 80, kShadow);
-    (new CKivGuiTempScrollBar(d))->Create(4, 290, 12, 304, 170, 0, 0);
-    (new CKivGuiIMEEditBox(d))->Create(5, 16, 100, 270, 130, kGreeting, 4, 4);
+    d->SetBackgroundImage(KIV_SAMPLE_SKIN "dialog");
+    AddLabel(d, 1, 16, 12, 280, 40, kGreeting, 0);
+    CKivGuiButton *button = new CKivGuiButton(d);
+    button->Create(2, 16, 50, 116, 80, kOk);
+    button->SetRenderStyle(1);
+    const char *const buttonSkins[] = {KIV_SAMPLE_SKIN "button_normal", KIV_SAMPLE_SKIN "button_hover",
+                                       KIV_SAMPLE_SKIN "button_down", KIV_SAMPLE_SKIN "button_off"};
+    for (int i = 0; i < 4; i++) {
+        button->LoadElement(i + 1, buttonSkins[i]);
+    }
+    AddLabel(d, 6, 16, 50, 116, 80, kOk, 1);
+    CKivGuiCheckBox *check = new CKivGuiCheckBox(d);
+    check->Create(3, 130, 50, 260, 80, kShadow);
+    check->LoadElement(1, KIV_SAMPLE_SKIN "check_off");
+    check->LoadElement(2, KIV_SAMPLE_SKIN "check_on");
+    check->LoadElement(3, KIV_SAMPLE_SKIN "check_hover");
+    check->SetChecked(1, 0);
+    AddLabel(d, 7, 168, 50, 270, 80, kShadow, 0);
+    CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
+    bar->Create(4, 290, 12, 304, 170, 0, 0);
+    bar->LoadSkins();
+    bar->SetPageSize(8);
+    bar->SetTrackRange(0, 20);
+    CKivGuiIMEEditBox *edit = new CKivGuiIMEEditBox(d);
+    edit->Create(5, 16, 100, 270, 130, kGreeting, 8, 6);
+    edit->SetSkins(KIV_SAMPLE_SKIN "field", KIV_SAMPLE_SKIN "caret", KIV_SAMPLE_SKIN "selection");
+    edit->SetFont("DefaultFont");
+    edit->SetText(kGreeting, 0);
     return d;
 }
 
@@ -201,12 +233,15 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The frame buffer into a PNG file.
+// The frame buffer into a PNG file, opaque as the screen shows it (blending leaves the frame's alpha anywhere).
 bool SaveFrame(RwCamera *camera, const char *path)
 {
     RwImage *image = RwImageCreate(kWidth, kHeight, 32);
-    bool ok = image && RwImageAllocatePixels(image) && RwImageSetFromRaster(image, camera->frameBuffer) &&
-              RwImageWritePng(image, path);
+    bool ok = image && RwImageAllocatePixels(image) && RwImageSetFromRaster(image, camera->frameBuffer);
+    for (RwInt32 y = 0; ok && y < kHeight; y++)
+        for (RwInt32 x = 0; x < kWidth; x++)
+            image->cpPixels[y * image->stride + 4 * x + 3] = 255;
+    ok = ok && RwImageWritePng(image, path);
     RwImageDestroy(image);
     return ok;
 }
@@ -222,7 +257,8 @@ struct Options {
     int frames = 0;   // 0: until Escape
     std::string png;
     std::string sample;
-    int packed = 0;   // 1: reads go through "data.pcl"
+    int packed = 0;   // 1: reads go through "data.pcl" in the folder
+    bool writeOnly = false;   // write the sample tree into the folder and stop
     bool bad = false;   // an argument the sample does not know
 };
 
@@ -237,15 +273,18 @@ Options Parse(int argc, char **argv)
             o.png = FullPath(argv[++i]);
         } else if (a == "--packed") {
             o.packed = 1;
-        } else if (a == "--sample" && i + 1 < argc) {
+        } else if ((a == "--sample" || a == "--write-sample") && i + 1 < argc) {
+            o.writeOnly = o.writeOnly || a == "--write-sample";
             o.sample = FullPath(argv[++i]);
         } else {
             o.bad = true;
         }
     }
+    // The packed tree has a folder of its own, so that nothing is read from loose files by mistake.
     if (o.sample.empty()) {
-        o.sample = ExeFolder() + "sample";
+        o.sample = ExeFolder() + (o.packed ? "packed" : "sample");
     }
+    o.bad = o.bad || (o.packed && o.writeOnly);
     return o;
 }
 
@@ -263,27 +302,15 @@ bool WriteTooltipSkin(void)
     return true;
 }
 
-// The sample tree goes into the folder on the first run; the engine root
-// reads it from there, as the game reads its own folder.
-bool PrepareSample(const std::string &folder)
+// The engine root reads the folder as the game reads its own: loose files,
+// written there on the first run, or the "data.pcl" packed from them.
+bool PrepareSample(const Options &options)
 {
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return SetCurrentDirectoryA(folder.c_str()) != 0 && WriteTooltipSkin();
-}
-
-// A PNG of one colour, the dialog's background.
-bool WriteSolidPng(const char *path, int w, int h, RwRGBA colour)
-{
-    RwImage *image = RwImageCreate(w, h, 32);
-    bool ok = image && RwImageAllocatePixels(image);
-    for (int y = 0; ok && y < h; y++) {
-        for (int x = 0; x < w; x++) {
-            std::memcpy(image->cpPixels + y * image->stride + 4 * x, &colour, 4);
-        }
+    if (options.packed) {
+        return SetCurrentDirectoryA(options.sample.c_str()) != 0 && Exists("data.pcl");
     }
-    ok = ok && RwImageWritePng(image, path);
-    RwImageDestroy(image);
-    return ok;
+    CreateDirectoryA(options.sample.c_str(), nullptr);
+    return SetCurrentDirectoryA(options.sample.c_str()) != 0 && WriteTooltipSkin();
 }
 
 // The followed tooltip's world: the avatar's parts through the sample camera.
@@ -329,21 +356,22 @@ private:
     RwTexture *m_texture;
 };
 
-bool WriteSample(void)
+// The sample tree into the working folder (the engine must be started); written on
+// every run, so a tree left by an older build never shows old data.
+bool WriteSample(const Options &options)
 {
-    if (Exists(KIV_SAMPLE_MODEL) && Exists(kAvatarModel)) {
-        return true;
+    const bool ok = KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
+                    KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
+                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins();
+    if (!ok) {
+        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
     }
-    return KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
-           KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
-           KivSampleWritePlaceholders() && (CreateDirectoryA("Data/Interface/Sample", nullptr), true) &&
-           WriteSolidPng(kDialogImage ".png", kDialogWidth, kDialogHeight, kDialogColour);
+    return ok;
 }
 
 int Run(const Options &options, CKivBase *base)
 {
-    if (!WriteSample()) {
-        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
+    if (!options.packed && !WriteSample(options)) {
         return 1;
     }
     CKivWorld world("sample");
@@ -371,17 +399,29 @@ int Run(const Options &options, CKivBase *base)
         world.AddLight(&sun);
     }
 
-    // The avatar: body 1 in skin 1 with face 1, walking through its script-made behaviour.
+    // The avatar: body 1 in skin 1 with face 1, standing on the ground, inked,
+    // walking through its script-made behaviour.
     CKivAvatar::LoadScripts("Data/Avatar/");
+    CKivToon toon;   // outlives the avatar it is applied to
     CKivAvatar avatar;
-    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 2.0f, 1.5f};
+    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 0.0f, 1.5f};
     if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
         std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
         return 1;
     }
+    if (toon.Load(kKivTestInkFile, nullptr, nullptr)) {
+        avatar.SetToon(&toon);
+    } else {
+        std::fprintf(stderr, "viewer: cannot read the ink %s\n", kKivTestInkFile);
+    }
     avatar.SetScale(&small);
     avatar.SetPosition(&place);
+    avatar.SetEmotion("normal");
     avatar.PlayBehavior("walk");
+    CKivAvatar shade;
+    if (!shade.Create(1, 1, 1) || !KivViewerAddProjectedShadow(&avatar, &shade)) {
+        std::fprintf(stderr, "viewer: the avatar casts no projected shadow\n");
+    }
     // Group 0's "step" event on the avatar; machines without audio play nothing.
     CKivSoundManager *sound = base->GetSoundManager();
     if (sound) {
@@ -429,6 +469,7 @@ int Run(const Options &options, CKivBase *base)
         PlaceCamera(RwCameraGetFrame(camera.GetCamera()));
         base->Lock();
         base->Update(dt);
+        gui->Update(dt);
         avatar.Update(dt);
         base->RenderWorld();
         if (camera.BeginUpdate()) {
@@ -471,23 +512,35 @@ int main(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n");
+        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n"
+                             "       viewer --write-sample FOLDER\n");
         return 1;
     }
-    if (!PrepareSample(options.sample)) {
-        std::fprintf(stderr, "viewer: cannot use the folder %s\n", options.sample.c_str());
+    if (!PrepareSample(options)) {
+        std::fprintf(stderr, options.packed ? "viewer: no data.pcl in %s (scripts/pack-sample.sh makes it)\n"
+                                            : "viewer: cannot use the folder %s\n",
+                     options.sample.c_str());
         return 1;
     }
     HWND window = CreateViewerWindow();
     CKivBase *base = new CKivBase;
     int status = 1;
     if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
-        status = Run(options, base);
+        // --write-sample: the tree alone, for the pack tool to make the packed form from;
+        // the engine reads the scripts from the pack compiled.
+        status = options.writeOnly ? (WriteSample(options) && KivViewerCompileScripts(".") ? 0 : 1)
+                                   : Run(options, base);
     } else {
         std::fprintf(stderr, "viewer: the engine did not start\n");
     }
     base->Shutdown();
     delete base;
+    if (options.writeOnly) {
+        // The engine's own logs are no part of the tree.
+        for (const char *log : {"Texture.txt", "Object.txt", "Lua.log"}) {
+            DeleteFileA(log);
+        }
+    }
     if (IsWindow(window)) {
         DestroyWindow(window);
     }

@@ -1,4 +1,4 @@
-// The viewer's sample scene: a textured ground world with objects and a lit, textured model, written for the engine to load.
+// The viewer's sample scene: a textured ground world with objects and a lit, textured model, written for the engine to load; the projected shadow of a model.
 #include "viewerscene.h"
 
 #include <windows.h>
@@ -20,6 +20,8 @@
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
 #include "gfx/world/world.h"
+
+#include "engine/CKivClump.h"
 
 namespace {
 
@@ -434,4 +436,17 @@ RwBool KivViewerWriteSampleScene(const RwChar *folder)
         }
     }
     return ok;
+}
+
+RwBool KivViewerAddProjectedShadow(CKivClump *model, CKivClump *shadowModel)
+{
+    // Long enough to reach the ground from the model's height with a low sun.
+    const float kLength = 50.0f;
+    if (!model || !shadowModel || !model->GetClump() || !shadowModel->GetClump()) {
+        return FALSE;
+    }
+    // The texture darkens the ground as much as the model is dark in it.
+    const RwRGBA black = {0, 0, 0, 255};
+    shadowModel->SetColorRGB(&black);
+    return model->CreateShadow(shadowModel, kLength) == 1;
 }

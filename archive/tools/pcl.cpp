@@ -18,9 +18,12 @@ struct Source {
 void Usage()
 {
     printf("usage:\n"
-           "  pcl pack [-f] <folder> <archive>   pack a folder; entries are named\n"
+           "  pcl pack [-f] [-c] <folder> <archive>\n"
+           "                                     pack a folder; entries are named\n"
            "                                     folder/sub/file (the engine's names),\n"
-           "                                     or with -f stored in folders folder\\sub\\\n"
+           "                                     or with -f stored in folders folder\\sub\\;\n"
+           "                                     with -c the folder's own name is left\n"
+           "                                     out (sub/file: a game's data tree)\n"
            "  pcl list <archive>                 list folders and entries\n"
            "  pcl extract <archive> <name> [out] copy one entry to a disk file\n"
            "  pcl compact <archive> [level]      close holes (level 1 or 2) and rewrite\n");
@@ -37,7 +40,7 @@ bool Collect(const std::string &disk, const std::string &name, char sep, const s
         if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
             continue;
         std::string path = disk + "\\" + d.cFileName;
-        std::string entry = name + sep + d.cFileName;
+        std::string entry = name.empty() ? std::string(d.cFileName) : name + sep + d.cFileName;
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             Collect(path, entry, sep, skip, out);
         } else if (lstrcmpiA(path.c_str(), skip.c_str()) != 0) {
@@ -61,11 +64,17 @@ std::string FullPath(const char *path)
 
 int Pack(int argc, char **argv)
 {
-    bool folders = false;
+    bool folders = false, contents = false;
     int i = 0;
-    if (i < argc && !strcmp(argv[i], "-f")) {
-        folders = true;
-        ++i;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        if (!strcmp(argv[i], "-f")) {
+            folders = true;
+        } else if (!strcmp(argv[i], "-c")) {
+            contents = true;
+        } else {
+            Usage();
+            return 2;
+        }
     }
     if (argc - i != 2) {
         Usage();
@@ -78,7 +87,7 @@ int Pack(int argc, char **argv)
     size_t cut = dir.find_last_of("\\/:");
     std::string top = cut == std::string::npos ? dir : dir.substr(cut + 1);
     std::vector<Source> sources;
-    if (top.empty() || !Collect(dir, top, folders ? '\\' : '/', archive, &sources)) {
+    if (top.empty() || !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', archive, &sources)) {
         fprintf(stderr, "cannot read folder %s\n", dir.c_str());
         return 1;
     }
@@ -156,7 +165,8 @@ bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
 {
     if (parcel.Open(1, path, flags, 0))
         return true;
-    fprintf(stderr, "cannot open %s%s\n", path, (flags & 2) ? "" : " for writing");
+    fprintf(stderr, "cannot open %s%s: missing, in use or not a valid archive\n", path,
+            (flags & 2) ? "" : " for writing");
     return false;
 }
 

@@ -349,7 +349,7 @@ static RwBool AtomicBody(RxPipelineNode *self, const RxPipelineNodeParam *params
                     RwResourcesFreeEntry(entry);
                     return FALSE;
                 }
-                atomic->interpolator.flags &= ~static_cast<RwUInt32>(rpINTERPOLATORDIRTYINSTANCE);
+                atomic->interpolator.flags &= ~static_cast<RwUInt32>(rwINTERPOLATORDIRTYINSTANCE);
                 geometry->lockedSinceLastInst = 0;
             }
             RwResourcesUseResEntry(entry);

@@ -396,7 +396,7 @@ RwBool RwD3D9AtomicReinstance(void *object, RwResourceEntry *entry, RwD3D9AllInO
     if (g->numMorphTargets == 1) {
         return instance(atomic, header, TRUE);
     }
-    if (!(atomic->interpolator.flags & rpINTERPOLATORDIRTYINSTANCE) && g->lockedSinceLastInst == 0) {
+    if (!(atomic->interpolator.flags & rwINTERPOLATORDIRTYINSTANCE) && g->lockedSinceLastInst == 0) {
         return TRUE;
     }
     const RwUInt16 saved = g->lockedSinceLastInst;

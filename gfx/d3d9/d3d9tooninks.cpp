@@ -72,23 +72,70 @@ const D3DVERTEXELEMENT9 oneInkElements[] = {
     D3DDECL_END(),
 };
 
+// Tags are all 0 between passes except those of the vertices in `touched`, so a pass resets only what the last
+// one computed. The missing triangle of a border edge (index rwTOONNOINDEX) faces 2: f ^ 2 is never 1, so no
+// silhouette, and (f | 2) & 1 is f, so the edge is seen through its own triangle alone.
 WorkEntry *work = nullptr;
 RwUInt8 *facing = nullptr;
+RwUInt16 *touched = nullptr;
+RwInt32 numTouched = 0;
+RwUInt32 *edgeList = nullptr;         // the edges a pass draws, gathered in one sweep
+RwUInt32 edgeListSize = 0;
+
+void FreeScratch(void)
+{
+    RwFree(work);
+    RwFree(facing);
+    RwFree(touched);
+    RwFree(edgeList);
+    work = nullptr;
+    facing = nullptr;
+    touched = nullptr;
+    edgeList = nullptr;
+    numTouched = 0;
+    edgeListSize = 0;
+}
 
 RwBool Scratch(void)
 {
     if (!work) {
         work = static_cast<WorkEntry *>(RwMalloc(sizeof(WorkEntry) * rwTOONMAXVERTICES, MEMHINT_INKS));
-        facing = static_cast<RwUInt8 *>(RwMalloc(rwTOONMAXVERTICES, MEMHINT_INKS));
-        if (!work || !facing) {
-            RwFree(work);
-            RwFree(facing);
-            work = nullptr;
-            facing = nullptr;
+        facing = static_cast<RwUInt8 *>(RwMalloc(rwTOONMAXVERTICES + 1, MEMHINT_INKS));
+        touched = static_cast<RwUInt16 *>(RwMalloc(sizeof(RwUInt16) * rwTOONMAXVERTICES, MEMHINT_INKS));
+        if (!work || !facing || !touched) {
+            FreeScratch();
             return FALSE;
         }
+        std::memset(work, 0, sizeof(WorkEntry) * rwTOONMAXVERTICES);
+        facing[rwTOONNOINDEX] = 2;
     }
     return TRUE;
+}
+
+// Room in the edge list for `count` edges; FALSE without memory or for a count whose size wraps.
+RwBool EdgeListReserve(RwUInt32 count)
+{
+    if (count > 0x3FFFFFFFu) {
+        return FALSE;
+    }
+    if (count > edgeListSize) {
+        RwUInt32 *list = static_cast<RwUInt32 *>(RwMalloc(sizeof(RwUInt32) * count, MEMHINT_INKS));
+        if (!list) {
+            return FALSE;
+        }
+        RwFree(edgeList);
+        edgeList = list;
+        edgeListSize = count;
+    }
+    return TRUE;
+}
+
+void ResetWork(void)
+{
+    for (RwInt32 i = 0; i < numTouched; ++i) {
+        work[touched[i]].tag = TAGNONE;
+    }
+    numTouched = 0;
 }
 
 inline void TransformPoint(RwV3d *out, const RwV3d &p, const RwMatrix *m)
@@ -113,6 +160,7 @@ inline WorkEntry &Point(RwUInt32 v, const RwV3d *positions, const RwMatrix *obje
         e.y = p.y;
         e.z = p.z;
         e.tag = TAGPOINT;
+        touched[numTouched++] = static_cast<RwUInt16>(v);
     }
     return e;
 }
@@ -318,15 +366,50 @@ inline const RwToonInk *InkAt(const RwToonGeo *toon, RwUInt8 index)
     return index < toon->numInks ? toon->inks[index] : nullptr;
 }
 
-inline RwBool IsSilhouette(const RwToonEdge &e)
+inline RwUInt32 IsSilhouette(const RwUInt8 *f, const RwToonEdge &e)
 {
-    return e.triangle[1] != rwTOONNOINDEX && facing[e.triangle[0]] != facing[e.triangle[1]];
+    return (f[e.triangle[0]] ^ f[e.triangle[1]]) == 1;
 }
 
-// A border edge counts its one triangle.
-inline RwBool Seen(const RwToonEdge &e)
+inline RwUInt32 Seen(const RwUInt8 *f, const RwToonEdge &e)
 {
-    return facing[e.triangle[0]] || (e.triangle[1] != rwTOONNOINDEX && facing[e.triangle[1]]);
+    return (f[e.triangle[0]] | f[e.triangle[1]]) & 1;
+}
+
+// Of the first `count` edges, those that pass `test` go to the edge list; how many, or -1 without memory.
+// Branch-free: every index is stored and only the passing ones advance the list.
+template <RwUInt32 (*test)(const RwUInt8 *, const RwToonEdge &)>
+RwInt32 GatherEdges(const RwToonEdge *edges, RwUInt32 count)
+{
+    if (!EdgeListReserve(count)) {
+        return -1;
+    }
+    const RwUInt8 *f = facing;
+    RwUInt32 *list = edgeList;
+    RwUInt32 n = 0;
+    for (RwUInt32 i = 0; i < count; ++i) {
+        list[n] = i;
+        n += test(f, edges[i]);
+    }
+    return static_cast<RwInt32>(n);
+}
+
+// Facing of every triangle from the eye point in object space, through locals: stores through the byte
+// buffer may alias anything, which would reload every field per triangle.
+void ComputeFacing(const RwToonGeo *toon, const RwV3d *positions, const RwV3d &eye)
+{
+    const RwToonTriangle *triangles = toon->triangles;
+    const RwV3d *normals = toon->triangleNormals;
+    RwUInt8 *f = facing;
+    const RwReal ex = eye.x;
+    const RwReal ey = eye.y;
+    const RwReal ez = eye.z;
+    const RwInt32 count = toon->numTriangles;
+    for (RwInt32 i = 0; i < count; ++i) {
+        const RwV3d &p = positions[triangles[i].vertex[0]];
+        const RwV3d &n = normals[i];
+        f[i] = (ex - p.x) * n.x + (ey - p.y) * n.y + (ez - p.z) * n.z > 0.0f;
+    }
 }
 
 } // namespace
@@ -377,10 +460,7 @@ void RwToonInkResourcesDestroy(void)
         static_cast<IDirect3DIndexBuffer9 *>(rwToonDevice.quadIndexBuffer)->Release();
         rwToonDevice.quadIndexBuffer = nullptr;
     }
-    RwFree(work);
-    RwFree(facing);
-    work = nullptr;
-    facing = nullptr;
+    FreeScratch();
 }
 
 void RwToonGeoUpdateInks(RwToonGeo *toon, RwAtomic *atomic)
@@ -389,7 +469,7 @@ void RwToonGeoUpdateInks(RwToonGeo *toon, RwAtomic *atomic)
     if (!toon || !atomic || !camera || !camera->frameBuffer || camera->frameBuffer->width <= 0) {
         return;
     }
-    if (atomic->interpolator.flags & rpINTERPOLATORDIRTYSPHERE) {
+    if (atomic->interpolator.flags & rwINTERPOLATORDIRTYSPHERE) {
         RwAtomicUpdateBoundingSphere(atomic);
     }
     RwMatrix toCamera;
@@ -433,17 +513,15 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
     RwV3d eye;
     TransformPoint(&eye, RwFrameGetWorldMatrix(RwCameraGetFrame(Camera()))->pos, &inverse);
     // Nothing computed for one atomic is reused for the next.
-    for (RwInt32 v = 0; v < toon->numVertices; ++v) {
-        work[v].tag = TAGNONE;
-    }
-    for (RwInt32 i = 0; i < toon->numTriangles; ++i) {
-        const RwV3d &p = positions[toon->triangles[i].vertex[0]];
-        const RwV3d &n = toon->triangleNormals[i];
-        facing[i] = (eye.x - p.x) * n.x + (eye.y - p.y) * n.y + (eye.z - p.z) * n.z > 0.0f;
-    }
+    ResetWork();
+    ComputeFacing(toon, positions, eye);
     const RwBool perEdge = toon->numInks > 2;
     const RwToonInk *one = perEdge ? nullptr : InkAt(toon, toon->edgeInks[0].silhouette);
-    if (!perEdge && (!one || one->screenWidth == 0.0f)) {
+    const RwBool drawn = perEdge || (one && one->screenWidth != 0.0f);
+    // Gathered first so that the vertex room locked is the room used.
+    const RwInt32 silhouettes =
+        drawn ? GatherEdges<IsSilhouette>(toon->edges, static_cast<RwUInt32>(toon->numEdges)) : -1;
+    if (silhouettes < 0) {
         RwD3D9SetCullMode(savedCull);
         return;
     }
@@ -462,17 +540,10 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
             rwD3D9Driver.device->SetVertexShaderConstantF(7, c7, 1);
         }
     }
-    const RwUInt32 edges = static_cast<RwUInt32>(toon->numEdges);
-    // Counted first so that the vertex room locked is the room used.
-    RwUInt32 left = 0;
-    for (RwUInt32 i = 0; i < edges; ++i) {
-        left += IsSilhouette(toon->edges[i]);
-    }
-    for (RwUInt32 i = 0; i < edges && left > 0; ++i) {
+    RwUInt32 left = static_cast<RwUInt32>(silhouettes);
+    for (RwUInt32 j = 0; j < static_cast<RwUInt32>(silhouettes) && left > 0; ++j) {
+        const RwUInt32 i = edgeList[j];
         const RwToonEdge &edge = toon->edges[i];
-        if (!IsSilhouette(edge)) {
-            continue;
-        }
         const RwToonInk *k = perEdge ? InkAt(toon, toon->edgeInks[i].silhouette) : one;
         if (!k) {
             continue;
@@ -613,16 +684,14 @@ void RwToonRenderCreases(RwToonGeo *toon, const RwV3d *positions, const RwMatrix
     const RwReal scale = RwToonGetInkScale();
     QuadBatch batch;
     BatchBegin(batch, sizeof(PointColour), FALSE, 0);
-    const RwUInt32 creases = static_cast<RwUInt32>(toon->numCreaseEdges);
-    RwUInt32 left = 0;
-    for (RwUInt32 i = 0; i < creases; ++i) {
-        left += Seen(toon->edges[i]) ? 2 : 0;
-    }
-    for (RwUInt32 i = 0; i < creases && left > 0; ++i) {
+    const RwInt32 seen = GatherEdges<Seen>(toon->edges, static_cast<RwUInt32>(toon->numCreaseEdges));
+    const RwUInt32 count = seen > 0 ? static_cast<RwUInt32>(seen) : 0;
+    RwUInt32 left = 2 * count;
+    for (RwUInt32 j = 0; j < count && left > 0; ++j) {
+        const RwUInt32 i = edgeList[j];
         const RwToonEdge &edge = toon->edges[i];
-        const RwBool seen = Seen(edge);
         const RwToonInk *k = InkAt(toon, toon->edgeInks[i].crease);
-        if (!seen || !k) {
+        if (!k) {
             continue;
         }
         const WorkEntry &a = Projected(edge.vertex[0], positions, objectToCamera);

@@ -171,7 +171,7 @@ RwInt32 RwClumpGetPluginOffset(RwUInt32 pluginID)
 RwObjectHasFrame *RwAtomicSyncCallBack(RwObjectHasFrame *object)
 {
     RwAtomic *atomic = reinterpret_cast<RwAtomic *>(object);
-    if (atomic->interpolator.flags & rpINTERPOLATORDIRTYSPHERE) {
+    if (atomic->interpolator.flags & rwINTERPOLATORDIRTYSPHERE) {
         RwAtomicUpdateBoundingSphere(atomic);
     }
     atomic->object.object.privateFlags |= rwATOMICPRIVATEWORLDBOUNDDIRTY;
@@ -195,7 +195,7 @@ RwAtomic *RwAtomicCreate(void)
     RwObjectHasFrameSetFrame(atomic, nullptr);
     atomic->object.sync = RwAtomicSyncCallBack;
     atomic->renderCallBack = RwAtomicDefaultRenderCallBack;
-    atomic->interpolator.flags = rpINTERPOLATORDIRTYINSTANCE | rpINTERPOLATORDIRTYSPHERE;
+    atomic->interpolator.flags = rwINTERPOLATORDIRTYINSTANCE | rwINTERPOLATORDIRTYSPHERE;
     atomic->interpolator.time = 1.0f;
     atomic->interpolator.recipTime = 1.0f;
     RwLinkListInitialize(&atomic->llWorldSectorsInAtomic);
@@ -285,14 +285,14 @@ RwAtomic *RwAtomicUpdateBoundingSphere(RwAtomic *atomic)
     } else {
         atomic->boundingSphere = g->morphTarget[inRange ? in.startMorphTarget : 0].boundingSphere;
     }
-    in.flags &= ~static_cast<RwUInt32>(rpINTERPOLATORDIRTYSPHERE);
+    in.flags &= ~static_cast<RwUInt32>(rwINTERPOLATORDIRTYSPHERE);
     atomic->object.object.privateFlags |= rwATOMICPRIVATEWORLDBOUNDDIRTY;
     return atomic;
 }
 
 const RwSphere *RwAtomicGetWorldBoundingSphere(RwAtomic *atomic)
 {
-    if (atomic->interpolator.flags & rpINTERPOLATORDIRTYSPHERE) {
+    if (atomic->interpolator.flags & rwINTERPOLATORDIRTYSPHERE) {
         RwAtomicUpdateBoundingSphere(atomic);
     }
     RwFrame *frame = RwAtomicGetFrame(atomic);

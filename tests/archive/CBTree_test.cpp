@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
 #include <map>
 #include <memory>
 #include <random>
@@ -26,8 +31,22 @@ struct ItemOrder
 typedef CBTree<Item *, ItemOrder> ItemTree;
 typedef std::vector<std::pair<int, int>> Pairs;
 
+// The lowest stack address seen inside the tree's walks, through the walk's
+// callback and the node deletes of Clear: a recursive walk of a deep list goes
+// one frame down per node.
+bool s_watch = false;
+uintptr_t s_lowest = UINTPTR_MAX;
+
+__attribute__((noinline)) void NoteStack()
+{
+    volatile char here = 0;
+    if (s_watch)
+        s_lowest = std::min(s_lowest, reinterpret_cast<uintptr_t>(&here));
+}
+
 void Collect(Item *key, Item *value, void *word)
 {
+    NoteStack();
     EXPECT_EQ(key, value);
     static_cast<Pairs *>(word)->emplace_back(value->key, value->id);
 }
@@ -106,10 +125,29 @@ TEST(CBTree, RandomOperationsMatchMultimap)
     }
 }
 
+void *operator new(size_t size)
+{
+    void *p = std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void operator delete(void *p) noexcept
+{
+    NoteStack();
+    std::free(p);
+}
+void operator delete(void *p, size_t) noexcept
+{
+    NoteStack();
+    std::free(p);
+}
+
+// Sorted insertion makes a list as deep as the tree is large; the walks keep
+// their stack flat however deep the tree is.
 TEST(CBTree, DegenerateTreeWalksAndClearsWithoutDeepRecursion)
 {
-    // Sorted insertion makes a list 50000 nodes deep.
-    const int n = 50000;
+    const int n = 4000;
     std::vector<Item> items(n);
     ItemTree tree;
     for (int i = 0; i < n; ++i) {
@@ -117,11 +155,21 @@ TEST(CBTree, DegenerateTreeWalksAndClearsWithoutDeepRecursion)
         ASSERT_NE(nullptr, tree.Insert(&items[i]));
     }
     Pairs visited;
+    volatile char top = 0;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(&top);
+    s_watch = true;
     tree.ForEach(Collect, &visited);
+    const uintptr_t walkLowest = s_lowest;
+    s_lowest = UINTPTR_MAX;
+    tree.Clear();
+    const uintptr_t clearLowest = s_lowest;
+    s_watch = false;
+    for (uintptr_t lowest : {walkLowest, clearLowest}) {
+        ASSERT_LT(lowest, start);
+        EXPECT_LT(start - lowest, 4096u);
+    }
     ASSERT_EQ(static_cast<size_t>(n), visited.size());
     EXPECT_EQ(n - 1, visited.back().second);
-    EXPECT_EQ(&items[n - 2], ItemTree::Prev(tree.Last())->value);
-    tree.Clear();
     EXPECT_EQ(0, tree.GetCount());
     EXPECT_EQ(nullptr, tree.GetRoot());
     // The elements are the owner's: still there, and insertable again.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "EngineRead.h"
-#include "TempTree.h"
+#include "support/scratch_folder.h"
 #include "archive/CParcelBase.h"
 
 namespace {
@@ -35,7 +35,7 @@ HANDLE OpenForRead(CParcelBase &parcel, const char *name)
 
 TEST(ParcelOpen, RootEndsWithExactlyOneBackslash)
 {
-    TempTree tree;
+    ScratchFolder tree;
     tree.Folder("Data");
     tree.File("Data\\a.txt", "A");
     WorkingDirectory cwd(tree.Path());
@@ -62,7 +62,7 @@ TEST(ParcelOpen, RootEndsWithExactlyOneBackslash)
 
 TEST(ParcelOpen, WhatIsNoFolderFailsAndLeavesNoRoot)
 {
-    TempTree tree;
+    ScratchFolder tree;
     tree.File("plain.txt", "x");
     const struct {
         std::string path;
@@ -91,7 +91,7 @@ TEST(ParcelOpen, WhatIsNoFolderFailsAndLeavesNoRoot)
 
 TEST(ParcelFiles, EngineReadPatternWithEitherSlash)
 {
-    TempTree tree;
+    ScratchFolder tree;
     tree.Folder("Data");
     tree.Folder("Data\\Scene");
     std::string contents;
@@ -109,7 +109,7 @@ TEST(ParcelFiles, EngineReadPatternWithEitherSlash)
 
 TEST(ParcelFiles, RootPlusNameBeyondTheBufferFailsCleanly)
 {
-    TempTree tree;
+    ScratchFolder tree;
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
     parcel.SetRecordNames(TRUE);
@@ -141,7 +141,7 @@ TEST(ParcelFiles, RootPlusNameBeyondTheBufferFailsCleanly)
 
 TEST(ParcelNames, FailedNameRecordedOnceInAnyLetterCase)
 {
-    TempTree tree;
+    ScratchFolder tree;
     tree.File("Here.txt", "h");
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
@@ -194,7 +194,7 @@ DWORD WINAPI OpenMissingNames(LPVOID thread)
 
 TEST(ParcelNames, TwoThreadsRecordEveryNameOnce)
 {
-    TempTree tree;
+    ScratchFolder tree;
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Path().c_str(), 2, 10240));
     parcel.SetRecordNames(TRUE);
@@ -230,7 +230,7 @@ TEST(ParcelNames, ChangeCallbackSeesEveryStoreUntilReset)
 
 TEST(ParcelFolders, RemoveDirectoryTakesOnlyItsFolderBelowTheRoot)
 {
-    TempTree tree;
+    ScratchFolder tree;
     for (const char *folder : {"Root", "Root\\Foo", "Root\\Foo\\Sub", "Root\\Foo2", "Root\\Bar"})
         tree.Folder(folder);
     const char *kept[] = {"Root\\Foobar.txt", "Root\\Foo2\\c.txt", "Root\\Fo.txt", "outside.txt"};
@@ -265,7 +265,7 @@ TEST(ParcelFolders, RemoveDirectoryTakesOnlyItsFolderBelowTheRoot)
 
 TEST(ParcelFolders, FindAndFileInfoWorkBelowTheRoot)
 {
-    TempTree tree;
+    ScratchFolder tree;
     tree.Folder("D");
     tree.File("D\\one.txt", "1");
     tree.File("D\\two.txt", "2");
@@ -300,7 +300,7 @@ TEST(ParcelMmio, ChunksOfAWaveFileBelowTheRoot)
         1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x88, 0x58, 1, 0, 2, 0, 16, 0,
         'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3, 4,
     };
-    TempTree tree;
+    ScratchFolder tree;
     tree.Folder("snd");
     tree.File("snd\\a.wav", std::string(reinterpret_cast<const char *>(wave), sizeof(wave)));
     CParcelBase parcel;
@@ -318,18 +318,9 @@ TEST(ParcelMmio, ChunksOfAWaveFileBelowTheRoot)
     chunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
     ASSERT_EQ(MMSYSERR_NOERROR, parcel.MmioDescend(mmio, &chunk, &riff, MMIO_FINDCHUNK));
     EXPECT_EQ(4u, chunk.cksize);
-
-    // Direct buffer access: read the four samples through the info block.
-    MMIOINFO info = {};
-    ASSERT_EQ(MMSYSERR_NOERROR, parcel.MmioGetInfo(mmio, &info, 0));
-    if (info.pchNext >= info.pchEndRead) {
-        ASSERT_EQ(MMSYSERR_NOERROR, parcel.MmioAdvance(mmio, &info, MMIO_READ));
-    }
-    ASSERT_GE(info.pchEndRead - info.pchNext, 4);
-    EXPECT_EQ(0, std::memcmp(info.pchNext, wave + 44, 4));
-    info.pchNext += 4;
-    EXPECT_EQ(MMSYSERR_NOERROR, parcel.MmioSetInfo(mmio, &info, 0));
+    char samples[8];
+    EXPECT_EQ(4, parcel.MmioRead(mmio, samples, 8));
+    EXPECT_EQ(0, std::memcmp(samples, wave + 44, 4));
     EXPECT_EQ(48, parcel.MmioSeek(mmio, 0, SEEK_CUR));
-    EXPECT_EQ(0, parcel.MmioRead(mmio, reinterpret_cast<HPSTR>(&info), 1));
     EXPECT_EQ(MMSYSERR_NOERROR, parcel.MmioClose(mmio, 0));
 }

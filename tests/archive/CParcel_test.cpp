@@ -6,7 +6,7 @@
 #include <string>
 
 #include "EngineRead.h"
-#include "TempTree.h"
+#include "support/scratch_folder.h"
 #include "archive/CParcel.h"
 
 // Live heap blocks of this program, to see that objects give back what they take.
@@ -46,7 +46,7 @@ void operator delete(void *p, size_t) noexcept
 
 namespace {
 
-void MakeDataTree(const TempTree &tree)
+void MakeDataTree(const ScratchFolder &tree)
 {
     tree.Folder("Data");
     tree.Folder("Data\\Configs");
@@ -61,7 +61,7 @@ void MakeDataTree(const TempTree &tree)
 
 TEST(ParcelLife, OpeningLooseFilesReleasesTheArchiveAndLeavesPackedMode)
 {
-    TempTree tree;
+    ScratchFolder tree;
     MakeDataTree(tree);
     const std::string archive = tree.Full("new.pcl");
     CParcel parcel;
@@ -121,7 +121,7 @@ TEST(ParcelLife, OpeningLooseFilesReleasesTheArchiveAndLeavesPackedMode)
 
 TEST(ParcelLife, DestructorReleasesRecordedNamesAndTheArchive)
 {
-    TempTree tree;
+    ScratchFolder tree;
     const std::string archive = tree.Full("new.pcl");
     const LONG before = s_liveBlocks;
     for (DWORD mode : {0u, 1u}) {
@@ -145,7 +145,7 @@ TEST(ParcelLife, DestructorReleasesRecordedNamesAndTheArchive)
 
 TEST(ParcelExports, CreateTwiceHandsOutTheSameObjectAndLeaksNothing)
 {
-    TempTree tree;
+    ScratchFolder tree;
     MakeDataTree(tree);
     ReleaseParcel(); // an empty slot: nothing happens
     const LONG before = s_liveBlocks;

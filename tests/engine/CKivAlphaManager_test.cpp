@@ -11,7 +11,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 std::vector<std::pair<RwInt32, RwUInt32>> states;
 RwRenderStateSetFunction realSet = nullptr;

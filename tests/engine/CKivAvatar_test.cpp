@@ -13,6 +13,8 @@
 #include "engine/CKivWorld.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
+#include "engine/CKivToon.h"
+#include "gfx/plugins/skin/skin.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "tests/gfx/d3d9/d3d9readback.h"
@@ -21,7 +23,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 class Avatar : public ::testing::Test {
 protected:
@@ -90,28 +92,52 @@ TEST_F(Avatar, CreateDressesPartsAndRunsTheScripts)
 }
 
 // The body script's "walk" drives the bones: "Bip01" turns a quarter about y
-// over its second, carrying the parts round; the head stays above it.
+// each second, carrying the shoulders round; the head stays above it.
 TEST_F(Avatar, BehavioursMoveTheBones)
 {
     CKivAvatar avatar;
     ASSERT_EQ(1, avatar.Create(1, 1, 1));
     ASSERT_NE(nullptr, avatar.GetHierarchy());
-    EXPECT_EQ(6, avatar.GetHierarchy()->numNodes);
-    RwFrame *spine = avatar.FindFrame("spine"), *head = avatar.FindFrame("_headShape");
-    ASSERT_TRUE(spine && head);
-    const RwV3d rest = RwFrameGetWorldMatrix(spine)->pos;
-    EXPECT_NEAR(3.0f, rest.x, 1e-4f);
+    EXPECT_EQ(kKivTestBoneCount, avatar.GetHierarchy()->numNodes);
+    RwFrame *arm = avatar.FindFrame("arml"), *head = avatar.FindFrame("_headShape");
+    ASSERT_TRUE(arm && head);
+    const RwV3d rest = RwFrameGetWorldMatrix(arm)->pos, shoulder = KivTestBoneRest(3);
+    EXPECT_NEAR(shoulder.x, rest.x, 1e-4f);
     ASSERT_EQ(1, avatar.PlayBehavior("walk"));
     for (float t : {0.5f, 0.25f}) {
         avatar.Update(t);
         const float angle = avatar.GetAnimationTime() * 3.14159265f / 2;
-        const RwV3d at = RwFrameGetWorldMatrix(spine)->pos, top = RwFrameGetWorldMatrix(head)->pos;
-        EXPECT_NEAR(3.0f * std::cos(angle), at.x, 1e-3f) << t;
-        EXPECT_NEAR(0.0f, at.y, 1e-3f);
-        EXPECT_NEAR(-3.0f * std::sin(angle), at.z, 1e-3f) << t;
-        EXPECT_NEAR(0.0f, top.x * top.x + top.y * top.y + top.z * top.z, 1e-6f);
+        const RwV3d at = RwFrameGetWorldMatrix(arm)->pos, top = RwFrameGetWorldMatrix(head)->pos;
+        EXPECT_NEAR(shoulder.x * std::cos(angle), at.x, 1e-3f) << t;
+        EXPECT_NEAR(shoulder.y, at.y, 1e-3f);
+        EXPECT_NEAR(-shoulder.x * std::sin(angle), at.z, 1e-3f) << t;
+        EXPECT_NEAR(0.0f, top.x * top.x + top.z * top.z, 1e-6f);
+        EXPECT_NEAR(KivTestBoneRest(2).y, top.y, 1e-3f);
     }
     EXPECT_GT(avatar.GetAnimationTime(), 0.5f);
+}
+
+// The sample ink puts every body part on the toon skin pipeline with both inks bound.
+TEST_F(Avatar, TheSampleInkTakesEveryPart)
+{
+    CKivToon toon;
+    ASSERT_EQ(1, toon.Load(kKivTestInkFile, nullptr, nullptr));
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    avatar.SetToon(&toon);
+    for (const char *part : {"_headShape", "spine", "arml", "armr", "leg"}) {
+        RwAtomic *atomic = avatar.FindAtomic(part);
+        ASSERT_NE(nullptr, atomic) << part;
+        EXPECT_EQ(rwSKINTYPETOON, RwSkinAtomicGetType(atomic)) << part;
+        const RwToonGeo *geo = RwToonGeometryGetToonGeo(atomic->geometry);
+        ASSERT_NE(nullptr, geo) << part;
+        EXPECT_GT(geo->numCreaseEdges, 0) << part;
+        for (int i = 0; i < 2; i++) {
+            ASSERT_NE(nullptr, geo->inks[i]) << part;
+            EXPECT_EQ(0, std::memcmp(&kKivTestInkColour, &geo->inks[i]->colour, 4)) << part;
+        }
+    }
+    avatar.SetToon(nullptr);
 }
 
 TEST_F(Avatar, DirtyTextureTakesOneReferencePerMaterial)
@@ -278,6 +304,9 @@ TEST_F(Avatar, TheHeadShowsTheEmotionsFaceFrames)
     CKivAvatar avatar;
     avatar.Create(1, 1, 1);
     avatar.SetEmotion("normal");
+    // The skinned body stands once its bones are posed; turning keeps the head on the axis.
+    ASSERT_EQ(1, avatar.PlayBehavior("walk"));
+    avatar.Update(0.0f);
     ASSERT_EQ(1, world.AddClump(&avatar));
     CKivBase::GetInstance()->SetCurrentWorld(&world);
     const auto expect = [](int frame) {

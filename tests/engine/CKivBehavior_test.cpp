@@ -7,7 +7,7 @@
 
 namespace {
 
-::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 TEST(Behaviors, DurationOverlapsEachMotionByItsBlend)
 {

@@ -13,7 +13,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 CKivViewport *EngineViewport() { return HostedEngine<>::base->GetViewport(); }
 
@@ -34,9 +34,7 @@ TEST(Camera, FieldOfViewChoosesProjectionAndViewWindow)
         EXPECT_NEAR(r.x, rw->viewWindow.x, 1e-5f);
         EXPECT_NEAR(r.y, rw->viewWindow.y, 1e-5f);
         EXPECT_EQ(EngineViewport()->GetRaster(), rw->frameBuffer);
-        EXPECT_FLOAT_EQ(100.0f, camera.GetFarClip());
         EXPECT_NE(nullptr, RwCameraGetFrame(rw));
-        EXPECT_STREQ("scene", camera.GetName());
 
         EXPECT_EQ(1, camera.SetViewport(nullptr));
         EXPECT_EQ(rwPARALLEL, rw->projectionType);
@@ -44,12 +42,6 @@ TEST(Camera, FieldOfViewChoosesProjectionAndViewWindow)
         EXPECT_EQ(nullptr, rw->zBuffer);
         EXPECT_FLOAT_EQ(1.0f, rw->viewWindow.y);
     }
-    CKivCamera unnamed;
-    char address[32];
-    snprintf(address, sizeof(address), "%p", static_cast<void *>(&unnamed));
-    for (char *c = address; *c; c++)
-        *c = static_cast<char>(tolower(*c));
-    EXPECT_STREQ(address, unnamed.GetName());
 }
 
 TEST(Camera, LookAtPlacesTheFrameAndProjectsPoints)

@@ -3,8 +3,6 @@
 #include "sample/engine_scene.h"
 #include "motion_files.h"
 
-#include <FreeImage.h>
-
 #include <cmath>
 
 #include "engine/CKivAnimManager.h"
@@ -17,7 +15,6 @@
 #include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
-#include "sample/png_bytes.h"
 #include "gfx/plugins/toon/toon.h"
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
@@ -28,13 +25,18 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
+
+std::vector<RwAtomic *> Atomics(CKivClump &clump)
+{
+    std::vector<RwAtomic *> all;
+    RwClumpForAllAtomics(clump.GetClump(), [](RwAtomic *a, void *d) { static_cast<std::vector<RwAtomic *> *>(d)->push_back(a); return a; }, &all);
+    return all;
+}
 
 RwAtomic *FirstAtomic(CKivClump &clump)
 {
-    RwAtomic *first = nullptr;
-    RwClumpForAllAtomics(clump.GetClump(), [](RwAtomic *a, void *d) { *static_cast<RwAtomic **>(d) = a; return (RwAtomic *)nullptr; }, &first);
-    return first;
+    return Atomics(clump).at(0);
 }
 
 int RenderArrays(RwGeometry *g)
@@ -43,14 +45,6 @@ int RenderArrays(RwGeometry *g)
     for (RwInt32 i = 0; i < RwUserDataGeometryGetArrayCount(g); i++)
         n += !strcmp(RwUserDataGeometryGetArray(g, i)->name, "render");
     return n;
-}
-
-// Switches the atomic again over another callback.
-void RestoreAlphaTo(RwAtomic *atomic, RwAtomicCallBackRender callback)
-{
-    CKivClump::RestoreAlphaAtomic(atomic);
-    atomic->renderCallBack = callback;
-    CKivClump::SetupAlphaAtomic(atomic);
 }
 
 int Load(CKivClump &clump, const KivTestQuad &quad, const char *file = "part.dff")
@@ -64,10 +58,7 @@ TEST(Clump, NamesAreLowerCaseOrTheAddress)
     CKivClump unnamed, named("Hero.DFF");
     char address[32];
     snprintf(address, sizeof(address), "%p", static_cast<void *>(&unnamed));
-    std::string lower(address);
-    for (char &c : lower)
-        c = static_cast<char>(tolower(c));
-    EXPECT_EQ(lower, unnamed.GetName());
+    EXPECT_STREQ(CharLowerA(address), unnamed.GetName());
     EXPECT_STREQ("hero.dff", named.GetName());
     named.SetTypeName("a-type-name-longer-than-thirty-one-characters");
     EXPECT_EQ(31u, strlen(named.GetTypeName()));
@@ -186,9 +177,7 @@ TEST(Clump, AlphaSwitchingKeepsAdditivePartsAndClonesDrawing)
     ASSERT_EQ(1, own.CloneWithOwnGeometry(&source));
     EXPECT_EQ(&copy, CKivClump::FromClump(copy.GetClump()));
 
-    std::vector<RwAtomic *> s, c;
-    RwClumpForAllAtomics(source.GetClump(), [](RwAtomic *a, void *d) { static_cast<std::vector<RwAtomic *> *>(d)->push_back(a); return a; }, &s);
-    RwClumpForAllAtomics(copy.GetClump(), [](RwAtomic *a, void *d) { static_cast<std::vector<RwAtomic *> *>(d)->push_back(a); return a; }, &c);
+    const std::vector<RwAtomic *> s = Atomics(source), c = Atomics(copy);
     ASSERT_EQ(2u, c.size());
     for (RwAtomic *a : c)
         EXPECT_EQ(CKivClump::AlphaRenderCallBack, a->renderCallBack);
@@ -436,8 +425,7 @@ TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
 
 TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)
 {
-    CreateDirectoryA("uvtex", nullptr);
-    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     const auto uva = uvabytes::Dictionary({uvabytes::Scroll("first")});
     WriteFileBytes("scroll.uva", std::string(uva.begin(), uva.end()));
     CKivUVAnim anim;
@@ -475,7 +463,9 @@ TEST(Clump, ToonChangesKeepOneSwitchPerTransparentPart)
     EXPECT_EQ(CKivClump::AlphaRenderCallBack, atomic->renderCallBack);
     EXPECT_EQ(1, RenderArrays(atomic->geometry));
     // A toon-drawn part keeps its toon callback behind the switch.
-    RestoreAlphaTo(atomic, RwToonAtomicRenderCallBack);
+    CKivClump::RestoreAlphaAtomic(atomic);
+    atomic->renderCallBack = RwToonAtomicRenderCallBack;
+    CKivClump::SetupAlphaAtomic(atomic);
     EXPECT_EQ(RwToonAtomicRenderCallBack, AtomicGetSavedRenderCallBack(atomic));
 }
 

@@ -136,7 +136,7 @@ TEST_F(SoundTest, FadesLandOnTheTargetAndAFadeToZeroRemoves)
     EXPECT_EQ(0, Sound()->GetSoundCount());
 }
 
-TEST_F(SoundTest, FollowedClumpAndDestroyedWorld)
+TEST_F(SoundTest, FollowedClumpBehaviourSoundsAndDestroyedWorld)
 {
     WriteFileBytes("sound.dff", KivTestModel({{KivTestQuad(), {0, 1, 0}}}));
     WriteFileBytes("sound.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
@@ -145,7 +145,7 @@ TEST_F(SoundTest, FollowedClumpAndDestroyedWorld)
     CKivClump *clump = new CKivClump;
     ASSERT_EQ(1, clump->Load("sound.dff", nullptr));
     ASSERT_EQ(1, world->AddClump(clump));
-    const RwV3d at = {4.0f, 5.0f, 6.0f};
+    const RwV3d at = {4.0f, 5.0f, 6.0f}, moved = {7.0f, 8.0f, 9.0f};
     clump->SetPosition(&at);
     Sound()->SetWorld(world);
     const KivSoundHandle h = Sound()->PlayEventOnObject(0, 0, clump->GetName());
@@ -153,11 +153,17 @@ TEST_F(SoundTest, FollowedClumpAndDestroyedWorld)
     EvsVector p = {};
     EvsEventGetPosition(reinterpret_cast<EvsEvent *>(h), &p, nullptr);
     EXPECT_FLOAT_EQ(5.0f, p.y);
-    const RwV3d moved = {7.0f, 8.0f, 9.0f};
     clump->SetPosition(&moved);
     Advance(10);
     EvsEventGetPosition(reinterpret_cast<EvsEvent *>(h), &p, nullptr);
     EXPECT_FLOAT_EQ(8.0f, p.y);
+    // A behaviour with a sound plays it on its clump; one without plays none.
+    clump->CreateBehavior("quiet", -1);
+    clump->CreateBehavior("shout", 1);
+    ASSERT_EQ(1, clump->PlayBehavior("quiet"));
+    EXPECT_EQ(1, Sound()->GetSoundCount());
+    ASSERT_EQ(1, clump->PlayBehavior("shout"));
+    EXPECT_EQ(1, Sound()->IsEventPlaying(1, 1));
     world->RemoveClump(clump);
     Advance(10);
     EXPECT_EQ(0, Sound()->GetSoundCount());
@@ -168,27 +174,6 @@ TEST_F(SoundTest, FollowedClumpAndDestroyedWorld)
     Advance(10);
     EXPECT_EQ(0, Sound()->GetSoundCount());
     delete clump;
-}
-
-TEST_F(SoundTest, BehaviourSoundFollowsItsClump)
-{
-    WriteFileBytes("sound.dff", KivTestModel({{KivTestQuad(), {0, 1, 0}}}));
-    WriteFileBytes("sound.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
-    CKivWorld world("act");
-    ASSERT_EQ(1, world.Load("sound.bsp", nullptr, nullptr));
-    CKivClump clump;
-    ASSERT_EQ(1, clump.Load("sound.dff", nullptr));
-    world.AddClump(&clump);
-    Sound()->SetWorld(&world);
-    clump.CreateBehavior("quiet", -1);
-    clump.CreateBehavior("shout", 1);
-    ASSERT_EQ(1, clump.PlayBehavior("quiet"));
-    EXPECT_EQ(0, Sound()->GetSoundCount());
-    ASSERT_EQ(1, clump.PlayBehavior("shout"));
-    EXPECT_EQ(1, Sound()->IsEventPlaying(1, 1));
-    world.RemoveClump(&clump);
-    Advance(10);
-    EXPECT_EQ(0, Sound()->GetSoundCount());
 }
 
 TEST_F(SoundTest, ListenerAtTheWorldCameraAndUnchangedWithout)

@@ -12,7 +12,7 @@
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 RwTexture *const kA = reinterpret_cast<RwTexture *>(0x10);
 RwTexture *const kB = reinterpret_cast<RwTexture *>(0x20);

@@ -12,17 +12,10 @@
 #include "gfx/plugins/toon/toon.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
-#include "gfx/world/world.h"
 
 namespace {
 
-// Geometries and clumps live in the world module, which the engine root does not attach yet.
-class ToonHost : public CKivBase {
-public:
-    int AttachPlugins() override { return CKivBase::AttachPlugins() && RwWorldPluginAttach(); }
-};
-
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<ToonHost>);
+auto *const host = HostEngine();
 
 std::string Name(const char *name)
 {
@@ -69,7 +62,7 @@ protected:
     }
 };
 
-TEST_F(Toon, InkOnlyLoadLeavesThePaintsOutAndRestoresTheMode)
+TEST_F(Toon, LoadsRestoreTheReadModeAndAnInkOnlyLoadLeavesThePaintsOut)
 {
     CKivToon toon;
     ASSERT_EQ(1, toon.Load("toon_test.ink", nullptr, nullptr));
@@ -79,15 +72,12 @@ TEST_F(Toon, InkOnlyLoadLeavesThePaintsOutAndRestoresTheMode)
     EXPECT_EQ(2, CKivBase::GetTextureReadMode());
     ASSERT_EQ(1, toon.Load("toon_test.ink", "toon_test.pnt", "tex/"));
     EXPECT_EQ(1, toon.GetPaintDictionary()->count);
-}
 
-TEST_F(Toon, FailedLoadsRestoreTheMode)
-{
     WriteFileBytes("toon_bad.ink", InkFile().substr(0, 30));
     const char *cases[][2] = {{"missing.ink", nullptr}, {"toon_bad.ink", nullptr}, {"toon_test.ink", "missing.pnt"}};
     for (const auto &c : cases) {
-        CKivToon toon;
-        EXPECT_EQ(0, toon.Load(c[0], c[1], ""));
+        CKivToon failed;
+        EXPECT_EQ(0, failed.Load(c[0], c[1], ""));
         EXPECT_EQ(2, CKivBase::GetTextureReadMode()) << c[0];
     }
     DeleteFileA("toon_bad.ink");

@@ -1,36 +1,27 @@
 // The engine's UV animation files: the first animation of a ".uva" read through the archive, and its texture.
 #include "engine_host.h"
 
-#include <FreeImage.h>
-
 #include "engine/CKivUVAnim.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
 #include "gfx/world/material.h"
-#include "sample/png_bytes.h"
 
 namespace {
 
 using namespace uvabytes;
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 std::string Text(const Bytes &bytes)
 {
     return std::string(bytes.begin(), bytes.end());
 }
 
-void WriteScrollTexture()
-{
-    CreateDirectoryA("uvtex", nullptr);
-    WriteFileBytes("uvtex/scroll.png", SavePng(FreeImage_Allocate(4, 4, 32)));
-}
-
 TEST(UVAnim, LoadKeepsTheFirstAnimationAndItsTexture)
 {
-    WriteScrollTexture();
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     WriteFileBytes("three.uva", Text(Dictionary({Scroll("first"), Scroll("second"), Scroll("third")})));
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
@@ -71,7 +62,7 @@ TEST(UVAnim, LoadKeepsTheFirstAnimationAndItsTexture)
 
 TEST(UVAnim, FilesWithoutAnimationsKeepNothing)
 {
-    WriteScrollTexture();
+    WriteFileBytes("uvtex/scroll.png", GradientPng(4, 4));
     Build plain;
     plain.Header(0x16, 4).U32(0);
     WriteFileBytes("plain.uva", Text(plain.bytes));

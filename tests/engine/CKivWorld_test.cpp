@@ -3,6 +3,9 @@
 #include "sample/engine_scene.h"
 
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/CGameCharacterManager.h"
 #include "engine/CKivAlphaManager.h"
@@ -15,9 +18,12 @@
 #include "engine/KivDebug.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/image.h"
+#include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
+#include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9skinpipe.h"
 #include "gfx/d3d9/d3d9standard.h"
 #include "gfx/plugins/hanim/dff_bytes.h"
@@ -75,7 +81,7 @@ protected:
     {
         messages.clear();
         previousSink = KivDebugSetSink(Collect);
-        WriteFileBytes("ground.bsp", KivTestGround(50.0f, 0.0f, 30.0f));
+        WriteFileBytes("ground.bsp", Ground());
         world = new CKivWorld("Scene");
         ASSERT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
         world->SetClearColor({0, 0, 0, 255});
@@ -85,6 +91,8 @@ protected:
         world->SetCamera(camera);
         CKivBase::GetInstance()->SetCurrentWorld(world);
     }
+
+    virtual std::string Ground() { return KivTestGround(50.0f, 0.0f, 30.0f); }
 
     void Look(float height)
     {
@@ -363,6 +371,84 @@ TEST_F(WorldScene, ASkinnedCasterShadowsItsPoseNotItsBindPose)
 
 class Blobs : public CGameCharacterManager {
 };
+
+const RwRGBA kGrass = {90, 170, 70, 255};
+
+// The same view over a lit ground that wears a grass texture.
+class GrassScene : public WorldScene {
+protected:
+    std::string Ground() override
+    {
+        RwImage *image = RwImageCreate(4, 4, 32);
+        RwImageAllocatePixels(image);
+        for (int i = 0; i < 16; i++)
+            std::memcpy(image->cpPixels + (i / 4) * image->stride + 4 * (i % 4), &kGrass, 4);
+        EXPECT_NE(nullptr, RwImageWritePng(image, "grass.png"));
+        RwImageDestroy(image);
+        return KivTestGround(50.0f, 0.0f, 30.0f, 1, 1, true, "grass");
+    }
+
+    // The frame as a grab of it keeps it, alpha included.
+    std::vector<RwRGBA> Grab()
+    {
+        RwRaster *raster = camera->GetCamera()->frameBuffer;
+        RwImage *image = RwImageCreate(raster->width, raster->height, 32);
+        std::vector<RwRGBA> pixels;
+        if (image && RwImageAllocatePixels(image) && RwImageSetFromRaster(image, raster)) {
+            for (int y = 0; y < raster->height; y++) {
+                const RwRGBA *row = reinterpret_cast<const RwRGBA *>(image->cpPixels + y * image->stride);
+                pixels.insert(pixels.end(), row, row + raster->width);
+            }
+        }
+        RwImageDestroy(image);
+        width = raster->width;
+        return pixels;
+    }
+
+    int width = 0;
+};
+
+TEST_F(GrassScene, ShadowsDarkenTexturedGroundAndLeaveTheFrameOpaque)
+{
+    Sun();
+    Caster();
+    ASSERT_EQ(1, Render());
+    ASSERT_EQ(1, Render());
+    // A half-dark blob 6 units to the screen's right.
+    RwTexture *texture = KivTestBlobTexture(4, 0x80000000u);
+    const RwV3d point = {-6, 3, 0};
+    Blobs().RenderShadow(world->GetWorld(), &point, 3.0f, 10.0f, texture, camera);
+    RwTextureDestroy(texture);
+    RwUInt32 channels = 0;   // what draws next writes all channels again
+    RwD3D9GetRenderState(D3DRS_COLORWRITEENABLE, &channels);
+    EXPECT_EQ(0xFu, channels);
+    const std::vector<RwRGBA> frame = Grab();
+    ASSERT_FALSE(frame.empty());
+    // Under the caster: the grass times 1 - 150/255 at intensity 385/400.
+    const float kept = 1.0f - 150.0f / 255 * 385 / 400;
+    const RwRGBA under = frame[384 * width + 512], blob = frame[384 * width + 512 + 154];
+    EXPECT_NEAR(kGrass.red * kept, under.red, 10);
+    EXPECT_NEAR(kGrass.green * kept, under.green, 10);
+    EXPECT_NEAR(kGrass.blue * kept, under.blue, 10);
+    EXPECT_NEAR(kGrass.green * 127 / 255, blob.green, 10);
+    // Darkening changes colour only: everywhere in and beside the shadow the
+    // frame stays opaque, and beside it the grass is as it was.
+    const struct { int x, y; bool shaded; } points[] = {
+        {512, 384, true}, {512 + 30, 384 + 30, true}, {512 + 154, 384, true}, {512, 384 + 180, false},
+        {512 - 300, 384 - 300, false}, {100, 700, false}};
+    for (const auto &p : points) {
+        const RwRGBA c = frame[p.y * width + p.x];
+        EXPECT_EQ(255, static_cast<int>(c.alpha)) << p.x << "," << p.y;
+        EXPECT_LE(c.red, kGrass.red + 2) << p.x << "," << p.y;
+        EXPECT_LE(c.green, kGrass.green + 2) << p.x << "," << p.y;
+        EXPECT_LE(c.blue, kGrass.blue + 2) << p.x << "," << p.y;
+        if (!p.shaded) {
+            EXPECT_NEAR(kGrass.red, c.red, 3) << p.x << "," << p.y;
+            EXPECT_NEAR(kGrass.green, c.green, 3) << p.x << "," << p.y;
+            EXPECT_NEAR(kGrass.blue, c.blue, 3) << p.x << "," << p.y;
+        }
+    }
+}
 
 TEST_F(WorldScene, ABlobLiesUnderItsPoint)
 {

@@ -3,7 +3,6 @@
 
 #include <lua.hpp>
 
-#include "archive/CParcel.h"
 #include "engine/CScriptBinder.h"
 
 namespace {
@@ -64,7 +63,6 @@ TEST_F(Binder, DeletedLogStopsLogging)
 
 TEST_F(Binder, FilesRunThroughTheArchiveWithTheirChunkName)
 {
-    CreateDirectoryA("Scripts", nullptr);
     WriteFileBytes("Scripts/Good.lua", "answer = 6 * 7");
     EXPECT_EQ(1, binder->RunFile("Scripts/Good.lua", "Good"));
     EXPECT_EQ(42.0, Global("answer"));
@@ -89,21 +87,7 @@ TEST_F(Binder, FilesRunThroughTheArchiveWithTheirChunkName)
 // The packed archive carries compiled scripts: ".lua" is read as ".out".
 TEST(PackedBinder, ReadsTheOutFileAndRunsNothingWithoutLua)
 {
-    const std::string script = "packed = 3";
-    {
-        CParcel writer;
-        DeleteFileA("data.pcl");
-        ASSERT_TRUE(writer.Open(1, "data.pcl", 4, 1024));
-        HANDLE h = writer.CreateFile("Data\\Avatar\\Items\\Item.out", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        writer.SetFileSize(h, static_cast<DWORD>(script.size()), 0);
-        DWORD done = 0;
-        ASSERT_TRUE(writer.WriteFile(h, script.data(), static_cast<DWORD>(script.size()), &done, nullptr));
-        writer.CloseHandle(h);
-        ASSERT_TRUE(writer.Flush(0));
-        writer.Close();
-    }
+    WritePackedFile("Data\\Avatar\\Items\\Item.out", "packed = 3");
     CKivBase *base = new CKivBase;
     ASSERT_EQ(1, InitHost(base, 1));
     {

@@ -3,8 +3,6 @@
 
 #include <psapi.h>
 
-#include <FreeImage.h>
-
 #include <cmath>
 #include <thread>
 
@@ -14,30 +12,12 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
-#include "sample/png_bytes.h"
 
 namespace {
 
-auto *const host = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+auto *const host = HostEngine();
 
 CKivBase *Base() { return HostedEngine<>::base; }
-
-// A PNG of w x h made by FreeImage: pixel (x, y) of the picture (top row
-// first) has red x, green y, blue 7 and alpha 0 on the diagonal, else 255.
-std::string MakePng(int w, int h)
-{
-    FIBITMAP *dib = FreeImage_Allocate(w, h, 32);
-    for (int y = 0; y < h; y++) {
-        BYTE *row = FreeImage_GetScanLine(dib, h - 1 - y);
-        for (int x = 0; x < w; x++) {
-            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x);
-            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y);
-            row[4 * x + FI_RGBA_BLUE] = 7;
-            row[4 * x + FI_RGBA_ALPHA] = x == y ? 0 : 255;
-        }
-    }
-    return SavePng(dib);
-}
 
 size_t PrivateBytes()
 {
@@ -129,7 +109,7 @@ TEST(TextureRead, MissingFilesAreListedAndNothingElse)
 
 TEST(TextureRead, HostileBytesGiveNothingAndLeakNothing)
 {
-    const std::string png = MakePng(64, 64);
+    const std::string png = GradientPng(64, 64);
     const int held = Base()->ReportTextureMemory(nullptr, nullptr, 0);
     std::vector<std::string> inputs = {"", std::string(1, '\x89'), ReadFileBytes("data/png/badcrc.png"),
                                        ReadFileBytes("data/png/badadler.png")};
@@ -159,7 +139,7 @@ TEST(TextureRead, HostileBytesGiveNothingAndLeakNothing)
 
 TEST(TextureRead, ModeSetsFilterAndQualityScales)
 {
-    const std::string png = MakePng(64, 64);
+    const std::string png = GradientPng(64, 64);
     const struct {
         int mode, textureQuality, imageQuality, filter, size;
     } rows[] = {
@@ -204,7 +184,7 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     RwRasterDestroy(raster);
     FreePngPixels(quarter);
     // A 1x1 picture stays 1x1 at a quarter.
-    const std::string one = MakePng(1, 1);
+    const std::string one = GradientPng(1, 1);
     RwTexture *texture = nullptr;
     ASSERT_EQ(1, DecodePngTexture(&texture, "one", one.data(), static_cast<DWORD>(one.size()), 2, nullptr));
     EXPECT_EQ(1, RwTextureGetRaster(texture)->width);
@@ -216,7 +196,7 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
 
 TEST(TextureRead, ColourKeyMakesClearPixelsOpaqueKeyColour)
 {
-    const std::string png = MakePng(8, 8);
+    const std::string png = GradientPng(8, 8);
     for (const ColourKey &key : {ColourKey{0, 1, 2, 3}, ColourKey{1, 10, 20, 30}}) {
         RwRaster *raster = nullptr;
         ASSERT_EQ(1, DecodePngRaster(&raster, "k", png.data(), static_cast<DWORD>(png.size()), 2, &key));
@@ -243,7 +223,7 @@ TEST(TextureRead, ColourKeyMakesClearPixelsOpaqueKeyColour)
 
 TEST(TextureRead, DictionariesReleaseAndReport)
 {
-    const std::string png4 = MakePng(4, 4), png2 = MakePng(2, 2);
+    const std::string png4 = GradientPng(4, 4), png2 = GradientPng(2, 2);
     WriteFileBytes("data/png/four.png", png4);
     WriteFileBytes("data/png/two.png", png2);
     RwTextureDictionary *saved = RwTextureDictionaryGetCurrent();
@@ -297,7 +277,7 @@ TEST(TextureRead, DictionariesReleaseAndReport)
 
 TEST(TextureRead, LoadingThreadReadsWhileFramesAreShown)
 {
-    WriteFileBytes("data/png/threaded.png", MakePng(16, 16));
+    WriteFileBytes("data/png/threaded.png", GradientPng(16, 16));
     int read = 0;
     std::thread loader([&] {
         for (int i = 0; i < 40; i++) {

@@ -1,7 +1,6 @@
 // Background texture loader: placeholders, "+tk" keys, cancelling, draining, destruction, a loading thread beside frames.
 #include "engine_host.h"
 #include "sample/engine_scene.h"
-#include "sample/png_bytes.h"
 #include "sample/sample_data.h"
 
 #include <memory>
@@ -24,23 +23,6 @@ public:
     }
 };
 auto *const host = ::testing::AddGlobalTestEnvironment(new LoaderHost);
-
-// 4 x 4 green with a transparent top-left pixel (FreeImage rows are bottom-up).
-void WriteTexture(const std::string &file)
-{
-    FIBITMAP *dib = FreeImage_Allocate(4, 4, 32);
-    for (unsigned y = 0; y < 4; y++) {
-        BYTE *row = FreeImage_GetScanLine(dib, y);
-        for (unsigned x = 0; x < 4; x++) {
-            row[x * 4 + FI_RGBA_RED] = 0;
-            row[x * 4 + FI_RGBA_GREEN] = 200;
-            row[x * 4 + FI_RGBA_BLUE] = 0;
-            row[x * 4 + FI_RGBA_ALPHA] = (x == 0 && y == 3) ? 0 : 255;
-        }
-    }
-    CreateDirectoryA("tl", nullptr);
-    WriteFileBytes("tl/" + file, SavePng(dib));
-}
 
 bool WaitIdle(TextureLoader *loader)
 {
@@ -95,7 +77,7 @@ TEST(TextureLoader, ColourKeysSplitAtTheSuffixOnly)
 TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
 {
     CKivBase *base = CKivBase::GetInstance();
-    WriteTexture("real.png");
+    WriteFileBytes("tl/real.png", GradientPng(4, 4));
     Dictionary d;
     const struct {
         int worldLoading;
@@ -113,7 +95,7 @@ TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
         base->Unlock();
         ASSERT_TRUE(WaitIdle(base->GetTextureLoader()));
         EXPECT_EQ(4, texture->raster->width);
-        EXPECT_EQ(200, RasterPixels(texture->raster)[4 * 5 + 1]);
+        EXPECT_EQ(7, RasterPixels(texture->raster)[4 * 1 + 2]);   // the blue of (1, 0)
     }
     base->SetWorldLoading(0);
     // Mode 1 decodes at once.
@@ -127,7 +109,7 @@ TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
 
 TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
 {
-    WriteTexture("_3tooth_1.png");
+    WriteFileBytes("tl/_3tooth_1.png", GradientPng(4, 4));
     Dictionary d;
     std::unique_ptr<TextureLoader> loader = IdleLoader();
     RwTexture *texture = loader->Request("_3tooth_1+tk1+tk0+tk5", "tl/", 2);
@@ -136,13 +118,14 @@ TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
     EXPECT_EQ(texture, RwTextureDictionaryFindTexture(d.dict, "_3tooth_1+tk1+tk0+tk5"));
     loader->Drain(0);
     ASSERT_EQ(4, texture->raster->width);
+    // The gradient's clear top-left pixel takes the key colour, opaque.
     const std::vector<RwUInt8> pixels = RasterPixels(texture->raster);
     EXPECT_EQ((std::vector<RwUInt8>{1, 0, 5, 255}), std::vector<RwUInt8>(pixels.begin(), pixels.begin() + 4));
 }
 
 TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
 {
-    WriteTexture("c.png");
+    WriteFileBytes("tl/c.png", GradientPng(4, 4));
     std::unique_ptr<TextureLoader> loader = IdleLoader();
     Dictionary other;
     RwTexture *kept = loader->Request("c", "tl/", 2);
@@ -167,7 +150,7 @@ TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
 
 TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
 {
-    WriteTexture("q.png");
+    WriteFileBytes("tl/q.png", GradientPng(4, 4));
     Dictionary d;
     {
         std::unique_ptr<TextureLoader> loader = IdleLoader();
@@ -216,7 +199,7 @@ TEST(TextureLoader, LoadingThreadFramesAndWorkerTogether)
 {
     CKivBase *base = CKivBase::GetInstance();
     for (int i = 0; i < kThreadWorlds; i++)
-        WriteTexture("s" + std::to_string(i) + ".png");
+        WriteFileBytes("tl/s" + std::to_string(i) + ".png", GradientPng(4, 4));
     WriteFileBytes("tl/ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
     std::vector<CKivWorld *> worlds(kThreadWorlds, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, LoadWorlds, &worlds, 0, nullptr);

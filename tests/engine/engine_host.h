@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "sample/png_bytes.h"
 #include "sample/sample_files.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
@@ -42,6 +44,13 @@ public:
     static inline CKivBase *base = nullptr;
 };
 
+// Registers the program's one engine root; each file of a program may ask.
+inline ::testing::Environment *HostEngine()
+{
+    static ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new HostedEngine<>);
+    return environment;
+}
+
 inline std::string ReadFileBytes(const std::string &name)
 {
     std::string bytes;
@@ -56,12 +65,43 @@ inline std::string ReadFileBytes(const std::string &name)
     return bytes;
 }
 
+// Makes the folders on the way.
 inline void WriteFileBytes(const std::string &name, const std::string &bytes)
 {
-    FILE *f = fopen(name.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << name;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    ASSERT_TRUE(KivSampleWrite(name, bytes)) << name;
+}
+
+// A new "data.pcl" in the working folder holding one file.
+inline void WritePackedFile(const char *name, const std::string &bytes)
+{
+    CParcel writer;
+    DeleteFileA("data.pcl");
+    ASSERT_TRUE(writer.Open(1, "data.pcl", 4, 1024));
+    HANDLE h = writer.CreateFile(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    writer.SetFileSize(h, static_cast<DWORD>(bytes.size()), 0);   // an entry's room is set before writing
+    DWORD done = 0;
+    ASSERT_TRUE(writer.WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    writer.CloseHandle(h);
+    ASSERT_TRUE(writer.Flush(0));
+    writer.Close();
+}
+
+// A PNG of w x h made by FreeImage: pixel (x, y) of the picture (top row
+// first) has red x, green y, blue 7 and alpha 0 on the diagonal, else 255.
+inline std::string GradientPng(int w, int h)
+{
+    FIBITMAP *dib = FreeImage_Allocate(w, h, 32);
+    for (int y = 0; y < h; y++) {
+        BYTE *row = FreeImage_GetScanLine(dib, h - 1 - y);
+        for (int x = 0; x < w; x++) {
+            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x);
+            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y);
+            row[4 * x + FI_RGBA_BLUE] = 7;
+            row[4 * x + FI_RGBA_ALPHA] = x == y ? 0 : 255;
+        }
+    }
+    return SavePng(dib);
 }
 
 // The RGBA pixels of a raster, rows without padding.

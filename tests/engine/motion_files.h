@@ -26,11 +26,8 @@ struct CountedAnimationGraphics : ::testing::Environment {
     }
 };
 
-// Below the working folder, making the folders on the way.
 inline void WriteTreeFile(const std::string &path, const Bytes &bytes)
 {
-    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
     WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 

@@ -19,17 +19,6 @@ static const uint8_t kEvsProject[] = {
     4, 's', 't', 'e', 'p', 0xFA, 0, 0, 0, 0x00, 0x00, 0,
 };
 
-// The same project as a description for the generator.
-static const char kEvsProjectText[] =
-    "# town\n"
-    "group\n"
-    "event bgm_town 0 loop wav=town.wav\n"
-    "event hit 500 user=0x08   # halves\n"
-    "group\n"
-    "\n"
-    "group\n"
-    "  event step 250\n";
-
 inline EvsLoadInfo EvsTestLoadInfo(uint32_t length)
 {
     EvsLoadInfo info = {};

@@ -7,31 +7,21 @@
 #include <string>
 
 #include "evsound/projectbuild.h"
+#include "tests/evsound/evs_fixture.h"
 #include "tests/evsound/project_bytes.h"
-#include "tests/evsound/test_platform.h"
 
 namespace {
 
-class Project : public ::testing::Test {
+class Project : public EvsTest {
 protected:
     void SetUp() override
     {
-        EvsTestPlatformInstall();
-        baseline = EvsLiveBlocks();
+        EvsTest::SetUp();
         ASSERT_EQ(EVS_OK, EvsSystemCreate(&system));
         ASSERT_EQ(EVS_OK, EvsSystemInit(system, 32, EVS_INIT_SPATIAL, NULL, 0));
     }
-    void TearDown() override
-    {
-        EvsSystemRelease(system);
-        EXPECT_EQ(baseline, EvsLiveBlocks());
-        EvsFailAllocationsAfter(-1);
-        EvsTestPlatformRemove();
-    }
     std::vector<uint8_t> bytes{std::begin(kEvsProject), std::end(kEvsProject)};
-    EvsSystem *system = NULL;
     EvsProject *project = NULL;
-    int32_t baseline = 0;
 };
 
 // A project of one group with one event whose fields a test chooses.
@@ -135,22 +125,25 @@ TEST_F(Project, LoadInformationAndStateChecked)
     }
 }
 
-TEST(ProjectBuild, WritesTheLayoutByteForByte)
+std::string FileBytes(const char *name)
 {
-    void *image = NULL;
-    uint32_t size = 0;
-    ASSERT_EQ(EVS_OK, EvsProjectBuild(kEvsProjectText, strlen(kEvsProjectText), &image, &size, NULL));
-    ASSERT_EQ(sizeof(kEvsProject), size);
-    EXPECT_EQ(0, memcmp(kEvsProject, image, size));
-    EvsProjectFreeImage(image);
+    std::ifstream in(name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-TEST(ProjectBuild, GeneratedAtBuildTime)
+// The description of that project (generated.txt), built in the program and at
+// build time, as the sample tree's project is made.
+TEST(ProjectBuild, WritesTheLayoutByteForByte)
 {
-    std::ifstream in("generated.fev", std::ios::binary);
-    std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_EQ(sizeof(kEvsProject), file.size());
-    EXPECT_EQ(0, memcmp(kEvsProject, file.data(), file.size()));
+    const std::string text = FileBytes("generated.txt");
+    void *image = NULL;
+    uint32_t size = 0;
+    ASSERT_EQ(EVS_OK, EvsProjectBuild(text.data(), static_cast<uint32_t>(text.size()), &image, &size, NULL));
+    const std::string built(static_cast<const char *>(image), size);
+    EvsProjectFreeImage(image);
+    const std::string expected(reinterpret_cast<const char *>(kEvsProject), sizeof(kEvsProject));
+    EXPECT_EQ(expected, built);
+    EXPECT_EQ(expected, FileBytes("generated.fev"));
 }
 
 TEST(ProjectBuild, FaultsNameTheirLine)

@@ -30,3 +30,4 @@ void EvsTestPlatformRemove(void);
 std::string EvsTestWav(uint32_t rate, uint16_t channels, uint16_t bits, uint32_t dataBytes);
 // Writes a file (creating its folder); false when it cannot.
 bool EvsTestWriteFile(const std::string &path, const std::string &bytes);
+

@@ -100,6 +100,24 @@ size_t LargestRequestReading(Bytes &bytes, Read read)
     return largest;
 }
 
+// What read(stream) returns over the bytes (or their first n); the stream is closed after.
+template <class Read>
+auto ReadWith(Bytes &bytes, Read read, size_t n = static_cast<size_t>(-1))
+{
+    RwStream *stream = OpenRead(bytes, n);
+    auto result = read(stream);
+    RwStreamClose(stream, nullptr);
+    return result;
+}
+
+// The same from the first chunk of the type on (NULL when there is none).
+template <class Read>
+auto ReadChunkWith(Bytes &bytes, RwUInt32 type, Read read, size_t n = static_cast<size_t>(-1))
+{
+    auto found = [&](RwStream *s) { return RwStreamFindChunk(s, type, nullptr, nullptr) ? read(s) : nullptr; };
+    return ReadWith(bytes, found, n);
+}
+
 // Closes a memory stream opened for writing and returns what it holds; the
 // buffer goes back to the library's allocator.
 inline Bytes CloseWritten(RwStream *stream)
@@ -109,4 +127,13 @@ inline Bytes CloseWritten(RwStream *stream)
     Bytes bytes(memory.start, memory.start + memory.length);
     RwFree(memory.start);
     return bytes;
+}
+
+// What write(stream) puts into a memory stream; the write must succeed.
+template <class Write>
+Bytes WrittenWith(Write write)
+{
+    RwStream *stream = OpenWriteMemory();
+    EXPECT_TRUE(write(stream));
+    return CloseWritten(stream);
 }

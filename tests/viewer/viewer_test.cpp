@@ -1,55 +1,23 @@
-// Runs the viewer headless on its sample scene and checks the picture it writes.
+// Runs the viewer headless on its sample scene, from loose files and from the packed archive, and checks the pictures.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/run_program.h"
+
 namespace {
 
-// The build's path of the program, as Wine names it.
-std::string ViewerPath()
-{
-    std::string path = std::string("Z:") + KIV_VIEWER_EXE;
-    for (char &c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return path;
-}
-
-std::string TempFolder()
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return std::string(temp) + "kiv_viewer_test\\";
-}
-
-// Runs the viewer with the arguments; its exit code, or -1.
 int RunViewer(const std::string &arguments)
 {
-    std::string line = "\"" + ViewerPath() + "\" " + arguments;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return -1;
-    }
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(pi.hProcess, &code);
-    } else {
-        TerminateProcess(pi.hProcess, 1);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(code);
+    return KivRunProgram(KIV_VIEWER_EXE, arguments);
 }
 
 struct Picture {
@@ -72,17 +40,81 @@ bool ReadPicture(const std::string &path, Picture *p)
     return png_image_finish_read(&image, nullptr, p->rgb.data(), 0, nullptr) != 0;
 }
 
-TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
+bool Near(const png_byte *c, int r, int g, int b, int tolerance)
 {
-    const std::string folder = TempFolder();
-    CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string png = folder + "frame.png";
-    DeleteFileA(png.c_str());
-    ASSERT_EQ(0, RunViewer("--frames 3 --png \"" + png + "\" --sample \"" + folder + "sample\""));
-    Picture picture;
-    ASSERT_TRUE(ReadPicture(png, &picture));
+    return std::abs(c[0] - r) <= tolerance && std::abs(c[1] - g) <= tolerance && std::abs(c[2] - b) <= tolerance;
+}
+
+bool IsGrass(const png_byte *c)
+{
+    return c[1] > c[0] + 8 && c[1] > c[2] + 8;   // shadowed grass too
+}
+
+// The avatar stands right of the model: found by its red shirt. Each row from
+// the shirt's top down as far again is crossed from either side; where the
+// grass ends, the sample's dark ink (25, 20, 35) must begin.
+struct Outline {
+    int shirt = 0, crossings = 0, inked = 0;
+};
+
+Outline AvatarOutline(const Picture &p)
+{
+    const int left = 600, right = 900;
+    int x0 = right, x1 = left, y0 = 560, y1 = 250;
+    Outline o;
+    for (int y = 250; y < 560; y++) {
+        for (int x = left; x < right; x++) {
+            const png_byte *c = p.At(x, y);
+            if (c[0] > 150 && c[1] < 90 && c[2] < 90) {
+                o.shirt++;
+                x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+        }
+    }
+    for (int y = y0; o.shirt && y <= 2 * y1 - y0 && y < static_cast<int>(p.height); y++) {
+        for (int side : {1, -1}) {
+            const int start = side > 0 ? x0 - 60 : x1 + 60;
+            int x = start;
+            while (x >= left && x < right && IsGrass(p.At(x, y))) {
+                x += side;
+            }
+            if (x == start || x < left || x >= right) {
+                continue;
+            }
+            o.crossings++;
+            for (int d = 0; d < 3; d++) {
+                if (Near(p.At(x + side * d, y), 25, 20, 35, 15)) {
+                    o.inked++;
+                    break;
+                }
+            }
+        }
+    }
+    return o;
+}
+
+// One run in each archive mode on the same tree (the pack fixture writes it
+// and packs it): the two pictures must agree.
+TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
+{
+    const std::string packed = KivWinePath(KIV_VIEWER_PACKED), tree = packed + "\\tree";
+    const std::string pngs[2] = {packed + "\\loose.png", packed + "\\packed.png"};
+    const std::string folders[2] = {" --sample \"" + tree + "\"", " --packed --sample \"" + packed + "\""};
+    Picture pictures[2];
+    for (int i = 0; i < 2; i++) {
+        DeleteFileA(pngs[i].c_str());
+        ASSERT_EQ(0, RunViewer("--frames 3 --png \"" + pngs[i] + "\"" + folders[i])) << pngs[i];
+        ASSERT_TRUE(ReadPicture(pngs[i], &pictures[i])) << pngs[i];
+    }
+    const Picture &picture = pictures[0];
     ASSERT_EQ(1024u, picture.width);
     ASSERT_EQ(768u, picture.height);
+    ASSERT_EQ(picture.rgb.size(), pictures[1].rgb.size());
+    int differ = 0;
+    for (size_t i = 0; i < picture.rgb.size(); i++) {
+        differ += std::abs(picture.rgb[i] - pictures[1].rgb[i]) > 2;
+    }
+    EXPECT_EQ(0, differ) << "channels that differ between the loose and the packed picture";
     std::set<unsigned> colours;
     for (size_t i = 0; i + 2 < picture.rgb.size(); i += 3 * 97) {
         colours.insert(picture.rgb[i] << 16 | picture.rgb[i + 1] << 8 | picture.rgb[i + 2]);
@@ -96,7 +128,7 @@ TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
     } probes[] = {{900, 40, 110, 150, 200}, {180, 180, 40, 50, 120}};
     for (const Probe &p : probes) {
         const png_byte *c = picture.At(p.x, p.y);
-        EXPECT_TRUE(std::abs(c[0] - p.r) < 10 && std::abs(c[1] - p.g) < 10 && std::abs(c[2] - p.b) < 10)
+        EXPECT_TRUE(Near(c, p.r, p.g, p.b, 9))
             << p.x << "," << p.y << ": " << int(c[0]) << " " << int(c[1]) << " " << int(c[2]);
     }
     const png_byte *grass = picture.At(900, 700);
@@ -111,7 +143,21 @@ TEST(Viewer, DrawsTheSampleSceneAndWritesTheLastFrame)
         }
     }
     EXPECT_GT(text, 30) << "the static's four syllables";
-    EXPECT_EQ(1, RunViewer("--frames 1 --unknown"));
+    const Outline outline = AvatarOutline(picture);
+    EXPECT_GT(outline.shirt, 500);
+    EXPECT_GT(outline.crossings, 100);
+    EXPECT_GE(outline.inked * 20, outline.crossings * 19) << outline.inked << " of " << outline.crossings;
+}
+
+// An unknown argument, two modes at once, a folder without the pack.
+TEST(Viewer, RefusesWhatItCannotRun)
+{
+    const std::string tree = KivWinePath(KIV_VIEWER_PACKED) + "\\tree";
+    const std::string cases[] = {"--frames 1 --unknown", "--packed --write-sample x",
+                                 "--frames 1 --packed --sample \"" + tree + "\""};
+    for (const std::string &arguments : cases) {
+        EXPECT_EQ(1, RunViewer(arguments)) << arguments;
+    }
 }
 
 }  // namespace

@@ -20,13 +20,11 @@ class Button : public GuiFrame {
 protected:
     void SetUp() override
     {
-        const RwRGBA colours[4] = {{200, 0, 0, 255}, {0, 200, 0, 255}, {0, 0, 200, 255}, {200, 200, 0, 255}};
-        for (int i = 0; i < 4; i++)
-            WriteGuiPng("guitest/element" + std::to_string(i + 1), 40, 20, colours[i]);
         Events.clear();
         dialog = NewDialog(20, 200, 100, 300, 200);
         dialog->SetCallback(Note, 0);
     }
+    // Elements 1..4: red, green, blue, yellow (200 each).
     void Load(CKivGuiControl *c, int count)
     {
         for (int i = 1; i <= count; i++)

@@ -1,6 +1,6 @@
 // Tests of the GUI font and of text measuring on the real device: pixels by
 // hue, the draws each colour and outline make, the depth state through the
-// driver's cache, device resets, Korean caret positions and word stops.
+// driver's cache, Korean caret positions and word stops.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -67,23 +67,11 @@ protected:
     std::vector<DWORD> pixels;
 };
 
-CKivGuiDxFont *ResetFont;
-
-TEST_F(GuiFont, KoreanInItsColourAfterAResetItWasToldOf)
+TEST_F(GuiFont, KoreanDrawsInItsColourAndMeasuresByCharacters)
 {
     ASSERT_EQ(GetACP(), 949u);
     CKivGuiDxFont font;
     ASSERT_TRUE(Make(font, 0xFFFF0000));
-    EXPECT_EQ(font.GetHeight() + font.GetWeight(), 513);
-    RecordingFont rec(font.GetNode(), real);
-    ResetFont = &font;
-    RwD3D9SetDeviceReleaseCallback([] { ResetFont->OnLostDevice(); });
-    RwD3D9SetDeviceRestoreCallback([] { ResetFont->OnResetDevice(); });
-    EXPECT_TRUE(ForceReset());
-    RwD3D9SetDeviceReleaseCallback(nullptr);
-    RwD3D9SetDeviceRestoreCallback(nullptr);
-    EXPECT_EQ(rec.events, "lost-before-reset reset-after-reset ");
-
     Begin();
     RECT rect = {100, 100, 400, 130};
     EXPECT_EQ(font.DrawText(KoreanAnsi, &rect, DT_LEFT | DT_TOP, 0), 1);

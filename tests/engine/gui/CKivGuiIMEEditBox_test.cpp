@@ -8,14 +8,15 @@
 
 namespace {
 
-const WCHAR Ha = 0xD558, Han = 0xD55C, Hieut = 0x314E;
+// The jamo and syllables of typing G, K, S, K on the two-set layout.
+const WCHAR Hieut = 0x314E, Ha = 0xD558, Han = 0xD55C, Na = 0xB098;
 
 class ImeBox : public EditFixture {
 protected:
     void SetUp() override
     {
         EditFixture::SetUp();
-        ScriptedIme::Install(EditHost::window);
+        ScriptedIme::Install(GuiHost::window);
         KeyFilter = ScriptedIme::TakeKey;
         ImeState().insertOnType = 0;
         box = new CKivGuiIMEEditBox(dialog);
@@ -35,12 +36,7 @@ protected:
     static void ChangeLayout(UINT_PTR layout)
     {
         ScriptedIme::layout = reinterpret_cast<HKL>(layout);
-        SendMessageW(EditHost::window, WM_INPUTLANGCHANGE, 0, static_cast<LPARAM>(layout));
-    }
-    static void Keys(const char *keys)
-    {
-        ScriptedIme::Press(keys);
-        Pump();
+        SendMessageW(GuiHost::window, WM_INPUTLANGCHANGE, 0, static_cast<LPARAM>(layout));
     }
     // Korean typed into the text as it is composed.
     void InsertOnType()
@@ -69,7 +65,7 @@ TEST_F(ImeBox, InsertOnTypeFollowsLanguageChangesAndLocalesAreListedOnce)
     ScriptedIme::layouts = {reinterpret_cast<HKL>(0xE0010412), reinterpret_cast<HKL>(0xE0020412),
                             reinterpret_cast<HKL>(0x04090409), reinterpret_cast<HKL>(0x04110411),
                             reinterpret_cast<HKL>(0xE0080404)};
-    SendMessageW(EditHost::window, WM_ACTIVATEAPP, 1, 0);
+    SendMessageW(GuiHost::window, WM_ACTIVATEAPP, 1, 0);
     const auto &locales = ImeState().locales;
     ASSERT_EQ(locales.size(), 3u);
     EXPECT_EQ(std::wstring(locales[0].abbreviation, 1), L"\xAC00");
@@ -88,22 +84,21 @@ TEST_F(ImeBox, JamoByJamoTheSyllableGrowsInTheTextUnderTheSelectionBar)
 {
     InsertOnType();
     box->SetText("ab", 0);
-    const std::wstring expected[] = {std::wstring(1, Hieut), std::wstring(1, Ha), std::wstring(1, Han)};
-    int i = 0;
-    for (const char *key : {"G", "K", "S"}) {
-        Keys(key);
-        EXPECT_EQ(Text(), L"ab" + expected[i]) << key;
+    for (WCHAR step : {Hieut, Ha, Han}) {
+        ScriptedIme::Compose({std::wstring(1, step)});
+        EXPECT_EQ(Text(), L"ab" + std::wstring(1, step));
         EXPECT_EQ(box->GetCaret(), 2) << "the caret stays before the composition";
         Frame();
-        RECT bar = Box(0x00FF00, 0, 150, 1024, 300);
-        EXPECT_GE(bar.left, 100 + 2 + 10) << key;
+        RECT bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
+        EXPECT_GE(bar.left, 100 + 2 + 10) << step;
         EXPECT_NEAR(bar.right - bar.left, 11, 3) << "one syllable wide";
-        i++;
     }
-    Keys("K");   // the final moves on: the syllable before it is committed
-    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha) + std::wstring(1, 0xB098));
+    // The final moves on to the next syllable: the one before it is committed without it.
+    ScriptedIme::CommitAnd(std::wstring(1, Ha), std::wstring(1, Na));
+    const std::wstring typed = L"ab" + std::wstring(1, Ha) + Na;
+    EXPECT_EQ(Text(), typed);
     ScriptedIme::Finish();
-    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha) + std::wstring(1, 0xB098));
+    EXPECT_EQ(Text(), typed);
     EXPECT_EQ(box->GetCaret(), 4);
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
 }
@@ -112,13 +107,13 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
 {
     InsertOnType();
     box->SetText(std::string(54, 'a').c_str(), 0);
-    Keys("GK");
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
     EXPECT_EQ(box->GetTextLength(), 55);
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), std::wstring(54, L'a') + Ha);
 
     box->SetText(std::string(55, 'a').c_str(), 0);
-    Keys("G");
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
     EXPECT_EQ(Text(), std::wstring(55, L'a'));
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
 }
@@ -126,7 +121,7 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
 TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
 {
     InsertOnType();
-    Keys("GK");
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
     EXPECT_EQ(Text(), std::wstring(1, Ha));
     events.clear();
     dialog->ClearFocus();
@@ -139,14 +134,14 @@ TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
 TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
 {
     box->SetText("ab", 0);
-    Keys("GK");
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
     EXPECT_EQ(Text(), L"ab") << "drawn only";
     Frame();
-    RECT bar = Box(0x00FF00, 0, 150, 1024, 300);
+    RECT bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
     EXPECT_NEAR(bar.left, box->GetCaretX() + 2, 2);
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
-    Keys("G");
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
     dialog->ClearFocus();
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << "an uncommitted composition is never typed";
 }
@@ -174,8 +169,8 @@ TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
     for (int i = 0; i < 15; i++)
         hanja.push_back(std::wstring(1, WCHAR(0x97D3 + i)));
     ScriptedIme::candidates = CandidateList(hanja, 15, 0, 2);
-    Keys("GKS");
-    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    ScriptedIme::Compose({std::wstring(1, Han)});
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
     const GuiImeStore &s = ImeStore();
     EXPECT_EQ(s.candidateCount, 10);
     EXPECT_EQ(s.candidateSelection, -1) << "Korean highlights none";
@@ -191,17 +186,17 @@ TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
     // The key goes to the focused window: other programs on the display may
     // take the focus, so the click is repeated after taking it back.
     for (int attempt = 0; attempt < 5 && ScriptedIme::log.find("key") == std::string::npos; attempt++) {
-        SetForegroundWindow(EditHost::window);
-        SetFocus(EditHost::window);
+        SetForegroundWindow(GuiHost::window);
+        SetFocus(GuiHost::window);
         Pump();
-        SendMessageW(EditHost::window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cx, cy));
+        SendMessageW(GuiHost::window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cx, cy));
         for (int i = 0; i < 30 && ScriptedIme::log.find("key") == std::string::npos; i++) {
             Sleep(10);
             Pump();
         }
     }
     EXPECT_NE(ScriptedIme::log.find("key3"), std::string::npos) << ScriptedIme::log;
-    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
     EXPECT_EQ(s.candidateCount, 0);
     ScriptedIme::Finish();
 }
@@ -219,7 +214,7 @@ TEST_F(ImeBox, HostileAnswersOverrunNothing)
     const GuiImeStore &s = ImeStore();
     for (const auto &list : lists) {
         ScriptedIme::candidates = list;
-        SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_CHANGECANDIDATE, 1);
+        SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CHANGECANDIDATE, 1);
         EXPECT_LE(s.candidateCount, 10);
         EXPECT_GE(s.candidateCount, 0);
         for (const auto &entry : s.candidates)
@@ -229,23 +224,23 @@ TEST_F(ImeBox, HostileAnswersOverrunNothing)
     Frame();
     ChangeLayout(0xE0010411);   // Japanese starts a page at selection / page size
     ScriptedIme::candidates = CandidateList({L"a", L"b", L"c"}, 3, 0, 2);
-    SendMessageW(EditHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
     EXPECT_EQ(s.candidateCount, 3);
     EXPECT_EQ(s.candidateSelection, 2);
     ChangeLayout(0x04120412);
 
     ScriptedIme::hostileCounts = true;
-    SendMessageW(EditHost::window, WM_IME_STARTCOMPOSITION, 0, 0);
+    SendMessageW(GuiHost::window, WM_IME_STARTCOMPOSITION, 0, 0);
     ScriptedIme::composition = L"x";
-    SendMessageW(EditHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+    SendMessageW(GuiHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
     EXPECT_EQ(s.compositionCaret, 0);
     EXPECT_EQ(s.composition.GetTextSize(), 0) << "an error reads as empty";
     ScriptedIme::hostileCounts = false;
     ScriptedIme::composition = huge;
-    SendMessageW(EditHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_COMPCLAUSE);
+    SendMessageW(GuiHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_COMPCLAUSE);
     EXPECT_EQ(s.composition.GetTextSize(), 0) << "far over the limit: ignored";
     EXPECT_EQ(Text(), L"");
-    SendMessageW(EditHost::window, WM_IME_ENDCOMPOSITION, 0, 0);
+    SendMessageW(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0);
 }
 
 // The private block of an input method whose reading is read by hand.
@@ -311,11 +306,11 @@ TEST_F(ImeBox, AModifierWhoseReleaseWasSwallowedIsReleased)
     box->MsgProc(WM_KEYDOWN, VK_CONTROL, 0x001D0001);
     box->MsgProc(WM_KEYUP, 'A', 0xC01E0001);
     MSG msg = {};
-    ASSERT_TRUE(PeekMessageW(&msg, EditHost::window, WM_KEYUP, WM_KEYUP, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageW(&msg, GuiHost::window, WM_KEYUP, WM_KEYUP, PM_REMOVE));
     EXPECT_EQ(msg.wParam, WPARAM(VK_CONTROL));
     EXPECT_EQ(static_cast<DWORD>(msg.lParam), 0xC01D0001u);
     box->MsgProc(WM_KEYUP, 'B', 0xC0300001);
-    EXPECT_FALSE(PeekMessageW(&msg, EditHost::window, WM_KEYUP, WM_KEYUP, PM_REMOVE)) << "once only";
+    EXPECT_FALSE(PeekMessageW(&msg, GuiHost::window, WM_KEYUP, WM_KEYUP, PM_REMOVE)) << "once only";
 }
 
 TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
@@ -326,7 +321,7 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
     box = new CKivGuiIMEEditBox(dialog);
     box->Create(6, 100, 240, 700, 260, "", 2, 3);
     dialog->FocusControl(6);
-    HIMC context = ImmGetContext(EditHost::window);
+    HIMC context = ImmGetContext(GuiHost::window);
     ASSERT_NE(context, nullptr);
     const WCHAR ga[] = L"\xAC00";
     // The input method talks to the focused window: other programs on the
@@ -334,8 +329,8 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
     int composed = -1;
     std::wstring typed;
     for (int attempt = 0; attempt < 5 && typed != ga; attempt++) {
-        SetForegroundWindow(EditHost::window);
-        SetFocus(EditHost::window);
+        SetForegroundWindow(GuiHost::window);
+        SetFocus(GuiHost::window);
         Pump();
         box->ClearText();
         ASSERT_TRUE(ImmSetCompositionStringW(context, SCS_SETSTR, const_cast<WCHAR *>(ga), 2, nullptr, 0));
@@ -349,7 +344,7 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
     }
     EXPECT_EQ(composed, 1);
     EXPECT_EQ(typed, ga) << "typed once: the consumed messages never reach the default procedure";
-    ImmReleaseContext(EditHost::window, context);
+    ImmReleaseContext(GuiHost::window, context);
     ScriptedIme::contexts = 0;
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 #include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CKivGuiStatic.h"
@@ -106,18 +105,8 @@ TEST_F(Static, LineRectanglesFormatsAndSingleLineAsDrawn)
 
 TEST_F(Static, AStaticNarrowerThanAGlyphDrawsOneCharacterPerLine)
 {
-    CKivGuiStatic *s = Make(3, 200, Korean);
-    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread watchdog([done] {
-        if (WaitForSingleObject(done, 20000) == WAIT_TIMEOUT) {
-            std::fputs("static drawing never ended\n", stderr);
-            ExitProcess(3);
-        }
-    });
-    auto draws = Drawn(s);
-    SetEvent(done);
-    watchdog.join();
-    CloseHandle(done);
+    // A layout that took no character per line would never end: the run's time limit fails it.
+    auto draws = Drawn(Make(3, 200, Korean));
     ASSERT_EQ(draws.size(), 4u);
     EXPECT_EQ(draws[3].text, "\xB6\xF3");
 }

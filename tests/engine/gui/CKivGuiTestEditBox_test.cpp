@@ -2,12 +2,11 @@
 // pairs, mouse selection, the ANSI clean-up, and frames read back with the selection bar and the caret.
 #include "engine/gui/CKivGuiTestEditBox.h"
 
+#include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CUniBuffer.h"
 #include "editbox_host.h"
 
 namespace {
-
-const auto *const Host = ::testing::AddGlobalTestEnvironment(new EditHost);
 
 class EditBox : public EditFixture {
 protected:
@@ -205,13 +204,12 @@ TEST_F(EditBox, MouseSelectsAndAPressOutsideOnlyFocuses)
 {
     Make();
     box->SetText("abcdef", 0);
-    CUniBuffer &measure = *new CUniBuffer(16);
+    CUniBuffer measure(16);
     int x2 = 0, x5 = 0;
     measure.SetTextW(L"abcdef");
     measure.SetFontNode(gui()->GetFont("DefaultFont")->GetNode());
     measure.CaretToX(2, FALSE, &x2);
     measure.CaretToX(5, FALSE, &x5);
-    delete &measure;
     EXPECT_EQ(box->HandleMouse(WM_LBUTTONDOWN, 100 + 2 + x2 + 1, 205, 0, 0), 1);
     box->HandleMouse(WM_MOUSEMOVE, 100 + 2 + x5 + 1, 205, 0, 0);
     box->HandleMouse(WM_LBUTTONUP, 100 + 2 + x5 + 1, 205, 0, 0);
@@ -234,7 +232,7 @@ TEST_F(EditBox, DrawsTheSelectionBarAndTheBlinkingCaret)
     box->Update(0.6f);
     ASSERT_EQ(box->GetCaretVisible(), 1);
     Frame();
-    RECT back = Box(0xFFFFFF, 0, 150, 1024, 300);
+    RECT back = Box(0xFFFFFF, 8, {0, 150, 1024, 300});
     EXPECT_EQ(back.left, 100);
     RECT caret = Box(0x0000FF);
     EXPECT_EQ(caret.left, box->GetCaretX() - 1 + 2) << "at the caret's x, left margin added";

@@ -94,17 +94,15 @@ TEST_F(Tooltip, FadesInOutAndDrawsAroundTheDialogs)
     EXPECT_EQ(tips()->FindTooltip(10), nullptr) << "gone 0.5 s after its lifetime";
     EXPECT_EQ(Pixel(128, 122), 0u);
 
-    WriteGuiPng("guitest/tip_white", 200, 100, {255, 255, 255, 255});
-    WriteGuiPng("guitest/tip_red", 100, 50, {255, 0, 0, 255});
     CKivGuiDialog *plain = NewDialog(40, 300, 300, 200, 100);
-    plain->SetBackgroundImage("guitest/tip_white");
+    plain->SetBackgroundImage("guitest/white");
     Add(5, 11, 310, 310, "a");   // before the dialogs: hidden
     Add(1, 12, 400, 310, "a");   // after them: on top
     Frame(0.5f);
     EXPECT_EQ(Pixel(320, 330), 0xFFFFFFu);
     EXPECT_EQ(Pixel(420, 330), Blue);
     CKivGuiDialog *modal = NewDialog(41, 600, 500, 100, 50);
-    modal->SetBackgroundImage("guitest/tip_red");
+    modal->SetBackgroundImage("guitest/red");
     modal->SetModalKind(1);
     Frame(0.0f);
     EXPECT_NEAR(int(Pixel(480, 380) & 0xFF), 178, 3) << "dimmed to 0.7 under the modal";

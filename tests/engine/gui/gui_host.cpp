@@ -7,46 +7,34 @@
 
 #include "engine/CKivCamera.h"
 #include "gfx/core/camera.h"
-#include "gfx/core/engine.h"
 #include "gfx/d3d9/d3d9device.h"
-#include "gfx/world/world.h"
-#include "gfx/world/worldids.h"
 #include "backbuffer.h"
 
 const char GuiDotum[] = "\xB5\xB8\xBF\xF2";
+std::function<bool(const MSG &)> KeyFilter;
 
 namespace {
-
-// Followed tooltips need atomics: the world module joins when the root
-// does not attach it itself.
-class WorldBase : public CKivBase {
-public:
-    int AttachPlugins() override
-    {
-        if (!CKivBase::AttachPlugins())
-            return 0;
-        return RwEngineGetPluginOffset(rwID_CLUMPMODULE) >= 0 || RwWorldPluginAttach() ? 1 : 0;
-    }
-};
 
 LRESULT CALLBACK GuiWindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     if (gui && gui->MsgProc(window, message, w, l))
         return 0;
-    return DefWindowProcA(window, message, w, l);
+    return DefWindowProcW(window, message, w, l);
 }
 
+// A Unicode window, so the edit boxes get UTF-16 characters.
 HWND CreateGuiWindow()
 {
-    WNDCLASSA wc = {};
+    WNDCLASSW wc = {};
     wc.lpfnWndProc = GuiWindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "KivGuiMessages";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "gui test", WS_POPUP | WS_VISIBLE, 0, 0, 1024, 768, nullptr,
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KivGuiMessages";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"gui test", WS_POPUP | WS_VISIBLE, 0, 0, 1024, 768, nullptr,
                                   nullptr, wc.hInstance, nullptr);
-    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    SetFocus(window);
     return window;
 }
 
@@ -80,14 +68,45 @@ void Skins()
         WriteGuiPng(chat + "scroll" + n + "_0", 14, 3, {255, 255, 255, 255});
         WriteGuiPng(chat + "scroll" + n + "_2", 14, 3, {255, 255, 255, 255});
     }
+    // Plain images, button elements 1..4, edit-box skins and the IME panel.
+    WriteGuiPng("guitest/red", 100, 50, {255, 0, 0, 255});
+    WriteGuiPng("guitest/white", 200, 100, {255, 255, 255, 255});
+    WriteGuiPng("guitest/blue", 10, 10, {0, 0, 255, 255});
+    WriteGuiPng("guitest/tall", 10, 40, {0, 255, 0, 255});
+    WriteGuiPng("guitest/odd", 102, 50, {255, 255, 255, 255});
+    const RwRGBA elements[4] = {{200, 0, 0, 255}, {0, 200, 0, 255}, {0, 0, 200, 255}, {200, 200, 0, 255}};
+    for (int i = 0; i < 4; i++)
+        WriteGuiPng("guitest/element" + std::to_string(i + 1), 40, 20, elements[i]);
+    WriteGuiPng("skin/back", 400, 20, {255, 255, 255, 255});
+    WriteGuiPng("skin/caret", 2, 13, {0, 0, 255, 255});
+    WriteGuiPng("skin/select", 15, 13, {0, 255, 0, 255});
+    const std::string ime = "Data/Interface/Chat/ime/ime_";
+    WriteGuiPng(ime + "outline", 10, 10, {255, 0, 255, 255});
+    WriteGuiPng(ime + "fill", 10, 10, {255, 255, 0, 255});
+    WriteGuiPng(ime + "focus1", 10, 10, {0, 255, 255, 255});
+    WriteGuiPng(ime + "focus2", 1, 10, {255, 128, 0, 255});
 }
 
 const auto *const Host = ::testing::AddGlobalTestEnvironment(new GuiHost);
 
 } // namespace
 
+void Pump()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST && KeyFilter && KeyFilter(msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
 void GuiHost::SetUp()
 {
+    // A second process of the edit-box program only reads the clipboard.
+    if (std::getenv("KIV_CLIPBOARD_EXPECT"))
+        return;
     // The GUI test programs run side by side: each writes its images in a
     // folder of its own.
     char path[MAX_PATH] = {};
@@ -98,7 +117,8 @@ void GuiHost::SetUp()
     CreateDirectoryA(name.c_str(), nullptr);
     ASSERT_TRUE(SetCurrentDirectoryA(name.c_str()));
     window = CreateGuiWindow();
-    base = new WorldBase;
+    ASSERT_NE(window, nullptr);
+    base = new CKivBase;
     ASSERT_EQ(base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "gui test", 0, 0), 1);
     Skins();
     base->CreateFonts(GuiDotum);
@@ -106,6 +126,8 @@ void GuiHost::SetUp()
 
 void GuiHost::TearDown()
 {
+    if (!base)
+        return;
     base->Shutdown();
     delete base;
     DestroyWindow(window);
@@ -131,21 +153,26 @@ void GuiFrame::TearDown()
 
 void GuiFrame::Frame(float elapsed)
 {
+    FrameWith([this, elapsed] { gui()->Render(elapsed); });
+}
+
+void GuiFrame::FrameWith(const std::function<void()> &draw)
+{
     RwCamera *camera = GuiHost::base->GetDefaultCamera()->GetCamera();
     RwRGBA black = {0, 0, 0, 255};
     RwCameraClear(camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ);
     GuiHost::base->Lock();
-    gui()->Render(elapsed);
+    draw();
     GuiHost::base->Unlock();
     pixels = CopyBackBuffer(rwD3D9Driver.device);
     ASSERT_EQ(pixels.size(), 1024u * 768u);
 }
 
-RECT GuiFrame::Box(DWORD colour, int tolerance) const
+RECT GuiFrame::Box(DWORD colour, int tolerance, RECT region) const
 {
     RECT box = {1 << 30, 1 << 30, -1, -1};
-    for (int y = 0; y < 768; y++)
-        for (int x = 0; x < 1024; x++) {
+    for (int y = region.top; y < region.bottom; y++)
+        for (int x = region.left; x < region.right; x++) {
             const DWORD p = Pixel(x, y);
             bool match = true;
             for (int c = 0; c < 24 && match; c += 8)

@@ -1,5 +1,5 @@
 // A scripted Korean input method installed as the IME binding: it answers the input method manager's calls
-// and sends real IME messages to the host window, composing Hangul from the keys it takes off the queue.
+// and sends real IME messages to the host window for the compositions a test scripts.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,6 @@ struct ScriptedIme {
     static inline std::string fileName;
     static inline std::vector<BYTE> candidates;
     static inline bool hostileCounts = false;
-    static inline int initial = -1, vowel = -1, final = -1;   // the syllable being composed
 
     static void Install(HWND host)
     {
@@ -37,7 +37,6 @@ struct ScriptedIme {
         candidates.clear();
         hostileCounts = false;
         contexts = 0;
-        initial = vowel = final = -1;
         ImeInstallBinding(nullptr);
         GuiImeBinding b = ImeBinding();
         b.ImmGetContext = [](HWND) WINAPI -> HIMC { return contexts++, reinterpret_cast<HIMC>(0x5150); };
@@ -63,8 +62,7 @@ struct ScriptedIme {
         };
         b.ImmNotifyIME = [](HIMC, DWORD action, DWORD index, DWORD) WINAPI -> BOOL {
             log += "notify" + std::to_string(action) + "." + std::to_string(index) + " ";
-            if (action == NI_COMPOSITIONSTR && index == CPS_CANCEL && Composing()) {
-                initial = vowel = final = -1;
+            if (action == NI_COMPOSITIONSTR && index == CPS_CANCEL && !composition.empty()) {
                 composition.clear();
                 SendMessageW(window, WM_IME_ENDCOMPOSITION, 0, 0);
             }
@@ -72,8 +70,6 @@ struct ScriptedIme {
         };
         ImeInstallBinding(&b);
     }
-
-    static bool Composing() { return initial >= 0 || vowel >= 0; }
 
     static LONG WINAPI GetString(HIMC, DWORD index, LPVOID out, DWORD bytes)
     {
@@ -93,89 +89,42 @@ struct ScriptedIme {
         return LONG(need);
     }
 
-    // The syllable (or the lone jamo) being composed.
-    static std::wstring Current()
-    {
-        static const WCHAR jamo[] = {0x3131, 0x3134, 0x3137, 0x314E};
-        static const int initials[] = {0, 2, 3, 18}, finals[] = {1, 4, 7, 27};
-        if (initial < 0)
-            return L"";
-        if (vowel < 0)
-            return std::wstring(1, jamo[initial]);
-        const int v = vowel == 0 ? 0 : 4;
-        return std::wstring(1, WCHAR(0xAC00 + (initials[initial] * 21 + v) * 28 + (final < 0 ? 0 : finals[final])));
-    }
     static void Send(LPARAM flags) { SendMessageW(window, WM_IME_COMPOSITION, 0, flags); }
-    static void Compose()
+    // Each text in turn as the composition, starting one when none runs.
+    static void Compose(std::initializer_list<std::wstring> steps)
     {
-        composition = Current();
-        cursor = 0;
-        Send(GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+        for (const std::wstring &text : steps) {
+            if (composition.empty())
+                SendMessageW(window, WM_IME_STARTCOMPOSITION, 0, 0);
+            composition = text;
+            cursor = 0;
+            Send(GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+        }
     }
-    // Commits the syllable and goes on with the next one.
-    static void CommitAnd(int nextInitial, int nextVowel)
+    // Commits a text and goes on composing the next one.
+    static void CommitAnd(const std::wstring &committed, const std::wstring &next)
     {
-        result = Current();
-        initial = nextInitial;
-        vowel = nextVowel;
-        final = -1;
-        composition = Current();
+        result = committed;
+        composition = next;
         Send(GCS_RESULTSTR | GCS_COMPSTR | GCS_CURSORPOS);
         result.clear();
     }
-
-    // Consonants R S E G, vowels K J (the two-set layout); digits are noted.
-    static bool TakeKey(const MSG &msg)
-    {
-        if (msg.message == WM_KEYUP)
-            return msg.wParam >= '0' && msg.wParam <= '9';
-        if (msg.message != WM_KEYDOWN)
-            return false;
-        if (msg.wParam >= '0' && msg.wParam <= '9') {
-            log += "key" + std::string(1, char(msg.wParam)) + " ";
-            return true;
-        }
-        const char *consonants = "RSEG", *vowels = "KJ";
-        const char *c = std::strchr(consonants, int(msg.wParam)), *v = std::strchr(vowels, int(msg.wParam));
-        if (!msg.wParam || (!c && !v))
-            return false;
-        if (!Composing())
-            SendMessageW(window, WM_IME_STARTCOMPOSITION, 0, 0);
-        if (c) {
-            const int k = int(c - consonants);
-            if (initial < 0)
-                initial = k;
-            else if (vowel >= 0 && final < 0)
-                final = k;
-            else
-                return CommitAnd(k, -1), true;
-        } else {
-            const int k = int(v - vowels);
-            if (initial >= 0 && vowel < 0)
-                vowel = k;
-            else if (final >= 0) {
-                const int moved = final;
-                final = -1;
-                return CommitAnd(moved, k), true;
-            } else
-                return true;
-        }
-        Compose();
-        return true;
-    }
-    static void Press(const char *keys)
-    {
-        for (const char *k = keys; *k; k++)
-            PostMessageW(window, WM_KEYDOWN, WPARAM(*k), 0);
-    }
-    // The committed syllable, then the end of the composition.
+    // Commits the composition, then ends it.
     static void Finish()
     {
-        result = Current();
-        initial = vowel = final = -1;
+        result = composition;
         composition.clear();
         Send(GCS_RESULTSTR);
         result.clear();
         SendMessageW(window, WM_IME_ENDCOMPOSITION, 0, 0);
+    }
+    // The digit keys the box presses for a candidate are taken off the queue and noted.
+    static bool TakeKey(const MSG &msg)
+    {
+        if (msg.wParam < '0' || msg.wParam > '9' || (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP))
+            return false;
+        if (msg.message == WM_KEYDOWN)
+            log += "key" + std::string(1, char(msg.wParam)) + " ";
+        return true;
     }
 };

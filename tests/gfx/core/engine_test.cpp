@@ -3,10 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "gfx/core/chunkgroup.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/plugin.h"
+#include "started_engine.h"
 #include "support/test_driver.h"
 #include "support/test_memory.h"
 
@@ -21,19 +21,10 @@ protected:
         RwTestDriverReset();
         RwErrorGet();
     }
-    // Drives the engine down to idle whatever state a test left it in.
     void TearDown() override
     {
         RwTestDriverReset();
-        if (RwEngineGetStatus() == rwENGINESTATUSSTARTED) {
-            RwEngineStop();
-        }
-        if (RwEngineGetStatus() == rwENGINESTATUSOPENED) {
-            RwEngineClose();
-        }
-        if (RwEngineGetStatus() == rwENGINESTATUSINITED) {
-            RwEngineTerm();
-        }
+        StopEngineWherever();
         RwErrorGet();
     }
 };
@@ -102,42 +93,6 @@ TEST_F(Engine, LifeCycleWalksTheStatusesAndSendsRequestsInOrder)
         EXPECT_EQ(expected[i], RwTestDriverGetLog(i)->request) << i;
     }
     EXPECT_EQ(rwSTANDARDNUMOFSTANDARD, RwTestDriverGetLog(2)->in);
-}
-
-TEST_F(Engine, CoreModulesRegisterInTableOrder)
-{
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
-    const struct {
-        RwUInt32 id;
-        RwInt32 size;
-    } order[] = {{0x40F, 8},   {0x401, 24},  {0x40D, 0},  {0x402, 24}, {0x403, 4},   {0x404, 4},  {0x405, 4},
-                 {0x406, 544}, {0x407, 100}, {0x408, 52}, {0x409, 96}, {0x412, 4}, {0x40A, 116}, {0x40B, 40}};
-    RwInt32 expected = 300;
-    for (const auto &m : order) {
-        EXPECT_EQ(expected, RwEngineGetPluginOffset(m.id)) << std::hex << m.id;
-        expected += m.size;
-    }
-    // A plug-in's globals lie inside the instance.
-    RwInt32 offset = RwEngineRegisterPlugin(10, 0xABC01, nullptr, nullptr);
-    ASSERT_EQ(expected, offset);
-    ASSERT_TRUE(RwEngineOpen(&openParams));
-    RwEngineModuleGlobals<RwUInt8>(offset)[9] = 0x5A;
-    EXPECT_EQ(0x5A, RwEngineModuleGlobals<RwUInt8>(offset)[9]);
-}
-
-TEST_F(Engine, ChunkGroupPoolLivesWhileStarted)
-{
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
-    ASSERT_TRUE(RwEngineOpen(&openParams));
-    EXPECT_EQ(nullptr, RwChunkGroupGetFreeList());
-    ASSERT_TRUE(RwEngineStart());
-    RwFreeList *fl = RwChunkGroupGetFreeList();
-    ASSERT_NE(nullptr, fl);
-    EXPECT_EQ(36u, fl->entrySize);
-    EXPECT_EQ(16u, fl->entriesPerBlock);
-    EXPECT_NE(nullptr, RwFreeListAlloc(fl, 0x30412));
-    ASSERT_TRUE(RwEngineStop());
-    EXPECT_EQ(nullptr, RwChunkGroupGetFreeList());
 }
 
 TEST_F(Engine, CallsOutOfOrderAreRefusedAndChangeNothing)
@@ -214,23 +169,21 @@ void OpenWithThreeRecorders()
     events.clear();
 }
 
-TEST_F(Engine, ModulesOpenInOrderAndCloseInReverse)
+TEST_F(Engine, ModulesOpenInOrderCloseInReverseAndAFailedOpenUnwinds)
 {
     ASSERT_NO_FATAL_FAILURE(OpenWithThreeRecorders());
     ASSERT_TRUE(RwEngineStart());
     ASSERT_TRUE(RwEngineStop());
     EXPECT_EQ((std::vector<int>{1, 2, 3, -3, -2, -1}), events);
-}
-
-TEST_F(Engine, FailedModuleOpenUnwindsAndStopsTheDevice)
-{
-    ASSERT_NO_FATAL_FAILURE(OpenWithThreeRecorders());
+    events.clear();
+    const RwInt32 stops = RwTestDriverGetRequestCount(rwDEVICESYSTEMSTOP);
+    const RwInt32 finishes = RwTestDriverGetRequestCount(rwDEVICESYSTEMFINALIZESTART);
     failingPlugin = 3;
     EXPECT_FALSE(RwEngineStart());
     failingPlugin = 0;
     EXPECT_EQ((std::vector<int>{1, 2, -300, -2, -1}), events);
-    EXPECT_EQ(1, RwTestDriverGetRequestCount(rwDEVICESYSTEMSTOP));
-    EXPECT_EQ(0, RwTestDriverGetRequestCount(rwDEVICESYSTEMFINALIZESTART));
+    EXPECT_EQ(stops + 1, RwTestDriverGetRequestCount(rwDEVICESYSTEMSTOP));
+    EXPECT_EQ(finishes, RwTestDriverGetRequestCount(rwDEVICESYSTEMFINALIZESTART));
     EXPECT_EQ(rwENGINESTATUSOPENED, RwEngineGetStatus());
     events.clear();
     EXPECT_TRUE(RwEngineStart());
@@ -288,34 +241,6 @@ TEST_F(Engine, RegistrationAfterOpenIsRefused)
     EXPECT_EQ(-1, RwEngineGetPluginOffset(0xABC05));
     ASSERT_TRUE(RwEngineClose());
     EXPECT_GE(RwEngineRegisterPlugin(4, 0xABC05, nullptr, nullptr), 300);
-}
-
-TEST_F(Engine, OffsetsRepeatAcrossFullCyclesWithAndWithoutFreeLists)
-{
-    std::vector<RwInt32> first;
-    for (int cycle = 0; cycle < 2; ++cycle) {
-        ASSERT_TRUE(RwEngineInit(nullptr, cycle, 0x10000));
-        EXPECT_EQ(cycle == 1, RwFreeListsDisabled() != FALSE);
-        std::vector<RwInt32> offsets = {RwEngineRegisterPlugin(5, 0xABC01, nullptr, nullptr),
-                                        RwEngineRegisterPlugin(0, 0xABC02, nullptr, nullptr),
-                                        RwEngineRegisterPlugin(12, 0xABC03, nullptr, nullptr)};
-        ASSERT_TRUE(RwEngineOpen(&openParams));
-        ASSERT_TRUE(RwEngineStart());
-        ASSERT_TRUE(RwEngineStop());
-        ASSERT_TRUE(RwEngineClose());
-        ASSERT_TRUE(RwEngineTerm());
-        EXPECT_EQ(-1, RwEngineGetPluginOffset(0xABC01));
-        if (cycle == 0) {
-            first = offsets;
-        } else {
-            EXPECT_EQ(first, offsets);
-        }
-    }
-    // A size of 5 takes 8 bytes; a size of 0 takes none.
-    EXPECT_EQ(first[0] + 8, first[1]);
-    EXPECT_EQ(first[1], first[2]);
-    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
-    EXPECT_FALSE(RwFreeListsDisabled());
 }
 
 // --- Device requests and their fall-backs ---

@@ -46,11 +46,6 @@ public:
     }
 };
 
-inline RwUInt32 TakeErrorCode()
-{
-    return static_cast<RwUInt32>(TakeError().errorCode);
-}
-
 // An image with its own pixels, every byte zero.
 inline RwImage *MakeImage(RwInt32 width, RwInt32 height, RwInt32 depth)
 {

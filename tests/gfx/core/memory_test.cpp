@@ -41,28 +41,6 @@ const RwUInt8 *FirstBitmap(const RwFreeList *fl)
     return reinterpret_cast<const RwUInt8 *>(fl->blockList.next + 1);
 }
 
-TEST_F(FreeList, BitmapMarksEntryZeroInTheTopBit)
-{
-    RwFreeList *big = RwFreeListCreate(33, 50, 0, 0x40000);
-    ASSERT_NE(nullptr, big);
-    EXPECT_EQ(36u, big->entrySize);
-    EXPECT_EQ(7u, big->heapSize);  // bitmap bytes of 50 entries
-    EXPECT_EQ(1, CountBlocks(big));
-    EXPECT_TRUE(RwFreeListDestroy(big));
-
-    RwFreeList *fl = RwFreeListCreate(4, 12, 4, 0x40000);
-    RwFreeListAlloc(fl, 0);
-    RwFreeListAlloc(fl, 0);
-    EXPECT_EQ(0xC0, FirstBitmap(fl)[0]);
-    EXPECT_EQ(0x00, FirstBitmap(fl)[1]);
-    for (int i = 0; i < 8; ++i) {
-        RwFreeListAlloc(fl, 0);
-    }
-    EXPECT_EQ(0xFF, FirstBitmap(fl)[0]);
-    EXPECT_EQ(0xC0, FirstBitmap(fl)[1]);
-    RwFreeListDestroy(fl);
-}
-
 TEST_F(FreeList, FiftyFirstEntryComesFromANewBlockPlacedFirst)
 {
     RwFreeList *fl = RwFreeListCreate(16, 50, 4, 0x40000);

@@ -397,24 +397,6 @@ TEST_F(Pipeline, NestedExecutionKeepsTheOuterResultAndParameters)
     RwPipelineDestroy(p);
 }
 
-TEST_F(Pipeline, FindNamedNode)
-{
-    Def a("a"), b("b");
-    RxPipeline *p = Graph({a, b, a}, {{0, 0, 1}, {1, 0, 2}});
-    RwInt32 index = 7;
-    EXPECT_EQ(&p->nodes[0], RwPipelineFindNamedNode(p, "a", &index));
-    EXPECT_EQ(0, index);
-    EXPECT_EQ(&p->nodes[2], RwPipelineFindNamedNode(p, "a", &p->nodes[0], &index));
-    EXPECT_EQ(2, index);
-    EXPECT_EQ(nullptr, RwPipelineFindNamedNode(p, "a", &p->nodes[2], &index));
-    EXPECT_EQ(-1, index);
-    index = 7;
-    EXPECT_EQ(nullptr, RwPipelineFindNamedNode(p, nullptr, &index));
-    EXPECT_EQ(-1, index);
-    EXPECT_EQ(nullptr, RwPipelineFindNamedNode(nullptr, "a", nullptr));
-    RwPipelineDestroy(p);
-}
-
 TEST_F(Pipeline, EngineMemoryDefinitionGoesOnceWithItsLastNode)
 {
     Def model("heap");

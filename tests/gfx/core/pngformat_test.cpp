@@ -365,19 +365,6 @@ TEST_F(Png, WriteFailuresMakeNoFile)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("odd.png"));
 }
 
-TEST_F(Png, FormatRegisteredAsPngReadsThroughImagePath)
-{
-    ASSERT_TRUE(RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng));
-    RwImage *image = Owned(2, 1, 32);
-    *PixelAt(image, 1, 0) = Rgba(9, 8, 7, 6);
-    CreateDirectoryA("pngdir", nullptr);
-    ASSERT_EQ(image, RwImageWrite(image, "pngdir/via.png"));
-    RwImageSetPath("elsewhere/;pngdir/");
-    RwImage *back = Keep(RwImageRead("via.PNG"));
-    ASSERT_NE(nullptr, back);
-    EXPECT_EQ(Rgba(9, 8, 7, 6), *PixelAt(back, 1, 0));
-}
-
 namespace {
 ::testing::Environment *const engineEnvironment =
     ::testing::AddGlobalTestEnvironment(new ImageEngineEnvironment());

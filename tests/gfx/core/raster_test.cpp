@@ -1,6 +1,5 @@
 #include "imagetestutil.h"
 
-#include <functional>
 #include <vector>
 
 namespace {
@@ -39,16 +38,6 @@ RwBool DeviceCreate(void *out, void *inOut, RwInt32 in)
     raster->cType = static_cast<RwUInt8>(in & rwRASTERTYPEMASK);
     raster->cFlags = static_cast<RwUInt8>(in & 0xF8);
     raster->cFormat = static_cast<RwUInt8>(in >> 8);
-    return TRUE;
-}
-
-RwUInt8 lockedPixels[64];
-
-// Hands out lockedPixels through the out pointer, as the pixel and palette locks do.
-RwBool DeviceHandsOut(void *out, void *inOut, RwInt32 in)
-{
-    *static_cast<RwUInt8 **>(out) = lockedPixels;
-    static_cast<RwRaster *>(inOut)->privateFlags |= rwRASTERPALETTELOCKED | rwRASTERPALETTELOCKEDWRITE;
     return TRUE;
 }
 
@@ -136,47 +125,6 @@ TEST_F(Raster, RefusedCreateGivesNoRasterAndReturnsTheSurface)
     const RwInt32 destroys = RwTestDriverGetStandardCount(rwSTANDARDRASTERDESTROY);
     EXPECT_EQ(nullptr, Make(4, 4, rwRASTERTYPETEXTURE));
     EXPECT_EQ(destroys + 1, RwTestDriverGetStandardCount(rwSTANDARDRASTERDESTROY));
-}
-
-TEST_F(Raster, OperationsPassTheirArgumentsToTheDevice)
-{
-    RwRaster *raster = Make(4, 4, rwRASTERTYPETEXTURE | rwRASTERFORMATPAL8 | rwRASTERFORMAT8888);
-    const RwRect rect = {1, 2, 3, 4};
-    int window = 0;
-    const struct {
-        std::function<bool()> call;   // true when the call reports success
-        RwInt32 index;
-        void *out, *inOut;
-        RwInt32 in;
-        RwStandardFunc device;   // NULL: the recorder's own answer
-    } cases[] = {
-        {[&] { return RwRasterLock(raster, 3, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH) == lockedPixels; },
-         rwSTANDARDRASTERLOCK, nullptr, raster, 0x305, DeviceHandsOut},
-        {[&] { return RwRasterLockPalette(raster, rwRASTERLOCKWRITE) == lockedPixels; }, rwSTANDARDRASTERLOCKPALETTE,
-         nullptr, raster, rwRASTERLOCKWRITE, DeviceHandsOut},
-        {[&] { return RwRasterClearRect(&rect, 0x11223344) != FALSE; }, rwSTANDARDRASTERCLEARRECT, nullptr,
-         const_cast<RwRect *>(&rect), 0x11223344, nullptr},
-        {[&] { return RwRasterShowRaster(raster, &window, 1) == raster; }, rwSTANDARDRASTERSHOWRASTER, raster,
-         &window, 1, nullptr},
-    };
-    for (const auto &c : cases) {
-        RwTestDriverSetStandardFunction(c.index, c.device);
-        EXPECT_TRUE(c.call()) << c.index;
-        if (c.out) {
-            EXPECT_EQ(c.out, LastCall(c.index)->out) << c.index;
-        }
-        EXPECT_EQ(c.inOut, LastCall(c.index)->inOut) << c.index;
-        EXPECT_EQ(c.in, LastCall(c.index)->in) << c.index;
-        RwTestDriverSetStandardFunction(c.index, nullptr);
-        RwTestDriverSetStandardResult(c.index, FALSE);
-        EXPECT_FALSE(c.call()) << "refused " << c.index;
-    }
-    raster->privateFlags |= rwRASTERGAMMACORRECTED;
-    EXPECT_EQ(raster, RwRasterUnlock(raster));
-    EXPECT_EQ(raster, LastCall(rwSTANDARDRASTERUNLOCK)->inOut);
-    EXPECT_EQ(raster, RwRasterUnlockPalette(raster));
-    EXPECT_EQ(raster, LastCall(rwSTANDARDRASTERUNLOCKPALETTE)->inOut);
-    EXPECT_EQ(rwRASTERGAMMACORRECTED, raster->privateFlags);   // palette lock bits cleared
 }
 
 TEST_F(Raster, LevelCountIsOneWithoutMipMapBitWhateverDeviceSays)

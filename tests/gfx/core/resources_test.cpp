@@ -6,6 +6,7 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/core/memory.h"
+#include "started_engine.h"
 #include "support/test_driver.h"
 #include "support/test_memory.h"
 #include "support/test_random.h"
@@ -21,11 +22,6 @@ void RecordDestroy(RwResourceEntry *entry)
     destroyed.push_back(entry);
 }
 
-RwError TakeError()
-{
-    return RwErrorGet();
-}
-
 // An engine started with an arena of the given size.
 class Arena : public ::testing::Test {
 protected:
@@ -38,16 +34,7 @@ protected:
         destroyed.clear();
         TakeError();
     }
-    void TearDown() override
-    {
-        if (RwEngineGetStatus() == rwENGINESTATUSSTARTED) {
-            RwEngineStop();
-        }
-        if (RwEngineGetStatus() == rwENGINESTATUSOPENED) {
-            RwEngineClose();
-        }
-        RwEngineTerm();
-    }
+    void TearDown() override { StopEngineWherever(); }
 };
 
 // Entries of 1000 bytes take 1024 + 32 arena bytes: three fit in 4096.
@@ -120,34 +107,6 @@ TEST_F(Arena, FullArenaEvictsLeastRecentlyUsedFirst)
     EXPECT_EQ(0, RwResourcesGetEvictedThisFrame());
 }
 
-std::vector<intptr_t> destroyedOwners;
-
-void RecordOwner(RwResourceEntry *entry)
-{
-    destroyedOwners.push_back(reinterpret_cast<intptr_t>(entry->owner));
-}
-
-TEST_F(Arena, EachEvictedEntryIsDestroyedOnce)
-{
-    StartWith(smallArena);
-    destroyedOwners.clear();
-    RwResourceEntry *refs[40] = {};
-    for (intptr_t i = 0; i < 40; ++i) {
-        ASSERT_NE(nullptr, RwResourcesAllocateEntry(reinterpret_cast<void *>(i), &refs[i],
-                                                    200 + 37 * static_cast<RwInt32>(i % 7), RecordOwner));
-        if (i % 5 == 4) {
-            RwResourcesNextFrame();
-        }
-    }
-    RwInt32 sum = 0;
-    for (intptr_t i = 0; i < 40; ++i) {
-        EXPECT_EQ(refs[i] ? 0 : 1, std::count(destroyedOwners.begin(), destroyedOwners.end(), i)) << i;
-        sum += refs[i] ? refs[i]->size : 0;
-    }
-    EXPECT_FALSE(destroyedOwners.empty());
-    EXPECT_EQ(sum, RwResourcesGetArenaUsage());
-}
-
 // Largest entry an empty arena takes, found by halving.
 RwInt32 LargestEntry()
 {
@@ -191,39 +150,25 @@ TEST_F(Arena, RequestLargerThanTheArenaFailsWithoutEvicting)
     EXPECT_EQ(nullptr, ref[2]);
 }
 
-TEST_F(Arena, FreedNeighboursMergeIntoOneBlock)
-{
-    StartWith(smallArena);
-    RwResourceEntry *a = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    RwResourceEntry *b = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    RwResourceEntry *c = RwResourcesAllocateEntry(nullptr, entrySize, RecordDestroy);
-    ASSERT_TRUE(a && b && c);
-    RwResourcesFreeEntry(b);
-    RwResourcesFreeEntry(a);
-    destroyed.clear();
-    // a and b together (2 x 1024 + one 32-byte header) hold 2000 + 24 bytes.
-    RwResourceEntry *ab = RwResourcesAllocateEntry(nullptr, 2 * 1024 + 32 - 24, RecordDestroy);
-    ASSERT_NE(nullptr, ab);
-    EXPECT_TRUE(destroyed.empty());
-    EXPECT_EQ(a, ab);
-}
-
 TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
 {
     StartWith(0x10000);
     const RwInt32 largest = LargestEntry();
     ASSERT_GT(largest, 0x10000 - 256);
+    // Each entry, evicted or freed, is destroyed once.
     struct Held {
         RwResourceEntry *ref;
         RwUInt8 fill;
+        int destroyed;
     };
+    const RwResourceEntryDestroyNotify count = [](RwResourceEntry *e) { ++static_cast<Held *>(e->owner)->destroyed; };
     std::vector<Held *> held;
     TestRandom random(12345);
     for (int step = 0; step < 3000; ++step) {
         if (held.empty() || random.Below(3) != 0) {
-            Held *h = new Held{nullptr, static_cast<RwUInt8>(step)};
+            Held *h = new Held{nullptr, static_cast<RwUInt8>(step), 0};
             RwInt32 size = 1 + static_cast<RwInt32>(random.Below(3000));
-            ASSERT_NE(nullptr, RwResourcesAllocateEntry(h, &h->ref, size, nullptr));
+            ASSERT_NE(nullptr, RwResourcesAllocateEntry(h, &h->ref, size, count));
             memset(RwResourceEntryData(h->ref), h->fill, static_cast<size_t>(size));
             held.push_back(h);
         } else {
@@ -237,6 +182,7 @@ TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
                 }
                 RwResourcesFreeEntry(h->ref);
             }
+            ASSERT_EQ(1, h->destroyed) << step;
             held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
             delete h;
         }
@@ -248,6 +194,7 @@ TEST_F(Arena, RandomUseKeepsEntriesApartAndMergesBack)
         if (h->ref) {
             RwResourcesFreeEntry(h->ref);
         }
+        EXPECT_EQ(1, h->destroyed);
         delete h;
     }
     EXPECT_EQ(0, RwResourcesGetArenaUsage());

@@ -11,14 +11,17 @@
 // engine allocates through the counting test memory functions.
 class StartedEngine : public ::testing::Environment {
 public:
-    explicit StartedEngine(void (*registerPlugins)() = nullptr) : registerPlugins_(registerPlugins) {}
+    explicit StartedEngine(void (*registerPlugins)() = nullptr, RwUInt32 arenaSize = 0x100000)
+        : registerPlugins_(registerPlugins), arenaSize_(arenaSize)
+    {
+    }
 
     void SetUp() override
     {
         static RwEngineOpenParams params = {reinterpret_cast<void *>(0x1234)};
         RwTestDriverReset();
         RwTestMemoryReset();
-        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x100000));
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, arenaSize_));
         if (registerPlugins_) {
             registerPlugins_();
         }
@@ -36,7 +39,22 @@ public:
 
 private:
     void (*registerPlugins_)();
+    RwUInt32 arenaSize_;
 };
+
+// Drives the engine down to idle from whatever state a test left it in.
+inline void StopEngineWherever()
+{
+    if (RwEngineGetStatus() == rwENGINESTATUSSTARTED) {
+        RwEngineStop();
+    }
+    if (RwEngineGetStatus() == rwENGINESTATUSOPENED) {
+        RwEngineClose();
+    }
+    if (RwEngineGetStatus() == rwENGINESTATUSINITED) {
+        RwEngineTerm();
+    }
+}
 
 // The held error, cleared; plug-in id 0 and code 0x80000000 when none.
 inline RwError TakeError() { return RwErrorGetLast(); }

@@ -233,15 +233,20 @@ protected:
     unsigned int savedCsr = 0;
 };
 
-TEST_F(FpuControl, FinishStartSetsSinglePrecisionAndStopRestores)
+TEST_F(FpuControl, FinishStartSetsSinglePrecisionAndStopRestoresTheFirstSavedWord)
 {
     RwFpuSetControlWord(0x027F);    // double precision, exceptions masked
+    ASSERT_FALSE(RwFpuControlWordSaved());
+    RwFpuRestoreControlWord();      // nothing saved: both leave the word alone
+    RwD3D9FpuStop();
+    EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
     rwD3D9Driver.cpuSSE = TRUE;
     RwD3D9FinishStart();
     RwUInt16 running = RwFpuGetControlWord();
     EXPECT_EQ(running & 0x300, 0);
     EXPECT_EQ(running & 0x3F, 0x3F);
     EXPECT_NE(_mm_getcsr() & 0x8000, 0u);
+    RwD3D9FinishStart();
     RwD3D9FpuStop();
     EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
     EXPECT_EQ(_mm_getcsr() & 0x8000, 0u);
@@ -261,25 +266,6 @@ TEST_F(FpuControl, SinglePrecisionMasksEveryException)
         RwFpuRestoreControlWord();
         EXPECT_EQ(RwFpuGetControlWord(), word);
     }
-}
-
-TEST_F(FpuControl, RestoreWithoutSaveLeavesTheControlWordAlone)
-{
-    RwFpuSetControlWord(0x027F);
-    ASSERT_FALSE(RwFpuControlWordSaved());
-    RwFpuRestoreControlWord();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
-    RwD3D9FpuStop();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
-}
-
-TEST_F(FpuControl, SecondFinishStartKeepsTheFirstSavedWord)
-{
-    RwFpuSetControlWord(0x027F);
-    RwD3D9FinishStart();
-    RwD3D9FinishStart();
-    RwD3D9FpuStop();
-    EXPECT_EQ(RwFpuGetControlWord(), 0x027F);
 }
 
 TEST_F(FpuControl, WithoutSseFlushToZeroIsNotTouched)

@@ -62,8 +62,5 @@ inline Bytes GroundWorld()
 inline RwWorld *ReadGroundWorld()
 {
     Bytes bytes = GroundWorld();
-    RwStream *in = OpenRead(bytes);
-    RwWorld *world = RwStreamFindChunk(in, 0x0B, nullptr, nullptr) ? RwWorldStreamRead(in) : nullptr;
-    RwStreamClose(in, nullptr);
-    return world;
+    return ReadChunkWith(bytes, 0x0B, RwWorldStreamRead);
 }

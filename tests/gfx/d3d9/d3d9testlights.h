@@ -6,7 +6,19 @@
 #include "d3d9testcamera.h"
 #include "gfx/d3d9/d3d9lights.h"
 #include "gfx/world/light.h"
+#include "gfx/world/world.h"
 #include "support/test_memory.h"
+
+// Takes the light out of the world (when one is given) and destroys it with its frame.
+inline void DestroyLight(RwWorld *world, RwLight *l)
+{
+    if (world)
+        RwWorldRemoveLight(world, l);
+    RwFrame *f = RwLightGetFrame(l);
+    RwLightSetFrame(l, nullptr);
+    RwFrameDestroy(f);
+    RwLightDestroy(l);
+}
 
 class LightDevice : public CameraDevice {
 protected:
@@ -42,10 +54,7 @@ protected:
             if (lights[i] == l)
                 lights.erase(lights.begin() + static_cast<long>(i));
         }
-        RwFrame *f = RwLightGetFrame(l);
-        RwLightSetFrame(l, nullptr);
-        RwFrameDestroy(f);
-        RwLightDestroy(l);
+        DestroyLight(nullptr, l);
     }
 
     std::vector<RwLight *> lights;

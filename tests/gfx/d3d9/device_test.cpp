@@ -213,7 +213,7 @@ TEST_F(DeviceSystem, UnknownAndUnsupportedRequestsFail)
     EXPECT_EQ(size, 4096u);
 }
 
-TEST_F(DeviceSystem, VideoModeListStartsWithTheWindowedDesktop)
+TEST_F(DeviceSystem, VideoModeListStartsWithTheWindowedDesktopAndChecksItsIndices)
 {
     Open();
     RwInt32 count = 0;
@@ -227,6 +227,18 @@ TEST_F(DeviceSystem, VideoModeListStartsWithTheWindowedDesktop)
     EXPECT_EQ(mode.depth, 32);
     EXPECT_EQ(mode.format, 0x600);   // desktop in X8R8G8B8
     EXPECT_GE(FindExclusive1024(), 1);
+    EXPECT_FALSE(Request(rwDEVICESYSTEMGETMODEINFO, &mode, nullptr, -1));
+    EXPECT_FALSE(Request(rwDEVICESYSTEMGETMODEINFO, &mode, nullptr, count));
+    EXPECT_FALSE(Request(rwDEVICESYSTEMUSEMODE, nullptr, nullptr, count));
+    EXPECT_FALSE(Request(rwDEVICESYSTEMUSEMODE, nullptr, nullptr, -5));
+    RwInt32 current = -1;
+    ASSERT_TRUE(Request(rwDEVICESYSTEMGETMODE, &current));
+    EXPECT_EQ(current, 0);
+    // The adapter grew modes since the list was sized: never filled past its allocation.
+    rwD3D9Driver.totalModeCount = 0;
+    ASSERT_TRUE(RwD3D9BuildVideoModes());
+    EXPECT_LE(rwD3D9Driver.numVideoModes, 1);
+    EXPECT_LE(rwD3D9Driver.numVideoModes, rwD3D9Driver.videoModeCapacity);
 }
 
 TEST_F(DeviceSystem, ModeListKeepsEachSizeAndFormatOnceAtItsHighestRate)
@@ -261,31 +273,6 @@ TEST_F(DeviceSystem, ModeListKeepsEachSizeAndFormatOnceAtItsHighestRate)
             EXPECT_EQ(std::memcmp(&mode, &want, sizeof(mode)), 0) << c.desktop << " entry " << i;
         }
     }
-}
-
-TEST_F(DeviceSystem, VideoModeIndicesAreRangeChecked)
-{
-    Open();
-    RwInt32 count = 0;
-    ASSERT_TRUE(Request(rwDEVICESYSTEMGETNUMMODES, &count));
-    RwVideoMode mode;
-    EXPECT_FALSE(Request(rwDEVICESYSTEMGETMODEINFO, &mode, nullptr, -1));
-    EXPECT_FALSE(Request(rwDEVICESYSTEMGETMODEINFO, &mode, nullptr, count));
-    EXPECT_FALSE(Request(rwDEVICESYSTEMUSEMODE, nullptr, nullptr, count));
-    EXPECT_FALSE(Request(rwDEVICESYSTEMUSEMODE, nullptr, nullptr, -5));
-    RwInt32 current = -1;
-    ASSERT_TRUE(Request(rwDEVICESYSTEMGETMODE, &current));
-    EXPECT_EQ(current, 0);
-}
-
-TEST_F(DeviceSystem, ModeListIsNeverFilledPastItsAllocation)
-{
-    Open();
-    // Pretend the adapter grew modes since the list was sized.
-    rwD3D9Driver.totalModeCount = 0;
-    ASSERT_TRUE(RwD3D9BuildVideoModes());
-    EXPECT_LE(rwD3D9Driver.numVideoModes, 1);
-    EXPECT_LE(rwD3D9Driver.numVideoModes, rwD3D9Driver.videoModeCapacity);
 }
 
 TEST_F(DeviceSystem, SubSystemsAreTheAdapters)

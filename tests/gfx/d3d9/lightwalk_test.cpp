@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "d3d9testcamera.h"
+#include "d3d9testlights.h"
 #include "gfx/d3d9/d3d9lights.h"
 #include "gfx/d3d9/d3d9shaderconst.h"
 #include "gfx/d3d9/d3d9vertexshader.h"
@@ -58,13 +58,8 @@ protected:
         RwWorldRemoveClump(world, clump);
         RwClumpDestroy(clump);
         RwGeometryDestroy(geometry);
-        for (RwLight *l : lights) {
-            RwWorldRemoveLight(world, l);
-            RwFrame *f = RwLightGetFrame(l);
-            RwLightSetFrame(l, nullptr);
-            RwFrameDestroy(f);
-            RwLightDestroy(l);
-        }
+        for (RwLight *l : lights)
+            DestroyLight(world, l);
         RwWorldDestroy(world);
         RwD3D9LightingStateTerm();
         CameraDevice::TearDown();

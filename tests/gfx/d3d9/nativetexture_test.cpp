@@ -34,19 +34,15 @@ RwUInt32 Size(RwTexture *texture)
 
 Bytes Write(RwTexture *texture)
 {
-    RwStream *stream = OpenWriteMemory();
-    EXPECT_TRUE(RwD3D9NativeTextureWrite(stream, texture, 0));
-    return CloseWritten(stream);
+    return WrittenWith([&](RwStream *s) { return RwD3D9NativeTextureWrite(s, texture, 0); });
 }
 
 RwTexture *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *stream = OpenRead(bytes, n);
-    RwTexture *texture = nullptr;
-    if (!RwD3D9NativeTextureRead(stream, &texture, 0))
-        texture = nullptr;
-    RwStreamClose(stream, nullptr);
-    return texture;
+    return ReadWith(bytes, [](RwStream *s) {
+        RwTexture *texture = nullptr;
+        return RwD3D9NativeTextureRead(s, &texture, 0) ? texture : nullptr;
+    }, n);
 }
 
 // The 72- and 16-byte blocks, as the chunk layout gives them.

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "countingdevice.h"
-#include "d3d9readback.h"
-#include "d3d9window.h"
+#include "d3d9testcamera.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/raster.h"
@@ -19,77 +17,37 @@
 
 namespace {
 
-HWND Window;
 CountingDevice *Log;    // the device the current test sees, for the restore callback
 
-RwCamera *Camera;
-RwFrame *CameraFrame;
-
-class DeviceFrame : public ::testing::Test {
+class DeviceFrame : public CameraDevice {
 protected:
     // The whole library on the game's window, with one camera of the window's size.
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(RwEngineInit(nullptr, 0, 0x400000));
-        Window = KivTestCreateWindow(1024, 768);
-        RwEngineOpenParams params = {Window};
-        ASSERT_TRUE(RwEngineOpen(&params));
-        ASSERT_TRUE(RwEngineSetVideoMode(0));
         RwD3D9SetMultithreadSafe(TRUE);
-        ASSERT_TRUE(RwEngineStart());
-        Camera = RwCameraCreate();
-        CameraFrame = RwFrameCreate();
-        ASSERT_NE(Camera, nullptr);
-        ASSERT_NE(CameraFrame, nullptr);
-        RwCameraSetFrame(Camera, CameraFrame);
-        Camera->frameBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPECAMERA);
-        Camera->zBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPEZBUFFER);
-        ASSERT_NE(Camera->frameBuffer, nullptr);
-        ASSERT_NE(Camera->zBuffer, nullptr);
-        RwCameraSetFarClipPlane(Camera, 100.0f);
-    }
-
-    static void TearDownTestSuite()
-    {
-        RwRasterDestroy(Camera->frameBuffer);
-        RwRasterDestroy(Camera->zBuffer);
-        Camera->frameBuffer = Camera->zBuffer = nullptr;
-        RwCameraSetFrame(Camera, nullptr);
-        RwCameraDestroy(Camera);
-        RwFrameDestroy(CameraFrame);
-        RwEngineStop();
-        RwEngineClose();
-        RwEngineTerm();
-        DestroyWindow(Window);
+        CameraDevice::SetUpTestSuite();
+        RwCameraSetNearClipPlane(camera, 0.05f);
     }
 
     void SetUp() override
     {
-        real = rwD3D9Driver.device;
-        ASSERT_NE(real, nullptr);
+        CameraDevice::SetUp();
         ASSERT_EQ(real->TestCooperativeLevel(), D3D_OK);
-        counting = new CountingDevice(real);
-        rwD3D9Driver.device = counting;
-        Log = counting;
+        Log = device;
     }
 
     void TearDown() override
     {
-        if (rwD3D9Driver.inScene) {
-            real->EndScene();
-            rwD3D9Driver.inScene = FALSE;
-        }
-        rwD3D9Driver.device = real;
         Log = nullptr;
-        delete counting;
+        CameraDevice::TearDown();
         RwD3D9SetDeviceRestoreCallback(nullptr);
     }
 
     // Index of the first call of that name at or after `from`, or -1.
     int Find(const std::string &name, size_t from = 0) const
     {
-        for (size_t i = from; i < counting->calls.size(); i++)
-            if (counting->calls[i] == name)
+        for (size_t i = from; i < device->calls.size(); i++)
+            if (device->calls[i] == name)
                 return static_cast<int>(i);
         return -1;
     }
@@ -105,9 +63,6 @@ protected:
         EXPECT_EQ(real->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
         return pinned;
     }
-
-    IDirect3DDevice9 *real = nullptr;
-    CountingDevice *counting = nullptr;
 };
 
 // Clears the camera and runs an empty update.
@@ -177,7 +132,7 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
     pinned->Release();
     RwD3D9SetDeviceRestoreCallback(NoteCallback);
-    counting->ResetLog();
+    device->ResetLog();
     ASSERT_TRUE(RwD3D9TestDeviceAndBeginScene());
 
     // Release sequence: everything unbound before the reset.
@@ -190,8 +145,8 @@ TEST_F(DeviceFrame, ResetReleasesResetsRestoresThenCallsBack)
     EXPECT_GT(unbindTexture, tcl);
     EXPECT_LT(unbindTexture, reset);
     EXPECT_LT(unbindShader, reset);
-    EXPECT_EQ(std::count(counting->calls.begin(), counting->calls.begin() + reset, std::string("SetTexture")), 8);
-    EXPECT_EQ(std::count(counting->calls.begin(), counting->calls.begin() + reset,
+    EXPECT_EQ(std::count(device->calls.begin(), device->calls.begin() + reset, std::string("SetTexture")), 8);
+    EXPECT_EQ(std::count(device->calls.begin(), device->calls.begin() + reset,
                          std::string("SetStreamSource")),
               4);
     // Restore sequence: surfaces read again, states and lights sent again,
@@ -225,57 +180,57 @@ TEST_F(DeviceFrame, ClearedColourIsReadBackFromTheDevice)
 {
     const RwRGBA colours[] = {{10, 200, 30, 255}, {250, 5, 120, 255}};
     for (const RwRGBA &c : colours) {
-        ASSERT_TRUE(RenderFrame(Camera, c));
+        ASSERT_TRUE(RenderFrame(camera, c));
         DWORD expected = (c.red << 16) | (c.green << 8) | c.blue;
-        EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 0, 0), expected);
-        EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1023, 767), expected);
-        EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 512, 300), expected);
-        EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+        EXPECT_EQ(ReadPixel(0, 0), expected);
+        EXPECT_EQ(ReadPixel(1023, 767), expected);
+        EXPECT_EQ(ReadPixel(512, 300), expected);
+        EXPECT_NE(RwCameraShowRaster(camera, window, 0), nullptr);
         EXPECT_FALSE(rwD3D9Driver.inScene);
     }
-    EXPECT_EQ(counting->Count("BeginScene"), 2);
-    EXPECT_EQ(counting->Count("EndScene"), 2);
-    EXPECT_EQ(counting->Count("Present"), 2);
-    EXPECT_EQ(counting->Count("Reset"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 2);
+    EXPECT_EQ(device->Count("EndScene"), 2);
+    EXPECT_EQ(device->Count("Present"), 2);
+    EXPECT_EQ(device->Count("Reset"), 0);
 }
 
 TEST_F(DeviceFrame, SubRasterCameraClearsOnlyItsRectangle)
 {
     const RwRGBA black = {0, 0, 0, 255};
-    ASSERT_TRUE(RenderFrame(Camera, black));
-    RwRaster *whole = Camera->frameBuffer;
+    ASSERT_TRUE(RenderFrame(camera, black));
+    RwRaster *whole = camera->frameBuffer;
     RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
     ASSERT_NE(part, nullptr);
     const RwRect rect = {100, 50, 200, 120};
     ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
-    Camera->frameBuffer = part;
+    camera->frameBuffer = part;
     const RwRGBA blue = {0, 0, 255, 255};
-    EXPECT_TRUE(RenderFrame(Camera, blue));
-    Camera->frameBuffer = whole;
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 100, 50), 0x0000FFu);
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 299, 169), 0x0000FFu);
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 99, 50), 0u);
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 300, 170), 0u);
+    EXPECT_TRUE(RenderFrame(camera, blue));
+    camera->frameBuffer = whole;
+    EXPECT_EQ(ReadPixel(100, 50), 0x0000FFu);
+    EXPECT_EQ(ReadPixel(299, 169), 0x0000FFu);
+    EXPECT_EQ(ReadPixel(99, 50), 0u);
+    EXPECT_EQ(ReadPixel(300, 170), 0u);
     RwRasterDestroy(part);
-    RwCameraShowRaster(Camera, Window, 0);
+    RwCameraShowRaster(camera, window, 0);
 }
 
 TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
 {
     const RwV3d at = {1, 2, -5};
-    RwFrameTranslate(CameraFrame, &at, rwCOMBINEREPLACE);
-    RwCameraSetProjection(Camera, rwPARALLEL);
-    RwCameraSetNearClipPlane(Camera, 1.0f);
-    RwCameraSetFarClipPlane(Camera, 11.0f);
-    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
-    RwCameraEndUpdate(Camera);
+    RwFrameTranslate(cameraFrame, &at, rwCOMBINEREPLACE);
+    RwCameraSetProjection(camera, rwPARALLEL);
+    RwCameraSetNearClipPlane(camera, 1.0f);
+    RwCameraSetFarClipPlane(camera, 11.0f);
+    ASSERT_NE(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
     D3DMATRIX m;
     real->GetTransform(D3DTS_PROJECTION, &m);
     EXPECT_NEAR(m._33, 0.1f, 1e-6f);
     EXPECT_NEAR(m._43, -0.1f, 1e-6f);
     EXPECT_EQ(m._34, 0.0f);
     EXPECT_EQ(m._44, 1.0f);
-    EXPECT_EQ(m._11, Camera->recipViewWindow.x);
+    EXPECT_EQ(m._11, camera->recipViewWindow.x);
     real->GetTransform(D3DTS_VIEW, &m);
     EXPECT_FLOAT_EQ(m._11, -1.0f);
     EXPECT_FLOAT_EQ(m._22, 1.0f);
@@ -289,130 +244,130 @@ TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
     std::memcpy(&end, &fogEnd, 4);
     EXPECT_EQ(end, 11.0f);
     // Perspective: far / (far - near) and w from z.
-    RwCameraSetProjection(Camera, rwPERSPECTIVE);
-    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
-    RwCameraEndUpdate(Camera);
+    RwCameraSetProjection(camera, rwPERSPECTIVE);
+    ASSERT_NE(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
     real->GetTransform(D3DTS_PROJECTION, &m);
     EXPECT_NEAR(m._33, 1.1f, 1e-6f);
     EXPECT_NEAR(m._43, -1.1f, 1e-6f);
     EXPECT_EQ(m._34, 1.0f);
     EXPECT_EQ(m._44, 0.0f);
-    RwCameraShowRaster(Camera, Window, 0);
-    RwCameraSetFarClipPlane(Camera, 100.0f);
-    RwCameraSetNearClipPlane(Camera, 0.05f);
+    RwCameraShowRaster(camera, window, 0);
+    RwCameraSetFarClipPlane(camera, 100.0f);
+    RwCameraSetNearClipPlane(camera, 0.05f);
 }
 
 TEST_F(DeviceFrame, ZeroDepthRangeIsRefused)
 {
-    RwCameraSetNearClipPlane(Camera, 5.0f);
-    RwCameraSetFarClipPlane(Camera, 5.0f);
-    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
-    RwCameraSetNearClipPlane(Camera, 0.05f);
-    RwCameraSetFarClipPlane(Camera, 100.0f);
+    RwCameraSetNearClipPlane(camera, 5.0f);
+    RwCameraSetFarClipPlane(camera, 5.0f);
+    EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
+    RwCameraSetNearClipPlane(camera, 0.05f);
+    RwCameraSetFarClipPlane(camera, 100.0f);
 }
 
 TEST_F(DeviceFrame, TwoCamerasShareOneScene)
 {
-    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
-    RwCameraEndUpdate(Camera);
-    ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
-    RwCameraEndUpdate(Camera);
-    EXPECT_EQ(counting->Count("BeginScene"), 1);
-    RwCameraShowRaster(Camera, Window, 0);
-    EXPECT_EQ(counting->Count("EndScene"), 1);
+    ASSERT_NE(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
+    ASSERT_NE(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
+    EXPECT_EQ(device->Count("BeginScene"), 1);
+    RwCameraShowRaster(camera, window, 0);
+    EXPECT_EQ(device->Count("EndScene"), 1);
 }
 
 TEST_F(DeviceFrame, MinimisedWindowSkipsTheFrame)
 {
-    ShowWindow(Window, SW_MINIMIZE);
+    ShowWindow(window, SW_MINIMIZE);
     KivTestPumpMessages();
-    if (!IsIconic(Window)) {
-        ShowWindow(Window, SW_RESTORE);
+    if (!IsIconic(window)) {
+        ShowWindow(window, SW_RESTORE);
         GTEST_SKIP() << "the window cannot be minimised here";
     }
     const RwRGBA red = {255, 0, 0, 255};
-    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
-    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
-    EXPECT_EQ(counting->Count("Clear"), 0);
-    ShowWindow(Window, SW_RESTORE);
+    EXPECT_EQ(RwCameraClear(camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
+    EXPECT_EQ(device->Count("Clear"), 0);
+    ShowWindow(window, SW_RESTORE);
     KivTestPumpMessages();
-    RwCameraEndUpdate(Camera);
+    RwCameraEndUpdate(camera);
 }
 
 TEST_F(DeviceFrame, WaitingForTheRetraceResetsOnlyWhenItChanges)
 {
-    RwCameraShowRaster(Camera, Window, 1);
-    RwCameraShowRaster(Camera, Window, 1);
-    EXPECT_EQ(counting->Count("Reset"), 1);
+    RwCameraShowRaster(camera, window, 1);
+    RwCameraShowRaster(camera, window, 1);
+    EXPECT_EQ(device->Count("Reset"), 1);
     EXPECT_EQ(rwD3D9Driver.present.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_ONE));
-    RwCameraShowRaster(Camera, Window, 0);
-    EXPECT_EQ(counting->Count("Reset"), 2);
+    RwCameraShowRaster(camera, window, 0);
+    EXPECT_EQ(device->Count("Reset"), 2);
     EXPECT_EQ(rwD3D9Driver.present.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_IMMEDIATE));
-    EXPECT_EQ(counting->Count("Present"), 3);
+    EXPECT_EQ(device->Count("Present"), 3);
 }
 
 TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
 {
-    SetWindowPos(Window, nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
     KivTestPumpMessages();
     const RwRGBA green = {0, 255, 0, 255};
-    RwCameraClear(Camera, const_cast<RwRGBA *>(&green), rwCAMERACLEARIMAGE);
-    EXPECT_EQ(counting->Count("Reset"), 1);
+    RwCameraClear(camera, const_cast<RwRGBA *>(&green), rwCAMERACLEARIMAGE);
+    EXPECT_EQ(device->Count("Reset"), 1);
     EXPECT_EQ(rwD3D9Driver.displayMode.width, 800);
     EXPECT_EQ(rwD3D9Driver.displayMode.height, 600);
     D3DSURFACE_DESC desc;
     rwD3D9Driver.defaultColorSurface->GetDesc(&desc);
     EXPECT_EQ(desc.Width, 800u);
     EXPECT_EQ(desc.Height, 600u);
-    EXPECT_EQ(Camera->frameBuffer->width, 800);
-    EXPECT_EQ(Camera->frameBuffer->height, 600);
+    EXPECT_EQ(camera->frameBuffer->width, 800);
+    EXPECT_EQ(camera->frameBuffer->height, 600);
 
-    SetWindowPos(Window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
     KivTestPumpMessages();
-    ASSERT_TRUE(RenderFrame(Camera, green));
-    EXPECT_EQ(counting->Count("Reset"), 2);
+    ASSERT_TRUE(RenderFrame(camera, green));
+    EXPECT_EQ(device->Count("Reset"), 2);
     EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
-    EXPECT_EQ(Camera->frameBuffer->width, 1024) << "the camera raster follows the back buffer";
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1023, 767), 0x00FF00u);
-    EXPECT_EQ(RwD3D9RasterGetExtension(Camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
-    RwCameraShowRaster(Camera, Window, 0);
+    EXPECT_EQ(camera->frameBuffer->width, 1024) << "the camera raster follows the back buffer";
+    EXPECT_EQ(ReadPixel(1023, 767), 0x00FF00u);
+    EXPECT_EQ(RwD3D9RasterGetExtension(camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
+    RwCameraShowRaster(camera, window, 0);
 }
 
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
 {
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
     RwD3D9SetDeviceRestoreCallback(NoteCallback);
-    counting->ResetLog();
+    device->ResetLog();
 
     // The reset keeps failing while the resource lives: no clear, no scene, no picture.
     const RwRGBA red = {255, 0, 0, 255};
-    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
-    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
-    RwCameraEndUpdate(Camera);
-    EXPECT_EQ(RwCameraShowRaster(Camera, Window, 0), nullptr);
+    EXPECT_EQ(RwCameraClear(camera, const_cast<RwRGBA *>(&red), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
+    EXPECT_EQ(RwCameraShowRaster(camera, window, 0), nullptr);
     EXPECT_FALSE(RwD3D9TestDeviceAndBeginScene());
-    EXPECT_EQ(counting->Count("Clear"), 0);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
-    EXPECT_EQ(counting->Count("Present"), 0);
-    EXPECT_EQ(counting->Count("restore callback"), 0);
-    EXPECT_GE(counting->Count("Reset"), 2);
+    EXPECT_EQ(device->Count("Clear"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
+    EXPECT_EQ(device->Count("Present"), 0);
+    EXPECT_EQ(device->Count("restore callback"), 0);
+    EXPECT_GE(device->Count("Reset"), 2);
     EXPECT_FALSE(rwD3D9Driver.inScene);
     EXPECT_TRUE(rwD3D9Driver.resourcesLost);
     // Each refused reset was tried again with the desktop's format.
     EXPECT_EQ(rwD3D9Driver.present.BackBufferFormat, D3DFMT_X8R8G8B8);
 
     pinned->Release();
-    counting->ResetLog();
-    ASSERT_TRUE(RenderFrame(Camera, red));
+    device->ResetLog();
+    ASSERT_TRUE(RenderFrame(camera, red));
     EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
     EXPECT_FALSE(rwD3D9Driver.resourcesLost);
-    EXPECT_EQ(counting->Count("Reset"), 1);
-    EXPECT_EQ(counting->Count("restore callback"), 1);
-    EXPECT_EQ(counting->Count("BeginScene"), 1);
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 10, 10), 0xFF0000u);
-    EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+    EXPECT_EQ(device->Count("Reset"), 1);
+    EXPECT_EQ(device->Count("restore callback"), 1);
+    EXPECT_EQ(device->Count("BeginScene"), 1);
+    EXPECT_EQ(ReadPixel(10, 10), 0xFF0000u);
+    EXPECT_NE(RwCameraShowRaster(camera, window, 0), nullptr);
 }
 
 TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
@@ -428,13 +383,13 @@ TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
     EXPECT_EQ(camera->frameBuffer->height, 240);
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(camera->frameBuffer);
     ASSERT_NE(ext->swapChain, nullptr);
-    EXPECT_FALSE(RwD3D9CameraCreateSwapChain(camera, Window)) << "not for the device window";
+    EXPECT_FALSE(RwD3D9CameraCreateSwapChain(camera, window)) << "not for the device window";
 
     const RwRGBA yellow = {255, 255, 0, 255};
     ASSERT_TRUE(RenderFrame(camera, yellow));
-    EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 319, 239), 0xFFFF00u);
+    EXPECT_EQ(::ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 319, 239), 0xFFFF00u);
     EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
-    EXPECT_EQ(counting->Count("Present"), 0) << "the chain presents, not the device";
+    EXPECT_EQ(device->Count("Present"), 0) << "the chain presents, not the device";
 
     // A resized second window gets a new chain and rasters of its client size.
     SetWindowPos(second, nullptr, 0, 0, 200, 100, SWP_NOMOVE | SWP_NOZORDER);
@@ -445,7 +400,7 @@ TEST_F(DeviceFrame, CameraOnASecondWindowPresentsThroughItsSwapChain)
     ASSERT_NE(camera->zBuffer, nullptr);
     EXPECT_EQ(camera->zBuffer->width, 200);
     ext = RwD3D9RasterGetExtension(camera->frameBuffer);
-    EXPECT_EQ(ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 199, 99), 0xFFFF00u);
+    EXPECT_EQ(::ReadPixel(real, static_cast<IDirect3DSurface9 *>(ext->texture), 199, 99), 0xFFFF00u);
     EXPECT_NE(RwCameraShowRaster(camera, second, 0), nullptr);
 
     RwRasterDestroy(camera->frameBuffer);
@@ -473,9 +428,9 @@ TEST_F(DeviceFrame, RasterCreationFollowsTheDevice)
     ASSERT_NE(ext->texture, nullptr);
     EXPECT_NE(ext->texture, rwD3D9Driver.defaultDepthSurface);
     RwRasterDestroy(small);
-    EXPECT_EQ(RwD3D9RasterGetExtension(Camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
-    EXPECT_EQ(RwD3D9RasterGetExtension(Camera->frameBuffer)->d3dFormat, rwD3D9Driver.present.BackBufferFormat);
-    EXPECT_EQ(Camera->frameBuffer->depth, 32);
+    EXPECT_EQ(RwD3D9RasterGetExtension(camera->zBuffer)->texture, rwD3D9Driver.defaultDepthSurface);
+    EXPECT_EQ(RwD3D9RasterGetExtension(camera->frameBuffer)->d3dFormat, rwD3D9Driver.present.BackBufferFormat);
+    EXPECT_EQ(camera->frameBuffer->depth, 32);
 }
 
 TEST_F(DeviceFrame, DepthClearTakesTheStencilAlongWhenTheFormatHasOne)
@@ -483,13 +438,13 @@ TEST_F(DeviceFrame, DepthClearTakesTheStencilAlongWhenTheFormatHasOne)
     ClearRecorder recorder(real);
     rwD3D9Driver.device = &recorder;
     const RwRGBA grey = {128, 128, 128, 255};
-    EXPECT_NE(RwCameraClear(Camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
-    EXPECT_NE(RwCameraClear(Camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
+    EXPECT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
     RwBool stencil = rwD3D9Driver.depthHasStencil;
     rwD3D9Driver.depthHasStencil = FALSE;    // as with a D16 depth buffer
-    EXPECT_NE(RwCameraClear(Camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
+    EXPECT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARZ), nullptr);
     rwD3D9Driver.depthHasStencil = stencil;
-    rwD3D9Driver.device = counting;
+    rwD3D9Driver.device = device;
     ASSERT_EQ(recorder.clearFlags.size(), 3u);
     if (rwD3D9Driver.present.AutoDepthStencilFormat == D3DFMT_D24S8) {
         EXPECT_EQ(recorder.clearFlags[0], static_cast<DWORD>(D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL));
@@ -502,21 +457,21 @@ TEST_F(DeviceFrame, ResizeWhileResetsFailSkipsFramesAndRecovers)
 {
     IDirect3DVertexBuffer9 *pinned = nullptr;
     ASSERT_EQ(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr), D3D_OK);
-    SetWindowPos(Window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
     KivTestPumpMessages();
     const RwRGBA cyan = {0, 255, 255, 255};
-    EXPECT_EQ(RwCameraClear(Camera, const_cast<RwRGBA *>(&cyan), rwCAMERACLEARIMAGE), nullptr);
-    EXPECT_EQ(RwCameraBeginUpdate(Camera), nullptr);
-    RwCameraEndUpdate(Camera);
-    EXPECT_EQ(counting->Count("Clear"), 0);
-    EXPECT_EQ(counting->Count("BeginScene"), 0);
+    EXPECT_EQ(RwCameraClear(camera, const_cast<RwRGBA *>(&cyan), rwCAMERACLEARIMAGE), nullptr);
+    EXPECT_EQ(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
+    EXPECT_EQ(device->Count("Clear"), 0);
+    EXPECT_EQ(device->Count("BeginScene"), 0);
 
     pinned->Release();
-    SetWindowPos(Window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
     KivTestPumpMessages();
-    ASSERT_TRUE(RenderFrame(Camera, cyan));
+    ASSERT_TRUE(RenderFrame(camera, cyan));
     EXPECT_EQ(real->TestCooperativeLevel(), D3D_OK);
     EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
-    EXPECT_EQ(ReadPixel(real, rwD3D9Driver.defaultColorSurface, 1000, 700), 0x00FFFFu);
-    EXPECT_NE(RwCameraShowRaster(Camera, Window, 0), nullptr);
+    EXPECT_EQ(ReadPixel(1000, 700), 0x00FFFFu);
+    EXPECT_NE(RwCameraShowRaster(camera, window, 0), nullptr);
 }

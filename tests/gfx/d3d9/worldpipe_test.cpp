@@ -1,7 +1,7 @@
 // The default world pipelines on the device: a world and a lit, textured clump drawn through a camera, and native data.
 #include <cstring>
 
-#include "d3d9testcamera.h"
+#include "d3d9testlights.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9allinone.h"
 #include "gfx/d3d9/d3d9lights.h"
@@ -50,13 +50,8 @@ protected:
     {
         RwWorldRemoveClump(world, clump);
         RwClumpDestroy(clump);
-        for (RwLight *l : lights) {
-            RwWorldRemoveLight(world, l);
-            RwFrame *f = RwLightGetFrame(l);
-            RwLightSetFrame(l, nullptr);
-            RwFrameDestroy(f);
-            RwLightDestroy(l);
-        }
+        for (RwLight *l : lights)
+            DestroyLight(world, l);
         lights.clear();
         RwWorldRemoveCamera(world, camera);
         RwWorldDestroy(world);
@@ -236,14 +231,14 @@ TEST_F(WorldPipelines, MorphTargetsAreInterpolatedIntoTheDynamicStream)
     }
     to->boundingSphere = from->boundingSphere;
     RwInterpolator &i = atomic->interpolator;
-    i = {rpINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
+    i = {rwINTERPOLATORDIRTYINSTANCE, 0, 1, 1.0f, 1.0f, 0.5f};
     Render();
     EXPECT_EQ(g->repEntry, nullptr);
     ASSERT_NE(atomic->repEntry, nullptr);
     EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0xFFFF00, 8));
     EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
     i.position = 0.0f;
-    i.flags |= rpINTERPOLATORDIRTYINSTANCE;
+    i.flags |= rwINTERPOLATORDIRTYINSTANCE;
     Render();
     EXPECT_TRUE(NearColour(ReadPixel(624, 280), 0x000000, 2));
     EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0xFFFF00, 8));

@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "gfx/core/counting_extension.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
@@ -109,13 +107,7 @@ Bytes SharedClump()
                            Atomic(1, 1), Light(1)});
 }
 
-RwClump *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1))
-{
-    RwStream *s = OpenRead(bytes, n);
-    RwClump *c = RwClumpStreamRead(s);
-    RwStreamClose(s, nullptr);
-    return c;
-}
+RwClump *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1)) { return ReadWith(bytes, RwClumpStreamRead, n); }
 
 std::vector<RwAtomic *> Atomics(RwClump *clump)
 {
@@ -127,21 +119,13 @@ std::vector<RwAtomic *> Atomics(RwClump *clump)
     return all;
 }
 
-class Clump : public ::testing::Test {
+class Clump : public CountedTest {
 protected:
     void SetUp() override
     {
-        TakeError();
-        counting::Reset();
+        CountedTest::SetUp();
         rightsCalls = 0;
-        blocks = rwTestMemory.live;
     }
-    void TearDown() override
-    {
-        EXPECT_EQ(0, counting::live) << "atomics leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
-    }
-    RwInt32 blocks = 0;
 };
 
 TEST_F(Clump, AtomicSpheresFollowTheInterpolator)

@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "gfx/core/counting_extension.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/mesh.h"
 #include "support/stream_bytes.h"
@@ -44,33 +42,16 @@ Bytes GeometryBody(std::initializer_list<RwUInt32> structWords, RwUInt32 materia
     return out;
 }
 
-class Geometry : public ::testing::Test {
+class Geometry : public CountedTest {
 protected:
-    void SetUp() override
-    {
-        TakeError();
-        counting::Reset();
-        blocks = rwTestMemory.live;
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(0, counting::live) << "materials leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
-    }
     static Bytes Written(const RwGeometry *g)
     {
-        RwStream *w = OpenWriteMemory();
-        EXPECT_NE(nullptr, RwGeometryStreamWrite(g, w));
-        return CloseWritten(w);
+        return WrittenWith([&](RwStream *w) { return RwGeometryStreamWrite(g, w); });
     }
     static RwGeometry *Read(Bytes &bytes, bool findHeader = false)
     {
-        RwStream *s = OpenRead(bytes);
-        RwGeometry *g = (!findHeader || RwStreamFindChunk(s, 0x0F, nullptr, nullptr)) ? RwGeometryStreamRead(s) : nullptr;
-        RwStreamClose(s, nullptr);
-        return g;
+        return findHeader ? ReadChunkWith(bytes, 0x0F, RwGeometryStreamRead) : ReadWith(bytes, RwGeometryStreamRead);
     }
-    RwInt32 blocks = 0;
 };
 
 TEST_F(Geometry, CreationFormats)
@@ -317,13 +298,9 @@ TEST_F(Geometry, NativeBinMeshesCarryNoIndices)
     RwMeshBuilderAddTriangle(b, m, 0, 1, 2, 0, 0, 0, 0);
     RwMeshHeader *h = RwMeshHeaderBuild(b, 0);
     EXPECT_EQ(12 + 8, RwBinMeshStreamGetSize(h, n));
-    RwStream *w = OpenWriteMemory();
-    RwBinMeshStreamWrite(h, n, w, &n->matList);
-    Bytes bytes = CloseWritten(w);
+    Bytes bytes = WrittenWith([&](RwStream *w) { return RwBinMeshStreamWrite(h, n, w, &n->matList); });
     EXPECT_EQ(Bytes(Build().U32(0).U32(1).U32(3).U32(3).U32(0)), bytes);
-    RwStream *r = OpenRead(bytes);
-    RwMeshHeader *back = RwBinMeshStreamRead(r, n, &n->matList);
-    RwStreamClose(r, nullptr);
+    RwMeshHeader *back = ReadWith(bytes, [&](RwStream *r) { return RwBinMeshStreamRead(r, n, &n->matList); });
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(3u, RwMeshHeaderGetMeshes(back)->numIndices);
     EXPECT_EQ(m, RwMeshHeaderGetMeshes(back)->material);

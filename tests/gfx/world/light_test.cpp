@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "gfx/core/counting_extension.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/world/light.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gfx/core/counting_extension.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
 #include "support/stream_bytes.h"
@@ -64,13 +62,11 @@ Bytes TextureChunk(RwUInt32 declared = 0)
     return b;
 }
 
-class Material : public ::testing::Test {
+class Material : public CountedTest {
 protected:
     void SetUp() override
     {
-        TakeError();
-        counting::Reset();
-        blocks = rwTestMemory.live;
+        CountedTest::SetUp();
         RwTextureSetReadCallback(NoTexture);
         dict = RwTextureDictionaryCreate();
         RwTextureDictionarySetCurrent(dict);
@@ -83,10 +79,8 @@ protected:
         RwTextureDictionarySetCurrent(nullptr);
         RwTextureDictionaryDestroy(dict);
         RwTextureSetReadCallback(nullptr);
-        EXPECT_EQ(0, counting::live) << "materials leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
+        CountedTest::TearDown();
     }
-    RwInt32 blocks = 0;
     RwTextureDictionary *dict = nullptr;
     RwTexture *wood = nullptr;
 };
@@ -153,12 +147,10 @@ TEST_F(Material, StructSizesAndTextures)
     // A texture that is not found leaves the material untextured.
     RwTextureSetName(wood, "oak");
     Bytes body = MaterialBody(28, 1, TextureChunk());
-    RwStream *s = OpenRead(body);
-    RwMaterial *m = RwMaterialStreamRead(s);
+    RwMaterial *m = ReadWith(body, RwMaterialStreamRead);
     ASSERT_NE(nullptr, m);
     EXPECT_EQ(nullptr, m->texture);
     RwMaterialDestroy(m);
-    RwStreamClose(s, nullptr);
 }
 
 TEST_F(Material, RightsChunkNamesThePipelinesBuilder)
@@ -169,20 +161,15 @@ TEST_F(Material, RightsChunkNamesThePipelinesBuilder)
     RwMaterial *m = RwMaterialCreate();
     m->pipeline = &pipeline;
     RwMaterialSetTexture(m, wood);
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwMaterialStreamWrite(m, w));
-    Bytes bytes = CloseWritten(w);
+    Bytes bytes = WrittenWith([&](RwStream *w) { return RwMaterialStreamWrite(m, w); });
     ASSERT_EQ(12 + RwMaterialStreamGetSize(m), bytes.size());
     const Bytes tail = Build().Header(3, 20).Header(0x1F, 8).U32(kRightsUser).U32(0x5151);
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), bytes.end() - tail.size()));
-    RwStream *r = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(r, 7, nullptr, nullptr));
-    RwMaterial *back = RwMaterialStreamRead(r);
+    RwMaterial *back = ReadChunkWith(bytes, 7, RwMaterialStreamRead);
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(0x5151u, rightsSeen);
     EXPECT_EQ(wood, back->texture);
     EXPECT_EQ(3, wood->refCount);
-    RwStreamClose(r, nullptr);
     RwMaterialDestroy(back);
     RwMaterialDestroy(m);
 }
@@ -197,24 +184,20 @@ TEST_F(Material, ListsWriteEachMaterialOnceAndReadBackReferences)
         RwMaterialListAppendMaterial(&list, m);
     }
     EXPECT_EQ(3, RwMaterialListFindMaterialIndex(&list, a));
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwMaterialListStreamWrite(&list, w));
-    Bytes bytes = CloseWritten(w);
+    auto write = [&](RwStream *w) { return RwMaterialListStreamWrite(&list, w); };
+    Bytes bytes = WrittenWith(write);
     const Bytes head = Build().Header(8, RwMaterialListStreamGetSize(&list)).Header(1, 20).U32(4).U32(-1).U32(-1).U32(0).U32(2).Header(7, RwMaterialStreamGetSize(a));
     ASSERT_EQ(12 + RwMaterialListStreamGetSize(&list), bytes.size());
     EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin()));
     RwMaterialListDeinitialize(&list);
     EXPECT_EQ(1, a->refCount);
 
-    RwStream *r = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(r, 8, nullptr, nullptr));
-    ASSERT_NE(nullptr, RwMaterialListStreamRead(r, &list));
+    ASSERT_NE(nullptr, ReadChunkWith(bytes, 8, [&](RwStream *r) { return RwMaterialListStreamRead(r, &list); }));
     ASSERT_EQ(4, list.numMaterials);
     EXPECT_EQ(list.materials[0], list.materials[2]);
     EXPECT_EQ(list.materials[0], list.materials[3]);
     EXPECT_EQ(3, list.materials[0]->refCount);
     EXPECT_EQ(1, list.materials[1]->refCount);
-    RwStreamClose(r, nullptr);
     RwMaterialListDeinitialize(&list);
 
     // Growth by twenty; an empty list writes a count and nothing else.
@@ -223,11 +206,7 @@ TEST_F(Material, ListsWriteEachMaterialOnceAndReadBackReferences)
     }
     EXPECT_EQ(40, list.space);
     RwMaterialListDeinitialize(&list);
-    EXPECT_EQ(Bytes(Build().Header(8, 16).Header(1, 4).U32(0)), [&] {
-        RwStream *e = OpenWriteMemory();
-        RwMaterialListStreamWrite(&list, e);
-        return CloseWritten(e);
-    }());
+    EXPECT_EQ(Bytes(Build().Header(8, 16).Header(1, 4).U32(0)), WrittenWith(write));
     RwMaterialDestroy(a);
     RwMaterialDestroy(b);
 }

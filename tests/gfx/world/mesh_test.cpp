@@ -9,7 +9,6 @@
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
 #include "gfx/world/mesh.h"
-#include "gfx/core/started_engine.h"
 #include "support/test_random.h"
 #include "world_modules.h"
 

@@ -3,9 +3,7 @@
 #include <vector>
 
 #include "gfx/core/camera.h"
-#include "gfx/core/counting_extension.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/core/started_engine.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
@@ -110,13 +108,7 @@ Bytes TwoSectorWorld(const SectorData &left = Triangle(), const WorldData &w = W
     return WorldBody(w, PlaneChunk(0, 0, 1, -1, SectorChunk(left), SectorChunk({0, {}, {}}), true, true));
 }
 
-RwWorld *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1))
-{
-    RwStream *s = OpenRead(bytes, n);
-    RwWorld *w = RwWorldStreamRead(s);
-    RwStreamClose(s, nullptr);
-    return w;
-}
+RwWorld *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1)) { return ReadWith(bytes, RwWorldStreamRead, n); }
 
 RwWorldSector *Leaf(RwWorld *w, int side)
 {
@@ -124,21 +116,7 @@ RwWorldSector *Leaf(RwWorld *w, int side)
     return reinterpret_cast<RwWorldSector *>(side ? p->rightSubTree : p->leftSubTree);
 }
 
-class World : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TakeError();
-        counting::Reset();
-        blocks = rwTestMemory.live;
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(0, counting::live) << "sectors leaked";
-        EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked";
-    }
-    RwInt32 blocks = 0;
-};
+using World = CountedTest;
 
 TEST_F(World, CreatedWorldHasOneSectorAndFindsItByWalking)
 {
@@ -202,19 +180,13 @@ TEST_F(World, WriteReadRoundTrip)
     Bytes bytes = TwoSectorWorld();
     RwWorld *w = Read(bytes);
     ASSERT_NE(nullptr, w);
-    RwStream *out = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwWorldStreamWrite(w, out));
-    Bytes first = CloseWritten(out);
+    auto write = [&](RwStream *out) { return RwWorldStreamWrite(w, out); };
+    Bytes first = WrittenWith(write);
     EXPECT_EQ(RwWorldStreamGetSize(w) + 12, first.size());
     RwWorldDestroy(w);
-    RwStream *in = OpenRead(first);
-    ASSERT_TRUE(RwStreamFindChunk(in, 0x0B, nullptr, nullptr));
-    w = RwWorldStreamRead(in);
-    RwStreamClose(in, nullptr);
+    w = ReadChunkWith(first, 0x0B, RwWorldStreamRead);
     ASSERT_NE(nullptr, w);
-    out = OpenWriteMemory();
-    RwWorldStreamWrite(w, out);
-    EXPECT_EQ(first, CloseWritten(out));
+    EXPECT_EQ(first, WrittenWith(write));
     EXPECT_EQ(0, Leaf(w, 0)->polygons[0].matIndex);
     EXPECT_FLOAT_EQ(-1.0f, reinterpret_cast<RwPlaneSector *>(w->rootSector)->rightValue);
     RwWorldDestroy(w);

@@ -73,10 +73,7 @@ Bytes DictionaryBytes(const std::vector<const char *> &names, RwUInt32 stamp = 0
 
 RwDictionary *Read(Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *s = OpenRead(bytes, n);
-    RwDictionary *d = RwStreamFindChunk(s, 0x2B, nullptr, nullptr) ? RwDictionaryStreamRead(&schema, s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return d;
+    return ReadChunkWith(bytes, 0x2B, [](RwStream *s) { return RwDictionaryStreamRead(&schema, s); }, n);
 }
 
 class Dictionary : public ::testing::Test {
@@ -116,9 +113,7 @@ TEST_F(Dictionary, ReadsFindsWalksAndWritesBack)
     RwDictionaryForAllEntries(d, StopAtFirst, &visits);
     EXPECT_EQ(1, visits);
     EXPECT_EQ(bytes.size() - 12, RwDictionaryStreamGetSize(d) + 0u);
-    RwStream *w = OpenWriteMemory();
-    ASSERT_EQ(d, RwDictionaryStreamWrite(d, w));
-    EXPECT_EQ(bytes, CloseWritten(w));
+    EXPECT_EQ(bytes, WrittenWith([&](RwStream *w) { return RwDictionaryStreamWrite(d, w) == d; }));
     RwDictionarySchemaSetCurrent(&schema, d);
     RwDictionaryDestroy(d);
     EXPECT_EQ(nullptr, RwDictionarySchemaGetCurrent(&schema));

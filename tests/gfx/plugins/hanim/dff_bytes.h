@@ -30,9 +30,7 @@ inline Bytes DffFrameList(const std::vector<RwFrame *> &frames)
     for (RwFrame *f : frames) {
         Bytes record;
         if (RwHAnimFrameStreamGetSize(f) > 0) {
-            RwStream *w = OpenWriteMemory();
-            EXPECT_NE(nullptr, RwHAnimFrameStreamWrite(f, w));
-            record = Chunk(rwID_HANIMPLUGIN, CloseWritten(w));
+            record = Chunk(rwID_HANIMPLUGIN, WrittenWith([&](RwStream *w) { return RwHAnimFrameStreamWrite(f, w); }));
         }
         body = Cat({body, Chunk(3, record)});
     }
@@ -60,13 +58,18 @@ inline Bytes DffClump(const Bytes &frameList, const std::vector<Bytes> &geometri
                  Cat({Chunk(1, counts), frameList, Chunk(rwID_GEOMETRYLIST, list), atomics, Chunk(3, {})}));
 }
 
+// The animation as read back from its `.anm` stream form; the original is destroyed.
+inline RwAnimAnimation *AnimThroughStream(RwAnimAnimation *anim)
+{
+    Bytes bytes = WrittenWith([&](RwStream *w) { return RwAnimAnimationStreamWrite(anim, w); });
+    RwAnimAnimationDestroy(anim);
+    return ReadChunkWith(bytes, 0x1B, RwAnimAnimationStreamRead);
+}
+
 // The clump of a stream holding a clump chunk.
 inline RwClump *ReadDff(Bytes &bytes)
 {
-    RwStream *s = OpenRead(bytes);
-    RwClump *clump = RwStreamFindChunk(s, rwID_CLUMP, nullptr, nullptr) ? RwClumpStreamRead(s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return clump;
+    return ReadChunkWith(bytes, rwID_CLUMP, RwClumpStreamRead);
 }
 
 // Depth first below the frame, children before siblings; the frame itself is

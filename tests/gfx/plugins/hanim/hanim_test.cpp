@@ -54,10 +54,7 @@ std::vector<Bytes> GoodRecords() { return {RootRecord(), Build().U32(0x100).U32(
 
 RwFrameList *ReadList(Bytes &bytes, RwFrameList *list, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *s = OpenRead(bytes, n);
-    RwFrameList *result = RwFrameListStreamRead(s, list);
-    RwStreamClose(s, nullptr);
-    return result;
+    return ReadWith(bytes, [&](RwStream *s) { return RwFrameListStreamRead(s, list); }, n);
 }
 
 void DestroyList(RwFrameList *list)
@@ -88,9 +85,7 @@ TEST(HAnimFrame, ExtensionRecordsReadFromAFrameListAndWriteBack)
     EXPECT_EQ(0, RwHAnimFrameStreamGetSize(list.frames[2]));
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(static_cast<RwInt32>(records[i].size()), RwHAnimFrameStreamGetSize(list.frames[i]));
-        RwStream *w = OpenWriteMemory();
-        RwHAnimFrameStreamWrite(list.frames[i], w);
-        EXPECT_EQ(records[i], CloseWritten(w));
+        EXPECT_EQ(records[i], WrittenWith([&](RwStream *w) { return RwHAnimFrameStreamWrite(list.frames[i], w); }));
     }
     RwHAnimHierarchyAttach(h);
     EXPECT_EQ(list.frames[0], h->pNodeInfo[0].pFrame);
@@ -169,14 +164,7 @@ struct Skeleton {
             const RefV3 t = RefAdd(RefScale(Ref(a.t), 0.63), RefScale(Ref(b.t), 0.37));
             local.push_back(RefFromQuat(RefSlerp(Ref(a.q), Ref(b.q), 0.37), t));
         }
-        // Played as read back from its `.anm` form.
-        RwStream *w = OpenWriteMemory();
-        EXPECT_TRUE(RwAnimAnimationStreamWrite(anim, w));
-        Bytes bytes = CloseWritten(w);
-        RwAnimAnimationDestroy(anim);
-        RwStream *r = OpenRead(bytes);
-        anim = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
-        RwStreamClose(r, nullptr);
+        anim = AnimThroughStream(anim);
     }
     ~Skeleton()
     {

@@ -94,10 +94,7 @@ Bytes Scheme1Chunk(RwUInt32 secondOffset = 40, RwUInt32 version = 0x100, RwUInt3
 
 RwAnimAnimation *ReadChunk(Bytes &bytes, size_t n = static_cast<size_t>(-1))
 {
-    RwStream *s = OpenRead(bytes, n);
-    RwAnimAnimation *a = RwStreamFindChunk(s, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return a;
+    return ReadChunkWith(bytes, 0x1B, RwAnimAnimationStreamRead, n);
 }
 
 TEST(HAnimKeyFrame, AnimationChunkReadsRoundsOffsetsAndWritesBack)
@@ -112,9 +109,7 @@ TEST(HAnimKeyFrame, AnimationChunkReadsRoundsOffsetsAndWritesBack)
     EXPECT_TRUE(NearQuat({0, 0, 1, 0}, k[1].q, 0));
     EXPECT_TRUE(NearV3({5, 6, 0}, Ref(RwV3d{k[1].t.y, k[1].t.z, 0}), 0));
     EXPECT_EQ(0, RwAnimAnimationGetNumNodes(a));   // keyframe 0 follows itself
-    RwStream *w = OpenWriteMemory();
-    ASSERT_TRUE(RwAnimAnimationStreamWrite(a, w));
-    EXPECT_EQ(Scheme1Chunk(36), CloseWritten(w));
+    EXPECT_EQ(Scheme1Chunk(36), WrittenWith([&](RwStream *w) { return RwAnimAnimationStreamWrite(a, w); }));
     RwAnimAnimationDestroy(a);
 }
 

@@ -24,19 +24,12 @@ Bytes MaterialBytes(RwInt32 value)
 {
     RwMaterial *m = RwMaterialCreate();
     RwInt32DataSet(m, rwKINDMATERIAL, value);
-    RwStream *s = OpenWriteMemory();
-    EXPECT_NE(nullptr, RwMaterialStreamWrite(m, s));
+    Bytes bytes = WrittenWith([&](RwStream *s) { return RwMaterialStreamWrite(m, s); });
     RwMaterialDestroy(m);
-    return CloseWritten(s);
+    return bytes;
 }
 
-RwMaterial *ReadMaterial(Bytes &bytes)
-{
-    RwStream *s = OpenRead(bytes);
-    RwMaterial *m = RwStreamFindChunk(s, 7, nullptr, nullptr) ? RwMaterialStreamRead(s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return m;
-}
+RwMaterial *ReadMaterial(Bytes &bytes) { return ReadChunkWith(bytes, 7, RwMaterialStreamRead); }
 
 // A plain material chunk whose extension holds the given 0x137 payload.
 Bytes MaterialWith(const Bytes &payload)

@@ -8,7 +8,6 @@
 #include "gfx/core/matrix.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9allinone.h"
-#include "gfx/d3d9/d3d9drawtexture.h"
 #include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9matfx.h"
 #include "gfx/d3d9/d3d9testcamera.h"
@@ -44,11 +43,7 @@ RwTexture *MakeTexture(RwInt32 w, RwInt32 h, const std::vector<RwUInt32> &texels
 
 RwUInt32 Rgb(DWORD pixel) { return pixel & 0xFFFFFF; }
 
-bool Near(DWORD got, RwUInt32 want, int tolerance = kTolerance)
-{
-    const RwRGBA w = {static_cast<RwUInt8>(want >> 16), static_cast<RwUInt8>(want >> 8), static_cast<RwUInt8>(want), 255};
-    return NearRGB(got, w, tolerance);
-}
+bool Near(DWORD got, RwUInt32 want) { return NearColour(got, want, kTolerance); }
 
 class MatFxDevice : public CameraDevice {
 protected:
@@ -136,6 +131,14 @@ protected:
         RwTextureDestroy(texture);
     }
 
+    // The material with a one-texel base texture and the effects; the slot of the kind asked for.
+    RwMatFxEffectSlot *Effects(RwUInt32 texel, RwInt32 effects, RwInt32 kind)
+    {
+        SetTexture(MakeTexture(1, 1, {texel}));
+        RwMatFxMaterialSetEffects(material, effects);
+        return RwMatFxMaterialGetEffectSlot(material, kind);
+    }
+
     RwMatFxDeviceGlobals saved;
     RwMaterial *material = nullptr;
     RwFrame *frame = nullptr;
@@ -187,9 +190,7 @@ TEST_F(MatFxDevice, UVTransformShiftsTheTextureUnlessFlaggedIdentity)
 
 TEST_F(MatFxDevice, EnvironmentMapAddsItsTexelScaledByTheCoefficient)
 {
-    SetTexture(MakeTexture(1, 1, {0xFF404040}));
-    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTENVMAP);
-    RwMatFxEnvMapData &env = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDENVMAP)->data.envMap;
+    RwMatFxEnvMapData &env = Effects(0xFF404040, rwMATFXEFFECTENVMAP, rwMATFXKINDENVMAP)->data.envMap;
     env.texture = MakeTexture(2, 2, {0xFF808080, 0xFF808080, 0xFF808080, 0xFF808080});
     RwAtomic *atomic = Quad();
     env.coef = 0.0f;
@@ -215,9 +216,7 @@ TEST_F(MatFxDevice, EnvironmentMapAddsItsTexelScaledByTheCoefficient)
 
 TEST_F(MatFxDevice, BumpMapOfConstantHeightDrawsLikeTheTextureAStepOnlyBesideIt)
 {
-    SetTexture(MakeTexture(1, 1, {0xFF606060}));
-    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTBUMPMAP);
-    RwMatFxBumpMapData &bump = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDBUMPMAP)->data.bumpMap;
+    RwMatFxBumpMapData &bump = Effects(0xFF606060, rwMATFXEFFECTBUMPMAP, rwMATFXKINDBUMPMAP)->data.bumpMap;
     std::vector<RwUInt32> flat(8, 0x80606060), step(8, 0x00606060);
     for (int i = 4; i < 8; ++i) {
         step[static_cast<size_t>(i)] = 0xFF606060;
@@ -258,9 +257,7 @@ TEST_F(MatFxDevice, BumpMapOfConstantHeightDrawsLikeTheTextureAStepOnlyBesideIt)
 
 TEST_F(MatFxDevice, BumpVerticesSkipIndicesOutsideTheMeshAndFlatTangents)
 {
-    SetTexture(MakeTexture(1, 1, {0xFF606060}));
-    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTBUMPMAP);
-    RwMatFxBumpMapData &bump = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDBUMPMAP)->data.bumpMap;
+    RwMatFxBumpMapData &bump = Effects(0xFF606060, rwMATFXEFFECTBUMPMAP, rwMATFXKINDBUMPMAP)->data.bumpMap;
     bump.bumpedTexture = MakeTexture(1, 1, {0x80606060});
     bump.invBumpWidth = 1.0f;
     bump.coef = -1.0f;
@@ -283,9 +280,7 @@ TEST_F(MatFxDevice, BumpVerticesSkipIndicesOutsideTheMeshAndFlatTangents)
 
 TEST_F(MatFxDevice, DualBlendPairsGiveTheirColoursInOneAndTwoPasses)
 {
-    SetTexture(MakeTexture(1, 1, {0xFF808080}));
-    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTDUAL);
-    RwMatFxDualData &dual = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDDUAL)->data.dual;
+    RwMatFxDualData &dual = Effects(0xFF808080, rwMATFXEFFECTDUAL, rwMATFXKINDDUAL)->data.dual;
     dual.texture = MakeTexture(1, 1, {0x80406080});
     RwAtomic *atomic = Quad();
     struct Case {
@@ -333,8 +328,7 @@ TEST_F(MatFxDevice, DualWithUVTransformMovesTheBaseOnly)
 
 TEST_F(MatFxDevice, LightingOffWithoutPrelightDrawsOpaqueBlack)
 {
-    SetTexture(MakeTexture(1, 1, {0xFFFFFFFF}));
-    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTUVTRANSFORM);
+    Effects(0xFFFFFFFF, rwMATFXEFFECTUVTRANSFORM, rwMATFXKINDUVTRANSFORM);
     RwAtomic *atomic = Quad(0);
     EXPECT_EQ(0u, Draw(atomic)[0]);
     Destroy(atomic);

@@ -78,11 +78,10 @@ protected:
     RwTexture *Tex(const char *name) { return RwTextureDictionaryFindTexture(dict, name); }
     RwStream *ReadChunk(Bytes &bytes, size_t n = ~size_t(0), RwMaterial *into = nullptr)
     {
-        RwStream *s = OpenRead(bytes, n);
         const RwInt32 length = static_cast<RwInt32>(n < bytes.size() ? n : bytes.size());
-        RwStream *r = RwMatFxMaterialStreamRead(s, length, into ? into : material, rwMatFxOffsets.material, 4);
-        RwStreamClose(s, nullptr);
-        return r;
+        RwMaterial *m = into ? into : material;
+        auto read = [&](RwStream *s) { return RwMatFxMaterialStreamRead(s, length, m, rwMatFxOffsets.material, 4); };
+        return ReadWith(bytes, read, n);
     }
     RwTextureDictionary *dict = nullptr;
     RwMaterial *material = nullptr;
@@ -134,9 +133,7 @@ TEST_F(MatFx, HandAssembledChunksOfEachTypeRead)
             EXPECT_EQ(nullptr, s->data.uvTransform.baseTransform);
         }
         // Written back at the same size with the bump sign kept, and read again.
-        RwStream *w = OpenWriteMemory();
-        ASSERT_NE(nullptr, RwMatFxMaterialStreamWrite(w, 0, m, 0, 4));
-        Bytes written = CloseWritten(w);
+        Bytes written = WrittenWith([&](RwStream *w) { return RwMatFxMaterialStreamWrite(w, 0, m, 0, 4); });
         EXPECT_EQ(static_cast<RwInt32>(written.size()), RwMatFxMaterialStreamGetSize(m, 0, 4));
         EXPECT_EQ(bytes.size(), written.size());
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 12, written.begin())) << c.type;
@@ -257,27 +254,22 @@ TEST_F(MatFx, AtomicChunkPutsTheAtomicOnTheEffectsPipeline)
     const RwInt32 offset = RwAtomicGetPluginOffset(rwID_MATERIALEFFECTSPLUGIN);
     EXPECT_EQ(0, RwMatFxFlagStreamGetSize(atomic, offset, 4));
     Bytes one = Build().U32(1);
-    RwStream *s = OpenRead(one);
-    ASSERT_NE(nullptr, RwMatFxAtomicStreamRead(s, 4, atomic, offset, 4));
-    RwStreamClose(s, nullptr);
+    ASSERT_NE(nullptr, ReadWith(one, [&](RwStream *s) { return RwMatFxAtomicStreamRead(s, 4, atomic, offset, 4); }));
     EXPECT_TRUE(RwMatFxAtomicQueryEffects(atomic));
     EXPECT_EQ(rwMatFxPipelines.atomic, atomic->pipeline);
     EXPECT_NE(nullptr, atomic->pipeline);
     EXPECT_EQ(4, RwMatFxFlagStreamGetSize(atomic, offset, 4));
     RwAtomic *clone = RwAtomicClone(atomic);
     EXPECT_TRUE(RwMatFxAtomicQueryEffects(clone));
-    s = OpenRead(one, 2);
-    EXPECT_EQ(nullptr, RwMatFxAtomicStreamRead(s, 2, clone, offset, 4));
-    RwStreamClose(s, nullptr);
+    EXPECT_EQ(nullptr, ReadWith(one, [&](RwStream *s) { return RwMatFxAtomicStreamRead(s, 2, clone, offset, 4); }, 2));
     RwAtomicDestroy(clone);
     RwAtomicDestroy(atomic);
     // Sectors likewise.
     alignas(4) RwUInt8 sector[512] = {};
     const RwInt32 sectorOffset = RwWorldSectorGetPluginOffset(rwID_MATERIALEFFECTSPLUGIN);
     ASSERT_LE(sectorOffset + 4, 512);
-    s = OpenRead(one);
-    ASSERT_NE(nullptr, RwMatFxSectorStreamRead(s, 4, sector, sectorOffset, 4));
-    RwStreamClose(s, nullptr);
+    auto read = [&](RwStream *s) { return RwMatFxSectorStreamRead(s, 4, sector, sectorOffset, 4); };
+    ASSERT_NE(nullptr, ReadWith(one, read));
     EXPECT_EQ(rwMatFxPipelines.worldSector, reinterpret_cast<RwWorldSector *>(sector)->pipeline);
     EXPECT_TRUE(RwMatFxWorldSectorQueryEffects(reinterpret_cast<RwWorldSector *>(sector)));
 }
@@ -287,13 +279,8 @@ TEST_F(MatFx, MaterialStreamCarriesTheEffects)
     ASSERT_EQ(material, RwMatFxMaterialSetEffects(material, rwMATFXEFFECTDUAL));
     RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDDUAL)->data.dual.texture = RwTextureAddRef(Tex("dual"));
     RwMatFxMaterialSetDualBlendModes(material, 2, 2);
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwMaterialStreamWrite(material, w));
-    Bytes bytes = CloseWritten(w);
-    RwStream *s = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(s, 7, nullptr, nullptr));
-    RwMaterial *back = RwMaterialStreamRead(s);
-    RwStreamClose(s, nullptr);
+    Bytes bytes = WrittenWith([&](RwStream *w) { return RwMaterialStreamWrite(material, w); });
+    RwMaterial *back = ReadChunkWith(bytes, 7, RwMaterialStreamRead);
     ASSERT_NE(nullptr, back);
     const RwMatFxDualData &d = RwMatFxMaterialGetEffectSlot(back, rwMATFXKINDDUAL)->data.dual;
     EXPECT_EQ(Tex("dual"), d.texture);

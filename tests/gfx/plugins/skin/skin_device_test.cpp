@@ -25,28 +25,6 @@ namespace {
 const int kRings = 180, kSegments = 8;
 const RwReal kLength = 4.0f, kRadius = 0.3f, kBend = -0.5f;   // radians over the whole tube
 
-std::vector<DWORD> ReadFrame(IDirect3DDevice9 *device, IDirect3DSurface9 *source)
-{
-    std::vector<DWORD> pixels(1024 * 768, 0xDEADBEEF);
-    D3DSURFACE_DESC desc;
-    source->GetDesc(&desc);
-    IDirect3DSurface9 *copy = nullptr;
-    if (FAILED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
-                                                   nullptr)))
-        return pixels;
-    D3DLOCKED_RECT locked;
-    if (SUCCEEDED(device->GetRenderTargetData(source, copy)) && SUCCEEDED(copy->LockRect(&locked, nullptr, 0))) {
-        for (int y = 0; y < 768; ++y)
-            for (int x = 0; x < 1024; ++x)
-                pixels[y * 1024 + x] =
-                    reinterpret_cast<const DWORD *>(static_cast<const BYTE *>(locked.pBits) + y * locked.Pitch)[x] &
-                    0xFFFFFF;
-        copy->UnlockRect();
-    }
-    copy->Release();
-    return pixels;
-}
-
 // A tube along y bound to a chain of bones, each bone turning by the same
 // angle; played from an animation read back from its stream form.
 struct Tube {
@@ -98,13 +76,9 @@ struct Tube {
         RwGeometryUnlock(geometry);
         RwSkinGeometrySetSkin(geometry, skin);
         // Drawn as read back from its stream form, skin chunk included.
-        RwStream *w = OpenWriteMemory();
-        EXPECT_NE(nullptr, RwGeometryStreamWrite(geometry, w));
-        bytes = CloseWritten(w);
+        bytes = WrittenWith([&](RwStream *w) { return RwGeometryStreamWrite(geometry, w); });
         RwGeometryDestroy(geometry);
-        RwStream *r = OpenRead(bytes);
-        geometry = RwStreamFindChunk(r, rwID_GEOMETRY, nullptr, nullptr) ? RwGeometryStreamRead(r) : nullptr;
-        RwStreamClose(r, nullptr);
+        geometry = ReadChunkWith(bytes, rwID_GEOMETRY, RwGeometryStreamRead);
         EXPECT_NE(nullptr, geometry ? RwSkinGeometryGetSkin(geometry) : nullptr);
         hierarchy = RwHAnimHierarchyCreate(numBones, nullptr, nullptr, 0, 36);
         Animate(seg);
@@ -156,13 +130,7 @@ struct Tube {
             k[i] = {i < bones ? nullptr : &k[i - bones], i < bones ? 0.0f : 1.0f,
                     {0, 0, std::sin(half), std::cos(half)}, {0, node ? seg : 0.0f, 0}};
         }
-        RwStream *w = OpenWriteMemory();
-        EXPECT_TRUE(RwAnimAnimationStreamWrite(a, w));
-        Bytes bytes = CloseWritten(w);
-        RwAnimAnimationDestroy(a);
-        RwStream *r = OpenRead(bytes);
-        anim = RwStreamFindChunk(r, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(r) : nullptr;
-        RwStreamClose(r, nullptr);
+        anim = AnimThroughStream(a);
         ASSERT_NE(nullptr, anim);
         RwAnimInterpolatorSetCurrentAnim(hierarchy->currentAnim, anim);
         RwAnimInterpolatorSetTime(hierarchy->currentAnim, 0.5f);
@@ -224,7 +192,9 @@ protected:
             EXPECT_NE(nullptr, RwAtomicDefaultRenderCallBack(a));
         }
         End();
-        return ReadFrame(real, rwD3D9Driver.defaultColorSurface);
+        std::vector<DWORD> frame = ReadPixels(real, rwD3D9Driver.defaultColorSurface);
+        frame.resize(1024 * 768, 0xDEADBEEF);
+        return frame;
     }
 
     // Where the tube's tip lands, skinned here.

@@ -105,16 +105,11 @@ protected:
     void TearDown() override { EXPECT_LE(rwTestMemory.live, blocks) << "blocks leaked"; }
     static RwGeometry *Read(Bytes bytes, size_t n = static_cast<size_t>(-1))
     {
-        RwStream *s = OpenRead(bytes, n);
-        RwGeometry *g = RwGeometryStreamRead(s);
-        RwStreamClose(s, nullptr);
-        return g;
+        return ReadWith(bytes, RwGeometryStreamRead, n);
     }
     static Bytes Written(const RwGeometry *g)
     {
-        RwStream *w = OpenWriteMemory();
-        EXPECT_NE(nullptr, RwGeometryStreamWrite(g, w));
-        return CloseWritten(w);
+        return WrittenWith([&](RwStream *w) { return RwGeometryStreamWrite(g, w); });
     }
     RwInt32 blocks = 0;
 };
@@ -239,10 +234,7 @@ RwAtomic *ReadAtomic(Bytes bytes, RwGeometry *geometry)
 {
     RwFrameList frames = {nullptr, 0};
     RwGeometryList geometries = {&geometry, 1};
-    RwStream *s = OpenRead(bytes);
-    RwAtomic *a = RwAtomicStreamRead(s, &frames, &geometries);
-    RwStreamClose(s, nullptr);
-    return a;
+    return ReadWith(bytes, [&](RwStream *s) { return RwAtomicStreamRead(s, &frames, &geometries); });
 }
 
 TEST_F(Skin, OlderAtomicLayoutSkinsABareGeometry)

@@ -1,5 +1,4 @@
 // The 2D toolkit drawn on the Direct3D 9 device, pixels read back.
-#include <cmath>
 #include <string>
 
 #include "gfx/core/camera.h"
@@ -11,26 +10,17 @@
 #include "gfx/core/win32filesys.h"
 #include "gfx/d3d9/d3d9im2d.h"
 #include "gfx/d3d9/d3d9renderstate.h"
-#include "gfx/d3d9/d3d9testdevice.h"
+#include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/plugins/toolkit2d/font2d.h"
 
 namespace {
 
-RwCamera *Camera;
-RwFrame *CameraFrame;
-
-class Toolkit2dDevice : public StartedDevice {
+class Toolkit2dDevice : public CameraDevice {
 protected:
     static void SetUpTestSuite()
     {
-        StartedDevice::SetUpTestSuite();
-        Camera = RwCameraCreate();
-        CameraFrame = RwFrameCreate();
-        RwCameraSetFrame(Camera, CameraFrame);
-        Camera->frameBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPECAMERA);
-        Camera->zBuffer = RwRasterCreate(1024, 768, 0, rwRASTERTYPEZBUFFER);
-        RwCameraSetFarClipPlane(Camera, 100.0f);
-        ASSERT_TRUE(Rw2dOpen(Camera));
+        CameraDevice::SetUpTestSuite();
+        ASSERT_TRUE(Rw2dOpen(camera));
         ASSERT_TRUE(Rw2dDeviceSetMetric(0, 0, 1024, 768));
         ASSERT_TRUE(RwFileSystemManagerOpen(0));
         RwFileSystem *fs = RwWin32FileSystemCreate(8, "", "work");
@@ -43,25 +33,16 @@ protected:
     {
         RwFileSystemManagerClose();
         Rw2dClose();
-        RwRasterDestroy(Camera->frameBuffer);
-        RwRasterDestroy(Camera->zBuffer);
-        Camera->frameBuffer = Camera->zBuffer = nullptr;
-        RwCameraSetFrame(Camera, nullptr);
-        RwCameraDestroy(Camera);
-        RwFrameDestroy(CameraFrame);
-        StartedDevice::TearDownTestSuite();
+        CameraDevice::TearDownTestSuite();
     }
 
     // Clears to black, runs `draw` inside one camera update.
     template <typename F>
     void Frame(F draw)
     {
-        RwRGBA black = {0, 0, 0, 255};
-        ASSERT_NE(RwCameraClear(Camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ), nullptr);
-        ASSERT_NE(RwCameraBeginUpdate(Camera), nullptr);
-        RwD3D9SetCullMode(D3DCULL_NONE);
+        ASSERT_TRUE(Begin());
         draw();
-        ASSERT_NE(RwCameraEndUpdate(Camera), nullptr);
+        End();
         EXPECT_EQ(Rw2dCTMGetDepth(), 0);
     }
     // The pixel of 2D point (x, y): y counts up from the bottom row.
@@ -91,22 +72,6 @@ Rw2dObject *RectShape(float x, float y, float w, float h, Rw2dBrush *brush)
     return shape;
 }
 
-TEST_F(Toolkit2dDevice, FilledRectangleCoversItsPixels)
-{
-    Rw2dBrush *brush = Solid(255, 255, 255);
-    Rw2dObject *shape = RectShape(100, 100, 50, 30, brush);
-    Frame([&] { Rw2dShapeRender(shape); });
-    const struct {
-        int x, y;
-        DWORD colour;
-    } probes[] = {{102, 102, 0xFFFFFF}, {147, 127, 0xFFFFFF}, {125, 115, 0xFFFFFF}, {97, 115, 0},
-                  {153, 115, 0},        {125, 97, 0},         {125, 133, 0}};
-    for (const auto &p : probes)
-        EXPECT_TRUE(NearColour(At(p.x, p.y), p.colour)) << p.x << "," << p.y << " " << std::hex << At(p.x, p.y);
-    Rw2dBrushDestroy(brush);
-    Rw2dObjectDestroy(shape);
-}
-
 TEST_F(Toolkit2dDevice, ScreenEntryPointsRefuseWhatTheyCannotDraw)
 {
     struct {
@@ -126,7 +91,7 @@ TEST_F(Toolkit2dDevice, ScreenEntryPointsRefuseWhatTheyCannotDraw)
     EXPECT_TRUE(NearColour(ReadPixel(28, 28), 0));
 }
 
-TEST_F(Toolkit2dDevice, FourCornerGradient)
+TEST_F(Toolkit2dDevice, FilledRectangleCoversItsPixelsWithTheFourCornerGradient)
 {
     Rw2dBrush *brush = Rw2dBrushCreate();
     const RwRGBA red = {255, 0, 0, 255}, green = {0, 255, 0, 255}, blue = {0, 0, 255, 255},
@@ -134,10 +99,13 @@ TEST_F(Toolkit2dDevice, FourCornerGradient)
     Rw2dBrushSetRGBA(brush, &red, &green, &blue, &white);
     Rw2dObject *shape = RectShape(300, 300, 200, 200, brush);
     Frame([&] { Rw2dShapeRender(shape); });
-    EXPECT_TRUE(NearColour(At(302, 302), 0xFF0000, 8)) << std::hex << At(302, 302);
-    EXPECT_TRUE(NearColour(At(497, 302), 0x00FF00, 8)) << std::hex << At(497, 302);
-    EXPECT_TRUE(NearColour(At(497, 497), 0x0000FF, 8)) << std::hex << At(497, 497);
-    EXPECT_TRUE(NearColour(At(302, 497), 0xFFFFFF, 8)) << std::hex << At(302, 497);
+    const struct {
+        int x, y;
+        DWORD colour;
+    } probes[] = {{302, 302, 0xFF0000}, {497, 302, 0x00FF00}, {497, 497, 0x0000FF}, {302, 497, 0xFFFFFF},
+                  {297, 400, 0},        {503, 400, 0},        {400, 297, 0},        {400, 503, 0}};
+    for (const auto &p : probes)
+        EXPECT_TRUE(NearColour(At(p.x, p.y), p.colour, 8)) << p.x << "," << p.y << " " << std::hex << At(p.x, p.y);
     Rw2dBrushDestroy(brush);
     Rw2dObjectDestroy(shape);
 }
@@ -158,51 +126,6 @@ TEST_F(Toolkit2dDevice, StrokeIsTwiceTheHalfWidth)
     EXPECT_TRUE(NearColour(At(96, 400), 0));
     Rw2dPathDestroy(path);
     Rw2dBrushDestroy(brush);
-}
-
-TEST_F(Toolkit2dDevice, SixHundredPointPolygonHasNoGaps)
-{
-    Rw2dPath *path = Rw2dPathCreate();
-    for (int i = 0; i < 600; i++) {
-        const float a = 6.2831853f * i / 600;
-        const float x = 512 + 200 * std::cos(a), y = 384 + 200 * std::sin(a);
-        i == 0 ? Rw2dPathMoveto(path, x, y) : Rw2dPathLineto(path, x, y);
-    }
-    Rw2dPathClosepath(path);
-    Rw2dPathUnlock(path);
-    Rw2dBrush *brush = Solid(0, 255, 255);
-    Frame([&] { Rw2dPathFill(path, brush); });
-    for (int k = 0; k < 72; k++) {
-        const float a = 6.2831853f * k / 72;
-        for (float r : {20.0f, 100.0f, 190.0f}) {
-            const int x = static_cast<int>(512 + r * std::cos(a)), y = static_cast<int>(384 + r * std::sin(a));
-            EXPECT_TRUE(NearColour(At(x, y), 0x00FFFF)) << k << " r " << r;
-        }
-        const int x = static_cast<int>(512 + 210 * std::cos(a)), y = static_cast<int>(384 + 210 * std::sin(a));
-        EXPECT_TRUE(NearColour(At(x, y), 0)) << k;
-    }
-    Rw2dPathDestroy(path);
-    Rw2dBrushDestroy(brush);
-}
-
-TEST_F(Toolkit2dDevice, SceneDrawsChildrenInOrderHalvedByItsMultiplier)
-{
-    Rw2dBrush *red = Solid(255, 0, 0), *green = Solid(0, 255, 0);
-    Rw2dObject *scene = Rw2dSceneCreate();
-    Rw2dSceneAddChild(scene, RectShape(100, 500, 100, 100, red));
-    Rw2dSceneAddChild(scene, RectShape(150, 500, 100, 100, green));
-    Rw2dSceneUnlock(scene);
-    const RwRGBAReal half = {0.5f, 0.5f, 0.5f, 1.0f};
-    Rw2dObjectSetColorMultiplier(scene, &half);
-    Rw2dObjectTranslate(scene, 10, 0);
-    Frame([&] { Rw2dSceneRender(scene); });
-    EXPECT_TRUE(NearColour(At(130, 550), 0x7F0000)) << std::hex << At(130, 550);
-    EXPECT_TRUE(NearColour(At(185, 550), 0x007F00)) << "the later child is on top " << std::hex << At(185, 550);
-    EXPECT_TRUE(NearColour(At(255, 550), 0x007F00)) << "moved with the scene";
-    EXPECT_TRUE(NearColour(At(105, 550), 0)) << "moved with the scene";
-    Rw2dBrushDestroy(red);
-    Rw2dBrushDestroy(green);
-    EXPECT_TRUE(Rw2dSceneDestroy(scene));
 }
 
 TEST_F(Toolkit2dDevice, OutlineHangulGlyphIsStroked)

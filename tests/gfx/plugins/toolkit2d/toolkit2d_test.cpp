@@ -221,11 +221,12 @@ TEST_F(Toolkit, ScenesOwnInlineChildrenAndRefuseLoops)
     EXPECT_EQ(Rw2dSceneAddChild(inner, scene), nullptr);
     ASSERT_EQ(Rw2dSceneUnlock(inner), inner);
     ASSERT_EQ(Rw2dSceneUnlock(scene), scene);
+    Rw2dObjectTranslate(scene, 100, 0);
     Rw2dSceneRender(scene);
     ASSERT_EQ(Batches.size(), 3u);
-    // Insertion order: x = 0, 10, then the inner scene's 20.
+    // Insertion order: x = 0, 10, then the inner scene's 20, all moved with the scene.
     for (int i = 0; i < 3; i++)
-        EXPECT_NEAR(Batches[i][1].x, 10.0f * i, 1e-2f);
+        EXPECT_NEAR(Batches[i][1].x, 100 + 10.0f * i, 1e-2f);
     Rw2dBrushDestroy(brush);
     EXPECT_TRUE(Rw2dSceneDestroy(scene));
     EXPECT_LE(Leaked(), 0);

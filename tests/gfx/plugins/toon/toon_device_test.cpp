@@ -21,7 +21,7 @@
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
-#include "toon_mesh.h"
+#include "sample/toon_mesh.h"
 
 namespace {
 
@@ -32,15 +32,7 @@ const DWORD Red = 0xFF0000;
 const DWORD White = 0xFFFFFF;
 const DWORD Green = 0x00FF00;
 
-bool Near(DWORD a, DWORD b, int tolerance = 24)
-{
-    for (int shift = 0; shift < 24; shift += 8) {
-        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) {
-            return false;
-        }
-    }
-    return true;
-}
+bool Near(DWORD a, DWORD b) { return NearColour(a, b, 24); }
 
 // One material, optionally with a base texture (all texture coordinates 0) and a paint of its own.
 RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const char *ownPaint)
@@ -135,16 +127,17 @@ protected:
         return a;
     }
 
-    // A sphere whose silhouettes are drawn in red of this width, its creases not at all.
-    RwAtomic *Outlined(float width)
+    // The mesh with its silhouettes and its creases inked red in these widths.
+    RwAtomic *Inked(const Mesh &m, float silhouette, float crease, float depth = 5.0f)
     {
-        RwToonInk *outline = MakeInk("outline", width, red);
-        RwToonInk *none = MakeInk("none", 0.0f, red);
-        RwAtomic *a = Model(Sphere(), 0, {outline, none});
+        RwToonInk *outline = MakeInk("outline", silhouette, red);
+        RwToonInk *creases = MakeInk("crease", crease, red);
+        RwAtomic *a = Model(m, 0, {outline, creases}, {}, nullptr, nullptr, depth);
         RwToonInkRelease(outline);
-        RwToonInkRelease(none);
+        RwToonInkRelease(creases);
         return a;
     }
+    RwAtomic *Outlined(float width) { return Inked(Sphere(), width, 0.0f); }
 
     // Clears to blue and draws the atomics through their render callbacks; the
     // device records the render states of the callbacks only.
@@ -159,9 +152,16 @@ protected:
             a->renderCallBack(a);
         }
         RwCameraEndUpdate(camera);
+        frame.clear();
     }
 
-    DWORD Pixel(int x, int y) { return ReadPixel(x, y); }
+    // A pixel of the back buffer, read once after the last draw.
+    DWORD Pixel(int x, int y)
+    {
+        if (frame.empty())
+            frame = ReadPixels(real, rwD3D9Driver.defaultColorSurface);
+        return frame.empty() ? 0xDEADBEEF : frame[y * 1024 + x];
+    }
 
     // Red pixels on the row through the centre, right of it: how far the ink ring reaches.
     int RedRun(int y = 384)
@@ -175,6 +175,7 @@ protected:
 
     static inline RwToonDevice natural;
     std::vector<RwAtomic *> atomics;
+    std::vector<DWORD> frame;
 };
 
 TEST_F(ToonDevice, SphereInkRingLiesOutsideTheOutlineAndGrowsWithTheInk)
@@ -232,11 +233,7 @@ TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
 
 TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
 {
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwToonInk *crease = MakeInk("crease", 24.0f, red);
-    Model(Cube(), 0, {none, crease});
-    RwToonInkRelease(none);
-    RwToonInkRelease(crease);
+    Inked(Cube(), 0.0f, 24.0f);
     Draw();
     // Front face (z = 4) edges at 1/4 of the half-extents: 128 pixels across, 96 up; back face (z = 6) at 85 across.
     EXPECT_TRUE(Near(Pixel(512 + 128, 384), Red));
@@ -255,6 +252,29 @@ TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
     EXPECT_EQ(0, RedRun());
     for (auto &s : device->renderStates) {
         EXPECT_NE(D3DRS_CULLMODE, s.first);
+    }
+}
+
+TEST_F(ToonDevice, BorderEdgesAreNoSilhouettesAndCountTheirOneTriangle)
+{
+    RwToonGeo *sphere = RwToonGeometryGetToonGeo(Outlined(16.0f)->geometry);
+    for (RwInt32 i = 0; i < sphere->numEdges; ++i) {
+        sphere->edges[i].triangle[1] = rwTOONNOINDEX;
+    }
+    Draw();
+    EXPECT_EQ(0, RedRun());
+    TearDown();
+    SetUp();
+    RwToonGeo *cube = RwToonGeometryGetToonGeo(Inked(Cube(), 0.0f, 24.0f)->geometry);
+    // Every crease a border of the back face (triangle 2), then of the front face (triangle 0).
+    for (RwUInt16 only : {2, 0}) {
+        for (RwInt32 i = 0; i < cube->numCreaseEdges; ++i) {
+            cube->edges[i].triangle[0] = only;
+            cube->edges[i].triangle[1] = rwTOONNOINDEX;
+        }
+        Draw();
+        EXPECT_EQ(only == 0, Near(Pixel(512 + 128, 384), Red)) << only;
+        EXPECT_EQ(only == 0, RedRun() > 0) << only;
     }
 }
 
@@ -363,9 +383,7 @@ TEST_F(ToonDevice, LitPaintSplitsHardTowardTheLight)
 
 TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
 {
-    RwToonInk *none = MakeInk("none", 0.0f, red);
-    RwToonInk *crease = MakeInk("crease", 24.0f, red);
-    RwAtomic *a = Model(Cube(), 0, {none, crease});
+    RwAtomic *a = Inked(Cube(), 0.0f, 24.0f);
     RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
     // Two diagonals (not creases) that lead round to each other from every crease end.
     const RwUInt16 c = static_cast<RwUInt16>(toon->numCreaseEdges);
@@ -379,9 +397,7 @@ TEST_F(ToonDevice, CreaseWalksEndOnCyclesAndNearCreasesAreSkipped)
     TearDown();
     SetUp();
     // The front face 0.8 from the camera: its creases are not drawn, the back ones face away.
-    Model(Cube(), 0, {none, crease}, {}, nullptr, nullptr, 1.8f);
-    RwToonInkRelease(none);
-    RwToonInkRelease(crease);
+    Inked(Cube(), 0.0f, 24.0f, 1.8f);
     Draw();
     EXPECT_EQ(0, RedRun());
 }

@@ -85,12 +85,12 @@ TEST(ToonPlugin, AttachesAndBuildsDevicePartAtOpen)
     EXPECT_EQ(1.0f, RwToonGetInkScale());
 }
 
+RwToonInkDictionary *ReadInks(Bytes &bytes) { return ReadWith(bytes, RwToonInkDictionaryStreamRead); }
+
 TEST(ToonDictionary, InksReadWithOldAndCurrentVersions)
 {
     Bytes bytes = InkFile();
-    RwStream *s = OpenRead(bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwToonInkDictionary *d = ReadInks(bytes);
     ASSERT_NE(nullptr, d);
     ASSERT_EQ(2, d->count);
     const RwToonInk *old = d->inks[0];
@@ -112,44 +112,35 @@ TEST(ToonDictionary, InksReadWithOldAndCurrentVersions)
     EXPECT_EQ(0x80000000u, TakeErrorCode());
 }
 
-TEST(ToonDictionary, VersionMismatchesAreReportedAndReadingGoesOn)
+// Newer versions are reported and read on; names compare on their first 31 characters.
+TEST(ToonDictionary, VersionsCountsAndNameLengths)
 {
-    Build b;
-    b.Header(1, 8).U32(0x56780002).U32(1);
-    Ink(b, "new", 0x12340003, 1.0f, 0);
-    RwStream *s = OpenRead(b.bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, d);
-    EXPECT_EQ(1, d->count);
-    EXPECT_EQ(0x80000004u, TakeErrorCode());
-    RwToonInkDictionaryDestroy(d);
-}
-
-TEST(ToonDictionary, EmptyDictionaryFindsNothing)
-{
-    Bytes bytes = Build().Header(1, 8).U32(0x56780001).U32(0);
-    RwStream *s = OpenRead(bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, d);
-    EXPECT_EQ(0, d->count);
-    EXPECT_EQ(nullptr, RwToonInkDictionaryFindInk(d, "outline"));
-    RwToonInkDictionaryDestroy(d);
-}
-
-TEST(ToonDictionary, NamesCompareOnTheirFirst31Characters)
-{
-    Build b;
-    b.Header(1, 8).U32(0x56780001).U32(1);
-    Ink(b, "abcdefghijklmnopqrstuvwxyz01234X", 0x12340002, 1.0f, 0);
-    RwStream *s = OpenRead(b.bytes);
-    RwToonInkDictionary *d = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    ASSERT_NE(nullptr, d);
-    EXPECT_NE(nullptr, RwToonInkDictionaryFindInk(d, "abcdefghijklmnopqrstuvwxyz01234Y"));
-    EXPECT_EQ(nullptr, RwToonInkDictionaryFindInk(d, "abcdefghijklmnopqrstuvwxyz0123"));
-    RwToonInkDictionaryDestroy(d);
+    const char *const kLong = "abcdefghijklmnopqrstuvwxyz01234X";
+    struct Case {
+        RwUInt32 fileVersion, inkVersion;
+        const char *ink, *find;
+        RwUInt32 error;
+        bool found;
+    } const cases[] = {
+        {0x56780002, 0x12340003, "new", "new", 0x80000004u, true},
+        {0x56780001, 0, nullptr, "outline", 0x80000000u, false},
+        {0x56780001, 0x12340002, kLong, "abcdefghijklmnopqrstuvwxyz01234Y", 0x80000000u, true},
+        {0x56780001, 0x12340002, kLong, "abcdefghijklmnopqrstuvwxyz0123", 0x80000000u, false},
+    };
+    for (const Case &c : cases) {
+        Build b;
+        b.Header(1, 8).U32(c.fileVersion).U32(c.ink ? 1 : 0);
+        if (c.ink) {
+            Ink(b, c.ink, c.inkVersion, 1.0f, 0);
+        }
+        TakeError();
+        RwToonInkDictionary *d = ReadInks(b.bytes);
+        ASSERT_NE(nullptr, d) << c.find;
+        EXPECT_EQ(c.ink ? 1 : 0, d->count);
+        EXPECT_EQ(c.found, RwToonInkDictionaryFindInk(d, c.find) != nullptr) << c.find;
+        EXPECT_EQ(c.error, TakeErrorCode()) << c.find;
+        RwToonInkDictionaryDestroy(d);
+    }
 }
 
 TEST(ToonDictionary, PaintsWithoutTextureAndWithAMissingOne)
@@ -176,10 +167,8 @@ TEST(ToonDictionary, TruncationAtEveryOffsetFailsWithoutLeaks)
         const bool ink = bytes == InkFile();
         for (size_t n = 0; n < bytes.size(); ++n) {
             const RwInt32 live = rwTestMemory.live;
-            RwStream *s = OpenRead(bytes, n);
-            void *d = ink ? static_cast<void *>(RwToonInkDictionaryStreamRead(s))
-                          : static_cast<void *>(RwToonPaintDictionaryStreamRead(s));
-            RwStreamClose(s, nullptr);
+            void *d = ink ? static_cast<void *>(ReadWith(bytes, RwToonInkDictionaryStreamRead, n))
+                          : static_cast<void *>(ReadWith(bytes, RwToonPaintDictionaryStreamRead, n));
             TakeError();
             EXPECT_EQ(nullptr, d) << n;
             EXPECT_EQ(live, rwTestMemory.live) << n;
@@ -241,10 +230,8 @@ struct ToonFields {
 
 RwToonGeo *ReadToon(Bytes &bytes, size_t n = static_cast<size_t>(-1), RwInt32 owner = 4)
 {
-    RwStream *s = OpenRead(bytes, n);
-    RwToonGeo *toon = RwToonGeoStreamRead(s, static_cast<RwInt32>(bytes.size()), owner);
-    RwStreamClose(s, nullptr);
-    return toon;
+    const RwInt32 size = static_cast<RwInt32>(bytes.size());
+    return ReadWith(bytes, [&](RwStream *s) { return RwToonGeoStreamRead(s, size, owner); }, n);
 }
 
 TEST(ToonGeo, ChunkReadsAndWritesBackByteForByte)
@@ -264,9 +251,7 @@ TEST(ToonGeo, ChunkReadsAndWritesBackByteForByte)
     EXPECT_EQ(nullptr, toon->inks[0]);
     EXPECT_EQ(1, toon->edgeInks[3].crease);
     EXPECT_STREQ("shade", toon->paintName);
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwToonGeoStreamWrite(w, toon));
-    EXPECT_EQ(bytes, CloseWritten(w));
+    EXPECT_EQ(bytes, WrittenWith([&](RwStream *w) { return RwToonGeoStreamWrite(w, toon); }));
     RwToonGeoDestroy(toon);
 }
 
@@ -326,14 +311,10 @@ TEST(ToonGeo, RidesInTheGeometryChunkAndNotInCopies)
     RwGeometryDestroy(small);
     ASSERT_TRUE(RwToonGeometrySetToonGeo(geometry, toon));
     EXPECT_EQ(geometry, toon->geometry);
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwGeometryStreamWrite(geometry, w));
-    Bytes bytes = CloseWritten(w);
+    Bytes bytes = WrittenWith([&](RwStream *w) { return RwGeometryStreamWrite(geometry, w); });
     RwGeometryDestroy(geometry);
-    RwStream *s = OpenRead(bytes);
-    RwStreamSkip(s, 12);
-    RwGeometry *read = RwGeometryStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwGeometry *read =
+        ReadWith(bytes, [](RwStream *s) { return RwStreamSkip(s, 12) ? RwGeometryStreamRead(s) : nullptr; });
     ASSERT_NE(nullptr, read);
     RwToonGeo *back = RwToonGeometryGetToonGeo(read);
     ASSERT_NE(nullptr, back);
@@ -346,10 +327,8 @@ TEST(ToonGeo, RidesInTheGeometryChunkAndNotInCopies)
 Bytes MaterialWithToon(const Bytes &toon)
 {
     RwMaterial *m = RwMaterialCreate();
-    RwStream *w = OpenWriteMemory();
-    RwMaterialStreamWrite(m, w);
+    Bytes bytes = WrittenWith([&](RwStream *w) { return RwMaterialStreamWrite(m, w); });
     RwMaterialDestroy(m);
-    Bytes bytes = CloseWritten(w);
     bytes.resize(bytes.size() - 12);
     Build ext;
     ext.Header(3, toon.empty() ? 0 : 12 + static_cast<RwUInt32>(toon.size()));
@@ -361,13 +340,7 @@ Bytes MaterialWithToon(const Bytes &toon)
     return Bytes(bytes.begin() + 12, bytes.end());
 }
 
-RwMaterial *ReadMaterial(Bytes &body)
-{
-    RwStream *s = OpenRead(body);
-    RwMaterial *m = RwMaterialStreamRead(s);
-    RwStreamClose(s, nullptr);
-    return m;
-}
+RwMaterial *ReadMaterial(Bytes &body) { return ReadWith(body, RwMaterialStreamRead); }
 
 TEST(ToonMaterial, ChunkVersions)
 {
@@ -408,9 +381,7 @@ TEST(ToonMaterial, ChunkVersions)
         EXPECT_EQ(c.hasPaint, t->hasPaint);
         EXPECT_STREQ(c.name, t->paintName);
         EXPECT_EQ(c.extra, t->extra);
-        RwStream *w = OpenWriteMemory();
-        RwMaterialStreamWrite(m, w);
-        Bytes again = CloseWritten(w);
+        Bytes again = WrittenWith([&](RwStream *w) { return RwMaterialStreamWrite(m, w); });
         EXPECT_EQ(44u, again.size() - MaterialWithToon(Bytes()).size() - 24);
         RwMaterialDestroy(m);
     }
@@ -441,10 +412,7 @@ RwToonPaintDictionary *Paints(std::initializer_list<const char *> names)
         b.Header(1, 40).U32(0x43210001).U32(0);
         Name(b, name);
     }
-    RwStream *s = OpenRead(b.bytes);
-    RwToonPaintDictionary *d = RwToonPaintDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
-    return d;
+    return ReadWith(b.bytes, RwToonPaintDictionaryStreamRead);
 }
 
 TEST(ToonBinding, InksAndPaintsOutliveTheirDictionariesWhileBound)
@@ -453,9 +421,7 @@ TEST(ToonBinding, InksAndPaintsOutliveTheirDictionariesWhileBound)
     RwGeometry *g = ToonGeometry();
     RwToonGeo *toon = RwToonGeometryGetToonGeo(g);
     Bytes inkBytes = InkFile();
-    RwStream *s = OpenRead(inkBytes);
-    RwToonInkDictionary *inks = RwToonInkDictionaryStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwToonInkDictionary *inks = ReadInks(inkBytes);
     RwToonPaintDictionary *paints = Paints({"shade", "own"});
     RwToonGeoApplyInkDictionary(toon, inks);
     RwToonGeoApplyPaintDictionary(toon, paints);

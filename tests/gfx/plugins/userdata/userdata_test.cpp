@@ -68,19 +68,14 @@ Bytes WithBlock(Bytes object, const Bytes &payload)
 template <class T>
 Bytes Written(const T *object, const T *(*write)(const T *, RwStream *))
 {
-    RwStream *s = OpenWriteMemory();
-    EXPECT_TRUE(write(object, s));
-    return CloseWritten(s);
+    return WrittenWith([&](RwStream *s) { return write(object, s); });
 }
 
 // Type 0: the reader starts at the first byte.
 template <class T>
 T *ReadChunk(Bytes &bytes, RwUInt32 type, T *(*read)(RwStream *), size_t n = static_cast<size_t>(-1))
 {
-    RwStream *s = OpenRead(bytes, n);
-    T *object = type == 0 || RwStreamFindChunk(s, type, nullptr, nullptr) ? read(s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return object;
+    return type ? ReadChunkWith(bytes, type, read, n) : ReadWith(bytes, read, n);
 }
 
 Bytes EmptyGeometry()
@@ -95,9 +90,7 @@ std::string Str(RwUInt32 element) { return element ? reinterpret_cast<const char
 
 Bytes PayloadOf(const RwUserDataExtension *ext)
 {
-    RwStream *s = OpenWriteMemory();
-    EXPECT_TRUE(RwUserDataStreamWrite(s, ext));
-    return CloseWritten(s);
+    return WrittenWith([&](RwStream *s) { return RwUserDataStreamWrite(s, ext); });
 }
 
 class UserData : public ::testing::Test {
@@ -147,23 +140,20 @@ TEST_F(UserData, FramesCamerasAndLightsCarryTheBlock)
     light.U32(0x40000000).U32(0x3F800000).U32(0x3F800000).U32(0x3F800000).U32(0).U32(0x00010003);
     Bytes frames = Cat({Chunk(1, frame), Extension(Payload())});
     RwFrameList list;
-    RwStream *s = OpenRead(frames);
-    ASSERT_NE(nullptr, RwFrameListStreamRead(s, &list));
-    RwStreamClose(s, nullptr);
+    ASSERT_NE(nullptr, ReadWith(frames, [&](RwStream *s) { return RwFrameListStreamRead(s, &list); }));
     EXPECT_EQ(3, RwUserDataFrameGetArrayCount(list.frames[0]));
     EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(list.frames[0], rwKINDFRAME)));
     RwFrameDestroy(list.frames[0]);
     RwFrameListDeinitialize(&list);
-    Bytes cameraBytes = Cat({Chunk(1, camera), Extension(Payload())});
-    RwCamera *c = ReadChunk(cameraBytes, 0, RwCameraStreamRead);
-    ASSERT_NE(nullptr, c);
-    EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(c, rwKINDCAMERA)));
-    RwCameraDestroy(c);
-    Bytes lightBytes = Cat({Chunk(1, light), Extension(Payload())});
-    RwLight *l = ReadChunk(lightBytes, 0, RwLightStreamRead);
-    ASSERT_NE(nullptr, l);
-    EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(l, rwKINDLIGHT)));
-    RwLightDestroy(l);
+    auto carries = [](const Bytes &body, auto read, RwPluginObjectKind kind, auto destroy) {
+        Bytes bytes = Cat({Chunk(1, body), Extension(Payload())});
+        auto *object = ReadChunk(bytes, 0, read);
+        ASSERT_NE(nullptr, object) << kind;
+        EXPECT_EQ(Payload(), PayloadOf(RwUserDataGetExtension(object, kind)));
+        destroy(object);
+    };
+    carries(camera, RwCameraStreamRead, rwKINDCAMERA, RwCameraDestroy);
+    carries(light, RwLightStreamRead, rwKINDLIGHT, RwLightDestroy);
 }
 
 RwTexture *MakeTexture(const RwChar *name, const RwChar *)

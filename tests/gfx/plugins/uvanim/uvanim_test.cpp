@@ -33,12 +33,8 @@ void Register()
 
 RwDictionary *ReadDictionary(Bytes &bytes, size_t n = ~size_t(0))
 {
-    RwStream *s = OpenRead(bytes, n);
-    RwDictionary *d = RwStreamFindChunk(s, 0x2B, nullptr, nullptr)
-                          ? RwDictionaryStreamRead(RwUVAnimGetDictSchema(), s)
-                          : nullptr;
-    RwStreamClose(s, nullptr);
-    return d;
+    auto read = [](RwStream *s) { return RwDictionaryStreamRead(RwUVAnimGetDictSchema(), s); };
+    return ReadChunkWith(bytes, 0x2B, read, n);
 }
 
 RwAnimAnimation *First(RwDictionary *d)
@@ -168,9 +164,9 @@ TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
     Bytes dict = Dictionary({Scroll("scroll")});
     RwDictionary *d = ReadDictionary(dict);
     RwDictionarySchemaSetCurrent(RwUVAnimGetDictSchema(), d);
-    RwStream *s = OpenRead(chunk);
-    ASSERT_NE(nullptr, RwUVAnimMaterialStreamRead(s, static_cast<RwInt32>(chunk.size()), material, 0, 40));
-    RwStreamClose(s, nullptr);
+    const RwInt32 size = static_cast<RwInt32>(chunk.size());
+    auto read = [&](RwStream *s) { return RwUVAnimMaterialStreamRead(s, size, material, 0, 40); };
+    ASSERT_NE(nullptr, ReadWith(chunk, read));
     RwDictionarySchemaSetCurrent(RwUVAnimGetDictSchema(), nullptr);
     EXPECT_EQ(First(d), RwUVAnimMaterialGetInterpolator(material, 0)->pCurrentAnim);
     RwAnimAnimation *made = RwUVAnimMaterialGetInterpolator(material, 7)->pCurrentAnim;
@@ -178,9 +174,7 @@ TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
     EXPECT_EQ(1, RwUVAnimGetCustomData(made)->refCount);
     EXPECT_EQ(2, RwUVAnimGetCustomData(First(d))->refCount);
     EXPECT_EQ(static_cast<RwInt32>(chunk.size()), RwUVAnimMaterialStreamGetSize(material, 0, 40));
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwUVAnimMaterialStreamWrite(w, 0, material, 0, 40));
-    EXPECT_EQ(chunk, CloseWritten(w));
+    EXPECT_EQ(chunk, WrittenWith([&](RwStream *w) { return RwUVAnimMaterialStreamWrite(w, 0, material, 0, 40); }));
     RwDictionaryDestroy(d);
     // Masks above slot 7, sizes that disagree with the mask, unterminated names.
     std::vector<Bytes> hostile = {
@@ -192,9 +186,8 @@ TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
     for (Bytes &h : hostile) {
         RwMaterial *m = RwMaterialCreate();
         for (size_t n = 0; n <= h.size(); ++n) {
-            RwStream *hs = OpenRead(h, n);
-            EXPECT_EQ(nullptr, RwUVAnimMaterialStreamRead(hs, static_cast<RwInt32>(n), m, 0, 40));
-            RwStreamClose(hs, nullptr);
+            auto read = [&](RwStream *s) { return RwUVAnimMaterialStreamRead(s, static_cast<RwInt32>(n), m, 0, 40); };
+            EXPECT_EQ(nullptr, ReadWith(h, read, n));
         }
         EXPECT_FALSE(RwUVAnimMaterialHasAnim(m));
         RwMaterialDestroy(m);
@@ -230,9 +223,7 @@ TEST_F(UVAnim, HostileAnimationStreamsAreRefusedWithNothingLeaked)
     // Round trip: a time-0 keyframe without a previous one writes -1.
     RwDictionary *d = ReadDictionary(good);
     ASSERT_NE(nullptr, d);
-    RwStream *w = OpenWriteMemory();
-    ASSERT_NE(nullptr, RwDictionaryStreamWrite(d, w));
-    EXPECT_EQ(good, CloseWritten(w));
+    EXPECT_EQ(good, WrittenWith([&](RwStream *w) { return RwDictionaryStreamWrite(d, w); }));
     RwDictionaryDestroy(d);
 }
 

@@ -84,18 +84,10 @@ const std::vector<RwUInt32> kTris = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
 Bytes Written(const RwWorld *world)
 {
-    RwStream *s = OpenWriteMemory();
-    EXPECT_TRUE(RwWorldStreamWrite(world, s));
-    return CloseWritten(s);
+    return WrittenWith([&](RwStream *s) { return RwWorldStreamWrite(world, s); });
 }
 
-RwWorld *ReadWorld(Bytes &bytes)
-{
-    RwStream *s = OpenRead(bytes);
-    RwWorld *w = RwStreamFindChunk(s, 0x0B, nullptr, nullptr) ? RwWorldStreamRead(s) : nullptr;
-    RwStreamClose(s, nullptr);
-    return w;
-}
+RwWorld *ReadWorld(Bytes &bytes) { return ReadChunkWith(bytes, 0x0B, RwWorldStreamRead); }
 
 struct Hit {
     RwInt32 index;
@@ -178,17 +170,6 @@ TEST_F(Queries, StandInBlocksAreSkippedOnReadAndNotWrittenBack)
     EXPECT_EQ(3, RwLightmapGetRenderStyle(world));
 }
 
-TEST(StandIns, ParticleQueries)
-{
-    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(nullptr));
-    RwUInt32 offsets[] = {16, 40};
-    RwInt32 ids[] = {2, rwPARTICLEPROPERTYRENDER};
-    const RwParticlePropertyTable table = {offsets, ids, 2};
-    EXPECT_EQ(40, RwParticlePropertyTableGetOffset(&table, rwPARTICLEPROPERTYRENDER));
-    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(&table, 7));
-    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(nullptr, 6));
-}
-
 // A clump whose frame, geometry, atomic and clump extensions carry stand-in blocks.
 Bytes ClumpWithBlocks()
 {
@@ -208,13 +189,10 @@ Bytes ClumpWithBlocks()
                             Chunk(0x1A, Cat({Chunk(1, Build().U32(1)), geometry})), atomic, Chunk(3, Blocks({0x12F}))}));
 }
 
-TEST(StandIns, ClumpWithTheirBlocksLoadsIntact)
+TEST(StandIns, ClumpWithTheirBlocksLoadsIntactAndParticleQueriesAnswer)
 {
     Bytes bytes = ClumpWithBlocks();
-    RwStream *s = OpenRead(bytes);
-    ASSERT_TRUE(RwStreamFindChunk(s, 0x10, nullptr, nullptr));
-    RwClump *c = RwClumpStreamRead(s);
-    RwStreamClose(s, nullptr);
+    RwClump *c = ReadChunkWith(bytes, 0x10, RwClumpStreamRead);
     ASSERT_NE(nullptr, c);
     RwAtomic *a = nullptr;
     RwClumpForAllAtomics(c, [](RwAtomic *atomic, void *d) {
@@ -227,6 +205,13 @@ TEST(StandIns, ClumpWithTheirBlocksLoadsIntact)
     RwReal dt = 0.5f;
     EXPECT_EQ(a, RwParticleAtomicUpdate(a, &dt));
     RwClumpDestroy(c);
+    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(nullptr));
+    RwUInt32 offsets[] = {16, 40};
+    RwInt32 ids[] = {2, rwPARTICLEPROPERTYRENDER};
+    const RwParticlePropertyTable table = {offsets, ids, 2};
+    EXPECT_EQ(40, RwParticlePropertyTableGetOffset(&table, rwPARTICLEPROPERTYRENDER));
+    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(&table, 7));
+    EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(nullptr, 6));
 }
 
 struct AtomicHit {

@@ -1,4 +1,4 @@
-// Meshes for toon tests and benchmarks: a sphere and a cube with outward faces, and toon data built from their edges.
+// Meshes for the sample, toon tests and benchmarks: a sphere and a cube with outward faces, and toon data built from their edges.
 #pragma once
 
 #include <algorithm>

@@ -1,28 +1,32 @@
-// A scratch folder of real files for the archive tests, removed afterwards.
+// A scratch folder of real files below the temporary folder, removed with
+// everything in it afterwards.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-class TempTree
+class ScratchFolder
 {
 public:
-    TempTree()
+    ScratchFolder()
     {
         char base[MAX_PATH];
         GetTempPathA(MAX_PATH, base);
         for (unsigned i = 0;; ++i) {
-            m_path = std::string(base) + "kivarc" + std::to_string(GetCurrentProcessId()) + "_" +
+            m_path = std::string(base) + "kivtmp" + std::to_string(GetCurrentProcessId()) + "_" +
                      std::to_string(GetTickCount() + i);
             if (CreateDirectoryA(m_path.c_str(), nullptr))
                 break;
         }
     }
-    ~TempTree() { RemoveAll(m_path); }
+    ~ScratchFolder() { RemoveAll(m_path); }
 
     // Without a trailing backslash.
     const std::string &Path() const { return m_path; }
+    // With a trailing backslash, as a device prefix.
+    std::string Prefix() const { return m_path + "\\"; }
     std::string Full(const std::string &relative) const { return m_path + "\\" + relative; }
 
     void Folder(const std::string &relative) const { CreateDirectoryA(Full(relative).c_str(), nullptr); }
@@ -34,6 +38,11 @@ public:
         DWORD written = 0;
         WriteFile(h, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
         CloseHandle(h);
+    }
+
+    void File(const std::string &relative, const std::vector<unsigned char> &bytes) const
+    {
+        File(relative, std::string(bytes.begin(), bytes.end()));
     }
 
     // The file's bytes, also while someone else holds it open for writing.

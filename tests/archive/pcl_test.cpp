@@ -1,0 +1,91 @@
+// The pack tool: the names a packed tree gets, and archives whose records lie about folders refused.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "EngineRead.h"
+#include "HandMade.h"
+#include "tests/support/scratch_folder.h"
+#include "archive/CParcel.h"
+#include "support/run_program.h"
+
+namespace {
+
+int Pcl(const std::string &arguments)
+{
+    return KivRunProgram(KIV_PCL_EXE, arguments, 60000);
+}
+
+std::string Quoted(const std::string &s)
+{
+    return "\"" + s + "\"";
+}
+
+TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
+{
+    ScratchFolder t;
+    for (const char *folder : {"tree", "tree\\Data", "tree\\Data\\Avatar"})
+        t.Folder(folder);
+    t.File("tree\\top.bin", "top");
+    t.File("tree\\Data\\Avatar\\1.dff", "avatar");
+    // -c leaves the folder's own name out; -f makes folders of the path's parts; letters fold.
+    const struct {
+        const char *options, *avatar, *top, *absent;
+    } cases[] = {
+        {"-c", "Data/Avatar/1.dff", "TOP.bin", "Data\\Avatar\\1.dff"},
+        {"-c -f", "Data\\Avatar\\1.dff", "top.bin", "Data/Avatar/1.dff"},
+        {"", "tree/Data/Avatar/1.dff", "tree/top.bin", "Data/Avatar/1.dff"},
+        {"-f", "tree\\Data\\Avatar\\1.dff", "tree\\top.bin", "tree/Data/Avatar/1.dff"},
+    };
+    const std::string archive = t.Full("out.pcl");
+    for (const auto &c : cases) {
+        ASSERT_EQ(0, Pcl(std::string("pack ") + c.options + " " + Quoted(t.Full("tree")) + " " + Quoted(archive)))
+            << c.options;
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240)) << c.options;
+        EXPECT_EQ("avatar", ReadWhole(p, c.avatar)) << c.options;
+        EXPECT_EQ("top", ReadWhole(p, c.top)) << c.options;
+        EXPECT_EQ("<missing>", ReadWhole(p, c.absent)) << c.options;
+        p.Close();
+    }
+    EXPECT_EQ(2, Pcl("pack -x " + Quoted(t.Full("tree")) + " " + Quoted(archive)));
+}
+
+// Finding tells folders from entries by the directory bit: the tool's
+// commands refuse an archive whose records get it wrong and leave it as it was.
+TEST(Pcl, RefusesRecordsThatLieAboutTheDirectoryBit)
+{
+    ScratchFolder t;
+    Layout at;
+    const Bytes intact = HandMade(&at);
+    const size_t root = at.folderCount + 4, rootFile = at.firstFileCount + 4, folder = rootFile + 280,
+                 file = folder + 268 + 4;
+    const struct {
+        const char *what;
+        size_t attributes;
+        uint32_t value;
+    } cases[] = {
+        {"intact", 0, 0},
+        {"root without the bit", root + 256, 0x80},
+        {"folder without the bit", folder + 256, 0x20},
+        {"root entry with the bit", rootFile + 256, 0x10},
+        {"entry with the bit", file + 256, 0x30},
+    };
+    const std::string archive = Quoted(t.Full("test.pcl"));
+    for (const auto &c : cases) {
+        Bytes a = intact;
+        if (c.attributes)
+            a.Patch(c.attributes, c.value);
+        for (const std::string &command :
+             {"list " + archive, "extract " + archive + " b.bin " + Quoted(t.Full("b.bin")), "compact " + archive}) {
+            t.File("test.pcl", a.Str());
+            EXPECT_EQ(c.attributes ? 1 : 0, Pcl(command)) << c.what << ": " << command;
+            if (c.attributes) {
+                EXPECT_EQ(a.Str(), t.Read("test.pcl")) << c.what << ": " << command;
+            }
+        }
+    }
+    EXPECT_EQ("world!", t.Read("b.bin"));
+}
+
+} // namespace
