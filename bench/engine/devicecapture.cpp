@@ -117,10 +117,12 @@ HRESULT STDMETHODCALLTYPE BufferUnlock(IUnknown *self)
                                : SUCCEEDED(static_cast<IDirect3DIndexBuffer9 *>(self)->GetDesc(&id)) ? id.Size : 0) -
                    p.offset;
         }
+        // A read leaves the bytes as they are: its replay locks and unlocks alone.
+        const bool read = p.flags & D3DLOCK_READONLY;
         DeviceCapture::Call c = Make(p.vertices ? OpLockVertices : OpLockIndices, p.offset, size, p.flags);
         c.object = self;
-        c.size = size;
-        Active->Note(c, p.pointer);
+        c.size = read ? 0 : size;
+        Active->Note(c, read ? nullptr : p.pointer);
     }
     p.pointer = nullptr;
     typedef HRESULT(STDMETHODCALLTYPE * Fn)(IUnknown *);
@@ -580,8 +582,9 @@ template <typename Buffer>
 void Upload(Buffer *buffer, const DeviceCapture::Call &c, const BYTE *bytes)
 {
     void *p = nullptr;
-    if (SUCCEEDED(buffer->Lock(c.a[0], c.a[1], &p, c.a[2])) && p) {
-        std::memcpy(p, bytes, c.size);
+    if (SUCCEEDED(buffer->Lock(c.a[0], c.a[1], &p, c.a[2]))) {
+        if (p)
+            std::memcpy(p, bytes, c.size);
         buffer->Unlock();
     }
 }

@@ -375,7 +375,7 @@ RwBool RwD3D9SetVertexShaderLightConstants(const RwReal *buffer, const RwD3D9Ver
             reg++;
         scale(reg + 3, diffuseFactor);
     }
-    return SUCCEEDED(rwD3D9Driver.device->SetVertexShaderConstantF(rwD3D9VSFIRSTLIGHTREGISTER, scaled, count));
+    return RwD3D9SetVertexShaderConstant(rwD3D9VSFIRSTLIGHTREGISTER, scaled, count);
 }
 
 RwBool RwD3D9SetVertexShaderMaterialColor(const RwRGBA *colour, const RwD3D9VertexShaderRegisters *registers)
@@ -384,7 +384,7 @@ RwBool RwD3D9SetVertexShaderMaterialColor(const RwRGBA *colour, const RwD3D9Vert
         return FALSE;
     const RwReal c[4] = {colour->red / 255.0f, colour->green / 255.0f, colour->blue / 255.0f,
                          colour->alpha / 255.0f};
-    return SUCCEEDED(rwD3D9Driver.device->SetVertexShaderConstantF(registers->materialColor, c, 1));
+    return RwD3D9SetVertexShaderConstant(registers->materialColor, c, 1);
 }
 
 RwBool RwD3D9SetVertexShaderFogConstants(const RwD3D9VertexShaderDescriptor *descriptor,
@@ -410,5 +410,5 @@ RwBool RwD3D9SetVertexShaderFogConstants(const RwD3D9VertexShaderDescriptor *des
         std::memcpy(&density, &bits, sizeof density);
         c[0] = density * 1.442695f;
     }
-    return SUCCEEDED(rwD3D9Driver.device->SetVertexShaderConstantF(registers->fog, c, 1));
+    return RwD3D9SetVertexShaderConstant(registers->fog, c, 1);
 }

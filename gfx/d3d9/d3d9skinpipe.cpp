@@ -468,7 +468,7 @@ bool DropOneLight(RwD3D9VertexShaderDescriptor *d)
 void UploadBones(RwUInt32 base, RwUInt32 slot, RwUInt32 bone, RwUInt32 count)
 {
     if (count > 0) {
-        rwD3D9Driver.device->SetVertexShaderConstantF(base + 3 * slot, boneRows + 12 * bone, 3 * count);
+        RwD3D9SetVertexShaderConstant(base + 3 * slot, boneRows + 12 * bone, 3 * count);
     }
 }
 
@@ -507,7 +507,7 @@ void ShaderDraw(RwAtomic *atomic, const RwSkin *skin, const RwHAnimHierarchy *h,
     RwD3D9SetVertexShaderWorldMatrix(AtomicWorld(atomic));
     D3DMATRIX wvp;
     RwD3D9GetWorldViewProjTransposed(&wvp);
-    rwD3D9Driver.device->SetVertexShaderConstantF(0, &wvp.m[0][0], 4);
+    RwD3D9SetVertexShaderConstant(0, &wvp.m[0][0], 4);
     RwReal lightBuffer[4 * rwD3D9VSMAXLIGHTREGISTERS];
     cb->gatherLights(atomic, rwATOMIC, lightBuffer, &desc);
     ComputePalette(atomic, skin, h);

@@ -42,6 +42,10 @@ static RwD3D9DeclarationEntry *Declarations;
 static RwUInt32 NumDeclarations;
 static RwUInt32 MaxDeclarations;
 
+// What the device holds in its vertex-shader float registers.
+static RwReal VertexConstants[rwD3D9NUMVERTEXCONSTANTS][4];
+static RwBool VertexConstantsKnown[rwD3D9NUMVERTEXCONSTANTS];
+
 static RwD3D9DeviceRestoreCallBack RestoreCallback;
 static RwD3D9DeviceRestoreCallBack ReleaseCallback;
 
@@ -81,6 +85,7 @@ void RwD3D9StateResetCaches(void)
         s.unused = 0;
     }
     c.viewportKnown = FALSE;
+    std::memset(VertexConstantsKnown, 0, sizeof(VertexConstantsKnown));
     EmptyTransforms();
 }
 
@@ -323,6 +328,29 @@ void RwD3D9SetIndices(void *indexBuffer)
     }
     rwD3D9Cache.lastIndexBuffer = indexBuffer;
     Device()->SetIndices(static_cast<IDirect3DIndexBuffer9 *>(indexBuffer));
+}
+
+RwBool RwD3D9SetVertexShaderConstant(RwUInt32 start, const RwReal *values, RwUInt32 count)
+{
+    if (values == nullptr)
+        return FALSE;
+    // Registers beyond the shadow go straight to the device, which judges them.
+    const RwBool shadowed = start < rwD3D9NUMVERTEXCONSTANTS && count <= rwD3D9NUMVERTEXCONSTANTS - start;
+    if (shadowed) {
+        RwBool same = TRUE;
+        for (RwUInt32 r = 0; r < count && same; r++)
+            same = VertexConstantsKnown[start + r] && std::memcmp(VertexConstants[start + r], values + 4 * r, 16) == 0;
+        if (same) {
+            rwD3D9FilteredStateCalls++;
+            return TRUE;
+        }
+    }
+    const RwBool sent = SUCCEEDED(Device()->SetVertexShaderConstantF(start, values, count));
+    for (RwUInt32 r = 0; shadowed && r < count; r++) {
+        VertexConstantsKnown[start + r] = sent;
+        std::memcpy(VertexConstants[start + r], values + 4 * r, 16);
+    }
+    return sent;
 }
 
 HRESULT RwD3D9DrawIndexedPrimitive(RwUInt32 primitiveType, RwInt32 baseVertexIndex, RwUInt32 minIndex,

@@ -50,6 +50,7 @@ enum : RwUInt32 {
     rwD3D9NUMTRANSFORMS = 260,
     rwD3D9NUMSTREAMS = 4,
     rwD3D9NUMRENDERTARGETS = 4,
+    rwD3D9NUMVERTEXCONSTANTS = 256,   // float registers the cache shadows
 };
 
 // The last-set caches, shared by every part of the driver that sets state.
@@ -102,6 +103,9 @@ void RwD3D9SetFVF(RwUInt32 fvf);
 void RwD3D9SetStreamSource(RwUInt32 stream, void *buffer, RwUInt32 offset, RwUInt32 stride);
 void RwD3D9SetStreams(const RwD3D9VertexStream *streams, RwBool useOffsets);
 void RwD3D9SetIndices(void *indexBuffer);
+// Float registers of the vertex shaders, four reals each; registers that
+// already hold the values are not sent again.
+RwBool RwD3D9SetVertexShaderConstant(RwUInt32 start, const RwReal *values, RwUInt32 count);
 HRESULT RwD3D9DrawIndexedPrimitive(RwUInt32 primitiveType, RwInt32 baseVertexIndex, RwUInt32 minIndex,
                                    RwUInt32 numVertices, RwUInt32 startIndex, RwUInt32 primitiveCount);
 HRESULT RwD3D9DrawPrimitive(RwUInt32 primitiveType, RwUInt32 startVertex, RwUInt32 primitiveCount);

@@ -259,7 +259,7 @@ void InkShaderConstants(const RwMatrix *objectToCamera)
                               {m->right.y, m->up.y, m->at.y, m->pos.y},
                               {m->right.z, m->up.z, m->at.z, m->pos.z}};
     std::memcpy(c[4], rows, sizeof rows);
-    rwD3D9Driver.device->SetVertexShaderConstantF(0, &c[0][0], 7);
+    RwD3D9SetVertexShaderConstant(0, &c[0][0], 7);
 }
 
 void BatchBegin(QuadBatch &b, RwUInt32 stride, RwBool oneInk, D3DCOLOR colour, RwBool device = FALSE)
@@ -537,7 +537,7 @@ void RwToonRenderSilhouettes(RwToonGeo *toon, const RwV3d *positions, const RwV3
         if (one) {
             InkCoefficients(one, &a, &b);
             const float c7[4] = {a, b, 0.0f, 1.0f};
-            rwD3D9Driver.device->SetVertexShaderConstantF(7, c7, 1);
+            RwD3D9SetVertexShaderConstant(7, c7, 1);
         }
     }
     RwUInt32 left = static_cast<RwUInt32>(silhouettes);

@@ -410,6 +410,27 @@ TEST_F(DeviceState, ViewportIsSentOnlyWhenTheDeviceDoesNotHoldIt)
     EXPECT_EQ(counting->Count("SetViewport"), 2);
 }
 
+TEST_F(DeviceState, VertexShaderConstantsAreSentOnlyWhenARegisterChanges)
+{
+    float values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_TRUE(RwD3D9SetVertexShaderConstant(10, values, 2));
+    EXPECT_TRUE(RwD3D9SetVertexShaderConstant(10, values, 2));
+    EXPECT_TRUE(RwD3D9SetVertexShaderConstant(11, values + 4, 1));   // inside what was sent
+    EXPECT_EQ(counting->Count("SetVertexShaderConstantF"), 1);
+    values[7] = -8;
+    EXPECT_TRUE(RwD3D9SetVertexShaderConstant(10, values, 2));
+    EXPECT_TRUE(RwD3D9SetVertexShaderConstant(9, values, 2));   // register 9 was never sent
+    EXPECT_EQ(counting->Count("SetVertexShaderConstantF"), 3);
+    float held[4] = {};
+    ASSERT_TRUE(SUCCEEDED(real->GetVertexShaderConstantF(10, held, 1)));
+    EXPECT_EQ(held[3], -8.0f);
+    RwD3D9GetCurrentD3DDevice();
+    EXPECT_TRUE(RwD3D9SetVertexShaderConstant(9, values, 2));
+    EXPECT_EQ(counting->Count("SetVertexShaderConstantF"), 4) << "outside code may have changed the registers";
+    EXPECT_FALSE(RwD3D9SetVertexShaderConstant(255, values, 2)) << "past the last register the device refuses";
+    EXPECT_FALSE(RwD3D9SetVertexShaderConstant(0, nullptr, 1));
+}
+
 namespace {
 
 // A camera whose frustum is the box [-1, 1] on every axis.
