@@ -117,7 +117,7 @@ HRESULT STDMETHODCALLTYPE BufferUnlock(IUnknown *self)
                                : SUCCEEDED(static_cast<IDirect3DIndexBuffer9 *>(self)->GetDesc(&id)) ? id.Size : 0) -
                    p.offset;
         }
-        // A read leaves the bytes as they are: its replay locks and unlocks alone.
+        // A read submits nothing: the replay leaves it out (it stays counted).
         const bool read = p.flags & D3DLOCK_READONLY;
         DeviceCapture::Call c = Make(p.vertices ? OpLockVertices : OpLockIndices, p.offset, size, p.flags);
         c.object = self;
@@ -582,7 +582,7 @@ template <typename Buffer>
 void Upload(Buffer *buffer, const DeviceCapture::Call &c, const BYTE *bytes)
 {
     void *p = nullptr;
-    if (SUCCEEDED(buffer->Lock(c.a[0], c.a[1], &p, c.a[2]))) {
+    if (!(c.a[2] & D3DLOCK_READONLY) && SUCCEEDED(buffer->Lock(c.a[0], c.a[1], &p, c.a[2]))) {
         if (p)
             std::memcpy(p, bytes, c.size);
         buffer->Unlock();

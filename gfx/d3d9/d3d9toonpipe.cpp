@@ -128,8 +128,10 @@ RwV3d *RwToonReadInstancedVertices(RwToonGeo *toon, RwD3D9InstanceHeader *header
     const RwD3D9VertexStream &stream = header->vertexStream[0];
     const RwUInt8 *data = nullptr;
     IDirect3DVertexBuffer9 *vb = static_cast<IDirect3DVertexBuffer9 *>(stream.vertexBuffer);
+    // Read only: the buffer is not marked changed, so the device keeps its copy.
     if (!position || FAILED(vb->Lock(stream.offset, header->totalNumVertex * stream.stride,
-                                     reinterpret_cast<void **>(const_cast<RwUInt8 **>(&data)), D3DLOCK_NOSYSLOCK))) {
+                                     reinterpret_cast<void **>(const_cast<RwUInt8 **>(&data)),
+                                     D3DLOCK_NOSYSLOCK | D3DLOCK_READONLY))) {
         return nullptr;
     }
     // Never more than the buffers hold: positions to the read-back size, normals to the toon data's V.
