@@ -71,7 +71,7 @@ Clock Now()
 
 // Milliseconds per frame over kFrames frames.
 template <typename Frame>
-Clock Measure(Frame frame)
+Clock Timed(Frame frame)
 {
     const Clock start = Now();
     for (int i = 0; i < kFrames; i++)
@@ -132,6 +132,9 @@ void SavePicture(CKivCamera &camera, const std::string &path)
     RwImageDestroy(image);
 }
 
+void Compare(CKivBase *base, CKivCamera &camera, const std::vector<CKivAvatar *> &avatars, Blobs &blobs,
+             DeviceCapture &capture, const std::string &pictures);
+
 // The scene lives here so that it is gone before the engine root shuts down.
 // With a picture prefix, the engine's frame and the replayed one are written
 // as PNG files (prefix-engine.png, prefix-bare.png) to compare by eye.
@@ -159,32 +162,25 @@ int Run(CKivBase *base, const std::string &pictures)
         world.AddLight(&sun);
     }
     CKivCamera camera("bench");
-    if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
-        std::fprintf(stderr, "no camera\n");
-        return 1;
+    bool ok = camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) && world.AddCamera(&camera);
+    if (ok) {
+        world.SetCamera(&camera);
+        Orbit(RwCameraGetFrame(camera.GetCamera()));
     }
-    world.SetCamera(&camera);
-    Orbit(RwCameraGetFrame(camera.GetCamera()));
 
     // The avatars as the sample makes its one: inked, smiling, walking, with a
     // projected shadow drawn through a second copy each.
     CKivAvatar::LoadScripts("Data/Avatar/");
     CKivToon toon;   // outlives the avatars it is applied to
-    if (!toon.Load(kKivTestInkFile, nullptr, nullptr)) {
-        std::fprintf(stderr, "ink %s not read\n", kKivTestInkFile);
-        return 1;
-    }
+    ok = ok && toon.Load(kKivTestInkFile, nullptr, nullptr);
     std::vector<CKivAvatar *> avatars, shades;
     const RwV3d small = {0.3f, 0.3f, 0.3f};
-    for (int i = 0; i < kAvatars; i++) {
+    for (int i = 0; ok && i < kAvatars; i++) {
         CKivAvatar *a = new CKivAvatar, *shade = new CKivAvatar;
         avatars.push_back(a);
         shades.push_back(shade);
         const RwV3d place = {(i % 3 - 1) * 3.0f, 0.0f, (i / 3 - 1) * 3.0f};
-        if (!a->Create(1, 1 + i % 2, 1) || !world.AddClump(a) || !shade->Create(1, 1 + i % 2, 1)) {
-            std::fprintf(stderr, "avatar %d not made\n", i);
-            return 1;
-        }
+        ok = a->Create(1, 1 + i % 2, 1) && world.AddClump(a) && shade->Create(1, 1 + i % 2, 1);
         a->SetToon(&toon);
         a->SetScale(&small);
         a->SetPosition(&place);
@@ -199,7 +195,32 @@ int Run(CKivBase *base, const std::string &pictures)
     blobs.camera = &camera;
     blobs.texture = KivTestBlobTexture(16, 0xA0000000u);
     base->SetCurrentWorld(&world);
+    DeviceCapture capture;
+    if (ok && capture.Attach(rwD3D9Driver.device))
+        Compare(base, camera, avatars, blobs, capture, pictures);
+    else
+        std::fprintf(stderr, "the scene could not be made or its device calls not captured\n");
 
+    base->SetCurrentWorld(nullptr);
+    for (CKivAvatar *a : avatars) {
+        world.RemoveClump(a);
+        delete a;
+    }
+    for (CKivAvatar *shade : shades)
+        delete shade;
+    RwTextureDestroy(blobs.texture);
+    world.RemoveCamera(&camera);
+    world.RemoveLight(&sun);
+    world.RemoveClump(&model);
+    RwWorldRemoveLight(world.GetWorld(), ambient);
+    RwLightDestroy(ambient);
+    return ok ? 0 : 1;
+}
+
+// Runs the engine and the bare loop in turn and prints what they cost.
+void Compare(CKivBase *base, CKivCamera &camera, const std::vector<CKivAvatar *> &avatars, Blobs &blobs,
+             DeviceCapture &capture, const std::string &pictures)
+{
     // One frame as the sample makes it: update, world, blobs, present; the
     // wall time of each step is summed.
     double steps[4] = {};
@@ -232,11 +253,6 @@ int Run(CKivBase *base, const std::string &pictures)
         engineFrame();
 
     // The first recorded frame finds the buffers whose uploads the second records.
-    DeviceCapture capture;
-    if (!capture.Attach(rwD3D9Driver.device)) {
-        std::fprintf(stderr, "device capture failed\n");
-        return 1;
-    }
     capture.Start();
     engineFrame();
     capture.Start();
@@ -251,9 +267,9 @@ int Run(CKivBase *base, const std::string &pictures)
     RwUInt32 filtered = 0;
     for (int round = 0; round < kRounds; round++) {
         const RwUInt32 before = rwD3D9FilteredStateCalls;
-        engine = Best(engine, Measure([&] { engineFrame(); }));
+        engine = Best(engine, Timed([&] { engineFrame(); }));
         filtered = (rwD3D9FilteredStateCalls - before) / kFrames;
-        bare = Best(bare, Measure([&] {
+        bare = Best(bare, Timed([&] {
             const double t = Wall();
             capture.Replay(false);
             bareSubmit += Wall() - t;
@@ -273,7 +289,8 @@ int Run(CKivBase *base, const std::string &pictures)
         camera.ShowRaster();
     }
 
-    std::printf("scene: sample world and model, %d inked, walking avatars with blob and projected shadows, %d frames a run, best of %d runs\n",
+    std::printf("scene: sample world and model, %d inked, walking avatars with blob and projected shadows; "
+                "%d frames a run, best of %d runs\n",
                 kAvatars, kFrames, kRounds);
     std::printf("engine update + render: %7.3f ms thread CPU, %7.3f ms process CPU, %7.3f ms wall per frame\n",
                 engine.thread, engine.process, engine.wall);
@@ -296,21 +313,6 @@ int Run(CKivBase *base, const std::string &pictures)
                 capture.RedundantByMethod().c_str());
     if (counts.unreplayed)
         std::printf("calls the bare loop does not repeat: %s\n", capture.UnreplayedByMethod().c_str());
-
-    base->SetCurrentWorld(nullptr);
-    for (CKivAvatar *a : avatars) {
-        world.RemoveClump(a);
-        delete a;
-    }
-    for (CKivAvatar *shade : shades)
-        delete shade;
-    RwTextureDestroy(blobs.texture);
-    world.RemoveCamera(&camera);
-    world.RemoveLight(&sun);
-    world.RemoveClump(&model);
-    RwWorldRemoveLight(world.GetWorld(), ambient);
-    RwLightDestroy(ambient);
-    return 0;
 }
 
 }  // namespace
