@@ -309,6 +309,7 @@ void Compare(CKivBase *base, CKivCamera &camera, const std::vector<CKivAvatar *>
                 std::max(0.0, engine.thread - bare.thread));
     std::printf("Direct3D calls per frame: %d (%d draws, %d state calls); state calls filtered by the caches: %u\n",
                 counts.calls, counts.draws, counts.stateCalls, filtered);
+    std::printf("  by method: %s\n", capture.CallsByMethod().c_str());
     std::printf("redundant state calls that reached the device: %d (%s)\n", counts.redundant,
                 capture.RedundantByMethod().c_str());
     if (counts.unreplayed)

@@ -771,3 +771,8 @@ std::string DeviceCapture::UnreplayedByMethod() const
 {
     return ByMethod(m_calls, [](const Call &c) { return c.op >= kFirstUnreplayed; });
 }
+
+std::string DeviceCapture::CallsByMethod() const
+{
+    return ByMethod(m_calls, [](const Call &) { return true; });
+}

@@ -44,6 +44,7 @@ public:
     // "SetRenderState 3, SetTexture 1": the redundant calls by method.
     std::string RedundantByMethod() const;
     std::string UnreplayedByMethod() const;
+    std::string CallsByMethod() const;
 
     // What the hooks reach; not for callers.
     struct Call {
