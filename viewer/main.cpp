@@ -22,7 +22,9 @@
 #include "sample/avatar_data.h"
 #include "sample/gui_skins.h"
 #include "sample/sample_data.h"
+#include "sample/scene_script.h"
 #include "compiledscripts.h"
+#include "scenescript.h"
 #include "viewerscene.h"
 
 #include "engine/CKivAvatar.h"
@@ -388,7 +390,7 @@ bool WriteSample(const Options &options)
 {
     const bool ok = KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
                     KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
-                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins();
+                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins() && KivSampleWriteSceneScript();
     if (!ok) {
         std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
     }
@@ -475,6 +477,11 @@ int Run(const Options &options, CKivBase *base)
     gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
                                                   3, -1);
     base->SetCurrentWorld(&world);
+    // The scene script adds a marching figure of its own to the current world.
+    SceneScript script;
+    if (!script.Run(kKivSampleSceneScript)) {
+        std::fprintf(stderr, "viewer: the scene script %s did not run (see Lua.log)\n", kKivSampleSceneScript);
+    }
 
     int status = 0;
     DWORD before = GetTickCount();
@@ -500,6 +507,7 @@ int Run(const Options &options, CKivBase *base)
         base->Update(dt);
         gui->Update(dt);
         avatar.Update(dt);
+        script.Frame(dt);
         base->RenderWorld();
         if (camera.BeginUpdate()) {
             blob.DrawShadows(nullptr);
@@ -518,6 +526,7 @@ int Run(const Options &options, CKivBase *base)
         }
     }
 
+    script.End();
     base->SetCurrentWorld(nullptr);
     CKivGuiTooltipManager::SetFollowResolver(nullptr);
     delete dialog;

@@ -1,0 +1,56 @@
+// The sample's scene script: run once on the current world, then called every frame and before the world goes.
+#include "scenescript.h"
+
+#include <string>
+
+#include <lua.hpp>
+
+#include "engine/CKivBase.h"
+#include "engine/CKivEngineScriptBinder.h"
+
+bool SceneScript::Run(const char *file)
+{
+    CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
+    m_ran = binder && binder->RunFile(file, nullptr) == 1;
+    m_frameFailed = false;
+    return m_ran;
+}
+
+void SceneScript::Frame(float seconds)
+{
+    if (m_ran && !m_frameFailed) {
+        m_frameFailed = !Call("SampleFrame", 1, seconds);
+    }
+}
+
+void SceneScript::End()
+{
+    if (m_ran) {
+        Call("SampleEnd", 0, 0.0f);
+    }
+    m_ran = false;
+}
+
+// Errors go to "Lua.log" like the binder's own; a missing function is one too.
+bool SceneScript::Call(const char *function, int arguments, float seconds)
+{
+    CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
+    lua_State *state = binder ? binder->GetState() : nullptr;
+    if (!state) {
+        return false;
+    }
+    lua_getglobal(state, function);
+    if (!lua_isfunction(state, -1)) {
+        lua_pop(state, 1);
+        CScriptBinder::LogError((std::string("the scene script has no function ") + function).c_str());
+        return false;
+    }
+    if (arguments > 0) {
+        lua_pushnumber(state, seconds);
+    }
+    if (lua_pcall(state, arguments, 0, 0) != 0) {
+        binder->LogTopError();
+        return false;
+    }
+    return true;
+}
