@@ -22,6 +22,8 @@ figure:UpdateObjects()
 spot:Release()
 world:AddClump(figure)
 figure:PushAnimation("march", 0, true)
+-- A quarter second in: mid-stride while the avatar's walk is at a turn of its own.
+figure:UpdateAnimation(0.25)
 
 function SampleFrame(seconds)
   figure:UpdateAnimation(seconds)
@@ -63,5 +65,5 @@ inline bool KivSampleWriteSceneScript()
     return KivSampleWrite(kKivSampleSceneScript, std::string(kKivSampleSceneScriptText)) &&
            KivSampleWrite("Data/Scripts/Spot.dff",
                           KivSampleSpotModel(kKivSampleFigureSpot, kKivSampleFigureScale, kKivSampleFigureTurn)) &&
-           KivTestWriteAvatarMotion("Data/Scripts/March.anm", 2.0f, 0.0f, 45.0f);
+           KivTestWriteAvatarMotion("Data/Scripts/March.anm", 2.0f, 0.0f, 35.0f);
 }
