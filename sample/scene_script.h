@@ -12,28 +12,35 @@ const char kKivSampleSceneScript[] = "Data/Scripts/Sample.lua";
 // Run once when the world is current; the viewer then calls SampleFrame every
 // frame and SampleEnd before the world goes.
 const char kKivSampleSceneScriptText[] = R"(-- The sample scene: the avatar's body as a pale figure marching in place beside the stone block.
-local world = KivEngine.GetCurrentWorld()
-KivEngine.LoadAnimation("Data/Scripts/March.anm", "march")
-local figure = Clump.Load("Data/Avatar/Objects/1.dff", "Data/Avatar/Objects/Textures/")
--- The spot model holds only a root frame: where the figure stands, its size and its facing.
-local spot = Clump.Load("Data/Scripts/Spot.dff")
-figure:CopyMatrix(spot)
-figure:UpdateObjects()
-spot:Release()
-world:AddClump(figure)
-figure:PushAnimation("march", 0, true)
--- A quarter second in: mid-stride while the avatar's walk is at a turn of its own.
-figure:UpdateAnimation(0.25)
+local figure
 
 function SampleFrame(seconds)
   figure:UpdateAnimation(seconds)
 end
 
+-- Defined before anything is made, so that it also undoes a set-up that failed halfway.
 function SampleEnd()
-  world:RemoveClump(figure)
-  figure:Release()
+  if figure then
+    local home = figure:GetWorld()
+    if not home:IsEmpty() then
+      home:RemoveClump(figure)
+    end
+    figure:Release()
+  end
   KivEngine.RemoveAnimation("march")
 end
+
+KivEngine.LoadAnimation("Data/Scripts/March.anm", "march")
+figure = Clump.Load("Data/Avatar/Objects/1.dff", "Data/Avatar/Objects/Textures/")
+-- The spot model holds only a root frame: where the figure stands, its size and its facing.
+local spot = Clump.Load("Data/Scripts/Spot.dff")
+figure:CopyMatrix(spot)
+figure:UpdateObjects()
+spot:Release()
+KivEngine.GetCurrentWorld():AddClump(figure)
+figure:PushAnimation("march", 0, true)
+-- A quarter second in: mid-stride while the avatar's walk is at a turn of its own.
+figure:UpdateAnimation(0.25)
 )";
 
 // Where the script's figure stands, at the avatar's size, turned about y.

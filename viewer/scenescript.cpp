@@ -19,20 +19,20 @@ bool SceneScript::Run(const char *file)
 void SceneScript::Frame(float seconds)
 {
     if (m_ran && !m_frameFailed) {
-        m_frameFailed = !Call("SampleFrame", 1, seconds);
+        m_frameFailed = !Call("SampleFrame", 1, seconds, true);
     }
 }
 
+// Also after a failed run: what the script made before its error still goes.
+// Its absence then is no news, and logging it would replace the real error.
 void SceneScript::End()
 {
-    if (m_ran) {
-        Call("SampleEnd", 0, 0.0f);
-    }
+    Call("SampleEnd", 0, 0.0f, m_ran);
     m_ran = false;
 }
 
-// Errors go to "Lua.log" like the binder's own; a missing function is one too.
-bool SceneScript::Call(const char *function, int arguments, float seconds)
+// Errors go to "Lua.log" like the binder's own.
+bool SceneScript::Call(const char *function, int arguments, float seconds, bool mustExist)
 {
     CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
     lua_State *state = binder ? binder->GetState() : nullptr;
@@ -42,7 +42,9 @@ bool SceneScript::Call(const char *function, int arguments, float seconds)
     lua_getglobal(state, function);
     if (!lua_isfunction(state, -1)) {
         lua_pop(state, 1);
-        CScriptBinder::LogError((std::string("the scene script has no function ") + function).c_str());
+        if (mustExist) {
+            CScriptBinder::LogError((std::string("the scene script has no function ") + function).c_str());
+        }
         return false;
     }
     if (arguments > 0) {

@@ -9,11 +9,12 @@ public:
     bool Run(const char *file);
     // The script's SampleFrame(seconds); after a failure it is not called again.
     void Frame(float seconds);
-    // The script's SampleEnd(): it lets go of what it made.
+    // The script's SampleEnd(): it lets go of what it made (called also after a failed run).
     void End();
 
 private:
-    bool Call(const char *function, int arguments, float seconds);
+    // A missing function is an error only when it must exist.
+    bool Call(const char *function, int arguments, float seconds, bool mustExist);
 
     bool m_ran = false;
     bool m_frameFailed = false;
