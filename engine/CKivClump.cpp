@@ -264,12 +264,37 @@ int CKivClump::Load(const char *fileName, const char *imagePath)
     return 1;
 }
 
+// Until a motion plays, the bones hold the pose the model's frames give, so a
+// skinned model drawn before its first update shows that pose, not a collapse.
+static void PoseBonesFromFrames(RwHAnimHierarchy *h)
+{
+    if (!h->pMatrixArray || (h->flags & rwHANIMHIERARCHYNOMATRICES))
+        return;
+    // Local-space matrices stop at the hierarchy's own frame; others reach the top.
+    const RwFrame *top = (h->flags & rwHANIMHIERARCHYLOCALSPACEMATRICES) && h->parentFrame
+                             ? RwFrameGetParent(h->parentFrame)
+                             : nullptr;
+    for (RwInt32 i = 0; i < h->numNodes; i++) {
+        RwFrame *frame = h->pNodeInfo[i].pFrame;
+        if (!frame)
+            continue;
+        RwMatrix pose = frame->modelling;
+        for (RwFrame *p = RwFrameGetParent(frame); p && p != top; p = RwFrameGetParent(p)) {
+            RwMatrix m;
+            RwMatrixMultiply(&m, &pose, &p->modelling);
+            pose = m;
+        }
+        h->pMatrixArray[i] = pose;
+    }
+}
+
 void CKivClump::SetupHierarchy(int nodeScales)
 {
     if (!m_hierarchy)
         return;
     m_hierarchy->flags |= rwHANIMHIERARCHYUPDATEMODELLINGMATRICES;
     RwHAnimHierarchyAttach(m_hierarchy);
+    PoseBonesFromFrames(m_hierarchy);
     for (RwAtomic *atomic : Atomics(m_clump))
         RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
     const RwInt32 keyFrameSize = m_hierarchy->currentAnim ? m_hierarchy->currentAnim->maxInterpKeyFrameSize

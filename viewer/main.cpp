@@ -1,6 +1,7 @@
 // The engine sample: the game's 1024x768 popup window, the engine root on the sample tree, a world and models to orbit.
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,9 @@
 #include "sample/avatar_data.h"
 #include "sample/gui_skins.h"
 #include "sample/sample_data.h"
+#include "sample/scene_script.h"
 #include "compiledscripts.h"
+#include "scenescript.h"
 #include "viewerscene.h"
 
 #include "engine/CKivAvatar.h"
@@ -328,11 +331,36 @@ struct Followed {
     }
 };
 
+// A soft dark disc: black, its alpha falling from the centre to nothing at the rim.
+RwTexture *DiscTexture(int size)
+{
+    RwRaster *raster = RwRasterCreate(size, size, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    RwUInt8 *p = raster ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE) : nullptr;
+    if (!p) {
+        if (raster) {
+            RwRasterDestroy(raster);
+        }
+        return nullptr;
+    }
+    const float half = 0.5f * static_cast<float>(size);
+    for (int y = 0; y < size; y++) {
+        RwUInt32 *row = reinterpret_cast<RwUInt32 *>(p + y * raster->stride);
+        for (int x = 0; x < size; x++) {
+            const float dx = (x + 0.5f - half) / half, dy = (y + 0.5f - half) / half;
+            const float edge = 1.0f - std::sqrt(dx * dx + dy * dy);
+            const RwUInt32 alpha = edge <= 0 ? 0u : static_cast<RwUInt32>(160.0f * std::min(1.0f, 2.5f * edge));
+            row[x] = alpha << 24;
+        }
+    }
+    RwRasterUnlock(raster);
+    return RwTextureCreate(raster);
+}
+
 // The blob shadow: a dark disc laid on the ground under the avatar's root bone.
 class Blob : public CKivSimpleShadow {
 public:
     Blob(CKivClump *model, RwWorld *world, CKivCamera *camera)
-        : m_model(model), m_world(world), m_camera(camera), m_texture(KivTestBlobTexture(16, 0xA0000000u))
+        : m_model(model), m_world(world), m_camera(camera), m_texture(DiscTexture(32))
     {
     }
     ~Blob() override
@@ -362,7 +390,7 @@ bool WriteSample(const Options &options)
 {
     const bool ok = KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
                     KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
-                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins();
+                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins() && KivSampleWriteSceneScript();
     if (!ok) {
         std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
     }
@@ -446,6 +474,11 @@ int Run(const Options &options, CKivBase *base)
     gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
                                                   3, -1);
     base->SetCurrentWorld(&world);
+    // The scene script adds a marching figure of its own to the current world.
+    SceneScript script;
+    if (!script.Run(kKivSampleSceneScript)) {
+        std::fprintf(stderr, "viewer: the scene script %s did not run (see Lua.log)\n", kKivSampleSceneScript);
+    }
 
     int status = 0;
     DWORD before = GetTickCount();
@@ -471,6 +504,7 @@ int Run(const Options &options, CKivBase *base)
         base->Update(dt);
         gui->Update(dt);
         avatar.Update(dt);
+        script.Frame(dt);
         base->RenderWorld();
         if (camera.BeginUpdate()) {
             blob.DrawShadows(nullptr);
@@ -489,6 +523,7 @@ int Run(const Options &options, CKivBase *base)
         }
     }
 
+    script.End();
     base->SetCurrentWorld(nullptr);
     CKivGuiTooltipManager::SetFollowResolver(nullptr);
     delete dialog;

@@ -93,6 +93,28 @@ Outline AvatarOutline(const Picture &p)
     return o;
 }
 
+// The scene script's figure: untextured, so pale and grey (stone is warmer, sky and grass coloured).
+int PalePixels(const Picture &p, unsigned left, unsigned top, unsigned right, unsigned bottom)
+{
+    int n = 0;
+    for (unsigned y = top; y < bottom; y++) {
+        for (unsigned x = left; x < right; x++) {
+            const png_byte *c = p.At(x, y);
+            const int lo = std::min({c[0], c[1], c[2]}), hi = std::max({c[0], c[1], c[2]});
+            n += lo >= 170 && hi - lo <= 12;
+        }
+    }
+    return n;
+}
+
+// A file that exists and holds nothing.
+bool IsEmptyFile(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == 0 &&
+           data.nFileSizeHigh == 0;
+}
+
 // One run in each archive mode on the same tree (the pack fixture writes it
 // and packs it): the two pictures must agree.
 TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
@@ -100,11 +122,14 @@ TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
     const std::string packed = KivWinePath(KIV_VIEWER_PACKED), tree = packed + "\\tree";
     const std::string pngs[2] = {packed + "\\loose.png", packed + "\\packed.png"};
     const std::string folders[2] = {" --sample \"" + tree + "\"", " --packed --sample \"" + packed + "\""};
+    // Where each run's "Lua.log" goes: its working folder.
+    const std::string logs[2] = {tree + "\\Lua.log", packed + "\\Lua.log"};
     Picture pictures[2];
     for (int i = 0; i < 2; i++) {
         DeleteFileA(pngs[i].c_str());
         ASSERT_EQ(0, RunViewer("--frames 3 --png \"" + pngs[i] + "\"" + folders[i])) << pngs[i];
         ASSERT_TRUE(ReadPicture(pngs[i], &pictures[i])) << pngs[i];
+        EXPECT_TRUE(IsEmptyFile(logs[i])) << logs[i] << ": the scripts logged an error";
     }
     const Picture &picture = pictures[0];
     ASSERT_EQ(1024u, picture.width);
@@ -143,6 +168,10 @@ TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
         }
     }
     EXPECT_GT(text, 30) << "the static's four syllables";
+    // The script's marching figure stands left of the model, before the stone block.
+    const int figure = PalePixels(picture, 250, 230, 420, 420);
+    EXPECT_GT(figure, 2000);
+    EXPECT_GT(figure * 10, 9 * PalePixels(picture, 0, 0, 1024, 768)) << "pale pixels away from the figure";
     const Outline outline = AvatarOutline(picture);
     EXPECT_GT(outline.shirt, 500);
     EXPECT_GT(outline.crossings, 100);
