@@ -1,4 +1,4 @@
-// The sample scene with nine walking avatars: the engine's update and render per frame beside a bare replay of the
+// The sample scene with nine inked, walking avatars: the engine's update and render per frame beside a bare replay of the
 // same device calls, the calls per frame, the state calls the caches filtered and the redundant ones that got through.
 #include <windows.h>
 

@@ -105,18 +105,21 @@ HRESULT STDMETHODCALLTYPE BufferLock(IUnknown *self, UINT offset, UINT size, voi
     return hr;
 }
 
+// Bytes from the offset to the buffer's end: what a lock of size 0 covers.
+UINT BytesFrom(IUnknown *buffer, bool vertices, UINT offset)
+{
+    D3DVERTEXBUFFER_DESC vd = {};
+    D3DINDEXBUFFER_DESC id = {};
+    const UINT size = vertices ? (SUCCEEDED(static_cast<IDirect3DVertexBuffer9 *>(buffer)->GetDesc(&vd)) ? vd.Size : 0)
+                               : (SUCCEEDED(static_cast<IDirect3DIndexBuffer9 *>(buffer)->GetDesc(&id)) ? id.Size : 0);
+    return size > offset ? size - offset : 0;
+}
+
 HRESULT STDMETHODCALLTYPE BufferUnlock(IUnknown *self)
 {
     Patched &p = Buffers[self];
     if (Recording() && p.pointer) {
-        UINT size = p.size;
-        if (size == 0) {
-            D3DVERTEXBUFFER_DESC vd;
-            D3DINDEXBUFFER_DESC id;
-            size = (p.vertices ? SUCCEEDED(static_cast<IDirect3DVertexBuffer9 *>(self)->GetDesc(&vd)) ? vd.Size : 0
-                               : SUCCEEDED(static_cast<IDirect3DIndexBuffer9 *>(self)->GetDesc(&id)) ? id.Size : 0) -
-                   p.offset;
-        }
+        const UINT size = p.size ? p.size : BytesFrom(self, p.vertices, p.offset);
         // A read submits nothing: the replay leaves it out (it stays counted).
         const bool read = p.flags & D3DLOCK_READONLY;
         DeviceCapture::Call c = Make(p.vertices ? OpLockVertices : OpLockIndices, p.offset, size, p.flags);
