@@ -18,6 +18,7 @@
 #include "gfx/core/pipeline.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/skin/skin.h"
+#include "gfx/plugins/toon/toon.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/mesh.h"
@@ -176,7 +177,10 @@ LayoutChoice ChooseLayout(const RwAtomic *atomic, const RwSkin *skin, const RwHA
                           const RwD3D9SkinNodeCallbacks *cb, const RwMeshHeader *meshes)
 {
     LayoutChoice c = {rwD3D9SKINLAYOUTPROCESSOR, FALSE, 0};
-    const bool toon = atomic->pipeline && atomic->pipeline->pluginData == rwSKINTYPETOON;
+    // Toon ink reads the posed vertices back from the buffer, so an atomic inked by the toon render callback
+    // is skinned in place like a toon-typed one, whatever its pipeline type.
+    const bool toon = (atomic->pipeline && atomic->pipeline->pluginData == rwSKINTYPETOON) ||
+                      atomic->renderCallBack == RwToonAtomicRenderCallBack;
     if (!skin || !h || toon || !caps.hardwareTransform || !caps.vertexShaderSkinning || !cb->descriptor ||
         !cb->lookupShader || !cb->meshDraw || !cb->gatherLights) {
         return c;

@@ -8,6 +8,7 @@
 #include "d3d9allinone.h"
 #include "d3d9decltype.h"
 #include "d3d9device.h"
+#include "d3d9instance.h"
 #include "d3d9renderstate.h"
 #include "d3d9state.h"
 #include "d3d9toon.h"
@@ -17,6 +18,7 @@
 #include "gfx/core/frame.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/pipeline.h"
+#include "gfx/plugins/skin/skin.h"
 #include "gfx/plugins/toon/toon.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
@@ -40,6 +42,16 @@ RxPipeline *PaintPipeline(RxPipelineNodeDefinition *definition)
         RwD3D9AllInOneNodeSetRenderCallback(node, RwToonPaintRenderCallBack);
     }
     return pipeline;
+}
+
+// Where the draws find vertex 0 of the stream: the meshes' base vertex says where the vertices went, a static
+// buffer's own region or this frame's room in a rotating buffer (whose stream offset stays 0).
+RwUInt32 FirstVertexByte(const RwD3D9InstanceHeader *header, const RwD3D9VertexStream &stream)
+{
+    const RwD3D9InstanceMesh *mesh = reinterpret_cast<const RwD3D9InstanceMesh *>(header + 1);
+    const RwUInt32 first =
+        header->numMeshes > 0 && mesh->baseVertexIndex > mesh->minVertexIndex ? mesh->baseVertexIndex - mesh->minVertexIndex : 0;
+    return (header->useOffsets ? stream.offset : 0) + first * stream.stride;
 }
 
 RwBool ShaderVersions(RwUInt32 vs, RwUInt32 ps)
@@ -129,7 +141,7 @@ RwV3d *RwToonReadInstancedVertices(RwToonGeo *toon, RwD3D9InstanceHeader *header
     const RwUInt8 *data = nullptr;
     IDirect3DVertexBuffer9 *vb = static_cast<IDirect3DVertexBuffer9 *>(stream.vertexBuffer);
     // Read only: the buffer is not marked changed, so the device keeps its copy.
-    if (!position || FAILED(vb->Lock(stream.offset, header->totalNumVertex * stream.stride,
+    if (!position || FAILED(vb->Lock(FirstVertexByte(header, stream), header->totalNumVertex * stream.stride,
                                      reinterpret_cast<void **>(const_cast<RwUInt8 **>(&data)),
                                      D3DLOCK_NOSYSLOCK | D3DLOCK_READONLY))) {
         return nullptr;
@@ -165,7 +177,10 @@ RwAtomic *RwToonAtomicRenderCallBack(RwAtomic *atomic)
     const RwV3d *positions = RwGeometryGetMorphTarget(g, 0)->verts;
     const RwV3d *normals = toon->vertexNormals;
     RwBool stale = FALSE;
-    if (g->numMorphTargets >= 2 || toon->skinned) {
+    // A skinning pipeline writes the pose into the instanced buffer whether or not this toon data was
+    // marked skinned (toon data read again after set-up is not).
+    const RwBool skinned = toon->skinned || (atomic->pipeline && atomic->pipeline->pluginId == rwID_SKINPLUGIN);
+    if (g->numMorphTargets >= 2 || skinned) {
         RwResourceEntry *entry = g->numMorphTargets >= 2 && atomic->repEntry ? atomic->repEntry : g->repEntry;
         positions = entry ? RwToonReadInstancedVertices(
                                 toon, static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(entry)))

@@ -10,6 +10,7 @@
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9instance.h"
+#include "gfx/d3d9/d3d9skinpipe.h"
 #include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/d3d9/d3d9toon.h"
 #include "gfx/d3d9/d3d9toonshaders.h"
@@ -94,6 +95,10 @@ protected:
     void TearDown() override
     {
         for (RwAtomic *a : atomics) {
+            if (RwHAnimHierarchy *h = RwSkinAtomicGetHAnimHierarchy(a)) {
+                RwSkinAtomicSetHAnimHierarchy(a, nullptr);
+                RwHAnimHierarchyDestroy(h);
+            }
             RwFrame *f = RwAtomicGetFrame(a);
             RwGeometry *g = a->geometry;
             RwAtomicSetFrame(a, nullptr);
@@ -138,6 +143,23 @@ protected:
         return a;
     }
     RwAtomic *Outlined(float width) { return Inked(Sphere(), width, 0.0f); }
+
+    // Every vertex on one bone, posed by `pose`; the atomic keeps the toon render callback.
+    static RwAtomic *Skinned(RwAtomic *a, const RwMatrix &pose)
+    {
+        RwGeometry *g = a->geometry;
+        RwSkin *skin = RwSkinCreateRecord(1, 1, static_cast<RwUInt32>(g->numVertices));
+        skin->numUsedBones = 1;
+        RwMatrixSetIdentity(&skin->skinToBoneMatrices[0]);
+        for (RwInt32 v = 0; v < g->numVertices; ++v) {
+            skin->vertexBoneWeights[4 * v] = 1.0f;
+        }
+        RwSkinGeometrySetSkin(g, skin);
+        RwHAnimHierarchy *h = RwHAnimHierarchyCreate(1, nullptr, nullptr, rwHANIMHIERARCHYLOCALSPACEMATRICES, 36);
+        h->pMatrixArray[0] = pose;
+        RwSkinAtomicSetHAnimHierarchy(a, h);
+        return a;
+    }
 
     // Clears to blue and draws the atomics through their render callbacks; the
     // device records the render states of the callbacks only.
@@ -425,21 +447,11 @@ TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
 
 TEST_F(ToonDevice, SkinnedToonAtomicInksWhereTheSkinMovedIt)
 {
-    RwAtomic *a = Outlined(16.0f);
-    RwGeometry *g = a->geometry;
-    // One bone, every vertex fully on it; the bone moves the sphere 0.6 along x (left on the screen).
-    RwSkin *skin = RwSkinCreateRecord(1, 1, static_cast<RwUInt32>(g->numVertices));
-    skin->numUsedBones = 1;
-    RwMatrixSetIdentity(&skin->skinToBoneMatrices[0]);
-    for (RwInt32 v = 0; v < g->numVertices; ++v) {
-        skin->vertexBoneWeights[4 * v] = 1.0f;
-    }
-    RwSkinGeometrySetSkin(g, skin);
-    RwHAnimHierarchy *h = RwHAnimHierarchyCreate(1, nullptr, nullptr, rwHANIMHIERARCHYLOCALSPACEMATRICES, 36);
-    RwMatrixSetIdentity(&h->pMatrixArray[0]);
-    h->pMatrixArray[0].pos.x = 0.6f;
-    RwSkinAtomicSetHAnimHierarchy(a, h);
-    a->renderCallBack = RwAtomicDefaultRenderCallBack;
+    // One bone moves the sphere 0.6 along x (left on the screen).
+    RwMatrix moved;
+    RwMatrixSetIdentity(&moved);
+    moved.pos.x = 0.6f;
+    RwAtomic *a = Skinned(Outlined(16.0f), moved);
     RwSkinAtomicSetType(a, rwSKINTYPETOON);
     ASSERT_EQ(rwSKINTYPETOON, RwSkinAtomicGetType(a));
     ASSERT_EQ(RwToonAtomicRenderCallBack, a->renderCallBack);
@@ -448,8 +460,91 @@ TEST_F(ToonDevice, SkinnedToonAtomicInksWhereTheSkinMovedIt)
     EXPECT_TRUE(Near(Pixel(512 - 61, 384), White));
     EXPECT_TRUE(Near(Pixel(512 - 61 + 107, 384), Red));
     EXPECT_TRUE(Near(Pixel(512 + 107, 384), Blue));
-    RwSkinAtomicSetHAnimHierarchy(a, nullptr);
-    RwHAnimHierarchyDestroy(h);
+}
+
+// A bar standing up from the centre, its bone turning it a quarter turn onto its side (to the screen's right).
+RwMatrix QuarterTurn()
+{
+    RwMatrix m;
+    RwMatrixSetIdentity(&m);
+    m.right = {0, 1, 0};
+    m.up = {-1, 0, 0};
+    return m;
+}
+
+Mesh Bar()
+{
+    Mesh m = Cube();
+    for (RwV3d &p : m.positions) {
+        p = {p.x * 0.25f, p.y + 1.0f, p.z * 0.25f};
+    }
+    return m;
+}
+
+TEST_F(ToonDevice, PosedSkinInksThePoseNotTheBindShape)
+{
+    // The bar's front face is 4.75 away: the turned bar reaches 216 pixels right and 20 up.
+    const struct Case {
+        const char *what;
+        void (*setUp)(RwAtomic *);
+    } cases[] = {
+        {"toon skin type", [](RwAtomic *a) { RwSkinAtomicSetType(a, rwSKINTYPETOON); }},
+        {"toon data read again after set-up",
+         [](RwAtomic *a) {
+             RwSkinAtomicSetType(a, rwSKINTYPETOON);
+             RwToonGeometryGetToonGeo(a->geometry)->skinned = FALSE;
+         }},
+        {"plain skin type with the toon ink",
+         [](RwAtomic *a) {
+             RwSkinAtomicSetType(a, rwSKINTYPETOON);
+             RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
+         }},
+    };
+    for (const Case &c : cases) {
+        c.setUp(Skinned(Inked(Bar(), 24.0f, 0.0f), QuarterTurn()));
+        Draw();
+        // The surface lies along the turned bar (white painted, or lit dark by the plain pipeline).
+        EXPECT_FALSE(Near(Pixel(512 + 150, 384), Blue)) << c.what;
+        EXPECT_TRUE(Near(Pixel(512, 384 - 100), Blue)) << c.what;
+        // Ink beyond its far end and its top edge; none where the standing bar's sides and top would be.
+        EXPECT_TRUE(Near(Pixel(512 + 220, 384), Red)) << c.what;
+        EXPECT_TRUE(Near(Pixel(512 + 150, 384 - 24), Red)) << c.what;
+        EXPECT_TRUE(Near(Pixel(512 + 30, 384 - 100), Blue)) << c.what;
+        EXPECT_TRUE(Near(Pixel(512, 384 - 166), Blue)) << c.what;
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(ToonDevice, ReadBackFindsTheSkinInTheRotatingBuffers)
+{
+    // A plain skinned atomic with too many bones for the shader goes to the rotating buffers.
+    RwAtomic *a = Inked(Bar(), 0.0f, 0.0f);
+    a->renderCallBack = RwAtomicDefaultRenderCallBack;
+    RwHAnimHierarchy *h = RwSkinAtomicGetHAnimHierarchy(Skinned(a, QuarterTurn()));
+    RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
+    const RwD3D9SkinCaps saved = *RwD3D9SkinGetCaps();
+    RwD3D9SkinGetCaps()->maxBones = 0;
+    RwMatrix still;
+    RwMatrixSetIdentity(&still);
+    const RwMatrix turned = h->pMatrixArray[0];
+    h->pMatrixArray[0] = still;
+    Draw();
+    h->pMatrixArray[0] = turned;
+    Draw();   // the turned pose lands after the still one
+    *RwD3D9SkinGetCaps() = saved;
+    ASSERT_EQ(rwD3D9SKINLAYOUTDYNAMIC, RwD3D9SkinAtomicGetLayout(a));
+    RwD3D9InstanceHeader *header = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(a->geometry->repEntry));
+    const RwD3D9InstanceMesh *mesh = reinterpret_cast<const RwD3D9InstanceMesh *>(header + 1);
+    ASSERT_GT(mesh->baseVertexIndex, mesh->minVertexIndex);
+    RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+    const RwV3d *positions = RwToonReadInstancedVertices(toon, header);
+    ASSERT_NE(nullptr, positions);
+    const RwV3d *bind = RwGeometryGetMorphTarget(a->geometry, 0)->verts;
+    for (RwInt32 v = 0; v < toon->numVertices; ++v) {
+        EXPECT_NEAR(-bind[v].y, positions[v].x, 1e-5f) << v;
+        EXPECT_NEAR(bind[v].x, positions[v].y, 1e-5f) << v;
+    }
 }
 
 TEST(ToonShaders, TokensAreWhatTheAssemblerMakes)
