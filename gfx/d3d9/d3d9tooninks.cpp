@@ -670,6 +670,15 @@ Screen Corner(const RwToonGeo *toon, RwUInt32 i, RwUInt32 side, RwUInt32 end, Rw
     return Scale(u2, length * fade);
 }
 
+// The depth a crease end is drawn at: pulled along its view ray just far enough for the line (half width w on
+// the screen) to stay in front of the faces it lies on, and never more than the ink scale. A whole unit would
+// lift the lines of a small model over nearer surfaces: hidden edges and models behind others would show.
+inline RwReal Pulled(RwReal z, RwReal w, RwReal scale)
+{
+    const RwReal pull = 2.0f * std::fabs(w) * z;
+    return z - (pull < scale ? pull : scale);
+}
+
 } // namespace
 
 void RwToonRenderCreases(RwToonGeo *toon, const RwV3d *positions, const RwMatrix *objectToCamera)
@@ -710,8 +719,8 @@ void RwToonRenderCreases(RwToonGeo *toon, const RwV3d *positions, const RwMatrix
         const Screen normal = {-d.y / len, d.x / len};
         const RwReal wa = InkScale(k, a.z) * toon->widthFactors[edge.vertex[0]] * k->halfScreenWidth;
         const RwReal wb = InkScale(k, b.z) * toon->widthFactors[edge.vertex[1]] * k->halfScreenWidth;
-        const RwReal za = a.z - scale;
-        const RwReal zb = b.z - scale;
+        const RwReal za = Pulled(a.z, wa, scale);
+        const RwReal zb = Pulled(b.z, wb, scale);
         const D3DCOLOR colour = Argb(k->colour);
         for (RwUInt32 side = 0; side < 2; ++side) {
             const Screen oa = Corner(toon, i, side, 0, wa, normal, sa, sb, positions, objectToCamera);

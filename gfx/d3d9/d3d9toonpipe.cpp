@@ -49,8 +49,9 @@ RxPipeline *PaintPipeline(RxPipelineNodeDefinition *definition)
 RwUInt32 FirstVertexByte(const RwD3D9InstanceHeader *header, const RwD3D9VertexStream &stream)
 {
     const RwD3D9InstanceMesh *mesh = reinterpret_cast<const RwD3D9InstanceMesh *>(header + 1);
-    const RwUInt32 first =
-        header->numMeshes > 0 && mesh->baseVertexIndex > mesh->minVertexIndex ? mesh->baseVertexIndex - mesh->minVertexIndex : 0;
+    const RwUInt32 first = header->numMeshes > 0 && mesh->baseVertexIndex > mesh->minVertexIndex
+                               ? mesh->baseVertexIndex - mesh->minVertexIndex
+                               : 0;
     return (header->useOffsets ? stream.offset : 0) + first * stream.stride;
 }
 

@@ -266,6 +266,26 @@ TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
     EXPECT_TRUE(Near(Pixel(512 + 160, 384), Blue));
 }
 
+TEST_F(ToonDevice, InkBehindANearerSurfaceIsHidden)
+{
+    // A white wall half a unit in front of the model, drawn first: neither its outline nor its creases show.
+    for (int i = 0; i < 4; ++i) {
+        const bool creases = i & 1;
+        Mesh wall = Cube();
+        for (RwV3d &p : wall.positions) {
+            p = {p.x * 3.0f, p.y * 3.0f, p.z * 0.05f};
+        }
+        Inked(wall, 0.0f, 0.0f, 4.5f);
+        Inked(creases ? Cube() : Sphere(), creases ? 0.0f : 24.0f, creases ? 24.0f : 0.0f, 6.0f);
+        rwToonDevice.shaderInk = i < 2 ? natural.shaderInk : FALSE;
+        Draw();
+        EXPECT_EQ(0, RedRun()) << i;
+        EXPECT_TRUE(Near(Pixel(512 + 90, 384), White)) << i;
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(ToonDevice, NoEdgesDrawNoInkAndLeaveCullingAlone)
 {
     RwAtomic *a = Outlined(16.0f);
