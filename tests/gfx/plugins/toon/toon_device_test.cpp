@@ -63,6 +63,16 @@ RwGeometry *GeometryFor(const Mesh &m, RwUInt32 flags, RwTexture *base, const ch
 
 const RwRGBA red = {255, 0, 0, 255};
 
+// The cube scaled by `half` and raised by `rise`.
+Mesh Box(RwV3d half, float rise = 0.0f)
+{
+    Mesh m = Cube();
+    for (RwV3d &p : m.positions) {
+        p = {p.x * half.x, p.y * half.y + rise, p.z * half.z};
+    }
+    return m;
+}
+
 RwToonInk *MakeInk(const char *name, float width, RwRGBA colour)
 {
     RwToonInk *ink = RwToonInkCreate();
@@ -271,11 +281,7 @@ TEST_F(ToonDevice, InkBehindANearerSurfaceIsHidden)
     // A white wall half a unit in front of the model, drawn first: neither its outline nor its creases show.
     for (int i = 0; i < 4; ++i) {
         const bool creases = i & 1;
-        Mesh wall = Cube();
-        for (RwV3d &p : wall.positions) {
-            p = {p.x * 3.0f, p.y * 3.0f, p.z * 0.05f};
-        }
-        Inked(wall, 0.0f, 0.0f, 4.5f);
+        Inked(Box({3, 3, 0.05f}), 0.0f, 0.0f, 4.5f);
         Inked(creases ? Cube() : Sphere(), creases ? 0.0f : 24.0f, creases ? 24.0f : 0.0f, 6.0f);
         rwToonDevice.shaderInk = i < 2 ? natural.shaderInk : FALSE;
         Draw();
@@ -492,45 +498,26 @@ RwMatrix QuarterTurn()
     return m;
 }
 
-Mesh Bar()
-{
-    Mesh m = Cube();
-    for (RwV3d &p : m.positions) {
-        p = {p.x * 0.25f, p.y + 1.0f, p.z * 0.25f};
-    }
-    return m;
-}
-
 TEST_F(ToonDevice, PosedSkinInksThePoseNotTheBindShape)
 {
-    // The bar's front face is 4.75 away: the turned bar reaches 216 pixels right and 20 up.
-    const struct Case {
-        const char *what;
-        void (*setUp)(RwAtomic *);
-    } cases[] = {
-        {"toon skin type", [](RwAtomic *a) { RwSkinAtomicSetType(a, rwSKINTYPETOON); }},
-        {"toon data read again after set-up",
-         [](RwAtomic *a) {
-             RwSkinAtomicSetType(a, rwSKINTYPETOON);
-             RwToonGeometryGetToonGeo(a->geometry)->skinned = FALSE;
-         }},
-        {"plain skin type with the toon ink",
-         [](RwAtomic *a) {
-             RwSkinAtomicSetType(a, rwSKINTYPETOON);
-             RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
-         }},
-    };
-    for (const Case &c : cases) {
-        c.setUp(Skinned(Inked(Bar(), 24.0f, 0.0f), QuarterTurn()));
+    // Toon skin type; its toon data read again after set-up (not marked skinned); back to the plain type with
+    // the toon ink kept. The bar's front face is 4.75 away: turned, it reaches 216 pixels right and 20 up.
+    for (int kind = 0; kind < 3; ++kind) {
+        RwAtomic *a = Skinned(Inked(Box({0.25f, 1, 0.25f}, 1), 24.0f, 0.0f), QuarterTurn());
+        RwSkinAtomicSetType(a, rwSKINTYPETOON);
+        RwToonGeometryGetToonGeo(a->geometry)->skinned = kind != 1;
+        if (kind == 2) {
+            RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
+        }
         Draw();
         // The surface lies along the turned bar (white painted, or lit dark by the plain pipeline).
-        EXPECT_FALSE(Near(Pixel(512 + 150, 384), Blue)) << c.what;
-        EXPECT_TRUE(Near(Pixel(512, 384 - 100), Blue)) << c.what;
+        EXPECT_FALSE(Near(Pixel(512 + 150, 384), Blue)) << kind;
+        EXPECT_TRUE(Near(Pixel(512, 384 - 100), Blue)) << kind;
         // Ink beyond its far end and its top edge; none where the standing bar's sides and top would be.
-        EXPECT_TRUE(Near(Pixel(512 + 220, 384), Red)) << c.what;
-        EXPECT_TRUE(Near(Pixel(512 + 150, 384 - 24), Red)) << c.what;
-        EXPECT_TRUE(Near(Pixel(512 + 30, 384 - 100), Blue)) << c.what;
-        EXPECT_TRUE(Near(Pixel(512, 384 - 166), Blue)) << c.what;
+        EXPECT_TRUE(Near(Pixel(512 + 220, 384), Red)) << kind;
+        EXPECT_TRUE(Near(Pixel(512 + 150, 384 - 24), Red)) << kind;
+        EXPECT_TRUE(Near(Pixel(512 + 30, 384 - 100), Blue)) << kind;
+        EXPECT_TRUE(Near(Pixel(512, 384 - 166), Blue)) << kind;
         TearDown();
         SetUp();
     }
@@ -538,20 +525,18 @@ TEST_F(ToonDevice, PosedSkinInksThePoseNotTheBindShape)
 
 TEST_F(ToonDevice, ReadBackFindsTheSkinInTheRotatingBuffers)
 {
-    // A plain skinned atomic with too many bones for the shader goes to the rotating buffers.
-    RwAtomic *a = Inked(Bar(), 0.0f, 0.0f);
+    // A plain skinned atomic with too many bones for the shader is skinned into the rotating buffers:
+    // standing first, then turned, so the turned pose does not start the buffer.
+    RwMatrix still;
+    RwMatrixSetIdentity(&still);
+    RwAtomic *a = Skinned(Inked(Box({0.25f, 1, 0.25f}, 1), 0.0f, 0.0f), still);
     a->renderCallBack = RwAtomicDefaultRenderCallBack;
-    RwHAnimHierarchy *h = RwSkinAtomicGetHAnimHierarchy(Skinned(a, QuarterTurn()));
     RwSkinAtomicSetType(a, rwSKINTYPEGENERIC);
     const RwD3D9SkinCaps saved = *RwD3D9SkinGetCaps();
     RwD3D9SkinGetCaps()->maxBones = 0;
-    RwMatrix still;
-    RwMatrixSetIdentity(&still);
-    const RwMatrix turned = h->pMatrixArray[0];
-    h->pMatrixArray[0] = still;
     Draw();
-    h->pMatrixArray[0] = turned;
-    Draw();   // the turned pose lands after the still one
+    RwSkinAtomicGetHAnimHierarchy(a)->pMatrixArray[0] = QuarterTurn();
+    Draw();
     *RwD3D9SkinGetCaps() = saved;
     ASSERT_EQ(rwD3D9SKINLAYOUTDYNAMIC, RwD3D9SkinAtomicGetLayout(a));
     RwD3D9InstanceHeader *header = static_cast<RwD3D9InstanceHeader *>(RwResourceEntryData(a->geometry->repEntry));
