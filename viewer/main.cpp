@@ -316,21 +316,6 @@ bool PrepareSample(const Options &options)
     return SetCurrentDirectoryA(options.sample.c_str()) != 0 && WriteTooltipSkin();
 }
 
-// The followed tooltip's world: the avatar's parts through the sample camera.
-struct Followed {
-    static inline CKivClump *model = nullptr;
-    static inline CKivCamera *camera = nullptr;
-    static int Resolve(const char *name, const char *part, GuiFollowTarget *out)
-    {
-        RwAtomic *atomic = model && std::strcmp(name, model->GetName()) == 0 ? model->FindAtomic(part) : nullptr;
-        if (!atomic) {
-            return 0;
-        }
-        *out = {atomic, camera};
-        return 1;
-    }
-};
-
 // A soft dark disc: black, its alpha falling from the centre to nothing at the rim.
 RwTexture *DiscTexture(int size)
 {
@@ -467,9 +452,6 @@ int Run(const Options &options, CKivBase *base)
         return 1;
     }
     world.SetCamera(&camera);
-    Followed::model = &avatar;
-    Followed::camera = &camera;
-    CKivGuiTooltipManager::SetFollowResolver(Followed::Resolve);
     Blob blob(&avatar, rw, &camera);
     gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
                                                   3, -1);
@@ -525,7 +507,6 @@ int Run(const Options &options, CKivBase *base)
 
     script.End();
     base->SetCurrentWorld(nullptr);
-    CKivGuiTooltipManager::SetFollowResolver(nullptr);
     delete dialog;
     world.RemoveCamera(&camera);
     world.RemoveLight(&sun);

@@ -6,6 +6,7 @@
 
 #include "engine/CKivBase.h"
 #include "engine/CKivCamera.h"
+#include "engine/KivWorldFollow.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTooltip.h"
 
@@ -25,7 +26,8 @@ const char *const FontNames[CKivGuiTooltipManager::kKinds] = {"DefaultFont",  "D
 const char *const IconFiles[] = {"igift",    "ifriend", "iguestbook", "imessage", "inotice", "inotice2",
                                  "iscreenshot", "itime", "iquest",   "istar",    "iponi"};
 
-GuiFollowResolver Resolver;
+// Followed parts are looked up in the engine's current world unless a caller installs its own lookup.
+GuiFollowResolver Resolver = KivWorldFollowResolve;
 
 bool ValidKind(int kind)
 {
@@ -72,7 +74,7 @@ CKivGuiTooltipManager::~CKivGuiTooltipManager()
 
 void CKivGuiTooltipManager::SetFollowResolver(GuiFollowResolver resolver)
 {
-    Resolver = resolver;
+    Resolver = resolver ? resolver : KivWorldFollowResolve;
 }
 
 GuiFollowResolver CKivGuiTooltipManager::GetFollowResolver()

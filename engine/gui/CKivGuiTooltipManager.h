@@ -51,7 +51,8 @@ public:
     CKivSprite &GetClickSigns() { return m_clicks; }
     RwCamera *GetCamera() const { return m_bar.GetCamera(); }
 
-    // The engine's worlds answer for followed tooltips; without a resolver they expire.
+    // Followed tooltips find their part through the engine's current world, or through
+    // a lookup of the caller's own (NULL puts the world lookup back).
     static void SetFollowResolver(GuiFollowResolver resolver);
     static GuiFollowResolver GetFollowResolver();
 

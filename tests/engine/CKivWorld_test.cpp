@@ -16,6 +16,8 @@
 #include "engine/CKivViewport.h"
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
+#include "engine/KivWorldFollow.h"
+#include "engine/gui/CKivGuiTooltipManager.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
@@ -502,6 +504,27 @@ TEST_F(WorldScene, PicksSkipTransparentParts)
     EXPECT_EQ(nullptr, world->PickClump(512, 384));
     EXPECT_EQ(1, world->Render());   // no camera: nothing drawn
     world->SetCamera(camera);
+}
+
+// Followed tooltips find their part in the current world without a lookup of the caller's.
+TEST_F(WorldScene, FollowedPartsAreFoundInTheCurrentWorld)
+{
+    EXPECT_EQ(&KivWorldFollowResolve, CKivGuiTooltipManager::GetFollowResolver());
+    KivTestQuad head;
+    head.name = "head";
+    CKivClump *hero = Add("hero.dff", head, {0, 5, 0});
+    GuiFollowTarget t = {};
+    ASSERT_EQ(1, KivWorldFollowResolve("hero.dff", "head", &t));
+    EXPECT_EQ(hero->FindAtomic("head"), t.atomic);
+    EXPECT_EQ(camera, t.camera);
+    EXPECT_EQ(0, KivWorldFollowResolve("hero.dff", "hand", &t));
+    EXPECT_EQ(0, KivWorldFollowResolve("nobody", "head", &t));
+    world->SetCamera(nullptr);
+    EXPECT_EQ(0, KivWorldFollowResolve("hero.dff", "head", &t));
+    world->SetCamera(camera);
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    EXPECT_EQ(0, KivWorldFollowResolve("hero.dff", "head", &t));
+    CKivBase::GetInstance()->SetCurrentWorld(world);
 }
 
 TEST_F(WorldScene, RegistryMisuseIsReportedWithNames)
