@@ -42,6 +42,7 @@
 #include "engine/gui/CKivGuiStatic.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTempScrollBar.h"
+#include "engine/gui/CKivGuiTooltip.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
 
 namespace {
@@ -453,8 +454,11 @@ int Run(const Options &options, CKivBase *base)
     }
     world.SetCamera(&camera);
     Blob blob(&avatar, rw, &camera);
-    gui->GetTooltipManager()->AddFollowingTooltip(1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f,
-                                                  3, -1);
+    // Above the head: the head's frame stands at the neck.
+    if (CKivGuiTooltip *greeting = gui->GetTooltipManager()->AddFollowingTooltip(
+            1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f, 3, -1)) {
+        greeting->SetFollowOffset(0, -40);
+    }
     base->SetCurrentWorld(&world);
     // The scene script adds a marching figure of its own to the current world.
     SceneScript script;
