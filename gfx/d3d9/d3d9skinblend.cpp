@@ -131,7 +131,7 @@ void BlendSimd(const RwD3D9SkinBlendJob *job, RwInt32 singleBone)
 {
     RwUInt8 *dest = static_cast<RwUInt8 *>(job->dest);
     const RwMatrix *palette = job->palette;
-    SimdRows m;
+    SimdRows m = {};   // set before use on every path; the compiler cannot see it
     if (singleBone >= 0) {
         SimdLoad(&m, &palette[singleBone]);
     }
