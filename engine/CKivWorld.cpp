@@ -151,6 +151,8 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
     if (imagePath && !RwImageSetPath(imagePath))
         return 0;
     if (!m_dictionary) {
+        if (dictionaryFile)
+            m_dictionaryFile = dictionaryFile;
         m_dictionary = dictionaryFile ? ReadDictionary(dictionaryFile) : nullptr;
         while (!m_dictionary) {
             m_dictionary = RwTextureDictionaryCreate();
@@ -173,16 +175,21 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
     return result;
 }
 
-RwTextureDictionary *CKivWorld::ReadDictionary(const char *fileName)
+std::string CKivWorld::DictionaryVariant(const char *fileName, int quality)
 {
-    // Quality 1 and 2 read the reduced dictionaries in place of the extension.
-    CKivBase *base = CKivBase::GetInstance();
-    const int quality = base ? base->GetTextureQuality() : 0;
+    // Quality 1 and 2 name the reduced dictionaries in place of the extension.
     std::string name(fileName);
     name.resize(name.size() >= 4 ? name.size() - 4 : 0);
-    name += quality == 1 ? "_1.txd" : quality == 2 ? "_2.txd" : ".txd";
+    return name + (quality == 1 ? "_1.txd" : quality == 2 ? "_2.txd" : ".txd");
+}
+
+RwTextureDictionary *CKivWorld::ReadDictionary(const char *fileName)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    const std::string name = DictionaryVariant(fileName, base ? base->GetTextureQuality() : 0);
+    // The platform-independent form: the same file serves every device.
     ChunkFile file;
-    return file.Open(name.c_str(), rwID_TEXDICTIONARY) ? RwPITextureDictionaryStreamRead(file.stream) : nullptr;
+    return file.Open(name.c_str(), rwID_PITEXDICTIONARY) ? RwPITextureDictionaryStreamRead(file.stream) : nullptr;
 }
 
 int CKivWorld::ReadWorld(const char *fileName)

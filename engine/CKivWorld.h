@@ -46,6 +46,7 @@ public:
     CKivClump *PickClump(int x, int y);
     void RemoveAll();
 
+
     const char *GetName() const { return m_name.c_str(); }
     RwWorld *GetWorld() const { return m_world; }
     RwTextureDictionary *GetTextureDictionary() const { return m_dictionary; }
@@ -60,6 +61,7 @@ public:
 
 private:
     void Init(const char *name, RwUInt8 colour);
+    static std::string DictionaryVariant(const char *fileName, int quality);
     RwTextureDictionary *ReadDictionary(const char *fileName);
     int ReadWorld(const char *fileName);
     void RenderShadows();
@@ -67,6 +69,7 @@ private:
     std::string m_name;                                     // lower case
     RwWorld *m_world;                                       // owned
     RwTextureDictionary *m_dictionary;                      // owned
+    std::string m_dictionaryFile;                           // as Load was given it
     std::unordered_map<std::string, CKivCamera *> m_cameras;
     std::unordered_map<std::string, CKivLight *> m_lights;
     std::unordered_map<std::string, CKivClump *> m_clumps;

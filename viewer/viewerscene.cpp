@@ -130,12 +130,12 @@ RwImage *MakeImage(Pattern pattern)
     return image;
 }
 
-// The engine reads every texture from "<name>.png" beside the model, so the
-// pattern is written there too.
-RwTexture *MakeTexture(const RwChar *folder, const RwChar *name, Pattern pattern)
+// A model reads its textures from "<name>.png" beside it, so a model's
+// pattern is written there too; the world's come from its dictionary alone.
+RwTexture *MakeTexture(const RwChar *folder, const RwChar *name, Pattern pattern, bool loose)
 {
     RwImage *image = MakeImage(pattern);
-    if (!image || !RwImageWritePng(image, Join(folder, (std::string(name) + ".png").c_str()).c_str())) {
+    if (!image || (loose && !RwImageWritePng(image, Join(folder, (std::string(name) + ".png").c_str()).c_str()))) {
         RwImageDestroy(image);
         return nullptr;
     }
@@ -405,8 +405,8 @@ Bytes ModelFile(RwTexture *cloth)
 RwBool KivViewerWriteSampleScene(const RwChar *folder)
 {
     CreateDirectoryA(folder, nullptr);
-    RwTexture *textures[3] = {MakeTexture(folder, "ground", Grass), MakeTexture(folder, "stone", Stone),
-                              MakeTexture(folder, "cloth", Cloth)};
+    RwTexture *textures[3] = {MakeTexture(folder, "ground", Grass, false), MakeTexture(folder, "stone", Stone, false),
+                              MakeTexture(folder, "cloth", Cloth, true)};
     RwTextureDictionary *dict = RwTextureDictionaryCreate();
     RwMaterialList list;
     RwMaterialListInitialize(&list);

@@ -606,24 +606,70 @@ TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
     KivDebugSetSink(previous);
 }
 
-TEST(World, LoadPicksTheDictionaryByQualityAndSurvivesMissingFiles)
+// A solid texture of its own size, so that which copy a world holds shows.
+RwTexture *SolidTexture(const char *name, int width, int height, RwRGBA colour)
+{
+    RwRaster *raster = RwRasterCreate(width, height, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    RwImage *image = RwImageCreate(width, height, 32);
+    RwImageAllocatePixels(image);
+    for (int i = 0; i < width * height; i++)
+        std::memcpy(image->cpPixels + (i / width) * image->stride + 4 * (i % width), &colour, 4);
+    RwRasterSetFromImage(raster, image);
+    RwImageDestroy(image);
+    RwTexture *texture = RwTextureCreate(raster);
+    RwTextureSetName(texture, name);
+    return texture;
+}
+
+// A platform-independent dictionary file written by the library.
+void WriteDictionary(const char *file, std::initializer_list<RwTexture *> textures)
+{
+    RwTextureDictionary *dict = RwTextureDictionaryCreate();
+    for (RwTexture *texture : textures)
+        RwTextureDictionaryAddTexture(dict, texture);
+    WriteFileBytes(file, KivTestWrite([dict](RwStream *s) { RwPITextureDictionaryStreamWrite(dict, s); }));
+    RwTextureDictionaryDestroy(dict);
+}
+
+RwTexture *Held(const CKivWorld &world, const char *name)
+{
+    return RwTextureDictionaryFindTexture(world.GetTextureDictionary(), name);
+}
+
+TEST(World, LoadTakesTheTexturesOfTheDictionaryOfItsQuality)
+{
+    // The ground's texture exists only in the dictionaries, at a size of each
+    // variant's own; no image file of it lies anywhere.
+    CKivBase *base = CKivBase::GetInstance();
+    remove("townonly.png");
+    WriteFileBytes("town.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "townonly"));
+    const char *files[3] = {"town.txd", "town_1.txd", "town_2.txd"};
+    const int widths[3] = {16, 8, 4};
+    for (int q = 0; q < 3; q++)
+        WriteDictionary(files[q], {SolidTexture("townonly", widths[q], widths[q] / 2, kGrass)});
+    for (int q = 0; q < 3; q++) {
+        base->SetTextureQuality(q);
+        CKivWorld world;
+        EXPECT_EQ(1, world.Load("town.bsp", "town.txd", nullptr)) << q;
+        RwTexture *held = Held(world, "townonly");
+        ASSERT_NE(nullptr, held) << q;
+        EXPECT_EQ(widths[q], held->raster->width) << q;
+        EXPECT_EQ(held, world.GetWorld()->matList.materials[0]->texture) << q;
+    }
+    base->SetTextureQuality(0);
+}
+
+TEST(World, LoadSurvivesMissingFiles)
 {
     CKivBase *base = CKivBase::GetInstance();
-    // An empty dictionary written by the library under the "_2" name only.
-    RwTextureDictionary *dict = RwTextureDictionaryCreate();
-    const std::string bytes = KivTestWrite([dict](RwStream *s) { RwPITextureDictionaryStreamWrite(dict, s); });
-    RwTextureDictionaryDestroy(dict);
-    WriteFileBytes("town_2.txd", bytes);
-    remove("town.txd");
-
-    CKivWorld plain, reduced, tiny;
-    EXPECT_EQ(1, plain.Load(nullptr, "town.txd", nullptr));   // missing: an empty one
+    remove("gone.txd");
+    CKivWorld plain, tiny;
+    EXPECT_EQ(1, plain.Load(nullptr, "gone.txd", nullptr));   // missing: an empty one
     EXPECT_NE(nullptr, plain.GetTextureDictionary());
     base->SetTextureQuality(2);
-    EXPECT_EQ(1, reduced.Load(nullptr, "town.txd", nullptr));
     EXPECT_EQ(1, tiny.Load(nullptr, "a", nullptr));   // shorter than an extension
     base->SetTextureQuality(0);
-    EXPECT_NE(nullptr, reduced.GetTextureDictionary());
+    EXPECT_NE(nullptr, tiny.GetTextureDictionary());
     CKivWorld broken;
     EXPECT_EQ(0, broken.Load("missing.bsp", nullptr, nullptr));
     WriteFileBytes("cut.bsp", KivTestGround(10.0f, 0.0f, 5.0f).substr(0, 40));
