@@ -6,12 +6,25 @@
 
 #include "gfx/core/rwtypes.h"
 
+struct RwAtomic;
+struct RwBBox;
 struct RwWorld;
+struct RwWorldSector;
 struct RwTextureDictionary;
 class CKivAlphaManager;
 class CKivCamera;
 class CKivClump;
 class CKivLight;
+
+// What the level tools mark on world sectors and atomics, one bit per material
+// name prefix ('_' and a letter in either case).
+enum KivNameFlag : RwInt32 {
+    kKivNameFlagF = 0x01,             // "_f"
+    kKivNameFlagN = 0x02,             // "_n"
+    kKivNameFlagTransparent = 0x04,   // "_t": drawn in the back-to-front pass
+    kKivNameFlagAdditive = 0x08,      // "_a": added onto what lies below
+    kKivNameFlagL = 0x10,             // "_l"
+};
 
 class CKivWorld
 {
@@ -46,6 +59,27 @@ public:
     CKivClump *PickClump(int x, int y);
     void RemoveAll();
 
+    // Level tools: the game itself never calls them. Each returns 1 on success.
+    // A new empty graphics world for the box (and an empty dictionary); 0 when one exists.
+    int CreateEmpty(const RwBBox *box);
+    // The graphics world as a ".bsp"; the current texture dictionary in the device's own form.
+    int WriteWorld(const char *fileName) const;
+    int WriteCurrentDictionary(const char *fileName) const;
+    // Marks every sector and every atomic of the world's clumps with the
+    // prefixes of the material names they use (kKivNameFlag bits).
+    int FlagFromMaterialNames();
+    static RwInt32 GetSectorFlags(const RwWorldSector *sector);
+    static RwInt32 GetAtomicFlags(const RwAtomic *atomic);
+    // This world's dictionary as Load reads it at each texture quality: as it
+    // is, then halved as "_1.txd", then halved again as "_2.txd". Null names
+    // the dictionary file Load was given.
+    int WriteReducedDictionaries(const char *fileName = nullptr) const;
+    // 1 when no static triangle lies between the current camera and the point;
+    // 0 when one does, or without a camera or world.
+    int IsInSight(const RwV3d *point) const;
+    // Every static triangle: u32 total, then per sector a u32 count and nine
+    // float32 coordinates per triangle, little-endian.
+    int WriteTriangles(const char *fileName) const;
 
     const char *GetName() const { return m_name.c_str(); }
     RwWorld *GetWorld() const { return m_world; }

@@ -23,6 +23,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9renderstate.h"
@@ -676,6 +677,218 @@ TEST(World, LoadSurvivesMissingFiles)
     EXPECT_EQ(0, broken.Load("cut.bsp", nullptr, nullptr));
     EXPECT_EQ(nullptr, broken.GetWorld());
     EXPECT_EQ(1, broken.Render());   // neither camera nor world
+}
+
+// Level tools.
+
+// Each sector as bytes: box, vertices, then polygons with their materials.
+std::vector<std::string> Sectors(RwWorld *world)
+{
+    std::vector<std::string> sectors;
+    RwWorldForAllWorldSectors(world, [](RwWorldSector *sector, void *data) {
+        std::string bytes(reinterpret_cast<const char *>(&sector->boundingBox), sizeof(RwBBox));
+        bytes.append(reinterpret_cast<const char *>(sector->vertices), sector->numVertices * sizeof(RwV3d));
+        for (int i = 0; i < sector->numPolygons; i++)
+            bytes.append(reinterpret_cast<const char *>(&sector->polygons[i]), sizeof(RwTriangle));
+        static_cast<std::vector<std::string> *>(data)->push_back(bytes);
+        return sector;
+    }, &sectors);
+    return sectors;
+}
+
+TEST(WorldTools, WrittenWorldsReadBackWithTheSameSectors)
+{
+    WriteFileBytes("tiles.bsp", KivTestGround(8.0f, 0.0f, 4.0f, 4, 2));
+    CKivWorld original, copy;
+    ASSERT_EQ(1, original.Load("tiles.bsp", nullptr, nullptr));
+    remove("tiles-copy.bsp");
+    ASSERT_EQ(1, original.WriteWorld("tiles-copy.bsp"));
+    ASSERT_EQ(1, copy.Load("tiles-copy.bsp", nullptr, nullptr));
+    EXPECT_EQ(4u, Sectors(copy.GetWorld()).size());
+    EXPECT_EQ(Sectors(original.GetWorld()), Sectors(copy.GetWorld()));
+    EXPECT_EQ(0, original.WriteWorld("no such folder/tiles.bsp"));
+
+    // An empty world is one sector over its box, once per object.
+    const RwBBox box = {{3, 2, 1}, {-3, -2, -1}}, inverted = {{-3, 2, 1}, {3, -2, -1}};
+    CKivWorld empty, wrong, reread;
+    EXPECT_EQ(0, wrong.CreateEmpty(&inverted));
+    ASSERT_EQ(1, empty.CreateEmpty(&box));
+    EXPECT_EQ(0, empty.CreateEmpty(&box));
+    EXPECT_NE(nullptr, empty.GetTextureDictionary());
+    ASSERT_EQ(1, empty.WriteWorld("empty.bsp"));
+    ASSERT_EQ(1, reread.Load("empty.bsp", nullptr, nullptr));
+    const std::vector<std::string> sectors = Sectors(reread.GetWorld());
+    ASSERT_EQ(1u, sectors.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(&box), sizeof box), sectors[0]);
+}
+
+TEST(WorldTools, ReducedDictionariesLoadAtQualitiesOneAndTwo)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    const RwRGBA stone = {120, 110, 100, 255};
+    WriteDictionary("tools.txd", {SolidTexture("wide", 16, 8, kGrass), SolidTexture("thin", 3, 1, stone)});
+    remove("tools_1.txd");
+    remove("tools_2.txd");
+    {
+        CKivWorld source;
+        ASSERT_EQ(1, source.Load(nullptr, "tools.txd", nullptr));
+        EXPECT_EQ(0, CKivWorld().WriteReducedDictionaries());   // no dictionary file to name them after
+        ASSERT_EQ(1, source.WriteReducedDictionaries());
+    }
+    const struct { int wide[2], thin[2]; } sizes[3] = {{{16, 8}, {3, 1}}, {{8, 4}, {1, 1}}, {{4, 2}, {1, 1}}};
+    for (int q = 0; q < 3; q++) {
+        base->SetTextureQuality(q);
+        CKivWorld world;
+        ASSERT_EQ(1, world.Load(nullptr, "tools.txd", nullptr));
+        RwTexture *wide = Held(world, "wide"), *thin = Held(world, "thin");
+        ASSERT_NE(nullptr, wide) << q;
+        ASSERT_NE(nullptr, thin) << q;
+        EXPECT_EQ(sizes[q].wide[0], wide->raster->width) << q;
+        EXPECT_EQ(sizes[q].wide[1], wide->raster->height) << q;
+        EXPECT_EQ(sizes[q].thin[0], thin->raster->width) << q;
+        EXPECT_EQ(sizes[q].thin[1], thin->raster->height) << q;
+        const std::vector<RwUInt8> pixels = RasterPixels(wide->raster);
+        EXPECT_NEAR(kGrass.green, pixels[1], 2) << q;
+        EXPECT_NEAR(stone.red, RasterPixels(thin->raster)[0], 2) << q;
+    }
+    base->SetTextureQuality(0);
+
+    // The current dictionary in the device's own form.
+    CKivWorld world;
+    ASSERT_EQ(1, world.Load(nullptr, "tools.txd", nullptr));
+    RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
+    RwTextureDictionarySetCurrent(world.GetTextureDictionary());
+    remove("native.txd");
+    const int written = world.WriteCurrentDictionary("native.txd");
+    RwTextureDictionarySetCurrent(previous);
+    ASSERT_EQ(1, written);
+    std::string bytes = ReadFileBytes("native.txd");
+    RwMemory memory = {reinterpret_cast<RwUInt8 *>(&bytes[0]), static_cast<RwUInt32>(bytes.size())};
+    RwStream *stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+    ASSERT_TRUE(RwStreamFindChunk(stream, 0x16, nullptr, nullptr));   // the native dictionary chunk
+    RwTextureDictionary *native = RwTextureDictionaryStreamRead(stream);
+    RwStreamClose(stream, nullptr);
+    ASSERT_NE(nullptr, native);
+    RwTexture *wide = RwTextureDictionaryFindTexture(native, "wide");
+    ASSERT_NE(nullptr, wide);
+    EXPECT_EQ(16, wide->raster->width);
+    EXPECT_NE(nullptr, RwTextureDictionaryFindTexture(native, "thin"));
+    RwTextureDictionaryDestroy(native);
+}
+
+TEST(WorldTools, TheTriangleDumpListsEverySectorsTriangles)
+{
+    // Two sectors, x below and above 0, each a square of two triangles at y = 0.5.
+    WriteFileBytes("pair.bsp", KivTestGround(2.0f, 0.5f, 3.0f, 2, 1, false));
+    CKivWorld world;
+    ASSERT_EQ(1, world.Load("pair.bsp", nullptr, nullptr));
+    remove("pair.tri");
+    ASSERT_EQ(1, world.WriteTriangles("pair.tri"));
+    std::string expected;
+    PutU32(expected, 4);
+    for (float x0 : {-2.0f, 0.0f}) {
+        const float x1 = x0 + 2.0f;
+        const float corners[4][3] = {{x0, 0.5f, -2}, {x1, 0.5f, -2}, {x0, 0.5f, 2}, {x1, 0.5f, 2}};
+        PutU32(expected, 2);
+        for (int corner : {0, 2, 1, 1, 2, 3}) {
+            for (float f : corners[corner])
+                PutF32(expected, f);
+        }
+    }
+    EXPECT_EQ(expected, ReadFileBytes("pair.tri"));
+    EXPECT_EQ(0, CKivWorld().WriteTriangles("none.tri"));   // no world
+}
+
+TEST_F(WorldScene, SightLinesStopAtTheStaticWorld)
+{
+    // The camera is at height 20 over the middle of the ground (half size 50).
+    const struct {
+        RwV3d point;
+        int seen;
+    } cases[] = {
+        {{3, 1, 0}, 1},       // above the ground
+        {{3, 0, 0}, 1},       // on it
+        {{0, -5, 0}, 0},      // below it
+        {{10, -1, 10}, 0},
+        {{100, -5, 0}, 1},    // under, but seen past its edge
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.seen, world->IsInSight(&c.point)) << c.point.x << "," << c.point.y << "," << c.point.z;
+    world->SetCamera(nullptr);
+    EXPECT_EQ(0, world->IsInSight(&cases[0].point));
+    world->SetCamera(camera);
+}
+
+RwAtomic *FirstAtomic(CKivClump *clump)
+{
+    RwAtomic *first = nullptr;
+    RwClumpForAllAtomics(clump->GetClump(), [](RwAtomic *a, void *out) {
+        *static_cast<RwAtomic **>(out) = a;
+        return static_cast<RwAtomic *>(nullptr);
+    }, &first);
+    return first;
+}
+
+TEST_F(WorldScene, FlagsFollowTheMaterialNamePrefixes)
+{
+    // The world's material named by case; a second material on the last
+    // sector's polygons, and a clump of two named materials.
+    const struct {
+        const char *name;
+        RwInt32 flags;
+    } cases[] = {
+        {"_f", kKivNameFlagF}, {"_Fog", kKivNameFlagF}, {"_n", kKivNameFlagN}, {"_T", kKivNameFlagTransparent},
+        {"_add", kKivNameFlagAdditive}, {"_L", kKivNameFlagL}, {"x_t", 0}, {"_", 0}, {"_z", 0}, {"", 0},
+    };
+    RwWorld *rw = world->GetWorld();
+    auto name = [rw](const char *text) {
+        RwUserDataExtensionEmpty(RwUserDataGetExtension(rw->matList.materials[0], rwKINDMATERIAL));
+        KivTestAddString(rw->matList.materials[0], rwKINDMATERIAL, text);
+    };
+    RwMaterial *second = RwMaterialCreate();
+    KivTestAddString(second, rwKINDMATERIAL, "_n");
+    ASSERT_GE(RwMaterialListAppendMaterial(&rw->matList, second), 0);
+    RwMaterialDestroy(second);
+    std::vector<RwWorldSector *> sectors;
+    RwWorldForAllWorldSectors(rw, [](RwWorldSector *sector, void *data) {
+        static_cast<std::vector<RwWorldSector *> *>(data)->push_back(sector);
+        return sector;
+    }, &sectors);
+    ASSERT_EQ(1u, sectors.size());
+    for (const auto &c : cases) {
+        name(c.name);
+        ASSERT_EQ(1, world->FlagFromMaterialNames());
+        EXPECT_EQ(c.flags, CKivWorld::GetSectorFlags(sectors[0])) << c.name;
+    }
+    // Only the materials a sector's polygons use count.
+    name("_t");
+    ASSERT_EQ(1, world->FlagFromMaterialNames());
+    EXPECT_EQ(kKivNameFlagTransparent, CKivWorld::GetSectorFlags(sectors[0]));
+    sectors[0]->polygons[0].matIndex = 1;
+    ASSERT_EQ(1, world->FlagFromMaterialNames());
+    EXPECT_EQ(kKivNameFlagN | kKivNameFlagTransparent, CKivWorld::GetSectorFlags(sectors[0]));
+
+    KivTestQuad glass;
+    glass.material = "_t";
+    glass.second = "_Light";
+    CKivClump *clump = Add("glass.dff", glass, {0, 5, 0});
+    KivTestQuad plain;
+    CKivClump *other = Add("plain.dff", plain, {0, 6, 0});
+    ASSERT_EQ(1, world->FlagFromMaterialNames());
+    EXPECT_EQ(kKivNameFlagTransparent | kKivNameFlagL, CKivWorld::GetAtomicFlags(FirstAtomic(clump)));
+    EXPECT_EQ(0, CKivWorld::GetAtomicFlags(FirstAtomic(other)));
+    EXPECT_EQ(0, CKivWorld().FlagFromMaterialNames());   // no world
+
+    // The sector's flags go with it into the file.
+    ASSERT_EQ(1, world->WriteWorld("flagged.bsp"));
+    CKivWorld copy;
+    ASSERT_EQ(1, copy.Load("flagged.bsp", nullptr, nullptr));
+    RwWorldSector *read = nullptr;
+    RwWorldForAllWorldSectors(copy.GetWorld(), [](RwWorldSector *sector, void *data) {
+        *static_cast<RwWorldSector **>(data) = sector;
+        return sector;
+    }, &read);
+    EXPECT_EQ(kKivNameFlagN | kKivNameFlagTransparent, CKivWorld::GetSectorFlags(read));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Box queries on a world: every static sector triangle that meets an axis-aligned box.
-#include "worldquery.h"
+#include "worldqueryint.h"
 
 #include <cmath>
 
@@ -126,7 +126,13 @@ static RwWorldSector *QuerySector(RwWorldSector *sector, void *data)
 RwWorld *RwCollisionWorldForAllIntersections(RwWorld *world, RwIntersection *intersection,
                                              RwIntersectionCallBackWorldTriangle callback, void *data)
 {
-    if (!world || !intersection || !callback || intersection->type != rwINTERSECTBOX || !world->rootSector) {
+    if (!world || !intersection || !callback || !world->rootSector) {
+        return world;
+    }
+    if (intersection->type == rwINTERSECTLINE) {
+        return RwCollisionWorldForAllLineIntersections(world, intersection, callback, data);
+    }
+    if (intersection->type != rwINTERSECTBOX) {
         return world;
     }
     RwBoxQuery query = {intersection, callback, data};

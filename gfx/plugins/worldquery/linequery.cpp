@@ -1,5 +1,5 @@
-// Line queries: the atomics of a world whose bounding spheres a segment meets, and the triangles of an atomic it hits.
-#include "worldquery.h"
+// Line queries: the atomics of a world whose bounding spheres a segment meets, and the triangles of an atomic or of the static world it hits.
+#include "worldqueryint.h"
 
 #include <cmath>
 
@@ -139,4 +139,76 @@ RwAtomic *RwAtomicForAllIntersections(RwAtomic *atomic, RwIntersection *intersec
         }
     }
     return atomic;
+}
+
+// Slab test: does any part of the segment lie inside the box (faces included)?
+static bool SegmentMeetsBox(const RwLine &line, const RwBBox &box)
+{
+    const RwReal start[3] = {line.start.x, line.start.y, line.start.z};
+    const RwReal end[3] = {line.end.x, line.end.y, line.end.z};
+    const RwReal lo[3] = {box.inf.x, box.inf.y, box.inf.z};
+    const RwReal hi[3] = {box.sup.x, box.sup.y, box.sup.z};
+    RwReal enter = 0.0f, leave = 1.0f;
+    for (int axis = 0; axis < 3; ++axis) {
+        const RwReal d = end[axis] - start[axis];
+        if (std::fabs(d) < 1e-12f) {
+            if (start[axis] < lo[axis] || start[axis] > hi[axis]) {
+                return false;
+            }
+            continue;
+        }
+        RwReal t0 = (lo[axis] - start[axis]) / d, t1 = (hi[axis] - start[axis]) / d;
+        if (t0 > t1) {
+            const RwReal swap = t0;
+            t0 = t1;
+            t1 = swap;
+        }
+        enter = std::fmax(enter, t0);
+        leave = std::fmin(leave, t1);
+        if (enter > leave) {
+            return false;
+        }
+    }
+    return true;
+}
+
+struct RwWorldLineQuery {
+    RwIntersection *intersection;
+    RwIntersectionCallBackWorldTriangle callback;
+    void *data;
+};
+
+static RwWorldSector *QueryLineSector(RwWorldSector *sector, void *data)
+{
+    RwWorldLineQuery *q = static_cast<RwWorldLineQuery *>(data);
+    const RwLine &line = q->intersection->t.line;
+    if (!sector->polygons || !sector->vertices || !SegmentMeetsBox(line, sector->boundingBox)) {
+        return sector;
+    }
+    for (RwInt32 i = 0; i < sector->numPolygons; ++i) {
+        const RwUInt16 *index = sector->polygons[i].vertIndex;
+        if (index[0] >= sector->numVertices || index[1] >= sector->numVertices || index[2] >= sector->numVertices) {
+            continue;
+        }
+        RwV3d *a = &sector->vertices[index[0]];
+        RwV3d *b = &sector->vertices[index[1]];
+        RwV3d *c = &sector->vertices[index[2]];
+        RwReal t;
+        if (!SegmentHitsTriangle(line, *a, *b, *c, &t)) {
+            continue;
+        }
+        RwCollisionTriangle tri;
+        RwCollisionTriangleSet(&tri, a, b, c, i);
+        if (!q->callback(q->intersection, sector, &tri, t, q->data)) {
+            return nullptr;
+        }
+    }
+    return sector;
+}
+
+RwWorld *RwCollisionWorldForAllLineIntersections(RwWorld *world, RwIntersection *intersection,
+                                                 RwIntersectionCallBackWorldTriangle callback, void *data)
+{
+    RwWorldLineQuery query = {intersection, callback, data};
+    return RwWorldForAllWorldSectors(world, QueryLineSector, &query);
 }

@@ -77,8 +77,9 @@ typedef RwCollisionTriangle *(*RwIntersectionCallBackGeometryTriangle)(RwInterse
                                                                        RwCollisionTriangle *triangle,
                                                                        RwReal distance, void *data);
 
-// Box intersections only: every static triangle that meets the box, with
-// distance 0. Other shapes report nothing.
+// Box intersections: every static triangle that meets the box, with distance
+// 0. Line intersections: every static triangle the segment crosses from either
+// side, with the segment parameter of the hit. Other shapes report nothing.
 RwWorld *RwCollisionWorldForAllIntersections(RwWorld *world, RwIntersection *intersection,
                                              RwIntersectionCallBackWorldTriangle callback, void *data);
 // Line intersections: each atomic of the world once whose world bounding

@@ -147,9 +147,38 @@ TEST_F(Queries, BoxMeetsOnlyTrianglesThatReallyOverlapIt)
     EXPECT_EQ(&sector->vertices[sector->polygons[3].vertIndex[0]], hits[1].vertex0);
     EXPECT_EQ(1u, BoxQuery({{2, 1, 2}, {1, -1, 1}}, 1).size());
     EXPECT_TRUE(BoxQuery({{30, 30, 30}, {20, 20, 20}}).empty());
-    EXPECT_TRUE(BoxQuery({{2, 1, 2}, {1, -1, 1}}, 1000, rwINTERSECTLINE).empty());
+    EXPECT_TRUE(BoxQuery({{2, 1, 2}, {1, -1, 1}}, 1000, rwINTERSECTSPHERE).empty());
     // A box just touching the far triangle's plane from above meets it.
     EXPECT_EQ(2, BoxQuery({{8.2f, 6, 8.2f}, {8.1f, 5, 8.1f}}).at(0).index);
+}
+
+TEST_F(Queries, LinesMeetTheStaticTrianglesTheyCross)
+{
+    const struct {
+        RwLine line;
+        std::vector<RwInt32> hit;   // triangle indices, in sector order
+    } cases[] = {
+        {{{1, 1, 1}, {1, -1, 1}}, {0}},              // down through the ground triangle at its middle
+        {{{0, 1, 1}, {3, 1, 1}}, {3}},               // across the wall
+        {{{0, -1, 1}, {3, 1, 1}}, {0, 3}},           // both
+        {{{1, 2, 1}, {1, 0.5f, 1}}, {}},             // stops short of the ground
+        {{{5, 1, 0.5f}, {5, -1, 0.5f}}, {}},         // beside every triangle
+        {{{20, 20, 20}, {30, 20, 30}}, {}},          // outside the sector's box
+    };
+    for (const auto &c : cases) {
+        RwIntersection is;
+        is.t.line = c.line;
+        is.type = rwINTERSECTLINE;
+        Hits h;
+        EXPECT_EQ(world, RwCollisionWorldForAllIntersections(world, &is, Collect, &h));
+        std::vector<RwInt32> indices;
+        for (const Hit &hit : h.hits)
+            indices.push_back(hit.index);
+        EXPECT_EQ(c.hit, indices) << c.line.start.x << "," << c.line.start.y << "," << c.line.start.z;
+        if (c.hit.size() == 1) {
+            EXPECT_NEAR(0.5f, h.hits[0].distance, 1e-5f);
+        }
+    }
 }
 
 TEST_F(Queries, StandInBlocksAreSkippedOnReadAndNotWrittenBack)
