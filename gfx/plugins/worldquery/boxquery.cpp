@@ -96,11 +96,10 @@ struct RwBoxQuery {
     void *data;
 };
 
-static RwWorldSector *QuerySector(RwWorldSector *sector, void *data)
+RwWorldSector *RwSectorForAllTriangleHits(RwWorldSector *sector, RwIntersection *intersection, RwTriangleHitTest test,
+                                          RwIntersectionCallBackWorldTriangle callback, void *data)
 {
-    RwBoxQuery *q = static_cast<RwBoxQuery *>(data);
-    const RwBBox &box = q->intersection->t.box;
-    if (!sector->polygons || !sector->vertices || !BoxesMeet(sector->boundingBox, box)) {
+    if (!sector->polygons || !sector->vertices) {
         return sector;
     }
     for (RwInt32 i = 0; i < sector->numPolygons; ++i) {
@@ -111,16 +110,31 @@ static RwWorldSector *QuerySector(RwWorldSector *sector, void *data)
         RwV3d *a = &sector->vertices[index[0]];
         RwV3d *b = &sector->vertices[index[1]];
         RwV3d *c = &sector->vertices[index[2]];
-        if (!TriangleMeetsBox(a, b, c, box)) {
+        RwReal distance = 0.0f;
+        if (!test(*intersection, *a, *b, *c, &distance)) {
             continue;
         }
         RwCollisionTriangle tri;
         RwCollisionTriangleSet(&tri, a, b, c, i);
-        if (!q->callback(q->intersection, sector, &tri, 0.0f, q->data)) {
+        if (!callback(intersection, sector, &tri, distance, data)) {
             return nullptr;
         }
     }
     return sector;
+}
+
+static bool BoxHit(const RwIntersection &intersection, const RwV3d &a, const RwV3d &b, const RwV3d &c, RwReal *)
+{
+    return TriangleMeetsBox(&a, &b, &c, intersection.t.box);
+}
+
+static RwWorldSector *QuerySector(RwWorldSector *sector, void *data)
+{
+    RwBoxQuery *q = static_cast<RwBoxQuery *>(data);
+    if (!BoxesMeet(sector->boundingBox, q->intersection->t.box)) {
+        return sector;
+    }
+    return RwSectorForAllTriangleHits(sector, q->intersection, BoxHit, q->callback, q->data);
 }
 
 RwWorld *RwCollisionWorldForAllIntersections(RwWorld *world, RwIntersection *intersection,

@@ -178,32 +178,19 @@ struct RwWorldLineQuery {
     void *data;
 };
 
+static bool LineHit(const RwIntersection &intersection, const RwV3d &a, const RwV3d &b, const RwV3d &c,
+                    RwReal *distance)
+{
+    return SegmentHitsTriangle(intersection.t.line, a, b, c, distance);
+}
+
 static RwWorldSector *QueryLineSector(RwWorldSector *sector, void *data)
 {
     RwWorldLineQuery *q = static_cast<RwWorldLineQuery *>(data);
-    const RwLine &line = q->intersection->t.line;
-    if (!sector->polygons || !sector->vertices || !SegmentMeetsBox(line, sector->boundingBox)) {
+    if (!SegmentMeetsBox(q->intersection->t.line, sector->boundingBox)) {
         return sector;
     }
-    for (RwInt32 i = 0; i < sector->numPolygons; ++i) {
-        const RwUInt16 *index = sector->polygons[i].vertIndex;
-        if (index[0] >= sector->numVertices || index[1] >= sector->numVertices || index[2] >= sector->numVertices) {
-            continue;
-        }
-        RwV3d *a = &sector->vertices[index[0]];
-        RwV3d *b = &sector->vertices[index[1]];
-        RwV3d *c = &sector->vertices[index[2]];
-        RwReal t;
-        if (!SegmentHitsTriangle(line, *a, *b, *c, &t)) {
-            continue;
-        }
-        RwCollisionTriangle tri;
-        RwCollisionTriangleSet(&tri, a, b, c, i);
-        if (!q->callback(q->intersection, sector, &tri, t, q->data)) {
-            return nullptr;
-        }
-    }
-    return sector;
+    return RwSectorForAllTriangleHits(sector, q->intersection, LineHit, q->callback, q->data);
 }
 
 RwWorld *RwCollisionWorldForAllLineIntersections(RwWorld *world, RwIntersection *intersection,
