@@ -23,6 +23,8 @@ enum : RwInt32 {
     rwHANIMHIERARCHYUPDATEMODELLINGMATRICES = 0x1000,
     rwHANIMHIERARCHYUPDATELTMS = 0x2000,
     rwHANIMHIERARCHYLOCALSPACEMATRICES = 0x4000,    // the matrix array is relative to the root
+    // Flags only the program sets: a file cannot take a hierarchy's arrays away.
+    rwHANIMHIERARCHYPROGRAMFLAGS = rwHANIMHIERARCHYSUBHIERARCHY | rwHANIMHIERARCHYNOMATRICES,
 };
 
 // Node flags.
