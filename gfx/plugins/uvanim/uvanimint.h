@@ -1,4 +1,4 @@
-// UV animation inside the plug-in: the custom-data pool, the two schemes and the material stream callbacks.
+// UV animation inside the plug-in: the custom data, the two schemes and the material stream callbacks.
 #pragma once
 
 #include "gfx/core/plugin.h"
