@@ -405,8 +405,8 @@ static RwStream *FrameStreamRead(RwStream *stream, RwInt32 length, void *frame, 
             return nullptr;
         }
         h->pNodeInfo[i].nodeID = ReadI32(rec);
-        h->pNodeInfo[i].nodeIndex = ReadI32(rec + 4);
         // The stored index is written back as read; nothing looks a node up by it.
+        h->pNodeInfo[i].nodeIndex = ReadI32(rec + 4);
         h->pNodeInfo[i].flags = ReadI32(rec + 8);
     }
     if (!StackFits(numNodes, &h->pNodeInfo[0].flags, sizeof(RwHAnimNodeInfo) / sizeof(RwInt32))) {
