@@ -12,6 +12,7 @@
 #include "engine/KivNames.h"
 #include "gfx/core/stream.h"
 #include "gfx/plugins/animation/anim.h"
+#include "gfx/plugins/hanim/hanim.h"
 
 namespace {
 
@@ -99,6 +100,12 @@ RwAnimAnimation *CKivAnimManager::ReadAnimation(const char *path) const
     if (RwStreamFindChunk(stream, rwID_ANIMANIMATION, nullptr, nullptr))
         animation = RwAnimAnimationStreamRead(stream);
     RwStreamClose(stream, nullptr);
+    // Motions drive skeletons: keyframes of another scheme (texture
+    // coordinates, say) are no motion.
+    if (animation && animation->interpInfo->typeID != rwHANIMKEYFRAMESCHEME) {
+        RwAnimAnimationDestroy(animation);
+        return nullptr;
+    }
     return animation;
 }
 

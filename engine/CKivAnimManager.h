@@ -23,9 +23,10 @@ public:
     CKivAnimManager(const CKivAnimManager &) = delete;
     CKivAnimManager &operator=(const CKivAnimManager &) = delete;
 
-    // Registers the first animation chunk of the file under the name (or the
-    // file's base name without its extension); a registered key only gains a
-    // reference. TRUE when the key is registered afterwards.
+    // Registers the first animation chunk of the file, which must hold
+    // skeleton keyframes, under the name (or the file's base name without its
+    // extension); a registered key only gains a reference. TRUE when the key
+    // is registered afterwards.
     BOOL LoadAnimation(const char *path, const char *name);
     // The registered animation, loaded from the motions folder on first use;
     // NULL when that load fails (the next request tries again).

@@ -885,7 +885,8 @@ void CKivClump::ApplyNodeScales()
         }
     }
     RwHAnimHierarchyUpdateMatrices(m_hierarchy);
-    for (RwInt32 i = 0; i < m_hierarchy->numNodes; i++) {
+    // A hierarchy without its matrix array poses the node frames only.
+    for (RwInt32 i = 0; m_hierarchy->pMatrixArray && i < m_hierarchy->numNodes; i++) {
         const RwV3d scale = {m_nodeScales[i * 6 + 1], m_nodeScales[i * 6 + 2], m_nodeScales[i * 6 + 2]};
         RwMatrixScale(&m_hierarchy->pMatrixArray[i], &scale, rwCOMBINEPRECONCAT);
     }
@@ -897,7 +898,7 @@ int CKivClump::ScaleNodeMatrix(int node, float x, float y, float z)
         RwHAnimHierarchy *hierarchy = RwSkinGeometryGetSkin(atomic->geometry) ? RwSkinAtomicGetHAnimHierarchy(atomic)
                                                                                : nullptr;
         if (hierarchy) {
-            if (node >= 0 && node < hierarchy->numNodes) {
+            if (hierarchy->pMatrixArray && node >= 0 && node < hierarchy->numNodes) {
                 const RwV3d scale = {x, y, z};
                 RwMatrixScale(&hierarchy->pMatrixArray[node], &scale, rwCOMBINEPRECONCAT);
             }

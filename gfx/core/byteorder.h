@@ -44,6 +44,14 @@ inline RwReal ReadF32(const void *p)
     return value;
 }
 
+// count reals stored one after the other.
+inline void ReadF32s(const void *p, RwReal *values, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        values[i] = ReadF32(static_cast<const RwUInt8 *>(p) + 4 * i);
+    }
+}
+
 inline void WriteU8(void *p, RwUInt8 value)
 {
     *static_cast<RwUInt8 *>(p) = value;

@@ -6,6 +6,7 @@
 #include "byteorder.h"
 #include "engine.h"
 #include "error.h"
+#include "finite.h"
 #include "memory.h"
 #include "modules.h"
 #include "pluginstream.h"
@@ -355,16 +356,6 @@ RwInt32 RwCameraGetPluginOffset(RwUInt32 pluginID)
     return RwPluginRegistryGetPluginOffset(&cameraTKList, pluginID);
 }
 
-static bool AllFinite(const RwReal *values, size_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        if (!std::isfinite(values[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A camera needs finite values, a view window it can divide by and near !=
 // far (both divide the depth range); a perspective camera also divides by
 // near, which must lie in front of it. A parallel one may clip at 0 or behind.
@@ -374,14 +365,14 @@ static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal 
                                RwReal fog, RwInt32 projection)
 {
     const RwReal all[7] = {window.x, window.y, offset.x, offset.y, nearClip, farClip, fog};
-    if (!AllFinite(all, 7) || window.x == 0.0f || window.y == 0.0f || nearClip == farClip ||
+    if (!RwRealsFinite(all, 7) || window.x == 0.0f || window.y == 0.0f || nearClip == farClip ||
         (projection != rwPARALLEL && nearClip <= 0.0f)) {
         return false;
     }
     const bool perspective = projection != rwPARALLEL;
     const RwReal derived[5] = {1.0f / window.x, 1.0f / window.y, farClip - nearClip,
                                perspective ? 1.0f / nearClip : 0.0f, perspective ? 1.0f / farClip : 0.0f};
-    return AllFinite(derived, 5);
+    return RwRealsFinite(derived, 5);
 }
 
 // The frustum a read camera shows until it hangs on a frame: every plane finite.
@@ -390,7 +381,7 @@ static bool FrustumFinite(RwCamera *cam)
     RwCameraSync(&cam->object);
     for (const RwFrustumPlane &p : cam->frustumPlanes) {
         const RwReal plane[4] = {p.plane.normal.x, p.plane.normal.y, p.plane.normal.z, p.plane.distance};
-        if (!AllFinite(plane, 4)) {
+        if (!RwRealsFinite(plane, 4)) {
             return false;
         }
     }

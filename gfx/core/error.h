@@ -18,6 +18,7 @@ enum : RwUInt32 {
     E_RW_NULLP = 0x80000016u,        // NULL argument
     E_RW_PLUGININIT = 0x80000017u,   // registration refused
     E_RW_READ = 0x8000001Au,         // chunk missing or short read
+    E_RW_NONFINITE = 0x80000020u,    // a real read from a stream is infinite or not a number
 };
 // Library-module error codes (with plug-in id 1).
 enum : RwInt32 {

@@ -4,6 +4,7 @@
 #include "byteorder.h"
 #include "engine.h"
 #include "error.h"
+#include "finite.h"
 #include "memory.h"
 #include "modules.h"
 #include "pluginstream.h"
@@ -553,6 +554,12 @@ RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
             FailList(list, frames, i);
             return nullptr;
         }
+        RwReal rows[12];
+        ReadF32s(rec, rows, 12);
+        if (!RwStreamRealsFinite(rows, 12)) {
+            FailList(list, frames, i);
+            return nullptr;
+        }
         const RwInt32 parent = ReadI32(rec + 48);
         if (parent < -1 || parent >= i) {
             // Only an earlier frame can be a parent: anything else would
@@ -567,11 +574,9 @@ RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
             return nullptr;
         }
         RwMatrix *m = &f->modelling;
-        RwV3d *rows[4] = {&m->right, &m->up, &m->at, &m->pos};
+        RwV3d *axes[4] = {&m->right, &m->up, &m->at, &m->pos};
         for (int r = 0; r < 4; ++r) {
-            rows[r]->x = ReadF32(rec + r * 12);
-            rows[r]->y = ReadF32(rec + r * 12 + 4);
-            rows[r]->z = ReadF32(rec + r * 12 + 8);
+            *axes[r] = {rows[3 * r], rows[3 * r + 1], rows[3 * r + 2]};
         }
         m->flags = FrameMatrixFlags(m);
         frames[i] = f;

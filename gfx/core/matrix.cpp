@@ -6,6 +6,7 @@
 #include "byteorder.h"
 #include "engine.h"
 #include "error.h"
+#include "finite.h"
 #include "memory.h"
 #include "modules.h"
 #include "stream.h"
@@ -441,6 +442,11 @@ RwMatrix *RwMatrixStreamRead(RwStream *stream, RwMatrix *matrix)
     }
     // A longer body holds the record first; the rest is not ours.
     if (length > rwMATRIXSTREAMSIZE && !RwStreamSkip(stream, length - rwMATRIXSTREAMSIZE)) {
+        return nullptr;
+    }
+    RwReal rows[12];
+    ReadF32s(body, rows, 12);
+    if (!RwStreamRealsFinite(rows, 12)) {
         return nullptr;
     }
     RwMatrix *m = matrix ? matrix : RwMatrixCreate();

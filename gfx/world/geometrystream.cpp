@@ -3,6 +3,7 @@
 
 #include "gfx/core/byteorder.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/pluginstream.h"
 #include "gfx/core/stream.h"
@@ -204,7 +205,11 @@ static bool ReadMorphTargets(RwGeometry *g, RwStream *stream)
             RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
             return false;
         }
-        mt.boundingSphere = {{ReadF32(rec), ReadF32(rec + 4), ReadF32(rec + 8)}, ReadF32(rec + 12)};
+        const RwReal sphere[4] = {ReadF32(rec), ReadF32(rec + 4), ReadF32(rec + 8), ReadF32(rec + 12)};
+        if (!RwStreamRealsFinite(sphere, 4)) {
+            return false;
+        }
+        mt.boundingSphere = {{sphere[0], sphere[1], sphere[2]}, sphere[3]};
         if ((mt.verts && !ReadV3ds(stream, mt.verts, v)) || (mt.normals && !ReadV3ds(stream, mt.normals, v))) {
             return false;
         }

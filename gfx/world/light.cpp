@@ -7,6 +7,7 @@
 #include "gfx/core/byteorder.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/pluginstream.h"
@@ -151,15 +152,21 @@ RwLight *RwLightStreamRead(RwStream *stream)
     if (length > take && !RwStreamSkip(stream, length - take)) {
         return nullptr;
     }
+    // Radius, colour and cone.
+    const RwReal values[5] = {ReadF32(body + 0), ReadF32(body + 4), ReadF32(body + 8), ReadF32(body + 12),
+                              ReadF32(body + 16)};
+    if (!RwStreamRealsFinite(values, 5)) {
+        return nullptr;
+    }
     RwLight *light = RwLightCreate(ReadU8(body + 22));
     if (!light) {
         return nullptr;
     }
-    light->radius = ReadF32(body + 0);
-    light->color.red = ReadF32(body + 4);
-    light->color.green = ReadF32(body + 8);
-    light->color.blue = ReadF32(body + 12);
-    const RwReal cone = ReadF32(body + 16);
+    light->radius = values[0];
+    light->color.red = values[1];
+    light->color.green = values[2];
+    light->color.blue = values[3];
+    const RwReal cone = values[4];
     light->minusCosAngle = version < rwLIGHTTANGENTVERSION ? -std::sqrt(1.0f / (cone * cone + 1.0f)) : cone;
     SetColorFlag(light);
     light->object.object.flags = ReadU8(body + 20);

@@ -5,6 +5,7 @@
 #include "gfx/core/byteorder.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/pluginstream.h"
@@ -238,14 +239,18 @@ RwMaterial *RwMaterialStreamRead(RwStream *stream)
     if (!RwStreamReadExact(stream, body, used) || (length > used && !RwStreamSkip(stream, length - used))) {
         return nullptr;
     }
+    // Ambient, specular and diffuse light the surface.
+    RwReal surface[3];
+    ReadF32s(body + 16, surface, 3);
+    if (!RwStreamRealsFinite(surface, 3)) {
+        return nullptr;
+    }
     RwMaterial *material = RwMaterialCreate();
     if (!material) {
         return nullptr;
     }
     material->color = {ReadU8(body + 4), ReadU8(body + 5), ReadU8(body + 6), ReadU8(body + 7)};
-    material->surfaceProps.ambient = ReadF32(body + 16);
-    material->surfaceProps.specular = ReadF32(body + 20);
-    material->surfaceProps.diffuse = ReadF32(body + 24);
+    material->surfaceProps = {surface[0], surface[1], surface[2]};
     if (ReadU32(body + 12) != 0 && !ReadTextureChunk(stream, material)) {
         RwMaterialDestroy(material);
         return nullptr;

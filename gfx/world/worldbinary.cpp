@@ -4,6 +4,7 @@
 #include "gfx/core/byteorder.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/pluginstream.h"
@@ -243,6 +244,11 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     const RwUInt32 base = ReadU32(body);
     const RwUInt32 numPolygons = ReadU32(body + 4);
     const RwUInt32 numVertices = ReadU32(body + 8);
+    RwReal box[6];
+    ReadF32s(body + 12, box, 6);
+    if (!RwStreamRealsFinite(box, 6)) {
+        return nullptr;
+    }
     // Counts must fit their 16-bit fields and the totals the block was sized for.
     if (cursor->worldSectors <= 0 || base > 0xFFFF || numPolygons > 0xFFFF || numVertices > 0xFFFF ||
         numPolygons > static_cast<RwUInt32>(cursor->polygons) ||
@@ -265,8 +271,8 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     sector->matListWindowBase = static_cast<RwUInt16>(base);
     sector->numPolygons = static_cast<RwUInt16>(numPolygons);
     sector->numVertices = static_cast<RwUInt16>(numVertices);
-    sector->tightBoundingBox.inf = {ReadF32(body + 12), ReadF32(body + 16), ReadF32(body + 20)};
-    sector->tightBoundingBox.sup = {ReadF32(body + 24), ReadF32(body + 28), ReadF32(body + 32)};
+    sector->tightBoundingBox.inf = {box[0], box[1], box[2]};
+    sector->tightBoundingBox.sup = {box[3], box[4], box[5]};
     RwLinkListInitialize(&sector->collAtomicsInWorldSector);
     RwLinkListInitialize(&sector->lightsInWorldSector);
     if (!Native(world->flags)) {
@@ -309,9 +315,9 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
                 q[2] = q[3];
                 q[3] = material;
             }
-            // A sector without vertices draws nothing; otherwise every index must name one.
-            // Checked without branches, the verdict taken once at the end.
-            const RwUInt32 limit = v > 0 ? v : 0x10000;
+            // Every index must name a vertex of the sector (none can without
+            // vertices). Checked without branches, the verdict taken once at the end.
+            const RwUInt32 limit = v;
             const RwUInt32 materials = static_cast<RwUInt32>(world->matList.numMaterials);
             RwUInt32 bad = 0;
             for (RwUInt32 i = 0; i < numPolygons; ++i, p += 4) {
@@ -346,6 +352,10 @@ static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, 
         return nullptr;
     }
     const RwInt32 type = ReadI32(body);
+    const RwReal values[3] = {ReadF32(body + 4), ReadF32(body + 16), ReadF32(body + 20)};
+    if (!RwStreamRealsFinite(values, 3)) {
+        return nullptr;
+    }
     // The walks keep one pending child per level: deeper trees are refused.
     if (cursor->planeSectors <= 0 || cursor->depth >= rwMAXSECTORDEPTH || (type != 0 && type != 4 && type != 8)) {
         ReadError();
@@ -354,10 +364,10 @@ static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, 
     --cursor->planeSectors;
     RwPlaneSector *plane = static_cast<RwPlaneSector *>(Take(cursor, sizeof(RwPlaneSector)));
     plane->type = type;
-    plane->value = ReadF32(body + 4);
+    plane->value = values[0];
     const bool extents = (world->flags & rwWORLDFORMATEXTENTS) != 0;
-    plane->leftValue = extents ? ReadF32(body + 16) : plane->value;
-    plane->rightValue = extents ? ReadF32(body + 20) : plane->value;
+    plane->leftValue = extents ? values[1] : plane->value;
+    plane->rightValue = extents ? values[2] : plane->value;
     ++cursor->depth;
     plane->leftSubTree = ReadSector(stream, cursor, world, ReadU32(body + 8) == 1);
     if (plane->leftSubTree) {
@@ -397,6 +407,13 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
         ReadError(E_RW_BADVERSION);
         return nullptr;
     }
+    // Origin, then bounding box.
+    RwReal reals[9];
+    ReadF32s(body + 4, reals, 3);
+    ReadF32s(body + 40, reals + 3, 6);
+    if (!RwStreamRealsFinite(reals, 9)) {
+        return nullptr;
+    }
     const RwUInt32 format = ReadU32(body + 36);
     const RwInt32 sets = RwGeometryFormatTexCoordSets(format);
     const RwInt32 polygons = ReadI32(body + 16);
@@ -432,7 +449,7 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     world->object.privateFlags = rwWORLDSINGLEMALLOC;
     world->renderOrder = rwRENDERORDERBACK2FRONT;
     world->flags = format;
-    world->worldOrigin = {-ReadF32(body + 4), -ReadF32(body + 8), -ReadF32(body + 12)};
+    world->worldOrigin = {-reals[0], -reals[1], -reals[2]};
     world->numTexCoordSets = sets;
     RwMaterialListInitialize(&world->matList);
     RwLinkListInitialize(&world->clumpList);
@@ -454,8 +471,8 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
         FreeHalfRead(world);
         return nullptr;
     }
-    world->boundingBox.sup = {ReadF32(body + 40), ReadF32(body + 44), ReadF32(body + 48)};
-    world->boundingBox.inf = {ReadF32(body + 52), ReadF32(body + 56), ReadF32(body + 60)};
+    world->boundingBox.sup = {reals[3], reals[4], reals[5]};
+    world->boundingBox.inf = {reals[6], reals[7], reals[8]};
     RwWorldSetSectorBoxes(world);
     world->renderCallBack = RwWorldSectorDefaultRenderCallBack;
     if (!RwPluginRegistryInitObject(RwWorldGetPluginRegistry(), world)) {

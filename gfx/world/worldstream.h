@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/stream.h"
 
@@ -36,14 +37,16 @@ inline RwBool RwWorldStreamFindChecked(RwStream *stream, RwUInt32 type, RwUInt32
 }
 
 // Arrays of 32- and 16-bit values: on a little-endian host the stream bytes
-// are the values, so they are read straight into place.
+// are the values, so they are read straight into place. Reals must be finite
+// (E_RW_NONFINITE otherwise): they become positions, normals and coordinates.
 inline RwStream *RwWorldStreamReadReals(RwStream *stream, RwReal *values, RwUInt32 bytes)
 {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return RwStreamReadExact(stream, values, bytes);
+    RwStream *read = RwStreamReadExact(stream, values, bytes);
 #else
-    return RwStreamReadReal(stream, values, bytes);
+    RwStream *read = RwStreamReadReal(stream, values, bytes);
 #endif
+    return read && RwStreamRealsFinite(values, bytes / sizeof(RwReal)) ? read : nullptr;
 }
 
 inline RwStream *RwWorldStreamReadInt16s(RwStream *stream, RwInt16 *values, RwUInt32 bytes)

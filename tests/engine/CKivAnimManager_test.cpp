@@ -3,6 +3,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivAnimManager.h"
+#include "gfx/plugins/uvanim/uva_bytes.h"
 
 namespace {
 
@@ -142,7 +143,8 @@ TEST_F(AnimManager, HandAssembledFileReadsAndBadFilesGiveNothing)
     version[28] = 0x01;                  // body version 0x101
     scheme[32] = 0x77;                   // no such keyframe scheme
     memset(&count[36], 0xFF, 4);         // -1 keyframes
-    std::vector<Bytes> files = {version, scheme, count};
+    // Texture-coordinate keyframes are no motion.
+    std::vector<Bytes> files = {version, scheme, count, uvabytes::Scroll("hand")};
     for (size_t n = 0; n < good.size(); n++)
         files.emplace_back(good.begin(), good.begin() + n);
     live = rwTestMemory.live;

@@ -1,5 +1,6 @@
 // Engine clumps: names, loads, transparent classification and switching, clones, the animation queue, bounds.
 #include "engine_host.h"
+#include "sample/avatar_data.h"
 #include "sample/engine_scene.h"
 #include "motion_files.h"
 
@@ -21,6 +22,7 @@
 #include "gfx/core/frame.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/skin/skin.h"
 #include "gfx/world/clump.h"
 
 namespace {
@@ -250,14 +252,14 @@ TEST(Clump, BoundsOfOneAtomic)
 }
 
 // A clump whose root frame's child owns a hierarchy of that many nodes.
-RwClump *Skeleton(RwInt32 nodes)
+RwClump *Skeleton(RwInt32 nodes, RwInt32 hierarchyFlags = 0)
 {
     RwClump *rw = RwClumpCreate();
     RwFrame *root = RwFrameCreate(), *bone = RwFrameCreate();
     RwClumpSetFrame(rw, root);
     RwFrameAddChild(root, bone);
     const RwInt32 flags[2] = {nodes > 1 ? 2 : 0, 0}, ids[2] = {1, 2};
-    RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(nodes, flags, ids, 0, 36));
+    RwHAnimFrameSetHierarchy(bone, RwHAnimHierarchyCreate(nodes, flags, ids, hierarchyFlags, 36));
     return rw;
 }
 
@@ -397,6 +399,47 @@ TEST_F(Queue, BehavioursPushTheirMotionsWhichStayHeldWhilePlayed)
     EXPECT_NEAR(0.35f + 0.1f, clump.GetAnimationTime(), 1e-4f);
     clump.Destroy();
     EXPECT_EQ(0, manager->GetHoldCount(turn));
+}
+
+TEST_F(Queue, ModelFlagsCannotTakeTheBoneMatricesAway)
+{
+    // The avatar as the library's writers wrote it, its hierarchy record
+    // patched to claim "sub-hierarchy" and "no matrices".
+    std::string model = KivTestAvatarModel();
+    const size_t record = model.find(KivTestBoneRecord(0));
+    ASSERT_NE(std::string::npos, record);
+    model[record + 12] |= rwHANIMHIERARCHYPROGRAMFLAGS;
+    WriteFileBytes("flagged.dff", model);
+    CKivClump avatar;
+    ASSERT_EQ(1, avatar.Load("flagged.dff", nullptr));
+    RwHAnimHierarchy *h = avatar.GetHierarchy();
+    ASSERT_NE(nullptr, h);
+    ASSERT_NE(nullptr, h->pMatrixArray);
+    EXPECT_EQ(0, h->flags & rwHANIMHIERARCHYPROGRAMFLAGS);
+    ASSERT_EQ(1, avatar.PushAnimationEntry(Motion(1.0f, 0.0f, h->numNodes), 0.0f, 1));
+    avatar.Update(0.25f);
+    EXPECT_EQ(1, avatar.SetNodeScale(1, 2.0f, 2.0f));
+    EXPECT_EQ(1, avatar.ScaleNodeMatrix(1, 2.0f, 2.0f, 2.0f));
+    // Skinned parts on a hierarchy the program made without matrices: nothing to scale.
+    RwHAnimHierarchy *bare = RwHAnimHierarchyCreate(h->numNodes, nullptr, nullptr, rwHANIMHIERARCHYNOMATRICES, 36);
+    for (RwAtomic *a : Atomics(avatar))
+        RwSkinAtomicSetHAnimHierarchy(a, bare);
+    EXPECT_EQ(1, avatar.ScaleNodeMatrix(1, 2.0f, 2.0f, 2.0f));
+    for (RwAtomic *a : Atomics(avatar))
+        RwSkinAtomicSetHAnimHierarchy(a, h);
+    RwHAnimHierarchyDestroy(bare);
+}
+
+TEST_F(Queue, BoneScalesSkipAHierarchyWithoutMatrices)
+{
+    // A copy takes the program's flags along and gets bone scales.
+    CKivClump made, bare;
+    ASSERT_EQ(1, made.SetClump(Skeleton(1, rwHANIMHIERARCHYNOMATRICES)));
+    ASSERT_EQ(1, bare.Clone(&made));
+    ASSERT_EQ(nullptr, bare.GetHierarchy()->pMatrixArray);
+    ASSERT_EQ(1, bare.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 1));
+    bare.Update(0.25f);
+    EXPECT_EQ(1, bare.SetNodeScale(0, 2.0f, 2.0f));
 }
 
 TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)

@@ -5,16 +5,18 @@
 #include "gfx/core/engine.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "gfx/plugins/uvanim/uvanim.h"
+#include "gfx/world/world.h"
 #include "support/stream_bytes.h"
 
-// The graphics library on the host window with scheme-1 keyframes, through
-// the counting memory functions.
+// The graphics library on the host window with scheme-1 and UV keyframes,
+// through the counting memory functions.
 struct CountedAnimationGraphics : ::testing::Environment {
     void SetUp() override
     {
         RwTestMemoryReset();
         ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
-        ASSERT_TRUE(RwAnimPluginAttach() && RwHAnimPluginAttach());
+        ASSERT_TRUE(RwWorldPluginAttach() && RwAnimPluginAttach() && RwHAnimPluginAttach() && RwUVAnimPluginAttach());
         RwEngineOpenParams params = {HostWindow()};
         ASSERT_TRUE(RwEngineOpen(&params) && RwEngineStart());
     }

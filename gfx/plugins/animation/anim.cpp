@@ -6,6 +6,7 @@
 #include "gfx/core/byteorder.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/stream.h"
 
 struct RwAnimGlobals {
@@ -68,6 +69,16 @@ RwAnimInterpolatorInfo *RwAnimGetInterpolatorInfo(RwInt32 typeID)
         }
     }
     return nullptr;
+}
+
+RwInt32 RwAnimGetLargestInterpKeyFrameSize(void)
+{
+    RwAnimGlobals *g = AnimGlobals();
+    RwInt32 largest = 0;
+    for (RwInt32 i = 0; g && i < g->numSchemes; ++i) {
+        largest = g->schemes[i].interpKeyFrameSize > largest ? g->schemes[i].interpKeyFrameSize : largest;
+    }
+    return largest;
 }
 
 RwBool RwAnimRegisterKeyFrameScheme(const RwAnimInterpolatorInfo *info)
@@ -187,6 +198,9 @@ RwAnimAnimation *RwAnimAnimationStreamRead(RwStream *stream)
     // could never fill.
     RwReal duration;
     std::memcpy(&duration, &fields[4], sizeof duration);
+    if (!RwStreamRealsFinite(&duration, 1)) {
+        return nullptr;
+    }
     const RwAnimAnimation probe = {info, fields[2], fields[3], duration, nullptr, nullptr};
     const RwInt32 needed = info->keyFrameStreamGetSizeCB(&probe);
     if (needed < 0 || !RwStreamCanHold(stream, static_cast<RwUInt32>(needed), 1)) {

@@ -107,6 +107,8 @@ RwBool RwAnimPluginAttach(void);
 RwBool RwAnimRegisterKeyFrameScheme(const RwAnimInterpolatorInfo *info);
 // The registered scheme with that id, or NULL.
 RwAnimInterpolatorInfo *RwAnimGetInterpolatorInfo(RwInt32 typeID);
+// The largest slot any registered scheme fills (0 without schemes).
+RwInt32 RwAnimGetLargestInterpKeyFrameSize(void);
 
 RwAnimAnimation *RwAnimAnimationCreate(RwInt32 typeID, RwInt32 numFrames, RwInt32 flags, RwReal duration);
 RwBool RwAnimAnimationDestroy(RwAnimAnimation *animation);
@@ -116,6 +118,8 @@ RwAnimAnimation *RwAnimAnimationStreamRead(RwStream *stream);
 RwBool RwAnimAnimationStreamWrite(const RwAnimAnimation *animation, RwStream *stream);
 RwInt32 RwAnimAnimationStreamGetSize(const RwAnimAnimation *animation);
 
+// Refused when the slot size is below a slot header or above every
+// registered scheme's slots: no animation could use it.
 RwAnimInterpolator *RwAnimInterpolatorCreate(RwInt32 numNodes, RwInt32 maxInterpKeyFrameSize);
 RwBool RwAnimInterpolatorSetCurrentAnim(RwAnimInterpolator *interpolator, RwAnimAnimation *animation);
 RwBool RwAnimInterpolatorAddTime(RwAnimInterpolator *interpolator, RwReal delta);

@@ -46,7 +46,7 @@ RwAnimInterpolator *RwAnimInterpolatorCreate(RwInt32 numNodes, RwInt32 maxInterp
         sizeof(RwAnimInterpolator) + static_cast<unsigned long long>(numNodes < 0 ? 0 : numNodes) *
                                          static_cast<unsigned long long>(maxInterpKeyFrameSize < 0 ? 0 : maxInterpKeyFrameSize);
     if (numNodes < 0 || maxInterpKeyFrameSize < static_cast<RwInt32>(sizeof(RwAnimInterpFrameHeader)) ||
-        bytes > 0x7FFFFFFFull) {
+        maxInterpKeyFrameSize > RwAnimGetLargestInterpKeyFrameSize() || bytes > 0x7FFFFFFFull) {
         RwAnimErrorRaise(E_RW_ANIMBADARGUMENT);
         return nullptr;
     }

@@ -74,8 +74,9 @@ static RwHAnimHierarchy *NewHierarchy(RwInt32 numNodes, RwInt32 flags, RwInt32 m
     // Sub-hierarchies are made only from a parent: a top-level one flagged so
     // would never free its arrays.
     flags &= ~rwHANIMHIERARCHYSUBHIERARCHY;
+    // A slot larger than every keyframe scheme's could never be filled.
     if (numNodes <= 0 || numNodes > (0x7FFFFFFF - 15) / static_cast<RwInt32>(sizeof(RwMatrix)) ||
-        maxInterpKeyFrameSize <= 0) {
+        maxInterpKeyFrameSize <= 0 || maxInterpKeyFrameSize > RwAnimGetLargestInterpKeyFrameSize()) {
         RwErrorRaise(0, E_RW_READ);
         return nullptr;
     }
@@ -392,7 +393,8 @@ static RwStream *FrameStreamRead(RwStream *stream, RwInt32 length, void *frame, 
     if (!RwStreamReadExact(stream, head + rwHANIMRECORDHEADSIZE, rwHANIMRECORDROOTSIZE - rwHANIMRECORDHEADSIZE)) {
         return nullptr;
     }
-    RwHAnimHierarchy *h = NewHierarchy(numNodes, ReadI32(head + 12), ReadI32(head + 16));
+    const RwInt32 flags = ReadI32(head + 12) & ~static_cast<RwInt32>(rwHANIMHIERARCHYPROGRAMFLAGS);
+    RwHAnimHierarchy *h = NewHierarchy(numNodes, flags, ReadI32(head + 16));
     if (!h) {
         return nullptr;
     }
@@ -403,12 +405,9 @@ static RwStream *FrameStreamRead(RwStream *stream, RwInt32 length, void *frame, 
             return nullptr;
         }
         h->pNodeInfo[i].nodeID = ReadI32(rec);
+        // The stored index is written back as read; nothing looks a node up by it.
         h->pNodeInfo[i].nodeIndex = ReadI32(rec + 4);
         h->pNodeInfo[i].flags = ReadI32(rec + 8);
-        if (h->pNodeInfo[i].nodeIndex < 0 || h->pNodeInfo[i].nodeIndex >= numNodes) {
-            RwHAnimHierarchyDestroy(h);
-            return ReadFailed(E_RW_READ);
-        }
     }
     if (!StackFits(numNodes, &h->pNodeInfo[0].flags, sizeof(RwHAnimNodeInfo) / sizeof(RwInt32))) {
         RwHAnimHierarchyDestroy(h);

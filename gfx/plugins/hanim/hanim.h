@@ -23,6 +23,8 @@ enum : RwInt32 {
     rwHANIMHIERARCHYUPDATEMODELLINGMATRICES = 0x1000,
     rwHANIMHIERARCHYUPDATELTMS = 0x2000,
     rwHANIMHIERARCHYLOCALSPACEMATRICES = 0x4000,    // the matrix array is relative to the root
+    // Flags only the program sets: a file cannot take a hierarchy's arrays away.
+    rwHANIMHIERARCHYPROGRAMFLAGS = rwHANIMHIERARCHYSUBHIERARCHY | rwHANIMHIERARCHYNOMATRICES,
 };
 
 // Node flags.
@@ -77,7 +79,8 @@ static_assert(sizeof(RwHAnimInterpFrame) == 36, "scheme 1 slot is 36 bytes");
 RwBool RwHAnimPluginAttach(void);
 
 // nodeFlags and nodeIDs may be NULL (zeros). Refused (NULL) when the flags
-// push deeper than the matrix stack.
+// push deeper than the matrix stack, or when the slot size is larger than
+// every registered keyframe scheme's.
 RwHAnimHierarchy *RwHAnimHierarchyCreate(RwInt32 numNodes, const RwInt32 *nodeFlags, const RwInt32 *nodeIDs,
                                          RwInt32 flags, RwInt32 maxInterpKeyFrameSize);
 // The subtree of a top-level hierarchy's node as a hierarchy of its own that

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "gfx/core/byteorder.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/stream.h"
 
 const RwAnimInterpolatorInfo rwHAnimKeyFrameScheme = {
@@ -135,6 +136,10 @@ RwAnimAnimation *RwHAnimKeyFrameStreamRead(RwStream *stream, RwAnimAnimation *an
         k->time = ReadF32(rec);
         k->q = {ReadF32(rec + 4), ReadF32(rec + 8), ReadF32(rec + 12), ReadF32(rec + 16)};
         k->t = {ReadF32(rec + 20), ReadF32(rec + 24), ReadF32(rec + 28)};
+        const RwReal values[8] = {k->time, k->q.x, k->q.y, k->q.z, k->q.w, k->t.x, k->t.y, k->t.z};
+        if (!RwStreamRealsFinite(values, 8)) {
+            return nullptr;
+        }
         // Kept whatever it holds: the interpolator follows only links to
         // earlier keyframes.
         const RwInt32 offset = ReadI32(rec + 32) / rwHANIMKEYFRAMESTREAMSIZE * rwHANIMKEYFRAMESTREAMSIZE;

@@ -4,6 +4,7 @@
 
 #include "gfx/core/byteorder.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/stream.h"
@@ -39,7 +40,7 @@ struct ChunkReader {
             return false;
         }
         std::memcpy(value, &bits, sizeof *value);
-        return true;
+        return RwStreamRealsFinite(value, 1) != FALSE;
     }
     bool Int(RwInt32 *value)
     {
@@ -49,6 +50,30 @@ struct ChunkReader {
         }
         *value = static_cast<RwInt32>(bits);
         return true;
+    }
+
+    // The next texture chunk, other chunks stepped over as a chunk search
+    // does, all inside the payload; the header is consumed.
+    bool FindTextureChunk(RwUInt32 *size, RwUInt32 *version)
+    {
+        for (;;) {
+            RwUInt32 type = 0;
+            if (remaining < rwCHUNKHEADERSIZE ||
+                !RwStreamReadChunkHeaderInfo(stream, &type, size, version, nullptr)) {
+                return false;
+            }
+            remaining -= rwCHUNKHEADERSIZE;
+            if (*size > remaining) {
+                return false;
+            }
+            if (type == rwID_TEXTURE) {
+                return true;
+            }
+            if (*size > 0 && !RwStreamSkip(stream, *size)) {
+                return false;
+            }
+            remaining -= *size;
+        }
     }
 
     // A has-texture flag and, when set, a texture chunk. A texture found
@@ -63,13 +88,8 @@ struct ChunkReader {
         if (!present) {
             return true;
         }
-        RwUInt32 type = 0, size = 0, version = 0;
-        if (remaining < rwCHUNKHEADERSIZE || !RwStreamReadChunkHeaderInfo(stream, &type, &size, &version, nullptr)) {
-            RwErrorRaise(0, E_RW_READ);
-            return false;
-        }
-        remaining -= rwCHUNKHEADERSIZE;
-        if (type != rwID_TEXTURE || size > remaining) {
+        RwUInt32 size = 0, version = 0;
+        if (!FindTextureChunk(&size, &version)) {
             RwErrorRaise(0, E_RW_READ);
             return false;
         }

@@ -4,6 +4,7 @@
 
 #include "gfx/core/byteorder.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "gfx/world/clump.h"
@@ -37,6 +38,9 @@ static bool ReadIndicesAndWeights(RwStream *stream, RwSkin *skin, RwUInt32 numVe
     }
     for (RwUInt32 i = 0; i < numVertices * 4; ++i) {
         skin->vertexBoneWeights[i] = ReadF32(&skin->vertexBoneWeights[i]);
+    }
+    if (!RwStreamRealsFinite(skin->vertexBoneWeights, numVertices * 4)) {
+        return false;
     }
     // A weighted slot must name a bone; an unweighted one's stray index
     // becomes bone 0 so that no later pass can index past the matrices.
@@ -85,7 +89,9 @@ static bool ReadMatrix(RwStream *stream, RwMatrix *m)
         words[i] = ReadU32(raw + 4 * i);
     }
     std::memcpy(m, words, sizeof words);
-    return true;
+    const RwReal rows[12] = {m->right.x, m->right.y, m->right.z, m->up.x,  m->up.y,  m->up.z,
+                             m->at.x,    m->at.y,    m->at.z,    m->pos.x, m->pos.y, m->pos.z};
+    return RwStreamRealsFinite(rows, 12) != FALSE;
 }
 
 // Every run inside the run table, every bone of a run below the bone count,

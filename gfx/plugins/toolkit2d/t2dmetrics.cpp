@@ -1,11 +1,11 @@
 // Reading .met font descriptions: bitmap fonts (METRICS1, METRICS2) and outline fonts (METRICS3).
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "font2d.h"
 #include "gfx/core/filesys.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
@@ -355,10 +355,10 @@ RwBool Reals(const RwChar *p, RwReal *out, RwInt32 count)
 {
     for (RwInt32 i = 0; i < count; i++) {
         RwChar *end;
-        const double v = std::strtod(p, &end);
-        if (end == p || !std::isfinite(v))
+        // A double beyond the real's range becomes infinite: checked as a real.
+        out[i] = static_cast<RwReal>(std::strtod(p, &end));
+        if (end == p || !RwRealsFinite(&out[i], 1))
             return FALSE;
-        out[i] = static_cast<RwReal>(v);
         p = end;
     }
     while (*p == ' ' || *p == '\t')

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
@@ -90,6 +91,11 @@ static RwToonInk *InkStreamRead(RwStream *stream)
         !RwStreamReadReal(stream, &ink->width, sizeof(RwReal)) || !RwStreamReadExact(stream, colour, 4) ||
         (static_cast<RwUInt32>(version) >= rwTOONINKVERSION &&
          !RwStreamReadReal(stream, &ink->nearFactor, 2 * sizeof(RwReal)))) {
+        RwToonInkRelease(ink);
+        return nullptr;
+    }
+    const RwReal sizes[3] = {ink->width, ink->nearFactor, ink->farFactor};
+    if (!RwStreamRealsFinite(sizes, 3)) {
         RwToonInkRelease(ink);
         return nullptr;
     }

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "gfx/world/geometry.h"
@@ -186,9 +187,11 @@ static RwBool ReadShorts(RwStream *stream, RwUInt16 *shorts, RwInt32 count)
                                            static_cast<RwUInt32>(count) * sizeof(RwUInt16));
 }
 
+// Widths and normals: finite ones only.
 static RwBool ReadReals(RwStream *stream, RwReal *reals, RwInt32 count)
 {
-    return count <= 0 || RwStreamReadReal(stream, reals, static_cast<RwUInt32>(count) * sizeof(RwReal));
+    return count <= 0 || (RwStreamReadReal(stream, reals, static_cast<RwUInt32>(count) * sizeof(RwReal)) &&
+                          RwStreamRealsFinite(reals, static_cast<RwUInt32>(count)));
 }
 
 static RwBool ReadBytes(RwStream *stream, void *bytes, RwInt32 count)
@@ -201,7 +204,8 @@ static RwBool Below(RwUInt16 index, RwInt32 limit, RwBool noneAllowed)
     return index < limit || (noneAllowed && index == rwTOONNOINDEX);
 }
 
-// Every index the passes follow points inside what it indexes.
+// Every index the passes follow points inside what it indexes. An edge's ink
+// index beyond the ink list is kept: that edge draws no ink.
 static RwBool IndicesValid(const RwToonGeo *t)
 {
     for (RwInt32 i = 0; i < t->numTriangles; ++i) {
@@ -221,9 +225,6 @@ static RwBool IndicesValid(const RwToonGeo *t)
             if (!Below(link, t->numEdges, TRUE)) {
                 return FALSE;
             }
-        }
-        if (t->edgeInks[i].silhouette >= t->numInks || t->edgeInks[i].crease >= t->numInks) {
-            return FALSE;
         }
     }
     return TRUE;

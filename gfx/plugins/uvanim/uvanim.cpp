@@ -12,12 +12,10 @@
 #include "uvanimint.h"
 
 enum : RwInt32 {
-    rwUVANIMDATAPERBLOCK = 128,
     rwUVANIMDICTVERSION = 0x36000,
 };
 
 static RwInt32 materialOffset = -1;
-static RwFreeList *customDataPool = nullptr;
 
 static void *AddRefEntry(void *entry) { return RwUVAnimAddRef(static_cast<RwAnimAnimation *>(entry)); }
 static RwBool DestroyEntry(void *entry) { return RwUVAnimDestroy(static_cast<RwAnimAnimation *>(entry)); }
@@ -56,25 +54,14 @@ static RwDictionarySchema uvSchema = {
 
 RwDictionarySchema *RwUVAnimGetDictSchema(void) { return &uvSchema; }
 
-RwUVAnimCustomData *RwUVAnimTakeCustomData(void)
+// The custom data lives in the animation's own block, behind the keyframes,
+// so that it goes with the animation whoever destroys it.
+RwUVAnimCustomData *RwUVAnimInitCustomData(RwAnimAnimation *animation)
 {
-    RwUVAnimCustomData *data =
-        customDataPool ? static_cast<RwUVAnimCustomData *>(RwFreeListAlloc(customDataPool, rwMEMHINTDUR_EVENT | rwUVANIMHINT))
-                       : nullptr;
-    if (!data) {
-        RwErrorRaise(0, E_RW_NOMEM);
-        return nullptr;
-    }
+    RwUVAnimCustomData *data = RwUVAnimGetCustomData(animation);
     std::memset(data, 0, sizeof *data);
     data->refCount = 1;
     return data;
-}
-
-void RwUVAnimGiveCustomData(RwUVAnimCustomData *data)
-{
-    if (data && customDataPool) {
-        RwFreeListFree(customDataPool, data);
-    }
 }
 
 const RwChar *RwUVAnimGetName(const RwAnimAnimation *animation)
@@ -90,9 +77,7 @@ RwAnimAnimation *RwUVAnimAddRef(RwAnimAnimation *animation)
 
 RwBool RwUVAnimDestroy(RwAnimAnimation *animation)
 {
-    RwUVAnimCustomData *data = RwUVAnimGetCustomData(animation);
-    if (--data->refCount <= 0) {
-        RwUVAnimGiveCustomData(data);
+    if (--RwUVAnimGetCustomData(animation)->refCount <= 0) {
         RwAnimAnimationDestroy(animation);
     }
     return TRUE;
@@ -104,13 +89,8 @@ RwAnimAnimation *RwUVAnimCreateIdentity(const RwChar *name)
     if (!animation) {
         return nullptr;
     }
-    RwUVAnimCustomData *data = RwUVAnimTakeCustomData();
-    if (!data) {
-        RwAnimAnimationDestroy(animation);
-        return nullptr;
-    }
+    RwUVAnimCustomData *data = RwUVAnimInitCustomData(animation);
     std::strncpy(data->name, name ? name : "", rwUVANIMNAMELENGTH - 1);
-    animation->customData = data;
     RwUVAnimKeyFrame *frames = static_cast<RwUVAnimKeyFrame *>(animation->pFrames);
     const RwUVAnimKeyFrame identity = {nullptr, 0.0f, {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}};
     frames[0] = identity;
@@ -324,16 +304,9 @@ void *RwUVAnimMaterialCopy(void *dst, const void *src, RwInt32, RwInt32)
 
 static void *UVAnimOpen(void *instance, RwInt32, RwInt32)
 {
-    customDataPool = RwFreeListCreateAndPreallocate(sizeof(RwUVAnimCustomData), rwUVANIMDATAPERBLOCK, 4, 1, nullptr,
-                                                    rwMEMHINTDUR_GLOBAL | rwUVANIMHINT);
-    if (!customDataPool) {
-        return nullptr;
-    }
     if (!RwDictionarySchemaInit(&uvSchema) || !RwAnimRegisterKeyFrameScheme(&rwUVAnimLinearScheme) ||
         !RwAnimRegisterKeyFrameScheme(&rwUVAnimParamScheme)) {
         RwDictionarySchemaDestruct(&uvSchema);
-        RwFreeListDestroy(customDataPool);
-        customDataPool = nullptr;
         return nullptr;
     }
     return instance;
@@ -342,10 +315,6 @@ static void *UVAnimOpen(void *instance, RwInt32, RwInt32)
 static void *UVAnimClose(void *instance, RwInt32, RwInt32)
 {
     RwDictionarySchemaDestruct(&uvSchema);
-    if (customDataPool) {
-        RwFreeListDestroy(customDataPool);
-        customDataPool = nullptr;
-    }
     return instance;
 }
 

@@ -11,7 +11,6 @@ struct RwDictionarySchema;
 enum : RwUInt32 {
     rwID_UVANIMPLUGIN = 0x135,
     rwID_UVANIMDICT = 0x2B,                 // chunk type of a "UVAnim" dictionary
-    rwUVANIMHINT = rwID_UVANIMPLUGIN,
 };
 
 enum : RwInt32 {
@@ -30,6 +29,7 @@ enum : RwUInt32 {
     E_RP_UVANIM_BADSLOT = 2,
 };
 
+// Both schemes' custom data, in the animation's own block behind its keyframes.
 struct RwUVAnimCustomData {
     RwChar name[rwUVANIMNAMELENGTH];
     RwInt32 nodeToUVChannel[rwUVANIMMAXNODES];

@@ -1,4 +1,4 @@
-// UV animation inside the plug-in: the custom-data pool, the two schemes and the material stream callbacks.
+// UV animation inside the plug-in: the custom data, the two schemes and the material stream callbacks.
 #pragma once
 
 #include "gfx/core/plugin.h"
@@ -7,9 +7,8 @@
 extern const RwAnimInterpolatorInfo rwUVAnimLinearScheme;
 extern const RwAnimInterpolatorInfo rwUVAnimParamScheme;
 
-// A zeroed custom-data block with one reference, or NULL; and its return.
-RwUVAnimCustomData *RwUVAnimTakeCustomData(void);
-void RwUVAnimGiveCustomData(RwUVAnimCustomData *data);
+// Clears the animation's custom data and gives it one reference.
+RwUVAnimCustomData *RwUVAnimInitCustomData(RwAnimAnimation *animation);
 
 RwStream *RwUVAnimMaterialStreamRead(RwStream *stream, RwInt32 length, void *material, RwInt32 offset,
                                      RwInt32 size);

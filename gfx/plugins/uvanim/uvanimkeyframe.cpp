@@ -4,6 +4,7 @@
 
 #include "gfx/core/byteorder.h"
 #include "gfx/core/error.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/stream.h"
 #include "uvanimint.h"
@@ -100,26 +101,24 @@ RwInt32 StreamGetSize(const RwAnimAnimation *animation)
     return bytes > 0x7FFFFFFFLL ? 0x7FFFFFFF : static_cast<RwInt32>(bytes);
 }
 
-RwAnimAnimation *Refuse(RwUVAnimCustomData *data)
+RwAnimAnimation *Refuse(void)
 {
-    RwUVAnimGiveCustomData(data);
     RwErrorRaise(static_cast<RwInt32>(rwID_UVANIMPLUGIN), E_RP_UVANIM_BADSTREAM);
     return nullptr;
 }
 
+// A node's channel is taken as stored: the update skips channels it has no
+// matrix for.
 RwAnimAnimation *StreamRead(RwStream *stream, RwAnimAnimation *animation)
 {
     RwUInt8 head[rwUVANIMSTREAMHEADSIZE];
     if (!RwStreamReadExact(stream, head, sizeof head)) {
         return nullptr;
     }
-    RwUVAnimCustomData *data = RwUVAnimTakeCustomData();
-    if (!data) {
-        return nullptr;
-    }
+    RwUVAnimCustomData *data = RwUVAnimInitCustomData(animation);
     std::memcpy(data->name, head + 4, rwUVANIMNAMELENGTH);
     if (!std::memchr(data->name, 0, rwUVANIMNAMELENGTH)) {
-        return Refuse(data);
+        return Refuse();
     }
     for (RwInt32 n = 0; n < rwUVANIMMAXNODES; ++n) {
         data->nodeToUVChannel[n] = ReadI32(head + 36 + 4 * n);
@@ -128,29 +127,24 @@ RwAnimAnimation *StreamRead(RwStream *stream, RwAnimAnimation *animation)
     for (RwInt32 i = 0; i < animation->numFrames; ++i) {
         RwUInt8 rec[rwUVANIMKEYFRAMESTREAMSIZE];
         if (!RwStreamReadExact(stream, rec, sizeof rec)) {
-            RwUVAnimGiveCustomData(data);
             return nullptr;
         }
         frames[i].time = ReadF32(rec);
         for (int c = 0; c < 6; ++c) {
             frames[i].uv[c] = ReadF32(rec + 4 + 4 * c);
         }
+        if (!RwStreamRealsFinite(&frames[i].time, 1) || !RwStreamRealsFinite(frames[i].uv, 6)) {
+            return nullptr;
+        }
         // Only links to earlier keyframes: others would hang a backward step.
         const RwInt32 prev = ReadI32(rec + 28);
         if (prev < -1 || prev >= i) {
-            return Refuse(data);
+            return Refuse();
         }
         frames[i].prevFrame = prev < 0 ? nullptr : &frames[prev];
     }
-    animation->customData = data;
-    const RwInt32 nodes = RwAnimAnimationGetNumNodes(animation);
-    if (nodes > rwUVANIMMAXNODES) {
-        return Refuse(data);
-    }
-    for (RwInt32 n = 0; n < nodes; ++n) {
-        if (data->nodeToUVChannel[n] < 0 || data->nodeToUVChannel[n] > 1) {
-            return Refuse(data);
-        }
+    if (RwAnimAnimationGetNumNodes(animation) > rwUVANIMMAXNODES) {
+        return Refuse();
     }
     return animation;
 }

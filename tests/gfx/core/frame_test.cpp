@@ -7,6 +7,7 @@
 #include "gfx/core/frame.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
 namespace {
@@ -495,6 +496,11 @@ TEST_F(Frame, ListHostileInputLeavesNoFramesAndNoMemory)
         EXPECT_TRUE(DirtyListEmpty());
         EXPECT_EQ(memory, rwTestMemory.live);
     }
+    // Rows of the second frame, its right and its position, infinite or not a number.
+    RwFrameList list;
+    ExpectNonFiniteRefused(FrameListBytes({{id, -1, 5}, {RefTranslation(1, 2, 3), 0, 6}}), {16 + 56, 16 + 56 + 44},
+                           [&](RwStream *s) { return RwFrameListStreamRead(s, &list); });
+    EXPECT_EQ(0, counting::live);
     // A 16-byte chunk claiming 64 million records: nothing is allocated for them.
     Bytes claim = Build().Header(1, 0xFFFFFFF0u).U32(0x04000000);
     RwFrameList none;

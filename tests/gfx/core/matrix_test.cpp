@@ -6,6 +6,7 @@
 #include "gfx/core/matrix.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
 namespace {
@@ -327,6 +328,12 @@ TEST_F(Matrix, StreamHostileInputIsRefused)
         EXPECT_NE(0x80000000u, TakeErrorCode()) << n;
         RwStreamClose(s, nullptr);
     }
+}
+
+TEST_F(Matrix, StreamNonFiniteRowsAreRefused)
+{
+    auto read = [](RwStream *s) { return RwStreamFindChunk(s, 0x0D, nullptr, nullptr) ? RwMatrixStreamRead(s, nullptr) : nullptr; };
+    ExpectNonFiniteRefused(MatrixChunk(RefGeneral(), 0), {24, 44, 68}, read);
 }
 
 RwBool FailingWrite(void *, const void *, RwUInt32) { return FALSE; }

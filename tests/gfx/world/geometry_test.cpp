@@ -4,6 +4,7 @@
 
 #include "gfx/world/geometry.h"
 #include "gfx/world/mesh.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"
 
@@ -287,6 +288,22 @@ TEST_F(Geometry, HostileStreamsAreRefused)
         EXPECT_EQ(0, counting::live);
         EXPECT_LE(rwTestMemory.live, blocks);
     }
+}
+
+TEST_F(Geometry, NonFiniteVerticesNormalsCoordinatesOrSpheresAreRefused)
+{
+    RwGeometry *g = RichGeometry();
+    g->morphTarget[1].verts[3].y = 7.25f;
+    g->morphTarget[0].normals[2].x = 0.375f;
+    g->texCoords[0][1].v = 0.125f;
+    g->morphTarget[0].boundingSphere.radius = 9.5f;
+    Bytes bytes = Written(g);
+    RwGeometryDestroy(g);
+    auto read = [](RwStream *s) { return RwStreamFindChunk(s, 0x0F, nullptr, nullptr) ? RwGeometryStreamRead(s) : nullptr; };
+    ExpectNonFiniteRefused(bytes, {FindReal(bytes, 7.25f), FindReal(bytes, 0.375f), FindReal(bytes, 0.125f),
+                                   FindReal(bytes, 9.5f)},
+                           read);
+    EXPECT_EQ(0, counting::live);
 }
 
 TEST_F(Geometry, NativeBinMeshesCarryNoIndices)

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "gfx/world/light.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"
 
@@ -153,6 +154,12 @@ TEST_F(Light, StreamHostileInputLeavesNoLight)
         EXPECT_EQ(0, counting::live) << n;
         RwStreamClose(s, nullptr);
     }
+}
+
+TEST_F(Light, NonFiniteRadiusColourOrConeIsRefused)
+{
+    ExpectNonFiniteRefused(LightBody(24, 0x80, 3, 5), {12, 16, 20, 24, 28}, RwLightStreamRead);
+    EXPECT_EQ(0, counting::live);
 }
 
 TEST_F(Light, ModuleCloseDestroysLeftOverLights)

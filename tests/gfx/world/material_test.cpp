@@ -3,6 +3,7 @@
 #include "gfx/core/pipeline.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"
 
@@ -151,6 +152,12 @@ TEST_F(Material, StructSizesAndTextures)
     ASSERT_NE(nullptr, m);
     EXPECT_EQ(nullptr, m->texture);
     RwMaterialDestroy(m);
+}
+
+TEST_F(Material, NonFiniteSurfacePropertiesAreRefused)
+{
+    ExpectNonFiniteRefused(MaterialBody(28), {28, 32, 36}, RwMaterialStreamRead);
+    EXPECT_EQ(0, counting::live);
 }
 
 TEST_F(Material, RightsChunkNamesThePipelinesBuilder)

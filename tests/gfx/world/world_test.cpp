@@ -9,6 +9,7 @@
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldpipe.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "world_modules.h"
 
@@ -239,6 +240,7 @@ TEST_F(World, HostileStreamsAreRefused)
     const SectorData badVertex = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}};
     const SectorData badMaterial = {0, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 1}};
     const SectorData badBase = {1, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0}};
+    const SectorData noVertices = {0, {}, {0, 0, 0, 0}};
     struct Case {
         Bytes bytes;
         RwUInt32 error;
@@ -248,6 +250,7 @@ TEST_F(World, HostileStreamsAreRefused)
         {TwoSectorWorld(badVertex), 0x8000001A},
         {TwoSectorWorld(badMaterial), 0x8000001A},
         {TwoSectorWorld(badBase), 0x8000001A},
+        {TwoSectorWorld(noVertices), 0x8000001A},
         {TwoSectorWorld(Triangle(), sets), 7},
         {WorldBody(deeper, DeepTree(65)), 0x8000001A},
         {WorldBody(WorldData(), PlaneChunk(12, 0, 1, -1, SectorChunk(Triangle()), SectorChunk({0, {}, {}}), true,
@@ -265,6 +268,29 @@ TEST_F(World, HostileStreamsAreRefused)
     ASSERT_NE(nullptr, w);
     EXPECT_EQ(64, RwSectorTreeDepth(w->rootSector));
     RwWorldDestroy(w);
+}
+
+TEST_F(World, NonFiniteOriginBoxesPlanesOrVerticesAreRefused)
+{
+    Bytes hand = TwoSectorWorld();
+    RwWorld *w = Read(hand);
+    ASSERT_NE(nullptr, w);
+    RwPlaneSector *plane = reinterpret_cast<RwPlaneSector *>(w->rootSector);
+    w->worldOrigin.x = -4.25f;
+    w->boundingBox.sup.y = 12.5f;
+    plane->value = 0.625f;
+    plane->leftValue = 1.5f;
+    plane->rightValue = -1.5f;
+    Leaf(w, 0)->tightBoundingBox.sup.z = 2.75f;
+    Leaf(w, 0)->vertices[2].z = 6.5f;
+    Bytes bytes = WrittenWith([&](RwStream *out) { return RwWorldStreamWrite(w, out); });
+    RwWorldDestroy(w);
+    auto read = [](RwStream *s) { return RwStreamFindChunk(s, 0x0B, nullptr, nullptr) ? RwWorldStreamRead(s) : nullptr; };
+    ExpectNonFiniteRefused(bytes, {FindReal(bytes, 4.25f), FindReal(bytes, 12.5f), FindReal(bytes, 0.625f),
+                                   FindReal(bytes, 1.5f), FindReal(bytes, -1.5f), FindReal(bytes, 2.75f),
+                                   FindReal(bytes, 6.5f)},
+                           read);
+    EXPECT_EQ(0, counting::live);
 }
 
 TEST_F(World, TruncationAnywhereLeavesNothing)

@@ -227,6 +227,9 @@ TEST(AnimInterpolator, RefusesAnimationsItCannotHold)
     EXPECT_EQ(8, small->currentInterpKeyFrameSize);
     EXPECT_EQ(nullptr, RwAnimInterpolatorCreate(-1, 12));
     EXPECT_EQ(nullptr, RwAnimInterpolatorCreate(0x10000000, 0x100));
+    // Slots larger than every registered scheme's could never be used.
+    EXPECT_EQ(static_cast<RwInt32>(sizeof(ScalarSlot)), RwAnimGetLargestInterpKeyFrameSize());
+    EXPECT_EQ(nullptr, RwAnimInterpolatorCreate(1, sizeof(ScalarSlot) + 1));
     RwFree(many);
     RwFree(small);
     RwAnimAnimationDestroy(a);

@@ -21,10 +21,11 @@ void Attach()
 ::testing::Environment *const engine = ::testing::AddGlobalTestEnvironment(new StartedEngine(Attach));
 
 // Record of a hierarchy root: id 10, three nodes with flags 0x1000 and slots of 36 bytes.
-Bytes RootRecord(RwUInt32 version = 0x100, RwUInt32 count = 3, RwUInt32 maxSize = 36, RwUInt32 lastIndex = 2)
+Bytes RootRecord(RwUInt32 version = 0x100, RwUInt32 count = 3, RwUInt32 maxSize = 36, RwUInt32 lastIndex = 2,
+                 RwUInt32 flags = 0x1000)
 {
     Build b;
-    b.U32(version).U32(10).U32(count).U32(0x1000).U32(maxSize);
+    b.U32(version).U32(10).U32(count).U32(flags).U32(maxSize);
     return b.U32(10).U32(0).U32(2).U32(11).U32(1).U32(1).U32(12).U32(lastIndex).U32(1);
 }
 
@@ -107,7 +108,8 @@ TEST(HAnimFrame, HostileRecordsFailTheReadWithoutLeaks)
         {RootRecord(0x100, 0x80000000u), E_RW_READ},
         {RootRecord(0x100, 0x15555556u), E_RW_READ},  // 12 x n overflows
         {RootRecord(0x100, 3, 0), E_RW_READ},
-        {RootRecord(0x100, 3, 36, 3), E_RW_READ},     // node index out of range
+        {RootRecord(0x100, 3, 37), E_RW_READ},        // slots larger than any scheme's
+        {RootRecord(0x100, 3, 0x7FFFFFFF), E_RW_READ},
         {pushes, E_RW_READ},                          // 33 pushes: deeper than the stack
     };
     for (auto &c : cases) {
@@ -124,6 +126,44 @@ TEST(HAnimFrame, HostileRecordsFailTheReadWithoutLeaks)
         EXPECT_EQ(nullptr, ReadList(good, &list, n)) << n;
         EXPECT_EQ(live, rwTestMemory.live) << n;
     }
+}
+
+TEST(HAnimFrame, RecordsCannotTakeTheMatricesAwayAndStrayIndicesRead)
+{
+    // "No matrices" and "sub-hierarchy" are the program's to set; a node
+    // index outside the node range is kept as read and used by nothing.
+    Bytes bytes = FrameList({RootRecord(0x100, 3, 36, 0x7FFF, 0x1003), Build().U32(0x100).U32(11).U32(0), Bytes()});
+    RwFrameList list;
+    ASSERT_NE(nullptr, ReadList(bytes, &list));
+    RwHAnimHierarchy *h = RwHAnimFrameGetHierarchy(list.frames[0]);
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(0x1000, h->flags);
+    ASSERT_NE(nullptr, h->pMatrixArray);
+    EXPECT_EQ(0x7FFF, h->pNodeInfo[2].nodeIndex);
+    RwHAnimHierarchyAttach(h);
+    EXPECT_TRUE(RwHAnimHierarchyUpdateMatrices(h));
+    EXPECT_EQ(1.0f, h->pMatrixArray[2].right.x);
+    DestroyList(&list);
+}
+
+TEST(HAnimFrame, NoRequestOutgrowsWhatTheRecordCouldFill)
+{
+    // Held so that the frame and hierarchy pools keep their blocks out of the count.
+    RwFrame *keep = RwFrameCreate();
+    RwHAnimHierarchy *held = RwHAnimHierarchyCreate(1, nullptr, nullptr, 0, 36);
+    for (RwUInt32 slot : {36u, 37u, 0x10000u, 0x7FFFFFFFu}) {
+        Bytes bytes = FrameList({RootRecord(0x100, 3, slot)});
+        const size_t largest = LargestRequestReading(bytes, [](RwStream *s) {
+            RwFrameList list;
+            if (RwFrameListStreamRead(s, &list)) {
+                DestroyList(&list);
+            }
+        });
+        EXPECT_LE(largest, 8 * bytes.size()) << slot;
+        TakeError();
+    }
+    RwHAnimHierarchyDestroy(held);
+    RwFrameDestroy(keep);
 }
 
 // Six nodes: 0 is followed by its child 1; 1 has siblings after its subtree

@@ -5,6 +5,7 @@
 
 #include "gfx/core/started_engine.h"
 #include "quat_reference.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
 namespace {
@@ -133,6 +134,15 @@ TEST(HAnimKeyFrame, BadChunksFailPromptlyWithoutLeaks)
         EXPECT_LT(rwTestMemory.lastSize, 1000u);
     }
     EXPECT_EQ(live, rwTestMemory.live);
+}
+
+TEST(HAnimKeyFrame, NonFiniteDurationsTimesRotationsOrTranslationsAreRefused)
+{
+    // The duration, then the second keyframe's time, quaternion w and translation z.
+    const size_t second = 12 + 20 + 36;
+    ExpectNonFiniteRefused(Scheme1Chunk(), {28, second, second + 16, second + 28}, [](RwStream *s) {
+        return RwStreamFindChunk(s, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(s) : nullptr;
+    });
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/material.h"
 #include "gfx/world/world.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "support/test_rasters.h"
 
@@ -152,9 +153,15 @@ TEST_F(MatFx, MissingTextureLeavesTheSlotEmptyOtherErrorsFail)
     Bytes bytes = Build().U32(2).U32(2) << Real(1.0f) << Build().U32(0).U32(1) << TextureChunk("lost") << Build().U32(0);
     ASSERT_NE(nullptr, ReadChunk(bytes));
     EXPECT_EQ(nullptr, RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDENVMAP)->data.envMap.texture);
-    // A chunk of another type where the texture should be.
-    Bytes wrong = Build().U32(4).U32(5).U32(6).U32(1).Header(7, 0).U32(0);
+    // Chunks of other types before the texture are stepped over; without a
+    // texture chunk in the payload the read fails.
+    Bytes other = Build().U32(4).U32(4).U32(5).U32(6).U32(1).Header(7, 4).U32(0xEE) << TextureChunk("dual")
+                  << Build().U32(0);
+    ASSERT_NE(nullptr, ReadChunk(other));
+    EXPECT_EQ(Tex("dual"), RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDDUAL)->data.dual.texture);
+    Bytes wrong = Build().U32(4).U32(4).U32(5).U32(6).U32(1).Header(7, 0).U32(0);
     EXPECT_EQ(nullptr, ReadChunk(wrong));
+    EXPECT_EQ(E_RW_READ, TakeErrorCode());
 }
 
 TEST_F(MatFx, HostileChunksAreRefusedWithNothingKept)
@@ -181,6 +188,17 @@ TEST_F(MatFx, HostileChunksAreRefusedWithNothingKept)
         RwMaterialDestroy(m);
     }
     EXPECT_EQ(live, rwTestMemory.live);
+    // The bump and environment coefficients infinite or not a number.
+    const RwInt32 length = static_cast<RwInt32>(full.size());
+    ExpectNonFiniteRefused(full, {8, FindReal(full, 0.25f)}, [&](RwStream *s) {
+        RwMaterial *m = RwMaterialCreate();
+        RwStream *read = RwMatFxMaterialStreamRead(s, length, m, rwMatFxOffsets.material, 4);
+        RwMaterialDestroy(m);
+        return read;
+    });
+    for (const char *name : {"wood", "bump", "envm"}) {
+        EXPECT_EQ(1, Tex(name)->refCount) << name;
+    }
 }
 
 TEST_F(MatFx, TypeChangesReleaseTexturesAndKeepTheirLayout)

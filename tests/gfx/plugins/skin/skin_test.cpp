@@ -9,6 +9,7 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/world.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
 namespace {
@@ -218,6 +219,16 @@ TEST_F(Skin, TruncatedAndHostileChunksFailWithoutLeaks)
         EXPECT_EQ(nullptr, Read(whole, n)) << "cut at " << n;
     }
     TakeError();
+}
+
+TEST_F(Skin, NonFiniteWeightsOrSkinToBoneMatricesAreRefused)
+{
+    const Bytes payload = SkinChunk().Payload();
+    const Bytes bytes = Geometry(payload);
+    // Behind the head, two used bones and three index words: the weights,
+    // then the matrices.
+    const size_t weights = bytes.size() - payload.size() + 4 + 2 + 12, matrices = weights + 48;
+    ExpectNonFiniteRefused(bytes, {weights + 4 * 5, matrices, matrices + 64 + 48}, RwGeometryStreamRead);
 }
 
 // An atomic chunk body with the geometry from the list and these extension chunks.

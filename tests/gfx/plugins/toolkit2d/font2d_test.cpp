@@ -161,6 +161,15 @@ TEST_F(Fonts, Metrics3OutlinesWithAHangulCodeAreStroked)
     Rw2dFontDestroy(font);
 }
 
+TEST_F(Fonts, Metrics3NumbersBeyondARealAreNoPathSteps)
+{
+    // 1e39 reads as a double but is infinite as a real: the line is no move.
+    Rw2dFont *font = Read("METRICS3\noutline\n A\nbegin\nmoveto 0 0\nlineto 0.5 0\nlineto 0.5 1\nmoveto 1e39 0\nend\n");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(Rw2dFontGetGlyph(font, 'A')->advance, 0.5f);
+    Rw2dFontDestroy(font);
+}
+
 TEST_F(Fonts, HostileFilesGiveNullAndLeaveNothing)
 {
     const char *cases[] = {

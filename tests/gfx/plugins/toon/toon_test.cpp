@@ -12,6 +12,7 @@
 #include "gfx/world/material.h"
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "toon_standin.h"
 
@@ -176,6 +177,12 @@ TEST(ToonDictionary, TruncationAtEveryOffsetFailsWithoutLeaks)
     }
 }
 
+TEST(ToonDictionary, NonFiniteInkWidthsAndFactorsAreRefused)
+{
+    // The old ink's width, then the current ink's width, near and far factors.
+    ExpectNonFiniteRefused(InkFile(), {68, 124, 132, 136}, RwToonInkDictionaryStreamRead);
+}
+
 TEST(ToonDictionary, HugeCountIsRefusedBeforeAllocating)
 {
     Bytes bytes = Build().Header(1, 8).U32(0x56780001).U32(0x7FFFFFFF);
@@ -275,7 +282,6 @@ TEST(ToonGeo, HostileChunksAreRefusedWithNothingLeaked)
         {"crease count above edges", [](ToonFields &f) { f.c = 6; }, 4},
         {"negative edges", [](ToonFields &f) { f.e = -5; }, 4},
         {"edges beyond the chunk", [](ToonFields &f) { f.e = 0x10000000; }, 4},
-        {"ink index", [](ToonFields &f) { f.edgeInks[9] = 2; }, 4},
         {"negative inks", [](ToonFields &f) { f.n = -1; }, 4},
         {"inks beyond the chunk", [](ToonFields &f) { f.n = 0x4000000; }, 4},
     };
@@ -297,6 +303,24 @@ TEST(ToonGeo, HostileChunksAreRefusedWithNothingLeaked)
         EXPECT_EQ(live, rwTestMemory.live) << n;
         TakeError();
     }
+}
+
+TEST(ToonGeo, NonFiniteWidthsOrNormalsAreRefusedAndInksBeyondTheListRead)
+{
+    Bytes good = ToonFields().Payload();
+    const RwInt32 size = static_cast<RwInt32>(good.size());
+    // Widths follow the head and triangles; the normals follow the edges.
+    ExpectNonFiniteRefused(good, {24, 36, 128, 152 + 44}, [&](RwStream *s) { return RwToonGeoStreamRead(s, size, 4); });
+    // An edge whose inks lie beyond the list draws none; the rest still draw.
+    ToonFields far;
+    far.edgeInks[8] = 2;
+    far.edgeInks[9] = 255;
+    Bytes bytes = far.Payload();
+    RwToonGeo *toon = ReadToon(bytes);
+    ASSERT_NE(nullptr, toon);
+    EXPECT_EQ(255, toon->edgeInks[4].crease);
+    EXPECT_EQ(bytes, WrittenWith([&](RwStream *w) { return RwToonGeoStreamWrite(w, toon); }));
+    RwToonGeoDestroy(toon);
 }
 
 TEST(ToonGeo, RidesInTheGeometryChunkAndNotInCopies)

@@ -14,6 +14,7 @@
 #include "gfx/plugins/uvanim/uvanimint.h"
 #include "gfx/world/material.h"
 #include "gfx/world/world.h"
+#include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 #include "uva_bytes.h"
 
@@ -157,6 +158,45 @@ TEST_F(UVAnim, ChannelOneOnlyHandsNullAndAMatrix)
     RwDictionaryDestroy(d);
 }
 
+TEST_F(UVAnim, ChannelsBeyondTheTwoReadAndAreSkipped)
+{
+    Bytes bytes = Dictionary({Scroll("far", 2), Scroll("neg", -1)});
+    RwDictionary *d = ReadDictionary(bytes);
+    ASSERT_NE(nullptr, d);
+    RwAnimAnimation **entries = static_cast<RwAnimAnimation **>(d->entries->data);
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, entries[0], 0));
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, entries[1], 1));
+    EXPECT_EQ(nullptr, RwUVAnimMaterialGetData(material)->uv[0]);
+    RwUVAnimMaterialAddTime(material, 0.5f);
+    RwUVAnimMaterialApplyUpdate(material);
+    EXPECT_EQ(nullptr, Effect().baseTransform);
+    EXPECT_EQ(bytes, WrittenWith([&](RwStream *w) { return RwDictionaryStreamWrite(d, w); }));
+    RwDictionaryDestroy(d);
+}
+
+TEST_F(UVAnim, NonFiniteTimesValuesOrDurationsAreRefused)
+{
+    // The duration, then the second keyframe's time and its translation u.
+    const Bytes bytes = Scroll("a");
+    const size_t keys = 12 + 20 + 68;
+    auto read = [](RwStream *s) { return RwStreamFindChunk(s, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(s) : nullptr; };
+    ExpectNonFiniteRefused(bytes, {12 + 16, keys + 32, keys + 32 + 4 + 16}, read);
+}
+
+TEST_F(UVAnim, AnimationDestroyReleasesTheCustomDataOfAnyReader)
+{
+    // More animations than a block of custom data holds, each destroyed as a
+    // plain animation: nothing is left behind.
+    Bytes bytes = Scroll("motion");
+    for (int i = 0; i < 300; ++i) {
+        RwAnimAnimation *a = ReadChunkWith(bytes, 0x1B, RwAnimAnimationStreamRead);
+        ASSERT_NE(nullptr, a);
+        EXPECT_STREQ("motion", RwUVAnimGetName(a));
+        RwAnimAnimationDestroy(a);
+    }
+    EXPECT_EQ(live, rwTestMemory.live);
+}
+
 TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
 {
     Bytes chunk = Build().Header(1, 4 + 64).U32(0x81).Text("scroll\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32)
@@ -201,7 +241,6 @@ TEST_F(UVAnim, HostileAnimationStreamsAreRefusedWithNothingLeaked)
         AnimationChunk("self", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, 1}}),
         AnimationChunk("ahead", rwUVANIMLINEARKEYFRAMES, {{0, {1, 0, 0, 1, 0, 0}, 1}, {1, {1, 0, 0, 1, 0, 0}, 0}}),
         AnimationChunk("below", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, -2}}),
-        AnimationChunk("neg", rwUVANIMPARAMKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, 0}}, {-1}),
         AnimationChunk("0123456789012345678901234567890123", rwUVANIMLINEARKEYFRAMES, {k0, {1, {0}, 0}}),
         AnimationChunk("other", 1, {k0, {1, {0}, 0}}),
     };
