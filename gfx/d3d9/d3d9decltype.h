@@ -48,6 +48,13 @@ RwUInt32 RwD3D9DeclTypeWriteTangents(RwUInt32 type, void *dest, const RwV3d *pos
                                      D3DPRIMITIVETYPE primType, const RwD3D9TangentMesh *meshes, RwUInt32 numMeshes,
                                      RwUInt32 stride);
 
+struct RwMeshHeader;
+// The same over a mesh list's own indices (absolute vertex numbers), with the
+// mesh list's primitive type.
+RwUInt32 RwD3D9DeclTypeWriteMeshTangents(RwUInt32 type, void *dest, const RwV3d *positions, const RwV3d *normals,
+                                         const RwReal *texCoords, RwUInt32 numVertices, const RwMeshHeader *meshHeader,
+                                         RwUInt32 stride);
+
 // Readers: one stored element back into reals.
 void RwD3D9DeclTypeReadV3d(RwUInt32 type, const void *element, RwV3d *out);
 void RwD3D9DeclTypeReadTexCoords(RwUInt32 type, const void *element, RwReal *uv);
