@@ -18,7 +18,6 @@ enum : RwUInt32 {
     rwMESHHEADERPOINTLIST = 0x10,
 };
 
-
 enum : RwUInt32 {
     rwMEMHINT_MESH = 0x30502,
     rwMEMHINT_MESHARRAY = 0x1030502,

@@ -89,8 +89,10 @@ const RwWorld *RwWorldSectorStreamWorld(const RwWorldSector *sector)
 
 static bool WriteSector(const RwWorld *world, const RwSector *s, RwStream *stream)
 {
-    return s->type < 0 ? RwAtomicSectorStreamWrite(reinterpret_cast<const RwWorldSector *>(s), world, stream) != nullptr
-                       : RwPlaneSectorStreamWrite(reinterpret_cast<const RwPlaneSector *>(s), world, stream) != nullptr;
+    if (s->type < 0) {
+        return RwAtomicSectorStreamWrite(reinterpret_cast<const RwWorldSector *>(s), world, stream) != nullptr;
+    }
+    return RwPlaneSectorStreamWrite(reinterpret_cast<const RwPlaneSector *>(s), world, stream) != nullptr;
 }
 
 const RwPlaneSector *RwPlaneSectorStreamWrite(const RwPlaneSector *plane, const RwWorld *world, RwStream *stream)
@@ -103,10 +105,11 @@ const RwPlaneSector *RwPlaneSectorStreamWrite(const RwPlaneSector *plane, const 
     WriteU32(body + 12, plane->rightSubTree->type < 0 ? 1 : 0);
     WriteF32(body + 16, plane->leftValue);
     WriteF32(body + 20, plane->rightValue);
-    const bool ok =
-        RwStreamWriteChunkHeader(stream, rwID_PLANESECT, SectorChunkSize(world, reinterpret_cast<const RwSector *>(plane))) &&
-        RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwPLANESTRUCTSIZE) && RwStreamWrite(stream, body, sizeof body) &&
-        WriteSector(world, plane->leftSubTree, stream) && WriteSector(world, plane->rightSubTree, stream);
+    const RwUInt32 size = SectorChunkSize(world, reinterpret_cast<const RwSector *>(plane));
+    const bool ok = RwStreamWriteChunkHeader(stream, rwID_PLANESECT, size) &&
+                    RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwPLANESTRUCTSIZE) &&
+                    RwStreamWrite(stream, body, sizeof body) && WriteSector(world, plane->leftSubTree, stream) &&
+                    WriteSector(world, plane->rightSubTree, stream);
     return ok ? plane : nullptr;
 }
 
@@ -122,7 +125,8 @@ const RwWorldSector *RwAtomicSectorStreamWrite(const RwWorldSector *sector, cons
     for (int i = 0; i < 6; ++i) {
         WriteF32(body + 12 + 4 * i, box[i]);
     }
-    if (!RwStreamWriteChunkHeader(stream, rwID_ATOMICSECT, SectorChunkSize(world, reinterpret_cast<const RwSector *>(sector))) ||
+    const RwUInt32 size = SectorChunkSize(world, reinterpret_cast<const RwSector *>(sector));
+    if (!RwStreamWriteChunkHeader(stream, rwID_ATOMICSECT, size) ||
         !RwStreamWriteChunkHeader(stream, rwID_STRUCT, SectorStructSize(world, sector)) ||
         !RwStreamWrite(stream, body, sizeof body)) {
         return nullptr;
@@ -243,7 +247,8 @@ static void *TakeArray(RwWorldStreamCursor *cursor, uint64_t bytes)
 static RwSector *ReadSector(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world, RwUInt32 format,
                            bool worldSector);
 
-RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world, RwUInt32 format)
+RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world,
+                                        RwUInt32 format)
 {
     const StreamWorldScope scope(world);
     const RwInt32 sets = RwGeometryFormatTexCoordSets(format);
@@ -272,8 +277,7 @@ RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *c
         return nullptr;
     }
     // The struct holds the arrays the counts call for.
-    if (length !=
-        rwSECTORSTRUCTSIZE + SectorArrayBytes(format, sets, numVertices, numPolygons)) {
+    if (length != rwSECTORSTRUCTSIZE + SectorArrayBytes(format, sets, numVertices, numPolygons)) {
         ReadError();
         return nullptr;
     }

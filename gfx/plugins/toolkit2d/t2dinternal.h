@@ -8,7 +8,6 @@
 struct RwFreeList;
 struct RwTextureDictionary;
 
-
 enum : RwInt32 {
     rw2DVERTEXBUFFER = 256,
     rw2DQUADS = 64,

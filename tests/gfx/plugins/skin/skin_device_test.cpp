@@ -363,7 +363,8 @@ TEST_F(SkinDevice, ClumpReadFromItsStreamDrawsItsPlayedHierarchyByBothPaths)
 TEST_F(SkinDevice, ShaderLayoutCarriesTheTangentsTheGeometryAsksFor)
 {
     Tube tube(8, 2, rwGEOMETRYPRELIT | rwGEOMETRYTEXTURED);
-    RwD3D9GeometrySetInstanceFlags(tube.geometry, RwD3D9GeometryGetInstanceFlags(tube.geometry) | rwD3D9INSTANCETANGENTS);
+    RwD3D9GeometrySetInstanceFlags(tube.geometry,
+                                   RwD3D9GeometryGetInstanceFlags(tube.geometry) | rwD3D9INSTANCETANGENTS);
     RwAtomic *a = Atomic(tube, {0, 0, 0});
     Draw({a});
     ASSERT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(a));
