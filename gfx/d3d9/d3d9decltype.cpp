@@ -511,8 +511,8 @@ RwUInt32 RwD3D9DeclTypeWriteTangents(RwUInt32 type, void *dest, const RwV3d *pos
 }
 
 RwUInt32 RwD3D9DeclTypeWriteMeshTangents(RwUInt32 type, void *dest, const RwV3d *positions, const RwV3d *normals,
-                                         const RwReal *texCoords, RwUInt32 numVertices, const RwMeshHeader *meshHeader,
-                                         RwUInt32 stride)
+                                         const RwUInt8 *packedNormals, const RwReal *texCoords, RwUInt32 numVertices,
+                                         const RwMeshHeader *meshHeader, RwUInt32 stride)
 {
     RwMeshHeader *header = const_cast<RwMeshHeader *>(meshHeader);
     const RwUInt32 n = header->numMeshes;
@@ -526,8 +526,8 @@ RwUInt32 RwD3D9DeclTypeWriteMeshTangents(RwUInt32 type, void *dest, const RwV3d 
     const D3DPRIMITIVETYPE primType = RwMeshTypeGetPrimitive(header->flags & 0xFF) == rwPRIMTYPETRISTRIP
                                           ? D3DPT_TRIANGLESTRIP
                                           : D3DPT_TRIANGLELIST;
-    const RwUInt32 size = RwD3D9DeclTypeWriteTangents(type, dest, positions, normals, nullptr, texCoords, numVertices,
-                                                      primType, meshes, n, stride);
+    const RwUInt32 size = RwD3D9DeclTypeWriteTangents(type, dest, positions, normals, packedNormals, texCoords,
+                                                      numVertices, primType, meshes, n, stride);
     RwFree(meshes);
     return size;
 }

@@ -54,8 +54,8 @@ struct RwMeshHeader;
 // The same over a mesh list's own indices (absolute vertex numbers), with the
 // mesh list's primitive type.
 RwUInt32 RwD3D9DeclTypeWriteMeshTangents(RwUInt32 type, void *dest, const RwV3d *positions, const RwV3d *normals,
-                                         const RwReal *texCoords, RwUInt32 numVertices, const RwMeshHeader *meshHeader,
-                                         RwUInt32 stride);
+                                         const RwUInt8 *packedNormals, const RwReal *texCoords, RwUInt32 numVertices,
+                                         const RwMeshHeader *meshHeader, RwUInt32 stride);
 
 // Readers: one stored element back into reals. They take the element before
 // the reals it gives (the writers take their destination first): a reader

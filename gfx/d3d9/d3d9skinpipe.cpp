@@ -387,7 +387,8 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
                 const RwMorphTarget *mt = &g->morphTarget[0];
                 const RwUInt32 sets = numSets < RwUInt32{rwMAXTEXTURECOORDS} ? numSets : RwUInt32{rwMAXTEXTURECOORDS};
                 written = RwD3D9DeclTypeWriteMeshTangents(elements[e].Type, base + offset, mt->verts, mt->normals,
-                                                          &g->texCoords[sets - 1]->u, numVertices, mh, stride) != 0;
+                                                          nullptr, &g->texCoords[sets - 1]->u, numVertices, mh,
+                                                          stride) != 0;
             }
         }
     }
