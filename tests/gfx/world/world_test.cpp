@@ -224,7 +224,7 @@ TEST_F(World, SectorsStreamAloneThroughTheirEntryPoints)
     });
     ASSERT_NE(nullptr, one);
     EXPECT_EQ(leaf, WrittenWith([&](RwStream *out) { return RwAtomicSectorStreamWrite(one, w, out); }));
-    cursor = {block.data() + 4096, block.data() + 7168, 1, 0, 2, 1, 0};
+    cursor = {block.data() + 3072, block.data() + 7168, 1, 0, 2, 1, 0};
     EXPECT_EQ(nullptr, ReadChunkWith(leaf, 0x09, [&](RwStream *in) {
         return RwAtomicSectorStreamRead(in, &cursor, w, w->flags);
     }));

@@ -10,9 +10,9 @@
 #include "gfx/core/camera.h"
 #include "gfx/core/im3d.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/core/vector.h"
 #include "gfx/core/pngformat.h"
 #include "gfx/core/texturetestutil.h"
+#include "gfx/core/vector.h"
 #include "gfx/plugins/toolkit2d/t2dinternal.h"
 
 // A vertex as the screen shows it: pixels, depth, reciprocal depth, colour, UV.
