@@ -201,6 +201,8 @@ RwBool RwD3D9DriverRegisterPlugins(void);
 // Small helpers that the core calls.
 RwBool RwReturnTrue(...);
 RwBool RwReturnZero(...);
+// The empty callback, for hooks that must be set but have nothing to do.
+void RwDoNothing(...);
 RwUInt32 RwGetThirdWord(const void *record);
 
 enum : RwUInt32 { rwLIBRARYCURRENTVERSION = 0x37002, rwLIBRARYBUILD = 0x55 };

@@ -1,4 +1,4 @@
-// Two tiny general-purpose routines that the core installs as callbacks.
+// Tiny general-purpose routines that the library installs as callbacks.
 #include "engine.h"
 
 RwBool RwReturnTrue(...)
@@ -9,6 +9,10 @@ RwBool RwReturnTrue(...)
 RwBool RwReturnZero(...)
 {
     return 0;
+}
+
+void RwDoNothing(...)
+{
 }
 
 RwUInt32 RwGetThirdWord(const void *record)

@@ -46,7 +46,7 @@ static void Raise(RwInt32 code)
 void *RwIm3DTransform(void *vertices, RwUInt32 numVertices, RwMatrix *matrix, RwUInt32 flags)
 {
     if (numVertices > rwIM3D_MAXVERTICES) {
-        Raise(E_RW_TOOMANYVERTICES);
+        Raise(E_RW_IM3DTOOMANYVERTICES);
         return nullptr;
     }
     if (!vertices || !Im3DOpen()) {

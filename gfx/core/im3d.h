@@ -60,7 +60,7 @@ static_assert(sizeof(RwIm3DTransformRecord) == 60, "batch record is 60 bytes");
 enum : RwInt32 {
     E_RW_IM3DNOTACTIVE = 35,
     E_RW_INVALIDPRIMTYPE = 37,
-    E_RW_TOOMANYVERTICES = 50,
+    E_RW_IM3DTOOMANYVERTICES = 50,   // a batch holds at most 65536 vertices
 };
 
 void *RwIm3DTransform(void *vertices, RwUInt32 numVertices, RwMatrix *matrix, RwUInt32 flags);

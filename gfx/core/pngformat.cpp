@@ -47,10 +47,6 @@ static void RwPngWriteData(png_structp png, png_bytep data, png_size_t length)
         png_error(png, "write failed");
 }
 
-static void RwDoNothing(png_structp png)
-{
-}
-
 // A reader that warns has dropped or patched something (a chunk with a bad CRC,
 // a bad checksum after the last row): the pixels may be wrong, so it is an error.
 static void RwPngReadWarning(png_structp png, png_const_charp message)
@@ -276,7 +272,8 @@ RwImage *RwImageWritePng(RwImage *image, const RwChar *imageName)
         RwStreamClose(stream, nullptr);
         return nullptr;
     }
-    png_set_write_fn(png, stream, RwPngWriteData, RwDoNothing);
+    // Stream writes go straight through: flushing has nothing to do.
+    png_set_write_fn(png, stream, RwPngWriteData, reinterpret_cast<png_flush_ptr>(RwDoNothing));
     png_set_IHDR(png, info, static_cast<png_uint_32>(image->width), static_cast<png_uint_32>(image->height),
                  bitDepth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (colourType == PNG_COLOR_TYPE_PALETTE) {

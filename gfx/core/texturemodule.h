@@ -1,6 +1,8 @@
 // Texture module internals shared by its source files: globals, registries, error codes.
 #pragma once
 
+#include "error.h"
+#include "memory.h"
 #include "texture.h"
 
 // Error codes raised by the texture module and its streams.

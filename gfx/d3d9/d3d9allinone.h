@@ -28,6 +28,10 @@ typedef RwBool (*RwD3D9AllInOneInstanceCallBack)(void *object, RwD3D9InstanceHea
 typedef RwBool (*RwD3D9AllInOneReinstanceCallBack)(void *object, RwResourceEntry *entry,
                                                    RwD3D9AllInOneInstanceCallBack instanceCallback);
 typedef void (*RwD3D9AllInOneLightingCallBack)(void *object);
+// Render callbacks take the object's resource entry rather than the instance
+// header: the node holds the entry, the header is its data
+// (RwResourceEntryData), and the default, material-effects, toon and skin
+// callbacks all share this one signature.
 typedef void (*RwD3D9AllInOneRenderCallBack)(RwResourceEntry *entry, void *object, RwUInt8 type, RwUInt32 flags);
 
 // The private data of both nodes, in this order.

@@ -9,6 +9,7 @@
 #include "d3d9device.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/vector.h"
+#include "gfx/world/mesh.h"
 
 enum : RwUInt32 { rwD3D9TANGENTHINT = 0x1050D };
 
@@ -507,4 +508,26 @@ RwUInt32 RwD3D9DeclTypeWriteTangents(RwUInt32 type, void *dest, const RwV3d *pos
     RwFree(acc);
     RwFree(remap);
     return RwD3D9DeclTypeGetSize(type);
+}
+
+RwUInt32 RwD3D9DeclTypeWriteMeshTangents(RwUInt32 type, void *dest, const RwV3d *positions, const RwV3d *normals,
+                                         const RwUInt8 *packedNormals, const RwReal *texCoords, RwUInt32 numVertices,
+                                         const RwMeshHeader *meshHeader, RwUInt32 stride)
+{
+    RwMeshHeader *header = const_cast<RwMeshHeader *>(meshHeader);
+    const RwUInt32 n = header->numMeshes;
+    RwD3D9TangentMesh *meshes =
+        static_cast<RwD3D9TangentMesh *>(RwMalloc(sizeof(RwD3D9TangentMesh) * (n + 1), rwD3D9TANGENTHINT));
+    if (!meshes)
+        return 0;
+    const RwMesh *from = RwMeshHeaderGetMeshes(header);
+    for (RwUInt32 i = 0; i < n; i++)
+        meshes[i] = {from[i].indices, from[i].numIndices, 0};
+    const D3DPRIMITIVETYPE primType = RwMeshTypeGetPrimitive(header->flags & 0xFF) == rwPRIMTYPETRISTRIP
+                                          ? D3DPT_TRIANGLESTRIP
+                                          : D3DPT_TRIANGLELIST;
+    const RwUInt32 size = RwD3D9DeclTypeWriteTangents(type, dest, positions, normals, packedNormals, texCoords,
+                                                      numVertices, primType, meshes, n, stride);
+    RwFree(meshes);
+    return size;
 }

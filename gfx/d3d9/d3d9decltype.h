@@ -41,14 +41,26 @@ struct RwD3D9TangentMesh {
 
 // Per-vertex tangents of numVertices vertices from positions, normals (float
 // or packed, either may be NULL) and texture coordinates (u, v pairs), over
-// triangle lists or strips (primType D3DPT_TRIANGLESTRIP). Returns the
+// triangle lists or strips (primType D3DPT_TRIANGLESTRIP). Takes the meshes'
+// processor-side indices rather than an instance's index buffer, because
+// index buffers are created write-only and cannot be read back. Returns the
 // element size, or 0 when an index is out of range or memory ran out.
 RwUInt32 RwD3D9DeclTypeWriteTangents(RwUInt32 type, void *dest, const RwV3d *positions, const RwV3d *normals,
                                      const RwUInt8 *packedNormals, const RwReal *texCoords, RwUInt32 numVertices,
                                      D3DPRIMITIVETYPE primType, const RwD3D9TangentMesh *meshes, RwUInt32 numMeshes,
                                      RwUInt32 stride);
 
-// Readers: one stored element back into reals.
+struct RwMeshHeader;
+// The same over a mesh list's own indices (absolute vertex numbers), with the
+// mesh list's primitive type.
+RwUInt32 RwD3D9DeclTypeWriteMeshTangents(RwUInt32 type, void *dest, const RwV3d *positions, const RwV3d *normals,
+                                         const RwUInt8 *packedNormals, const RwReal *texCoords, RwUInt32 numVertices,
+                                         const RwMeshHeader *meshHeader, RwUInt32 stride);
+
+// Readers: one stored element back into reals. They take the element before
+// the reals it gives (the writers take their destination first): a reader
+// turns one element where a writer fills an array, and the material-effects
+// and toon callers read element by element in this order.
 void RwD3D9DeclTypeReadV3d(RwUInt32 type, const void *element, RwV3d *out);
 void RwD3D9DeclTypeReadTexCoords(RwUInt32 type, const void *element, RwReal *uv);
 

@@ -12,6 +12,7 @@
 #include "gfx/world/geometry.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldpipe.h"
+#include "gfx/world/worldstream.h"
 
 enum : RwUInt32 {
     rwD3D9PLATFORMID = 9,
@@ -40,7 +41,7 @@ static NativeOwner OfGeometry(const RwGeometry *g)
 static NativeOwner OfSector(const RwWorldSector *s)
 {
     RwWorldSector *sector = const_cast<RwWorldSector *>(s);
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwWorldSectorStreamWorld(sector);
     return {sector, &sector->repEntry, world ? &world->matList : nullptr,
             world && (world->flags & rwGEOMETRYNATIVE), TRUE, sector->numVertices};
 }

@@ -92,6 +92,8 @@ RwBool RwD3D9SetStencilWriteMask(RwUInt32 mask);
 
 // Builds the device material from surface properties, the material colour and
 // the geometry flags (0x08 pre-lit, 0x40 modulate by the material colour).
+// Takes the surface properties before the colour, the one order that the
+// driver's render callbacks and the material-effects renderer all use.
 RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const RwRGBA *colour, RwUInt32 flags);
 
 // Device start: every default applied and flushed. After a reset: the

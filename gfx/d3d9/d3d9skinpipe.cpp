@@ -327,8 +327,9 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     D3DVERTEXELEMENT9 elements[16];
     RwUInt32 stride = 0;
     const RwUInt32 maxWeights = skin ? skin->maxWeights : 1;
-    const RwUInt32 n = RwD3D9SkinBuildDeclaration(elements, choice.layout, g->flags, numSets, t->texTypes, maxWeights,
-                                                  &caps, &stride);
+    const RwBool tangents = (RwD3D9GeometryGetInstanceFlags(g) & rwD3D9INSTANCETANGENTS) != 0;
+    const RwUInt32 n = RwD3D9SkinBuildDeclaration(elements, choice.layout, g->flags, tangents, numSets, t->texTypes,
+                                                  maxWeights, &caps, &stride);
     t->stride = stride;
     for (RwUInt32 e = 0; e < n; ++e) {
         if (elements[e].Usage == D3DDECLUSAGE_NORMAL) {
@@ -368,6 +369,7 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
     WriteBindPose(base, g, t);
     t->bindPose = TRUE;
     WriteStaticParts(base, g, header, true);
+    RwBool written = TRUE;
     if (choice.layout == rwD3D9SKINLAYOUTSHADER) {
         RwUInt32 offset = 0;
         for (RwUInt32 e = 0; e < n; ++e) {
@@ -380,10 +382,21 @@ RwResourceEntry *Instance(RwAtomic *atomic, RwGeometry *g, const RwSkin *skin, c
                 RwD3D9DeclTypeWriteBlendIndices(elements[e].Type, base + offset,
                                                 reinterpret_cast<const RwUInt8 *>(skin->vertexBoneIndices), remap,
                                                 numVertices, stride);
+            } else if (elements[e].Usage == D3DDECLUSAGE_TANGENT) {
+                // From the bind pose and the last texture set, as the atomic pipeline does.
+                const RwMorphTarget *mt = &g->morphTarget[0];
+                const RwUInt32 sets = numSets < RwUInt32{rwMAXTEXTURECOORDS} ? numSets : RwUInt32{rwMAXTEXTURECOORDS};
+                written = RwD3D9DeclTypeWriteMeshTangents(elements[e].Type, base + offset, mt->verts, mt->normals,
+                                                          nullptr, &g->texCoords[sets - 1]->u, numVertices, mh,
+                                                          stride) != 0;
             }
         }
     }
     static_cast<IDirect3DVertexBuffer9 *>(s.vertexBuffer)->Unlock();
+    if (!written) {
+        RwResourcesFreeEntry(entry);
+        return nullptr;
+    }
     for (RwUInt32 m = 0; m < header->numMeshes; ++m) {
         meshes[m].baseVertexIndex = s.offset / stride + meshes[m].minVertexIndex;
     }
@@ -446,10 +459,6 @@ void SetStreamsAndDeclaration(RwD3D9InstanceHeader *header)
     }
     RwD3D9SetStreams(header->vertexStream, header->useOffsets);
     RwD3D9SetVertexDeclaration(header->vertexDeclaration);
-}
-
-void DoNothing(void)
-{
 }
 
 // One light fewer: spots, then points, then directional lights, then fog.
@@ -664,7 +673,7 @@ RwBool NodeInit(RxPipelineNode *node)
         cb->gatherLights = RwD3D9GatherVertexShaderLights;
         cb->lookupShader = RwD3D9GetVertexShaderForDescriptor;
         cb->meshDraw = RwD3D9RenderMeshWithVertexShader;
-        cb->end = DoNothing;
+        cb->end = RwDoNothing;
     }
     return TRUE;
 }
@@ -719,7 +728,7 @@ void RwD3D9SkinCapsFromDevice(RwD3D9SkinCaps *c, const D3DCAPS9 *d)
     }
 }
 
-RwUInt32 RwD3D9SkinBuildDeclaration(D3DVERTEXELEMENT9 *e, RwD3D9SkinLayout layout, RwUInt32 flags,
+RwUInt32 RwD3D9SkinBuildDeclaration(D3DVERTEXELEMENT9 *e, RwD3D9SkinLayout layout, RwUInt32 flags, RwBool tangents,
                                     RwUInt32 numTexCoordSets, const RwUInt32 *texTypes, RwUInt32 maxWeights,
                                     const RwD3D9SkinCaps *c, RwUInt32 *stride)
 {
@@ -730,9 +739,14 @@ RwUInt32 RwD3D9SkinBuildDeclaration(D3DVERTEXELEMENT9 *e, RwD3D9SkinLayout layou
                   static_cast<BYTE>(index)};
         offset += RwD3D9DeclTypeGetSize(type);
     };
+    const RwUInt32 directionType = shader && (c->declTypes & D3DDTCAPS_DEC3N) ? D3DDECLTYPE_DEC3N : D3DDECLTYPE_FLOAT3;
     add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0);
     if (flags & rwGEOMETRYNORMALS) {
-        add(shader && (c->declTypes & D3DDTCAPS_DEC3N) ? D3DDECLTYPE_DEC3N : D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL, 0);
+        add(directionType, D3DDECLUSAGE_NORMAL, 0);
+    }
+    // Tangents come from the texture coordinates and only the shader reads them.
+    if (shader && tangents && numTexCoordSets > 0) {
+        add(directionType, D3DDECLUSAGE_TANGENT, 0);
     }
     if (flags & rwGEOMETRYPRELIT) {
         add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0);

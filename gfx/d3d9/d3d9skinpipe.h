@@ -35,7 +35,7 @@ typedef void *(*RwD3D9SkinLookupFn)(void *unused, const RwD3D9VertexShaderDescri
 typedef void (*RwD3D9SkinMeshDrawFn)(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh,
                                            const RwD3D9VertexShaderDescriptor *descriptor,
                                            const RwD3D9VertexShaderRegisters *registers);
-typedef void (*RwD3D9SkinEndFn)(void);
+typedef void (*RwD3D9SkinEndFn)(...);
 
 struct RwD3D9SkinNodeCallbacks {
     RwD3D9SkinRenderFn render;
@@ -63,8 +63,9 @@ enum RwD3D9SkinLayout : RwUInt32 {
 
 // The layout an atomic's last render used (for tests and diagnostics).
 RwD3D9SkinLayout RwD3D9SkinAtomicGetLayout(const RwAtomic *atomic);
-// The declaration elements of a layout for a geometry's format and a skin's
-// maximum weights under the caps; returns the element count before the end element.
+// The declaration elements of a layout for a geometry's format (tangents: the
+// geometry asks for a tangent element) and a skin's maximum weights under the
+// caps; returns the element count before the end element.
 RwUInt32 RwD3D9SkinBuildDeclaration(D3DVERTEXELEMENT9 *elements, RwD3D9SkinLayout layout, RwUInt32 geometryFlags,
-                                    RwUInt32 numTexCoordSets, const RwUInt32 *texCoordTypes, RwUInt32 maxWeights,
-                                    const RwD3D9SkinCaps *caps, RwUInt32 *stride);
+                                    RwBool tangents, RwUInt32 numTexCoordSets, const RwUInt32 *texCoordTypes,
+                                    RwUInt32 maxWeights, const RwD3D9SkinCaps *caps, RwUInt32 *stride);

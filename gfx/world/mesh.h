@@ -1,6 +1,7 @@
 // Mesh headers (triangles grouped per material as lists or strips), the mesh builder and bin-mesh streams.
 #pragma once
 
+#include "gfx/core/im3d.h"   // the primitive type codes that mesh types stand for
 #include "gfx/core/rwtypes.h"
 
 struct RwMaterial;
@@ -15,17 +16,6 @@ enum : RwUInt32 {
     rwMESHHEADERLINELIST = 0x04,
     rwMESHHEADERPOLYLINE = 0x08,
     rwMESHHEADERPOINTLIST = 0x10,
-};
-
-// Primitive type codes that the mesh types stand for.
-enum : RwInt32 {
-    rwPRIMTYPENAPRIMTYPE = 0,
-    rwPRIMTYPELINELIST = 1,
-    rwPRIMTYPEPOLYLINE = 2,
-    rwPRIMTYPETRILIST = 3,
-    rwPRIMTYPETRISTRIP = 4,
-    rwPRIMTYPETRIFAN = 5,
-    rwPRIMTYPEPOINTLIST = 6,
 };
 
 enum : RwUInt32 {

@@ -403,10 +403,15 @@ RwWorldSector *RwWorldSectorDefaultRenderCallBack(RwWorldSector *sector)
     return RwPipelineExecute(pipeline, sector, TRUE) ? sector : nullptr;
 }
 
-RwWorldSector *RwWorldRenderSector(RwWorldSector *sector)
+RwWorldSector *RwWorldSectorRender(RwWorldSector *sector)
 {
     const RwWorld *world = static_cast<const RwWorld *>(RwEngineInstance->curWorld);
-    if (world && !world->renderCallBack(sector)) {
+    return world ? world->renderCallBack(sector) : nullptr;
+}
+
+RwWorldSector *RwWorldRenderSector(RwWorldSector *sector)
+{
+    if (RwEngineInstance->curWorld && !RwWorldSectorRender(sector)) {
         return sector;
     }
     const RwCamera *camera = RwEngineInstance->curCamera;

@@ -127,7 +127,11 @@ RwBool RwWorldPluginAttach(void);
 RwWorld *RwWorldCreate(const RwBBox *boundingBox);
 RwBool RwWorldDestroy(RwWorld *world);
 RwWorld *RwWorldRender(RwWorld *world);
+// One sector and its atomics, as the world render walks them.
 RwWorldSector *RwWorldRenderSector(RwWorldSector *sector);
+// One sector alone, through the current world's sector render callback: the
+// callback's result, NULL when no world is current.
+RwWorldSector *RwWorldSectorRender(RwWorldSector *sector);
 RwWorld *RwWorldSetSectorRenderCallBack(RwWorld *world, RwWorldSectorCallBackRender callback);
 RwWorldSector *RwWorldSectorDefaultRenderCallBack(RwWorldSector *sector);
 RwWorld *RwWorldForAllClumps(RwWorld *world, RwClumpCallBack callback, void *data);
@@ -205,3 +209,28 @@ void RwWorldSectorFreeTies(RwWorldSector *sector);
 RwWorld *RwWorldStreamRead(RwStream *stream);
 const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream);
 RwUInt32 RwWorldStreamGetSize(const RwWorld *world);
+
+// A sector reader's place in the block it reads into, and what the world's
+// totals still allow: sector records go from next on, their arrays from
+// arrays on.
+struct RwWorldStreamCursor {
+    RwUInt8 *next;
+    RwUInt8 *arrays;
+    RwInt32 worldSectors;
+    RwInt32 planeSectors;
+    RwInt32 vertices;
+    RwInt32 polygons;
+    RwInt32 depth;      // plane sectors above the one being read
+};
+
+// One sector chunk: a world sector (0x09), or a plane sector (0x0A) with the
+// subtree below it. The writers write the chunk header too, in the world's
+// format. The readers take the stream just after the chunk header and the
+// world's format; the sector's plug-in data is read against the world given.
+// NULL on failure.
+const RwWorldSector *RwAtomicSectorStreamWrite(const RwWorldSector *sector, const RwWorld *world, RwStream *stream);
+const RwPlaneSector *RwPlaneSectorStreamWrite(const RwPlaneSector *plane, const RwWorld *world, RwStream *stream);
+RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world,
+                                        RwUInt32 format);
+RwPlaneSector *RwPlaneSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world,
+                                       RwUInt32 format);

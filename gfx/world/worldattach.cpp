@@ -11,6 +11,7 @@
 #include "world.h"
 #include "worldids.h"
 #include "worldpipe.h"
+#include "worldstream.h"
 
 static RwRightsRecord rights[rwRIGHTSKINDS];
 
@@ -91,21 +92,21 @@ static RwStream *SectorRightsRead(RwStream *stream, RwInt32 length, void *, RwIn
 static RwInt32 SectorBinMeshSize(const void *object, RwInt32, RwInt32)
 {
     const RwWorldSector *sector = static_cast<const RwWorldSector *>(object);
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwWorldSectorStreamWorld(sector);
     return sector->mesh && world ? RwBinMeshStreamGetSize(sector->mesh, world) : 0;
 }
 
 static RwStream *SectorBinMeshWrite(RwStream *stream, RwInt32, const void *object, RwInt32, RwInt32)
 {
     const RwWorldSector *sector = static_cast<const RwWorldSector *>(object);
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwWorldSectorStreamWorld(sector);
     return sector->mesh && world ? RwBinMeshStreamWrite(sector->mesh, world, stream, &world->matList) : stream;
 }
 
 static RwStream *SectorBinMeshRead(RwStream *stream, RwInt32, void *object, RwInt32, RwInt32)
 {
     RwWorldSector *sector = static_cast<RwWorldSector *>(object);
-    const RwWorld *world = RwWorldSectorGetWorld(sector);
+    const RwWorld *world = RwWorldSectorStreamWorld(sector);
     if (!world) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
         return nullptr;

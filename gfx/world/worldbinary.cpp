@@ -71,23 +71,52 @@ RwUInt32 RwWorldStreamGetSize(const RwWorld *world)
            static_cast<RwUInt32>(RwPluginRegistryGetSize(RwWorldGetPluginRegistry(), world));
 }
 
+// The world whose sector is being streamed: the sector's plug-in data is
+// sized, written and read against it, wherever the sector's memory lies.
+static const RwWorld *streamWorld = nullptr;
+
+namespace {
+struct StreamWorldScope {
+    const RwWorld *saved;
+    explicit StreamWorldScope(const RwWorld *world) : saved(streamWorld) { streamWorld = world; }
+    ~StreamWorldScope() { streamWorld = saved; }
+};
+} // namespace
+
+const RwWorld *RwWorldSectorStreamWorld(const RwWorldSector *sector)
+{
+    return streamWorld ? streamWorld : RwWorldSectorGetWorld(sector);
+}
+
 static bool WriteSector(const RwWorld *world, const RwSector *s, RwStream *stream)
 {
-    if (s->type >= 0) {
-        const RwPlaneSector *plane = reinterpret_cast<const RwPlaneSector *>(s);
-        RwUInt8 body[rwPLANESTRUCTSIZE];
-        WriteI32(body, plane->type);
-        WriteF32(body + 4, plane->value);
-        WriteU32(body + 8, plane->leftSubTree->type < 0 ? 1 : 0);
-        WriteU32(body + 12, plane->rightSubTree->type < 0 ? 1 : 0);
-        WriteF32(body + 16, plane->leftValue);
-        WriteF32(body + 20, plane->rightValue);
-        return RwStreamWriteChunkHeader(stream, rwID_PLANESECT, SectorChunkSize(world, s)) &&
-               RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwPLANESTRUCTSIZE) &&
-               RwStreamWrite(stream, body, sizeof body) && WriteSector(world, plane->leftSubTree, stream) &&
-               WriteSector(world, plane->rightSubTree, stream);
+    if (s->type < 0) {
+        return RwAtomicSectorStreamWrite(reinterpret_cast<const RwWorldSector *>(s), world, stream) != nullptr;
     }
-    const RwWorldSector *sector = reinterpret_cast<const RwWorldSector *>(s);
+    return RwPlaneSectorStreamWrite(reinterpret_cast<const RwPlaneSector *>(s), world, stream) != nullptr;
+}
+
+const RwPlaneSector *RwPlaneSectorStreamWrite(const RwPlaneSector *plane, const RwWorld *world, RwStream *stream)
+{
+    const StreamWorldScope scope(world);
+    RwUInt8 body[rwPLANESTRUCTSIZE];
+    WriteI32(body, plane->type);
+    WriteF32(body + 4, plane->value);
+    WriteU32(body + 8, plane->leftSubTree->type < 0 ? 1 : 0);
+    WriteU32(body + 12, plane->rightSubTree->type < 0 ? 1 : 0);
+    WriteF32(body + 16, plane->leftValue);
+    WriteF32(body + 20, plane->rightValue);
+    const RwUInt32 size = SectorChunkSize(world, reinterpret_cast<const RwSector *>(plane));
+    const bool ok = RwStreamWriteChunkHeader(stream, rwID_PLANESECT, size) &&
+                    RwStreamWriteChunkHeader(stream, rwID_STRUCT, rwPLANESTRUCTSIZE) &&
+                    RwStreamWrite(stream, body, sizeof body) && WriteSector(world, plane->leftSubTree, stream) &&
+                    WriteSector(world, plane->rightSubTree, stream);
+    return ok ? plane : nullptr;
+}
+
+const RwWorldSector *RwAtomicSectorStreamWrite(const RwWorldSector *sector, const RwWorld *world, RwStream *stream)
+{
+    const StreamWorldScope scope(world);
     RwUInt8 body[rwSECTORSTRUCTSIZE] = {};
     WriteU32(body, sector->matListWindowBase);
     WriteU32(body + 4, sector->numPolygons);
@@ -97,29 +126,30 @@ static bool WriteSector(const RwWorld *world, const RwSector *s, RwStream *strea
     for (int i = 0; i < 6; ++i) {
         WriteF32(body + 12 + 4 * i, box[i]);
     }
-    if (!RwStreamWriteChunkHeader(stream, rwID_ATOMICSECT, SectorChunkSize(world, s)) ||
+    const RwUInt32 size = SectorChunkSize(world, reinterpret_cast<const RwSector *>(sector));
+    if (!RwStreamWriteChunkHeader(stream, rwID_ATOMICSECT, size) ||
         !RwStreamWriteChunkHeader(stream, rwID_STRUCT, SectorStructSize(world, sector)) ||
         !RwStreamWrite(stream, body, sizeof body)) {
-        return false;
+        return nullptr;
     }
     if (!Native(world->flags) && sector->numVertices > 0) {
         const RwUInt32 v = sector->numVertices;
         if (!RwStreamWriteReal(stream, &sector->vertices->x, 12 * v) ||
             ((world->flags & rwGEOMETRYNORMALS) && !RwStreamWrite(stream, sector->normals, 4 * v)) ||
             ((world->flags & rwGEOMETRYPRELIT) && !RwStreamWrite(stream, sector->preLitLum, 4 * v))) {
-            return false;
+            return nullptr;
         }
         for (RwInt32 i = 0; i < world->numTexCoordSets; ++i) {
             if (!RwStreamWriteReal(stream, reinterpret_cast<const RwReal *>(sector->texCoords[i]), 8 * v)) {
-                return false;
+                return nullptr;
             }
         }
     }
     if (!Native(world->flags) && sector->numPolygons > 0 &&
         !RwStreamWriteInt16(stream, reinterpret_cast<const RwInt16 *>(sector->polygons), 8u * sector->numPolygons)) {
-        return false;
+        return nullptr;
     }
-    return RwPluginRegistryWriteDataChunks(RwWorldSectorGetPluginRegistry(), stream, sector) != nullptr;
+    return RwPluginRegistryWriteDataChunks(RwWorldSectorGetPluginRegistry(), stream, sector) ? sector : nullptr;
 }
 
 const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream)
@@ -168,18 +198,6 @@ const RwWorld *RwWorldStreamWrite(const RwWorld *world, RwStream *stream)
     return world;
 }
 
-// The reader's place in the block and what the struct's totals still allow.
-// Objects fill the block from its start, arrays from the end of the objects.
-struct BlockCursor {
-    RwUInt8 *next;
-    RwUInt8 *arrays;
-    RwInt32 worldSectors;
-    RwInt32 planeSectors;
-    RwInt32 vertices;
-    RwInt32 polygons;
-    RwInt32 depth;
-};
-
 static void ReadError(RwUInt32 code = E_RW_READ)
 {
     RwErrorRaise(rwID_COREPLUGIN, code);
@@ -213,24 +231,32 @@ static void ReleaseTree(RwSector *s)
     RwWorldSectorRelease(reinterpret_cast<RwWorldSector *>(s));
 }
 
-static void *Take(BlockCursor *cursor, uint64_t bytes)
+static void *Take(RwWorldStreamCursor *cursor, uint64_t bytes)
 {
     void *p = cursor->next;
     cursor->next += bytes;
     return p;
 }
 
-static void *TakeArray(BlockCursor *cursor, uint64_t bytes)
+static void *TakeArray(RwWorldStreamCursor *cursor, uint64_t bytes)
 {
     void *p = cursor->arrays;
     cursor->arrays += bytes;
     return p;
 }
 
-static RwSector *ReadSector(RwStream *stream, BlockCursor *cursor, RwWorld *world, bool worldSector);
+static RwSector *ReadSector(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world, RwUInt32 format,
+                           bool worldSector);
 
-static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor, RwWorld *world)
+RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world,
+                                        RwUInt32 format)
 {
+    const StreamWorldScope scope(world);
+    const RwInt32 sets = RwGeometryFormatTexCoordSets(format);
+    if (sets > rwMAXTEXTURECOORDS) {
+        RwErrorRaise(rwID_WORLDPLUGIN, E_RW_TOOMANYTEXCOORDSETS);
+        return nullptr;
+    }
     RwUInt8 body[rwSECTORSTRUCTSIZE];
     RwUInt32 version = 0;
     RwUInt32 length = 0;
@@ -257,8 +283,7 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
         return nullptr;
     }
     // The struct holds the arrays the counts call for.
-    if (length !=
-        rwSECTORSTRUCTSIZE + SectorArrayBytes(world->flags, world->numTexCoordSets, numVertices, numPolygons)) {
+    if (length != rwSECTORSTRUCTSIZE + SectorArrayBytes(format, sets, numVertices, numPolygons)) {
         ReadError();
         return nullptr;
     }
@@ -275,26 +300,26 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     sector->tightBoundingBox.sup = {box[3], box[4], box[5]};
     RwLinkListInitialize(&sector->collAtomicsInWorldSector);
     RwLinkListInitialize(&sector->lightsInWorldSector);
-    if (!Native(world->flags)) {
+    if (!Native(format)) {
         const RwUInt32 v = numVertices;
         if (v > 0) {
             sector->vertices = static_cast<RwV3d *>(TakeArray(cursor, 12 * v));
             if (!RwWorldStreamReadReals(stream, &sector->vertices->x, 12 * v)) {
                 return nullptr;
             }
-            if (world->flags & rwGEOMETRYNORMALS) {
+            if (format & rwGEOMETRYNORMALS) {
                 sector->normals = static_cast<RwUInt32 *>(TakeArray(cursor, 4 * v));
                 if (!RwStreamReadExact(stream, sector->normals, 4 * v)) {
                     return nullptr;
                 }
             }
-            if (world->flags & rwGEOMETRYPRELIT) {
+            if (format & rwGEOMETRYPRELIT) {
                 sector->preLitLum = static_cast<RwRGBA *>(TakeArray(cursor, 4 * v));
                 if (!RwStreamReadExact(stream, sector->preLitLum, 4 * v)) {
                     return nullptr;
                 }
             }
-            for (RwInt32 i = 0; i < world->numTexCoordSets; ++i) {
+            for (RwInt32 i = 0; i < sets; ++i) {
                 sector->texCoords[i] = static_cast<RwTexCoords *>(TakeArray(cursor, 8 * v));
                 if (!RwWorldStreamReadReals(stream, reinterpret_cast<RwReal *>(sector->texCoords[i]), 8 * v)) {
                     return nullptr;
@@ -342,10 +367,10 @@ static RwSector *RwAtomicSectorStreamRead(RwStream *stream, BlockCursor *cursor,
     if (rights->pluginID) {
         RwPluginRegistryInvokeRights(RwWorldSectorGetPluginRegistry(), rights->pluginID, sector, rights->data);
     }
-    return reinterpret_cast<RwSector *>(sector);
+    return sector;
 }
 
-static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, RwWorld *world)
+RwPlaneSector *RwPlaneSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world, RwUInt32 format)
 {
     RwUInt8 body[rwPLANESTRUCTSIZE];
     if (!ReadStruct(stream, body, sizeof body, nullptr)) {
@@ -353,7 +378,9 @@ static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, 
     }
     const RwInt32 type = ReadI32(body);
     const RwReal values[3] = {ReadF32(body + 4), ReadF32(body + 16), ReadF32(body + 20)};
-    if (!RwStreamRealsFinite(values, 3)) {
+    // The extents count only in worlds that have them.
+    const bool extents = (format & rwWORLDFORMATEXTENTS) != 0;
+    if (!RwStreamRealsFinite(values, extents ? 3 : 1)) {
         return nullptr;
     }
     // The walks keep one pending child per level: deeper trees are refused.
@@ -365,28 +392,28 @@ static RwSector *RwPlaneSectorStreamRead(RwStream *stream, BlockCursor *cursor, 
     RwPlaneSector *plane = static_cast<RwPlaneSector *>(Take(cursor, sizeof(RwPlaneSector)));
     plane->type = type;
     plane->value = values[0];
-    const bool extents = (world->flags & rwWORLDFORMATEXTENTS) != 0;
     plane->leftValue = extents ? values[1] : plane->value;
     plane->rightValue = extents ? values[2] : plane->value;
     ++cursor->depth;
-    plane->leftSubTree = ReadSector(stream, cursor, world, ReadU32(body + 8) == 1);
+    plane->leftSubTree = ReadSector(stream, cursor, world, format, ReadU32(body + 8) == 1);
     if (plane->leftSubTree) {
-        plane->rightSubTree = ReadSector(stream, cursor, world, ReadU32(body + 12) == 1);
+        plane->rightSubTree = ReadSector(stream, cursor, world, format, ReadU32(body + 12) == 1);
         if (!plane->rightSubTree) {
             ReleaseTree(plane->leftSubTree);
         }
     }
     --cursor->depth;
-    return plane->leftSubTree && plane->rightSubTree ? reinterpret_cast<RwSector *>(plane) : nullptr;
+    return plane->leftSubTree && plane->rightSubTree ? plane : nullptr;
 }
 
-static RwSector *ReadSector(RwStream *stream, BlockCursor *cursor, RwWorld *world, bool worldSector)
+static RwSector *ReadSector(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world, RwUInt32 format,
+                           bool worldSector)
 {
     if (!RwWorldStreamFindChecked(stream, worldSector ? rwID_ATOMICSECT : rwID_PLANESECT, nullptr, nullptr)) {
         return nullptr;
     }
-    return worldSector ? RwAtomicSectorStreamRead(stream, cursor, world)
-                       : RwPlaneSectorStreamRead(stream, cursor, world);
+    return worldSector ? reinterpret_cast<RwSector *>(RwAtomicSectorStreamRead(stream, cursor, world, format))
+                       : reinterpret_cast<RwSector *>(RwPlaneSectorStreamRead(stream, cursor, world, format));
 }
 
 // Unlinks and frees a world whose tree and plug-ins were released already.
@@ -458,7 +485,7 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
     world->currentClumpLink = &world->clumpList;
     RwWorldListAdd(world, static_cast<RwUInt32>(blockSize));
 
-    BlockCursor cursor = {reinterpret_cast<RwUInt8 *>(world) + RwWorldGetPluginRegistry()->sizeOfStruct,
+    RwWorldStreamCursor cursor = {reinterpret_cast<RwUInt8 *>(world) + RwWorldGetPluginRegistry()->sizeOfStruct,
                           reinterpret_cast<RwUInt8 *>(world) + (blockSize - arrays),
                           sectors, planes, vertices, polygons, 0};
     if (!RwWorldStreamFindChecked(stream, rwID_MATLIST, nullptr) ||
@@ -466,7 +493,7 @@ RwWorld *RwWorldStreamRead(RwStream *stream)
         FreeHalfRead(world);
         return nullptr;
     }
-    world->rootSector = ReadSector(stream, &cursor, world, ReadU32(body) == 1);
+    world->rootSector = ReadSector(stream, &cursor, world, format, ReadU32(body) == 1);
     if (!world->rootSector) {
         FreeHalfRead(world);
         return nullptr;

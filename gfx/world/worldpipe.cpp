@@ -111,6 +111,8 @@ void RwWorldPipelinesClose(void)
 {
     RwWorldSectorPipelineDestroyDefault();
     RwAtomicPipelineDestroyDefault();
+    // The spare slots hold nothing to destroy.
+    RwDoNothing();
 }
 
 RwBool RwWorldPipelineAttach(void)

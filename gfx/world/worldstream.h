@@ -6,6 +6,13 @@
 #include "gfx/core/modules.h"
 #include "gfx/core/stream.h"
 
+struct RwWorld;
+struct RwWorldSector;
+
+// The world a sector's plug-in data is streamed against: the one whose sector
+// is being read or written, else the world that holds the sector.
+const RwWorld *RwWorldSectorStreamWorld(const RwWorldSector *sector);
+
 // Finds the next chunk of the type; an absent one is a read error (E_RW_READ,
 // kept behind any error the search itself recorded, such as a bad version).
 inline RwBool RwWorldStreamFindChunk(RwStream *stream, RwUInt32 type, RwUInt32 *length)

@@ -22,18 +22,20 @@ const RwUInt16 *StripIndices(void)
     return indices;
 }
 
-void DrawStrip(RwInt32 count)
+// Texture coordinates go with the batch only when the brush has a texture.
+void DrawStrip(RwInt32 count, const Rw2dBrush *brush)
 {
     if (count >= 3)
-        Rw2dImDraw(rw2dGlobals.vertices, count, 4, StripIndices(), count);
+        Rw2dImDraw(rw2dGlobals.vertices, count, rwPRIMTYPETRISTRIP, StripIndices(), count,
+                   brush->texture ? RwUInt32{rwIM3D_VERTEXUV} : 0u);
 }
 
 // Draws a full batch; the next strip starts on its last two vertices. Batches
 // hold an even count, so the winding of the following triangles is unchanged.
-RwInt32 ContinueStrip(RwInt32 pending)
+RwInt32 ContinueStrip(RwInt32 pending, const Rw2dBrush *brush)
 {
-    Rw2dVertex *v = rw2dGlobals.vertices;
-    DrawStrip(pending);
+    RwIm3DVertex *v = rw2dGlobals.vertices;
+    DrawStrip(pending, brush);
     v[0] = v[pending - 2];
     v[1] = v[pending - 1];
     return 2;
@@ -45,13 +47,13 @@ RwReal Finite(RwReal v)
 }
 
 // Bilinear blend of the brush's two sides at (s, t): t = 0 gives side B.
-void FillVertex(Rw2dVertex *v, const Rw2dBrush *brush, const Rw2dSegment &p, RwReal inset, const Rw2dBBox &box,
+void FillVertex(RwIm3DVertex *v, const Rw2dBrush *brush, const Rw2dSegment &p, RwReal inset, const Rw2dBBox &box,
                 RwReal kx, RwReal ky)
 {
     const RwReal x = p.x - p.nx * inset, y = p.y - p.ny * inset;
     const RwReal s = Finite((x - box.minX) * kx), t = Finite((y - box.minY) * ky);
-    v->position = {x, y, rw2dGlobals.layerDepth};
-    v->normal = {0.0f, 0.0f, 0.0f};
+    v->objVertex = {x, y, rw2dGlobals.layerDepth};
+    v->objNormal = {0.0f, 0.0f, 0.0f};
     if (brush->flags & rw2DBRUSHGRADIENT) {
         RwRGBAReal a, b;
         Rw2dBrushSideColor(brush, TRUE, s, &a);
@@ -67,11 +69,11 @@ void FillVertex(Rw2dVertex *v, const Rw2dBrush *brush, const Rw2dSegment &p, RwR
     v->v = (va - vb) * t + vb;
 }
 
-void StrokeVertex(Rw2dVertex *v, const Rw2dBrush *brush, const Rw2dSegment &p, RwReal offset, RwBool sideA,
+void StrokeVertex(RwIm3DVertex *v, const Rw2dBrush *brush, const Rw2dSegment &p, RwReal offset, RwBool sideA,
                   RwReal s)
 {
-    v->position = {p.x + p.nx * offset, p.y + p.ny * offset, rw2dGlobals.layerDepth};
-    v->normal = {0.0f, 0.0f, 0.0f};
+    v->objVertex = {p.x + p.nx * offset, p.y + p.ny * offset, rw2dGlobals.layerDepth};
+    v->objNormal = {0.0f, 0.0f, 0.0f};
     if (brush->flags & rw2DBRUSHGRADIENT) {
         RwRGBAReal c;
         Rw2dBrushSideColor(brush, sideA, s, &c);
@@ -121,16 +123,16 @@ Rw2dPath *Rw2dPathFillSubPath(Rw2dPath *path, Rw2dBrush *brush)
     Rw2dSetTextureStates(brush->texture);
 
     // Zig-zag from both ends: last, first, second-to-last, second, ...
-    Rw2dVertex *v = rw2dGlobals.vertices;
+    RwIm3DVertex *v = rw2dGlobals.vertices;
     RwInt32 pending = 0;
     RwInt32 lo = 0, hi = n - 1;
     for (RwInt32 k = 0; lo <= hi; k++) {
         const RwInt32 i = (k & 1) ? lo++ : hi--;
         FillVertex(&v[pending++], brush, s[i], sub->inset, box, kx, ky);
         if (pending >= FillBatch && lo <= hi)
-            pending = ContinueStrip(pending);
+            pending = ContinueStrip(pending, brush);
     }
-    DrawStrip(pending);
+    DrawStrip(pending, brush);
     return path;
 }
 
@@ -159,16 +161,16 @@ Rw2dPath *Rw2dPathStroke(Rw2dPath *path, Rw2dBrush *brush)
             continue;
         const RwReal w = brush->halfWidth, inset = sub->inset;
         const RwReal total = s[n - 1].distance;
-        Rw2dVertex *v = rw2dGlobals.vertices;
+        RwIm3DVertex *v = rw2dGlobals.vertices;
         RwInt32 pending = 0;
         for (RwInt32 i = 0; i < n; i++) {
             const RwReal t = total > 0.0f ? Finite(s[i].distance / total) : 0.0f;
             StrokeVertex(&v[pending++], brush, s[i], -(inset + w), TRUE, t);
             StrokeVertex(&v[pending++], brush, s[i], w - inset, FALSE, t);
             if (pending >= StrokeBatch && i + 1 < n)
-                pending = ContinueStrip(pending);
+                pending = ContinueStrip(pending, brush);
         }
-        DrawStrip(pending);
+        DrawStrip(pending, brush);
     }
     return path;
 }

@@ -155,10 +155,12 @@ static RwBool PushGlyphSpace(const Rw2dFont *font, RwReal height, const RwV2d *a
     return TRUE;
 }
 
+// Glyph quads always carry texture coordinates and are not clipped.
 static void DrawQuads(RwInt32 quads)
 {
     if (quads > 0)
-        Rw2dImDraw(rw2dGlobals.vertices, 4 * quads, 3, rw2dGlobals.quadIndices, 6 * quads);
+        Rw2dImDraw(rw2dGlobals.vertices, 4 * quads, rwPRIMTYPETRILIST, rw2dGlobals.quadIndices, 6 * quads,
+                   rwIM3D_VERTEXUV | rwIM3D_NOCLIP);
 }
 
 Rw2dFont *Rw2dFontShowBitmap(Rw2dFont *font, const RwChar *string, RwReal height, RwV2d *anchor, Rw2dBrush *brush)
@@ -186,14 +188,14 @@ Rw2dFont *Rw2dFontShowBitmap(Rw2dFont *font, const RwChar *string, RwReal height
         }
         const RwReal a = g->advance;
         const RwReal s0 = total > 0.0f ? pen / total : 0.0f, s1 = total > 0.0f ? (pen + a) / total : 0.0f;
-        Rw2dVertex *v = &rw2dGlobals.vertices[4 * quads];
+        RwIm3DVertex *v = &rw2dGlobals.vertices[4 * quads];
         const RwReal xs[4] = {pen, pen, pen + a, pen + a};
         const RwReal ys[4] = {0.0f, 1.0f, 0.0f, 1.0f};
         const RwReal us[4] = {g->uLeft, g->uLeft, g->uRight, g->uRight};
         const RwReal vs[4] = {g->vBottom, g->vTop, g->vBottom, g->vTop};
         for (int k = 0; k < 4; k++) {
-            v[k].position = {xs[k], ys[k], z};
-            v[k].normal = {0.0f, 0.0f, 0.0f};
+            v[k].objVertex = {xs[k], ys[k], z};
+            v[k].objNormal = {0.0f, 0.0f, 0.0f};
             v[k].u = us[k];
             v[k].v = vs[k];
             if (brush->flags & rw2DBRUSHGRADIENT) {

@@ -1,20 +1,12 @@
 // Module state shared by the 2D toolkit's files, and its vertex batches.
 #pragma once
 
+#include "gfx/core/im3d.h"
 #include "gfx/core/memory.h"
 #include "toolkit2d.h"
 
 struct RwFreeList;
 struct RwTextureDictionary;
-
-// A toolkit vertex: 2D position at the layer depth, normal, ARGB colour, UV.
-struct Rw2dVertex {
-    RwV3d position;
-    RwV3d normal;
-    RwUInt32 color;
-    RwReal u, v;
-};
-static_assert(sizeof(Rw2dVertex) == 36, "toolkit vertex is 36 bytes");
 
 enum : RwInt32 {
     rw2DVERTEXBUFFER = 256,
@@ -47,7 +39,7 @@ struct Rw2dGlobals {
 
     RwFreeList *objectList, *brushList, *pathList, *fontList, *fontCacheList, *string8List, *string20List;
     Rw2dPath *scratch;
-    Rw2dVertex vertices[rw2DVERTEXBUFFER];
+    RwIm3DVertex vertices[rw2DVERTEXBUFFER];   // 2D positions at the layer depth
 
     RwChar *searchPath;
     RwTextureDictionary *fontDict;
@@ -117,7 +109,7 @@ void Rw2dBrushSideColor(const Rw2dBrush *brush, RwBool sideA, RwReal s, RwRGBARe
 // Sets the texture render states of the brush (or none).
 void Rw2dSetTextureStates(RwTexture *texture);
 
-// Draws toolkit vertices in the current transformation through the device's
-// immediate 2D entry points.
-RwBool Rw2dImDraw(const Rw2dVertex *vertices, RwInt32 count, RwInt32 primType, const RwUInt16 *indices,
-                  RwInt32 numIndices);
+// Draws one batch of toolkit vertices in the current transformation through
+// the library's immediate mode (rwIM3D_ flags), which clips it to the camera.
+RwBool Rw2dImDraw(RwIm3DVertex *vertices, RwInt32 count, RwPrimitiveType primType, const RwUInt16 *indices,
+                  RwInt32 numIndices, RwUInt32 flags);

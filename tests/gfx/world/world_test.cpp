@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "gfx/core/camera.h"
@@ -190,6 +191,49 @@ TEST_F(World, WriteReadRoundTrip)
     EXPECT_EQ(first, WrittenWith(write));
     EXPECT_EQ(0, Leaf(w, 0)->polygons[0].matIndex);
     EXPECT_FLOAT_EQ(-1.0f, reinterpret_cast<RwPlaneSector *>(w->rootSector)->rightValue);
+    RwWorldDestroy(w);
+}
+
+// A plane sector and a world sector streamed alone through their entry points:
+// the bytes the world writer gives them, read back into a block of the caller's.
+TEST_F(World, SectorsStreamAloneThroughTheirEntryPoints)
+{
+    Bytes bytes = TwoSectorWorld();
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    const RwPlaneSector *root = reinterpret_cast<RwPlaneSector *>(w->rootSector);
+    const Bytes whole = WrittenWith([&](RwStream *out) { return RwWorldStreamWrite(w, out); });
+    Bytes plane = WrittenWith([&](RwStream *out) { return RwPlaneSectorStreamWrite(root, w, out); });
+    Bytes leaf = WrittenWith([&](RwStream *out) { return RwAtomicSectorStreamWrite(Leaf(w, 0), w, out); });
+    EXPECT_NE(whole.end(), std::search(whole.begin(), whole.end(), plane.begin(), plane.end()));
+    EXPECT_NE(plane.end(), std::search(plane.begin(), plane.end(), leaf.begin(), leaf.end()));
+
+    // Records from the block's start, arrays from its middle; totals as the world's.
+    std::vector<RwUInt8> block(8192);
+    RwWorldStreamCursor cursor = {block.data(), block.data() + 4096, 2, 1, 3, 1, 0};
+    RwPlaneSector *back = ReadChunkWith(plane, 0x0A, [&](RwStream *in) {
+        return RwPlaneSectorStreamRead(in, &cursor, w, w->flags);
+    });
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(0, cursor.worldSectors + cursor.planeSectors + cursor.vertices + cursor.polygons);
+    EXPECT_EQ(plane, WrittenWith([&](RwStream *out) { return RwPlaneSectorStreamWrite(back, w, out); }));
+
+    // A world sector alone; one whose counts exceed the totals left is refused.
+    cursor = {block.data() + 2048, block.data() + 6144, 1, 0, 3, 1, 0};
+    RwWorldSector *one = ReadChunkWith(leaf, 0x09, [&](RwStream *in) {
+        return RwAtomicSectorStreamRead(in, &cursor, w, w->flags);
+    });
+    ASSERT_NE(nullptr, one);
+    EXPECT_EQ(leaf, WrittenWith([&](RwStream *out) { return RwAtomicSectorStreamWrite(one, w, out); }));
+    cursor = {block.data() + 3072, block.data() + 7168, 1, 0, 2, 1, 0};
+    EXPECT_EQ(nullptr, ReadChunkWith(leaf, 0x09, [&](RwStream *in) {
+        return RwAtomicSectorStreamRead(in, &cursor, w, w->flags);
+    }));
+    EXPECT_EQ(static_cast<RwUInt32>(E_RW_READ), TakeErrorCode());
+
+    for (RwSector *s : {back->leftSubTree, back->rightSubTree, reinterpret_cast<RwSector *>(one)}) {
+        RwWorldSectorRelease(reinterpret_cast<RwWorldSector *>(s));
+    }
     RwWorldDestroy(w);
 }
 
@@ -449,6 +493,32 @@ TEST_F(Membership, TiesDrawingOnceAndLeaving)
     EXPECT_EQ(nullptr, RwAtomicGetWorld(straddling));
     EXPECT_EQ(nullptr, RwWorldRemoveClump(world, clump));
     EXPECT_EQ(4u, TakeErrorCode());
+}
+
+TEST_F(Membership, SectorRenderRunsTheCurrentWorldsCallbackAlone)
+{
+    AddAtomic(0.0f)->renderCallBack = CountDraw;   // tied to both sectors
+    ASSERT_EQ(world, RwWorldAddClump(world, clump));
+    RwFrameSyncDirtyList();
+    static std::vector<RwWorldSector *> seen;
+    static bool fail;
+    seen.clear();
+    RwWorldSetSectorRenderCallBack(world, [](RwWorldSector *s) {
+        seen.push_back(s);
+        return fail ? nullptr : s;
+    });
+    drawn = 0;
+    RwWorldSector *left = Leaf(world, 0), *right = Leaf(world, 1);
+    EXPECT_EQ(nullptr, RwWorldSectorRender(left)) << "no world is current";
+    RwCameraBeginUpdate(camera);
+    fail = false;
+    EXPECT_EQ(left, RwWorldSectorRender(left));
+    EXPECT_EQ(right, RwWorldSectorRender(right));
+    fail = true;
+    EXPECT_EQ(nullptr, RwWorldSectorRender(left));
+    RwCameraEndUpdate(camera);
+    EXPECT_EQ((std::vector<RwWorldSector *>{left, right, left}), seen);
+    EXPECT_EQ(0, drawn) << "the sectors' atomics are not drawn";
 }
 
 TEST_F(Membership, LightsJoinTheirListsAndLeaveOnce)

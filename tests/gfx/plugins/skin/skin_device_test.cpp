@@ -5,6 +5,8 @@
 #include <d3dx9math.h>
 
 #include "gfx/d3d9/d3d9testlights.h"
+#include "gfx/d3d9/d3d9allinone.h"
+#include "gfx/d3d9/d3d9decltype.h"
 #include "gfx/d3d9/d3d9lights.h"
 #include "gfx/d3d9/d3d9skinblend.h"
 #include "gfx/d3d9/d3d9skinpipe.h"
@@ -59,6 +61,9 @@ struct Tube {
                 geometry->morphTarget[0].normals[v] = {std::cos(a), 0, std::sin(a)};
                 if (geometry->preLitLum) {
                     geometry->preLitLum[v] = {255, 255, 255, 255};
+                }
+                if (geometry->texCoords[0]) {
+                    geometry->texCoords[0][v] = {RwReal(s) / kSegments, y / kLength};
                 }
                 Bind(skin, v, y / seg, weights);
             }
@@ -351,6 +356,50 @@ TEST_F(SkinDevice, ClumpReadFromItsStreamDrawsItsPlayedHierarchyByBothPaths)
     const POINT unbent = Project(MakeV3(RefTransformPoint({0, kLength, 0}, rootWorld)));
     EXPECT_FALSE(LitNear(drawn, unbent)) << "drawn in the bind pose";
     RwClumpDestroy(clump);
+}
+
+// A geometry that asks for tangents gets them in the shader layout: unit
+// vectors along the texture's u direction, around the tube.
+TEST_F(SkinDevice, ShaderLayoutCarriesTheTangentsTheGeometryAsksFor)
+{
+    Tube tube(8, 2, rwGEOMETRYPRELIT | rwGEOMETRYTEXTURED);
+    RwD3D9GeometrySetInstanceFlags(tube.geometry,
+                                   RwD3D9GeometryGetInstanceFlags(tube.geometry) | rwD3D9INSTANCETANGENTS);
+    RwAtomic *a = Atomic(tube, {0, 0, 0});
+    Draw({a});
+    ASSERT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(a));
+    const RwD3D9InstanceHeader *header =
+        static_cast<const RwD3D9InstanceHeader *>(RwResourceEntryData(tube.geometry->repEntry));
+    D3DVERTEXELEMENT9 e[MAXD3DDECLLENGTH];
+    UINT n = 0;
+    static_cast<IDirect3DVertexDeclaration9 *>(header->vertexDeclaration)->GetDeclaration(e, &n);
+    const D3DVERTEXELEMENT9 *tangent = nullptr, *normal = nullptr;
+    for (UINT i = 0; i < n; ++i) {
+        tangent = e[i].Usage == D3DDECLUSAGE_TANGENT ? &e[i] : tangent;
+        normal = e[i].Usage == D3DDECLUSAGE_NORMAL ? &e[i] : normal;
+    }
+    ASSERT_NE(nullptr, tangent);
+    ASSERT_NE(nullptr, normal);
+    const RwD3D9VertexStream &s = header->vertexStream[0];
+    void *data = nullptr;
+    ASSERT_TRUE(SUCCEEDED(static_cast<IDirect3DVertexBuffer9 *>(s.vertexBuffer)
+                              ->Lock(s.offset, s.stride * header->totalNumVertex, &data, D3DLOCK_READONLY)));
+    // Away from the seam, where u wraps from 1 back to 0, and from the end rings.
+    for (int r : {45, 90, 135}) {
+        for (int k = 2; k <= 5; ++k) {
+            const RwUInt8 *v = static_cast<const RwUInt8 *>(data) + (r * kSegments + k) * s.stride;
+            RwV3d t, nrm;
+            RwD3D9DeclTypeReadV3d(tangent->Type, v + tangent->Offset, &t);
+            RwD3D9DeclTypeReadV3d(normal->Type, v + normal->Offset, &nrm);
+            const RwReal angle = 6.2831853f * k / kSegments;
+            EXPECT_NEAR(1.0f, t.x * t.x + t.y * t.y + t.z * t.z, 0.02f) << r << "," << k;
+            EXPECT_NEAR(0.0f, t.x * nrm.x + t.y * nrm.y + t.z * nrm.z, 0.02f) << r << "," << k;
+            EXPECT_GT(-t.x * std::sin(angle) + t.z * std::cos(angle), 0.95f) << r << "," << k;
+        }
+    }
+    static_cast<IDirect3DVertexBuffer9 *>(s.vertexBuffer)->Unlock();
+    ExpectPathsAgree(a, rwD3D9SKINLAYOUTSHADER, TipWorld(tube, a));
+    Destroy(a);
 }
 
 TEST_F(SkinDevice, OverEightyOneBonesGoToDynamicBuffersAndSurviveAReset)

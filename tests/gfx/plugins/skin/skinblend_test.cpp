@@ -125,7 +125,8 @@ TEST(SkinLayout, DeclarationsFollowTheDeclarationCaps)
         RwD3D9SkinCaps caps = {TRUE, TRUE, 256, 81, c.declTypes};
         D3DVERTEXELEMENT9 e[16];
         RwUInt32 stride = 0;
-        const RwUInt32 n = RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTSHADER, 0x1A, 1, tex, c.weights, &caps, &stride);
+        const RwUInt32 n =
+            RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTSHADER, 0x1A, FALSE, 1, tex, c.weights, &caps, &stride);
         ASSERT_EQ(6u, n) << c.declTypes << " " << c.weights;
         EXPECT_EQ(D3DDECLUSAGE_NORMAL, e[1].Usage);
         EXPECT_EQ(c.normalType, e[1].Type);
@@ -134,16 +135,25 @@ TEST(SkinLayout, DeclarationsFollowTheDeclarationCaps)
         EXPECT_EQ(c.indexType, e[5].Type) << c.declTypes << " " << c.weights;
         EXPECT_EQ(0xFF, e[6].Stream);
         EXPECT_EQ(e[5].Offset + RwD3D9DeclTypeGetSize(e[5].Type), stride);
-        // The processor layout: floats only, no weights or indices.
-        EXPECT_EQ(4u, RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTPROCESSOR, 0x1A, 1, tex, c.weights, &caps, &stride));
+        // Asked for, a tangent follows the normal in the normal's type.
+        const RwUInt32 plain = stride;
+        ASSERT_EQ(7u, RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTSHADER, 0x1A, TRUE, 1, tex, c.weights, &caps,
+                                                 &stride));
+        EXPECT_EQ(D3DDECLUSAGE_TANGENT, e[2].Usage);
+        EXPECT_EQ(c.normalType, e[2].Type);
+        EXPECT_EQ(e[1].Offset + RwD3D9DeclTypeGetSize(c.normalType), e[2].Offset);
+        EXPECT_EQ(plain + RwD3D9DeclTypeGetSize(c.normalType), stride);
+        // The processor layout: floats only, no weights, indices or tangents.
+        EXPECT_EQ(4u, RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTPROCESSOR, 0x1A, TRUE, 1, tex, c.weights, &caps,
+                                                 &stride));
         EXPECT_EQ(D3DDECLTYPE_FLOAT3, e[1].Type);
         EXPECT_EQ(36u, stride);
     }
-    // One weight: indices only.
+    // One weight: indices only; without texture coordinates there are no tangents.
     RwD3D9SkinCaps caps = {TRUE, TRUE, 256, 81, 0x30F};
     D3DVERTEXELEMENT9 e[16];
     RwUInt32 stride = 0;
-    ASSERT_EQ(2u, RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTSHADER, 0x02, 0, nullptr, 1, &caps, &stride));
+    ASSERT_EQ(2u, RwD3D9SkinBuildDeclaration(e, rwD3D9SKINLAYOUTSHADER, 0x02, TRUE, 0, nullptr, 1, &caps, &stride));
     EXPECT_EQ(D3DDECLUSAGE_BLENDINDICES, e[1].Usage);
     EXPECT_EQ(16u, stride);
 }

@@ -10,6 +10,7 @@
 #include "gfx/core/win32filesys.h"
 #include "gfx/d3d9/d3d9im2d.h"
 #include "gfx/d3d9/d3d9renderstate.h"
+#include "gfx/d3d9/d3d9state.h"
 #include "gfx/d3d9/d3d9testcamera.h"
 #include "gfx/plugins/toolkit2d/font2d.h"
 
@@ -124,6 +125,49 @@ TEST_F(Toolkit2dDevice, StrokeIsTwiceTheHalfWidth)
     for (int dy : {-8, 8})
         EXPECT_TRUE(NearColour(At(200, 400 + dy), 0)) << dy;
     EXPECT_TRUE(NearColour(At(96, 400), 0));
+    Rw2dPathDestroy(path);
+    Rw2dBrushDestroy(brush);
+}
+
+TEST_F(Toolkit2dDevice, PathCrossingTheNearPlaneIsClipped)
+{
+    // A transformation that tilts the layer: depth 3 - x / 250 runs from 2.6 at
+    // x = 100 through the near plane (0.5) at x = 625 to behind the camera at
+    // x = 900. A point of depth z shows at 512 + (x - 512) / z.
+    RwMatrix tilt;
+    RwMatrixSetIdentity(&tilt);
+    tilt.right.z = -1.0f / 250.0f;
+    tilt.pos.z = 2.0f;
+    RwMatrixMarkChanged(&tilt);
+    Rw2dBrush *brush = Solid(255, 0, 0);
+    Rw2dPath *path = Rw2dPathUnlock(Rw2dPathRect(Rw2dPathCreate(), 100, 300, 800, 200));
+    DWORD clipping = FALSE;
+    D3DMATRIX world = {};
+    RwMatrix deviceToWorld;
+    Frame([&] {
+        ASSERT_TRUE(Rw2dCTMPushSet(&tilt));
+        RwD3D9SetRenderState(D3DRS_CLIPPING, FALSE);
+        Rw2dPathFill(path, brush);
+        RwD3D9GetRenderState(D3DRS_CLIPPING, &clipping);
+        RwD3D9GetTransform(D3DTS_WORLD, &world);
+        RwMatrixCopy(&deviceToWorld, Rw2dDeviceGetTransform());
+        Rw2dCTMPop();
+    });
+    // This platform also clips screen-space vertices by their depth, so the
+    // pixels alone do not tell: the layer went through the 3D transform with
+    // clipping on.
+    EXPECT_TRUE(clipping);
+    EXPECT_FLOAT_EQ(deviceToWorld.right.z, world._13);
+    EXPECT_FLOAT_EQ(deviceToWorld.pos.x, world._41);
+    EXPECT_FLOAT_EQ(deviceToWorld.pos.z, world._43);
+    // Drawn from x = 100 (pixel 354) up to the near plane (pixel 738); nothing
+    // of the part behind it, nor of what lies behind the camera.
+    for (int x : {400, 500, 600, 700})
+        EXPECT_TRUE(NearColour(At(x, 384), 0xFF0000)) << x << " " << std::hex << At(x, 384);
+    for (int x : {20, 200, 340, 760, 850, 1000})
+        EXPECT_TRUE(NearColour(At(x, 384), 0)) << x << " " << std::hex << At(x, 384);
+    for (int y : {100, 180, 600, 700})
+        EXPECT_TRUE(NearColour(At(200, y), 0)) << y << " " << std::hex << At(200, y);
     Rw2dPathDestroy(path);
     Rw2dBrushDestroy(brush);
 }

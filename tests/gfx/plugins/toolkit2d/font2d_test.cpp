@@ -106,6 +106,7 @@ TEST_F(Fonts, Metrics1GlyphsFromTheSecondDirectoryOfThePath)
     EXPECT_NEAR(anchor.x, 100 + 20 * 1.5f, 1e-3f);
     ASSERT_EQ(Batches.size(), 1u);
     ASSERT_EQ(Batches[0].size(), 12u);
+    EXPECT_EQ(BatchFlags[0] & (rwIM3D_VERTEXUV | rwIM3D_NOCLIP), RwUInt32{rwIM3D_VERTEXUV | rwIM3D_NOCLIP});
     const Recorded &topLeftOfA = Batches[0][5];   // quad indices 0, 2, 3, 0, 3, 1
     EXPECT_NEAR(topLeftOfA.x, 100, 1e-2f);
     EXPECT_NEAR(topLeftOfA.y, 480 - (50 - 4 + 20), 1e-2f) << "baseline 0.2 of 20 pixels below the pen";

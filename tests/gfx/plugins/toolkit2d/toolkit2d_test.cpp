@@ -138,6 +138,7 @@ TEST_F(Toolkit, FillPutsUVsAndColoursOnTheRightCorners)
     Rw2dObjectSetColorMultiplier(shape, &half);
     Rw2dShapeRender(shape);
     ASSERT_EQ(Batches.size(), 1u);
+    EXPECT_EQ(BatchFlags[0] & (rwIM3D_VERTEXUV | rwIM3D_NOCLIP), 0u) << "no texture, clipped";
     for (const Recorded &v : Batches[0]) {
         // Screen y grows downward: 2D y = 50 is screen row 430.
         EXPECT_NEAR(v.v, v.y < 440 ? 0.0f : 1.0f, 1e-6f) << v.y;
