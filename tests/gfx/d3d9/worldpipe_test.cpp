@@ -11,6 +11,7 @@
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldpipe.h"
+#include "d3d9failnextlock.h"
 #include "d3d9groundworld.h"
 #include "support/stream_bytes.h"
 
@@ -20,9 +21,11 @@ int earlierRestores = 0;
 
 class WorldPipelines : public CameraDevice {
 protected:
-    static void SetUpTestSuite()
+    static void SetUpTestSuite() { Start(0x400000); }
+
+    static void Start(RwUInt32 arenaSize)
     {
-        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, arenaSize));
         RwD3D9SetDeviceRestoreCallback([] { ++earlierRestores; });
         ASSERT_TRUE(RwWorldPluginAttach());
         CameraDevice::SetUpTestSuite();
@@ -57,6 +60,7 @@ protected:
         RwWorldDestroy(world);
         RwTextureDestroy(groundTexture);
         RwTextureDestroy(cardTexture);
+        cardTexture = nullptr;
         CameraDevice::TearDown();
     }
 
@@ -99,7 +103,8 @@ protected:
             }
         }
         RwMaterial *material = RwMaterialCreate();
-        cardTexture = Texture({255, 255, 0, 255});
+        if (!cardTexture)
+            cardTexture = Texture({255, 255, 0, 255});
         RwMaterialSetTexture(material, cardTexture);
         for (int t = 0; t < 4; t++) {
             const RwUInt16 b = static_cast<RwUInt16>((t / 2) * 4);
@@ -351,6 +356,82 @@ TEST_F(WorldPipelines, NativeDataRoundTripsAndDraws)
     Render();
     EXPECT_TRUE(NearColour(ReadPixel(512, 700), 0x0000FF, 8));
     world->flags &= ~rwGEOMETRYNATIVE;
+}
+
+const RwD3D9InstanceHeader *HeaderOf(const RwResourceEntry *entry)
+{
+    return static_cast<const RwD3D9InstanceHeader *>(RwResourceEntryData(const_cast<RwResourceEntry *>(entry)));
+}
+
+// A rewrite whose dynamic stream cannot be locked (its contents are gone
+// after a failed discard) is not drawn: the instance is freed and the next
+// render builds it again from the geometry as it now stands.
+TEST_F(WorldPipelines, AStreamThatCannotBeLockedIsBuiltAgainOnTheNextRender)
+{
+    RwGeometry *g = atomic->geometry;
+    RwD3D9GeometrySetInstanceFlags(g, rwGEOMETRYLOCKVERTICES);
+    Render();
+    ASSERT_NE(g->repEntry, nullptr);
+    IDirect3DVertexBuffer9 *dynamic =
+        static_cast<IDirect3DVertexBuffer9 *>(HeaderOf(g->repEntry)->vertexStream[0].vertexBuffer);
+    ASSERT_NE(dynamic, nullptr);
+    RwGeometryLock(g, rwGEOMETRYLOCKVERTICES);
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int v = 0; v < 4; v++) {
+        m->verts[v].y += 2.0f;
+    }
+    RwGeometryUnlock(g);
+
+    FailNextLock(dynamic);
+    Render();
+    EXPECT_TRUE(LockFailed(dynamic));
+    EXPECT_EQ(g->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+    Render();
+    EXPECT_NE(g->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+}
+
+// Instances outside an arena are plain blocks of the engine's allocator, so
+// the test memory sees every write into one that was freed.
+class WorldPipelinesWithoutArena : public WorldPipelines {
+protected:
+    static void SetUpTestSuite() { Start(0); }
+};
+
+// A card destroyed while the device is lost gives its dynamic buffer back
+// and leaves the restore list: the restore neither refills its freed stream
+// record nor marks its freed geometry, and refills the card that remains.
+TEST_F(WorldPipelinesWithoutArena, ObjectsDestroyedWhileTheDeviceIsLostGiveTheirBuffersBack)
+{
+    RwAtomic *kept = atomic;
+    RwD3D9GeometrySetInstanceFlags(kept->geometry, rwGEOMETRYLOCKVERTICES);
+    RwClump *doomed = Card();
+    RwD3D9GeometrySetInstanceFlags(atomic->geometry, rwGEOMETRYLOCKVERTICES);
+    RwWorldAddClump(world, doomed);
+    RwFrameSyncDirtyList();
+    Render();
+    ASSERT_NE(kept->geometry->repEntry, nullptr);
+    ASSERT_NE(atomic->geometry->repEntry, nullptr);
+    const RwD3D9InstanceHeader *h = HeaderOf(kept->geometry->repEntry);
+    ASSERT_EQ(0, h->vertexStream[0].managed);
+
+    rwTestMemory.quarantine = true;
+    ASSERT_TRUE(RwD3D9ReleaseDeviceResources());
+    EXPECT_EQ(h->vertexStream[0].vertexBuffer, nullptr);
+    RwWorldRemoveClump(world, doomed);
+    RwClumpDestroy(doomed);
+    ASSERT_EQ(D3D_OK, real->Reset(&rwD3D9Driver.present));
+    ASSERT_TRUE(RwD3D9RestoreDeviceResources());
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine());
+    EXPECT_NE(h->vertexStream[0].vertexBuffer, nullptr);
+    EXPECT_EQ(rwGEOMETRYLOCKALL, kept->geometry->lockedSinceLastInst);
+    atomic = kept;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
 }
 
 }  // namespace
