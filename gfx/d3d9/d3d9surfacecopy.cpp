@@ -41,14 +41,14 @@ static void Layout(D3DFORMAT format, LONG w, LONG h, RwUInt32 *bytes, RwUInt32 *
 
 // Row by row between two lockable surfaces of one format; D3DX converts
 // between formats.
-static RwBool CopyLocked(IDirect3DSurface9 *from, const RECT &rect, const D3DSURFACE_DESC &fromDesc,
-                         IDirect3DSurface9 *to, const RECT &toRect, const D3DSURFACE_DESC &toDesc)
+static RwBool CopyLocked(IDirect3DSurface9 *from, const RECT &rect, D3DFORMAT fromFormat, IDirect3DSurface9 *to,
+                         const RECT &toRect, D3DFORMAT toFormat)
 {
-    if (fromDesc.Format != toDesc.Format) {
+    if (fromFormat != toFormat) {
         return SUCCEEDED(D3DXLoadSurfaceFromSurface(to, nullptr, &toRect, from, nullptr, &rect, D3DX_FILTER_NONE, 0));
     }
     RwUInt32 bytes = 0, rows = 0;
-    Layout(fromDesc.Format, rect.right - rect.left, rect.bottom - rect.top, &bytes, &rows);
+    Layout(fromFormat, rect.right - rect.left, rect.bottom - rect.top, &bytes, &rows);
     D3DLOCKED_RECT src, dst;
     if (bytes == 0 || FAILED(from->LockRect(&src, &rect, D3DLOCK_READONLY))) {
         return FALSE;
@@ -86,7 +86,11 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
     if (!Inside(*rect, fromDesc) || !Inside(toRect, toDesc)) {
         return FALSE;
     }
-    // A surface locks once at a time: a copy within one goes through system memory.
+    if (Lockable(fromDesc) && from != to) {
+        return CopyLocked(from, *rect, fromDesc.Format, to, toRect, toDesc.Format);
+    }
+    // A render target is read into system memory whole; a surface locks once
+    // at a time, so a copy within one goes through system memory too.
     IDirect3DSurface9 *staging = nullptr;
     RECT stagingRect = *rect;
     if (IsRenderTarget(fromDesc)) {
@@ -95,25 +99,19 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
             staging->Release();
             staging = nullptr;
         }
-    } else if (Lockable(fromDesc) && from == to) {
+    } else if (Lockable(fromDesc)) {
         stagingRect = {0, 0, rect->right - rect->left, rect->bottom - rect->top};
         staging = SystemSurface(static_cast<UINT>(stagingRect.right), static_cast<UINT>(stagingRect.bottom),
                                 fromDesc.Format);
-        D3DSURFACE_DESC stagingDesc;
-        if (staging && (FAILED(staging->GetDesc(&stagingDesc)) ||
-                        !CopyLocked(from, *rect, fromDesc, staging, stagingRect, stagingDesc))) {
+        if (staging && !CopyLocked(from, *rect, fromDesc.Format, staging, stagingRect, fromDesc.Format)) {
             staging->Release();
             staging = nullptr;
         }
-    } else if (Lockable(fromDesc)) {
-        return CopyLocked(from, *rect, fromDesc, to, toRect, toDesc);
     }
     if (!staging) {
         return FALSE;
     }
-    D3DSURFACE_DESC stagingDesc;
-    const RwBool ok = SUCCEEDED(staging->GetDesc(&stagingDesc)) &&
-                      CopyLocked(staging, stagingRect, stagingDesc, to, toRect, toDesc);
+    const RwBool ok = CopyLocked(staging, stagingRect, fromDesc.Format, to, toRect, toDesc.Format);
     staging->Release();
     return ok;
 }

@@ -228,6 +228,24 @@ TEST_F(RasterRender, EveryCopyAndQuadPairingLandsItsPixels)
             }
         }
     }
+
+    // A part of a texture copied within that texture.
+    RwRaster *texture = Make(rwRASTERTYPETEXTURE, 16, background);
+    RwRaster *corner = RwRasterCreate(0, 0, 0, rwRASTERTYPETEXTURE | rwRASTERDONTALLOCATE);
+    const RwRect cornerRect = {0, 0, 4, 4};
+    ASSERT_NE(RwRasterMakeSubRaster(corner, texture, &cornerRect), nullptr);
+    ASSERT_TRUE(RwRasterPushContext(corner));
+    RwRasterClear(static_cast<RwInt32>(0xFF000000 | source));
+    RwRasterPopContext();
+    ASSERT_TRUE(RwRasterPushContext(texture));
+    EXPECT_NE(RwRasterRender(corner, 8, 8), nullptr);
+    RwRasterPopContext();
+    EXPECT_EQ(Pixel(texture, 8, 8), source);
+    EXPECT_EQ(Pixel(texture, 11, 11), source);
+    EXPECT_EQ(Pixel(texture, 7, 7), background);
+    EXPECT_EQ(Pixel(texture, 12, 12), background);
+    RwRasterDestroy(corner);
+    RwRasterDestroy(texture);
 }
 
 // A cleared z-buffer holds depth 1.0 over its rectangle: a quad at depth 0.5
