@@ -220,15 +220,21 @@ RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, Rw
 // ---------------------------------------------------------------------------
 // Instance data release
 
+// A dynamic stream keeps its record while a device reset has released its
+// buffer; it is known by its stride then.
+static bool HasDynamicBuffer(const RwD3D9VertexStream &stream)
+{
+    return !stream.managed && (stream.vertexBuffer || stream.stride);
+}
+
 void RwD3D9VertexStreamRelease(RwD3D9VertexStream *stream, RwUInt32 numVertices)
 {
-    if (stream->vertexBuffer) {
-        if (stream->managed) {
-            RwD3D9DestroyVertexBuffer(stream->stride, stream->stride * numVertices, stream->vertexBuffer,
-                                      stream->offset);
-        } else if (stream->offset == 0 && !stream->dynamicLock) {
-            RwD3D9DynamicVertexBufferDestroy(stream->vertexBuffer);
-        }
+    if (stream->managed && stream->vertexBuffer) {
+        RwD3D9DestroyVertexBuffer(stream->stride, stream->stride * numVertices, stream->vertexBuffer, stream->offset);
+    } else if (HasDynamicBuffer(*stream) && stream->offset == 0 && !stream->dynamicLock) {
+        // By the variable, not the buffer: the manager refills the variable
+        // after a reset and must not once the stream is gone.
+        RwD3D9DynamicVertexBufferDestroyOwned(&stream->vertexBuffer);
     }
     std::memset(stream, 0, sizeof *stream);
 }
@@ -243,8 +249,7 @@ void RwD3D9InstanceDataDestroy(RwResourceEntry *entry)
     } else if (ownerType == rwD3D9OBJECTATOMIC) {
         geometry = static_cast<RwAtomic *>(entry->owner)->geometry;
     }
-    if (geometry && ((header->vertexStream[0].vertexBuffer && !header->vertexStream[0].managed) ||
-                     (header->vertexStream[1].vertexBuffer && !header->vertexStream[1].managed))) {
+    if (geometry && (HasDynamicBuffer(header->vertexStream[0]) || HasDynamicBuffer(header->vertexStream[1]))) {
         RwGeometryRemoveFromRestoreList(geometry);
     }
     if (header->indexBuffer) {

@@ -96,7 +96,12 @@ static RwBool WriteTangents(RwUInt8 *base, const D3DVERTEXELEMENT9 *e, RwUInt32 
 static RwBool LockRange(void *buffer, RwUInt32 offset, RwUInt32 size, DWORD flags, RwUInt8 **data)
 {
     void *p = nullptr;
-    if (FAILED(static_cast<IDirect3DVertexBuffer9 *>(buffer)->Lock(offset, size, &p, flags))) {
+    IDirect3DVertexBuffer9 *vb = static_cast<IDirect3DVertexBuffer9 *>(buffer);
+    if (FAILED(vb->Lock(offset, size, &p, flags))) {
+        return FALSE;
+    }
+    if (p == nullptr) {
+        vb->Unlock();
         return FALSE;
     }
     *data = static_cast<RwUInt8 *>(p);
@@ -314,7 +319,13 @@ RwBool RwD3D9AtomicInstance(void *object, RwD3D9InstanceHeader *header, RwBool r
             lockSet |= stream.geometryFlags;
         }
         if (!LockRange(stream.vertexBuffer, stream.managed ? stream.offset : 0, stream.stride * n, flags, &data[s])) {
-            data[s] = nullptr;
+            // A stream left unwritten (a discarded one holds nothing at all)
+            // must not be drawn: the caller frees the instance and the next
+            // render builds it again.
+            if (s == 1 && data[0]) {
+                static_cast<IDirect3DVertexBuffer9 *>(header->vertexStream[0].vertexBuffer)->Unlock();
+            }
+            return FALSE;
         }
     }
     auto target = [&](const D3DVERTEXELEMENT9 *e, RwUInt32 lock) -> RwUInt8 * {
@@ -381,8 +392,6 @@ RwBool RwD3D9AtomicInstance(void *object, RwD3D9InstanceHeader *header, RwBool r
     for (RwUInt32 s = 0; s < 2; s++) {
         if (data[s]) {
             static_cast<IDirect3DVertexBuffer9 *>(header->vertexStream[s].vertexBuffer)->Unlock();
-        } else if (header->vertexStream[s].vertexBuffer && !reinstance) {
-            ok = FALSE;   // a build that could not write a stream
         }
     }
     return ok;

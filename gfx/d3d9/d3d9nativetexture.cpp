@@ -1,6 +1,7 @@
 // Native texture streams: textures stored as the device's own locked pixel blocks.
 #include "d3d9nativetexture.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "d3d9device.h"
@@ -319,8 +320,51 @@ static RwInt32 StoredPixelBytes(const NativeRaster &n)
     return RwD3D9GetPixelFormat(n.d3dFormat).depth / 8;
 }
 
-// Reads one stored level into the locked raster. The stored pitch is the
-// count over the rows; rows are copied up to what both sides hold.
+// Bytes of pixels in one stored row (a row of blocks when compressed); at
+// least one byte a pixel where the format is not known.
+static RwUInt32 StoredRowBytes(const NativeRaster &n, RwUInt32 width)
+{
+    if (RwD3D9IsCompressedFormat(n.d3dFormat))
+        return (width + 3) / 4 * (n.d3dFormat == D3DFMT_DXT1 ? 8 : 16);
+    const RwInt32 bytes = StoredPixelBytes(n);
+    return width * static_cast<RwUInt32>(bytes > 0 ? bytes : 1);
+}
+
+// Compressed levels whose height is not a multiple of four may have been
+// stored one block row short; they still load.
+static bool ShortBlockRows(const NativeRaster &n, RwUInt32 height)
+{
+    return RwD3D9IsCompressedFormat(n.d3dFormat) && height >= 4 && height % 4 != 0;
+}
+
+// The fewest bytes the levels of every face can take: checked against the
+// chunk before a raster of the stream's size is made.
+static uint64_t LeastLevelBytes(const NativeRaster &n)
+{
+    const RwInt32 levels = (n.flags & rwNATIVEFLAGAUTOMIPMAP) ? 1 : n.levels;
+    uint64_t total = 0;
+    for (RwInt32 level = 0; level < levels; level++) {
+        const RwUInt32 w = static_cast<RwUInt32>(n.width >> level ? n.width >> level : 1);
+        const RwUInt32 h = static_cast<RwUInt32>(n.height >> level ? n.height >> level : 1);
+        const RwUInt32 rows = LevelRows(n.d3dFormat, static_cast<RwInt32>(h)) - (ShortBlockRows(n, h) ? 1 : 0);
+        total += 4 + static_cast<uint64_t>(StoredRowBytes(n, w)) * rows;
+    }
+    return PaletteBytes(n.format) + total * ((n.flags & rwNATIVEFLAGCUBE) ? 6 : 1);
+}
+
+// The pitch of the stored rows when the count covers `rows` rows of at least
+// rowBytes and at most the locked pitch each; 0 otherwise.
+static RwUInt32 StoredPitch(RwUInt32 count, RwUInt32 rows, RwUInt32 rowBytes, RwUInt32 lockedPitch)
+{
+    if (rows == 0 || count % rows != 0)
+        return 0;
+    const RwUInt32 pitch = count / rows;
+    return pitch >= rowBytes && pitch <= lockedPitch ? pitch : 0;
+}
+
+// Reads one stored level into the locked raster. A count must cover every
+// row's pixels and may not exceed the locked level; a compressed level stored
+// one block row short gets that row cleared.
 static RwBool ReadLevel(RwStream *stream, RwRaster *raster, const NativeRaster &n, RwInt32 level, RwBool expand,
                         const RwRGBA *palette)
 {
@@ -330,19 +374,24 @@ static RwBool ReadLevel(RwStream *stream, RwRaster *raster, const NativeRaster &
     RwUInt8 countBytes[4];
     RwBool ok = RwStreamReadExact(stream, countBytes, 4) != nullptr;
     RwUInt32 count = ok ? ReadU32(countBytes) : 0;
-    RwUInt32 rows = LevelRows(n.d3dFormat, raster->height);
-    RwUInt32 dstPitch = static_cast<RwUInt32>(raster->stride);
-    RwUInt32 srcPitch = rows ? count / rows : 0;
-    RwUInt32 rowBytes = expand ? static_cast<RwUInt32>(raster->width * StoredPixelBytes(n)) : dstPitch;
-    // A count that is not whole rows, or whose rows are too short, is malformed.
-    if (ok && (count % rows != 0 || srcPitch < (expand ? rowBytes : 1) || !RwStreamCanHold(stream, count, 1)))
+    const RwUInt32 rows = LevelRows(n.d3dFormat, raster->height);
+    const RwUInt32 dstPitch = static_cast<RwUInt32>(raster->stride);
+    const RwUInt32 rowBytes = StoredRowBytes(n, static_cast<RwUInt32>(raster->width));
+    RwUInt32 stored = rows;
+    RwUInt32 srcPitch = StoredPitch(count, rows, rowBytes, dstPitch);
+    if (srcPitch == 0 && ShortBlockRows(n, static_cast<RwUInt32>(raster->height))) {
+        stored = rows - 1;
+        srcPitch = StoredPitch(count, stored, rowBytes, dstPitch);
+    }
+    if (ok && (srcPitch == 0 || !RwStreamCanHold(stream, count, 1)))
         ok = FALSE;
+    if (ok && stored < rows)
+        std::memset(pixels + stored * dstPitch, 0, dstPitch);
     RwUInt8 row[4 * 4096];
-    for (RwUInt32 y = 0; ok && y < rows; y++) {
+    for (RwUInt32 y = 0; ok && y < stored; y++) {
         RwUInt8 *dst = pixels + y * dstPitch;
         if (!expand) {
-            RwUInt32 take = srcPitch < dstPitch ? srcPitch : dstPitch;
-            ok = RwStreamReadExact(stream, dst, take) && (srcPitch == take || RwStreamSkip(stream, srcPitch - take));
+            ok = RwStreamReadExact(stream, dst, srcPitch) != nullptr;
             continue;
         }
         RwUInt32 take = rowBytes <= sizeof(row) ? rowBytes : 0;
@@ -417,6 +466,12 @@ RwBool RwD3D9NativeTextureRead(void *streamIn, void *out, RwInt32)
     RwUInt8 block[rwD3D9NATIVEBLOCKSIZE];
     NativeRaster n;
     if (!ReadBlocks(stream, block, &n))
+        return FALSE;
+    // A raster is only made for levels the chunk and the stream can fill.
+    const uint64_t least = LeastLevelBytes(n);
+    const RwUInt32 blocks = rwD3D9NATIVEBLOCKSIZE + rwD3D9NATIVERASTERSIZE;
+    if (length < blocks || least > length - blocks || least > 0xFFFFFFFFu ||
+        !RwStreamCanHold(stream, static_cast<RwUInt32>(least), 1))
         return FALSE;
     RwBool expand = NeedsExpansion(n);
     RwRaster *raster = CreateRaster(n, expand);

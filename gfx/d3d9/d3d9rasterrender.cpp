@@ -8,6 +8,7 @@
 #include "d3d9renderstate.h"
 #include "d3d9standard.h"
 #include "d3d9state.h"
+#include "d3d9surfacecopy.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/modules.h"
@@ -82,7 +83,7 @@ static RwBool RwD3D9RasterCopySurface(RwRaster *source, const RwRect *rect, RwBo
     RwRaster *context = RwD3D9GetRasterContext();
     IDirect3DSurface9 *from = SurfaceOf(source);
     IDirect3DSurface9 *to = SurfaceOf(context);
-    HRESULT hr = E_FAIL;
+    RwBool ok = FALSE;
     if (from && to) {
         const RECT src = {source->nOffsetX, source->nOffsetY, source->nOffsetX + source->width,
                           source->nOffsetY + source->height};
@@ -91,15 +92,11 @@ static RwBool RwD3D9RasterCopySurface(RwRaster *source, const RwRect *rect, RwBo
         dst.top = context->nOffsetY + rect->y;
         dst.right = dst.left + (scaled ? rect->w : source->width);
         dst.bottom = dst.top + (scaled ? rect->h : source->height);
-        const POINT at = {dst.left, dst.top};
-        IDirect3DDevice9 *device = rwD3D9Driver.device;
-        const bool sourceCamera = IsCameraKind(source->cType & rwRASTERTYPEMASK);
-        if (IsCameraKind(context->cType)) {
-            hr = sourceCamera ? device->StretchRect(from, &src, to, &dst, StretchFilter(scaled))
-                              : device->UpdateSurface(from, &src, to, &at);
-        } else {
-            hr = sourceCamera ? device->GetRenderTargetData(from, to) : device->UpdateSurface(from, &src, to, &at);
-        }
+        // Only a camera reaches a camera context here (other sources draw
+        // quads); textures are managed and take everything through locks.
+        ok = IsCameraKind(context->cType)
+                 ? RwD3D9StretchBetweenTargets(from, &src, to, &dst, StretchFilter(scaled))
+                 : RwD3D9CopyIntoLockable(from, &src, to, {dst.left, dst.top});
     }
     if (from) {
         from->Release();
@@ -107,7 +104,7 @@ static RwBool RwD3D9RasterCopySurface(RwRaster *source, const RwRect *rect, RwBo
     if (to) {
         to->Release();
     }
-    return SUCCEEDED(hr);
+    return ok;
 }
 
 static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool blend)

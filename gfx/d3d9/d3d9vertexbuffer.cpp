@@ -287,12 +287,28 @@ RwBool RwD3D9DynamicVertexBufferCreate(RwUInt32 size, void **vertexBuffer)
     return TRUE;
 }
 
-void RwD3D9DynamicVertexBufferDestroy(void *vertexBuffer)
+static void GiveBack(DynamicRecord *record)
 {
-    DynamicRecord *record = vertexBuffer ? FindDynamic(AsBuffer(vertexBuffer)) : nullptr;
     if (record) {
         record->inUse = FALSE;
         record->owner = nullptr;
+    }
+}
+
+void RwD3D9DynamicVertexBufferDestroy(void *vertexBuffer)
+{
+    GiveBack(vertexBuffer ? FindDynamic(AsBuffer(vertexBuffer)) : nullptr);
+}
+
+void RwD3D9DynamicVertexBufferDestroyOwned(void **vertexBuffer)
+{
+    if (vertexBuffer == nullptr)
+        return;
+    for (DynamicRecord *r = DynamicRecords; r; r = r->next) {
+        if (r->inUse && r->owner == vertexBuffer) {
+            GiveBack(r);
+            return;
+        }
     }
 }
 

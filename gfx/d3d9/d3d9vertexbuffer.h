@@ -24,6 +24,9 @@ void RwD3D9DestroyVertexBuffer(RwUInt32 stride, RwUInt32 size, void *vertexBuffe
 // variable when the buffer is released or rebuilt around a device reset.
 RwBool RwD3D9DynamicVertexBufferCreate(RwUInt32 size, void **vertexBuffer);
 void RwD3D9DynamicVertexBufferDestroy(void *vertexBuffer);
+// Gives back the buffer held in the owner's variable, also while a device
+// reset has released it (the variable is NULL then and the buffer unknown).
+void RwD3D9DynamicVertexBufferDestroyOwned(void **vertexBuffer);
 
 // Room for `count` vertices of `stride` bytes in the ring.
 RwBool RwD3D9DynamicVertexBufferLock(RwUInt32 stride, RwUInt32 count, void **vertexBuffer, void **data,

@@ -2,7 +2,11 @@
 // and fail the allocations a test chooses.
 #include "test_memory.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 RwTestMemoryState rwTestMemory;
 
@@ -34,10 +38,18 @@ void *Allocate(size_t size, RwUInt32 hint)
     return p;
 }
 
+const unsigned char kPoison = 0xDB;
+std::vector<void *> held;
+
 void Release(void *p)
 {
     if (p) {
         --rwTestMemory.live;
+    }
+    if (p && rwTestMemory.quarantine) {
+        std::memset(p, kPoison, _msize(p));
+        held.push_back(p);
+        return;
     }
     free(p);
 }
@@ -69,4 +81,22 @@ const RwMemoryFunctions rwTestMemoryFunctions = {Allocate, Release, Reallocate, 
 void RwTestMemoryReset(void)
 {
     rwTestMemory = RwTestMemoryState();
+}
+
+RwInt32 RwTestMemoryReleaseQuarantine(void)
+{
+    RwInt32 damaged = 0;
+    for (void *p : held) {
+        const unsigned char *bytes = static_cast<const unsigned char *>(p);
+        const size_t size = _msize(p);
+        for (size_t i = 0; i < size; i++) {
+            if (bytes[i] != kPoison) {
+                ++damaged;
+                break;
+            }
+        }
+        free(p);
+    }
+    held.clear();
+    return damaged;
 }

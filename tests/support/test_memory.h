@@ -15,6 +15,7 @@ struct RwTestMemoryState {
     RwInt32 failAfter = -1;    // this many more allocations succeed, then every one fails (-1: none fails)
     RwUInt32 failHint = 0;     // allocations and reallocations with this hint fail (0: none)
     bool failRealloc = false;  // every reallocation of a block fails
+    bool quarantine = false;   // freed blocks are poisoned and held, not given back
 };
 
 extern RwTestMemoryState rwTestMemory;
@@ -23,3 +24,7 @@ extern const RwMemoryFunctions rwTestMemoryFunctions;
 
 // Counters to zero, no failures.
 void RwTestMemoryReset(void);
+
+// Gives back the blocks held in quarantine; the result is how many of them
+// were written to after they were freed.
+RwInt32 RwTestMemoryReleaseQuarantine(void);

@@ -34,6 +34,49 @@ public:
         }
         return CountingDevice::CreateVertexBuffer(length, usage, fvf, pool, buffer, shared);
     }
+
+    // Surface copies that break the documented pool rules are refused, as
+    // drivers refuse them (Wine lets some through).
+    bool strictCopies = false;
+    HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
+                                            const POINT *at) override
+    {
+        if (strictCopies && (Desc(from).Pool != D3DPOOL_SYSTEMMEM || Desc(to).Pool != D3DPOOL_DEFAULT))
+            return Refuse("UpdateSurface");
+        return CountingDevice::UpdateSurface(from, rect, to, at);
+    }
+    HRESULT STDMETHODCALLTYPE GetRenderTargetData(IDirect3DSurface9 *from, IDirect3DSurface9 *to) override
+    {
+        if (strictCopies && (!IsTarget(from) || Desc(to).Pool != D3DPOOL_SYSTEMMEM))
+            return Refuse("GetRenderTargetData");
+        return CountingDevice::GetRenderTargetData(from, to);
+    }
+    HRESULT STDMETHODCALLTYPE StretchRect(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
+                                          const RECT *toRect, D3DTEXTUREFILTERTYPE filter) override
+    {
+        if (strictCopies && (from == to || Desc(from).Pool != D3DPOOL_DEFAULT || !IsTarget(to)))
+            return Refuse("StretchRect");
+        return CountingDevice::StretchRect(from, rect, to, toRect, filter);
+    }
+
+private:
+    static D3DSURFACE_DESC Desc(IDirect3DSurface9 *surface)
+    {
+        D3DSURFACE_DESC desc = {};
+        if (surface)
+            surface->GetDesc(&desc);
+        return desc;
+    }
+    static bool IsTarget(IDirect3DSurface9 *surface)
+    {
+        const D3DSURFACE_DESC desc = Desc(surface);
+        return desc.Pool == D3DPOOL_DEFAULT && (desc.Usage & D3DUSAGE_RENDERTARGET);
+    }
+    HRESULT Refuse(const char *call)
+    {
+        calls.emplace_back(std::string(call) + " refused");
+        return D3DERR_INVALIDCALL;
+    }
 };
 
 class StartedDevice : public ::testing::Test {

@@ -268,3 +268,81 @@ TEST_F(NativeTexture, MalformedChunksAreRefusedWithoutLeaks)
     }
     EXPECT_EQ(counting::live, live);
 }
+
+// Every level's count must cover its rows and stay inside the locked level;
+// the chunk must hold the levels before any texture is made for them.
+TEST_F(NativeTexture, LevelCountsMustFitTheirLevel)
+{
+    // 2 x 2 A8R8G8B8: rows of 8 bytes.
+    auto square = [](RwUInt32 count, RwUInt32 bytes) {
+        Build b;
+        b.bytes = Blocks(0x0001, "square", rwRASTERFORMAT8888, 21, 2, 2, 32, 1, 4, 0x01);
+        b.U32(count);
+        for (RwUInt32 i = 0; i < bytes; i++)
+            b.bytes.push_back(static_cast<unsigned char>(i));
+        return Chunk(b.bytes);
+    };
+    const int live = counting::live;
+    struct Case {
+        const char *what;
+        RwUInt32 count, bytes;
+    } refused[] = {
+        {"rows longer than the locked pitch", 32, 32},
+        {"rows shorter than their pixels", 8, 8},
+    };
+    for (const Case &c : refused) {
+        Bytes bytes = square(c.count, c.bytes);
+        EXPECT_EQ(Read(bytes), nullptr) << c.what;
+    }
+    EXPECT_EQ(counting::live, live);
+
+    // An 8192 x 8192 header over 8 KB of pixels: no texture is made at all.
+    Build huge;
+    huge.bytes = Blocks(0x0001, "huge", rwRASTERFORMAT8888, 21, 8192, 8192, 32, 1, 4, 0x01);
+    huge.U32(8192);
+    huge.bytes.resize(huge.bytes.size() + 8192);
+    Bytes hugeBytes = Chunk(huge.bytes);
+    device->ResetLog();
+    EXPECT_EQ(Read(hugeBytes), nullptr);
+    EXPECT_EQ(device->Count("CreateTexture"), 0);
+    EXPECT_EQ(counting::live, live);
+}
+
+// A DXT1 texture 8 x 24 has a third level of 2 x 6, two block rows of one
+// block; a file whose count names one of them (pitch x height / 4) loads
+// with the missing row cleared, and is written back with the whole count.
+TEST_F(NativeTexture, CompressedLevelsOneBlockRowShortStillLoad)
+{
+    const size_t level2 = 12 + 88 + 4 + 96 + 4 + 24;   // where the third level's count lies
+    Build b;
+    b.bytes = Blocks(0x0001, "short", rwRASTERFORMAT565 | rwRASTERFORMATMIPMAP, static_cast<RwUInt32>(D3DFMT_DXT1),
+                     8, 24, 16, 4, 4, 0x08);
+    b.U32(96);
+    b.bytes.resize(b.bytes.size() + 96, 0x11);
+    b.U32(24);
+    b.bytes.resize(b.bytes.size() + 24, 0x22);
+    b.U32(8).Text("abcdefgh", 8);
+    b.U32(8).Text("ABCDEFGH", 8);
+    Bytes bytes = Chunk(b.bytes);
+    RwTexture *texture = Read(bytes);
+    ASSERT_NE(texture, nullptr);
+    Bytes pixels = Pixels(texture->raster, 1);
+    ASSERT_EQ(pixels.size(), 96u + 24 + 16 + 8);
+    EXPECT_EQ(Bytes(pixels.begin() + 120, pixels.end()), Bytes({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0, 0, 0, 0,
+                                                                 0, 0, 0, 0, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}));
+    Bytes written = Write(texture);
+    ASSERT_EQ(written.size(), bytes.size() + 8);
+    EXPECT_EQ(written[level2], 16);
+    RwTextureDestroy(texture);
+
+    // The whole count reads as it stands; other counts do not.
+    RwTexture *whole = Read(written);
+    EXPECT_NE(whole, nullptr);
+    if (whole)
+        RwTextureDestroy(whole);
+    for (RwUInt32 count : {15u, 17u, 24u}) {
+        Bytes bad = written;
+        bad[level2] = static_cast<unsigned char>(count);
+        EXPECT_EQ(Read(bad), nullptr) << count;
+    }
+}

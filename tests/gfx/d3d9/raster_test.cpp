@@ -5,6 +5,7 @@
 
 #include "d3d9drawtexture.h"
 #include "d3d9testdevice.h"
+#include "gfx/core/camera.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
@@ -15,6 +16,7 @@
 #include "gfx/d3d9/d3d9renderstate.h"
 #include "gfx/d3d9/d3d9standard.h"
 #include "gfx/d3d9/d3d9state.h"
+#include "gfx/d3d9/d3d9videomode.h"
 
 namespace {
 
@@ -432,6 +434,60 @@ TEST_F(DeviceRaster, ResetRebuildsDefaultPoolObjects)
     for (RwRaster *r : {target, depthTexture, z, windowZ, managed})
         RwRasterDestroy(r);
     RwImageDestroy(image);
+}
+
+// A reset from a 640 x 480 mode to a 1280 x 960 back buffer doubles a camera
+// raster of the device window; a camera on a second window gets a new swap
+// chain; both lock for reading what their back buffers hold.
+TEST_F(DeviceRaster, ResetScalesCameraRastersAndRebuildsSwapChains)
+{
+    RwD3D9Driver &d = rwD3D9Driver;
+    HWND second = KivTestCreateWindow(320, 240, "KivD3D9Second");
+    ASSERT_NE(second, nullptr);
+    RwCamera *camera = RwCameraCreate();
+    ASSERT_TRUE(RwD3D9CameraCreateSwapChain(camera, second));
+    RwRaster *small = RwRasterCreate(320, 240, 0, rwRASTERTYPECAMERA);
+    ASSERT_NE(small, nullptr);
+    const D3DPRESENT_PARAMETERS present = d.present;
+    const RwD3D9DisplayMode mode = d.displayMode;
+    auto reset = [&]() {
+        return RwD3D9ReleaseDeviceResources() && d.device->Reset(&d.present) == D3D_OK &&
+               RwD3D9RestoreDeviceResources();
+    };
+    d.displayMode.width = 640;
+    d.displayMode.height = 480;
+    d.present.BackBufferWidth = 1280;
+    d.present.BackBufferHeight = 960;
+    ASSERT_TRUE(reset());
+    EXPECT_EQ(small->width, 640);
+    EXPECT_EQ(small->height, 480);
+
+    RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(camera->frameBuffer);
+    ASSERT_NE(ext->swapChain, nullptr);
+    ASSERT_NE(ext->texture, nullptr);
+    ASSERT_EQ(real->ColorFill(static_cast<IDirect3DSurface9 *>(ext->texture), nullptr, 0xFF00FF00), D3D_OK);
+    ASSERT_EQ(real->ColorFill(d.defaultColorSurface, nullptr, 0xFF0000FF), D3D_OK);
+    struct Read {
+        RwRaster *raster;
+        RwInt32 x, y;
+        RwUInt32 rgb;
+    } reads[] = {{camera->frameBuffer, 319, 239, 0x00FF00}, {small, 639, 479, 0x0000FF}};
+    for (const Read &r : reads) {
+        RwUInt8 *p = RwRasterLock(r.raster, 0, rwRASTERLOCKREAD);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<RwUInt32 *>(p + r.y * r.raster->stride)[r.x] & 0xFFFFFF, r.rgb);
+        RwRasterUnlock(r.raster);
+    }
+
+    d.present = present;
+    d.displayMode = mode;
+    EXPECT_TRUE(reset());
+    RwRasterDestroy(small);
+    RwRasterDestroy(camera->frameBuffer);
+    RwRasterDestroy(camera->zBuffer);
+    camera->frameBuffer = camera->zBuffer = nullptr;
+    RwCameraDestroy(camera);
+    DestroyWindow(second);
 }
 
 // Writing level 0 of a raster with the automatic mip-map bit regenerates the

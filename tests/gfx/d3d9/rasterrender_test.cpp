@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "d3d9testdevice.h"
 #include "gfx/core/error.h"
 #include "gfx/core/raster.h"
 #include "gfx/d3d9/d3d9raster.h"
+#include "gfx/d3d9/d3d9renderstate.h"
+#include "gfx/d3d9/d3d9state.h"
 
 namespace {
 
@@ -28,9 +31,10 @@ protected:
     }
 
     // A small texture of one 32-bit value.
-    static RwRaster *Filled(RwInt32 size, RwUInt32 value, RwInt32 format = rwRASTERFORMAT8888)
+    static RwRaster *Filled(RwInt32 size, RwUInt32 value, RwInt32 format = rwRASTERFORMAT8888,
+                            RwInt32 type = rwRASTERTYPETEXTURE)
     {
-        RwRaster *r = RwRasterCreate(size, size, 0, rwRASTERTYPETEXTURE | format);
+        RwRaster *r = RwRasterCreate(size, size, 0, type | format);
         RwUInt8 *p = RwRasterLock(r, 0, rwRASTERLOCKWRITE);
         for (RwInt32 y = 0; y < size; y++) {
             for (RwInt32 x = 0; x < size; x++) {
@@ -41,8 +45,54 @@ protected:
         return r;
     }
 
+    void EndScene()
+    {
+        if (rwD3D9Driver.inScene) {
+            real->EndScene();
+            rwD3D9Driver.inScene = FALSE;
+        }
+    }
+
+    // A raster of the kind, size x size, cleared to the colour; a camera is the
+    // window's rectangle of that size at (size x 20, size x 20).
+    RwRaster *Make(RwUInt8 type, RwInt32 size, RwUInt32 rgb)
+    {
+        RwRaster *r = nullptr;
+        if (type == rwRASTERTYPECAMERA) {
+            r = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+            RwRect at = {size * 20, size * 20, size, size};
+            RwRasterMakeSubRaster(r, screen, &at);
+        } else if (type == rwRASTERTYPECAMERATEXTURE) {
+            r = RwRasterCreate(size, size, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        } else {
+            return Filled(size, 0xFF000000 | rgb, rwRASTERFORMAT8888, type);
+        }
+        RwRasterPushContext(r);
+        RwRasterClear(static_cast<RwInt32>(0xFF000000 | rgb));
+        RwRasterPopContext();
+        return r;
+    }
+
+    // The RGB of a pixel of a raster, read through a lock.
+    static RwUInt32 Pixel(RwRaster *raster, RwInt32 x, RwInt32 y)
+    {
+        RwUInt8 *p = RwRasterLock(raster, 0, rwRASTERLOCKREAD);
+        if (!p)
+            return 0xDEADBEEF;
+        RwUInt32 v;
+        std::memcpy(&v, p + y * raster->stride + 4 * x, 4);
+        RwRasterUnlock(raster);
+        return v & 0xFFFFFF;
+    }
+
     RwRaster *screen = nullptr;
 };
+
+const char *KindName(RwUInt8 type)
+{
+    static const char *names[] = {"normal", "z-buffer", "camera", "3", "texture", "camera texture"};
+    return names[type];
+}
 
 TEST_F(RasterRender, TexturesDrawIntoTheCameraAsQuadsAndZBuffersAreRefused)
 {
@@ -138,6 +188,90 @@ TEST_F(RasterRender, ClearsFillLockedTexturesInsideTheirBounds)
     EXPECT_EQ(static_cast<RwInt32>(rwD3D9ERRORUNSUPPORTED), RwErrorGet().errorCode);
     RwRasterPopContext();
     RwRasterDestroy(indexed);
+}
+
+// Every pairing that the table sends to a copy or a quad lands the source's
+// pixels in the context, by all three calls, on a device that refuses copies
+// outside their pool rules: render targets into textures through system
+// memory, textures through locks, render targets among themselves by
+// StretchRect.
+TEST_F(RasterRender, EveryCopyAndQuadPairingLandsItsPixels)
+{
+    device->strictCopies = true;
+    const RwUInt8 kinds[] = {rwRASTERTYPENORMAL, rwRASTERTYPETEXTURE, rwRASTERTYPECAMERA, rwRASTERTYPECAMERATEXTURE};
+    const RwUInt32 source = 0xC08040, background = 0x204060;
+    for (int call = 0; call < 3; call++) {
+        for (RwUInt8 to : kinds) {
+            for (RwUInt8 from : kinds) {
+                RwRaster *context = Make(to, 16, background);
+                RwRaster *raster = Make(from, 8, source);
+                ASSERT_TRUE(context && raster);
+                device->ResetLog();
+                ASSERT_TRUE(RwRasterPushContext(context));
+                const RwRect at = {4, 4, 8, 8};
+                RwRaster *done = call == 0   ? RwRasterRender(raster, 4, 4)
+                                 : call == 1 ? RwRasterRenderScaled(raster, &at)
+                                             : RwRasterRenderFast(raster, 4, 4);
+                RwRasterPopContext();
+                EndScene();
+                const std::string what = std::string(KindName(from)) + " into " + KindName(to) + " by call " +
+                                         std::to_string(call);
+                EXPECT_NE(done, nullptr) << what;
+                for (const std::string &c : device->calls)
+                    EXPECT_EQ(c.find("refused"), std::string::npos) << what << ": " << c;
+                EXPECT_EQ(Pixel(context, 4, 4), source) << what;
+                EXPECT_EQ(Pixel(context, 11, 11), source) << what;
+                EXPECT_EQ(Pixel(context, 3, 3), background) << what;
+                EXPECT_EQ(Pixel(context, 12, 11), background) << what;
+                RwRasterDestroy(raster);
+                RwRasterDestroy(context);
+            }
+        }
+    }
+
+    // A part of a texture copied within that texture.
+    RwRaster *texture = Make(rwRASTERTYPETEXTURE, 16, background);
+    RwRaster *corner = RwRasterCreate(0, 0, 0, rwRASTERTYPETEXTURE | rwRASTERDONTALLOCATE);
+    const RwRect cornerRect = {0, 0, 4, 4};
+    ASSERT_NE(RwRasterMakeSubRaster(corner, texture, &cornerRect), nullptr);
+    ASSERT_TRUE(RwRasterPushContext(corner));
+    RwRasterClear(static_cast<RwInt32>(0xFF000000 | source));
+    RwRasterPopContext();
+    ASSERT_TRUE(RwRasterPushContext(texture));
+    EXPECT_NE(RwRasterRender(corner, 8, 8), nullptr);
+    RwRasterPopContext();
+    EXPECT_EQ(Pixel(texture, 8, 8), source);
+    EXPECT_EQ(Pixel(texture, 11, 11), source);
+    EXPECT_EQ(Pixel(texture, 7, 7), background);
+    EXPECT_EQ(Pixel(texture, 12, 12), background);
+    RwRasterDestroy(corner);
+    RwRasterDestroy(texture);
+}
+
+// A cleared z-buffer holds depth 1.0 over its rectangle: a quad at depth 0.5
+// shows there and not where the depth stayed 0.
+TEST_F(RasterRender, ClearingAZBufferSetsDepthOne)
+{
+    RwRaster *depth = RwRasterCreate(1024, 768, 0, rwRASTERTYPEZBUFFER);
+    ASSERT_NE(depth, nullptr);
+    ASSERT_EQ(real->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 0.0f, 0), D3D_OK);
+    ASSERT_TRUE(RwRasterPushContext(depth));
+    const RwRect left = {0, 0, 512, 768};
+    EXPECT_TRUE(RwRasterClearRect(&left, 0x12345678));
+    RwRasterPopContext();
+    RwD3D9SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    RwD3D9SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    RwD3D9SetCullMode(D3DCULL_NONE);
+    RwD3D9SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+    ASSERT_EQ(real->BeginScene(), D3D_OK);
+    ScreenVertex quad[4];
+    FillQuad(quad, 100, 100, 800, 0xFFFF0000);
+    RwD3D9FlushRenderStates();
+    real->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ScreenVertex));
+    real->EndScene();
+    EXPECT_TRUE(NearColour(ReadPixel(300, 300), 0xFF0000)) << std::hex << ReadPixel(300, 300);
+    EXPECT_TRUE(NearColour(ReadPixel(700, 300), 0x000000)) << std::hex << ReadPixel(700, 300);
+    RwRasterDestroy(depth);
 }
 
 }  // namespace

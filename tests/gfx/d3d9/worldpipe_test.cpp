@@ -1,4 +1,5 @@
 // The default world pipelines on the device: a world and a lit, textured clump drawn through a camera, and native data.
+#include <algorithm>
 #include <cstring>
 
 #include "d3d9testlights.h"
@@ -11,6 +12,7 @@
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldpipe.h"
+#include "d3d9failnextlock.h"
 #include "d3d9groundworld.h"
 #include "support/stream_bytes.h"
 
@@ -20,9 +22,11 @@ int earlierRestores = 0;
 
 class WorldPipelines : public CameraDevice {
 protected:
-    static void SetUpTestSuite()
+    static void SetUpTestSuite() { Start(0x400000); }
+
+    static void Start(RwUInt32 arenaSize)
     {
-        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0x400000));
+        ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, arenaSize));
         RwD3D9SetDeviceRestoreCallback([] { ++earlierRestores; });
         ASSERT_TRUE(RwWorldPluginAttach());
         CameraDevice::SetUpTestSuite();
@@ -57,6 +61,7 @@ protected:
         RwWorldDestroy(world);
         RwTextureDestroy(groundTexture);
         RwTextureDestroy(cardTexture);
+        cardTexture = nullptr;
         CameraDevice::TearDown();
     }
 
@@ -86,29 +91,44 @@ protected:
     // the left one's normals face the light, the right one's face away.
     RwClump *Card()
     {
-        RwGeometry *g = RwGeometryCreate(8, 4, rwGEOMETRYTEXTURED | rwGEOMETRYNORMALS | rwGEOMETRYLIGHT |
-                                                   rwGEOMETRYPOSITIONS);
+        RwMaterial *material = RwMaterialCreate();
+        if (!cardTexture)
+            cardTexture = Texture({255, 255, 0, 255});
+        RwMaterialSetTexture(material, cardTexture);
+        RwClump *c = Squares(rwGEOMETRYTEXTURED | rwGEOMETRYNORMALS | rwGEOMETRYLIGHT | rwGEOMETRYPOSITIONS, material,
+                             material);
+        RwMaterialDestroy(material);
+        return c;
+    }
+
+    // The card's two squares with the format flags and a material each (the
+    // left one is on the right of the screen); `halves` keeps only the
+    // lower triangle of each square. `atomic` becomes the new atomic.
+    RwClump *Squares(RwUInt32 flags, RwMaterial *left, RwMaterial *right, bool halves = false)
+    {
+        const int triangles = halves ? 2 : 4;
+        RwGeometry *g = RwGeometryCreate(8, triangles, flags);
         RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
         const float xs[2][2] = {{-2.0f, -0.2f}, {0.2f, 2.0f}};
         for (int side = 0; side < 2; side++) {
             for (int i = 0; i < 4; i++) {
                 const int v = side * 4 + i;
                 m->verts[v] = {xs[side][i & 1], (i & 2) ? 0.8f : -0.8f, 5.0f};
-                m->normals[v] = {0, 0, side ? 1.0f : -1.0f};
-                g->texCoords[0][v] = {static_cast<float>(i & 1), static_cast<float>(i >> 1)};
+                if (m->normals)
+                    m->normals[v] = {0, 0, side ? 1.0f : -1.0f};
+                if (g->texCoords[0])
+                    g->texCoords[0][v] = {static_cast<float>(i & 1), static_cast<float>(i >> 1)};
             }
         }
-        RwMaterial *material = RwMaterialCreate();
-        cardTexture = Texture({255, 255, 0, 255});
-        RwMaterialSetTexture(material, cardTexture);
-        for (int t = 0; t < 4; t++) {
-            const RwUInt16 b = static_cast<RwUInt16>((t / 2) * 4);
-            g->triangles[t] = (t & 1) ? RwTriangle{{static_cast<RwUInt16>(b + 1), static_cast<RwUInt16>(b + 3),
-                                                    static_cast<RwUInt16>(b + 2)}, 0}
-                                      : RwTriangle{{b, static_cast<RwUInt16>(b + 1), static_cast<RwUInt16>(b + 2)}, 0};
-            RwGeometryTriangleSetMaterial(g, &g->triangles[t], material);
+        for (int t = 0; t < triangles; t++) {
+            const int square = halves ? t : t / 2;
+            const RwUInt16 b = static_cast<RwUInt16>(square * 4);
+            g->triangles[t] = (!halves && (t & 1))
+                                  ? RwTriangle{{static_cast<RwUInt16>(b + 1), static_cast<RwUInt16>(b + 3),
+                                                static_cast<RwUInt16>(b + 2)}, 0}
+                                  : RwTriangle{{b, static_cast<RwUInt16>(b + 1), static_cast<RwUInt16>(b + 2)}, 0};
+            RwGeometryTriangleSetMaterial(g, &g->triangles[t], square ? right : left);
         }
-        RwMaterialDestroy(material);
         m->boundingSphere = {{0, 0, 5}, 3};
         RwGeometryUnlock(g);
         RwClump *c = RwClumpCreate();
@@ -120,6 +140,16 @@ protected:
         RwClumpAddAtomic(c, a);
         atomic = a;
         return c;
+    }
+
+    // Puts a clump of Squares in place of the card.
+    void ReplaceCard(RwClump *with)
+    {
+        RwWorldRemoveClump(world, clump);
+        RwClumpDestroy(clump);
+        clump = with;
+        RwWorldAddClump(world, clump);
+        RwFrameSyncDirtyList();
     }
 
     void Render()
@@ -351,6 +381,167 @@ TEST_F(WorldPipelines, NativeDataRoundTripsAndDraws)
     Render();
     EXPECT_TRUE(NearColour(ReadPixel(512, 700), 0x0000FF, 8));
     world->flags &= ~rwGEOMETRYNATIVE;
+}
+
+const RwD3D9InstanceHeader *HeaderOf(const RwResourceEntry *entry)
+{
+    return static_cast<const RwD3D9InstanceHeader *>(RwResourceEntryData(const_cast<RwResourceEntry *>(entry)));
+}
+
+// A rewrite whose dynamic stream cannot be locked (its contents are gone
+// after a failed discard) is not drawn: the instance is freed and the next
+// render builds it again from the geometry as it now stands.
+TEST_F(WorldPipelines, AStreamThatCannotBeLockedIsBuiltAgainOnTheNextRender)
+{
+    RwGeometry *g = atomic->geometry;
+    RwD3D9GeometrySetInstanceFlags(g, rwGEOMETRYLOCKVERTICES);
+    Render();
+    ASSERT_NE(g->repEntry, nullptr);
+    IDirect3DVertexBuffer9 *dynamic =
+        static_cast<IDirect3DVertexBuffer9 *>(HeaderOf(g->repEntry)->vertexStream[0].vertexBuffer);
+    ASSERT_NE(dynamic, nullptr);
+    RwGeometryLock(g, rwGEOMETRYLOCKVERTICES);
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int v = 0; v < 4; v++) {
+        m->verts[v].y += 2.0f;
+    }
+    RwGeometryUnlock(g);
+
+    FailNextLock(dynamic);
+    Render();
+    EXPECT_TRUE(LockFailed(dynamic));
+    EXPECT_EQ(g->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0x000000, 2));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+    Render();
+    EXPECT_NE(g->repEntry, nullptr);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
+    EXPECT_TRUE(NearColour(ReadPixel(624, 420), 0x0000FF, 8));
+}
+
+const RwD3D9InstanceMesh *MeshOf(const RwD3D9InstanceHeader *h, const RwMaterial *material)
+{
+    const RwD3D9InstanceMesh *meshes = reinterpret_cast<const RwD3D9InstanceMesh *>(h + 1);
+    for (RwUInt32 i = 0; i < h->numMeshes; i++)
+        if (meshes[i].material == material)
+            return &meshes[i];
+    return nullptr;
+}
+
+// Strips joined by degenerate triangles hold more than three indices a
+// triangle: they are drawn as a triangle list of just the two triangles.
+TEST_F(WorldPipelines, JoinedStripsAreDrawnAsTriangleLists)
+{
+    RwMaterial *material = RwMaterialCreate();
+    RwMaterialSetTexture(material, cardTexture);
+    ReplaceCard(Squares(rwGEOMETRYTRISTRIP | rwGEOMETRYTEXTURED | rwGEOMETRYNORMALS | rwGEOMETRYLIGHT |
+                            rwGEOMETRYPOSITIONS,
+                        material, material, true));
+    RwMaterialDestroy(material);
+    const RwMesh *strip = RwMeshHeaderGetMeshes(atomic->geometry->mesh);
+    ASSERT_EQ(rwPRIMTYPETRISTRIP, RwMeshTypeGetPrimitive(atomic->geometry->mesh->flags & 0xFF));
+    ASSERT_GT(strip->numIndices, 6u);
+    Render();
+    const RwD3D9InstanceHeader *h = HeaderOf(atomic->geometry->repEntry);
+    EXPECT_EQ(D3DPT_TRIANGLELIST, h->primType);
+    EXPECT_EQ(6u, h->totalNumIndex);
+    EXPECT_TRUE(NearColour(ReadPixel(676, 425), 0xFFFF00, 8));   // the lit square's lower triangle
+    EXPECT_TRUE(NearColour(ReadPixel(573, 343), 0x000000, 2));   // its upper half is not drawn
+}
+
+// Pre-lit meshes: one whose colours carry alpha blends, one whose material
+// colour is not white takes it through the texture factor.
+TEST_F(WorldPipelines, PreLitMeshesBlendTheirAlphaAndTakeTheMaterialColour)
+{
+    RwMaterial *plain = RwMaterialCreate();
+    RwMaterial *tinted = RwMaterialCreate();
+    tinted->color = {0, 255, 255, 255};
+    ReplaceCard(Squares(rwGEOMETRYPRELIT | rwGEOMETRYPOSITIONS | rwGEOMETRYMODULATEMATERIALCOLOR, plain, tinted));
+    RwGeometry *g = atomic->geometry;
+    for (int v = 0; v < 8; v++)
+        g->preLitLum[v] = v < 4 ? RwRGBA{255, 255, 0, 128} : RwRGBA{255, 255, 255, 255};
+    Render();
+    const RwD3D9InstanceHeader *h = HeaderOf(g->repEntry);
+    ASSERT_TRUE(MeshOf(h, plain) && MeshOf(h, tinted));
+    EXPECT_TRUE(MeshOf(h, plain)->vertexAlpha);
+    EXPECT_FALSE(MeshOf(h, tinted)->vertexAlpha);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0x808000, 8)) << std::hex << ReadPixel(624, 384);
+    EXPECT_TRUE(NearColour(ReadPixel(400, 384), 0x00FFFF, 8)) << std::hex << ReadPixel(400, 384);
+    RwMaterialDestroy(plain);
+    RwMaterialDestroy(tinted);
+}
+
+// A scaled atomic's normals are scaled by the device's transform: they are
+// normalised again, so the lit square stays fully lit at twice the size.
+TEST_F(WorldPipelines, ScaledAtomicsHaveTheirNormalsNormalised)
+{
+    const RwV3d twice = {2, 2, 2};
+    RwFrameScale(RwAtomicGetFrame(atomic), &twice, rwCOMBINEREPLACE);
+    RwFrameSyncDirtyList();
+    device->renderStates.clear();
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8)) << std::hex << ReadPixel(624, 384);
+    const auto normalised = std::find(device->renderStates.begin(), device->renderStates.end(),
+                                      std::make_pair(static_cast<DWORD>(D3DRS_NORMALIZENORMALS), DWORD(TRUE)));
+    EXPECT_NE(normalised, device->renderStates.end());
+}
+
+// Meshes built again (a new serial number) make the next render build the
+// instance again from the geometry as it stands.
+TEST_F(WorldPipelines, NewMeshesRebuildTheInstance)
+{
+    RwGeometry *g = atomic->geometry;
+    Render();
+    ASSERT_NE(g->repEntry, nullptr);
+    RwMorphTarget *m = RwGeometryGetMorphTarget(g, 0);
+    for (int v = 0; v < 4; v++)
+        m->verts[v].y += 2.0f;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0x000000, 2)) << "no lock, same meshes: the instance stands";
+    g->mesh->serialNum++;
+    Render();
+    EXPECT_EQ(HeaderOf(g->repEntry)->serialNumber, g->mesh->serialNum);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
+}
+
+// Instances outside an arena are plain blocks of the engine's allocator, so
+// the test memory sees every write into one that was freed.
+class WorldPipelinesWithoutArena : public WorldPipelines {
+protected:
+    static void SetUpTestSuite() { Start(0); }
+};
+
+// A card destroyed while the device is lost gives its dynamic buffer back
+// and leaves the restore list: the restore neither refills its freed stream
+// record nor marks its freed geometry, and refills the card that remains.
+TEST_F(WorldPipelinesWithoutArena, ObjectsDestroyedWhileTheDeviceIsLostGiveTheirBuffersBack)
+{
+    RwAtomic *kept = atomic;
+    RwD3D9GeometrySetInstanceFlags(kept->geometry, rwGEOMETRYLOCKVERTICES);
+    RwClump *doomed = Card();
+    RwD3D9GeometrySetInstanceFlags(atomic->geometry, rwGEOMETRYLOCKVERTICES);
+    RwWorldAddClump(world, doomed);
+    RwFrameSyncDirtyList();
+    Render();
+    ASSERT_NE(kept->geometry->repEntry, nullptr);
+    ASSERT_NE(atomic->geometry->repEntry, nullptr);
+    const RwD3D9InstanceHeader *h = HeaderOf(kept->geometry->repEntry);
+    ASSERT_EQ(0, h->vertexStream[0].managed);
+
+    rwTestMemory.quarantine = true;
+    ASSERT_TRUE(RwD3D9ReleaseDeviceResources());
+    EXPECT_EQ(h->vertexStream[0].vertexBuffer, nullptr);
+    RwWorldRemoveClump(world, doomed);
+    RwClumpDestroy(doomed);
+    ASSERT_EQ(D3D_OK, real->Reset(&rwD3D9Driver.present));
+    ASSERT_TRUE(RwD3D9RestoreDeviceResources());
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine());
+    EXPECT_NE(h->vertexStream[0].vertexBuffer, nullptr);
+    EXPECT_EQ(rwGEOMETRYLOCKALL, kept->geometry->lockedSinceLastInst);
+    atomic = kept;
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
 }
 
 }  // namespace

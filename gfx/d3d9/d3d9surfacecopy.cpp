@@ -1,0 +1,141 @@
+// Copies between device surfaces that keep to the pool rules of each Direct3D 9 copy call.
+#include "d3d9surfacecopy.h"
+
+#include <d3dx9tex.h>
+
+#include <cstring>
+
+#include "d3d9device.h"
+#include "d3d9raster.h"
+
+static bool Lockable(const D3DSURFACE_DESC &desc)
+{
+    return desc.Pool == D3DPOOL_MANAGED || desc.Pool == D3DPOOL_SYSTEMMEM || desc.Pool == D3DPOOL_SCRATCH;
+}
+
+static bool IsRenderTarget(const D3DSURFACE_DESC &desc)
+{
+    return desc.Pool == D3DPOOL_DEFAULT && (desc.Usage & D3DUSAGE_RENDERTARGET) != 0;
+}
+
+static bool Inside(const RECT &r, const D3DSURFACE_DESC &desc)
+{
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+           static_cast<UINT>(r.right) <= desc.Width && static_cast<UINT>(r.bottom) <= desc.Height;
+}
+
+// Bytes and rows of a rectangle of w x h pixels as a lock lays them out;
+// 0 bytes for a format whose size is not known.
+static void Layout(D3DFORMAT format, LONG w, LONG h, RwUInt32 *bytes, RwUInt32 *rows)
+{
+    const RwUInt32 width = static_cast<RwUInt32>(w);
+    const RwUInt32 height = static_cast<RwUInt32>(h);
+    if (RwD3D9IsCompressedFormat(format)) {
+        *bytes = (width + 3) / 4 * (format == D3DFMT_DXT1 ? 8 : 16);
+        *rows = (height + 3) / 4;
+        return;
+    }
+    *bytes = width * RwD3D9GetPixelFormat(format).depth / 8;
+    *rows = height;
+}
+
+// Row by row between two lockable surfaces of one format; D3DX converts
+// between formats.
+static RwBool CopyLocked(IDirect3DSurface9 *from, const RECT &rect, D3DFORMAT fromFormat, IDirect3DSurface9 *to,
+                         const RECT &toRect, D3DFORMAT toFormat)
+{
+    if (fromFormat != toFormat) {
+        return SUCCEEDED(D3DXLoadSurfaceFromSurface(to, nullptr, &toRect, from, nullptr, &rect, D3DX_FILTER_NONE, 0));
+    }
+    RwUInt32 bytes = 0, rows = 0;
+    Layout(fromFormat, rect.right - rect.left, rect.bottom - rect.top, &bytes, &rows);
+    D3DLOCKED_RECT src, dst;
+    if (bytes == 0 || FAILED(from->LockRect(&src, &rect, D3DLOCK_READONLY))) {
+        return FALSE;
+    }
+    if (FAILED(to->LockRect(&dst, &toRect, 0))) {
+        from->UnlockRect();
+        return FALSE;
+    }
+    for (RwUInt32 y = 0; y < rows; y++) {
+        std::memcpy(static_cast<BYTE *>(dst.pBits) + y * dst.Pitch, static_cast<const BYTE *>(src.pBits) + y * src.Pitch,
+                    bytes);
+    }
+    to->UnlockRect();
+    from->UnlockRect();
+    return TRUE;
+}
+
+static IDirect3DSurface9 *SystemSurface(UINT width, UINT height, D3DFORMAT format)
+{
+    IDirect3DSurface9 *surface = nullptr;
+    if (FAILED(rwD3D9Driver.device->CreateOffscreenPlainSurface(width, height, format, D3DPOOL_SYSTEMMEM, &surface,
+                                                                  nullptr))) {
+        return nullptr;
+    }
+    return surface;
+}
+
+RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at)
+{
+    D3DSURFACE_DESC fromDesc, toDesc;
+    if (!from || !to || FAILED(from->GetDesc(&fromDesc)) || FAILED(to->GetDesc(&toDesc)) || !Lockable(toDesc)) {
+        return FALSE;
+    }
+    const RECT toRect = {at.x, at.y, at.x + (rect->right - rect->left), at.y + (rect->bottom - rect->top)};
+    if (!Inside(*rect, fromDesc) || !Inside(toRect, toDesc)) {
+        return FALSE;
+    }
+    if (Lockable(fromDesc) && from != to) {
+        return CopyLocked(from, *rect, fromDesc.Format, to, toRect, toDesc.Format);
+    }
+    // A render target is read into system memory whole; a surface locks once
+    // at a time, so a copy within one goes through system memory too.
+    IDirect3DSurface9 *staging = nullptr;
+    RECT stagingRect = *rect;
+    if (IsRenderTarget(fromDesc)) {
+        staging = SystemSurface(fromDesc.Width, fromDesc.Height, fromDesc.Format);
+        if (staging && FAILED(rwD3D9Driver.device->GetRenderTargetData(from, staging))) {
+            staging->Release();
+            staging = nullptr;
+        }
+    } else if (Lockable(fromDesc)) {
+        stagingRect = {0, 0, rect->right - rect->left, rect->bottom - rect->top};
+        staging = SystemSurface(static_cast<UINT>(stagingRect.right), static_cast<UINT>(stagingRect.bottom),
+                                fromDesc.Format);
+        if (staging && !CopyLocked(from, *rect, fromDesc.Format, staging, stagingRect, fromDesc.Format)) {
+            staging->Release();
+            staging = nullptr;
+        }
+    }
+    if (!staging) {
+        return FALSE;
+    }
+    const RwBool ok = CopyLocked(staging, stagingRect, fromDesc.Format, to, toRect, toDesc.Format);
+    staging->Release();
+    return ok;
+}
+
+RwBool RwD3D9StretchBetweenTargets(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
+                                   const RECT *toRect, D3DTEXTUREFILTERTYPE filter)
+{
+    IDirect3DDevice9 *device = rwD3D9Driver.device;
+    if (!from || !to) {
+        return FALSE;
+    }
+    if (from != to) {
+        return SUCCEEDED(device->StretchRect(from, rect, to, toRect, filter));
+    }
+    D3DSURFACE_DESC desc;
+    IDirect3DSurface9 *between = nullptr;
+    if (FAILED(from->GetDesc(&desc)) ||
+        FAILED(device->CreateRenderTarget(static_cast<UINT>(rect->right - rect->left),
+                                          static_cast<UINT>(rect->bottom - rect->top), desc.Format,
+                                          D3DMULTISAMPLE_NONE, 0, FALSE, &between, nullptr))) {
+        return FALSE;
+    }
+    const RwBool ok = SUCCEEDED(device->StretchRect(from, rect, between, nullptr, D3DTEXF_NONE)) &&
+                      SUCCEEDED(device->StretchRect(between, nullptr, to, toRect, filter));
+    between->Release();
+    return ok;
+}

@@ -1,0 +1,18 @@
+// Copies between device surfaces that keep to the pool rules of each Direct3D 9 copy call.
+#pragma once
+
+#include <windows.h>
+#include <d3d9.h>
+
+#include "gfx/core/rwtypes.h"
+
+// Copies the rectangle of `from` to `at` in `to`, a surface the processor can
+// lock (managed or system memory). A render-target source is read through
+// GetRenderTargetData into system memory first; formats that differ are
+// converted. FALSE when either rectangle leaves its surface or a step fails.
+RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at);
+
+// StretchRect between default-pool surfaces, through a render target of the
+// rectangle's size when source and destination are the same surface.
+RwBool RwD3D9StretchBetweenTargets(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
+                                   const RECT *toRect, D3DTEXTUREFILTERTYPE filter);
