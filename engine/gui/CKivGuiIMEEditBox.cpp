@@ -422,8 +422,8 @@ int CKivGuiIMEEditBox::OnNotify(WPARAM code, LPARAM lParam)
 {
     GuiImeStore &s = ImeStore();
     switch (code) {
-    case IMN_CLOSESTATUSWINDOW:
-    case IMN_SETCOMPOSITIONFONT:
+    case IMN_OPENSTATUSWINDOW:
+    case IMN_SETCANDIDATEPOS:
         return 0;
     case IMN_CHANGECANDIDATE:
     case IMN_OPENCANDIDATE:
@@ -667,11 +667,14 @@ void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
     panel.top = panel.bottom - rows * row;
     if (!reading)
         s.candidateRect = panel;
+    // Stretched over the rectangle from the image's size on screen, which is
+    // its loaded size over the image scale.
+    const float imageScale = GuiImageScale();
     auto fill = [&](int element, const RECT &r) {
         CKivGuiSprite *sprite = GetElement(element);
         if (sprite && sprite->GetWidth() > 0 && sprite->GetHeight() > 0)
-            DrawElementAt(element, r.left, r.top, (r.right - r.left) / sprite->GetWidth(), 1.0f,
-                          (r.bottom - r.top) / sprite->GetHeight());
+            DrawElementAt(element, r.left, r.top, (r.right - r.left) * imageScale / sprite->GetWidth(), 1.0f,
+                          (r.bottom - r.top) * imageScale / sprite->GetHeight());
     };
     fill(3, RECT{panel.left - 1, panel.top - 1, panel.right + 1, panel.bottom + 1});
     fill(4, panel);

@@ -586,7 +586,11 @@ void CKivGuiTestEditBox::DrawElementAt(int element, int x, int y, float scaleX, 
     CKivGuiSprite *sprite = GetElement(element);
     if (!sprite)
         return;
-    sprite->SetPositionInt(x, y, 0);
+    // Scaled about its bottom-left corner: the top edge of the image as drawn
+    // (loaded height x scale / image scale) is put at y.
+    const float xy[2] = {static_cast<float>(x),
+                         y + sprite->GetHeight() * scaleY / GuiImageScale() - sprite->GetHeight()};
+    sprite->SetPosition(xy, 0);
     const float scale[2] = {scaleX, scaleY};
     sprite->SetScale(scale);
     sprite->SetAlpha(alpha);

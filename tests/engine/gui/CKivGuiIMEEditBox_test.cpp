@@ -201,6 +201,77 @@ TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
     ScriptedIme::Finish();
 }
 
+TEST_F(ImeBox, NotificationsAnswerByCode)
+{
+    // The status-window and candidate-position notices are left to the
+    // system; the toggle notices refresh the state and pass on too.
+    const int passedOn[] = {IMN_OPENSTATUSWINDOW, IMN_SETCONVERSIONMODE, IMN_SETOPENSTATUS, IMN_SETCANDIDATEPOS,
+                            IMN_PRIVATE};
+    ScriptedIme::candidates = CandidateList({L"a"}, 1, 1, 0);
+    for (int code = 1; code <= 14; code++) {
+        const bool passes = std::find(std::begin(passedOn), std::end(passedOn), code) != std::end(passedOn);
+        ImeState().state = 7;
+        EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, code, 1), passes ? 0 : 1) << "code " << code;
+        const bool toggle = code == IMN_SETCONVERSIONMODE || code == IMN_SETOPENSTATUS;
+        EXPECT_EQ(ImeState().state, toggle ? 1 : 7) << "code " << code;
+        const bool opens = code == IMN_CHANGECANDIDATE || code == IMN_OPENCANDIDATE;
+        EXPECT_EQ(ImeStore().candidatesShown, opens ? 1 : 0) << "code " << code;
+        ImeStore().candidatesShown = 0;
+    }
+    ImeState().state = 0;
+}
+
+// The default procedure hands WM_IME_SETCONTEXT on to the window's input
+// method window: what that window is sent is what the default procedure got.
+struct ImeWindowSpy {
+    static inline WNDPROC original;
+    static inline std::vector<LPARAM> contexts;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        if (message == WM_IME_SETCONTEXT)
+            contexts.push_back(l);
+        return CallWindowProcW(original, window, message, w, l);
+    }
+};
+
+TEST_F(ImeBox, TheDefaultProcedureGetsTheClearedContextFlags)
+{
+    HWND ime = ImmGetDefaultIMEWnd(GuiHost::window);
+    ASSERT_NE(ime, nullptr);
+    ImeWindowSpy::contexts.clear();
+    ImeWindowSpy::original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(ime, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ImeWindowSpy::Proc)));
+    SendMessageW(GuiHost::window, WM_IME_SETCONTEXT, TRUE, LPARAM(ISC_SHOWUIALL));
+    SetWindowLongPtrW(ime, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ImeWindowSpy::original));
+    EXPECT_EQ(ImeWindowSpy::contexts, std::vector<LPARAM>{0}) << "no window of the input method's own";
+}
+
+TEST_F(ImeBox, TheCandidatePanelCoversWhatTheMousePicksFromAtEveryImageScale)
+{
+    ChangeLayout(0xE0010411);   // Japanese: a vertical list with its selection highlighted
+    ScriptedIme::candidates = CandidateList({L"a", L"b", L"c"}, 3, 10, 1);
+    ScriptedIme::Compose({L"x"});
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    const RECT &r = ImeStore().candidateRect;
+    for (int quality = 0; quality < 3; quality++) {
+        box->RemoveAllElements();
+        GuiHost::base->SetImageQuality(quality);
+        box->SetSkins("skin/back", "skin/caret", "skin/select");
+        Frame();
+        ASSERT_EQ(r.bottom - r.top, 3 * 19);
+        // Every GUI image stands one row below its top-down y.
+        EXPECT_EQ(RectText(Box(0xFFFF00)), RectText({r.left, r.top + 1, r.right, r.bottom + 1})) << quality;
+        EXPECT_EQ(RectText(Box(0xFF00FF)), RectText({r.left - 1, r.top, r.right + 1, r.bottom + 2})) << quality;
+        EXPECT_EQ(RectText(Box(0x00FFFF)), RectText({r.left, r.top + 20, r.right, r.top + 39})) << quality;
+    }
+    box->RemoveAllElements();
+    GuiHost::base->SetImageQuality(0);
+    box->SetSkins("skin/back", "skin/caret", "skin/select");
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
+    ScriptedIme::Finish();
+    ChangeLayout(0x04120412);
+}
+
 TEST_F(ImeBox, HostileAnswersOverrunNothing)
 {
     const std::wstring huge(3000, L'\x97D3');
