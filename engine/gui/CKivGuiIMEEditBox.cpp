@@ -542,7 +542,7 @@ POINT CKivGuiIMEEditBox::CaretOrigin()
 {
     int first = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    return POINT{m_caretX - first + DialogX() + m_leftMargin, m_caretY + DialogY() + m_topMargin};
+    return POINT{m_caretX - first + DialogX() + TextIndent(), m_caretY + DialogY() + m_topMargin};
 }
 
 void CKivGuiIMEEditBox::Render(float elapsed, int unused)
@@ -586,7 +586,7 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
         m_buffer->CaretToX(std::max(0, m_caret + s.typedBehind - s.typed), FALSE, &start);
     const int height = Font() ? Font()->GetHeight() : 13;
     RECT r;
-    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + m_leftMargin + 1;
+    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + TextIndent() + 1;
     r.top = m_caretY + DialogY() + m_topMargin;
     r.right = r.left + (trail - lead);
     r.bottom = r.top + height;

@@ -146,6 +146,39 @@ TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << "an uncommitted composition is never typed";
 }
 
+TEST_F(ImeBox, ACentredBoxMakesRoomForTheCompositionAtItsCaret)
+{
+    box->SetCentred(1);
+    box->SetText("abcd", 0);
+    box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+    box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+    // The grey glyph columns of the line on the 400-pixel white background.
+    auto ink = [this] {
+        RECT r = {1 << 30, 0, -1, 0};
+        for (int y = 203; y < 215; y++)
+            for (int x = 102; x < 498; x++)
+                if ((Pixel(x, y) & 0xFF) < 200 && (Pixel(x, y) >> 8 & 0xFF) < 200 && (Pixel(x, y) >> 16) < 200)
+                    r.left = std::min<LONG>(r.left, x), r.right = std::max<LONG>(r.right, x + 1);
+        return r;
+    };
+    Frame();
+    const RECT plain = ink(), caret = Box(0x0000FF, 8, {0, 150, 1024, 300});
+    const int middle = (102 + 700) / 2;
+    EXPECT_NEAR((plain.left + plain.right) / 2, middle, 2) << "centred";
+    EXPECT_NEAR(caret.left, (plain.left + plain.right) / 2, 3) << "between b and c";
+
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+    ASSERT_EQ(Text(), L"abcd") << "drawn only";
+    Frame();
+    const RECT line = ink(), bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
+    EXPECT_NEAR((line.left + line.right) / 2, middle, 2) << "the line with its composition is centred";
+    EXPECT_LT(line.left, bar.left) << "ab before the composition";
+    EXPECT_LT(bar.right, line.right) << "cd after it";
+    EXPECT_NEAR(line.right - line.left, plain.right - plain.left + (bar.right - bar.left), 2)
+        << "the text after the caret moved aside by the composition's width";
+    ScriptedIme::Finish();
+}
+
 // A candidate list block: header, offsets, then each text.
 std::vector<BYTE> CandidateList(const std::vector<std::wstring> &texts, DWORD count, DWORD pageSize,
                                 DWORD selection, DWORD badOffset = 0)
