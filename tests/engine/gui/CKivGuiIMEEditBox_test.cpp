@@ -1,6 +1,8 @@
 // Tests of the IME edit box and the IME support: a scripted Korean input method sending real IME messages to
 // the host window (jamo by jamo, commits, limits, focus loss, candidates, hostile answers), layouts and
-// locales, the modifier repair, and one composition through the system's own input method manager.
+// locales, the modifier repair, notification answers, the context flags the default procedure gets, the
+// candidate panel at every image scale, a centred box, and one composition through the system's own input
+// method manager.
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include "editbox_host.h"

@@ -1,5 +1,6 @@
 // Statics on a real device: line breaking by measured width (separator, double-byte cut, a static
-// narrower than a glyph), line rectangles as drawn, single line, backgrounds and alpha read back.
+// narrower than a glyph), line rectangles as drawn, conversation lines batched as drawn one by one, single
+// line, backgrounds and alpha read back.
 #include <gtest/gtest.h>
 
 #include <cstring>
