@@ -24,9 +24,11 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # and the program's wave output finds no device, as it would anyway. A machine
 # with a device (or a sound server) keeps its drivers.
 audio_device() {
-    local run=${XDG_RUNTIME_DIR:-/run/user/$(id -u)}
-    compgen -G '/dev/snd/pcmC*D*p' >/dev/null || [ -n "${PULSE_SERVER:-}" ] ||
-        [ -S "$run/pulse/native" ] || [ -S "$run/pipewire-0" ]
+    local run=${XDG_RUNTIME_DIR:-/run/user/$(id -u)} pcm
+    for pcm in /dev/snd/pcmC*D*p; do
+        [ -w "$pcm" ] && return 0
+    done
+    [ -n "${PULSE_SERVER:-}" ] || [ -S "$run/pulse/native" ] || [ -S "$run/pipewire-0" ]
 }
 overrides="mscoree,mshtml=;winemenubuilder.exe=d"
 audio_device || overrides="$overrides;winealsa.drv,winepulse.drv,wineoss.drv=d"

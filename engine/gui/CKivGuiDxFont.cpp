@@ -127,6 +127,7 @@ int CKivGuiDxFont::Release()
     if (m_batch) {
         m_batch->Release();
         m_batch = nullptr;
+        m_batchDepth = 0;
     }
     if (m_node) {
         if (m_node->font)
