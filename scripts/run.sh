@@ -6,14 +6,11 @@
 # pack tool into build/viewer/packed/data.pcl (scripts/pack-sample.sh) and the
 # viewer reads everything from that archive. Without a display it renders 120
 # frames on a virtual one and writes the last to build/viewer/last-frame.png.
+# The build prints a summary only (its steps when it fails).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-bash scripts/build.sh
-echo
-echo "Built programs and libraries (run a program with scripts/wine-run.sh PROGRAM):"
-find build -path build/deps/work -prune -o -path build/googletest -prune -o -name CMakeFiles -prune -o \
-    -path build/wineprefix -prune -o \( -name '*.exe' -o -name '*.a' \) -type f -print | sort
+bash scripts/build.sh --quiet
 echo
 
 export WINEPREFIX=$root/build/wineprefix
@@ -34,7 +31,7 @@ start_viewer() {
     scripts/wine-run.sh "$viewer" "$@"
 }
 if [ -n "${DISPLAY:-}" ]; then
-    echo "Starting the viewer: drag with the left mouse button to orbit, wheel to zoom, Escape quits."
+    echo "Starting the engine sample $viewer: drag with the left mouse button to orbit, wheel to zoom, Escape quits."
     start_viewer "$@"
 else
     read -r display xvfb_pid < <(scripts/xvfb-start.sh)
@@ -43,7 +40,7 @@ else
     if ! $frames; then
         set -- "$@" --frames 120 --png build/viewer/last-frame.png
     fi
-    echo "No display: running the viewer on a virtual one ($*)."
+    echo "No display: running the engine sample $viewer on a virtual one ($*)."
     start_viewer "$@"
     if [ -f build/viewer/last-frame.png ]; then
         echo "The last frame is in build/viewer/last-frame.png"

@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-bash scripts/build.sh
+bash scripts/build.sh --quiet
 
 export WINEPREFIX=$root/build/wineprefix WINEARCH=win32 WINEDEBUG=-all
 # Wine uses code page 949 and the Korean locale only when the Unix locale says so.

@@ -19,5 +19,18 @@ fi
 export LC_ALL=ko_KR.UTF-8
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Where no sound device can open, Wine's audio drivers fill the console with
+# the sound library's errors on every start: Wine gets no audio driver then,
+# and the program's wave output finds no device, as it would anyway. A machine
+# with a device (or a sound server) keeps its drivers.
+audio_device() {
+    local run=${XDG_RUNTIME_DIR:-/run/user/$(id -u)} pcm
+    for pcm in /dev/snd/pcmC*D*p; do
+        [ -w "$pcm" ] && return 0
+    done
+    [ -n "${PULSE_SERVER:-}" ] || [ -S "$run/pulse/native" ] || [ -S "$run/pipewire-0" ]
+}
+overrides="mscoree,mshtml=;winemenubuilder.exe=d"
+audio_device || overrides="$overrides;winealsa.drv,winepulse.drv,wineoss.drv=d"
+export WINEDLLOVERRIDES=$overrides
 exec wine "$@"

@@ -124,6 +124,11 @@ int CKivGuiDxFont::Create(const char *idString, const char *face, int height, in
 
 int CKivGuiDxFont::Release()
 {
+    if (m_batch) {
+        m_batch->Release();
+        m_batch = nullptr;
+        m_batchDepth = 0;
+    }
     if (m_node) {
         if (m_node->font)
             m_node->font->Release();
@@ -139,6 +144,8 @@ int CKivGuiDxFont::Release()
 
 void CKivGuiDxFont::OnLostDevice()
 {
+    if (m_batch)
+        m_batch->OnLostDevice();
     if (m_node && m_node->font)
         m_node->font->OnLostDevice();
 }
@@ -147,6 +154,8 @@ void CKivGuiDxFont::OnResetDevice()
 {
     if (m_node && m_node->font)
         m_node->font->OnResetDevice();
+    if (m_batch)
+        m_batch->OnResetDevice();
 }
 
 int CKivGuiDxFont::GetHeight() const
@@ -182,7 +191,42 @@ void CKivGuiDxFont::SetAlpha(float alpha)
 void CKivGuiDxFont::Draw(const char *text, const RECT &rect, DWORD format, DWORD argb)
 {
     RECT r = rect;
-    m_node->font->DrawTextA(nullptr, text, -1, &r, format, argb);
+    m_node->font->DrawTextA(m_batchDepth > 0 ? m_batch : nullptr, text, -1, &r, format, argb);
+}
+
+void CKivGuiDxFont::BeginBatch()
+{
+    if (m_batchDepth > 0) {
+        m_batchDepth++;
+        return;
+    }
+    if (!m_node || !m_node->font || !m_device)
+        return;
+    if (!m_batch && D3DXCreateSprite(m_device, &m_batch) != D3D_OK) {
+        m_batch = nullptr;
+        return;
+    }
+    // The sprite is drawn at EndBatch: the depth test stays off until then.
+    RwD3D9GetRenderState(D3DRS_ZENABLE, &m_batchDepthTest);
+    RwD3D9SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    RwD3D9FlushRenderStates();
+    // The flags a draw without a sprite begins its own with: no reordering,
+    // so outlines stay under their text.
+    if (m_batch->Begin(0) != D3D_OK) {
+        RwD3D9SetRenderState(D3DRS_ZENABLE, m_batchDepthTest);
+        RwD3D9FlushRenderStates();
+        return;
+    }
+    m_batchDepth = 1;
+}
+
+void CKivGuiDxFont::EndBatch()
+{
+    if (m_batchDepth == 0 || --m_batchDepth > 0)
+        return;
+    m_batch->End();
+    RwD3D9SetRenderState(D3DRS_ZENABLE, m_batchDepthTest);
+    RwD3D9FlushRenderStates();
 }
 
 int CKivGuiDxFont::DrawText(const char *text, const RECT *rect, DWORD format, DWORD argb)

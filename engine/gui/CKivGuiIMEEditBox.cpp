@@ -422,8 +422,8 @@ int CKivGuiIMEEditBox::OnNotify(WPARAM code, LPARAM lParam)
 {
     GuiImeStore &s = ImeStore();
     switch (code) {
-    case IMN_CLOSESTATUSWINDOW:
-    case IMN_SETCOMPOSITIONFONT:
+    case IMN_OPENSTATUSWINDOW:
+    case IMN_SETCANDIDATEPOS:
         return 0;
     case IMN_CHANGECANDIDATE:
     case IMN_OPENCANDIDATE:
@@ -542,7 +542,7 @@ POINT CKivGuiIMEEditBox::CaretOrigin()
 {
     int first = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    return POINT{m_caretX - first + DialogX() + m_leftMargin, m_caretY + DialogY() + m_topMargin};
+    return POINT{m_caretX - first + DialogX() + TextIndent(), m_caretY + DialogY() + m_topMargin};
 }
 
 void CKivGuiIMEEditBox::Render(float elapsed, int unused)
@@ -586,7 +586,7 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
         m_buffer->CaretToX(std::max(0, m_caret + s.typedBehind - s.typed), FALSE, &start);
     const int height = Font() ? Font()->GetHeight() : 13;
     RECT r;
-    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + m_leftMargin + 1;
+    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + TextIndent() + 1;
     r.top = m_caretY + DialogY() + m_topMargin;
     r.right = r.left + (trail - lead);
     r.bottom = r.top + height;
@@ -667,11 +667,14 @@ void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
     panel.top = panel.bottom - rows * row;
     if (!reading)
         s.candidateRect = panel;
+    // Stretched over the rectangle from the image's size on screen, which is
+    // its loaded size over the image scale.
+    const float imageScale = GuiImageScale();
     auto fill = [&](int element, const RECT &r) {
         CKivGuiSprite *sprite = GetElement(element);
         if (sprite && sprite->GetWidth() > 0 && sprite->GetHeight() > 0)
-            DrawElementAt(element, r.left, r.top, (r.right - r.left) / sprite->GetWidth(), 1.0f,
-                          (r.bottom - r.top) / sprite->GetHeight());
+            DrawElementAt(element, r.left, r.top, (r.right - r.left) * imageScale / sprite->GetWidth(), 1.0f,
+                          (r.bottom - r.top) * imageScale / sprite->GetHeight());
     };
     fill(3, RECT{panel.left - 1, panel.top - 1, panel.right + 1, panel.bottom + 1});
     fill(4, panel);

@@ -181,6 +181,7 @@ void CKivGuiStatic::Render(float, int)
     if (m_vertical == 4)
         lineY = (h - fontHeight) / 2 + r.top - 1.0f;
     const float lineHeight = fontHeight + 1;
+    m_font->BeginBatch();
     for (const std::string &line : Lines()) {
         if (m_horizontal != 1)
             w += 0.5f;
@@ -192,4 +193,5 @@ void CKivGuiStatic::Render(float, int)
             break;
         lineY += fontHeight + m_lineSpacing;
     }
+    m_font->EndBatch();
 }

@@ -362,8 +362,18 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
 // The IME's window-level filter sees every message first.
 int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    const LPARAM given = lParam;
     if (ImeStaticMsgProc(window, message, wParam, &lParam))
         return 1;
+    // The caller's default procedure would see the lParam it passed in: the
+    // input method's own windows are hidden only if the cleared one reaches it.
+    if (message == WM_IME_SETCONTEXT && lParam != given && window) {
+        if (IsWindowUnicode(window))
+            DefWindowProcW(window, message, wParam, lParam);
+        else
+            DefWindowProcA(window, message, wParam, lParam);
+        return 1;
+    }
     if (message == WM_LBUTTONDOWN || message == WM_MOUSEMOVE) {
         // Signed: under capture the mouse can be left of or above the window.
         m_mouseX = GET_X_LPARAM(lParam);

@@ -348,7 +348,7 @@ int CKivGuiTestEditBox::HitIndex(int x)
 {
     int first = 0, cp = 0, trailing = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    if (FAILED(m_buffer->XToCaret(x - m_textRect.left + first - m_leftMargin, &cp, &trailing)))
+    if (FAILED(m_buffer->XToCaret(x - m_textRect.left + first - TextIndent(), &cp, &trailing)))
         return -1;
     // Measured in units: a hit on either half of a pair lands before or behind all of it.
     if (trailing && cp < GetTextLength())
@@ -586,11 +586,26 @@ void CKivGuiTestEditBox::DrawElementAt(int element, int x, int y, float scaleX, 
     CKivGuiSprite *sprite = GetElement(element);
     if (!sprite)
         return;
-    sprite->SetPositionInt(x, y, 0);
+    // Scaled about its bottom-left corner: the top edge of the image as drawn
+    // (loaded height x scale / image scale) is put at y.
+    const float xy[2] = {static_cast<float>(x),
+                         y + sprite->GetHeight() * scaleY / GuiImageScale() - sprite->GetHeight()};
+    sprite->SetPosition(xy, 0);
     const float scale[2] = {scaleX, scaleY};
     sprite->SetScale(scale);
     sprite->SetAlpha(alpha);
     sprite->Render();
+}
+
+int CKivGuiTestEditBox::TextIndent()
+{
+    if (!m_centred)
+        return m_leftMargin;
+    int width = 0;
+    m_buffer->CaretToX(GetTextLength(), FALSE, &width);
+    width += m_focus ? CompositionWidth() : 0;
+    const int room = (m_textRect.right - m_textRect.left) - m_leftMargin;
+    return m_leftMargin + std::max(0, (room - width) / 2);
 }
 
 void CKivGuiTestEditBox::Render(float, int)
@@ -602,6 +617,7 @@ void CKivGuiTestEditBox::Render(float, int)
     PlaceCaret(m_caret);
     const int dx = DialogX(), dy = DialogY();
     const RECT &r = m_textRect;
+    const int indent = TextIndent();
     DrawElementAt(0, r.left + dx, r.top + dy, 1.0f, m_focus ? 1.0f : 0.5f);
 
     int firstX = 0, selX = 0, caretX = 0;
@@ -613,28 +629,23 @@ void CKivGuiTestEditBox::Render(float, int)
         left = std::max(left, 0);
         const int width = std::min(right - left, int(r.right - r.left) - m_leftMargin);
         if (width > 0)
-            DrawElementAt(2, r.left + dx + m_leftMargin + left, r.top + dy + m_topMargin, width / 15.0f, 1.0f);
+            DrawElementAt(2, r.left + dx + indent + left, r.top + dy + m_topMargin, width / 15.0f, 1.0f);
     }
 
     const char *font = m_fontName[0] ? m_fontName : "DefaultFont";
-    RECT text = {r.left + dx + m_leftMargin, r.top + dy + m_topMargin, r.right + dx, r.bottom + dy};
-    if (m_centred) {
-        m_dialog->DrawTextW(GetText(), &text, font, DT_CENTER);
-    } else {
-        // From the first visible character; the composition stands at the caret.
-        const WCHAR *t = GetText();
-        const int first = std::min(m_firstVisible, m_caret);
-        std::wstring before(t + first, t + m_caret);
-        m_dialog->DrawTextW(before.c_str(), &text, font, 0);
-        RECT after = text;
-        after.left += caretX - firstX + (m_focus ? CompositionWidth() : 0);
-        m_dialog->DrawTextW(t + m_caret, &after, font, 0);
-    }
+    // From the first visible character; the composition stands at the caret.
+    RECT text = {r.left + dx + indent, r.top + dy + m_topMargin, r.right + dx, r.bottom + dy};
+    const WCHAR *t = GetText();
+    const int first = std::min(m_firstVisible, m_caret);
+    std::wstring before(t + first, t + m_caret);
+    m_dialog->DrawTextW(before.c_str(), &text, font, 0);
+    RECT after = text;
+    after.left += caretX - firstX + (m_focus ? CompositionWidth() : 0);
+    m_dialog->DrawTextW(t + m_caret, &after, font, 0);
 
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     if (m_focus && m_caretVisible && !s_hideCaret && (m_state & kStateFocus) && gui &&
         gui->GetActiveDialog() == m_dialog) {
-        const int shift = m_centred ? (r.right - (r.left + m_leftMargin)) / 2 : m_leftMargin;
-        DrawElementAt(1, m_caretX - firstX - 1 + shift + dx, m_caretY + m_topMargin + dy, 1.0f, 1.0f);
+        DrawElementAt(1, m_caretX - firstX - 1 + indent + dx, m_caretY + m_topMargin + dy, 1.0f, 1.0f);
     }
 }

@@ -80,6 +80,10 @@ protected:
     void MoveCaret(int index);
     void Changed();
     void DrawElementAt(int element, int x, int y, float scaleX, float alpha, float scaleY = 1.0f);
+    // Where the text starts inside the text rectangle: the left margin, or in
+    // a centred box the start of the line centred with its composition, so
+    // the caret, the composition and the text after it share one origin.
+    int TextIndent();
     // Room left at the caret for a composition drawn over the text.
     virtual int CompositionWidth() { return 0; }
     CKivGuiDxFont *Font() const;

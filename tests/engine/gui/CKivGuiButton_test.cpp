@@ -1,5 +1,6 @@
 // Buttons and check boxes driven by window messages: element colours per state read back, click and
-// release events, toggles from mouse and keys, event 259 and the non-user-events flag, disabled drawing.
+// release events, toggles from mouse and keys, event 259 and the non-user-events flag, disabled drawing,
+// a check box's hovered element and its blink.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -118,6 +119,36 @@ TEST_F(Button, CheckBoxesToggleFromTheMouseAndSpaceAndReport259)
     EXPECT_EQ(box->CanHaveFocus(), 0);
     box->LoadElement(2, "");
     EXPECT_EQ(Shown(), 0u) << "without element 2 nothing is drawn";
+}
+
+TEST_F(Button, AnUncheckedBoxShowsItsHoveredElementUnderTheMouseOrWhileBlinking)
+{
+    CKivGuiCheckBox *box = new CKivGuiCheckBox(dialog);
+    box->Create(9, 10, 20, 150, 40, "");
+    Load(box, 3);
+    Send(WM_MOUSEMOVE, 600, 600);
+    EXPECT_EQ(Shown(), 0xC80000u) << "unchecked";
+    Send(WM_MOUSEMOVE, 230, 130);
+    EXPECT_EQ(Shown(), 0x0000C8u) << "hovered: element 3";
+    box->SetChecked(1, 0);
+    EXPECT_EQ(Shown(), 0x00C800u) << "checked wins over hovered";
+    box->SetChecked(0, 0);
+    Send(WM_MOUSEMOVE, 600, 600);
+    EXPECT_EQ(Shown(), 0xC80000u);
+
+    // Blinking: the unchecked image changes every half second.
+    box->SetBlink(1);
+    std::string seen;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 1600) {
+        const char phase = Shown() == 0x0000C8u ? '3' : '1';
+        if (seen.empty() || seen.back() != phase)
+            seen += phase;
+        Sleep(50);
+    }
+    EXPECT_GE(seen.size(), 3u) << seen;
+    EXPECT_LE(seen.size(), 5u) << seen;
+    box->SetBlink(0);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Tests of the IME edit box and the IME support: a scripted Korean input method sending real IME messages to
 // the host window (jamo by jamo, commits, limits, focus loss, candidates, hostile answers), layouts and
-// locales, the modifier repair, and one composition through the system's own input method manager.
+// locales, the modifier repair, notification answers, the context flags the default procedure gets, the
+// candidate panel at every image scale, a centred box, and one composition through the system's own input
+// method manager.
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include "editbox_host.h"
@@ -146,6 +148,39 @@ TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << "an uncommitted composition is never typed";
 }
 
+TEST_F(ImeBox, ACentredBoxMakesRoomForTheCompositionAtItsCaret)
+{
+    box->SetCentred(1);
+    box->SetText("abcd", 0);
+    box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+    box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+    // The grey glyph columns of the line on the 400-pixel white background.
+    auto ink = [this] {
+        RECT r = {1 << 30, 0, -1, 0};
+        for (int y = 203; y < 215; y++)
+            for (int x = 102; x < 498; x++)
+                if ((Pixel(x, y) & 0xFF) < 200 && (Pixel(x, y) >> 8 & 0xFF) < 200 && (Pixel(x, y) >> 16) < 200)
+                    r.left = std::min<LONG>(r.left, x), r.right = std::max<LONG>(r.right, x + 1);
+        return r;
+    };
+    Frame();
+    const RECT plain = ink(), caret = Box(0x0000FF, 8, {0, 150, 1024, 300});
+    const int middle = (102 + 700) / 2;
+    EXPECT_NEAR((plain.left + plain.right) / 2, middle, 2) << "centred";
+    EXPECT_NEAR(caret.left, (plain.left + plain.right) / 2, 3) << "between b and c";
+
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+    ASSERT_EQ(Text(), L"abcd") << "drawn only";
+    Frame();
+    const RECT line = ink(), bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
+    EXPECT_NEAR((line.left + line.right) / 2, middle, 2) << "the line with its composition is centred";
+    EXPECT_LT(line.left, bar.left) << "ab before the composition";
+    EXPECT_LT(bar.right, line.right) << "cd after it";
+    EXPECT_NEAR(line.right - line.left, plain.right - plain.left + (bar.right - bar.left), 2)
+        << "the text after the caret moved aside by the composition's width";
+    ScriptedIme::Finish();
+}
+
 // A candidate list block: header, offsets, then each text.
 std::vector<BYTE> CandidateList(const std::vector<std::wstring> &texts, DWORD count, DWORD pageSize,
                                 DWORD selection, DWORD badOffset = 0)
@@ -199,6 +234,77 @@ TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
     SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
     EXPECT_EQ(s.candidateCount, 0);
     ScriptedIme::Finish();
+}
+
+TEST_F(ImeBox, NotificationsAnswerByCode)
+{
+    // The status-window and candidate-position notices are left to the
+    // system; the toggle notices refresh the state and pass on too.
+    const int passedOn[] = {IMN_OPENSTATUSWINDOW, IMN_SETCONVERSIONMODE, IMN_SETOPENSTATUS, IMN_SETCANDIDATEPOS,
+                            IMN_PRIVATE};
+    ScriptedIme::candidates = CandidateList({L"a"}, 1, 1, 0);
+    for (int code = 1; code <= 14; code++) {
+        const bool passes = std::find(std::begin(passedOn), std::end(passedOn), code) != std::end(passedOn);
+        ImeState().state = 7;
+        EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, code, 1), passes ? 0 : 1) << "code " << code;
+        const bool toggle = code == IMN_SETCONVERSIONMODE || code == IMN_SETOPENSTATUS;
+        EXPECT_EQ(ImeState().state, toggle ? 1 : 7) << "code " << code;
+        const bool opens = code == IMN_CHANGECANDIDATE || code == IMN_OPENCANDIDATE;
+        EXPECT_EQ(ImeStore().candidatesShown, opens ? 1 : 0) << "code " << code;
+        ImeStore().candidatesShown = 0;
+    }
+    ImeState().state = 0;
+}
+
+// The default procedure hands WM_IME_SETCONTEXT on to the window's input
+// method window: what that window is sent is what the default procedure got.
+struct ImeWindowSpy {
+    static inline WNDPROC original;
+    static inline std::vector<LPARAM> contexts;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        if (message == WM_IME_SETCONTEXT)
+            contexts.push_back(l);
+        return CallWindowProcW(original, window, message, w, l);
+    }
+};
+
+TEST_F(ImeBox, TheDefaultProcedureGetsTheClearedContextFlags)
+{
+    HWND ime = ImmGetDefaultIMEWnd(GuiHost::window);
+    ASSERT_NE(ime, nullptr);
+    ImeWindowSpy::contexts.clear();
+    ImeWindowSpy::original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(ime, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ImeWindowSpy::Proc)));
+    SendMessageW(GuiHost::window, WM_IME_SETCONTEXT, TRUE, LPARAM(ISC_SHOWUIALL));
+    SetWindowLongPtrW(ime, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ImeWindowSpy::original));
+    EXPECT_EQ(ImeWindowSpy::contexts, std::vector<LPARAM>{0}) << "no window of the input method's own";
+}
+
+TEST_F(ImeBox, TheCandidatePanelCoversWhatTheMousePicksFromAtEveryImageScale)
+{
+    ChangeLayout(0xE0010411);   // Japanese: a vertical list with its selection highlighted
+    ScriptedIme::candidates = CandidateList({L"a", L"b", L"c"}, 3, 10, 1);
+    ScriptedIme::Compose({L"x"});
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    const RECT &r = ImeStore().candidateRect;
+    for (int quality = 0; quality < 3; quality++) {
+        box->RemoveAllElements();
+        GuiHost::base->SetImageQuality(quality);
+        box->SetSkins("skin/back", "skin/caret", "skin/select");
+        Frame();
+        ASSERT_EQ(r.bottom - r.top, 3 * 19);
+        // Every GUI image stands one row below its top-down y.
+        EXPECT_EQ(RectText(Box(0xFFFF00)), RectText({r.left, r.top + 1, r.right, r.bottom + 1})) << quality;
+        EXPECT_EQ(RectText(Box(0xFF00FF)), RectText({r.left - 1, r.top, r.right + 1, r.bottom + 2})) << quality;
+        EXPECT_EQ(RectText(Box(0x00FFFF)), RectText({r.left, r.top + 20, r.right, r.top + 39})) << quality;
+    }
+    box->RemoveAllElements();
+    GuiHost::base->SetImageQuality(0);
+    box->SetSkins("skin/back", "skin/caret", "skin/select");
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
+    ScriptedIme::Finish();
+    ChangeLayout(0x04120412);
 }
 
 TEST_F(ImeBox, HostileAnswersOverrunNothing)

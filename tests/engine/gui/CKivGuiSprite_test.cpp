@@ -1,6 +1,9 @@
 // The GUI on the engine root's 1024x768 window: sprites from test-written PNGs placed, scaled, tinted
 // and faded; the image cache; a dialog drawn under the render lock and read back; Korean through the
-// fallback font; device resets reaching the fonts.
+// fallback font; device resets reaching the fonts; kind-3 modals over the dimmer and render callbacks.
+#include <cstdlib>
+#include <string>
+
 #include "engine/CKivCamera.h"
 #include "engine/gui/CKivGuiControl.h"
 #include "engine/gui/CKivGuiDxFont.h"
@@ -164,6 +167,61 @@ TEST_F(Gui, ADialogShownAgainIsDrawnLast)
     delete over;
     dialogs.pop_back();
     EXPECT_FALSE(gui()->IsRegistered(over));
+}
+
+// A render callback drawing a green bar and noting its argument.
+struct FrameCallback {
+    static inline CKivGuiSprite *bar;
+    static inline std::string calls;
+    static void Draw(int argument)
+    {
+        calls += std::to_string(argument) + " ";
+        bar->SetPositionInt(120, 110, 0);
+        bar->Render();
+    }
+    static void Note(int argument) { calls += "n" + std::to_string(argument) + " "; }
+};
+
+// Each channel within 3 of the colour's.
+::testing::AssertionResult Near(DWORD pixel, DWORD colour)
+{
+    for (int c = 0; c < 24; c += 8)
+        if (std::abs(int((pixel >> c) & 0xFF) - int((colour >> c) & 0xFF)) > 3)
+            return ::testing::AssertionFailure() << std::hex << pixel << " is not " << colour;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(Gui, KindThreeModalsDrawAgainOverTheDimmerAfterTheCallbacks)
+{
+    CKivGuiDialog *under = NewDialog(60, 100, 100, 200, 100), *back = NewDialog(61, 250, 150, 100, 50),
+                  *front = NewDialog(62, 400, 300, 10, 10);
+    under->SetBackgroundImage("guitest/white");
+    back->SetBackgroundImage("guitest/red");
+    front->SetBackgroundImage("guitest/blue");
+    back->SetLayer(0);   // drawn under the white dialog in the layer pass
+    back->SetModalKind(3);
+    front->SetModalKind(3);
+    CKivGuiSprite bar;
+    ASSERT_EQ(bar.Load("tall", Folder), 1);
+    FrameCallback::bar = &bar;
+    FrameCallback::calls.clear();
+    gui()->AddRenderCallback(FrameCallback::Draw, 7);
+    gui()->AddRenderCallback(FrameCallback::Note, 8);
+    Frame();
+    EXPECT_EQ(FrameCallback::calls, "7 n8 ");
+    EXPECT_TRUE(Near(Pixel(125, 130), 0x00B200)) << "the callback's bar over the dialogs, under the dimmer";
+    EXPECT_TRUE(Near(Pixel(260, 160), 0xB2B2B2)) << "the back modal under the white dialog, dimmed";
+    EXPECT_TRUE(Near(Pixel(320, 160), 0xB20000)) << "only the front kind-3 dialog is drawn again";
+    EXPECT_EQ(Pixel(405, 305), 0x0000FFu);
+    front->SetVisible(0);
+    Frame();
+    EXPECT_EQ(Pixel(260, 160), 0xFF0000u) << "the next kind-3 dialog that draws";
+    EXPECT_TRUE(Near(Pixel(150, 150), 0xB2B2B2));
+    gui()->RemoveRenderCallback(FrameCallback::Draw);
+    FrameCallback::calls.clear();
+    Frame();
+    EXPECT_EQ(FrameCallback::calls, "n8 ");
+    gui()->RemoveRenderCallback(FrameCallback::Note);
 }
 
 int boxesShown = 0;

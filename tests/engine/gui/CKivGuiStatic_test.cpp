@@ -1,5 +1,6 @@
 // Statics on a real device: line breaking by measured width (separator, double-byte cut, a static
-// narrower than a glyph), line rectangles as drawn, single line, backgrounds and alpha read back.
+// narrower than a glyph), line rectangles as drawn, conversation lines batched as drawn one by one, single
+// line, backgrounds and alpha read back.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -109,6 +110,34 @@ TEST_F(Static, AStaticNarrowerThanAGlyphDrawsOneCharacterPerLine)
     auto draws = Drawn(Make(3, 200, Korean));
     ASSERT_EQ(draws.size(), 4u);
     EXPECT_EQ(draws[3].text, "\xB6\xF3");
+}
+
+TEST_F(Static, ConversationLinesLookAsIfEachWereDrawnOnItsOwn)
+{
+    std::string text;
+    for (int i = 0; i < 32; i++)
+        text += std::string(Korean) + " ";
+    // The plain conversation font, and an outlined one whose rings must stay under their text.
+    for (const char *font : {"DefaultFont_Conversation", "DefaultFont2"}) {
+        CKivGuiStatic *s = Make(270, 200, text.c_str(), font);
+        s->SetAlpha(0.75f);
+        const auto draws = Drawn(s);
+        ASSERT_GE(draws.size(), 8u) << font;
+        const std::vector<DWORD> together = pixels;
+        ID3DXFont *d3dx = s->GetFont()->GetNode()->font;
+        FrameWith([&] {
+            for (auto d : draws)
+                d3dx->DrawTextA(nullptr, d.text.c_str(), -1, &d.rect, d.format, d.colour);
+        });
+        int differ = 0, lit = 0;
+        for (size_t i = 0; i < pixels.size(); i++) {
+            differ += (pixels[i] & 0xFFFFFF) != (together[i] & 0xFFFFFF);
+            lit += (pixels[i] & 0xFFFFFF) != 0;
+        }
+        EXPECT_GT(lit, 1000) << font;
+        EXPECT_EQ(differ, 0) << font;
+        s->SetVisible(0);
+    }
 }
 
 TEST_F(Static, BackgroundImagesFillOrScaleAndFade)

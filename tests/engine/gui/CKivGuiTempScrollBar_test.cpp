@@ -1,6 +1,7 @@
 // The chat scroll bar as the game sets it up, driven by window messages: thumb size from the range,
 // nothing drawn while a page holds it all, wheel notches, page clicks, drags rounded and clamped,
-// capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag.
+// capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag, the track
+// tile and the thumb's caps.
 #include <gtest/gtest.h>
 
 #include "engine/gui/CKivGuiTempScrollBar.h"
@@ -55,6 +56,22 @@ TEST_F(ScrollBar, ThumbFollowsTheRangeAndNothingIsDrawnWhileAPageHoldsIt)
     EXPECT_EQ(RectText(Box(0x006400, 2)), "510,132,524,272") << "thumb stretched to its length";
     bar->SetTrackRange(-5, -1);
     EXPECT_EQ(bar->GetPosition(), 0);
+}
+
+TEST_F(ScrollBar, TheTrackTileRepeatsAndTheThumbWearsItsCaps)
+{
+    WriteGuiPng("guitest/track", 16, 14, {90, 90, 90, 255});
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->LoadElement(11, "guitest/track");
+    bar->SetTrackRange(0, 9);
+    Frame();
+    // Page 8: seven tiles one arrow height apart from the up arrow's top, a
+    // pixel left of it; the arrows and the thumb cover all but the edges.
+    EXPECT_EQ(RectText(Box(0x5A5A5A, 2)), "509,112,525,210");
+    const RECT thumb = bar->GetThumbRect();
+    // The caps, 3 pixels each, stand right above and right below the stretched middle.
+    EXPECT_EQ(RectText(Box(0xFFFFFF, 2)), RectText({510, thumb.top + 100 - 3 + 1, 524, thumb.bottom + 100 + 3 + 1}));
+    EXPECT_EQ(RectText(Box(0x006400, 2)), RectText({510, thumb.top + 100 + 1, 524, thumb.bottom + 100 + 1}));
 }
 
 TEST_F(ScrollBar, WheelArrowsAndPageClicks)

@@ -1,6 +1,10 @@
 // Tests of the edit box on the engine's window: keys and events, the byte limit, the real clipboard, surrogate
-// pairs, mouse selection, the ANSI clean-up, and frames read back with the selection bar and the caret.
+// pairs, mouse selection, the ANSI clean-up, frames read back with the selection bar and the caret, Control
+// arrows and the swallow flag around Tab and Enter.
 #include "engine/gui/CKivGuiTestEditBox.h"
+
+#include <initializer_list>
+#include <iterator>
 
 #include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CUniBuffer.h"
@@ -198,6 +202,69 @@ TEST_F(EditBox, CaretKeysAndDeletionStepOverSurrogatePairs)
     Key(VK_HOME);
     Key(VK_DELETE);
     EXPECT_EQ(Text(), L"ab");
+}
+
+// Keys held as the thread's keyboard state says, put back afterwards.
+class HeldKeys {
+public:
+    explicit HeldKeys(std::initializer_list<int> keys)
+    {
+        GetKeyboardState(m_saved);
+        BYTE held[256];
+        std::memcpy(held, m_saved, sizeof(held));
+        for (int key : keys)
+            held[key] = 0x80;
+        SetKeyboardState(held);
+    }
+    ~HeldKeys() { SetKeyboardState(m_saved); }
+
+private:
+    BYTE m_saved[256];
+};
+
+TEST_F(EditBox, ControlArrowsOnlyCollapseTheSelectionUnlessShiftIsHeld)
+{
+    Make();
+    const struct {
+        WPARAM key;
+        bool shift;
+        int selectionStart;
+    } cases[] = {{VK_LEFT, false, 4}, {VK_RIGHT, false, 4}, {VK_LEFT, true, 0}, {VK_RIGHT, true, 0}};
+    for (const auto &c : cases) {
+        box->SetText("abcdef", 1);
+        box->PlaceCaret(4);
+        HeldKeys held = c.shift ? HeldKeys{VK_CONTROL, VK_SHIFT} : HeldKeys{VK_CONTROL};
+        EXPECT_EQ(Key(c.key), 1);
+        EXPECT_EQ(box->GetCaret(), 4) << c.key << " " << c.shift;
+        EXPECT_EQ(box->GetSelectionStart(), c.selectionStart) << c.key << " " << c.shift;
+    }
+}
+
+TEST_F(EditBox, BetweenATabOrEnterAndItsReleaseOtherKeysAreNotClaimed)
+{
+    Make();
+    // A key pressed, a key's release as a message and as a key, a character.
+    enum { press, release, releaseKey, character };
+    const struct {
+        int kind;
+        WPARAM key;
+        int result;
+    } steps[] = {
+        {press, 'A', 0},        {releaseKey, 'A', 0},  {release, VK_TAB, 0},    {press, 'A', 1},
+        {releaseKey, 'A', 1},   {press, VK_ESCAPE, 1}, {press, VK_TAB, 0},      {press, 'A', 0},
+        {press, VK_ESCAPE, 0},  {release, 'A', 0},     {press, 'A', 0},         {release, VK_TAB, 0},
+        {press, 'A', 1},        {press, VK_RETURN, 0}, {press, 'A', 0},         {release, VK_RETURN, 0},
+        {press, 'A', 1},        {press, VK_RETURN, 0}, {character, '\r', 1},    {press, 'A', 1},
+    };
+    for (size_t i = 0; i < std::size(steps); i++) {
+        const auto &s = steps[i];
+        int result = -1;
+        if (s.kind == press || s.kind == releaseKey)
+            result = box->HandleKeyboard(s.kind == press ? WM_KEYDOWN : WM_KEYUP, s.key, 0);
+        else
+            result = box->MsgProc(s.kind == release ? WM_KEYUP : WM_CHAR, s.key, 0);
+        EXPECT_EQ(result, s.result) << "step " << i;
+    }
 }
 
 TEST_F(EditBox, MouseSelectsAndAPressOutsideOnlyFocuses)

@@ -1,6 +1,7 @@
 // Tooltips and notices on a real device with skins the host writes: layout (arrow minimum, anchors,
 // missing pieces, bad kinds, icons and anchors, long text), fades read back, drawing passes and the
-// dimmer, kinds' fonts, icons and click signs, a followed model, a hovered control's tooltip.
+// dimmer, kinds' fonts, icons and click signs, the three arrows, kind-4 notices, a followed model, a
+// hovered control's tooltip.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -141,6 +142,48 @@ TEST_F(Tooltip, KindsDrawWithTheirFontsIconsAndClickSigns)
     Add(1, 30, 600, 100, "with icon", 0, 5, 12);
     Frame(0.0f);
     EXPECT_EQ(Box(0xFF0000).right, -1) << "icon 12 is not one";
+}
+
+TEST_F(Tooltip, ArrowsStandUnderTheBoxOrByItsBottomRightCorner)
+{
+    CKivGuiTooltip *t = Add(1, 60, 200, 200, "three arrows");
+    const int columns = t->GetColumns(), bottom = 200 + t->GetBoxHeight() + 1;
+    const int middle = 200 + 8 * ((columns - 1) / 2), last = 200 + 8 * (columns - 1);
+    // Down arrows are lowered so that 4 of their 12 rows hang below the box.
+    const struct {
+        void (CKivGuiTooltip::*set)(int);
+        RECT arrow;
+    } cases[] = {
+        {&CKivGuiTooltip::SetDownArrow, {middle, bottom - 8, middle + 20, bottom + 4}},
+        {&CKivGuiTooltip::SetDownLeftArrow, {208, bottom - 8, 228, bottom + 4}},
+        {&CKivGuiTooltip::SetRightArrow, {last, bottom - 12, last + 20, bottom}},
+    };
+    for (const auto &c : cases) {
+        (t->*c.set)(1);
+        Frame(1.0f);
+        EXPECT_EQ(RectText(Box(0x0064C8, 3)), RectText(c.arrow));
+        (t->*c.set)(0);
+    }
+}
+
+TEST_F(Tooltip, KindFourNoticesDrawOverTheDialogsInTheirOwnSkinAndFont)
+{
+    CKivGuiDialog *plain = NewDialog(43, 80, 380, 200, 100);
+    plain->SetBackgroundImage("guitest/white");
+    CKivGuiTooltip *notice = Add(4, 61, 100, 400, "notice", 0, 5, 6);
+    auto *line = static_cast<CKivGuiStatic *>(notice->GetDialog()->GetControl(0));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->GetFont(), gui()->GetFont("DefaultFont"));
+    EXPECT_EQ(notice->GetBoxWidth(), 352) << "as wide as it is told";
+    Frame(1.0f);
+    EXPECT_EQ(RectText(Box(0x783C00, 3)), RectText({100, 401, 452, 401 + notice->GetBoxHeight()}));
+    EXPECT_EQ(Box(0x8000FF, 3).left, 103) << "its icon";
+    EXPECT_GT(Box(0xFF8080, 3).right, 0) << "its click sign";
+    int dark = 0;
+    for (int y = 401; y < 401 + notice->GetBoxHeight(); y++)
+        for (int x = 100; x < 452; x++)
+            dark += (Pixel(x, y) >> 16) < 80 && ((Pixel(x, y) >> 8) & 0xFF) < 40 && (Pixel(x, y) & 0xFF) < 40;
+    EXPECT_GT(dark, 20) << "black text on the brown notice";
 }
 
 struct Followed {

@@ -43,19 +43,22 @@ void Skins()
     const std::string tip = "Data/Interface/Tooltip/";
     const char *const files[] = {"upleft",   "uppattern", "upright",   "leftpattern",   "pattern",       "rightpattern",
                                  "downleft", "downpattern", "downright", "downarrow", "downleftarrow", "rightdownarrow"};
-    // Kind 1: 8x8 blue tiles, a 20x12 down arrow. Kinds 3 and 5 likewise in
-    // other colours. Kind 2 lacks its corner piece.
+    // Kind 1: 8x8 blue tiles, 20x12 arrows of a lighter blue. Kinds 3, 4 and
+    // 5 likewise in other colours. Kind 2 lacks its corner piece.
     for (const char *file : files) {
         const bool arrow = std::strstr(file, "arrow") != nullptr;
         const int w = arrow ? 20 : 8, h = arrow ? 12 : 8;
-        WriteGuiPng(tip + "tooltip-" + file, w, h, {0, 0, 200, 255});
+        WriteGuiPng(tip + "tooltip-" + file, w, h, {0, static_cast<unsigned char>(arrow ? 100 : 0), 200, 255});
         WriteGuiPng(tip + "notice-" + file, w, h, {0, 160, 0, 255});
+        WriteGuiPng(tip + "notice2-" + file, w, h, {120, 60, 0, 255});
         WriteGuiPng(tip + "bchat-" + file + "b", w, h, {200, 200, 0, 255});
         if (std::strcmp(file, "upleft") != 0)
             WriteGuiPng(tip + "tballoon-" + file, w, h, {160, 0, 160, 255});
     }
     WriteGuiPng(tip + "ifriend", 10, 10, {255, 0, 0, 255});
     WriteGuiPng(tip + "notice-click", 6, 6, {0, 255, 255, 255});
+    WriteGuiPng(tip + "notice2-click", 6, 6, {255, 128, 128, 255});
+    WriteGuiPng(tip + "inotice2", 10, 10, {128, 0, 255, 255});
     WriteGuiPng(tip + "blackbar", 4, 4, {0, 0, 0, 255});
     // The chat scroll bar: 14-pixel arrows, an 86-pixel thumb with 3-pixel caps.
     const std::string chat = "Data/Interface/Chat/Multichat/mcscroll_";

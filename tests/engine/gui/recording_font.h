@@ -21,6 +21,7 @@ public:
         D3DCOLOR colour;
         DWORD zEnable;
         std::string text;
+        DWORD format;
     };
     ID3DXFont *real = nullptr;
     IDirect3DDevice9 *device = nullptr;
@@ -48,7 +49,7 @@ public:
     {
         DWORD z = 0xDEAD;
         device->GetRenderState(D3DRS_ZENABLE, &z);
-        draws.push_back({*r, c, z, n < 0 ? std::string(t) : std::string(t, n)});
+        draws.push_back({*r, c, z, n < 0 ? std::string(t) : std::string(t, n), f});
         return real->DrawTextA(s, t, n, r, f, c);
     }
     HRESULT STDMETHODCALLTYPE OnLostDevice() override
