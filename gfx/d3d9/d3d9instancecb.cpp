@@ -62,35 +62,12 @@ static const D3DVERTEXELEMENT9 *FindElement(const D3DVERTEXELEMENT9 *elements, R
     return nullptr;
 }
 
-// CPU-side mesh indices for the tangent generator.
-static RwD3D9TangentMesh *TangentMeshes(RwMeshHeader *meshHeader)
-{
-    RwD3D9TangentMesh *out = static_cast<RwD3D9TangentMesh *>(
-        RwMalloc(sizeof(RwD3D9TangentMesh) * (meshHeader->numMeshes + 1), rwMEMHINT_MESHTEMP));
-    if (out) {
-        const RwMesh *meshes = RwMeshHeaderGetMeshes(meshHeader);
-        for (RwUInt32 i = 0; i < meshHeader->numMeshes; i++) {
-            out[i] = {meshes[i].indices, meshes[i].numIndices, 0};
-        }
-    }
-    return out;
-}
-
 static RwBool WriteTangents(RwUInt8 *base, const D3DVERTEXELEMENT9 *e, RwUInt32 stride, const RwV3d *positions,
                             const RwV3d *normals, const RwUInt8 *packed, const RwReal *uv, RwUInt32 numVertices,
                             RwMeshHeader *meshHeader)
 {
-    RwD3D9TangentMesh *meshes = TangentMeshes(meshHeader);
-    if (!meshes) {
-        return FALSE;
-    }
-    const D3DPRIMITIVETYPE type =
-        RwMeshTypeGetPrimitive(meshHeader->flags & 0xFF) == rwPRIMTYPETRISTRIP ? D3DPT_TRIANGLESTRIP
-                                                                               : D3DPT_TRIANGLELIST;
-    const RwUInt32 ok = RwD3D9DeclTypeWriteTangents(e->Type, base + e->Offset, positions, normals, packed, uv,
-                                                    numVertices, type, meshes, meshHeader->numMeshes, stride);
-    RwFree(meshes);
-    return ok != 0;
+    return RwD3D9DeclTypeWriteMeshTangents(e->Type, base + e->Offset, positions, normals, packed, uv, numVertices,
+                                           meshHeader, stride) != 0;
 }
 
 static RwBool LockRange(void *buffer, RwUInt32 offset, RwUInt32 size, DWORD flags, RwUInt8 **data)
