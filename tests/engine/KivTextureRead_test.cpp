@@ -294,6 +294,15 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_NEAR(1.5, p[5], 1.0);
     EXPECT_EQ(255, p[7]);
     RwRasterDestroy(raster);
+    // A placeholder image is scaled the same way, by the library's resampler.
+    RwImage *image = nullptr;
+    ASSERT_EQ(1, DecodePngImage(&image, "q", png.data(), static_cast<DWORD>(png.size()), 2));
+    ASSERT_EQ(16, image->width);
+    std::vector<RwUInt8> scaled;
+    for (int y = 0; y < image->height; y++)
+        scaled.insert(scaled.end(), image->cpPixels + y * image->stride, image->cpPixels + y * image->stride + 64);
+    RwImageDestroy(image);
+    EXPECT_EQ(p, scaled);
     // Scaled pixels are never copied straight in: they go through the image.
     KivPngPixels *quarter = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
     raster = CreatePngRaster(quarter);
