@@ -16,7 +16,7 @@ public:
     void AddCharacter(CKivClump *clump);
     void RemoveCharacter(CKivClump *clump);
     void SetScene(RwWorld *world, CKivCamera *camera);
-    // The game passes none: without one no blob is drawn.
+    // The game passes none: the engine then draws a plain dark blob.
     void SetShadowTexture(RwTexture *texture) { m_texture = texture; }
 
     // One blob per held character at its "Bip01 Pelvis" frame; the argument is not used.

@@ -6,7 +6,24 @@
 #include "engine/KivRenderState.h"
 #include "engine/KivUserData.h"
 #include "gfx/plugins/userdata/userdata.h"
+#include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/clump.h"
+
+// Particles are drawn with their emitter's own blend settings, not the
+// render states: the emitters are told to take this blend from outside.
+static void BlendEmitters(RwParticleEmitter *emitter, RwInt32 destBlend)
+{
+    for (; emitter; emitter = emitter->next) {
+        const RwInt32 offset = RwParticlePropertyTableGetOffset(emitter->propertyTable, rwPARTICLEPROPERTYRENDER);
+        if (offset < 0)
+            continue;
+        auto *settings = reinterpret_cast<RwParticleRenderSettings *>(reinterpret_cast<uintptr_t>(emitter) + offset);
+        settings->externalBlend = TRUE;
+        settings->srcBlend = 5;
+        settings->destBlend = destBlend;
+        settings->flags |= rwPARTICLERENDERCHANGED;
+    }
+}
 
 int CKivAlphaManager::Add(RwAtomic *atomic, float distance)
 {
@@ -27,9 +44,13 @@ void CKivAlphaManager::Render(int depthTest)
         const RwUserDataArray *array = KivGeometryFindIntArray(atomic->geometry, "render", 2, nullptr);
         if (!array)
             continue;
-        const RwUInt32 flags = RwUserDataArrayGetElement(array, 1);
-        KivSetState(rwRENDERSTATESRCBLEND, 5);
-        KivSetState(rwRENDERSTATEDESTBLEND, (flags & 1) ? 2 : 6);
+        const RwUInt32 destBlend = (RwUserDataArrayGetElement(array, 1) & 1) ? 2 : 6;
+        if (RwParticleEmitter *emitters = RwParticleAtomicGetEmitter(atomic)) {
+            BlendEmitters(emitters, destBlend);
+        } else {
+            KivSetState(rwRENDERSTATESRCBLEND, 5);
+            KivSetState(rwRENDERSTATEDESTBLEND, destBlend);
+        }
         KivRenderCallBackFromIndex(RwUserDataArrayGetElement(array, 0))(atomic);
     }
     KivSetState(rwRENDERSTATESRCBLEND, 5);

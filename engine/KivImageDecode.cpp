@@ -7,6 +7,7 @@
 #include <new>
 
 #include "engine/CKivBase.h"
+#include "engine/KivPngScreen.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/resample.h"
@@ -17,15 +18,30 @@ namespace {
 // A device short of memory for a moment gets a few more tries, never endless ones.
 const int kCreateAttempts = 20;
 
+// FreeImage keys a 1-, 2- or 4-bit grey file's transparent value as it stands
+// in the file, but gives the pixels expanded to 8 bits: the key is expanded too.
+void KeyExpandedGrey(FIBITMAP *dib, int greyKey)
+{
+    if (greyKey < 0 || FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 8)
+        return;
+    BYTE table[256];
+    memset(table, 0xFF, sizeof(table));
+    table[greyKey] = 0;
+    FreeImage_SetTransparencyTable(dib, table, 256);
+}
+
 FIBITMAP *LoadPng(const void *bytes, DWORD size)
 {
-    if (!bytes || size == 0 || size == 0xFFFFFFFF)
+    KivPngScreened png;
+    if (size == 0xFFFFFFFF || !KivPngScreen(bytes, size, &png))
         return nullptr;
-    FIMEMORY *memory = FreeImage_OpenMemory(static_cast<BYTE *>(const_cast<void *>(bytes)), size);
-    if (!memory)
-        return nullptr;
-    FIBITMAP *dib = FreeImage_LoadFromMemory(FIF_PNG, memory, 0);
-    FreeImage_CloseMemory(memory);
+    FIMEMORY *memory = FreeImage_OpenMemory(const_cast<BYTE *>(png.bytes), png.size);
+    FIBITMAP *dib = memory ? FreeImage_LoadFromMemory(FIF_PNG, memory, 0) : nullptr;
+    if (memory)
+        FreeImage_CloseMemory(memory);
+    if (dib)
+        KeyExpandedGrey(dib, png.greyKey);
+    KivPngScreenRelease(&png);
     return dib;
 }
 
@@ -249,20 +265,19 @@ int DecodePngTextureNoKey(RwTexture **out, const char *name, const void *bytes, 
 int DecodePngImage(RwImage **out, const char *, const void *bytes, DWORD size, int mode)
 {
     *out = nullptr;
-    FIBITMAP *dib = LoadPng(bytes, size);
+    FIBITMAP *dib = To32Bits(LoadPng(bytes, size));
     if (!dib)
         return 0;
     int width, height;
     ScaledSize(dib, mode, &width, &height);
-    if (width != static_cast<int>(FreeImage_GetWidth(dib)) || height != static_cast<int>(FreeImage_GetHeight(dib))) {
-        FIBITMAP *scaled = FreeImage_Rescale(dib, width, height, FILTER_BILINEAR);
-        FreeImage_Unload(dib);
-        dib = scaled;
-    }
-    dib = To32Bits(dib);
-    if (!dib)
-        return 0;
-    *out = ImageFromBitmap(dib);
+    RwImage *image = ImageFromBitmap(dib);
     FreeImage_Unload(dib);
+    // The library's resampler reports a failed allocation; FreeImage's does not.
+    if (image && (width != image->width || height != image->height)) {
+        RwImage *scaled = RwImageCreateResample(image, width, height);
+        RwImageDestroy(image);
+        image = scaled;
+    }
+    *out = image;
     return *out ? 1 : 0;
 }

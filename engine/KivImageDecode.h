@@ -46,5 +46,5 @@ RwRaster *CreatePngRaster(const KivPngPixels *pixels);
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
 int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
 void FreePngPixels(KivPngPixels *pixels);
-// A 32-bit image of the scaled size, resampled bilinearly before conversion.
+// A 32-bit image of the scaled size, box-filtered down (or up) from the picture.
 int DecodePngImage(RwImage **out, const char *name, const void *bytes, DWORD size, int mode);

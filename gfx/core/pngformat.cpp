@@ -64,9 +64,12 @@ static const int rwPNGUNUSEDCHUNKCOUNT = 9;
 // the rows it can fill.
 static const uint64_t rwPNGMAXINFLATE = 1032;
 
-// An 8-bit grey value for a grey sample of the file's bit depth, as the reader's
-// transformations produce it (16-bit samples keep their high byte).
-static RwInt32 GreyTo8(RwInt32 sample, RwInt32 bitDepth)
+RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes)
+{
+    return rowBytes * height <= (dataBytes + 1ull) * rwPNGMAXINFLATE;
+}
+
+RwInt32 RwPngGreyTo8(RwInt32 sample, RwInt32 bitDepth)
 {
     if (bitDepth == 16)
         return (sample >> 8) & 0xFF;
@@ -104,7 +107,7 @@ static void FillPalette(png_structp png, png_infop info, RwImage *image, RwInt32
             image->palette[i].alpha = transAlpha[i];
     } else if (colourType == PNG_COLOR_TYPE_GRAY && transColour) {
         // A grey file's tRNS is one key value, not a list of alphas.
-        image->palette[GreyTo8(transColour->gray, bitDepth)].alpha = 0;
+        image->palette[RwPngGreyTo8(transColour->gray, bitDepth)].alpha = 0;
     }
 }
 
@@ -170,8 +173,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
     // Nothing is allocated for rows the rest of the file could not fill.
     RwUInt32 left = 0;
-    if (RwStreamGetRemaining(stream, &left) &&
-        static_cast<uint64_t>(png_get_rowbytes(png, info)) * height > (left + 1ull) * rwPNGMAXINFLATE)
+    if (RwStreamGetRemaining(stream, &left) && !RwPngRowsFitData(png_get_rowbytes(png, info), height, left))
         png_error(png, "image larger than its data");
     png_set_strip_16(png);
     RwInt32 depth = 32;

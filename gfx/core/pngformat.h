@@ -10,6 +10,13 @@ enum : RwUInt32 {
     rwMEMHINT_PNG = 0x3010D,       // libpng's memory, row and palette buffers
 };
 
+// Whether height rows of rowBytes each could come out of dataBytes of
+// compressed data: deflate expands at most 1032 times.
+RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes);
+// The 8-bit grey of a grey sample of the file's bit depth, as the reader shows
+// it and keys it (16-bit samples keep their high byte).
+RwInt32 RwPngGreyTo8(RwInt32 sample, RwInt32 bitDepth);
+
 // A new image from the named PNG file, or NULL.
 RwImage *RwImageReadPng(const RwChar *imageName);
 // Writes the image as a PNG file; the image, or NULL when nothing (or not all) was written.

@@ -1,8 +1,6 @@
 // Box-filter resampling of 32-bit images.
 #include "resample.h"
 
-#include <vector>
-
 #include "engine.h"
 #include "image.h"
 #include "modules.h"
@@ -24,11 +22,11 @@ static void RaiseError(RwUInt32 code)
     RwErrorRaise(rwID_IMAGEMODULE, code);
 }
 
-// Source pixels under destination pixel i for a 16.16 step; positions are 64-bit so that a
-// large reduction cannot wrap around.
-static void SpanTaps(int64_t step, RwInt32 i, std::vector<SpanTap> &taps)
+// Source pixels under destination pixel i for a 16.16 step, written to taps
+// (room for MaxTaps); the count. Positions are 64-bit so that a large
+// reduction cannot wrap around.
+static RwInt32 SpanTaps(int64_t step, RwInt32 i, SpanTap *taps)
 {
-    taps.clear();
     const int64_t start = static_cast<int64_t>(i) * step;
     const int64_t end = start + step - 1;
     const int64_t first = start >> 16;
@@ -36,13 +34,21 @@ static void SpanTaps(int64_t step, RwInt32 i, std::vector<SpanTap> &taps)
     if (first == last) {
         // A step of one unit (enlarging more than 32768 times) spans nothing: the pixel still counts.
         const int64_t covered = end > start ? end - start : 1;
-        taps.push_back({static_cast<RwInt32>(first), static_cast<RwReal>(covered) / 65536.0f});
-        return;
+        taps[0] = {static_cast<RwInt32>(first), static_cast<RwReal>(covered) / 65536.0f};
+        return 1;
     }
-    taps.push_back({static_cast<RwInt32>(first), static_cast<RwReal>(((first + 1) << 16) - start) / 65536.0f});
+    RwInt32 n = 0;
+    taps[n++] = {static_cast<RwInt32>(first), static_cast<RwReal>(((first + 1) << 16) - start) / 65536.0f};
     for (int64_t p = first + 1; p < last; p++)
-        taps.push_back({static_cast<RwInt32>(p), 1.0f});
-    taps.push_back({static_cast<RwInt32>(last), static_cast<RwReal>(end - (last << 16)) / 65536.0f});
+        taps[n++] = {static_cast<RwInt32>(p), 1.0f};
+    taps[n++] = {static_cast<RwInt32>(last), static_cast<RwReal>(end - (last << 16)) / 65536.0f};
+    return n;
+}
+
+// The most source pixels one destination pixel of the step can cover.
+static int64_t MaxTaps(int64_t step)
+{
+    return (step >> 16) + 2;
 }
 
 static RwBool IsResamplable(const RwImage *image)
@@ -78,27 +84,41 @@ RwImage *RwImageResample(RwImage *dstImage, const RwImage *srcImage)
     const RwReal spanY = stepY > 1 ? static_cast<RwReal>(stepY - 1) / 65536.0f : 1.0f / 65536.0f;
     const RwReal area = spanX * spanY;
 
-    std::vector<std::vector<SpanTap>> columns(static_cast<size_t>(dstImage->width));
-    for (RwInt32 i = 0; i < dstImage->width; i++) {
-        SpanTaps(stepX, i, columns[static_cast<size_t>(i)]);
-        for (SpanTap &t : columns[static_cast<size_t>(i)])
-            if (t.pixel >= srcImage->width)
-                t.pixel = srcImage->width - 1;
+    // The tap tables come from the library's memory, so running out is an error code.
+    const int64_t columnTaps = MaxTaps(stepX), rowTaps = MaxTaps(stepY);
+    const uint64_t tapCount = static_cast<uint64_t>(dstImage->width) * static_cast<uint64_t>(columnTaps) +
+                              static_cast<uint64_t>(rowTaps);
+    const uint64_t bytes = tapCount * sizeof(SpanTap) + static_cast<uint64_t>(dstImage->width) * sizeof(RwInt32);
+    void *block = bytes <= 0x7FFFFFFFu ? RwMalloc(static_cast<size_t>(bytes), rwMEMHINT_IMAGE) : nullptr;
+    if (!block) {
+        RaiseError(E_RW_NOMEM);
+        return nullptr;
     }
-    std::vector<SpanTap> rows;
+    SpanTap *columns = static_cast<SpanTap *>(block);
+    SpanTap *rows = columns + static_cast<size_t>(dstImage->width) * static_cast<size_t>(columnTaps);
+    RwInt32 *columnCounts = reinterpret_cast<RwInt32 *>(rows + rowTaps);
+    for (RwInt32 i = 0; i < dstImage->width; i++) {
+        SpanTap *taps = columns + static_cast<size_t>(i) * static_cast<size_t>(columnTaps);
+        columnCounts[i] = SpanTaps(stepX, i, taps);
+        for (RwInt32 t = 0; t < columnCounts[i]; t++)
+            if (taps[t].pixel >= srcImage->width)
+                taps[t].pixel = srcImage->width - 1;
+    }
     for (RwInt32 j = 0; j < dstImage->height; j++) {
-        SpanTaps(stepY, j, rows);
+        const RwInt32 rowCount = SpanTaps(stepY, j, rows);
         RwUInt8 *dst = dstImage->cpPixels + static_cast<size_t>(j) * dstImage->stride;
         for (RwInt32 i = 0; i < dstImage->width; i++) {
+            const SpanTap *taps = columns + static_cast<size_t>(i) * static_cast<size_t>(columnTaps);
             RwReal sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-            for (const SpanTap &ty : rows) {
+            for (RwInt32 r = 0; r < rowCount; r++) {
+                const SpanTap &ty = rows[r];
                 const RwInt32 sy = ty.pixel < srcImage->height ? ty.pixel : srcImage->height - 1;
                 const RwUInt8 *srcRow = srcImage->cpPixels + static_cast<size_t>(sy) * srcImage->stride;
                 RwReal rowSum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-                for (const SpanTap &tx : columns[static_cast<size_t>(i)]) {
-                    const RwUInt8 *p = srcRow + static_cast<size_t>(tx.pixel) * 4;
+                for (RwInt32 t = 0; t < columnCounts[i]; t++) {
+                    const RwUInt8 *p = srcRow + static_cast<size_t>(taps[t].pixel) * 4;
                     for (RwInt32 c = 0; c < 4; c++)
-                        rowSum[c] += static_cast<RwReal>(p[c]) * rwINV255 * tx.weight;
+                        rowSum[c] += static_cast<RwReal>(p[c]) * rwINV255 * taps[t].weight;
                 }
                 for (RwInt32 c = 0; c < 4; c++)
                     sum[c] += rowSum[c] * ty.weight;
@@ -109,6 +129,7 @@ RwImage *RwImageResample(RwImage *dstImage, const RwImage *srcImage)
             }
         }
     }
+    RwFree(block);
     return dstImage;
 }
 

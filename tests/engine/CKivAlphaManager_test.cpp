@@ -1,11 +1,13 @@
-// The alpha manager: farthest first, stable on ties, the blend of each atomic's flags, depth test around the pass.
+// The alpha manager: farthest first, stable on ties, the blend of each atomic's flags (through the emitters of particle systems), depth test around the pass.
 #include "engine_host.h"
 
+#include <cstddef>
 #include <utility>
 
 #include "engine/CKivAlphaManager.h"
 #include "gfx/core/engine.h"
 #include "gfx/plugins/userdata/userdata.h"
+#include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 
@@ -118,6 +120,45 @@ TEST_F(AlphaPass, AtomicsWithoutTheirArrayOrGeometryAreDropped)
     manager.Add(odd, 1.0f);
     manager.Render(1);
     EXPECT_EQ((std::vector<RwUInt32>{6}), DestBlends());
+}
+
+// An emitter whose render settings lie behind one more word, as a property table places them.
+struct Emitter {
+    RwParticleEmitter head;
+    RwUInt32 other;
+    RwParticleRenderSettings render;
+};
+
+TEST_F(AlphaPass, ParticleAtomicsTakeTheirBlendThroughTheirEmitters)
+{
+    RwUInt32 offsets[] = {offsetof(Emitter, render)};
+    RwInt32 ids[] = {rwPARTICLEPROPERTYRENDER};
+    const RwParticlePropertyTable table = {offsets, ids, 1}, without = {offsets, ids, 0};
+    Emitter sparks = {}, smoke = {}, glow = {};
+    sparks.head = {&smoke.head, &table};
+    sparks.render.flags = 0x3;
+    smoke.head = {nullptr, &without};
+    glow.head = {nullptr, &table};
+    glow.render = {1, 1, FALSE, 0};
+    RwAtomic *additive = Make(1), *blended = Make(0);
+    ASSERT_TRUE(RwParticleAtomicSetEmitter(additive, &sparks.head));
+    ASSERT_TRUE(RwParticleAtomicSetEmitter(blended, &glow.head));
+    CKivAlphaManager manager;
+    manager.Add(additive, 3.0f);
+    manager.Add(blended, 2.0f);
+    manager.Add(Make(1), 1.0f);
+    manager.Render(1);
+    const auto settings = [](const RwParticleRenderSettings &r) {
+        return std::vector<RwUInt32>{static_cast<RwUInt32>(r.srcBlend), static_cast<RwUInt32>(r.destBlend),
+                                     static_cast<RwUInt32>(r.externalBlend), r.flags};
+    };
+    EXPECT_EQ((std::vector<RwUInt32>{5, 2, 1, 0x10000003}), settings(sparks.render));
+    EXPECT_EQ((std::vector<RwUInt32>{0, 0, 0, 0}), settings(smoke.render));   // no render property
+    EXPECT_EQ((std::vector<RwUInt32>{5, 6, 1, 0x10000000}), settings(glow.render));
+    // Only the atomic that is no particle system set the blend states.
+    EXPECT_EQ((std::vector<RwUInt32>{2}), DestBlends());
+    RwParticleAtomicSetEmitter(additive, nullptr);
+    RwParticleAtomicSetEmitter(blended, nullptr);
 }
 
 } // namespace

@@ -466,14 +466,22 @@ TEST_F(WorldScene, ABlobLiesUnderItsPoint)
     ExpectPixel({255, 255, 255}, 512, 384);
     ExpectPixel({255, 255, 255}, 512 + 154 + 90, 384);
 
-    // No texture, no radius or a floor deeper than the depth: the floor stays.
+    // No radius or a floor deeper than the depth: the floor stays.
     const RwV3d high = {6, 30, 0};
     ASSERT_EQ(1, Render());
     blobs.RenderShadow(world->GetWorld(), &high, 3.0f, 10.0f, texture, camera);
     const RwV3d left = {6, 3, 0};
-    blobs.RenderShadow(world->GetWorld(), &left, 3.0f, 10.0f, nullptr, camera);
     blobs.RenderShadow(world->GetWorld(), &left, 0.0f, 10.0f, texture, camera);
     ExpectPixel({255, 255, 255}, 512 - 154, 384);
+    // No texture: the ground half dark within the radius only, though its
+    // triangles reach far beyond (the corners of the blob's square stay lit).
+    blobs.RenderShadow(world->GetWorld(), &left, 3.0f, 10.0f, nullptr, camera);
+    ExpectPixel({127, 127, 127}, 512 - 154, 384);
+    ExpectPixel({127, 127, 127}, 512 - 154 + 60, 384);
+    for (const int dx : {-70, 70})
+        for (const int dy : {-70, 70})
+            ExpectPixel({255, 255, 255}, 512 - 154 + dx, 384 + dy);
+    ExpectPixel({255, 255, 255}, 512 - 154 - 90, 384);
 
     // The character manager: one blob under each held character's pelvis.
     KivTestQuad body;
@@ -485,7 +493,8 @@ TEST_F(WorldScene, ABlobLiesUnderItsPoint)
     blobs.SetScene(world->GetWorld(), camera);
     ASSERT_EQ(1, Render());
     blobs.DrawShadows(nullptr);   // the game passes no texture
-    ExpectPixel({255, 255, 255}, 512 + 154, 384);
+    ExpectPixel({127, 127, 127}, 512 + 154, 384);
+    ASSERT_EQ(1, Render());
     blobs.SetShadowTexture(texture);
     blobs.DrawShadows(nullptr);
     ExpectPixel({0, 0, 0}, 512 + 154, 384, 24);

@@ -12,8 +12,12 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
+#include "support/mallocprobe/malloc_probe.h"
+#include "support/png_chunks.h"
 
 namespace {
+
+using namespace pngchunks;
 
 auto *const host = HostEngine();
 
@@ -48,12 +52,16 @@ TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
     do {
         std::string name(found.cFileName);
         name.resize(name.size() - 5);
-        // Colour-keyed files: the reference leaves the key opaque.
-        if (name.find("tRNS") != std::string::npos || name.compare(0, 2, "ft") == 0 ||
-            name.compare(0, 3, "ift") == 0)
-            continue;
         const std::string png = ReadFileBytes("data/png/" + name + ".png");
-        const std::string rgba = ReadFileBytes("data/png/" + name + ".rgba");
+        std::string rgba = ReadFileBytes("data/png/" + name + ".rgba");
+        // The reference leaves an 8-bit RGB file's colour key opaque; here it is clear.
+        const size_t trns = png.find("tRNS");
+        if (png[25] == 2 && png[24] == 8 && trns != std::string::npos) {
+            const std::string key = {png[trns + 5], png[trns + 7], png[trns + 9]};
+            for (size_t i = 12; i + 4 <= rgba.size(); i += 4)
+                if (rgba.compare(i, 3, key) == 0)
+                    rgba[i + 3] = 0;
+        }
         const bool linear = png.find(std::string("gAMA\0\x01\x86\xa0", 8)) != std::string::npos;
         const bool wide = png[24] == 16;   // IHDR bit depth
         // Corrected grey below 8 bits stays at its own precision: within one step.
@@ -137,6 +145,119 @@ TEST(TextureRead, HostileBytesGiveNothingAndLeakNothing)
     EXPECT_EQ(nullptr, raster);
 }
 
+// A zlib stream of the bytes followed by megabytes of zeros, made a megabyte at a time.
+std::string CompressedWithZeros(const std::string &bytes, int megabytes)
+{
+    z_stream z = {};
+    deflateInit(&z, 9);
+    const std::string zeros(1 << 20, '\0');
+    std::string out;
+    char buffer[1 << 16];
+    auto feed = [&](const std::string &in, int flush) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+        z.avail_in = static_cast<uInt>(in.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(buffer);
+            z.avail_out = sizeof(buffer);
+            deflate(&z, flush);
+            out.append(buffer, sizeof(buffer) - z.avail_out);
+        } while (z.avail_out == 0);
+    };
+    feed(bytes, megabytes ? Z_NO_FLUSH : Z_FINISH);
+    for (int i = 0; i < megabytes; i++)
+        feed(zeros, i + 1 < megabytes ? Z_NO_FLUSH : Z_FINISH);
+    deflateEnd(&z);
+    return out;
+}
+
+// Every decoder refuses the file (or decodes it), with nothing left behind and
+// no request for more memory than such a file is worth.
+void ExpectDecodedCheaply(const std::string &what, const std::string &file, bool decodes)
+{
+    const long live = MallocProbeLive();
+    MallocProbeResetLargest();
+    const DWORD size = static_cast<DWORD>(file.size());
+    RwTexture *texture = nullptr;
+    EXPECT_EQ(decodes ? 1 : 0, DecodePngTexture(&texture, "hostile", file.data(), size, 2, nullptr)) << what;
+    if (texture)
+        RwTextureDestroy(texture);
+    RwImage *image = nullptr;
+    EXPECT_EQ(decodes ? 1 : 0, DecodePngImage(&image, "hostile", file.data(), size, 2)) << what;
+    if (image)
+        RwImageDestroy(image);
+    EXPECT_LT(MallocProbeLargest(), 512u * 1024) << what;
+    EXPECT_EQ(live, MallocProbeLive()) << what;
+}
+
+TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
+{
+    const std::string ihdr = Ihdr(1, 1, 8, 6), end = Chunk("IEND", "");
+    const std::string pixel = Idat({std::string(4, '\x7F')});
+    struct Case {
+        std::string what, file;
+        bool decodes;
+    };
+    std::vector<Case> cases = {
+        {"8192 x 8192 from one row", Signature() + Ihdr(8192, 8192, 8, 6) + pixel + end, false},
+        {"30000 x 30000 from one row", Signature() + Ihdr(30000, 30000, 8, 6) + pixel + end, false},
+        {"IDAT longer than the file", Signature() + ihdr + Be32(0x7FFFFFF0) + "IDAT" + std::string(40, '\0'), false},
+        {"a row past the last", Signature() + ihdr + Idat({std::string(4, '\x7F'), std::string(4, '\0')}) + end,
+         false},
+        {"zeros past the last row",
+         Signature() + ihdr + Chunk("IDAT", CompressedWithZeros(std::string(5, '\0'), 16)) + end, false},
+        {"no IEND", Signature() + ihdr + pixel, false},
+        {"plain", Signature() + ihdr + pixel + end, true},
+    };
+    // Text and metadata chunks claiming 256 MB of a 151-byte file, before and after the rows.
+    for (const char *type : {"tEXt", "zTXt", "iTXt", "eXIf", "iCCP"}) {
+        const std::string claim = Be32(0x10000000) + type + "key" + std::string(96, '\0');
+        cases.push_back({std::string(type) + " claiming 256 MB", Signature() + ihdr + claim, false});
+        cases.push_back({std::string(type) + " claiming 256 MB after the rows", Signature() + ihdr + pixel + claim,
+                         false});
+    }
+    // Compressed text and profiles that would inflate to 7 MB: the picture is read, they are not.
+    const std::string bomb = CompressedWithZeros("", 7);
+    for (const char *type : {"zTXt", "iCCP"})
+        cases.push_back({std::string(type) + " bomb",
+                         Signature() + ihdr + Chunk(type, std::string("k\0\0", 3) + bomb) + pixel + end, true});
+    cases.push_back({"iTXt bomb", Signature() + ihdr + pixel + Chunk("iTXt", std::string("k\0\1\0\0\0", 6) + bomb) + end,
+                     true});
+    for (const Case &c : cases)
+        ExpectDecodedCheaply(c.what, c.file, c.decodes);
+}
+
+TEST(TextureRead, GreyKeysClearTheirPixelsAtEveryDepth)
+{
+    for (int depth : {1, 2, 4, 8, 16}) {
+        // One row of four samples (all values for 1 bit), keyed at the third.
+        const int top = (1 << std::min(depth, 8)) - 1;
+        const int samples[4] = {0, top / 3, top, top / 2};
+        std::string bits((4 * depth + 7) / 8, '\0');
+        for (int i = 0; i < 4; i++) {
+            const unsigned value = depth == 16 ? samples[i] * 257u : static_cast<unsigned>(samples[i]);
+            for (int b = 0; b < depth; b++)
+                if (value & (1u << (depth - 1 - b)))
+                    bits[(i * depth + b) / 8] |= static_cast<char>(0x80 >> ((i * depth + b) % 8));
+        }
+        const unsigned key = depth == 16 ? samples[2] * 257u : static_cast<unsigned>(samples[2]);
+        const std::string file =
+            PngFile(Ihdr(4, 1, depth, 0), Chunk("tRNS", std::string(1, static_cast<char>(key >> 8)) +
+                                                            std::string(1, static_cast<char>(key & 0xFF))),
+                    {bits});
+        RwRaster *raster = nullptr;
+        ASSERT_EQ(1, DecodePngRaster(&raster, "grey", file.data(), static_cast<DWORD>(file.size()), 2, nullptr));
+        const std::vector<RwUInt8> p = RasterPixels(raster);
+        RwRasterDestroy(raster);
+        for (int i = 0; i < 4; i++) {
+            const int grey = samples[i] * 255 / top;
+            const bool keyed = samples[i] == samples[2];
+            EXPECT_EQ((std::vector<int>{grey, grey, grey, keyed ? 0 : 255}),
+                      std::vector<int>(&p[i * 4], &p[i * 4 + 4]))
+                << depth << "-bit sample " << i;
+        }
+    }
+}
+
 TEST(TextureRead, ModeSetsFilterAndQualityScales)
 {
     const std::string png = GradientPng(64, 64);
@@ -173,6 +294,15 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_NEAR(1.5, p[5], 1.0);
     EXPECT_EQ(255, p[7]);
     RwRasterDestroy(raster);
+    // A placeholder image is scaled the same way, by the library's resampler.
+    RwImage *image = nullptr;
+    ASSERT_EQ(1, DecodePngImage(&image, "q", png.data(), static_cast<DWORD>(png.size()), 2));
+    ASSERT_EQ(16, image->width);
+    std::vector<RwUInt8> scaled;
+    for (int y = 0; y < image->height; y++)
+        scaled.insert(scaled.end(), image->cpPixels + y * image->stride, image->cpPixels + y * image->stride + 64);
+    RwImageDestroy(image);
+    EXPECT_EQ(p, scaled);
     // Scaled pixels are never copied straight in: they go through the image.
     KivPngPixels *quarter = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
     raster = CreatePngRaster(quarter);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "gfx/core/engine.h"
+#include "gfx/world/clump.h"
 #include "gfx/world/world.h"
 
 static RwInt32 lightmapWorldOffset = -1;
@@ -18,7 +19,6 @@ static RwBool AttachEnginePlugin(RwUInt32 pluginID)
 RwBool RwCollisionPluginAttach(void) { return AttachEnginePlugin(rwID_COLLISIONPLUGIN); }
 RwBool RwPvsPluginAttach(void) { return AttachEnginePlugin(rwID_PVSPLUGIN); }
 RwBool RwParticleTankPluginAttach(void) { return AttachEnginePlugin(rwID_PARTICLETANKPLUGIN); }
-RwBool RwParticleStandardPluginAttach(void) { return AttachEnginePlugin(rwID_PARTICLESTANDARDPLUGIN); }
 RwBool RwParticleAdvancedPluginAttach(void) { return AttachEnginePlugin(rwID_PARTICLEADVANCEDPLUGIN); }
 
 static RwInt32 *RenderStyle(const RwWorld *world)
@@ -66,9 +66,48 @@ RwInt32 RwLightmapGetRenderStyle(const RwWorld *world)
     return world && lightmapWorldOffset >= 0 ? *RenderStyle(world) : 0;
 }
 
-RwParticleEmitter *RwParticleAtomicGetEmitter(const RwAtomic *)
+static RwInt32 particleAtomicOffset = -1;
+
+static RwParticleEmitter **Emitters(const RwAtomic *atomic)
 {
-    return nullptr;
+    return reinterpret_cast<RwParticleEmitter **>(reinterpret_cast<uintptr_t>(atomic) + particleAtomicOffset);
+}
+
+static void *ConstructEmitters(void *atomic, RwInt32, RwInt32)
+{
+    *Emitters(static_cast<RwAtomic *>(atomic)) = nullptr;
+    return atomic;
+}
+
+// The emitters belong to whoever gave them; a clone does not share them.
+static void *CopyEmitters(void *dst, const void *, RwInt32, RwInt32)
+{
+    *Emitters(static_cast<RwAtomic *>(dst)) = nullptr;
+    return dst;
+}
+
+RwBool RwParticleStandardPluginAttach(void)
+{
+    if (!AttachEnginePlugin(rwID_PARTICLESTANDARDPLUGIN)) {
+        return FALSE;
+    }
+    particleAtomicOffset = RwAtomicRegisterPlugin(sizeof(RwParticleEmitter *), rwID_PARTICLESTANDARDPLUGIN,
+                                                  ConstructEmitters, nullptr, CopyEmitters);
+    return particleAtomicOffset >= 0;
+}
+
+RwParticleEmitter *RwParticleAtomicGetEmitter(const RwAtomic *atomic)
+{
+    return atomic && particleAtomicOffset >= 0 ? *Emitters(atomic) : nullptr;
+}
+
+RwBool RwParticleAtomicSetEmitter(RwAtomic *atomic, RwParticleEmitter *emitter)
+{
+    if (!atomic || particleAtomicOffset < 0) {
+        return FALSE;
+    }
+    *Emitters(atomic) = emitter;
+    return TRUE;
 }
 
 RwAtomic *RwParticleAtomicUpdate(RwAtomic *atomic, void *)

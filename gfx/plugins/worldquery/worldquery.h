@@ -24,7 +24,7 @@ RwBool RwCollisionPluginAttach(void);
 RwBool RwPvsPluginAttach(void);
 RwBool RwLightmapPluginAttach(void);   // also keeps a render style per world
 RwBool RwParticleTankPluginAttach(void);
-RwBool RwParticleStandardPluginAttach(void);
+RwBool RwParticleStandardPluginAttach(void);   // also keeps an emitter list per atomic
 RwBool RwParticleAdvancedPluginAttach(void);
 
 struct RwLine {
@@ -104,14 +104,29 @@ RwInt32 RwLightmapWorldCountLightmaps(RwWorld *world);
 RwWorld *RwLightmapSetRenderStyle(RwInt32 style, RwWorld *world);
 RwInt32 RwLightmapGetRenderStyle(const RwWorld *world);
 
-// Particle emitters are never created: no atomic is a particle system.
-struct RwParticleEmitter;
+// Particle emitters are never created here: an atomic is a particle system
+// only when it has been given an emitter list (which it does not own).
 struct RwParticlePropertyTable {
     RwUInt32 *offsets;               // of each property's data in an emitter
     RwInt32 *ids;
     RwInt32 numProperties;
 };
+struct RwParticleEmitter {
+    RwParticleEmitter *next;                        // the atomic's next emitter
+    const RwParticlePropertyTable *propertyTable;   // where its properties lie, from the emitter's start
+};
 enum : RwInt32 { rwPARTICLEPROPERTYRENDER = 6 };
+// The data of property 6: how the emitter's particles are blended.
+struct RwParticleRenderSettings {
+    RwInt32 srcBlend;
+    RwInt32 destBlend;
+    RwBool externalBlend;    // the blend is set from outside the emitter
+    RwUInt32 flags;
+};
+static_assert(sizeof(RwParticleRenderSettings) == 16, "render settings are four words");
+enum : RwUInt32 { rwPARTICLERENDERCHANGED = 0x10000000 };   // the renderer applies the settings anew
 RwParticleEmitter *RwParticleAtomicGetEmitter(const RwAtomic *atomic);
+// FALSE without the standard particle plug-in; a clone has no emitters.
+RwBool RwParticleAtomicSetEmitter(RwAtomic *atomic, RwParticleEmitter *emitter);
 RwAtomic *RwParticleAtomicUpdate(RwAtomic *atomic, void *data);
 RwInt32 RwParticlePropertyTableGetOffset(const RwParticlePropertyTable *table, RwInt32 propertyID);

@@ -1,69 +1,22 @@
 #include "imagetestutil.h"
 
-#include <zlib.h>
-
 #include <string>
 #include <vector>
 
 #include "gfx/core/pngformat.h"
+#include "support/png_chunks.h"
 
 namespace {
 
 typedef ImageTest Png;
 
-// PNG files assembled from the format's tables: big-endian fields, chunks with CRCs,
-// one zlib stream of filtered scanlines as IDAT.
-std::string Be32(RwUInt32 v)
-{
-    std::string s(4, '\0');
-    for (RwInt32 i = 0; i < 4; i++)
-        s[static_cast<size_t>(i)] = static_cast<char>(v >> (24 - 8 * i));
-    return s;
-}
-
-std::string Chunk(const char *type, const std::string &data)
-{
-    std::string body = std::string(type, 4) + data;
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
-    return Be32(static_cast<RwUInt32>(data.size())) + body + Be32(static_cast<RwUInt32>(crc));
-}
-
-std::string Ihdr(RwUInt32 width, RwUInt32 height, int bitDepth, int colourType, int interlace = 0)
-{
-    return Chunk("IHDR", Be32(width) + Be32(height) + std::string(1, static_cast<char>(bitDepth)) +
-                             std::string(1, static_cast<char>(colourType)) + std::string(2, '\0') +
-                             std::string(1, static_cast<char>(interlace)));
-}
-
-// rows: each scanline's bytes without the filter byte (filter 0 is added); a zlib stream.
-std::string Deflated(const std::vector<std::string> &rows)
-{
-    std::string raw;
-    for (const std::string &row : rows)
-        raw += std::string(1, '\0') + row;
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef *>(&out[0]), &size, reinterpret_cast<const Bytef *>(raw.data()),
-              static_cast<uLong>(raw.size()), 9);
-    out.resize(size);
-    return out;
-}
-
-std::string Idat(const std::vector<std::string> &rows)
-{
-    return Chunk("IDAT", Deflated(rows));
-}
+using namespace pngchunks;
 
 // The last byte changed: of a chunk, its CRC; of a zlib stream, its checksum.
 std::string Flipped(std::string bytes)
 {
     bytes.back() = static_cast<char>(bytes.back() ^ 0x01);
     return bytes;
-}
-
-std::string PngFile(const std::string &header, const std::string &middle, const std::vector<std::string> &rows)
-{
-    return std::string("\x89PNG\r\n\x1a\n", 8) + header + middle + Idat(rows) + Chunk("IEND", "");
 }
 
 std::string Bytes(std::initializer_list<int> values)

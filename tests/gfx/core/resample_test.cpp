@@ -110,6 +110,23 @@ TEST_F(Resample, RefusesZeroSizesAndPalettisedImages)
     src->height = 4;
 }
 
+TEST_F(Resample, RunningOutOfMemoryIsAnErrorNeverAnException)
+{
+    RwImage *src = Patterned(4, 4);
+    RwImage *dst = Owned(2, 2, 32);
+    // The span tables are the resampler's one allocation.
+    rwTestMemory.failAfter = 0;
+    EXPECT_EQ(nullptr, RwImageResample(dst, src));
+    rwTestMemory.failAfter = -1;
+    EXPECT_EQ(E_RW_NOMEM, TakeErrorCode());
+    // A reduction from a width no table could cover is refused before any pixel is read.
+    src->width = 0x7FFFFFFF;
+    EXPECT_EQ(nullptr, RwImageResample(Owned(1, 1, 32), src));
+    EXPECT_EQ(nullptr, RwImageCreateResample(src, 1, 1));
+    src->width = 4;
+    EXPECT_EQ(E_RW_NOMEM, TakeErrorCode());
+}
+
 TEST_F(Resample, HugeEnlargementStaysInsideSource)
 {
     RwImage *src = Patterned(2, 1);

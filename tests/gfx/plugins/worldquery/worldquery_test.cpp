@@ -233,11 +233,20 @@ TEST(StandIns, ClumpWithTheirBlocksLoadsIntactAndParticleQueriesAnswer)
     EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(a));
     RwReal dt = 0.5f;
     EXPECT_EQ(a, RwParticleAtomicUpdate(a, &dt));
-    RwClumpDestroy(c);
-    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(nullptr));
     RwUInt32 offsets[] = {16, 40};
     RwInt32 ids[] = {2, rwPARTICLEPROPERTYRENDER};
     const RwParticlePropertyTable table = {offsets, ids, 2};
+    // An emitter list given to an atomic is found on it, not on its clone.
+    RwParticleEmitter emitter = {nullptr, &table};
+    EXPECT_TRUE(RwParticleAtomicSetEmitter(a, &emitter));
+    EXPECT_EQ(&emitter, RwParticleAtomicGetEmitter(a));
+    RwAtomic *clone = RwAtomicClone(a);
+    ASSERT_NE(nullptr, clone);
+    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(clone));
+    RwAtomicDestroy(clone);
+    EXPECT_FALSE(RwParticleAtomicSetEmitter(nullptr, &emitter));
+    RwClumpDestroy(c);
+    EXPECT_EQ(nullptr, RwParticleAtomicGetEmitter(nullptr));
     EXPECT_EQ(40, RwParticlePropertyTableGetOffset(&table, rwPARTICLEPROPERTYRENDER));
     EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(&table, 7));
     EXPECT_EQ(-1, RwParticlePropertyTableGetOffset(nullptr, 6));

@@ -1,0 +1,20 @@
+// The checks a PNG file passes before FreeImage reads it, and the bytes it is handed.
+#pragma once
+
+#include <windows.h>
+
+// What FreeImage is to read: the file itself, or a copy of it without the
+// metadata chunks the engine has no use for.
+struct KivPngScreened {
+    const BYTE *bytes;
+    DWORD size;
+    BYTE *copy;      // owned, or null when bytes is the file
+    int greyKey;     // 8-bit transparent grey of a 1-, 2- or 4-bit grey file, else -1
+};
+
+// 1 with out filled when the file may be decoded: every chunk lies inside the
+// file up to IEND, the rows could come out of the image data, and that data
+// inflates to exactly the rows' bytes (found without inflating past them).
+// 0 otherwise, with nothing to release.
+int KivPngScreen(const void *bytes, DWORD size, KivPngScreened *out);
+void KivPngScreenRelease(KivPngScreened *screened);

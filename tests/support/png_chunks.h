@@ -1,0 +1,69 @@
+// PNG files assembled by hand from the format's tables: big-endian fields, chunks
+// with CRCs, one zlib stream of filtered scanlines as IDAT.
+#pragma once
+
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+namespace pngchunks {
+
+inline std::string Be32(unsigned v)
+{
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; i++)
+        s[static_cast<size_t>(i)] = static_cast<char>(v >> (24 - 8 * i));
+    return s;
+}
+
+inline std::string Chunk(const char *type, const std::string &data)
+{
+    std::string body = std::string(type, 4) + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
+    return Be32(static_cast<unsigned>(data.size())) + body + Be32(static_cast<unsigned>(crc));
+}
+
+inline std::string Ihdr(unsigned width, unsigned height, int bitDepth, int colourType, int interlace = 0)
+{
+    return Chunk("IHDR", Be32(width) + Be32(height) + std::string(1, static_cast<char>(bitDepth)) +
+                             std::string(1, static_cast<char>(colourType)) + std::string(2, '\0') +
+                             std::string(1, static_cast<char>(interlace)));
+}
+
+// The bytes as one zlib stream.
+inline std::string Compressed(const std::string &raw)
+{
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef *>(&out[0]), &size, reinterpret_cast<const Bytef *>(raw.data()),
+              static_cast<uLong>(raw.size()), 9);
+    out.resize(size);
+    return out;
+}
+
+// rows: each scanline's bytes without the filter byte (filter 0 is added); a zlib stream.
+inline std::string Deflated(const std::vector<std::string> &rows)
+{
+    std::string raw;
+    for (const std::string &row : rows)
+        raw += std::string(1, '\0') + row;
+    return Compressed(raw);
+}
+
+inline std::string Idat(const std::vector<std::string> &rows)
+{
+    return Chunk("IDAT", Deflated(rows));
+}
+
+inline std::string Signature()
+{
+    return std::string("\x89PNG\r\n\x1a\n", 8);
+}
+
+inline std::string PngFile(const std::string &header, const std::string &middle, const std::vector<std::string> &rows)
+{
+    return Signature() + header + middle + Idat(rows) + Chunk("IEND", "");
+}
+
+} // namespace pngchunks
