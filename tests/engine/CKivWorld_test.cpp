@@ -17,6 +17,8 @@
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
 #include "engine/KivWorldFollow.h"
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
@@ -215,11 +217,17 @@ TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
     CKivBase *base = CKivBase::GetInstance();
     CKivAlphaManager *previous = base->GetAlphaManager();
     base->SetAlphaManager(nullptr);
-    RwCameraBeginUpdate(camera->GetCamera());
+    RwRGBA black = {0, 0, 0, 255};
+    RwCameraClear(camera->GetCamera(), &black, 3);
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera->GetCamera()));
     clump->Render();
     RwCameraEndUpdate(camera->GetCamera());
     base->SetAlphaManager(previous);
     EXPECT_EQ(0u, world->GetAlphaManager()->GetCount());
+    ExpectPixel({0, 0, 0}, 512, 384);
+    // With the world's manager the same part is drawn, blended over the ground.
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 128, 128}, 512, 384);
 }
 
 TEST_F(WorldScene, ACasterDarkensTheGroundUnderItFadingWithDistance)
@@ -504,6 +512,38 @@ TEST_F(WorldScene, PicksSkipTransparentParts)
     EXPECT_EQ(nullptr, world->PickClump(512, 384));
     EXPECT_EQ(1, world->Render());   // no camera: nothing drawn
     world->SetCamera(camera);
+}
+
+// Where the GUI owns the mouse nothing in the world is picked: a dialog under
+// it, an open modal dialog of kind 1 or 3, or the mouse-block flag at 1.
+TEST_F(WorldScene, PicksNothingWhereTheGuiOwnsTheMouse)
+{
+    CKivClump *floor = Add("floor.dff", KivTestQuad(), {0, 10, 0});
+    CKivGuiSystem *gui = CKivBase::GetInstance()->GetGuiSystem();
+    ASSERT_EQ(CKivGuiSystem::GetInstance(), gui);
+    CKivGuiDialog *dialog = new CKivGuiDialog(900);
+    dialog->SetLocation(462, 334);
+    dialog->SetSize(100, 100);
+    gui->AddDialog(dialog);
+    const struct {
+        int mouseX, kind, visible, blocked;
+        bool picked;
+    } cases[] = {
+        {512, 0, 1, 0, false}, {10, 0, 1, 0, true},  {512, 0, 0, 0, true}, {10, 1, 1, 0, false},
+        {10, 3, 1, 0, false},  {10, 2, 1, 0, true},  {10, 1, 0, 0, true},  {10, 0, 1, 1, false},
+        {10, 0, 1, 2, true},
+    };
+    for (const auto &c : cases) {
+        gui->MsgProc(nullptr, WM_MOUSEMOVE, 0, MAKELPARAM(c.mouseX, 384));
+        dialog->SetModalKind(c.kind);
+        dialog->SetVisible(c.visible);
+        gui->SetMouseBlocked(c.blocked);
+        EXPECT_EQ(c.picked ? floor : nullptr, world->PickClump(512, 384))
+            << c.mouseX << " kind " << c.kind << " visible " << c.visible << " blocked " << c.blocked;
+    }
+    gui->SetMouseBlocked(0);
+    delete dialog;
+    EXPECT_EQ(floor, world->PickClump(512, 384));
 }
 
 // Followed tooltips find their part in the current world without a lookup of the caller's.
