@@ -25,6 +25,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/renderstate.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9renderstate.h"
@@ -207,6 +208,34 @@ TEST_F(WorldScene, AdditivePartsBrightenWhatLiesBelow)
     clump->SetAlphaAttribute(0);
     ASSERT_EQ(1, Render());
     ExpectPixel({25, 25, 125}, 512, 384);
+}
+
+// Linear fog from the camera's fog distance 10 to its far plane 30: the
+// ground at 20 and a translucent part at 19 both fade halfway to blue; the
+// frame after fog is switched off is clear again.
+TEST_F(WorldScene, FogFadesTheGroundAndTheTransparentPass)
+{
+    KivTestQuad black;
+    black.colour = {0, 0, 0, 128};
+    black.half = 0.5f;
+    Add("black.dff", black, {0, 1, 0});
+    RwCamera *rw = camera->GetCamera();
+    RwCameraSetFarClipPlane(rw, 30.0f);
+    RwCameraSetFogDistance(rw, 10.0f);
+    world->SetFogColor({0, 0, 255, 255});
+    world->SetFog(1);
+    ASSERT_EQ(1, Render());
+    ExpectPixel({128, 128, 255}, 100, 384, 10);
+    // Black fogged by 11/20 toward blue, half over the fogged ground.
+    ExpectPixel({64, 64, 185}, 512, 384, 10);
+    RwBool fog = TRUE;
+    RwRenderStateGet(rwRENDERSTATEFOGENABLE, &fog);
+    EXPECT_FALSE(fog);
+    world->SetFog(0);
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 255, 255}, 100, 384);
+    ExpectPixel({128, 128, 128}, 512, 384);
+    RwCameraSetFarClipPlane(rw, 1000.0f);
 }
 
 TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
