@@ -337,6 +337,25 @@ TEST_F(Queue, SkipsThroughAWholeMotionInOneStep)
     EXPECT_NEAR(200.3f, X(), 1e-3f);
 }
 
+// Backwards: a loop flag of exactly 1 wraps past the start; any other flag
+// stops at 0.
+TEST_F(Queue, PlayingBackwardsWrapsOnlyForLoopFlagOne)
+{
+    const struct {
+        int loop;
+        float forward, back, x;
+    } cases[] = {{1, 0.25f, -0.5f, 0.75f}, {0, 0.25f, -0.5f, 0.0f}, {2, 0.25f, -0.5f, 0.0f},
+                 {0, 0.5f, -0.2f, 0.3f},   {1, 0.5f, -0.2f, 0.3f},  {0, 0.5f, -0.5f, 0.0f}};
+    for (const auto &c : cases) {
+        clump.ClearAnimationQueue();
+        clump.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, c.loop);
+        clump.Update(c.forward);
+        clump.Update(c.back);
+        EXPECT_NEAR(c.x, X(), 1e-4f) << "loop " << c.loop << " " << c.forward << " " << c.back;
+        EXPECT_NEAR(c.x, clump.GetAnimationTime(), 1e-4f);
+    }
+}
+
 TEST_F(Queue, BlendsLongerThanTheMotionStayWithinOne)
 {
     clump.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 0);
