@@ -575,6 +575,45 @@ TEST_F(WorldScene, PicksNothingWhereTheGuiOwnsTheMouse)
     EXPECT_EQ(floor, world->PickClump(512, 384));
 }
 
+// Screen positions through the world's camera (straight down from 20, 25.6
+// pixels per unit at the ground, x to the left, z up), with y counted
+// upward as the 2D toolkit does.
+TEST_F(WorldScene, ScreenPositionsOfPartsAndPointsAbove)
+{
+    KivTestQuad mark;
+    mark.name = "mark";
+    CKivClump *clump = Add("marked.dff", mark, {3, 10, 2});
+    ASSERT_EQ(1, Render());   // frames up to date
+    // Beside the part's frame by 1.8 of its radius, 10 units below the camera.
+    RwAtomic *atomic = clump->FindAtomic("mark");
+    ASSERT_NE(nullptr, atomic);
+    const float beside = 3.0f + 1.8f * RwAtomicGetWorldBoundingSphere(atomic)->radius;
+    RwV2d at = clump->GetAtomicScreenPosition("mark");
+    EXPECT_NEAR(512.0f - beside * 51.2f, at.x, 0.01f);
+    EXPECT_NEAR(384.0f + 2 * 51.2f, at.y, 0.01f);
+    at = clump->GetAtomicScreenPosition("none");
+    EXPECT_EQ(-1.0f, at.x);
+    // The root at the origin raised by 15: the middle of a 1024 x 768 screen.
+    at = clump->GetScreenPositionAbove(15.0f, 1024.0f, 768.0f);
+    EXPECT_NEAR(512.5f, at.x, 0.01f);
+    EXPECT_NEAR(384.5f, at.y, 0.01f);
+    const RwV3d aside = {-5, 0, 2};   // at the ground: 128 pixels right, 51.2 up
+    clump->SetPosition(&aside);
+    clump->UpdateObjects();
+    ASSERT_EQ(1, Render());
+    at = clump->GetScreenPositionAbove(0.0f, 1024.0f, 768.0f);
+    EXPECT_NEAR(640.5f, at.x, 0.01f);
+    EXPECT_NEAR(384.5f + 51.2f, at.y, 0.01f);
+    // Out of the camera's view: none.
+    const RwV3d away = {500, 0, 0};
+    clump->SetPosition(&away);
+    clump->UpdateObjects();
+    ASSERT_EQ(1, Render());
+    at = clump->GetAtomicScreenPosition("mark");
+    EXPECT_EQ(-1.0f, at.x);
+    EXPECT_EQ(-1.0f, at.y);
+}
+
 // Followed tooltips find their part in the current world without a lookup of the caller's.
 TEST_F(WorldScene, FollowedPartsAreFoundInTheCurrentWorld)
 {
