@@ -243,7 +243,7 @@ int CKivClump::UpdateQueue(float dt)
                 RwAnimInterpolatorAddTime(in, dt);
             } else {
                 result = 0;
-                if (e->loopFlags == 1) {
+                if (e->loopFlags) {
                     RwAnimInterpolatorAddTime(in, dt);
                 } else {
                     RwAnimInterpolatorSetTime(in, d);

@@ -338,14 +338,15 @@ TEST_F(Queue, SkipsThroughAWholeMotionInOneStep)
 }
 
 // Backwards: a loop flag of exactly 1 wraps past the start; any other flag
-// stops at 0.
+// stops at 0 (forward, any flag but 0 wraps past the end).
 TEST_F(Queue, PlayingBackwardsWrapsOnlyForLoopFlagOne)
 {
     const struct {
         int loop;
         float forward, back, x;
     } cases[] = {{1, 0.25f, -0.5f, 0.75f}, {0, 0.25f, -0.5f, 0.0f}, {2, 0.25f, -0.5f, 0.0f},
-                 {0, 0.5f, -0.2f, 0.3f},   {1, 0.5f, -0.2f, 0.3f},  {0, 0.5f, -0.5f, 0.0f}};
+                 {0, 0.5f, -0.2f, 0.3f},   {1, 0.5f, -0.2f, 0.3f},  {0, 0.5f, -0.5f, 0.0f},
+                 {2, 1.25f, -0.2f, 0.05f}};
     for (const auto &c : cases) {
         clump.ClearAnimationQueue();
         clump.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, c.loop);
