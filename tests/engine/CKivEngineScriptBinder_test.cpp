@@ -105,7 +105,8 @@ TEST_F(Scripts, AlphaKeepsTheLowEightBitsOfTheTruncatedNumber)
     const struct {
         const char *value;
         int alpha;
-    } cases[] = {{"255.9", 255}, {"256", 0}, {"100.5", 100}, {"-1", 255}, {"1e300", 0}, {"0/0", 0}};
+    } cases[] = {{"255.9", 255}, {"256", 0}, {"100.5", 100}, {"-1", 255}, {"1e300", 0}, {"0/0", 0},
+                 {"'77'", 77},   {"'x'", 0}};   // strings as Lua converts them
     for (const auto &c : cases) {
         ASSERT_EQ(1, Run(std::string("a:SetAlpha(") + c.value + ")")) << Log();
         EXPECT_EQ(c.alpha, Alpha(clump)) << c.value;

@@ -205,6 +205,36 @@ protected:
         return run;
     }
 
+    // The sphere inked by `first` for the whole model (two inks) or with an ink
+    // per edge (three), every vertex's width factor `factor`, drawn with or
+    // without the ink shader: how far the ring reaches right of the centre.
+    int SphereInkRun(RwBool shader, int inks, RwToonInk *first, float factor = 1.0f)
+    {
+        std::vector<RwToonInk *> list = {first, MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
+        RwAtomic *a = Model(Sphere(), 0, {list[0], list[1]});
+        RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+        if (inks == 3) {
+            RwToonGeoSetNumInks(toon, 3);
+            for (int i = 0; i < 3; ++i) {
+                std::strcpy(toon->inkNames[i], list[i]->name);
+            }
+            RwToonInkDictionary d = {3, list.data()};
+            RwToonGeoApplyInkDictionary(toon, &d);
+        }
+        for (RwInt32 v = 0; v < toon->numVertices; ++v) {
+            toon->widthFactors[v] = factor;
+        }
+        for (RwToonInk *k : list) {
+            RwToonInkRelease(k);
+        }
+        rwToonDevice.shaderInk = shader;
+        Draw();
+        const int reach = RedRun();
+        TearDown();
+        SetUp();
+        return reach;
+    }
+
     static inline RwToonDevice natural;
     std::vector<RwAtomic *> atomics;
     std::vector<DWORD> frame;
@@ -235,26 +265,7 @@ TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
     std::vector<int> runs;
     for (RwBool shader : {natural.shaderInk, FALSE}) {
         for (int inks : {2, 3}) {
-            std::vector<RwToonInk *> list = {MakeInk("a", 16.0f, red), MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
-            list.resize(inks);
-            RwAtomic *a = Model(Sphere(), 0, list);
-            RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
-            if (inks == 3) {
-                RwToonGeoSetNumInks(toon, 3);
-                for (int i = 0; i < 3; ++i) {
-                    std::strcpy(toon->inkNames[i], list[i]->name);
-                }
-                RwToonInkDictionary d = {3, list.data()};
-                RwToonGeoApplyInkDictionary(toon, &d);
-            }
-            for (RwToonInk *k : list) {
-                RwToonInkRelease(k);
-            }
-            rwToonDevice.shaderInk = shader;
-            Draw();
-            runs.push_back(RedRun());
-            TearDown();
-            SetUp();
+            runs.push_back(SphereInkRun(shader, inks, MakeInk("a", 16.0f, red)));
         }
     }
     for (int run : runs) {
@@ -270,42 +281,17 @@ TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
 // every vertex's own factor is 1.5. The ring reaches half the width.
 TEST_F(ToonDevice, ScaledInkWidthsAgreeOnDeviceAndProcessor)
 {
-    const auto run = [this](RwBool shader, int inks, bool scaled) {
-        RwToonInk *first = MakeInk("a", 16.0f, red);
-        if (scaled) {
-            first->nearFactor = 2.0f;
-            first->farFactor = 11.0f;
-        }
-        std::vector<RwToonInk *> list = {first, MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
-        list.resize(inks);
-        RwAtomic *a = Model(Sphere(), 0, list);
-        RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
-        if (inks == 3) {
-            RwToonGeoSetNumInks(toon, 3);
-            for (int i = 0; i < 3; ++i) {
-                std::strcpy(toon->inkNames[i], list[i]->name);
-            }
-            RwToonInkDictionary d = {3, list.data()};
-            RwToonGeoApplyInkDictionary(toon, &d);
-        }
-        for (RwInt32 v = 0; scaled && v < toon->numVertices; ++v) {
-            toon->widthFactors[v] = 1.5f;
-        }
-        for (RwToonInk *k : list) {
-            RwToonInkRelease(k);
-        }
-        rwToonDevice.shaderInk = shader;
-        Draw();
-        const int reach = RedRun();
-        TearDown();
-        SetUp();
-        return reach;
+    const auto scaled = [] {
+        RwToonInk *ink = MakeInk("a", 16.0f, red);
+        ink->nearFactor = 2.0f;
+        ink->farFactor = 11.0f;
+        return ink;
     };
     const float scale = (2.0f - 1.6f / 3.6f) * (1.0f + 10.0f * 4.5f / 99.5f) * 1.5f;
-    EXPECT_NEAR(8, run(natural.shaderInk, 2, false), 1);
+    EXPECT_NEAR(8, SphereInkRun(natural.shaderInk, 2, MakeInk("a", 16.0f, red)), 1);
     for (RwBool shader : {natural.shaderInk, FALSE}) {
         for (int inks : {2, 3}) {
-            const int reach = run(shader, inks, true);
+            const int reach = SphereInkRun(shader, inks, scaled(), 1.5f);
             EXPECT_NEAR(8 * scale, reach, 3) << "shader " << shader << ", inks " << inks;
         }
     }
