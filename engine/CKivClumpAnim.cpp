@@ -226,11 +226,9 @@ int CKivClump::UpdateQueue(float dt)
         if (e->loopFlags == 1) {
             RwAnimInterpolatorSubtractTime(in, -dt);
         } else {
+            // Stepping back onto the start lands on it, as stepping past it does.
             const float t = in->currentTime + dt;
-            if (t < 0.0f)
-                RwAnimInterpolatorSubtractTime(in, in->currentTime);
-            else if (t > 0.0f)
-                RwAnimInterpolatorSubtractTime(in, -dt);
+            RwAnimInterpolatorSubtractTime(in, t > 0.0f ? -dt : in->currentTime);
         }
         RwHAnimHierarchyUpdateMatrices(m_hierarchy);
         return result;

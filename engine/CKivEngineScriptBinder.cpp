@@ -10,6 +10,7 @@
 #include "engine/CKivAvatar.h"
 #include "engine/CKivAvatarItem.h"
 #include "engine/CKivBehavior.h"
+#include "engine/CKivBehaviorManager.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivWorld.h"
@@ -25,26 +26,34 @@ namespace {
 // Registry table: object pointer -> its userdata, values weak.
 const char kObjectsKey[] = "KivEngine.Objects";
 
-void **CheckSlot(lua_State *L, int index, const char *meta)
+// The slot of a full userdata with that metatable; null for any other value.
+void **ToSlot(lua_State *L, int index, const char *meta)
 {
-    return static_cast<void **>(luaL_checkudata(L, index, meta));
+    if (lua_type(L, index) != LUA_TUSERDATA || !lua_getmetatable(L, index))
+        return nullptr;
+    luaL_getmetatable(L, meta);
+    const int same = lua_rawequal(L, -1, -2);
+    lua_pop(L, 2);
+    return same ? static_cast<void **>(lua_touserdata(L, index)) : nullptr;
 }
 
-// A clump argument that must still hold its clump.
-CKivClump *LiveClump(lua_State *L, int index)
+// A flag: a boolean, or a number (numeric strings too) where 0 is off; Lua's
+// own truth would turn a script's 0 on.
+int ToFlag(lua_State *L, int index)
 {
-    CKivClump *clump = CKivEngineScriptBinder::CheckClump(L, index);
-    if (!clump)
-        luaL_argerror(L, index, "clump released");
-    return clump;
+    if (lua_type(L, index) == LUA_TBOOLEAN)
+        return lua_toboolean(L, index);
+    return lua_tonumber(L, index) != 0 ? 1 : 0;
 }
 
-CKivWorld *LiveWorld(lua_State *L, int index)
+float ToFloat(lua_State *L, int index)
 {
-    CKivWorld *world = CKivEngineScriptBinder::CheckWorld(L, index);
-    if (!world)
-        luaL_argerror(L, index, "empty world");
-    return world;
+    return static_cast<float>(lua_tonumber(L, index));
+}
+
+int ToInt(lua_State *L, int index)
+{
+    return static_cast<int>(lua_tointeger(L, index));
 }
 
 RwFrame *RootFrame(CKivClump *clump)
@@ -52,24 +61,32 @@ RwFrame *RootFrame(CKivClump *clump)
     return clump->GetClump() ? static_cast<RwFrame *>(clump->GetClump()->object.parent) : nullptr;
 }
 
+CKivAnimManager *AnimManager()
+{
+    CKivBase *base = CKivBase::GetInstance();
+    return base ? base->GetAnimManager() : nullptr;
+}
+
+// Every function below reads its arguments without raising a Lua error: a
+// missing or wrong object (or a name that is no string) makes the call do
+// nothing, and numbers are read as Lua converts them.
+
 // --- "KivEngine" ---
 
 int LoadAnimation(lua_State *L)
 {
-    const char *file = luaL_checkstring(L, 1);
-    const char *name = luaL_optstring(L, 2, nullptr);
-    CKivBase *base = CKivBase::GetInstance();
-    if (base && base->GetAnimManager())
-        base->GetAnimManager()->LoadAnimation(file, name);
+    const char *file = lua_tostring(L, 1);
+    const char *name = lua_tostring(L, 2);
+    if (file && AnimManager())
+        AnimManager()->LoadAnimation(file, name);
     return 1;
 }
 
 int RemoveAnimation(lua_State *L)
 {
-    const char *name = luaL_checkstring(L, 1);
-    CKivBase *base = CKivBase::GetInstance();
-    if (base && base->GetAnimManager())
-        base->GetAnimManager()->RemoveAnimation(name);
+    const char *name = lua_tostring(L, 1);
+    if (name && AnimManager())
+        AnimManager()->RemoveAnimation(name);
     return 1;
 }
 
@@ -85,8 +102,8 @@ int GetCurrentWorld(lua_State *L)
 
 int ClumpLoad(lua_State *L)
 {
-    const char *file = luaL_checkstring(L, 1);
-    const char *imagePath = luaL_optstring(L, 2, nullptr);
+    const char *file = lua_tostring(L, 1);
+    const char *imagePath = lua_tostring(L, 2);
     CKivClump *clump = new CKivClump;
     clump->Load(file, imagePath);
     // The script owns the clump ("Release"), loaded or not.
@@ -99,7 +116,9 @@ int ClumpLoad(lua_State *L)
 int ClumpRelease(lua_State *L)
 {
     // Only the script's own clumps: an avatar belongs to the game.
-    void **slot = CheckSlot(L, 1, CKivEngineScriptBinder::kClumpMeta);
+    void **slot = ToSlot(L, 1, CKivEngineScriptBinder::kClumpMeta);
+    if (!slot)
+        return 1;
     CKivClump *clump = static_cast<CKivClump *>(*slot);
     *slot = nullptr;
     delete clump;
@@ -108,17 +127,17 @@ int ClumpRelease(lua_State *L)
 
 int ClumpGetWorld(lua_State *L)
 {
-    CKivClump *clump = LiveClump(L, 1);
-    CKivEngineScriptBinder::PushObject(L, CKivEngineScriptBinder::kWorldMeta, clump->GetWorld());
+    CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1);
+    CKivEngineScriptBinder::PushObject(L, CKivEngineScriptBinder::kWorldMeta, clump ? clump->GetWorld() : nullptr);
     return 1;
 }
 
 int CopyFrameMatrix(lua_State *L, bool whole)
 {
-    CKivClump *destination = LiveClump(L, 1);
-    CKivClump *source = LiveClump(L, 2);
-    RwFrame *to = RootFrame(destination);
-    RwFrame *from = RootFrame(source);
+    CKivClump *destination = CKivEngineScriptBinder::ToClump(L, 1);
+    CKivClump *source = CKivEngineScriptBinder::ToClump(L, 2);
+    RwFrame *to = destination ? RootFrame(destination) : nullptr;
+    RwFrame *from = source ? RootFrame(source) : nullptr;
     if (to && from) {
         if (whole)
             to->modelling = from->modelling;
@@ -140,48 +159,48 @@ int ClumpCopyPos(lua_State *L)
 
 int ClumpUpdateAnimation(lua_State *L)
 {
-    CKivClump *clump = LiveClump(L, 1);
-    clump->Update(static_cast<float>(luaL_checknumber(L, 2)));
+    if (CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1))
+        clump->Update(ToFloat(L, 2));
     return 1;
 }
 
 int ClumpUpdateObjects(lua_State *L)
 {
-    LiveClump(L, 1)->UpdateObjects();
+    if (CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1))
+        clump->UpdateObjects();
     return 1;
 }
 
 int ClumpUpdateParticles(lua_State *L)
 {
-    CKivClump *clump = LiveClump(L, 1);
-    clump->UpdateParticles(static_cast<float>(luaL_checknumber(L, 2)));
+    if (CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1))
+        clump->UpdateParticles(ToFloat(L, 2));
     return 1;
 }
 
 int ClumpSetAlphaAttribute(lua_State *L)
 {
-    CKivClump *clump = LiveClump(L, 1);
-    clump->SetAlphaAttribute(static_cast<int>(luaL_checkinteger(L, 2)));
+    if (CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1))
+        clump->SetAlphaAttribute(ToInt(L, 2));
     return 1;
 }
 
 int ClumpPushAnimation(lua_State *L)
 {
-    CKivClump *clump = LiveClump(L, 1);
-    const char *name = luaL_checkstring(L, 2);
-    const float blend = static_cast<float>(luaL_checknumber(L, 3));
-    const int loop = lua_toboolean(L, 4);
-    CKivBase *base = CKivBase::GetInstance();
-    CKivAnimManager *manager = base ? base->GetAnimManager() : nullptr;
-    clump->PushAnimation(manager, name, blend, loop);
+    CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1);
+    const char *name = lua_tostring(L, 2);
+    if (clump && name)
+        clump->PushAnimation(AnimManager(), name, ToFloat(L, 3), ToFlag(L, 4));
     return 1;
 }
 
 int ClumpSetAlpha(lua_State *L)
 {
-    CKivClump *clump = LiveClump(L, 1);
+    CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1);
+    if (!clump)
+        return 1;
     // Truncated toward zero, low 8 bits; values beyond any integer count as 0.
-    const double value = std::trunc(luaL_checknumber(L, 2));
+    const double value = std::trunc(lua_tonumber(L, 2));
     const long long whole = std::fabs(value) < 9.0e18 ? static_cast<long long>(value) : 0;
     clump->SetAlpha(static_cast<int>(whole & 0xFF));
     return 1;
@@ -189,99 +208,114 @@ int ClumpSetAlpha(lua_State *L)
 
 int ClumpGetName(lua_State *L)
 {
-    lua_pushstring(L, LiveClump(L, 1)->GetName());
+    CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 1);
+    if (clump)
+        lua_pushstring(L, clump->GetName());
+    else
+        lua_pushnil(L);
     return 1;
 }
 
 // --- "KivEngine.Avatar" ---
 
-// The avatar of the running call; its userdata is emptied when the call returns.
-CKivAvatar *LiveAvatar(lua_State *L, int index)
+// The avatar of the running call; null once the call has returned (its
+// userdata is emptied then) or for any other value.
+CKivAvatar *ToAvatar(lua_State *L, int index)
 {
-    CKivClump *clump = static_cast<CKivClump *>(*CheckSlot(L, index, CKivEngineScriptBinder::kAvatarMeta));
-    if (!clump)
-        luaL_argerror(L, index, "avatar call has ended");
-    return static_cast<CKivAvatar *>(clump);
+    void **slot = ToSlot(L, index, CKivEngineScriptBinder::kAvatarMeta);
+    return slot ? static_cast<CKivAvatar *>(static_cast<CKivClump *>(*slot)) : nullptr;
 }
 
-// Every value of the table at index has the type (no conversions: lua_next would lose its place).
-void CheckValues(lua_State *L, int index, int type, const char *what)
+// A table whose every value Lua can read as a string.
+bool IsStringTable(lua_State *L, int index)
 {
-    luaL_checktype(L, index, LUA_TTABLE);
+    if (!lua_istable(L, index))
+        return false;
     for (lua_pushnil(L); lua_next(L, index); lua_pop(L, 1)) {
-        if (lua_type(L, -1) != type)
-            luaL_argerror(L, index, what);
+        if (!lua_isstring(L, -1)) {
+            lua_pop(L, 2);
+            return false;
+        }
     }
+    return true;
 }
 
-// Inner tables whose first three values are a name, a blend time and a loop flag.
-void CheckMotions(lua_State *L, int index)
+// Pushes the first three values of the inner table at index, in lua_next
+// order (nil for those missing): motion name, blend time, loop flag.
+void PushMotion(lua_State *L, int index)
 {
-    CheckValues(L, index, LUA_TTABLE, "motions must be tables");
+    const int top = lua_gettop(L);
+    int n = 0;
+    for (lua_pushnil(L); n < 3 && lua_next(L, index); n++)
+        lua_insert(L, -2);   // the value stays, its key goes on walking
+    if (n == 3)
+        lua_pop(L, 1);
+    lua_settop(L, top + 3);
+}
+
+// A table of inner tables, each with a motion name first.
+bool IsMotionTable(lua_State *L, int index)
+{
+    if (!lua_istable(L, index))
+        return false;
     for (lua_pushnil(L); lua_next(L, index); lua_pop(L, 1)) {
         const int inner = lua_gettop(L);
-        const int types[3] = {LUA_TSTRING, LUA_TNUMBER, LUA_TBOOLEAN};
-        int n = 0;
-        for (lua_pushnil(L); n < 3 && lua_next(L, inner); lua_pop(L, 1), n++) {
-            if (lua_type(L, -1) != types[n])
-                luaL_argerror(L, index, "a motion is name, blend time, loop flag");
+        bool named = false;
+        if (lua_istable(L, inner)) {
+            PushMotion(L, inner);
+            named = lua_isstring(L, inner + 1) != 0;
         }
-        if (n < 3)
-            luaL_argerror(L, index, "a motion is name, blend time, loop flag");
         lua_settop(L, inner);
+        if (!named) {
+            lua_pop(L, 2);
+            return false;
+        }
     }
+    return true;
 }
 
 int AvatarCreateBehavior(lua_State *L)
 {
-    CKivAvatar *avatar = LiveAvatar(L, 1);
-    const char *name = luaL_checkstring(L, 2);
-    const int sound = static_cast<int>(luaL_checkinteger(L, 3));
-    CheckMotions(L, 4);
+    CKivAvatar *avatar = ToAvatar(L, 1);
+    const char *name = lua_tostring(L, 2);
+    const int sound = ToInt(L, 3);
+    if (!avatar || !name || !IsMotionTable(L, 4))
+        return 1;
     CKivBehavior *behavior = avatar->CreateBehavior(name, sound);
+    CKivBehaviorManager *manager = avatar->GetBehaviorManager();
+    if (behavior && (!manager || manager->FindBehavior(name) != behavior)) {
+        // The name was taken (a body set again): the first behaviour plays, this one never would.
+        delete behavior;
+        return 1;
+    }
     for (lua_pushnil(L); behavior && lua_next(L, 4); lua_pop(L, 1)) {
         const int inner = lua_gettop(L);
-        lua_pushnil(L);
-        lua_next(L, inner);
-        const char *motion = lua_tostring(L, -1);
-        lua_pop(L, 1);
-        lua_next(L, inner);
-        const float blend = static_cast<float>(lua_tonumber(L, -1));
-        lua_pop(L, 1);
-        lua_next(L, inner);
-        const int loop = lua_toboolean(L, -1);
+        PushMotion(L, inner);
+        behavior->AddMotion(lua_tostring(L, inner + 1), ToFloat(L, inner + 2), ToFlag(L, inner + 3));
         lua_settop(L, inner);
-        behavior->AddMotion(motion, blend, loop);
     }
     return 1;
 }
 
 int AvatarAddEmotion(lua_State *L)
 {
-    CKivAvatar *avatar = LiveAvatar(L, 1);
-    const char *name = luaL_checkstring(L, 2);
-    const int frame = static_cast<int>(luaL_checkinteger(L, 3));
-    const float seconds = static_cast<float>(luaL_checknumber(L, 4));
-    avatar->AddEmotion(name, frame, seconds);
+    CKivAvatar *avatar = ToAvatar(L, 1);
+    const char *name = lua_tostring(L, 2);
+    if (avatar && name)
+        avatar->AddEmotion(name, ToInt(L, 3), ToFloat(L, 4));
     return 1;
 }
 
 int AvatarAttachItem(lua_State *L)
 {
-    CKivAvatar *avatar = LiveAvatar(L, 1);
-    const int key = static_cast<int>(luaL_checkinteger(L, 2));
-    const int value = static_cast<int>(luaL_checkinteger(L, 3));
-    const int mode = static_cast<int>(luaL_checkinteger(L, 4));
-    const int flag = lua_toboolean(L, 5);
-    CheckValues(L, 6, LUA_TSTRING, "object files must be strings");
-    CheckValues(L, 7, LUA_TSTRING, "replaced parts must be strings");
-    CheckValues(L, 8, LUA_TNUMBER, "slots must be numbers");
-    // Arguments checked: nothing below raises a Lua error.
+    CKivAvatar *avatar = ToAvatar(L, 1);
+    if (!avatar || !IsStringTable(L, 6) || !IsStringTable(L, 7) || !lua_istable(L, 8))
+        return 1;
     CKivAvatarItem *item = new CKivAvatarItem;
-    item->SetKey(key);
-    item->SetValue(value);
-    item->SetDisplayMode(mode);
-    item->SetFlag(flag);
+    item->SetKey(ToInt(L, 2));
+    item->SetValue(ToInt(L, 3));
+    item->SetDisplayMode(ToInt(L, 4));
+    item->SetFlag(ToFlag(L, 5));
     int loaded = 1;
     for (lua_pushnil(L); lua_next(L, 6); lua_pop(L, 1)) {
         char path[CKivAvatar::kNameSize];
@@ -299,7 +333,7 @@ int AvatarAttachItem(lua_State *L)
     for (lua_pushnil(L); lua_next(L, 7); lua_pop(L, 1))
         item->AddReplacedPart(lua_tostring(L, -1));
     for (lua_pushnil(L); lua_next(L, 8); lua_pop(L, 1))
-        item->AddSlot(static_cast<int>(lua_tointeger(L, -1)));
+        item->AddSlot(ToInt(L, -1));
     avatar->AttachItemObject(item);
     return 1;
 }
@@ -308,21 +342,25 @@ int AvatarAttachItem(lua_State *L)
 
 int WorldIsEmpty(lua_State *L)
 {
-    lua_pushboolean(L, CKivEngineScriptBinder::CheckWorld(L, 1) == nullptr);
+    lua_pushboolean(L, CKivEngineScriptBinder::ToWorld(L, 1) == nullptr);
     return 1;
 }
 
 int WorldAddClump(lua_State *L)
 {
-    CKivWorld *world = LiveWorld(L, 1);
-    world->AddClump(LiveClump(L, 2));
+    CKivWorld *world = CKivEngineScriptBinder::ToWorld(L, 1);
+    CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 2);
+    if (world && clump)
+        world->AddClump(clump);
     return 1;
 }
 
 int WorldRemoveClump(lua_State *L)
 {
-    CKivWorld *world = LiveWorld(L, 1);
-    world->RemoveClump(LiveClump(L, 2));
+    CKivWorld *world = CKivEngineScriptBinder::ToWorld(L, 1);
+    CKivClump *clump = CKivEngineScriptBinder::ToClump(L, 2);
+    if (world && clump)
+        world->RemoveClump(clump);
     return 1;
 }
 
@@ -460,26 +498,17 @@ void CKivEngineScriptBinder::ForgetObject(void *object)
     lua_pop(L, 1);
 }
 
-CKivClump *CKivEngineScriptBinder::CheckClump(lua_State *L, int index)
+CKivClump *CKivEngineScriptBinder::ToClump(lua_State *L, int index)
 {
-    void **slot = static_cast<void **>(lua_touserdata(L, index));
-    if (slot && lua_getmetatable(L, index)) {
-        for (const char *meta : {kClumpMeta, kAvatarMeta}) {
-            luaL_getmetatable(L, meta);
-            const int same = lua_rawequal(L, -1, -2);
-            lua_pop(L, 1);
-            if (same) {
-                lua_pop(L, 1);
-                return static_cast<CKivClump *>(*slot);
-            }
-        }
-        lua_pop(L, 1);
+    for (const char *meta : {kClumpMeta, kAvatarMeta}) {
+        if (void **slot = ToSlot(L, index, meta))
+            return static_cast<CKivClump *>(*slot);
     }
-    luaL_typerror(L, index, kClumpMeta);
     return nullptr;
 }
 
-CKivWorld *CKivEngineScriptBinder::CheckWorld(lua_State *L, int index)
+CKivWorld *CKivEngineScriptBinder::ToWorld(lua_State *L, int index)
 {
-    return static_cast<CKivWorld *>(*CheckSlot(L, index, kWorldMeta));
+    void **slot = ToSlot(L, index, kWorldMeta);
+    return slot ? static_cast<CKivWorld *>(*slot) : nullptr;
 }

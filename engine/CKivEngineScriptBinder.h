@@ -24,10 +24,11 @@ public:
     static void PushObject(lua_State *state, const char *meta, void *object);
     // Empties the userdata of an object about to be freed (no binder: nothing to do).
     static void ForgetObject(void *object);
-    // The clump of a "KivEngine.Clump" or "KivEngine.Avatar" userdata (raises a
-    // Lua error for any other value); null once released.
-    static CKivClump *CheckClump(lua_State *state, int index);
-    static CKivWorld *CheckWorld(lua_State *state, int index);
+    // The clump of a "KivEngine.Clump" or "KivEngine.Avatar" userdata, the
+    // world of a "KivEngine.World" one; null once released and for any other
+    // value (no Lua error).
+    static CKivClump *ToClump(lua_State *state, int index);
+    static CKivWorld *ToWorld(lua_State *state, int index);
 
 private:
     void Register();

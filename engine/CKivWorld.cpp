@@ -26,6 +26,7 @@
 #include "engine/KivRenderState.h"
 #include "engine/KivUserData.h"
 #include "engine/TextureLoader.h"
+#include "engine/gui/CKivGuiSystem.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
@@ -512,6 +513,12 @@ void CKivWorld::RenderShadows()
 
 CKivClump *CKivWorld::PickClump(int x, int y)
 {
+    // A click that the GUI owns never reaches the world behind it.
+    if (CKivGuiSystem *gui = CKivGuiSystem::GetInstance()) {
+        if (gui->FindDialogAt() || gui->HasOpenDialogOfKind(1) || gui->HasOpenDialogOfKind(3) ||
+            gui->IsMouseBlocked() == 1)
+            return nullptr;
+    }
     RwCamera *camera = m_camera ? m_camera->GetCamera() : nullptr;
     if (!camera || !m_world)
         return nullptr;

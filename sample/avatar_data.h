@@ -283,7 +283,7 @@ end
 
 const char kKivTestAvatarBehavior[] = R"(
 function SetAvatarBehavior1(avatar)
-  avatar:CreateBehavior("walk", 2, {{"walk", 0.2, true}, {"idle", 0.1, false}})
+  avatar:CreateBehavior("walk", 2, {{"walk", 0.2, 1}, {"idle", 0.1, 0}})
 end
 )";
 

@@ -9,6 +9,7 @@
 #include "engine/gui/GuiScreen.h"
 #include "engine/gui/GuiText.h"
 #include "gfx/core/image.h"
+#include "gfx/core/matrix.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/toolkit2d/toolkit2d.h"
@@ -143,6 +144,8 @@ void CKivGuiSprite::SetMatrixPosition(Rw2dObject *object, float x, float y)
     RwMatrix *m = Rw2dObjectGetMatrix(object);
     m->pos.x = x;
     m->pos.y = y;
+    // An identity-flagged matrix (a scene just given a child) would keep its position out of products.
+    RwMatrixMarkChanged(m);
     m_dirty = 1;
 }
 

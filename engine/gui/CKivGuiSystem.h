@@ -81,6 +81,8 @@ public:
     CKivGuiControl *GetMouseOverControl() const;
     void GetMousePosition(int *x, int *y) const;
     int IsMouseBlocked() const { return m_mouseBlocked; }
+    // The game blocks world picking with 1 while the mouse is its own.
+    void SetMouseBlocked(int blocked) { m_mouseBlocked = blocked; }
     void AddRenderCallback(RenderCallback function, int argument);
     void RemoveRenderCallback(RenderCallback function);
     const std::vector<CKivGuiDialog *> &GetLayer(int layer) const { return m_layers[layer & 3]; }

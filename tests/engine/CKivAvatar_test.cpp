@@ -1,6 +1,7 @@
 // Avatars from the sample tree: names, parts, emotions and their timing, items, hidden bodies, texture references.
 #include "engine_host.h"
 #include "motion_files.h"
+#include "heap_count.h"
 #include "sample/avatar_data.h"
 
 #include <lua.hpp>
@@ -8,6 +9,7 @@
 #include "engine/CKivAvatar.h"
 #include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivAvatarItem.h"
+#include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivWorld.h"
@@ -84,9 +86,21 @@ TEST_F(Avatar, CreateDressesPartsAndRunsTheScripts)
     EXPECT_NE(nullptr, avatar.GetBehaviorManager()->FindBehavior("walk"));
     EXPECT_EQ("", ReadFileBytes("Lua.log"));
 
-    // A new body replaces the parts rather than adding to them.
+    // The script's loop flags are 1 and 0.
+    const std::vector<KivBehaviorMotion> &walk = avatar.GetBehaviorManager()->FindBehavior("walk")->GetMotions();
+    ASSERT_EQ(2u, walk.size());
+    EXPECT_EQ(1, walk[0].loopFlags);
+    EXPECT_EQ(0, walk[1].loopFlags);
+
+    // A new body replaces the parts rather than adding to them; its
+    // behaviours, already there, leave nothing behind.
     EXPECT_EQ(1, avatar.SetBody(1));
     EXPECT_EQ(5u, avatar.GetPartAtomics().size());
+    const long blocks = KivLiveHeapBlocks();
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(1, avatar.SetBody(1));
+    EXPECT_EQ(blocks, KivLiveHeapBlocks());
+    EXPECT_EQ(1, avatar.GetBehaviorManager()->GetBehaviorCount());
     EXPECT_EQ(0, avatar.SetBody(9));
     EXPECT_EQ(0u, avatar.GetPartAtomics().size());
 }
@@ -250,15 +264,17 @@ TEST_F(Avatar, ScriptsCannotReachAnAvatarAfterItsCall)
 {
     CKivAvatar avatar;
     avatar.Create(1, 1, 1);
-    EXPECT_EQ(0, CKivBase::GetScriptBinder()->RunString("keptAvatar:AddEmotion('x', 1, 1)"));
-    EXPECT_NE(std::string::npos, ReadFileBytes("Lua.log").find("avatar call has ended"));
-    EXPECT_EQ(nullptr, avatar.FindEmotion("x"));
-    for (const char *bad : {"keptAvatar.AttachItem(3)", "keptAvatar.CreateBehavior(nil)",
-                            "local c = Clump.Load('x', '') keptAvatar.AddEmotion(c, 'x', 1, 1) c:Release()"}) {
-        WriteFileBytes("Lua.log", "");
-        EXPECT_EQ(0, CKivBase::GetScriptBinder()->RunString(bad)) << bad;
-        EXPECT_NE(std::string::npos, ReadFileBytes("Lua.log").find("bad argument")) << bad;
+    // The kept userdata is empty: each call does nothing, and raises no error.
+    for (const char *late : {"keptAvatar:AddEmotion('x', 1, 1)", "keptAvatar.AttachItem(3)",
+                             "keptAvatar:CreateBehavior('late', 0, {{'walk', 0, 1}})",
+                             "keptAvatar:AttachItem(104, 11, 2, true, {}, {}, {5})",
+                             "local c = Clump.Load('x', '') keptAvatar.AddEmotion(c, 'x', 1, 1) c:Release()"}) {
+        EXPECT_EQ(1, CKivBase::GetScriptBinder()->RunString(late)) << late;
+        EXPECT_EQ("", ReadFileBytes("Lua.log")) << late;
     }
+    EXPECT_EQ(nullptr, avatar.FindEmotion("x"));
+    EXPECT_EQ(nullptr, avatar.GetBehaviorManager()->FindBehavior("late"));
+    EXPECT_EQ(0, avatar.GetItemCount());
 }
 
 TEST_F(Avatar, TextureReferencesReturnToTheirStart)

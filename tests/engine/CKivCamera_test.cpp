@@ -125,6 +125,34 @@ TEST(Camera, LoadReadsABareCameraChunk)
     EXPECT_EQ(rw, camera.GetCamera());
 }
 
+// On a 16:9 viewport a camera file's field of view widens by (3/4) / (9/16);
+// the view window and the screen projection follow the viewport's aspect,
+// one unit the same number of pixels across and up.
+TEST(Camera, LoadFitsTheFieldOfViewToAWideViewport)
+{
+    CKivBase *base = HostedEngine<>::base;
+    CKivViewport *screen = base->GetViewport();
+    CKivViewport wide;
+    const RwRect band = {0, 96, 1024, 576};
+    ASSERT_EQ(1, wide.CreateSubViewport(screen, &band, 1));
+    WriteFileBytes("camera.dff", CameraFile(0.5f));
+    CKivCamera camera;
+    base->SetViewport(&wide);
+    const int loaded = camera.Load("camera.dff");
+    base->SetViewport(screen);
+    ASSERT_EQ(1, loaded);
+    ASSERT_EQ(1, camera.SetViewport(&wide));
+    const float fov = 2.0f * std::atan(0.5f) * 0.75f / 0.5625f, t = std::tan(fov / 2);
+    EXPECT_NEAR(fov, camera.GetFieldOfView(), 1e-5f);
+    EXPECT_NEAR(t, camera.GetCamera()->viewWindow.x, 1e-5f);
+    EXPECT_NEAR(0.5625f * t, camera.GetCamera()->viewWindow.y, 1e-5f);
+    const RwV3d point = {1, 1, 10};
+    RwV3d out;
+    camera.WorldToScreen(&out, &point);
+    EXPECT_NEAR(512.0f - 51.2f / t, out.x, 1e-3f);
+    EXPECT_NEAR(288.0f + 51.2f / t, out.y, 1e-3f);
+}
+
 TEST(Camera, LoadTakesTheFirstCameraOfAModel)
 {
     // The camera hangs two frames deep; the model's first child frame leads.

@@ -7,12 +7,14 @@
 #include <cmath>
 
 #include "engine/CKivAnimManager.h"
+#include "engine/CKivCamera.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivLight.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivToon.h"
 #include "engine/CKivUVAnim.h"
+#include "engine/CKivWorld.h"
 #include "gfx/plugins/matfx/matfx.h"
 #include "gfx/plugins/uvanim/uvanim.h"
 #include "gfx/plugins/uvanim/uva_bytes.h"
@@ -24,6 +26,9 @@
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/skin/skin.h"
 #include "gfx/world/clump.h"
+#include "gfx/world/light.h"
+#include "gfx/d3d9/d3d9device.h"
+#include "tests/gfx/d3d9/d3d9readback.h"
 
 namespace {
 
@@ -334,6 +339,26 @@ TEST_F(Queue, SkipsThroughAWholeMotionInOneStep)
     EXPECT_NEAR(200.3f, X(), 1e-3f);
 }
 
+// Backwards: a loop flag of exactly 1 wraps past the start; any other flag
+// stops at 0 (forward, any flag but 0 wraps past the end).
+TEST_F(Queue, PlayingBackwardsWrapsOnlyForLoopFlagOne)
+{
+    const struct {
+        int loop;
+        float forward, back, x;
+    } cases[] = {{1, 0.25f, -0.5f, 0.75f}, {0, 0.25f, -0.5f, 0.0f}, {2, 0.25f, -0.5f, 0.0f},
+                 {0, 0.5f, -0.2f, 0.3f},   {1, 0.5f, -0.2f, 0.3f},  {0, 0.5f, -0.5f, 0.0f},
+                 {2, 1.25f, -0.2f, 0.05f}};
+    for (const auto &c : cases) {
+        clump.ClearAnimationQueue();
+        clump.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, c.loop);
+        clump.Update(c.forward);
+        clump.Update(c.back);
+        EXPECT_NEAR(c.x, X(), 1e-4f) << "loop " << c.loop << " " << c.forward << " " << c.back;
+        EXPECT_NEAR(c.x, clump.GetAnimationTime(), 1e-4f);
+    }
+}
+
 TEST_F(Queue, BlendsLongerThanTheMotionStayWithinOne)
 {
     clump.PushAnimationEntry(Motion(1.0f, 0.0f), 0.0f, 0);
@@ -460,10 +485,57 @@ TEST(Clump, ShadowPosesCopyOnlyTheBonesBothHave)
     EXPECT_EQ(0.0f, shadow.GetSphere().radius);   // nothing to measure: no texture made
     shadow.Set(&caster, &flat, 100.0f);           // a shadow model without bones
     shadow.Update(&sun);
-    shadow.Set(&flat, &caster, 0.0f);             // length 0: off
-    caster.GetHierarchy()->pMatrixArray[0].pos.x = 1.0f;
+}
+
+// Length 0 turns a shadow off: Update measures nothing and Render draws
+// nothing on the white ground that the same shadow darkened before.
+TEST(Clump, AShadowOfLengthZeroNeitherMeasuresNorDraws)
+{
+    WriteFileBytes("shadowground.bsp", KivTestGround(50.0f, 0.0f, 30.0f));
+    CKivWorld world("Shadowed");
+    ASSERT_EQ(1, world.Load("shadowground.bsp", nullptr, nullptr));
+    CKivCamera camera("eye");
+    const RwV3d eye = {0, 20, 0}, target = {0, 0, 0}, up = {0, 0, 1};
+    ASSERT_EQ(1, camera.CreateLookAt(&eye, &target, &up, 0.5f, 1000.0f, 3.14159265f / 2,
+                                     CKivBase::GetInstance()->GetViewport()));
+    ASSERT_EQ(1, world.AddCamera(&camera));
+    world.SetCamera(&camera);
+    CKivClump caster, shade;
+    KivTestQuad hidden, black;   // the caster a hidden bone shape: only its shadow shows
+    hidden.name = "Bip01 Spine";
+    black.prelit = false;
+    hidden.half = black.half = 2.0f;
+    ASSERT_EQ(1, Load(caster, hidden, "caster.dff"));
+    ASSERT_EQ(1, Load(shade, black, "shade.dff"));
+    ASSERT_EQ(1, world.AddClump(&caster));
+    WriteFileBytes("sun.dff", KivTestDirectionalLightFile());
+    CKivLight sun;
+    ASSERT_EQ(1, sun.Load("sun.dff"));
+    KivTestShineDown(RwLightGetFrame(sun.GetLight()));
+    CKivShadow shadow;
+    shadow.Set(&caster, &shade, 100.0f);
+    const auto centre = [&] {
+        world.Render();
+        shadow.Render(&camera, 1.0f);
+        return ReadPixel(rwD3D9Driver.device, rwD3D9Driver.defaultColorSurface, 512, 384) & 0xFF;
+    };
     shadow.Update(&sun);
-    EXPECT_EQ(0, shadow.GetTriangleCount());
+    shadow.Update(&sun);   // the second fits the texture to the first one's measure
+    EXPECT_LT(centre(), 160u);
+    EXPECT_GT(shadow.GetTriangleCount(), 0);
+
+    // Off, Render leaves the texture the last update made unused.
+    shadow.Set(&caster, &shade, 0.0f);
+    EXPECT_GT(centre(), 245u);
+    const RwV3d aside = {10, 0, 0};
+    caster.SetPosition(&aside);
+    caster.UpdateObjects();
+    world.Render();   // brings the moved frame up to date
+    const RwSphere before = shadow.GetSphere();
+    shadow.Update(&sun);
+    EXPECT_EQ(before.center.x, shadow.GetSphere().center.x);
+    world.RemoveClump(&caster);
+    world.RemoveCamera(&camera);
 }
 
 TEST(Clump, UVAnimationsScrollTheFirstMaterialAndKeepTheSwitch)

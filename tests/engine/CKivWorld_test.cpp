@@ -17,12 +17,15 @@
 #include "engine/CKivWorld.h"
 #include "engine/KivDebug.h"
 #include "engine/KivWorldFollow.h"
+#include "engine/gui/CKivGuiDialog.h"
+#include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/renderstate.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
@@ -208,6 +211,34 @@ TEST_F(WorldScene, AdditivePartsBrightenWhatLiesBelow)
     ExpectPixel({25, 25, 125}, 512, 384);
 }
 
+// Linear fog from the camera's fog distance 10 to its far plane 30: the
+// ground at 20 and a translucent part at 19 both fade halfway to blue; the
+// frame after fog is switched off is clear again.
+TEST_F(WorldScene, FogFadesTheGroundAndTheTransparentPass)
+{
+    KivTestQuad black;
+    black.colour = {0, 0, 0, 128};
+    black.half = 0.5f;
+    Add("black.dff", black, {0, 1, 0});
+    RwCamera *rw = camera->GetCamera();
+    RwCameraSetFarClipPlane(rw, 30.0f);
+    RwCameraSetFogDistance(rw, 10.0f);
+    world->SetFogColor({0, 0, 255, 255});
+    world->SetFog(1);
+    ASSERT_EQ(1, Render());
+    ExpectPixel({128, 128, 255}, 100, 384, 10);
+    // Black fogged by 11/20 toward blue, half over the fogged ground.
+    ExpectPixel({64, 64, 185}, 512, 384, 10);
+    RwBool fog = TRUE;
+    RwRenderStateGet(rwRENDERSTATEFOGENABLE, &fog);
+    EXPECT_FALSE(fog);
+    world->SetFog(0);
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 255, 255}, 100, 384);
+    ExpectPixel({128, 128, 128}, 512, 384);
+    RwCameraSetFarClipPlane(rw, 1000.0f);
+}
+
 TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
 {
     KivTestQuad red;
@@ -216,11 +247,17 @@ TEST_F(WorldScene, WithoutAnAlphaManagerTransparentPartsAreNotDrawn)
     CKivBase *base = CKivBase::GetInstance();
     CKivAlphaManager *previous = base->GetAlphaManager();
     base->SetAlphaManager(nullptr);
-    RwCameraBeginUpdate(camera->GetCamera());
+    RwRGBA black = {0, 0, 0, 255};
+    RwCameraClear(camera->GetCamera(), &black, 3);
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera->GetCamera()));
     clump->Render();
     RwCameraEndUpdate(camera->GetCamera());
     base->SetAlphaManager(previous);
     EXPECT_EQ(0u, world->GetAlphaManager()->GetCount());
+    ExpectPixel({0, 0, 0}, 512, 384);
+    // With the world's manager the same part is drawn, blended over the ground.
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 128, 128}, 512, 384);
 }
 
 TEST_F(WorldScene, ACasterDarkensTheGroundUnderItFadingWithDistance)
@@ -514,6 +551,77 @@ TEST_F(WorldScene, PicksSkipTransparentParts)
     EXPECT_EQ(nullptr, world->PickClump(512, 384));
     EXPECT_EQ(1, world->Render());   // no camera: nothing drawn
     world->SetCamera(camera);
+}
+
+// Where the GUI owns the mouse nothing in the world is picked: a dialog under
+// it, an open modal dialog of kind 1 or 3, or the mouse-block flag at 1.
+TEST_F(WorldScene, PicksNothingWhereTheGuiOwnsTheMouse)
+{
+    CKivClump *floor = Add("floor.dff", KivTestQuad(), {0, 10, 0});
+    CKivGuiSystem *gui = CKivBase::GetInstance()->GetGuiSystem();
+    ASSERT_EQ(CKivGuiSystem::GetInstance(), gui);
+    CKivGuiDialog *dialog = new CKivGuiDialog(900);
+    dialog->SetLocation(462, 334);
+    dialog->SetSize(100, 100);
+    gui->AddDialog(dialog);
+    const struct {
+        int mouseX, kind, visible, blocked;
+        bool picked;
+    } cases[] = {
+        {512, 0, 1, 0, false}, {10, 0, 1, 0, true},  {512, 0, 0, 0, true}, {10, 1, 1, 0, false},
+        {10, 3, 1, 0, false},  {10, 2, 1, 0, true},  {10, 1, 0, 0, true},  {10, 0, 1, 1, false},
+        {10, 0, 1, 2, true},
+    };
+    for (const auto &c : cases) {
+        gui->MsgProc(nullptr, WM_MOUSEMOVE, 0, MAKELPARAM(c.mouseX, 384));
+        dialog->SetModalKind(c.kind);
+        dialog->SetVisible(c.visible);
+        gui->SetMouseBlocked(c.blocked);
+        EXPECT_EQ(c.picked ? floor : nullptr, world->PickClump(512, 384))
+            << c.mouseX << " kind " << c.kind << " visible " << c.visible << " blocked " << c.blocked;
+    }
+    gui->SetMouseBlocked(0);
+    delete dialog;
+    EXPECT_EQ(floor, world->PickClump(512, 384));
+}
+
+// Screen positions through the world's camera (straight down from 20, 25.6
+// pixels per unit at the ground, x to the left, z up), with y counted
+// upward as the 2D toolkit does.
+TEST_F(WorldScene, ScreenPositionsOfPartsAndPointsAbove)
+{
+    KivTestQuad mark;
+    mark.name = "mark";
+    CKivClump *clump = Add("marked.dff", mark, {3, 10, 2});
+    ASSERT_EQ(1, Render());   // frames up to date
+    // Beside the part's frame by 1.8 of its radius, 10 units below the camera.
+    RwAtomic *atomic = clump->FindAtomic("mark");
+    ASSERT_NE(nullptr, atomic);
+    const float beside = 3.0f + 1.8f * RwAtomicGetWorldBoundingSphere(atomic)->radius;
+    RwV2d at = clump->GetAtomicScreenPosition("mark");
+    EXPECT_NEAR(512.0f - beside * 51.2f, at.x, 0.01f);
+    EXPECT_NEAR(384.0f + 2 * 51.2f, at.y, 0.01f);
+    at = clump->GetAtomicScreenPosition("none");
+    EXPECT_EQ(-1.0f, at.x);
+    // The root at the origin raised by 15: the middle of a 1024 x 768 screen.
+    at = clump->GetScreenPositionAbove(15.0f, 1024.0f, 768.0f);
+    EXPECT_NEAR(512.5f, at.x, 0.01f);
+    EXPECT_NEAR(384.5f, at.y, 0.01f);
+    const RwV3d aside = {-5, 0, 2};   // at the ground: 128 pixels right, 51.2 up
+    clump->SetPosition(&aside);
+    clump->UpdateObjects();
+    ASSERT_EQ(1, Render());
+    at = clump->GetScreenPositionAbove(0.0f, 1024.0f, 768.0f);
+    EXPECT_NEAR(640.5f, at.x, 0.01f);
+    EXPECT_NEAR(384.5f + 51.2f, at.y, 0.01f);
+    // Out of the camera's view: none.
+    const RwV3d away = {500, 0, 0};
+    clump->SetPosition(&away);
+    clump->UpdateObjects();
+    ASSERT_EQ(1, Render());
+    at = clump->GetAtomicScreenPosition("mark");
+    EXPECT_EQ(-1.0f, at.x);
+    EXPECT_EQ(-1.0f, at.y);
 }
 
 // Followed tooltips find their part in the current world without a lookup of the caller's.

@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "engine/CKivCamera.h"
+#include "engine/CKivToon.h"
 #include "engine/CKivWorld.h"
 #include "engine/TextureLoader.h"
 #include "gfx/core/texture.h"
+#include "gfx/plugins/toon/toon.h"
 
 namespace {
 
@@ -105,6 +107,46 @@ TEST(TextureLoader, ReadCallbackHandsOverWithPlaceholdersByWorldLoading)
     CKivBase::SetTextureReadMode(2);
     ASSERT_NE(nullptr, now);
     EXPECT_EQ(4, now->raster->width);
+}
+
+// A toon paint's texture is decoded at once, from the texture path only,
+// even where textures load in the background: the toon loader reads in mode 1.
+TEST(TextureLoader, ToonPaintTexturesDecodeAtOnceFromTheTexturePath)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    WriteFileBytes("toonpaint/tex/inked.png", GradientPng(4, 4));
+    std::string dict, paint, flags, paintName("shade"), textureName("inked");
+    PutU32(dict, 0xBCDE0001);
+    PutU32(dict, 1);
+    PutU32(paint, 0x43210001);
+    PutU32(paint, 1);   // textured
+    paintName.resize(32, '\0');
+    textureName.resize(8, '\0');
+    PutU32(flags, 0x1101);
+    const std::string texture =
+        Chunk(6, Chunk(1, flags) + Chunk(2, textureName) + Chunk(2, std::string(4, '\0')) + Chunk(3, ""));
+    WriteFileBytes("toonpaint/shade.pnt", Chunk(1, dict) + Chunk(1, paint + paintName) + texture);
+    for (const char *path : {"toonpaint/tex/", "toonpaint/"}) {
+        Dictionary d;
+        CKivToon toon;
+        base->Lock();   // a background fill would wait: only a decode at once is seen here
+        const int loaded = toon.Load(nullptr, "toonpaint/shade.pnt", path);
+        RwToonPaintDictionary *paints = toon.GetPaintDictionary();
+        RwTexture *t = paints && paints->count == 1 ? paints->paints[0]->texture : nullptr;
+        const int width = t && t->raster ? t->raster->width : 0;
+        base->Unlock();
+        ASSERT_EQ(1, loaded) << path;
+        EXPECT_EQ(2, CKivBase::GetTextureReadMode());
+        if (!strcmp(path, "toonpaint/")) {
+            EXPECT_EQ(nullptr, t);   // not found beside the paint file
+            continue;
+        }
+        ASSERT_NE(nullptr, t);
+        EXPECT_STREQ("inked", t->name);
+        EXPECT_EQ(4, width);
+        EXPECT_EQ(7, RasterPixels(t->raster)[4 * 1 + 2]);   // the blue of (1, 0)
+        EXPECT_EQ(1, t->filterMode);
+    }
 }
 
 TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)

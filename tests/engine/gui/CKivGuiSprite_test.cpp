@@ -276,6 +276,22 @@ TEST_F(Gui, CacheSharesByCaseAndReportsAMissingImageOnce)
     EXPECT_EQ(scene->GetChildCount(), 1);
 }
 
+// A scene draws the image it took over, placed by the scene: at first at the
+// bottom-left corner, then with its bottom-left corner (x, y) from the top.
+TEST_F(Gui, ASceneDrawsItsChildWhereTheSceneIsPlaced)
+{
+    CKivGuiSprite scene, image;
+    ASSERT_EQ(scene.CreateScene("scene"), 1);
+    ASSERT_EQ(image.Load("red", Folder), 1);
+    ASSERT_EQ(scene.AddChild(&image), 1);
+    FrameOf(scene);
+    EXPECT_EQ(RectText(Box(0xFF0000)), "0,718,100,768");
+    scene.SetScenePosition(200, 100);
+    FrameOf(scene);
+    EXPECT_EQ(RectText(Box(0xFF0000)), "200,50,300,100");
+    image.Render();   // gave its shape away: nothing of its own to draw
+}
+
 TEST_F(Gui, SpriteTexturesOutliveTheDictionaryCurrentWhileTheyWereRead)
 {
     RwTextureDictionary *scratch = RwTextureDictionaryCreate();

@@ -10,6 +10,8 @@
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
+#include "sample/engine_scene.h"
+#include "support/stream_bytes.h"
 #include "support/test_memory.h"
 
 namespace {
@@ -28,8 +30,7 @@ protected:
     {
         CameraDevice::SetUp();
         RwD3D9LightingStateInit();
-        const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
-        world = RwWorldCreate(&box);
+        world = MakeWorld();
         ASSERT_NE(world, nullptr);
         world->flags |= rwGEOMETRYLIGHT;
         ambient = Add(rwLIGHTAMBIENT, {0, 0, 0});
@@ -65,6 +66,11 @@ protected:
         CameraDevice::TearDown();
     }
 
+    virtual RwWorld *MakeWorld()
+    {
+        const RwBBox box = {{100, 100, 100}, {-100, -100, -100}};
+        return RwWorldCreate(&box);
+    }
     RwLight *Add(RwInt32 type, RwV3d at, RwUInt8 flags = rwLIGHTLIGHTWORLD | rwLIGHTLIGHTATOMICS)
     {
         RwLight *l = RwLightCreate(type);
@@ -126,6 +132,39 @@ TEST_F(LightWalk, AtomicTakesTheLightsThatReachIt)
     RwEngineInstance->curWorld = nullptr;
     RwD3D9AtomicLightingCallback(atomic);
     EXPECT_EQ(Lighting(), FALSE);
+}
+
+// The same scene over two sectors split at x = 0: the atomic and the near
+// lamp lie in both, the far lamps in one each.
+class TwoSectorLightWalk : public LightWalk {
+protected:
+    RwWorld *MakeWorld() override
+    {
+        const std::string ground = KivTestGround(100.0f, -100.0f, 100.0f, 2);
+        Bytes bytes(ground.begin(), ground.end());
+        return ReadChunkWith(bytes, rwID_WORLD, RwWorldStreamRead);
+    }
+    static int Ties(RwLinkList *list)
+    {
+        int n = 0;
+        for (RwLLLink *l = list->next; l != list; l = l->next)
+            n++;
+        return n;
+    }
+};
+
+TEST_F(TwoSectorLightWalk, ALightMetThroughTwoSectorsIsTakenOnce)
+{
+    ASSERT_EQ(2, Ties(&atomic->llWorldSectorsInAtomic));
+    ASSERT_EQ(2, Ties(&nearLamp->WorldSectorsInLight));
+    RwD3D9AtomicLightingCallback(atomic);
+    const RwInt32 *enabled;
+    EXPECT_EQ(2, RwD3D9LightingGetEnabled(&enabled));
+    EXPECT_EQ(Enabled(), (std::vector<RwLight *>{sun, nearLamp}));
+    std::vector<RwReal> buffer(rwD3D9VSMAXLIGHTREGISTERS * 4);
+    RwD3D9VertexShaderDescriptor d = {0, 0x20, 0, 0};
+    RwD3D9GatherVertexShaderLights(atomic, rwATOMIC, buffer.data(), &d);
+    EXPECT_EQ(d.lights, 0x11);   // one directional, one point
 }
 
 TEST_F(LightWalk, SectorTakesEveryLightOfTheWorldTiedToIt)

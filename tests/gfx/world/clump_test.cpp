@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "gfx/world/clump.h"
@@ -211,6 +212,41 @@ TEST_F(Clump, CloneCopiesAtomicsOnCopiedFramesOnly)
     EXPECT_EQ(1, g->refCount);
     RwClumpDestroy(c);
     RwGeometryDestroy(g);
+}
+
+std::vector<RwAtomic *> drawn;
+
+// Only atomics flagged for rendering are drawn; any callback's failure is the clump's.
+TEST_F(Clump, RenderDrawsFlaggedAtomicsOnly)
+{
+    RwClump *c = RwClumpCreate();
+    RwFrame *root = RwFrameCreate();
+    RwClumpSetFrame(c, root);
+    RwAtomic *atomics[3];
+    for (RwAtomic *&a : atomics) {
+        a = RwAtomicCreate();
+        RwAtomicSetFrame(a, root);
+        a->renderCallBack = [](RwAtomic *atomic) {
+            drawn.push_back(atomic);
+            return atomic;
+        };
+        RwClumpAddAtomic(c, a);
+    }
+    atomics[1]->object.object.flags &= ~static_cast<RwUInt8>(rwATOMICRENDER);
+    drawn.clear();
+    EXPECT_EQ(c, RwClumpRender(c));
+    std::sort(drawn.begin(), drawn.end());
+    std::vector<RwAtomic *> want = {atomics[0], atomics[2]};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, drawn);
+    atomics[2]->renderCallBack = [](RwAtomic *atomic) {
+        drawn.push_back(atomic);
+        return static_cast<RwAtomic *>(nullptr);
+    };
+    drawn.clear();
+    EXPECT_EQ(nullptr, RwClumpRender(c));
+    EXPECT_EQ(2u, drawn.size());
+    RwClumpDestroy(c);
 }
 
 TEST_F(Clump, SharedGeometryListReadsInReverseOrder)

@@ -205,6 +205,36 @@ protected:
         return run;
     }
 
+    // The sphere inked by `first` for the whole model (two inks) or with an ink
+    // per edge (three), every vertex's width factor `factor`, drawn with or
+    // without the ink shader: how far the ring reaches right of the centre.
+    int SphereInkRun(RwBool shader, int inks, RwToonInk *first, float factor = 1.0f)
+    {
+        std::vector<RwToonInk *> list = {first, MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
+        RwAtomic *a = Model(Sphere(), 0, {list[0], list[1]});
+        RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
+        if (inks == 3) {
+            RwToonGeoSetNumInks(toon, 3);
+            for (int i = 0; i < 3; ++i) {
+                std::strcpy(toon->inkNames[i], list[i]->name);
+            }
+            RwToonInkDictionary d = {3, list.data()};
+            RwToonGeoApplyInkDictionary(toon, &d);
+        }
+        for (RwInt32 v = 0; v < toon->numVertices; ++v) {
+            toon->widthFactors[v] = factor;
+        }
+        for (RwToonInk *k : list) {
+            RwToonInkRelease(k);
+        }
+        rwToonDevice.shaderInk = shader;
+        Draw();
+        const int reach = RedRun();
+        TearDown();
+        SetUp();
+        return reach;
+    }
+
     static inline RwToonDevice natural;
     std::vector<RwAtomic *> atomics;
     std::vector<DWORD> frame;
@@ -235,32 +265,36 @@ TEST_F(ToonDevice, ProcessorAndDeviceInkAgree)
     std::vector<int> runs;
     for (RwBool shader : {natural.shaderInk, FALSE}) {
         for (int inks : {2, 3}) {
-            std::vector<RwToonInk *> list = {MakeInk("a", 16.0f, red), MakeInk("b", 0.0f, red), MakeInk("c", 0.0f, red)};
-            list.resize(inks);
-            RwAtomic *a = Model(Sphere(), 0, list);
-            RwToonGeo *toon = RwToonGeometryGetToonGeo(a->geometry);
-            if (inks == 3) {
-                RwToonGeoSetNumInks(toon, 3);
-                for (int i = 0; i < 3; ++i) {
-                    std::strcpy(toon->inkNames[i], list[i]->name);
-                }
-                RwToonInkDictionary d = {3, list.data()};
-                RwToonGeoApplyInkDictionary(toon, &d);
-            }
-            for (RwToonInk *k : list) {
-                RwToonInkRelease(k);
-            }
-            rwToonDevice.shaderInk = shader;
-            Draw();
-            runs.push_back(RedRun());
-            TearDown();
-            SetUp();
+            runs.push_back(SphereInkRun(shader, inks, MakeInk("a", 16.0f, red)));
         }
     }
     for (int run : runs) {
         EXPECT_NEAR(runs[0], run, 2);
     }
     EXPECT_GT(runs[0], 4);
+}
+
+// Depth factors other than 1 and per-vertex widths, on the device and on the
+// processor, with one ink for the model and with an ink per edge. The sphere
+// (bounds radius 1.8 at depth 5) has its outline near depth 4.8: near factor
+// 2 gives 2 - 1.6 / 3.6 there, far factor 11 gives 1 + 10 x 4.5 / 99.5, and
+// every vertex's own factor is 1.5. The ring reaches half the width.
+TEST_F(ToonDevice, ScaledInkWidthsAgreeOnDeviceAndProcessor)
+{
+    const auto scaled = [] {
+        RwToonInk *ink = MakeInk("a", 16.0f, red);
+        ink->nearFactor = 2.0f;
+        ink->farFactor = 11.0f;
+        return ink;
+    };
+    const float scale = (2.0f - 1.6f / 3.6f) * (1.0f + 10.0f * 4.5f / 99.5f) * 1.5f;
+    EXPECT_NEAR(8, SphereInkRun(natural.shaderInk, 2, MakeInk("a", 16.0f, red)), 1);
+    for (RwBool shader : {natural.shaderInk, FALSE}) {
+        for (int inks : {2, 3}) {
+            const int reach = SphereInkRun(shader, inks, scaled(), 1.5f);
+            EXPECT_NEAR(8 * scale, reach, 3) << "shader " << shader << ", inks " << inks;
+        }
+    }
 }
 
 TEST_F(ToonDevice, CubeCreasesFollowVisibleEdgesOnly)
