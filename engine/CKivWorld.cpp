@@ -152,9 +152,12 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
     if (imagePath && !RwImageSetPath(imagePath))
         return 0;
     if (!m_dictionary) {
-        if (dictionaryFile)
+        int quality = 0;
+        m_dictionary = dictionaryFile ? ReadDictionary(dictionaryFile, &quality) : nullptr;
+        // Only a full-size dictionary read from that file may be written back
+        // over it: never a reduced one, nor the empty one that stands in.
+        if (m_dictionary && quality == 0)
             m_dictionaryFile = dictionaryFile;
-        m_dictionary = dictionaryFile ? ReadDictionary(dictionaryFile) : nullptr;
         while (!m_dictionary) {
             m_dictionary = RwTextureDictionaryCreate();
             if (!m_dictionary)
@@ -184,10 +187,11 @@ std::string CKivWorld::DictionaryVariant(const char *fileName, int quality)
     return name + (quality == 1 ? "_1.txd" : quality == 2 ? "_2.txd" : ".txd");
 }
 
-RwTextureDictionary *CKivWorld::ReadDictionary(const char *fileName)
+RwTextureDictionary *CKivWorld::ReadDictionary(const char *fileName, int *quality)
 {
     CKivBase *base = CKivBase::GetInstance();
-    const std::string name = DictionaryVariant(fileName, base ? base->GetTextureQuality() : 0);
+    *quality = base ? base->GetTextureQuality() : 0;
+    const std::string name = DictionaryVariant(fileName, *quality);
     // The platform-independent form: the same file serves every device.
     ChunkFile file;
     return file.Open(name.c_str(), rwID_PITEXDICTIONARY) ? RwPITextureDictionaryStreamRead(file.stream) : nullptr;

@@ -72,7 +72,7 @@ public:
     static RwInt32 GetAtomicFlags(const RwAtomic *atomic);
     // This world's dictionary as Load reads it at each texture quality: as it
     // is, then halved as "_1.txd", then halved again as "_2.txd". Null names
-    // the dictionary file Load was given.
+    // the dictionary file Load read at full quality (0 when it read none).
     int WriteReducedDictionaries(const char *fileName = nullptr) const;
     // 1 when no static triangle lies between the current camera and the point;
     // 0 when one does, or without a camera or world.
@@ -96,14 +96,15 @@ public:
 private:
     void Init(const char *name, RwUInt8 colour);
     static std::string DictionaryVariant(const char *fileName, int quality);
-    RwTextureDictionary *ReadDictionary(const char *fileName);
+    // Quality gets the texture quality whose variant was read.
+    RwTextureDictionary *ReadDictionary(const char *fileName, int *quality);
     int ReadWorld(const char *fileName);
     void RenderShadows();
 
     std::string m_name;                                     // lower case
     RwWorld *m_world;                                       // owned
     RwTextureDictionary *m_dictionary;                      // owned
-    std::string m_dictionaryFile;                           // as Load was given it
+    std::string m_dictionaryFile;                           // as Load read it at full quality
     std::unordered_map<std::string, CKivCamera *> m_cameras;
     std::unordered_map<std::string, CKivLight *> m_lights;
     std::unordered_map<std::string, CKivClump *> m_clumps;

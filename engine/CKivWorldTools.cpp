@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cmath>
 #include <string>
-#include <vector>
 
 #include "engine/CKivCamera.h"
 #include "engine/KivEngineLock.h"
@@ -165,43 +164,60 @@ RwCollisionTriangle *StopAtBlocker(RwIntersection *, RwWorldSector *, RwCollisio
     return nullptr;
 }
 
+// Whether polygon i's corners all lie in the sector's vertex array.
+bool HasCorners(const RwWorldSector *sector, RwInt32 i)
+{
+    const RwUInt16 *index = sector->polygons[i].vertIndex;
+    return index[0] < sector->numVertices && index[1] < sector->numVertices && index[2] < sector->numVertices;
+}
+
+RwUInt32 CountTriangles(const RwWorldSector *sector)
+{
+    RwUInt32 count = 0;
+    for (RwInt32 i = 0; sector->polygons && sector->vertices && i < sector->numPolygons; i++)
+        count += HasCorners(sector, i) ? 1 : 0;
+    return count;
+}
+
+RwWorldSector *CountSector(RwWorldSector *sector, void *data)
+{
+    *static_cast<RwUInt32 *>(data) += CountTriangles(sector);
+    return sector;
+}
+
+// A whole world's dump may not fit one allocation: each sector goes out in
+// batches of a fixed buffer.
 struct TriangleDump {
-    std::vector<RwUInt8> bytes;
-    RwUInt32 total;
+    RwStream *stream;
+    bool written;
 };
-
-void PutU32(std::vector<RwUInt8> &bytes, RwUInt32 value)
-{
-    bytes.resize(bytes.size() + 4);
-    WriteU32(&bytes[bytes.size() - 4], value);
-}
-
-void PutF32(std::vector<RwUInt8> &bytes, RwReal value)
-{
-    bytes.resize(bytes.size() + 4);
-    WriteF32(&bytes[bytes.size() - 4], value);
-}
 
 RwWorldSector *DumpSector(RwWorldSector *sector, void *data)
 {
     TriangleDump *dump = static_cast<TriangleDump *>(data);
-    const size_t countAt = dump->bytes.size();
-    PutU32(dump->bytes, 0);
-    RwUInt32 count = 0;
-    for (RwInt32 i = 0; i < sector->numPolygons && sector->polygons && sector->vertices; i++) {
-        const RwUInt16 *index = sector->polygons[i].vertIndex;
-        if (index[0] >= sector->numVertices || index[1] >= sector->numVertices || index[2] >= sector->numVertices)
+    RwUInt8 bytes[64 * 36];
+    WriteU32(bytes, CountTriangles(sector));
+    RwUInt32 used = 4;
+    bool written = true;
+    for (RwInt32 i = 0; written && sector->polygons && sector->vertices && i < sector->numPolygons; i++) {
+        if (!HasCorners(sector, i))
             continue;
-        for (int k = 0; k < 3; k++) {
-            const RwV3d &v = sector->vertices[index[k]];
-            PutF32(dump->bytes, v.x);
-            PutF32(dump->bytes, v.y);
-            PutF32(dump->bytes, v.z);
+        if (used + 36 > sizeof bytes) {
+            written = RwStreamWrite(dump->stream, bytes, used) != nullptr;
+            used = 0;
         }
-        count++;
+        for (int k = 0; k < 3; k++) {
+            const RwV3d &v = sector->vertices[sector->polygons[i].vertIndex[k]];
+            WriteF32(bytes + used, v.x);
+            WriteF32(bytes + used + 4, v.y);
+            WriteF32(bytes + used + 8, v.z);
+            used += 12;
+        }
     }
-    WriteU32(&dump->bytes[countAt], count);
-    dump->total += count;
+    if (!written || !RwStreamWrite(dump->stream, bytes, used)) {
+        dump->written = false;
+        return nullptr;
+    }
     return sector;
 }
 
@@ -299,6 +315,12 @@ int CKivWorld::IsInSight(const RwV3d *point) const
     intersection.type = rwINTERSECTLINE;
     intersection.t.line.start = RwFrameGetWorldMatrix(frame)->pos;
     intersection.t.line.end = *point;
+    // A line with no place in space crosses no triangle, yet sees nothing.
+    const RwV3d &from = intersection.t.line.start;
+    for (RwReal value : {from.x, from.y, from.z, point->x, point->y, point->z}) {
+        if (!std::isfinite(value))
+            return 0;
+    }
     bool blocked = false;
     RwCollisionWorldForAllIntersections(m_world, &intersection, StopAtBlocker, &blocked);
     return blocked ? 0 : 1;
@@ -308,11 +330,14 @@ int CKivWorld::WriteTriangles(const char *fileName) const
 {
     if (!fileName || !m_world)
         return 0;
-    TriangleDump dump = {{}, 0};
-    PutU32(dump.bytes, 0);
-    RwWorldForAllWorldSectors(m_world, DumpSector, &dump);
-    WriteU32(&dump.bytes[0], dump.total);
-    return WriteFile(fileName, [&dump](RwStream *stream) {
-        return RwStreamWrite(stream, dump.bytes.data(), static_cast<RwUInt32>(dump.bytes.size())) != nullptr;
+    RwUInt32 total = 0;
+    RwWorldForAllWorldSectors(m_world, CountSector, &total);
+    return WriteFile(fileName, [this, total](RwStream *stream) {
+        RwUInt8 word[4];
+        WriteU32(word, total);
+        TriangleDump dump = {stream, RwStreamWrite(stream, word, sizeof word) != nullptr};
+        if (dump.written)
+            RwWorldForAllWorldSectors(m_world, DumpSector, &dump);
+        return dump.written;
     });
 }

@@ -3,10 +3,12 @@
 #include "sample/engine_scene.h"
 #include "motion_files.h"
 #include "heap_count.h"
+#include "sample/avatar_data.h"
 
 #include <lua.hpp>
 
 #include "engine/CKivAnimManager.h"
+#include "engine/CKivAvatar.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/CKivClump.h"
@@ -215,6 +217,103 @@ TEST_F(Scripts, BehavioursTakeLoopFlagsAsBooleansOrNumbers)
     EXPECT_EQ(behavior, clump->GetBehaviorManager()->FindBehavior("flags"));
     EXPECT_EQ(9u, behavior->GetMotions().size());
     delete clump;
+}
+
+// Every registered function, each argument in turn replaced by a hostile
+// value (and all of them at once), on a real avatar, clump and world: no call
+// raises a Lua error, crashes or hangs.
+const char kHostileCalls[] = R"(
+local reg = debug.getregistry()
+local tables = {KivEngine, Clump, reg['KivEngine.Clump'], reg['KivEngine.Avatar'], reg['KivEngine.World']}
+local base = {
+  LoadAnimation = {'Scripted/Walk.anm', 'hostile'}, RemoveAnimation = {'hostile'}, GetCurrentWorld = {},
+  Load = {'hostile.dff', ''}, Release = {}, GetWorld = {c}, CopyMatrix = {c, av}, CopyPos = {c, av},
+  UpdateAnimation = {av, 0.1}, UpdateObjects = {c}, UpdateParticles = {c, 0.1}, SetAlphaAttribute = {c, 1},
+  PushAnimation = {c, 'walk', 0.2, 1}, SetAlpha = {c, 128}, GetName = {c},
+  CreateBehavior = {av, 'hostile', 0, {{'walk', 0.2, 1}}}, AddEmotion = {av, 'hostile', 1, 0.5},
+  AttachItem = {av, 104, 11, 0, true, {}, {}, {5}},
+  IsEmpty = {w}, AddClump = {w, c}, RemoveClump = {w, c},
+}
+local hostile, n = {}, 0
+local function add(v) n = n + 1 hostile[n] = v end
+for _, v in ipairs({0/0, 1/0, -1/0, 1e300, -1e300, 2^31, -2^31 - 1, 2^53, -1, 0.5, 'x', '12', '0x10', ' 7 ', '',
+                    {}, {{}}, {{{}}}, {1, 2}, {{'walk', 0/0, 0/0}}, {{1/0, -1/0, '1e999'}}, {x = {}}, true, false,
+                    w, c, av, gone, empty, io.stdout, light, print, coroutine.create(function() end)}) do add(v) end
+add(nil)
+failures, calls = {}, 0
+local function try(name, f, args)
+  calls = calls + 1
+  local ok, result = pcall(f, unpack(args, 1, 8))
+  if not ok then failures[#failures + 1] = name .. ': ' .. tostring(result) end
+  if name == 'Load' and ok then result:Release() end
+end
+local names, release = {}, {}
+for _, t in ipairs(tables) do
+  for name, f in pairs(t) do
+    if type(f) == 'function' then
+      if not base[name] then failures[#failures + 1] = 'no base arguments for ' .. name end
+      names[#names + 1] = {name, f}
+    end
+  end
+end
+table.sort(names, function(a, b) return (a[1] == 'Release') ~= (b[1] == 'Release') and b[1] == 'Release' or a[1] < b[1] end)
+for _, entry in ipairs(names) do
+  local name, f = entry[1], entry[2]
+  for i = 1, n do
+    local v = hostile[i]
+    try(name, f, {v, v, v, v, v, v, v, v})
+    for pos = 1, 8 do
+      local args = {}
+      for k = 1, 8 do args[k] = base[name][k] end
+      args[pos] = v
+      try(name, f, args)
+    end
+  end
+end
+)";
+
+TEST_F(Scripts, HostileArgumentsToEveryFunctionRaiseNothing)
+{
+    ASSERT_TRUE(KivTestWriteAvatarData());
+    CKivAvatar::LoadScripts("Data/Avatar/");
+    WriteMotion("Scripted/Walk.anm", 1, 1.0f);
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    WriteFileBytes("hostile-target.dff", KivTestModel({{KivTestQuad{}, {0, 0, 0}}}));
+    CKivWorld *world = new CKivWorld("Hostile");
+    WriteFileBytes("hostile.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    ASSERT_EQ(1, world->Load("hostile.bsp", nullptr, nullptr));
+    CKivBase::GetInstance()->SetCurrentWorld(world);
+    // The script owns its clump: the "Release" calls free it at the end.
+    ASSERT_EQ(1, Run("w = KivEngine.GetCurrentWorld() c = Clump.Load('hostile-target.dff', '')\n"
+                     "empty = Clump.Load('hostile-none.dff', '') empty:Release()"));
+    Expose("av", &avatar, CKivEngineScriptBinder::kAvatarMeta);
+    Expose("gone", nullptr, CKivEngineScriptBinder::kAvatarMeta);
+    int local = 0;
+    lua_pushlightuserdata(L, &local);
+    lua_setglobal(L, "light");
+
+    ASSERT_EQ(1, Run(kHostileCalls)) << Log();
+    lua_getglobal(L, "calls");
+    EXPECT_LT(5000, lua_tointeger(L, -1));
+    lua_getglobal(L, "failures");
+    const int failures = static_cast<int>(lua_objlen(L, -1));
+    for (int i = 1; i <= failures && i <= 10; i++) {
+        lua_rawgeti(L, -1, i);
+        ADD_FAILURE() << lua_tostring(L, -1);
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 2);
+    EXPECT_EQ(0, failures);
+
+    // The avatar is still whole and out of the world; the clump was released.
+    EXPECT_EQ(nullptr, avatar.GetWorld());
+    EXPECT_EQ(1, Run("assert(c:GetName() == nil)")) << Log();
+    avatar.Update(0.1f);
+    EXPECT_NE(nullptr, avatar.GetBehaviorManager()->FindBehavior("walk"));
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    Run("c, av, gone, w, empty, light = nil");
+    delete world;
 }
 
 } // namespace

@@ -39,6 +39,7 @@
 #include "gfx/world/world.h"
 #include "gfx/world/worldids.h"
 #include "tests/gfx/d3d9/d3d9readback.h"
+#include "tests/support/mallocprobe/malloc_probe.h"
 
 namespace {
 
@@ -824,6 +825,8 @@ TEST(WorldTools, WrittenWorldsReadBackWithTheSameSectors)
     EXPECT_EQ(4u, Sectors(copy.GetWorld()).size());
     EXPECT_EQ(Sectors(original.GetWorld()), Sectors(copy.GetWorld()));
     EXPECT_EQ(0, original.WriteWorld("no such folder/tiles.bsp"));
+    EXPECT_EQ(0, original.WriteWorld("Z:\\dev\\full"));
+    EXPECT_EQ(0, original.WriteTriangles("Z:\\dev\\full"));
 
     // An empty world is one sector over its box, once per object.
     const RwBBox box = {{3, 2, 1}, {-3, -2, -1}}, inverted = {{-3, 2, 1}, {3, -2, -1}};
@@ -868,7 +871,21 @@ TEST(WorldTools, ReducedDictionariesLoadAtQualitiesOneAndTwo)
         EXPECT_NEAR(kGrass.green, pixels[1], 2) << q;
         EXPECT_NEAR(stone.red, RasterPixels(thin->raster)[0], 2) << q;
     }
+    // A reduced dictionary (quality 2 is still set), or the empty one
+    // standing in for a missing file, is never written over the full one.
+    const std::string full = ReadFileBytes("tools.txd");
+    for (const char *file : {"tools.txd", "absent.txd"}) {
+        CKivWorld reduced;
+        remove("absent.txd");
+        ASSERT_EQ(1, reduced.Load(nullptr, file, nullptr));
+        EXPECT_EQ(0, reduced.WriteReducedDictionaries()) << file;
+    }
     base->SetTextureQuality(0);
+    CKivWorld absent;
+    ASSERT_EQ(1, absent.Load(nullptr, "absent.txd", nullptr));
+    EXPECT_EQ(0, absent.WriteReducedDictionaries());
+    EXPECT_TRUE(full == ReadFileBytes("tools.txd"));
+    EXPECT_EQ("<missing>", ReadFileBytes("absent.txd"));
 
     // The current dictionary in the device's own form.
     CKivWorld world;
@@ -916,6 +933,32 @@ TEST(WorldTools, TheTriangleDumpListsEverySectorsTriangles)
     EXPECT_EQ(0, CKivWorld().WriteTriangles("none.tri"));   // no world
 }
 
+// A large dump goes out in pieces, never through one buffer of its size.
+TEST(WorldTools, ALargeTriangleDumpStreamsOut)
+{
+    WriteFileBytes("large.bsp", KivTestGround(8.0f, 0.0f, 4.0f, 4, 16));
+    CKivWorld world;
+    ASSERT_EQ(1, world.Load("large.bsp", nullptr, nullptr));
+    std::string expected;
+    PutU32(expected, 4 * 1024);
+    RwWorldForAllWorldSectors(world.GetWorld(), [](RwWorldSector *sector, void *data) {
+        std::string &out = *static_cast<std::string *>(data);
+        PutU32(out, sector->numPolygons);
+        for (int i = 0; i < sector->numPolygons; i++) {
+            for (RwUInt16 corner : sector->polygons[i].vertIndex) {
+                for (float f : {sector->vertices[corner].x, sector->vertices[corner].y, sector->vertices[corner].z})
+                    PutF32(out, f);
+            }
+        }
+        return sector;
+    }, &expected);
+    ASSERT_EQ(4u + 4 * (4 + 1024 * 36), expected.size());
+    MallocProbeResetLargest();
+    ASSERT_EQ(1, world.WriteTriangles("large.tri"));
+    EXPECT_GT(16u * 1024, MallocProbeLargest());
+    EXPECT_TRUE(expected == ReadFileBytes("large.tri"));
+}
+
 TEST_F(WorldScene, SightLinesStopAtTheStaticWorld)
 {
     // The camera is at height 20 over the middle of the ground (half size 50).
@@ -928,9 +971,17 @@ TEST_F(WorldScene, SightLinesStopAtTheStaticWorld)
         {{0, -5, 0}, 0},      // below it
         {{10, -1, 10}, 0},
         {{100, -5, 0}, 1},    // under, but seen past its edge
+        {{NAN, 1, 0}, 0},     // nowhere
+        {{0, -INFINITY, 0}, 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.seen, world->IsInSight(&c.point)) << c.point.x << "," << c.point.y << "," << c.point.z;
+    // From just above the ground: along it, and down through it far off.
+    Look(1.0f);
+    const RwV3d along = {40, 1, 0}, through = {40, -1, 0};
+    EXPECT_EQ(1, world->IsInSight(&along));
+    EXPECT_EQ(0, world->IsInSight(&through));
+    Look(20.0f);
     world->SetCamera(nullptr);
     EXPECT_EQ(0, world->IsInSight(&cases[0].point));
     world->SetCamera(camera);
