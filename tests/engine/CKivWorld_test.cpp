@@ -978,9 +978,11 @@ TEST_F(WorldScene, SightLinesStopAtTheStaticWorld)
         EXPECT_EQ(c.seen, world->IsInSight(&c.point)) << c.point.x << "," << c.point.y << "," << c.point.z;
     // From just above the ground: along it, and down through it far off.
     Look(1.0f);
-    const RwV3d along = {40, 1, 0}, through = {40, -1, 0};
+    const RwV3d along = {40, 1, 0}, through = {40, -1, 0}, grazed = {47, 0, 13}, below = {47, -0.01f, 13};
     EXPECT_EQ(1, world->IsInSight(&along));
     EXPECT_EQ(0, world->IsInSight(&through));
+    EXPECT_EQ(1, world->IsInSight(&grazed));
+    EXPECT_EQ(0, world->IsInSight(&below));
     Look(20.0f);
     world->SetCamera(nullptr);
     EXPECT_EQ(0, world->IsInSight(&cases[0].point));
