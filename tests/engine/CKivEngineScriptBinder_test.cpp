@@ -229,7 +229,7 @@ local base = {
   LoadAnimation = {'Scripted/Walk.anm', 'hostile'}, RemoveAnimation = {'hostile'}, GetCurrentWorld = {},
   Load = {'hostile.dff', ''}, Release = {}, GetWorld = {c}, CopyMatrix = {c, av}, CopyPos = {c, av},
   UpdateAnimation = {av, 0.1}, UpdateObjects = {c}, UpdateParticles = {c, 0.1}, SetAlphaAttribute = {c, 1},
-  PushAnimation = {c, 'walk', 0.2, 1}, SetAlpha = {c, 128}, GetName = {c},
+  PushAnimation = {av, 'walk', 0.2, 1}, SetAlpha = {c, 128}, GetName = {c},
   CreateBehavior = {av, 'hostile', 0, {{'walk', 0.2, 1}}}, AddEmotion = {av, 'hostile', 1, 0.5},
   AttachItem = {av, 104, 11, 0, true, {}, {}, {5}},
   IsEmpty = {w}, AddClump = {w, c}, RemoveClump = {w, c},
@@ -293,6 +293,8 @@ TEST_F(Scripts, HostileArgumentsToEveryFunctionRaiseNothing)
     lua_pushlightuserdata(L, &local);
     lua_setglobal(L, "light");
 
+    // Hostile blend times and loop flags reach a real queue, then hostile steps play it.
+    ASSERT_EQ(1, avatar.PushAnimation(CKivBase::GetInstance()->GetAnimManager(), "walk", 0.2f, 1));
     ASSERT_EQ(1, Run(kHostileCalls)) << Log();
     lua_getglobal(L, "calls");
     EXPECT_LT(5000, lua_tointeger(L, -1));
