@@ -75,7 +75,7 @@ public:
     // the dictionary file Load read at full quality (0 when it read none).
     int WriteReducedDictionaries(const char *fileName = nullptr) const;
     // 1 when no static triangle lies between the current camera and the point;
-    // 0 when one does, or without a camera or world.
+    // 0 when one does, for a point that is not finite, or without a camera or world.
     int IsInSight(const RwV3d *point) const;
     // Every static triangle: u32 total, then per sector a u32 count and nine
     // float32 coordinates per triangle, little-endian.

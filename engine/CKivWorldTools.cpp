@@ -315,7 +315,7 @@ int CKivWorld::IsInSight(const RwV3d *point) const
     intersection.type = rwINTERSECTLINE;
     intersection.t.line.start = RwFrameGetWorldMatrix(frame)->pos;
     intersection.t.line.end = *point;
-    // A line with no place in space crosses no triangle, yet sees nothing.
+    // A line with an end at no finite place would cross no triangle: it sees nothing.
     const RwV3d &from = intersection.t.line.start;
     for (RwReal value : {from.x, from.y, from.z, point->x, point->y, point->z}) {
         if (!std::isfinite(value))
