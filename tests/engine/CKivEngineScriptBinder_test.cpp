@@ -237,6 +237,7 @@ local base = {
 local hostile, n = {}, 0
 local function add(v) n = n + 1 hostile[n] = v end
 for _, v in ipairs({0/0, 1/0, -1/0, 1e300, -1e300, 2^31, -2^31 - 1, 2^53, -1, 0.5, 'x', '12', '0x10', ' 7 ', '',
+                    string.rep('%s', 3000), 'a\0b', {string.rep('a', 3000)},
                     {}, {{}}, {{{}}}, {1, 2}, {{'walk', 0/0, 0/0}}, {{1/0, -1/0, '1e999'}}, {x = {}}, true, false,
                     w, c, av, gone, empty, io.stdout, light, print, coroutine.create(function() end)}) do add(v) end
 add(nil)
