@@ -204,9 +204,10 @@ static RwBool ReadBlocks(RwStream *stream, RwUInt8 *block, NativeRaster *n)
     n->levels = ReadU8(info + 13);
     n->type = ReadU8(info + 14);
     n->flags = ReadU8(info + 15);
-    // Only the format word's own bits; a level count no texture can have is malformed.
+    // Only the format word's own bits; a level count no texture can have is
+    // malformed, and so is a cube whose faces (made width x width) are not square.
     return (n->format & ~0xFF00) == 0 && n->levels >= 1 && n->levels <= static_cast<RwInt32>(rwNATIVEMAXLEVELS) && n->width > 0 &&
-           n->height > 0;
+           n->height > 0 && (!(n->flags & rwNATIVEFLAGCUBE) || n->width == n->height);
 }
 
 static RwBool CreateDeviceTexture(RwRaster *raster, const NativeRaster &n)

@@ -306,6 +306,19 @@ TEST_F(NativeTexture, LevelCountsMustFitTheirLevel)
     EXPECT_EQ(Read(hugeBytes), nullptr);
     EXPECT_EQ(device->Count("CreateTexture"), 0);
     EXPECT_EQ(counting::live, live);
+
+    // Cube faces are square: a 4 x 64 cube would pour 64 rows into faces of 4.
+    Build tall;
+    tall.bytes = Blocks(0x1102, "tall", rwRASTERFORMAT8888, 21, 4, 64, 32, 1, 4, 0x03);
+    for (int face = 0; face < 6; face++) {
+        tall.U32(64 * 16);
+        tall.bytes.resize(tall.bytes.size() + 64 * 16, 0xAB);
+    }
+    Bytes tallBytes = Chunk(tall.bytes);
+    device->ResetLog();
+    EXPECT_EQ(Read(tallBytes), nullptr);
+    EXPECT_EQ(device->Count("CreateCubeTexture"), 0);
+    EXPECT_EQ(counting::live, live);
 }
 
 // A DXT1 texture 8 x 24 has a third level of 2 x 6, two block rows of one
