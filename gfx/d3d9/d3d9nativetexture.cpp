@@ -190,6 +190,13 @@ RwBool RwD3D9NativeTextureWrite(void *streamIn, void *textureIn, RwInt32)
 // ---------------------------------------------------------------------------
 // Reading
 
+// A texture's raster holds its own pixels: the screen and depth buffers
+// (whose locks reach surfaces of other sizes) are no texture types.
+static bool TextureType(RwInt32 type)
+{
+    return type == rwRASTERTYPENORMAL || type == rwRASTERTYPETEXTURE || type == rwRASTERTYPECAMERATEXTURE;
+}
+
 static RwBool ReadBlocks(RwStream *stream, RwUInt8 *block, NativeRaster *n)
 {
     RwUInt8 info[rwD3D9NATIVERASTERSIZE];
@@ -204,9 +211,10 @@ static RwBool ReadBlocks(RwStream *stream, RwUInt8 *block, NativeRaster *n)
     n->levels = ReadU8(info + 13);
     n->type = ReadU8(info + 14);
     n->flags = ReadU8(info + 15);
-    // Only the format word's own bits; a level count no texture can have is malformed.
+    // Only the format word's own bits; a level count no texture can have is
+    // malformed, and so is a cube whose faces (made width x width) are not square.
     return (n->format & ~0xFF00) == 0 && n->levels >= 1 && n->levels <= static_cast<RwInt32>(rwNATIVEMAXLEVELS) && n->width > 0 &&
-           n->height > 0;
+           n->height > 0 && (!(n->flags & rwNATIVEFLAGCUBE) || n->width == n->height) && TextureType(n->type);
 }
 
 static RwBool CreateDeviceTexture(RwRaster *raster, const NativeRaster &n)

@@ -296,15 +296,37 @@ TEST_F(NativeTexture, LevelCountsMustFitTheirLevel)
     }
     EXPECT_EQ(counting::live, live);
 
+    // The blocks, then faces x one level of count bytes.
+    auto levels = [](const Bytes &blocks, int faces, RwUInt32 count) {
+        Build b;
+        b.bytes = blocks;
+        for (int face = 0; face < faces; face++) {
+            b.U32(count);
+            b.bytes.resize(b.bytes.size() + count, 0xAB);
+        }
+        return Chunk(b.bytes);
+    };
     // An 8192 x 8192 header over 8 KB of pixels: no texture is made at all.
-    Build huge;
-    huge.bytes = Blocks(0x0001, "huge", rwRASTERFORMAT8888, 21, 8192, 8192, 32, 1, 4, 0x01);
-    huge.U32(8192);
-    huge.bytes.resize(huge.bytes.size() + 8192);
-    Bytes hugeBytes = Chunk(huge.bytes);
+    Bytes hugeBytes = levels(Blocks(0x0001, "huge", rwRASTERFORMAT8888, 21, 8192, 8192, 32, 1, 4, 0x01), 1, 8192);
     device->ResetLog();
     EXPECT_EQ(Read(hugeBytes), nullptr);
     EXPECT_EQ(device->Count("CreateTexture"), 0);
+    EXPECT_EQ(counting::live, live);
+
+    // Cube faces are square: a 4 x 64 cube would pour 64 rows into faces of 4.
+    Bytes tallBytes = levels(Blocks(0x1102, "tall", rwRASTERFORMAT8888, 21, 4, 64, 32, 1, 4, 0x03), 6, 64 * 16);
+    device->ResetLog();
+    EXPECT_EQ(Read(tallBytes), nullptr);
+    EXPECT_EQ(device->Count("CreateCubeTexture"), 0);
+    EXPECT_EQ(counting::live, live);
+
+    // A texture's raster is never the screen: a DXT1 "camera" 16 x 4096 would
+    // pour 1024 block rows into the 768 rows of the back buffer.
+    const RwUInt32 backBuffer = RwD3D9GetPixelFormat(rwD3D9Driver.present.BackBufferFormat).rwFormat;
+    Bytes screenBytes = levels(Blocks(0x1102, "screen", backBuffer, static_cast<RwUInt32>(D3DFMT_DXT1), 16, 4096, 16, 1,
+                                      rwRASTERTYPECAMERA, 0x08),
+                               1, 1024 * 32);
+    EXPECT_EQ(Read(screenBytes), nullptr);
     EXPECT_EQ(counting::live, live);
 }
 
