@@ -85,6 +85,10 @@ RwBool RwHAnimHierarchyUpdateMatrices(RwHAnimHierarchy *h)
 
     RwAnimInterpolator *in = h->currentAnim;
     const bool inlineApply = !in->keyFrameApplyCB || in->keyFrameApplyCB == RwHAnimKeyFrameToMatrix;
+    // Slots smaller than a skeleton slot (a record may ask for them) hold no
+    // pose to read in place: those nodes stand at their parent.
+    const bool slotHoldsPose =
+        in->currentInterpKeyFrameSize >= static_cast<RwInt32>(sizeof(RwHAnimInterpFrame));
     const RwInt32 numNodes = h->numNodes < in->numNodes ? h->numNodes : in->numNodes;
     RwMatrix parent = start;
     RwMatrix stack[rwHANIMSTACKDEPTH];
@@ -93,7 +97,9 @@ RwBool RwHAnimHierarchyUpdateMatrices(RwHAnimHierarchy *h)
     RwMatrix scratch;
     for (RwInt32 i = 0; i < numNodes; ++i) {
         void *slot = RwAnimInterpolatorGetInterpFrame(in, i);
-        if (inlineApply) {
+        if (inlineApply && !slotHoldsPose) {
+            RwMatrixSetIdentity(&local);
+        } else if (inlineApply) {
             const RwHAnimInterpFrame *f = static_cast<const RwHAnimInterpFrame *>(slot);
             RwHAnimQuatToMatrix(&local, &f->q, &f->t);
         } else {

@@ -262,6 +262,31 @@ TEST(HAnimHierarchy, UpdateMatchesAnIndependentComputation)
     }
 }
 
+TEST(HAnimHierarchy, SlotsSmallerThanASkeletonSlotLeaveNodesAtTheirParent)
+{
+    // Without a motion the update reads the slots in place; 8-byte slots hold
+    // no pose, and reading one as a skeleton slot runs into the next ones.
+    const RwInt32 numNodes = 4;
+    RwHAnimHierarchy *h = RwHAnimHierarchyCreate(numNodes, nullptr, nullptr, 0x4000, 8);
+    ASSERT_NE(nullptr, h);
+    RwAnimInterpolator *in = h->currentAnim;
+    ASSERT_EQ(8, in->currentInterpKeyFrameSize);
+    RwReal *slots = static_cast<RwReal *>(RwAnimInterpolatorGetInterpFrame(in, 0));
+    for (RwInt32 i = 0; i < numNodes * 2; ++i) {
+        slots[i] = 0.5f;
+    }
+    ASSERT_TRUE(RwHAnimHierarchyUpdateMatrices(h));
+    for (RwInt32 i = 0; i < numNodes; ++i) {
+        const RwMatrix &m = h->pMatrixArray[i];
+        EXPECT_FLOAT_EQ(1.0f, m.right.x) << i;
+        EXPECT_FLOAT_EQ(1.0f, m.up.y) << i;
+        EXPECT_FLOAT_EQ(1.0f, m.at.z) << i;
+        EXPECT_FLOAT_EQ(0.0f, m.pos.x) << i;
+        EXPECT_FLOAT_EQ(0.0f, m.pos.y) << i;
+    }
+    RwHAnimHierarchyDestroy(h);
+}
+
 TEST(HAnimHierarchy, ClumpReadFromItsStreamPlaysItsHierarchy)
 {
     // The clump's root is the skeleton's top frame; node records come from its frames.
