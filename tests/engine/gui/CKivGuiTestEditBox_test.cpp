@@ -346,6 +346,32 @@ TEST_F(EditBox, ACentredBoxHitsAndSelectsWhatItDraws)
     EXPECT_EQ(Box(0x0000FF, 8, {0, 150, 1024, 300}).left, 100 + 2 + 299 - 1) << "an empty box: in the middle";
 }
 
+// Reduced images are drawn at full size with their top edge where the full-quality one has it.
+TEST_F(EditBox, BackgroundSelectionAndCaretKeepTheirTopEdgeAtEveryImageScale)
+{
+    Make();
+    box->SetText("abcdef", 1);
+    box->Update(0.6f);
+    std::string full;
+    for (int quality = 0; quality < 3; quality++) {
+        box->RemoveAllElements();
+        GuiHost::base->SetImageQuality(quality);
+        box->SetSkins("skin/back", "skin/caret", "skin/select");
+        Frame();
+        const RECT region = {0, 150, 1024, 300};
+        const RECT back = Box(0xFFFFFF, 8, region), bar = Box(0x00FF00, 8, region), caret = Box(0x0000FF, 8, region);
+        const std::string corners = std::to_string(back.left) + "," + std::to_string(back.top) + " " +
+                                    std::to_string(bar.left) + "," + std::to_string(bar.top) + " " +
+                                    std::to_string(caret.left) + "," + std::to_string(caret.top);
+        if (quality == 0)
+            full = corners;
+        EXPECT_EQ(corners, full) << quality;
+    }
+    box->RemoveAllElements();
+    GuiHost::base->SetImageQuality(0);
+    box->SetSkins("skin/back", "skin/caret", "skin/select");
+}
+
 TEST_F(EditBox, RemoveInvalidAnsiKeepsPrintableKorean)
 {
     Make(600, 2000);
