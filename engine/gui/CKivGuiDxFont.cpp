@@ -124,10 +124,14 @@ int CKivGuiDxFont::Create(const char *idString, const char *face, int height, in
 
 int CKivGuiDxFont::Release()
 {
+    if (m_batchDepth > 0) {
+        // An open batch is closed first: the depth test it turned off comes back.
+        m_batchDepth = 1;
+        EndBatch();
+    }
     if (m_batch) {
         m_batch->Release();
         m_batch = nullptr;
-        m_batchDepth = 0;
     }
     if (m_node) {
         if (m_node->font)

@@ -184,6 +184,55 @@ ULONG References(IDirect3DDevice9 *device)
     return device->Release();
 }
 
+// However a batch ends (closed, cut by a device reset, its font released) the
+// depth test comes back, and the next batch draws.
+TEST_F(GuiFont, BatchesGiveTheDepthTestBackAndSurviveResetAndRelease)
+{
+    ULONG before = References(real);
+    {
+        CKivGuiDxFont font;
+        ASSERT_TRUE(Make(font, 0xFFFF0000));
+        RECT rect = {100, 100, 400, 130};
+        auto depth = [this] {
+            RwUInt32 cached = 0xDEAD;
+            DWORD onDevice = 0xDEAD;
+            RwD3D9GetRenderState(D3DRS_ZENABLE, &cached);
+            real->GetRenderState(D3DRS_ZENABLE, &onDevice);
+            return std::to_string(cached) + "/" + std::to_string(onDevice);
+        };
+        for (const char *interruption : {"none", "reset", "release"}) {
+            RwD3D9SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+            RwD3D9FlushRenderStates();
+            if (!font.GetNode()) {
+                ASSERT_TRUE(Make(font, 0xFFFF0000));
+            }
+            Begin();
+            font.BeginBatch();
+            font.DrawText("Ag", &rect, 0, 0);
+            if (std::string(interruption) == "reset") {
+                font.OnLostDevice();
+                font.OnResetDevice();
+            } else if (std::string(interruption) == "release") {
+                font.Release();
+            }
+            font.DrawText("Ag", &rect, 0, 0);
+            font.EndBatch();
+            real->EndScene();
+            EXPECT_EQ(depth(), "1/1") << interruption;
+            if (!font.GetNode()) {
+                ASSERT_TRUE(Make(font, 0xFFFF0000));
+            }
+            Begin();
+            font.BeginBatch();
+            font.DrawText("Ag", &rect, 0, 0);
+            font.EndBatch();
+            End();
+            EXPECT_GT(Lit(2, 80, 80, 440, 160).count, 10) << interruption;
+        }
+    }
+    EXPECT_EQ(References(real), before) << "the batch's sprite goes with its font";
+}
+
 TEST_F(GuiFont, FaceNamesCutOnWholeCharactersAndNothingKept)
 {
     std::string face;

@@ -179,6 +179,17 @@ TEST_F(ImeBox, ACentredBoxMakesRoomForTheCompositionAtItsCaret)
     EXPECT_NEAR(line.right - line.left, plain.right - plain.left + (bar.right - bar.left), 2)
         << "the text after the caret moved aside by the composition's width";
     ScriptedIme::Finish();
+
+    // At either end of the text the composition stands at that end of the centred line.
+    for (WPARAM key : {VK_HOME, VK_END}) {
+        box->HandleKeyboard(WM_KEYDOWN, key, 0);
+        ScriptedIme::Compose({std::wstring(1, Hieut)});
+        Frame();
+        const RECT whole = ink(), at = Box(0x00FF00, 8, {0, 150, 1024, 300});
+        EXPECT_NEAR((whole.left + whole.right) / 2, middle, 2) << key;
+        EXPECT_NEAR(key == VK_HOME ? at.left : at.right, key == VK_HOME ? whole.left : whole.right, 3) << key;
+        ScriptedIme::Finish();
+    }
 }
 
 // A candidate list block: header, offsets, then each text.

@@ -112,6 +112,10 @@ TEST_F(GuiSystem, MessagesMissingEveryDialogGoToTheActiveOne)
     probe->answer = 1;
     EXPECT_EQ(gui.MsgProc(nullptr, WM_RBUTTONDOWN, 0, At(500, 500)), 0) << "outside every control";
     EXPECT_EQ(gui.MsgProc(nullptr, WM_RBUTTONDOWN, 0, At(20, 20)), 1);
+    // Without an IME edit box the context message is the caller's, as it came.
+    HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(gui.MsgProc(window, WM_IME_SETCONTEXT, TRUE, ISC_SHOWUIALL), 0);
+    DestroyWindow(window);
     // Under capture the mouse is left of the window: signed coordinates.
     gui.MsgProc(nullptr, WM_MOUSEMOVE, 0, At(-50, 30));
     int x, y;

@@ -315,6 +315,63 @@ TEST_F(EditBox, DrawsTheSelectionBarAndTheBlinkingCaret)
     EXPECT_NEAR(bar.right, box->GetCaretX() + 2, 1);
 }
 
+// A centred line starts where the text, centred, begins: drawn, hit, selected and the caret from one origin.
+TEST_F(EditBox, ACentredBoxHitsAndSelectsWhatItDraws)
+{
+    Make();
+    box->SetCentred(1);
+    box->SetText("abcdef", 0);
+    CUniBuffer measure(16);
+    int x2 = 0, x5 = 0, x6 = 0;
+    measure.SetTextW(L"abcdef");
+    measure.SetFontNode(gui()->GetFont("DefaultFont")->GetNode());
+    measure.CaretToX(2, FALSE, &x2);
+    measure.CaretToX(5, FALSE, &x5);
+    measure.CaretToX(6, FALSE, &x6);
+    const int origin = 100 + 2 + (598 - x6) / 2;
+    box->HandleMouse(WM_LBUTTONDOWN, origin + x2 + 1, 205, 0, 0);
+    box->HandleMouse(WM_MOUSEMOVE, origin + x5 + 1, 205, 0, 0);
+    box->HandleMouse(WM_LBUTTONUP, origin + x5 + 1, 205, 0, 0);
+    EXPECT_EQ(box->GetSelectionStart(), 2);
+    EXPECT_EQ(box->GetCaret(), 5);
+    box->Update(0.6f);
+    Frame();
+    const RECT bar = Box(0x00FF00, 8, {0, 150, 1024, 300});
+    EXPECT_EQ(bar.left, origin + x2);
+    EXPECT_NEAR(bar.right, origin + x5, 1);
+    EXPECT_EQ(Box(0x0000FF, 8, {0, 150, 1024, 300}).left, origin + x5 - 1);
+
+    box->ClearText();
+    Frame();
+    EXPECT_EQ(Box(0x0000FF, 8, {0, 150, 1024, 300}).left, 100 + 2 + 299 - 1) << "an empty box: in the middle";
+}
+
+// Reduced images are drawn at full size with their top edge where the full-quality one has it.
+TEST_F(EditBox, BackgroundSelectionAndCaretKeepTheirTopEdgeAtEveryImageScale)
+{
+    Make();
+    box->SetText("abcdef", 1);
+    box->Update(0.6f);
+    std::string full;
+    for (int quality = 0; quality < 3; quality++) {
+        box->RemoveAllElements();
+        GuiHost::base->SetImageQuality(quality);
+        box->SetSkins("skin/back", "skin/caret", "skin/select");
+        Frame();
+        const RECT region = {0, 150, 1024, 300};
+        const RECT back = Box(0xFFFFFF, 8, region), bar = Box(0x00FF00, 8, region), caret = Box(0x0000FF, 8, region);
+        const std::string corners = std::to_string(back.left) + "," + std::to_string(back.top) + " " +
+                                    std::to_string(bar.left) + "," + std::to_string(bar.top) + " " +
+                                    std::to_string(caret.left) + "," + std::to_string(caret.top);
+        if (quality == 0)
+            full = corners;
+        EXPECT_EQ(corners, full) << quality;
+    }
+    box->RemoveAllElements();
+    GuiHost::base->SetImageQuality(0);
+    box->SetSkins("skin/back", "skin/caret", "skin/select");
+}
+
 TEST_F(EditBox, RemoveInvalidAnsiKeepsPrintableKorean)
 {
     Make(600, 2000);
