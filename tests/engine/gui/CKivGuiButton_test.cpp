@@ -139,15 +139,19 @@ TEST_F(Button, AnUncheckedBoxShowsItsHoveredElementUnderTheMouseOrWhileBlinking)
     // Blinking: the unchecked image changes every half second.
     box->SetBlink(1);
     std::string seen;
+    // Watched until it has changed twice, so a slow machine only waits longer;
+    // about one change a half second, never one a frame.
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 1600) {
+    DWORD elapsed = 0;
+    while (seen.size() < 3 && elapsed < 5000) {
         const char phase = Shown() == 0x0000C8u ? '3' : '1';
         if (seen.empty() || seen.back() != phase)
             seen += phase;
         Sleep(50);
+        elapsed = GetTickCount() - start;
     }
-    EXPECT_GE(seen.size(), 3u) << seen;
-    EXPECT_LE(seen.size(), 5u) << seen;
+    EXPECT_EQ(seen.size(), 3u) << seen;
+    EXPECT_LE(seen.size() - 1, elapsed / 400 + 1) << seen << " in " << elapsed << " ms";
     box->SetBlink(0);
 }
 
