@@ -41,13 +41,16 @@ public:
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
                                             const POINT *at) override
     {
-        if (strictCopies && (Desc(from).Pool != D3DPOOL_SYSTEMMEM || Desc(to).Pool != D3DPOOL_DEFAULT))
+        if (strictCopies && (Desc(from).Pool != D3DPOOL_SYSTEMMEM || Desc(to).Pool != D3DPOOL_DEFAULT ||
+                             Desc(from).Format != Desc(to).Format))
             return Refuse("UpdateSurface");
         return CountingDevice::UpdateSurface(from, rect, to, at);
     }
     HRESULT STDMETHODCALLTYPE GetRenderTargetData(IDirect3DSurface9 *from, IDirect3DSurface9 *to) override
     {
-        if (strictCopies && (!IsTarget(from) || Desc(to).Pool != D3DPOOL_SYSTEMMEM))
+        const D3DSURFACE_DESC a = Desc(from), b = Desc(to);
+        if (strictCopies && (!IsTarget(from) || b.Pool != D3DPOOL_SYSTEMMEM || a.Format != b.Format ||
+                             a.Width != b.Width || a.Height != b.Height))
             return Refuse("GetRenderTargetData");
         return CountingDevice::GetRenderTargetData(from, to);
     }
@@ -57,6 +60,13 @@ public:
         if (strictCopies && (from == to || Desc(from).Pool != D3DPOOL_DEFAULT || !IsTarget(to)))
             return Refuse("StretchRect");
         return CountingDevice::StretchRect(from, rect, to, toRect, filter);
+    }
+    HRESULT STDMETHODCALLTYPE ColorFill(IDirect3DSurface9 *surface, const RECT *rect, D3DCOLOR colour) override
+    {
+        const D3DSURFACE_DESC d = Desc(surface);
+        if (strictCopies && (d.Pool != D3DPOOL_DEFAULT || (d.Usage & ~D3DUSAGE_RENDERTARGET) != 0))
+            return Refuse("ColorFill");
+        return CountingDevice::ColorFill(surface, rect, colour);
     }
 
 private:
