@@ -13,12 +13,14 @@
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9standard.h"
 
-// Records the render states sent and can refuse vertex-buffer creation.
+// Records the render states sent and can refuse vertex-buffer creation and
+// textures that can be drawn into.
 class RecordingDevice : public CountingDevice {
 public:
     using CountingDevice::CountingDevice;
     std::vector<std::pair<DWORD, DWORD>> renderStates;
     bool refuseVertexBuffers = false;
+    bool refuseTargetTextures = false;
 
     HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override
     {
@@ -33,6 +35,13 @@ public:
             return E_OUTOFMEMORY;
         }
         return CountingDevice::CreateVertexBuffer(length, usage, fvf, pool, buffer, shared);
+    }
+    HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                            D3DPOOL pool, IDirect3DTexture9 **texture, HANDLE *shared) override
+    {
+        if (refuseTargetTextures && (usage & D3DUSAGE_RENDERTARGET))
+            return Refuse("CreateTexture");
+        return CountingDevice::CreateTexture(width, height, levels, usage, format, pool, texture, shared);
     }
 
     // Surface copies that break the documented pool rules are refused, as
@@ -63,8 +72,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE ColorFill(IDirect3DSurface9 *surface, const RECT *rect, D3DCOLOR colour) override
     {
-        const D3DSURFACE_DESC d = Desc(surface);
-        if (strictCopies && (d.Pool != D3DPOOL_DEFAULT || (d.Usage & ~D3DUSAGE_RENDERTARGET) != 0))
+        if (strictCopies && !IsTarget(surface) && !IsPlainSurface(surface))
             return Refuse("ColorFill");
         return CountingDevice::ColorFill(surface, rect, colour);
     }
@@ -81,6 +89,17 @@ private:
     {
         const D3DSURFACE_DESC desc = Desc(surface);
         return desc.Pool == D3DPOOL_DEFAULT && (desc.Usage & D3DUSAGE_RENDERTARGET);
+    }
+    // An offscreen surface of the default pool, not a texture's level.
+    static bool IsPlainSurface(IDirect3DSurface9 *surface)
+    {
+        IDirect3DBaseTexture9 *texture = nullptr;
+        if (surface && SUCCEEDED(surface->GetContainer(__uuidof(IDirect3DBaseTexture9), reinterpret_cast<void **>(&texture)))) {
+            texture->Release();
+            return false;
+        }
+        const D3DSURFACE_DESC desc = Desc(surface);
+        return desc.Pool == D3DPOOL_DEFAULT && !(desc.Usage & D3DUSAGE_DEPTHSTENCIL);
     }
     HRESULT Refuse(const char *call)
     {

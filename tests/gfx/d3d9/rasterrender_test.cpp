@@ -248,6 +248,43 @@ TEST_F(RasterRender, EveryCopyAndQuadPairingLandsItsPixels)
     RwRasterDestroy(texture);
 }
 
+// A camera texture the device could not make a render target is a plain
+// default-pool texture: clears, camera copies and quads still reach it, on a
+// device that keeps to the pool rules (through a render target and system
+// memory, never by StretchRect or ColorFill into it).
+TEST_F(RasterRender, CameraTexturesThatCannotBeDrawnIntoTakeClearsCopiesAndQuads)
+{
+    const RwUInt32 source = 0xC08040, background = 0x204060;
+    for (RwUInt8 from : {rwRASTERTYPECAMERA, rwRASTERTYPETEXTURE, rwRASTERTYPECAMERATEXTURE}) {
+        device->refuseTargetTextures = true;
+        RwRaster *context = RwRasterCreate(16, 16, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        device->refuseTargetTextures = false;
+        RwRaster *raster = Make(from, 8, source);
+        ASSERT_TRUE(context && raster);
+        D3DSURFACE_DESC desc = {};
+        static_cast<IDirect3DTexture9 *>(RwD3D9RasterGetExtension(context)->texture)->GetLevelDesc(0, &desc);
+        ASSERT_EQ(0u, desc.Usage & D3DUSAGE_RENDERTARGET);
+        device->strictCopies = true;
+        device->ResetLog();
+        ASSERT_TRUE(RwRasterPushContext(context));
+        EXPECT_TRUE(RwRasterClear(static_cast<RwInt32>(0xFF000000 | background)));
+        EXPECT_NE(RwRasterRender(raster, 4, 4), nullptr) << KindName(from);
+        RwRasterPopContext();
+        EndScene();
+        for (const std::string &c : device->calls)
+            EXPECT_EQ(c.find("refused"), std::string::npos) << KindName(from) << ": " << c;
+        EXPECT_EQ(rwD3D9Cache.depthSurface, rwD3D9Driver.defaultDepthSurface) << KindName(from);
+        // Read back by what only this platform allows.
+        device->strictCopies = false;
+        EXPECT_EQ(Pixel(context, 4, 4), source) << KindName(from);
+        EXPECT_EQ(Pixel(context, 11, 11), source) << KindName(from);
+        EXPECT_EQ(Pixel(context, 3, 3), background) << KindName(from);
+        EXPECT_EQ(Pixel(context, 12, 11), background) << KindName(from);
+        RwRasterDestroy(raster);
+        RwRasterDestroy(context);
+    }
+}
+
 // A cleared z-buffer holds depth 1.0 over its rectangle: a quad at depth 0.5
 // shows there and not where the depth stayed 0.
 TEST_F(RasterRender, ClearingAZBufferSetsDepthOne)
