@@ -76,6 +76,18 @@ static IDirect3DSurface9 *SystemSurface(UINT width, UINT height, D3DFORMAT forma
     return surface;
 }
 
+// A render target of w x h in the format, or NULL.
+static IDirect3DSurface9 *TargetSurface(LONG w, LONG h, D3DFORMAT format)
+{
+    IDirect3DSurface9 *surface = nullptr;
+    if (w <= 0 || h <= 0 ||
+        FAILED(rwD3D9Driver.device->CreateRenderTarget(static_cast<UINT>(w), static_cast<UINT>(h), format,
+                                                       D3DMULTISAMPLE_NONE, 0, FALSE, &surface, nullptr))) {
+        return nullptr;
+    }
+    return surface;
+}
+
 RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at)
 {
     D3DSURFACE_DESC fromDesc, toDesc;
@@ -107,6 +119,23 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
             staging->Release();
             staging = nullptr;
         }
+    } else if (fromDesc.Pool == D3DPOOL_DEFAULT &&
+               (rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES)) {
+        // A texture that cannot be drawn into is read through a render
+        // target, where the device can stretch from textures.
+        stagingRect = {0, 0, rect->right - rect->left, rect->bottom - rect->top};
+        IDirect3DSurface9 *between = TargetSurface(stagingRect.right, stagingRect.bottom, fromDesc.Format);
+        staging = between ? SystemSurface(static_cast<UINT>(stagingRect.right), static_cast<UINT>(stagingRect.bottom),
+                                          fromDesc.Format)
+                          : nullptr;
+        if (staging && (FAILED(rwD3D9Driver.device->StretchRect(from, rect, between, nullptr, D3DTEXF_NONE)) ||
+                        FAILED(rwD3D9Driver.device->GetRenderTargetData(between, staging)))) {
+            staging->Release();
+            staging = nullptr;
+        }
+        if (between) {
+            between->Release();
+        }
     }
     if (!staging) {
         return FALSE;
@@ -114,18 +143,6 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
     const RwBool ok = CopyLocked(staging, stagingRect, fromDesc.Format, to, toRect, toDesc.Format);
     staging->Release();
     return ok;
-}
-
-// A render target of w x h in the format, or NULL.
-static IDirect3DSurface9 *TargetSurface(LONG w, LONG h, D3DFORMAT format)
-{
-    IDirect3DSurface9 *surface = nullptr;
-    if (w <= 0 || h <= 0 ||
-        FAILED(rwD3D9Driver.device->CreateRenderTarget(static_cast<UINT>(w), static_cast<UINT>(h), format,
-                                                       D3DMULTISAMPLE_NONE, 0, FALSE, &surface, nullptr))) {
-        return nullptr;
-    }
-    return surface;
 }
 
 // A default-pool surface that cannot be drawn into takes pixels only from

@@ -8,8 +8,10 @@
 
 // Copies the rectangle of `from` to `at` in `to`, a surface the processor can
 // lock (managed or system memory). A render-target source is read through
-// GetRenderTargetData into system memory first; formats that differ are
-// converted. FALSE when either rectangle leaves its surface or a step fails.
+// GetRenderTargetData into system memory first, a default-pool texture that
+// is not one through a render target where the device can stretch from
+// textures; formats that differ are converted. FALSE when either rectangle
+// leaves its surface or a step fails.
 RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at);
 
 // StretchRect from a render target into a default-pool surface, through a

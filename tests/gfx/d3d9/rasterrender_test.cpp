@@ -283,6 +283,31 @@ TEST_F(RasterRender, CameraTexturesThatCannotBeDrawnIntoTakeClearsCopiesAndQuads
         RwRasterDestroy(raster);
         RwRasterDestroy(context);
     }
+
+    // As a source it is read through a render target, where the device can
+    // stretch from textures.
+    if (!(rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES))
+        return;
+    device->refuseTargetTextures = true;
+    RwRaster *plain = RwRasterCreate(8, 8, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+    device->refuseTargetTextures = false;
+    ASSERT_NE(plain, nullptr);
+    ASSERT_TRUE(RwRasterPushContext(plain));
+    RwRasterClear(static_cast<RwInt32>(0xFF000000 | source));
+    RwRasterPopContext();
+    RwRaster *texture = Make(rwRASTERTYPETEXTURE, 16, background);
+    device->strictCopies = true;
+    device->ResetLog();
+    ASSERT_TRUE(RwRasterPushContext(texture));
+    EXPECT_NE(RwRasterRender(plain, 4, 4), nullptr);
+    RwRasterPopContext();
+    for (const std::string &c : device->calls)
+        EXPECT_EQ(c.find("refused"), std::string::npos) << c;
+    EXPECT_EQ(Pixel(texture, 4, 4), source);
+    EXPECT_EQ(Pixel(texture, 11, 11), source);
+    EXPECT_EQ(Pixel(texture, 12, 11), background);
+    RwRasterDestroy(texture);
+    RwRasterDestroy(plain);
 }
 
 // A cleared z-buffer holds depth 1.0 over its rectangle: a quad at depth 0.5
