@@ -88,6 +88,37 @@ static IDirect3DSurface9 *TargetSurface(LONG w, LONG h, D3DFORMAT format)
     return surface;
 }
 
+IDirect3DSurface9 *RwD3D9SystemCopyOf(IDirect3DSurface9 *surface)
+{
+    D3DSURFACE_DESC desc;
+    if (!surface || FAILED(surface->GetDesc(&desc))) {
+        return nullptr;
+    }
+    IDirect3DSurface9 *staging = SystemSurface(desc.Width, desc.Height, desc.Format);
+    IDirect3DSurface9 *between = nullptr;
+    IDirect3DSurface9 *target = surface;
+    if (staging && !IsRenderTarget(desc)) {
+        // A texture that cannot be drawn into is read through a render
+        // target, where the device can stretch from textures.
+        const bool stretches = desc.Pool == D3DPOOL_DEFAULT &&
+                               (rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES);
+        between = stretches ? TargetSurface(static_cast<LONG>(desc.Width), static_cast<LONG>(desc.Height), desc.Format)
+                            : nullptr;
+        target = between && SUCCEEDED(rwD3D9Driver.device->StretchRect(surface, nullptr, between, nullptr,
+                                                                       D3DTEXF_NONE))
+                     ? between
+                     : nullptr;
+    }
+    if (staging && (!target || FAILED(rwD3D9Driver.device->GetRenderTargetData(target, staging)))) {
+        staging->Release();
+        staging = nullptr;
+    }
+    if (between) {
+        between->Release();
+    }
+    return staging;
+}
+
 RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at)
 {
     D3DSURFACE_DESC fromDesc, toDesc;
@@ -101,16 +132,13 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
     if (Lockable(fromDesc) && from != to) {
         return CopyLocked(from, *rect, fromDesc.Format, to, toRect, toDesc.Format);
     }
-    // A render target is read into system memory whole; a surface locks once
-    // at a time, so a copy within one goes through system memory too.
+    // A surface in the default pool is read into system memory whole; a
+    // surface locks once at a time, so a copy within one goes through system
+    // memory too.
     IDirect3DSurface9 *staging = nullptr;
     RECT stagingRect = *rect;
-    if (IsRenderTarget(fromDesc)) {
-        staging = SystemSurface(fromDesc.Width, fromDesc.Height, fromDesc.Format);
-        if (staging && FAILED(rwD3D9Driver.device->GetRenderTargetData(from, staging))) {
-            staging->Release();
-            staging = nullptr;
-        }
+    if (fromDesc.Pool == D3DPOOL_DEFAULT) {
+        staging = RwD3D9SystemCopyOf(from);
     } else if (Lockable(fromDesc)) {
         stagingRect = {0, 0, rect->right - rect->left, rect->bottom - rect->top};
         staging = SystemSurface(static_cast<UINT>(stagingRect.right), static_cast<UINT>(stagingRect.bottom),
@@ -118,23 +146,6 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
         if (staging && !CopyLocked(from, *rect, fromDesc.Format, staging, stagingRect, fromDesc.Format)) {
             staging->Release();
             staging = nullptr;
-        }
-    } else if (fromDesc.Pool == D3DPOOL_DEFAULT &&
-               (rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES)) {
-        // A texture that cannot be drawn into is read through a render
-        // target, where the device can stretch from textures.
-        stagingRect = {0, 0, rect->right - rect->left, rect->bottom - rect->top};
-        IDirect3DSurface9 *between = TargetSurface(stagingRect.right, stagingRect.bottom, fromDesc.Format);
-        staging = between ? SystemSurface(static_cast<UINT>(stagingRect.right), static_cast<UINT>(stagingRect.bottom),
-                                          fromDesc.Format)
-                          : nullptr;
-        if (staging && (FAILED(rwD3D9Driver.device->StretchRect(from, rect, between, nullptr, D3DTEXF_NONE)) ||
-                        FAILED(rwD3D9Driver.device->GetRenderTargetData(between, staging)))) {
-            staging->Release();
-            staging = nullptr;
-        }
-        if (between) {
-            between->Release();
         }
     }
     if (!staging) {
@@ -149,13 +160,8 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
 // system memory: the whole of the render target goes there, to `at`.
 static RwBool SendToPlain(IDirect3DSurface9 *target, IDirect3DSurface9 *to, POINT at)
 {
-    D3DSURFACE_DESC desc;
-    if (FAILED(target->GetDesc(&desc))) {
-        return FALSE;
-    }
-    IDirect3DSurface9 *staging = SystemSurface(desc.Width, desc.Height, desc.Format);
-    const RwBool ok = staging && SUCCEEDED(rwD3D9Driver.device->GetRenderTargetData(target, staging)) &&
-                      SUCCEEDED(rwD3D9Driver.device->UpdateSurface(staging, nullptr, to, &at));
+    IDirect3DSurface9 *staging = RwD3D9SystemCopyOf(target);
+    const RwBool ok = staging && SUCCEEDED(rwD3D9Driver.device->UpdateSurface(staging, nullptr, to, &at));
     if (staging) {
         staging->Release();
     }

@@ -6,12 +6,16 @@
 
 #include "gfx/core/rwtypes.h"
 
+// A system-memory copy of a whole default-pool surface: a render target
+// through GetRenderTargetData, a texture that is not one first stretched into
+// a render target where the device can stretch from textures. NULL when it
+// cannot be read.
+IDirect3DSurface9 *RwD3D9SystemCopyOf(IDirect3DSurface9 *surface);
+
 // Copies the rectangle of `from` to `at` in `to`, a surface the processor can
-// lock (managed or system memory). A render-target source is read through
-// GetRenderTargetData into system memory first, a default-pool texture that
-// is not one through a render target where the device can stretch from
-// textures; formats that differ are converted. FALSE when either rectangle
-// leaves its surface or a step fails.
+// lock (managed or system memory). A default-pool source is read into system
+// memory first (RwD3D9SystemCopyOf); formats that differ are converted. FALSE
+// when either rectangle leaves its surface or a step fails.
 RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at);
 
 // StretchRect from a render target into a default-pool surface, through a

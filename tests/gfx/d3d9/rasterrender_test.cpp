@@ -274,8 +274,6 @@ TEST_F(RasterRender, CameraTexturesThatCannotBeDrawnIntoTakeClearsCopiesAndQuads
         for (const std::string &c : device->calls)
             EXPECT_EQ(c.find("refused"), std::string::npos) << KindName(from) << ": " << c;
         EXPECT_EQ(rwD3D9Cache.depthSurface, rwD3D9Driver.defaultDepthSurface) << KindName(from);
-        // Read back by what only this platform allows.
-        device->strictCopies = false;
         EXPECT_EQ(Pixel(context, 4, 4), source) << KindName(from);
         EXPECT_EQ(Pixel(context, 11, 11), source) << KindName(from);
         EXPECT_EQ(Pixel(context, 3, 3), background) << KindName(from);
