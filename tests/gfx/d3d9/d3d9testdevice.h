@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,15 @@ public:
     // Surface copies that break the documented pool rules are refused, as
     // drivers refuse them (Wine lets some through).
     bool strictCopies = false;
+    // The calls refused since the log was last reset, one a line.
+    std::string Refusals() const
+    {
+        std::string out;
+        for (const std::string &c : calls)
+            if (c.find(" refused") != std::string::npos)
+                out += c + "\n";
+        return out;
+    }
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
                                             const POINT *at) override
     {
