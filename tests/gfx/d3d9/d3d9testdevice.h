@@ -103,9 +103,9 @@ private:
     // An offscreen surface of the default pool, not a texture's level.
     static bool IsPlainSurface(IDirect3DSurface9 *surface)
     {
-        IDirect3DBaseTexture9 *texture = nullptr;
-        if (surface && SUCCEEDED(surface->GetContainer(__uuidof(IDirect3DBaseTexture9), reinterpret_cast<void **>(&texture)))) {
-            texture->Release();
+        void *texture = nullptr;
+        if (surface && SUCCEEDED(surface->GetContainer(__uuidof(IDirect3DBaseTexture9), &texture))) {
+            static_cast<IDirect3DBaseTexture9 *>(texture)->Release();
             return false;
         }
         const D3DSURFACE_DESC desc = Desc(surface);
