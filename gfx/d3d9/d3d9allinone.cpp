@@ -243,14 +243,12 @@ void RwD3D9InstanceDataDestroy(RwResourceEntry *entry)
 {
     RwD3D9InstanceHeader *header = HeaderOf(entry);
     const RwUInt8 ownerType = entry->owner ? *static_cast<const RwUInt8 *>(entry->owner) : 0;
-    RwGeometry *geometry = nullptr;
-    if (ownerType == rwGEOMETRY) {
-        geometry = static_cast<RwGeometry *>(entry->owner);
-    } else if (ownerType == rwD3D9OBJECTATOMIC) {
-        geometry = static_cast<RwAtomic *>(entry->owner)->geometry;
-    }
-    if (geometry && (HasDynamicBuffer(header->vertexStream[0]) || HasDynamicBuffer(header->vertexStream[1]))) {
-        RwGeometryRemoveFromRestoreList(geometry);
+    // An atomic's own instance leaves its geometry listed: other atomics may
+    // hold instances of the same morph targets that a reset must refill, and
+    // the geometry leaves the list when it is destroyed.
+    if (ownerType == rwGEOMETRY &&
+        (HasDynamicBuffer(header->vertexStream[0]) || HasDynamicBuffer(header->vertexStream[1]))) {
+        RwGeometryRemoveFromRestoreList(static_cast<RwGeometry *>(entry->owner));
     }
     if (header->indexBuffer) {
         static_cast<IDirect3DIndexBuffer9 *>(header->indexBuffer)->Release();

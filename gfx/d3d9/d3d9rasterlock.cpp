@@ -2,6 +2,7 @@
 #include "d3d9raster.h"
 
 #include "d3d9device.h"
+#include "d3d9surfacecopy.h"
 #include "gfx/core/error.h"
 #include "gfx/core/modules.h"
 #include "gfx/core/raster.h"
@@ -45,19 +46,17 @@ static IDirect3DSurface9 *CameraSurface(const RwRaster *top)
     return rwD3D9Driver.defaultColorSurface;
 }
 
-// A system-memory copy of a render-target surface, filled when the lock reads.
+// A system-memory copy of a default-pool surface, filled when the lock reads.
 static IDirect3DSurface9 *SystemCopy(IDirect3DSurface9 *source, RwBool read)
 {
+    if (read)
+        return RwD3D9SystemCopyOf(source);
     D3DSURFACE_DESC desc;
     IDirect3DSurface9 *copy = nullptr;
     if (source == nullptr || FAILED(source->GetDesc(&desc)) ||
         FAILED(rwD3D9Driver.device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format,
                                                                D3DPOOL_SYSTEMMEM, &copy, nullptr)))
         return nullptr;
-    if (read && FAILED(rwD3D9Driver.device->GetRenderTargetData(source, copy))) {
-        copy->Release();
-        return nullptr;
-    }
     return copy;
 }
 

@@ -107,10 +107,71 @@ static RwBool RwD3D9RasterCopySurface(RwRaster *source, const RwRect *rect, RwBo
     return ok;
 }
 
-static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool blend)
+// Draws the source over the rectangle of the current viewport as a textured
+// quad, the touched states put back afterwards.
+static void DrawQuad(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool blend)
 {
     RwRaster *top = RwD3D9RasterGetTop(source);
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(top);
+    const RwReal x = static_cast<RwReal>(rect->x);
+    const RwReal y = static_cast<RwReal>(rect->y);
+    const RwReal w = static_cast<RwReal>(scaled ? rect->w : source->width);
+    const RwReal h = static_cast<RwReal>(scaled ? rect->h : source->height);
+    const RwReal W = static_cast<RwReal>(top->width);
+    const RwReal H = static_cast<RwReal>(top->height);
+    const RwReal u0 = source->nOffsetX / W;
+    const RwReal v0 = source->nOffsetY / H;
+    const RwReal u1 = (source->nOffsetX + source->width) / W;
+    const RwReal v1 = (source->nOffsetY + source->height) / H;
+    QuadVertices[0] = {x, y, 0.0f, 1.0f, 0xFFFFFFFF, u0, v0};
+    QuadVertices[1] = {x, y + h, 0.0f, 1.0f, 0xFFFFFFFF, u0, v1};
+    QuadVertices[2] = {x + w, y, 0.0f, 1.0f, 0xFFFFFFFF, u1, v0};
+    QuadVertices[3] = {x + w, y + h, 0.0f, 1.0f, 0xFFFFFFFF, u1, v1};
+
+    const RwInt32 saved[] = {rwRENDERSTATESRCBLEND, rwRENDERSTATEDESTBLEND, rwRENDERSTATEVERTEXALPHAENABLE,
+                             rwRENDERSTATEFOGENABLE, rwRENDERSTATETEXTUREFILTER, rwRENDERSTATETEXTUREADDRESSU,
+                             rwRENDERSTATETEXTUREADDRESSV};
+    RwUInt32 values[7] = {};
+    for (int i = 0; i < 7; i++) {
+        RwD3D9RenderStateGetHandler(saved[i], &values[i]);
+    }
+    RwRaster *savedRaster = RwD3D9GetTextureRaster(0);
+    RwUInt32 zEnable = 0;
+    RwUInt32 cull = 0;
+    RwD3D9GetRenderState(D3DRS_ZENABLE, &zEnable);
+    RwD3D9GetRenderState(D3DRS_CULLMODE, &cull);
+
+    RwD3D9SetTextureRaster(top, 0);
+    if (blend && ext->alpha) {
+        RwD3D9SetVertexAlphaEnable(TRUE);
+        RwD3D9SetSrcBlend(5);
+        RwD3D9SetDestBlend(6);
+    } else {
+        RwD3D9SetVertexAlphaEnable(FALSE);
+    }
+    const RwUInt32 off = 0;
+    const RwUInt32 filter = scaled ? 2 : 1;
+    const RwUInt32 clamp = 3;
+    RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGENABLE, reinterpret_cast<void *>(static_cast<uintptr_t>(off)));
+    RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREFILTER, reinterpret_cast<void *>(static_cast<uintptr_t>(filter)));
+    RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREADDRESS, reinterpret_cast<void *>(static_cast<uintptr_t>(clamp)));
+    RwD3D9SetRenderState(D3DRS_ZENABLE, FALSE);
+    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    RwD3D9Im2DRenderPrimitive(rwD3D9PRIMTRISTRIP, QuadVertices, 4);
+
+    RwD3D9SetRenderState(D3DRS_ZENABLE, zEnable);
+    RwD3D9SetRenderState(D3DRS_CULLMODE, cull);
+    for (int i = 0; i < 5; i++) {
+        RwD3D9RenderStateSetHandler(saved[i], reinterpret_cast<void *>(static_cast<uintptr_t>(values[i])));
+    }
+    RwD3D9SetTextureRaster(savedRaster, 0);
+    for (int i = 5; i < 7; i++) {
+        RwD3D9RenderStateSetHandler(saved[i], reinterpret_cast<void *>(static_cast<uintptr_t>(values[i])));
+    }
+}
+
+static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool blend)
+{
     RwRaster *context = RwD3D9GetRasterContext();
     RwBool switched = FALSE;
     if (context->cType == rwRASTERTYPECAMERATEXTURE) {
@@ -127,61 +188,13 @@ static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBoo
     RwD3D9SetViewport(&viewport);
     const RwBool drawing = RwD3D9TestDeviceAndBeginScene();
     if (drawing) {
-        const RwReal x = static_cast<RwReal>(rect->x);
-        const RwReal y = static_cast<RwReal>(rect->y);
-        const RwReal w = static_cast<RwReal>(scaled ? rect->w : source->width);
-        const RwReal h = static_cast<RwReal>(scaled ? rect->h : source->height);
-        const RwReal W = static_cast<RwReal>(top->width);
-        const RwReal H = static_cast<RwReal>(top->height);
-        const RwReal u0 = source->nOffsetX / W;
-        const RwReal v0 = source->nOffsetY / H;
-        const RwReal u1 = (source->nOffsetX + source->width) / W;
-        const RwReal v1 = (source->nOffsetY + source->height) / H;
-        QuadVertices[0] = {x, y, 0.0f, 1.0f, 0xFFFFFFFF, u0, v0};
-        QuadVertices[1] = {x, y + h, 0.0f, 1.0f, 0xFFFFFFFF, u0, v1};
-        QuadVertices[2] = {x + w, y, 0.0f, 1.0f, 0xFFFFFFFF, u1, v0};
-        QuadVertices[3] = {x + w, y + h, 0.0f, 1.0f, 0xFFFFFFFF, u1, v1};
-
-        const RwInt32 saved[] = {rwRENDERSTATESRCBLEND, rwRENDERSTATEDESTBLEND, rwRENDERSTATEVERTEXALPHAENABLE,
-                                 rwRENDERSTATEFOGENABLE, rwRENDERSTATETEXTUREFILTER, rwRENDERSTATETEXTUREADDRESSU,
-                                 rwRENDERSTATETEXTUREADDRESSV};
-        RwUInt32 values[7] = {};
-        for (int i = 0; i < 7; i++) {
-            RwD3D9RenderStateGetHandler(saved[i], &values[i]);
+        if (context->cType == rwRASTERTYPECAMERATEXTURE && !switched) {
+            // The back buffer stands in for the texture: it first takes what
+            // the texture holds, so that only the quad's pixels change there.
+            const RwRect whole = {0, 0, context->width, context->height};
+            DrawQuad(context, &whole, FALSE, FALSE);
         }
-        RwRaster *savedRaster = RwD3D9GetTextureRaster(0);
-        RwUInt32 zEnable = 0;
-        RwUInt32 cull = 0;
-        RwD3D9GetRenderState(D3DRS_ZENABLE, &zEnable);
-        RwD3D9GetRenderState(D3DRS_CULLMODE, &cull);
-
-        RwD3D9SetTextureRaster(top, 0);
-        if (blend && ext->alpha) {
-            RwD3D9SetVertexAlphaEnable(TRUE);
-            RwD3D9SetSrcBlend(5);
-            RwD3D9SetDestBlend(6);
-        } else {
-            RwD3D9SetVertexAlphaEnable(FALSE);
-        }
-        const RwUInt32 off = 0;
-        const RwUInt32 filter = scaled ? 2 : 1;
-        const RwUInt32 clamp = 3;
-        RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGENABLE, reinterpret_cast<void *>(static_cast<uintptr_t>(off)));
-        RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREFILTER, reinterpret_cast<void *>(static_cast<uintptr_t>(filter)));
-        RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREADDRESS, reinterpret_cast<void *>(static_cast<uintptr_t>(clamp)));
-        RwD3D9SetRenderState(D3DRS_ZENABLE, FALSE);
-        RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        RwD3D9Im2DRenderPrimitive(rwD3D9PRIMTRISTRIP, QuadVertices, 4);
-
-        RwD3D9SetRenderState(D3DRS_ZENABLE, zEnable);
-        RwD3D9SetRenderState(D3DRS_CULLMODE, cull);
-        for (int i = 0; i < 5; i++) {
-            RwD3D9RenderStateSetHandler(saved[i], reinterpret_cast<void *>(static_cast<uintptr_t>(values[i])));
-        }
-        RwD3D9SetTextureRaster(savedRaster, 0);
-        for (int i = 5; i < 7; i++) {
-            RwD3D9RenderStateSetHandler(saved[i], reinterpret_cast<void *>(static_cast<uintptr_t>(values[i])));
-        }
+        DrawQuad(source, rect, scaled, blend);
     }
     if (context->cType == rwRASTERTYPECAMERA) {
         // 3D drawing that follows in the same update keeps its depth test.
@@ -194,19 +207,21 @@ static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBoo
         return drawing;
     }
     // The quad went into the back buffer: carry that rectangle over to the
-    // context's own texture, where it was meant to go.
+    // context's own texture, where it was meant to go. The back buffer keeps
+    // its own depth surface, as after drawing into the texture itself.
+    RwD3D9SetDepthStencilSurface(rwD3D9Driver.defaultDepthSurface);
     IDirect3DSurface9 *target = SurfaceOf(context);
-    HRESULT hr = E_FAIL;
+    RwBool copied = FALSE;
     if (target && drawing) {
         const RECT area = {context->nOffsetX, context->nOffsetY, context->nOffsetX + context->width,
                            context->nOffsetY + context->height};
-        hr = rwD3D9Driver.device->StretchRect(rwD3D9Driver.defaultColorSurface, &area, target, &area,
-                                              StretchFilter(scaled));
+        copied = RwD3D9StretchBetweenTargets(rwD3D9Driver.defaultColorSurface, &area, target, &area,
+                                             StretchFilter(scaled));
     }
     if (target) {
         target->Release();
     }
-    return SUCCEEDED(hr);
+    return copied;
 }
 
 static RwBool RwD3D9RasterRenderGeneric(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool blend)
@@ -385,7 +400,7 @@ static RwBool RwD3D9RasterFillRect(const RwRect *rect, RwUInt32 value)
         D3DSURFACE_DESC desc;
         surface->GetDesc(&desc);
         if (context->cType == rwRASTERTYPECAMERATEXTURE || desc.Pool == D3DPOOL_DEFAULT) {
-            device->ColorFill(surface, &fill, colour);
+            RwD3D9ColorFillSurface(surface, &fill, colour);
             surface->Release();
             return TRUE;
         }

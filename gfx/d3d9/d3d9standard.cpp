@@ -9,6 +9,7 @@
 #include "d3d9renderstate.h"
 #include "d3d9shaderconst.h"
 #include "d3d9state.h"
+#include "d3d9surfacecopy.h"
 #include "d3d9vertexbuffer.h"
 #include "d3d9videomode.h"
 #include <cstring>
@@ -253,7 +254,7 @@ static void CopyBackBufferInto(RwRaster *raster, IDirect3DSurface9 *surface)
 {
     RECT rect = {raster->nOffsetX, raster->nOffsetY, raster->nOffsetX + raster->width,
                  raster->nOffsetY + raster->height};
-    rwD3D9Driver.device->StretchRect(rwD3D9Driver.defaultColorSurface, &rect, surface, &rect, StretchFilter());
+    RwD3D9StretchBetweenTargets(rwD3D9Driver.defaultColorSurface, &rect, surface, &rect, StretchFilter());
 }
 
 static void SetViewport(RwRaster *raster, RwBool origin)

@@ -76,6 +76,49 @@ static IDirect3DSurface9 *SystemSurface(UINT width, UINT height, D3DFORMAT forma
     return surface;
 }
 
+// A render target of w x h in the format, or NULL.
+static IDirect3DSurface9 *TargetSurface(LONG w, LONG h, D3DFORMAT format)
+{
+    IDirect3DSurface9 *surface = nullptr;
+    if (w <= 0 || h <= 0 ||
+        FAILED(rwD3D9Driver.device->CreateRenderTarget(static_cast<UINT>(w), static_cast<UINT>(h), format,
+                                                       D3DMULTISAMPLE_NONE, 0, FALSE, &surface, nullptr))) {
+        return nullptr;
+    }
+    return surface;
+}
+
+IDirect3DSurface9 *RwD3D9SystemCopyOf(IDirect3DSurface9 *surface)
+{
+    D3DSURFACE_DESC desc;
+    if (!surface || FAILED(surface->GetDesc(&desc))) {
+        return nullptr;
+    }
+    IDirect3DSurface9 *staging = SystemSurface(desc.Width, desc.Height, desc.Format);
+    IDirect3DSurface9 *between = nullptr;
+    IDirect3DSurface9 *target = surface;
+    if (staging && !IsRenderTarget(desc)) {
+        // A texture that cannot be drawn into is read through a render
+        // target, where the device can stretch from textures.
+        const bool stretches = desc.Pool == D3DPOOL_DEFAULT &&
+                               (rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES);
+        between = stretches ? TargetSurface(static_cast<LONG>(desc.Width), static_cast<LONG>(desc.Height), desc.Format)
+                            : nullptr;
+        target = between && SUCCEEDED(rwD3D9Driver.device->StretchRect(surface, nullptr, between, nullptr,
+                                                                       D3DTEXF_NONE))
+                     ? between
+                     : nullptr;
+    }
+    if (staging && (!target || FAILED(rwD3D9Driver.device->GetRenderTargetData(target, staging)))) {
+        staging->Release();
+        staging = nullptr;
+    }
+    if (between) {
+        between->Release();
+    }
+    return staging;
+}
+
 RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to, POINT at)
 {
     D3DSURFACE_DESC fromDesc, toDesc;
@@ -89,16 +132,13 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
     if (Lockable(fromDesc) && from != to) {
         return CopyLocked(from, *rect, fromDesc.Format, to, toRect, toDesc.Format);
     }
-    // A render target is read into system memory whole; a surface locks once
-    // at a time, so a copy within one goes through system memory too.
+    // A surface in the default pool is read into system memory whole; a
+    // surface locks once at a time, so a copy within one goes through system
+    // memory too.
     IDirect3DSurface9 *staging = nullptr;
     RECT stagingRect = *rect;
-    if (IsRenderTarget(fromDesc)) {
-        staging = SystemSurface(fromDesc.Width, fromDesc.Height, fromDesc.Format);
-        if (staging && FAILED(rwD3D9Driver.device->GetRenderTargetData(from, staging))) {
-            staging->Release();
-            staging = nullptr;
-        }
+    if (fromDesc.Pool == D3DPOOL_DEFAULT) {
+        staging = RwD3D9SystemCopyOf(from);
     } else if (Lockable(fromDesc)) {
         stagingRect = {0, 0, rect->right - rect->left, rect->bottom - rect->top};
         staging = SystemSurface(static_cast<UINT>(stagingRect.right), static_cast<UINT>(stagingRect.bottom),
@@ -116,26 +156,59 @@ RwBool RwD3D9CopyIntoLockable(IDirect3DSurface9 *from, const RECT *rect, IDirect
     return ok;
 }
 
+// A default-pool surface that cannot be drawn into takes pixels only from
+// system memory: the whole of the render target goes there, to `at`.
+static RwBool SendToPlain(IDirect3DSurface9 *target, IDirect3DSurface9 *to, POINT at)
+{
+    IDirect3DSurface9 *staging = RwD3D9SystemCopyOf(target);
+    const RwBool ok = staging && SUCCEEDED(rwD3D9Driver.device->UpdateSurface(staging, nullptr, to, &at));
+    if (staging) {
+        staging->Release();
+    }
+    return ok;
+}
+
 RwBool RwD3D9StretchBetweenTargets(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
                                    const RECT *toRect, D3DTEXTUREFILTERTYPE filter)
 {
     IDirect3DDevice9 *device = rwD3D9Driver.device;
-    if (!from || !to) {
+    D3DSURFACE_DESC desc;
+    if (!from || !to || !toRect || FAILED(to->GetDesc(&desc))) {
         return FALSE;
     }
-    if (from != to) {
+    const bool target = IsRenderTarget(desc);
+    if (from != to && target) {
         return SUCCEEDED(device->StretchRect(from, rect, to, toRect, filter));
     }
+    // One surface may not be both ends, and one that cannot be drawn into is
+    // filled from system memory: the rectangle goes through a render target
+    // of the destination's size first.
+    IDirect3DSurface9 *between = TargetSurface(toRect->right - toRect->left, toRect->bottom - toRect->top, desc.Format);
+    RwBool ok = between && SUCCEEDED(device->StretchRect(from, rect, between, nullptr, filter));
+    if (ok) {
+        ok = target ? SUCCEEDED(device->StretchRect(between, nullptr, to, toRect, D3DTEXF_NONE))
+                    : SendToPlain(between, to, {toRect->left, toRect->top});
+    }
+    if (between) {
+        between->Release();
+    }
+    return ok;
+}
+
+RwBool RwD3D9ColorFillSurface(IDirect3DSurface9 *to, const RECT *rect, D3DCOLOR colour)
+{
     D3DSURFACE_DESC desc;
-    IDirect3DSurface9 *between = nullptr;
-    if (FAILED(from->GetDesc(&desc)) ||
-        FAILED(device->CreateRenderTarget(static_cast<UINT>(rect->right - rect->left),
-                                          static_cast<UINT>(rect->bottom - rect->top), desc.Format,
-                                          D3DMULTISAMPLE_NONE, 0, FALSE, &between, nullptr))) {
+    if (!to || !rect || FAILED(to->GetDesc(&desc))) {
         return FALSE;
     }
-    const RwBool ok = SUCCEEDED(device->StretchRect(from, rect, between, nullptr, D3DTEXF_NONE)) &&
-                      SUCCEEDED(device->StretchRect(between, nullptr, to, toRect, filter));
-    between->Release();
+    if (IsRenderTarget(desc)) {
+        return SUCCEEDED(rwD3D9Driver.device->ColorFill(to, rect, colour));
+    }
+    IDirect3DSurface9 *between = TargetSurface(rect->right - rect->left, rect->bottom - rect->top, desc.Format);
+    const RwBool ok = between && SUCCEEDED(rwD3D9Driver.device->ColorFill(between, nullptr, colour)) &&
+                      SendToPlain(between, to, {rect->left, rect->top});
+    if (between) {
+        between->Release();
+    }
     return ok;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,12 +14,14 @@
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9standard.h"
 
-// Records the render states sent and can refuse vertex-buffer creation.
+// Records the render states sent and can refuse vertex-buffer creation and
+// textures that can be drawn into.
 class RecordingDevice : public CountingDevice {
 public:
     using CountingDevice::CountingDevice;
     std::vector<std::pair<DWORD, DWORD>> renderStates;
     bool refuseVertexBuffers = false;
+    bool refuseTargetTextures = false;
 
     HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override
     {
@@ -34,20 +37,39 @@ public:
         }
         return CountingDevice::CreateVertexBuffer(length, usage, fvf, pool, buffer, shared);
     }
+    HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                            D3DPOOL pool, IDirect3DTexture9 **texture, HANDLE *shared) override
+    {
+        if (refuseTargetTextures && (usage & D3DUSAGE_RENDERTARGET))
+            return Refuse("CreateTexture");
+        return CountingDevice::CreateTexture(width, height, levels, usage, format, pool, texture, shared);
+    }
 
     // Surface copies that break the documented pool rules are refused, as
     // drivers refuse them (Wine lets some through).
     bool strictCopies = false;
+    // The calls refused since the log was last reset, one a line.
+    std::string Refusals() const
+    {
+        std::string out;
+        for (const std::string &c : calls)
+            if (c.find(" refused") != std::string::npos)
+                out += c + "\n";
+        return out;
+    }
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
                                             const POINT *at) override
     {
-        if (strictCopies && (Desc(from).Pool != D3DPOOL_SYSTEMMEM || Desc(to).Pool != D3DPOOL_DEFAULT))
+        if (strictCopies && (Desc(from).Pool != D3DPOOL_SYSTEMMEM || Desc(to).Pool != D3DPOOL_DEFAULT ||
+                             Desc(from).Format != Desc(to).Format))
             return Refuse("UpdateSurface");
         return CountingDevice::UpdateSurface(from, rect, to, at);
     }
     HRESULT STDMETHODCALLTYPE GetRenderTargetData(IDirect3DSurface9 *from, IDirect3DSurface9 *to) override
     {
-        if (strictCopies && (!IsTarget(from) || Desc(to).Pool != D3DPOOL_SYSTEMMEM))
+        const D3DSURFACE_DESC a = Desc(from), b = Desc(to);
+        if (strictCopies && (!IsTarget(from) || b.Pool != D3DPOOL_SYSTEMMEM || a.Format != b.Format ||
+                             a.Width != b.Width || a.Height != b.Height))
             return Refuse("GetRenderTargetData");
         return CountingDevice::GetRenderTargetData(from, to);
     }
@@ -57,6 +79,12 @@ public:
         if (strictCopies && (from == to || Desc(from).Pool != D3DPOOL_DEFAULT || !IsTarget(to)))
             return Refuse("StretchRect");
         return CountingDevice::StretchRect(from, rect, to, toRect, filter);
+    }
+    HRESULT STDMETHODCALLTYPE ColorFill(IDirect3DSurface9 *surface, const RECT *rect, D3DCOLOR colour) override
+    {
+        if (strictCopies && !IsTarget(surface) && !IsPlainSurface(surface))
+            return Refuse("ColorFill");
+        return CountingDevice::ColorFill(surface, rect, colour);
     }
 
 private:
@@ -71,6 +99,17 @@ private:
     {
         const D3DSURFACE_DESC desc = Desc(surface);
         return desc.Pool == D3DPOOL_DEFAULT && (desc.Usage & D3DUSAGE_RENDERTARGET);
+    }
+    // An offscreen surface of the default pool, not a texture's level.
+    static bool IsPlainSurface(IDirect3DSurface9 *surface)
+    {
+        void *texture = nullptr;
+        if (surface && SUCCEEDED(surface->GetContainer(__uuidof(IDirect3DBaseTexture9), &texture))) {
+            static_cast<IDirect3DBaseTexture9 *>(texture)->Release();
+            return false;
+        }
+        const D3DSURFACE_DESC desc = Desc(surface);
+        return desc.Pool == D3DPOOL_DEFAULT && !(desc.Usage & D3DUSAGE_DEPTHSTENCIL);
     }
     HRESULT Refuse(const char *call)
     {

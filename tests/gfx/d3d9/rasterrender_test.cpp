@@ -85,6 +85,29 @@ protected:
         return v & 0xFFFFFF;
     }
 
+    // A camera texture that cannot be drawn into: the device would not make
+    // it a render target.
+    RwRaster *PlainCameraTexture(RwInt32 size)
+    {
+        device->refuseTargetTextures = true;
+        RwRaster *r = RwRasterCreate(size, size, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        device->refuseTargetTextures = false;
+        D3DSURFACE_DESC desc = {};
+        if (r)
+            static_cast<IDirect3DTexture9 *>(RwD3D9RasterGetExtension(r)->texture)->GetLevelDesc(0, &desc);
+        EXPECT_EQ(0u, desc.Usage & D3DUSAGE_RENDERTARGET);
+        return r;
+    }
+
+    // An 8 x 8 source landed at (4, 4) of a context of the background.
+    static void ExpectLanded(RwRaster *context, RwUInt32 source, RwUInt32 background, const std::string &what)
+    {
+        EXPECT_EQ(Pixel(context, 4, 4), source) << what;
+        EXPECT_EQ(Pixel(context, 11, 11), source) << what;
+        EXPECT_EQ(Pixel(context, 3, 3), background) << what;
+        EXPECT_EQ(Pixel(context, 12, 11), background) << what;
+    }
+
     RwRaster *screen = nullptr;
 };
 
@@ -217,12 +240,8 @@ TEST_F(RasterRender, EveryCopyAndQuadPairingLandsItsPixels)
                 const std::string what = std::string(KindName(from)) + " into " + KindName(to) + " by call " +
                                          std::to_string(call);
                 EXPECT_NE(done, nullptr) << what;
-                for (const std::string &c : device->calls)
-                    EXPECT_EQ(c.find("refused"), std::string::npos) << what << ": " << c;
-                EXPECT_EQ(Pixel(context, 4, 4), source) << what;
-                EXPECT_EQ(Pixel(context, 11, 11), source) << what;
-                EXPECT_EQ(Pixel(context, 3, 3), background) << what;
-                EXPECT_EQ(Pixel(context, 12, 11), background) << what;
+                EXPECT_EQ("", device->Refusals()) << what;
+                ExpectLanded(context, source, background, what);
                 RwRasterDestroy(raster);
                 RwRasterDestroy(context);
             }
@@ -246,6 +265,52 @@ TEST_F(RasterRender, EveryCopyAndQuadPairingLandsItsPixels)
     EXPECT_EQ(Pixel(texture, 12, 12), background);
     RwRasterDestroy(corner);
     RwRasterDestroy(texture);
+}
+
+// A camera texture the device could not make a render target is a plain
+// default-pool texture: clears, camera copies and quads still reach it, on a
+// device that keeps to the pool rules (through a render target and system
+// memory, never by StretchRect or ColorFill into it).
+TEST_F(RasterRender, CameraTexturesThatCannotBeDrawnIntoTakeClearsCopiesAndQuads)
+{
+    const RwUInt32 source = 0xC08040, background = 0x204060;
+    for (RwUInt8 from : {rwRASTERTYPECAMERA, rwRASTERTYPETEXTURE, rwRASTERTYPECAMERATEXTURE}) {
+        RwRaster *context = PlainCameraTexture(16);
+        RwRaster *raster = Make(from, 8, source);
+        ASSERT_TRUE(context && raster);
+        device->strictCopies = true;
+        device->ResetLog();
+        ASSERT_TRUE(RwRasterPushContext(context));
+        EXPECT_TRUE(RwRasterClear(static_cast<RwInt32>(0xFF000000 | background)));
+        EXPECT_NE(RwRasterRender(raster, 4, 4), nullptr) << KindName(from);
+        RwRasterPopContext();
+        EndScene();
+        EXPECT_EQ("", device->Refusals()) << KindName(from);
+        EXPECT_EQ(rwD3D9Cache.depthSurface, rwD3D9Driver.defaultDepthSurface) << KindName(from);
+        ExpectLanded(context, source, background, KindName(from));
+        RwRasterDestroy(raster);
+        RwRasterDestroy(context);
+    }
+
+    // As a source it is read through a render target, where the device can
+    // stretch from textures.
+    if (!(rwD3D9Driver.caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES))
+        return;
+    RwRaster *plain = PlainCameraTexture(8);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_TRUE(RwRasterPushContext(plain));
+    RwRasterClear(static_cast<RwInt32>(0xFF000000 | source));
+    RwRasterPopContext();
+    RwRaster *texture = Make(rwRASTERTYPETEXTURE, 16, background);
+    device->strictCopies = true;
+    device->ResetLog();
+    ASSERT_TRUE(RwRasterPushContext(texture));
+    EXPECT_NE(RwRasterRender(plain, 4, 4), nullptr);
+    RwRasterPopContext();
+    EXPECT_EQ("", device->Refusals());
+    ExpectLanded(texture, source, background, "as a source");
+    RwRasterDestroy(texture);
+    RwRasterDestroy(plain);
 }
 
 // A cleared z-buffer holds depth 1.0 over its rectangle: a quad at depth 0.5

@@ -215,6 +215,38 @@ TEST_F(DeviceFrame, SubRasterCameraClearsOnlyItsRectangle)
     RwCameraShowRaster(camera, window, 0);
 }
 
+// A camera texture the device could not make a render target takes the
+// cleared picture and the one drawn by copies that keep to the pool rules.
+TEST_F(DeviceFrame, CameraTexturesThatCannotBeDrawnIntoReceiveThePicture)
+{
+    device->refuseTargetTextures = true;
+    RwRaster *texture = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+    device->refuseTargetTextures = false;
+    ASSERT_NE(texture, nullptr);
+    D3DSURFACE_DESC desc = {};
+    static_cast<IDirect3DTexture9 *>(RwD3D9RasterGetExtension(texture)->texture)->GetLevelDesc(0, &desc);
+    ASSERT_EQ(0u, desc.Usage & D3DUSAGE_RENDERTARGET);
+    RwRaster *whole = camera->frameBuffer;
+    camera->frameBuffer = texture;
+    device->strictCopies = true;
+    device->ResetLog();
+    EXPECT_TRUE(RenderFrame(camera, {0, 200, 0, 255}));
+    camera->frameBuffer = whole;
+    EXPECT_EQ("", device->Refusals());
+    // Read back from a back buffer that no longer holds the picture.
+    ASSERT_EQ(D3D_OK, real->ColorFill(rwD3D9Driver.defaultColorSurface, nullptr, 0xFF0000FF));
+    const RwUInt8 *p = RwRasterLock(texture, 0, rwRASTERLOCKREAD);
+    ASSERT_NE(p, nullptr);
+    for (int at : {0, 63 * texture->stride + 4 * 63}) {
+        RwUInt32 v;
+        std::memcpy(&v, p + at, 4);
+        EXPECT_EQ(0x00C800u, v & 0xFFFFFF) << at;
+    }
+    RwRasterUnlock(texture);
+    RwRasterDestroy(texture);
+    RwCameraShowRaster(camera, window, 0);
+}
+
 TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
 {
     const RwV3d at = {1, 2, -5};

@@ -504,6 +504,29 @@ TEST_F(WorldPipelines, NewMeshesRebuildTheInstance)
     EXPECT_TRUE(NearColour(ReadPixel(624, 180), 0xFFFF00, 8));
 }
 
+// Two cards share a geometry of two morph targets, each atomic with its own
+// dynamic instance. Destroying one leaves the geometry listed for device
+// restores, so after a reset the other is refilled and drawn again.
+TEST_F(WorldPipelines, AMorphingCardLeftAloneIsRefilledAfterAReset)
+{
+    RwGeometry *g = atomic->geometry;
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    RwClump *twin = RwClumpClone(clump);
+    ASSERT_NE(twin, nullptr);
+    RwWorldAddClump(world, twin);
+    RwFrameSyncDirtyList();
+    Render();
+    Render();   // built, then drawn as it stands
+    ASSERT_NE(atomic->repEntry, nullptr);
+    ASSERT_EQ(0, HeaderOf(atomic->repEntry)->vertexStream[0].managed);
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
+    RwWorldRemoveClump(world, twin);
+    RwClumpDestroy(twin);
+    ASSERT_TRUE(ForceReset());
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8)) << std::hex << ReadPixel(624, 384);
+}
+
 // Instances outside an arena are plain blocks of the engine's allocator, so
 // the test memory sees every write into one that was freed.
 class WorldPipelinesWithoutArena : public WorldPipelines {
