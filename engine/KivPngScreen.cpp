@@ -30,6 +30,13 @@ bool IsType(const PngChunk &chunk, const char *type)
     return memcmp(chunk.type, type, 4) == 0;
 }
 
+// Whether the chunk's CRC (over its type and data) is right: the decoder drops
+// an ancillary chunk whose CRC is not.
+bool CrcHolds(const PngChunk &chunk)
+{
+    return crc32(0, chunk.type, 4 + chunk.length) == ReadBe32(chunk.data + chunk.length);
+}
+
 // The chunk at *pos, which must lie wholly inside the file; *pos moves past it.
 bool NextChunk(const BYTE *bytes, DWORD size, DWORD *pos, PngChunk *chunk)
 {
@@ -139,7 +146,7 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
     int greyKey = -1;
     uint64_t idatBytes = 0;
     DWORD kept = sizeof(kSignature), pos = sizeof(kSignature);
-    bool ended = false;
+    bool ended = false, inData = false, dataDone = false;
     PngChunk chunk;
     for (int index = 0; !ended && NextChunk(bytes, size, &pos, &chunk); index++) {
         if ((index == 0) != IsType(chunk, "IHDR"))
@@ -149,10 +156,18 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
                 return 0;
             header = {ReadBe32(chunk.data), ReadBe32(chunk.data + 4), chunk.data[8], chunk.data[9], chunk.data[12]};
         } else if (IsType(chunk, "IDAT")) {
+            // One run of image data: dropping the metadata between two runs
+            // must not join them into a file the decoder would take.
+            if (dataDone)
+                return 0;
+            inData = true;
             idatBytes += chunk.length;
-        } else if (IsType(chunk, "tRNS") && greyKey < 0 && header.colourType == 0 && header.bitDepth < 8 &&
-                   chunk.length == 2) {
-            greyKey = RwPngGreyTo8(static_cast<RwInt32>((chunk.data[0] << 8) | chunk.data[1]), header.bitDepth);
+        } else {
+            dataDone = inData;
+            // The key the decoder takes: the first sound tRNS before the image data.
+            if (IsType(chunk, "tRNS") && !inData && greyKey < 0 && header.colourType == 0 && header.bitDepth < 8 &&
+                chunk.length == 2 && CrcHolds(chunk))
+                greyKey = RwPngGreyTo8(static_cast<RwInt32>((chunk.data[0] << 8) | chunk.data[1]), header.bitDepth);
         }
         ended = IsType(chunk, "IEND");
         if (ChangesPixels(chunk))

@@ -13,8 +13,9 @@ struct KivPngScreened {
 };
 
 // 1 with out filled when the file may be decoded: every chunk lies inside the
-// file up to IEND, the rows could come out of the image data, and that data
-// inflates to exactly the rows' bytes (found without inflating past them).
+// file up to IEND, the image data is one run of chunks, the rows could come
+// out of it, and it inflates to exactly the rows' bytes (found without
+// inflating past them).
 // 0 otherwise, with nothing to release.
 int KivPngScreen(const void *bytes, DWORD size, KivPngScreened *out);
 void KivPngScreenRelease(KivPngScreened *screened);

@@ -193,6 +193,7 @@ TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
 {
     const std::string ihdr = Ihdr(1, 1, 8, 6), end = Chunk("IEND", "");
     const std::string pixel = Idat({std::string(4, '\x7F')});
+    const std::string stream = Deflated({std::string(4, '\x7F')}), text = Chunk("tEXt", std::string("k\0v", 3));
     struct Case {
         std::string what, file;
         bool decodes;
@@ -206,6 +207,10 @@ TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
         {"zeros past the last row",
          Signature() + ihdr + Chunk("IDAT", CompressedWithZeros(std::string(5, '\0'), 16)) + end, false},
         {"no IEND", Signature() + ihdr + pixel, false},
+        // Image data in two runs with text between, whole only when the text is dropped.
+        {"IDAT runs apart", Signature() + ihdr + Chunk("IDAT", stream.substr(0, 6)) + text +
+                                Chunk("IDAT", stream.substr(6)) + end, false},
+        {"IDAT after the image and text", Signature() + ihdr + pixel + text + Chunk("IDAT", stream) + end, false},
         {"plain", Signature() + ihdr + pixel + end, true},
     };
     // Text and metadata chunks claiming 256 MB of a 151-byte file, before and after the rows.
@@ -254,6 +259,38 @@ TEST(TextureRead, GreyKeysClearTheirPixelsAtEveryDepth)
             EXPECT_EQ((std::vector<int>{grey, grey, grey, keyed ? 0 : 255}),
                       std::vector<int>(&p[i * 4], &p[i * 4 + 4]))
                 << depth << "-bit sample " << i;
+        }
+    }
+}
+
+// A grey key the decoder drops (after the rows, or with a bad CRC) clears nothing,
+// though FreeImage widens 2-bit grey either way.
+TEST(TextureRead, GreyKeysTheDecoderDropsStayOpaque)
+{
+    for (int depth : {2, 4}) {
+        const int top = (1 << depth) - 1;
+        // Samples 0, 1, 2 and top in one row.
+        const std::string row = depth == 2 ? std::string("\x1B") : std::string("\x01\x2F", 2);
+        const auto trns = [](int key) { return Chunk("tRNS", std::string(1, '\0') + static_cast<char>(key)); };
+        std::string broken = trns(2);
+        broken.back() ^= 1;
+        const struct {
+            const char *what;
+            std::string file;
+            int cleared;   // the sample that comes out clear, or -1
+        } cases[] = {
+            {"after the rows", Signature() + Ihdr(4, 1, depth, 0) + Idat({row}) + trns(2) + Chunk("IEND", ""), -1},
+            {"bad CRC", PngFile(Ihdr(4, 1, depth, 0), broken, {row}), -1},
+            {"bad CRC, then sound", PngFile(Ihdr(4, 1, depth, 0), broken + trns(1), {row}), 1},
+        };
+        for (const auto &c : cases) {
+            RwRaster *raster = nullptr;
+            ASSERT_EQ(1, DecodePngRaster(&raster, "grey", c.file.data(), static_cast<DWORD>(c.file.size()), 2, nullptr));
+            const std::vector<RwUInt8> p = RasterPixels(raster);
+            RwRasterDestroy(raster);
+            const int samples[4] = {0, 1, 2, top};
+            for (int i = 0; i < 4; i++)
+                EXPECT_EQ(samples[i] == c.cleared ? 0 : 255, p[i * 4 + 3]) << depth << "-bit, " << c.what << ", " << i;
         }
     }
 }
