@@ -37,7 +37,7 @@ FIBITMAP *LoadPng(const void *bytes, DWORD size)
     KivPngScreened png;
     if (size == 0xFFFFFFFF || !KivPngScreen(bytes, size, &png))
         return nullptr;
-    FIMEMORY *memory = FreeImage_OpenMemory(const_cast<BYTE *>(png.bytes), png.size);
+    FIMEMORY *memory = FreeImage_OpenMemory(png.bytes, png.size);
     FIBITMAP *dib = memory ? FreeImage_LoadFromMemory(FIF_PNG, memory, 0) : nullptr;
     if (memory)
         FreeImage_CloseMemory(memory);

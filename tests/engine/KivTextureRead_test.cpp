@@ -3,11 +3,14 @@
 
 #include <psapi.h>
 
+#include <FreeImage.h>
+
 #include <cmath>
 #include <thread>
 
 #include "engine/CKivCamera.h"
 #include "engine/KivImageDecode.h"
+#include "engine/KivPngScreen.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
@@ -88,6 +91,53 @@ TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
     } while (FindNextFileA(find, &found));
     FindClose(find);
     EXPECT_GE(files, 30);
+}
+
+// Everything FreeImage makes of a file: layout, rows, palette and key.
+std::string Decoded(const BYTE *bytes, DWORD size)
+{
+    FIMEMORY *memory = FreeImage_OpenMemory(const_cast<BYTE *>(bytes), size);
+    FIBITMAP *dib = FreeImage_LoadFromMemory(FIF_PNG, memory, 0);
+    FreeImage_CloseMemory(memory);
+    if (!dib)
+        return "";
+    std::string out = std::to_string(FreeImage_GetImageType(dib)) + " " + std::to_string(FreeImage_GetBPP(dib)) + " " +
+                      std::to_string(FreeImage_GetWidth(dib)) + " " + std::to_string(FreeImage_GetHeight(dib)) + " ";
+    for (unsigned y = 0; y < FreeImage_GetHeight(dib); y++)
+        out.append(reinterpret_cast<const char *>(FreeImage_GetScanLine(dib, static_cast<int>(y))), FreeImage_GetLine(dib));
+    out.append(reinterpret_cast<const char *>(FreeImage_GetPalette(dib)), FreeImage_GetColorsUsed(dib) * sizeof(RGBQUAD));
+    out.append(reinterpret_cast<const char *>(FreeImage_GetTransparencyTable(dib)), FreeImage_GetTransparencyCount(dib));
+    FreeImage_Unload(dib);
+    return out;
+}
+
+// What FreeImage is handed after the screen decodes exactly as the file itself
+// does, for every colour type, depth and interlace; damaged files are refused.
+TEST(TextureRead, ScreenedFilesDecodeAsTheirOriginals)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA("data/png/*.rgba", &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    int files = 0;
+    do {
+        std::string name(found.cFileName);
+        name.replace(name.size() - 5, 5, ".png");
+        const std::string png = ReadFileBytes("data/png/" + name);
+        KivPngScreened screened;
+        ASSERT_EQ(1, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << name;
+        EXPECT_EQ(Decoded(reinterpret_cast<const BYTE *>(png.data()), static_cast<DWORD>(png.size())),
+                  Decoded(screened.bytes, screened.size))
+            << name;
+        KivPngScreenRelease(&screened);
+        files++;
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    EXPECT_GE(files, 30);
+    for (const char *name : {"badcrc", "badadler", "huge_IDAT", "bad_iCCP"}) {
+        const std::string png = ReadFileBytes(std::string("data/png/") + name + ".png");
+        KivPngScreened screened;
+        EXPECT_EQ(0, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << name;
+    }
 }
 
 TEST(TextureRead, MissingFilesAreListedAndNothingElse)
