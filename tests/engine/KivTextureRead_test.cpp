@@ -46,15 +46,27 @@ int Gamma(double v, bool linear)
     return linear ? static_cast<int>(std::lround(255.0 * std::pow(v / 255.0, 1.0 / 2.2))) : static_cast<int>(v);
 }
 
-TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
+// The reference pictures: each name has a .png and its pixels in a .rgba.
+std::vector<std::string> ReferenceNames()
 {
+    std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA("data/png/*.rgba", &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    int files = 0;
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
     do {
-        std::string name(found.cFileName);
-        name.resize(name.size() - 5);
+        names.emplace_back(found.cFileName);
+        names.back().resize(names.back().size() - 5);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return names;
+}
+
+TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
+{
+    const std::vector<std::string> names = ReferenceNames();
+    ASSERT_GE(names.size(), 30u);
+    for (const std::string &name : names) {
         const std::string png = ReadFileBytes("data/png/" + name + ".png");
         std::string rgba = ReadFileBytes("data/png/" + name + ".rgba");
         // The reference leaves an 8-bit RGB file's colour key opaque; here it is clear.
@@ -87,10 +99,7 @@ TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
             }
         }
         RwTextureDestroy(texture);
-        files++;
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-    EXPECT_GE(files, 30);
+    }
 }
 
 // Everything FreeImage makes of a file: layout, rows, palette and key.
@@ -115,24 +124,17 @@ std::string Decoded(const BYTE *bytes, DWORD size)
 // does, for every colour type, depth and interlace; damaged files are refused.
 TEST(TextureRead, ScreenedFilesDecodeAsTheirOriginals)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA("data/png/*.rgba", &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    int files = 0;
-    do {
-        std::string name(found.cFileName);
-        name.replace(name.size() - 5, 5, ".png");
-        const std::string png = ReadFileBytes("data/png/" + name);
+    const std::vector<std::string> names = ReferenceNames();
+    ASSERT_GE(names.size(), 30u);
+    for (const std::string &name : names) {
+        const std::string png = ReadFileBytes("data/png/" + name + ".png");
         KivPngScreened screened;
         ASSERT_EQ(1, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << name;
         EXPECT_EQ(Decoded(reinterpret_cast<const BYTE *>(png.data()), static_cast<DWORD>(png.size())),
                   Decoded(screened.bytes, screened.size))
             << name;
         KivPngScreenRelease(&screened);
-        files++;
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-    EXPECT_GE(files, 30);
+    }
     for (const char *name : {"badcrc", "badadler", "huge_IDAT", "bad_iCCP"}) {
         const std::string png = ReadFileBytes(std::string("data/png/") + name + ".png");
         KivPngScreened screened;
