@@ -263,6 +263,10 @@ TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
         {"IDAT runs apart", Signature() + ihdr + Chunk("IDAT", stream.substr(0, 6)) + text +
                                 Chunk("IDAT", stream.substr(6)) + end, false},
         {"IDAT after the image and text", Signature() + ihdr + pixel + text + Chunk("IDAT", stream) + end, false},
+        {"empty IDAT only", Signature() + ihdr + Chunk("IDAT", "") + end, false},
+        {"empty IDAT inside the run", Signature() + ihdr + Chunk("IDAT", "") + Chunk("IDAT", stream.substr(0, 6)) +
+                                          Chunk("IDAT", "") + Chunk("IDAT", stream.substr(6)) + end, true},
+        {"chunks after IEND", Signature() + ihdr + pixel + end + text + std::string(7, '\xFF'), true},
         {"plain", Signature() + ihdr + pixel + end, true},
     };
     // Text and metadata chunks claiming 256 MB of a 151-byte file, before and after the rows.
