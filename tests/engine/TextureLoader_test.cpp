@@ -12,29 +12,7 @@
 #include "engine/TextureLoader.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/toon/toon.h"
-
-// Allocations by the test thread fail while set, except of a size let through:
-// what the loader may allocate outside the library's memory functions.
-thread_local size_t g_onlyNew = 0;
-
-void *operator new(size_t size)
-{
-    void *block = g_onlyNew && size != g_onlyNew ? nullptr : HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
-    if (!block)
-        throw std::bad_alloc();
-    return block;
-}
-
-void operator delete(void *block) noexcept
-{
-    if (block)
-        HeapFree(GetProcessHeap(), 0, block);
-}
-
-void operator delete(void *block, size_t) noexcept
-{
-    operator delete(block);
-}
+#include "support/failnew/fail_new.h"
 
 namespace {
 
@@ -247,7 +225,7 @@ TEST(TextureLoader, RequestsQueueWithoutAllocating)
     Dictionary d;
     std::unique_ptr<TextureLoader> loader = IdleLoader();
     int queued = 0;
-    g_onlyNew = sizeof(TextureRequest);
+    FailNewBegin(sizeof(TextureRequest));
     try {
         for (int i = 0; i < 300; i++)
             queued += loader->Request("q", "tl/", 2) != nullptr;
@@ -255,7 +233,7 @@ TEST(TextureLoader, RequestsQueueWithoutAllocating)
         // The queue's lock is still held: the loader cannot be stopped.
         loader.release();
     }
-    g_onlyNew = 0;
+    FailNewEnd();
     ASSERT_EQ(300, queued);
     EXPECT_EQ(300, loader->GetPendingCount());
     loader->Drain(1);
