@@ -30,8 +30,7 @@ bool IsType(const PngChunk &chunk, const char *type)
     return memcmp(chunk.type, type, 4) == 0;
 }
 
-// Whether the chunk's CRC (over its type and data) is right: the decoder drops
-// an ancillary chunk whose CRC is not.
+// Whether the chunk's CRC (over its type and data) is right.
 bool CrcHolds(const PngChunk &chunk)
 {
     return crc32(0, chunk.type, 4 + chunk.length) == ReadBe32(chunk.data + chunk.length);
@@ -175,8 +174,9 @@ const DWORD kStoredHeader = 5;     // final bit and type, then LEN and NLEN
 
 // Appends the image data as one IDAT chunk of stored deflate blocks, so that
 // the decoder only copies what was inflated here once: false unless the
-// stream gives exactly expected bytes and ends there (a byte more is never
-// asked for). Stored blocks carry the same bytes, so the pixels are the same.
+// stream gives exactly expected bytes and ends there (one byte past them is
+// all that is ever asked for). Stored blocks carry the same bytes, so the
+// pixels are the same.
 bool AppendStoredData(Rewrite *file, const BYTE *bytes, DWORD size, uint64_t expected, uint64_t streamBytes)
 {
     IdatFeed feed = {{}, bytes, size, sizeof(kSignature), Z_OK};
@@ -191,8 +191,9 @@ bool AppendStoredData(Rewrite *file, const BYTE *bytes, DWORD size, uint64_t exp
     for (uint64_t left = expected; ok && left > 0;) {
         const uInt n = left < kStoredBlock ? static_cast<uInt>(left) : kStoredBlock;
         left -= n;
-        const BYTE header[kStoredHeader] = {static_cast<BYTE>(left == 0), static_cast<BYTE>(n), static_cast<BYTE>(n >> 8),
-                                            static_cast<BYTE>(~n), static_cast<BYTE>(~n >> 8)};
+        const BYTE header[kStoredHeader] = {static_cast<BYTE>(left == 0), static_cast<BYTE>(n),
+                                            static_cast<BYTE>(n >> 8), static_cast<BYTE>(~n),
+                                            static_cast<BYTE>(~n >> 8)};
         ok = Reserve(file, kStoredHeader + n + 8);
         if (ok) {
             Append(file, header, kStoredHeader);

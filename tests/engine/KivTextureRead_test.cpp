@@ -112,10 +112,11 @@ std::string Decoded(const BYTE *bytes, DWORD size)
         return "";
     std::string out = std::to_string(FreeImage_GetImageType(dib)) + " " + std::to_string(FreeImage_GetBPP(dib)) + " " +
                       std::to_string(FreeImage_GetWidth(dib)) + " " + std::to_string(FreeImage_GetHeight(dib)) + " ";
+    const auto add = [&out](const void *bytes, size_t count) { out.append(static_cast<const char *>(bytes), count); };
     for (unsigned y = 0; y < FreeImage_GetHeight(dib); y++)
-        out.append(reinterpret_cast<const char *>(FreeImage_GetScanLine(dib, static_cast<int>(y))), FreeImage_GetLine(dib));
-    out.append(reinterpret_cast<const char *>(FreeImage_GetPalette(dib)), FreeImage_GetColorsUsed(dib) * sizeof(RGBQUAD));
-    out.append(reinterpret_cast<const char *>(FreeImage_GetTransparencyTable(dib)), FreeImage_GetTransparencyCount(dib));
+        add(FreeImage_GetScanLine(dib, static_cast<int>(y)), FreeImage_GetLine(dib));
+    add(FreeImage_GetPalette(dib), FreeImage_GetColorsUsed(dib) * sizeof(RGBQUAD));
+    add(FreeImage_GetTransparencyTable(dib), FreeImage_GetTransparencyCount(dib));
     FreeImage_Unload(dib);
     return out;
 }
@@ -341,7 +342,8 @@ TEST(TextureRead, GreyKeysTheDecoderDropsStayOpaque)
         };
         for (const auto &c : cases) {
             RwRaster *raster = nullptr;
-            ASSERT_EQ(1, DecodePngRaster(&raster, "grey", c.file.data(), static_cast<DWORD>(c.file.size()), 2, nullptr));
+            const DWORD size = static_cast<DWORD>(c.file.size());
+            ASSERT_EQ(1, DecodePngRaster(&raster, "grey", c.file.data(), size, 2, nullptr));
             const std::vector<RwUInt8> p = RasterPixels(raster);
             RwRasterDestroy(raster);
             const int samples[4] = {0, 1, 2, top};
