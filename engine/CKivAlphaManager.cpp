@@ -2,6 +2,7 @@
 #include "engine/CKivAlphaManager.h"
 
 #include <cstdint>
+#include <new>
 
 #include "engine/KivRenderState.h"
 #include "engine/KivUserData.h"
@@ -27,7 +28,13 @@ static void BlendEmitters(RwParticleEmitter *emitter, RwInt32 destBlend)
 
 int CKivAlphaManager::Add(RwAtomic *atomic, float distance)
 {
-    m_queue.emplace(-distance, atomic);
+    // Called from inside the library's world render: with memory used up the
+    // atomic misses this frame rather than an exception crossing the library.
+    try {
+        m_queue.emplace(-distance, atomic);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     return 1;
 }
 

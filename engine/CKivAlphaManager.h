@@ -13,6 +13,7 @@ public:
     virtual ~CKivAlphaManager() = default;
 
     // Queues the atomic at its squared distance; equal distances keep their order.
+    // 1, or 0 when the queue could not grow.
     int Add(RwAtomic *atomic, float distance);
     // Draws and empties the queue, depth test as the flag says.
     void Render(int depthTest);

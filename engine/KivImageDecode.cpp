@@ -19,10 +19,12 @@ namespace {
 const int kCreateAttempts = 20;
 
 // FreeImage keys a 1-, 2- or 4-bit grey file's transparent value as it stands
-// in the file, but gives the pixels expanded to 8 bits: the key is expanded too.
+// in the file, but gives the pixels expanded to 8 bits: the key is expanded too
+// (only where FreeImage keyed at all: it expands 2-bit grey without a key as well).
 void KeyExpandedGrey(FIBITMAP *dib, int greyKey)
 {
-    if (greyKey < 0 || FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 8)
+    if (greyKey < 0 || FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 8 ||
+        FreeImage_GetTransparencyCount(dib) == 0)
         return;
     BYTE table[256];
     memset(table, 0xFF, sizeof(table));
@@ -35,7 +37,7 @@ FIBITMAP *LoadPng(const void *bytes, DWORD size)
     KivPngScreened png;
     if (size == 0xFFFFFFFF || !KivPngScreen(bytes, size, &png))
         return nullptr;
-    FIMEMORY *memory = FreeImage_OpenMemory(const_cast<BYTE *>(png.bytes), png.size);
+    FIMEMORY *memory = FreeImage_OpenMemory(png.bytes, png.size);
     FIBITMAP *dib = memory ? FreeImage_LoadFromMemory(FIF_PNG, memory, 0) : nullptr;
     if (memory)
         FreeImage_CloseMemory(memory);

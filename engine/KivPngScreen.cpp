@@ -3,8 +3,8 @@
 
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "gfx/core/pngformat.h"
 
@@ -28,6 +28,12 @@ struct PngChunk {
 bool IsType(const PngChunk &chunk, const char *type)
 {
     return memcmp(chunk.type, type, 4) == 0;
+}
+
+// Whether the chunk's CRC (over its type and data) is right.
+bool CrcHolds(const PngChunk &chunk)
+{
+    return crc32(0, chunk.type, 4 + chunk.length) == ReadBe32(chunk.data + chunk.length);
 }
 
 // The chunk at *pos, which must lie wholly inside the file; *pos moves past it.
@@ -96,36 +102,115 @@ uint64_t ImageDataBytes(const PngHeader &h, int bits)
     return total;
 }
 
-// Inflates the IDAT chunks in order, taking at most one byte more than the
-// image needs: true when the stream ends having given exactly that much.
-bool DataEndsWithTheImage(const BYTE *bytes, DWORD size, uint64_t expected)
+// The file FreeImage reads, built in a block that grows with what has been
+// inflated (never to more than total bytes), so a header alone costs nothing.
+struct Rewrite {
+    BYTE *data;
+    size_t size, capacity, total;
+};
+
+bool Reserve(Rewrite *file, size_t more)
 {
-    z_stream z = {};
-    if (inflateInit(&z) != Z_OK)
+    const size_t need = file->size + more;
+    if (need <= file->capacity)
+        return true;
+    size_t grown = file->capacity * 2 > need ? file->capacity * 2 : need;
+    if (grown > file->total)
+        grown = file->total;
+    BYTE *moved = need <= grown ? static_cast<BYTE *>(realloc(file->data, grown)) : nullptr;
+    if (!moved)
         return false;
-    BYTE scratch[16384];
-    uint64_t produced = 0;
-    int ret = Z_OK;
-    DWORD pos = sizeof(kSignature);
-    PngChunk chunk;
-    while (ret == Z_OK && produced <= expected && NextChunk(bytes, size, &pos, &chunk)) {
-        if (!IsType(chunk, "IDAT"))
+    file->data = moved;
+    file->capacity = grown;
+    return true;
+}
+
+void Append(Rewrite *file, const void *bytes, size_t count)
+{
+    memcpy(file->data + file->size, bytes, count);
+    file->size += count;
+}
+
+void AppendBe32(Rewrite *file, RwUInt32 v)
+{
+    const BYTE b[4] = {static_cast<BYTE>(v >> 24), static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 8),
+                       static_cast<BYTE>(v)};
+    Append(file, b, 4);
+}
+
+// The IDAT chunks' data, handed to the inflater as it asks for more.
+struct IdatFeed {
+    z_stream z;
+    const BYTE *bytes;
+    DWORD size, pos;
+    int status;   // Z_OK while the stream goes on, Z_STREAM_END, or the error
+};
+
+// Inflates up to room bytes into out; the count given, fewer when the stream
+// ends, breaks or runs out of IDAT chunks.
+uInt InflateInto(IdatFeed *feed, BYTE *out, uInt room)
+{
+    feed->z.next_out = out;
+    feed->z.avail_out = room;
+    while (feed->z.avail_out > 0 && feed->status == Z_OK) {
+        if (feed->z.avail_in == 0) {
+            PngChunk chunk;
+            bool found = false;
+            while (!found && NextChunk(feed->bytes, feed->size, &feed->pos, &chunk))
+                found = IsType(chunk, "IDAT");
+            if (!found)
+                break;
+            feed->z.next_in = const_cast<Bytef *>(chunk.data);
+            feed->z.avail_in = chunk.length;
             continue;
-        z.next_in = const_cast<Bytef *>(chunk.data);
-        z.avail_in = chunk.length;
-        do {
-            const uint64_t wanted = expected + 1 - produced;
-            z.next_out = scratch;
-            z.avail_out = wanted < sizeof(scratch) ? static_cast<uInt>(wanted) : sizeof(scratch);
-            const uInt room = z.avail_out;
-            ret = inflate(&z, Z_NO_FLUSH);
-            produced += room - z.avail_out;
-            if (ret == Z_BUF_ERROR && z.avail_in == 0)
-                ret = Z_OK;   // this chunk is used up: on to the next
-        } while (ret == Z_OK && produced <= expected && (z.avail_in > 0 || z.avail_out == 0));
+        }
+        feed->status = inflate(&feed->z, Z_NO_FLUSH);
     }
-    inflateEnd(&z);
-    return ret == Z_STREAM_END && produced == expected;
+    return room - feed->z.avail_out;
+}
+
+const uInt kStoredBlock = 65535;   // the most a stored deflate block holds
+const DWORD kStoredHeader = 5;     // final bit and type, then LEN and NLEN
+
+// Appends the image data as one IDAT chunk of stored deflate blocks, so that
+// the decoder only copies what was inflated here once: false unless the
+// stream gives exactly expected bytes and ends there (one byte past them is
+// all that is ever asked for). Stored blocks carry the same bytes, so the
+// pixels are the same.
+bool AppendStoredData(Rewrite *file, const BYTE *bytes, DWORD size, uint64_t expected, uint64_t streamBytes)
+{
+    IdatFeed feed = {{}, bytes, size, sizeof(kSignature), Z_OK};
+    if (inflateInit(&feed.z) != Z_OK)
+        return false;
+    bool ok = Reserve(file, kChunkFrame + 2);
+    const size_t type = file->size + 4;
+    if (ok) {
+        AppendBe32(file, static_cast<RwUInt32>(streamBytes));
+        Append(file, "IDAT\x78\x01", 6);   // zlib header: deflate, 32 KB window, no dictionary
+    }
+    for (uint64_t left = expected; ok && left > 0;) {
+        const uInt n = left < kStoredBlock ? static_cast<uInt>(left) : kStoredBlock;
+        left -= n;
+        const BYTE header[kStoredHeader] = {static_cast<BYTE>(left == 0), static_cast<BYTE>(n),
+                                            static_cast<BYTE>(n >> 8), static_cast<BYTE>(~n),
+                                            static_cast<BYTE>(~n >> 8)};
+        ok = Reserve(file, kStoredHeader + n + 8);
+        if (ok) {
+            Append(file, header, kStoredHeader);
+            ok = InflateInto(&feed, file->data + file->size, n) == n;
+            file->size += n;
+        }
+    }
+    BYTE beyond;
+    if (ok && feed.status == Z_OK)
+        ok = InflateInto(&feed, &beyond, 1) == 0;
+    ok = ok && feed.status == Z_STREAM_END;
+    if (ok) {
+        AppendBe32(file, static_cast<RwUInt32>(feed.z.adler));
+        AppendBe32(file, static_cast<RwUInt32>(crc32(0, file->data + type, static_cast<uInt>(file->size - type))));
+    }
+    inflateEnd(&feed.z);
+    return ok;
 }
 
 } // namespace
@@ -139,7 +224,7 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
     int greyKey = -1;
     uint64_t idatBytes = 0;
     DWORD kept = sizeof(kSignature), pos = sizeof(kSignature);
-    bool ended = false;
+    bool ended = false, inData = false, dataDone = false;
     PngChunk chunk;
     for (int index = 0; !ended && NextChunk(bytes, size, &pos, &chunk); index++) {
         if ((index == 0) != IsType(chunk, "IHDR"))
@@ -149,45 +234,65 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
                 return 0;
             header = {ReadBe32(chunk.data), ReadBe32(chunk.data + 4), chunk.data[8], chunk.data[9], chunk.data[12]};
         } else if (IsType(chunk, "IDAT")) {
+            // One run of image data: dropping the metadata between two runs
+            // must not join them into a file the decoder would take. The
+            // decoder never sees these chunks, so their CRCs are checked here.
+            if (dataDone || !CrcHolds(chunk))
+                return 0;
+            inData = true;
             idatBytes += chunk.length;
-        } else if (IsType(chunk, "tRNS") && greyKey < 0 && header.colourType == 0 && header.bitDepth < 8 &&
-                   chunk.length == 2) {
-            greyKey = RwPngGreyTo8(static_cast<RwInt32>((chunk.data[0] << 8) | chunk.data[1]), header.bitDepth);
+            continue;
+        } else {
+            dataDone = inData;
+            // The key the decoder takes: the first sound tRNS before the image data.
+            if (IsType(chunk, "tRNS") && !inData && greyKey < 0 && header.colourType == 0 && header.bitDepth < 8 &&
+                chunk.length == 2 && CrcHolds(chunk))
+                greyKey = RwPngGreyTo8(static_cast<RwInt32>((chunk.data[0] << 8) | chunk.data[1]), header.bitDepth);
         }
         ended = IsType(chunk, "IEND");
         if (ChangesPixels(chunk))
             kept += kChunkFrame + chunk.length;
     }
     const int bits = PixelBits(header);
-    if (!ended || !bits || header.width == 0 || header.height == 0 || header.width > 0x7FFFFFFFu ||
+    if (!ended || !inData || !bits || header.width == 0 || header.height == 0 || header.width > 0x7FFFFFFFu ||
         header.height > 0x7FFFFFFFu || header.interlace > 1)
         return 0;
-    // Nothing is allocated for rows the image data could not fill, and data
-    // past the last row is found without inflating it to its end.
-    if (!RwPngRowsFitData(RowBytes(header.width, bits), header.height, static_cast<RwUInt32>(idatBytes)) ||
-        !DataEndsWithTheImage(bytes, pos, ImageDataBytes(header, bits)))
+    // Nothing is allocated for rows the image data could not fill.
+    if (!RwPngRowsFitData(RowBytes(header.width, bits), header.height, static_cast<RwUInt32>(idatBytes)))
         return 0;
-    *out = {bytes, pos, nullptr, greyKey};
-    if (kept == pos)
-        return 1;
-    out->copy = new (std::nothrow) BYTE[kept];
-    if (!out->copy)
+    const uint64_t expected = ImageDataBytes(header, bits);
+    const uint64_t streamBytes = 2 + expected + kStoredHeader * ((expected + kStoredBlock - 1) / kStoredBlock) + 4;
+    const uint64_t total = kept + kChunkFrame + streamBytes;
+    if (streamBytes > 0x7FFFFFFFu || total > 0x7FFFFFFFu)
         return 0;
-    memcpy(out->copy, bytes, sizeof(kSignature));
-    DWORD at = sizeof(kSignature), to = sizeof(kSignature);
-    for (DWORD from = at; NextChunk(bytes, pos, &at, &chunk); from = at) {
-        if (ChangesPixels(chunk)) {
-            memcpy(out->copy + to, bytes + from, at - from);
-            to += at - from;
+    // The metadata stays behind; the image data is inflated once, here, and
+    // data past the last row is found without inflating it to its end.
+    Rewrite rewrite = {nullptr, 0, 0, static_cast<size_t>(total)};
+    bool ok = Reserve(&rewrite, sizeof(kSignature));
+    if (ok)
+        Append(&rewrite, kSignature, sizeof(kSignature));
+    bool stored = false;
+    DWORD at = sizeof(kSignature);
+    for (DWORD from = at; ok && NextChunk(bytes, pos, &at, &chunk); from = at) {
+        if (IsType(chunk, "IDAT")) {
+            ok = stored || AppendStoredData(&rewrite, bytes, pos, expected, streamBytes);
+            stored = true;
+        } else if (ChangesPixels(chunk)) {
+            ok = Reserve(&rewrite, at - from);
+            if (ok)
+                Append(&rewrite, bytes + from, at - from);
         }
     }
-    out->bytes = out->copy;
-    out->size = kept;
+    if (!ok) {
+        free(rewrite.data);
+        return 0;
+    }
+    *out = {rewrite.data, static_cast<DWORD>(rewrite.size), greyKey};
     return 1;
 }
 
 void KivPngScreenRelease(KivPngScreened *screened)
 {
-    delete[] screened->copy;
-    screened->copy = nullptr;
+    free(screened->bytes);
+    screened->bytes = nullptr;
 }

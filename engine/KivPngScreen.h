@@ -3,18 +3,17 @@
 
 #include <windows.h>
 
-// What FreeImage is to read: the file itself, or a copy of it without the
-// metadata chunks the engine has no use for.
+// What FreeImage is to read: the file without the metadata chunks the engine
+// has no use for, its image data inflated once and kept in stored blocks.
 struct KivPngScreened {
-    const BYTE *bytes;
+    BYTE *bytes;     // owned
     DWORD size;
-    BYTE *copy;      // owned, or null when bytes is the file
     int greyKey;     // 8-bit transparent grey of a 1-, 2- or 4-bit grey file, else -1
 };
 
 // 1 with out filled when the file may be decoded: every chunk lies inside the
-// file up to IEND, the rows could come out of the image data, and that data
-// inflates to exactly the rows' bytes (found without inflating past them).
-// 0 otherwise, with nothing to release.
+// file up to IEND, the image data is one run of chunks with sound CRCs, the
+// rows could come out of it, and it inflates to exactly the rows' bytes
+// (found without inflating past them). 0 otherwise, with nothing to release.
 int KivPngScreen(const void *bytes, DWORD size, KivPngScreened *out);
 void KivPngScreenRelease(KivPngScreened *screened);

@@ -87,8 +87,8 @@ void TextureLoader::ParseColourKey(const char *name, char *base, size_t baseSize
 }
 
 TextureLoader::TextureLoader(int interval)
-    : m_interval(interval), m_worldImage(nullptr), m_modelImage(nullptr), m_pending(0), m_stop(0), m_wake(nullptr),
-      m_thread(nullptr)
+    : m_interval(interval), m_worldImage(nullptr), m_modelImage(nullptr), m_queueHead(nullptr), m_queueTail(nullptr),
+      m_active(nullptr), m_pending(0), m_stop(0), m_wake(nullptr), m_thread(nullptr)
 {
     m_worldImage = ReadPlaceholder("Data/Interface/Dummy/fill_bsp.png", "fill_bsp");
     m_modelImage = ReadPlaceholder("Data/Interface/Dummy/fill_dff.png", "fill_dff");
@@ -113,9 +113,7 @@ TextureLoader::~TextureLoader()
     }
     if (m_wake)
         CloseHandle(m_wake);
-    for (TextureRequest *request : m_queue)
-        delete request;
-    m_queue.clear();
+    DropQueued(nullptr);
     DeleteCriticalSection(&m_readLock);
     DeleteCriticalSection(&m_lock);
     if (m_worldImage)
@@ -176,7 +174,11 @@ RwTexture *TextureLoader::Request(const char *name, const char *imagePath, int m
     base->Unlock();
 
     EnterCriticalSection(&m_lock);
-    m_queue.push_back(request);
+    if (m_queueTail)
+        m_queueTail->next = request;
+    else
+        m_queueHead = request;
+    m_queueTail = request;
     m_pending = 1;
     LeaveCriticalSection(&m_lock);
     return texture;
@@ -185,30 +187,40 @@ RwTexture *TextureLoader::Request(const char *name, const char *imagePath, int m
 void TextureLoader::Cancel(RwTextureDictionary *dictionary)
 {
     EnterCriticalSection(&m_lock);
-    for (auto it = m_queue.begin(); it != m_queue.end();) {
-        if ((*it)->dictionary == dictionary) {
-            delete *it;
-            it = m_queue.erase(it);
+    DropQueued(dictionary);
+    CancelActive(dictionary);
+    LeaveCriticalSection(&m_lock);
+}
+
+void TextureLoader::DropQueued(RwTextureDictionary *dictionary)
+{
+    m_queueTail = nullptr;
+    for (TextureRequest **link = &m_queueHead; *link;) {
+        TextureRequest *request = *link;
+        if (!dictionary || request->dictionary == dictionary) {
+            *link = request->next;
+            delete request;
         } else {
-            ++it;
+            m_queueTail = request;
+            link = &request->next;
         }
     }
-    for (TextureRequest *request : m_active) {
-        if (request->dictionary == dictionary)
+}
+
+void TextureLoader::CancelActive(RwTextureDictionary *dictionary)
+{
+    for (TextureRequest *request = m_active; request; request = request->next) {
+        if (!dictionary || request->dictionary == dictionary)
             request->cancelled = 1;
     }
-    LeaveCriticalSection(&m_lock);
 }
 
 void TextureLoader::Drain(int discard)
 {
     if (discard) {
         EnterCriticalSection(&m_lock);
-        for (TextureRequest *request : m_queue)
-            delete request;
-        m_queue.clear();
-        for (TextureRequest *request : m_active)
-            request->cancelled = 1;
+        DropQueued(nullptr);
+        CancelActive(nullptr);
         LeaveCriticalSection(&m_lock);
         return;
     }
@@ -221,7 +233,11 @@ void TextureLoader::Drain(int discard)
 int TextureLoader::GetPendingCount()
 {
     EnterCriticalSection(&m_lock);
-    const int count = static_cast<int>(m_queue.size() + m_active.size());
+    int count = 0;
+    for (const TextureRequest *request = m_queueHead; request; request = request->next)
+        count++;
+    for (const TextureRequest *request = m_active; request; request = request->next)
+        count++;
     LeaveCriticalSection(&m_lock);
     return count;
 }
@@ -230,13 +246,15 @@ int TextureLoader::GetPendingCount()
 TextureRequest *TextureLoader::TakeFirst()
 {
     EnterCriticalSection(&m_lock);
-    TextureRequest *request = nullptr;
-    if (m_queue.empty()) {
+    TextureRequest *request = m_queueHead;
+    if (!request) {
         m_pending = 0;
     } else {
-        request = m_queue.front();
-        m_queue.pop_front();
-        m_active.push_back(request);
+        m_queueHead = request->next;
+        if (!m_queueHead)
+            m_queueTail = nullptr;
+        request->next = m_active;
+        m_active = request;
     }
     LeaveCriticalSection(&m_lock);
     return request;
@@ -245,7 +263,12 @@ TextureRequest *TextureLoader::TakeFirst()
 void TextureLoader::Finish(TextureRequest *request)
 {
     EnterCriticalSection(&m_lock);
-    m_active.remove(request);
+    for (TextureRequest **link = &m_active; *link; link = &(*link)->next) {
+        if (*link == request) {
+            *link = request->next;
+            break;
+        }
+    }
     LeaveCriticalSection(&m_lock);
     delete request;
 }

@@ -4,8 +4,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
-#include <list>
 
 #include "engine/KivImageDecode.h"
 
@@ -20,6 +18,7 @@ struct TextureRequest {
     int mode;
     ColourKey key;
     int cancelled;          // set under the loader's lock while the request is being loaded
+    TextureRequest *next;   // in the queue or the list being loaded
 };
 
 class TextureLoader
@@ -50,14 +49,21 @@ private:
     bool IsWanted(const TextureRequest *request);
     void LoadRequest(TextureRequest *request);
     int ReadRequestFile(const TextureRequest *request, unsigned char **bytes, DWORD *size);
+    // Deletes the queued requests of the dictionary (all of them for null).
+    void DropQueued(RwTextureDictionary *dictionary);
+    // Flags the requests being loaded for the dictionary (all of them for null).
+    void CancelActive(RwTextureDictionary *dictionary);
 
     CRITICAL_SECTION m_lock;          // the queue and the active list
     CRITICAL_SECTION m_readLock;      // the loader archive: the worker and Drain may both read
     int m_interval;
     RwImage *m_worldImage;
     RwImage *m_modelImage;
-    std::deque<TextureRequest *> m_queue;
-    std::list<TextureRequest *> m_active;
+    // Linked through the requests themselves: queueing, called from the
+    // library's texture read, never allocates and so never throws.
+    TextureRequest *m_queueHead;
+    TextureRequest *m_queueTail;
+    TextureRequest *m_active;
     std::atomic<int> m_pending;
     std::atomic<int> m_stop;
     HANDLE m_wake;                    // set by destruction: the worker stops sleeping

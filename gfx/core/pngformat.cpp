@@ -66,7 +66,8 @@ static const uint64_t rwPNGMAXINFLATE = 1032;
 
 RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes)
 {
-    return rowBytes * height <= (dataBytes + 1ull) * rwPNGMAXINFLATE;
+    // Divided, not multiplied: 64-bit pixels on rows of 2^31 wrap the product.
+    return height == 0 || rowBytes <= (dataBytes + 1ull) * rwPNGMAXINFLATE / height;
 }
 
 RwInt32 RwPngGreyTo8(RwInt32 sample, RwInt32 bitDepth)

@@ -10,6 +10,7 @@
 #include "gfx/plugins/worldquery/worldquery.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
+#include "support/failnew/fail_new.h"
 
 namespace {
 
@@ -118,6 +119,23 @@ TEST_F(AlphaPass, AtomicsWithoutTheirArrayOrGeometryAreDropped)
     RwAtomic *odd = Deferred(0xDEADBEEF, 0);
     atomics.push_back(odd);
     manager.Add(odd, 1.0f);
+    manager.Render(1);
+    EXPECT_EQ((std::vector<RwUInt32>{6}), DestBlends());
+}
+
+TEST_F(AlphaPass, AnAtomicTheQueueCannotTakeIsDroppedWithoutThrowing)
+{
+    CKivAlphaManager manager;
+    manager.Add(Make(0), 2.0f);
+    RwAtomic *late = Make(1);
+    int added = -1;
+    FailNewBegin(0);
+    try {
+        added = manager.Add(late, 1.0f);
+    } catch (const std::bad_alloc &) {
+    }
+    FailNewEnd();
+    EXPECT_EQ(0, added);
     manager.Render(1);
     EXPECT_EQ((std::vector<RwUInt32>{6}), DestBlends());
 }

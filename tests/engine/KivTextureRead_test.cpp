@@ -3,11 +3,14 @@
 
 #include <psapi.h>
 
+#include <FreeImage.h>
+
 #include <cmath>
 #include <thread>
 
 #include "engine/CKivCamera.h"
 #include "engine/KivImageDecode.h"
+#include "engine/KivPngScreen.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
@@ -43,15 +46,27 @@ int Gamma(double v, bool linear)
     return linear ? static_cast<int>(std::lround(255.0 * std::pow(v / 255.0, 1.0 / 2.2))) : static_cast<int>(v);
 }
 
-TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
+// The reference pictures: each name has a .png and its pixels in a .rgba.
+std::vector<std::string> ReferenceNames()
 {
+    std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA("data/png/*.rgba", &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    int files = 0;
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
     do {
-        std::string name(found.cFileName);
-        name.resize(name.size() - 5);
+        names.emplace_back(found.cFileName);
+        names.back().resize(names.back().size() - 5);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return names;
+}
+
+TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
+{
+    const std::vector<std::string> names = ReferenceNames();
+    ASSERT_GE(names.size(), 30u);
+    for (const std::string &name : names) {
         const std::string png = ReadFileBytes("data/png/" + name + ".png");
         std::string rgba = ReadFileBytes("data/png/" + name + ".rgba");
         // The reference leaves an 8-bit RGB file's colour key opaque; here it is clear.
@@ -84,10 +99,48 @@ TEST(TextureRead, ReferencePicturesArriveWithTheirPixels)
             }
         }
         RwTextureDestroy(texture);
-        files++;
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-    EXPECT_GE(files, 30);
+    }
+}
+
+// Everything FreeImage makes of a file: layout, rows, palette and key.
+std::string Decoded(const BYTE *bytes, DWORD size)
+{
+    FIMEMORY *memory = FreeImage_OpenMemory(const_cast<BYTE *>(bytes), size);
+    FIBITMAP *dib = FreeImage_LoadFromMemory(FIF_PNG, memory, 0);
+    FreeImage_CloseMemory(memory);
+    if (!dib)
+        return "";
+    std::string out = std::to_string(FreeImage_GetImageType(dib)) + " " + std::to_string(FreeImage_GetBPP(dib)) + " " +
+                      std::to_string(FreeImage_GetWidth(dib)) + " " + std::to_string(FreeImage_GetHeight(dib)) + " ";
+    const auto add = [&out](const void *bytes, size_t count) { out.append(static_cast<const char *>(bytes), count); };
+    for (unsigned y = 0; y < FreeImage_GetHeight(dib); y++)
+        add(FreeImage_GetScanLine(dib, static_cast<int>(y)), FreeImage_GetLine(dib));
+    add(FreeImage_GetPalette(dib), FreeImage_GetColorsUsed(dib) * sizeof(RGBQUAD));
+    add(FreeImage_GetTransparencyTable(dib), FreeImage_GetTransparencyCount(dib));
+    FreeImage_Unload(dib);
+    return out;
+}
+
+// What FreeImage is handed after the screen decodes exactly as the file itself
+// does, for every colour type, depth and interlace; damaged files are refused.
+TEST(TextureRead, ScreenedFilesDecodeAsTheirOriginals)
+{
+    const std::vector<std::string> names = ReferenceNames();
+    ASSERT_GE(names.size(), 30u);
+    for (const std::string &name : names) {
+        const std::string png = ReadFileBytes("data/png/" + name + ".png");
+        KivPngScreened screened;
+        ASSERT_EQ(1, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << name;
+        EXPECT_EQ(Decoded(reinterpret_cast<const BYTE *>(png.data()), static_cast<DWORD>(png.size())),
+                  Decoded(screened.bytes, screened.size))
+            << name;
+        KivPngScreenRelease(&screened);
+    }
+    for (const char *name : {"badcrc", "badadler", "huge_IDAT", "bad_iCCP"}) {
+        const std::string png = ReadFileBytes(std::string("data/png/") + name + ".png");
+        KivPngScreened screened;
+        EXPECT_EQ(0, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << name;
+    }
 }
 
 TEST(TextureRead, MissingFilesAreListedAndNothingElse)
@@ -193,6 +246,7 @@ TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
 {
     const std::string ihdr = Ihdr(1, 1, 8, 6), end = Chunk("IEND", "");
     const std::string pixel = Idat({std::string(4, '\x7F')});
+    const std::string stream = Deflated({std::string(4, '\x7F')}), text = Chunk("tEXt", std::string("k\0v", 3));
     struct Case {
         std::string what, file;
         bool decodes;
@@ -206,6 +260,14 @@ TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
         {"zeros past the last row",
          Signature() + ihdr + Chunk("IDAT", CompressedWithZeros(std::string(5, '\0'), 16)) + end, false},
         {"no IEND", Signature() + ihdr + pixel, false},
+        // Image data in two runs with text between, whole only when the text is dropped.
+        {"IDAT runs apart", Signature() + ihdr + Chunk("IDAT", stream.substr(0, 6)) + text +
+                                Chunk("IDAT", stream.substr(6)) + end, false},
+        {"IDAT after the image and text", Signature() + ihdr + pixel + text + Chunk("IDAT", stream) + end, false},
+        {"empty IDAT only", Signature() + ihdr + Chunk("IDAT", "") + end, false},
+        {"empty IDAT inside the run", Signature() + ihdr + Chunk("IDAT", "") + Chunk("IDAT", stream.substr(0, 6)) +
+                                          Chunk("IDAT", "") + Chunk("IDAT", stream.substr(6)) + end, true},
+        {"chunks after IEND", Signature() + ihdr + pixel + end + text + std::string(7, '\xFF'), true},
         {"plain", Signature() + ihdr + pixel + end, true},
     };
     // Text and metadata chunks claiming 256 MB of a 151-byte file, before and after the rows.
@@ -254,6 +316,39 @@ TEST(TextureRead, GreyKeysClearTheirPixelsAtEveryDepth)
             EXPECT_EQ((std::vector<int>{grey, grey, grey, keyed ? 0 : 255}),
                       std::vector<int>(&p[i * 4], &p[i * 4 + 4]))
                 << depth << "-bit sample " << i;
+        }
+    }
+}
+
+// A grey key the decoder drops (after the rows, or with a bad CRC) clears nothing,
+// though FreeImage widens 2-bit grey either way.
+TEST(TextureRead, GreyKeysTheDecoderDropsStayOpaque)
+{
+    for (int depth : {2, 4}) {
+        const int top = (1 << depth) - 1;
+        // Samples 0, 1, 2 and top in one row.
+        const std::string row = depth == 2 ? std::string("\x1B") : std::string("\x01\x2F", 2);
+        const auto trns = [](int key) { return Chunk("tRNS", std::string(1, '\0') + static_cast<char>(key)); };
+        std::string broken = trns(2);
+        broken.back() ^= 1;
+        const struct {
+            const char *what;
+            std::string file;
+            int cleared;   // the sample that comes out clear, or -1
+        } cases[] = {
+            {"after the rows", Signature() + Ihdr(4, 1, depth, 0) + Idat({row}) + trns(2) + Chunk("IEND", ""), -1},
+            {"bad CRC", PngFile(Ihdr(4, 1, depth, 0), broken, {row}), -1},
+            {"bad CRC, then sound", PngFile(Ihdr(4, 1, depth, 0), broken + trns(1), {row}), 1},
+        };
+        for (const auto &c : cases) {
+            RwRaster *raster = nullptr;
+            const DWORD size = static_cast<DWORD>(c.file.size());
+            ASSERT_EQ(1, DecodePngRaster(&raster, "grey", c.file.data(), size, 2, nullptr));
+            const std::vector<RwUInt8> p = RasterPixels(raster);
+            RwRasterDestroy(raster);
+            const int samples[4] = {0, 1, 2, top};
+            for (int i = 0; i < 4; i++)
+                EXPECT_EQ(samples[i] == c.cleared ? 0 : 255, p[i * 4 + 3]) << depth << "-bit, " << c.what << ", " << i;
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "sample/sample_data.h"
 
 #include <memory>
+#include <new>
 
 #include "engine/CKivCamera.h"
 #include "engine/CKivToon.h"
@@ -11,6 +12,7 @@
 #include "engine/TextureLoader.h"
 #include "gfx/core/texture.h"
 #include "gfx/plugins/toon/toon.h"
+#include "support/failnew/fail_new.h"
 
 namespace {
 
@@ -214,6 +216,28 @@ TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
     drained->Request("q", "tl/", 2);
     drained->Drain(1);
     EXPECT_EQ(0, drained->GetPendingCount());
+}
+
+// Queueing, inside the library's texture read, allocates nothing that could throw
+// through it: hundreds of requests with no other C++ allocation possible.
+TEST(TextureLoader, RequestsQueueWithoutAllocating)
+{
+    Dictionary d;
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    int queued = 0;
+    FailNewBegin(sizeof(TextureRequest));
+    try {
+        for (int i = 0; i < 300; i++)
+            queued += loader->Request("q", "tl/", 2) != nullptr;
+    } catch (const std::bad_alloc &) {
+        // The queue's lock is still held: the loader cannot be stopped.
+        loader.release();
+    }
+    FailNewEnd();
+    ASSERT_EQ(300, queued);
+    EXPECT_EQ(300, loader->GetPendingCount());
+    loader->Drain(1);
+    EXPECT_EQ(0, loader->GetPendingCount());
 }
 
 const int kThreadWorlds = 30;

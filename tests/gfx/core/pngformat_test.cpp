@@ -230,6 +230,25 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
 }
 
+TEST_F(Png, RowsFitDataHoldsAtTheLargestHeaders)
+{
+    const struct {
+        uint64_t rowBytes;
+        RwUInt32 height, data;
+        bool fits;
+    } cases[] = {
+        {1032, 1, 0, true},
+        {1033, 1, 0, false},
+        {0, 0x7FFFFFFF, 0, true},
+        {5, 0, 0, true},
+        {uint64_t(8) * 0x7FFFFFFF, 0x7FFFFFFF, 0xFFFFFFFF, false},
+        // 8 x 2147437309 x 1073764994 is 2^64 + 537552: a product would wrap to what 521 bytes could fill.
+        {uint64_t(8) * 2147437309u, 1073764994u, 600, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.fits, RwPngRowsFitData(c.rowBytes, c.height, c.data) != 0) << c.rowBytes << " x " << c.height;
+}
+
 TEST_F(Png, OutOfMemoryAtEveryStepReleasesEverything)
 {
     // Interlaced, 4 x 2 at 4 bits: passes 1, 4 and 6 give one byte each, pass 7 two.

@@ -1,0 +1,46 @@
+// Replaces the program's operator new so that a test can make the C++
+// allocations of one thread fail, as they would with memory used up.
+#include "fail_new.h"
+
+#include <windows.h>
+
+#include <new>
+
+namespace {
+
+thread_local bool failing = false;
+thread_local size_t allowed = 0;
+
+} // namespace
+
+void FailNewBegin(size_t allowedSize)
+{
+    allowed = allowedSize;
+    failing = true;
+}
+
+void FailNewEnd()
+{
+    failing = false;
+}
+
+// The process heap rather than malloc, so that the C runtime's own counts
+// (and any wrapping of them) see nothing of this.
+void *operator new(size_t size)
+{
+    void *block = failing && size != allowed ? nullptr : HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+
+void operator delete(void *block) noexcept
+{
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+}
+
+void operator delete(void *block, size_t) noexcept
+{
+    operator delete(block);
+}
