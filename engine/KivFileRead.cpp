@@ -5,6 +5,28 @@
 
 #include "archive/CParcelBase.h"
 
+namespace {
+
+KivReadStatus ReadOpened(CParcelBase *parcel, HANDLE file, std::unique_ptr<unsigned char[]> &bytes, DWORD *size)
+{
+    const DWORD length = parcel->GetFileSize(file, nullptr);
+    DWORD read = 0;
+    // INVALID_FILE_SIZE is a failed size query, never a length to allocate.
+    if (length != INVALID_FILE_SIZE)
+        bytes.reset(new (std::nothrow) unsigned char[length ? length : 1]);
+    // A short read is a file that changed or broke under us: never half a file.
+    if (!bytes || !parcel->ReadFile(file, bytes.get(), length, &read, nullptr) || read != length)
+        return kKivReadFailed;
+    *size = read;
+    return kKivReadOk;
+}
+
+} // namespace
+
+// The archive keeps its names and tables in standard containers. Memory
+// running out inside it is a failed read here: the engine's loads run inside
+// the library's callbacks and under the render lock, which an exception
+// would cross and leave held.
 KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::unique_ptr<unsigned char[]> &bytes,
                                DWORD *size)
 {
@@ -12,22 +34,28 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
     *size = 0;
     if (!parcel || !name)
         return kKivReadMissing;
-    HANDLE file = parcel->CreateFile(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return kKivReadMissing;
-    const DWORD length = parcel->GetFileSize(file, nullptr);
-    DWORD read = 0;
-    // INVALID_FILE_SIZE is a failed size query, never a length to allocate.
-    if (length != INVALID_FILE_SIZE)
-        bytes.reset(new (std::nothrow) unsigned char[length ? length : 1]);
-    const bool ok = bytes && parcel->ReadFile(file, bytes.get(), length, &read, nullptr);
-    parcel->CloseHandle(file);
-    // A short read is a file that changed or broke under us: never half a file.
-    if (!ok || read != length) {
-        bytes.reset();
+    HANDLE file = INVALID_HANDLE_VALUE;
+    try {
+        file = parcel->CreateFile(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    } catch (const std::bad_alloc &) {
         return kKivReadFailed;
     }
-    *size = read;
-    return kKivReadOk;
+    if (file == INVALID_HANDLE_VALUE)
+        return kKivReadMissing;
+    KivReadStatus status = kKivReadFailed;
+    try {
+        status = ReadOpened(parcel, file, bytes, size);
+    } catch (const std::bad_alloc &) {
+        status = kKivReadFailed;
+    }
+    try {
+        parcel->CloseHandle(file);
+    } catch (const std::bad_alloc &) {
+    }
+    if (status != kKivReadOk) {
+        bytes.reset();
+        *size = 0;
+    }
+    return status;
 }

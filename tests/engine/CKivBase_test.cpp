@@ -1,6 +1,8 @@
 // Engine root: construction, singleton slot, Init and Shutdown cycles, file systems, archives, frames.
 #include "engine_host.h"
 
+#include "support/failnew/fail_new.h"
+
 #include <cmath>
 
 #include "engine/CKivCamera.h"
@@ -159,6 +161,45 @@ TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)
     }
     EXPECT_EQ(pixels[0], pixels[1]);
     EXPECT_EQ(32u * 32u * 4u, pixels[0].size());
+}
+
+DWORD WINAPI TakeAndLeaveTheRenderLock(void *base)
+{
+    static_cast<CKivBase *>(base)->Lock();
+    static_cast<CKivBase *>(base)->Unlock();
+    return 0;
+}
+
+TEST(EngineRoot, MemoryRunningOutInTheArchiveIsAMissedTextureNotAHeldLock)
+{
+    const std::string png = ReadFileBytes("data/png/basn6a08.png");
+    ASSERT_NE("<missing>", png);
+    WritePackedFile("tex\\outofmemory.png", png);
+    CKivBase *base = new CKivBase;
+    ASSERT_EQ(1, InitHost(base, 1));
+    RwTexture *texture = reinterpret_cast<RwTexture *>(1);
+    FailNewBegin(0);
+    bool threw = false;
+    try {
+        texture = base->ReadTexture("outofmemory", "tex\\");
+    } catch (...) {
+        threw = true;
+    }
+    FailNewEnd();
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(nullptr, texture);
+    // Another thread can still take the render lock.
+    HANDLE thread = CreateThread(nullptr, 0, TakeAndLeaveTheRenderLock, base, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    CloseHandle(thread);
+    texture = base->ReadTexture("outofmemory", "tex\\");
+    EXPECT_NE(nullptr, texture) << "the same read succeeds with memory to spare";
+    if (texture)
+        RwTextureDestroy(texture);
+    base->Shutdown();
+    delete base;
+    DeleteFileA("data.pcl");
 }
 
 } // namespace
