@@ -1,7 +1,7 @@
 // Avatars from the sample tree: names, parts, emotions and their timing, items, hidden bodies, texture references.
 #include "engine_host.h"
 #include "motion_files.h"
-#include "heap_count.h"
+#include "support/failnew/fail_new.h"
 #include "sample/avatar_data.h"
 
 #include <lua.hpp>

@@ -2,7 +2,7 @@
 #include "engine_host.h"
 #include "sample/engine_scene.h"
 #include "motion_files.h"
-#include "heap_count.h"
+#include "support/failnew/fail_new.h"
 #include "sample/avatar_data.h"
 
 #include <lua.hpp>
