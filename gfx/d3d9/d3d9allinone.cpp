@@ -178,12 +178,69 @@ RwBool RwD3D9InstanceIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHea
     return ok;
 }
 
+// ---------------------------------------------------------------------------
+// Fill marks
+//
+// The lock flags and the device-restore marks are kept per geometry, and the
+// first atomic drawn clears them; an atomic that owns its own instance (its
+// geometry morphs) would keep stale or, after a reset, empty streams. Such an
+// instance ends in a fill mark: the fill count when it was last brought up to
+// date. A reset, and any atomic taking in the lock flags of a geometry that
+// others may share, move the count on, and every instance whose mark is behind
+// is written again whole at its next render.
+
+static RwUInt32 instanceFillCount = 1;
+
+static RwUInt32 InstanceSize(RwUInt32 numMeshes)
+{
+    return sizeof(RwD3D9InstanceHeader) + sizeof(RwD3D9InstanceMesh) * numMeshes;
+}
+
+static RwUInt32 *FillMarkOf(RwResourceEntry *entry)
+{
+    RwD3D9InstanceHeader *header = HeaderOf(entry);
+    const RwUInt32 size = InstanceSize(header->numMeshes);
+    if (entry->destroyNotify != RwD3D9InstanceDataDestroy ||
+        static_cast<RwUInt32>(entry->size) != size + sizeof(RwUInt32)) {
+        return nullptr;
+    }
+    return reinterpret_cast<RwUInt32 *>(reinterpret_cast<RwUInt8 *>(header) + size);
+}
+
+RwBool RwD3D9InstanceFillIsCurrent(RwResourceEntry *entry)
+{
+    const RwUInt32 *mark = FillMarkOf(entry);
+    return !mark || *mark == instanceFillCount;
+}
+
+void RwD3D9InstanceFillsInvalidate(void)
+{
+    if (++instanceFillCount == 0) {
+        instanceFillCount = 1;   // 0 is the mark of an instance never filled
+    }
+}
+
+void RwD3D9InstanceFillMarkCurrent(RwResourceEntry *entry, const RwGeometry *geometry)
+{
+    RwUInt32 *mark = FillMarkOf(entry);
+    if (!mark) {
+        return;
+    }
+    // Lock flags taken in here are cleared for the atomics that share the
+    // geometry too: their instances must catch up.
+    if (geometry->lockedSinceLastInst && geometry->refCount > 1) {
+        RwD3D9InstanceFillsInvalidate();
+    }
+    *mark = instanceFillCount;
+}
+
 RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, RwResourceEntry **entryRef,
                                      RwMeshHeader *meshHeader, RwD3D9AllInOneInstanceCallBack instance,
                                      RwBool keepOutside)
 {
-    const RwInt32 size = static_cast<RwInt32>(sizeof(RwD3D9InstanceHeader) +
-                                              sizeof(RwD3D9InstanceMesh) * meshHeader->numMeshes);
+    const bool ownedByAtomic = type == rwD3D9OBJECTATOMIC && owner == object;
+    const RwInt32 size =
+        static_cast<RwInt32>(InstanceSize(meshHeader->numMeshes) + (ownedByAtomic ? sizeof(RwUInt32) : 0));
     RwResourceEntry *entry = nullptr;
     if (keepOutside) {
         entry = static_cast<RwResourceEntry *>(RwMalloc(sizeof(RwResourceEntry) + size, rwD3D9INSTANCEHINT));
@@ -352,6 +409,7 @@ static RwBool AtomicBody(RxPipelineNode *self, const RxPipelineNodeParam *params
                     RwResourcesFreeEntry(entry);
                     return FALSE;
                 }
+                RwD3D9InstanceFillMarkCurrent(entry, geometry);
                 atomic->interpolator.flags &= ~static_cast<RwUInt32>(rwINTERPOLATORDIRTYINSTANCE);
                 geometry->lockedSinceLastInst = 0;
             }
@@ -365,6 +423,7 @@ static RwBool AtomicBody(RxPipelineNode *self, const RxPipelineNodeParam *params
             if (!entry) {
                 return FALSE;
             }
+            RwD3D9InstanceFillMarkCurrent(entry, geometry);
             geometry->lockedSinceLastInst = 0;
         }
     }

@@ -74,6 +74,15 @@ RwBool RwD3D9AtomicReinstance(void *atomic, RwResourceEntry *entry, RwD3D9AllInO
 RwResourceEntry *RwD3D9InstanceBuild(void *object, void *owner, RwUInt8 type, RwResourceEntry **entryRef,
                                      RwMeshHeader *meshHeader, RwD3D9AllInOneInstanceCallBack instance,
                                      RwBool keepOutside);
+// An instance that an atomic owns ends in a fill mark (see the builder).
+// FALSE when its mark is behind: a reset, or a lock of its geometry taken in
+// by another atomic, came after its last fill; TRUE for any other instance.
+RwBool RwD3D9InstanceFillIsCurrent(RwResourceEntry *entry);
+// Marks the instance filled, after its render took in the geometry's lock
+// flags (which are then cleared).
+void RwD3D9InstanceFillMarkCurrent(RwResourceEntry *entry, const RwGeometry *geometry);
+// Every fill mark falls behind (the device was reset).
+void RwD3D9InstanceFillsInvalidate(void);
 // The primitive type, index buffer and mesh records of a header that has its
 // mesh count; FALSE when a mesh names vertices the object does not have.
 RwBool RwD3D9InstanceIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHeader, RwUInt32 numVertices,

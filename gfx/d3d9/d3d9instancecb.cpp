@@ -382,11 +382,14 @@ RwBool RwD3D9AtomicReinstance(void *object, RwResourceEntry *entry, RwD3D9AllInO
     if (g->numMorphTargets == 1) {
         return instance(atomic, header, TRUE);
     }
-    if (!(atomic->interpolator.flags & rwINTERPOLATORDIRTYINSTANCE) && g->lockedSinceLastInst == 0) {
+    // Behind on fills (a reset, or a lock another atomic took in): everything.
+    const bool behind = !RwD3D9InstanceFillIsCurrent(entry);
+    if (!(atomic->interpolator.flags & rwINTERPOLATORDIRTYINSTANCE) && g->lockedSinceLastInst == 0 && !behind) {
         return TRUE;
     }
     const RwUInt16 saved = g->lockedSinceLastInst;
-    g->lockedSinceLastInst |= rwGEOMETRYLOCKVERTICES | rwGEOMETRYLOCKNORMALS;
+    g->lockedSinceLastInst = behind ? static_cast<RwUInt16>(rwGEOMETRYLOCKALL)
+                                    : static_cast<RwUInt16>(saved | rwGEOMETRYLOCKVERTICES | rwGEOMETRYLOCKNORMALS);
     const RwBool ok = instance(atomic, header, TRUE);
     g->lockedSinceLastInst = saved;
     return ok;

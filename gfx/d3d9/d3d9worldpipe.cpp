@@ -12,6 +12,9 @@ static void WorldDeviceRestore(void)
         savedRestoreCallback();
     }
     RwWorldDeviceRestoreCallback();
+    // Every instance an atomic owns is refilled at its next render, even where
+    // its geometry could not be listed for restores.
+    RwD3D9InstanceFillsInvalidate();
 }
 
 RwBool RwD3D9WorldPipelineAttach(void)

@@ -527,6 +527,39 @@ TEST_F(WorldPipelines, AMorphingCardLeftAloneIsRefilledAfterAReset)
     EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8)) << std::hex << ReadPixel(624, 384);
 }
 
+// Two cards share a geometry of two morph targets, the twin 2 units up, each
+// atomic with its own dynamic instance: a reset and a lock of the geometry
+// reach both, not only the one drawn first.
+TEST_F(WorldPipelines, EveryAtomicOfAMorphingGeometryIsRefilled)
+{
+    RwGeometry *g = atomic->geometry;
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    RwClump *twin = RwClumpClone(clump);
+    ASSERT_NE(twin, nullptr);
+    const RwV3d up = {0, 2, 0};
+    RwFrameTranslate(RwClumpGetFrame(twin), &up, rwCOMBINEREPLACE);
+    RwWorldAddClump(world, twin);
+    RwFrameSyncDirtyList();
+    auto both = [&](DWORD colour) {
+        return NearColour(ReadPixel(624, 384), colour, 8) && NearColour(ReadPixel(624, 180), colour, 8);
+    };
+    Render();
+    Render();
+    EXPECT_TRUE(both(0xFFFF00));
+    // The lit square turns its normals away from the light.
+    RwGeometryLock(g, rwGEOMETRYLOCKNORMALS);
+    for (int v = 0; v < 4; v++)
+        RwGeometryGetMorphTarget(g, 0)->normals[v] = {0, 0, 1};
+    RwGeometryUnlock(g);
+    Render();
+    EXPECT_TRUE(both(0x333300)) << std::hex << ReadPixel(624, 384) << " " << ReadPixel(624, 180);
+    ASSERT_TRUE(ForceReset());
+    Render();
+    EXPECT_TRUE(both(0x333300)) << std::hex << ReadPixel(624, 384) << " " << ReadPixel(624, 180);
+    RwWorldRemoveClump(world, twin);
+    RwClumpDestroy(twin);
+}
+
 // Instances outside an arena are plain blocks of the engine's allocator, so
 // the test memory sees every write into one that was freed.
 class WorldPipelinesWithoutArena : public WorldPipelines {
