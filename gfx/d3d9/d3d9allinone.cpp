@@ -426,6 +426,12 @@ static RwBool AtomicBody(RxPipelineNode *self, const RxPipelineNodeParam *params
             RwD3D9InstanceFillMarkCurrent(entry, geometry);
             geometry->lockedSinceLastInst = 0;
         }
+    } else if (entry && geometry->lockedSinceLastInst) {
+        // Read already instanced: only what a reset emptied is written again.
+        if (!RwD3D9NativeInstanceRefill(entry)) {
+            return FALSE;
+        }
+        geometry->lockedSinceLastInst = 0;
     }
     if (!entry || (flags & rwGEOMETRYNATIVEINSTANCE)) {
         return TRUE;

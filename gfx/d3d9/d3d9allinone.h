@@ -89,6 +89,9 @@ RwBool RwD3D9InstanceIndices(RwD3D9InstanceHeader *header, RwMeshHeader *meshHea
                               RwUInt32 numTriangles);
 // Primitives that n indices (or vertices) of the type make; 0 for points.
 RwUInt32 RwD3D9PrimitiveCountOf(D3DPRIMITIVETYPE type, RwUInt32 n);
+// Writes a native instance's dynamic vertex buffers again from the copy kept
+// when it was read; TRUE when there was nothing to write.
+RwBool RwD3D9NativeInstanceRefill(RwResourceEntry *entry);
 // Releases the instance's device objects (the resource entry's destroy notice).
 void RwD3D9InstanceDataDestroy(RwResourceEntry *entry);
 // Releases one stream record's vertex space and clears it.

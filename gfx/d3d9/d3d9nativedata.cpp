@@ -301,6 +301,21 @@ static RwBool ElementsFit(const NativeSections &s)
     return FALSE;
 }
 
+// Copies a stream's vertex data into its space; a dynamic buffer is discarded whole.
+static RwBool FillStream(const RwD3D9VertexStream &vs, const RwUInt8 *vertices, RwUInt32 numVertices)
+{
+    const RwUInt32 bytes = vs.stride * numVertices;
+    IDirect3DVertexBuffer9 *buffer = static_cast<IDirect3DVertexBuffer9 *>(vs.vertexBuffer);
+    void *data = nullptr;
+    const DWORD flags = vs.managed ? D3DLOCK_NOSYSLOCK : (D3DLOCK_NOSYSLOCK | D3DLOCK_DISCARD);
+    if (FAILED(buffer->Lock(vs.managed ? vs.offset : 0, bytes, &data, flags))) {
+        return FALSE;
+    }
+    std::memcpy(data, vertices, bytes);
+    buffer->Unlock();
+    return TRUE;
+}
+
 static RwBool MakeDeviceObjects(RwD3D9InstanceHeader *header, const NativeSections &s, const NativeOwner &o)
 {
     D3DVERTEXELEMENT9 elements[rwD3D9MAXNATIVEELEMENTS];
@@ -347,14 +362,9 @@ static RwBool MakeDeviceObjects(RwD3D9InstanceHeader *header, const NativeSectio
         if (!o.staticBuffers) {
             vs.offset = 0;
         }
-        IDirect3DVertexBuffer9 *buffer = static_cast<IDirect3DVertexBuffer9 *>(vs.vertexBuffer);
-        void *data = nullptr;
-        const DWORD flags = vs.managed ? D3DLOCK_NOSYSLOCK : (D3DLOCK_NOSYSLOCK | D3DLOCK_DISCARD);
-        if (FAILED(buffer->Lock(vs.managed ? vs.offset : 0, bytes, &data, flags))) {
+        if (!FillStream(vs, s.vertices[n], header->totalNumVertex)) {
             return FALSE;
         }
-        std::memcpy(data, s.vertices[n], bytes);
-        buffer->Unlock();
     }
     RwD3D9InstanceMesh *meshes = MeshesOf(header);
     const bool two = s.vertices[0] && s.vertices[1];
@@ -366,6 +376,33 @@ static RwBool MakeDeviceObjects(RwD3D9InstanceHeader *header, const NativeSectio
     const RwD3D9VertexStream &first = header->vertexStream[s.vertices[0] ? 0 : 1];
     for (RwUInt32 i = 0; i < header->numMeshes; i++) {
         meshes[i].baseVertexIndex = meshes[i].minVertexIndex + (two ? 0 : first.offset / first.stride);
+    }
+    return TRUE;
+}
+
+static RwBool HasDynamicStream(const RwD3D9InstanceHeader *header)
+{
+    return (header->vertexStream[0].vertexBuffer && !header->vertexStream[0].managed) ||
+           (header->vertexStream[1].vertexBuffer && !header->vertexStream[1].managed);
+}
+
+RwBool RwD3D9NativeInstanceRefill(RwResourceEntry *entry)
+{
+    RwD3D9InstanceHeader *header = HeaderOf(entry);
+    const RwUInt8 *copy = CopyOf(entry);
+    NativeSections sections = {};
+    if (!copy || !HasDynamicStream(header)) {
+        return TRUE;
+    }
+    if (!FindSections(header, copy, 0xFFFFFFFFu, &sections)) {
+        return FALSE;
+    }
+    for (int n = 0; n < 2; n++) {
+        const RwD3D9VertexStream &vs = header->vertexStream[n];
+        if (vs.vertexBuffer && !vs.managed && sections.vertices[n] &&
+            !FillStream(vs, sections.vertices[n], header->totalNumVertex)) {
+            return FALSE;
+        }
     }
     return TRUE;
 }
@@ -441,6 +478,11 @@ static RwStream *NativeRead(RwStream *stream, const NativeOwner &o)
     }
     entry->ownerRef = o.entryRef;
     *o.entryRef = entry;
+    // A reset empties dynamic buffers: the restore marks the geometry and its
+    // next render fills them again from the copy.
+    if (!o.staticBuffers && HasDynamicStream(header)) {
+        RwGeometryAddToRestoreList(static_cast<RwGeometry *>(o.owner));
+    }
     return stream;
 }
 

@@ -560,6 +560,28 @@ TEST_F(WorldPipelines, EveryAtomicOfAMorphingGeometryIsRefilled)
     RwClumpDestroy(twin);
 }
 
+// A native geometry of two morph targets (only a hand-made file has one)
+// reads into a dynamic buffer, which a reset empties: the copy kept from the
+// read fills it again.
+TEST_F(WorldPipelines, NativeDynamicStreamsAreRefilledAfterAReset)
+{
+    RwGeometry *g = atomic->geometry;
+    Render();
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    g->flags |= rwGEOMETRYNATIVE;
+    Bytes bytes = Written([&](RwStream *o) { return RwGeometryNativeStreamWrite(o, g); });
+    RwStream *in = OpenRead(bytes);
+    ASSERT_EQ(RwGeometryNativeStreamRead(in, g), in);
+    RwStreamClose(in, nullptr);
+    ASSERT_EQ(0, HeaderOf(g->repEntry)->vertexStream[0].managed);
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8));
+    ASSERT_TRUE(ForceReset());
+    Render();
+    EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8)) << std::hex << ReadPixel(624, 384);
+    g->flags &= ~rwGEOMETRYNATIVE;
+}
+
 // Instances outside an arena are plain blocks of the engine's allocator, so
 // the test memory sees every write into one that was freed.
 class WorldPipelinesWithoutArena : public WorldPipelines {
