@@ -109,6 +109,7 @@ private:
 
     // Helpers of the packed operations.
     int OpenArchiveFile(LPCSTR path, DWORD access, DWORD share);
+    uint32_t ReadableSize(const CParcelFile *entry) const;
     BOOL TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
                       bool write);
     BOOL ReadArchive();

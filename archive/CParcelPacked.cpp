@@ -841,7 +841,18 @@ DWORD CParcel::PackedGetFileSize(HANDLE file, LPDWORD sizeHigh)
     if (sizeHigh)
         *sizeHigh = handle->m_entry->m_sizeHigh;
     SetLastError(NO_ERROR);
-    return handle->m_entry->m_sizeLow;
+    return m_readOnly ? ReadableSize(handle->m_entry) : handle->m_entry->m_sizeLow;
+}
+
+// Callers allocate the size they are told. In an archive that cannot change,
+// an entry holds no more than its region, and nothing without one: a larger
+// recorded size would only make them allocate what no read can fill.
+uint32_t CParcel::ReadableSize(const CParcelFile *entry) const
+{
+    const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
+    if (!box || box->m_state != PARCEL_BOX_USED || !box->m_onDisk)
+        return 0;
+    return entry->m_sizeLow < box->m_sizeLow ? entry->m_sizeLow : box->m_sizeLow;
 }
 
 BOOL CParcel::PackedGetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME access, LPFILETIME write)

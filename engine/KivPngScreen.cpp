@@ -245,8 +245,11 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
         } else {
             dataDone = inData;
             // The key the decoder takes: the first sound tRNS before the image data.
-            if (IsType(chunk, "tRNS") && !inData && greyKey < 0 && header.colourType == 0 && header.bitDepth < 8 &&
-                chunk.length == 2 && CrcHolds(chunk))
+            // Only grey depths 1, 2 and 4 expand: others (0 among them) are refused
+            // below and must not reach the expansion, which divides by the top value.
+            const bool smallGrey =
+                header.colourType == 0 && (header.bitDepth == 1 || header.bitDepth == 2 || header.bitDepth == 4);
+            if (IsType(chunk, "tRNS") && !inData && greyKey < 0 && smallGrey && chunk.length == 2 && CrcHolds(chunk))
                 greyKey = RwPngGreyTo8(static_cast<RwInt32>((chunk.data[0] << 8) | chunk.data[1]), header.bitDepth);
         }
         ended = IsType(chunk, "IEND");

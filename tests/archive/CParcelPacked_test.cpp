@@ -725,6 +725,39 @@ TEST_F(Packed, CorruptTablesFailAndLeaveTheFile)
     }
 }
 
+// A read-only archive never reports more bytes than an entry holds: the
+// engine allocates the size it is told before it reads.
+TEST_F(Packed, ReadOnlySizesStopAtTheStoredBytes)
+{
+    Layout at;
+    HandMade(&at);
+    const size_t size = at.firstFileCount + 4 + 268;
+    const struct {
+        uint32_t sizeLow, region;
+        const char *want;
+    } cases[] = {{0x7FFFFFF0u, 2, "world!"}, {0x30000000u, 2, "world!"}, {4, 2, "worl"},
+                 {0x30000000u, 0xFFFFFFFFu, ""}, {6, 0xFFFFFFFFu, ""}};
+    for (const auto &c : cases) {
+        Bytes a = HandMade(&at);
+        a.Patch(size, c.sizeLow);
+        a.Patch(size + 8, c.region);
+        SetDisk(a.Str());
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, m_path.c_str(), 2, 0)) << c.sizeLow;
+        HANDLE h = p.CreateFile("b.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(p.GetFileSize(h, nullptr), strlen(c.want)) << c.sizeLow;
+        p.CloseHandle(h);
+        EXPECT_EQ(ReadWhole(p, "b.bin"), c.want) << c.sizeLow;
+        p.Close();
+        // Opened for writing, the entry keeps the size recorded for it.
+        ASSERT_TRUE(Reopen(p));
+        h = p.CreateFile("b.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(p.GetFileSize(h, nullptr), c.sizeLow);
+        p.CloseHandle(h);
+    }
+}
+
 // ---------------------------------------------------------------- threads
 
 namespace {

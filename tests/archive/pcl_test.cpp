@@ -88,4 +88,16 @@ TEST(Pcl, RefusesRecordsThatLieAboutTheDirectoryBit)
     EXPECT_EQ("world!", t.Read("b.bin"));
 }
 
+// An entry recorded far larger than its region extracts as the bytes stored.
+TEST(Pcl, ExtractsWhatIsStoredWhateverSizeIsRecorded)
+{
+    ScratchFolder t;
+    Layout at;
+    Bytes a = HandMade(&at);
+    a.Patch(at.firstFileCount + 4 + 268, 0xFFFFFFF0u);
+    t.File("test.pcl", a.Str());
+    EXPECT_EQ(0, Pcl("extract " + Quoted(t.Full("test.pcl")) + " b.bin " + Quoted(t.Full("b.bin"))));
+    EXPECT_EQ("world!", t.Read("b.bin"));
+}
+
 } // namespace

@@ -353,6 +353,19 @@ TEST(TextureRead, GreyKeysTheDecoderDropsStayOpaque)
     }
 }
 
+// Grey of a depth no file may have, with a key before the rows: refused, not
+// expanded (depth 0 has no top value to divide by).
+TEST(TextureRead, GreyKeysOfImpossibleDepthsAreRefused)
+{
+    for (int depth : {0, 3, 5, 7}) {
+        const std::string file = PngFile(Ihdr(4, 1, depth, 0), Chunk("tRNS", std::string("\0\1", 2)), {"\x1B"});
+        RwRaster *raster = nullptr;
+        EXPECT_EQ(0, DecodePngRaster(&raster, "grey", file.data(), static_cast<DWORD>(file.size()), 2, nullptr))
+            << depth;
+        EXPECT_EQ(nullptr, raster) << depth;
+    }
+}
+
 TEST(TextureRead, ModeSetsFilterAndQualityScales)
 {
     const std::string png = GradientPng(64, 64);
