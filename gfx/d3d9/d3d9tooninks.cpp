@@ -347,6 +347,9 @@ inline WorkEntry &Extruded(RwUInt32 v, const RwToonGeo *toon, const RwV3d *posit
     return e;
 }
 
+// Unit normals worked out in double precision: the cross product of the largest finite
+// positions overflows single precision, and the toon data keeps (and streams) these normals,
+// whose reader takes finite reals only. A triangle without a finite direction gets none.
 void RecomputeTriangleNormals(RwToonGeo *toon, const RwV3d *positions)
 {
     for (RwInt32 i = 0; i < toon->numTriangles; ++i) {
@@ -354,9 +357,13 @@ void RecomputeTriangleNormals(RwToonGeo *toon, const RwV3d *positions)
         const RwV3d &a = positions[v[0]];
         const RwV3d &b = positions[v[1]];
         const RwV3d &c = positions[v[2]];
-        const RwV3d u = {b.x - a.x, b.y - a.y, b.z - a.z};
-        const RwV3d w = {c.x - a.x, c.y - a.y, c.z - a.z};
-        toon->triangleNormals[i] = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+        const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+        const double wx = double(c.x) - a.x, wy = double(c.y) - a.y, wz = double(c.z) - a.z;
+        const double n[3] = {uy * wz - uz * wy, uz * wx - ux * wz, ux * wy - uy * wx};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        const bool usable = length > 0.0 && std::isfinite(length);
+        toon->triangleNormals[i] = usable ? RwV3d{RwReal(n[0] / length), RwReal(n[1] / length), RwReal(n[2] / length)}
+                                          : RwV3d{0.0f, 0.0f, 0.0f};
     }
 }
 
