@@ -507,24 +507,38 @@ TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
     EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red));
 }
 
-// The triangle normals the ink works out are kept in the toon data, which streams them: vertices at
-// the ends of the finite range must leave only finite normals, so the geometry reads back.
+// The normals the ink works out or reads back are kept in the toon data, which streams them: vertices
+// or a pose at the ends of the finite range must leave only finite normals, so the geometry reads back.
 TEST_F(ToonDevice, NormalsOfTheLargestFinitePositionsStayFiniteAndStreamBack)
 {
-    RwAtomic *a = Outlined(4.0f);
-    RwGeometry *g = a->geometry;
-    RwToonGeo *toon = RwToonGeometryGetToonGeo(g);
-    RwV3d *verts = RwGeometryGetMorphTarget(g, 0)->verts;
-    verts[0] = {3.0e38f, -3.0e38f, 3.0e38f};
-    verts[1] = {-3.0e38f, 3.0e38f, -3.0e38f};
-    toon->verticesChanged = TRUE;
-    Draw();
-    EXPECT_TRUE(RwRealsFinite(&toon->triangleNormals[0].x, 3 * static_cast<RwUInt32>(toon->numTriangles)));
-    Bytes bytes = WrittenWith([g](RwStream *w) { return RwGeometryStreamWrite(g, w); });
-    RwGeometry *back = ReadChunkWith(bytes, rwID_GEOMETRY, RwGeometryStreamRead);
-    ASSERT_NE(nullptr, back);
-    EXPECT_NE(nullptr, RwToonGeometryGetToonGeo(back));
-    RwGeometryDestroy(back);
+    for (bool skinned : {false, true}) {
+        SCOPED_TRACE(skinned);
+        RwAtomic *a = Outlined(4.0f);
+        RwGeometry *g = a->geometry;
+        RwToonGeo *toon = RwToonGeometryGetToonGeo(g);
+        if (skinned) {
+            RwMatrix huge;
+            RwMatrixSetIdentity(&huge);
+            huge.right = {3.0e38f, 3.0e38f, 3.0e38f};
+            huge.up = {-3.0e38f, -3.0e38f, -3.0e38f};
+            RwSkinAtomicSetType(Skinned(a, huge), rwSKINTYPETOON);
+        } else {
+            RwV3d *verts = RwGeometryGetMorphTarget(g, 0)->verts;
+            verts[0] = {3.0e38f, -3.0e38f, 3.0e38f};
+            verts[1] = {-3.0e38f, 3.0e38f, -3.0e38f};
+            toon->verticesChanged = TRUE;
+        }
+        Draw();
+        EXPECT_TRUE(RwRealsFinite(&toon->triangleNormals[0].x, 3 * static_cast<RwUInt32>(toon->numTriangles)));
+        EXPECT_TRUE(RwRealsFinite(&toon->vertexNormals[0].x, 3 * static_cast<RwUInt32>(toon->numVertices)));
+        Bytes bytes = WrittenWith([g](RwStream *w) { return RwGeometryStreamWrite(g, w); });
+        RwGeometry *back = ReadChunkWith(bytes, rwID_GEOMETRY, RwGeometryStreamRead);
+        ASSERT_NE(nullptr, back);
+        EXPECT_NE(nullptr, RwToonGeometryGetToonGeo(back));
+        RwGeometryDestroy(back);
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(ToonDevice, SkinnedToonAtomicInksWhereTheSkinMovedIt)
