@@ -12,6 +12,7 @@
 #include "d3d9toon.h"
 #include "d3d9shaderconst.h"
 #include "d3d9skinblend.h"
+#include "d3d9standard.h"
 #include "d3d9state.h"
 #include "d3d9vertexbuffer.h"
 #include "gfx/core/engine.h"
@@ -50,12 +51,14 @@ RwSkinPipelineSetup setup;
 RwD3D9SkinCaps caps;
 RwBool ownsShaderState = FALSE;
 
-// Palette cache: recomputed when any of these change.
+// Palette cache: recomputed when any of these change. The render frame only moves for
+// cameras in a world, so every camera update counts too: a pose may change between updates.
 struct PaletteKey {
     const RwHAnimHierarchy *hierarchy;
     const RwSkin *skin;
     const RwFrame *frame;
     RwUInt32 renderFrame;
+    RwUInt32 cameraUpdate;
     RwUInt32 count;
 };
 PaletteKey paletteKey = {};
@@ -114,9 +117,10 @@ const RwMatrix *AtomicWorld(RwAtomic *atomic)
 // nodes than both the hierarchy and the skin have.
 RwUInt32 ComputePalette(RwAtomic *atomic, const RwSkin *skin, const RwHAnimHierarchy *h)
 {
-    const PaletteKey key = {h, skin, RwAtomicGetFrame(atomic), RwEngineInstance->renderFrame, 0};
+    const PaletteKey key = {h, skin, RwAtomicGetFrame(atomic), RwEngineInstance->renderFrame,
+                            RwD3D9GetCameraUpdateCount(), 0};
     if (key.hierarchy == paletteKey.hierarchy && key.skin == paletteKey.skin && key.frame == paletteKey.frame &&
-        key.renderFrame == paletteKey.renderFrame) {
+        key.renderFrame == paletteKey.renderFrame && key.cameraUpdate == paletteKey.cameraUpdate) {
         return paletteKey.count;
     }
     RwMatrix identity;

@@ -21,6 +21,12 @@
 #include "gfx/core/raster.h"
 
 static void *CurrentCamera;
+static RwUInt32 CameraUpdates;
+
+RwUInt32 RwD3D9GetCameraUpdateCount(void)
+{
+    return CameraUpdates;
+}
 
 void *RwD3D9GetCurrentCamera(void)
 {
@@ -344,6 +350,7 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     RwCamera *camera = static_cast<RwCamera *>(cameraIn);
     RwFpuForceSinglePrecision();
     CurrentCamera = camera;
+    CameraUpdates++;
     RwD3D9VertexShaderNewCamera();
     if (camera == nullptr || camera->frameBuffer == nullptr || d.device == nullptr)
         return FALSE;

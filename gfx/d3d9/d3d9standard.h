@@ -24,3 +24,5 @@ RwBool RwD3D9RasterShowRaster(void *raster, void *inOut, RwInt32 flags);
 
 // The camera between begin update and end update.
 void *RwD3D9GetCurrentCamera(void);
+// Camera updates begun so far (wrapping): what is worked out once per update is keyed by it.
+RwUInt32 RwD3D9GetCameraUpdateCount(void);

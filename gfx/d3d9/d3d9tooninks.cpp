@@ -13,6 +13,7 @@
 #include "d3d9vertexbuffer.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/raster.h"
@@ -347,6 +348,10 @@ inline WorkEntry &Extruded(RwUInt32 v, const RwToonGeo *toon, const RwV3d *posit
     return e;
 }
 
+// The toon data keeps (and streams) these normals, and its reader takes finite reals only. The
+// cross product of positions near the ends of the finite range overflows single precision: such a
+// triangle's normal is worked out again in double precision and kept at unit length, or left
+// without a direction when even that has none.
 void RecomputeTriangleNormals(RwToonGeo *toon, const RwV3d *positions)
 {
     for (RwInt32 i = 0; i < toon->numTriangles; ++i) {
@@ -356,7 +361,18 @@ void RecomputeTriangleNormals(RwToonGeo *toon, const RwV3d *positions)
         const RwV3d &c = positions[v[2]];
         const RwV3d u = {b.x - a.x, b.y - a.y, b.z - a.z};
         const RwV3d w = {c.x - a.x, c.y - a.y, c.z - a.z};
-        toon->triangleNormals[i] = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+        RwV3d &n = toon->triangleNormals[i];
+        n = {u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+        if (RwRealsFinite(&n.x, 3)) {
+            continue;
+        }
+        const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+        const double wx = double(c.x) - a.x, wy = double(c.y) - a.y, wz = double(c.z) - a.z;
+        const double d[3] = {uy * wz - uz * wy, uz * wx - ux * wz, ux * wy - uy * wx};
+        const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        n = length > 0.0 && std::isfinite(length)
+                ? RwV3d{RwReal(d[0] / length), RwReal(d[1] / length), RwReal(d[2] / length)}
+                : RwV3d{0.0f, 0.0f, 0.0f};
     }
 }
 

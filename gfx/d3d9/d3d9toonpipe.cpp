@@ -15,6 +15,7 @@
 #include "d3d9toonshaders.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/pipeline.h"
@@ -155,8 +156,14 @@ RwV3d *RwToonReadInstancedVertices(RwToonGeo *toon, RwD3D9InstanceHeader *header
     for (RwUInt32 v = 0; v < positions; ++v) {
         RwD3D9DeclTypeReadV3d(position->Type, data + v * stream.stride + position->Offset, &rwToonDevice.readBack[v]);
     }
+    // The toon data keeps (and streams) these normals, and its reader takes finite reals only: a
+    // pose at the ends of the finite range may skin a normal out of it, which then points nowhere.
     for (RwUInt32 v = 0; normal && v < normals; ++v) {
-        RwD3D9DeclTypeReadV3d(normal->Type, data + v * stream.stride + normal->Offset, &toon->vertexNormals[v]);
+        RwV3d &n = toon->vertexNormals[v];
+        RwD3D9DeclTypeReadV3d(normal->Type, data + v * stream.stride + normal->Offset, &n);
+        if (!RwRealsFinite(&n.x, 3)) {
+            n = {0.0f, 0.0f, 0.0f};
+        }
     }
     vb->Unlock();
     return rwToonDevice.readBack;

@@ -434,6 +434,25 @@ TEST_F(SkinDevice, AtomicWithoutHierarchySharingTheGeometryDrawsTheBindPose)
     Destroy(bent);
 }
 
+// The camera belongs to no world, so the render frame never moves: the pose still counts at each update.
+TEST_F(SkinDevice, PoseChangedBetweenUpdatesOfACameraOutsideAnyWorldIsDrawn)
+{
+    Tube tube(8, 2);
+    RwAtomic *a = Atomic(tube, {0, 0, 0});
+    const std::vector<DWORD> bent = Draw({a});
+    RwHAnimHierarchy *h = tube.hierarchy;
+    for (int b = 0; b < tube.bones; ++b) {
+        RwMatrixSetIdentity(&h->pMatrixArray[b]);
+        h->pMatrixArray[b].pos.y = kLength / tube.bones * b;
+        RwMatrixMarkChanged(&h->pMatrixArray[b]);
+    }
+    const std::vector<DWORD> straight = Draw({a});
+    const POINT tip = Tip(tube, a);
+    EXPECT_TRUE(LitNear(straight, tip)) << tip.x << "," << tip.y;
+    EXPECT_GT(Differ(bent, straight), 100);
+    Destroy(a);
+}
+
 TEST_F(SkinDevice, BoneSlotsFollowTheSplitRemapAndTheUsedList)
 {
     for (int variant = 0; variant < 2; ++variant) {

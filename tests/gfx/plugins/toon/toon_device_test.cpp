@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "gfx/core/finite.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9groundworld.h"
 #include "gfx/d3d9/d3d9instance.h"
@@ -22,6 +23,7 @@
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
+#include "gfx/world/worldids.h"
 #include "sample/toon_mesh.h"
 
 namespace {
@@ -503,6 +505,40 @@ TEST_F(ToonDevice, MorphingAtomicReadsPositionsAndNormalsBack)
     std::memcpy(RwGeometryGetMorphTarget(a->geometry, 1)->verts, mt->verts, toon->numVertices * sizeof(RwV3d));
     Draw();
     EXPECT_TRUE(Near(Pixel(512 + 107, 384), Red));
+}
+
+// The normals the ink works out or reads back are kept in the toon data, which streams them: vertices
+// or a pose at the ends of the finite range must leave only finite normals, so the geometry reads back.
+TEST_F(ToonDevice, NormalsOfTheLargestFinitePositionsStayFiniteAndStreamBack)
+{
+    for (bool skinned : {false, true}) {
+        SCOPED_TRACE(skinned);
+        RwAtomic *a = Outlined(4.0f);
+        RwGeometry *g = a->geometry;
+        RwToonGeo *toon = RwToonGeometryGetToonGeo(g);
+        if (skinned) {
+            RwMatrix huge;
+            RwMatrixSetIdentity(&huge);
+            huge.right = {3.0e38f, 3.0e38f, 3.0e38f};
+            huge.up = {-3.0e38f, -3.0e38f, -3.0e38f};
+            RwSkinAtomicSetType(Skinned(a, huge), rwSKINTYPETOON);
+        } else {
+            RwV3d *verts = RwGeometryGetMorphTarget(g, 0)->verts;
+            verts[0] = {3.0e38f, -3.0e38f, 3.0e38f};
+            verts[1] = {-3.0e38f, 3.0e38f, -3.0e38f};
+            toon->verticesChanged = TRUE;
+        }
+        Draw();
+        EXPECT_TRUE(RwRealsFinite(&toon->triangleNormals[0].x, 3 * static_cast<RwUInt32>(toon->numTriangles)));
+        EXPECT_TRUE(RwRealsFinite(&toon->vertexNormals[0].x, 3 * static_cast<RwUInt32>(toon->numVertices)));
+        Bytes bytes = WrittenWith([g](RwStream *w) { return RwGeometryStreamWrite(g, w); });
+        RwGeometry *back = ReadChunkWith(bytes, rwID_GEOMETRY, RwGeometryStreamRead);
+        ASSERT_NE(nullptr, back);
+        EXPECT_NE(nullptr, RwToonGeometryGetToonGeo(back));
+        RwGeometryDestroy(back);
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(ToonDevice, SkinnedToonAtomicInksWhereTheSkinMovedIt)
