@@ -166,6 +166,12 @@ RwBool RwEngineOpen(RwEngineOpenParams *initParams)
     RwBool opened = RwEngineDeviceRequest(device, rwDEVICESYSTEMREGISTER, &instance->dOpenDevice,
                                           &instance->memoryFuncs, 0) &&
                     RwEngineDeviceRequest(device, rwDEVICESYSTEMOPEN, nullptr, initParams, 0);
+    // Without its standard functions the driver cannot serve a camera or a
+    // raster: an engine that took the open would call through empty slots.
+    if (opened && !Request(rwDEVICESYSTEMSTANDARDS, instance->stdFunc, nullptr, rwSTANDARDNUMOFSTANDARD)) {
+        Request(rwDEVICESYSTEMCLOSE, nullptr, nullptr, 0);
+        opened = FALSE;
+    }
     if (!opened) {
         memcpy(&staticGlobals, instance, sizeof(RwGlobals));
         RwLinkListInitialize(&staticGlobals.dirtyFrameList);
@@ -173,7 +179,6 @@ RwBool RwEngineOpen(RwEngineOpenParams *initParams)
         staticGlobals.memoryFuncs.rwfree(instance);
         return FALSE;
     }
-    Request(rwDEVICESYSTEMSTANDARDS, instance->stdFunc, nullptr, rwSTANDARDNUMOFSTANDARD);
     ++engineOpenCount;
     instance->engineStatus = rwENGINESTATUSOPENED;
     return TRUE;
