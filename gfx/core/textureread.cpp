@@ -126,15 +126,19 @@ RwBool RwTextureDefaultMipmapName(RwChar *name, RwChar *maskName, RwUInt8 mipLev
     return TRUE;
 }
 
+// Every image indexes one palette of the first image's depth, which fits the
+// target depth. A palette holds 2^(its image's depth) entries: a 4-bit
+// image's palette is compared over its 16 entries, never past them.
 static RwBool SamePalettes(RwImage **images, RwInt32 count, RwInt32 depth)
 {
-    const RwInt32 n = 1 << depth;
     const RwImage *first = images[0];
+    if ((first->depth != 4 && first->depth != 8) || first->depth > depth)
+        return FALSE;
+    const size_t bytes = sizeof(RwRGBA) << first->depth;
     for (RwInt32 i = 0; i < count; i++) {
-        // Indices beyond the target palette would be out of range.
-        if (!images[i]->palette || images[i]->depth > depth)
+        if (!images[i]->palette || images[i]->depth != first->depth)
             return FALSE;
-        if (i > 0 && memcmp(images[i]->palette, first->palette, static_cast<size_t>(n) * sizeof(RwRGBA)) != 0)
+        if (i > 0 && memcmp(images[i]->palette, first->palette, bytes) != 0)
             return FALSE;
     }
     return TRUE;

@@ -134,6 +134,49 @@ TEST_F(TextureMip, PalettizeSetKeepsMatchingPalettesAndQuantisesTheRest)
         RwImageDestroy(image);
 }
 
+// A palette has as many entries as its image's depth gives: two 4-bit images
+// agree on their 16 colours whatever lies behind them, and a 4-bit and an
+// 8-bit image never share one palette.
+TEST_F(TextureMip, PalettizeSetComparesPalettesOfTheImagesOwnDepth)
+{
+    RwRGBA backing[2][256];
+    for (RwInt32 i = 0; i < 256; i++) {
+        backing[0][i] = Rgba(static_cast<RwUInt8>(i), 0, 0, 255);
+        backing[1][i] = i < 16 ? backing[0][i] : Rgba(0, static_cast<RwUInt8>(i), 0, 255);
+    }
+    RwImage *images[2] = {MakeImage(2, 2, 4), MakeImage(1, 1, 4)};
+    RwImage *made[2] = {images[0], images[1]};
+    RwRGBA *own[2] = {images[0]->palette, images[1]->palette};
+    images[0]->palette = backing[0];
+    images[1]->palette = backing[1];
+    images[0]->cpPixels[1] = 15;
+    RwRGBA palette[256];
+    ASSERT_TRUE(RwImagePalettizeSet(reinterpret_cast<RwUInt8 *>(palette), nullptr, images, 2, 8));
+    // (Images that were replaced are gone: stop before touching them again.)
+    ASSERT_EQ(made[0], images[0]);
+    ASSERT_EQ(made[1], images[1]);
+    EXPECT_EQ(4, images[0]->depth);
+    EXPECT_EQ(backing[0][15], palette[15]);
+    EXPECT_EQ(Rgba(15, 0, 0, 255), ShownColour(images[0], 1, 0));
+
+    // Equal first 16 entries, but the 8-bit image indexes 256: quantised.
+    RwImage *wide = MakeImage(1, 1, 8);
+    wide->palette = backing[0];
+    wide->cpPixels[0] = 200;
+    images[1] = wide;
+    ASSERT_TRUE(RwImagePalettizeSet(reinterpret_cast<RwUInt8 *>(palette), made[0], images, 2, 8));
+    ASSERT_NE(made[0], images[0]);
+    ASSERT_NE(wide, images[1]);
+    EXPECT_EQ(palette, images[1]->palette);
+    EXPECT_EQ(Rgba(200, 0, 0, 255), ShownColour(images[1], 0, 0));
+    RwImageDestroy(images[0]);
+    RwImageDestroy(images[1]);
+    made[0]->palette = own[0];
+    made[1]->palette = own[1];
+    RwImageDestroy(made[0]);
+    RwImageDestroy(made[1]);
+}
+
 TEST_F(TextureMip, ReadImageFitsPalettisedImagesAndKeepsTheirDepth)
 {
     PutTestImage("small", 4, 4, level1, 4);
