@@ -315,26 +315,22 @@ RwInt32 RwFreeListPurge(RwFreeList *freelist)
     if (!freelist) {
         return 0;
     }
-    RwLinkList kept;
-    RwLinkListInitialize(&kept);
+    // The list is emptied and each kept block goes back at its head as the
+    // walk meets it, so the kept blocks end up in reverse order.
+    RwLinkList *blocks = &freelist->blockList;
+    RwLLLink *link = blocks->next;
+    RwLinkListInitialize(blocks);
     RwInt32 freed = 0;
-    RwLLLink *link = freelist->blockList.next;
-    while (link != &freelist->blockList) {
+    while (link != blocks) {
         RwLLLink *next = link->next;
         RwFreeListBlock *block = BlockFromLink(link);
         if (BlockIsEmpty(freelist, block)) {
             RwFree(block);
             ++freed;
         } else {
-            RwLinkListAddLLLink(&kept, link);
+            RwLinkListAddLLLink(blocks, link);
         }
         link = next;
-    }
-    RwLinkListInitialize(&freelist->blockList);
-    while (!RwLinkListEmpty(&kept)) {
-        RwLLLink *l = kept.next;
-        RwLLLinkRemove(l);
-        RwLinkListAddLLLink(&freelist->blockList, l);
     }
     return freed * static_cast<RwInt32>(freelist->entrySize);
 }

@@ -155,6 +155,37 @@ TEST_F(FreeList, PurgeFreesOnlyEmptyBlocks)
     RwFreeListDestroy(b);
 }
 
+std::vector<const RwLLLink *> BlockOrder(const RwFreeList *fl)
+{
+    std::vector<const RwLLLink *> order;
+    for (const RwLLLink *l = fl->blockList.next; l != &fl->blockList; l = l->next) {
+        order.push_back(l);
+    }
+    return order;
+}
+
+TEST_F(FreeList, PurgeRelinksTheKeptBlocksInReverseOrder)
+{
+    // Four blocks of two entries; five entries fill the first three in list order.
+    RwFreeList *fl = RwFreeListCreateAndPreallocate(16, 2, 4, 4, nullptr, 0x40000);
+    ASSERT_NE(nullptr, fl);
+    const std::vector<const RwLLLink *> before = BlockOrder(fl);
+    ASSERT_EQ(4u, before.size());
+    std::vector<void *> entries;
+    for (int i = 0; i < 5; ++i) {
+        entries.push_back(RwFreeListAlloc(fl, 0));
+    }
+    EXPECT_EQ(before, BlockOrder(fl));
+    EXPECT_EQ(16, RwFreeListPurge(fl));
+    const std::vector<const RwLLLink *> kept = {before[2], before[1], before[0]};
+    EXPECT_EQ(kept, BlockOrder(fl));
+    for (void *e : entries) {
+        RwFreeListFree(fl, e);
+    }
+    EXPECT_EQ(0, CountBlocks(fl));
+    RwFreeListDestroy(fl);
+}
+
 void Collect(void *entry, void *data)
 {
     static_cast<std::vector<void *> *>(data)->push_back(entry);
