@@ -15,6 +15,7 @@
 #include "vector.h"
 
 static RwInt32 cameraModuleOffset = -1;
+static RwInt32 cameraModuleOpenCount = 0;
 static RwPluginRegistry cameraTKList = rwPLUGINREGISTRY_INIT(sizeof(RwCamera));
 
 enum : RwUInt32 {
@@ -27,8 +28,14 @@ struct RwCameraGlobals {
 };
 static_assert(sizeof(RwCameraGlobals) == 4, "camera module globals are one word");
 
+// The free list exists from engine start to stop only; outside that window
+// the call fails with the engine-state error.
 static RwCameraGlobals *CameraGlobals()
 {
+    if (cameraModuleOpenCount <= 0) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADOPEN);
+        return nullptr;
+    }
     return RwEngineModuleGlobals<RwCameraGlobals>(cameraModuleOffset);
 }
 
@@ -295,8 +302,11 @@ RwFrustumTestResult RwCameraFrustumTestSphere(const RwCamera *camera, const RwSp
 
 RwCamera *RwCameraCreate(void)
 {
-    RwCamera *cam = static_cast<RwCamera *>(
-        RwFreeListAlloc(CameraGlobals()->cameraFreeList, rwMEMHINTDUR_EVENT | rwCAMERAHINT));
+    const RwCameraGlobals *g = CameraGlobals();
+    if (!g) {
+        return nullptr;
+    }
+    RwCamera *cam = static_cast<RwCamera *>(RwFreeListAlloc(g->cameraFreeList, rwMEMHINTDUR_EVENT | rwCAMERAHINT));
     if (!cam) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
         return nullptr;
@@ -321,7 +331,7 @@ RwCamera *RwCameraCreate(void)
     BuildFrustum(cam, RwMatrixSetIdentity(&identity));
     cam->viewMatrix.flags = 0;
     if (!RwPluginRegistryInitObject(&cameraTKList, cam)) {
-        RwFreeListFree(CameraGlobals()->cameraFreeList, cam);
+        RwFreeListFree(g->cameraFreeList, cam);
         return nullptr;
     }
     return cam;
@@ -329,12 +339,16 @@ RwCamera *RwCameraCreate(void)
 
 RwBool RwCameraDestroy(RwCamera *camera)
 {
+    const RwCameraGlobals *g = CameraGlobals();
+    if (!g) {
+        return FALSE;
+    }
     RwPluginRegistryDeInitObject(&cameraTKList, camera);
     RwObjectHasFrameReleaseFrame(camera);
     if (RwEngineInstance->curCamera == camera) {
         RwEngineInstance->curCamera = nullptr;
     }
-    RwFreeListFree(CameraGlobals()->cameraFreeList, camera);
+    RwFreeListFree(g->cameraFreeList, camera);
     return TRUE;
 }
 
@@ -451,6 +465,7 @@ void *RwCameraModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     if (!g->cameraFreeList) {
         return nullptr;
     }
+    ++cameraModuleOpenCount;
     return instance;
 }
 
@@ -461,5 +476,6 @@ void *RwCameraModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
         RwFreeListDestroy(g->cameraFreeList);
         g->cameraFreeList = nullptr;
     }
+    --cameraModuleOpenCount;
     return instance;
 }

@@ -87,6 +87,7 @@ enum : RwUInt32 {
     rwCAMERASTREAMSIZE = 32,            // body of the camera struct chunk
 };
 
+// Both fail with error 0x80000001 outside engine start to stop.
 RwCamera *RwCameraCreate(void);
 RwBool RwCameraDestroy(RwCamera *camera);
 RwCamera *RwCameraBeginUpdate(RwCamera *camera);

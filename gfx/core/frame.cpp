@@ -11,6 +11,7 @@
 #include "stream.h"
 
 static RwInt32 frameModuleOffset = -1;
+static RwInt32 frameModuleOpenCount = 0;
 static RwPluginRegistry frameTKList = rwPLUGINREGISTRY_INIT(sizeof(RwFrame));
 
 enum : RwUInt32 {
@@ -30,6 +31,17 @@ static_assert(sizeof(RwFrameGlobals) == 4, "frame module globals are one word");
 static RwFrameGlobals *FrameGlobals()
 {
     return RwEngineModuleGlobals<RwFrameGlobals>(frameModuleOffset);
+}
+
+// Frames and the dirty-frame list exist from engine start to stop only;
+// outside that window a call fails with the engine-state error.
+static bool FrameModuleOpen()
+{
+    if (frameModuleOpenCount <= 0) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADOPEN);
+        return false;
+    }
+    return true;
 }
 
 // Next frame of a depth-first walk below top (each frame before its children,
@@ -128,6 +140,9 @@ RwFrame *RwFrameMarkDirty(RwFrame *frame)
 
 RwBool RwFrameSyncDirtyList(void)
 {
+    if (!FrameModuleOpen()) {
+        return FALSE;
+    }
     RwLinkList *list = &RwEngineInstance->dirtyFrameList;
     // Each root leaves the list and loses its bits before its hierarchy is
     // handled, so that a sync callback that moves a frame (or asks for a world
@@ -175,6 +190,9 @@ RwBool RwFrameIsDirty(const RwFrame *frame)
 
 static RwFrame *AllocFrame()
 {
+    if (!FrameModuleOpen()) {
+        return nullptr;
+    }
     RwFrame *f = static_cast<RwFrame *>(RwFreeListAlloc(FrameGlobals()->frameFreeList,
                                                         rwMEMHINTDUR_EVENT | rwFRAMEHINT));
     if (!f) {
@@ -260,6 +278,9 @@ RwFrame *RwFrameRemoveChild(RwFrame *child)
 
 RwBool RwFrameDestroy(RwFrame *frame)
 {
+    if (!FrameModuleOpen()) {
+        return FALSE;
+    }
     if (RwFrameGetParent(frame)) {
         Detach(frame);
     }
@@ -283,6 +304,9 @@ RwBool RwFrameDestroyHierarchy(RwFrame *root)
 {
     if (!root) {
         return TRUE;
+    }
+    if (!FrameModuleOpen()) {
+        return FALSE;
     }
     if (RwFrameGetParent(root)) {
         Detach(root);   // never leave the parent pointing at freed frames
@@ -623,6 +647,7 @@ void *RwFrameModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
         return nullptr;
     }
     RwLinkListInitialize(&static_cast<RwGlobals *>(instance)->dirtyFrameList);
+    ++frameModuleOpenCount;
     return instance;
 }
 
@@ -634,5 +659,6 @@ void *RwFrameModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
         g->frameFreeList = nullptr;
     }
     RwLinkListInitialize(&static_cast<RwGlobals *>(instance)->dirtyFrameList);
+    --frameModuleOpenCount;
     return instance;
 }

@@ -56,6 +56,8 @@ struct RwFrameList {
 
 typedef RwFrame *(*RwFrameCallBack)(RwFrame *frame, void *data);
 
+// Creating, destroying and syncing fail with error 0x80000001 outside engine
+// start to stop, where the module has no free list and no dirty list.
 RwFrame *RwFrameCreate(void);
 RwBool RwFrameDestroy(RwFrame *frame);
 RwBool RwFrameDestroyHierarchy(RwFrame *root);

@@ -13,14 +13,21 @@
 #include "vector.h"
 
 static RwInt32 matrixModuleOffset = -1;
+static RwInt32 matrixModuleOpenCount = 0;
 
 enum : RwUInt32 {
     E_RW_BADCOMBINATION = 0x80000003u,
     rwMATRIXHINT = rwID_MATRIX,           // memory hints name the matrix chunk id
 };
 
+// The free list, routine and tolerances exist from engine start to stop only;
+// outside that window the call fails with the engine-state error.
 static RwMatrixGlobals *MatrixGlobals()
 {
+    if (matrixModuleOpenCount <= 0) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADOPEN);
+        return nullptr;
+    }
     return RwEngineModuleGlobals<RwMatrixGlobals>(matrixModuleOffset);
 }
 
@@ -74,8 +81,11 @@ RwMatrix *RwMatrixCopy(RwMatrix *dst, const RwMatrix *src)
 
 RwMatrix *RwMatrixCreate(void)
 {
-    RwMatrix *m = static_cast<RwMatrix *>(
-        RwFreeListAlloc(MatrixGlobals()->matrixFreeList, rwMEMHINTDUR_EVENT | rwMATRIXHINT));
+    const RwMatrixGlobals *g = MatrixGlobals();
+    if (!g) {
+        return nullptr;
+    }
+    RwMatrix *m = static_cast<RwMatrix *>(RwFreeListAlloc(g->matrixFreeList, rwMEMHINTDUR_EVENT | rwMATRIXHINT));
     if (!m) {
         RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
         return nullptr;
@@ -85,13 +95,20 @@ RwMatrix *RwMatrixCreate(void)
 
 RwBool RwMatrixDestroy(RwMatrix *matrix)
 {
-    RwFreeListFree(MatrixGlobals()->matrixFreeList, matrix);
+    const RwMatrixGlobals *g = MatrixGlobals();
+    if (!g) {
+        return FALSE;
+    }
+    RwFreeListFree(g->matrixFreeList, matrix);
     return TRUE;
 }
 
 RwMatrix *RwMatrixMultiply(RwMatrix *out, const RwMatrix *a, const RwMatrix *b)
 {
     const RwMatrixGlobals *g = MatrixGlobals();
+    if (!g) {
+        return nullptr;
+    }
     if (a->flags & g->identityMask) {
         return RwMatrixCopy(out, b);
     }
@@ -113,7 +130,11 @@ RwMatrix *RwMatrixMultiply(RwMatrix *out, const RwMatrix *a, const RwMatrix *b)
 
 RwBool RwMatrixSetMultiplyFunction(RwMatrixMultiplyFunction multiply)
 {
-    MatrixGlobals()->multiply = multiply ? multiply : MultiplyPortable;
+    RwMatrixGlobals *g = MatrixGlobals();
+    if (!g) {
+        return FALSE;
+    }
+    g->multiply = multiply ? multiply : MultiplyPortable;
     return TRUE;
 }
 
@@ -175,6 +196,10 @@ RwMatrix *RwMatrixRotate(RwMatrix *m, const RwV3d *axis, RwReal angle, RwOpCombi
 {
     if (combine != rwCOMBINEREPLACE && combine != rwCOMBINEPRECONCAT && combine != rwCOMBINEPOSTCONCAT) {
         RaiseInvalidCombine();
+        return nullptr;
+    }
+    // The axis is normalised through the tables and combined through the module's product.
+    if (!MatrixGlobals()) {
         return nullptr;
     }
     const RwReal lengthSq = RwV3dDotProduct(axis, axis);
@@ -275,6 +300,10 @@ static void CrossUnit(RwV3d *out, const RwV3d *a, const RwV3d *b)
 
 RwMatrix *RwMatrixOrthoNormalize(RwMatrix *out, const RwMatrix *in)
 {
+    // The rows are normalised through the tables.
+    if (!MatrixGlobals()) {
+        return nullptr;
+    }
     RwV3d right = in->right, up = in->up, at = in->at;
     const RwReal invRight = ScaleToUnit(&right);
     const RwReal invUp = ScaleToUnit(&up);
@@ -357,13 +386,22 @@ RwReal RwMatrixIdentityError(const RwMatrix *m)
 
 RwBool RwMatrixGetTolerances(RwMatrixTolerance *out)
 {
-    *out = MatrixGlobals()->tolerance;
+    const RwMatrixGlobals *g = MatrixGlobals();
+    if (!g) {
+        return FALSE;
+    }
+    *out = g->tolerance;
     return TRUE;
 }
 
 RwMatrix *RwMatrixClassify(RwMatrix *m, const RwMatrixTolerance *tolerance)
 {
-    const RwMatrixTolerance t = tolerance ? *tolerance : MatrixGlobals()->tolerance;
+    RwMatrixTolerance t;
+    if (tolerance) {
+        t = *tolerance;
+    } else if (!RwMatrixGetTolerances(&t)) {
+        return nullptr;
+    }
     RwUInt32 flags = 0;
     if (RwMatrixNormalError(m) <= t.normal) {
         flags |= rwMATRIXTYPENORMAL;
@@ -411,8 +449,8 @@ static void GetRows(RwMatrix *m, const RwUInt8 *body)
 const RwMatrix *RwMatrixStreamWrite(const RwMatrix *matrix, RwStream *stream)
 {
     RwMatrix m = *matrix;
-    if (RwMatrixIsOrthonormal(&m)) {
-        RwMatrixOrthoNormalize(&m, &m);
+    if (RwMatrixIsOrthonormal(&m) && !RwMatrixOrthoNormalize(&m, &m)) {
+        return nullptr;
     }
     RwUInt8 body[rwMATRIXSTREAMSIZE];
     PutRows(body, &m);
@@ -454,8 +492,11 @@ RwMatrix *RwMatrixStreamRead(RwStream *stream, RwMatrix *matrix)
         return nullptr;
     }
     GetRows(m, body);
-    if (m->flags == rwMATRIXTYPEORTHONORMAL) {
-        RwMatrixOrthoNormalize(m, m);
+    if (m->flags == rwMATRIXTYPEORTHONORMAL && !RwMatrixOrthoNormalize(m, m)) {
+        if (!matrix) {
+            RwMatrixDestroy(m);
+        }
+        return nullptr;
     }
     return m;
 }
@@ -474,6 +515,7 @@ void *RwMatrixModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     g->tolerance.normal = 0.01f;
     g->tolerance.orthogonal = 0.01f;
     g->tolerance.identity = 0.01f;
+    ++matrixModuleOpenCount;
     return instance;
 }
 
@@ -484,5 +526,6 @@ void *RwMatrixModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
         RwFreeListDestroy(g->matrixFreeList);
         g->matrixFreeList = nullptr;
     }
+    --matrixModuleOpenCount;
     return instance;
 }

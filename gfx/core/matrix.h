@@ -59,6 +59,9 @@ enum : RwUInt32 {
     rwMATRIXSTREAMSIZE = 52,              // body of the matrix struct chunk
 };
 
+// Functions that need the module (its free list, multiply routine or
+// tolerances, or the square-root tables) fail with error 0x80000001 outside
+// engine start to stop.
 RwMatrix *RwMatrixCreate(void);
 RwBool RwMatrixDestroy(RwMatrix *matrix);
 RwMatrix *RwMatrixSetIdentity(RwMatrix *matrix);

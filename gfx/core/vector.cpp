@@ -11,9 +11,16 @@
 #include "modules.h"
 
 static RwInt32 vectorModuleOffset = -1;
+static RwInt32 vectorModuleOpenCount = 0;
 
+// The tables and routines exist from engine start to stop only; outside that
+// window the call fails with the engine-state error.
 static RwVectorGlobals *VectorGlobals()
 {
+    if (vectorModuleOpenCount <= 0) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_BADOPEN);
+        return nullptr;
+    }
     return RwEngineModuleGlobals<RwVectorGlobals>(vectorModuleOffset);
 }
 
@@ -55,8 +62,12 @@ RwReal RwSqrt(RwReal x)
     if (u == 0) {
         return 0.0f;
     }
+    const RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return 0.0f;
+    }
     const RwUInt32 v = u + 2048;
-    return BitsReal(VectorGlobals()->sqrtTable[(v >> 12) & 0xFFF] + ((v >> 1) & 0x3FC00000u));
+    return BitsReal(g->sqrtTable[(v >> 12) & 0xFFF] + ((v >> 1) & 0x3FC00000u));
 }
 
 RwReal RwInvSqrt(RwReal x)
@@ -65,8 +76,12 @@ RwReal RwInvSqrt(RwReal x)
     if (u == 0) {
         return 0.0f;
     }
+    const RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return 0.0f;
+    }
     const RwUInt32 v = u + 2048;
-    return BitsReal(VectorGlobals()->invSqrtTable[(v >> 12) & 0xFFF] + ((~v >> 1) & 0x3FC00000u));
+    return BitsReal(g->invSqrtTable[(v >> 12) & 0xFFF] + ((~v >> 1) & 0x3FC00000u));
 }
 
 RwReal RwV3dLength(const RwV3d *v)
@@ -115,28 +130,44 @@ static const RwV3dTransformVectorsFunction TransformVectorsPortable = TransformA
 
 RwV3d *RwV3dTransformPoint(RwV3d *out, const RwV3d *point, const RwMatrix *matrix)
 {
-    VectorGlobals()->transformPoint(out, point, matrix);
+    const RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return nullptr;
+    }
+    g->transformPoint(out, point, matrix);
     return out;
 }
 
 RwV3d *RwV3dTransformPoints(RwV3d *out, const RwV3d *points, RwInt32 count, const RwMatrix *matrix)
 {
+    const RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return nullptr;
+    }
     if (count > 0) {
-        VectorGlobals()->transformPoints(out, points, count, matrix);
+        g->transformPoints(out, points, count, matrix);
     }
     return out;
 }
 
 RwV3d *RwV3dTransformVector(RwV3d *out, const RwV3d *vector, const RwMatrix *matrix)
 {
-    VectorGlobals()->transformVector(out, vector, matrix);
+    const RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return nullptr;
+    }
+    g->transformVector(out, vector, matrix);
     return out;
 }
 
 RwV3d *RwV3dTransformVectors(RwV3d *out, const RwV3d *vectors, RwInt32 count, const RwMatrix *matrix)
 {
+    const RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return nullptr;
+    }
     if (count > 0) {
-        VectorGlobals()->transformVectors(out, vectors, count, matrix);
+        g->transformVectors(out, vectors, count, matrix);
     }
     return out;
 }
@@ -145,6 +176,9 @@ RwBool RwV3dSetTransformFunctions(RwV3dTransformPointFunction point, RwV3dTransf
                                   RwV3dTransformVectorFunction vector, RwV3dTransformVectorsFunction vectors)
 {
     RwVectorGlobals *g = VectorGlobals();
+    if (!g) {
+        return FALSE;
+    }
     g->transformPoint = point ? point : TransformPointPortable;
     g->transformPoints = points ? points : TransformPointsPortable;
     g->transformVector = vector ? vector : TransformVectorPortable;
@@ -174,6 +208,7 @@ void *RwVectorModuleOpen(void *instance, RwInt32 offset, RwInt32 /*size*/)
     g->transformPoints = TransformPointsPortable;
     g->transformVector = TransformVectorPortable;
     g->transformVectors = TransformVectorsPortable;
+    ++vectorModuleOpenCount;
     return instance;
 }
 
@@ -184,5 +219,6 @@ void *RwVectorModuleClose(void *instance, RwInt32 offset, RwInt32 /*size*/)
     RwFree(g->sqrtTable);
     g->invSqrtTable = nullptr;
     g->sqrtTable = nullptr;
+    --vectorModuleOpenCount;
     return instance;
 }

@@ -30,6 +30,8 @@ enum : RwInt32 {
     E_RW_ZEROLENGTH = 25,    // normalising a vector of zero length (plug-in id 1)
 };
 
+// The tables live from engine start to stop: outside that window the roots
+// are 0 and the transforms fail, with error 0x80000001.
 RwReal RwSqrt(RwReal x);
 RwReal RwInvSqrt(RwReal x);
 RwReal RwV3dLength(const RwV3d *v);

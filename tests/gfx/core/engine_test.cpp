@@ -3,8 +3,12 @@
 #include <cstring>
 #include <vector>
 
+#include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/matrix.h"
 #include "gfx/core/modules.h"
+#include "gfx/core/vector.h"
 #include "gfx/core/plugin.h"
 #include "started_engine.h"
 #include "support/test_driver.h"
@@ -155,6 +159,98 @@ TEST_F(Engine, FailedOpenLeavesTheEngineInitialisedAndRetryWorks)
     EXPECT_EQ(0, RwEngineGetOpenCount());
     EXPECT_TRUE(RwEngineOpen(&openParams));
     EXPECT_NE(before, RwEngineInstance);
+}
+
+TEST_F(Engine, RefusedStandardFunctionsUndoTheOpen)
+{
+    RwTestMemoryReset();
+    ASSERT_TRUE(RwEngineInit(&rwTestMemoryFunctions, 0, 0));
+    RwGlobals *before = RwEngineInstance;
+    const RwInt32 live = rwTestMemory.live;
+    RwTestDriverFailRequest(rwDEVICESYSTEMSTANDARDS, 1);
+    EXPECT_FALSE(RwEngineOpen(&openParams));
+    EXPECT_TRUE(ErrorIs(1, E_RW_DEVICEERROR));
+    EXPECT_EQ(before, RwEngineInstance);
+    EXPECT_EQ(rwENGINESTATUSINITED, RwEngineGetStatus());
+    EXPECT_EQ(0, RwEngineGetOpenCount());
+    EXPECT_EQ(live, rwTestMemory.live);
+    // The driver had opened: it is closed again, so that it can open anew.
+    EXPECT_EQ(1, RwTestDriverGetRequestCount(rwDEVICESYSTEMCLOSE));
+    EXPECT_FALSE(RwEngineStart());
+    ASSERT_TRUE(RwEngineOpen(&openParams));
+    ASSERT_TRUE(RwEngineStart());
+    EXPECT_TRUE(RwStandardFunction(rwSTANDARDCAMERACLEAR, nullptr, nullptr, 0));
+    EXPECT_EQ(1, RwTestDriverGetStandardCount(rwSTANDARDCAMERACLEAR));
+}
+
+// What the vector, matrix, frame and camera modules answer while they are not
+// open: a failure and the engine-state error, never a fault.
+void ExpectMathFramesAndCamerasRefused(const char *when)
+{
+    SCOPED_TRACE(when);
+    RwErrorGet();
+    EXPECT_EQ(0.0f, RwSqrt(4.0f));
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+    EXPECT_EQ(0.0f, RwInvSqrt(4.0f));
+    RwV3d v = {3, 4, 0}, out = {1, 1, 1};
+    EXPECT_EQ(0.0f, RwV3dLength(&v));
+    EXPECT_EQ(0.0f, RwV3dNormalize(&out, &v));
+    EXPECT_EQ(0.0f, out.x);
+    RwMatrix m, product;
+    RwMatrixTranslate(&m, &v, rwCOMBINEREPLACE);
+    EXPECT_EQ(nullptr, RwV3dTransformPoint(&out, &v, &m));
+    EXPECT_EQ(nullptr, RwV3dTransformPoints(&out, &v, 1, &m));
+    EXPECT_EQ(nullptr, RwV3dTransformVector(&out, &v, &m));
+    EXPECT_EQ(nullptr, RwV3dTransformVectors(&out, &v, 1, &m));
+    EXPECT_FALSE(RwV3dSetTransformFunctions(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+
+    EXPECT_EQ(nullptr, RwMatrixCreate());
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+    EXPECT_EQ(nullptr, RwMatrixMultiply(&product, &m, &m));
+    EXPECT_FALSE(RwMatrixSetMultiplyFunction(nullptr));
+    const RwV3d axis = {0, 0, 1};
+    EXPECT_EQ(nullptr, RwMatrixRotate(&m, &axis, 90.0f, rwCOMBINEPOSTCONCAT));
+    EXPECT_EQ(nullptr, RwMatrixTransform(&m, &m, rwCOMBINEPRECONCAT));
+    EXPECT_EQ(nullptr, RwMatrixOrthoNormalize(&product, &m));
+    RwMatrixTolerance tolerance;
+    EXPECT_FALSE(RwMatrixGetTolerances(&tolerance));
+    EXPECT_EQ(nullptr, RwMatrixClassify(&m, nullptr));
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+    EXPECT_EQ(v.x, m.pos.x);   // what needs no module still works
+    EXPECT_EQ(0u, m.flags & rwMATRIXINTERNALIDENTITY);
+
+    EXPECT_EQ(nullptr, RwFrameCreate());
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+    EXPECT_FALSE(RwFrameSyncDirtyList());
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+    EXPECT_EQ(nullptr, RwCameraCreate());
+    EXPECT_TRUE(ErrorIs(0, E_RW_BADOPEN));
+}
+
+TEST_F(Engine, MathFramesAndCamerasFailCleanlyOutsideStartToStop)
+{
+    ExpectMathFramesAndCamerasRefused("idle");
+    ASSERT_TRUE(RwEngineInit(nullptr, 0, 0));
+    ExpectMathFramesAndCamerasRefused("initialised");
+    ASSERT_TRUE(RwEngineOpen(&openParams));
+    ExpectMathFramesAndCamerasRefused("opened");
+    ASSERT_TRUE(RwEngineStart());
+    EXPECT_NEAR(2.0f, RwSqrt(4.0f), 1e-3);
+    RwFrame *frame = RwFrameCreate();
+    RwCamera *camera = RwCameraCreate();
+    RwMatrix *matrix = RwMatrixCreate();
+    ASSERT_NE(nullptr, frame);
+    ASSERT_NE(nullptr, camera);
+    ASSERT_NE(nullptr, matrix);
+    EXPECT_TRUE(RwMatrixDestroy(matrix));
+    EXPECT_TRUE(RwCameraDestroy(camera));
+    EXPECT_TRUE(RwFrameDestroy(frame));
+    EXPECT_TRUE(RwFrameSyncDirtyList());
+    ASSERT_TRUE(RwEngineStop());
+    ExpectMathFramesAndCamerasRefused("stopped");
+    ASSERT_TRUE(RwEngineClose());
+    ExpectMathFramesAndCamerasRefused("closed");
 }
 
 // An opened engine with three recording plug-ins, 1 to 3 in registration order.
