@@ -355,6 +355,37 @@ TEST_F(Frame, DestroyingAMiddleFrameOrphansChildrenAsDirtyRoots)
     EXPECT_TRUE(RwFrameDestroyHierarchy(nullptr));
 }
 
+TEST_F(Frame, RemovedChildTakesItsOwnModellingMatrixAsWorldMatrix)
+{
+    RwFrame *parent = RwFrameCreate();
+    RwFrame *child = Child(parent);
+    RwFrame *grandchild = Child(child);
+    Move(parent, 10, 20, 30);
+    Move(child, 0, 0, 1);
+    Move(grandchild, 2, 0, 0);
+    Watcher w;
+    RwObjectHasFrameSetFrame(&w, grandchild);
+    RwFrameSyncDirtyList();
+    EXPECT_TRUE(NearV3({12, 20, 31}, Ref(grandchild->ltm.pos), 0));
+    w.syncs = 0;
+
+    EXPECT_EQ(child, RwFrameRemoveChild(child));
+    EXPECT_EQ(nullptr, RwFrameGetParent(child));
+    EXPECT_EQ(nullptr, parent->child);
+    EXPECT_EQ(child, RwFrameGetRoot(grandchild));
+    EXPECT_TRUE(OnDirtyList(child));
+    EXPECT_TRUE(NearV3({0, 0, 1}, Ref(RwFrameGetWorldMatrix(child)->pos), 0));
+    EXPECT_TRUE(NearV3({2, 0, 1}, Ref(RwFrameGetWorldMatrix(grandchild)->pos), 0));
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(1, w.syncs);
+    // A root has nothing to leave.
+    EXPECT_EQ(parent, RwFrameRemoveChild(parent));
+    EXPECT_FALSE(OnDirtyList(parent));
+    RwObjectHasFrameSetFrame(&w, nullptr);
+    RwFrameDestroyHierarchy(child);
+    RwFrameDestroy(parent);
+}
+
 TEST_F(Frame, DeepChainSyncsAndDestroysWithoutRecursion)
 {
     const int depth = 20000;

@@ -574,6 +574,155 @@ TEST_F(Membership, DestroyingLeavesNothingPointingAtTheDead)
     RwLightDestroy(sun);
 }
 
+// A world of three sectors: x = 0 splits A (left, x < 1) from a plane
+// z = 0 that splits B (z < 1) from C (z > -1), for x > -1.
+class Ties : public World {
+protected:
+    void SetUp() override
+    {
+        World::SetUp();
+        WorldData w;
+        w.totals[2] = 2;
+        w.totals[3] = 3;
+        const Bytes right = PlaneChunk(8, 0, 1, -1, SectorChunk({0, {}, {}}), SectorChunk({0, {}, {}}), true, true);
+        bytes = WorldBody(w, PlaneChunk(0, 0, 1, -1, SectorChunk(Triangle()), right, true, false));
+        world = Read(bytes);
+        ASSERT_NE(nullptr, world);
+        RwPlaneSector *root = reinterpret_cast<RwPlaneSector *>(world->rootSector);
+        RwPlaneSector *split = reinterpret_cast<RwPlaneSector *>(root->rightSubTree);
+        a = reinterpret_cast<RwWorldSector *>(root->leftSubTree);
+        b = reinterpret_cast<RwWorldSector *>(split->leftSubTree);
+        c = reinterpret_cast<RwWorldSector *>(split->rightSubTree);
+        geometry = RwGeometryCreateEmpty(0.5f);
+        clump = RwClumpCreate();
+        RwClumpSetFrame(clump, RwFrameCreate());
+    }
+    void TearDown() override
+    {
+        if (clump) {
+            if (RwClumpGetWorld(clump)) {
+                RwWorldRemoveClump(world, clump);
+            }
+            RwClumpDestroy(clump);
+            RwGeometryDestroy(geometry);
+        }
+        if (world) {
+            RwWorldDestroy(world);
+        }
+        World::TearDown();
+    }
+    RwAtomic *AddAtomic(float x, float z)
+    {
+        RwAtomic *atomic = RwAtomicCreate();
+        RwAtomicSetGeometry(atomic, geometry, 0);
+        RwFrame *f = RwFrameCreate();
+        Place(f, x, z);
+        RwFrameAddChild(RwClumpGetFrame(clump), f);
+        RwAtomicSetFrame(atomic, f);
+        RwClumpAddAtomic(clump, atomic);
+        return atomic;
+    }
+    static void Place(RwFrame *f, float x, float z)
+    {
+        const RwV3d p = {x, 0, z};
+        RwFrameTranslate(f, &p, rwCOMBINEREPLACE);
+    }
+    // The sectors the atomic is tied to, in the order of the tree (A, B, C).
+    std::vector<RwWorldSector *> TiedTo(RwAtomic *atomic)
+    {
+        std::vector<RwWorldSector *> found;
+        RwAtomicForAllWorldSectors(atomic, [](RwWorldSector *s, void *d) {
+            static_cast<std::vector<RwWorldSector *> *>(d)->push_back(s);
+            return s;
+        }, &found);
+        std::vector<RwWorldSector *> ordered;
+        for (RwWorldSector *s : {a, b, c}) {
+            if (std::count(found.begin(), found.end(), s) == 1) {
+                ordered.push_back(s);
+            }
+        }
+        EXPECT_EQ(found.size(), ordered.size()) << "a tie to a sector twice or to another world";
+        return ordered;
+    }
+    // The atomics a sector lists, each once.
+    static std::vector<RwAtomic *> Listed(RwWorldSector *sector)
+    {
+        std::vector<RwAtomic *> found;
+        RwWorldSectorForAllAtomics(sector, [](RwAtomic *atomic, void *d) {
+            static_cast<std::vector<RwAtomic *> *>(d)->push_back(atomic);
+            return atomic;
+        }, &found);
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    Bytes bytes;
+    RwWorld *world = nullptr;
+    RwWorldSector *a = nullptr, *b = nullptr, *c = nullptr;
+    RwGeometry *geometry = nullptr;
+    RwClump *clump = nullptr;
+};
+
+// Bounding spheres of radius 0.5 against the overlapping extents: a box
+// reaching a boundary value exactly does not cross it.
+TEST_F(Ties, ObjectsAreTiedToEverySectorTheirBoundsReach)
+{
+    using Sectors = std::vector<RwWorldSector *>;
+    const struct {
+        float x, z;
+        Sectors want;
+    } cases[] = {
+        {-5, 0, {a}},     {5, -5, {b}},       {5, 5, {c}},         {5, 0, {b, c}},
+        {0, 0, {a, b, c}}, {0, -5, {a, b}},    {0, 5, {a, c}},      {1.5f, -5, {b}},
+        {-1.5f, 5, {a}},  {0.5f, 1.5f, {a, c}}, {5, -1.5f, {b}},
+    };
+    std::vector<RwAtomic *> atomics;
+    for (const auto &k : cases) {
+        atomics.push_back(AddAtomic(k.x, k.z));
+    }
+    ASSERT_EQ(world, RwWorldAddClump(world, clump));
+    RwFrameSyncDirtyList();
+    std::vector<RwAtomic *> inA, inB, inC;
+    for (size_t i = 0; i < atomics.size(); ++i) {
+        EXPECT_EQ(cases[i].want, TiedTo(atomics[i])) << cases[i].x << ", " << cases[i].z;
+        for (RwWorldSector *s : cases[i].want) {
+            (s == a ? inA : s == b ? inB : inC).push_back(atomics[i]);
+        }
+    }
+    for (std::vector<RwAtomic *> *list : {&inA, &inB, &inC}) {
+        std::sort(list->begin(), list->end());
+    }
+    EXPECT_EQ(inA, Listed(a));
+    EXPECT_EQ(inB, Listed(b));
+    EXPECT_EQ(inC, Listed(c));
+
+    // Moving re-ties: from A alone to C alone, and A no longer lists it.
+    Place(RwAtomicGetFrame(atomics[0]), 5, 5);
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(Sectors{c}, TiedTo(atomics[0]));
+    const std::vector<RwAtomic *> nowInA = Listed(a);
+    EXPECT_EQ(0, std::count(nowInA.begin(), nowInA.end(), atomics[0]));
+
+    // A point light is tied the same way by its radius.
+    RwLight *lamp = RwLightCreate(rwLIGHTPOINT);
+    RwFrame *lf = RwFrameCreate();
+    Place(lf, 5, 0);
+    RwLightSetFrame(lamp, lf);
+    RwLightSetRadius(lamp, 0.5f);
+    ASSERT_EQ(world, RwWorldAddLight(world, lamp));
+    RwFrameSyncDirtyList();
+    for (RwWorldSector *s : {a, b, c}) {
+        int lights = 0;
+        RwWorldSectorForAllLights(s, [](RwLight *l, void *d) {
+            ++*static_cast<int *>(d);
+            return l;
+        }, &lights);
+        EXPECT_EQ(s == a ? 0 : 1, lights);
+    }
+    RwWorldRemoveLight(world, lamp);
+    RwLightDestroy(lamp);
+    RwFrameDestroy(lf);
+}
+
 }  // namespace
 
 namespace {

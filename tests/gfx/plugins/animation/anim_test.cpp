@@ -216,6 +216,25 @@ TEST(AnimInterpolator, TimeCallBackFiresOnCrossingAndZeroDropsIt)
     EXPECT_EQ(nullptr, p.in->pAnimCallBack);
 }
 
+// Reaching the callback time exactly counts as reaching it, also when the
+// step wraps past the duration and lands on it in the next round.
+TEST(AnimInterpolator, TimeCallBackFiresOnLandingExactlyOnItsTime)
+{
+    Player p;
+    timeCalls = 0;
+    RwAnimInterpolatorSetTimeCallBack(p.in, CountTime, 1.5f, p.in);
+    RwAnimInterpolatorAddTime(p.in, 0.5f);
+    EXPECT_EQ(0, timeCalls);
+    RwAnimInterpolatorAddTime(p.in, 1.0f);
+    p.ExpectAt(1.5f);
+    EXPECT_EQ(1, timeCalls);
+    RwAnimInterpolatorAddTime(p.in, 1.5f);
+    EXPECT_EQ(1, timeCalls);
+    RwAnimInterpolatorAddTime(p.in, 2.5f);   // 3.0 + 2.5 wraps to exactly 1.5
+    p.ExpectAt(1.5f);
+    EXPECT_EQ(2, timeCalls);
+}
+
 TEST(AnimInterpolator, RefusesAnimationsItCannotHold)
 {
     RwAnimAnimation *a = MakeAnimation();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gfx/core/started_engine.h"
+#include "gfx/core/texture.h"
 #include "gfx/plugins/toon/toon.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
@@ -160,6 +161,26 @@ TEST(ToonDictionary, PaintsWithoutTextureAndWithAMissingOne)
     EXPECT_EQ(nullptr, d->paints[1]->texture);
     EXPECT_EQ(d->paints[1], RwToonPaintDictionaryFindPaint(d, "shade"));
     RwToonPaintDictionaryDestroy(d);
+}
+
+// A paint holds one reference to its texture and gives it up with its last
+// own reference.
+TEST(ToonDictionary, LastPaintReferenceReleasesItsTexture)
+{
+    RwTexture *texture = RwTextureCreate(nullptr);
+    ASSERT_NE(nullptr, texture);
+    const RwInt32 live = rwTestMemory.live;
+    RwToonPaint *paint = RwToonPaintCreate();
+    ASSERT_NE(nullptr, paint);
+    paint->texture = RwTextureAddRef(texture);   // the paint's reference besides the test's
+    paint->type = rwTOONPAINTTEXTURED;
+    EXPECT_EQ(paint, RwToonAddRef(paint));
+    RwToonPaintRelease(paint);
+    EXPECT_EQ(2, texture->refCount);
+    RwToonPaintRelease(paint);
+    EXPECT_EQ(1, texture->refCount);
+    EXPECT_EQ(live, rwTestMemory.live);
+    EXPECT_TRUE(RwTextureDestroy(texture));
 }
 
 TEST(ToonDictionary, TruncationAtEveryOffsetFailsWithoutLeaks)
