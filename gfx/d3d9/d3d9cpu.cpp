@@ -162,10 +162,24 @@ rwX87 void RwV3dTransformPointX87(RwV3d *out, const RwV3d *in, const RwMatrix *m
     out->z = rz;
 }
 
+// The array routines read the matrix once into locals: stores through out
+// could otherwise alias it and make it be read again for every vector. Each
+// vector is read whole before its result is written, so out may be in.
 rwX87 void RwV3dTransformPointsX87(RwV3d *out, const RwV3d *in, RwInt32 count, const RwMatrix *m)
 {
-    for (RwInt32 i = 0; i < count; i++)
-        RwV3dTransformPointX87(&out[i], &in[i], m);
+    const RwReal rx = m->right.x, ry = m->right.y, rz = m->right.z;
+    const RwReal ux = m->up.x, uy = m->up.y, uz = m->up.z;
+    const RwReal ax = m->at.x, ay = m->at.y, az = m->at.z;
+    const RwReal px = m->pos.x, py = m->pos.y, pz = m->pos.z;
+    for (RwInt32 i = 0; i < count; i++) {
+        RwReal x = in[i].x, y = in[i].y, z = in[i].z;
+        RwReal ox = ((x * rx + y * ux) + z * ax) + px;
+        RwReal oy = ((x * ry + y * uy) + z * ay) + py;
+        RwReal oz = ((x * rz + y * uz) + z * az) + pz;
+        out[i].x = ox;
+        out[i].y = oy;
+        out[i].z = oz;
+    }
 }
 
 rwX87 void RwV3dTransformVectorX87(RwV3d *out, const RwV3d *in, const RwMatrix *m)
@@ -181,8 +195,18 @@ rwX87 void RwV3dTransformVectorX87(RwV3d *out, const RwV3d *in, const RwMatrix *
 
 rwX87 void RwV3dTransformVectorsX87(RwV3d *out, const RwV3d *in, RwInt32 count, const RwMatrix *m)
 {
-    for (RwInt32 i = 0; i < count; i++)
-        RwV3dTransformVectorX87(&out[i], &in[i], m);
+    const RwReal rx = m->right.x, ry = m->right.y, rz = m->right.z;
+    const RwReal ux = m->up.x, uy = m->up.y, uz = m->up.z;
+    const RwReal ax = m->at.x, ay = m->at.y, az = m->at.z;
+    for (RwInt32 i = 0; i < count; i++) {
+        RwReal x = in[i].x, y = in[i].y, z = in[i].z;
+        RwReal ox = (x * rx + y * ux) + z * ax;
+        RwReal oy = (x * ry + y * uy) + z * ay;
+        RwReal oz = (x * rz + y * uz) + z * az;
+        out[i].x = ox;
+        out[i].y = oy;
+        out[i].z = oz;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "gfx/core/frame.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/memory.h"
+#include "gfx/core/texture.h"
 #include "gfx/core/vector.h"
 #include "gfx/world/light.h"
 #include "gfx/world/material.h"
@@ -234,6 +235,11 @@ RwBool RwMatFxBumpMapVertices(const RwD3D9InstanceHeader *header, const RwD3D9In
 void RwMatFxRenderBumpMap(const RwD3D9InstanceHeader *header, const RwD3D9InstanceMesh *mesh, RwUInt32 flags,
                           RwTexture *bumped, const RwMatFxEnvMapData *env)
 {
+    // An environment texture without a raster, or a zero coefficient, adds nothing.
+    const RwUInt32 kEnv = env && env->texture && env->texture->raster ? RwMatFxCoefficientByte(env->coef) : 0;
+    if (!kEnv) {
+        env = nullptr;
+    }
     RwTexture *base = RwMatFxMeshTextured(mesh, flags) ? mesh->material->texture : nullptr;
     RwTexture *texture = bumped ? bumped : (base && RwD3D9TextureHasAlpha(base) ? base : nullptr);
     if (!texture) {
@@ -258,7 +264,6 @@ void RwMatFxRenderBumpMap(const RwD3D9InstanceHeader *header, const RwD3D9Instan
     // The dynamic buffer holds the mesh's vertex range from baseIndex on, as the indices count it.
     RwD3D9InstanceMesh shifted = *mesh;
     shifted.baseVertexIndex = baseIndex;
-    const RwUInt32 kEnv = env ? RwMatFxCoefficientByte(env->coef) : 0;
     if (rwMatFxDevice.shaders[0] || (rwMatFxDevice.shaders[3] && env)) {
         RwD3D9SetVertexAlphaEnable(FALSE);
         RwD3D9SetTexture(texture, 1);
@@ -267,7 +272,7 @@ void RwMatFxRenderBumpMap(const RwD3D9InstanceHeader *header, const RwD3D9Instan
         RwD3D9GetRenderState(D3DRS_ALPHATESTENABLE, &test);
         RwD3D9SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
         RwD3D9SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-        if (env && env->texture && rwMatFxDevice.shaders[3] && kEnv) {
+        if (env && rwMatFxDevice.shaders[3]) {
             RwMatFxSetupEnvMapStage(env->texture, 2, env->frame);
             const float c[4] = {env->coef, env->coef, env->coef, env->coef};
             rwD3D9Driver.device->SetPixelShaderConstantF(0, c, 1);

@@ -60,8 +60,10 @@ bool SetUpOnePass(const RwMatFxDualData *dual, bool textured)
             return false;
         }
         ThreeStageFrame();
-        // The alpha keeps the base's: an alpha stage blending by the same
-        // texture alpha upsets the colour blend on some implementations.
+        // The alpha keeps the base's. Blended by the dual's alpha as well, an
+        // opaque base under a half-transparent dual would come out 3/4
+        // opaque and let the frame through, where the second pass of a
+        // device without this set-up leaves the base's coverage as it is.
         RwMatFxStageOp(1, D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_CURRENT);
         RwMatFxStageAlphaOp(1, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_CURRENT);
         return true;

@@ -293,7 +293,7 @@ void RwMatFxSetupEnvMapStage(RwTexture *texture, RwUInt32 stage, RwFrame *frame)
     const RwCamera *camera = RwEngineInstance->curCamera;
     RwFrame *cameraFrame = camera ? RwCameraGetFrame(camera) : nullptr;
     const RwMatrix *view = cameraFrame ? RwFrameGetWorldMatrix(cameraFrame) : nullptr;
-    if (RwD3D9RasterIsCubeMap(texture->raster)) {
+    if (texture && texture->raster && RwD3D9RasterIsCubeMap(texture->raster)) {
         RwD3D9SetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
         RwD3D9SetTextureStageState(stage, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT3);
         const RwV3d rows[4] = {view ? RwV3d{-view->right.x, -view->right.y, -view->right.z} : RwV3d{-1, 0, 0},

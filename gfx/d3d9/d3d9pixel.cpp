@@ -203,15 +203,19 @@ static void WritePixel(RwUInt8 *p, RwInt32 bytes, RwUInt32 v)
         p[i] = static_cast<RwUInt8>(v >> (8 * i));
 }
 
+// Only these image depths have a layout the converters know: palette
+// indices (4 and 8) or colours (32).
+static RwBool KnownImageDepth(const RwImage *image)
+{
+    return image->depth == 4 || image->depth == 8 || image->depth == 32;
+}
+
+// The colour at (x, y) of a 32-bit image.
 static RwRGBA ImagePixel(const RwImage *image, RwInt32 x, RwInt32 y)
 {
-    const RwUInt8 *row = image->cpPixels + static_cast<size_t>(y) * image->stride;
-    if (image->depth == 32) {
-        RwRGBA c;
-        std::memcpy(&c, row + 4 * x, sizeof(c));
-        return c;
-    }
-    return image->palette[row[x] & ((1 << image->depth) - 1)];
+    RwRGBA c;
+    std::memcpy(&c, image->cpPixels + static_cast<size_t>(y) * image->stride + 4 * x, sizeof(c));
+    return c;
 }
 
 static void SetImagePixel(RwImage *image, RwInt32 x, RwInt32 y, RwRGBA c)
@@ -379,13 +383,16 @@ static void SetRasterAlpha(RwRaster *raster, RwBool alpha)
         RwD3D9RasterGetExtension(RwD3D9RasterGetTop(raster))->alpha = 1;
 }
 
-// Packs every pixel of the image into the locked raster, through a lookup for palettised images.
+// Packs every pixel of the image into the locked raster, through a lookup
+// for palettised images. Images of other depths write nothing.
 static RwBool PackImage(RwRaster *raster, const RwImage *image, RwD3D9PixelPacker pack, RwInt32 bytes)
 {
     if (pack == nullptr) {
         RaiseDepth();
         return FALSE;
     }
+    if (!KnownImageDepth(image))
+        return TRUE;
     RwUInt32 lookup[256];
     if (image->depth != 32) {
         for (RwInt32 i = 0; i < (1 << image->depth); i++)
@@ -423,6 +430,11 @@ static RwBool RasterFromImage32(RwRaster *raster, const RwImage *image, D3DFORMA
     } else {
         pack = RwD3D9PixelPackerForFormat(format);
         alpha = RwD3D9GetPixelFormat(format).alpha;
+    }
+    if (!KnownImageDepth(image)) {
+        // Nothing is written, so nothing says the pixels are opaque.
+        SetRasterAlpha(raster, TRUE);
+        return TRUE;
     }
     if (!PackImage(raster, image, pack, raster->depth / 8))
         return FALSE;
@@ -475,6 +487,8 @@ static RwBool RasterFromImage8(RwRaster *raster, const RwImage *image)
         RwImageDestroy(indices);
         return ok;
     }
+    if (!KnownImageDepth(image))
+        return TRUE;
     CopyIndices(raster->cpPixels, raster->stride, image->cpPixels, image->stride, raster->width, raster->height);
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
     if (ext->lockedMipLevel == 0 && raster->palette)
@@ -599,6 +613,8 @@ RwInt32 RwD3D9ImageFindFormat(const RwImage *image)
         return FindPalettisedFormat(image, rwRASTERFORMATPAL8);
     if (image->depth == 4)
         return FindPalettisedFormat(image, rwRASTERFORMATPAL4);
+    if (image->depth != 32)
+        return Best888();   // no alpha the converters could read
     RwBool cutOut = FALSE;
     for (RwInt32 y = 0; y < image->height; y++) {
         for (RwInt32 x = 0; x < image->width; x++) {
@@ -754,7 +770,11 @@ RwBool RwD3D9ImageFindRasterFormat(void *recordIn, void *imageIn, RwInt32 flags)
     switch (type) {
     case rwRASTERTYPENORMAL:
         RwD3D9RasterAdjustSize(&record->width, &record->height, flags);
-        RwD3D9RasterSetFormatInfo(record, RwD3D9ImageFindFormat(image) | (flags & ~rwRASTERFORMATMIPBITS));
+        // The image's choice of colour code and palette takes the place of
+        // any requested one: two codes ORed together name a third format.
+        RwD3D9RasterSetFormatInfo(record, RwD3D9ImageFindFormat(image) |
+                                              (flags & ~(rwRASTERFORMATMIPBITS | rwRASTERFORMATPIXELFORMATMASK |
+                                                         rwRASTERFORMATPALETTES)));
         return TRUE;
     case rwRASTERTYPEZBUFFER:
     case rwRASTERTYPECAMERA:

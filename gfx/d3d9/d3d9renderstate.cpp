@@ -178,6 +178,17 @@ static EngineStates Engine;
 static D3DMATERIAL9 Material;
 static MaterialInputs MaterialCache;
 
+// The render states the last material goes with. Others set some of them
+// too (the lighting callbacks clear the ambient state before every object),
+// so a material that is still current checks them before it draws again.
+struct MaterialStates {
+    RwUInt32 ambient;
+    RwUInt32 colourVertex;
+    RwUInt32 ambientSource;
+    RwUInt32 emissiveSource;
+};
+static MaterialStates MaterialStateCache;
+
 enum : RwUInt32 {
     CompareAlways = 8,
     AnisotropicFilter = 3,
@@ -676,6 +687,14 @@ enum : RwUInt32 {
     GeometryModulate = 0x40,
 };
 
+static void SetMaterialStates(const MaterialStates &states)
+{
+    RwD3D9SetRenderState(D3DRS_AMBIENT, states.ambient);
+    RwD3D9SetRenderState(D3DRS_COLORVERTEX, states.colourVertex);
+    RwD3D9SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, states.ambientSource);
+    RwD3D9SetRenderState(D3DRS_EMISSIVEMATERIALSOURCE, states.emissiveSource);
+}
+
 RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const RwRGBA *colour, RwUInt32 flags)
 {
     if (surfaceProps == nullptr || colour == nullptr || rwD3D9Driver.device == nullptr)
@@ -685,11 +704,18 @@ RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const
                          flags & (GeometryPrelit | GeometryModulate), light.red, light.green, light.blue};
     if (SameInputs(in, MaterialCache)) {
         rwD3D9FilteredStateCalls++;
+        const MaterialStates &states = MaterialStateCache;
+        if (RenderStates[D3DRS_AMBIENT].value != states.ambient ||
+            RenderStates[D3DRS_COLORVERTEX].value != states.colourVertex ||
+            RenderStates[D3DRS_AMBIENTMATERIALSOURCE].value != states.ambientSource ||
+            RenderStates[D3DRS_EMISSIVEMATERIALSOURCE].value != states.emissiveSource)
+            SetMaterialStates(states);
         return TRUE;
     }
     MaterialCache = in;
 
     D3DMATERIAL9 &m = Material;
+    MaterialStates &states = MaterialStateCache;
     m.Specular = Colour(0, 0, 0, 1);
     m.Power = 0;
     const RwBool prelit = (in.flags & GeometryPrelit) != 0;
@@ -697,10 +723,8 @@ RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const
     if (!(in.flags & GeometryModulate) || white) {
         const RwReal d = in.diffuse;
         m.Diffuse = Colour(d, d, d, 1);
-        RwD3D9SetRenderState(D3DRS_AMBIENT, 0xFFFFFFFF);
-        RwD3D9SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
-        RwD3D9SetRenderState(D3DRS_COLORVERTEX, prelit);
-        RwD3D9SetRenderState(D3DRS_EMISSIVEMATERIALSOURCE, prelit ? D3DMCS_COLOR1 : D3DMCS_MATERIAL);
+        states = {0xFFFFFFFF, static_cast<RwUInt32>(prelit), D3DMCS_MATERIAL,
+                  static_cast<RwUInt32>(prelit ? D3DMCS_COLOR1 : D3DMCS_MATERIAL)};
         if (in.ambient == 1.0f)
             m.Ambient = Colour(light.red, light.green, light.blue, 1);
         else
@@ -713,24 +737,21 @@ RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const
         const D3DCOLORVALUE lit =
             Colour(colour->red * light.red * a, colour->green * light.green * a, colour->blue * light.blue * a, 1);
         if (prelit) {
-            RwD3D9SetRenderState(D3DRS_AMBIENT, D3DCOLOR_ARGB(colour->alpha, colour->red, colour->green, colour->blue));
-            RwD3D9SetRenderState(D3DRS_COLORVERTEX, TRUE);
-            RwD3D9SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_COLOR1);
-            RwD3D9SetRenderState(D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL);
+            states = {D3DCOLOR_ARGB(colour->alpha, colour->red, colour->green, colour->blue), TRUE, D3DMCS_COLOR1,
+                      D3DMCS_MATERIAL};
             m.Ambient = Colour(0, 0, 0, 1);
             m.Emissive = lit;
         } else {
-            RwD3D9SetRenderState(D3DRS_AMBIENT, 0xFFFFFFFF);
-            RwD3D9SetRenderState(D3DRS_COLORVERTEX, FALSE);
-            RwD3D9SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
-            RwD3D9SetRenderState(D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL);
+            states = {0xFFFFFFFF, FALSE, D3DMCS_MATERIAL, D3DMCS_MATERIAL};
             m.Ambient = lit;
             m.Emissive = Colour(0, 0, 0, 1);
         }
     }
+    SetMaterialStates(states);
     if (FAILED(rwD3D9Driver.device->SetMaterial(&m))) {
         // The device does not hold this material: the next call must try again.
         std::memset(&MaterialCache, 0, sizeof(MaterialCache));
+        MaterialStateCache = {0xFFFFFFFF, FALSE, D3DMCS_MATERIAL, D3DMCS_MATERIAL};
         return FALSE;
     }
     return TRUE;
@@ -767,6 +788,8 @@ static void ResetTables(RwBool keepCameraStates)
         s = rwD3D9STATEUNSENT;
     std::memset(&Material, 0, sizeof(Material));
     std::memset(&MaterialCache, 0, sizeof(MaterialCache));
+    // The states that the cleared inputs (an unmodulated material) go with.
+    MaterialStateCache = {0xFFFFFFFF, FALSE, D3DMCS_MATERIAL, D3DMCS_MATERIAL};
 
     if (keepCameraStates) {
         for (int i = 0; i < 3; i++)

@@ -149,6 +149,13 @@ RwUInt32 ComputePalette(RwAtomic *atomic, const RwSkin *skin, const RwHAnimHiera
             Multiply(&setup.palette[i], &setup.palette[i], &inverse);
         }
     }
+    // Bones past the hierarchy's nodes stay where they were bound, as the
+    // shader's rows do: the entries still hold another atomic's matrices.
+    RwMatrix bound = {};
+    bound.right.x = bound.up.y = bound.at.z = 1.0f;
+    for (RwUInt32 i = count; i < rwSKINPALETTESIZE; ++i) {
+        setup.palette[i] = bound;
+    }
     for (RwUInt32 i = 0; i < rwSKINPALETTESIZE; ++i) {
         const RwMatrix &m = i < count ? setup.palette[i] : identity;
         RwReal *r = boneRows + 12 * i;

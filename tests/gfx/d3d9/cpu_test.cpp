@@ -119,6 +119,40 @@ TEST(CpuTransforms, EveryRoutineMatchesThePlainReference)
     }
 }
 
+// An array gives bit for bit what the one-vector routine gives for each of
+// its vectors, apart and in place.
+TEST(CpuTransforms, ArraysGiveExactlyThePerVectorResults)
+{
+    alignas(16) unsigned char storage[sizeof(RwMatrix) + 16];
+    const int n = 64;
+    RwV3d in[n];
+    for (int i = 0; i < n; i++)
+        in[i] = {0.37f * i - 11.0f, 1.0f / (i + 1.0f), 0.001f * i * i - 3.3f};
+    for (int offset : {0, 4}) {
+        RwMatrix *m = reinterpret_cast<RwMatrix *>(storage + offset);
+        FillMatrix(m, 0.7f + offset);
+        m->right.x = 1.0f / 3.0f;
+        m->pos.y = 1e7f / 7.0f;
+        for (const Column &c : Columns) {
+            RwV3d one[n], all[n], same[n];
+            for (int i = 0; i < n; i++)
+                c.point(&one[i], &in[i], m);
+            c.points(all, in, n, m);
+            std::memcpy(same, in, sizeof(same));
+            c.points(same, same, n, m);
+            EXPECT_EQ(0, std::memcmp(one, all, sizeof(one))) << c.name;
+            EXPECT_EQ(0, std::memcmp(one, same, sizeof(one))) << c.name;
+            for (int i = 0; i < n; i++)
+                c.vector(&one[i], &in[i], m);
+            c.vectors(all, in, n, m);
+            std::memcpy(same, in, sizeof(same));
+            c.vectors(same, same, n, m);
+            EXPECT_EQ(0, std::memcmp(one, all, sizeof(one))) << c.name;
+            EXPECT_EQ(0, std::memcmp(one, same, sizeof(one))) << c.name;
+        }
+    }
+}
+
 TEST(CpuTransforms, WritesExactlyTwelveBytesPerVector)
 {
     alignas(16) RwMatrix m;

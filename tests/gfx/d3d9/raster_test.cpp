@@ -323,6 +323,81 @@ TEST_F(DeviceRaster, FormatChoiceFollowsTheImageAndTheDevice)
     EXPECT_EQ(LastError(), 0x8000000Du);
 }
 
+// Images of a depth the converters have no layout for (neither palette
+// indices nor 32-bit colours) are taken as opaque by the format choice and
+// write nothing into a raster of any depth; the true-colour path marks the
+// raster as having alpha, since nothing written says it is opaque.
+TEST_F(DeviceRaster, ImagesOfOtherDepthsWriteNothing)
+{
+    RwInt32 w, h, depth, format;
+    RwImage *green = MakeImage(4, 4, 255);
+    const RwRGBA greenColour = {0, 255, 0, 255};
+    for (RwInt32 y = 0; y < 4; y++)
+        for (RwInt32 x = 0; x < 4; x++)
+            std::memcpy(green->cpPixels + y * green->stride + 4 * x, &greenColour, 4);
+    for (RwInt32 imageDepth : {24, 16}) {
+        RwImage *odd = RwImageCreate(4, 4, imageDepth);
+        ASSERT_NE(RwImageAllocatePixels(odd), nullptr);
+        ASSERT_EQ(odd->palette, nullptr);
+        std::memset(odd->cpPixels, 0x80, static_cast<size_t>(odd->stride) * 4);
+        EXPECT_EQ(RwD3D9ImageFindFormat(odd), rwRASTERFORMAT888) << imageDepth;
+        for (RwInt32 type : {rwRASTERTYPETEXTURE, rwRASTERTYPENORMAL}) {
+            ASSERT_NE(RwImageFindRasterFormat(odd, type, &w, &h, &depth, &format), nullptr) << imageDepth;
+            EXPECT_EQ(format, type | rwRASTERFORMAT888) << imageDepth;
+            EXPECT_EQ(depth, 32);
+        }
+        struct Row {
+            RwInt32 code;
+            RwUInt8 alphaFlag;
+        } rows[] = {{rwRASTERFORMAT888, 1}, {rwRASTERFORMAT565, 0}, {rwRASTERFORMATLUM8, 0}};
+        for (const Row &r : rows) {
+            RwRaster *raster = RwRasterCreate(4, 4, 0, rwRASTERTYPETEXTURE | r.code);
+            ASSERT_NE(raster, nullptr);
+            ASSERT_NE(RwRasterSetFromImage(raster, green), nullptr);
+            const DWORD before = DrawTexel(raster, 2, 1);
+            EXPECT_NE(RwRasterSetFromImage(raster, odd), nullptr) << imageDepth << " " << std::hex << r.code;
+            EXPECT_EQ(RwD3D9RasterGetExtension(raster)->alpha, r.alphaFlag) << imageDepth << " " << std::hex << r.code;
+            EXPECT_EQ(DrawTexel(raster, 2, 1), before) << imageDepth << " " << std::hex << r.code;
+            EXPECT_EQ(raster->privateFlags, 0);
+            RwRasterDestroy(raster);
+        }
+        RwImageDestroy(odd);
+    }
+    RwImageDestroy(green);
+}
+
+// A normal raster asked for with a colour code takes the code the image
+// chooses, as a texture does: the two codes are not combined into a third.
+TEST_F(DeviceRaster, NormalRastersTakeTheColourCodeTheImageChooses)
+{
+    RwInt32 w, h, depth, format;
+    struct Row {
+        RwUInt8 alpha;
+        RwInt32 requested;
+        RwInt32 chosen;
+    } rows[] = {
+        {255, rwRASTERFORMAT8888, rwRASTERFORMAT888},
+        {128, rwRASTERFORMAT888, rwRASTERFORMAT8888},
+        {255, rwRASTERFORMAT565 | rwRASTERFORMATMIPMAP, rwRASTERFORMAT888},
+        {255, rwRASTERFORMATPAL8 | rwRASTERFORMAT8888, rwRASTERFORMAT888},
+    };
+    for (const Row &r : rows) {
+        RwImage *image = MakeImage(8, 8, r.alpha);
+        ASSERT_NE(RwImageFindRasterFormat(image, rwRASTERTYPENORMAL | r.requested, &w, &h, &depth, &format),
+                  nullptr);
+        EXPECT_EQ(format, rwRASTERTYPENORMAL | r.chosen) << std::hex << r.requested;
+        EXPECT_EQ(depth, 32) << std::hex << r.requested;
+        RwRaster *raster = RwRasterCreate(w, h, depth, format);
+        ASSERT_NE(raster, nullptr) << std::hex << r.requested;
+        EXPECT_EQ(RwD3D9RasterGetExtension(raster)->d3dFormat,
+                  r.chosen == rwRASTERFORMAT888 ? D3DFMT_X8R8G8B8 : D3DFMT_A8R8G8B8);
+        EXPECT_NE(RwRasterSetFromImage(raster, image), nullptr) << std::hex << r.requested;
+        EXPECT_TRUE(NearRGB(DrawTexel(raster, 5, 3), Colour(5, 3), 0)) << std::hex << r.requested;
+        RwRasterDestroy(raster);
+        RwImageDestroy(image);
+    }
+}
+
 TEST_F(DeviceRaster, CameraTexturesLockThroughSystemMemoryCopies)
 {
     RwRaster *target = RwRasterCreate(32, 32, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);

@@ -377,6 +377,30 @@ TEST_F(RenderStates, SurfacePropertiesBuildTheMaterialOnce)
     rwD3D9AmbientColour = {0, 0, 0, 1};
 }
 
+// The lighting sets the ambient state between objects; a material whose
+// inputs have not changed puts back the states it goes with, without
+// building the material again.
+TEST_F(RenderStates, AMaterialStillCurrentPutsBackTheStatesOthersChanged)
+{
+    rwD3D9AmbientColour = {0, 0, 0, 1};
+    const RwSurfaceProperties surface = {1.0f, 1.0f, 1.0f};
+    const RwRGBA red = {255, 0, 0, 255};
+    EXPECT_TRUE(RwD3D9SetSurfaceProperties(&surface, &red, 0x48));
+    RwD3D9FlushRenderStates();
+    EXPECT_EQ(OnDevice(D3DRS_AMBIENT), 0xFFFF0000u);
+    RwD3D9SetRenderState(D3DRS_AMBIENT, 0);
+    RwD3D9SetRenderState(D3DRS_COLORVERTEX, FALSE);
+    RwD3D9FlushRenderStates();
+    EXPECT_EQ(OnDevice(D3DRS_AMBIENT), 0u);
+    device->ResetLog();
+    EXPECT_TRUE(RwD3D9SetSurfaceProperties(&surface, &red, 0x48));
+    RwD3D9FlushRenderStates();
+    EXPECT_EQ(OnDevice(D3DRS_AMBIENT), 0xFFFF0000u);
+    EXPECT_EQ(OnDevice(D3DRS_COLORVERTEX), 1u);
+    EXPECT_EQ(device->Count("SetMaterial"), 0);
+    EXPECT_EQ(device->Count("SetRenderState"), 2);
+}
+
 TEST_F(RenderStates, VertexAlphaBlendsOnTheDevice)
 {
     RwD3D9SetCullMode(D3DCULL_NONE);

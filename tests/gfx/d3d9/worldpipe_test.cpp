@@ -471,6 +471,40 @@ TEST_F(WorldPipelines, PreLitMeshesBlendTheirAlphaAndTakeTheMaterialColour)
     RwMaterialDestroy(tinted);
 }
 
+// A pre-lit, lit card and ground modulated by a red material, in a world
+// lit by one point light behind the card: no ambient light, so the lighting
+// clears the ambient state before each object, and the material, unchanged
+// from frame to frame, must put its colour back there every frame.
+TEST_F(WorldPipelines, PreLitColoursLastWithoutAmbientLight)
+{
+    for (RwLight *l : lights)
+        DestroyLight(world, l);
+    lights.clear();
+    RwLight *point = AddLight(rwLIGHTPOINT, {1, 1, 1, 1});
+    RwLightSetRadius(point, 50.0f);
+    const RwV3d behind = {0, 0, 10};
+    RwFrameTranslate(RwLightGetFrame(point), &behind, rwCOMBINEREPLACE);
+    RwMaterial *red = RwMaterialCreate();
+    red->color = {255, 0, 0, 255};
+    ReplaceCard(Squares(rwGEOMETRYPRELIT | rwGEOMETRYPOSITIONS | rwGEOMETRYNORMALS | rwGEOMETRYLIGHT |
+                            rwGEOMETRYMODULATEMATERIALCOLOR,
+                        red, red));
+    RwMaterialDestroy(red);
+    for (int v = 0; v < 8; v++)
+        atomic->geometry->preLitLum[v] = {255, 255, 255, 255};
+    RwMaterial *ground = world->matList.materials[0];
+    RwMaterialSetTexture(ground, nullptr);
+    ground->color = {255, 0, 0, 255};
+    world->flags |= rwGEOMETRYLIGHT | rwGEOMETRYMODULATEMATERIALCOLOR;
+    for (int frame = 0; frame < 3; frame++) {
+        Render();
+        // The square whose normals face away from the light, and the ground.
+        EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFF0000, 8)) << frame << " " << std::hex << ReadPixel(624, 384);
+        EXPECT_TRUE(NearColour(ReadPixel(512, 700), 0xFF0000, 8)) << frame << " " << std::hex << ReadPixel(512, 700);
+    }
+    world->flags &= ~(rwGEOMETRYLIGHT | rwGEOMETRYMODULATEMATERIALCOLOR);
+}
+
 // A scaled atomic's normals are scaled by the device's transform: they are
 // normalised again, so the lit square stays fully lit at twice the size.
 TEST_F(WorldPipelines, ScaledAtomicsHaveTheirNormalsNormalised)

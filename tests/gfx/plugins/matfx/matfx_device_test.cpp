@@ -285,6 +285,41 @@ TEST_F(MatFxDevice, BumpWithEnvironmentMapAddsTheEnvironmentOverTheBump)
     Destroy(atomic);
 }
 
+// An environment texture that has no raster is no environment map: the bump
+// draws alone, with shaders and without, and a plain environment map draws
+// its base texture.
+TEST_F(MatFxDevice, EnvironmentTextureWithoutARasterAddsNothing)
+{
+    RwMatFxBumpMapData &bump = Effects(0xFF606060, rwMATFXEFFECTBUMPENVMAP, rwMATFXKINDBUMPMAP)->data.bumpMap;
+    bump.bumpedTexture = MakeTexture(2, 1, {0x80606060, 0x80606060});
+    bump.invBumpWidth = 0.5f;
+    bump.coef = -1.0f;
+    RwMatFxEnvMapData &env = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDENVMAP)->data.envMap;
+    env.texture = RwTextureCreate(nullptr);
+    env.coef = 0.5f;
+    RwAtomic *atomic = Quad();
+    for (bool shaders : {true, false}) {
+        rwMatFxDevice = saved;
+        if (!shaders) {
+            std::memset(rwMatFxDevice.shaders, 0, sizeof rwMatFxDevice.shaders);
+        }
+        for (DWORD p : Draw(atomic)) {
+            EXPECT_TRUE(Near(p, 0x606060)) << std::hex << p << " shaders " << shaders;
+        }
+    }
+    rwMatFxDevice = saved;
+    RwTexture *rasterless = env.texture;
+    env.texture = nullptr;
+    RwMatFxMaterialSetEffects(material, rwMATFXEFFECTENVMAP);
+    RwMatFxEnvMapData &alone = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDENVMAP)->data.envMap;
+    alone.texture = rasterless;
+    alone.coef = 0.5f;
+    for (DWORD p : Draw(atomic)) {
+        EXPECT_TRUE(Near(p, 0x606060)) << std::hex << p;
+    }
+    Destroy(atomic);
+}
+
 TEST_F(MatFxDevice, BumpVerticesSkipIndicesOutsideTheMeshAndFlatTangents)
 {
     RwMatFxBumpMapData &bump = Effects(0xFF606060, rwMATFXEFFECTBUMPMAP, rwMATFXKINDBUMPMAP)->data.bumpMap;
@@ -315,6 +350,8 @@ TEST_F(MatFxDevice, DualBlendPairsGiveTheirColoursInOneAndTwoPasses)
     RwMatFxDualData &dual = Effects(0xFF808080, rwMATFXEFFECTDUAL, rwMATFXKINDDUAL)->data.dual;
     dual.texture = MakeTexture(1, 1, {0x80406080});
     RwAtomic *atomic = Quad();
+    // The base raster has alpha, so the mesh blends over the blue clear: an
+    // opaque base stays opaque under the half-transparent dual in every path.
     struct Case {
         RwInt32 src, dst;
         RwUInt32 want;

@@ -434,6 +434,39 @@ TEST_F(SkinDevice, AtomicWithoutHierarchySharingTheGeometryDrawsTheBindPose)
     Destroy(bent);
 }
 
+// A hierarchy of two nodes on a skin of eight bones, drawn just after a
+// full, bent tube: the bones past its nodes keep their bind pose on both
+// paths, not the matrices the bent tube left in the palette.
+TEST_F(SkinDevice, BonesPastAShortHierarchyKeepTheirBindPoseOnBothPaths)
+{
+    ASSERT_TRUE(RwD3D9SkinGetCaps()->vertexShaderSkinning) << "the device offers vertex shaders";
+    Tube tube(8, 2);
+    RwAtomic *bent = Atomic(tube, {1.5f, 0, 0});
+    RwAtomic *shortened = Atomic(tube, {-1.5f, 0, 0}, false);
+    RwHAnimHierarchy *two = RwHAnimHierarchyCreate(2, nullptr, nullptr, 0, 36);
+    for (int b = 0; b < 2; ++b) {
+        RwMatrixSetIdentity(&two->pMatrixArray[b]);
+        two->pMatrixArray[b].pos.y = kLength / tube.bones * b;
+        RwMatrixMarkChanged(&two->pMatrixArray[b]);
+    }
+    RwSkinAtomicSetHAnimHierarchy(shortened, two);
+    const std::vector<DWORD> shader = Draw({bent, shortened});
+    EXPECT_EQ(rwD3D9SKINLAYOUTSHADER, RwD3D9SkinAtomicGetLayout(shortened));
+    RwD3D9SkinGetCaps()->vertexShaderSkinning = FALSE;
+    const std::vector<DWORD> processor = Draw({bent, shortened});
+    EXPECT_EQ(rwD3D9SKINLAYOUTPROCESSOR, RwD3D9SkinAtomicGetLayout(shortened));
+    const int lit = Lit(shader);
+    EXPECT_GT(lit, 4000);
+    EXPECT_LT(Differ(shader, processor), lit / 50 + 20);
+    // The bind pose is the straight tube: its tip stands above its foot.
+    const POINT tip = Project({-1.5f, kLength, 0});
+    EXPECT_TRUE(LitNear(shader, tip)) << tip.x << "," << tip.y;
+    EXPECT_TRUE(LitNear(processor, tip)) << tip.x << "," << tip.y;
+    Destroy(shortened);
+    RwHAnimHierarchyDestroy(two);
+    Destroy(bent);
+}
+
 // The camera belongs to no world, so the render frame never moves: the pose still counts at each update.
 TEST_F(SkinDevice, PoseChangedBetweenUpdatesOfACameraOutsideAnyWorldIsDrawn)
 {
