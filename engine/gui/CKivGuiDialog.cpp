@@ -223,6 +223,8 @@ void CKivGuiDialog::RequestFocus(CKivGuiControl *control)
             return;
     }
     control->OnFocusIn();
+    if (!*alive || !HasControl(control))
+        return;
     m_focused = control;
     if (m_eventMask & kEventFocus)
         SendEvent(kEventFocus, 1, control);
@@ -412,7 +414,8 @@ void CKivGuiDialog::MoveFocusTo(CKivGuiControl *control)
             return;
     }
     control->OnFocusIn();
-    m_focused = control;
+    if (*alive && HasControl(control))
+        m_focused = control;
 }
 
 int CKivGuiDialog::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam)

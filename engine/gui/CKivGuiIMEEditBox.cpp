@@ -77,7 +77,17 @@ CKivGuiIMEEditBox::CKivGuiIMEEditBox(CKivGuiDialog *dialog) : CKivGuiTestEditBox
         ImeStore().composition.SetFontNode(Font()->GetNode());
 }
 
-CKivGuiIMEEditBox::~CKivGuiIMEEditBox() = default;
+// A box deleted in the middle of a composition leaves nothing of it for the
+// next box to take back from its own text.
+CKivGuiIMEEditBox::~CKivGuiIMEEditBox()
+{
+    GuiImeStore &s = ImeStore();
+    if (s.owner != this)
+        return;
+    s.owner = nullptr;
+    ResetComposition();
+    s.typed = s.typedBehind = 0;
+}
 
 int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
                               int topMargin)
@@ -276,6 +286,7 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
     const GuiImeBinding &imm = ImeBinding();
     Guard guard(this);
     GuiImeStore &s = ImeStore();
+    s.owner = this;
     WCHAR text[StringUnits];
     if (flags & GCS_CURSORPOS) {
         LONG at = imm.ImmGetCompositionStringW(context, GCS_CURSORPOS, nullptr, 0);
@@ -513,11 +524,14 @@ void CKivGuiIMEEditBox::OnFocusIn()
         imm.ImmReleaseContext(window, context);
         ImeCheckToggleState();
     }
+    // The input method answers the cancel through the window.
+    Guard guard(this);
     if (m_clicked) {
         CancelComposition();
         ResetComposition();
     }
-    m_clicked = 0;
+    if (guard.Alive())
+        m_clicked = 0;
 }
 
 void CKivGuiIMEEditBox::OnFocusOut()

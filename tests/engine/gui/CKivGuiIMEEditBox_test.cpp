@@ -544,4 +544,25 @@ TEST_F(ImeBoxClosing, WhileATypedCompositionIsTakenBack)
     ScriptedIme::composition.clear();
 }
 
+// Deleted while a composition stands typed in its text: the next box's text
+// is its own, not the place that composition is taken back from.
+TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
+{
+    InsertOnType();
+    Open(0);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ASSERT_EQ(ImeStore().typed, 1);
+    gui()->RemoveDialog(ImeCloser::dialog);
+    delete ImeCloser::dialog;
+    ImeCloser::dialog = nullptr;
+    EXPECT_EQ(GuardFreedEnd(), 0);
+    gui()->SetActiveDialog(dialog);
+    dialog->FocusControl(5);
+    box->SetText("ab", 0);
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+}
+
 } // namespace
