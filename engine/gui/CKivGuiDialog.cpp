@@ -408,7 +408,7 @@ void CKivGuiDialog::MoveFocusTo(CKivGuiControl *control)
     auto alive = m_alive;
     CKivGuiControl *old = m_focused;
     m_focused = nullptr;
-    if (old) {
+    if (old && old != control) {
         old->OnFocusOut();
         if (!*alive || !HasControl(control))
             return;
@@ -509,7 +509,7 @@ int CKivGuiDialog::MsgProc(HWND, UINT message, WPARAM wParam, LPARAM lParam)
             if (wParam == 0)
                 m_focused->OnFocusOut();
             else
-                RequestFocus(m_focused);
+                MoveFocusTo(m_focused);
         }
         return 0;
     case WM_KEYDOWN:

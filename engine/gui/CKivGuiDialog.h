@@ -126,6 +126,7 @@ private:
     int HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam);
     int HandleMouse(UINT message, WPARAM wParam, LPARAM lParam);
     bool MoveFocus(int direction);
+    // Focus by the keyboard: also a control that refuses RequestFocus.
     void MoveFocusTo(CKivGuiControl *control);
     void MarkControl(CKivGuiControl *&slot, int bit, CKivGuiControl *control);
     // Re-registers with the GUI system, keeping the dialog active if it was;

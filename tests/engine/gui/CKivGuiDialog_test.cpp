@@ -255,6 +255,13 @@ TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
     EXPECT_EQ(gui.MsgProc(nullptr, WM_KEYUP, VK_SPACE, 0), 1);
     EXPECT_EQ(box->GetChecked(), 1);
     EXPECT_EQ(Closer::events, "259 ");
+    // The application goes to the back and comes back: the box keeps the focus.
+    gui.MsgProc(nullptr, WM_ACTIVATEAPP, 0, 0);
+    EXPECT_EQ(box->HasFocus(), 0);
+    gui.MsgProc(nullptr, WM_ACTIVATEAPP, 1, 0);
+    EXPECT_EQ(box->HasFocus(), 1);
+    EXPECT_EQ(box->GetState() & CKivGuiControl::kStateFocus, CKivGuiControl::kStateFocus);
+    EXPECT_EQ(d->GetFocusedControl(), box);
 
     // On along the neighbours: the box gives the focus up like any control.
     gui.MsgProc(nullptr, WM_KEYDOWN, VK_RIGHT, 0);
