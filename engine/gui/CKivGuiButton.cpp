@@ -55,20 +55,22 @@ int CKivGuiButton::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
         if (!CKivGuiControl::ContainsPoint(x, y))
             return 0;
         m_state |= kStatePressed;
+        // Each event may delete the button or its dialog.
+        Guard guard(this);
         m_dialog->RequestFocus(this);
-        m_dialog->SetPressed(this);
+        if (guard.Alive())
+            m_dialog->SetPressed(this);
         return 1;
     }
     if (message == WM_LBUTTONUP && (m_state & kStatePressed)) {
-        CKivGuiDialog *dialog = m_dialog;
+        Guard guard(this);
         if (CKivGuiControl::ContainsPoint(x, y)) {
-            dialog->SetClicked(this);
-            // The event may delete this button.
-            if (dialog->HasControl(this))
+            m_dialog->SetClicked(this);
+            if (guard.Alive())
                 OnClicked();
         }
-        if (dialog->HasControl(this)) {
-            dialog->ClearPressed();
+        if (guard.Alive()) {
+            m_dialog->ClearPressed();
             m_state &= ~kStatePressed;
         }
         return 1;
@@ -93,9 +95,11 @@ int CKivGuiCheckBox::Create(int id, int left, int top, int right, int bottom, co
     m_label = GuiCutWhole(label, 259);
     m_rect = {left, top, right, bottom};
     m_box = {left, top, left + (bottom - top), bottom};
-    SetChecked(m_checked, 0);
+    // Held before the event, which may delete the dialog: nothing is left to
+    // do after it.
     if (m_dialog)
         m_dialog->AddControl(this);
+    SetChecked(m_checked, 0);
     return 1;
 }
 
@@ -114,7 +118,11 @@ int CKivGuiCheckBox::ContainsPoint(int x, int y)
 
 void CKivGuiCheckBox::Update(float elapsed)
 {
+    // The hover event may delete the box.
+    Guard guard(this);
     CKivGuiControl::Update(elapsed);
+    if (!guard.Alive())
+        return;
     m_box = {m_rect.left, m_rect.top, m_rect.left + (m_rect.bottom - m_rect.top), m_rect.bottom};
     if (m_blink) {
         const DWORD now = timeGetTime();
@@ -188,9 +196,9 @@ int CKivGuiCheckBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
     }
     if (message == WM_LBUTTONUP && m_pressedInside) {
         m_pressedInside = 0;
-        CKivGuiDialog *dialog = m_dialog;
-        dialog->SetClicked(this);
-        if (dialog->HasControl(this) && ContainsPoint(x, y))
+        Guard guard(this);
+        m_dialog->SetClicked(this);
+        if (guard.Alive() && ContainsPoint(x, y))
             SetChecked(!m_checked, 1);
         return 1;
     }

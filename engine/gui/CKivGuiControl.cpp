@@ -10,13 +10,29 @@
 #include "engine/gui/GuiScreen.h"
 #include "engine/gui/GuiText.h"
 
-CKivGuiControl::CKivGuiControl(CKivGuiDialog *dialog) : m_dialog(dialog)
+CKivGuiControl::Guard::Guard(const CKivGuiControl *control)
+    : m_control(control), m_controlAlive(control->m_alive),
+      m_dialogAlive(control->m_dialog ? control->m_dialog->GetAliveFlag() : nullptr)
+{
+}
+
+bool CKivGuiControl::Guard::Alive() const
+{
+    if (!*m_controlAlive)
+        return false;
+    if (!m_dialogAlive)
+        return true;
+    return *m_dialogAlive && m_control->m_dialog->HasControl(m_control);
+}
+
+CKivGuiControl::CKivGuiControl(CKivGuiDialog *dialog) : m_dialog(dialog), m_alive(std::make_shared<bool>(true))
 {
     SetAlpha(1.0f);
 }
 
 CKivGuiControl::~CKivGuiControl()
 {
+    *m_alive = false;
     m_animations.clear();
     RemoveAllElements();
     delete m_tooltip;

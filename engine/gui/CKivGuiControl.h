@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 class CKivGuiDialog;
@@ -33,6 +34,21 @@ public:
         int anchor;
         float lifetime, maxAlpha;
         int margin;
+    };
+
+    // Taken before a call that can reach the game (an event, a message through
+    // the window), which may delete the dialog or the control: afterwards
+    // Alive says whether the control may still touch itself and its dialog.
+    class Guard {
+    public:
+        explicit Guard(const CKivGuiControl *control);
+        // Both still exist and the dialog still holds the control.
+        bool Alive() const;
+
+    private:
+        const CKivGuiControl *m_control;
+        std::shared_ptr<bool> m_controlAlive;
+        std::shared_ptr<bool> m_dialogAlive;
     };
 
     explicit CKivGuiControl(CKivGuiDialog *dialog);
@@ -133,4 +149,8 @@ protected:
     int m_stretch = 0;
     int m_elementScale = 0;
     int m_swallowKeys = 0;   // the edit boxes' keyboard-swallow flag
+
+private:
+    // Cleared by the destructor, for the guards of calls still running.
+    std::shared_ptr<bool> m_alive;
 };

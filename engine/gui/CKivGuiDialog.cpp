@@ -95,10 +95,10 @@ void CKivGuiDialog::MoveControls(int dx, int dy)
     }
 }
 
-void CKivGuiDialog::Reregister(int layer, int kind)
+void CKivGuiDialog::Reregister(int layer, int kind, bool known)
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
-    if (!gui || !gui->IsRegistered(this)) {
+    if (!gui || (known && !gui->IsRegistered(this))) {
         m_layer = layer;
         m_modalKind = kind;
         return;
@@ -113,22 +113,23 @@ void CKivGuiDialog::Reregister(int layer, int kind)
 }
 
 // Showing brings the dialog to the front of its lists: drawn last, hit first.
+// A dialog taken out of the GUI system comes back with it.
 void CKivGuiDialog::SetVisible(int flag)
 {
     m_visible = flag;
     if (flag)
-        Reregister(m_layer, m_modalKind);
+        Reregister(m_layer, m_modalKind, false);
 }
 
 void CKivGuiDialog::SetLayer(int layer)
 {
     if (layer != m_layer)
-        Reregister(layer & 3, m_modalKind);
+        Reregister(layer & 3, m_modalKind, true);
 }
 
 void CKivGuiDialog::SetModalKind(int kind)
 {
-    Reregister(m_layer, kind & 3);
+    Reregister(m_layer, kind & 3, true);
 }
 
 void CKivGuiDialog::SetEnabled(int flag)
@@ -183,8 +184,9 @@ void CKivGuiDialog::RemoveControl(int id)
     if (!control)
         return;
     auto alive = m_alive;
+    // The focus loss may reach the game, which may delete either.
     ClearFocus();
-    if (!*alive)
+    if (!*alive || !HasControl(control))
         return;
     for (CKivGuiControl **p : {&m_focused, &m_pressed, &m_clicked, &m_hovered, &m_default})
         if (*p == control)
@@ -221,6 +223,8 @@ void CKivGuiDialog::RequestFocus(CKivGuiControl *control)
             return;
     }
     control->OnFocusIn();
+    if (!*alive || !HasControl(control))
+        return;
     m_focused = control;
     if (m_eventMask & kEventFocus)
         SendEvent(kEventFocus, 1, control);
@@ -386,12 +390,32 @@ bool CKivGuiDialog::MoveFocus(int direction)
         if (!next || !seen.insert(next).second)
             return false;
         if (Usable(next)) {
-            if (next != old)
-                RequestFocus(next);
+            MoveFocusTo(next);
             return true;
         }
         c = next;
     }
+}
+
+// A control that refuses a request for the focus (a check box) still takes
+// it from the arrows, so that its keys reach it; no focus event is sent.
+void CKivGuiDialog::MoveFocusTo(CKivGuiControl *control)
+{
+    if (control->CanHaveFocus()) {
+        RequestFocus(control);
+        return;
+    }
+    auto alive = m_alive;
+    CKivGuiControl *old = m_focused;
+    m_focused = nullptr;
+    if (old && old != control) {
+        old->OnFocusOut();
+        if (!*alive || !HasControl(control))
+            return;
+    }
+    control->OnFocusIn();
+    if (*alive && HasControl(control))
+        m_focused = control;
 }
 
 int CKivGuiDialog::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam)
@@ -485,7 +509,7 @@ int CKivGuiDialog::MsgProc(HWND, UINT message, WPARAM wParam, LPARAM lParam)
             if (wParam == 0)
                 m_focused->OnFocusOut();
             else
-                RequestFocus(m_focused);
+                MoveFocusTo(m_focused);
         }
         return 0;
     case WM_KEYDOWN:

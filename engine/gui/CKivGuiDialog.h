@@ -57,6 +57,9 @@ public:
     void SetMouseInput(int flag) { m_mouseInput = flag; }
     void SetNonUserEvents(int flag) { m_nonUserEvents = flag; }
     void MarkForDeletion() { m_delete = 1; }
+    // False once the dialog is deleted: callers that call out keep it and
+    // check it before they touch the dialog again.
+    std::shared_ptr<bool> GetAliveFlag() const { return m_alive; }
     int IsMarkedForDeletion() const { return m_delete; }
 
     // Controls.
@@ -123,9 +126,12 @@ private:
     int HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam);
     int HandleMouse(UINT message, WPARAM wParam, LPARAM lParam);
     bool MoveFocus(int direction);
+    // Focus by the keyboard: also a control that refuses RequestFocus.
+    void MoveFocusTo(CKivGuiControl *control);
     void MarkControl(CKivGuiControl *&slot, int bit, CKivGuiControl *control);
-    // Re-registers with the GUI system, keeping the dialog active if it was.
-    void Reregister(int layer, int kind);
+    // Re-registers with the GUI system, keeping the dialog active if it was;
+    // known: only a dialog the GUI system holds.
+    void Reregister(int layer, int kind, bool known);
     static bool Usable(const CKivGuiControl *control);
 
     int m_eventMask = kEventHover | kEventFocus | kEventClick | kEventPress;

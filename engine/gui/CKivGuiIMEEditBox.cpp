@@ -77,7 +77,17 @@ CKivGuiIMEEditBox::CKivGuiIMEEditBox(CKivGuiDialog *dialog) : CKivGuiTestEditBox
         ImeStore().composition.SetFontNode(Font()->GetNode());
 }
 
-CKivGuiIMEEditBox::~CKivGuiIMEEditBox() = default;
+// A box deleted in the middle of a composition leaves nothing of it for the
+// next box to take back from its own text.
+CKivGuiIMEEditBox::~CKivGuiIMEEditBox()
+{
+    GuiImeStore &s = ImeStore();
+    if (s.owner != this)
+        return;
+    s.owner = nullptr;
+    ResetComposition();
+    s.typed = s.typedBehind = 0;
+}
 
 int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
                               int topMargin)
@@ -119,10 +129,12 @@ void CKivGuiIMEEditBox::CancelComposition()
 
 void CKivGuiIMEEditBox::SendComposition()
 {
-    // A copy: typing may change the composition store.
+    // A copy: typing may change the composition store. Each character's
+    // event may delete the box.
     std::wstring units(ImeStore().composition.GetText());
-    for (WCHAR unit : units)
-        MsgProc(WM_CHAR, unit, 0);
+    Guard guard(this);
+    for (size_t i = 0; i < units.size() && guard.Alive(); i++)
+        MsgProc(WM_CHAR, units[i], 0);
 }
 
 void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
@@ -134,7 +146,9 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
     s.typed = s.typedBehind = 0;
     const int length = GetTextLength();
     if (m_focus && m_dialog && m_dialog->GetFocusedControl() == this && GuiEngineWindow()) {
-        // Through the window like keys, so the box's own key handling runs.
+        // Through the window like keys, so the box's own key handling runs;
+        // the window's owner may delete the box meanwhile.
+        Guard guard(this);
         HWND window = GuiEngineWindow();
         SendKey(VK_RIGHT, behind);
         SendMessageW(window, WM_KEYUP, VK_RIGHT, 0);
@@ -143,7 +157,7 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
             SendMessageW(window, WM_CHAR, 8, 0);
         }
         SendMessageW(window, WM_KEYUP, VK_BACK, 0);
-        if (GetTextLength() != length)
+        if (!guard.Alive() || GetTextLength() != length)
             return;
     }
     // No key reached the box (it lost the focus, or the window does not
@@ -258,7 +272,21 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
             imm.ImmReleaseContext(window, context);
         return;
     }
+    const bool alive = TakeComposition(context, flags);
+    imm.ImmReleaseContext(window, context);
+    if (alive)
+        LayoutPass();
+}
+
+// False when the box was deleted meanwhile: typing sends events, and keys go
+// through the window.
+bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
+{
+    HWND window = GuiEngineWindow();
+    const GuiImeBinding &imm = ImeBinding();
+    Guard guard(this);
     GuiImeStore &s = ImeStore();
+    s.owner = this;
     WCHAR text[StringUnits];
     if (flags & GCS_CURSORPOS) {
         LONG at = imm.ImmGetCompositionStringW(context, GCS_CURSORPOS, nullptr, 0);
@@ -269,9 +297,13 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
         if (ReadString(context, GCS_RESULTSTR, text) > 0) {
             m_compositionInText = 0;
             RemoveTypedComposition(0, 0);
+            if (!guard.Alive())
+                return false;
             s.composition.SetTextW(text);
             SendComposition();
             ResetComposition();
+            if (!guard.Alive())
+                return false;
         }
     }
     bool done = false;
@@ -280,6 +312,8 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
         if (units == 0) {
             if (s.typed > 0) {
                 RemoveTypedComposition(1, 0);
+                if (!guard.Alive())
+                    return false;
             } else if (s.composition.GetTextSize() == 0 && m_compositionInText) {
                 PlaceCaret(m_caret);
                 m_buffer->RemoveRange(m_caret, NextChar(m_caret));
@@ -290,6 +324,8 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
             done = true;
         } else {
             RemoveTypedComposition(0, 0);
+            if (!guard.Alive())
+                return false;
             s.composition.SetTextW(text);
             m_compositionInText = 1;
             if (!lstrcmpA(m_language, "KOR") && !CheckKoreanFits()) {
@@ -312,11 +348,15 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
             } else if (ImeState().insertOnType) {
                 const int before = GetTextLength();
                 SendComposition();
+                if (!guard.Alive())
+                    return false;
                 const int typed = std::max(0, GetTextLength() - before);
                 const int caret = std::min(s.compositionCaret, typed), end = m_caret;
                 s.typed = typed;
                 SendKey(VK_LEFT, typed - caret);
                 SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
+                if (!guard.Alive())
+                    return false;
                 s.typedBehind = std::max(0, end - m_caret);
             }
         }
@@ -333,8 +373,7 @@ void CKivGuiIMEEditBox::OnComposition(LPARAM flags)
                                                   (GuiImeStore::kClauses - 1) * sizeof(DWORD));
         s.clauses[std::max(0, std::min<int>(bytes / 4, GuiImeStore::kClauses - 1))] = 0;
     }
-    imm.ImmReleaseContext(window, context);
-    LayoutPass();
+    return true;
 }
 
 void CKivGuiIMEEditBox::BuildCandidateLine()
@@ -485,19 +524,23 @@ void CKivGuiIMEEditBox::OnFocusIn()
         imm.ImmReleaseContext(window, context);
         ImeCheckToggleState();
     }
+    // The input method answers the cancel through the window.
+    Guard guard(this);
     if (m_clicked) {
         CancelComposition();
         ResetComposition();
     }
-    m_clicked = 0;
+    if (guard.Alive())
+        m_clicked = 0;
 }
 
 void CKivGuiIMEEditBox::OnFocusOut()
 {
     CKivGuiTestEditBox::OnFocusOut();
+    Guard guard(this);
     FinishComposition(0);
     ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
-    if (m_dialog)
+    if (guard.Alive() && m_dialog)
         m_dialog->SendEvent(kEventFocusLost, 1, this);
 }
 
@@ -511,6 +554,8 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
         return;
     if (!s.finishing) {
         s.finishing = 1;
+        // Typing and keys may delete the box; the input method is told all the same.
+        Guard guard(this);
         if (!ImeState().insertOnType && send) {
             std::wstring text(s.composition.GetText());
             if (Traditional() && !text.empty() && text.back() == 0x3000)
@@ -519,9 +564,11 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
             SendComposition();
         }
         // What insert-on-type typed was never committed.
-        RemoveTypedComposition(1, 0);
+        if (guard.Alive())
+            RemoveTypedComposition(1, 0);
         ResetComposition();
-        m_compositionInText = 0;
+        if (guard.Alive())
+            m_compositionInText = 0;
         imm.ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
         imm.ImmNotifyIME(context, NI_CLOSECANDIDATE, 0, 0);
         s.finishing = 0;

@@ -37,6 +37,7 @@ protected:
 
 private:
     void OnComposition(LPARAM flags);
+    bool TakeComposition(HIMC context, LPARAM flags);
     // False when the composition may not grow; the Korean form also
     // cancels it in the input method.
     bool CheckCompositionFits(const WCHAR *composition);

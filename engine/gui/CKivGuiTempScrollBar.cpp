@@ -102,7 +102,11 @@ void CKivGuiTempScrollBar::UpdateThumbRect()
 
 void CKivGuiTempScrollBar::Update(float elapsed)
 {
+    // The hover event may delete the bar.
+    Guard guard(this);
     CKivGuiControl::Update(elapsed);
+    if (!guard.Alive())
+        return;
     if (!m_state)
         m_part = kNone;
     const int w = GetWidth();

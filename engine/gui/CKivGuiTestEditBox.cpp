@@ -227,14 +227,19 @@ int CKivGuiTestEditBox::HandleKeyboard(UINT message, WPARAM wParam, LPARAM)
     case VK_TAB:
         m_swallowKeys = 0;
         return 0;
-    case VK_RETURN:
+    case VK_RETURN: {
+        // Either event may delete the box or its dialog.
+        Guard guard(this);
         if (GetTextLength() > 0 && m_dialog)
             m_dialog->SendEvent(kEventEnterText, 1, this);
+        if (!guard.Alive())
+            return 0;
         m_swallowKeys = 0;
         m_limitReached = 0;
         if (m_dialog)
             m_dialog->SendEvent(kEventEnter, 1, this);
         return 0;
+    }
     case VK_ESCAPE: {
         const int swallow = m_swallowKeys;
         if (m_dialog)
@@ -256,16 +261,19 @@ int CKivGuiTestEditBox::HandleKeyboard(UINT message, WPARAM wParam, LPARAM)
     case VK_UP:
     case VK_DOWN:
         return 1;
-    case VK_DELETE:
+    case VK_DELETE: {
         m_limitReached = 0;
+        Guard guard(this);
         if (m_caret != m_selStart) {
             DeleteSelection();
             Changed();
         } else if (m_caret < GetTextLength() && m_buffer->RemoveRange(m_caret, NextChar(m_caret))) {
             Changed();
         }
-        LayoutPass();
+        if (guard.Alive())
+            LayoutPass();
         return 1;
+    }
     }
     return m_swallowKeys;
 }
@@ -307,8 +315,10 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
         if (m_caret != m_selStart) {
             DeleteSelection();
             m_selStart = m_caret;
+            Guard guard(this);
             Changed();
-            LayoutPass();
+            if (guard.Alive())
+                LayoutPass();
         } else if (m_caret > 0) {
             const int previous = PrevChar(m_caret);
             m_buffer->RemoveRange(previous, m_caret);
@@ -366,8 +376,12 @@ int CKivGuiTestEditBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
     switch (message) {
     case WM_LBUTTONDOWN: {
         m_clicked = 1;
+        // The focus event may delete the box or its dialog.
+        Guard guard(this);
         if (m_dialog)
             m_dialog->RequestFocus(this);
+        if (!guard.Alive())
+            return 1;
         if (!ContainsPoint(x, y))
             return 0;
         m_dragging = 1;
@@ -555,7 +569,11 @@ void CKivGuiTestEditBox::LayoutPass()
 
 void CKivGuiTestEditBox::Update(float elapsed)
 {
+    // The hover event may delete the box.
+    Guard guard(this);
     CKivGuiControl::Update(elapsed);
+    if (!guard.Alive())
+        return;
     m_textRect = m_rect;
     if (m_dialog && m_dialog->IsKeyboardInput()) {
         m_blink += elapsed;

@@ -8,6 +8,8 @@
 
 #include "engine/gui/CUniBuffer.h"
 
+class CKivGuiIMEEditBox;
+
 // The input context as the input method manager locks it.
 struct GuiInputContext {
     HWND hWnd;
@@ -96,6 +98,8 @@ struct GuiImeStore {
     POINT compositionOrigin = {};
     int firstTarget = 0;
     BYTE finishing = 0;
+    // The box whose composition this is; its deletion forgets it.
+    const CKivGuiIMEEditBox *owner = nullptr;
 };
 
 // The shared state of every IME edit box in the process.

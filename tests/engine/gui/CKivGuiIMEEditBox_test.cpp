@@ -1,12 +1,13 @@
 // Tests of the IME edit box and the IME support: a scripted Korean input method sending real IME messages to
 // the host window (jamo by jamo, commits, limits, focus loss, candidates, hostile answers), layouts and
 // locales, the modifier repair, notification answers, the context flags the default procedure gets, the
-// candidate panel at every image scale, a centred box, and one composition through the system's own input
-// method manager.
+// candidate panel at every image scale, a centred box, one composition through the system's own input
+// method manager, and dialogs closed by the events of typing.
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include "editbox_host.h"
 #include "scripted_ime.h"
+#include "support/failnew/fail_new.h"
 
 namespace {
 
@@ -463,6 +464,105 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
     EXPECT_EQ(typed, ga) << "typed once: the consumed messages never reach the default procedure";
     ImmReleaseContext(GuiHost::window, context);
     ScriptedIme::contexts = 0;
+}
+
+// The game's callback closes its dialog at the chosen event as the game does:
+// taken out of the GUI system, emptied, deleted.
+struct ImeCloser {
+    static inline int at = 0;
+    static inline CKivGuiDialog *dialog = nullptr;
+    static void OnEvent(int event, int, CKivGuiControl *, int)
+    {
+        if (event != at || !dialog)
+            return;
+        CKivGuiSystem::GetInstance()->RemoveDialog(dialog);
+        dialog->RemoveAllControls();
+        delete dialog;
+        dialog = nullptr;
+    }
+};
+
+class ImeBoxClosing : public ImeBox {
+protected:
+    // An active dialog with a focused box of its own, made with freed memory
+    // guarded, closed by its callback at the event.
+    void Open(int event)
+    {
+        GuardFreedBegin();
+        CKivGuiDialog *d = new CKivGuiDialog(71);
+        d->SetSize(1024, 768);
+        gui()->AddDialog(d);
+        gui()->SetActiveDialog(d);
+        CKivGuiIMEEditBox *b = new CKivGuiIMEEditBox(d);
+        b->Create(6, 100, 300, 700, 320, "", 2, 3);
+        d->FocusControl(6);
+        ImeCloser::dialog = d;
+        ImeCloser::at = event;
+        d->SetCallback(ImeCloser::OnEvent, 0);
+    }
+    void ExpectClosed(const char *what)
+    {
+        const bool closed = !ImeCloser::dialog;
+        if (!closed) {
+            delete ImeCloser::dialog;
+            ImeCloser::dialog = nullptr;
+        }
+        EXPECT_EQ(GuardFreedEnd(), 0) << what << ": the closed dialog or its box was touched";
+        EXPECT_TRUE(closed) << what;
+        gui()->SetActiveDialog(dialog);
+        dialog->FocusControl(5);
+    }
+};
+
+// A result of two characters typed on commit: the first one's event closes.
+TEST_F(ImeBoxClosing, AtTheFirstCharacterOfACommit)
+{
+    Open(CKivGuiTestEditBox::kEventChanged);
+    ScriptedIme::Compose({L"\xD55C\xB098"});
+    ScriptedIme::Finish();
+    ExpectClosed("commit");
+}
+
+TEST_F(ImeBoxClosing, AtACompositionTypedIn)
+{
+    InsertOnType();
+    Open(CKivGuiTestEditBox::kEventChanged);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ExpectClosed("insert-on-type");
+    ScriptedIme::composition.clear();
+}
+
+// The next step takes back what was typed through the window's Backspaces.
+TEST_F(ImeBoxClosing, WhileATypedCompositionIsTakenBack)
+{
+    InsertOnType();
+    Open(0);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ImeCloser::at = CKivGuiTestEditBox::kEventChanged;
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    ExpectClosed("taken back");
+    ScriptedIme::composition.clear();
+}
+
+// Deleted while a composition stands typed in its text: the next box's text
+// is its own, not the place that composition is taken back from.
+TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
+{
+    InsertOnType();
+    Open(0);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ASSERT_EQ(ImeStore().typed, 1);
+    gui()->RemoveDialog(ImeCloser::dialog);
+    delete ImeCloser::dialog;
+    ImeCloser::dialog = nullptr;
+    EXPECT_EQ(GuardFreedEnd(), 0);
+    gui()->SetActiveDialog(dialog);
+    dialog->FocusControl(5);
+    box->SetText("ab", 0);
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
 }
 
 } // namespace
