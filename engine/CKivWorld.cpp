@@ -203,13 +203,46 @@ int CKivWorld::ReadWorld(const char *fileName)
     RwWorld *world = file.Open(fileName, rwID_WORLD) ? RwWorldStreamRead(file.stream) : nullptr;
     if (!world)
         return 0;
-    if (m_world)
+    if (m_world) {
+        MoveObjectsTo(world);
         RwWorldDestroy(m_world);
+    }
     m_world = world;
     m_world->renderOrder = 1;
     if (RwLightmapWorldCountLightmaps(m_world) > 0)
         RwLightmapSetRenderStyle(3, m_world);
     return 1;
+}
+
+// The registered objects leave the old graphics world before it goes and
+// join the one read in its place, so that none is left in a freed world.
+void CKivWorld::MoveObjectsTo(RwWorld *world)
+{
+    for (auto &entry : m_cameras)
+        if (RwCamera *camera = entry.second->GetCamera())
+            if (RwCameraGetWorld(camera) == m_world)
+                RwWorldRemoveCamera(m_world, camera);
+    for (auto &entry : m_clumps)
+        if (RwClump *clump = entry.second->GetClump())
+            if (RwClumpGetWorld(clump) == m_world)
+                RwWorldRemoveClump(m_world, clump);
+    for (auto &entry : m_lights)
+        if (RwLight *light = entry.second->GetLight())
+            if (RwLightGetWorld(light) == m_world)
+                RwWorldRemoveLight(m_world, light);
+    // A clump brings its own cameras and lights along.
+    for (auto &entry : m_clumps)
+        if (RwClump *clump = entry.second->GetClump())
+            if (!RwClumpGetWorld(clump))
+                RwWorldAddClump(world, clump);
+    for (auto &entry : m_cameras)
+        if (RwCamera *camera = entry.second->GetCamera())
+            if (!RwCameraGetWorld(camera))
+                RwWorldAddCamera(world, camera);
+    for (auto &entry : m_lights)
+        if (RwLight *light = entry.second->GetLight())
+            if (!RwLightGetWorld(light))
+                RwWorldAddLight(world, light);
 }
 
 // Registries.

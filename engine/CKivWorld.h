@@ -99,6 +99,7 @@ private:
     // Quality gets the texture quality whose variant was read.
     RwTextureDictionary *ReadDictionary(const char *fileName, int *quality);
     int ReadWorld(const char *fileName);
+    void MoveObjectsTo(RwWorld *world);
     void RenderShadows();
 
     std::string m_name;                                     // lower case

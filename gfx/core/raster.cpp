@@ -84,8 +84,8 @@ RwUInt8 *RwRasterLock(RwRaster *raster, RwUInt8 level, RwInt32 lockMode)
 
 RwRaster *RwRasterUnlock(RwRaster *raster)
 {
-    RwStandardFunction(rwSTANDARDRASTERUNLOCK, nullptr, raster, 0);
-    return raster;
+    // NULL when the device could not keep what was written.
+    return RwStandardFunction(rwSTANDARDRASTERUNLOCK, nullptr, raster, 0) ? raster : nullptr;
 }
 
 RwUInt8 *RwRasterLockPalette(RwRaster *raster, RwInt32 lockMode)

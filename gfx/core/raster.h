@@ -82,6 +82,7 @@ static_assert(sizeof(RwRaster) == 52, "raster base data is 52 bytes");
 RwRaster *RwRasterCreate(RwInt32 width, RwInt32 height, RwInt32 depth, RwInt32 flags);
 RwBool RwRasterDestroy(RwRaster *raster);
 RwUInt8 *RwRasterLock(RwRaster *raster, RwUInt8 level, RwInt32 lockMode);
+// NULL when the device could not keep the pixels written under the lock.
 RwRaster *RwRasterUnlock(RwRaster *raster);
 RwUInt8 *RwRasterLockPalette(RwRaster *raster, RwInt32 lockMode);
 RwRaster *RwRasterUnlockPalette(RwRaster *raster);

@@ -213,8 +213,12 @@ static RwBool ReadBlocks(RwStream *stream, RwUInt8 *block, NativeRaster *n)
     n->flags = ReadU8(info + 15);
     // Only the format word's own bits; a level count no texture can have is
     // malformed, and so is a cube whose faces (made width x width) are not square.
+    // Cube and compressed textures are made in the managed pool, which a camera
+    // texture (filled through a render target) cannot live in.
+    const bool managedOnly = (n->flags & (rwNATIVEFLAGCUBE | rwNATIVEFLAGCOMPRESSED)) != 0;
     return (n->format & ~0xFF00) == 0 && n->levels >= 1 && n->levels <= static_cast<RwInt32>(rwNATIVEMAXLEVELS) && n->width > 0 &&
-           n->height > 0 && (!(n->flags & rwNATIVEFLAGCUBE) || n->width == n->height) && TextureType(n->type);
+           n->height > 0 && (!(n->flags & rwNATIVEFLAGCUBE) || n->width == n->height) && TextureType(n->type) &&
+           !(managedOnly && n->type == rwRASTERTYPECAMERATEXTURE);
 }
 
 static RwBool CreateDeviceTexture(RwRaster *raster, const NativeRaster &n)
@@ -410,8 +414,8 @@ static RwBool ReadLevel(RwStream *stream, RwRaster *raster, const NativeRaster &
             std::memcpy(dst + 4 * x, &v, 4);
         }
     }
-    RwRasterUnlock(raster);
-    return ok;
+    // A camera texture's level arrives only with the unlock's copy.
+    return RwRasterUnlock(raster) != nullptr && ok;
 }
 
 static RwBool ReadPalette(RwStream *stream, RwRaster *raster, const NativeRaster &n, RwBool expand, RwRGBA *palette)

@@ -109,21 +109,24 @@ RwBool RwD3D9RasterLock(void *out, void *rasterIn, RwInt32 modeAndLevel)
     return TRUE;
 }
 
-// Copies a written system-memory copy back into the render target it was taken from.
-static void CopyBack(RwRaster *raster, RwRaster *top, IDirect3DSurface9 *copy, RwUInt32 level)
+// Copies a written system-memory copy back into the render target it was
+// taken from; FALSE when the pixels did not arrive.
+static RwBool CopyBack(RwRaster *raster, RwRaster *top, IDirect3DSurface9 *copy, RwUInt32 level)
 {
     IDirect3DSurface9 *target = top->cType == rwRASTERTYPECAMERA ? CameraSurface(top) : nullptr;
     IDirect3DSurface9 *level0 = nullptr;
     if (top->cType == rwRASTERTYPECAMERATEXTURE)
         target = level0 = RwD3D9RasterGetLevelSurface(top, level);
+    RwBool ok = FALSE;
     if (target) {
         RECT rect;
         const RECT *area = LockRectangle(raster, level, &rect);
         POINT point = {area ? area->left : 0, area ? area->top : 0};
-        rwD3D9Driver.device->UpdateSurface(copy, area, target, area ? &point : nullptr);
+        ok = SUCCEEDED(rwD3D9Driver.device->UpdateSurface(copy, area, target, area ? &point : nullptr));
     }
     if (level0)
         level0->Release();
+    return ok;
 }
 
 RwBool RwD3D9RasterUnlock(void *, void *rasterIn, RwInt32)
@@ -146,8 +149,8 @@ RwBool RwD3D9RasterUnlock(void *, void *rasterIn, RwInt32)
     IDirect3DSurface9 *surface = ext->lockSurface;
     ext->lockSurface = nullptr;
     surface->UnlockRect();
-    if (written && !IsTextureType(type))
-        CopyBack(raster, top, surface, ext->lockedMipLevel);
+    // A write the device refused to take back is reported, not lost quietly.
+    const RwBool copied = !written || IsTextureType(type) || CopyBack(raster, top, surface, ext->lockedMipLevel);
     surface->Release();
 
     // Lower levels follow a written level 0 unless the device makes them itself.
@@ -157,7 +160,7 @@ RwBool RwD3D9RasterUnlock(void *, void *rasterIn, RwInt32)
         ext->lockedMipLevel = 0xFF;
         RwTextureRasterGenerateMipmaps(top, nullptr);
     }
-    return TRUE;
+    return copied;
 }
 
 RwBool RwD3D9RasterLockPalette(void *out, void *rasterIn, RwInt32 mode)

@@ -305,8 +305,9 @@ static RwBool SetSwapChainTargets(RwCamera *camera)
 }
 
 // Render target and depth for a camera texture; sets the copy-at-end flag when
-// the texture cannot be drawn into.
-static RwBool SetCameraTextureTargets(RwCamera *camera, RwBool keepTarget)
+// the texture cannot be drawn into, and then the picture goes to the back
+// buffer's own surfaces, never to a target that an earlier camera left bound.
+static RwBool SetCameraTextureTargets(RwCamera *camera)
 {
     RwD3D9Driver &d = rwD3D9Driver;
     IDirect3DSurface9 *surface = RwD3D9RasterGetTextureSurface(camera->frameBuffer->parent);
@@ -316,10 +317,8 @@ static RwBool SetCameraTextureTargets(RwCamera *camera, RwBool keepTarget)
     surface->GetDesc(&desc);
     if (!(desc.Usage & D3DUSAGE_RENDERTARGET)) {
         CopyAtEnd = TRUE;
-        if (!keepTarget) {
-            RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
-            RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
-        }
+        RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
+        RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
     } else {
         RwD3D9SetRenderTargetSurface(0, surface);
         IDirect3DSurface9 *depth = ZRasterSurface(camera);
@@ -401,7 +400,7 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
             return FALSE;
         raster = camera->frameBuffer;
     } else if (top->cType == rwRASTERTYPECAMERATEXTURE) {
-        if (!SetCameraTextureTargets(camera, FALSE))
+        if (!SetCameraTextureTargets(camera))
             return FALSE;
     } else if (!SetBackBufferTargets(top)) {
         return FALSE;
@@ -457,9 +456,11 @@ RwBool RwD3D9CameraClear(void *cameraIn, void *colourIn, RwInt32 clearMode)
         SetViewport(raster, TRUE);
         flags = clearMode & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL);
     } else if (top->cType == rwRASTERTYPECAMERATEXTURE) {
+        // One that cannot be drawn into is cleared in the back buffer and
+        // copied from there, as its picture is at end update.
         RwBool copy = CopyAtEnd;
         CopyAtEnd = FALSE;
-        if (!SetCameraTextureTargets(camera, TRUE))
+        if (!SetCameraTextureTargets(camera))
             return FALSE;
         if (CopyAtEnd)
             copyTarget = RwD3D9RasterGetTextureSurface(top);

@@ -151,22 +151,40 @@ void RwD3D9StateUnbindDevice(void)
     device->SetVertexShader(nullptr);
 }
 
+// Takes entry i out of the cache, keeping the order of the others.
+static void RemoveDeclarationEntry(RwUInt32 i)
+{
+    NumDeclarations--;
+    std::memmove(Declarations + i, Declarations + i + 1, (NumDeclarations - i) * sizeof(RwD3D9DeclarationEntry));
+    if (NumDeclarations == 0) {
+        RwFree(Declarations);
+        Declarations = nullptr;
+        MaxDeclarations = 0;
+    }
+}
+
 void RwD3D9StateReleaseDeclarations(void)
 {
+    // Only the cache's own reference goes: users that still hold a
+    // declaration keep a valid object. Their entries stay, without elements,
+    // so that no later device is handed them and their users' deletes still
+    // find them and give their references (and so the device) back.
+    RwUInt32 kept = 0;
     for (RwUInt32 i = 0; i < NumDeclarations; i++) {
-        RwD3D9DeclarationEntry &e = Declarations[i];
-        // Only the cache's own reference goes: users that still hold the
-        // declaration keep a valid object.
-        if (e.declaration)
-            e.declaration->Release();
+        RwD3D9DeclarationEntry e = Declarations[i];
         if (e.elements)
             RwFree(e.elements);
+        if (e.declaration && e.numElements != 0 && e.declaration->Release() == 0)
+            e.declaration = nullptr;
+        if (e.declaration)
+            Declarations[kept++] = {e.declaration, 0, nullptr};
     }
-    if (Declarations)
+    NumDeclarations = kept;
+    if (kept == 0 && Declarations) {
         RwFree(Declarations);
-    Declarations = nullptr;
-    NumDeclarations = 0;
-    MaxDeclarations = 0;
+        Declarations = nullptr;
+        MaxDeclarations = 0;
+    }
 }
 
 RwBool RwD3D9StateRestoreLights(void)
@@ -481,7 +499,7 @@ void RwD3D9DeleteVertexDeclaration(void *declaration)
         return;
     for (RwUInt32 i = 0; i < NumDeclarations; i++) {
         RwD3D9DeclarationEntry &e = Declarations[i];
-        if (e.declaration != declaration)
+        if (e.declaration != declaration || e.numElements == 0)
             continue;
         // When only the entry's own reference is left, the declaration goes;
         // the element copy stays for a later re-creation.
@@ -492,6 +510,16 @@ void RwD3D9DeleteVertexDeclaration(void *declaration)
                 rwD3D9Cache.lastDeclaration = rwD3D9UNKNOWN;
         }
         return;
+    }
+    // An entry of a stopped device holds no reference of its own: it goes
+    // with its last user's.
+    for (RwUInt32 i = 0; i < NumDeclarations; i++) {
+        RwD3D9DeclarationEntry &e = Declarations[i];
+        if (e.declaration == declaration) {
+            if (e.declaration->Release() == 0)
+                RemoveDeclarationEntry(i);
+            return;
+        }
     }
 }
 

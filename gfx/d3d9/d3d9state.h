@@ -41,7 +41,7 @@ static_assert(sizeof(RwD3D9LightRecord) == 108, "light record is 108 bytes");
 // A shared vertex declaration and the elements it was made from.
 struct RwD3D9DeclarationEntry {
     IDirect3DVertexDeclaration9 *declaration;   // NULL once released
-    RwUInt32 numElements;                       // including the end marker
+    RwUInt32 numElements;                       // including the end marker; 0 once its device stopped
     D3DVERTEXELEMENT9 *elements;
 };
 static_assert(sizeof(RwD3D9DeclarationEntry) == 12, "declaration entry is three words");
@@ -87,7 +87,8 @@ void RwD3D9StateResetTargets(void);
 void RwD3D9StateUnbindDevice(void);
 // Sends every stored light again after a reset; FALSE when one was refused.
 RwBool RwD3D9StateRestoreLights(void);
-// Releases the declaration cache (device stop).
+// Releases the declaration cache (device stop). Declarations still held
+// elsewhere stay listed until their holders delete them.
 void RwD3D9StateReleaseDeclarations(void);
 
 void RwD3D9SetDepthStencilSurface(IDirect3DSurface9 *surface);

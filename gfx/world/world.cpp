@@ -277,7 +277,7 @@ RwBool RwWorldDestroy(RwWorld *world)
         return FALSE;
     }
     Unlist(world);
-    // Clumps and lights still in the world leave it, so that none keeps a freed world.
+    // Clumps, lights and cameras still in the world leave it, so that none keeps a freed world.
     while (!RwLinkListEmpty(&world->clumpList)) {
         RwWorldRemoveClump(world, rwLLLinkGetData(world->clumpList.next, RwClump, inWorldLink));
     }
@@ -286,6 +286,7 @@ RwBool RwWorldDestroy(RwWorld *world)
             RwWorldRemoveLight(world, rwLLLinkGetData(lights->next, RwLight, inWorld));
         }
     }
+    RwWorldRemoveAllCameras(world);
     // Each mesh header is destroyed once, with its sector.
     if (world->object.privateFlags & rwWORLDSINGLEMALLOC) {
         ForAllLeaves(world->rootSector, [](RwWorldSector *sector) {

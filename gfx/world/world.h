@@ -188,6 +188,8 @@ RwWorld *RwWorldAddLight(RwWorld *world, RwLight *light);
 RwWorld *RwWorldRemoveLight(RwWorld *world, RwLight *light);
 RwWorld *RwWorldAddCamera(RwWorld *world, RwCamera *camera);
 RwWorld *RwWorldRemoveCamera(RwWorld *world, RwCamera *camera);
+// Sends every camera still in the world out of it (when the world goes).
+void RwWorldRemoveAllCameras(RwWorld *world);
 RwWorld *RwAtomicGetWorld(const RwAtomic *atomic);
 RwWorld *RwClumpGetWorld(const RwClump *clump);
 RwWorld *RwLightGetWorld(const RwLight *light);
@@ -227,7 +229,8 @@ struct RwWorldStreamCursor {
 // subtree below it. The writers write the chunk header too, in the world's
 // format. The readers take the stream just after the chunk header and the
 // world's format; the sector's plug-in data is read against the world given.
-// NULL on failure.
+// A world sector's record is cleared before it is filled, whatever the block
+// held. NULL on failure.
 const RwWorldSector *RwAtomicSectorStreamWrite(const RwWorldSector *sector, const RwWorld *world, RwStream *stream);
 const RwPlaneSector *RwPlaneSectorStreamWrite(const RwPlaneSector *plane, const RwWorld *world, RwStream *stream);
 RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *cursor, RwWorld *world,

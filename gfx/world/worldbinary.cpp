@@ -290,8 +290,11 @@ RwWorldSector *RwAtomicSectorStreamRead(RwStream *stream, RwWorldStreamCursor *c
     --cursor->worldSectors;
     cursor->polygons -= static_cast<RwInt32>(numPolygons);
     cursor->vertices -= static_cast<RwInt32>(numVertices);
-    RwWorldSector *sector =
-        static_cast<RwWorldSector *>(Take(cursor, RwWorldSectorGetPluginRegistry()->sizeOfStruct));
+    const RwInt32 recordSize = RwWorldSectorGetPluginRegistry()->sizeOfStruct;
+    RwWorldSector *sector = static_cast<RwWorldSector *>(Take(cursor, recordSize));
+    // The caller's block may hold anything: the record starts clear, as in a
+    // world's own block, and its plug-in data is then made by the constructors.
+    std::memset(sector, 0, static_cast<size_t>(recordSize));
     sector->type = rwSECTORATOMIC;
     sector->matListWindowBase = static_cast<RwUInt16>(base);
     sector->numPolygons = static_cast<RwUInt16>(numPolygons);

@@ -34,8 +34,15 @@ struct RwCameraWorldExt {
     RwCameraBeginUpdateFunc beginUpdate;
     RwCameraEndUpdateFunc endUpdate;
     RwObjectHasFrameSyncFunction sync;
+    RwLLLink inWorld;                    // in the world's camera list, so that the world can send it away
 };
-static_assert(sizeof(RwCameraWorldExt) == 28, "camera world extension is 28 bytes");
+static_assert(sizeof(RwCameraWorldExt) == 36, "camera world extension is 36 bytes");
+
+// A world's cameras, as its clumps and lights are listed in the world itself.
+struct RwWorldCameraExt {
+    RwLinkList cameras;
+};
+static_assert(sizeof(RwWorldCameraExt) == 8, "world camera list is 8 bytes");
 
 struct RwObjectWorldExt {
     RwWorld *world;
@@ -55,6 +62,7 @@ static RwInt32 cameraExtOffset = -1;
 static RwInt32 atomicExtOffset = -1;
 static RwInt32 clumpExtOffset = -1;
 static RwInt32 lightExtOffset = -1;
+static RwInt32 worldExtOffset = -1;
 
 static RwWorldTiesGlobals *TiesGlobals()
 {
@@ -70,6 +78,7 @@ static RwCameraWorldExt *CameraExt(const RwCamera *c) { return ExtOf<RwCameraWor
 static RwObjectWorldExt *AtomicExt(const RwAtomic *a) { return ExtOf<RwObjectWorldExt>(a, atomicExtOffset); }
 static RwClumpWorldExt *ClumpExt(const RwClump *c) { return ExtOf<RwClumpWorldExt>(c, clumpExtOffset); }
 static RwObjectWorldExt *LightExt(const RwLight *l) { return ExtOf<RwObjectWorldExt>(l, lightExtOffset); }
+static RwWorldCameraExt *WorldExt(const RwWorld *w) { return ExtOf<RwWorldCameraExt>(w, worldExtOffset); }
 
 RwWorld *RwAtomicGetWorld(const RwAtomic *atomic) { return AtomicExt(atomic)->world; }
 RwWorld *RwClumpGetWorld(const RwClump *clump) { return ClumpExt(clump)->world; }
@@ -353,7 +362,7 @@ static void *CameraExtConstruct(void *object, RwInt32, RwInt32)
 {
     RwCamera *camera = static_cast<RwCamera *>(object);
     RwCameraWorldExt *ext = CameraExt(camera);
-    *ext = {nullptr, 0, 0, nullptr, camera->beginUpdate, camera->endUpdate, camera->object.sync};
+    *ext = {nullptr, 0, 0, nullptr, camera->beginUpdate, camera->endUpdate, camera->object.sync, {nullptr, nullptr}};
     camera->beginUpdate = CameraWorldBeginUpdate;
     camera->endUpdate = CameraWorldEndUpdate;
     camera->object.sync = CameraTieSync;
@@ -364,6 +373,10 @@ static void *CameraExtDestruct(void *object, RwInt32, RwInt32)
 {
     RwCamera *camera = static_cast<RwCamera *>(object);
     RwCameraWorldExt *ext = CameraExt(camera);
+    // A camera destroyed in a world leaves it, so that the world's list holds no freed camera.
+    if (ext->world) {
+        RwWorldRemoveCamera(ext->world, camera);
+    }
     if (ext->frustumSectors) {
         RwFree(ext->frustumSectors);
     }
@@ -395,6 +408,12 @@ static void *AtomicExtDestruct(void *object, RwInt32, RwInt32)
 static void *ClumpExtConstruct(void *object, RwInt32, RwInt32)
 {
     *ClumpExt(static_cast<RwClump *>(object)) = {nullptr, 0};
+    return object;
+}
+
+static void *WorldExtConstruct(void *object, RwInt32, RwInt32)
+{
+    RwLinkListInitialize(&WorldExt(static_cast<RwWorld *>(object))->cameras);
     return object;
 }
 
@@ -434,7 +453,10 @@ RwBool RwWorldRegisterWorldTies(void)
     lightExtOffset = RwLightRegisterPlugin(sizeof(RwObjectWorldExt), rwID_WORLDOBJMODULE, LightExtConstruct,
                                            LightExtDestruct,
                                            CopyIntoWorld<RwLight, RwLightGetWorld, RwWorldAddLight>);
-    return cameraExtOffset >= 0 && atomicExtOffset >= 0 && clumpExtOffset >= 0 && lightExtOffset >= 0;
+    worldExtOffset = RwWorldRegisterPlugin(sizeof(RwWorldCameraExt), rwID_WORLDOBJMODULE, WorldExtConstruct, nullptr,
+                                           nullptr);
+    return cameraExtOffset >= 0 && atomicExtOffset >= 0 && clumpExtOffset >= 0 && lightExtOffset >= 0 &&
+           worldExtOffset >= 0;
 }
 
 RwWorld *RwWorldAddLight(RwWorld *world, RwLight *light)
@@ -470,10 +492,16 @@ RwWorld *RwWorldRemoveLight(RwWorld *world, RwLight *light)
 
 RwWorld *RwWorldAddCamera(RwWorld *world, RwCamera *camera)
 {
+    RwCameraWorldExt *ext = CameraExt(camera);
     if (RwFrame *frame = RwCameraGetFrame(camera)) {
         RwFrameMarkDirty(frame);
     }
-    CameraExt(camera)->world = world;
+    // A camera in another world moves: it is listed in one world only.
+    if (ext->world) {
+        RwLLLinkRemove(&ext->inWorld);
+    }
+    ext->world = world;
+    RwLinkListAddLLLink(&WorldExt(world)->cameras, &ext->inWorld);
     return world;
 }
 
@@ -483,9 +511,20 @@ RwWorld *RwWorldRemoveCamera(RwWorld *world, RwCamera *camera)
     if (!ext->world) {
         return nullptr;
     }
+    RwLLLinkRemove(&ext->inWorld);
+    ext->inWorld.next = ext->inWorld.prev = nullptr;
     ext->world = nullptr;
     ext->count = 0;
     return world;
+}
+
+void RwWorldRemoveAllCameras(RwWorld *world)
+{
+    RwLinkList *cameras = &WorldExt(world)->cameras;
+    while (!RwLinkListEmpty(cameras)) {
+        RwCameraWorldExt *ext = rwLLLinkGetData(cameras->next, RwCameraWorldExt, inWorld);
+        RwWorldRemoveCamera(world, reinterpret_cast<RwCamera *>(reinterpret_cast<RwUInt8 *>(ext) - cameraExtOffset));
+    }
 }
 
 RwWorld *RwWorldAddClump(RwWorld *world, RwClump *clump)

@@ -692,6 +692,31 @@ TEST_F(WorldScene, DestroyingARegisteredClumpLeavesTheWorldFirst)
     EXPECT_EQ(1, Render());
 }
 
+// A world loaded again in place takes its registered camera, clumps and
+// lights along: none stays in the graphics world that the load destroyed.
+TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
+{
+    KivTestQuad dark;
+    dark.colour = {50, 50, 50, 255};
+    CKivClump *part = Add("dark.dff", dark, {0, 10, 0});
+    CKivLight *sun = Sun();
+    RwWorld *old = world->GetWorld();
+    WriteFileBytes("small.bsp", KivTestGround(5.0f, 0.0f, 3.0f));
+    ASSERT_EQ(1, world->Load("small.bsp", nullptr, nullptr));
+    RwWorld *now = world->GetWorld();
+    ASSERT_NE(old, now);
+    EXPECT_EQ(now, RwCameraGetWorld(camera->GetCamera()));
+    EXPECT_EQ(now, RwClumpGetWorld(part->GetClump()));
+    EXPECT_EQ(now, RwLightGetWorld(sun->GetLight()));
+    EXPECT_EQ(1, now->numClumpsInWorld);
+    Look(21.0f);
+    Look(20.0f);
+    ASSERT_EQ(1, Render());
+    ExpectPixel({50, 50, 50}, 512, 384);   // the part, through the moved camera
+    ExpectPixel({255, 255, 255}, 512 + 100, 384);   // the new ground
+    ExpectPixel({0, 0, 0}, 100, 384);   // beyond it: the old ground is gone
+}
+
 TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
 {
     messages.clear();

@@ -57,9 +57,13 @@ public:
                 out += c + "\n";
         return out;
     }
+    // Every UpdateSurface is refused, as a device out of video memory would.
+    bool refuseSurfaceUpdates = false;
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
                                             const POINT *at) override
     {
+        if (refuseSurfaceUpdates)
+            return Refuse("UpdateSurface");
         if (strictCopies && (Desc(from).Pool != D3DPOOL_SYSTEMMEM || Desc(to).Pool != D3DPOOL_DEFAULT ||
                              Desc(from).Format != Desc(to).Format))
             return Refuse("UpdateSurface");

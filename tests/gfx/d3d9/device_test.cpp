@@ -491,6 +491,43 @@ TEST_F(DeviceSystem, StopLeavesDeclarationsHeldByOthersValid)
     EXPECT_EQ(d->Release(), 0u);
 }
 
+// Instance data kept outside the resources arena lives as long as its
+// object, which may be destroyed after the device stopped: its delete then
+// gives its reference back, so that nothing keeps the stopped device alive,
+// and a device started later gets declarations of its own.
+TEST_F(DeviceSystem, DeclarationsDeletedAfterTheStopLetTheDeviceGo)
+{
+    Open();
+    ASSERT_TRUE(Request(rwDEVICESYSTEMSTART));
+    IDirect3DDevice9 *first = rwD3D9Driver.device;
+    first->AddRef();
+    const D3DVERTEXELEMENT9 elements[] = {
+        {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+        D3DDECL_END(),
+    };
+    void *held = nullptr, *twice = nullptr;
+    ASSERT_TRUE(RwD3D9CreateVertexDeclaration(elements, &held));
+    ASSERT_TRUE(RwD3D9CreateVertexDeclaration(elements, &twice));
+    ASSERT_EQ(held, twice);
+    ASSERT_TRUE(Request(rwDEVICESYSTEMSTOP));
+
+    // A device started before the holder lets go shares nothing with it.
+    ASSERT_TRUE(Request(rwDEVICESYSTEMSTART));
+    void *fresh = nullptr;
+    ASSERT_TRUE(RwD3D9CreateVertexDeclaration(elements, &fresh));
+    EXPECT_NE(fresh, held);
+    IDirect3DDevice9 *owner = nullptr;
+    ASSERT_EQ(D3D_OK, static_cast<IDirect3DVertexDeclaration9 *>(fresh)->GetDevice(&owner));
+    EXPECT_EQ(owner, rwD3D9Driver.device);
+    owner->Release();
+    RwD3D9DeleteVertexDeclaration(held);
+    RwD3D9DeleteVertexDeclaration(fresh);
+    ASSERT_TRUE(Request(rwDEVICESYSTEMSTOP));
+    RwD3D9DeleteVertexDeclaration(twice);
+    // The test's own reference is the last one on the first device.
+    EXPECT_EQ(first->Release(), 0u);
+}
+
 TEST_F(DeviceSystem, EngineRunsItsLifeCycleOnTheDriver)
 {
     RwUInt16 before = RwFpuGetControlWord();

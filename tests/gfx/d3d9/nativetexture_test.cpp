@@ -269,6 +269,70 @@ TEST_F(NativeTexture, MalformedChunksAreRefusedWithoutLeaks)
     EXPECT_EQ(counting::live, live);
 }
 
+// A camera texture (type 5) is filled through a render target: a chunk that
+// also claims a cube or block compression, which only managed textures have,
+// is refused rather than read into a texture whose pixels never arrive.
+TEST_F(NativeTexture, CameraTexturesThatClaimCubesOrCompressionAreRefused)
+{
+    auto chunk = [](RwUInt32 format, RwUInt32 d3dFormat, int type, int flags, int faces, RwUInt32 count) {
+        Build b;
+        b.bytes = Blocks(0x0001, "target", format, d3dFormat, 4, 4, 32, 1, type, flags);
+        for (int face = 0; face < faces; face++) {
+            b.U32(count);
+            for (RwUInt32 i = 0; i < count; i++)
+                b.bytes.push_back(static_cast<unsigned char>(0x40 + i));
+        }
+        return Chunk(b.bytes);
+    };
+    const RwUInt32 dxt1 = static_cast<RwUInt32>(D3DFMT_DXT1);
+    device->strictCopies = true;
+    const int live = counting::live;
+    Bytes compressed = chunk(rwRASTERFORMAT565, dxt1, rwRASTERTYPECAMERATEXTURE, 0x08, 1, 8);
+    Bytes cube = chunk(rwRASTERFORMAT8888, 21, rwRASTERTYPECAMERATEXTURE, 0x03, 6, 64);
+    EXPECT_EQ(Read(compressed), nullptr);
+    EXPECT_EQ(Read(cube), nullptr);
+    EXPECT_EQ(counting::live, live);
+
+    // The same chunks as ordinary textures load, and so does a plain camera texture.
+    Bytes texture = chunk(rwRASTERFORMAT565, dxt1, rwRASTERTYPETEXTURE, 0x08, 1, 8);
+    Bytes camera = chunk(rwRASTERFORMAT8888, 21, rwRASTERTYPECAMERATEXTURE, 0x01, 1, 64);
+    RwTexture *read = Read(texture);
+    ASSERT_NE(read, nullptr);
+    EXPECT_TRUE(RwD3D9RasterIsCompressed(read->raster));
+    RwTextureDestroy(read);
+    read = Read(camera);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(Write(read), camera);   // the pixels reached the texture
+    RwTextureDestroy(read);
+    EXPECT_EQ("", device->Refusals());
+
+    // A camera texture whose pixels the device does not take back is no texture.
+    device->refuseSurfaceUpdates = true;
+    EXPECT_EQ(Read(camera), nullptr);
+    device->refuseSurfaceUpdates = false;
+    EXPECT_EQ(counting::live, live);
+}
+
+// An unlock whose written pixels cannot be copied back into the camera
+// texture they belong to says so, and still leaves the raster unlocked.
+TEST_F(NativeTexture, UnlocksWhoseCopyBackFailsReportIt)
+{
+    RwRaster *raster = RwRasterCreate(4, 4, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT8888);
+    ASSERT_NE(raster, nullptr);
+    device->refuseSurfaceUpdates = true;
+    ASSERT_NE(RwRasterLock(raster, 0, rwRASTERLOCKWRITE), nullptr);
+    EXPECT_EQ(RwRasterUnlock(raster), nullptr);
+    device->refuseSurfaceUpdates = false;
+    ASSERT_NE(RwRasterLock(raster, 0, rwRASTERLOCKWRITE), nullptr);
+    EXPECT_EQ(RwRasterUnlock(raster), raster);
+    // A lock that only read has nothing to copy back.
+    device->refuseSurfaceUpdates = true;
+    ASSERT_NE(RwRasterLock(raster, 0, rwRASTERLOCKREAD), nullptr);
+    EXPECT_EQ(RwRasterUnlock(raster), raster);
+    device->refuseSurfaceUpdates = false;
+    RwRasterDestroy(raster);
+}
+
 // Every level's count must cover its rows and stay inside the locked level;
 // the chunk must hold the levels before any texture is made for them.
 TEST_F(NativeTexture, LevelCountsMustFitTheirLevel)

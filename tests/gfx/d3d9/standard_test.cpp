@@ -247,6 +247,50 @@ TEST_F(DeviceFrame, CameraTexturesThatCannotBeDrawnIntoReceiveThePicture)
     RwCameraShowRaster(camera, window, 0);
 }
 
+// The colour of a camera texture's level 0 at (x, y), read through a lock.
+static RwUInt32 TexturePixel(RwRaster *texture, int x, int y)
+{
+    const RwUInt8 *p = RwRasterLock(texture, 0, rwRASTERLOCKREAD);
+    RwUInt32 v = 0xDEAD;
+    if (p) {
+        std::memcpy(&v, p + y * texture->stride + 4 * x, 4);
+        RwRasterUnlock(texture);
+    }
+    return v & 0xFFFFFF;
+}
+
+// Clearing a camera texture that cannot be drawn into clears through the back
+// buffer, whatever target the camera drawn before left bound: that other
+// texture keeps its picture and this one takes the clear colour.
+TEST_F(DeviceFrame, ClearingACameraTextureThatCannotBeDrawnIntoLeavesOtherTargetsAlone)
+{
+    RwRaster *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+    device->refuseTargetTextures = true;
+    RwRaster *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+    device->refuseTargetTextures = false;
+    ASSERT_NE(drawn, nullptr);
+    ASSERT_NE(copied, nullptr);
+    RwRaster *whole = camera->frameBuffer;
+    device->strictCopies = true;
+    device->ResetLog();
+    camera->frameBuffer = drawn;
+    EXPECT_TRUE(RenderFrame(camera, {0, 0, 255, 255}));
+    // The back buffer holds something else than either colour.
+    ASSERT_EQ(D3D_OK, real->ColorFill(rwD3D9Driver.defaultColorSurface, nullptr, 0xFF00FF00));
+    camera->frameBuffer = copied;
+    RwRGBA red = {255, 0, 0, 255};
+    EXPECT_TRUE(RwCameraClear(camera, &red, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+    camera->frameBuffer = whole;
+    EXPECT_EQ("", device->Refusals());
+    for (int at : {0, 63}) {
+        EXPECT_EQ(0x0000FFu, TexturePixel(drawn, at, at)) << at;
+        EXPECT_EQ(0xFF0000u, TexturePixel(copied, at, at)) << at;
+    }
+    RwRasterDestroy(copied);
+    RwRasterDestroy(drawn);
+    RwCameraShowRaster(camera, window, 0);
+}
+
 TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
 {
     const RwV3d at = {1, 2, -5};

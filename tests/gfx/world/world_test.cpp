@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "gfx/core/camera.h"
@@ -234,6 +235,38 @@ TEST_F(World, SectorsStreamAloneThroughTheirEntryPoints)
     for (RwSector *s : {back->leftSubTree, back->rightSubTree, reinterpret_cast<RwSector *>(one)}) {
         RwWorldSectorRelease(reinterpret_cast<RwWorldSector *>(s));
     }
+    RwWorldDestroy(w);
+}
+
+// A world sector read into a block full of stale bytes keeps none of them:
+// no mesh, pipeline, device copy, box or array that the chunk did not give.
+TEST_F(World, SectorsReadIntoAGarbageBlockStartClean)
+{
+    Bytes bytes = TwoSectorWorld();
+    RwWorld *w = Read(bytes);
+    ASSERT_NE(nullptr, w);
+    Bytes leaf = WrittenWith([&](RwStream *out) { return RwAtomicSectorStreamWrite(Leaf(w, 0), w, out); });
+    std::vector<RwUInt8> block(8192, 0xCD);
+    RwWorldStreamCursor cursor = {block.data(), block.data() + 4096, 1, 0, 3, 1, 0};
+    const int constructed = counting::live;
+    RwWorldSector *one = ReadChunkWith(leaf, 0x09, [&](RwStream *in) {
+        return RwAtomicSectorStreamRead(in, &cursor, w, w->flags);
+    });
+    ASSERT_NE(nullptr, one);
+    ASSERT_NE(nullptr, one->mesh);   // the one the chunk holds
+    EXPECT_EQ(Leaf(w, 0)->mesh->numMeshes, one->mesh->numMeshes);
+    EXPECT_EQ(nullptr, one->pipeline);
+    EXPECT_EQ(nullptr, one->repEntry);
+    EXPECT_EQ(nullptr, one->normals);   // the world has none
+    for (RwTexCoords *set : one->texCoords) {
+        EXPECT_EQ(nullptr, set);
+    }
+    const RwBBox none = {};
+    EXPECT_EQ(0, std::memcmp(&none, &one->boundingBox, sizeof none));
+    EXPECT_TRUE(RwLinkListEmpty(&one->collAtomicsInWorldSector));
+    EXPECT_EQ(constructed + 1, counting::live) << "the plug-in data was constructed";
+    EXPECT_EQ(leaf, WrittenWith([&](RwStream *out) { return RwAtomicSectorStreamWrite(one, w, out); }));
+    RwWorldSectorRelease(one);
     RwWorldDestroy(w);
 }
 
@@ -721,6 +754,50 @@ TEST_F(Ties, ObjectsAreTiedToEverySectorTheirBoundsReach)
     RwWorldRemoveLight(world, lamp);
     RwLightDestroy(lamp);
     RwFrameDestroy(lf);
+}
+
+// A camera leaves a world that is destroyed around it, as clumps and lights
+// do: moving and syncing its frame afterwards reads nothing of the freed world.
+TEST_F(Membership, DestroyedWorldsSendTheirCamerasAway)
+{
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    EXPECT_EQ(doomed, RwWorldAddCamera(doomed, camera));   // moves out of the kept world
+    RwFrameSyncDirtyList();
+    ASSERT_EQ(2, RwCameraGetFrustumSectorCount(camera));
+    EXPECT_EQ(Leaf(doomed, 0), RwCameraGetFrustumSector(camera, 0));
+
+    rwTestMemory.quarantine = true;
+    RwWorldDestroy(doomed);
+    EXPECT_EQ(nullptr, RwCameraGetWorld(camera));
+    EXPECT_EQ(0, RwCameraGetFrustumSectorCount(camera));
+    const RwV3d step = {1, 0, 0};
+    RwFrameTranslate(RwCameraGetFrame(camera), &step, rwCOMBINEPOSTCONCAT);
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(0, RwCameraGetFrustumSectorCount(camera));
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera));
+    EXPECT_EQ(nullptr, RwEngineInstance->curWorld);
+    RwCameraEndUpdate(camera);
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine());
+
+    // The moved camera was listed in the doomed world only; destroying the
+    // kept one later leaves it alone once it is gone elsewhere.
+    EXPECT_EQ(world, RwWorldAddCamera(world, camera));
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(2, RwCameraGetFrustumSectorCount(camera));
+
+    // A camera destroyed in a world is off its list before the world goes.
+    RwWorld *second = Read(bytes);
+    ASSERT_NE(nullptr, second);
+    RwCamera *lost = RwCameraCreate();
+    RwWorldAddCamera(second, lost);
+    rwTestMemory.quarantine = true;
+    RwCameraDestroy(lost);
+    RwWorldDestroy(second);
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine());
+    EXPECT_EQ(world, RwCameraGetWorld(camera));
 }
 
 }  // namespace
