@@ -177,6 +177,9 @@ private:
     int UpdateQueue(float dt);
     void SwitchByAlpha(int alpha);
     void SetMaterials(RwAtomic *atomic, const RwRGBA *colour, int rgb, int alpha);
+    void AddUVAnimMaterial(RwMaterial *material);
+    void DropOrphanMaterials();
+    void ReleaseBoundMaterials();
 
     std::string m_name;                         // lower case
     RwClump *m_clump;                           // owned
@@ -190,8 +193,10 @@ private:
     float m_particleTime;
     CKivToon *m_toon;                           // the game's
     CKivShadow *m_shadow;                       // owned
+    // Each material here holds a reference of its own, so one whose atomic
+    // went away is never written freed; Update lets such orphans go.
     std::set<RwMaterial *> m_uvMaterials;
-    std::map<RwMaterial *, CKivTextureTrailer *> m_trailers;   // not owned
+    std::map<RwMaterial *, CKivTextureTrailer *> m_trailers;   // the trailers are not owned
     int m_queueIdle;
     int m_shadowEnabled;
     char m_typeName[32];
