@@ -44,6 +44,8 @@ public:
     CKivClump();
     explicit CKivClump(const char *name);
     virtual ~CKivClump();
+    CKivClump(const CKivClump &) = delete;
+    CKivClump &operator=(const CKivClump &) = delete;
     // Releases everything; safe to repeat. A clump still in a world leaves it first.
     void Destroy();
 

@@ -17,6 +17,8 @@ class CKivSoundManager
 public:
     CKivSoundManager();
     virtual ~CKivSoundManager();
+    CKivSoundManager(const CKivSoundManager &) = delete;
+    CKivSoundManager &operator=(const CKivSoundManager &) = delete;
 
     // TRUE when the event system and the project are set up. Otherwise every
     // later call but the 2-D channel's is a no-op returning 0; the channel
