@@ -167,14 +167,14 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     // A library that does not initialise may be another's: nothing here to undo.
     if (!RwEngineInit(nullptr, 0, 0x400000))
         return 0;
-    if (Start(width, height, backgroundLoading))
+    if (InitSteps(width, height, backgroundLoading))
         return 1;
     Shutdown();
     return 0;
 }
 
 // The steps after the library's initialisation; a failing one leaves the rest to Shutdown.
-int CKivBase::Start(int width, int height, int backgroundLoading)
+int CKivBase::InitSteps(int width, int height, int backgroundLoading)
 {
     HWND window = m_window;
     if (!AttachPlugins())

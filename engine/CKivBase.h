@@ -102,7 +102,7 @@ public:
     const char *GetTitle() const { return m_title; }
 
 private:
-    int Start(int width, int height, int backgroundLoading);
+    int InitSteps(int width, int height, int backgroundLoading);
     int InstallFileSystems();
     int SelectVideoMode();
     void StopGraphics();
