@@ -164,33 +164,29 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     m_window = window;
     m_instance = instance;
     m_title = title;
+    // A library that does not initialise may be another's: nothing here to undo.
     if (!RwEngineInit(nullptr, 0, 0x400000))
         return 0;
+    if (InitSteps(width, height, backgroundLoading))
+        return 1;
+    Shutdown();
+    return 0;
+}
+
+// The steps after the library's initialisation; a failing one leaves the rest to Shutdown.
+int CKivBase::InitSteps(int width, int height, int backgroundLoading)
+{
+    HWND window = m_window;
     if (!AttachPlugins())
         return 0;
     RwEngineOpenParams params = {window};
-    if (!RwEngineOpen(&params)) {
-        RwEngineTerm();
+    if (!RwEngineOpen(&params))
         return 0;
-    }
     if (!RwFileSystemManagerOpen(-1) || !InstallFileSystems())
         return 0;
     RwD3D9SetMultithreadSafe(TRUE);
-    if (!SelectVideoMode())
+    if (!SelectVideoMode() || !RwEngineStart() || !RegisterImageFormats() || !RwIm2DQuadBatchCreate())
         return 0;
-    if (!RwEngineStart()) {
-        RwEngineClose();
-        RwEngineTerm();
-        return 0;
-    }
-    if (!RegisterImageFormats())
-        return 0;
-    if (!RwIm2DQuadBatchCreate()) {
-        RwEngineStop();
-        RwEngineClose();
-        RwEngineTerm();
-        return 0;
-    }
     m_quadBatch = 1;
     FreeImage_Initialise(FALSE);
     m_freeImageInits++;

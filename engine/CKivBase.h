@@ -25,8 +25,8 @@ public:
     CKivBase();
     ~CKivBase() override;
 
-    // 1 when every step succeeded, 0 at the first failing step (what earlier
-    // steps made stays for Shutdown).
+    // 1 when every step succeeded; 0 at the first failing step, after undoing
+    // the earlier steps in reverse order, so that Init can run again.
     int Init(HWND window, HINSTANCE instance, int width, int height, const char *title, int packedArchive,
              int backgroundLoading);
     // Releases whatever exists, in the reverse order of Init; safe to repeat.
@@ -102,6 +102,7 @@ public:
     const char *GetTitle() const { return m_title; }
 
 private:
+    int InitSteps(int width, int height, int backgroundLoading);
     int InstallFileSystems();
     int SelectVideoMode();
     void StopGraphics();

@@ -21,6 +21,8 @@ public:
     explicit CKivCamera(const char *name);
     // Destroys the graphics camera and the frame this object made.
     virtual ~CKivCamera();
+    CKivCamera(const CKivCamera &) = delete;
+    CKivCamera &operator=(const CKivCamera &) = delete;
 
     int Create(float nearClip, float farClip, float fieldOfView, CKivViewport *viewport);
     int CreateLookAt(const RwV3d *position, const RwV3d *target, const RwV3d *up, float nearClip, float farClip,

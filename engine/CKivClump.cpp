@@ -173,8 +173,7 @@ void CKivClump::Destroy()
 
 void CKivClump::ReleaseModel()
 {
-    m_uvMaterials.clear();
-    m_trailers.clear();
+    ReleaseBoundMaterials();
     m_shadowEnabled = 1;
     DestroyShadow();
     ReleaseAnimation();
@@ -695,14 +694,61 @@ int CKivClump::SetTextureTrailer(const char *atomicName, CKivTextureTrailer *tra
     if (!material || !texture)
         return 0;
     RwMaterialSetTexture(material, texture);
-    m_trailers[material] = trailer;
+    auto bound = m_trailers.find(material);
+    if (bound == m_trailers.end())
+        m_trailers.emplace(RwMaterialAddRef(material), trailer);
+    else
+        bound->second = trailer;
     return 1;
 }
 
 void CKivClump::RemoveTextureTrailer(CKivTextureTrailer *trailer)
 {
-    for (auto it = m_trailers.begin(); it != m_trailers.end();)
-        it = it->second == trailer ? m_trailers.erase(it) : std::next(it);
+    for (auto it = m_trailers.begin(); it != m_trailers.end();) {
+        if (it->second != trailer) {
+            ++it;
+            continue;
+        }
+        RwMaterialDestroy(it->first);
+        it = m_trailers.erase(it);
+    }
+}
+
+void CKivClump::AddUVAnimMaterial(RwMaterial *material)
+{
+    if (m_uvMaterials.insert(material).second)
+        RwMaterialAddRef(material);
+}
+
+// A material that only this clump's own references keep alive has lost its
+// atomic: it leaves both maps.
+void CKivClump::DropOrphanMaterials()
+{
+    std::vector<RwMaterial *> orphans;
+    for (const auto &bound : m_trailers) {
+        if (bound.first->refCount <= 1 + static_cast<int>(m_uvMaterials.count(bound.first)))
+            orphans.push_back(bound.first);
+    }
+    for (RwMaterial *material : m_uvMaterials) {
+        if (!m_trailers.count(material) && material->refCount <= 1)
+            orphans.push_back(material);
+    }
+    for (RwMaterial *material : orphans) {
+        if (m_trailers.erase(material))
+            RwMaterialDestroy(material);
+        if (m_uvMaterials.erase(material))
+            RwMaterialDestroy(material);
+    }
+}
+
+void CKivClump::ReleaseBoundMaterials()
+{
+    for (const auto &bound : m_trailers)
+        RwMaterialDestroy(bound.first);
+    m_trailers.clear();
+    for (RwMaterial *material : m_uvMaterials)
+        RwMaterialDestroy(material);
+    m_uvMaterials.clear();
 }
 
 int CKivClump::SetMaterialTextureByName(const char *materialName, const char *textureName)
@@ -743,7 +789,7 @@ int CKivClump::ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim)
         RwMatFxAtomicEnableEffects(atomic);
         RwMatFxMaterialSetEffects(material, 5);
         if (RwUVAnimMaterialSetAnim(material, uvAnim->GetAnimation(), 0))
-            m_uvMaterials.insert(material);
+            AddUVAnimMaterial(material);
     }
     return 1;
 }
@@ -755,7 +801,7 @@ void CKivClump::CollectUVAnimMaterials()
         for (RwInt32 i = 0; geometry && i < geometry->matList.numMaterials; i++) {
             RwMaterial *material = geometry->matList.materials[i];
             if (material && RwUVAnimMaterialHasAnim(material))
-                m_uvMaterials.insert(material);
+                AddUVAnimMaterial(material);
         }
     }
 }

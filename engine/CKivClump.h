@@ -44,6 +44,8 @@ public:
     CKivClump();
     explicit CKivClump(const char *name);
     virtual ~CKivClump();
+    CKivClump(const CKivClump &) = delete;
+    CKivClump &operator=(const CKivClump &) = delete;
     // Releases everything; safe to repeat. A clump still in a world leaves it first.
     void Destroy();
 
@@ -177,6 +179,9 @@ private:
     int UpdateQueue(float dt);
     void SwitchByAlpha(int alpha);
     void SetMaterials(RwAtomic *atomic, const RwRGBA *colour, int rgb, int alpha);
+    void AddUVAnimMaterial(RwMaterial *material);
+    void DropOrphanMaterials();
+    void ReleaseBoundMaterials();
 
     std::string m_name;                         // lower case
     RwClump *m_clump;                           // owned
@@ -190,8 +195,10 @@ private:
     float m_particleTime;
     CKivToon *m_toon;                           // the game's
     CKivShadow *m_shadow;                       // owned
+    // Each material here holds a reference of its own, so one whose atomic
+    // went away is never written freed; Update lets such orphans go.
     std::set<RwMaterial *> m_uvMaterials;
-    std::map<RwMaterial *, CKivTextureTrailer *> m_trailers;   // not owned
+    std::map<RwMaterial *, CKivTextureTrailer *> m_trailers;   // the trailers are not owned
     int m_queueIdle;
     int m_shadowEnabled;
     char m_typeName[32];

@@ -188,6 +188,7 @@ int CKivClump::SetAnimationTime(float t)
 
 int CKivClump::Update(float dt)
 {
+    DropOrphanMaterials();
     for (const auto &bound : m_trailers) {
         bound.second->Update(dt);
         if (RwTexture *texture = bound.second->GetCurrentTexture())

@@ -17,6 +17,8 @@ public:
     explicit CKivLight(const char *name);
     // Destroys the graphics light and the frame this object made.
     virtual ~CKivLight();
+    CKivLight(const CKivLight &) = delete;
+    CKivLight &operator=(const CKivLight &) = delete;
 
     // An ambient light of the colour, without a frame.
     int Create(const RwRGBAReal *colour);

@@ -12,6 +12,8 @@ public:
     // everything else about it is set.
     CKivSound2D(int group, int eventIndex, EvsEvent *event, int kind, float volume);
     virtual ~CKivSound2D();
+    CKivSound2D(const CKivSound2D &) = delete;
+    CKivSound2D &operator=(const CKivSound2D &) = delete;
     // 0: the sound has ended (stopped or faded out) and is to be removed.
     virtual int Update(float seconds);
 

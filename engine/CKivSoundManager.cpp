@@ -96,34 +96,51 @@ int CKivSoundManager::Init()
 {
     if (m_initialised)
         return 1;
-    CKivBase *base = CKivBase::GetInstance();
+    if (!m_system && !OpenSystem())
+        return 0;
+    // Without the project the system stays for the 2-D channel; events stay off.
+    if (!LoadProject())
+        return 0;
+    m_initialised = 1;
+    EvsMixerSetSpatial(m_mixer, 1.0f, 1.0f, 0.01f);
+    return 1;
+}
+
+// The event system on the default driver's speakers; nothing stays made when a step fails.
+int CKivSoundManager::OpenSystem()
+{
     uint32_t caps = 0;
     EvsSpeakers speakers = EVS_SPEAKERS_STEREO;
-    std::unique_ptr<unsigned char[]> bytes;
-    DWORD size = 0;
-    const bool ok = base && EvsSystemCreate(&m_system) == EVS_OK && EvsSystemGetMixer(m_system, &m_mixer) == EVS_OK &&
+    const bool ok = EvsSystemCreate(&m_system) == EVS_OK && EvsSystemGetMixer(m_system, &m_mixer) == EVS_OK &&
                     EvsMixerGetDriverInfo(m_mixer, 0, &caps, nullptr, nullptr, &speakers) == EVS_OK &&
                     EvsMixerSetSpeakers(m_mixer, speakers) == EVS_OK &&
                     EvsSystemInit(m_system, 128, EVS_INIT_SPATIAL, nullptr, 0) == EVS_OK &&
                     EvsSystemSetMediaPath(m_system, kSoundPath) == EVS_OK;
-    if (ok && base->GetParcel())
-        EvsSystemSetMediaReader(m_system, ReadMedia, base->GetParcel());
-    char path[sizeof(kSoundPath) + sizeof(kProjectName)];
-    snprintf(path, sizeof(path), "%s%s", kSoundPath, kProjectName);
-    if (!ok || KivReadWholeFile(base->GetParcel(), path, bytes, &size) != kKivReadOk) {
+    if (!ok) {
         Release();
         return 0;
     }
+    return 1;
+}
+
+// "sound.fev" through the engine's archive, whose files also serve the events' WAVs.
+int CKivSoundManager::LoadProject()
+{
+    CKivBase *base = CKivBase::GetInstance();
+    CParcel *parcel = base ? base->GetParcel() : nullptr;
+    if (!parcel)
+        return 0;
+    EvsSystemSetMediaReader(m_system, ReadMedia, parcel);
+    char path[sizeof(kSoundPath) + sizeof(kProjectName)];
+    snprintf(path, sizeof(path), "%s%s", kSoundPath, kProjectName);
+    std::unique_ptr<unsigned char[]> bytes;
+    DWORD size = 0;
+    if (KivReadWholeFile(parcel, path, bytes, &size) != kKivReadOk)
+        return 0;
     EvsLoadInfo info = {};
     info.size = sizeof(info);
     info.dataLength = size;
-    if (EvsSystemLoadProject(m_system, bytes.get(), &info, &m_project) != EVS_OK) {
-        Release();
-        return 0;
-    }
-    m_initialised = 1;
-    EvsMixerSetSpatial(m_mixer, 1.0f, 1.0f, 0.01f);
-    return 1;
+    return EvsSystemLoadProject(m_system, bytes.get(), &info, &m_project) == EVS_OK ? 1 : 0;
 }
 
 void CKivSoundManager::Release()
@@ -335,8 +352,12 @@ void CKivSoundManager::FadeOutEvent(int group, int event, float rate)
 
 void CKivSoundManager::Update(float seconds)
 {
-    if (!m_initialised)
+    if (!m_initialised) {
+        // The 2-D channel runs on the event system's clock, with or without a project.
+        if (m_system)
+            EvsSystemUpdate(m_system);
         return;
+    }
     for (auto it = m_sounds.begin(); it != m_sounds.end();) {
         auto next = std::next(it);
         if (!it->second->Update(seconds))

@@ -17,9 +17,12 @@ class CKivSoundManager
 public:
     CKivSoundManager();
     virtual ~CKivSoundManager();
+    CKivSoundManager(const CKivSoundManager &) = delete;
+    CKivSoundManager &operator=(const CKivSoundManager &) = delete;
 
-    // TRUE when the event system and the project are set up; otherwise
-    // nothing stays made and every later call is a no-op returning 0.
+    // TRUE when the event system and the project are set up. Otherwise every
+    // later call but the 2-D channel's is a no-op returning 0; the channel
+    // plays as long as the event system itself started. Init may be retried.
     int Init();
     void Release();
     int IsInitialised() const { return m_initialised; }
@@ -69,6 +72,8 @@ public:
     EvsSystem *GetEventSystem() const { return m_system; }
 
 private:
+    int OpenSystem();
+    int LoadProject();
     CKivSound2D *CreateSound(int group, int event, bool placed);
     KivSoundHandle Start(CKivSound2D *sound);
     void EraseSound(std::map<EvsEvent *, CKivSound2D *>::iterator it);

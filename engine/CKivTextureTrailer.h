@@ -19,6 +19,8 @@ public:
 
     CKivTextureTrailer();
     virtual ~CKivTextureTrailer();
+    CKivTextureTrailer(const CKivTextureTrailer &) = delete;
+    CKivTextureTrailer &operator=(const CKivTextureTrailer &) = delete;
 
     // A frame of that name takes the texture and duration, else one is
     // appended (longer names are cut); either way playing restarts at the

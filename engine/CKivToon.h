@@ -15,6 +15,8 @@ public:
     CKivToon();
     // Destroys the dictionaries; inks and paints bound to models live on through their references.
     virtual ~CKivToon();
+    CKivToon(const CKivToon &) = delete;
+    CKivToon &operator=(const CKivToon &) = delete;
 
     // Either file name may be NULL. 1 on success, 0 when a named file cannot
     // be read or holds no dictionary; the texture-read mode is restored either way.

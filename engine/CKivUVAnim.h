@@ -10,6 +10,8 @@ class CKivUVAnim
 public:
     CKivUVAnim();
     virtual ~CKivUVAnim();
+    CKivUVAnim(const CKivUVAnim &) = delete;
+    CKivUVAnim &operator=(const CKivUVAnim &) = delete;
 
     // Reads a ".uva" dictionary through the engine's archive, keeps its first
     // animation and reads the texture from the texture path. 1 on success; on

@@ -11,6 +11,8 @@ class CKivViewport
 public:
     CKivViewport();
     virtual ~CKivViewport();
+    CKivViewport(const CKivViewport &) = delete;
+    CKivViewport &operator=(const CKivViewport &) = delete;
 
     // Rasters of width x height: colour always, depth and camera texture on
     // request; 0 when one fails (a failed depth raster takes the colour one with it).

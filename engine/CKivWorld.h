@@ -35,6 +35,8 @@ public:
     explicit CKivWorld(const char *name);
     // Warns about objects still registered, takes them out, frees the world.
     virtual ~CKivWorld();
+    CKivWorld(const CKivWorld &) = delete;
+    CKivWorld &operator=(const CKivWorld &) = delete;
 
     // The dictionary may be null or missing (an empty one then); the world file may be null.
     int Load(const char *worldFile, const char *dictionaryFile, const char *imagePath);

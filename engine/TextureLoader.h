@@ -27,6 +27,8 @@ public:
     // Reads the two placeholder images and starts the worker (pass every interval ms).
     explicit TextureLoader(int interval);
     ~TextureLoader();
+    TextureLoader(const TextureLoader &) = delete;
+    TextureLoader &operator=(const TextureLoader &) = delete;
 
     // A placeholder named name in the current dictionary, queued for loading;
     // null when no placeholder could be made.

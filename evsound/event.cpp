@@ -29,11 +29,13 @@ static float evsEventGain(const EvsEvent *event)
     return event->volume / (1.0f + m.rolloff * (distance > 1.0f ? distance - 1.0f : 0.0f));
 }
 
-// Stops an event now, without a trace line of a call.
+// Stops an event now, without a trace line of a call. Its position belongs
+// to the play that ends: the next start is 2-D unless it is placed again.
 void evsEventHalt(EvsEvent *event)
 {
     evsVoiceStop(&event->voice);
     event->playing = false;
+    event->placed = false;
 }
 
 EvsResult EvsGroupGetEvent(EvsGroup *group, int32_t index, uint32_t mode, EvsEvent **event)

@@ -21,6 +21,9 @@
 // initialised with EVS_INIT_SPATIAL, an event given a position plays on the
 // device at its volume / (1 + rolloff x (distance - 1)) when farther than one
 // unit (distance x distance factor) from listener 0; its volume is unchanged.
+// A position counts for one play: set before the start or while it plays, it
+// holds until the event ends or is stopped; a start after that without a new
+// position is 2-D again (the position itself is kept for EvsEventGetPosition).
 //
 // Every call returns an EvsResult; 0 is success. Handles handed out are cleared on
 // failure. All calls belong to one thread; the layer starts no threads.

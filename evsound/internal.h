@@ -33,7 +33,7 @@ struct EvsEvent {
     uint32_t startMs;
     float volume;
     EvsVector position, velocity;
-    bool placed;               // a position was set: the listener's distance lowers it
+    bool placed;               // a position was set for this play: the listener's distance lowers it
     EvsVoice voice;
 };
 

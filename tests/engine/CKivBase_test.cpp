@@ -104,6 +104,7 @@ TEST(EngineRoot, InitAndShutdownTwiceInOneProcess)
 class FailingBase : public CKivBase {
 public:
     explicit FailingBase(int step) : m_step(step) {}
+    void SetStep(int step) { m_step = step; }
     int AttachPlugins() override { return m_step == 3 ? 0 : CKivBase::AttachPlugins(); }
     int RegisterImageFormats() override { return m_step == 9 ? 0 : CKivBase::RegisterImageFormats(); }
 
@@ -111,20 +112,30 @@ private:
     int m_step;
 };
 
-TEST(EngineRoot, ShutdownAfterAFailedInitReleasesWhatExists)
+// A failed Init leaves nothing behind: the library is back to idle, its file
+// systems closed, and the same object starts again from scratch. Step 3 fails
+// with the library initialised; step 9 with it open, started and its file
+// systems mounted; step 12 with a viewport wider than any raster the device
+// makes, after the 2D quad batch and FreeImage.
+TEST(EngineRoot, AFailedInitUndoesItsStepsAndCanRunAgain)
 {
-    for (int step : {3, 9}) {
+    for (int step : {3, 9, 12}) {
         FailingBase *base = new FailingBase(step);
-        EXPECT_EQ(0, InitHost(base)) << step;
+        const int width = step == 12 ? 0x10000 : 1024;
+        EXPECT_EQ(0, base->Init(HostWindow(), GetModuleHandleA(nullptr), width, 768, "kiv test", 0, 0)) << step;
         EXPECT_EQ(0, base->IsInitialised());
-        EXPECT_NE(rwENGINESTATUSIDLE, RwEngineGetStatus());
-        EXPECT_EQ(1, base->Shutdown());
         EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << step;
+        EXPECT_EQ(nullptr, base->GetViewport());
+        EXPECT_EQ(nullptr, base->GetDefaultCamera());
+        EXPECT_EQ(1, base->Shutdown());   // still harmless
+        base->SetStep(0);
+        ASSERT_EQ(1, InitHost(base)) << step;
+        ASSERT_NE(nullptr, RwFileSystemGetDefault());
+        EXPECT_STREQ("Z", RwFileSystemGetDefault()->name);
+        EXPECT_EQ(1, base->Shutdown());
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
         delete base;
     }
-    CKivBase base;
-    ASSERT_EQ(1, InitHost(&base));
-    base.Shutdown();
 }
 
 TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)

@@ -9,6 +9,8 @@
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
 #include "evsound/evsound.h"
+#include "evsound/platform.h"
+#include "evsound/projectbuild.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "tests/evsound/test_platform.h"
@@ -248,24 +250,103 @@ TEST_F(SoundTest, SampleChannelReplacesItsSound)
     EXPECT_EQ(blocks, EvsLiveBlocks());
 }
 
-TEST(SoundManager, WithoutAProjectEveryCallIsANoOp)
+// Without "sound.fev" the events stay off, while the 2-D channel plays on the
+// event system's clock; once the project is there, Init can be run again.
+TEST(SoundManager, WithoutAProjectOnlyTheTwoDChannelPlays)
 {
+    ASSERT_TRUE(EvsTestWriteFile("snd/one.wav", EvsTestWav(8000, 1, 16, 16000)));   // one second
     ASSERT_TRUE(MoveFileA("Data/sound/sound.fev", "Data/sound/hidden.fev"));
-    CKivSoundManager manager;
     const int blocks = EvsLiveBlocks();
-    EXPECT_EQ(0, manager.Init());
+    {
+        CKivSoundManager manager;
+        EXPECT_EQ(0, manager.Init());
+        EXPECT_EQ(0, manager.IsInitialised());
+        manager.LoadEventGroup(0);
+        EXPECT_EQ(0u, manager.PlayEvent(0, 0));
+        EXPECT_EQ(0u, manager.PlayEvent3D(0, 0, 1, 2, 3));
+        EXPECT_EQ(0u, manager.PlayEventOnObject(0, 0, "x"));
+        manager.SetMusicVolume(0.3f);
+        EXPECT_FLOAT_EQ(1.0f, manager.GetMusicVolume());
+        EXPECT_STREQ("", manager.GetDebugText());
+
+        EXPECT_EQ(TRUE, manager.PlaySample("snd/one.wav", 50));
+        EXPECT_EQ(1, manager.IsStreamPlaying());
+        EXPECT_EQ(100, manager.GetStreamLength());
+        EXPECT_EQ(0, manager.PlayStream("snd/one.wav", 100));
+        evsTestPlatform.clock += 400;
+        manager.Update(0.4f);
+        EXPECT_EQ(40, manager.GetStreamPosition());
+        evsTestPlatform.clock += 700;
+        manager.Update(0.7f);
+        EXPECT_EQ(0, manager.IsStreamPlaying());   // over
+        EXPECT_EQ(0, manager.GetSoundCount());
+
+        ASSERT_TRUE(MoveFileA("Data/sound/hidden.fev", "Data/sound/sound.fev"));
+        ASSERT_EQ(1, manager.Init());
+        manager.LoadEventGroup(0);
+        EXPECT_NE(0u, manager.PlayEvent(0, 0));
+        EXPECT_EQ(TRUE, manager.PlaySample("snd/one.wav", 50));
+    }
     EXPECT_EQ(blocks, EvsLiveBlocks());
-    MoveFileA("Data/sound/hidden.fev", "Data/sound/sound.fev");
-    manager.LoadEventGroup(0);
-    EXPECT_EQ(0u, manager.PlayEvent(0, 0));
-    EXPECT_EQ(0u, manager.PlayEvent3D(0, 0, 1, 2, 3));
-    EXPECT_EQ(0u, manager.PlayEventOnObject(0, 0, "x"));
-    manager.SetMusicVolume(0.3f);
-    EXPECT_FLOAT_EQ(1.0f, manager.GetMusicVolume());
-    manager.Update(1.0f);
-    EXPECT_STREQ("", manager.GetDebugText());
-    EXPECT_EQ(FALSE, manager.PlaySample("snd/one.wav", 50));
-    EXPECT_NE(0, manager.PlayStream("snd/one.wav", 50));
+
+    // An event system that does not start leaves nothing, and no channel.
+    CKivSoundManager silent;
+    EvsFailAllocationsAfter(0);
+    EXPECT_EQ(0, silent.Init());
+    EvsFailAllocationsAfter(-1);
+    EXPECT_EQ(blocks, EvsLiveBlocks());
+    EXPECT_EQ(FALSE, silent.PlaySample("snd/one.wav", 50));
+    EXPECT_NE(0, silent.PlayStream("snd/one.wav", 50));
+    silent.Update(0.1f);
+}
+
+// A plain play after a placed one of the same event is not lowered by the old
+// place; heard through a wave output device.
+TEST(SoundManager, PlacesLastOnePlay)
+{
+    const char text[] = "group\nevent placed 0 wav=placed.wav\n";
+    void *image = nullptr;
+    uint32_t size = 0;
+    ASSERT_EQ(EVS_OK, EvsProjectBuild(text, sizeof(text) - 1, &image, &size, nullptr));
+    ASSERT_TRUE(MoveFileA("Data/sound/sound.fev", "Data/sound/kept.fev"));
+    const bool written = EvsTestWriteFile("Data/sound/sound.fev", std::string(static_cast<char *>(image), size)) &&
+                         EvsTestWriteFile("Data/sound/placed.wav", EvsTestWav(8000, 1, 8, 8000));   // one second
+    EvsProjectFreeImage(image);
+    evsTestPlatform.devices = 1;
+    {
+        CKivSoundManager manager;
+        const int started = manager.Init();
+        evsTestPlatform.devices = 0;
+        DeleteFileA("Data/sound/sound.fev");
+        MoveFileA("Data/sound/kept.fev", "Data/sound/sound.fev");
+        ASSERT_TRUE(written);
+        ASSERT_EQ(1, started);
+        manager.LoadEventGroup(0);
+        manager.Set3DSettings(1.0f, 1.0f, 1.0f);   // a hundredth of the volume 100 units away
+        const DWORD lowered = 0x028F028Fu, full = 0xFFFFFFFFu;
+        // The clock's end shows at the next update, which removes the sound.
+        const auto reap = [&manager](uint32_t ms) {
+            evsTestPlatform.clock += ms;
+            manager.Update(ms / 1000.0f);
+            manager.Update(0.0f);
+            EXPECT_EQ(0, manager.GetSoundCount());
+        };
+        KivSoundHandle h = manager.PlayEvent3D(0, 0, 100.0f, 0.0f, 0.0f);
+        ASSERT_NE(0u, h);
+        EXPECT_EQ(lowered, evsTestPlatform.lastVolume);
+        manager.StopSound(h);
+        reap(10);
+        ASSERT_EQ(h, manager.PlayEvent(0, 0));
+        EXPECT_EQ(full, evsTestPlatform.lastVolume);
+        reap(1000);   // over by its time
+        ASSERT_EQ(h, manager.PlayEvent3D(0, 0, 100.0f, 0.0f, 0.0f));
+        EXPECT_EQ(lowered, evsTestPlatform.lastVolume);
+        reap(1000);
+        ASSERT_EQ(h, manager.PlayEvent(0, 0));
+        EXPECT_EQ(full, evsTestPlatform.lastVolume);
+    }
+    EXPECT_EQ(0, evsTestPlatform.Live());
+    DeleteFileA("Data/sound/placed.wav");
 }
 
 TEST(SoundManager, ScrambleReversesAndXorsInPlaceOrNot)

@@ -231,6 +231,44 @@ TEST_F(Events, PlacedEventsFadeWithTheListenersDistance)
     }
 }
 
+// A position holds for one play: after the play ends (by its time or a stop)
+// a start without a position is 2-D again; a position given before the start
+// or while it plays places it.
+TEST_F(Events, APositionLastsOnePlay)
+{
+    Start();
+    EvsEvent *once = Event(0), *loop = Event(1);
+    const EvsVector away = {100.0f, 0.0f, 0.0f};   // rolloff 1: a hundredth of the volume
+    const DWORD lowered = 0x028F028Fu, full = 0xFFFFFFFFu;
+    EvsEventSetPosition(once, &away, NULL);
+    EvsEventStart(once);
+    EXPECT_EQ(lowered, evsTestPlatform.lastVolume);
+    At(1000);   // over
+    EvsEventStart(once);
+    EXPECT_EQ(full, evsTestPlatform.lastVolume);
+    At(1100);
+    EXPECT_EQ(full, evsTestPlatform.lastVolume);
+    EvsEventSetPosition(once, &away, NULL);   // placed while it plays
+    EXPECT_EQ(lowered, evsTestPlatform.lastVolume);
+    EvsEventStop(once);
+    EvsEventStart(once);
+    EXPECT_EQ(full, evsTestPlatform.lastVolume);
+    EvsEventStop(once);
+
+    EvsEventSetPosition(loop, &away, NULL);
+    EvsEventStart(loop);
+    EXPECT_EQ(lowered, evsTestPlatform.lastVolume);
+    EvsEventStart(loop);   // a restart of the same play keeps its place
+    EXPECT_EQ(lowered, evsTestPlatform.lastVolume);
+    EvsEventStop(loop);
+    EvsEventStart(loop);
+    EXPECT_EQ(full, evsTestPlatform.lastVolume);
+    EvsVector kept = {};
+    EvsEventGetPosition(loop, &kept, NULL);
+    EXPECT_EQ(100.0f, kept.x);
+    EvsEventStop(loop);
+}
+
 // Serves town.wav as 500 ms of 16 kHz audio from memory; sizeShift changes the
 // size between the two asks.
 struct Reader {
