@@ -21,6 +21,17 @@ CKivBehavior *CKivBehaviorManager::CreateBehavior(const char *name, int soundInd
     return behavior;
 }
 
+int CKivBehaviorManager::AddBehavior(CKivBehavior *behavior)
+{
+    if (!behavior)
+        return 0;
+    try {
+        return m_behaviors.emplace(behavior->GetName(), behavior).second ? 1 : 0;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
+
 CKivBehavior *CKivBehaviorManager::FindBehavior(const char *name) const
 {
     if (!name)
