@@ -333,7 +333,7 @@ namespace {
 struct TableCall {
     const char *name;
     const char *call;
-    bool counted = true;   // the blocks of its engine side are counted too
+    bool counted = true;   // the C++ blocks of the engine side are counted too
 };
 const TableCall kTableCalls[] = {
     {"LoadAnimation", "KivEngine.LoadAnimation('Scripted/Short.anm', 'short')"},
@@ -537,8 +537,8 @@ TEST_F(ScriptsOutOfMemory, InAnyFunctionLeavesTheStateWhole)
     Unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks());
 
-    // The rest: the clump keeps its motion queue's own bookkeeping, so only
-    // what the binder answers for is checked.
+    // A motion the clump could not queue is the clump's own to account for:
+    // here only that the call comes back and leaves the state whole.
     Stage();
     for (const TableCall &entry : kTableCalls) {
         if (!entry.counted)
