@@ -77,8 +77,17 @@ BOOL CKivAnimManager::LoadAnimation(const char *path, const char *name)
         RwAnimAnimationDestroy(animation);
         return FALSE;
     }
-    m_records[animation] = record;
-    m_byName[key] = record;
+    // In both maps or in neither: scripts load motions, and memory running
+    // out between the two would leave a record no name can remove.
+    try {
+        m_records[animation] = record;
+        m_byName[key] = record;
+    } catch (const std::bad_alloc &) {
+        m_records.erase(animation);
+        delete record;
+        RwAnimAnimationDestroy(animation);
+        return FALSE;
+    }
     return TRUE;
 }
 

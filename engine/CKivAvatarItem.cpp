@@ -2,6 +2,7 @@
 #include "engine/CKivAvatarItem.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivClump.h"
@@ -35,14 +36,16 @@ void CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
         clump->GetClump(),
         [](RwAtomic *part, const char *frameName, void *data) {
             CKivAvatarItem *item = static_cast<CKivAvatarItem *>(data);
+            // Room and holder first: memory running out leaves no clone without an owner.
+            item->m_atomics.reserve(item->m_atomics.size() + 1);
+            std::unique_ptr<CKivAvatarAtomic> atomic(new CKivAvatarAtomic);
+            atomic->SetFrameName(frameName);
             RwAtomic *copy = RwAtomicClone(part);
             if (!copy)
                 return;
-            CKivAvatarAtomic *atomic = new CKivAvatarAtomic;
             atomic->SetAtomic(copy);
-            atomic->SetFrameName(frameName);
             atomic->SetDisplayFlags(item->m_displayMode, item->m_flag);
-            item->m_atomics.push_back(atomic);
+            item->m_atomics.push_back(atomic.release());
         },
         this);
     m_toon = clump->GetToon();

@@ -1,6 +1,7 @@
 // A clump's behaviours by exact (case-sensitive) name.
 #include "engine/CKivBehaviorManager.h"
 
+#include <memory>
 #include <new>
 
 #include "engine/CKivBehavior.h"
@@ -15,10 +16,27 @@ CKivBehavior *CKivBehaviorManager::CreateBehavior(const char *name, int soundInd
 {
     if (!name)
         return nullptr;
-    CKivBehavior *behavior = new (std::nothrow) CKivBehavior(name, soundIndex);
-    if (behavior)
-        m_behaviors.emplace(name, behavior);
-    return behavior;
+    // The names are strings: memory can run out in the behaviour's own or in
+    // the map's, and either way nothing is left behind.
+    std::unique_ptr<CKivBehavior> behavior;
+    try {
+        behavior.reset(new CKivBehavior(name, soundIndex));
+        m_behaviors.emplace(name, behavior.get());
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    return behavior.release();
+}
+
+int CKivBehaviorManager::AddBehavior(CKivBehavior *behavior)
+{
+    if (!behavior)
+        return 0;
+    try {
+        return m_behaviors.emplace(behavior->GetName(), behavior).second ? 1 : 0;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
 }
 
 CKivBehavior *CKivBehaviorManager::FindBehavior(const char *name) const

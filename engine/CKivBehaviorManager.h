@@ -20,6 +20,9 @@ public:
     // caller's to delete (FindBehavior(name) tells which). NULL when the name
     // is null or memory runs out.
     CKivBehavior *CreateBehavior(const char *name, int soundIndex);
+    // Registers a behaviour made elsewhere under its name and takes it: 1.
+    // 0 when the name is taken or memory runs out; the caller keeps it then.
+    int AddBehavior(CKivBehavior *behavior);
     CKivBehavior *FindBehavior(const char *name) const;
     // Seconds; 0 when no behaviour has the name.
     float GetBehaviorDuration(const char *name) const;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include <lua.hpp>
 
@@ -67,6 +68,24 @@ CKivAnimManager *AnimManager()
     return base ? base->GetAnimManager() : nullptr;
 }
 
+// Lua is C: a C++ exception thrown through it skips the protected call that
+// should have caught it, so the script's own pcall never returns and the
+// state keeps the call depth and stack of every call it left. Every table
+// function runs inside this: memory running out makes the call do nothing,
+// and it gives nil.
+template <lua_CFunction Function>
+int Guarded(lua_State *L)
+{
+    const int top = lua_gettop(L);
+    try {
+        return Function(L);
+    } catch (...) {
+    }
+    lua_settop(L, top);
+    lua_pushnil(L);
+    return 1;
+}
+
 // Every function below reads its arguments without raising a Lua error: a
 // missing or wrong object (or a name that is no string) makes the call do
 // nothing, and numbers are read as Lua converts them.
@@ -104,12 +123,16 @@ int ClumpLoad(lua_State *L)
 {
     const char *file = lua_tostring(L, 1);
     const char *imagePath = lua_tostring(L, 2);
-    CKivClump *clump = new CKivClump;
-    clump->Load(file, imagePath);
-    // The script owns the clump ("Release"), loaded or not.
-    *static_cast<void **>(lua_newuserdata(L, sizeof(void *))) = clump;
+    // The userdata first: once the clump exists, nothing may leave before
+    // the script holds it.
+    void **slot = static_cast<void **>(lua_newuserdata(L, sizeof(void *)));
+    *slot = nullptr;
     luaL_getmetatable(L, CKivEngineScriptBinder::kClumpMeta);
     lua_setmetatable(L, -2);
+    std::unique_ptr<CKivClump> clump(new CKivClump);
+    clump->Load(file, imagePath);
+    // The script owns the clump ("Release"), loaded or not.
+    *slot = clump.release();
     return 1;
 }
 
@@ -279,21 +302,21 @@ int AvatarCreateBehavior(lua_State *L)
     CKivAvatar *avatar = ToAvatar(L, 1);
     const char *name = lua_tostring(L, 2);
     const int sound = ToInt(L, 3);
-    if (!avatar || !name || !IsMotionTable(L, 4))
+    CKivBehaviorManager *manager = avatar ? avatar->GetBehaviorManager() : nullptr;
+    // A name already taken (a body set again) keeps its first behaviour.
+    if (!manager || !name || !IsMotionTable(L, 4) || manager->FindBehavior(name))
         return 1;
-    CKivBehavior *behavior = avatar->CreateBehavior(name, sound);
-    CKivBehaviorManager *manager = avatar->GetBehaviorManager();
-    if (behavior && (!manager || manager->FindBehavior(name) != behavior)) {
-        // The name was taken (a body set again): the first behaviour plays, this one never would.
-        delete behavior;
-        return 1;
-    }
-    for (lua_pushnil(L); behavior && lua_next(L, 4); lua_pop(L, 1)) {
+    // Registered only once whole: a behaviour cut short by memory running
+    // out would hold the name with its motions missing.
+    std::unique_ptr<CKivBehavior> behavior(new CKivBehavior(name, sound));
+    for (lua_pushnil(L); lua_next(L, 4); lua_pop(L, 1)) {
         const int inner = lua_gettop(L);
         PushMotion(L, inner);
         behavior->AddMotion(lua_tostring(L, inner + 1), ToFloat(L, inner + 2), ToFlag(L, inner + 3));
         lua_settop(L, inner);
     }
+    if (manager->AddBehavior(behavior.get()))
+        behavior.release();
     return 1;
 }
 
@@ -306,12 +329,31 @@ int AvatarAddEmotion(lua_State *L)
     return 1;
 }
 
+// The avatar takes the item (and deletes it itself when the item's key stays
+// with a worn item that shares no slot with it). When memory runs out part
+// way, the item is deleted here unless the avatar holds it by then; where
+// the avatar may already have deleted it, it is left rather than freed twice.
+void AttachOwnedItem(CKivAvatar *avatar, std::unique_ptr<CKivAvatarItem> item)
+{
+    const int key = item->GetKey();
+    const CKivAvatarItem *holder = avatar->GetItem(key);
+    const bool refused = holder && !holder->SharesSlot(item.get());
+    CKivAvatarItem *given = item.release();
+    try {
+        avatar->AttachItemObject(given);
+    } catch (...) {
+        if (!refused && avatar->GetItem(key) != given)
+            delete given;
+        throw;
+    }
+}
+
 int AvatarAttachItem(lua_State *L)
 {
     CKivAvatar *avatar = ToAvatar(L, 1);
     if (!avatar || !IsStringTable(L, 6) || !IsStringTable(L, 7) || !lua_istable(L, 8))
         return 1;
-    CKivAvatarItem *item = new CKivAvatarItem;
+    std::unique_ptr<CKivAvatarItem> item(new CKivAvatarItem);
     item->SetKey(ToInt(L, 2));
     item->SetValue(ToInt(L, 3));
     item->SetDisplayMode(ToInt(L, 4));
@@ -320,21 +362,18 @@ int AvatarAttachItem(lua_State *L)
     for (lua_pushnil(L); lua_next(L, 6); lua_pop(L, 1)) {
         char path[CKivAvatar::kNameSize];
         const int n = snprintf(path, sizeof(path), "Data/Avatar/Objects/%s", lua_tostring(L, -1));
-        CKivClump *clump = new CKivClump;
+        std::unique_ptr<CKivClump> clump(new CKivClump);
         loaded = n > 0 && n < CKivAvatar::kNameSize && clump->Load(path, "Data/Avatar/Objects/Textures/");
         if (loaded)
-            item->AddClumpAtomics(clump);
-        delete clump;
+            item->AddClumpAtomics(clump.get());
     }
-    if (!loaded) {
-        delete item;
+    if (!loaded)
         return 1;
-    }
     for (lua_pushnil(L); lua_next(L, 7); lua_pop(L, 1))
         item->AddReplacedPart(lua_tostring(L, -1));
     for (lua_pushnil(L); lua_next(L, 8); lua_pop(L, 1))
         item->AddSlot(ToInt(L, -1));
-    avatar->AttachItemObject(item);
+    AttachOwnedItem(avatar, std::move(item));
     return 1;
 }
 
@@ -365,43 +404,43 @@ int WorldRemoveClump(lua_State *L)
 }
 
 const luaL_Reg kEngineFunctions[] = {
-    {"LoadAnimation", LoadAnimation},
-    {"RemoveAnimation", RemoveAnimation},
-    {"GetCurrentWorld", GetCurrentWorld},
+    {"LoadAnimation", Guarded<LoadAnimation>},
+    {"RemoveAnimation", Guarded<RemoveAnimation>},
+    {"GetCurrentWorld", Guarded<GetCurrentWorld>},
     {nullptr, nullptr},
 };
 
 const luaL_Reg kClumpFunctions[] = {
-    {"Load", ClumpLoad},
+    {"Load", Guarded<ClumpLoad>},
     {nullptr, nullptr},
 };
 
 const luaL_Reg kClumpMethods[] = {
-    {"Release", ClumpRelease},
-    {"GetWorld", ClumpGetWorld},
-    {"CopyMatrix", ClumpCopyMatrix},
-    {"CopyPos", ClumpCopyPos},
-    {"UpdateAnimation", ClumpUpdateAnimation},
-    {"UpdateObjects", ClumpUpdateObjects},
-    {"UpdateParticles", ClumpUpdateParticles},
-    {"SetAlphaAttribute", ClumpSetAlphaAttribute},
-    {"PushAnimation", ClumpPushAnimation},
-    {"SetAlpha", ClumpSetAlpha},
-    {"GetName", ClumpGetName},
+    {"Release", Guarded<ClumpRelease>},
+    {"GetWorld", Guarded<ClumpGetWorld>},
+    {"CopyMatrix", Guarded<ClumpCopyMatrix>},
+    {"CopyPos", Guarded<ClumpCopyPos>},
+    {"UpdateAnimation", Guarded<ClumpUpdateAnimation>},
+    {"UpdateObjects", Guarded<ClumpUpdateObjects>},
+    {"UpdateParticles", Guarded<ClumpUpdateParticles>},
+    {"SetAlphaAttribute", Guarded<ClumpSetAlphaAttribute>},
+    {"PushAnimation", Guarded<ClumpPushAnimation>},
+    {"SetAlpha", Guarded<ClumpSetAlpha>},
+    {"GetName", Guarded<ClumpGetName>},
     {nullptr, nullptr},
 };
 
 const luaL_Reg kAvatarMethods[] = {
-    {"CreateBehavior", AvatarCreateBehavior},
-    {"AddEmotion", AvatarAddEmotion},
-    {"AttachItem", AvatarAttachItem},
+    {"CreateBehavior", Guarded<AvatarCreateBehavior>},
+    {"AddEmotion", Guarded<AvatarAddEmotion>},
+    {"AttachItem", Guarded<AvatarAttachItem>},
     {nullptr, nullptr},
 };
 
 const luaL_Reg kWorldMethods[] = {
-    {"IsEmpty", WorldIsEmpty},
-    {"AddClump", WorldAddClump},
-    {"RemoveClump", WorldRemoveClump},
+    {"IsEmpty", Guarded<WorldIsEmpty>},
+    {"AddClump", Guarded<WorldAddClump>},
+    {"RemoveClump", Guarded<WorldRemoveClump>},
     {nullptr, nullptr},
 };
 

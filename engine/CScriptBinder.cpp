@@ -73,14 +73,20 @@ int CScriptBinder::RunFile(const char *fileName, const char *chunkName)
     CKivBase *base = CKivBase::GetInstance();
     if (!m_state || !fileName || !base)
         return 0;
-    std::string name = fileName;
-    if (base->IsPackedArchive() && !PackedName(fileName, &name))
-        return 0;
+    std::string name;
     std::unique_ptr<unsigned char[]> bytes;
     DWORD size = 0;
-    // A short read runs nothing.
-    if (KivReadWholeFile(base->GetParcel(), name.c_str(), bytes, &size) != kKivReadOk)
+    // No exception leaves the binder: memory running out for the name (or
+    // inside the archive) runs nothing, as a short read does.
+    try {
+        name = fileName;
+        if (base->IsPackedArchive() && !PackedName(fileName, &name))
+            return 0;
+        if (KivReadWholeFile(base->GetParcel(), name.c_str(), bytes, &size) != kKivReadOk)
+            return 0;
+    } catch (...) {
         return 0;
+    }
     if (luaL_loadbuffer(m_state, reinterpret_cast<const char *>(bytes.get()), size,
                         chunkName ? chunkName : name.c_str()) != 0) {
         LogTopError();

@@ -310,33 +310,51 @@ int TextureLoader::ReadRequestFile(const TextureRequest *request, unsigned char 
                                          key.enable ? base : request->name))
         return 0;
     EnterCriticalSection(&m_readLock);
-    HANDLE handle = parcel->CreateFile(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        LeaveCriticalSection(&m_readLock);
-        return 0;
-    }
-    const DWORD length = parcel->GetFileSize(handle, nullptr);
-    unsigned char *buffer = length == INVALID_FILE_SIZE ? nullptr : new (std::nothrow) unsigned char[length ? length : 1];
+    std::unique_ptr<unsigned char[]> buffer;
     DWORD done = 0;
-    while (buffer && done < length) {
-        const DWORD piece = length - done < kPieceBytes ? length - done : kPieceBytes;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    // The archive keeps its names and handles in standard containers: memory
+    // running out inside it is a failed read, with the handle closed and the
+    // read lock released.
+    try {
+        handle = parcel->CreateFile(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE && !ReadPieces(parcel, handle, buffer, &done))
+            buffer.reset();
+    } catch (...) {
+        buffer.reset();
+    }
+    if (handle != INVALID_HANDLE_VALUE) {
+        try {
+            parcel->CloseHandle(handle);
+        } catch (...) {
+        }
+    }
+    LeaveCriticalSection(&m_readLock);
+    *size = buffer ? done : 0;
+    *bytes = buffer.release();
+    return *bytes ? 1 : 0;
+}
+
+bool TextureLoader::ReadPieces(CParcelBase *parcel, HANDLE handle, std::unique_ptr<unsigned char[]> &buffer,
+                               DWORD *done)
+{
+    const DWORD length = parcel->GetFileSize(handle, nullptr);
+    if (length == INVALID_FILE_SIZE)
+        return false;
+    buffer.reset(new (std::nothrow) unsigned char[length ? length : 1]);
+    for (*done = 0; buffer && *done < length;) {
+        const DWORD piece = length - *done < kPieceBytes ? length - *done : kPieceBytes;
         DWORD read = 0;
         // A failed or empty read ends the load, and so does the loader's destruction.
-        if (m_stop || !parcel->ReadFile(handle, buffer + done, piece, &read, nullptr) || read == 0 || read > piece) {
-            delete[] buffer;
-            buffer = nullptr;
-            break;
-        }
-        done += read;
-        if (done < length)
+        if (m_stop || !parcel->ReadFile(handle, buffer.get() + *done, piece, &read, nullptr) || read == 0 ||
+            read > piece)
+            return false;
+        *done += read;
+        if (*done < length)
             Sleep(1);
     }
-    parcel->CloseHandle(handle);
-    LeaveCriticalSection(&m_readLock);
-    *bytes = buffer;
-    *size = done;
-    return buffer ? 1 : 0;
+    return buffer != nullptr;
 }
 
 // Only under the render lock: the request still has its dictionary.

@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 
 #include "engine/KivImageDecode.h"
 
+class CParcelBase;
 struct RwImage;
 struct RwTexture;
 struct RwTextureDictionary;
@@ -51,6 +53,7 @@ private:
     bool IsWanted(const TextureRequest *request);
     void LoadRequest(TextureRequest *request);
     int ReadRequestFile(const TextureRequest *request, unsigned char **bytes, DWORD *size);
+    bool ReadPieces(CParcelBase *parcel, HANDLE handle, std::unique_ptr<unsigned char[]> &buffer, DWORD *done);
     // Deletes the queued requests of the dictionary (all of them for null).
     void DropQueued(RwTextureDictionary *dictionary);
     // Flags the requests being loaded for the dictionary (all of them for null).

@@ -4,6 +4,7 @@
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
+#include "support/failnew/fail_new.h"
 
 namespace {
 
@@ -53,6 +54,47 @@ TEST(Behaviors, NamesAreExactAndATakenNameReturnsTheNewOneUnregistered)
     EXPECT_EQ(1, manager.GetBehaviorCount());
     delete second;
     EXPECT_EQ(nullptr, manager.CreateBehavior(nullptr, 0));
+}
+
+// Memory running out at any allocation of a creation gives null and leaves
+// nothing behind; a behaviour made elsewhere stays the caller's then.
+TEST(Behaviors, CreationAndAddingGiveNullWhenMemoryRunsOut)
+{
+    CKivBehaviorManager manager;
+    const char name[] = "A behaviour with a long name";
+    long refused = 1;
+    for (long n = 0; refused && n < 100; n++) {
+        const long blocks = KivLiveHeapBlocks();
+        CKivBehavior *behavior = nullptr;
+        bool thrown = false;
+        FailNewAfter(n);
+        try {
+            behavior = manager.CreateBehavior(name, 2);
+        } catch (...) {
+            thrown = true;
+        }
+        refused = FailNewRefused();
+        FailNewEnd();
+        EXPECT_FALSE(thrown) << n;
+        if (refused) {
+            EXPECT_EQ(nullptr, behavior) << n;
+            EXPECT_EQ(blocks, KivLiveHeapBlocks()) << n;
+            EXPECT_EQ(0, manager.GetBehaviorCount());
+        } else {
+            EXPECT_EQ(behavior, manager.FindBehavior(name));
+        }
+    }
+    EXPECT_EQ(0, refused);
+
+    CKivBehavior *made = new CKivBehavior("Made elsewhere with a long name", 1);
+    FailNewBegin(0);
+    const int added = manager.AddBehavior(made);
+    FailNewEnd();
+    EXPECT_EQ(0, added);
+    EXPECT_EQ(nullptr, manager.FindBehavior("Made elsewhere with a long name"));
+    EXPECT_EQ(1, manager.AddBehavior(made));
+    EXPECT_EQ(made, manager.FindBehavior("Made elsewhere with a long name"));
+    EXPECT_EQ(0, manager.AddBehavior(made));   // the name is taken now
 }
 
 } // namespace

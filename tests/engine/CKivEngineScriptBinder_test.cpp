@@ -5,14 +5,19 @@
 #include "support/failnew/fail_new.h"
 #include "sample/avatar_data.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <lua.hpp>
 
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivAvatar.h"
+#include "engine/CKivAvatarItem.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
+#include "engine/CKivTextureTrailer.h"
 #include "engine/CKivWorld.h"
 #include "gfx/core/frame.h"
 #include "gfx/world/clump.h"
@@ -320,3 +325,248 @@ TEST_F(Scripts, HostileArgumentsToEveryFunctionRaiseNothing)
 }
 
 } // namespace
+
+namespace {
+
+// Each registered function with the arguments scripts give it; methods
+// reached through their tables, as the avatar holds only its own three.
+struct TableCall {
+    const char *name;
+    const char *call;
+    bool counted = true;   // the C++ blocks of the engine side are counted too
+};
+const TableCall kTableCalls[] = {
+    {"LoadAnimation", "KivEngine.LoadAnimation('Scripted/Short.anm', 'short')"},
+    {"RemoveAnimation", "KivEngine.RemoveAnimation('short')"},
+    {"GetCurrentWorld", "KivEngine.GetCurrentWorld()"},
+    {"Load", "Clump.Load('short-part.dff', ''):Release()"},
+    {"Release", "spare:Release()"},
+    {"GetWorld", "c:GetWorld()"},
+    {"CopyMatrix", "c:CopyMatrix(av)"},
+    {"CopyPos", "c:CopyPos(av)"},
+    {"UpdateAnimation", "c.UpdateAnimation(av, 0.1)"},
+    {"UpdateObjects", "c:UpdateObjects()"},
+    {"UpdateParticles", "c:UpdateParticles(0.1)"},
+    {"SetAlphaAttribute", "c:SetAlphaAttribute(1)"},
+    {"PushAnimation", "c.PushAnimation(av, 'walk', 0.2, true)", false},
+    {"SetAlpha", "c:SetAlpha(128)"},
+    {"GetName", "c:GetName()"},
+    {"CreateBehavior", "av:CreateBehavior('short', 1, {{'walk', 0.2, 1}, {'idle', 0.1, 0}})"},
+    {"AddEmotion", "av:AddEmotion('Short', 1, 0.5)"},
+    {"AttachItem", "av:AttachItem(104, 11, 0, true, {'Hat.dff'}, {'head'}, {5})"},
+    {"IsEmpty", "w:IsEmpty()"},
+    {"AddClump", "w:AddClump(c)"},
+    {"RemoveClump", "w:RemoveClump(c)"},
+};
+
+const char kListFunctions[] = R"(
+local reg = debug.getregistry()
+names = {}
+for _, t in ipairs({KivEngine, Clump, reg['KivEngine.Clump'], reg['KivEngine.Avatar'], reg['KivEngine.World']}) do
+  for name, f in pairs(t) do
+    if type(f) == 'function' then names[#names + 1] = name end
+  end
+end
+table.sort(names)
+names = table.concat(names, ' ')
+)";
+
+// How deeply parentheses may nest in a chunk: what the state's C call depth leaves to the parser.
+int SyntaxDepth(lua_State *L)
+{
+    int depth = 0;
+    while (depth < 1000) {
+        const std::string text = "return " + std::string(depth + 1, '(') + "1" + std::string(depth + 1, ')');
+        const int status = luaL_loadstring(L, text.c_str());
+        lua_pop(L, 1);
+        if (status != 0)
+            break;
+        depth++;
+    }
+    return depth;
+}
+
+// A script whose own pcall must come back, whatever the call met.
+std::string Protected(const char *call)
+{
+    return std::string("back = false ok = pcall(function() ") + call + " end) back = true";
+}
+
+} // namespace
+
+class ScriptsOutOfMemory : public Scripts {
+protected:
+    void SetUp() override
+    {
+        Scripts::SetUp();
+        ASSERT_TRUE(KivTestWriteAvatarData());
+        CKivAvatar::LoadScripts("Data/Avatar/");
+        WriteMotion("Scripted/Short.anm", 1, 1.0f);
+        WriteFileBytes("short-part.dff", KivTestModel({{KivTestQuad{}, {0, 0, 0}}}));
+        WriteFileBytes("short.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
+    }
+    // An avatar, a world and a clump for the calls, as scripts see them.
+    void Stage()
+    {
+        avatar.reset(new CKivAvatar);
+        ASSERT_EQ(1, avatar->Create(1, 1, 1));
+        world.reset(new CKivWorld("Short"));
+        ASSERT_EQ(1, world->Load("short.bsp", nullptr, nullptr));
+        CKivBase::GetInstance()->SetCurrentWorld(world.get());
+        ASSERT_EQ(1, Run("w = KivEngine.GetCurrentWorld() c = Clump.Load('short-part.dff', '')")) << Log();
+        CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+        Expose("av", avatar.get(), CKivEngineScriptBinder::kAvatarMeta);
+    }
+    void Unstage()
+    {
+        ASSERT_EQ(1, Run("w:RemoveClump(c) c:Release() c, w, av, spare, ok, back, count = nil")) << Log();
+        ASSERT_EQ(1, Run("KivEngine.RemoveAnimation('short') collectgarbage()")) << Log();
+        avatar.reset();
+        world.reset();
+    }
+    // Runs the call whole, or with the C++ allocations failing after each
+    // count in turn until it runs whole; the number of calls thrown out of
+    // the binder.
+    int Call(const TableCall &entry, bool failing)
+    {
+        if (!strcmp(entry.name, "Release"))
+            Expose("spare", Part("short-spare.dff"));
+        const std::string script = Protected(entry.call);
+        int escaped = 0;
+        long refused = 1;
+        for (long n = 0; refused && n < 400; n++) {
+            int ran = 0;
+            if (failing)
+                FailNewAfter(n);
+            try {
+                ran = Run(script);
+            } catch (...) {
+                ran = -1;
+            }
+            refused = failing ? FailNewRefused() : 0;
+            FailNewEnd();
+            if (ran < 0) {
+                escaped++;
+                continue;
+            }
+            EXPECT_EQ(1, ran) << entry.call << " after " << n << " allocations: " << Log();
+            lua_getglobal(L, "back");
+            lua_getglobal(L, "ok");
+            EXPECT_TRUE(lua_toboolean(L, -2)) << entry.call << " after " << n << " allocations";
+            // Run whole, the call raises nothing.
+            if (!refused) {
+                EXPECT_TRUE(lua_toboolean(L, -1)) << entry.call;
+            }
+            lua_pop(L, 2);
+        }
+        EXPECT_EQ(0, refused) << entry.call << " never ran whole";
+        EXPECT_EQ(0, lua_gettop(L)) << entry.call;
+        return escaped;
+    }
+    std::unique_ptr<CKivAvatar> avatar;
+    std::unique_ptr<CKivWorld> world;
+};
+
+// Memory running out at each allocation of each function in turn: the
+// script's own pcall comes back and nothing is thrown out of the binder; each
+// call, run whole at last, did its work once; the state then has its whole
+// call depth and runs hundreds of scripts; and once everything is gone no C++
+// block is left beyond what the same calls leave without failures.
+TEST_F(ScriptsOutOfMemory, InAnyFunctionLeavesTheStateWhole)
+{
+    // Every registered function is called.
+    ASSERT_EQ(1, Run(kListFunctions)) << Log();
+    lua_getglobal(L, "names");
+    const std::string listed = lua_tostring(L, -1);
+    lua_pop(L, 1);
+    std::vector<std::string> named;
+    for (const TableCall &entry : kTableCalls)
+        named.push_back(entry.name);
+    std::sort(named.begin(), named.end());
+    std::string expected;
+    for (const std::string &name : named)
+        expected += (expected.empty() ? "" : " ") + name;
+    EXPECT_EQ(expected, listed);
+
+    // The same calls without failures first: what they load stays loaded.
+    Stage();
+    for (const TableCall &entry : kTableCalls)
+        ASSERT_EQ(0, Call(entry, false));
+    Unstage();
+    const long blocks = KivLiveHeapBlocks();
+    const int depth = SyntaxDepth(L);
+    ASSERT_LT(100, depth);
+
+    Stage();
+    int escaped = 0;
+    for (const TableCall &entry : kTableCalls)
+        escaped += Call(entry, entry.counted);
+    EXPECT_EQ(0, escaped) << "allocation failures thrown out of the binder";
+
+    // Run whole at last, each call did all of its work once.
+    const CKivBehavior *behavior = avatar->GetBehaviorManager()->FindBehavior("short");
+    ASSERT_NE(nullptr, behavior);
+    EXPECT_EQ(2u, behavior->GetMotions().size());
+    ASSERT_NE(nullptr, avatar->FindEmotion("short"));
+    EXPECT_EQ(1, avatar->FindEmotion("short")->GetFrameCount());
+    ASSERT_NE(nullptr, avatar->GetItem(104));
+    EXPECT_EQ(1u, avatar->GetItem(104)->GetAtomics().size());
+
+    // Hundreds of loads with no memory at all, then hundreds of scripts.
+    {
+        const std::string load = Protected("Clump.Load('short-part.dff', '')");
+        for (int i = 0; i < 250; i++) {
+            int ran = 0;
+            FailNewBegin(0);
+            try {
+                ran = Run(load);
+            } catch (...) {
+                ran = -1;
+            }
+            FailNewEnd();
+            escaped += ran != 1;
+        }
+    }
+    EXPECT_EQ(0, escaped);
+    EXPECT_EQ(depth, SyntaxDepth(L)) << "calls thrown out of the binder stay counted as running";
+    int ran = 0;
+    for (int i = 0; i < 300; i++)
+        ran += Run("count = (count or 0) + 1 local name = c:GetName() assert(name and not w:IsEmpty())");
+    EXPECT_EQ(300, ran) << Log();
+    EXPECT_EQ(0, lua_gettop(L));
+    Unstage();
+    EXPECT_EQ(blocks, KivLiveHeapBlocks());
+
+    // A motion the clump could not queue is the clump's own to account for:
+    // here only that the call comes back and leaves the state whole.
+    Stage();
+    for (const TableCall &entry : kTableCalls) {
+        if (!entry.counted)
+            escaped += Call(entry, true);
+    }
+    EXPECT_EQ(0, escaped);
+    EXPECT_EQ(depth, SyntaxDepth(L));
+    Unstage();
+}
+
+// The file's name and bytes are C++ allocations: when they fail, nothing runs
+// and nothing is thrown.
+TEST_F(Scripts, FilesRunNothingWhenMemoryRunsOut)
+{
+    const char name[] = "Scripted/A script with a long name.lua";
+    WriteFileBytes(name, "ran_long = (ran_long or 0) + 1");
+    int ran = -1;
+    FailNewBegin(0);
+    try {
+        ran = binder->RunFile(name, "long");
+    } catch (...) {
+        ran = -2;
+    }
+    FailNewEnd();
+    EXPECT_EQ(0, ran);
+    ASSERT_EQ(1, binder->RunFile(name, "long"));
+    lua_getglobal(L, "ran_long");
+    EXPECT_EQ(1, lua_tointeger(L, -1));
+    lua_pop(L, 1);
+    EXPECT_EQ(0, lua_gettop(L));
+}

@@ -5,6 +5,9 @@
 
 #include <memory>
 #include <new>
+#include <set>
+
+#include <tlhelp32.h>
 
 #include "engine/CKivCamera.h"
 #include "engine/CKivToon.h"
@@ -238,6 +241,127 @@ TEST(TextureLoader, RequestsQueueWithoutAllocating)
     EXPECT_EQ(300, loader->GetPendingCount());
     loader->Drain(1);
     EXPECT_EQ(0, loader->GetPendingCount());
+}
+
+// The loader archive reads a packed archive of the test's own, where opening
+// a file allocates (its handle is registered); the loose tree is back after.
+class PackedLoaderArchive {
+public:
+    explicit PackedLoaderArchive(std::initializer_list<const char *> names)
+    {
+        CParcel writer;
+        DeleteFileA("loader.pcl");
+        bool written = writer.Open(1, "loader.pcl", 4, 1024) != FALSE;
+        const std::string png = GradientPng(4, 4);
+        for (const char *name : names) {
+            const std::string path = std::string("tl\\") + name + ".png";
+            HANDLE h = writer.CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                         nullptr);
+            DWORD done = 0;
+            written = written && h != INVALID_HANDLE_VALUE;
+            if (!written)
+                break;
+            writer.SetFileSize(h, static_cast<DWORD>(png.size()), 0);   // an entry's room is set before writing
+            written = writer.WriteFile(h, png.data(), static_cast<DWORD>(png.size()), &done, nullptr) != FALSE;
+            writer.CloseHandle(h);
+        }
+        written = written && writer.Flush(0);
+        writer.Close();
+        m_parcel->Close();
+        m_opened = written && m_parcel->Open(1, "loader.pcl", 2, 0x2800);
+    }
+    ~PackedLoaderArchive()
+    {
+        m_parcel->Close();
+        m_parcel->Open(0, "", 2, 0x2800);
+        DeleteFileA("loader.pcl");
+    }
+    bool Opened() const { return m_opened; }
+
+private:
+    CParcel *m_parcel = CKivBase::GetInstance()->GetLoaderParcel();
+    bool m_opened = false;
+};
+
+DWORD WINAPI DrainOnThread(void *loader)
+{
+    static_cast<TextureLoader *>(loader)->Drain(0);
+    return 0;
+}
+
+// Memory running out inside the loader archive is a failed read: the
+// placeholder stays, nothing is thrown, and the archive is free for the next
+// read on another thread.
+TEST(TextureLoader, ArchiveOutOfMemoryIsAFailedRead)
+{
+    PackedLoaderArchive archive({"short", "again"});
+    ASSERT_TRUE(archive.Opened());
+    Dictionary d;
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    RwTexture *failed = loader->Request("short", "tl\\", 2);
+    ASSERT_NE(nullptr, failed);
+    bool thrown = false;
+    FailNewBegin(0);
+    try {
+        loader->Drain(0);
+    } catch (...) {
+        thrown = true;
+    }
+    FailNewEnd();
+    EXPECT_FALSE(thrown);
+    EXPECT_EQ(0, loader->GetPendingCount());
+    EXPECT_EQ(2, failed->raster->width);
+
+    RwTexture *next = loader->Request("again", "tl\\", 2);
+    HANDLE thread = CreateThread(nullptr, 0, DrainOnThread, loader.get(), 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    const DWORD waited = WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    if (waited != WAIT_OBJECT_0) {
+        // Still waiting for the archive: the loader cannot be stopped.
+        loader.release();
+        FAIL() << "the archive's lock stayed held";
+    }
+    EXPECT_EQ(4, next->raster->width);
+}
+
+std::set<DWORD> ProcessThreads()
+{
+    std::set<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids.insert(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// Every allocation of the worker thread failing: it serves its requests as
+// failed reads and lives on, and serves the next one whole.
+TEST(TextureLoader, WorkerOutlivesMemoryRunningOut)
+{
+    PackedLoaderArchive archive({"late", "later"});
+    ASSERT_TRUE(archive.Opened());
+    Dictionary d;
+    const std::set<DWORD> before = ProcessThreads();
+    std::unique_ptr<TextureLoader> loader(new TextureLoader(1));
+    std::set<DWORD> started = ProcessThreads();
+    for (DWORD id : before)
+        started.erase(id);
+    ASSERT_EQ(1u, started.size());
+    FailNewOnThread(*started.begin());
+    RwTexture *failed = loader->Request("late", "tl\\", 2);
+    ASSERT_NE(nullptr, failed);
+    const bool idle = WaitIdle(loader.get());
+    FailNewOnThread(0);
+    ASSERT_TRUE(idle);
+    EXPECT_EQ(2, failed->raster->width);
+    RwTexture *next = loader->Request("later", "tl\\", 2);
+    ASSERT_TRUE(WaitIdle(loader.get()));
+    EXPECT_EQ(4, next->raster->width);
 }
 
 const int kThreadWorlds = 30;

@@ -11,8 +11,25 @@
 namespace {
 
 std::atomic<long> live{0};
+std::atomic<unsigned long> failingThread{0};
 thread_local bool failing = false;
 thread_local size_t allowed = 0;
+thread_local long remaining = -1;   // allocations left before failing; -1: not counting
+thread_local long refused = 0;
+
+bool Refuse(size_t size)
+{
+    const unsigned long target = failingThread.load();
+    if (target && target == GetCurrentThreadId())
+        return true;
+    if (remaining >= 0) {
+        if (remaining == 0)
+            return true;
+        remaining--;
+        return false;
+    }
+    return failing && size != allowed;
+}
 
 // The guard's blocks come from one reserved range, page by page, and no
 // address in it is ever handed out twice.
@@ -83,12 +100,32 @@ long KivLiveHeapBlocks()
 void FailNewBegin(size_t allowedSize)
 {
     allowed = allowedSize;
+    remaining = -1;
+    refused = 0;
     failing = true;
+}
+
+void FailNewAfter(long count)
+{
+    failing = false;
+    refused = 0;
+    remaining = count < 0 ? 0 : count;
 }
 
 void FailNewEnd()
 {
     failing = false;
+    remaining = -1;
+}
+
+long FailNewRefused()
+{
+    return refused;
+}
+
+void FailNewOnThread(unsigned long threadId)
+{
+    failingThread = threadId;
 }
 
 void GuardFreedBegin()
@@ -127,12 +164,13 @@ long GuardFreedEnd()
 // (and any wrapping of them) see nothing of this.
 void *operator new(size_t size)
 {
-    void *block = nullptr;
-    if (!failing || size == allowed) {
-        block = guarding ? GuardedBlock(size) : nullptr;
-        if (!block)
-            block = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+    if (Refuse(size)) {
+        refused++;
+        throw std::bad_alloc();
     }
+    void *block = guarding ? GuardedBlock(size) : nullptr;
+    if (!block)
+        block = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
     if (!block)
         throw std::bad_alloc();
     ++live;

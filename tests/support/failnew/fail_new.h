@@ -8,7 +8,18 @@
 // From now on the calling thread's allocations fail (throw std::bad_alloc),
 // except those of exactly the size let through (0 lets none through).
 void FailNewBegin(size_t allowedSize);
+// From now on the calling thread's next count allocations succeed and every
+// later one fails: a test walks a call through each of its allocations.
+void FailNewAfter(long count);
+// Ends either mode on the calling thread.
 void FailNewEnd();
+// Allocations refused on the calling thread since its last FailNewBegin or
+// FailNewAfter: 0 means the call under test ran whole.
+long FailNewRefused();
+
+// Every allocation of the thread with that id fails, whoever is running
+// there (a worker thread the test cannot reach); 0 stops it.
+void FailNewOnThread(unsigned long threadId);
 
 // C++ blocks alive in the whole program (nothrow and array forms included).
 long KivLiveHeapBlocks();
