@@ -781,9 +781,15 @@ RwBool RwD3D9ImageFindRasterFormat(void *recordIn, void *imageIn, RwInt32 flags)
         RwD3D9RasterSetFormatInfo(record, flags);
         return TRUE;
     case rwRASTERTYPETEXTURE:
-    case rwRASTERTYPECAMERATEXTURE:
         RwD3D9RasterAdjustSize(&record->width, &record->height, flags);
         RwD3D9RasterSetFormatInfo(record, type | RwD3D9ImageFindFormat(image) | (flags & rwRASTERFORMATMIPBITS));
+        return TRUE;
+    case rwRASTERTYPECAMERATEXTURE:
+        // A render target holds colours, never palette indices: a palettised
+        // image gives the colour code of its palette alone.
+        RwD3D9RasterAdjustSize(&record->width, &record->height, flags);
+        RwD3D9RasterSetFormatInfo(record, type | (RwD3D9ImageFindFormat(image) & ~rwRASTERFORMATPALETTES) |
+                                              (flags & rwRASTERFORMATMIPBITS));
         return TRUE;
     default:
         RwErrorRaise(rwID_COREPLUGIN, rwD3D9ERRORUNSUPPORTED);

@@ -398,6 +398,34 @@ TEST_F(DeviceRaster, NormalRastersTakeTheColourCodeTheImageChooses)
     }
 }
 
+// Palettised images give a camera texture the true-colour code of their
+// palette: a render target holds no palette indices.
+TEST_F(DeviceRaster, CameraTexturesFromPalettisedImagesHoldTrueColour)
+{
+    RwInt32 w, h, depth, format;
+    for (RwInt32 imageDepth : {8, 4}) {
+        for (RwUInt8 alpha : {255, 128}) {
+            RwImage *indexed = RwImageCreate(8, 8, imageDepth);
+            ASSERT_NE(RwImageAllocatePixels(indexed), nullptr);
+            for (RwInt32 i = 0; i < (1 << imageDepth); i++)
+                indexed->palette[i] = {static_cast<RwUInt8>(i * 16), 0x40, 0x80, alpha};
+            for (RwInt32 y = 0; y < 8; y++)
+                for (RwInt32 x = 0; x < 8; x++)
+                    indexed->cpPixels[y * indexed->stride + x] = static_cast<RwUInt8>(x + y);
+            ASSERT_NE(RwImageFindRasterFormat(indexed, rwRASTERTYPECAMERATEXTURE, &w, &h, &depth, &format), nullptr);
+            const RwInt32 code = alpha == 255 ? rwRASTERFORMAT888 : rwRASTERFORMAT8888;
+            EXPECT_EQ(format, rwRASTERTYPECAMERATEXTURE | code) << imageDepth << " " << int(alpha);
+            EXPECT_EQ(depth, 32) << imageDepth;
+            RwRaster *raster = RwRasterCreate(w, h, depth, format);
+            ASSERT_NE(raster, nullptr) << imageDepth << " " << std::hex << format;
+            EXPECT_NE(RwRasterSetFromImage(raster, indexed), nullptr) << imageDepth;
+            EXPECT_TRUE(NearRGB(DrawTexel(raster, 5, 2), indexed->palette[7], 0)) << imageDepth;
+            RwRasterDestroy(raster);
+            RwImageDestroy(indexed);
+        }
+    }
+}
+
 TEST_F(DeviceRaster, CameraTexturesLockThroughSystemMemoryCopies)
 {
     RwRaster *target = RwRasterCreate(32, 32, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
