@@ -260,6 +260,7 @@ std::string FullPath(const std::string &path)
 struct Options {
     int frames = 0;   // 0: until Escape
     std::string png;
+    std::string pngAsGiven;   // for messages: the path as the caller spelt it
     std::string sample;
     int packed = 0;   // 1: reads go through "data.pcl" in the folder
     bool writeOnly = false;   // write the sample tree into the folder and stop
@@ -274,7 +275,8 @@ Options Parse(int argc, char **argv)
         if (a == "--frames" && i + 1 < argc) {
             o.frames = std::atoi(argv[++i]);
         } else if (a == "--png" && i + 1 < argc) {
-            o.png = FullPath(argv[++i]);
+            o.pngAsGiven = argv[++i];
+            o.png = FullPath(o.pngAsGiven);
         } else if (a == "--packed") {
             o.packed = 1;
         } else if ((a == "--sample" || a == "--write-sample") && i + 1 < argc) {
@@ -383,7 +385,13 @@ bool WriteSample(const Options &options)
     return ok;
 }
 
-int Run(const Options &options, CKivBase *base)
+// What a headless run did: the frames drawn and whether the last was written.
+struct Outcome {
+    int frames = 0;
+    bool written = false;
+};
+
+int Run(const Options &options, CKivBase *base, Outcome *outcome)
 {
     if (!options.packed && !WriteSample(options)) {
         return 1;
@@ -498,10 +506,10 @@ int Run(const Options &options, CKivBase *base)
         }
         gui->Render(dt);
         base->Unlock();
+        outcome->frames = frame;
         const bool last = options.frames > 0 && frame >= options.frames;
-        if (last && !options.png.empty() && !SaveFrame(camera.GetCamera(), options.png.c_str())) {
-            std::fprintf(stderr, "viewer: cannot write %s\n", options.png.c_str());
-            status = 1;
+        if (last && !options.png.empty()) {
+            outcome->written = SaveFrame(camera.GetCamera(), options.png.c_str());
         }
         camera.ShowRaster();
         if (last) {
@@ -545,11 +553,12 @@ int main(int argc, char **argv)
     HWND window = CreateViewerWindow();
     CKivBase *base = new CKivBase;
     int status = 1;
+    Outcome outcome;
     if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
         // --write-sample: the tree alone, for the pack tool to make the packed form from;
         // the engine reads the scripts from the pack compiled.
         status = options.writeOnly ? (WriteSample(options) && KivViewerCompileScripts(".") ? 0 : 1)
-                                   : Run(options, base);
+                                   : Run(options, base, &outcome);
     } else {
         std::fprintf(stderr, "viewer: the engine did not start\n");
     }
@@ -564,5 +573,22 @@ int main(int argc, char **argv)
     if (IsWindow(window)) {
         DestroyWindow(window);
     }
+    // A counted run ends by saying what it drew and where the picture went.
+    if (options.frames > 0 && !options.writeOnly && status == 0) {
+        if (outcome.frames < options.frames) {
+            std::fprintf(stderr, "viewer: stopped after %d of %d frames%s\n", outcome.frames, options.frames,
+                         options.png.empty() ? "" : "; no picture written");
+            status = options.png.empty() ? 0 : 1;
+        } else if (options.png.empty()) {
+            std::printf("viewer: drew %d frames (--png FILE writes the last)\n", outcome.frames);
+        } else if (outcome.written) {
+            std::printf("viewer: drew %d frames; the last is in %s\n", outcome.frames, options.pngAsGiven.c_str());
+        } else {
+            std::fprintf(stderr, "viewer: drew %d frames but could not write the last to %s\n", outcome.frames,
+                         options.pngAsGiven.c_str());
+            status = 1;
+        }
+    }
+    std::fflush(stdout);
     return status;
 }

@@ -52,6 +52,12 @@ bool WithoutReadingSupport()
     return !ImeBinding().GetReadingString;
 }
 
+// The digit an entry of the shown page is labelled with: the tenth reads '0'.
+WCHAR EntryDigit(int entry)
+{
+    return static_cast<WCHAR>('0' + (entry + 1) % 10);
+}
+
 void PressKey(BYTE key)
 {
     keybd_event(key, 0, 0, 0);
@@ -430,7 +436,7 @@ void CKivGuiIMEEditBox::ReadCandidateList()
         for (int i = start; i < count && filled < page; i++, filled++) {
             WCHAR *entry = s.candidates[filled];
             int at = 0;
-            entry[at++] = static_cast<WCHAR>('0' + (filled + 1) % 10);
+            entry[at++] = EntryDigit(filled);
             if (horizontal)
                 entry[at++] = ' ';
             const DWORD offset = list->dwOffset[i];
@@ -794,7 +800,7 @@ bool CKivGuiIMEEditBox::PickCandidate(int x, int y)
         if (row < 0 || row >= s.candidateCount)
             return true;
         if (digits) {
-            PressKey(static_cast<BYTE>('1' + row));
+            PressKey(static_cast<BYTE>(EntryDigit(row)));
         } else if (primary == kImeJapanese) {
             const int from = std::max(s.candidateSelection, 0);
             for (int i = from; i < row; i++)
@@ -817,7 +823,7 @@ bool CKivGuiIMEEditBox::PickCandidate(int x, int y)
         }
     }
     if (digits && index >= 0)
-        PressKey(static_cast<BYTE>('1' + index));
+        PressKey(static_cast<BYTE>(EntryDigit(index)));
     return true;
 }
 

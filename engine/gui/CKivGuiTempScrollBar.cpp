@@ -1,9 +1,12 @@
 // The scroll bar: geometry from the control rectangle, thumb from the range, mouse handling and drawing.
 #include "engine/gui/CKivGuiTempScrollBar.h"
 
+#include <algorithm>
+
 #include "engine/CKivBase.h"
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiSprite.h"
+#include "engine/gui/GuiScreen.h"
 
 namespace {
 
@@ -91,12 +94,13 @@ void CKivGuiTempScrollBar::UpdateThumbRect()
         m_thumbShown = 0;
         return;
     }
-    const int trackHeight = m_track.bottom - m_track.top;
-    int len = trackHeight * m_pageSize / range;
+    // Pixels times items may pass the 32-bit range for pages and ranges that large.
+    const long long trackHeight = m_track.bottom - m_track.top;
+    long long len = trackHeight * m_pageSize / range;
     if (len < 2)
         len = 1;
-    m_thumb.top = (trackHeight - len) * (m_position - m_start) / (range - m_pageSize) + m_track.top;
-    m_thumb.bottom = m_thumb.top + len;
+    m_thumb.top = static_cast<LONG>((trackHeight - len) * (m_position - m_start) / (range - m_pageSize) + m_track.top);
+    m_thumb.bottom = static_cast<LONG>(m_thumb.top + len);
     m_thumbShown = 1;
 }
 
@@ -154,7 +158,8 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
             // page during the drag, leaves nothing to divide: the start.
             int position = m_start;
             if (maxPos > 0 && free > 0)
-                position = ((m_thumb.top - m_track.top) + free / (2 * maxPos)) * maxPos / free + m_start;
+                position = static_cast<int>(((m_thumb.top - m_track.top) + free / (2LL * maxPos)) * maxPos / free +
+                                            m_start);
             if (position > m_end - m_pageSize)
                 position = m_end - m_pageSize;
             m_position = position < m_start ? m_start : position;
@@ -285,8 +290,16 @@ void CKivGuiTempScrollBar::Render(float, int)
     int dx, dy;
     m_dialog->GetLocation(&dx, &dy);
     const int arrowHeight = m_up.bottom - m_up.top;
-    for (int i = 0; i < m_pageSize - 1; i++)
-        DrawPiece(kTrack, dx + m_up.left - 1, dy + m_up.top + arrowHeight * i + 1, nullptr);
+    const long long top = static_cast<long long>(dy) + m_up.top + 1;
+    // One piece per page item, but only as many as the screen shows: a page
+    // holds at most one item per pixel row, and pieces below the screen's
+    // bottom edge put nothing on it.
+    const long long screen = GuiViewportHeight();
+    long long pieces = std::min<long long>(m_pageSize - 1LL, screen);
+    if (arrowHeight > 0)
+        pieces = std::min(pieces, (screen - top) / arrowHeight + 1);
+    for (int i = 0; i < pieces; i++)
+        DrawPiece(kTrack, dx + m_up.left - 1, static_cast<int>(top + static_cast<long long>(arrowHeight) * i), nullptr);
     const int thumbHeight = m_thumb.bottom - m_thumb.top;
     const int middle = Variant(kThumb);
     CKivGuiSprite *image = GetElement(middle);

@@ -1,6 +1,7 @@
 // Tooltips: line layout with statics, box tiles and arrows, anchors, fades, following a model, drawing.
 #include "engine/gui/CKivGuiTooltip.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -43,6 +44,13 @@ void PieceSize(CKivSprite *skin, const char *key, int *w, int *h)
     *h = skin ? static_cast<int>(skin->GetSpriteHeight(key) / s) : 0;
 }
 
+// The larger side of the screen; without one, more than any screen the GUI runs on.
+int ScreenExtent()
+{
+    const int side = std::max(GuiViewportWidth(), GuiViewportHeight());
+    return side > 0 ? side : 4096;
+}
+
 } // namespace
 
 CKivGuiTooltip::CKivGuiTooltip() = default;
@@ -72,11 +80,14 @@ int CKivGuiTooltip::Init(int kind, int id, int x, int y, int width, const char *
         return 0;
     m_kind = kind;
     m_id = id;
-    m_width = width;
+    // No screen shows more than its own size: widths and margins beyond it
+    // only overflowed the layout's sums and gave a notice millions of tiles.
+    const int screen = ScreenExtent();
+    m_width = std::clamp(width, -screen, screen);
     m_anchor = anchor;
     m_lifetime = lifetime;
     m_maxAlpha = maxAlpha;
-    m_margin = margin;
+    m_margin = std::clamp(margin, -screen, screen);
     m_icon = icon >= 0 && icon < CKivGuiTooltipManager::kIcons ? icon : -1;
     m_value = value;
     m_age = 0;
@@ -250,53 +261,81 @@ void CKivGuiTooltip::RenderTiles()
 {
     CKivGuiTooltipManager *manager = Manager();
     CKivSprite *skin = manager ? manager->GetSkin(m_kind) : nullptr;
-    if (!skin)
+    if (!skin || m_columns <= 0 || m_rows <= 0)
         return;
     const int vh = GuiViewportHeight();
+    const int slackX = std::max({m_tileWidth, m_arrowWidth, m_rightArrowWidth});
+    const int slackY = std::max({m_tileHeight, m_arrowHeight, m_rightArrowHeight});
+    int c0, c1, r0, r1;
+    VisibleTiles(m_x, m_tileWidth, m_columns, GuiViewportWidth(), slackX, &c0, &c1);
+    VisibleTiles(m_y, m_tileHeight, m_rows, vh, slackY, &r0, &r1);
+    // The last row and column always: they carry the arrows and the extra size.
+    for (int r = r0;; r++) {
+        if (r > r1)
+            r = m_rows - 1;
+        for (int c = c0;; c++) {
+            if (c > c1)
+                c = m_columns - 1;
+            RenderTile(skin, r, c, vh);
+            if (c == m_columns - 1)
+                break;
+        }
+        if (r == m_rows - 1)
+            break;
+    }
+}
+
+void CKivGuiTooltip::VisibleTiles(int origin, int tile, int count, int screen, int slack, int *first, int *last)
+{
+    // Tiles that end before the screen or start after it put no pixel on it.
+    const long long from = (-static_cast<long long>(slack) - origin) / tile - 1;
+    const long long to = (static_cast<long long>(screen) - origin) / tile + 1;
+    *first = static_cast<int>(std::min<long long>(std::max<long long>(from, 0), count));
+    *last = static_cast<int>(std::min<long long>(std::max<long long>(to, -1), count - 1));
+}
+
+void CKivGuiTooltip::RenderTile(CKivSprite *skin, int r, int c, int vh)
+{
     const int lowered = m_arrowHeight - m_tileHeight;
-    for (int r = 0; r < m_rows; r++) {
-        for (int c = 0; c < m_columns; c++) {
-            float x = static_cast<float>(m_tileWidth * c + m_x);
-            float y = static_cast<float>(vh - ((r + 1) * m_tileHeight + m_y));
-            const bool first = r == 0, last = r == m_rows - 1;
-            const bool left = c == 0, right = c == m_columns - 1;
-            if (last)
-                y += m_extraHeight;
-            if (right)
-                x -= m_extraWidth;
-            const char *key = "center";
-            if (first && left)
-                key = "upperleft";
-            else if (first && right)
-                key = "upperright";
-            else if (last && left)
-                key = "lowerleft";
-            else if (last && right)
-                key = m_rightArrow ? "rightdownarrow" : "lowerright";
-            else if (first)
-                key = "upper";
-            else if (left)
-                key = "left";
-            else if (right)
-                key = "right";
-            else if (last) {
-                key = "lower";
-                if (m_downLeftArrow && c == 1) {
-                    key = "downleftarrow";
-                    y -= lowered;
-                } else if (m_downLeftArrow && c == 2) {
-                    continue;
-                } else if (m_downArrow && c == (m_columns - 1) / 2) {
-                    key = "downarrow";
-                    y -= lowered;
-                } else if (m_downArrow && c == (m_columns - 1) / 2 + 1) {
-                    continue;
-                }
-            }
-            skin->SetSpritePosition(key, x, y, 0);
-            skin->RenderSprite(key);
+    float x = static_cast<float>(static_cast<long long>(m_tileWidth) * c + m_x);
+    float y = static_cast<float>(vh - (static_cast<long long>(r + 1) * m_tileHeight + m_y));
+    const bool first = r == 0, last = r == m_rows - 1;
+    const bool left = c == 0, right = c == m_columns - 1;
+    if (last)
+        y += m_extraHeight;
+    if (right)
+        x -= m_extraWidth;
+    const char *key = "center";
+    if (first && left)
+        key = "upperleft";
+    else if (first && right)
+        key = "upperright";
+    else if (last && left)
+        key = "lowerleft";
+    else if (last && right)
+        key = m_rightArrow ? "rightdownarrow" : "lowerright";
+    else if (first)
+        key = "upper";
+    else if (left)
+        key = "left";
+    else if (right)
+        key = "right";
+    else if (last) {
+        key = "lower";
+        if (m_downLeftArrow && c == 1) {
+            key = "downleftarrow";
+            y -= lowered;
+        } else if (m_downLeftArrow && c == 2) {
+            return;
+        } else if (m_downArrow && c == (m_columns - 1) / 2) {
+            key = "downarrow";
+            y -= lowered;
+        } else if (m_downArrow && c == (m_columns - 1) / 2 + 1) {
+            return;
         }
     }
+    skin->SetSpritePosition(key, x, y, 0);
+    skin->RenderSprite(key);
 }
 
 void CKivGuiTooltip::Render(float elapsed)

@@ -4,6 +4,7 @@
 #include <string>
 
 class CKivGuiDialog;
+class CKivSprite;
 
 class CKivGuiTooltip {
 public:
@@ -57,6 +58,9 @@ private:
     void Place(int x, int y);
     void Layout();
     void RenderTiles();
+    void RenderTile(CKivSprite *skin, int row, int column, int viewportHeight);
+    // The first and last of count tiles from origin that can reach a screen of that size (last < first: none).
+    static void VisibleTiles(int origin, int tile, int count, int screen, int slack, int *first, int *last);
 
     int m_id = 0;
     int m_kind = 0;

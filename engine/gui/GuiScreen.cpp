@@ -1,4 +1,4 @@
-// What the GUI reads of the engine root: the interface image scale, the viewport height and the window.
+// What the GUI reads of the engine root: the interface image scale, the viewport size and the window.
 #include "engine/gui/GuiScreen.h"
 
 #include "engine/CKivBase.h"
@@ -20,6 +20,15 @@ int GuiViewportHeight()
     if (viewport)
         return viewport->GetHeight();
     return static_cast<int>(rwD3D9Driver.present.BackBufferHeight);
+}
+
+int GuiViewportWidth()
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    CKivViewport *viewport = gui ? gui->GetViewport() : nullptr;
+    if (viewport)
+        return viewport->GetWidth();
+    return static_cast<int>(rwD3D9Driver.present.BackBufferWidth);
 }
 
 HWND GuiEngineWindow()

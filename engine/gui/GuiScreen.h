@@ -1,4 +1,4 @@
-// What the GUI reads of the engine root: the interface image scale, the viewport height and the window.
+// What the GUI reads of the engine root: the interface image scale, the viewport size and the window.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,8 @@ float GuiImageScale();
 
 // Height in pixels of the GUI system's viewport; without one, the back buffer's.
 int GuiViewportHeight();
+// Width in pixels of the GUI system's viewport; without one, the back buffer's.
+int GuiViewportWidth();
 
 // The engine's window (null without an engine root).
 HWND GuiEngineWindow();

@@ -93,4 +93,42 @@ TEST(Crash, AccessViolationEndsProgramWithoutDialog)
     EXPECT_NE(code, 0u);
 }
 
+// Files the tests and the engine write to the working folder land beside the
+// program however it was started: a copy started from the temporary folder
+// checks that it works beside itself all the same.
+TEST(Harness, TestProgramsWorkInTheirOwnFolder)
+{
+    wchar_t here[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, here);
+    std::wstring folder(here, n);
+    if (folder.empty() || folder.back() != L'\\')
+        folder += L'\\';
+    std::wstring program = ProgramFolder();
+    CharLowerW(&folder[0]);
+    CharLowerW(&program[0]);
+    EXPECT_EQ(folder, program);
+    if (GetEnvironmentVariableW(L"KIV_STARTED_ELSEWHERE", nullptr, 0))
+        return;
+    wchar_t self[MAX_PATH], temp[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring commandLine =
+        L"\"" + std::wstring(self) + L"\" --gtest_filter=Harness.TestProgramsWorkInTheirOwnFolder";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    SetEnvironmentVariableW(L"KIV_STARTED_ELSEWHERE", L"1");
+    const BOOL started = CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &si, &pi);
+    SetEnvironmentVariableW(L"KIV_STARTED_ELSEWHERE", nullptr);
+    ASSERT_TRUE(started);
+    const DWORD waited = WaitForSingleObject(pi.hProcess, 60000);
+    if (waited != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(code, 0u) << "started from the temporary folder, the program did not work beside itself";
+}
+
 }  // namespace

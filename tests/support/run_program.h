@@ -18,13 +18,20 @@ inline std::string KivWinePath(const std::string &unixPath)
 }
 
 // The program's exit code, or -1 when it does not start or outlasts the limit.
-inline int KivRunProgram(const std::string &unixPath, const std::string &arguments, DWORD limitMs = 120000)
+// With an output handle, the program's standard output and error go there.
+inline int KivRunProgram(const std::string &unixPath, const std::string &arguments, DWORD limitMs = 120000,
+                         HANDLE output = nullptr)
 {
     std::string line = "\"" + KivWinePath(unixPath) + "\" " + arguments;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
+    if (output) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = si.hStdError = output;
+    }
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &si, &pi)) {
         return -1;
     }
     DWORD code = static_cast<DWORD>(-1);
@@ -36,4 +43,29 @@ inline int KivRunProgram(const std::string &unixPath, const std::string &argumen
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return static_cast<int>(code);
+}
+
+// As KivRunProgram, with what the program printed (standard output and error) in *printed.
+inline int KivRunProgramPrinting(const std::string &unixPath, const std::string &arguments, std::string *printed,
+                                 DWORD limitMs = 120000)
+{
+    char folder[MAX_PATH], name[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "out", 0, name);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    printed->clear();
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const int code = KivRunProgram(unixPath, arguments, limitMs, file);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        printed->append(buffer, read);
+    }
+    CloseHandle(file);
+    return code;
 }

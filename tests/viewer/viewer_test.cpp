@@ -178,6 +178,33 @@ TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
     EXPECT_GE(outline.inked * 20, outline.crossings * 19) << outline.inked << " of " << outline.crossings;
 }
 
+// The last line a program printed, without its line end.
+std::string LastLine(const std::string &printed)
+{
+    std::string text = printed;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text.substr(text.find_last_of('\n') + 1);
+}
+
+// A counted run ends by saying how many frames it drew and where the last
+// went, and fails saying so when the picture cannot be written.
+TEST(Viewer, SaysHowManyFramesItDrewAndWhereTheLastWent)
+{
+    const std::string packed = KivWinePath(KIV_VIEWER_PACKED), sample = " --sample \"" + packed + "\\tree\"";
+    const std::string png = packed + "\\counted.png", lost = packed + "\\no such folder\\counted.png";
+    DeleteFileA(png.c_str());
+    std::string printed;
+    ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + png + "\"" + sample, &printed))
+        << printed;
+    EXPECT_EQ("viewer: drew 2 frames; the last is in " + png, LastLine(printed));
+    Picture picture;
+    EXPECT_TRUE(ReadPicture(png, &picture));
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + lost + "\"" + sample, &printed));
+    EXPECT_EQ("viewer: drew 2 frames but could not write the last to " + lost, LastLine(printed));
+}
+
 // An unknown argument, two modes at once, a folder without the pack.
 TEST(Viewer, RefusesWhatItCannotRun)
 {

@@ -136,9 +136,11 @@ RwAnimAnimation *StreamRead(RwStream *stream, RwAnimAnimation *animation)
         if (!RwStreamRealsFinite(&frames[i].time, 1) || !RwStreamRealsFinite(frames[i].uv, 6)) {
             return nullptr;
         }
-        // Only links to earlier keyframes: others would hang a backward step.
+        // Any keyframe of the array may be linked (a first keyframe that is its
+        // own previous one holds no node): the interpolator follows only links
+        // to earlier keyframes.
         const RwInt32 prev = ReadI32(rec + 28);
-        if (prev < -1 || prev >= i) {
+        if (prev < -1 || prev >= animation->numFrames) {
             return Refuse();
         }
         frames[i].prevFrame = prev < 0 ? nullptr : &frames[prev];

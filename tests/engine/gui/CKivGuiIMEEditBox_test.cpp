@@ -248,6 +248,66 @@ TEST_F(ImeBox, CandidatesShowAtMostTenAndAClickPressesTheDigit)
     ScriptedIme::Finish();
 }
 
+// The keys a click at a window point makes the box press. The key goes to
+// the focused window: other programs on the display may take the focus, so
+// the click is repeated after taking it back.
+std::string KeysPressedByAClickAt(int x, int y)
+{
+    ScriptedIme::log.clear();
+    for (int attempt = 0; attempt < 5 && ScriptedIme::log.find("key") == std::string::npos; attempt++) {
+        SetForegroundWindow(GuiHost::window);
+        SetFocus(GuiHost::window);
+        Pump();
+        SendMessageW(GuiHost::window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+        for (int i = 0; i < 30 && ScriptedIme::log.find("key") == std::string::npos; i++) {
+            Sleep(10);
+            Pump();
+        }
+    }
+    return ScriptedIme::log;
+}
+
+TEST_F(ImeBox, AClickOnTheTenthCandidatePressesTheZeroItIsLabelledWith)
+{
+    std::vector<std::wstring> hanja;
+    for (int i = 0; i < 12; i++)
+        hanja.push_back(std::wstring(1, WCHAR(0x97D3 + i)));
+    const GuiImeStore &s = ImeStore();
+    // Korean: one horizontal line of "digit, space, candidate" entries, five
+    // units apiece with the space between them.
+    ScriptedIme::candidates = CandidateList(hanja, 12, 0, 0);
+    ScriptedIme::Compose({std::wstring(1, Han)});
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    ASSERT_EQ(s.candidateCount, 10);
+    EXPECT_EQ(std::wstring(s.candidates[9]), L"0 " + hanja[9] + L" ");
+    Frame();
+    int x = 0;
+    ImeStore().candidateLine.CaretToX(9 * 5 + 2, FALSE, &x);
+    EXPECT_NE(KeysPressedByAClickAt(s.candidateRect.left + 3 + x + 2, s.candidateRect.top + 4).find("key0"),
+              std::string::npos)
+        << ScriptedIme::log;
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
+    ScriptedIme::Finish();
+
+    // Traditional Chinese: a vertical list, one row of font height + 6 per entry.
+    ChangeLayout(0xE0080404);
+    ASSERT_EQ(ImeState().verticalCandidates, 1);
+    ScriptedIme::Compose({L"x"});
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_OPENCANDIDATE, 1);
+    ASSERT_EQ(s.candidateCount, 10);
+    EXPECT_EQ(std::wstring(s.candidates[9]), L"0" + hanja[9]);
+    Frame();
+    const RECT &r = s.candidateRect;
+    ASSERT_EQ(r.bottom - r.top, 10 * 19);
+    EXPECT_NE(KeysPressedByAClickAt(r.left + 4, r.top + 9 * 19 + 5).find("key0"), std::string::npos)
+        << ScriptedIme::log;
+    EXPECT_NE(KeysPressedByAClickAt(r.left + 4, r.top + 8 * 19 + 5).find("key9"), std::string::npos)
+        << ScriptedIme::log;
+    SendMessageW(GuiHost::window, WM_IME_NOTIFY, IMN_CLOSECANDIDATE, 1);
+    ScriptedIme::Finish();
+    ChangeLayout(0x04120412);
+}
+
 TEST_F(ImeBox, NotificationsAnswerByCode)
 {
     // The status-window and candidate-position notices are left to the

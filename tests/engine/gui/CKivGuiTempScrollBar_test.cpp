@@ -1,10 +1,11 @@
 // The chat scroll bar as the game sets it up, driven by window messages: thumb size from the range,
 // nothing drawn while a page holds it all, wheel notches, page clicks, drags rounded and clamped,
 // capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag, the track
-// tile and the thumb's caps.
+// tile and the thumb's caps, pages far taller than the screen, showing the item below the page.
 #include <gtest/gtest.h>
 
 #include "engine/gui/CKivGuiTempScrollBar.h"
+#include "draw_count.h"
 #include "gui_host.h"
 
 namespace {
@@ -72,6 +73,47 @@ TEST_F(ScrollBar, TheTrackTileRepeatsAndTheThumbWearsItsCaps)
     // The caps, 3 pixels each, stand right above and right below the stretched middle.
     EXPECT_EQ(RectText(Box(0xFFFFFF, 2)), RectText({510, thumb.top + 100 - 3 + 1, 524, thumb.bottom + 100 + 3 + 1}));
     EXPECT_EQ(RectText(Box(0x006400, 2)), RectText({510, thumb.top + 100 + 1, 524, thumb.bottom + 100 + 1}));
+}
+
+TEST_F(ScrollBar, PagesTallerThanTheScreenDrawTheTrackTilesItShows)
+{
+    WriteGuiPng("guitest/track", 16, 14, {90, 90, 90, 255});
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->LoadElement(11, "guitest/track");
+    bar->SetTrackRange(0, 0x7FFFFFFF);
+    // From the up arrow's top, one arrow height apart, to the screen's bottom edge.
+    auto draws = [&](int page) {
+        bar->SetPageSize(page);
+        DrawCount count;
+        Frame();
+        return count.Draws();
+    };
+    const int tile = draws(9) - draws(8);
+    EXPECT_GT(tile, 0);
+    const int screenful = draws(1000);
+    EXPECT_EQ(RectText(Box(0x5A5A5A, 2)), "509,112,525,768");
+    EXPECT_EQ(draws(8) + (47 - 7) * tile, screenful) << "47 tiles reach the screen";
+    for (int page : {100000, 0x7FFFFFF0}) {
+        EXPECT_EQ(draws(page), screenful) << page;
+        EXPECT_EQ(RectText(Box(0x5A5A5A, 2)), "509,112,525,768") << page;
+        EXPECT_EQ(bar->GetThumbRect().bottom - bar->GetThumbRect().top, page == 100000 ? 1 : 157) << page;
+    }
+}
+
+TEST_F(ScrollBar, ShowingTheItemBelowThePageScrollsByExactlyOne)
+{
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->SetTrackRange(0, 30);
+    bar->Scroll(5);
+    ASSERT_EQ(bar->GetPosition(), 5);
+    bar->ShowItem(5 + 8 - 1);
+    EXPECT_EQ(bar->GetPosition(), 5) << "the page's last item is shown already";
+    bar->ShowItem(5 + 8);
+    EXPECT_EQ(bar->GetPosition(), 6);
+    bar->ShowItem(6 + 8);
+    EXPECT_EQ(bar->GetPosition(), 7);
+    bar->ShowItem(6);
+    EXPECT_EQ(bar->GetPosition(), 6) << "and the item above it back by one";
 }
 
 TEST_F(ScrollBar, WheelArrowsAndPageClicks)

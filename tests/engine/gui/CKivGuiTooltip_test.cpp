@@ -1,11 +1,13 @@
 // Tooltips and notices on a real device with skins the host writes: layout (arrow minimum, anchors,
 // missing pieces, bad kinds, icons and anchors, long text), fades read back, drawing passes and the
 // dimmer, kinds' fonts, icons and click signs, the three arrows, kind-4 notices, a followed model, a
-// hovered control's tooltip.
+// hovered control's tooltip, widths and margins far beyond the screen.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/CKivCamera.h"
 #include "engine/gui/CKivGuiButton.h"
@@ -15,6 +17,7 @@
 #include "engine/gui/CKivGuiTooltipManager.h"
 #include "gfx/core/frame.h"
 #include "gfx/world/clump.h"
+#include "draw_count.h"
 #include "gui_host.h"
 
 namespace {
@@ -28,6 +31,15 @@ protected:
                         int icon = -1)
     {
         return tips()->AddTooltip(kind, id, x, y, 350, text, anchor, lifetime, 1.0f, 3, icon, 0);
+    }
+    // Draws one frame with the tooltip alone at the top left; the draw calls it took.
+    int DrawAlone(int kind, int width, int margin)
+    {
+        tips()->AddTooltip(kind, 90, 0, 0, width, "wide", 0, 5, 1.0f, margin, -1, 0);
+        DrawCount count;
+        Frame(1.0f);
+        tips()->Update(1e6f);
+        return count.Draws();
     }
     void TearDown() override
     {
@@ -184,6 +196,31 @@ TEST_F(Tooltip, KindFourNoticesDrawOverTheDialogsInTheirOwnSkinAndFont)
         for (int x = 100; x < 452; x++)
             dark += (Pixel(x, y) >> 16) < 80 && ((Pixel(x, y) >> 8) & 0xFF) < 40 && (Pixel(x, y) & 0xFF) < 40;
     EXPECT_GT(dark, 20) << "black text on the brown notice";
+}
+
+TEST_F(Tooltip, WidthsAndMarginsBeyondTheScreenDrawAsTheScreenDoes)
+{
+    struct Case {
+        int kind, width, margin, screenWidth, screenMargin;
+    } cases[] = {
+        {3, 0x7FFFFFF0, 3, 1024, 3},
+        {3, INT_MAX, 3, 1024, 3},
+        {3, INT_MIN, 3, -1024, 3},
+        {1, 350, 0x40000000, 350, 1024},
+        {3, INT_MAX, INT_MAX, 1024, 1024},
+    };
+    for (const Case &c : cases) {
+        const int draws = DrawAlone(c.kind, c.width, c.margin);
+        const std::vector<DWORD> picture = pixels;
+        EXPECT_EQ(draws, DrawAlone(c.kind, c.screenWidth, c.screenMargin)) << c.width << " " << c.margin;
+        EXPECT_TRUE(picture == pixels) << c.width << " " << c.margin;
+        // A draw per 8x8 tile: no more than cover the screen, and a little beyond.
+        EXPECT_LE(draws, (1024 / 8 + 3) * (768 / 8 + 3)) << c.width << " " << c.margin;
+    }
+    // A notice as wide as the screen spans it.
+    DrawAlone(3, INT_MAX, 3);
+    EXPECT_EQ(Box(0x00A000, 3).left, 0);
+    EXPECT_EQ(Box(0x00A000, 3).right, 1024);
 }
 
 struct Followed {

@@ -234,13 +234,49 @@ TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
     }
 }
 
+TEST_F(UVAnim, KeyFramesLinkedToThemselvesOrAheadReadAndPlay)
+{
+    // A first keyframe that is its own previous one holds no node; links to
+    // the keyframe itself or to a later one are kept and never followed.
+    Bytes bytes = Dictionary({
+        AnimationChunk("still", rwUVANIMLINEARKEYFRAMES, {{0, {1, 0, 0, 1, 0, 0}, 0}, {1, {1, 0, 0, 1, 1, 0}, 0}}),
+        AnimationChunk("self", rwUVANIMLINEARKEYFRAMES, {{0, {1, 0, 0, 1, 0, 0}, -1}, {1, {1, 0, 0, 1, 1, 0}, 1}}),
+        AnimationChunk("ahead", rwUVANIMLINEARKEYFRAMES, {{0, {1, 0, 0, 1, 0, 0}, 1}, {1, {1, 0, 0, 1, 1, 0}, 0}}),
+        Scroll("scroll"),
+    });
+    RwDictionary *d = ReadDictionary(bytes);
+    ASSERT_NE(nullptr, d);
+    RwAnimAnimation **entries = static_cast<RwAnimAnimation **>(d->entries->data);
+    EXPECT_EQ(0, RwAnimAnimationGetNumNodes(entries[0]));
+    const RwUVAnimKeyFrame *still = static_cast<const RwUVAnimKeyFrame *>(entries[0]->pFrames);
+    EXPECT_EQ(&still[0], still[0].prevFrame);
+    EXPECT_EQ(&still[0], still[1].prevFrame);
+    for (int i = 0; i < 3; ++i) {
+        RwMaterial *m = RwMaterialCreate();
+        ASSERT_EQ(m, RwMatFxMaterialSetEffects(m, rwMATFXEFFECTUVTRANSFORM));
+        ASSERT_EQ(m, RwUVAnimMaterialSetAnim(m, entries[i], 0)) << i;
+        for (int step = 0; step < 4; ++step) {
+            RwUVAnimMaterialAddTime(m, 0.4f);
+            EXPECT_EQ(m, RwUVAnimMaterialApplyUpdate(m)) << i;
+        }
+        RwMaterialDestroy(m);
+    }
+    // The rest of the dictionary plays as ever.
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, entries[3], 0));
+    RwUVAnimMaterialAddTime(material, 0.25f);
+    RwUVAnimMaterialApplyUpdate(material);
+    ASSERT_NE(nullptr, Effect().baseTransform);
+    EXPECT_NEAR(0.25f, Effect().baseTransform->pos.x, 1e-5f);
+    EXPECT_EQ(bytes, WrittenWith([&](RwStream *w) { return RwDictionaryStreamWrite(d, w); }));
+    RwDictionaryDestroy(d);
+}
+
 TEST_F(UVAnim, HostileAnimationStreamsAreRefusedWithNothingLeaked)
 {
     const Key k0 = {0, {1, 0, 0, 1, 0, 0}, -1};
     std::vector<Bytes> hostile = {
-        AnimationChunk("self", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, 1}}),
-        AnimationChunk("ahead", rwUVANIMLINEARKEYFRAMES, {{0, {1, 0, 0, 1, 0, 0}, 1}, {1, {1, 0, 0, 1, 0, 0}, 0}}),
         AnimationChunk("below", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, -2}}),
+        AnimationChunk("beyond", rwUVANIMLINEARKEYFRAMES, {k0, {1, {1, 0, 0, 1, 0, 0}, 2}}),
         AnimationChunk("0123456789012345678901234567890123", rwUVANIMLINEARKEYFRAMES, {k0, {1, {0}, 0}}),
         AnimationChunk("other", 1, {k0, {1, {0}, 0}}),
     };
