@@ -387,6 +387,7 @@ RwClump *RwClumpAddAtomic(RwClump *clump, RwAtomic *atomic)
 {
     RwLinkListAddLLLink(&clump->atomicList, &atomic->inClumpLink);
     atomic->clump = clump;
+    RwAtomicFollowClumpWorld(atomic);
     return clump;
 }
 
@@ -394,6 +395,7 @@ RwClump *RwClumpRemoveAtomic(RwClump *clump, RwAtomic *atomic)
 {
     RwLLLinkRemove(&atomic->inClumpLink);
     atomic->clump = nullptr;
+    RwAtomicFollowClumpWorld(atomic);
     return clump;
 }
 

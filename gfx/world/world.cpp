@@ -287,6 +287,11 @@ RwBool RwWorldDestroy(RwWorld *world)
         }
     }
     RwWorldRemoveAllCameras(world);
+    // Destroyed by a camera's update in it, the world stops being current
+    // before its end: what is drawn meanwhile reads no freed world.
+    if (RwEngineInstance && RwEngineInstance->curWorld == world) {
+        RwEngineInstance->curWorld = nullptr;
+    }
     // Each mesh header is destroyed once, with its sector.
     if (world->object.privateFlags & rwWORLDSINGLEMALLOC) {
         ForAllLeaves(world->rootSector, [](RwWorldSector *sector) {

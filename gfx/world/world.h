@@ -204,6 +204,9 @@ RwInt32 RwCameraGetFrustumSectorCount(const RwCamera *camera);
 RwWorldSector *RwCameraGetFrustumSector(const RwCamera *camera, RwInt32 index);
 // Frees an atomic's sector ties (when leaving a world).
 void RwAtomicFreeTies(RwAtomic *atomic);
+// Puts an atomic that joined or left a clump into the clump's world, or into
+// none, so that no atomic keeps ties to a world its clump has left.
+void RwAtomicFollowClumpWorld(RwAtomic *atomic);
 // Frees the ties hanging on a sector (when its world goes).
 void RwWorldSectorFreeTies(RwWorldSector *sector);
 

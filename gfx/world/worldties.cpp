@@ -496,9 +496,13 @@ RwWorld *RwWorldAddCamera(RwWorld *world, RwCamera *camera)
     if (RwFrame *frame = RwCameraGetFrame(camera)) {
         RwFrameMarkDirty(frame);
     }
-    // A camera in another world moves: it is listed in one world only.
+    // A camera in another world moves: it is listed in one world only, and
+    // its frustum list, made of the old world's sectors, is dropped.
     if (ext->world) {
         RwLLLinkRemove(&ext->inWorld);
+        if (ext->world != world) {
+            ext->count = 0;
+        }
     }
     ext->world = world;
     RwLinkListAddLLLink(&WorldExt(world)->cameras, &ext->inWorld);
@@ -524,6 +528,34 @@ void RwWorldRemoveAllCameras(RwWorld *world)
     while (!RwLinkListEmpty(cameras)) {
         RwCameraWorldExt *ext = rwLLLinkGetData(cameras->next, RwCameraWorldExt, inWorld);
         RwWorldRemoveCamera(world, reinterpret_cast<RwCamera *>(reinterpret_cast<RwUInt8 *>(ext) - cameraExtOffset));
+    }
+}
+
+// An atomic leaves its world: its instance data and ties go with it.
+static void AtomicLeaveWorld(RwAtomic *atomic)
+{
+    if (atomic->repEntry) {
+        RwResourcesFreeEntry(atomic->repEntry);
+    }
+    RwAtomicFreeTies(atomic);
+    AtomicExt(atomic)->world = nullptr;
+}
+
+void RwAtomicFollowClumpWorld(RwAtomic *atomic)
+{
+    RwWorld *world = atomic->clump ? ClumpExt(atomic->clump)->world : nullptr;
+    RwObjectWorldExt *ext = AtomicExt(atomic);
+    if (ext->world == world) {
+        return;
+    }
+    if (ext->world) {
+        AtomicLeaveWorld(atomic);
+    }
+    ext->world = world;
+    if (world) {
+        if (RwFrame *frame = RwAtomicGetFrame(atomic)) {
+            RwFrameMarkDirty(frame);
+        }
     }
 }
 
@@ -579,11 +611,7 @@ RwWorld *RwWorldRemoveClump(RwWorld *world, RwClump *clump)
     for (RwLLLink *l = atomics->next; l != atomics; l = l->next) {
         RwAtomic *atomic = rwLLLinkGetData(l, RwAtomic, inClumpLink);
         if (AtomicExt(atomic)->world == world) {
-            if (atomic->repEntry) {
-                RwResourcesFreeEntry(atomic->repEntry);
-            }
-            RwAtomicFreeTies(atomic);
-            AtomicExt(atomic)->world = nullptr;
+            AtomicLeaveWorld(atomic);
         }
     }
     RwClumpForAllLights(clump, [](RwLight *light, void *w) {

@@ -800,6 +800,109 @@ TEST_F(Membership, DestroyedWorldsSendTheirCamerasAway)
     EXPECT_EQ(world, RwCameraGetWorld(camera));
 }
 
+// A world destroyed while one of its cameras is between begin and end update
+// stops being the engine's current world: the rest of the update (sector
+// callbacks, light walks, pipelines) reads nothing of it. A world that is not
+// current leaves the current one alone.
+TEST_F(Membership, AWorldDestroyedInsideAnUpdateIsNoLongerCurrent)
+{
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    RwWorldAddCamera(doomed, camera);
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera));
+    ASSERT_EQ(doomed, RwEngineInstance->curWorld);
+    rwTestMemory.quarantine = true;
+    RwWorldDestroy(doomed);
+    const bool gone = RwEngineInstance->curWorld == nullptr;
+    EXPECT_TRUE(gone) << "the freed world is still current";
+    if (gone) {
+        EXPECT_EQ(nullptr, RwWorldSectorRender(Leaf(world, 0))) << "no world is current";
+    }
+    RwCameraEndUpdate(camera);
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine());
+
+    RwWorldAddCamera(world, camera);
+    RwWorld *other = Read(bytes);
+    ASSERT_NE(nullptr, other);
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera));
+    RwWorldDestroy(other);
+    EXPECT_EQ(world, RwEngineInstance->curWorld);
+    RwCameraEndUpdate(camera);
+}
+
+// A camera moved into another world drops the frustum list it had in the old
+// one: a walk before its frame is synced again (or ever, without a frame)
+// meets no sector of the old world, which may be gone by then.
+TEST_F(Membership, ACameraMovedToAnotherWorldKeepsNoSectorOfTheOld)
+{
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    RwWorldAddCamera(doomed, camera);
+    RwFrameSyncDirtyList();
+    ASSERT_EQ(2, RwCameraGetFrustumSectorCount(camera));
+    EXPECT_EQ(world, RwWorldAddCamera(world, camera));
+    RwWorldDestroy(doomed);
+    std::vector<RwWorldSector *> listed;
+    RwCameraForAllSectorsInFrustum(camera, [](RwWorldSector *s, void *d) {
+        static_cast<std::vector<RwWorldSector *> *>(d)->push_back(s);
+        return s;
+    }, &listed);
+    for (RwWorldSector *s : listed) {
+        EXPECT_TRUE(s == Leaf(world, 0) || s == Leaf(world, 1)) << "a sector of the destroyed world";
+    }
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(2, RwCameraGetFrustumSectorCount(camera));
+    // Added again to the world it is in, it keeps its list.
+    EXPECT_EQ(world, RwWorldAddCamera(world, camera));
+    EXPECT_EQ(2, RwCameraGetFrustumSectorCount(camera));
+}
+
+// An atomic follows its clump's world: taken out of a clump in a world it
+// leaves that world with its ties, and put into a clump in a world it joins
+// it. Moved between clumps of two worlds, it keeps nothing of the first once
+// that is destroyed, however its frame moves afterwards.
+TEST_F(Membership, AtomicsFollowTheWorldOfTheirClump)
+{
+    RwAtomic *atomic = AddAtomic(0.0f);
+    RwWorld *doomed = Read(bytes);
+    ASSERT_NE(nullptr, doomed);
+    ASSERT_EQ(doomed, RwWorldAddClump(doomed, clump));
+    RwFrameSyncDirtyList();
+    ASSERT_EQ(2, SectorCount(atomic));
+
+    RwClumpRemoveAtomic(clump, atomic);
+    EXPECT_EQ(nullptr, RwAtomicGetWorld(atomic));
+    EXPECT_EQ(0, SectorCount(atomic));
+    EXPECT_TRUE(RwLinkListEmpty(&Leaf(doomed, 0)->collAtomicsInWorldSector));
+    EXPECT_TRUE(RwLinkListEmpty(&Leaf(doomed, 1)->collAtomicsInWorldSector));
+    RwClumpAddAtomic(clump, atomic);
+    EXPECT_EQ(doomed, RwAtomicGetWorld(atomic));
+    RwFrameSyncDirtyList();
+    EXPECT_EQ(2, SectorCount(atomic));
+
+    // Into a clump of the kept world.
+    RwClump *keeper = RwClumpCreate();
+    ASSERT_EQ(world, RwWorldAddClump(world, keeper));
+    RwClumpRemoveAtomic(clump, atomic);
+    RwClumpAddAtomic(keeper, atomic);
+    EXPECT_EQ(world, RwAtomicGetWorld(atomic));
+    rwTestMemory.quarantine = true;
+    RwWorldRemoveClump(doomed, clump);
+    RwWorldDestroy(doomed);
+    const RwV3d step = {-5, 0, 0};
+    RwFrameTranslate(RwAtomicGetFrame(atomic), &step, rwCOMBINEREPLACE);
+    RwFrameSyncDirtyList();
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine());
+    EXPECT_EQ(world, RwAtomicGetWorld(atomic));
+    EXPECT_EQ(1, SectorCount(atomic));
+    RwWorldRemoveClump(world, keeper);
+    RwClumpRemoveAtomic(keeper, atomic);
+    RwClumpAddAtomic(clump, atomic);
+    RwClumpDestroy(keeper);
+}
+
 }  // namespace
 
 namespace {
