@@ -115,8 +115,10 @@ private:
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
+    BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders);
     BOOL WriteFolders(CParcelWriter &writer);
-    void ImportSources();
+    // FALSE when the archive file refused a copy.
+    BOOL ImportSources();
     void DestroyFolders();
     CParcelFolder *MakeRootFolder();
     CParcelFile *FindEntry(LPCSTR path) const;
