@@ -219,10 +219,13 @@ protected:
         m_tree.File("save.pcl", *s_base);
         CParcel p;
         ASSERT_TRUE(p.Open(1, m_path.c_str(), 0, 1024));
-        Injector in(index, fault);
+        Injector in(index, fault, m_path);
         Story story(p);
         story.Run();
         ASSERT_TRUE(in.Hit());
+        p.Close();
+        if (fault == FAULT_CUT)
+            m_tree.File("save.pcl", in.CutImage());
     }
 
     // After a stop at index the archive opens read-only and read/write, holds
@@ -286,6 +289,21 @@ TEST_F(Crash, StopAtEveryWriteLeavesTheLastOrTheNextCommit)
             if (HasFatalFailure())
                 return;
         }
+    }
+}
+
+// A power cut at any call: what was not forced to disk before it may have
+// arrived in any order, here only the latest of it.
+TEST_F(Crash, PowerCutAtEveryCallLeavesTheLastOrTheNextCommit)
+{
+    const int calls = (int)s_calls->size();
+    for (int i = 0; i < calls; ++i) {
+        RunStopped(i, FAULT_CUT);
+        if (HasFatalFailure())
+            return;
+        CheckAfterStop(i, "cut");
+        if (HasFatalFailure())
+            return;
     }
 }
 

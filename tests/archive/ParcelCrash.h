@@ -38,12 +38,20 @@ enum Fault {
     FAULT_TEAR,
     // The process ends there, after the same torn part.
     FAULT_EXIT,
+    // The power fails there. Writes that were not forced to disk may have
+    // reached it in any order: of those since the last forcing call only the
+    // latest did (CutImage gives what the disk then holds).
+    FAULT_CUT,
 };
 
 class Injector {
 public:
-    Injector(int target = -1, Fault fault = FAULT_NONE) : m_target(target), m_fault(fault)
+    // A cut needs the archive's path, to see what was forced to disk.
+    Injector(int target = -1, Fault fault = FAULT_NONE, const std::string &path = std::string())
+        : m_target(target), m_fault(fault), m_path(path)
     {
+        if (m_fault == FAULT_CUT)
+            m_forced = ReadAll();
         ParcelSetIoHook(&Injector::Hook, this);
     }
     ~Injector() { ParcelSetIoHook(nullptr, nullptr); }
@@ -56,7 +64,50 @@ public:
 
     enum { EXIT_CODE = 41 };
 
+    std::string CutImage() const
+    {
+        std::string image = m_forced;
+        if (m_lastCall == PARCEL_IO_WRITE) {
+            if (image.size() < m_lastAt + m_lastBytes.size())
+                image.resize(m_lastAt + m_lastBytes.size(), '\0');
+            image.replace(m_lastAt, m_lastBytes.size(), m_lastBytes);
+        } else if (m_lastCall == PARCEL_IO_SET_END) {
+            image.resize(m_lastAt, '\0');
+        }
+        return image;
+    }
+
 private:
+    std::string ReadAll() const
+    {
+        HANDLE h = CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        std::string bytes;
+        if (h == INVALID_HANDLE_VALUE)
+            return bytes;
+        bytes.resize(GetFileSize(h, nullptr));
+        DWORD done = 0;
+        if (!bytes.empty())
+            ::ReadFile(h, &bytes[0], (DWORD)bytes.size(), &done, nullptr);
+        CloseHandle(h);
+        return bytes;
+    }
+
+    // Keeps what a cut needs: the file as last forced, and the latest change since.
+    void Journal(ParcelIoCall call, HANDLE file, const void *buffer, DWORD count)
+    {
+        if (call == PARCEL_IO_FLUSH) {
+            m_forced = ReadAll();
+            m_lastCall = PARCEL_IO_FLUSH;
+            return;
+        }
+        LONG high = 0;
+        m_lastAt = SetFilePointer(file, 0, &high, FILE_CURRENT);
+        m_lastCall = call;
+        m_lastBytes.assign(call == PARCEL_IO_WRITE ? static_cast<const char *>(buffer) : "",
+                           call == PARCEL_IO_WRITE ? count : 0);
+    }
+
     static DWORD TornPart(HANDLE file, DWORD count)
     {
         LONG high = 0;
@@ -73,9 +124,16 @@ private:
             return FALSE;
         const int index = in->Calls();
         in->m_calls.push_back(call);
-        if (index != in->m_target)
+        if (index != in->m_target) {
+            if (in->m_fault == FAULT_CUT)
+                in->Journal(call, file, buffer, count);
             return TRUE;
+        }
         in->m_hit = true;
+        if (in->m_fault == FAULT_CUT) {
+            in->m_stopped = true;
+            return FALSE;
+        }
         if ((in->m_fault == FAULT_TEAR || in->m_fault == FAULT_EXIT) && call == PARCEL_IO_WRITE) {
             DWORD done = 0;
             const DWORD part = TornPart(file, count);
@@ -94,6 +152,11 @@ private:
     bool m_stopped = false;
     bool m_hit = false;
     std::vector<ParcelIoCall> m_calls;
+    std::string m_path;
+    std::string m_forced;
+    ParcelIoCall m_lastCall = PARCEL_IO_FLUSH;
+    DWORD m_lastAt = 0;
+    std::string m_lastBytes;
 };
 
 // Every entry the archive lists, in every folder, with the bytes it reads.
