@@ -115,7 +115,8 @@ private:
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
-    BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders);
+    // The tables start at above or later.
+    BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
     BOOL WriteFolders(CParcelWriter &writer);
     // FALSE when the archive file refused a copy.
     BOOL ImportSources();

@@ -420,7 +420,7 @@ BOOL CParcel::WriteArchive()
 // lives and are forced to disk before it, and the file is cut short only
 // after it is forced too. Until it succeeds the storage in memory stays the
 // one that describes the disk.
-BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders)
+BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above)
 {
     CParcelWriter table, both;
     next->WriteTable(table);
@@ -431,7 +431,9 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders)
     both.WriteU32((uint32_t)(folders.Size() + PARCEL_CHUNK_HEADER_SIZE));
     both.WriteBytes(folders.Data(), folders.Size());
     uint32_t at;
-    if (both.Size() > 0x7FFFFFFFu || !m_storage->SafePlace(next->EndOfUsedData(), (uint32_t)both.Size(), &at))
+    const uint32_t dataEnd = next->EndOfUsedData();
+    if (both.Size() > 0x7FFFFFFFu ||
+        !m_storage->SafePlace(dataEnd > above ? dataEnd : above, (uint32_t)both.Size(), &at))
         return FALSE;
     const uint32_t end = at + (uint32_t)both.Size();
     if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, both.Data(), (uint32_t)both.Size()) ||
@@ -1248,9 +1250,12 @@ BOOL CParcel::PackedFlush(int level)
         std::vector<ParcelMove> moves;
         const uint32_t stalled = work->Compact(level, &moves, m_storage);
         if (moves.empty() && stalled != PARCEL_NO_REGION) {
-            // A slide over its own old place: the contents go past everything
-            // the tables name first, are committed there, and move down from
-            // there in a later round.
+            // Only slides over their own old places are left: the contents go
+            // past everything the tables name first, are committed there,
+            // and move down from there in a later round.
+            // The copy goes right after the data, where it needs no record
+            // for the room before it; when the tables on disk lie there, a
+            // commit of its own first puts them out of the way.
             delete work;
             work = m_storage->Clone();
             if (!work)
@@ -1258,9 +1263,23 @@ BOOL CParcel::PackedFlush(int level)
             work->Commit();
             const CParcelBox *box = work->GetBox(stalled);
             const ParcelMove stage = {box->m_offsetLow, 0, 0, 0, box->m_sizeLow, 0};
+            const uint32_t dataEnd = work->EndOfUsedData();
             uint32_t at;
-            if (!m_storage->SafePlace(work->EndOfUsedData(), stage.sizeLow, &at) || !work->Stage(stalled, at)) {
-                // No room for it in the table: the rest stays as it is.
+            if (!m_storage->SafePlace(dataEnd, stage.sizeLow, &at) || (uint64_t)dataEnd + stage.sizeLow > 0xFFFFFFFFu) {
+                delete work;
+                break;
+            }
+            if (at != dataEnd) {
+                if (!CommitTables(work, folders, dataEnd + stage.sizeLow)) {
+                    delete work;
+                    return FALSE;
+                }
+                delete m_storage;
+                m_storage = work;
+                continue;
+            }
+            if (!work->Stage(stalled, at)) {
+                // No record for the place it leaves: the rest stays as it is.
                 delete work;
                 break;
             }

@@ -298,26 +298,48 @@ BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
     if (index >= m_records.size() || m_records[index].m_state != PARCEL_BOX_USED || !m_records[index].m_region)
         return FALSE;
     const uint64_t lastEnd = m_records[m_regions.Last()->value].End();
-    if (at < lastEnd || (uint64_t)at + m_records[index].m_sizeLow > kRegionLimit)
+    const uint32_t size = m_records[index].m_sizeLow;
+    if (at < lastEnd || (uint64_t)at + size > kRegionLimit)
         return FALSE;
-    const bool gap = at > lastEnd;
-    if (RecordsAvailable() < (gap ? 2u : 1u))
+    const uint32_t prev = RegionBefore(index);
+    const uint32_t next = RegionAfter(index);
+    const bool prevFree = prev != PARCEL_NO_REGION && m_records[prev].m_state == PARCEL_BOX_FREE;
+    const bool nextFree = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_FREE;
+    const bool last = next == PARCEL_NO_REGION;
+    // The place left behind (up to at, for the last region) becomes free: a
+    // free neighbour takes it in, or a record of its own describes it; so
+    // does the room between the last region and at. Both records are taken
+    // before any is touched: taking one may move the array.
+    const bool ownOld = last ? !prevFree : !(prevFree || nextFree);
+    const bool ownGap = !last && at > lastEnd;
+    if (RecordsAvailable() < (ownOld ? 1u : 0u) + (ownGap ? 1u : 0u))
         return FALSE;
-    // A fresh record takes over the old place in the region list and is freed.
-    const uint32_t old = TakeRecord();
-    CParcelBox &o = m_records[old];
+    const uint32_t old = ownOld ? TakeRecord() : PARCEL_NO_REGION;
+    const uint32_t filler = ownGap ? TakeRecord() : PARCEL_NO_REGION;
     CParcelBox &r = m_records[index];
-    o.m_offsetLow = r.m_offsetLow;
-    o.m_offsetHigh = 0;
-    o.m_sizeLow = r.m_sizeLow;
-    o.m_sizeHigh = 0;
-    o.m_reserved = 0;
-    o.m_state = PARCEL_BOX_USED;
-    o.m_region = r.m_region;
-    o.m_region->value = old;
-    uint32_t filler = PARCEL_NO_REGION;
-    if (gap) {
-        filler = TakeRecord();
+    const uint32_t from = r.m_offsetLow;
+    const uint32_t leftEnd = last ? at : from + size;
+    if (old != PARCEL_NO_REGION) {
+        CParcelBox &o = m_records[old];
+        o.m_offsetLow = from;
+        o.m_offsetHigh = 0;
+        o.m_sizeLow = leftEnd - from;
+        o.m_sizeHigh = 0;
+        o.m_reserved = 0;
+        o.m_state = PARCEL_BOX_USED;
+        o.m_region = r.m_region;
+        o.m_region->value = old;
+    } else {
+        m_regions.Remove(r.m_region);
+        if (prevFree) {
+            m_records[prev].m_sizeLow = leftEnd - m_records[prev].m_offsetLow;
+        } else {
+            CParcelBox &n = m_records[next];
+            n.m_sizeLow = (uint32_t)(n.End() - from);
+            n.m_offsetLow = from;
+        }
+    }
+    if (filler != PARCEL_NO_REGION) {
         CParcelBox &g = m_records[filler];
         g.m_offsetLow = (uint32_t)lastEnd;
         g.m_offsetHigh = 0;
@@ -330,7 +352,8 @@ BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
     r.m_offsetLow = at;
     r.m_offsetHigh = 0;
     r.m_region = m_regions.PushBack(index);
-    Free(old);
+    if (old != PARCEL_NO_REGION)
+        Free(old);
     if (filler != PARCEL_NO_REGION)
         Free(filler);
     return TRUE;
@@ -452,7 +475,6 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     int kind = LOOK;
     uint32_t best = PARCEL_NO_REGION;
     uint32_t stalled = PARCEL_NO_REGION;
-    const size_t before = moves->size();
 
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;
@@ -532,9 +554,16 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             const uint32_t next = RegionAfter(hole);
             if (committed && next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED &&
                 committed->UsedOverlaps(m_records[hole].m_offsetLow, m_records[next].m_sizeLow)) {
-                if (moves->size() == before)
+                // Into a place a move of this batch vacated: after a commit.
+                if (committed->UsedOverlaps(m_records[hole].m_offsetLow, m_records[hole].m_sizeLow))
+                    break;
+                // Over its own old place: the caller stages it; the walk
+                // goes on with the next hole.
+                if (stalled == PARCEL_NO_REGION)
                     stalled = next;
-                break;
+                kind = LOOK;
+                cur = m_free.Next(cur);
+                continue;
             }
             ParcelMove mv;
             uint32_t absorber;

@@ -55,12 +55,13 @@ public:
     // Moves contents forward into holes; the moves to apply, in order, go to
     // moves. With the storage that the tables on disk describe as committed,
     // it stops before a move whose destination holds bytes those tables name
-    // (the moves made so far can be committed first). Returns the region
-    // whose slide over its own old place was the very first move refused, or
-    // PARCEL_NO_REGION.
+    // (the moves made so far can be committed first), and passes over a hole
+    // that only a slide over the sliding region's own old place would fill.
+    // Returns the first region passed over so, or PARCEL_NO_REGION.
     uint32_t Compact(int level, std::vector<ParcelMove> *moves, const CParcelStorage *committed = nullptr);
     // Moves a used region to at, at or past the end of the last region; its
-    // old place becomes free. FALSE when that needs records that are not left.
+    // old place and the room before at become free. FALSE when that needs a
+    // record that is not left.
     BOOL Stage(uint32_t index, uint32_t at);
     // Whether a used region overlaps size bytes from offset.
     bool UsedOverlaps(uint32_t offset, uint32_t size) const;
