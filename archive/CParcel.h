@@ -117,6 +117,8 @@ private:
     BOOL WriteArchive();
     // The tables start at above or later.
     BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
+    BOOL CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above = 0);
+    BOOL CompactArchive(int level);
     BOOL WriteFolders(CParcelWriter &writer);
     // FALSE when the archive file refused a copy.
     BOOL ImportSources();

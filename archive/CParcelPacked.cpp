@@ -404,12 +404,8 @@ BOOL CParcel::WriteArchive()
     if (!next)
         return FALSE;
     next->Commit();
-    if (!CommitTables(next, folders)) {
-        delete next;
+    if (!CommitWork(next, folders))
         return FALSE;
-    }
-    delete m_storage;
-    m_storage = next;
     SetChanged(0);
     return TRUE;
 }
@@ -1233,14 +1229,19 @@ BOOL CParcel::PackedFlush(int level)
     // Compaction starts from tables that describe everything there is.
     if (!this->Flush(0) || !m_storage->Check())
         return FALSE;
+    return CompactArchive(level);
+}
+
+// Moves go only into space the tables on disk call free, a batch at a time,
+// each batch committed before the space it vacated is reused. The storage
+// kept is always the one those tables describe, so a failed move or commit
+// leaves both as they were. Every round moves some contents down, so the
+// rounds end; the bound is only a guard.
+BOOL CParcel::CompactArchive(int level)
+{
     CParcelWriter folders;
     if (!WriteFolders(folders))
         return FALSE;
-    // Moves go only into space the tables on disk call free, a batch at a
-    // time, each batch committed before the space it vacated is reused. The
-    // storage kept is always the one those tables describe, so a failed
-    // move or commit leaves both as they were. Every round moves some
-    // contents down, so the rounds end; the bound is only a guard.
     const uint32_t rounds = 4 * m_storage->GetRegionList().Count() + 16;
     for (uint32_t round = 0; round < rounds; ++round) {
         CParcelStorage *work = m_storage->Clone();
@@ -1250,41 +1251,31 @@ BOOL CParcel::PackedFlush(int level)
         std::vector<ParcelMove> moves;
         const uint32_t stalled = work->Compact(level, &moves, m_storage);
         if (moves.empty() && stalled != PARCEL_NO_REGION) {
-            // Only slides over their own old places are left: the contents go
-            // past everything the tables name first, are committed there,
-            // and move down from there in a later round.
-            // The copy goes right after the data, where it needs no record
-            // for the room before it; when the tables on disk lie there, a
-            // commit of its own first puts them out of the way.
-            delete work;
-            work = m_storage->Clone();
-            if (!work)
-                return FALSE;
-            work->Commit();
+            // Only slides over their own old places are left: the contents
+            // are copied right after the data (where the room before them
+            // needs no record), committed there, and move down in a later
+            // round. When the tables on disk lie there, a commit of its own
+            // first puts them out of the way.
             const CParcelBox *box = work->GetBox(stalled);
-            const ParcelMove stage = {box->m_offsetLow, 0, 0, 0, box->m_sizeLow, 0};
             const uint32_t dataEnd = work->EndOfUsedData();
             uint32_t at;
-            if (!m_storage->SafePlace(dataEnd, stage.sizeLow, &at) || (uint64_t)dataEnd + stage.sizeLow > 0xFFFFFFFFu) {
+            if (!m_storage->SafePlace(dataEnd, box->m_sizeLow, &at) ||
+                (uint64_t)dataEnd + box->m_sizeLow > 0xFFFFFFFFu) {
                 delete work;
                 break;
             }
             if (at != dataEnd) {
-                if (!CommitTables(work, folders, dataEnd + stage.sizeLow)) {
-                    delete work;
+                if (!CommitWork(work, folders, dataEnd + box->m_sizeLow))
                     return FALSE;
-                }
-                delete m_storage;
-                m_storage = work;
                 continue;
             }
+            const ParcelMove stage = {box->m_offsetLow, 0, at, 0, box->m_sizeLow, 0};
+            // No record for the place it leaves: the rest stays as it is.
             if (!work->Stage(stalled, at)) {
-                // No record for the place it leaves: the rest stays as it is.
                 delete work;
                 break;
             }
             moves.push_back(stage);
-            moves.back().dstLow = at;
         }
         if (moves.empty()) {
             delete work;
@@ -1293,12 +1284,12 @@ BOOL CParcel::PackedFlush(int level)
         BOOL ok = work->Check();
         for (size_t i = 0; ok && i < moves.size(); ++i)
             ok = ParcelCopyRange(m_archive, moves[i].srcLow, moves[i].dstLow, moves[i].sizeLow);
-        if (!ok || !CommitTables(work, folders)) {
+        if (!ok) {
             delete work;
             return FALSE;
         }
-        delete m_storage;
-        m_storage = work;
+        if (!CommitWork(work, folders))
+            return FALSE;
     }
     // One more commit brings the tables down to the data when the room the
     // compaction left below them holds them: the file ends as short as it can.
@@ -1313,12 +1304,20 @@ BOOL CParcel::PackedFlush(int level)
         if (!work)
             return FALSE;
         work->Commit();
-        if (!CommitTables(work, folders)) {
-            delete work;
-            return FALSE;
-        }
-        delete m_storage;
-        m_storage = work;
+        return CommitWork(work, folders);
     }
+    return TRUE;
+}
+
+// Commits a storage worked out from the kept one and keeps it; on failure it
+// is deleted and the kept one stays.
+BOOL CParcel::CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above)
+{
+    if (!CommitTables(work, folders, above)) {
+        delete work;
+        return FALSE;
+    }
+    delete m_storage;
+    m_storage = work;
     return TRUE;
 }
