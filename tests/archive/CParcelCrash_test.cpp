@@ -370,9 +370,12 @@ TEST_P(Crash, EndedProcessLeavesTheLastOrTheNextCommit)
     ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
     const int calls = (int)K().calls.size();
     std::vector<int> points;
-    for (int i = 0; i < calls; ++i)
-        if (K().calls[(size_t)i] == PARCEL_IO_FLUSH || i % 25 == 0)
+    for (int i = 0; i < calls; ++i) {
+        const bool forcing = K().calls[(size_t)i] == PARCEL_IO_FLUSH;
+        const bool commit = i > 0 && K().calls[(size_t)i - 1] == PARCEL_IO_FLUSH && !forcing;
+        if (forcing || commit || i % 25 == 0)
             points.push_back(i);
+    }
     for (int i : points) {
         m_tree.File("save.pcl", K().base);
         const std::string value = m_path + "|" + std::to_string(GetParam()) + "|" + std::to_string(i);
