@@ -115,8 +115,13 @@ private:
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
+    // The tables start at above or later.
+    BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
+    BOOL CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above = 0);
+    BOOL CompactArchive(int level);
     BOOL WriteFolders(CParcelWriter &writer);
-    void ImportSources();
+    // FALSE when the archive file refused a copy.
+    BOOL ImportSources();
     void DestroyFolders();
     CParcelFolder *MakeRootFolder();
     CParcelFile *FindEntry(LPCSTR path) const;

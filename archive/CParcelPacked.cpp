@@ -13,6 +13,7 @@
 #include "archive/CParcelStorage.h"
 #include "archive/CParcelWriter.h"
 #include "archive/ParcelChunk.h"
+#include "archive/ParcelIo.h"
 #include "archive/ParcelName.h"
 #include "archive/ParcelPath.h"
 
@@ -237,7 +238,8 @@ BOOL CParcel::ReadArchive()
         delete storage;
         return FALSE;
     }
-    storage->Protect(fileSize);
+    // Anything between the last region and the tables is named by nothing.
+    storage->Protect(dataEnd, fileSize);
     m_storage = storage;
     SetChanged(0);
     return TRUE;
@@ -336,7 +338,7 @@ BOOL CParcel::WriteFolders(CParcelWriter &w)
     return written == m_folders.GetCount();
 }
 
-void CParcel::ImportSources()
+BOOL CParcel::ImportSources()
 {
     for (CParcelFolderTree::Node *n = m_folders.First(); n; n = CParcelFolderTree::Next(n)) {
         CParcelFolder *folder = n->value;
@@ -350,6 +352,7 @@ void CParcel::ImportSources()
                 continue;
             CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
             DWORD size = ::GetFileSize(src, nullptr);
+            bool refused = false;
             char *buffer = handle && size != INVALID_FILE_SIZE ? new (std::nothrow) char[size ? size : 1]
                                                                 : nullptr;
             if (handle && !buffer) {
@@ -359,47 +362,96 @@ void CParcel::ImportSources()
                 if (!::ReadFile(src, buffer, size, &got, nullptr) || got < size) {
                     MessageBoxA(GetForegroundWindow(), "FileRead Error", entry->m_source, MB_OK);
                 } else {
+                    // The region holds the recorded size, and takes no more.
+                    const DWORD want = size < entry->m_sizeLow ? size : entry->m_sizeLow;
                     DWORD written = 0;
-                    PackedWriteFile((HANDLE)handle, buffer, size, &written, nullptr);
+                    const BOOL ok = PackedWriteFile((HANDLE)handle, buffer, size, &written, nullptr);
+                    refused = want && (!ok || written < want);
                 }
             }
             delete[] buffer;
             if (handle)
                 ReleaseHandle(handle);
             ::CloseHandle(src);
+            if (refused) {
+                // The archive file took not all of it: the entry goes without
+                // contents, to be imported again by a later flush, and this
+                // flush fails before it commits anything.
+                if (entry->m_region != PARCEL_NO_REGION)
+                    m_storage->Release(entry->m_region);
+                entry->m_region = PARCEL_NO_REGION;
+                return FALSE;
+            }
         }
     }
+    return TRUE;
 }
 
 // Imports go in while the tables on disk are still kept, and both new tables
 // are assembled before the file is touched, so a failed folder count leaves
-// the archive as it was. The data chunk's header comes last: while new tables
-// that lie past the old ones are written, the header still leads to the old.
+// the archive as it was.
 BOOL CParcel::WriteArchive()
 {
-    ImportSources();
+    if (!ImportSources())
+        return FALSE;
     // A reader needs the root folder; removing "" took it away.
     if (!MakeRootFolder())
         return FALSE;
-    CParcelWriter folders, table;
+    CParcelWriter folders;
     if (!WriteFolders(folders))
         return FALSE;
-    m_storage->Commit();
-    m_storage->WriteTable(table);
-
-    const uint32_t dataEnd = m_storage->EndOfUsedData();
-    uint32_t fileEnd;
-    if (!ParcelSeek(m_archive, dataEnd) ||
-        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_STORAGE, table.Bytes()) ||
-        !ParcelWriteChunk(m_archive, PARCEL_CHUNK_FOLDERS, folders.Bytes()) ||
-        !ParcelTell(m_archive, &fileEnd) || !SetEndOfFile(m_archive))
+    CParcelStorage *next = m_storage->Clone();
+    if (!next)
         return FALSE;
-    if (!ParcelSeek(m_archive, 0) || !ParcelWriteU32(m_archive, PARCEL_ARCHIVE_VERSION) ||
-        !ParcelWriteChunkHeader(m_archive, PARCEL_CHUNK_DATA, dataEnd - 4) ||
-        !ParcelWriteU32(m_archive, PARCEL_DATA_VERSION))
+    next->Commit();
+    if (!CommitWork(next, folders))
         return FALSE;
-    m_storage->Protect(fileEnd);
     SetChanged(0);
+    return TRUE;
+}
+
+// Makes next the state on disk. Readers find the tables only through the
+// data chunk's length in the header, so that one write in the first sector
+// is the commit: the new tables go where no byte the current tables name
+// lives and are forced to disk before it, and the file is cut short only
+// after it is forced too. Until it succeeds the storage in memory stays the
+// one that describes the disk.
+BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above)
+{
+    CParcelWriter table, both;
+    next->WriteTable(table);
+    both.WriteU16(PARCEL_CHUNK_STORAGE);
+    both.WriteU32((uint32_t)(table.Size() + PARCEL_CHUNK_HEADER_SIZE));
+    both.WriteBytes(table.Data(), table.Size());
+    both.WriteU16(PARCEL_CHUNK_FOLDERS);
+    both.WriteU32((uint32_t)(folders.Size() + PARCEL_CHUNK_HEADER_SIZE));
+    both.WriteBytes(folders.Data(), folders.Size());
+    uint32_t at;
+    const uint32_t dataEnd = next->EndOfUsedData();
+    if (both.Size() > 0x7FFFFFFFu ||
+        !m_storage->SafePlace(dataEnd > above ? dataEnd : above, (uint32_t)both.Size(), &at))
+        return FALSE;
+    const uint32_t end = at + (uint32_t)both.Size();
+    if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, both.Data(), (uint32_t)both.Size()) ||
+        !ParcelIoFlush(m_archive))
+        return FALSE;
+    CParcelWriter header;
+    header.WriteU32(PARCEL_ARCHIVE_VERSION);
+    header.WriteU16(PARCEL_CHUNK_DATA);
+    header.WriteU32(at - 4);
+    header.WriteU32(PARCEL_DATA_VERSION);
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
+        !ParcelIoFlush(m_archive)) {
+        // The header may have reached the disk all the same: the new tables
+        // stay out of reach as well as the old ones.
+        m_storage->KeepTables(at, end);
+        return FALSE;
+    }
+    // A file longer than its tables reads the same, so a failed cut is no failure.
+    uint32_t fileSize;
+    if (ParcelFileSize(m_archive, &fileSize) && fileSize > end && ParcelSeek(m_archive, end))
+        ParcelIoSetEnd(m_archive);
+    next->Protect(at, end);
     return TRUE;
 }
 
@@ -631,6 +683,9 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
         return FALSE;
     }
     CParcelFile *entry = handle->m_entry;
+    // A read-only archive hands out no space: what it has not stored reads as nothing.
+    if (m_readOnly && entry->m_region == PARCEL_NO_REGION)
+        return FALSE;
     if (!EnsureRegion(entry)) {
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
@@ -653,7 +708,7 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
         SetChanged(1);
     DWORD moved = 0;
     BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
-              (write ? ::WriteFile(m_archive, buffer, n, &moved, nullptr)
+              (write ? ParcelIoWrite(m_archive, buffer, n, &moved)
                      : ::ReadFile(m_archive, buffer, n, &moved, nullptr));
     handle->m_posLow += moved;
     if (done)
@@ -674,6 +729,14 @@ DWORD CParcel::PackedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHi
         return INVALID_SET_FILE_POINTER;
     }
     CParcelFile *entry = handle->m_entry;
+    if (m_readOnly && entry->m_region == PARCEL_NO_REGION) {
+        handle->m_posLow = 0;
+        handle->m_posHigh = 0;
+        if (distanceHigh)
+            *distanceHigh = 0;
+        SetLastError(NO_ERROR);
+        return 0;
+    }
     if (!EnsureRegion(entry)) {
         SetLastError(ERROR_DISK_FULL);
         return INVALID_SET_FILE_POINTER;
@@ -1161,37 +1224,100 @@ BOOL CParcel::PackedFlush(int level)
     CParcelLock::Scope lock(m_lock);
     if (m_readOnly || !m_storage || m_archive == INVALID_HANDLE_VALUE)
         return FALSE;
-    if (level > 0) {
-        // Moves go into space the tables of this first write call free; with
-        // that write failed, the tables on disk still name that space.
-        if (!this->Flush(0))
+    if (level <= 0)
+        return WriteArchive();
+    // Compaction starts from tables that describe everything there is.
+    if (!this->Flush(0) || !m_storage->Check())
+        return FALSE;
+    return CompactArchive(level);
+}
+
+// Moves go only into space the tables on disk call free, a batch at a time,
+// each batch committed before the space it vacated is reused. The storage
+// kept is always the one those tables describe, so a failed move or commit
+// leaves both as they were. Every round moves some contents down, so the
+// rounds end; the bound is only a guard.
+BOOL CParcel::CompactArchive(int level)
+{
+    CParcelWriter folders;
+    if (!WriteFolders(folders))
+        return FALSE;
+    const uint32_t rounds = 4 * m_storage->GetRegionList().Count() + 16;
+    for (uint32_t round = 0; round < rounds; ++round) {
+        CParcelStorage *work = m_storage->Clone();
+        if (!work)
             return FALSE;
-        // Compact a copy and keep it only when it checks out and every move
-        // has been made: a half-applied compaction would leave entries
-        // pointing at bytes that never arrived.
-        if (!m_storage->Check())
-            return FALSE;
-        CParcelStorage *copy = m_storage->Clone();
-        if (!copy)
-            return FALSE;
-        // Moves fill holes below the tables just written and never reach
-        // them; the final write replaces those tables anyway.
-        copy->Commit();
+        work->Commit();
         std::vector<ParcelMove> moves;
-        copy->Compact(level, &moves);
-        if (!copy->Check()) {
-            delete copy;
+        const uint32_t stalled = work->Compact(level, &moves, m_storage);
+        if (moves.empty() && stalled != PARCEL_NO_REGION) {
+            // Only slides over their own old places are left: the contents
+            // are copied right after the data (where the room before them
+            // needs no record), committed there, and move down in a later
+            // round. When the tables on disk lie there, a commit of its own
+            // first puts them out of the way.
+            const CParcelBox *box = work->GetBox(stalled);
+            const uint32_t dataEnd = work->EndOfUsedData();
+            uint32_t at;
+            if (!m_storage->SafePlace(dataEnd, box->m_sizeLow, &at) ||
+                (uint64_t)dataEnd + box->m_sizeLow > 0xFFFFFFFFu) {
+                delete work;
+                break;
+            }
+            if (at != dataEnd) {
+                if (!CommitWork(work, folders, dataEnd + box->m_sizeLow))
+                    return FALSE;
+                continue;
+            }
+            const ParcelMove stage = {box->m_offsetLow, 0, at, 0, box->m_sizeLow, 0};
+            // No record for the place it leaves: the rest stays as it is.
+            if (!work->Stage(stalled, at)) {
+                delete work;
+                break;
+            }
+            moves.push_back(stage);
+        }
+        if (moves.empty()) {
+            delete work;
+            break;
+        }
+        BOOL ok = work->Check();
+        for (size_t i = 0; ok && i < moves.size(); ++i)
+            ok = ParcelCopyRange(m_archive, moves[i].srcLow, moves[i].dstLow, moves[i].sizeLow);
+        if (!ok) {
+            delete work;
             return FALSE;
         }
-        for (const ParcelMove &m : moves) {
-            if (!ParcelCopyRange(m_archive, m.srcLow, m.dstLow, m.sizeLow)) {
-                delete copy;
-                return FALSE;
-            }
-        }
-        delete m_storage;
-        m_storage = copy;
-        SetChanged(1);
+        if (!CommitWork(work, folders))
+            return FALSE;
     }
-    return WriteArchive();
+    // One more commit brings the tables down to the data when the room the
+    // compaction left below them holds them: the file ends as short as it can.
+    const uint32_t dataEnd = m_storage->EndOfUsedData();
+    CParcelWriter table;
+    m_storage->WriteTable(table);
+    const uint64_t size = 2 * PARCEL_CHUNK_HEADER_SIZE + table.Size() + folders.Size();
+    uint32_t at;
+    if (size < 0x7FFFFFFFu && m_storage->SafePlace(dataEnd, (uint32_t)size, &at) && at == dataEnd &&
+        dataEnd < m_storage->TablesStart()) {
+        CParcelStorage *work = m_storage->Clone();
+        if (!work)
+            return FALSE;
+        work->Commit();
+        return CommitWork(work, folders);
+    }
+    return TRUE;
+}
+
+// Commits a storage worked out from the kept one and keeps it; on failure it
+// is deleted and the kept one stays.
+BOOL CParcel::CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above)
+{
+    if (!CommitTables(work, folders, above)) {
+        delete work;
+        return FALSE;
+    }
+    delete m_storage;
+    m_storage = work;
+    return TRUE;
 }

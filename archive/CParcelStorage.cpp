@@ -15,7 +15,7 @@ static const uint64_t kRegionLimit = 0xFFFFFFFFu;
 // Holes no larger than this are left alone when only a slide could fill them.
 static const uint32_t kSlideThreshold[3] = {0, 0, 4096};
 
-CParcelStorage::CParcelStorage() : m_capacity(0), m_floor(0)
+CParcelStorage::CParcelStorage() : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0)
 {
 }
 
@@ -32,6 +32,8 @@ void CParcelStorage::Clear()
     m_records.clear();
     m_capacity = 0;
     m_floor = 0;
+    m_tablesStart = 0;
+    m_committedEnd = 0;
     m_held.clear();
 }
 
@@ -159,7 +161,8 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
     if (CParcelIndexList::Node *last = m_regions.Last())
         start = m_records[last->value].End();
     // Past 4 GiB the offset would wrap onto the start of the file.
-    const bool pastTables = start < m_floor;
+    // Below the tables on disk there may be room that nothing names.
+    const bool pastTables = start < m_floor && start + sizeLow > m_tablesStart;
     if ((pastTables ? (uint64_t)m_floor : start) + sizeLow > kRegionLimit)
         return PARCEL_NO_REGION;
     if (pastTables) {
@@ -242,13 +245,118 @@ void CParcelStorage::TrimAll()
     }
 }
 
+// Tables written right after the data, as every archive has them.
 void CParcelStorage::Protect(uint32_t fileEnd)
+{
+    TrimAll();
+    Protect(EndOfUsedData(), fileEnd);
+}
+
+void CParcelStorage::Protect(uint32_t tablesStart, uint32_t fileEnd)
 {
     // A free region at the end would be handed out over the tables.
     TrimAll();
     for (CParcelBox &b : m_records)
         b.m_onDisk = b.m_state == PARCEL_BOX_USED;
     m_floor = fileEnd;
+    m_tablesStart = tablesStart < fileEnd ? tablesStart : fileEnd;
+    m_committedEnd = EndOfUsedData();
+}
+
+void CParcelStorage::KeepTables(uint32_t tablesStart, uint32_t fileEnd)
+{
+    if (tablesStart < m_tablesStart)
+        m_tablesStart = tablesStart;
+    if (fileEnd > m_floor)
+        m_floor = fileEnd;
+}
+
+bool CParcelStorage::SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const
+{
+    uint64_t p = dataEnd > m_committedEnd ? dataEnd : m_committedEnd;
+    if (p + size > m_tablesStart && p < m_floor)
+        p = m_floor;
+    if (p + size > kRegionLimit)
+        return false;
+    *at = (uint32_t)p;
+    return true;
+}
+
+bool CParcelStorage::UsedOverlaps(uint32_t offset, uint32_t size) const
+{
+    const uint64_t end = (uint64_t)offset + size;
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n)) {
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_state == PARCEL_BOX_USED && b.m_offsetLow < end && offset < b.End() && size && b.m_sizeLow)
+            return true;
+    }
+    return false;
+}
+
+BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
+{
+    if (index >= m_records.size() || m_records[index].m_state != PARCEL_BOX_USED || !m_records[index].m_region)
+        return FALSE;
+    const uint64_t lastEnd = m_records[m_regions.Last()->value].End();
+    const uint32_t size = m_records[index].m_sizeLow;
+    if (at < lastEnd || (uint64_t)at + size > kRegionLimit)
+        return FALSE;
+    const uint32_t prev = RegionBefore(index);
+    const uint32_t next = RegionAfter(index);
+    const bool prevFree = prev != PARCEL_NO_REGION && m_records[prev].m_state == PARCEL_BOX_FREE;
+    const bool nextFree = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_FREE;
+    const bool last = next == PARCEL_NO_REGION;
+    // The place left behind (up to at, for the last region) becomes free: a
+    // free neighbour takes it in, or a record of its own describes it; so
+    // does the room between the last region and at. Both records are taken
+    // before any is touched: taking one may move the array.
+    const bool ownOld = last ? !prevFree : !(prevFree || nextFree);
+    const bool ownGap = !last && at > lastEnd;
+    if (RecordsAvailable() < (ownOld ? 1u : 0u) + (ownGap ? 1u : 0u))
+        return FALSE;
+    const uint32_t old = ownOld ? TakeRecord() : PARCEL_NO_REGION;
+    const uint32_t filler = ownGap ? TakeRecord() : PARCEL_NO_REGION;
+    CParcelBox &r = m_records[index];
+    const uint32_t from = r.m_offsetLow;
+    const uint32_t leftEnd = last ? at : from + size;
+    if (old != PARCEL_NO_REGION) {
+        CParcelBox &o = m_records[old];
+        o.m_offsetLow = from;
+        o.m_offsetHigh = 0;
+        o.m_sizeLow = leftEnd - from;
+        o.m_sizeHigh = 0;
+        o.m_reserved = 0;
+        o.m_state = PARCEL_BOX_USED;
+        o.m_region = r.m_region;
+        o.m_region->value = old;
+    } else {
+        m_regions.Remove(r.m_region);
+        if (prevFree) {
+            m_records[prev].m_sizeLow = leftEnd - m_records[prev].m_offsetLow;
+        } else {
+            CParcelBox &n = m_records[next];
+            n.m_sizeLow = (uint32_t)(n.End() - from);
+            n.m_offsetLow = from;
+        }
+    }
+    if (filler != PARCEL_NO_REGION) {
+        CParcelBox &g = m_records[filler];
+        g.m_offsetLow = (uint32_t)lastEnd;
+        g.m_offsetHigh = 0;
+        g.m_sizeLow = at - (uint32_t)lastEnd;
+        g.m_sizeHigh = 0;
+        g.m_reserved = 0;
+        g.m_state = PARCEL_BOX_USED;
+        g.m_region = m_regions.PushBack(filler);
+    }
+    r.m_offsetLow = at;
+    r.m_offsetHigh = 0;
+    r.m_region = m_regions.PushBack(index);
+    if (old != PARCEL_NO_REGION)
+        Free(old);
+    if (filler != PARCEL_NO_REGION)
+        Free(filler);
+    return TRUE;
 }
 
 void CParcelStorage::Release(uint32_t index)
@@ -271,6 +379,8 @@ void CParcelStorage::Commit()
         Free(index);
     m_held.clear();
     m_floor = 0;
+    m_tablesStart = 0;
+    m_committedEnd = 0;
     // The new tables go right after the last used region.
     TrimAll();
 }
@@ -351,7 +461,7 @@ bool CParcelStorage::SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absor
     return true;
 }
 
-void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
+uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, const CParcelStorage *committed)
 {
     enum { LOOK, MOVE, SLIDE };
     if (level < 0)
@@ -364,6 +474,7 @@ void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
     CParcelIndexList::Node *cur = m_free.First();
     int kind = LOOK;
     uint32_t best = PARCEL_NO_REGION;
+    uint32_t stalled = PARCEL_NO_REGION;
 
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;
@@ -390,6 +501,8 @@ void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
                 }
                 continue;
             }
+            if (committed && committed->UsedOverlaps(m_records[target].m_offsetLow, size))
+                break;
             const bool exact = m_records[hole].m_sizeLow == size;
             uint32_t next = PARCEL_NO_REGION;
             if (exact) {
@@ -438,6 +551,20 @@ void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
             else
                 cur = m_free.First();
         } else {
+            const uint32_t next = RegionAfter(hole);
+            if (committed && next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED &&
+                committed->UsedOverlaps(m_records[hole].m_offsetLow, m_records[next].m_sizeLow)) {
+                // Into a place a move of this batch vacated: after a commit.
+                if (committed->UsedOverlaps(m_records[hole].m_offsetLow, m_records[hole].m_sizeLow))
+                    break;
+                // Over its own old place: the caller stages it; the walk
+                // goes on with the next hole.
+                if (stalled == PARCEL_NO_REGION)
+                    stalled = next;
+                kind = LOOK;
+                cur = m_free.Next(cur);
+                continue;
+            }
             ParcelMove mv;
             uint32_t absorber;
             if (!SlideAfter(hole, &mv, &absorber)) {
@@ -462,6 +589,7 @@ void CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
     }
     // A hole left at the end of the file is not worth keeping either.
     TrimAll();
+    return stalled;
 }
 
 BOOL CParcelStorage::Check() const
@@ -537,6 +665,8 @@ CParcelStorage *CParcelStorage::Clone() const
         d.m_onDisk = s.m_onDisk;
     }
     copy->m_floor = m_floor;
+    copy->m_tablesStart = m_tablesStart;
+    copy->m_committedEnd = m_committedEnd;
     copy->m_held = m_held;
     for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
         copy->m_records[n->value].m_region = copy->m_regions.PushBack(n->value);

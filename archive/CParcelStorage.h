@@ -52,8 +52,19 @@ public:
     uint32_t Trim();
     uint32_t EndOfUsedData() const;
     uint32_t BestFit(uint32_t hole) const;
-    // Moves contents forward into holes; the moves to apply, in order, go to moves.
-    void Compact(int level, std::vector<ParcelMove> *moves);
+    // Moves contents forward into holes; the moves to apply, in order, go to
+    // moves. With the storage that the tables on disk describe as committed,
+    // it stops before a move whose destination holds bytes those tables name
+    // (the moves made so far can be committed first), and passes over a hole
+    // that only a slide over the sliding region's own old place would fill.
+    // Returns the first region passed over so, or PARCEL_NO_REGION.
+    uint32_t Compact(int level, std::vector<ParcelMove> *moves, const CParcelStorage *committed = nullptr);
+    // Moves a used region to at, at or past the end of the last region; its
+    // old place and the room before at become free. FALSE when that needs a
+    // record that is not left.
+    BOOL Stage(uint32_t index, uint32_t at);
+    // Whether a used region overlaps size bytes from offset.
+    bool UsedOverlaps(uint32_t offset, uint32_t size) const;
     BOOL Check() const;
     void Clear();
 
@@ -65,6 +76,18 @@ public:
     // tables name until Commit, which comes right before new tables are
     // written and lets everything go.
     void Protect(uint32_t fileEnd);
+    // Tables from tablesStart to fileEnd; what lies between the data and
+    // tablesStart is named by nothing and may be handed out.
+    void Protect(uint32_t tablesStart, uint32_t fileEnd);
+    // Where size bytes that the tables on disk must survive (new tables, a
+    // staging copy) can go, for new data that ends at dataEnd: past every
+    // region those tables name and clear of the tables themselves. FALSE
+    // past 4 GiB.
+    bool SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const;
+    uint32_t TablesStart() const { return m_tablesStart; }
+    // Adds tables from tablesStart to fileEnd to what is kept, after a commit
+    // that may or may not have reached the disk.
+    void KeepTables(uint32_t tablesStart, uint32_t fileEnd);
     // Frees a region, or holds it when the tables on disk still name it.
     void Release(uint32_t index);
     void Commit();
@@ -97,8 +120,12 @@ private:
     CParcelIndexList m_regions;
     CParcelIndexList m_free;
     CParcelIndexList m_spare;
-    // No region may start below this while the tables on disk are kept.
+    // While the tables on disk are kept they lie from m_tablesStart to
+    // m_floor, and the regions they name end at m_committedEnd: a region that
+    // does not fit below m_tablesStart starts at m_floor or later.
     uint32_t m_floor;
+    uint32_t m_tablesStart;
+    uint32_t m_committedEnd;
     // Regions to free at Commit: released ones the tables on disk name, and
     // the one that covers those tables when new regions had to go past them.
     std::vector<uint32_t> m_held;

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "archive/ParcelIo.h"
+
 bool ParcelSeek(HANDLE file, uint32_t pos)
 {
     // The high word makes the distance an unsigned 64-bit value, so positions
@@ -59,7 +61,7 @@ bool ParcelWriteExact(HANDLE file, const void *buffer, uint32_t count)
     const uint8_t *p = (const uint8_t *)buffer;
     while (count) {
         DWORD done = 0;
-        if (!::WriteFile(file, p, count, &done, nullptr) || done == 0)
+        if (!ParcelIoWrite(file, p, count, &done) || done == 0)
             return false;
         p += done;
         count -= done;

@@ -758,6 +758,74 @@ TEST_F(Packed, ReadOnlySizesStopAtTheStoredBytes)
     }
 }
 
+// A read-only archive hands out no space: an entry stored without contents
+// reads nothing, not the bytes a deleted entry left in a hole.
+TEST_F(Packed, ReadOnlyEntryWithoutContentsReadsNothing)
+{
+    const std::string gone = Pattern(800, 1);
+    ASSERT_TRUE(Store({{"a.bin", gone}, {"b.bin", Pattern(100, 2)}}));
+    {
+        CParcel p;
+        ASSERT_TRUE(Reopen(p));
+        ASSERT_TRUE(p.DeleteFile("a.bin"));
+        HANDLE h = p.CreateFile("never.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        p.SetFileSize(h, 800, 0);
+        p.CloseHandle(h);
+        ASSERT_TRUE(p.Flush(0));
+    }
+    const std::string before = Disk();
+    CParcel q;
+    ASSERT_TRUE(q.Open(1, m_path.c_str(), 2, 10240));
+    HANDLE h = q.CreateFile("never.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(q.GetFileSize(h, nullptr), 0u);
+    std::string buf(800, '\0');
+    DWORD got = 7;
+    EXPECT_FALSE(q.ReadFile(h, &buf[0], 800, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(q.SetFilePointer(h, 100, nullptr, FILE_BEGIN), 0u);
+    EXPECT_FALSE(q.ReadFile(h, &buf[0], 800, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(buf, std::string(800, '\0'));
+    q.CloseHandle(h);
+    EXPECT_EQ(Location(q, "never.bin"), 0xDEADu);
+    EXPECT_TRUE(Holds(q, {{"b.bin", Pattern(100, 2)}}));
+    q.Close();
+    EXPECT_EQ(Disk(), before);
+}
+
+// An entry whose recorded size shrinks after it has its region reads only
+// that size to its end, before and after a flush, in either mode.
+TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
+{
+    const std::string whole = Pattern(1000, 3);
+    ASSERT_TRUE(Store({{"a.bin", whole}}));
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    HANDLE h = p.CreateFile("a.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    p.SetFileSize(h, 300, 0);
+    std::string buf(1000, '\0');
+    DWORD got = 0;
+    EXPECT_TRUE(p.ReadFile(h, &buf[0], 1000, &got, nullptr));
+    EXPECT_EQ(got, 300u);
+    EXPECT_EQ(buf.substr(0, 300), whole.substr(0, 300));
+    EXPECT_FALSE(p.ReadFile(h, &buf[0], 1000, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(p.SetFilePointer(h, -10, nullptr, FILE_END), 290u);
+    EXPECT_TRUE(p.ReadFile(h, &buf[0], 1000, &got, nullptr));
+    EXPECT_EQ(got, 10u);
+    p.CloseHandle(h);
+    EXPECT_EQ(ReadWhole(p, "a.bin"), whole.substr(0, 300));
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    for (DWORD flags : {0u, 2u}) {
+        ASSERT_TRUE(p.Open(1, m_path.c_str(), flags, 10240));
+        EXPECT_EQ(ReadWhole(p, "a.bin"), whole.substr(0, 300)) << flags;
+        p.Close();
+    }
+}
+
 // ---------------------------------------------------------------- threads
 
 namespace {

@@ -280,6 +280,95 @@ TEST(StorageProtect, NothingIsHandedOutOverTheTablesOnDisk)
     EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
 }
 
+// Compaction against the tables on disk: it stops before reusing the place
+// a move vacated, and reports a slide over its own old place instead of making it.
+TEST(StorageCompact, CommittedPlacesAreNotReusedBeforeACommit)
+{
+    // A hole of 10 at 24 that the region of 10 at 54 fills; the region of 8
+    // at 84 would then go into the place that one left.
+    CParcelStorage s;
+    Indices r = Lay(s, 16, {10, 10, 20, 10, 20, 8});
+    s.Free(r[1]);
+    CParcelStorage *committed = s.Clone();
+    std::vector<ParcelMove> all, first;
+    CParcelStorage *free = s.Clone();
+    free->Compact(1, &all);
+    EXPECT_EQ(s.Compact(1, &first, committed), PARCEL_NO_REGION);
+    ASSERT_FALSE(first.empty());
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(all.size(), 2u);
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(first[i].srcLow, all[i].srcLow);
+        EXPECT_EQ(first[i].dstLow, all[i].dstLow);
+        EXPECT_FALSE(committed->UsedOverlaps(first[i].dstLow, first[i].sizeLow));
+    }
+    EXPECT_TRUE(committed->UsedOverlaps(all[first.size()].dstLow, all[first.size()].sizeLow));
+    EXPECT_TRUE(s.Check());
+    delete free;
+    delete committed;
+
+    // With no record left for a split, a hole above the level's threshold
+    // takes the region after it by a slide, here one over its own old place.
+    CParcelStorage t;
+    r = Lay(t, 3, {5000, 8000, 100});
+    t.Free(r[0]);
+    committed = t.Clone();
+    std::vector<ParcelMove> moves;
+    EXPECT_EQ(t.Compact(2, &moves, committed), r[1]);
+    EXPECT_TRUE(moves.empty());
+    delete committed;
+    // Staged past the data (a gap before it stays free), its old place joins the hole.
+    CParcelStorage u;
+    r = Lay(u, 16, {5000, 8000, 100});
+    u.Free(r[0]);
+    ASSERT_TRUE(u.Stage(r[1], 20000));
+    EXPECT_EQ(SpanOf(u, r[1]), Span(20000, 8000));
+    EXPECT_EQ(u.GetFreeList().Count(), 2u);
+    EXPECT_EQ(SpanOf(u, u.GetFreeList().First()->value), Span(14, 13000));
+    EXPECT_EQ(SpanOf(u, u.GetFreeList().Last()->value), Span(13114, 20000 - 13114));
+    EXPECT_TRUE(u.Check());
+    EXPECT_FALSE(u.Stage(r[2], 100));
+    // In a full table it needs no record when nothing lies between.
+    r = Lay(t, 3, {5000, 8000, 100});
+    t.Free(r[0]);
+    EXPECT_FALSE(t.Stage(r[1], 20000));
+    ASSERT_TRUE(t.Stage(r[1], 13114));
+    EXPECT_EQ(SpanOf(t, r[1]), Span(13114, 8000));
+    EXPECT_EQ(ListOf(t.GetFreeList()).size(), 1u);
+    EXPECT_EQ(SpanOf(t, t.GetFreeList().First()->value), Span(14, 13000));
+    EXPECT_TRUE(t.Check());
+    // The last region, behind a hole, leaves the room up to at to the hole.
+    r = Lay(t, 2, {5000, 8000});
+    t.Free(r[0]);
+    ASSERT_TRUE(t.Stage(r[1], 30000));
+    EXPECT_EQ(SpanOf(t, r[1]), Span(30000, 8000));
+    EXPECT_EQ(SpanOf(t, t.GetFreeList().First()->value), Span(14, 30000 - 14));
+    EXPECT_TRUE(t.Check());
+}
+
+// Tables go past every committed region and clear of the committed tables;
+// the room between the data and the tables is used when they fit there.
+TEST(StorageProtect, SafePlaceAvoidsCommittedBytes)
+{
+    CParcelStorage s;
+    Indices r = Lay(s, 16, {100, 100});
+    s.Protect(500, 800);
+    uint32_t at = 0;
+    ASSERT_TRUE(s.SafePlace(214, 200, &at));
+    EXPECT_EQ(at, 214u);
+    ASSERT_TRUE(s.SafePlace(214, 300, &at));
+    EXPECT_EQ(at, 800u);
+    // A deleted region still counts until the next commit.
+    s.Release(r[1]);
+    ASSERT_TRUE(s.SafePlace(114, 50, &at));
+    EXPECT_EQ(at, 214u);
+    // New regions fill the room below the tables, and go past them otherwise.
+    EXPECT_EQ(SpanOf(s, s.Allocate(200, 0)), Span(214, 200));
+    EXPECT_EQ(SpanOf(s, s.Allocate(200, 0)), Span(800, 200));
+    EXPECT_TRUE(s.Check());
+    EXPECT_FALSE(s.SafePlace(0xFFFFFF00u, 0x200, &at));
+}
+
 TEST(StorageProtect, CloneIsIndependentAndKeepsTheProtection)
 {
     CParcelStorage s;

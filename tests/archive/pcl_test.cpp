@@ -6,7 +6,9 @@
 #include "EngineRead.h"
 #include "HandMade.h"
 #include "tests/support/scratch_folder.h"
+#include "ParcelCrash.h"
 #include "archive/CParcel.h"
+#include "archive/tools/PclTool.h"
 #include "support/run_program.h"
 
 namespace {
@@ -98,6 +100,65 @@ TEST(Pcl, ExtractsWhatIsStoredWhateverSizeIsRecorded)
     t.File("test.pcl", a.Str());
     EXPECT_EQ(0, Pcl("extract " + Quoted(t.Full("test.pcl")) + " b.bin " + Quoted(t.Full("b.bin"))));
     EXPECT_EQ("world!", t.Read("b.bin"));
+}
+
+// The tool's commands run in this process, where the archive's writes can be made to fail.
+int PclHere(const std::vector<std::string> &arguments)
+{
+    std::vector<std::string> args = {"pcl"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return PclMain((int)args.size(), argv.data());
+}
+
+// Any one write of a pack refused: the tool says so and exits non-zero, and
+// the archive it was to replace is still there, unchanged and readable.
+TEST(Pcl, PackThatCannotWriteFailsAndKeepsTheOldArchive)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.Folder("tree\\sub");
+    for (int i = 0; i < 6; ++i)
+        t.File("tree\\sub\\f" + std::to_string(i) + ".bin", Pattern((size_t)(100 + i * 3000), (uint32_t)i));
+    const std::string archive = t.Full("data.pcl");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive}));
+    const std::string old = t.Read("data.pcl");
+    for (int i = 0; i < 6; ++i)
+        t.File("tree\\sub\\f" + std::to_string(i) + ".bin", Pattern((size_t)(200 + i * 2000), (uint32_t)i + 9));
+    int calls;
+    {
+        Injector count;
+        ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), t.Full("dry.pcl")}));
+        calls = count.Calls();
+    }
+    ASSERT_GT(calls, 6);
+    for (int i = 0; i < calls; ++i) {
+        for (Fault fault : {FAULT_FAIL, FAULT_STOP}) {
+            {
+                Injector in(i, fault);
+                EXPECT_EQ(1, PclHere({"pack", "-c", t.Full("tree"), archive})) << "call " << i;
+                EXPECT_TRUE(in.Hit());
+            }
+            ASSERT_EQ(t.Read("data.pcl"), old) << "call " << i;
+            // Nothing is left beside it.
+            WIN32_FIND_DATAA d;
+            HANDLE f = FindFirstFileA(t.Full("pcl*.tmp").c_str(), &d);
+            EXPECT_EQ(f, INVALID_HANDLE_VALUE) << d.cFileName;
+            if (f != INVALID_HANDLE_VALUE)
+                FindClose(f);
+        }
+    }
+    CParcel p;
+    ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
+    EXPECT_EQ(ReadWhole(p, "sub/f5.bin"), Pattern(15100, 5));
+    p.Close();
+    // A pack that works replaces it.
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive}));
+    ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
+    EXPECT_EQ(ReadWhole(p, "sub/f5.bin"), Pattern(10200, 14));
 }
 
 } // namespace

@@ -1,0 +1,199 @@
+// Times flushes and compactions of a packed archive and measures how far the file grows between compactions.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/CParcel.h"
+#include "archive/ParcelIo.h"
+
+namespace {
+
+const int kFolders = 20;
+const int kFiles = 2000;
+
+uint32_t s_seed = 20261207u;
+uint32_t Next()
+{
+    s_seed = s_seed * 1664525u + 1013904223u;
+    return s_seed >> 8;
+}
+
+// Every write and forcing call the archive makes, counted.
+struct Calls {
+    unsigned writes, forced;
+    uint64_t bytes;
+};
+Calls s_calls;
+
+BOOL CountCall(void *, ParcelIoCall call, HANDLE, const void *, DWORD count)
+{
+    if (call == PARCEL_IO_WRITE) {
+        ++s_calls.writes;
+        s_calls.bytes += count;
+    } else if (call == PARCEL_IO_FLUSH) {
+        ++s_calls.forced;
+    }
+    return TRUE;
+}
+
+double Now()
+{
+    LARGE_INTEGER f, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart / (double)f.QuadPart;
+}
+
+std::string Name(int i)
+{
+    char name[64];
+    sprintf(name, "sub%02d\\file%04d.bin", i % kFolders, i);
+    return name;
+}
+
+bool Put(CParcel &p, const std::string &name, DWORD size, std::vector<char> &buf)
+{
+    HANDLE h = p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    p.SetFileSize(h, size, 0);
+    for (DWORD i = 0; i < size; ++i)
+        buf[i] = (char)(i * 7 + size);
+    DWORD done = 0;
+    BOOL ok = !size || p.WriteFile(h, buf.data(), size, &done, nullptr);
+    p.CloseHandle(h);
+    return ok && done == size;
+}
+
+uint64_t FileSize(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
+        return 0;
+    return ((uint64_t)a.nFileSizeHigh << 32) | a.nFileSizeLow;
+}
+
+// Best of a few runs of one flush, each after the same kind of change.
+template <class Change>
+double TimeFlush(CParcel &p, int level, int runs, Change change)
+{
+    double best = 1e9;
+    for (int r = 0; r < runs; ++r) {
+        change(r);
+        const double t0 = Now();
+        if (!p.Flush(level))
+            fprintf(stderr, "flush %d failed\n", level);
+        const double t = Now() - t0;
+        if (t < best)
+            best = t;
+    }
+    return best;
+}
+
+} // namespace
+
+int main()
+{
+    char tmp[MAX_PATH];
+    GetTempPathA(MAX_PATH, tmp);
+    char tag[64];
+    sprintf(tag, "pcl_write_bench_%lu.pcl", GetCurrentProcessId());
+    const std::string archive = std::string(tmp) + tag;
+    DeleteFileA(archive.c_str());
+
+    std::vector<char> buf(64 * 1024);
+    std::vector<DWORD> sizes(kFiles);
+    uint64_t bytes = 0;
+    CParcel p;
+    if (!p.Open(1, archive.c_str(), 4, kFiles * 2)) {
+        fprintf(stderr, "cannot create %s\n", archive.c_str());
+        return 1;
+    }
+    for (int i = 0; i < kFiles; ++i) {
+        sizes[i] = 512 + Next() % (32 * 1024);
+        Put(p, Name(i), sizes[i], buf);
+        bytes += sizes[i];
+    }
+    double t0 = Now();
+    p.Flush(0);
+    const double first = Now() - t0;
+    printf("archive: %d entries, %.1f MB of contents, file %.1f MB\n", kFiles, bytes / 1048576.0,
+           FileSize(archive) / 1048576.0);
+    printf("first flush (tables of %d entries)          %8.2f ms\n", kFiles, first * 1000);
+
+    int added = 0;
+    const double small = TimeFlush(p, 0, 5, [&](int) {
+        for (int k = 0; k < 10; ++k) {
+            p.DeleteFile(Name((int)(Next() % kFiles)).c_str());
+            Put(p, "new\\" + std::to_string(added++), 4096, buf);
+        }
+    });
+    printf("flush after 10 deletes and 10 adds          %8.2f ms\n", small * 1000);
+    const double none = TimeFlush(p, 0, 5, [&](int) {});
+    printf("flush with nothing changed                  %8.2f ms\n", none * 1000);
+
+    // Growth between compactions: the same contents rewritten again and
+    // again (every rewrite frees a region the next one may reuse), and
+    // entries without contents added (the tables grow).
+    const uint64_t startSize = FileSize(archive);
+    uint64_t largest = startSize;
+    for (int round = 0; round < 100; ++round) {
+        for (int k = 0; k < 5; ++k) {
+            const int i = (int)(Next() % 50);
+            Put(p, "hot\\" + std::to_string(i), 2000 + (DWORD)(i * 37), buf);
+        }
+        p.Flush(0);
+        const uint64_t now = FileSize(archive);
+        if (now > largest)
+            largest = now;
+    }
+    printf("rewrites: 100 flushes of 5 rewritten entries: file from %.1f KB to at most %.1f KB (+%.1f KB), "
+           "%.1f KB after\n",
+           startSize / 1024.0, largest / 1024.0, (largest - startSize) / 1024.0, FileSize(archive) / 1024.0);
+    const uint64_t beforeEmpty = FileSize(archive);
+    largest = beforeEmpty;
+    for (int round = 0; round < 20; ++round) {
+        for (int k = 0; k < 5; ++k) {
+            HANDLE h = p.CreateFile(("empty\\" + std::to_string(round * 5 + k)).c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, 0, nullptr);
+            p.CloseHandle(h);
+        }
+        p.Flush(0);
+        const uint64_t now = FileSize(archive);
+        if (now > largest)
+            largest = now;
+    }
+    printf("empty entries: 20 flushes of 5 new entries: file from %.1f KB to at most %.1f KB (+%.1f KB; "
+           "the tables grew by %.1f KB)\n",
+           beforeEmpty / 1024.0, largest / 1024.0, (largest - beforeEmpty) / 1024.0, 100 * 280 / 1024.0);
+
+    // Compaction after a third of the entries went.
+    ParcelSetIoHook(CountCall, nullptr);
+    for (int i = 0; i < kFiles; i += 3)
+        p.DeleteFile(Name(i).c_str());
+    const uint64_t holed = FileSize(archive);
+    t0 = Now();
+    p.Flush(1);
+    const double level1 = Now() - t0;
+    printf("compaction level 1 after deleting a third   %8.2f ms  (file %.1f MB -> %.1f MB; %u writes of "
+           "%.1f MB, %u forced)\n",
+           level1 * 1000, holed / 1048576.0, FileSize(archive) / 1048576.0, s_calls.writes,
+           s_calls.bytes / 1048576.0, s_calls.forced);
+    s_calls = Calls();
+    for (int i = 1; i < kFiles; i += 7)
+        p.DeleteFile(Name(i).c_str());
+    const uint64_t holed2 = FileSize(archive);
+    t0 = Now();
+    p.Flush(2);
+    const double level2 = Now() - t0;
+    printf("compaction level 2 after deleting a seventh %8.2f ms  (file %.1f MB -> %.1f MB; %u writes of "
+           "%.1f MB, %u forced)\n",
+           level2 * 1000, holed2 / 1048576.0, FileSize(archive) / 1048576.0, s_calls.writes,
+           s_calls.bytes / 1048576.0, s_calls.forced);
+    ParcelSetIoHook(nullptr, nullptr);
+    p.Close();
+    DeleteFileA(archive.c_str());
+    return 0;
+}
