@@ -190,6 +190,18 @@ TEST_F(DialogClose, FromEveryScrollBarEvent)
     CloseAt(CKivGuiDialog::kEventHover, build, [this] { Hover(15, 100); });
 }
 
+// With the events of program calls on, a check box's first event comes from
+// its creation, and may close the dialog it joins.
+TEST_F(DialogClose, FromTheEventOfACheckBoxBeingCreated)
+{
+    auto build = [](CKivGuiDialog *d) { d->SetNonUserEvents(1); };
+    CloseAt(CKivGuiDialog::kEventCheck, build, [this] {
+        CKivGuiDialog *d = gui.FindDialog(50);
+        CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
+        box->Create(2, 100, 10, 180, 40, "box");
+    });
+}
+
 // A control that reports the loss of its focus.
 class FocusOut : public CKivGuiButton {
 public:
