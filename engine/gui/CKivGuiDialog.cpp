@@ -219,7 +219,8 @@ void CKivGuiDialog::RequestFocus(CKivGuiControl *control)
     if (old && old != control) {
         m_focused = nullptr;
         old->OnFocusOut();
-        if (!*alive || !HasControl(control))
+        // A focus the game gave meanwhile stands: one control has it.
+        if (!*alive || !HasControl(control) || m_focused)
             return;
     }
     control->OnFocusIn();
@@ -410,7 +411,7 @@ void CKivGuiDialog::MoveFocusTo(CKivGuiControl *control)
     m_focused = nullptr;
     if (old && old != control) {
         old->OnFocusOut();
-        if (!*alive || !HasControl(control))
+        if (!*alive || !HasControl(control) || m_focused)
             return;
     }
     control->OnFocusIn();

@@ -153,15 +153,20 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
     const int length = GetTextLength();
     if (m_focus && m_dialog && m_dialog->GetFocusedControl() == this && GuiEngineWindow()) {
         // Through the window like keys, so the box's own key handling runs;
-        // the window's owner may delete the box meanwhile.
+        // the window's owner may delete the box meanwhile. Each Backspace's
+        // event may close the box or take its focus: the keys left would
+        // reach whichever box takes the window's keys then.
         Guard guard(this);
+        auto takesKeys = [&] { return guard.Alive() && m_focus && m_dialog->GetFocusedControl() == this; };
         HWND window = GuiEngineWindow();
         SendKey(VK_RIGHT, behind);
         SendMessageW(window, WM_KEYUP, VK_RIGHT, 0);
-        for (int i = 0; i < typed; i++) {
+        for (int i = 0; i < typed && takesKeys(); i++) {
             SendMessageW(window, WM_KEYDOWN, VK_BACK, 0);
             SendMessageW(window, WM_CHAR, 8, 0);
         }
+        if (!guard.Alive())
+            return;
         SendMessageW(window, WM_KEYUP, VK_BACK, 0);
         if (!guard.Alive() || GetTextLength() != length)
             return;

@@ -1,12 +1,13 @@
 // Tests of dialogs without a device: a dialog closed by the game from an event of its own controls, with
-// freed memory made unreadable, for every event kind; arrow-key focus onto a check box; showing a dialog
-// that was taken out of the GUI system.
+// freed memory made unreadable, for every event kind; arrow-key focus onto a check box; a focus the game
+// gives while another control lets go of it; showing a dialog that was taken out of the GUI system.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -189,6 +190,18 @@ TEST_F(DialogClose, FromEveryScrollBarEvent)
     CloseAt(CKivGuiDialog::kEventHover, build, [this] { Hover(15, 100); });
 }
 
+// With the events of program calls on, a check box's first event comes from
+// its creation, and may close the dialog it joins.
+TEST_F(DialogClose, FromTheEventOfACheckBoxBeingCreated)
+{
+    auto build = [](CKivGuiDialog *d) { d->SetNonUserEvents(1); };
+    CloseAt(CKivGuiDialog::kEventCheck, build, [this] {
+        CKivGuiDialog *d = gui.FindDialog(50);
+        CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
+        box->Create(2, 100, 10, 180, 40, "box");
+    });
+}
+
 // A control that reports the loss of its focus.
 class FocusOut : public CKivGuiButton {
 public:
@@ -268,6 +281,60 @@ TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
     EXPECT_EQ(d->GetFocusedControl(), next);
     EXPECT_EQ(box->GetState() & CKivGuiControl::kStateFocus, 0);
     EXPECT_EQ(Closer::events, "259 2 ");
+    gui.RemoveDialog(d);
+    delete d;
+}
+
+// The game answers a control's focus loss by focusing another: that focus
+// stands, by a click's request and by the arrows alike, and no other control
+// keeps the focus beside it.
+struct Refocus {
+    static inline CKivGuiDialog *dialog = nullptr;
+    static inline int to = 0;
+    static void OnEvent(int event, int id, CKivGuiControl *control, int)
+    {
+        if (event == CKivGuiDialog::kEventFocus && id == 1 && !control->HasFocus() && to)
+            dialog->FocusControl(std::exchange(to, 0));
+    }
+};
+
+TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = new CKivGuiDialog(1);
+    d->SetSize(300, 100);
+    gui.AddDialog(d);
+    gui.SetActiveDialog(d);
+    FocusOut *first = new FocusOut(d);
+    first->Create(1, 10, 10, 60, 40, "");
+    CKivGuiButton *clicked = new CKivGuiButton(d);
+    clicked->Create(2, 100, 10, 150, 40, "");
+    CKivGuiButton *chosen = new CKivGuiButton(d);
+    chosen->Create(3, 200, 10, 250, 40, "");
+    CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
+    box->Create(4, 10, 50, 60, 90, "");
+    first->SetNeighbour(1, 4);
+    Refocus::dialog = d;
+    d->SetCallback(Refocus::OnEvent, 0);
+    auto focusedOnly = [&](CKivGuiControl *focused) {
+        EXPECT_EQ(d->GetFocusedControl(), focused);
+        for (CKivGuiControl *c : {static_cast<CKivGuiControl *>(first), static_cast<CKivGuiControl *>(clicked),
+                                  static_cast<CKivGuiControl *>(chosen), static_cast<CKivGuiControl *>(box)}) {
+            EXPECT_EQ(c->HasFocus(), c == focused) << "control " << c->GetID();
+            EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == focused) << "control " << c->GetID();
+        }
+    };
+
+    d->RequestFocus(first);
+    Refocus::to = 3;
+    gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(120, 20));
+    gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(120, 20));
+    focusedOnly(chosen);
+
+    d->RequestFocus(first);
+    Refocus::to = 3;
+    gui.MsgProc(nullptr, WM_KEYDOWN, VK_DOWN, 0);
+    focusedOnly(chosen);
     gui.RemoveDialog(d);
     delete d;
 }

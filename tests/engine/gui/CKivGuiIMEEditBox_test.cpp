@@ -626,3 +626,20 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
 }
 
 } // namespace
+
+// Two units typed in are taken back with two Backspaces through the window:
+// the first one's event closes the dialog, and the second must not reach the
+// box that takes the window's keys next.
+TEST_F(ImeBoxClosing, WhileTwoTypedUnitsAreTakenBackTheNextBoxKeepsItsText)
+{
+    InsertOnType();
+    box->SetText("xyz", 0);
+    Open(0);
+    ScriptedIme::Compose({std::wstring{Han, Na}});
+    ASSERT_EQ(ImeStore().typed, 2);
+    ImeCloser::at = CKivGuiTestEditBox::kEventChanged;
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    EXPECT_EQ(Text(), L"xyz");
+    ExpectClosed("taken back");
+    ScriptedIme::composition.clear();
+}
