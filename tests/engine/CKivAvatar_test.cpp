@@ -332,6 +332,40 @@ TEST_F(Avatar, EmotionsAndItemsAreAddedWholeOrNotAtAll)
     EXPECT_EQ(nullptr, avatar.FindAtomic("hat"));
 }
 
+// A new body deletes the parts that were off the model (here the head, under
+// a mask); when the new model then fails to load, the head's material that
+// the emotion writes is gone with its part. No update may write it: a
+// material made in its place keeps no texture, and once the update lets it
+// go its memory is the next material's.
+TEST_F(Avatar, AFailedBodyChangeLeavesNoEmotionOnAFreedMaterial)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    ASSERT_EQ(1, avatar.SetEmotion("normal"));
+    RwMaterial *head = Material(avatar, "_headShape");
+    ASSERT_NE(nullptr, head);
+    ASSERT_NE(nullptr, head->texture);
+    CKivAvatarItem *mask = new CKivAvatarItem;
+    mask->SetKey(300);
+    mask->AddSlot(40);
+    mask->AddReplacedPart("_headShape");
+    ASSERT_EQ(1, avatar.AttachItemObject(mask));
+    EXPECT_EQ(nullptr, avatar.FindAtomic("_headShape"));
+    avatar.Update(0.1f);   // a part off the model still shows its emotion
+    EXPECT_EQ(0, avatar.SetBody(9));
+    EXPECT_EQ(0u, avatar.GetPartAtomics().size());
+    RwMaterial *fresh = RwMaterialCreate();
+    ASSERT_NE(nullptr, fresh);
+    avatar.Update(0.1f);
+    avatar.Update(0.6f);
+    EXPECT_EQ(nullptr, fresh->texture);
+    RwMaterial *next = RwMaterialCreate();
+    EXPECT_EQ(head, next);
+    EXPECT_EQ(nullptr, next->texture);
+    RwMaterialDestroy(next);
+    RwMaterialDestroy(fresh);
+}
+
 TEST_F(Avatar, HiddenBodiesStayHiddenThroughRebuilds)
 {
     CKivAvatar avatar;
