@@ -4,6 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include <lua.hpp>
 
@@ -344,17 +347,30 @@ void CKivAvatar::ReapplyToon()
         SetToon(GetToon());
 }
 
+// Scripts add emotions frame by frame: memory running out adds nothing, so
+// no emotion is left without a trailer or without its first frame.
 int CKivAvatar::AddEmotion(const char *name, int frame, float seconds)
 {
-    const std::string key = Lower(name);
-    CKivTextureTrailer *&trailer = m_emotions[key];
-    if (!trailer)
-        trailer = new CKivTextureTrailer;
-    char frameKey[CKivTextureTrailer::kNameSize];
-    snprintf(frameKey, sizeof(frameKey), "%s%d_%d", key.c_str(), frame, trailer->GetFrameCount());
-    char texture[kNameSize];
-    FaceFrameName(frame, texture, sizeof(texture));
-    trailer->AddFrame(frameKey, FindTexture(texture), seconds);
+    try {
+        const std::string key = Lower(name);
+        auto found = m_emotions.find(key);
+        std::unique_ptr<CKivTextureTrailer> made;
+        if (found == m_emotions.end())
+            made.reset(new CKivTextureTrailer);
+        CKivTextureTrailer *trailer = made ? made.get() : found->second;
+        char frameKey[CKivTextureTrailer::kNameSize];
+        snprintf(frameKey, sizeof(frameKey), "%s%d_%d", key.c_str(), frame, trailer->GetFrameCount());
+        char texture[kNameSize];
+        FaceFrameName(frame, texture, sizeof(texture));
+        trailer->AddFrame(frameKey, FindTexture(texture), seconds);
+        // A new emotion is registered last, whole.
+        if (made) {
+            m_emotions.emplace(key, made.get());
+            made.release();
+        }
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     return 1;
 }
 
@@ -435,6 +451,18 @@ int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
 {
     if (!item)
         return 0;
+    // The item's map node is made before anything changes: memory running
+    // out leaves the worn items as they were, and the item goes like a
+    // refused one. Nothing after it allocates.
+    std::map<int, CKivAvatarItem *>::node_type node;
+    try {
+        std::map<int, CKivAvatarItem *> made;
+        made.emplace(item->GetKey(), item);
+        node = made.extract(made.begin());
+    } catch (const std::bad_alloc &) {
+        delete item;
+        return 0;
+    }
     DetachItemAtomics();
     AttachBodyParts();
     std::memset(g_displaced, 0, sizeof(g_displaced));
@@ -450,7 +478,7 @@ int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
         it = m_items.erase(it);
     }
     // A key still worn keeps its item; the newcomer is not attached.
-    const int inserted = m_items.emplace(item->GetKey(), item).second;
+    const int inserted = m_items.insert(std::move(node)).inserted;
     if (!inserted)
         delete item;
     AttachItems();

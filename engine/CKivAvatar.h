@@ -38,6 +38,7 @@ public:
     void RestoreVariant();
 
     // Emotions: texture trailers on the "_headShape" atomic, keyed by lower-cased name.
+    // AddEmotion gives 0 and adds nothing when memory runs out.
     int AddEmotion(const char *name, int frame, float seconds);
     CKivTextureTrailer *FindEmotion(const char *name) const;
     int RemoveEmotion(const char *name);
@@ -48,6 +49,8 @@ public:
 
     // Items: the script attaches them; the list is the keys displaced, zero-ended.
     const int *AttachItem(int itemId, int itemNumber, int second, int flag);
+    // Takes the item in every case: 1 when it is worn; 0 when its key stays
+    // with a worn item or memory runs out, and the item is deleted then.
     int AttachItemObject(CKivAvatarItem *item);
     int RemoveItem(int key);
     int HasItem(int key) const;

@@ -537,16 +537,29 @@ void CKivClump::CopyPose(CKivClump *source)
 
 // Named parts.
 
+// A plain walk, no copy of the list: a search changes nothing, and the
+// avatar's item attaching relies on it never running out of memory.
 RwAtomic *CKivClump::FindAtomic(const char *name) const
 {
-    if (!name)
+    if (!name || !m_clump)
         return nullptr;
-    for (RwAtomic *atomic : Atomics(m_clump)) {
-        const char *own = KivGeometryFirstString(atomic->geometry);
-        if (own && !strcmp(own, name))
+    struct Search {
+        const char *name;
+        RwAtomic *found;
+    } search = {name, nullptr};
+    RwClumpForAllAtomics(
+        m_clump,
+        [](RwAtomic *atomic, void *data) -> RwAtomic * {
+            Search *s = static_cast<Search *>(data);
+            const char *own = KivGeometryFirstString(atomic->geometry);
+            if (own && !strcmp(own, s->name)) {
+                s->found = atomic;
+                return nullptr;
+            }
             return atomic;
-    }
-    return nullptr;
+        },
+        &search);
+    return search.found;
 }
 
 RwFrame *CKivClump::FindFrame(const char *name) const

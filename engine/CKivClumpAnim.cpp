@@ -1,6 +1,9 @@
 // The clump's animation queue: motions played in order, cross-faded by their blend times.
 #include "engine/CKivClump.h"
 
+#include <memory>
+#include <new>
+
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivTextureTrailer.h"
@@ -93,26 +96,33 @@ int CKivClump::PushAnimationEntry(RwAnimAnimation *animation, float blendTime, i
     // Scripts keep clumps whose load failed; a motion must drive every node.
     if (!m_clump || !interpolator || !animation || RwAnimAnimationGetNumNodes(animation) < m_hierarchy->numNodes)
         return 0;
-    KivAnimEntry *entry = new KivAnimEntry{animation, animation->duration, blendTime < 0.0f ? 0.0f : blendTime,
-                                           loopFlags, 0};
+    // The entry and its place in the queue come first: memory running out
+    // leaves the queue, the interpolator and the motion's holds as they were.
+    const bool first = m_queue.empty();
+    std::unique_ptr<KivAnimEntry> made;
+    try {
+        made.reset(new KivAnimEntry{animation, animation->duration, blendTime < 0.0f ? 0.0f : blendTime, loopFlags,
+                                    0});
+        m_queue.push_back(made.get());
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    KivAnimEntry *entry = made.release();
     Hold(animation, 1);
-    if (m_queue.empty()) {
+    if (first) {
         if (!Play(0, interpolator, animation)) {
+            m_queue.pop_back();
             DeleteEntry(entry);
             return 0;
         }
-        m_queue.push_back(entry);
         m_current = m_queue.begin();
-    } else {
-        m_queue.push_back(entry);
-        if (m_queueIdle && m_current != m_queue.end()) {
-            // The frozen motion hands over from now.
-            KivAnimEntry *current = *m_current;
-            current->finished = 1;
-            const float cut = interpolator->currentTime + entry->blendTime;
-            if (current->duration > cut)
-                current->duration = cut;
-        }
+    } else if (m_queueIdle && m_current != m_queue.end()) {
+        // The frozen motion hands over from now.
+        KivAnimEntry *current = *m_current;
+        current->finished = 1;
+        const float cut = interpolator->currentTime + entry->blendTime;
+        if (current->duration > cut)
+            current->duration = cut;
     }
     m_queueIdle = 0;
     return 1;

@@ -329,25 +329,6 @@ int AvatarAddEmotion(lua_State *L)
     return 1;
 }
 
-// The avatar takes the item (and deletes it itself when the item's key stays
-// with a worn item that shares no slot with it). When memory runs out part
-// way, the item is deleted here unless the avatar holds it by then; where
-// the avatar may already have deleted it, it is left rather than freed twice.
-void AttachOwnedItem(CKivAvatar *avatar, std::unique_ptr<CKivAvatarItem> item)
-{
-    const int key = item->GetKey();
-    const CKivAvatarItem *holder = avatar->GetItem(key);
-    const bool refused = holder && !holder->SharesSlot(item.get());
-    CKivAvatarItem *given = item.release();
-    try {
-        avatar->AttachItemObject(given);
-    } catch (...) {
-        if (!refused && avatar->GetItem(key) != given)
-            delete given;
-        throw;
-    }
-}
-
 int AvatarAttachItem(lua_State *L)
 {
     CKivAvatar *avatar = ToAvatar(L, 1);
@@ -373,7 +354,8 @@ int AvatarAttachItem(lua_State *L)
         item->AddReplacedPart(lua_tostring(L, -1));
     for (lua_pushnil(L); lua_next(L, 8); lua_pop(L, 1))
         item->AddSlot(ToInt(L, -1));
-    AttachOwnedItem(avatar, std::move(item));
+    // The avatar takes the item whatever comes of it, memory running out included.
+    avatar->AttachItemObject(item.release());
     return 1;
 }
 

@@ -4,6 +4,8 @@
 #include "support/failnew/fail_new.h"
 #include "sample/avatar_data.h"
 
+#include <functional>
+
 #include <lua.hpp>
 
 #include "engine/CKivAvatar.h"
@@ -245,6 +247,123 @@ TEST_F(Avatar, ItemsReplacePartsAndDisplaceInKeyOrder)
     EXPECT_EQ(nullptr, avatar.FindAtomic("hat"));
     EXPECT_EQ(nullptr, avatar.AttachItem(1, 999, 0, 0));   // no such script function
     EXPECT_EQ("attempt to call a nil value", ReadFileBytes("Lua.log").substr(0, 27));
+}
+
+// Memory running out while an emotion frame or an item is added adds
+// nothing and changes nothing: no emotion without its trailer or its frame,
+// no worn item taken off or half attached, no block left behind.
+TEST_F(Avatar, EmotionsAndItemsAreAddedWholeOrNotAtAll)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    ASSERT_NE(nullptr, avatar.AttachItem(100, 100, 0, 0));   // the armour over the spine
+    ASSERT_NE(nullptr, avatar.AttachItem(101, 101, 0, 0));   // the hat, slot 1
+    const auto attempt = [](long n, const std::function<int()> &call, long *refused) {
+        int result = -1;
+        FailNewAfter(n);
+        try {
+            result = call();
+        } catch (...) {
+            result = -2;
+        }
+        *refused = FailNewRefused();
+        FailNewEnd();
+        return result;
+    };
+
+    // A new emotion, then a new frame of one that exists.
+    for (const char *name : {"A wink long enough to need a block", "Normal"}) {
+        long refused = 1;
+        for (long n = 0; refused && n < 20; n++) {
+            const long blocks = KivLiveHeapBlocks();
+            CKivTextureTrailer *before = avatar.FindEmotion(name);
+            const int frames = before ? before->GetFrameCount() : 0;
+            const int added = attempt(n, [&] { return avatar.AddEmotion(name, 5, 0.3f); }, &refused);
+            if (!refused) {
+                EXPECT_EQ(1, added);
+                break;
+            }
+            EXPECT_EQ(0, added) << name << " after " << n;
+            EXPECT_EQ(blocks, KivLiveHeapBlocks()) << name << " after " << n;
+            EXPECT_EQ(before, avatar.FindEmotion(name));
+            if (before) {
+                EXPECT_EQ(frames, before->GetFrameCount());
+            }
+        }
+        EXPECT_EQ(0, refused);
+    }
+    ASSERT_NE(nullptr, avatar.FindEmotion("a wink long enough to need a block"));
+    EXPECT_EQ(1, avatar.FindEmotion("a wink long enough to need a block")->GetFrameCount());
+    EXPECT_EQ(3, avatar.FindEmotion("normal")->GetFrameCount());
+
+    // The helmet shares the hat's slot: whole, it displaces the hat.
+    long refused = 1;
+    for (long n = 0; refused && n < 20; n++) {
+        CKivAvatarItem *helmet = nullptr;
+        const long blocks = KivLiveHeapBlocks();
+        {
+            CKivClump model;
+            EXPECT_EQ(1, model.Load("Data/Avatar/Objects/Helmet.dff", "Data/Avatar/Objects/Textures/"));
+            helmet = new CKivAvatarItem;
+            helmet->SetKey(102);
+            helmet->AddSlot(1);
+            helmet->AddSlot(2);
+            helmet->AddClumpAtomics(&model);
+        }
+        const int worn = attempt(n, [&] { return avatar.AttachItemObject(helmet); }, &refused);
+        if (!refused) {
+            EXPECT_EQ(1, worn);
+            break;
+        }
+        EXPECT_EQ(0, worn) << n;
+        EXPECT_EQ(blocks, KivLiveHeapBlocks()) << n;   // the helmet went
+        EXPECT_EQ(2, avatar.GetItemCount());
+        EXPECT_EQ(1, avatar.HasItem(101));
+        EXPECT_NE(nullptr, avatar.FindAtomic("hat"));
+        EXPECT_NE(nullptr, avatar.FindAtomic("armor"));
+        EXPECT_EQ(nullptr, avatar.FindAtomic("spine"));
+        EXPECT_EQ(nullptr, avatar.FindAtomic("helmet"));
+    }
+    EXPECT_EQ(0, refused);
+    EXPECT_EQ(0, avatar.HasItem(101));
+    EXPECT_EQ(1, avatar.HasItem(102));
+    EXPECT_NE(nullptr, avatar.FindAtomic("helmet"));
+    EXPECT_NE(nullptr, avatar.FindAtomic("armor"));
+    EXPECT_EQ(nullptr, avatar.FindAtomic("hat"));
+}
+
+// A new body deletes the parts that were off the model (here the head, under
+// a mask); when the new model then fails to load, the head's material that
+// the emotion writes is gone with its part. No update may write it: a
+// material made in its place keeps no texture, and once the update lets it
+// go its memory is the next material's.
+TEST_F(Avatar, AFailedBodyChangeLeavesNoEmotionOnAFreedMaterial)
+{
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    ASSERT_EQ(1, avatar.SetEmotion("normal"));
+    RwMaterial *head = Material(avatar, "_headShape");
+    ASSERT_NE(nullptr, head);
+    ASSERT_NE(nullptr, head->texture);
+    CKivAvatarItem *mask = new CKivAvatarItem;
+    mask->SetKey(300);
+    mask->AddSlot(40);
+    mask->AddReplacedPart("_headShape");
+    ASSERT_EQ(1, avatar.AttachItemObject(mask));
+    EXPECT_EQ(nullptr, avatar.FindAtomic("_headShape"));
+    avatar.Update(0.1f);   // a part off the model still shows its emotion
+    EXPECT_EQ(0, avatar.SetBody(9));
+    EXPECT_EQ(0u, avatar.GetPartAtomics().size());
+    RwMaterial *fresh = RwMaterialCreate();
+    ASSERT_NE(nullptr, fresh);
+    avatar.Update(0.1f);
+    avatar.Update(0.6f);
+    EXPECT_EQ(nullptr, fresh->texture);
+    RwMaterial *next = RwMaterialCreate();
+    EXPECT_EQ(head, next);
+    EXPECT_EQ(nullptr, next->texture);
+    RwMaterialDestroy(next);
+    RwMaterialDestroy(fresh);
 }
 
 TEST_F(Avatar, HiddenBodiesStayHiddenThroughRebuilds)

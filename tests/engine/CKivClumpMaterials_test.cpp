@@ -110,8 +110,8 @@ protected:
         RwTextureDictionarySetCurrent(nullptr);
         RwTextureDictionaryDestroy(dict);
     }
-    // The item's head shows the face and scrolls.
-    RwMaterial *Wear(int key, int slot)
+    // The item's head shows the face and scrolls (or only scrolls).
+    RwMaterial *Wear(int key, int slot, bool showFace = true)
     {
         EXPECT_EQ(1, avatar.AttachItemObject(FaceItem(key, slot)));
         RwMaterial *mask = HeadMaterial(avatar);
@@ -122,6 +122,8 @@ protected:
         RwUVAnimMaterialSetAnim(mask, scroll, 0);
         RwUVAnimDestroy(scroll);
         avatar.CollectUVAnimMaterials();
+        if (!showFace)
+            return mask;
         EXPECT_EQ(1, avatar.PlayEmotion("smile", 5.0f, 1));
         avatar.Update(0.05f);
         EXPECT_EQ(face, mask->texture);
@@ -149,6 +151,16 @@ TEST_F(ClumpMaterials, ARemovedItemsMaterialIsNeverWrittenAndLeavesTheMaps)
     UpdateQuarantined([this] { EXPECT_EQ(1, avatar.RemoveItem(200)); });
     EXPECT_EQ(nullptr, avatar.FindAtomic("_headShape"));
     EXPECT_EQ(live, rwTestMemory.live);   // the item's material went with the update
+}
+
+// A material that only scrolls is let go the same way.
+TEST_F(ClumpMaterials, ARemovedItemsScrollingMaterialIsNeverWrittenAndLeaves)
+{
+    const RwInt32 live = rwTestMemory.live;
+    ASSERT_NE(nullptr, Wear(200, 9, false));
+    avatar.Update(0.5f);
+    UpdateQuarantined([this] { EXPECT_EQ(1, avatar.RemoveItem(200)); });
+    EXPECT_EQ(live, rwTestMemory.live);
 }
 
 TEST_F(ClumpMaterials, ADisplacedItemsMaterialIsNeverWritten)

@@ -3,6 +3,7 @@
 #include "sample/avatar_data.h"
 #include "sample/engine_scene.h"
 #include "motion_files.h"
+#include "support/failnew/fail_new.h"
 
 #include <cmath>
 
@@ -424,6 +425,59 @@ TEST_F(Queue, BehavioursPushTheirMotionsWhichStayHeldWhilePlayed)
     EXPECT_NEAR(0.35f + 0.1f, clump.GetAnimationTime(), 1e-4f);
     clump.Destroy();
     EXPECT_EQ(0, manager->GetHoldCount(turn));
+}
+
+// Memory running out in a push, onto an empty queue or after a clear, leaves
+// the queue, the played motion and the motion's holds as they were; the same
+// push then runs whole.
+TEST_F(Queue, APushCutShortByMemoryChangesNothing)
+{
+    WriteMotion("Data/Avatar/Motions/lean.anm", 1, 1.0f);
+    CKivAnimManager *manager = HostedEngine<>::base->GetAnimManager();
+    RwAnimAnimation *lean = manager->GetAnimation("lean");
+    ASSERT_NE(nullptr, lean);
+    RwAnimInterpolator *interpolator = clump.GetHierarchy()->currentAnim;
+    for (int round = 0; round < 2; round++) {
+        long refused = 1;
+        for (long n = 0; refused && n < 20; n++) {
+            const long blocks = KivLiveHeapBlocks();
+            const int holds = manager->GetHoldCount(lean);
+            KivAnimEntry *current = clump.GetCurrentEntry();
+            KivAnimEntry *last = clump.GetLastEntry();
+            const float duration = current ? current->duration : 0.0f;
+            const int finished = current ? current->finished : 0;
+            RwAnimAnimation *playing = interpolator->pCurrentAnim;
+            int pushed = -1;
+            FailNewAfter(n);
+            try {
+                pushed = clump.PushAnimationEntry(lean, 0.25f, 0);
+            } catch (...) {
+                pushed = -2;
+            }
+            refused = FailNewRefused();
+            FailNewEnd();
+            if (!refused) {
+                EXPECT_EQ(1, pushed);
+                continue;
+            }
+            EXPECT_EQ(0, pushed) << round << " after " << n;
+            EXPECT_EQ(blocks, KivLiveHeapBlocks()) << round << " after " << n;
+            EXPECT_EQ(holds, manager->GetHoldCount(lean)) << round << " after " << n;
+            EXPECT_EQ(current, clump.GetCurrentEntry());
+            EXPECT_EQ(last, clump.GetLastEntry());
+            EXPECT_EQ(playing, interpolator->pCurrentAnim);
+            if (current) {
+                EXPECT_EQ(duration, current->duration);
+                EXPECT_EQ(finished, current->finished);
+            }
+        }
+        EXPECT_EQ(0, refused);
+        EXPECT_EQ(lean, interpolator->pCurrentAnim);
+        EXPECT_EQ(0, clump.Update(5.0f));   // over, not looping: the queue goes idle on its last pose
+    }
+    clump.Destroy();
+    EXPECT_EQ(0, manager->GetHoldCount(lean));
+    EXPECT_TRUE(manager->RemoveAnimation("lean"));
 }
 
 TEST_F(Queue, ModelFlagsCannotTakeTheBoneMatricesAway)
