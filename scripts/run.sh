@@ -5,7 +5,8 @@
 # --sample FOLDER, --packed). With --packed the tree is first packed by the
 # pack tool into build/viewer/packed/data.pcl (scripts/pack-sample.sh) and the
 # viewer reads everything from that archive. Without a display it renders 120
-# frames on a virtual one and writes the last to build/viewer/last-frame.png.
+# frames on a virtual one (unless --frames says how many) and writes the last
+# to build/viewer/last-frame.png (unless --png names another file).
 # A run of N frames ends with the viewer's line saying how many it drew and
 # where the last went; a picture that cannot be written fails the command.
 # The build prints a summary only (its steps when it fails).
@@ -17,11 +18,12 @@ echo
 
 export WINEPREFIX=$root/build/wineprefix
 viewer=build/viewer/viewer.exe
-packed=false frames=false
+packed=false frames=false png=false
 for a in "$@"; do
     case "$a" in
         --packed) packed=true ;;
         --frames) frames=true ;;
+        --png) png=true ;;
     esac
 done
 # The viewer, after packing the tree when the packed mode is asked for.
@@ -39,8 +41,10 @@ else
     read -r display xvfb_pid < <(scripts/xvfb-start.sh)
     trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
     export DISPLAY=$display
+    # 120 frames unless counted; the last goes to build/viewer/last-frame.png unless named.
     if ! $frames; then
-        set -- "$@" --frames 120 --png build/viewer/last-frame.png
+        $png || set -- "$@" --png build/viewer/last-frame.png
+        set -- "$@" --frames 120
     fi
     echo "No display: running the engine sample $viewer on a virtual one ($*)."
     start_viewer "$@"

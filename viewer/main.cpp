@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -273,7 +275,17 @@ Options Parse(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--frames" && i + 1 < argc) {
-            o.frames = std::atoi(argv[++i]);
+            // A count the run reaches: anything else would draw until Escape,
+            // on a display nobody may see.
+            const char *count = argv[++i];
+            char *end = nullptr;
+            errno = 0;
+            const long n = std::strtol(count, &end, 10);
+            if (end == count || *end || errno == ERANGE || n < 1 || n > INT_MAX) {
+                o.bad = true;
+            } else {
+                o.frames = static_cast<int>(n);
+            }
         } else if (a == "--png" && i + 1 < argc) {
             o.pngAsGiven = argv[++i];
             o.png = FullPath(o.pngAsGiven);
@@ -290,7 +302,8 @@ Options Parse(int argc, char **argv)
     if (o.sample.empty()) {
         o.sample = ExeFolder() + (o.packed ? "packed" : "sample");
     }
-    o.bad = o.bad || (o.packed && o.writeOnly);
+    // The picture is the last of a counted run: an endless one never writes it.
+    o.bad = o.bad || (o.packed && o.writeOnly) || (!o.writeOnly && !o.png.empty() && o.frames == 0);
     return o;
 }
 
@@ -540,8 +553,10 @@ int main(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "usage: viewer [--frames N] [--png FILE] [--sample FOLDER] [--packed]\n"
-                             "       viewer --write-sample FOLDER\n");
+        std::fprintf(stderr, "usage: viewer [--frames N [--png FILE]] [--sample FOLDER] [--packed]\n"
+                             "       viewer --write-sample FOLDER\n"
+                             "--frames N draws N frames (a whole number from 1) and stops; --png FILE writes the "
+                             "last of them\n");
         return 1;
     }
     if (!PrepareSample(options)) {

@@ -13,6 +13,12 @@ namespace {
 // Mouse y minus thumb top when a drag began; one for every bar.
 int DragOffset;
 
+// n / d rounded down, for d > 0.
+long long FloorDiv(long long n, long long d)
+{
+    return n / d - (n % d < 0 ? 1 : 0);
+}
+
 bool Inside(const RECT &r, int x, int y)
 {
     POINT p = {x, y};
@@ -291,15 +297,31 @@ void CKivGuiTempScrollBar::Render(float, int)
     m_dialog->GetLocation(&dx, &dy);
     const int arrowHeight = m_up.bottom - m_up.top;
     const long long top = static_cast<long long>(dy) + m_up.top + 1;
-    // One piece per page item, but only as many as the screen shows: a page
-    // holds at most one item per pixel row, and pieces below the screen's
-    // bottom edge put nothing on it.
+    // One piece per page item, one arrow height apart; only those that can
+    // put a pixel on the screen are drawn, so any page costs a screenful.
     const long long screen = GuiViewportHeight();
-    long long pieces = std::min<long long>(m_pageSize - 1LL, screen);
-    if (arrowHeight > 0)
-        pieces = std::min(pieces, (screen - top) / arrowHeight + 1);
-    for (int i = 0; i < pieces; i++)
-        DrawPiece(kTrack, dx + m_up.left - 1, static_cast<int>(top + static_cast<long long>(arrowHeight) * i), nullptr);
+    long long first = 0, last = m_pageSize - 2LL;
+    if (arrowHeight != 0) {
+        auto it = m_elements.find(kTrack);
+        CKivGuiSprite *tile = it != m_elements.end() && !it->second.empty() ? GetElement(kTrack) : nullptr;
+        const float h = tile ? tile->GetHeight() : 0.0f;
+        const long long tall = static_cast<long long>(std::max(h, h / GuiImageScale())) + 1;
+        // Piece i covers top + arrowHeight x i and the tile's height below it:
+        // it shows while it starts above the screen's bottom and ends below its top.
+        const long long step = arrowHeight > 0 ? arrowHeight : -arrowHeight;
+        if (arrowHeight > 0) {
+            first = std::max(first, FloorDiv(-tall - top, step) + 1);
+            last = std::min(last, FloorDiv(screen - top - 1, step));
+        } else {
+            first = std::max(first, FloorDiv(top - screen, step) + 1);
+            last = std::min(last, FloorDiv(top + tall - 1, step));
+        }
+    } else {
+        // Every piece on the same spot: as many as the screen has rows.
+        last = std::min(last, screen - 1);
+    }
+    for (long long i = first; i <= last; i++)
+        DrawPiece(kTrack, dx + m_up.left - 1, static_cast<int>(top + arrowHeight * i), nullptr);
     const int thumbHeight = m_thumb.bottom - m_thumb.top;
     const int middle = Variant(kThumb);
     CKivGuiSprite *image = GetElement(middle);

@@ -205,7 +205,7 @@ TEST(Viewer, SaysHowManyFramesItDrewAndWhereTheLastWent)
     EXPECT_EQ("viewer: drew 2 frames but could not write the last to " + lost, LastLine(printed));
 }
 
-// An unknown argument, two modes at once, a folder without the pack.
+// An unknown argument, two modes at once, a folder without the pack, frame counts it cannot reach.
 TEST(Viewer, RefusesWhatItCannotRun)
 {
     const std::string tree = KivWinePath(KIV_VIEWER_PACKED) + "\\tree";
@@ -213,6 +213,16 @@ TEST(Viewer, RefusesWhatItCannotRun)
                                  "--frames 1 --packed --sample \"" + tree + "\""};
     for (const std::string &arguments : cases) {
         EXPECT_EQ(1, RunViewer(arguments)) << arguments;
+    }
+    // A frame count the run cannot reach, or a picture without one, would run
+    // until Escape on a display nobody may see: refused, saying why.
+    const std::string counts[] = {"--frames 0", "--frames -2", "--frames 2x", "--frames \"\"",
+                                  "--png \"" + tree + "\\never.png\""};
+    for (const std::string &arguments : counts) {
+        std::string printed;
+        EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments + " --sample \"" + tree + "\"", &printed, 30000))
+            << arguments;
+        EXPECT_NE(std::string::npos, printed.find("--frames N")) << arguments << ": " << printed;
     }
 }
 

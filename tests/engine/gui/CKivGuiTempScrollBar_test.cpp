@@ -1,7 +1,8 @@
 // The chat scroll bar as the game sets it up, driven by window messages: thumb size from the range,
 // nothing drawn while a page holds it all, wheel notches, page clicks, drags rounded and clamped,
 // capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag, the track
-// tile and the thumb's caps, pages far taller than the screen, showing the item below the page.
+// tile and the thumb's caps, pages far taller than the screen (a bar far above it too), showing the item
+// below the page.
 #include <gtest/gtest.h>
 
 #include "engine/gui/CKivGuiTempScrollBar.h"
@@ -97,6 +98,25 @@ TEST_F(ScrollBar, PagesTallerThanTheScreenDrawTheTrackTilesItShows)
         EXPECT_EQ(draws(page), screenful) << page;
         EXPECT_EQ(RectText(Box(0x5A5A5A, 2)), "509,112,525,768") << page;
         EXPECT_EQ(bar->GetThumbRect().bottom - bar->GetThumbRect().top, page == 100000 ? 1 : 157) << page;
+    }
+}
+
+TEST_F(ScrollBar, ABarFarAboveTheScreenStillDrawsTheTrackTilesThatReachIt)
+{
+    WriteGuiPng("guitest/track", 16, 14, {90, 90, 90, 255});
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->LoadElement(11, "guitest/track");
+    bar->SetTrackRange(0, 0x7FFFFFFF);
+    // The up arrow's top 20000 pixels above the screen: of a page's 4999
+    // tiles, 14 apart, those from about the 1429th to the 1484th cover the
+    // screen's height.
+    for (int page : {5000, 0x7FFFFFF0}) {
+        bar->SetPageSize(page);
+        bar->GetDialog()->SetLocation(500, -20000 - 10);
+        DrawCount count;
+        Frame();
+        EXPECT_EQ(RectText(Box(0x5A5A5A, 2)), "509,0,525,768") << page;
+        EXPECT_LE(count.Draws(), 768 / 14 + 8) << page;
     }
 }
 

@@ -1,7 +1,7 @@
 // Tooltips and notices on a real device with skins the host writes: layout (arrow minimum, anchors,
 // missing pieces, bad kinds, icons and anchors, long text), fades read back, drawing passes and the
 // dimmer, kinds' fonts, icons and click signs, the three arrows, kind-4 notices, a followed model, a
-// hovered control's tooltip, widths and margins far beyond the screen.
+// hovered control's tooltip, widths and margins far beyond the screen, boxes running past its edges.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -221,6 +221,47 @@ TEST_F(Tooltip, WidthsAndMarginsBeyondTheScreenDrawAsTheScreenDoes)
     DrawAlone(3, INT_MAX, 3);
     EXPECT_EQ(Box(0x00A000, 3).left, 0);
     EXPECT_EQ(Box(0x00A000, 3).right, 1024);
+}
+
+TEST_F(Tooltip, ABoxPartlyOffTheScreenShowsTheTilesItWouldOnIt)
+{
+    // The same box and arrows (no text) where it shows whole and where it runs
+    // past the screen's edges by parts of tiles: what is on the screen is the
+    // same picture, moved.
+    int w = 0, h = 0;
+    auto draw = [&](int kind, int x, int y) {
+        CKivGuiTooltip *t = tips()->AddTooltip(kind, 92, x, y, 300, "", 0, 5, 1.0f, 45, -1, 0);
+        t->SetDownArrow(1);
+        t->SetDownLeftArrow(1);
+        t->SetRightArrow(1);
+        w = t->GetBoxWidth();
+        h = t->GetBoxHeight();
+        Frame(1.0f);
+        tips()->Update(1e6f);
+        return pixels;
+    };
+    const int x0 = 300, y0 = 300;
+    for (int kind : {1, 3}) {
+        const std::vector<DWORD> whole = draw(kind, x0, y0);
+        const POINT places[] = {{-w / 2 - 3, -h / 2 - 5}, {-w / 2 + 5, 768 - h / 2 + 3}, {1024 - w / 2 + 3, -h / 2 + 1},
+                                {1024 - w / 2 - 5, 768 - h / 2 - 3}, {-w + 2, 300}, {300, -h + 2}};
+        for (const POINT at : places) {
+            const std::vector<DWORD> cut = draw(kind, at.x, at.y);
+            int differ = 0, shown = 0;
+            for (int y = 0; y < 768; y++) {
+                for (int x = 0; x < 1024; x++) {
+                    const int wx = x - at.x + x0, wy = y - at.y + y0;
+                    if (wx < 0 || wx >= 1024 || wy < 0 || wy >= 768)
+                        continue;
+                    const DWORD a = cut[y * 1024 + x] & 0xFFFFFF, b = whole[wy * 1024 + wx] & 0xFFFFFF;
+                    differ += a != b;
+                    shown += a != 0;
+                }
+            }
+            EXPECT_EQ(differ, 0) << kind << " at " << at.x << "," << at.y;
+            EXPECT_GT(shown, 20) << kind << " at " << at.x << "," << at.y;
+        }
+    }
 }
 
 struct Followed {

@@ -261,6 +261,32 @@ TEST_F(UVAnim, KeyFramesLinkedToThemselvesOrAheadReadAndPlay)
         }
         RwMaterialDestroy(m);
     }
+    // Two nodes whose later keyframes are reached: node 1's second keyframe
+    // is its own previous one, and in the other animation it and the next
+    // link to each other. Walking back from them stops at those links.
+    const Key n0 = {0, {1, 0, 0, 1, 0, 0}, -1}, n1 = {0, {1, 0, 0, 1, 0, 0}, -1}, n0b = {1, {1, 0, 0, 1, 1, 0}, 0};
+    Bytes linked = Dictionary({
+        AnimationChunk("own", rwUVANIMLINEARKEYFRAMES, {n0, n1, n0b, {0.5f, {1, 0, 0, 1, 0.5f, 0}, 3},
+                                                        {1, {1, 0, 0, 1, 1, 0}, 3}}, {0, 0}),
+        AnimationChunk("loop", rwUVANIMLINEARKEYFRAMES, {n0, n1, n0b, {0.5f, {1, 0, 0, 1, 0.5f, 0}, 4},
+                                                         {1, {1, 0, 0, 1, 1, 0}, 3}}, {0, 0}),
+    });
+    RwDictionary *walked = ReadDictionary(linked);
+    ASSERT_NE(nullptr, walked);
+    RwAnimAnimation **both = static_cast<RwAnimAnimation **>(walked->entries->data);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(2, RwAnimAnimationGetNumNodes(both[i])) << i;
+        RwMaterial *m = RwMaterialCreate();
+        ASSERT_EQ(m, RwMatFxMaterialSetEffects(m, rwMATFXEFFECTUVTRANSFORM));
+        ASSERT_EQ(m, RwUVAnimMaterialSetAnim(m, both[i], 0)) << i;
+        RwAnimInterpolator *in = RwUVAnimMaterialGetInterpolator(m, 0);
+        for (float t : {0.8f, 0.3f, 0.9f, 0.1f, 0.7f}) {
+            EXPECT_TRUE(RwAnimInterpolatorSetTime(in, t)) << i << " " << t;
+            EXPECT_EQ(m, RwUVAnimMaterialApplyUpdate(m)) << i;
+        }
+        RwMaterialDestroy(m);
+    }
+    RwDictionaryDestroy(walked);
     // The rest of the dictionary plays as ever.
     ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, entries[3], 0));
     RwUVAnimMaterialAddTime(material, 0.25f);
