@@ -534,6 +534,47 @@ TEST_P(Crash, FailedWriteLeavesTheCommitAndLaterFlushesAreRight)
     }
 }
 
+// A flush whose header reached the file but whose forcing failed may have
+// committed: what its tables name stays as it wrote it, so a write that
+// follows before the next flush leaves the file holding one of the two.
+TEST(CrashInPlace, WriteAfterAFlushThatMayHaveCommittedLeavesOneCommit)
+{
+    ScratchFolder tree;
+    const std::string base = BaseArchive(STORY_IN_PLACE);
+    ASSERT_FALSE(base.empty());
+    const std::string path = tree.Full("save.pcl");
+    const Contents before = Story::Base(STORY_IN_PLACE);
+    Contents after = before;
+    const std::string patch = Pattern(3000, 200), later = Pattern(3000, 201);
+    after["w\\big.bin"].replace(1000, 3000, patch);
+    after.erase("w\\e05");
+    int force = -1;
+    for (int run = 0; run < 2; ++run) {
+        tree.File("save.pcl", base);
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, path.c_str(), 0, 1024));
+        {
+            // The first run finds the forcing call after the header.
+            Injector in(force, FAULT_FAIL);
+            ASSERT_TRUE(WriteAt(p, "w\\big.bin", 1000, patch, OPEN_EXISTING));
+            ASSERT_TRUE(p.DeleteFile("w\\e05"));
+            const int first = in.Calls();
+            EXPECT_EQ(p.Flush(0), run == 0);
+            for (int i = first; i < in.Calls(); ++i)
+                if (in.Call(i) == PARCEL_IO_FLUSH)
+                    force = i;
+            if (run == 1) {
+                ASSERT_TRUE(WriteAt(p, "w\\big.bin", 1000, later, OPEN_EXISTING));
+            }
+        }
+        p.Close();
+    }
+    CParcel q;
+    ASSERT_TRUE(q.Open(1, path.c_str(), 2, 1024));
+    const Contents got = Listed(q);
+    EXPECT_TRUE(got == before || got == after);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stories, Crash, ::testing::Values(STORY_EVERYDAY, STORY_FULL_TABLE, STORY_IN_PLACE));
 
 } // namespace
