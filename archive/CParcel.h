@@ -129,6 +129,8 @@ private:
     void ReleaseHandle(CFileOpen *handle);
     CFileOpen *FileHandle(HANDLE file) const;
     BOOL EnsureRegion(CParcelFile *entry);
+    // Before a write: an entry whose region the tables on disk name goes to a copy of it.
+    BOOL MoveOffCommitted(CParcelFile *entry);
     void DropEntry(CParcelFile *entry);
     HANDLE CreateEntry(const std::string &dir, const std::string &leaf, BOOL openExisting);
 

@@ -511,6 +511,34 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
     return box && box->m_state == PARCEL_BOX_USED;
 }
 
+// The tables on disk must keep finding the bytes they name until new tables
+// replace them, whatever the process does before that. So the first write
+// into such contents moves the entry (in memory) to a copy of its region in
+// space nothing on disk names; every handle of the entry follows it, and the
+// old region is held until the next commit frees it. Nothing changes when
+// the region or the copy cannot be had.
+BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
+{
+    const CParcelBox *box = m_storage->GetBox(entry->m_region);
+    if (!box->m_onDisk)
+        return TRUE;
+    const uint32_t from = box->m_offsetLow;
+    const uint32_t size = box->m_sizeLow;
+    const uint32_t fresh = m_storage->Allocate(size, 0);
+    if (fresh == PARCEL_NO_REGION) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    if (!ParcelCopyRange(m_archive, from, m_storage->GetBox(fresh)->m_offsetLow, size)) {
+        m_storage->Release(fresh);
+        return FALSE;
+    }
+    m_storage->Release(entry->m_region);
+    entry->m_region = fresh;
+    SetChanged(1);
+    return TRUE;
+}
+
 CParcelFile *CParcel::FindEntry(LPCSTR path) const
 {
     if (!path)
@@ -704,8 +732,16 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (write)
+    if (write) {
+        if (!MoveOffCommitted(entry)) {
+            if (done)
+                *done = 0;
+            return FALSE;
+        }
+        // The copy may have moved the records.
+        box = m_storage->GetBox(entry->m_region);
         SetChanged(1);
+    }
     DWORD moved = 0;
     BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
               (write ? ParcelIoWrite(m_archive, buffer, n, &moved)

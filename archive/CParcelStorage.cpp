@@ -265,6 +265,14 @@ void CParcelStorage::Protect(uint32_t tablesStart, uint32_t fileEnd)
 
 void CParcelStorage::KeepTables(uint32_t tablesStart, uint32_t fileEnd)
 {
+    // Those tables name the regions used now: they are written over, freed
+    // and built over only after a commit, as the ones on disk before.
+    for (CParcelBox &b : m_records)
+        if (b.m_state == PARCEL_BOX_USED)
+            b.m_onDisk = true;
+    const uint32_t dataEnd = EndOfUsedData();
+    if (dataEnd > m_committedEnd)
+        m_committedEnd = dataEnd;
     if (tablesStart < m_tablesStart)
         m_tablesStart = tablesStart;
     if (fileEnd > m_floor)

@@ -85,8 +85,9 @@ public:
     // past 4 GiB.
     bool SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const;
     uint32_t TablesStart() const { return m_tablesStart; }
-    // Adds tables from tablesStart to fileEnd to what is kept, after a commit
-    // that may or may not have reached the disk.
+    // Adds tables from tablesStart to fileEnd, and the regions used now that
+    // they name, to what is kept, after a commit of this storage (its held
+    // regions freed) that may or may not have reached the disk.
     void KeepTables(uint32_t tablesStart, uint32_t fileEnd);
     // Frees a region, or holds it when the tables on disk still name it.
     void Release(uint32_t index);

@@ -15,14 +15,27 @@ namespace {
 
 const char kChildVariable[] = "KIV_PARCEL_CRASH_CHILD";
 
-// Everyday use of 40 entries in four folders, and a table with no record to
+// Everyday use of 40 entries in four folders, a table with no record to
 // spare, where compaction can only slide contents down, some over their own
-// old place.
-enum { STORY_EVERYDAY, STORY_FULL_TABLE, STORY_KINDS };
+// old place, and writes into entries that already have their contents.
+enum { STORY_EVERYDAY, STORY_FULL_TABLE, STORY_IN_PLACE, STORY_KINDS };
 
 // Sizes of the full table's entries, in file order.
 const size_t kFullTableSizes[] = {100, 30, 5000, 20, 25, 300, 10, 40, 200, 15, 60, 40};
 const uint32_t kFullTableCount = sizeof kFullTableSizes / sizeof kFullTableSizes[0];
+
+// Writes over part of an entry opened with that disposition.
+bool WriteAt(CParcel &p, const std::string &name, DWORD at, const std::string &data, DWORD disposition)
+{
+    HANDLE h = p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    p.SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN);
+    DWORD done = 0;
+    const BOOL ok = p.WriteFile(h, data.data(), (DWORD)data.size(), &done, nullptr);
+    p.CloseHandle(h);
+    return ok && done == data.size();
+}
 
 // Changes and flushes on an open archive, mirrored in a model: after each
 // flush the model is what that flush commits.
@@ -38,6 +51,15 @@ public:
                 char name[32];
                 sprintf(name, "t\\e%02u", i);
                 c[name] = Pattern(kFullTableSizes[i], i + 50);
+            }
+            return c;
+        }
+        if (kind == STORY_IN_PLACE) {
+            c["w\\big.bin"] = Pattern(20000, 300);
+            for (int i = 0; i < 8; ++i) {
+                char name[32];
+                sprintf(name, "w\\e%02d", i);
+                c[name] = Pattern(100 + (size_t)i * 250, (uint32_t)i + 310);
             }
             return c;
         }
@@ -60,6 +82,26 @@ public:
             Delete("t\\e07");
             Flush(2);
             Flush(0);
+            return;
+        }
+        if (m_kind == STORY_IN_PLACE) {
+            // Twice into one entry before a flush, once over a whole entry,
+            // again into entries flushed since, and right before compactions.
+            Patch("w\\big.bin", 1000, Pattern(3000, 200), OPEN_EXISTING);
+            Patch("w\\big.bin", 15000, Pattern(600, 201), OPEN_EXISTING);
+            Patch("w\\e02", 0, Pattern(600, 202), OPEN_ALWAYS);
+            Delete("w\\e05");
+            Flush(0);
+            Patch("w\\big.bin", 500, Pattern(200, 203), OPEN_EXISTING);
+            Put("w\\new.bin", Pattern(1500, 204));
+            Flush(0);
+            Patch("w\\e03", 10, Pattern(300, 205), OPEN_EXISTING);
+            Delete("w\\e01");
+            Flush(1);
+            Patch("w\\big.bin", 19000, Pattern(1000, 206), OPEN_ALWAYS);
+            Patch("w\\new.bin", 700, Pattern(800, 207), OPEN_EXISTING);
+            Delete("w\\e06");
+            Flush(2);
             return;
         }
         // It grows, shrinks, deletes, adds and renames entries, adds entries
@@ -133,6 +175,25 @@ private:
             if (ok && done == data.size())
                 return;
         }
+    }
+
+    // Bytes written over part of an entry that has its contents. A second
+    // handle, open on the entry all along, reads what was written.
+    void Patch(const std::string &name, DWORD at, const std::string &data, DWORD disposition)
+    {
+        m_model[name].replace(at, data.size(), data);
+        HANDLE reader = m_p.CreateFile(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (WriteAt(m_p, name, at, data, disposition)) {
+                std::string got(data.size(), '\0');
+                DWORD done = 0;
+                m_p.SetFilePointer(reader, (LONG)at, nullptr, FILE_BEGIN);
+                m_p.ReadFile(reader, &got[0], (DWORD)got.size(), &done, nullptr);
+                EXPECT_TRUE(got == data) << name << " read through another handle";
+                break;
+            }
+        }
+        m_p.CloseHandle(reader);
     }
 
     // The recorded size made smaller after the entry has its contents.
@@ -473,6 +534,47 @@ TEST_P(Crash, FailedWriteLeavesTheCommitAndLaterFlushesAreRight)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Stories, Crash, ::testing::Values(STORY_EVERYDAY, STORY_FULL_TABLE));
+// A flush whose header reached the file but whose forcing failed may have
+// committed: what its tables name stays as it wrote it, so a write that
+// follows before the next flush leaves the file holding one of the two.
+TEST(CrashInPlace, WriteAfterAFlushThatMayHaveCommittedLeavesOneCommit)
+{
+    ScratchFolder tree;
+    const std::string base = BaseArchive(STORY_IN_PLACE);
+    ASSERT_FALSE(base.empty());
+    const std::string path = tree.Full("save.pcl");
+    const Contents before = Story::Base(STORY_IN_PLACE);
+    Contents after = before;
+    const std::string patch = Pattern(3000, 200), later = Pattern(3000, 201);
+    after["w\\big.bin"].replace(1000, 3000, patch);
+    after.erase("w\\e05");
+    int force = -1;
+    for (int run = 0; run < 2; ++run) {
+        tree.File("save.pcl", base);
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, path.c_str(), 0, 1024));
+        {
+            // The first run finds the forcing call after the header.
+            Injector in(force, FAULT_FAIL);
+            ASSERT_TRUE(WriteAt(p, "w\\big.bin", 1000, patch, OPEN_EXISTING));
+            ASSERT_TRUE(p.DeleteFile("w\\e05"));
+            const int first = in.Calls();
+            EXPECT_EQ(p.Flush(0), run == 0);
+            for (int i = first; i < in.Calls(); ++i)
+                if (in.Call(i) == PARCEL_IO_FLUSH)
+                    force = i;
+            if (run == 1) {
+                ASSERT_TRUE(WriteAt(p, "w\\big.bin", 1000, later, OPEN_EXISTING));
+            }
+        }
+        p.Close();
+    }
+    CParcel q;
+    ASSERT_TRUE(q.Open(1, path.c_str(), 2, 1024));
+    const Contents got = Listed(q);
+    EXPECT_TRUE(got == before || got == after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stories, Crash, ::testing::Values(STORY_EVERYDAY, STORY_FULL_TABLE, STORY_IN_PLACE));
 
 } // namespace

@@ -826,6 +826,96 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
     }
 }
 
+// Writing over part of an entry that a flush committed leaves the committed
+// bytes where they are until the next flush: a process that stops before it
+// finds them, while every handle of the entry reads the new ones, each at its
+// own position.
+TEST_F(Packed, WriteIntoFlushedEntryKeepsTheFlushedBytesUntilTheNextFlush)
+{
+    const std::string a = Pattern(5000, 1), b = Pattern(300, 2);
+    Contents committed = {{"Data\\a.bin", a}, {"b.bin", b}};
+    ASSERT_TRUE(Store(committed));
+    const std::string stopped = m_tree.Full("stopped.pcl");
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        const std::string patch = Pattern(500, 10 + (uint32_t)cycle);
+        std::string want = committed["Data\\a.bin"];
+        want.replace(1000, 500, patch);
+        want.replace(4900, 100, patch.substr(0, 100));
+        for (bool flush : {false, true}) {
+            CParcel p;
+            ASSERT_TRUE(Reopen(p));
+            HANDLE r = p.CreateFile("Data\\a.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            std::string got(1000, '\0');
+            DWORD n = 0;
+            ASSERT_TRUE(p.ReadFile(r, &got[0], 1000, &n, nullptr));
+            EXPECT_EQ(got, committed["Data\\a.bin"].substr(0, 1000));
+            HANDLE w = p.CreateFile("Data\\a.bin", GENERIC_WRITE, 0, nullptr, cycle ? OPEN_ALWAYS : OPEN_EXISTING,
+                                    0, nullptr);
+            ASSERT_NE(w, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(p.SetFilePointer(w, 1000, nullptr, FILE_BEGIN), 1000u);
+            EXPECT_TRUE(p.WriteFile(w, patch.data(), 500, &n, nullptr));
+            EXPECT_EQ(n, 500u);
+            // The second write stops at the entry's end, as before.
+            EXPECT_EQ(p.SetFilePointer(w, 4900, nullptr, FILE_BEGIN), 4900u);
+            EXPECT_TRUE(p.WriteFile(w, patch.data(), 500, &n, nullptr));
+            EXPECT_EQ(n, 100u);
+            got.assign(500, '\0');
+            ASSERT_TRUE(p.ReadFile(r, &got[0], 500, &n, nullptr));
+            EXPECT_EQ(got, patch);
+            EXPECT_EQ(ReadWhole(p, "Data\\a.bin"), want);
+            m_tree.File("stopped.pcl", Disk());
+            {
+                CParcel q;
+                ASSERT_TRUE(q.Open(1, stopped.c_str(), 2, 10240));
+                EXPECT_TRUE(Holds(q, committed)) << "cycle " << cycle;
+            }
+            p.CloseHandle(w);
+            p.CloseHandle(r);
+            if (flush) {
+                ASSERT_TRUE(p.Flush(0));
+            }
+            p.Close();
+        }
+        committed["Data\\a.bin"] = want;
+        CParcel p;
+        ASSERT_TRUE(Reopen(p));
+        EXPECT_TRUE(Holds(p, committed)) << "cycle " << cycle;
+    }
+}
+
+// With no record left for a copy, a write into committed contents fails and
+// changes nothing; after a flush has given records back it goes through.
+TEST_F(Packed, WriteIntoFlushedEntryOfAFullTableWaitsForARecord)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p, 1024));
+    for (int i = 0; i < 1024; ++i) {
+        char name[16];
+        sprintf(name, "e%04d", i);
+        ASSERT_TRUE(Put(p, name, Pattern(20, (uint32_t)i))) << i;
+    }
+    ASSERT_TRUE(p.Flush(0));
+    const std::string patch = Pattern(10, 99);
+    HANDLE h = p.CreateFile("e0005", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD n = 7;
+    EXPECT_FALSE(p.WriteFile(h, patch.data(), 10, &n, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(ReadWhole(p, "e0005"), Pattern(20, 5));
+    // A deleted entry's record comes back with the flush that forgets it.
+    ASSERT_TRUE(p.DeleteFile("e0100"));
+    EXPECT_FALSE(p.WriteFile(h, patch.data(), 10, &n, nullptr));
+    ASSERT_TRUE(p.Flush(0));
+    EXPECT_TRUE(p.WriteFile(h, patch.data(), 10, &n, nullptr));
+    EXPECT_EQ(n, 10u);
+    p.CloseHandle(h);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_EQ(ReadWhole(p, "e0005"), patch + Pattern(20, 5).substr(10));
+    EXPECT_TRUE(Missing(p, "e0100"));
+}
+
 // ---------------------------------------------------------------- threads
 
 namespace {
