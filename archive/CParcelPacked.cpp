@@ -442,9 +442,9 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     header.WriteU32(PARCEL_DATA_VERSION);
     if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
         !ParcelIoFlush(m_archive)) {
-        // The header may have reached the disk all the same: what the new
-        // tables name stays out of reach as well as what the old ones do.
-        m_storage->KeepUnsure(at, end);
+        // The header may have reached the disk all the same: the new tables
+        // stay out of reach as well as the old ones.
+        m_storage->KeepTables(at, end);
         return FALSE;
     }
     // A file longer than its tables reads the same, so a failed cut is no failure.

@@ -266,7 +266,7 @@ void CParcelStorage::Protect(uint32_t tablesStart, uint32_t fileEnd)
     m_committedEnd = EndOfUsedData();
 }
 
-void CParcelStorage::KeepUnsure(uint32_t tablesStart, uint32_t fileEnd)
+void CParcelStorage::KeepTables(uint32_t tablesStart, uint32_t fileEnd)
 {
     // What that commit names lies in the regions used here (a flush), in
     // holes (contents a compaction moved) or past the data named before (a

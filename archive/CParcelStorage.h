@@ -88,7 +88,7 @@ public:
     // After a commit of tables from tablesStart to fileEnd that may or may not
     // have reached the disk: until the next commit, no byte that either those
     // tables or the ones before them name is handed out again.
-    void KeepUnsure(uint32_t tablesStart, uint32_t fileEnd);
+    void KeepTables(uint32_t tablesStart, uint32_t fileEnd);
     // Frees a region, or holds it when the tables on disk still name it.
     void Release(uint32_t index);
     void Commit();
@@ -127,7 +127,7 @@ private:
     uint32_t m_floor;
     uint32_t m_tablesStart;
     uint32_t m_committedEnd;
-    // Set by KeepUnsure until the next Commit: holes are not handed out and
+    // Set by KeepTables until the next Commit: holes are not handed out and
     // released regions are held.
     bool m_unsure;
     // Regions to free at Commit: released ones the tables on disk name, and
