@@ -15,7 +15,8 @@ static const uint64_t kRegionLimit = 0xFFFFFFFFu;
 // Holes no larger than this are left alone when only a slide could fill them.
 static const uint32_t kSlideThreshold[3] = {0, 0, 4096};
 
-CParcelStorage::CParcelStorage() : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0)
+CParcelStorage::CParcelStorage()
+    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false)
 {
 }
 
@@ -34,6 +35,7 @@ void CParcelStorage::Clear()
     m_floor = 0;
     m_tablesStart = 0;
     m_committedEnd = 0;
+    m_unsure = false;
     m_held.clear();
 }
 
@@ -131,7 +133,8 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
     if (sizeHigh != 0 || m_capacity == 0)
         return PARCEL_NO_REGION;
 
-    uint32_t taken = FirstFit(sizeLow);
+    // A hole may hold what a commit of unknown fate moved there.
+    uint32_t taken = m_unsure ? PARCEL_NO_REGION : FirstFit(sizeLow);
     if (taken != PARCEL_NO_REGION) {
         if (m_records[taken].m_sizeLow != sizeLow) {
             // Split off the rest as a free region; with no record for it the
@@ -265,11 +268,15 @@ void CParcelStorage::Protect(uint32_t tablesStart, uint32_t fileEnd)
 
 void CParcelStorage::KeepTables(uint32_t tablesStart, uint32_t fileEnd)
 {
-    // Those tables name the regions used now: they are written over, freed
-    // and built over only after a commit, as the ones on disk before.
+    // What that commit names lies in the regions used here (a flush), in
+    // holes (contents a compaction moved) or past the data named before (a
+    // staging copy, new tables): all of it stays put until the next commit.
+    // The regions used now are written over only by copy, as committed ones.
     for (CParcelBox &b : m_records)
         if (b.m_state == PARCEL_BOX_USED)
             b.m_onDisk = true;
+    if (m_committedEnd < m_tablesStart)
+        m_tablesStart = m_committedEnd;
     const uint32_t dataEnd = EndOfUsedData();
     if (dataEnd > m_committedEnd)
         m_committedEnd = dataEnd;
@@ -277,6 +284,7 @@ void CParcelStorage::KeepTables(uint32_t tablesStart, uint32_t fileEnd)
         m_tablesStart = tablesStart;
     if (fileEnd > m_floor)
         m_floor = fileEnd;
+    m_unsure = true;
 }
 
 bool CParcelStorage::SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const
@@ -389,6 +397,7 @@ void CParcelStorage::Commit()
     m_floor = 0;
     m_tablesStart = 0;
     m_committedEnd = 0;
+    m_unsure = false;
     // The new tables go right after the last used region.
     TrimAll();
 }
@@ -675,6 +684,7 @@ CParcelStorage *CParcelStorage::Clone() const
     copy->m_floor = m_floor;
     copy->m_tablesStart = m_tablesStart;
     copy->m_committedEnd = m_committedEnd;
+    copy->m_unsure = m_unsure;
     copy->m_held = m_held;
     for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
         copy->m_records[n->value].m_region = copy->m_regions.PushBack(n->value);

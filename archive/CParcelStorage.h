@@ -85,9 +85,10 @@ public:
     // past 4 GiB.
     bool SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const;
     uint32_t TablesStart() const { return m_tablesStart; }
-    // Adds tables from tablesStart to fileEnd, and the regions used now that
-    // they name, to what is kept, after a commit of this storage (its held
-    // regions freed) that may or may not have reached the disk.
+    // After a commit of tables from tablesStart to fileEnd that may or may not
+    // have reached the disk: until the next commit, no byte that either those
+    // tables or the ones before them name is handed out again, and the regions
+    // used now are written over only by copy.
     void KeepTables(uint32_t tablesStart, uint32_t fileEnd);
     // Frees a region, or holds it when the tables on disk still name it.
     void Release(uint32_t index);
@@ -127,6 +128,9 @@ private:
     uint32_t m_floor;
     uint32_t m_tablesStart;
     uint32_t m_committedEnd;
+    // Set by KeepTables until the next Commit: holes are not handed out and
+    // released regions are held.
+    bool m_unsure;
     // Regions to free at Commit: released ones the tables on disk name, and
     // the one that covers those tables when new regions had to go past them.
     std::vector<uint32_t> m_held;
