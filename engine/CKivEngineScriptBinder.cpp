@@ -510,12 +510,16 @@ void CKivEngineScriptBinder::ForgetObject(void *object)
     if (lua_istable(L, -1)) {
         lua_pushlightuserdata(L, object);
         lua_rawget(L, -2);
-        if (void **slot = static_cast<void **>(lua_touserdata(L, -1)))
-            *slot = nullptr;
+        void **slot = static_cast<void **>(lua_touserdata(L, -1));
         lua_pop(L, 1);
-        lua_pushlightuserdata(L, object);
-        lua_pushnil(L);
-        lua_rawset(L, -3);
+        // Only a key the table holds: setting an absent one inserts it, which
+        // may need memory, and no protected call is running here.
+        if (slot) {
+            *slot = nullptr;
+            lua_pushlightuserdata(L, object);
+            lua_pushnil(L);
+            lua_rawset(L, -3);
+        }
     }
     lua_pop(L, 1);
 }

@@ -583,6 +583,30 @@ void *FailingLuaAlloc(void *ud, void *block, size_t oldSize, size_t newSize)
     return fail->original(fail->data, block, oldSize, newSize);
 }
 
+// Lua's allocations failing after a count while it lives.
+class LuaFailing {
+public:
+    LuaFailing(lua_State *L, long allowed) : m_state(L)
+    {
+        m_fail.original = lua_getallocf(L, &m_fail.data);
+        m_fail.allowed = allowed;
+        lua_setallocf(L, FailingLuaAlloc, &m_fail);
+    }
+    ~LuaFailing() { End(); }
+    // Gives Lua its allocator back; the allocations refused until then.
+    long End()
+    {
+        if (m_state)
+            lua_setallocf(m_state, m_fail.original, m_fail.data);
+        m_state = nullptr;
+        return m_fail.refused;
+    }
+
+private:
+    lua_State *m_state;
+    FailingLua m_fail;
+};
+
 // A host function that is not guarded: memory runs out in it.
 int StrayOutOfMemory(lua_State *)
 {
@@ -629,7 +653,7 @@ TEST_F(ScriptsOutOfMemory, LuaRunningOutInsideFunctionsUnwindsThem)
     };
     WriteMotion("Data/Avatar/Motions/7.anm", 1, 1.0f);
     const auto define = [&](const char *call) {
-        ASSERT_EQ(1, Run(std::string("function f() ") + call + " end")) << Log();
+        ASSERT_EQ(1, Run(std::string("function f() ") + call + " reached = true end")) << Log();
     };
     // The same calls without failures first.
     Stage();
@@ -647,6 +671,7 @@ TEST_F(ScriptsOutOfMemory, LuaRunningOutInsideFunctionsUnwindsThem)
         define(call);
         long refused = 1;
         for (long n = 0; refused && n < 400; n++) {
+            ASSERT_EQ(1, Run("reached = false"));
             FailingLua fail;
             fail.original = lua_getallocf(L, &fail.data);
             fail.allowed = n;
@@ -667,6 +692,10 @@ TEST_F(ScriptsOutOfMemory, LuaRunningOutInsideFunctionsUnwindsThem)
             }
             EXPECT_EQ(status != 0, refused != 0) << call << " after " << n;
             ASSERT_EQ(0, lua_gettop(L)) << call;
+            // An error ends the script where it was raised.
+            lua_getglobal(L, "reached");
+            EXPECT_EQ(status == 0, lua_toboolean(L, -1) != 0) << call << " after " << n;
+            lua_pop(L, 1);
         }
         EXPECT_EQ(0, refused) << call << " never ran whole";
     }
@@ -696,6 +725,7 @@ TEST_F(ScriptsOutOfMemory, LuaRunningOutInsideFunctionsUnwindsThem)
         ran += Run("count = (count or 0) + 1 local name = c:GetName() assert(name and not w:IsEmpty())");
     EXPECT_EQ(300, ran) << Log();
     EXPECT_EQ(0, lua_gettop(L));
+    ASSERT_EQ(1, Run("f, reached = nil"));
     Unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks());
 }
@@ -737,4 +767,51 @@ TEST_F(Scripts, ErrorsCrossingHostFunctionsLeaveTheStateWhole)
     lua_setglobal(L, "StrayOutOfMemory");
     lua_pushnil(L);
     lua_setglobal(L, "RaisesHoldingBlocks");
+}
+
+// Lua's allocations failing where the engine calls Lua outside any script:
+// the avatar's script calls and worlds going away raise no unprotected error
+// (which would end the process); a call cut short reports failure and leaves
+// no avatar behind in the script's hands, and it runs whole once memory is back.
+TEST_F(ScriptsOutOfMemory, LuaRunningOutAroundScriptCallsEndsNothing)
+{
+    Stage();
+    long refused = 1;
+    for (long n = 0; refused && n < 1000; n++) {
+        ASSERT_EQ(1, Run("keptAvatar = nil"));
+        LuaFailing fail(L, n);
+        const int set = avatar->SetFace(1);
+        refused = fail.End();
+        EXPECT_EQ(set == 0, refused != 0) << "after " << n;
+        ASSERT_EQ(0, lua_gettop(L));
+        lua_getglobal(L, "keptAvatar");
+        if (void **slot = static_cast<void **>(lua_touserdata(L, -1))) {
+            EXPECT_EQ(nullptr, *slot) << "after " << n;
+        }
+        lua_pop(L, 1);
+    }
+    EXPECT_EQ(0, refused);
+    ASSERT_NE(nullptr, avatar->FindEmotion("normal"));
+    EXPECT_EQ(2, avatar->FindEmotion("normal")->GetFrameCount());
+    ASSERT_NE(nullptr, avatar->FindEmotion("smile"));
+    EXPECT_EQ(2, avatar->FindEmotion("smile")->GetFrameCount());
+
+    // Worlds going away, one of them known to scripts, with no memory for Lua.
+    CKivWorld *known = new CKivWorld("Known");
+    CKivBase::GetInstance()->SetCurrentWorld(known);
+    ASSERT_EQ(1, Run("known = KivEngine.GetCurrentWorld()")) << Log();
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    std::vector<CKivWorld *> unknown;
+    for (int i = 0; i < 64; i++)
+        unknown.push_back(new CKivWorld("Unknown"));
+    {
+        LuaFailing fail(L, 0);
+        delete known;
+        for (CKivWorld *gone : unknown)
+            delete gone;
+        EXPECT_EQ(0, fail.End());
+    }
+    EXPECT_EQ(1, Run("assert(known:IsEmpty()) known, keptAvatar, reached = nil")) << Log();
+    EXPECT_EQ(0, lua_gettop(L));
+    Unstage();
 }
