@@ -815,3 +815,21 @@ TEST_F(ScriptsOutOfMemory, LuaRunningOutAroundScriptCallsEndsNothing)
     EXPECT_EQ(0, lua_gettop(L));
     Unstage();
 }
+
+// A script's error object logged with Lua's memory running out at each
+// allocation in turn: a number is logged as Lua writes it, with nothing made
+// in the state (which, outside any protected call, would end the process).
+TEST_F(Scripts, ErrorNumbersAreLoggedWithoutLuaMemory)
+{
+    long refused = 1;
+    for (long n = 0; refused && n < 400; n++) {
+        LuaFailing fail(L, n);
+        const int ran = Run("error(12.5, 0)");
+        refused = fail.End();
+        EXPECT_EQ(0, ran);
+        ASSERT_EQ(0, lua_gettop(L));
+        const std::string logged = Log();
+        EXPECT_TRUE(logged == "12.5\n" || (refused && logged == "not enough memory\n")) << logged << " after " << n;
+    }
+    EXPECT_EQ(0, refused);
+}
