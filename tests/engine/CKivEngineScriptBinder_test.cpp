@@ -21,6 +21,7 @@
 #include "engine/CKivWorld.h"
 #include "gfx/core/frame.h"
 #include "gfx/world/clump.h"
+#include "viewer/scenescript.h"
 
 namespace {
 
@@ -832,4 +833,26 @@ TEST_F(Scripts, ErrorNumbersAreLoggedWithoutLuaMemory)
         EXPECT_TRUE(logged == "12.5\n" || (refused && logged == "not enough memory\n")) << logged << " after " << n;
     }
     EXPECT_EQ(0, refused);
+}
+
+// The sample's scene script: a function it lacks is looked up by a name Lua
+// must make, here with Lua's memory running out at each allocation in turn.
+// The call fails and says why; the process goes on.
+TEST_F(Scripts, SceneScriptLooksFunctionsUpWithoutLuaMemory)
+{
+    WriteFileBytes("Scripted/scene.lua", "function SampleFrame(s) end");
+    SceneScript scene;
+    long refused = 1;
+    for (long n = 0; refused && n < 400; n++) {
+        ASSERT_TRUE(scene.Run("Scripted/scene.lua")) << Log();
+        WriteFileBytes("Lua.log", "");
+        LuaFailing fail(L, n);
+        scene.End();
+        refused = fail.End();
+        ASSERT_EQ(0, lua_gettop(L));
+        EXPECT_EQ(refused ? "not enough memory\n" : "the scene script has no function SampleEnd\n", Log())
+            << "after " << n;
+    }
+    EXPECT_EQ(0, refused);
+    ASSERT_EQ(1, Run("SampleFrame = nil"));
 }
