@@ -253,36 +253,68 @@ void CKivAvatar::RestoreVariant()
     SetVariant(m_savedSkin, m_savedVariants[0], m_savedVariants[1], m_savedVariants[2], 1);
 }
 
+namespace {
+
+// A call of the avatar scripts, made inside lua_cpcall: Lua running out of
+// memory for the pushes is then an error of the call rather than a panic.
+struct ScriptCall {
+    CKivClump *avatar;
+    const char *function;
+    const char *label;
+    int number;
+    const int *itemArgs;
+    void **slot;   // the avatar's userdata, emptied once the call is over
+    int status;
+};
+
+void LogScriptError(const ScriptCall &call)
+{
+    char line[64];
+    snprintf(line, sizeof(line), "%s : %d", call.label, call.number);
+    CScriptBinder::LogError(line);
+    CKivBase::GetScriptBinder()->LogTopError();
+}
+
+int RunScriptCall(lua_State *L)
+{
+    ScriptCall *call = static_cast<ScriptCall *>(lua_touserdata(L, 1));
+    call->slot = static_cast<void **>(lua_newuserdata(L, sizeof(void *)));
+    *call->slot = call->avatar;
+    luaL_getmetatable(L, CKivEngineScriptBinder::kAvatarMeta);
+    lua_setmetatable(L, -2);
+    lua_getglobal(L, call->function);
+    lua_pushvalue(L, -2);
+    int args = 1;
+    if (call->itemArgs) {
+        lua_pushinteger(L, call->itemArgs[0]);
+        lua_pushinteger(L, call->itemArgs[1]);
+        lua_pushboolean(L, call->itemArgs[2]);
+        args = 4;
+    }
+    call->status = lua_pcall(L, args, 0, 0);
+    if (call->status != 0)
+        LogScriptError(*call);
+    return 0;
+}
+
+} // namespace
+
 int CKivAvatar::CallScript(const char *function, const char *label, int number, const int *itemArgs)
 {
     CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
     lua_State *L = binder ? binder->GetState() : nullptr;
     if (!L)
         return 0;
-    // The userdata stays below the call, so it is still there to be emptied afterwards.
-    *static_cast<void **>(lua_newuserdata(L, sizeof(void *))) = static_cast<CKivClump *>(this);
-    luaL_getmetatable(L, CKivEngineScriptBinder::kAvatarMeta);
-    lua_setmetatable(L, -2);
-    const int holder = lua_gettop(L);
-    lua_getglobal(L, function);
-    lua_pushvalue(L, holder);
-    int args = 1;
-    if (itemArgs) {
-        lua_pushinteger(L, itemArgs[0]);
-        lua_pushinteger(L, itemArgs[1]);
-        lua_pushboolean(L, itemArgs[2]);
-        args = 4;
-    }
-    const int status = lua_pcall(L, args, 0, 0);
-    *static_cast<void **>(lua_touserdata(L, holder)) = nullptr;
-    if (status != 0) {
-        char line[64];
-        snprintf(line, sizeof(line), "%s : %d", label, number);
-        CScriptBinder::LogError(line);
-        binder->LogTopError();
-    }
-    lua_settop(L, holder - 1);
-    return status == 0;
+    ScriptCall call = {static_cast<CKivClump *>(this), function, label, number, itemArgs, nullptr, 0};
+    const int top = lua_gettop(L);
+    const int status = lua_cpcall(L, RunScriptCall, &call);
+    // The script may keep the userdata: it must not reach the avatar once the call is over.
+    if (call.slot)
+        *call.slot = nullptr;
+    if (status != 0)
+        LogScriptError(call);
+    lua_settop(L, top);
+    return status == 0 && call.status == 0;
 }
 
 void CKivAvatar::CapturePartAtomics()

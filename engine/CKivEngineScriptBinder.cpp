@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 #include <lua.hpp>
@@ -68,18 +69,18 @@ CKivAnimManager *AnimManager()
     return base ? base->GetAnimManager() : nullptr;
 }
 
-// Lua is C: a C++ exception thrown through it skips the protected call that
-// should have caught it, so the script's own pcall never returns and the
-// state keeps the call depth and stack of every call it left. Every table
-// function runs inside this: memory running out makes the call do nothing,
-// and it gives nil.
+// No C++ exception of ours reaches Lua: every table function runs inside
+// this, and memory running out makes the call do nothing and give nil. Lua's
+// own errors (its memory running out in a push) are thrown too, since Lua is
+// built as C++, but not as std::exception: they pass on to the protected
+// call, freeing what the function held on the way.
 template <lua_CFunction Function>
 int Guarded(lua_State *L)
 {
     const int top = lua_gettop(L);
     try {
         return Function(L);
-    } catch (...) {
+    } catch (const std::exception &) {
     }
     lua_settop(L, top);
     lua_pushnil(L);
@@ -509,12 +510,16 @@ void CKivEngineScriptBinder::ForgetObject(void *object)
     if (lua_istable(L, -1)) {
         lua_pushlightuserdata(L, object);
         lua_rawget(L, -2);
-        if (void **slot = static_cast<void **>(lua_touserdata(L, -1)))
-            *slot = nullptr;
+        void **slot = static_cast<void **>(lua_touserdata(L, -1));
         lua_pop(L, 1);
-        lua_pushlightuserdata(L, object);
-        lua_pushnil(L);
-        lua_rawset(L, -3);
+        // Only a key the table holds: setting an absent one inserts it, which
+        // may need memory, and no protected call is running here.
+        if (slot) {
+            *slot = nullptr;
+            lua_pushlightuserdata(L, object);
+            lua_pushnil(L);
+            lua_rawset(L, -3);
+        }
     }
     lua_pop(L, 1);
 }

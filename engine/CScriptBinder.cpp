@@ -1,6 +1,7 @@
 // The script binder: a Lua 5.1 state that runs script files and strings, logging errors to "Lua.log".
 #include "engine/CScriptBinder.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -62,9 +63,19 @@ void CScriptBinder::LogError(const char *text)
 
 void CScriptBinder::LogTopError()
 {
-    // error({}) and error() leave no text: log a placeholder rather than nothing.
-    const char *text = lua_tostring(m_state, -1);
-    LogError(text ? text : "(error object is not a string)");
+    // Often outside any protected call: a number is formatted here, since
+    // lua_tostring would make a string of it in place, and Lua running out of
+    // memory for that would end the process. error({}) and error() leave no
+    // text: log a placeholder rather than nothing.
+    char number[LUAI_MAXNUMBER2STR];
+    const char *text = "(error object is not a string)";
+    if (lua_type(m_state, -1) == LUA_TSTRING) {
+        text = lua_tostring(m_state, -1);
+    } else if (lua_type(m_state, -1) == LUA_TNUMBER) {
+        snprintf(number, sizeof(number), LUA_NUMBER_FMT, lua_tonumber(m_state, -1));
+        text = number;
+    }
+    LogError(text);
     lua_pop(m_state, 1);
 }
 

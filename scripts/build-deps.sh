@@ -61,8 +61,13 @@ build_lua() {
     # libtool one; undo it and use the plain upstream rule. The other patches
     # (extern "C" API, vararg stack fix) stay.
     (cd "$src" && patch -R -s -p1 <"$(ls debian/patches/*debian_make*.patch)")
+    # Compiled as C++ (g++ takes .c files as C++), Lua raises its errors with
+    # throw instead of longjmp, so they unwind the engine's C++ frames between
+    # a protected call and the error: destructors run, and no exception
+    # handler registration is left behind on a dead frame. The API keeps C
+    # linkage through Debian's extern "C" patch.
     logged "$src/build.log" make -C "$src/src" -j"$jobs" liblua.a \
-        CC=$triple-gcc AR="$triple-ar rcu" RANLIB=$triple-ranlib \
+        CC=$triple-g++ AR="$triple-ar rcu" RANLIB=$triple-ranlib \
         CFLAGS="-O2 -Wall $arch_flags"
     install -d "$prefix/include" "$prefix/lib"
     install -m 644 "$src"/src/{lua.h,luaconf.h,lualib.h,lauxlib.h} "$prefix/include/"

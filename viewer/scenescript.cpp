@@ -1,7 +1,7 @@
 // The sample's scene script: run once on the current world, then called every frame and before the world goes.
 #include "scenescript.h"
 
-#include <string>
+#include <cstdio>
 
 #include <lua.hpp>
 
@@ -31,6 +31,38 @@ void SceneScript::End()
     m_ran = false;
 }
 
+namespace {
+
+struct SceneCall {
+    const char *function;
+    int arguments;
+    float seconds;
+    bool found;
+    int status;
+};
+
+// The look-up and the call, made inside lua_cpcall: Lua running out of memory
+// for the function's name is then an error of the call, not a panic.
+int CallInState(lua_State *state)
+{
+    SceneCall *call = static_cast<SceneCall *>(lua_touserdata(state, 1));
+    lua_getglobal(state, call->function);
+    call->found = lua_isfunction(state, -1);
+    if (!call->found) {
+        return 0;
+    }
+    if (call->arguments > 0) {
+        lua_pushnumber(state, call->seconds);
+    }
+    call->status = lua_pcall(state, call->arguments, 0, 0);
+    if (call->status != 0) {
+        CKivBase::GetScriptBinder()->LogTopError();
+    }
+    return 0;
+}
+
+} // namespace
+
 // Errors go to "Lua.log" like the binder's own.
 bool SceneScript::Call(const char *function, int arguments, float seconds, bool mustExist)
 {
@@ -39,20 +71,20 @@ bool SceneScript::Call(const char *function, int arguments, float seconds, bool 
     if (!state) {
         return false;
     }
-    lua_getglobal(state, function);
-    if (!lua_isfunction(state, -1)) {
-        lua_pop(state, 1);
-        if (mustExist) {
-            CScriptBinder::LogError((std::string("the scene script has no function ") + function).c_str());
-        }
-        return false;
-    }
-    if (arguments > 0) {
-        lua_pushnumber(state, seconds);
-    }
-    if (lua_pcall(state, arguments, 0, 0) != 0) {
+    SceneCall call = {function, arguments, seconds, false, 0};
+    const int top = lua_gettop(state);
+    if (lua_cpcall(state, CallInState, &call) != 0) {
         binder->LogTopError();
         return false;
     }
-    return true;
+    lua_settop(state, top);
+    if (!call.found) {
+        if (mustExist) {
+            char line[128];
+            snprintf(line, sizeof(line), "the scene script has no function %s", function);
+            CScriptBinder::LogError(line);
+        }
+        return false;
+    }
+    return call.status == 0;
 }

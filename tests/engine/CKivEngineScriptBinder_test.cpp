@@ -21,6 +21,7 @@
 #include "engine/CKivWorld.h"
 #include "gfx/core/frame.h"
 #include "gfx/world/clump.h"
+#include "viewer/scenescript.h"
 
 namespace {
 
@@ -557,4 +558,301 @@ TEST_F(Scripts, FilesRunNothingWhenMemoryRunsOut)
     EXPECT_EQ(1, lua_tointeger(L, -1));
     lua_pop(L, 1);
     EXPECT_EQ(0, lua_gettop(L));
+}
+
+namespace {
+
+// Lua's own allocator made to fail: the next allowed allocations succeed and
+// every later one fails. Frees and shrinks always succeed, as Lua requires.
+struct FailingLua {
+    lua_Alloc original = nullptr;
+    void *data = nullptr;
+    long allowed = 0;
+    long refused = 0;
+};
+
+void *FailingLuaAlloc(void *ud, void *block, size_t oldSize, size_t newSize)
+{
+    FailingLua *fail = static_cast<FailingLua *>(ud);
+    if (newSize > oldSize) {
+        if (fail->allowed == 0) {
+            fail->refused++;
+            return nullptr;
+        }
+        fail->allowed--;
+    }
+    return fail->original(fail->data, block, oldSize, newSize);
+}
+
+// Lua's allocations failing after a count while it lives.
+class LuaFailing {
+public:
+    LuaFailing(lua_State *L, long allowed) : m_state(L)
+    {
+        m_fail.original = lua_getallocf(L, &m_fail.data);
+        m_fail.allowed = allowed;
+        lua_setallocf(L, FailingLuaAlloc, &m_fail);
+    }
+    ~LuaFailing() { End(); }
+    // Gives Lua its allocator back; the allocations refused until then.
+    long End()
+    {
+        if (m_state)
+            lua_setallocf(m_state, m_fail.original, m_fail.data);
+        m_state = nullptr;
+        return m_fail.refused;
+    }
+
+private:
+    lua_State *m_state;
+    FailingLua m_fail;
+};
+
+// A host function that is not guarded: memory runs out in it.
+int StrayOutOfMemory(lua_State *)
+{
+    throw std::bad_alloc();
+}
+
+// A host function raising a Lua error while it holds C++ blocks.
+int RaisesHoldingBlocks(lua_State *L)
+{
+    std::vector<std::string> held(3, std::string(64, 'x'));
+    return luaL_error(L, "raised with %d blocks held", static_cast<int>(held.size()));
+}
+
+// A C++ exception thrown and caught on the calling thread; true when caught.
+bool ThrowAndCatch()
+{
+    bool caught = false;
+    FailNewBegin(0);
+    try {
+        std::vector<char> grown;
+        grown.reserve(4096);
+    } catch (const std::bad_alloc &) {
+        caught = true;
+    }
+    FailNewEnd();
+    return caught;
+}
+
+} // namespace
+
+// Lua's own allocations failing inside the table functions, at each in turn
+// (the functions making strings and userdata while they hold C++ objects):
+// the error reaches the protected call through the functions' C++ frames, so
+// what they held is freed; C++ exceptions thrown afterwards on the same thread
+// reach their handlers; and the state runs on with its whole call depth.
+TEST_F(ScriptsOutOfMemory, LuaRunningOutInsideFunctionsUnwindsThem)
+{
+    const char *const calls[] = {
+        "av:CreateBehavior('numbered', 1, {{7, 0.2, 1}, {'idle', 0.1, 0}})",
+        "av:AttachItem(105, 12, 0, true, {'Hat.dff'}, {'head', 9}, {6})",
+        "local name = c:GetName()",
+        "local world = c:GetWorld()",
+        "local world = KivEngine.GetCurrentWorld()",
+    };
+    WriteMotion("Data/Avatar/Motions/7.anm", 1, 1.0f);
+    const auto define = [&](const char *call) {
+        ASSERT_EQ(1, Run(std::string("function f() ") + call + " reached = true end")) << Log();
+    };
+    // The same calls without failures first.
+    Stage();
+    for (const char *call : calls) {
+        define(call);
+        ASSERT_EQ(1, Run("f()")) << Log();
+    }
+    Unstage();
+    const long blocks = KivLiveHeapBlocks();
+    const int depth = SyntaxDepth(L);
+
+    Stage();
+    CKivBase::GetInstance()->SetCurrentWorld(world.get());
+    for (const char *call : calls) {
+        define(call);
+        long refused = 1;
+        for (long n = 0; refused && n < 400; n++) {
+            ASSERT_EQ(1, Run("reached = false"));
+            FailingLua fail;
+            fail.original = lua_getallocf(L, &fail.data);
+            fail.allowed = n;
+            lua_getglobal(L, "f");
+            lua_setallocf(L, FailingLuaAlloc, &fail);
+            int status = 0;
+            try {
+                status = lua_pcall(L, 0, 0, 0);
+            } catch (...) {
+                status = -100;
+            }
+            lua_setallocf(L, fail.original, fail.data);
+            refused = fail.refused;
+            ASSERT_TRUE(status == 0 || status == LUA_ERRMEM) << call << " after " << n << ": " << status;
+            if (status != 0) {
+                EXPECT_STREQ("not enough memory", lua_tostring(L, -1)) << call;
+                lua_pop(L, 1);
+            }
+            EXPECT_EQ(status != 0, refused != 0) << call << " after " << n;
+            ASSERT_EQ(0, lua_gettop(L)) << call;
+            // An error ends the script where it was raised.
+            lua_getglobal(L, "reached");
+            EXPECT_EQ(status == 0, lua_toboolean(L, -1) != 0) << call << " after " << n;
+            lua_pop(L, 1);
+        }
+        EXPECT_EQ(0, refused) << call << " never ran whole";
+    }
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    EXPECT_TRUE(ThrowAndCatch());
+    // A table function stopping a C++ exception of its own.
+    {
+        const std::string load = Protected("Clump.Load('short-part.dff', '')");
+        FailNewBegin(0);
+        const int loaded = Run(load);
+        FailNewEnd();
+        EXPECT_EQ(1, loaded);
+    }
+    EXPECT_TRUE(ThrowAndCatch());
+
+    // Run whole at last, each call did its work once.
+    const CKivBehavior *behavior = avatar->GetBehaviorManager()->FindBehavior("numbered");
+    ASSERT_NE(nullptr, behavior);
+    ASSERT_EQ(2u, behavior->GetMotions().size());
+    EXPECT_EQ("7", behavior->GetMotions()[0].name);
+    ASSERT_NE(nullptr, avatar->GetItem(105));
+    EXPECT_EQ(1u, avatar->GetItem(105)->GetAtomics().size());
+
+    EXPECT_EQ(depth, SyntaxDepth(L));
+    int ran = 0;
+    for (int i = 0; i < 300; i++)
+        ran += Run("count = (count or 0) + 1 local name = c:GetName() assert(name and not w:IsEmpty())");
+    EXPECT_EQ(300, ran) << Log();
+    EXPECT_EQ(0, lua_gettop(L));
+    ASSERT_EQ(1, Run("f, reached = nil"));
+    Unstage();
+    EXPECT_EQ(blocks, KivLiveHeapBlocks());
+}
+
+// Host functions that are not guarded: a C++ exception reaching the protected
+// call is an error of that call, with the state whole; a Lua error raised from
+// C++ code frees what that code held.
+TEST_F(Scripts, ErrorsCrossingHostFunctionsLeaveTheStateWhole)
+{
+    lua_register(L, "StrayOutOfMemory", StrayOutOfMemory);
+    lua_register(L, "RaisesHoldingBlocks", RaisesHoldingBlocks);
+    const int depth = SyntaxDepth(L);
+    const long blocks = KivLiveHeapBlocks();
+    int escaped = 0, failed = 0, back = 0;
+    for (int i = 0; i < 250; i++) {
+        for (const char *call : {"StrayOutOfMemory()", "RaisesHoldingBlocks()"}) {
+            try {
+                failed += Run(call) == 0;
+                ASSERT_EQ(1, Run(Protected(call))) << Log();
+                lua_getglobal(L, "back");
+                lua_getglobal(L, "ok");
+                back += lua_toboolean(L, -2) && !lua_toboolean(L, -1);
+                lua_pop(L, 2);
+            } catch (...) {
+                escaped++;
+            }
+        }
+    }
+    EXPECT_EQ(0, escaped);
+    EXPECT_EQ(500, failed);
+    EXPECT_EQ(500, back);
+    EXPECT_EQ(0, lua_gettop(L));
+    EXPECT_EQ(blocks, KivLiveHeapBlocks());
+    EXPECT_EQ(depth, SyntaxDepth(L));
+    EXPECT_TRUE(ThrowAndCatch());
+    ASSERT_EQ(1, Run("count = (count or 0) + 1"));
+    EXPECT_NE(std::string::npos, Log().find("raised with 3 blocks held")) << Log();
+    lua_pushnil(L);
+    lua_setglobal(L, "StrayOutOfMemory");
+    lua_pushnil(L);
+    lua_setglobal(L, "RaisesHoldingBlocks");
+}
+
+// Lua's allocations failing where the engine calls Lua outside any script:
+// the avatar's script calls and worlds going away raise no unprotected error
+// (which would end the process); a call cut short reports failure and leaves
+// no avatar behind in the script's hands, and it runs whole once memory is back.
+TEST_F(ScriptsOutOfMemory, LuaRunningOutAroundScriptCallsEndsNothing)
+{
+    Stage();
+    long refused = 1;
+    for (long n = 0; refused && n < 1000; n++) {
+        ASSERT_EQ(1, Run("keptAvatar = nil"));
+        LuaFailing fail(L, n);
+        const int set = avatar->SetFace(1);
+        refused = fail.End();
+        EXPECT_EQ(set == 0, refused != 0) << "after " << n;
+        ASSERT_EQ(0, lua_gettop(L));
+        lua_getglobal(L, "keptAvatar");
+        if (void **slot = static_cast<void **>(lua_touserdata(L, -1))) {
+            EXPECT_EQ(nullptr, *slot) << "after " << n;
+        }
+        lua_pop(L, 1);
+    }
+    EXPECT_EQ(0, refused);
+    ASSERT_NE(nullptr, avatar->FindEmotion("normal"));
+    EXPECT_EQ(2, avatar->FindEmotion("normal")->GetFrameCount());
+    ASSERT_NE(nullptr, avatar->FindEmotion("smile"));
+    EXPECT_EQ(2, avatar->FindEmotion("smile")->GetFrameCount());
+
+    // Worlds going away, one of them known to scripts, with no memory for Lua.
+    CKivWorld *known = new CKivWorld("Known");
+    CKivBase::GetInstance()->SetCurrentWorld(known);
+    ASSERT_EQ(1, Run("known = KivEngine.GetCurrentWorld()")) << Log();
+    CKivBase::GetInstance()->SetCurrentWorld(nullptr);
+    std::vector<CKivWorld *> unknown;
+    for (int i = 0; i < 64; i++)
+        unknown.push_back(new CKivWorld("Unknown"));
+    {
+        LuaFailing fail(L, 0);
+        delete known;
+        for (CKivWorld *gone : unknown)
+            delete gone;
+        EXPECT_EQ(0, fail.End());
+    }
+    EXPECT_EQ(1, Run("assert(known:IsEmpty()) known, keptAvatar, reached = nil")) << Log();
+    EXPECT_EQ(0, lua_gettop(L));
+    Unstage();
+}
+
+// A script's error object logged with Lua's memory running out at each
+// allocation in turn: a number is logged as Lua writes it, with nothing made
+// in the state (which, outside any protected call, would end the process).
+TEST_F(Scripts, ErrorNumbersAreLoggedWithoutLuaMemory)
+{
+    long refused = 1;
+    for (long n = 0; refused && n < 400; n++) {
+        LuaFailing fail(L, n);
+        const int ran = Run("error(12.5, 0)");
+        refused = fail.End();
+        EXPECT_EQ(0, ran);
+        ASSERT_EQ(0, lua_gettop(L));
+        const std::string logged = Log();
+        EXPECT_TRUE(logged == "12.5\n" || (refused && logged == "not enough memory\n")) << logged << " after " << n;
+    }
+    EXPECT_EQ(0, refused);
+}
+
+// The sample's scene script: a function it lacks is looked up by a name Lua
+// must make, here with Lua's memory running out at each allocation in turn.
+// The call fails and says why; the process goes on.
+TEST_F(Scripts, SceneScriptLooksFunctionsUpWithoutLuaMemory)
+{
+    WriteFileBytes("Scripted/scene.lua", "function SampleFrame(s) end");
+    SceneScript scene;
+    long refused = 1;
+    for (long n = 0; refused && n < 400; n++) {
+        ASSERT_TRUE(scene.Run("Scripted/scene.lua")) << Log();
+        WriteFileBytes("Lua.log", "");
+        LuaFailing fail(L, n);
+        scene.End();
+        refused = fail.End();
+        ASSERT_EQ(0, lua_gettop(L));
+        EXPECT_EQ(refused ? "not enough memory\n" : "the scene script has no function SampleEnd\n", Log())
+            << "after " << n;
+    }
+    EXPECT_EQ(0, refused);
+    ASSERT_EQ(1, Run("SampleFrame = nil"));
 }

@@ -72,6 +72,32 @@ TEST_F(LuaState, ReportsSyntaxAndRuntimeErrors)
     EXPECT_NE(std::string(lua_tostring(L, -1)).find("broken"), std::string::npos);
 }
 
+// Lua is compiled as C++: an error raised in a host function unwinds that
+// function's frame, running its destructors on the way to the protected call.
+int g_unwound = 0;
+
+struct CountsUnwinding {
+    ~CountsUnwinding() { g_unwound++; }
+};
+
+int RaisesFromHostFrame(lua_State *L)
+{
+    CountsUnwinding held;
+    return luaL_error(L, "raised from the host");
+}
+
+TEST_F(LuaState, ErrorsUnwindHostFrames)
+{
+    lua_register(L, "Raise", RaisesFromHostFrame);
+    g_unwound = 0;
+    ASSERT_EQ(Run("Raise()"), LUA_ERRRUN);
+    EXPECT_NE(std::string(lua_tostring(L, -1)).find("raised from the host"), std::string::npos);
+    EXPECT_EQ(g_unwound, 1);
+    lua_settop(L, 0);
+    ASSERT_EQ(Run("return pcall(Raise)"), 0);
+    EXPECT_EQ(g_unwound, 2);
+}
+
 // --- libpng -------------------------------------------------------------
 
 const int kWidth = 3, kHeight = 2;
