@@ -115,6 +115,8 @@ private:
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
+    BOOL CommitNewArchive();
+    static void TablesImage(const CParcelStorage *storage, const CParcelWriter &folders, CParcelWriter *both);
     // The tables start at above or later.
     BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
     BOOL CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above = 0);
@@ -136,6 +138,9 @@ private:
 
     HANDLE m_archive;
     DWORD m_readOnly;
+    // The last commit could not cut the file short: it reads the same, but
+    // the flush did not give the room back.
+    bool m_longer;
     CParcelFolderTree m_folders;
     DWORD m_options[3];
     CParcelStorage *m_storage;

@@ -94,6 +94,18 @@ std::vector<std::string> FindAll(CParcel &p, const char *pattern)
     return names;
 }
 
+// The size a listing of the pattern gives its first entry.
+DWORD ListedSize(CParcel &p, const char *pattern)
+{
+    WIN32_FIND_DATAA d;
+    memset(&d, 0, sizeof d);
+    HANDLE f = p.FindFirstFile(pattern, &d);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0xDEAD;
+    p.FindClose(f);
+    return d.nFileSizeLow;
+}
+
 DWORD Location(CParcel &p, const char *name)
 {
     DWORD low = 0xDEAD;
@@ -749,12 +761,15 @@ TEST_F(Packed, ReadOnlySizesStopAtTheStoredBytes)
         EXPECT_EQ(p.GetFileSize(h, nullptr), strlen(c.want)) << c.sizeLow;
         p.CloseHandle(h);
         EXPECT_EQ(ReadWhole(p, "b.bin"), c.want) << c.sizeLow;
+        // A listing gives the same size.
+        EXPECT_EQ(ListedSize(p, "b.bin"), strlen(c.want)) << c.sizeLow;
         p.Close();
         // Opened for writing, the entry keeps the size recorded for it.
         ASSERT_TRUE(Reopen(p));
         h = p.CreateFile("b.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         EXPECT_EQ(p.GetFileSize(h, nullptr), c.sizeLow);
         p.CloseHandle(h);
+        EXPECT_EQ(ListedSize(p, "b.bin"), c.sizeLow);
     }
 }
 
@@ -779,6 +794,7 @@ TEST_F(Packed, ReadOnlyEntryWithoutContentsReadsNothing)
     HANDLE h = q.CreateFile("never.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(q.GetFileSize(h, nullptr), 0u);
+    EXPECT_EQ(ListedSize(q, "never.bin"), 0u);
     std::string buf(800, '\0');
     DWORD got = 7;
     EXPECT_FALSE(q.ReadFile(h, &buf[0], 800, &got, nullptr));
