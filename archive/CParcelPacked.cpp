@@ -89,6 +89,7 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     CParcelLock::Scope lock(m_lock);
     m_mode = mode;
     m_readOnly = 0;
+    m_fresh = false;
     m_root[0] = 0;
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -166,7 +167,44 @@ BOOL CParcel::CommitNewArchive()
     if (!work)
         return FALSE;
     work->Commit();
-    return CommitWork(work, folders, PARCEL_NEW_TABLES_AT);
+    if (!CommitWork(work, folders, PARCEL_NEW_TABLES_AT))
+        return FALSE;
+    m_freshTables.assign((const char *)tables.Data(), tables.Size());
+    m_fresh = true;
+    return TRUE;
+}
+
+// Commits the empty tables of a new archive again at or past at, when they
+// begin before end, so that end bytes of contents or tables fit below them.
+BOOL CParcel::MoveFreshTables(uint32_t end, uint32_t at)
+{
+    if (!m_fresh || end <= m_storage->TablesStart())
+        return TRUE;
+    const uint32_t size = (uint32_t)m_freshTables.size();
+    if (at < end)
+        at = end;
+    if (at < m_storage->TablesEnd())
+        at = m_storage->TablesEnd();
+    if (at < m_storage->EndOfRegions())
+        at = m_storage->EndOfRegions();
+    if ((uint64_t)at + size > 0xFFFFFFFFu)
+        return FALSE;
+    if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, m_freshTables.data(), size) ||
+        !ParcelIoFlush(m_archive))
+        return FALSE;
+    CParcelWriter header;
+    header.WriteU32(PARCEL_ARCHIVE_VERSION);
+    header.WriteU16(PARCEL_CHUNK_DATA);
+    header.WriteU32(at - 4);
+    header.WriteU32(PARCEL_DATA_VERSION);
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
+        !ParcelIoFlush(m_archive)) {
+        m_fresh = false;
+        m_storage->KeepTables(at, at + size);
+        return FALSE;
+    }
+    m_storage->MoveTables(at, at + size);
+    return TRUE;
 }
 
 // One attempt of Open on an existing file: a non-empty one is read as the
@@ -470,8 +508,14 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     TablesImage(next, folders, &both);
     uint32_t at;
     const uint32_t dataEnd = next->EndOfUsedData();
-    if (both.Size() > 0x7FFFFFFFu ||
-        !m_storage->SafePlace(dataEnd > above ? dataEnd : above, (uint32_t)both.Size(), &at))
+    if (both.Size() > 0x7FFFFFFFu)
+        return FALSE;
+    const uint32_t from = dataEnd > above ? dataEnd : above;
+    // A new archive's first tables go right after its contents.
+    if (m_fresh && (uint64_t)from + both.Size() < 0xFFFFFFFFu)
+        MoveFreshTables(from + (uint32_t)both.Size(), from + (uint32_t)both.Size());
+    m_fresh = false;
+    if (!m_storage->SafePlace(from, (uint32_t)both.Size(), &at))
         return FALSE;
     const uint32_t end = at + (uint32_t)both.Size();
     if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, both.Data(), (uint32_t)both.Size()) ||
@@ -544,6 +588,11 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
     if (!m_storage)
         return FALSE;
     if (entry->m_region == PARCEL_NO_REGION) {
+        // Past the empty tables of a new archive: they move on ahead, well
+        // clear of it (or, when they cannot, the region goes past them).
+        const uint64_t end = (uint64_t)m_storage->EndOfRegions() + entry->m_sizeLow;
+        if (m_fresh && 2 * end < 0xFFFFFFFFu)
+            MoveFreshTables((uint32_t)end, (uint32_t)(2 * end));
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
         if (index == PARCEL_NO_REGION)
             return FALSE;

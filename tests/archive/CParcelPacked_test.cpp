@@ -171,6 +171,42 @@ TEST_F(Packed, NewEmptyArchiveIsWrittenAsTheTablesSay)
     EXPECT_TRUE(FindAll(p, "*.*").empty());
 }
 
+// A new archive is on disk from the start, and what is written into it
+// before the first flush lies as in any archive: from the start of the data
+// on, with the first tables right after it and nothing past them.
+TEST_F(Packed, NewArchiveFilledBeforeItsFirstFlushLeavesNoRoomBehind)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    const std::string big = Pattern(300000, 2);
+    ASSERT_TRUE(Put(p, "a", Pattern(100, 1)));
+    ASSERT_TRUE(Put(p, "big", big));
+    ASSERT_TRUE(Put(p, "c", Pattern(70000, 3)));
+    EXPECT_EQ(Location(p, "a"), 14u);
+    EXPECT_EQ(Location(p, "big"), 114u);
+    EXPECT_EQ(Location(p, "c"), 300114u);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    const std::string disk = Disk();
+    uint32_t length = 0;
+    memcpy(&length, &disk[6], 4);
+    EXPECT_EQ(length, 370114u - 4);
+    const size_t tables = 6 + 12 + 3 * 21 + 12 + 3 * 4 + 6 + 8 + 268 + 4 + 3 * 280;
+    EXPECT_EQ(disk.size(), 370114u + tables);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"a", Pattern(100, 1)}, {"big", big}, {"c", Pattern(70000, 3)}}));
+    p.Close();
+    // Contents that end just before where the new archive's tables wait.
+    SetDisk("");
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "x", Pattern(65000, 4)));
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    EXPECT_EQ(Disk().size(), 65014u + 6 + 12 + 21 + 12 + 4 + 6 + 8 + 268 + 4 + 280);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"x", Pattern(65000, 4)}}));
+}
+
 TEST_F(Packed, HandMadeArchiveReadsBack)
 {
     Layout at;
