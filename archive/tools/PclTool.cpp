@@ -1,5 +1,6 @@
 // The pcl commands: pack a folder into a packed archive, list an archive, extract or compact one.
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,8 +91,19 @@ std::string FullPath(const char *path)
     return n && n < MAX_PATH ? std::string(full) : std::string(path);
 }
 
-// A pack that was ended leaves its temporary file. One that opens as an
-// archive and can be deleted (no pack under way holds it) is such a leftover.
+// Whether a file was last written more than a minute ago.
+bool Old(const FILETIME &written)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t a = ((uint64_t)written.dwHighDateTime << 32) | written.dwLowDateTime;
+    const uint64_t b = ((uint64_t)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return b > a && b - a > 60ull * 10000000ull;
+}
+
+// A pack that was ended leaves its temporary file: an archive that no pack
+// under way holds (it opens, and it can be deleted), or an empty file that
+// a pack would have written into at once.
 void RemoveStaleTemps(const std::string &folder)
 {
     WIN32_FIND_DATAA d;
@@ -100,10 +112,14 @@ void RemoveStaleTemps(const std::string &folder)
         return;
     std::vector<std::string> stale;
     do {
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(d.cFileName) ||
-            (!d.nFileSizeLow && !d.nFileSizeHigh))
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(d.cFileName))
             continue;
         const std::string path = folder + d.cFileName;
+        if (!d.nFileSizeLow && !d.nFileSizeHigh) {
+            if (Old(d.ftLastWriteTime))
+                stale.push_back(path);
+            continue;
+        }
         CParcel parcel;
         const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
         parcel.Close();

@@ -177,8 +177,24 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     // Names pack never gives its files, or not beside the archive: the user's.
     t.File("tree\\pclnotes.tmp", "notes");
     t.File("tree\\sub\\pcl4.tmp", "user");
-    // Empty: a pack may be about to open it.
+    // Empty: a pack may be about to write into it, unless it is old.
     t.File("tree\\pcl3.tmp", "");
+    t.File("tree\\pcl5.tmp", "");
+    {
+        HANDLE h = CreateFileA(t.Full("tree\\pcl5.tmp").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        FILETIME now, then;
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER u;
+        u.LowPart = now.dwLowDateTime;
+        u.HighPart = now.dwHighDateTime;
+        u.QuadPart -= 10ull * 60 * 10000000;
+        then.dwLowDateTime = u.LowPart;
+        then.dwHighDateTime = u.HighPart;
+        EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &then));
+        CloseHandle(h);
+    }
     // What a pack ended half-way leaves.
     {
         CParcel p;
@@ -202,6 +218,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
         EXPECT_EQ(Listed(p), want) << "run " << run;
         p.Close();
         EXPECT_FALSE(Exists(t.Full("tree\\pclA1B.tmp")));
+        EXPECT_FALSE(Exists(t.Full("tree\\pcl5.tmp")));
         EXPECT_TRUE(Exists(t.Full("tree\\pcl2.tmp")));
         EXPECT_TRUE(Exists(t.Full("tree\\pcl3.tmp")));
         EXPECT_TRUE(Exists(t.Full("tree\\pclnotes.tmp")));
