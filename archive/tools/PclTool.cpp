@@ -101,9 +101,10 @@ bool Old(const FILETIME &written)
     return b > a && b - a > 60ull * 10000000ull;
 }
 
-// A pack that was ended leaves its temporary file: an archive that no pack
-// under way holds (it opens, and it can be deleted), or an empty file that
-// a pack would have written into at once.
+// A pack that was ended leaves its temporary file: one not written for a
+// minute (a pack under way writes at once, and renames it as soon as it is
+// complete) that is empty or an archive no pack holds (it opens, and it can
+// be deleted).
 void RemoveStaleTemps(const std::string &folder)
 {
     WIN32_FIND_DATAA d;
@@ -112,12 +113,12 @@ void RemoveStaleTemps(const std::string &folder)
         return;
     std::vector<std::string> stale;
     do {
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(d.cFileName))
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(d.cFileName) ||
+            !Old(d.ftLastWriteTime))
             continue;
         const std::string path = folder + d.cFileName;
         if (!d.nFileSizeLow && !d.nFileSizeHigh) {
-            if (Old(d.ftLastWriteTime))
-                stale.push_back(path);
+            stale.push_back(path);
             continue;
         }
         CParcel parcel;

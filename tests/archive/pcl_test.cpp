@@ -166,6 +166,25 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Makes a file look last written ten minutes ago.
+bool Age(const std::string &path)
+{
+    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now, then;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER u;
+    u.LowPart = now.dwLowDateTime;
+    u.HighPart = now.dwHighDateTime;
+    u.QuadPart -= 10ull * 60 * 10000000;
+    then.dwLowDateTime = u.LowPart;
+    then.dwHighDateTime = u.HighPart;
+    const BOOL ok = SetFileTime(h, nullptr, nullptr, &then);
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
 // A pack takes neither the archive it writes nor its own temporary files in,
 // when they lie in the folder it packs, and removes what an ended pack left.
 TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
@@ -180,21 +199,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     // Empty: a pack may be about to write into it, unless it is old.
     t.File("tree\\pcl3.tmp", "");
     t.File("tree\\pcl5.tmp", "");
-    {
-        HANDLE h = CreateFileA(t.Full("tree\\pcl5.tmp").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        FILETIME now, then;
-        GetSystemTimeAsFileTime(&now);
-        ULARGE_INTEGER u;
-        u.LowPart = now.dwLowDateTime;
-        u.HighPart = now.dwHighDateTime;
-        u.QuadPart -= 10ull * 60 * 10000000;
-        then.dwLowDateTime = u.LowPart;
-        then.dwHighDateTime = u.HighPart;
-        EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &then));
-        CloseHandle(h);
-    }
+    ASSERT_TRUE(Age(t.Full("tree\\pcl5.tmp")));
     // What a pack ended half-way leaves.
     {
         CParcel p;
@@ -206,6 +211,9 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
         p.CloseHandle(h);
         p.Close();
     }
+    ASSERT_TRUE(Age(t.Full("tree\\pclA1B.tmp")));
+    // A complete one a pack under way is about to rename: not old yet.
+    t.File("tree\\pclA1C.tmp", t.Read("tree\\pclA1B.tmp"));
     // A pack under way holds its file.
     CParcel busy;
     ASSERT_TRUE(busy.Open(1, t.Full("tree\\pcl2.tmp").c_str(), 4, 1024));
@@ -219,6 +227,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
         p.Close();
         EXPECT_FALSE(Exists(t.Full("tree\\pclA1B.tmp")));
         EXPECT_FALSE(Exists(t.Full("tree\\pcl5.tmp")));
+        EXPECT_TRUE(Exists(t.Full("tree\\pclA1C.tmp")));
         EXPECT_TRUE(Exists(t.Full("tree\\pcl2.tmp")));
         EXPECT_TRUE(Exists(t.Full("tree\\pcl3.tmp")));
         EXPECT_TRUE(Exists(t.Full("tree\\pclnotes.tmp")));
