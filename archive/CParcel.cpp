@@ -20,6 +20,9 @@ void CParcel::Reset()
     CParcelBase::Reset();
     m_archive = INVALID_HANDLE_VALUE;
     m_readOnly = 0;
+    m_longer = false;
+    m_fresh = false;
+    m_freshTables.clear();
     m_storage = nullptr;
     m_options[0] = 0;
     m_options[1] = 1;

@@ -115,6 +115,9 @@ private:
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
+    BOOL CommitNewArchive();
+    BOOL MoveFreshTables(uint32_t end, uint32_t at);
+    static void TablesImage(const CParcelStorage *storage, const CParcelWriter &folders, CParcelWriter *both);
     // The tables start at above or later.
     BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
     BOOL CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above = 0);
@@ -136,6 +139,15 @@ private:
 
     HANDLE m_archive;
     DWORD m_readOnly;
+    // The last commit could not cut the file short: it reads the same, but
+    // the flush did not give the room back.
+    bool m_longer;
+    // Until its first flush a new archive's tables on disk are the empty ones
+    // it was created with. They name nothing, so they can move on ahead of
+    // the contents written before that flush and of its tables, and no room
+    // is left behind them.
+    bool m_fresh;
+    std::string m_freshTables;
     CParcelFolderTree m_folders;
     DWORD m_options[3];
     CParcelStorage *m_storage;

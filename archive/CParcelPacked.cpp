@@ -22,6 +22,9 @@ enum {
     PARCEL_DATA_VERSION = 1,
     PARCEL_FOLDERS_VERSION = 1,
     PARCEL_MIN_TABLE = 1024,
+    // Where a new archive keeps its empty tables until its first flush: the
+    // contents written before that flush go below them.
+    PARCEL_NEW_TABLES_AT = 65536,
     PARCEL_OPEN_NO_READONLY = 1,
     PARCEL_OPEN_READONLY_ONLY = 2,
     PARCEL_OPEN_CREATE = 4,
@@ -86,6 +89,7 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     CParcelLock::Scope lock(m_lock);
     m_mode = mode;
     m_readOnly = 0;
+    m_fresh = false;
     m_root[0] = 0;
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -130,7 +134,76 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
+    if (!CommitNewArchive()) {
+        // What is on disk is empty or an empty archive: absent or opening.
+        PackedClose();
+        return FALSE;
+    }
     SetChanged(1);
+    return TRUE;
+}
+
+// A new archive is an empty one on disk from the start, so that a process
+// that ends before the first flush leaves a file that opens. The whole of it
+// goes in one write that fits the first sector; a second commit then moves
+// its tables out of the way of the contents written before the first flush,
+// which can put its own tables right after them.
+BOOL CParcel::CommitNewArchive()
+{
+    CParcelWriter folders, tables, whole;
+    if (!WriteFolders(folders))
+        return FALSE;
+    TablesImage(m_storage, folders, &tables);
+    whole.WriteU32(PARCEL_ARCHIVE_VERSION);
+    whole.WriteU16(PARCEL_CHUNK_DATA);
+    whole.WriteU32(PARCEL_DATA_START - 4);
+    whole.WriteU32(PARCEL_DATA_VERSION);
+    whole.WriteBytes(tables.Data(), tables.Size());
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, whole.Data(), (uint32_t)whole.Size()) ||
+        !ParcelIoFlush(m_archive))
+        return FALSE;
+    m_storage->Protect(PARCEL_DATA_START, (uint32_t)whole.Size());
+    CParcelStorage *work = m_storage->Clone();
+    if (!work)
+        return FALSE;
+    work->Commit();
+    if (!CommitWork(work, folders, PARCEL_NEW_TABLES_AT))
+        return FALSE;
+    m_freshTables.assign((const char *)tables.Data(), tables.Size());
+    m_fresh = true;
+    return TRUE;
+}
+
+// Commits the empty tables of a new archive again at or past at, when they
+// begin before end, so that end bytes of contents or tables fit below them.
+BOOL CParcel::MoveFreshTables(uint32_t end, uint32_t at)
+{
+    if (!m_fresh || end <= m_storage->TablesStart())
+        return TRUE;
+    const uint32_t size = (uint32_t)m_freshTables.size();
+    if (at < end)
+        at = end;
+    if (at < m_storage->TablesEnd())
+        at = m_storage->TablesEnd();
+    if (at < m_storage->EndOfRegions())
+        at = m_storage->EndOfRegions();
+    if ((uint64_t)at + size > 0xFFFFFFFFu)
+        return FALSE;
+    if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, m_freshTables.data(), size) ||
+        !ParcelIoFlush(m_archive))
+        return FALSE;
+    CParcelWriter header;
+    header.WriteU32(PARCEL_ARCHIVE_VERSION);
+    header.WriteU16(PARCEL_CHUNK_DATA);
+    header.WriteU32(at - 4);
+    header.WriteU32(PARCEL_DATA_VERSION);
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
+        !ParcelIoFlush(m_archive)) {
+        m_fresh = false;
+        m_storage->KeepTables(at, at + size);
+        return FALSE;
+    }
+    m_storage->MoveTables(at, at + size);
     return TRUE;
 }
 
@@ -410,6 +483,19 @@ BOOL CParcel::WriteArchive()
     return TRUE;
 }
 
+// The storage-table and folder-tree chunks, as they follow the data chunk.
+void CParcel::TablesImage(const CParcelStorage *storage, const CParcelWriter &folders, CParcelWriter *both)
+{
+    CParcelWriter table;
+    storage->WriteTable(table);
+    both->WriteU16(PARCEL_CHUNK_STORAGE);
+    both->WriteU32((uint32_t)(table.Size() + PARCEL_CHUNK_HEADER_SIZE));
+    both->WriteBytes(table.Data(), table.Size());
+    both->WriteU16(PARCEL_CHUNK_FOLDERS);
+    both->WriteU32((uint32_t)(folders.Size() + PARCEL_CHUNK_HEADER_SIZE));
+    both->WriteBytes(folders.Data(), folders.Size());
+}
+
 // Makes next the state on disk. Readers find the tables only through the
 // data chunk's length in the header, so that one write in the first sector
 // is the commit: the new tables go where no byte the current tables name
@@ -418,18 +504,18 @@ BOOL CParcel::WriteArchive()
 // one that describes the disk.
 BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above)
 {
-    CParcelWriter table, both;
-    next->WriteTable(table);
-    both.WriteU16(PARCEL_CHUNK_STORAGE);
-    both.WriteU32((uint32_t)(table.Size() + PARCEL_CHUNK_HEADER_SIZE));
-    both.WriteBytes(table.Data(), table.Size());
-    both.WriteU16(PARCEL_CHUNK_FOLDERS);
-    both.WriteU32((uint32_t)(folders.Size() + PARCEL_CHUNK_HEADER_SIZE));
-    both.WriteBytes(folders.Data(), folders.Size());
+    CParcelWriter both;
+    TablesImage(next, folders, &both);
     uint32_t at;
     const uint32_t dataEnd = next->EndOfUsedData();
-    if (both.Size() > 0x7FFFFFFFu ||
-        !m_storage->SafePlace(dataEnd > above ? dataEnd : above, (uint32_t)both.Size(), &at))
+    if (both.Size() > 0x7FFFFFFFu)
+        return FALSE;
+    const uint32_t from = dataEnd > above ? dataEnd : above;
+    // A new archive's first tables go right after its contents.
+    if (m_fresh && (uint64_t)from + both.Size() < 0xFFFFFFFFu)
+        MoveFreshTables(from + (uint32_t)both.Size(), from + (uint32_t)both.Size());
+    m_fresh = false;
+    if (!m_storage->SafePlace(from, (uint32_t)both.Size(), &at))
         return FALSE;
     const uint32_t end = at + (uint32_t)both.Size();
     if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, both.Data(), (uint32_t)both.Size()) ||
@@ -447,10 +533,11 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
         m_storage->KeepTables(at, end);
         return FALSE;
     }
-    // A file longer than its tables reads the same, so a failed cut is no failure.
+    // A file longer than its tables reads the same: a failed cut leaves the
+    // commit standing, and only the flush that asked for it reports it.
     uint32_t fileSize;
-    if (ParcelFileSize(m_archive, &fileSize) && fileSize > end && ParcelSeek(m_archive, end))
-        ParcelIoSetEnd(m_archive);
+    m_longer = ParcelFileSize(m_archive, &fileSize) && fileSize > end &&
+               (!ParcelSeek(m_archive, end) || !ParcelIoSetEnd(m_archive));
     next->Protect(at, end);
     return TRUE;
 }
@@ -501,6 +588,11 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
     if (!m_storage)
         return FALSE;
     if (entry->m_region == PARCEL_NO_REGION) {
+        // Past the empty tables of a new archive: they move on ahead, well
+        // clear of it (or, when they cannot, the region goes past them).
+        const uint64_t end = (uint64_t)m_storage->EndOfRegions() + entry->m_sizeLow;
+        if (m_fresh && 2 * end < 0xFFFFFFFFu)
+            MoveFreshTables((uint32_t)end, (uint32_t)(2 * end));
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
         if (index == PARCEL_NO_REGION)
             return FALSE;
@@ -1093,8 +1185,9 @@ BOOL CParcel::PackedFindNextFile(HANDLE findHandle, LPWIN32_FIND_DATAA data)
             CopyName(data->cFileName, sizeof data->cFileName, entry->m_name);
             data->dwFileAttributes = entry->m_attributes;
             data->ftCreationTime = data->ftLastAccessTime = data->ftLastWriteTime = entry->m_time;
+            // The size GetFileSize gives, which is what a read returns.
             data->nFileSizeHigh = entry->m_sizeHigh;
-            data->nFileSizeLow = entry->m_sizeLow;
+            data->nFileSizeLow = m_readOnly ? ReadableSize(entry) : entry->m_sizeLow;
             return TRUE;
         }
         find->m_phase = PARCEL_FIND_DONE;
@@ -1260,12 +1353,14 @@ BOOL CParcel::PackedFlush(int level)
     CParcelLock::Scope lock(m_lock);
     if (m_readOnly || !m_storage || m_archive == INVALID_HANDLE_VALUE)
         return FALSE;
+    // A commit whose file could not be cut short holds; the flush still
+    // fails, as it did not leave the file as short as it should be.
     if (level <= 0)
-        return WriteArchive();
+        return WriteArchive() && !m_longer;
     // Compaction starts from tables that describe everything there is.
     if (!this->Flush(0) || !m_storage->Check())
         return FALSE;
-    return CompactArchive(level);
+    return CompactArchive(level) && !m_longer;
 }
 
 // Moves go only into space the tables on disk call free, a batch at a time,

@@ -422,6 +422,14 @@ uint32_t CParcelStorage::EndOfUsedData() const
     return PARCEL_DATA_START;
 }
 
+uint32_t CParcelStorage::EndOfRegions() const
+{
+    const CParcelIndexList::Node *last = m_regions.Last();
+    if (!last)
+        return PARCEL_DATA_START;
+    return m_records[last->value].m_offsetLow + m_records[last->value].m_sizeLow;
+}
+
 uint32_t CParcelStorage::BestFit(uint32_t hole) const
 {
     if (hole >= m_records.size() || !m_records[hole].m_region)

@@ -85,6 +85,15 @@ public:
     // past 4 GiB.
     bool SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const;
     uint32_t TablesStart() const { return m_tablesStart; }
+    uint32_t TablesEnd() const { return m_floor; }
+    // The tables on disk, which name no region, now lie from tablesStart to fileEnd.
+    void MoveTables(uint32_t tablesStart, uint32_t fileEnd)
+    {
+        m_tablesStart = tablesStart;
+        m_floor = fileEnd;
+    }
+    // The end of the last region, used or not, or the start of the data.
+    uint32_t EndOfRegions() const;
     // After a commit of tables from tablesStart to fileEnd that may or may not
     // have reached the disk: until the next commit, no byte that either those
     // tables or the ones before them name is handed out again, and the regions

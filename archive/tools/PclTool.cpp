@@ -1,4 +1,6 @@
 // The pcl commands: pack a folder into a packed archive, list an archive, extract or compact one.
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +32,33 @@ void Usage()
            "  pcl compact <archive> [level]      close holes (level 1 or 2) and rewrite\n");
 }
 
-bool Collect(const std::string &disk, const std::string &name, char sep, const std::string &skip,
+// The name GetTempFileNameA gives pack's own files: pcl, one to four hex
+// digits, .tmp.
+bool TempName(const char *name)
+{
+    const size_t n = strlen(name);
+    if (n < 8 || n > 11 || _strnicmp(name, "pcl", 3) != 0 || _stricmp(name + n - 4, ".tmp") != 0)
+        return false;
+    for (size_t i = 3; i < n - 4; ++i)
+        if (!isxdigit((unsigned char)name[i]))
+            return false;
+    return true;
+}
+
+// Files a pack must not take in: the archive it writes, and its own
+// temporary files, which lie beside that archive (in folder temps).
+struct Skip {
+    std::string archive;
+    std::string temps;
+
+    bool Has(const std::string &folder, const std::string &path, const char *name) const
+    {
+        return lstrcmpiA(path.c_str(), archive.c_str()) == 0 ||
+               (TempName(name) && lstrcmpiA((folder + "\\").c_str(), temps.c_str()) == 0);
+    }
+};
+
+bool Collect(const std::string &disk, const std::string &name, char sep, const Skip &skip,
              std::vector<Source> *out)
 {
     WIN32_FIND_DATAA d;
@@ -44,7 +72,7 @@ bool Collect(const std::string &disk, const std::string &name, char sep, const s
         std::string entry = name.empty() ? std::string(d.cFileName) : name + sep + d.cFileName;
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             Collect(path, entry, sep, skip, out);
-        } else if (lstrcmpiA(path.c_str(), skip.c_str()) != 0) {
+        } else if (!skip.Has(disk, path, d.cFileName)) {
             if (d.nFileSizeHigh) {
                 fprintf(stderr, "skipped (4 GiB or more): %s\n", path.c_str());
                 continue;
@@ -61,6 +89,48 @@ std::string FullPath(const char *path)
     char full[MAX_PATH];
     DWORD n = GetFullPathNameA(path, MAX_PATH, full, nullptr);
     return n && n < MAX_PATH ? std::string(full) : std::string(path);
+}
+
+// Whether a file was last written more than a minute ago.
+bool Old(const FILETIME &written)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t a = ((uint64_t)written.dwHighDateTime << 32) | written.dwLowDateTime;
+    const uint64_t b = ((uint64_t)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return b > a && b - a > 60ull * 10000000ull;
+}
+
+// A pack that was ended leaves its temporary file: one not written for a
+// minute (a pack under way writes at once, and renames it as soon as it is
+// complete) that is empty or an archive no pack holds (it opens, and it can
+// be deleted).
+void RemoveStaleTemps(const std::string &folder)
+{
+    WIN32_FIND_DATAA d;
+    HANDLE f = FindFirstFileA((folder + "pcl*.tmp").c_str(), &d);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::string> stale;
+    do {
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(d.cFileName) ||
+            !Old(d.ftLastWriteTime))
+            continue;
+        const std::string path = folder + d.cFileName;
+        if (!d.nFileSizeLow && !d.nFileSizeHigh) {
+            stale.push_back(path);
+            continue;
+        }
+        CParcel parcel;
+        const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
+        parcel.Close();
+        if (archive)
+            stale.push_back(path);
+    } while (FindNextFileA(f, &d));
+    FindClose(f);
+    for (const std::string &path : stale)
+        if (DeleteFileA(path.c_str()))
+            printf("removed %s, left by an unfinished pack\n", path.c_str());
 }
 
 int Pack(int argc, char **argv)
@@ -87,16 +157,18 @@ int Pack(int argc, char **argv)
     std::string archive = FullPath(argv[i + 1]);
     size_t cut = dir.find_last_of("\\/:");
     std::string top = cut == std::string::npos ? dir : dir.substr(cut + 1);
-    std::vector<Source> sources;
-    if (top.empty() || !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', archive, &sources)) {
-        fprintf(stderr, "cannot read folder %s\n", dir.c_str());
-        return 1;
-    }
     // The new archive is built in a file of its own beside the old one and
     // takes its name only when it is complete and on disk: a pack that fails
     // anywhere (a full disk, a stopped process) leaves the old one as it was.
     const size_t slash = archive.find_last_of("\\/");
     const std::string beside = slash == std::string::npos ? std::string(".") : archive.substr(0, slash + 1);
+    RemoveStaleTemps(beside);
+    std::vector<Source> sources;
+    if (top.empty() ||
+        !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', Skip{archive, beside}, &sources)) {
+        fprintf(stderr, "cannot read folder %s\n", dir.c_str());
+        return 1;
+    }
     char temp[MAX_PATH];
     if (!GetTempFileNameA(beside.c_str(), "pcl", 0, temp)) {
         fprintf(stderr, "cannot create a file beside %s\n", archive.c_str());

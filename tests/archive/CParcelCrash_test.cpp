@@ -575,6 +575,101 @@ TEST(CrashInPlace, WriteAfterAFlushThatMayHaveCommittedLeavesOneCommit)
     EXPECT_TRUE(got == before || got == after);
 }
 
+// A new archive, filled, flushed, changed and closed without a second flush.
+// FALSE when a stop ended it early.
+bool NewArchiveRun(const std::string &path, size_t big, Contents *flushed)
+{
+    CParcel p;
+    if (!p.Open(1, path.c_str(), 4, 1024))
+        return false;
+    Contents model;
+    const std::pair<const char *, size_t> first[] = {{"a\\one", 3000}, {"big", big}, {"a\\none", 0}};
+    for (const auto &f : first) {
+        HANDLE h = p.CreateFile(f.first, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        p.SetFileSize(h, (DWORD)f.second, 0);
+        model[f.first] = Pattern(f.second, (uint32_t)f.second);
+        DWORD done = 0;
+        if (f.second)
+            p.WriteFile(h, model[f.first].data(), (DWORD)f.second, &done, nullptr);
+        p.CloseHandle(h);
+    }
+    if (flushed)
+        *flushed = model;
+    if (!p.Flush(0))
+        return false;
+    HANDLE h = p.CreateFile("c", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    p.SetFileSize(h, 5000, 0);
+    DWORD done = 0;
+    p.WriteFile(h, Pattern(5000, 3).data(), 5000, &done, nullptr);
+    p.CloseHandle(h);
+    p.DeleteFile("a\\one");
+    p.Close();
+    return true;
+}
+
+// Stopped anywhere from its creation on, a new archive leaves a file that
+// opens, empty or as the flush left it (an empty file counts as absent), and
+// creating it again opens what is there.
+TEST(CrashNew, StopAnywhereLeavesAnArchiveThatOpens)
+{
+    ScratchFolder tree;
+    const std::string path = tree.Full("new.pcl");
+    // The large entry reaches past where the new archive's tables wait, or
+    // the first flush's tables do.
+    for (size_t big : {(size_t)70000, (size_t)61900}) {
+        Contents flushed;
+        std::vector<ParcelIoCall> calls;
+        DeleteFileA(path.c_str());
+        {
+            Injector count;
+            ASSERT_TRUE(NewArchiveRun(path, big, &flushed));
+            for (int i = 0; i < count.Calls(); ++i)
+                calls.push_back(count.Call(i));
+        }
+        for (int i = 0; i < (int)calls.size(); ++i) {
+            for (Fault fault : {FAULT_STOP, FAULT_TEAR}) {
+                if (fault == FAULT_TEAR && calls[(size_t)i] != PARCEL_IO_WRITE)
+                    continue;
+                DeleteFileA(path.c_str());
+                {
+                    Injector in(i, fault);
+                    NewArchiveRun(path, big, nullptr);
+                    ASSERT_TRUE(in.Hit());
+                }
+                const char *how = fault == FAULT_STOP ? "stopped" : "torn";
+                Contents got;
+                CParcel p;
+                if (!tree.Read("new.pcl").empty()) {
+                    ASSERT_TRUE(p.Open(1, path.c_str(), 2, 1024)) << how << " at call " << i;
+                    got = Listed(p);
+                    p.Close();
+                    EXPECT_TRUE(got.empty() || got == flushed) << how << " at call " << i;
+                }
+                ASSERT_TRUE(p.Open(1, path.c_str(), 4, 1024)) << how << " at call " << i;
+                EXPECT_EQ(Listed(p), got) << how << " at call " << i;
+                ASSERT_TRUE(p.Flush(0)) << how << " at call " << i;
+                p.Close();
+                ASSERT_TRUE(p.Open(1, path.c_str(), 0, 1024)) << how << " at call " << i;
+                EXPECT_EQ(Listed(p), got) << how << " at call " << i;
+                p.Close();
+            }
+        }
+    }
+    // Closed without a flush, it is still the new, empty archive.
+    DeleteFileA(path.c_str());
+    CParcel p;
+    ASSERT_TRUE(p.Open(1, path.c_str(), 4, 1024));
+    HANDLE h = p.CreateFile("lost", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    p.SetFileSize(h, 100, 0);
+    DWORD done = 0;
+    EXPECT_TRUE(p.WriteFile(h, Pattern(100, 1).data(), 100, &done, nullptr));
+    p.CloseHandle(h);
+    p.Close();
+    ASSERT_TRUE(p.Open(1, path.c_str(), 0, 1024));
+    EXPECT_TRUE(Listed(p).empty());
+    p.Close();
+}
+
 INSTANTIATE_TEST_SUITE_P(Stories, Crash, ::testing::Values(STORY_EVERYDAY, STORY_FULL_TABLE, STORY_IN_PLACE));
 
 } // namespace

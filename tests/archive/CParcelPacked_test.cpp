@@ -94,6 +94,18 @@ std::vector<std::string> FindAll(CParcel &p, const char *pattern)
     return names;
 }
 
+// The size a listing of the pattern gives its first entry.
+DWORD ListedSize(CParcel &p, const char *pattern)
+{
+    WIN32_FIND_DATAA d;
+    memset(&d, 0, sizeof d);
+    HANDLE f = p.FindFirstFile(pattern, &d);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0xDEAD;
+    p.FindClose(f);
+    return d.nFileSizeLow;
+}
+
 DWORD Location(CParcel &p, const char *name)
 {
     DWORD low = 0xDEAD;
@@ -157,6 +169,42 @@ TEST_F(Packed, NewEmptyArchiveIsWrittenAsTheTablesSay)
     ASSERT_TRUE(Reopen(p));
     EXPECT_NE(p.FindFolder(""), nullptr);
     EXPECT_TRUE(FindAll(p, "*.*").empty());
+}
+
+// A new archive is on disk from the start, and what is written into it
+// before the first flush lies as in any archive: from the start of the data
+// on, with the first tables right after it and nothing past them.
+TEST_F(Packed, NewArchiveFilledBeforeItsFirstFlushLeavesNoRoomBehind)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    const std::string big = Pattern(300000, 2);
+    ASSERT_TRUE(Put(p, "a", Pattern(100, 1)));
+    ASSERT_TRUE(Put(p, "big", big));
+    ASSERT_TRUE(Put(p, "c", Pattern(70000, 3)));
+    EXPECT_EQ(Location(p, "a"), 14u);
+    EXPECT_EQ(Location(p, "big"), 114u);
+    EXPECT_EQ(Location(p, "c"), 300114u);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    const std::string disk = Disk();
+    uint32_t length = 0;
+    memcpy(&length, &disk[6], 4);
+    EXPECT_EQ(length, 370114u - 4);
+    const size_t tables = 6 + 12 + 3 * 21 + 12 + 3 * 4 + 6 + 8 + 268 + 4 + 3 * 280;
+    EXPECT_EQ(disk.size(), 370114u + tables);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"a", Pattern(100, 1)}, {"big", big}, {"c", Pattern(70000, 3)}}));
+    p.Close();
+    // Contents that end just before where the new archive's tables wait.
+    SetDisk("");
+    ASSERT_TRUE(Create(p));
+    ASSERT_TRUE(Put(p, "x", Pattern(65000, 4)));
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    EXPECT_EQ(Disk().size(), 65014u + 6 + 12 + 21 + 12 + 4 + 6 + 8 + 268 + 4 + 280);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"x", Pattern(65000, 4)}}));
 }
 
 TEST_F(Packed, HandMadeArchiveReadsBack)
@@ -749,12 +797,15 @@ TEST_F(Packed, ReadOnlySizesStopAtTheStoredBytes)
         EXPECT_EQ(p.GetFileSize(h, nullptr), strlen(c.want)) << c.sizeLow;
         p.CloseHandle(h);
         EXPECT_EQ(ReadWhole(p, "b.bin"), c.want) << c.sizeLow;
+        // A listing gives the same size.
+        EXPECT_EQ(ListedSize(p, "b.bin"), strlen(c.want)) << c.sizeLow;
         p.Close();
         // Opened for writing, the entry keeps the size recorded for it.
         ASSERT_TRUE(Reopen(p));
         h = p.CreateFile("b.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         EXPECT_EQ(p.GetFileSize(h, nullptr), c.sizeLow);
         p.CloseHandle(h);
+        EXPECT_EQ(ListedSize(p, "b.bin"), c.sizeLow);
     }
 }
 
@@ -779,6 +830,7 @@ TEST_F(Packed, ReadOnlyEntryWithoutContentsReadsNothing)
     HANDLE h = q.CreateFile("never.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(q.GetFileSize(h, nullptr), 0u);
+    EXPECT_EQ(ListedSize(q, "never.bin"), 0u);
     std::string buf(800, '\0');
     DWORD got = 7;
     EXPECT_FALSE(q.ReadFile(h, &buf[0], 800, &got, nullptr));

@@ -161,4 +161,135 @@ TEST(Pcl, PackThatCannotWriteFailsAndKeepsTheOldArchive)
     EXPECT_EQ(ReadWhole(p, "sub/f5.bin"), Pattern(10200, 14));
 }
 
+bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Makes a file look last written ten minutes ago.
+bool Age(const std::string &path)
+{
+    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now, then;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER u;
+    u.LowPart = now.dwLowDateTime;
+    u.HighPart = now.dwHighDateTime;
+    u.QuadPart -= 10ull * 60 * 10000000;
+    then.dwLowDateTime = u.LowPart;
+    then.dwHighDateTime = u.HighPart;
+    const BOOL ok = SetFileTime(h, nullptr, nullptr, &then);
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
+// A pack takes neither the archive it writes nor its own temporary files in,
+// when they lie in the folder it packs, and removes what an ended pack left.
+TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.Folder("tree\\sub");
+    t.File("tree\\sub\\a.bin", Pattern(500, 1));
+    // Names pack never gives its files, or not beside the archive: the user's.
+    t.File("tree\\pclnotes.tmp", "notes");
+    t.File("tree\\sub\\pcl4.tmp", "user");
+    // Empty: a pack may be about to write into it, unless it is old.
+    t.File("tree\\pcl3.tmp", "");
+    t.File("tree\\pcl5.tmp", "");
+    ASSERT_TRUE(Age(t.Full("tree\\pcl5.tmp")));
+    // What a pack ended half-way leaves.
+    {
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, t.Full("tree\\pclA1B.tmp").c_str(), 4, 1024));
+        HANDLE h = p.CreateFile("sub/a.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        p.SetFileSize(h, 500, 0);
+        DWORD done = 0;
+        p.WriteFile(h, Pattern(500, 1).data(), 500, &done, nullptr);
+        p.CloseHandle(h);
+        p.Close();
+    }
+    ASSERT_TRUE(Age(t.Full("tree\\pclA1B.tmp")));
+    // A complete one a pack under way is about to rename: not old yet.
+    t.File("tree\\pclA1C.tmp", t.Read("tree\\pclA1B.tmp"));
+    // A pack under way holds its file.
+    CParcel busy;
+    ASSERT_TRUE(busy.Open(1, t.Full("tree\\pcl2.tmp").c_str(), 4, 1024));
+    const std::string archive = t.Full("tree\\data.pcl");
+    const Contents want = {{"sub/a.bin", Pattern(500, 1)}, {"pclnotes.tmp", "notes"}, {"sub/pcl4.tmp", "user"}};
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive})) << "run " << run;
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
+        EXPECT_EQ(Listed(p), want) << "run " << run;
+        p.Close();
+        EXPECT_FALSE(Exists(t.Full("tree\\pclA1B.tmp")));
+        EXPECT_FALSE(Exists(t.Full("tree\\pcl5.tmp")));
+        EXPECT_TRUE(Exists(t.Full("tree\\pclA1C.tmp")));
+        EXPECT_TRUE(Exists(t.Full("tree\\pcl2.tmp")));
+        EXPECT_TRUE(Exists(t.Full("tree\\pcl3.tmp")));
+        EXPECT_TRUE(Exists(t.Full("tree\\pclnotes.tmp")));
+    }
+    busy.Close();
+}
+
+// A compaction whose last step, cutting the file short, fails has committed
+// its tables: the archive is whole, but the room is not given back, and the
+// tool says so. The next run gives it back.
+TEST(Pcl, CompactThatCannotCutTheFileSaysSo)
+{
+    ScratchFolder t;
+    const std::string archive = t.Full("data.pcl");
+    Contents want;
+    {
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 4, 1024));
+        for (int i = 0; i < 8; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            const std::string data = Pattern((size_t)(300 + 700 * i), (uint32_t)i);
+            HANDLE h = p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            p.SetFileSize(h, (DWORD)data.size(), 0);
+            DWORD done = 0;
+            p.WriteFile(h, data.data(), (DWORD)data.size(), &done, nullptr);
+            p.CloseHandle(h);
+            if (i % 3 != 0)
+                want[name] = data;
+        }
+        ASSERT_TRUE(p.Flush(0));
+        for (int i = 0; i < 8; i += 3)
+            ASSERT_TRUE(p.DeleteFile(("f" + std::to_string(i)).c_str()));
+        ASSERT_TRUE(p.Flush(0));
+        p.Close();
+    }
+    const std::string holed = t.Read("data.pcl");
+    int cut = -1;
+    {
+        Injector count;
+        ASSERT_EQ(0, PclHere({"compact", archive}));
+        for (int i = 0; i < count.Calls(); ++i)
+            if (count.Call(i) == PARCEL_IO_SET_END)
+                cut = i;
+    }
+    const size_t compact = t.Read("data.pcl").size();
+    ASSERT_LT(compact, holed.size());
+    ASSERT_GE(cut, 0);
+    t.File("data.pcl", holed);
+    {
+        Injector in(cut, FAULT_FAIL);
+        EXPECT_EQ(1, PclHere({"compact", archive}));
+        EXPECT_TRUE(in.Hit());
+    }
+    EXPECT_GT(t.Read("data.pcl").size(), compact);
+    CParcel p;
+    ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
+    EXPECT_EQ(Listed(p), want);
+    p.Close();
+    EXPECT_EQ(0, PclHere({"compact", archive}));
+    EXPECT_EQ(t.Read("data.pcl").size(), compact);
+    ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
+    EXPECT_EQ(Listed(p), want);
+}
+
 } // namespace
