@@ -45,6 +45,26 @@ bool TempName(const char *name)
     return true;
 }
 
+// Whether a file is one a pack writes: empty (just named, or left), held by
+// a pack under way (it shares nothing), or a whole archive. Anything else is
+// somebody else's file that only looks like one.
+bool PackFile(const std::string &path)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(f, &high);
+    CloseHandle(f);
+    if (!low && !high)
+        return true;
+    CParcel parcel;
+    const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
+    parcel.Close();
+    return archive != FALSE;
+}
+
 // Files a pack must not take in: the archive it writes, and its own
 // temporary files, which lie beside that archive (in folder temps).
 struct Skip {
@@ -54,7 +74,7 @@ struct Skip {
     bool Has(const std::string &folder, const std::string &path, const char *name) const
     {
         return lstrcmpiA(path.c_str(), archive.c_str()) == 0 ||
-               (TempName(name) && lstrcmpiA((folder + "\\").c_str(), temps.c_str()) == 0);
+               (TempName(name) && lstrcmpiA((folder + "\\").c_str(), temps.c_str()) == 0 && PackFile(path));
     }
 };
 
@@ -104,8 +124,8 @@ bool Old(const FILETIME &written)
 // A pack that was ended leaves its temporary file: one not written for a
 // minute (a pack under way writes at once, and renames it as soon as it is
 // complete) that is empty or an archive no pack holds (it opens, and it can
-// be deleted).
-void RemoveStaleTemps(const std::string &folder)
+// be deleted). The archive to be replaced is never one, whatever its name.
+void RemoveStaleTemps(const std::string &folder, const std::string &archive)
 {
     WIN32_FIND_DATAA d;
     HANDLE f = FindFirstFileA((folder + "pcl*.tmp").c_str(), &d);
@@ -117,6 +137,8 @@ void RemoveStaleTemps(const std::string &folder)
             !Old(d.ftLastWriteTime))
             continue;
         const std::string path = folder + d.cFileName;
+        if (lstrcmpiA(path.c_str(), archive.c_str()) == 0)
+            continue;
         if (!d.nFileSizeLow && !d.nFileSizeHigh) {
             stale.push_back(path);
             continue;
@@ -162,7 +184,7 @@ int Pack(int argc, char **argv)
     // anywhere (a full disk, a stopped process) leaves the old one as it was.
     const size_t slash = archive.find_last_of("\\/");
     const std::string beside = slash == std::string::npos ? std::string(".") : archive.substr(0, slash + 1);
-    RemoveStaleTemps(beside);
+    RemoveStaleTemps(beside, archive);
     std::vector<Source> sources;
     if (top.empty() ||
         !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', Skip{archive, beside}, &sources)) {

@@ -292,4 +292,42 @@ TEST(Pcl, CompactThatCannotCutTheFileSaysSo)
     EXPECT_EQ(Listed(p), want);
 }
 
+// Names like its own temporary files do not make a file pack's: the archive
+// it replaces, and a user's file beside it in the folder it packs, however old.
+TEST(Pcl, PackKeepsFilesThatOnlyLookLikeItsOwn)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.File("tree\\a.bin", Pattern(500, 1));
+    t.File("tree\\pcl1A.tmp", "the user's own notes");
+    ASSERT_TRUE(Age(t.Full("tree\\pcl1A.tmp")));
+    const std::string archive = t.Full("tree\\data.pcl");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive}));
+    CParcel p;
+    ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
+    const Contents want = {{"a.bin", Pattern(500, 1)}, {"pcl1A.tmp", "the user's own notes"}};
+    EXPECT_EQ(Listed(p), want);
+    p.Close();
+    EXPECT_EQ(t.Read("tree\\pcl1A.tmp"), "the user's own notes");
+
+    // An archive named so, last written long ago, and a pack into it that fails.
+    const std::string named = t.Full("pcl2B.tmp");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), named}));
+    const std::string old = t.Read("pcl2B.tmp");
+    ASSERT_TRUE(p.Open(1, named.c_str(), 2, 10240));
+    const Contents packed = Listed(p);
+    p.Close();
+    ASSERT_TRUE(Age(named));
+    t.File("tree\\b.bin", Pattern(700, 2));
+    {
+        Injector in(0, FAULT_FAIL);
+        EXPECT_EQ(1, PclHere({"pack", "-c", t.Full("tree"), named}));
+        EXPECT_TRUE(in.Hit());
+    }
+    EXPECT_EQ(t.Read("pcl2B.tmp"), old);
+    ASSERT_TRUE(p.Open(1, named.c_str(), 2, 10240));
+    EXPECT_EQ(Listed(p), packed);
+    p.Close();
+}
+
 } // namespace
