@@ -589,10 +589,15 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
         return FALSE;
     if (entry->m_region == PARCEL_NO_REGION) {
         // Past the empty tables of a new archive: they move on ahead, well
-        // clear of it (or, when they cannot, the region goes past them).
+        // clear of it (or, when they cannot, the region goes past them). The
+        // lead doubles the data, so moves stay few, but no more than a bound,
+        // so a large archive is not left with a large gap before its tables
+        // (which a file system may have to fill) until its first flush.
+        const uint64_t kMaxLead = 16u << 20;
         const uint64_t end = (uint64_t)m_storage->EndOfRegions() + entry->m_sizeLow;
-        if (m_fresh && 2 * end < 0xFFFFFFFFu)
-            MoveFreshTables((uint32_t)end, (uint32_t)(2 * end));
+        const uint64_t at = end + (end < kMaxLead ? end : kMaxLead);
+        if (m_fresh && at < 0xFFFFFFFFu)
+            MoveFreshTables((uint32_t)end, (uint32_t)at);
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
         if (index == PARCEL_NO_REGION)
             return FALSE;

@@ -207,6 +207,24 @@ TEST_F(Packed, NewArchiveFilledBeforeItsFirstFlushLeavesNoRoomBehind)
     EXPECT_TRUE(Holds(p, {{"x", Pattern(65000, 4)}}));
 }
 
+// Before its first flush a large new archive keeps its waiting tables a
+// bounded way past the data, not as far again as the data.
+TEST_F(Packed, NewArchiveTablesWaitABoundedWayPastTheData)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    const std::string big = Pattern(40u << 20, 5);
+    ASSERT_TRUE(Put(p, "big", big));
+    const size_t data = 14 + big.size();
+    p.Close();
+    const size_t size = Disk().size();
+    EXPECT_GT(size, data);
+    EXPECT_LE(size, data + (16u << 20) + 4096);
+    // Closed without a flush: the archive is the empty one it was created as.
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Missing(p, "big"));
+}
+
 TEST_F(Packed, HandMadeArchiveReadsBack)
 {
     Layout at;
