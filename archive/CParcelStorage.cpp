@@ -15,6 +15,17 @@ static const uint64_t kRegionLimit = 0xFFFFFFFFu;
 // Holes no larger than this are left alone when only a slide could fill them.
 static const uint32_t kSlideThreshold[3] = {0, 0, 4096};
 
+// A record that now describes a used region of the archive file.
+static void SetUsed(CParcelBox &b, uint32_t offset, uint32_t size)
+{
+    b.m_offsetLow = offset;
+    b.m_offsetHigh = 0;
+    b.m_sizeLow = size;
+    b.m_sizeHigh = 0;
+    b.m_reserved = 0;
+    b.m_state = PARCEL_BOX_USED;
+}
+
 CParcelStorage::CParcelStorage()
     : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false)
 {
@@ -175,12 +186,7 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
             return PARCEL_NO_REGION;
         const uint32_t cover = TakeRecord();
         CParcelBox &c = m_records[cover];
-        c.m_offsetLow = (uint32_t)start;
-        c.m_offsetHigh = 0;
-        c.m_sizeLow = m_floor - (uint32_t)start;
-        c.m_sizeHigh = 0;
-        c.m_reserved = 0;
-        c.m_state = PARCEL_BOX_USED;
+        SetUsed(c, (uint32_t)start, m_floor - (uint32_t)start);
         c.m_region = m_regions.PushBack(cover);
         m_held.push_back(cover);
         start = m_floor;
@@ -189,12 +195,7 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
     if (index == PARCEL_NO_REGION)
         return PARCEL_NO_REGION;
     CParcelBox &b = m_records[index];
-    b.m_offsetLow = (uint32_t)start;
-    b.m_offsetHigh = 0;
-    b.m_sizeLow = sizeLow;
-    b.m_sizeHigh = 0;
-    b.m_reserved = 0;
-    b.m_state = PARCEL_BOX_USED;
+    SetUsed(b, (uint32_t)start, sizeLow);
     b.m_region = m_regions.PushBack(index);
     return index;
 }
@@ -337,12 +338,7 @@ BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
     const uint32_t leftEnd = last ? at : from + size;
     if (old != PARCEL_NO_REGION) {
         CParcelBox &o = m_records[old];
-        o.m_offsetLow = from;
-        o.m_offsetHigh = 0;
-        o.m_sizeLow = leftEnd - from;
-        o.m_sizeHigh = 0;
-        o.m_reserved = 0;
-        o.m_state = PARCEL_BOX_USED;
+        SetUsed(o, from, leftEnd - from);
         o.m_region = r.m_region;
         o.m_region->value = old;
     } else {
@@ -357,12 +353,7 @@ BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
     }
     if (filler != PARCEL_NO_REGION) {
         CParcelBox &g = m_records[filler];
-        g.m_offsetLow = (uint32_t)lastEnd;
-        g.m_offsetHigh = 0;
-        g.m_sizeLow = at - (uint32_t)lastEnd;
-        g.m_sizeHigh = 0;
-        g.m_reserved = 0;
-        g.m_state = PARCEL_BOX_USED;
+        SetUsed(g, (uint32_t)lastEnd, at - (uint32_t)lastEnd);
         g.m_region = m_regions.PushBack(filler);
     }
     r.m_offsetLow = at;
