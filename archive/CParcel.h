@@ -117,6 +117,11 @@ private:
     BOOL WriteArchive();
     BOOL CommitNewArchive();
     BOOL MoveFreshTables(uint32_t end, uint32_t at);
+    // Writes tables at at and forces them, then the header that points at
+    // them, forced: nothing committed, committed, or a header that may or may
+    // not have reached the disk.
+    enum TablesCommit { TABLES_NOT_COMMITTED, TABLES_COMMITTED, TABLES_MAYBE_COMMITTED };
+    TablesCommit WriteTablesAndHeader(const void *tables, uint32_t size, uint32_t at);
     static void TablesImage(const CParcelStorage *storage, const CParcelWriter &folders, CParcelWriter *both);
     // The tables start at above or later.
     BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);

@@ -46,6 +46,16 @@ enum {
 // "파일 폴더" in code page 949, the type name the shell gives folders.
 static const char kFolderTypeName[] = "\xC6\xC4\xC0\xCF\x20\xC6\xFA\xB4\xF5";
 
+// The archive's 14-byte header, whose data chunk ends where the tables at
+// tablesAt begin: writing it is what commits those tables.
+static void WriteArchiveHeader(CParcelWriter &w, uint32_t tablesAt)
+{
+    w.WriteU32(PARCEL_ARCHIVE_VERSION);
+    w.WriteU16(PARCEL_CHUNK_DATA);
+    w.WriteU32(tablesAt - 4);
+    w.WriteU32(PARCEL_DATA_VERSION);
+}
+
 static bool FileNotEmpty(HANDLE file)
 {
     DWORD high = 0;
@@ -154,10 +164,7 @@ BOOL CParcel::CommitNewArchive()
     if (!WriteFolders(folders))
         return FALSE;
     TablesImage(m_storage, folders, &tables);
-    whole.WriteU32(PARCEL_ARCHIVE_VERSION);
-    whole.WriteU16(PARCEL_CHUNK_DATA);
-    whole.WriteU32(PARCEL_DATA_START - 4);
-    whole.WriteU32(PARCEL_DATA_VERSION);
+    WriteArchiveHeader(whole, PARCEL_DATA_START);
     whole.WriteBytes(tables.Data(), tables.Size());
     if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, whole.Data(), (uint32_t)whole.Size()) ||
         !ParcelIoFlush(m_archive))
@@ -189,22 +196,30 @@ BOOL CParcel::MoveFreshTables(uint32_t end, uint32_t at)
         at = m_storage->EndOfRegions();
     if ((uint64_t)at + size > 0xFFFFFFFFu)
         return FALSE;
-    if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, m_freshTables.data(), size) ||
-        !ParcelIoFlush(m_archive))
+    switch (WriteTablesAndHeader(m_freshTables.data(), size, at)) {
+    case TABLES_NOT_COMMITTED:
         return FALSE;
-    CParcelWriter header;
-    header.WriteU32(PARCEL_ARCHIVE_VERSION);
-    header.WriteU16(PARCEL_CHUNK_DATA);
-    header.WriteU32(at - 4);
-    header.WriteU32(PARCEL_DATA_VERSION);
-    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
-        !ParcelIoFlush(m_archive)) {
+    case TABLES_MAYBE_COMMITTED:
         m_fresh = false;
         m_storage->KeepTables(at, at + size);
         return FALSE;
+    case TABLES_COMMITTED:
+        break;
     }
     m_storage->MoveTables(at, at + size);
     return TRUE;
+}
+
+CParcel::TablesCommit CParcel::WriteTablesAndHeader(const void *tables, uint32_t size, uint32_t at)
+{
+    if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, tables, size) || !ParcelIoFlush(m_archive))
+        return TABLES_NOT_COMMITTED;
+    CParcelWriter header;
+    WriteArchiveHeader(header, at);
+    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
+        !ParcelIoFlush(m_archive))
+        return TABLES_MAYBE_COMMITTED;
+    return TABLES_COMMITTED;
 }
 
 // One attempt of Open on an existing file: a non-empty one is read as the
@@ -518,20 +533,16 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     if (!m_storage->SafePlace(from, (uint32_t)both.Size(), &at))
         return FALSE;
     const uint32_t end = at + (uint32_t)both.Size();
-    if (!ParcelSeek(m_archive, at) || !ParcelWriteExact(m_archive, both.Data(), (uint32_t)both.Size()) ||
-        !ParcelIoFlush(m_archive))
+    switch (WriteTablesAndHeader(both.Data(), (uint32_t)both.Size(), at)) {
+    case TABLES_NOT_COMMITTED:
         return FALSE;
-    CParcelWriter header;
-    header.WriteU32(PARCEL_ARCHIVE_VERSION);
-    header.WriteU16(PARCEL_CHUNK_DATA);
-    header.WriteU32(at - 4);
-    header.WriteU32(PARCEL_DATA_VERSION);
-    if (!ParcelSeek(m_archive, 0) || !ParcelWriteExact(m_archive, header.Data(), (uint32_t)header.Size()) ||
-        !ParcelIoFlush(m_archive)) {
+    case TABLES_MAYBE_COMMITTED:
         // The header may have reached the disk all the same: the new tables
         // stay out of reach as well as the old ones.
         m_storage->KeepTables(at, end);
         return FALSE;
+    case TABLES_COMMITTED:
+        break;
     }
     // A file longer than its tables reads the same: a failed cut leaves the
     // commit standing, and only the flush that asked for it reports it.
