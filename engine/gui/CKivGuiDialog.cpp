@@ -223,12 +223,21 @@ void CKivGuiDialog::RequestFocus(CKivGuiControl *control)
         if (!*alive || !HasControl(control) || m_focused)
             return;
     }
-    control->OnFocusIn();
-    if (!*alive || !HasControl(control))
+    if (!TakeFocus(control))
         return;
-    m_focused = control;
     if (m_eventMask & kEventFocus)
         SendEvent(kEventFocus, 1, control);
+}
+
+// Named before it hears of it: a focus the game gives or takes while the
+// control takes it (an IME edit box's focus-in reaches the game) moves it on
+// from this control like any other, and stands.
+bool CKivGuiDialog::TakeFocus(CKivGuiControl *control)
+{
+    auto alive = m_alive;
+    m_focused = control;
+    control->OnFocusIn();
+    return *alive && HasControl(control) && m_focused == control;
 }
 
 // The clicked and the pressed control: the state bit moves, the event has
@@ -414,9 +423,7 @@ void CKivGuiDialog::MoveFocusTo(CKivGuiControl *control)
         if (!*alive || !HasControl(control) || m_focused)
             return;
     }
-    control->OnFocusIn();
-    if (*alive && HasControl(control))
-        m_focused = control;
+    TakeFocus(control);
 }
 
 int CKivGuiDialog::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam)

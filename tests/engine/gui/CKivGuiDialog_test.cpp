@@ -1,13 +1,17 @@
 // Tests of dialogs without a device: a dialog closed by the game from an event of its own controls, with
-// freed memory made unreadable, for every event kind; arrow-key focus onto a check box; a focus the game
-// gives while another control lets go of it; showing a dialog that was taken out of the GUI system.
+// freed memory made unreadable, for every event kind and when a drag's end takes the mouse capture from the
+// game's window; arrow-key focus onto a check box; a focus the game gives while another control lets go of
+// it or while the new one takes it; a control the game takes out of its dialog from its own event;
+// showing a dialog that was taken out of the GUI system.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -176,6 +180,62 @@ TEST_F(DialogClose, FromEveryEditBoxEvent)
     CloseAt(CKivGuiDialog::kEventHover, unfocused, [this] { Hover(50, 20); });
 }
 
+// The game's window, holding the mouse capture: its procedure closes the
+// dialog when the capture leaves it.
+struct CaptureWindow {
+    static inline HWND window = nullptr;
+    static const int kLost = 1000;   // not an event: the procedure's own note
+    static LRESULT CALLBACK Proc(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_CAPTURECHANGED)
+            Closer::OnEvent(kLost, -1, nullptr, 50);
+        return DefWindowProcW(w, message, wParam, lParam);
+    }
+    static HWND Get()
+    {
+        if (!window) {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = Proc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"KivDialogCapture";
+            RegisterClassW(&wc);
+            window = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                     wc.hInstance, nullptr);
+        }
+        return window;
+    }
+};
+
+// Releasing the button ends a drag with ReleaseCapture, which tells the
+// window that held the capture before it returns.
+TEST_F(DialogClose, WhenADragsEndTakesTheCaptureFromTheGamesWindow)
+{
+    ASSERT_NE(CaptureWindow::Get(), nullptr);
+    auto drag = [this](int x, int y) {
+        return [this, x, y] {
+            Send(WM_LBUTTONDOWN, x, y);
+            SetCapture(CaptureWindow::window);
+            Send(WM_LBUTTONUP, x, y);
+        };
+    };
+    CloseAt(CaptureWindow::kLost,
+            [](CKivGuiDialog *d) {
+                CKivGuiTestEditBox *box = new CKivGuiTestEditBox(d);
+                box->Create(3, 10, 10, 190, 30, "", 2, 2);
+            },
+            drag(50, 20));
+    CloseAt(CaptureWindow::kLost,
+            [](CKivGuiDialog *d) {
+                CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
+                bar->Create(4, 10, 10, 26, 190, 0, 0);
+                bar->SetTrackRange(0, 50);
+                bar->SetPageSize(8);
+                bar->Update(0);
+            },
+            drag(15, 30));
+    ReleaseCapture();
+}
+
 TEST_F(DialogClose, FromEveryScrollBarEvent)
 {
     auto build = [](CKivGuiDialog *d) {
@@ -291,12 +351,38 @@ TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
 struct Refocus {
     static inline CKivGuiDialog *dialog = nullptr;
     static inline int to = 0;
+    static const int kFocusIn = 1000;   // a focus-in reached the game
     static void OnEvent(int event, int id, CKivGuiControl *control, int)
     {
-        if (event == CKivGuiDialog::kEventFocus && id == 1 && !control->HasFocus() && to)
+        const bool lost = event == CKivGuiDialog::kEventFocus && id == 1 && !control->HasFocus();
+        if ((lost || event == kFocusIn) && to)
             dialog->FocusControl(std::exchange(to, 0));
     }
 };
+
+// A control whose focus-in reaches the game, as an IME edit box's does
+// through the window.
+template <class Control>
+class FocusIn : public Control {
+public:
+    using Control::Control;
+    void OnFocusIn() override
+    {
+        Control::OnFocusIn();
+        if (this->m_dialog)
+            this->m_dialog->SendEvent(Refocus::kFocusIn, 1, this);
+    }
+};
+
+// Every control but the one named lacks the focus, by its flag and its state bit.
+void ExpectFocusedOnly(CKivGuiDialog *d, CKivGuiControl *focused, std::initializer_list<CKivGuiControl *> controls)
+{
+    EXPECT_EQ(d->GetFocusedControl(), focused);
+    for (CKivGuiControl *c : controls) {
+        EXPECT_EQ(c->HasFocus(), c == focused) << "control " << c->GetID();
+        EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == focused) << "control " << c->GetID();
+    }
+}
 
 TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
 {
@@ -335,6 +421,87 @@ TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
     Refocus::to = 3;
     gui.MsgProc(nullptr, WM_KEYDOWN, VK_DOWN, 0);
     focusedOnly(chosen);
+    gui.RemoveDialog(d);
+    delete d;
+}
+
+// The game answers a control's focus-in by focusing another: by a click, by
+// the arrows, and onto a check box by the arrows.
+TEST(DialogFocus, AFocusTheGameGivesWhileTheNewControlTakesItStands)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = new CKivGuiDialog(1);
+    d->SetSize(300, 100);
+    gui.AddDialog(d);
+    gui.SetActiveDialog(d);
+    CKivGuiButton *start = new CKivGuiButton(d);
+    start->Create(2, 100, 10, 150, 40, "");
+    CKivGuiButton *taking = new FocusIn<CKivGuiButton>(d);
+    taking->Create(5, 10, 10, 60, 40, "");
+    CKivGuiCheckBox *box = new FocusIn<CKivGuiCheckBox>(d);
+    box->Create(4, 10, 50, 60, 90, "");
+    CKivGuiButton *chosen = new CKivGuiButton(d);
+    chosen->Create(3, 200, 10, 250, 40, "");
+    start->SetNeighbour(1, 5);
+    start->SetNeighbour(3, 4);
+    Refocus::dialog = d;
+    d->SetCallback(Refocus::OnEvent, 0);
+    for (const auto &move : std::vector<std::function<void()>>{
+             [&] { gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(20, 20)); },
+             [&] { gui.MsgProc(nullptr, WM_KEYDOWN, VK_DOWN, 0); },
+             [&] { gui.MsgProc(nullptr, WM_KEYDOWN, VK_RIGHT, 0); }}) {
+        d->RequestFocus(start);
+        Refocus::to = 3;
+        move();
+        gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(20, 20));
+        EXPECT_EQ(Refocus::to, 0) << "the focus-in reached the game";
+        ExpectFocusedOnly(d, chosen, {start, taking, box, chosen});
+    }
+    gui.RemoveDialog(d);
+    delete d;
+}
+
+// The game takes a control out of its dialog, without deleting it, from the
+// control's own focus or click event.
+struct Remover {
+    static inline CKivGuiDialog *dialog = nullptr;
+    static inline int at = 0;
+    static inline std::string events;
+    static void OnEvent(int event, int id, CKivGuiControl *, int)
+    {
+        events += std::to_string(event) + " ";
+        if (event == at)
+            dialog->RemoveControl(id);
+    }
+};
+
+TEST(DialogRemove, AControlTakenOutFromItsOwnEventActsNoMoreAsAMember)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = new CKivGuiDialog(1);
+    d->SetSize(300, 100);
+    gui.AddDialog(d);
+    gui.SetActiveDialog(d);
+    Remover::dialog = d;
+    d->SetCallback(Remover::OnEvent, 0);
+    const struct {
+        int at;
+        const char *events;
+    } cases[] = {{CKivGuiDialog::kEventFocus, "2 "}, {CKivGuiDialog::kEventClick, "2 8 4 "}};
+    for (const auto &c : cases) {
+        CKivGuiButton *ok = new CKivGuiButton(d);
+        ok->Create(1, 10, 10, 60, 40, "OK");
+        Remover::at = c.at;
+        Remover::events.clear();
+        gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(20, 20));
+        gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(20, 20));
+        EXPECT_EQ(Remover::events, c.events) << "no event after it left";
+        EXPECT_EQ(d->GetControlCount(), 0);
+        EXPECT_EQ(d->GetFocusedControlID(), -1);
+        EXPECT_EQ(d->GetPressedControlID(), -1);
+        EXPECT_EQ(d->GetClickedControlID(), -1);
+        delete ok;
+    }
     gui.RemoveDialog(d);
     delete d;
 }
