@@ -11,6 +11,7 @@
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 #include "engine/gui/GuiFontNode.h"
 
@@ -62,14 +63,14 @@ CKivGuiDialog::~CKivGuiDialog()
 void CKivGuiDialog::SetLocation(int x, int y)
 {
     const int w = GetWidth(), h = GetHeight();
-    m_rect = {x, y, x + w, y + h};
+    m_rect = {x, y, GuiSum(x, w), GuiSum(y, h)};
     m_hitRect = m_rect;
 }
 
 void CKivGuiDialog::SetSize(int w, int h)
 {
-    m_rect.right = m_rect.left + w;
-    m_rect.bottom = m_rect.top + h;
+    m_rect.right = GuiSum(m_rect.left, w);
+    m_rect.bottom = GuiSum(m_rect.top, h);
     m_hitRect = m_rect;
 }
 
