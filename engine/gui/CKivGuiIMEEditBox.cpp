@@ -147,8 +147,7 @@ bool CKivGuiIMEEditBox::TakesWindowKeys() const
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     return m_focus && m_enabled && m_visible && m_dialog && m_dialog->GetFocusedControl() == this &&
-           m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog &&
-           GuiEngineWindow();
+           m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog;
 }
 
 bool CKivGuiIMEEditBox::TakeOverComposition()
@@ -176,7 +175,7 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
     const int typed = s.typed, behind = s.typedBehind;
     s.typed = s.typedBehind = 0;
     const int length = GetTextLength();
-    if (TakesWindowKeys()) {
+    if (TakesWindowKeys() && GuiEngineWindow()) {
         // Through the window like keys, so the box's own key handling runs;
         // the window's owner may delete the box meanwhile. Each Backspace's
         // event may close the box or take its focus: the keys left would

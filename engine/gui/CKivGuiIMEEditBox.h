@@ -40,7 +40,7 @@ private:
     // input method: what it typed leaves its text. False when this box was
     // deleted meanwhile.
     bool TakeOverComposition();
-    // Its dialog's focus in the active dialog: the window's keys reach it.
+    // The focus of the active dialog: the keys the window gets reach it.
     bool TakesWindowKeys() const;
     void OnComposition(LPARAM flags);
     bool TakeComposition(HIMC context, LPARAM flags);
