@@ -297,13 +297,20 @@ TEST_F(DialogClose, ByRemovingAControlWhoseFocusLossEmptiesTheDialog)
     EXPECT_EQ(GuardFreedEnd(), 0);
 }
 
-TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
+// A registered 300 x 100 dialog at (0, 0), made the active one.
+CKivGuiDialog *ActiveDialog(CKivGuiSystem &gui)
 {
-    CKivGuiSystem gui;
     CKivGuiDialog *d = new CKivGuiDialog(1);
     d->SetSize(300, 100);
     gui.AddDialog(d);
     gui.SetActiveDialog(d);
+    return d;
+}
+
+TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = ActiveDialog(gui);
     CKivGuiButton *ok = new CKivGuiButton(d);
     ok->Create(1, 10, 10, 60, 40, "OK");
     CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
@@ -387,10 +394,7 @@ void ExpectFocusedOnly(CKivGuiDialog *d, CKivGuiControl *focused, std::initializ
 TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
 {
     CKivGuiSystem gui;
-    CKivGuiDialog *d = new CKivGuiDialog(1);
-    d->SetSize(300, 100);
-    gui.AddDialog(d);
-    gui.SetActiveDialog(d);
+    CKivGuiDialog *d = ActiveDialog(gui);
     FocusOut *first = new FocusOut(d);
     first->Create(1, 10, 10, 60, 40, "");
     CKivGuiButton *clicked = new CKivGuiButton(d);
@@ -430,10 +434,7 @@ TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
 TEST(DialogFocus, AFocusTheGameGivesWhileTheNewControlTakesItStands)
 {
     CKivGuiSystem gui;
-    CKivGuiDialog *d = new CKivGuiDialog(1);
-    d->SetSize(300, 100);
-    gui.AddDialog(d);
-    gui.SetActiveDialog(d);
+    CKivGuiDialog *d = ActiveDialog(gui);
     CKivGuiButton *start = new CKivGuiButton(d);
     start->Create(2, 100, 10, 150, 40, "");
     CKivGuiButton *taking = new FocusIn<CKivGuiButton>(d);
@@ -478,10 +479,7 @@ struct Remover {
 TEST(DialogRemove, AControlTakenOutFromItsOwnEventActsNoMoreAsAMember)
 {
     CKivGuiSystem gui;
-    CKivGuiDialog *d = new CKivGuiDialog(1);
-    d->SetSize(300, 100);
-    gui.AddDialog(d);
-    gui.SetActiveDialog(d);
+    CKivGuiDialog *d = ActiveDialog(gui);
     Remover::dialog = d;
     d->SetCallback(Remover::OnEvent, 0);
     const struct {
