@@ -199,7 +199,8 @@ struct CaptureWindow {
             wc.hInstance = GetModuleHandleW(nullptr);
             wc.lpszClassName = L"KivDialogCapture";
             RegisterClassW(&wc);
-            window = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+            // Message-only: no display needed.
+            window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                      wc.hInstance, nullptr);
         }
         return window;
