@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -353,9 +352,6 @@ TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
     delete d;
 }
 
-// The game answers a control's focus loss by focusing another: that focus
-// stands, by a click's request and by the arrows alike, and no other control
-// keeps the focus beside it.
 struct Refocus {
     static inline CKivGuiDialog *dialog = nullptr;
     static inline int to = 0;
@@ -382,21 +378,14 @@ public:
     }
 };
 
-// Every control but the one named lacks the focus, by its flag and its state bit.
-void ExpectFocusedOnly(CKivGuiDialog *d, CKivGuiControl *focused, std::initializer_list<CKivGuiControl *> controls)
-{
-    EXPECT_EQ(d->GetFocusedControl(), focused);
-    for (CKivGuiControl *c : controls) {
-        EXPECT_EQ(c->HasFocus(), c == focused) << "control " << c->GetID();
-        EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == focused) << "control " << c->GetID();
-    }
-}
-
-TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
+// The game answers a control's loss of the focus, or another's focus-in, by
+// focusing a third: that focus stands, by a click's request and by the
+// arrows (onto a check box too), and no other control keeps the focus beside it.
+TEST(DialogFocus, AFocusTheGameGivesWhileAControlLetsGoOrTakesItStands)
 {
     CKivGuiSystem gui;
     CKivGuiDialog *d = ActiveDialog(gui);
-    FocusOut *first = new FocusOut(d);
+    CKivGuiButton *first = new FocusOut(d);
     first->Create(1, 10, 10, 60, 40, "");
     CKivGuiButton *clicked = new CKivGuiButton(d);
     clicked->Create(2, 100, 10, 150, 40, "");
@@ -404,60 +393,37 @@ TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
     chosen->Create(3, 200, 10, 250, 40, "");
     CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
     box->Create(4, 10, 50, 60, 90, "");
-    first->SetNeighbour(1, 4);
-    Refocus::dialog = d;
-    d->SetCallback(Refocus::OnEvent, 0);
-    auto focusedOnly = [&](CKivGuiControl *focused) {
-        EXPECT_EQ(d->GetFocusedControl(), focused);
-        for (CKivGuiControl *c : {static_cast<CKivGuiControl *>(first), static_cast<CKivGuiControl *>(clicked),
-                                  static_cast<CKivGuiControl *>(chosen), static_cast<CKivGuiControl *>(box)}) {
-            EXPECT_EQ(c->HasFocus(), c == focused) << "control " << c->GetID();
-            EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == focused) << "control " << c->GetID();
-        }
-    };
-
-    d->RequestFocus(first);
-    Refocus::to = 3;
-    gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(120, 20));
-    gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(120, 20));
-    focusedOnly(chosen);
-
-    d->RequestFocus(first);
-    Refocus::to = 3;
-    gui.MsgProc(nullptr, WM_KEYDOWN, VK_DOWN, 0);
-    focusedOnly(chosen);
-    gui.RemoveDialog(d);
-    delete d;
-}
-
-// The game answers a control's focus-in by focusing another: by a click, by
-// the arrows, and onto a check box by the arrows.
-TEST(DialogFocus, AFocusTheGameGivesWhileTheNewControlTakesItStands)
-{
-    CKivGuiSystem gui;
-    CKivGuiDialog *d = ActiveDialog(gui);
-    CKivGuiButton *start = new CKivGuiButton(d);
-    start->Create(2, 100, 10, 150, 40, "");
     CKivGuiButton *taking = new FocusIn<CKivGuiButton>(d);
-    taking->Create(5, 10, 10, 60, 40, "");
-    CKivGuiCheckBox *box = new FocusIn<CKivGuiCheckBox>(d);
-    box->Create(4, 10, 50, 60, 90, "");
-    CKivGuiButton *chosen = new CKivGuiButton(d);
-    chosen->Create(3, 200, 10, 250, 40, "");
-    start->SetNeighbour(1, 5);
-    start->SetNeighbour(3, 4);
+    taking->Create(5, 100, 50, 150, 90, "");
+    CKivGuiCheckBox *takingBox = new FocusIn<CKivGuiCheckBox>(d);
+    takingBox->Create(6, 200, 50, 250, 90, "");
+    first->SetNeighbour(1, 4);
+    clicked->SetNeighbour(1, 5);
+    clicked->SetNeighbour(3, 6);
+    const CKivGuiControl *const controls[] = {first, clicked, chosen, box, taking, takingBox};
     Refocus::dialog = d;
     d->SetCallback(Refocus::OnEvent, 0);
-    for (const auto &move : std::vector<std::function<void()>>{
-             [&] { gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(20, 20)); },
-             [&] { gui.MsgProc(nullptr, WM_KEYDOWN, VK_DOWN, 0); },
-             [&] { gui.MsgProc(nullptr, WM_KEYDOWN, VK_RIGHT, 0); }}) {
-        d->RequestFocus(start);
+    auto click = [&](int x, int y) {
+        return [&gui, x, y] {
+            gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(x, y));
+            gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(x, y));
+        };
+    };
+    auto key = [&](WPARAM k) { return [&gui, k] { gui.MsgProc(nullptr, WM_KEYDOWN, k, 0); }; };
+    const std::pair<CKivGuiControl *, std::function<void()>> moves[] = {
+        {first, click(120, 20)}, {first, key(VK_DOWN)},    {clicked, click(120, 60)},
+        {clicked, key(VK_DOWN)}, {clicked, key(VK_RIGHT)},
+    };
+    for (const auto &move : moves) {
+        d->RequestFocus(move.first);
         Refocus::to = 3;
-        move();
-        gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(20, 20));
-        EXPECT_EQ(Refocus::to, 0) << "the focus-in reached the game";
-        ExpectFocusedOnly(d, chosen, {start, taking, box, chosen});
+        move.second();
+        EXPECT_EQ(Refocus::to, 0) << "the game was reached";
+        EXPECT_EQ(d->GetFocusedControl(), chosen);
+        for (const CKivGuiControl *c : controls) {
+            EXPECT_EQ(c->HasFocus(), c == chosen) << "control " << c->GetID();
+            EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == chosen) << "control " << c->GetID();
+        }
     }
     gui.RemoveDialog(d);
     delete d;
