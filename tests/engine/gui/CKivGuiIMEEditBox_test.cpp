@@ -9,6 +9,7 @@
 #include <functional>
 #include <utility>
 
+#include "engine/gui/CKivGuiTempScrollBar.h"
 #include "editbox_host.h"
 #include "scripted_ime.h"
 #include "support/failnew/fail_new.h"
@@ -650,10 +651,10 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
 }
 
-// Every system call of the box that sends a message through the window
+// Every system call of a control that sends a message through the window
 // reaches the game: the input method's answer to a cancel, the capture's
-// loss at a drag's end, the context's change at a focus-in, the clipboard
-// owner's notice at a cut.
+// change at a press and at a drag's end, the context's change at a
+// focus-in, the clipboard owner's notice at a cut.
 TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
 {
     // The clipboard's owner is told when another takes it.
@@ -679,6 +680,23 @@ TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
     } cases[] = {
         {"a Korean composition drawn", narrow(0)},
         {"a Korean composition typed in", narrow(1)},
+        {"a drag's start",
+         [&] {
+             SetCapture(GuiHost::window);
+             ClosingWindow::on = WM_CAPTURECHANGED;
+             Send(WM_LBUTTONDOWN, 150, 310);
+         }},
+        {"a scroll bar's press",
+         [&] {
+             CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(ImeCloser::dialog);
+             bar->Create(9, 800, 100, 816, 300, 0, 0);
+             bar->SetTrackRange(0, 50);
+             bar->SetPageSize(8);
+             bar->Update(0);
+             SetCapture(GuiHost::window);
+             ClosingWindow::on = WM_CAPTURECHANGED;
+             Send(WM_LBUTTONDOWN, 805, 120);
+         }},
         {"a drag's end",
          [&] {
              Send(WM_LBUTTONDOWN, 150, 310);
