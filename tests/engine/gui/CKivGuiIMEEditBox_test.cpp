@@ -654,7 +654,7 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
 // Every system call of a control that sends a message through the window
 // reaches the game: the input method's answer to a cancel, the capture's
 // change at a press and at a drag's end, the context's change at a
-// focus-in, the clipboard owner's notice at a cut.
+// focus-in, the clipboard owner's notice at a cut and its request at a paste.
 TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
 {
     // The clipboard's owner is told when another takes it.
@@ -714,6 +714,16 @@ TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
              box()->SetText("abc", 1);
              ClosingWindow::on = WM_DESTROYCLIPBOARD;
              SendMessageW(GuiHost::window, WM_CHAR, 24, 0);
+         }},
+        {"a paste",
+         [&] {
+             // Text the owner renders only when asked.
+             ASSERT_TRUE(OpenClipboard(GuiHost::window));
+             EmptyClipboard();
+             SetClipboardData(CF_UNICODETEXT, nullptr);
+             CloseClipboard();
+             ClosingWindow::on = WM_RENDERFORMAT;
+             SendMessageW(GuiHost::window, WM_CHAR, 22, 0);
          }},
     };
     for (const auto &c : cases) {
