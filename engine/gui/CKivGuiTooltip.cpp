@@ -351,7 +351,8 @@ void CKivGuiTooltip::Render(float elapsed)
     m_dialog->SetAlpha(m_alpha);
     // The click sign sits by the bottom-right piece, tiles or not.
     m_clickX = static_cast<float>(static_cast<long long>(m_x) + m_boxWidth - m_tileWidth) - m_extraWidth - 20;
-    m_clickY = static_cast<float>(GuiViewportHeight() - (static_cast<long long>(m_boxHeight) + m_y)) + m_extraHeight + 4;
+    m_clickY =
+        static_cast<float>(GuiViewportHeight() - (static_cast<long long>(m_boxHeight) + m_y)) + m_extraHeight + 4;
     RenderTiles();
     if (m_icon >= 0) {
         const Icon &icon = Icons[m_icon];
