@@ -8,6 +8,7 @@
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 
 CKivGuiControl::Guard::Guard(const CKivGuiControl *control)
@@ -58,14 +59,15 @@ int CKivGuiControl::SetText(const char *text)
 
 void CKivGuiControl::SetLocation(int x, int y)
 {
-    const int w = GetWidth(), h = GetHeight();
-    m_rect = {x, y, x + w, y + h};
+    const long long w = static_cast<long long>(m_rect.right) - m_rect.left;
+    const long long h = static_cast<long long>(m_rect.bottom) - m_rect.top;
+    m_rect = {x, y, GuiSum(x, w), GuiSum(y, h)};
 }
 
 void CKivGuiControl::SetSize(int w, int h)
 {
-    m_rect.right = m_rect.left + w;
-    m_rect.bottom = m_rect.top + h;
+    m_rect.right = GuiSum(m_rect.left, w);
+    m_rect.bottom = GuiSum(m_rect.top, h);
 }
 
 void CKivGuiControl::GetLocation(int *x, int *y) const

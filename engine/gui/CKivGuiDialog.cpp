@@ -11,6 +11,7 @@
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 #include "engine/gui/GuiFontNode.h"
 
@@ -62,14 +63,14 @@ CKivGuiDialog::~CKivGuiDialog()
 void CKivGuiDialog::SetLocation(int x, int y)
 {
     const int w = GetWidth(), h = GetHeight();
-    m_rect = {x, y, x + w, y + h};
+    m_rect = {x, y, GuiSum(x, w), GuiSum(y, h)};
     m_hitRect = m_rect;
 }
 
 void CKivGuiDialog::SetSize(int w, int h)
 {
-    m_rect.right = m_rect.left + w;
-    m_rect.bottom = m_rect.top + h;
+    m_rect.right = GuiSum(m_rect.left, w);
+    m_rect.bottom = GuiSum(m_rect.top, h);
     m_hitRect = m_rect;
 }
 
@@ -223,12 +224,21 @@ void CKivGuiDialog::RequestFocus(CKivGuiControl *control)
         if (!*alive || !HasControl(control) || m_focused)
             return;
     }
-    control->OnFocusIn();
-    if (!*alive || !HasControl(control))
+    if (!TakeFocus(control))
         return;
-    m_focused = control;
     if (m_eventMask & kEventFocus)
         SendEvent(kEventFocus, 1, control);
+}
+
+// Named before it hears of it: a focus the game gives or takes while the
+// control takes it (an IME edit box's focus-in reaches the game) moves it on
+// from this control like any other, and stands.
+bool CKivGuiDialog::TakeFocus(CKivGuiControl *control)
+{
+    auto alive = m_alive;
+    m_focused = control;
+    control->OnFocusIn();
+    return *alive && HasControl(control) && m_focused == control;
 }
 
 // The clicked and the pressed control: the state bit moves, the event has
@@ -414,9 +424,7 @@ void CKivGuiDialog::MoveFocusTo(CKivGuiControl *control)
         if (!*alive || !HasControl(control) || m_focused)
             return;
     }
-    control->OnFocusIn();
-    if (*alive && HasControl(control))
-        m_focused = control;
+    TakeFocus(control);
 }
 
 int CKivGuiDialog::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam)

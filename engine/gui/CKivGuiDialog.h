@@ -128,6 +128,9 @@ private:
     bool MoveFocus(int direction);
     // Focus by the keyboard: also a control that refuses RequestFocus.
     void MoveFocusTo(CKivGuiControl *control);
+    // The control's focus-in; false when the control no longer holds the
+    // focus afterwards (or it or the dialog is gone).
+    bool TakeFocus(CKivGuiControl *control);
     void MarkControl(CKivGuiControl *&slot, int bit, CKivGuiControl *control);
     // Re-registers with the GUI system, keeping the dialog active if it was;
     // known: only a dialog the GUI system holds.

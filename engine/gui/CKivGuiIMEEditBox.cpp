@@ -143,21 +143,45 @@ void CKivGuiIMEEditBox::SendComposition()
         MsgProc(WM_CHAR, units[i], 0);
 }
 
+bool CKivGuiIMEEditBox::TakesWindowKeys() const
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    return m_focus && m_enabled && m_visible && m_dialog && m_dialog->GetFocusedControl() == this &&
+           m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog;
+}
+
+bool CKivGuiIMEEditBox::TakeOverComposition()
+{
+    GuiImeStore &s = ImeStore();
+    CKivGuiIMEEditBox *owner = s.owner;
+    if (owner && owner != this) {
+        // Its keys, when they still reach it, may delete either box.
+        Guard guard(this);
+        owner->m_compositionInText = 0;
+        owner->RemoveTypedComposition(1, 0);
+        if (!guard.Alive())
+            return false;
+    }
+    s.owner = this;
+    return true;
+}
+
+// Only from the text of the box the composition was typed into.
 void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
 {
     GuiImeStore &s = ImeStore();
-    if (!ImeState().insertOnType || s.typed <= 0 || !m_buffer)
+    if (s.owner != this || !ImeState().insertOnType || s.typed <= 0 || !m_buffer)
         return;
     const int typed = s.typed, behind = s.typedBehind;
     s.typed = s.typedBehind = 0;
     const int length = GetTextLength();
-    if (m_focus && m_dialog && m_dialog->GetFocusedControl() == this && GuiEngineWindow()) {
+    if (TakesWindowKeys() && GuiEngineWindow()) {
         // Through the window like keys, so the box's own key handling runs;
         // the window's owner may delete the box meanwhile. Each Backspace's
         // event may close the box or take its focus: the keys left would
         // reach whichever box takes the window's keys then.
         Guard guard(this);
-        auto takesKeys = [&] { return guard.Alive() && m_focus && m_dialog->GetFocusedControl() == this; };
+        auto takesKeys = [&] { return guard.Alive() && TakesWindowKeys(); };
         HWND window = GuiEngineWindow();
         SendKey(VK_RIGHT, behind);
         SendMessageW(window, WM_KEYUP, VK_RIGHT, 0);
@@ -209,6 +233,8 @@ int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
         OnComposition(lParam);
         return 1;
     case WM_IME_ENDCOMPOSITION:
+        if (!TakeOverComposition())
+            return 0;
         RemoveTypedComposition(1, 0);
         ResetComposition();
         SetHideCaret(0);
@@ -266,9 +292,12 @@ bool CKivGuiIMEEditBox::CheckKoreanFits()
         }
     }
     if (!fits) {
+        // The input method answers the cancel through the window.
+        Guard guard(this);
         CancelComposition();
         ResetComposition();
-        m_compositionInText = 0;
+        if (guard.Alive())
+            m_compositionInText = 0;
     }
     return fits;
 }
@@ -297,7 +326,8 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
     const GuiImeBinding &imm = ImeBinding();
     Guard guard(this);
     GuiImeStore &s = ImeStore();
-    s.owner = this;
+    if (!TakeOverComposition())
+        return false;
     WCHAR text[StringUnits];
     if (flags & GCS_CURSORPOS) {
         LONG at = imm.ImmGetCompositionStringW(context, GCS_CURSORPOS, nullptr, 0);
@@ -340,6 +370,8 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
             s.composition.SetTextW(text);
             m_compositionInText = 1;
             if (!lstrcmpA(m_language, "KOR") && !CheckKoreanFits()) {
+                if (!guard.Alive())
+                    return false;
                 done = true;
             } else if (Traditional() && WithoutReadingSupport()) {
                 for (int i = 0; i < 4; i++) {
@@ -363,7 +395,17 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                     return false;
                 const int typed = std::max(0, GetTextLength() - before);
                 const int caret = std::min(s.compositionCaret, typed), end = m_caret;
+                s.owner = this;
                 s.typed = typed;
+                s.typedBehind = 0;
+                if (!TakesWindowKeys()) {
+                    // A typing event moved the focus or the active dialog:
+                    // the keys would reach another box, and the composition
+                    // goes on there, if anywhere. Taken back here directly.
+                    m_compositionInText = 0;
+                    RemoveTypedComposition(1, 0);
+                    return true;
+                }
                 SendKey(VK_LEFT, typed - caret);
                 SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
                 if (!guard.Alive())
@@ -523,6 +565,8 @@ void CKivGuiIMEEditBox::OnFocusIn()
     CKivGuiTestEditBox::OnFocusIn();
     HWND window = GuiEngineWindow();
     const GuiImeBinding &imm = ImeBinding();
+    // The context's change and the cancel are sent through the window.
+    Guard guard(this);
     if (ImeState().enabled) {
         imm.ImmAssociateContext(window, ImeState().defaultContext);
         ImeCheckToggleState();
@@ -535,8 +579,8 @@ void CKivGuiIMEEditBox::OnFocusIn()
         imm.ImmReleaseContext(window, context);
         ImeCheckToggleState();
     }
-    // The input method answers the cancel through the window.
-    Guard guard(this);
+    if (!guard.Alive())
+        return;
     if (m_clicked) {
         CancelComposition();
         ResetComposition();
@@ -766,10 +810,14 @@ bool CKivGuiIMEEditBox::PickComposition(int x, int y)
     int hit = 0, trailing = 0;
     s.composition.XToCaret(x - o.x, &hit, &trailing);
     HWND window = GuiEngineWindow();
+    // The input method answers through the window.
+    Guard guard(this);
     if (HIMC context = ImeBinding().ImmGetContext(window)) {
         ImeBinding().ImmNotifyIME(context, NI_CLOSECANDIDATE, 0, 0);
         ImeBinding().ImmReleaseContext(window, context);
     }
+    if (!guard.Alive())
+        return true;
     int from = s.compositionCaret, to = hit;
     const int primary = ImePrimaryLanguage(ImeState().layout);
     if (primary == kImeChinese || primary == kImeJapanese) {

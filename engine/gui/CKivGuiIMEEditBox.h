@@ -36,6 +36,12 @@ protected:
     int CompositionWidth() override;
 
 private:
+    // Another box's composition ends where this one starts to receive the
+    // input method: what it typed leaves its text. False when this box was
+    // deleted meanwhile.
+    bool TakeOverComposition();
+    // The focus of the active dialog: the keys the window gets reach it.
+    bool TakesWindowKeys() const;
     void OnComposition(LPARAM flags);
     bool TakeComposition(HIMC context, LPARAM flags);
     // False when the composition may not grow; the Korean form also

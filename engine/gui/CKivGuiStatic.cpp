@@ -7,6 +7,7 @@
 #include "engine/gui/CKivGuiDxFont.h"
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivGuiSystem.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 
 namespace {
@@ -157,7 +158,8 @@ void CKivGuiStatic::Render(float, int)
     int dx = 0, dy = 0;
     if (m_dialog)
         m_dialog->GetLocation(&dx, &dy);
-    const RECT r = {m_rect.left + dx, m_rect.top + dy, m_rect.right + dx, m_rect.bottom + dy};
+    const RECT r = {GuiSum(m_rect.left, dx), GuiSum(m_rect.top, dy), GuiSum(m_rect.right, dx),
+                    GuiSum(m_rect.bottom, dy)};
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     CKivGuiSprite *image = gui && !m_backgroundPath.empty() ? gui->FindImage(m_backgroundPath.c_str()) : nullptr;
     // A failed image stays cached with size 0: nothing to scale or draw.

@@ -59,8 +59,7 @@ void CKivGuiTempScrollBar::SetTrackRange(int start, int end)
 
 void CKivGuiTempScrollBar::Scroll(int delta)
 {
-    m_position += delta;
-    Cap();
+    m_position = Capped(static_cast<long long>(m_position) + delta);
     UpdateThumbRect();
 }
 
@@ -72,7 +71,7 @@ void CKivGuiTempScrollBar::ShowItem(int index)
         index = 0;
     if (m_position > index)
         m_position = index;
-    else if (m_position + m_pageSize <= index)
+    else if (static_cast<long long>(m_position) + m_pageSize <= index)
         m_position = index - m_pageSize + 1;
     UpdateThumbRect();
 }
@@ -86,10 +85,17 @@ void CKivGuiTempScrollBar::SetPageSize(int items)
 
 void CKivGuiTempScrollBar::Cap()
 {
-    if (m_position < m_start || m_end - m_start <= m_pageSize)
-        m_position = m_start;
-    else if (m_position + m_pageSize > m_end)
-        m_position = m_end - m_pageSize;
+    m_position = Capped(m_position);
+}
+
+// In 64 bits: a step or a page past either end of the 32-bit range stops there.
+int CKivGuiTempScrollBar::Capped(long long position) const
+{
+    if (position < m_start || static_cast<long long>(m_end) - m_start <= m_pageSize)
+        return m_start;
+    if (position + m_pageSize > m_end)
+        return m_end - m_pageSize;
+    return static_cast<int>(position);
 }
 
 void CKivGuiTempScrollBar::UpdateThumbRect()
@@ -128,11 +134,15 @@ void CKivGuiTempScrollBar::Update(float elapsed)
     UpdateThumbRect();
 }
 
-void CKivGuiTempScrollBar::Capture()
+bool CKivGuiTempScrollBar::Capture()
 {
     CKivBase *base = CKivBase::GetInstance();
-    if (base && base->GetWindow())
-        SetCapture(base->GetWindow());
+    if (!base || !base->GetWindow())
+        return true;
+    // The capture's change is sent through the window.
+    Guard guard(this);
+    SetCapture(base->GetWindow());
+    return guard.Alive();
 }
 
 void CKivGuiTempScrollBar::EndDrag()
@@ -158,13 +168,13 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
             if (m_thumb.top < m_track.top)
                 m_thumb.top = m_track.top;
             m_thumb.bottom = m_thumb.top + len;
-            const int maxPos = m_end - m_start - m_pageSize;
+            const long long maxPos = static_cast<long long>(m_end) - m_start - m_pageSize;
             const int free = (m_track.bottom - m_track.top) - len;
             // A track no longer than the thumb, or a range that shrank to a
             // page during the drag, leaves nothing to divide: the start.
             int position = m_start;
             if (maxPos > 0 && free > 0)
-                position = static_cast<int>(((m_thumb.top - m_track.top) + free / (2LL * maxPos)) * maxPos / free +
+                position = static_cast<int>(((m_thumb.top - m_track.top) + free / (2 * maxPos)) * maxPos / free +
                                             m_start);
             if (position > m_end - m_pageSize)
                 position = m_end - m_pageSize;
@@ -186,7 +196,8 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
         return 1;
     case WM_LBUTTONDOWN:
         if (Inside(m_up, x, y)) {
-            Capture();
+            if (!Capture())
+                return 1;
             if (m_position > m_start)
                 m_position--;
             UpdateThumbRect();
@@ -194,15 +205,17 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
             return 1;
         }
         if (Inside(m_down, x, y)) {
-            Capture();
-            if (m_position + m_pageSize < m_end)
+            if (!Capture())
+                return 1;
+            if (static_cast<long long>(m_position) + m_pageSize < m_end)
                 m_position++;
             UpdateThumbRect();
             m_part = kDownPressed;
             return 1;
         }
         if (Inside(m_thumb, x, y)) {
-            Capture();
+            if (!Capture())
+                return 1;
             m_dragging = 1;
             DragOffset = y - m_thumb.top;
             m_part = kThumbDragged;
@@ -211,21 +224,22 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
         // Only a press the bar handles takes the capture.
         if (x >= m_thumb.left && x < m_thumb.right) {
             if (y >= m_track.top && y < m_thumb.top) {
-                Capture();
-                Scroll(1 - m_pageSize);
+                if (Capture())
+                    Scroll(1 - m_pageSize);
                 return 1;
             }
             if (y >= m_thumb.bottom && y < m_track.bottom) {
-                Capture();
-                Scroll(m_pageSize - 1);
+                if (Capture())
+                    Scroll(m_pageSize - 1);
                 return 1;
             }
         }
         return 0;
     case WM_LBUTTONUP:
-        m_dragging = 0;
-        ReleaseCapture();
         EndDrag();
+        // Last: the capture's loss is sent through the window, whose owner
+        // may close the bar.
+        ReleaseCapture();
         return 0;
     case WM_MOUSEWHEEL:
         Scroll(-(static_cast<short>(HIWORD(wParam)) / 120));

@@ -54,8 +54,12 @@ public:
     const RECT &GetDownRect() const { return m_down; }
 
 private:
-    void Capture();
+    // Takes the mouse for the engine's window; false when the bar or its
+    // dialog went meanwhile.
+    bool Capture();
     void EndDrag();
+    // The position nearest to the given one that shows a whole page.
+    int Capped(long long position) const;
     // Element base + 1 hovered, + 2 pressed.
     int Variant(int base) const;
     void DrawPiece(int element, int x, int y, const float *scale);

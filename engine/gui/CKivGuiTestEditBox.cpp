@@ -298,17 +298,24 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
     case 3:
         CopyToClipboard();
         return 1;
-    case 24:
+    case 24: {
+        Guard guard(this);
         CopyToClipboard();
+        if (!guard.Alive())
+            return 1;
         DeleteSelection();
         m_limitReached = 0;
         Changed();
         return 1;
-    case 22:
+    }
+    case 22: {
+        Guard guard(this);
         if (!m_limitReached)
             PasteFromClipboard();
-        Changed();
+        if (guard.Alive())
+            Changed();
         return 1;
+    }
     case 8:
         m_limitReached = 0;
         s_hideCaret = 0;
@@ -385,8 +392,11 @@ int CKivGuiTestEditBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
         if (!ContainsPoint(x, y))
             return 0;
         m_dragging = 1;
+        // The capture's change is sent through the window.
         if (HWND window = GuiEngineWindow())
             SetCapture(window);
+        if (!guard.Alive())
+            return 1;
         const int index = HitIndex(x);
         if (index >= 0) {
             PlaceCaret(index);
@@ -402,26 +412,32 @@ int CKivGuiTestEditBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
         }
         return 0;
     case WM_LBUTTONUP:
-        ReleaseCapture();
         m_dragging = 0;
+        // Last: the capture's loss is sent through the window, whose owner
+        // may close the box.
+        ReleaseCapture();
         return 0;
     }
     return 0;
 }
 
+// The clipboard's calls may send its owner, the window, a message: the
+// selection is taken first and the box is touched no more.
 void CKivGuiTestEditBox::CopyToClipboard()
 {
-    if (m_caret == m_selStart || !m_buffer || !OpenClipboard(GuiEngineWindow()))
+    if (m_caret == m_selStart || !m_buffer)
         return;
-    EmptyClipboard();
     const int length = GetTextLength();
     const int first = std::max(0, std::min(std::min(m_caret, m_selStart), length));
     const int last = std::max(0, std::min(std::max(m_caret, m_selStart), length));
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (last - first + 1) * sizeof(WCHAR));
+    const std::wstring selection(GetText() + first, GetText() + last);
+    if (!OpenClipboard(GuiEngineWindow()))
+        return;
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (selection.size() + 1) * sizeof(WCHAR));
     WCHAR *units = block ? static_cast<WCHAR *>(GlobalLock(block)) : nullptr;
     if (units) {
-        std::memcpy(units, GetText() + first, (last - first) * sizeof(WCHAR));
-        units[last - first] = 0;
+        std::memcpy(units, selection.c_str(), (selection.size() + 1) * sizeof(WCHAR));
         GlobalUnlock(block);
         // The system owns the block once it took it.
         if (SetClipboardData(CF_UNICODETEXT, block))
@@ -432,45 +448,50 @@ void CKivGuiTestEditBox::CopyToClipboard()
     CloseClipboard();
 }
 
+// The clipboard's text is read whole before the box is touched again: its
+// calls may send the window a message, whose owner may close the box.
 void CKivGuiTestEditBox::PasteFromClipboard()
 {
     if (!m_buffer)
         return;
     DeleteSelection();
+    Guard guard(this);
     if (!OpenClipboard(GuiEngineWindow()))
         return;
+    std::wstring text;
+    bool read = false;
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const WCHAR *clip = data ? static_cast<const WCHAR *>(GlobalLock(data)) : nullptr;
-    if (clip) {
+    if (const WCHAR *clip = data ? static_cast<const WCHAR *>(GlobalLock(data)) : nullptr) {
         const size_t units = GlobalSize(data) / sizeof(WCHAR);
-        std::wstring text;
         for (size_t i = 0; i < units && clip[i]; i++)
             if (clip[i] != L'\\')
                 text += clip[i];
-        for (size_t at; (at = text.find(L"\r\n")) != std::wstring::npos;)
-            text.erase(at, 2);
-        // The longest run of whole characters whose bytes keep the text within the limit.
-        int room = m_maxBytes - 1 - AnsiBytes(GetTextLength());
-        int take = 0;
-        while (take < static_cast<int>(text.size())) {
-            int next = take + 1;
-            if (next < static_cast<int>(text.size()) && IS_HIGH_SURROGATE(text[take]) &&
-                IS_LOW_SURROGATE(text[next]))
-                next++;
-            const int bytes = WideCharToMultiByte(CP_ACP, 0, text.data() + take, next - take, nullptr, 0, nullptr,
-                                                  nullptr);
-            if (next > kStagingUnits - 1 || bytes > room)
-                break;
-            room -= bytes;
-            take = next;
-        }
-        const int at = m_caret;
-        if (take > 0 && m_buffer->InsertString(at, text.data(), take))
-            PlaceCaret(at + take, true);
-        m_selStart = m_caret;
+        read = true;
         GlobalUnlock(data);
     }
     CloseClipboard();
+    if (!read || !guard.Alive())
+        return;
+    for (size_t at; (at = text.find(L"\r\n")) != std::wstring::npos;)
+        text.erase(at, 2);
+    // The longest run of whole characters whose bytes keep the text within the limit.
+    int room = m_maxBytes - 1 - AnsiBytes(GetTextLength());
+    int take = 0;
+    while (take < static_cast<int>(text.size())) {
+        int next = take + 1;
+        if (next < static_cast<int>(text.size()) && IS_HIGH_SURROGATE(text[take]) && IS_LOW_SURROGATE(text[next]))
+            next++;
+        const int bytes =
+            WideCharToMultiByte(CP_ACP, 0, text.data() + take, next - take, nullptr, 0, nullptr, nullptr);
+        if (next > kStagingUnits - 1 || bytes > room)
+            break;
+        room -= bytes;
+        take = next;
+    }
+    const int at = m_caret;
+    if (take > 0 && m_buffer->InsertString(at, text.data(), take))
+        PlaceCaret(at + take, true);
+    m_selStart = m_caret;
 }
 
 bool CKivGuiTestEditBox::RemoveChar(WCHAR unit, WCHAR *text)

@@ -2,6 +2,7 @@
 #include "engine/gui/CKivGuiTooltip.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -12,6 +13,7 @@
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
@@ -44,13 +46,6 @@ void PieceSize(CKivSprite *skin, const char *key, int *w, int *h)
     *h = skin ? static_cast<int>(skin->GetSpriteHeight(key) / s) : 0;
 }
 
-// The larger side of the screen; without one, more than any screen the GUI runs on.
-int ScreenExtent()
-{
-    const int side = std::max(GuiViewportWidth(), GuiViewportHeight());
-    return side > 0 ? side : 4096;
-}
-
 } // namespace
 
 CKivGuiTooltip::CKivGuiTooltip() = default;
@@ -80,14 +75,13 @@ int CKivGuiTooltip::Init(int kind, int id, int x, int y, int width, const char *
         return 0;
     m_kind = kind;
     m_id = id;
-    // No screen shows more than its own size: widths and margins beyond it
-    // only overflowed the layout's sums and gave a notice millions of tiles.
-    const int screen = ScreenExtent();
-    m_width = std::clamp(width, -screen, screen);
+    // Any width and margin: the layout's sums are 64-bit, and drawing skips
+    // the tiles off the screen.
+    m_width = width;
     m_anchor = anchor;
     m_lifetime = lifetime;
     m_maxAlpha = maxAlpha;
-    m_margin = std::clamp(margin, -screen, screen);
+    m_margin = margin;
     m_icon = icon >= 0 && icon < CKivGuiTooltipManager::kIcons ? icon : -1;
     m_value = value;
     m_age = 0;
@@ -111,9 +105,13 @@ void CKivGuiTooltip::Layout()
     const char *fontName = CKivGuiTooltipManager::GetFontName(m_kind);
     CKivGuiDxFont *font = gui ? gui->GetFont(fontName) : nullptr;
     const float fontHeight = font ? static_cast<float>(font->GetHeight()) : 0.0f;
-    const int left = m_margin + (m_notice && m_icon != -1 ? 24 : 0);
+    const long long margin = m_margin;
+    const int left = GuiNearestInt(margin + (m_notice && m_icon != -1 ? 24 : 0));
+    // A line's width fits an int whatever the margin.
+    const int right = GuiNearestInt(std::clamp(m_width - margin, left + static_cast<long long>(INT_MIN),
+                                               left + static_cast<long long>(INT_MAX)));
     float widest = 0;
-    int heightSum = 0;
+    long long heightSum = 0;
     std::string work = m_text;
     // Each line takes at least one character, so this ends.
     for (size_t at = 0, i = 0; font && at < work.size() && work[at]; i++) {
@@ -121,9 +119,9 @@ void CKivGuiTooltip::Layout()
         if (!line)
             break;
         line->SetFont(fontName);
-        const int top = static_cast<int>((fontHeight + 5.0f) * i + m_margin + 0.5f);
-        const int bottom = static_cast<int>((fontHeight + 5.0f) * (i + 1) + m_margin + 0.5f);
-        line->Create(static_cast<int>(i), left, top, m_width - m_margin, bottom, "");
+        const int top = GuiNearestInt(static_cast<long long>((fontHeight + 5.0) * i + margin + 0.5));
+        const int bottom = GuiNearestInt(static_cast<long long>((fontHeight + 5.0) * (i + 1) + margin + 0.5));
+        line->Create(static_cast<int>(i), left, top, right, bottom, "");
         const int n = line->GetLineLength(&work[at]);
         std::string text(work.c_str() + at);
         if (text.size() > static_cast<size_t>(n))
@@ -137,28 +135,34 @@ void CKivGuiTooltip::Layout()
         heightSum += bottom - top;
         line->SetSize(static_cast<int>(w + 1.5f), static_cast<int>(fontHeight + 0.5f));
     }
-    int W = m_notice ? m_width : static_cast<int>(widest) + 2 * m_margin;
-    const int H = heightSum + 2 * m_margin;
+    long long W = m_notice ? m_width : static_cast<long long>(widest) + 2 * margin;
+    const long long H = heightSum + 2 * margin;
     CKivSprite *skin = manager ? manager->GetSkin(m_kind) : nullptr;
     PieceSize(skin, "upperleft", &m_tileWidth, &m_tileHeight);
     PieceSize(skin, "downarrow", &m_arrowWidth, &m_arrowHeight);
     PieceSize(skin, "rightdownarrow", &m_rightArrowWidth, &m_rightArrowHeight);
+    long long boxWidth = W, boxHeight = H;
     if (m_tileWidth > 0 && m_tileHeight > 0) {
-        while (W <= (m_arrowWidth / m_tileWidth + 1) * m_tileWidth)
-            W += m_tileWidth;
-        m_boxWidth = (W + m_tileWidth - 1) / m_tileWidth * m_tileWidth;
-        m_boxHeight = (H + m_tileHeight - 1) / m_tileHeight * m_tileHeight;
-        m_columns = m_boxWidth / m_tileWidth;
-        m_rows = m_boxHeight / m_tileHeight;
+        // Grown by whole tiles until wider than the arrow's tiles and one.
+        const long long tile = m_tileWidth, least = (m_arrowWidth / m_tileWidth + 1) * tile;
+        if (W <= least)
+            W += ((least - W) / tile + 1) * tile;
+        // Whole tiles, as many as an int holds.
+        boxWidth = std::min((W + tile - 1) / tile * tile, INT_MAX / tile * tile);
+        boxHeight = (H + m_tileHeight - 1) / m_tileHeight * m_tileHeight;
+        boxHeight = std::clamp<long long>(boxHeight, INT_MIN / m_tileHeight * m_tileHeight,
+                                          INT_MAX / m_tileHeight * m_tileHeight);
+        m_columns = static_cast<int>(boxWidth / tile);
+        m_rows = static_cast<int>(boxHeight / m_tileHeight);
     } else {
         // A skin without its corner piece: text and margins, no tiles.
-        m_boxWidth = W;
-        m_boxHeight = H;
         m_columns = m_rows = 0;
     }
+    m_boxWidth = GuiNearestInt(boxWidth);
+    m_boxHeight = GuiNearestInt(boxHeight);
     m_extraHeight = m_extraWidth = 0;
     m_dialog->SetSize(m_boxWidth, m_boxHeight);
-    m_dialog->MoveControls((m_boxWidth - W) / 2, (m_boxHeight - H) / 2);
+    m_dialog->MoveControls(GuiNearestInt((boxWidth - W) / 2), GuiNearestInt((boxHeight - H) / 2));
 }
 
 void CKivGuiTooltip::Place(int x, int y)
@@ -166,8 +170,8 @@ void CKivGuiTooltip::Place(int x, int y)
     const int w = m_boxWidth, h = m_boxHeight;
     const int anchor = m_anchor >= 0 && m_anchor <= 8 ? m_anchor : 0;
     const int column = anchor % 3, row = anchor / 3;
-    m_x = x - (column == 1 ? w / 2 : column == 2 ? w : 0);
-    m_y = y - (row == 1 ? h / 2 : row == 2 ? h : 0);
+    m_x = GuiNearestInt(static_cast<long long>(x) - (column == 1 ? w / 2 : column == 2 ? w : 0));
+    m_y = GuiNearestInt(static_cast<long long>(y) - (row == 1 ? h / 2 : row == 2 ? h : 0));
     if (m_dialog)
         m_dialog->SetLocation(m_x, m_y);
 }
@@ -346,13 +350,15 @@ void CKivGuiTooltip::Render(float elapsed)
     manager->SetSkinAlpha(m_kind, m_alpha);
     m_dialog->SetAlpha(m_alpha);
     // The click sign sits by the bottom-right piece, tiles or not.
-    m_clickX = m_x + m_boxWidth - m_tileWidth - m_extraWidth - 20;
-    m_clickY = GuiViewportHeight() - (m_boxHeight + m_y) + m_extraHeight + 4;
+    m_clickX = static_cast<float>(static_cast<long long>(m_x) + m_boxWidth - m_tileWidth) - m_extraWidth - 20;
+    m_clickY =
+        static_cast<float>(GuiViewportHeight() - (static_cast<long long>(m_boxHeight) + m_y)) + m_extraHeight + 4;
     RenderTiles();
     if (m_icon >= 0) {
         const Icon &icon = Icons[m_icon];
-        const float x = static_cast<float>(m_margin + m_x);
-        const float y = static_cast<float>(GuiViewportHeight() - (m_tileHeight + m_y) - 2 * m_margin);
+        const float x = static_cast<float>(static_cast<long long>(m_margin) + m_x);
+        const float y = static_cast<float>(GuiViewportHeight() - (static_cast<long long>(m_tileHeight) + m_y) -
+                                           2LL * m_margin);
         manager->GetIcons().SetSpritePosition(icon.key, x, y, 0);
         manager->GetIcons().RenderSprite(icon.key);
         if (icon.click) {

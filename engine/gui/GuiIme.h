@@ -98,8 +98,9 @@ struct GuiImeStore {
     POINT compositionOrigin = {};
     int firstTarget = 0;
     BYTE finishing = 0;
-    // The box whose composition this is; its deletion forgets it.
-    const CKivGuiIMEEditBox *owner = nullptr;
+    // The box receiving the input method's compositions, in whose text the
+    // typed units stand; its deletion forgets it.
+    CKivGuiIMEEditBox *owner = nullptr;
 };
 
 // The shared state of every IME edit box in the process.

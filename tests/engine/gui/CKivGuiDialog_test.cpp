@@ -1,6 +1,8 @@
 // Tests of dialogs without a device: a dialog closed by the game from an event of its own controls, with
-// freed memory made unreadable, for every event kind; arrow-key focus onto a check box; a focus the game
-// gives while another control lets go of it; showing a dialog that was taken out of the GUI system.
+// freed memory made unreadable, for every event kind and when a drag's end takes the mouse capture from the
+// game's window; arrow-key focus onto a check box; a focus the game gives while another control lets go of
+// it or while the new one takes it; a control the game takes out of its dialog from its own event;
+// showing a dialog that was taken out of the GUI system.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -176,6 +179,63 @@ TEST_F(DialogClose, FromEveryEditBoxEvent)
     CloseAt(CKivGuiDialog::kEventHover, unfocused, [this] { Hover(50, 20); });
 }
 
+// The game's window, holding the mouse capture: its procedure closes the
+// dialog when the capture leaves it.
+struct CaptureWindow {
+    static inline HWND window = nullptr;
+    static const int kLost = 1000;   // not an event: the procedure's own note
+    static LRESULT CALLBACK Proc(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_CAPTURECHANGED)
+            Closer::OnEvent(kLost, -1, nullptr, 50);
+        return DefWindowProcW(w, message, wParam, lParam);
+    }
+    static HWND Get()
+    {
+        if (!window) {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = Proc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"KivDialogCapture";
+            RegisterClassW(&wc);
+            // Message-only: no display needed.
+            window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                     wc.hInstance, nullptr);
+        }
+        return window;
+    }
+};
+
+// Releasing the button ends a drag with ReleaseCapture, which tells the
+// window that held the capture before it returns.
+TEST_F(DialogClose, WhenADragsEndTakesTheCaptureFromTheGamesWindow)
+{
+    ASSERT_NE(CaptureWindow::Get(), nullptr);
+    auto drag = [this](int x, int y) {
+        return [this, x, y] {
+            Send(WM_LBUTTONDOWN, x, y);
+            SetCapture(CaptureWindow::window);
+            Send(WM_LBUTTONUP, x, y);
+        };
+    };
+    CloseAt(CaptureWindow::kLost,
+            [](CKivGuiDialog *d) {
+                CKivGuiTestEditBox *box = new CKivGuiTestEditBox(d);
+                box->Create(3, 10, 10, 190, 30, "", 2, 2);
+            },
+            drag(50, 20));
+    CloseAt(CaptureWindow::kLost,
+            [](CKivGuiDialog *d) {
+                CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
+                bar->Create(4, 10, 10, 26, 190, 0, 0);
+                bar->SetTrackRange(0, 50);
+                bar->SetPageSize(8);
+                bar->Update(0);
+            },
+            drag(15, 30));
+    ReleaseCapture();
+}
+
 TEST_F(DialogClose, FromEveryScrollBarEvent)
 {
     auto build = [](CKivGuiDialog *d) {
@@ -237,13 +297,20 @@ TEST_F(DialogClose, ByRemovingAControlWhoseFocusLossEmptiesTheDialog)
     EXPECT_EQ(GuardFreedEnd(), 0);
 }
 
-TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
+// A registered 300 x 100 dialog at (0, 0), made the active one.
+CKivGuiDialog *ActiveDialog(CKivGuiSystem &gui)
 {
-    CKivGuiSystem gui;
     CKivGuiDialog *d = new CKivGuiDialog(1);
     d->SetSize(300, 100);
     gui.AddDialog(d);
     gui.SetActiveDialog(d);
+    return d;
+}
+
+TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = ActiveDialog(gui);
     CKivGuiButton *ok = new CKivGuiButton(d);
     ok->Create(1, 10, 10, 60, 40, "OK");
     CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
@@ -285,27 +352,40 @@ TEST(DialogFocus, ArrowsMoveTheFocusOntoACheckBoxWhoseSpaceChecksIt)
     delete d;
 }
 
-// The game answers a control's focus loss by focusing another: that focus
-// stands, by a click's request and by the arrows alike, and no other control
-// keeps the focus beside it.
 struct Refocus {
     static inline CKivGuiDialog *dialog = nullptr;
     static inline int to = 0;
+    static const int kFocusIn = 1000;   // a focus-in reached the game
     static void OnEvent(int event, int id, CKivGuiControl *control, int)
     {
-        if (event == CKivGuiDialog::kEventFocus && id == 1 && !control->HasFocus() && to)
+        const bool lost = event == CKivGuiDialog::kEventFocus && id == 1 && !control->HasFocus();
+        if ((lost || event == kFocusIn) && to)
             dialog->FocusControl(std::exchange(to, 0));
     }
 };
 
-TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
+// A control whose focus-in reaches the game, as an IME edit box's does
+// through the window.
+template <class Control>
+class FocusIn : public Control {
+public:
+    using Control::Control;
+    void OnFocusIn() override
+    {
+        Control::OnFocusIn();
+        if (this->m_dialog)
+            this->m_dialog->SendEvent(Refocus::kFocusIn, 1, this);
+    }
+};
+
+// The game answers a control's loss of the focus, or another's focus-in, by
+// focusing a third: that focus stands, by a click's request and by the
+// arrows (onto a check box too), and no other control keeps the focus beside it.
+TEST(DialogFocus, AFocusTheGameGivesWhileAControlLetsGoOrTakesItStands)
 {
     CKivGuiSystem gui;
-    CKivGuiDialog *d = new CKivGuiDialog(1);
-    d->SetSize(300, 100);
-    gui.AddDialog(d);
-    gui.SetActiveDialog(d);
-    FocusOut *first = new FocusOut(d);
+    CKivGuiDialog *d = ActiveDialog(gui);
+    CKivGuiButton *first = new FocusOut(d);
     first->Create(1, 10, 10, 60, 40, "");
     CKivGuiButton *clicked = new CKivGuiButton(d);
     clicked->Create(2, 100, 10, 150, 40, "");
@@ -313,28 +393,80 @@ TEST(DialogFocus, AFocusTheGameGivesWhileTheOldControlLetsGoStands)
     chosen->Create(3, 200, 10, 250, 40, "");
     CKivGuiCheckBox *box = new CKivGuiCheckBox(d);
     box->Create(4, 10, 50, 60, 90, "");
+    CKivGuiButton *taking = new FocusIn<CKivGuiButton>(d);
+    taking->Create(5, 100, 50, 150, 90, "");
+    CKivGuiCheckBox *takingBox = new FocusIn<CKivGuiCheckBox>(d);
+    takingBox->Create(6, 200, 50, 250, 90, "");
     first->SetNeighbour(1, 4);
+    clicked->SetNeighbour(1, 5);
+    clicked->SetNeighbour(3, 6);
+    const CKivGuiControl *const controls[] = {first, clicked, chosen, box, taking, takingBox};
     Refocus::dialog = d;
     d->SetCallback(Refocus::OnEvent, 0);
-    auto focusedOnly = [&](CKivGuiControl *focused) {
-        EXPECT_EQ(d->GetFocusedControl(), focused);
-        for (CKivGuiControl *c : {static_cast<CKivGuiControl *>(first), static_cast<CKivGuiControl *>(clicked),
-                                  static_cast<CKivGuiControl *>(chosen), static_cast<CKivGuiControl *>(box)}) {
-            EXPECT_EQ(c->HasFocus(), c == focused) << "control " << c->GetID();
-            EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == focused) << "control " << c->GetID();
-        }
+    auto click = [&](int x, int y) {
+        return [&gui, x, y] {
+            gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(x, y));
+            gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(x, y));
+        };
     };
+    auto key = [&](WPARAM k) { return [&gui, k] { gui.MsgProc(nullptr, WM_KEYDOWN, k, 0); }; };
+    const std::pair<CKivGuiControl *, std::function<void()>> moves[] = {
+        {first, click(120, 20)}, {first, key(VK_DOWN)},    {clicked, click(120, 60)},
+        {clicked, key(VK_DOWN)}, {clicked, key(VK_RIGHT)},
+    };
+    for (const auto &move : moves) {
+        d->RequestFocus(move.first);
+        Refocus::to = 3;
+        move.second();
+        EXPECT_EQ(Refocus::to, 0) << "the game was reached";
+        EXPECT_EQ(d->GetFocusedControl(), chosen);
+        for (const CKivGuiControl *c : controls) {
+            EXPECT_EQ(c->HasFocus(), c == chosen) << "control " << c->GetID();
+            EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == chosen) << "control " << c->GetID();
+        }
+    }
+    gui.RemoveDialog(d);
+    delete d;
+}
 
-    d->RequestFocus(first);
-    Refocus::to = 3;
-    gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(120, 20));
-    gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(120, 20));
-    focusedOnly(chosen);
+// The game takes a control out of its dialog, without deleting it, from the
+// control's own focus or click event.
+struct Remover {
+    static inline CKivGuiDialog *dialog = nullptr;
+    static inline int at = 0;
+    static inline std::string events;
+    static void OnEvent(int event, int id, CKivGuiControl *, int)
+    {
+        events += std::to_string(event) + " ";
+        if (event == at)
+            dialog->RemoveControl(id);
+    }
+};
 
-    d->RequestFocus(first);
-    Refocus::to = 3;
-    gui.MsgProc(nullptr, WM_KEYDOWN, VK_DOWN, 0);
-    focusedOnly(chosen);
+TEST(DialogRemove, AControlTakenOutFromItsOwnEventActsNoMoreAsAMember)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = ActiveDialog(gui);
+    Remover::dialog = d;
+    d->SetCallback(Remover::OnEvent, 0);
+    const struct {
+        int at;
+        const char *events;
+    } cases[] = {{CKivGuiDialog::kEventFocus, "2 "}, {CKivGuiDialog::kEventClick, "2 8 4 "}};
+    for (const auto &c : cases) {
+        CKivGuiButton *ok = new CKivGuiButton(d);
+        ok->Create(1, 10, 10, 60, 40, "OK");
+        Remover::at = c.at;
+        Remover::events.clear();
+        gui.MsgProc(nullptr, WM_LBUTTONDOWN, 0, At(20, 20));
+        gui.MsgProc(nullptr, WM_LBUTTONUP, 0, At(20, 20));
+        EXPECT_EQ(Remover::events, c.events) << "no event after it left";
+        EXPECT_EQ(d->GetControlCount(), 0);
+        EXPECT_EQ(d->GetFocusedControlID(), -1);
+        EXPECT_EQ(d->GetPressedControlID(), -1);
+        EXPECT_EQ(d->GetClickedControlID(), -1);
+        delete ok;
+    }
     gui.RemoveDialog(d);
     delete d;
 }

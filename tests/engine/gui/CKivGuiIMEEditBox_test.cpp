@@ -2,9 +2,14 @@
 // the host window (jamo by jamo, commits, limits, focus loss, candidates, hostile answers), layouts and
 // locales, the modifier repair, notification answers, the context flags the default procedure gets, the
 // candidate panel at every image scale, a centred box, one composition through the system's own input
-// method manager, and dialogs closed by the events of typing.
+// method manager, dialogs closed by the events of typing and by the game's window on the messages the box's
+// system calls send, two boxes sharing the input method, a focus moved by a typing event.
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
+#include <functional>
+#include <utility>
+
+#include "engine/gui/CKivGuiTempScrollBar.h"
 #include "editbox_host.h"
 #include "scripted_ime.h"
 #include "support/failnew/fail_new.h"
@@ -531,14 +536,35 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
 struct ImeCloser {
     static inline int at = 0;
     static inline CKivGuiDialog *dialog = nullptr;
-    static void OnEvent(int event, int, CKivGuiControl *, int)
+    static void Close()
     {
-        if (event != at || !dialog)
+        if (!dialog)
             return;
         CKivGuiSystem::GetInstance()->RemoveDialog(dialog);
         dialog->RemoveAllControls();
         delete dialog;
         dialog = nullptr;
+    }
+    static void OnEvent(int event, int, CKivGuiControl *, int)
+    {
+        if (event == at)
+            Close();
+    }
+};
+
+// The game's window procedure, around the GUI's: it closes the dialog on the
+// chosen message, as the game may on any message its window gets.
+struct ClosingWindow {
+    static inline WNDPROC gui = nullptr;
+    static inline UINT on = 0;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        const LRESULT result = CallWindowProcW(gui, window, message, w, l);
+        if (on && message == on) {
+            on = 0;
+            ImeCloser::Close();
+        }
+        return result;
     }
 };
 
@@ -623,6 +649,170 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+}
+
+// Every system call of a control that sends a message through the window
+// reaches the game: the input method's answer to a cancel, the capture's
+// change at a press and at a drag's end, the context's change at a
+// focus-in, the clipboard owner's notice at a cut and its request at a paste.
+TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
+{
+    // The clipboard's owner is told when another takes it.
+    ASSERT_TRUE(OpenClipboard(GuiHost::window));
+    EmptyClipboard();
+    CloseClipboard();
+    ClosingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClosingWindow::Proc)));
+    auto box = [] { return static_cast<CKivGuiIMEEditBox *>(ImeCloser::dialog->GetControl(6)); };
+    // Korean that does not fit the box's width is cancelled.
+    auto narrow = [&](int insert) {
+        return [&, insert] {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            box()->SetMaxBytes(1000);
+            box()->SetText(std::string(100, 'a').c_str(), 0);
+            ClosingWindow::on = WM_IME_ENDCOMPOSITION;
+            ScriptedIme::Compose({std::wstring(1, Hieut)});
+        };
+    };
+    const struct {
+        const char *what;
+        std::function<void()> run;
+    } cases[] = {
+        {"a Korean composition drawn", narrow(0)},
+        {"a Korean composition typed in", narrow(1)},
+        {"a drag's start",
+         [&] {
+             SetCapture(GuiHost::window);
+             ClosingWindow::on = WM_CAPTURECHANGED;
+             Send(WM_LBUTTONDOWN, 150, 310);
+         }},
+        {"a scroll bar's press",
+         [&] {
+             CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(ImeCloser::dialog);
+             bar->Create(9, 800, 100, 816, 300, 0, 0);
+             bar->SetTrackRange(0, 50);
+             bar->SetPageSize(8);
+             bar->Update(0);
+             SetCapture(GuiHost::window);
+             ClosingWindow::on = WM_CAPTURECHANGED;
+             Send(WM_LBUTTONDOWN, 805, 120);
+         }},
+        {"a drag's end",
+         [&] {
+             Send(WM_LBUTTONDOWN, 150, 310);
+             ClosingWindow::on = WM_CAPTURECHANGED;
+             Send(WM_LBUTTONUP, 150, 310);
+         }},
+        {"a click's focus-in",
+         [&] {
+             ImeCloser::dialog->ClearFocus();
+             ClosingWindow::on = WM_IME_SETCONTEXT;
+             Send(WM_LBUTTONDOWN, 150, 310);
+         }},
+        {"a cut",
+         [&] {
+             box()->SetText("abc", 1);
+             ClosingWindow::on = WM_DESTROYCLIPBOARD;
+             SendMessageW(GuiHost::window, WM_CHAR, 24, 0);
+         }},
+        {"a paste",
+         [&] {
+             // Text the owner renders only when asked.
+             ASSERT_TRUE(OpenClipboard(GuiHost::window));
+             EmptyClipboard();
+             SetClipboardData(CF_UNICODETEXT, nullptr);
+             CloseClipboard();
+             ClosingWindow::on = WM_RENDERFORMAT;
+             SendMessageW(GuiHost::window, WM_CHAR, 22, 0);
+         }},
+    };
+    for (const auto &c : cases) {
+        Open(0);
+        c.run();
+        ClosingWindow::on = 0;
+        ScriptedIme::composition.clear();
+        ImeState().insertOnType = 0;
+        ExpectClosed(c.what);
+    }
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClosingWindow::gui));
+    ReleaseCapture();
+}
+
+// Box B in a dialog of its own, given its focus there; the fixture's box A
+// keeps the active dialog.
+class TwoImeBoxes : public ImeBox {
+protected:
+    void SetUp() override
+    {
+        ImeBox::SetUp();
+        other = NewDialog(72, 0, 400, 1024, 100);
+        b = new CKivGuiIMEEditBox(other);
+        b->Create(7, 100, 20, 700, 40, "", 2, 3);
+        other->FocusControl(7);
+        InsertOnType();
+    }
+    CKivGuiDialog *other = nullptr;
+    CKivGuiIMEEditBox *b = nullptr;
+};
+
+// Box A composes; the user clicks box B, or the game makes B's dialog the
+// active one: A's composition leaves A's text, B's text is its own.
+TEST_F(TwoImeBoxes, EachTakesBackOnlyFromItsOwnText)
+{
+    for (int click = 1; click >= 0; click--) {
+        gui()->SetActiveDialog(dialog);
+        b->SetText("xyz", 0);
+        ScriptedIme::Compose({std::wstring(1, Hieut)});
+        ASSERT_EQ(Text(), std::wstring(1, Hieut));
+        if (click) {
+            Send(WM_LBUTTONDOWN, 150, 430);
+            Send(WM_LBUTTONUP, 150, 430);
+        } else {
+            gui()->SetActiveDialog(other);
+        }
+        ScriptedIme::Compose({std::wstring(1, Ha)});
+        EXPECT_EQ(Text(), L"") << "click " << click;
+        EXPECT_EQ(std::wstring(b->GetText()), L"xyz" + std::wstring(1, Ha)) << "click " << click;
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), L"") << "click " << click;
+        EXPECT_EQ(std::wstring(b->GetText()), L"xyz" + std::wstring(1, Ha)) << "click " << click;
+    }
+}
+
+// The game moves the focus to box B, or makes B's dialog the active one, from
+// the change event of a composition typed into box A: the keys that would
+// place A's caret and take the composition back no longer reach A.
+struct FocusMover {
+    static inline std::function<void()> move;
+    static void OnEvent(int event, int, CKivGuiControl *, int)
+    {
+        if (event == CKivGuiTestEditBox::kEventChanged && move)
+            std::exchange(move, nullptr)();
+    }
+};
+
+TEST_F(TwoImeBoxes, AFocusMovedByATypingEventLeavesEachBoxItsText)
+{
+    CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
+    same->Create(8, 100, 240, 700, 260, "", 2, 3);
+    dialog->SetCallback(FocusMover::OnEvent, 0);
+    const std::pair<CKivGuiIMEEditBox *, std::function<void()>> moves[] = {
+        {same, [&] { dialog->FocusControl(8); }},
+        {b, [&] { gui()->SetActiveDialog(other); }},
+    };
+    for (const auto &m : moves) {
+        gui()->SetActiveDialog(dialog);
+        dialog->FocusControl(5);
+        box->SetText("abc", 0);
+        box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+        m.first->SetText("xyz", 0);
+        FocusMover::move = m.second;
+        ScriptedIme::Compose({std::wstring{Han, Na}});
+        ScriptedIme::Compose({std::wstring(1, Ha)});
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), L"abc") << m.first->GetID();
+        EXPECT_EQ(std::wstring(m.first->GetText()), L"xyz" + std::wstring(1, Ha)) << m.first->GetID();
+    }
 }
 
 } // namespace

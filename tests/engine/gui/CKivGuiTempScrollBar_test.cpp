@@ -2,8 +2,10 @@
 // nothing drawn while a page holds it all, wheel notches, page clicks, drags rounded and clamped,
 // capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag, the track
 // tile and the thumb's caps, pages far taller than the screen (a bar far above it too), showing the item
-// below the page.
+// below the page, the largest steps over any range.
 #include <gtest/gtest.h>
+
+#include <climits>
 
 #include "engine/gui/CKivGuiTempScrollBar.h"
 #include "draw_count.h"
@@ -134,6 +136,23 @@ TEST_F(ScrollBar, ShowingTheItemBelowThePageScrollsByExactlyOne)
     EXPECT_EQ(bar->GetPosition(), 7);
     bar->ShowItem(6);
     EXPECT_EQ(bar->GetPosition(), 6) << "and the item above it back by one";
+}
+
+TEST_F(ScrollBar, TheLargestStepsStopAtTheEndsOfAnyRange)
+{
+    CKivGuiTempScrollBar *bar = Chat();
+    bar->SetPageSize(10);
+    bar->SetTrackRange(0, 100);
+    bar->Scroll(5);
+    bar->Scroll(INT_MAX);
+    EXPECT_EQ(bar->GetPosition(), 90);
+    bar->Scroll(INT_MIN);
+    EXPECT_EQ(bar->GetPosition(), 0);
+    bar->SetTrackRange(0, INT_MAX);
+    bar->ShowItem(INT_MAX);
+    ASSERT_EQ(bar->GetPosition(), INT_MAX - 10);
+    bar->Scroll(1);
+    EXPECT_EQ(bar->GetPosition(), INT_MAX - 10) << "the last page stays the last";
 }
 
 TEST_F(ScrollBar, WheelArrowsAndPageClicks)

@@ -41,7 +41,11 @@ struct ScriptedIme {
         GuiImeBinding b = ImeBinding();
         b.ImmGetContext = [](HWND) WINAPI -> HIMC { return contexts++, reinterpret_cast<HIMC>(0x5150); };
         b.ImmReleaseContext = [](HWND, HIMC) WINAPI -> BOOL { return contexts--, TRUE; };
-        b.ImmAssociateContext = [](HWND, HIMC) WINAPI -> HIMC { return nullptr; };
+        // As the system's: the window hears of its context's change.
+        b.ImmAssociateContext = [](HWND, HIMC context) WINAPI -> HIMC {
+            SendMessageW(window, WM_IME_SETCONTEXT, context != nullptr, LPARAM(ISC_SHOWUIALL));
+            return nullptr;
+        };
         b.ImmGetOpenStatus = [](HIMC) WINAPI -> BOOL { return TRUE; };
         b.ImmIsIME = [](HKL l) WINAPI -> BOOL { return (reinterpret_cast<UINT_PTR>(l) >> 28) == 0xE; };
         b.GetKeyboardLayout = [](DWORD) WINAPI -> HKL { return layout; };
