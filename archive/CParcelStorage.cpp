@@ -27,7 +27,7 @@ static void SetUsed(CParcelBox &b, uint32_t offset, uint32_t size)
 }
 
 CParcelStorage::CParcelStorage()
-    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false)
+    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false), m_outOfRecords(false)
 {
 }
 
@@ -69,14 +69,18 @@ bool CParcelStorage::RecordAvailable() const
     return RecordsAvailable() > 0;
 }
 
-uint32_t CParcelStorage::RecordsAvailable() const
+// Records held for the tables on disk go back at the next commit, so they
+// do not count against the capacity, nor does one about to be held: the
+// record count may run past it until then, and that commit's table states
+// the larger capacity.
+uint32_t CParcelStorage::RecordsAvailable(uint32_t held) const
 {
-    const int32_t fresh = m_capacity - (int32_t)m_records.size();
+    const int64_t fresh = (int64_t)m_capacity + m_held.size() + held - (int64_t)m_records.size();
     return m_spare.Count() + (fresh > 0 ? (uint32_t)fresh : 0);
 }
 
 // A record for a new region: a spare one first, then a fresh one.
-uint32_t CParcelStorage::TakeRecord()
+uint32_t CParcelStorage::TakeRecord(uint32_t held)
 {
     uint32_t index;
     if (m_spare.PopFront(&index)) {
@@ -84,7 +88,7 @@ uint32_t CParcelStorage::TakeRecord()
         m_records[index].m_onDisk = false;
         return index;
     }
-    if ((int32_t)m_records.size() >= m_capacity)
+    if (RecordsAvailable(held) == 0)
         return PARCEL_NO_REGION;
     m_records.push_back(CParcelBox());
     return (uint32_t)m_records.size() - 1;
@@ -139,8 +143,10 @@ uint32_t CParcelStorage::FirstFit(uint32_t size) const
     return PARCEL_NO_REGION;
 }
 
-uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
+uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool replacing)
 {
+    const uint32_t held = replacing ? 1 : 0;
+    m_outOfRecords = false;
     if (sizeHigh != 0 || m_capacity == 0)
         return PARCEL_NO_REGION;
 
@@ -150,7 +156,7 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
         if (m_records[taken].m_sizeLow != sizeLow) {
             // Split off the rest as a free region; with no record for it the
             // request simply gets the whole region.
-            uint32_t rest = TakeRecord();
+            uint32_t rest = TakeRecord(held);
             if (rest != PARCEL_NO_REGION) {
                 CParcelBox &t = m_records[taken];
                 CParcelBox &r = m_records[rest];
@@ -182,18 +188,22 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
     if (pastTables) {
         // The tables on disk lie in the way: a held region covers them (and
         // becomes free space at the next flush), the new one follows.
-        if (RecordsAvailable() < 2)
+        if (RecordsAvailable(held + 1) < 2) {
+            m_outOfRecords = true;
             return PARCEL_NO_REGION;
-        const uint32_t cover = TakeRecord();
+        }
+        const uint32_t cover = TakeRecord(held + 1);
         CParcelBox &c = m_records[cover];
         SetUsed(c, (uint32_t)start, m_floor - (uint32_t)start);
         c.m_region = m_regions.PushBack(cover);
         m_held.push_back(cover);
         start = m_floor;
     }
-    uint32_t index = TakeRecord();
-    if (index == PARCEL_NO_REGION)
+    uint32_t index = TakeRecord(held);
+    if (index == PARCEL_NO_REGION) {
+        m_outOfRecords = true;
         return PARCEL_NO_REGION;
+    }
     CParcelBox &b = m_records[index];
     SetUsed(b, (uint32_t)start, sizeLow);
     b.m_region = m_regions.PushBack(index);
@@ -385,6 +395,8 @@ void CParcelStorage::Commit()
     for (uint32_t index : m_held)
         Free(index);
     m_held.clear();
+    if ((int32_t)m_records.size() > m_capacity)
+        m_capacity = (int32_t)m_records.size();
     m_floor = 0;
     m_tablesStart = 0;
     m_committedEnd = 0;
@@ -611,7 +623,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
 BOOL CParcelStorage::Check() const
 {
     const uint32_t count = (uint32_t)m_records.size();
-    if ((int32_t)count > m_capacity)
+    if ((int64_t)count > (int64_t)m_capacity + m_held.size())
         return FALSE;
     std::vector<uint32_t> ordinal(count, PARCEL_NO_REGION);
     uint32_t position = 0;
@@ -697,7 +709,7 @@ CParcelStorage *CParcelStorage::Clone() const
 void CParcelStorage::WriteTable(CParcelWriter &w) const
 {
     w.WriteU32(PARCEL_STORAGE_VERSION);
-    w.WriteU32((uint32_t)m_capacity);
+    w.WriteU32((uint32_t)std::max<int64_t>(m_capacity, (int64_t)m_records.size()));
     w.WriteU32((uint32_t)m_records.size());
     for (const CParcelBox &b : m_records) {
         w.WriteU8(b.m_state);
