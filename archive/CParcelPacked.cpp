@@ -1420,12 +1420,29 @@ BOOL CParcel::PackedFlush(int level)
 // kept is always the one those tables describe, so a failed move or commit
 // leaves both as they were. Every round moves some contents down, so the
 // rounds end; the bound is only a guard.
+// How long a file is whose tables follow that storage's data.
+static uint64_t EndWithTables(const CParcelStorage *storage, const CParcelWriter &folders)
+{
+    return (uint64_t)storage->EndOfUsedData() + 2 * PARCEL_CHUNK_HEADER_SIZE + storage->TableSize() + folders.Size();
+}
+
 BOOL CParcel::CompactArchive(int level)
 {
     CParcelWriter folders;
     if (!WriteFolders(folders))
         return FALSE;
-    const uint32_t rounds = 4 * m_storage->GetRegionList().Count() + 16;
+    // Contents move only when that makes the file shorter: a move that
+    // splits a hole takes a record, which the tables carry, and a small
+    // hole may not repay it.
+    CParcelStorage *plan = m_storage->Clone();
+    if (!plan)
+        return FALSE;
+    plan->Commit();
+    std::vector<ParcelMove> planned;
+    plan->Compact(level, &planned);
+    const bool shorter = EndWithTables(plan, folders) < EndWithTables(m_storage, folders);
+    delete plan;
+    const uint32_t rounds = shorter ? 4 * m_storage->GetRegionList().Count() + 16 : 0;
     for (uint32_t round = 0; round < rounds; ++round) {
         CParcelStorage *work = m_storage->Clone();
         if (!work)
@@ -1485,9 +1502,7 @@ BOOL CParcel::TablesDown(const CParcelWriter &folders)
     const uint32_t dataEnd = m_storage->EndOfUsedData();
     if (m_storage->TablesStart() == dataEnd)
         return TRUE;
-    CParcelWriter table;
-    m_storage->WriteTable(table);
-    const uint64_t size = 2 * PARCEL_CHUNK_HEADER_SIZE + table.Size() + folders.Size();
+    const uint64_t size = EndWithTables(m_storage, folders) - dataEnd;
     uint32_t at;
     if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at))
         return FALSE;

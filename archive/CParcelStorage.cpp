@@ -706,6 +706,12 @@ CParcelStorage *CParcelStorage::Clone() const
     return copy;
 }
 
+uint32_t CParcelStorage::TableSize() const
+{
+    return 3 * 4 + PARCEL_BOX_RECORD_SIZE * (uint32_t)m_records.size() + 3 * 4 +
+           4 * (m_regions.Count() + m_free.Count() + m_spare.Count());
+}
+
 void CParcelStorage::WriteTable(CParcelWriter &w) const
 {
     w.WriteU32(PARCEL_STORAGE_VERSION);

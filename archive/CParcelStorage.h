@@ -44,6 +44,8 @@ public:
     // The chunk body alone (what follows the chunk header).
     BOOL ReadTable(CParcelReader &reader);
     void WriteTable(CParcelWriter &writer) const;
+    // The size of that body.
+    uint32_t TableSize() const;
 
     // Record index of a used region of that size, or PARCEL_NO_REGION. A
     // region that replaces one about to be released (a copy of committed

@@ -623,7 +623,8 @@ TEST_F(Packed, FullRecordTableCompactsSafely)
 
 // A hole right before the last region, smaller than the tables: the last
 // entry moves into it, and the tables follow the data down, so the file ends
-// right after the last used region and no later than before.
+// right after the last used region and no later than before. A compaction
+// that would make it longer is not made.
 TEST_F(Packed, CompactionPutsTheTablesRightAfterTheData)
 {
     Contents live;
@@ -649,6 +650,25 @@ TEST_F(Packed, CompactionPutsTheTablesRightAfterTheData)
     EXPECT_LE(bytes.size(), before);
     ASSERT_TRUE(Reopen(p));
     EXPECT_TRUE(Holds(p, live));
+    p.Close();
+
+    // A hole too small to repay the record that a move into it takes: nothing
+    // moves, and the file stays as it was.
+    ASSERT_TRUE(DeleteFileA(m_path.c_str()));
+    ASSERT_TRUE(Create(p));
+    live = {{"a", Pattern(100, 1)}, {"x", Pattern(50, 2)}, {"c", Pattern(5, 3)}};
+    for (const char *name : {"a", "b", "x", "c"})
+        ASSERT_TRUE(Put(p, name, live.count(name) ? live[name] : Pattern(10, 4)));
+    ASSERT_TRUE(p.DeleteFile("b"));
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    const std::string small = Disk();
+    ASSERT_TRUE(Reopen(p));
+    ASSERT_TRUE(p.Flush(1));
+    EXPECT_TRUE(Holds(p, live));
+    p.Close();
+    EXPECT_EQ(Disk().size(), small.size());
+    EXPECT_TRUE(Disk() == small);
 }
 
 TEST_F(Packed, FlushImportsSourceFiles)

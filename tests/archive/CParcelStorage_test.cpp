@@ -408,6 +408,7 @@ TEST(StorageTable, HandAssembledTableReadsFieldByFieldAndWritesBackTheSame)
     CParcelWriter w;
     s.WriteTable(w);
     EXPECT_EQ(w.Bytes(), t.b);
+    EXPECT_EQ(s.TableSize(), w.Size());
 }
 
 TEST(StorageTable, TruncationAtEveryOffsetFails)
