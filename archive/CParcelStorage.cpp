@@ -455,6 +455,52 @@ uint32_t CParcelStorage::BestFit(uint32_t hole) const
     return best;
 }
 
+void CParcelStorage::IndexFit(FitIndex *fits, uint32_t index, bool in) const
+{
+    const CParcelBox &b = m_records[index];
+    const auto key = std::make_tuple(b.m_sizeLow, b.m_offsetLow, index);
+    if (in)
+        fits->insert(key);
+    else
+        fits->erase(key);
+}
+
+// Offsets ascend along the region list, so only regions of no size can
+// share the hole's offset on either side of it.
+bool CParcelStorage::LiesAfter(uint32_t hole, uint32_t index) const
+{
+    const uint32_t at = m_records[hole].m_offsetLow;
+    if (m_records[index].m_offsetLow != at)
+        return m_records[index].m_offsetLow > at;
+    for (CParcelIndexList::Node *n = m_regions.Next(m_records[hole].m_region);
+         n && m_records[n->value].m_offsetLow == at; n = m_regions.Next(n))
+        if (n->value == index)
+            return true;
+    return false;
+}
+
+// As BestFit: the largest region that fits, after the hole; of equal ones
+// the later, which for regions of no size at one offset is the list's order.
+uint32_t CParcelStorage::BestFitIn(const FitIndex &fits, uint32_t hole) const
+{
+    auto it = fits.upper_bound(std::make_tuple(m_records[hole].m_sizeLow, 0xFFFFFFFFu, 0xFFFFFFFFu));
+    while (it != fits.begin()) {
+        --it;
+        uint32_t best = std::get<2>(*it);
+        if (!LiesAfter(hole, best))
+            continue;
+        if (m_records[best].m_sizeLow == 0) {
+            const uint32_t at = m_records[best].m_offsetLow;
+            for (CParcelIndexList::Node *n = m_regions.Next(m_records[best].m_region);
+                 n && m_records[n->value].m_offsetLow == at; n = m_regions.Next(n))
+                if (m_records[n->value].m_state == PARCEL_BOX_USED && m_records[n->value].m_sizeLow == 0)
+                    best = n->value;
+        }
+        return best;
+    }
+    return PARCEL_NO_REGION;
+}
+
 // Moves the used region right after the hole down into it; the hole moves
 // up behind it. absorber receives the free region that swallowed the hole.
 bool CParcelStorage::SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber)
@@ -503,11 +549,15 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     int kind = LOOK;
     uint32_t best = PARCEL_NO_REGION;
     uint32_t stalled = PARCEL_NO_REGION;
+    FitIndex fits;
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            IndexFit(&fits, n->value, true);
 
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;
         if (kind == LOOK) {
-            best = BestFit(hole);
+            best = BestFitIn(fits, hole);
             if (best == PARCEL_NO_REGION)
                 cur = m_free.Next(cur);
             else
@@ -547,6 +597,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
                     next = after;
             }
             ParcelMove mv;
+            IndexFit(&fits, best, false);
             CParcelBox &b = m_records[best];
             CParcelBox &f = m_records[fresh];
             mv.srcLow = b.m_offsetLow;
@@ -566,6 +617,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             f.m_region = rn;
             b.m_region->value = best;
             f.m_region->value = fresh;
+            IndexFit(&fits, best, true);
             Free(fresh);
             mv.dstLow = b.m_offsetLow;
             mv.dstHigh = b.m_offsetHigh;
@@ -595,7 +647,13 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             }
             ParcelMove mv;
             uint32_t absorber;
-            if (!SlideAfter(hole, &mv, &absorber)) {
+            const bool slides = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED;
+            if (slides)
+                IndexFit(&fits, next, false);
+            const bool slid = SlideAfter(hole, &mv, &absorber);
+            if (slides)
+                IndexFit(&fits, next, true);
+            if (!slid) {
                 kind = LOOK;
                 cur = m_free.Next(cur);
                 continue;

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "archive/CParcelBox.h"
@@ -136,6 +138,12 @@ private:
     void Absorb(uint32_t into, uint32_t absorbed);
     uint32_t FirstFit(uint32_t size) const;
     bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
+    // The used regions by size, offset and record: BestFit without walking
+    // every region after the hole, for compaction's many steps.
+    typedef std::set<std::tuple<uint32_t, uint32_t, uint32_t>> FitIndex;
+    void IndexFit(FitIndex *fits, uint32_t index, bool in) const;
+    uint32_t BestFitIn(const FitIndex &fits, uint32_t hole) const;
+    bool LiesAfter(uint32_t hole, uint32_t index) const;
     uint32_t RegionAfter(uint32_t index) const;
     uint32_t RegionBefore(uint32_t index) const;
     bool LinkLists(const std::vector<uint32_t> lists[3]);
