@@ -1415,17 +1415,17 @@ BOOL CParcel::PackedFlush(int level)
     return CompactArchive(level) && !m_longer;
 }
 
-// Moves go only into space the tables on disk call free, a batch at a time,
-// each batch committed before the space it vacated is reused. The storage
-// kept is always the one those tables describe, so a failed move or commit
-// leaves both as they were. Every round moves some contents down, so the
-// rounds end; the bound is only a guard.
 // How long a file is whose tables follow that storage's data.
 static uint64_t EndWithTables(const CParcelStorage *storage, const CParcelWriter &folders)
 {
     return (uint64_t)storage->EndOfUsedData() + 2 * PARCEL_CHUNK_HEADER_SIZE + storage->TableSize() + folders.Size();
 }
 
+// Moves go only into space the tables on disk call free, a batch at a time,
+// each batch committed before the space it vacated is reused. The storage
+// kept is always the one those tables describe, so a failed move or commit
+// leaves both as they were. Every round moves some contents down, so the
+// rounds end; the bound is only a guard.
 BOOL CParcel::CompactArchive(int level)
 {
     CParcelWriter folders;
