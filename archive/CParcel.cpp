@@ -23,6 +23,7 @@ void CParcel::Reset()
     m_longer = false;
     m_fresh = false;
     m_freshTables.clear();
+    m_committed.clear();
     m_storage = nullptr;
     m_options[0] = 0;
     m_options[1] = 1;

@@ -126,6 +126,11 @@ private:
     // The tables start at above or later.
     BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
     BOOL CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above = 0);
+    // Whether the tables on disk are surely these, ending the file: then a
+    // flush has nothing to commit.
+    bool OnDisk(const CParcelWriter &tables);
+    // A last commit that puts the tables right after the data.
+    BOOL TablesDown(const CParcelWriter &folders);
     BOOL CompactArchive(int level);
     BOOL WriteFolders(CParcelWriter &writer);
     // FALSE when the archive file refused a copy.
@@ -153,6 +158,8 @@ private:
     // is left behind them.
     bool m_fresh;
     std::string m_freshTables;
+    // The tables the last commit wrote (empty until one did, after opening).
+    std::string m_committed;
     CParcelFolderTree m_folders;
     DWORD m_options[3];
     CParcelStorage *m_storage;

@@ -100,6 +100,7 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     m_mode = mode;
     m_readOnly = 0;
     m_fresh = false;
+    m_committed.clear();
     m_root[0] = 0;
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -492,10 +493,35 @@ BOOL CParcel::WriteArchive()
     if (!next)
         return FALSE;
     next->Commit();
-    if (!CommitWork(next, folders))
+    CParcelWriter tables;
+    TablesImage(next, folders, &tables);
+    if (OnDisk(tables)) {
+        delete next;
+    } else if (!CommitWork(next, folders)) {
         return FALSE;
+    }
     SetChanged(0);
     return TRUE;
+}
+
+// After opening, the tables on disk are compared once as the file holds
+// them; after a commit, as it wrote them. A commit of unknown fate, a file
+// not yet cut short and a new archive's waiting tables all call for one more.
+bool CParcel::OnDisk(const CParcelWriter &tables)
+{
+    const uint32_t at = m_storage->TablesStart();
+    const size_t size = tables.Size();
+    if (m_fresh || m_longer || !m_storage->Settled() || m_storage->TablesEnd() - at != size)
+        return false;
+    if (m_committed.empty()) {
+        std::string disk(size, '\0');
+        DWORD got = 0;
+        if (!size || !ParcelSeek(m_archive, at) || !::ReadFile(m_archive, &disk[0], (DWORD)size, &got, nullptr) ||
+            got != size)
+            return false;
+        m_committed.swap(disk);
+    }
+    return m_committed.size() == size && memcmp(m_committed.data(), tables.Data(), size) == 0;
 }
 
 // The storage-table and folder-tree chunks, as they follow the data chunk.
@@ -544,6 +570,7 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     case TABLES_COMMITTED:
         break;
     }
+    m_committed.assign((const char *)both.Data(), both.Size());
     // A file longer than its tables reads the same: a failed cut leaves the
     // commit standing, and only the flush that asked for it reports it.
     uint32_t fileSize;
@@ -594,10 +621,19 @@ CFileOpen *CParcel::FileHandle(HANDLE file) const
     return handle && handle->m_kind == PARCEL_HANDLE_FILE ? handle : nullptr;
 }
 
+// Why the storage handed out no region: its record table is full, or the
+// region would end past 4 GiB. Neither is a full disk.
+static void SetRefusal(const CParcelStorage *storage)
+{
+    SetLastError(storage->OutOfRecords() ? ERROR_CANNOT_MAKE : ERROR_FILE_TOO_LARGE);
+}
+
 BOOL CParcel::EnsureRegion(CParcelFile *entry)
 {
-    if (!m_storage)
+    if (!m_storage) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
+    }
     if (entry->m_region == PARCEL_NO_REGION) {
         // Past the empty tables of a new archive: they move on ahead, well
         // clear of it (or, when they cannot, the region goes past them). The
@@ -610,8 +646,10 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
         if (m_fresh && at < 0xFFFFFFFFu)
             MoveFreshTables((uint32_t)end, (uint32_t)at);
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
-        if (index == PARCEL_NO_REGION)
+        if (index == PARCEL_NO_REGION) {
+            SetRefusal(m_storage);
             return FALSE;
+        }
         entry->m_region = index;
         SetChanged(1);
     }
@@ -632,9 +670,11 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
         return TRUE;
     const uint32_t from = box->m_offsetLow;
     const uint32_t size = box->m_sizeLow;
-    const uint32_t fresh = m_storage->Allocate(size, 0);
+    // The old region is held until the next commit, so the copy needs no
+    // more of the table than writing in place would.
+    const uint32_t fresh = m_storage->Allocate(size, 0, true);
     if (fresh == PARCEL_NO_REGION) {
-        SetLastError(ERROR_DISK_FULL);
+        SetRefusal(m_storage);
         return FALSE;
     }
     if (!ParcelCopyRange(m_archive, from, m_storage->GetBox(fresh)->m_offsetLow, size)) {
@@ -822,10 +862,8 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
     // A read-only archive hands out no space: what it has not stored reads as nothing.
     if (m_readOnly && entry->m_region == PARCEL_NO_REGION)
         return FALSE;
-    if (!EnsureRegion(entry)) {
-        SetLastError(ERROR_DISK_FULL);
+    if (!EnsureRegion(entry))
         return FALSE;
-    }
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
     uint32_t limit = box->m_sizeLow;
     if (!write && entry->m_sizeLow < limit)
@@ -881,10 +919,8 @@ DWORD CParcel::PackedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHi
         SetLastError(NO_ERROR);
         return 0;
     }
-    if (!EnsureRegion(entry)) {
-        SetLastError(ERROR_DISK_FULL);
+    if (!EnsureRegion(entry))
         return INVALID_SET_FILE_POINTER;
-    }
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
     int64_t base = box->m_offsetLow;
     if (method == FILE_CURRENT)
@@ -1379,6 +1415,12 @@ BOOL CParcel::PackedFlush(int level)
     return CompactArchive(level) && !m_longer;
 }
 
+// How long a file is whose tables follow that storage's data.
+static uint64_t EndWithTables(const CParcelStorage *storage, const CParcelWriter &folders)
+{
+    return (uint64_t)storage->EndOfUsedData() + 2 * PARCEL_CHUNK_HEADER_SIZE + storage->TableSize() + folders.Size();
+}
+
 // Moves go only into space the tables on disk call free, a batch at a time,
 // each batch committed before the space it vacated is reused. The storage
 // kept is always the one those tables describe, so a failed move or commit
@@ -1389,7 +1431,18 @@ BOOL CParcel::CompactArchive(int level)
     CParcelWriter folders;
     if (!WriteFolders(folders))
         return FALSE;
-    const uint32_t rounds = 4 * m_storage->GetRegionList().Count() + 16;
+    // Contents move only when that makes the file shorter: a move that
+    // splits a hole takes a record, which the tables carry, and a small
+    // hole may not repay it.
+    CParcelStorage *plan = m_storage->Clone();
+    if (!plan)
+        return FALSE;
+    plan->Commit();
+    std::vector<ParcelMove> planned;
+    plan->Compact(level, &planned);
+    const bool shorter = EndWithTables(plan, folders) < EndWithTables(m_storage, folders);
+    delete plan;
+    const uint32_t rounds = shorter ? 4 * m_storage->GetRegionList().Count() + 16 : 0;
     for (uint32_t round = 0; round < rounds; ++round) {
         CParcelStorage *work = m_storage->Clone();
         if (!work)
@@ -1438,20 +1491,28 @@ BOOL CParcel::CompactArchive(int level)
         if (!CommitWork(work, folders))
             return FALSE;
     }
-    // One more commit brings the tables down to the data when the room the
-    // compaction left below them holds them: the file ends as short as it can.
+    return TablesDown(folders);
+}
+
+// Where the tables on disk lie in the way of new ones right after the data,
+// a commit of their own first puts them past that place: the file ends with
+// the data and its tables, never longer than a compaction found it.
+BOOL CParcel::TablesDown(const CParcelWriter &folders)
+{
     const uint32_t dataEnd = m_storage->EndOfUsedData();
-    CParcelWriter table;
-    m_storage->WriteTable(table);
-    const uint64_t size = 2 * PARCEL_CHUNK_HEADER_SIZE + table.Size() + folders.Size();
+    if (m_storage->TablesStart() == dataEnd)
+        return TRUE;
+    const uint64_t size = EndWithTables(m_storage, folders) - dataEnd;
     uint32_t at;
-    if (size < 0x7FFFFFFFu && m_storage->SafePlace(dataEnd, (uint32_t)size, &at) && at == dataEnd &&
-        dataEnd < m_storage->TablesStart()) {
+    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at))
+        return FALSE;
+    for (int step = at == dataEnd ? 1 : 0; step < 2; ++step) {
         CParcelStorage *work = m_storage->Clone();
         if (!work)
             return FALSE;
         work->Commit();
-        return CommitWork(work, folders);
+        if (!CommitWork(work, folders, step ? 0 : dataEnd + (uint32_t)size))
+            return FALSE;
     }
     return TRUE;
 }

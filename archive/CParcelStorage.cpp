@@ -27,7 +27,7 @@ static void SetUsed(CParcelBox &b, uint32_t offset, uint32_t size)
 }
 
 CParcelStorage::CParcelStorage()
-    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false)
+    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false), m_outOfRecords(false)
 {
 }
 
@@ -69,14 +69,18 @@ bool CParcelStorage::RecordAvailable() const
     return RecordsAvailable() > 0;
 }
 
-uint32_t CParcelStorage::RecordsAvailable() const
+// Records held for the tables on disk go back at the next commit, so they
+// do not count against the capacity, nor does one about to be held: the
+// record count may run past it until then, and that commit's table states
+// the larger capacity.
+uint32_t CParcelStorage::RecordsAvailable(uint32_t held) const
 {
-    const int32_t fresh = m_capacity - (int32_t)m_records.size();
+    const int64_t fresh = (int64_t)m_capacity + m_held.size() + held - (int64_t)m_records.size();
     return m_spare.Count() + (fresh > 0 ? (uint32_t)fresh : 0);
 }
 
 // A record for a new region: a spare one first, then a fresh one.
-uint32_t CParcelStorage::TakeRecord()
+uint32_t CParcelStorage::TakeRecord(uint32_t held)
 {
     uint32_t index;
     if (m_spare.PopFront(&index)) {
@@ -84,7 +88,7 @@ uint32_t CParcelStorage::TakeRecord()
         m_records[index].m_onDisk = false;
         return index;
     }
-    if ((int32_t)m_records.size() >= m_capacity)
+    if (RecordsAvailable(held) == 0)
         return PARCEL_NO_REGION;
     m_records.push_back(CParcelBox());
     return (uint32_t)m_records.size() - 1;
@@ -139,8 +143,10 @@ uint32_t CParcelStorage::FirstFit(uint32_t size) const
     return PARCEL_NO_REGION;
 }
 
-uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
+uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool replacing)
 {
+    const uint32_t held = replacing ? 1 : 0;
+    m_outOfRecords = false;
     if (sizeHigh != 0 || m_capacity == 0)
         return PARCEL_NO_REGION;
 
@@ -150,7 +156,7 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
         if (m_records[taken].m_sizeLow != sizeLow) {
             // Split off the rest as a free region; with no record for it the
             // request simply gets the whole region.
-            uint32_t rest = TakeRecord();
+            uint32_t rest = TakeRecord(held);
             if (rest != PARCEL_NO_REGION) {
                 CParcelBox &t = m_records[taken];
                 CParcelBox &r = m_records[rest];
@@ -182,18 +188,22 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh)
     if (pastTables) {
         // The tables on disk lie in the way: a held region covers them (and
         // becomes free space at the next flush), the new one follows.
-        if (RecordsAvailable() < 2)
+        if (RecordsAvailable(held + 1) < 2) {
+            m_outOfRecords = true;
             return PARCEL_NO_REGION;
-        const uint32_t cover = TakeRecord();
+        }
+        const uint32_t cover = TakeRecord(held + 1);
         CParcelBox &c = m_records[cover];
         SetUsed(c, (uint32_t)start, m_floor - (uint32_t)start);
         c.m_region = m_regions.PushBack(cover);
         m_held.push_back(cover);
         start = m_floor;
     }
-    uint32_t index = TakeRecord();
-    if (index == PARCEL_NO_REGION)
+    uint32_t index = TakeRecord(held);
+    if (index == PARCEL_NO_REGION) {
+        m_outOfRecords = true;
         return PARCEL_NO_REGION;
+    }
     CParcelBox &b = m_records[index];
     SetUsed(b, (uint32_t)start, sizeLow);
     b.m_region = m_regions.PushBack(index);
@@ -385,6 +395,8 @@ void CParcelStorage::Commit()
     for (uint32_t index : m_held)
         Free(index);
     m_held.clear();
+    if ((int32_t)m_records.size() > m_capacity)
+        m_capacity = (int32_t)m_records.size();
     m_floor = 0;
     m_tablesStart = 0;
     m_committedEnd = 0;
@@ -443,6 +455,52 @@ uint32_t CParcelStorage::BestFit(uint32_t hole) const
     return best;
 }
 
+void CParcelStorage::IndexFit(FitIndex *fits, uint32_t index, bool in) const
+{
+    const CParcelBox &b = m_records[index];
+    const auto key = std::make_tuple(b.m_sizeLow, b.m_offsetLow, index);
+    if (in)
+        fits->insert(key);
+    else
+        fits->erase(key);
+}
+
+// Offsets ascend along the region list, so only regions of no size can
+// share the hole's offset on either side of it.
+bool CParcelStorage::LiesAfter(uint32_t hole, uint32_t index) const
+{
+    const uint32_t at = m_records[hole].m_offsetLow;
+    if (m_records[index].m_offsetLow != at)
+        return m_records[index].m_offsetLow > at;
+    for (CParcelIndexList::Node *n = m_regions.Next(m_records[hole].m_region);
+         n && m_records[n->value].m_offsetLow == at; n = m_regions.Next(n))
+        if (n->value == index)
+            return true;
+    return false;
+}
+
+// As BestFit: the largest region that fits, after the hole; of equal ones
+// the later, which for regions of no size at one offset is the list's order.
+uint32_t CParcelStorage::BestFitIn(const FitIndex &fits, uint32_t hole) const
+{
+    auto it = fits.upper_bound(std::make_tuple(m_records[hole].m_sizeLow, 0xFFFFFFFFu, 0xFFFFFFFFu));
+    while (it != fits.begin()) {
+        --it;
+        uint32_t best = std::get<2>(*it);
+        if (!LiesAfter(hole, best))
+            continue;
+        if (m_records[best].m_sizeLow == 0) {
+            const uint32_t at = m_records[best].m_offsetLow;
+            for (CParcelIndexList::Node *n = m_regions.Next(m_records[best].m_region);
+                 n && m_records[n->value].m_offsetLow == at; n = m_regions.Next(n))
+                if (m_records[n->value].m_state == PARCEL_BOX_USED && m_records[n->value].m_sizeLow == 0)
+                    best = n->value;
+        }
+        return best;
+    }
+    return PARCEL_NO_REGION;
+}
+
 // Moves the used region right after the hole down into it; the hole moves
 // up behind it. absorber receives the free region that swallowed the hole.
 bool CParcelStorage::SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber)
@@ -491,11 +549,15 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     int kind = LOOK;
     uint32_t best = PARCEL_NO_REGION;
     uint32_t stalled = PARCEL_NO_REGION;
+    FitIndex fits;
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            IndexFit(&fits, n->value, true);
 
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;
         if (kind == LOOK) {
-            best = BestFit(hole);
+            best = BestFitIn(fits, hole);
             if (best == PARCEL_NO_REGION)
                 cur = m_free.Next(cur);
             else
@@ -535,6 +597,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
                     next = after;
             }
             ParcelMove mv;
+            IndexFit(&fits, best, false);
             CParcelBox &b = m_records[best];
             CParcelBox &f = m_records[fresh];
             mv.srcLow = b.m_offsetLow;
@@ -554,6 +617,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             f.m_region = rn;
             b.m_region->value = best;
             f.m_region->value = fresh;
+            IndexFit(&fits, best, true);
             Free(fresh);
             mv.dstLow = b.m_offsetLow;
             mv.dstHigh = b.m_offsetHigh;
@@ -583,7 +647,13 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             }
             ParcelMove mv;
             uint32_t absorber;
-            if (!SlideAfter(hole, &mv, &absorber)) {
+            const bool slides = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED;
+            if (slides)
+                IndexFit(&fits, next, false);
+            const bool slid = SlideAfter(hole, &mv, &absorber);
+            if (slides)
+                IndexFit(&fits, next, true);
+            if (!slid) {
                 kind = LOOK;
                 cur = m_free.Next(cur);
                 continue;
@@ -611,7 +681,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
 BOOL CParcelStorage::Check() const
 {
     const uint32_t count = (uint32_t)m_records.size();
-    if ((int32_t)count > m_capacity)
+    if ((int64_t)count > (int64_t)m_capacity + m_held.size())
         return FALSE;
     std::vector<uint32_t> ordinal(count, PARCEL_NO_REGION);
     uint32_t position = 0;
@@ -694,10 +764,16 @@ CParcelStorage *CParcelStorage::Clone() const
     return copy;
 }
 
+uint32_t CParcelStorage::TableSize() const
+{
+    return 3 * 4 + PARCEL_BOX_RECORD_SIZE * (uint32_t)m_records.size() + 3 * 4 +
+           4 * (m_regions.Count() + m_free.Count() + m_spare.Count());
+}
+
 void CParcelStorage::WriteTable(CParcelWriter &w) const
 {
     w.WriteU32(PARCEL_STORAGE_VERSION);
-    w.WriteU32((uint32_t)m_capacity);
+    w.WriteU32((uint32_t)std::max<int64_t>(m_capacity, (int64_t)m_records.size()));
     w.WriteU32((uint32_t)m_records.size());
     for (const CParcelBox &b : m_records) {
         w.WriteU8(b.m_state);

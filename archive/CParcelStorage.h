@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "archive/CParcelBox.h"
@@ -44,9 +46,16 @@ public:
     // The chunk body alone (what follows the chunk header).
     BOOL ReadTable(CParcelReader &reader);
     void WriteTable(CParcelWriter &writer) const;
+    // The size of that body.
+    uint32_t TableSize() const;
 
-    // Record index of a used region of that size, or PARCEL_NO_REGION.
-    uint32_t Allocate(uint32_t sizeLow, uint32_t sizeHigh);
+    // Record index of a used region of that size, or PARCEL_NO_REGION. A
+    // region that replaces one about to be released (a copy of committed
+    // contents) takes a record even from a full table.
+    uint32_t Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool replacing = false);
+    // Whether the last Allocate was refused for want of a record (otherwise
+    // the region would have passed 4 GiB).
+    bool OutOfRecords() const { return m_outOfRecords; }
     void Free(uint32_t index);
     // Drops a free region at the end of the file; its index or PARCEL_NO_REGION.
     uint32_t Trim();
@@ -101,10 +110,16 @@ public:
     void KeepTables(uint32_t tablesStart, uint32_t fileEnd);
     // Frees a region, or holds it when the tables on disk still name it.
     void Release(uint32_t index);
+    // Whether the tables on disk are sure and name nothing held: the next
+    // tables need only be written when they differ from them.
+    bool Settled() const { return !m_unsure && m_held.empty(); }
+    // Frees what was held; a table that ran past its capacity keeps the
+    // larger one.
     void Commit();
     // A deep copy, so that a compaction can be tried before it is kept.
     CParcelStorage *Clone() const;
 
+    // Records that a copy took past it count from the next commit on.
     int32_t GetCapacity() const { return m_capacity; }
     int32_t GetCount() const { return (int32_t)m_records.size(); }
     // Null when the index has not been handed out.
@@ -115,13 +130,20 @@ public:
 
 private:
     bool RecordAvailable() const;
-    uint32_t RecordsAvailable() const;
+    // With held more records about to be held.
+    uint32_t RecordsAvailable(uint32_t held = 0) const;
     void TrimAll();
-    uint32_t TakeRecord();
+    uint32_t TakeRecord(uint32_t held = 0);
     void MakeSpare(uint32_t index);
     void Absorb(uint32_t into, uint32_t absorbed);
     uint32_t FirstFit(uint32_t size) const;
     bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
+    // The used regions by size, offset and record: BestFit without walking
+    // every region after the hole, for compaction's many steps.
+    typedef std::set<std::tuple<uint32_t, uint32_t, uint32_t>> FitIndex;
+    void IndexFit(FitIndex *fits, uint32_t index, bool in) const;
+    uint32_t BestFitIn(const FitIndex &fits, uint32_t hole) const;
+    bool LiesAfter(uint32_t hole, uint32_t index) const;
     uint32_t RegionAfter(uint32_t index) const;
     uint32_t RegionBefore(uint32_t index) const;
     bool LinkLists(const std::vector<uint32_t> lists[3]);
@@ -143,4 +165,5 @@ private:
     // Regions to free at Commit: released ones the tables on disk name, and
     // the one that covers those tables when new regions had to go past them.
     std::vector<uint32_t> m_held;
+    bool m_outOfRecords;
 };

@@ -32,14 +32,16 @@ void Usage()
            "  pcl compact <archive> [level]      close holes (level 1 or 2) and rewrite\n");
 }
 
-// The name GetTempFileNameA gives pack's own files: pcl, one to four hex
-// digits, .tmp.
-bool TempName(const char *name)
+// Pack's own temporary files are named for the archive they become:
+// <archive>.pack<one to eight hex digits>.tmp, beside it.
+bool TempName(const std::string &archiveName, const char *name)
 {
+    const std::string lead = archiveName + ".pack";
     const size_t n = strlen(name);
-    if (n < 8 || n > 11 || _strnicmp(name, "pcl", 3) != 0 || _stricmp(name + n - 4, ".tmp") != 0)
+    if (n < lead.size() + 5 || n > lead.size() + 12 || _strnicmp(name, lead.c_str(), lead.size()) != 0 ||
+        _stricmp(name + n - 4, ".tmp") != 0)
         return false;
-    for (size_t i = 3; i < n - 4; ++i)
+    for (size_t i = lead.size(); i < n - 4; ++i)
         if (!isxdigit((unsigned char)name[i]))
             return false;
     return true;
@@ -65,42 +67,62 @@ bool PackFile(const std::string &path)
     return archive != FALSE;
 }
 
-// Files a pack must not take in: the archive it writes, and its own
-// temporary files, which lie beside that archive (in folder temps).
-struct Skip {
+// Where a pack writes: the archive, and the folder beside it (ending in a
+// backslash) that holds its temporary files.
+struct Target {
     std::string archive;
-    std::string temps;
+    std::string folder;
+    std::string name;
 
-    bool Has(const std::string &folder, const std::string &path, const char *name) const
+    explicit Target(const std::string &path) : archive(path)
+    {
+        const size_t slash = path.find_last_of("\\/");
+        folder = slash == std::string::npos ? std::string(".\\") : path.substr(0, slash + 1);
+        name = slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
+    // The archive itself, or one of pack's own files beside it.
+    bool Owns(const std::string &folderPath, const std::string &path, const char *leaf) const
     {
         return lstrcmpiA(path.c_str(), archive.c_str()) == 0 ||
-               (TempName(name) && lstrcmpiA((folder + "\\").c_str(), temps.c_str()) == 0 && PackFile(path));
+               (TempName(name, leaf) && lstrcmpiA(folderPath.c_str(), folder.c_str()) == 0 && PackFile(path));
     }
 };
 
-bool Collect(const std::string &disk, const std::string &name, char sep, const Skip &skip,
-             std::vector<Source> *out)
+// The files below a folder, and the folders below it that hold none: an
+// archive keeps those as folders of its own.
+struct Tree {
+    std::vector<Source> files;
+    std::vector<std::string> empty;
+};
+
+bool Collect(const std::string &disk, const std::string &name, char sep, const Target &target, Tree *out)
 {
     WIN32_FIND_DATAA d;
     HANDLE f = FindFirstFileA((disk + "\\*").c_str(), &d);
     if (f == INVALID_HANDLE_VALUE)
         return false;
+    const size_t before = out->files.size();
+    bool subfolders = false;
     do {
         if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
             continue;
         std::string path = disk + "\\" + d.cFileName;
         std::string entry = name.empty() ? std::string(d.cFileName) : name + sep + d.cFileName;
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Collect(path, entry, sep, skip, out);
-        } else if (!skip.Has(disk, path, d.cFileName)) {
+            subfolders = true;
+            Collect(path, entry, sep, target, out);
+        } else if (!target.Owns(disk + "\\", path, d.cFileName)) {
             if (d.nFileSizeHigh) {
                 fprintf(stderr, "skipped (4 GiB or more): %s\n", path.c_str());
                 continue;
             }
-            out->push_back(Source{entry, path, d.nFileSizeLow});
+            out->files.push_back(Source{entry, path, d.nFileSizeLow});
         }
     } while (FindNextFileA(f, &d));
     FindClose(f);
+    if (!subfolders && out->files.size() == before && !name.empty())
+        out->empty.push_back(name);
     return true;
 }
 
@@ -121,38 +143,60 @@ bool Old(const FILETIME &written)
     return b > a && b - a > 60ull * 10000000ull;
 }
 
-// A pack that was ended leaves its temporary file: one not written for a
-// minute (a pack under way writes at once, and renames it as soon as it is
-// complete) that is empty or an archive no pack holds (it opens, and it can
-// be deleted). The archive to be replaced is never one, whatever its name.
-void RemoveStaleTemps(const std::string &folder, const std::string &archive)
+// Whether a path lies in a folder or below it (both full paths).
+bool Inside(const std::string &path, const std::string &folder)
 {
+    std::string f = folder;
+    if (f.empty() || f.back() != '\\')
+        f += '\\';
+    return path.size() >= f.size() && _strnicmp(path.c_str(), f.c_str(), f.size()) == 0;
+}
+
+// A pack that was ended leaves its temporary file: one of its own names
+// beside the archive, not written for a minute (a pack under way writes at
+// once, and renames it as soon as it is complete), that is empty or an
+// archive no pack holds (it opens, and it can be deleted). Inside the folder
+// being packed nothing is removed: whatever lies there is the user's tree.
+void RemoveStaleTemps(const Target &target, const std::string &packed)
+{
+    if (Inside(target.folder, packed))
+        return;
     WIN32_FIND_DATAA d;
-    HANDLE f = FindFirstFileA((folder + "pcl*.tmp").c_str(), &d);
+    HANDLE f = FindFirstFileA((target.folder + target.name + ".pack*.tmp").c_str(), &d);
     if (f == INVALID_HANDLE_VALUE)
         return;
     std::vector<std::string> stale;
     do {
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(d.cFileName) ||
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(target.name, d.cFileName) ||
             !Old(d.ftLastWriteTime))
             continue;
-        const std::string path = folder + d.cFileName;
-        if (lstrcmpiA(path.c_str(), archive.c_str()) == 0)
-            continue;
-        if (!d.nFileSizeLow && !d.nFileSizeHigh) {
-            stale.push_back(path);
-            continue;
-        }
-        CParcel parcel;
-        const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
-        parcel.Close();
-        if (archive)
+        const std::string path = target.folder + d.cFileName;
+        if (lstrcmpiA(path.c_str(), target.archive.c_str()) != 0 && PackFile(path))
             stale.push_back(path);
     } while (FindNextFileA(f, &d));
     FindClose(f);
     for (const std::string &path : stale)
         if (DeleteFileA(path.c_str()))
             printf("removed %s, left by an unfinished pack\n", path.c_str());
+}
+
+// A new file of pack's own beside the archive; its name goes to temp.
+bool CreateTemp(const Target &target, std::string *temp)
+{
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1664525u + 1013904223u) {
+        char suffix[32];
+        sprintf(suffix, ".pack%lx.tmp", (unsigned long)(seed & 0xFFFFFFFFu));
+        *temp = target.folder + target.name + suffix;
+        HANDLE f = CreateFileA(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            CloseHandle(f);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
 }
 
 int Pack(int argc, char **argv)
@@ -182,20 +226,20 @@ int Pack(int argc, char **argv)
     // The new archive is built in a file of its own beside the old one and
     // takes its name only when it is complete and on disk: a pack that fails
     // anywhere (a full disk, a stopped process) leaves the old one as it was.
-    const size_t slash = archive.find_last_of("\\/");
-    const std::string beside = slash == std::string::npos ? std::string(".") : archive.substr(0, slash + 1);
-    RemoveStaleTemps(beside, archive);
-    std::vector<Source> sources;
-    if (top.empty() ||
-        !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', Skip{archive, beside}, &sources)) {
+    const Target target(archive);
+    RemoveStaleTemps(target, dir);
+    Tree tree;
+    if (top.empty() || !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', target, &tree)) {
         fprintf(stderr, "cannot read folder %s\n", dir.c_str());
         return 1;
     }
-    char temp[MAX_PATH];
-    if (!GetTempFileNameA(beside.c_str(), "pcl", 0, temp)) {
+    const std::vector<Source> &sources = tree.files;
+    std::string tempName;
+    if (!CreateTemp(target, &tempName)) {
         fprintf(stderr, "cannot create a file beside %s\n", archive.c_str());
         return 1;
     }
+    const char *temp = tempName.c_str();
     int failed = 0;
     uint64_t total = 0;
     {
@@ -218,6 +262,12 @@ int Pack(int argc, char **argv)
             parcel.SetFileSource(h, s.path.c_str());
             parcel.CloseHandle(h);
             total += s.size;
+        }
+        for (const std::string &name : tree.empty) {
+            if (!parcel.CreateDirectory(name.c_str(), nullptr)) {
+                fprintf(stderr, "cannot add folder %s (name too long)\n", name.c_str());
+                ++failed;
+            }
         }
         // The flush copies every source file in and fails when the archive
         // file refuses any of it.
@@ -244,8 +294,8 @@ int Pack(int argc, char **argv)
         DeleteFileA(temp);
         return 1;
     }
-    printf("%u files, %llu bytes packed into %s\n", (unsigned)sources.size(), (unsigned long long)total,
-           archive.c_str());
+    printf("%u files, %u empty folders, %llu bytes packed into %s\n", (unsigned)sources.size(),
+           (unsigned)tree.empty.size(), (unsigned long long)total, archive.c_str());
     return 0;
 }
 

@@ -17,7 +17,8 @@ const char kChildVariable[] = "KIV_PARCEL_CRASH_CHILD";
 
 // Everyday use of 40 entries in four folders, a table with no record to
 // spare, where compaction can only slide contents down, some over their own
-// old place, and writes into entries that already have their contents.
+// old place, and which then takes writes into its flushed entries, and
+// writes into entries that already have their contents.
 enum { STORY_EVERYDAY, STORY_FULL_TABLE, STORY_IN_PLACE, STORY_KINDS };
 
 // Sizes of the full table's entries, in file order.
@@ -81,6 +82,13 @@ public:
             Flush(1);
             Delete("t\\e07");
             Flush(2);
+            Flush(0);
+            // Writes into flushed entries and the rewrite of one: more
+            // copies than the deletes gave records back.
+            Patch("t\\e02", 1000, Pattern(500, 60), OPEN_EXISTING);
+            Patch("t\\e05", 10, Pattern(50, 61), OPEN_EXISTING);
+            Patch("t\\e08", 0, Pattern(200, 62), OPEN_ALWAYS);
+            Put("t\\e10", Pattern(60, 63));
             Flush(0);
             return;
         }

@@ -621,6 +621,56 @@ TEST_F(Packed, FullRecordTableCompactsSafely)
     EXPECT_TRUE(Holds(p, live));
 }
 
+// A hole right before the last region, smaller than the tables: the last
+// entry moves into it, and the tables follow the data down, so the file ends
+// right after the last used region and no later than before. A compaction
+// that would make it longer is not made.
+TEST_F(Packed, CompactionPutsTheTablesRightAfterTheData)
+{
+    Contents live;
+    for (int i = 0; i < 40; ++i)
+        live["d\\f" + std::to_string(100 + i)] = Pattern((size_t)(2000 - 10 * i), (uint32_t)i);
+    ASSERT_TRUE(Store(live));
+    const size_t before = Disk().size();
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    ASSERT_TRUE(p.DeleteFile("d\\f138"));
+    live.erase("d\\f138");
+    ASSERT_TRUE(p.Flush(1));
+    uint32_t end = 0;
+    for (auto &f : live)
+        end = std::max<uint32_t>(end, Location(p, f.first.c_str()) + (uint32_t)f.second.size());
+    p.Close();
+    const std::string bytes = Disk();
+    ASSERT_GT(bytes.size(), (size_t)end + 6);
+    uint32_t length = 0;
+    memcpy(&length, &bytes[6], 4);
+    EXPECT_EQ(length + 4, end);
+    EXPECT_EQ((uint8_t)bytes[end] | (uint8_t)bytes[end + 1] << 8, 0x1102);
+    EXPECT_LE(bytes.size(), before);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, live));
+    p.Close();
+
+    // A hole too small to repay the record that a move into it takes: nothing
+    // moves, and the file stays as it was.
+    ASSERT_TRUE(DeleteFileA(m_path.c_str()));
+    ASSERT_TRUE(Create(p));
+    live = {{"a", Pattern(100, 1)}, {"x", Pattern(50, 2)}, {"c", Pattern(5, 3)}};
+    for (const char *name : {"a", "b", "x", "c"})
+        ASSERT_TRUE(Put(p, name, live.count(name) ? live[name] : Pattern(10, 4)));
+    ASSERT_TRUE(p.DeleteFile("b"));
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    const std::string small = Disk();
+    ASSERT_TRUE(Reopen(p));
+    ASSERT_TRUE(p.Flush(1));
+    EXPECT_TRUE(Holds(p, live));
+    p.Close();
+    EXPECT_EQ(Disk().size(), small.size());
+    EXPECT_TRUE(Disk() == small);
+}
+
 TEST_F(Packed, FlushImportsSourceFiles)
 {
     const std::string src = m_tree.Full("source.dat"), content = Pattern(5000, 9);
@@ -953,37 +1003,48 @@ TEST_F(Packed, WriteIntoFlushedEntryKeepsTheFlushedBytesUntilTheNextFlush)
     }
 }
 
-// With no record left for a copy, a write into committed contents fails and
-// changes nothing; after a flush has given records back it goes through.
-TEST_F(Packed, WriteIntoFlushedEntryOfAFullTableWaitsForARecord)
+// Writes into committed contents and a rewrite of a whole entry take no
+// more of the table than writing in place did, however full it is: their
+// copies' records come on top of it until the next flush gives the old ones
+// back. New contents beyond it are refused, and not as a full disk.
+TEST_F(Packed, WritesIntoFlushedEntriesOfAFullTableNeedNoRecord)
 {
     CParcel p;
     ASSERT_TRUE(Create(p, 1024));
+    Contents want;
     for (int i = 0; i < 1024; ++i) {
         char name[16];
         sprintf(name, "e%04d", i);
-        ASSERT_TRUE(Put(p, name, Pattern(20, (uint32_t)i))) << i;
+        want[name] = Pattern(20, (uint32_t)i);
+        ASSERT_TRUE(Put(p, name, want[name])) << i;
     }
     ASSERT_TRUE(p.Flush(0));
-    const std::string patch = Pattern(10, 99);
-    HANDLE h = p.CreateFile("e0005", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string patch = Pattern(4, 99);
+    for (int i = 0; i < 1000; i += 25) {
+        char name[16];
+        sprintf(name, "e%04d", i);
+        HANDLE h = p.CreateFile(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD n = 0;
+        EXPECT_EQ(p.SetFilePointer(h, 8, nullptr, FILE_BEGIN), 8u);
+        EXPECT_TRUE(p.WriteFile(h, patch.data(), 4, &n, nullptr)) << name;
+        p.CloseHandle(h);
+        want[name].replace(8, 4, patch);
+    }
+    want["e0001"] = Pattern(30, 500);
+    EXPECT_TRUE(Put(p, "e0001", want["e0001"]));
+    HANDLE h = p.CreateFile("overflow", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    p.SetFileSize(h, 4, 0);
     DWORD n = 7;
-    EXPECT_FALSE(p.WriteFile(h, patch.data(), 10, &n, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_FALSE(p.WriteFile(h, patch.data(), 4, &n, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_MAKE);
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(ReadWhole(p, "e0005"), Pattern(20, 5));
-    // A deleted entry's record comes back with the flush that forgets it.
-    ASSERT_TRUE(p.DeleteFile("e0100"));
-    EXPECT_FALSE(p.WriteFile(h, patch.data(), 10, &n, nullptr));
-    ASSERT_TRUE(p.Flush(0));
-    EXPECT_TRUE(p.WriteFile(h, patch.data(), 10, &n, nullptr));
-    EXPECT_EQ(n, 10u);
     p.CloseHandle(h);
+    ASSERT_TRUE(p.DeleteFile("overflow"));
+    EXPECT_TRUE(Holds(p, want));
     ASSERT_TRUE(p.Flush(0));
     p.Close();
     ASSERT_TRUE(Reopen(p));
-    EXPECT_EQ(ReadWhole(p, "e0005"), patch + Pattern(20, 5).substr(10));
-    EXPECT_TRUE(Missing(p, "e0100"));
+    EXPECT_TRUE(Holds(p, want));
 }
 
 // ---------------------------------------------------------------- threads

@@ -270,13 +270,17 @@ TEST(StorageProtect, NothingIsHandedOutOverTheTablesOnDisk)
     EXPECT_EQ(s.EndOfUsedData(), 70u);
     EXPECT_TRUE(s.Check());
 
-    // With no record for a region to cover the tables, the new one is refused.
+    // The record of the region that covers the tables, held until the next
+    // commit, comes on top of the table's capacity, which that commit keeps.
     Lay(s, 2, {10});
     s.Protect(50);
-    EXPECT_EQ(s.Allocate(10, 0), PARCEL_NO_REGION);
-    EXPECT_EQ(s.GetCount(), 1);
+    EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 50u);
+    EXPECT_EQ(s.GetCount(), 3);
     EXPECT_TRUE(s.Check());
+    EXPECT_EQ(s.Allocate(10, 0), PARCEL_NO_REGION);
+    EXPECT_TRUE(s.OutOfRecords());
     s.Commit();
+    EXPECT_EQ(s.GetCapacity(), 3);
     EXPECT_EQ(s.GetBox(s.Allocate(10, 0))->m_offsetLow, 24u);
 }
 
@@ -404,6 +408,7 @@ TEST(StorageTable, HandAssembledTableReadsFieldByFieldAndWritesBackTheSame)
     CParcelWriter w;
     s.WriteTable(w);
     EXPECT_EQ(w.Bytes(), t.b);
+    EXPECT_EQ(s.TableSize(), w.Size());
 }
 
 TEST(StorageTable, TruncationAtEveryOffsetFails)

@@ -137,8 +137,9 @@ TEST_F(UnsureCommit, CompactionKeepsWhatItMoved)
     ASSERT_TRUE(p.GetFileLocation("d", &where, nullptr));
     const uint32_t before = DataLength(m_tree.Read("u.pcl"));
     {
-        // Its own Flush(0) forces twice before the first batch.
-        FailForcing fail(3);
+        // Its own Flush(0) has nothing to commit: the first batch's tables
+        // are forced, then its header.
+        FailForcing fail(1);
         EXPECT_FALSE(p.Flush(1));
     }
     // That header moved d: a reader of the file would now find d in the hole.
@@ -178,9 +179,9 @@ TEST_F(UnsureCommit, CompactionKeepsItsStagingCopy)
     const Contents last = Listed(p);
     const uint32_t before = DataLength(m_tree.Read("u.pcl"));
     {
-        // Its own Flush(0), then one commit that puts the tables out of the
-        // way, then the commit of the copy.
-        FailForcing fail(5);
+        // Its own Flush(0) has nothing to commit; one commit puts the tables
+        // out of the way, then the copy is committed.
+        FailForcing fail(3);
         EXPECT_FALSE(p.Flush(1));
     }
     ASSERT_NE(DataLength(m_tree.Read("u.pcl")), before) << "the header was not written";
@@ -192,4 +193,48 @@ TEST_F(UnsureCommit, CompactionKeepsItsStagingCopy)
     }
     CheckCopy(last, last, "after the tables");
     CheckFinal(p, last);
+}
+
+// A flush with nothing to commit touches nothing, after opening as after a
+// flush, however the entries were opened; a size set alone is something to
+// commit, and so is everything after a commit of unknown fate.
+TEST_F(UnsureCommit, FlushWithNothingToCommitMakesNoCalls)
+{
+    CParcel p;
+    Build(p);
+    if (HasFatalFailure())
+        return;
+    Contents want = Listed(p);
+    HANDLE h = p.CreateFile("c", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    {
+        Injector count;
+        EXPECT_TRUE(p.Flush(0));
+        EXPECT_TRUE(p.Flush(0));
+        EXPECT_EQ(count.Calls(), 0);
+    }
+    p.SetFileSize(h, 600, 0);
+    p.CloseHandle(h);
+    want["c"].resize(600);
+    {
+        Injector count;
+        EXPECT_TRUE(p.Flush(0));
+        EXPECT_GT(count.Calls(), 0);
+    }
+    ASSERT_TRUE(PutBytes(p, "x", Pattern(1000, 10)));
+    want["x"] = Pattern(1000, 10);
+    {
+        FailForcing fail(1);
+        EXPECT_FALSE(p.Flush(0));
+    }
+    {
+        Injector count;
+        EXPECT_TRUE(p.Flush(0));
+        EXPECT_GT(count.Calls(), 0);
+    }
+    {
+        Injector count;
+        EXPECT_TRUE(p.Flush(0));
+        EXPECT_EQ(count.Calls(), 0);
+    }
+    CheckFinal(p, want);
 }

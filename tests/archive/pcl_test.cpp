@@ -28,16 +28,21 @@ TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
     ScratchFolder t;
     for (const char *folder : {"tree", "tree\\Data", "tree\\Data\\Avatar"})
         t.Folder(folder);
+    for (const char *folder : {"tree\\empty1", "tree\\empty1\\empty2", "tree\\Data\\emptyk"})
+        t.Folder(folder);
     t.File("tree\\top.bin", "top");
     t.File("tree\\Data\\Avatar\\1.dff", "avatar");
     // -c leaves the folder's own name out; -f makes folders of the path's parts; letters fold.
+    // Empty folders are kept, named as the entries in them would be.
     const struct {
-        const char *options, *avatar, *top, *absent;
+        const char *options, *avatar, *top, *absent, *empty, *emptyk;
     } cases[] = {
-        {"-c", "Data/Avatar/1.dff", "TOP.bin", "Data\\Avatar\\1.dff"},
-        {"-c -f", "Data\\Avatar\\1.dff", "top.bin", "Data/Avatar/1.dff"},
-        {"", "tree/Data/Avatar/1.dff", "tree/top.bin", "Data/Avatar/1.dff"},
-        {"-f", "tree\\Data\\Avatar\\1.dff", "tree\\top.bin", "tree/Data/Avatar/1.dff"},
+        {"-c", "Data/Avatar/1.dff", "TOP.bin", "Data\\Avatar\\1.dff", "empty1/empty2", "Data/emptyk"},
+        {"-c -f", "Data\\Avatar\\1.dff", "top.bin", "Data/Avatar/1.dff", "empty1\\empty2", "Data\\emptyk"},
+        {"", "tree/Data/Avatar/1.dff", "tree/top.bin", "Data/Avatar/1.dff", "tree/empty1/empty2",
+         "tree/Data/emptyk"},
+        {"-f", "tree\\Data\\Avatar\\1.dff", "tree\\top.bin", "tree/Data/Avatar/1.dff", "tree\\empty1\\empty2",
+         "tree\\Data\\emptyk"},
     };
     const std::string archive = t.Full("out.pcl");
     for (const auto &c : cases) {
@@ -48,6 +53,8 @@ TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
         EXPECT_EQ("avatar", ReadWhole(p, c.avatar)) << c.options;
         EXPECT_EQ("top", ReadWhole(p, c.top)) << c.options;
         EXPECT_EQ("<missing>", ReadWhole(p, c.absent)) << c.options;
+        EXPECT_NE(p.FindFolder(c.empty), nullptr) << c.options;
+        EXPECT_NE(p.FindFolder(c.emptyk), nullptr) << c.options;
         p.Close();
     }
     EXPECT_EQ(2, Pcl("pack -x " + Quoted(t.Full("tree")) + " " + Quoted(archive)));
@@ -145,7 +152,7 @@ TEST(Pcl, PackThatCannotWriteFailsAndKeepsTheOldArchive)
             ASSERT_EQ(t.Read("data.pcl"), old) << "call " << i;
             // Nothing is left beside it.
             WIN32_FIND_DATAA d;
-            HANDLE f = FindFirstFileA(t.Full("pcl*.tmp").c_str(), &d);
+            HANDLE f = FindFirstFileA(t.Full("*.tmp").c_str(), &d);
             EXPECT_EQ(f, INVALID_HANDLE_VALUE) << d.cFileName;
             if (f != INVALID_HANDLE_VALUE)
                 FindClose(f);
@@ -185,25 +192,24 @@ bool Age(const std::string &path)
     return ok != FALSE;
 }
 
-// A pack takes neither the archive it writes nor its own temporary files in,
-// when they lie in the folder it packs, and removes what an ended pack left.
+// A pack into an archive inside the folder it packs takes every file of the
+// user's in and leaves it, whatever it is named and holds, but neither the
+// archive nor its own temporary files. Those an ended pack left are removed
+// beside an archive outside the folder packed, never inside it.
 TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
 {
     ScratchFolder t;
     t.Folder("tree");
     t.Folder("tree\\sub");
     t.File("tree\\sub\\a.bin", Pattern(500, 1));
-    // Names pack never gives its files, or not beside the archive: the user's.
     t.File("tree\\pclnotes.tmp", "notes");
     t.File("tree\\sub\\pcl4.tmp", "user");
-    // Empty: a pack may be about to write into it, unless it is old.
-    t.File("tree\\pcl3.tmp", "");
-    t.File("tree\\pcl5.tmp", "");
-    ASSERT_TRUE(Age(t.Full("tree\\pcl5.tmp")));
-    // What a pack ended half-way leaves.
+    t.File("tree\\pcl2.tmp", "");
+    ASSERT_TRUE(Age(t.Full("tree\\pcl2.tmp")));
+    // An archive, as a pack ended half-way leaves one.
     {
         CParcel p;
-        ASSERT_TRUE(p.Open(1, t.Full("tree\\pclA1B.tmp").c_str(), 4, 1024));
+        ASSERT_TRUE(p.Open(1, t.Full("tree\\pclAB.tmp").c_str(), 4, 1024));
         HANDLE h = p.CreateFile("sub/a.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         p.SetFileSize(h, 500, 0);
         DWORD done = 0;
@@ -211,28 +217,39 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
         p.CloseHandle(h);
         p.Close();
     }
-    ASSERT_TRUE(Age(t.Full("tree\\pclA1B.tmp")));
-    // A complete one a pack under way is about to rename: not old yet.
-    t.File("tree\\pclA1C.tmp", t.Read("tree\\pclA1B.tmp"));
+    ASSERT_TRUE(Age(t.Full("tree\\pclAB.tmp")));
+    const std::string ended = t.Read("tree\\pclAB.tmp");
+    // The tool's own beside each archive: empty and old, an old archive, and
+    // a complete one a pack under way is about to rename (not old yet).
+    for (const std::string at : {"tree\\data.pcl", "out.pcl"}) {
+        t.File(at + ".pack5.tmp", "");
+        t.File(at + ".packA1B.tmp", ended);
+        ASSERT_TRUE(Age(t.Full(at + ".pack5.tmp")) && Age(t.Full(at + ".packA1B.tmp")));
+        t.File(at + ".packA1C.tmp", ended);
+    }
     // A pack under way holds its file.
     CParcel busy;
-    ASSERT_TRUE(busy.Open(1, t.Full("tree\\pcl2.tmp").c_str(), 4, 1024));
+    ASSERT_TRUE(busy.Open(1, t.Full("tree\\data.pcl.pack2.tmp").c_str(), 4, 1024));
     const std::string archive = t.Full("tree\\data.pcl");
-    const Contents want = {{"sub/a.bin", Pattern(500, 1)}, {"pclnotes.tmp", "notes"}, {"sub/pcl4.tmp", "user"}};
+    const Contents want = {{"sub/a.bin", Pattern(500, 1)}, {"pclnotes.tmp", "notes"}, {"sub/pcl4.tmp", "user"},
+                           {"pcl2.tmp", ""},           {"pclAB.tmp", ended}};
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive})) << "run " << run;
         CParcel p;
         ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
         EXPECT_EQ(Listed(p), want) << "run " << run;
         p.Close();
-        EXPECT_FALSE(Exists(t.Full("tree\\pclA1B.tmp")));
-        EXPECT_FALSE(Exists(t.Full("tree\\pcl5.tmp")));
-        EXPECT_TRUE(Exists(t.Full("tree\\pclA1C.tmp")));
-        EXPECT_TRUE(Exists(t.Full("tree\\pcl2.tmp")));
-        EXPECT_TRUE(Exists(t.Full("tree\\pcl3.tmp")));
-        EXPECT_TRUE(Exists(t.Full("tree\\pclnotes.tmp")));
+        for (const char *name : {"pclnotes.tmp", "sub\\pcl4.tmp", "pcl2.tmp", "pclAB.tmp", "data.pcl.pack5.tmp",
+                                 "data.pcl.packA1B.tmp", "data.pcl.packA1C.tmp", "data.pcl.pack2.tmp"})
+            EXPECT_TRUE(Exists(t.Full(std::string("tree\\") + name))) << name;
     }
     busy.Close();
+    EXPECT_EQ(t.Read("tree\\pclAB.tmp"), ended);
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), t.Full("out.pcl")}));
+    EXPECT_FALSE(Exists(t.Full("out.pcl.pack5.tmp")));
+    EXPECT_FALSE(Exists(t.Full("out.pcl.packA1B.tmp")));
+    EXPECT_TRUE(Exists(t.Full("out.pcl.packA1C.tmp")));
+    EXPECT_TRUE(Exists(t.Full("tree\\data.pcl.pack5.tmp")));
 }
 
 // A compaction whose last step, cutting the file short, fails has committed
