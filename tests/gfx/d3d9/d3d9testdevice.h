@@ -162,15 +162,19 @@ protected:
         delete device;
     }
 
-    // Puts the device into the state that needs a reset (a default-pool
-    // buffer alive across a reset makes it fail), then lets the driver
-    // release, reset and restore.
+    // Puts the device into the state that needs a reset: the driver's own
+    // release and reset, failing once (a default-pool buffer outside it is
+    // alive), as when a reset is tried before every such buffer is gone.
+    // Then lets the driver release, reset and restore. Only the driver
+    // resets: the device keeps a reset made with lights on against the
+    // lights enabled after it.
     bool ForceReset()
     {
         IDirect3DVertexBuffer9 *pinned = nullptr;
         if (FAILED(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr)))
             return false;
         D3DPRESENT_PARAMETERS p = rwD3D9Driver.present;
+        RwD3D9ReleaseDeviceResources();
         real->Reset(&p);
         pinned->Release();
         if (real->TestCooperativeLevel() != D3DERR_DEVICENOTRESET)
