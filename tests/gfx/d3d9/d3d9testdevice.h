@@ -57,6 +57,12 @@ public:
                 out += c + "\n";
         return out;
     }
+    // Every SetMaterial is refused.
+    bool refuseMaterials = false;
+    HRESULT STDMETHODCALLTYPE SetMaterial(const D3DMATERIAL9 *material) override
+    {
+        return refuseMaterials ? Refuse("SetMaterial") : CountingDevice::SetMaterial(material);
+    }
     // Every UpdateSurface is refused, as a device out of video memory would.
     bool refuseSurfaceUpdates = false;
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
