@@ -669,6 +669,27 @@ TEST_F(WorldPipelines, LightsRemovedBeforeResetsLightAsBeforeAfterThem)
         EXPECT_EQ(straight[i], reset[i]) << "frame " << i / 2 << std::hex << ": " << straight[i] << " " << reset[i];
 }
 
+// A light the device refused leaves its record without a light: after a
+// reset nothing is enabled there (the device would enable a default light
+// of its own), and the record says so.
+TEST_F(WorldPipelines, ARestoreEnablesNoRecordWithoutALight)
+{
+    D3DLIGHT9 light = {};
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Range = 10.0f;
+    light.Attenuation0 = 1.0f;
+    const RwInt32 index = RwD3D9GetNumLights() + 1;
+    ASSERT_TRUE(RwD3D9SetLight(index, &light));
+    ASSERT_TRUE(RwD3D9EnableLight(index, TRUE));
+    light.Attenuation0 = -1.0f;
+    ASSERT_FALSE(RwD3D9SetLight(index, &light));
+    ASSERT_TRUE(ForceReset());
+    BOOL on = FALSE;
+    EXPECT_TRUE(FAILED(real->GetLightEnable(index, &on)) || !on);
+    EXPECT_EQ(RwD3D9GetLightRecord(index)->enabled, 0);
+}
+
 // Instances outside an arena are plain blocks of the engine's allocator, so
 // the test memory sees every write into one that was freed.
 class WorldPipelinesWithoutArena : public WorldPipelines {
