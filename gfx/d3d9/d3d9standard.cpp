@@ -179,6 +179,11 @@ static RwBool ResetAndRestore(void)
     return RwD3D9RestoreDeviceResources();
 }
 
+RwBool RwD3D9ResetDevice(void)
+{
+    return rwD3D9Driver.device != nullptr && ResetAndRestore();
+}
+
 RwBool RwD3D9CheckDeviceReset(void)
 {
     RwD3D9Driver &d = rwD3D9Driver;
