@@ -516,6 +516,7 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
         // As when the player switches away and back.
         if (options.resetEvery > 0 && frame % options.resetEvery == 0 && !RwD3D9ResetDevice()) {
             std::fprintf(stderr, "viewer: the device reset before frame %d failed\n", frame);
+            status = 1;
         }
         // Headless runs step a fixed time so their pictures repeat.
         const DWORD now = GetTickCount();

@@ -249,10 +249,12 @@ TEST(Viewer, RefusesWhatItCannotRun)
     for (const std::string &arguments : cases) {
         EXPECT_EQ(1, RunViewer(arguments)) << arguments;
     }
-    // A frame count the run cannot reach, or a picture without one, would run
-    // until Escape on a display nobody may see: refused, saying why.
+    // A frame count the run cannot reach, or pictures without one, would run
+    // until Escape on a display nobody may see: refused, saying why, as is a
+    // reset count that is no whole number from 1.
     const std::string counts[] = {"--frames 0", "--frames -2", "--frames 2x", "--frames \"\"",
-                                  "--png \"" + tree + "\\never.png\""};
+                                  "--png \"" + tree + "\\never.png\"", "--pngs \"" + tree + "\"",
+                                  "--frames 1 --reset-every 0"};
     for (const std::string &arguments : counts) {
         std::string printed;
         EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments + " --sample \"" + tree + "\"", &printed, 30000))
