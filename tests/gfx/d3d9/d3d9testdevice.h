@@ -170,10 +170,9 @@ protected:
 
     // Puts the device into the state that needs a reset: the driver's own
     // release and reset, failing once (a default-pool buffer outside it is
-    // alive), as when a reset is tried before every such buffer is gone.
-    // Then lets the driver release, reset and restore. Only the driver
-    // resets: the device keeps a reset made with lights on against the
-    // lights enabled after it.
+    // alive). Then lets the driver release, reset and restore. No reset
+    // bypasses the driver's release: one made while lights are on costs the
+    // device light slots for good.
     bool ForceReset()
     {
         IDirect3DVertexBuffer9 *pinned = nullptr;
