@@ -18,6 +18,7 @@
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9standard.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
@@ -263,11 +264,22 @@ struct Options {
     int frames = 0;   // 0: until Escape
     std::string png;
     std::string pngAsGiven;   // for messages: the path as the caller spelt it
+    std::string pngs;   // a folder for every frame's picture
+    int resetEvery = 0;   // the device is reset before every this many frames
     std::string sample;
     int packed = 0;   // 1: reads go through "data.pcl" in the folder
     bool writeOnly = false;   // write the sample tree into the folder and stop
     bool bad = false;   // an argument the sample does not know
 };
+
+// A whole number from 1; 0 for anything else.
+int Count(const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    return end == text || *end || errno == ERANGE || n < 1 || n > INT_MAX ? 0 : static_cast<int>(n);
+}
 
 Options Parse(int argc, char **argv)
 {
@@ -277,15 +289,13 @@ Options Parse(int argc, char **argv)
         if (a == "--frames" && i + 1 < argc) {
             // A count the run reaches: anything else would draw until Escape,
             // on a display nobody may see.
-            const char *count = argv[++i];
-            char *end = nullptr;
-            errno = 0;
-            const long n = std::strtol(count, &end, 10);
-            if (end == count || *end || errno == ERANGE || n < 1 || n > INT_MAX) {
-                o.bad = true;
-            } else {
-                o.frames = static_cast<int>(n);
-            }
+            o.frames = Count(argv[++i]);
+            o.bad = o.bad || o.frames == 0;
+        } else if (a == "--reset-every" && i + 1 < argc) {
+            o.resetEvery = Count(argv[++i]);
+            o.bad = o.bad || o.resetEvery == 0;
+        } else if (a == "--pngs" && i + 1 < argc) {
+            o.pngs = FullPath(argv[++i]);
         } else if (a == "--png" && i + 1 < argc) {
             o.pngAsGiven = argv[++i];
             o.png = FullPath(o.pngAsGiven);
@@ -303,7 +313,8 @@ Options Parse(int argc, char **argv)
         o.sample = ExeFolder() + (o.packed ? "packed" : "sample");
     }
     // The picture is the last of a counted run: an endless one never writes it.
-    o.bad = o.bad || (o.packed && o.writeOnly) || (!o.writeOnly && !o.png.empty() && o.frames == 0);
+    o.bad = o.bad || (o.packed && o.writeOnly) ||
+            (!o.writeOnly && (!o.png.empty() || !o.pngs.empty()) && o.frames == 0);
     return o;
 }
 
@@ -502,6 +513,11 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
         if (quit) {
             break;
         }
+        // As when the player switches away and back.
+        if (options.resetEvery > 0 && frame % options.resetEvery == 0 && !RwD3D9ResetDevice()) {
+            std::fprintf(stderr, "viewer: the device reset before frame %d failed\n", frame);
+            status = 1;
+        }
         // Headless runs step a fixed time so their pictures repeat.
         const DWORD now = GetTickCount();
         const float dt = options.frames > 0 ? 1.0f / 30.0f : static_cast<float>(now - before) / 1000.0f;
@@ -523,6 +539,14 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
         const bool last = options.frames > 0 && frame >= options.frames;
         if (last && !options.png.empty()) {
             outcome->written = SaveFrame(camera.GetCamera(), options.png.c_str());
+        }
+        if (!options.pngs.empty()) {
+            char name[16];
+            std::snprintf(name, sizeof name, "\\%03d.png", frame);
+            if (!SaveFrame(camera.GetCamera(), (options.pngs + name).c_str())) {
+                std::fprintf(stderr, "viewer: cannot write frame %d into %s\n", frame, options.pngs.c_str());
+                status = 1;
+            }
         }
         camera.ShowRaster();
         if (last) {
@@ -553,10 +577,12 @@ int main(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "usage: viewer [--frames N [--png FILE]] [--sample FOLDER] [--packed]\n"
+        std::fprintf(stderr, "usage: viewer [--frames N [--png FILE] [--pngs FOLDER]] [--reset-every K] "
+                             "[--sample FOLDER] [--packed]\n"
                              "       viewer --write-sample FOLDER\n"
                              "--frames N draws N frames (a whole number from 1) and stops; --png FILE writes the "
-                             "last of them\n");
+                             "last of them, --pngs FOLDER every one (FOLDER\\001.png, ...); --reset-every K "
+                             "resets the device before every K-th frame\n");
         return 1;
     }
     if (!PrepareSample(options)) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "d3d9device.h"
 #include "d3d9raster.h"
@@ -687,6 +688,18 @@ enum : RwUInt32 {
     GeometryModulate = 0x40,
 };
 
+// The device holds no known material (after a reset, or a material it
+// refused): inputs that never compare equal, so that the next call sends one.
+// Zeroed inputs would not do: a material built from them differs from the
+// zero material a reset device holds.
+static void ForgetMaterial(void)
+{
+    std::memset(&MaterialCache, 0, sizeof(MaterialCache));
+    MaterialCache.diffuse = std::numeric_limits<RwReal>::quiet_NaN();
+    // The states that an unmodulated material goes with.
+    MaterialStateCache = {0xFFFFFFFF, FALSE, D3DMCS_MATERIAL, D3DMCS_MATERIAL};
+}
+
 static void SetMaterialStates(const MaterialStates &states)
 {
     RwD3D9SetRenderState(D3DRS_AMBIENT, states.ambient);
@@ -750,8 +763,7 @@ RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const
     SetMaterialStates(states);
     if (FAILED(rwD3D9Driver.device->SetMaterial(&m))) {
         // The device does not hold this material: the next call must try again.
-        std::memset(&MaterialCache, 0, sizeof(MaterialCache));
-        MaterialStateCache = {0xFFFFFFFF, FALSE, D3DMCS_MATERIAL, D3DMCS_MATERIAL};
+        ForgetMaterial();
         return FALSE;
     }
     return TRUE;
@@ -787,9 +799,7 @@ static void ResetTables(RwBool keepCameraStates)
     for (RwUInt32 &s : SamplerStates)
         s = rwD3D9STATEUNSENT;
     std::memset(&Material, 0, sizeof(Material));
-    std::memset(&MaterialCache, 0, sizeof(MaterialCache));
-    // The states that the cleared inputs (an unmodulated material) go with.
-    MaterialStateCache = {0xFFFFFFFF, FALSE, D3DMCS_MATERIAL, D3DMCS_MATERIAL};
+    ForgetMaterial();
 
     if (keepCameraStates) {
         for (int i = 0; i < 3; i++)

@@ -179,6 +179,11 @@ static RwBool ResetAndRestore(void)
     return RwD3D9RestoreDeviceResources();
 }
 
+RwBool RwD3D9ResetDevice(void)
+{
+    return rwD3D9Driver.device != nullptr && ResetAndRestore();
+}
+
 RwBool RwD3D9CheckDeviceReset(void)
 {
     RwD3D9Driver &d = rwD3D9Driver;
@@ -353,6 +358,10 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     RwD3D9VertexShaderNewCamera();
     if (camera == nullptr || camera->frameBuffer == nullptr || d.device == nullptr)
         return FALSE;
+    // Nothing may touch targets of a device that still needs its reset, and
+    // a reset forgets every transform: it comes before the view is set.
+    if (!RwD3D9CheckDeviceReset())
+        return FALSE;
 
     // View: the inverted camera frame with x mirrored into Direct3D's left-handed space.
     RwFrame *frame = RwObjectGetFrame(camera);
@@ -387,10 +396,6 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     }
     projection._43 = -projection._33 * camera->nearPlane;
     RwD3D9SetTransform(D3DTS_PROJECTION, &projection);
-
-    // Nothing may touch targets of a device that still needs its reset.
-    if (!RwD3D9CheckDeviceReset())
-        return FALSE;
 
     RwRaster *raster = camera->frameBuffer;
     RwRaster *top = raster->parent;

@@ -15,6 +15,9 @@ RwBool RwD3D9RestoreDeviceResources(void);
 // Resets a device that reports it can be reset and restores what it held;
 // FALSE while the device is lost or the reset or restore failed.
 RwBool RwD3D9CheckDeviceReset(void);
+// Releases, resets and restores the device now, as after a loss; FALSE when
+// the reset or the restore failed (the next check tries again).
+RwBool RwD3D9ResetDevice(void);
 RwBool RwD3D9TestDeviceAndBeginScene(void);
 
 RwBool RwD3D9CameraBeginUpdate(void *out, void *camera, RwInt32 in);

@@ -149,6 +149,13 @@ void RwD3D9StateUnbindDevice(void)
     device->SetPixelShader(nullptr);
     device->SetVertexDeclaration(nullptr);
     device->SetVertexShader(nullptr);
+    // No light may be on at a reset: some devices keep the slot of every
+    // light enabled through it, and once those run out, lights enabled
+    // later stay dark. The store keeps the flags for the restore.
+    for (RwInt32 i = 0; i < NumLights; i++) {
+        if (Lights[i].enabled)
+            device->LightEnable(i, FALSE);
+    }
 }
 
 // Takes entry i out of the cache, keeping the order of the others.
@@ -193,8 +200,13 @@ RwBool RwD3D9StateRestoreLights(void)
     RwBool ok = TRUE;
     for (RwInt32 i = 0; i < NumLights; i++) {
         RwD3D9LightRecord &r = Lights[i];
-        if (r.light.Type != 0)
-            device->SetLight(i, &r.light);
+        // A record without a light has nothing on the reset device: enabling
+        // it there would switch on the device's default light.
+        if (r.light.Type == 0) {
+            r.enabled = 0;
+            continue;
+        }
+        device->SetLight(i, &r.light);
         ok = SUCCEEDED(device->LightEnable(i, r.enabled ? TRUE : FALSE));
     }
     return ok;

@@ -83,7 +83,8 @@ void RwD3D9StateClose(void);
 void RwD3D9StateResetCaches(void);
 // Empties the render-target and depth caches.
 void RwD3D9StateResetTargets(void);
-// Unbinds textures, indices, streams, shaders and the declaration on the device.
+// Unbinds textures, indices, streams, shaders and the declaration on the
+// device and switches its lights off; the light store keeps them.
 void RwD3D9StateUnbindDevice(void);
 // Sends every stored light again after a reset; FALSE when one was refused.
 RwBool RwD3D9StateRestoreLights(void);

@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -38,6 +39,19 @@ bool ReadPicture(const std::string &path, Picture *p)
     p->height = image.height;
     p->rgb.resize(PNG_IMAGE_SIZE(image));
     return png_image_finish_read(&image, nullptr, p->rgb.data(), 0, nullptr) != 0;
+}
+
+// Channels more than 2 apart; every channel when the sizes differ.
+size_t DifferingChannels(const Picture &a, const Picture &b)
+{
+    if (a.rgb.size() != b.rgb.size()) {
+        return std::max(a.rgb.size(), b.rgb.size());
+    }
+    size_t n = 0;
+    for (size_t i = 0; i < a.rgb.size(); i++) {
+        n += std::abs(a.rgb[i] - b.rgb[i]) > 2;
+    }
+    return n;
 }
 
 bool Near(const png_byte *c, int r, int g, int b, int tolerance)
@@ -134,12 +148,8 @@ TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
     const Picture &picture = pictures[0];
     ASSERT_EQ(1024u, picture.width);
     ASSERT_EQ(768u, picture.height);
-    ASSERT_EQ(picture.rgb.size(), pictures[1].rgb.size());
-    int differ = 0;
-    for (size_t i = 0; i < picture.rgb.size(); i++) {
-        differ += std::abs(picture.rgb[i] - pictures[1].rgb[i]) > 2;
-    }
-    EXPECT_EQ(0, differ) << "channels that differ between the loose and the packed picture";
+    EXPECT_EQ(0u, DifferingChannels(picture, pictures[1]))
+        << "channels that differ between the loose and the packed picture";
     std::set<unsigned> colours;
     for (size_t i = 0; i + 2 < picture.rgb.size(); i += 3 * 97) {
         colours.insert(picture.rgb[i] << 16 | picture.rgb[i + 1] << 8 | picture.rgb[i + 2]);
@@ -178,6 +188,31 @@ TEST(Viewer, DrawsTheSampleSceneTheSameFromLooseFilesAndFromThePack)
     EXPECT_GE(outline.inked * 20, outline.crossings * 19) << outline.inked << " of " << outline.crossings;
 }
 
+// The scene drawn with the device reset before every second frame (nine
+// resets, more than the device has light slots) shows every frame as the
+// run without resets does: lit, inked, shadowed, with the dialog's text.
+TEST(Viewer, DeviceResetsEveryFewFramesLeaveEveryFrameAsItWas)
+{
+    const int frames = 18;
+    const std::string packed = KivWinePath(KIV_VIEWER_PACKED), tree = packed + "\\tree";
+    const std::string folders[2] = {packed + "\\straight", packed + "\\resets"};
+    for (int i = 0; i < 2; i++) {
+        CreateDirectoryA(folders[i].c_str(), nullptr);
+        const std::string resets = i ? " --reset-every 2" : "";
+        ASSERT_EQ(0, RunViewer("--frames " + std::to_string(frames) + resets + " --pngs \"" + folders[i] +
+                               "\" --sample \"" + tree + "\""));
+    }
+    for (int frame = 1; frame <= frames; frame++) {
+        char name[16];
+        std::snprintf(name, sizeof name, "\\%03d.png", frame);
+        Picture pictures[2];
+        for (int i = 0; i < 2; i++) {
+            ASSERT_TRUE(ReadPicture(folders[i] + name, &pictures[i])) << folders[i] << name;
+        }
+        EXPECT_EQ(0u, DifferingChannels(pictures[0], pictures[1])) << "frame " << frame;
+    }
+}
+
 // The last line a program printed, without its line end.
 std::string LastLine(const std::string &printed)
 {
@@ -214,10 +249,12 @@ TEST(Viewer, RefusesWhatItCannotRun)
     for (const std::string &arguments : cases) {
         EXPECT_EQ(1, RunViewer(arguments)) << arguments;
     }
-    // A frame count the run cannot reach, or a picture without one, would run
-    // until Escape on a display nobody may see: refused, saying why.
+    // A frame count the run cannot reach, or pictures without one, would run
+    // until Escape on a display nobody may see: refused, saying why, as is a
+    // reset count that is no whole number from 1.
     const std::string counts[] = {"--frames 0", "--frames -2", "--frames 2x", "--frames \"\"",
-                                  "--png \"" + tree + "\\never.png\""};
+                                  "--png \"" + tree + "\\never.png\"", "--pngs \"" + tree + "\"",
+                                  "--frames 1 --reset-every 0"};
     for (const std::string &arguments : counts) {
         std::string printed;
         EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments + " --sample \"" + tree + "\"", &printed, 30000))

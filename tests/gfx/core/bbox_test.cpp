@@ -37,4 +37,20 @@ TEST(BBox, AddPointGrowsOnlyWhereOutside)
     EXPECT_FALSE(RwBBoxContainsPoint(&box, &c));
 }
 
+// Points on each of the six faces lie inside; a step beyond any face does not.
+TEST(BBox, ContainsPointsOnEveryFace)
+{
+    const RwBBox box = {{1, 2, 3}, {-1, -2, -3}};
+    RwReal RwV3d::*const axes[3] = {&RwV3d::x, &RwV3d::y, &RwV3d::z};
+    for (int axis = 0; axis < 3; axis++) {
+        for (int side = 0; side < 2; side++) {
+            RwV3d on = {0, 0, 0};
+            on.*axes[axis] = side ? box.sup.*axes[axis] : box.inf.*axes[axis];
+            EXPECT_TRUE(RwBBoxContainsPoint(&box, &on)) << axis << " " << side;
+            on.*axes[axis] += side ? 0.5f : -0.5f;
+            EXPECT_FALSE(RwBBoxContainsPoint(&box, &on)) << axis << " " << side;
+        }
+    }
+}
+
 }  // namespace

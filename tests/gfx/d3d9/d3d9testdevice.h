@@ -57,6 +57,12 @@ public:
                 out += c + "\n";
         return out;
     }
+    // Every SetMaterial is refused.
+    bool refuseMaterials = false;
+    HRESULT STDMETHODCALLTYPE SetMaterial(const D3DMATERIAL9 *material) override
+    {
+        return refuseMaterials ? Refuse("SetMaterial") : CountingDevice::SetMaterial(material);
+    }
     // Every UpdateSurface is refused, as a device out of video memory would.
     bool refuseSurfaceUpdates = false;
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,
@@ -162,15 +168,18 @@ protected:
         delete device;
     }
 
-    // Puts the device into the state that needs a reset (a default-pool
-    // buffer alive across a reset makes it fail), then lets the driver
-    // release, reset and restore.
+    // Puts the device into the state that needs a reset: the driver's own
+    // release and reset, failing once (a default-pool buffer outside it is
+    // alive). Then lets the driver release, reset and restore. No reset
+    // bypasses the driver's release: one made while lights are on costs the
+    // device light slots for good.
     bool ForceReset()
     {
         IDirect3DVertexBuffer9 *pinned = nullptr;
         if (FAILED(real->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &pinned, nullptr)))
             return false;
         D3DPRESENT_PARAMETERS p = rwD3D9Driver.present;
+        RwD3D9ReleaseDeviceResources();
         real->Reset(&p);
         pinned->Release();
         if (real->TestCooperativeLevel() != D3DERR_DEVICENOTRESET)

@@ -324,7 +324,8 @@ TEST_F(DeviceRaster, FormatChoiceFollowsTheImageAndTheDevice)
 }
 
 // Images of a depth the converters have no layout for (neither palette
-// indices nor 32-bit colours) are taken as opaque by the format choice and
+// indices nor 32-bit colours; depths 1 and 2 come without a palette, which
+// must not be read) are taken as opaque by the format choice and
 // write nothing into a raster of any depth; the true-colour path marks the
 // raster as having alpha, since nothing written says it is opaque.
 TEST_F(DeviceRaster, ImagesOfOtherDepthsWriteNothing)
@@ -335,7 +336,7 @@ TEST_F(DeviceRaster, ImagesOfOtherDepthsWriteNothing)
     for (RwInt32 y = 0; y < 4; y++)
         for (RwInt32 x = 0; x < 4; x++)
             std::memcpy(green->cpPixels + y * green->stride + 4 * x, &greenColour, 4);
-    for (RwInt32 imageDepth : {24, 16}) {
+    for (RwInt32 imageDepth : {24, 16, 2, 1}) {
         RwImage *odd = RwImageCreate(4, 4, imageDepth);
         ASSERT_NE(RwImageAllocatePixels(odd), nullptr);
         ASSERT_EQ(odd->palette, nullptr);

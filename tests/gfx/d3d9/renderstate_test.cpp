@@ -399,6 +399,36 @@ TEST_F(RenderStates, AMaterialStillCurrentPutsBackTheStatesOthersChanged)
     EXPECT_EQ(OnDevice(D3DRS_COLORVERTEX), 1u);
     EXPECT_EQ(device->Count("SetMaterial"), 0);
     EXPECT_EQ(device->Count("SetRenderState"), 2);
+    // The colour-vertex state alone.
+    RwD3D9SetRenderState(D3DRS_COLORVERTEX, FALSE);
+    EXPECT_TRUE(RwD3D9SetSurfaceProperties(&surface, &red, 0x48));
+    RwD3D9FlushRenderStates();
+    EXPECT_EQ(OnDevice(D3DRS_COLORVERTEX), 1u);
+}
+
+// A material the device refused, and the zero material a reset leaves, are
+// no material the cache knows: the next call sends its own, even one made
+// from all-zero inputs.
+TEST_F(RenderStates, AMaterialTheDeviceMayNotHoldIsSentAgain)
+{
+    rwD3D9AmbientColour = {0, 0, 0, 1};
+    const RwSurfaceProperties surface = {1.0f, 1.0f, 1.0f};
+    const RwRGBA red = {255, 0, 0, 255};
+    device->refuseMaterials = true;
+    EXPECT_FALSE(RwD3D9SetSurfaceProperties(&surface, &red, 0x40));
+    device->refuseMaterials = false;
+    device->ResetLog();
+    EXPECT_TRUE(RwD3D9SetSurfaceProperties(&surface, &red, 0x40));
+    EXPECT_EQ(device->Count("SetMaterial"), 1);
+    ASSERT_TRUE(ForceReset());
+    const RwSurfaceProperties none = {0, 0, 0};
+    const RwRGBA clear = {0, 0, 0, 0};
+    device->ResetLog();
+    EXPECT_TRUE(RwD3D9SetSurfaceProperties(&none, &clear, 0));
+    EXPECT_EQ(device->Count("SetMaterial"), 1);
+    D3DMATERIAL9 m;
+    real->GetMaterial(&m);
+    EXPECT_EQ(m.Diffuse.a, 1.0f);
 }
 
 TEST_F(RenderStates, VertexAlphaBlendsOnTheDevice)

@@ -333,6 +333,27 @@ TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
     RwCameraSetNearClipPlane(camera, 0.05f);
 }
 
+// A camera whose begin update finds the device waiting for its reset (a
+// shadow camera, drawn without a clear, may be the first) draws with the
+// view and projection it sets, not with those the reset dropped.
+TEST_F(DeviceFrame, AResetInTheBeginUpdateKeepsTheViewAndProjection)
+{
+    const RwV3d at = {1, 2, -5};
+    RwFrameTranslate(cameraFrame, &at, rwCOMBINEREPLACE);
+    IDirect3DVertexBuffer9 *pinned = ForceNotReset();
+    pinned->Release();
+    ASSERT_NE(RwCameraBeginUpdate(camera), nullptr);
+    RwCameraEndUpdate(camera);
+    D3DMATRIX m;
+    real->GetTransform(D3DTS_VIEW, &m);
+    EXPECT_FLOAT_EQ(m._41, 1.0f);
+    EXPECT_FLOAT_EQ(m._43, 5.0f);
+    real->GetTransform(D3DTS_PROJECTION, &m);
+    EXPECT_EQ(m._11, camera->recipViewWindow.x);
+    EXPECT_EQ(m._34, 1.0f);
+    RwCameraShowRaster(camera, window, 0);
+}
+
 TEST_F(DeviceFrame, ZeroDepthRangeIsRefused)
 {
     RwCameraSetNearClipPlane(camera, 5.0f);

@@ -616,6 +616,80 @@ TEST_F(WorldPipelines, NativeDynamicStreamsAreRefilledAfterAReset)
     g->flags &= ~rwGEOMETRYNATIVE;
 }
 
+// Ambient, directional and point lights added and removed between frames,
+// drawn once straight through and once with the driver resetting the device
+// before every third frame (ten resets, more than the device's eight light
+// slots): every frame shows what it shows without resets.
+TEST_F(WorldPipelines, LightsRemovedBeforeResetsLightAsBeforeAfterThem)
+{
+    struct Kind {
+        RwInt32 type;
+        RwRGBAReal colour;
+        RwV3d at;
+    } const kinds[4] = {{rwLIGHTAMBIENT, {0.1f, 0.1f, 0.1f, 1}, {0, 0, 0}},
+                        {rwLIGHTDIRECTIONAL, {0.3f, 0, 0.3f, 1}, {0, 0, 0}},
+                        {rwLIGHTPOINT, {0, 0.4f, 0, 1}, {0, 0, 10}},
+                        {rwLIGHTPOINT, {0.4f, 0.2f, 0, 1}, {1, 1, 0}}};
+    auto run = [&](bool resets) {
+        for (RwLight *l : lights)
+            DestroyLight(world, l);
+        lights.clear();
+        std::vector<DWORD> seen;
+        RwLight *live[4] = {};
+        RwUInt32 seed = 12345;
+        for (int frame = 0; frame < 30; frame++) {
+            seed = seed * 1103515245u + 12345u;
+            for (int k = 0; k < 4; k++) {
+                const bool wanted = (seed >> (16 + k)) & 1;
+                if (wanted && !live[k]) {
+                    live[k] = AddLight(kinds[k].type, kinds[k].colour);
+                    RwLightSetRadius(live[k], 50.0f);
+                    RwFrameTranslate(RwLightGetFrame(live[k]), &kinds[k].at, rwCOMBINEREPLACE);
+                } else if (!wanted && live[k]) {
+                    lights.erase(std::find(lights.begin(), lights.end(), live[k]));
+                    DestroyLight(world, live[k]);
+                    live[k] = nullptr;
+                }
+            }
+            RwFrameSyncDirtyList();
+            if (resets && frame % 3 == 2) {
+                EXPECT_TRUE(ForceReset());
+            }
+            Render();
+            seen.push_back(ReadPixel(624, 384));
+            seen.push_back(ReadPixel(400, 384));
+        }
+        for (RwLight *l : lights)
+            DestroyLight(world, l);
+        lights.clear();
+        return seen;
+    };
+    const std::vector<DWORD> straight = run(false), reset = run(true);
+    for (size_t i = 0; i < straight.size(); i++)
+        EXPECT_EQ(straight[i], reset[i]) << "frame " << i / 2 << std::hex << ": " << straight[i] << " " << reset[i];
+}
+
+// A light the device refused leaves its record without a light: after a
+// reset nothing is enabled there (the device would enable a default light
+// of its own), and the record says so.
+TEST_F(WorldPipelines, ARestoreEnablesNoRecordWithoutALight)
+{
+    D3DLIGHT9 light = {};
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Range = 10.0f;
+    light.Attenuation0 = 1.0f;
+    const RwInt32 index = RwD3D9GetNumLights() + 1;
+    ASSERT_TRUE(RwD3D9SetLight(index, &light));
+    ASSERT_TRUE(RwD3D9EnableLight(index, TRUE));
+    light.Attenuation0 = -1.0f;
+    ASSERT_FALSE(RwD3D9SetLight(index, &light));
+    ASSERT_TRUE(ForceReset());
+    BOOL on = FALSE;
+    EXPECT_TRUE(FAILED(real->GetLightEnable(index, &on)) || !on);
+    EXPECT_EQ(RwD3D9GetLightRecord(index)->enabled, 0);
+}
+
 // Instances outside an arena are plain blocks of the engine's allocator, so
 // the test memory sees every write into one that was freed.
 class WorldPipelinesWithoutArena : public WorldPipelines {

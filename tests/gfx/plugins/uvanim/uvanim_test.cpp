@@ -88,6 +88,10 @@ TEST_F(UVAnim, ParametricKeyFramesTurnAboutTheCentreTheShortWay)
     RwUVAnimInterpFrame out;
     RwUVAnimParamKeyFrameInterpolate(&out, &a, &b, 0.5f, nullptr);
     EXPECT_NEAR(3.14159265f, std::fabs(out.uv[0]), 1e-3f);
+    // A difference above +pi goes round the other way too.
+    RwUVAnimKeyFrame from = {nullptr, 0.0f, {-3.0f, 1, 1, 0, 0, 0}}, to = {&from, 1.0f, {3.0f, 1, 1, 0, 0, 0}};
+    RwUVAnimParamKeyFrameInterpolate(&out, &from, &to, 0.25f, nullptr);
+    EXPECT_NEAR(-3.0f - 0.25f * (2.0f * 3.14159265f - 6.0f), out.uv[0], 1e-4f);
     RwUVAnimLinearKeyFrameInterpolate(&out, &a, &b, 0.5f, nullptr);
     EXPECT_NEAR(0.0f, out.uv[0], 1e-6f);
     // Back from a matrix to the same parameters.
