@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine (as root) for building and testing: the i686
 # MinGW cross tools, Wine with its 32-bit parts, Xvfb with software OpenGL,
-# the fonts the game's Korean text needs, and the source packages of the
-# third-party libraries. Does nothing when everything is already there.
+# the fonts the game's Korean text needs, strace (a test holds programs' exits
+# with it), and the source packages of the third-party libraries. Does nothing
+# when everything is already there.
 set -euo pipefail
 
 packages=(
@@ -12,7 +13,7 @@ packages=(
     wine wine32:i386
     xvfb xauth libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386
     libxrandr2:i386 libxrender1:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386
-    fonts-nanum locales
+    fonts-nanum locales strace
 )
 
 # Prints the packages of the list that are not installed.
