@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <process.h>
 #include <string>
 #include <vector>
 
@@ -571,9 +572,7 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+int RunViewer(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
@@ -631,5 +630,21 @@ int main(int argc, char **argv)
         }
     }
     std::fflush(stdout);
+    return status;
+}
+
+}  // namespace
+
+// Under Wine a program that returns from main loses its server connection
+// before the Unix libraries' exit handlers run (the GL driver joins its
+// threads there), and the server kills a process that takes long over that on
+// a busy machine, so the shell sees a killed run instead of its status. The
+// engine is shut down by now: the C runtime's exit work runs, then the process
+// ends itself with its status.
+int main(int argc, char **argv)
+{
+    const int status = RunViewer(argc, argv);
+    _cexit();
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
     return status;
 }
