@@ -81,10 +81,10 @@ public:
 
 private:
     int CallScript(const char *function, const char *label, int number, const int *itemArgs);
-    void ReadTextures();
+    int ReadTextures();
     void ReleaseTextures();
     void ClearPartTextures(int firstOnly);
-    void CapturePartAtomics();
+    int CapturePartAtomics();
     void DeletePartAtomics();
     void AttachBodyParts();
     void DetachItemAtomics();

@@ -104,6 +104,7 @@ public:
 private:
     int InitSteps(int width, int height, int backgroundLoading);
     int InstallFileSystems();
+    int InitialiseFreeImage();
     int SelectVideoMode();
     void StopGraphics();
 

@@ -39,14 +39,33 @@ CScriptBinder::CScriptBinder(HWND window, lua_State *state) : m_window(window), 
     if (log != INVALID_HANDLE_VALUE)
         CloseHandle(log);
     m_state = luaL_newstate();
-    if (m_state)
-        luaL_openlibs(m_state);
+    if (m_state && !Protected(OpenLibraries, nullptr))
+        DropState();
+}
+
+// Outside a protected call Lua running out of memory would end the process.
+int CScriptBinder::Protected(lua_CFunction function, void *data)
+{
+    return m_state && lua_cpcall(m_state, function, data) == 0;
+}
+
+int CScriptBinder::OpenLibraries(lua_State *L)
+{
+    luaL_openlibs(L);
+    return 0;
+}
+
+// Scripts then fail to run, as without Lua.
+void CScriptBinder::DropState()
+{
+    if (m_ownsState && m_state)
+        lua_close(m_state);
+    m_state = nullptr;
 }
 
 CScriptBinder::~CScriptBinder()
 {
-    if (m_ownsState && m_state)
-        lua_close(m_state);
+    DropState();
 }
 
 void CScriptBinder::LogError(const char *text)
