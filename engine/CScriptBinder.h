@@ -35,6 +35,7 @@ protected:
 
 private:
     static int OpenLibraries(lua_State *L);
+    static void KeepStandardStreams(lua_State *L);
 
     HWND m_window;
     lua_State *m_state;

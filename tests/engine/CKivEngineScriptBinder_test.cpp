@@ -614,7 +614,8 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
         ASSERT_EQ(1, world->AddClump(avatar.get()));
     };
     const auto unstage = [&] {
-        world->RemoveClump(avatar.get());
+        if (avatar)
+            world->RemoveClump(avatar.get());
         Unstage();
         trailer.reset();
         base->GetAnimManager()->RemoveAnimation("sweep");
@@ -645,6 +646,19 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
         EXPECT_EQ(0, refused) << entry.name << " never ran whole";
     }
     EXPECT_EQ(0, escaped);
+
+    // Teardown allocates nothing: the avatar, with its items, emotions,
+    // trailer and textures, goes with no memory at all.
+    ASSERT_EQ(1, world->RemoveClump(avatar.get()));
+    FailNewBegin(0);
+    try {
+        avatar.reset();
+    } catch (...) {
+        ADD_FAILURE() << "the avatar's teardown threw";
+    }
+    const long refused = FailNewRefused();
+    FailNewEnd();
+    EXPECT_EQ(0, refused);
     unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks());
 
