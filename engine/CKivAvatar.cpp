@@ -91,7 +91,11 @@ CKivAvatar::~CKivAvatar()
 
 int CKivAvatar::LoadScripts(const char *dataFolder)
 {
-    g_dataFolder = dataFolder ? dataFolder : "";
+    try {
+        g_dataFolder = dataFolder ? dataFolder : "";
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
     if (!binder)
         return 1;
@@ -468,29 +472,40 @@ void CKivAvatar::DeleteEmotions()
 // Without memory for the name the emotions stay as they were, and 0.
 int CKivAvatar::SetEmotion(const char *name)
 {
+    std::string base, key;
     try {
-        m_baseEmotion = Lower(name);
+        base = Lower(name);
+        key = base;
     } catch (const std::bad_alloc &) {
         return 0;
     }
-    return PlayEmotion(name, 0.0f, 10);
+    m_baseEmotion.swap(base);
+    return PlayKey(std::move(key), 0.0f, 10);
 }
 
 int CKivAvatar::PlayEmotion(const char *name, float duration, int repeatCount)
 {
+    std::string key;
     try {
-        m_currentEmotion = Lower(name);
+        key = Lower(name);
     } catch (const std::bad_alloc &) {
         return 0;
     }
+    return PlayKey(std::move(key), duration, repeatCount);
+}
+
+// The lowered name is made by the caller: nothing here allocates.
+int CKivAvatar::PlayKey(std::string &&key, float duration, int repeatCount)
+{
+    m_currentEmotion = std::move(key);
     m_emotionTimer = 0.0f;
     m_emotionDuration = duration;
     m_emotionRepeat = repeatCount;
-    CKivTextureTrailer *trailer = FindEmotion(m_currentEmotion.c_str());
-    if (!trailer)
+    auto found = m_emotions.find(m_currentEmotion);
+    if (found == m_emotions.end())
         return 0;
-    trailer->Reset();
-    return SetTextureTrailer(kHeadAtomic, trailer);
+    found->second->Reset();
+    return SetTextureTrailer(kHeadAtomic, found->second);
 }
 
 void CKivAvatar::ReturnToBaseEmotion()

@@ -516,23 +516,35 @@ void CKivBase::SetCamera(CKivCamera *camera)
     Rw2dDeviceSetCamera(camera->GetCamera());
 }
 
+// The GUI's calls below are the engine's too: nothing they throw goes on.
 int CKivBase::CreateFonts(const char *face)
 {
-    if (m_guiSystem)
-        m_guiSystem->CreateFonts(face);
+    try {
+        if (m_guiSystem)
+            m_guiSystem->CreateFonts(face);
+    } catch (const std::exception &) {
+        return 0;
+    }
     return 1;
 }
 
+// Reached from the driver's reset hooks, which must see no exception.
 void CKivBase::OnLostDevice()
 {
-    if (m_guiSystem)
-        m_guiSystem->GetResourceManager().OnLostDevice();
+    try {
+        if (m_guiSystem)
+            m_guiSystem->GetResourceManager().OnLostDevice();
+    } catch (const std::exception &) {
+    }
 }
 
 void CKivBase::OnResetDevice()
 {
-    if (m_guiSystem)
-        m_guiSystem->GetResourceManager().OnResetDevice();
+    try {
+        if (m_guiSystem)
+            m_guiSystem->GetResourceManager().OnResetDevice();
+    } catch (const std::exception &) {
+    }
 }
 
 void CKivBase::SetTextureQuality(int quality)

@@ -25,6 +25,8 @@
 #include "gfx/core/engine.h"
 #include "engine/CKivBase.h"
 #include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/material.h"
 #include "viewer/scenescript.h"
 
 namespace {
@@ -622,9 +624,15 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
         base->GetAnimManager()->RemoveAnimation("7");
     };
 
+    // The head's material: one reference of the model's, one of the trailer's binding.
+    const auto headReferences = [&] {
+        RwAtomic *head = avatar->FindAtomic("_headShape");
+        return head ? head->geometry->matList.materials[0]->refCount : -1;
+    };
     stage();
     for (const EngineCall &entry : calls())
         entry.call();
+    const int references = headReferences();
     unstage();
     const long blocks = KivLiveHeapBlocks();
 
@@ -646,6 +654,7 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
         EXPECT_EQ(0, refused) << entry.name << " never ran whole";
     }
     EXPECT_EQ(0, escaped);
+    EXPECT_EQ(references, headReferences()) << "a reference kept by a call that ran out of memory";
 
     // Teardown allocates nothing: the avatar, with its items, emotions,
     // trailer and textures, goes with no memory at all.
