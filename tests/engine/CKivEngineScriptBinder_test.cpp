@@ -14,16 +14,16 @@
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivAvatar.h"
 #include "engine/CKivAvatarItem.h"
+#include "engine/CKivBase.h"
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
 #include "engine/CKivWorld.h"
+#include "gfx/core/engine.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/texture.h"
-#include "gfx/core/engine.h"
-#include "engine/CKivBase.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
@@ -543,12 +543,16 @@ TEST_F(ScriptsOutOfMemory, InAnyFunctionLeavesTheStateWhole)
     EXPECT_EQ(blocks, KivLiveHeapBlocks());
 }
 
+namespace {
+
 // The engine's public calls the game makes, on the staged objects, each one
 // undone or made again whole by the next so that repeating it leaves no more.
 struct EngineCall {
     const char *name;
     std::function<void()> call;
 };
+
+} // namespace
 
 // Memory running out at each allocation of each engine call in turn, as the
 // script tables meet it above: nothing is thrown out of the engine; the calls
