@@ -7,9 +7,10 @@
 #include "engine/CKivBase.h"
 #include "gfx/plugins/animation/anim.h"
 
-CKivBehavior::CKivBehavior(const char *name, int soundIndex)
-    : m_name(name ? name : ""), m_soundIndex(soundIndex), m_duration(0.0f)
+// Without memory for the name the behaviour is unnamed.
+CKivBehavior::CKivBehavior(const char *name, int soundIndex) : m_soundIndex(soundIndex), m_duration(0.0f)
 {
+    SetName(name);
 }
 
 // Without memory for the new name the old one stays.

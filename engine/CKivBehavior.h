@@ -14,6 +14,7 @@ class CKivBehavior
 {
 public:
     // soundIndex -1: no sound.
+    // Unnamed when memory runs out for the name.
     CKivBehavior(const char *name, int soundIndex);
     virtual ~CKivBehavior() = default;
 

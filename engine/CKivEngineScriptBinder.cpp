@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -310,6 +311,8 @@ int AvatarCreateBehavior(lua_State *L)
     // Registered only once whole: a behaviour cut short by memory running
     // out would hold the name with its motions missing.
     std::unique_ptr<CKivBehavior> behavior(new CKivBehavior(name, sound));
+    if (std::strcmp(behavior->GetName(), name))
+        return 1;
     for (lua_pushnil(L); lua_next(L, 4); lua_pop(L, 1)) {
         const int inner = lua_gettop(L);
         PushMotion(L, inner);
