@@ -339,23 +339,42 @@ int CKivAvatar::CallScript(const char *function, const char *label, int number, 
 // Memory running out leaves no part list: the atomics stay the model's.
 int CKivAvatar::CapturePartAtomics()
 {
+    struct Capture {
+        std::vector<CKivAvatarAtomic *> *parts;
+        int whole;
+    } capture = {&m_parts, 1};
     try {
         CKivAvatarAtomic::ForParts(
             GetClump(),
             [](RwAtomic *atomic, const char *frameName, void *data) {
-                auto *parts = static_cast<std::vector<CKivAvatarAtomic *> *>(data);
-                parts->reserve(parts->size() + 1);
-                CKivAvatarAtomic *part = new CKivAvatarAtomic;
+                Capture *c = static_cast<Capture *>(data);
+                if (!c->whole)
+                    return;
+                CKivAvatarAtomic *part = nullptr;
+                try {
+                    c->parts->reserve(c->parts->size() + 1);
+                    part = new CKivAvatarAtomic;
+                } catch (const std::bad_alloc &) {
+                    c->whole = 0;
+                    return;
+                }
+                // The atomic only once the part is whole: a part deleted
+                // with it would destroy the model's atomic.
+                if (!part->SetFrameName(frameName)) {
+                    delete part;
+                    c->whole = 0;
+                    return;
+                }
                 part->SetAtomic(atomic);
-                part->SetFrameName(frameName);
-                parts->push_back(part);
+                c->parts->push_back(part);
             },
-            &m_parts);
+            &capture);
     } catch (const std::bad_alloc &) {
-        DeletePartAtomics();
-        return 0;
+        capture.whole = 0;
     }
-    return 1;
+    if (!capture.whole)
+        DeletePartAtomics();
+    return capture.whole;
 }
 
 // Atomics in the model stay for it to destroy; detached ones go with their holder.

@@ -1,6 +1,8 @@
 // One avatar atomic: a model atomic with the name of the frame it belongs on and its display colouring.
 #include "engine/CKivAvatarAtomic.h"
 
+#include <new>
+
 #include <cstdint>
 #include <vector>
 
@@ -69,6 +71,16 @@ void CKivAvatarAtomic::Colour(RwAtomic *atomic, int alpha)
     } else if (alpha == 255 && !(CKivClump::GetAlphaFlags(atomic) & 1)) {
         AtomicRestoreRenderCallBack(atomic);
     }
+}
+
+int CKivAvatarAtomic::SetFrameName(const char *name)
+{
+    try {
+        m_frameName = name ? name : "";
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    return 1;
 }
 
 void CKivAvatarAtomic::ForParts(RwClump *clump, void (*make)(RwAtomic *, const char *, void *), void *data)

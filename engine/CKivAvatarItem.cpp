@@ -34,16 +34,30 @@ int CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
 {
     if (!clump)
         return 0;
+    struct Adding {
+        CKivAvatarItem *item;
+        int whole;
+    } adding = {this, 1};
     const size_t before = m_atomics.size();
     try {
         CKivAvatarAtomic::ForParts(
             clump->GetClump(),
             [](RwAtomic *part, const char *frameName, void *data) {
-                CKivAvatarItem *item = static_cast<CKivAvatarItem *>(data);
+                Adding *a = static_cast<Adding *>(data);
+                CKivAvatarItem *item = a->item;
                 // Room and holder first: memory running out leaves no clone without an owner.
-                item->m_atomics.reserve(item->m_atomics.size() + 1);
-                std::unique_ptr<CKivAvatarAtomic> atomic(new CKivAvatarAtomic);
-                atomic->SetFrameName(frameName);
+                std::unique_ptr<CKivAvatarAtomic> atomic;
+                try {
+                    item->m_atomics.reserve(item->m_atomics.size() + 1);
+                    atomic.reset(new CKivAvatarAtomic);
+                } catch (const std::bad_alloc &) {
+                    a->whole = 0;
+                    return;
+                }
+                if (!a->whole || !atomic->SetFrameName(frameName)) {
+                    a->whole = 0;
+                    return;
+                }
                 RwAtomic *copy = RwAtomicClone(part);
                 if (!copy)
                     return;
@@ -51,8 +65,11 @@ int CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
                 atomic->SetDisplayFlags(item->m_displayMode, item->m_flag);
                 item->m_atomics.push_back(atomic.release());
             },
-            this);
+            &adding);
     } catch (const std::bad_alloc &) {
+        adding.whole = 0;
+    }
+    if (!adding.whole) {
         for (size_t i = before; i < m_atomics.size(); i++)
             delete m_atomics[i];
         m_atomics.resize(before);
