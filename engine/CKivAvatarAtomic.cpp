@@ -1,9 +1,8 @@
 // One avatar atomic: a model atomic with the name of the frame it belongs on and its display colouring.
 #include "engine/CKivAvatarAtomic.h"
 
-#include <new>
-
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "engine/CKivBase.h"

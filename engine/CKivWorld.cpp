@@ -1,14 +1,13 @@
 // A named scene world: the graphics world of a ".bsp", its texture dictionary, and the clumps, cameras and lights placed in it.
 #include "engine/CKivWorld.h"
 
-#include <new>
-
 #include <windows.h>
 
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/CKivAlphaManager.h"
