@@ -2,11 +2,11 @@
 #include "engine/CKivAvatarAtomic.h"
 
 #include <cstdint>
-#include <new>
 #include <vector>
 
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
+#include "engine/KivNames.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/clump.h"
@@ -74,12 +74,7 @@ void CKivAvatarAtomic::Colour(RwAtomic *atomic, int alpha)
 
 int CKivAvatarAtomic::SetFrameName(const char *name)
 {
-    try {
-        m_frameName = name ? name : "";
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
-    return 1;
+    return KivSetText(&m_frameName, name) ? 1 : 0;
 }
 
 void CKivAvatarAtomic::ForParts(RwClump *clump, void (*make)(RwAtomic *, const char *, void *), void *data)

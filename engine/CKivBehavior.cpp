@@ -5,6 +5,7 @@
 
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivBase.h"
+#include "engine/KivNames.h"
 #include "gfx/plugins/animation/anim.h"
 
 // Without memory for the name the behaviour is unnamed.
@@ -16,12 +17,7 @@ CKivBehavior::CKivBehavior(const char *name, int soundIndex) : m_soundIndex(soun
 // Without memory for the new name the old one stays.
 int CKivBehavior::SetName(const char *name)
 {
-    try {
-        m_name = name ? name : "";
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
-    return 1;
+    return KivSetText(&m_name, name) ? 1 : 0;
 }
 
 // A motion that does not load is skipped; 0 only when memory runs out, with

@@ -25,6 +25,16 @@ std::string KivObjectName(const void *object, const char *name)
     return lower;
 }
 
+bool KivSetText(std::string *out, const char *text)
+{
+    try {
+        *out = text ? text : "";
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
 bool KivSetObjectName(std::string *out, const void *object, const char *name)
 {
     try {

@@ -7,3 +7,5 @@
 std::string KivObjectName(const void *object, const char *name);
 // Sets *out to that name; without memory for it *out stays as it was, and false.
 bool KivSetObjectName(std::string *out, const void *object, const char *name);
+// Sets *out to the text as it is (null as empty), in the same way.
+bool KivSetText(std::string *out, const char *text);
