@@ -2,14 +2,22 @@
 #include "engine/CGameCharacterManager.h"
 
 #include <algorithm>
+#include <new>
 
 #include "engine/CKivClump.h"
 #include "gfx/core/matrix.h"
 
-void CGameCharacterManager::AddCharacter(CKivClump *clump)
+int CGameCharacterManager::AddCharacter(CKivClump *clump)
 {
-    if (clump && std::find(m_characters.begin(), m_characters.end(), clump) == m_characters.end())
-        m_characters.push_back(clump);
+    if (!clump)
+        return 0;
+    try {
+        if (std::find(m_characters.begin(), m_characters.end(), clump) == m_characters.end())
+            m_characters.push_back(clump);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    return 1;
 }
 
 void CGameCharacterManager::RemoveCharacter(CKivClump *clump)

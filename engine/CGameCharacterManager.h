@@ -13,7 +13,8 @@ public:
     CGameCharacterManager() = default;
 
     // The characters are the game's; the manager only holds them.
-    void AddCharacter(CKivClump *clump);
+    // 0 when memory runs out (the character then casts no shadow).
+    int AddCharacter(CKivClump *clump);
     void RemoveCharacter(CKivClump *clump);
     void SetScene(RwWorld *world, CKivCamera *camera);
     // The game passes none: the engine then draws a plain dark blob.

@@ -27,10 +27,7 @@ bool FitsBuffer(const char *text)
 // The key of a name that fits its buffer, lower case; false otherwise.
 bool NameKey(const char *name, std::string &key)
 {
-    if (!FitsBuffer(name))
-        return false;
-    key = KivObjectName(nullptr, name);
-    return true;
+    return FitsBuffer(name) && KivSetObjectName(&key, nullptr, name);
 }
 
 // The file's base name without its extension, lower case. A name without a
@@ -46,7 +43,12 @@ bool PathKey(const char *path, std::string &key)
     const size_t length = dot && dot > base ? static_cast<size_t>(dot - base) : strlen(base);
     if (length == 0)
         return false;
-    return NameKey(std::string(base, length).c_str(), key);
+    char name[CKivAnimManager::kNameBufferSize];
+    if (length >= sizeof(name))
+        return false;
+    memcpy(name, base, length);
+    name[length] = '\0';
+    return NameKey(name, key);
 }
 
 } // namespace

@@ -65,8 +65,10 @@ void DropTextures(std::vector<RwTexture *> *textures)
 const int *ListSlots(const CKivAvatarItem *item)
 {
     std::memset(g_slots, 0, sizeof(g_slots));
+    if (!item)
+        return g_slots;
     int n = 0;
-    for (int slot : item ? item->GetSlots() : std::vector<int>()) {
+    for (int slot : item->GetSlots()) {
         if (n < CKivAvatar::kSlotListSize && slot >= 0 && slot < CKivAvatar::kSlotListSize)
             g_slots[n++] = slot;
     }
@@ -89,7 +91,11 @@ CKivAvatar::~CKivAvatar()
 
 int CKivAvatar::LoadScripts(const char *dataFolder)
 {
-    g_dataFolder = dataFolder ? dataFolder : "";
+    try {
+        g_dataFolder = dataFolder ? dataFolder : "";
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
     if (!binder)
         return 1;
@@ -124,11 +130,17 @@ void CKivAvatar::FaceFrameName(int frame, char *name, int size) const
 }
 
 // Remembers every texture it got, so Release drops exactly those references.
-void CKivAvatar::ReadTextures()
+// The room for them comes first: without it nothing is read, and 0.
+int CKivAvatar::ReadTextures()
 {
     CKivBase *base = CKivBase::GetInstance();
     if (!base)
-        return;
+        return 1;
+    try {
+        m_readTextures.reserve(m_readTextures.size() + kPartCount + kFaceFrames);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     char name[kNameSize];
     for (int part = 0; part < kPartCount; part++) {
         PartSkinName(part, name, sizeof(name));
@@ -140,6 +152,7 @@ void CKivAvatar::ReadTextures()
         if (RwTexture *texture = base->ReadTexture(name, kFaceFolder))
             m_readTextures.push_back(texture);
     }
+    return 1;
 }
 
 void CKivAvatar::ReleaseTextures()
@@ -191,7 +204,8 @@ int CKivAvatar::SetBody(int body)
     if (!Load(path, images))
         return 0;
     ClearPartTextures(0);
-    CapturePartAtomics();
+    if (!CapturePartAtomics())
+        return 0;
     char function[64];
     snprintf(function, sizeof(function), "SetAvatarBehavior%d", body);
     return CallScript(function, "BodyNumber", body, nullptr);
@@ -220,10 +234,8 @@ int CKivAvatar::SetFace(int face)
     snprintf(function, sizeof(function), "SetAvatarEmotion%d", m_body);
     if (!CallScript(function, "BodyNumber", m_body, nullptr))
         return 0;
-    if (!m_currentEmotion.empty()) {
-        const std::string current = m_currentEmotion;
-        PlayEmotion(current.c_str(), m_emotionDuration, m_emotionRepeat);
-    }
+    if (!m_currentEmotion.empty())
+        PlayEmotion(m_currentEmotion.c_str(), m_emotionDuration, m_emotionRepeat);
     return 1;
 }
 
@@ -231,18 +243,25 @@ void CKivAvatar::SetVariant(int skin, int variant1, int variant2, int variant3, 
 {
     if (!m_variant)
         return;
+    // The new textures first: a texture both sets share keeps living. Without
+    // memory for them the avatar keeps its variant and its textures.
+    unsigned char kept[3];
+    std::memcpy(kept, m_variants, sizeof(kept));
     m_variants[0] = static_cast<unsigned char>(variant1);
     m_variants[1] = static_cast<unsigned char>(variant2);
     m_variants[2] = static_cast<unsigned char>(variant3);
+    std::vector<RwTexture *> old;
+    old.swap(m_readTextures);
+    if (!ReadTextures()) {
+        old.swap(m_readTextures);
+        std::memcpy(m_variants, kept, sizeof(kept));
+        return;
+    }
     if (save) {
         m_savedSkin = skin;
         m_savedVariant = m_variant;
         std::memcpy(m_savedVariants, m_variants, sizeof(m_variants));
     }
-    // The new textures first: a texture both sets share keeps living.
-    std::vector<RwTexture *> old;
-    old.swap(m_readTextures);
-    ReadTextures();
     DropTextures(&old);
     SetSkin(m_skin);
     SetFace(m_face);
@@ -317,17 +336,45 @@ int CKivAvatar::CallScript(const char *function, const char *label, int number, 
     return status == 0 && call.status == 0;
 }
 
-void CKivAvatar::CapturePartAtomics()
+// Memory running out leaves no part list: the atomics stay the model's.
+int CKivAvatar::CapturePartAtomics()
 {
-    CKivAvatarAtomic::ForParts(
-        GetClump(),
-        [](RwAtomic *atomic, const char *frameName, void *data) {
-            CKivAvatarAtomic *part = new CKivAvatarAtomic;
-            part->SetAtomic(atomic);
-            part->SetFrameName(frameName);
-            static_cast<std::vector<CKivAvatarAtomic *> *>(data)->push_back(part);
-        },
-        &m_parts);
+    struct Capture {
+        std::vector<CKivAvatarAtomic *> *parts;
+        int whole;
+    } capture = {&m_parts, 1};
+    try {
+        CKivAvatarAtomic::ForParts(
+            GetClump(),
+            [](RwAtomic *atomic, const char *frameName, void *data) {
+                Capture *c = static_cast<Capture *>(data);
+                if (!c->whole)
+                    return;
+                CKivAvatarAtomic *part = nullptr;
+                try {
+                    c->parts->reserve(c->parts->size() + 1);
+                    part = new CKivAvatarAtomic;
+                } catch (const std::bad_alloc &) {
+                    c->whole = 0;
+                    return;
+                }
+                // The atomic only once the part is whole: a part deleted
+                // with it would destroy the model's atomic.
+                if (!part->SetFrameName(frameName)) {
+                    delete part;
+                    c->whole = 0;
+                    return;
+                }
+                part->SetAtomic(atomic);
+                c->parts->push_back(part);
+            },
+            &capture);
+    } catch (const std::bad_alloc &) {
+        capture.whole = 0;
+    }
+    if (!capture.whole)
+        DeletePartAtomics();
+    return capture.whole;
 }
 
 // Atomics in the model stay for it to destroy; detached ones go with their holder.
@@ -394,7 +441,8 @@ int CKivAvatar::AddEmotion(const char *name, int frame, float seconds)
         snprintf(frameKey, sizeof(frameKey), "%s%d_%d", key.c_str(), frame, trailer->GetFrameCount());
         char texture[kNameSize];
         FaceFrameName(frame, texture, sizeof(texture));
-        trailer->AddFrame(frameKey, FindTexture(texture), seconds);
+        if (!trailer->AddFrame(frameKey, FindTexture(texture), seconds))
+            return 0;
         // A new emotion is registered last, whole.
         if (made) {
             m_emotions.emplace(key, made.get());
@@ -406,16 +454,24 @@ int CKivAvatar::AddEmotion(const char *name, int frame, float seconds)
     return 1;
 }
 
+// A name too long for the short strings' room needs memory to be lowered.
 CKivTextureTrailer *CKivAvatar::FindEmotion(const char *name) const
 {
-    auto it = m_emotions.find(Lower(name));
-    return it == m_emotions.end() ? nullptr : it->second;
+    try {
+        auto it = m_emotions.find(Lower(name));
+        return it == m_emotions.end() ? nullptr : it->second;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
 int CKivAvatar::RemoveEmotion(const char *name)
 {
-    auto it = m_emotions.find(Lower(name));
-    if (it == m_emotions.end())
+    CKivTextureTrailer *trailer = FindEmotion(name);
+    auto it = m_emotions.begin();
+    while (it != m_emotions.end() && it->second != trailer)
+        ++it;
+    if (!trailer || it == m_emotions.end())
         return 0;
     RemoveTextureTrailer(it->second);
     delete it->second;
@@ -432,29 +488,48 @@ void CKivAvatar::DeleteEmotions()
     m_emotions.clear();
 }
 
+// Without memory for the name the emotions stay as they were, and 0.
 int CKivAvatar::SetEmotion(const char *name)
 {
-    m_baseEmotion = Lower(name);
-    return PlayEmotion(name, 0.0f, 10);
+    std::string base, key;
+    try {
+        base = Lower(name);
+        key = base;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    m_baseEmotion.swap(base);
+    return PlayKey(std::move(key), 0.0f, 10);
 }
 
 int CKivAvatar::PlayEmotion(const char *name, float duration, int repeatCount)
 {
-    m_currentEmotion = Lower(name);
+    std::string key;
+    try {
+        key = Lower(name);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    return PlayKey(std::move(key), duration, repeatCount);
+}
+
+// The lowered name is made by the caller: nothing here allocates.
+int CKivAvatar::PlayKey(std::string &&key, float duration, int repeatCount)
+{
+    m_currentEmotion = std::move(key);
     m_emotionTimer = 0.0f;
     m_emotionDuration = duration;
     m_emotionRepeat = repeatCount;
-    CKivTextureTrailer *trailer = FindEmotion(m_currentEmotion.c_str());
-    if (!trailer)
+    auto found = m_emotions.find(m_currentEmotion);
+    if (found == m_emotions.end())
         return 0;
-    trailer->Reset();
-    return SetTextureTrailer(kHeadAtomic, trailer);
+    found->second->Reset();
+    return SetTextureTrailer(kHeadAtomic, found->second);
 }
 
 void CKivAvatar::ReturnToBaseEmotion()
 {
-    const std::string base = m_baseEmotion;
-    PlayEmotion(base.c_str(), 0.0f, 0);
+    PlayEmotion(m_baseEmotion.c_str(), 0.0f, 0);
     m_emotionRepeat = 10;
 }
 
@@ -571,7 +646,7 @@ int CKivAvatar::AnyItemHasMode() const
 const int *CKivAvatar::GetItemSlots(int itemId, int itemNumber)
 {
     if (HasItem(itemId))
-        return ListSlots(m_items[itemId]);
+        return ListSlots(GetItem(itemId));
     std::map<int, CKivAvatarItem *> worn;
     worn.swap(m_items);
     const int attached = AttachItem(itemId, itemNumber, 0, 0) != nullptr;

@@ -24,7 +24,8 @@ public:
     CKivAvatar();
     ~CKivAvatar() override;
 
-    // The four scripts that define the avatar's script functions; failures are only logged.
+    // The four scripts that define the avatar's script functions; failures are
+    // only logged. 0 only when memory runs out for the folder's name.
     static int LoadScripts(const char *dataFolder);
     static void UnloadScripts() {}
     static const char *GetDataFolder();
@@ -81,10 +82,11 @@ public:
 
 private:
     int CallScript(const char *function, const char *label, int number, const int *itemArgs);
-    void ReadTextures();
+    int PlayKey(std::string &&key, float duration, int repeatCount);
+    int ReadTextures();
     void ReleaseTextures();
     void ClearPartTextures(int firstOnly);
-    void CapturePartAtomics();
+    int CapturePartAtomics();
     void DeletePartAtomics();
     void AttachBodyParts();
     void DetachItemAtomics();

@@ -6,6 +6,7 @@
 
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
+#include "engine/KivNames.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/clump.h"
@@ -69,6 +70,11 @@ void CKivAvatarAtomic::Colour(RwAtomic *atomic, int alpha)
     } else if (alpha == 255 && !(CKivClump::GetAlphaFlags(atomic) & 1)) {
         AtomicRestoreRenderCallBack(atomic);
     }
+}
+
+int CKivAvatarAtomic::SetFrameName(const char *name)
+{
+    return KivSetText(&m_frameName, name) ? 1 : 0;
 }
 
 void CKivAvatarAtomic::ForParts(RwClump *clump, void (*make)(RwAtomic *, const char *, void *), void *data)

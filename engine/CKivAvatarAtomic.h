@@ -34,7 +34,8 @@ public:
     void SetDisplayFlags(int displayMode, int flag);
     void SetAtomic(RwAtomic *atomic) { m_atomic = atomic; }
     RwAtomic *GetAtomic() const { return m_atomic; }
-    void SetFrameName(const char *name) { m_frameName = name ? name : ""; }
+    // 0 when memory runs out, with the old name kept.
+    int SetFrameName(const char *name);
     const char *GetFrameName() const { return m_frameName.c_str(); }
     int GetDisplayMode() const { return m_displayMode; }
     int GetFlag() const { return m_flag; }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivClump.h"
@@ -28,27 +29,74 @@ void CKivAvatarItem::Clear()
     m_atomics.clear();
 }
 
-void CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
+// Memory running out takes back what this call added: the item stays as it was.
+int CKivAvatarItem::AddClumpAtomics(CKivClump *clump)
 {
     if (!clump)
-        return;
-    CKivAvatarAtomic::ForParts(
-        clump->GetClump(),
-        [](RwAtomic *part, const char *frameName, void *data) {
-            CKivAvatarItem *item = static_cast<CKivAvatarItem *>(data);
-            // Room and holder first: memory running out leaves no clone without an owner.
-            item->m_atomics.reserve(item->m_atomics.size() + 1);
-            std::unique_ptr<CKivAvatarAtomic> atomic(new CKivAvatarAtomic);
-            atomic->SetFrameName(frameName);
-            RwAtomic *copy = RwAtomicClone(part);
-            if (!copy)
-                return;
-            atomic->SetAtomic(copy);
-            atomic->SetDisplayFlags(item->m_displayMode, item->m_flag);
-            item->m_atomics.push_back(atomic.release());
-        },
-        this);
+        return 0;
+    struct Adding {
+        CKivAvatarItem *item;
+        int whole;
+    } adding = {this, 1};
+    const size_t before = m_atomics.size();
+    try {
+        CKivAvatarAtomic::ForParts(
+            clump->GetClump(),
+            [](RwAtomic *part, const char *frameName, void *data) {
+                Adding *a = static_cast<Adding *>(data);
+                CKivAvatarItem *item = a->item;
+                // Room and holder first: memory running out leaves no clone without an owner.
+                std::unique_ptr<CKivAvatarAtomic> atomic;
+                try {
+                    item->m_atomics.reserve(item->m_atomics.size() + 1);
+                    atomic.reset(new CKivAvatarAtomic);
+                } catch (const std::bad_alloc &) {
+                    a->whole = 0;
+                    return;
+                }
+                if (!a->whole || !atomic->SetFrameName(frameName)) {
+                    a->whole = 0;
+                    return;
+                }
+                RwAtomic *copy = RwAtomicClone(part);
+                if (!copy)
+                    return;
+                atomic->SetAtomic(copy);
+                atomic->SetDisplayFlags(item->m_displayMode, item->m_flag);
+                item->m_atomics.push_back(atomic.release());
+            },
+            &adding);
+    } catch (const std::bad_alloc &) {
+        adding.whole = 0;
+    }
+    if (!adding.whole) {
+        for (size_t i = before; i < m_atomics.size(); i++)
+            delete m_atomics[i];
+        m_atomics.resize(before);
+        return 0;
+    }
     m_toon = clump->GetToon();
+    return 1;
+}
+
+int CKivAvatarItem::AddReplacedPart(const char *name)
+{
+    try {
+        m_replacedParts.push_back(name ? name : "");
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    return 1;
+}
+
+int CKivAvatarItem::AddSlot(int slot)
+{
+    try {
+        m_slots.push_back(slot);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    return 1;
 }
 
 int CKivAvatarItem::HasSlot(int slot) const

@@ -23,10 +23,11 @@ public:
     void SetValue(int value) { m_value = value; }
     void SetDisplayMode(int mode) { m_displayMode = mode; }
     void SetFlag(int flag) { m_flag = flag; }
-    void AddReplacedPart(const char *name) { m_replacedParts.push_back(name ? name : ""); }
-    void AddSlot(int slot) { m_slots.push_back(slot); }
+    // 0 when memory runs out, with the item as it was.
+    int AddReplacedPart(const char *name);
+    int AddSlot(int slot);
     // Copies the clump's part atomics (named frames, no bone shapes), coloured by the display mode.
-    void AddClumpAtomics(CKivClump *clump);
+    int AddClumpAtomics(CKivClump *clump);
     int HasSlot(int slot) const;
     int SharesSlot(const CKivAvatarItem *other) const;
     void ResetColor();

@@ -2,6 +2,8 @@
 #include "engine/CKivBase.h"
 
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <initializer_list>
 #include <new>
 
@@ -165,9 +167,16 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     m_instance = instance;
     m_title = title;
     // A library that does not initialise may be another's: nothing here to undo.
-    if (!RwEngineInit(nullptr, 0, 0x400000))
-        return 0;
-    if (InitSteps(width, height, backgroundLoading))
+    int initialised = 0;
+    try {
+        if (!RwEngineInit(nullptr, 0, 0x400000))
+            return 0;
+        initialised = InitSteps(width, height, backgroundLoading);
+    } catch (const std::exception &) {
+        // Memory running out is one more failing step, undone like the others.
+        initialised = 0;
+    }
+    if (initialised)
         return 1;
     Shutdown();
     return 0;
@@ -188,8 +197,8 @@ int CKivBase::InitSteps(int width, int height, int backgroundLoading)
     if (!SelectVideoMode() || !RwEngineStart() || !RegisterImageFormats() || !RwIm2DQuadBatchCreate())
         return 0;
     m_quadBatch = 1;
-    FreeImage_Initialise(FALSE);
-    m_freeImageInits++;
+    if (!InitialiseFreeImage())
+        return 0;
 
     m_viewport = new (std::nothrow) CKivViewport;
     if (!m_viewport || !m_viewport->Create(window, width, height, 1, m_textureQuality == 0))
@@ -242,16 +251,21 @@ int CKivBase::InitSteps(int width, int height, int backgroundLoading)
 
     // The game runs on silently when sound does not start.
     m_soundManager = new (std::nothrow) CKivSoundManager;
-    if (m_soundManager)
-        m_soundManager->Init();
+    try {
+        if (m_soundManager)
+            m_soundManager->Init();
+    } catch (const std::exception &) {
+        delete m_soundManager;
+        m_soundManager = nullptr;
+    }
 
     if (!CKivShadow::CreateCameras())
         return 0;
     // The binder registers itself as the singleton; scripts simply fail without it.
     new (std::nothrow) CKivEngineScriptBinder(window);
 
-    FreeImage_Initialise(FALSE);
-    m_freeImageInits++;
+    if (!InitialiseFreeImage())
+        return 0;
     m_backgroundLoading = backgroundLoading;
     if (backgroundLoading) {
         m_textureLoader = new (std::nothrow) TextureLoader(30);
@@ -259,6 +273,17 @@ int CKivBase::InitSteps(int width, int height, int backgroundLoading)
             return 0;
     }
     return 1;
+}
+
+// FreeImage counts the call before it may run out of memory building its
+// plug-in list, so Shutdown undoes it either way; a list that lost the PNG
+// plug-in on the way is a failed step.
+int CKivBase::InitialiseFreeImage()
+{
+    m_freeImageInits++;
+    FreeImage_Initialise(FALSE);
+    const char *png = FreeImage_GetFormatFromFIF(FIF_PNG);
+    return png && !strcmp(png, "PNG");
 }
 
 int CKivBase::Shutdown()
@@ -491,23 +516,35 @@ void CKivBase::SetCamera(CKivCamera *camera)
     Rw2dDeviceSetCamera(camera->GetCamera());
 }
 
+// The GUI's calls below are the engine's too: nothing they throw goes on.
 int CKivBase::CreateFonts(const char *face)
 {
-    if (m_guiSystem)
-        m_guiSystem->CreateFonts(face);
+    try {
+        if (m_guiSystem)
+            m_guiSystem->CreateFonts(face);
+    } catch (const std::exception &) {
+        return 0;
+    }
     return 1;
 }
 
+// Reached from the driver's reset hooks, which must see no exception.
 void CKivBase::OnLostDevice()
 {
-    if (m_guiSystem)
-        m_guiSystem->GetResourceManager().OnLostDevice();
+    try {
+        if (m_guiSystem)
+            m_guiSystem->GetResourceManager().OnLostDevice();
+    } catch (const std::exception &) {
+    }
 }
 
 void CKivBase::OnResetDevice()
 {
-    if (m_guiSystem)
-        m_guiSystem->GetResourceManager().OnResetDevice();
+    try {
+        if (m_guiSystem)
+            m_guiSystem->GetResourceManager().OnResetDevice();
+    } catch (const std::exception &) {
+    }
 }
 
 void CKivBase::SetTextureQuality(int quality)

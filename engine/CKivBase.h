@@ -1,4 +1,10 @@
 // The engine root: starts the graphics stack on the game window, owns the archives and managers, stops it all.
+//
+// The rule of every engine call the game makes (CKiv... and the engine's
+// other public classes): no exception leaves it, since the game's code has no
+// try; teardown (destructors, Release, Shutdown) allocates nothing or carries
+// on without it; a call that runs out of memory returns its failure value and
+// leaves its objects as they were or whole in their new state.
 #pragma once
 
 #include <windows.h>
@@ -25,8 +31,9 @@ public:
     CKivBase();
     ~CKivBase() override;
 
-    // 1 when every step succeeded; 0 at the first failing step, after undoing
-    // the earlier steps in reverse order, so that Init can run again.
+    // 1 when every step succeeded; 0 at the first failing step (memory
+    // running out included), after undoing the earlier steps in reverse
+    // order, so that Init can run again.
     int Init(HWND window, HINSTANCE instance, int width, int height, const char *title, int packedArchive,
              int backgroundLoading);
     // Releases whatever exists, in the reverse order of Init; safe to repeat.
@@ -41,7 +48,7 @@ public:
     int RenderWorld();
     void Present();
     int Update(float dt);
-    // Registers the GUI's named fonts on the face.
+    // Registers the GUI's named fonts on the face; 0 when memory runs out.
     int CreateFonts(const char *face);
     // Around every device reset (the engine hooks them into the driver).
     void OnLostDevice();
@@ -104,6 +111,7 @@ public:
 private:
     int InitSteps(int width, int height, int backgroundLoading);
     int InstallFileSystems();
+    int InitialiseFreeImage();
     int SelectVideoMode();
     void StopGraphics();
 

@@ -14,13 +14,14 @@ class CKivBehavior
 {
 public:
     // soundIndex -1: no sound.
+    // Unnamed when memory runs out for the name.
     CKivBehavior(const char *name, int soundIndex);
     virtual ~CKivBehavior() = default;
 
-    void SetName(const char *name);
+    int SetName(const char *name);
     // Appends the motion when the engine's animation manager can have it;
     // the total duration grows by the part that does not overlap.
-    void AddMotion(const char *motionName, float blendTime, int loopFlags);
+    int AddMotion(const char *motionName, float blendTime, int loopFlags);
 
     const char *GetName() const { return m_name.c_str(); }
     const std::vector<KivBehaviorMotion> &GetMotions() const { return m_motions; }

@@ -1,6 +1,7 @@
 // A clump's behaviours by exact (case-sensitive) name.
 #include "engine/CKivBehaviorManager.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -21,6 +22,8 @@ CKivBehavior *CKivBehaviorManager::CreateBehavior(const char *name, int soundInd
     std::unique_ptr<CKivBehavior> behavior;
     try {
         behavior.reset(new CKivBehavior(name, soundIndex));
+        if (std::strcmp(behavior->GetName(), name))
+            return nullptr;
         m_behaviors.emplace(name, behavior.get());
     } catch (const std::bad_alloc &) {
         return nullptr;

@@ -2,6 +2,7 @@
 #include "engine/CKivCamera.h"
 
 #include <cmath>
+#include <new>
 
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
@@ -64,7 +65,7 @@ CKivCamera::CKivCamera(const char *name)
     : m_model(nullptr), m_camera(nullptr), m_frame(nullptr), m_viewport(nullptr), m_fieldOfView(kHalfPi),
       m_renderToTexture(0), m_afterImageAlpha(50), m_world(nullptr), m_fovCorrection(1)
 {
-    m_name = KivObjectName(this, name);
+    KivSetObjectName(&m_name, this, name);
 }
 
 CKivCamera::~CKivCamera()
@@ -164,7 +165,11 @@ int CKivCamera::Load(const char *fileName)
     }
     CKivClump *owner = nullptr;
     if (model) {
-        owner = new CKivClump;
+        owner = new (std::nothrow) CKivClump;
+        if (!owner) {
+            RwClumpDestroy(model);
+            return 0;
+        }
         owner->SetClump(model);
     }
     Adopt(camera, frame, owner);

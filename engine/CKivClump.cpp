@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
@@ -66,6 +67,22 @@ std::vector<RwAtomic *> Atomics(RwClump *clump)
             &atomics);
     }
     return atomics;
+}
+
+// Every atomic of the clump, for a visit that leaves the list as it is: a
+// plain walk allocates nothing, so it cannot run out of memory.
+template <typename Visit>
+void ForAtomics(RwClump *clump, Visit visit)
+{
+    if (!clump)
+        return;
+    RwClumpForAllAtomics(
+        clump,
+        [](RwAtomic *atomic, void *data) {
+            (*static_cast<Visit *>(data))(atomic);
+            return atomic;
+        },
+        &visit);
 }
 
 // Depth first from the frame, children before siblings.
@@ -143,7 +160,7 @@ CKivClump::CKivClump(const char *name)
 
 void CKivClump::Init(const char *name)
 {
-    m_name = KivObjectName(this, name);
+    KivSetObjectName(&m_name, this, name);
     m_clump = nullptr;
     m_current = m_queue.end();
     m_hierarchy = nullptr;
@@ -156,7 +173,8 @@ void CKivClump::Init(const char *name)
     m_shadowEnabled = 1;
     memset(m_typeName, 0, sizeof(m_typeName));
     m_world = nullptr;
-    m_behaviors = new CKivBehaviorManager;
+    // Without memory for it the clump has no behaviours, and says so.
+    m_behaviors = new (std::nothrow) CKivBehaviorManager;
 }
 
 CKivClump::~CKivClump()
@@ -208,9 +226,10 @@ void CKivClump::ReleaseAnimation()
     m_nodeScales.clear();
 }
 
+// Without memory for the new name the old one stays.
 void CKivClump::SetName(const char *name)
 {
-    m_name = KivObjectName(this, name ? name : "");
+    KivSetObjectName(&m_name, this, name ? name : "");
 }
 
 void CKivClump::SetTypeName(const char *typeName)
@@ -252,8 +271,7 @@ int CKivClump::Load(const char *fileName, const char *imagePath)
     ReleaseModel();
     m_clump = clump;
     // A model file's own "render" arrays are never trusted.
-    for (RwAtomic *atomic : Atomics(m_clump))
-        KivGeometryDropRenderArrays(atomic->geometry);
+    ForAtomics(m_clump, [](RwAtomic *atomic) { KivGeometryDropRenderArrays(atomic->geometry); });
     HideBoneShapes();
     m_hierarchy = FindHierarchy(m_clump);
     SetupHierarchy(1);
@@ -294,8 +312,7 @@ void CKivClump::SetupHierarchy(int nodeScales)
     m_hierarchy->flags |= rwHANIMHIERARCHYUPDATEMODELLINGMATRICES;
     RwHAnimHierarchyAttach(m_hierarchy);
     PoseBonesFromFrames(m_hierarchy);
-    for (RwAtomic *atomic : Atomics(m_clump))
-        RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy);
+    ForAtomics(m_clump, [this](RwAtomic *atomic) { RwSkinAtomicSetHAnimHierarchy(atomic, m_hierarchy); });
     const RwInt32 keyFrameSize = m_hierarchy->currentAnim ? m_hierarchy->currentAnim->maxInterpKeyFrameSize
                                                           : static_cast<RwInt32>(sizeof(RwHAnimInterpFrame));
     if (!m_blendA)
@@ -352,13 +369,13 @@ int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
     if (!copy)
         return 0;
     if (ownGeometry) {
-        for (RwAtomic *atomic : Atomics(copy)) {
+        ForAtomics(copy, [](RwAtomic *atomic) {
             RwGeometry *geometry = atomic->geometry ? CopyGeometry(atomic->geometry) : nullptr;
             if (geometry) {
                 RwAtomicSetGeometry(atomic, geometry, 0);
                 RwGeometryDestroy(geometry);
             }
-        }
+        });
     }
     ReleaseModel();
     m_clump = copy;
@@ -593,7 +610,13 @@ int CKivClump::AdoptAtomics(CKivClump *other)
 {
     if (!other || !other->m_clump || !m_clump)
         return 1;
-    for (RwAtomic *atomic : Atomics(other->m_clump)) {
+    std::vector<RwAtomic *> atomics;
+    try {
+        atomics = Atomics(other->m_clump);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    for (RwAtomic *atomic : atomics) {
         if (KivIsBoneShape(atomic))
             continue;
         RwFrame *frame = FindFrame(KivFrameFirstString(RwAtomicGetFrame(atomic)));
@@ -633,42 +656,42 @@ void CKivClump::SetMaterials(RwAtomic *atomic, const RwRGBA *colour, int rgb, in
 
 void CKivClump::SwitchByAlpha(int alpha)
 {
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         if (RwParticleAtomicGetEmitter(atomic))
-            continue;
+            return;
         if (!AtomicGetSavedRenderCallBack(atomic)) {
             if (alpha >= 1 && alpha <= 254)
                 SetupAlphaAtomic(atomic);
         } else if (alpha == 255 && !(GetAlphaFlags(atomic) & 1)) {
             AtomicRestoreRenderCallBack(atomic);
         }
-    }
+    });
 }
 
 void CKivClump::SetColor(const RwRGBA *colour)
 {
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         if (!RwParticleAtomicGetEmitter(atomic))
             SetMaterials(atomic, colour, 0, -1);
-    }
+    });
     SwitchByAlpha(colour->alpha);
 }
 
 void CKivClump::SetColorRGB(const RwRGBA *colour)
 {
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         if (!RwParticleAtomicGetEmitter(atomic))
             SetMaterials(atomic, colour, 1, -1);
-    }
+    });
 }
 
 void CKivClump::SetAlpha(int alpha)
 {
     alpha = alpha < 0 ? 0 : alpha > 255 ? 255 : alpha;
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         if (!RwParticleAtomicGetEmitter(atomic))
             SetMaterials(atomic, nullptr, 0, alpha);
-    }
+    });
     SwitchByAlpha(alpha);
 }
 
@@ -682,19 +705,20 @@ void CKivClump::SetAtomicColor(RwAtomic *atomic, const RwRGBA *colour)
     SetMaterials(atomic, colour, 0, -1);
 }
 
+// A material shared by several atomics is met more than once: setting the
+// same texture again changes nothing, and no list of those done is needed.
 int CKivClump::SetMaterialTexture(const char *materialName, RwTexture *texture)
 {
-    std::set<RwMaterial *> done;
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         RwGeometry *geometry = atomic->geometry;
         for (RwInt32 i = 0; geometry && i < geometry->matList.numMaterials; i++) {
             RwMaterial *material = geometry->matList.materials[i];
             const char *own = KivMaterialFirstString(material);
-            if (!material || !own || (materialName && strcmp(own, materialName)) || !done.insert(material).second)
+            if (!material || !own || (materialName && strcmp(own, materialName)))
                 continue;
             RwMaterialSetTexture(material, texture);
         }
-    }
+    });
     return 1;
 }
 
@@ -706,12 +730,20 @@ int CKivClump::SetTextureTrailer(const char *atomicName, CKivTextureTrailer *tra
     RwTexture *texture = trailer ? trailer->GetCurrentTexture() : nullptr;
     if (!material || !texture)
         return 0;
-    RwMaterialSetTexture(material, texture);
+    // The binding first, then its reference and the texture: memory running
+    // out leaves the material as it was.
     auto bound = m_trailers.find(material);
-    if (bound == m_trailers.end())
-        m_trailers.emplace(RwMaterialAddRef(material), trailer);
-    else
+    if (bound == m_trailers.end()) {
+        try {
+            m_trailers.emplace(material, trailer);
+        } catch (const std::bad_alloc &) {
+            return 0;
+        }
+        RwMaterialAddRef(material);
+    } else {
         bound->second = trailer;
+    }
+    RwMaterialSetTexture(material, texture);
     return 1;
 }
 
@@ -727,30 +759,44 @@ void CKivClump::RemoveTextureTrailer(CKivTextureTrailer *trailer)
     }
 }
 
-void CKivClump::AddUVAnimMaterial(RwMaterial *material)
+int CKivClump::AddUVAnimMaterial(RwMaterial *material)
 {
-    if (m_uvMaterials.insert(material).second)
-        RwMaterialAddRef(material);
+    try {
+        if (m_uvMaterials.insert(material).second)
+            RwMaterialAddRef(material);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    return 1;
 }
 
 // A material that only this clump's own references keep alive has lost its
 // atomic: it leaves both maps.
+// Each update runs this: it erases in place, allocating nothing.
 void CKivClump::DropOrphanMaterials()
 {
-    std::vector<RwMaterial *> orphans;
-    for (const auto &bound : m_trailers) {
-        if (bound.first->refCount <= 1 + static_cast<int>(m_uvMaterials.count(bound.first)))
-            orphans.push_back(bound.first);
-    }
-    for (RwMaterial *material : m_uvMaterials) {
-        if (!m_trailers.count(material) && material->refCount <= 1)
-            orphans.push_back(material);
-    }
-    for (RwMaterial *material : orphans) {
-        if (m_trailers.erase(material))
+    for (auto it = m_trailers.begin(); it != m_trailers.end();) {
+        RwMaterial *material = it->first;
+        const bool animated = m_uvMaterials.count(material) != 0;
+        if (material->refCount > 1 + static_cast<int>(animated)) {
+            ++it;
+            continue;
+        }
+        it = m_trailers.erase(it);
+        RwMaterialDestroy(material);
+        if (animated) {
+            m_uvMaterials.erase(material);
             RwMaterialDestroy(material);
-        if (m_uvMaterials.erase(material))
-            RwMaterialDestroy(material);
+        }
+    }
+    for (auto it = m_uvMaterials.begin(); it != m_uvMaterials.end();) {
+        RwMaterial *material = *it;
+        if (material->refCount > 1 || m_trailers.count(material)) {
+            ++it;
+            continue;
+        }
+        it = m_uvMaterials.erase(it);
+        RwMaterialDestroy(material);
     }
 }
 
@@ -802,21 +848,21 @@ int CKivClump::ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim)
         RwMatFxAtomicEnableEffects(atomic);
         RwMatFxMaterialSetEffects(material, 5);
         if (RwUVAnimMaterialSetAnim(material, uvAnim->GetAnimation(), 0))
-            AddUVAnimMaterial(material);
+            return AddUVAnimMaterial(material);
     }
     return 1;
 }
 
 void CKivClump::CollectUVAnimMaterials()
 {
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         RwGeometry *geometry = atomic->geometry;
         for (RwInt32 i = 0; geometry && i < geometry->matList.numMaterials; i++) {
             RwMaterial *material = geometry->matList.materials[i];
             if (material && RwUVAnimMaterialHasAnim(material))
                 AddUVAnimMaterial(material);
         }
-    }
+    });
 }
 
 // Particles, shadow, drawing.
@@ -824,28 +870,28 @@ void CKivClump::CollectUVAnimMaterials()
 float CKivClump::UpdateParticles(float dt)
 {
     m_particleTime += dt;
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         if (RwParticleAtomicGetEmitter(atomic))
             RwParticleAtomicUpdate(atomic, &dt);
-    }
+    });
     return m_particleTime;
 }
 
 void CKivClump::SyncParticleFrames()
 {
     RwFrame *root = RootFrame(m_clump);
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
         RwFrame *frame = RwAtomicGetFrame(atomic);
         if (RwParticleAtomicGetEmitter(atomic) && frame && frame != root)
             frame->modelling = root->modelling;
-    }
+    });
 }
 
 int CKivClump::CreateShadow(CKivClump *shadowModel, float size)
 {
     DestroyShadow();
-    m_shadow = new CKivShadow;
-    return m_shadow->Set(this, shadowModel, size);
+    m_shadow = new (std::nothrow) CKivShadow;
+    return m_shadow ? m_shadow->Set(this, shadowModel, size) : 0;
 }
 
 void CKivClump::DestroyShadow()
@@ -899,11 +945,16 @@ RwV2d CKivClump::GetScreenPositionAbove(float height, float screenWidth, float s
 
 // Bone scaling.
 
+// Without memory for them the bones go unscaled: ApplyNodeScales needs six per node.
 void CKivClump::InitNodeScales()
 {
     m_nodeScales.clear();
-    for (RwInt32 i = 0; m_hierarchy && i < m_hierarchy->numNodes; i++)
-        m_nodeScales.insert(m_nodeScales.end(), {0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f});
+    try {
+        for (RwInt32 i = 0; m_hierarchy && i < m_hierarchy->numNodes; i++)
+            m_nodeScales.insert(m_nodeScales.end(), {0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f});
+    } catch (const std::bad_alloc &) {
+        m_nodeScales.clear();
+    }
 }
 
 int CKivClump::SetNodeScale(int node, float first, float second)
@@ -923,7 +974,13 @@ void CKivClump::ApplyNodeScales()
     if (!interpolator || !interpolator->pCurrentAnim ||
         m_nodeScales.size() < static_cast<size_t>(m_hierarchy->numNodes) * 6)
         return;
+    // Room for the deepest nesting before any frame changes.
     std::vector<int> stack;
+    try {
+        stack.reserve(static_cast<size_t>(m_hierarchy->numNodes));
+    } catch (const std::bad_alloc &) {
+        return;
+    }
     int parent = 0;
     for (RwInt32 i = 0; i < m_hierarchy->numNodes && i < interpolator->numNodes; i++) {
         RwHAnimInterpFrame *slot = static_cast<RwHAnimInterpFrame *>(RwAnimInterpolatorGetInterpFrame(interpolator, i));
@@ -953,7 +1010,10 @@ void CKivClump::ApplyNodeScales()
 
 int CKivClump::ScaleNodeMatrix(int node, float x, float y, float z)
 {
-    for (RwAtomic *atomic : Atomics(m_clump)) {
+    bool done = false;
+    ForAtomics(m_clump, [&](RwAtomic *atomic) {
+        if (done)
+            return;
         RwHAnimHierarchy *hierarchy = RwSkinGeometryGetSkin(atomic->geometry) ? RwSkinAtomicGetHAnimHierarchy(atomic)
                                                                                : nullptr;
         if (hierarchy) {
@@ -961,8 +1021,8 @@ int CKivClump::ScaleNodeMatrix(int node, float x, float y, float z)
                 const RwV3d scale = {x, y, z};
                 RwMatrixScale(&hierarchy->pMatrixArray[node], &scale, rwCOMBINEPRECONCAT);
             }
-            break;
+            done = true;
         }
-    }
+    });
     return 1;
 }

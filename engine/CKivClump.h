@@ -179,7 +179,7 @@ private:
     int UpdateQueue(float dt);
     void SwitchByAlpha(int alpha);
     void SetMaterials(RwAtomic *atomic, const RwRGBA *colour, int rgb, int alpha);
-    void AddUVAnimMaterial(RwMaterial *material);
+    int AddUVAnimMaterial(RwMaterial *material);
     void DropOrphanMaterials();
     void ReleaseBoundMaterials();
 

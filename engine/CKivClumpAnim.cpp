@@ -74,7 +74,12 @@ int CKivClump::PlayBehavior(const char *name)
         return 0;
     CKivBase *base = CKivBase::GetInstance();
     // Copied first: a push may load motions, never change the list, but stays safe if it does.
-    const std::vector<KivBehaviorMotion> motions = behavior->GetMotions();
+    std::vector<KivBehaviorMotion> motions;
+    try {
+        motions = behavior->GetMotions();
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     for (const KivBehaviorMotion &motion : motions)
         PushAnimation(base ? base->GetAnimManager() : nullptr, motion.name.c_str(), motion.blendTime,
                       motion.loopFlags);

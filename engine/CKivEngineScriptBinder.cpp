@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -310,10 +311,13 @@ int AvatarCreateBehavior(lua_State *L)
     // Registered only once whole: a behaviour cut short by memory running
     // out would hold the name with its motions missing.
     std::unique_ptr<CKivBehavior> behavior(new CKivBehavior(name, sound));
+    if (std::strcmp(behavior->GetName(), name))
+        return 1;
     for (lua_pushnil(L); lua_next(L, 4); lua_pop(L, 1)) {
         const int inner = lua_gettop(L);
         PushMotion(L, inner);
-        behavior->AddMotion(lua_tostring(L, inner + 1), ToFloat(L, inner + 2), ToFlag(L, inner + 3));
+        if (!behavior->AddMotion(lua_tostring(L, inner + 1), ToFloat(L, inner + 2), ToFlag(L, inner + 3)))
+            return 1;
         lua_settop(L, inner);
     }
     if (manager->AddBehavior(behavior.get()))
@@ -346,15 +350,20 @@ int AvatarAttachItem(lua_State *L)
         const int n = snprintf(path, sizeof(path), "Data/Avatar/Objects/%s", lua_tostring(L, -1));
         std::unique_ptr<CKivClump> clump(new CKivClump);
         loaded = n > 0 && n < CKivAvatar::kNameSize && clump->Load(path, "Data/Avatar/Objects/Textures/");
-        if (loaded)
-            item->AddClumpAtomics(clump.get());
+        if (loaded && !item->AddClumpAtomics(clump.get()))
+            return 1;
     }
     if (!loaded)
         return 1;
-    for (lua_pushnil(L); lua_next(L, 7); lua_pop(L, 1))
-        item->AddReplacedPart(lua_tostring(L, -1));
-    for (lua_pushnil(L); lua_next(L, 8); lua_pop(L, 1))
-        item->AddSlot(ToInt(L, -1));
+    // An item short of a part or a slot (memory running out) is not worn.
+    for (lua_pushnil(L); lua_next(L, 7); lua_pop(L, 1)) {
+        if (!item->AddReplacedPart(lua_tostring(L, -1)))
+            return 1;
+    }
+    for (lua_pushnil(L); lua_next(L, 8); lua_pop(L, 1)) {
+        if (!item->AddSlot(ToInt(L, -1)))
+            return 1;
+    }
     // The avatar takes the item whatever comes of it, memory running out included.
     avatar->AttachItemObject(item.release());
     return 1;
@@ -449,18 +458,17 @@ void RegisterTable(lua_State *L, const char *name, const luaL_Reg *functions)
 
 } // namespace
 
+// A state that cannot hold every table is dropped: scripts then fail to run.
 CKivEngineScriptBinder::CKivEngineScriptBinder(HWND window) : CScriptBinder(window, nullptr)
 {
-    Register();
+    if (GetState() && !Protected(Register, nullptr))
+        DropState();
 }
 
 CKivEngineScriptBinder::~CKivEngineScriptBinder() = default;
 
-void CKivEngineScriptBinder::Register()
+int CKivEngineScriptBinder::Register(lua_State *L)
 {
-    lua_State *L = GetState();
-    if (!L)
-        return;
     RegisterTable(L, "KivEngine", kEngineFunctions);
     RegisterMeta(L, kAvatarMeta, kAvatarMethods);
     RegisterTable(L, "Avatar", kNoFunctions);
@@ -475,6 +483,7 @@ void CKivEngineScriptBinder::Register()
     lua_setfield(L, -2, "__mode");
     lua_setmetatable(L, -2);
     lua_setfield(L, LUA_REGISTRYINDEX, kObjectsKey);
+    return 0;
 }
 
 void CKivEngineScriptBinder::PushObject(lua_State *L, const char *meta, void *object)

@@ -15,7 +15,7 @@ public:
     static const char kClumpMeta[];
     static const char kWorldMeta[];
 
-    // Its own state, with every table registered.
+    // Its own state, with every table registered; no state when Lua runs out of memory.
     explicit CKivEngineScriptBinder(HWND window);
     ~CKivEngineScriptBinder() override;
 
@@ -31,5 +31,6 @@ public:
     static CKivWorld *ToWorld(lua_State *state, int index);
 
 private:
-    void Register();
+    // Run inside a protected call: Lua may run out of memory on the way.
+    static int Register(lua_State *L);
 };

@@ -46,7 +46,7 @@ CKivLight::CKivLight() : CKivLight(nullptr)
 
 CKivLight::CKivLight(const char *name) : m_light(nullptr), m_frame(nullptr), m_world(nullptr)
 {
-    m_name = KivObjectName(this, name);
+    KivSetObjectName(&m_name, this, name);
 }
 
 CKivLight::~CKivLight()
@@ -67,9 +67,10 @@ void CKivLight::Release()
     }
 }
 
+// Without memory for the new name the old one stays.
 void CKivLight::SetName(const char *name)
 {
-    m_name = KivObjectName(this, name);
+    KivSetObjectName(&m_name, this, name);
 }
 
 int CKivLight::Create(const RwRGBAReal *colour)

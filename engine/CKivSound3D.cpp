@@ -1,6 +1,8 @@
 // A sound event placed in the world, standing still or following a clump of the sound manager's world.
 #include "engine/CKivSound3D.h"
 
+#include <new>
+
 #include "engine/CKivClump.h"
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
@@ -44,9 +46,15 @@ void CKivSound3D::PlaceAt(CKivClump *clump)
 
 int CKivSound3D::Follow(const char *clumpName)
 {
-    m_followed.assign(clumpName ? clumpName : "");
-    if (m_followed.size() > 259)
-        m_followed.resize(259);
+    // Without memory for the name the sound follows nothing.
+    try {
+        m_followed.assign(clumpName ? clumpName : "");
+        if (m_followed.size() > 259)
+            m_followed.resize(259);
+    } catch (const std::bad_alloc &) {
+        m_followed.clear();
+        return 0;
+    }
     CKivClump *clump = FindFollowed();
     if (clump)
         PlaceAt(clump);

@@ -162,9 +162,15 @@ void CKivSoundManager::LoadEventGroup(int group)
     if (!m_initialised || m_groups.count(group))
         return;
     EvsGroup *loaded = nullptr;
-    if (EvsProjectGetGroup(m_project, group, true, &loaded) == EVS_OK &&
-        EvsGroupLoadData(loaded, EVS_RESOURCES_ALL, 0) == EVS_OK)
+    if (EvsProjectGetGroup(m_project, group, true, &loaded) != EVS_OK ||
+        EvsGroupLoadData(loaded, EVS_RESOURCES_ALL, 0) != EVS_OK)
+        return;
+    // A group nobody holds would never be freed.
+    try {
         m_groups[group] = loaded;
+    } catch (const std::bad_alloc &) {
+        EvsGroupFreeData(loaded, nullptr, true);
+    }
 }
 
 void CKivSoundManager::FreeEventGroup(int group)
@@ -194,8 +200,13 @@ CKivSound2D *CKivSoundManager::CreateSound(int group, int event, bool placed)
     const float volume = kind == CKivSound2D::kMusic ? m_musicVolume : m_effectVolume;
     CKivSound2D *sound = placed ? new (std::nothrow) CKivSound3D(this, group, event, instance, kind, volume)
                                 : new (std::nothrow) CKivSound2D(group, event, instance, kind, volume);
-    if (sound)
-        m_sounds[instance] = sound;
+    try {
+        if (sound)
+            m_sounds[instance] = sound;
+    } catch (const std::bad_alloc &) {
+        delete sound;
+        return nullptr;
+    }
     return sound;
 }
 
@@ -502,7 +513,12 @@ int CKivSoundManager::ScrambleFile(const char *path)
     if (!path || !*path || !ReadOsFile(path, bytes, &size))
         return 0;
     ScrambleBuffer(bytes.get(), bytes.get(), static_cast<int>(size));
-    std::string target(path);
+    std::string target;
+    try {
+        target = path;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     target.back() = 'b';
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -21,7 +22,8 @@ CKivTextureTrailer::~CKivTextureTrailer()
     Clear();
 }
 
-void CKivTextureTrailer::AddFrame(const char *name, RwTexture *texture, float seconds)
+// 0 when memory runs out for a new frame, with the trailer as it was.
+int CKivTextureTrailer::AddFrame(const char *name, RwTexture *texture, float seconds)
 {
     if (!name)
         name = "";
@@ -34,9 +36,14 @@ void CKivTextureTrailer::AddFrame(const char *name, RwTexture *texture, float se
         std::strncpy(added.name, name, kNameSize - 1);
         added.texture = texture;
         added.duration = seconds;
-        m_frames.push_back(added);
+        try {
+            m_frames.push_back(added);
+        } catch (const std::bad_alloc &) {
+            return 0;
+        }
     }
     m_current = 0;
+    return 1;
 }
 
 CKivTextureTrailer::Frame *CKivTextureTrailer::FindFrame(const char *name)

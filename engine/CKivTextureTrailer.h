@@ -25,7 +25,7 @@ public:
     // A frame of that name takes the texture and duration, else one is
     // appended (longer names are cut); either way playing restarts at the
     // first frame without resetting the time.
-    void AddFrame(const char *name, RwTexture *texture, float seconds);
+    int AddFrame(const char *name, RwTexture *texture, float seconds);
     Frame *FindFrame(const char *name);
     void Reset();
     // Loops through the frames; a trailer without any positive duration

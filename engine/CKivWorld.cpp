@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/CKivAlphaManager.h"
@@ -148,16 +149,26 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
 {
     EngineLock lock;
     if (!m_alphaManager)
-        m_alphaManager = new CKivAlphaManager;
+        m_alphaManager = new (std::nothrow) CKivAlphaManager;
+    if (!m_alphaManager)
+        return 0;
     if (imagePath && !RwImageSetPath(imagePath))
         return 0;
     if (!m_dictionary) {
         int quality = 0;
-        m_dictionary = dictionaryFile ? ReadDictionary(dictionaryFile, &quality) : nullptr;
-        // Only a full-size dictionary read from that file may be written back
-        // over it: never a reduced one, nor the empty one that stands in.
-        if (m_dictionary && quality == 0)
-            m_dictionaryFile = dictionaryFile;
+        RwTextureDictionary *read = nullptr;
+        try {
+            read = dictionaryFile ? ReadDictionary(dictionaryFile, &quality) : nullptr;
+            // Only a full-size dictionary read from that file may be written back
+            // over it: never a reduced one, nor the empty one that stands in.
+            if (read && quality == 0)
+                m_dictionaryFile = dictionaryFile;
+        } catch (const std::bad_alloc &) {
+            if (read)
+                RwTextureDictionaryDestroy(read);
+            return 0;
+        }
+        m_dictionary = read;
         while (!m_dictionary) {
             m_dictionary = RwTextureDictionaryCreate();
             if (!m_dictionary)
@@ -267,8 +278,36 @@ static T *Find(const std::unordered_map<std::string, T *> &registry, const char 
 {
     if (!name)
         return nullptr;
-    auto it = registry.find(KivObjectName(nullptr, name));
-    return it == registry.end() ? nullptr : it->second;
+    try {
+        auto it = registry.find(KivObjectName(nullptr, name));
+        return it == registry.end() ? nullptr : it->second;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+// By a plain walk comparing names: a key made for a hashed look-up may need
+// memory, and removing (as teardown does) allocates nothing.
+template <typename T>
+static typename std::unordered_map<std::string, T *>::iterator Entry(std::unordered_map<std::string, T *> &registry,
+                                                                     const char *name)
+{
+    auto it = registry.begin();
+    while (it != registry.end() && it->first != name)
+        ++it;
+    return it;
+}
+
+// The entry comes first, so that memory running out changes nothing: 1, 0
+// when the name is taken, -1 when memory runs out.
+template <typename T>
+static int Register(std::unordered_map<std::string, T *> &registry, T *object)
+{
+    try {
+        return registry.emplace(object->GetName(), object).second ? 1 : 0;
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
 }
 
 CKivClump *CKivWorld::FindClump(const char *name) const
@@ -290,15 +329,18 @@ int CKivWorld::AddClump(CKivClump *clump)
 {
     if (!clump)
         return 0;
-    if (m_clumps.count(clump->GetName())) {
-        KivDebugPrintf(">>>>>>>>>> You already added the clump(%s:%s) to the world(%s)!!!\n", clump->GetTypeName(),
-                       clump->GetName(), m_name.c_str());
+    const int registered = Register(m_clumps, clump);
+    if (registered <= 0) {
+        if (registered == 0)
+            KivDebugPrintf(">>>>>>>>>> You already added the clump(%s:%s) to the world(%s)!!!\n", clump->GetTypeName(),
+                           clump->GetName(), m_name.c_str());
         return 0;
     }
-    if (!m_world || !clump->GetClump() || !RwWorldAddClump(m_world, clump->GetClump()))
+    if (!m_world || !clump->GetClump() || !RwWorldAddClump(m_world, clump->GetClump())) {
+        m_clumps.erase(Entry(m_clumps, clump->GetName()));
         return 0;
+    }
     clump->SetWorld(this);
-    m_clumps[clump->GetName()] = clump;
     return 1;
 }
 
@@ -306,7 +348,7 @@ int CKivWorld::RemoveClump(CKivClump *clump)
 {
     if (!clump)
         return 0;
-    auto it = m_clumps.find(clump->GetName());
+    auto it = Entry(m_clumps, clump->GetName());
     if (it == m_clumps.end()) {
         KivDebugPrintf(">>>>>>>>>> You can't remove the clump(%s:%s). There isn't it in the world(%s)!!!\n",
                        clump->GetTypeName(), clump->GetName(), m_name.c_str());
@@ -329,15 +371,18 @@ int CKivWorld::AddCamera(CKivCamera *camera)
 {
     if (!camera)
         return 0;
-    if (m_cameras.count(camera->GetName())) {
-        KivDebugPrintf(">>>>>>>>>> You already added the camera(%s) to the world(%s)!!!\n", camera->GetName(),
-                       m_name.c_str());
+    const int registered = Register(m_cameras, camera);
+    if (registered <= 0) {
+        if (registered == 0)
+            KivDebugPrintf(">>>>>>>>>> You already added the camera(%s) to the world(%s)!!!\n", camera->GetName(),
+                           m_name.c_str());
         return 0;
     }
-    if (!m_world || !camera->GetCamera() || !RwWorldAddCamera(m_world, camera->GetCamera()))
+    if (!m_world || !camera->GetCamera() || !RwWorldAddCamera(m_world, camera->GetCamera())) {
+        m_cameras.erase(Entry(m_cameras, camera->GetName()));
         return 0;
+    }
     camera->SetWorld(this);
-    m_cameras[camera->GetName()] = camera;
     return 1;
 }
 
@@ -345,7 +390,7 @@ int CKivWorld::RemoveCamera(CKivCamera *camera)
 {
     if (!camera)
         return 0;
-    auto it = m_cameras.find(camera->GetName());
+    auto it = Entry(m_cameras, camera->GetName());
     if (it == m_cameras.end()) {
         KivDebugPrintf(">>>>>>>>>> You can't remove the camera(%s). There isn't it in the world(%s)!!!\n",
                        camera->GetName(), m_name.c_str());
@@ -370,17 +415,20 @@ int CKivWorld::AddLight(CKivLight *light)
 {
     if (!light)
         return 0;
-    if (m_lights.count(light->GetName())) {
-        KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", light->GetName(),
-                       m_name.c_str());
+    const int registered = Register(m_lights, light);
+    if (registered <= 0) {
+        if (registered == 0)
+            KivDebugPrintf(">>>>>>>>>> You already added the light(%s) to the world(%s)!!!\n", light->GetName(),
+                           m_name.c_str());
         return 0;
     }
-    if (!m_world || !light->GetLight() || !RwWorldAddLight(m_world, light->GetLight()))
+    if (!m_world || !light->GetLight() || !RwWorldAddLight(m_world, light->GetLight())) {
+        m_lights.erase(Entry(m_lights, light->GetName()));
         return 0;
+    }
     if (RwLightGetType(light->GetLight()) == 1)
         m_mainLight = light;
     light->SetWorld(this);
-    m_lights[light->GetName()] = light;
     return 1;
 }
 
@@ -388,7 +436,7 @@ int CKivWorld::RemoveLight(CKivLight *light)
 {
     if (!light)
         return 0;
-    auto it = m_lights.find(light->GetName());
+    auto it = Entry(m_lights, light->GetName());
     if (it == m_lights.end()) {
         KivDebugPrintf(">>>>>>>>>> You can't remove the light(%s). There isn't it in the world(%s)!!!\n",
                        light->GetName(), m_name.c_str());

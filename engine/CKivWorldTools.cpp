@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <new>
 #include <string>
 
 #include "engine/CKivCamera.h"
@@ -284,20 +285,28 @@ RwInt32 CKivWorld::GetAtomicFlags(const RwAtomic *atomic)
 
 int CKivWorld::WriteReducedDictionaries(const char *fileName) const
 {
-    const std::string name = fileName ? fileName : m_dictionaryFile;
-    if (name.empty() || !m_dictionary)
+    // The names first: memory running out for them writes nothing.
+    std::string names[3];
+    try {
+        const std::string name = fileName ? fileName : m_dictionaryFile;
+        if (name.empty() || !m_dictionary)
+            return 0;
+        for (int quality = 0; quality < 3; quality++)
+            names[quality] = DictionaryVariant(name.c_str(), quality);
+    } catch (const std::bad_alloc &) {
         return 0;
+    }
     // The background loader swaps rasters of this dictionary under the lock.
     EngineLock lock;
     auto writePI = [](const RwTextureDictionary *dictionary) {
         return [dictionary](RwStream *stream) { return RwPITextureDictionaryStreamWrite(dictionary, stream) != nullptr; };
     };
-    if (!WriteFile(DictionaryVariant(name.c_str(), 0), writePI(m_dictionary)))
+    if (!WriteFile(names[0], writePI(m_dictionary)))
         return 0;
     RwTextureDictionary *half = HalvedDictionary(m_dictionary);
     RwTextureDictionary *quarter = half ? HalvedDictionary(half) : nullptr;
-    const int written = quarter && WriteFile(DictionaryVariant(name.c_str(), 1), writePI(half)) &&
-                        WriteFile(DictionaryVariant(name.c_str(), 2), writePI(quarter));
+    const int written = quarter && WriteFile(names[1], writePI(half)) &&
+                        WriteFile(names[2], writePI(quarter));
     if (quarter)
         RwTextureDictionaryDestroy(quarter);
     if (half)

@@ -39,14 +39,62 @@ CScriptBinder::CScriptBinder(HWND window, lua_State *state) : m_window(window), 
     if (log != INVALID_HANDLE_VALUE)
         CloseHandle(log);
     m_state = luaL_newstate();
-    if (m_state)
-        luaL_openlibs(m_state);
+    if (m_state && !Protected(OpenLibraries, nullptr)) {
+        KeepStandardStreams(m_state);
+        DropState();
+    }
+}
+
+// Outside a protected call Lua running out of memory would end the process.
+int CScriptBinder::Protected(lua_CFunction function, void *data)
+{
+    return m_state && lua_cpcall(m_state, function, data) == 0;
+}
+
+int CScriptBinder::OpenLibraries(lua_State *L)
+{
+    luaL_openlibs(L);
+    return 0;
+}
+
+// The io library makes each standard stream a file handle that closing the
+// state leaves open only once the handle has its own environment; memory
+// running out in between leaves one that closing the state would fclose.
+// Before such a state is closed the file handles lose their finaliser (no
+// script has opened a file yet). Everything here already exists in the
+// state, so nothing is allocated outside a protected call.
+void CScriptBinder::KeepStandardStreams(lua_State *L)
+{
+    lua_gc(L, LUA_GCSTOP, 0);
+    lua_pushnil(L);
+    while (lua_next(L, LUA_REGISTRYINDEX)) {
+        if (lua_type(L, -2) == LUA_TSTRING && !std::strcmp(lua_tostring(L, -2), LUA_FILEHANDLE) &&
+            lua_istable(L, -1)) {
+            lua_pushstring(L, "__gc");   // made with the state
+            lua_rawget(L, -2);
+            const bool finalised = !lua_isnil(L, -1);
+            lua_pop(L, 1);
+            if (finalised) {
+                lua_pushstring(L, "__gc");
+                lua_pushnil(L);
+                lua_rawset(L, -3);
+            }
+        }
+        lua_pop(L, 1);
+    }
+}
+
+// Scripts then fail to run, as without Lua.
+void CScriptBinder::DropState()
+{
+    if (m_ownsState && m_state)
+        lua_close(m_state);
+    m_state = nullptr;
 }
 
 CScriptBinder::~CScriptBinder()
 {
-    if (m_ownsState && m_state)
-        lua_close(m_state);
+    DropState();
 }
 
 void CScriptBinder::LogError(const char *text)

@@ -27,7 +27,16 @@ public:
     lua_State *GetState() const { return m_state; }
     HWND GetWindow() const { return m_window; }
 
+protected:
+    // Runs the function on the state inside a protected call; 1 when it raised no error.
+    int Protected(int (*function)(lua_State *), void *data);
+    // Closes an owned state and forgets it; a borrowed one is only forgotten.
+    void DropState();
+
 private:
+    static int OpenLibraries(lua_State *L);
+    static void KeepStandardStreams(lua_State *L);
+
     HWND m_window;
     lua_State *m_state;
     int m_ownsState;

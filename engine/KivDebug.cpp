@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <string>
 
 static KivDebugSink kivSink = nullptr;
@@ -16,6 +17,8 @@ KivDebugSink KivDebugSetSink(KivDebugSink sink)
     return previous;
 }
 
+// Teardown prints too, so a message that finds no memory is cut to a
+// buffer of its own rather than thrown.
 void KivDebugPrintf(const char *format, ...)
 {
     va_list args;
@@ -24,12 +27,20 @@ void KivDebugPrintf(const char *format, ...)
     va_copy(copy, args);
     const int length = vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0)
-        vsnprintf(&text[0], text.size() + 1, format, args);
+    char shortText[512];
+    std::string text;
+    const char *out = shortText;
+    try {
+        text.assign(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+        if (length > 0)
+            vsnprintf(&text[0], text.size() + 1, format, args);
+        out = text.c_str();
+    } catch (const std::bad_alloc &) {
+        vsnprintf(shortText, sizeof(shortText), format, args);
+    }
     va_end(args);
     if (kivSink)
-        kivSink(text.c_str());
+        kivSink(out);
     else
-        OutputDebugStringA(text.c_str());
+        OutputDebugStringA(out);
 }

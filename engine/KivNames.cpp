@@ -2,6 +2,7 @@
 #include "engine/KivNames.h"
 
 #include <cstdio>
+#include <new>
 
 #include "gfx/core/engine.h"
 
@@ -22,4 +23,24 @@ std::string KivObjectName(const void *object, const char *name)
             c = static_cast<char>(c - 'A' + 'a');
     }
     return lower;
+}
+
+bool KivSetText(std::string *out, const char *text)
+{
+    try {
+        *out = text ? text : "";
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+bool KivSetObjectName(std::string *out, const void *object, const char *name)
+{
+    try {
+        *out = KivObjectName(object, name);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
 }

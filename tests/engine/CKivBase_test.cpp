@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engine/CKivCamera.h"
+#include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivViewport.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -136,6 +137,46 @@ TEST(EngineRoot, AFailedInitUndoesItsStepsAndCanRunAgain)
         EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
         delete base;
     }
+}
+
+// Memory running out at each allocation of Init in turn: nothing is thrown;
+// Init gives 0 with its steps undone (the library idle, no script binder), or
+// 1 without sound or scripts; and the next Init runs on from scratch, until
+// one runs whole.
+TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
+{
+    CKivBase *base = new CKivBase;
+    long refused = 1;
+    long n = 0;
+    for (; refused && n < 2000; n++) {
+        int initialised = -1;
+        FailNewAfter(n);
+        try {
+            initialised = InitHost(base);
+        } catch (...) {
+            initialised = -2;
+        }
+        refused = FailNewRefused();
+        FailNewEnd();
+        if (!refused)
+            break;
+        ASSERT_GE(initialised, 0) << "thrown after " << n << " allocations";
+        // Sound and scripts may be left out; the game runs on without them.
+        if (initialised) {
+            EXPECT_EQ(1, base->Shutdown());
+            continue;
+        }
+        EXPECT_EQ(0, base->IsInitialised());
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << "after " << n;
+        EXPECT_EQ(nullptr, CKivBase::GetScriptBinder());
+    }
+    EXPECT_EQ(0, refused);
+    EXPECT_LT(10, n);
+    EXPECT_EQ(1, base->IsInitialised());
+    ASSERT_NE(nullptr, CKivBase::GetScriptBinder());
+    EXPECT_NE(nullptr, CKivBase::GetScriptBinder()->GetState());
+    EXPECT_EQ(1, base->Shutdown());
+    delete base;
 }
 
 TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)

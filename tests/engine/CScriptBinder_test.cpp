@@ -3,7 +3,9 @@
 
 #include <lua.hpp>
 
+#include "engine/CKivEngineScriptBinder.h"
 #include "engine/CScriptBinder.h"
+#include "support/mallocprobe/malloc_probe.h"
 
 namespace {
 
@@ -115,6 +117,45 @@ TEST(BinderOnAGivenState, NeitherCreatesTheLogNorClosesTheState)
     lua_getglobal(state, "kept");
     EXPECT_EQ(5, lua_tointeger(state, -1));
     lua_close(state);
+}
+
+// Lua running out of memory at each allocation of the engine binder's
+// start-up in turn (opening the libraries, registering the tables): no panic
+// ends the process, and the binder has no state or one holding every table.
+TEST(BinderStartUp, LuaOutOfMemoryLeavesNoStateOrAWholeOne)
+{
+    alignas(CKivEngineScriptBinder) unsigned char room[sizeof(CKivEngineScriptBinder)];
+    // Lua raises its errors as C++ exceptions: the thread's exception state
+    // is made first, as the game's first exception would, since the runtime
+    // grows its thread-local blocks with realloc and ends the process without.
+    try {
+        throw 0;
+    } catch (int) {
+    }
+    long refused = 1;
+    long n = 0;
+    for (; refused && n < 5000; n++) {
+        MallocProbeFailReallocAfter(n);
+        CKivEngineScriptBinder *binder = new (room) CKivEngineScriptBinder(nullptr);
+        refused = MallocProbeFailEnd();
+        EXPECT_EQ(refused != 0, binder->GetState() == nullptr) << "after " << n;
+        EXPECT_EQ(binder, CKivBase::GetScriptBinder());
+        if (binder->GetState()) {
+            EXPECT_EQ(1, binder->RunString("local reg = debug.getregistry()\n"
+                                           "assert(KivEngine.GetCurrentWorld and Clump.Load and Avatar and World)\n"
+                                           "assert(reg['KivEngine.Avatar'].AttachItem and reg['KivEngine.World'].AddClump)"))
+                << ReadFileBytes("Lua.log");
+        } else {
+            EXPECT_EQ(0, binder->RunString("x = 1"));
+        }
+        binder->~CKivEngineScriptBinder();
+        EXPECT_EQ(nullptr, CKivBase::GetScriptBinder());
+    }
+    EXPECT_EQ(0, refused);
+    EXPECT_LT(100, n);
+    // No state dropped on the way closed the program's standard streams.
+    for (FILE *stream : {stdout, stderr})
+        EXPECT_NE(EOF, fputc('\n', stream));
 }
 
 } // namespace

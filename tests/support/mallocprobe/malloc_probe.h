@@ -9,3 +9,11 @@ long MallocProbeLive();
 // The largest single request since the last reset.
 size_t MallocProbeLargest();
 void MallocProbeResetLargest();
+
+// From now on the calling thread's next count new or growing reallocs (the
+// C runtime call Lua allocates with) succeed and every later one fails;
+// shrinks, frees and the other calls always succeed, so that the C++
+// runtime still has memory for the exceptions Lua raises its errors with.
+void MallocProbeFailReallocAfter(long count);
+// Ends it on the calling thread; the reallocs refused since it began.
+long MallocProbeFailEnd();
