@@ -42,8 +42,15 @@ void KeyExpandedGrey(FIBITMAP *dib, int greyKey)
 // list in every later call that copies or unloads it (a fault at 0x0C). A
 // bitmap is used only once it has its list: one given here, or it is freed
 // by hand. The list is FreeImage's own type and lies in the bitmap's header
-// just after the ICC profile.
+// just after the ICC profile: that layout is the one release we build, so any
+// other release is left as it is.
 using KivMetadataList = std::map<int, std::map<std::string, FITAG *> *>;
+
+bool KnownHeaderLayout()
+{
+    static const bool known = std::strcmp(FreeImage_GetVersion(), "3.18.0") == 0;
+    return known;
+}
 
 KivMetadataList **MetadataSlot(FIBITMAP *dib)
 {
@@ -55,8 +62,8 @@ KivMetadataList **MetadataSlot(FIBITMAP *dib)
 // Takes dib over: dib made whole, or null.
 FIBITMAP *Whole(FIBITMAP *dib)
 {
-    if (!dib)
-        return nullptr;
+    if (!dib || !KnownHeaderLayout())
+        return dib;
     KivMetadataList **slot = MetadataSlot(dib);
     if (!*slot)
         *slot = new (std::nothrow) KivMetadataList;
