@@ -13,9 +13,14 @@
 
 namespace {
 
-int Width(CKivGuiDxFont *font, const char *text, int bytes)
+// The width of the first bytes, measured in place without a copy.
+int Width(CKivGuiDxFont *font, char *text, int bytes)
 {
-    return font->GetTextWidth(std::string(text, bytes).c_str());
+    const char kept = text[bytes];
+    text[bytes] = '\0';
+    const int width = font->GetTextWidth(text);
+    text[bytes] = kept;
+    return width;
 }
 
 // Bytes of the first whole character.
