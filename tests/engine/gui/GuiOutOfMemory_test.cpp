@@ -19,6 +19,7 @@
 #include "engine/gui/CUniBuffer.h"
 #include "editbox_host.h"
 #include "support/failnew/fail_new.h"
+#include "support/failnew/fail_new_sweep.h"
 
 namespace {
 
@@ -158,23 +159,8 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
 
     stage();
     int escaped = 0;
-    for (const GuiCall &entry : calls) {
-        long refused = 1;
-        for (long n = 0; refused && n < 3000; n++) {
-            bool threw = false;
-            FailNewAfter(n);
-            try {
-                entry.call();
-            } catch (...) {
-                threw = true;
-            }
-            refused = FailNewRefused();
-            FailNewEnd();
-            escaped += threw;
-            EXPECT_FALSE(threw) << entry.name << " threw after " << n << " allocations";
-        }
-        EXPECT_EQ(0, refused) << entry.name << " never ran whole";
-    }
+    for (const GuiCall &entry : calls)
+        escaped += FailNewSweep(entry.name, entry.call);
     EXPECT_EQ(0, escaped);
     unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks()) << "blocks lost or kept by a call that ran out of memory";
