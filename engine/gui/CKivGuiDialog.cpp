@@ -140,11 +140,12 @@ void CKivGuiDialog::SetModalKind(int kind)
     Reregister(m_layer, kind & 3, true);
 }
 
-// Out of memory for the walk's copy the controls keep their state.
+// Out of memory for the walk's copy the dialog and its controls stay as they were.
 void CKivGuiDialog::SetEnabled(int flag)
 try {
+    const std::vector<CKivGuiControl *> controls(m_controls);
     m_nonUserEvents = m_keyboardInput = m_mouseInput = m_enabled = flag;
-    for (CKivGuiControl *c : std::vector<CKivGuiControl *>(m_controls))
+    for (CKivGuiControl *c : controls)
         if (HasControl(c))
             c->SetEnabled(flag);
 } catch (const std::exception &) {
@@ -361,8 +362,9 @@ void CKivGuiDialog::SetRenderCallback(RenderCallback callback, int argument)
 
 void CKivGuiDialog::SetAlpha(float alpha)
 try {
+    const std::vector<CKivGuiControl *> controls(m_controls);
     m_alpha = alpha;
-    for (CKivGuiControl *c : std::vector<CKivGuiControl *>(m_controls))
+    for (CKivGuiControl *c : controls)
         if (HasControl(c))
             c->SetAlpha(alpha);
 } catch (const std::exception &) {
