@@ -40,7 +40,7 @@ T *Made(Args... args)
     }
 }
 
-// Three controls and an edit box on a dialog of their own, as a game screen builds them.
+// Controls and an edit box on a dialog, as a game screen builds them.
 void Build(CKivGuiDialog *d)
 {
     CKivGuiStatic *label = d->AddStatic(11, 10, 10, 300, 40, 0, "\xC7\xD1\xB1\xDB label");
@@ -56,6 +56,9 @@ void Build(CKivGuiDialog *d)
     } else {
         delete button;
     }
+    CKivGuiCheckBox *check = Made<CKivGuiCheckBox>(d);
+    if (!check || !check->Create(16, 10, 130, 30, 150, "check"))
+        delete check;
     CKivGuiIMEEditBox *box = Made<CKivGuiIMEEditBox>(d);
     if (box && box->Create(13, 10, 100, 400, 120, "", 2, 3)) {
         box->SetSkins("skin/back", "skin/caret", "skin/select");
@@ -112,6 +115,17 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
              tips->AddTooltip(1, 77, 100, 100, 200, "tooltip text", 0, 0.05f, 1.0f, 4, -1, 0);
              tips->AddTooltip(3, 78, 100, 300, 200, "notice", 0, 0.05f, 1.0f, 4, 2, 0);
              tips->Update(0.1f);
+         }},
+        {"TooltipManager::AddFollowingTooltip", [g] {
+             CKivGuiTooltipManager *tips = g->GetTooltipManager();
+             tips->AddFollowingTooltip(0, 79, "nobody", "head", 200, "follows", 0, 0.05f, 1.0f, 4, -1);
+             tips->Update(0.1f);
+         }},
+        {"Dialog::SetLayer", [d] {
+             d->SetLayer(2);
+             d->SetModalKind(2);
+             d->SetModalKind(0);
+             d->SetLayer(1);
          }},
         {"System::LoadImage", [g] {
              if (g->LoadImage(1, "guitest/blue", "blue", "guitest/"))
