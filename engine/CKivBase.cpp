@@ -520,12 +520,10 @@ void CKivBase::SetCamera(CKivCamera *camera)
 int CKivBase::CreateFonts(const char *face)
 {
     try {
-        if (m_guiSystem)
-            m_guiSystem->CreateFonts(face);
+        return m_guiSystem ? m_guiSystem->CreateFonts(face) : 1;
     } catch (const std::exception &) {
         return 0;
     }
-    return 1;
 }
 
 // Reached from the driver's reset hooks, which must see no exception.

@@ -3,6 +3,8 @@
 
 #include <mmsystem.h>
 
+#include <exception>
+
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/GuiText.h"
@@ -14,7 +16,8 @@ CKivGuiButton::CKivGuiButton(CKivGuiDialog *dialog) : CKivGuiControl(dialog)
 
 int CKivGuiButton::Create(int id, int left, int top, int right, int bottom, const char *text)
 {
-    CKivGuiControl::Create(id, left, top, right, bottom, text);
+    if (!CKivGuiControl::Create(id, left, top, right, bottom, text))
+        return 0;
     m_hotkey = 0;
     return 1;
 }
@@ -91,14 +94,18 @@ CKivGuiCheckBox::CKivGuiCheckBox(CKivGuiDialog *dialog) : CKivGuiButton(dialog)
 
 int CKivGuiCheckBox::Create(int id, int left, int top, int right, int bottom, const char *label)
 {
+    try {
+        m_label = GuiCutWhole(label, 259);
+    } catch (const std::exception &) {
+        return 0;
+    }
     m_id = id;
-    m_label = GuiCutWhole(label, 259);
     m_rect = {left, top, right, bottom};
     m_box = {left, top, left + (bottom - top), bottom};
     // Held before the event, which may delete the dialog: nothing is left to
     // do after it.
-    if (m_dialog)
-        m_dialog->AddControl(this);
+    if (m_dialog && !m_dialog->AddControl(this))
+        return 0;
     SetChecked(m_checked, 0);
     return 1;
 }

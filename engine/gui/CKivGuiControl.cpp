@@ -1,6 +1,7 @@
 // The control base: geometry, state, text, element images from the GUI system's cache, animations, hover.
 #include "engine/gui/CKivGuiControl.h"
 
+#include <exception>
 #include <new>
 
 #include "engine/gui/CKivGuiDialog.h"
@@ -39,21 +40,26 @@ CKivGuiControl::~CKivGuiControl()
     delete m_tooltip;
 }
 
+// 0 when memory runs out, with the control in no dialog.
 int CKivGuiControl::Create(int id, int left, int top, int right, int bottom, const char *text)
 {
     m_id = id;
     m_rect = {left, top, right, bottom};
-    SetText(text);
+    if (!SetText(text))
+        return 0;
     m_hotkey = 0;
-    if (m_dialog)
-        m_dialog->AddControl(this);
-    return 1;
+    return m_dialog ? m_dialog->AddControl(this) : 1;
 }
 
 // Longer text is cut at a whole character to what the text field holds.
+// 0 when memory runs out, with the text as it was.
 int CKivGuiControl::SetText(const char *text)
 {
-    m_text = GuiCutWhole(text, kTextBytes - 1);
+    try {
+        m_text = GuiCutWhole(text, kTextBytes - 1);
+    } catch (const std::exception &) {
+        return 0;
+    }
     return 1;
 }
 
@@ -169,31 +175,29 @@ void CKivGuiControl::SetColor(float r, float g, float b)
             sprite->SetColor(r, g, b);
 }
 
+// 0 when memory runs out, with the element as it was.
 int CKivGuiControl::LoadElement(int element, const char *path)
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
-    auto it = m_elements.find(element);
-    if (it != m_elements.end()) {
-        if (gui && !it->second.empty())
-            gui->ReleaseImage(it->second.c_str());
-        m_elements.erase(it);
+    std::string *held = nullptr;
+    try {
+        held = &m_elements[element];
+        if (path && path[0] && gui)
+            return gui->ReplaceImage(held, m_id, path);
+    } catch (const std::exception &) {
+        return 0;
     }
-    if (!path || !path[0] || !gui) {
-        m_elements[element] = std::string();
-        return 1;
-    }
-    std::string directory, file;
-    GuiSplitPath(path, &directory, &file);
-    gui->LoadImage(m_id, path, file.c_str(), directory.c_str());
-    m_elements[element] = path;
+    if (gui && !held->empty())
+        gui->ReleaseImage(held->c_str());
+    held->clear();
     return 1;
 }
 
 CKivGuiSprite *CKivGuiControl::GetElement(int element)
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
-    const std::string &path = m_elements[element];
-    return gui && !path.empty() ? gui->FindImage(path.c_str()) : nullptr;
+    auto it = m_elements.find(element);
+    return gui && it != m_elements.end() && !it->second.empty() ? gui->FindImage(it->second.c_str()) : nullptr;
 }
 
 // Each image is released by the path it was loaded under.
@@ -244,7 +248,11 @@ int CKivGuiControl::DrawImage(const char *path, float dx, float dy)
 
 void CKivGuiControl::AddAnimation(int first, int last, float frameTime, int value)
 {
-    m_animations[first] = Animation{first, last, frameTime, value};
+    try {
+        m_animations[first] = Animation{first, last, frameTime, value};
+    } catch (const std::exception &) {
+        // Out of memory the control goes on without the animation.
+    }
 }
 
 void CKivGuiControl::DrawAnimation(int first, float elapsed, float dx, float dy)
@@ -283,7 +291,11 @@ void CKivGuiControl::SetSizeFromElement(int element)
 // A font not yet known is made with the fallback font's size and colour.
 void CKivGuiControl::SetFont(const char *identifier, const char *face, const char *name)
 {
-    m_fontName = GuiCutWhole(name, 259);
+    try {
+        m_fontName = GuiCutWhole(name, 259);
+    } catch (const std::exception &) {
+        return;
+    }
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     if (gui && name && !gui->GetFont(name))
         gui->AddFont(identifier, face, name, 13, 500, 0xFF000000, 0, 0);
@@ -298,7 +310,12 @@ void CKivGuiControl::SetTooltip(const char *text, int anchor, int dx, int dy, in
         x += left;
         y += top;
     }
-    Tooltip *record = new (std::nothrow) Tooltip{x, y, 350, GuiCutWhole(text, kTextBytes - 1), anchor, 0.5f, 1.0f, 3};
+    Tooltip *record = nullptr;
+    try {
+        record = new Tooltip{x, y, 350, GuiCutWhole(text, kTextBytes - 1), anchor, 0.5f, 1.0f, 3};
+    } catch (const std::exception &) {
+        return;   // the old tooltip stays
+    }
     delete m_tooltip;
     m_tooltip = record;
 }

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <exception>
 #include <set>
 
 #include "engine/gui/CKivGuiControl.h"
@@ -106,9 +107,15 @@ void CKivGuiDialog::Reregister(int layer, int kind, bool known)
     }
     const bool active = gui->GetActiveDialog() == this;
     gui->RemoveDialog(this);
+    const int oldLayer = m_layer, oldKind = m_modalKind;
     m_layer = layer;
     m_modalKind = kind;
-    gui->AddDialog(this);
+    if (!gui->AddDialog(this)) {
+        // Out of memory: back in the lists it left, whose room is still there.
+        m_layer = oldLayer;
+        m_modalKind = oldKind;
+        gui->AddDialog(this);
+    }
     if (active)
         gui->SetActiveDialog(this);
 }
@@ -133,20 +140,27 @@ void CKivGuiDialog::SetModalKind(int kind)
     Reregister(m_layer, kind & 3, true);
 }
 
+// Out of memory for the walk's copy the dialog and its controls stay as they were.
 void CKivGuiDialog::SetEnabled(int flag)
-{
+try {
+    const std::vector<CKivGuiControl *> controls(m_controls);
     m_nonUserEvents = m_keyboardInput = m_mouseInput = m_enabled = flag;
-    for (CKivGuiControl *c : std::vector<CKivGuiControl *>(m_controls))
+    for (CKivGuiControl *c : controls)
         if (HasControl(c))
             c->SetEnabled(flag);
+} catch (const std::exception &) {
 }
 
 int CKivGuiDialog::AddControl(CKivGuiControl *control)
 {
     if (!control)
         return 0;
-    if (!HasControl(control))
-        m_controls.push_back(control);
+    try {
+        if (!HasControl(control))
+            m_controls.push_back(control);
+    } catch (const std::exception &) {
+        return 0;
+    }
     return 1;
 }
 
@@ -347,19 +361,20 @@ void CKivGuiDialog::SetRenderCallback(RenderCallback callback, int argument)
 }
 
 void CKivGuiDialog::SetAlpha(float alpha)
-{
+try {
+    const std::vector<CKivGuiControl *> controls(m_controls);
     m_alpha = alpha;
-    for (CKivGuiControl *c : std::vector<CKivGuiControl *>(m_controls))
+    for (CKivGuiControl *c : controls)
         if (HasControl(c))
             c->SetAlpha(alpha);
+} catch (const std::exception &) {
 }
 
 int CKivGuiDialog::SetBackgroundImage(const char *path)
 {
     if (CKivGuiSystem *gui = CKivGuiSystem::GetInstance())
-        gui->ReplaceImage(&m_background, m_id, path);
-    else
-        m_background.clear();
+        return gui->ReplaceImage(&m_background, m_id, path);
+    m_background.clear();
     return 1;
 }
 
@@ -503,8 +518,11 @@ int CKivGuiDialog::HandleMouse(UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+// Message handling, updates and drawing let nothing out (it would reach the window
+// procedure or the game's loop): out of memory the message goes unhandled and the
+// frame goes on without what could not be done.
 int CKivGuiDialog::MsgProc(HWND, UINT message, WPARAM wParam, LPARAM lParam)
-{
+try {
     if (!m_visible || m_delete)
         return 0;
     auto alive = m_alive;
@@ -537,10 +555,12 @@ int CKivGuiDialog::MsgProc(HWND, UINT message, WPARAM wParam, LPARAM lParam)
         return HandleMouse(message, wParam, lParam);
     }
     return 0;
+} catch (const std::exception &) {
+    return 0;
 }
 
 void CKivGuiDialog::Update(float elapsed)
-{
+try {
     auto alive = m_alive;
     for (CKivGuiControl *c : std::vector<CKivGuiControl *>(m_controls)) {
         if (!*alive)
@@ -548,10 +568,11 @@ void CKivGuiDialog::Update(float elapsed)
         if (HasControl(c))
             c->Update(elapsed);
     }
+} catch (const std::exception &) {
 }
 
 int CKivGuiDialog::Render(float elapsed, int)
-{
+try {
     if (!m_visible)
         return 0;
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
@@ -574,6 +595,8 @@ int CKivGuiDialog::Render(float elapsed, int)
     if (*alive && m_renderCallback)
         m_renderCallback(m_renderArgument);
     return 1;
+} catch (const std::exception &) {
+    return 0;
 }
 
 int CKivGuiDialog::DrawText(const char *text, RECT *rect, const char *font, DWORD format)
@@ -586,8 +609,10 @@ int CKivGuiDialog::DrawText(const char *text, RECT *rect, const char *font, DWOR
 }
 
 int CKivGuiDialog::DrawTextW(const WCHAR *text, RECT *rect, const char *font, DWORD format)
-{
+try {
     return DrawText(ToAnsi(text).c_str(), rect, font, format);
+} catch (const std::exception &) {
+    return 0;
 }
 
 int CKivGuiDialog::CalcTextRect(const char *text, RECT *rect, const char *font, DWORD format)
@@ -600,8 +625,10 @@ int CKivGuiDialog::CalcTextRect(const char *text, RECT *rect, const char *font, 
 }
 
 int CKivGuiDialog::CalcTextRectW(const WCHAR *text, RECT *rect, const char *font, DWORD format)
-{
+try {
     return CalcTextRect(ToAnsi(text).c_str(), rect, font, format);
+} catch (const std::exception &) {
+    return 0;
 }
 
 int CKivGuiDialog::DrawImage(const char *path, const float *position)

@@ -1,4 +1,5 @@
 // The dialog's shortcuts for static text: adding a static, or moving and retexting one by id.
+#include <exception>
 #include <new>
 
 #include "engine/gui/CKivGuiDialog.h"
@@ -24,10 +25,17 @@ CKivGuiStatic *CKivGuiDialog::AddStatic(int id, const RECT *rect, int relative, 
     if (!rect)
         return nullptr;
     const RECT r = Local(this, *rect, relative);
-    CKivGuiStatic *control = new (std::nothrow) CKivGuiStatic(this);
-    if (!control)
+    // A control's own state is made in its constructor, which may run out of memory.
+    CKivGuiStatic *control = nullptr;
+    try {
+        control = new CKivGuiStatic(this);
+    } catch (const std::exception &) {
         return nullptr;
-    control->Create(id, r.left, r.top, r.right, r.bottom, text);
+    }
+    if (!control->Create(id, r.left, r.top, r.right, r.bottom, text)) {
+        delete control;
+        return nullptr;
+    }
     control->SetFont("DefaultFont");
     control->SetTextFormat(0, 0);
     control->SetLocation(r.left, r.top);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "engine/gui/CKivGuiDialog.h"
@@ -98,7 +100,8 @@ CKivGuiIMEEditBox::~CKivGuiIMEEditBox()
 int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
                               int topMargin)
 {
-    CKivGuiTestEditBox::Create(id, left, top, right, bottom, text, leftMargin, topMargin);
+    if (!CKivGuiTestEditBox::Create(id, left, top, right, bottom, text, leftMargin, topMargin))
+        return 0;
     HWND window = GuiEngineWindow();
     // A box made while another left the window without its context keeps
     // the default one taken before.
@@ -136,10 +139,15 @@ void CKivGuiIMEEditBox::CancelComposition()
 void CKivGuiIMEEditBox::SendComposition()
 {
     // A copy: typing may change the composition store. Each character's
-    // event may delete the box.
-    std::wstring units(ImeStore().composition.GetText());
+    // event may delete the box. Out of memory nothing is typed.
+    const WCHAR *text = ImeStore().composition.GetText();
+    const size_t count = lstrlenW(text);
+    std::unique_ptr<WCHAR[]> units(new (std::nothrow) WCHAR[count + 1]);
+    if (!units)
+        return;
+    std::memcpy(units.get(), text, (count + 1) * sizeof(WCHAR));
     Guard guard(this);
-    for (size_t i = 0; i < units.size() && guard.Alive(); i++)
+    for (size_t i = 0; i < count && guard.Alive(); i++)
         MsgProc(WM_CHAR, units[i], 0);
 }
 
@@ -612,10 +620,12 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
         // Typing and keys may delete the box; the input method is told all the same.
         Guard guard(this);
         if (!ImeState().insertOnType && send) {
-            std::wstring text(s.composition.GetText());
-            if (Traditional() && !text.empty() && text.back() == 0x3000)
-                text.pop_back();
-            s.composition.SetTextW(text.c_str());
+            // In place: the store takes its own text back without moving it.
+            const int length = s.composition.GetTextSize();
+            if (Traditional() && length > 0 && s.composition.GetText()[length - 1] == 0x3000)
+                s.composition.TruncateAt(length - 1);
+            else
+                s.composition.SetTextW(s.composition.GetText());
             SendComposition();
         }
         // What insert-on-type typed was never committed.

@@ -1,6 +1,7 @@
 // The named store of the GUI's fonts and sprites: registration, counts, device loss, release.
 #include "engine/gui/CKivGuiResourceManager.h"
 
+#include <exception>
 #include <new>
 
 #include "engine/gui/CKivGuiDxFont.h"
@@ -20,18 +21,25 @@ int CKivGuiResourceManager::AddFont(const char *idString, const char *face, cons
     CKivGuiDxFont *font = new (std::nothrow) CKivGuiDxFont;
     if (!font)
         return 0;
-    if (!font->Create(idString, face, height, weight, textColour, outline, outlineColour)) {
+    if (!font->Create(idString, face, height, weight, textColour, outline, outlineColour) ||
+        !AddResource(name, kFont, font)) {
         font->Release();
         delete font;
         return 0;
     }
-    return AddResource(name, kFont, font);
+    return 1;
 }
 
+// 0 when memory runs out: the object is not held, its maker keeps it.
 int CKivGuiResourceManager::AddResource(const char *name, int type, void *object)
 {
-    if (name && !HasResource(name))
-        m_resources[name] = Record{name, type, 1, object};
+    if (!name || HasResource(name))
+        return 1;
+    try {
+        m_resources.emplace(name, Record{name, type, 1, object});
+    } catch (const std::exception &) {
+        return 0;
+    }
     return 1;
 }
 
@@ -73,7 +81,11 @@ int CKivGuiResourceManager::AddImage(const char *file, const char *folder, const
         return 0;
     }
     CKivGuiSprite *sprite = CKivGuiSprite::CreateLoaded(file, folder);
-    return sprite ? AddResource(name, kSprite, sprite) : 0;
+    if (sprite && !AddResource(name, kSprite, sprite)) {
+        delete sprite;
+        return 0;
+    }
+    return sprite ? 1 : 0;
 }
 
 int CKivGuiResourceManager::AddScene(const char *name)
@@ -83,11 +95,11 @@ int CKivGuiResourceManager::AddScene(const char *name)
     CKivGuiSprite *sprite = new (std::nothrow) CKivGuiSprite;
     if (!sprite)
         return 0;
-    if (!sprite->CreateScene(name)) {
+    if (!sprite->CreateScene(name) || !AddResource(name, kSprite, sprite)) {
         delete sprite;
         return 0;
     }
-    return AddResource(name, kSprite, sprite);
+    return 1;
 }
 
 int CKivGuiResourceManager::ReleaseAll()

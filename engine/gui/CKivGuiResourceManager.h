@@ -42,5 +42,5 @@ private:
         int count;
         void *object;
     };
-    std::map<std::string, Record> m_resources;
+    std::map<std::string, Record, std::less<>> m_resources;   // found by a caller's name without a copy
 };

@@ -2,8 +2,8 @@
 #include "engine/gui/CKivGuiSprite.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
-#include <string>
 
 #include "engine/CKivBase.h"
 #include "engine/gui/GuiScreen.h"
@@ -57,8 +57,9 @@ int CKivGuiSprite::Load(const char *file, const char *folder)
     Release();
     if (!file || !folder)
         return 0;
-    std::string path = std::string(folder) + file;
-    GuiCopyWhole(m_path, sizeof(m_path), path.c_str());
+    GuiCopyWhole(m_path, sizeof(m_path), folder);
+    const size_t used = std::strlen(m_path);
+    GuiCopyWhole(m_path + used, static_cast<int>(sizeof(m_path) - used), file);
     RwTexture *texture = ReadOwnTexture(file, folder);
     if (!texture || !Build(texture)) {
         if (texture)

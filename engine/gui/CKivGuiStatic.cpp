@@ -2,6 +2,7 @@
 #include "engine/gui/CKivGuiStatic.h"
 
 #include <cstring>
+#include <exception>
 
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiDxFont.h"
@@ -12,9 +13,14 @@
 
 namespace {
 
-int Width(CKivGuiDxFont *font, const char *text, int bytes)
+// The width of the first bytes, measured in place without a copy.
+int Width(CKivGuiDxFont *font, char *text, int bytes)
 {
-    return font->GetTextWidth(std::string(text, bytes).c_str());
+    const char kept = text[bytes];
+    text[bytes] = '\0';
+    const int width = font->GetTextWidth(text);
+    text[bytes] = kept;
+    return width;
 }
 
 // Bytes of the first whole character.
@@ -41,8 +47,12 @@ int CKivGuiStatic::SetFont(const char *name)
     CKivGuiDxFont *font = gui && name ? gui->GetFont(name) : nullptr;
     if (!font)
         return 0;
+    try {
+        m_fontName = GuiCutWhole(name, 259);
+    } catch (const std::exception &) {
+        return 0;
+    }
     m_font = font;
-    m_fontName = GuiCutWhole(name, 259);
     return 1;
 }
 
@@ -61,9 +71,8 @@ int CKivGuiStatic::SetBackgroundElement(int element)
 int CKivGuiStatic::SetBackgroundImage(const char *path)
 {
     if (CKivGuiSystem *gui = CKivGuiSystem::GetInstance())
-        gui->ReplaceImage(&m_backgroundPath, m_id, path);
-    else
-        m_backgroundPath.clear();
+        return gui->ReplaceImage(&m_backgroundPath, m_id, path);
+    m_backgroundPath.clear();
     return 1;
 }
 
@@ -135,18 +144,20 @@ const std::vector<std::string> &CKivGuiStatic::Lines()
 {
     if (m_linesFont == m_font && m_linesWidth == GetWidth() && m_linesText == m_text)
         return m_lines;
-    m_lines.clear();
+    // Built aside: out of memory the cache stays as it was, to be built again.
+    std::vector<std::string> lines;
     std::string rest = m_text;
     for (size_t at = 0; at < rest.size() && rest[at];) {
         const int n = GetLineLength(&rest[at]);
-        m_lines.emplace_back(rest.c_str() + at);   // up to a zeroed separator
-        if (m_lines.back().size() > static_cast<size_t>(n))
-            m_lines.back().resize(n);
+        lines.emplace_back(rest.c_str() + at);   // up to a zeroed separator
+        if (lines.back().size() > static_cast<size_t>(n))
+            lines.back().resize(n);
         at += n;
     }
+    m_linesText = m_text;
+    m_lines.swap(lines);
     m_linesFont = m_font;
     m_linesWidth = GetWidth();
-    m_linesText = m_text;
     return m_lines;
 }
 

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <exception>
 #include <new>
 
 #include "engine/CKivCamera.h"
@@ -138,13 +139,22 @@ int CKivGuiSystem::ReleaseAll()
     return 1;
 }
 
+// 0 when memory ran out for the tooltips or a font: what was made stays, and
+// a later call adds what is missing.
 int CKivGuiSystem::CreateFonts(const char *face)
 {
     delete m_tooltips;
-    m_tooltips = new (std::nothrow) CKivGuiTooltipManager;
+    m_tooltips = nullptr;
+    int made = 1;
+    try {
+        m_tooltips = new CKivGuiTooltipManager;
+    } catch (const std::exception &) {
+        made = 0;
+    }
     for (const NamedFont &f : Fonts)
-        AddFont(f.id, face, f.name, f.height, f.weight, f.text, f.outline, f.ring);
-    return 1;
+        if (!HasResource(f.name) && !AddFont(f.id, face, f.name, f.height, f.weight, f.text, f.outline, f.ring))
+            made = 0;
+    return made;
 }
 
 int CKivGuiSystem::AddFont(const char *idString, const char *face, const char *name, int height, int weight,
@@ -161,33 +171,36 @@ CKivGuiDxFont *CKivGuiSystem::GetFont(const char *name)
     return type == CKivGuiResourceManager::kFont ? static_cast<CKivGuiDxFont *>(object) : nullptr;
 }
 
+// Null when memory runs out, with the cache as it was.
 CKivGuiSystem::ImageEntry *CKivGuiSystem::LoadImage(int id, const char *path, const char *file,
                                                     const char *directory)
 {
-    const std::string key = GuiLowerCase(path);
-    auto found = m_images.find(key);
+    auto found = m_images.find(path ? path : "");
     if (found != m_images.end()) {
         found->second.count++;
         return &found->second;
     }
-    CKivGuiSprite *sprite = new (std::nothrow) CKivGuiSprite;
-    if (!sprite)
+    CKivGuiSprite *sprite = nullptr;
+    try {
+        const std::string key = GuiLowerCase(path);
+        sprite = new CKivGuiSprite;
+        if (!sprite->Load(file ? file : "", directory ? directory : "")) {
+            // Sized to the names, however long they are.
+            std::string text = "Load Image Fail!\nControl ID : " + std::to_string(id) + ", File Name : " +
+                               (file ? file : "") + "\nPATH : " + (directory ? directory : "");
+            ShowMessage(nullptr, text.c_str(), "ERROR", MB_OK);
+            PostQuitMessage(0);
+        }
+        return &m_images.emplace(key, ImageEntry{sprite, 1}).first->second;
+    } catch (const std::exception &) {
+        delete sprite;
         return nullptr;
-    if (!sprite->Load(file ? file : "", directory ? directory : "")) {
-        // Sized to the names, however long they are.
-        std::string text = "Load Image Fail!\nControl ID : " + std::to_string(id) + ", File Name : " +
-                           (file ? file : "") + "\nPATH : " + (directory ? directory : "");
-        ShowMessage(nullptr, text.c_str(), "ERROR", MB_OK);
-        PostQuitMessage(0);
     }
-    ImageEntry &entry = m_images[key];
-    entry = ImageEntry{sprite, 1};
-    return &entry;
 }
 
 CKivGuiSystem::ImageEntry *CKivGuiSystem::FindImageEntry(const char *path)
 {
-    auto found = m_images.find(GuiLowerCase(path));
+    auto found = m_images.find(path ? path : "");
     return found == m_images.end() ? nullptr : &found->second;
 }
 
@@ -197,26 +210,39 @@ CKivGuiSprite *CKivGuiSystem::FindImage(const char *path)
     return entry ? entry->sprite : nullptr;
 }
 
+// Allocates nothing: destructors release their images through it.
 void CKivGuiSystem::ReleaseImage(const char *path)
 {
-    auto found = m_images.find(GuiLowerCase(path));
+    auto found = m_images.find(path ? path : "");
     if (found == m_images.end() || --found->second.count >= 1)
         return;
     delete found->second.sprite;
     m_images.erase(found);
 }
 
-void CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
+// 0 when memory runs out, with the held image as it was. An empty path
+// releases, which allocates nothing.
+int CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
 {
-    if (!held->empty())
-        ReleaseImage(held->c_str());
-    held->clear();
-    if (!path || !path[0])
-        return;
-    std::string directory, file;
-    GuiSplitPath(path, &directory, &file);
-    LoadImage(id, path, file.c_str(), directory.c_str());
-    *held = path;
+    if (!path || !path[0]) {
+        if (!held->empty())
+            ReleaseImage(held->c_str());
+        held->clear();
+        return 1;
+    }
+    try {
+        std::string next = path;
+        std::string directory, file;
+        GuiSplitPath(path, &directory, &file);
+        if (!LoadImage(id, path, file.c_str(), directory.c_str()))
+            return 0;
+        if (!held->empty())
+            ReleaseImage(held->c_str());
+        held->swap(next);
+        return 1;
+    } catch (const std::exception &) {
+        return 0;
+    }
 }
 
 int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
@@ -226,8 +252,15 @@ int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
     auto &layer = m_layers[dialog->GetLayer() & 3];
     if (Contains(layer, dialog))
         return 0;
-    layer.insert(layer.begin(), dialog);
     auto &kind = m_kinds[dialog->GetModalKind() & 3];
+    // Room in both lists first: out of memory the dialog is in neither.
+    try {
+        layer.reserve(layer.size() + 1);
+        kind.reserve(kind.size() + 1);
+    } catch (const std::exception &) {
+        return 0;
+    }
+    layer.insert(layer.begin(), dialog);
     if (Contains(kind, dialog))
         return 0;
     kind.insert(kind.begin(), dialog);
@@ -345,9 +378,13 @@ void CKivGuiSystem::GetMousePosition(int *x, int *y) const
         *y = m_mouseY;
 }
 
+// Out of memory the callback is not added.
 void CKivGuiSystem::AddRenderCallback(RenderCallback function, int argument)
 {
-    m_renderCallbacks.emplace_back(function, argument);
+    try {
+        m_renderCallbacks.emplace_back(function, argument);
+    } catch (const std::exception &) {
+    }
 }
 
 void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
@@ -360,8 +397,10 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
 }
 
 // The IME's window-level filter sees every message first.
+// Nothing escapes into the window procedure: out of memory the message goes
+// unhandled, to the default procedure.
 int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
+try {
     const LPARAM given = lParam;
     if (ImeStaticMsgProc(window, message, wParam, &lParam))
         return 1;
@@ -388,10 +427,12 @@ int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             return 1;
     }
     return m_active ? m_active->MsgProc(window, message, wParam, lParam) : 0;
+} catch (const std::exception &) {
+    return 0;
 }
 
 void CKivGuiSystem::Update(float elapsed)
-{
+try {
     FindDialogAt();
     // Walks over copies: a dialog's update or destructor may change the lists.
     for (auto &layer : m_layers)
@@ -404,6 +445,7 @@ void CKivGuiSystem::Update(float elapsed)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d))
                 d->Update(elapsed);
+} catch (const std::exception &) {
 }
 
 // The camera begun is the one ended, whatever a callback sets in between.
@@ -421,9 +463,12 @@ void CKivGuiSystem::RenderModals()
         CKivCamera *camera = BeginCamera();
         if (!camera)
             return;
-        for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[3]))
-            if (IsRegistered(d) && d->Render(0.0f))
-                break;
+        try {
+            for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[3]))
+                if (IsRegistered(d) && d->Render(0.0f))
+                    break;
+        } catch (const std::exception &) {
+        }
         camera->EndUpdate();
     } else if (HasOpenDialogOfKind(1)) {
         if (m_tooltips)
@@ -431,22 +476,26 @@ void CKivGuiSystem::RenderModals()
         CKivCamera *camera = BeginCamera();
         if (!camera)
             return;
-        std::vector<CKivGuiDialog *> kind2(m_kinds[2]);
-        for (auto it = kind2.rbegin(); it != kind2.rend(); ++it)
-            if (IsRegistered(*it))
-                (*it)->Render(0.0f);
-        for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[1]))
-            if (IsRegistered(d) && d->GetVisible()) {
-                d->Render(0.0f);
-                break;
-            }
+        try {
+            std::vector<CKivGuiDialog *> kind2(m_kinds[2]);
+            for (auto it = kind2.rbegin(); it != kind2.rend(); ++it)
+                if (IsRegistered(*it))
+                    (*it)->Render(0.0f);
+            for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(m_kinds[1]))
+                if (IsRegistered(d) && d->GetVisible()) {
+                    d->Render(0.0f);
+                    break;
+                }
+        } catch (const std::exception &) {
+            // Out of memory the frame lacks them; the camera still ends.
+        }
         camera->EndUpdate();
     }
 }
 
 // A camera that cannot begin (a lost device) draws nothing and ends nothing.
 void CKivGuiSystem::Render(float elapsed)
-{
+try {
     if (m_tooltips) {
         m_tooltips->Update(elapsed);
         for (int kind : {2, 0, 5})
@@ -455,17 +504,22 @@ void CKivGuiSystem::Render(float elapsed)
     CKivCamera *camera = BeginCamera();
     if (!camera)
         return;
-    for (auto &layer : m_layers) {
-        std::vector<CKivGuiDialog *> dialogs(layer);
-        for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it)
-            if (IsRegistered(*it))
-                (*it)->Render(elapsed);
+    try {
+        for (auto &layer : m_layers) {
+            std::vector<CKivGuiDialog *> dialogs(layer);
+            for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it)
+                if (IsRegistered(*it))
+                    (*it)->Render(elapsed);
+        }
+        for (auto &callback : std::vector<std::pair<RenderCallback, int>>(m_renderCallbacks))
+            callback.first(callback.second);
+    } catch (const std::exception &) {
+        // Out of memory the frame lacks them; the camera begun is ended.
     }
-    for (auto &callback : std::vector<std::pair<RenderCallback, int>>(m_renderCallbacks))
-        callback.first(callback.second);
     camera->EndUpdate();
     RenderModals();
     if (m_tooltips)
         for (int kind : {1, 3, 4})
             m_tooltips->RenderKind(elapsed, kind);
+} catch (const std::exception &) {
 }

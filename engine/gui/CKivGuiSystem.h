@@ -1,13 +1,20 @@
 // The root of the engine GUI: image cache, dialogs in layers and modal kinds, named fonts, message routing.
+//
+// The GUI's calls keep the engine's rule: no exception leaves them (message
+// handling least of all, which runs inside the window procedure); destructors
+// and releases find what they hold without allocating; a call that runs out of
+// memory returns its failure value (0 or null; a call without one does
+// nothing, a message goes unhandled) and leaves its objects whole.
 #pragma once
 
 #include <windows.h>
 
+#include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/gui/CKivGuiResourceManager.h"
+#include "engine/gui/GuiText.h"
 
 class CKivCamera;
 class CKivViewport;
@@ -59,7 +66,7 @@ public:
     void ReleaseImage(const char *path);
     // Releases the image under the held path, loads the new one (none for an
     // empty path) and holds its path.
-    void ReplaceImage(std::string *held, int id, const char *path);
+    int ReplaceImage(std::string *held, int id, const char *path);
 
     // Fonts.
     int AddFont(const char *idString, const char *face, const char *name, int height, int weight, DWORD textColour,
@@ -94,7 +101,7 @@ private:
     CKivCamera *BeginCamera();
     void RenderModals();
 
-    std::unordered_map<std::string, ImageEntry> m_images;
+    std::map<std::string, ImageEntry, GuiKeyLess> m_images;   // keyed by lower-case path
     CKivGuiDialog *m_active = nullptr;
     std::vector<CKivGuiDialog *> m_layers[kLayers];      // front: most recently added
     std::vector<CKivGuiDialog *> m_kinds[kModalKinds];

@@ -2,6 +2,7 @@
 #include "engine/gui/CKivGuiTempScrollBar.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "engine/CKivBase.h"
 #include "engine/gui/CKivGuiDialog.h"
@@ -25,12 +26,19 @@ bool Inside(const RECT &r, int x, int y)
     return PtInRect(&r, p) != 0;
 }
 
-const char Chat[] = "Data/Interface/Chat/Multichat/";
-
-std::string ChatImage(const char *name)
-{
-    return std::string(Chat) + name;
-}
+// A chat skin's path, made without allocating: out of memory only the
+// element loads can fail, each leaving its element as it was.
+struct ChatImage {
+    ChatImage(const char *name, int state = -1, int piece = -1)
+    {
+        if (state < 0)
+            std::snprintf(path, sizeof(path), "Data/Interface/Chat/Multichat/%s", name);
+        else
+            std::snprintf(path, sizeof(path), "Data/Interface/Chat/Multichat/%s%d_%d", name, state, piece);
+    }
+    const char *Path() const { return path; }
+    char path[64];
+};
 
 } // namespace
 
@@ -43,8 +51,8 @@ int CKivGuiTempScrollBar::Create(int id, int left, int top, int right, int botto
 {
     m_id = id;
     m_rect = {left, top, right, bottom};
-    if (m_dialog)
-        m_dialog->AddControl(this);
+    if (m_dialog && !m_dialog->AddControl(this))
+        return 0;
     m_gap = gap;
     return 1;
 }
@@ -274,15 +282,13 @@ void CKivGuiTempScrollBar::LoadArrowSkin(int id, const char *normal, const char 
 void CKivGuiTempScrollBar::LoadSkins()
 {
     for (int state = 0; state < 3; state++) {
-        const std::string n = std::to_string(state);
-        LoadThumbSkin(kThumb + state, ChatImage(("mcscroll_scroll" + n + "_0").c_str()).c_str(),
-                      ChatImage(("mcscroll_scroll" + n + "_1").c_str()).c_str(),
-                      ChatImage(("mcscroll_scroll" + n + "_2").c_str()).c_str());
+        LoadThumbSkin(kThumb + state, ChatImage("mcscroll_scroll", state, 0).Path(),
+                      ChatImage("mcscroll_scroll", state, 1).Path(), ChatImage("mcscroll_scroll", state, 2).Path());
     }
-    LoadArrowSkin(kUp, ChatImage("mcscroll_up0").c_str(), ChatImage("mcscroll_up1").c_str(),
-                  ChatImage("mcscroll_up2").c_str());
-    LoadArrowSkin(kDown, ChatImage("mcscroll_down0").c_str(), ChatImage("mcscroll_down1").c_str(),
-                  ChatImage("mcscroll_down2").c_str());
+    LoadArrowSkin(kUp, ChatImage("mcscroll_up0").Path(), ChatImage("mcscroll_up1").Path(),
+                  ChatImage("mcscroll_up2").Path());
+    LoadArrowSkin(kDown, ChatImage("mcscroll_down0").Path(), ChatImage("mcscroll_down1").Path(),
+                  ChatImage("mcscroll_down2").Path());
     SetExtraRect(0, 0, 14, 86);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 
@@ -52,7 +53,9 @@ CKivGuiTestEditBox::~CKivGuiTestEditBox()
 int CKivGuiTestEditBox::Create(int id, int left, int top, int right, int bottom, const char *, int leftMargin,
                                int topMargin)
 {
-    CKivGuiControl::Create(id, left, top, right, bottom, "");
+    // A box whose text buffer found no memory is never made.
+    if (!m_buffer || !CKivGuiControl::Create(id, left, top, right, bottom, ""))
+        return 0;
     m_textRect = m_rect;
     m_leftMargin = leftMargin;
     m_topMargin = topMargin;
@@ -344,9 +347,9 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
         DeleteSelection();
     if (m_buffer->InsertChar(m_caret, unit)) {
         if (m_buffer->GetAnsiLength() <= m_maxBytes) {
-            std::wstring copy(GetText());
-            if (RemoveChar(L'\\', &copy[0])) {
-                m_buffer->SetTextW(copy.c_str());
+            // In place: the buffer takes its own text back without moving it.
+            if (RemoveChar(L'\\', m_buffer->At(0))) {
+                m_buffer->SetTextW(m_buffer->GetText());
                 PlaceCaret(m_caret);
             } else {
                 PlaceCaret(m_caret + 1, true);
@@ -430,19 +433,27 @@ void CKivGuiTestEditBox::CopyToClipboard()
     const int length = GetTextLength();
     const int first = std::max(0, std::min(std::min(m_caret, m_selStart), length));
     const int last = std::max(0, std::min(std::max(m_caret, m_selStart), length));
-    const std::wstring selection(GetText() + first, GetText() + last);
-    if (!OpenClipboard(GuiEngineWindow()))
-        return;
-    EmptyClipboard();
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (selection.size() + 1) * sizeof(WCHAR));
+    // Copied before the clipboard is opened: emptying it may send the window
+    // a message whose owner closes the box.
+    const size_t count = last - first;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (count + 1) * sizeof(WCHAR));
     WCHAR *units = block ? static_cast<WCHAR *>(GlobalLock(block)) : nullptr;
-    if (units) {
-        std::memcpy(units, selection.c_str(), (selection.size() + 1) * sizeof(WCHAR));
-        GlobalUnlock(block);
-        // The system owns the block once it took it.
-        if (SetClipboardData(CF_UNICODETEXT, block))
-            block = nullptr;
+    if (!units) {
+        if (block)
+            GlobalFree(block);
+        return;
     }
+    std::memcpy(units, GetText() + first, count * sizeof(WCHAR));
+    units[count] = 0;
+    GlobalUnlock(block);
+    if (!OpenClipboard(GuiEngineWindow())) {
+        GlobalFree(block);
+        return;
+    }
+    EmptyClipboard();
+    // The system owns the block once it took it.
+    if (SetClipboardData(CF_UNICODETEXT, block))
+        block = nullptr;
     if (block)
         GlobalFree(block);
     CloseClipboard();
@@ -463,10 +474,14 @@ void CKivGuiTestEditBox::PasteFromClipboard()
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
     if (const WCHAR *clip = data ? static_cast<const WCHAR *>(GlobalLock(data)) : nullptr) {
         const size_t units = GlobalSize(data) / sizeof(WCHAR);
-        for (size_t i = 0; i < units && clip[i]; i++)
-            if (clip[i] != L'\\')
-                text += clip[i];
-        read = true;
+        // Out of memory nothing is pasted; the clipboard is still closed.
+        try {
+            for (size_t i = 0; i < units && clip[i]; i++)
+                if (clip[i] != L'\\')
+                    text += clip[i];
+            read = true;
+        } catch (const std::exception &) {
+        }
         GlobalUnlock(data);
     }
     CloseClipboard();
@@ -537,8 +552,9 @@ bool CKivGuiTestEditBox::HasCharOutsideLanguage(const char *language, int allowA
     return false;
 }
 
+// Out of memory the text stays as it was.
 bool CKivGuiTestEditBox::RemoveInvalidAnsi()
-{
+try {
     if (!m_buffer)
         return false;
     const std::string text = GuiCutWhole(m_buffer->GetTextAnsi(), 1023);
@@ -564,6 +580,8 @@ bool CKivGuiTestEditBox::RemoveInvalidAnsi()
         m_selStart = m_caret;
     }
     return dropped;
+} catch (const std::exception &) {
+    return false;
 }
 
 void CKivGuiTestEditBox::LayoutPass()

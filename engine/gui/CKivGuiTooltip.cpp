@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "engine/CKivCamera.h"
@@ -60,8 +61,13 @@ int CKivGuiTooltip::InitFollowing(int kind, int id, const char *model, const cha
 {
     if (kind < 0 || kind >= CKivGuiTooltipManager::kKinds)
         return 0;
-    m_model = GuiCutWhole(model, 259);
-    m_part = GuiCutWhole(part, 259);
+    try {
+        std::string modelName = GuiCutWhole(model, 259), partName = GuiCutWhole(part, 259);
+        m_model.swap(modelName);
+        m_part.swap(partName);
+    } catch (const std::exception &) {
+        return 0;
+    }
     // Laid out first at the old point: the follow offset is reset by Init.
     int x = 0, y = 0;
     Follow(&x, &y);
@@ -87,18 +93,30 @@ int CKivGuiTooltip::Init(int kind, int id, int x, int y, int width, const char *
     m_age = 0;
     m_followX = m_followY = 0;
     GuiCopyWhole(m_text, kTextBytes, text);
-    if (!m_dialog)
-        m_dialog = new (std::nothrow) CKivGuiDialog(-1);
-    if (!m_dialog)
+    // A dialog's own state is made in its constructor, which may run out of memory.
+    try {
+        if (!m_dialog)
+            m_dialog = new CKivGuiDialog(-1);
+    } catch (const std::exception &) {
         return 0;
+    }
     m_dialog->RemoveAllControls();
     m_dialog->SetSize(0, 0);
-    Layout();
+    bool laidOut = false;
+    try {
+        laidOut = Layout();
+    } catch (const std::exception &) {
+    }
+    if (!laidOut) {
+        // Out of memory: no lines rather than some.
+        m_dialog->RemoveAllControls();
+        return 0;
+    }
     Place(x, y);
     return 1;
 }
 
-void CKivGuiTooltip::Layout()
+bool CKivGuiTooltip::Layout()
 {
     CKivGuiTooltipManager *manager = Manager();
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
@@ -117,11 +135,14 @@ void CKivGuiTooltip::Layout()
     for (size_t at = 0, i = 0; font && at < work.size() && work[at]; i++) {
         CKivGuiStatic *line = new (std::nothrow) CKivGuiStatic(m_dialog);
         if (!line)
-            break;
+            return false;
         line->SetFont(fontName);
         const int top = GuiNearestInt(static_cast<long long>((fontHeight + 5.0) * i + margin + 0.5));
         const int bottom = GuiNearestInt(static_cast<long long>((fontHeight + 5.0) * (i + 1) + margin + 0.5));
-        line->Create(static_cast<int>(i), left, top, right, bottom, "");
+        if (!line->Create(static_cast<int>(i), left, top, right, bottom, "")) {
+            delete line;
+            return false;
+        }
         const int n = line->GetLineLength(&work[at]);
         std::string text(work.c_str() + at);
         if (text.size() > static_cast<size_t>(n))
@@ -163,6 +184,7 @@ void CKivGuiTooltip::Layout()
     m_extraHeight = m_extraWidth = 0;
     m_dialog->SetSize(m_boxWidth, m_boxHeight);
     m_dialog->MoveControls(GuiNearestInt((boxWidth - W) / 2), GuiNearestInt((boxHeight - H) / 2));
+    return true;
 }
 
 void CKivGuiTooltip::Place(int x, int y)

@@ -56,7 +56,8 @@ private:
     // The followed part's screen point; false when anything is missing or out of view.
     bool Follow(int *x, int *y) const;
     void Place(int x, int y);
-    void Layout();
+    // False when memory ran out for a line.
+    bool Layout();
     void RenderTiles();
     void RenderTile(CKivSprite *skin, int row, int column, int viewportHeight);
     // The first and last of count tiles from origin that can reach a screen of that size (last < first: none).

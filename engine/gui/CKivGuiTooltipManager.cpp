@@ -1,7 +1,10 @@
 // The tooltip manager: loading the skins, adding, finding, updating and drawing tooltips, the dimmer.
 #include "engine/gui/CKivGuiTooltipManager.h"
 
+#include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "engine/CKivBase.h"
@@ -116,12 +119,34 @@ CKivGuiTooltip *CKivGuiTooltipManager::AddTooltip(int kind, int id, int x, int y
     if (!ValidKind(kind))
         return nullptr;
     CKivGuiTooltip *tooltip = FindTooltip(id);
-    if (!tooltip) {
-        tooltip = kind == 3 || kind == 4 ? new CKivGuiTooltipNotice : new CKivGuiTooltip;
-        m_tooltips.push_back(tooltip);
+    const bool made = !tooltip;
+    if (made && !(tooltip = Adopt(kind == 3 || kind == 4 ? new (std::nothrow) CKivGuiTooltipNotice
+                                                          : new (std::nothrow) CKivGuiTooltip)))
+        return nullptr;
+    if (tooltip->Init(kind, id, x, y, width, text, anchor, lifetime, maxAlpha, margin, icon, value))
+        return tooltip;
+    if (made)
+        Drop(tooltip);
+    return nullptr;
+}
+
+// Null when memory runs out, with nothing kept.
+CKivGuiTooltip *CKivGuiTooltipManager::Adopt(CKivGuiTooltip *tooltip)
+{
+    try {
+        if (tooltip)
+            m_tooltips.push_back(tooltip);
+        return tooltip;
+    } catch (const std::exception &) {
+        delete tooltip;
+        return nullptr;
     }
-    tooltip->Init(kind, id, x, y, width, text, anchor, lifetime, maxAlpha, margin, icon, value);
-    return tooltip;
+}
+
+void CKivGuiTooltipManager::Drop(CKivGuiTooltip *tooltip)
+{
+    m_tooltips.erase(std::find(m_tooltips.begin(), m_tooltips.end(), tooltip));
+    delete tooltip;
 }
 
 CKivGuiTooltip *CKivGuiTooltipManager::AddFollowingTooltip(int kind, int id, const char *model, const char *part,
@@ -131,12 +156,14 @@ CKivGuiTooltip *CKivGuiTooltipManager::AddFollowingTooltip(int kind, int id, con
     if (!ValidKind(kind))
         return nullptr;
     CKivGuiTooltip *tooltip = FindTooltip(id, model, part);
-    if (!tooltip) {
-        tooltip = new CKivGuiTooltip;
-        m_tooltips.push_back(tooltip);
-    }
-    tooltip->InitFollowing(kind, id, model, part, width, text, anchor, lifetime, maxAlpha, margin, icon);
-    return tooltip;
+    const bool made = !tooltip;
+    if (made && !(tooltip = Adopt(new (std::nothrow) CKivGuiTooltip)))
+        return nullptr;
+    if (tooltip->InitFollowing(kind, id, model, part, width, text, anchor, lifetime, maxAlpha, margin, icon))
+        return tooltip;
+    if (made)
+        Drop(tooltip);
+    return nullptr;
 }
 
 void CKivGuiTooltipManager::Update(float elapsed)

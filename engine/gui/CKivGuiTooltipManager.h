@@ -57,6 +57,9 @@ public:
     static GuiFollowResolver GetFollowResolver();
 
 private:
+    CKivGuiTooltip *Adopt(CKivGuiTooltip *tooltip);
+    void Drop(CKivGuiTooltip *tooltip);
+
     std::vector<CKivGuiTooltip *> m_tooltips;
     CKivSprite m_skins[kKinds];
     CKivSprite m_bar;

@@ -1,6 +1,8 @@
 // A named set of GUI sprites: loading, placing bottom-up, and drawing one through the owner's camera.
 #include "engine/gui/CKivSprite.h"
 
+#include <exception>
+
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/GuiScreen.h"
 #include "gfx/core/camera.h"
@@ -32,7 +34,12 @@ int CKivSprite::AddSprite(const char *file, const char *folder, const char *key,
     if (!sprite)
         return 0;
     Place(sprite, x, y, 0);
-    m_sprites[key] = sprite;
+    try {
+        m_sprites.emplace(key, sprite);
+    } catch (const std::exception &) {
+        delete sprite;
+        return 0;
+    }
     return 1;
 }
 

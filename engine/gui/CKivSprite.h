@@ -41,5 +41,5 @@ private:
     void Place(CKivGuiSprite *sprite, float x, float y, int scaleFix);
 
     RwCamera *m_camera = nullptr;
-    std::map<std::string, CKivGuiSprite *> m_sprites;
+    std::map<std::string, CKivGuiSprite *, std::less<>> m_sprites;   // found by a caller's key without a copy
 };

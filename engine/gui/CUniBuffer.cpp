@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -203,7 +204,11 @@ bool CUniBuffer::InsertString(int cp, const WCHAR *text, int count)
     // Text taken from this buffer would not survive the growth below.
     std::vector<WCHAR> own;
     if (m_text && text >= m_text && text < m_text + m_capacity) {
-        own.assign(text, text + count);
+        try {
+            own.assign(text, text + count);
+        } catch (const std::exception &) {
+            return false;
+        }
         text = own.data();
     }
     if (length + count >= m_capacity && !Reserve(length + count + 1))
@@ -251,7 +256,12 @@ bool CUniBuffer::SetTextAnsi(const char *text)
     if (text == nullptr || lstrlenA(text) + 1 >= kMaxUnits)
         return false;
     int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::vector<WCHAR> wide(units > 0 ? units : 1, 0);
+    std::vector<WCHAR> wide;
+    try {
+        wide.assign(units > 0 ? units : 1, 0);
+    } catch (const std::exception &) {
+        return false;
+    }
     if (units > 0)
         MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
     return SetTextW(wide.data());

@@ -3,6 +3,7 @@
 #include "sample/engine_scene.h"
 #include "motion_files.h"
 #include "support/failnew/fail_new.h"
+#include "support/failnew/fail_new_sweep.h"
 #include "sample/avatar_data.h"
 
 #include <algorithm>
@@ -660,23 +661,8 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
 
     stage();
     int escaped = 0;
-    for (const EngineCall &entry : calls()) {
-        long refused = 1;
-        for (long n = 0; refused && n < 2000; n++) {
-            bool threw = false;
-            FailNewAfter(n);
-            try {
-                entry.call();
-            } catch (...) {
-                threw = true;
-            }
-            refused = FailNewRefused();
-            FailNewEnd();
-            escaped += threw;
-            EXPECT_FALSE(threw) << entry.name << " threw after " << n << " allocations";
-        }
-        EXPECT_EQ(0, refused) << entry.name << " never ran whole";
-    }
+    for (const EngineCall &entry : calls())
+        escaped += FailNewSweep(entry.name, entry.call, 2000);
     EXPECT_EQ(0, escaped);
     EXPECT_EQ(references, headReferences()) << "a reference kept by a call that ran out of memory";
 

@@ -1,0 +1,31 @@
+// The allocation-failure sweep of one call: its allocations fail in turn, each of them once, until the call
+// runs whole; no exception may leave it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "support/failnew/fail_new.h"
+
+// The runs that let an exception out (each also a test failure).
+inline int FailNewSweep(const char *name, const std::function<void()> &call, long most = 3000)
+{
+    int escaped = 0;
+    long refused = 1;
+    for (long n = 0; refused && n < most; n++) {
+        bool threw = false;
+        FailNewAfter(n);
+        try {
+            call();
+        } catch (...) {
+            threw = true;
+        }
+        refused = FailNewRefused();
+        FailNewEnd();
+        escaped += threw;
+        EXPECT_FALSE(threw) << name << " threw after " << n << " allocations";
+    }
+    EXPECT_EQ(0, refused) << name << " never ran whole";
+    return escaped;
+}
