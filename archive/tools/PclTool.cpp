@@ -47,20 +47,29 @@ bool TempName(const std::string &archiveName, const char *name)
     return true;
 }
 
+// What opening a file for reading finds.
+enum FileState { FILE_ABSENT, FILE_HELD, FILE_EMPTY, FILE_FILLED };
+
+FileState StateOf(const std::string &path)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? FILE_HELD : FILE_ABSENT;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(f, &high);
+    CloseHandle(f);
+    return !low && !high ? FILE_EMPTY : FILE_FILLED;
+}
+
 // Whether a file is one a pack writes: empty (just named, or left), held by
 // a pack under way (it shares nothing), or a whole archive. Anything else is
 // somebody else's file that only looks like one.
 bool PackFile(const std::string &path)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION;
-    DWORD high = 0;
-    const DWORD low = GetFileSize(f, &high);
-    CloseHandle(f);
-    if (!low && !high)
-        return true;
+    const FileState state = StateOf(path);
+    if (state != FILE_FILLED)
+        return state != FILE_ABSENT;
     CParcel parcel;
     const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
     parcel.Close();
@@ -161,15 +170,9 @@ bool Inside(const std::string &path, const std::string &folder)
 // packed nothing is removed: whatever lies there is the user's tree.
 bool Leftover(const std::string &path)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD high = 0;
-    const DWORD low = GetFileSize(f, &high);
-    CloseHandle(f);
-    if (!low && !high)
-        return true;
+    const FileState state = StateOf(path);
+    if (state != FILE_FILLED)
+        return state == FILE_EMPTY;
     CParcel parcel;
     bool empty = false;
     if (parcel.Open(1, path.c_str(), 2, 0)) {
