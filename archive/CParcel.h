@@ -129,9 +129,11 @@ private:
     // Whether the tables on disk are surely these, ending the file: then a
     // flush has nothing to commit.
     bool OnDisk(const CParcelWriter &tables);
-    // A last commit that puts the tables right after the data.
-    BOOL TablesDown(const CParcelWriter &folders);
     BOOL CompactArchive(int level);
+    // The compaction's batches (none unless move is set) and the commit that
+    // brings the tables down; dry, in memory only. end receives where the
+    // file ends.
+    BOOL CompactRounds(int level, const CParcelWriter &folders, bool move, bool dry, uint32_t *end);
     BOOL WriteFolders(CParcelWriter &writer);
     // FALSE when the archive file refused a copy.
     BOOL ImportSources();

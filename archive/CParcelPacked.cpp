@@ -92,6 +92,21 @@ static void CopyName(char *dst, size_t size, const std::string &src)
     dst[n] = 0;
 }
 
+// How long a file is whose tables follow that storage's data.
+static uint64_t EndWithTables(const CParcelStorage *storage, const CParcelWriter &folders)
+{
+    return (uint64_t)storage->EndOfUsedData() + 2 * PARCEL_CHUNK_HEADER_SIZE + storage->TableSize() + folders.Size();
+}
+
+// Where a commit puts next's tables of that size, at or past above, with
+// the tables of kept on disk.
+static bool PlaceTables(const CParcelStorage *kept, const CParcelStorage *next, uint32_t size, uint32_t above,
+                        uint32_t *at)
+{
+    const uint32_t dataEnd = next->EndOfUsedData();
+    return kept->SafePlace(dataEnd > above ? dataEnd : above, size, at);
+}
+
 // ---------------------------------------------------------------- open, close
 
 BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTableSize)
@@ -556,7 +571,7 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     if (m_fresh && (uint64_t)from + both.Size() < 0xFFFFFFFFu)
         MoveFreshTables(from + (uint32_t)both.Size(), from + (uint32_t)both.Size());
     m_fresh = false;
-    if (!m_storage->SafePlace(from, (uint32_t)both.Size(), &at))
+    if (!PlaceTables(m_storage, next, (uint32_t)both.Size(), above, &at))
         return FALSE;
     const uint32_t end = at + (uint32_t)both.Size();
     switch (WriteTablesAndHeader(both.Data(), (uint32_t)both.Size(), at)) {
@@ -1415,41 +1430,65 @@ BOOL CParcel::PackedFlush(int level)
     return CompactArchive(level) && !m_longer;
 }
 
-// How long a file is whose tables follow that storage's data.
-static uint64_t EndWithTables(const CParcelStorage *storage, const CParcelWriter &folders)
+// Contents move only when the whole compaction, worked out in memory first,
+// leaves the file shorter than bringing the tables down alone would: a move
+// that splits a hole takes a record, which the tables carry, and a slide
+// over its own old place is staged past the data, so the batches can end
+// longer than they began.
+BOOL CParcel::CompactArchive(int level)
 {
-    return (uint64_t)storage->EndOfUsedData() + 2 * PARCEL_CHUNK_HEADER_SIZE + storage->TableSize() + folders.Size();
+    CParcelWriter folders;
+    if (!WriteFolders(folders))
+        return FALSE;
+    uint32_t end = 0;
+    const bool moves = CompactRounds(level, folders, true, true, &end) && end < EndWithTables(m_storage, folders);
+    return CompactRounds(level, folders, moves, false, &end);
 }
 
 // Moves go only into space the tables on disk call free, a batch at a time,
 // each batch committed before the space it vacated is reused. The storage
 // kept is always the one those tables describe, so a failed move or commit
 // leaves both as they were. Every round moves some contents down, so the
-// rounds end; the bound is only a guard.
-BOOL CParcel::CompactArchive(int level)
+// rounds end; the bound is only a guard. The last commit puts the tables
+// right after the data; where the tables on disk lie in the way, a commit of
+// its own first puts them past that place. A dry run copies nothing and
+// commits in memory only, to tell where the file would end.
+BOOL CParcel::CompactRounds(int level, const CParcelWriter &folders, bool move, bool dry, uint32_t *end)
 {
-    CParcelWriter folders;
-    if (!WriteFolders(folders))
+    CParcelStorage *kept = dry ? m_storage->Clone() : m_storage;
+    if (!kept)
         return FALSE;
-    // Contents move only when that makes the file shorter: a move that
-    // splits a hole takes a record, which the tables carry, and a small
-    // hole may not repay it.
-    CParcelStorage *plan = m_storage->Clone();
-    if (!plan)
-        return FALSE;
-    plan->Commit();
-    std::vector<ParcelMove> planned;
-    plan->Compact(level, &planned);
-    const bool shorter = EndWithTables(plan, folders) < EndWithTables(m_storage, folders);
-    delete plan;
-    const uint32_t rounds = shorter ? 4 * m_storage->GetRegionList().Count() + 16 : 0;
+    auto commit = [&](CParcelStorage *work, uint32_t above) -> bool {
+        if (!dry) {
+            const BOOL ok = CommitWork(work, folders, above);
+            kept = m_storage;
+            return ok != FALSE;
+        }
+        const uint64_t size = 2 * PARCEL_CHUNK_HEADER_SIZE + (uint64_t)work->TableSize() + folders.Size();
+        uint32_t at;
+        if (size > 0x7FFFFFFFu || !PlaceTables(kept, work, (uint32_t)size, above, &at)) {
+            delete work;
+            return false;
+        }
+        work->Protect(at, at + (uint32_t)size);
+        delete kept;
+        kept = work;
+        return true;
+    };
+    auto done = [&](bool ok) -> BOOL {
+        *end = kept->TablesEnd();
+        if (dry)
+            delete kept;
+        return ok ? TRUE : FALSE;
+    };
+    const uint32_t rounds = move ? 4 * kept->GetRegionList().Count() + 16 : 0;
     for (uint32_t round = 0; round < rounds; ++round) {
-        CParcelStorage *work = m_storage->Clone();
+        CParcelStorage *work = kept->Clone();
         if (!work)
-            return FALSE;
+            return done(false);
         work->Commit();
         std::vector<ParcelMove> moves;
-        const uint32_t stalled = work->Compact(level, &moves, m_storage);
+        const uint32_t stalled = work->Compact(level, &moves, kept);
         if (moves.empty() && stalled != PARCEL_NO_REGION) {
             // Only slides over their own old places are left: the contents
             // are copied right after the data (where the room before them
@@ -1459,14 +1498,13 @@ BOOL CParcel::CompactArchive(int level)
             const CParcelBox *box = work->GetBox(stalled);
             const uint32_t dataEnd = work->EndOfUsedData();
             uint32_t at;
-            if (!m_storage->SafePlace(dataEnd, box->m_sizeLow, &at) ||
-                (uint64_t)dataEnd + box->m_sizeLow > 0xFFFFFFFFu) {
+            if (!kept->SafePlace(dataEnd, box->m_sizeLow, &at) || (uint64_t)dataEnd + box->m_sizeLow > 0xFFFFFFFFu) {
                 delete work;
                 break;
             }
             if (at != dataEnd) {
-                if (!CommitWork(work, folders, dataEnd + box->m_sizeLow))
-                    return FALSE;
+                if (!commit(work, dataEnd + box->m_sizeLow))
+                    return done(false);
                 continue;
             }
             const ParcelMove stage = {box->m_offsetLow, 0, at, 0, box->m_sizeLow, 0};
@@ -1482,39 +1520,31 @@ BOOL CParcel::CompactArchive(int level)
             break;
         }
         BOOL ok = work->Check();
-        for (size_t i = 0; ok && i < moves.size(); ++i)
+        for (size_t i = 0; ok && !dry && i < moves.size(); ++i)
             ok = ParcelCopyRange(m_archive, moves[i].srcLow, moves[i].dstLow, moves[i].sizeLow);
         if (!ok) {
             delete work;
-            return FALSE;
+            return done(false);
         }
-        if (!CommitWork(work, folders))
-            return FALSE;
+        if (!commit(work, 0))
+            return done(false);
     }
-    return TablesDown(folders);
-}
-
-// Where the tables on disk lie in the way of new ones right after the data,
-// a commit of their own first puts them past that place: the file ends with
-// the data and its tables, never longer than a compaction found it.
-BOOL CParcel::TablesDown(const CParcelWriter &folders)
-{
-    const uint32_t dataEnd = m_storage->EndOfUsedData();
-    if (m_storage->TablesStart() == dataEnd)
-        return TRUE;
-    const uint64_t size = EndWithTables(m_storage, folders) - dataEnd;
+    const uint32_t dataEnd = kept->EndOfUsedData();
+    if (kept->TablesStart() == dataEnd)
+        return done(true);
+    const uint64_t size = EndWithTables(kept, folders) - dataEnd;
     uint32_t at;
-    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at))
-        return FALSE;
+    if (size >= 0x7FFFFFFFu || !kept->SafePlace(dataEnd, (uint32_t)size, &at))
+        return done(false);
     for (int step = at == dataEnd ? 1 : 0; step < 2; ++step) {
-        CParcelStorage *work = m_storage->Clone();
+        CParcelStorage *work = kept->Clone();
         if (!work)
-            return FALSE;
+            return done(false);
         work->Commit();
-        if (!CommitWork(work, folders, step ? 0 : dataEnd + (uint32_t)size))
-            return FALSE;
+        if (!commit(work, step ? 0 : dataEnd + (uint32_t)size))
+            return done(false);
     }
-    return TRUE;
+    return done(true);
 }
 
 // Commits a storage worked out from the kept one and keeps it; on failure it

@@ -47,20 +47,29 @@ bool TempName(const std::string &archiveName, const char *name)
     return true;
 }
 
+// What opening a file for reading finds.
+enum FileState { FILE_ABSENT, FILE_HELD, FILE_EMPTY, FILE_FILLED };
+
+FileState StateOf(const std::string &path)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? FILE_HELD : FILE_ABSENT;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(f, &high);
+    CloseHandle(f);
+    return !low && !high ? FILE_EMPTY : FILE_FILLED;
+}
+
 // Whether a file is one a pack writes: empty (just named, or left), held by
 // a pack under way (it shares nothing), or a whole archive. Anything else is
 // somebody else's file that only looks like one.
 bool PackFile(const std::string &path)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION;
-    DWORD high = 0;
-    const DWORD low = GetFileSize(f, &high);
-    CloseHandle(f);
-    if (!low && !high)
-        return true;
+    const FileState state = StateOf(path);
+    if (state != FILE_FILLED)
+        return state != FILE_ABSENT;
     CParcel parcel;
     const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
     parcel.Close();
@@ -154,9 +163,29 @@ bool Inside(const std::string &path, const std::string &folder)
 
 // A pack that was ended leaves its temporary file: one of its own names
 // beside the archive, not written for a minute (a pack under way writes at
-// once, and renames it as soon as it is complete), that is empty or an
-// archive no pack holds (it opens, and it can be deleted). Inside the folder
-// being packed nothing is removed: whatever lies there is the user's tree.
+// once, and renames it as soon as it is complete). Its one commit comes
+// right before that rename, so what it leaves holds nothing: an empty file,
+// or an archive with no entry and no folder. A file that holds anything
+// may be somebody's, whatever its name, and stays. Inside the folder being
+// packed nothing is removed: whatever lies there is the user's tree.
+bool Leftover(const std::string &path)
+{
+    const FileState state = StateOf(path);
+    if (state != FILE_FILLED)
+        return state == FILE_EMPTY;
+    CParcel parcel;
+    bool empty = false;
+    if (parcel.Open(1, path.c_str(), 2, 0)) {
+        WIN32_FIND_DATAA d;
+        HANDLE find = parcel.FindFirstFile("*.*", &d);
+        empty = find == INVALID_HANDLE_VALUE;
+        if (!empty)
+            parcel.FindClose(find);
+    }
+    parcel.Close();
+    return empty;
+}
+
 void RemoveStaleTemps(const Target &target, const std::string &packed)
 {
     if (Inside(target.folder, packed))
@@ -171,7 +200,7 @@ void RemoveStaleTemps(const Target &target, const std::string &packed)
             !Old(d.ftLastWriteTime))
             continue;
         const std::string path = target.folder + d.cFileName;
-        if (lstrcmpiA(path.c_str(), target.archive.c_str()) != 0 && PackFile(path))
+        if (lstrcmpiA(path.c_str(), target.archive.c_str()) != 0 && Leftover(path))
             stale.push_back(path);
     } while (FindNextFileA(f, &d));
     FindClose(f);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FormatReader.h"
 #include "ParcelCrash.h"
 #include "support/scratch_folder.h"
 
@@ -320,6 +321,12 @@ protected:
             CParcel q;
             ASSERT_TRUE(q.Open(1, save.c_str(), 2, 1024));
             ASSERT_EQ(Listed(q), k.states.back());
+            // The full table's last flush is one that states a larger capacity.
+            const ReadArchive a = ReadFormat(tree.Read("save.pcl"));
+            ASSERT_EQ(a.fault, "");
+            if (kind == STORY_FULL_TABLE) {
+                ASSERT_GT(a.capacity, kFullTableCount);
+            }
         }
     }
 

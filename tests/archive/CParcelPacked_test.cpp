@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EngineRead.h"
+#include "FormatReader.h"
 #include "HandMade.h"
 #include "LeBytes.h"
 #include "support/scratch_folder.h"
@@ -104,6 +105,16 @@ DWORD ListedSize(CParcel &p, const char *pattern)
         return 0xDEAD;
     p.FindClose(f);
     return d.nFileSizeLow;
+}
+
+// A table with no record to spare: its stated capacity cut to its count.
+void SetCapacityToCount(std::string &bytes)
+{
+    uint32_t length, count;
+    memcpy(&length, &bytes[6], 4);
+    const size_t table = 4 + (size_t)length + 6;
+    memcpy(&count, &bytes[table + 8], 4);
+    memcpy(&bytes[table + 4], &count, 4);
 }
 
 DWORD Location(CParcel &p, const char *name)
@@ -671,6 +682,39 @@ TEST_F(Packed, CompactionPutsTheTablesRightAfterTheData)
     EXPECT_TRUE(Disk() == small);
 }
 
+// A full table whose holes lie before larger entries: only slides over
+// their own old places can close them, staged past the data, and those
+// batches would end the file later than they found it, though a compaction
+// in one go would not. The whole compaction is worked out before anything
+// moves; here it only brings the tables down.
+TEST_F(Packed, CompactionOfAFullTableNeverEndsLonger)
+{
+    Contents live;
+    const size_t sizes[] = {152, 2153, 195, 4247, 3, 3678, 147, 3466, 145};
+    for (int i = 0; i < 9; ++i)
+        live["e" + std::to_string(100 + i)] = Pattern(sizes[i], (uint32_t)i);
+    ASSERT_TRUE(Store(live));
+    std::string bytes = Disk();
+    SetCapacityToCount(bytes);
+    SetDisk(bytes);
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    for (int i = 0; i < 8; i += 2) {
+        ASSERT_TRUE(p.DeleteFile(("e" + std::to_string(100 + i)).c_str()));
+        live.erase("e" + std::to_string(100 + i));
+    }
+    ASSERT_TRUE(p.Flush(0));
+    const size_t found = Disk().size();
+    ASSERT_TRUE(p.Flush(1));
+    p.Close();
+    const ReadArchive a = ReadFormat(Disk());
+    ASSERT_EQ(a.fault, "");
+    EXPECT_EQ(a.usedEnd, a.dataEnd);
+    EXPECT_LE(Disk().size(), found);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, live));
+}
+
 TEST_F(Packed, FlushImportsSourceFiles)
 {
     const std::string src = m_tree.Full("source.dat"), content = Pattern(5000, 9);
@@ -1085,4 +1129,104 @@ TEST_F(Packed, TwoThreadsReadThroughOneArchive)
         ::CloseHandle(threads[i]);
         EXPECT_EQ(readers[i].failures, 0);
     }
+}
+
+// A table with no record to spare: a write into a flushed entry takes its
+// copy's record past the capacity, and the next flush states the larger one.
+TEST_F(Packed, FullTableStatesTheCapacityItRanUpTo)
+{
+    ASSERT_TRUE(Store({{"a", "hello"}, {"b", "world!"}, {"c", "xyz"}}));
+    std::string old = Disk();
+    SetCapacityToCount(old);
+    SetDisk(old);
+    ASSERT_EQ(old.size(), 28u + 1231u);
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    HANDLE h = p.CreateFile("b", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD n = 0;
+    ASSERT_TRUE(p.WriteFile(h, "W", 1, &n, nullptr));
+    p.CloseHandle(h);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    // The copy follows the old tables (1259), which leave a free region
+    // behind them, as does b's old place; the new tables follow the copy.
+    const std::string bytes = Disk();
+    Bytes want;
+    want.U32(1);
+    want.U16(0x1101);
+    want.U32s({1265 - 4, 1});
+    want.Raw("hello");
+    EXPECT_EQ(bytes.substr(0, 19), want.Str());
+    EXPECT_EQ(bytes.substr(1259, 6), "World!");
+    Bytes table;
+    table.U16(0x1102);
+    table.U32s({6 + 12 + 5 * 21 + 12 + 7 * 4, 2, 5, 5});
+    table.Record(4, 14, 5);
+    table.Record(2, 19, 6);
+    table.Record(4, 25, 3);
+    table.Record(2, 28, 1231);
+    table.Record(4, 1259, 6);
+    table.U32s({5, 2, 0, 0, 1, 2, 3, 4, 1, 3});
+    ASSERT_GT(bytes.size(), 1265u + table.b.size());
+    EXPECT_EQ(bytes.substr(1265, table.b.size()), table.Str());
+    const ReadArchive a = ReadFormat(bytes);
+    ASSERT_EQ(a.fault, "");
+    EXPECT_EQ(a.entries.size(), 3u);
+    EXPECT_EQ(a.entries.at("b").region, 4u);
+    EXPECT_EQ(a.entries.at("a").region, 0u);
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"a", "hello"}, {"b", "World!"}, {"c", "xyz"}}));
+}
+
+// Over flush after flush of writes into flushed entries, whole rewrites,
+// deletes and adds on a table with no record to spare, every file read back
+// from the format states a capacity that holds its records.
+TEST_F(Packed, FullTableReadsBackAfterEveryFlush)
+{
+    Contents live;
+    for (int i = 0; i < 30; ++i)
+        live["e" + std::to_string(100 + i)] = Pattern((size_t)(20 + 37 * i % 300), (uint32_t)i);
+    ASSERT_TRUE(Store(live));
+    std::string bytes = Disk();
+    SetCapacityToCount(bytes);
+    SetDisk(bytes);
+    uint32_t capacity = 30;
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    for (int cycle = 0; cycle < 6; ++cycle) {
+        for (int i = cycle; i < 30; i += 4) {
+            const std::string name = "e" + std::to_string(100 + i);
+            if (!live.count(name))
+                continue;
+            HANDLE h = p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            DWORD n = 0;
+            live[name][3] = (char)cycle;
+            EXPECT_EQ(p.SetFilePointer(h, 3, nullptr, FILE_BEGIN), 3u);
+            EXPECT_TRUE(p.WriteFile(h, &live[name][3], 1, &n, nullptr)) << name;
+            p.CloseHandle(h);
+        }
+        // Of the same size, and of one the deleted entry leaves.
+        const std::string rewrite = "e" + std::to_string(100 + (cycle * 7) % 30);
+        live[rewrite] = Pattern(live[rewrite].size(), (uint32_t)cycle + 900);
+        EXPECT_TRUE(Put(p, rewrite, live[rewrite])) << rewrite;
+        const std::string gone = "e" + std::to_string(129 - cycle);
+        if (live.count(gone)) {
+            const size_t size = live[gone].size();
+            live.erase(gone);
+            ASSERT_TRUE(p.DeleteFile(gone.c_str()));
+            const std::string added = "n" + std::to_string(cycle);
+            live[added] = Pattern(size, (uint32_t)cycle + 700);
+            EXPECT_TRUE(Put(p, added, live[added])) << added;
+        }
+        ASSERT_TRUE(p.Flush(cycle == 3 ? 1 : 0));
+        const ReadArchive a = ReadFormat(Disk());
+        ASSERT_EQ(a.fault, "") << "cycle " << cycle;
+        EXPECT_GE(a.capacity, capacity) << "cycle " << cycle;
+        capacity = a.capacity;
+        EXPECT_EQ(a.entries.size(), live.size());
+    }
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, live));
+    EXPECT_EQ(FindAll(p, "*.*").size(), live.size());
 }

@@ -238,3 +238,73 @@ TEST_F(UnsureCommit, FlushWithNothingToCommitMakesNoCalls)
     }
     CheckFinal(p, want);
 }
+
+// A change undone after a commit of unknown fate: the tables in memory are
+// again those of the last sure commit, but the header on disk may name the
+// changed ones, so the flush still commits.
+TEST_F(UnsureCommit, FlushAfterAnUnsureCommitCommitsAnUndoneChange)
+{
+    CParcel p;
+    Build(p);
+    if (HasFatalFailure())
+        return;
+    const Contents want = Listed(p);
+    HANDLE h = p.CreateFile("c", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    p.SetFileSize(h, 600, 0);
+    {
+        FailForcing fail(1);
+        EXPECT_FALSE(p.Flush(0));
+    }
+    p.SetFileSize(h, 1000, 0);
+    p.CloseHandle(h);
+    CheckFinal(p, want);
+}
+
+// Changes whose tables are as long as the last ones, or differ from them
+// only in a time, each commit.
+TEST_F(UnsureCommit, FlushCommitsEveryChangeOfTheSameLength)
+{
+    CParcel p;
+    Build(p);
+    if (HasFatalFailure())
+        return;
+    Contents want = Listed(p);
+    const std::string same = want["a"];
+    HANDLE h = p.CreateFile("a", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD n = 0;
+    ASSERT_TRUE(p.WriteFile(h, same.data(), (DWORD)same.size(), &n, nullptr));
+    p.CloseHandle(h);
+    const auto committed = [&](const char *what) {
+        Injector count;
+        EXPECT_TRUE(p.Flush(0)) << what;
+        EXPECT_GT(count.Calls(), 0) << what;
+    };
+    committed("the same bytes");
+    DWORD where = 0;
+    ASSERT_TRUE(p.GetFileLocation("a", &where, nullptr));
+    ASSERT_TRUE(p.DeleteFile("d"));
+    ASSERT_TRUE(PutBytes(p, "e", want["d"]));
+    want["e"] = want["d"];
+    want.erase("d");
+    committed("a rename");
+    p.CloseHandle(p.CreateFile("v", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    committed("a new empty entry");
+    Sleep(30);
+    h = p.CreateFile("v", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    FILETIME made;
+    ASSERT_TRUE(p.GetFileTime(h, &made, nullptr, nullptr));
+    p.CloseHandle(h);
+    want["v"] = "";
+    committed("a time");
+    p.Close();
+    ASSERT_TRUE(p.Open(1, m_path.c_str(), 0, 1024));
+    DWORD moved = 0;
+    EXPECT_TRUE(p.GetFileLocation("a", &moved, nullptr));
+    EXPECT_EQ(moved, where);
+    h = p.CreateFile("v", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME read = {};
+    p.GetFileTime(h, &read, nullptr, nullptr);
+    p.CloseHandle(h);
+    EXPECT_EQ(CompareFileTime(&read, &made), 0);
+    CheckFinal(p, want);
+}

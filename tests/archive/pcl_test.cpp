@@ -206,7 +206,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     t.File("tree\\sub\\pcl4.tmp", "user");
     t.File("tree\\pcl2.tmp", "");
     ASSERT_TRUE(Age(t.Full("tree\\pcl2.tmp")));
-    // An archive, as a pack ended half-way leaves one.
+    // A user's copy of an archive.
     {
         CParcel p;
         ASSERT_TRUE(p.Open(1, t.Full("tree\\pclAB.tmp").c_str(), 4, 1024));
@@ -219,12 +219,27 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     }
     ASSERT_TRUE(Age(t.Full("tree\\pclAB.tmp")));
     const std::string ended = t.Read("tree\\pclAB.tmp");
-    // The tool's own beside each archive: empty and old, an old archive, and
-    // a complete one a pack under way is about to rename (not old yet).
+    // That copy holds nothing, as a pack ended before its one commit leaves
+    // it; a user's archive holds an entry.
+    const std::string none = ended;
+    {
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, t.Full("user.pcl").c_str(), 4, 1024));
+        p.CloseHandle(p.CreateFile("kept", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(p.Flush(0));
+        p.Close();
+    }
+    const std::string user = t.Read("user.pcl");
+    DeleteFileA(t.Full("user.pcl").c_str());
+    // The tool's own beside each archive: empty and old, an old archive that
+    // holds nothing, and a complete one a pack under way is about to rename
+    // (not old yet). A user's old archive under such a name holds files.
     for (const std::string at : {"tree\\data.pcl", "out.pcl"}) {
         t.File(at + ".pack5.tmp", "");
-        t.File(at + ".packA1B.tmp", ended);
-        ASSERT_TRUE(Age(t.Full(at + ".pack5.tmp")) && Age(t.Full(at + ".packA1B.tmp")));
+        t.File(at + ".packA1B.tmp", none);
+        t.File(at + ".packA1D.tmp", user);
+        ASSERT_TRUE(Age(t.Full(at + ".pack5.tmp")) && Age(t.Full(at + ".packA1B.tmp")) &&
+                    Age(t.Full(at + ".packA1D.tmp")));
         t.File(at + ".packA1C.tmp", ended);
     }
     // A pack under way holds its file.
@@ -240,7 +255,8 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
         EXPECT_EQ(Listed(p), want) << "run " << run;
         p.Close();
         for (const char *name : {"pclnotes.tmp", "sub\\pcl4.tmp", "pcl2.tmp", "pclAB.tmp", "data.pcl.pack5.tmp",
-                                 "data.pcl.packA1B.tmp", "data.pcl.packA1C.tmp", "data.pcl.pack2.tmp"})
+                                 "data.pcl.packA1B.tmp", "data.pcl.packA1C.tmp", "data.pcl.packA1D.tmp",
+                                 "data.pcl.pack2.tmp"})
             EXPECT_TRUE(Exists(t.Full(std::string("tree\\") + name))) << name;
     }
     busy.Close();
@@ -249,6 +265,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     EXPECT_FALSE(Exists(t.Full("out.pcl.pack5.tmp")));
     EXPECT_FALSE(Exists(t.Full("out.pcl.packA1B.tmp")));
     EXPECT_TRUE(Exists(t.Full("out.pcl.packA1C.tmp")));
+    EXPECT_TRUE(t.Read("out.pcl.packA1D.tmp") == user);
     EXPECT_TRUE(Exists(t.Full("tree\\data.pcl.pack5.tmp")));
 }
 
