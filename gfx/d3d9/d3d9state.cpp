@@ -70,8 +70,7 @@ static void EmptyTransforms(void)
     WorldIsIdentity = FALSE;
 }
 
-// Every cache but the transforms.
-static void ResetObjectCaches(void)
+void RwD3D9StateResetCachesForReset(void)
 {
     RwD3D9StateCache &c = rwD3D9Cache;
     c.lastFVF = 0xFFFFFFFFu;
@@ -91,13 +90,8 @@ static void ResetObjectCaches(void)
 
 void RwD3D9StateResetCaches(void)
 {
-    ResetObjectCaches();
+    RwD3D9StateResetCachesForReset();
     EmptyTransforms();
-}
-
-void RwD3D9StateResetCachesForReset(void)
-{
-    ResetObjectCaches();
 }
 
 RwBool RwD3D9StateRestoreTransforms(void)
