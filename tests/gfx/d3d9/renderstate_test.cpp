@@ -461,6 +461,7 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILFUNCTIONWRITEMASK, Value(0));
     RwD3D9SetRenderState(D3DRS_FOGSTART, 0x3F800000);
     RwD3D9SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);   // a raw state the engine does not keep
+    RwD3D9SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     RwD3D9FlushRenderStates();
     ASSERT_TRUE(ForceReset());
     EXPECT_EQ(OnDevice(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_NONE));
@@ -475,6 +476,11 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     DWORD op = 0;
     real->GetTextureStageState(3, D3DTSS_COLOROP, &op);
     EXPECT_EQ(op, static_cast<DWORD>(D3DTOP_DISABLE));
+    // A stage state set again as before the reset reaches the device.
+    RwD3D9SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    RwD3D9FlushRenderStates();
+    real->GetTextureStageState(1, D3DTSS_COLORARG1, &op);
+    EXPECT_EQ(op, static_cast<DWORD>(D3DTA_DIFFUSE)) << "a reset device takes the texture";
     EXPECT_EQ(Get(rwRENDERSTATECULLMODE), 1u);
 }
 
