@@ -339,7 +339,6 @@ TEST_F(RasterRender, ClearingAZBufferSetsDepthOne)
     RwRasterDestroy(depth);
 }
 
-
 // A quad drawn into the camera while the device waits for its reset (inside
 // a camera update, after a loss) resets it first: the depth surface it puts
 // back for the 3D drawing that follows is the reset device's, not the one the

@@ -744,7 +744,6 @@ TEST_F(WorldPipelines, ARestoreEnablesNoRecordWithoutALight)
     EXPECT_EQ(RwD3D9GetLightRecord(index)->enabled, 0);
 }
 
-
 // Instances outside an arena are plain blocks of the engine's allocator, so
 // the test memory sees every write into one that was freed.
 class WorldPipelinesWithoutArena : public WorldPipelines {
