@@ -172,6 +172,9 @@ static void DrawQuad(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool
 
 static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBool scaled, RwBool blend)
 {
+    // A reset here replaces the device's surfaces: it comes before the depth
+    // surface to put back is taken.
+    const RwBool drawing = RwD3D9TestDeviceAndBeginScene();
     RwRaster *context = RwD3D9GetRasterContext();
     RwBool switched = FALSE;
     if (context->cType == rwRASTERTYPECAMERATEXTURE) {
@@ -186,7 +189,6 @@ static RwBool RwD3D9RasterRenderQuad(RwRaster *source, const RwRect *rect, RwBoo
                                    static_cast<DWORD>(context->width), static_cast<DWORD>(context->height), 0.0f,
                                    1.0f};
     RwD3D9SetViewport(&viewport);
-    const RwBool drawing = RwD3D9TestDeviceAndBeginScene();
     if (drawing) {
         if (context->cType == rwRASTERTYPECAMERATEXTURE && !switched) {
             // The back buffer stands in for the texture: it first takes what

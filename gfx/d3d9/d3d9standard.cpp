@@ -112,7 +112,7 @@ RwBool RwD3D9ReleaseDeviceResources(void)
         d.device->EndScene();
         d.inScene = FALSE;
     }
-    RwD3D9StateResetCaches();
+    RwD3D9StateResetCachesForReset();
     RwD3D9StateUnbindDevice();
 
     if (rwD3D9Cache.renderTargets[0] != d.defaultColorSurface)
@@ -143,7 +143,8 @@ RwBool RwD3D9RestoreDeviceResources(void)
     RwBool ok = RwD3D9RasterRestoreDeviceObjects() && RwD3D9VertexBufferRestoreVideoMemory();
     if (ok) {
         RwD3D9RenderStateCacheRestore();
-        ok = RwD3D9StateRestoreLights() && RwD3D9Im2DOpen() && RwD3D9Im3DCreateBuffers();
+        ok = RwD3D9StateRestoreTransforms() && RwD3D9StateRestoreLights() && RwD3D9Im2DOpen() &&
+             RwD3D9Im3DCreateBuffers();
     }
     RwD3D9DeviceRestoreCallBack callback = RwD3D9GetDeviceRestoreCallback();
     if (callback)

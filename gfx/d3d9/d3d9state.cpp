@@ -70,7 +70,7 @@ static void EmptyTransforms(void)
     WorldIsIdentity = FALSE;
 }
 
-void RwD3D9StateResetCaches(void)
+void RwD3D9StateResetCachesForReset(void)
 {
     RwD3D9StateCache &c = rwD3D9Cache;
     c.lastFVF = 0xFFFFFFFFu;
@@ -86,7 +86,28 @@ void RwD3D9StateResetCaches(void)
     }
     c.viewportKnown = FALSE;
     std::memset(VertexConstantsKnown, 0, sizeof(VertexConstantsKnown));
+}
+
+void RwD3D9StateResetCaches(void)
+{
+    RwD3D9StateResetCachesForReset();
     EmptyTransforms();
+}
+
+RwBool RwD3D9StateRestoreTransforms(void)
+{
+    IDirect3DDevice9 *device = Device();
+    RwBool ok = TRUE;
+    for (RwUInt32 i = 0; i < rwD3D9NUMTRANSFORMS; i++) {
+        if (Transforms[i] && FAILED(device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(i), Transforms[i]))) {
+            // As after any refused transform: the next set is sent.
+            Transforms[i]->_44 = -1.0f;
+            if (i == rwD3D9TRANSFORMWORLD)
+                WorldIsIdentity = FALSE;
+            ok = FALSE;
+        }
+    }
+    return ok;
 }
 
 void RwD3D9StateResetTargets(void)

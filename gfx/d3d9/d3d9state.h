@@ -81,6 +81,11 @@ RwBool RwD3D9StateOpen(void);
 void RwD3D9StateClose(void);
 // Resets the last-set values, stream records and transform cache.
 void RwD3D9StateResetCaches(void);
+// The same before a reset, except that the transforms stay: a reset inside a
+// camera update must not lose the camera's view and projection.
+void RwD3D9StateResetCachesForReset(void);
+// Sends every cached transform again after a reset; FALSE when one was refused.
+RwBool RwD3D9StateRestoreTransforms(void);
 // Empties the render-target and depth caches.
 void RwD3D9StateResetTargets(void);
 // Unbinds textures, indices, streams, shaders and the declaration on the

@@ -241,7 +241,7 @@ public:
     KIV_FORWARD(HRESULT, DeletePatch, (UINT Handle), (Handle))
     KIV_FORWARD(HRESULT, CreateQuery, (D3DQUERYTYPE Type, IDirect3DQuery9 **ppQuery), (Type, ppQuery))
 
-private:
+protected:
     void Note(const char *name)
     {
         if (recording)

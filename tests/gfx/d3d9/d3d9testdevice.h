@@ -63,6 +63,48 @@ public:
     {
         return refuseMaterials ? Refuse("SetMaterial") : CountingDevice::SetMaterial(material);
     }
+    // A device loss as switching away from the game makes it: a Present with
+    // `loseAtPresent` reports the loss; TestCooperativeLevel then reports it
+    // for `lostChecks` calls and asks for a reset after that; the first
+    // `refusedResets` resets fail as on a device lost again.
+    bool loseAtPresent = false;
+    bool lost = false;
+    int lostChecks = 0;
+    int refusedResets = 0;
+    HRESULT STDMETHODCALLTYPE TestCooperativeLevel() override
+    {
+        if (!lost)
+            return CountingDevice::TestCooperativeLevel();
+        Note("TestCooperativeLevel");
+        if (lostChecks > 0) {
+            lostChecks--;
+            return D3DERR_DEVICELOST;
+        }
+        return D3DERR_DEVICENOTRESET;
+    }
+    HRESULT STDMETHODCALLTYPE Present(const RECT *from, const RECT *to, HWND window, const RGNDATA *dirty) override
+    {
+        if (loseAtPresent) {
+            loseAtPresent = false;
+            lost = true;
+        }
+        if (lost) {
+            Note("Present");
+            return D3DERR_DEVICELOST;
+        }
+        return CountingDevice::Present(from, to, window, dirty);
+    }
+    HRESULT STDMETHODCALLTYPE Reset(D3DPRESENT_PARAMETERS *parameters) override
+    {
+        if (lost && (lostChecks > 0 || refusedResets > 0)) {
+            refusedResets -= lostChecks > 0 ? 0 : 1;
+            Note("Reset");
+            return D3DERR_DEVICELOST;
+        }
+        const HRESULT hr = CountingDevice::Reset(parameters);
+        lost = lost && FAILED(hr);
+        return hr;
+    }
     // Every UpdateSurface is refused, as a device out of video memory would.
     bool refuseSurfaceUpdates = false;
     HRESULT STDMETHODCALLTYPE UpdateSurface(IDirect3DSurface9 *from, const RECT *rect, IDirect3DSurface9 *to,

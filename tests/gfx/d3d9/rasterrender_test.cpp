@@ -339,4 +339,27 @@ TEST_F(RasterRender, ClearingAZBufferSetsDepthOne)
     RwRasterDestroy(depth);
 }
 
+// A quad drawn into the camera while the device waits for its reset (inside
+// a camera update, after a loss) resets it first: the depth surface it puts
+// back for the 3D drawing that follows is the reset device's, not the one the
+// reset released.
+TEST_F(RasterRender, AQuadThatResetsTheDevicePutsBackItsDepthSurface)
+{
+    RwRaster *red = Filled(4, 0xFFFF0000);
+    ASSERT_TRUE(RwRasterPushContext(screen));
+    RwD3D9SetDepthStencilSurface(rwD3D9Driver.defaultDepthSurface);
+    device->lost = true;
+    EXPECT_TRUE(RwRasterRender(red, 100, 100));
+    RwRasterPopContext();
+    EXPECT_FALSE(device->lost);
+    IDirect3DSurface9 *bound = nullptr;
+    ASSERT_EQ(real->GetDepthStencilSurface(&bound), D3D_OK);
+    bound->Release();
+    EXPECT_EQ(bound, rwD3D9Driver.defaultDepthSurface);
+    EXPECT_EQ(rwD3D9Cache.depthSurface, rwD3D9Driver.defaultDepthSurface);
+    EndScene();
+    EXPECT_TRUE(NearColour(ReadPixel(101, 101), 0xFF0000, 4)) << std::hex << ReadPixel(101, 101);
+    RwRasterDestroy(red);
+}
+
 }  // namespace

@@ -457,9 +457,11 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     RwD3D9SetVertexAlphaEnable(TRUE);
     RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGCOLOR, Value(0xFF445566));
     RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREFILTER, Value(1));
+    RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREADDRESSU, Value(D3DTADDRESS_CLAMP));
     RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILFUNCTIONWRITEMASK, Value(0));
     RwD3D9SetRenderState(D3DRS_FOGSTART, 0x3F800000);
     RwD3D9SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);   // a raw state the engine does not keep
+    RwD3D9SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     RwD3D9FlushRenderStates();
     ASSERT_TRUE(ForceReset());
     EXPECT_EQ(OnDevice(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_NONE));
@@ -470,10 +472,34 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     EXPECT_EQ(OnDevice(D3DRS_STENCILWRITEMASK), 0u) << "a reset device holds all ones";
     EXPECT_EQ(OnDevice(D3DRS_FILLMODE), static_cast<DWORD>(D3DFILL_SOLID));
     EXPECT_EQ(Sampler(0, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_POINT));
+    EXPECT_EQ(Sampler(0, D3DSAMP_ADDRESSU), static_cast<DWORD>(D3DTADDRESS_CLAMP)) << "a reset device wraps";
     DWORD op = 0;
     real->GetTextureStageState(3, D3DTSS_COLOROP, &op);
     EXPECT_EQ(op, static_cast<DWORD>(D3DTOP_DISABLE));
+    // A stage state set again as before the reset reaches the device.
+    RwD3D9SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    RwD3D9FlushRenderStates();
+    real->GetTextureStageState(1, D3DTSS_COLORARG1, &op);
+    EXPECT_EQ(op, static_cast<DWORD>(D3DTA_DIFFUSE)) << "a reset device takes the texture";
     EXPECT_EQ(Get(rwRENDERSTATECULLMODE), 1u);
+}
+
+// A reset device has no texture bound: the texture bound before the reset
+// is bound again by the first set after it.
+TEST_F(RenderStates, ATextureBoundBeforeAResetIsBoundAgainAfterIt)
+{
+    RwRaster *raster = RwRasterCreate(2, 2, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
+    ASSERT_NE(raster, nullptr);
+    ASSERT_TRUE(RwD3D9SetTextureRaster(raster, 0));
+    ASSERT_TRUE(ForceReset());
+    ASSERT_TRUE(RwD3D9SetTextureRaster(raster, 0));
+    IDirect3DBaseTexture9 *bound = nullptr;
+    real->GetTexture(0, &bound);
+    EXPECT_EQ(bound, RwD3D9RasterGetExtension(raster)->texture);
+    if (bound)
+        bound->Release();
+    RwD3D9SetTextureRaster(nullptr, 0);
+    RwRasterDestroy(raster);
 }
 
 TEST_F(RenderStates, EverySetterGivenWhatItHoldsCountsAFilteredCallAndSendsNothing)

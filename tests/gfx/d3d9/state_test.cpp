@@ -236,6 +236,16 @@ TEST_F(DeviceState, HandingOutTheDeviceMakesShadersReachItAgain)
     RwD3D9SetVertexShader(nullptr);
     RwD3D9DeleteShader(shader);
     RwD3D9DeleteShader(other);
+    // The declaration as well (a reset device holds none either).
+    void *declaration = nullptr;
+    ASSERT_TRUE(RwD3D9CreateVertexDeclaration(PositionColour, &declaration));
+    RwD3D9SetVertexDeclaration(declaration);
+    RwD3D9GetCurrentD3DDevice();
+    counting->ResetLog();
+    RwD3D9SetVertexDeclaration(declaration);
+    EXPECT_EQ(counting->Count("SetVertexDeclaration"), 1);
+    RwD3D9SetVertexDeclaration(nullptr);
+    RwD3D9DeleteVertexDeclaration(declaration);
 }
 
 TEST_F(DeviceState, IdenticalDeclarationsAreShared)

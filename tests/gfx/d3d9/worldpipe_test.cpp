@@ -619,7 +619,9 @@ TEST_F(WorldPipelines, NativeDynamicStreamsAreRefilledAfterAReset)
 // Ambient, directional and point lights added and removed between frames,
 // drawn once straight through and once with the driver resetting the device
 // before every third frame (ten resets, more than the device's eight light
-// slots): every frame shows what it shows without resets.
+// slots): every frame shows what it shows without resets. The resets take
+// turns: forced; after a loss that a Present reports; after one that lasts a
+// frame and whose first two resets fail (the frames between are skipped).
 TEST_F(WorldPipelines, LightsRemovedBeforeResetsLightAsBeforeAfterThem)
 {
     struct Kind {
@@ -652,21 +654,73 @@ TEST_F(WorldPipelines, LightsRemovedBeforeResetsLightAsBeforeAfterThem)
                 }
             }
             RwFrameSyncDirtyList();
-            if (resets && frame % 3 == 2) {
+            const int turn = frame / 3 % 3;
+            if (resets && frame % 3 == 2 && turn == 0) {
                 EXPECT_TRUE(ForceReset());
             }
+            RwRGBA black = {0, 0, 0, 255};
+            for (int skipped = 0; skipped < 4 && !RwCameraClear(camera, &black, rwCAMERACLEARIMAGE); skipped++)
+                RwCameraShowRaster(camera, window, 0);
             Render();
             seen.push_back(ReadPixel(624, 384));
             seen.push_back(ReadPixel(400, 384));
+            if (resets && frame % 3 == 1 && turn > 0) {
+                device->loseAtPresent = true;
+                device->lostChecks = turn - 1;
+                device->refusedResets = 2 * (turn - 1);
+            }
+            RwCameraShowRaster(camera, window, 0);
         }
+        EXPECT_FALSE(device->lost);
         for (RwLight *l : lights)
             DestroyLight(world, l);
         lights.clear();
         return seen;
     };
     const std::vector<DWORD> straight = run(false), reset = run(true);
+    // Ten resets through the device, and the six it refused.
+    EXPECT_EQ(device->Count("Reset"), 16);
     for (size_t i = 0; i < straight.size(); i++)
         EXPECT_EQ(straight[i], reset[i]) << "frame " << i / 2 << std::hex << ": " << straight[i] << " " << reset[i];
+}
+
+// A reset inside a camera update (the raster renderer checks the device
+// there) keeps the camera's view and projection, and what follows in the
+// update, with a light added and the material changed, draws as without it.
+TEST_F(WorldPipelines, AResetInsideACameraUpdateLeavesTheRestAsWithoutIt)
+{
+    RwSurfaceProperties &surface = atomic->geometry->matList.materials[0]->surfaceProps;
+    auto run = [&](bool reset) {
+        surface.diffuse = 1.0f;
+        RwRGBA black = {0, 0, 0, 255};
+        EXPECT_TRUE(RwCameraClear(camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+        EXPECT_TRUE(RwCameraBeginUpdate(camera));
+        RwWorldRender(world);
+        device->lost = reset;
+        EXPECT_TRUE(RwD3D9TestDeviceAndBeginScene());
+        RwLight *point = AddLight(rwLIGHTPOINT, {0, 0.5f, 0, 1});
+        RwLightSetRadius(point, 30.0f);
+        const RwV3d at = {0, 0, 2};
+        RwFrameTranslate(RwLightGetFrame(point), &at, rwCOMBINEREPLACE);
+        RwFrameSyncDirtyList();
+        surface.diffuse = 0.5f;
+        // The reset left nothing of the picture or its depth.
+        RwCameraClear(camera, &black, rwCAMERACLEARIMAGE | rwCAMERACLEARZ);
+        RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        RwWorldRender(world);
+        RwCameraEndUpdate(camera);
+        lights.erase(std::find(lights.begin(), lights.end(), point));
+        DestroyLight(world, point);
+        return ReadPixels(real, rwD3D9Driver.defaultColorSurface);
+    };
+    const std::vector<DWORD> straight = run(false), reset = run(true);
+    ASSERT_EQ(device->Count("Reset"), 1);
+    ASSERT_EQ(straight.size(), reset.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < straight.size(); i++)
+        differ += straight[i] != reset[i];
+    EXPECT_EQ(differ, 0u) << std::hex << straight[384 * 1024 + 624] << " " << reset[384 * 1024 + 624];
+    surface.diffuse = 1.0f;
 }
 
 // A light the device refused leaves its record without a light: after a
