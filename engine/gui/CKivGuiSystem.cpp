@@ -387,6 +387,11 @@ int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         if (HasOpenDialogOfKind(1) || HasOpenDialogOfKind(3))
             return 1;
     }
+    // An IME edit box's own keys: dropped when another control would get them.
+    const CKivGuiControl *keysFor = ImeStore().keysFor;
+    if (keysFor && (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR) &&
+        (!m_active || m_active->GetFocusedControl() != keysFor))
+        return 1;
     return m_active ? m_active->MsgProc(window, message, wParam, lParam) : 0;
 }
 

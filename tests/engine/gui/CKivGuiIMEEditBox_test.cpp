@@ -3,7 +3,8 @@
 // locales, the modifier repair, notification answers, the context flags the default procedure gets, the
 // candidate panel at every image scale, a centred box, one composition through the system's own input
 // method manager, dialogs closed by the events of typing and by the game's window on the messages the box's
-// system calls send, two boxes sharing the input method, a focus moved by a typing event.
+// system calls send, two boxes sharing the input method, a focus moved by a typing event or by the game's
+// window while a box takes its composition back with keys.
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include <functional>
@@ -784,9 +785,10 @@ TEST_F(TwoImeBoxes, EachTakesBackOnlyFromItsOwnText)
 // place A's caret and take the composition back no longer reach A.
 struct FocusMover {
     static inline std::function<void()> move;
+    static inline int skip = 0;   // change events let by first
     static void OnEvent(int event, int, CKivGuiControl *, int)
     {
-        if (event == CKivGuiTestEditBox::kEventChanged && move)
+        if (event == CKivGuiTestEditBox::kEventChanged && move && skip-- == 0)
             std::exchange(move, nullptr)();
     }
 };
@@ -806,6 +808,7 @@ TEST_F(TwoImeBoxes, AFocusMovedByATypingEventLeavesEachBoxItsText)
         box->SetText("abc", 0);
         box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
         m.first->SetText("xyz", 0);
+        FocusMover::skip = 0;
         FocusMover::move = m.second;
         ScriptedIme::Compose({std::wstring{Han, Na}});
         ScriptedIme::Compose({std::wstring(1, Ha)});
@@ -813,6 +816,70 @@ TEST_F(TwoImeBoxes, AFocusMovedByATypingEventLeavesEachBoxItsText)
         EXPECT_EQ(Text(), L"abc") << m.first->GetID();
         EXPECT_EQ(std::wstring(m.first->GetText()), L"xyz" + std::wstring(1, Ha)) << m.first->GetID();
     }
+}
+
+// The game's window procedure acts on a message before the GUI gets it.
+struct ActingWindow {
+    static inline WNDPROC gui = nullptr;
+    static inline UINT on = 0;
+    static inline WPARAM with = 0;
+    static inline std::function<void()> act;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        if (act && message == on && w == with)
+            std::exchange(act, nullptr)();
+        return CallWindowProcW(gui, window, message, w, l);
+    }
+};
+
+// A composition of two units typed into box A is taken back with keys
+// through the window. The focus moves to box B, or B's dialog becomes the
+// active one, as the first Backspace reaches the game's window or from that
+// Backspace's change event: no key reaches B, and none of the composition
+// stays in A. (A's loss of the focus ends the composition; another active
+// dialog lets it go on in B.)
+TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
+{
+    CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
+    same->Create(8, 100, 240, 700, 260, "", 2, 3);
+    dialog->SetCallback(FocusMover::OnEvent, 0);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    const std::function<void()> focusSame = [&] { dialog->FocusControl(8); };
+    const std::function<void()> activateOther = [&] { gui()->SetActiveDialog(other); };
+    const std::wstring ended = L"xyz", goesOn = L"xyz" + std::wstring(1, Ha);
+    const struct {
+        CKivGuiIMEEditBox *to;
+        const std::function<void()> &move;
+        bool byWindow;
+        const std::wstring &text;
+    } cases[] = {{same, focusSame, true, ended},
+                 {b, activateOther, true, goesOn},
+                 {same, focusSame, false, ended},
+                 {b, activateOther, false, goesOn}};
+    for (const auto &c : cases) {
+        gui()->SetActiveDialog(dialog);
+        dialog->FocusControl(5);
+        box->SetText("abc", 0);
+        box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+        c.to->SetText("xyz", 0);
+        ScriptedIme::Compose({std::wstring{Han, Na}});
+        ASSERT_EQ(ImeStore().typed, 2);
+        if (c.byWindow) {
+            ActingWindow::on = WM_CHAR;
+            ActingWindow::with = 8;
+            ActingWindow::act = c.move;
+        } else {
+            FocusMover::skip = 0;
+            FocusMover::move = c.move;
+        }
+        ScriptedIme::Compose({std::wstring(1, Ha)});
+        if (!ScriptedIme::composition.empty())
+            ScriptedIme::Finish();
+        EXPECT_EQ(Text(), L"abc") << c.to->GetID() << " " << c.byWindow;
+        EXPECT_EQ(std::wstring(c.to->GetText()), c.text) << c.to->GetID() << " " << c.byWindow;
+    }
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
 }
 
 } // namespace
