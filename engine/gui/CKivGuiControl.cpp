@@ -184,9 +184,12 @@ int CKivGuiControl::LoadElement(int element, const char *path)
     }
     std::string directory, file;
     GuiSplitPath(path, &directory, &file);
-    gui->LoadImage(m_id, path, file.c_str(), directory.c_str());
+    // Named first: a missing image's message box runs the window's
+    // messages, and the game may delete the control meanwhile (0 then).
     m_elements[element] = path;
-    return 1;
+    auto alive = m_alive;
+    gui->LoadImage(m_id, path, file.c_str(), directory.c_str());
+    return *alive ? 1 : 0;
 }
 
 CKivGuiSprite *CKivGuiControl::GetElement(int element)

@@ -215,8 +215,10 @@ void CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
         return;
     std::string directory, file;
     GuiSplitPath(path, &directory, &file);
-    LoadImage(id, path, file.c_str(), directory.c_str());
+    // Named first: a missing image's message box runs the window's
+    // messages, and the game may delete the holder meanwhile.
     *held = path;
+    LoadImage(id, path, file.c_str(), directory.c_str());
 }
 
 int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)

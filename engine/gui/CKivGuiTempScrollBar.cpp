@@ -255,34 +255,36 @@ int CKivGuiTempScrollBar::MsgProc(UINT message, WPARAM, LPARAM)
     return 0;
 }
 
-void CKivGuiTempScrollBar::LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom)
+// Each load may end in the bar's deletion (LoadElement answers 0): the rest stops.
+int CKivGuiTempScrollBar::LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom)
 {
     m_threePiece = 1;
-    LoadElement(id, middle);
-    LoadElement(id + 100, top);
-    LoadElement(id + 200, bottom);
+    return LoadElement(id, middle) && LoadElement(id + 100, top) && LoadElement(id + 200, bottom) ? 1 : 0;
 }
 
-void CKivGuiTempScrollBar::LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed)
+int CKivGuiTempScrollBar::LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed)
 {
     m_gap = 7;
-    LoadElement(id, normal);
-    LoadElement(id + 1, hovered ? hovered : normal);
-    LoadElement(id + 2, pressed ? pressed : normal);
+    return LoadElement(id, normal) && LoadElement(id + 1, hovered ? hovered : normal) &&
+                   LoadElement(id + 2, pressed ? pressed : normal)
+               ? 1
+               : 0;
 }
 
 void CKivGuiTempScrollBar::LoadSkins()
 {
     for (int state = 0; state < 3; state++) {
         const std::string n = std::to_string(state);
-        LoadThumbSkin(kThumb + state, ChatImage(("mcscroll_scroll" + n + "_0").c_str()).c_str(),
-                      ChatImage(("mcscroll_scroll" + n + "_1").c_str()).c_str(),
-                      ChatImage(("mcscroll_scroll" + n + "_2").c_str()).c_str());
+        if (!LoadThumbSkin(kThumb + state, ChatImage(("mcscroll_scroll" + n + "_0").c_str()).c_str(),
+                           ChatImage(("mcscroll_scroll" + n + "_1").c_str()).c_str(),
+                           ChatImage(("mcscroll_scroll" + n + "_2").c_str()).c_str()))
+            return;
     }
-    LoadArrowSkin(kUp, ChatImage("mcscroll_up0").c_str(), ChatImage("mcscroll_up1").c_str(),
-                  ChatImage("mcscroll_up2").c_str());
-    LoadArrowSkin(kDown, ChatImage("mcscroll_down0").c_str(), ChatImage("mcscroll_down1").c_str(),
-                  ChatImage("mcscroll_down2").c_str());
+    if (!LoadArrowSkin(kUp, ChatImage("mcscroll_up0").c_str(), ChatImage("mcscroll_up1").c_str(),
+                       ChatImage("mcscroll_up2").c_str()) ||
+        !LoadArrowSkin(kDown, ChatImage("mcscroll_down0").c_str(), ChatImage("mcscroll_down1").c_str(),
+                       ChatImage("mcscroll_down2").c_str()))
+        return;
     SetExtraRect(0, 0, 14, 86);
 }
 

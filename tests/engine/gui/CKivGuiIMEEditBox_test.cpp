@@ -655,7 +655,8 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
 // Every system call of a control that sends a message through the window
 // reaches the game: the input method's answer to a cancel, the capture's
 // change at a press and at a drag's end, the context's change at a
-// focus-in, the clipboard owner's notice at a cut and its request at a paste.
+// focus-in, the clipboard owner's notice at a cut and its request at a
+// paste, the messages a missing image's message box runs.
 TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
 {
     // The clipboard's owner is told when another takes it.
@@ -726,7 +727,22 @@ TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
              ClosingWindow::on = WM_RENDERFORMAT;
              SendMessageW(GuiHost::window, WM_CHAR, 22, 0);
          }},
+        {"a missing skin's message box", [&] { box()->SetSkins("guitest/none-back", "skin/caret", "skin/select"); }},
+        {"a missing thumb's message box",
+         [&] {
+             CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(ImeCloser::dialog);
+             bar->Create(9, 800, 100, 816, 300, 0, 0);
+             bar->LoadThumbSkin(21, "guitest/none-top", "guitest/none-middle", "guitest/none-bottom");
+         }},
+        {"a missing background's message box",
+         [&] { ImeCloser::dialog->SetBackgroundImage("guitest/none-background"); }},
     };
+    // The box runs the thread's messages until it is answered.
+    CKivGuiSystem::SetMessageBoxBinding([](HWND, const char *, const char *, UINT) WINAPI -> int {
+        ClosingWindow::on = WM_TIMER;
+        SendMessageW(GuiHost::window, WM_TIMER, 1, 0);
+        return IDOK;
+    });
     for (const auto &c : cases) {
         Open(0);
         c.run();
@@ -737,6 +753,10 @@ TEST_F(ImeBoxClosing, ByTheWindowOnAMessageItsSystemCallsSend)
     }
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClosingWindow::gui));
     ReleaseCapture();
+    CKivGuiSystem::SetMessageBoxBinding(nullptr);
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
 }
 
 // Box B in a dialog of its own, given its focus there; the fixture's box A
