@@ -92,7 +92,7 @@ void CKivGuiDialog::MoveControls(int dx, int dy)
     for (CKivGuiControl *c : m_controls) {
         int x, y;
         c->GetLocation(&x, &y);
-        c->SetLocation(x + dx, y + dy);
+        c->SetLocation(GuiSum(x, dx), GuiSum(y, dy));
     }
 }
 
