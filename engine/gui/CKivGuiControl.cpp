@@ -182,8 +182,13 @@ int CKivGuiControl::LoadElement(int element, const char *path)
     std::string *held = nullptr;
     try {
         held = &m_elements[element];
-        if (path && path[0] && gui)
-            return gui->ReplaceImage(held, m_id, path);
+        if (path && path[0] && gui) {
+            // A missing image's message box runs the window's messages, and the
+            // game may delete the control meanwhile (0 then).
+            auto alive = m_alive;
+            const int loaded = gui->ReplaceImage(held, m_id, path);
+            return *alive ? loaded : 0;
+        }
     } catch (const std::exception &) {
         return 0;
     }

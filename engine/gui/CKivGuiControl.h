@@ -76,7 +76,8 @@ public:
     virtual void SetAlpha(float alpha) { m_alpha = alpha; }
     virtual void SetColor(float r, float g, float b);
     // Loads the image into the GUI system's cache under the element id; an
-    // empty path stores an element without image.
+    // empty path stores an element without image. 0 when the control was
+    // deleted meanwhile (by the game, as a missing image's message box ran).
     virtual int LoadElement(int element, const char *path);
     // The element's image; an absent id is added without image.
     virtual CKivGuiSprite *GetElement(int element);

@@ -93,7 +93,7 @@ void CKivGuiDialog::MoveControls(int dx, int dy)
     for (CKivGuiControl *c : m_controls) {
         int x, y;
         c->GetLocation(&x, &y);
-        c->SetLocation(x + dx, y + dy);
+        c->SetLocation(GuiSum(x, dx), GuiSum(y, dy));
     }
 }
 
@@ -203,11 +203,16 @@ void CKivGuiDialog::RemoveControl(int id)
     ClearFocus();
     if (!*alive || !HasControl(control))
         return;
+    // The game may have focused this very control from that loss: out of
+    // the list first, so that its second loss cannot give it back.
+    const bool refocused = m_focused == control;
     for (CKivGuiControl **p : {&m_focused, &m_pressed, &m_clicked, &m_hovered, &m_default})
         if (*p == control)
             *p = nullptr;
     control->SetState(0, CKivGuiControl::kStateFocus);
     m_controls.erase(std::find(m_controls.begin(), m_controls.end(), control));
+    if (refocused)
+        control->OnFocusOut();
 }
 
 void CKivGuiDialog::RemoveAllControls()

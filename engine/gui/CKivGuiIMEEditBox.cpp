@@ -73,6 +73,19 @@ void SendKey(WPARAM key, int times)
         SendMessageW(window, WM_KEYDOWN, key, 0);
 }
 
+// While a box sends itself keys through the window: the window's owner may
+// move the focus before the GUI gets a key, which then reaches no other control.
+class OwnKeys {
+public:
+    explicit OwnKeys(const CKivGuiControl *box) : m_previous(ImeStore().keysFor) { ImeStore().keysFor = box; }
+    ~OwnKeys() { ImeStore().keysFor = m_previous; }
+    OwnKeys(const OwnKeys &) = delete;
+    OwnKeys &operator=(const OwnKeys &) = delete;
+
+private:
+    const CKivGuiControl *m_previous;
+};
+
 } // namespace
 
 CKivGuiIMEEditBox::CKivGuiIMEEditBox(CKivGuiDialog *dialog) : CKivGuiTestEditBox(dialog)
@@ -182,31 +195,47 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
         return;
     const int typed = s.typed, behind = s.typedBehind;
     s.typed = s.typedBehind = 0;
-    const int length = GetTextLength();
+    // The composition's end in the text, and its units still there.
+    int end = std::min(m_caret + behind, GetTextLength());
+    int left = std::min(typed, end);
     if (TakesWindowKeys() && GuiEngineWindow()) {
         // Through the window like keys, so the box's own key handling runs;
-        // the window's owner may delete the box meanwhile. Each Backspace's
-        // event may close the box or take its focus: the keys left would
-        // reach whichever box takes the window's keys then.
+        // the window's owner may delete the box meanwhile. Each key's event
+        // may close the box or take its focus: the keys left would reach
+        // whichever box takes the window's keys then. A Backspace counts
+        // when it took what stood before the caret at the composition's end.
         Guard guard(this);
+        OwnKeys keys(this);
         auto takesKeys = [&] { return guard.Alive() && TakesWindowKeys(); };
         HWND window = GuiEngineWindow();
-        SendKey(VK_RIGHT, behind);
+        for (int i = 0; i < behind && takesKeys(); i++)
+            SendMessageW(window, WM_KEYDOWN, VK_RIGHT, 0);
+        if (!guard.Alive())
+            return;
         SendMessageW(window, WM_KEYUP, VK_RIGHT, 0);
-        for (int i = 0; i < typed && takesKeys(); i++) {
+        while (left > 0 && takesKeys() && m_caret == end) {
+            const int length = GetTextLength();
             SendMessageW(window, WM_KEYDOWN, VK_BACK, 0);
-            SendMessageW(window, WM_CHAR, 8, 0);
+            if (takesKeys())
+                SendMessageW(window, WM_CHAR, 8, 0);
+            if (!guard.Alive())
+                return;
+            const int taken = length - GetTextLength();
+            if (taken < 1 || taken > left || m_caret != end - taken)
+                break;
+            end -= taken;
+            left -= taken;
         }
         if (!guard.Alive())
             return;
         SendMessageW(window, WM_KEYUP, VK_BACK, 0);
-        if (!guard.Alive() || GetTextLength() != length)
+        if (!guard.Alive() || left == 0)
             return;
     }
-    // No key reached the box (it lost the focus, or the window does not
-    // route to the GUI): the text is edited here.
-    const int end = std::min(m_caret + behind, GetTextLength());
-    const int start = std::max(end - typed, 0);
+    // What no key took back (the box lost the focus, or the window does not
+    // route to the GUI) is taken from the text here.
+    end = std::min(end, GetTextLength());
+    const int start = std::max(end - left, 0);
     if (end > start)
         m_buffer->RemoveRange(start, end);
     PlaceCaret(start);
@@ -414,8 +443,11 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                     RemoveTypedComposition(1, 0);
                     return true;
                 }
-                SendKey(VK_LEFT, typed - caret);
-                SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
+                {
+                    OwnKeys keys(this);
+                    SendKey(VK_LEFT, typed - caret);
+                    SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
+                }
                 if (!guard.Alive())
                     return false;
                 s.typedBehind = std::max(0, end - m_caret);

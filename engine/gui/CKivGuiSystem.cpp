@@ -234,12 +234,19 @@ int CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
         std::string next = path;
         std::string directory, file;
         GuiSplitPath(path, &directory, &file);
-        if (!LoadImage(id, path, file.c_str(), directory.c_str()))
-            return 0;
-        if (!held->empty())
-            ReleaseImage(held->c_str());
+        // Named before it loads: a missing image's message box runs the
+        // window's messages, and the game may delete the holder meanwhile, so
+        // a load that succeeds touches the holder no more.
+        std::string old;
+        old.swap(*held);
         held->swap(next);
-        return 1;
+        if (LoadImage(id, path, file.c_str(), directory.c_str())) {
+            if (!old.empty())
+                ReleaseImage(old.c_str());
+            return 1;
+        }
+        held->swap(old);
+        return 0;
     } catch (const std::exception &) {
         return 0;
     }
@@ -426,6 +433,11 @@ try {
         if (HasOpenDialogOfKind(1) || HasOpenDialogOfKind(3))
             return 1;
     }
+    // An IME edit box's own keys: dropped when another control would get them.
+    const CKivGuiControl *keysFor = ImeStore().keysFor;
+    if (keysFor && (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR) &&
+        (!m_active || m_active->GetFocusedControl() != keysFor))
+        return 1;
     return m_active ? m_active->MsgProc(window, message, wParam, lParam) : 0;
 } catch (const std::exception &) {
     return 0;

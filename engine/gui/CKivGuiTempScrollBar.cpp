@@ -263,33 +263,35 @@ int CKivGuiTempScrollBar::MsgProc(UINT message, WPARAM, LPARAM)
     return 0;
 }
 
-void CKivGuiTempScrollBar::LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom)
+// Each load may end in the bar's deletion (LoadElement answers 0): the rest stops.
+int CKivGuiTempScrollBar::LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom)
 {
     m_threePiece = 1;
-    LoadElement(id, middle);
-    LoadElement(id + 100, top);
-    LoadElement(id + 200, bottom);
+    return LoadElement(id, middle) && LoadElement(id + 100, top) && LoadElement(id + 200, bottom) ? 1 : 0;
 }
 
-void CKivGuiTempScrollBar::LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed)
+int CKivGuiTempScrollBar::LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed)
 {
     m_gap = 7;
-    LoadElement(id, normal);
-    LoadElement(id + 1, hovered ? hovered : normal);
-    LoadElement(id + 2, pressed ? pressed : normal);
+    return LoadElement(id, normal) && LoadElement(id + 1, hovered ? hovered : normal) &&
+                   LoadElement(id + 2, pressed ? pressed : normal)
+               ? 1
+               : 0;
 }
 
 void CKivGuiTempScrollBar::LoadSkins()
 {
-    for (int state = 0; state < 3; state++) {
-        LoadThumbSkin(kThumb + state, ChatImage("mcscroll_scroll", state, 0).Path(),
-                      ChatImage("mcscroll_scroll", state, 1).Path(), ChatImage("mcscroll_scroll", state, 2).Path());
-    }
-    LoadArrowSkin(kUp, ChatImage("mcscroll_up0").Path(), ChatImage("mcscroll_up1").Path(),
-                  ChatImage("mcscroll_up2").Path());
-    LoadArrowSkin(kDown, ChatImage("mcscroll_down0").Path(), ChatImage("mcscroll_down1").Path(),
-                  ChatImage("mcscroll_down2").Path());
     SetExtraRect(0, 0, 14, 86);
+    for (int state = 0; state < 3; state++) {
+        if (!LoadThumbSkin(kThumb + state, ChatImage("mcscroll_scroll", state, 0).Path(),
+                           ChatImage("mcscroll_scroll", state, 1).Path(),
+                           ChatImage("mcscroll_scroll", state, 2).Path()))
+            return;
+    }
+    if (LoadArrowSkin(kUp, ChatImage("mcscroll_up0").Path(), ChatImage("mcscroll_up1").Path(),
+                      ChatImage("mcscroll_up2").Path()))
+        LoadArrowSkin(kDown, ChatImage("mcscroll_down0").Path(), ChatImage("mcscroll_down1").Path(),
+                      ChatImage("mcscroll_down2").Path());
 }
 
 int CKivGuiTempScrollBar::Variant(int base) const

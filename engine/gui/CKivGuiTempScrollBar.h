@@ -39,8 +39,9 @@ public:
     void SetFocusOnClick(int flag) { m_focusOnHover = flag; }
     void SetGap(int pixels) { m_gap = pixels; }
     void LoadSkins();
-    void LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom);
-    void LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed);
+    // 0 when the bar was deleted meanwhile (a missing image's message box).
+    int LoadThumbSkin(int id, const char *top, const char *middle, const char *bottom);
+    int LoadArrowSkin(int id, const char *normal, const char *hovered, const char *pressed);
     void SetExtraRect(int left, int top, int right, int bottom) { m_imageRect = {left, top, right, bottom}; }
 
     int GetPosition() const { return m_position; }

@@ -96,13 +96,13 @@ int CKivGuiTestEditBox::SetMaxBytes(int limit)
     return 1;
 }
 
+// Each load may end in the box's deletion (LoadElement answers 0): the rest stops.
 int CKivGuiTestEditBox::SetSkins(const char *background, const char *caret, const char *selection)
 {
-    LoadElement(0, background);
-    LoadElement(1, caret);
-    LoadElement(2, selection);
-    for (int i = 0; i < 4; i++)
-        LoadElement(3 + i, ImeFrames[i]);
+    const char *const paths[] = {background, caret, selection, ImeFrames[0], ImeFrames[1], ImeFrames[2], ImeFrames[3]};
+    for (int i = 0; i < 7; i++)
+        if (!LoadElement(i, paths[i]))
+            return 0;
     return 1;
 }
 

@@ -202,21 +202,21 @@ void CKivGuiTooltip::SetDownArrow(int flag)
 {
     m_downArrow = flag;
     if (m_dialog)
-        m_dialog->SetSize(m_dialog->GetWidth(), m_boxHeight + (flag ? m_arrowHeight : 0));
+        m_dialog->SetSize(m_dialog->GetWidth(), GuiSum(m_boxHeight, flag ? m_arrowHeight : 0));
 }
 
 void CKivGuiTooltip::SetDownLeftArrow(int flag)
 {
     m_downLeftArrow = flag;
     if (m_dialog)
-        m_dialog->SetSize(m_dialog->GetWidth(), m_boxHeight + (flag ? m_arrowHeight : 0));
+        m_dialog->SetSize(m_dialog->GetWidth(), GuiSum(m_boxHeight, flag ? m_arrowHeight : 0));
 }
 
 void CKivGuiTooltip::SetRightArrow(int flag)
 {
     m_rightArrow = flag;
     if (m_dialog)
-        m_dialog->SetSize(m_boxWidth + (flag ? m_rightArrowWidth : 0), m_dialog->GetHeight());
+        m_dialog->SetSize(GuiSum(m_boxWidth, flag ? m_rightArrowWidth : 0), m_dialog->GetHeight());
 }
 
 void CKivGuiTooltip::GetSize(int *width, int *height) const

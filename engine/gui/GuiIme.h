@@ -8,6 +8,7 @@
 
 #include "engine/gui/CUniBuffer.h"
 
+class CKivGuiControl;
 class CKivGuiIMEEditBox;
 
 // The input context as the input method manager locks it.
@@ -101,6 +102,9 @@ struct GuiImeStore {
     // The box receiving the input method's compositions, in whose text the
     // typed units stand; its deletion forgets it.
     CKivGuiIMEEditBox *owner = nullptr;
+    // The box sending keys to itself through the window: meanwhile they
+    // reach no other control, whatever the window's owner does first.
+    const CKivGuiControl *keysFor = nullptr;
 };
 
 // The shared state of every IME edit box in the process.

@@ -1,8 +1,8 @@
 // Tests of dialogs without a device: a dialog closed by the game from an event of its own controls, with
 // freed memory made unreadable, for every event kind and when a drag's end takes the mouse capture from the
 // game's window; arrow-key focus onto a check box; a focus the game gives while another control lets go of
-// it or while the new one takes it; a control the game takes out of its dialog from its own event;
-// showing a dialog that was taken out of the GUI system.
+// it or while the new one takes it; a control the game takes out of its dialog from its own event, or
+// focuses while it is taken out; showing a dialog that was taken out of the GUI system.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -466,6 +466,34 @@ TEST(DialogRemove, AControlTakenOutFromItsOwnEventActsNoMoreAsAMember)
         EXPECT_EQ(d->GetPressedControlID(), -1);
         EXPECT_EQ(d->GetClickedControlID(), -1);
         delete ok;
+    }
+    gui.RemoveDialog(d);
+    delete d;
+}
+
+// The game answers the focus loss that taking a control out starts by
+// focusing that very control: it leaves without the focus all the same.
+TEST(DialogRemove, AControlTheGameFocusesWhileItIsTakenOutLeavesWithoutTheFocus)
+{
+    CKivGuiSystem gui;
+    CKivGuiDialog *d = ActiveDialog(gui);
+    CKivGuiButton *first = new FocusOut(d);
+    first->Create(1, 10, 10, 60, 40, "");
+    for (int id : {2, 1}) {
+        CKivGuiButton *taken = id == 1 ? first : new CKivGuiButton(d);
+        if (id == 2)
+            taken->Create(2, 100, 10, 150, 40, "");
+        d->RequestFocus(first);
+        Refocus::dialog = d;
+        Refocus::to = id;
+        d->SetCallback(Refocus::OnEvent, 0);
+        d->RemoveControl(id);
+        EXPECT_EQ(Refocus::to, 0) << "the game was reached";
+        EXPECT_FALSE(d->HasControl(taken));
+        EXPECT_EQ(d->GetFocusedControl(), nullptr);
+        EXPECT_EQ(taken->HasFocus(), 0) << id;
+        EXPECT_EQ(taken->GetState() & CKivGuiControl::kStateFocus, 0) << id;
+        delete taken;
     }
     gui.RemoveDialog(d);
     delete d;

@@ -229,6 +229,20 @@ TEST_F(Tooltip, WidthsAndMarginsBeyondTheScreenLayOutAsGivenAndDrawOnlyWhatItSho
     DrawAlone(3, INT_MAX, 3);
     EXPECT_EQ(Box(0x00A000, 3).left, 0);
     EXPECT_EQ(Box(0x00A000, 3).right, 1024);
+    // The arrows and the centred text add to sizes and places at the int's
+    // limit: they stop there.
+    CKivGuiTooltip *t = tips()->AddTooltip(3, 93, 0, 0, INT_MAX, "wide", 0, 5, 1.0f, INT_MAX, -1, 0);
+    t->SetRightArrow(1);
+    t->SetDownArrow(1);
+    int w = 0, h = 0;
+    t->GetSize(&w, &h);
+    EXPECT_EQ(w, INT_MAX);
+    EXPECT_EQ(h, INT_MAX);
+    t = tips()->AddTooltip(3, 93, 0, 0, 350, "wide", 0, 5, 1.0f, INT_MAX, -1, 0);
+    int x = 0;
+    t->GetDialog()->GetControl(0)->GetLocation(&x, nullptr);
+    EXPECT_EQ(x, INT_MAX) << "the line stays beyond the box's right";
+    tips()->Update(1e6f);
 }
 
 TEST_F(Tooltip, ABoxPartlyOffTheScreenShowsTheTilesItWouldOnIt)
