@@ -34,7 +34,7 @@ bool Refuse(size_t size)
 // The guard's blocks come from one reserved range, page by page, and no
 // address in it is ever handed out twice.
 const size_t PageBytes = 4096;
-const size_t RangePages = 16384;
+const size_t RangePages = 65536;  // 256 MB of addresses, reserved only
 const size_t HeaderBytes = 16;   // the block's page count, keeping 16-byte alignment
 char *range = nullptr;
 std::atomic<size_t> nextPage{0};
