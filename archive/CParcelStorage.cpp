@@ -433,26 +433,21 @@ uint32_t CParcelStorage::EndOfRegions() const
     return m_records[last->value].m_offsetLow + m_records[last->value].m_sizeLow;
 }
 
+// The search compaction makes, over an index of the regions as they stand.
 uint32_t CParcelStorage::BestFit(uint32_t hole) const
 {
     if (hole >= m_records.size() || !m_records[hole].m_region)
         return PARCEL_NO_REGION;
-    uint32_t holeSize = m_records[hole].m_sizeLow;
-    uint32_t best = PARCEL_NO_REGION;
-    uint32_t bestDiff = 0;
-    for (CParcelIndexList::Node *n = m_regions.Next(m_records[hole].m_region); n;
-         n = m_regions.Next(n)) {
-        const CParcelBox &b = m_records[n->value];
-        if (b.m_state != PARCEL_BOX_USED || b.m_sizeLow > holeSize)
-            continue;
-        uint32_t diff = holeSize - b.m_sizeLow;
-        // On equal leftovers the later region wins: moving it frees more at the end.
-        if (best == PARCEL_NO_REGION || diff <= bestDiff) {
-            best = n->value;
-            bestDiff = diff;
-        }
-    }
-    return best;
+    FitIndex fits;
+    IndexUsed(&fits);
+    return BestFitIn(fits, hole);
+}
+
+void CParcelStorage::IndexUsed(FitIndex *fits) const
+{
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            IndexFit(fits, n->value, true);
 }
 
 void CParcelStorage::IndexFit(FitIndex *fits, uint32_t index, bool in) const
@@ -479,8 +474,9 @@ bool CParcelStorage::LiesAfter(uint32_t hole, uint32_t index) const
     return false;
 }
 
-// As BestFit: the largest region that fits, after the hole; of equal ones
-// the later, which for regions of no size at one offset is the list's order.
+// The largest region that fits, after the hole; of equal ones the later
+// (moving it frees more at the end), which for regions of no size at one
+// offset is the list's order.
 uint32_t CParcelStorage::BestFitIn(const FitIndex &fits, uint32_t hole) const
 {
     auto it = fits.upper_bound(std::make_tuple(m_records[hole].m_sizeLow, 0xFFFFFFFFu, 0xFFFFFFFFu));
@@ -550,9 +546,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     uint32_t best = PARCEL_NO_REGION;
     uint32_t stalled = PARCEL_NO_REGION;
     FitIndex fits;
-    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
-        if (m_records[n->value].m_state == PARCEL_BOX_USED)
-            IndexFit(&fits, n->value, true);
+    IndexUsed(&fits);
 
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;

@@ -60,6 +60,7 @@ public:
     // Drops a free region at the end of the file; its index or PARCEL_NO_REGION.
     uint32_t Trim();
     uint32_t EndOfUsedData() const;
+    // The used region after the hole that fits it best, or PARCEL_NO_REGION.
     uint32_t BestFit(uint32_t hole) const;
     // Moves contents forward into holes; the moves to apply, in order, go to
     // moves. With the storage that the tables on disk describe as committed,
@@ -138,10 +139,11 @@ private:
     void Absorb(uint32_t into, uint32_t absorbed);
     uint32_t FirstFit(uint32_t size) const;
     bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
-    // The used regions by size, offset and record: BestFit without walking
+    // The used regions by size, offset and record: a best fit without walking
     // every region after the hole, for compaction's many steps.
     typedef std::set<std::tuple<uint32_t, uint32_t, uint32_t>> FitIndex;
     void IndexFit(FitIndex *fits, uint32_t index, bool in) const;
+    void IndexUsed(FitIndex *fits) const;
     uint32_t BestFitIn(const FitIndex &fits, uint32_t hole) const;
     bool LiesAfter(uint32_t hole, uint32_t index) const;
     uint32_t RegionAfter(uint32_t index) const;

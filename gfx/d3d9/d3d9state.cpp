@@ -227,8 +227,8 @@ RwBool RwD3D9StateRestoreLights(void)
             r.enabled = 0;
             continue;
         }
-        device->SetLight(i, &r.light);
-        ok = SUCCEEDED(device->LightEnable(i, r.enabled ? TRUE : FALSE));
+        if (FAILED(device->SetLight(i, &r.light)) || FAILED(device->LightEnable(i, r.enabled ? TRUE : FALSE)))
+            ok = FALSE;
     }
     return ok;
 }
