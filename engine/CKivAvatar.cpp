@@ -467,11 +467,13 @@ CKivTextureTrailer *CKivAvatar::FindEmotion(const char *name) const
 
 int CKivAvatar::RemoveEmotion(const char *name)
 {
-    CKivTextureTrailer *trailer = FindEmotion(name);
-    auto it = m_emotions.begin();
-    while (it != m_emotions.end() && it->second != trailer)
-        ++it;
-    if (!trailer || it == m_emotions.end())
+    auto it = m_emotions.end();
+    try {
+        it = m_emotions.find(Lower(name));
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    if (it == m_emotions.end())
         return 0;
     RemoveTextureTrailer(it->second);
     delete it->second;
