@@ -19,9 +19,11 @@ const wchar_t kHeld[] = L"kiv-session-desktop-held";
 [[noreturn]] void Hold()
 {
     HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, kHeld);
-    if (held && GetDesktopWindow()) {
-        SetEvent(held);
+    if (!held || !GetDesktopWindow()) {
+        ExitProcess(1);
     }
+    SetEvent(held);
+    CloseHandle(held);
     for (;;) {
         Sleep(INFINITE);
     }
@@ -46,15 +48,18 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "session desktop: the desktop process did not start\n");
         return 1;
     }
-    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, kHeld);
     char self[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, kHeld);
     std::string line = "\"" + std::string(self, n) + "\" --hold";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!held || n == 0 || n == MAX_PATH ||
         !CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (held) {
+            CloseHandle(held);
+        }
         std::fprintf(stderr, "session desktop: cannot start the holder\n");
         return 1;
     }
