@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Creates or updates the build tree's Wine prefix: 32-bit, no Mono/Gecko
-# prompts, no crash dialog (a crashing test must fail, not wait for a click)
-# and the Korean system font names mapped onto the Nanum fonts, so text set in
-# "돋움" draws with real Hangul glyphs. Redone only when this script changes.
+# prompts, no crash debugger or dialog, and the Korean system font names mapped
+# onto the Nanum fonts, so text set in "돋움" draws with real Hangul glyphs.
+# Redone whenever this script changes, so older prefixes get new settings too.
 set -euo pipefail
 prefix=$(realpath -m "$1")
 self=$(sha1sum "${BASH_SOURCE[0]}" | cut -c1-16)
@@ -27,6 +27,15 @@ Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
+
+; A program that crashes starts no debugger: Wine's own ("winedbg --auto")
+; races with the crashing program, and when it ends the program the Unix exit
+; status is 0, so a crashed test would pass. Without one the program ends at
+; once with the exception code (an access violation gives status 5). Wine's
+; set-up leaves a value here alone once it is there.
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"=""
+"Auto"="1"
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "돋움"="NanumGothic"

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # A test session on the build tree's Wine prefix (CTest fixture, or by hand:
 # scripts/wine-session.sh start|stop [BUILD_DIR]).
-# start: a persistent wineserver warmed up by one throw-away process, so later
-#   programs start fast; without a DISPLAY it also starts a virtual display,
-#   recorded in the prefix so that scripts/wine-run.sh uses it.
-# stop: ends the server, its services and the display it started.
+# start: brings the prefix's settings up to date (scripts/wine-prefix.sh), then
+#   starts a persistent wineserver warmed up by one throw-away process, so later
+#   programs start fast, and Wine's desktop process, held for the whole session
+#   by the build's infra_session_desktop.exe (or the program KIV_SESSION_DESKTOP
+#   names): a test program that started the desktop would have its output held
+#   open by it. Without a DISPLAY it also starts a virtual display, recorded in
+#   the prefix so that scripts/wine-run.sh uses it.
+# stop: ends the server, its services, the desktop and the display it started.
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 if [ -z "${WINEPREFIX:-}" ]; then
@@ -26,6 +30,7 @@ stop_display() {
 case "${1:-}" in
     start)
         [ -d "$WINEPREFIX" ] || { echo "wine-session: no prefix $WINEPREFIX (build first)" >&2; exit 1; }
+        "$root/scripts/wine-prefix.sh" "$WINEPREFIX" || exit 1
         # A server already on the prefix may have another display or none.
         wineserver -k >/dev/null 2>&1
         stop_display
@@ -38,6 +43,13 @@ case "${1:-}" in
         # keep this environment: output away from the caller, or it waits forever.
         wineserver -p >/dev/null 2>&1 </dev/null
         wine cmd /c exit >/dev/null 2>&1 </dev/null
+        desktop=${KIV_SESSION_DESKTOP:-$(dirname "$WINEPREFIX")/tests/infra/infra_session_desktop.exe}
+        if [ ! -f "$desktop" ]; then
+            echo "wine-session: no $desktop: the first test program with a window starts the desktop" >&2
+        elif ! wine "$desktop" >/dev/null 2>&1 </dev/null; then
+            echo "wine-session: the desktop did not start" >&2
+            exit 1
+        fi
         exit 0 ;;
     stop)
         wineserver -k >/dev/null 2>&1

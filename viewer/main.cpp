@@ -639,12 +639,14 @@ int RunViewer(int argc, char **argv)
 // before the Unix libraries' exit handlers run (the GL driver joins its
 // threads there), and the server kills a process that takes long over that on
 // a busy machine, so the shell sees a killed run instead of its status. The
-// engine is shut down by now: the C runtime's exit work runs, then the process
-// ends itself with its status.
+// engine is shut down by now: the C runtime's exit work runs, the streams still
+// open are flushed (Wine's runtime does that only when it is unloaded, which
+// TerminateProcess skips), then the process ends itself with its status.
 int main(int argc, char **argv)
 {
     const int status = RunViewer(argc, argv);
     _cexit();
+    std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
     return status;
 }

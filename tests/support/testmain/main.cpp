@@ -34,11 +34,14 @@ int RunTests(int argc, char **argv)
 // takes longer than about half a second, as it does on a busy machine, and the
 // test run sees a killed program instead of the result. Ending itself with
 // TerminateProcess leaves nothing after the connection closes: Wine leaves at
-// once with the code. The C runtime's own exit work (atexit functions, static
-// destructors, flushing the streams) runs first, as it would on return.
+// once with the code. The C runtime's own exit work runs first, as it would on
+// return: _cexit runs the atexit functions and static destructors, and the
+// streams still open are flushed after them, since Wine's runtime flushes them
+// only when it is unloaded, which TerminateProcess skips.
 [[noreturn]] void EndWith(int code)
 {
     _cexit();
+    std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     ExitProcess(static_cast<UINT>(code));
 }
