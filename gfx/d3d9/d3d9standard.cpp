@@ -195,7 +195,12 @@ RwBool RwD3D9CheckDeviceReset(void)
         if (!ResetAndRestore())
             return FALSE;
     } else if (FAILED(hr)) {
-        d.inScene = FALSE;
+        // The scene the device holds is closed: a reset made later must not
+        // find it open, and the next frame opens its own.
+        if (d.inScene) {
+            d.device->EndScene();
+            d.inScene = FALSE;
+        }
         return FALSE;
     } else if (d.resourcesLost) {
         // An earlier reset left the device half restored: do it again rather
@@ -349,14 +354,9 @@ static RwBool SetBackBufferTargets(const RwRaster *top)
     return TRUE;
 }
 
-RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
+static RwBool BeginUpdate(RwCamera *camera)
 {
     RwD3D9Driver &d = rwD3D9Driver;
-    RwCamera *camera = static_cast<RwCamera *>(cameraIn);
-    RwFpuForceSinglePrecision();
-    CurrentCamera = camera;
-    CameraUpdates++;
-    RwD3D9VertexShaderNewCamera();
     if (camera == nullptr || camera->frameBuffer == nullptr || d.device == nullptr)
         return FALSE;
     // Nothing may touch targets of a device that still needs its reset, and
@@ -415,6 +415,23 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     RwD3D9SetRenderState(D3DRS_FOGSTART, RealBits(camera->fogPlane));
     RwD3D9SetRenderState(D3DRS_FOGEND, RealBits(camera->farPlane));
     return RwD3D9TestDeviceAndBeginScene();
+}
+
+RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
+{
+    RwCamera *camera = static_cast<RwCamera *>(cameraIn);
+    RwFpuForceSinglePrecision();
+    CurrentCamera = camera;
+    CopyAtEnd = FALSE;
+    CameraUpdates++;
+    RwD3D9VertexShaderNewCamera();
+    if (BeginUpdate(camera))
+        return TRUE;
+    // No end update follows a failed begin: nothing of this one may be left
+    // for the next camera's end to act on.
+    CopyAtEnd = FALSE;
+    CurrentCamera = nullptr;
+    return FALSE;
 }
 
 RwBool RwD3D9CameraEndUpdate(void *, void *, RwInt32)
