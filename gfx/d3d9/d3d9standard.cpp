@@ -141,11 +141,13 @@ RwBool RwD3D9RestoreDeviceResources(void)
     rwD3D9Cache.depthSurface = d.defaultDepthSurface;
 
     RwBool ok = RwD3D9RasterRestoreDeviceObjects() && RwD3D9VertexBufferRestoreVideoMemory();
-    if (ok) {
-        RwD3D9RenderStateCacheRestore();
-        ok = RwD3D9StateRestoreTransforms() && RwD3D9StateRestoreLights() && RwD3D9Im2DOpen() &&
-             RwD3D9Im3DCreateBuffers();
-    }
+    // The reset device holds default states, transforms and lights whatever
+    // else failed: each cache sends its own back, so that none of them claims
+    // what the device does not hold.
+    RwD3D9RenderStateCacheRestore();
+    ok = RwD3D9StateRestoreTransforms() && ok;
+    ok = RwD3D9StateRestoreLights() && ok;
+    ok = ok && RwD3D9Im2DOpen() && RwD3D9Im3DCreateBuffers();
     RwD3D9DeviceRestoreCallBack callback = RwD3D9GetDeviceRestoreCallback();
     if (callback)
         callback();

@@ -291,6 +291,81 @@ TEST_F(DeviceFrame, ClearingACameraTextureThatCannotBeDrawnIntoLeavesOtherTarget
     RwCameraShowRaster(camera, window, 0);
 }
 
+// A begin that fails once it has planned the copy at its end (the device is
+// lost at its last check) leaves no copy for the next camera's end: the
+// texture drawn next keeps its own picture.
+TEST_F(DeviceFrame, ABeginThatFailsLeavesNothingForTheNextCamerasEnd)
+{
+    RwRaster *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+    device->refuseTargetTextures = true;
+    RwRaster *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+    device->refuseTargetTextures = false;
+    ASSERT_NE(drawn, nullptr);
+    ASSERT_NE(copied, nullptr);
+    RwRaster *whole = camera->frameBuffer;
+    camera->frameBuffer = copied;
+    device->loseAtCheck = 2;
+    EXPECT_EQ(nullptr, RwCameraBeginUpdate(camera));
+    camera->frameBuffer = drawn;
+    EXPECT_TRUE(RwD3D9CheckDeviceReset());
+    // The back buffer holds another colour than the texture's.
+    ASSERT_EQ(D3D_OK, real->ColorFill(rwD3D9Driver.defaultColorSurface, nullptr, 0xFF00FF00));
+    EXPECT_TRUE(RenderFrame(camera, {0, 0, 255, 255}));
+    camera->frameBuffer = whole;
+    EXPECT_FALSE(device->lost);
+    EXPECT_EQ(0x0000FFu, TexturePixel(drawn, 0, 0));
+    RwRasterDestroy(copied);
+    RwRasterDestroy(drawn);
+    RwCameraShowRaster(camera, window, 0);
+}
+
+// Transforms and lights the device refuses while the restore sends them back
+// are not held as sent (nor a world matrix refused at any time): the next set
+// of the same values reaches the device.
+TEST_F(DeviceFrame, WhatTheRestoreCouldNotSendIsSentAgain)
+{
+    const D3DMATRIX view = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1}}};
+    RwMatrix world;
+    std::memset(&world, 0, sizeof world);
+    world.right = {1, 0, 0};
+    world.up = {0, 1, 0};
+    world.at = {0, 0, 1};
+    world.pos = {7, 8, 9};
+    const D3DLIGHT9 light = {D3DLIGHT_DIRECTIONAL, {1, 0.5f, 0.25f, 1}, {}, {}, {}, {0, -1, 0}, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(RwD3D9SetTransform(D3DTS_VIEW, &view));
+    ASSERT_TRUE(RwD3D9SetTransformWorld(&world));
+    ASSERT_TRUE(RwD3D9SetLight(0, &light));
+    ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
+    for (bool *refused : {&device->refuseTransforms, &device->refuseLights}) {
+        ForceNotReset()->Release();
+        *refused = true;
+        EXPECT_FALSE(RwD3D9CheckDeviceReset());
+        *refused = false;
+        device->ResetLog();
+        EXPECT_TRUE(RwD3D9SetTransform(D3DTS_VIEW, &view));
+        EXPECT_TRUE(RwD3D9SetTransformWorld(&world));
+        EXPECT_TRUE(RwD3D9SetLight(0, &light));
+        EXPECT_TRUE(RwD3D9EnableLight(0, TRUE));
+        D3DMATRIX back;
+        real->GetTransform(D3DTS_VIEW, &back);
+        EXPECT_EQ(back._41, 4.0f);
+        real->GetTransform(D3DTS_WORLD, &back);
+        EXPECT_EQ(back._41, 7.0f);
+        BOOL on = FALSE;
+        real->GetLightEnable(0, &on);
+        EXPECT_TRUE(on);
+        EXPECT_TRUE(RwD3D9CheckDeviceReset());   // restored in full once nothing is refused
+    }
+    device->refuseTransforms = true;
+    EXPECT_FALSE(RwD3D9SetTransformWorld(nullptr));
+    device->refuseTransforms = false;
+    EXPECT_TRUE(RwD3D9SetTransformWorld(nullptr));
+    D3DMATRIX back;
+    real->GetTransform(D3DTS_WORLD, &back);
+    EXPECT_EQ(back._41, 0.0f);
+    RwD3D9EnableLight(0, FALSE);
+}
+
 TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
 {
     const RwV3d at = {1, 2, -5};
