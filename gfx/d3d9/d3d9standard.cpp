@@ -424,7 +424,6 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     RwCamera *camera = static_cast<RwCamera *>(cameraIn);
     RwFpuForceSinglePrecision();
     CurrentCamera = camera;
-    CopyAtEnd = FALSE;
     CameraUpdates++;
     RwD3D9VertexShaderNewCamera();
     if (BeginUpdate(camera))
@@ -483,13 +482,15 @@ RwBool RwD3D9CameraClear(void *cameraIn, void *colourIn, RwInt32 clearMode)
     } else if (top->cType == rwRASTERTYPECAMERATEXTURE) {
         // One that cannot be drawn into is cleared in the back buffer and
         // copied from there, as its picture is at end update.
+        // An update this clear runs inside keeps its own copy at end.
         RwBool copy = CopyAtEnd;
         CopyAtEnd = FALSE;
-        if (!SetCameraTextureTargets(camera))
-            return FALSE;
-        if (CopyAtEnd)
+        const RwBool targets = SetCameraTextureTargets(camera);
+        if (targets && CopyAtEnd)
             copyTarget = RwD3D9RasterGetTextureSurface(top);
         CopyAtEnd = copy;
+        if (!targets)
+            return FALSE;
         SetViewport(raster, FALSE);
         flags = clearMode & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL);
         if (camera->zBuffer == nullptr)
