@@ -52,6 +52,17 @@ protected:
         return -1;
     }
 
+    // Two 64x64 camera textures: one the device can draw into, one it cannot.
+    void MakeCameraTextures(RwRaster **drawn, RwRaster **copied)
+    {
+        *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        device->refuseTargetTextures = true;
+        *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        device->refuseTargetTextures = false;
+        ASSERT_NE(*drawn, nullptr);
+        ASSERT_NE(*copied, nullptr);
+    }
+
     // Puts the device into the state that needs a reset: a default-pool
     // resource alive across a reset makes it fail.
     IDirect3DVertexBuffer9 *ForceNotReset(void)
@@ -264,12 +275,8 @@ static RwUInt32 TexturePixel(RwRaster *texture, int x, int y)
 // texture keeps its picture and this one takes the clear colour.
 TEST_F(DeviceFrame, ClearingACameraTextureThatCannotBeDrawnIntoLeavesOtherTargetsAlone)
 {
-    RwRaster *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
-    device->refuseTargetTextures = true;
-    RwRaster *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
-    device->refuseTargetTextures = false;
-    ASSERT_NE(drawn, nullptr);
-    ASSERT_NE(copied, nullptr);
+    RwRaster *drawn = nullptr, *copied = nullptr;
+    ASSERT_NO_FATAL_FAILURE(MakeCameraTextures(&drawn, &copied));
     RwRaster *whole = camera->frameBuffer;
     device->strictCopies = true;
     device->ResetLog();
@@ -296,12 +303,8 @@ TEST_F(DeviceFrame, ClearingACameraTextureThatCannotBeDrawnIntoLeavesOtherTarget
 // texture drawn next keeps its own picture.
 TEST_F(DeviceFrame, ABeginThatFailsLeavesNothingForTheNextCamerasEnd)
 {
-    RwRaster *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
-    device->refuseTargetTextures = true;
-    RwRaster *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
-    device->refuseTargetTextures = false;
-    ASSERT_NE(drawn, nullptr);
-    ASSERT_NE(copied, nullptr);
+    RwRaster *drawn = nullptr, *copied = nullptr;
+    ASSERT_NO_FATAL_FAILURE(MakeCameraTextures(&drawn, &copied));
     RwRaster *whole = camera->frameBuffer;
     camera->frameBuffer = copied;
     device->loseAtCheck = 2;
