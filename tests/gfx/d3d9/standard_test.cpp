@@ -357,6 +357,9 @@ TEST_F(DeviceFrame, WhatTheRestoreCouldNotSendIsSentAgain)
         BOOL on = FALSE;
         real->GetLightEnable(0, &on);
         EXPECT_TRUE(on);
+        D3DLIGHT9 held = {};
+        real->GetLight(0, &held);
+        EXPECT_EQ(held.Diffuse.g, 0.5f);
         EXPECT_TRUE(RwD3D9CheckDeviceReset());   // restored in full once nothing is refused
     }
     device->refuseTransforms = true;
