@@ -13,111 +13,23 @@
 #include <vector>
 
 #include "gfx/core/camera.h"
-#include "gfx/core/engine.h"
-#include "gfx/core/frame.h"
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
-#include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9standard.h"
-#include "gfx/world/clump.h"
-#include "gfx/world/light.h"
-#include "gfx/world/world.h"
-#include "sample/avatar_data.h"
-#include "sample/gui_skins.h"
-#include "sample/sample_data.h"
-#include "sample/scene_script.h"
 #include "compiledscripts.h"
-#include "scenescript.h"
-#include "viewerscene.h"
+#include "samplescene.h"
 
-#include "engine/CKivAvatar.h"
 #include "engine/CKivBase.h"
-#include "engine/CKivCamera.h"
-#include "engine/CKivClump.h"
-#include "engine/CKivLight.h"
-#include "engine/CKivSimpleShadow.h"
-#include "engine/CKivSoundManager.h"
-#include "engine/CKivToon.h"
-#include "engine/CKivWorld.h"
-#include "engine/gui/CKivGuiButton.h"
-#include "engine/gui/CKivGuiDialog.h"
-#include "engine/gui/CKivGuiIMEEditBox.h"
-#include "engine/gui/CKivGuiStatic.h"
 #include "engine/gui/CKivGuiSystem.h"
-#include "engine/gui/CKivGuiTempScrollBar.h"
-#include "engine/gui/CKivGuiTooltip.h"
-#include "engine/gui/CKivGuiTooltipManager.h"
 
 namespace {
 
 const int kWidth = 1024;
 const int kHeight = 768;
-const char kAvatarModel[] = "Data/Avatar/Objects/1.dff";
-const char kSunLight[] = "sun.dff";
-const int kDialogX = 24, kDialogY = 24, kDialogWidth = 320, kDialogHeight = 190;
-// Texts in code page 949: "Dotum", "ga na da ra", "OK", "shadow".
-const char kDotum[] = "\xB5\xB8\xBF\xF2";
-const char kGreeting[] = "\xB0\xA1\xB3\xAA\xB4\xD9\xB6\xF3";
-const char kOk[] = "\xC8\xAE\xC0\xCE";
-const char kShadow[] = "\xB1\xD7\xB8\xB2\xC0\xDA";
 
-// A white label; buttons and check boxes draw only their images, so their
-// texts stand in labels over and beside them.
-void AddLabel(CKivGuiDialog *d, int id, int left, int top, int right, int bottom, const char *text, int centred)
-{
-    CKivGuiStatic *label = new CKivGuiStatic(d);
-    label->Create(id, left, top, right, bottom, text);
-    label->SetFont("DefaultFont");
-    label->SetTextColor(0xFFFFFFFF);
-    label->SetTextFormat(centred ? 1 : 0, 4);
-}
-
-// The dialog: a Korean static, a button, a check box, a scroll bar and an IME
-// edit box, in the sample tree's skins.
-CKivGuiDialog *MakeDialog(CKivGuiSystem *gui)
-{
-    CKivGuiDialog *d = new CKivGuiDialog(1);
-    d->SetLocation(kDialogX, kDialogY);
-    d->SetSize(kDialogWidth, kDialogHeight);
-    gui->AddDialog(d);
-    d->SetBackgroundImage(KIV_SAMPLE_SKIN "dialog");
-    AddLabel(d, 1, 16, 12, 280, 40, kGreeting, 0);
-    CKivGuiButton *button = new CKivGuiButton(d);
-    button->Create(2, 16, 50, 116, 80, kOk);
-    button->SetRenderStyle(1);
-    const char *const buttonSkins[] = {KIV_SAMPLE_SKIN "button_normal", KIV_SAMPLE_SKIN "button_hover",
-                                       KIV_SAMPLE_SKIN "button_down", KIV_SAMPLE_SKIN "button_off"};
-    for (int i = 0; i < 4; i++) {
-        button->LoadElement(i + 1, buttonSkins[i]);
-    }
-    AddLabel(d, 6, 16, 50, 116, 80, kOk, 1);
-    CKivGuiCheckBox *check = new CKivGuiCheckBox(d);
-    check->Create(3, 130, 50, 260, 80, kShadow);
-    check->LoadElement(1, KIV_SAMPLE_SKIN "check_off");
-    check->LoadElement(2, KIV_SAMPLE_SKIN "check_on");
-    check->LoadElement(3, KIV_SAMPLE_SKIN "check_hover");
-    check->SetChecked(1, 0);
-    AddLabel(d, 7, 168, 50, 270, 80, kShadow, 0);
-    CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
-    bar->Create(4, 290, 12, 304, 170, 0, 0);
-    bar->LoadSkins();
-    bar->SetPageSize(8);
-    bar->SetTrackRange(0, 20);
-    CKivGuiIMEEditBox *edit = new CKivGuiIMEEditBox(d);
-    edit->Create(5, 16, 100, 270, 130, kGreeting, 8, 6);
-    edit->SetSkins(KIV_SAMPLE_SKIN "field", KIV_SAMPLE_SKIN "caret", KIV_SAMPLE_SKIN "selection");
-    edit->SetFont("DefaultFont");
-    edit->SetText(kGreeting, 0);
-    return d;
-}
-
-// Where the camera looks from: angles in degrees around the target.
-struct Orbit {
-    RwV3d target = {0.0f, 1.2f, 0.0f};
-    RwReal yaw = 30.0f;
-    RwReal pitch = 20.0f;
-    RwReal distance = 9.0f;
+// The viewer's orbit: dragged with the left button, zoomed with the wheel.
+struct Orbit : KivOrbit {
     bool dragging = false;
     POINT last = {0, 0};
 };
@@ -187,58 +99,12 @@ HWND CreateViewerWindow(void)
     return window;
 }
 
-// Turns the camera frame to look at the target from the orbit's angles.
-void PlaceCamera(RwFrame *frame)
-{
-    const RwV3d xAxis = {1, 0, 0};
-    const RwV3d yAxis = {0, 1, 0};
-    RwFrameRotate(frame, &xAxis, orbit.pitch, rwCOMBINEREPLACE);
-    RwFrameRotate(frame, &yAxis, orbit.yaw, rwCOMBINEPOSTCONCAT);
-    const RwV3d at = RwFrameGetMatrix(frame)->at;
-    const RwV3d from = {orbit.target.x - orbit.distance * at.x, orbit.target.y - orbit.distance * at.y,
-                        orbit.target.z - orbit.distance * at.z};
-    RwFrameTranslate(frame, &from, rwCOMBINEPOSTCONCAT);
-}
-
-RwLight *AddLight(RwWorld *world, RwInt32 type, RwRGBAReal colour, RwReal turnX, RwReal turnY)
-{
-    RwLight *light = RwLightCreate(type);
-    RwFrame *frame = RwFrameCreate();
-    if (!light || !frame) {
-        return nullptr;
-    }
-    const RwV3d xAxis = {1, 0, 0};
-    const RwV3d yAxis = {0, 1, 0};
-    RwFrameRotate(frame, &xAxis, turnX, rwCOMBINEREPLACE);
-    RwFrameRotate(frame, &yAxis, turnY, rwCOMBINEPOSTCONCAT);
-    RwLightSetFrame(light, frame);
-    RwLightSetColor(light, &colour);
-    RwWorldAddLight(world, light);
-    return light;
-}
-
-void DestroyLight(RwWorld *world, RwLight *light)
-{
-    if (light) {
-        RwWorldRemoveLight(world, light);
-        RwFrame *frame = RwLightGetFrame(light);
-        RwLightSetFrame(light, nullptr);
-        RwFrameDestroy(frame);
-        RwLightDestroy(light);
-    }
-}
-
 std::string ExeFolder(void)
 {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string s = path;
     return s.substr(0, s.find_last_of("\\/") + 1);
-}
-
-bool Exists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The frame buffer into a PNG file, opaque as the screen shows it (blending leaves the frame's alpha anywhere).
@@ -319,95 +185,16 @@ Options Parse(int argc, char **argv)
     return o;
 }
 
-// The tooltip skin, written before the engine starts: its manager loads it then.
-bool WriteTooltipSkin(void)
-{
-    const char *const pieces[] = {"upleft",   "uppattern",   "upright",   "leftpattern", "pattern",       "rightpattern",
-                                  "downleft", "downpattern", "downright", "downarrow",   "downleftarrow", "rightdownarrow"};
-    for (const char *piece : pieces) {
-        const std::string path = std::string("Data/Interface/Tooltip/tooltip-") + piece + ".png";
-        if (!Exists(path) && !KivSampleWriteSolidPng(path, 250, 235, 160)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The engine root reads the folder as the game reads its own: loose files,
 // written there on the first run, or the "data.pcl" packed from them.
 bool PrepareSample(const Options &options)
 {
     if (options.packed) {
-        return SetCurrentDirectoryA(options.sample.c_str()) != 0 && Exists("data.pcl");
+        return SetCurrentDirectoryA(options.sample.c_str()) != 0 &&
+               GetFileAttributesA("data.pcl") != INVALID_FILE_ATTRIBUTES;
     }
     CreateDirectoryA(options.sample.c_str(), nullptr);
-    return SetCurrentDirectoryA(options.sample.c_str()) != 0 && WriteTooltipSkin();
-}
-
-// A soft dark disc: black, its alpha falling from the centre to nothing at the rim.
-RwTexture *DiscTexture(int size)
-{
-    RwRaster *raster = RwRasterCreate(size, size, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888);
-    RwUInt8 *p = raster ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE) : nullptr;
-    if (!p) {
-        if (raster) {
-            RwRasterDestroy(raster);
-        }
-        return nullptr;
-    }
-    const float half = 0.5f * static_cast<float>(size);
-    for (int y = 0; y < size; y++) {
-        RwUInt32 *row = reinterpret_cast<RwUInt32 *>(p + y * raster->stride);
-        for (int x = 0; x < size; x++) {
-            const float dx = (x + 0.5f - half) / half, dy = (y + 0.5f - half) / half;
-            const float edge = 1.0f - std::sqrt(dx * dx + dy * dy);
-            const RwUInt32 alpha = edge <= 0 ? 0u : static_cast<RwUInt32>(160.0f * std::min(1.0f, 2.5f * edge));
-            row[x] = alpha << 24;
-        }
-    }
-    RwRasterUnlock(raster);
-    return RwTextureCreate(raster);
-}
-
-// The blob shadow: a dark disc laid on the ground under the avatar's root bone.
-class Blob : public CKivSimpleShadow {
-public:
-    Blob(CKivClump *model, RwWorld *world, CKivCamera *camera)
-        : m_model(model), m_world(world), m_camera(camera), m_texture(DiscTexture(32))
-    {
-    }
-    ~Blob() override
-    {
-        if (m_texture) {
-            RwTextureDestroy(m_texture);
-        }
-    }
-    void DrawShadows(void *) override
-    {
-        const RwMatrix *root = m_model->GetFrameMatrix("Bip01");
-        if (root) {
-            RenderShadow(m_world, &root->pos, 1.2f, 10.0f, m_texture, m_camera);
-        }
-    }
-
-private:
-    CKivClump *m_model;
-    RwWorld *m_world;
-    CKivCamera *m_camera;
-    RwTexture *m_texture;
-};
-
-// The sample tree into the working folder (the engine must be started); written on
-// every run, so a tree left by an older build never shows old data.
-bool WriteSample(const Options &options)
-{
-    const bool ok = KivViewerWriteSampleScene(".") && KivTestWriteAvatarData() &&
-                    KivSampleWrite(kSunLight, KivTestDirectionalLightFile()) && KivSampleWriteSound() &&
-                    KivSampleWritePlaceholders() && KivSampleWriteGuiSkins() && KivSampleWriteSceneScript();
-    if (!ok) {
-        std::fprintf(stderr, "viewer: cannot write the sample scene into %s\n", options.sample.c_str());
-    }
-    return ok;
+    return SetCurrentDirectoryA(options.sample.c_str()) != 0 && KivSampleWriteTooltipSkin();
 }
 
 // What a headless run did: the frames drawn and whether the last was written.
@@ -418,86 +205,14 @@ struct Outcome {
 
 int Run(const Options &options, CKivBase *base, Outcome *outcome)
 {
-    if (!options.packed && !WriteSample(options)) {
+    if (!options.packed && !KivSampleWriteTree(options.sample.c_str())) {
         return 1;
     }
-    CKivWorld world("sample");
-    if (!world.Load(KIV_SAMPLE_WORLD, KIV_SAMPLE_TEXTURES, "")) {
-        std::fprintf(stderr, "viewer: cannot read world %s\n", KIV_SAMPLE_WORLD);
+    KivSampleScene scene(base);
+    if (!scene.Build()) {
         return 1;
     }
-    world.SetClearColor({110, 150, 200, 255});
-    std::vector<CKivClump *> clumps;
-    for (const char *f : {KIV_SAMPLE_MODEL}) {
-        CKivClump *clump = new CKivClump;
-        if (clump->Load(f, "") && world.AddClump(clump)) {
-            clumps.push_back(clump);
-        } else {
-            std::fprintf(stderr, "viewer: cannot read model %s\n", f);
-            delete clump;
-        }
-    }
-    RwWorld *rw = world.GetWorld();
-    RwLight *ambient = rw ? AddLight(rw, rwLIGHTAMBIENT, {0.35f, 0.35f, 0.35f, 1}, 0, 0) : nullptr;
-    // The sun is the world's main light: the projected shadow falls away from it.
-    CKivLight sun("sun");
-    if (sun.Load(kSunLight)) {
-        KivSampleTurnSun(RwLightGetFrame(sun.GetLight()));
-        world.AddLight(&sun);
-    }
-
-    // The avatar: body 1 in skin 1 with face 1, standing on the ground, inked,
-    // walking through its script-made behaviour.
-    CKivAvatar::LoadScripts("Data/Avatar/");
-    CKivToon toon;   // outlives the avatar it is applied to
-    CKivAvatar avatar;
-    const RwV3d small = {0.3f, 0.3f, 0.3f}, place = {-1.5f, 0.0f, 1.5f};
-    if (!avatar.Create(1, 1, 1) || !world.AddClump(&avatar)) {
-        std::fprintf(stderr, "viewer: cannot make the avatar from %s\n", kAvatarModel);
-        return 1;
-    }
-    if (toon.Load(kKivTestInkFile, nullptr, nullptr)) {
-        avatar.SetToon(&toon);
-    } else {
-        std::fprintf(stderr, "viewer: cannot read the ink %s\n", kKivTestInkFile);
-    }
-    avatar.SetScale(&small);
-    avatar.SetPosition(&place);
-    avatar.SetEmotion("normal");
-    avatar.PlayBehavior("walk");
-    CKivAvatar shade;
-    if (!shade.Create(1, 1, 1) || !KivViewerAddProjectedShadow(&avatar, &shade)) {
-        std::fprintf(stderr, "viewer: the avatar casts no projected shadow\n");
-    }
-    // Group 0's "step" event on the avatar; machines without audio play nothing.
-    CKivSoundManager *sound = base->GetSoundManager();
-    if (sound) {
-        sound->LoadEventGroup(0);
-        sound->PlayEventOnObject(0, 4, avatar.GetName());
-    }
-
-    base->CreateFonts(kDotum);
-    CKivGuiSystem *gui = base->GetGuiSystem();
-    CKivGuiDialog *dialog = MakeDialog(gui);
-
-    CKivCamera camera("sample");
-    if (!camera.Create(0.2f, 200.0f, 1.1f, base->GetViewport()) || !world.AddCamera(&camera)) {
-        std::fprintf(stderr, "viewer: no camera\n");
-        return 1;
-    }
-    world.SetCamera(&camera);
-    Blob blob(&avatar, rw, &camera);
-    // Above the head: the head's frame stands at the neck.
-    if (CKivGuiTooltip *greeting = gui->GetTooltipManager()->AddFollowingTooltip(
-            1, 1, avatar.GetName(), "_headShape", 160, kGreeting, 7, 1e6f, 1.0f, 3, -1)) {
-        greeting->SetFollowOffset(0, -40);
-    }
-    base->SetCurrentWorld(&world);
-    // The scene script adds a marching figure of its own to the current world.
-    SceneScript script;
-    if (!script.Run(kKivSampleSceneScript)) {
-        std::fprintf(stderr, "viewer: the scene script %s did not run (see Lua.log)\n", kKivSampleSceneScript);
-    }
+    RwCamera *camera = scene.Camera();
 
     int status = 0;
     DWORD before = GetTickCount();
@@ -523,51 +238,25 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
         const DWORD now = GetTickCount();
         const float dt = options.frames > 0 ? 1.0f / 30.0f : static_cast<float>(now - before) / 1000.0f;
         before = now;
-        PlaceCamera(RwCameraGetFrame(camera.GetCamera()));
-        base->Lock();
-        base->Update(dt);
-        gui->Update(dt);
-        avatar.Update(dt);
-        script.Frame(dt);
-        base->RenderWorld();
-        if (camera.BeginUpdate()) {
-            blob.DrawShadows(nullptr);
-            camera.EndUpdate();
-        }
-        gui->Render(dt);
-        base->Unlock();
+        KivPlaceCamera(RwCameraGetFrame(camera), orbit);
+        scene.Draw(dt);
         outcome->frames = frame;
         const bool last = options.frames > 0 && frame >= options.frames;
         if (last && !options.png.empty()) {
-            outcome->written = SaveFrame(camera.GetCamera(), options.png.c_str());
+            outcome->written = SaveFrame(camera, options.png.c_str());
         }
         if (!options.pngs.empty()) {
             char name[16];
             std::snprintf(name, sizeof name, "\\%03d.png", frame);
-            if (!SaveFrame(camera.GetCamera(), (options.pngs + name).c_str())) {
+            if (!SaveFrame(camera, (options.pngs + name).c_str())) {
                 std::fprintf(stderr, "viewer: cannot write frame %d into %s\n", frame, options.pngs.c_str());
                 status = 1;
             }
         }
-        camera.ShowRaster();
+        scene.Show();
         if (last) {
             break;
         }
-    }
-
-    script.End();
-    base->SetCurrentWorld(nullptr);
-    delete dialog;
-    world.RemoveCamera(&camera);
-    world.RemoveLight(&sun);
-    world.RemoveClump(&avatar);
-
-    if (rw) {
-        DestroyLight(rw, ambient);
-    }
-    for (CKivClump *c : clumps) {
-        world.RemoveClump(c);
-        delete c;
     }
     return status;
 }
@@ -597,7 +286,7 @@ int RunViewer(int argc, char **argv)
     if (window && base->Init(window, GetModuleHandleA(nullptr), kWidth, kHeight, "kiv sample", options.packed, 0)) {
         // --write-sample: the tree alone, for the pack tool to make the packed form from;
         // the engine reads the scripts from the pack compiled.
-        status = options.writeOnly ? (WriteSample(options) && KivViewerCompileScripts(".") ? 0 : 1)
+        status = options.writeOnly ? (KivSampleWriteTree(options.sample.c_str()) && KivViewerCompileScripts(".") ? 0 : 1)
                                    : Run(options, base, &outcome);
     } else {
         std::fprintf(stderr, "viewer: the engine did not start\n");

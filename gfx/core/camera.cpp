@@ -389,9 +389,27 @@ static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal 
     return RwRealsFinite(derived, 5);
 }
 
-// The frustum a read camera shows until it hangs on a frame: every plane finite.
+// What the driver derives from a camera at every update: its projection's
+// elements and, over a fog range that is not empty, the linear-fog constants.
+static bool ProjectionFinite(const RwCamera *cam)
+{
+    const RwReal range = cam->farPlane - cam->nearPlane;
+    const RwReal depth = cam->projectionType == rwPARALLEL ? 1.0f / range : cam->farPlane / range;
+    const RwReal projection[5] = {cam->viewOffset.x * cam->recipViewWindow.x,
+                                  cam->viewOffset.y * cam->recipViewWindow.y, depth, depth * cam->nearPlane, range};
+    const RwReal fogRange = cam->farPlane - cam->fogPlane;
+    const RwReal fog[2] = {fogRange == 0.0f ? 0.0f : -1.0f / fogRange,
+                           fogRange == 0.0f ? 0.0f : cam->farPlane / fogRange};
+    return RwRealsFinite(projection, 5) && RwRealsFinite(fog, 2);
+}
+
+// The frustum a read camera shows until it hangs on a frame: every plane
+// finite, and so is what the driver draws it with.
 static bool FrustumFinite(RwCamera *cam)
 {
+    if (!ProjectionFinite(cam)) {
+        return false;
+    }
     RwCameraSync(&cam->object);
     for (const RwFrustumPlane &p : cam->frustumPlanes) {
         const RwReal plane[4] = {p.plane.normal.x, p.plane.normal.y, p.plane.normal.z, p.plane.distance};

@@ -607,6 +607,20 @@ RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
         if (parent >= 0) {
             RwFrameAddChild(frames[parent], f);
         }
+        // Finite rows can still multiply into an infinite world matrix: the
+        // one a sync will make (parents come first, so theirs is known).
+        if (parent >= 0) {
+            RwMatrixMultiply(&f->ltm, m, &frames[parent]->ltm);
+        } else {
+            RwMatrixCopy(&f->ltm, m);
+        }
+        const RwMatrix *w = &f->ltm;
+        const RwReal world[12] = {w->right.x, w->right.y, w->right.z, w->up.x,  w->up.y,  w->up.z,
+                                  w->at.x,    w->at.y,    w->at.z,    w->pos.x, w->pos.y, w->pos.z};
+        if (!RwStreamRealsFinite(world, 12)) {
+            FailList(list, frames, i + 1);
+            return nullptr;
+        }
     }
     const RwUInt32 used = sizeof word + static_cast<RwUInt32>(count) * rwFRAMELISTENTRYSIZE;
     if (length > used && !RwStreamSkip(stream, length - used)) {

@@ -12,6 +12,7 @@
 #include "d3d9standard.h"
 #include "d3d9state.h"
 #include "d3d9vertexshader.h"
+#include "gfx/core/finite.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/matrix.h"
@@ -398,11 +399,12 @@ RwBool RwD3D9SetVertexShaderFogConstants(const RwD3D9VertexShaderDescriptor *des
         const RwCamera *camera = static_cast<const RwCamera *>(RwD3D9GetCurrentCamera());
         if (!camera)
             return FALSE;
+        // A range so small that its reciprocal is not finite has no fog either.
         const RwReal range = camera->farPlane - camera->fogPlane;
-        if (!(std::fabs(range) > 0.0f))
-            return FALSE;
         c[0] = -1.0f / range;
         c[1] = camera->farPlane / range;
+        if (!RwRealsFinite(c, 2))
+            return FALSE;
     } else if (mode >= 2) {
         RwUInt32 bits = 0;
         RwD3D9GetRenderState(D3DRS_FOGDENSITY, &bits);

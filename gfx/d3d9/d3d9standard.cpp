@@ -141,11 +141,13 @@ RwBool RwD3D9RestoreDeviceResources(void)
     rwD3D9Cache.depthSurface = d.defaultDepthSurface;
 
     RwBool ok = RwD3D9RasterRestoreDeviceObjects() && RwD3D9VertexBufferRestoreVideoMemory();
-    if (ok) {
-        RwD3D9RenderStateCacheRestore();
-        ok = RwD3D9StateRestoreTransforms() && RwD3D9StateRestoreLights() && RwD3D9Im2DOpen() &&
-             RwD3D9Im3DCreateBuffers();
-    }
+    // The reset device holds default states, transforms and lights whatever
+    // else failed: each cache sends its own back, so that none of them claims
+    // what the device does not hold.
+    RwD3D9RenderStateCacheRestore();
+    ok = RwD3D9StateRestoreTransforms() && ok;
+    ok = RwD3D9StateRestoreLights() && ok;
+    ok = ok && RwD3D9Im2DOpen() && RwD3D9Im3DCreateBuffers();
     RwD3D9DeviceRestoreCallBack callback = RwD3D9GetDeviceRestoreCallback();
     if (callback)
         callback();
@@ -195,7 +197,12 @@ RwBool RwD3D9CheckDeviceReset(void)
         if (!ResetAndRestore())
             return FALSE;
     } else if (FAILED(hr)) {
-        d.inScene = FALSE;
+        // The scene the device holds is closed: a reset made later must not
+        // find it open, and the next frame opens its own.
+        if (d.inScene) {
+            d.device->EndScene();
+            d.inScene = FALSE;
+        }
         return FALSE;
     } else if (d.resourcesLost) {
         // An earlier reset left the device half restored: do it again rather
@@ -349,14 +356,9 @@ static RwBool SetBackBufferTargets(const RwRaster *top)
     return TRUE;
 }
 
-RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
+static RwBool BeginUpdate(RwCamera *camera)
 {
     RwD3D9Driver &d = rwD3D9Driver;
-    RwCamera *camera = static_cast<RwCamera *>(cameraIn);
-    RwFpuForceSinglePrecision();
-    CurrentCamera = camera;
-    CameraUpdates++;
-    RwD3D9VertexShaderNewCamera();
     if (camera == nullptr || camera->frameBuffer == nullptr || d.device == nullptr)
         return FALSE;
     // Nothing may touch targets of a device that still needs its reset, and
@@ -417,6 +419,22 @@ RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
     return RwD3D9TestDeviceAndBeginScene();
 }
 
+RwBool RwD3D9CameraBeginUpdate(void *, void *cameraIn, RwInt32)
+{
+    RwCamera *camera = static_cast<RwCamera *>(cameraIn);
+    RwFpuForceSinglePrecision();
+    CurrentCamera = camera;
+    CameraUpdates++;
+    RwD3D9VertexShaderNewCamera();
+    if (BeginUpdate(camera))
+        return TRUE;
+    // No end update follows a failed begin: nothing of this one may be left
+    // for the next camera's end to act on.
+    CopyAtEnd = FALSE;
+    CurrentCamera = nullptr;
+    return FALSE;
+}
+
 RwBool RwD3D9CameraEndUpdate(void *, void *, RwInt32)
 {
     RwCamera *camera = static_cast<RwCamera *>(CurrentCamera);
@@ -464,13 +482,15 @@ RwBool RwD3D9CameraClear(void *cameraIn, void *colourIn, RwInt32 clearMode)
     } else if (top->cType == rwRASTERTYPECAMERATEXTURE) {
         // One that cannot be drawn into is cleared in the back buffer and
         // copied from there, as its picture is at end update.
+        // An update this clear runs inside keeps its own copy at end.
         RwBool copy = CopyAtEnd;
         CopyAtEnd = FALSE;
-        if (!SetCameraTextureTargets(camera))
-            return FALSE;
-        if (CopyAtEnd)
+        const RwBool targets = SetCameraTextureTargets(camera);
+        if (targets && CopyAtEnd)
             copyTarget = RwD3D9RasterGetTextureSurface(top);
         CopyAtEnd = copy;
+        if (!targets)
+            return FALSE;
         SetViewport(raster, FALSE);
         flags = clearMode & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL);
         if (camera->zBuffer == nullptr)

@@ -30,6 +30,9 @@ static const D3DMATRIX IdentityMatrix = {{{1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0
 // Transform cache.
 static RwFreeList *TransformFreeList;
 static D3DMATRIX *Transforms[rwD3D9NUMTRANSFORMS];
+// FALSE where the device refused the entry's matrix: it holds something else,
+// and the next set of any matrix is sent.
+static RwBool TransformSent[rwD3D9NUMTRANSFORMS];
 static RwBool WorldIsIdentity;
 static D3DMATRIX WorldBuffer = IdentityMatrix;
 
@@ -68,6 +71,17 @@ static void EmptyTransforms(void)
     if (Transforms[rwD3D9TRANSFORMWORLD])
         *Transforms[rwD3D9TRANSFORMWORLD] = IdentityMatrix;
     WorldIsIdentity = FALSE;
+    for (RwBool &sent : TransformSent)
+        sent = TRUE;
+}
+
+// Records the device's answer to the matrix just sent for a state.
+static RwBool TransformAnswered(RwUInt32 state, HRESULT hr)
+{
+    TransformSent[state] = SUCCEEDED(hr);
+    if (FAILED(hr) && state == rwD3D9TRANSFORMWORLD)
+        WorldIsIdentity = FALSE;
+    return SUCCEEDED(hr);
 }
 
 void RwD3D9StateResetCachesForReset(void)
@@ -99,13 +113,9 @@ RwBool RwD3D9StateRestoreTransforms(void)
     IDirect3DDevice9 *device = Device();
     RwBool ok = TRUE;
     for (RwUInt32 i = 0; i < rwD3D9NUMTRANSFORMS; i++) {
-        if (Transforms[i] && FAILED(device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(i), Transforms[i]))) {
-            // As after any refused transform: the next set is sent.
-            Transforms[i]->_44 = -1.0f;
-            if (i == rwD3D9TRANSFORMWORLD)
-                WorldIsIdentity = FALSE;
+        if (Transforms[i] &&
+            !TransformAnswered(i, device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(i), Transforms[i])))
             ok = FALSE;
-        }
     }
     return ok;
 }
@@ -227,8 +237,16 @@ RwBool RwD3D9StateRestoreLights(void)
             r.enabled = 0;
             continue;
         }
-        if (FAILED(device->SetLight(i, &r.light)) || FAILED(device->LightEnable(i, r.enabled ? TRUE : FALSE)))
+        // What the device refused it does not hold: the record says so, so
+        // that the next set or enable reaches it.
+        if (FAILED(device->SetLight(i, &r.light))) {
+            r.light.Type = static_cast<D3DLIGHTTYPE>(0);
+            r.enabled = 0;
             ok = FALSE;
+        } else if (FAILED(device->LightEnable(i, r.enabled ? TRUE : FALSE))) {
+            r.enabled = 0;
+            ok = FALSE;
+        }
     }
     return ok;
 }
@@ -570,7 +588,7 @@ RwBool RwD3D9SetTransform(RwUInt32 state, const void *matrix)
         return FALSE;
     const D3DMATRIX *m = matrix ? static_cast<const D3DMATRIX *>(matrix) : &IdentityMatrix;
     D3DMATRIX *&entry = Transforms[state];
-    if (entry && SameMatrix(entry, m)) {
+    if (entry && TransformSent[state] && SameMatrix(entry, m)) {
         rwD3D9FilteredStateCalls++;
         return TRUE;
     }
@@ -582,14 +600,7 @@ RwBool RwD3D9SetTransform(RwUInt32 state, const void *matrix)
     *entry = *m;
     if (state == rwD3D9TRANSFORMWORLD)
         WorldIsIdentity = SameMatrix(m, &IdentityMatrix);
-    if (FAILED(Device()->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(state), m))) {
-        // The device may hold anything now: make sure the next set is sent.
-        entry->_44 = -1.0f;
-        if (state == rwD3D9TRANSFORMWORLD)
-            WorldIsIdentity = FALSE;
-        return FALSE;
-    }
-    return TRUE;
+    return TransformAnswered(state, Device()->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(state), m));
 }
 
 void RwD3D9GetTransform(RwUInt32 state, void *matrix)
@@ -617,7 +628,7 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
         }
         *world = IdentityMatrix;
         WorldIsIdentity = TRUE;
-        return SUCCEEDED(Device()->SetTransform(D3DTS_WORLD, &IdentityMatrix));
+        return TransformAnswered(rwD3D9TRANSFORMWORLD, Device()->SetTransform(D3DTS_WORLD, &IdentityMatrix));
     }
     // Rows right, up, at and position; the fourth column stays (0, 0, 0, 1).
     const RwV3d *rows[4] = {&matrix->right, &matrix->up, &matrix->at, &matrix->pos};
@@ -626,13 +637,13 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
         WorldBuffer.m[r][1] = rows[r]->y;
         WorldBuffer.m[r][2] = rows[r]->z;
     }
-    if (!WorldIsIdentity && SameMatrix(world, &WorldBuffer)) {
+    if (!WorldIsIdentity && TransformSent[rwD3D9TRANSFORMWORLD] && SameMatrix(world, &WorldBuffer)) {
         rwD3D9FilteredStateCalls++;
         return TRUE;
     }
     *world = WorldBuffer;
     WorldIsIdentity = FALSE;
-    return SUCCEEDED(Device()->SetTransform(D3DTS_WORLD, &WorldBuffer));
+    return TransformAnswered(rwD3D9TRANSFORMWORLD, Device()->SetTransform(D3DTS_WORLD, &WorldBuffer));
 }
 
 // ---------------------------------------------------------------------------

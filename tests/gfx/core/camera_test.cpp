@@ -353,6 +353,13 @@ TEST_F(Camera, StreamReadsHandAssembledCameras)
     EXPECT_EQ(0.0f, c->nearPlane);
     RwCameraDestroy(c);
     RwStreamClose(s, nullptr);
+
+    Bytes noFog = CameraChunk({1, 1, 0, 0, 0.1f, 10, 10}, 1);   // fog at the far plane
+    s = OpenRead(noFog);
+    c = RwCameraStreamRead(s);
+    ASSERT_NE(nullptr, c);
+    RwCameraDestroy(c);
+    RwStreamClose(s, nullptr);
 }
 
 TEST_F(Camera, StreamHostileInputLeavesNoCamera)
@@ -377,6 +384,12 @@ TEST_F(Camera, StreamHostileInputLeavesNoCamera)
         {CameraChunk({1, 1, 0, 0, 1e-45f, 10, 5}, 1), 0x80000003},        // reciprocal of near
         {CameraChunk({1, 1, 0, 0, -3e38f, 3e38f, 5}, 2), 0x80000003},     // far - near
         {CameraChunk({2, 2, 0, 0, 1e-30f, 3e38f, 5}, 1), 0x80000003},     // far corners, so the side planes
+        // What the driver derives at each update: a parallel depth scale over a
+        // denormal range, the offset over a tiny window, the linear-fog scale
+        // over a denormal fog range (an empty one has no fog and is read).
+        {CameraChunk({1, 1, 0, 0, 0, 1e-40f, 1e-40f}, 2), 0x80000003},
+        {CameraChunk({1e-30f, 1, 1e10f, 0, 0.1f, 10, 10}, 1), 0x80000003},
+        {CameraChunk({1, 1, 0, 0, 0, 1.5e-38f, 1.4e-38f}, 2), 0x80000003},
         {CameraChunk({1, 1, 0, 0, 0.1f, 10}, 1), 0x8000001A},                  // 28-byte struct
         {CameraChunk({1, 1, 0, 0, 0.1f, 10, 5}, 1, 0, 0, 0x34F), 0x80000004},  // version 0x34F00
         {CameraChunk({1, 1, 0, 0, 0.1f, 10, 5}, 1, -1), 0},                    // failing extension

@@ -514,6 +514,10 @@ TEST_F(Frame, ListHostileInputLeavesNoFramesAndNoMemory)
     }
     cases.push_back({FrameListBytes({{id, -1, 0}}, kCountOfFrames, 0x1C030055), 0x80000004});   // version 0x37003
     cases.push_back({FrameListBytes({{id, -1, 1}, {id, 0, 2}, {id, -1, 3}, {id, 2, -1}}), 0});   // bad extension
+    // Finite rows whose world matrix is not: a child's product with its parent's, or a grandchild's.
+    const RefMatrix huge = RefScaling(1e38, 1, 1), far = RefTranslation(0, 3e38, 0);
+    cases.push_back({FrameListBytes({{huge, -1, 0}, {huge, 0, 0}}), 0x80000020});
+    cases.push_back({FrameListBytes({{id, -1, 0}, {far, 0, 0}, {far, 1, 0}}), 0x80000020});
     const RwInt32 memory = rwTestMemory.live;
     for (auto &c : cases) {
         RwFrameList list;

@@ -57,6 +57,17 @@ public:
                 out += c + "\n";
         return out;
     }
+    // Every SetTransform, every SetLight is refused.
+    bool refuseTransforms = false;
+    bool refuseLights = false;
+    HRESULT STDMETHODCALLTYPE SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX *matrix) override
+    {
+        return refuseTransforms ? Refuse("SetTransform") : CountingDevice::SetTransform(state, matrix);
+    }
+    HRESULT STDMETHODCALLTYPE SetLight(DWORD index, const D3DLIGHT9 *light) override
+    {
+        return refuseLights ? Refuse("SetLight") : CountingDevice::SetLight(index, light);
+    }
     // Every SetMaterial is refused.
     bool refuseMaterials = false;
     HRESULT STDMETHODCALLTYPE SetMaterial(const D3DMATERIAL9 *material) override
@@ -64,15 +75,25 @@ public:
         return refuseMaterials ? Refuse("SetMaterial") : CountingDevice::SetMaterial(material);
     }
     // A device loss as switching away from the game makes it: a Present with
-    // `loseAtPresent` reports the loss; TestCooperativeLevel then reports it
-    // for `lostChecks` calls and asks for a reset after that; the first
-    // `refusedResets` resets fail as on a device lost again.
+    // `loseAtPresent` reports the loss, or else the `loseAtCheck`-th
+    // TestCooperativeLevel from now (inside a frame, as a loss mostly is
+    // first seen); TestCooperativeLevel then reports it for `lostChecks`
+    // calls and asks for a reset after that; the first `refusedResets` resets
+    // fail as on a device lost again. `checks` counts every TestCooperativeLevel.
     bool loseAtPresent = false;
     bool lost = false;
+    int loseAtCheck = 0;
     int lostChecks = 0;
     int refusedResets = 0;
+    int checks = 0;
     HRESULT STDMETHODCALLTYPE TestCooperativeLevel() override
     {
+        checks++;
+        if (loseAtCheck > 0 && --loseAtCheck == 0 && !lost) {
+            lost = true;
+            Note("TestCooperativeLevel");
+            return D3DERR_DEVICELOST;
+        }
         if (!lost)
             return CountingDevice::TestCooperativeLevel();
         Note("TestCooperativeLevel");

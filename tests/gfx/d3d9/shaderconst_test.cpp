@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <vector>
+#include <xmmintrin.h>
 
 #include "d3d9testlights.h"
 #include "gfx/core/matrix.h"
@@ -114,6 +115,18 @@ TEST_F(ShaderConstants, MaterialAndFogRegisters)
     RwCameraSetFogDistance(camera, 100.0f);
     ASSERT_TRUE(Begin());
     EXPECT_FALSE(RwD3D9SetVertexShaderFogConstants(&linear, &regs));
+    End();
+    // So would one too small for its reciprocal, where tiny results are not
+    // flushed to zero (this device flushes them; other drivers do not).
+    ASSERT_TRUE(Begin());
+    const RwReal farPlane = camera->farPlane;
+    camera->farPlane = 1.5e-38f;
+    camera->fogPlane = 1.4e-38f;
+    const unsigned int csr = _mm_getcsr();
+    _mm_setcsr(csr & ~static_cast<unsigned int>(_MM_FLUSH_ZERO_ON));
+    EXPECT_FALSE(RwD3D9SetVertexShaderFogConstants(&linear, &regs));
+    _mm_setcsr(csr);
+    camera->farPlane = farPlane;
     End();
     RwCameraSetFogDistance(camera, 0.0f);
     rwD3D9Driver.caps.RasterCaps = rasterCaps;

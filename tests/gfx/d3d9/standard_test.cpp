@@ -52,6 +52,17 @@ protected:
         return -1;
     }
 
+    // Two 64x64 camera textures: one the device can draw into, one it cannot.
+    void MakeCameraTextures(RwRaster **drawn, RwRaster **copied)
+    {
+        *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        device->refuseTargetTextures = true;
+        *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
+        device->refuseTargetTextures = false;
+        ASSERT_NE(*drawn, nullptr);
+        ASSERT_NE(*copied, nullptr);
+    }
+
     // Puts the device into the state that needs a reset: a default-pool
     // resource alive across a reset makes it fail.
     IDirect3DVertexBuffer9 *ForceNotReset(void)
@@ -264,12 +275,8 @@ static RwUInt32 TexturePixel(RwRaster *texture, int x, int y)
 // texture keeps its picture and this one takes the clear colour.
 TEST_F(DeviceFrame, ClearingACameraTextureThatCannotBeDrawnIntoLeavesOtherTargetsAlone)
 {
-    RwRaster *drawn = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
-    device->refuseTargetTextures = true;
-    RwRaster *copied = RwRasterCreate(64, 64, 0, rwRASTERTYPECAMERATEXTURE | rwRASTERFORMAT888);
-    device->refuseTargetTextures = false;
-    ASSERT_NE(drawn, nullptr);
-    ASSERT_NE(copied, nullptr);
+    RwRaster *drawn = nullptr, *copied = nullptr;
+    ASSERT_NO_FATAL_FAILURE(MakeCameraTextures(&drawn, &copied));
     RwRaster *whole = camera->frameBuffer;
     device->strictCopies = true;
     device->ResetLog();
@@ -289,6 +296,80 @@ TEST_F(DeviceFrame, ClearingACameraTextureThatCannotBeDrawnIntoLeavesOtherTarget
     RwRasterDestroy(copied);
     RwRasterDestroy(drawn);
     RwCameraShowRaster(camera, window, 0);
+}
+
+// A begin that fails once it has planned the copy at its end (the device is
+// lost at its last check) leaves no copy for the next camera's end: the
+// texture drawn next keeps its own picture.
+TEST_F(DeviceFrame, ABeginThatFailsLeavesNothingForTheNextCamerasEnd)
+{
+    RwRaster *drawn = nullptr, *copied = nullptr;
+    ASSERT_NO_FATAL_FAILURE(MakeCameraTextures(&drawn, &copied));
+    RwRaster *whole = camera->frameBuffer;
+    camera->frameBuffer = copied;
+    device->loseAtCheck = 2;
+    EXPECT_EQ(nullptr, RwCameraBeginUpdate(camera));
+    camera->frameBuffer = drawn;
+    EXPECT_TRUE(RwD3D9CheckDeviceReset());
+    // The back buffer holds another colour than the texture's.
+    ASSERT_EQ(D3D_OK, real->ColorFill(rwD3D9Driver.defaultColorSurface, nullptr, 0xFF00FF00));
+    EXPECT_TRUE(RenderFrame(camera, {0, 0, 255, 255}));
+    camera->frameBuffer = whole;
+    EXPECT_FALSE(device->lost);
+    EXPECT_EQ(0x0000FFu, TexturePixel(drawn, 0, 0));
+    RwRasterDestroy(copied);
+    RwRasterDestroy(drawn);
+    RwCameraShowRaster(camera, window, 0);
+}
+
+// Transforms and lights the device refuses while the restore sends them back
+// are not held as sent (nor a world matrix refused at any time): the next set
+// of the same values reaches the device.
+TEST_F(DeviceFrame, WhatTheRestoreCouldNotSendIsSentAgain)
+{
+    const D3DMATRIX view = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, 5, 6, 1}}};
+    RwMatrix world;
+    std::memset(&world, 0, sizeof world);
+    world.right = {1, 0, 0};
+    world.up = {0, 1, 0};
+    world.at = {0, 0, 1};
+    world.pos = {7, 8, 9};
+    const D3DLIGHT9 light = {D3DLIGHT_DIRECTIONAL, {1, 0.5f, 0.25f, 1}, {}, {}, {}, {0, -1, 0}, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(RwD3D9SetTransform(D3DTS_VIEW, &view));
+    ASSERT_TRUE(RwD3D9SetTransformWorld(&world));
+    ASSERT_TRUE(RwD3D9SetLight(0, &light));
+    ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
+    for (bool *refused : {&device->refuseTransforms, &device->refuseLights}) {
+        ForceNotReset()->Release();
+        *refused = true;
+        EXPECT_FALSE(RwD3D9CheckDeviceReset());
+        *refused = false;
+        device->ResetLog();
+        EXPECT_TRUE(RwD3D9SetTransform(D3DTS_VIEW, &view));
+        EXPECT_TRUE(RwD3D9SetTransformWorld(&world));
+        EXPECT_TRUE(RwD3D9SetLight(0, &light));
+        EXPECT_TRUE(RwD3D9EnableLight(0, TRUE));
+        D3DMATRIX back;
+        real->GetTransform(D3DTS_VIEW, &back);
+        EXPECT_EQ(back._41, 4.0f);
+        real->GetTransform(D3DTS_WORLD, &back);
+        EXPECT_EQ(back._41, 7.0f);
+        BOOL on = FALSE;
+        real->GetLightEnable(0, &on);
+        EXPECT_TRUE(on);
+        D3DLIGHT9 held = {};
+        real->GetLight(0, &held);
+        EXPECT_EQ(held.Diffuse.g, 0.5f);
+        EXPECT_TRUE(RwD3D9CheckDeviceReset());   // restored in full once nothing is refused
+    }
+    device->refuseTransforms = true;
+    EXPECT_FALSE(RwD3D9SetTransformWorld(nullptr));
+    device->refuseTransforms = false;
+    EXPECT_TRUE(RwD3D9SetTransformWorld(nullptr));
+    D3DMATRIX back;
+    real->GetTransform(D3DTS_WORLD, &back);
+    EXPECT_EQ(back._41, 0.0f);
+    RwD3D9EnableLight(0, FALSE);
 }
 
 TEST_F(DeviceFrame, BeginUpdateSendsViewAndProjection)
