@@ -289,33 +289,9 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool repl
         return PARCEL_NO_REGION;
 
     // A hole may hold what a commit of unknown fate moved there.
-    uint32_t taken = m_unsure ? PARCEL_NO_REGION : FirstFit(sizeLow);
-    if (taken != PARCEL_NO_REGION) {
-        FreeIndexOut(taken);
-        if (m_records[taken].m_sizeLow != sizeLow) {
-            // Split off the rest as a free region; with no record for it the
-            // request simply gets the whole region.
-            uint32_t rest = TakeRecord(held);
-            if (rest != PARCEL_NO_REGION) {
-                CParcelBox &t = m_records[taken];
-                CParcelBox &r = m_records[rest];
-                r.m_offsetLow = t.m_offsetLow + sizeLow;
-                r.m_offsetHigh = 0;
-                r.m_sizeLow = t.m_sizeLow - sizeLow;
-                r.m_sizeHigh = 0;
-                r.m_state = PARCEL_BOX_FREE;
-                r.m_region = m_regions.InsertAfter(t.m_region, rest);
-                r.m_free = m_free.InsertAfter(t.m_free, rest);
-                t.m_sizeLow = sizeLow;
-                FreeIndexIn(rest);
-            }
-        }
-        CParcelBox &t = m_records[taken];
-        t.m_state = PARCEL_BOX_USED;
-        m_free.Remove(t.m_free);
-        t.m_free = nullptr;
-        return taken;
-    }
+    const uint32_t taken = m_unsure ? PARCEL_NO_REGION : FirstFit(sizeLow);
+    if (taken != PARCEL_NO_REGION)
+        return TakeFree(taken, sizeLow, held);
 
     uint64_t start = PARCEL_DATA_START;
     if (CParcelIndexList::Node *last = m_regions.Last())
@@ -348,6 +324,34 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool repl
     SetUsed(b, (uint32_t)start, sizeLow);
     b.m_region = m_regions.PushBack(index);
     return index;
+}
+
+uint32_t CParcelStorage::TakeFree(uint32_t taken, uint32_t sizeLow, uint32_t held)
+{
+    FreeIndexOut(taken);
+    if (m_records[taken].m_sizeLow != sizeLow) {
+        // Split off the rest as a free region; with no record for it the
+        // request simply gets the whole region.
+        uint32_t rest = TakeRecord(held);
+        if (rest != PARCEL_NO_REGION) {
+            CParcelBox &t = m_records[taken];
+            CParcelBox &r = m_records[rest];
+            r.m_offsetLow = t.m_offsetLow + sizeLow;
+            r.m_offsetHigh = 0;
+            r.m_sizeLow = t.m_sizeLow - sizeLow;
+            r.m_sizeHigh = 0;
+            r.m_state = PARCEL_BOX_FREE;
+            r.m_region = m_regions.InsertAfter(t.m_region, rest);
+            r.m_free = m_free.InsertAfter(t.m_free, rest);
+            t.m_sizeLow = sizeLow;
+            FreeIndexIn(rest);
+        }
+    }
+    CParcelBox &t = m_records[taken];
+    t.m_state = PARCEL_BOX_USED;
+    m_free.Remove(t.m_free);
+    t.m_free = nullptr;
+    return taken;
 }
 
 void CParcelStorage::Free(uint32_t index)
@@ -703,8 +707,47 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     int kind = LOOK;
     uint32_t best = PARCEL_NO_REGION;
     uint32_t stalled = PARCEL_NO_REGION;
-    FitIndex fits;
-    IndexUsed(&fits);
+    // Where the data would end with every hole closed: the regions that
+    // reach past it (the tail) move first, as their old places need no
+    // filling. Moving one from further down leaves a hole that only a later
+    // batch may fill, after a commit, so the batches would run as long as
+    // such chains.
+    uint64_t packedEnd = PARCEL_DATA_START;
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            packedEnd += m_records[n->value].m_sizeLow;
+    // The used regions from the hole under way on, by size (all, and the
+    // tail's) and by offset: the walk drops those it passes, so a search
+    // for one after the hole does not pass every one before it.
+    FitIndex fits, tail;
+    std::set<std::pair<uint32_t, uint32_t>> ahead;
+    uint32_t frontier = 0;
+    const auto index = [&](uint32_t region, bool in) {
+        const CParcelBox &b = m_records[region];
+        const auto key = std::make_pair(b.m_offsetLow, region);
+        if (in ? b.m_offsetLow < frontier || !ahead.insert(key).second : !ahead.erase(key))
+            return;
+        IndexFit(&fits, region, in);
+        if (b.End() > packedEnd)
+            IndexFit(&tail, region, in);
+    };
+    // A hole before the last one reached (the walk went back) indexes the
+    // regions again from there.
+    const auto reach = [&](uint32_t hole) {
+        const uint32_t at = m_records[hole].m_offsetLow;
+        if (at < frontier) {
+            frontier = at;
+            for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+                if (m_records[n->value].m_state == PARCEL_BOX_USED)
+                    index(n->value, true);
+        }
+        frontier = at;
+        while (!ahead.empty() && ahead.begin()->first < at)
+            index(ahead.begin()->second, false);
+    };
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            index(n->value, true);
     // The bytes the tables on disk name, by where they end (ends ascend
     // with the offsets): a destination is checked without walking them.
     std::vector<std::pair<uint32_t, uint32_t>> named;
@@ -724,7 +767,10 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;
         if (kind == LOOK) {
-            best = BestFitIn(fits, hole);
+            reach(hole);
+            best = BestFitIn(tail, hole);
+            if (best == PARCEL_NO_REGION)
+                best = BestFitIn(fits, hole);
             if (best == PARCEL_NO_REGION)
                 cur = m_free.Next(cur);
             else
@@ -732,7 +778,13 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
         } else if (kind == MOVE) {
             CParcelBox &fit = m_records[best];
             const uint32_t size = fit.m_sizeLow;
-            const uint32_t target = FirstFit(size);
+            uint32_t target = FirstFit(size);
+            // A place a move of this batch vacated comes first: the hole,
+            // which the tables on disk call free, takes the region instead.
+            if (target != PARCEL_NO_REGION && target != hole &&
+                namedOverlaps(m_records[target].m_offsetLow, size) &&
+                !namedOverlaps(m_records[hole].m_offsetLow, size))
+                target = hole;
             // Without a record for the leftover the whole hole would be handed
             // out and the old place freed with the hole's larger size, over
             // live data: slide instead, which needs no record.
@@ -760,16 +812,14 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
                 next = n ? n->value : PARCEL_NO_REGION;
                 --remaining;
             }
-            const uint32_t fresh = Allocate(size, 0);
-            if (fresh == PARCEL_NO_REGION)
-                break;
+            const uint32_t fresh = TakeFree(target, size, 0);
             if (!exact) {
                 uint32_t after = RegionAfter(fresh);
                 if (after != PARCEL_NO_REGION && m_records[after].m_state == PARCEL_BOX_FREE)
                     next = after;
             }
             ParcelMove mv;
-            IndexFit(&fits, best, false);
+            index(best, false);
             CParcelBox &b = m_records[best];
             CParcelBox &f = m_records[fresh];
             mv.srcLow = b.m_offsetLow;
@@ -789,7 +839,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             f.m_region = rn;
             b.m_region->value = best;
             f.m_region->value = fresh;
-            IndexFit(&fits, best, true);
+            index(best, true);
             Free(fresh);
             mv.dstLow = b.m_offsetLow;
             mv.dstHigh = b.m_offsetHigh;
@@ -820,10 +870,10 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             uint32_t absorber;
             const bool slides = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED;
             if (slides)
-                IndexFit(&fits, next, false);
+                index(next, false);
             const bool slid = SlideAfter(hole, &mv, &absorber);
             if (slides)
-                IndexFit(&fits, next, true);
+                index(next, true);
             if (!slid) {
                 kind = LOOK;
                 cur = m_free.Next(cur);

@@ -138,6 +138,8 @@ private:
     void MakeSpare(uint32_t index);
     void Absorb(uint32_t into, uint32_t absorbed);
     uint32_t FirstFit(uint32_t size) const;
+    // Hands out size bytes from the start of that free region.
+    uint32_t TakeFree(uint32_t taken, uint32_t sizeLow, uint32_t held);
     bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
     // The used regions by size, offset and record: a best fit without walking
     // every region after the hole, for compaction's many steps.

@@ -288,10 +288,11 @@ TEST(StorageProtect, NothingIsHandedOutOverTheTablesOnDisk)
 // a move vacated, and reports a slide over its own old place instead of making it.
 TEST(StorageCompact, CommittedPlacesAreNotReusedBeforeACommit)
 {
-    // A hole of 10 at 24 that the region of 10 at 54 fills; the region of 8
-    // at 84 would then go into the place that one left.
+    // A hole of 10 at 24 that no region past where the data would end
+    // fits (the 12 at 88): the region of 8 at 54 fills it, and the 6 at 82
+    // would then go into the place that one left.
     CParcelStorage s;
-    Indices r = Lay(s, 16, {10, 10, 20, 10, 20, 8});
+    Indices r = Lay(s, 16, {10, 10, 20, 8, 20, 6, 12});
     s.Free(r[1]);
     CParcelStorage *committed = s.Clone();
     std::vector<ParcelMove> all, first;
