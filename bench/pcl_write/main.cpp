@@ -95,14 +95,21 @@ double TimeFlush(CParcel &p, int level, int runs, Change change)
 // How the cost of a pack, of removing half its entries and of the
 // compaction after it grows with the entry count: per entry it should stay
 // flat. Entries of 64 to 1087 bytes in 20 folders.
-void Scaling(const std::string &archive, int count, std::vector<char> &buf)
+// A new archive of that name, room for count entries in its table.
+bool CreateNew(CParcel &p, const std::string &archive, int count)
 {
     DeleteFileA(archive.c_str());
+    if (p.Open(1, archive.c_str(), 4, (DWORD)count * 2))
+        return true;
+    fprintf(stderr, "cannot create %s\n", archive.c_str());
+    return false;
+}
+
+void Scaling(const std::string &archive, int count, std::vector<char> &buf)
+{
     CParcel p;
-    if (!p.Open(1, archive.c_str(), 4, (DWORD)count * 2)) {
-        fprintf(stderr, "cannot create %s\n", archive.c_str());
+    if (!CreateNew(p, archive, count))
         return;
-    }
     double t0 = Now();
     for (int i = 0; i < count; ++i)
         Put(p, Name(i), 64 + (DWORD)(Next() % 1024), buf);
@@ -120,9 +127,9 @@ void Scaling(const std::string &archive, int count, std::vector<char> &buf)
     const double compact = Now() - t0;
     ParcelSetIoHook(nullptr, nullptr);
     printf("%7d entries: pack %8.3f s, delete half %7.3f s, compact %8.3f s (%5.2f packs; %4.1f us per entry; "
-           "%u writes, %u forced; file %.1f MB -> %.1f MB)%s\n",
+           "%u writes, %u forced; file %.0f KB -> %.0f KB)%s\n",
            count, pack, remove, compact, compact / pack, compact * 1e6 / count, s_calls.writes, s_calls.forced,
-           holed / 1048576.0, FileSize(archive) / 1048576.0, packed && compacted ? "" : "  FAILED");
+           holed / 1024.0, FileSize(archive) / 1024.0, packed && compacted ? "" : "  FAILED");
     p.Close();
     DeleteFileA(archive.c_str());
 }
@@ -130,12 +137,9 @@ void Scaling(const std::string &archive, int count, std::vector<char> &buf)
 // Entries created in one folder in name order, then flushed.
 void SortedCreate(const std::string &archive, int count, std::vector<char> &buf)
 {
-    DeleteFileA(archive.c_str());
     CParcel p;
-    if (!p.Open(1, archive.c_str(), 4, (DWORD)count * 2)) {
-        fprintf(stderr, "cannot create %s\n", archive.c_str());
+    if (!CreateNew(p, archive, count))
         return;
-    }
     const double t0 = Now();
     char name[64];
     for (int i = 0; i < count; ++i) {

@@ -378,24 +378,6 @@ TEST(Pcl, PackKeepsFilesThatOnlyLookLikeItsOwn)
     p.Close();
 }
 
-} // namespace
-
-namespace {
-
-// Runs in a folder of its own choosing, the way a user types a command.
-class InFolder {
-public:
-    explicit InFolder(const std::string &folder)
-    {
-        GetCurrentDirectoryA(MAX_PATH, m_was);
-        SetCurrentDirectoryA(folder.c_str());
-    }
-    ~InFolder() { SetCurrentDirectoryA(m_was); }
-
-private:
-    char m_was[MAX_PATH];
-};
-
 // Extract writes over neither the archive it reads, by whatever name the
 // out file reaches it, nor any other file unless asked to (-r).
 TEST(Pcl, ExtractWritesOverNeitherTheArchiveNorUnaskedFiles)
@@ -408,7 +390,7 @@ TEST(Pcl, ExtractWritesOverNeitherTheArchiveNorUnaskedFiles)
     ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), t.Full("data.pcl")}));
     const std::string archive = t.Read("data.pcl");
     t.File("b.bin", "mine");
-    InFolder here(t.Full(""));
+    WorkingDirectory here(t.Full(""));
     const struct {
         std::vector<std::string> arguments;
         int code;
