@@ -243,8 +243,7 @@ private:
         nodes.reserve((size_t)size);
         Node *parent = top->parent;
         const bool left = parent && parent->left == top;
-        Node *n = Leftmost(top);
-        for (int i = 0; i < size; ++i, n = i < size ? Next(n) : n)
+        for (Node *n = Leftmost(top); (int)nodes.size() < size; n = Next(n))
             nodes.push_back(n);
         Node *built = Build(nodes, 0, nodes.size(), parent);
         if (!parent)

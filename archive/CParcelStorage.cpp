@@ -260,7 +260,7 @@ void CParcelStorage::FreeIndexOut(uint32_t index)
     m_freeRoot = FreeIndexMerge(a, c);
 }
 
-uint32_t CParcelStorage::FreeIndexFix(uint32_t node, uint32_t index)
+void CParcelStorage::FreeIndexFix(uint32_t node, uint32_t index)
 {
     if (node != index) {
         FreeNode &f = m_freeIndex[node];
@@ -270,7 +270,6 @@ uint32_t CParcelStorage::FreeIndexFix(uint32_t node, uint32_t index)
             FreeIndexFix(f.right, index);
     }
     FreeIndexPull(node);
-    return node;
 }
 
 void CParcelStorage::FreeIndexUpdate(uint32_t index)

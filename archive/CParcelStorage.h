@@ -171,7 +171,7 @@ private:
     void FreeIndexPull(uint32_t node);
     void FreeIndexSplit(uint32_t node, uint64_t key, uint32_t *left, uint32_t *right);
     uint32_t FreeIndexMerge(uint32_t left, uint32_t right);
-    uint32_t FreeIndexFix(uint32_t node, uint32_t index);
+    void FreeIndexFix(uint32_t node, uint32_t index);
     // The last free region before that offset, or PARCEL_NO_REGION.
     uint32_t FreeBefore(uint32_t offset) const;
     bool CheckFreeIndex() const;
