@@ -1,7 +1,9 @@
 // Unbalanced binary search tree behind every name-keyed collection of the archive.
 #pragma once
 
+#include <cstddef>
 #include <new>
+#include <vector>
 
 // The ordering rule C supplies, for the element type T and any key type K it
 // accepts (an element, or a name):
@@ -58,6 +60,37 @@ public:
         node->parent = parent;
         *link = node;
         ++m_count;
+        return node;
+    }
+
+    // Insert for a tree ordered by its keys alone, which may take any shape
+    // that keeps their order (not the folder tree, whose shape says which
+    // folder holds which). Keys in sorted order would make a list of it, and
+    // every insert and lookup a walk of the count: when the new leaf lies
+    // deeper than a tree a quarter out of balance reaches, the lowest
+    // ancestor that is more out of balance than that is rebuilt balanced.
+    Node *InsertShallow(T element)
+    {
+        Node *node = Insert(element);
+        if (!node)
+            return nullptr;
+        int depth = 0;
+        for (Node *n = node; n->parent; n = n->parent)
+            ++depth;
+        int limit = 0;
+        for (double reach = 1.0; reach < m_count; reach *= 4.0 / 3.0)
+            ++limit;
+        if (depth <= limit)
+            return node;
+        int size = 1;
+        for (Node *child = node, *p = node->parent; p; child = p, p = p->parent) {
+            const int total = size + 1 + Count(p->left == child ? p->right : p->left);
+            if (4 * size > 3 * total) {
+                Rebuild(p, total);
+                break;
+            }
+            size = total;
+        }
         return node;
     }
 
@@ -183,6 +216,54 @@ private:
         while (node->right)
             node = node->right;
         return node;
+    }
+
+    static int Count(Node *node)
+    {
+        int count = 0;
+        std::vector<Node *> stack;
+        if (node)
+            stack.push_back(node);
+        while (!stack.empty()) {
+            Node *n = stack.back();
+            stack.pop_back();
+            ++count;
+            if (n->left)
+                stack.push_back(n->left);
+            if (n->right)
+                stack.push_back(n->right);
+        }
+        return count;
+    }
+
+    // Relinks the subtree below top, its nodes in the same order, middle first.
+    void Rebuild(Node *top, int size)
+    {
+        std::vector<Node *> nodes;
+        nodes.reserve((size_t)size);
+        Node *parent = top->parent;
+        const bool left = parent && parent->left == top;
+        for (Node *n = Leftmost(top); (int)nodes.size() < size; n = Next(n))
+            nodes.push_back(n);
+        Node *built = Build(nodes, 0, nodes.size(), parent);
+        if (!parent)
+            m_root = built;
+        else if (left)
+            parent->left = built;
+        else
+            parent->right = built;
+    }
+
+    static Node *Build(const std::vector<Node *> &nodes, size_t lo, size_t hi, Node *parent)
+    {
+        if (lo >= hi)
+            return nullptr;
+        const size_t mid = (lo + hi) / 2;
+        Node *n = nodes[mid];
+        n->parent = parent;
+        n->left = Build(nodes, lo, mid, n);
+        n->right = Build(nodes, mid + 1, hi, n);
+        return n;
     }
 
     // Puts child (possibly null) where node hangs.

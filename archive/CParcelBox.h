@@ -41,4 +41,6 @@ public:
     // A used region that the tables on disk name (memory only): its bytes
     // stay put until new tables are written.
     bool m_onDisk;
+    // Among the regions the storage holds until the next commit (memory only).
+    bool m_held;
 };

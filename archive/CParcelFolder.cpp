@@ -57,7 +57,7 @@ bool CParcelFolder::AddFile(CParcelFile *file)
 {
     if (m_files.Find(file->m_name))
         return false;
-    if (!m_files.Insert(file))
+    if (!m_files.InsertShallow(file))
         return false;
     file->m_folder = this;
     return true;

@@ -114,7 +114,9 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     CParcelLock::Scope lock(m_lock);
     m_mode = mode;
     m_readOnly = 0;
+    // Nothing of an archive open before (without Close) carries over.
     m_fresh = false;
+    m_longer = false;
     m_committed.clear();
     m_root[0] = 0;
     if (!path) {
@@ -336,14 +338,17 @@ BOOL CParcel::ReadArchive()
         delete storage;
         return FALSE;
     }
+    // The tables end where the header says they do: whatever a session that
+    // ended without a flush left after them is named by nothing.
+    uint32_t tablesEnd;
     CParcelReader reader(body.data(), body.size());
-    if (!ReadFolders(reader, storage)) {
+    if (!ParcelTell(m_archive, &tablesEnd) || !ReadFolders(reader, storage)) {
         DestroyFolders();
         delete storage;
         return FALSE;
     }
     // Anything between the last region and the tables is named by nothing.
-    storage->Protect(dataEnd, fileSize);
+    storage->Protect(dataEnd, tablesEnd);
     m_storage = storage;
     SetChanged(0);
     return TRUE;
@@ -1427,7 +1432,15 @@ BOOL CParcel::PackedFlush(int level)
     // Compaction starts from tables that describe everything there is.
     if (!this->Flush(0) || !m_storage->Check())
         return FALSE;
-    return CompactArchive(level) && !m_longer;
+    if (!CompactArchive(level))
+        return FALSE;
+    // What a session that ended without a flush left after the tables is
+    // room to give back as well (a cut this flush already tried stays failed).
+    uint32_t fileSize;
+    const uint32_t end = m_storage->TablesEnd();
+    if (!m_longer && !m_fresh && m_storage->Settled() && ParcelFileSize(m_archive, &fileSize) && fileSize > end)
+        m_longer = !ParcelSeek(m_archive, end) || !ParcelIoSetEnd(m_archive);
+    return !m_longer;
 }
 
 // Contents move only when the whole compaction, worked out in memory first,
@@ -1520,14 +1533,20 @@ BOOL CParcel::CompactRounds(int level, const CParcelWriter &folders, bool move, 
             break;
         }
         BOOL ok = work->Check();
-        for (size_t i = 0; ok && !dry && i < moves.size(); ++i)
-            ok = ParcelCopyRange(m_archive, moves[i].srcLow, moves[i].dstLow, moves[i].sizeLow);
+        if (ok && !dry)
+            ok = ParcelApplyMoves(m_archive, moves.data(), moves.size());
         if (!ok) {
             delete work;
             return done(false);
         }
+        // Each round commits the whole tables; once the chains of moves
+        // into places that earlier rounds vacated have thinned out to a few,
+        // what is left is not worth that.
+        const bool thin = round >= 2 && (uint64_t)moves.size() * 1024 < work->GetRegionList().Count();
         if (!commit(work, 0))
             return done(false);
+        if (thin)
+            break;
     }
     const uint32_t dataEnd = kept->EndOfUsedData();
     if (kept->TablesStart() == dataEnd)

@@ -27,7 +27,8 @@ static void SetUsed(CParcelBox &b, uint32_t offset, uint32_t size)
 }
 
 CParcelStorage::CParcelStorage()
-    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false), m_outOfRecords(false)
+    : m_capacity(0), m_floor(0), m_tablesStart(0), m_committedEnd(0), m_unsure(false), m_outOfRecords(false),
+      m_freeRoot(PARCEL_NO_REGION), m_unindexedFree(false)
 {
 }
 
@@ -48,6 +49,9 @@ void CParcelStorage::Clear()
     m_committedEnd = 0;
     m_unsure = false;
     m_held.clear();
+    m_freeIndex.clear();
+    m_freeRoot = PARCEL_NO_REGION;
+    m_unindexedFree = false;
 }
 
 BOOL CParcelStorage::Create(int32_t capacity)
@@ -91,12 +95,14 @@ uint32_t CParcelStorage::TakeRecord(uint32_t held)
     if (RecordsAvailable(held) == 0)
         return PARCEL_NO_REGION;
     m_records.push_back(CParcelBox());
+    m_freeIndex.push_back(FreeNode{PARCEL_NO_REGION, PARCEL_NO_REGION, 0, false});
     return (uint32_t)m_records.size() - 1;
 }
 
 // Takes the record out of the region and free lists and parks it as spare.
 void CParcelStorage::MakeSpare(uint32_t index)
 {
+    FreeIndexOut(index);
     CParcelBox &b = m_records[index];
     if (b.m_free) {
         m_free.Remove(b.m_free);
@@ -113,6 +119,8 @@ void CParcelStorage::MakeSpare(uint32_t index)
 // A free neighbour swallows the region beside it.
 void CParcelStorage::Absorb(uint32_t into, uint32_t absorbed)
 {
+    // Out of the index before the survivor takes its offset.
+    FreeIndexOut(absorbed);
     CParcelBox &a = m_records[into];
     const CParcelBox &b = m_records[absorbed];
     if (b.m_offsetLow < a.m_offsetLow)
@@ -121,6 +129,7 @@ void CParcelStorage::Absorb(uint32_t into, uint32_t absorbed)
         a.m_offsetHigh = b.m_offsetHigh;
     a.m_sizeLow += b.m_sizeLow;
     MakeSpare(absorbed);
+    FreeIndexUpdate(into);
 }
 
 uint32_t CParcelStorage::RegionAfter(uint32_t index) const
@@ -135,12 +144,140 @@ uint32_t CParcelStorage::RegionBefore(uint32_t index) const
     return n ? n->value : PARCEL_NO_REGION;
 }
 
+// The first free region, in file order, of at least that size.
 uint32_t CParcelStorage::FirstFit(uint32_t size) const
 {
-    for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n))
-        if (m_records[n->value].m_sizeLow >= size)
-            return n->value;
-    return PARCEL_NO_REGION;
+    uint32_t n = m_freeRoot;
+    if (n == PARCEL_NO_REGION || m_freeIndex[n].largest < size)
+        return PARCEL_NO_REGION;
+    for (;;) {
+        const FreeNode &f = m_freeIndex[n];
+        if (f.left != PARCEL_NO_REGION && m_freeIndex[f.left].largest >= size)
+            n = f.left;
+        else if (m_records[n].m_sizeLow >= size)
+            return n;
+        else
+            n = f.right;
+    }
+}
+
+uint32_t CParcelStorage::FreeBefore(uint32_t offset) const
+{
+    uint32_t best = PARCEL_NO_REGION;
+    for (uint32_t n = m_freeRoot; n != PARCEL_NO_REGION;) {
+        if (m_records[n].m_offsetLow < offset) {
+            best = n;
+            n = m_freeIndex[n].right;
+        } else {
+            n = m_freeIndex[n].left;
+        }
+    }
+    return best;
+}
+
+// A fixed pseudo-random priority per record keeps the index shallow.
+static uint32_t FreePriority(uint32_t index)
+{
+    index ^= index >> 16;
+    index *= 0x7FEB352Du;
+    index ^= index >> 15;
+    index *= 0x846CA68Bu;
+    return index ^ (index >> 16);
+}
+
+void CParcelStorage::FreeIndexPull(uint32_t node)
+{
+    FreeNode &f = m_freeIndex[node];
+    uint32_t largest = m_records[node].m_sizeLow;
+    if (f.left != PARCEL_NO_REGION && m_freeIndex[f.left].largest > largest)
+        largest = m_freeIndex[f.left].largest;
+    if (f.right != PARCEL_NO_REGION && m_freeIndex[f.right].largest > largest)
+        largest = m_freeIndex[f.right].largest;
+    f.largest = largest;
+}
+
+// Offsets below key go left, the others right.
+void CParcelStorage::FreeIndexSplit(uint32_t node, uint64_t key, uint32_t *left, uint32_t *right)
+{
+    if (node == PARCEL_NO_REGION) {
+        *left = *right = PARCEL_NO_REGION;
+        return;
+    }
+    uint32_t a, b;
+    if (m_records[node].m_offsetLow < key) {
+        FreeIndexSplit(m_freeIndex[node].right, key, &a, &b);
+        m_freeIndex[node].right = a;
+        FreeIndexPull(node);
+        *left = node;
+        *right = b;
+    } else {
+        FreeIndexSplit(m_freeIndex[node].left, key, &a, &b);
+        m_freeIndex[node].left = b;
+        FreeIndexPull(node);
+        *left = a;
+        *right = node;
+    }
+}
+
+uint32_t CParcelStorage::FreeIndexMerge(uint32_t left, uint32_t right)
+{
+    if (left == PARCEL_NO_REGION)
+        return right;
+    if (right == PARCEL_NO_REGION)
+        return left;
+    if (FreePriority(left) > FreePriority(right)) {
+        m_freeIndex[left].right = FreeIndexMerge(m_freeIndex[left].right, right);
+        FreeIndexPull(left);
+        return left;
+    }
+    m_freeIndex[right].left = FreeIndexMerge(left, m_freeIndex[right].left);
+    FreeIndexPull(right);
+    return right;
+}
+
+void CParcelStorage::FreeIndexIn(uint32_t index)
+{
+    FreeNode &f = m_freeIndex[index];
+    if (f.in || m_records[index].m_sizeLow == 0)
+        return;
+    f.in = true;
+    f.left = f.right = PARCEL_NO_REGION;
+    FreeIndexPull(index);
+    uint32_t a, b;
+    FreeIndexSplit(m_freeRoot, m_records[index].m_offsetLow, &a, &b);
+    m_freeRoot = FreeIndexMerge(FreeIndexMerge(a, index), b);
+}
+
+void CParcelStorage::FreeIndexOut(uint32_t index)
+{
+    if (index >= m_freeIndex.size() || !m_freeIndex[index].in)
+        return;
+    const uint64_t key = m_records[index].m_offsetLow;
+    uint32_t a, b, mid, c;
+    FreeIndexSplit(m_freeRoot, key, &a, &b);
+    FreeIndexSplit(b, key + 1, &mid, &c);
+    m_freeIndex[index].in = false;
+    m_freeRoot = FreeIndexMerge(a, c);
+}
+
+void CParcelStorage::FreeIndexFix(uint32_t node, uint32_t index)
+{
+    if (node != index) {
+        FreeNode &f = m_freeIndex[node];
+        if (m_records[index].m_offsetLow < m_records[node].m_offsetLow)
+            FreeIndexFix(f.left, index);
+        else
+            FreeIndexFix(f.right, index);
+    }
+    FreeIndexPull(node);
+}
+
+void CParcelStorage::FreeIndexUpdate(uint32_t index)
+{
+    if (!m_freeIndex[index].in)
+        FreeIndexIn(index);
+    else
+        FreeIndexFix(m_freeRoot, index);
 }
 
 uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool replacing)
@@ -151,31 +288,9 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool repl
         return PARCEL_NO_REGION;
 
     // A hole may hold what a commit of unknown fate moved there.
-    uint32_t taken = m_unsure ? PARCEL_NO_REGION : FirstFit(sizeLow);
-    if (taken != PARCEL_NO_REGION) {
-        if (m_records[taken].m_sizeLow != sizeLow) {
-            // Split off the rest as a free region; with no record for it the
-            // request simply gets the whole region.
-            uint32_t rest = TakeRecord(held);
-            if (rest != PARCEL_NO_REGION) {
-                CParcelBox &t = m_records[taken];
-                CParcelBox &r = m_records[rest];
-                r.m_offsetLow = t.m_offsetLow + sizeLow;
-                r.m_offsetHigh = 0;
-                r.m_sizeLow = t.m_sizeLow - sizeLow;
-                r.m_sizeHigh = 0;
-                r.m_state = PARCEL_BOX_FREE;
-                r.m_region = m_regions.InsertAfter(t.m_region, rest);
-                r.m_free = m_free.InsertAfter(t.m_free, rest);
-                t.m_sizeLow = sizeLow;
-            }
-        }
-        CParcelBox &t = m_records[taken];
-        t.m_state = PARCEL_BOX_USED;
-        m_free.Remove(t.m_free);
-        t.m_free = nullptr;
-        return taken;
-    }
+    const uint32_t taken = m_unsure ? PARCEL_NO_REGION : FirstFit(sizeLow);
+    if (taken != PARCEL_NO_REGION)
+        return TakeFree(taken, sizeLow, held);
 
     uint64_t start = PARCEL_DATA_START;
     if (CParcelIndexList::Node *last = m_regions.Last())
@@ -196,7 +311,7 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool repl
         CParcelBox &c = m_records[cover];
         SetUsed(c, (uint32_t)start, m_floor - (uint32_t)start);
         c.m_region = m_regions.PushBack(cover);
-        m_held.push_back(cover);
+        Hold(cover);
         start = m_floor;
     }
     uint32_t index = TakeRecord(held);
@@ -208,6 +323,34 @@ uint32_t CParcelStorage::Allocate(uint32_t sizeLow, uint32_t sizeHigh, bool repl
     SetUsed(b, (uint32_t)start, sizeLow);
     b.m_region = m_regions.PushBack(index);
     return index;
+}
+
+uint32_t CParcelStorage::TakeFree(uint32_t taken, uint32_t sizeLow, uint32_t held)
+{
+    FreeIndexOut(taken);
+    if (m_records[taken].m_sizeLow != sizeLow) {
+        // Split off the rest as a free region; with no record for it the
+        // request simply gets the whole region.
+        uint32_t rest = TakeRecord(held);
+        if (rest != PARCEL_NO_REGION) {
+            CParcelBox &t = m_records[taken];
+            CParcelBox &r = m_records[rest];
+            r.m_offsetLow = t.m_offsetLow + sizeLow;
+            r.m_offsetHigh = 0;
+            r.m_sizeLow = t.m_sizeLow - sizeLow;
+            r.m_sizeHigh = 0;
+            r.m_state = PARCEL_BOX_FREE;
+            r.m_region = m_regions.InsertAfter(t.m_region, rest);
+            r.m_free = m_free.InsertAfter(t.m_free, rest);
+            t.m_sizeLow = sizeLow;
+            FreeIndexIn(rest);
+        }
+    }
+    CParcelBox &t = m_records[taken];
+    t.m_state = PARCEL_BOX_USED;
+    m_free.Remove(t.m_free);
+    t.m_free = nullptr;
+    return taken;
 }
 
 void CParcelStorage::Free(uint32_t index)
@@ -237,20 +380,27 @@ void CParcelStorage::Free(uint32_t index)
         return;
 
     CParcelBox &b = m_records[cur];
-    if (b.m_region == m_regions.Last()) {
+    // A hole of no size would only take a record.
+    if (b.m_region == m_regions.Last() || b.m_sizeLow == 0) {
         MakeSpare(cur);
         return;
     }
     // Keep the free list in file order: after the nearest free region before it.
     CParcelIndexList::Node *before = nullptr;
-    for (CParcelIndexList::Node *n = m_regions.Prev(b.m_region); n; n = m_regions.Prev(n)) {
-        if (m_records[n->value].m_state == PARCEL_BOX_FREE) {
-            before = m_records[n->value].m_free;
-            break;
+    if (!m_unindexedFree) {
+        const uint32_t prev = FreeBefore(b.m_offsetLow);
+        before = prev != PARCEL_NO_REGION ? m_records[prev].m_free : nullptr;
+    } else {
+        for (CParcelIndexList::Node *n = m_regions.Prev(b.m_region); n; n = m_regions.Prev(n)) {
+            if (m_records[n->value].m_state == PARCEL_BOX_FREE) {
+                before = m_records[n->value].m_free;
+                break;
+            }
         }
     }
     b.m_state = PARCEL_BOX_FREE;
     b.m_free = before ? m_free.InsertAfter(before, cur) : m_free.PushFront(cur);
+    FreeIndexIn(cur);
 }
 
 void CParcelStorage::TrimAll()
@@ -355,10 +505,12 @@ BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
         m_regions.Remove(r.m_region);
         if (prevFree) {
             m_records[prev].m_sizeLow = leftEnd - m_records[prev].m_offsetLow;
+            FreeIndexUpdate(prev);
         } else {
             CParcelBox &n = m_records[next];
             n.m_sizeLow = (uint32_t)(n.End() - from);
             n.m_offsetLow = from;
+            FreeIndexUpdate(next);
         }
     }
     if (filler != PARCEL_NO_REGION) {
@@ -384,16 +536,24 @@ void CParcelStorage::Release(uint32_t index)
         Free(index);
         return;
     }
-    if (std::find(m_held.begin(), m_held.end(), index) == m_held.end())
-        m_held.push_back(index);
+    if (!m_records[index].m_held)
+        Hold(index);
+}
+
+void CParcelStorage::Hold(uint32_t index)
+{
+    m_records[index].m_held = true;
+    m_held.push_back(index);
 }
 
 void CParcelStorage::Commit()
 {
     for (CParcelBox &b : m_records)
         b.m_onDisk = false;
-    for (uint32_t index : m_held)
+    for (uint32_t index : m_held) {
+        m_records[index].m_held = false;
         Free(index);
+    }
     m_held.clear();
     if ((int32_t)m_records.size() > m_capacity)
         m_capacity = (int32_t)m_records.size();
@@ -520,6 +680,7 @@ bool CParcelStorage::SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absor
     r.m_offsetLow = h.m_offsetLow;
     r.m_offsetHigh = h.m_offsetHigh;
     h.m_offsetLow += r.m_sizeLow;
+    FreeIndexUpdate(hole);
     move->dstLow = r.m_offsetLow;
     move->dstHigh = r.m_offsetHigh;
 
@@ -545,13 +706,70 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
     int kind = LOOK;
     uint32_t best = PARCEL_NO_REGION;
     uint32_t stalled = PARCEL_NO_REGION;
-    FitIndex fits;
-    IndexUsed(&fits);
+    // Where the data would end with every hole closed: the regions that
+    // reach past it (the tail) move first, as their old places need no
+    // filling. Moving one from further down leaves a hole that only a later
+    // batch may fill, after a commit, so the batches would run as long as
+    // such chains.
+    uint64_t packedEnd = PARCEL_DATA_START;
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            packedEnd += m_records[n->value].m_sizeLow;
+    // The used regions from the hole under way on, by size (all, and the
+    // tail's) and by offset: the walk drops those it passes, so a search
+    // for one after the hole does not pass every one before it.
+    FitIndex fits, tail;
+    std::set<std::pair<uint32_t, uint32_t>> ahead;
+    uint32_t frontier = 0;
+    const auto index = [&](uint32_t region, bool in) {
+        const CParcelBox &b = m_records[region];
+        const auto key = std::make_pair(b.m_offsetLow, region);
+        if (in ? b.m_offsetLow < frontier || !ahead.insert(key).second : !ahead.erase(key))
+            return;
+        IndexFit(&fits, region, in);
+        if (b.End() > packedEnd)
+            IndexFit(&tail, region, in);
+    };
+    // A hole before the last one reached (the walk went back) indexes the
+    // regions again from there.
+    const auto reach = [&](uint32_t hole) {
+        const uint32_t at = m_records[hole].m_offsetLow;
+        if (at < frontier) {
+            frontier = at;
+            for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+                if (m_records[n->value].m_state == PARCEL_BOX_USED)
+                    index(n->value, true);
+        }
+        frontier = at;
+        while (!ahead.empty() && ahead.begin()->first < at)
+            index(ahead.begin()->second, false);
+    };
+    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
+        if (m_records[n->value].m_state == PARCEL_BOX_USED)
+            index(n->value, true);
+    // The bytes the tables on disk name, by where they end (ends ascend
+    // with the offsets): a destination is checked without walking them.
+    std::vector<std::pair<uint32_t, uint32_t>> named;
+    if (committed)
+        for (CParcelIndexList::Node *n = committed->m_regions.First(); n; n = committed->m_regions.Next(n)) {
+            const CParcelBox &b = committed->m_records[n->value];
+            if (b.m_state == PARCEL_BOX_USED && b.m_sizeLow)
+                named.push_back(std::make_pair(b.m_offsetLow + b.m_sizeLow, b.m_offsetLow));
+        }
+    const auto namedOverlaps = [&](uint32_t offset, uint32_t size) {
+        if (!committed || !size)
+            return false;
+        const auto it = std::upper_bound(named.begin(), named.end(), std::make_pair(offset, 0xFFFFFFFFu));
+        return it != named.end() && (uint64_t)it->second < (uint64_t)offset + size;
+    };
 
     while (cur && !m_free.Empty()) {
         const uint32_t hole = cur->value;
         if (kind == LOOK) {
-            best = BestFitIn(fits, hole);
+            reach(hole);
+            best = BestFitIn(tail, hole);
+            if (best == PARCEL_NO_REGION)
+                best = BestFitIn(fits, hole);
             if (best == PARCEL_NO_REGION)
                 cur = m_free.Next(cur);
             else
@@ -559,7 +777,13 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
         } else if (kind == MOVE) {
             CParcelBox &fit = m_records[best];
             const uint32_t size = fit.m_sizeLow;
-            const uint32_t target = FirstFit(size);
+            uint32_t target = FirstFit(size);
+            // A place a move of this batch vacated comes first: the hole,
+            // which the tables on disk call free, takes the region instead.
+            if (target != PARCEL_NO_REGION && target != hole &&
+                namedOverlaps(m_records[target].m_offsetLow, size) &&
+                !namedOverlaps(m_records[hole].m_offsetLow, size))
+                target = hole;
             // Without a record for the leftover the whole hole would be handed
             // out and the old place freed with the hole's larger size, over
             // live data: slide instead, which needs no record.
@@ -573,8 +797,13 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
                 }
                 continue;
             }
-            if (committed && committed->UsedOverlaps(m_records[target].m_offsetLow, size))
-                break;
+            // Into a place a move of this batch vacated: after a commit. The
+            // walk goes on with the next hole.
+            if (namedOverlaps(m_records[target].m_offsetLow, size)) {
+                kind = LOOK;
+                cur = m_free.Next(cur);
+                continue;
+            }
             const bool exact = m_records[hole].m_sizeLow == size;
             uint32_t next = PARCEL_NO_REGION;
             if (exact) {
@@ -582,16 +811,14 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
                 next = n ? n->value : PARCEL_NO_REGION;
                 --remaining;
             }
-            const uint32_t fresh = Allocate(size, 0);
-            if (fresh == PARCEL_NO_REGION)
-                break;
+            const uint32_t fresh = TakeFree(target, size, 0);
             if (!exact) {
                 uint32_t after = RegionAfter(fresh);
                 if (after != PARCEL_NO_REGION && m_records[after].m_state == PARCEL_BOX_FREE)
                     next = after;
             }
             ParcelMove mv;
-            IndexFit(&fits, best, false);
+            index(best, false);
             CParcelBox &b = m_records[best];
             CParcelBox &f = m_records[fresh];
             mv.srcLow = b.m_offsetLow;
@@ -611,7 +838,7 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             f.m_region = rn;
             b.m_region->value = best;
             f.m_region->value = fresh;
-            IndexFit(&fits, best, true);
+            index(best, true);
             Free(fresh);
             mv.dstLow = b.m_offsetLow;
             mv.dstHigh = b.m_offsetHigh;
@@ -626,14 +853,13 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
                 cur = m_free.First();
         } else {
             const uint32_t next = RegionAfter(hole);
-            if (committed && next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED &&
-                committed->UsedOverlaps(m_records[hole].m_offsetLow, m_records[next].m_sizeLow)) {
-                // Into a place a move of this batch vacated: after a commit.
-                if (committed->UsedOverlaps(m_records[hole].m_offsetLow, m_records[hole].m_sizeLow))
-                    break;
-                // Over its own old place: the caller stages it; the walk
-                // goes on with the next hole.
-                if (stalled == PARCEL_NO_REGION)
+            if (next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED &&
+                namedOverlaps(m_records[hole].m_offsetLow, m_records[next].m_sizeLow)) {
+                // Into a place a move of this batch vacated: after a commit;
+                // over its own old place: the caller stages it. Either way the
+                // walk goes on with the next hole.
+                if (stalled == PARCEL_NO_REGION &&
+                    !namedOverlaps(m_records[hole].m_offsetLow, m_records[hole].m_sizeLow))
                     stalled = next;
                 kind = LOOK;
                 cur = m_free.Next(cur);
@@ -643,10 +869,10 @@ uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, cons
             uint32_t absorber;
             const bool slides = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED;
             if (slides)
-                IndexFit(&fits, next, false);
+                index(next, false);
             const bool slid = SlideAfter(hole, &mv, &absorber);
             if (slides)
-                IndexFit(&fits, next, true);
+                index(next, true);
             if (!slid) {
                 kind = LOOK;
                 cur = m_free.Next(cur);
@@ -723,7 +949,49 @@ BOOL CParcelStorage::Check() const
     // Every record handed out is either a region or spare, never lost.
     if ((uint64_t)m_regions.Count() + m_spare.Count() != count)
         return FALSE;
-    return TRUE;
+    return CheckFreeIndex() ? TRUE : FALSE;
+}
+
+// The index holds the free regions of some size, in the free list's order,
+// each with the largest size below it.
+bool CParcelStorage::CheckFreeIndex() const
+{
+    if (m_freeIndex.size() != m_records.size())
+        return false;
+    std::vector<uint32_t> stack, order;
+    for (uint32_t n = m_freeRoot; n != PARCEL_NO_REGION || !stack.empty();) {
+        if (n != PARCEL_NO_REGION) {
+            if (n >= m_records.size() || !m_freeIndex[n].in || stack.size() > m_records.size())
+                return false;
+            stack.push_back(n);
+            n = m_freeIndex[n].left;
+            continue;
+        }
+        n = stack.back();
+        stack.pop_back();
+        order.push_back(n);
+        uint32_t largest = m_records[n].m_sizeLow;
+        for (uint32_t child : {m_freeIndex[n].left, m_freeIndex[n].right})
+            if (child != PARCEL_NO_REGION && m_freeIndex[child].largest > largest)
+                largest = m_freeIndex[child].largest;
+        if (largest != m_freeIndex[n].largest)
+            return false;
+        n = m_freeIndex[n].right;
+    }
+    size_t k = 0;
+    for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n)) {
+        if (!m_records[n->value].m_sizeLow) {
+            if (!m_unindexedFree)
+                return false;
+            continue;
+        }
+        if (k >= order.size() || order[k++] != n->value)
+            return false;
+    }
+    size_t in = 0;
+    for (const FreeNode &f : m_freeIndex)
+        in += f.in ? 1 : 0;
+    return k == order.size() && in == order.size();
 }
 
 CParcelStorage *CParcelStorage::Clone() const
@@ -743,7 +1011,11 @@ CParcelStorage *CParcelStorage::Clone() const
         d.m_sizeHigh = s.m_sizeHigh;
         d.m_reserved = s.m_reserved;
         d.m_onDisk = s.m_onDisk;
+        d.m_held = s.m_held;
     }
+    copy->m_freeIndex = m_freeIndex;
+    copy->m_freeRoot = m_freeRoot;
+    copy->m_unindexedFree = m_unindexedFree;
     copy->m_floor = m_floor;
     copy->m_tablesStart = m_tablesStart;
     copy->m_committedEnd = m_committedEnd;
@@ -824,6 +1096,10 @@ bool CParcelStorage::LinkLists(const std::vector<uint32_t> lists[3])
         lastOrdinal = ordinal[idx];
         if (!(b.m_free = m_free.PushBack(idx)))
             return false;
+        if (b.m_sizeLow)
+            FreeIndexIn(idx);
+        else
+            m_unindexedFree = true;
     }
     for (uint32_t idx : lists[2]) {
         if (idx >= count)
@@ -855,6 +1131,7 @@ BOOL CParcelStorage::ReadTable(CParcelReader &r)
         return FALSE;
     m_capacity = (int32_t)capacity;
     m_records.resize(count);
+    m_freeIndex.assign(count, FreeNode{PARCEL_NO_REGION, PARCEL_NO_REGION, 0, false});
     for (CParcelBox &b : m_records) {
         b.m_state = r.ReadU8();
         b.m_offsetLow = r.ReadU32();

@@ -138,6 +138,8 @@ private:
     void MakeSpare(uint32_t index);
     void Absorb(uint32_t into, uint32_t absorbed);
     uint32_t FirstFit(uint32_t size) const;
+    // Hands out size bytes from the start of that free region.
+    uint32_t TakeFree(uint32_t taken, uint32_t sizeLow, uint32_t held);
     bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
     // The used regions by size, offset and record: a best fit without walking
     // every region after the hole, for compaction's many steps.
@@ -149,6 +151,30 @@ private:
     uint32_t RegionAfter(uint32_t index) const;
     uint32_t RegionBefore(uint32_t index) const;
     bool LinkLists(const std::vector<uint32_t> lists[3]);
+    // Holds the region until the next commit.
+    void Hold(uint32_t index);
+
+    // The free regions of some size, by offset, each knowing the largest
+    // size below it: first fit and the free region before a place without
+    // walking the list. A free region of no size covers no bytes and is
+    // made spare instead; one read from a table is left out, and then the
+    // free list is walked as before.
+    struct FreeNode {
+        uint32_t left, right, largest;
+        bool in;
+    };
+    void FreeIndexIn(uint32_t index);
+    void FreeIndexOut(uint32_t index);
+    // After the offset or size of an indexed region changed without passing
+    // another free region.
+    void FreeIndexUpdate(uint32_t index);
+    void FreeIndexPull(uint32_t node);
+    void FreeIndexSplit(uint32_t node, uint64_t key, uint32_t *left, uint32_t *right);
+    uint32_t FreeIndexMerge(uint32_t left, uint32_t right);
+    void FreeIndexFix(uint32_t node, uint32_t index);
+    // The last free region before that offset, or PARCEL_NO_REGION.
+    uint32_t FreeBefore(uint32_t offset) const;
+    bool CheckFreeIndex() const;
 
     int32_t m_capacity;
     std::vector<CParcelBox> m_records;
@@ -168,4 +194,8 @@ private:
     // the one that covers those tables when new regions had to go past them.
     std::vector<uint32_t> m_held;
     bool m_outOfRecords;
+    std::vector<FreeNode> m_freeIndex;
+    uint32_t m_freeRoot;
+    // A table read held a free region of no size, which the index leaves out.
+    bool m_unindexedFree;
 };

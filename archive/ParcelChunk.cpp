@@ -1,8 +1,11 @@
 // Positioned I/O and chunk headers on the archive file (all positions 32-bit).
 #include "archive/ParcelChunk.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 
+#include "archive/CParcelStorage.h"
 #include "archive/ParcelIo.h"
 
 bool ParcelSeek(HANDLE file, uint32_t pos)
@@ -188,6 +191,78 @@ bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
         src += n;
         dst += n;
         size -= n;
+    }
+    return true;
+}
+
+// Runs of moves whose sources no earlier move of the run wrote over: every
+// source is read first (those that lie close together in one read), then
+// the destinations are written (those that follow each other in one write).
+// A move whose source an earlier one wrote (the same contents moved twice)
+// starts a new run, and one too large to hold is copied on its own.
+bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count)
+{
+    static const uint32_t kRunBytes = 8u << 20, kReadGap = 4096;
+    std::vector<uint8_t> sources, data;
+    for (size_t i = 0; i < count;) {
+        if (moves[i].sizeLow > kRunBytes) {
+            if (!ParcelCopyRange(file, moves[i].srcLow, moves[i].dstLow, moves[i].sizeLow))
+                return false;
+            ++i;
+            continue;
+        }
+        std::map<uint32_t, uint32_t> written;
+        uint64_t bytes = 0;
+        size_t end = i;
+        for (; end < count; ++end) {
+            const ParcelMove &m = moves[end];
+            if (m.sizeLow > kRunBytes || bytes + m.sizeLow > kRunBytes)
+                break;
+            auto it = written.lower_bound(m.srcLow + m.sizeLow);
+            if (m.sizeLow && it != written.begin() && (--it)->second > m.srcLow)
+                break;
+            if (m.sizeLow)
+                written[m.dstLow] = m.dstLow + m.sizeLow;
+            bytes += m.sizeLow;
+        }
+        std::vector<size_t> order;
+        for (size_t k = i; k < end; ++k)
+            if (moves[k].sizeLow)
+                order.push_back(k);
+        // Each move's bytes go to data in the order of their destinations.
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return moves[a].dstLow < moves[b].dstLow; });
+        std::vector<uint32_t> at(count - i);
+        uint32_t filled = 0;
+        for (size_t k : order) {
+            at[k - i] = filled;
+            filled += moves[k].sizeLow;
+        }
+        data.resize(filled);
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return moves[a].srcLow < moves[b].srcLow; });
+        for (size_t k = 0; k < order.size();) {
+            const uint32_t from = moves[order[k]].srcLow;
+            uint64_t to = (uint64_t)from + moves[order[k]].sizeLow;
+            size_t last = k + 1;
+            for (; last < order.size() && moves[order[last]].srcLow <= to + kReadGap &&
+                   (uint64_t)moves[order[last]].srcLow + moves[order[last]].sizeLow - from <= 2 * kRunBytes;
+                 ++last)
+                to = std::max<uint64_t>(to, (uint64_t)moves[order[last]].srcLow + moves[order[last]].sizeLow);
+            sources.resize((size_t)(to - from));
+            if (!ParcelSeek(file, from) || !ParcelReadExact(file, sources.data(), (uint32_t)(to - from)))
+                return false;
+            for (; k < last; ++k)
+                memcpy(&data[at[order[k] - i]], &sources[moves[order[k]].srcLow - from], moves[order[k]].sizeLow);
+        }
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return moves[a].dstLow < moves[b].dstLow; });
+        for (size_t k = 0; k < order.size();) {
+            const uint32_t from = moves[order[k]].dstLow, first = at[order[k] - i];
+            uint32_t length = moves[order[k]].sizeLow;
+            for (++k; k < order.size() && moves[order[k]].dstLow == from + length; ++k)
+                length += moves[order[k]].sizeLow;
+            if (!ParcelSeek(file, from) || !ParcelWriteExact(file, &data[first], length))
+                return false;
+        }
+        i = end;
     }
     return true;
 }

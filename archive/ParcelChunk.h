@@ -51,3 +51,7 @@ bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body
 // Copies size bytes from src to dst inside the file, front to back, so a
 // range may move down over itself.
 bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size);
+// Copies as the moves say, each as if after the ones before it, in a few
+// large transfers.
+struct ParcelMove;
+bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count);

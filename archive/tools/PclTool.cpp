@@ -28,7 +28,11 @@ void Usage()
            "                                     with -c the folder's own name is left\n"
            "                                     out (sub/file: a game's data tree)\n"
            "  pcl list <archive>                 list folders and entries\n"
-           "  pcl extract <archive> <name> [out] copy one entry to a disk file\n"
+           "  pcl extract [-r] <archive> <name> [out]\n"
+           "                                     copy one entry to a disk file: out, or\n"
+           "                                     the entry's last name in the current\n"
+           "                                     folder; an existing file is replaced\n"
+           "                                     only with -r, the archive read never\n"
            "  pcl compact <archive> [level]      close holes (level 1 or 2) and rewrite\n");
 }
 
@@ -105,12 +109,17 @@ struct Tree {
     std::vector<std::string> empty;
 };
 
+// Fails, saying which, at a folder that cannot be listed (its path too long)
+// or a name the code page cannot spell (it comes back with a '?', which no
+// name holds): a pack without them would say it packed the tree.
 bool Collect(const std::string &disk, const std::string &name, char sep, const Target &target, Tree *out)
 {
     WIN32_FIND_DATAA d;
     HANDLE f = FindFirstFileA((disk + "\\*").c_str(), &d);
-    if (f == INVALID_HANDLE_VALUE)
+    if (f == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "cannot list folder %s\n", disk.c_str());
         return false;
+    }
     const size_t before = out->files.size();
     bool subfolders = false;
     do {
@@ -118,9 +127,17 @@ bool Collect(const std::string &disk, const std::string &name, char sep, const T
             continue;
         std::string path = disk + "\\" + d.cFileName;
         std::string entry = name.empty() ? std::string(d.cFileName) : name + sep + d.cFileName;
+        if (strchr(d.cFileName, '?')) {
+            fprintf(stderr, "cannot read %s: a name outside the code page\n", path.c_str());
+            FindClose(f);
+            return false;
+        }
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             subfolders = true;
-            Collect(path, entry, sep, target, out);
+            if (!Collect(path, entry, sep, target, out)) {
+                FindClose(f);
+                return false;
+            }
         } else if (!target.Owns(disk + "\\", path, d.cFileName)) {
             if (d.nFileSizeHigh) {
                 fprintf(stderr, "skipped (4 GiB or more): %s\n", path.c_str());
@@ -259,7 +276,7 @@ int Pack(int argc, char **argv)
     RemoveStaleTemps(target, dir);
     Tree tree;
     if (top.empty() || !Collect(dir, contents ? std::string() : top, folders ? '\\' : '/', target, &tree)) {
-        fprintf(stderr, "cannot read folder %s\n", dir.c_str());
+        fprintf(stderr, "cannot read folder %s; %s left as it was\n", dir.c_str(), archive.c_str());
         return 1;
     }
     const std::vector<Source> &sources = tree.files;
@@ -384,9 +401,34 @@ int List(int argc, char **argv)
     return 0;
 }
 
+// The file a path names, told apart from every other whatever the name it
+// is reached by (another case, a relative path, a link); false when there is
+// none.
+bool Identity(const std::string &path, BY_HANDLE_FILE_INFORMATION *info)
+{
+    HANDLE f = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    const BOOL ok = GetFileInformationByHandle(f, info);
+    CloseHandle(f);
+    return ok != FALSE;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 int Extract(int argc, char **argv)
 {
-    if (argc != 2 && argc != 3) {
+    const bool replace = argc > 0 && !strcmp(argv[0], "-r");
+    if (replace) {
+        --argc;
+        ++argv;
+    }
+    if ((argc != 2 && argc != 3) || argv[0][0] == '-') {
         Usage();
         return 2;
     }
@@ -420,8 +462,21 @@ int Extract(int argc, char **argv)
         fprintf(stderr, "short read: %lu of %lu bytes\n", (unsigned long)got, (unsigned long)size);
         return 1;
     }
-    HANDLE f = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    // The archive read is never written over, however the out name reaches
+    // it; any other file only when asked to.
+    BY_HANDLE_FILE_INFORMATION archive, existing;
+    if (Identity(out, &existing)) {
+        if (!Identity(argv[0], &archive) || SameFile(archive, existing)) {
+            fprintf(stderr, "%s is the archive being read: not written over\n", out.c_str());
+            return 1;
+        }
+        if (!replace) {
+            fprintf(stderr, "%s exists: not written over (-r replaces it)\n", out.c_str());
+            return 1;
+        }
+    }
+    HANDLE f = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD done = 0;
     bool ok = f != INVALID_HANDLE_VALUE && (!size || (WriteFile(f, data.data(), size, &done, nullptr) &&
                                                       done == size));

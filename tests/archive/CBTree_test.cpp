@@ -177,3 +177,42 @@ TEST(CBTree, DegenerateTreeWalksAndClearsWithoutDeepRecursion)
     tree.Insert(&items[0]);
     EXPECT_EQ(1, tree.GetCount());
 }
+
+// A tree fed keys in order (up or down) or shuffled by the shallow insert
+// keeps every key in order and reachable, and no leaf deeper than a tree a
+// quarter out of balance reaches.
+TEST(CBTree, ShallowInsertKeepsOrderAndDepthInAnyFeedOrder)
+{
+    const int n = 3000;
+    std::vector<Item> items(n);
+    std::mt19937 random(7);
+    for (int feed = 0; feed < 3; ++feed) {
+        std::vector<int> keys(n);
+        for (int i = 0; i < n; ++i)
+            keys[i] = feed == 1 ? n - i : i * 2;
+        if (feed == 2)
+            std::shuffle(keys.begin(), keys.end(), random);
+        ItemTree tree;
+        for (int i = 0; i < n; ++i) {
+            items[i] = {keys[i], i};
+            ASSERT_NE(nullptr, tree.InsertShallow(&items[i]));
+        }
+        int deepest = 0;
+        for (ItemTree::Node *node = tree.First(); node; node = ItemTree::Next(node)) {
+            int depth = 0;
+            for (ItemTree::Node *up = node; up->parent; up = up->parent) {
+                ASSERT_TRUE(up->parent->left == up || up->parent->right == up);
+                ++depth;
+            }
+            deepest = std::max(deepest, depth);
+        }
+        EXPECT_LE(deepest, 28) << feed; // log base 4/3 of 3000
+        Pairs visited;
+        tree.ForEach(Collect, &visited);
+        ASSERT_EQ((size_t)n, visited.size());
+        for (int i = 1; i < n; ++i)
+            ASSERT_LT(visited[i - 1].first, visited[i].first) << feed;
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(&items[i], tree.Lookup(keys[i])) << feed;
+    }
+}

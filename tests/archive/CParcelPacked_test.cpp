@@ -645,9 +645,14 @@ TEST_F(Packed, CompactionPutsTheTablesRightAfterTheData)
     const size_t before = Disk().size();
     CParcel p;
     ASSERT_TRUE(Reopen(p));
+    // The tables on disk lie past the old ones here, and the new tables
+    // outgrow the room the move leaves before them: they go past those
+    // first, then right after the data.
+    const DWORD hole = Location(p, "d\\f138");
     ASSERT_TRUE(p.DeleteFile("d\\f138"));
     live.erase("d\\f138");
     ASSERT_TRUE(p.Flush(1));
+    EXPECT_EQ(Location(p, "d\\f139"), hole);
     uint32_t end = 0;
     for (auto &f : live)
         end = std::max<uint32_t>(end, Location(p, f.first.c_str()) + (uint32_t)f.second.size());
@@ -663,23 +668,30 @@ TEST_F(Packed, CompactionPutsTheTablesRightAfterTheData)
     EXPECT_TRUE(Holds(p, live));
     p.Close();
 
-    // A hole too small to repay the record that a move into it takes: nothing
-    // moves, and the file stays as it was.
-    ASSERT_TRUE(DeleteFileA(m_path.c_str()));
-    ASSERT_TRUE(Create(p));
-    live = {{"a", Pattern(100, 1)}, {"x", Pattern(50, 2)}, {"c", Pattern(5, 3)}};
-    for (const char *name : {"a", "b", "x", "c"})
-        ASSERT_TRUE(Put(p, name, live.count(name) ? live[name] : Pattern(10, 4)));
-    ASSERT_TRUE(p.DeleteFile("b"));
-    ASSERT_TRUE(p.Flush(0));
-    p.Close();
-    const std::string small = Disk();
-    ASSERT_TRUE(Reopen(p));
-    ASSERT_TRUE(p.Flush(1));
-    EXPECT_TRUE(Holds(p, live));
-    p.Close();
-    EXPECT_EQ(Disk().size(), small.size());
-    EXPECT_TRUE(Disk() == small);
+    // A hole too small to repay the record that a move into it takes, and
+    // one that the entry right after it fits exactly (the hole only moves up
+    // behind it): nothing moves, and the file stays as it was.
+    const std::vector<Contents> gainless = {
+        {{"a", Pattern(100, 1)}, {"x", Pattern(50, 2)}, {"c", Pattern(5, 3)}},
+        {{"a", Pattern(100, 1)}, {"x", Pattern(10, 2)}, {"c", Pattern(50, 3)}},
+    };
+    for (const Contents &files : gainless) {
+        live = files;
+        ASSERT_TRUE(DeleteFileA(m_path.c_str()));
+        ASSERT_TRUE(Create(p));
+        for (const char *name : {"a", "b", "x", "c"})
+            ASSERT_TRUE(Put(p, name, live.count(name) ? live[name] : Pattern(10, 4)));
+        ASSERT_TRUE(p.DeleteFile("b"));
+        ASSERT_TRUE(p.Flush(0));
+        p.Close();
+        const std::string small = Disk();
+        ASSERT_TRUE(Reopen(p));
+        ASSERT_TRUE(p.Flush(1));
+        EXPECT_TRUE(Holds(p, live));
+        p.Close();
+        EXPECT_EQ(Disk().size(), small.size());
+        EXPECT_TRUE(Disk() == small);
+    }
 }
 
 // A full table whose holes lie before larger entries: only slides over

@@ -12,6 +12,8 @@
 #include "archive/CParcelReader.h"
 #include "archive/CParcelStorage.h"
 #include "archive/CParcelWriter.h"
+#include "archive/ParcelChunk.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -288,10 +290,11 @@ TEST(StorageProtect, NothingIsHandedOutOverTheTablesOnDisk)
 // a move vacated, and reports a slide over its own old place instead of making it.
 TEST(StorageCompact, CommittedPlacesAreNotReusedBeforeACommit)
 {
-    // A hole of 10 at 24 that the region of 10 at 54 fills; the region of 8
-    // at 84 would then go into the place that one left.
+    // A hole of 10 at 24 that no region past where the data would end
+    // fits (the 12 at 88): the region of 8 at 54 fills it, and the 6 at 82
+    // would then go into the place that one left.
     CParcelStorage s;
-    Indices r = Lay(s, 16, {10, 10, 20, 10, 20, 8});
+    Indices r = Lay(s, 16, {10, 10, 20, 8, 20, 6, 12});
     s.Free(r[1]);
     CParcelStorage *committed = s.Clone();
     std::vector<ParcelMove> all, first;
@@ -473,4 +476,32 @@ TEST(StorageTable, ContradictoryTablesAreRefused)
     t.U32s({2, 0, 0, 0, 1});
     CParcelStorage s;
     EXPECT_FALSE(Parse(t.b, &s));
+}
+
+// Moves applied in a few large transfers leave the file as applying them one
+// after another does: contents moved twice (the second read after the first
+// write), a destination over a later move's source, a slide over its own old
+// place, moves of no size, and runs larger than one transfer holds.
+TEST(StorageCompact, MovesAppliedTogetherActAsOneAfterAnother)
+{
+    ScratchFolder t;
+    std::string image(20u << 20, '\0');
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = (char)(i * 131 + (i >> 12));
+    t.File("moves.bin", image);
+    const std::vector<ParcelMove> moves = {
+        {1000, 0, 100, 0, 50, 0},    {100, 0, 3000, 0, 50, 0},      {2000, 0, 1990, 0, 100, 0},
+        {5000, 0, 1000, 0, 60, 0},   {7000, 0, 7000, 0, 0, 0},      {6000, 0, 5030, 0, 40, 0},
+        {6040, 0, 5070, 0, 40, 0},   {10u << 20, 0, 8000, 0, 5u << 20, 0},
+        {16u << 20, 0, 9u << 20, 0, 3u << 20, 0}, {3000, 0, 4000, 0, 50, 0},
+    };
+    for (const ParcelMove &m : moves)
+        for (uint32_t i = 0; i < m.sizeLow; ++i)
+            image[m.dstLow + i] = image[m.srcLow + i];
+    HANDLE f = CreateFileA(t.Full("moves.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(ParcelApplyMoves(f, moves.data(), moves.size()));
+    CloseHandle(f);
+    EXPECT_TRUE(t.Read("moves.bin") == image);
 }

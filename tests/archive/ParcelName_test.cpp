@@ -25,6 +25,10 @@ TEST(ParcelName, LettersFoldToLowerCaseAndTrailBytesStayUnfolded)
         {"\x81\x41.png", "\x81\x61.png", -1},
         // ...and after one, letters fold again.
         {"\x81\x41X", "\x81\x41x", 0},
+        // A trail byte in the lead bytes' range ends its character all the
+        // same: the next byte is a character of its own, folded or a lead.
+        {"\xB0\xA1X", "\xB0\xA1x", 0},
+        {"\xB0\xA1\xB0\x41", "\xB0\xA1\xB0\x61", -1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.sign, Sign(ParcelNameCompare(c.a, c.b))) << c.a << " " << c.b;

@@ -23,6 +23,17 @@ std::string Quoted(const std::string &s)
     return "\"" + s + "\"";
 }
 
+// What the tool printed, through a file of the scratch folder.
+std::string PclPrinted(const ScratchFolder &t, const std::string &arguments)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(t.Full("printed.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             0, nullptr);
+    const int code = KivRunProgram(KIV_PCL_EXE, arguments, 60000, out);
+    CloseHandle(out);
+    return std::to_string(code) + ": " + t.Read("printed.txt");
+}
+
 TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
 {
     ScratchFolder t;
@@ -57,6 +68,9 @@ TEST(Pcl, PacksATreeUnderTheNamesItIsAskedFor)
         EXPECT_NE(p.FindFolder(c.emptyk), nullptr) << c.options;
         p.Close();
     }
+    // Of nested empty folders only the innermost count: the others hold it.
+    EXPECT_NE(PclPrinted(t, "pack " + Quoted(t.Full("tree")) + " " + Quoted(archive)).find("0: 2 files, 2 empty folders"),
+              std::string::npos);
     EXPECT_EQ(2, Pcl("pack -x " + Quoted(t.Full("tree")) + " " + Quoted(archive)));
 }
 
@@ -362,6 +376,76 @@ TEST(Pcl, PackKeepsFilesThatOnlyLookLikeItsOwn)
     ASSERT_TRUE(p.Open(1, named.c_str(), 2, 10240));
     EXPECT_EQ(Listed(p), packed);
     p.Close();
+}
+
+// Extract writes over neither the archive it reads, by whatever name the
+// out file reaches it, nor any other file unless asked to (-r).
+TEST(Pcl, ExtractWritesOverNeitherTheArchiveNorUnaskedFiles)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.Folder("tree\\sub");
+    t.File("tree\\sub\\data.pcl", "inner");
+    t.File("tree\\sub\\b.bin", "bee");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), t.Full("data.pcl")}));
+    const std::string archive = t.Read("data.pcl");
+    t.File("b.bin", "mine");
+    WorkingDirectory here(t.Full(""));
+    const struct {
+        std::vector<std::string> arguments;
+        int code;
+    } cases[] = {
+        {{"extract", "data.pcl", "sub/data.pcl"}, 1},
+        {{"extract", "-r", "data.pcl", "sub/data.pcl"}, 1},
+        {{"extract", "-r", "data.pcl", "sub/b.bin", ".\\DATA.PCL"}, 1},
+        {{"extract", "-r", t.Full("data.pcl"), "sub/b.bin", "data.pcl"}, 1},
+        {{"extract", "data.pcl", "sub/b.bin"}, 1},
+        {{"extract", "data.pcl", "sub/b.bin", "b.bin"}, 1},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.code, PclHere(c.arguments)) << c.arguments[1] << " " << c.arguments[2];
+        ASSERT_TRUE(t.Read("data.pcl") == archive) << c.arguments[1] << " " << c.arguments[2];
+        EXPECT_EQ("mine", t.Read("b.bin"));
+    }
+    EXPECT_EQ(0, PclHere({"extract", "-r", "data.pcl", "sub/b.bin"}));
+    EXPECT_EQ("bee", t.Read("b.bin"));
+    EXPECT_EQ(0, PclHere({"extract", "data.pcl", "sub/data.pcl", "inner.pcl"}));
+    EXPECT_EQ("inner", t.Read("inner.pcl"));
+}
+
+// A folder that cannot be listed fails the pack as an unreadable file does:
+// exit 1, the archive it was to replace as it was, nothing left beside it.
+TEST(Pcl, PackThatCannotListAFolderFailsAndKeepsTheOldArchive)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.Folder("tree\\sub");
+    t.File("tree\\sub\\a.bin", "a");
+    const std::string archive = t.Full("data.pcl");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive}));
+    const std::string old = t.Read("data.pcl");
+    // A name code page 949 cannot spell, then a path past 260 characters.
+    const std::string narrow = t.Full("tree");
+    const std::wstring tree = L"\\\\?\\" + std::wstring(narrow.begin(), narrow.end());
+    const std::wstring thai = tree + L"\\sub\\\x0E01", deep = tree + L"\\" + std::wstring(150, L'd'),
+                       deeper = deep + L"\\" + std::wstring(150, L'e');
+    for (int run = 0; run < 2; ++run) {
+        if (run == 0) {
+            ASSERT_TRUE(CreateDirectoryW(thai.c_str(), nullptr));
+        } else {
+            ASSERT_TRUE(RemoveDirectoryW(thai.c_str()));
+            ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr) && CreateDirectoryW(deeper.c_str(), nullptr));
+        }
+        EXPECT_EQ(1, PclHere({"pack", "-c", t.Full("tree"), archive})) << run;
+        ASSERT_TRUE(t.Read("data.pcl") == old) << run;
+        WIN32_FIND_DATAA d;
+        HANDLE f = FindFirstFileA(t.Full("*.tmp").c_str(), &d);
+        EXPECT_EQ(f, INVALID_HANDLE_VALUE) << d.cFileName;
+        if (f != INVALID_HANDLE_VALUE)
+            FindClose(f);
+    }
+    RemoveDirectoryW(deeper.c_str());
+    RemoveDirectoryW(deep.c_str());
 }
 
 } // namespace
