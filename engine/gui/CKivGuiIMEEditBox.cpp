@@ -66,13 +66,6 @@ void PressKey(BYTE key)
     keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
 }
 
-void SendKey(WPARAM key, int times)
-{
-    HWND window = GuiEngineWindow();
-    for (int i = 0; i < times; i++)
-        SendMessageW(window, WM_KEYDOWN, key, 0);
-}
-
 // While a box sends itself keys through the window: the window's owner may
 // move the focus before the GUI gets a key, which then reaches no other control.
 class OwnKeys {
@@ -105,9 +98,8 @@ CKivGuiIMEEditBox::~CKivGuiIMEEditBox()
     GuiImeStore &s = ImeStore();
     if (s.owner != this)
         return;
-    s.owner = nullptr;
+    ImeForgetTyped();
     ResetComposition();
-    s.typed = s.typedBehind = 0;
 }
 
 int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
@@ -171,6 +163,65 @@ bool CKivGuiIMEEditBox::TakesWindowKeys() const
            m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog;
 }
 
+bool CKivGuiIMEEditBox::FocusedBoxTakesWindowKeys()
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    CKivGuiDialog *active = gui ? gui->GetActiveDialog() : nullptr;
+    CKivGuiControl *focused = active ? active->GetFocusedControl() : nullptr;
+    return focused && focused->GetType() == 8 && static_cast<CKivGuiIMEEditBox *>(focused)->TakesWindowKeys();
+}
+
+bool CKivGuiIMEEditBox::SendOwnKeys(WPARAM key, int times)
+{
+    // The window's owner may hide, disable or delete the box, or move the
+    // focus, before the GUI gets a key.
+    Guard guard(this);
+    OwnKeys keys(this);
+    HWND window = GuiEngineWindow();
+    for (int i = 0; i < times; i++) {
+        if (!guard.Alive() || !TakesWindowKeys())
+            return false;
+        SendMessageW(window, WM_KEYDOWN, key, 0);
+    }
+    return guard.Alive();
+}
+
+void CKivGuiIMEEditBox::TakeBackInPlace(int typed, int behind)
+{
+    const int end = std::min(m_caret + behind, GetTextLength());
+    const int start = std::max(end - typed, 0);
+    if (end > start)
+        m_buffer->RemoveRange(start, end);
+    PlaceCaret(start);
+    m_selStart = m_caret;
+}
+
+void CKivGuiIMEEditBox::CompositionMissed(bool ended)
+{
+    GuiImeStore &s = ImeStore();
+    CKivGuiIMEEditBox *owner = s.owner;
+    const int typed = s.typed, behind = s.typedBehind;
+    ImeForgetTyped();
+    if (owner) {
+        owner->m_compositionInText = 0;
+        if (ended && typed > 0 && owner->m_buffer)
+            owner->TakeBackInPlace(typed, behind);
+    }
+    ResetComposition();
+    SetHideCaret(0);
+    s.readingShown = 0;
+}
+
+// The game replaced the text the composition was typed into: nothing of it
+// is left to take back.
+void CKivGuiIMEEditBox::OnTextReplaced()
+{
+    if (ImeStore().owner != this)
+        return;
+    ImeForgetTyped();
+    m_compositionInText = 0;
+}
+
 bool CKivGuiIMEEditBox::TakeOverComposition()
 {
     GuiImeStore &s = ImeStore();
@@ -191,7 +242,8 @@ bool CKivGuiIMEEditBox::TakeOverComposition()
 void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
 {
     GuiImeStore &s = ImeStore();
-    if (s.owner != this || !ImeState().insertOnType || s.typed <= 0 || !m_buffer)
+    // Whatever the layout is now: the units stand in the text until taken.
+    if (s.owner != this || s.typed <= 0 || !m_buffer)
         return;
     const int typed = s.typed, behind = s.typedBehind;
     s.typed = s.typedBehind = 0;
@@ -234,12 +286,8 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
     }
     // What no key took back (the box lost the focus, or the window does not
     // route to the GUI) is taken from the text here.
-    end = std::min(end, GetTextLength());
-    const int start = std::max(end - left, 0);
-    if (end > start)
-        m_buffer->RemoveRange(start, end);
-    PlaceCaret(start);
-    m_selStart = m_caret;
+    PlaceCaret(end);
+    TakeBackInPlace(left, 0);
 }
 
 void CKivGuiIMEEditBox::RepairModifier(WPARAM released)
@@ -265,6 +313,8 @@ int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
         m_swallowKeys = 1;
     if (!ImeState().enabled)
         return CKivGuiTestEditBox::MsgProc(message, wParam, lParam);
+    if (message == WM_IME_COMPOSITION || message == WM_IME_ENDCOMPOSITION)
+        ImeStore().reached++;
     switch (message) {
     case WM_IME_COMPOSITION:
         OnComposition(lParam);
@@ -443,9 +493,8 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                     RemoveTypedComposition(1, 0);
                     return true;
                 }
-                {
+                if (SendOwnKeys(VK_LEFT, typed - caret)) {
                     OwnKeys keys(this);
-                    SendKey(VK_LEFT, typed - caret);
                     SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
                 }
                 if (!guard.Alive())
@@ -634,7 +683,10 @@ void CKivGuiIMEEditBox::OnFocusOut()
     CKivGuiTestEditBox::OnFocusOut();
     Guard guard(this);
     FinishComposition(0);
-    ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
+    // The finish's notices run through the window: a box the game focused
+    // from them keeps the context its focus-in gave the window.
+    if (!FocusedBoxTakesWindowKeys())
+        ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
     if (guard.Alive() && m_dialog)
         m_dialog->SendEvent(kEventFocusLost, 1, this);
 }
@@ -645,8 +697,11 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
     HWND window = GuiEngineWindow();
     const GuiImeBinding &imm = ImeBinding();
     HIMC context = imm.ImmGetContext(window);
-    if (!context)
+    if (!context) {
+        // Without the input method nothing more comes for what was typed.
+        RemoveTypedComposition(1, 0);
         return;
+    }
     if (!s.finishing) {
         s.finishing = 1;
         // Typing and keys may delete the box; the input method is told all the same.

@@ -31,9 +31,14 @@ public:
     // Takes back what insert-on-type typed of the composition; the box
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
+    // A result or an end of composition that reached no IME edit box: a
+    // result stands in its owner's text as typed, an end takes out what was
+    // typed and never committed. The store forgets both.
+    static void CompositionMissed(bool ended);
 
 protected:
     int CompositionWidth() override;
+    void OnTextReplaced() override;
 
 private:
     // Another box's composition ends where this one starts to receive the
@@ -42,6 +47,14 @@ private:
     bool TakeOverComposition();
     // The focus of the active dialog: the keys the window gets reach it.
     bool TakesWindowKeys() const;
+    // Whether the window's keys reach an IME edit box with the focus: the
+    // one the input context is for.
+    static bool FocusedBoxTakesWindowKeys();
+    // Keys through the window for this box alone, each sent only while it
+    // still takes them; false when one was not.
+    bool SendOwnKeys(WPARAM key, int times);
+    // What insert-on-type typed, taken from the text without keys.
+    void TakeBackInPlace(int typed, int behind);
     void OnComposition(LPARAM flags);
     bool TakeComposition(HIMC context, LPARAM flags);
     // False when the composition may not grow; the Korean form also

@@ -100,8 +100,10 @@ private:
     bool OpenBefore(int kind, const CKivGuiDialog *dialog) const;
     CKivCamera *BeginCamera();
     void RenderModals();
+    int Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::map<std::string, ImageEntry, GuiKeyLess> m_images;   // keyed by lower-case path
+    unsigned m_messagesShown = 0;   // missing images' message boxes, ever
     CKivGuiDialog *m_active = nullptr;
     std::vector<CKivGuiDialog *> m_layers[kLayers];      // front: most recently added
     std::vector<CKivGuiDialog *> m_kinds[kModalKinds];

@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiDxFont.h"
@@ -114,6 +115,7 @@ void CKivGuiTestEditBox::SetText(const char *text, int selectAll)
     m_firstVisible = 0;
     PlaceCaret(GetTextLength());
     m_selStart = selectAll ? 0 : m_caret;
+    OnTextReplaced();
 }
 
 void CKivGuiTestEditBox::ClearText()
@@ -122,6 +124,7 @@ void CKivGuiTestEditBox::ClearText()
         m_buffer->Clear();
     m_caret = m_absCaret = m_selStart = m_firstVisible = 0;
     m_limitReached = 0;
+    OnTextReplaced();
 }
 
 const char *CKivGuiTestEditBox::GetTextAnsi()
@@ -343,19 +346,30 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
     }
     if (unit < 32 && unit != 30 && unit != 31)
         return 1;
+    // A surrogate pair comes as two characters and is typed whole, within the
+    // limit or not at all; a lone half is never typed.
+    const WCHAR high = std::exchange(m_highSurrogate, WCHAR(0));
+    if (IS_HIGH_SURROGATE(unit)) {
+        m_highSurrogate = unit;
+        return 1;
+    }
+    if (IS_LOW_SURROGATE(unit) && !high)
+        return 1;
+    const WCHAR units[2] = {high, unit};
+    const int count = IS_LOW_SURROGATE(unit) ? 2 : 1;
     if (m_caret != m_selStart)
         DeleteSelection();
-    if (m_buffer->InsertChar(m_caret, unit)) {
+    if (m_buffer->InsertString(m_caret, units + 2 - count, count)) {
         if (m_buffer->GetAnsiLength() <= m_maxBytes) {
             // In place: the buffer takes its own text back without moving it.
             if (RemoveChar(L'\\', m_buffer->At(0))) {
                 m_buffer->SetTextW(m_buffer->GetText());
                 PlaceCaret(m_caret);
             } else {
-                PlaceCaret(m_caret + 1, true);
+                PlaceCaret(m_caret + count, true);
             }
         } else {
-            PlaceCaret(m_caret + 1);
+            PlaceCaret(m_caret + count);
             DeleteSelection();
         }
         m_selStart = m_caret;

@@ -241,6 +241,13 @@ GuiImeStore &ImeStore()
     return store;
 }
 
+void ImeForgetTyped()
+{
+    GuiImeStore &s = ImeStore();
+    s.typed = s.typedBehind = 0;
+    s.owner = nullptr;
+}
+
 void ImeBindLibraries()
 {
     if (State.bound)
@@ -506,6 +513,7 @@ int ImeStaticMsgProc(HWND window, UINT message, WPARAM wParam, LPARAM *lParam)
     switch (message) {
     case WM_IME_STARTCOMPOSITION: {
         GuiImeStore &s = ImeStore();
+        ImeForgetTyped();
         s.compositionCaret = 0;
         s.composition.Clear();
         std::memset(s.attributes, 0, sizeof(s.attributes));
@@ -527,6 +535,8 @@ int ImeStaticMsgProc(HWND window, UINT message, WPARAM wParam, LPARAM *lParam)
         // after start-up only records where the user began.
         if (before && ImePrimaryLanguage(before) != ImePrimaryLanguage(State.layout))
             State.insertOnType = ImePrimaryLanguage(State.layout) == kImeKorean;
+        // A composition typed in under the old layout is not taken back under the new one.
+        ImeForgetTyped();
         ImeSetupReadingApi();
         if (Bound.ShowReadingWindow) {
             HIMC context = Bound.ImmGetContext(window);

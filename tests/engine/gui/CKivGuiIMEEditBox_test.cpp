@@ -908,6 +908,120 @@ TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
 }
 
+// A composition whose result or end reaches no IME box (the user clicked a
+// button of another dialog; the box or its dialog is hidden or disabled), or
+// whose box's text the game replaced, leaves nothing for a later take-back:
+// every committed character stays, and what was never committed leaves.
+TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommittedCharacter)
+{
+    const std::wstring ha(1, Ha), na(1, Na);
+    other->ClearFocus();
+    (new CKivGuiButton(other))->Create(9, 800, 20, 900, 40, "");
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({ha});
+    Send(WM_LBUTTONDOWN, 850, 430);
+    Send(WM_LBUTTONUP, 850, 430);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"abc" + ha) << "committed where it was typed";
+    Send(WM_LBUTTONDOWN, 100, 210);
+    Send(WM_LBUTTONUP, 100, 210);
+    ScriptedIme::Compose({na});
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), na + L"abc" + ha);
+
+    // Hidden or disabled, the box misses the cancel; a new text goes on composing.
+    const struct {
+        const char *what;
+        std::function<void(int)> set;
+        const wchar_t *kept;
+    } cases[] = {
+        {"box hidden", [&](int on) { box->SetVisible(on); }, L"xy"},
+        {"box disabled", [&](int on) { box->SetEnabled(on); }, L"xy"},
+        {"dialog hidden", [&](int on) { dialog->SetVisible(on); }, L"xy"},
+        {"text set", [&](int on) { on ? void() : box->SetText("hello", 0); }, L"hello"},
+        {"text cleared", [&](int on) { on ? void() : box->ClearText(); }, L""},
+    };
+    for (const auto &c : cases) {
+        box->SetText("xy", 0);
+        ScriptedIme::Compose({ha});
+        c.set(0);
+        if (c.kept[0] == 'x')
+            ImeBinding().ImmNotifyIME(nullptr, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
+        c.set(1);
+        EXPECT_EQ(Text(), c.kept) << c.what;
+        ScriptedIme::Compose({na});
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), c.kept + na) << c.what;
+    }
+}
+
+// Box B loses the focus of its own dialog while box A's composition stands
+// typed in A: B's text keeps every character.
+TEST_F(TwoImeBoxes, ABoxLosingTheFocusTakesNothingOfAnotherBoxsComposition)
+{
+    b->SetText("xyz", 0);
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({std::wstring{Han, Na}});
+    ASSERT_EQ(ImeStore().typed, 2);
+    other->ClearFocus();
+    EXPECT_EQ(std::wstring(b->GetText()), L"xyz");
+    ScriptedIme::composition.clear();
+}
+
+// The game focuses another IME box from the messages a box's focus-out sends
+// (the input method answers the cancel through the window): that box keeps
+// the window's input context.
+TEST_F(TwoImeBoxes, ABoxTheGameFocusesDuringAFocusOutKeepsTheInputContext)
+{
+    CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
+    same->Create(8, 100, 240, 700, 260, "", 2, 3);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ActingWindow::on = WM_IME_ENDCOMPOSITION;
+    ActingWindow::with = 0;
+    ActingWindow::act = [&] { dialog->FocusControl(8); };
+    dialog->ClearFocus();
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+    EXPECT_EQ(dialog->GetFocusedControl(), same);
+    EXPECT_TRUE(same->HasFocus());
+    EXPECT_NE(ScriptedIme::associated, nullptr) << "the focused box has the input context";
+    EXPECT_EQ(Text(), L"abc");
+}
+
+// The game hides or disables the focused box as one of the keys it sends
+// itself (placing its caret, taking a composition back) reaches the window:
+// that key and the rest reach no other control, and the focus stays.
+TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
+{
+    CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
+    same->Create(8, 100, 240, 700, 260, "", 2, 3);
+    box->SetNeighbour(2, 8);
+    box->SetNeighbour(3, 8);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    for (WPARAM key : {VK_LEFT, VK_RIGHT})
+        for (int hide = 0; hide < 2; hide++) {
+            box->SetText("abc", 0);
+            if (key == VK_RIGHT)
+                ScriptedIme::Compose({std::wstring(1, Hieut)});
+            ActingWindow::on = WM_KEYDOWN;
+            ActingWindow::with = key;
+            ActingWindow::act = [&, hide] { hide ? box->SetVisible(0) : box->SetEnabled(0); };
+            events.clear();
+            ScriptedIme::Compose({std::wstring{Han, Na}});
+            EXPECT_EQ(ActingWindow::act, nullptr);
+            EXPECT_EQ(dialog->GetFocusedControl(), box) << key << " " << hide;
+            EXPECT_FALSE(same->HasFocus()) << key << " " << hide;
+            EXPECT_EQ(events.find("2 "), std::string::npos) << events;
+            ScriptedIme::composition.clear();
+            box->SetVisible(1);
+            box->SetEnabled(1);
+        }
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+}
+
 // The storm: dialogs holding every control, the user's messages at random
 // (seeded), and the game acting at random on its events and on any message
 // its window gets, most often on those the controls' system calls send: it
