@@ -196,6 +196,12 @@ void CKivGuiIMEEditBox::TakeBackInPlace(int typed, int behind)
     m_selStart = m_caret;
 }
 
+void CKivGuiIMEEditBox::GiveContextToFocusedBox()
+{
+    if (ImeState().enabled && FocusedBoxTakesWindowKeys())
+        ImeBinding().ImmAssociateContext(GuiEngineWindow(), ImeState().defaultContext);
+}
+
 void CKivGuiIMEEditBox::CompositionMissed(bool ended)
 {
     GuiImeStore &s = ImeStore();

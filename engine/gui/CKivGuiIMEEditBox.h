@@ -35,6 +35,9 @@ public:
     // result stands in its owner's text as typed, an end takes out what was
     // typed and never committed. The store forgets both.
     static void CompositionMissed(bool ended);
+    // Gives the window's input context to the IME edit box its keys reach
+    // with the focus, if any.
+    static void GiveContextToFocusedBox();
 
 protected:
     int CompositionWidth() override;

@@ -289,6 +289,7 @@ int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
 // Searches every list: a dialog is found wherever it was registered.
 int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
 {
+    CKivGuiDialog *const previous = m_active;
     if (m_hovered == dialog)
         m_hovered = nullptr;
     for (auto &layer : m_layers) {
@@ -301,7 +302,18 @@ int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
         m_active = nullptr;
     for (auto &kind : m_kinds)
         Erase(kind, dialog);
+    // The dialog next in line became the active one.
+    if (m_active && m_active != previous)
+        CKivGuiIMEEditBox::GiveContextToFocusedBox();
     return 0;
+}
+
+void CKivGuiSystem::SetActiveDialog(CKivGuiDialog *dialog)
+{
+    if (dialog == m_active)
+        return;
+    m_active = dialog;
+    CKivGuiIMEEditBox::GiveContextToFocusedBox();
 }
 
 bool CKivGuiSystem::IsRegistered(const CKivGuiDialog *dialog) const
@@ -450,9 +462,12 @@ try {
         m_mouseX = GET_X_LPARAM(lParam);
         m_mouseY = GET_Y_LPARAM(lParam);
         if (CKivGuiDialog *hit = FindDialogAt()) {
+            // The context's change is sent through the window, whose owner
+            // may take the dialog out.
             if (message == WM_LBUTTONDOWN)
-                m_active = hit;
-            hit->MsgProc(window, message, wParam, lParam);
+                SetActiveDialog(hit);
+            if (IsRegistered(hit))
+                hit->MsgProc(window, message, wParam, lParam);
             return 1;
         }
         if (HasOpenDialogOfKind(1) || HasOpenDialogOfKind(3))

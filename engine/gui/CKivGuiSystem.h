@@ -80,7 +80,9 @@ public:
     int RemoveDialog(CKivGuiDialog *dialog);
     bool IsRegistered(const CKivGuiDialog *dialog) const;
     CKivGuiDialog *FindDialog(int id) const;
-    void SetActiveDialog(CKivGuiDialog *dialog) { m_active = dialog; }
+    // The focused IME edit box of a dialog made active gets the window's
+    // input context (a focus-out elsewhere may have taken it).
+    void SetActiveDialog(CKivGuiDialog *dialog);
     CKivGuiDialog *GetActiveDialog() const { return m_active; }
     int HasOpenDialogOfKind(int kind) const;
     CKivGuiDialog *FindDialogAt();

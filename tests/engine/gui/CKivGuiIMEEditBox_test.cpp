@@ -1026,11 +1026,14 @@ TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
 // (seeded), and the game acting at random on its events and on any message
 // its window gets, most often on those the controls' system calls send: it
 // closes dialogs, takes controls out (deleting them after the step), moves
-// the focus, hides, shows, activates and disables. No freed memory is
-// touched, a dialog's focused control alone has the focus, and only a box
-// that got the window's keys changes its text (or the box whose typed
-// composition leaves it). Fixed arrays: the guard gives every allocation
-// pages of its own.
+// the focus, hides, shows, activates and disables dialogs and controls, and
+// sets the boxes' text. No freed memory is touched, a dialog's focused
+// control alone has the focus (the one that heard the application lose it
+// may lack it), the IME box the window's keys reach has the input context,
+// and only a box that got the window's keys or a text from the game changes
+// its text, or the box whose typed composition leaves it, which loses no
+// other character. Fixed arrays: the guard gives every allocation pages of
+// its own.
 CKivGuiControl *StormLive[256];
 int StormLiveCount = 0;
 CKivGuiDialog *StormOpen[16];
@@ -1044,7 +1047,7 @@ template <class T> void Drop(T **list, int *count, const void *item)
 template <class Control> class Stormed : public Control {
 public:
     explicit Stormed(CKivGuiDialog *d) : Control(d) { StormLive[StormLiveCount++] = this; }
-    ~Stormed() override { Drop(StormLive, &StormLiveCount, this); }
+    ~Stormed() override;
 };
 
 class StormDialog : public CKivGuiDialog {
@@ -1059,6 +1062,10 @@ struct Storm {
     static inline int depth = 0, windowDepth = 0, nextId = 100;
     static inline const CKivGuiControl *keys[64];   // what took the window's messages
     static inline int keyCount = 0;
+    static inline const CKivGuiControl *textSet[64];   // the boxes the game gave a text
+    static inline int textSetCount = 0;
+    static inline const CKivGuiControl *deactivated[16];   // focused as the application lost the focus
+    static inline int deactivatedCount = 0;
 
     static int Roll(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
     static CKivGuiDialog *Any() { return StormOpenCount ? StormOpen[Roll(StormOpenCount)] : nullptr; }
@@ -1102,7 +1109,8 @@ struct Storm {
         depth++;
         CKivGuiDialog *d = Any();
         const int id = 1 + Roll(6);
-        switch (d ? Roll(9) : 0) {
+        CKivGuiControl *c = d ? d->GetControl(id) : nullptr;
+        switch (d ? Roll(12) : 0) {
         case 0:
             if (StormOpenCount < 5)
                 Open();
@@ -1115,6 +1123,24 @@ struct Storm {
         case 6: CKivGuiSystem::GetInstance()->SetActiveDialog(d); break;
         case 7: d->MarkForDeletion(); break;
         case 8: d->SetEnabled(Roll(4) != 0); break;
+        case 9:
+            if (c)
+                c->SetVisible(Roll(3) != 0);
+            break;
+        case 10:
+            if (c)
+                c->SetEnabled(Roll(3) != 0);
+            break;
+        case 11:
+            if (c && (c->GetType() == 7 || c->GetType() == 8)) {
+                if (Roll(2))
+                    static_cast<CKivGuiTestEditBox *>(c)->SetText("set", 0);
+                else
+                    static_cast<CKivGuiTestEditBox *>(c)->ClearText();
+                if (textSetCount < 64)
+                    textSet[textSetCount++] = c;
+            }
+            break;
         }
         depth--;
     }
@@ -1127,6 +1153,8 @@ struct Storm {
         windowDepth++;
         Act(sent ? 25 : 3);
         CKivGuiDialog *active = CKivGuiSystem::GetInstance()->GetActiveDialog();
+        if (m == WM_ACTIVATEAPP && !wParam && active && active->GetFocusedControl() && deactivatedCount < 16)
+            deactivated[deactivatedCount++] = active->GetFocusedControl();
         if (windowDepth == 1 && std::count(StormOpen, StormOpen + StormOpenCount, active) && keyCount < 64)
             keys[keyCount++] = active->GetFocusedControl();
         const LRESULT result = CallWindowProcW(gui, w, m, wParam, lParam);
@@ -1187,11 +1215,24 @@ struct Storm {
                 CloseClipboard();
             }
             break;
-        case 15: CKivGuiSystem::GetInstance()->Update(0.05f); break;
+        case 15:
+            // The application loses or gets back the system's focus now and
+            // then, as when another program's window is activated.
+            if (Roll(16) == 0)
+                SendMessageW(window, WM_ACTIVATEAPP, Roll(2), 0);
+            else
+                CKivGuiSystem::GetInstance()->Update(0.05f);
+            break;
         }
         Pump();
     }
 };
+
+template <class Control> Stormed<Control>::~Stormed()
+{
+    Drop(StormLive, &StormLiveCount, this);
+    Drop(Storm::deactivated, &Storm::deactivatedCount, this);
+}
 
 // The fixture's own dialog leaves the GUI system: the storm's alone take messages.
 class ImeStorm : public ImeBox {
@@ -1212,7 +1253,9 @@ protected:
     }
 };
 
-// Whether a dialog's focused control alone has the focus flag and bit.
+// Whether a dialog's focused control alone has the focus flag and bit; the
+// one that heard the application lose the focus may lack both until its
+// dialog hears it come back.
 const char *FocusFault(const CKivGuiDialog *d)
 {
     const CKivGuiControl *f = d->GetFocusedControl();
@@ -1220,10 +1263,26 @@ const char *FocusFault(const CKivGuiDialog *d)
         return "it names a focused control it lacks";
     for (int id = 1; id <= 6; id++) {
         const CKivGuiControl *c = d->GetControl(id);
-        if (c && ((c->HasFocus() != 0) != (c == f) || ((c->GetState() & CKivGuiControl::kStateFocus) != 0) != (c == f)))
+        if (!c)
+            continue;
+        const bool flag = c->HasFocus() != 0, bit = (c->GetState() & CKivGuiControl::kStateFocus) != 0;
+        if (c == f && !flag && !bit && std::count(Storm::deactivated, Storm::deactivated + Storm::deactivatedCount, c))
+            continue;
+        if (flag != (c == f) || bit != (c == f))
             return "the focus flag or bit of a control is not where its focus is";
     }
     return nullptr;
+}
+
+// The IME box the window's keys reach, with the focus, has the input context.
+const char *ContextFault()
+{
+    const CKivGuiDialog *d = CKivGuiSystem::GetInstance()->GetActiveDialog();
+    const CKivGuiControl *f = d ? d->GetFocusedControl() : nullptr;
+    if (!f || f->GetType() != 8 || !f->HasFocus() || !f->IsEnabled() || !f->GetVisible() || !d->GetVisible() ||
+        d->IsMarkedForDeletion() || ScriptedIme::associated)
+        return nullptr;
+    return "the focused IME box has no input context";
 }
 
 TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFocusAndEachBoxItsText)
@@ -1232,9 +1291,11 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
     static struct {
         const CKivGuiControl *box;
         WCHAR text[128];
+        WCHAR untyped[128];   // the owner's text without its typed composition
     } before[64];
     for (int seed = 1; seed <= 4; seed++) {
         Storm::rng.seed(seed);
+        Storm::deactivatedCount = 0;
         GuardFreedBegin();
         for (int i = 0; i < 4; i++)
             Storm::Open();
@@ -1249,12 +1310,19 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
             int count = 0;
             for (int i = 0; i < StormLiveCount && count < 64; i++)
                 if (StormLive[i]->GetType() == 7 || StormLive[i]->GetType() == 8) {
-                    before[count].box = StormLive[i];
-                    lstrcpynW(before[count++].text, static_cast<CKivGuiTestEditBox *>(StormLive[i])->GetText(), 128);
+                    const CKivGuiTestEditBox *box = static_cast<CKivGuiTestEditBox *>(StormLive[i]);
+                    before[count].box = box;
+                    lstrcpynW(before[count].text, box->GetText(), 128);
+                    std::wstring untyped = box->GetText();
+                    if (box == ImeStore().owner) {
+                        const int end = std::min<int>(box->GetCaret() + ImeStore().typedBehind, untyped.size());
+                        const int typed = std::min(ImeStore().typed, end);
+                        untyped.erase(end - typed, typed);
+                    }
+                    lstrcpynW(before[count++].untyped, untyped.c_str(), 128);
                 }
             const CKivGuiControl *owner = ImeStore().owner;
-            const int composed = ImeStore().typed;
-            Storm::keyCount = 0;
+            Storm::keyCount = Storm::textSetCount = 0;
             Storm::Step();
             // Messages only for a fault: the guard gives every allocation pages of its own.
             auto at = [&] { return "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": "; };
@@ -1263,13 +1331,18 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                     ADD_FAILURE() << at() << "dialog " << StormOpen[i]->GetID() << ": " << fault;
                     faults++;
                 }
+            if (const char *fault = ContextFault()) {
+                ADD_FAILURE() << at() << fault;
+                faults++;
+            }
             for (int i = 0; i < count; i++) {
                 const CKivGuiControl *box = before[i].box;
                 if (!std::count(StormLive, StormLive + StormLiveCount, box) ||
-                    std::count(Storm::keys, Storm::keys + Storm::keyCount, box))
+                    std::count(Storm::keys, Storm::keys + Storm::keyCount, box) ||
+                    std::count(Storm::textSet, Storm::textSet + Storm::textSetCount, box))
                     continue;
                 const WCHAR *is = static_cast<const CKivGuiTestEditBox *>(box)->GetText();
-                if (!lstrcmpW(is, before[i].text) || (box == owner && lstrlenW(is) + composed == lstrlenW(before[i].text)))
+                if (!lstrcmpW(is, before[i].text) || (box == owner && !lstrcmpW(is, before[i].untyped)))
                     continue;
                 ADD_FAILURE() << at() << "box " << box->GetID() << " went from \"" << before[i].text << "\" to \"" << is
                               << "\" without keys";
