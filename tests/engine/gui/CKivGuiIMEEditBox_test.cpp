@@ -1030,7 +1030,7 @@ TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
 // sets the boxes' text. No freed memory is touched, a dialog's focused
 // control alone has the focus (the one that heard the application lose it
 // may lack it), the IME box the window's keys reach has the input context,
-// and only a box that got the window's keys or a text from the game changes
+// no composition the input method ended stands typed in, and only a box that got the window's keys or a text from the game changes
 // its text, or the box whose typed composition leaves it, which loses no
 // other character. Fixed arrays: the guard gives every allocation pages of
 // its own.
@@ -1333,6 +1333,10 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                 }
             if (const char *fault = ContextFault()) {
                 ADD_FAILURE() << at() << fault;
+                faults++;
+            }
+            if (ScriptedIme::composition.empty() && ImeStore().typed) {
+                ADD_FAILURE() << at() << "a composition the input method ended stands typed in for a take-back";
                 faults++;
             }
             for (int i = 0; i < count; i++) {
