@@ -14,6 +14,7 @@
 #include "engine/gui/CUniBuffer.h"
 #include "engine/gui/GuiIme.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 
 namespace {
 
@@ -222,6 +223,7 @@ void CKivGuiIMEEditBox::CompositionMissed(bool ended)
 // is left to take back.
 void CKivGuiIMEEditBox::OnTextReplaced()
 {
+    m_replaced++;
     if (ImeStore().owner != this)
         return;
     ImeForgetTyped();
@@ -329,6 +331,7 @@ int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (!TakeOverComposition())
             return 0;
         RemoveTypedComposition(1, 0);
+        ImeForgetTyped();
         ResetComposition();
         SetHideCaret(0);
         ImeStore().readingShown = 0;
@@ -374,7 +377,7 @@ bool CKivGuiIMEEditBox::CheckKoreanFits()
     if (m_clipToWidth) {
         int w = 0;
         s.composition.CaretToX(std::min(1, s.composition.GetTextSize()), FALSE, &w);
-        fits = w <= m_textRect.right - m_leftMargin - m_caretX;
+        fits = w <= static_cast<long long>(m_textRect.right) - m_leftMargin - m_caretX;
     } else {
         const int a = AnsiBytesOf(s.composition.GetText()), b = AnsiBytesOf(GetText());
         if (b > m_maxBytes) {
@@ -483,10 +486,21 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                 }
             } else if (ImeState().insertOnType) {
                 const int before = GetTextLength();
+                const unsigned ended = s.ended, replaced = m_replaced;
                 SendComposition();
                 if (!guard.Alive())
                     return false;
                 const int typed = std::max(0, GetTextLength() - before);
+                // A typing event gave the box a new text, or ended the
+                // composition (the game moved the focus or cancelled it), or
+                // another box took it: what was typed was never committed.
+                if (m_replaced != replaced)
+                    return true;
+                if (s.ended != ended || s.owner != this) {
+                    m_compositionInText = 0;
+                    TakeBackInPlace(typed, 0);
+                    return true;
+                }
                 const int caret = std::min(s.compositionCaret, typed), end = m_caret;
                 s.owner = this;
                 s.typed = typed;
@@ -505,7 +519,8 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                 }
                 if (!guard.Alive())
                     return false;
-                s.typedBehind = std::max(0, end - m_caret);
+                if (s.ended == ended)
+                    s.typedBehind = std::max(0, end - m_caret);
             }
         }
         // After the keys above: their Backspaces show the caret again.
@@ -747,7 +762,8 @@ POINT CKivGuiIMEEditBox::CaretOrigin()
 {
     int first = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    return POINT{m_caretX - first + DialogX() + TextIndent(), m_caretY + DialogY() + m_topMargin};
+    return POINT{GuiNearestInt(static_cast<long long>(m_caretX) - first + DialogX() + TextIndent()),
+                 GuiNearestInt(static_cast<long long>(m_caretY) + DialogY() + m_topMargin)};
 }
 
 void CKivGuiIMEEditBox::Render(float elapsed, int unused)
@@ -782,7 +798,7 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
     if (!GetHideCaret() || !m_focus || !(m_state & kStateFocus) || !m_swallowKeys || length == 0)
         return;
     const int at = std::min(s.compositionCaret, length - 1);
-    int lead = 0, trail = 0, first = 0, start = m_caretX - m_textRect.left;
+    int lead = 0, trail = 0, first = 0, start = GuiSpan(m_textRect.left, m_caretX);
     s.composition.CaretToX(at, FALSE, &lead);
     s.composition.CaretToX(at + 1, FALSE, &trail);
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
@@ -791,13 +807,13 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
         m_buffer->CaretToX(std::max(0, m_caret + s.typedBehind - s.typed), FALSE, &start);
     const int height = Font() ? Font()->GetHeight() : 13;
     RECT r;
-    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + TextIndent() + 1;
-    r.top = m_caretY + DialogY() + m_topMargin;
-    r.right = r.left + (trail - lead);
-    r.bottom = r.top + height;
+    r.left = GuiNearestInt(static_cast<long long>(m_textRect.left) + start + lead - first + DialogX() + TextIndent());
+    r.top = GuiNearestInt(static_cast<long long>(m_caretY) + DialogY() + m_topMargin);
+    r.right = GuiSum(r.left, trail - lead);
+    r.bottom = GuiSum(r.top, height);
     if (m_caretVisible)
         DrawElementAt(2, r.left, r.top, (trail - lead) / 15.0f, 1.0f);
-    RECT text = {r.left - lead, r.top, r.left - lead + 1000, r.bottom};
+    RECT text = {GuiSum(r.left, -lead), r.top, GuiSum(r.left, 1000LL - lead), r.bottom};
     m_dialog->DrawTextW(s.composition.GetText(), &text, m_fontName[0] ? m_fontName : "DefaultFont", 0);
 }
 
@@ -813,7 +829,7 @@ void CKivGuiIMEEditBox::RenderComposition(float)
     int width = 0;
     s.composition.CaretToX(length, FALSE, &width);
     DrawElementAt(2, o.x, o.y, width / 15.0f, 1.0f);
-    RECT r = {o.x, o.y, o.x + width + 100, o.y + height};
+    RECT r = {o.x, o.y, GuiSum(o.x, width + 100LL), GuiSum(o.y, height)};
     m_dialog->DrawTextW(s.composition.GetText(), &r, font, 0);
     s.firstTarget = -1;
     for (int i = 0; i < length && i < GuiImeStore::kAttributes; i++) {
@@ -826,7 +842,7 @@ void CKivGuiIMEEditBox::RenderComposition(float)
         s.composition.CaretToX(i, FALSE, &x0);
         s.composition.CaretToX(i + 1, FALSE, &x1);
         const WCHAR unit[2] = {s.composition.GetText()[i], 0};
-        RECT c = {o.x + x0, o.y, o.x + x0 + 100, o.y + height};
+        RECT c = {GuiSum(o.x, x0), o.y, GuiSum(o.x, x0 + 100LL), GuiSum(o.y, height)};
         if (attribute == ATTR_TARGET_CONVERTED) {
             DrawElementAt(6, c.left, c.top, float(x1 - x0), 1.0f);
             m_dialog->DrawTextW(unit, &c, "DefaultFont3", 0);
@@ -866,10 +882,10 @@ void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
     int caretX = 0;
     s.composition.CaretToX(s.compositionCaret, FALSE, &caretX);
     RECT panel;
-    panel.left = s.compositionOrigin.x + caretX;
+    panel.left = GuiSum(s.compositionOrigin.x, caretX);
     panel.bottom = s.compositionOrigin.y;
-    panel.right = panel.left + width;
-    panel.top = panel.bottom - rows * row;
+    panel.right = GuiSum(panel.left, width);
+    panel.top = GuiSum(panel.bottom, -static_cast<long long>(rows) * row);
     if (!reading)
         s.candidateRect = panel;
     // Stretched over the rectangle from the image's size on screen, which is
@@ -881,21 +897,22 @@ void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
             DrawElementAt(element, r.left, r.top, (r.right - r.left) * imageScale / sprite->GetWidth(), 1.0f,
                           (r.bottom - r.top) * imageScale / sprite->GetHeight());
     };
-    fill(3, RECT{panel.left - 1, panel.top - 1, panel.right + 1, panel.bottom + 1});
+    fill(3, RECT{GuiSum(panel.left, -1), GuiSum(panel.top, -1), GuiSum(panel.right, 1), GuiSum(panel.bottom, 1)});
     fill(4, panel);
     if (!reading && s.candidateSelection >= 0) {
         if (vertical) {
-            fill(5, RECT{panel.left, panel.top + s.candidateSelection * row, panel.right,
-                         panel.top + (s.candidateSelection + 1) * row});
+            fill(5, RECT{panel.left, GuiSum(panel.top, static_cast<long long>(s.candidateSelection) * row), panel.right,
+                         GuiSum(panel.top, (s.candidateSelection + 1LL) * row)});
         } else {
             int x0 = 0, x1 = 0;
             s.candidateLine.CaretToX(s.selectedStart, FALSE, &x0);
             s.candidateLine.CaretToX(s.selectedStart + s.selectedLength, FALSE, &x1);
-            fill(5, RECT{panel.left + 3 + x0, panel.top, panel.left + 3 + x1, panel.bottom});
+            fill(5, RECT{GuiSum(panel.left, 3LL + x0), panel.top, GuiSum(panel.left, 3LL + x1), panel.bottom});
         }
     }
     for (int i = 0; i < rows; i++) {
-        RECT r = {panel.left + 3, panel.top + i * row, panel.right + 100, panel.top + (i + 1) * row};
+        RECT r = {GuiSum(panel.left, 3), GuiSum(panel.top, static_cast<long long>(i) * row), GuiSum(panel.right, 100),
+                  GuiSum(panel.top, (i + 1LL) * row)};
         m_dialog->DrawTextW(vertical ? s.candidates[i] : line, &r, fontName, DT_VCENTER | DT_SINGLELINE);
     }
 }
@@ -908,10 +925,11 @@ bool CKivGuiIMEEditBox::PickComposition(int x, int y)
     int width = 0;
     s.composition.CaretToX(length, FALSE, &width);
     const POINT o = s.compositionOrigin;
-    if (length == 0 || x < o.x || x >= o.x + width || y < o.y || y >= o.y + height)
+    if (length == 0 || x < o.x || x >= static_cast<long long>(o.x) + width || y < o.y ||
+        y >= static_cast<long long>(o.y) + height)
         return false;
     int hit = 0, trailing = 0;
-    s.composition.XToCaret(x - o.x, &hit, &trailing);
+    s.composition.XToCaret(GuiSpan(o.x, x), &hit, &trailing);
     HWND window = GuiEngineWindow();
     // The input method answers through the window.
     Guard guard(this);
@@ -986,7 +1004,7 @@ bool CKivGuiIMEEditBox::PickCandidate(int x, int y)
 int CKivGuiIMEEditBox::HandleMouse(UINT message, int x, int y, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_LBUTTONDOWN && m_enabled && m_visible) {
-        const int ax = x + DialogX(), ay = y + DialogY();
+        const int ax = GuiSum(x, DialogX()), ay = GuiSum(y, DialogY());
         if (PickComposition(ax, ay) || PickCandidate(ax, ay))
             return 1;
     }

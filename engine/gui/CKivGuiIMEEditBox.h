@@ -72,4 +72,6 @@ private:
     bool PickComposition(int x, int y);
     // The caret's screen position, where compositions and panels stand.
     POINT CaretOrigin();
+
+    unsigned m_replaced = 0;   // counts the texts the game gave the box
 };

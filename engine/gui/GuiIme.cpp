@@ -246,6 +246,7 @@ void ImeForgetTyped()
     GuiImeStore &s = ImeStore();
     s.typed = s.typedBehind = 0;
     s.owner = nullptr;
+    s.ended++;
 }
 
 void ImeBindLibraries()

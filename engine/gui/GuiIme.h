@@ -108,6 +108,9 @@ struct GuiImeStore {
     // Counts the compositions and ends an IME edit box took: the GUI system
     // tells by it that one reached no box.
     unsigned reached = 0;
+    // Counts the compositions ended or forgotten: a box typing one in tells
+    // by it that it ended meanwhile.
+    unsigned ended = 0;
 };
 
 // Whatever ends or invalidates a composition forgets what it typed: the units

@@ -3,6 +3,7 @@
 // arrows and the swallow flag around Tab and Enter.
 #include "engine/gui/CKivGuiTestEditBox.h"
 
+#include <climits>
 #include <initializer_list>
 #include <iterator>
 
@@ -179,6 +180,20 @@ TEST_F(EditBox, PasteIsBlockedOnceTheLayoutCutTheText)
     EXPECT_EQ(events, "515 ");
     Type(box, L"\x08");
     EXPECT_FALSE(box->IsLimitReached());
+}
+
+// A box at the right end of the int range: its caret stops at the limit
+// instead of wrapping round.
+TEST_F(EditBox, ABoxAtTheEndOfTheIntRangeKeepsItsCaretThere)
+{
+    Make();
+    box->SetClipToWidth(0);
+    box->SetLocation(INT_MAX - 20, 200);
+    box->Update(0);
+    Type(box, L"abcdefghij");
+    EXPECT_EQ(box->GetCaretX(), INT_MAX);
+    Key(VK_HOME);
+    EXPECT_EQ(box->GetCaretX(), INT_MAX - 20);
 }
 
 TEST_F(EditBox, CaretKeysAndDeletionStepOverSurrogatePairs)
