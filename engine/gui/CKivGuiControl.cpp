@@ -317,7 +317,8 @@ void CKivGuiControl::SetTooltip(const char *text, int anchor, int dx, int dy, in
     }
     Tooltip *record = nullptr;
     try {
-        record = new Tooltip{GuiNearestInt(x), GuiNearestInt(y), 350, GuiCutWhole(text, kTextBytes - 1), anchor, 0.5f, 1.0f, 3};
+        record = new Tooltip{GuiNearestInt(x), GuiNearestInt(y), 350, GuiCutWhole(text, kTextBytes - 1), anchor, 0.5f,
+                             1.0f, 3};
     } catch (const std::exception &) {
         return;   // the old tooltip stays
     }

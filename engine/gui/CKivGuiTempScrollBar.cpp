@@ -137,7 +137,8 @@ void CKivGuiTempScrollBar::Update(float elapsed)
     const int w = GetWidth();
     m_up = {m_rect.left, m_rect.top, m_rect.right, GuiSum(m_rect.top, w)};
     m_down = {m_rect.left, GuiSum(m_rect.bottom, -static_cast<long long>(w)), m_rect.right, m_rect.bottom};
-    m_track = {m_rect.left, GuiSum(m_up.bottom, m_gap), m_rect.right, GuiSum(m_down.top, -static_cast<long long>(m_gap))};
+    m_track = {m_rect.left, GuiSum(m_up.bottom, m_gap), m_rect.right,
+               GuiSum(m_down.top, -static_cast<long long>(m_gap))};
     m_thumb.left = m_track.left;
     m_thumb.right = m_track.right;
     UpdateThumbRect();

@@ -179,7 +179,7 @@ void CKivGuiTestEditBox::PlaceCaret(int index, bool fitInput)
     m_absCaret = m_caret;
     m_caretX = GuiSum(m_textRect.left, x);
     m_caretY = m_textRect.top;
-    const long long room = static_cast<long long>(GuiSpan(m_textRect.left, m_textRect.right)) - m_leftMargin;
+    const long long room = static_cast<long long>(TextWidth()) - m_leftMargin;
     if (index < m_firstVisible) {
         m_firstVisible = index;
     } else if (x > room + x1) {
@@ -383,8 +383,8 @@ int CKivGuiTestEditBox::HitIndex(int x)
 {
     int first = 0, cp = 0, trailing = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    if (FAILED(m_buffer->XToCaret(GuiNearestInt(static_cast<long long>(x) - m_textRect.left + first - TextIndent()), &cp,
-                                  &trailing)))
+    const int at = GuiNearestInt(static_cast<long long>(x) - m_textRect.left + first - TextIndent());
+    if (FAILED(m_buffer->XToCaret(at, &cp, &trailing)))
         return -1;
     // Measured in units: a hit on either half of a pair lands before or behind all of it.
     if (trailing && cp < GetTextLength())
@@ -619,7 +619,7 @@ void CKivGuiTestEditBox::LayoutPass()
     }
     int width = 0;
     m_buffer->CaretToX(GetTextLength(), FALSE, &width);
-    m_remainingWidth = GuiNearestInt(static_cast<long long>(GuiSpan(m_textRect.left, m_textRect.right)) - m_leftMargin - width);
+    m_remainingWidth = GuiNearestInt(static_cast<long long>(TextWidth()) - m_leftMargin - width);
 }
 
 void CKivGuiTestEditBox::Update(float elapsed)
@@ -677,7 +677,7 @@ int CKivGuiTestEditBox::TextIndent()
     int width = 0;
     m_buffer->CaretToX(GetTextLength(), FALSE, &width);
     width += m_focus ? CompositionWidth() : 0;
-    const long long room = static_cast<long long>(GuiSpan(m_textRect.left, m_textRect.right)) - m_leftMargin;
+    const long long room = static_cast<long long>(TextWidth()) - m_leftMargin;
     return GuiSum(m_leftMargin, std::max(0LL, (room - width) / 2));
 }
 
@@ -702,7 +702,8 @@ void CKivGuiTestEditBox::Render(float, int)
         m_buffer->CaretToX(std::min(m_selStart, GetTextLength()), FALSE, &selX);
         int left = std::min(caretX, selX) - firstX, right = std::max(caretX, selX) - firstX;
         left = std::max(left, 0);
-        const int width = GuiNearestInt(std::min<long long>(right - left, static_cast<long long>(GuiSpan(m_textRect.left, m_textRect.right)) - m_leftMargin));
+        const int width =
+            GuiNearestInt(std::min<long long>(right - left, static_cast<long long>(TextWidth()) - m_leftMargin));
         if (width > 0)
             DrawElementAt(2, GuiSum(r.left, static_cast<long long>(indent) + left), GuiSum(r.top, m_topMargin),
                           width / 15.0f, 1.0f);

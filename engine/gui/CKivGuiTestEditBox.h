@@ -91,6 +91,7 @@ protected:
     CKivGuiDxFont *Font() const;
     int DialogX() const;
     int DialogY() const;
+    int TextWidth() const { return GuiSpan(m_textRect.left, m_textRect.right); }
     // Bytes of the ANSI form of the first units of the text, terminator not counted.
     int AnsiBytes(int units) const;
 

@@ -1030,10 +1030,10 @@ TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
 // sets the boxes' text. No freed memory is touched, a dialog's focused
 // control alone has the focus (the one that heard the application lose it
 // may lack it), the IME box the window's keys reach has the input context,
-// no composition the input method ended stands typed in, and only a box that got the window's keys or a text from the game changes
-// its text, or the box whose typed composition leaves it, which loses no
-// other character. Fixed arrays: the guard gives every allocation pages of
-// its own.
+// no composition the input method ended stands typed in, and only a box that
+// got the window's keys or a text from the game changes its text, or the box
+// whose typed composition leaves it, which loses no other character. Fixed
+// arrays: the guard gives every allocation pages of its own.
 CKivGuiControl *StormLive[256];
 int StormLiveCount = 0;
 CKivGuiDialog *StormOpen[16];
