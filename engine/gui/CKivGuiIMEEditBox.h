@@ -31,9 +31,10 @@ public:
     // Takes back what insert-on-type typed of the composition; the box
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
-    // A result or an end of composition that reached no IME edit box: a
-    // result stands in its owner's text as typed, an end takes out what was
-    // typed and never committed. The store forgets both.
+    // A result or an end of composition that reached no IME edit box, or a
+    // layout change: a result stands in its owner's text as typed, an end or
+    // a change takes out what was typed and never committed (the input
+    // method types it again if it goes on). The store forgets both.
     static void CompositionMissed(bool ended);
     // Gives the window's input context to the IME edit box its keys reach
     // with the focus, if any.

@@ -428,15 +428,16 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
 }
 
 // A result or an end of composition that reached no IME edit box (another
-// dialog is active, the box is hidden or disabled) leaves the store to forget
-// what was typed, so no later take-back lands on committed text.
+// dialog is active, the box is hidden or disabled), or a change of layout
+// under a composition typed in, leaves the store to forget what was typed,
+// so no later take-back lands on committed text.
 int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const bool ends = message == WM_IME_ENDCOMPOSITION || (message == WM_IME_COMPOSITION && (lParam & GCS_RESULTSTR));
     const unsigned reached = ImeStore().reached;
     const int result = Route(window, message, wParam, lParam);
-    if (ends && ImeStore().reached == reached)
-        CKivGuiIMEEditBox::CompositionMissed(message == WM_IME_ENDCOMPOSITION);
+    if ((ends && ImeStore().reached == reached) || (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0))
+        CKivGuiIMEEditBox::CompositionMissed(message != WM_IME_COMPOSITION);
     return result;
 }
 

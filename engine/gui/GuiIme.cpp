@@ -536,8 +536,6 @@ int ImeStaticMsgProc(HWND window, UINT message, WPARAM wParam, LPARAM *lParam)
         // after start-up only records where the user began.
         if (before && ImePrimaryLanguage(before) != ImePrimaryLanguage(State.layout))
             State.insertOnType = ImePrimaryLanguage(State.layout) == kImeKorean;
-        // A composition typed in under the old layout is not taken back under the new one.
-        ImeForgetTyped();
         ImeSetupReadingApi();
         if (Bound.ShowReadingWindow) {
             HIMC context = Bound.ImmGetContext(window);

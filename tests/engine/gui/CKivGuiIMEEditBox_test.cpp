@@ -953,6 +953,13 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
         ScriptedIme::Finish();
         EXPECT_EQ(Text(), c.kept + na) << c.what;
     }
+    // The layout changes under a composition typed in; the input method
+    // commits it afterwards: it is typed once.
+    box->SetText("xy", 0);
+    ScriptedIme::Compose({ha});
+    ChangeLayout(0x04090409);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"xy" + ha);
 }
 
 // Box B loses the focus of its own dialog while box A's composition stands
