@@ -286,10 +286,20 @@ int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
     return 1;
 }
 
-// Searches every list: a dialog is found wherever it was registered.
+// The next dialog in line that becomes the active one gives its focused IME
+// edit box the input context, through the window.
 int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
 {
     CKivGuiDialog *const previous = m_active;
+    Unregister(dialog);
+    if (m_active && m_active != previous)
+        CKivGuiIMEEditBox::GiveContextToFocusedBox();
+    return 0;
+}
+
+// Searches every list: a dialog is found wherever it was registered.
+void CKivGuiSystem::Unregister(CKivGuiDialog *dialog)
+{
     if (m_hovered == dialog)
         m_hovered = nullptr;
     for (auto &layer : m_layers) {
@@ -302,10 +312,6 @@ int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
         m_active = nullptr;
     for (auto &kind : m_kinds)
         Erase(kind, dialog);
-    // The dialog next in line became the active one.
-    if (m_active && m_active != previous)
-        CKivGuiIMEEditBox::GiveContextToFocusedBox();
-    return 0;
 }
 
 void CKivGuiSystem::SetActiveDialog(CKivGuiDialog *dialog)
@@ -436,7 +442,8 @@ int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     const bool ends = message == WM_IME_ENDCOMPOSITION || (message == WM_IME_COMPOSITION && (lParam & GCS_RESULTSTR));
     const unsigned reached = ImeStore().reached;
     const int result = Route(window, message, wParam, lParam);
-    if ((ends && ImeStore().reached == reached) || (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0))
+    if (ImeState().enabled &&
+        ((ends && ImeStore().reached == reached) || (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0)))
         CKivGuiIMEEditBox::CompositionMissed(message != WM_IME_COMPOSITION);
     return result;
 }
@@ -490,12 +497,16 @@ void CKivGuiSystem::Update(float elapsed)
 try {
     FindDialogAt();
     // Walks over copies: a dialog's update or destructor may change the lists.
+    // Taken out without a word to the game, which might delete it too.
+    CKivGuiDialog *const active = m_active;
     for (auto &layer : m_layers)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d) && d->IsMarkedForDeletion()) {
-                RemoveDialog(d);
+                Unregister(d);
                 delete d;
             }
+    if (m_active && m_active != active)
+        CKivGuiIMEEditBox::GiveContextToFocusedBox();
     for (auto &layer : m_layers)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d))

@@ -103,6 +103,7 @@ private:
     CKivCamera *BeginCamera();
     void RenderModals();
     int Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Unregister(CKivGuiDialog *dialog);
 
     std::map<std::string, ImageEntry, GuiKeyLess> m_images;   // keyed by lower-case path
     unsigned m_messagesShown = 0;   // missing images' message boxes, ever
