@@ -101,7 +101,7 @@ int CKivGuiCheckBox::Create(int id, int left, int top, int right, int bottom, co
     }
     m_id = id;
     m_rect = {left, top, right, bottom};
-    m_box = {left, top, left + (bottom - top), bottom};
+    m_box = {left, top, GuiSum(left, GuiSpan(top, bottom)), bottom};
     // Held before the event, which may delete the dialog: nothing is left to
     // do after it.
     if (m_dialog && !m_dialog->AddControl(this))
@@ -130,7 +130,7 @@ void CKivGuiCheckBox::Update(float elapsed)
     CKivGuiControl::Update(elapsed);
     if (!guard.Alive())
         return;
-    m_box = {m_rect.left, m_rect.top, m_rect.left + (m_rect.bottom - m_rect.top), m_rect.bottom};
+    m_box = {m_rect.left, m_rect.top, GuiSum(m_rect.left, GetHeight()), m_rect.bottom};
     if (m_blink) {
         const DWORD now = timeGetTime();
         if (now - m_blinkLast > 500) {
@@ -147,7 +147,7 @@ void CKivGuiCheckBox::DrawBox(int element, float alpha)
         return;
     int dx, dy;
     m_dialog->GetLocation(&dx, &dy);
-    sprite->SetPositionInt(m_rect.left + dx, m_rect.top + dy, 1);
+    sprite->SetPositionInt(GuiSum(m_rect.left, dx), GuiSum(m_rect.top, dy), 1);
     sprite->SetAlpha(alpha);
     sprite->Render();
 }

@@ -148,8 +148,8 @@ void CKivGuiControl::Update(float)
     int mx, my, dx, dy;
     gui->GetMousePosition(&mx, &my);
     m_dialog->GetLocation(&dx, &dy);
-    mx -= dx;
-    my -= dy;
+    mx = GuiSum(mx, -static_cast<long long>(dx));
+    my = GuiSum(my, -static_cast<long long>(dy));
     if (m_state & kStateMouseOver) {
         if (!ContainsPoint(mx, my)) {
             m_state &= ~kStateMouseOver;
@@ -221,9 +221,9 @@ int CKivGuiControl::DrawSprite(CKivGuiSprite *sprite, float dx, float dy)
         return 1;
     int left, top;
     m_dialog->GetLocation(&left, &top);
-    const float x = m_rect.left + left + dx;
-    const float y = m_rect.top + top + dy;
-    sprite->SetPositionInt(static_cast<int>(x), static_cast<int>(y + GetHeight() - sprite->GetHeight()), 0);
+    const double x = static_cast<double>(m_rect.left) + left + dx;
+    const double y = static_cast<double>(m_rect.top) + top + dy;
+    sprite->SetPositionInt(GuiNearestInt(x), GuiNearestInt(y + GetHeight() - sprite->GetHeight()), 0);
     if (m_stretch && sprite->GetWidth() > 0 && sprite->GetHeight() > 0) {
         const float s = GuiImageScale();
         const float scale[2] = {GetWidth() / sprite->GetWidth() * s, GetHeight() / sprite->GetHeight() * s};
@@ -308,7 +308,7 @@ void CKivGuiControl::SetFont(const char *identifier, const char *face, const cha
 
 void CKivGuiControl::SetTooltip(const char *text, int anchor, int dx, int dy, int)
 {
-    int x = m_rect.left + dx, y = m_rect.top + dy;
+    long long x = static_cast<long long>(m_rect.left) + dx, y = static_cast<long long>(m_rect.top) + dy;
     if (m_dialog) {
         int left, top;
         m_dialog->GetLocation(&left, &top);
@@ -317,7 +317,8 @@ void CKivGuiControl::SetTooltip(const char *text, int anchor, int dx, int dy, in
     }
     Tooltip *record = nullptr;
     try {
-        record = new Tooltip{x, y, 350, GuiCutWhole(text, kTextBytes - 1), anchor, 0.5f, 1.0f, 3};
+        record = new Tooltip{GuiNearestInt(x), GuiNearestInt(y), 350, GuiCutWhole(text, kTextBytes - 1), anchor, 0.5f,
+                             1.0f, 3};
     } catch (const std::exception &) {
         return;   // the old tooltip stays
     }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/gui/GuiSums.h"
+
 class CKivGuiDialog;
 class CKivGuiSprite;
 
@@ -93,8 +95,8 @@ public:
     void SetLocation(int x, int y);
     void SetSize(int w, int h);
     void GetLocation(int *x, int *y) const;
-    int GetWidth() const { return m_rect.right - m_rect.left; }
-    int GetHeight() const { return m_rect.bottom - m_rect.top; }
+    int GetWidth() const { return GuiSpan(m_rect.left, m_rect.right); }
+    int GetHeight() const { return GuiSpan(m_rect.top, m_rect.bottom); }
     const RECT &GetRect() const { return m_rect; }
     void SetID(int id) { m_id = id; }
     int GetID() const { return m_id; }

@@ -106,7 +106,12 @@ void CKivGuiDialog::Reregister(int layer, int kind, bool known)
         return;
     }
     const bool active = gui->GetActiveDialog() == this;
+    // The next active dialog's box hears of the context through the window,
+    // whose owner may delete this one.
+    auto alive = m_alive;
     gui->RemoveDialog(this);
+    if (!*alive)
+        return;
     const int oldLayer = m_layer, oldKind = m_modalKind;
     m_layer = layer;
     m_modalKind = kind;
@@ -500,8 +505,8 @@ int CKivGuiDialog::HandleMouse(UINT message, WPARAM wParam, LPARAM lParam)
     // Signed: a captured mouse left of or above the window has negative
     // coordinates.
     if (message != WM_MOUSEWHEEL) {
-        m_mouseX = GET_X_LPARAM(lParam) - m_rect.left;
-        m_mouseY = GET_Y_LPARAM(lParam) - m_rect.top;
+        m_mouseX = GuiSpan(m_rect.left, GET_X_LPARAM(lParam));
+        m_mouseY = GuiSpan(m_rect.top, GET_Y_LPARAM(lParam));
     }
     auto alive = m_alive;
     const int x = m_mouseX, y = m_mouseY;

@@ -14,6 +14,7 @@
 #include "engine/gui/CUniBuffer.h"
 #include "engine/gui/GuiIme.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 
 namespace {
 
@@ -66,13 +67,6 @@ void PressKey(BYTE key)
     keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
 }
 
-void SendKey(WPARAM key, int times)
-{
-    HWND window = GuiEngineWindow();
-    for (int i = 0; i < times; i++)
-        SendMessageW(window, WM_KEYDOWN, key, 0);
-}
-
 // While a box sends itself keys through the window: the window's owner may
 // move the focus before the GUI gets a key, which then reaches no other control.
 class OwnKeys {
@@ -105,9 +99,8 @@ CKivGuiIMEEditBox::~CKivGuiIMEEditBox()
     GuiImeStore &s = ImeStore();
     if (s.owner != this)
         return;
-    s.owner = nullptr;
+    ImeForgetTyped();
     ResetComposition();
-    s.typed = s.typedBehind = 0;
 }
 
 int CKivGuiIMEEditBox::Create(int id, int left, int top, int right, int bottom, const char *text, int leftMargin,
@@ -171,6 +164,72 @@ bool CKivGuiIMEEditBox::TakesWindowKeys() const
            m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog;
 }
 
+bool CKivGuiIMEEditBox::FocusedBoxTakesWindowKeys()
+{
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    CKivGuiDialog *active = gui ? gui->GetActiveDialog() : nullptr;
+    CKivGuiControl *focused = active ? active->GetFocusedControl() : nullptr;
+    return focused && focused->GetType() == 8 && static_cast<CKivGuiIMEEditBox *>(focused)->TakesWindowKeys();
+}
+
+bool CKivGuiIMEEditBox::SendOwnKeys(WPARAM key, int times)
+{
+    // The window's owner may hide, disable or delete the box, or move the
+    // focus, before the GUI gets a key.
+    Guard guard(this);
+    OwnKeys keys(this);
+    HWND window = GuiEngineWindow();
+    for (int i = 0; i < times; i++) {
+        if (!guard.Alive() || !TakesWindowKeys())
+            return false;
+        SendMessageW(window, WM_KEYDOWN, key, 0);
+    }
+    return guard.Alive();
+}
+
+void CKivGuiIMEEditBox::TakeBackInPlace(int typed, int behind)
+{
+    const int end = std::min(m_caret + behind, GetTextLength());
+    const int start = std::max(end - typed, 0);
+    if (end > start)
+        m_buffer->RemoveRange(start, end);
+    PlaceCaret(start);
+    m_selStart = m_caret;
+}
+
+void CKivGuiIMEEditBox::GiveContextToFocusedBox()
+{
+    if (ImeState().enabled && FocusedBoxTakesWindowKeys())
+        ImeBinding().ImmAssociateContext(GuiEngineWindow(), ImeState().defaultContext);
+}
+
+void CKivGuiIMEEditBox::CompositionMissed(bool ended)
+{
+    GuiImeStore &s = ImeStore();
+    CKivGuiIMEEditBox *owner = s.owner;
+    const int typed = s.typed, behind = s.typedBehind;
+    ImeForgetTyped();
+    if (owner) {
+        owner->m_compositionInText = 0;
+        if (ended && typed > 0 && owner->m_buffer)
+            owner->TakeBackInPlace(typed, behind);
+    }
+    ResetComposition();
+    SetHideCaret(0);
+    s.readingShown = 0;
+}
+
+// The game replaced the text the composition was typed into: nothing of it
+// is left to take back.
+void CKivGuiIMEEditBox::OnTextReplaced()
+{
+    m_replaced++;
+    if (ImeStore().owner != this)
+        return;
+    ImeForgetTyped();
+    m_compositionInText = 0;
+}
+
 bool CKivGuiIMEEditBox::TakeOverComposition()
 {
     GuiImeStore &s = ImeStore();
@@ -191,7 +250,8 @@ bool CKivGuiIMEEditBox::TakeOverComposition()
 void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
 {
     GuiImeStore &s = ImeStore();
-    if (s.owner != this || !ImeState().insertOnType || s.typed <= 0 || !m_buffer)
+    // Whatever the layout is now: the units stand in the text until taken.
+    if (s.owner != this || s.typed <= 0 || !m_buffer)
         return;
     const int typed = s.typed, behind = s.typedBehind;
     s.typed = s.typedBehind = 0;
@@ -234,12 +294,8 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
     }
     // What no key took back (the box lost the focus, or the window does not
     // route to the GUI) is taken from the text here.
-    end = std::min(end, GetTextLength());
-    const int start = std::max(end - left, 0);
-    if (end > start)
-        m_buffer->RemoveRange(start, end);
-    PlaceCaret(start);
-    m_selStart = m_caret;
+    PlaceCaret(end);
+    TakeBackInPlace(left, 0);
 }
 
 void CKivGuiIMEEditBox::RepairModifier(WPARAM released)
@@ -265,6 +321,8 @@ int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
         m_swallowKeys = 1;
     if (!ImeState().enabled)
         return CKivGuiTestEditBox::MsgProc(message, wParam, lParam);
+    if (message == WM_IME_COMPOSITION || message == WM_IME_ENDCOMPOSITION)
+        ImeStore().reached++;
     switch (message) {
     case WM_IME_COMPOSITION:
         OnComposition(lParam);
@@ -273,6 +331,7 @@ int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (!TakeOverComposition())
             return 0;
         RemoveTypedComposition(1, 0);
+        ImeForgetTyped();
         ResetComposition();
         SetHideCaret(0);
         ImeStore().readingShown = 0;
@@ -318,7 +377,7 @@ bool CKivGuiIMEEditBox::CheckKoreanFits()
     if (m_clipToWidth) {
         int w = 0;
         s.composition.CaretToX(std::min(1, s.composition.GetTextSize()), FALSE, &w);
-        fits = w <= m_textRect.right - m_leftMargin - m_caretX;
+        fits = w <= static_cast<long long>(m_textRect.right) - m_leftMargin - m_caretX;
     } else {
         const int a = AnsiBytesOf(s.composition.GetText()), b = AnsiBytesOf(GetText());
         if (b > m_maxBytes) {
@@ -427,10 +486,21 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                 }
             } else if (ImeState().insertOnType) {
                 const int before = GetTextLength();
+                const unsigned ended = s.ended, replaced = m_replaced;
                 SendComposition();
                 if (!guard.Alive())
                     return false;
                 const int typed = std::max(0, GetTextLength() - before);
+                // A typing event gave the box a new text, or ended the
+                // composition (the game moved the focus or cancelled it), or
+                // another box took it: what was typed was never committed.
+                if (m_replaced != replaced)
+                    return true;
+                if (s.ended != ended || s.owner != this) {
+                    m_compositionInText = 0;
+                    TakeBackInPlace(typed, 0);
+                    return true;
+                }
                 const int caret = std::min(s.compositionCaret, typed), end = m_caret;
                 s.owner = this;
                 s.typed = typed;
@@ -443,14 +513,14 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                     RemoveTypedComposition(1, 0);
                     return true;
                 }
-                {
+                if (SendOwnKeys(VK_LEFT, typed - caret)) {
                     OwnKeys keys(this);
-                    SendKey(VK_LEFT, typed - caret);
                     SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
                 }
                 if (!guard.Alive())
                     return false;
-                s.typedBehind = std::max(0, end - m_caret);
+                if (s.ended == ended)
+                    s.typedBehind = std::max(0, end - m_caret);
             }
         }
         // After the keys above: their Backspaces show the caret again.
@@ -634,7 +704,10 @@ void CKivGuiIMEEditBox::OnFocusOut()
     CKivGuiTestEditBox::OnFocusOut();
     Guard guard(this);
     FinishComposition(0);
-    ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
+    // The finish's notices run through the window: a box the game focused
+    // from them keeps the context its focus-in gave the window.
+    if (!FocusedBoxTakesWindowKeys())
+        ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
     if (guard.Alive() && m_dialog)
         m_dialog->SendEvent(kEventFocusLost, 1, this);
 }
@@ -645,8 +718,11 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
     HWND window = GuiEngineWindow();
     const GuiImeBinding &imm = ImeBinding();
     HIMC context = imm.ImmGetContext(window);
-    if (!context)
+    if (!context) {
+        // Without the input method nothing more comes for what was typed.
+        RemoveTypedComposition(1, 0);
         return;
+    }
     if (!s.finishing) {
         s.finishing = 1;
         // Typing and keys may delete the box; the input method is told all the same.
@@ -686,7 +762,8 @@ POINT CKivGuiIMEEditBox::CaretOrigin()
 {
     int first = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    return POINT{m_caretX - first + DialogX() + TextIndent(), m_caretY + DialogY() + m_topMargin};
+    return POINT{GuiNearestInt(static_cast<long long>(m_caretX) - first + DialogX() + TextIndent()),
+                 GuiNearestInt(static_cast<long long>(m_caretY) + DialogY() + m_topMargin)};
 }
 
 void CKivGuiIMEEditBox::Render(float elapsed, int unused)
@@ -721,7 +798,7 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
     if (!GetHideCaret() || !m_focus || !(m_state & kStateFocus) || !m_swallowKeys || length == 0)
         return;
     const int at = std::min(s.compositionCaret, length - 1);
-    int lead = 0, trail = 0, first = 0, start = m_caretX - m_textRect.left;
+    int lead = 0, trail = 0, first = 0, start = GuiSpan(m_textRect.left, m_caretX);
     s.composition.CaretToX(at, FALSE, &lead);
     s.composition.CaretToX(at + 1, FALSE, &trail);
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
@@ -730,13 +807,13 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
         m_buffer->CaretToX(std::max(0, m_caret + s.typedBehind - s.typed), FALSE, &start);
     const int height = Font() ? Font()->GetHeight() : 13;
     RECT r;
-    r.left = m_textRect.left + start + lead - first - 1 + DialogX() + TextIndent() + 1;
-    r.top = m_caretY + DialogY() + m_topMargin;
-    r.right = r.left + (trail - lead);
-    r.bottom = r.top + height;
+    r.left = GuiNearestInt(static_cast<long long>(m_textRect.left) + start + lead - first + DialogX() + TextIndent());
+    r.top = GuiNearestInt(static_cast<long long>(m_caretY) + DialogY() + m_topMargin);
+    r.right = GuiSum(r.left, trail - lead);
+    r.bottom = GuiSum(r.top, height);
     if (m_caretVisible)
         DrawElementAt(2, r.left, r.top, (trail - lead) / 15.0f, 1.0f);
-    RECT text = {r.left - lead, r.top, r.left - lead + 1000, r.bottom};
+    RECT text = {GuiSum(r.left, -lead), r.top, GuiSum(r.left, 1000LL - lead), r.bottom};
     m_dialog->DrawTextW(s.composition.GetText(), &text, m_fontName[0] ? m_fontName : "DefaultFont", 0);
 }
 
@@ -752,7 +829,7 @@ void CKivGuiIMEEditBox::RenderComposition(float)
     int width = 0;
     s.composition.CaretToX(length, FALSE, &width);
     DrawElementAt(2, o.x, o.y, width / 15.0f, 1.0f);
-    RECT r = {o.x, o.y, o.x + width + 100, o.y + height};
+    RECT r = {o.x, o.y, GuiSum(o.x, width + 100LL), GuiSum(o.y, height)};
     m_dialog->DrawTextW(s.composition.GetText(), &r, font, 0);
     s.firstTarget = -1;
     for (int i = 0; i < length && i < GuiImeStore::kAttributes; i++) {
@@ -765,7 +842,7 @@ void CKivGuiIMEEditBox::RenderComposition(float)
         s.composition.CaretToX(i, FALSE, &x0);
         s.composition.CaretToX(i + 1, FALSE, &x1);
         const WCHAR unit[2] = {s.composition.GetText()[i], 0};
-        RECT c = {o.x + x0, o.y, o.x + x0 + 100, o.y + height};
+        RECT c = {GuiSum(o.x, x0), o.y, GuiSum(o.x, x0 + 100LL), GuiSum(o.y, height)};
         if (attribute == ATTR_TARGET_CONVERTED) {
             DrawElementAt(6, c.left, c.top, float(x1 - x0), 1.0f);
             m_dialog->DrawTextW(unit, &c, "DefaultFont3", 0);
@@ -805,10 +882,10 @@ void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
     int caretX = 0;
     s.composition.CaretToX(s.compositionCaret, FALSE, &caretX);
     RECT panel;
-    panel.left = s.compositionOrigin.x + caretX;
+    panel.left = GuiSum(s.compositionOrigin.x, caretX);
     panel.bottom = s.compositionOrigin.y;
-    panel.right = panel.left + width;
-    panel.top = panel.bottom - rows * row;
+    panel.right = GuiSum(panel.left, width);
+    panel.top = GuiSum(panel.bottom, -static_cast<long long>(rows) * row);
     if (!reading)
         s.candidateRect = panel;
     // Stretched over the rectangle from the image's size on screen, which is
@@ -820,21 +897,22 @@ void CKivGuiIMEEditBox::RenderCandidateWindow(float, int reading)
             DrawElementAt(element, r.left, r.top, (r.right - r.left) * imageScale / sprite->GetWidth(), 1.0f,
                           (r.bottom - r.top) * imageScale / sprite->GetHeight());
     };
-    fill(3, RECT{panel.left - 1, panel.top - 1, panel.right + 1, panel.bottom + 1});
+    fill(3, RECT{GuiSum(panel.left, -1), GuiSum(panel.top, -1), GuiSum(panel.right, 1), GuiSum(panel.bottom, 1)});
     fill(4, panel);
     if (!reading && s.candidateSelection >= 0) {
         if (vertical) {
-            fill(5, RECT{panel.left, panel.top + s.candidateSelection * row, panel.right,
-                         panel.top + (s.candidateSelection + 1) * row});
+            fill(5, RECT{panel.left, GuiSum(panel.top, static_cast<long long>(s.candidateSelection) * row), panel.right,
+                         GuiSum(panel.top, (s.candidateSelection + 1LL) * row)});
         } else {
             int x0 = 0, x1 = 0;
             s.candidateLine.CaretToX(s.selectedStart, FALSE, &x0);
             s.candidateLine.CaretToX(s.selectedStart + s.selectedLength, FALSE, &x1);
-            fill(5, RECT{panel.left + 3 + x0, panel.top, panel.left + 3 + x1, panel.bottom});
+            fill(5, RECT{GuiSum(panel.left, 3LL + x0), panel.top, GuiSum(panel.left, 3LL + x1), panel.bottom});
         }
     }
     for (int i = 0; i < rows; i++) {
-        RECT r = {panel.left + 3, panel.top + i * row, panel.right + 100, panel.top + (i + 1) * row};
+        RECT r = {GuiSum(panel.left, 3), GuiSum(panel.top, static_cast<long long>(i) * row), GuiSum(panel.right, 100),
+                  GuiSum(panel.top, (i + 1LL) * row)};
         m_dialog->DrawTextW(vertical ? s.candidates[i] : line, &r, fontName, DT_VCENTER | DT_SINGLELINE);
     }
 }
@@ -847,10 +925,11 @@ bool CKivGuiIMEEditBox::PickComposition(int x, int y)
     int width = 0;
     s.composition.CaretToX(length, FALSE, &width);
     const POINT o = s.compositionOrigin;
-    if (length == 0 || x < o.x || x >= o.x + width || y < o.y || y >= o.y + height)
+    if (length == 0 || x < o.x || x >= static_cast<long long>(o.x) + width || y < o.y ||
+        y >= static_cast<long long>(o.y) + height)
         return false;
     int hit = 0, trailing = 0;
-    s.composition.XToCaret(x - o.x, &hit, &trailing);
+    s.composition.XToCaret(GuiSpan(o.x, x), &hit, &trailing);
     HWND window = GuiEngineWindow();
     // The input method answers through the window.
     Guard guard(this);
@@ -925,7 +1004,7 @@ bool CKivGuiIMEEditBox::PickCandidate(int x, int y)
 int CKivGuiIMEEditBox::HandleMouse(UINT message, int x, int y, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_LBUTTONDOWN && m_enabled && m_visible) {
-        const int ax = x + DialogX(), ay = y + DialogY();
+        const int ax = GuiSum(x, DialogX()), ay = GuiSum(y, DialogY());
         if (PickComposition(ax, ay) || PickCandidate(ax, ay))
             return 1;
     }

@@ -31,9 +31,18 @@ public:
     // Takes back what insert-on-type typed of the composition; the box
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
+    // A result or an end of composition that reached no IME edit box, or a
+    // layout change: a result stands in its owner's text as typed, an end or
+    // a change takes out what was typed and never committed (the input
+    // method types it again if it goes on). The store forgets both.
+    static void CompositionMissed(bool ended);
+    // Gives the window's input context to the IME edit box its keys reach
+    // with the focus, if any.
+    static void GiveContextToFocusedBox();
 
 protected:
     int CompositionWidth() override;
+    void OnTextReplaced() override;
 
 private:
     // Another box's composition ends where this one starts to receive the
@@ -42,6 +51,14 @@ private:
     bool TakeOverComposition();
     // The focus of the active dialog: the keys the window gets reach it.
     bool TakesWindowKeys() const;
+    // Whether the window's keys reach an IME edit box with the focus: the
+    // one the input context is for.
+    static bool FocusedBoxTakesWindowKeys();
+    // Keys through the window for this box alone, each sent only while it
+    // still takes them; false when one was not.
+    bool SendOwnKeys(WPARAM key, int times);
+    // What insert-on-type typed, taken from the text without keys.
+    void TakeBackInPlace(int typed, int behind);
     void OnComposition(LPARAM flags);
     bool TakeComposition(HIMC context, LPARAM flags);
     // False when the composition may not grow; the Korean form also
@@ -56,4 +73,6 @@ private:
     bool PickComposition(int x, int y);
     // The caret's screen position, where compositions and panels stand.
     POINT CaretOrigin();
+
+    unsigned m_replaced = 0;   // counts the texts the game gave the box
 };

@@ -180,7 +180,7 @@ void CKivGuiStatic::Render(float, int)
             scale[0] = GetWidth() / image->GetWidth();
             scale[1] = GetHeight() / image->GetHeight();
         }
-        image->SetPositionInt(r.left, static_cast<int>(r.top + GetHeight() - image->GetHeight()), 0);
+        image->SetPositionInt(r.left, GuiNearestInt(static_cast<double>(r.top) + GetHeight() - image->GetHeight()), 0);
         image->SetScale(scale);
         image->SetAlpha(m_alpha);
         image->Render();
@@ -189,8 +189,8 @@ void CKivGuiStatic::Render(float, int)
         return;
     const float fontHeight = GetFontHeight();
     float lineY = static_cast<float>(r.top);
-    float w = static_cast<float>(r.right - r.left);
-    const float h = static_cast<float>(r.bottom - r.top);
+    float w = static_cast<float>(GuiSpan(r.left, r.right));
+    const float h = static_cast<float>(GuiSpan(r.top, r.bottom));
     if (m_vertical == 4)
         lineY = (h - fontHeight) / 2 + r.top - 1.0f;
     const float lineHeight = fontHeight + 1;
@@ -198,8 +198,8 @@ void CKivGuiStatic::Render(float, int)
     for (const std::string &line : Lines()) {
         if (m_horizontal != 1)
             w += 0.5f;
-        const RECT box = {r.left, static_cast<LONG>(lineY), static_cast<LONG>(r.left + w),
-                          static_cast<LONG>(lineY + lineHeight)};
+        const RECT box = {r.left, GuiNearestInt(lineY), GuiNearestInt(static_cast<double>(r.left) + w),
+                          GuiNearestInt(static_cast<double>(lineY) + lineHeight)};
         m_font->SetAlpha(m_alpha);
         m_font->DrawText(line.c_str(), &box, m_horizontal, m_textColour);
         if (m_singleLine)

@@ -11,6 +11,7 @@
 #include "engine/gui/CKivGuiControl.h"
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiDxFont.h"
+#include "engine/gui/CKivGuiIMEEditBox.h"
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivGuiTooltipManager.h"
 #include "engine/gui/GuiIme.h"
@@ -171,7 +172,10 @@ CKivGuiDxFont *CKivGuiSystem::GetFont(const char *name)
     return type == CKivGuiResourceManager::kFont ? static_cast<CKivGuiDxFont *>(object) : nullptr;
 }
 
-// Null when memory runs out, with the cache as it was.
+// Null when memory runs out, with the cache as it was and no message shown.
+// A missing image is cached before its message box runs the window's
+// messages: a load of the same path meanwhile finds it and shows no second
+// box. Null too when every holder released it while the box was up.
 CKivGuiSystem::ImageEntry *CKivGuiSystem::LoadImage(int id, const char *path, const char *file,
                                                     const char *directory)
 {
@@ -181,21 +185,25 @@ CKivGuiSystem::ImageEntry *CKivGuiSystem::LoadImage(int id, const char *path, co
         return &found->second;
     }
     CKivGuiSprite *sprite = nullptr;
+    std::string text;
     try {
         const std::string key = GuiLowerCase(path);
         sprite = new CKivGuiSprite;
-        if (!sprite->Load(file ? file : "", directory ? directory : "")) {
+        if (!sprite->Load(file ? file : "", directory ? directory : ""))
             // Sized to the names, however long they are.
-            std::string text = "Load Image Fail!\nControl ID : " + std::to_string(id) + ", File Name : " +
-                               (file ? file : "") + "\nPATH : " + (directory ? directory : "");
-            ShowMessage(nullptr, text.c_str(), "ERROR", MB_OK);
-            PostQuitMessage(0);
-        }
-        return &m_images.emplace(key, ImageEntry{sprite, 1}).first->second;
+            text = "Load Image Fail!\nControl ID : " + std::to_string(id) + ", File Name : " + (file ? file : "") +
+                   "\nPATH : " + (directory ? directory : "");
+        ImageEntry *entry = &m_images.emplace(key, ImageEntry{sprite, 1}).first->second;
+        if (text.empty())
+            return entry;
     } catch (const std::exception &) {
         delete sprite;
         return nullptr;
     }
+    m_messagesShown++;
+    ShowMessage(nullptr, text.c_str(), "ERROR", MB_OK);
+    PostQuitMessage(0);
+    return FindImageEntry(path);
 }
 
 CKivGuiSystem::ImageEntry *CKivGuiSystem::FindImageEntry(const char *path)
@@ -240,13 +248,17 @@ int CKivGuiSystem::ReplaceImage(std::string *held, int id, const char *path)
         std::string old;
         old.swap(*held);
         held->swap(next);
-        if (LoadImage(id, path, file.c_str(), directory.c_str())) {
-            if (!old.empty())
-                ReleaseImage(old.c_str());
-            return 1;
+        const unsigned shown = m_messagesShown;
+        const bool loaded = LoadImage(id, path, file.c_str(), directory.c_str()) != nullptr;
+        // Out of memory before any message ran, the holder takes its image
+        // back; after a message box it may be gone, and names the new path.
+        if (!loaded && m_messagesShown == shown) {
+            held->swap(old);
+            return 0;
         }
-        held->swap(old);
-        return 0;
+        if (!old.empty())
+            ReleaseImage(old.c_str());
+        return loaded ? 1 : 0;
     } catch (const std::exception &) {
         return 0;
     }
@@ -274,8 +286,19 @@ int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
     return 1;
 }
 
-// Searches every list: a dialog is found wherever it was registered.
+// The next dialog in line that becomes the active one gives its focused IME
+// edit box the input context, through the window.
 int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
+{
+    CKivGuiDialog *const previous = m_active;
+    Unregister(dialog);
+    if (m_active && m_active != previous)
+        CKivGuiIMEEditBox::GiveContextToFocusedBox();
+    return 0;
+}
+
+// Searches every list: a dialog is found wherever it was registered.
+void CKivGuiSystem::Unregister(CKivGuiDialog *dialog)
 {
     if (m_hovered == dialog)
         m_hovered = nullptr;
@@ -289,7 +312,14 @@ int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
         m_active = nullptr;
     for (auto &kind : m_kinds)
         Erase(kind, dialog);
-    return 0;
+}
+
+void CKivGuiSystem::SetActiveDialog(CKivGuiDialog *dialog)
+{
+    if (dialog == m_active)
+        return;
+    m_active = dialog;
+    CKivGuiIMEEditBox::GiveContextToFocusedBox();
 }
 
 bool CKivGuiSystem::IsRegistered(const CKivGuiDialog *dialog) const
@@ -403,10 +433,25 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
                             m_renderCallbacks.end());
 }
 
+// A result or an end of composition that reached no IME edit box (another
+// dialog is active, the box is hidden or disabled), or a change of layout
+// under a composition typed in, leaves the store to forget what was typed,
+// so no later take-back lands on committed text.
+int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const bool ends = message == WM_IME_ENDCOMPOSITION || (message == WM_IME_COMPOSITION && (lParam & GCS_RESULTSTR));
+    const unsigned reached = ImeStore().reached;
+    const int result = Route(window, message, wParam, lParam);
+    if (ImeState().enabled &&
+        ((ends && ImeStore().reached == reached) || (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0)))
+        CKivGuiIMEEditBox::CompositionMissed(message != WM_IME_COMPOSITION);
+    return result;
+}
+
 // The IME's window-level filter sees every message first.
 // Nothing escapes into the window procedure: out of memory the message goes
 // unhandled, to the default procedure.
-int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+int CKivGuiSystem::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 try {
     const LPARAM given = lParam;
     if (ImeStaticMsgProc(window, message, wParam, &lParam))
@@ -425,18 +470,23 @@ try {
         m_mouseX = GET_X_LPARAM(lParam);
         m_mouseY = GET_Y_LPARAM(lParam);
         if (CKivGuiDialog *hit = FindDialogAt()) {
+            // The context's change is sent through the window, whose owner
+            // may take the dialog out.
             if (message == WM_LBUTTONDOWN)
-                m_active = hit;
-            hit->MsgProc(window, message, wParam, lParam);
+                SetActiveDialog(hit);
+            if (IsRegistered(hit))
+                hit->MsgProc(window, message, wParam, lParam);
             return 1;
         }
         if (HasOpenDialogOfKind(1) || HasOpenDialogOfKind(3))
             return 1;
     }
-    // An IME edit box's own keys: dropped when another control would get them.
+    // An IME edit box's own keys: dropped unless the box can still take them
+    // (named first: the focused control of the active dialog is alive).
     const CKivGuiControl *keysFor = ImeStore().keysFor;
     if (keysFor && (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR) &&
-        (!m_active || m_active->GetFocusedControl() != keysFor))
+        (!m_active || m_active->GetFocusedControl() != keysFor || !keysFor->HasFocus() || !keysFor->IsEnabled() ||
+         !keysFor->GetVisible() || !m_active->GetVisible() || m_active->IsMarkedForDeletion()))
         return 1;
     return m_active ? m_active->MsgProc(window, message, wParam, lParam) : 0;
 } catch (const std::exception &) {
@@ -447,12 +497,16 @@ void CKivGuiSystem::Update(float elapsed)
 try {
     FindDialogAt();
     // Walks over copies: a dialog's update or destructor may change the lists.
+    // Taken out without a word to the game, which might delete it too.
+    CKivGuiDialog *const active = m_active;
     for (auto &layer : m_layers)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d) && d->IsMarkedForDeletion()) {
-                RemoveDialog(d);
+                Unregister(d);
                 delete d;
             }
+    if (m_active && m_active != active)
+        CKivGuiIMEEditBox::GiveContextToFocusedBox();
     for (auto &layer : m_layers)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d))

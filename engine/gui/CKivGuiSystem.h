@@ -80,7 +80,9 @@ public:
     int RemoveDialog(CKivGuiDialog *dialog);
     bool IsRegistered(const CKivGuiDialog *dialog) const;
     CKivGuiDialog *FindDialog(int id) const;
-    void SetActiveDialog(CKivGuiDialog *dialog) { m_active = dialog; }
+    // The focused IME edit box of a dialog made active gets the window's
+    // input context (a focus-out elsewhere may have taken it).
+    void SetActiveDialog(CKivGuiDialog *dialog);
     CKivGuiDialog *GetActiveDialog() const { return m_active; }
     int HasOpenDialogOfKind(int kind) const;
     CKivGuiDialog *FindDialogAt();
@@ -100,8 +102,11 @@ private:
     bool OpenBefore(int kind, const CKivGuiDialog *dialog) const;
     CKivCamera *BeginCamera();
     void RenderModals();
+    int Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Unregister(CKivGuiDialog *dialog);
 
     std::map<std::string, ImageEntry, GuiKeyLess> m_images;   // keyed by lower-case path
+    unsigned m_messagesShown = 0;   // missing images' message boxes, ever
     CKivGuiDialog *m_active = nullptr;
     std::vector<CKivGuiDialog *> m_layers[kLayers];      // front: most recently added
     std::vector<CKivGuiDialog *> m_kinds[kModalKinds];

@@ -8,6 +8,7 @@
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 
 namespace {
 
@@ -115,12 +116,12 @@ void CKivGuiTempScrollBar::UpdateThumbRect()
         return;
     }
     // Pixels times items may pass the 32-bit range for pages and ranges that large.
-    const long long trackHeight = m_track.bottom - m_track.top;
+    const long long trackHeight = static_cast<long long>(m_track.bottom) - m_track.top;
     long long len = trackHeight * m_pageSize / range;
     if (len < 2)
         len = 1;
-    m_thumb.top = static_cast<LONG>((trackHeight - len) * (m_position - m_start) / (range - m_pageSize) + m_track.top);
-    m_thumb.bottom = static_cast<LONG>(m_thumb.top + len);
+    m_thumb.top = GuiNearestInt((trackHeight - len) * (m_position - m_start) / (range - m_pageSize) + m_track.top);
+    m_thumb.bottom = GuiSum(m_thumb.top, len);
     m_thumbShown = 1;
 }
 
@@ -134,9 +135,10 @@ void CKivGuiTempScrollBar::Update(float elapsed)
     if (!m_state)
         m_part = kNone;
     const int w = GetWidth();
-    m_up = {m_rect.left, m_rect.top, m_rect.right, m_rect.top + w};
-    m_down = {m_rect.left, m_rect.bottom - w, m_rect.right, m_rect.bottom};
-    m_track = {m_rect.left, m_up.bottom + m_gap, m_rect.right, m_down.top - m_gap};
+    m_up = {m_rect.left, m_rect.top, m_rect.right, GuiSum(m_rect.top, w)};
+    m_down = {m_rect.left, GuiSum(m_rect.bottom, -static_cast<long long>(w)), m_rect.right, m_rect.bottom};
+    m_track = {m_rect.left, GuiSum(m_up.bottom, m_gap), m_rect.right,
+               GuiSum(m_down.top, -static_cast<long long>(m_gap))};
     m_thumb.left = m_track.left;
     m_thumb.right = m_track.right;
     UpdateThumbRect();

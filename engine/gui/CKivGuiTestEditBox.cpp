@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiDxFont.h"
@@ -13,6 +14,7 @@
 #include "engine/gui/CKivGuiSystem.h"
 #include "engine/gui/CUniBuffer.h"
 #include "engine/gui/GuiScreen.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 
 BYTE CKivGuiTestEditBox::s_hideCaret = 0;
@@ -114,6 +116,7 @@ void CKivGuiTestEditBox::SetText(const char *text, int selectAll)
     m_firstVisible = 0;
     PlaceCaret(GetTextLength());
     m_selStart = selectAll ? 0 : m_caret;
+    OnTextReplaced();
 }
 
 void CKivGuiTestEditBox::ClearText()
@@ -122,6 +125,7 @@ void CKivGuiTestEditBox::ClearText()
         m_buffer->Clear();
     m_caret = m_absCaret = m_selStart = m_firstVisible = 0;
     m_limitReached = 0;
+    OnTextReplaced();
 }
 
 const char *CKivGuiTestEditBox::GetTextAnsi()
@@ -173,14 +177,14 @@ void CKivGuiTestEditBox::PlaceCaret(int index, bool fitInput)
     m_buffer->CaretToX(m_firstVisible, FALSE, &x1);
     m_buffer->CaretToX(index, FALSE, &x);
     m_absCaret = m_caret;
-    m_caretX = m_textRect.left + x;
+    m_caretX = GuiSum(m_textRect.left, x);
     m_caretY = m_textRect.top;
-    const int width = m_textRect.right - m_textRect.left;
+    const long long room = static_cast<long long>(TextWidth()) - m_leftMargin;
     if (index < m_firstVisible) {
         m_firstVisible = index;
-    } else if (x > width + x1 - m_leftMargin) {
+    } else if (x > room + x1) {
         if (!m_clipToWidth && m_buffer->GetAnsiLength() <= m_maxBytes) {
-            const int target = x - (width - m_leftMargin);
+            const int target = GuiNearestInt(x - room);
             int cp = 0, trailing = 0, lead = 0;
             m_buffer->XToCaret(target, &cp, &trailing);
             m_buffer->CaretToX(cp, FALSE, &lead);
@@ -343,19 +347,30 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
     }
     if (unit < 32 && unit != 30 && unit != 31)
         return 1;
+    // A surrogate pair comes as two characters and is typed whole, within the
+    // limit or not at all; a lone half is never typed.
+    const WCHAR high = std::exchange(m_highSurrogate, WCHAR(0));
+    if (IS_HIGH_SURROGATE(unit)) {
+        m_highSurrogate = unit;
+        return 1;
+    }
+    if (IS_LOW_SURROGATE(unit) && !high)
+        return 1;
+    const WCHAR units[2] = {high, unit};
+    const int count = IS_LOW_SURROGATE(unit) ? 2 : 1;
     if (m_caret != m_selStart)
         DeleteSelection();
-    if (m_buffer->InsertChar(m_caret, unit)) {
+    if (m_buffer->InsertString(m_caret, units + 2 - count, count)) {
         if (m_buffer->GetAnsiLength() <= m_maxBytes) {
             // In place: the buffer takes its own text back without moving it.
             if (RemoveChar(L'\\', m_buffer->At(0))) {
                 m_buffer->SetTextW(m_buffer->GetText());
                 PlaceCaret(m_caret);
             } else {
-                PlaceCaret(m_caret + 1, true);
+                PlaceCaret(m_caret + count, true);
             }
         } else {
-            PlaceCaret(m_caret + 1);
+            PlaceCaret(m_caret + count);
             DeleteSelection();
         }
         m_selStart = m_caret;
@@ -368,7 +383,8 @@ int CKivGuiTestEditBox::HitIndex(int x)
 {
     int first = 0, cp = 0, trailing = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    if (FAILED(m_buffer->XToCaret(x - m_textRect.left + first - TextIndent(), &cp, &trailing)))
+    const int at = GuiNearestInt(static_cast<long long>(x) - m_textRect.left + first - TextIndent());
+    if (FAILED(m_buffer->XToCaret(at, &cp, &trailing)))
         return -1;
     // Measured in units: a hit on either half of a pair lands before or behind all of it.
     if (trailing && cp < GetTextLength())
@@ -603,7 +619,7 @@ void CKivGuiTestEditBox::LayoutPass()
     }
     int width = 0;
     m_buffer->CaretToX(GetTextLength(), FALSE, &width);
-    m_remainingWidth = (m_textRect.right - m_textRect.left) - m_leftMargin - width;
+    m_remainingWidth = GuiNearestInt(static_cast<long long>(TextWidth()) - m_leftMargin - width);
 }
 
 void CKivGuiTestEditBox::Update(float elapsed)
@@ -661,8 +677,8 @@ int CKivGuiTestEditBox::TextIndent()
     int width = 0;
     m_buffer->CaretToX(GetTextLength(), FALSE, &width);
     width += m_focus ? CompositionWidth() : 0;
-    const int room = (m_textRect.right - m_textRect.left) - m_leftMargin;
-    return m_leftMargin + std::max(0, (room - width) / 2);
+    const long long room = static_cast<long long>(TextWidth()) - m_leftMargin;
+    return GuiSum(m_leftMargin, std::max(0LL, (room - width) / 2));
 }
 
 void CKivGuiTestEditBox::Render(float, int)
@@ -673,9 +689,11 @@ void CKivGuiTestEditBox::Render(float, int)
         m_buffer->SetFontNode(Font()->GetNode());
     PlaceCaret(m_caret);
     const int dx = DialogX(), dy = DialogY();
-    const RECT &r = m_textRect;
+    // On screen: the box's rectangle moved by the dialog's place.
+    const RECT r = {GuiSum(m_textRect.left, dx), GuiSum(m_textRect.top, dy), GuiSum(m_textRect.right, dx),
+                    GuiSum(m_textRect.bottom, dy)};
     const int indent = TextIndent();
-    DrawElementAt(0, r.left + dx, r.top + dy, 1.0f, m_focus ? 1.0f : 0.5f);
+    DrawElementAt(0, r.left, r.top, 1.0f, m_focus ? 1.0f : 0.5f);
 
     int firstX = 0, selX = 0, caretX = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &firstX);
@@ -684,25 +702,28 @@ void CKivGuiTestEditBox::Render(float, int)
         m_buffer->CaretToX(std::min(m_selStart, GetTextLength()), FALSE, &selX);
         int left = std::min(caretX, selX) - firstX, right = std::max(caretX, selX) - firstX;
         left = std::max(left, 0);
-        const int width = std::min(right - left, int(r.right - r.left) - m_leftMargin);
+        const int width =
+            GuiNearestInt(std::min<long long>(right - left, static_cast<long long>(TextWidth()) - m_leftMargin));
         if (width > 0)
-            DrawElementAt(2, r.left + dx + indent + left, r.top + dy + m_topMargin, width / 15.0f, 1.0f);
+            DrawElementAt(2, GuiSum(r.left, static_cast<long long>(indent) + left), GuiSum(r.top, m_topMargin),
+                          width / 15.0f, 1.0f);
     }
 
     const char *font = m_fontName[0] ? m_fontName : "DefaultFont";
     // From the first visible character; the composition stands at the caret.
-    RECT text = {r.left + dx + indent, r.top + dy + m_topMargin, r.right + dx, r.bottom + dy};
+    RECT text = {GuiSum(r.left, indent), GuiSum(r.top, m_topMargin), r.right, r.bottom};
     const WCHAR *t = GetText();
     const int first = std::min(m_firstVisible, m_caret);
     std::wstring before(t + first, t + m_caret);
     m_dialog->DrawTextW(before.c_str(), &text, font, 0);
     RECT after = text;
-    after.left += caretX - firstX + (m_focus ? CompositionWidth() : 0);
+    after.left = GuiSum(after.left, static_cast<long long>(caretX) - firstX + (m_focus ? CompositionWidth() : 0));
     m_dialog->DrawTextW(t + m_caret, &after, font, 0);
 
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     if (m_focus && m_caretVisible && !s_hideCaret && (m_state & kStateFocus) && gui &&
         gui->GetActiveDialog() == m_dialog) {
-        DrawElementAt(1, m_caretX - firstX - 1 + indent + dx, m_caretY + m_topMargin + dy, 1.0f, 1.0f);
+        DrawElementAt(1, GuiNearestInt(static_cast<long long>(m_caretX) - firstX - 1 + indent + dx),
+                      GuiNearestInt(static_cast<long long>(m_caretY) + m_topMargin + dy), 1.0f, 1.0f);
     }
 }

@@ -86,9 +86,12 @@ protected:
     int TextIndent();
     // Room left at the caret for a composition drawn over the text.
     virtual int CompositionWidth() { return 0; }
+    // The whole text was set or cleared by the game.
+    virtual void OnTextReplaced() {}
     CKivGuiDxFont *Font() const;
     int DialogX() const;
     int DialogY() const;
+    int TextWidth() const { return GuiSpan(m_textRect.left, m_textRect.right); }
     // Bytes of the ANSI form of the first units of the text, terminator not counted.
     int AnsiBytes(int units) const;
 
@@ -113,6 +116,7 @@ protected:
     int m_clipToWidth = 1;
     BYTE m_limitReached = 0;
     BYTE m_compositionInText = 0;
+    WCHAR m_highSurrogate = 0;   // the first half of a pair, typed with the second
     int m_remainingWidth = 0;
     char m_language[10] = {};
 

@@ -241,6 +241,14 @@ GuiImeStore &ImeStore()
     return store;
 }
 
+void ImeForgetTyped()
+{
+    GuiImeStore &s = ImeStore();
+    s.typed = s.typedBehind = 0;
+    s.owner = nullptr;
+    s.ended++;
+}
+
 void ImeBindLibraries()
 {
     if (State.bound)
@@ -506,6 +514,7 @@ int ImeStaticMsgProc(HWND window, UINT message, WPARAM wParam, LPARAM *lParam)
     switch (message) {
     case WM_IME_STARTCOMPOSITION: {
         GuiImeStore &s = ImeStore();
+        ImeForgetTyped();
         s.compositionCaret = 0;
         s.composition.Clear();
         std::memset(s.attributes, 0, sizeof(s.attributes));

@@ -105,7 +105,17 @@ struct GuiImeStore {
     // The box sending keys to itself through the window: meanwhile they
     // reach no other control, whatever the window's owner does first.
     const CKivGuiControl *keysFor = nullptr;
+    // Counts the compositions and ends an IME edit box took: the GUI system
+    // tells by it that one reached no box.
+    unsigned reached = 0;
+    // Counts the compositions ended or forgotten: a box typing one in tells
+    // by it that it ended meanwhile.
+    unsigned ended = 0;
 };
+
+// Whatever ends or invalidates a composition forgets what it typed: the units
+// stand in the owner's text as committed, or left it already.
+void ImeForgetTyped();
 
 // The shared state of every IME edit box in the process.
 struct GuiImeState {

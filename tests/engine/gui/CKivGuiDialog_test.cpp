@@ -356,9 +356,12 @@ struct Refocus {
     static inline CKivGuiDialog *dialog = nullptr;
     static inline int to = 0;
     static const int kFocusIn = 1000;   // a focus-in reached the game
+    static inline std::string given;     // the focus events the game got, but the first's own notice of its loss
     static void OnEvent(int event, int id, CKivGuiControl *control, int)
     {
         const bool lost = event == CKivGuiDialog::kEventFocus && id == 1 && !control->HasFocus();
+        if (event == CKivGuiDialog::kEventFocus && !lost)
+            given += std::to_string(id) + " ";
         if ((lost || event == kFocusIn) && to)
             dialog->FocusControl(std::exchange(to, 0));
     }
@@ -380,7 +383,8 @@ public:
 
 // The game answers a control's loss of the focus, or another's focus-in, by
 // focusing a third: that focus stands, by a click's request and by the
-// arrows (onto a check box too), and no other control keeps the focus beside it.
+// arrows (onto a check box too), no other control keeps the focus beside it,
+// and the game hears of no focus but the third's.
 TEST(DialogFocus, AFocusTheGameGivesWhileAControlLetsGoOrTakesItStands)
 {
     CKivGuiSystem gui;
@@ -417,9 +421,11 @@ TEST(DialogFocus, AFocusTheGameGivesWhileAControlLetsGoOrTakesItStands)
     for (const auto &move : moves) {
         d->RequestFocus(move.first);
         Refocus::to = 3;
+        Refocus::given.clear();
         move.second();
         EXPECT_EQ(Refocus::to, 0) << "the game was reached";
         EXPECT_EQ(d->GetFocusedControl(), chosen);
+        EXPECT_EQ(Refocus::given, "3 ") << "from control " << move.first->GetID();
         for (const CKivGuiControl *c : controls) {
             EXPECT_EQ(c->HasFocus(), c == chosen) << "control " << c->GetID();
             EXPECT_EQ((c->GetState() & CKivGuiControl::kStateFocus) != 0, c == chosen) << "control " << c->GetID();

@@ -908,15 +908,139 @@ TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
 }
 
+// A composition whose result or end reaches no IME box (the user clicked a
+// button of another dialog; the box or its dialog is hidden or disabled), or
+// whose box's text the game replaced, leaves nothing for a later take-back:
+// every committed character stays, and what was never committed leaves.
+TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommittedCharacter)
+{
+    const std::wstring ha(1, Ha), na(1, Na);
+    other->ClearFocus();
+    (new CKivGuiButton(other))->Create(9, 800, 20, 900, 40, "");
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({ha});
+    Send(WM_LBUTTONDOWN, 850, 430);
+    Send(WM_LBUTTONUP, 850, 430);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"abc" + ha) << "committed where it was typed";
+    Send(WM_LBUTTONDOWN, 100, 210);
+    Send(WM_LBUTTONUP, 100, 210);
+    ScriptedIme::Compose({na});
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), na + L"abc" + ha);
+
+    // Hidden or disabled, the box misses the cancel; a new text goes on composing.
+    const struct {
+        const char *what;
+        std::function<void(int)> set;
+        const wchar_t *kept;
+    } cases[] = {
+        {"box hidden", [&](int on) { box->SetVisible(on); }, L"xy"},
+        {"box disabled", [&](int on) { box->SetEnabled(on); }, L"xy"},
+        {"dialog hidden", [&](int on) { dialog->SetVisible(on); }, L"xy"},
+        {"text set", [&](int on) { on ? void() : box->SetText("hello", 0); }, L"hello"},
+        {"text cleared", [&](int on) { on ? void() : box->ClearText(); }, L""},
+    };
+    for (const auto &c : cases) {
+        box->SetText("xy", 0);
+        ScriptedIme::Compose({ha});
+        c.set(0);
+        if (c.kept[0] == 'x')
+            ImeBinding().ImmNotifyIME(nullptr, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
+        c.set(1);
+        EXPECT_EQ(Text(), c.kept) << c.what;
+        ScriptedIme::Compose({na});
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), c.kept + na) << c.what;
+    }
+    // The layout changes under a composition typed in; the input method
+    // commits it afterwards: it is typed once.
+    box->SetText("xy", 0);
+    ScriptedIme::Compose({ha});
+    ChangeLayout(0x04090409);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"xy" + ha);
+}
+
+// Box B loses the focus of its own dialog while box A's composition stands
+// typed in A: B's text keeps every character.
+TEST_F(TwoImeBoxes, ABoxLosingTheFocusTakesNothingOfAnotherBoxsComposition)
+{
+    b->SetText("xyz", 0);
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({std::wstring{Han, Na}});
+    ASSERT_EQ(ImeStore().typed, 2);
+    other->ClearFocus();
+    EXPECT_EQ(std::wstring(b->GetText()), L"xyz");
+    ScriptedIme::composition.clear();
+}
+
+// The game focuses another IME box from the messages a box's focus-out sends
+// (the input method answers the cancel through the window): that box keeps
+// the window's input context.
+TEST_F(TwoImeBoxes, ABoxTheGameFocusesDuringAFocusOutKeepsTheInputContext)
+{
+    CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
+    same->Create(8, 100, 240, 700, 260, "", 2, 3);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ActingWindow::on = WM_IME_ENDCOMPOSITION;
+    ActingWindow::with = 0;
+    ActingWindow::act = [&] { dialog->FocusControl(8); };
+    dialog->ClearFocus();
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+    EXPECT_EQ(dialog->GetFocusedControl(), same);
+    EXPECT_TRUE(same->HasFocus());
+    EXPECT_NE(ScriptedIme::associated, nullptr) << "the focused box has the input context";
+    EXPECT_EQ(Text(), L"abc");
+}
+
+// The game hides or disables the focused box as one of the keys it sends
+// itself (placing its caret, taking a composition back) reaches the window:
+// that key and the rest reach no other control, and the focus stays.
+TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
+{
+    CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
+    same->Create(8, 100, 240, 700, 260, "", 2, 3);
+    box->SetNeighbour(2, 8);
+    box->SetNeighbour(3, 8);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    for (WPARAM key : {VK_LEFT, VK_RIGHT})
+        for (int hide = 0; hide < 2; hide++) {
+            box->SetText("abc", 0);
+            if (key == VK_RIGHT)
+                ScriptedIme::Compose({std::wstring(1, Hieut)});
+            ActingWindow::on = WM_KEYDOWN;
+            ActingWindow::with = key;
+            ActingWindow::act = [&, hide] { hide ? box->SetVisible(0) : box->SetEnabled(0); };
+            events.clear();
+            ScriptedIme::Compose({std::wstring{Han, Na}});
+            EXPECT_EQ(ActingWindow::act, nullptr);
+            EXPECT_EQ(dialog->GetFocusedControl(), box) << key << " " << hide;
+            EXPECT_FALSE(same->HasFocus()) << key << " " << hide;
+            EXPECT_EQ(events.find("2 "), std::string::npos) << events;
+            ScriptedIme::composition.clear();
+            box->SetVisible(1);
+            box->SetEnabled(1);
+        }
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+}
+
 // The storm: dialogs holding every control, the user's messages at random
 // (seeded), and the game acting at random on its events and on any message
 // its window gets, most often on those the controls' system calls send: it
 // closes dialogs, takes controls out (deleting them after the step), moves
-// the focus, hides, shows, activates and disables. No freed memory is
-// touched, a dialog's focused control alone has the focus, and only a box
-// that got the window's keys changes its text (or the box whose typed
-// composition leaves it). Fixed arrays: the guard gives every allocation
-// pages of its own.
+// the focus, hides, shows, activates and disables dialogs and controls, and
+// sets the boxes' text. No freed memory is touched, a dialog's focused
+// control alone has the focus (the one that heard the application lose it
+// may lack it), the IME box the window's keys reach has the input context,
+// no composition the input method ended stands typed in, and only a box that
+// got the window's keys or a text from the game changes its text, or the box
+// whose typed composition leaves it, which loses no other character. Fixed
+// arrays: the guard gives every allocation pages of its own.
 CKivGuiControl *StormLive[256];
 int StormLiveCount = 0;
 CKivGuiDialog *StormOpen[16];
@@ -930,7 +1054,7 @@ template <class T> void Drop(T **list, int *count, const void *item)
 template <class Control> class Stormed : public Control {
 public:
     explicit Stormed(CKivGuiDialog *d) : Control(d) { StormLive[StormLiveCount++] = this; }
-    ~Stormed() override { Drop(StormLive, &StormLiveCount, this); }
+    ~Stormed() override;
 };
 
 class StormDialog : public CKivGuiDialog {
@@ -945,6 +1069,10 @@ struct Storm {
     static inline int depth = 0, windowDepth = 0, nextId = 100;
     static inline const CKivGuiControl *keys[64];   // what took the window's messages
     static inline int keyCount = 0;
+    static inline const CKivGuiControl *textSet[64];   // the boxes the game gave a text
+    static inline int textSetCount = 0;
+    static inline const CKivGuiControl *deactivated[16];   // focused as the application lost the focus
+    static inline int deactivatedCount = 0;
 
     static int Roll(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
     static CKivGuiDialog *Any() { return StormOpenCount ? StormOpen[Roll(StormOpenCount)] : nullptr; }
@@ -988,7 +1116,8 @@ struct Storm {
         depth++;
         CKivGuiDialog *d = Any();
         const int id = 1 + Roll(6);
-        switch (d ? Roll(9) : 0) {
+        CKivGuiControl *c = d ? d->GetControl(id) : nullptr;
+        switch (d ? Roll(12) : 0) {
         case 0:
             if (StormOpenCount < 5)
                 Open();
@@ -1001,6 +1130,24 @@ struct Storm {
         case 6: CKivGuiSystem::GetInstance()->SetActiveDialog(d); break;
         case 7: d->MarkForDeletion(); break;
         case 8: d->SetEnabled(Roll(4) != 0); break;
+        case 9:
+            if (c)
+                c->SetVisible(Roll(3) != 0);
+            break;
+        case 10:
+            if (c)
+                c->SetEnabled(Roll(3) != 0);
+            break;
+        case 11:
+            if (c && (c->GetType() == 7 || c->GetType() == 8)) {
+                if (Roll(2))
+                    static_cast<CKivGuiTestEditBox *>(c)->SetText("set", 0);
+                else
+                    static_cast<CKivGuiTestEditBox *>(c)->ClearText();
+                if (textSetCount < 64)
+                    textSet[textSetCount++] = c;
+            }
+            break;
         }
         depth--;
     }
@@ -1013,6 +1160,8 @@ struct Storm {
         windowDepth++;
         Act(sent ? 25 : 3);
         CKivGuiDialog *active = CKivGuiSystem::GetInstance()->GetActiveDialog();
+        if (m == WM_ACTIVATEAPP && !wParam && active && active->GetFocusedControl() && deactivatedCount < 16)
+            deactivated[deactivatedCount++] = active->GetFocusedControl();
         if (windowDepth == 1 && std::count(StormOpen, StormOpen + StormOpenCount, active) && keyCount < 64)
             keys[keyCount++] = active->GetFocusedControl();
         const LRESULT result = CallWindowProcW(gui, w, m, wParam, lParam);
@@ -1073,11 +1222,24 @@ struct Storm {
                 CloseClipboard();
             }
             break;
-        case 15: CKivGuiSystem::GetInstance()->Update(0.05f); break;
+        case 15:
+            // The application loses or gets back the system's focus now and
+            // then, as when another program's window is activated.
+            if (Roll(16) == 0)
+                SendMessageW(window, WM_ACTIVATEAPP, Roll(2), 0);
+            else
+                CKivGuiSystem::GetInstance()->Update(0.05f);
+            break;
         }
         Pump();
     }
 };
+
+template <class Control> Stormed<Control>::~Stormed()
+{
+    Drop(StormLive, &StormLiveCount, this);
+    Drop(Storm::deactivated, &Storm::deactivatedCount, this);
+}
 
 // The fixture's own dialog leaves the GUI system: the storm's alone take messages.
 class ImeStorm : public ImeBox {
@@ -1098,7 +1260,9 @@ protected:
     }
 };
 
-// Whether a dialog's focused control alone has the focus flag and bit.
+// Whether a dialog's focused control alone has the focus flag and bit; the
+// one that heard the application lose the focus may lack both until its
+// dialog hears it come back.
 const char *FocusFault(const CKivGuiDialog *d)
 {
     const CKivGuiControl *f = d->GetFocusedControl();
@@ -1106,10 +1270,26 @@ const char *FocusFault(const CKivGuiDialog *d)
         return "it names a focused control it lacks";
     for (int id = 1; id <= 6; id++) {
         const CKivGuiControl *c = d->GetControl(id);
-        if (c && ((c->HasFocus() != 0) != (c == f) || ((c->GetState() & CKivGuiControl::kStateFocus) != 0) != (c == f)))
+        if (!c)
+            continue;
+        const bool flag = c->HasFocus() != 0, bit = (c->GetState() & CKivGuiControl::kStateFocus) != 0;
+        if (c == f && !flag && !bit && std::count(Storm::deactivated, Storm::deactivated + Storm::deactivatedCount, c))
+            continue;
+        if (flag != (c == f) || bit != (c == f))
             return "the focus flag or bit of a control is not where its focus is";
     }
     return nullptr;
+}
+
+// The IME box the window's keys reach, with the focus, has the input context.
+const char *ContextFault()
+{
+    const CKivGuiDialog *d = CKivGuiSystem::GetInstance()->GetActiveDialog();
+    const CKivGuiControl *f = d ? d->GetFocusedControl() : nullptr;
+    if (!f || f->GetType() != 8 || !f->HasFocus() || !f->IsEnabled() || !f->GetVisible() || !d->GetVisible() ||
+        d->IsMarkedForDeletion() || ScriptedIme::associated)
+        return nullptr;
+    return "the focused IME box has no input context";
 }
 
 TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFocusAndEachBoxItsText)
@@ -1118,9 +1298,11 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
     static struct {
         const CKivGuiControl *box;
         WCHAR text[128];
+        WCHAR untyped[128];   // the owner's text without its typed composition
     } before[64];
     for (int seed = 1; seed <= 4; seed++) {
         Storm::rng.seed(seed);
+        Storm::deactivatedCount = 0;
         GuardFreedBegin();
         for (int i = 0; i < 4; i++)
             Storm::Open();
@@ -1135,12 +1317,19 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
             int count = 0;
             for (int i = 0; i < StormLiveCount && count < 64; i++)
                 if (StormLive[i]->GetType() == 7 || StormLive[i]->GetType() == 8) {
-                    before[count].box = StormLive[i];
-                    lstrcpynW(before[count++].text, static_cast<CKivGuiTestEditBox *>(StormLive[i])->GetText(), 128);
+                    const CKivGuiTestEditBox *box = static_cast<CKivGuiTestEditBox *>(StormLive[i]);
+                    before[count].box = box;
+                    lstrcpynW(before[count].text, box->GetText(), 128);
+                    std::wstring untyped = box->GetText();
+                    if (box == ImeStore().owner) {
+                        const int end = std::min<int>(box->GetCaret() + ImeStore().typedBehind, untyped.size());
+                        const int typed = std::min(ImeStore().typed, end);
+                        untyped.erase(end - typed, typed);
+                    }
+                    lstrcpynW(before[count++].untyped, untyped.c_str(), 128);
                 }
             const CKivGuiControl *owner = ImeStore().owner;
-            const int composed = ImeStore().typed;
-            Storm::keyCount = 0;
+            Storm::keyCount = Storm::textSetCount = 0;
             Storm::Step();
             // Messages only for a fault: the guard gives every allocation pages of its own.
             auto at = [&] { return "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": "; };
@@ -1149,13 +1338,22 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                     ADD_FAILURE() << at() << "dialog " << StormOpen[i]->GetID() << ": " << fault;
                     faults++;
                 }
+            if (const char *fault = ContextFault()) {
+                ADD_FAILURE() << at() << fault;
+                faults++;
+            }
+            if (ScriptedIme::composition.empty() && ImeStore().typed) {
+                ADD_FAILURE() << at() << "a composition the input method ended stands typed in for a take-back";
+                faults++;
+            }
             for (int i = 0; i < count; i++) {
                 const CKivGuiControl *box = before[i].box;
                 if (!std::count(StormLive, StormLive + StormLiveCount, box) ||
-                    std::count(Storm::keys, Storm::keys + Storm::keyCount, box))
+                    std::count(Storm::keys, Storm::keys + Storm::keyCount, box) ||
+                    std::count(Storm::textSet, Storm::textSet + Storm::textSetCount, box))
                     continue;
                 const WCHAR *is = static_cast<const CKivGuiTestEditBox *>(box)->GetText();
-                if (!lstrcmpW(is, before[i].text) || (box == owner && lstrlenW(is) + composed == lstrlenW(before[i].text)))
+                if (!lstrcmpW(is, before[i].text) || (box == owner && !lstrcmpW(is, before[i].untyped)))
                     continue;
                 ADD_FAILURE() << at() << "box " << box->GetID() << " went from \"" << before[i].text << "\" to \"" << is
                               << "\" without keys";

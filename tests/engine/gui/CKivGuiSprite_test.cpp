@@ -258,6 +258,29 @@ TEST_F(Gui, CacheSharesByCaseAndReportsAMissingImageOnce)
     gui()->ReleaseImage("guitest/missing");
     EXPECT_EQ(gui()->FindImageEntry("guitest/missing"), nullptr);
 
+    // A load of the same path while the box runs the window's messages finds
+    // the entry: no second box, one count for each holder.
+    static CKivGuiSystem::ImageEntry *nested;
+    static CKivGuiSystem *system;
+    system = gui();
+    nested = nullptr;
+    boxesShown = 0;
+    CKivGuiSystem::SetMessageBoxBinding([](HWND, const char *, const char *, UINT) WINAPI -> int {
+        if (boxesShown++ == 0)
+            nested = system->LoadImage(9, "guitest/Gone", "gone", Folder);
+        return IDOK;
+    });
+    auto *outer = gui()->LoadImage(9, "guitest/gone", "gone", Folder);
+    CKivGuiSystem::SetMessageBoxBinding(nullptr);
+    PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    EXPECT_EQ(boxesShown, 1);
+    ASSERT_NE(outer, nullptr);
+    EXPECT_EQ(outer, nested);
+    EXPECT_EQ(outer->count, 2);
+    gui()->ReleaseImage("guitest/gone");
+    gui()->ReleaseImage("guitest/gone");
+    EXPECT_EQ(gui()->FindImageEntry("guitest/gone"), nullptr);
+
     CKivGuiResourceManager &resources = gui()->GetResourceManager();
     EXPECT_EQ(resources.AddImage("red", Folder, "img"), 1);
     EXPECT_EQ(resources.ReleaseRef("img"), 0);

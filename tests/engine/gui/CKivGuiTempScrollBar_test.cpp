@@ -2,11 +2,12 @@
 // nothing drawn while a page holds it all, wheel notches, page clicks, drags rounded and clamped,
 // capture released by the button or lost, degenerate tracks and ranges that shrink mid-drag, the track
 // tile and the thumb's caps, pages far taller than the screen (a bar far above it too), showing the item
-// below the page, the largest steps over any range.
+// below the page, the largest steps over any range, and places at the ends of the int range for every control.
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "engine/gui/CKivGuiButton.h"
 #include "engine/gui/CKivGuiTempScrollBar.h"
 #include "draw_count.h"
 #include "gui_host.h"
@@ -153,6 +154,47 @@ TEST_F(ScrollBar, TheLargestStepsStopAtTheEndsOfAnyRange)
     ASSERT_EQ(bar->GetPosition(), INT_MAX - 10);
     bar->Scroll(1);
     EXPECT_EQ(bar->GetPosition(), INT_MAX - 10) << "the last page stays the last";
+}
+
+// Controls at the far ends of the int range: the rectangles, points and
+// sizes worked out from them stop at the limit instead of wrapping round.
+TEST_F(ScrollBar, PlacesAtTheEndsOfTheIntRangeStopThere)
+{
+    CKivGuiDialog *d = NewDialog(31, 0, 0, 100, 100);
+    CKivGuiTempScrollBar *low = new CKivGuiTempScrollBar(d);
+    low->Create(1, 0, INT_MAX - 8, 16, INT_MAX, 0, 40);
+    CKivGuiTempScrollBar *wide = new CKivGuiTempScrollBar(d);
+    wide->Create(2, INT_MIN, 0, INT_MAX, 100, 0, 3);
+    for (CKivGuiTempScrollBar *bar : {low, wide}) {
+        bar->SetTrackRange(0, 50);
+        bar->SetPageSize(8);
+        bar->Update(0);
+        EXPECT_GE(bar->GetUpRect().bottom, bar->GetUpRect().top) << bar->GetID();
+        EXPECT_LE(bar->GetDownRect().top, bar->GetDownRect().bottom) << bar->GetID();
+        EXPECT_GE(bar->GetTrackRect().top, bar->GetUpRect().top) << bar->GetID();
+        EXPECT_GE(bar->GetThumbRect().bottom, bar->GetThumbRect().top) << bar->GetID();
+    }
+    EXPECT_EQ(wide->GetWidth(), INT_MAX);
+    wide->SetLocation(0, 0);
+    EXPECT_EQ(wide->GetRect().right, INT_MAX);
+
+    // A check box's square reaches past its rectangle to the right.
+    CKivGuiCheckBox *check = new CKivGuiCheckBox(d);
+    check->Create(3, INT_MAX - 10, 0, INT_MAX - 5, 100, "");
+    check->Update(0);
+    EXPECT_TRUE(check->ContainsPoint(INT_MAX - 2, 50));
+    check->SetTooltip("far", 0, 100, INT_MIN, 0);
+    EXPECT_EQ(check->GetTooltip()->x, INT_MAX);
+    EXPECT_EQ(check->GetTooltip()->y, INT_MIN);
+
+    // The mouse far right of an active dialog far left of the screen.
+    d->SetLocation(INT_MIN + 5, 0);
+    gui()->SetActiveDialog(d);
+    Send(WM_MOUSEMOVE, 1000, 50);
+    int x = 0, y = 0;
+    d->GetMousePoint(&x, &y);
+    EXPECT_EQ(x, INT_MAX);
+    EXPECT_EQ(y, 50);
 }
 
 TEST_F(ScrollBar, WheelArrowsAndPageClicks)

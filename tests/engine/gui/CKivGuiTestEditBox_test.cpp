@@ -3,6 +3,7 @@
 // arrows and the swallow flag around Tab and Enter.
 #include "engine/gui/CKivGuiTestEditBox.h"
 
+#include <climits>
 #include <initializer_list>
 #include <iterator>
 
@@ -181,6 +182,20 @@ TEST_F(EditBox, PasteIsBlockedOnceTheLayoutCutTheText)
     EXPECT_FALSE(box->IsLimitReached());
 }
 
+// A box at the right end of the int range: its caret stops at the limit
+// instead of wrapping round.
+TEST_F(EditBox, ABoxAtTheEndOfTheIntRangeKeepsItsCaretThere)
+{
+    Make();
+    box->SetClipToWidth(0);
+    box->SetLocation(INT_MAX - 20, 200);
+    box->Update(0);
+    Type(box, L"abcdefghij");
+    EXPECT_EQ(box->GetCaretX(), INT_MAX);
+    Key(VK_HOME);
+    EXPECT_EQ(box->GetCaretX(), INT_MAX - 20);
+}
+
 TEST_F(EditBox, CaretKeysAndDeletionStepOverSurrogatePairs)
 {
     Make();
@@ -202,6 +217,20 @@ TEST_F(EditBox, CaretKeysAndDeletionStepOverSurrogatePairs)
     Key(VK_HOME);
     Key(VK_DELETE);
     EXPECT_EQ(Text(), L"ab");
+
+    // Typed at the limit, a pair goes in whole or not at all; a lone half never.
+    std::wstring fits;
+    for (int limit = 3; limit <= 8; limit++) {
+        box->SetMaxBytes(limit);
+        box->SetText("ab", 0);
+        Type(box, L"\xD83D\xDE00");
+        EXPECT_TRUE(Text() == L"ab" || Text() == L"ab\xD83D\xDE00") << limit;
+        fits += Text().size() > 2 ? '1' : '0';
+        const std::wstring before = Text();
+        Type(box, L"\xDE00\xD83D" L"c");
+        EXPECT_TRUE(Text() == before || Text() == before + L"c") << limit;
+    }
+    EXPECT_EQ(fits.back(), '1');
 }
 
 // Keys held as the thread's keyboard state says, put back afterwards.

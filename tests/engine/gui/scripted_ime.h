@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/gui/GuiIme.h"
@@ -20,6 +21,7 @@ struct ScriptedIme {
     static inline std::wstring composition, result;
     static inline int cursor = 0;
     static inline int contexts = 0;       // taken minus released
+    static inline HIMC associated;        // the window's input context
     static inline std::string log;        // notifications and keys taken
     static inline std::string fileName;
     static inline std::vector<BYTE> candidates;
@@ -37,14 +39,16 @@ struct ScriptedIme {
         candidates.clear();
         hostileCounts = false;
         contexts = 0;
+        associated = reinterpret_cast<HIMC>(0x5150);
         ImeInstallBinding(nullptr);
         GuiImeBinding b = ImeBinding();
         b.ImmGetContext = [](HWND) WINAPI -> HIMC { return contexts++, reinterpret_cast<HIMC>(0x5150); };
         b.ImmReleaseContext = [](HWND, HIMC) WINAPI -> BOOL { return contexts--, TRUE; };
         // As the system's: the window hears of its context's change.
         b.ImmAssociateContext = [](HWND, HIMC context) WINAPI -> HIMC {
+            const HIMC previous = std::exchange(associated, context);
             SendMessageW(window, WM_IME_SETCONTEXT, context != nullptr, LPARAM(ISC_SHOWUIALL));
-            return nullptr;
+            return previous;
         };
         b.ImmGetOpenStatus = [](HIMC) WINAPI -> BOOL { return TRUE; };
         b.ImmIsIME = [](HKL l) WINAPI -> BOOL { return (reinterpret_cast<UINT_PTR>(l) >> 28) == 0xE; };
