@@ -161,7 +161,8 @@ public:
 // 0 with its steps undone (the library idle, no script binder), or 1 without
 // sound or scripts; and the next Init runs on from scratch. Every allocation
 // before the device is swept, then each later step at its first allocation,
-// and the sound manager's step at every one.
+// and the sound manager's step at every fifth (its own sweep is the sound
+// manager's test).
 TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
 {
     ASSERT_TRUE(KivSampleWriteSound());
@@ -183,7 +184,7 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
         points.insert(n);
     for (long start : base->starts)
         points.insert(start);
-    for (long n = base->starts[soundStep]; n < base->starts[soundStep + 1]; n++)
+    for (long n = base->starts[soundStep]; n < base->starts[soundStep + 1]; n += 5)
         points.insert(n);
     points.erase(points.lower_bound(total), points.end());
     for (long n : points) {
