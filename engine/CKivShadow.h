@@ -51,7 +51,7 @@ private:
 
     CKivClump *m_caster;
     CKivClump *m_shadowClump;
-    CKivShadow *m_previous;     // every shadow alive, for ForgetClump
+    CKivShadow *m_previous;     // every shadow alive, for ForgetClump (under the render lock)
     CKivShadow *m_next;
     int m_triangles;            // world triangles the last projection covered
     RwSphere m_sphere;          // the caster's, world space; radius 0 until measured
