@@ -742,13 +742,22 @@ TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
     ExpectPixel({0, 0, 0}, 100, 384);   // beyond it: the old ground is gone
 }
 
-TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
+// A world of its own on a small ground, its messages collected from now on.
+CKivWorld *OwnWorld(const char *name, KivDebugSink *previous)
 {
     messages.clear();
-    KivDebugSink previous = KivDebugSetSink(Collect);
+    *previous = KivDebugSetSink(Collect);
     WriteFileBytes("ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
-    CKivWorld *world = new CKivWorld("Old");
-    ASSERT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+    CKivWorld *world = new CKivWorld(name);
+    EXPECT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+    return world;
+}
+
+TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
+{
+    KivDebugSink previous = nullptr;
+    CKivWorld *world = OwnWorld("Old", &previous);
+    ASSERT_NE(nullptr, world->GetWorld());
     CKivCamera a("a"), b("b");
     for (CKivCamera *c : {&a, &b}) {
         ASSERT_EQ(1, c->Create(1.0f, 100.0f, 1.0f, CKivBase::GetInstance()->GetViewport()));
@@ -780,11 +789,9 @@ TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
 // own) whatever their names became.
 TEST(World, RenamedObjectsAreFoundByTheirNamesAndLetGoByIdentity)
 {
-    messages.clear();
-    KivDebugSink previous = KivDebugSetSink(Collect);
-    WriteFileBytes("ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
-    CKivWorld *world = new CKivWorld("Renames");
-    ASSERT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+    KivDebugSink previous = nullptr;
+    CKivWorld *world = OwnWorld("Renames", &previous);
+    ASSERT_NE(nullptr, world->GetWorld());
     CKivClump *kept = LoadPart("kept.dff", KivTestQuad(), {0, 1, 0});
     CKivClump *gone = LoadPart("gone.dff", KivTestQuad(), {0, 2, 0});
     CKivLight *lamp = new CKivLight("lamp"), *torch = new CKivLight("torch");
