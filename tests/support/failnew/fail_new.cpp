@@ -35,7 +35,7 @@ bool failing = false;
 size_t allowed = 0;
 long remaining = -1;       // allocations left before failing; -1: not counting
 long refused = 0;
-long granted = 0;         // allocations let through while counting
+long granted = 0;          // allocations let through while counting
 int inRuntime = 0;         // the C++ runtime's own memory: never refused
 
 std::atomic<long> live{0};
@@ -75,7 +75,8 @@ void Asked(size_t size)
 }
 
 // The C++ runtime makes its per-thread state and its tables on first use,
-// through malloc: done here, before anything is refused.
+// through malloc: done before anything is refused, and on the main thread
+// before the program's first test counts the blocks alive.
 void WarmRuntime()
 {
     try {
@@ -83,6 +84,10 @@ void WarmRuntime()
     } catch (int) {
     }
 }
+
+const struct WarmAtStart {
+    WarmAtStart() { WarmRuntime(); }
+} warmAtStart;
 
 void Sweep(int which)
 {
