@@ -185,94 +185,130 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
 // The steps after the library's initialisation; a failing one leaves the rest to Shutdown.
 int CKivBase::InitSteps(int width, int height, int backgroundLoading)
 {
-    HWND window = m_window;
-    if (!AttachPlugins())
-        return 0;
-    RwEngineOpenParams params = {window};
-    if (!RwEngineOpen(&params))
-        return 0;
-    if (!RwFileSystemManagerOpen(-1) || !InstallFileSystems())
-        return 0;
-    RwD3D9SetMultithreadSafe(TRUE);
-    if (!SelectVideoMode() || !RwEngineStart() || !RegisterImageFormats() || !RwIm2DQuadBatchCreate())
-        return 0;
-    m_quadBatch = 1;
-    if (!InitialiseFreeImage())
-        return 0;
-
-    m_viewport = new (std::nothrow) CKivViewport;
-    if (!m_viewport || !m_viewport->Create(window, width, height, 1, m_textureQuality == 0))
-        return 0;
-    SetViewport(m_viewport);
-    m_defaultCamera = new (std::nothrow) CKivCamera("default2d");
-    if (!m_defaultCamera || !m_defaultCamera->Create(0.1f, 2000.0f, 0.0f, m_currentViewport))
-        return 0;
-    SetCamera(m_defaultCamera);
-
-    m_guiSystem = new (std::nothrow) CKivGuiSystem;
-    if (!m_guiSystem || !m_guiSystem->SetViewport(m_currentViewport))
-        return 0;
-    m_guiSystem->SetCamera(m_defaultCamera);
-    if (!m_resetHooks) {
-        g_previousRelease = RwD3D9GetDeviceReleaseCallback();
-        g_previousRestore = RwD3D9GetDeviceRestoreCallback();
-        RwD3D9SetDeviceReleaseCallback(ReleaseBeforeReset);
-        RwD3D9SetDeviceRestoreCallback(RestoreAfterReset);
-        m_resetHooks = 1;
-    }
-
-    // 2D toolkit coordinates are device pixels.
-    RwCamera *camera2d = m_currentCamera->GetCamera();
-    Rw2dOpen(camera2d);
-    Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
-                        static_cast<RwReal>(camera2d->frameBuffer->height));
-
-    m_alphaManager = new (std::nothrow) CKivAlphaManager;
-    if (!m_alphaManager)
-        return 0;
-    SetAlphaManager(m_alphaManager);
-
-    m_animManager = new (std::nothrow) CKivAnimManager;
-    if (!m_animManager)
-        return 0;
-    SetAnimManager(m_animManager);
-
-    m_initialised = 1;
-
-    // Both archives serve the same data; an archive that does not open shows
-    // up later as missing files.
-    m_parcel = new (std::nothrow) CParcel;
-    m_loaderParcel = new (std::nothrow) CParcel;
-    if (!m_parcel || !m_loaderParcel)
-        return 0;
-    for (CParcel *parcel : {m_parcel, m_loaderParcel})
-        parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
-    RwTextureSetReadCallback(TextureReadCallback);
-
-    // The game runs on silently when sound does not start.
-    m_soundManager = new (std::nothrow) CKivSoundManager;
-    try {
-        if (m_soundManager)
-            m_soundManager->Init();
-    } catch (const std::exception &) {
-        delete m_soundManager;
-        m_soundManager = nullptr;
-    }
-
-    if (!CKivShadow::CreateCameras())
-        return 0;
-    // The binder registers itself as the singleton; scripts simply fail without it.
-    new (std::nothrow) CKivEngineScriptBinder(window);
-
-    if (!InitialiseFreeImage())
-        return 0;
-    m_backgroundLoading = backgroundLoading;
-    if (backgroundLoading) {
-        m_textureLoader = new (std::nothrow) TextureLoader(30);
-        if (!m_textureLoader)
+    for (int step = 0; step < kInitSteps; step++) {
+        if (!InitStep(step, width, height, backgroundLoading))
             return 0;
     }
     return 1;
+}
+
+int CKivBase::InitStep(int step, int width, int height, int backgroundLoading)
+{
+    HWND window = m_window;
+    switch (step) {
+    case 0:
+        return AttachPlugins();
+    case 1: {
+        RwEngineOpenParams params = {window};
+        return RwEngineOpen(&params) ? 1 : 0;
+    }
+    case 2:
+        if (!RwFileSystemManagerOpen(-1) || !InstallFileSystems())
+            return 0;
+        RwD3D9SetMultithreadSafe(TRUE);
+        return 1;
+    case 3:
+        return SelectVideoMode();
+    case 4:
+        return RwEngineStart() ? 1 : 0;
+    case 5:
+        return RegisterImageFormats();
+    case 6:
+        if (!RwIm2DQuadBatchCreate())
+            return 0;
+        m_quadBatch = 1;
+        return 1;
+    case 7:
+    case 18:
+        return InitialiseFreeImage();
+    case 8:
+        m_viewport = new (std::nothrow) CKivViewport;
+        if (!m_viewport || !m_viewport->Create(window, width, height, 1, m_textureQuality == 0))
+            return 0;
+        SetViewport(m_viewport);
+        return 1;
+    case 9:
+        m_defaultCamera = new (std::nothrow) CKivCamera("default2d");
+        if (!m_defaultCamera || !m_defaultCamera->Create(0.1f, 2000.0f, 0.0f, m_currentViewport))
+            return 0;
+        SetCamera(m_defaultCamera);
+        return 1;
+    case 10:
+        m_guiSystem = new (std::nothrow) CKivGuiSystem;
+        if (!m_guiSystem || !m_guiSystem->SetViewport(m_currentViewport))
+            return 0;
+        m_guiSystem->SetCamera(m_defaultCamera);
+        if (!m_resetHooks) {
+            g_previousRelease = RwD3D9GetDeviceReleaseCallback();
+            g_previousRestore = RwD3D9GetDeviceRestoreCallback();
+            RwD3D9SetDeviceReleaseCallback(ReleaseBeforeReset);
+            RwD3D9SetDeviceRestoreCallback(RestoreAfterReset);
+            m_resetHooks = 1;
+        }
+        return 1;
+    case 11: {
+        // 2D toolkit coordinates are device pixels.
+        RwCamera *camera2d = m_currentCamera->GetCamera();
+        Rw2dOpen(camera2d);
+        Rw2dDeviceSetMetric(0.0f, 0.0f, static_cast<RwReal>(camera2d->frameBuffer->width),
+                            static_cast<RwReal>(camera2d->frameBuffer->height));
+        return 1;
+    }
+    case 12:
+        m_alphaManager = new (std::nothrow) CKivAlphaManager;
+        if (!m_alphaManager)
+            return 0;
+        SetAlphaManager(m_alphaManager);
+        return 1;
+    case 13:
+        m_animManager = new (std::nothrow) CKivAnimManager;
+        if (!m_animManager)
+            return 0;
+        SetAnimManager(m_animManager);
+        m_initialised = 1;
+        return 1;
+    case 14:
+        // Both archives serve the same data; an archive that does not open shows
+        // up later as missing files.
+        m_parcel = new (std::nothrow) CParcel;
+        m_loaderParcel = new (std::nothrow) CParcel;
+        if (!m_parcel || !m_loaderParcel)
+            return 0;
+        for (CParcel *parcel : {m_parcel, m_loaderParcel})
+            parcel->Open(m_packedArchive ? 1 : 0, m_packedArchive ? "data.pcl" : "", 2, 0x2800);
+        RwTextureSetReadCallback(TextureReadCallback);
+        return 1;
+    case 15: {
+        // The game runs on silently when sound does not start. The manager is
+        // the engine root's only once it started or failed quietly, so that
+        // one thrown out of its start is deleted here and nowhere else.
+        CKivSoundManager *sound = new (std::nothrow) CKivSoundManager;
+        try {
+            if (sound)
+                sound->Init();
+        } catch (const std::exception &) {
+            delete sound;
+            sound = nullptr;
+        }
+        m_soundManager = sound;
+        return 1;
+    }
+    case 16:
+        return CKivShadow::CreateCameras();
+    case 17:
+        // The binder registers itself as the singleton; scripts simply fail without it.
+        new (std::nothrow) CKivEngineScriptBinder(window);
+        return 1;
+    case 19:
+        m_backgroundLoading = backgroundLoading;
+        if (backgroundLoading) {
+            m_textureLoader = new (std::nothrow) TextureLoader(30);
+            if (!m_textureLoader)
+                return 0;
+        }
+        return 1;
+    }
+    return 0;
 }
 
 // FreeImage counts the call before it may run out of memory building its

@@ -40,6 +40,10 @@ public:
     int Shutdown();
     virtual int AttachPlugins();
     virtual int RegisterImageFormats();
+    // The steps of Init after the library's initialisation, in order (0 up to
+    // kInitSteps - 1): 1, or 0 when the step failed and the rest is left to Shutdown.
+    enum { kInitSteps = 20 };
+    virtual int InitStep(int step, int width, int height, int backgroundLoading);
 
     // Frame side: the render lock is recursive and also taken by every engine
     // load, so a loading thread never touches shared graphics state mid-frame.

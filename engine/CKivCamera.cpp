@@ -7,6 +7,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivViewport.h"
+#include "engine/CKivWorld.h"
 #include "engine/KivModelFile.h"
 #include "engine/KivNames.h"
 #include "gfx/core/camera.h"
@@ -70,6 +71,9 @@ CKivCamera::CKivCamera(const char *name)
 
 CKivCamera::~CKivCamera()
 {
+    // The world may not keep pointing at a camera deleted in it.
+    if (m_world)
+        m_world->RemoveCamera(this);
     ReleaseCamera();
 }
 

@@ -180,6 +180,7 @@ void CKivClump::Init(const char *name)
 CKivClump::~CKivClump()
 {
     Destroy();
+    CKivShadow::ForgetClump(this);
 }
 
 void CKivClump::Destroy()

@@ -1,6 +1,7 @@
 // A named engine light: one graphics light, with its own frame when loaded from a model file.
 #include "engine/CKivLight.h"
 
+#include "engine/CKivWorld.h"
 #include "engine/KivModelFile.h"
 #include "engine/KivNames.h"
 #include "gfx/core/frame.h"
@@ -51,6 +52,9 @@ CKivLight::CKivLight(const char *name) : m_light(nullptr), m_frame(nullptr), m_w
 
 CKivLight::~CKivLight()
 {
+    // The world may not keep pointing at a light deleted in it.
+    if (m_world)
+        m_world->RemoveLight(this);
     Release();
 }
 

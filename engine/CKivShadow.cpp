@@ -10,6 +10,7 @@
 #include "engine/CKivClump.h"
 #include "engine/CKivLight.h"
 #include "engine/KivBounds.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivShadowBatch.h"
 #include "engine/KivRenderState.h"
 #include "gfx/core/camera.h"
@@ -167,10 +168,42 @@ RwCamera *CKivShadow::GetLightCamera()
     return lightCamera;
 }
 
+namespace {
+// Every shadow alive, under the render lock: a clump may go on a loading thread.
+CKivShadow *g_firstShadow = nullptr;
+} // namespace
+
 CKivShadow::CKivShadow()
-    : m_caster(nullptr), m_shadowClump(nullptr), m_triangles(0), m_sphere(), m_box(), m_intensity(1.0f),
-      m_length(1000.0f)
+    : m_caster(nullptr), m_shadowClump(nullptr), m_previous(nullptr), m_next(nullptr), m_triangles(0),
+      m_sphere(), m_box(), m_intensity(1.0f), m_length(1000.0f)
 {
+    EngineLock lock;
+    m_next = g_firstShadow;
+    if (m_next)
+        m_next->m_previous = this;
+    g_firstShadow = this;
+}
+
+CKivShadow::~CKivShadow()
+{
+    EngineLock lock;
+    if (m_previous)
+        m_previous->m_next = m_next;
+    else
+        g_firstShadow = m_next;
+    if (m_next)
+        m_next->m_previous = m_previous;
+}
+
+void CKivShadow::ForgetClump(const CKivClump *clump)
+{
+    EngineLock lock;
+    for (CKivShadow *shadow = g_firstShadow; shadow; shadow = shadow->m_next) {
+        if (shadow->m_caster == clump)
+            shadow->m_caster = nullptr;
+        if (shadow->m_shadowClump == clump)
+            shadow->m_shadowClump = nullptr;
+    }
 }
 
 int CKivShadow::Set(CKivClump *caster, CKivClump *shadowClump, float length)

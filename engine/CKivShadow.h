@@ -22,7 +22,13 @@ public:
 
     CKivShadow();
     // The clumps are the game's: nothing is released.
-    virtual ~CKivShadow() = default;
+    virtual ~CKivShadow();
+    CKivShadow(const CKivShadow &) = delete;
+    CKivShadow &operator=(const CKivShadow &) = delete;
+
+    // A clump going away: no shadow keeps it as its caster or its model, so
+    // none draws a model that is gone. Allocates nothing.
+    static void ForgetClump(const CKivClump *clump);
 
     // Clears the shadow model's textures so it renders in its material colours.
     int Set(CKivClump *caster, CKivClump *shadowClump, float length);
@@ -45,6 +51,8 @@ private:
 
     CKivClump *m_caster;
     CKivClump *m_shadowClump;
+    CKivShadow *m_previous;     // every shadow alive, for ForgetClump (under the render lock)
+    CKivShadow *m_next;
     int m_triangles;            // world triangles the last projection covered
     RwSphere m_sphere;          // the caster's, world space; radius 0 until measured
     RwBBox m_box;               // the query box: upper corner, lower corner

@@ -229,29 +229,29 @@ int CKivWorld::ReadWorld(const char *fileName)
 // join the one read in its place, so that none is left in a freed world.
 void CKivWorld::MoveObjectsTo(RwWorld *world)
 {
-    for (auto &entry : m_cameras)
-        if (RwCamera *camera = entry.second->GetCamera())
+    for (CKivCamera *entry : m_cameras)
+        if (RwCamera *camera = entry->GetCamera())
             if (RwCameraGetWorld(camera) == m_world)
                 RwWorldRemoveCamera(m_world, camera);
-    for (auto &entry : m_clumps)
-        if (RwClump *clump = entry.second->GetClump())
+    for (CKivClump *entry : m_clumps)
+        if (RwClump *clump = entry->GetClump())
             if (RwClumpGetWorld(clump) == m_world)
                 RwWorldRemoveClump(m_world, clump);
-    for (auto &entry : m_lights)
-        if (RwLight *light = entry.second->GetLight())
+    for (CKivLight *entry : m_lights)
+        if (RwLight *light = entry->GetLight())
             if (RwLightGetWorld(light) == m_world)
                 RwWorldRemoveLight(m_world, light);
     // A clump brings its own cameras and lights along.
-    for (auto &entry : m_clumps)
-        if (RwClump *clump = entry.second->GetClump())
+    for (CKivClump *entry : m_clumps)
+        if (RwClump *clump = entry->GetClump())
             if (!RwClumpGetWorld(clump))
                 RwWorldAddClump(world, clump);
-    for (auto &entry : m_cameras)
-        if (RwCamera *camera = entry.second->GetCamera())
+    for (CKivCamera *entry : m_cameras)
+        if (RwCamera *camera = entry->GetCamera())
             if (!RwCameraGetWorld(camera))
                 RwWorldAddCamera(world, camera);
-    for (auto &entry : m_lights)
-        if (RwLight *light = entry.second->GetLight())
+    for (CKivLight *entry : m_lights)
+        if (RwLight *light = entry->GetLight())
             if (!RwLightGetWorld(light))
                 RwWorldAddLight(world, light);
 }
@@ -273,41 +273,63 @@ int CKivWorld::SetCameraByName(const char *name)
     return 1;
 }
 
+// The name as objects store it: lower case (ASCII letters only, so that
+// the trail bytes of Korean text stay as they are).
+static bool SameName(const char *stored, const char *name)
+{
+    for (;; stored++, name++) {
+        char c = *name;
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (*stored != c)
+            return false;
+        if (!c)
+            return true;
+    }
+}
+
+// By each object's name as it is now; nothing is allocated.
 template <typename T>
-static T *Find(const std::unordered_map<std::string, T *> &registry, const char *name)
+static T *Find(const std::vector<T *> &registry, const char *name)
 {
     if (!name)
         return nullptr;
-    try {
-        auto it = registry.find(KivObjectName(nullptr, name));
-        return it == registry.end() ? nullptr : it->second;
-    } catch (const std::bad_alloc &) {
-        return nullptr;
+    for (T *object : registry) {
+        if (SameName(object->GetName(), name))
+            return object;
     }
+    return nullptr;
 }
 
-// By a plain walk comparing names: a key made for a hashed look-up may need
-// memory, and removing (as teardown does) allocates nothing.
+// By identity, whatever the object's name became; taking it out allocates
+// nothing, as teardown needs. False when it was not registered.
 template <typename T>
-static typename std::unordered_map<std::string, T *>::iterator Entry(std::unordered_map<std::string, T *> &registry,
-                                                                     const char *name)
+static bool Unregister(std::vector<T *> &registry, T *object)
 {
-    auto it = registry.begin();
-    while (it != registry.end() && it->first != name)
-        ++it;
-    return it;
+    for (auto it = registry.begin(); it != registry.end(); ++it) {
+        if (*it == object) {
+            registry.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
 // The entry comes first, so that memory running out changes nothing: 1, 0
-// when the name is taken, -1 when memory runs out.
+// when the object or another of its name is there, -1 when memory runs out.
 template <typename T>
-static int Register(std::unordered_map<std::string, T *> &registry, T *object)
+static int Register(std::vector<T *> &registry, T *object)
 {
+    for (T *registered : registry) {
+        if (registered == object || SameName(registered->GetName(), object->GetName()))
+            return 0;
+    }
     try {
-        return registry.emplace(object->GetName(), object).second ? 1 : 0;
+        registry.push_back(object);
     } catch (const std::bad_alloc &) {
         return -1;
     }
+    return 1;
 }
 
 CKivClump *CKivWorld::FindClump(const char *name) const
@@ -337,7 +359,7 @@ int CKivWorld::AddClump(CKivClump *clump)
         return 0;
     }
     if (!m_world || !clump->GetClump() || !RwWorldAddClump(m_world, clump->GetClump())) {
-        m_clumps.erase(Entry(m_clumps, clump->GetName()));
+        Unregister(m_clumps, clump);
         return 0;
     }
     clump->SetWorld(this);
@@ -348,15 +370,13 @@ int CKivWorld::RemoveClump(CKivClump *clump)
 {
     if (!clump)
         return 0;
-    auto it = Entry(m_clumps, clump->GetName());
-    if (it == m_clumps.end()) {
-        KivDebugPrintf(">>>>>>>>>> You can't remove the clump(%s:%s). There isn't it in the world(%s)!!!\n",
-                       clump->GetTypeName(), clump->GetName(), m_name.c_str());
+    if (!Unregister(m_clumps, clump)) {
+        // Another object of its name may be registered: that one stays, unmentioned.
+        if (!Find(m_clumps, clump->GetName()))
+            KivDebugPrintf(">>>>>>>>>> You can't remove the clump(%s:%s). There isn't it in the world(%s)!!!\n",
+                           clump->GetTypeName(), clump->GetName(), m_name.c_str());
         return 0;
     }
-    if (it->second != clump)
-        return 0;
-    m_clumps.erase(it);
     clump->SetWorld(nullptr);
     return m_world && clump->GetClump() && RwWorldRemoveClump(m_world, clump->GetClump()) ? 1 : 0;
 }
@@ -379,7 +399,7 @@ int CKivWorld::AddCamera(CKivCamera *camera)
         return 0;
     }
     if (!m_world || !camera->GetCamera() || !RwWorldAddCamera(m_world, camera->GetCamera())) {
-        m_cameras.erase(Entry(m_cameras, camera->GetName()));
+        Unregister(m_cameras, camera);
         return 0;
     }
     camera->SetWorld(this);
@@ -390,15 +410,13 @@ int CKivWorld::RemoveCamera(CKivCamera *camera)
 {
     if (!camera)
         return 0;
-    auto it = Entry(m_cameras, camera->GetName());
-    if (it == m_cameras.end()) {
-        KivDebugPrintf(">>>>>>>>>> You can't remove the camera(%s). There isn't it in the world(%s)!!!\n",
-                       camera->GetName(), m_name.c_str());
+    if (!Unregister(m_cameras, camera)) {
+        // Another object of its name may be registered: that one stays, unmentioned.
+        if (!Find(m_cameras, camera->GetName()))
+            KivDebugPrintf(">>>>>>>>>> You can't remove the camera(%s). There isn't it in the world(%s)!!!\n",
+                           camera->GetName(), m_name.c_str());
         return 0;
     }
-    if (it->second != camera)
-        return 0;
-    m_cameras.erase(it);
     if (m_camera == camera)
         m_camera = nullptr;
     camera->SetWorld(nullptr);
@@ -423,7 +441,7 @@ int CKivWorld::AddLight(CKivLight *light)
         return 0;
     }
     if (!m_world || !light->GetLight() || !RwWorldAddLight(m_world, light->GetLight())) {
-        m_lights.erase(Entry(m_lights, light->GetName()));
+        Unregister(m_lights, light);
         return 0;
     }
     if (RwLightGetType(light->GetLight()) == 1)
@@ -436,17 +454,15 @@ int CKivWorld::RemoveLight(CKivLight *light)
 {
     if (!light)
         return 0;
-    auto it = Entry(m_lights, light->GetName());
-    if (it == m_lights.end()) {
-        KivDebugPrintf(">>>>>>>>>> You can't remove the light(%s). There isn't it in the world(%s)!!!\n",
-                       light->GetName(), m_name.c_str());
+    if (!Unregister(m_lights, light)) {
+        // Another object of its name may be registered: that one stays, unmentioned.
+        if (!Find(m_lights, light->GetName()))
+            KivDebugPrintf(">>>>>>>>>> You can't remove the light(%s). There isn't it in the world(%s)!!!\n",
+                           light->GetName(), m_name.c_str());
         return 0;
     }
-    if (it->second != light)
-        return 0;
     if (m_mainLight == light)
         m_mainLight = nullptr;
-    m_lights.erase(it);
     light->SetWorld(nullptr);
     return m_world && light->GetLight() && RwWorldRemoveLight(m_world, light->GetLight()) ? 1 : 0;
 }
@@ -460,21 +476,22 @@ int CKivWorld::RemoveLightByName(const char *name)
 void CKivWorld::RemoveAll()
 {
     // Forgotten objects are taken out before the graphics world goes.
-    for (auto &entry : m_cameras)
-        KivDebugPrintf(">>>>>>>>>> You must remove the camera(%s) from the world(%s)!!!\n", entry.second->GetName(),
+    for (CKivCamera *camera : m_cameras)
+        KivDebugPrintf(">>>>>>>>>> You must remove the camera(%s) from the world(%s)!!!\n", camera->GetName(),
                        m_name.c_str());
-    for (auto &entry : m_clumps)
-        KivDebugPrintf(">>>>>>>>>> You must remove the clump(%s:%s) from the world(%s)!!!\n",
-                       entry.second->GetTypeName(), entry.second->GetName(), m_name.c_str());
-    for (auto &entry : m_lights)
-        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", entry.second->GetName(),
+    for (CKivClump *clump : m_clumps)
+        KivDebugPrintf(">>>>>>>>>> You must remove the clump(%s:%s) from the world(%s)!!!\n", clump->GetTypeName(),
+                       clump->GetName(), m_name.c_str());
+    for (CKivLight *light : m_lights)
+        KivDebugPrintf(">>>>>>>>>> You must remove the light(%s) from the world(%s)!!!\n", light->GetName(),
                        m_name.c_str());
+    // Each removal takes its entry out, whatever the object is named now.
     while (!m_cameras.empty())
-        RemoveCamera(m_cameras.begin()->second);
+        RemoveCamera(m_cameras.back());
     while (!m_clumps.empty())
-        RemoveClump(m_clumps.begin()->second);
+        RemoveClump(m_clumps.back());
     while (!m_lights.empty())
-        RemoveLight(m_lights.begin()->second);
+        RemoveLight(m_lights.back());
     m_camera = nullptr;
     CKivBase *base = CKivBase::GetInstance();
     if (base && base->GetSoundManager() && base->GetSoundManager()->GetWorld() == this)
@@ -577,8 +594,7 @@ void CKivWorld::RenderShadows()
     if (!m_world || !RwCameraGetFrame(camera))
         return;
     bool any = false;
-    for (auto &entry : m_clumps) {
-        CKivClump *clump = entry.second;
+    for (CKivClump *clump : m_clumps) {
         if (clump->GetShadow() && clump->GetShadowEnabled() && clump->GetClump()) {
             RwClumpSetCallBack(clump->GetClump(), ShadowCallBack);
             any = true;
@@ -590,9 +606,9 @@ void CKivWorld::RenderShadows()
                        m_camera->GetFarClip() * m_shadowFactor};
     RwCameraForAllClumpsInFrustum(camera, &pass);
     // Clumps outside the frustum keep no stale callback.
-    for (auto &entry : m_clumps) {
-        if (entry.second->GetClump())
-            RwClumpSetCallBack(entry.second->GetClump(), nullptr);
+    for (CKivClump *clump : m_clumps) {
+        if (clump->GetClump())
+            RwClumpSetCallBack(clump->GetClump(), nullptr);
     }
 }
 
@@ -616,9 +632,9 @@ CKivClump *CKivWorld::PickClump(int x, int y)
     RwWorldForAllAtomicIntersections(m_world, &intersection, PickAtomic, &state);
     if (!state.atomic || !state.atomic->clump)
         return nullptr;
-    for (auto &entry : m_clumps) {
-        if (entry.second->GetClump() == state.atomic->clump)
-            return entry.second;
+    for (CKivClump *clump : m_clumps) {
+        if (clump->GetClump() == state.atomic->clump)
+            return clump;
     }
     return nullptr;
 }

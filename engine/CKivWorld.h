@@ -2,7 +2,7 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "gfx/core/rwtypes.h"
 
@@ -108,9 +108,11 @@ private:
     RwWorld *m_world;                                       // owned
     RwTextureDictionary *m_dictionary;                      // owned
     std::string m_dictionaryFile;                           // as Load read it at full quality
-    std::unordered_map<std::string, CKivCamera *> m_cameras;
-    std::unordered_map<std::string, CKivLight *> m_lights;
-    std::unordered_map<std::string, CKivClump *> m_clumps;
+    // Held by identity in the order added; a name is looked up as the object
+    // holds it now, so a rename while registered changes nothing here.
+    std::vector<CKivCamera *> m_cameras;
+    std::vector<CKivLight *> m_lights;
+    std::vector<CKivClump *> m_clumps;
     CKivCamera *m_camera;                                   // the one Render draws through
     CKivAlphaManager *m_alphaManager;                       // owned, made by Load
     RwRGBA m_clearColour;

@@ -3,13 +3,9 @@
 
 #include <FreeImage.h>
 
-#include <malloc.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <new>
-#include <string>
 
 #include "engine/CKivBase.h"
 #include "engine/KivPngScreen.h"
@@ -37,52 +33,13 @@ void KeyExpandedGrey(FIBITMAP *dib, int greyKey)
     FreeImage_SetTransparencyTable(dib, table, 256);
 }
 
-// FreeImage makes each bitmap's metadata list with a new that gives null
-// when memory runs out, keeps the bitmap all the same, and reads the missing
-// list in every later call that copies or unloads it (a fault at 0x0C). A
-// bitmap is used only once it has its list: one given here, or it is freed
-// by hand. The list is FreeImage's own type and lies in the bitmap's header
-// just after the ICC profile: that layout is the one release we build, so any
-// other release is left as it is.
-using KivMetadataList = std::map<int, std::map<std::string, FITAG *> *>;
-
-bool KnownHeaderLayout()
-{
-    static const bool known = std::strcmp(FreeImage_GetVersion(), "3.18.0") == 0;
-    return known;
-}
-
-KivMetadataList **MetadataSlot(FIBITMAP *dib)
-{
-    const size_t align = alignof(KivMetadataList *);
-    const size_t offset = (sizeof(FIICCPROFILE) + align - 1) / align * align;
-    return reinterpret_cast<KivMetadataList **>(reinterpret_cast<char *>(FreeImage_GetICCProfile(dib)) + offset);
-}
-
-// Takes dib over: dib made whole, or null.
-FIBITMAP *Whole(FIBITMAP *dib)
-{
-    if (!dib || !KnownHeaderLayout())
-        return dib;
-    KivMetadataList **slot = MetadataSlot(dib);
-    if (!*slot)
-        *slot = new (std::nothrow) KivMetadataList;
-    if (*slot)
-        return dib;
-    // As FreeImage frees it, less the list; a bitmap just made has no thumbnail.
-    free(FreeImage_GetICCProfile(dib)->data);
-    __mingw_aligned_free(dib->data);
-    free(dib);
-    return nullptr;
-}
-
 FIBITMAP *LoadPng(const void *bytes, DWORD size)
 {
     KivPngScreened png;
     if (size == 0xFFFFFFFF || !KivPngScreen(bytes, size, &png))
         return nullptr;
     FIMEMORY *memory = FreeImage_OpenMemory(png.bytes, png.size);
-    FIBITMAP *dib = memory ? Whole(FreeImage_LoadFromMemory(FIF_PNG, memory, 0)) : nullptr;
+    FIBITMAP *dib = memory ? FreeImage_LoadFromMemory(FIF_PNG, memory, 0) : nullptr;
     if (memory)
         FreeImage_CloseMemory(memory);
     if (dib)
@@ -99,13 +56,13 @@ FIBITMAP *To32Bits(FIBITMAP *dib)
         return dib;
     FIBITMAP *converted = nullptr;
     if (FreeImage_GetImageType(dib) == FIT_UINT16) {
-        FIBITMAP *grey = Whole(FreeImage_ConvertTo8Bits(dib));
+        FIBITMAP *grey = FreeImage_ConvertTo8Bits(dib);
         if (grey) {
-            converted = Whole(FreeImage_ConvertTo32Bits(grey));
+            converted = FreeImage_ConvertTo32Bits(grey);
             FreeImage_Unload(grey);
         }
     } else {
-        converted = Whole(FreeImage_ConvertTo32Bits(dib));
+        converted = FreeImage_ConvertTo32Bits(dib);
     }
     FreeImage_Unload(dib);
     return converted;

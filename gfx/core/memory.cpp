@@ -344,31 +344,41 @@ RwInt32 RwFreeListPurgeAll(void)
     return total;
 }
 
+// In place, with no memory of its own: teardown runs it when none may be
+// left. Each entry is looked at in the live bitmap as the walk reaches it,
+// so one an earlier callback freed is not handed out again. While the walk
+// runs no block is given back, so the callback may free any entries; blocks
+// left empty go afterwards, when the list gives them back.
 RwFreeList *RwFreeListForAllUsed(RwFreeList *freelist, RwFreeListCallBack fpCallBack, void *data)
 {
     if (!freelist || !fpCallBack) {
         return nullptr;
     }
-    RwLLLink *link = freelist->blockList.next;
-    while (link != &freelist->blockList) {
-        // The callback may free entries, and with them this block.
-        RwLLLink *next = link->next;
+    const RwUInt32 flags = freelist->flags;
+    freelist->flags &= ~static_cast<RwUInt32>(rwFREELISTFLAG_FREEBLOCKS);
+    const RwUInt32 entries = freelist->entriesPerBlock;
+    const RwUInt32 size = freelist->entrySize;
+    for (RwLLLink *link = freelist->blockList.next; link != &freelist->blockList; link = link->next) {
         RwFreeListBlock *block = BlockFromLink(link);
-        RwUInt8 *copy = static_cast<RwUInt8 *>(RwMalloc(freelist->heapSize, rwMEMHINTDUR_FUNCTION));
-        if (!copy) {
-            return nullptr;
-        }
-        memcpy(copy, BlockBitmap(block), freelist->heapSize);
         RwUInt8 *area = BlockEntries(freelist, block);
-        RwUInt32 entries = freelist->entriesPerBlock;
-        RwUInt32 size = freelist->entrySize;
         for (RwUInt32 i = 0; i < entries; ++i) {
-            if (copy[i / 8] & (0x80u >> (i % 8))) {
+            if (BlockBitmap(block)[i / 8] & (0x80u >> (i % 8))) {
                 fpCallBack(area + i * size, data);
             }
         }
-        RwFree(copy);
-        link = next;
+    }
+    freelist->flags = flags;
+    if (flags & rwFREELISTFLAG_FREEBLOCKS) {
+        RwLLLink *link = freelist->blockList.next;
+        while (link != &freelist->blockList) {
+            RwLLLink *next = link->next;
+            RwFreeListBlock *block = BlockFromLink(link);
+            if (BlockIsEmpty(freelist, block)) {
+                RwLLLinkRemove(link);
+                RwFree(block);
+            }
+            link = next;
+        }
     }
     return freelist;
 }

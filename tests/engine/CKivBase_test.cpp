@@ -1,12 +1,18 @@
 // Engine root: construction, singleton slot, Init and Shutdown cycles, file systems, archives, frames.
 #include "engine_host.h"
 
-#include "support/failnew/fail_new.h"
+#include "support/failnew/fail_new_sweep.h"
+#include "support/failnew/malloc_probe.h"
+#include "sample/sample_data.h"
+
+#include <FreeImage.h>
 
 #include <cmath>
+#include <set>
 
 #include "engine/CKivCamera.h"
 #include "engine/CKivEngineScriptBinder.h"
+#include "engine/CKivSoundManager.h"
 #include "engine/CKivViewport.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -139,16 +145,49 @@ TEST(EngineRoot, AFailedInitUndoesItsStepsAndCanRunAgain)
     }
 }
 
-// Memory running out at each allocation of Init in turn: nothing is thrown;
-// Init gives 0 with its steps undone (the library idle, no script binder), or
-// 1 without sound or scripts; and the next Init runs on from scratch, until
-// one runs whole.
+// Learns, in a start given all the memory it asks for, where each step of Init begins.
+class StepCountingBase : public CKivBase {
+public:
+    int InitStep(int step, int width, int height, int backgroundLoading) override
+    {
+        starts[step] = FailNewGranted();
+        return CKivBase::InitStep(step, width, height, backgroundLoading);
+    }
+    long starts[kInitSteps] = {};
+};
+
+// Memory running out inside Init (operator new and malloc alike, the sound
+// project present so that its manager starts): nothing is thrown; Init gives
+// 0 with its steps undone (the library idle, no script binder), or 1 without
+// sound or scripts; and the next Init runs on from scratch. Every allocation
+// before the device is swept, then each later step at its first allocation,
+// and the sound manager's step at every fifth (its own sweep is the sound
+// manager's test).
 TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
 {
-    CKivBase *base = new CKivBase;
-    long refused = 1;
-    long n = 0;
-    for (; refused && n < 2000; n++) {
+    ASSERT_TRUE(KivSampleWriteSound());
+    StepCountingBase *base = new StepCountingBase;
+    // The first start of a process makes FreeImage's lasting tables: counted from the second.
+    long total = 0;
+    for (int round = 0; round < 2; round++) {
+        FailNewAfter(0x7FFFFFFF);
+        ASSERT_EQ(1, InitHost(base));
+        total = FailNewGranted();
+        FailNewEnd();
+        ASSERT_NE(nullptr, base->GetSoundManager());
+        EXPECT_EQ(1, base->GetSoundManager()->IsInitialised());
+        EXPECT_EQ(1, base->Shutdown());
+    }
+    const int deviceStep = 3, soundStep = 15;
+    std::set<long> points;
+    for (long n = 0; n <= base->starts[deviceStep]; n++)
+        points.insert(n);
+    for (long start : base->starts)
+        points.insert(start);
+    for (long n = base->starts[soundStep]; n < base->starts[soundStep + 1]; n += 5)
+        points.insert(n);
+    points.erase(points.lower_bound(total), points.end());
+    for (long n : points) {
         int initialised = -1;
         FailNewAfter(n);
         try {
@@ -156,11 +195,10 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
         } catch (...) {
             initialised = -2;
         }
-        refused = FailNewRefused();
+        const long refused = FailNewRefused();
         FailNewEnd();
-        if (!refused)
-            break;
         ASSERT_GE(initialised, 0) << "thrown after " << n << " allocations";
+        EXPECT_NE(0, refused) << n;
         // Sound and scripts may be left out; the game runs on without them.
         if (initialised) {
             EXPECT_EQ(1, base->Shutdown());
@@ -170,13 +208,49 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
         EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << "after " << n;
         EXPECT_EQ(nullptr, CKivBase::GetScriptBinder());
     }
-    EXPECT_EQ(0, refused);
-    EXPECT_LT(10, n);
-    EXPECT_EQ(1, base->IsInitialised());
+    EXPECT_LT(20u, points.size());
+    ASSERT_EQ(1, InitHost(base));
+    ASSERT_NE(nullptr, base->GetSoundManager());
+    EXPECT_EQ(1, base->GetSoundManager()->IsInitialised());
     ASSERT_NE(nullptr, CKivBase::GetScriptBinder());
     EXPECT_NE(nullptr, CKivBase::GetScriptBinder()->GetState());
     EXPECT_EQ(1, base->Shutdown());
     delete base;
+    DeleteFileA("Data/sound/sound.fev");
+}
+
+// Shutdown with no memory at all takes everything down (the library's
+// teardown needs none; scripts' last clean-up does without), and the next
+// Init starts afresh.
+TEST(EngineRoot, ShutdownWithoutMemoryLeavesAnEngineThatStartsAgain)
+{
+    CKivBase *base = new CKivBase;
+    for (int round = 0; round < 2; round++) {
+        ASSERT_EQ(1, InitHost(base)) << round;
+        FailNewBegin(0, true);
+        EXPECT_EQ(1, base->Shutdown());
+        FailNewEnd();
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
+    }
+    ASSERT_EQ(1, InitHost(base));
+    EXPECT_GE(RwEngineGetPluginOffset(0x116), 0);
+    EXPECT_EQ(1, base->Shutdown());
+    delete base;
+}
+
+// FreeImage's start, run out of memory at each of its allocations, leaves
+// nothing behind once it is undone, and throws nothing.
+TEST(EngineRoot, FreeImageStartOutOfMemoryLeaksNothing)
+{
+    FreeImage_Initialise(FALSE);
+    FreeImage_DeInitialise();
+    const long heap = KivLiveHeapBlocks(), blocks = MallocProbeLive();
+    FailNewSweep("FreeImage_Initialise", [] {
+        FreeImage_Initialise(FALSE);
+        FreeImage_DeInitialise();
+    });
+    EXPECT_EQ(heap, KivLiveHeapBlocks());
+    EXPECT_EQ(blocks, MallocProbeLive());
 }
 
 TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)
@@ -255,3 +329,4 @@ TEST(EngineRoot, MemoryRunningOutInTheArchiveIsAMissedTextureNotAHeldLock)
 }
 
 } // namespace
+

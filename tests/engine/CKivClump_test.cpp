@@ -23,6 +23,7 @@
 #include "engine/KivBounds.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/vector.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/skin/skin.h"
@@ -255,6 +256,51 @@ TEST(Clump, BoundsOfOneAtomic)
     const RwV3d point = {0, 5, 0};
     ClumpGetBoundingSphereAround(&sphere, clump.GetClump(), &point);
     EXPECT_NEAR(5.0f - (1.0f - own->radius), sphere.radius, 1e-4f);
+}
+
+// One part lies beyond the other on every axis, in either order in the file:
+// the box and the sphere reach both parts' far sides, the top in z included.
+TEST(Clump, BoundsOfTwoAtomicsReachBoth)
+{
+    KivTestQuad half;
+    half.half = 0.5f;
+    const KivTestPart low = {KivTestQuad(), {0, 1, 0}}, high = {half, {3, 2, 4}};
+    const std::vector<KivTestPart> orders[2] = {{low, high}, {high, low}};
+    for (const std::vector<KivTestPart> &parts : orders) {
+        WriteFileBytes("pair.dff", KivTestModel(parts));
+        CKivClump clump;
+        ASSERT_EQ(1, clump.Load("pair.dff", nullptr));
+        RwBBox box;
+        ClumpGetBoundingBox(&box, clump.GetClump());
+        const RwV3d inf = {-1, 1, -1}, sup = {3.5f, 2, 4.5f};
+        for (int axis = 0; axis < 3; axis++) {
+            EXPECT_NEAR((&inf.x)[axis], (&box.inf.x)[axis], 1e-5f) << axis;
+            EXPECT_NEAR((&sup.x)[axis], (&box.sup.x)[axis], 1e-5f) << axis;
+        }
+        // The sphere halves the box around both parts' own spheres.
+        RwBBox around = {{-1e9f, -1e9f, -1e9f}, {1e9f, 1e9f, 1e9f}};   // sup, inf: emptier than any box
+        RwClumpForAllAtomics(
+            clump.GetClump(),
+            [](RwAtomic *atomic, void *data) {
+                RwBBox *b = static_cast<RwBBox *>(data);
+                const RwSphere *s = RwAtomicGetWorldBoundingSphere(atomic);
+                for (int axis = 0; axis < 3; axis++) {
+                    (&b->sup.x)[axis] = std::fmax((&b->sup.x)[axis], (&s->center.x)[axis] + s->radius);
+                    (&b->inf.x)[axis] = std::fmin((&b->inf.x)[axis], (&s->center.x)[axis] - s->radius);
+                }
+                return atomic;
+            },
+            &around);
+        RwSphere sphere;
+        ClumpGetBoundingSphere(&sphere, clump.GetClump());
+        RwV3d diagonal;
+        RwV3dSub(&diagonal, &around.sup, &around.inf);
+        for (int axis = 0; axis < 3; axis++)
+            EXPECT_NEAR(((&around.inf.x)[axis] + (&around.sup.x)[axis]) / 2, (&sphere.center.x)[axis], 1e-4f)
+                << axis;
+        EXPECT_NEAR(RwV3dLength(&diagonal) / 2, sphere.radius, 1e-4f);
+        EXPECT_GT(sphere.center.z, 1.5f);
+    }
 }
 
 // A clump whose root frame's child owns a hierarchy of that many nodes.

@@ -399,7 +399,7 @@ int SyntaxDepth(lua_State *L)
 // A script whose own pcall must come back, whatever the call met.
 std::string Protected(const char *call)
 {
-    return std::string("back = false ok = pcall(function() ") + call + " end) back = true";
+    return std::string("back = false ok, err = pcall(function() ") + call + " end) back = true";
 }
 
 } // namespace
@@ -436,20 +436,26 @@ protected:
     }
     // Runs the call whole, or with the C++ allocations failing after each
     // count in turn until it runs whole; the number of calls thrown out of
-    // the binder.
-    int Call(const TableCall &entry, bool failing)
+    // the binder. With mallocToo the C runtime's allocations fail as well
+    // (Lua's, the graphics library's): the script, compiled beforehand, may
+    // then stop with Lua's own "not enough memory", and nothing else.
+    int Call(const TableCall &entry, bool failing, bool mallocToo = false)
     {
         if (!strcmp(entry.name, "Release"))
             Expose("spare", Part("short-spare.dff"));
         const std::string script = Protected(entry.call);
         int escaped = 0;
         long refused = 1;
-        for (long n = 0; refused && n < 400; n++) {
+        for (long n = 0; refused && n < 1000; n++) {
             int ran = 0;
+            if (mallocToo && luaL_loadbuffer(L, script.data(), script.size(), "swept") != 0) {
+                ADD_FAILURE() << entry.call;
+                return escaped;
+            }
             if (failing)
-                FailNewAfter(n);
+                FailNewAfter(n, mallocToo);
             try {
-                ran = Run(script);
+                ran = mallocToo ? lua_pcall(L, 0, 0, 0) : Run(script);
             } catch (...) {
                 ran = -1;
             }
@@ -459,14 +465,26 @@ protected:
                 escaped++;
                 continue;
             }
+            if (mallocToo) {
+                EXPECT_TRUE(ran == 0 || ran == LUA_ERRMEM) << entry.call << " after " << n << ": " << ran;
+                if (ran) {
+                    lua_pop(L, 1);
+                    continue;
+                }
+                ran = 1;
+            }
             EXPECT_EQ(1, ran) << entry.call << " after " << n << " allocations: " << Log();
             lua_getglobal(L, "back");
             lua_getglobal(L, "ok");
-            EXPECT_TRUE(lua_toboolean(L, -2)) << entry.call << " after " << n << " allocations";
+            lua_getglobal(L, "err");
+            const char *error = lua_tostring(L, -1);
+            const bool luaRanOut = mallocToo && error && !strcmp(error, "not enough memory");
+            EXPECT_TRUE(lua_toboolean(L, -3)) << entry.call << " after " << n << " allocations";
             // The call raises nothing, run whole or not: a function registered
             // without its guard raises the C++ exception as a Lua error.
-            EXPECT_TRUE(lua_toboolean(L, -1)) << entry.call << " after " << n << " allocations";
-            lua_pop(L, 2);
+            EXPECT_TRUE(lua_toboolean(L, -2) || luaRanOut)
+                << entry.call << " after " << n << " allocations: " << (error ? error : "");
+            lua_pop(L, 3);
         }
         EXPECT_EQ(0, refused) << entry.call << " never ran whole";
         EXPECT_EQ(0, lua_gettop(L)) << entry.call;
@@ -510,6 +528,11 @@ TEST_F(ScriptsOutOfMemory, InAnyFunctionLeavesTheStateWhole)
     int escaped = 0;
     for (const TableCall &entry : kTableCalls)
         escaped += Call(entry, true);
+    // Again on fresh objects, the C runtime's allocations failing too.
+    Unstage();
+    Stage();
+    for (const TableCall &entry : kTableCalls)
+        escaped += Call(entry, true, true);
     EXPECT_EQ(0, escaped) << "allocation failures thrown out of the binder";
 
     // Run whole at last, each call did all of its work once.

@@ -2,6 +2,7 @@
 #include "engine_host.h"
 #include "sample/engine_scene.h"
 #include "sample/sample_data.h"
+#include "support/failnew/fail_new_sweep.h"
 
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
@@ -302,6 +303,21 @@ TEST(SoundManager, WithoutAProjectOnlyTheTwoDChannelPlays)
 
 // A plain play after a placed one of the same event is not lowered by the old
 // place; heard through a wave output device.
+// The start, memory running out at each of its allocations (the project's
+// among them): nothing is thrown, nothing of the event system is left, and a
+// later start works.
+TEST(SoundManager, StartOutOfMemoryThrowsNothingAndLeavesNothing)
+{
+    const int blocks = EvsLiveBlocks();
+    FailNewSweep("Init", [] {
+        CKivSoundManager manager;
+        manager.Init();
+    });
+    EXPECT_EQ(blocks, EvsLiveBlocks());
+    CKivSoundManager manager;
+    EXPECT_EQ(1, manager.Init());
+}
+
 TEST(SoundManager, PlacesLastOnePlay)
 {
     const char text[] = "group\nevent placed 0 wav=placed.wav\n";

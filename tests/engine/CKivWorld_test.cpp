@@ -39,7 +39,8 @@
 #include "gfx/world/world.h"
 #include "gfx/world/worldids.h"
 #include "tests/gfx/d3d9/d3d9readback.h"
-#include "tests/support/mallocprobe/malloc_probe.h"
+#include "tests/support/failnew/fail_new.h"
+#include "tests/support/failnew/malloc_probe.h"
 
 namespace {
 
@@ -692,6 +693,30 @@ TEST_F(WorldScene, DestroyingARegisteredClumpLeavesTheWorldFirst)
     EXPECT_EQ(1, Render());
 }
 
+// The caster's shadow model deleted first: the caster draws no model that is
+// gone (no freed block is touched), and casts no shadow until it has one again.
+TEST_F(WorldScene, AShadowWhoseModelIsDeletedIsNotDrawn)
+{
+    GuardFreedBegin();
+    Sun();
+    CKivClump *caster = Caster();
+    ASSERT_EQ(1, Render());
+    delete shadowModel;
+    shadowModel = nullptr;
+    ASSERT_EQ(1, Render());
+    ASSERT_EQ(1, Render());
+    EXPECT_EQ(0, GuardFreedEnd());
+    ExpectPixel({255, 255, 255}, 512, 384);
+    KivTestQuad black;
+    black.prelit = false;
+    black.half = 2.0f;
+    shadowModel = LoadPart("shade.dff", black, {0, 5, 0});
+    ASSERT_EQ(1, caster->CreateShadow(shadowModel, 1000.0f));
+    ASSERT_EQ(1, Render());
+    ASSERT_EQ(1, Render());
+    EXPECT_GT(caster->GetShadow()->GetTriangleCount(), 0);
+}
+
 // A world loaded again in place takes its registered camera, clumps and
 // lights along: none stays in the graphics world that the load destroyed.
 TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
@@ -717,13 +742,22 @@ TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
     ExpectPixel({0, 0, 0}, 100, 384);   // beyond it: the old ground is gone
 }
 
-TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
+// A world of its own on a small ground, its messages collected from now on.
+CKivWorld *OwnWorld(const char *name, KivDebugSink *previous)
 {
     messages.clear();
-    KivDebugSink previous = KivDebugSetSink(Collect);
+    *previous = KivDebugSetSink(Collect);
     WriteFileBytes("ground.bsp", KivTestGround(10.0f, 0.0f, 5.0f));
-    CKivWorld *world = new CKivWorld("Old");
-    ASSERT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+    CKivWorld *world = new CKivWorld(name);
+    EXPECT_EQ(1, world->Load("ground.bsp", nullptr, nullptr));
+    return world;
+}
+
+TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
+{
+    KivDebugSink previous = nullptr;
+    CKivWorld *world = OwnWorld("Old", &previous);
+    ASSERT_NE(nullptr, world->GetWorld());
     CKivCamera a("a"), b("b");
     for (CKivCamera *c : {&a, &b}) {
         ASSERT_EQ(1, c->Create(1.0f, 100.0f, 1.0f, CKivBase::GetInstance()->GetViewport()));
@@ -746,6 +780,61 @@ TEST(World, DestroyWarnsInOrderAndTakesEverythingOut)
     EXPECT_EQ(nullptr, a.GetWorld());
     messages.clear();
     delete clump;   // no world left to warn about
+    EXPECT_EQ("", messages);
+    KivDebugSetSink(previous);
+}
+
+// Objects renamed while registered: a lookup finds the name each holds now,
+// and the world lets go of them by identity (a removal, their deletion, its
+// own) whatever their names became.
+TEST(World, RenamedObjectsAreFoundByTheirNamesAndLetGoByIdentity)
+{
+    KivDebugSink previous = nullptr;
+    CKivWorld *world = OwnWorld("Renames", &previous);
+    ASSERT_NE(nullptr, world->GetWorld());
+    CKivClump *kept = LoadPart("kept.dff", KivTestQuad(), {0, 1, 0});
+    CKivClump *gone = LoadPart("gone.dff", KivTestQuad(), {0, 2, 0});
+    CKivLight *lamp = new CKivLight("lamp"), *torch = new CKivLight("torch");
+    const RwRGBAReal grey = {0.5f, 0.5f, 0.5f, 1.0f};
+    for (CKivLight *light : {lamp, torch}) {
+        ASSERT_EQ(1, light->Create(&grey));
+        ASSERT_EQ(1, world->AddLight(light));
+    }
+    ASSERT_EQ(1, world->AddClump(kept));
+    ASSERT_EQ(1, world->AddClump(gone));
+    kept->SetName("Moved");
+    gone->SetName("Away");
+    lamp->SetName("Beam");
+    EXPECT_EQ(nullptr, world->FindClump("kept.dff"));
+    EXPECT_EQ(kept, world->FindClump("MOVED"));
+    EXPECT_EQ(nullptr, world->FindLight("lamp"));
+    EXPECT_EQ(lamp, world->FindLight("beam"));
+    // The old name is free again.
+    CKivClump *newcomer = LoadPart("kept.dff", KivTestQuad(), {0, 3, 0});
+    EXPECT_EQ(1, world->AddClump(newcomer));
+    EXPECT_EQ(newcomer, world->FindClump("kept.dff"));
+    delete newcomer;
+    EXPECT_EQ(1, world->RemoveLight(lamp));
+    EXPECT_EQ(nullptr, lamp->GetWorld());
+    EXPECT_EQ(nullptr, RwLightGetWorld(lamp->GetLight()));
+    EXPECT_EQ(nullptr, world->FindLight("beam"));
+    ASSERT_EQ(1, world->AddLight(lamp));
+    // Deleted while registered, under their new names: the world keeps neither.
+    delete gone;
+    delete torch;
+    EXPECT_EQ(nullptr, world->FindClump("away"));
+    EXPECT_EQ(nullptr, world->FindLight("torch"));
+    messages.clear();
+    delete world;
+    EXPECT_NE(std::string::npos, messages.find("clump(:moved) from the world(renames)"));
+    EXPECT_NE(std::string::npos, messages.find("light(beam) from the world(renames)"));
+    EXPECT_EQ(std::string::npos, messages.find("away"));
+    EXPECT_EQ(std::string::npos, messages.find("torch"));
+    EXPECT_EQ(nullptr, kept->GetWorld());
+    EXPECT_EQ(nullptr, lamp->GetWorld());
+    messages.clear();
+    delete kept;
+    delete lamp;
     EXPECT_EQ("", messages);
     KivDebugSetSink(previous);
 }

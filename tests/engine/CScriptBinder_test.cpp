@@ -5,7 +5,7 @@
 
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CScriptBinder.h"
-#include "support/mallocprobe/malloc_probe.h"
+#include "support/failnew/malloc_probe.h"
 
 namespace {
 

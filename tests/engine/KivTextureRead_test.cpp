@@ -15,7 +15,8 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/material.h"
-#include "support/mallocprobe/malloc_probe.h"
+#include "support/failnew/fail_new_sweep.h"
+#include "support/failnew/malloc_probe.h"
 #include "support/png_chunks.h"
 
 namespace {
@@ -240,6 +241,37 @@ void ExpectDecodedCheaply(const std::string &what, const std::string &file, bool
         RwImageDestroy(image);
     EXPECT_LT(MallocProbeLargest(), 512u * 1024) << what;
     EXPECT_EQ(live, MallocProbeLive()) << what;
+}
+
+// Memory running out at each allocation of a decode (FreeImage's, libpng's and
+// zlib's included): the decoders give a whole object or none, leak nothing
+// and never touch what a failed step freed.
+TEST(TextureRead, DecodingOutOfMemoryGivesAWholeObjectOrNone)
+{
+    RwTextureDictionary *current = RwTextureDictionaryGetCurrent();
+    RwTextureDictionarySetCurrent(nullptr);
+    for (const char *name : {"basn0g16", "basn3p08", "basn6a08", "gray-1-tRNS"}) {
+        const std::string png = ReadFileBytes(std::string("data/png/") + name + ".png");
+        const DWORD size = static_cast<DWORD>(png.size());
+        const auto decode = [&] {
+            RwTexture *texture = nullptr;
+            const int made = DecodePngTexture(&texture, "swept", png.data(), size, 2, nullptr);
+            EXPECT_EQ(made, texture ? 1 : 0) << name;
+            if (texture)
+                RwTextureDestroy(texture);
+            RwImage *image = nullptr;
+            const int decoded = DecodePngImage(&image, "swept", png.data(), size, 2);
+            EXPECT_EQ(decoded, image ? 1 : 0) << name;
+            if (image)
+                RwImageDestroy(image);
+        };
+        decode();   // what a first decode makes to keep is not counted
+        const long blocks = MallocProbeLive(), heap = KivLiveHeapBlocks();
+        FailNewSweep(name, decode);
+        EXPECT_EQ(blocks, MallocProbeLive()) << name;
+        EXPECT_EQ(heap, KivLiveHeapBlocks()) << name;
+    }
+    RwTextureDictionarySetCurrent(current);
 }
 
 TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)

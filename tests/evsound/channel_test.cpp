@@ -136,6 +136,21 @@ TEST_F(Channels, BadSampleFilesFailWithoutLeaks)
     EXPECT_EQ(EVS_OK, EvsMixerCreateSample(mixer, "evs_samples/tune.wav", EVS_MODE_2D, &info, &sample));
 }
 
+// A chunk of odd size before "data" is followed by its pad byte, which is no part of the next chunk.
+TEST_F(Channels, OddChunksBeforeTheDataAreSkippedWithTheirPadByte)
+{
+    std::string wav = EvsTestWav(8000, 1, 8, 800);   // 100 ms
+    wav.insert(36, std::string("LIST\x03\0\0\0abc\0", 12));
+    wav[4] = static_cast<char>(wav[4] + 12);
+    ASSERT_TRUE(EvsTestWriteFile("evs_samples/odd.wav", wav));
+    EvsSample *sample = NULL;
+    ASSERT_EQ(EVS_OK, EvsMixerCreateSample(mixer, "evs_samples/odd.wav", EVS_MODE_2D, NULL, &sample));
+    uint32_t ms = 0;
+    EXPECT_EQ(EVS_OK, EvsSampleGetLength(sample, &ms));
+    EXPECT_EQ(100u, ms);
+    EvsSampleRelease(sample);
+}
+
 TEST_F(Channels, MixerSettingsAndDriverInformation)
 {
     uint32_t caps = 9;

@@ -214,6 +214,25 @@ TEST_F(FreeList, ForAllUsedVisitsEveryEntryInUseEvenWhenTheyAreFreed)
     RwFreeListDestroy(fl);
 }
 
+// Teardown walks its lists when memory may be gone: the walk needs none.
+TEST_F(FreeList, ForAllUsedNeedsNoMemory)
+{
+    RwFreeList *fl = RwFreeListCreate(8, 4, 4, 0x40000);
+    std::set<void *> used;
+    for (int i = 0; i < 10; ++i) {
+        used.insert(RwFreeListAlloc(fl, 0));
+    }
+    std::vector<void *> seen;
+    seen.reserve(used.size());
+    rwTestMemory.failAfter = 0;
+    EXPECT_EQ(fl, RwFreeListForAllUsed(fl, Collect, &seen));
+    EXPECT_EQ(used, std::set<void *>(seen.begin(), seen.end()));
+    EXPECT_EQ(fl, RwFreeListForAllUsed(fl, FreeEach, fl));
+    rwTestMemory.failAfter = -1;
+    EXPECT_EQ(0, CountBlocks(fl));
+    RwFreeListDestroy(fl);
+}
+
 TEST_F(FreeList, CreationFailuresReleaseWhatWasMade)
 {
     // Caller storage is never freed (freeing a stack object would crash).

@@ -32,6 +32,14 @@ TEST(TriSort, TrianglesSortBySortedCorners)
         EXPECT_EQ(list[3 * t + 1], 1);
     }
     EXPECT_EQ(std::vector<RwUInt16>(list + 6, list + 12), (std::vector<RwUInt16>{0, 1, 3, 5, 4, 4}));
+
+    // Exactly two triangles, out of order, swap whole; one stays as it is.
+    RwUInt16 pair[] = {6, 8, 7, 2, 1, 3};
+    RwD3D9SortTriangles(pair, 6);
+    EXPECT_EQ(std::vector<RwUInt16>(pair, pair + 6), (std::vector<RwUInt16>{2, 1, 3, 6, 8, 7}));
+    RwUInt16 one[] = {5, 3, 4};
+    RwD3D9SortTriangles(one, 3);
+    EXPECT_EQ(std::vector<RwUInt16>(one, one + 3), (std::vector<RwUInt16>{5, 3, 4}));
 }
 
 TEST(TriSort, IndexRange)

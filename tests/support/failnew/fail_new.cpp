@@ -1,34 +1,101 @@
-// Replaces the program's operator new so that a test can make the C++
-// allocations of one thread fail, as they would with memory used up, count
-// the blocks alive, and catch reads and writes of freed blocks.
+// Replaces the program's operator new and wraps the C runtime's malloc,
+// calloc, realloc and free (the program links with the linker's --wrap for
+// them), so that a test can make one thread's allocations fail, as they would
+// with memory used up, whichever allocator asks: the engine's C++ objects,
+// and the graphics library, Lua, FreeImage, libpng and zlib, which take their
+// memory from malloc. It also counts the blocks alive and catches reads and
+// writes of freed C++ blocks.
 #include "fail_new.h"
+#include "malloc_probe.h"
 
 #include <windows.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <new>
 
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *block, size_t size);
+void __real_free(void *block);
+void *__real___cxa_allocate_exception(size_t size);
+void *__real___emutls_get_address(void *control);
+}
+
 namespace {
 
-std::atomic<long> live{0};
-std::atomic<unsigned long> failingThread{0};
-thread_local bool failing = false;
-thread_local size_t allowed = 0;
-thread_local long remaining = -1;   // allocations left before failing; -1: not counting
-thread_local long refused = 0;
+// No thread_local here: its first use on a thread allocates through malloc.
+// The counting state belongs to the one thread a test sweeps, and only that
+// thread touches it.
+enum Kinds { kNew = 1, kMalloc = 2, kGrowingRealloc = 4, kAll = 7 };
+std::atomic<unsigned long> sweptThread{0};
+int kinds = 0;             // the allocators that fail for the swept thread
+bool failing = false;
+size_t allowed = 0;
+long remaining = -1;       // allocations left before failing; -1: not counting
+long refused = 0;
+long granted = 0;          // allocations let through while counting
+int inRuntime = 0;         // the C++ runtime's own memory: never refused
 
-bool Refuse(size_t size)
+std::atomic<long> live{0};
+std::atomic<long> mallocLive{0};
+std::atomic<size_t> largest{0};
+std::atomic<unsigned long> failingThread{0};
+
+bool Refuse(int kind, size_t size)
 {
-    const unsigned long target = failingThread.load();
-    if (target && target == GetCurrentThreadId())
-        return true;
-    if (remaining >= 0) {
-        if (remaining == 0)
+    const unsigned long thread = GetCurrentThreadId();
+    if (kind == kNew) {
+        const unsigned long target = failingThread.load();
+        if (target && target == thread)
             return true;
-        remaining--;
-        return false;
     }
-    return failing && size != allowed;
+    if (sweptThread.load() != thread || !(kinds & kind) || inRuntime)
+        return false;
+    bool refuse = false;
+    if (remaining >= 0) {
+        refuse = remaining == 0;
+        if (!refuse) {
+            remaining--;
+            granted++;
+        }
+    } else {
+        refuse = failing && size != allowed;
+    }
+    refused += refuse;
+    return refuse;
+}
+
+void Asked(size_t size)
+{
+    size_t seen = largest.load();
+    while (size > seen && !largest.compare_exchange_weak(seen, size)) {
+    }
+}
+
+// The C++ runtime makes its per-thread state and its tables on first use,
+// through malloc: done before anything is refused, and on the main thread
+// before the program's first test counts the blocks alive.
+void WarmRuntime()
+{
+    try {
+        throw 0;
+    } catch (int) {
+    }
+}
+
+const struct WarmAtStart {
+    WarmAtStart() { WarmRuntime(); }
+} warmAtStart;
+
+void Sweep(int which)
+{
+    WarmRuntime();
+    kinds = which;
+    refused = 0;
+    granted = 0;
+    sweptThread = GetCurrentThreadId();
 }
 
 // The guard's blocks come from one reserved range, page by page, and no
@@ -97,23 +164,24 @@ long KivLiveHeapBlocks()
     return live.load();
 }
 
-void FailNewBegin(size_t allowedSize)
+void FailNewBegin(size_t allowedSize, bool mallocToo)
 {
+    Sweep(mallocToo ? kAll : kNew);
     allowed = allowedSize;
     remaining = -1;
-    refused = 0;
     failing = true;
 }
 
-void FailNewAfter(long count)
+void FailNewAfter(long count, bool mallocToo)
 {
+    Sweep(mallocToo ? kAll : kNew);
     failing = false;
-    refused = 0;
     remaining = count < 0 ? 0 : count;
 }
 
 void FailNewEnd()
 {
+    sweptThread = 0;
     failing = false;
     remaining = -1;
 }
@@ -121,6 +189,11 @@ void FailNewEnd()
 long FailNewRefused()
 {
     return refused;
+}
+
+long FailNewGranted()
+{
+    return granted;
 }
 
 void FailNewOnThread(unsigned long threadId)
@@ -164,10 +237,8 @@ long GuardFreedEnd()
 // (and any wrapping of them) see nothing of this.
 void *operator new(size_t size)
 {
-    if (Refuse(size)) {
-        refused++;
+    if (Refuse(kNew, size))
         throw std::bad_alloc();
-    }
     void *block = guarding ? GuardedBlock(size) : nullptr;
     if (!block)
         block = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
@@ -191,4 +262,86 @@ void operator delete(void *block) noexcept
 void operator delete(void *block, size_t) noexcept
 {
     operator delete(block);
+}
+
+extern "C" void *__wrap_malloc(size_t size)
+{
+    Asked(size);
+    if (Refuse(kMalloc, size))
+        return nullptr;
+    void *block = __real_malloc(size);
+    if (block)
+        ++mallocLive;
+    return block;
+}
+
+extern "C" void *__wrap_calloc(size_t count, size_t size)
+{
+    const size_t total = size && count > static_cast<size_t>(-1) / size ? static_cast<size_t>(-1) : count * size;
+    Asked(total);
+    if (Refuse(kMalloc, total))
+        return nullptr;
+    void *block = __real_calloc(count, size);
+    if (block)
+        ++mallocLive;
+    return block;
+}
+
+// A shrink keeps its block: only a new or growing one may be refused.
+extern "C" void *__wrap_realloc(void *block, size_t size)
+{
+    Asked(size);
+    if (size && (!block || size > _msize(block)) && Refuse(block ? kGrowingRealloc : kMalloc | kGrowingRealloc, size))
+        return nullptr;
+    void *moved = __real_realloc(block, size);
+    if (!block && moved)
+        ++mallocLive;
+    else if (block && !size)
+        --mallocLive;
+    return moved;
+}
+
+extern "C" void __wrap_free(void *block)
+{
+    if (block)
+        --mallocLive;
+    __real_free(block);
+}
+
+// An exception's own memory, and a thread's first use of thread-local data,
+// are the C++ runtime's: a real process unwinds with them as it runs out.
+extern "C" void *__wrap___cxa_allocate_exception(size_t size)
+{
+    const bool swept = sweptThread.load() == GetCurrentThreadId();
+    inRuntime += swept;
+    void *object = __real___cxa_allocate_exception(size);
+    inRuntime -= swept;
+    return object;
+}
+
+extern "C" void *__wrap___emutls_get_address(void *control)
+{
+    const bool swept = sweptThread.load() == GetCurrentThreadId();
+    inRuntime += swept;
+    void *address = __real___emutls_get_address(control);
+    inRuntime -= swept;
+    return address;
+}
+
+long MallocProbeLive() { return mallocLive.load(); }
+size_t MallocProbeLargest() { return largest.load(); }
+void MallocProbeResetLargest() { largest = 0; }
+
+void MallocProbeFailReallocAfter(long count)
+{
+    Sweep(kGrowingRealloc);
+    failing = false;
+    remaining = count < 0 ? 0 : count;
+}
+
+long MallocProbeFailEnd()
+{
+    const long count = refused;
+    FailNewEnd();
+    return count;
 }

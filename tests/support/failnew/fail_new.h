@@ -1,23 +1,31 @@
-// Replaces the program's operator new so that a test can make the C++
-// allocations of one thread fail, as they would with memory used up, count
-// the blocks alive, and catch reads and writes of freed blocks.
+// The allocation-failure seam: makes one thread's allocations fail, as they
+// would with memory used up, whether they come from operator new or from the
+// C runtime's malloc, calloc and growing realloc (those of the engine and of
+// every library it links); the C++ runtime's own memory for exceptions and
+// thread-local data is never refused. Also counts the C++ blocks alive and
+// catches reads and writes of freed ones.
 #pragma once
 
 #include <cstddef>
 
-// From now on the calling thread's allocations fail (throw std::bad_alloc),
-// except those of exactly the size let through (0 lets none through).
-void FailNewBegin(size_t allowedSize);
+// From now on the calling thread's C++ allocations fail (throw
+// std::bad_alloc), except those of exactly the size let through (0 lets none
+// through); with mallocToo its C runtime allocations fail too (null).
+void FailNewBegin(size_t allowedSize, bool mallocToo = false);
 // From now on the calling thread's next count allocations succeed and every
 // later one fails: a test walks a call through each of its allocations.
-void FailNewAfter(long count);
+// Without mallocToo only operator new counts and fails.
+void FailNewAfter(long count, bool mallocToo = true);
 // Ends either mode on the calling thread.
 void FailNewEnd();
 // Allocations refused on the calling thread since its last FailNewBegin or
 // FailNewAfter: 0 means the call under test ran whole.
 long FailNewRefused();
+// Allocations let through since the last FailNewAfter: a test that gives a
+// call more than it needs learns where in the call each allocation falls.
+long FailNewGranted();
 
-// Every allocation of the thread with that id fails, whoever is running
+// Every C++ allocation of the thread with that id fails, whoever is running
 // there (a worker thread the test cannot reach); 0 stops it.
 void FailNewOnThread(unsigned long threadId);
 

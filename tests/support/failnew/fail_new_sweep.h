@@ -1,5 +1,7 @@
-// The allocation-failure sweep of one call: its allocations fail in turn, each of them once, until the call
-// runs whole; no exception may leave it.
+// The allocation-failure sweep of one call: its allocations (operator new and
+// the C runtime's alike) fail in turn, each of them once, until the call runs
+// whole; no exception may leave it. A long call is swept at each of its first
+// allocations and at every eighth after them, so that it costs what a short one does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,9 +13,10 @@
 // The runs that let an exception out (each also a test failure).
 inline int FailNewSweep(const char *name, const std::function<void()> &call, long most = 3000)
 {
+    const long everyOne = 100, thenEvery = 8;
     int escaped = 0;
     long refused = 1;
-    for (long n = 0; refused && n < most; n++) {
+    for (long n = 0; refused && n < most; n += n < everyOne ? 1 : thenEvery) {
         bool threw = false;
         FailNewAfter(n);
         try {

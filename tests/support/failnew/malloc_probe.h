@@ -1,5 +1,6 @@
-// Counts the C runtime's allocations of a program linked with the probe: FreeImage,
-// libpng and zlib allocate there, outside the graphics library's memory functions.
+// The C runtime's allocations of a program linked with the allocation-failure
+// seam (fail_new.h): FreeImage, libpng, zlib, Lua and the graphics library
+// allocate there.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +13,7 @@ void MallocProbeResetLargest();
 
 // From now on the calling thread's next count new or growing reallocs (the
 // C runtime call Lua allocates with) succeed and every later one fails;
-// shrinks, frees and the other calls always succeed, so that the C++
-// runtime still has memory for the exceptions Lua raises its errors with.
+// shrinks, frees and the other calls always succeed.
 void MallocProbeFailReallocAfter(long count);
 // Ends it on the calling thread; the reallocs refused since it began.
 long MallocProbeFailEnd();
