@@ -261,9 +261,9 @@ RwBool RwD3D9CheckWindowSize(void)
         return TRUE;
 
     RwD3D9ReleaseDeviceResources();
+    const RwBool usable = SUCCEEDED(d.device->TestCooperativeLevel());
     const RwBool windowed = !(d.displayMode.flags & rwVIDEOMODEEXCLUSIVE);
-    const RwBool resized = windowed && SUCCEEDED(d.device->TestCooperativeLevel());
-    if (resized) {
+    if (usable && windowed) {
         d.present.BackBufferWidth = client.right;
         d.present.BackBufferHeight = client.bottom;
     }
@@ -271,7 +271,7 @@ RwBool RwD3D9CheckWindowSize(void)
         if (RwD3D9RestoreDeviceResources()) {
             // A windowed device found lost was reset at its old size: the
             // mode keeps that size, so that the next check resizes it.
-            if (resized || !windowed) {
+            if (usable || !windowed) {
                 d.displayMode.width = client.right;
                 d.displayMode.height = client.bottom;
             }
