@@ -530,6 +530,14 @@ static RwUInt32 FrameMatrixFlags(const RwMatrix *m)
     return 0;
 }
 
+// Every row of the matrix finite; says so in the stream error when not.
+static bool MatrixFinite(const RwMatrix *w)
+{
+    const RwReal rows[12] = {w->right.x, w->right.y, w->right.z, w->up.x,  w->up.y,  w->up.z,
+                             w->at.x,    w->at.y,    w->at.z,    w->pos.x, w->pos.y, w->pos.z};
+    return RwStreamRealsFinite(rows, 12);
+}
+
 RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
 {
     list->frames = nullptr;
@@ -608,16 +616,16 @@ RwFrameList *RwFrameListStreamRead(RwStream *stream, RwFrameList *list)
             RwFrameAddChild(frames[parent], f);
         }
         // Finite rows can still multiply into an infinite world matrix: the
-        // one a sync will make (parents come first, so theirs is known).
+        // one a sync will make (parents come first, so theirs is known). Its
+        // inverse (a camera's view, a skin's object space) must be finite too.
         if (parent >= 0) {
             RwMatrixMultiply(&f->ltm, m, &frames[parent]->ltm);
         } else {
             RwMatrixCopy(&f->ltm, m);
         }
-        const RwMatrix *w = &f->ltm;
-        const RwReal world[12] = {w->right.x, w->right.y, w->right.z, w->up.x,  w->up.y,  w->up.z,
-                                  w->at.x,    w->at.y,    w->at.z,    w->pos.x, w->pos.y, w->pos.z};
-        if (!RwStreamRealsFinite(world, 12)) {
+        RwMatrix inverse;
+        RwMatrixInvert(&inverse, &f->ltm);
+        if (!MatrixFinite(&f->ltm) || !MatrixFinite(&inverse)) {
             FailList(list, frames, i + 1);
             return nullptr;
         }

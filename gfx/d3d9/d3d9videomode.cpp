@@ -261,14 +261,20 @@ RwBool RwD3D9CheckWindowSize(void)
         return TRUE;
 
     RwD3D9ReleaseDeviceResources();
-    if (SUCCEEDED(d.device->TestCooperativeLevel()) && !(d.displayMode.flags & rwVIDEOMODEEXCLUSIVE)) {
+    const RwBool usable = SUCCEEDED(d.device->TestCooperativeLevel());
+    const RwBool windowed = !(d.displayMode.flags & rwVIDEOMODEEXCLUSIVE);
+    if (usable && windowed) {
         d.present.BackBufferWidth = client.right;
         d.present.BackBufferHeight = client.bottom;
     }
     if (SUCCEEDED(d.device->Reset(&d.present))) {
         if (RwD3D9RestoreDeviceResources()) {
-            d.displayMode.width = client.right;
-            d.displayMode.height = client.bottom;
+            // A windowed device found lost was reset at its old size: the
+            // mode keeps that size, so that the next check resizes it.
+            if (usable || !windowed) {
+                d.displayMode.width = client.right;
+                d.displayMode.height = client.bottom;
+            }
             return TRUE;
         }
         RwD3D9ReleaseDeviceResources();

@@ -518,6 +518,8 @@ TEST_F(Frame, ListHostileInputLeavesNoFramesAndNoMemory)
     const RefMatrix huge = RefScaling(1e38, 1, 1), far = RefTranslation(0, 3e38, 0);
     cases.push_back({FrameListBytes({{huge, -1, 0}, {huge, 0, 0}}), 0x80000020});
     cases.push_back({FrameListBytes({{id, -1, 0}, {far, 0, 0}, {far, 1, 0}}), 0x80000020});
+    // A finite world matrix whose inverse (a camera's view on it) is not.
+    cases.push_back({FrameListBytes({{id, -1, 0}, {RefScaling(1e20, 1e20, 1), 0, 0}}), 0x80000020});
     const RwInt32 memory = rwTestMemory.live;
     for (auto &c : cases) {
         RwFrameList list;

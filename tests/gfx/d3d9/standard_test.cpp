@@ -513,6 +513,30 @@ TEST_F(DeviceFrame, ResizedWindowResetsTheDeviceToItsClientSize)
     RwCameraShowRaster(camera, window, 0);
 }
 
+// A resize whose device is lost when asked keeps the old back buffer through
+// its reset: the mode still says so, and the next check resizes it.
+TEST_F(DeviceFrame, AResizeThatFindsTheDeviceLostIsMadeOnceItIsBack)
+{
+    SetWindowPos(window, nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    const RwRGBA green = {0, 255, 0, 255};
+    device->loseAtCheck = 2;   // the clear's reset check, then the window's
+    RwCameraClear(camera, const_cast<RwRGBA *>(&green), rwCAMERACLEARIMAGE);
+    ASSERT_EQ(0, device->loseAtCheck);
+    ASSERT_TRUE(RenderFrame(camera, green));
+    D3DSURFACE_DESC desc;
+    rwD3D9Driver.defaultColorSurface->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 800u);
+    EXPECT_EQ(rwD3D9Driver.displayMode.width, 800);
+    EXPECT_EQ(camera->frameBuffer->width, 800);
+    RwCameraShowRaster(camera, window, 0);
+    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, green));
+    EXPECT_EQ(camera->frameBuffer->width, 1024);
+    RwCameraShowRaster(camera, window, 0);
+}
+
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
 {
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();
