@@ -839,6 +839,50 @@ TEST(World, RenamedObjectsAreFoundByTheirNamesAndLetGoByIdentity)
     KivDebugSetSink(previous);
 }
 
+// An object is in one world at a time: a camera the graphics library moves to
+// a second world leaves the first one's registry (and its current camera) as
+// it goes; a clump or light already in a world stays there. Deleting them
+// then leaves neither world pointing at them.
+TEST(World, AnObjectAddedToASecondWorldIsHeldByOneOnly)
+{
+    GuardFreedBegin();
+    KivDebugSink previous = nullptr;
+    CKivWorld *first = OwnWorld("First", &previous);
+    KivDebugSink collecting = nullptr;
+    CKivWorld *second = OwnWorld("Second", &collecting);
+    CKivCamera *camera = new CKivCamera("eye");
+    ASSERT_EQ(1, camera->Create(1.0f, 100.0f, 1.0f, CKivBase::GetInstance()->GetViewport()));
+    CKivClump *clump = LoadPart("kept.dff", KivTestQuad(), {0, 1, 0});
+    CKivLight *light = new CKivLight("lamp");
+    const RwRGBAReal grey = {0.5f, 0.5f, 0.5f, 1.0f};
+    ASSERT_EQ(1, light->Create(&grey));
+    ASSERT_EQ(1, first->AddCamera(camera));
+    ASSERT_EQ(1, first->AddClump(clump));
+    ASSERT_EQ(1, first->AddLight(light));
+    first->SetCamera(camera);
+    clump->SetName("Renamed");
+    EXPECT_EQ(1, second->AddCamera(camera));
+    EXPECT_EQ(0, second->AddClump(clump));
+    EXPECT_EQ(0, second->AddLight(light));
+    EXPECT_EQ(second, camera->GetWorld());
+    EXPECT_EQ(nullptr, first->FindCamera("eye"));
+    EXPECT_EQ(nullptr, first->GetCamera());
+    EXPECT_EQ(camera, second->FindCamera("eye"));
+    EXPECT_EQ(first, clump->GetWorld());
+    EXPECT_EQ(clump, first->FindClump("renamed"));
+    EXPECT_EQ(nullptr, second->FindClump("renamed"));
+    EXPECT_EQ(first, light->GetWorld());
+    delete camera;
+    delete clump;
+    delete light;
+    messages.clear();
+    delete first;
+    delete second;
+    EXPECT_EQ(0, GuardFreedEnd());
+    EXPECT_EQ("", messages);
+    KivDebugSetSink(previous);
+}
+
 // A solid texture of its own size, so that which copy a world holds shows.
 RwTexture *SolidTexture(const char *name, int width, int height, RwRGBA colour)
 {
