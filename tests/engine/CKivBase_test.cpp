@@ -282,12 +282,17 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
 TEST(EngineRoot, ShutdownWithoutMemoryLeavesAnEngineThatStartsAgain)
 {
     CKivBase *base = new CKivBase;
-    for (int round = 0; round < 2; round++) {
+    ASSERT_EQ(1, InitHost(base));
+    EXPECT_EQ(1, base->Shutdown());
+    const long heap = KivLiveHeapBlocks(), blocks = MallocProbeLive();
+    for (int round = 0; round < 3; round++) {
         ASSERT_EQ(1, InitHost(base)) << round;
         FailNewBegin(0, true);
         EXPECT_EQ(1, base->Shutdown());
         FailNewEnd();
         EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
+        EXPECT_EQ(heap, KivLiveHeapBlocks()) << round;
+        EXPECT_EQ(blocks, MallocProbeLive()) << round;
     }
     ASSERT_EQ(1, InitHost(base));
     EXPECT_GE(RwEngineGetPluginOffset(0x116), 0);

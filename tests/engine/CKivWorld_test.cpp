@@ -717,6 +717,37 @@ TEST_F(WorldScene, AShadowWhoseModelIsDeletedIsNotDrawn)
     EXPECT_GT(caster->GetShadow()->GetTriangleCount(), 0);
 }
 
+DWORD WINAPI DeleteClump(void *clump)
+{
+    delete static_cast<CKivClump *>(clump);
+    return 0;
+}
+
+// A model deleted on a loading thread while a frame holds the render lock
+// waits for the frame: the frame draws the shadow whole, and once it ends
+// the model goes and no shadow keeps it.
+TEST_F(WorldScene, AModelDeletedOnAnotherThreadWaitsForTheFrame)
+{
+    Sun();
+    CKivClump *caster = Caster();
+    ASSERT_EQ(1, Render());
+    CKivBase *base = CKivBase::GetInstance();
+    base->Lock();
+    HANDLE thread = CreateThread(nullptr, 0, DeleteClump, shadowModel, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 100));
+    EXPECT_EQ(1, Render());
+    const int under = static_cast<int>(255 * (1 - 150.0 / 255 * 385 / 400));
+    ExpectPixel({under, under, under}, 512, 384, 14);
+    base->Unlock();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 5000));
+    CloseHandle(thread);
+    shadowModel = nullptr;
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 255, 255}, 512, 384);
+    EXPECT_NE(nullptr, caster->GetShadow());
+}
+
 // A world loaded again in place takes its registered camera, clumps and
 // lights along: none stays in the graphics world that the load destroyed.
 TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
