@@ -188,7 +188,6 @@ CKivClump::~CKivClump()
 
 void CKivClump::Destroy()
 {
-    EngineLock lock;
     delete m_behaviors;
     m_behaviors = nullptr;
     ReleaseModel();
