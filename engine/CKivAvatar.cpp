@@ -15,6 +15,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/clump.h"
@@ -696,8 +697,11 @@ void CKivAvatar::DeleteItems()
     m_items.clear();
 }
 
+// Under the render lock, as the clump's own teardown: a frame in progress
+// draws the avatar whole.
 void CKivAvatar::Release()
 {
+    EngineLock lock;
     SetBodyHidden(0);
     DetachItemAtomics();
     AttachBodyParts();

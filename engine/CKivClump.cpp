@@ -177,8 +177,11 @@ void CKivClump::Init(const char *name)
     m_behaviors = new (std::nothrow) CKivBehaviorManager;
 }
 
+// Under the render lock, as a load is: a clump may go on a loading thread,
+// and a frame in progress draws it (or a shadow of it) whole.
 CKivClump::~CKivClump()
 {
+    EngineLock lock;
     Destroy();
     CKivShadow::ForgetClump(this);
 }

@@ -402,8 +402,19 @@ int CKivWorld::AddCamera(CKivCamera *camera)
         Unregister(m_cameras, camera);
         return 0;
     }
+    // The graphics library moves a camera out of the world it was in: that
+    // world lets go of it too, so that only one world ever points at it.
+    if (camera->GetWorld() && camera->GetWorld() != this)
+        camera->GetWorld()->ForgetCamera(camera);
     camera->SetWorld(this);
     return 1;
+}
+
+void CKivWorld::ForgetCamera(CKivCamera *camera)
+{
+    Unregister(m_cameras, camera);
+    if (m_camera == camera)
+        m_camera = nullptr;
 }
 
 int CKivWorld::RemoveCamera(CKivCamera *camera)

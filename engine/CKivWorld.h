@@ -103,6 +103,9 @@ private:
     int ReadWorld(const char *fileName);
     void MoveObjectsTo(RwWorld *world);
     void RenderShadows();
+    // A camera the graphics library moved into another world: no longer
+    // registered here, nor current. Allocates nothing.
+    void ForgetCamera(CKivCamera *camera);
 
     std::string m_name;                                     // lower case
     RwWorld *m_world;                                       // owned

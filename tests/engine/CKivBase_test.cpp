@@ -6,6 +6,9 @@
 #include "sample/sample_data.h"
 
 #include <FreeImage.h>
+#include <lua.hpp>
+#include <png.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <set>
@@ -14,6 +17,7 @@
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivViewport.h"
+#include "evsound/evsound.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/filesys.h"
@@ -145,6 +149,54 @@ TEST(EngineRoot, AFailedInitUndoesItsStepsAndCanRunAgain)
     }
 }
 
+// Fails the step a test names once that step has run, and from then on
+// gives Init no memory: the undo must do without.
+class StepFailingBase : public CKivBase {
+public:
+    int InitStep(int step, int width, int height, int backgroundLoading) override
+    {
+        const int done = CKivBase::InitStep(step, width, height, backgroundLoading);
+        if (step != failAt)
+            return done;
+        FailNewBegin(0, true);
+        return 0;
+    }
+    int failAt = -1;
+};
+
+// An Init failing at any of its steps, with the undo out of memory, leaves
+// the library idle and nothing allocated; the next Init (with the background
+// loader) runs whole.
+TEST(EngineRoot, AnInitFailingAtAnyStepIsUndoneWithoutMemory)
+{
+    ASSERT_TRUE(KivSampleWriteSound());
+    StepFailingBase *base = new StepFailingBase;
+    const auto init = [base] { return base->Init(HostWindow(), GetModuleHandleA(nullptr), 1024, 768, "kiv test", 0, 1); };
+    // The first start of a process makes FreeImage's lasting tables.
+    ASSERT_EQ(1, init());
+    EXPECT_EQ(1, base->Shutdown());
+    const long heap = KivLiveHeapBlocks(), blocks = MallocProbeLive();
+    for (int step = 0; step < CKivBase::kInitSteps; step++) {
+        base->failAt = step;
+        const int initialised = init();
+        FailNewEnd();
+        EXPECT_EQ(0, initialised) << step;
+        EXPECT_EQ(0, base->IsInitialised()) << step;
+        EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << step;
+        EXPECT_EQ(nullptr, CKivBase::GetScriptBinder()) << step;
+        EXPECT_EQ(nullptr, base->GetSoundManager()) << step;
+        EXPECT_EQ(heap, KivLiveHeapBlocks()) << step;
+        EXPECT_EQ(blocks, MallocProbeLive()) << step;
+    }
+    base->failAt = -1;
+    ASSERT_EQ(1, init());
+    EXPECT_NE(nullptr, base->GetTextureLoader());
+    EXPECT_NE(nullptr, CKivBase::GetScriptBinder());
+    EXPECT_EQ(1, base->Shutdown());
+    delete base;
+    DeleteFileA("Data/sound/sound.fev");
+}
+
 // Learns, in a start given all the memory it asks for, where each step of Init begins.
 class StepCountingBase : public CKivBase {
 public:
@@ -186,7 +238,10 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
         points.insert(start);
     for (long n = base->starts[soundStep]; n < base->starts[soundStep + 1]; n += 5)
         points.insert(n);
+    for (long n = 0; FailNewFullSweeps() && n < total; n++)
+        points.insert(n);
     points.erase(points.lower_bound(total), points.end());
+    const long heap = KivLiveHeapBlocks(), blocks = MallocProbeLive();
     for (long n : points) {
         int initialised = -1;
         FailNewAfter(n);
@@ -200,10 +255,12 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
         ASSERT_GE(initialised, 0) << "thrown after " << n << " allocations";
         EXPECT_NE(0, refused) << n;
         // Sound and scripts may be left out; the game runs on without them.
-        if (initialised) {
+        if (initialised)
             EXPECT_EQ(1, base->Shutdown());
+        EXPECT_EQ(heap, KivLiveHeapBlocks()) << "after " << n;
+        EXPECT_EQ(blocks, MallocProbeLive()) << "after " << n;
+        if (initialised)
             continue;
-        }
         EXPECT_EQ(0, base->IsInitialised());
         EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus()) << "after " << n;
         EXPECT_EQ(nullptr, CKivBase::GetScriptBinder());
@@ -225,12 +282,17 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
 TEST(EngineRoot, ShutdownWithoutMemoryLeavesAnEngineThatStartsAgain)
 {
     CKivBase *base = new CKivBase;
-    for (int round = 0; round < 2; round++) {
+    ASSERT_EQ(1, InitHost(base));
+    EXPECT_EQ(1, base->Shutdown());
+    const long heap = KivLiveHeapBlocks(), blocks = MallocProbeLive();
+    for (int round = 0; round < 3; round++) {
         ASSERT_EQ(1, InitHost(base)) << round;
         FailNewBegin(0, true);
         EXPECT_EQ(1, base->Shutdown());
         FailNewEnd();
         EXPECT_EQ(rwENGINESTATUSIDLE, RwEngineGetStatus());
+        EXPECT_EQ(heap, KivLiveHeapBlocks()) << round;
+        EXPECT_EQ(blocks, MallocProbeLive()) << round;
     }
     ASSERT_EQ(1, InitHost(base));
     EXPECT_GE(RwEngineGetPluginOffset(0x116), 0);
@@ -251,6 +313,36 @@ TEST(EngineRoot, FreeImageStartOutOfMemoryLeaksNothing)
     });
     EXPECT_EQ(heap, KivLiveHeapBlocks());
     EXPECT_EQ(blocks, MallocProbeLive());
+}
+
+// With memory out every library the engine links gets none, through whichever
+// C runtime call it asks with; a block that shrinks keeps its memory.
+TEST(EngineRoot, MemoryRunningOutReachesEveryLibrary)
+{
+    CKivBase *base = new CKivBase;
+    ASSERT_EQ(1, InitHost(base));
+    char *block = static_cast<char *>(malloc(64));
+    ASSERT_NE(nullptr, block);
+    FailNewBegin(0, true);
+    void *made[] = {malloc(8), calloc(2, 8), realloc(nullptr, 8), RwMalloc(8, 0), luaL_newstate(),
+                    FreeImage_Allocate(4, 4, 32), png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr)};
+    char *grown = static_cast<char *>(realloc(block, 4096));
+    char *shrunk = static_cast<char *>(realloc(grown ? grown : block, 16));
+    z_stream stream = {};
+    const int zlib = deflateInit(&stream, 9);
+    EvsSystem *sound = nullptr;
+    const EvsResult created = EvsSystemCreate(&sound);
+    FailNewEnd();
+    for (void *object : made)
+        EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(nullptr, grown);
+    EXPECT_NE(nullptr, shrunk);
+    EXPECT_EQ(Z_MEM_ERROR, zlib);
+    EXPECT_NE(EVS_OK, created);
+    EXPECT_EQ(nullptr, sound);
+    free(shrunk ? shrunk : grown ? grown : block);
+    EXPECT_EQ(1, base->Shutdown());
+    delete base;
 }
 
 TEST(EngineRoot, PackedArchiveGivesTheTexturesOfLooseFiles)

@@ -4,6 +4,7 @@
 #include "motion_files.h"
 #include "support/failnew/fail_new.h"
 #include "support/failnew/fail_new_sweep.h"
+#include "support/failnew/malloc_probe.h"
 #include "sample/avatar_data.h"
 
 #include <algorithm>
@@ -680,7 +681,7 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
         entry.call();
     const int references = headReferences();
     unstage();
-    const long blocks = KivLiveHeapBlocks();
+    const long blocks = KivLiveHeapBlocks(), cBlocks = MallocProbeLive();
 
     stage();
     int escaped = 0;
@@ -703,6 +704,7 @@ TEST_F(ScriptsOutOfMemory, InAnyEngineCallLeavesTheObjectsWhole)
     EXPECT_EQ(0, refused);
     unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks());
+    EXPECT_EQ(cBlocks, MallocProbeLive());
 
     // Everything the engine holds goes with its Shutdown; it starts again whole.
     EXPECT_EQ(1, base->Shutdown());

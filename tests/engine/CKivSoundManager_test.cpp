@@ -301,8 +301,6 @@ TEST(SoundManager, WithoutAProjectOnlyTheTwoDChannelPlays)
     silent.Update(0.1f);
 }
 
-// A plain play after a placed one of the same event is not lowered by the old
-// place; heard through a wave output device.
 // The start, memory running out at each of its allocations (the project's
 // among them): nothing is thrown, nothing of the event system is left, and a
 // later start works.
@@ -318,6 +316,8 @@ TEST(SoundManager, StartOutOfMemoryThrowsNothingAndLeavesNothing)
     EXPECT_EQ(1, manager.Init());
 }
 
+// A plain play after a placed one of the same event is not lowered by the old
+// place; heard through a wave output device.
 TEST(SoundManager, PlacesLastOnePlay)
 {
     const char text[] = "group\nevent placed 0 wav=placed.wav\n";

@@ -717,6 +717,37 @@ TEST_F(WorldScene, AShadowWhoseModelIsDeletedIsNotDrawn)
     EXPECT_GT(caster->GetShadow()->GetTriangleCount(), 0);
 }
 
+DWORD WINAPI DeleteClump(void *clump)
+{
+    delete static_cast<CKivClump *>(clump);
+    return 0;
+}
+
+// A model deleted on a loading thread while a frame holds the render lock
+// waits for the frame: the frame draws the shadow whole, and once it ends
+// the model goes and no shadow keeps it.
+TEST_F(WorldScene, AModelDeletedOnAnotherThreadWaitsForTheFrame)
+{
+    Sun();
+    CKivClump *caster = Caster();
+    ASSERT_EQ(1, Render());
+    CKivBase *base = CKivBase::GetInstance();
+    base->Lock();
+    HANDLE thread = CreateThread(nullptr, 0, DeleteClump, shadowModel, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 100));
+    EXPECT_EQ(1, Render());
+    const int under = static_cast<int>(255 * (1 - 150.0 / 255 * 385 / 400));
+    ExpectPixel({under, under, under}, 512, 384, 14);
+    base->Unlock();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 5000));
+    CloseHandle(thread);
+    shadowModel = nullptr;
+    ASSERT_EQ(1, Render());
+    ExpectPixel({255, 255, 255}, 512, 384);
+    EXPECT_NE(nullptr, caster->GetShadow());
+}
+
 // A world loaded again in place takes its registered camera, clumps and
 // lights along: none stays in the graphics world that the load destroyed.
 TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
@@ -835,6 +866,50 @@ TEST(World, RenamedObjectsAreFoundByTheirNamesAndLetGoByIdentity)
     messages.clear();
     delete kept;
     delete lamp;
+    EXPECT_EQ("", messages);
+    KivDebugSetSink(previous);
+}
+
+// An object is in one world at a time: a camera the graphics library moves to
+// a second world leaves the first one's registry (and its current camera) as
+// it goes; a clump or light already in a world stays there. Deleting them
+// then leaves neither world pointing at them.
+TEST(World, AnObjectAddedToASecondWorldIsHeldByOneOnly)
+{
+    GuardFreedBegin();
+    KivDebugSink previous = nullptr;
+    CKivWorld *first = OwnWorld("First", &previous);
+    KivDebugSink collecting = nullptr;
+    CKivWorld *second = OwnWorld("Second", &collecting);
+    CKivCamera *camera = new CKivCamera("eye");
+    ASSERT_EQ(1, camera->Create(1.0f, 100.0f, 1.0f, CKivBase::GetInstance()->GetViewport()));
+    CKivClump *clump = LoadPart("kept.dff", KivTestQuad(), {0, 1, 0});
+    CKivLight *light = new CKivLight("lamp");
+    const RwRGBAReal grey = {0.5f, 0.5f, 0.5f, 1.0f};
+    ASSERT_EQ(1, light->Create(&grey));
+    ASSERT_EQ(1, first->AddCamera(camera));
+    ASSERT_EQ(1, first->AddClump(clump));
+    ASSERT_EQ(1, first->AddLight(light));
+    first->SetCamera(camera);
+    clump->SetName("Renamed");
+    EXPECT_EQ(1, second->AddCamera(camera));
+    EXPECT_EQ(0, second->AddClump(clump));
+    EXPECT_EQ(0, second->AddLight(light));
+    EXPECT_EQ(second, camera->GetWorld());
+    EXPECT_EQ(nullptr, first->FindCamera("eye"));
+    EXPECT_EQ(nullptr, first->GetCamera());
+    EXPECT_EQ(camera, second->FindCamera("eye"));
+    EXPECT_EQ(first, clump->GetWorld());
+    EXPECT_EQ(clump, first->FindClump("renamed"));
+    EXPECT_EQ(nullptr, second->FindClump("renamed"));
+    EXPECT_EQ(first, light->GetWorld());
+    delete camera;
+    delete clump;
+    delete light;
+    messages.clear();
+    delete first;
+    delete second;
+    EXPECT_EQ(0, GuardFreedEnd());
     EXPECT_EQ("", messages);
     KivDebugSetSink(previous);
 }

@@ -20,6 +20,7 @@
 #include "editbox_host.h"
 #include "support/failnew/fail_new.h"
 #include "support/failnew/fail_new_sweep.h"
+#include "support/failnew/malloc_probe.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
     for (const GuiCall &entry : calls)
         entry.call();
     unstage();
-    const long blocks = KivLiveHeapBlocks();
+    const long blocks = KivLiveHeapBlocks(), cBlocks = MallocProbeLive();
 
     stage();
     int escaped = 0;
@@ -178,6 +179,7 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
     EXPECT_EQ(0, escaped);
     unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks()) << "blocks lost or kept by a call that ran out of memory";
+    EXPECT_EQ(cBlocks, MallocProbeLive()) << "C runtime blocks lost or kept by a call that ran out of memory";
 
     // Teardown allocates nothing: a full dialog, then the GUI system's own
     // resources, go with no memory at all.

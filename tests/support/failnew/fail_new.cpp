@@ -37,6 +37,7 @@ long remaining = -1;       // allocations left before failing; -1: not counting
 long refused = 0;
 long granted = 0;          // allocations let through while counting
 int inRuntime = 0;         // the C++ runtime's own memory: never refused
+int failingInRuntime = 0;  // the same, on the thread that FailNewOnThread names
 
 std::atomic<long> live{0};
 std::atomic<long> mallocLive{0};
@@ -46,11 +47,9 @@ std::atomic<unsigned long> failingThread{0};
 bool Refuse(int kind, size_t size)
 {
     const unsigned long thread = GetCurrentThreadId();
-    if (kind == kNew) {
-        const unsigned long target = failingThread.load();
-        if (target && target == thread)
-            return true;
-    }
+    const unsigned long target = failingThread.load();
+    if (target && target == thread)
+        return !failingInRuntime;
     if (sweptThread.load() != thread || !(kinds & kind) || inRuntime)
         return false;
     bool refuse = false;
@@ -310,21 +309,38 @@ extern "C" void __wrap_free(void *block)
 
 // An exception's own memory, and a thread's first use of thread-local data,
 // are the C++ runtime's: a real process unwinds with them as it runs out.
+namespace {
+// The runtime depth of the calling thread when its allocations may fail.
+int *RuntimeDepth()
+{
+    const unsigned long thread = GetCurrentThreadId();
+    if (sweptThread.load() == thread)
+        return &inRuntime;
+    if (failingThread.load() == thread)
+        return &failingInRuntime;
+    return nullptr;
+}
+} // namespace
+
 extern "C" void *__wrap___cxa_allocate_exception(size_t size)
 {
-    const bool swept = sweptThread.load() == GetCurrentThreadId();
-    inRuntime += swept;
+    int *depth = RuntimeDepth();
+    if (depth)
+        ++*depth;
     void *object = __real___cxa_allocate_exception(size);
-    inRuntime -= swept;
+    if (depth)
+        --*depth;
     return object;
 }
 
 extern "C" void *__wrap___emutls_get_address(void *control)
 {
-    const bool swept = sweptThread.load() == GetCurrentThreadId();
-    inRuntime += swept;
+    int *depth = RuntimeDepth();
+    if (depth)
+        ++*depth;
     void *address = __real___emutls_get_address(control);
-    inRuntime -= swept;
+    if (depth)
+        --*depth;
     return address;
 }
 

@@ -25,8 +25,9 @@ long FailNewRefused();
 // call more than it needs learns where in the call each allocation falls.
 long FailNewGranted();
 
-// Every C++ allocation of the thread with that id fails, whoever is running
-// there (a worker thread the test cannot reach); 0 stops it.
+// Every allocation of the thread with that id fails, operator new and the C
+// runtime's alike, whoever is running there (a worker thread the test cannot
+// reach); 0 stops it.
 void FailNewOnThread(unsigned long threadId);
 
 // C++ blocks alive in the whole program (nothrow and array forms included).

@@ -6,14 +6,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 
 #include "support/failnew/fail_new.h"
 
+// KIV_FULL_SWEEPS in the environment sweeps every allocation of every call:
+// a check run by hand, too slow for the suite.
+inline bool FailNewFullSweeps()
+{
+    static const bool full = std::getenv("KIV_FULL_SWEEPS") != nullptr;
+    return full;
+}
+
 // The runs that let an exception out (each also a test failure).
 inline int FailNewSweep(const char *name, const std::function<void()> &call, long most = 3000)
 {
-    const long everyOne = 100, thenEvery = 8;
+    const long everyOne = 100, thenEvery = FailNewFullSweeps() ? 1 : 8;
     int escaped = 0;
     long refused = 1;
     for (long n = 0; refused && n < most; n += n < everyOne ? 1 : thenEvery) {
