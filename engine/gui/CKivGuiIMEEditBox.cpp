@@ -164,12 +164,18 @@ bool CKivGuiIMEEditBox::TakesWindowKeys() const
            m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog;
 }
 
-bool CKivGuiIMEEditBox::FocusedBoxTakesWindowKeys()
+bool CKivGuiIMEEditBox::FocusedBoxHasFocus()
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     CKivGuiDialog *active = gui ? gui->GetActiveDialog() : nullptr;
     CKivGuiControl *focused = active ? active->GetFocusedControl() : nullptr;
-    return focused && focused->GetType() == 8 && static_cast<CKivGuiIMEEditBox *>(focused)->TakesWindowKeys();
+    return focused && focused->GetType() == 8 && focused->HasFocus();
+}
+
+void CKivGuiIMEEditBox::AssociateContext(bool give)
+{
+    ImeState().contextTaken = !give;
+    ImeBinding().ImmAssociateContext(GuiEngineWindow(), give ? ImeState().defaultContext : nullptr);
 }
 
 bool CKivGuiIMEEditBox::SendOwnKeys(WPARAM key, int times)
@@ -199,8 +205,8 @@ void CKivGuiIMEEditBox::TakeBackInPlace(int typed, int behind)
 
 void CKivGuiIMEEditBox::GiveContextToFocusedBox()
 {
-    if (ImeState().enabled && FocusedBoxTakesWindowKeys())
-        ImeBinding().ImmAssociateContext(GuiEngineWindow(), ImeState().defaultContext);
+    if (ImeState().enabled && ImeState().contextTaken && FocusedBoxHasFocus())
+        AssociateContext(true);
 }
 
 void CKivGuiIMEEditBox::CompositionMissed(bool ended)
@@ -677,12 +683,9 @@ void CKivGuiIMEEditBox::OnFocusIn()
     const GuiImeBinding &imm = ImeBinding();
     // The context's change and the cancel are sent through the window.
     Guard guard(this);
-    if (ImeState().enabled) {
-        imm.ImmAssociateContext(window, ImeState().defaultContext);
+    AssociateContext(ImeState().enabled);
+    if (ImeState().enabled)
         ImeCheckToggleState();
-    } else {
-        imm.ImmAssociateContext(window, nullptr);
-    }
     if (HIMC context = imm.ImmGetContext(window)) {
         if (!ImeState().enabled)
             ImeState().state = 0;
@@ -705,9 +708,10 @@ void CKivGuiIMEEditBox::OnFocusOut()
     Guard guard(this);
     FinishComposition(0);
     // The finish's notices run through the window: a box the game focused
-    // from them keeps the context its focus-in gave the window.
-    if (!FocusedBoxTakesWindowKeys())
-        ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
+    // from them keeps the context its focus-in gave the window, and so does
+    // the active dialog's focused box hidden or disabled for now.
+    if (!FocusedBoxHasFocus())
+        AssociateContext(false);
     if (guard.Alive() && m_dialog)
         m_dialog->SendEvent(kEventFocusLost, 1, this);
 }

@@ -9,6 +9,8 @@
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -997,6 +999,45 @@ TEST_F(TwoImeBoxes, ABoxTheGameFocusesDuringAFocusOutKeepsTheInputContext)
     EXPECT_EQ(Text(), L"abc");
 }
 
+// Box B loses the focus while box A, focused in the active dialog, is
+// disabled or hidden, or while B's dialog is the active one: once A can take
+// keys again, or its dialog is made active or left first in line, A has the
+// window's input context by the next frame. The game's own calls send
+// nothing through its window meanwhile (it may close the very dialog it is
+// taking out from any message its window gets).
+TEST_F(TwoImeBoxes, TheActiveDialogsFocusedBoxHasTheContextByTheNextFrame)
+{
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    const struct {
+        const char *what;
+        std::function<void(int)> set;
+    } cases[] = {
+        {"box disabled", [&](int on) { box->SetEnabled(on); }},
+        {"box hidden", [&](int on) { box->SetVisible(on); }},
+        {"dialog disabled", [&](int on) { dialog->SetEnabled(on); }},
+        {"other dialog active", [&](int on) { gui()->SetActiveDialog(on ? dialog : other); }},
+        {"other dialog taken out", [&](int on) { on ? void(gui()->RemoveDialog(other)) : gui()->SetActiveDialog(other); }},
+    };
+    for (const auto &c : cases) {
+        gui()->AddDialog(other);
+        gui()->SetActiveDialog(dialog);
+        dialog->FocusControl(5);
+        other->FocusControl(7);
+        c.set(0);
+        other->ClearFocus();
+        ActingWindow::on = WM_IME_SETCONTEXT;
+        ActingWindow::with = 1;
+        ActingWindow::act = [] {};
+        c.set(1);
+        EXPECT_NE(ActingWindow::act, nullptr) << c.what << ": sent through the window";
+        ActingWindow::act = nullptr;
+        gui()->Update(0.0f);
+        EXPECT_NE(ScriptedIme::associated, nullptr) << c.what;
+    }
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+}
+
 // The game hides or disables the focused box as one of the keys it sends
 // itself (placing its caret, taking a composition back) reaches the window:
 // that key and the rest reach no other control, and the focus stays.
@@ -1036,11 +1077,12 @@ TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
 // the focus, hides, shows, activates and disables dialogs and controls, and
 // sets the boxes' text. No freed memory is touched, a dialog's focused
 // control alone has the focus (the one that heard the application lose it
-// may lack it), the IME box the window's keys reach has the input context,
-// no composition the input method ended stands typed in, and only a box that
-// got the window's keys or a text from the game changes its text, or the box
-// whose typed composition leaves it, which loses no other character. Fixed
-// arrays: the guard gives every allocation pages of its own.
+// may lack it), the active dialog's focused IME box has the input context
+// by the next frame, no composition the input method ended stands typed in,
+// and only a box that got the window's keys or a text from the game changes
+// its text, or the box whose typed composition leaves it, which loses no
+// other character. Fixed arrays: the guard gives every allocation pages of
+// its own.
 CKivGuiControl *StormLive[256];
 int StormLiveCount = 0;
 CKivGuiDialog *StormOpen[16];
@@ -1281,15 +1323,19 @@ const char *FocusFault(const CKivGuiDialog *d)
     return nullptr;
 }
 
-// The IME box the window's keys reach, with the focus, has the input context.
+// The active dialog's focused IME box, with the focus, has the input context,
+// or gets it at the next frame (one more update, where it lacks it).
 const char *ContextFault()
 {
-    const CKivGuiDialog *d = CKivGuiSystem::GetInstance()->GetActiveDialog();
-    const CKivGuiControl *f = d ? d->GetFocusedControl() : nullptr;
-    if (!f || f->GetType() != 8 || !f->HasFocus() || !f->IsEnabled() || !f->GetVisible() || !d->GetVisible() ||
-        d->IsMarkedForDeletion() || ScriptedIme::associated)
+    auto lacks = [] {
+        const CKivGuiDialog *d = CKivGuiSystem::GetInstance()->GetActiveDialog();
+        const CKivGuiControl *f = d ? d->GetFocusedControl() : nullptr;
+        return f && f->GetType() == 8 && f->HasFocus() && !ScriptedIme::associated;
+    };
+    if (!lacks())
         return nullptr;
-    return "the focused IME box has no input context";
+    CKivGuiSystem::GetInstance()->Update(0.0f);
+    return lacks() ? "the focused IME box has no input context after a frame" : nullptr;
 }
 
 TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFocusAndEachBoxItsText)
@@ -1300,7 +1346,11 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
         WCHAR text[128];
         WCHAR untyped[128];   // the owner's text without its typed composition
     } before[64];
-    for (int seed = 1; seed <= 4; seed++) {
+    // By hand, not in CI: KIV_IME_STORM="FIRST LAST STEPS" storms other seeds, longer.
+    int first = 1, last = 4, steps = 700;
+    if (const char *storm = std::getenv("KIV_IME_STORM"))
+        std::sscanf(storm, "%d %d %d", &first, &last, &steps);
+    for (int seed = first; seed <= last; seed++) {
         Storm::rng.seed(seed);
         Storm::deactivatedCount = 0;
         GuardFreedBegin();
@@ -1311,7 +1361,7 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
         if (seed % 2)
             ChangeLayout(0x04120412);
         int faults = 0;
-        for (int step = 0; step < 700 && faults < 3; step++) {
+        for (int step = 0; step < steps && faults < 3; step++) {
             if (StormOpenCount < 2)
                 Storm::Open();
             int count = 0;
