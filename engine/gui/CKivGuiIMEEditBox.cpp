@@ -217,8 +217,26 @@ void CKivGuiIMEEditBox::CompositionMissed(bool ended)
     ImeForgetTyped();
     if (owner) {
         owner->m_compositionInText = 0;
-        if (ended && typed > 0 && owner->m_buffer)
-            owner->TakeBackInPlace(typed, behind);
+        if (typed > 0 && owner->m_buffer) {
+            // A result stands where the composition was typed, as the input
+            // method committed it: the composition may have grown since.
+            WCHAR text[StringUnits];
+            int units = 0;
+            HWND window = GuiEngineWindow();
+            if (!ended) {
+                if (HIMC context = ImeBinding().ImmGetContext(window)) {
+                    units = ReadString(context, GCS_RESULTSTR, text);
+                    ImeBinding().ImmReleaseContext(window, context);
+                }
+            }
+            if (ended || units > 0)
+                owner->TakeBackInPlace(typed, behind);
+            if (units > 0 && owner->m_buffer->InsertString(owner->m_caret, text, units)) {
+                owner->PlaceCaret(owner->m_caret + units);
+                owner->m_selStart = owner->m_caret;
+                owner->LayoutPass();
+            }
+        }
     }
     ResetComposition();
     SetHideCaret(0);

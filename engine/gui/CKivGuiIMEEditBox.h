@@ -32,9 +32,10 @@ public:
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
     // A result or an end of composition that reached no IME edit box, or a
-    // layout change: a result stands in its owner's text as typed, an end or
-    // a change takes out what was typed and never committed (the input
-    // method types it again if it goes on). The store forgets both.
+    // layout change: a result stands in its owner's text in place of what
+    // was typed, an end or a change takes out what was typed and never
+    // committed (the input method types it again if it goes on). The store
+    // forgets both.
     static void CompositionMissed(bool ended);
     // Gives the window's input context back, when a focus-out took it, to
     // the focused IME edit box of the active dialog, if any; once a frame,

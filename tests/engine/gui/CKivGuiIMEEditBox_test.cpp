@@ -913,7 +913,8 @@ TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
 // A composition whose result or end reaches no IME box (the user clicked a
 // button of another dialog; the box or its dialog is hidden or disabled), or
 // whose box's text the game replaced, leaves nothing for a later take-back:
-// every committed character stays, and what was never committed leaves.
+// every committed character stays, as the input method committed it, and
+// what was never committed leaves.
 TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommittedCharacter)
 {
     const std::wstring ha(1, Ha), na(1, Na);
@@ -923,13 +924,15 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
     ScriptedIme::Compose({ha});
     Send(WM_LBUTTONDOWN, 850, 430);
     Send(WM_LBUTTONUP, 850, 430);
+    // The syllable grows where no box sees it.
+    ScriptedIme::Compose({std::wstring(1, Han)});
     ScriptedIme::Finish();
-    EXPECT_EQ(Text(), L"abc" + ha) << "committed where it was typed";
+    EXPECT_EQ(Text(), L"abc" + std::wstring(1, Han)) << "committed as committed, where it was typed";
     Send(WM_LBUTTONDOWN, 100, 210);
     Send(WM_LBUTTONUP, 100, 210);
     ScriptedIme::Compose({na});
     ScriptedIme::Finish();
-    EXPECT_EQ(Text(), na + L"abc" + ha);
+    EXPECT_EQ(Text(), na + L"abc" + std::wstring(1, Han));
 
     // Hidden or disabled, the box misses the cancel; a new text goes on composing.
     const struct {
