@@ -146,6 +146,20 @@ TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
     EXPECT_EQ(events, "519 ");
     EXPECT_NE(ScriptedIme::log.find("notify21.4 notify17.0"), std::string::npos) << ScriptedIme::log;
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+
+    // The application loses the focus (the player switches away): the window
+    // keeps no input context, frames or not, until the focus comes back.
+    dialog->FocusControl(5);
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    SendMessageW(GuiHost::window, WM_ACTIVATEAPP, 0, 0);
+    gui()->Update(0.0f);
+    EXPECT_EQ(Text(), L"");
+    EXPECT_EQ(ScriptedIme::associated, nullptr);
+    SendMessageW(GuiHost::window, WM_ACTIVATEAPP, 1, 0);
+    EXPECT_NE(ScriptedIme::associated, nullptr);
+    ScriptedIme::Compose({std::wstring(1, Na)});
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), std::wstring(1, Na));
 }
 
 TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
