@@ -133,6 +133,15 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
     ScriptedIme::Compose({std::wstring(1, Hieut)});
     EXPECT_EQ(Text(), std::wstring(55, L'a'));
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+
+    // The game clears a text wider than the box (the chat line sent): the
+    // next syllable fits at the box's left at once, before any frame.
+    box->SetMaxBytes(1000);
+    box->SetText(std::string(150, 'a').c_str(), 0);
+    box->ClearText();
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    EXPECT_EQ(Text(), std::wstring(1, Hieut));
+    ScriptedIme::Finish();
 }
 
 TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
