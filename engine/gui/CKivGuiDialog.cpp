@@ -106,12 +106,7 @@ void CKivGuiDialog::Reregister(int layer, int kind, bool known)
         return;
     }
     const bool active = gui->GetActiveDialog() == this;
-    // The next active dialog's box hears of the context through the window,
-    // whose owner may delete this one.
-    auto alive = m_alive;
     gui->RemoveDialog(this);
-    if (!*alive)
-        return;
     const int oldLayer = m_layer, oldKind = m_modalKind;
     m_layer = layer;
     m_modalKind = kind;

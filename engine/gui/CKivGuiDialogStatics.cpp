@@ -4,18 +4,19 @@
 
 #include "engine/gui/CKivGuiDialog.h"
 #include "engine/gui/CKivGuiStatic.h"
+#include "engine/gui/GuiSums.h"
 
 namespace {
 
 // The rectangle in the dialog's pixels; relative: given in screen pixels.
 RECT Local(const CKivGuiDialog *dialog, const RECT &rect, int relative)
 {
-    RECT r = rect;
+    if (!relative)
+        return rect;
     int x, y;
     dialog->GetLocation(&x, &y);
-    if (relative)
-        OffsetRect(&r, -x, -y);
-    return r;
+    const long long dx = -static_cast<long long>(x), dy = -static_cast<long long>(y);
+    return RECT{GuiSum(rect.left, dx), GuiSum(rect.top, dy), GuiSum(rect.right, dx), GuiSum(rect.bottom, dy)};
 }
 
 } // namespace
@@ -44,7 +45,7 @@ CKivGuiStatic *CKivGuiDialog::AddStatic(int id, const RECT *rect, int relative, 
 
 CKivGuiStatic *CKivGuiDialog::AddStatic(int id, int x, int y, int w, int h, int relative, const char *text)
 {
-    const RECT r = {x, y, x + w, y + h};
+    const RECT r = {x, y, GuiSum(x, w), GuiSum(y, h)};
     return AddStatic(id, &r, relative, text);
 }
 
@@ -59,15 +60,16 @@ CKivGuiControl *CKivGuiDialog::SetStatic(int id, const RECT *rect, int relative,
     if (!control)
         return nullptr;
     control->SetLocation(r.left, r.top);
-    control->SetSize(r.right - r.left, r.bottom - r.top);
+    control->SetSize(GuiSpan(r.left, r.right), GuiSpan(r.top, r.bottom));
     control->SetText(text);
     return control;
 }
 
 CKivGuiControl *CKivGuiDialog::SetStatic(int id, float x, float y, float w, float h, int relative, const char *text)
 {
-    const int left = static_cast<int>(x), top = static_cast<int>(y);
-    const RECT r = {left, top, left + static_cast<int>(w), top + static_cast<int>(h)};
+    const int left = GuiNearestInt(static_cast<double>(x)), top = GuiNearestInt(static_cast<double>(y));
+    const RECT r = {left, top, GuiSum(left, GuiNearestInt(static_cast<double>(w))),
+                    GuiSum(top, GuiNearestInt(static_cast<double>(h)))};
     return SetStatic(id, &r, relative, text);
 }
 

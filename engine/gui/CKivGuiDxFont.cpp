@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/gui/CUniBuffer.h"
+#include "engine/gui/GuiSums.h"
 #include "engine/gui/GuiText.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9renderstate.h"
@@ -247,10 +248,11 @@ int CKivGuiDxFont::DrawText(const char *text, const RECT *rect, DWORD format, DW
         // The text 2 pixels right and down, ringed by eight copies one pixel
         // around it.
         static const int ring[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}, {0, 1}, {0, -1}, {1, 0}, {-1, 0}};
-        RECT base = {rect->left + 2, rect->top + 2, rect->right + 2, rect->bottom + 2};
+        RECT base = {GuiSum(rect->left, 2), GuiSum(rect->top, 2), GuiSum(rect->right, 2), GuiSum(rect->bottom, 2)};
         DWORD outline = ToArgb(m_outlineColour);
         for (const auto &d : ring) {
-            RECT r = {base.left + d[0], base.top + d[1], base.right + d[0], base.bottom + d[1]};
+            RECT r = {GuiSum(base.left, d[0]), GuiSum(base.top, d[1]), GuiSum(base.right, d[0]),
+                      GuiSum(base.bottom, d[1])};
             Draw(text, r, format, outline);
         }
         Draw(text, base, format, colour);

@@ -164,12 +164,18 @@ bool CKivGuiIMEEditBox::TakesWindowKeys() const
            m_dialog->GetVisible() && !m_dialog->IsMarkedForDeletion() && gui && gui->GetActiveDialog() == m_dialog;
 }
 
-bool CKivGuiIMEEditBox::FocusedBoxTakesWindowKeys()
+bool CKivGuiIMEEditBox::FocusedBoxHasFocus()
 {
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     CKivGuiDialog *active = gui ? gui->GetActiveDialog() : nullptr;
     CKivGuiControl *focused = active ? active->GetFocusedControl() : nullptr;
-    return focused && focused->GetType() == 8 && static_cast<CKivGuiIMEEditBox *>(focused)->TakesWindowKeys();
+    return focused && focused->GetType() == 8 && focused->HasFocus();
+}
+
+void CKivGuiIMEEditBox::AssociateContext(bool give)
+{
+    ImeState().contextTaken = !give;
+    ImeBinding().ImmAssociateContext(GuiEngineWindow(), give ? ImeState().defaultContext : nullptr);
 }
 
 bool CKivGuiIMEEditBox::SendOwnKeys(WPARAM key, int times)
@@ -199,8 +205,8 @@ void CKivGuiIMEEditBox::TakeBackInPlace(int typed, int behind)
 
 void CKivGuiIMEEditBox::GiveContextToFocusedBox()
 {
-    if (ImeState().enabled && FocusedBoxTakesWindowKeys())
-        ImeBinding().ImmAssociateContext(GuiEngineWindow(), ImeState().defaultContext);
+    if (ImeState().enabled && ImeState().contextTaken && FocusedBoxHasFocus())
+        AssociateContext(true);
 }
 
 void CKivGuiIMEEditBox::CompositionMissed(bool ended)
@@ -211,8 +217,26 @@ void CKivGuiIMEEditBox::CompositionMissed(bool ended)
     ImeForgetTyped();
     if (owner) {
         owner->m_compositionInText = 0;
-        if (ended && typed > 0 && owner->m_buffer)
-            owner->TakeBackInPlace(typed, behind);
+        if (typed > 0 && owner->m_buffer) {
+            // A result stands where the composition was typed, as the input
+            // method committed it: the composition may have grown since.
+            WCHAR text[StringUnits];
+            int units = 0;
+            HWND window = GuiEngineWindow();
+            if (!ended) {
+                if (HIMC context = ImeBinding().ImmGetContext(window)) {
+                    units = ReadString(context, GCS_RESULTSTR, text);
+                    ImeBinding().ImmReleaseContext(window, context);
+                }
+            }
+            if (ended || units > 0)
+                owner->TakeBackInPlace(typed, behind);
+            if (units > 0 && owner->m_buffer->InsertString(owner->m_caret, text, units)) {
+                owner->PlaceCaret(owner->m_caret + units);
+                owner->m_selStart = owner->m_caret;
+                owner->LayoutPass();
+            }
+        }
     }
     ResetComposition();
     SetHideCaret(0);
@@ -677,12 +701,9 @@ void CKivGuiIMEEditBox::OnFocusIn()
     const GuiImeBinding &imm = ImeBinding();
     // The context's change and the cancel are sent through the window.
     Guard guard(this);
-    if (ImeState().enabled) {
-        imm.ImmAssociateContext(window, ImeState().defaultContext);
+    AssociateContext(ImeState().enabled);
+    if (ImeState().enabled)
         ImeCheckToggleState();
-    } else {
-        imm.ImmAssociateContext(window, nullptr);
-    }
     if (HIMC context = imm.ImmGetContext(window)) {
         if (!ImeState().enabled)
             ImeState().state = 0;
@@ -705,9 +726,10 @@ void CKivGuiIMEEditBox::OnFocusOut()
     Guard guard(this);
     FinishComposition(0);
     // The finish's notices run through the window: a box the game focused
-    // from them keeps the context its focus-in gave the window.
-    if (!FocusedBoxTakesWindowKeys())
-        ImeBinding().ImmAssociateContext(GuiEngineWindow(), nullptr);
+    // from them keeps the context its focus-in gave the window, and so does
+    // the active dialog's focused box hidden or disabled for now.
+    if (!FocusedBoxHasFocus())
+        AssociateContext(false);
     if (guard.Alive() && m_dialog)
         m_dialog->SendEvent(kEventFocusLost, 1, this);
 }

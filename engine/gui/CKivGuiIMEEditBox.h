@@ -32,12 +32,14 @@ public:
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
     // A result or an end of composition that reached no IME edit box, or a
-    // layout change: a result stands in its owner's text as typed, an end or
-    // a change takes out what was typed and never committed (the input
-    // method types it again if it goes on). The store forgets both.
+    // layout change: a result stands in its owner's text in place of what
+    // was typed, an end or a change takes out what was typed and never
+    // committed (the input method types it again if it goes on). The store
+    // forgets both.
     static void CompositionMissed(bool ended);
-    // Gives the window's input context to the IME edit box its keys reach
-    // with the focus, if any.
+    // Gives the window's input context back, when a focus-out took it, to
+    // the focused IME edit box of the active dialog, if any; once a frame,
+    // so that no registry call of the game sends through its window.
     static void GiveContextToFocusedBox();
 
 protected:
@@ -51,9 +53,12 @@ private:
     bool TakeOverComposition();
     // The focus of the active dialog: the keys the window gets reach it.
     bool TakesWindowKeys() const;
-    // Whether the window's keys reach an IME edit box with the focus: the
-    // one the input context is for.
-    static bool FocusedBoxTakesWindowKeys();
+    // Whether the active dialog's focused control is an IME edit box with
+    // the focus, hidden or disabled for now or not: the one the input
+    // context is for.
+    static bool FocusedBoxHasFocus();
+    // The window's input context given (the default one) or taken.
+    static void AssociateContext(bool give);
     // Keys through the window for this box alone, each sent only while it
     // still takes them; false when one was not.
     bool SendOwnKeys(WPARAM key, int times);

@@ -286,19 +286,8 @@ int CKivGuiSystem::AddDialog(CKivGuiDialog *dialog)
     return 1;
 }
 
-// The next dialog in line that becomes the active one gives its focused IME
-// edit box the input context, through the window.
-int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
-{
-    CKivGuiDialog *const previous = m_active;
-    Unregister(dialog);
-    if (m_active && m_active != previous)
-        CKivGuiIMEEditBox::GiveContextToFocusedBox();
-    return 0;
-}
-
 // Searches every list: a dialog is found wherever it was registered.
-void CKivGuiSystem::Unregister(CKivGuiDialog *dialog)
+int CKivGuiSystem::RemoveDialog(CKivGuiDialog *dialog)
 {
     if (m_hovered == dialog)
         m_hovered = nullptr;
@@ -312,14 +301,7 @@ void CKivGuiSystem::Unregister(CKivGuiDialog *dialog)
         m_active = nullptr;
     for (auto &kind : m_kinds)
         Erase(kind, dialog);
-}
-
-void CKivGuiSystem::SetActiveDialog(CKivGuiDialog *dialog)
-{
-    if (dialog == m_active)
-        return;
-    m_active = dialog;
-    CKivGuiIMEEditBox::GiveContextToFocusedBox();
+    return 0;
 }
 
 bool CKivGuiSystem::IsRegistered(const CKivGuiDialog *dialog) const
@@ -470,12 +452,9 @@ try {
         m_mouseX = GET_X_LPARAM(lParam);
         m_mouseY = GET_Y_LPARAM(lParam);
         if (CKivGuiDialog *hit = FindDialogAt()) {
-            // The context's change is sent through the window, whose owner
-            // may take the dialog out.
             if (message == WM_LBUTTONDOWN)
-                SetActiveDialog(hit);
-            if (IsRegistered(hit))
-                hit->MsgProc(window, message, wParam, lParam);
+                m_active = hit;
+            hit->MsgProc(window, message, wParam, lParam);
             return 1;
         }
         if (HasOpenDialogOfKind(1) || HasOpenDialogOfKind(3))
@@ -497,20 +476,21 @@ void CKivGuiSystem::Update(float elapsed)
 try {
     FindDialogAt();
     // Walks over copies: a dialog's update or destructor may change the lists.
-    // Taken out without a word to the game, which might delete it too.
-    CKivGuiDialog *const active = m_active;
     for (auto &layer : m_layers)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d) && d->IsMarkedForDeletion()) {
-                Unregister(d);
+                RemoveDialog(d);
                 delete d;
             }
-    if (m_active && m_active != active)
-        CKivGuiIMEEditBox::GiveContextToFocusedBox();
     for (auto &layer : m_layers)
         for (CKivGuiDialog *d : std::vector<CKivGuiDialog *>(layer))
             if (IsRegistered(d))
                 d->Update(elapsed);
+    // A dialog made active, or a box shown again, whose focused IME edit box
+    // lost the window's input context to another box's focus-out: given back
+    // here, where the game hears of it as of any event, and not from the
+    // registry calls, which send nothing through the window.
+    CKivGuiIMEEditBox::GiveContextToFocusedBox();
 } catch (const std::exception &) {
 }
 

@@ -80,9 +80,7 @@ public:
     int RemoveDialog(CKivGuiDialog *dialog);
     bool IsRegistered(const CKivGuiDialog *dialog) const;
     CKivGuiDialog *FindDialog(int id) const;
-    // The focused IME edit box of a dialog made active gets the window's
-    // input context (a focus-out elsewhere may have taken it).
-    void SetActiveDialog(CKivGuiDialog *dialog);
+    void SetActiveDialog(CKivGuiDialog *dialog) { m_active = dialog; }
     CKivGuiDialog *GetActiveDialog() const { return m_active; }
     int HasOpenDialogOfKind(int kind) const;
     CKivGuiDialog *FindDialogAt();
@@ -103,7 +101,6 @@ private:
     CKivCamera *BeginCamera();
     void RenderModals();
     int Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void Unregister(CKivGuiDialog *dialog);
 
     std::map<std::string, ImageEntry, GuiKeyLess> m_images;   // keyed by lower-case path
     unsigned m_messagesShown = 0;   // missing images' message boxes, ever

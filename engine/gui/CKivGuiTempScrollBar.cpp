@@ -171,21 +171,25 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
     switch (message) {
     case WM_MOUSEMOVE:
         if (m_dragging) {
-            const int len = m_thumb.bottom - m_thumb.top;
-            m_thumb.top = y - DragOffset;
-            if (m_thumb.top + len > m_track.bottom)
-                m_thumb.top = m_track.bottom - len;
-            if (m_thumb.top < m_track.top)
-                m_thumb.top = m_track.top;
-            m_thumb.bottom = m_thumb.top + len;
+            // In 64 bits: the mouse, the thumb and the track may lie at
+            // either end of the int range.
+            const long long len = static_cast<long long>(m_thumb.bottom) - m_thumb.top;
+            long long top = static_cast<long long>(y) - DragOffset;
+            if (top + len > m_track.bottom)
+                top = m_track.bottom - len;
+            if (top < m_track.top)
+                top = m_track.top;
+            m_thumb.top = GuiNearestInt(top);
+            m_thumb.bottom = GuiSum(m_thumb.top, len);
             const long long maxPos = static_cast<long long>(m_end) - m_start - m_pageSize;
-            const int free = (m_track.bottom - m_track.top) - len;
+            const long long free = static_cast<long long>(m_track.bottom) - m_track.top - len;
             // A track no longer than the thumb, or a range that shrank to a
             // page during the drag, leaves nothing to divide: the start.
             int position = m_start;
             if (maxPos > 0 && free > 0)
-                position = static_cast<int>(((m_thumb.top - m_track.top) + free / (2 * maxPos)) * maxPos / free +
-                                            m_start);
+                position = GuiNearestInt((static_cast<long long>(m_thumb.top) - m_track.top + free / (2 * maxPos)) *
+                                             maxPos / free +
+                                         m_start);
             if (position > m_end - m_pageSize)
                 position = m_end - m_pageSize;
             m_position = position < m_start ? m_start : position;
@@ -227,7 +231,7 @@ int CKivGuiTempScrollBar::HandleMouse(UINT message, int x, int y, WPARAM wParam,
             if (!Capture())
                 return 1;
             m_dragging = 1;
-            DragOffset = y - m_thumb.top;
+            DragOffset = GuiSpan(m_thumb.top, y);
             m_part = kThumbDragged;
             return 1;
         }
@@ -319,7 +323,7 @@ void CKivGuiTempScrollBar::Render(float, int)
         return;
     int dx, dy;
     m_dialog->GetLocation(&dx, &dy);
-    const int arrowHeight = m_up.bottom - m_up.top;
+    const int arrowHeight = GuiSpan(m_up.top, m_up.bottom);
     const long long top = static_cast<long long>(dy) + m_up.top + 1;
     // One piece per page item, one arrow height apart; only those that can
     // put a pixel on the screen are drawn, so any page costs a screenful.
@@ -345,24 +349,25 @@ void CKivGuiTempScrollBar::Render(float, int)
         last = std::min(last, screen - 1);
     }
     for (long long i = first; i <= last; i++)
-        DrawPiece(kTrack, dx + m_up.left - 1, static_cast<int>(top + arrowHeight * i), nullptr);
-    const int thumbHeight = m_thumb.bottom - m_thumb.top;
+        DrawPiece(kTrack, GuiSum(dx, m_up.left - 1LL), GuiNearestInt(top + arrowHeight * i), nullptr);
+    const int thumbHeight = GuiSpan(m_thumb.top, m_thumb.bottom);
     const int middle = Variant(kThumb);
     CKivGuiSprite *image = GetElement(middle);
     // Without a reference rectangle the image's own height stands in.
-    int reference = m_imageRect.bottom - m_imageRect.top;
+    int reference = GuiSpan(m_imageRect.top, m_imageRect.bottom);
     if (reference <= 0)
         reference = image ? static_cast<int>(image->GetHeight()) : 0;
-    const int x = dx + m_thumb.left, y = dy + m_thumb.top;
+    const int x = GuiSum(dx, m_thumb.left), y = GuiSum(dy, m_thumb.top);
     if (reference > 0) {
         const float scale[2] = {1.0f, static_cast<float>(thumbHeight) / reference};
-        const int middleY = y - (reference - thumbHeight);
+        const int middleY = GuiSum(y, static_cast<long long>(thumbHeight) - reference);
         DrawPiece(middle, x, middleY, scale);
         if (m_threePiece) {
-            DrawPiece(middle + 100, x, y - 3, nullptr);
-            DrawPiece(middle + 200, x, middleY + (image ? static_cast<int>(image->GetHeight()) : 0), nullptr);
+            DrawPiece(middle + 100, x, GuiSum(y, -3), nullptr);
+            DrawPiece(middle + 200, x, GuiSum(middleY, image ? static_cast<long long>(image->GetHeight()) : 0LL),
+                      nullptr);
         }
     }
-    DrawPiece(Variant(kUp), dx + m_up.left, dy + m_up.top, nullptr);
-    DrawPiece(Variant(kDown), dx + m_down.left, dy + m_down.top, nullptr);
+    DrawPiece(Variant(kUp), GuiSum(dx, m_up.left), GuiSum(dy, m_up.top), nullptr);
+    DrawPiece(Variant(kDown), GuiSum(dx, m_down.left), GuiSum(dy, m_down.top), nullptr);
 }

@@ -125,6 +125,9 @@ void CKivGuiTestEditBox::ClearText()
         m_buffer->Clear();
     m_caret = m_absCaret = m_selStart = m_firstVisible = 0;
     m_limitReached = 0;
+    // The caret's place too: a composition's fit is measured from it before
+    // the next frame.
+    PlaceCaret(0);
     OnTextReplaced();
 }
 

@@ -130,6 +130,8 @@ struct GuiImeState {
     BYTE insertOnType = 0;
     int state = 0;
     HIMC defaultContext = nullptr;
+    // A focus-out took the window's input context away.
+    BYTE contextTaken = 0;
     BYTE horizontalReading = 0;
     std::vector<GuiInputLocale> locales;
 };

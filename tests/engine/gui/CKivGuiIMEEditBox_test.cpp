@@ -9,6 +9,8 @@
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -131,6 +133,15 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
     ScriptedIme::Compose({std::wstring(1, Hieut)});
     EXPECT_EQ(Text(), std::wstring(55, L'a'));
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+
+    // The game clears a text wider than the box (the chat line sent): the
+    // next syllable fits at the box's left at once, before any frame.
+    box->SetMaxBytes(1000);
+    box->SetText(std::string(150, 'a').c_str(), 0);
+    box->ClearText();
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    EXPECT_EQ(Text(), std::wstring(1, Hieut));
+    ScriptedIme::Finish();
 }
 
 TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
@@ -144,6 +155,20 @@ TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
     EXPECT_EQ(events, "519 ");
     EXPECT_NE(ScriptedIme::log.find("notify21.4 notify17.0"), std::string::npos) << ScriptedIme::log;
     EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+
+    // The application loses the focus (the player switches away): the window
+    // keeps no input context, frames or not, until the focus comes back.
+    dialog->FocusControl(5);
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    SendMessageW(GuiHost::window, WM_ACTIVATEAPP, 0, 0);
+    gui()->Update(0.0f);
+    EXPECT_EQ(Text(), L"");
+    EXPECT_EQ(ScriptedIme::associated, nullptr);
+    SendMessageW(GuiHost::window, WM_ACTIVATEAPP, 1, 0);
+    EXPECT_NE(ScriptedIme::associated, nullptr);
+    ScriptedIme::Compose({std::wstring(1, Na)});
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), std::wstring(1, Na));
 }
 
 TEST_F(ImeBox, KoreanAtStartDrawsAtTheCaretAndTypesOnCommit)
@@ -911,7 +936,8 @@ TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
 // A composition whose result or end reaches no IME box (the user clicked a
 // button of another dialog; the box or its dialog is hidden or disabled), or
 // whose box's text the game replaced, leaves nothing for a later take-back:
-// every committed character stays, and what was never committed leaves.
+// every committed character stays, as the input method committed it, and
+// what was never committed leaves.
 TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommittedCharacter)
 {
     const std::wstring ha(1, Ha), na(1, Na);
@@ -921,13 +947,15 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
     ScriptedIme::Compose({ha});
     Send(WM_LBUTTONDOWN, 850, 430);
     Send(WM_LBUTTONUP, 850, 430);
+    // The syllable grows where no box sees it.
+    ScriptedIme::Compose({std::wstring(1, Han)});
     ScriptedIme::Finish();
-    EXPECT_EQ(Text(), L"abc" + ha) << "committed where it was typed";
+    EXPECT_EQ(Text(), L"abc" + std::wstring(1, Han)) << "committed as committed, where it was typed";
     Send(WM_LBUTTONDOWN, 100, 210);
     Send(WM_LBUTTONUP, 100, 210);
     ScriptedIme::Compose({na});
     ScriptedIme::Finish();
-    EXPECT_EQ(Text(), na + L"abc" + ha);
+    EXPECT_EQ(Text(), na + L"abc" + std::wstring(1, Han));
 
     // Hidden or disabled, the box misses the cancel; a new text goes on composing.
     const struct {
@@ -997,6 +1025,45 @@ TEST_F(TwoImeBoxes, ABoxTheGameFocusesDuringAFocusOutKeepsTheInputContext)
     EXPECT_EQ(Text(), L"abc");
 }
 
+// Box B loses the focus while box A, focused in the active dialog, is
+// disabled or hidden, or while B's dialog is the active one: once A can take
+// keys again, or its dialog is made active or left first in line, A has the
+// window's input context by the next frame. The game's own calls send
+// nothing through its window meanwhile (it may close the very dialog it is
+// taking out from any message its window gets).
+TEST_F(TwoImeBoxes, TheActiveDialogsFocusedBoxHasTheContextByTheNextFrame)
+{
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    const struct {
+        const char *what;
+        std::function<void(int)> set;
+    } cases[] = {
+        {"box disabled", [&](int on) { box->SetEnabled(on); }},
+        {"box hidden", [&](int on) { box->SetVisible(on); }},
+        {"dialog disabled", [&](int on) { dialog->SetEnabled(on); }},
+        {"other dialog active", [&](int on) { gui()->SetActiveDialog(on ? dialog : other); }},
+        {"other dialog taken out", [&](int on) { on ? void(gui()->RemoveDialog(other)) : gui()->SetActiveDialog(other); }},
+    };
+    for (const auto &c : cases) {
+        gui()->AddDialog(other);
+        gui()->SetActiveDialog(dialog);
+        dialog->FocusControl(5);
+        other->FocusControl(7);
+        c.set(0);
+        other->ClearFocus();
+        ActingWindow::on = WM_IME_SETCONTEXT;
+        ActingWindow::with = 1;
+        ActingWindow::act = [] {};
+        c.set(1);
+        EXPECT_NE(ActingWindow::act, nullptr) << c.what << ": sent through the window";
+        ActingWindow::act = nullptr;
+        gui()->Update(0.0f);
+        EXPECT_NE(ScriptedIme::associated, nullptr) << c.what;
+    }
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+}
+
 // The game hides or disables the focused box as one of the keys it sends
 // itself (placing its caret, taking a composition back) reaches the window:
 // that key and the rest reach no other control, and the focus stays.
@@ -1036,11 +1103,12 @@ TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
 // the focus, hides, shows, activates and disables dialogs and controls, and
 // sets the boxes' text. No freed memory is touched, a dialog's focused
 // control alone has the focus (the one that heard the application lose it
-// may lack it), the IME box the window's keys reach has the input context,
-// no composition the input method ended stands typed in, and only a box that
-// got the window's keys or a text from the game changes its text, or the box
-// whose typed composition leaves it, which loses no other character. Fixed
-// arrays: the guard gives every allocation pages of its own.
+// may lack it), the active dialog's focused IME box has the input context
+// by the next frame, no composition the input method ended stands typed in,
+// and only a box that got the window's keys or a text from the game changes
+// its text, or the box whose typed composition leaves it, which loses no
+// other character. Fixed arrays: the guard gives every allocation pages of
+// its own.
 CKivGuiControl *StormLive[256];
 int StormLiveCount = 0;
 CKivGuiDialog *StormOpen[16];
@@ -1281,15 +1349,19 @@ const char *FocusFault(const CKivGuiDialog *d)
     return nullptr;
 }
 
-// The IME box the window's keys reach, with the focus, has the input context.
+// The active dialog's focused IME box, with the focus, has the input context,
+// or gets it at the next frame (one more update, where it lacks it).
 const char *ContextFault()
 {
-    const CKivGuiDialog *d = CKivGuiSystem::GetInstance()->GetActiveDialog();
-    const CKivGuiControl *f = d ? d->GetFocusedControl() : nullptr;
-    if (!f || f->GetType() != 8 || !f->HasFocus() || !f->IsEnabled() || !f->GetVisible() || !d->GetVisible() ||
-        d->IsMarkedForDeletion() || ScriptedIme::associated)
+    auto lacks = [] {
+        const CKivGuiDialog *d = CKivGuiSystem::GetInstance()->GetActiveDialog();
+        const CKivGuiControl *f = d ? d->GetFocusedControl() : nullptr;
+        return f && f->GetType() == 8 && f->HasFocus() && !ScriptedIme::associated;
+    };
+    if (!lacks())
         return nullptr;
-    return "the focused IME box has no input context";
+    CKivGuiSystem::GetInstance()->Update(0.0f);
+    return lacks() ? "the focused IME box has no input context after a frame" : nullptr;
 }
 
 TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFocusAndEachBoxItsText)
@@ -1299,8 +1371,13 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
         const CKivGuiControl *box;
         WCHAR text[128];
         WCHAR untyped[128];   // the owner's text without its typed composition
+        int at;               // where that composition stood
     } before[64];
-    for (int seed = 1; seed <= 4; seed++) {
+    // By hand, not in CI: KIV_IME_STORM="FIRST LAST STEPS" storms other seeds, longer.
+    int first = 1, last = 4, steps = 700;
+    if (const char *storm = std::getenv("KIV_IME_STORM"))
+        std::sscanf(storm, "%d %d %d", &first, &last, &steps);
+    for (int seed = first; seed <= last; seed++) {
         Storm::rng.seed(seed);
         Storm::deactivatedCount = 0;
         GuardFreedBegin();
@@ -1311,7 +1388,7 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
         if (seed % 2)
             ChangeLayout(0x04120412);
         int faults = 0;
-        for (int step = 0; step < 700 && faults < 3; step++) {
+        for (int step = 0; step < steps && faults < 3; step++) {
             if (StormOpenCount < 2)
                 Storm::Open();
             int count = 0;
@@ -1321,15 +1398,18 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                     before[count].box = box;
                     lstrcpynW(before[count].text, box->GetText(), 128);
                     std::wstring untyped = box->GetText();
+                    before[count].at = -1;
                     if (box == ImeStore().owner) {
                         const int end = std::min<int>(box->GetCaret() + ImeStore().typedBehind, untyped.size());
                         const int typed = std::min(ImeStore().typed, end);
                         untyped.erase(end - typed, typed);
+                        before[count].at = end - typed;
                     }
                     lstrcpynW(before[count++].untyped, untyped.c_str(), 128);
                 }
             const CKivGuiControl *owner = ImeStore().owner;
             Storm::keyCount = Storm::textSetCount = 0;
+            ScriptedIme::committed.clear();
             Storm::Step();
             // Messages only for a fault: the guard gives every allocation pages of its own.
             auto at = [&] { return "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": "; };
@@ -1353,7 +1433,12 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                     std::count(Storm::textSet, Storm::textSet + Storm::textSetCount, box))
                     continue;
                 const WCHAR *is = static_cast<const CKivGuiTestEditBox *>(box)->GetText();
-                if (!lstrcmpW(is, before[i].text) || (box == owner && !lstrcmpW(is, before[i].untyped)))
+                // Or a result that reached no box stands in place of the typed composition.
+                std::wstring committed = before[i].untyped;
+                if (box == owner && before[i].at >= 0)
+                    committed.insert(before[i].at, ScriptedIme::committed);
+                if (!lstrcmpW(is, before[i].text) ||
+                    (box == owner && (!lstrcmpW(is, before[i].untyped) || is == committed)))
                     continue;
                 ADD_FAILURE() << at() << "box " << box->GetID() << " went from \"" << before[i].text << "\" to \"" << is
                               << "\" without keys";

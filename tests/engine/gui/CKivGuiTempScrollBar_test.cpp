@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "engine/gui/CKivGuiButton.h"
+#include "engine/gui/CKivGuiStatic.h"
 #include "engine/gui/CKivGuiTempScrollBar.h"
 #include "draw_count.h"
 #include "gui_host.h"
@@ -195,6 +196,24 @@ TEST_F(ScrollBar, PlacesAtTheEndsOfTheIntRangeStopThere)
     d->GetMousePoint(&x, &y);
     EXPECT_EQ(x, INT_MAX);
     EXPECT_EQ(y, 50);
+
+    // A thumb dragged to a point at the int limit stops at the track's end,
+    // on the last page.
+    CKivGuiTempScrollBar *bar = new CKivGuiTempScrollBar(d);
+    bar->Create(4, 40, 0, 56, 100, 0, 3);
+    bar->SetTrackRange(0, 50);
+    bar->SetPageSize(8);
+    bar->Update(0);
+    const RECT thumb = bar->GetThumbRect();
+    ASSERT_EQ(bar->HandleMouse(WM_LBUTTONDOWN, 45, thumb.bottom - 1, 0, 0), 1);
+    bar->HandleMouse(WM_MOUSEMOVE, 45, INT_MAX, 0, 0);
+    EXPECT_EQ(bar->GetThumbRect().bottom, bar->GetTrackRect().bottom);
+    EXPECT_EQ(bar->GetPosition(), 42);
+    bar->HandleMouse(WM_LBUTTONUP, 45, INT_MAX, 0, 0);
+
+    // Statics placed by their size, in whole pixels or not, end at the limit.
+    EXPECT_EQ(d->AddStatic(5, INT_MAX - 10, 0, 100, 20, 0, "s")->GetRect().right, INT_MAX);
+    EXPECT_EQ(d->SetStatic(6, 2e9f, 0.0f, 1e10f, 20.0f, 0, "s")->GetRect().right, INT_MAX);
 }
 
 TEST_F(ScrollBar, WheelArrowsAndPageClicks)

@@ -18,6 +18,7 @@
 #include "engine/gui/CKivSprite.h"
 #include "engine/gui/CUniBuffer.h"
 #include "editbox_host.h"
+#include "scripted_ime.h"
 #include "support/failnew/fail_new.h"
 #include "support/failnew/fail_new_sweep.h"
 #include "support/failnew/malloc_probe.h"
@@ -80,6 +81,10 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
     d->SetCallback(nullptr, 0);
     HWND w = GuiHost::window;
     const std::string longText(300, 'x');
+    // Korean typed in as it is composed, through the scripted input method;
+    // its notes kept in room of their own.
+    ScriptedIme::Install(w);
+    ScriptedIme::log.reserve(4096);
     const std::vector<GuiCall> calls = {
         {"Dialog::Build", [d] { d->RemoveAllControls(); Build(d); }},
         {"Static::SetText", [d, &longText] { d->GetControl(11) && d->GetControl(11)->SetText(longText.c_str()); }},
@@ -97,6 +102,34 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
         {"EditBox::SetText", [d, &longText] {
              if (auto *box = static_cast<CKivGuiIMEEditBox *>(d->GetControl(13)))
                  box->SetText(longText.c_str(), 1);
+         }},
+        {"IMEEditBox::Compose", [d, w, g] {
+             auto *box = static_cast<CKivGuiIMEEditBox *>(d->GetControl(13, 8));
+             if (!box)
+                 return;
+             ScriptedIme::log.clear();
+             d->FocusControl(13);
+             box->Update(0.0f);
+             box->SetText("", 0);
+             ImeState().insertOnType = 1;
+             // Typed in, the caret placed and taken back with keys, committed.
+             ScriptedIme::Compose({L"\xD55C\xB098"});
+             ScriptedIme::Compose({L"\xD558"});
+             ScriptedIme::CommitAnd(L"\xD55C", L"\xB098");
+             // A new text under it, an end that reaches no box, a layout change.
+             box->SetText("ab", 0);
+             ScriptedIme::Compose({L"\xD558"});
+             box->SetVisible(0);
+             ImeBinding().ImmNotifyIME(nullptr, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
+             box->SetVisible(1);
+             ScriptedIme::Compose({L"\xB098"});
+             g->MsgProc(w, WM_INPUTLANGCHANGE, 0, 0x04120412);
+             ScriptedIme::Finish();
+             // A surrogate pair typed in two halves.
+             SendMessageW(w, WM_CHAR, 0xD83D, 0);
+             SendMessageW(w, WM_CHAR, 0xDE00, 0);
+             ImeState().insertOnType = 0;
+             box->ClearText();
          }},
         {"System::MsgProc", [g, w] {
              g->MsgProc(w, WM_MOUSEMOVE, 0, MAKELPARAM(20, 65));
@@ -209,6 +242,7 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
     g->AddDialog(d);
     // The IME box that lost the focus left the window without its input
     // context: the system's default one back for the boxes after this test.
+    ImeInstallBinding(nullptr);
     ImmAssociateContextEx(GuiHost::window, nullptr, IACE_DEFAULT);
 }
 

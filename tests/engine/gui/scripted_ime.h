@@ -19,6 +19,7 @@ struct ScriptedIme {
     static inline HKL layout;
     static inline std::vector<HKL> layouts;
     static inline std::wstring composition, result;
+    static inline std::wstring committed;   // the last result sent
     static inline int cursor = 0;
     static inline int contexts = 0;       // taken minus released
     static inline HIMC associated;        // the window's input context
@@ -112,7 +113,7 @@ struct ScriptedIme {
     // Commits a text and goes on composing the next one.
     static void CommitAnd(const std::wstring &committed, const std::wstring &next)
     {
-        result = committed;
+        result = ScriptedIme::committed = committed;
         composition = next;
         Send(GCS_RESULTSTR | GCS_COMPSTR | GCS_CURSORPOS);
         result.clear();
@@ -120,7 +121,7 @@ struct ScriptedIme {
     // Commits the composition, then ends it.
     static void Finish()
     {
-        result = composition;
+        result = committed = composition;
         composition.clear();
         Send(GCS_RESULTSTR);
         result.clear();
