@@ -17,15 +17,16 @@ function(kiv_library name)
     endif()
 endfunction()
 
-# kiv_test(name SOURCES file... LIBS lib...): a GoogleTest program run by CTest
-# through Wine. One program per module keeps a crash from hiding other modules.
+# kiv_test(name SOURCES file... LIBS lib... [ARGS arg...]): a GoogleTest program
+# run by CTest through Wine, with ARGS on its command line. One program per
+# module keeps a crash from hiding other modules.
 function(kiv_test name)
-    cmake_parse_arguments(K "DEVICE" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(K "DEVICE" "" "SOURCES;LIBS;ARGS" ${ARGN})
     add_executable(${name} ${K_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${name} PRIVATE ${KIV_WARNINGS})
     target_link_libraries(${name} PRIVATE ${K_LIBS} kiv_gtest_main)
-    add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>
+    add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}> ${K_ARGS}
              WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine)
     if(K_DEVICE)
