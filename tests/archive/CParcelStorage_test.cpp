@@ -480,8 +480,9 @@ TEST(StorageTable, ContradictoryTablesAreRefused)
 
 // Moves applied in a few large transfers leave the file as applying them one
 // after another does: contents moved twice (the second read after the first
-// write), a destination over a later move's source, a slide over its own old
-// place, moves of no size, and runs larger than one transfer holds.
+// write), a destination over a later move's source, a place filled twice
+// (the later move, lower in the file, wins), a slide over its own old place,
+// moves of no size, and runs larger than one transfer holds.
 TEST(StorageCompact, MovesAppliedTogetherActAsOneAfterAnother)
 {
     ScratchFolder t;
@@ -492,7 +493,7 @@ TEST(StorageCompact, MovesAppliedTogetherActAsOneAfterAnother)
     const std::vector<ParcelMove> moves = {
         {1000, 0, 100, 0, 50, 0},    {100, 0, 3000, 0, 50, 0},      {2000, 0, 1990, 0, 100, 0},
         {5000, 0, 1000, 0, 60, 0},   {7000, 0, 7000, 0, 0, 0},      {6000, 0, 5030, 0, 40, 0},
-        {6040, 0, 5070, 0, 40, 0},   {10u << 20, 0, 8000, 0, 5u << 20, 0},
+        {6040, 0, 5070, 0, 40, 0},   {9000, 0, 990, 0, 30, 0},      {10u << 20, 0, 8000, 0, 5u << 20, 0},
         {16u << 20, 0, 9u << 20, 0, 3u << 20, 0}, {3000, 0, 4000, 0, 50, 0},
     };
     for (const ParcelMove &m : moves)
