@@ -198,8 +198,9 @@ bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
 // Runs of moves whose sources no earlier move of the run wrote over: every
 // source is read first (those that lie close together in one read), then
 // the destinations are written (those that follow each other in one write).
-// A move whose source an earlier one wrote (the same contents moved twice)
-// starts a new run, and one too large to hold is copied on its own.
+// A move whose source or destination an earlier one wrote (the same
+// contents moved twice, a place filled twice) starts a new run, so the later
+// write lands last; one too large to hold is copied on its own.
 bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count)
 {
     static const uint32_t kRunBytes = 8u << 20, kReadGap = 4096;
@@ -211,15 +212,19 @@ bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count)
             ++i;
             continue;
         }
+        // The places the run writes, which never overlap one another.
         std::map<uint32_t, uint32_t> written;
+        const auto overwritten = [&](uint32_t at, uint32_t size) {
+            auto it = written.lower_bound(at + size);
+            return size && it != written.begin() && (--it)->second > at;
+        };
         uint64_t bytes = 0;
         size_t end = i;
         for (; end < count; ++end) {
             const ParcelMove &m = moves[end];
             if (m.sizeLow > kRunBytes || bytes + m.sizeLow > kRunBytes)
                 break;
-            auto it = written.lower_bound(m.srcLow + m.sizeLow);
-            if (m.sizeLow && it != written.begin() && (--it)->second > m.srcLow)
+            if (overwritten(m.srcLow, m.sizeLow) || overwritten(m.dstLow, m.sizeLow))
                 break;
             if (m.sizeLow)
                 written[m.dstLow] = m.dstLow + m.sizeLow;
@@ -231,7 +236,7 @@ bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count)
                 order.push_back(k);
         // Each move's bytes go to data in the order of their destinations.
         std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return moves[a].dstLow < moves[b].dstLow; });
-        std::vector<uint32_t> at(count - i);
+        std::vector<uint32_t> at(end - i);
         uint32_t filled = 0;
         for (size_t k : order) {
             at[k - i] = filled;
