@@ -255,8 +255,9 @@ TEST(EngineRoot, InitOutOfMemoryFailsWholeAndRunsAgain)
         ASSERT_GE(initialised, 0) << "thrown after " << n << " allocations";
         EXPECT_NE(0, refused) << n;
         // Sound and scripts may be left out; the game runs on without them.
-        if (initialised)
+        if (initialised) {
             EXPECT_EQ(1, base->Shutdown());
+        }
         EXPECT_EQ(heap, KivLiveHeapBlocks()) << "after " << n;
         EXPECT_EQ(blocks, MallocProbeLive()) << "after " << n;
         if (initialised)
