@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <new>
-#include <vector>
 
 // The ordering rule C supplies, for the element type T and any key type K it
 // accepts (an element, or a name):
@@ -218,34 +217,32 @@ private:
         return node;
     }
 
+    // The nodes below and including node, by a walk in order that needs no memory.
     static int Count(Node *node)
     {
+        if (!node)
+            return 0;
         int count = 0;
-        std::vector<Node *> stack;
-        if (node)
-            stack.push_back(node);
-        while (!stack.empty()) {
-            Node *n = stack.back();
-            stack.pop_back();
+        for (Node *n = Leftmost(node), *end = Next(Rightmost(node)); n != end; n = Next(n))
             ++count;
-            if (n->left)
-                stack.push_back(n->left);
-            if (n->right)
-                stack.push_back(n->right);
-        }
         return count;
     }
 
-    // Relinks the subtree below top, its nodes in the same order, middle first.
+    // Relinks the subtree below top, its nodes in the same order, middle
+    // first. Without memory for the list the tree keeps its shape: deeper,
+    // never wrong.
     void Rebuild(Node *top, int size)
     {
-        std::vector<Node *> nodes;
-        nodes.reserve((size_t)size);
+        Node **nodes = new (std::nothrow) Node *[(size_t)size];
+        if (!nodes)
+            return;
         Node *parent = top->parent;
         const bool left = parent && parent->left == top;
-        for (Node *n = Leftmost(top); (int)nodes.size() < size; n = Next(n))
-            nodes.push_back(n);
-        Node *built = Build(nodes, 0, nodes.size(), parent);
+        Node *n = Leftmost(top);
+        for (int i = 0; i < size; i++, n = Next(n))
+            nodes[i] = n;
+        Node *built = Build(nodes, 0, (size_t)size, parent);
+        delete[] nodes;
         if (!parent)
             m_root = built;
         else if (left)
@@ -254,7 +251,7 @@ private:
             parent->right = built;
     }
 
-    static Node *Build(const std::vector<Node *> &nodes, size_t lo, size_t hi, Node *parent)
+    static Node *Build(Node *const *nodes, size_t lo, size_t hi, Node *parent)
     {
         if (lo >= hi)
             return nullptr;

@@ -273,21 +273,6 @@ int CKivWorld::SetCameraByName(const char *name)
     return 1;
 }
 
-// The name as objects store it: lower case (ASCII letters only, so that
-// the trail bytes of Korean text stay as they are).
-static bool SameName(const char *stored, const char *name)
-{
-    for (;; stored++, name++) {
-        char c = *name;
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (*stored != c)
-            return false;
-        if (!c)
-            return true;
-    }
-}
-
 // By each object's name as it is now; nothing is allocated.
 template <typename T>
 static T *Find(const std::vector<T *> &registry, const char *name)
@@ -295,7 +280,7 @@ static T *Find(const std::vector<T *> &registry, const char *name)
     if (!name)
         return nullptr;
     for (T *object : registry) {
-        if (SameName(object->GetName(), name))
+        if (KivIsObjectName(object->GetName(), name))
             return object;
     }
     return nullptr;
@@ -321,7 +306,7 @@ template <typename T>
 static int Register(std::vector<T *> &registry, T *object)
 {
     for (T *registered : registry) {
-        if (registered == object || SameName(registered->GetName(), object->GetName()))
+        if (registered == object || KivIsObjectName(registered->GetName(), object->GetName()))
             return 0;
     }
     try {

@@ -6,6 +6,12 @@
 
 #include "gfx/core/engine.h"
 
+// ASCII letters only, so that the trail bytes of Korean text stay as they are.
+static char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string KivObjectName(const void *object, const char *name)
 {
     char address[32];
@@ -18,11 +24,20 @@ std::string KivObjectName(const void *object, const char *name)
         name = address;
     }
     std::string lower(name);
-    for (char &c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char &c : lower)
+        c = Lower(c);
     return lower;
+}
+
+bool KivIsObjectName(const char *stored, const char *name)
+{
+    for (;; stored++, name++) {
+        const char c = Lower(*name);
+        if (*stored != c)
+            return false;
+        if (!c)
+            return true;
+    }
 }
 
 bool KivSetText(std::string *out, const char *text)

@@ -32,7 +32,7 @@ void Usage()
            "                                     copy one entry to a disk file: out, or\n"
            "                                     the entry's last name in the current\n"
            "                                     folder; an existing file is replaced\n"
-           "                                     only with -r, the archive read never\n"
+           "                                     only with -r, and never the archive\n"
            "  pcl compact <archive> [level]      close holes (level 1 or 2) and rewrite\n");
 }
 
