@@ -93,6 +93,14 @@ public:
         return node;
     }
 
+    // Relinks the whole tree middle-first (the middle of every range at its
+    // top), keeping every node: false without memory for the list of nodes,
+    // and then the tree is as it was.
+    bool Balance()
+    {
+        return !m_root || Rebuild(m_root, m_count);
+    }
+
     // The first node on the path from the root that compares equal.
     template <class K>
     Node *Find(const K &key) const
@@ -231,11 +239,11 @@ private:
     // Relinks the subtree below top, its nodes in the same order, middle
     // first. Without memory for the list the tree keeps its shape: deeper,
     // never wrong.
-    void Rebuild(Node *top, int size)
+    bool Rebuild(Node *top, int size)
     {
         Node **nodes = new (std::nothrow) Node *[(size_t)size];
         if (!nodes)
-            return;
+            return false;
         Node *parent = top->parent;
         const bool left = parent && parent->left == top;
         Node *n = Leftmost(top);
@@ -249,6 +257,7 @@ private:
             parent->left = built;
         else
             parent->right = built;
+        return true;
     }
 
     static Node *Build(Node *const *nodes, size_t lo, size_t hi, Node *parent)

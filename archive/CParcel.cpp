@@ -5,6 +5,20 @@
 
 static CParcel *s_parcel = nullptr;
 
+// Memory running out is a failure like any other: the call returns its
+// failure value and no exception leaves the archive. The calls allocate
+// what can run out before they change anything.
+template <class R, class F>
+static R NoThrow(R failure, F &&call)
+{
+    try {
+        return call();
+    } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return failure;
+    }
+}
+
 CParcel::CParcel()
 {
     CParcel::Reset();
@@ -37,9 +51,16 @@ BOOL CParcel::Open(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTableSize)
         PackedClose();
         m_mode = 0;
     }
-    if (mode)
+    if (!mode)
+        return CParcelBase::Open(mode, path, flags, initialTableSize);
+    try {
         return PackedOpen(mode, path, flags, initialTableSize);
-    return CParcelBase::Open(mode, path, flags, initialTableSize);
+    } catch (const std::bad_alloc &) {
+        // Whatever was read so far goes.
+        PackedClose();
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
 }
 
 void CParcel::Close()
@@ -52,9 +73,11 @@ void CParcel::Close()
 HANDLE CParcel::CreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                            DWORD disposition, DWORD attributes, HANDLE templateFile)
 {
-    if (m_mode)
-        return PackedCreateFile(name, access, share, security, disposition, attributes, templateFile);
-    return CParcelBase::CreateFile(name, access, share, security, disposition, attributes, templateFile);
+    return NoThrow<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+        if (m_mode)
+            return PackedCreateFile(name, access, share, security, disposition, attributes, templateFile);
+        return CParcelBase::CreateFile(name, access, share, security, disposition, attributes, templateFile);
+    });
 }
 
 BOOL CParcel::CloseHandle(HANDLE file)
@@ -64,46 +87,60 @@ BOOL CParcel::CloseHandle(HANDLE file)
 
 BOOL CParcel::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped)
 {
-    if (m_mode)
-        return PackedReadFile(file, buffer, count, read, overlapped);
-    return CParcelBase::ReadFile(file, buffer, count, read, overlapped);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (m_mode)
+            return PackedReadFile(file, buffer, count, read, overlapped);
+        return CParcelBase::ReadFile(file, buffer, count, read, overlapped);
+    });
 }
 
 BOOL CParcel::WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
                         LPOVERLAPPED overlapped)
 {
-    if (m_mode)
-        return PackedWriteFile(file, buffer, count, written, overlapped);
-    return CParcelBase::WriteFile(file, buffer, count, written, overlapped);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (m_mode)
+            return PackedWriteFile(file, buffer, count, written, overlapped);
+        return CParcelBase::WriteFile(file, buffer, count, written, overlapped);
+    });
 }
 
 DWORD CParcel::SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method)
 {
-    if (m_mode)
-        return PackedSetFilePointer(file, distance, distanceHigh, method);
-    return CParcelBase::SetFilePointer(file, distance, distanceHigh, method);
+    return NoThrow<DWORD>(INVALID_SET_FILE_POINTER, [&]() -> DWORD {
+        if (m_mode)
+            return PackedSetFilePointer(file, distance, distanceHigh, method);
+        return CParcelBase::SetFilePointer(file, distance, distanceHigh, method);
+    });
 }
 
 BOOL CParcel::DeleteFile(LPCSTR name)
 {
-    return m_mode ? PackedDeleteFile(name) : CParcelBase::DeleteFile(name);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        return m_mode ? PackedDeleteFile(name) : CParcelBase::DeleteFile(name);
+    });
 }
 
 BOOL CParcel::CreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES security)
 {
-    return m_mode ? PackedCreateDirectory(name, security) : CParcelBase::CreateDirectory(name, security);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        return m_mode ? PackedCreateDirectory(name, security) : CParcelBase::CreateDirectory(name, security);
+    });
 }
 
 BOOL CParcel::RemoveDirectory(LPCSTR name)
 {
-    return m_mode ? PackedRemoveDirectory(name) : CParcelBase::RemoveDirectory(name);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        return m_mode ? PackedRemoveDirectory(name) : CParcelBase::RemoveDirectory(name);
+    });
 }
 
 DWORD_PTR CParcel::GetFileInfo(LPCSTR name, DWORD attributes, SHFILEINFOA *info, UINT infoSize, UINT flags)
 {
-    if (m_mode)
-        return PackedGetFileInfo(name, attributes, info, infoSize, flags);
-    return CParcelBase::GetFileInfo(name, attributes, info, infoSize, flags);
+    return NoThrow<DWORD_PTR>(0, [&]() -> DWORD_PTR {
+        if (m_mode)
+            return PackedGetFileInfo(name, attributes, info, infoSize, flags);
+        return CParcelBase::GetFileInfo(name, attributes, info, infoSize, flags);
+    });
 }
 
 DWORD CParcel::GetFileSize(HANDLE file, LPDWORD sizeHigh)
@@ -120,12 +157,16 @@ BOOL CParcel::GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME access, L
 
 HANDLE CParcel::FindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data)
 {
-    return m_mode ? PackedFindFirstFile(pattern, data) : CParcelBase::FindFirstFile(pattern, data);
+    return NoThrow<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+        return m_mode ? PackedFindFirstFile(pattern, data) : CParcelBase::FindFirstFile(pattern, data);
+    });
 }
 
 BOOL CParcel::FindNextFile(HANDLE find, LPWIN32_FIND_DATAA data)
 {
-    return m_mode ? PackedFindNextFile(find, data) : CParcelBase::FindNextFile(find, data);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        return m_mode ? PackedFindNextFile(find, data) : CParcelBase::FindNextFile(find, data);
+    });
 }
 
 BOOL CParcel::FindClose(HANDLE find)
@@ -143,7 +184,9 @@ void CParcel::SetOptions(DWORD option0, DWORD option1, DWORD option2)
 
 HMMIO CParcel::MmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
 {
-    return m_mode ? PackedMmioOpen(name, info, flags) : CParcelBase::MmioOpen(name, info, flags);
+    return NoThrow<HMMIO>(nullptr, [&]() -> HMMIO {
+        return m_mode ? PackedMmioOpen(name, info, flags) : CParcelBase::MmioOpen(name, info, flags);
+    });
 }
 
 MMRESULT CParcel::MmioClose(HMMIO mmio, UINT flags)
@@ -190,7 +233,9 @@ MMRESULT CParcel::MmioGetInfo(HMMIO mmio, LPMMIOINFO info, UINT flags)
 
 BOOL CParcel::Flush(int level)
 {
-    return m_mode ? PackedFlush(level) : CParcelBase::Flush(level);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        return m_mode ? PackedFlush(level) : CParcelBase::Flush(level);
+    });
 }
 
 void CParcel::SetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
@@ -203,22 +248,29 @@ void CParcel::SetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
 
 BOOL CParcel::GetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh)
 {
-    if (m_mode)
-        return PackedGetFileLocation(name, offsetLow, offsetHigh);
-    return CParcelBase::GetFileLocation(name, offsetLow, offsetHigh);
+    return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (m_mode)
+            return PackedGetFileLocation(name, offsetLow, offsetHigh);
+        return CParcelBase::GetFileLocation(name, offsetLow, offsetHigh);
+    });
 }
 
 // Folders exist only inside an archive.
 CParcelFolder *CParcel::FindFolder(LPCSTR path)
 {
-    return m_mode ? PackedFindFolder(path) : nullptr;
+    return NoThrow<CParcelFolder *>(nullptr, [&]() -> CParcelFolder * {
+        return m_mode ? PackedFindFolder(path) : nullptr;
+    });
 }
 
+// A new object on every call: one made before stays with whoever holds it,
+// who releases it with delete once the slot has moved on.
 extern "C" CParcel *__cdecl CreateParcel(void)
 {
-    if (!s_parcel)
-        s_parcel = new (std::nothrow) CParcel;
-    return s_parcel;
+    CParcel *parcel = new (std::nothrow) CParcel;
+    if (parcel)
+        s_parcel = parcel;
+    return parcel;
 }
 
 extern "C" void __cdecl ReleaseParcel(void)

@@ -125,6 +125,7 @@ private:
     static void TablesImage(const CParcelStorage *storage, const CParcelWriter &folders, CParcelWriter *both);
     // The tables start at above or later.
     BOOL CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above = 0);
+    BOOL CommitTablesAt(CParcelStorage *next, const CParcelWriter &folders, uint32_t above);
     BOOL CommitWork(CParcelStorage *work, const CParcelWriter &folders, uint32_t above = 0);
     // Whether the tables on disk are surely these, ending the file: then a
     // flush has nothing to commit.
@@ -147,7 +148,11 @@ private:
     // Before a write: an entry whose region the tables on disk name goes to a copy of it.
     BOOL MoveOffCommitted(CParcelFile *entry);
     void DropEntry(CParcelFile *entry);
-    HANDLE CreateEntry(const std::string &dir, const std::string &leaf, BOOL openExisting);
+    bool ReadyToDrop(uint32_t regions);
+    HANDLE CreateEntry(const std::string &dir, const std::string &leaf, DWORD disposition);
+    HANDLE AddEntry(const std::string &dir, const std::string &leaf, DWORD disposition);
+    BOOL MakeFolders(const std::string &name, size_t *made);
+    void UnmakeFolders(const std::string &key, size_t made);
 
     HANDLE m_archive;
     DWORD m_readOnly;
@@ -170,10 +175,11 @@ private:
     CParcelHandles m_handles;
 };
 
-// The process-wide object for code outside the program. CreateParcel puts a
-// new object in an empty slot and otherwise hands out the one already there:
-// replacing it would either leak it or pull it from under its holder.
-// ReleaseParcel destroys the object in the slot; on an empty slot it does nothing.
+// The process-wide object for code outside the program. CreateParcel makes a
+// new object on every call and puts it in the slot; the one there before is
+// left to whoever holds it (ReleaseParcel no longer reaches it). Null, and
+// the slot as it was, without memory. ReleaseParcel destroys the object in
+// the slot; on an empty slot it does nothing.
 extern "C" {
 __declspec(dllexport) CParcel *__cdecl CreateParcel(void);
 __declspec(dllexport) void __cdecl ReleaseParcel(void);

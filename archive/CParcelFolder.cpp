@@ -2,7 +2,6 @@
 #include "archive/CParcelFolder.h"
 
 #include <cstring>
-#include <vector>
 
 #include "archive/CParcelReader.h"
 #include "archive/CParcelWriter.h"
@@ -77,30 +76,11 @@ void CParcelFolder::RemoveFile(CParcelFile *file)
     }
 }
 
-static void InsertRange(CParcelFileTree &tree, const std::vector<CParcelFile *> &sorted, size_t lo,
-                        size_t hi, bool *ok)
-{
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        if (!tree.Insert(sorted[mid]))
-            *ok = false;
-        InsertRange(tree, sorted, lo, mid, ok);
-        lo = mid + 1;
-    }
-}
-
+// The nodes are relinked, not made anew: without memory the tree stays as it
+// was, and no entry drops out of it.
 bool CParcelFolder::RebuildBalanced()
 {
-    std::vector<CParcelFile *> sorted;
-    sorted.reserve((size_t)m_files.GetCount());
-    for (CParcelFileTree::Node *n = m_files.First(); n; n = CParcelFileTree::Next(n))
-        sorted.push_back(n->value);
-    if ((int)sorted.size() != m_files.GetCount())
-        return false;
-    m_files.Clear();
-    bool ok = true;
-    InsertRange(m_files, sorted, 0, sorted.size(), &ok);
-    return ok;
+    return m_files.Balance();
 }
 
 bool ParcelFolderCompValue::Before(const CParcelFolder *key, const CParcelFolder *node)

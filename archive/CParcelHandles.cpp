@@ -2,9 +2,27 @@
 // handle is refused instead of followed.
 #include "archive/CParcelHandles.h"
 
+#include <new>
+
+// The element after value in the set, or the first after null.
+static const void *After(const std::set<const void *> &set, const void *value)
+{
+    auto it = value ? set.upper_bound(value) : set.begin();
+    return it == set.end() ? nullptr : *it;
+}
+
+static bool Add(std::set<const void *> &set, const void *value)
+{
+    try {
+        return set.insert(value).second;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 bool CParcelHandles::AddFile(CFileOpen *handle)
 {
-    return m_files.insert(handle).second;
+    return Add(m_files, handle);
 }
 
 void CParcelHandles::RemoveFile(CFileOpen *handle)
@@ -17,17 +35,14 @@ CFileOpen *CParcelHandles::File(const void *value) const
     return m_files.count(value) ? (CFileOpen *)value : nullptr;
 }
 
-std::vector<CFileOpen *> CParcelHandles::Files() const
+CFileOpen *CParcelHandles::FileAfter(const CFileOpen *handle) const
 {
-    std::vector<CFileOpen *> v;
-    for (const void *p : m_files)
-        v.push_back((CFileOpen *)p);
-    return v;
+    return (CFileOpen *)After(m_files, handle);
 }
 
 bool CParcelHandles::AddFind(CParcelFindData *find)
 {
-    return m_finds.insert(find).second;
+    return Add(m_finds, find);
 }
 
 void CParcelHandles::RemoveFind(CParcelFindData *find)
@@ -40,10 +55,7 @@ CParcelFindData *CParcelHandles::Find(const void *value) const
     return m_finds.count(value) ? (CParcelFindData *)value : nullptr;
 }
 
-std::vector<CParcelFindData *> CParcelHandles::Finds() const
+CParcelFindData *CParcelHandles::FindAfter(const CParcelFindData *find) const
 {
-    std::vector<CParcelFindData *> v;
-    for (const void *p : m_finds)
-        v.push_back((CParcelFindData *)p);
-    return v;
+    return (CParcelFindData *)After(m_finds, find);
 }

@@ -15,7 +15,7 @@ public:
         Node *next;
     };
 
-    CParcelList() : m_count(0)
+    CParcelList() : m_count(0), m_pool(nullptr), m_pooled(0)
     {
         m_head.prev = nullptr;
         m_head.next = &m_tail;
@@ -79,16 +79,45 @@ public:
         return true;
     }
 
+    // Frees the entries and the nodes set aside.
     void Clear()
     {
         while (m_count)
             Remove(m_head.next);
+        while (m_pool) {
+            Node *n = m_pool;
+            m_pool = n->next;
+            delete n;
+        }
+        m_pooled = 0;
+    }
+
+    // Sets nodes aside until count are ready, so that the next count inserts
+    // cannot fail for want of memory: a change that must not stop half way
+    // asks for them before it starts. False (nothing lost) without memory.
+    bool Reserve(uint32_t count)
+    {
+        while (m_pooled < count) {
+            Node *n = new (std::nothrow) Node;
+            if (!n)
+                return false;
+            n->next = m_pool;
+            m_pool = n;
+            ++m_pooled;
+        }
+        return true;
     }
 
 private:
     Node *InsertAfterNode(Node *pos, const T &v)
     {
-        Node *n = new (std::nothrow) Node;
+        Node *n = m_pool;
+        if (n) {
+            m_pool = n->next;
+            --m_pooled;
+        } else {
+            n = new (std::nothrow) Node;
+        }
         if (!n)
             return nullptr;
         n->value = v;
@@ -103,4 +132,7 @@ private:
     Node m_head;
     Node m_tail;
     uint32_t m_count;
+    // Nodes set aside by Reserve, linked through next.
+    Node *m_pool;
+    uint32_t m_pooled;
 };

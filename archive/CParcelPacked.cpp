@@ -1,7 +1,9 @@
 // Packed-archive operations of CParcel: entries, folders and handles inside one archive file.
 #include "archive/CParcel.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -264,11 +266,11 @@ int CParcel::OpenArchiveFile(LPCSTR path, DWORD access, DWORD share)
 void CParcel::PackedClose()
 {
     CParcelLock::Scope lock(m_lock);
-    for (CParcelFindData *find : m_handles.Finds()) {
+    while (CParcelFindData *find = m_handles.FindAfter(nullptr)) {
         m_handles.RemoveFind(find);
         delete find;
     }
-    for (CFileOpen *handle : m_handles.Files())
+    while (CFileOpen *handle = m_handles.FileAfter(nullptr))
         ReleaseHandle(handle);
     DestroyFolders();
     if (m_storage) {
@@ -325,82 +327,94 @@ BOOL CParcel::ReadArchive()
         return FALSE;
     const uint32_t dataEnd = dataStart + h.length;
 
-    CParcelStorage *storage = new (std::nothrow) CParcelStorage;
+    // Owned here until it is linked in: a read that fails, for any reason,
+    // leaves nothing behind.
+    std::unique_ptr<CParcelStorage> storage(new (std::nothrow) CParcelStorage);
     if (!storage)
         return FALSE;
     // Contents must lie inside the data chunk, not over the tables.
-    if (!storage->Read(m_archive) || storage->EndOfUsedData() > dataEnd) {
-        delete storage;
+    if (!storage->Read(m_archive) || storage->EndOfUsedData() > dataEnd)
         return FALSE;
-    }
     std::vector<uint8_t> body;
-    if (!ParcelReadChunk(m_archive, PARCEL_CHUNK_FOLDERS, &body, nullptr)) {
-        delete storage;
+    if (!ParcelReadChunk(m_archive, PARCEL_CHUNK_FOLDERS, &body, nullptr))
         return FALSE;
-    }
     // The tables end where the header says they do: whatever a session that
     // ended without a flush left after them is named by nothing.
     uint32_t tablesEnd;
     CParcelReader reader(body.data(), body.size());
-    if (!ParcelTell(m_archive, &tablesEnd) || !ReadFolders(reader, storage)) {
+    if (!ParcelTell(m_archive, &tablesEnd) || !ReadFolders(reader, storage.get())) {
         DestroyFolders();
-        delete storage;
         return FALSE;
     }
     // Anything between the last region and the tables is named by nothing.
     storage->Protect(dataEnd, tablesEnd);
-    m_storage = storage;
+    m_storage = storage.release();
     SetChanged(0);
     return TRUE;
 }
 
+// How deep a folder path lies: the root 0, its folders 1, and so on.
+static size_t FolderDepth(const CParcelFolder *folder)
+{
+    return (size_t)std::count(folder->m_name, folder->m_name + strlen(folder->m_name), '\\');
+}
+
+// The folders may come in any order, and there may be none. The tree's shape
+// says which folder holds which, so they are linked in by depth, each after
+// its parent (siblings in the order read): the root, found by its name,
+// comes first; folders without a root get one.
 BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
 {
     uint32_t version = r.ReadU32();
     uint32_t folders = r.ReadU32();
-    if (!r.Ok() || version != PARCEL_FOLDERS_VERSION || folders == 0)
+    if (!r.Ok() || version != PARCEL_FOLDERS_VERSION)
         return FALSE;
     if ((uint64_t)folders * (PARCEL_FOLDER_RECORD_SIZE + 4) > r.Remaining())
         return FALSE;
     // A region belongs to one entry at most, or two entries would overwrite
     // each other's contents.
     std::vector<bool> owned((size_t)storage->GetCount(), false);
+    std::vector<std::unique_ptr<CParcelFolder>> read;
+    read.reserve(folders);
     for (uint32_t i = 0; i < folders; ++i) {
-        CParcelFolder *folder = new (std::nothrow) CParcelFolder;
-        if (!folder)
+        std::unique_ptr<CParcelFolder> folder(new (std::nothrow) CParcelFolder);
+        if (!folder || !folder->ReadRecord(r))
             return FALSE;
-        if (!folder->ReadRecord(r) || (i == 0) != (folder->m_name[0] == 0) ||
-            m_folders.Find(folder->m_name) ||
-            (i > 0 && !m_folders.Find(ParentKey(folder->m_name).c_str()))) {
-            // The root comes first and every folder after its parent: the
-            // tree's shape depends on it.
-            delete folder;
-            return FALSE;
-        }
-        if (!m_folders.Insert(folder)) {
-            delete folder;
-            return FALSE;
-        }
         uint32_t files = r.ReadU32();
         if (!r.Ok() || (uint64_t)files * PARCEL_FILE_RECORD_SIZE > r.Remaining())
             return FALSE;
         for (uint32_t k = 0; k < files; ++k) {
-            CParcelFile *file = new (std::nothrow) CParcelFile;
+            std::unique_ptr<CParcelFile> file(new (std::nothrow) CParcelFile);
             if (!file)
                 return FALSE;
             bool ok = file->ReadRecord(r) && file->m_name[0] != 0 && file->m_sizeHigh == 0 &&
-                      EntryReachable(folder, file);
+                      EntryReachable(folder.get(), file.get());
             if (ok && file->m_region != PARCEL_NO_REGION) {
                 const CParcelBox *box = storage->GetBox(file->m_region);
                 ok = box && box->m_state == PARCEL_BOX_USED && !owned[file->m_region];
                 if (ok)
                     owned[file->m_region] = true;
             }
-            if (!ok || !folder->AddFile(file)) {
-                delete file;
+            if (!ok || !folder->AddFile(file.get()))
                 return FALSE;
-            }
+            file.release();
         }
+        read.push_back(std::move(folder));
+    }
+    std::stable_sort(read.begin(), read.end(), [](const std::unique_ptr<CParcelFolder> &a,
+                                                  const std::unique_ptr<CParcelFolder> &b) {
+        return FolderDepth(a.get()) < FolderDepth(b.get());
+    });
+    if (!read.empty() && read.front()->m_name[0] != 0 && !MakeRootFolder())
+        return FALSE;
+    for (std::unique_ptr<CParcelFolder> &folder : read) {
+        // Each path once, and every folder in one that is there.
+        if (m_folders.Find(folder->m_name) ||
+            (folder->m_name[0] && !m_folders.Find(ParentKey(folder->m_name).c_str())))
+            return FALSE;
+        if (!m_folders.Insert(folder.get()))
+            return FALSE;
+        folder.release();
     }
     return TRUE;
 }
@@ -509,17 +523,14 @@ BOOL CParcel::WriteArchive()
     CParcelWriter folders;
     if (!WriteFolders(folders))
         return FALSE;
-    CParcelStorage *next = m_storage->Clone();
+    std::unique_ptr<CParcelStorage> next(m_storage->Clone());
     if (!next)
         return FALSE;
     next->Commit();
     CParcelWriter tables;
-    TablesImage(next, folders, &tables);
-    if (OnDisk(tables)) {
-        delete next;
-    } else if (!CommitWork(next, folders)) {
+    TablesImage(next.get(), folders, &tables);
+    if (!OnDisk(tables) && !CommitWork(next.release(), folders))
         return FALSE;
-    }
     SetChanged(0);
     return TRUE;
 }
@@ -565,6 +576,17 @@ void CParcel::TablesImage(const CParcelStorage *storage, const CParcelWriter &fo
 // one that describes the disk.
 BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, uint32_t above)
 {
+    // What can run out of memory comes before the commit, and fails it.
+    try {
+        return CommitTablesAt(next, folders, above);
+    } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+}
+
+BOOL CParcel::CommitTablesAt(CParcelStorage *next, const CParcelWriter &folders, uint32_t above)
+{
     CParcelWriter both;
     TablesImage(next, folders, &both);
     uint32_t at;
@@ -579,6 +601,8 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     if (!PlaceTables(m_storage, next, (uint32_t)both.Size(), above, &at))
         return FALSE;
     const uint32_t end = at + (uint32_t)both.Size();
+    // Made before the commit: past it, nothing may fail for want of memory.
+    std::string image((const char *)both.Data(), both.Size());
     switch (WriteTablesAndHeader(both.Data(), (uint32_t)both.Size(), at)) {
     case TABLES_NOT_COMMITTED:
         return FALSE;
@@ -590,7 +614,7 @@ BOOL CParcel::CommitTables(CParcelStorage *next, const CParcelWriter &folders, u
     case TABLES_COMMITTED:
         break;
     }
-    m_committed.assign((const char *)both.Data(), both.Size());
+    m_committed.swap(image);
     // A file longer than its tables reads the same: a failed cut leaves the
     // commit standing, and only the flush that asked for it reports it.
     uint32_t fileSize;
@@ -665,6 +689,10 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
         const uint64_t at = end + (end < kMaxLead ? end : kMaxLead);
         if (m_fresh && at < 0xFFFFFFFFu)
             MoveFreshTables((uint32_t)end, (uint32_t)at);
+        if (!m_storage->Ready(1)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
         if (index == PARCEL_NO_REGION) {
             SetRefusal(m_storage);
@@ -690,6 +718,11 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
         return TRUE;
     const uint32_t from = box->m_offsetLow;
     const uint32_t size = box->m_sizeLow;
+    // The copy is allocated, and the old region released, without a stop.
+    if (!m_storage->Ready(2)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     // The old region is held until the next commit, so the copy needs no
     // more of the table than writing in place would.
     const uint32_t fresh = m_storage->Allocate(size, 0, true);
@@ -717,19 +750,31 @@ CParcelFile *CParcel::FindEntry(LPCSTR path) const
     return folder ? folder->FindFile(leaf.c_str()) : nullptr;
 }
 
-// Frees the entry's region and everything that still points at it, then the entry.
+// Frees the entry's region and everything that still points at it, then the
+// entry. It allocates nothing, once the storage is ready for the release.
 void CParcel::DropEntry(CParcelFile *entry)
 {
     if (entry->m_region != PARCEL_NO_REGION && m_storage)
         m_storage->Release(entry->m_region);
-    for (CFileOpen *handle : m_handles.Files())
+    for (CFileOpen *handle = m_handles.FileAfter(nullptr), *next; handle; handle = next) {
+        next = m_handles.FileAfter(handle);
         if (handle->m_entry == entry)
             ReleaseHandle(handle);
-    for (CParcelFindData *find : m_handles.Finds())
+    }
+    for (CParcelFindData *find = m_handles.FindAfter(nullptr); find; find = m_handles.FindAfter(find))
         find->ForgetEntry(entry);
     if (entry->m_folder)
         entry->m_folder->RemoveFile(entry);
     delete entry;
+}
+
+// Whether dropping entries holding regions cannot stop half way.
+bool CParcel::ReadyToDrop(uint32_t regions)
+{
+    if (!regions || !m_storage || m_storage->Ready(regions))
+        return true;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
 }
 
 BOOL CParcel::SetFileSource(HANDLE file, LPCSTR sourcePath)
@@ -745,30 +790,59 @@ BOOL CParcel::SetFileSource(HANDLE file, LPCSTR sourcePath)
 
 // ---------------------------------------------------------------- file calls
 
-HANDLE CParcel::CreateEntry(const std::string &dir, const std::string &leaf, BOOL openExisting)
+// The folders along the path, then the entry and its handle: a call that
+// fails takes back the folders it made and leaves no entry and no handle.
+HANDLE CParcel::CreateEntry(const std::string &dir, const std::string &leaf, DWORD disposition)
 {
-    if (!PackedCreateDirectory(dir.c_str(), nullptr))
+    size_t made = std::string::npos;
+    if (!MakeFolders(dir, &made))
         return INVALID_HANDLE_VALUE;
+    HANDLE handle = AddEntry(dir, leaf, disposition);
+    if (handle == INVALID_HANDLE_VALUE)
+        UnmakeFolders(dir, made);
+    return handle;
+}
+
+// CREATE_ALWAYS puts the new entry in the old one's place in the folder's
+// tree, so that once the handle is had nothing is left to allocate.
+HANDLE CParcel::AddEntry(const std::string &dir, const std::string &leaf, DWORD disposition)
+{
     CParcelFolder *folder = m_folders.Lookup(dir.c_str());
     if (!folder)
         return INVALID_HANDLE_VALUE;
-    CParcelFile *entry = folder->FindFile(leaf.c_str());
-    if (entry && !openExisting) {
+    CParcelFileTree::Node *node = folder->m_files.Find(leaf.c_str());
+    if (node && disposition == CREATE_NEW) {
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
-    if (!entry) {
-        entry = new (std::nothrow) CParcelFile;
-        if (!entry)
+    if (node && disposition == OPEN_ALWAYS) {
+        CFileOpen *handle = OpenHandle(node->value, PARCEL_HANDLE_FILE);
+        if (!handle)
             return INVALID_HANDLE_VALUE;
-        if (!entry->SetName(leaf.c_str()) || !folder->AddFile(entry)) {
-            delete entry;
-            return INVALID_HANDLE_VALUE;
-        }
+        SetChanged(1);
+        return (HANDLE)handle;
     }
-    CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
+    std::unique_ptr<CParcelFile> entry(new (std::nothrow) CParcelFile);
+    if (!entry || !entry->SetName(leaf.c_str()))
+        return INVALID_HANDLE_VALUE;
+    CFileOpen *handle = OpenHandle(entry.get(), PARCEL_HANDLE_FILE);
     if (!handle)
         return INVALID_HANDLE_VALUE;
+    if (node) {
+        CParcelFile *old = node->value;
+        if (!ReadyToDrop(old->m_region != PARCEL_NO_REGION ? 1 : 0)) {
+            ReleaseHandle(handle);
+            return INVALID_HANDLE_VALUE;
+        }
+        node->key = node->value = entry.get();
+        entry->m_folder = folder;
+        old->m_folder = nullptr;
+        DropEntry(old);
+    } else if (!folder->AddFile(entry.get())) {
+        ReleaseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    entry.release();
     SetChanged(1);
     return (HANDLE)handle;
 }
@@ -792,14 +866,9 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
     } else {
         switch (disposition) {
         case CREATE_ALWAYS:
-            PackedDeleteFile(name);
-            result = CreateEntry(dir, leaf, FALSE);
-            break;
         case CREATE_NEW:
-            result = CreateEntry(dir, leaf, FALSE);
-            break;
         case OPEN_ALWAYS:
-            result = CreateEntry(dir, leaf, TRUE);
+            result = CreateEntry(dir, leaf, disposition);
             break;
         case OPEN_EXISTING:
             if (CParcelFile *entry = FindEntry(name)) {
@@ -813,7 +882,8 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
             }
             break;
         case TRUNCATE_EXISTING:
-            if (PackedDeleteFile(name))
+            // CREATE_ALWAYS deletes the entry, only once the new one stands.
+            if (FindEntry(name))
                 return this->CreateFile(name, access, share, security, CREATE_ALWAYS, attributes,
                                         templateFile);
             SetLastError(ERROR_FILE_NOT_FOUND);
@@ -971,6 +1041,8 @@ BOOL CParcel::PackedDeleteFile(LPCSTR name)
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    if (!ReadyToDrop(entry->m_region != PARCEL_NO_REGION ? 1 : 0))
+        return FALSE;
     DropEntry(entry);
     SetChanged(1);
     return TRUE;
@@ -983,35 +1055,72 @@ BOOL CParcel::PackedCreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES)
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    return MakeFolders(name, nullptr);
+}
+
+// Every folder along the path that is missing, from the top down, or none:
+// made receives where the first one made ends in the key (npos for none).
+// Once the key is had, nothing but the folders is allocated.
+BOOL CParcel::MakeFolders(const std::string &name, size_t *made)
+{
+    if (made)
+        *made = std::string::npos;
     // Folders hang below the root, so it has to exist before any of them.
     if (!MakeRootFolder()) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    if (!*name)
+    if (name.empty())
         return TRUE;
-    std::string key = ParcelFolderKey(name);
+    const std::string key = ParcelFolderKey(name.c_str());
     if (!ParcelNameFits(key)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }
+    char path[PARCEL_NAME_SIZE];
+    size_t first = std::string::npos;
     for (size_t i = 0; i < key.size(); ++i) {
         if (key[i] != '\\')
             continue;
-        std::string sub = key.substr(0, i + 1);
-        if (m_folders.Find(sub.c_str()))
+        memcpy(path, key.data(), i + 1);
+        path[i + 1] = 0;
+        if (m_folders.Find(path))
             continue;
         CParcelFolder *folder = new (std::nothrow) CParcelFolder;
-        if (!folder)
-            return FALSE;
-        folder->SetName(sub.c_str());
-        if (!m_folders.Insert(folder)) {
+        if (!folder || !folder->SetName(path) || !m_folders.Insert(folder)) {
             delete folder;
+            UnmakeFolders(key, first);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
+        if (first == std::string::npos)
+            first = i;
     }
+    if (made)
+        *made = first;
     SetChanged(1);
     return TRUE;
+}
+
+// Removes the folders MakeFolders made along the key, from the one ending at
+// made down, the deepest first; they hold nothing yet. Allocates nothing.
+void CParcel::UnmakeFolders(const std::string &key, size_t made)
+{
+    if (made == std::string::npos || !ParcelNameFits(key))
+        return;
+    char path[PARCEL_NAME_SIZE];
+    for (size_t i = key.size(); i-- > made;) {
+        if (key[i] != '\\')
+            continue;
+        memcpy(path, key.data(), i + 1);
+        path[i + 1] = 0;
+        CParcelFolderTree::Node *node = m_folders.Find(path);
+        if (!node)
+            continue;
+        CParcelFolder *folder = node->value;
+        m_folders.Remove(node);
+        delete folder;
+    }
 }
 
 BOOL CParcel::PackedRemoveDirectory(LPCSTR name)
@@ -1040,8 +1149,15 @@ BOOL CParcel::PackedRemoveDirectory(LPCSTR name)
     std::vector<CParcelFolderTree::Node *> doomed(order.rbegin(), order.rend());
     doomed.push_back(node);
 
+    // All or nothing: what the walk below needs is had before it starts.
+    uint32_t regions = 0;
+    for (CParcelFolderTree::Node *n : doomed)
+        for (CParcelFileTree::Node *f = n->value->m_files.First(); f; f = CParcelFileTree::Next(f))
+            regions += f->value->m_region != PARCEL_NO_REGION ? 1 : 0;
+    if (!ReadyToDrop(regions))
+        return FALSE;
     // A search of a removed folder has nothing left to report.
-    for (CParcelFindData *find : m_handles.Finds()) {
+    for (CParcelFindData *find = m_handles.FindAfter(nullptr); find; find = m_handles.FindAfter(find)) {
         for (CParcelFolderTree::Node *n : doomed) {
             if (find->m_folder == n || find->m_subfolder == n) {
                 find->m_phase = PARCEL_FIND_DONE;
@@ -1055,11 +1171,8 @@ BOOL CParcel::PackedRemoveDirectory(LPCSTR name)
     }
     for (CParcelFolderTree::Node *n : doomed) {
         CParcelFolder *folder = n->value;
-        std::vector<CParcelFile *> entries;
-        for (CParcelFileTree::Node *f = folder->m_files.First(); f; f = CParcelFileTree::Next(f))
-            entries.push_back(f->value);
-        for (CParcelFile *entry : entries)
-            DropEntry(entry);
+        while (CParcelFileTree::Node *f = folder->m_files.First())
+            DropEntry(f->value);
         m_folders.Remove(n);
         delete folder;
     }
@@ -1203,9 +1316,11 @@ HANDLE CParcel::PackedFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     find->m_folder = node;
     CopyName(find->m_pattern, sizeof find->m_pattern, leaf);
     CParcelFileTree &files = node->value->m_files;
-    for (CParcelFileTree::Node *f = files.First(); f; f = CParcelFileTree::Next(f))
-        find->m_entries.PushBack(f->value);
-    if (!m_handles.AddFind(find)) {
+    bool listed = true;
+    for (CParcelFileTree::Node *f = files.First(); f && listed; f = CParcelFileTree::Next(f))
+        listed = find->m_entries.PushBack(f->value) != nullptr;
+    if (!listed || !m_handles.AddFind(find)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         delete find;
         return INVALID_HANDLE_VALUE;
     }
@@ -1443,6 +1558,39 @@ BOOL CParcel::PackedFlush(int level)
     return !m_longer;
 }
 
+// Compaction's steps, where memory running out fails the round (and the
+// storage it worked on goes): moves go only into space the tables on disk
+// call free, so what a failed round copied is named by nothing.
+static bool CompactStep(CParcelStorage *work, int level, std::vector<ParcelMove> *moves,
+                        const CParcelStorage *kept, uint32_t *stalled)
+{
+    try {
+        *stalled = work->Compact(level, moves, kept);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+static bool AddMove(std::vector<ParcelMove> *moves, const ParcelMove &move)
+{
+    try {
+        moves->push_back(move);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+static BOOL ApplyMoves(HANDLE archive, const std::vector<ParcelMove> &moves)
+{
+    try {
+        return ParcelApplyMoves(archive, moves.data(), moves.size());
+    } catch (const std::bad_alloc &) {
+        return FALSE;
+    }
+}
+
 // Contents move only when the whole compaction, worked out in memory first,
 // leaves the file shorter than bringing the tables down alone would: a move
 // that splits a hole takes a record, which the tables carry, and a slide
@@ -1501,7 +1649,11 @@ BOOL CParcel::CompactRounds(int level, const CParcelWriter &folders, bool move, 
             return done(false);
         work->Commit();
         std::vector<ParcelMove> moves;
-        const uint32_t stalled = work->Compact(level, &moves, kept);
+        uint32_t stalled;
+        if (!CompactStep(work, level, &moves, kept, &stalled)) {
+            delete work;
+            return done(false);
+        }
         if (moves.empty() && stalled != PARCEL_NO_REGION) {
             // Only slides over their own old places are left: the contents
             // are copied right after the data (where the room before them
@@ -1522,11 +1674,14 @@ BOOL CParcel::CompactRounds(int level, const CParcelWriter &folders, bool move, 
             }
             const ParcelMove stage = {box->m_offsetLow, 0, at, 0, box->m_sizeLow, 0};
             // No record for the place it leaves: the rest stays as it is.
+            if (!AddMove(&moves, stage)) {
+                delete work;
+                return done(false);
+            }
             if (!work->Stage(stalled, at)) {
                 delete work;
                 break;
             }
-            moves.push_back(stage);
         }
         if (moves.empty()) {
             delete work;
@@ -1534,7 +1689,7 @@ BOOL CParcel::CompactRounds(int level, const CParcelWriter &folders, bool move, 
         }
         BOOL ok = work->Check();
         if (ok && !dry)
-            ok = ParcelApplyMoves(m_archive, moves.data(), moves.size());
+            ok = ApplyMoves(m_archive, moves);
         if (!ok) {
             delete work;
             return done(false);

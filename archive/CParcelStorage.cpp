@@ -2,6 +2,7 @@
 #include "archive/CParcelStorage.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "archive/CParcelReader.h"
@@ -996,11 +997,17 @@ bool CParcelStorage::CheckFreeIndex() const
 
 CParcelStorage *CParcelStorage::Clone() const
 {
-    CParcelStorage *copy = new (std::nothrow) CParcelStorage;
+    std::unique_ptr<CParcelStorage> copy(new (std::nothrow) CParcelStorage);
     if (!copy)
         return nullptr;
+    try {
+        copy->m_records.resize(m_records.size());
+        copy->m_freeIndex = m_freeIndex;
+        copy->m_held = m_held;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
     copy->m_capacity = m_capacity;
-    copy->m_records.resize(m_records.size());
     for (size_t i = 0; i < m_records.size(); ++i) {
         CParcelBox &d = copy->m_records[i];
         const CParcelBox &s = m_records[i];
@@ -1013,21 +1020,51 @@ CParcelStorage *CParcelStorage::Clone() const
         d.m_onDisk = s.m_onDisk;
         d.m_held = s.m_held;
     }
-    copy->m_freeIndex = m_freeIndex;
     copy->m_freeRoot = m_freeRoot;
     copy->m_unindexedFree = m_unindexedFree;
     copy->m_floor = m_floor;
     copy->m_tablesStart = m_tablesStart;
     copy->m_committedEnd = m_committedEnd;
     copy->m_unsure = m_unsure;
-    copy->m_held = m_held;
     for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
-        copy->m_records[n->value].m_region = copy->m_regions.PushBack(n->value);
+        if (!(copy->m_records[n->value].m_region = copy->m_regions.PushBack(n->value)))
+            return nullptr;
     for (CParcelIndexList::Node *n = m_free.First(); n; n = m_free.Next(n))
-        copy->m_records[n->value].m_free = copy->m_free.PushBack(n->value);
+        if (!(copy->m_records[n->value].m_free = copy->m_free.PushBack(n->value)))
+            return nullptr;
     for (CParcelIndexList::Node *n = m_spare.First(); n; n = m_spare.Next(n))
-        copy->m_records[n->value].m_spare = copy->m_spare.PushBack(n->value);
-    return copy;
+        if (!(copy->m_records[n->value].m_spare = copy->m_spare.PushBack(n->value)))
+            return nullptr;
+    // Its commit frees what is held, and trims the end.
+    if (!copy->Ready((uint32_t)m_held.size() + 1))
+        return nullptr;
+    return copy.release();
+}
+
+// Room for more elements without a move for each: growing by at least half.
+template <class V>
+static void ReserveMore(V &v, size_t more)
+{
+    const size_t want = v.size() + more;
+    if (want > v.capacity())
+        v.reserve(want > v.size() + v.size() / 2 ? want : v.size() + v.size() / 2);
+}
+
+// An allocation takes up to two records (one covering the tables on disk),
+// two region-list places, a free-list place and a held place; a release
+// holds one region, or frees it, which parks up to three records as spare.
+bool CParcelStorage::Ready(uint32_t count)
+{
+    if (!m_regions.Reserve(2 * count) || !m_free.Reserve(count) || !m_spare.Reserve(3 * count))
+        return false;
+    try {
+        ReserveMore(m_records, 2 * count);
+        ReserveMore(m_freeIndex, 2 * count);
+        ReserveMore(m_held, 2 * count);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
 }
 
 uint32_t CParcelStorage::TableSize() const

@@ -117,8 +117,13 @@ public:
     // Frees what was held; a table that ran past its capacity keeps the
     // larger one.
     void Commit();
-    // A deep copy, so that a compaction can be tried before it is kept.
+    // A deep copy, so that a compaction can be tried before it is kept; its
+    // Commit cannot run out of memory. Null without memory.
     CParcelStorage *Clone() const;
+    // Sets aside what the next count allocations or releases (Allocate,
+    // Release, Free) can need, so that none of them stops half way for want
+    // of memory. False, and nothing changed, without memory.
+    bool Ready(uint32_t count);
 
     // Records that a copy took past it count from the next commit on.
     int32_t GetCapacity() const { return m_capacity; }

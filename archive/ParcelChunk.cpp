@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
 
 #include "archive/CParcelStorage.h"
 #include "archive/ParcelIo.h"
@@ -181,12 +183,15 @@ bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body
 bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
 {
     static const uint32_t kBlock = 64 * 1024;
-    std::vector<uint8_t> block(size < kBlock ? size : kBlock);
+    // Without memory for the block nothing is copied.
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size < kBlock ? (size ? size : 1) : kBlock]);
+    if (!block)
+        return false;
     while (size) {
         uint32_t n = size < kBlock ? size : kBlock;
-        if (!ParcelSeek(file, src) || !ParcelReadExact(file, block.data(), n))
+        if (!ParcelSeek(file, src) || !ParcelReadExact(file, block.get(), n))
             return false;
-        if (!ParcelSeek(file, dst) || !ParcelWriteExact(file, block.data(), n))
+        if (!ParcelSeek(file, dst) || !ParcelWriteExact(file, block.get(), n))
             return false;
         src += n;
         dst += n;

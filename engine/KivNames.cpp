@@ -6,7 +6,9 @@
 
 #include "gfx/core/engine.h"
 
-// ASCII letters only, so that the trail bytes of Korean text stay as they are.
+// Every byte in the range A-Z is folded, a Korean character's trail byte
+// too (\x81\x41 and \x81\x61 name one object), as engine names always
+// were; the archive's file names leave trail bytes as they are.
 static char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

@@ -854,13 +854,11 @@ TEST_F(Packed, CorruptTablesFailAndLeaveTheFile)
         {"region index out of range", [&](Bytes &a) { a.Patch(at.regionIndex, 9); }},
         {"folder chunk id", [&](Bytes &a) { a.Patch16(at.folders, 0x1104); }},
         {"folder count huge", [&](Bytes &a) { a.Patch(at.folderCount, 0x10000000u); }},
-        {"folder count zero", [&](Bytes &a) { a.Patch(at.folderCount, 0); }},
         {"file count huge", [&](Bytes &a) { a.Patch(at.firstFileCount, 0x7FFFFFFFu); }},
         {"entry region out of range", [&](Bytes &a) { a.Patch(at.fileRegion, 3); }},
         {"entry region free", [&](Bytes &a) { a.Patch(at.fileRegion, 1); }},
         {"entries share a region", [&](Bytes &a) { a.Patch(at.fileRegion, 2); }},
         {"unterminated name", [&](Bytes &a) { a.PatchName(fileName, std::string(256, 'x').c_str()); }},
-        {"root not first", [&](Bytes &a) { a.PatchName(at.folderCount + 4, "q\\"); }},
         {"parent missing", [&](Bytes &a) { a.PatchName(folder2, "No\\Data\\"); }},
         {"folder without backslash", [&](Bytes &a) { a.PatchName(folder2, "Data"); }},
         {"entry name with a backslash", [&](Bytes &a) { a.PatchName(fileName, "x\\b.bin"); }},
@@ -895,6 +893,43 @@ TEST_F(Packed, CorruptTablesFailAndLeaveTheFile)
         p.Close();
         EXPECT_EQ(Disk(), disk) << t.to;
     }
+}
+
+// The format puts the folders in no order and asks for none: a writer may
+// put the root anywhere, or write no folder at all.
+TEST_F(Packed, FoldersInAnyOrderOrNoneOpen)
+{
+    Layout at;
+    Bytes a = HandMade(&at);
+    const size_t root = at.folderCount + 4, folder = root + 268 + 4 + 280, end = folder + 268 + 4 + 280;
+    std::vector<uint8_t> swapped(a.b.begin() + folder, a.b.begin() + end);
+    swapped.insert(swapped.end(), a.b.begin() + root, a.b.begin() + folder);
+    std::copy(swapped.begin(), swapped.end(), a.b.begin() + root);
+    SetDisk(a.Str());
+    {
+        CParcel p;
+        ASSERT_TRUE(Reopen(p));
+        EXPECT_TRUE(Holds(p, {{"Data\\a.txt", "hello"}, {"b.bin", "world!"}}));
+        WIN32_FIND_DATAA d;
+        HANDLE find = p.FindFirstFile("*.*", &d);
+        ASSERT_NE(INVALID_HANDLE_VALUE, find);
+        EXPECT_STREQ("Data", d.cFileName);
+        p.FindClose(find);
+    }
+    Bytes none = HandMade(&at);
+    none.b.resize(at.folders);
+    none.U16(0x1103);
+    none.U32s({6 + 8, 1, 0});
+    SetDisk(none.Str());
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    WIN32_FIND_DATAA d;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, p.FindFirstFile("*.*", &d));
+    EXPECT_TRUE(Put(p, "c\\new", "new"));
+    EXPECT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, {{"c\\new", "new"}}));
 }
 
 // A read-only archive never reports more bytes than an entry holds: the

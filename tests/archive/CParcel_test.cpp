@@ -143,20 +143,37 @@ TEST(ParcelLife, DestructorReleasesRecordedNamesAndTheArchive)
     EXPECT_TRUE(DeleteFileA(archive.c_str()));
 }
 
-TEST(ParcelExports, CreateTwiceHandsOutTheSameObjectAndLeaksNothing)
+// Each call makes an object of its own: the first holder keeps writing into
+// its own archive, and releases that object itself.
+TEST(ParcelExports, CreateTwiceHandsOutTwoObjectsAndLeaksNothing)
 {
     ScratchFolder tree;
-    MakeDataTree(tree);
     ReleaseParcel(); // an empty slot: nothing happens
     const LONG before = s_liveBlocks;
     CParcel *first = CreateParcel();
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(0u, first->GetMode());
-    ASSERT_TRUE(first->Open(0, tree.Path().c_str(), 2, 10240));
-    // The first holder's object stays valid and is the one handed out again.
-    EXPECT_EQ(first, CreateParcel());
-    EXPECT_EQ("item table", ReadWhole(*first, "Data/Configs/Item.cfb"));
-    ReleaseParcel();
+    ASSERT_TRUE(first->Open(1, tree.Full("x.pcl").c_str(), 4, 1024));
+    CParcel *second = CreateParcel();
+    ASSERT_NE(nullptr, second);
+    EXPECT_NE(first, second);
+    ASSERT_TRUE(second->Open(1, tree.Full("y.pcl").c_str(), 4, 1024));
+    HANDLE h = first->CreateFile("meant-for-x.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    first->SetFileSize(h, 1, 0);
+    DWORD done = 0;
+    EXPECT_TRUE(first->WriteFile(h, "x", 1, &done, nullptr));
+    first->CloseHandle(h);
+    EXPECT_TRUE(first->Flush(0));
+    EXPECT_TRUE(second->Flush(0));
+    ReleaseParcel(); // the second object, the one in the slot
+    first->Close();
+    delete first;
     EXPECT_EQ(before, s_liveBlocks);
     ReleaseParcel();
+    CParcel x, y;
+    ASSERT_TRUE(x.Open(1, tree.Full("x.pcl").c_str(), 2, 1024));
+    ASSERT_TRUE(y.Open(1, tree.Full("y.pcl").c_str(), 2, 1024));
+    EXPECT_EQ("x", ReadWhole(x, "meant-for-x.txt"));
+    EXPECT_EQ("<missing>", ReadWhole(y, "meant-for-x.txt"));
 }
