@@ -13,6 +13,7 @@
 #include "support/failnew/malloc_probe.h"
 #include "support/scratch_folder.h"
 #include "archive/CParcel.h"
+#include "archive/CParcelList.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ namespace {
 // bytes, as the archive's own calls report them.
 typedef std::map<std::string, std::string> Model;
 const char kFolder[] = "<folder>";
+const char kLong[] = "a folder of a long name\\an entry of a long name";
 
 Model Snapshot(CParcel &p)
 {
@@ -83,6 +85,8 @@ protected:
         EXPECT_TRUE(Put(p, "f4\\c.txt", "contents of c"));
         EXPECT_TRUE(Put(p, "f4\\sub\\d.txt", "contents of d"));
         EXPECT_TRUE(Put(p, "f5\\e.txt", std::string(300, 'e')));
+        // Names too long to be kept without an allocation of their own.
+        EXPECT_TRUE(Put(p, kLong, "long"));
         EXPECT_TRUE(p.Flush(0));
         EXPECT_TRUE(p.DeleteFile("hole"));
         EXPECT_TRUE(p.Flush(0));
@@ -90,7 +94,7 @@ protected:
         m_base = m_tree.Read("memory.pcl");
         EXPECT_TRUE(p.Open(1, m_path.c_str(), 0, 1024));
         m_model = Snapshot(p);
-        EXPECT_EQ(14u, m_model.size());
+        EXPECT_EQ(16u, m_model.size());
     }
 
     // The call with its allocations refused in turn from the first on (the
@@ -185,8 +189,8 @@ TEST_F(ParcelMemory, CallsChangingEntriesFailWhole)
                return p.WriteFile(h, "XYZ", 3, &done, nullptr) && done == 3;
            },
            [](Model &m) { m["r5"].replace(0, 3, "XYZ"); }, closeHandle});
-    Sweep("DeleteFile", {nullptr, nullptr, [](CParcel &p) { return p.DeleteFile("r2") != FALSE; },
-                         [](Model &m) { m.erase("r2"); }, nullptr});
+    Sweep("DeleteFile", {nullptr, nullptr, [](CParcel &p) { return p.DeleteFile(kLong) != FALSE; },
+                         [](Model &m) { m.erase(kLong); }, nullptr});
     Sweep("RemoveDirectory", {nullptr, nullptr, [](CParcel &p) { return p.RemoveDirectory("f4") != FALSE; },
                               [](Model &m) {
                                   for (const char *k : {"f4\\", "f4\\c.txt", "f4\\sub\\", "f4\\sub\\d.txt"})
@@ -227,6 +231,23 @@ TEST_F(ParcelMemory, CallsThatChangeNothingLeaveNothing)
                    EXPECT_TRUE(p.Open(1, m_path.c_str(), 0, 1024));
                }
            }});
+}
+
+// Nodes set aside are there when memory is not: a change that asked for them
+// first cannot stop half way.
+TEST(ParcelListMemory, ReservedNodesNeedNoMemory)
+{
+    CParcelList<uint32_t> list;
+    ASSERT_TRUE(list.Reserve(3));
+    FailNewBegin(0, true);
+    EXPECT_NE(nullptr, list.PushBack(1));
+    EXPECT_NE(nullptr, list.PushFront(0));
+    EXPECT_NE(nullptr, list.InsertAfter(list.First(), 2));
+    EXPECT_EQ(nullptr, list.PushBack(3));
+    FailNewEnd();
+    EXPECT_EQ(3u, list.Count());
+    EXPECT_TRUE(list.Reserve(1));
+    EXPECT_NE(nullptr, list.PushBack(3));
 }
 
 }  // namespace
