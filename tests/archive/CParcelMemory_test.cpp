@@ -48,18 +48,6 @@ Model Snapshot(CParcel &p)
     return m;
 }
 
-bool Put(CParcel &p, const std::string &name, const std::string &data)
-{
-    HANDLE h = p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    p.SetFileSize(h, (DWORD)data.size(), 0);
-    DWORD done = 0;
-    const BOOL ok = p.WriteFile(h, data.data(), (DWORD)data.size(), &done, nullptr);
-    p.CloseHandle(h);
-    return ok && done == data.size();
-}
-
 // One call under test: what it does to the archive it is given (the model's
 // change when it succeeds), and what is set up before it (with its change,
 // made either way) and undone after it, with memory to spare.
@@ -80,13 +68,13 @@ protected:
         CParcel p;
         EXPECT_TRUE(p.Open(1, m_path.c_str(), 4, 1024));
         for (int i = 0; i < 8; ++i)
-            EXPECT_TRUE(Put(p, "r" + std::to_string(i), std::string(40 + 30 * i, (char)('a' + i))));
-        EXPECT_TRUE(Put(p, "hole", std::string(200, 'h')));
-        EXPECT_TRUE(Put(p, "f4\\c.txt", "contents of c"));
-        EXPECT_TRUE(Put(p, "f4\\sub\\d.txt", "contents of d"));
-        EXPECT_TRUE(Put(p, "f5\\e.txt", std::string(300, 'e')));
+            EXPECT_TRUE(WriteWhole(p, "r" + std::to_string(i), std::string(40 + 30 * i, (char)('a' + i))));
+        EXPECT_TRUE(WriteWhole(p, "hole", std::string(200, 'h')));
+        EXPECT_TRUE(WriteWhole(p, "f4\\c.txt", "contents of c"));
+        EXPECT_TRUE(WriteWhole(p, "f4\\sub\\d.txt", "contents of d"));
+        EXPECT_TRUE(WriteWhole(p, "f5\\e.txt", std::string(300, 'e')));
         // Names too long to be kept without an allocation of their own.
-        EXPECT_TRUE(Put(p, kLong, "long"));
+        EXPECT_TRUE(WriteWhole(p, kLong, "long"));
         EXPECT_TRUE(p.Flush(0));
         EXPECT_TRUE(p.DeleteFile("hole"));
         EXPECT_TRUE(p.Flush(0));

@@ -23,3 +23,18 @@ inline std::string ReadWhole(CParcelBase &parcel, const char *name)
     bytes.resize(read);
     return bytes;
 }
+
+// A whole file written the way a tool writes one into an archive: CreateFile
+// with CREATE_ALWAYS, SetFileSize, one WriteFile and CloseHandle; whether
+// every byte went in.
+inline bool WriteWhole(CParcelBase &parcel, const std::string &name, const std::string &data)
+{
+    HANDLE h = parcel.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    parcel.SetFileSize(h, (DWORD)data.size(), 0);
+    DWORD done = 0;
+    const BOOL ok = parcel.WriteFile(h, data.data(), (DWORD)data.size(), &done, nullptr);
+    parcel.CloseHandle(h);
+    return ok && done == data.size();
+}
