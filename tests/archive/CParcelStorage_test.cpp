@@ -388,6 +388,40 @@ TEST(StorageCompact, GivesBackWhatTheWalkOverTheFreeListGives)
     EXPECT_EQ(behind, 0);
 }
 
+// A hole takes the best fit when a record is left for the hole that fit
+// leaves behind, and the region after it by a slide otherwise; room that
+// no record names counts as holes, and is filled as well.
+TEST(StorageCompact, RecordsLeftForHolesDecideBetweenAFitAndASlide)
+{
+    for (int32_t capacity : {6, 5}) {
+        CParcelStorage s;
+        Indices r = Lay(s, capacity, {10, 10, 20, 5, 30});
+        s.Free(r[1]);
+        std::vector<ParcelMove> moves;
+        ASSERT_TRUE(s.Compact(1, &moves));
+        EXPECT_EQ(SpanOf(s, r[3]), capacity == 6 ? Span(24, 5) : Span(44, 5));
+        EXPECT_EQ(SpanOf(s, r[2]), capacity == 6 ? Span(34, 20) : Span(24, 20));
+        EXPECT_TRUE(s.Check());
+    }
+    // A full table with room that no record names (as a session that
+    // stopped between a compaction's commits may leave it): the 10 at 60
+    // takes the room at 24, its old place adding no hole to count.
+    Bytes t;
+    t.U32s({2, 5, 5});
+    t.Record(4, 14, 10);
+    t.Record(4, 34, 16);
+    t.Record(4, 50, 10);
+    t.Record(4, 60, 10);
+    t.Record(4, 70, 20);
+    t.U32s({5, 0, 0, 0, 1, 2, 3, 4});
+    CParcelStorage s;
+    ASSERT_TRUE(Parse(t.b, &s));
+    std::vector<ParcelMove> moves;
+    ASSERT_TRUE(s.Compact(1, &moves));
+    EXPECT_EQ(SpanOf(s, 3), Span(24, 10));
+    EXPECT_TRUE(s.Check());
+}
+
 // Memory running out at any allocation of a compaction (the plan, the
 // storage laid anew, their lists) fails it with the storage as it was and
 // nothing leaked.
@@ -427,6 +461,32 @@ TEST(StorageCompact, WithoutMemoryTheStorageStaysAsItWas)
         EXPECT_TRUE(after.Bytes() == before.Bytes()) << n;
         delete copy;
     }
+    // The two steps to the compacted layout, planned from the tables on
+    // disk: a failed plan hands out no staged storage and leaks nothing.
+    s.Protect(s.EndOfUsedData() + 100);
+    CParcelStorage *laid = s.Clone();
+    ASSERT_NE(laid, nullptr);
+    std::vector<ParcelMove> sequence;
+    ASSERT_TRUE(laid->Compact(1, &sequence));
+    for (long n = 0;; ++n) {
+        const long live = KivLiveHeapBlocks();
+        CParcelStorage *staged = nullptr;
+        BOOL ok;
+        {
+            std::vector<ParcelMove> first, second;
+            FailNewAfter(n);
+            ok = s.PlanSteps(*laid, laid->EndOfUsedData(), &first, &second, &staged);
+            FailNewEnd();
+        }
+        if (ok) {
+            EXPECT_NE(staged, nullptr);
+            delete staged;
+            break;
+        }
+        EXPECT_EQ(staged, nullptr) << n;
+        EXPECT_EQ(KivLiveHeapBlocks(), live) << n;
+    }
+    delete laid;
 }
 
 // Between two flushes the tables on disk follow the data; nothing may be
@@ -719,10 +779,22 @@ TEST(StorageCompact, AnyMoveAcceptedIsMadeAndTheOthersRefused)
     const ParcelMove up = {1u << 20, 0, (1u << 20) + 1000, 0, 9u << 20, 0};
     EXPECT_TRUE(ParcelApplyMoves(f, &up, 1));
     image.replace(up.dstLow, up.sizeLow, image.substr(up.srcLow, up.sizeLow));
-    const std::vector<ParcelMove> refused = {
-        {100, 0, 200, 0, 10, 0}, {100, 1, 300, 0, 10, 0}, {0xFFFFFF00u, 0, 400, 0, 0x200, 0}};
-    EXPECT_FALSE(ParcelApplyMoves(f, refused.data(), refused.size()));
+    // Each after a move that could be made.
+    for (const ParcelMove &bad : std::vector<ParcelMove>{{100, 1, 300, 0, 10, 0},
+                                                          {100, 0, 300, 1, 10, 0},
+                                                          {100, 0, 300, 0, 10, 1},
+                                                          {0xFFFFFF00u, 0, 400, 0, 0x200, 0}}) {
+        const ParcelMove pair[2] = {{100, 0, 200, 0, 10, 0}, bad};
+        EXPECT_FALSE(ParcelApplyMoves(f, pair, 2)) << bad.srcLow;
+    }
+    const ParcelMove one = {100, 0, 200, 0, 10, 0};
     EXPECT_FALSE(ParcelCopyRange(f, 100, 0xFFFFFFF0u, 0x20));
+    // Without memory for a block or a run, nothing is written either.
+    FailNewAfter(0);
+    const bool copied = ParcelCopyRange(f, 100, 200, 10), applied = ParcelApplyMoves(f, &one, 1);
+    FailNewEnd();
+    EXPECT_FALSE(copied);
+    EXPECT_FALSE(applied);
     CloseHandle(f);
     EXPECT_TRUE(t.Read("moves.bin") == image);
 }
