@@ -131,10 +131,8 @@ private:
     // flush has nothing to commit.
     bool OnDisk(const CParcelWriter &tables);
     BOOL CompactArchive(int level);
-    // The compaction's batches (none unless move is set) and the commit that
-    // brings the tables down; dry, in memory only. end receives where the
-    // file ends.
-    BOOL CompactRounds(int level, const CParcelWriter &folders, bool move, bool dry, uint32_t *end);
+    // Commits the tables right after the data, when they are not there.
+    BOOL TablesDown(const CParcelWriter &folders);
     BOOL WriteFolders(CParcelWriter &writer);
     // FALSE when the archive file refused a copy.
     BOOL ImportSources();

@@ -108,7 +108,26 @@ public:
         return true;
     }
 
+    // Exchanges the nodes of two lists; node pointers stay valid and now
+    // belong to the other list.
+    void Swap(CParcelList &other)
+    {
+        Node *first = m_head.next, *last = m_tail.prev;
+        const uint32_t count = m_count;
+        Adopt(other.m_head.next, other.m_tail.prev, other.m_count);
+        other.Adopt(first, last, count);
+    }
+
 private:
+    void Adopt(Node *first, Node *last, uint32_t count)
+    {
+        m_count = count;
+        m_head.next = count ? first : &m_tail;
+        m_tail.prev = count ? last : &m_head;
+        m_head.next->prev = &m_head;
+        m_tail.prev->next = &m_tail;
+    }
+
     Node *InsertAfterNode(Node *pos, const T &v)
     {
         Node *n = m_pool;

@@ -1558,167 +1558,76 @@ BOOL CParcel::PackedFlush(int level)
     return !m_longer;
 }
 
-// Compaction's steps, where memory running out fails the round (and the
-// storage it worked on goes): moves go only into space the tables on disk
-// call free, so what a failed round copied is named by nothing.
-static bool CompactStep(CParcelStorage *work, int level, std::vector<ParcelMove> *moves,
-                        const CParcelStorage *kept, uint32_t *stalled)
-{
-    try {
-        *stalled = work->Compact(level, moves, kept);
-        return true;
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-}
-
-static bool AddMove(std::vector<ParcelMove> *moves, const ParcelMove &move)
-{
-    try {
-        moves->push_back(move);
-        return true;
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-}
-
-static BOOL ApplyMoves(HANDLE archive, const std::vector<ParcelMove> &moves)
-{
-    try {
-        return ParcelApplyMoves(archive, moves.data(), moves.size());
-    } catch (const std::bad_alloc &) {
-        return FALSE;
-    }
-}
-
-// Contents move only when the whole compaction, worked out in memory first,
-// leaves the file shorter than bringing the tables down alone would: a move
-// that splits a hole takes a record, which the tables carry, and a slide
-// over its own old place is staged past the data, so the batches can end
-// longer than they began.
+// The whole compaction is worked out in memory before anything moves, and
+// reached in two commits whatever the layout: first every region whose new
+// place holds nothing the tables on disk name goes there, and the others to
+// staging room past the data and the tables, where the first commit finds
+// them; then those go to their places, and the second commit puts the
+// tables right after the data (the staging room starts past where they
+// end). Contents move only when that leaves the file shorter, by more than
+// a region record and its list entry, than bringing the tables down alone
+// would; so a compaction right after another moves nothing.
 BOOL CParcel::CompactArchive(int level)
 {
     CParcelWriter folders;
     if (!WriteFolders(folders))
         return FALSE;
-    uint32_t end = 0;
-    const bool moves = CompactRounds(level, folders, true, true, &end) && end < EndWithTables(m_storage, folders);
-    return CompactRounds(level, folders, moves, false, &end);
+    CParcelStorage *laid = m_storage->Clone();
+    if (!laid)
+        return FALSE;
+    laid->Commit();
+    std::vector<ParcelMove> sequence, first, second;
+    CParcelStorage *staged = nullptr;
+    const uint64_t now = EndWithTables(m_storage, folders);
+    if (!laid->Compact(level, &sequence)) {
+        delete laid;
+        return FALSE;
+    }
+    const uint64_t after = EndWithTables(laid, folders);
+    if (after + PARCEL_BOX_RECORD_SIZE + 4 > now) {
+        delete laid;
+        return TablesDown(folders);
+    }
+    if (after > 0xFFFFFFFFu || !m_storage->PlanSteps(*laid, (uint32_t)after, &first, &second, &staged)) {
+        delete laid;
+        return FALSE;
+    }
+    BOOL ok = ParcelApplyMoves(m_archive, first.data(), first.size());
+    if (ok && staged) {
+        // CommitWork deletes it when it fails.
+        ok = CommitWork(staged, folders);
+        staged = nullptr;
+        ok = ok && ParcelApplyMoves(m_archive, second.data(), second.size());
+    }
+    delete staged;
+    if (!ok || !CommitWork(laid, folders)) {
+        if (!ok)
+            delete laid;
+        return FALSE;
+    }
+    return TablesDown(folders);
 }
 
-// Moves go only into space the tables on disk call free, a batch at a time,
-// each batch committed before the space it vacated is reused. The storage
-// kept is always the one those tables describe, so a failed move or commit
-// leaves both as they were. Every round moves some contents down, so the
-// rounds end; the bound is only a guard. The last commit puts the tables
-// right after the data; where the tables on disk lie in the way, a commit of
-// its own first puts them past that place. A dry run copies nothing and
-// commits in memory only, to tell where the file would end.
-BOOL CParcel::CompactRounds(int level, const CParcelWriter &folders, bool move, bool dry, uint32_t *end)
+// Where the tables on disk lie in the way, a commit of its own first puts
+// them past that place.
+BOOL CParcel::TablesDown(const CParcelWriter &folders)
 {
-    CParcelStorage *kept = dry ? m_storage->Clone() : m_storage;
-    if (!kept)
-        return FALSE;
-    auto commit = [&](CParcelStorage *work, uint32_t above) -> bool {
-        if (!dry) {
-            const BOOL ok = CommitWork(work, folders, above);
-            kept = m_storage;
-            return ok != FALSE;
-        }
-        const uint64_t size = 2 * PARCEL_CHUNK_HEADER_SIZE + (uint64_t)work->TableSize() + folders.Size();
-        uint32_t at;
-        if (size > 0x7FFFFFFFu || !PlaceTables(kept, work, (uint32_t)size, above, &at)) {
-            delete work;
-            return false;
-        }
-        work->Protect(at, at + (uint32_t)size);
-        delete kept;
-        kept = work;
-        return true;
-    };
-    auto done = [&](bool ok) -> BOOL {
-        *end = kept->TablesEnd();
-        if (dry)
-            delete kept;
-        return ok ? TRUE : FALSE;
-    };
-    const uint32_t rounds = move ? 4 * kept->GetRegionList().Count() + 16 : 0;
-    for (uint32_t round = 0; round < rounds; ++round) {
-        CParcelStorage *work = kept->Clone();
-        if (!work)
-            return done(false);
-        work->Commit();
-        std::vector<ParcelMove> moves;
-        uint32_t stalled;
-        if (!CompactStep(work, level, &moves, kept, &stalled)) {
-            delete work;
-            return done(false);
-        }
-        if (moves.empty() && stalled != PARCEL_NO_REGION) {
-            // Only slides over their own old places are left: the contents
-            // are copied right after the data (where the room before them
-            // needs no record), committed there, and move down in a later
-            // round. When the tables on disk lie there, a commit of its own
-            // first puts them out of the way.
-            const CParcelBox *box = work->GetBox(stalled);
-            const uint32_t dataEnd = work->EndOfUsedData();
-            uint32_t at;
-            if (!kept->SafePlace(dataEnd, box->m_sizeLow, &at) || (uint64_t)dataEnd + box->m_sizeLow > 0xFFFFFFFFu) {
-                delete work;
-                break;
-            }
-            if (at != dataEnd) {
-                if (!commit(work, dataEnd + box->m_sizeLow))
-                    return done(false);
-                continue;
-            }
-            const ParcelMove stage = {box->m_offsetLow, 0, at, 0, box->m_sizeLow, 0};
-            // No record for the place it leaves: the rest stays as it is.
-            if (!AddMove(&moves, stage)) {
-                delete work;
-                return done(false);
-            }
-            if (!work->Stage(stalled, at)) {
-                delete work;
-                break;
-            }
-        }
-        if (moves.empty()) {
-            delete work;
-            break;
-        }
-        BOOL ok = work->Check();
-        if (ok && !dry)
-            ok = ApplyMoves(m_archive, moves);
-        if (!ok) {
-            delete work;
-            return done(false);
-        }
-        // Each round commits the whole tables; once the chains of moves
-        // into places that earlier rounds vacated have thinned out to a few,
-        // what is left is not worth that.
-        const bool thin = round >= 2 && (uint64_t)moves.size() * 1024 < work->GetRegionList().Count();
-        if (!commit(work, 0))
-            return done(false);
-        if (thin)
-            break;
-    }
-    const uint32_t dataEnd = kept->EndOfUsedData();
-    if (kept->TablesStart() == dataEnd)
-        return done(true);
-    const uint64_t size = EndWithTables(kept, folders) - dataEnd;
+    const uint32_t dataEnd = m_storage->EndOfUsedData();
+    if (m_storage->TablesStart() == dataEnd)
+        return TRUE;
+    const uint64_t size = EndWithTables(m_storage, folders) - dataEnd;
     uint32_t at;
-    if (size >= 0x7FFFFFFFu || !kept->SafePlace(dataEnd, (uint32_t)size, &at))
-        return done(false);
+    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at))
+        return FALSE;
     for (int step = at == dataEnd ? 1 : 0; step < 2; ++step) {
-        CParcelStorage *work = kept->Clone();
+        CParcelStorage *work = m_storage->Clone();
         if (!work)
-            return done(false);
+            return FALSE;
         work->Commit();
-        if (!commit(work, step ? 0 : dataEnd + (uint32_t)size))
-            return done(false);
+        if (!CommitWork(work, folders, step ? 0 : dataEnd + (uint32_t)size))
+            return FALSE;
     }
-    return done(true);
+    return TRUE;
 }
 
 // Commits a storage worked out from the kept one and keeps it; on failure it

@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <tuple>
+#include <utility>
 
 #include "archive/CParcelReader.h"
 #include "archive/CParcelWriter.h"
 #include "archive/ParcelChunk.h"
+#include "archive/ParcelLayout.h"
 
 // The largest offset plus size a region may reach: every file position,
 // the tables after the data included, must stay a 32-bit value.
@@ -451,6 +454,13 @@ void CParcelStorage::KeepTables(uint32_t tablesStart, uint32_t fileEnd)
 
 bool CParcelStorage::SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const
 {
+    // Right at dataEnd when nothing there is named; after a commit of
+    // unknown fate a hole may hold what the newer tables name.
+    if (!m_unsure && (uint64_t)dataEnd + size <= kRegionLimit && !TablesOverlap(dataEnd, size) &&
+        !UsedOverlapsAfter(dataEnd, size)) {
+        *at = dataEnd;
+        return true;
+    }
     uint64_t p = dataEnd > m_committedEnd ? dataEnd : m_committedEnd;
     if (p + size > m_tablesStart && p < m_floor)
         p = m_floor;
@@ -458,6 +468,23 @@ bool CParcelStorage::SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) co
         return false;
     *at = (uint32_t)p;
     return true;
+}
+
+bool CParcelStorage::TablesOverlap(uint32_t offset, uint32_t size) const
+{
+    return size && offset < m_floor && (uint64_t)offset + size > m_tablesStart;
+}
+
+// Only the regions that end past offset are walked, from the last one.
+bool CParcelStorage::UsedOverlapsAfter(uint32_t offset, uint32_t size) const
+{
+    const uint64_t end = (uint64_t)offset + size;
+    for (CParcelIndexList::Node *n = m_regions.Last(); n && m_records[n->value].End() > offset; n = m_regions.Prev(n)) {
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_state == PARCEL_BOX_USED && size && b.m_sizeLow && b.m_offsetLow < end)
+            return true;
+    }
+    return false;
 }
 
 bool CParcelStorage::UsedOverlaps(uint32_t offset, uint32_t size) const
@@ -469,64 +496,6 @@ bool CParcelStorage::UsedOverlaps(uint32_t offset, uint32_t size) const
             return true;
     }
     return false;
-}
-
-BOOL CParcelStorage::Stage(uint32_t index, uint32_t at)
-{
-    if (index >= m_records.size() || m_records[index].m_state != PARCEL_BOX_USED || !m_records[index].m_region)
-        return FALSE;
-    const uint64_t lastEnd = m_records[m_regions.Last()->value].End();
-    const uint32_t size = m_records[index].m_sizeLow;
-    if (at < lastEnd || (uint64_t)at + size > kRegionLimit)
-        return FALSE;
-    const uint32_t prev = RegionBefore(index);
-    const uint32_t next = RegionAfter(index);
-    const bool prevFree = prev != PARCEL_NO_REGION && m_records[prev].m_state == PARCEL_BOX_FREE;
-    const bool nextFree = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_FREE;
-    const bool last = next == PARCEL_NO_REGION;
-    // The place left behind (up to at, for the last region) becomes free: a
-    // free neighbour takes it in, or a record of its own describes it; so
-    // does the room between the last region and at. Both records are taken
-    // before any is touched: taking one may move the array.
-    const bool ownOld = last ? !prevFree : !(prevFree || nextFree);
-    const bool ownGap = !last && at > lastEnd;
-    if (RecordsAvailable() < (ownOld ? 1u : 0u) + (ownGap ? 1u : 0u))
-        return FALSE;
-    const uint32_t old = ownOld ? TakeRecord() : PARCEL_NO_REGION;
-    const uint32_t filler = ownGap ? TakeRecord() : PARCEL_NO_REGION;
-    CParcelBox &r = m_records[index];
-    const uint32_t from = r.m_offsetLow;
-    const uint32_t leftEnd = last ? at : from + size;
-    if (old != PARCEL_NO_REGION) {
-        CParcelBox &o = m_records[old];
-        SetUsed(o, from, leftEnd - from);
-        o.m_region = r.m_region;
-        o.m_region->value = old;
-    } else {
-        m_regions.Remove(r.m_region);
-        if (prevFree) {
-            m_records[prev].m_sizeLow = leftEnd - m_records[prev].m_offsetLow;
-            FreeIndexUpdate(prev);
-        } else {
-            CParcelBox &n = m_records[next];
-            n.m_sizeLow = (uint32_t)(n.End() - from);
-            n.m_offsetLow = from;
-            FreeIndexUpdate(next);
-        }
-    }
-    if (filler != PARCEL_NO_REGION) {
-        CParcelBox &g = m_records[filler];
-        SetUsed(g, (uint32_t)lastEnd, at - (uint32_t)lastEnd);
-        g.m_region = m_regions.PushBack(filler);
-    }
-    r.m_offsetLow = at;
-    r.m_offsetHigh = 0;
-    r.m_region = m_regions.PushBack(index);
-    if (old != PARCEL_NO_REGION)
-        Free(old);
-    if (filler != PARCEL_NO_REGION)
-        Free(filler);
-    return TRUE;
 }
 
 void CParcelStorage::Release(uint32_t index)
@@ -594,309 +563,223 @@ uint32_t CParcelStorage::EndOfRegions() const
     return m_records[last->value].m_offsetLow + m_records[last->value].m_sizeLow;
 }
 
-// The search compaction makes, over an index of the regions as they stand.
+// Among the used regions after the hole, the largest that fits; of equal
+// ones the later (moving it frees more at the end).
 uint32_t CParcelStorage::BestFit(uint32_t hole) const
 {
     if (hole >= m_records.size() || !m_records[hole].m_region)
         return PARCEL_NO_REGION;
-    FitIndex fits;
-    IndexUsed(&fits);
-    return BestFitIn(fits, hole);
-}
-
-void CParcelStorage::IndexUsed(FitIndex *fits) const
-{
-    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
-        if (m_records[n->value].m_state == PARCEL_BOX_USED)
-            IndexFit(fits, n->value, true);
-}
-
-void CParcelStorage::IndexFit(FitIndex *fits, uint32_t index, bool in) const
-{
-    const CParcelBox &b = m_records[index];
-    const auto key = std::make_tuple(b.m_sizeLow, b.m_offsetLow, index);
-    if (in)
-        fits->insert(key);
-    else
-        fits->erase(key);
-}
-
-// Offsets ascend along the region list, so only regions of no size can
-// share the hole's offset on either side of it.
-bool CParcelStorage::LiesAfter(uint32_t hole, uint32_t index) const
-{
-    const uint32_t at = m_records[hole].m_offsetLow;
-    if (m_records[index].m_offsetLow != at)
-        return m_records[index].m_offsetLow > at;
-    for (CParcelIndexList::Node *n = m_regions.Next(m_records[hole].m_region);
-         n && m_records[n->value].m_offsetLow == at; n = m_regions.Next(n))
-        if (n->value == index)
-            return true;
-    return false;
-}
-
-// The largest region that fits, after the hole; of equal ones the later
-// (moving it frees more at the end), which for regions of no size at one
-// offset is the list's order.
-uint32_t CParcelStorage::BestFitIn(const FitIndex &fits, uint32_t hole) const
-{
-    auto it = fits.upper_bound(std::make_tuple(m_records[hole].m_sizeLow, 0xFFFFFFFFu, 0xFFFFFFFFu));
-    while (it != fits.begin()) {
-        --it;
-        uint32_t best = std::get<2>(*it);
-        if (!LiesAfter(hole, best))
-            continue;
-        if (m_records[best].m_sizeLow == 0) {
-            const uint32_t at = m_records[best].m_offsetLow;
-            for (CParcelIndexList::Node *n = m_regions.Next(m_records[best].m_region);
-                 n && m_records[n->value].m_offsetLow == at; n = m_regions.Next(n))
-                if (m_records[n->value].m_state == PARCEL_BOX_USED && m_records[n->value].m_sizeLow == 0)
-                    best = n->value;
-        }
-        return best;
-    }
-    return PARCEL_NO_REGION;
-}
-
-// Moves the used region right after the hole down into it; the hole moves
-// up behind it. absorber receives the free region that swallowed the hole.
-bool CParcelStorage::SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber)
-{
-    *absorber = PARCEL_NO_REGION;
-    uint32_t next = RegionAfter(hole);
-    if (next == PARCEL_NO_REGION || m_records[next].m_state != PARCEL_BOX_USED)
-        return false;
-    CParcelBox &h = m_records[hole];
-    CParcelBox &r = m_records[next];
-    CParcelIndexList::Node *node = m_regions.InsertBefore(h.m_region, next);
-    if (!node)
-        return false;
-    m_regions.Remove(r.m_region);
-    r.m_region = node;
-
-    move->srcLow = r.m_offsetLow;
-    move->srcHigh = r.m_offsetHigh;
-    move->sizeLow = r.m_sizeLow;
-    move->sizeHigh = r.m_sizeHigh;
-    r.m_offsetLow = h.m_offsetLow;
-    r.m_offsetHigh = h.m_offsetHigh;
-    h.m_offsetLow += r.m_sizeLow;
-    FreeIndexUpdate(hole);
-    move->dstLow = r.m_offsetLow;
-    move->dstHigh = r.m_offsetHigh;
-
-    uint32_t after = RegionAfter(hole);
-    if (after != PARCEL_NO_REGION && m_records[after].m_state == PARCEL_BOX_FREE) {
-        Absorb(after, hole);
-        *absorber = after;
-    }
-    return true;
-}
-
-uint32_t CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves, const CParcelStorage *committed)
-{
-    enum { LOOK, MOVE, SLIDE };
-    if (level < 0)
-        level = 0;
-    if (level > 2)
-        level = 2;
-    const uint32_t threshold = kSlideThreshold[level];
-
-    int64_t remaining = m_regions.Count();
-    CParcelIndexList::Node *cur = m_free.First();
-    int kind = LOOK;
+    const uint32_t room = m_records[hole].m_sizeLow;
     uint32_t best = PARCEL_NO_REGION;
-    uint32_t stalled = PARCEL_NO_REGION;
-    // Where the data would end with every hole closed: the regions that
-    // reach past it (the tail) move first, as their old places need no
-    // filling. Moving one from further down leaves a hole that only a later
-    // batch may fill, after a commit, so the batches would run as long as
-    // such chains.
-    uint64_t packedEnd = PARCEL_DATA_START;
-    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
-        if (m_records[n->value].m_state == PARCEL_BOX_USED)
-            packedEnd += m_records[n->value].m_sizeLow;
-    // The used regions from the hole under way on, by size (all, and the
-    // tail's) and by offset: the walk drops those it passes, so a search
-    // for one after the hole does not pass every one before it.
-    FitIndex fits, tail;
-    std::set<std::pair<uint32_t, uint32_t>> ahead;
-    uint32_t frontier = 0;
-    const auto index = [&](uint32_t region, bool in) {
-        const CParcelBox &b = m_records[region];
-        const auto key = std::make_pair(b.m_offsetLow, region);
-        if (in ? b.m_offsetLow < frontier || !ahead.insert(key).second : !ahead.erase(key))
-            return;
-        IndexFit(&fits, region, in);
-        if (b.End() > packedEnd)
-            IndexFit(&tail, region, in);
-    };
-    // A hole before the last one reached (the walk went back) indexes the
-    // regions again from there.
-    const auto reach = [&](uint32_t hole) {
-        const uint32_t at = m_records[hole].m_offsetLow;
-        if (at < frontier) {
-            frontier = at;
-            for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
-                if (m_records[n->value].m_state == PARCEL_BOX_USED)
-                    index(n->value, true);
+    for (CParcelIndexList::Node *n = m_regions.Next(m_records[hole].m_region); n; n = m_regions.Next(n)) {
+        const CParcelBox &b = m_records[n->value];
+        if (b.m_state == PARCEL_BOX_USED && b.m_sizeLow <= room &&
+            (best == PARCEL_NO_REGION || b.m_sizeLow >= m_records[best].m_sizeLow))
+            best = n->value;
+    }
+    return best;
+}
+
+bool CParcelStorage::PlanLayout(int level, std::vector<uint32_t> *offsets, std::vector<ParcelMove> *moves) const
+{
+    level = level < 0 ? 0 : level > 2 ? 2 : level;
+    const size_t before = moves->size();
+    try {
+        std::vector<ParcelSpan> used;
+        std::vector<uint32_t> records, at;
+        for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n)) {
+            const CParcelBox &b = m_records[n->value];
+            if (b.m_state == PARCEL_BOX_USED) {
+                used.push_back(ParcelSpan{b.m_offsetLow, b.m_sizeLow});
+                records.push_back(n->value);
+            }
         }
-        frontier = at;
-        while (!ahead.empty() && ahead.begin()->first < at)
-            index(ahead.begin()->second, false);
-    };
-    for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n))
-        if (m_records[n->value].m_state == PARCEL_BOX_USED)
-            index(n->value, true);
-    // The bytes the tables on disk name, by where they end (ends ascend
-    // with the offsets): a destination is checked without walking them.
-    std::vector<std::pair<uint32_t, uint32_t>> named;
-    if (committed)
-        for (CParcelIndexList::Node *n = committed->m_regions.First(); n; n = committed->m_regions.Next(n)) {
-            const CParcelBox &b = committed->m_records[n->value];
+        // Every record not used can describe a hole.
+        const uint64_t slots = std::max<uint64_t>((uint64_t)std::max(m_capacity, 0), m_records.size());
+        if (!ParcelPlanLayout(used, PARCEL_DATA_START, slots - used.size(), kSlideThreshold[level], &at, moves))
+            return false;
+        offsets->assign(m_records.size(), 0);
+        for (size_t i = 0; i < records.size(); ++i)
+            (*offsets)[records[i]] = at[i];
+        return true;
+    } catch (const std::bad_alloc &) {
+        moves->resize(before);
+        return false;
+    }
+}
+
+BOOL CParcelStorage::Compact(int level, std::vector<ParcelMove> *moves)
+{
+    const size_t before = moves->size();
+    std::vector<uint32_t> offsets;
+    if (!PlanLayout(level, &offsets, moves))
+        return FALSE;
+    CParcelStorage *laid = Relaid(offsets);
+    if (!laid) {
+        moves->resize(before);
+        return FALSE;
+    }
+    Swap(*laid);
+    delete laid;
+    return TRUE;
+}
+
+CParcelStorage *CParcelStorage::Relaid(const std::vector<uint32_t> &offsets) const
+{
+    CParcelStorage *laid = new (std::nothrow) CParcelStorage;
+    if (!laid)
+        return nullptr;
+    bool ok;
+    try {
+        ok = laid->Lay(*this, offsets);
+    } catch (const std::bad_alloc &) {
+        ok = false;
+    }
+    if (!ok) {
+        delete laid;
+        return nullptr;
+    }
+    return laid;
+}
+
+// The used records of from at their new offsets, in file order; the room
+// between two takes a record that describes no region, a fresh one while
+// the capacity allows, or stays named by nothing (legal, and given back by
+// the next compaction). Records left over are spare.
+bool CParcelStorage::Lay(const CParcelStorage &from, const std::vector<uint32_t> &offsets)
+{
+    const uint32_t count = (uint32_t)from.m_records.size();
+    if (offsets.size() < count)
+        return false;
+    m_capacity = std::max<int32_t>(from.m_capacity, (int32_t)count);
+    // Regions of no size before the one that starts where they lie.
+    std::vector<std::tuple<uint32_t, uint32_t, uint32_t>> order;
+    std::vector<uint32_t> idle;
+    for (uint32_t i = 0; i < count; ++i) {
+        const CParcelBox &b = from.m_records[i];
+        if (b.m_state == PARCEL_BOX_USED && b.m_region)
+            order.push_back(std::make_tuple(offsets[i], b.m_sizeLow, i));
+        else
+            idle.push_back(i);
+    }
+    std::sort(order.begin(), order.end());
+    m_records.resize(count);
+    m_freeIndex.assign(count, FreeNode{PARCEL_NO_REGION, PARCEL_NO_REGION, 0, false});
+    size_t nextIdle = 0;
+    uint64_t cursor = PARCEL_DATA_START;
+    for (const auto &o : order) {
+        const uint32_t at = std::get<0>(o), index = std::get<2>(o);
+        if (at > cursor) {
+            uint32_t hole = PARCEL_NO_REGION;
+            if (nextIdle < idle.size()) {
+                hole = idle[nextIdle++];
+            } else if ((int64_t)m_records.size() < m_capacity) {
+                hole = (uint32_t)m_records.size();
+                m_records.push_back(CParcelBox());
+                m_freeIndex.push_back(FreeNode{PARCEL_NO_REGION, PARCEL_NO_REGION, 0, false});
+            }
+            if (hole != PARCEL_NO_REGION) {
+                CParcelBox &h = m_records[hole];
+                SetUsed(h, (uint32_t)cursor, at - (uint32_t)cursor);
+                h.m_state = PARCEL_BOX_FREE;
+                if (!(h.m_region = m_regions.PushBack(hole)) || !(h.m_free = m_free.PushBack(hole)))
+                    return false;
+                FreeIndexIn(hole);
+            }
+        }
+        CParcelBox &b = m_records[index];
+        const CParcelBox &was = from.m_records[index];
+        SetUsed(b, at, was.m_sizeLow);
+        b.m_sizeHigh = was.m_sizeHigh;
+        b.m_reserved = was.m_reserved;
+        if (!(b.m_region = m_regions.PushBack(index)))
+            return false;
+        cursor = std::max<uint64_t>(cursor, (uint64_t)at + was.m_sizeLow);
+    }
+    for (; nextIdle < idle.size(); ++nextIdle) {
+        CParcelBox &b = m_records[idle[nextIdle]];
+        b.m_state = PARCEL_BOX_SPARE;
+        if (!(b.m_spare = m_spare.PushBack(idle[nextIdle])))
+            return false;
+    }
+    // Offsets that would let two regions overlap are refused here.
+    return Check() != FALSE;
+}
+
+void CParcelStorage::Swap(CParcelStorage &other)
+{
+    std::swap(m_capacity, other.m_capacity);
+    m_records.swap(other.m_records);
+    m_regions.Swap(other.m_regions);
+    m_free.Swap(other.m_free);
+    m_spare.Swap(other.m_spare);
+    std::swap(m_floor, other.m_floor);
+    std::swap(m_tablesStart, other.m_tablesStart);
+    std::swap(m_committedEnd, other.m_committedEnd);
+    std::swap(m_unsure, other.m_unsure);
+    m_held.swap(other.m_held);
+    std::swap(m_outOfRecords, other.m_outOfRecords);
+    m_freeIndex.swap(other.m_freeIndex);
+    std::swap(m_freeRoot, other.m_freeRoot);
+    std::swap(m_unindexedFree, other.m_unindexedFree);
+}
+
+BOOL CParcelStorage::PlanSteps(const CParcelStorage &laid, uint32_t stageFrom, std::vector<ParcelMove> *first,
+                               std::vector<ParcelMove> *second, CParcelStorage **staged) const
+{
+    *staged = nullptr;
+    try {
+        // The bytes the tables on disk name, the tables themselves among
+        // them, by where they end.
+        std::vector<std::pair<uint32_t, uint32_t>> named;
+        for (CParcelIndexList::Node *n = m_regions.First(); n; n = m_regions.Next(n)) {
+            const CParcelBox &b = m_records[n->value];
             if (b.m_state == PARCEL_BOX_USED && b.m_sizeLow)
                 named.push_back(std::make_pair(b.m_offsetLow + b.m_sizeLow, b.m_offsetLow));
         }
-    const auto namedOverlaps = [&](uint32_t offset, uint32_t size) {
-        if (!committed || !size)
-            return false;
-        const auto it = std::upper_bound(named.begin(), named.end(), std::make_pair(offset, 0xFFFFFFFFu));
-        return it != named.end() && (uint64_t)it->second < (uint64_t)offset + size;
-    };
-
-    while (cur && !m_free.Empty()) {
-        const uint32_t hole = cur->value;
-        if (kind == LOOK) {
-            reach(hole);
-            best = BestFitIn(tail, hole);
-            if (best == PARCEL_NO_REGION)
-                best = BestFitIn(fits, hole);
-            if (best == PARCEL_NO_REGION)
-                cur = m_free.Next(cur);
-            else
-                kind = MOVE; // sizes are 32-bit, so a fit is never larger than the hole
-        } else if (kind == MOVE) {
-            CParcelBox &fit = m_records[best];
-            const uint32_t size = fit.m_sizeLow;
-            uint32_t target = FirstFit(size);
-            // A place a move of this batch vacated comes first: the hole,
-            // which the tables on disk call free, takes the region instead.
-            if (target != PARCEL_NO_REGION && target != hole &&
-                namedOverlaps(m_records[target].m_offsetLow, size) &&
-                !namedOverlaps(m_records[hole].m_offsetLow, size))
-                target = hole;
-            // Without a record for the leftover the whole hole would be handed
-            // out and the old place freed with the hole's larger size, over
-            // live data: slide instead, which needs no record.
-            if (target == PARCEL_NO_REGION ||
-                (m_records[target].m_sizeLow != size && !RecordAvailable())) {
-                if (m_records[hole].m_sizeLow <= threshold) {
-                    kind = LOOK;
-                    cur = m_free.Next(cur);
-                } else {
-                    kind = SLIDE;
-                }
+        if (m_floor > m_tablesStart)
+            named.push_back(std::make_pair(m_floor, m_tablesStart));
+        std::sort(named.begin(), named.end());
+        const auto holdsNamed = [&](uint32_t offset, uint32_t size) {
+            const auto it = std::upper_bound(named.begin(), named.end(), std::make_pair(offset, 0xFFFFFFFFu));
+            return it != named.end() && (uint64_t)it->second < (uint64_t)offset + size;
+        };
+        std::vector<uint32_t> offsets(laid.m_records.size(), 0), parked;
+        uint64_t parkedBytes = 0;
+        for (uint32_t i = 0; i < laid.m_records.size(); ++i) {
+            const CParcelBox &to = laid.m_records[i];
+            if (to.m_state != PARCEL_BOX_USED)
                 continue;
-            }
-            // Into a place a move of this batch vacated: after a commit. The
-            // walk goes on with the next hole.
-            if (namedOverlaps(m_records[target].m_offsetLow, size)) {
-                kind = LOOK;
-                cur = m_free.Next(cur);
+            const CParcelBox *was = GetBox(i);
+            if (!was || was->m_state != PARCEL_BOX_USED || was->m_sizeLow != to.m_sizeLow)
+                return FALSE;
+            offsets[i] = to.m_offsetLow;
+            if (was->m_offsetLow == to.m_offsetLow || !to.m_sizeLow)
                 continue;
+            if (holdsNamed(to.m_offsetLow, to.m_sizeLow)) {
+                parked.push_back(i);
+                parkedBytes += to.m_sizeLow;
+            } else {
+                first->push_back(ParcelMove{was->m_offsetLow, 0, to.m_offsetLow, 0, to.m_sizeLow, 0});
             }
-            const bool exact = m_records[hole].m_sizeLow == size;
-            uint32_t next = PARCEL_NO_REGION;
-            if (exact) {
-                CParcelIndexList::Node *n = m_free.Next(cur);
-                next = n ? n->value : PARCEL_NO_REGION;
-                --remaining;
-            }
-            const uint32_t fresh = TakeFree(target, size, 0);
-            if (!exact) {
-                uint32_t after = RegionAfter(fresh);
-                if (after != PARCEL_NO_REGION && m_records[after].m_state == PARCEL_BOX_FREE)
-                    next = after;
-            }
-            ParcelMove mv;
-            index(best, false);
-            CParcelBox &b = m_records[best];
-            CParcelBox &f = m_records[fresh];
-            mv.srcLow = b.m_offsetLow;
-            mv.srcHigh = b.m_offsetHigh;
-            mv.sizeLow = b.m_sizeLow;
-            mv.sizeHigh = b.m_sizeHigh;
-            // The entry keeps its record index: the fitting record takes the
-            // hole's place, the fresh record takes the old place and is freed.
-            uint32_t t = b.m_offsetLow;
-            b.m_offsetLow = f.m_offsetLow;
-            f.m_offsetLow = t;
-            t = b.m_offsetHigh;
-            b.m_offsetHigh = f.m_offsetHigh;
-            f.m_offsetHigh = t;
-            CParcelIndexList::Node *rn = b.m_region;
-            b.m_region = f.m_region;
-            f.m_region = rn;
-            b.m_region->value = best;
-            f.m_region->value = fresh;
-            index(best, true);
-            Free(fresh);
-            mv.dstLow = b.m_offsetLow;
-            mv.dstHigh = b.m_offsetHigh;
-            moves->push_back(mv);
-            kind = LOOK;
-
-            if (next != PARCEL_NO_REGION && m_records[next].m_free)
-                cur = m_records[next].m_free;
-            else if (m_records[fresh].m_free)
-                cur = m_records[fresh].m_free;
-            else
-                cur = m_free.First();
-        } else {
-            const uint32_t next = RegionAfter(hole);
-            if (next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED &&
-                namedOverlaps(m_records[hole].m_offsetLow, m_records[next].m_sizeLow)) {
-                // Into a place a move of this batch vacated: after a commit;
-                // over its own old place: the caller stages it. Either way the
-                // walk goes on with the next hole.
-                if (stalled == PARCEL_NO_REGION &&
-                    !namedOverlaps(m_records[hole].m_offsetLow, m_records[hole].m_sizeLow))
-                    stalled = next;
-                kind = LOOK;
-                cur = m_free.Next(cur);
-                continue;
-            }
-            ParcelMove mv;
-            uint32_t absorber;
-            const bool slides = next != PARCEL_NO_REGION && m_records[next].m_state == PARCEL_BOX_USED;
-            if (slides)
-                index(next, false);
-            const bool slid = SlideAfter(hole, &mv, &absorber);
-            if (slides)
-                index(next, true);
-            if (!slid) {
-                kind = LOOK;
-                cur = m_free.Next(cur);
-                continue;
-            }
-            moves->push_back(mv);
-            if (absorber != PARCEL_NO_REGION) {
-                --remaining;
-                cur = m_records[absorber].m_free;
-            }
-            --remaining;
-            kind = LOOK;
         }
-
-        const uint32_t current = cur ? cur->value : PARCEL_NO_REGION;
-        if (Trim() == current && current != PARCEL_NO_REGION)
-            break;
-        if (remaining <= 0)
-            break;
+        if (parked.empty())
+            return TRUE;
+        uint32_t at;
+        if (parkedBytes > kRegionLimit || !SafePlace(stageFrom, (uint32_t)parkedBytes, &at))
+            return FALSE;
+        for (uint32_t i : parked) {
+            const uint32_t size = m_records[i].m_sizeLow;
+            first->push_back(ParcelMove{m_records[i].m_offsetLow, 0, at, 0, size, 0});
+            second->push_back(ParcelMove{at, 0, offsets[i], 0, size, 0});
+            offsets[i] = at;
+            at += size;
+        }
+        *staged = laid.Relaid(offsets);
+        return *staged ? TRUE : FALSE;
+    } catch (const std::bad_alloc &) {
+        return FALSE;
     }
-    // A hole left at the end of the file is not worth keeping either.
-    TrimAll();
-    return stalled;
 }
 
 BOOL CParcelStorage::Check() const

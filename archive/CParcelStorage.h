@@ -4,8 +4,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <set>
-#include <tuple>
 #include <vector>
 
 #include "archive/CParcelBox.h"
@@ -62,17 +60,25 @@ public:
     uint32_t EndOfUsedData() const;
     // The used region after the hole that fits it best, or PARCEL_NO_REGION.
     uint32_t BestFit(uint32_t hole) const;
-    // Moves contents forward into holes; the moves to apply, in order, go to
-    // moves. With the storage that the tables on disk describe as committed,
-    // it stops before a move whose destination holds bytes those tables name
-    // (the moves made so far can be committed first), and passes over a hole
-    // that only a slide over the sliding region's own old place would fill.
-    // Returns the first region passed over so, or PARCEL_NO_REGION.
-    uint32_t Compact(int level, std::vector<ParcelMove> *moves, const CParcelStorage *committed = nullptr);
-    // Moves a used region to at, at or past the end of the last region; its
-    // old place and the room before at become free. FALSE when that needs a
-    // record that is not left.
-    BOOL Stage(uint32_t index, uint32_t at);
+    // Moves contents forward into holes (ParcelPlanLayout: each hole in file
+    // order takes the largest region after it that fits), with the level's
+    // threshold for slides; the moves, to apply in order, go to moves. The
+    // storage, with nothing held, is laid out anew and no longer protected.
+    // FALSE without memory, the storage as it was.
+    BOOL Compact(int level, std::vector<ParcelMove> *moves);
+    // A storage like this one with each used region at the offset given for
+    // its record (the room between them free regions while records last),
+    // with nothing held or protected; null without memory.
+    CParcelStorage *Relaid(const std::vector<uint32_t> &offsets) const;
+    // How to reach the layout of laid (worked out from this storage, whose
+    // tables are on disk) without writing over a byte those tables name:
+    // first the contents that can go to their places at once go there, and
+    // those whose places hold named bytes go to staging room from stageFrom
+    // on; when any did, the storage to commit after that goes to staged and
+    // second holds the moves from there to their places (otherwise staged
+    // is null). FALSE without memory or room.
+    BOOL PlanSteps(const CParcelStorage &laid, uint32_t stageFrom, std::vector<ParcelMove> *first,
+                   std::vector<ParcelMove> *second, CParcelStorage **staged) const;
     // Whether a used region overlaps size bytes from offset.
     bool UsedOverlaps(uint32_t offset, uint32_t size) const;
     BOOL Check() const;
@@ -90,9 +96,9 @@ public:
     // tablesStart is named by nothing and may be handed out.
     void Protect(uint32_t tablesStart, uint32_t fileEnd);
     // Where size bytes that the tables on disk must survive (new tables, a
-    // staging copy) can go, for new data that ends at dataEnd: past every
-    // region those tables name and clear of the tables themselves. FALSE
-    // past 4 GiB.
+    // staging copy) can go, for new data that ends at dataEnd: right there
+    // when nothing those tables name lies there, otherwise past every region
+    // they name and clear of the tables themselves. FALSE past 4 GiB.
     bool SafePlace(uint32_t dataEnd, uint32_t size, uint32_t *at) const;
     uint32_t TablesStart() const { return m_tablesStart; }
     uint32_t TablesEnd() const { return m_floor; }
@@ -145,14 +151,13 @@ private:
     uint32_t FirstFit(uint32_t size) const;
     // Hands out size bytes from the start of that free region.
     uint32_t TakeFree(uint32_t taken, uint32_t sizeLow, uint32_t held);
-    bool SlideAfter(uint32_t hole, ParcelMove *move, uint32_t *absorber);
-    // The used regions by size, offset and record: a best fit without walking
-    // every region after the hole, for compaction's many steps.
-    typedef std::set<std::tuple<uint32_t, uint32_t, uint32_t>> FitIndex;
-    void IndexFit(FitIndex *fits, uint32_t index, bool in) const;
-    void IndexUsed(FitIndex *fits) const;
-    uint32_t BestFitIn(const FitIndex &fits, uint32_t hole) const;
-    bool LiesAfter(uint32_t hole, uint32_t index) const;
+    // Where the compaction puts every used region (by record), and the
+    // moves that take them there.
+    bool PlanLayout(int level, std::vector<uint32_t> *offsets, std::vector<ParcelMove> *moves) const;
+    bool Lay(const CParcelStorage &from, const std::vector<uint32_t> &offsets);
+    void Swap(CParcelStorage &other);
+    bool TablesOverlap(uint32_t offset, uint32_t size) const;
+    bool UsedOverlapsAfter(uint32_t offset, uint32_t size) const;
     uint32_t RegionAfter(uint32_t index) const;
     uint32_t RegionBefore(uint32_t index) const;
     bool LinkLists(const std::vector<uint32_t> lists[3]);

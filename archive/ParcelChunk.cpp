@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <new>
 
 #include "archive/CParcelStorage.h"
@@ -183,22 +182,34 @@ bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body
 bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
 {
     static const uint32_t kBlock = 64 * 1024;
-    // Without memory for the block nothing is copied.
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size < kBlock ? (size ? size : 1) : kBlock]);
-    if (!block)
+    if ((uint64_t)src + size > 0xFFFFFFFFu || (uint64_t)dst + size > 0xFFFFFFFFu)
         return false;
+    // A range moving up over itself is copied from its end, so that no
+    // block is written before it has been read.
+    const bool backwards = dst > src && dst - src < size;
+    std::vector<uint8_t> block;
+    try {
+        block.resize(size < kBlock ? size : kBlock);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
     while (size) {
-        uint32_t n = size < kBlock ? size : kBlock;
-        if (!ParcelSeek(file, src) || !ParcelReadExact(file, block.get(), n))
+        const uint32_t n = size < kBlock ? size : kBlock;
+        const uint32_t from = backwards ? src + size - n : src, to = backwards ? dst + size - n : dst;
+        if (!ParcelSeek(file, from) || !ParcelReadExact(file, block.data(), n))
             return false;
-        if (!ParcelSeek(file, dst) || !ParcelWriteExact(file, block.get(), n))
+        if (!ParcelSeek(file, to) || !ParcelWriteExact(file, block.data(), n))
             return false;
-        src += n;
-        dst += n;
+        if (!backwards) {
+            src += n;
+            dst += n;
+        }
         size -= n;
     }
     return true;
 }
+
+static bool ApplyRuns(HANDLE file, const ParcelMove *moves, size_t count);
 
 // Runs of moves whose sources no earlier move of the run wrote over: every
 // source is read first (those that lie close together in one read), then
@@ -207,6 +218,21 @@ bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
 // contents moved twice, a place filled twice) starts a new run, so the later
 // write lands last; one too large to hold is copied on its own.
 bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count)
+{
+    // A move the file positions cannot express is refused before anything is written.
+    for (size_t i = 0; i < count; ++i)
+        if (moves[i].srcHigh || moves[i].dstHigh || moves[i].sizeHigh ||
+            (uint64_t)moves[i].srcLow + moves[i].sizeLow > 0xFFFFFFFFu ||
+            (uint64_t)moves[i].dstLow + moves[i].sizeLow > 0xFFFFFFFFu)
+            return false;
+    try {
+        return ApplyRuns(file, moves, count);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+static bool ApplyRuns(HANDLE file, const ParcelMove *moves, size_t count)
 {
     static const uint32_t kRunBytes = 8u << 20, kReadGap = 4096;
     std::vector<uint8_t> sources, data;

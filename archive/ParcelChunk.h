@@ -48,10 +48,11 @@ bool ParcelWriteChunkHeader(HANDLE file, uint16_t id, uint32_t length);
 // Writes a whole chunk (header and body) at the current position.
 bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body);
 
-// Copies size bytes from src to dst inside the file, front to back, so a
-// range may move down over itself.
+// Copies size bytes from src to dst inside the file; the two may overlap
+// either way. FALSE when either range would pass 4 GiB.
 bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size);
 // Copies as the moves say, each as if after the ones before it, in a few
-// large transfers.
+// large transfers. A move with a high half set or past 4 GiB fails the call
+// before anything is written; want of memory fails it, with no exception.
 struct ParcelMove;
 bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count);

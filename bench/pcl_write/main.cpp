@@ -1,4 +1,5 @@
 // Times flushes and compactions of a packed archive and measures how far the file grows between compactions.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -154,6 +155,94 @@ void SortedCreate(const std::string &archive, int count, std::vector<char> &buf)
     DeleteFileA(archive.c_str());
 }
 
+// The layouts compaction must handle at the same cost per entry; every
+// other entry deleted (a chain loses its first entry and its bytes of room).
+enum { LAYOUT_RANDOM, LAYOUT_DECREASING, LAYOUT_CHAIN, LAYOUT_HUGE_AMONG_TINY, LAYOUT_COUNT };
+const char *const kLayoutNames[LAYOUT_COUNT] = {"random", "decreasing", "chains", "huge among tiny"};
+
+DWORD LayoutSize(int kind, int i, int count)
+{
+    switch (kind) {
+    case LAYOUT_DECREASING: return 64 + (DWORD)((int64_t)(count - i) * 1024 / count);
+    // Runs of 500 entries, each a byte smaller than the last, a byte of room after each.
+    case LAYOUT_CHAIN: return i % 2 ? 1 : 600 - (DWORD)(i / 2 % 500);
+    // The huge one is kept.
+    case LAYOUT_HUGE_AMONG_TINY: return i == (count / 3 | 1) ? 64u << 20 : 1 + (DWORD)(Next() % 40);
+    default: return 64 + (DWORD)(Next() % 1024);
+    }
+}
+
+bool Deleted(int kind, int i)
+{
+    return kind == LAYOUT_CHAIN ? i % 2 == 1 || i % 1000 == 0 : i % 2 == 0;
+}
+
+DWORD Place(CParcel &p, const std::string &name)
+{
+    DWORD low = 0;
+    return p.GetFileLocation(name.c_str(), &low, nullptr) ? low : 0;
+}
+
+void Layout(const std::string &archive, int kind, int count, std::vector<char> &buf)
+{
+    CParcel p;
+    if (!CreateNew(p, archive, count))
+        return;
+    std::vector<char> big;
+    std::vector<DWORD> sizes(count), places(count);
+    for (int i = 0; i < count; ++i) {
+        sizes[i] = LayoutSize(kind, i, count);
+        if (sizes[i] > big.size())
+            big.resize(sizes[i]);
+        Put(p, Name(i), sizes[i], sizes[i] > buf.size() ? big : buf);
+    }
+    bool ok = p.Flush(0) != FALSE;
+    for (int i = 0; i < count; ++i)
+        if (Deleted(kind, i))
+            p.DeleteFile(Name(i).c_str());
+    ok = p.Flush(0) && ok;
+    for (int i = 0; i < count; ++i)
+        places[i] = Deleted(kind, i) ? 0 : Place(p, Name(i));
+    const uint64_t before = FileSize(archive);
+    s_calls = Calls();
+    ParcelSetIoHook(CountCall, nullptr);
+    const double t0 = Now();
+    ok = p.Flush(1) && ok;
+    const double t = Now() - t0;
+    const Calls compaction = s_calls;
+    s_calls = Calls();
+    ok = p.Flush(1) && ok;
+    const Calls again = s_calls;
+    ParcelSetIoHook(nullptr, nullptr);
+    // Each commit writes the whole tables, which end the file.
+    uint64_t moved = 0, dataEnd = 0;
+    for (int i = 0; i < count; ++i) {
+        if (Deleted(kind, i))
+            continue;
+        const DWORD at = Place(p, Name(i));
+        moved += at != places[i] ? sizes[i] : 0;
+        dataEnd = std::max<uint64_t>(dataEnd, (uint64_t)at + sizes[i]);
+    }
+    const uint64_t after = FileSize(archive), tables = after - dataEnd * (dataEnd < after);
+    const uint64_t contents = compaction.bytes - std::min<uint64_t>(compaction.bytes, compaction.forced / 2 * tables);
+    printf("%-15s %7d entries: compact %7.3f s (%5.1f us per entry); moved %6.1f MB, written %6.1f MB in %u "
+           "forced (tables %5.1f MB each; contents %4.2f x moved); file %6.1f MB -> %6.1f MB (%5.1f%%); again "
+           "%u writes%s\n",
+           kLayoutNames[kind], count, t, t * 1e6 / count, moved / 1048576.0, compaction.bytes / 1048576.0,
+           compaction.forced, tables / 1048576.0, moved ? (double)contents / moved : 0.0, before / 1048576.0,
+           after / 1048576.0, 100.0 * after / before, again.writes, ok ? "" : "  FAILED");
+    p.Close();
+    DeleteFileA(archive.c_str());
+}
+
+void Layouts(const std::string &archive, int largest, std::vector<char> &buf)
+{
+    for (int kind = 0; kind < LAYOUT_COUNT; ++kind)
+        for (int n : {2000, 16000, 100000})
+            if (n <= largest)
+                Layout(archive, kind, n, buf);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -166,6 +255,12 @@ int main(int argc, char **argv)
     DeleteFileA(archive.c_str());
 
     std::vector<char> buf(64 * 1024);
+    // "layouts [largest]" runs only the compaction of each layout.
+    if (argc > 1 && !strcmp(argv[1], "layouts")) {
+        const int largest = argc > 2 ? atoi(argv[2]) : 100000;
+        Layouts(archive, largest, buf);
+        return 0;
+    }
     // "scale [largest]" runs only the growth figures, up to that many entries.
     if (argc > 1 && !strcmp(argv[1], "scale")) {
         const int largest = argc > 2 ? atoi(argv[2]) : 100000;
@@ -173,6 +268,8 @@ int main(int argc, char **argv)
             Scaling(archive, n, buf);
         for (int n = 1000; n <= largest; n *= 10)
             SortedCreate(archive, n, buf);
+        printf("compaction of every other entry deleted, by layout:\n");
+        Layouts(archive, largest, buf);
         return 0;
     }
     std::vector<DWORD> sizes(kFiles);

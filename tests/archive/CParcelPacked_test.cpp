@@ -12,9 +12,11 @@
 #include "FormatReader.h"
 #include "HandMade.h"
 #include "LeBytes.h"
+#include "Layouts.h"
 #include "support/scratch_folder.h"
 #include "archive/CParcel.h"
 #include "archive/CParcelFolder.h"
+#include "archive/ParcelIo.h"
 
 namespace {
 
@@ -116,6 +118,22 @@ void SetCapacityToCount(std::string &bytes)
     memcpy(&count, &bytes[table + 8], 4);
     memcpy(&bytes[table + 4], &count, 4);
 }
+
+// The archive file's writes, their bytes and its forcing calls while it lives.
+struct IoTally {
+    IoTally() { ParcelSetIoHook(&IoTally::Hook, this); }
+    ~IoTally() { ParcelSetIoHook(nullptr, nullptr); }
+    static BOOL Hook(void *context, ParcelIoCall call, HANDLE, const void *, DWORD count)
+    {
+        IoTally *t = static_cast<IoTally *>(context);
+        t->writes += call == PARCEL_IO_WRITE;
+        t->bytes += call == PARCEL_IO_WRITE ? count : 0;
+        t->forced += call == PARCEL_IO_FLUSH;
+        return TRUE;
+    }
+    unsigned writes = 0, forced = 0;
+    uint64_t bytes = 0;
+};
 
 DWORD Location(CParcel &p, const char *name)
 {
@@ -725,6 +743,80 @@ TEST_F(Packed, CompactionOfAFullTableNeverEndsLonger)
     EXPECT_LE(Disk().size(), found);
     ASSERT_TRUE(Reopen(p));
     EXPECT_TRUE(Holds(p, live));
+}
+
+// Every layout compacts in two commits, and one more where the tables lie in
+// the way of their place after the data; it writes at most the contents it
+// moves twice and those tables; a compaction right after it writes nothing.
+TEST_F(Packed, CompactionCommitsAFewTimesOnEveryLayoutAndOnceIsEnough)
+{
+    srand(5);
+    for (int kind = 0; kind < LAYOUT_KINDS; ++kind) {
+        const std::vector<uint32_t> sizes = LayoutSizes(kind, 300);
+        Contents live;
+        std::vector<std::string> names;
+        CParcel p;
+        ASSERT_TRUE(DeleteFileA(m_path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
+        ASSERT_TRUE(Create(p, 4096));
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            names.push_back("k" + std::to_string(i % 3) + "\\e" + std::to_string(i));
+            ASSERT_TRUE(Put(p, names[i], live[names[i]] = Pattern(sizes[i], (uint32_t)i)));
+        }
+        ASSERT_TRUE(p.Flush(0));
+        for (size_t i = 0; i < names.size(); ++i)
+            if (LayoutPunched(kind, i)) {
+                ASSERT_TRUE(p.DeleteFile(names[i].c_str()));
+                live.erase(names[i]);
+            }
+        ASSERT_TRUE(p.Flush(0));
+        p.Close();
+        // Opened again, the archive lets the test read the file.
+        const size_t before = Disk().size();
+        ASSERT_TRUE(Reopen(p));
+        std::map<std::string, DWORD> was;
+        for (auto &f : live)
+            was[f.first] = Location(p, f.first.c_str());
+        uint64_t moved = 0, written;
+        {
+            IoTally count;
+            ASSERT_TRUE(p.Flush(1)) << kind;
+            EXPECT_LE(count.forced, 6u) << kind;
+            written = count.bytes;
+        }
+        for (auto &f : live)
+            moved += Location(p, f.first.c_str()) != was[f.first] ? f.second.size() : 0;
+        const std::string after = Disk();
+        const ReadArchive a = ReadFormat(after);
+        ASSERT_EQ(a.fault, "");
+        EXPECT_EQ(a.usedEnd, a.dataEnd);
+        EXPECT_LE(written, 2 * moved + 3 * (after.size() - a.dataEnd) + 4096) << kind;
+        EXPECT_LT(after.size(), before) << kind;
+        EXPECT_TRUE(Holds(p, live)) << kind;
+        IoTally count;
+        ASSERT_TRUE(p.Flush(1));
+        EXPECT_EQ(count.writes, 0u) << kind;
+    }
+}
+
+// An entry written into after every flush: each flush gives the place of
+// the copy before back, so the file swings between the same two sizes.
+TEST_F(Packed, RewrittenEntryGivesItsOldPlaceBackAtEveryFlush)
+{
+    ASSERT_TRUE(Store({{"a", Pattern(3000, 1)}, {"b", Pattern(500, 2)}}));
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    std::vector<size_t> sizes;
+    for (int round = 0; round < 6; ++round) {
+        HANDLE h = p.CreateFile("a", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD done = 0;
+        EXPECT_TRUE(p.WriteFile(h, Pattern(100, (uint32_t)round).data(), 100, &done, nullptr));
+        p.CloseHandle(h);
+        ASSERT_TRUE(p.Flush(0));
+        sizes.push_back(Disk().size());
+    }
+    EXPECT_EQ(sizes[4], sizes[2]);
+    EXPECT_EQ(sizes[5], sizes[3]);
 }
 
 TEST_F(Packed, FlushImportsSourceFiles)
