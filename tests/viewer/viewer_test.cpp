@@ -263,4 +263,24 @@ TEST(Viewer, RefusesWhatItCannotRun)
     }
 }
 
+// A refusal names what was refused before the usage text.
+TEST(Viewer, NamesWhatItRefused)
+{
+    const std::string tree = "--sample \"" + KivWinePath(KIV_VIEWER_PACKED) + "\\tree\"";
+    const struct {
+        const char *arguments, *named;
+    } cases[] = {
+        {"--frames 1 --unknown", "viewer: unknown argument '--unknown'"},
+        {"--frames 2x", "viewer: --frames needs a whole number from 1, not '2x'"},
+        {"--png never.png", "viewer: --png needs --frames N"},
+        {"--frames 1 --packed --write-sample x", "viewer: --write-sample writes loose files"},
+        {"--frames", "viewer: --frames needs a value"},
+    };
+    for (const auto &c : cases) {
+        std::string printed;
+        EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, tree + " " + c.arguments, &printed, 30000));
+        EXPECT_EQ(0u, printed.find(c.named)) << c.arguments << ": " << printed;
+    }
+}
+
 }  // namespace
