@@ -26,10 +26,19 @@ function(kiv_test name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${name} PRIVATE ${KIV_WARNINGS})
     target_link_libraries(${name} PRIVATE ${K_LIBS} kiv_gtest_main)
-    add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}> ${K_ARGS}
-             WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine)
+    kiv_wine_test(${name} ${name} ${K_ARGS})
     if(K_DEVICE)
         set_tests_properties(${name} PROPERTIES LABELS device)
     endif()
+endfunction()
+
+# kiv_wine_test(name target [arg...]): a CTest entry that runs the target's
+# program through Wine in its own folder, in the build tree's prefix and test
+# session whatever the caller's environment holds (a WINEPREFIX of the user's
+# own would run it outside the session, where a crash may pass).
+function(kiv_wine_test name target)
+    add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}> ${ARGN}
+             WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine
+                         ENVIRONMENT WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix)
 endfunction()

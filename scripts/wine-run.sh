@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine, in the build tree's own
 # prefix, with the Korean locale (code page 949) the game's text needs.
-# WINEPREFIX and DISPLAY come from the caller when set; without a DISPLAY the
-# virtual display of a running test session (scripts/wine-session.sh) is used.
+# The prefix is that of the program's build tree (the folder above it that
+# holds CMakeCache.txt), else that of this checkout's build/: never one the
+# caller's WINEPREFIX names, whose crash debugger could end a crashing program
+# with status 0 and whose settings the tests do not rely on. DISPLAY comes from
+# the caller when set; without one the virtual display of a running test
+# session (scripts/wine-session.sh) is used.
 set -e
-if [ -z "${WINEPREFIX:-}" ]; then
-    dir=$(cd "$(dirname "$1")" && pwd)
-    while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
-    export WINEPREFIX="$dir/wineprefix"
-fi
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir=$(cd "$(dirname "$1")" 2>/dev/null && pwd || echo /)
+while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+[ "$dir" != / ] || dir=$root/build
+export WINEPREFIX="$dir/wineprefix"
 if [ -z "${DISPLAY:-}" ] && [ -f "$WINEPREFIX/.kiv-session" ]; then
     display=$(sed -n 's/^DISPLAY=//p' "$WINEPREFIX/.kiv-session")
     pid=$(sed -n 's/^XVFB_PID=//p' "$WINEPREFIX/.kiv-session")

@@ -9,12 +9,12 @@
 #   open by it. Without a DISPLAY it also starts a virtual display, recorded in
 #   the prefix so that scripts/wine-run.sh uses it.
 # stop: ends the server, its services, the desktop and the display it started.
+# The prefix is always BUILD_DIR's (this checkout's build/ by default), whatever
+# WINEPREFIX the caller has, as scripts/wine-run.sh chooses it.
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-if [ -z "${WINEPREFIX:-}" ]; then
-    export WINEPREFIX
-    WINEPREFIX=$(realpath -m "${2:-$root/build}")/wineprefix
-fi
+export WINEPREFIX
+WINEPREFIX=$(realpath -m "${2:-$root/build}")/wineprefix
 session=$WINEPREFIX/.kiv-session
 export WINEARCH=win32 WINEDEBUG=-all LC_ALL=ko_KR.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

@@ -132,12 +132,23 @@ struct Options {
     std::string png;
     std::string pngAsGiven;   // for messages: the path as the caller spelt it
     std::string pngs;   // a folder for every frame's picture
+    std::string pngsAsGiven;
     int resetEvery = 0;   // the device is reset before every this many frames
     std::string sample;
+    std::string sampleAsGiven;
     int packed = 0;   // 1: reads go through "data.pcl" in the folder
     bool writeOnly = false;   // write the sample tree into the folder and stop
     bool bad = false;   // an argument the sample does not know
+    std::string why;    // the first thing refused, for the usage message
 };
+
+// The first refusal is the one reported: later ones often follow from it.
+void Refuse(Options *o, const std::string &why)
+{
+    if (!o->bad)
+        o->why = why;
+    o->bad = true;
+}
 
 // A whole number from 1; 0 for anything else.
 int Count(const char *text)
@@ -148,41 +159,63 @@ int Count(const char *text)
     return end == text || *end || errno == ERANGE || n < 1 || n > INT_MAX ? 0 : static_cast<int>(n);
 }
 
+// A count's value: a whole number from 1, or the refusal naming the argument.
+int CountOf(Options *o, const std::string &name, const char *text)
+{
+    const int n = Count(text);
+    if (n == 0)
+        Refuse(o, name + " needs a whole number from 1, not '" + text + "'");
+    return n;
+}
+
 Options Parse(int argc, char **argv)
 {
     Options o;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
-        if (a == "--frames" && i + 1 < argc) {
+        const bool valued = a == "--frames" || a == "--reset-every" || a == "--pngs" || a == "--png" ||
+                            a == "--sample" || a == "--write-sample";
+        if (valued && i + 1 >= argc) {
+            Refuse(&o, a + " needs a value");
+        } else if (a == "--frames") {
             // A count the run reaches: anything else would draw until Escape,
             // on a display nobody may see.
-            o.frames = Count(argv[++i]);
-            o.bad = o.bad || o.frames == 0;
-        } else if (a == "--reset-every" && i + 1 < argc) {
-            o.resetEvery = Count(argv[++i]);
-            o.bad = o.bad || o.resetEvery == 0;
-        } else if (a == "--pngs" && i + 1 < argc) {
-            o.pngs = FullPath(argv[++i]);
-        } else if (a == "--png" && i + 1 < argc) {
+            o.frames = CountOf(&o, a, argv[++i]);
+        } else if (a == "--reset-every") {
+            o.resetEvery = CountOf(&o, a, argv[++i]);
+        } else if (a == "--pngs") {
+            o.pngsAsGiven = argv[++i];
+            o.pngs = FullPath(o.pngsAsGiven);
+        } else if (a == "--png") {
             o.pngAsGiven = argv[++i];
             o.png = FullPath(o.pngAsGiven);
         } else if (a == "--packed") {
             o.packed = 1;
-        } else if ((a == "--sample" || a == "--write-sample") && i + 1 < argc) {
+        } else if (a == "--sample" || a == "--write-sample") {
             o.writeOnly = o.writeOnly || a == "--write-sample";
-            o.sample = FullPath(argv[++i]);
+            o.sampleAsGiven = argv[++i];
+            o.sample = FullPath(o.sampleAsGiven);
         } else {
-            o.bad = true;
+            Refuse(&o, "unknown argument '" + a + "'");
         }
     }
     // The packed tree has a folder of its own, so that nothing is read from loose files by mistake.
     if (o.sample.empty()) {
         o.sample = ExeFolder() + (o.packed ? "packed" : "sample");
+        o.sampleAsGiven = o.sample;
     }
+    if (o.packed && o.writeOnly)
+        Refuse(&o, "--write-sample writes loose files, which --packed does not read");
     // The picture is the last of a counted run: an endless one never writes it.
-    o.bad = o.bad || (o.packed && o.writeOnly) ||
-            (!o.writeOnly && (!o.png.empty() || !o.pngs.empty()) && o.frames == 0);
+    if (!o.writeOnly && (!o.png.empty() || !o.pngs.empty()) && o.frames == 0)
+        Refuse(&o, std::string(o.png.empty() ? "--pngs" : "--png") + " needs --frames N");
     return o;
+}
+
+bool IsFolder(const std::string &path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The engine root reads the folder as the game reads its own: loose files,
@@ -197,10 +230,12 @@ bool PrepareSample(const Options &options)
     return SetCurrentDirectoryA(options.sample.c_str()) != 0 && KivSampleWriteTooltipSkin();
 }
 
-// What a headless run did: the frames drawn and whether the last was written.
+// What a headless run did: the frames drawn, whether the last was written,
+// and the first frame --pngs could not write (0: none).
 struct Outcome {
     int frames = 0;
     bool written = false;
+    int unwritten = 0;
 };
 
 int Run(const Options &options, CKivBase *base, Outcome *outcome)
@@ -245,12 +280,12 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
         if (last && !options.png.empty()) {
             outcome->written = SaveFrame(camera, options.png.c_str());
         }
-        if (!options.pngs.empty()) {
+        // After a frame that could not be written the rest would fail alike: said once, at the end.
+        if (!options.pngs.empty() && !outcome->unwritten) {
             char name[16];
             std::snprintf(name, sizeof name, "\\%03d.png", frame);
             if (!SaveFrame(camera, (options.pngs + name).c_str())) {
-                std::fprintf(stderr, "viewer: cannot write frame %d into %s\n", frame, options.pngs.c_str());
-                status = 1;
+                outcome->unwritten = frame;
             }
         }
         scene.Show();
@@ -265,6 +300,7 @@ int RunViewer(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
+        std::fprintf(stderr, "viewer: %s\n", options.why.c_str());
         std::fprintf(stderr, "usage: viewer [--frames N [--png FILE] [--pngs FOLDER]] [--reset-every K] "
                              "[--sample FOLDER] [--packed]\n"
                              "       viewer --write-sample FOLDER\n"
@@ -273,10 +309,15 @@ int RunViewer(int argc, char **argv)
                              "resets the device before every K-th frame\n");
         return 1;
     }
+    // Frames are written into a folder that is there: a missing one would fail every frame.
+    if (!options.pngs.empty() && !IsFolder(options.pngs)) {
+        std::fprintf(stderr, "viewer: there is no folder %s for --pngs; make it first\n", options.pngsAsGiven.c_str());
+        return 1;
+    }
     if (!PrepareSample(options)) {
         std::fprintf(stderr, options.packed ? "viewer: no data.pcl in %s (scripts/pack-sample.sh makes it)\n"
                                             : "viewer: cannot use the folder %s\n",
-                     options.sample.c_str());
+                     options.sampleAsGiven.c_str());
         return 1;
     }
     HWND window = CreateViewerWindow();
@@ -288,8 +329,15 @@ int RunViewer(int argc, char **argv)
         // the engine reads the scripts from the pack compiled.
         status = options.writeOnly ? (KivSampleWriteTree(options.sample.c_str()) && KivViewerCompileScripts(".") ? 0 : 1)
                                    : Run(options, base, &outcome);
+    } else if (!window) {
+        const char *display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "viewer: no window could be opened on the display %s; start the display or, without "
+                             "DISPLAY set, let scripts/run.sh start a virtual one\n",
+                     display && *display ? display : "(DISPLAY is not set)");
     } else {
-        std::fprintf(stderr, "viewer: the engine did not start\n");
+        std::fprintf(stderr, "viewer: the engine did not start on this window (no Direct3D 9 device, or the sample "
+                             "tree in %s could not be read); its log is Object.txt there\n",
+                     options.sampleAsGiven.c_str());
     }
     base->Shutdown();
     delete base;
@@ -301,6 +349,16 @@ int RunViewer(int argc, char **argv)
     }
     if (IsWindow(window)) {
         DestroyWindow(window);
+    }
+    if (options.writeOnly && status == 0) {
+        std::printf("viewer: wrote the sample tree into %s\n", options.sampleAsGiven.c_str());
+    }
+    if (outcome.unwritten) {
+        std::fprintf(stderr, "viewer: could not write frame %d into %s; no later frame was written\n", outcome.unwritten,
+                     options.pngsAsGiven.c_str());
+        status = 1;
+    } else if (!options.pngs.empty() && status == 0 && outcome.frames > 0) {
+        std::printf("viewer: wrote frames 1 to %d into %s\n", outcome.frames, options.pngsAsGiven.c_str());
     }
     // A counted run ends by saying what it drew and where the picture went.
     if (options.frames > 0 && !options.writeOnly && status == 0) {

@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+
+#include "support/run_program.h"
 
 namespace {
 
@@ -90,6 +93,21 @@ TEST(Crash, StartsNoDebugger)
     EXPECT_EQ(std::wstring(debugger), L"");
 }
 
+// Direct3D runs on the calling thread: with Wine's command-stream thread the two
+// threads spin-wait for each other, and beside busy loops a test that makes
+// and drops device objects over and over ran eight times slower than the rest.
+TEST(Prefix, Direct3DRunsOnTheCallingThread)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Direct3D", 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD csmt = 1, size = sizeof csmt, type = 0;
+    const LONG found = RegQueryValueExW(key, L"csmt", nullptr, &type, reinterpret_cast<BYTE *>(&csmt), &size);
+    RegCloseKey(key);
+    ASSERT_EQ(found, ERROR_SUCCESS) << "without a value Wine starts the command-stream thread";
+    EXPECT_EQ(type, DWORD(REG_DWORD));
+    EXPECT_EQ(csmt, 0u);
+}
+
 TEST(Crash, AccessViolationEndsProgramWithoutDialog)
 {
     std::wstring program = ProgramFolder() + L"infra_ending.exe";
@@ -147,6 +165,18 @@ TEST(Harness, TestProgramsWorkInTheirOwnFolder)
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     EXPECT_EQ(code, 0u) << "started from the temporary folder, the program did not work beside itself";
+}
+
+// A program run from a test that outlasts its time limit is ended there, and
+// the test fails saying so, not with a bare exit code.
+TEST(Harness, AProgramStoppedAtItsTimeLimitSaysSo)
+{
+    int code = 0;
+    EXPECT_NONFATAL_FAILURE(code = KivRunProgram(KIV_ENDING_EXE,
+                                                 "--gtest_also_run_disabled_tests --gtest_filter=Ends.DISABLED_Hanging",
+                                                 1500),
+                            "was stopped at its time limit of 1.5 s");
+    EXPECT_EQ(kKivProgramStopped, code);
 }
 
 }  // namespace

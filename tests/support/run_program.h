@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 // A path of the build tree, as CMake spells it, the way Wine names it.
 inline std::string KivWinePath(const std::string &unixPath)
 {
@@ -17,7 +19,13 @@ inline std::string KivWinePath(const std::string &unixPath)
     return path;
 }
 
-// The program's exit code, or -1 when it does not start or outlasts the limit.
+// What KivRunProgram returns for a program that did not start, and for one it
+// stopped at its time limit; either also fails the running test, saying which.
+const int kKivProgramNotStarted = -1;
+const int kKivProgramStopped = -2;
+
+// The program's exit code. A program that outlasts the limit is ended there
+// (a test waiting on a hung child would otherwise only see a number).
 // With an output handle, the program's standard output and error go there.
 inline int KivRunProgram(const std::string &unixPath, const std::string &arguments, DWORD limitMs = 120000,
                          HANDLE output = nullptr)
@@ -32,13 +40,16 @@ inline int KivRunProgram(const std::string &unixPath, const std::string &argumen
     }
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &si, &pi)) {
-        return -1;
+        ADD_FAILURE() << "could not start " << line << " (error " << GetLastError() << ")";
+        return kKivProgramNotStarted;
     }
-    DWORD code = static_cast<DWORD>(-1);
+    DWORD code = static_cast<DWORD>(kKivProgramStopped);
     if (WaitForSingleObject(pi.hProcess, limitMs) == WAIT_OBJECT_0) {
         GetExitCodeProcess(pi.hProcess, &code);
     } else {
         TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 10000);
+        ADD_FAILURE() << line << " was stopped at its time limit of " << limitMs / 1000.0 << " s";
     }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
@@ -57,7 +68,8 @@ inline int KivRunProgramPrinting(const std::string &unixPath, const std::string 
                               CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     printed->clear();
     if (file == INVALID_HANDLE_VALUE) {
-        return -1;
+        ADD_FAILURE() << "no file for what " << unixPath << " prints (error " << GetLastError() << ")";
+        return kKivProgramNotStarted;
     }
     const int code = KivRunProgram(unixPath, arguments, limitMs, file);
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);

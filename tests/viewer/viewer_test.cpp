@@ -223,6 +223,18 @@ std::string LastLine(const std::string &printed)
     return text.substr(text.find_last_of('\n') + 1);
 }
 
+// The lines of what a program printed that begin with the prefix.
+int Lines(const std::string &printed, const std::string &prefix)
+{
+    int n = 0;
+    for (size_t at = 0; at < printed.size(); at = printed.find('\n', at) + 1) {
+        n += printed.compare(at, prefix.size(), prefix) == 0;
+        if (printed.find('\n', at) == std::string::npos)
+            break;
+    }
+    return n;
+}
+
 // A counted run ends by saying how many frames it drew and where the last
 // went, and fails saying so when the picture cannot be written.
 TEST(Viewer, SaysHowManyFramesItDrewAndWhereTheLastWent)
@@ -234,6 +246,7 @@ TEST(Viewer, SaysHowManyFramesItDrewAndWhereTheLastWent)
     ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + png + "\"" + sample, &printed))
         << printed;
     EXPECT_EQ("viewer: drew 2 frames; the last is in " + png, LastLine(printed));
+    EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
     Picture picture;
     EXPECT_TRUE(ReadPicture(png, &picture));
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + lost + "\"" + sample, &printed));
@@ -260,6 +273,49 @@ TEST(Viewer, RefusesWhatItCannotRun)
         EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments + " --sample \"" + tree + "\"", &printed, 30000))
             << arguments;
         EXPECT_NE(std::string::npos, printed.find("--frames N")) << arguments << ": " << printed;
+    }
+}
+
+// --pngs says where the frames went, or, once, the first it could not write
+// (a folder in the way of its file) and fails; a folder that is not there is
+// refused before anything is drawn.
+TEST(Viewer, SaysWhereItsFramesWentOrWhichItCouldNotWrite)
+{
+    const std::string packed = KivWinePath(KIV_VIEWER_PACKED), sample = " --sample \"" + packed + "\\tree\"";
+    const std::string written = packed + "\\frames-written", blocked = packed + "\\frames-blocked";
+    CreateDirectoryA(written.c_str(), nullptr);
+    CreateDirectoryA(blocked.c_str(), nullptr);
+    CreateDirectoryA((blocked + "\\002.png").c_str(), nullptr);
+    std::string printed;
+    ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 1 --pngs \"" + written + "\"" + sample, &printed))
+        << printed;
+    EXPECT_NE(std::string::npos, printed.find("viewer: wrote frames 1 to 1 into " + written)) << printed;
+    EXPECT_EQ("viewer: drew 1 frames (--png FILE writes the last)", LastLine(printed));
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\"" + sample, &printed));
+    EXPECT_EQ("viewer: could not write frame 2 into " + blocked + "; no later frame was written", LastLine(printed));
+    EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\\none\"" + sample, &printed));
+    EXPECT_EQ("viewer: there is no folder " + blocked + "\\none for --pngs; make it first", LastLine(printed));
+    EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
+}
+
+// A refusal names what was refused before the usage text.
+TEST(Viewer, NamesWhatItRefused)
+{
+    const std::string tree = "--sample \"" + KivWinePath(KIV_VIEWER_PACKED) + "\\tree\"";
+    const struct {
+        const char *arguments, *named;
+    } cases[] = {
+        {"--frames 1 --unknown", "viewer: unknown argument '--unknown'"},
+        {"--frames 2x", "viewer: --frames needs a whole number from 1, not '2x'"},
+        {"--png never.png", "viewer: --png needs --frames N"},
+        {"--frames 1 --packed --write-sample x", "viewer: --write-sample writes loose files"},
+        {"--frames", "viewer: --frames needs a value"},
+    };
+    for (const auto &c : cases) {
+        std::string printed;
+        EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, tree + " " + c.arguments, &printed, 30000));
+        EXPECT_EQ(0u, printed.find(c.named)) << c.arguments << ": " << printed;
     }
 }
 
