@@ -1495,6 +1495,30 @@ TEST_F(ImeBoxClosing, WhileTwoTypedUnitsAreTakenBackTheNextBoxKeepsItsText)
     ScriptedIme::composition.clear();
 }
 
+// The game hides the box as the first take-back Backspace reaches its window
+// and closes the dialog at that key's release: the box, with units still to
+// take back, is touched no more.
+TEST_F(ImeBoxClosing, ClosedAtTheReleaseOfATakeBackKeyThatReachedNoBox)
+{
+    InsertOnType();
+    Open(0);
+    ScriptedIme::Compose({std::wstring{Han, Na}});
+    ASSERT_EQ(ImeStore().typed, 2);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    ActingWindow::on = WM_KEYDOWN;
+    ActingWindow::with = VK_BACK;
+    ActingWindow::act = [] {
+        ImeCloser::dialog->GetControl(6)->SetVisible(0);
+        ActingWindow::on = WM_KEYUP;
+        ActingWindow::act = ImeCloser::Close;
+    };
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+    ExpectClosed("released");
+    ScriptedIme::composition.clear();
+}
+
 namespace {
 
 const WCHAR A = 0x314F, SsangDigeut = 0x3138, Bieup = 0x3142;
