@@ -519,8 +519,8 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                         lstrcatW(s.readingLine, s.candidates[i]);
                 }
             } else if (ImeState().insertOnType) {
-                // A text set over a selection replaces it: the units the box
-                // typed count, not the change in length.
+                // Typed over a selection, the composition replaces it: the
+                // units the box typed count, not the change in length.
                 const unsigned ended = s.ended, replaced = m_replaced;
                 const int typed = SendComposition(false);
                 if (!guard.Alive())
