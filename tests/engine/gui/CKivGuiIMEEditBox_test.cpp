@@ -1636,6 +1636,7 @@ TEST_F(ImeBox, CompositionMessagesInAnyOrderLeaveOnlyWhatWasCommitted)
         {"empty after an end and a start",
          [&] { ScriptedIme::Compose({h}), EndComposition(), StartComposition(), ComposeOnly(L""), EndComposition(); }},
         {"nested start", [&] { StartComposition(), ComposeOnly(h), StartComposition(), ComposeOnly(a), EndComposition(); }},
+        {"a refused character composed", [&] { ScriptedIme::Compose({L"\\"}), EndComposition(); }},
         {"empty result of a hidden box", missed([&](int on) { box->SetVisible(on); })},
         {"empty result of a disabled box", missed([&](int on) { box->SetEnabled(on); })},
     };
@@ -1679,6 +1680,39 @@ TEST_F(ImeBox, TextTheGameSetsFromTheChangeEventHoldsOnlyWhatIsCommittedAfter)
     EXPECT_EQ(Text(), L"cb" + ha);
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), L"cb" + ha);
+
+    // A result goes on into the new text, whether it reached the box (after
+    // the take-back's Backspace) or not: all of it was committed.
+    for (int hidden = 0; hidden < 2; hidden++) {
+        box->SetText("abc", 0);
+        ScriptedIme::Compose({ha});
+        box->SetVisible(!hidden);
+        ChangeActor::skip = hidden ? 0 : 1;
+        ChangeActor::act = [&] { box->SetText("cb", 0); };
+        Commit(std::wstring{Han, Na});
+        box->SetVisible(1);
+        EXPECT_EQ(ChangeActor::act, nullptr) << hidden;
+        EXPECT_EQ(Text(), L"cb" + std::wstring(1, Na)) << hidden;
+    }
+}
+
+// Memory runs out at each allocation of a composition typed in: the end
+// takes back what the box typed of it, if anything, and nothing else.
+TEST_F(ImeBox, OutOfMemoryInACompositionTypedInLosesNoCommittedCharacter)
+{
+    InsertOnType();
+    const std::wstring h(1, Hieut);
+    for (long n = 0;; n++) {
+        box->SetText("abc", 0);
+        FailNewAfter(n);
+        ScriptedIme::Compose({h});
+        const long refused = FailNewRefused();
+        FailNewEnd();
+        EndComposition();
+        EXPECT_EQ(Text(), L"abc") << n;
+        if (refused == 0 || n > 64)
+            break;
+    }
 }
 
 // The game cancels the composition from the change event of its first unit
