@@ -142,19 +142,37 @@ void CKivGuiIMEEditBox::CancelComposition()
     ImeBinding().ImmReleaseContext(window, context);
 }
 
-void CKivGuiIMEEditBox::SendComposition()
+int CKivGuiIMEEditBox::SendComposition(bool toNewText)
 {
-    // A copy: typing may change the composition store. Each character's
-    // event may delete the box. Out of memory nothing is typed.
+    // A copy: typing may change the composition store. Out of memory nothing
+    // is typed.
     const WCHAR *text = ImeStore().composition.GetText();
-    const size_t count = lstrlenW(text);
+    const int count = lstrlenW(text);
     std::unique_ptr<WCHAR[]> units(new (std::nothrow) WCHAR[count + 1]);
     if (!units)
-        return;
+        return 0;
     std::memcpy(units.get(), text, (count + 1) * sizeof(WCHAR));
+    return TypeText(units.get(), count, toNewText);
+}
+
+int CKivGuiIMEEditBox::TypeText(const WCHAR *text, int count, bool toNewText)
+{
+    // Each character's event may delete the box or give it a new text.
     Guard guard(this);
-    for (size_t i = 0; i < count && guard.Alive(); i++)
-        MsgProc(WM_CHAR, units[i], 0);
+    const unsigned replaced = m_replaced;
+    int typed = 0;
+    m_highSurrogate = 0;
+    for (int i = 0; i < count && guard.Alive() && (toNewText || m_replaced == replaced); i++) {
+        const int units = TypeCharacter(text[i]);
+        if (units < 0)
+            continue;
+        typed += units;
+        Changed();
+    }
+    // A half pair at the end waits for no key typed later.
+    if (guard.Alive())
+        m_highSurrogate = 0;
+    return typed;
 }
 
 bool CKivGuiIMEEditBox::TakesWindowKeys() const
@@ -212,46 +230,47 @@ void CKivGuiIMEEditBox::GiveContextToFocusedBox()
 void CKivGuiIMEEditBox::CompositionMissed(bool ended)
 {
     GuiImeStore &s = ImeStore();
+    WCHAR text[StringUnits];
+    int units = 0;
+    if (!ended) {
+        HWND window = GuiEngineWindow();
+        if (HIMC context = ImeBinding().ImmGetContext(window)) {
+            units = ReadString(context, GCS_RESULTSTR, text);
+            ImeBinding().ImmReleaseContext(window, context);
+        }
+        // An empty result commits nothing: the composition goes on.
+        if (units == 0)
+            return;
+    }
     CKivGuiIMEEditBox *owner = s.owner;
     const int typed = s.typed, behind = s.typedBehind;
     ImeForgetTyped();
-    if (owner) {
-        owner->m_compositionInText = 0;
-        if (typed > 0 && owner->m_buffer) {
-            // A result stands where the composition was typed, as the input
-            // method committed it: the composition may have grown since.
-            WCHAR text[StringUnits];
-            int units = 0;
-            HWND window = GuiEngineWindow();
-            if (!ended) {
-                if (HIMC context = ImeBinding().ImmGetContext(window)) {
-                    units = ReadString(context, GCS_RESULTSTR, text);
-                    ImeBinding().ImmReleaseContext(window, context);
-                }
-            }
-            if (ended || units > 0)
-                owner->TakeBackInPlace(typed, behind);
-            if (units > 0 && owner->m_buffer->InsertString(owner->m_caret, text, units)) {
-                owner->PlaceCaret(owner->m_caret + units);
-                owner->m_selStart = owner->m_caret;
-                owner->LayoutPass();
-            }
-        }
-    }
     ResetComposition();
     SetHideCaret(0);
     s.readingShown = 0;
+    if (!owner || !owner->m_buffer)
+        return;
+    // What was typed leaves; a result is typed in its place, in either mode,
+    // as the player would have typed it (the composition may have grown
+    // since it was typed).
+    if (typed > 0)
+        owner->TakeBackInPlace(typed, behind);
+    if (units == 0)
+        return;
+    Guard guard(owner);
+    owner->TypeText(text, units, true);
+    if (guard.Alive())
+        owner->LayoutPass();
 }
 
 // The game replaced the text the composition was typed into: nothing of it
-// is left to take back.
+// is left to take back, and the composition goes on in this box.
 void CKivGuiIMEEditBox::OnTextReplaced()
 {
     m_replaced++;
-    if (ImeStore().owner != this)
-        return;
-    ImeForgetTyped();
-    m_compositionInText = 0;
+    GuiImeStore &s = ImeStore();
+    if (s.owner == this)
+        s.typed = s.typedBehind = 0;
 }
 
 bool CKivGuiIMEEditBox::TakeOverComposition()
@@ -261,7 +280,6 @@ bool CKivGuiIMEEditBox::TakeOverComposition()
     if (owner && owner != this) {
         // Its keys, when they still reach it, may delete either box.
         Guard guard(this);
-        owner->m_compositionInText = 0;
         owner->RemoveTypedComposition(1, 0);
         if (!guard.Alive())
             return false;
@@ -290,7 +308,9 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
         // when it took what stood before the caret at the composition's end.
         Guard guard(this);
         OwnKeys keys(this);
-        auto takesKeys = [&] { return guard.Alive() && TakesWindowKeys(); };
+        // A text the game sets from a key's event holds nothing of it.
+        const unsigned replaced = m_replaced;
+        auto takesKeys = [&] { return guard.Alive() && TakesWindowKeys() && m_replaced == replaced; };
         HWND window = GuiEngineWindow();
         for (int i = 0; i < behind && takesKeys(); i++)
             SendMessageW(window, WM_KEYDOWN, VK_RIGHT, 0);
@@ -313,7 +333,7 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
         if (!guard.Alive())
             return;
         SendMessageW(window, WM_KEYUP, VK_BACK, 0);
-        if (!guard.Alive() || left == 0)
+        if (!guard.Alive() || left == 0 || m_replaced != replaced)
             return;
     }
     // What no key took back (the box lost the focus, or the window does not
@@ -413,11 +433,8 @@ bool CKivGuiIMEEditBox::CheckKoreanFits()
     }
     if (!fits) {
         // The input method answers the cancel through the window.
-        Guard guard(this);
         CancelComposition();
         ResetComposition();
-        if (guard.Alive())
-            m_compositionInText = 0;
     }
     return fits;
 }
@@ -456,12 +473,11 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
     if ((flags & GCS_RESULTSTR) && m_swallowKeys) {
         SetHideCaret(0);
         if (ReadString(context, GCS_RESULTSTR, text) > 0) {
-            m_compositionInText = 0;
             RemoveTypedComposition(0, 0);
             if (!guard.Alive())
                 return false;
             s.composition.SetTextW(text);
-            SendComposition();
+            SendComposition(true);
             ResetComposition();
             if (!guard.Alive())
                 return false;
@@ -471,16 +487,11 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
     if ((flags & GCS_COMPSTR) && m_swallowKeys) {
         const int units = ReadString(context, GCS_COMPSTR, text);
         if (units == 0) {
-            if (s.typed > 0) {
-                RemoveTypedComposition(1, 0);
-                if (!guard.Alive())
-                    return false;
-            } else if (s.composition.GetTextSize() == 0 && m_compositionInText) {
-                PlaceCaret(m_caret);
-                m_buffer->RemoveRange(m_caret, NextChar(m_caret));
-            }
+            // Only what the box typed of the composition leaves the text.
+            RemoveTypedComposition(1, 0);
+            if (!guard.Alive())
+                return false;
             s.composition.Clear();
-            m_compositionInText = 0;
         } else if (!CheckCompositionFits(text)) {
             done = true;
         } else {
@@ -488,7 +499,6 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
             if (!guard.Alive())
                 return false;
             s.composition.SetTextW(text);
-            m_compositionInText = 1;
             if (!lstrcmpA(m_language, "KOR") && !CheckKoreanFits()) {
                 if (!guard.Alive())
                     return false;
@@ -509,19 +519,18 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                         lstrcatW(s.readingLine, s.candidates[i]);
                 }
             } else if (ImeState().insertOnType) {
-                const int before = GetTextLength();
+                // Typed over a selection, the composition replaces it: the
+                // units the box typed count, not the change in length.
                 const unsigned ended = s.ended, replaced = m_replaced;
-                SendComposition();
+                const int typed = SendComposition(false);
                 if (!guard.Alive())
                     return false;
-                const int typed = std::max(0, GetTextLength() - before);
                 // A typing event gave the box a new text, or ended the
                 // composition (the game moved the focus or cancelled it), or
                 // another box took it: what was typed was never committed.
                 if (m_replaced != replaced)
                     return true;
                 if (s.ended != ended || s.owner != this) {
-                    m_compositionInText = 0;
                     TakeBackInPlace(typed, 0);
                     return true;
                 }
@@ -533,11 +542,14 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                     // A typing event moved the focus or the active dialog:
                     // the keys would reach another box, and the composition
                     // goes on there, if anywhere. Taken back here directly.
-                    m_compositionInText = 0;
                     RemoveTypedComposition(1, 0);
                     return true;
                 }
-                if (SendOwnKeys(VK_LEFT, typed - caret)) {
+                // The caret steps over characters, a surrogate pair as one.
+                int behind = 0;
+                for (int i = end - typed + caret; i < end; i = NextChar(i))
+                    behind++;
+                if (SendOwnKeys(VK_LEFT, behind)) {
                     OwnKeys keys(this);
                     SendMessageW(window, WM_KEYUP, VK_LEFT, 0);
                 }
@@ -762,8 +774,6 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
         if (guard.Alive())
             RemoveTypedComposition(1, 0);
         ResetComposition();
-        if (guard.Alive())
-            m_compositionInText = 0;
         imm.ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
         imm.ImmNotifyIME(context, NI_CLOSECANDIDATE, 0, 0);
         s.finishing = 0;

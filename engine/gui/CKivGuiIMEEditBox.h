@@ -27,15 +27,19 @@ public:
     void FinishComposition(int send);
     void CancelComposition();
     static void ResetComposition();
-    void SendComposition();
+    // Types the composition in, character by character as keys would, and
+    // stops at a text the game sets from an event unless toNewText. The
+    // units typed.
+    int SendComposition(bool toNewText = true);
     // Takes back what insert-on-type typed of the composition; the box
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
     // A result or an end of composition that reached no IME edit box, or a
-    // layout change: a result stands in its owner's text in place of what
-    // was typed, an end or a change takes out what was typed and never
+    // layout change: a result is typed into its owner's text in place of
+    // what was typed, in either mode and hidden or disabled or not, by the
+    // rules of typing; an end or a change takes out what was typed and never
     // committed (the input method types it again if it goes on). The store
-    // forgets both.
+    // forgets both. An empty result ends nothing.
     static void CompositionMissed(bool ended);
     // Gives the window's input context back, when a focus-out took it, to
     // the focused IME edit box of the active dialog, if any; once a frame,
@@ -62,6 +66,10 @@ private:
     // Keys through the window for this box alone, each sent only while it
     // still takes them; false when one was not.
     bool SendOwnKeys(WPARAM key, int times);
+    // Characters typed by the rules of typing, each with its change event;
+    // stops at a text the game sets from one unless toNewText. The units
+    // that stayed in the text.
+    int TypeText(const WCHAR *text, int count, bool toNewText);
     // What insert-on-type typed, taken from the text without keys.
     void TakeBackInPlace(int typed, int behind);
     void OnComposition(LPARAM flags);

@@ -61,7 +61,6 @@ int CKivGuiTestEditBox::Create(int id, int left, int top, int right, int bottom,
     m_textRect = m_rect;
     m_leftMargin = leftMargin;
     m_topMargin = topMargin;
-    m_compositionInText = 0;
     m_remainingWidth = 0;
     std::memset(m_language, 0, sizeof(m_language));
     GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVLANGNAME, m_language, sizeof(m_language) - 1);
@@ -348,22 +347,30 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
         m_swallowKeys = 1;
         return 1;
     }
-    if (unit < 32 && unit != 30 && unit != 31)
-        return 1;
+    if (TypeCharacter(unit) >= 0)
+        Changed();
+    return 1;
+}
+
+int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
+{
+    if (!m_buffer || (unit < 32 && unit != 30 && unit != 31))
+        return -1;
     // A surrogate pair comes as two characters and is typed whole, within the
     // limit or not at all; a lone half is never typed.
     const WCHAR high = std::exchange(m_highSurrogate, WCHAR(0));
     if (IS_HIGH_SURROGATE(unit)) {
         m_highSurrogate = unit;
-        return 1;
+        return -1;
     }
     if (IS_LOW_SURROGATE(unit) && !high)
-        return 1;
+        return -1;
     const WCHAR units[2] = {high, unit};
     const int count = IS_LOW_SURROGATE(unit) ? 2 : 1;
     if (m_caret != m_selStart)
         DeleteSelection();
-    if (m_buffer->InsertString(m_caret, units + 2 - count, count)) {
+    const int at = m_caret;
+    if (m_buffer->InsertString(at, units + 2 - count, count)) {
         if (m_buffer->GetAnsiLength() <= m_maxBytes) {
             // In place: the buffer takes its own text back without moving it.
             if (RemoveChar(L'\\', m_buffer->At(0))) {
@@ -378,8 +385,9 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
         }
         m_selStart = m_caret;
     }
-    Changed();
-    return 1;
+    // Past the edge, the limit or a refused character the caret is back
+    // where the character would have gone.
+    return m_caret == at + count ? count : 0;
 }
 
 int CKivGuiTestEditBox::HitIndex(int x)

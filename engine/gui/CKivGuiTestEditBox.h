@@ -78,6 +78,12 @@ protected:
     // The caret index under a dialog-relative x; -1 when it cannot be found.
     int HitIndex(int x);
     void MoveCaret(int index);
+    // One character by the rules of typing: control characters refused, a
+    // surrogate pair whole or not at all, the selection replaced, the byte
+    // limit and the width kept; no event. The units it left in the text (0
+    // to 2), or -1 when it typed nothing (refused, or the first half of a
+    // pair waiting for the second).
+    int TypeCharacter(WCHAR unit);
     void Changed();
     void DrawElementAt(int element, int x, int y, float scaleX, float alpha, float scaleY = 1.0f);
     // Where the text starts inside the text rectangle: the left margin, or in
@@ -115,7 +121,6 @@ protected:
     float m_blink = 0;
     int m_clipToWidth = 1;
     BYTE m_limitReached = 0;
-    BYTE m_compositionInText = 0;
     WCHAR m_highSurrogate = 0;   // the first half of a pair, typed with the second
     int m_remainingWidth = 0;
     char m_language[10] = {};

@@ -513,8 +513,9 @@ int ImeStaticMsgProc(HWND window, UINT message, WPARAM wParam, LPARAM *lParam)
         return 0;
     switch (message) {
     case WM_IME_STARTCOMPOSITION: {
+        // A start inside a composition keeps its owner: what that one typed
+        // was never committed, and the next composition takes it back.
         GuiImeStore &s = ImeStore();
-        ImeForgetTyped();
         s.compositionCaret = 0;
         s.composition.Clear();
         std::memset(s.attributes, 0, sizeof(s.attributes));

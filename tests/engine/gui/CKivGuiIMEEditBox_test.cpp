@@ -869,17 +869,24 @@ TEST_F(TwoImeBoxes, AFocusMovedByATypingEventLeavesEachBoxItsText)
     }
 }
 
-// The game's window procedure acts on a message before the GUI gets it.
+// The game's window procedure acts on a message before the GUI gets it, and
+// counts the keys a box sent itself that the GUI left to the game.
 struct ActingWindow {
     static inline WNDPROC gui = nullptr;
     static inline UINT on = 0;
     static inline WPARAM with = 0;
     static inline std::function<void()> act;
+    static inline int unclaimed = 0;
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
     {
         if (act && message == on && w == with)
             std::exchange(act, nullptr)();
-        return CallWindowProcW(gui, window, message, w, l);
+        const bool own = ImeStore().keysFor && (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR);
+        if (own && !CKivGuiSystem::GetInstance()->MsgProc(window, message, w, l)) {
+            unclaimed++;
+            return DefWindowProcW(window, message, w, l);
+        }
+        return own ? 0 : CallWindowProcW(gui, window, message, w, l);
     }
 };
 
@@ -1064,9 +1071,10 @@ TEST_F(TwoImeBoxes, TheActiveDialogsFocusedBoxHasTheContextByTheNextFrame)
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
 }
 
-// The game hides or disables the focused box as one of the keys it sends
-// itself (placing its caret, taking a composition back) reaches the window:
-// that key and the rest reach no other control, and the focus stays.
+// The game hides or disables the focused box, or hides its dialog, as one of
+// the keys it sends itself (placing its caret, taking a composition back)
+// reaches the window: that key and the rest reach no other control nor the
+// game's own key handling, and the focus stays.
 TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
 {
     CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
@@ -1076,20 +1084,25 @@ TEST_F(TwoImeBoxes, ATakeBackKeyForABoxTheGameHidOrDisabledMovesNoFocus)
     ActingWindow::gui = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
     for (WPARAM key : {VK_LEFT, VK_RIGHT})
-        for (int hide = 0; hide < 2; hide++) {
+        for (int hide = 0; hide < 3; hide++) {
             box->SetText("abc", 0);
             if (key == VK_RIGHT)
                 ScriptedIme::Compose({std::wstring(1, Hieut)});
             ActingWindow::on = WM_KEYDOWN;
             ActingWindow::with = key;
-            ActingWindow::act = [&, hide] { hide ? box->SetVisible(0) : box->SetEnabled(0); };
+            ActingWindow::act = [&, hide] {
+                hide == 2 ? dialog->SetVisible(0) : hide ? box->SetVisible(0) : box->SetEnabled(0);
+            };
+            ActingWindow::unclaimed = 0;
             events.clear();
             ScriptedIme::Compose({std::wstring{Han, Na}});
             EXPECT_EQ(ActingWindow::act, nullptr);
+            EXPECT_EQ(ActingWindow::unclaimed, 0) << key << " " << hide;
             EXPECT_EQ(dialog->GetFocusedControl(), box) << key << " " << hide;
             EXPECT_FALSE(same->HasFocus()) << key << " " << hide;
             EXPECT_EQ(events.find("2 "), std::string::npos) << events;
             ScriptedIme::composition.clear();
+            dialog->SetVisible(1);
             box->SetVisible(1);
             box->SetEnabled(1);
         }
@@ -1481,3 +1494,527 @@ TEST_F(ImeBoxClosing, WhileTwoTypedUnitsAreTakenBackTheNextBoxKeepsItsText)
     ExpectClosed("taken back");
     ScriptedIme::composition.clear();
 }
+
+// The game hides the box as the first take-back Backspace reaches its window
+// and closes the dialog at that key's release: the box, with units still to
+// take back, is touched no more.
+TEST_F(ImeBoxClosing, ClosedAtTheReleaseOfATakeBackKeyThatReachedNoBox)
+{
+    InsertOnType();
+    Open(0);
+    ScriptedIme::Compose({std::wstring{Han, Na}});
+    ASSERT_EQ(ImeStore().typed, 2);
+    ActingWindow::gui = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
+    ActingWindow::on = WM_KEYDOWN;
+    ActingWindow::with = VK_BACK;
+    ActingWindow::act = [] {
+        ImeCloser::dialog->GetControl(6)->SetVisible(0);
+        ActingWindow::on = WM_KEYUP;
+        ActingWindow::act = ImeCloser::Close;
+    };
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+    ExpectClosed("released");
+    ScriptedIme::composition.clear();
+}
+
+namespace {
+
+const WCHAR A = 0x314F, SsangDigeut = 0x3138, Bieup = 0x3142;
+
+// The input method's messages one at a time, as the tests script them.
+void StartComposition()
+{
+    SendMessageW(GuiHost::window, WM_IME_STARTCOMPOSITION, 0, 0);
+}
+void ComposeOnly(const std::wstring &text)
+{
+    ScriptedIme::composition = text;
+    ScriptedIme::cursor = 0;
+    ScriptedIme::Send(GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+}
+void EndComposition()
+{
+    ScriptedIme::composition.clear();
+    SendMessageW(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0);
+}
+// A result with the composition given after it, then an end when asked.
+void Commit(const std::wstring &result, const std::wstring &next = L"", bool end = true)
+{
+    ScriptedIme::result = ScriptedIme::committed = result;
+    ScriptedIme::composition = next;
+    ScriptedIme::Send(GCS_RESULTSTR | GCS_COMPSTR | GCS_CURSORPOS);
+    ScriptedIme::result.clear();
+    if (end)
+        EndComposition();
+}
+
+// The game sets the text from the box's change event, once, after the
+// events it lets by, or cancels and restarts the composition there.
+struct ChangeActor {
+    static inline std::function<void()> act;
+    static inline int skip = 0;
+    static void OnEvent(int event, int, CKivGuiControl *, int)
+    {
+        if (event == CKivGuiTestEditBox::kEventChanged && act && skip-- == 0)
+            std::exchange(act, nullptr)();
+    }
+};
+
+// Korean typed over a selection replaces it whichever way it was made (the
+// whole text by Control+A, set selected, dragged from its end to its start,
+// or a drag ending mid-text), in either mode, and leaves only what was
+// committed.
+TEST_F(ImeBox, KoreanTypedOverASelectionReplacesIt)
+{
+    const std::wstring han(1, Han);
+    auto drag = [&](int to) {
+        box->SetText("abc", 0);
+        box->PlaceCaret(to);
+        const int x = box->GetCaretX() + 2;
+        box->PlaceCaret(3);
+        Send(WM_LBUTTONDOWN, 690, 210);
+        Send(WM_MOUSEMOVE, x, 210);
+        Send(WM_LBUTTONUP, x, 210);
+    };
+    const struct {
+        const char *what;
+        std::function<void()> select;
+        const wchar_t *left;
+    } cases[] = {
+        {"Control+A", [&] { box->SetText("abc", 0), SendMessageW(GuiHost::window, WM_CHAR, 1, 0); }, L""},
+        {"set selected", [&] { box->SetText("abc", 1); }, L""},
+        {"dragged whole", [&] { drag(0); }, L""},
+        {"dragged to mid-text", [&] { drag(1); }, L"a"},
+    };
+    for (int insert = 0; insert < 2; insert++)
+        for (const auto &c : cases) {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            c.select();
+            ASSERT_NE(box->GetCaret(), box->GetSelectionStart()) << c.what;
+            for (WCHAR step : {Hieut, Ha, Han}) {
+                ScriptedIme::Compose({std::wstring(1, step)});
+                EXPECT_EQ(Text(), insert ? c.left + std::wstring(1, step) : L"abc") << c.what;
+            }
+            ScriptedIme::Finish();
+            EXPECT_EQ(Text(), c.left + han) << c.what << " insert " << insert;
+        }
+    // A pair composed stands behind the caret whole: the caret steps over
+    // characters, not units.
+    InsertOnType();
+    box->SetText("ab", 0);
+    ScriptedIme::Compose({L"\xD840\xDC00"});
+    EXPECT_EQ(box->GetCaret(), 2);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"ab\xD840\xDC00");
+    EXPECT_EQ(box->GetCaret(), 4);
+}
+
+// Scripts of the input method's messages in orders a real one sends now and
+// then: an empty composition after an end (with or without a new start), a
+// start inside a composition, an empty result that reaches no box. Only
+// committed text stays, in either mode.
+TEST_F(ImeBox, CompositionMessagesInAnyOrderLeaveOnlyWhatWasCommitted)
+{
+    const std::wstring h(1, Hieut), a(1, A);
+    // Neither the empty result nor the end reaches the box.
+    auto missed = [&](std::function<void(int)> set) {
+        return [&, set] {
+            ScriptedIme::Compose({h});
+            set(0);
+            Commit(L"", L"", false);
+            EndComposition();
+            set(1);
+        };
+    };
+    const struct {
+        const char *what;
+        std::function<void()> run;
+    } cases[] = {
+        {"empty after an end", [&] { ScriptedIme::Compose({h}), EndComposition(), ComposeOnly(L""); }},
+        {"empty after an end and a start",
+         [&] { ScriptedIme::Compose({h}), EndComposition(), StartComposition(), ComposeOnly(L""), EndComposition(); }},
+        {"nested start", [&] { StartComposition(), ComposeOnly(h), StartComposition(), ComposeOnly(a), EndComposition(); }},
+        {"a refused character composed", [&] { ScriptedIme::Compose({L"\\"}), EndComposition(); }},
+        {"empty result of a hidden box", missed([&](int on) { box->SetVisible(on); })},
+        {"empty result of a disabled box", missed([&](int on) { box->SetEnabled(on); })},
+    };
+    for (int insert = 0; insert < 2; insert++)
+        for (const auto &c : cases) {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            box->SetText("abc", 0);
+            box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+            box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+            c.run();
+            EXPECT_EQ(Text(), L"abc") << c.what << " insert " << insert;
+            EXPECT_EQ(ImeStore().typed, 0) << c.what;
+            ScriptedIme::Compose({std::wstring(1, Na)});
+            ScriptedIme::Finish();
+            EXPECT_EQ(Text(), L"a" + std::wstring(1, Na) + L"bc") << c.what << " insert " << insert;
+        }
+}
+
+// The game sets the text from a change event while a composition is typed
+// in (as its first unit goes in, or as the take-back of the one before
+// runs): the new text holds nothing of it, and the commit is typed after it.
+TEST_F(ImeBox, TextTheGameSetsFromTheChangeEventHoldsOnlyWhatIsCommittedAfter)
+{
+    InsertOnType();
+    dialog->SetCallback(ChangeActor::OnEvent, 0);
+    const std::wstring two = {SsangDigeut, Bieup}, ha(1, Ha);
+    box->SetText("abc", 0);
+    ChangeActor::skip = 0;
+    ChangeActor::act = [&] { box->SetText("cb", 0); };
+    ScriptedIme::Compose({two});
+    EXPECT_EQ(Text(), L"cb");
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"cb" + two);
+
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({two});
+    ChangeActor::skip = 0;
+    ChangeActor::act = [&] { box->SetText("cb", 0); };
+    ScriptedIme::Compose({ha});
+    EXPECT_EQ(ChangeActor::act, nullptr);
+    EXPECT_EQ(Text(), L"cb" + ha);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"cb" + ha);
+
+    // A result goes on into the new text, whether it reached the box (after
+    // the take-back's Backspace) or not: all of it was committed.
+    for (int hidden = 0; hidden < 2; hidden++) {
+        box->SetText("abc", 0);
+        ScriptedIme::Compose({ha});
+        box->SetVisible(!hidden);
+        ChangeActor::skip = hidden ? 0 : 1;
+        ChangeActor::act = [&] { box->SetText("cb", 0); };
+        Commit(std::wstring{Han, Na});
+        box->SetVisible(1);
+        EXPECT_EQ(ChangeActor::act, nullptr) << hidden;
+        EXPECT_EQ(Text(), L"cb" + std::wstring(1, Na)) << hidden;
+    }
+}
+
+// Memory runs out at each allocation of a composition typed in: the end
+// takes back what the box typed of it, if anything, and nothing else.
+TEST_F(ImeBox, OutOfMemoryInACompositionTypedInLosesNoCommittedCharacter)
+{
+    InsertOnType();
+    const std::wstring h(1, Hieut);
+    for (long n = 0;; n++) {
+        box->SetText("abc", 0);
+        FailNewAfter(n);
+        ScriptedIme::Compose({h});
+        const long refused = FailNewRefused();
+        FailNewEnd();
+        EndComposition();
+        EXPECT_EQ(Text(), L"abc") << n;
+        if (refused == 0 || n > 64)
+            break;
+    }
+}
+
+// The game cancels the composition from the change event of its first unit
+// and the input method starts a new one in the same box at once: only the
+// new one stands typed in, and only its commit stays.
+TEST_F(ImeBox, ACompositionCancelledAndRestartedByATypingEventLeavesOnlyTheNewOne)
+{
+    InsertOnType();
+    dialog->SetCallback(ChangeActor::OnEvent, 0);
+    box->SetText("abc", 0);
+    ChangeActor::skip = 0;
+    ChangeActor::act = [&] {
+        box->CancelComposition();
+        ScriptedIme::Compose({std::wstring(1, Na)});
+    };
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    EXPECT_EQ(Text(), L"abc" + std::wstring(1, Na));
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"abc" + std::wstring(1, Na));
+}
+
+// A result that reaches no box (the box or its dialog hidden or disabled,
+// another dialog made active by a click on its button) goes into the box
+// that owned the composition, in either mode, by the rules of typing: within
+// the byte limit without cutting what follows the caret, without refused
+// characters or half a pair; the syllable may have grown meanwhile.
+TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
+{
+    other->ClearFocus();
+    (new CKivGuiButton(other))->Create(9, 800, 20, 900, 40, "");
+    const WCHAR syllable[2] = {Han, 0};
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, syllable, 1, nullptr, 0, nullptr, nullptr);
+    const std::wstring five = {Han, 0xAE00, Han, 0xAE00, Han}, two = {Han, 0xAE00};
+    const struct {
+        const char *what;
+        std::function<void(int)> set;
+    } cases[] = {
+        {"reached", [](int) {}},
+        {"box hidden", [&](int on) { box->SetVisible(on); }},
+        {"box disabled", [&](int on) { box->SetEnabled(on); }},
+        {"dialog hidden", [&](int on) { dialog->SetVisible(on); }},
+        {"button of another dialog",
+         [&](int on) {
+             if (on) {
+                 gui()->SetActiveDialog(dialog);
+             } else {
+                 // Shown again: in front of the box's dialog, under the mouse.
+                 other->SetVisible(0);
+                 other->SetVisible(1);
+                 Send(WM_LBUTTONDOWN, 850, 430);
+                 Send(WM_LBUTTONUP, 850, 430);
+                 ASSERT_EQ(gui()->GetActiveDialog(), other);
+                 ASSERT_TRUE(box->HasFocus());
+             }
+         }},
+    };
+    for (int insert = 0; insert < 2; insert++)
+        for (const auto &c : cases)
+            for (const std::wstring &result : {five, std::wstring(L"\\\xD840\r\n\x01")}) {
+                ImeState().insertOnType = static_cast<BYTE>(insert);
+                gui()->SetActiveDialog(dialog);
+                dialog->FocusControl(5);
+                // Room for two syllables.
+                box->SetMaxBytes(10 + 2 * bytes + 1);
+                box->SetText("abcdefghij", 0);
+                for (int i = 0; i < 5; i++)
+                    box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
+                ScriptedIme::Compose({std::wstring(1, Hieut)});
+                c.set(0);
+                ScriptedIme::Compose({std::wstring(1, Ha)});
+                Commit(result);
+                c.set(1);
+                const std::wstring expected = result == five ? L"abcde" + two + L"fghij" : L"abcdefghij";
+                EXPECT_EQ(Text(), expected) << c.what << " insert " << insert;
+                EXPECT_EQ(box->GetCaret(), result == five ? 7 : 5) << c.what << " insert " << insert;
+                EXPECT_EQ(ImeStore().typed, 0) << c.what;
+            }
+}
+
+} // namespace
+
+namespace {
+
+// The committed text of one box as the player typed and the input method
+// committed it, with the game's texts: each character by the rules of typing
+// (control characters refused, a pair whole, no backslash, the byte limit
+// with the terminator), over the selection.
+struct CommittedText {
+    std::wstring text;
+    int from = 0, to = 0;   // the selection; the caret where they meet
+
+    bool Fits(const std::wstring &t, int limit) const
+    {
+        return WideCharToMultiByte(CP_ACP, 0, t.c_str(), -1, nullptr, 0, nullptr, nullptr) <= limit;
+    }
+    void Type(const std::wstring &typed, int at, int limit)
+    {
+        WCHAR high = 0;
+        for (WCHAR unit : typed) {
+            if (unit < 32 && unit != 30 && unit != 31)
+                continue;
+            const WCHAR first = std::exchange(high, WCHAR(0));
+            if (IS_HIGH_SURROGATE(unit)) {
+                high = unit;
+                continue;
+            }
+            if (IS_LOW_SURROGATE(unit) && !first)
+                continue;
+            const std::wstring units = IS_LOW_SURROGATE(unit) ? std::wstring{first, unit} : std::wstring(1, unit);
+            if (from != to) {
+                text.erase(from, to - from);
+                at = from;
+                to = from;
+            }
+            std::wstring next = text;
+            next.insert(at, units);
+            if (unit != '\\' && Fits(next, limit)) {
+                text = next;
+                at += int(units.size());
+            }
+        }
+    }
+};
+
+struct CommitStorm {
+    static inline std::mt19937 rng;
+    static inline CommittedText *model = nullptr;
+    static inline CKivGuiIMEEditBox *box = nullptr;
+    static inline const char *armed = nullptr;   // the text the game sets at the next change event
+    static inline bool fired = false;
+
+    static int Roll(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+    static void OnEvent(int event, int, CKivGuiControl *, int)
+    {
+        if (event != CKivGuiTestEditBox::kEventChanged || !armed)
+            return;
+        const char *text = std::exchange(armed, nullptr);
+        box->SetText(text, 0);
+        model->text.assign(text, text + std::strlen(text));
+        fired = true;
+    }
+};
+
+// Random orders of the input method's messages into one box (nested starts,
+// empty compositions and results, results with and without an end, cancels),
+// selections, the box hidden or disabled so that messages miss it, and the
+// game setting the text directly or from the change event of a composition
+// typed in: the box's text without the composition standing typed in is the
+// committed text at every step. Sampled here; KIV_IME_STORM="FIRST LAST
+// STEPS" runs other seeds, longer, by hand.
+TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
+{
+    static const wchar_t *const composing[] = {L"\x314E", L"\xD558", L"\xD55C", L"\xD55C\x3134", L"\xD840\xDC00", L""};
+    static const wchar_t *const results[] = {L"\xD55C", L"\xD558\xB098", L"\xD840\xDC00", L"a\\b",
+                                             L"\x01\r\n",  L"\xD840",       L"",           L"\xB098\xB098\xB098"};
+    static const char *const texts[] = {"", "set", "abcdef"};
+    const auto Roll = CommitStorm::Roll;
+    int first = 1, last = 6, steps = 300;
+    if (const char *storm = std::getenv("KIV_IME_STORM"))
+        std::sscanf(storm, "%d %d %d", &first, &last, &steps);
+    dialog->SetCallback(CommitStorm::OnEvent, 0);
+    box->SetMaxBytes(24);
+    for (int seed = first; seed <= last; seed++) {
+        CommitStorm::rng.seed(seed);
+        CommittedText model;
+        CommitStorm::model = &model;
+        CommitStorm::box = box;
+        // Korean typed into the text on odd seeds, drawn at the caret on even ones.
+        ImeState().insertOnType = static_cast<BYTE>(seed % 2);
+        box->ClearText();
+        bool idle = true, owned = false;
+        int faults = 0;
+        for (int step = 0; step < steps && faults < 3; step++) {
+            const GuiImeStore &s = ImeStore();
+            const bool typedIn = s.owner == box && s.typed > 0;
+            const bool reached = box->GetVisible() && box->IsEnabled();
+            // Where the next character goes in the committed text.
+            const int at = typedIn ? box->GetCaret() + s.typedBehind - s.typed : box->GetCaret();
+            model.from = std::min(box->GetCaret(), box->GetSelectionStart());
+            model.to = std::max(box->GetCaret(), box->GetSelectionStart());
+            const bool selected = model.from != model.to;
+            auto start = [&] {
+                if (idle)
+                    StartComposition();
+                idle = false;
+            };
+            auto commit = [&](const std::wstring &result) {
+                if (result.empty())
+                    return;
+                if (reached || owned)
+                    model.Type(result, at, box->GetMaxBytes());
+                if (!reached)
+                    owned = false;
+            };
+            const std::wstring next = composing[Roll(6)];
+            bool composed = false;
+            switch (Roll(12)) {
+            case 0:
+            case 1:
+            case 2:
+                if (Roll(3) == 0)
+                    CommitStorm::armed = texts[Roll(3)];
+                start();
+                ComposeOnly(next);
+                composed = true;
+                CommitStorm::armed = nullptr;
+                break;
+            case 3:
+                StartComposition();
+                idle = false;
+                ComposeOnly(next);
+                composed = true;
+                break;
+            case 4: {
+                const std::wstring result = results[Roll(8)];
+                start();
+                Commit(result, next, false);
+                commit(result);
+                composed = true;
+                break;
+            }
+            case 5: {
+                const std::wstring result = results[Roll(8)];
+                start();
+                Commit(result, L"", true);
+                commit(result);
+                idle = true;
+                owned = false;
+                break;
+            }
+            case 6:
+                start();
+                Commit(L"", Roll(2) ? ScriptedIme::composition : L"", false);
+                composed = true;
+                break;
+            case 7:
+                if (!idle) {
+                    EndComposition();
+                    idle = true;
+                    owned = false;
+                }
+                break;
+            case 8:
+                if (!ScriptedIme::composition.empty()) {
+                    box->CancelComposition();
+                    idle = true;
+                    owned = false;
+                }
+                break;
+            case 9:
+                if (Roll(2))
+                    box->SetVisible(!box->GetVisible());
+                else
+                    box->SetEnabled(!box->IsEnabled());
+                break;
+            case 10:
+                // The player's keys, while the input method composes nothing.
+                if (idle) {
+                    static const WPARAM keys[] = {VK_LEFT, VK_HOME, VK_END};
+                    switch (Roll(4)) {
+                    case 0: SendMessageW(GuiHost::window, WM_CHAR, 1, 0); break;
+                    case 1: SendMessageW(GuiHost::window, WM_KEYDOWN, keys[Roll(3)], 0); break;
+                    default:
+                        SendMessageW(GuiHost::window, WM_CHAR, 'x', 0);
+                        if (reached)
+                            model.Type(L"x", at, box->GetMaxBytes());
+                    }
+                }
+                break;
+            case 11: {
+                const char *text = texts[Roll(3)];
+                box->SetText(text, Roll(2));
+                model.text.assign(text, text + std::strlen(text));
+                break;
+            }
+            }
+            if (composed && reached)
+                owned = true;
+            // A composition typed over a selection took it out of the text.
+            if (composed && reached && selected && !typedIn && !CommitStorm::fired && s.owner == box && s.typed > 0 &&
+                model.from != model.to)
+                model.text.erase(model.from, model.to - model.from);
+            CommitStorm::fired = false;
+            Pump();
+            std::wstring untyped = box->GetText();
+            if (s.owner == box && s.typed > 0) {
+                const int end = std::min<int>(box->GetCaret() + s.typedBehind, untyped.size());
+                untyped.erase(end - std::min(s.typed, end), std::min(s.typed, end));
+            }
+            if (untyped != model.text) {
+                ADD_FAILURE() << "seed " << seed << " step " << step << ": \"" << untyped << "\", committed \""
+                              << model.text << "\"";
+                model.text = untyped;
+                faults++;
+            }
+        }
+        box->SetVisible(1);
+        box->SetEnabled(1);
+        if (!idle)
+            EndComposition();
+    }
+    CommitStorm::model = nullptr;
+}
+
+} // namespace

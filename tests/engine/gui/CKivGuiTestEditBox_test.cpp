@@ -233,6 +233,18 @@ TEST_F(EditBox, CaretKeysAndDeletionStepOverSurrogatePairs)
     EXPECT_EQ(fits.back(), '1');
 }
 
+// The second half of a pair with no first half before it is never typed,
+// not even as an empty place in the text.
+TEST_F(EditBox, ALoneLowSurrogateIsNeverTyped)
+{
+    Make();
+    box->SetText("ab", 0);
+    Type(box, L"\xDC00");
+    EXPECT_EQ(box->GetTextLength(), 2);
+    EXPECT_EQ(box->GetCaret(), 2);
+    EXPECT_EQ(events, "") << "nothing typed, nothing changed";
+}
+
 // Keys held as the thread's keyboard state says, put back afterwards.
 class HeldKeys {
 public:

@@ -349,6 +349,15 @@ TEST_F(Tooltip, AFollowedPartIsTrackedUntilItLeavesTheViewOrTheWorld)
     RwFrameDestroy(frame);
 }
 
+// A kind past the last is refused before the tooltip takes anything of the call.
+TEST_F(Tooltip, AFollowingKindPastTheLastIsRefusedWithNothingTaken)
+{
+    CKivGuiTooltip t;
+    EXPECT_EQ(t.InitFollowing(CKivGuiTooltipManager::kKinds, 1, "hero", "head", 350, "a", 7, 60, 1, 3, -1), 0);
+    EXPECT_EQ(t.GetModelName(), "");
+    EXPECT_EQ(t.GetPartName(), "");
+}
+
 TEST_F(Tooltip, AHoveredControlShowsItsTooltipUntilTheMouseLeaves)
 {
     CKivGuiDialog *d = NewDialog(60, 200, 100, 300, 200);
