@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <xmmintrin.h>
-#undef far   // the old pointer qualifiers are names of values here
-#undef near
 
 #include <cstring>
 #include <vector>
@@ -11,6 +7,7 @@
 #include "gfx/core/frame.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "thread_modes.h"
 #include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
@@ -618,23 +615,10 @@ struct TinyScaleLists {
     }
 };
 
-DWORD WINAPI ReadTinyScaleLists(void *lists)
-{
-    static_cast<TinyScaleLists *>(lists)->Run();
-    return 0;
-}
-
 TEST_F(Frame, ListOfTinyScalesReadsOnEveryThread)
 {
     TinyScaleLists main, loader;
-    const unsigned int csr = _mm_getcsr();
-    _mm_setcsr(csr | _MM_FLUSH_ZERO_ON);
-    main.Run();
-    _mm_setcsr(csr);
-    HANDLE thread = CreateThread(nullptr, 0, ReadTinyScaleLists, &loader, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    ASSERT_TRUE(RunOnMainAndLoadingThreads(&main, &loader));
     for (size_t i = 0; i < main.lists.size(); ++i) {
         EXPECT_TRUE(main.read[i]) << i;
         EXPECT_TRUE(loader.read[i]) << i;

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <xmmintrin.h>
-
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
 #include "gfx/core/matrix.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "thread_modes.h"
 #include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
@@ -195,12 +194,6 @@ struct InverseSweep {
     }
 };
 
-DWORD WINAPI RunSweep(void *sweep)
-{
-    static_cast<InverseSweep *>(sweep)->Run();
-    return 0;
-}
-
 // The main thread flushes tiny results to zero once the engine has started;
 // a worker thread does not: both find the same matrices singular and give the
 // same bits. A determinant outside the normal range, or whose reciprocal is,
@@ -208,14 +201,7 @@ DWORD WINAPI RunSweep(void *sweep)
 TEST_F(Matrix, InverseIsTheSameOnEveryThreadWhateverTheFloatingPointMode)
 {
     InverseSweep main, worker;
-    const unsigned int csr = _mm_getcsr();
-    _mm_setcsr(csr | _MM_FLUSH_ZERO_ON);
-    main.Run();
-    _mm_setcsr(csr);
-    HANDLE thread = CreateThread(nullptr, 0, RunSweep, &worker, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    ASSERT_TRUE(RunOnMainAndLoadingThreads(&main, &worker));
     const RwBool invertible[InverseSweep::kCount] = {FALSE, FALSE, FALSE, FALSE, TRUE,
                                                      FALSE, FALSE, FALSE, TRUE,  TRUE};
     for (int i = 0; i < InverseSweep::kCount; ++i) {
@@ -238,6 +224,16 @@ TEST_F(Matrix, InverseIsTheSameOnEveryThreadWhateverTheFloatingPointMode)
     EXPECT_FLOAT_EQ(1e-20f, main.out[0].right.x);   // over a determinant taken as 1
     EXPECT_EQ(0.0f, main.out[0].at.z);              // 1e-40: below the normal range
     EXPECT_FLOAT_EQ(49e24f, main.out[5].right.x);
+    // The ends of the range: a determinant of the smallest normal real, or of
+    // its reciprocal, inverts; twice that is singular.
+    const struct {
+        double det;
+        RwBool invertible;
+    } ends[] = {{FLT_MIN, TRUE}, {1.0 / FLT_MIN, TRUE}, {2.0 / FLT_MIN, FALSE}};
+    for (const auto &e : ends) {
+        const RwMatrix m = MakeMatrix(RefScaling(e.det, 1, 1), 0);
+        EXPECT_EQ(e.invertible, RwMatrixInvertible(&m)) << e.det;
+    }
 }
 
 TEST_F(Matrix, OrthoNormalizeKeepsTheRowOfTheMostPerpendicularPair)

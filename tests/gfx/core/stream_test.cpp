@@ -172,6 +172,18 @@ TEST_F(Stream, CustomStreamReadsAheadWhatACountNeedsAndHandsItOn)
     EXPECT_EQ(99, b[4]);
     EXPECT_TRUE(RwStreamClose(stream, nullptr));
     EXPECT_TRUE(sink.closed);
+    // Part of what was read ahead handed on, then more asked for: the rest
+    // moves to the front and the new bytes follow it.
+    sink.readAt = 0;
+    stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
+    EXPECT_TRUE(RwStreamCanHold(stream, 1, 10));
+    ASSERT_EQ(RwStreamRead(stream, b, 4), 4u);
+    EXPECT_TRUE(RwStreamCanHold(stream, 1, 20));
+    ASSERT_EQ(RwStreamRead(stream, b, 20), 20u);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(4 + i, b[i]) << i;
+    }
+    RwStreamClose(stream, nullptr);
 }
 
 // Readers over a custom stream: a few bytes claiming millions of records make

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "gfx/core/camera.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
@@ -15,12 +16,17 @@ namespace {
 const RwUInt32 kRightsUser = 0xAB1;
 int rightsCalls = 0;
 RwUInt32 rightsData = 99;
+int liveCameras = 0;   // cameras made and not yet destroyed
 
 void Register()
 {
     RegisterWorldObjectModules();
     counting::offset = RwAtomicRegisterPlugin(4, 0xA70, counting::Construct, counting::Destruct, counting::Copy);
     ASSERT_GE(RwAtomicRegisterPlugin(0, kRightsUser, nullptr, nullptr, nullptr), 0);
+    ASSERT_GE(RwCameraRegisterPlugin(
+                  0, 0xCA3, [](void *o, RwInt32, RwInt32) { return ++liveCameras, o; },
+                  [](void *o, RwInt32, RwInt32) { return --liveCameras, o; }, nullptr),
+              0);
     ASSERT_GE(RwAtomicSetStreamRightsCallBack(kRightsUser, [](void *, RwInt32, RwInt32, RwUInt32 data) -> RwBool {
                   ++rightsCalls;
                   rightsData = data;
@@ -353,6 +359,7 @@ TEST_F(Clump, ACameraWithoutAViewOnItsFrameIsRefused)
         }
         EXPECT_LE(rwTestMemory.live, blocks) << c.scale;
         EXPECT_EQ(0, counting::live) << c.scale;
+        EXPECT_EQ(0, liveCameras) << c.scale;
     }
 }
 
