@@ -250,8 +250,9 @@ int CKivCamera::SetViewport(CKivViewport *viewport)
 
 RwV3d *CKivCamera::WorldToScreen(RwV3d *out, const RwV3d *world)
 {
+    // A frame scaled to nothing (or past what a real holds) has no view.
     const RwMatrix *ltm = GetLTM();
-    if (!ltm || !m_viewport) {
+    if (!ltm || !m_viewport || !RwMatrixInvertible(ltm)) {
         *out = {0.0f, 0.0f, 0.0f};
         return out;
     }

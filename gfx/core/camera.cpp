@@ -1,6 +1,7 @@
 // Camera module: projection, clip distances, view matrix and frustum, update bracket and camera streams.
 #include "camera.h"
 
+#include <cfloat>
 #include <cmath>
 
 #include "byteorder.h"
@@ -169,17 +170,97 @@ static void BuildFrustum(RwCamera *cam, const RwMatrix *m)
     RwBBoxCalculate(&cam->frustumBoundBox, cam->frustumCorners, 8);
 }
 
+// What the driver derives from a camera at every update: its projection's
+// elements and, over a fog range that is not empty, the linear-fog constants.
+static bool ProjectionFinite(const RwCamera *cam)
+{
+    const RwReal range = cam->farPlane - cam->nearPlane;
+    const RwReal depth = cam->projectionType == rwPARALLEL ? 1.0f / range : cam->farPlane / range;
+    const RwReal projection[5] = {cam->viewOffset.x * cam->recipViewWindow.x,
+                                  cam->viewOffset.y * cam->recipViewWindow.y, depth, depth * cam->nearPlane, range};
+    const RwReal fogRange = cam->farPlane - cam->fogPlane;
+    const RwReal fog[2] = {fogRange == 0.0f ? 0.0f : -1.0f / fogRange,
+                           fogRange == 0.0f ? 0.0f : cam->farPlane / fogRange};
+    return RwRealsFinite(projection, 5) && RwRealsFinite(fog, 2);
+}
+
+static bool FrustumValuesFinite(const RwCamera *cam)
+{
+    const RwMatrix &v = cam->viewMatrix;
+    const RwV3d rows[4] = {v.right, v.up, v.at, v.pos};
+    if (!RwRealsFinite(&rows[0].x, 12) || !RwRealsFinite(&cam->frustumCorners[0].x, 24) ||
+        !RwRealsFinite(&cam->frustumBoundBox.sup.x, 6)) {
+        return false;
+    }
+    for (const RwFrustumPlane &p : cam->frustumPlanes) {
+        const RwReal plane[4] = {p.plane.normal.x, p.plane.normal.y, p.plane.normal.z, p.plane.distance};
+        if (!RwRealsFinite(plane, 4)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The camera seen from the world matrix m: a view exists only where m can be
+// inverted, and everything built from it must be finite.
+static bool BuildView(RwCamera *cam, const RwMatrix *m)
+{
+    if (!ProjectionFinite(cam) || !RwMatrixInvertible(m)) {
+        return false;
+    }
+    BuildFrustum(cam, m);
+    return FrustumValuesFinite(cam);
+}
+
+// A frustum no sphere or box is inside, and a view matrix that puts every
+// point behind the eye: the camera draws nothing rather than infinities.
+static void BuildBlindView(RwCamera *cam)
+{
+    RwMatrix &v = cam->viewMatrix;
+    v.right = v.up = v.at = {0.0f, 0.0f, 0.0f};
+    v.pos = {0.0f, 0.0f, -1.0f};
+    v.flags = 0;
+    for (RwFrustumPlane &p : cam->frustumPlanes) {
+        p.plane.normal = {0.0f, 0.0f, 0.0f};
+        p.plane.distance = -FLT_MAX;
+        p.closestX = p.closestY = p.closestZ = 1;
+        p.pad = 0;
+    }
+    for (RwV3d &corner : cam->frustumCorners) {
+        corner = {0.0f, 0.0f, 0.0f};
+    }
+    RwBBoxCalculate(&cam->frustumBoundBox, cam->frustumCorners, 8);
+}
+
+RwBool RwCameraIsBlind(const RwCamera *camera)
+{
+    const RwFrustumPlane &p = camera->frustumPlanes[rwFRUSTUMPLANEFAR];
+    return p.plane.distance == -FLT_MAX && p.plane.normal.x == 0.0f && p.plane.normal.y == 0.0f &&
+                   p.plane.normal.z == 0.0f
+               ? TRUE
+               : FALSE;
+}
+
 RwObjectHasFrame *RwCameraSync(RwObjectHasFrame *object)
 {
     RwCamera *cam = reinterpret_cast<RwCamera *>(object);
     RwFrame *frame = RwCameraGetFrame(cam);
-    if (frame) {
-        BuildFrustum(cam, RwFrameGetWorldMatrix(frame));
-    } else {
-        RwMatrix identity;
-        BuildFrustum(cam, RwMatrixSetIdentity(&identity));
+    RwMatrix identity;
+    const RwMatrix *m = frame ? RwFrameGetWorldMatrix(frame) : RwMatrixSetIdentity(&identity);
+    if (!BuildView(cam, m)) {
+        BuildBlindView(cam);
     }
     return object;
+}
+
+RwCamera *RwCameraValidateView(RwCamera *camera)
+{
+    RwCameraSync(&camera->object);
+    if (RwCameraIsBlind(camera)) {
+        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid camera parameters"));
+        return nullptr;
+    }
+    return camera;
 }
 
 static RwCamera *MarkFrameDirty(RwCamera *camera)
@@ -389,37 +470,6 @@ static bool CameraValuesUsable(const RwV2d &window, const RwV2d &offset, RwReal 
     return RwRealsFinite(derived, 5);
 }
 
-// What the driver derives from a camera at every update: its projection's
-// elements and, over a fog range that is not empty, the linear-fog constants.
-static bool ProjectionFinite(const RwCamera *cam)
-{
-    const RwReal range = cam->farPlane - cam->nearPlane;
-    const RwReal depth = cam->projectionType == rwPARALLEL ? 1.0f / range : cam->farPlane / range;
-    const RwReal projection[5] = {cam->viewOffset.x * cam->recipViewWindow.x,
-                                  cam->viewOffset.y * cam->recipViewWindow.y, depth, depth * cam->nearPlane, range};
-    const RwReal fogRange = cam->farPlane - cam->fogPlane;
-    const RwReal fog[2] = {fogRange == 0.0f ? 0.0f : -1.0f / fogRange,
-                           fogRange == 0.0f ? 0.0f : cam->farPlane / fogRange};
-    return RwRealsFinite(projection, 5) && RwRealsFinite(fog, 2);
-}
-
-// The frustum a read camera shows until it hangs on a frame: every plane
-// finite, and so is what the driver draws it with.
-static bool FrustumFinite(RwCamera *cam)
-{
-    if (!ProjectionFinite(cam)) {
-        return false;
-    }
-    RwCameraSync(&cam->object);
-    for (const RwFrustumPlane &p : cam->frustumPlanes) {
-        const RwReal plane[4] = {p.plane.normal.x, p.plane.normal.y, p.plane.normal.z, p.plane.distance};
-        if (!RwRealsFinite(plane, 4)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 RwCamera *RwCameraStreamRead(RwStream *stream)
 {
     RwUInt32 length = 0;
@@ -466,8 +516,8 @@ RwCamera *RwCameraStreamRead(RwStream *stream)
     RwCameraSetFarClipPlane(cam, farClip);
     cam->fogPlane = fog;
     RwCameraSetProjection(cam, static_cast<RwCameraProjection>(projection));
-    if (!FrustumFinite(cam)) {
-        RwErrorRaise(rwID_COREPLUGIN, RwErrorMakeCode(E_RW_BADCAMERAVALUE, "Invalid camera parameters"));
+    // Until it hangs on a frame the camera looks from the origin.
+    if (!RwCameraValidateView(cam)) {
         RwCameraDestroy(cam);
         return nullptr;
     }

@@ -112,7 +112,15 @@ RwInt32 RwCameraGetPluginOffset(RwUInt32 pluginID);
 RwCamera *RwCameraStreamRead(RwStream *stream);
 // The frame-sync callback every camera starts with: rebuilds the view matrix,
 // frustum planes, corners and box from the frame's world matrix.
+// A camera whose frame cannot be inverted, or whose view, frustum or
+// projection would not be finite there, is given a blind view instead: nothing
+// is inside its frustum and every point lies behind it.
 RwObjectHasFrame *RwCameraSync(RwObjectHasFrame *object);
+// TRUE while the camera has the blind view.
+RwBool RwCameraIsBlind(const RwCamera *camera);
+// Rebuilds the camera's view from its frame as it is now (from the origin
+// without a frame): NULL with error 0x80000003 when it would be blind.
+RwCamera *RwCameraValidateView(RwCamera *camera);
 
 inline RwCamera *RwCameraSetFrame(RwCamera *camera, RwFrame *frame)
 {

@@ -1,7 +1,9 @@
 // Matrix module: flagged affine matrices, combine modes, inversion, classification and streaming.
 #include "matrix.h"
 
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #include "byteorder.h"
 #include "engine.h"
@@ -245,6 +247,73 @@ RwMatrix *RwMatrixTransform(RwMatrix *m, const RwMatrix *t, RwOpCombineType comb
     }
 }
 
+// The inverse is worked out in double precision and only its results are
+// rounded to reals: no product of a few reals leaves the double's normal
+// range, so nothing depends on whether the calling thread flushes tiny results
+// to zero (the engine's start turns that on for the main thread only).
+struct RwInverseWork {
+    double rows[3][3];   // the inverse's 3x3 part
+    double det;
+};
+
+// Cofactors as cross products of the rows: the inverse's columns.
+static void InverseCofactors(const RwMatrix *in, RwInverseWork *w)
+{
+    const double r[3] = {in->right.x, in->right.y, in->right.z};
+    const double u[3] = {in->up.x, in->up.y, in->up.z};
+    const double a[3] = {in->at.x, in->at.y, in->at.z};
+    const double c0[3] = {u[1] * a[2] - u[2] * a[1], u[2] * a[0] - u[0] * a[2], u[0] * a[1] - u[1] * a[0]};
+    const double c1[3] = {a[1] * r[2] - a[2] * r[1], a[2] * r[0] - a[0] * r[2], a[0] * r[1] - a[1] * r[0]};
+    const double c2[3] = {r[1] * u[2] - r[2] * u[1], r[2] * u[0] - r[0] * u[2], r[0] * u[1] - r[1] * u[0]};
+    for (int i = 0; i < 3; ++i) {
+        w->rows[i][0] = c0[i];
+        w->rows[i][1] = c1[i];
+        w->rows[i][2] = c2[i];
+    }
+    w->det = r[0] * c0[0] + r[1] * c0[1] + r[2] * c0[2];
+}
+
+// Usable when both the determinant and its reciprocal are finite normal
+// reals; anything else (a zero scale, a scale so small or large that the
+// determinant leaves the normal range) is singular.
+static bool DeterminantUsable(double det)
+{
+    const double magnitude = std::fabs(det);
+    return magnitude >= FLT_MIN && magnitude <= 1.0 / FLT_MIN;
+}
+
+// Below the normal range a result is zero, as the thread that flushes would
+// make it: both threads then hold the same bits.
+static RwReal RoundToReal(double value)
+{
+    return std::fabs(value) < FLT_MIN ? 0.0f : static_cast<RwReal>(value);
+}
+
+static RwV3d RoundRow(const double row[3])
+{
+    return {RoundToReal(row[0]), RoundToReal(row[1]), RoundToReal(row[2])};
+}
+
+// pos' = -pos x the inverted 3x3 part.
+static RwV3d InvertedPosition(const RwV3d &pos, const double rows[3][3])
+{
+    double p[3];
+    for (int j = 0; j < 3; ++j) {
+        p[j] = -(pos.x * rows[0][j] + pos.y * rows[1][j] + pos.z * rows[2][j]);
+    }
+    return RoundRow(p);
+}
+
+RwBool RwMatrixInvertible(const RwMatrix *m)
+{
+    if ((m->flags & rwMATRIXINTERNALIDENTITY) || RwMatrixIsOrthonormal(m)) {
+        return TRUE;
+    }
+    RwInverseWork w;
+    InverseCofactors(m, &w);
+    return DeterminantUsable(w.det) ? TRUE : FALSE;
+}
+
 RwMatrix *RwMatrixInvert(RwMatrix *out, const RwMatrix *in)
 {
     if (in->flags & rwMATRIXINTERNALIDENTITY) {
@@ -252,33 +321,28 @@ RwMatrix *RwMatrixInvert(RwMatrix *out, const RwMatrix *in)
     }
     RwMatrix r;
     r.pad1 = r.pad2 = r.pad3 = 0;
+    RwInverseWork w;
     if (RwMatrixIsOrthonormal(in)) {
-        r.right = {in->right.x, in->up.x, in->at.x};
-        r.up = {in->right.y, in->up.y, in->at.y};
-        r.at = {in->right.z, in->up.z, in->at.z};
-        r.pos = {-RwV3dDotProduct(&in->pos, &in->right), -RwV3dDotProduct(&in->pos, &in->up),
-                 -RwV3dDotProduct(&in->pos, &in->at)};
+        // Transposed.
+        const RwV3d &R = in->right, &U = in->up, &A = in->at;
+        const double t[3][3] = {{R.x, U.x, A.x}, {R.y, U.y, A.y}, {R.z, U.z, A.z}};
+        std::memcpy(w.rows, t, sizeof t);
         r.flags = rwMATRIXTYPEORTHONORMAL;
     } else {
-        // Cofactors as cross products of the rows: the inverse's columns.
-        RwV3d c0, c1, c2;
-        RwV3dCrossProduct(&c0, &in->up, &in->at);
-        RwV3dCrossProduct(&c1, &in->at, &in->right);
-        RwV3dCrossProduct(&c2, &in->right, &in->up);
-        RwReal det = RwV3dDotProduct(&in->right, &c0);
-        if (det == 0.0f) {
-            det = 1.0f;   // singular: keep the cofactors rather than produce infinities
+        InverseCofactors(in, &w);
+        // Singular: keep the cofactors rather than produce infinities.
+        const double k = DeterminantUsable(w.det) ? 1.0 / w.det : 1.0;
+        for (auto &row : w.rows) {
+            for (double &v : row) {
+                v *= k;
+            }
         }
-        const RwReal k = 1.0f / det;
-        r.right = {c0.x * k, c1.x * k, c2.x * k};
-        r.up = {c0.y * k, c1.y * k, c2.y * k};
-        r.at = {c0.z * k, c1.z * k, c2.z * k};
-        r.pos = {0.0f, 0.0f, 0.0f};
-        RwV3dIncrementScaled(&r.pos, &r.right, -in->pos.x);
-        RwV3dIncrementScaled(&r.pos, &r.up, -in->pos.y);
-        RwV3dIncrementScaled(&r.pos, &r.at, -in->pos.z);
         r.flags = 0;
     }
+    r.right = RoundRow(w.rows[0]);
+    r.up = RoundRow(w.rows[1]);
+    r.at = RoundRow(w.rows[2]);
+    r.pos = InvertedPosition(in->pos, w.rows);
     CopyRows(out, &r);
     out->flags = r.flags;
     return out;

@@ -72,7 +72,11 @@ RwMatrix *RwMatrixTranslate(RwMatrix *matrix, const RwV3d *translation, RwOpComb
 RwMatrix *RwMatrixScale(RwMatrix *matrix, const RwV3d *scale, RwOpCombineType combine);
 RwMatrix *RwMatrixRotate(RwMatrix *matrix, const RwV3d *axis, RwReal angle, RwOpCombineType combine);
 RwMatrix *RwMatrixTransform(RwMatrix *matrix, const RwMatrix *transform, RwOpCombineType combine);
+// A singular matrix (its determinant or the determinant's reciprocal not a
+// finite normal real) inverts to its cofactors, on every thread alike.
 RwMatrix *RwMatrixInvert(RwMatrix *out, const RwMatrix *in);
+// FALSE when RwMatrixInvert would find the matrix singular.
+RwBool RwMatrixInvertible(const RwMatrix *matrix);
 RwMatrix *RwMatrixOrthoNormalize(RwMatrix *out, const RwMatrix *in);
 RwMatrix *RwMatrixClassify(RwMatrix *matrix, const RwMatrixTolerance *tolerance);
 RwBool RwMatrixGetTolerances(RwMatrixTolerance *out);

@@ -32,12 +32,42 @@ static void FreeIfMade(void *ptr)
         RwFree(ptr);
 }
 
+// What the read callback reads from, and how far it has got.
+struct RwPngSource {
+    RwStream *stream;
+    RwUInt32 offset;   // bytes read, up to the end of the first chunk's type
+};
+
+enum : RwUInt32 {
+    rwPNGFIRSTCHUNKTYPE = 12,   // after the 8-byte signature and the chunk's length
+};
+
+// The first chunk must be IHDR: libpng passes over the chunks it is told to
+// ignore, wherever they stand, and would take a header found after them.
+static bool FirstChunkTypeOk(const RwPngSource *source, png_const_bytep data, png_size_t length)
+{
+    static const png_byte ihdr[4] = {'I', 'H', 'D', 'R'};
+    for (png_size_t i = 0; i < length; i++) {
+        const uint64_t at = source->offset + static_cast<uint64_t>(i);
+        if (at >= rwPNGFIRSTCHUNKTYPE + 4)
+            break;
+        if (at >= rwPNGFIRSTCHUNKTYPE && data[i] != ihdr[at - rwPNGFIRSTCHUNKTYPE])
+            return false;
+    }
+    return true;
+}
+
 // A short read is a truncated file: libpng must stop rather than decode stale bytes.
 static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
 {
-    RwStream *stream = static_cast<RwStream *>(png_get_io_ptr(png));
-    if (RwStreamRead(stream, data, static_cast<RwUInt32>(length)) != length)
+    RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
+    if (RwStreamRead(source->stream, data, static_cast<RwUInt32>(length)) != length)
         png_error(png, "truncated file");
+    if (!FirstChunkTypeOk(source, data, length))
+        png_error(png, "first chunk is not IHDR");
+    // Counted only as far as the check looks.
+    const uint64_t next = source->offset + static_cast<uint64_t>(length);
+    source->offset = next < rwPNGFIRSTCHUNKTYPE + 4 ? static_cast<RwUInt32>(next) : rwPNGFIRSTCHUNKTYPE + 4;
 }
 
 static void RwPngWriteData(png_structp png, png_bytep data, png_size_t length)
@@ -161,7 +191,8 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         RwStreamClose(stream, nullptr);
         return nullptr;
     }
-    png_set_read_fn(png, stream, RwPngReadData);
+    RwPngSource source = {stream, 0};
+    png_set_read_fn(png, &source, RwPngReadData);
     png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
     png_set_benign_errors(png, 0);
     png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);

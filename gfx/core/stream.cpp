@@ -33,12 +33,90 @@ static void StreamError(RwUInt32 code)
     RwErrorRaise(rwID_COREPLUGIN, code);
 }
 
+// A stream as the module keeps it. A custom stream does not know its size:
+// before a reader allocates for a count it read, the bytes that count needs
+// are read ahead here, in growing steps, so memory follows the data that
+// really arrives; the reads that follow take them from here first.
+struct RwStreamSlot {
+    RwStream stream;       // first: a stream is its slot
+    RwUInt8 *ahead;        // NULL when nothing is read ahead
+    RwUInt32 aheadStart;   // first byte not yet handed on
+    RwUInt32 aheadEnd;     // end of the bytes read ahead
+};
+
+enum : RwUInt32 {
+    rwSTREAMAHEADSTEP = 0x10000,   // the first step; each later one doubles what is held
+};
+
+static RwStreamSlot *Slot(RwStream *stream)
+{
+    return reinterpret_cast<RwStreamSlot *>(stream);
+}
+
+static void DropAhead(RwStreamSlot *slot)
+{
+    if (slot->ahead) {
+        RwFree(slot->ahead);
+    }
+    slot->ahead = nullptr;
+    slot->aheadStart = slot->aheadEnd = 0;
+}
+
+// Hands on what was read ahead, up to length bytes; returns how many.
+static RwUInt32 TakeAhead(RwStreamSlot *slot, RwUInt8 *buffer, RwUInt32 length)
+{
+    const RwUInt32 held = slot->aheadEnd - slot->aheadStart;
+    const RwUInt32 n = length < held ? length : held;
+    if (n > 0 && buffer) {
+        std::memcpy(buffer, slot->ahead + slot->aheadStart, n);
+    }
+    slot->aheadStart += n;
+    if (slot->aheadStart == slot->aheadEnd) {
+        DropAhead(slot);
+    }
+    return n;
+}
+
+// Reads ahead until needed bytes are held; FALSE when the stream ends first
+// (what arrived stays for the reads that follow) or memory runs out.
+static RwBool ReadAhead(RwStreamSlot *slot, uint64_t needed)
+{
+    const RwStreamCustom &custom = slot->stream.Type.callBack;
+    if (needed > UINT32_MAX) {
+        return FALSE;
+    }
+    RwUInt32 held = slot->aheadEnd - slot->aheadStart;
+    while (held < needed) {
+        const uint64_t doubled = held < rwSTREAMAHEADSTEP ? static_cast<uint64_t>(rwSTREAMAHEADSTEP) : 2ull * held;
+        const RwUInt32 want = static_cast<RwUInt32>(doubled < needed ? doubled : needed);
+        if (slot->aheadStart > 0) {
+            std::memmove(slot->ahead, slot->ahead + slot->aheadStart, held);
+            slot->aheadStart = 0;
+            slot->aheadEnd = held;
+        }
+        RwUInt8 *grown = static_cast<RwUInt8 *>(slot->ahead ? RwRealloc(slot->ahead, want, rwSTREAMBUFFERHINT)
+                                                            : RwMalloc(want, rwSTREAMBUFFERHINT));
+        if (!grown) {
+            StreamError(E_RW_NOMEM);
+            return FALSE;
+        }
+        slot->ahead = grown;
+        const RwUInt32 got = custom.sfnread(custom.data, grown + held, want - held);
+        held += got < want - held ? got : want - held;
+        slot->aheadEnd = held;
+        if (held < want) {
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
 void *RwStreamModuleOpen(void *instance, RwInt32 offset, RwInt32 size)
 {
     StreamModuleOffset = offset;
     RwStreamGlobals *globals = reinterpret_cast<RwStreamGlobals *>(static_cast<RwUInt8 *>(instance) + offset);
     globals->streamFreeList =
-        RwFreeListCreateAndPreallocate(sizeof(RwStream), 16, 4, 1, &StreamFreeListSpace, rwSTREAMFREELISTHINT);
+        RwFreeListCreateAndPreallocate(sizeof(RwStreamSlot), 16, 4, 1, &StreamFreeListSpace, rwSTREAMFREELISTHINT);
     if (!globals->streamFreeList) {
         return nullptr;
     }
@@ -150,7 +228,7 @@ RwStream *RwStreamOpen(RwStreamType type, RwStreamAccessType accessType, const v
         StreamError(E_RW_NOMEM);
         return nullptr;
     }
-    std::memset(stream, 0, sizeof(*stream));
+    std::memset(stream, 0, sizeof(RwStreamSlot));
     stream->type = type;
     stream->accessType = accessType;
     stream->rwOwned = TRUE;
@@ -212,6 +290,7 @@ RwBool RwStreamClose(RwStream *stream, void *data)
         }
         break;
     case rwSTREAMCUSTOM:
+        DropAhead(Slot(stream));
         if (stream->Type.callBack.sfnclose) {
             stream->Type.callBack.sfnclose(stream->Type.callBack.data);
         }
@@ -258,12 +337,18 @@ RwUInt32 RwStreamRead(RwStream *stream, void *buffer, RwUInt32 length)
         m->position += length;
         return length;
     }
-    case rwSTREAMCUSTOM:
+    case rwSTREAMCUSTOM: {
         if (!stream->Type.callBack.sfnread) {
             StreamError(E_RW_INVSTREAMACCESSTYPE);
             return 0;
         }
-        return stream->Type.callBack.sfnread(stream->Type.callBack.data, buffer, length);
+        RwUInt8 *bytes = static_cast<RwUInt8 *>(buffer);
+        const RwUInt32 taken = TakeAhead(Slot(stream), bytes, length);
+        if (taken == length) {
+            return taken;
+        }
+        return taken + stream->Type.callBack.sfnread(stream->Type.callBack.data, bytes + taken, length - taken);
+    }
     default:
         StreamError(E_RW_INVSTREAMTYPE);
         return 0;
@@ -392,13 +477,18 @@ RwBool RwStreamGetRemaining(const RwStream *stream, RwUInt32 *remaining)
     }
 }
 
-RwBool RwStreamCanHold(const RwStream *stream, RwUInt32 count, RwUInt32 recordSize)
+RwBool RwStreamCanHold(RwStream *stream, RwUInt32 count, RwUInt32 recordSize)
 {
+    const uint64_t needed = static_cast<uint64_t>(count) * recordSize;
     RwUInt32 left = 0;
-    if (!RwStreamGetRemaining(stream, &left)) {
-        return TRUE;
+    if (RwStreamGetRemaining(stream, &left)) {
+        return needed <= left;
     }
-    return static_cast<uint64_t>(count) * recordSize <= left;
+    if (stream && stream->type == rwSTREAMCUSTOM && stream->accessType == rwSTREAMREAD &&
+        stream->Type.callBack.sfnread) {
+        return ReadAhead(Slot(stream), needed);
+    }
+    return TRUE;
 }
 
 // A skip compares the offset with what is left and never adds it to the
@@ -449,7 +539,8 @@ RwStream *RwStreamSkip(RwStream *stream, RwUInt32 offset)
             StreamError(E_RW_INVSTREAMACCESSTYPE);
             return nullptr;
         }
-        if (stream->Type.callBack.sfnskip(stream->Type.callBack.data, offset) <= 0) {
+        offset -= TakeAhead(Slot(stream), nullptr, offset);
+        if (offset > 0 && stream->Type.callBack.sfnskip(stream->Type.callBack.data, offset) <= 0) {
             return nullptr;
         }
         return stream;

@@ -104,11 +104,13 @@ RwStream *RwStreamSkip(RwStream *stream, RwUInt32 offset);
 // Bytes left to read, when the stream knows them (memory and file streams
 // opened for reading); FALSE otherwise.
 RwBool RwStreamGetRemaining(const RwStream *stream, RwUInt32 *remaining);
-// Whether count records of recordSize bytes could still be read: FALSE only
-// when the stream knows what is left and it is less. Readers check this before
+// Whether count records of recordSize bytes could still be read: FALSE when
+// the stream knows what is left and it is less. A custom stream reading does
+// not know: the bytes are read ahead (in growing steps) and kept for the reads
+// that follow, and FALSE means they ran out. Readers check this before
 // allocating for a count taken from the stream, so a short or hostile stream
 // never makes them ask for more memory than its bytes could fill.
-RwBool RwStreamCanHold(const RwStream *stream, RwUInt32 count, RwUInt32 recordSize);
+RwBool RwStreamCanHold(RwStream *stream, RwUInt32 count, RwUInt32 recordSize);
 // Current byte position of a memory or file stream; FALSE for custom streams.
 RwBool RwStreamGetPosition(const RwStream *stream, RwUInt32 *position);
 

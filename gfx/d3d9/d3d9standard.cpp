@@ -328,19 +328,22 @@ static RwBool SetCameraTextureTargets(RwCamera *camera)
         return FALSE;
     D3DSURFACE_DESC desc;
     surface->GetDesc(&desc);
+    // A target the device refuses leaves the last one bound: nothing may be
+    // drawn or cleared there.
+    RwBool bound;
     if (!(desc.Usage & D3DUSAGE_RENDERTARGET)) {
         CopyAtEnd = TRUE;
-        RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
+        bound = RwD3D9SetRenderTargetSurface(0, d.defaultColorSurface);
         RwD3D9SetDepthStencilSurface(d.defaultDepthSurface);
     } else {
-        RwD3D9SetRenderTargetSurface(0, surface);
+        bound = RwD3D9SetRenderTargetSurface(0, surface);
         IDirect3DSurface9 *depth = ZRasterSurface(camera);
         RwD3D9SetDepthStencilSurface(depth);
         if (depth)
             depth->Release();
     }
     surface->Release();
-    return TRUE;
+    return bound;
 }
 
 // Targets of a raster drawn straight into the back buffer: the device's own
@@ -356,6 +359,8 @@ static RwBool SetBackBufferTargets(const RwRaster *top)
     return TRUE;
 }
 
+static RwBool BeginTargets(RwCamera *camera);
+
 static RwBool BeginUpdate(RwCamera *camera)
 {
     RwD3D9Driver &d = rwD3D9Driver;
@@ -365,6 +370,21 @@ static RwBool BeginUpdate(RwCamera *camera)
     // a reset forgets every transform: it comes before the view is set.
     if (!RwD3D9CheckDeviceReset())
         return FALSE;
+
+    // A zero depth range has no projection.
+    RwReal range = camera->farPlane - camera->nearPlane;
+    if (range == 0.0f)
+        return FALSE;
+
+    // A camera without a view draws nothing: every point goes behind the eye
+    // of a plain projection, where it is clipped.
+    if (RwCameraIsBlind(camera)) {
+        const D3DMATRIX behind = {{{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 1}}};
+        const D3DMATRIX plain = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}};
+        RwD3D9SetTransform(D3DTS_VIEW, &behind);
+        RwD3D9SetTransform(D3DTS_PROJECTION, &plain);
+        return BeginTargets(camera);
+    }
 
     // View: the inverted camera frame with x mirrored into Direct3D's left-handed space.
     RwFrame *frame = RwObjectGetFrame(camera);
@@ -377,10 +397,6 @@ static RwBool BeginUpdate(RwCamera *camera)
         RwD3D9SetTransform(D3DTS_VIEW, &view);
     }
 
-    // A zero depth range has no projection.
-    RwReal range = camera->farPlane - camera->nearPlane;
-    if (range == 0.0f)
-        return FALSE;
     D3DMATRIX projection = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}};
     projection._11 = camera->recipViewWindow.x;
     projection._22 = camera->recipViewWindow.y;
@@ -399,7 +415,12 @@ static RwBool BeginUpdate(RwCamera *camera)
     }
     projection._43 = -projection._33 * camera->nearPlane;
     RwD3D9SetTransform(D3DTS_PROJECTION, &projection);
+    return BeginTargets(camera);
+}
 
+// The camera's render targets, viewport and fog range, then the scene.
+static RwBool BeginTargets(RwCamera *camera)
+{
     RwRaster *raster = camera->frameBuffer;
     RwRaster *top = raster->parent;
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(top);

@@ -186,6 +186,12 @@ static bool ReadMembers(RwStream *stream, RwClump *clump, const RwFrameList *fra
             return false;
         }
         RwCameraSetFrame(camera, frames->frames[index]);
+        // A frame can leave a camera that read well without a view: scaled
+        // so far that its frustum overflows, or to nothing.
+        if (!RwCameraValidateView(camera)) {
+            RwCameraDestroy(camera);
+            return false;
+        }
         RwClumpAddCamera(clump, camera);
     }
     return true;

@@ -89,6 +89,27 @@ TEST(Camera, LookAtPlacesTheFrameAndProjectsPoints)
     RwFrameDestroy(parent);
 }
 
+// A frame scaled later past any view (or to nothing) projects no point: the
+// screen position is zero, never infinite or not a number.
+TEST(Camera, AFrameScaledPastAViewProjectsNoPoint)
+{
+    CKivCamera camera;
+    const RwV3d eye = {0, 0, -10}, target = {0, 0, 0}, up = {0, 1, 0};
+    ASSERT_EQ(1, camera.CreateLookAt(&eye, &target, &up, 1.0f, 100.0f, kPi / 2, EngineViewport()));
+    for (float scale : {1e19f, 0.0f}) {
+        const RwV3d s = {scale, scale, scale};
+        RwFrameScale(RwCameraGetFrame(camera.GetCamera()), &s, rwCOMBINEPRECONCAT);
+        RwV3d out;
+        camera.WorldToScreen(&out, &target);
+        EXPECT_EQ(0.0f, out.x) << scale;
+        EXPECT_EQ(0.0f, out.y) << scale;
+        EXPECT_EQ(0.0f, out.z) << scale;
+        ASSERT_EQ(1, camera.SetLookAt(&eye, &target, &up));
+        camera.WorldToScreen(&out, &target);
+        EXPECT_NEAR(512.0f, out.x, 1e-3f) << scale;
+    }
+}
+
 std::string CameraFile(float windowX)
 {
     std::string body;

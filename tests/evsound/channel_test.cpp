@@ -106,6 +106,13 @@ TEST_F(Channels, PlayingNeedsInitialisationAndAFreeChannel)
     EXPECT_EQ(EVS_ERR_ALREADY, EvsSystemInit(system, 2, 0, NULL, 0));
 }
 
+// The largest channel count starts the system; one more is refused.
+TEST_F(Channels, TheLargestChannelCountIsAcceptedAndOneMoreRefused)
+{
+    EXPECT_EQ(EVS_ERR_INVALID_PARAM, EvsSystemInit(system, EVS_MAX_CHANNELS + 1, 0, NULL, 0));
+    EXPECT_EQ(EVS_OK, EvsSystemInit(system, EVS_MAX_CHANNELS, EVS_INIT_SILENT, NULL, 0));
+}
+
 TEST_F(Channels, BadSampleFilesFailWithoutLeaks)
 {
     std::string wav = EvsTestWav(8000, 1, 8, 16);

@@ -101,6 +101,19 @@ TEST_F(Project, MalformedFieldsFail)
     EXPECT_EQ(EVS_OK, EvsTestLoad(system, OneEvent("x", 1, "sub/..x/ok.wav"), &project));
 }
 
+// An event name of the longest length loads and builds; one byte more fails.
+TEST_F(Project, TheLongestEventNameLoadsAndOneMoreFails)
+{
+    const std::string name(EVS_MAX_NAME, 'n');
+    EXPECT_EQ(EVS_ERR_FORMAT, EvsTestLoad(system, OneEvent(name + "n", 0, ""), &project));
+    EXPECT_EQ(EVS_OK, EvsTestLoad(system, OneEvent(name, 0, ""), &project));
+    const std::string text = "group\nevent " + name + " 1\n";
+    void *image = NULL;
+    uint32_t size = 0;
+    EXPECT_EQ(EVS_OK, EvsProjectBuild(text.data(), static_cast<uint32_t>(text.size()), &image, &size, NULL));
+    EvsProjectFreeImage(image);
+}
+
 TEST_F(Project, LoadInformationAndStateChecked)
 {
     EvsLoadInfo info = EvsTestLoadInfo(sizeof(kEvsProject));

@@ -4,6 +4,8 @@
 
 #include "counting_extension.h"
 #include "gfx/core/camera.h"
+#include "gfx/core/finite.h"
+#include "gfx/core/vector.h"
 #include "gfx/core/raster.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
@@ -331,6 +333,35 @@ Bytes CameraChunk(std::initializer_list<float> reals, RwInt32 projection, RwInt3
         Put32(b, static_cast<RwUInt32>(word));
     }
     return b;
+}
+
+// A frame scaled past what a view can be built from (or to nothing) leaves
+// its camera blind: no sphere is inside its frustum and its view puts every
+// point behind it, all finite. Scaled back, it sees again.
+TEST_F(Camera, AFrameWithoutAViewLeavesItsCameraBlindUntilItHasOne)
+{
+    Rig rig(rwPERSPECTIVE, {1, 0.75f}, {0, 0}, 0.1f, 100);
+    const RwSphere ahead = {{0, 0, 0}, 1e30f};
+    EXPECT_FALSE(RwCameraIsBlind(rig.camera));
+    EXPECT_EQ(rig.camera, RwCameraValidateView(rig.camera));
+    for (RwReal scale : {1e19f, 7e12f, 0.0f}) {
+        const RwV3d v = {scale, scale, scale};
+        RwFrameScale(rig.frame, &v, rwCOMBINEPRECONCAT);
+        RwFrameSyncDirtyList();
+        EXPECT_TRUE(RwCameraIsBlind(rig.camera)) << scale;
+        EXPECT_EQ(rwSPHEREOUTSIDE, RwCameraFrustumTestSphere(rig.camera, &ahead)) << scale;
+        const RwMatrix &m = rig.camera->viewMatrix;
+        EXPECT_TRUE(RwRealsFinite(&m.right.x, 3) && RwRealsFinite(&m.pos.x, 3)) << scale;
+        RwV3d seen;
+        RwV3dTransformPoint(&seen, &ahead.center, &m);
+        EXPECT_LT(seen.z, 0.0f) << scale;
+        EXPECT_EQ(nullptr, RwCameraValidateView(rig.camera)) << scale;
+        EXPECT_EQ(0x80000003u, TakeErrorCode()) << scale;
+        const RwMatrix back = MakeMatrix(rig.world, 3);
+        RwFrameTransform(rig.frame, &back, rwCOMBINEREPLACE);
+        RwFrameSyncDirtyList();
+        EXPECT_FALSE(RwCameraIsBlind(rig.camera)) << scale;
+    }
 }
 
 TEST_F(Camera, StreamReadsHandAssembledCameras)

@@ -7,6 +7,7 @@
 #include "gfx/core/frame.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "thread_modes.h"
 #include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
@@ -520,6 +521,9 @@ TEST_F(Frame, ListHostileInputLeavesNoFramesAndNoMemory)
     cases.push_back({FrameListBytes({{id, -1, 0}, {far, 0, 0}, {far, 1, 0}}), 0x80000020});
     // A finite world matrix whose inverse (a camera's view on it) is not.
     cases.push_back({FrameListBytes({{id, -1, 0}, {RefScaling(1e20, 1e20, 1), 0, 0}}), 0x80000020});
+    // A child's position carried through its parent's scale overflows.
+    cases.push_back({FrameListBytes({{RefScaling(1e10, 1e10, 1e10), -1, 0}, {RefTranslation(1e30, 0, 0), 0, 0}}),
+                     0x80000020});
     const RwInt32 memory = rwTestMemory.live;
     for (auto &c : cases) {
         RwFrameList list;
@@ -553,6 +557,74 @@ TEST_F(Frame, ListHostileInputLeavesNoFramesAndNoMemory)
         EXPECT_TRUE(DirtyListEmpty()) << n;
         EXPECT_EQ(memory, rwTestMemory.live) << n;
     }
+}
+
+// The world matrix checked is the child's modelling matrix times its
+// parent's: a scaled child under a parent placed far away is finite.
+TEST_F(Frame, ListChecksTheChildTimesItsParent)
+{
+    Bytes b = FrameListBytes({{RefTranslation(1e30, 0, 0), -1, 0}, {RefScaling(1e10, 1e10, 1e10), 0, 0}});
+    RwFrameList list;
+    ASSERT_EQ(&list, ReadList(b, &list));
+    EXPECT_FLOAT_EQ(1e30f, list.frames[1]->ltm.pos.x);
+    RwFrameDestroyHierarchy(list.frames[0]);
+    RwFrameListDeinitialize(&list);
+}
+
+// Hierarchies scaled down until their world matrices' determinants leave the
+// normal range (a part scaled to nothing hides it): read by the main thread,
+// which flushes tiny results to zero once the engine has started, and by a
+// loading thread, which does not, alike.
+struct TinyScaleLists {
+    std::vector<Bytes> lists;
+    std::vector<bool> read;
+
+    TinyScaleLists()
+    {
+        lists.push_back(FrameListBytes({{RefScaling(1e-20, 1e-20, 1), -1, 0}}));
+        for (double s : {1e-13, 1e-14, 1e-15}) {
+            lists.push_back(FrameListBytes({{RefScaling(s, s, s), -1, 0}}));
+        }
+        lists.push_back(FrameListBytes({{RefScaling(1e-30, 1e-10, 1), -1, 0}}));
+        const struct {
+            double scale;
+            int depth;
+        } chains[] = {{0.001, 5}, {1e-5, 3}, {0.01, 8}};
+        for (const auto &c : chains) {
+            std::vector<FrameSpec> chain;
+            for (int i = 0; i < c.depth; ++i) {
+                chain.push_back({RefScaling(c.scale, c.scale, c.scale), i - 1, 0});
+            }
+            lists.push_back(FrameListBytes(chain));
+        }
+    }
+    void Run()
+    {
+        read.clear();
+        for (Bytes &b : lists) {
+            RwStream *s = OpenRead(b);
+            RwFrameList list;
+            const bool ok = RwFrameListStreamRead(s, &list) != nullptr;
+            RwStreamClose(s, nullptr);
+            if (ok) {
+                RwFrameDestroyHierarchy(list.frames[0]);
+                RwFrameListDeinitialize(&list);
+            }
+            read.push_back(ok);
+        }
+    }
+};
+
+TEST_F(Frame, ListOfTinyScalesReadsOnEveryThread)
+{
+    TinyScaleLists main, loader;
+    ASSERT_TRUE(RunOnMainAndLoadingThreads(&main, &loader));
+    for (size_t i = 0; i < main.lists.size(); ++i) {
+        EXPECT_TRUE(main.read[i]) << i;
+        EXPECT_TRUE(loader.read[i]) << i;
+    }
+    EXPECT_EQ(0, counting::live);
+    TakeError();
 }
 
 TEST_F(Frame, ListArrayAllocationFailureIsReported)

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
 #include "gfx/core/matrix.h"
 #include "matrix_reference.h"
 #include "started_engine.h"
+#include "thread_modes.h"
 #include "support/hostile_reals.h"
 #include "support/stream_bytes.h"
 
@@ -160,6 +162,77 @@ TEST_F(Matrix, InvertSingularStaysFinite)
     const RwV3d *rows[4] = {&inv.right, &inv.up, &inv.at, &inv.pos};
     for (const RwV3d *r : rows) {
         EXPECT_TRUE(std::isfinite(r->x) && std::isfinite(r->y) && std::isfinite(r->z));
+    }
+}
+
+// Inverses of matrices whose determinant lies near or past the ends of the
+// normal range, computed on the calling thread.
+struct InverseSweep {
+    static constexpr int kCount = 10;
+    RwMatrix in[kCount];
+    RwMatrix out[kCount];
+    RwBool invertible[kCount];
+
+    InverseSweep()
+    {
+        const RefMatrix scales[kCount] = {
+            RefScaling(1e-20, 1e-20, 1), RefScaling(1e-13, 1e-13, 1e-13), RefScaling(1e-15, 1e-15, 1e-15),
+            RefScaling(1e-30, 1e-10, 1), RefScaling(1e-12, 1e-12, 1e-12), RefScaling(7e12, 7e12, 7e12),
+            RefScaling(1e19, 1e19, 1e19), RefScaling(0, 1, 1),         RefScaling(2, 4, 0.5),
+            RefScaling(4.3e12, 4.3e12, 4.3e12)};
+        for (int i = 0; i < kCount; ++i) {
+            in[i] = MakeMatrix(scales[i], 0);
+            in[i].pos = {1e-30f, 3.0f, -2.0f};
+        }
+    }
+    void Run()
+    {
+        for (int i = 0; i < kCount; ++i) {
+            RwMatrixInvert(&out[i], &in[i]);
+            invertible[i] = RwMatrixInvertible(&in[i]);
+        }
+    }
+};
+
+// The main thread flushes tiny results to zero once the engine has started;
+// a worker thread does not: both find the same matrices singular and give the
+// same bits. A determinant outside the normal range, or whose reciprocal is,
+// is singular; inside it the inverse is the true one.
+TEST_F(Matrix, InverseIsTheSameOnEveryThreadWhateverTheFloatingPointMode)
+{
+    InverseSweep main, worker;
+    ASSERT_TRUE(RunOnMainAndLoadingThreads(&main, &worker));
+    const RwBool invertible[InverseSweep::kCount] = {FALSE, FALSE, FALSE, FALSE, TRUE,
+                                                     FALSE, FALSE, FALSE, TRUE,  TRUE};
+    for (int i = 0; i < InverseSweep::kCount; ++i) {
+        EXPECT_EQ(invertible[i], main.invertible[i]) << i;
+        EXPECT_EQ(invertible[i], worker.invertible[i]) << i;
+        EXPECT_EQ(main.out[i].flags, worker.out[i].flags) << i;
+        const RwV3d *rows[4] = {&main.out[i].right, &main.out[i].up, &main.out[i].at, &main.out[i].pos};
+        const RwV3d *workerRows[4] = {&worker.out[i].right, &worker.out[i].up, &worker.out[i].at,
+                                      &worker.out[i].pos};
+        for (int r = 0; r < 4; ++r) {
+            EXPECT_EQ(0, std::memcmp(rows[r], workerRows[r], sizeof(RwV3d))) << i << " row " << r;
+            EXPECT_TRUE(std::isfinite(rows[r]->x) && std::isfinite(rows[r]->y) && std::isfinite(rows[r]->z)) << i;
+        }
+    }
+    // Within the range: the true inverse; past it: the cofactors.
+    EXPECT_FLOAT_EQ(1e12f, main.out[4].right.x);
+    EXPECT_FLOAT_EQ(1.0f / 4.3e12f, main.out[9].up.y);
+    EXPECT_FLOAT_EQ(0.25f, main.out[8].up.y);
+    EXPECT_FLOAT_EQ(-0.75f, main.out[8].pos.y);
+    EXPECT_FLOAT_EQ(1e-20f, main.out[0].right.x);   // over a determinant taken as 1
+    EXPECT_EQ(0.0f, main.out[0].at.z);              // 1e-40: below the normal range
+    EXPECT_FLOAT_EQ(49e24f, main.out[5].right.x);
+    // The ends of the range: a determinant of the smallest normal real, or of
+    // its reciprocal, inverts; twice that is singular.
+    const struct {
+        double det;
+        RwBool invertible;
+    } ends[] = {{FLT_MIN, TRUE}, {1.0 / FLT_MIN, TRUE}, {2.0 / FLT_MIN, FALSE}};
+    for (const auto &e : ends) {
+        const RwMatrix m = MakeMatrix(RefScaling(e.det, 1, 1), 0);
+        EXPECT_EQ(e.invertible, RwMatrixInvertible(&m)) << e.det;
     }
 }
 

@@ -216,6 +216,9 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
          E_RW_ENDOFSTREAM},
         {"profile longer than the file", sig + Ihdr(4, 1, 8, 2) + Be32(5000000) + "iCCPname" + std::string(8, '\0'),
          E_RW_ENDOFSTREAM},
+        // The header must come first, before any chunk the reader passes over.
+        {"text before the header", sig + Chunk("tEXt", std::string("Title\0x", 7)) + palette + Idat(rows) + end},
+        {"histogram before the header", sig + Chunk("hIST", Bytes({0, 1})) + palette + Idat(rows) + end},
     };
     for (const auto &c : cases) {
         const RwInt32 live = rwTestMemory.live;

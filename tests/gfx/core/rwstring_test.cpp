@@ -35,6 +35,10 @@ TEST(String, CaseChangesOnlyAsciiLetters)
     EXPECT_EQ(s, RwStringToLower(s));
     EXPECT_STREQ("tex_01 \xB0\xA1 \x88\x61x\x88\x41", s);
     EXPECT_EQ(nullptr, RwStringToLower(nullptr));
+    // Both ends of the alphabet change; the characters just outside it do not.
+    char edges[] = "@AZ[`az{";
+    EXPECT_STREQ("@AZ[`AZ{", RwStringToUpper(edges));
+    EXPECT_STREQ("@az[`az{", RwStringToLower(edges));
 }
 
 TEST(String, FindCharFindsTheTerminator)

@@ -6,6 +6,8 @@
 
 #include "fstestutil.h"
 #include "gfx/core/byteorder.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/image.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "support/stream_bytes.h"
@@ -144,6 +146,76 @@ RwBool SinkSkip(void *data, RwUInt32 offset)
     }
     Sink(data)->readAt += offset;
     return TRUE;
+}
+
+// A custom stream knows no size: before a reader allocates for a count it
+// read, the bytes are read ahead and handed on in order afterwards, whatever
+// reads and skips follow; when they run out nothing is lost.
+TEST_F(Stream, CustomStreamReadsAheadWhatACountNeedsAndHandsItOn)
+{
+    CustomSink sink;
+    for (int i = 0; i < 100; ++i)
+        sink.bytes.push_back(static_cast<unsigned char>(i));
+    RwStreamCustom custom = {SinkClose, SinkRead, SinkWrite, SinkSkip, &sink};
+    RwStream *stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
+    unsigned char b[100];
+    ASSERT_EQ(RwStreamRead(stream, b, 2), 2u);
+    EXPECT_FALSE(RwStreamCanHold(stream, 11, 9));   // 99 bytes: one more than there are
+    EXPECT_TRUE(RwStreamCanHold(stream, 7, 14));
+    EXPECT_EQ(100u, sink.readAt);
+    ASSERT_EQ(RwStreamRead(stream, b, 3), 3u);
+    EXPECT_EQ(2, b[0]);
+    EXPECT_EQ(4, b[2]);
+    ASSERT_EQ(RwStreamSkip(stream, 90), stream);
+    EXPECT_EQ(RwStreamRead(stream, b, 10), 5u);     // the rest, then the end
+    EXPECT_EQ(95, b[0]);
+    EXPECT_EQ(99, b[4]);
+    EXPECT_TRUE(RwStreamClose(stream, nullptr));
+    EXPECT_TRUE(sink.closed);
+    // Part of what was read ahead handed on, then more asked for: the rest
+    // moves to the front and the new bytes follow it.
+    sink.readAt = 0;
+    stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
+    EXPECT_TRUE(RwStreamCanHold(stream, 1, 10));
+    ASSERT_EQ(RwStreamRead(stream, b, 4), 4u);
+    EXPECT_TRUE(RwStreamCanHold(stream, 1, 20));
+    ASSERT_EQ(RwStreamRead(stream, b, 20), 20u);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(4 + i, b[i]) << i;
+    }
+    RwStreamClose(stream, nullptr);
+}
+
+// Readers over a custom stream: a few bytes claiming millions of records make
+// no allocation larger than the first step of the read-ahead.
+TEST_F(Stream, TinyCustomStreamsClaimingHugeCountsAllocateLittle)
+{
+    Bytes frameList = Build().Header(1, 0xFFFFFFF0u).U32(0x04000000);
+    Bytes image = Build().Header(1, 16).U32(23170).U32(23170).U32(32).U32(4 * 23170);   // 2 GB of rows
+    struct Reader {
+        Bytes *bytes;
+        bool (*read)(RwStream *);
+    };
+    const Reader readers[] = {
+        {&frameList, [](RwStream *s) {
+             RwFrameList list;
+             return RwFrameListStreamRead(s, &list) != nullptr;
+         }},
+        {&image, [](RwStream *s) { return RwImageStreamRead(s) != nullptr; }},
+    };
+    const RwInt32 live = rwTestMemory.live;
+    for (const Reader &r : readers) {
+        CustomSink sink;
+        sink.bytes = *r.bytes;
+        RwStreamCustom custom = {SinkClose, SinkRead, SinkWrite, SinkSkip, &sink};
+        RwStream *stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
+        rwTestMemory.largest = 0;
+        EXPECT_FALSE(r.read(stream));
+        EXPECT_LE(rwTestMemory.largest, 0x10000u) << r.bytes->size();
+        RwStreamClose(stream, nullptr);
+        EXPECT_EQ(live, rwTestMemory.live);
+        TakeError();
+    }
 }
 
 TEST_F(Stream, CustomStreamCallsItsCallbacksAndReportsFailedWrites)

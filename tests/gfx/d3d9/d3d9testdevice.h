@@ -68,6 +68,16 @@ public:
     {
         return refuseLights ? Refuse("SetLight") : CountingDevice::SetLight(index, light);
     }
+    // The next `refusedTargets` SetRenderTarget calls are refused.
+    int refusedTargets = 0;
+    HRESULT STDMETHODCALLTYPE SetRenderTarget(DWORD index, IDirect3DSurface9 *surface) override
+    {
+        if (refusedTargets > 0) {
+            refusedTargets--;
+            return Refuse("SetRenderTarget");
+        }
+        return CountingDevice::SetRenderTarget(index, surface);
+    }
     // Every SetMaterial is refused.
     bool refuseMaterials = false;
     HRESULT STDMETHODCALLTYPE SetMaterial(const D3DMATERIAL9 *material) override

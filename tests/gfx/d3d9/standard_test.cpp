@@ -7,6 +7,7 @@
 #include "d3d9testcamera.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/im3d.h"
 #include "gfx/core/raster.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9raster.h"
@@ -309,6 +310,9 @@ TEST_F(DeviceFrame, ABeginThatFailsLeavesNothingForTheNextCamerasEnd)
     camera->frameBuffer = copied;
     device->loseAtCheck = 2;
     EXPECT_EQ(nullptr, RwCameraBeginUpdate(camera));
+    // No update is under way: 2D offsets and fog find no current camera.
+    EXPECT_EQ(nullptr, RwEngineInstance->curCamera);
+    EXPECT_EQ(nullptr, RwD3D9GetCurrentCamera());
     camera->frameBuffer = drawn;
     EXPECT_TRUE(RwD3D9CheckDeviceReset());
     // The back buffer holds another colour than the texture's.
@@ -320,6 +324,80 @@ TEST_F(DeviceFrame, ABeginThatFailsLeavesNothingForTheNextCamerasEnd)
     RwRasterDestroy(copied);
     RwRasterDestroy(drawn);
     RwCameraShowRaster(camera, window, 0);
+}
+
+// A clear inside an update whose target the device refuses fails and leaves
+// the update's copy at end in place: the texture the update drew still gets
+// the picture.
+TEST_F(DeviceFrame, AClearWhoseTargetIsRefusedKeepsTheUpdatesCopyAtEnd)
+{
+    RwRaster *drawn = nullptr, *copied = nullptr;
+    ASSERT_NO_FATAL_FAILURE(MakeCameraTextures(&drawn, &copied));
+    RwRaster *whole = camera->frameBuffer;
+    camera->frameBuffer = copied;
+    RwRGBA blue = {0, 0, 255, 255}, red = {255, 0, 0, 255};
+    ASSERT_TRUE(RwCameraClear(camera, &blue, rwCAMERACLEARIMAGE | rwCAMERACLEARZ));
+    ASSERT_EQ(D3D_OK, real->ColorFill(rwD3D9Driver.defaultColorSurface, nullptr, 0xFF00FF00));
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera));
+    camera->frameBuffer = drawn;
+    device->refusedTargets = 1;
+    EXPECT_EQ(nullptr, RwCameraClear(camera, &red, rwCAMERACLEARIMAGE));
+    camera->frameBuffer = copied;
+    RwCameraEndUpdate(camera);
+    camera->frameBuffer = whole;
+    EXPECT_EQ(0x00FF00u, TexturePixel(copied, 5, 5));
+    EXPECT_NE(0xFF0000u, TexturePixel(drawn, 5, 5));
+    RwRasterDestroy(copied);
+    RwRasterDestroy(drawn);
+    RwCameraShowRaster(camera, window, 0);
+}
+
+// A loss first seen inside a frame ends the scene the device holds once: the
+// frame's show and the reset after it find no scene open.
+TEST_F(DeviceFrame, ALossSeenInsideAFrameEndsItsSceneOnce)
+{
+    RwRGBA grey = {90, 90, 90, 255};
+    ASSERT_NE(nullptr, RwCameraBeginUpdate(camera));
+    device->loseAtCheck = 1;
+    EXPECT_EQ(nullptr, RwCameraClear(camera, &grey, rwCAMERACLEARIMAGE));
+    RwCameraEndUpdate(camera);
+    RwCameraShowRaster(camera, window, 0);
+    ASSERT_TRUE(RenderFrame(camera, grey));
+    EXPECT_NE(nullptr, RwCameraShowRaster(camera, window, 0));
+    EXPECT_FALSE(device->lost);
+    EXPECT_EQ(2, device->Count("BeginScene"));
+    EXPECT_EQ(2, device->Count("EndScene"));
+}
+
+// A camera whose frame is scaled past any view draws nothing: a square in
+// front of it leaves the cleared colour. Scaled back, it draws again.
+TEST_F(DeviceFrame, ACameraWithoutAViewDrawsNothing)
+{
+    RwIm3DVertex square[4] = {};
+    const float corners[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+    for (int i = 0; i < 4; i++) {
+        square[i].objVertex = {corners[i][0], corners[i][1], 5.0f};
+        square[i].color = 0xFFFF0000;
+    }
+    const RwReal scales[2] = {1e19f, 1.0f};
+    const DWORD expected[2] = {0x000000u, 0xFF0000u};
+    for (int i = 0; i < 2; ++i) {
+        RwMatrix m;
+        RwMatrixSetIdentity(&m);
+        const RwV3d s = {scales[i], scales[i], scales[i]};
+        RwMatrixScale(&m, &s, rwCOMBINEREPLACE);
+        RwFrameTransform(cameraFrame, &m, rwCOMBINEREPLACE);
+        ASSERT_TRUE(Begin());
+        ASSERT_NE(RwIm3DTransform(square, 4, nullptr, 0), nullptr);
+        EXPECT_TRUE(RwIm3DRenderPrimitive(rwPRIMTYPETRISTRIP));
+        RwIm3DEnd();
+        End();
+        EXPECT_EQ(i == 0 ? TRUE : FALSE, RwCameraIsBlind(camera));
+        EXPECT_EQ(expected[i], ReadPixel(512, 384)) << scales[i];
+        RwCameraShowRaster(camera, window, 0);
+    }
+    RwMatrix identity;
+    RwFrameTransform(cameraFrame, RwMatrixSetIdentity(&identity), rwCOMBINEREPLACE);
 }
 
 // Transforms and lights the device refuses while the restore sends them back

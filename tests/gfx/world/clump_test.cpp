@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "gfx/core/camera.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
@@ -15,12 +16,17 @@ namespace {
 const RwUInt32 kRightsUser = 0xAB1;
 int rightsCalls = 0;
 RwUInt32 rightsData = 99;
+int liveCameras = 0;   // cameras made and not yet destroyed
 
 void Register()
 {
     RegisterWorldObjectModules();
     counting::offset = RwAtomicRegisterPlugin(4, 0xA70, counting::Construct, counting::Destruct, counting::Copy);
     ASSERT_GE(RwAtomicRegisterPlugin(0, kRightsUser, nullptr, nullptr, nullptr), 0);
+    ASSERT_GE(RwCameraRegisterPlugin(
+                  0, 0xCA3, [](void *o, RwInt32, RwInt32) { return ++liveCameras, o; },
+                  [](void *o, RwInt32, RwInt32) { return --liveCameras, o; }, nullptr),
+              0);
     ASSERT_GE(RwAtomicSetStreamRightsCallBack(kRightsUser, [](void *, RwInt32, RwInt32, RwUInt32 data) -> RwBool {
                   ++rightsCalls;
                   rightsData = data;
@@ -33,14 +39,14 @@ void Register()
 using chunkbytes::Cat;
 using chunkbytes::Chunk;
 
-// Frame list: frame i at x = i, parents as given.
-Bytes FrameList(std::initializer_list<RwInt32> parents)
+// Frame list: frame i at x = i, scaled as given, parents as given.
+Bytes FrameList(std::initializer_list<RwInt32> parents, float scale = 1)
 {
     Build s;
     s.U32(static_cast<RwUInt32>(parents.size()));
     float x = 0;
     for (RwInt32 p : parents) {
-        PutReals(s.bytes, {1, 0, 0, 0, 1, 0, 0, 0, 1, x++, 0, 0});
+        PutReals(s.bytes, {scale, 0, 0, 0, scale, 0, 0, 0, scale, x++, 0, 0});
         s.U32(static_cast<RwUInt32>(p)).U32(0);
     }
     Bytes body = Chunk(1, s);
@@ -90,6 +96,25 @@ Bytes Light(RwUInt32 frame)
     PutReals(l.bytes, {2, 1, 1, 1, 0});
     l.U32(0x00010003);
     return Cat({b, Chunk(0x12, Cat({Chunk(1, l), Chunk(3, {})}))});
+}
+
+// A perspective camera on the frame: window (w, 0.75), near 0.1, far 100, fog 50.
+Bytes Camera(RwUInt32 frame, float w)
+{
+    Build b;
+    b.Header(1, 4).U32(frame);
+    Build c;
+    PutReals(c.bytes, {w, 0.75f, 0, 0, 0.1f, 100, 50});
+    c.U32(1);
+    return Cat({b, Chunk(5, Cat({Chunk(1, c), Chunk(3, {})}))});
+}
+
+// One frame scaled as given, no atomics, a camera of window w on the frame.
+Bytes CameraClump(float scale, float w)
+{
+    Build s;
+    s.Header(1, 12).U32(0).U32(0).U32(1);
+    return Cat({s, FrameList({-1}, scale), GeometryList({}), Camera(0, w), Chunk(3, {})});
 }
 
 Bytes ClumpBody(RwUInt32 atomics, RwUInt32 lights, std::initializer_list<Bytes> parts)
@@ -311,6 +336,30 @@ TEST_F(Clump, CutAnywhereOrHostileIsRefused)
         EXPECT_EQ(nullptr, Read(b));
         EXPECT_EQ(0x8000001Au, TakeErrorCode());
         EXPECT_LE(rwTestMemory.live, blocks);
+    }
+}
+
+// A camera that reads well alone is refused where it meets a frame it can
+// have no finite view from: scaled so far its frustum overflows, so far its
+// view does, or to nothing.
+TEST_F(Clump, ACameraWithoutAViewOnItsFrameIsRefused)
+{
+    const struct {
+        float scale, window;
+        bool read;
+    } cases[] = {{2, 1, true}, {1e19f, 1, false}, {1e10f, 1e-30f, false}, {0, 1, false}};
+    for (const auto &c : cases) {
+        Bytes b = CameraClump(c.scale, c.window);
+        RwClump *clump = Read(b);
+        EXPECT_EQ(c.read, clump != nullptr) << c.scale;
+        if (clump) {
+            RwClumpDestroy(clump);
+        } else {
+            EXPECT_NE(0x80000000u, TakeErrorCode()) << c.scale;
+        }
+        EXPECT_LE(rwTestMemory.live, blocks) << c.scale;
+        EXPECT_EQ(0, counting::live) << c.scale;
+        EXPECT_EQ(0, liveCameras) << c.scale;
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "gfx/core/camera.h"
@@ -150,6 +151,21 @@ TEST_F(Queries, BoxMeetsOnlyTrianglesThatReallyOverlapIt)
     EXPECT_TRUE(BoxQuery({{2, 1, 2}, {1, -1, 1}}, 1000, rwINTERSECTSPHERE).empty());
     // A box just touching the far triangle's plane from above meets it.
     EXPECT_EQ(2, BoxQuery({{8.2f, 6, 8.2f}, {8.1f, 5, 8.1f}}).at(0).index);
+}
+
+// A triangle tilted against every axis (plane x + y + z = 6): a box just off
+// its plane is told apart only by the triangle's normal, and does not meet it;
+// the same box moved across the plane does.
+TEST_F(Queries, BoxJustOffATiltedTrianglesPlaneMissesIt)
+{
+    Bytes tiltedBytes = WorldChunk({4, 1, 1, 1, 4, 1, 1, 1, 4}, {0, 1, 2}, {}, {});
+    RwWorld *tilted = ReadWorld(tiltedBytes);
+    ASSERT_NE(nullptr, tilted);
+    std::swap(world, tilted);
+    EXPECT_TRUE(BoxQuery({{2.35f, 2.35f, 2.35f}, {2.05f, 2.05f, 2.05f}}).empty());
+    EXPECT_EQ(1u, BoxQuery({{2.2f, 2.2f, 2.2f}, {1.9f, 1.9f, 1.9f}}).size());
+    std::swap(world, tilted);
+    RwWorldDestroy(tilted);
 }
 
 TEST_F(Queries, LinesMeetTheStaticTrianglesTheyCross)
