@@ -88,11 +88,15 @@ static void SyncObjects(RwFrame *frame)
 }
 
 // The dirty-frame list is the one piece of frame state shared by every
-// thread's frames: a loading thread queues the frames it builds while the main
-// thread moves its own, outside the frame, and syncs the list inside it. The
-// lock covers each edit of the list and of a root's queued bits, never the
-// update of a hierarchy, so sync callbacks may queue frames again. It lives
-// as long as the process, so that no start or stop of the library races it.
+// thread's frames: a loading thread queues the frames it builds and moves
+// while the main thread moves its own outside the frame and syncs the list
+// inside it. The lock covers each edit of the list and of a root's bits, and
+// every update of a hierarchy's world matrices (a whole sync, whose callbacks
+// may queue frames again on the same thread), so a root's bits are never
+// written by two threads at once. A frame moved while another thread's sync
+// reads it is queued again by the move, and the next sync gets it right. The
+// lock lives as long as the process, so that no start or stop of the library
+// races it.
 static CRITICAL_SECTION *DirtyListSection()
 {
     static CRITICAL_SECTION section;
@@ -127,10 +131,9 @@ static void TakeOffDirtyList(RwFrame *root)
 }
 
 // The first queued root, taken off the list with its bits cleared (its old
-// bits go to flags), or NULL when the list is empty.
+// bits go to flags), or NULL when the list is empty. Under the list's lock.
 static RwFrame *TakeFirstDirtyRoot(RwUInt8 *flags)
 {
-    DirtyListGuard guard;
     RwLinkList *list = &RwEngineInstance->dirtyFrameList;
     if (RwLinkListEmpty(list)) {
         return nullptr;
@@ -192,6 +195,7 @@ RwBool RwFrameSyncDirtyList(void)
     // handled, so that a sync callback that moves a frame (or asks for a world
     // matrix) of this hierarchy queues it again cleanly instead of starting a
     // nested update; queued roots are handled in this same pass.
+    DirtyListGuard guard;
     RwUInt8 flags = 0;
     while (RwFrame *root = TakeFirstDirtyRoot(&flags)) {
         if (flags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
@@ -209,6 +213,7 @@ RwBool RwFrameSyncDirtyList(void)
 
 RwMatrix *RwFrameGetWorldMatrix(RwFrame *frame)
 {
+    DirtyListGuard guard;
     RwFrame *root = frame->root;
     if (root->object.privateFlags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
         // The root stays queued: the objects still want their sync callbacks.

@@ -81,6 +81,11 @@ protected:
     {
         WriteFileBytes("lock_ground.bsp", KivTestGround(30.0f, 0.0f, 20.0f, 4));
         WriteFileBytes("lock_part.dff", KivTestModel({{KivTestQuad(), {0, 1, 0}}}));
+        // The loading thread's world: many sectors, each tied to its one model.
+        KivTestQuad wide;
+        wide.half = 40.0f;
+        WriteFileBytes("lock_wide.bsp", KivTestGround(30.0f, 0.0f, 20.0f, 8));
+        WriteFileBytes("lock_wide.dff", KivTestModel({{wide, {0, 1, 0}}}));
         KivTestQuad hidden, black;
         hidden.name = "Bip01 Spine";
         black.prelit = false;
@@ -168,6 +173,15 @@ struct LoaderWork {
     std::atomic<long> done{0};
 };
 
+// The loading thread places what it made, outside any engine lock.
+void Walk(CKivClump *clump)
+{
+    for (int step = 0; step < 50; step++) {
+        const RwV3d at = {static_cast<float>(step % 5), 0, static_cast<float>(step / 5)};
+        clump->SetPosition(&at);
+    }
+}
+
 // What the game's loading thread does while the loading scene draws: its
 // characters dressed and let go, its worlds loaded with a model inside and
 // deleted before the model.
@@ -179,20 +193,22 @@ DWORD WINAPI Load(void *data)
             GuardFreedBegin();
         CKivAvatar *avatar = new CKivAvatar;
         avatar->Create(1, 1, 1);
+        Walk(avatar);
         avatar->AttachItem(100, 100, 0, 0);
         if (round % 2)
             avatar->Release();
         delete avatar;
 
-        CKivWorld *world = new CKivWorld("loaded");
-        world->Load("lock_ground.bsp", nullptr, nullptr);
-        CKivClump *clump = new CKivClump("lock_part");
-        clump->Load("lock_part.dff", nullptr);
-        world->AddClump(clump);
-        const RwV3d at = {1, 2, 3};
-        clump->SetPosition(&at);
-        delete world;
-        delete clump;
+        for (int again = 0; again < 3; again++) {
+            CKivWorld *world = new CKivWorld("loaded");
+            world->Load("lock_wide.bsp", nullptr, nullptr);
+            CKivClump *clump = new CKivClump("lock_wide");
+            clump->Load("lock_wide.dff", nullptr);
+            world->AddClump(clump);
+            Walk(clump);
+            delete world;
+            delete clump;
+        }
         if (round + 1 == work->guardedRounds)
             work->touched = GuardFreedEnd();
         ++work->done;
