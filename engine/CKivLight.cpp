@@ -62,7 +62,6 @@ CKivLight::~CKivLight()
 
 void CKivLight::Release()
 {
-    EngineLock lock;
     if (m_light) {
         RwLightSetFrame(m_light, nullptr);
         RwLightDestroy(m_light);

@@ -97,20 +97,23 @@ static void SyncObjects(RwFrame *frame)
 // reads it is queued again by the move, and the next sync gets it right. The
 // lock lives as long as the process, so that no start or stop of the library
 // races it.
-static CRITICAL_SECTION *DirtyListSection()
+namespace {
+struct DirtyListSection {
+    DirtyListSection() { InitializeCriticalSection(&section); }
+    CRITICAL_SECTION section;
+};
+
+CRITICAL_SECTION *DirtyListLock()
 {
-    static CRITICAL_SECTION section;
-    static const bool made = (InitializeCriticalSection(&section), true);
-    (void)made;
-    return &section;
+    static DirtyListSection lock;   // made once, whichever thread comes first
+    return &lock.section;
 }
 
-namespace {
 class DirtyListGuard
 {
 public:
-    DirtyListGuard() { EnterCriticalSection(DirtyListSection()); }
-    ~DirtyListGuard() { LeaveCriticalSection(DirtyListSection()); }
+    DirtyListGuard() { EnterCriticalSection(DirtyListLock()); }
+    ~DirtyListGuard() { LeaveCriticalSection(DirtyListLock()); }
     DirtyListGuard(const DirtyListGuard &) = delete;
     DirtyListGuard &operator=(const DirtyListGuard &) = delete;
 };

@@ -3,10 +3,10 @@
 #include "sample/avatar_data.h"
 #include "sample/engine_scene.h"
 #include "support/failnew/fail_new.h"
+#include "support/failnew/fail_new_sweep.h"
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -219,7 +219,7 @@ DWORD WINAPI Load(void *data)
 // Run by hand with KIV_FULL_SWEEPS for many more rounds.
 int LoaderRounds()
 {
-    return std::getenv("KIV_FULL_SWEEPS") ? 1500 : 150;
+    return FailNewFullSweeps() ? 1500 : 150;
 }
 
 // Frames keep coming, every frame the main thread moved is synced by the
@@ -271,9 +271,12 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
     CKivBase *base = CKivBase::GetInstance();
     CKivWorld *loaded = new CKivWorld("swept");
     CKivClump *clump = new CKivClump("swept_part");
-    CKivClump copy("swept_copy");
-    CKivToon toon;
-    CKivUVAnim uvAnim;
+    CKivClump copy("swept_copy"), spare("swept_spare");
+    CKivToon *toon = new CKivToon;
+    CKivUVAnim *uvAnim = new CKivUVAnim;
+    CKivLight ambient("swept_ambient");
+    CKivCamera spareEye("swept_spare_eye");
+    const RwRGBAReal white = {1, 1, 1, 1};
     CKivLight *light = new CKivLight("swept_sun");
     CKivCamera *eye = new CKivCamera("swept_eye");
     CKivAvatar *avatar = new CKivAvatar;
@@ -288,32 +291,57 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
         {"CKivWorld::AddClump", [&] { EXPECT_EQ(1, loaded->AddClump(clump)); }},
         {"CKivWorld::RemoveClump", [&] { EXPECT_EQ(1, loaded->RemoveClump(clump)); }},
         {"CKivClump::Clone", [&] { EXPECT_EQ(1, copy.Clone(clump)); }},
+        {"CKivClump::SetClump", [&] { EXPECT_EQ(0, spare.SetClump(nullptr)); }},
+        {"CKivClump::AdoptAtomics", [&] { spare.AdoptAtomics(nullptr); }},
         {"CKivClump::DetachAtomic", [&] { copy.DetachAtomic(atomic = FirstAtomic(copy)); }},
         {"CKivClump::AttachAtomic", [&] { copy.AttachAtomic(atomic, RwClumpGetFrame(copy.GetClump())); }},
         {"CKivClump::CreateShadow", [&] { EXPECT_EQ(1, clump->CreateShadow(&copy, 100.0f)); }},
         {"CKivClump::DestroyShadow", [&] { clump->DestroyShadow(); }},
         {"CKivClump::SetMaterialTexture", [&] { clump->SetMaterialTexture(nullptr, nullptr); }},
-        {"CKivToon::Load", [&] { EXPECT_EQ(1, toon.Load(kKivTestInkFile, nullptr, nullptr)); }},
-        {"CKivClump::SetToon", [&] { clump->SetToon(&toon); }},
+        {"CKivClump::SetMaterialTextureByName", [&] { clump->SetMaterialTextureByName("none", "none"); }},
+        {"CKivClump::SetTextureTrailer", [&] { EXPECT_EQ(0, clump->SetTextureTrailer(nullptr, nullptr)); }},
+        {"CKivClump::RemoveTextureTrailer", [&] { clump->RemoveTextureTrailer(nullptr); }},
+        {"CKivClump::ApplyUVAnim", [&] { EXPECT_EQ(0, clump->ApplyUVAnim("none", nullptr)); }},
+        {"CKivUVAnim::Load", [&] { EXPECT_EQ(0, uvAnim->Load(nullptr, nullptr, nullptr)); }},
+        {"CKivToon::Load", [&] { EXPECT_EQ(1, toon->Load(kKivTestInkFile, nullptr, nullptr)); }},
+        {"CKivClump::SetToon", [&] { clump->SetToon(toon); }},
         {"CKivClump::SetToon(null)", [&] { clump->SetToon(nullptr); }},
-        {"CKivToon::Release", [&] { toon.Release(); }},
-        {"CKivUVAnim::Release", [&] { uvAnim.Release(); }},
+        {"CKivToon::Release", [&] { toon->Release(); }},
+        {"CKivUVAnim::Release", [&] { uvAnim->Release(); }},
+        {"delete CKivUVAnim", [&] { delete uvAnim; }},
+        {"delete CKivToon", [&] { delete toon; }},
+        {"CKivLight::Create", [&] { EXPECT_EQ(1, ambient.Create(&white)); }},
         {"CKivLight::Load", [&] { EXPECT_EQ(1, light->Load("lock_sun.dff")); }},
         {"CKivWorld::AddLight", [&] { EXPECT_EQ(1, loaded->AddLight(light)); }},
         {"CKivWorld::RemoveLight", [&] { EXPECT_EQ(1, loaded->RemoveLight(light)); }},
         {"CKivCamera::CreateLookAt", [&] { EXPECT_EQ(1, eye->CreateLookAt(&from, &to, &up, 1, 100, 1, nullptr)); }},
         {"CKivWorld::AddCamera", [&] { EXPECT_EQ(1, loaded->AddCamera(eye)); }},
         {"CKivWorld::SetCamera", [&] { loaded->SetCamera(eye); }},
+        {"CKivWorld::SetCameraByName", [&] { EXPECT_EQ(0, loaded->SetCameraByName("nobody")); }},
+        {"CKivWorld::Render", [&] { EXPECT_EQ(1, loaded->Render()); }},
         {"CKivWorld::RemoveCamera", [&] { EXPECT_EQ(1, loaded->RemoveCamera(eye)); }},
+        {"CKivWorld::Render without a camera", [&] { EXPECT_EQ(1, loaded->Render()); }},
+        {"CKivCamera::Load", [&] { EXPECT_EQ(0, spareEye.Load("swept_missing.dff")); }},
         {"CKivAvatar::Create", [&] { EXPECT_EQ(1, avatar->Create(1, 1, 1)); }},
         {"CKivAvatar::SetFace", [&] { EXPECT_EQ(1, avatar->SetFace(1)); }},
+        {"CKivAvatar::SetSkin", [&] { avatar->SetSkin(1); }},
+        {"CKivAvatar::SetBody", [&] { EXPECT_EQ(1, avatar->SetBody(1)); }},
+        {"CKivAvatar::SetVariant", [&] { avatar->SetVariant(1, 0, 0, 0, 0); }},
+        {"CKivAvatar::RestoreVariant", [&] { avatar->RestoreVariant(); }},
+        {"CKivAvatar::AddEmotion", [&] { avatar->AddEmotion("swept", 1, 0.5f); }},
+        {"CKivAvatar::RemoveEmotion", [&] { avatar->RemoveEmotion("swept"); }},
+        {"CKivAvatar::SetBodyHidden", [&] { avatar->SetBodyHidden(1); }},
+        {"CKivAvatar::RebuildParts", [&] { avatar->RebuildParts(); }},
         {"CKivAvatar::AttachItem", [&] { EXPECT_NE(nullptr, avatar->AttachItem(100, 100, 0, 0)); }},
+        {"CKivAvatar::GetItemSlots", [&] { EXPECT_EQ(1, avatar->GetItemSlots(101, 101)[0]); }},
         {"CKivAvatar::RemoveItem", [&] { EXPECT_EQ(1, avatar->RemoveItem(100)); }},
         {"CKivAvatar::Release", [&] { avatar->Release(); }},
         {"delete CKivAvatar", [&] { delete avatar; }},
         {"CKivBase::ReadTexture", [&] { base->ReadTexture("_1head_1", "Data/Avatar/Skins/"); }},
         {"CKivBase::ReleaseTexture", [&] { base->ReleaseTexture("_1head_1"); }},
         {"CScriptBinder::RunString", [&] { EXPECT_EQ(1, CKivBase::GetScriptBinder()->RunString("swept = 1")); }},
+        {"CScriptBinder::RunFile", [&] { EXPECT_EQ(0, CKivBase::GetScriptBinder()->RunFile("swept.lua", nullptr)); }},
+        {"CKivEngineScriptBinder::ForgetObject", [&] { CKivEngineScriptBinder::ForgetObject(&spare); }},
         {"CKivWorld::AddClump again", [&] { EXPECT_EQ(1, loaded->AddClump(clump)); }},
         {"delete CKivWorld", [&] { delete loaded; }},
         {"delete CKivClump", [&] { delete clump; }},
