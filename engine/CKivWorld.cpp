@@ -480,8 +480,7 @@ int CKivWorld::RemoveLightByName(const char *name)
 
 void CKivWorld::RemoveAll()
 {
-    // Under the render lock the loader's worker cannot be between its check
-    // of the dictionary and its raster swap, and no frame syncs the ties of
+    // The whole teardown under the render lock: no frame syncs the ties of
     // atomics leaving the world.
     EngineLock lock;
     // Forgotten objects are taken out before the graphics world goes.
@@ -505,17 +504,22 @@ void CKivWorld::RemoveAll()
     CKivBase *base = CKivBase::GetInstance();
     if (base && base->GetSoundManager() && base->GetSoundManager()->GetWorld() == this)
         base->GetSoundManager()->SetWorld(nullptr);
-    if (base && base->GetTextureLoader() && m_dictionary)
-        base->GetTextureLoader()->Cancel(m_dictionary);
-    if (m_world)
-        RwWorldDestroy(m_world);
-    m_world = nullptr;
-    if (m_dictionary) {
-        if (RwTextureDictionaryGetCurrent() == m_dictionary)
-            RwTextureDictionarySetCurrent(nullptr);
-        RwTextureDictionaryDestroy(m_dictionary);
+    {
+        // Under the render lock the loader's worker cannot be between its
+        // check of the dictionary and its raster swap.
+        EngineLock lock;
+        if (base && base->GetTextureLoader() && m_dictionary)
+            base->GetTextureLoader()->Cancel(m_dictionary);
+        if (m_world)
+            RwWorldDestroy(m_world);
+        m_world = nullptr;
+        if (m_dictionary) {
+            if (RwTextureDictionaryGetCurrent() == m_dictionary)
+                RwTextureDictionarySetCurrent(nullptr);
+            RwTextureDictionaryDestroy(m_dictionary);
+        }
+        m_dictionary = nullptr;
     }
-    m_dictionary = nullptr;
     if (base && m_alphaManager && base->GetAlphaManager() == m_alphaManager)
         base->SetAlphaManager(base->GetOwnAlphaManager());
     delete m_alphaManager;
