@@ -9,7 +9,8 @@
 // they are built or taken apart, the free lists and resources arena, the
 // current texture dictionary, image path and camera, texture reference counts,
 // plug-in data; and the engine's own module-wide state: the shadow list, the
-// script state, the avatars' slot lists, the animation manager. The main
+// script state, the animation manager (the lists avatar calls return are each
+// thread's own). The main
 // thread holds it for each frame's rendering (which syncs the frames). Every
 // engine call that creates, loads, clones, attaches, detaches, adds to or
 // removes from a world, releases or deletes graphics objects holds it for the
@@ -24,7 +25,8 @@
 // RemoveCamera, AddLight, RemoveLight, SetCamera); construct, Load, Clone,
 // attach and detach atomics of, give shadows, toon and UV animations to, move
 // and delete CKivClump; Create, dress (SetBody, SetSkin, SetFace, variants,
-// emotions, AttachItem, RemoveItem), Release and delete CKivAvatar; read and
+// emotions, AttachItem, RemoveItem), Release and delete CKivAvatar; load and
+// delete lights, cameras, toon looks and UV animations; read and
 // release textures through the engine root; load and release animations
 // through the animation manager. An object belongs to the thread that made it
 // until it is handed over (added to the world the main thread draws); the
