@@ -29,8 +29,10 @@ const char kFaceFolder[] = "Data/Avatar/SkinFaces/";
 const char kHeadAtomic[] = "_headShape";
 
 std::string g_dataFolder;
-int g_displaced[CKivAvatar::kDisplacedSize];
-int g_slots[CKivAvatar::kSlotListSize];
+// Each thread's own: a list a call returns stays as it was while another
+// thread (the loading thread dressing its characters) makes the same calls.
+thread_local int g_displaced[CKivAvatar::kDisplacedSize];
+thread_local int g_slots[CKivAvatar::kSlotListSize];
 
 // Lower case, cut to the names' buffer size.
 std::string Lower(const char *name)
@@ -163,6 +165,7 @@ void CKivAvatar::ReleaseTextures()
 
 int CKivAvatar::Create(int body, int skin, int face)
 {
+    EngineLock lock;
     m_body = body;
     m_skin = skin;
     m_face = face;
@@ -175,6 +178,7 @@ int CKivAvatar::Create(int body, int skin, int face)
 
 int CKivAvatar::CreateVariant(int body, int skin, int face, int variant1, int variant2, int variant3)
 {
+    EngineLock lock;
     m_variant = 1;
     m_variants[0] = static_cast<unsigned char>(variant1);
     m_variants[1] = static_cast<unsigned char>(variant2);
@@ -193,6 +197,7 @@ void CKivAvatar::ClearPartTextures(int headOnly)
 
 int CKivAvatar::SetBody(int body)
 {
+    EngineLock lock;
     m_body = body;
     char path[kNameSize], images[kNameSize];
     const int n = snprintf(path, sizeof(path), "%sObjects/%d.dff", g_dataFolder.c_str(), body);
@@ -214,6 +219,7 @@ int CKivAvatar::SetBody(int body)
 
 int CKivAvatar::SetSkin(int skin)
 {
+    EngineLock lock;
     ClearPartTextures(0);
     m_skinId = m_body * 10 + skin;
     m_skin = skin;
@@ -227,6 +233,7 @@ int CKivAvatar::SetSkin(int skin)
 
 int CKivAvatar::SetFace(int face)
 {
+    EngineLock lock;
     ClearPartTextures(1);
     DeleteEmotions();
     m_faceId = m_body * 1000 + m_skin * 100 + face;
@@ -242,6 +249,7 @@ int CKivAvatar::SetFace(int face)
 
 void CKivAvatar::SetVariant(int skin, int variant1, int variant2, int variant3, int save)
 {
+    EngineLock lock;
     if (!m_variant)
         return;
     // The new textures first: a texture both sets share keeps living. Without
@@ -270,6 +278,7 @@ void CKivAvatar::SetVariant(int skin, int variant1, int variant2, int variant3, 
 
 void CKivAvatar::RestoreVariant()
 {
+    EngineLock lock;
     SetVariant(m_savedSkin, m_savedVariants[0], m_savedVariants[1], m_savedVariants[2], 1);
 }
 
@@ -321,6 +330,7 @@ int RunScriptCall(lua_State *L)
 
 int CKivAvatar::CallScript(const char *function, const char *label, int number, const int *itemArgs)
 {
+    EngineLock lock;
     CKivEngineScriptBinder *binder = CKivBase::GetScriptBinder();
     lua_State *L = binder ? binder->GetState() : nullptr;
     if (!L)
@@ -431,6 +441,7 @@ void CKivAvatar::ReapplyToon()
 // no emotion is left without a trailer or without its first frame.
 int CKivAvatar::AddEmotion(const char *name, int frame, float seconds)
 {
+    EngineLock lock;
     try {
         const std::string key = Lower(name);
         auto found = m_emotions.find(key);
@@ -468,6 +479,7 @@ CKivTextureTrailer *CKivAvatar::FindEmotion(const char *name) const
 
 int CKivAvatar::RemoveEmotion(const char *name)
 {
+    EngineLock lock;
     auto it = m_emotions.end();
     try {
         it = m_emotions.find(Lower(name));
@@ -550,6 +562,7 @@ int CKivAvatar::Update(float dt)
 
 const int *CKivAvatar::AttachItem(int itemId, int itemNumber, int second, int flag)
 {
+    EngineLock lock;
     char function[64];
     snprintf(function, sizeof(function), "AttachItem%d", itemNumber);
     const int args[3] = {itemId, second, flag ? 1 : 0};
@@ -559,6 +572,7 @@ const int *CKivAvatar::AttachItem(int itemId, int itemNumber, int second, int fl
 
 int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
 {
+    EngineLock lock;
     if (!item)
         return 0;
     // The item's map node is made before anything changes: memory running
@@ -598,6 +612,7 @@ int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
 
 int CKivAvatar::RemoveItem(int key)
 {
+    EngineLock lock;
     auto it = m_items.find(key);
     if (it == m_items.end())
         return 1;
@@ -648,6 +663,7 @@ int CKivAvatar::AnyItemHasMode() const
 // Lists the slots without wearing the item: the worn items and their atomics stay as they are.
 const int *CKivAvatar::GetItemSlots(int itemId, int itemNumber)
 {
+    EngineLock lock;
     if (HasItem(itemId))
         return ListSlots(GetItem(itemId));
     std::map<int, CKivAvatarItem *> worn;
@@ -665,6 +681,7 @@ const int *CKivAvatar::GetItemSlots(int itemId, int itemNumber)
 
 void CKivAvatar::RebuildParts()
 {
+    EngineLock lock;
     DetachItemAtomics();
     AttachBodyParts();
     AttachItems();
@@ -673,6 +690,7 @@ void CKivAvatar::RebuildParts()
 
 void CKivAvatar::SetBodyHidden(int hidden)
 {
+    EngineLock lock;
     if (hidden && !m_bodyHidden) {
         for (CKivAvatarAtomic *part : m_parts) {
             if (part->GetAtomic() && part->GetAtomic()->clump && FindFrame(part->GetFrameName()))

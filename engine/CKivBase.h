@@ -45,8 +45,8 @@ public:
     enum { kInitSteps = 20 };
     virtual int InitStep(int step, int width, int height, int backgroundLoading);
 
-    // Frame side: the render lock is recursive and also taken by every engine
-    // load, so a loading thread never touches shared graphics state mid-frame.
+    // Frame side: the render lock is recursive; engine/KivEngineLock.h says
+    // what it guards and which calls a loading thread may make mid-frame.
     void Lock();
     void Unlock();
     int RenderWorld();

@@ -8,6 +8,7 @@
 #include "engine/CKivClump.h"
 #include "engine/CKivViewport.h"
 #include "engine/CKivWorld.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivModelFile.h"
 #include "engine/KivNames.h"
 #include "gfx/core/camera.h"
@@ -71,6 +72,7 @@ CKivCamera::CKivCamera(const char *name)
 
 CKivCamera::~CKivCamera()
 {
+    EngineLock lock;
     // The world may not keep pointing at a camera deleted in it.
     if (m_world)
         m_world->RemoveCamera(this);
@@ -105,6 +107,7 @@ void CKivCamera::ReleaseCamera()
 int CKivCamera::Build(float nearClip, float farClip, float fieldOfView, CKivViewport *viewport,
                       const RwMatrix *placement)
 {
+    EngineLock lock;
     ReleaseCamera();
     m_camera = RwCameraCreate();
     if (!m_camera)
@@ -146,6 +149,7 @@ void CKivCamera::Adopt(RwCamera *camera, RwFrame *ownFrame, CKivClump *model)
 
 int CKivCamera::Load(const char *fileName)
 {
+    EngineLock lock;
     KivModelFile file;
     if (!file.Open(fileName))
         return 0;

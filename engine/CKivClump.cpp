@@ -343,6 +343,7 @@ void CKivClump::WriteClumpUserData()
 
 int CKivClump::SetClump(RwClump *clump)
 {
+    EngineLock lock;
     if (!clump)
         return 0;
     ReleaseModel();
@@ -365,6 +366,7 @@ int CKivClump::CloneWithOwnGeometry(CKivClump *source)
 
 int CKivClump::CloneFrom(CKivClump *source, int ownGeometry)
 {
+    EngineLock lock;
     if (!source || !source->m_clump || source == this)
         return 0;
     RwClump *original = source->m_clump;
@@ -591,6 +593,7 @@ RwFrame *CKivClump::FindFrame(const char *name) const
 
 int CKivClump::AttachAtomic(RwAtomic *atomic, RwFrame *frame)
 {
+    EngineLock lock;
     if (!atomic || atomic->clump || !m_clump)
         return 1;
     OutsideWorld(m_clump, [&] {
@@ -603,6 +606,7 @@ int CKivClump::AttachAtomic(RwAtomic *atomic, RwFrame *frame)
 
 int CKivClump::DetachAtomic(RwAtomic *atomic)
 {
+    EngineLock lock;
     if (!atomic || !atomic->clump)
         return 1;
     RwClump *owner = atomic->clump;
@@ -612,6 +616,7 @@ int CKivClump::DetachAtomic(RwAtomic *atomic)
 
 int CKivClump::AdoptAtomics(CKivClump *other)
 {
+    EngineLock lock;
     if (!other || !other->m_clump || !m_clump)
         return 1;
     std::vector<RwAtomic *> atomics;
@@ -713,6 +718,7 @@ void CKivClump::SetAtomicColor(RwAtomic *atomic, const RwRGBA *colour)
 // same texture again changes nothing, and no list of those done is needed.
 int CKivClump::SetMaterialTexture(const char *materialName, RwTexture *texture)
 {
+    EngineLock lock;
     ForAtomics(m_clump, [&](RwAtomic *atomic) {
         RwGeometry *geometry = atomic->geometry;
         for (RwInt32 i = 0; geometry && i < geometry->matList.numMaterials; i++) {
@@ -728,6 +734,7 @@ int CKivClump::SetMaterialTexture(const char *materialName, RwTexture *texture)
 
 int CKivClump::SetTextureTrailer(const char *atomicName, CKivTextureTrailer *trailer)
 {
+    EngineLock lock;
     RwAtomic *atomic = atomicName ? FindAtomic(atomicName) : nullptr;
     RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
     RwMaterial *material = geometry && geometry->matList.numMaterials > 0 ? geometry->matList.materials[0] : nullptr;
@@ -753,6 +760,7 @@ int CKivClump::SetTextureTrailer(const char *atomicName, CKivTextureTrailer *tra
 
 void CKivClump::RemoveTextureTrailer(CKivTextureTrailer *trailer)
 {
+    EngineLock lock;
     for (auto it = m_trailers.begin(); it != m_trailers.end();) {
         if (it->second != trailer) {
             ++it;
@@ -816,6 +824,7 @@ void CKivClump::ReleaseBoundMaterials()
 
 int CKivClump::SetMaterialTextureByName(const char *materialName, const char *textureName)
 {
+    EngineLock lock;
     RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
     RwTexture *texture = dict && textureName ? RwTextureDictionaryFindTexture(dict, textureName) : nullptr;
     return texture ? SetMaterialTexture(materialName, texture) : 0;
@@ -823,6 +832,7 @@ int CKivClump::SetMaterialTextureByName(const char *materialName, const char *te
 
 void CKivClump::SetToon(CKivToon *toon)
 {
+    EngineLock lock;
     if (toon || m_toon) {
         RestoreAlphaAtomics();
         if (toon)
@@ -836,6 +846,7 @@ void CKivClump::SetToon(CKivToon *toon)
 
 int CKivClump::ApplyUVAnim(const char *atomicName, CKivUVAnim *uvAnim)
 {
+    EngineLock lock;
     RwAtomic *atomic = FindAtomic(atomicName);
     RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
     RwMaterial *material = geometry && geometry->matList.numMaterials > 0 ? geometry->matList.materials[0] : nullptr;
@@ -893,6 +904,7 @@ void CKivClump::SyncParticleFrames()
 
 int CKivClump::CreateShadow(CKivClump *shadowModel, float size)
 {
+    EngineLock lock;
     DestroyShadow();
     m_shadow = new (std::nothrow) CKivShadow;
     return m_shadow ? m_shadow->Set(this, shadowModel, size) : 0;
@@ -900,6 +912,7 @@ int CKivClump::CreateShadow(CKivClump *shadowModel, float size)
 
 void CKivClump::DestroyShadow()
 {
+    EngineLock lock;
     delete m_shadow;
     m_shadow = nullptr;
 }

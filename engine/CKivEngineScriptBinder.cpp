@@ -17,6 +17,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivWorld.h"
+#include "engine/KivEngineLock.h"
 #include "gfx/core/frame.h"
 #include "gfx/world/clump.h"
 
@@ -511,6 +512,7 @@ void CKivEngineScriptBinder::PushObject(lua_State *L, const char *meta, void *ob
 
 void CKivEngineScriptBinder::ForgetObject(void *object)
 {
+    EngineLock lock;
     CKivEngineScriptBinder *binder = GetInstance();
     lua_State *L = binder ? binder->GetState() : nullptr;
     if (!L || !object)

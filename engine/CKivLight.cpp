@@ -2,6 +2,7 @@
 #include "engine/CKivLight.h"
 
 #include "engine/CKivWorld.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivModelFile.h"
 #include "engine/KivNames.h"
 #include "gfx/core/frame.h"
@@ -52,6 +53,7 @@ CKivLight::CKivLight(const char *name) : m_light(nullptr), m_frame(nullptr), m_w
 
 CKivLight::~CKivLight()
 {
+    EngineLock lock;
     // The world may not keep pointing at a light deleted in it.
     if (m_world)
         m_world->RemoveLight(this);
@@ -79,6 +81,7 @@ void CKivLight::SetName(const char *name)
 
 int CKivLight::Create(const RwRGBAReal *colour)
 {
+    EngineLock lock;
     Release();
     m_light = RwLightCreate(rwLIGHTAMBIENT);
     if (!m_light)
@@ -90,6 +93,7 @@ int CKivLight::Create(const RwRGBAReal *colour)
 // The copy outlives the file's model (or bare light), which goes at once.
 int CKivLight::Load(const char *fileName)
 {
+    EngineLock lock;
     KivModelFile file;
     if (!file.Open(fileName))
         return 0;

@@ -6,6 +6,7 @@
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivClump.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivFileRead.h"
 #include "gfx/core/image.h"
 #include "gfx/core/stream.h"
@@ -63,11 +64,13 @@ CKivToon::CKivToon() : m_inks(nullptr), m_paints(nullptr) {}
 
 CKivToon::~CKivToon()
 {
+    EngineLock lock;
     Release();
 }
 
 void CKivToon::Release()
 {
+    EngineLock lock;
     if (m_inks) {
         RwToonInkDictionaryDestroy(m_inks);
         m_inks = nullptr;
@@ -80,6 +83,7 @@ void CKivToon::Release()
 
 int CKivToon::Load(const char *inkFile, const char *paintFile, const char *texturePath)
 {
+    EngineLock lock;
     // A second load replaces the first look instead of leaking it.
     Release();
     const int savedMode = CKivBase::GetTextureReadMode();

@@ -5,6 +5,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivFileRead.h"
 #include "gfx/core/image.h"
 #include "gfx/core/stream.h"
@@ -20,11 +21,13 @@ CKivUVAnim::CKivUVAnim() : m_dictionary(nullptr), m_animation(nullptr), m_textur
 
 CKivUVAnim::~CKivUVAnim()
 {
+    EngineLock lock;
     Release();
 }
 
 void CKivUVAnim::Release()
 {
+    EngineLock lock;
     if (m_dictionary) {
         RwDictionaryDestroy(m_dictionary);
         m_dictionary = nullptr;
@@ -49,6 +52,7 @@ void *CKivUVAnim::TakeFirstEntry(void *entry, void *animationSlot)
 
 int CKivUVAnim::Load(const char *fileName, const char *textureName, const char *texturePath)
 {
+    EngineLock lock;
     CKivBase *base = CKivBase::GetInstance();
     if (!base || !fileName || !textureName)
         return 0;

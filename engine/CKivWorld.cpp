@@ -140,6 +140,7 @@ void CKivWorld::Init(const char *name, RwUInt8 colour)
 
 CKivWorld::~CKivWorld()
 {
+    EngineLock lock;
     // Scripts may keep this world's userdata.
     CKivEngineScriptBinder::ForgetObject(this);
     RemoveAll();
@@ -260,12 +261,14 @@ void CKivWorld::MoveObjectsTo(RwWorld *world)
 
 int CKivWorld::SetCamera(CKivCamera *camera)
 {
+    EngineLock lock;
     m_camera = camera;
     return 1;
 }
 
 int CKivWorld::SetCameraByName(const char *name)
 {
+    EngineLock lock;
     CKivCamera *camera = FindCamera(name);
     if (!camera)
         return 0;
@@ -334,6 +337,7 @@ CKivLight *CKivWorld::FindLight(const char *name) const
 
 int CKivWorld::AddClump(CKivClump *clump)
 {
+    EngineLock lock;
     if (!clump)
         return 0;
     const int registered = Register(m_clumps, clump);
@@ -353,6 +357,7 @@ int CKivWorld::AddClump(CKivClump *clump)
 
 int CKivWorld::RemoveClump(CKivClump *clump)
 {
+    EngineLock lock;
     if (!clump)
         return 0;
     if (!Unregister(m_clumps, clump)) {
@@ -374,6 +379,7 @@ int CKivWorld::RemoveClumpByName(const char *name)
 
 int CKivWorld::AddCamera(CKivCamera *camera)
 {
+    EngineLock lock;
     if (!camera)
         return 0;
     const int registered = Register(m_cameras, camera);
@@ -404,6 +410,7 @@ void CKivWorld::ForgetCamera(CKivCamera *camera)
 
 int CKivWorld::RemoveCamera(CKivCamera *camera)
 {
+    EngineLock lock;
     if (!camera)
         return 0;
     if (!Unregister(m_cameras, camera)) {
@@ -427,6 +434,7 @@ int CKivWorld::RemoveCameraByName(const char *name)
 
 int CKivWorld::AddLight(CKivLight *light)
 {
+    EngineLock lock;
     if (!light)
         return 0;
     const int registered = Register(m_lights, light);
@@ -448,6 +456,7 @@ int CKivWorld::AddLight(CKivLight *light)
 
 int CKivWorld::RemoveLight(CKivLight *light)
 {
+    EngineLock lock;
     if (!light)
         return 0;
     if (!Unregister(m_lights, light)) {
@@ -471,6 +480,9 @@ int CKivWorld::RemoveLightByName(const char *name)
 
 void CKivWorld::RemoveAll()
 {
+    // The whole teardown under the render lock: no frame syncs the ties of
+    // atomics leaving the world.
+    EngineLock lock;
     // Forgotten objects are taken out before the graphics world goes.
     for (CKivCamera *camera : m_cameras)
         KivDebugPrintf(">>>>>>>>>> You must remove the camera(%s) from the world(%s)!!!\n", camera->GetName(),
@@ -518,6 +530,8 @@ void CKivWorld::RemoveAll()
 
 int CKivWorld::Render()
 {
+    // A frame drawn outside the game's own Lock still keeps loading threads out.
+    EngineLock lock;
     RwCamera *camera = m_camera ? m_camera->GetCamera() : nullptr;
     if (!camera)
         return 1;

@@ -10,6 +10,7 @@
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivFileRead.h"
 
 namespace {
@@ -48,6 +49,8 @@ CScriptBinder::CScriptBinder(HWND window, lua_State *state) : m_window(window), 
 // Outside a protected call Lua running out of memory would end the process.
 int CScriptBinder::Protected(lua_CFunction function, void *data)
 {
+    // The state is shared by both threads' engine calls (see KivEngineLock.h).
+    EngineLock lock;
     return m_state && lua_cpcall(m_state, function, data) == 0;
 }
 
@@ -129,6 +132,7 @@ void CScriptBinder::LogTopError()
 
 int CScriptBinder::RunFile(const char *fileName, const char *chunkName)
 {
+    EngineLock lock;
     CKivBase *base = CKivBase::GetInstance();
     if (!m_state || !fileName || !base)
         return 0;
@@ -160,6 +164,7 @@ int CScriptBinder::RunFile(const char *fileName, const char *chunkName)
 
 int CScriptBinder::RunString(const char *text)
 {
+    EngineLock lock;
     if (!m_state || !text)
         return 0;
     if (luaL_loadstring(m_state, text) != 0 || lua_pcall(m_state, 0, 0, 0) != 0) {

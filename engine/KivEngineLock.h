@@ -1,9 +1,44 @@
-// The engine's recursive render lock held for a scope: every engine load takes it, on any thread.
+// The engine's recursive render lock held for a scope, and the rule of which lock guards what.
+//
+// The game's loading thread makes worlds, models, characters, textures and
+// animations while the main thread draws; the two are kept apart thus.
+//
+// The render lock (CKivBase::Lock, recursive) guards all state the two threads
+// could share: the graphics library's worlds with their sectors and the ties
+// of atomics and lights to them, clumps and atomics with their frames while
+// they are built or taken apart, the free lists and resources arena, the
+// current texture dictionary, image path and camera, texture reference counts,
+// plug-in data; and the engine's own module-wide state: the shadow list, the
+// script state, the animation manager (the lists avatar calls return are each
+// thread's own). The main
+// thread holds it for each frame's rendering (which syncs the frames). Every
+// engine call that creates, loads, clones, attaches, detaches, adds to or
+// removes from a world, releases or deletes graphics objects holds it for the
+// whole call, on whatever thread, and so does every call into the scripts.
+//
+// The dirty-frame list has a lock of its own inside the graphics library:
+// moving a frame queues it, and the main thread moves its objects outside
+// the frame. So frames may be moved by the thread that owns them at any time.
+//
+// So the loading thread may, during frames: construct, Load, CreateEmpty and
+// delete CKivWorld and use its registry (AddClump, RemoveClump, AddCamera,
+// RemoveCamera, AddLight, RemoveLight, SetCamera); construct, Load, Clone,
+// attach and detach atomics of, give shadows, toon and UV animations to, move
+// and delete CKivClump; Create, dress (SetBody, SetSkin, SetFace, variants,
+// emotions, AttachItem, RemoveItem), Release and delete CKivAvatar; load and
+// delete lights, cameras, toon looks and UV animations; read and
+// release textures through the engine root; load and release animations
+// through the animation manager. An object belongs to the thread that made it
+// until it is handed over (added to the world the main thread draws); the
+// loading thread does not render, nor set the engine root's current world,
+// camera or viewport.
+//
+// Lock order: the render lock, then the texture loader's lock. The
+// file-system manager's lock guards its open-file slots only.
 #pragma once
 
 #include "engine/CKivBase.h"
 
-// Lock order: the render lock, then the texture loader's lock.
 class EngineLock
 {
 public:

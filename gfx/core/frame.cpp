@@ -1,6 +1,8 @@
 // Frame module: hierarchies, lazy world-matrix update through the dirty-frame list, frame-list streams.
 #include "frame.h"
 
+#include <windows.h>
+
 #include "byteorder.h"
 #include "engine.h"
 #include "error.h"
@@ -85,6 +87,38 @@ static void SyncObjects(RwFrame *frame)
     }
 }
 
+// The dirty-frame list is the one piece of frame state shared by every
+// thread's frames: a loading thread queues the frames it builds and moves
+// while the main thread moves its own outside the frame and syncs the list
+// inside it. The lock covers each edit of the list and of a root's bits, and
+// every update of a hierarchy's world matrices (a whole sync, whose callbacks
+// may queue frames again on the same thread), so a root's bits are never
+// written by two threads at once. A frame moved while another thread's sync
+// reads it is queued again by the move, and the next sync gets it right. The
+// lock lives as long as the process, so that no start or stop of the library
+// races it.
+namespace {
+struct DirtyListSection {
+    DirtyListSection() { InitializeCriticalSection(&section); }
+    CRITICAL_SECTION section;
+};
+
+CRITICAL_SECTION *DirtyListLock()
+{
+    static DirtyListSection lock;   // made once, whichever thread comes first
+    return &lock.section;
+}
+
+class DirtyListGuard
+{
+public:
+    DirtyListGuard() { EnterCriticalSection(DirtyListLock()); }
+    ~DirtyListGuard() { LeaveCriticalSection(DirtyListLock()); }
+    DirtyListGuard(const DirtyListGuard &) = delete;
+    DirtyListGuard &operator=(const DirtyListGuard &) = delete;
+};
+} // namespace
+
 static bool OnDirtyList(const RwFrame *root)
 {
     return (root->object.privateFlags & rwFRAMEPRIVATEHIERARCHYSYNC) != 0;
@@ -92,10 +126,26 @@ static bool OnDirtyList(const RwFrame *root)
 
 static void TakeOffDirtyList(RwFrame *root)
 {
+    DirtyListGuard guard;
     if (OnDirtyList(root)) {
         RwLLLinkRemove(&root->inDirtyListLink);
         root->object.privateFlags &= static_cast<RwUInt8>(~rwFRAMEPRIVATEHIERARCHYSYNC);
     }
+}
+
+// The first queued root, taken off the list with its bits cleared (its old
+// bits go to flags), or NULL when the list is empty. Under the list's lock.
+static RwFrame *TakeFirstDirtyRoot(RwUInt8 *flags)
+{
+    RwLinkList *list = &RwEngineInstance->dirtyFrameList;
+    if (RwLinkListEmpty(list)) {
+        return nullptr;
+    }
+    RwFrame *root = rwLLLinkGetData(list->next, RwFrame, inDirtyListLink);
+    RwLLLinkRemove(&root->inDirtyListLink);
+    *flags = root->object.privateFlags;
+    root->object.privateFlags &= 0xF0;
+    return root;
 }
 
 // Recomputes the world matrices of a hierarchy below frames whose modelling
@@ -129,6 +179,7 @@ static void UpdateHierarchy(RwFrame *root, bool rootChanged, bool syncObjects)
 
 RwFrame *RwFrameMarkDirty(RwFrame *frame)
 {
+    DirtyListGuard guard;
     RwFrame *root = frame->root;
     if (!OnDirtyList(root)) {
         RwLinkListAddLLLink(&RwEngineInstance->dirtyFrameList, &root->inDirtyListLink);
@@ -143,16 +194,13 @@ RwBool RwFrameSyncDirtyList(void)
     if (!FrameModuleOpen()) {
         return FALSE;
     }
-    RwLinkList *list = &RwEngineInstance->dirtyFrameList;
     // Each root leaves the list and loses its bits before its hierarchy is
     // handled, so that a sync callback that moves a frame (or asks for a world
     // matrix) of this hierarchy queues it again cleanly instead of starting a
     // nested update; queued roots are handled in this same pass.
-    while (!RwLinkListEmpty(list)) {
-        RwFrame *root = rwLLLinkGetData(list->next, RwFrame, inDirtyListLink);
-        RwLLLinkRemove(&root->inDirtyListLink);
-        const RwUInt8 flags = root->object.privateFlags;
-        root->object.privateFlags &= 0xF0;
+    DirtyListGuard guard;
+    RwUInt8 flags = 0;
+    while (RwFrame *root = TakeFirstDirtyRoot(&flags)) {
         if (flags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
             UpdateHierarchy(root, (flags & rwFRAMEPRIVATESUBTREESYNCLTM) != 0, true);
         } else {
@@ -168,6 +216,7 @@ RwBool RwFrameSyncDirtyList(void)
 
 RwMatrix *RwFrameGetWorldMatrix(RwFrame *frame)
 {
+    DirtyListGuard guard;
     RwFrame *root = frame->root;
     if (root->object.privateFlags & rwFRAMEPRIVATEHIERARCHYSYNCLTM) {
         // The root stays queued: the objects still want their sync callbacks.

@@ -748,6 +748,31 @@ TEST_F(WorldScene, AModelDeletedOnAnotherThreadWaitsForTheFrame)
     EXPECT_NE(nullptr, caster->GetShadow());
 }
 
+// A camera whose graphics camera was never made is refused and not kept:
+// deleting it leaves the world nothing that points at it.
+TEST_F(WorldScene, AnUncreatedCameraIsNotKept)
+{
+    CKivCamera *raw = new CKivCamera("raw");
+    EXPECT_EQ(0, world->AddCamera(raw));
+    EXPECT_EQ(nullptr, world->FindCamera("raw"));
+    delete raw;
+    EXPECT_EQ(camera, world->FindCamera("eye"));
+    EXPECT_EQ(1, Render());
+}
+
+// Shadows leave the list of shadows whole in any order: the newest deleted,
+// then the next, then a clump (the list walked for it) touch no freed shadow.
+TEST_F(WorldScene, ShadowsLeaveTheirListInAnyOrder)
+{
+    GuardFreedBegin();
+    CKivShadow *shadows[3] = {new CKivShadow, new CKivShadow, new CKivShadow};
+    delete shadows[2];
+    delete shadows[1];
+    delete LoadPart("walked.dff", KivTestQuad(), {0, 5, 0});
+    delete shadows[0];
+    EXPECT_EQ(0, GuardFreedEnd());
+}
+
 // A world loaded again in place takes its registered camera, clumps and
 // lights along: none stays in the graphics world that the load destroyed.
 TEST_F(WorldScene, LoadingAgainMovesTheRegisteredObjectsIntoTheNewWorld)
