@@ -10,8 +10,8 @@
 // current texture dictionary, image path and camera, texture reference counts,
 // plug-in data; and the engine's own module-wide state: the shadow list, the
 // script state, the animation manager (the lists avatar calls return are each
-// thread's own). The main
-// thread holds it for each frame's rendering (which syncs the frames). Every
+// thread's own). The main thread holds it for each frame's rendering (which
+// syncs the frames). Every
 // engine call that creates, loads, clones, attaches, detaches, adds to or
 // removes from a world, releases or deletes graphics objects holds it for the
 // whole call, on whatever thread, and so does every call into the scripts.
