@@ -101,6 +101,9 @@ TEST_F(RenderStates, LastQueuedValueWinsAndEachStateIsSentOnceInQueueOrder)
     RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, 7);
     RwD3D9SetRenderState(D3DRS_FOGCOLOR, 2);
     RwD3D9SetRenderState(D3DRS_FOGCOLOR, 3);
+    const RwUInt32 filtered = rwD3D9FilteredStateCalls;
+    RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, 7);   // queued, and never sent before
+    EXPECT_EQ(rwD3D9FilteredStateCalls - filtered, 1u) << "a queued value set again is filtered";
     RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 1);
     RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 2);
     RwD3D9FlushRenderStates();
@@ -625,4 +628,11 @@ TEST_F(RenderStates, EveryCachedStateReachesTheDeviceWhateverItsValueAndAfterEve
         EXPECT_EQ(OnDevice(D3DRS_STENCILREF), 0xFFFFFFFFu) << "reset " << reset;
         EXPECT_EQ(Get(rwRENDERSTATEBORDERCOLOR), 0xFFFFFFFFu);
     }
+
+    // A new or reset device holds a fog colour of 0: the default is not sent.
+    device->renderStates.clear();
+    RwD3D9RenderStateCacheOpen();
+    ASSERT_FALSE(device->renderStates.empty());
+    for (const auto &sent : device->renderStates)
+        EXPECT_NE(sent.first, static_cast<DWORD>(D3DRS_FOGCOLOR));
 }
