@@ -22,25 +22,51 @@ struct WantedState {
     RwUInt32 queued;
 };
 
+// What the device holds. Every value a state can take is a real value, the
+// "not sent" marker included (a white border colour, a stencil reference of
+// all ones), so whether the device holds a known value is kept beside it.
+struct SentState {
+    RwUInt32 value;
+    RwBool known;
+};
+
+static const SentState UnknownState = {rwD3D9STATEUNSENT, FALSE};
+
 static WantedState RenderStates[rwD3D9RENDERSTATES];
-static RwUInt32 SentRenderStates[rwD3D9RENDERSTATES];
+static SentState SentRenderStates[rwD3D9RENDERSTATES];
 static RwUInt32 RenderStateQueue[rwD3D9RENDERSTATES];
 static RwUInt32 NumQueuedRenderStates;
 
 static const RwUInt32 NumStageStates = rwD3D9TEXTURESTAGES * rwD3D9STAGESTATES;
 static WantedState StageStates[NumStageStates];
-static RwUInt32 SentStageStates[NumStageStates];
+static SentState SentStageStates[NumStageStates];
 static RwUInt32 StageStateQueue[NumStageStates];
 static RwUInt32 NumQueuedStageStates;
 
-static RwUInt32 SamplerStates[rwD3D9TEXTURESTAGES * rwD3D9SAMPLERSTATES];
+static SentState SamplerStates[rwD3D9TEXTURESTAGES * rwD3D9SAMPLERSTATES];
+
+// A state that is not queued wants what was last sent; it needs nothing more
+// when the device is known to hold that, or when it is queued already.
+static RwBool Settled(const WantedState &w, const SentState &sent, RwUInt32 value)
+{
+    return w.value == value && (w.queued || sent.known);
+}
+
+// Records a value sent to the device; TRUE when it must be sent.
+static RwBool Send(SentState &sent, RwUInt32 value)
+{
+    if (sent.known && sent.value == value)
+        return FALSE;
+    sent = {value, TRUE};
+    return TRUE;
+}
 
 void RwD3D9SetRenderState(RwUInt32 state, RwUInt32 value)
 {
     if (state >= rwD3D9RENDERSTATES)
         return;
     WantedState &w = RenderStates[state];
-    if (w.value == value) {
+    if (Settled(w, SentRenderStates[state], value)) {
         rwD3D9FilteredStateCalls++;
         return;
     }
@@ -63,7 +89,7 @@ void RwD3D9SetTextureStageState(RwUInt32 stage, RwUInt32 type, RwUInt32 value)
         return;
     RwUInt32 index = stage * rwD3D9STAGESTATES + type;
     WantedState &w = StageStates[index];
-    if (w.value == value) {
+    if (Settled(w, SentStageStates[index], value)) {
         rwD3D9FilteredStateCalls++;
         return;
     }
@@ -84,12 +110,10 @@ void RwD3D9SetSamplerState(RwUInt32 sampler, RwUInt32 type, RwUInt32 value)
 {
     if (sampler >= rwD3D9TEXTURESTAGES || type >= rwD3D9SAMPLERSTATES)
         return;
-    RwUInt32 &sent = SamplerStates[sampler * rwD3D9SAMPLERSTATES + type];
-    if (sent == value) {
+    if (!Send(SamplerStates[sampler * rwD3D9SAMPLERSTATES + type], value)) {
         rwD3D9FilteredStateCalls++;
         return;
     }
-    sent = value;
     if (rwD3D9Driver.device)
         rwD3D9Driver.device->SetSamplerState(sampler, static_cast<D3DSAMPLERSTATETYPE>(type), value);
 }
@@ -97,7 +121,7 @@ void RwD3D9SetSamplerState(RwUInt32 sampler, RwUInt32 type, RwUInt32 value)
 void RwD3D9GetSamplerState(RwUInt32 sampler, RwUInt32 type, void *value)
 {
     if (sampler < rwD3D9TEXTURESTAGES && type < rwD3D9SAMPLERSTATES && value)
-        *static_cast<RwUInt32 *>(value) = SamplerStates[sampler * rwD3D9SAMPLERSTATES + type];
+        *static_cast<RwUInt32 *>(value) = SamplerStates[sampler * rwD3D9SAMPLERSTATES + type].value;
 }
 
 void RwD3D9FlushRenderStates(void)
@@ -109,21 +133,17 @@ void RwD3D9FlushRenderStates(void)
         RwUInt32 state = RenderStateQueue[i];
         WantedState &w = RenderStates[state];
         w.queued = FALSE;
-        if (w.value != SentRenderStates[state]) {
-            SentRenderStates[state] = w.value;
+        if (Send(SentRenderStates[state], w.value))
             device->SetRenderState(static_cast<D3DRENDERSTATETYPE>(state), w.value);
-        }
     }
     NumQueuedRenderStates = 0;
     for (RwUInt32 i = 0; i < NumQueuedStageStates; i++) {
         RwUInt32 index = StageStateQueue[i];
         WantedState &w = StageStates[index];
         w.queued = FALSE;
-        if (w.value != SentStageStates[index]) {
-            SentStageStates[index] = w.value;
+        if (Send(SentStageStates[index], w.value))
             device->SetTextureStageState(index / rwD3D9STAGESTATES,
                                          static_cast<D3DTEXTURESTAGESTATETYPE>(index % rwD3D9STAGESTATES), w.value);
-        }
     }
     NumQueuedStageStates = 0;
 }
@@ -784,20 +804,20 @@ static void ResetTables(RwBool keepCameraStates)
     // Fog colour and ambient hold 0 on a new or reset device. The stencil
     // masks hold all ones there, so they are not taken as 0: a mask of 0 must
     // still reach the device.
+    for (SentState &s : SentRenderStates)
+        s = UnknownState;
+    SentRenderStates[D3DRS_FOGCOLOR] = {0, TRUE};
+    SentRenderStates[D3DRS_AMBIENT] = {0, TRUE};
     for (RwUInt32 s = 0; s < rwD3D9RENDERSTATES; s++)
-        SentRenderStates[s] = rwD3D9STATEUNSENT;
-    SentRenderStates[D3DRS_FOGCOLOR] = 0;
-    SentRenderStates[D3DRS_AMBIENT] = 0;
-    for (RwUInt32 s = 0; s < rwD3D9RENDERSTATES; s++)
-        RenderStates[s] = {SentRenderStates[s], FALSE};
+        RenderStates[s] = {SentRenderStates[s].value, FALSE};
     NumQueuedRenderStates = 0;
     for (RwUInt32 i = 0; i < NumStageStates; i++) {
         StageStates[i] = {rwD3D9STATEUNSENT, FALSE};
-        SentStageStates[i] = rwD3D9STATEUNSENT;
+        SentStageStates[i] = UnknownState;
     }
     NumQueuedStageStates = 0;
-    for (RwUInt32 &s : SamplerStates)
-        s = rwD3D9STATEUNSENT;
+    for (SentState &s : SamplerStates)
+        s = UnknownState;
     std::memset(&Material, 0, sizeof(Material));
     ForgetMaterial();
 

@@ -1,6 +1,7 @@
 // Tests of the render-state cache, engine-level states, texture binding and the material.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "d3d9testdevice.h"
 #include "gfx/core/matrix.h"
@@ -100,6 +101,9 @@ TEST_F(RenderStates, LastQueuedValueWinsAndEachStateIsSentOnceInQueueOrder)
     RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, 7);
     RwD3D9SetRenderState(D3DRS_FOGCOLOR, 2);
     RwD3D9SetRenderState(D3DRS_FOGCOLOR, 3);
+    const RwUInt32 filtered = rwD3D9FilteredStateCalls;
+    RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, 7);   // queued, and never sent before
+    EXPECT_EQ(rwD3D9FilteredStateCalls - filtered, 1u) << "a queued value set again is filtered";
     RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 1);
     RwD3D9SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 2);
     RwD3D9FlushRenderStates();
@@ -546,4 +550,89 @@ TEST_F(RenderStates, EverySetterGivenWhatItHoldsCountsAFilteredCallAndSendsNothi
         EXPECT_EQ(rwD3D9FilteredStateCalls - filtered, 1u) << s.name;
     }
     RwD3D9EnableLight(0, FALSE);
+}
+
+namespace {
+
+// Every render state, texture-stage state and sampler state a Direct3D 9
+// device defines: the ones the cache can be asked to hold.
+const DWORD DeviceRenderStates[] = {
+    7,   8,   9,   14,  15,  16,  19,  20,  22,  23,  24,  25,  26,  27,  28,  29,  34,  35,  36,  37,
+    38,  48,  52,  53,  54,  55,  56,  57,  58,  59,  60,  128, 129, 130, 131, 132, 133, 134, 135, 136,
+    137, 139, 140, 141, 142, 143, 145, 146, 147, 148, 151, 152, 154, 155, 156, 157, 158, 159, 160, 161,
+    162, 163, 166, 167, 168, 170, 171, 172, 173, 174, 175, 176, 178, 179, 180, 181, 182, 183, 184, 185,
+    186, 187, 188, 189, 190, 191, 192, 193, 194, 195, 198, 199, 200, 201, 202, 203, 204, 205, 206, 207,
+    208, 209,
+};
+const DWORD DeviceStageStates[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 22, 23, 24, 26, 27, 28, 32};
+
+struct StateMismatch {
+    const char *kind;
+    DWORD stage, state, value;
+};
+
+} // namespace
+
+// Whatever value a state takes, the marker the cache uses for "not sent"
+// included, it reaches the device on first use, and again when set after a
+// reset; the engine's own border colour and stencil reference come back by
+// themselves.
+TEST_F(RenderStates, EveryCachedStateReachesTheDeviceWhateverItsValueAndAfterEveryReset)
+{
+    std::vector<StateMismatch> wrong;
+    auto setAll = [](DWORD value) {
+        for (DWORD s : DeviceRenderStates)
+            RwD3D9SetRenderState(s, value);
+        for (DWORD stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
+            for (DWORD t : DeviceStageStates)
+                RwD3D9SetTextureStageState(stage, t, value);
+            for (DWORD t = 1; t < rwD3D9SAMPLERSTATES; t++)
+                RwD3D9SetSamplerState(stage, t, value);
+        }
+        RwD3D9FlushRenderStates();
+    };
+    auto check = [&](DWORD value) {
+        for (DWORD s : DeviceRenderStates)
+            if (OnDevice(s) != value)
+                wrong.push_back({"render", 0, s, value});
+        for (DWORD stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
+            for (DWORD t : DeviceStageStates) {
+                DWORD v = 0xDEADBEEF;
+                real->GetTextureStageState(stage, static_cast<D3DTEXTURESTAGESTATETYPE>(t), &v);
+                if (v != value)
+                    wrong.push_back({"stage", stage, t, value});
+            }
+            for (DWORD t = 1; t < rwD3D9SAMPLERSTATES; t++)
+                if (Sampler(stage, t) != value)
+                    wrong.push_back({"sampler", stage, t, value});
+        }
+    };
+    for (DWORD value : {0xFFFFFFFFu, 0u, 0x3F800000u, 0xFFFFFFFFu}) {
+        setAll(value);
+        check(value);
+        ASSERT_TRUE(ForceReset());
+        setAll(value);
+        check(value);
+    }
+    for (const StateMismatch &m : wrong)
+        ADD_FAILURE() << m.kind << " state " << m.state << " of stage " << m.stage << " does not hold " << std::hex
+                      << m.value;
+
+    RwD3D9RenderStateCacheOpen();
+    ASSERT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATEBORDERCOLOR, Value(0xFFFFFFFF)));
+    ASSERT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILFUNCTIONREF, Value(0xFFFFFFFF)));
+    RwD3D9FlushRenderStates();
+    for (int reset = 0; reset < 2; reset++) {
+        ASSERT_TRUE(ForceReset());
+        EXPECT_EQ(Sampler(0, D3DSAMP_BORDERCOLOR), 0xFFFFFFFFu) << "reset " << reset;
+        EXPECT_EQ(OnDevice(D3DRS_STENCILREF), 0xFFFFFFFFu) << "reset " << reset;
+        EXPECT_EQ(Get(rwRENDERSTATEBORDERCOLOR), 0xFFFFFFFFu);
+    }
+
+    // A new or reset device holds a fog colour of 0: the default is not sent.
+    device->renderStates.clear();
+    RwD3D9RenderStateCacheOpen();
+    ASSERT_FALSE(device->renderStates.empty());
+    for (const auto &sent : device->renderStates)
+        EXPECT_NE(sent.first, static_cast<DWORD>(D3DRS_FOGCOLOR));
 }
