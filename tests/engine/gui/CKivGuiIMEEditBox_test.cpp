@@ -144,6 +144,13 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
     EXPECT_EQ(Text(), std::wstring(1, Hieut));
     ScriptedIme::Finish();
 
+    // The input method's private notice is consumed at once where a
+    // composition would not fit: from 58 bytes of text on at the limit 60.
+    box->SetMaxBytes(60);
+    box->SetText(std::string(57, 'a').c_str(), 0);
+    EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, IMN_PRIVATE, 0), 0);
+    box->SetText(std::string(58, 'a').c_str(), 0);
+    EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, IMN_PRIVATE, 0), 1);
     // A limit near INT_MIN leaves room for nothing, as 0 does.
     box->SetMaxBytes(INT_MIN);
     box->ClearText();
@@ -1054,12 +1061,23 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
         EXPECT_EQ(Text(), c.kept + na) << c.what;
     }
     // The layout changes under a composition typed in; the input method
-    // commits it afterwards: it is typed once.
-    box->SetText("xy", 0);
-    ScriptedIme::Compose({ha});
-    ChangeLayout(0x04090409);
-    ScriptedIme::Finish();
-    EXPECT_EQ(Text(), L"xy" + ha);
+    // commits it afterwards: it is typed once. Any other message leaves the
+    // composition be. Drawn at the caret, nothing leaves and the box still
+    // owns the composition when its result misses it.
+    for (int insert = 1; insert >= 0; insert--) {
+        ChangeLayout(0x04120412);
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        box->SetText("xy", 0);
+        ScriptedIme::Compose({ha});
+        SendMessageW(GuiHost::window, WM_TIMER, 0, 0);
+        EXPECT_EQ(ImeStore().typed, insert);
+        ChangeLayout(0x04090409);
+        EXPECT_EQ(Text(), L"xy") << "insert " << insert;
+        box->SetVisible(insert);
+        ScriptedIme::Finish();
+        box->SetVisible(1);
+        EXPECT_EQ(Text(), L"xy" + ha) << "insert " << insert;
+    }
 }
 
 // Box B loses the focus of its own dialog while box A's composition stands
@@ -1844,11 +1862,16 @@ TEST_F(ImeBox, ACompositionCancelledAndRestartedByATypingEventLeavesOnlyTheNewOn
 // characters the window gets later.
 struct DefaultTypingWindow {
     static inline WNDPROC host = nullptr;
+    static inline int left = 0;   // composition messages left to it
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
     {
-        if (message != WM_IME_COMPOSITION || !(l & GCS_RESULTSTR))
+        if (message != WM_IME_COMPOSITION)
             return CallWindowProcW(host, window, message, w, l);
-        if (!CKivGuiSystem::GetInstance()->MsgProc(window, message, w, l))
+        if (CKivGuiSystem::GetInstance()->MsgProc(window, message, w, l))
+            return 0;
+        left++;
+        // Not the system's: it would read the system's own input context.
+        if (l & GCS_RESULTSTR)
             for (WCHAR unit : ScriptedIme::result)
                 PostMessageW(window, WM_CHAR, unit, 0);
         return 0;
@@ -1930,9 +1953,11 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
     // A composition no IME box took is left to the default procedure, which
     // types it into the plain box.
     box->SetText("abc", 0);
+    DefaultTypingWindow::left = 0;
     ScriptedIme::Compose({std::wstring(1, Ha)});
     Commit(std::wstring(1, Ha));
     Pump();
+    EXPECT_EQ(DefaultTypingWindow::left, 2);
     EXPECT_EQ(std::wstring(plain->GetText()), std::wstring(1, Ha));
     EXPECT_EQ(Text(), L"abc");
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::host));
