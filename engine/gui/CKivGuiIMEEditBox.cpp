@@ -227,40 +227,51 @@ void CKivGuiIMEEditBox::GiveContextToFocusedBox()
         AssociateContext(true);
 }
 
-void CKivGuiIMEEditBox::CompositionMissed(bool ended)
+bool CKivGuiIMEEditBox::CompositionMissed(UINT message, LPARAM flags)
 {
     GuiImeStore &s = ImeStore();
     WCHAR text[StringUnits];
     int units = 0;
-    if (!ended) {
+    bool emptied = false;
+    if (message == WM_IME_COMPOSITION) {
         HWND window = GuiEngineWindow();
         if (HIMC context = ImeBinding().ImmGetContext(window)) {
-            units = ReadString(context, GCS_RESULTSTR, text);
+            if (flags & GCS_RESULTSTR)
+                units = ReadString(context, GCS_RESULTSTR, text);
+            emptied = units == 0 && (flags & GCS_COMPSTR) && ReadString(context, GCS_COMPSTR, text) == 0;
             ImeBinding().ImmReleaseContext(window, context);
         }
-        // An empty result commits nothing: the composition goes on.
-        if (units == 0)
-            return;
+        // An empty result commits nothing: the composition goes on, and
+        // only an emptied one leaves its owner's text.
+        if (units == 0 && !emptied)
+            return false;
     }
     CKivGuiIMEEditBox *owner = s.owner;
     const int typed = s.typed, behind = s.typedBehind;
-    ImeForgetTyped();
-    ResetComposition();
-    SetHideCaret(0);
-    s.readingShown = 0;
+    if (emptied) {
+        // The composition goes on in its owner.
+        s.typed = s.typedBehind = 0;
+        s.composition.Clear();
+    } else {
+        ImeForgetTyped();
+        ResetComposition();
+        SetHideCaret(0);
+        s.readingShown = 0;
+    }
     if (!owner || !owner->m_buffer)
-        return;
+        return false;
     // What was typed leaves; a result is typed in its place, in either mode,
     // as the player would have typed it (the composition may have grown
     // since it was typed).
     if (typed > 0)
         owner->TakeBackInPlace(typed, behind);
     if (units == 0)
-        return;
+        return true;
     Guard guard(owner);
     owner->TypeText(text, units, true);
     if (guard.Alive())
         owner->LayoutPass();
+    return true;
 }
 
 // The game replaced the text the composition was typed into: nothing of it
@@ -410,7 +421,8 @@ bool CKivGuiIMEEditBox::CheckCompositionFits(const WCHAR *composition)
     }
     if (a > 0 && b > 0)
         a--;
-    const int limit = lstrcmpA(m_language, "JPN") ? m_maxBytes - 3 : m_maxBytes;
+    // In 64 bits: a limit near INT_MIN fits nothing.
+    const long long limit = lstrcmpA(m_language, "JPN") ? m_maxBytes - 3LL : m_maxBytes;
     return a + b <= limit;
 }
 
@@ -688,7 +700,7 @@ int CKivGuiIMEEditBox::OnNotify(WPARAM code, LPARAM lParam)
         WCHAR text[StringUnits];
         ReadString(context, GCS_COMPSTR, text);
         int consumed = 0;
-        if (AnsiBytesOf(text) + AnsiBytesOf(GetText()) - 1 > m_maxBytes - 3) {
+        if (AnsiBytesOf(text) + AnsiBytesOf(GetText()) - 1 > m_maxBytes - 3LL) {
             consumed = 1;
         } else {
             if (!s.candidatesShown)

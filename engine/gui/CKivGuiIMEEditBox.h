@@ -34,13 +34,17 @@ public:
     // Takes back what insert-on-type typed of the composition; the box
     // always inserts, so nothing is kept whatever the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
-    // A result or an end of composition that reached no IME edit box, or a
-    // layout change: a result is typed into its owner's text in place of
-    // what was typed, in either mode and hidden or disabled or not, by the
-    // rules of typing; an end or a change takes out what was typed and never
-    // committed (the input method types it again if it goes on). The store
-    // forgets both. An empty result ends nothing.
-    static void CompositionMissed(bool ended);
+    // A result, an emptied composition or an end of composition
+    // (WM_IME_COMPOSITION with its flags, or WM_IME_ENDCOMPOSITION) that
+    // reached no IME edit box, or a layout change (any other message): a
+    // result is typed into its owner's text in place of what was typed, in
+    // either mode and hidden or disabled or not, by the rules of typing; an
+    // emptied composition, an end or a change takes out what was typed and
+    // never committed (the input method types it again if it goes on). The
+    // store forgets the owner after a result or an end; an emptied
+    // composition goes on in its owner. An empty result ends nothing. True
+    // when it acted for an owner: the message is then consumed.
+    static bool CompositionMissed(UINT message, LPARAM flags);
     // Gives the window's input context back, when a focus-out took it, to
     // the focused IME edit box of the active dialog, if any; once a frame,
     // so that no registry call of the game sends through its window.

@@ -415,18 +415,24 @@ void CKivGuiSystem::RemoveRenderCallback(RenderCallback function)
                             m_renderCallbacks.end());
 }
 
-// A result or an end of composition that reached no IME edit box (another
-// dialog is active, the box is hidden or disabled), or a change of layout
-// under a composition typed in, leaves the store to forget what was typed,
-// so no later take-back lands on committed text.
+// A result, an emptied composition or an end that reached no IME edit box
+// (another dialog is active, the box is hidden or disabled), or a change of
+// layout under a composition typed in, goes to the composition's owner, so
+// no later take-back lands on committed text. A composition message a box
+// or the owner acted on is consumed: the default procedure would type a
+// result again as characters, into whatever box takes them then.
 int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const bool ends = message == WM_IME_ENDCOMPOSITION || (message == WM_IME_COMPOSITION && (lParam & GCS_RESULTSTR));
+    const bool composition = message == WM_IME_ENDCOMPOSITION ||
+                             (message == WM_IME_COMPOSITION && (lParam & (GCS_RESULTSTR | GCS_COMPSTR)));
     const unsigned reached = ImeStore().reached;
     const int result = Route(window, message, wParam, lParam);
-    if (ImeState().enabled &&
-        ((ends && ImeStore().reached == reached) || (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0)))
-        CKivGuiIMEEditBox::CompositionMissed(message != WM_IME_COMPOSITION);
+    if (!ImeState().enabled)
+        return result;
+    if (composition)
+        return ImeStore().reached != reached || CKivGuiIMEEditBox::CompositionMissed(message, lParam) ? 1 : result;
+    if (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0)
+        CKivGuiIMEEditBox::CompositionMissed(message, lParam);
     return result;
 }
 

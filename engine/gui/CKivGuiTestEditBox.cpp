@@ -516,8 +516,9 @@ void CKivGuiTestEditBox::PasteFromClipboard()
         return;
     for (size_t at; (at = text.find(L"\r\n")) != std::wstring::npos;)
         text.erase(at, 2);
-    // The longest run of whole characters whose bytes keep the text within the limit.
-    int room = m_maxBytes - 1 - AnsiBytes(GetTextLength());
+    // The longest run of whole characters whose bytes keep the text within
+    // the limit; in 64 bits, so a limit near INT_MIN leaves no room.
+    long long room = static_cast<long long>(m_maxBytes) - 1 - AnsiBytes(GetTextLength());
     int take = 0;
     while (take < static_cast<int>(text.size())) {
         int next = take + 1;

@@ -9,6 +9,7 @@
 #include "engine/gui/CKivGuiIMEEditBox.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -142,6 +143,20 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
     ScriptedIme::Compose({std::wstring(1, Hieut)});
     EXPECT_EQ(Text(), std::wstring(1, Hieut));
     ScriptedIme::Finish();
+
+    // The input method's private notice is consumed at once where a
+    // composition would not fit: from 58 bytes of text on at the limit 60.
+    box->SetMaxBytes(60);
+    box->SetText(std::string(57, 'a').c_str(), 0);
+    EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, IMN_PRIVATE, 0), 0);
+    box->SetText(std::string(58, 'a').c_str(), 0);
+    EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, IMN_PRIVATE, 0), 1);
+    // A limit near INT_MIN leaves room for nothing, as 0 does.
+    box->SetMaxBytes(INT_MIN);
+    box->ClearText();
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
+    EXPECT_EQ(box->MsgProc(WM_IME_NOTIFY, IMN_PRIVATE, 0), 1) << "no room: consumed at once";
 }
 
 TEST_F(ImeBox, LosingTheFocusDropsTheComposition)
@@ -559,6 +574,63 @@ TEST_F(ImeBox, TheSystemsInputMethodManagerTypesTheResultOnce)
     }
     EXPECT_EQ(composed, 1);
     EXPECT_EQ(typed, ga) << "typed once: the consumed messages never reach the default procedure";
+    ImmReleaseContext(GuiHost::window, context);
+    ScriptedIme::contexts = 0;
+}
+
+// A result the system's input method commits while it reaches no IME box
+// (another dialog in front with a plain edit box focused; the box hidden or
+// disabled and back before the queue is pumped) goes into its box once, in
+// either mode: the default procedure behind the window types nothing again.
+TEST_F(ImeBox, TheSystemsInputMethodManagerTypesAMissedResultOnce)
+{
+    ImeInstallBinding(nullptr);
+    ImeBindLibraries();
+    box = new CKivGuiIMEEditBox(dialog);
+    box->Create(6, 100, 240, 700, 260, "", 2, 3);
+    CKivGuiDialog *front = NewDialog(73, 0, 400, 1024, 100);
+    CKivGuiTestEditBox *plain = new CKivGuiTestEditBox(front);
+    plain->Create(9, 100, 20, 700, 40, "", 2, 3);
+    front->FocusControl(9);
+    HIMC context = ImmGetContext(GuiHost::window);
+    ASSERT_NE(context, nullptr);
+    const WCHAR ha[] = L"\xD558";
+    const struct {
+        const char *what;
+        std::function<void(int)> set;
+        bool backBeforePump;
+    } cases[] = {
+        {"another dialog in front", [&](int on) { gui()->SetActiveDialog(on ? dialog : front); }, false},
+        {"box hidden", [&](int on) { box->SetVisible(on); }, true},
+        {"box disabled", [&](int on) { box->SetEnabled(on); }, true},
+    };
+    for (int insert = 0; insert < 2; insert++)
+        for (const auto &c : cases) {
+            std::wstring typed, other;
+            // A round the focused window of another program took is played again.
+            for (int attempt = 0; attempt < 5 && typed != L"abc" + std::wstring(ha); attempt++) {
+                SetForegroundWindow(GuiHost::window);
+                SetFocus(GuiHost::window);
+                gui()->SetActiveDialog(dialog);
+                dialog->FocusControl(6);
+                Pump();
+                ImeState().insertOnType = static_cast<BYTE>(insert);
+                box->SetText("abc", 0);
+                plain->ClearText();
+                ASSERT_TRUE(ImmSetCompositionStringW(context, SCS_SETSTR, const_cast<WCHAR *>(ha), 2, nullptr, 0));
+                Pump();
+                c.set(0);
+                ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
+                if (c.backBeforePump)
+                    c.set(1);
+                Pump();
+                c.set(1);
+                typed = Text();
+                other = plain->GetText();
+            }
+            EXPECT_EQ(typed, L"abc" + std::wstring(ha)) << c.what << " insert " << insert;
+            EXPECT_EQ(other, L"") << c.what << " insert " << insert;
+        }
     ImmReleaseContext(GuiHost::window, context);
     ScriptedIme::contexts = 0;
 }
@@ -989,12 +1061,23 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
         EXPECT_EQ(Text(), c.kept + na) << c.what;
     }
     // The layout changes under a composition typed in; the input method
-    // commits it afterwards: it is typed once.
-    box->SetText("xy", 0);
-    ScriptedIme::Compose({ha});
-    ChangeLayout(0x04090409);
-    ScriptedIme::Finish();
-    EXPECT_EQ(Text(), L"xy" + ha);
+    // commits it afterwards: it is typed once. Any other message leaves the
+    // composition be. Drawn at the caret, nothing leaves and the box still
+    // owns the composition when its result misses it.
+    for (int insert = 1; insert >= 0; insert--) {
+        ChangeLayout(0x04120412);
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        box->SetText("xy", 0);
+        ScriptedIme::Compose({ha});
+        SendMessageW(GuiHost::window, WM_TIMER, 0, 0);
+        EXPECT_EQ(ImeStore().typed, insert);
+        ChangeLayout(0x04090409);
+        EXPECT_EQ(Text(), L"xy") << "insert " << insert;
+        box->SetVisible(insert);
+        ScriptedIme::Finish();
+        box->SetVisible(1);
+        EXPECT_EQ(Text(), L"xy" + ha) << "insert " << insert;
+    }
 }
 
 // Box B loses the focus of its own dialog while box A's composition stands
@@ -1008,6 +1091,46 @@ TEST_F(TwoImeBoxes, ABoxLosingTheFocusTakesNothingOfAnotherBoxsComposition)
     other->ClearFocus();
     EXPECT_EQ(std::wstring(b->GetText()), L"xyz");
     ScriptedIme::composition.clear();
+}
+
+// The game sets the text of box B while box A's composition stands typed in
+// A: the composition is still A's to take back, and A holds the result once.
+TEST_F(TwoImeBoxes, ATextSetInAnotherBoxLeavesTheCompositionToItsOwner)
+{
+    box->SetText("abc", 0);
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    b->SetText("xyz", 0);
+    ScriptedIme::Finish();
+    EXPECT_EQ(Text(), L"abc" + std::wstring(1, Ha));
+    EXPECT_EQ(std::wstring(b->GetText()), L"xyz");
+}
+
+// A composition emptied while it reaches no box (hidden or disabled) leaves
+// its box at once, in either mode, not at the end message; the next one goes
+// on there. Both messages, acted on, are consumed.
+TEST_F(ImeBox, ACompositionEmptiedAwayFromItsBoxLeavesItAtOnce)
+{
+    const std::function<void(int)> sets[] = {[&](int on) { box->SetVisible(on); },
+                                             [&](int on) { box->SetEnabled(on); }};
+    for (int insert = 0; insert < 2; insert++)
+        for (const auto &set : sets) {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            box->SetText("abc", 0);
+            ScriptedIme::Compose({std::wstring(1, Hieut)});
+            set(0);
+            ScriptedIme::composition.clear();
+            EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_COMPOSITION, 0, GCS_COMPSTR), 1);
+            set(1);
+            EXPECT_EQ(Text(), L"abc") << "insert " << insert;
+            EXPECT_EQ(ImeStore().composition.GetTextSize(), 0) << "insert " << insert;
+            ScriptedIme::Compose({std::wstring(1, Ha)});
+            ScriptedIme::result = ScriptedIme::composition;
+            ScriptedIme::composition.clear();
+            ScriptedIme::Send(GCS_RESULTSTR);
+            EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 1) << "taken by the box";
+            ScriptedIme::result.clear();
+            EXPECT_EQ(Text(), L"abc" + std::wstring(1, Ha)) << "insert " << insert;
+        }
 }
 
 // The game focuses another IME box from the messages a box's focus-out sends
@@ -1734,15 +1857,42 @@ TEST_F(ImeBox, ACompositionCancelledAndRestartedByATypingEventLeavesOnlyTheNewOn
     EXPECT_EQ(Text(), L"abc" + std::wstring(1, Na));
 }
 
+// The game's window procedure with a default procedure behind it that does
+// what the system's does with a result left to it: types it again, as
+// characters the window gets later.
+struct DefaultTypingWindow {
+    static inline WNDPROC host = nullptr;
+    static inline int left = 0;   // composition messages left to it
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        if (message != WM_IME_COMPOSITION)
+            return CallWindowProcW(host, window, message, w, l);
+        if (CKivGuiSystem::GetInstance()->MsgProc(window, message, w, l))
+            return 0;
+        left++;
+        // Not the system's: it would read the system's own input context.
+        if (l & GCS_RESULTSTR)
+            for (WCHAR unit : ScriptedIme::result)
+                PostMessageW(window, WM_CHAR, unit, 0);
+        return 0;
+    }
+};
+
 // A result that reaches no box (the box or its dialog hidden or disabled,
-// another dialog made active by a click on its button) goes into the box
-// that owned the composition, in either mode, by the rules of typing: within
-// the byte limit without cutting what follows the caret, without refused
-// characters or half a pair; the syllable may have grown meanwhile.
+// another dialog made active by a click on its button or with a plain edit
+// box focused) goes into the box that owned the composition, in either mode,
+// by the rules of typing: within the byte limit without cutting what follows
+// the caret, without refused characters or half a pair; the syllable may
+// have grown meanwhile. It is consumed: the default procedure types nothing
+// of it again, into the box shown again or into the plain box.
 TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
 {
     other->ClearFocus();
     (new CKivGuiButton(other))->Create(9, 800, 20, 900, 40, "");
+    CKivGuiTestEditBox *plain = new CKivGuiTestEditBox(other);
+    plain->Create(10, 100, 60, 700, 80, "", 2, 3);
+    DefaultTypingWindow::host = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::Proc)));
     const WCHAR syllable[2] = {Han, 0};
     const int bytes = WideCharToMultiByte(CP_ACP, 0, syllable, 1, nullptr, 0, nullptr, nullptr);
     const std::wstring five = {Han, 0xAE00, Han, 0xAE00, Han}, two = {Han, 0xAE00};
@@ -1768,6 +1918,13 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
                  ASSERT_TRUE(box->HasFocus());
              }
          }},
+        {"plain box of another dialog",
+         [&](int on) {
+             if (!on) {
+                 gui()->SetActiveDialog(other);
+                 other->FocusControl(10);
+             }
+         }},
     };
     for (int insert = 0; insert < 2; insert++)
         for (const auto &c : cases)
@@ -1783,13 +1940,27 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
                 ScriptedIme::Compose({std::wstring(1, Hieut)});
                 c.set(0);
                 ScriptedIme::Compose({std::wstring(1, Ha)});
+                plain->ClearText();
                 Commit(result);
                 c.set(1);
+                Pump();
                 const std::wstring expected = result == five ? L"abcde" + two + L"fghij" : L"abcdefghij";
                 EXPECT_EQ(Text(), expected) << c.what << " insert " << insert;
                 EXPECT_EQ(box->GetCaret(), result == five ? 7 : 5) << c.what << " insert " << insert;
                 EXPECT_EQ(ImeStore().typed, 0) << c.what;
+                EXPECT_EQ(std::wstring(plain->GetText()), L"") << c.what << " insert " << insert;
             }
+    // A composition no IME box took is left to the default procedure, which
+    // types it into the plain box.
+    box->SetText("abc", 0);
+    DefaultTypingWindow::left = 0;
+    ScriptedIme::Compose({std::wstring(1, Ha)});
+    Commit(std::wstring(1, Ha));
+    Pump();
+    EXPECT_EQ(DefaultTypingWindow::left, 2);
+    EXPECT_EQ(std::wstring(plain->GetText()), std::wstring(1, Ha));
+    EXPECT_EQ(Text(), L"abc");
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::host));
 }
 
 } // namespace

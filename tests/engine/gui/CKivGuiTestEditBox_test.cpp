@@ -148,14 +148,20 @@ TEST_F(EditBox, ClipboardCopyCutAndPaste)
         std::wstring clip;
         std::wstring before;
         std::wstring after;
+        int limit;
     } cases[] = {
-        {L"a\r\nb", L"", L"ab"},
-        {L"c\\d\\", L"", L"cd"},
-        {std::wstring(2000, L'x'), L"", std::wstring(59, L'x')},
-        {Syllables(40), L"", Syllables(29)},
-        {Syllables(3), std::wstring(56, L'q'), Syllables(1) + std::wstring(56, L'q')},
+        {L"a\r\nb", L"", L"ab", 60},
+        {L"c\\d\\", L"", L"cd", 60},
+        {std::wstring(2000, L'x'), L"", std::wstring(59, L'x'), 60},
+        {Syllables(40), L"", Syllables(29), 60},
+        {Syllables(3), std::wstring(56, L'q'), Syllables(1) + std::wstring(56, L'q'), 60},
+        // Limits with no room: none wraps round to room.
+        {L"abc", L"", L"", 0},
+        {L"abc", L"", L"", -1},
+        {L"abc", L"", L"", INT_MIN},
     };
     for (const Case &c : cases) {
+        box->SetMaxBytes(c.limit);
         box->ClearText();
         Type(box, c.before);
         Key(VK_HOME);
