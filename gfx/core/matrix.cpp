@@ -253,7 +253,7 @@ RwMatrix *RwMatrixTransform(RwMatrix *m, const RwMatrix *t, RwOpCombineType comb
 // depends on whether the calling thread flushes tiny results to zero (the
 // engine's start turns that on for the main thread only).
 struct RwInverseWork {
-    double rows[3][3];   // the cofactors, then the inverse's 3x3 part
+    double rows[3][3];   // the cofactors: the inverse's 3x3 part times the determinant
     double det;          // the determinant, rounded once from its exact value
 };
 
