@@ -38,6 +38,7 @@ struct RwPngSource {
     RwUInt32 offset;   // bytes read, up to the end of the first chunk's type
     uint64_t read;     // bytes read in all
     uint64_t limit;    // bytes the file may give before it is refused
+    volatile RwUInt32 *failure;   // the error the reader records when libpng stops it
 };
 
 // From the first image data on, the file may give twice its rows' bytes
@@ -70,8 +71,10 @@ static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
 {
     RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
     source->read += length;
-    if (source->read > source->limit)
-        png_error(png, "too much image data");
+    if (source->read > source->limit) {
+        *source->failure = E_RW_INVIMAGESIZE;
+        png_error(png, "image data larger than the image");
+    }
     if (RwStreamRead(source->stream, data, static_cast<RwUInt32>(length)) != length)
         png_error(png, "truncated file");
     if (!FirstChunkTypeOk(source, data, length))
@@ -215,7 +218,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         RwStreamClose(stream, nullptr);
         return nullptr;
     }
-    RwPngSource source = {stream, 0, 0, UINT64_MAX};
+    RwPngSource source = {stream, 0, 0, UINT64_MAX, &failure};
     png_set_read_fn(png, &source, RwPngReadData);
     png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
     png_set_benign_errors(png, 0);

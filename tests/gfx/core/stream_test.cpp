@@ -272,6 +272,14 @@ TEST_F(Stream, CustomStreamCallsItsCallbacksAndReportsFailedWrites)
     EXPECT_TRUE(RwStreamClose(stream, nullptr));
     EXPECT_TRUE(sink.closed);
 
+    // Bytes written count in the position, as an extension writer checks.
+    stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMWRITE, &custom);
+    ASSERT_NE(nullptr, RwStreamWriteChunkHeader(stream, 1, 0));
+    RwUInt32 at = 0;
+    EXPECT_TRUE(RwStreamGetPosition(stream, &at));
+    EXPECT_EQ(12u, at);
+    RwStreamClose(stream, nullptr);
+
     sink.failWrites = true;
     stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMWRITE, &custom);
     RwInt32 ints[2] = {1, 2};
