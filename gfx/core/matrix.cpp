@@ -248,13 +248,78 @@ RwMatrix *RwMatrixTransform(RwMatrix *m, const RwMatrix *t, RwOpCombineType comb
 }
 
 // The inverse is worked out in double precision and only its results are
-// rounded to reals: no product of a few reals leaves the double's normal
-// range, so nothing depends on whether the calling thread flushes tiny results
-// to zero (the engine's start turns that on for the main thread only).
+// rounded to reals. Products of up to three reals, and the exact parts of
+// the determinant below, never leave the double's normal range, so nothing
+// depends on whether the calling thread flushes tiny results to zero (the
+// engine's start turns that on for the main thread only).
 struct RwInverseWork {
-    double rows[3][3];   // the inverse's 3x3 part
-    double det;
+    double rows[3][3];   // the cofactors: the inverse's 3x3 part times the determinant
+    double det;          // the determinant, rounded once from its exact value
 };
+
+// Error-free sum and product: a + b = s + e and a * b = p + e exactly.
+static void TwoSum(double a, double b, double *s, double *e)
+{
+    *s = a + b;
+    const double bv = *s - a;
+    *e = (a - (*s - bv)) + (b - bv);
+}
+
+static void Split(double a, double *hi, double *lo)
+{
+    const double c = 134217729.0 * a;   // 2^27 + 1
+    *hi = c - (c - a);
+    *lo = a - *hi;
+}
+
+static void TwoProduct(double a, double b, double *p, double *e)
+{
+    *p = a * b;
+    double ah, al, bh, bl;
+    Split(a, &ah, &al);
+    Split(b, &bh, &bl);
+    *e = ((ah * bh - *p) + ah * bl + al * bh) + al * bl;
+}
+
+// The determinant as an exact sum of doubles (each product of two reals is
+// exact in a double; the third factor is split off exactly), so that it is
+// zero exactly when the true determinant is, and its rounding is faithful.
+static double ExactDeterminant(const RwMatrix *in)
+{
+    const double r[3] = {in->right.x, in->right.y, in->right.z};
+    const double u[3] = {in->up.x, in->up.y, in->up.z};
+    const double a[3] = {in->at.x, in->at.y, in->at.z};
+    static const int terms[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
+    double parts[12];
+    int count = 0;
+    for (int t = 0; t < 6; ++t) {
+        const double sign = t < 3 ? 1.0 : -1.0;
+        double p, e;
+        TwoProduct(sign * r[terms[t][0]] * u[terms[t][1]], a[terms[t][2]], &p, &e);
+        // Grow the expansion by p, then by e: each step keeps it exact.
+        const double grow[2] = {p, e};
+        for (double x : grow) {
+            int kept = 0;
+            for (int i = 0; i < count; ++i) {
+                double sum, err;
+                TwoSum(x, parts[i], &sum, &err);
+                x = sum;
+                if (err != 0.0) {
+                    parts[kept++] = err;
+                }
+            }
+            if (x != 0.0) {
+                parts[kept++] = x;
+            }
+            count = kept;
+        }
+    }
+    double det = 0.0;
+    for (int i = 0; i < count; ++i) {
+        det += parts[i];
+    }
+    return det;
+}
 
 // Cofactors as cross products of the rows: the inverse's columns.
 static void InverseCofactors(const RwMatrix *in, RwInverseWork *w)
@@ -270,23 +335,21 @@ static void InverseCofactors(const RwMatrix *in, RwInverseWork *w)
         w->rows[i][1] = c1[i];
         w->rows[i][2] = c2[i];
     }
-    w->det = r[0] * c0[0] + r[1] * c0[1] + r[2] * c0[2];
-}
-
-// Usable when both the determinant and its reciprocal are finite normal
-// reals; anything else (a zero scale, a scale so small or large that the
-// determinant leaves the normal range) is singular.
-static bool DeterminantUsable(double det)
-{
-    const double magnitude = std::fabs(det);
-    return magnitude >= FLT_MIN && magnitude <= 1.0 / FLT_MIN;
+    w->det = ExactDeterminant(in);
 }
 
 // Below the normal range a result is zero, as the thread that flushes would
-// make it: both threads then hold the same bits.
+// make it: both threads then hold the same bits. Past the largest real it
+// is held at the largest (only a singular matrix's cofactors get there).
 static RwReal RoundToReal(double value)
 {
-    return std::fabs(value) < FLT_MIN ? 0.0f : static_cast<RwReal>(value);
+    if (std::fabs(value) < FLT_MIN) {
+        return 0.0f;
+    }
+    if (std::fabs(value) > FLT_MAX) {
+        return value < 0.0 ? -FLT_MAX : FLT_MAX;
+    }
+    return static_cast<RwReal>(value);
 }
 
 static RwV3d RoundRow(const double row[3])
@@ -295,23 +358,66 @@ static RwV3d RoundRow(const double row[3])
 }
 
 // pos' = -pos x the inverted 3x3 part.
-static RwV3d InvertedPosition(const RwV3d &pos, const double rows[3][3])
+static void InvertedPosition(const RwV3d &pos, const double rows[3][3], double out[3])
 {
-    double p[3];
     for (int j = 0; j < 3; ++j) {
-        p[j] = -(pos.x * rows[0][j] + pos.y * rows[1][j] + pos.z * rows[2][j]);
+        out[j] = -(pos.x * rows[0][j] + pos.y * rows[1][j] + pos.z * rows[2][j]);
     }
-    return RoundRow(p);
+}
+
+// Whether every value rounds to a finite real.
+static bool RowFinite(const double row[3])
+{
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isfinite(static_cast<RwReal>(row[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The 3x3 rows scaled by k, and the position they give.
+static bool ScaledRows(const RwMatrix *in, const double cofactors[3][3], double k, double rows[4][3])
+{
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            rows[i][j] = cofactors[i][j] * k;
+        }
+    }
+    InvertedPosition(in->pos, rows, rows[3]);
+    return RowFinite(rows[0]) && RowFinite(rows[1]) && RowFinite(rows[2]) && RowFinite(rows[3]);
+}
+
+// Works out the inverse; FALSE when there is none in reals: the determinant
+// is exactly zero, or some value of the inverse is beyond the largest real.
+// A matrix without one gets its cofactors (the determinant taken as 1).
+static bool InverseRows(const RwMatrix *in, double rows[4][3], RwUInt32 *flags)
+{
+    RwInverseWork w;
+    if (RwMatrixIsOrthonormal(in)) {
+        // Transposed.
+        const RwV3d &R = in->right, &U = in->up, &A = in->at;
+        const double t[3][3] = {{R.x, U.x, A.x}, {R.y, U.y, A.y}, {R.z, U.z, A.z}};
+        *flags = rwMATRIXTYPEORTHONORMAL;
+        return ScaledRows(in, t, 1.0, rows);
+    }
+    *flags = 0;
+    InverseCofactors(in, &w);
+    if (w.det != 0.0 && ScaledRows(in, w.rows, 1.0 / w.det, rows)) {
+        return true;
+    }
+    ScaledRows(in, w.rows, 1.0, rows);
+    return false;
 }
 
 RwBool RwMatrixInvertible(const RwMatrix *m)
 {
-    if ((m->flags & rwMATRIXINTERNALIDENTITY) || RwMatrixIsOrthonormal(m)) {
+    if (m->flags & rwMATRIXINTERNALIDENTITY) {
         return TRUE;
     }
-    RwInverseWork w;
-    InverseCofactors(m, &w);
-    return DeterminantUsable(w.det) ? TRUE : FALSE;
+    double rows[4][3];
+    RwUInt32 flags;
+    return InverseRows(m, rows, &flags) ? TRUE : FALSE;
 }
 
 RwMatrix *RwMatrixInvert(RwMatrix *out, const RwMatrix *in)
@@ -321,28 +427,12 @@ RwMatrix *RwMatrixInvert(RwMatrix *out, const RwMatrix *in)
     }
     RwMatrix r;
     r.pad1 = r.pad2 = r.pad3 = 0;
-    RwInverseWork w;
-    if (RwMatrixIsOrthonormal(in)) {
-        // Transposed.
-        const RwV3d &R = in->right, &U = in->up, &A = in->at;
-        const double t[3][3] = {{R.x, U.x, A.x}, {R.y, U.y, A.y}, {R.z, U.z, A.z}};
-        std::memcpy(w.rows, t, sizeof t);
-        r.flags = rwMATRIXTYPEORTHONORMAL;
-    } else {
-        InverseCofactors(in, &w);
-        // Singular: keep the cofactors rather than produce infinities.
-        const double k = DeterminantUsable(w.det) ? 1.0 / w.det : 1.0;
-        for (auto &row : w.rows) {
-            for (double &v : row) {
-                v *= k;
-            }
-        }
-        r.flags = 0;
-    }
-    r.right = RoundRow(w.rows[0]);
-    r.up = RoundRow(w.rows[1]);
-    r.at = RoundRow(w.rows[2]);
-    r.pos = InvertedPosition(in->pos, w.rows);
+    double rows[4][3];
+    InverseRows(in, rows, &r.flags);
+    r.right = RoundRow(rows[0]);
+    r.up = RoundRow(rows[1]);
+    r.at = RoundRow(rows[2]);
+    r.pos = RoundRow(rows[3]);
     CopyRows(out, &r);
     out->flags = r.flags;
     return out;

@@ -36,7 +36,16 @@ static void FreeIfMade(void *ptr)
 struct RwPngSource {
     RwStream *stream;
     RwUInt32 offset;   // bytes read, up to the end of the first chunk's type
+    uint64_t read;     // bytes read in all
+    uint64_t limit;    // bytes the file may give before it is refused
+    volatile RwUInt32 *failure;   // the error the reader records when libpng stops it
 };
+
+// From the first image data on, the file may give twice its rows' bytes
+// (stored uncompressed, with filter bytes, in chunks) and 64 KB more: after
+// the last row libpng inflates whatever compressed data follows to its end,
+// only to find it is too much.
+static const uint64_t rwPNGTAILBYTES = 0x10000;
 
 enum : RwUInt32 {
     rwPNGFIRSTCHUNKTYPE = 12,   // after the 8-byte signature and the chunk's length
@@ -61,6 +70,11 @@ static bool FirstChunkTypeOk(const RwPngSource *source, png_const_bytep data, pn
 static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
 {
     RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
+    source->read += length;
+    if (source->read > source->limit) {
+        *source->failure = E_RW_INVIMAGESIZE;
+        png_error(png, "image data larger than the image");
+    }
     if (RwStreamRead(source->stream, data, static_cast<RwUInt32>(length)) != length)
         png_error(png, "truncated file");
     if (!FirstChunkTypeOk(source, data, length))
@@ -93,6 +107,18 @@ static const int rwPNGUNUSEDCHUNKCOUNT = 9;
 // Compressed data expands at most this much, so a file's remaining bytes bound
 // the rows it can fill.
 static const uint64_t rwPNGMAXINFLATE = 1032;
+
+RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height)
+{
+    if (static_cast<uint64_t>(width) * height > rwPNGMAXPIXELS)
+        return FALSE;
+    RwUInt32 largest = 0;
+    if (RwEngineInstance &&
+        RwEngineDeviceRequest(&RwEngineInstance->dOpenDevice, rwDEVICESYSTEMGETMAXTEXTURESIZE, &largest, nullptr, 0) &&
+        largest > 0 && (width > largest || height > largest))
+        return FALSE;
+    return TRUE;
+}
 
 RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes)
 {
@@ -182,8 +208,9 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     // Set after the jump is armed, so they must live in memory for the error path.
     RwImage *volatile image = nullptr;
     png_bytep *volatile rows = nullptr;
+    volatile RwUInt32 failure = E_RW_READ;
     if (setjmp(png_jmpbuf(png))) {
-        RaiseError(E_RW_READ);
+        RaiseError(failure);
         FreeIfMade(rows);
         if (image)
             RwImageDestroy(image);
@@ -191,7 +218,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         RwStreamClose(stream, nullptr);
         return nullptr;
     }
-    RwPngSource source = {stream, 0};
+    RwPngSource source = {stream, 0, 0, UINT64_MAX, &failure};
     png_set_read_fn(png, &source, RwPngReadData);
     png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
     png_set_benign_errors(png, 0);
@@ -203,6 +230,13 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     int bitDepth = 0;
     int colourType = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+    if (!RwPngSizeHeld(width, height)) {
+        failure = E_RW_INVIMAGESIZE;
+        png_error(png, "image larger than a texture can be");
+    }
+    // The file's rows; interlaced ones hold up to 15 more bytes each (filter
+    // bytes and partial bytes of seven passes).
+    const uint64_t rowData = (png_get_rowbytes(png, info) + 16) * static_cast<uint64_t>(height);
     // Nothing is allocated for rows the rest of the file could not fill.
     RwUInt32 left = 0;
     if (RwStreamGetRemaining(stream, &left) && !RwPngRowsFitData(png_get_rowbytes(png, info), height, left))
@@ -254,8 +288,8 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         png_error(png, "no row array");
     for (png_uint_32 y = 0; y < height; y++)
         rows[y] = image->cpPixels + static_cast<size_t>(y) * image->stride;
+    source.limit = source.read + 2 * rowData + rwPNGTAILBYTES;
     png_read_image(png, rows);
-    png_read_end(png, nullptr);
 
     png_destroy_read_struct(&png, &info, nullptr);
     RwFree(rows);

@@ -42,6 +42,8 @@ struct RwStreamSlot {
     RwUInt8 *ahead;        // NULL when nothing is read ahead
     RwUInt32 aheadStart;   // first byte not yet handed on
     RwUInt32 aheadEnd;     // end of the bytes read ahead
+    RwUInt32 position;     // custom streams: bytes handed on, skipped or written
+    RwBool ended;          // custom streams: the read callback gave 0 or failed
 };
 
 enum : RwUInt32 {
@@ -77,11 +79,32 @@ static RwUInt32 TakeAhead(RwStreamSlot *slot, RwUInt8 *buffer, RwUInt32 length)
     return n;
 }
 
+// The read callback may give fewer bytes than asked at any call: it is asked
+// again until length bytes arrived. Only 0 ends the stream; a count larger
+// than asked ((RwUInt32)-1 included) is an error and delivers nothing. Either
+// way the stream stays ended, as a memory stream stays at its end.
+static RwUInt32 CallRead(RwStreamSlot *slot, RwUInt8 *buffer, RwUInt32 length)
+{
+    const RwStreamCustom &custom = slot->stream.Type.callBack;
+    RwUInt32 done = 0;
+    while (done < length && !slot->ended) {
+        const RwUInt32 got = custom.sfnread(custom.data, buffer + done, length - done);
+        if (got == 0 || got > length - done) {
+            slot->ended = TRUE;
+            if (got != 0) {
+                StreamError(E_RW_READ);
+            }
+        } else {
+            done += got;
+        }
+    }
+    return done;
+}
+
 // Reads ahead until needed bytes are held; FALSE when the stream ends first
 // (what arrived stays for the reads that follow) or memory runs out.
 static RwBool ReadAhead(RwStreamSlot *slot, uint64_t needed)
 {
-    const RwStreamCustom &custom = slot->stream.Type.callBack;
     if (needed > UINT32_MAX) {
         return FALSE;
     }
@@ -94,6 +117,9 @@ static RwBool ReadAhead(RwStreamSlot *slot, uint64_t needed)
             slot->aheadStart = 0;
             slot->aheadEnd = held;
         }
+        if (slot->ended) {
+            return FALSE;
+        }
         RwUInt8 *grown = static_cast<RwUInt8 *>(slot->ahead ? RwRealloc(slot->ahead, want, rwSTREAMBUFFERHINT)
                                                             : RwMalloc(want, rwSTREAMBUFFERHINT));
         if (!grown) {
@@ -101,8 +127,7 @@ static RwBool ReadAhead(RwStreamSlot *slot, uint64_t needed)
             return FALSE;
         }
         slot->ahead = grown;
-        const RwUInt32 got = custom.sfnread(custom.data, grown + held, want - held);
-        held += got < want - held ? got : want - held;
+        held += CallRead(slot, grown + held, want - held);
         slot->aheadEnd = held;
         if (held < want) {
             return FALSE;
@@ -342,12 +367,15 @@ RwUInt32 RwStreamRead(RwStream *stream, void *buffer, RwUInt32 length)
             StreamError(E_RW_INVSTREAMACCESSTYPE);
             return 0;
         }
+        RwStreamSlot *slot = Slot(stream);
         RwUInt8 *bytes = static_cast<RwUInt8 *>(buffer);
-        const RwUInt32 taken = TakeAhead(Slot(stream), bytes, length);
-        if (taken == length) {
-            return taken;
+        RwUInt32 got = TakeAhead(slot, bytes, length);
+        got += CallRead(slot, bytes + got, length - got);
+        slot->position += got;
+        if (got < length) {
+            StreamError(E_RW_ENDOFSTREAM);
         }
-        return taken + stream->Type.callBack.sfnread(stream->Type.callBack.data, bytes + taken, length - taken);
+        return got;
     }
     default:
         StreamError(E_RW_INVSTREAMTYPE);
@@ -425,6 +453,7 @@ RwStream *RwStreamWrite(RwStream *stream, const void *buffer, RwUInt32 length)
         if (stream->Type.callBack.sfnwrite(stream->Type.callBack.data, buffer, length) <= 0) {
             return nullptr;
         }
+        Slot(stream)->position += length;
         return stream;
     default:
         StreamError(E_RW_INVSTREAMTYPE);
@@ -447,6 +476,9 @@ RwBool RwStreamGetPosition(const RwStream *stream, RwUInt32 *position)
         return TRUE;
     case rwSTREAMMEMORY:
         *position = stream->Type.memory.position;
+        return TRUE;
+    case rwSTREAMCUSTOM:
+        *position = reinterpret_cast<const RwStreamSlot *>(stream)->position;
         return TRUE;
     default:
         return FALSE;
@@ -511,6 +543,27 @@ static RwStream *SkipFile(RwStream *stream, RwUInt32 offset)
     return stream;
 }
 
+// What was read ahead is passed over first; past an end the read callback
+// reported there is nothing left to skip.
+static RwStream *SkipCustom(RwStream *stream, RwUInt32 offset)
+{
+    const RwStreamCustom &custom = stream->Type.callBack;
+    if (!custom.sfnskip) {
+        StreamError(E_RW_INVSTREAMACCESSTYPE);
+        return nullptr;
+    }
+    RwStreamSlot *slot = Slot(stream);
+    const RwUInt32 taken = TakeAhead(slot, nullptr, offset);
+    slot->position += taken;
+    offset -= taken;
+    if (offset > 0 && (slot->ended || custom.sfnskip(custom.data, offset) <= 0)) {
+        StreamError(E_RW_ENDOFSTREAM);
+        return nullptr;
+    }
+    slot->position += offset;
+    return stream;
+}
+
 RwStream *RwStreamSkip(RwStream *stream, RwUInt32 offset)
 {
     if (!stream) {
@@ -535,15 +588,7 @@ RwStream *RwStreamSkip(RwStream *stream, RwUInt32 offset)
         return stream;
     }
     case rwSTREAMCUSTOM:
-        if (!stream->Type.callBack.sfnskip) {
-            StreamError(E_RW_INVSTREAMACCESSTYPE);
-            return nullptr;
-        }
-        offset -= TakeAhead(Slot(stream), nullptr, offset);
-        if (offset > 0 && stream->Type.callBack.sfnskip(stream->Type.callBack.data, offset) <= 0) {
-            return nullptr;
-        }
-        return stream;
+        return SkipCustom(stream, offset);
     default:
         StreamError(E_RW_INVSTREAMTYPE);
         return nullptr;
@@ -749,10 +794,16 @@ RwChar *RwStringStreamFindAndRead(RwChar *buffer, RwUInt32 bufferSize, RwStream 
             return nullptr;
         }
     }
-    // A size beyond the data is refused before anything is allocated.
+    // A size beyond the data is refused before anything is allocated; a
+    // custom stream reads the body ahead first.
     RwUInt32 left;
-    if (RwStreamGetRemaining(stream, &left) && length > left) {
-        RwStreamSkip(stream, left);
+    if (RwStreamGetRemaining(stream, &left)) {
+        if (length > left) {
+            RwStreamSkip(stream, left);
+            StreamError(E_RW_READ);
+            return nullptr;
+        }
+    } else if (!buffer && !RwStreamCanHold(stream, length, 1)) {
         StreamError(E_RW_READ);
         return nullptr;
     }

@@ -46,8 +46,10 @@ enum : RwUInt32 {
     E_RW_WRITEFAILED = 0x8000001Cu,     // fewer bytes were written than given
 };
 
-// Custom stream callbacks: read returns the bytes read; write and skip return
-// a positive value for success.
+// Custom stream callbacks: read returns the bytes read, which may be fewer
+// than asked (the stream asks again; 0 is the end, a count above the one
+// asked, such as (RwUInt32)-1, an error); write and skip return a positive
+// value for success.
 typedef RwBool (*RwStreamCustomClose)(void *data);
 typedef RwUInt32 (*RwStreamCustomRead)(void *data, void *buffer, RwUInt32 length);
 typedef RwBool (*RwStreamCustomWrite)(void *data, const void *buffer, RwUInt32 length);
@@ -111,7 +113,8 @@ RwBool RwStreamGetRemaining(const RwStream *stream, RwUInt32 *remaining);
 // allocating for a count taken from the stream, so a short or hostile stream
 // never makes them ask for more memory than its bytes could fill.
 RwBool RwStreamCanHold(RwStream *stream, RwUInt32 count, RwUInt32 recordSize);
-// Current byte position of a memory or file stream; FALSE for custom streams.
+// Current byte position: for a custom stream, the bytes handed on, skipped
+// or written since it was opened (bytes read ahead count when handed on).
 RwBool RwStreamGetPosition(const RwStream *stream, RwUInt32 *position);
 
 // Arrays of 16- and 32-bit values, stored little-endian whatever the host.

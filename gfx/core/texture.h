@@ -135,6 +135,11 @@ RwInt32 RwTextureDictionaryRegisterPluginStream(RwUInt32 pluginID, RwPluginDataC
 RwUInt32 RwTextureStreamGetSize(const RwTexture *texture);
 const RwTexture *RwTextureStreamWrite(const RwTexture *texture, RwStream *stream);
 RwTexture *RwTextureStreamRead(RwStream *stream);
+// Reads a texture chunk's body of length bytes whole, then the texture from
+// it: FALSE only when the body cannot be read; a texture not found (or a body
+// the texture reader does not take) leaves *texture NULL with the stream in
+// step at the chunk's end.
+RwBool RwTextureStreamReadBody(RwStream *stream, RwUInt32 length, RwTexture **texture);
 RwUInt32 RwTextureDictionaryStreamGetSize(const RwTextureDictionary *dict);
 const RwTextureDictionary *RwTextureDictionaryStreamWrite(const RwTextureDictionary *dict, RwStream *stream);
 RwTextureDictionary *RwTextureDictionaryStreamRead(RwStream *stream);

@@ -13,6 +13,7 @@ enum : RwUInt32 {
     rwTEXTUREHASNOAUTOMIP = 0x10000,   // flags bit: the raster lacks automatic mip levels
     rwTEXDICTIONARYSTRUCTSIZE = 4,
     rwTEXDICTIONARYMAXCOUNT = 0xFFFF,
+    rwTEXTURECHUNKHINT = 0x10007,   // a texture chunk's body held while it is read
 };
 
 // Texture chunks ----------------------------------------------------------------------------------
@@ -105,6 +106,34 @@ RwTexture *RwTextureStreamRead(RwStream *stream)
         return nullptr;
     }
     return texture;
+}
+
+RwBool RwTextureStreamReadBody(RwStream *stream, RwUInt32 length, RwTexture **texture)
+{
+    *texture = nullptr;
+    if (!RwStreamCanHold(stream, length, 1)) {
+        RwTextureError(E_RW_READ);
+        return FALSE;
+    }
+    RwUInt8 *body = static_cast<RwUInt8 *>(RwMalloc(length ? length : 1, rwTEXTURECHUNKHINT));
+    if (!body) {
+        RwTextureError(E_RW_NOMEM);
+        return FALSE;
+    }
+    if (!RwStreamReadExact(stream, body, length)) {
+        RwFree(body);
+        return FALSE;
+    }
+    RwMemory memory = {body, length};
+    RwStream *inner = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+    if (!inner) {
+        RwFree(body);
+        return FALSE;
+    }
+    *texture = RwTextureStreamRead(inner);
+    RwStreamClose(inner, nullptr);
+    RwFree(body);
+    return TRUE;
 }
 
 // Native dictionaries -----------------------------------------------------------------------------

@@ -185,13 +185,9 @@ static bool ReadMembers(RwStream *stream, RwClump *clump, const RwFrameList *fra
         if (!camera) {
             return false;
         }
+        // A frame scaled so far that the frustum overflows, or to nothing,
+        // leaves the camera blind, as it would at run time; the model stays.
         RwCameraSetFrame(camera, frames->frames[index]);
-        // A frame can leave a camera that read well without a view: scaled
-        // so far that its frustum overflows, or to nothing.
-        if (!RwCameraValidateView(camera)) {
-            RwCameraDestroy(camera);
-            return false;
-        }
         RwClumpAddCamera(clump, camera);
     }
     return true;

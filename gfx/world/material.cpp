@@ -21,7 +21,6 @@ static_assert(sizeof(RwMaterialGlobals) == 4, "the material module registers 4 b
 
 enum : RwUInt32 {
     rwTEXTURECHUNK = 0x06,
-    rwMEMHINT_MATERIALTEMP = 0x10007,
 };
 enum : RwInt32 { rwMATERIALSPERBLOCK = 256 };
 
@@ -191,39 +190,13 @@ const RwMaterial *RwMaterialStreamWrite(const RwMaterial *material, RwStream *st
     return material;
 }
 
-// Reads the texture chunk whole before the texture reader sees it: a chunk
-// cut short fails the material, while a texture that is merely not found
-// (or a body the texture reader does not take) leaves it untextured, with
-// the stream in step either way.
+// A chunk cut short fails the material; a texture merely not found leaves it
+// untextured.
 static RwBool ReadTextureChunk(RwStream *stream, RwMaterial *material)
 {
     RwUInt32 length = 0;
-    if (!RwWorldStreamFindChunk(stream, rwTEXTURECHUNK, &length)) {
-        return FALSE;
-    }
-    if (!RwStreamCanHold(stream, length, 1)) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_READ);
-        return FALSE;
-    }
-    RwUInt8 *body = static_cast<RwUInt8 *>(RwMalloc(length ? length : 1, rwMEMHINT_MATERIALTEMP));
-    if (!body) {
-        RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
-        return FALSE;
-    }
-    if (!RwStreamReadExact(stream, body, length)) {
-        RwFree(body);
-        return FALSE;
-    }
-    RwMemory memory = {body, length};
-    RwStream *inner = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
-    if (!inner) {
-        RwFree(body);
-        return FALSE;
-    }
-    material->texture = RwTextureStreamRead(inner);
-    RwStreamClose(inner, nullptr);
-    RwFree(body);
-    return TRUE;
+    return RwWorldStreamFindChunk(stream, rwTEXTURECHUNK, &length) &&
+           RwTextureStreamReadBody(stream, length, &material->texture);
 }
 
 RwMaterial *RwMaterialStreamRead(RwStream *stream)

@@ -89,14 +89,15 @@ TEST(Camera, LookAtPlacesTheFrameAndProjectsPoints)
     RwFrameDestroy(parent);
 }
 
-// A frame scaled later past any view (or to nothing) projects no point: the
-// screen position is zero, never infinite or not a number.
+// A frame scaled later past any view (so small its inverse overflows, or to
+// nothing) projects no point: the screen position is zero, never infinite or
+// not a number.
 TEST(Camera, AFrameScaledPastAViewProjectsNoPoint)
 {
     CKivCamera camera;
     const RwV3d eye = {0, 0, -10}, target = {0, 0, 0}, up = {0, 1, 0};
     ASSERT_EQ(1, camera.CreateLookAt(&eye, &target, &up, 1.0f, 100.0f, kPi / 2, EngineViewport()));
-    for (float scale : {1e19f, 0.0f}) {
+    for (float scale : {1e-39f, 0.0f}) {
         const RwV3d s = {scale, scale, scale};
         RwFrameScale(RwCameraGetFrame(camera.GetCamera()), &s, rwCOMBINEPRECONCAT);
         RwV3d out;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
 #include <vector>
 
+#include "gfx/core/error.h"
 #include "gfx/core/memory.h"
 #include "gfx/core/stream.h"
 #include "support/test_memory.h"
@@ -136,4 +138,92 @@ Bytes WrittenWith(Write write)
     RwStream *stream = OpenWriteMemory();
     EXPECT_TRUE(write(stream));
     return CloseWritten(stream);
+}
+
+// A custom stream's source: the first `end` bytes, handed out `piece` bytes a
+// call at most (0: one to seven, in turn), then 0 or, when failing, an error.
+struct CustomSource {
+    const Bytes *bytes;
+    size_t end;
+    RwUInt32 piece;
+    bool fail;
+    size_t at = 0;
+    RwUInt32 calls = 0;
+};
+
+inline RwUInt32 CustomSourceRead(void *data, void *buffer, RwUInt32 length)
+{
+    CustomSource *s = static_cast<CustomSource *>(data);
+    if (s->at >= s->end) {
+        return s->fail ? 0xFFFFFFFFu : 0;
+    }
+    const size_t piece = s->piece ? s->piece : 1 + s->calls++ % 7;
+    const size_t n = std::min({static_cast<size_t>(length), piece, s->end - s->at});
+    std::memcpy(buffer, s->bytes->data() + s->at, n);
+    s->at += n;
+    return static_cast<RwUInt32>(n);
+}
+
+inline RwBool CustomSourceSkip(void *data, RwUInt32 offset)
+{
+    CustomSource *s = static_cast<CustomSource *>(data);
+    if (offset > s->end - s->at) {
+        s->at = s->end;
+        return FALSE;
+    }
+    s->at += offset;
+    return TRUE;
+}
+
+inline RwStream *OpenCustomRead(CustomSource *source)
+{
+    RwStreamCustom custom = {nullptr, CustomSourceRead, nullptr, CustomSourceSkip, source};
+    return RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
+}
+
+// Reads the bytes, cut at every length, over a memory stream and over custom
+// streams whose callback gives one to seven bytes a call or 4096, and ends
+// with 0 or an error: each custom read must succeed exactly when the memory
+// read does, take the same bytes, and allocate no more than the bytes that
+// arrived justify (the read-ahead's first step, or twice what arrived).
+template <class Read, class Destroy>
+void ExpectCustomReadsAsMemory(Bytes &bytes, Read read, Destroy destroy, const char *what)
+{
+    const struct {
+        RwUInt32 piece;
+        bool fail;
+    } sources[] = {{0, false}, {4096, false}, {0, true}, {4096, true}};
+    for (size_t n = 0; n <= bytes.size(); ++n) {
+        RwStream *memory = OpenRead(bytes, n);
+        rwTestMemory.largest = 0;
+        auto *object = read(memory);
+        const size_t largest = rwTestMemory.largest;
+        RwUInt32 taken = 0;
+        RwStreamGetPosition(memory, &taken);
+        RwStreamClose(memory, nullptr);
+        const bool read_ = object != nullptr;
+        if (object) {
+            destroy(object);
+        }
+        RwErrorGetLast();
+        for (const auto &kind : sources) {
+            CustomSource source = {&bytes, n, kind.piece, kind.fail};
+            RwStream *custom = OpenCustomRead(&source);
+            rwTestMemory.largest = 0;
+            auto *back = read(custom);
+            EXPECT_EQ(read_, back != nullptr) << what << " cut at " << n << " of " << bytes.size() << ", piece "
+                                              << kind.piece << (kind.fail ? ", failing" : ", ending");
+            RwUInt32 at = 0;
+            EXPECT_TRUE(RwStreamGetPosition(custom, &at));
+            if (read_ && back) {
+                EXPECT_EQ(taken, at) << what << " cut at " << n;
+            }
+            EXPECT_LE(rwTestMemory.largest, std::max({largest, static_cast<size_t>(0x10000), 2 * n})) << what;
+            RwStreamClose(custom, nullptr);
+            if (back) {
+                destroy(back);
+            }
+            RwErrorGetLast();
+        }
+    }
 }

@@ -109,20 +109,8 @@ static RwToonInk *InkStreamRead(RwStream *stream)
 static RwBool PaintTextureRead(RwStream *stream, RwToonPaint *paint)
 {
     RwUInt32 length;
-    RwUInt32 start;
-    if (!RwStreamFindChunk(stream, rwID_TEXTURE, &length, nullptr)) {
-        return FALSE;
-    }
-    const RwBool tracked = RwStreamGetPosition(stream, &start);
-    paint->texture = RwTextureStreamRead(stream);
-    if (paint->texture) {
-        return TRUE;
-    }
-    RwUInt32 end;
-    if (!tracked || !RwStreamGetPosition(stream, &end) || end - start > length) {
-        return FALSE;
-    }
-    return end - start == length || RwStreamSkip(stream, length - (end - start)) != nullptr;
+    return RwStreamFindChunk(stream, rwID_TEXTURE, &length, nullptr) &&
+           RwTextureStreamReadBody(stream, length, &paint->texture);
 }
 
 static RwToonPaint *PaintStreamRead(RwStream *stream)

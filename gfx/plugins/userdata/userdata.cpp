@@ -124,12 +124,9 @@ RwUserDataArray *RwUserDataExtensionGetArray(const RwUserDataExtension *ext, RwI
 
 void RwUserDataArraySetElement(RwUserDataArray *a, RwInt32 index, RwUInt32 value)
 {
-    RwUInt32 *words = static_cast<RwUInt32 *>(a->data);
-    // The array owns its strings: the one replaced would otherwise be lost.
-    if (a->format == rwUSERDATASTRING && words[index] != value) {
-        RwFree(reinterpret_cast<void *>(static_cast<uintptr_t>(words[index])));
-    }
-    words[index] = value;
+    // A string stored here becomes the array's; the one it replaces goes
+    // back to the caller, who may be moving it to another element.
+    static_cast<RwUInt32 *>(a->data)[index] = value;
 }
 
 RwInt32 RwUserDataGeometryAddArray(RwGeometry *geometry, const RwChar *name, RwUserDataFormat format,

@@ -337,14 +337,19 @@ Bytes CameraChunk(std::initializer_list<float> reals, RwInt32 projection, RwInt3
 
 // A frame scaled past what a view can be built from (or to nothing) leaves
 // its camera blind: no sphere is inside its frustum and its view puts every
-// point behind it, all finite. Scaled back, it sees again.
+// point behind it, all finite. Scaled back, it sees again. A scale whose
+// inverse is finite keeps its view.
 TEST_F(Camera, AFrameWithoutAViewLeavesItsCameraBlindUntilItHasOne)
 {
     Rig rig(rwPERSPECTIVE, {1, 0.75f}, {0, 0}, 0.1f, 100);
     const RwSphere ahead = {{0, 0, 0}, 1e30f};
     EXPECT_FALSE(RwCameraIsBlind(rig.camera));
     EXPECT_EQ(rig.camera, RwCameraValidateView(rig.camera));
-    for (RwReal scale : {1e19f, 7e12f, 0.0f}) {
+    const RwV3d large = {7e12f, 7e12f, 7e12f};
+    RwFrameScale(rig.frame, &large, rwCOMBINEPRECONCAT);
+    RwFrameSyncDirtyList();
+    EXPECT_FALSE(RwCameraIsBlind(rig.camera));
+    for (RwReal scale : {1e19f, 0.0f}) {
         const RwV3d v = {scale, scale, scale};
         RwFrameScale(rig.frame, &v, rwCOMBINEPRECONCAT);
         RwFrameSyncDirtyList();
@@ -443,6 +448,7 @@ TEST_F(Camera, StreamHostileInputLeavesNoCamera)
         EXPECT_EQ(0, counting::live) << n;
         RwStreamClose(s, nullptr);
     }
+    ExpectCustomReadsAsMemory(whole, RwCameraStreamRead, RwCameraDestroy, "camera");
 }
 
 }  // namespace

@@ -597,6 +597,11 @@ TEST_F(Image, StreamRoundTripKeepsPixelsAndPalette)
     ASSERT_NE(nullptr, back);
     EXPECT_EQ(0, memcmp(image->cpPixels, back->cpPixels, 8));
     EXPECT_EQ(0, memcmp(image->palette, back->palette, 1024));
+    Bytes chunk = written;
+    auto found = [](RwStream *s) {
+        return RwStreamFindChunk(s, 0x18, nullptr, nullptr) ? RwImageStreamRead(s) : nullptr;
+    };
+    ExpectCustomReadsAsMemory(chunk, found, RwImageDestroy, "image");
 }
 
 TEST_F(Image, StreamRefusesHostileHeadersAndTruncation)

@@ -196,14 +196,14 @@ struct InverseSweep {
 
 // The main thread flushes tiny results to zero once the engine has started;
 // a worker thread does not: both find the same matrices singular and give the
-// same bits. A determinant outside the normal range, or whose reciprocal is,
-// is singular; inside it the inverse is the true one.
+// same bits. Every matrix with a finite inverse inverts to it, whatever the
+// range of its determinant; only a zero scale is singular here.
 TEST_F(Matrix, InverseIsTheSameOnEveryThreadWhateverTheFloatingPointMode)
 {
     InverseSweep main, worker;
     ASSERT_TRUE(RunOnMainAndLoadingThreads(&main, &worker));
-    const RwBool invertible[InverseSweep::kCount] = {FALSE, FALSE, FALSE, FALSE, TRUE,
-                                                     FALSE, FALSE, FALSE, TRUE,  TRUE};
+    const RwBool invertible[InverseSweep::kCount] = {TRUE, TRUE, TRUE, TRUE, TRUE,
+                                                     TRUE, TRUE, FALSE, TRUE, TRUE};
     for (int i = 0; i < InverseSweep::kCount; ++i) {
         EXPECT_EQ(invertible[i], main.invertible[i]) << i;
         EXPECT_EQ(invertible[i], worker.invertible[i]) << i;
@@ -216,24 +216,59 @@ TEST_F(Matrix, InverseIsTheSameOnEveryThreadWhateverTheFloatingPointMode)
             EXPECT_TRUE(std::isfinite(rows[r]->x) && std::isfinite(rows[r]->y) && std::isfinite(rows[r]->z)) << i;
         }
     }
-    // Within the range: the true inverse; past it: the cofactors.
     EXPECT_FLOAT_EQ(1e12f, main.out[4].right.x);
     EXPECT_FLOAT_EQ(1.0f / 4.3e12f, main.out[9].up.y);
     EXPECT_FLOAT_EQ(0.25f, main.out[8].up.y);
     EXPECT_FLOAT_EQ(-0.75f, main.out[8].pos.y);
-    EXPECT_FLOAT_EQ(1e-20f, main.out[0].right.x);   // over a determinant taken as 1
-    EXPECT_EQ(0.0f, main.out[0].at.z);              // 1e-40: below the normal range
-    EXPECT_FLOAT_EQ(49e24f, main.out[5].right.x);
-    // The ends of the range: a determinant of the smallest normal real, or of
-    // its reciprocal, inverts; twice that is singular.
+    EXPECT_FLOAT_EQ(1e20f, main.out[0].right.x);
+    EXPECT_FLOAT_EQ(-3e20f, main.out[0].pos.y);
+    EXPECT_FLOAT_EQ(1e13f, main.out[1].at.z);
+    EXPECT_FLOAT_EQ(1e30f, main.out[3].right.x);
+    EXPECT_FLOAT_EQ(1.0f / 7e12f, main.out[5].right.x);
+    EXPECT_FLOAT_EQ(1e-19f, main.out[6].up.y);
+}
+
+// Invertible exactly when the inverse exists and every value of it is a
+// finite real; a singular matrix inverts to its cofactors, held finite.
+TEST_F(Matrix, InvertibleExactlyWhenTheInverseIsFinite)
+{
     const struct {
-        double det;
+        RefMatrix m;
         RwBool invertible;
-    } ends[] = {{FLT_MIN, TRUE}, {1.0 / FLT_MIN, TRUE}, {2.0 / FLT_MIN, FALSE}};
-    for (const auto &e : ends) {
-        const RwMatrix m = MakeMatrix(RefScaling(e.det, 1, 1), 0);
-        EXPECT_EQ(e.invertible, RwMatrixInvertible(&m)) << e.det;
+        RwReal rightX;   // of the inverse
+    } cases[] = {
+        {RefScaling(1e13, 1e13, 1e13), TRUE, 1e-13f},
+        {RefScaling(1e-13, 1e-13, 1e-13), TRUE, 1e13f},
+        {RefScaling(FLT_MAX, 1, 1), TRUE, 1.0f / FLT_MAX},   // below the normal range: 0 on every thread
+        {RefScaling(1e-38, 1, 1), TRUE, 1e38f},
+        {RefScaling(2e-39, 1, 1), FALSE, 1.0f},              // 5e38 is past the largest real
+        {RefScaling(1e-39, 1e20, 1e19), FALSE, FLT_MAX},     // the inverse holds 1e39
+        {RefScaling(1e-44, 1e20, 1e20), FALSE, FLT_MAX},     // cofactor 1e40, held finite
+        // right = up + at exactly: the determinant is 0, though a sum of
+        // rounded products makes it -1.26e7.
+        {{{{-0x1.adf812p+24, 0x1.8efp+25, -0x1.230536p+27},
+           {0x1.fb8p+10, 0x1.fep+20, -0x1.23p+27},
+           {-0x1.aep+24, 0x1.7fp+25, -0x1.4d8p+13},
+           {0, 0, 0}}},
+         FALSE, 0},
+    };
+    for (const auto &c : cases) {
+        const RwMatrix m = MakeMatrix(c.m, 0);
+        EXPECT_EQ(c.invertible, RwMatrixInvertible(&m)) << c.m.r[0].x;
+        RwMatrix inv;
+        RwMatrixInvert(&inv, &m);
+        const RwV3d *rows[4] = {&inv.right, &inv.up, &inv.at, &inv.pos};
+        for (const RwV3d *r : rows) {
+            EXPECT_TRUE(std::isfinite(r->x) && std::isfinite(r->y) && std::isfinite(r->z)) << c.m.r[0].x;
+        }
+        if (c.rightX != 0) {
+            EXPECT_FLOAT_EQ(c.rightX < FLT_MIN ? 0.0f : c.rightX, inv.right.x) << c.m.r[0].x;
+        }
     }
+    // A position whose image overflows has no finite inverse either.
+    RwMatrix far = MakeMatrix(RefScaling(1e-10, 1, 1), 0);
+    far.pos = {1e30f, 0, 0};
+    EXPECT_FALSE(RwMatrixInvertible(&far));
 }
 
 TEST_F(Matrix, OrthoNormalizeKeepsTheRowOfTheMostPerpendicularPair)

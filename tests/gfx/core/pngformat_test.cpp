@@ -210,7 +210,14 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         {"tRNS CRC", sig + palette + Flipped(Chunk("tRNS", Bytes({0, 9}))) + Idat(rows) + end},
         {"tRNS longer than PLTE", sig + palette + Chunk("tRNS", Bytes({0, 9, 9, 9})) + Idat(rows) + end},
         {"tRNS twice", sig + palette + Chunk("tRNS", Bytes({0})) + Chunk("tRNS", Bytes({9})) + Idat(rows) + end},
-        {"rows the data cannot fill", PngFile(Ihdr(30000, 30000, 8, 6), "", {std::string(8, '\0')})},
+        {"rows the data cannot fill", PngFile(Ihdr(4000, 4000, 8, 6), "", {std::string(8, '\0')})},
+        // Larger than any texture: refused from the header.
+        {"more pixels than a texture holds", PngFile(Ihdr(8192, 8192, 1, 0), "", {std::string(1024, '\0')}),
+         E_RW_INVIMAGESIZE},
+        {"one more column", PngFile(Ihdr(4097, 4096, 1, 0), "", {std::string(1024, '\0')}), E_RW_INVIMAGESIZE},
+        // Compressed data that goes on far past the rows is not inflated to its end.
+        {"data far beyond the rows", PngFile(Ihdr(1, 1, 8, 6), "", {std::string(4, '\x40'), std::string(80 << 20, '\0')}),
+         E_RW_INVIMAGESIZE},
         // Chunks whose data the reader has no use for, claiming more than the file holds.
         {"text longer than the file", sig + palette + Be32(5000000) + "zTXtkey" + std::string(8, '\0'),
          E_RW_ENDOFSTREAM},
@@ -228,9 +235,17 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         EXPECT_EQ(live, rwTestMemory.live) << c.what;
         EXPECT_LE(rwTestMemory.largest, c.file.size() * 1032) << c.what;
     }
-    // The same file undamaged reads, text passed over.
+    // The same file undamaged reads, text passed over; what follows the rows
+    // is not read at all.
     const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + Flipped(end))));
+    EXPECT_TRUE(RwPngSizeHeld(4096, 4096));
+    for (RwUInt32 side : {4097u, 8192u}) {   // past the test device's largest texture side
+        EXPECT_FALSE(RwPngSizeHeld(side, 1));
+        EXPECT_FALSE(RwPngSizeHeld(1, side));
+    }
+    EXPECT_FALSE(RwPngSizeHeld(0x10000, 0x10000));   // the product needs more than 32 bits
 }
 
 TEST_F(Png, RowsFitDataHoldsAtTheLargestHeaders)

@@ -218,6 +218,45 @@ TEST_F(Stream, TinyCustomStreamsClaimingHugeCountsAllocateLittle)
     }
 }
 
+// A callback may give fewer bytes than asked at any call: only 0 is the end.
+// A count above the one asked ((RwUInt32)-1) is an error: no data, and the end.
+TEST_F(Stream, CustomReadsAskAgainAfterShortCountsAndTakeAnErrorAsNoData)
+{
+    Bytes bytes(100000);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(i * 7);
+    }
+    CustomSource chunked = {&bytes, bytes.size(), 4096, false};
+    RwStream *stream = OpenCustomRead(&chunked);
+    EXPECT_TRUE(RwStreamCanHold(stream, 1, 10000));
+    Bytes got(20000);
+    ASSERT_EQ(20000u, RwStreamRead(stream, got.data(), 20000));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin()));
+    ASSERT_EQ(stream, RwStreamSkip(stream, 79990));
+    RwUInt32 at = 0;
+    EXPECT_TRUE(RwStreamGetPosition(stream, &at));
+    EXPECT_EQ(99990u, at);
+    EXPECT_EQ(10u, RwStreamRead(stream, got.data(), 20));
+    EXPECT_TRUE(IsError(1, E_RW_ENDOFSTREAM));
+    RwStreamClose(stream, nullptr);
+
+    CustomSource failing = {&bytes, 50, 3, true};
+    stream = OpenCustomRead(&failing);
+    EXPECT_FALSE(RwStreamCanHold(stream, 1, 100));
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_READ), TakeError().errorCode);
+    Bytes out(100, 0xEE);
+    EXPECT_EQ(50u, RwStreamRead(stream, out.data(), 100));
+    EXPECT_EQ(0xEE, out[50]);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 50, bytes.begin()));
+    failing.fail = false;   // the stream stays at its end, as a memory stream does
+    failing.end = bytes.size();
+    EXPECT_EQ(0u, RwStreamRead(stream, out.data(), 1));
+    EXPECT_FALSE(RwStreamCanHold(stream, 1, 1));
+    EXPECT_EQ(nullptr, RwStreamSkip(stream, 1));
+    RwStreamClose(stream, nullptr);
+    TakeError();
+}
+
 TEST_F(Stream, CustomStreamCallsItsCallbacksAndReportsFailedWrites)
 {
     CustomSink sink;
@@ -232,6 +271,14 @@ TEST_F(Stream, CustomStreamCallsItsCallbacksAndReportsFailedWrites)
     EXPECT_EQ(RwStreamSkip(stream, 5), nullptr);
     EXPECT_TRUE(RwStreamClose(stream, nullptr));
     EXPECT_TRUE(sink.closed);
+
+    // Bytes written count in the position, as an extension writer checks.
+    stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMWRITE, &custom);
+    ASSERT_NE(nullptr, RwStreamWriteChunkHeader(stream, 1, 0));
+    RwUInt32 at = 0;
+    EXPECT_TRUE(RwStreamGetPosition(stream, &at));
+    EXPECT_EQ(12u, at);
+    RwStreamClose(stream, nullptr);
 
     sink.failWrites = true;
     stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMWRITE, &custom);
@@ -426,16 +473,25 @@ TEST_F(Stream, BadStringChunksFailWithoutLeaking)
         EXPECT_EQ(RwStringStreamFindAndRead(n % 2 ? buffer : nullptr, sizeof(buffer), stream), nullptr) << n;
         RwStreamClose(stream, nullptr);
     }
-    // A custom stream cannot tell what is left: the text is allocated, then given back.
-    CustomSink sink;
-    sink.bytes = Build().Header(2, 8).Text("abc", 3).bytes;
-    RwStreamCustom custom = {SinkClose, SinkRead, SinkWrite, SinkSkip, &sink};
-    RwStream *stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &custom);
-    const RwInt32 liveBefore = rwTestMemory.live;
-    EXPECT_EQ(RwStringStreamFindAndRead(nullptr, 0, stream), nullptr);
-    EXPECT_EQ(rwTestMemory.live, liveBefore);
-    RwStreamClose(stream, nullptr);
-    TakeError();
+    // A custom stream cannot tell what is left: the text is read ahead before
+    // anything is allocated for it.
+    for (RwUInt32 claim : {8u, 0x40000014u}) {
+        Bytes bytes = Build().Header(2, claim).Text("abcdefghijklmnopqrst", 20);
+        CustomSource source = {&bytes, bytes.size(), 0, false};
+        const RwInt32 liveBefore = rwTestMemory.live;
+        RwStream *stream = OpenCustomRead(&source);
+        rwTestMemory.largest = 0;
+        RwChar *text = RwStringStreamFindAndRead(nullptr, 0, stream);
+        EXPECT_EQ(claim == 8, text != nullptr);
+        EXPECT_LE(rwTestMemory.largest, 0x10000u) << claim;
+        if (text) {
+            EXPECT_STREQ("abcdefgh", text);
+            RwFree(text);
+        }
+        RwStreamClose(stream, nullptr);
+        EXPECT_EQ(rwTestMemory.live, liveBefore);
+        TakeError();
+    }
 }
 
 typedef ScratchFileTest StreamFile;

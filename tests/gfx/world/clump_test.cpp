@@ -323,6 +323,10 @@ TEST_F(Clump, CutAnywhereOrHostileIsRefused)
         ASSERT_LE(rwTestMemory.live, blocks) << n;
         ASSERT_EQ(0, counting::live) << n;
     }
+    Bytes blind = CameraClump(0, 1);
+    ExpectCustomReadsAsMemory(bytes, RwClumpStreamRead, RwClumpDestroy, "clump");
+    ExpectCustomReadsAsMemory(blind, RwClumpStreamRead, RwClumpDestroy, "clump with a blind camera");
+    ASSERT_LE(rwTestMemory.live, blocks);
     Bytes cases[] = {
         ClumpBody(1, 0, {FrameList({-1}), GeometryList({1}), Atomic(1, 0)}),
         ClumpBody(1, 0, {FrameList({-1}), GeometryList({1}), Atomic(0, 1)}),
@@ -339,24 +343,26 @@ TEST_F(Clump, CutAnywhereOrHostileIsRefused)
     }
 }
 
-// A camera that reads well alone is refused where it meets a frame it can
-// have no finite view from: scaled so far its frustum overflows, so far its
-// view does, or to nothing.
-TEST_F(Clump, ACameraWithoutAViewOnItsFrameIsRefused)
+// A camera that reads well alone, on a frame it can have no finite view from
+// (scaled so far its frustum overflows, so far its view does, or to nothing),
+// is blind there as at run time; the model around it is kept.
+TEST_F(Clump, ACameraWithoutAViewOnItsFrameIsBlindAndTheModelKept)
 {
     const struct {
         float scale, window;
-        bool read;
-    } cases[] = {{2, 1, true}, {1e19f, 1, false}, {1e10f, 1e-30f, false}, {0, 1, false}};
+        RwBool blind;
+    } cases[] = {{2, 1, FALSE}, {1e19f, 1, TRUE}, {1e10f, 1e-30f, TRUE}, {0, 1, TRUE}};
     for (const auto &c : cases) {
         Bytes b = CameraClump(c.scale, c.window);
         RwClump *clump = Read(b);
-        EXPECT_EQ(c.read, clump != nullptr) << c.scale;
-        if (clump) {
-            RwClumpDestroy(clump);
-        } else {
-            EXPECT_NE(0x80000000u, TakeErrorCode()) << c.scale;
-        }
+        ASSERT_NE(nullptr, clump) << c.scale;
+        RwCamera *camera = nullptr;
+        RwClumpForAllCameras(
+            clump, [](RwCamera *cam, void *out) { return *static_cast<RwCamera **>(out) = cam; }, &camera);
+        ASSERT_NE(nullptr, camera) << c.scale;
+        RwCameraSync(&camera->object);
+        EXPECT_EQ(c.blind, RwCameraIsBlind(camera)) << c.scale;
+        RwClumpDestroy(clump);
         EXPECT_LE(rwTestMemory.live, blocks) << c.scale;
         EXPECT_EQ(0, counting::live) << c.scale;
         EXPECT_EQ(0, liveCameras) << c.scale;

@@ -233,6 +233,10 @@ TEST_F(Geometry, RoundTripKeepsEveryArrayAndTheMeshes)
     }
     RwGeometryDestroy(back);
     RwGeometryDestroy(g);
+    auto found = [](RwStream *s) {
+        return RwStreamFindChunk(s, 0x0F, nullptr, nullptr) ? RwGeometryStreamRead(s) : nullptr;
+    };
+    ExpectCustomReadsAsMemory(bytes, found, RwGeometryDestroy, "geometry");
 }
 
 TEST_F(Geometry, HandAssembledStructs)

@@ -154,6 +154,7 @@ TEST_F(Light, StreamHostileInputLeavesNoLight)
         EXPECT_EQ(0, counting::live) << n;
         RwStreamClose(s, nullptr);
     }
+    ExpectCustomReadsAsMemory(whole, RwLightStreamRead, RwLightDestroy, "light");
 }
 
 TEST_F(Light, NonFiniteRadiusColourOrConeIsRefused)

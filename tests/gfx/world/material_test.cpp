@@ -144,6 +144,7 @@ TEST_F(Material, StructSizesAndTextures)
             EXPECT_NE(0x80000000u, TakeErrorCode());
         }
         RwStreamClose(s, nullptr);
+        ExpectCustomReadsAsMemory(c.body, RwMaterialStreamRead, RwMaterialDestroy, "material");
     }
     // A texture that is not found leaves the material untextured.
     RwTextureSetName(wood, "oak");
@@ -152,6 +153,7 @@ TEST_F(Material, StructSizesAndTextures)
     ASSERT_NE(nullptr, m);
     EXPECT_EQ(nullptr, m->texture);
     RwMaterialDestroy(m);
+    ExpectCustomReadsAsMemory(body, RwMaterialStreamRead, RwMaterialDestroy, "material, texture missing");
 }
 
 TEST_F(Material, NonFiniteSurfacePropertiesAreRefused)

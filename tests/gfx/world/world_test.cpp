@@ -382,6 +382,8 @@ TEST_F(World, TruncationAnywhereLeavesNothing)
         TakeError();
         ASSERT_LE(rwTestMemory.live, blocks) << n;
     }
+    ExpectCustomReadsAsMemory(bytes, RwWorldStreamRead, RwWorldDestroy, "world");
+    ASSERT_LE(rwTestMemory.live, blocks);
 }
 
 // A world of two sectors split at x = 0 with overlapping extents, a camera in

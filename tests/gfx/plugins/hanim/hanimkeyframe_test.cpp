@@ -121,6 +121,10 @@ TEST(HAnimKeyFrame, BadChunksFailPromptlyWithoutLeaks)
     for (size_t n = 0; n < bytes.size(); ++n) {
         EXPECT_EQ(nullptr, ReadChunk(bytes, n)) << n;
     }
+    auto found = [](RwStream *s) {
+        return RwStreamFindChunk(s, 0x1B, nullptr, nullptr) ? RwAnimAnimationStreamRead(s) : nullptr;
+    };
+    ExpectCustomReadsAsMemory(bytes, found, RwAnimAnimationDestroy, "animation");
     const struct { Bytes bytes; RwUInt32 code; } cases[] = {
         {Scheme1Chunk(0, 0x101), E_RW_NOERROR},
         {Scheme1Chunk(0, 0x100, 0x55), E_RW_ANIMSCHEMEUNKNOWN},

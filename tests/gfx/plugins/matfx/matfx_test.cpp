@@ -306,6 +306,11 @@ TEST_F(MatFx, MaterialStreamCarriesTheEffects)
     EXPECT_EQ(2, d.dstBlendMode);
     RwMaterialDestroy(back);
     EXPECT_EQ(2, Tex("dual")->refCount);
+    auto found = [](RwStream *s) {
+        return RwStreamFindChunk(s, 7, nullptr, nullptr) ? RwMaterialStreamRead(s) : nullptr;
+    };
+    ExpectCustomReadsAsMemory(bytes, found, RwMaterialDestroy, "material with effects");
+    EXPECT_EQ(2, Tex("dual")->refCount);
 }
 
 }  // namespace

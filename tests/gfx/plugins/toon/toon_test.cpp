@@ -196,6 +196,10 @@ TEST(ToonDictionary, TruncationAtEveryOffsetFailsWithoutLeaks)
             EXPECT_EQ(live, rwTestMemory.live) << n;
         }
     }
+    // A missing paint texture is no failure on any stream.
+    Bytes inks = InkFile(), paints = PaintFile();
+    ExpectCustomReadsAsMemory(inks, RwToonInkDictionaryStreamRead, RwToonInkDictionaryDestroy, "inks");
+    ExpectCustomReadsAsMemory(paints, RwToonPaintDictionaryStreamRead, RwToonPaintDictionaryDestroy, "paints");
 }
 
 TEST(ToonDictionary, NonFiniteInkWidthsAndFactorsAreRefused)

@@ -129,6 +129,18 @@ TEST_F(UserData, HandAssembledBlockReadsThroughAGeometryAndWritesBackIdentical)
     EXPECT_EQ(nullptr, RwUserDataGeometryGetArray(g, 3));
     EXPECT_EQ(bytes, Written(g, RwGeometryStreamWrite));
     RwGeometryDestroy(g);
+    // A block longer than its reader takes is passed over alike on any stream.
+    Bytes padded = Payload();
+    padded.insert(padded.end(), 4, 0);
+    Bytes longer = WithBlock(EmptyGeometry(), padded);
+    auto found = [](RwStream *s) {
+        return RwStreamFindChunk(s, 0x0F, nullptr, nullptr) ? RwGeometryStreamRead(s) : nullptr;
+    };
+    ExpectCustomReadsAsMemory(longer, found, RwGeometryDestroy, "geometry with a longer block");
+    g = ReadChunk(longer, 0x0F, RwGeometryStreamRead);
+    ASSERT_NE(nullptr, g);
+    EXPECT_EQ(3, RwUserDataGeometryGetArrayCount(g));
+    RwGeometryDestroy(g);
 }
 
 TEST_F(UserData, FramesCamerasAndLightsCarryTheBlock)
@@ -257,6 +269,14 @@ TEST_F(UserData, CopiesAreDeepAndAFailedCopyLeavesNothing)
     EXPECT_EQ("x", Str(RwUserDataArrayGetElement(RwUserDataFrameGetArray(f, 0), 0)));
     EXPECT_EQ(0u, RwUserDataArrayGetElement(RwUserDataFrameGetArray(f, 1), 0));
     EXPECT_EQ(2, RwUserDataFrameGetArrayCount(copy));
+    // Swapping two strings: the one replaced goes back to the caller, so each
+    // is held once and freed once with the frame.
+    RwUserDataArray *tag = RwUserDataFrameGetArray(copy, 0);
+    const RwUInt32 first = RwUserDataArrayGetElement(tag, 0);
+    RwUserDataArraySetElement(tag, 0, RwUserDataArrayGetElement(tag, 2));
+    RwUserDataArraySetElement(tag, 2, first);
+    EXPECT_EQ("yz", Str(RwUserDataArrayGetElement(tag, 0)));
+    EXPECT_EQ("Q", Str(RwUserDataArrayGetElement(tag, 2)));
     RwFrameDestroy(copy);
     rwTestMemory.failHint = rwUSERDATANAMEHINT;
     copy = RwFrameCloneHierarchy(f);

@@ -220,6 +220,13 @@ TEST_F(UVAnim, MaterialChunkNamesSlotsAndFindsOrMakesAnimations)
     EXPECT_EQ(static_cast<RwInt32>(chunk.size()), RwUVAnimMaterialStreamGetSize(material, 0, 40));
     EXPECT_EQ(chunk, WrittenWith([&](RwStream *w) { return RwUVAnimMaterialStreamWrite(w, 0, material, 0, 40); }));
     RwDictionaryDestroy(d);
+    // The slot now holds the only reference: set again there, the animation
+    // must survive letting go of itself.
+    RwAnimAnimation *held = RwUVAnimMaterialGetInterpolator(material, 0)->pCurrentAnim;
+    ASSERT_EQ(1, RwUVAnimGetCustomData(held)->refCount);
+    ASSERT_EQ(material, RwUVAnimMaterialSetAnim(material, held, 0));
+    EXPECT_EQ(1, RwUVAnimGetCustomData(held)->refCount);
+    EXPECT_STREQ("scroll", RwUVAnimGetName(RwUVAnimMaterialGetInterpolator(material, 0)->pCurrentAnim));
     // Masks above slot 7, sizes that disagree with the mask, unterminated names.
     std::vector<Bytes> hostile = {
         Build().Header(1, 4).U32(0x100),
@@ -324,6 +331,11 @@ TEST_F(UVAnim, HostileAnimationStreamsAreRefusedWithNothingLeaked)
     for (size_t n = 0; n < good.size(); ++n) {
         EXPECT_EQ(nullptr, ReadDictionary(good, n)) << n;
     }
+    auto found = [](RwStream *s) {
+        return RwStreamFindChunk(s, 0x2B, nullptr, nullptr) ? RwDictionaryStreamRead(RwUVAnimGetDictSchema(), s)
+                                                            : nullptr;
+    };
+    ExpectCustomReadsAsMemory(good, found, RwDictionaryDestroy, "UV animations");
     EXPECT_EQ(live, rwTestMemory.live);
     // Round trip: a time-0 keyframe without a previous one writes -1.
     RwDictionary *d = ReadDictionary(good);
