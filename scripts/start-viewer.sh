@@ -26,7 +26,7 @@ viewer=$build/viewer/viewer.exe
 work=$(mktemp -d)
 stop_display() {
     local xvfb
-    if read -r _ xvfb <"$work/display" 2>/dev/null; then
+    if [ -s "$work/display" ] && read -r _ xvfb <"$work/display"; then
         # The player prefix's server goes by itself once its programs are gone;
         # its services are on this display until then.
         WINEPREFIX=$build/wineprefix-player timeout 10 wineserver -w >/dev/null 2>&1 || true

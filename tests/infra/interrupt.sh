@@ -61,6 +61,8 @@ interrupt() {
     KIV_RUN_MARK=$mark-$round bash "$run_ctest" "$work/tree" -j2 >"$work/printed-$round" 2>&1 </dev/null &
     command=$!
     if [ -n "$delay" ]; then
+        # From the moment the command runs: before, the signal would find this script's copy.
+        until grep -qs run-ctest "/proc/$command/cmdline"; do sleep 0.01; done
         sleep "$delay"
     else
         for _ in $(seq 300); do

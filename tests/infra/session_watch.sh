@@ -49,7 +49,14 @@ if [ "$(cat "/proc/$owner/comm" 2>/dev/null)" != sleep ]; then
     sed 's/^/    | /' "$work/start"
     exit 1
 fi
-up=$(of_the_session | sort)
+# What makes the session: its server and the desktop holder.
+held() {
+    local pid
+    for pid in $(of_the_session); do
+        grep -qsE 'wineserver|session_desktop' "/proc/$pid/cmdline" && echo "$pid"
+    done | sort
+}
+up=$(held)
 
 KIV_SESSION_OWNER=$$ "$session" start "$work/build" >"$work/second" 2>&1 </dev/null &&
     { failed=1; echo "a second start on the prefix of a running session passed"; }
@@ -57,10 +64,11 @@ grep -q "one test run per build tree at a time" "$work/second" ||
     { failed=1; echo "the second start did not say why it was refused:"; sed 's/^/    | /' "$work/second"; }
 KIV_SESSION_OWNER=$$ "$session" stop "$work/build" >/dev/null 2>&1
 sleep 1
-[ "$(of_the_session | sort)" = "$up" ] ||
+[ "$(held)" = "$up" ] ||
     { failed=1; echo "another run's start or stop ended programs of the session"; }
 
 kill -KILL "$owner"
+wait "$owner" 2>/dev/null
 left=""
 for _ in $(seq 50); do
     left=$(of_the_session)
