@@ -36,7 +36,7 @@ recorded() {
 other_owner() {
     local other
     other=$(recorded OWNER)
-    [ -n "$other" ] && [ "$other" != "$owner" ] && kill -0 "$other" 2>/dev/null && echo "$other"
+    [ -n "$other" ] && [ "$other" != "$owner" ] && [ "$other" != $$ ] && kill -0 "$other" 2>/dev/null && echo "$other"
 }
 
 stop_session() {

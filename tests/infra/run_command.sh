@@ -61,7 +61,7 @@ check packed 0 "viewer: drew 1 frames; the last is in packed.png" --packed --sam
 check refused 1 "viewer: unknown argument '--bogus'" --packed --bogus
 ! grep -q Packing "$work/refused.printed" || { failed=1; echo "refused: the sample was packed before the refusal"; }
 for option in --png --sample; do
-    DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" --frames 1 "$option"
+    DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
 done
 
 # A long run ended by SIGTERM ends its viewer.
