@@ -4,8 +4,8 @@
 # names them as they were given (a Korean name in the Unix side's UTF-8): a
 # counted run with its picture, the sample tree written alone, frames asked
 # into a folder that is not there (one line saying so, before anything is
-# drawn), the packed sample in the folder --sample names, and without a
-# display the option the user left without a value. Beside the test session
+# drawn), the packed sample in the folder --sample names, a damaged archive,
+# and without a display the option the user left without a value. Beside the test session
 # it runs in a prefix of its own and ends none of the session's programs; a
 # SIGTERM ends the viewer with it.
 # usage: run_command.sh START_VIEWER BUILD_DIR (scripts/start-viewer.sh, what
@@ -60,6 +60,13 @@ check packed 0 "viewer: drew 1 frames; the last is in packed.png" --packed --sam
 [ -s "$work/own/data.pcl" ] || { failed=1; echo "packed: no data.pcl in the folder --sample named"; }
 check refused 1 "viewer: unknown argument '--bogus'" --packed --bogus
 ! grep -q Packing "$work/refused.printed" || { failed=1; echo "refused: the sample was packed before the refusal"; }
+# A damaged archive is named as such, not as the first file the scene misses in it.
+mkdir -p "$work/damaged"
+head -c 4096 /dev/urandom >"$work/damaged/data.pcl"
+"$(dirname "$start")/wine-run.sh" "$build/viewer/viewer.exe" --packed --sample damaged --frames 1 \
+    >"$work/damaged.printed" 2>&1 </dev/null
+grep -q "^viewer: data.pcl in damaged is not an archive the engine can read" "$work/damaged.printed" ||
+    { failed=1; echo "damaged: the archive was not named:"; sed 's/^/    | /' "$work/damaged.printed"; }
 for option in --png --sample; do
     DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
 done
