@@ -125,7 +125,6 @@ void Say(FILE *stream, const char *format, ...)
     const int length = n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1;
     std::vector<wchar_t> wide(static_cast<size_t>(length) + 1);
     const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), length + 1);
-    std::fflush(stream);
     HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0, written = 0;
     if (GetConsoleMode(handle, &mode) && WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wideLength), &written, nullptr))
