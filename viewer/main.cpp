@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <io.h>
 #include <process.h>
 #include <string>
 #include <vector>
@@ -125,7 +126,7 @@ void Say(FILE *stream, const char *format, ...)
     const int length = n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1;
     std::vector<wchar_t> wide(static_cast<size_t>(length) + 1);
     const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), length + 1);
-    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0, written = 0;
     if (GetConsoleMode(handle, &mode) && WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wideLength), &written, nullptr))
         return;

@@ -4,8 +4,8 @@
 # names them as they were given (a Korean name in the Unix side's UTF-8): a
 # counted run with its picture, the sample tree written alone, frames asked
 # into a folder that is not there (one line saying so, before anything is
-# drawn), the packed sample in the folder --sample names, a damaged archive,
-# and without a display the option the user left without a value. Beside the test session
+# drawn), the packed sample in the folder --sample names, sample folders it
+# cannot use, and without a display the option the user left without a value. Beside the test session
 # it runs in a prefix of its own and ends none of the session's programs; a
 # SIGTERM ends the viewer with it.
 # usage: run_command.sh START_VIEWER BUILD_DIR (scripts/start-viewer.sh, what
@@ -60,13 +60,21 @@ check packed 0 "viewer: drew 1 frames; the last is in packed.png" --packed --sam
 [ -s "$work/own/data.pcl" ] || { failed=1; echo "packed: no data.pcl in the folder --sample named"; }
 check refused 1 "viewer: unknown argument '--bogus'" --packed --bogus
 ! grep -q Packing "$work/refused.printed" || { failed=1; echo "refused: the sample was packed before the refusal"; }
-# A damaged archive is named as such, not as the first file the scene misses in it.
-mkdir -p "$work/damaged"
+# A sample folder the viewer cannot use, each named as what it is: a damaged
+# archive (not the first file the scene misses in it), a folder without one,
+# a file where the loose tree would go.
+mkdir -p "$work/damaged" "$work/unpacked"
 head -c 4096 /dev/urandom >"$work/damaged/data.pcl"
-"$(dirname "$start")/wine-run.sh" "$build/viewer/viewer.exe" --packed --sample damaged --frames 1 \
-    >"$work/damaged.printed" 2>&1 </dev/null
-grep -q "^viewer: data.pcl in damaged is not an archive the engine can read" "$work/damaged.printed" ||
-    { failed=1; echo "damaged: the archive was not named:"; sed 's/^/    | /' "$work/damaged.printed"; }
+: >"$work/a-file"
+for case in "damaged|--packed|viewer: data.pcl in damaged is not an archive the engine can read" \
+    "unpacked|--packed|viewer: no data.pcl in unpacked (scripts/pack-sample.sh makes it)" \
+    "a-file||viewer: cannot use the folder a-file"; do
+    IFS='|' read -r folder mode line <<<"$case"
+    "$(dirname "$start")/wine-run.sh" "$build/viewer/viewer.exe" $mode --sample "$folder" --frames 1 \
+        >"$work/$folder.printed" 2>&1 </dev/null
+    grep -q "^$line" "$work/$folder.printed" ||
+        { failed=1; echo "$folder: not named as '$line':"; sed 's/^/    | /' "$work/$folder.printed"; }
+done
 for option in --png --sample; do
     DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
 done
