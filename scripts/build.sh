@@ -28,7 +28,7 @@ if ! cmake --build build -j"$(nproc)" >build/build.log 2>&1; then
 fi
 # What came out: the programs a newcomer runs by name, the rest counted.
 built=$(find build -path build/deps/work -prune -o -path build/googletest -prune -o -name CMakeFiles -prune -o \
-    -path build/wineprefix -prune -o \( -name '*.exe' -o -name '*.a' ! -name '*.dll.a' \) -type f -print | sort)
+    -path 'build/wineprefix*' -prune -o \( -name '*.exe' -o -name '*.a' ! -name '*.dll.a' \) -type f -print | sort)
 count() { grep -c "$1" <<<"$built" || true; }
 echo "Built into build/:"
 grep -v -e '^build/tests/' -e '^build/bench/' -e '\.a$' <<<"$built" | sed 's/^/  /'

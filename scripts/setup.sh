@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine (as root) for building and testing: the i686
-# MinGW cross tools, Wine with its 32-bit parts, Xvfb with software OpenGL,
+# MinGW cross tools, Wine with its 32-bit parts, Xvfb with software OpenGL
+# (and xdpyinfo, which tells a display that answers from one that does not),
 # the fonts the game's Korean text needs, strace (a test holds programs' exits
 # with it), and the source packages of the third-party libraries. Does nothing
 # when everything is already there.
@@ -11,7 +12,7 @@ packages=(
     g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
     googletest
     wine wine32:i386
-    xvfb xauth libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386
+    xvfb xauth x11-utils libgl1:i386 libglx0:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386
     libxrandr2:i386 libxrender1:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386
     fonts-nanum locales strace
 )

@@ -6,42 +6,73 @@
 # its arguments name are taken from there. Without a display it runs on a
 # virtual one: 120 frames (unless --frames says how many), the last written to
 # BUILD_DIR/viewer/last-frame.png (unless --png names a file); --write-sample
-# only writes the tree. With --packed the tree is first packed into
-# BUILD_DIR/viewer/packed/data.pcl (scripts/pack-sample.sh).
+# only writes the tree. With --packed the tree is first packed into the sample
+# folder's data.pcl (BUILD_DIR/viewer/packed/ unless --sample names one;
+# scripts/pack-sample.sh), once the viewer has accepted the arguments.
+# It runs in the build's player prefix (scripts/wine-run.sh), so a test run
+# beside it is left alone, and ends only what it started: SIGTERM, SIGHUP or
+# SIGINT at any moment ends the viewer, the packing and the virtual display.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath "$1")
+source "$root/scripts/own.sh"
+if [ $# -lt 1 ]; then
+    echo "usage: $0 BUILD_DIR [VIEWER_ARGUMENT...] (scripts/run.sh builds, then runs this on build/)" >&2
+    exit 2
+fi
+build=$(realpath -m "$1")
 shift
-export WINEPREFIX=$build/wineprefix
 viewer=$build/viewer/viewer.exe
-packed=false frames=false png=false write=false
-for a in "$@"; do
-    case "$a" in
+[ -f "$viewer" ] || { echo "start-viewer: there is no $viewer: build first (scripts/build.sh, or scripts/run.sh)" >&2; exit 1; }
+work=$(mktemp -d)
+stop_display() {
+    local xvfb
+    if [ -s "$work/display" ] && read -r _ xvfb <"$work/display"; then
+        # The player prefix's server goes by itself once its programs are gone;
+        # its services are on this display until then.
+        WINEPREFIX=$build/wineprefix-player timeout 10 wineserver -w >/dev/null 2>&1 || true
+        kill "$xvfb" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+own_cleanup stop_display
+
+# What the arguments ask for, read as the viewer reads them: an option's value
+# is never taken for an option of its own.
+packed=false frames=false png=false write=false sample=$build/viewer/packed
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+    case "${args[i]}" in
         --packed) packed=true ;;
-        --frames) frames=true ;;
-        --png) png=true ;;
-        --write-sample) write=true ;;
+        --frames) frames=true; i=$((i + 1)) ;;
+        --png) png=true; i=$((i + 1)) ;;
+        --write-sample) write=true; i=$((i + 1)) ;;
+        --sample) [ $((i + 1)) -ge ${#args[@]} ] || sample=${args[i + 1]}; i=$((i + 1)) ;;
+        --pngs | --reset-every) i=$((i + 1)) ;;
     esac
 done
-# The viewer, after packing the tree when the packed mode is asked for.
+# The viewer, after packing the tree when the packed mode is asked for; the
+# arguments are put to it first, so that a refused one costs no packing.
 start_viewer() {
     if $packed; then
-        echo "Packing the sample tree into $build/viewer/packed/data.pcl."
-        "$root/scripts/pack-sample.sh" "$viewer" "$build/archive/tools/pcl.exe" "$build/viewer/packed"
+        own_run "$root/scripts/wine-run.sh" "$viewer" --check "$@" || return
+        echo "Packing the sample tree into $sample/data.pcl."
+        own_run "$root/scripts/pack-sample.sh" "$viewer" "$build/archive/tools/pcl.exe" "$sample" || return
     fi
-    "$root/scripts/wine-run.sh" "$viewer" "$@"
+    own_run "$root/scripts/wine-run.sh" "$viewer" "$@"
 }
 if [ -n "${DISPLAY:-}" ]; then
     $write || echo "Starting the engine sample $viewer: drag with the left mouse button to orbit, wheel to zoom, Escape quits."
     start_viewer "$@"
 else
-    read -r display xvfb_pid < <("$root/scripts/xvfb-start.sh")
-    trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-    export DISPLAY=$display
-    # 120 frames unless counted; the last goes to BUILD_DIR/viewer/last-frame.png unless named.
+    own_run "$root/scripts/xvfb-start.sh" >"$work/display" || exit 1
+    read -r DISPLAY _ <"$work/display"
+    export DISPLAY
+    # 120 frames unless counted; the last goes to BUILD_DIR/viewer/last-frame.png
+    # unless named. Put before the caller's arguments, so that an option of
+    # theirs missing its value swallows none of these and is the one refused.
     if ! $frames && ! $write; then
-        $png || set -- "$@" --png "$build/viewer/last-frame.png"
-        set -- "$@" --frames 120
+        $png || set -- --png "$build/viewer/last-frame.png" "$@"
+        set -- --frames 120 "$@"
     fi
     echo "No display: running the engine sample $viewer on a virtual one ($*)."
     start_viewer "$@"

@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
-# Creates or updates the build tree's Wine prefix: 32-bit, no Mono/Gecko
-# prompts, no crash debugger or dialog, Direct3D on the calling thread, and the
-# Korean system font names mapped onto the Nanum fonts, so text set in "돋움"
-# draws with real Hangul glyphs.
+# Creates or updates a Wine prefix of the build tree: 32-bit, no Mono/Gecko
+# prompts, no crash debugger or dialog, and the Korean system font names mapped
+# onto the Nanum fonts, so text set in "돋움" draws with real Hangul glyphs.
+#   scripts/wine-prefix.sh PREFIX [player]
+# The tests' prefix runs Direct3D on the calling thread (see below); "player"
+# makes the prefix of the engine sample and the benchmarks, with Wine's default
+# Direct3D mode, as a player's Wine has it.
 # Redone whenever this script changes, so older prefixes get new settings too.
 set -euo pipefail
 prefix=$(realpath -m "$1")
-self=$(sha1sum "${BASH_SOURCE[0]}" | cut -c1-16)
+mode=${2:-tests}
+self="$(sha1sum "${BASH_SOURCE[0]}" | cut -c1-16) $mode"
 [ "$(cat "$prefix/.kiv-ready" 2>/dev/null)" = "$self" ] && exit 0
+# Two programs of the build may start at once on a prefix not made yet.
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+[ "$(cat "$prefix/.kiv-ready" 2>/dev/null)" = "$self" ] && exit 0
+csmt='"csmt"=dword:00000000'
+[ "$mode" = player ] && csmt='"csmt"=-'
 
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -23,7 +34,7 @@ reg=$(mktemp --suffix=.reg)
 trap 'rm -f "$reg"' EXIT
 {
     printf '\xff\xfe'
-    sed 's/$/\r/' <<'REG' | iconv -f UTF-8 -t UTF-16LE
+    sed 's/$/\r/' <<REG | iconv -f UTF-8 -t UTF-16LE
 Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
@@ -38,14 +49,16 @@ Windows Registry Editor Version 5.00
 "Debugger"=""
 "Auto"="1"
 
-; Direct3D runs on the calling thread, not on a command-stream thread of its
-; own: the caller and that thread wait for each other by spinning, and on a
-; busy machine each wait can last the whole time slice of the one that is not
-; running. Tests that create and destroy device objects over and over (the
-; allocation-failure sweeps) then ran eight times slower than the rest beside
-; busy loops, burning fifteen times the processor time.
+; In the tests' prefix Direct3D runs on the calling thread, not on a
+; command-stream thread of its own: the caller and that thread wait for each
+; other by spinning, and on a busy machine each wait can last the whole time
+; slice of the one that is not running. Tests that create and destroy device
+; objects over and over (the allocation-failure sweeps) then ran eight times
+; slower than the rest beside busy loops, burning fifteen times the processor
+; time. The player's prefix keeps Wine's default (the value removed), so the
+; engine sample and the benchmarks run as a player's Wine runs them.
 [HKEY_CURRENT_USER\Software\Wine\Direct3D]
-"csmt"=dword:00000000
+$csmt
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "돋움"="NanumGothic"

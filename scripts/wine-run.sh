@@ -1,26 +1,39 @@
 #!/usr/bin/env bash
-# Runs a Windows program of the build under Wine, in the build tree's own
-# prefix, with the Korean locale (code page 949) the game's text needs.
-# The prefix is that of the program's build tree (the folder above it that
-# holds CMakeCache.txt), else that of this checkout's build/: never one the
-# caller's WINEPREFIX names, whose crash debugger could end a crashing program
-# with status 0 and whose settings the tests do not rely on. DISPLAY comes from
-# the caller when set; without one the virtual display of a running test
-# session (scripts/wine-session.sh) is used.
+# Runs a Windows program of the build under Wine, in a prefix of the program's
+# build tree (the folder above it that holds CMakeCache.txt, else this
+# checkout's build/), with the Korean locale (code page 949) the game's text
+# needs: never one the caller's WINEPREFIX names, whose crash debugger could end
+# a crashing program with status 0 and whose settings the tests do not rely on.
+# The test programs (BUILD/tests/...) run in BUILD/wineprefix, the tests' prefix
+# with Direct3D on the calling thread; every other program (the engine sample,
+# the benchmarks, the tools) in BUILD/wineprefix-player, with Wine's default
+# Direct3D mode as a player's Wine has it, made here when it is missing. Each
+# prefix has its own wineserver, so the sample beside a test run ends none of
+# its programs. DISPLAY comes from the caller when set; without one the
+# virtual display of a running test session (scripts/wine-session.sh) is used.
 set -e
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-dir=$(cd "$(dirname "$1")" 2>/dev/null && pwd || echo /)
+[ $# -ge 1 ] || { echo "usage: $0 PROGRAM [ARGUMENT...]" >&2; exit 2; }
+[ -f "$1" ] || { echo "wine-run: there is no program $1 (scripts/build.sh builds into build/)" >&2; exit 127; }
+command -v wine >/dev/null || { echo "wine-run: Wine is not installed (scripts/setup.sh installs it)" >&2; exit 127; }
+dir=$(cd "$(dirname "$1")" && pwd)
+program_dir=$dir
 while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
 [ "$dir" != / ] || dir=$root/build
-export WINEPREFIX="$dir/wineprefix"
-if [ -z "${DISPLAY:-}" ] && [ -f "$WINEPREFIX/.kiv-session" ]; then
-    display=$(sed -n 's/^DISPLAY=//p' "$WINEPREFIX/.kiv-session")
-    pid=$(sed -n 's/^XVFB_PID=//p' "$WINEPREFIX/.kiv-session")
+case $program_dir/ in
+    "$dir"/tests/*) export WINEPREFIX="$dir/wineprefix" ;;
+    *)
+        export WINEPREFIX="$dir/wineprefix-player"
+        "$root/scripts/wine-prefix.sh" "$WINEPREFIX" player ;;
+esac
+tests_session=$dir/wineprefix/.kiv-session
+if [ -z "${DISPLAY:-}" ] && [ -f "$tests_session" ]; then
+    display=$(sed -n 's/^DISPLAY=//p' "$tests_session")
+    pid=$(sed -n 's/^XVFB_PID=//p' "$tests_session")
     if [ -n "$display" ] && kill -0 "$pid" 2>/dev/null; then
         export DISPLAY=$display
     fi
 fi
-export LC_ALL=ko_KR.UTF-8
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # Where no sound device can open, Wine's audio drivers fill the console with
@@ -37,4 +50,5 @@ audio_device() {
 overrides="mscoree,mshtml=;winemenubuilder.exe=d"
 audio_device || overrides="$overrides;winealsa.drv,winepulse.drv,wineoss.drv=d"
 export WINEDLLOVERRIDES=$overrides
-exec wine "$@"
+# The locale only now: the shell's own messages stay in the caller's language.
+LC_ALL=ko_KR.UTF-8 exec wine "$@"

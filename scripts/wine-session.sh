@@ -7,8 +7,16 @@
 #   by the build's infra_session_desktop.exe (or the program KIV_SESSION_DESKTOP
 #   names): a test program that started the desktop would have its output held
 #   open by it. Without a DISPLAY it also starts a virtual display, recorded in
-#   the prefix so that scripts/wine-run.sh uses it.
+#   the prefix so that scripts/wine-run.sh uses it; a DISPLAY that does not
+#   answer is refused.
 # stop: ends the server, its services, the desktop and the display it started.
+# The session belongs to the process that started it (CTest, or the shell the
+# command was typed in; KIV_SESSION_OWNER names another): a watch ends it a
+# moment after that process is gone, so a CTest run interrupted or killed before
+# its cleanup step leaves nothing running. While the owner lives, another start
+# on the prefix is refused and another owner's stop leaves it alone: one test
+# run per build tree at a time (the engine sample and the benchmarks have a
+# prefix of their own, scripts/wine-run.sh).
 # The prefix is always BUILD_DIR's (this checkout's build/ by default), whatever
 # WINEPREFIX the caller has, as scripts/wine-run.sh chooses it.
 set -u
@@ -16,44 +24,87 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX
 WINEPREFIX=$(realpath -m "${2:-$root/build}")/wineprefix
 session=$WINEPREFIX/.kiv-session
-export WINEARCH=win32 WINEDEBUG=-all LC_ALL=ko_KR.UTF-8
+owner=${KIV_SESSION_OWNER:-$PPID}
+export WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
-stop_display() {
-    [ -f "$session" ] || return 0
+recorded() {
+    sed -n "s/^$1=//p" "$session" 2>/dev/null
+}
+
+# The session's owner when it is another process that still runs.
+other_owner() {
+    local other
+    other=$(recorded OWNER)
+    [ -n "$other" ] && [ "$other" != "$owner" ] && [ "$other" != $$ ] && kill -0 "$other" 2>/dev/null && echo "$other"
+}
+
+stop_session() {
     local pid
-    pid=$(sed -n 's/^XVFB_PID=//p' "$session")
+    wineserver -k >/dev/null 2>&1
+    pid=$(recorded XVFB_PID)
     [ -n "$pid" ] && kill "$pid" 2>/dev/null
     rm -f "$session"
+}
+
+# Wine takes the Korean locale from the Unix one; this script's own messages
+# (and the shell's) stay in the caller's.
+korean() {
+    LC_ALL=ko_KR.UTF-8 "$@"
 }
 
 case "${1:-}" in
     start)
         [ -d "$WINEPREFIX" ] || { echo "wine-session: no prefix $WINEPREFIX (build first)" >&2; exit 1; }
+        other=$(other_owner)
+        if [ -n "$other" ]; then
+            echo "wine-session: a test run ($other: $(tr '\0' ' ' <"/proc/$other/cmdline" 2>/dev/null)) has" \
+                "the session on $WINEPREFIX; one test run per build tree at a time" >&2
+            exit 1
+        fi
         "$root/scripts/wine-prefix.sh" "$WINEPREFIX" || exit 1
-        # A server already on the prefix may have another display or none.
-        wineserver -k >/dev/null 2>&1
-        stop_display
+        # A session whose owner is gone, or a server started outside one (it
+        # may have another display or none).
+        stop_session
+        echo "OWNER=$owner" >"$session"
+        # The watch is a session of its own, out of reach of a Ctrl-C to
+        # CTest's group, and on no output of the caller, who would wait for it.
+        setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ "$(sed -n "s/^OWNER=//p" "$2" 2>/dev/null)" = "$1" ]; do
+                            sleep 0.5
+                        done
+                        [ "$(sed -n "s/^OWNER=//p" "$2" 2>/dev/null)" != "$1" ] ||
+                            KIV_SESSION_OWNER=$1 exec "$0" stop "$3"' \
+            "$0" "$owner" "$session" "$(dirname "$WINEPREFIX")" </dev/null >/dev/null 2>&1 &
         if [ -z "${DISPLAY:-}" ]; then
-            read -r display pid < <("$root/scripts/xvfb-start.sh") || exit 1
-            printf 'DISPLAY=%s\nXVFB_PID=%s\n' "$display" "$pid" >"$session"
+            read -r display pid < <("$root/scripts/xvfb-start.sh") || { stop_session; exit 1; }
+            printf 'DISPLAY=%s\nXVFB_PID=%s\n' "$display" "$pid" >>"$session"
             export DISPLAY=$display
+        elif command -v xdpyinfo >/dev/null && ! timeout 10 xdpyinfo >/dev/null 2>&1; then
+            echo "wine-session: the display $DISPLAY does not answer: start it, or unset DISPLAY and a" \
+                "virtual one is started" >&2
+            stop_session
+            exit 1
         fi
         # The server and everything it starts (the desktop process among them)
         # keep this environment: output away from the caller, or it waits forever.
-        wineserver -p >/dev/null 2>&1 </dev/null
-        wine cmd /c exit >/dev/null 2>&1 </dev/null
+        korean wineserver -p >/dev/null 2>&1 </dev/null
+        korean wine cmd /c exit >/dev/null 2>&1 </dev/null
         desktop=${KIV_SESSION_DESKTOP:-$(dirname "$WINEPREFIX")/tests/infra/infra_session_desktop.exe}
         if [ ! -f "$desktop" ]; then
             echo "wine-session: no $desktop: the first test program with a window starts the desktop" >&2
-        elif ! wine "$desktop" >/dev/null 2>&1 </dev/null; then
+        elif ! korean wine "$desktop" >/dev/null 2>&1 </dev/null; then
             echo "wine-session: the desktop did not start" >&2
+            stop_session
             exit 1
         fi
         exit 0 ;;
     stop)
-        wineserver -k >/dev/null 2>&1
-        stop_display
+        other=$(other_owner)
+        if [ -n "$other" ]; then
+            echo "wine-session: the session on $WINEPREFIX belongs to another run ($other); left alone" >&2
+            exit 0
+        fi
+        stop_session
         exit 0 ;;
     *) echo "usage: $0 start|stop [BUILD_DIR]" >&2; exit 2 ;;
 esac

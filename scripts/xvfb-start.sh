@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
 # Starts a virtual X display for the tests (1024x768, 24-bit, GLX for
 # Direct3D) on a free display number and prints ":N PID" once it accepts
-# clients. The server is detached from the caller's output.
+# clients. The server is detached from the caller's output. Ended by a signal
+# before it has printed, it ends the server it started.
 set -euo pipefail
-numfile=$(mktemp)
-trap 'rm -f "$numfile"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# $! names the server from the moment it is made, before any line after it runs.
+trap '[ -z "${!:-}" ] || kill "$!" 2>/dev/null; exit 143' TERM
+trap '[ -z "${!:-}" ] || kill "$!" 2>/dev/null; exit 129' HUP
+trap '[ -z "${!:-}" ] || kill "$!" 2>/dev/null; exit 130' INT
+command -v Xvfb >/dev/null || {
+    echo "xvfb-start: there is no Xvfb on this machine: scripts/setup.sh installs it (as root)" >&2
+    exit 1
+}
 # -displayfd picks the first free number itself and reports it when ready,
 # so concurrent starts cannot collide.
 setsid Xvfb -displayfd 3 -screen 0 1024x768x24 +extension GLX -nolisten tcp \
-    3>"$numfile" </dev/null >/dev/null 2>&1 &
+    3>"$work/number" </dev/null >/dev/null 2>"$work/said" &
 pid=$!
 for _ in $(seq 100); do
-    if [ -s "$numfile" ]; then
-        echo ":$(tr -dc 0-9 <"$numfile") $pid"
+    if [ -s "$work/number" ]; then
+        echo ":$(tr -dc 0-9 <"$work/number") $pid"
         exit 0
     fi
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
 kill "$pid" 2>/dev/null || true
-echo "xvfb-start: Xvfb did not start" >&2
+echo "xvfb-start: Xvfb did not start within 10 s; it said:" >&2
+sed 's/^/    /' "$work/said" | tail -n 10 >&2
+echo "xvfb-start: with a display of your own, set DISPLAY to it and the commands use it instead" >&2
 exit 1

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <io.h>
 #include <process.h>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "compiledscripts.h"
 #include "samplescene.h"
 
+#include "archive/CParcel.h"
 #include "engine/CKivBase.h"
 #include "engine/gui/CKivGuiSystem.h"
 
@@ -107,6 +110,33 @@ std::string ExeFolder(void)
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
+// A message of the viewer's: its paths come from the command line in the
+// system code page, which a console shows through WriteConsoleW; any other
+// output (a pipe, a file: the Unix side under Wine) gets UTF-8, as a Unix
+// reader expects, not the code page's raw bytes.
+void Say(FILE *stream, const char *format, ...)
+{
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    const int length = n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1;
+    std::vector<wchar_t> wide(static_cast<size_t>(length) + 1);
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), length + 1);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(handle, &mode) && WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wideLength), &written, nullptr))
+        return;
+    std::string utf8(static_cast<size_t>(wideLength) * 3 + 1, '\0');
+    const int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0],
+                                               static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::fwrite(utf8.data(), 1, static_cast<size_t>(utf8Length), stream);
+    std::fflush(stream);
+}
+
 // The frame buffer into a PNG file, opaque as the screen shows it (blending leaves the frame's alpha anywhere).
 bool SaveFrame(RwCamera *camera, const char *path)
 {
@@ -138,6 +168,7 @@ struct Options {
     std::string sampleAsGiven;
     int packed = 0;   // 1: reads go through "data.pcl" in the folder
     bool writeOnly = false;   // write the sample tree into the folder and stop
+    bool checkOnly = false;   // only say whether the arguments are accepted
     bool bad = false;   // an argument the sample does not know
     std::string why;    // the first thing refused, for the usage message
 };
@@ -191,6 +222,8 @@ Options Parse(int argc, char **argv)
             o.png = FullPath(o.pngAsGiven);
         } else if (a == "--packed") {
             o.packed = 1;
+        } else if (a == "--check") {
+            o.checkOnly = true;
         } else if (a == "--sample" || a == "--write-sample") {
             o.writeOnly = o.writeOnly || a == "--write-sample";
             o.sampleAsGiven = argv[++i];
@@ -219,15 +252,24 @@ bool IsFolder(const std::string &path)
 }
 
 // The engine root reads the folder as the game reads its own: loose files,
-// written there on the first run, or the "data.pcl" packed from them.
-bool PrepareSample(const Options &options)
+// written there on the first run, or the "data.pcl" packed from them, opened
+// here first so that a damaged archive is named as such and not as the first
+// file the scene misses in it. Returns what is wrong ("" when nothing).
+std::string PrepareSample(const Options &options)
 {
+    const std::string folder = options.sampleAsGiven;
     if (options.packed) {
-        return SetCurrentDirectoryA(options.sample.c_str()) != 0 &&
-               GetFileAttributesA("data.pcl") != INVALID_FILE_ATTRIBUTES;
+        if (!SetCurrentDirectoryA(options.sample.c_str()) || GetFileAttributesA("data.pcl") == INVALID_FILE_ATTRIBUTES)
+            return "no data.pcl in " + folder + " (scripts/pack-sample.sh makes it)";
+        CParcel parcel;
+        const BOOL opened = parcel.Open(1, "data.pcl", 2, 0x2800);
+        parcel.Close();
+        return opened ? "" : "data.pcl in " + folder + " is not an archive the engine can read; "
+                             "scripts/pack-sample.sh makes it anew";
     }
     CreateDirectoryA(options.sample.c_str(), nullptr);
-    return SetCurrentDirectoryA(options.sample.c_str()) != 0 && KivSampleWriteTooltipSkin();
+    return SetCurrentDirectoryA(options.sample.c_str()) && KivSampleWriteTooltipSkin() ? ""
+                                                                                     : "cannot use the folder " + folder;
 }
 
 // What a headless run did: the frames drawn, whether the last was written,
@@ -300,24 +342,26 @@ int RunViewer(int argc, char **argv)
 {
     const Options options = Parse(argc, argv);
     if (options.bad) {
-        std::fprintf(stderr, "viewer: %s\n", options.why.c_str());
+        Say(stderr, "viewer: %s\n", options.why.c_str());
         std::fprintf(stderr, "usage: viewer [--frames N [--png FILE] [--pngs FOLDER]] [--reset-every K] "
                              "[--sample FOLDER] [--packed]\n"
                              "       viewer --write-sample FOLDER\n"
+                             "       viewer --check ARGUMENT... (only says whether they are accepted)\n"
                              "--frames N draws N frames (a whole number from 1) and stops; --png FILE writes the "
                              "last of them, --pngs FOLDER every one (FOLDER\\001.png, ...); --reset-every K "
                              "resets the device before every K-th frame\n");
         return 1;
     }
+    if (options.checkOnly)
+        return 0;
     // Frames are written into a folder that is there: a missing one would fail every frame.
     if (!options.pngs.empty() && !IsFolder(options.pngs)) {
-        std::fprintf(stderr, "viewer: there is no folder %s for --pngs; make it first\n", options.pngsAsGiven.c_str());
+        Say(stderr, "viewer: there is no folder %s for --pngs; make it first\n", options.pngsAsGiven.c_str());
         return 1;
     }
-    if (!PrepareSample(options)) {
-        std::fprintf(stderr, options.packed ? "viewer: no data.pcl in %s (scripts/pack-sample.sh makes it)\n"
-                                            : "viewer: cannot use the folder %s\n",
-                     options.sampleAsGiven.c_str());
+    const std::string unusable = PrepareSample(options);
+    if (!unusable.empty()) {
+        Say(stderr, "viewer: %s\n", unusable.c_str());
         return 1;
     }
     HWND window = CreateViewerWindow();
@@ -331,13 +375,15 @@ int RunViewer(int argc, char **argv)
                                    : Run(options, base, &outcome);
     } else if (!window) {
         const char *display = std::getenv("DISPLAY");
-        std::fprintf(stderr, "viewer: no window could be opened on the display %s; start the display or, without "
-                             "DISPLAY set, let scripts/run.sh start a virtual one\n",
-                     display && *display ? display : "(DISPLAY is not set)");
+        Say(stderr, "viewer: no window could be opened on the display %s; start the display or, without "
+                    "DISPLAY set, let scripts/run.sh start a virtual one\n",
+            display && *display ? display : "(DISPLAY is not set)");
     } else {
-        std::fprintf(stderr, "viewer: the engine did not start on this window (no Direct3D 9 device, or the sample "
-                             "tree in %s could not be read); its log is Object.txt there\n",
-                     options.sampleAsGiven.c_str());
+        // Every step of the engine's start before the archive is the graphics
+        // library's and the device's: the sample tree is read only later.
+        Say(stderr, "viewer: the graphics engine did not start on this window: no Direct3D 9 device could be made "
+                    "on the display (its OpenGL, GLX on a virtual one, is what Wine's Direct3D draws with); "
+                    "ctest -R infra_d3d9 in the build folder shows what the device lacks\n");
     }
     base->Shutdown();
     delete base;
@@ -351,27 +397,27 @@ int RunViewer(int argc, char **argv)
         DestroyWindow(window);
     }
     if (options.writeOnly && status == 0) {
-        std::printf("viewer: wrote the sample tree into %s\n", options.sampleAsGiven.c_str());
+        Say(stdout, "viewer: wrote the sample tree into %s\n", options.sampleAsGiven.c_str());
     }
     if (outcome.unwritten) {
-        std::fprintf(stderr, "viewer: could not write frame %d into %s; no later frame was written\n", outcome.unwritten,
+        Say(stderr, "viewer: could not write frame %d into %s; no later frame was written\n", outcome.unwritten,
                      options.pngsAsGiven.c_str());
         status = 1;
     } else if (!options.pngs.empty() && status == 0 && outcome.frames > 0) {
-        std::printf("viewer: wrote frames 1 to %d into %s\n", outcome.frames, options.pngsAsGiven.c_str());
+        Say(stdout, "viewer: wrote frames 1 to %d into %s\n", outcome.frames, options.pngsAsGiven.c_str());
     }
     // A counted run ends by saying what it drew and where the picture went.
     if (options.frames > 0 && !options.writeOnly && status == 0) {
         if (outcome.frames < options.frames) {
-            std::fprintf(stderr, "viewer: stopped after %d of %d frames%s\n", outcome.frames, options.frames,
+            Say(stderr, "viewer: stopped after %d of %d frames%s\n", outcome.frames, options.frames,
                          options.png.empty() ? "" : "; no picture written");
             status = options.png.empty() ? 0 : 1;
         } else if (options.png.empty()) {
-            std::printf("viewer: drew %d frames (--png FILE writes the last)\n", outcome.frames);
+            Say(stdout, "viewer: drew %d frames (--png FILE writes the last)\n", outcome.frames);
         } else if (outcome.written) {
-            std::printf("viewer: drew %d frames; the last is in %s\n", outcome.frames, options.pngAsGiven.c_str());
+            Say(stdout, "viewer: drew %d frames; the last is in %s\n", outcome.frames, options.pngAsGiven.c_str());
         } else {
-            std::fprintf(stderr, "viewer: drew %d frames but could not write the last to %s\n", outcome.frames,
+            Say(stderr, "viewer: drew %d frames but could not write the last to %s\n", outcome.frames,
                          options.pngAsGiven.c_str());
             status = 1;
         }

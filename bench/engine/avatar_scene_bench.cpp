@@ -30,6 +30,7 @@
 #include "sample/avatar_data.h"
 #include "sample/sample_data.h"
 #include "viewer/viewerscene.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -320,6 +321,7 @@ void Compare(CKivBase *base, CKivCamera &camera, const std::vector<CKivAvatar *>
 
 int main(int argc, char **argv)
 {
+    KivBenchSayDirect3DMode(true);
     // Pictures go beside the program's working folder, not into the scene's.
     char folder[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, folder);

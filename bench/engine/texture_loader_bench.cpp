@@ -14,6 +14,7 @@
 #include "sample/sample_data.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9window.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ double PacingRate(int interval, double averagePauses)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     KivSampleWritePlaceholders();
     CKivBase *base = new CKivBase;
     HWND window = KivTestCreateWindow(1024, 768, "KivLoaderBench");

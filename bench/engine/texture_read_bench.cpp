@@ -11,6 +11,7 @@
 #include "gfx/core/texture.h"
 #include "bench_textures.h"
 #include "gfx/d3d9/d3d9window.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ const int kFiles = 200;
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     CKivBase *base = new CKivBase;
     HWND window = KivTestCreateWindow(1024, 768, "KivTextureBench");
     if (!base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "bench", 0, 0)) {

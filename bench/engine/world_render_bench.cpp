@@ -21,6 +21,7 @@
 #include "gfx/core/texture.h"
 #include "gfx/world/light.h"
 #include "gfx/world/world.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ Timing Measure(Frame frame)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     CKivBase *base = new CKivBase;
     if (!InitHost(base)) {
         fprintf(stderr, "engine start failed\n");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/failnew/fail_new.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ DWORD WINAPI Runner(void *data)
 
 int main(int argc, char **argv)
 {
+    KivBenchSayDirect3DMode(false);
     const long scale = argc > 1 ? std::atol(argv[1]) : 1;
     const int threads = argc > 2 ? std::atoi(argv[2]) : 1;
     std::printf("%-36s %12s   (%d thread%s)\n", "per call", "microseconds", threads, threads == 1 ? "" : "s");

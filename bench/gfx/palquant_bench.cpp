@@ -8,6 +8,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/palquant.h"
 #include "gfx/core/resample.h"
+#include "bench/benchmode.h"
 
 static double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
@@ -18,6 +19,7 @@ static double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 
 int main()
 {
+    KivBenchSayDirect3DMode(false);
     RwEngineOpenParams params = {nullptr};
     if (!RwEngineInit(nullptr, 0, 0) || !RwEngineOpen(&params) || !RwEngineStart())
         return 1;

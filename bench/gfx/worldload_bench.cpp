@@ -12,6 +12,7 @@
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/world.h"
+#include "bench/benchmode.h"
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -270,6 +271,7 @@ static bool Report(const char *what, Bytes &bytes, Read read)
 
 int main()
 {
+    KivBenchSayDirect3DMode(false);
     RwEngineOpenParams params = {nullptr};
     if (!RwEngineInit(nullptr, 0, 0) || !RwWorldPluginAttach() || !RwEngineOpen(&params) || !RwEngineStart()) {
         return 1;

@@ -21,6 +21,7 @@
 #include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -152,6 +153,7 @@ RwGeometry *Box(RwMaterial *sides, RwMaterial *caps, RwReal height)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);

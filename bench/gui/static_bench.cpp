@@ -15,6 +15,7 @@
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9window.h"
 #include "engine/gui/backbuffer.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ template <typename Draw> double Time(RwCamera *camera, Draw draw)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     CKivBase *base = new CKivBase;
     HWND window = KivTestCreateWindow(1024, 768, "KivStaticBench");
     if (!base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "bench", 0, 0)) {

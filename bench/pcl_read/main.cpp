@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/CParcel.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ uint64_t ReadAll(CParcel &parcel, const std::vector<Item> &items, std::vector<ch
 
 int main(int argc, char **argv)
 {
+    KivBenchSayDirect3DMode(false);
     bool keep = argc > 1 && !strcmp(argv[1], "--keep");
     char tmp[MAX_PATH];
     GetTempPathA(MAX_PATH, tmp);

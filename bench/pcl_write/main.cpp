@@ -8,6 +8,7 @@
 
 #include "archive/CParcel.h"
 #include "archive/ParcelIo.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -247,6 +248,7 @@ void Layouts(const std::string &archive, int largest, std::vector<char> &buf)
 
 int main(int argc, char **argv)
 {
+    KivBenchSayDirect3DMode(false);
     char tmp[MAX_PATH];
     GetTempPathA(MAX_PATH, tmp);
     char tag[64];

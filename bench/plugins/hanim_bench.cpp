@@ -7,6 +7,7 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/plugins/hanim/hanim.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -83,6 +84,7 @@ void FlatFrame(Flat &f, RwReal u)
 
 int main()
 {
+    KivBenchSayDirect3DMode(false);
     RwEngineOpenParams params = {nullptr};
     if (!RwEngineInit(nullptr, 0, 0) || !RwAnimPluginAttach() || !RwHAnimPluginAttach() || !RwEngineOpen(&params) ||
         !RwEngineStart()) {

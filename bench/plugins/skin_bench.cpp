@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gfx/d3d9/d3d9skinblend.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ double Rate(F run)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     static Palette palette;
     for (int b = 0; b < kBones; ++b) {
         const float a = 0.1f * b;

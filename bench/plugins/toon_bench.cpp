@@ -16,6 +16,7 @@
 #include "gfx/plugins/toon/toon.h"
 #include "sample/toon_mesh.h"
 #include "gfx/world/world.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ double Median(std::vector<double> v)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     if (!RwEngineInit(nullptr, 0, 0x400000) || !RwWorldPluginAttach() || !RwToonPluginAttach()) {
         return 1;
     }

@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
-# SIGTERM or SIGHUP to the test command ends CTest and everything it started.
-# scripts/run-ctest.sh (what scripts/test.sh runs once the build is done) runs
-# a CTest tree of two entries: each writes into its folder as the tests write
-# into the build tree, one of them through a busy loop in a process group of
-# its own (as infra_endings starts them). Once both write, the command gets the
-# signal: it must exit with 128 + the signal within a few seconds, and by then
-# nothing of the run may be left: no process, no more writing, no display.
+# SIGTERM or SIGHUP to the test command ends CTest and everything it started,
+# whenever it comes. scripts/run-ctest.sh (what scripts/test.sh runs once the
+# build is done) runs a CTest tree of two entries: each writes into its folder
+# as the tests write into the build tree, one of them through a busy loop in a
+# process group of its own (as infra_endings starts them). Once both write, and
+# again at moments in its first half second (the display starting, CTest
+# starting), the command gets the signal: it must exit with 128 + the signal
+# within a few seconds, and by then nothing of the run may be left: no process
+# started with its environment (the display among them), no more writing.
+# Over a tree with a failing entry it exits with CTest's status, 8.
 # usage: interrupt.sh RUN_CTEST
 set -u
 run_ctest=$1
 work=$(mktemp -d)
+mark=kiv-interrupt-$$-$RANDOM
+# Every process started by a run of the command, whatever session it is in.
+of_the_run() {
+    grep -lzsx "KIV_RUN_MARK=$mark-$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$BASHPID"
+}
 cleanup() {
     local pid
-    for pid in $(cat "$work"/tree/*.pid 2>/dev/null); do
+    for pid in $(of_the_run '.*'); do
         kill -KILL "$pid" 2>/dev/null
     done
     rm -rf "$work"
 }
 trap cleanup EXIT
-
 mkdir -p "$work/tree"
 cat >"$work/tree/writer.sh" <<'WRITER'
 # writer.sh NAME [own]: writes NAME.alive every tenth of a second, in a process
@@ -39,15 +46,30 @@ add_test(grouped "bash" "$work/tree/writer.sh" "grouped" "own")
 set_tests_properties(plain grouped PROPERTIES TIMEOUT 120)
 TREE
 
+# A separate tree whose one entry fails: the command exits with CTest's status.
+mkdir -p "$work/failing"
+echo 'add_test(fails "false")' >"$work/failing/CTestTestfile.cmake"
 failed=0
-for signal in TERM HUP; do
+KIV_RUN_MARK=$mark-failing bash "$run_ctest" "$work/failing" >"$work/printed-failing" 2>&1 </dev/null
+status=$?
+[ "$status" = 8 ] || { failed=1; echo "over a failing entry the command exited with $status, not CTest's 8"; }
+
+# interrupt ROUND SIGNAL [DELAY]: the signal once both entries write, or DELAY seconds after the start.
+interrupt() {
+    local round=$1 signal=$2 delay=${3:-} command ended status want left
     rm -f "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display
-    bash "$run_ctest" "$work/tree" -j2 >"$work/printed-$signal" 2>&1 </dev/null &
+    KIV_RUN_MARK=$mark-$round bash "$run_ctest" "$work/tree" -j2 >"$work/printed-$round" 2>&1 </dev/null &
     command=$!
-    for _ in $(seq 300); do
-        [ -s "$work/tree/plain.alive" ] && [ -s "$work/tree/grouped.alive" ] && break
-        sleep 0.1
-    done
+    if [ -n "$delay" ]; then
+        # From the moment the command runs: before, the signal would find this script's copy.
+        until grep -qs run-ctest "/proc/$command/cmdline"; do sleep 0.01; done
+        sleep "$delay"
+    else
+        for _ in $(seq 300); do
+            [ -s "$work/tree/plain.alive" ] && [ -s "$work/tree/grouped.alive" ] && break
+            sleep 0.1
+        done
+    fi
     kill -"$signal" "$command"
     ended=false
     for _ in $(seq 100); do
@@ -55,31 +77,37 @@ for signal in TERM HUP; do
         sleep 0.1
     done
     if ! $ended; then
-        failed=1
-        echo "SIG$signal: the command is still running after 10 s"
-        continue
+        echo "$round: the command is still running 10 s after SIG$signal"
+        return 1
     fi
     wait "$command"
     status=$?
     want=$((128 + $(kill -l "$signal")))
-    [ "$status" = "$want" ] || { failed=1; echo "SIG$signal: the command exited with $status, not $want"; }
-    for pid in $(cat "$work"/tree/*.pid 2>/dev/null); do
-        if kill -0 "$pid" 2>/dev/null; then
-            failed=1
-            echo "SIG$signal: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ($pid) still runs"
-        fi
+    [ "$status" = "$want" ] || { echo "$round: the command exited with $status, not $want"; return 1; }
+    # What was told to end has a moment to go (a display takes one).
+    for _ in $(seq 20); do
+        left=$(of_the_run "$round")
+        [ -n "$left" ] || break
+        sleep 0.1
     done
+    if [ -n "$left" ]; then
+        for pid in $left; do
+            echo "$round: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ($pid) still runs"
+        done
+        return 1
+    fi
     before=$(cat "$work"/tree/*.alive 2>/dev/null)
     sleep 0.5
     [ "$(cat "$work"/tree/*.alive 2>/dev/null)" = "$before" ] ||
-        { failed=1; echo "SIG$signal: the run goes on writing after the command has ended"; }
-    display=$(cat "$work/tree/plain.display" 2>/dev/null)
-    xvfb=$(tr -dc 0-9 2>/dev/null <"/tmp/.X${display#:}-lock")
-    if [ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null; then
+        { echo "$round: the run goes on writing after the command has ended"; return 1; }
+}
+for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4"; do
+    read -r signal delay <<<"$round"
+    name="SIG$signal${delay:+ after ${delay} s}"
+    if ! interrupt "${name// /-}" "$signal" $delay; then
         failed=1
-        echo "SIG$signal: the display $display (Xvfb $xvfb) still runs"
+        sed 's/^/    | /' "$work/printed-${name// /-}"
     fi
-    [ "$failed" = 0 ] || sed 's/^/    | /' "$work/printed-$signal"
 done
-[ "$failed" = 0 ] && echo "SIGTERM and SIGHUP end the test command and everything it started"
+[ "$failed" = 0 ] && echo "SIGTERM and SIGHUP at any moment end the test command and everything it started"
 exit "$failed"

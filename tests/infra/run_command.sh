@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
 # The run command as people use it: started from a folder of their own, the
 # viewer's files and folders named relative to it land there, and what it says
-# names them as they were given: a counted run with its picture, the sample
-# tree written alone, and frames asked into a folder that is not there (one
-# line saying so, before anything is drawn).
+# names them as they were given (a Korean name in the Unix side's UTF-8): a
+# counted run with its picture, the sample tree written alone, frames asked
+# into a folder that is not there (one line saying so, before anything is
+# drawn), the packed sample in the folder --sample names, sample folders it
+# cannot use, and without a display the option the user left without a value. Beside the test session
+# it runs in a prefix of its own and ends none of the session's programs; a
+# SIGTERM ends the viewer with it.
 # usage: run_command.sh START_VIEWER BUILD_DIR (scripts/start-viewer.sh, what
 # scripts/run.sh runs once the build is done)
 set -u
 start=$1 build=$2
 work=$(mktemp -d)
+mark=kiv-run-command-$$-$RANDOM
 trap 'rm -rf "$work"' EXIT
+# The test session's wineserver: the process working in the prefix's server
+# folder (named after the prefix folder's device and inode).
+session_server() {
+    local prefix=$build/wineprefix server proc
+    server=server-$(stat -c '%d %i' "$prefix" | awk '{ printf "%x-%x", $1, $2 }')
+    for proc in /proc/[0-9]*; do
+        case $(readlink "$proc/cwd" 2>/dev/null) in */"$server") echo "${proc#/proc/}" ;; esac
+    done
+}
 if [ -z "${DISPLAY:-}" ]; then
     # The test session's display: without one the command would start a
     # virtual display and a server of its own.
@@ -18,26 +32,70 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 [ -n "$DISPLAY" ] || { echo "no display: run this with the test session"; exit 1; }
 cd "$work" || exit 1
+server=$(session_server)
+[ -n "$server" ] || { echo "no wineserver on $build/wineprefix: run this with the test session"; exit 1; }
 failed=0
 # check NAME WANT_STATUS WANT_LAST_LINE VIEWER_ARGUMENT...
 check() {
     local name=$1 want=$2 line=$3 got last
     shift 3
-    bash "$start" "$build" "$@" >"$work/$name.printed" 2>&1 </dev/null
+    KIV_RUN_MARK=$mark bash "$start" "$build" "$@" >"$work/$name.printed" 2>&1 </dev/null
     got=$?
-    last=$(tr -d '\r' <"$work/$name.printed" | tail -n 1)
+    # A refusal's usage text follows it.
+    last=$(tr -d '\r' <"$work/$name.printed" | sed '/^usage: viewer/,$d' | tail -n 1)
     if [ "$got" != "$want" ] || [ "$last" != "$line" ]; then
         failed=1
         echo "$name: status $got (not $want), last line '$last', not '$line':"
         sed 's/^/    | /' "$work/$name.printed" | tail -n 20
     fi
 }
-check counted 0 "viewer: drew 2 frames; the last is in out.png" --frames 2 --png out.png --sample tree
-[ -s "$work/out.png" ] || { failed=1; echo "counted: no out.png in the folder it was started from"; }
+check counted 0 "viewer: drew 2 frames; the last is in 마지막.png" --frames 2 --png 마지막.png --sample tree
+[ -s "$work/마지막.png" ] || { failed=1; echo "counted: no 마지막.png in the folder it was started from"; }
 check written 0 "viewer: wrote the sample tree into written" --write-sample written
 [ -d "$work/written/Data" ] || { failed=1; echo "written: no tree in the folder it was started from"; }
 check pngs 1 "viewer: there is no folder missing for --pngs; make it first" --frames 3 --pngs missing --sample tree
 [ "$(grep -c '^viewer:' "$work/pngs.printed")" = 1 ] ||
     { failed=1; echo "pngs: more than one line for the missing folder"; }
-[ "$failed" = 0 ] && echo "the run command takes its paths from where it was started"
+check packed 0 "viewer: drew 1 frames; the last is in packed.png" --packed --sample own --frames 1 --png packed.png
+[ -s "$work/own/data.pcl" ] || { failed=1; echo "packed: no data.pcl in the folder --sample named"; }
+check refused 1 "viewer: unknown argument '--bogus'" --packed --bogus
+! grep -q Packing "$work/refused.printed" || { failed=1; echo "refused: the sample was packed before the refusal"; }
+# A sample folder the viewer cannot use, each named as what it is: a damaged
+# archive (not the first file the scene misses in it), a folder without one,
+# a file where the loose tree would go.
+mkdir -p "$work/damaged" "$work/unpacked"
+head -c 4096 /dev/urandom >"$work/damaged/data.pcl"
+: >"$work/a-file"
+for case in "damaged|--packed|viewer: data.pcl in damaged is not an archive the engine can read" \
+    "unpacked|--packed|viewer: no data.pcl in unpacked (scripts/pack-sample.sh makes it)" \
+    "a-file||viewer: cannot use the folder a-file"; do
+    IFS='|' read -r folder mode line <<<"$case"
+    "$(dirname "$start")/wine-run.sh" "$build/viewer/viewer.exe" $mode --sample "$folder" --frames 1 \
+        >"$work/$folder.printed" 2>&1 </dev/null
+    grep -q "^$line" "$work/$folder.printed" ||
+        { failed=1; echo "$folder: not named as '$line':"; sed 's/^/    | /' "$work/$folder.printed"; }
+done
+for option in --png --sample; do
+    DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
+done
+
+# A long run ended by SIGTERM ends its viewer.
+KIV_RUN_MARK=$mark-long bash "$start" "$build" --frames 100000 --sample tree >"$work/long.printed" 2>&1 </dev/null &
+long=$!
+viewer() { grep -lzsx "KIV_RUN_MARK=$mark-long" /proc/[0-9]*/environ | cut -d/ -f3 |
+               while read -r pid; do grep -qs 'viewer\.exe' "/proc/$pid/cmdline" && echo "$pid"; done; }
+for _ in $(seq 300); do
+    [ -n "$(viewer)" ] && break
+    sleep 0.1
+done
+sleep 1
+kill -TERM "$long"
+wait "$long"
+for _ in $(seq 30); do
+    [ -n "$(viewer)" ] || break
+    sleep 0.1
+done
+[ -z "$(viewer)" ] || { failed=1; echo "the viewer runs on after SIGTERM to the command: $(viewer)"; }
+[ "$(session_server)" = "$server" ] || { failed=1; echo "the test session's wineserver $server was ended"; }
+[ "$failed" = 0 ] && echo "the run command takes its paths from where it was started, and leaves the session alone"
 exit "$failed"
