@@ -260,7 +260,10 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
     if (!ended || !inData || !bits || header.width == 0 || header.height == 0 || header.width > 0x7FFFFFFFu ||
         header.height > 0x7FFFFFFFu || header.interlace > 1)
         return 0;
-    // Nothing is allocated for rows the image data could not fill.
+    // Nothing is decoded that the library's own reader would refuse for its
+    // size, nor rows the image data could not fill.
+    if (!RwPngSizeHeld(header.width, header.height))
+        return 0;
     if (!RwPngRowsFitData(RowBytes(header.width, bits), header.height, static_cast<RwUInt32>(idatBytes)))
         return 0;
     const uint64_t expected = ImageDataBytes(header, bits);

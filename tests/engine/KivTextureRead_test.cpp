@@ -142,6 +142,13 @@ TEST(TextureRead, ScreenedFilesDecodeAsTheirOriginals)
         KivPngScreened screened;
         EXPECT_EQ(0, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << name;
     }
+    // Larger than a texture may be: refused from the header, before any row is inflated.
+    for (unsigned side : {4097u, 8192u}) {
+        const std::string png =
+            PngFile(Ihdr(side, side, 1, 0), "", std::vector<std::string>(side, std::string((side + 7) / 8, '\0')));
+        KivPngScreened screened;
+        EXPECT_EQ(0, KivPngScreen(png.data(), static_cast<DWORD>(png.size()), &screened)) << side;
+    }
 }
 
 TEST(TextureRead, MissingFilesAreListedAndNothingElse)
