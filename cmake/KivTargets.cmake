@@ -35,10 +35,11 @@ endfunction()
 # kiv_wine_test(name target [arg...]): a CTest entry that runs the target's
 # program through Wine in its own folder, in the build tree's prefix and test
 # session whatever the caller's environment holds (a WINEPREFIX of the user's
-# own would run it outside the session, where a crash may pass).
+# own would run it outside the session, where a crash may pass). Its status 0
+# counts only when the program reached its end (scripts/wine-run.sh).
 function(kiv_wine_test name target)
     add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}> ${ARGN}
              WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine
-                         ENVIRONMENT WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix)
+                         ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;KIV_CHECK_END=1")
 endfunction()

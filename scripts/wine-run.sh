@@ -51,4 +51,19 @@ overrides="mscoree,mshtml=;winemenubuilder.exe=d"
 audio_device || overrides="$overrides;winealsa.drv,winepulse.drv,wineoss.drv=d"
 export WINEDLLOVERRIDES=$overrides
 # The locale only now: the shell's own messages stay in the caller's language.
-LC_ALL=ko_KR.UTF-8 exec wine "$@"
+if [ "${KIV_CHECK_END:-}" != 1 ]; then
+    LC_ALL=ko_KR.UTF-8 exec wine "$@"
+fi
+# A test program (KIV_CHECK_END=1, set by its CTest entry) writes its code
+# where KIV_END_MARK names once it has run to its end. Some crashes end a
+# program with status 0 all the same; without that mark, 0 is no pass.
+mark=$(mktemp)
+trap 'rm -f "$mark"' EXIT
+status=0
+KIV_END_MARK="Z:${mark//\//\\}" LC_ALL=ko_KR.UTF-8 wine "$@" || status=$?
+if [ "$status" = 0 ] && [ "$(cat "$mark")" != 0 ]; then
+    echo "wine-run: $1 ended with status 0 before the end of its run (a crash the system reported as" \
+        "success): counted as a failure" >&2
+    exit 1
+fi
+exit "$status"

@@ -38,10 +38,36 @@ int RunTests(int argc, char **argv)
 // return: _cexit runs the atexit functions and static destructors, and the
 // streams still open are flushed after them, since Wine's runtime flushes them
 // only when it is unloaded, which TerminateProcess skips.
+//
+// Some crashes end a program with status 0 all the same (seen with a stack
+// overflow inside the system's code: the process ends at once, with no
+// exception to see): the code is also written where KIV_END_MARK names, so
+// that the command that started the program can tell an end from a crash.
+char endMark[MAX_PATH];
+
+// Taken out of the environment, so that a program this one starts cannot mark
+// this one's end.
+void TakeEndMark()
+{
+    const DWORD n = GetEnvironmentVariableA("KIV_END_MARK", endMark, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        endMark[0] = '\0';
+    SetEnvironmentVariableA("KIV_END_MARK", nullptr);
+}
+
 [[noreturn]] void EndWith(int code)
 {
     _cexit();
     std::fflush(nullptr);
+    if (endMark[0]) {
+        HANDLE file = CreateFileA(endMark, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            const std::string text = std::to_string(code);
+            DWORD written;
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            CloseHandle(file);
+        }
+    }
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     ExitProcess(static_cast<UINT>(code));
 }
@@ -50,5 +76,6 @@ int RunTests(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    TakeEndMark();
     EndWith(RunTests(argc, argv));
 }
