@@ -90,8 +90,10 @@ RwTexture *CKivBase::TextureReadCallback(const char *name, const char *)
     // The path read again: a pause puts its text back, perhaps in new room.
     if (status == kKivReadMissing)
         LogMissing(RwImageGetPath(), name);
-    else if (found)
-        (texture = found)->refCount++;
+    else if (found) {
+        texture = found;
+        texture->refCount++;
+    }
     else if (pixels)
         TextureFromPngRaster(&texture, name, MakeRaster(base, pixels));
     FreePngPixels(pixels);
