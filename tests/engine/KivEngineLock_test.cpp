@@ -461,7 +461,7 @@ DWORD WINAPI DressAndDrop(void *data)
 TEST_F(LoadingThread, AnimationUpdatesBesideLoadingKeepReferenceCounts)
 {
     const std::map<std::string, RwInt32> before = TextureCounts();
-    std::vector<CKivAvatar *> shown(4);
+    std::vector<CKivAvatar *> shown(8);
     for (CKivAvatar *&avatar : shown) {
         avatar = new CKivAvatar;
         ASSERT_EQ(1, avatar->Create(1, 1, 1));
@@ -469,14 +469,14 @@ TEST_F(LoadingThread, AnimationUpdatesBesideLoadingKeepReferenceCounts)
         ASSERT_EQ(1, world->AddClump(avatar));
     }
     LoaderWork work;
-    work.rounds = FailNewFullSweeps() ? 2000 : 200;
+    work.rounds = FailNewFullSweeps() ? 10000 : 1000;
     std::atomic<long> frames{0};
     {
         Watchdog watchdog(frames, work.done);
         HANDLE loader = CreateThread(nullptr, 102400, DressAndDrop, &work, 0, nullptr);
         ASSERT_NE(nullptr, loader);
         while (WaitForSingleObject(loader, 0) == WAIT_TIMEOUT) {
-            for (int step = 0; step < 50; step++)
+            for (int step = 0; step < 500; step++)
                 for (CKivAvatar *avatar : shown)
                     avatar->Update(0.25f);
             Frame(static_cast<int>(++frames));
