@@ -494,6 +494,7 @@ TEST_F(LoadingThread, AnimationUpdatesBesideLoadingKeepReferenceCounts)
 struct FrameMover {
     std::vector<RwFrame *> frames;
     std::atomic<bool> stop{false};
+    std::atomic<long> steps{0};
 };
 
 DWORD WINAPI MoveFrames(void *data)
@@ -503,6 +504,7 @@ DWORD WINAPI MoveFrames(void *data)
         const RwV3d delta = {step % 2 ? -0.5f : 0.5f, 0, 0};
         for (RwFrame *frame : mover->frames)
             RwFrameTranslate(frame, &delta, rwCOMBINEPRECONCAT);
+        ++mover->steps;
     }
     return 0;
 }
@@ -526,8 +528,13 @@ TEST_F(LoadingThread, FramesMovedDuringSyncsEndInPlace)
     ASSERT_GT(mover.frames.size(), 3u);
     HANDLE thread = CreateThread(nullptr, 102400, MoveFrames, &mover, 0, nullptr);
     ASSERT_NE(nullptr, thread);
-    for (int n = 0; n < 200; n++)
-        Frame(n);
+    {
+        // A sync that never drains the list is a hang.
+        std::atomic<long> frames{0};
+        Watchdog watchdog(frames, mover.steps);
+        for (; frames < 200; ++frames)
+            Frame(static_cast<int>(frames));
+    }
     mover.stop = true;
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000));
     CloseHandle(thread);
