@@ -47,6 +47,17 @@ RwRaster *MakeRaster(CKivBase *base, const KivPngPixels *pixels)
     return raster;
 }
 
+// Another thread may have read the same texture while the lock was paused:
+// that one, with a reference for the caller.
+RwTexture *TakeRead(const char *name)
+{
+    RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
+    RwTexture *texture = dict ? RwTextureDictionaryFindTexture(dict, name) : nullptr;
+    if (texture)
+        texture->refCount++;
+    return texture;
+}
+
 } // namespace
 
 // Runs on whichever thread reads graphics data, under the render lock, which
@@ -84,18 +95,16 @@ RwTexture *CKivBase::TextureReadCallback(const char *name, const char *)
             base->ResumeLock(&pause);
     }
     RwTexture *texture = nullptr;
-    RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
-    // Another thread may have read the same texture while the lock was paused.
-    RwTexture *found = pixels && dict ? RwTextureDictionaryFindTexture(dict, name) : nullptr;
     // The path read again: a pause puts its text back, perhaps in new room.
     if (status == kKivReadMissing)
         LogMissing(RwImageGetPath(), name);
-    else if (found) {
-        texture = found;
-        texture->refCount++;
+    else if (pixels && !(texture = TakeRead(name))) {
+        RwRaster *raster = MakeRaster(base, pixels);
+        if (!(texture = TakeRead(name)))
+            TextureFromPngRaster(&texture, name, raster);
+        else if (raster)
+            RwRasterDestroy(raster);
     }
-    else if (pixels)
-        TextureFromPngRaster(&texture, name, MakeRaster(base, pixels));
     FreePngPixels(pixels);
     base->Unlock();
     return texture;
