@@ -25,24 +25,6 @@ const int kTextureReads = 6;
 const int kNormalFrames = 60;
 const double kTarget = 3.0;   // worst frame against the normal one
 
-// A picture that compresses like a texture, of any size.
-std::string LargePng(int seed)
-{
-    FIBITMAP *dib = FreeImage_Allocate(kLargeSize, kLargeSize, 32);
-    unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
-    for (int y = 0; y < kLargeSize; y++) {
-        BYTE *row = FreeImage_GetScanLine(dib, y);
-        for (int x = 0; x < kLargeSize; x++) {
-            state = state * 1103515245u + 12345u;
-            row[4 * x + FI_RGBA_RED] = static_cast<BYTE>(x + seed);
-            row[4 * x + FI_RGBA_GREEN] = static_cast<BYTE>(y ^ seed);
-            row[4 * x + FI_RGBA_BLUE] = static_cast<BYTE>(state >> 28);
-            row[4 * x + FI_RGBA_ALPHA] = 255;
-        }
-    }
-    return SavePng(dib);
-}
-
 // One frame of the game: the world drawn under the render lock, shown
 // outside it. Its wait for the lock goes to wait.
 double DrawFrame(CKivBase *base, double *wait = nullptr)
@@ -132,7 +114,7 @@ int main()
     KivSampleWrite("benchload/ground.bsp", KivTestGround(100.0f, 0.0f, 20.0f, 16, 80, true, "big"));
     KivSampleWrite("benchload/drawn.bsp", KivTestGround(100.0f, 0.0f, 20.0f, 16, 8, true, "big"));
     for (int i = 0; i < kTextureReads; i++) {
-        const std::string png = LargePng(i);
+        const std::string png = BenchMakePng(i, kLargeSize);
         KivSampleWrite("benchload/big" + std::to_string(i) + ".png", png.data(), png.size());
         if (i == 0)
             KivSampleWrite("benchload/big.png", png.data(), png.size());
