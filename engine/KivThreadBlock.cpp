@@ -65,8 +65,9 @@ void *KivThreadBlock::Get()
     if (block)
         return block;
     block = calloc(1, m_size);
-    const BOOL kept = !block ? FALSE : calls.set ? calls.set(m_index, block) : TlsSetValue(m_index, block);
-    if (!kept) {
+    if (!block)
+        return nullptr;
+    if (!(calls.set ? calls.set(m_index, block) : TlsSetValue(m_index, block))) {
         free(block);
         return nullptr;
     }
