@@ -59,11 +59,11 @@ struct ChunkFile {
     }
 };
 
-// Through the main archive; 1 with the whole file in bytes.
-int ReadWhole(const char *fileName, std::unique_ptr<unsigned char[]> &bytes, DWORD *size)
+// Through the main archive; bytes stay empty when the file cannot be read.
+void ReadWhole(const char *fileName, std::unique_ptr<unsigned char[]> &bytes, DWORD *size)
 {
     CKivBase *base = CKivBase::GetInstance();
-    return KivReadWholeFile(base ? base->GetParcel() : nullptr, fileName, bytes, size) == kKivReadOk;
+    KivReadWholeFile(base ? base->GetParcel() : nullptr, fileName, bytes, size);
 }
 
 struct PickState {

@@ -98,7 +98,7 @@ RwTexture *CKivBase::TextureReadCallback(const char *name, const char *)
     // The path read again: a pause puts its text back, perhaps in new room.
     if (status == kKivReadMissing)
         LogMissing(RwImageGetPath(), name);
-    else if (pixels && !(texture = TakeRead(name))) {
+    else if (pixels) {
         RwRaster *raster = MakeRaster(base, pixels);
         if (!(texture = TakeRead(name)))
             TextureFromPngRaster(&texture, name, raster);

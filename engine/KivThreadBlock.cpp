@@ -30,8 +30,6 @@ SlotCalls Lookup()
 {
     SlotCalls calls = {nullptr, nullptr, nullptr};
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel)
-        return calls;
     calls.alloc = reinterpret_cast<AllocFn>(reinterpret_cast<void *>(GetProcAddress(kernel, "FlsAlloc")));
     calls.get = reinterpret_cast<GetFn>(reinterpret_cast<void *>(GetProcAddress(kernel, "FlsGetValue")));
     calls.set = reinterpret_cast<SetFn>(reinterpret_cast<void *>(GetProcAddress(kernel, "FlsSetValue")));

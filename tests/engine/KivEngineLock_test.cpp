@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/CKivAnimManager.h"
 #include "engine/CKivAvatar.h"
+#include "engine/CKivAvatarItem.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
@@ -265,6 +267,29 @@ DWORD WINAPI RunCall(void *call)
     return 0;
 }
 
+struct NamedCall {
+    const char *name;
+    std::function<void()> call;
+};
+
+// Each call, made on another thread while this one holds the render lock,
+// waits for it before it touches anything.
+template <size_t N>
+void ExpectEachWaitsForTheLock(const NamedCall (&calls)[N])
+{
+    CKivBase *base = CKivBase::GetInstance();
+    for (const NamedCall &entry : calls) {
+        base->Lock();
+        HANDLE thread = CreateThread(nullptr, 102400, RunCall, const_cast<std::function<void()> *>(&entry.call), 0,
+                                     nullptr);
+        ASSERT_NE(nullptr, thread);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 30)) << entry.name;
+        base->Unlock();
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000)) << entry.name;
+        CloseHandle(thread);
+    }
+}
+
 RwAtomic *FirstAtomic(CKivClump &clump)
 {
     RwAtomic *first = nullptr;
@@ -291,10 +316,7 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
     CKivAvatar *avatar = new CKivAvatar;
     RwAtomic *atomic = nullptr;
     const RwV3d from = {0, 10, 0}, to = {0, 0, 0}, up = {0, 0, 1};
-    const struct {
-        const char *name;
-        std::function<void()> call;
-    } calls[] = {
+    const NamedCall calls[] = {
         {"CKivWorld::Load", [&] { EXPECT_EQ(1, loaded->Load("lock_ground.bsp", nullptr, nullptr)); }},
         {"CKivClump::Load", [&] { EXPECT_EQ(1, clump->Load("lock_part.dff", nullptr)); }},
         {"CKivWorld::AddClump", [&] { EXPECT_EQ(1, loaded->AddClump(clump)); }},
@@ -356,16 +378,38 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
         {"delete CKivLight", [&] { delete light; }},
         {"delete CKivCamera", [&] { delete eye; }},
     };
-    for (const auto &entry : calls) {
-        base->Lock();
-        HANDLE thread = CreateThread(nullptr, 102400, RunCall, const_cast<std::function<void()> *>(&entry.call), 0,
-                                     nullptr);
-        ASSERT_NE(nullptr, thread);
-        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 30)) << entry.name;
-        base->Unlock();
-        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000)) << entry.name;
-        CloseHandle(thread);
-    }
+    ExpectEachWaitsForTheLock(calls);
+}
+
+// The main thread's calls that change what objects share (texture and
+// material counts, colours, the animation manager's holds) take the render
+// lock themselves: the loading thread may be making objects that share them.
+TEST_F(LoadingThread, MainThreadCallsTakeTheLockForWhatTheyChange)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    ASSERT_EQ(1, avatar.SetEmotion("normal"));
+    ASSERT_NE(nullptr, avatar.AttachItem(100, 100, 0, 0));
+    CKivAvatarItem *item = avatar.GetItem(100);
+    ASSERT_NE(nullptr, item);
+    CKivAnimManager *motions = CKivBase::GetInstance()->GetAnimManager();
+    const RwRGBA red = {255, 0, 0, 128};
+    const NamedCall calls[] = {
+        {"CKivAvatar::Update", [&] { avatar.Update(0.25f); }},
+        {"CKivClump::Update", [&] { avatar.CKivClump::Update(0.25f); }},
+        {"CKivClump::PushAnimation", [&] { avatar.PushAnimation(motions, "swept_none", 0.0f, 0); }},
+        {"CKivClump::PlayBehavior", [&] { avatar.PlayBehavior("swept_none"); }},
+        {"CKivClump::ClearAnimationQueue", [&] { avatar.ClearAnimationQueue(); }},
+        {"CKivClump::SetAnimationTime", [&] { avatar.SetAnimationTime(0.0f); }},
+        {"CKivClump::SetColor", [&] { avatar.SetColor(&red); }},
+        {"CKivClump::SetColorRGB", [&] { avatar.SetColorRGB(&red); }},
+        {"CKivClump::SetAlpha", [&] { avatar.SetAlpha(128); }},
+        {"CKivClump::SetAtomicAlpha", [&] { avatar.SetAtomicAlpha(FirstAtomic(avatar), 255); }},
+        {"CKivClump::SetAtomicColor", [&] { avatar.SetAtomicColor(FirstAtomic(avatar), &red); }},
+        {"CKivAvatarItem::SetColor", [&] { item->SetColor(&red); }},
+        {"CKivAvatarItem::ResetColor", [&] { item->ResetColor(); }},
+    };
+    ExpectEachWaitsForTheLock(calls);
 }
 
 DWORD WINAPI ReleaseAvatar(void *avatar)

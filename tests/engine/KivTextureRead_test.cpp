@@ -272,6 +272,18 @@ TEST(TextureRead, DecodingOutOfMemoryGivesAWholeObjectOrNone)
         EXPECT_EQ(blocks, MallocProbeLive()) << name;
         EXPECT_EQ(heap, KivLiveHeapBlocks()) << name;
     }
+    // The engine root's read at a quarter size (its raster filled through an image).
+    Base()->SetTextureQuality(2);
+    const auto read = [] {
+        if (RwTexture *texture = Base()->ReadTexture("basn6a08", "data/png/"))
+            RwTextureDestroy(texture);
+    };
+    read();
+    const long blocks = MallocProbeLive(), heap = KivLiveHeapBlocks();
+    FailNewSweep("ReadTexture", read);
+    EXPECT_EQ(blocks, MallocProbeLive());
+    EXPECT_EQ(heap, KivLiveHeapBlocks());
+    Base()->SetTextureQuality(0);
     RwTextureDictionarySetCurrent(current);
 }
 
@@ -435,6 +447,12 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_NEAR(1.5, p[5], 1.0);
     EXPECT_EQ(255, p[7]);
     RwRasterDestroy(raster);
+    // Read through the engine root, a quarter is filled through the image too.
+    WriteFileBytes("data/png/quarter.png", png);
+    RwTexture *read = Base()->ReadTexture("quarter", "data/png/");
+    ASSERT_NE(nullptr, read);
+    EXPECT_EQ(p, RasterPixels(read->raster));
+    Base()->ReleaseTexture("quarter");
     // A placeholder image is scaled the same way, by the library's resampler.
     RwImage *image = nullptr;
     ASSERT_EQ(1, DecodePngImage(&image, "q", png.data(), static_cast<DWORD>(png.size()), 2));
