@@ -16,6 +16,7 @@
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
 #include "engine/KivEngineLock.h"
+#include "engine/KivThreadBlock.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/clump.h"
@@ -31,8 +32,16 @@ const char kHeadAtomic[] = "_headShape";
 std::string g_dataFolder;
 // Each thread's own: a list a call returns stays as it was while another
 // thread (the loading thread dressing its characters) makes the same calls.
-thread_local int g_displaced[CKivAvatar::kDisplacedSize];
-thread_local int g_slots[CKivAvatar::kSlotListSize];
+struct ThreadLists {
+    int displaced[CKivAvatar::kDisplacedSize];
+    int slots[CKivAvatar::kSlotListSize];
+};
+KivThreadBlock g_lists(sizeof(ThreadLists));
+
+ThreadLists *Lists()
+{
+    return static_cast<ThreadLists *>(g_lists.Get());
+}
 
 // Lower case, cut to the names' buffer size.
 std::string Lower(const char *name)
@@ -65,17 +74,17 @@ void DropTextures(std::vector<RwTexture *> *textures)
 }
 
 // The item's slot numbers that fit the list, zero-filled.
-const int *ListSlots(const CKivAvatarItem *item)
+const int *ListSlots(int *slots, const CKivAvatarItem *item)
 {
-    std::memset(g_slots, 0, sizeof(g_slots));
+    std::memset(slots, 0, sizeof(ThreadLists::slots));
     if (!item)
-        return g_slots;
+        return slots;
     int n = 0;
     for (int slot : item->GetSlots()) {
         if (n < CKivAvatar::kSlotListSize && slot >= 0 && slot < CKivAvatar::kSlotListSize)
-            g_slots[n++] = slot;
+            slots[n++] = slot;
     }
-    return g_slots;
+    return slots;
 }
 
 } // namespace
@@ -550,6 +559,7 @@ void CKivAvatar::ReturnToBaseEmotion()
 
 int CKivAvatar::Update(float dt)
 {
+    EngineLock lock;
     if (m_currentEmotion != m_baseEmotion) {
         m_emotionTimer += dt;
         if (m_emotionTimer >= m_emotionDuration) {
@@ -566,8 +576,11 @@ const int *CKivAvatar::AttachItem(int itemId, int itemNumber, int second, int fl
     char function[64];
     snprintf(function, sizeof(function), "AttachItem%d", itemNumber);
     const int args[3] = {itemId, second, flag ? 1 : 0};
-    std::memset(g_displaced, 0, sizeof(g_displaced));
-    return CallScript(function, "ItemNumber", itemNumber, args) ? g_displaced : nullptr;
+    ThreadLists *lists = Lists();
+    if (!lists)
+        return nullptr;
+    std::memset(lists->displaced, 0, sizeof(lists->displaced));
+    return CallScript(function, "ItemNumber", itemNumber, args) ? lists->displaced : nullptr;
 }
 
 int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
@@ -589,15 +602,18 @@ int CKivAvatar::AttachItemObject(CKivAvatarItem *item)
     }
     DetachItemAtomics();
     AttachBodyParts();
-    std::memset(g_displaced, 0, sizeof(g_displaced));
+    // Only AttachItem reads the list, and it made the thread's block first.
+    ThreadLists *lists = Lists();
+    if (lists)
+        std::memset(lists->displaced, 0, sizeof(lists->displaced));
     int displaced = 0;
     for (auto it = m_items.begin(); it != m_items.end();) {
         if (!it->second->SharesSlot(item)) {
             ++it;
             continue;
         }
-        if (displaced < kDisplacedSize - 1)
-            g_displaced[displaced++] = it->first;
+        if (lists && displaced < kDisplacedSize - 1)
+            lists->displaced[displaced++] = it->first;
         delete it->second;
         it = m_items.erase(it);
     }
@@ -664,19 +680,22 @@ int CKivAvatar::AnyItemHasMode() const
 const int *CKivAvatar::GetItemSlots(int itemId, int itemNumber)
 {
     EngineLock lock;
+    ThreadLists *lists = Lists();
+    if (!lists)
+        return nullptr;
     if (HasItem(itemId))
-        return ListSlots(GetItem(itemId));
+        return ListSlots(lists->slots, GetItem(itemId));
     std::map<int, CKivAvatarItem *> worn;
     worn.swap(m_items);
     const int attached = AttachItem(itemId, itemNumber, 0, 0) != nullptr;
-    ListSlots(attached && !m_items.empty() ? m_items.begin()->second : nullptr);
+    ListSlots(lists->slots, attached && !m_items.empty() ? m_items.begin()->second : nullptr);
     DetachItemAtomics();
     DeleteItems();
     m_items.swap(worn);
     AttachBodyParts();
     AttachItems();
     ReapplyToon();
-    return g_slots;
+    return lists->slots;
 }
 
 void CKivAvatar::RebuildParts()

@@ -49,6 +49,8 @@ public:
     int Update(float dt) override;
 
     // Items: the script attaches them; the list is the keys displaced, zero-ended.
+    // The lists returned are the calling thread's, kept until its next such
+    // call or its end; null when memory for them runs out.
     const int *AttachItem(int itemId, int itemNumber, int second, int flag);
     // Takes the item in every case: 1 when it is worn; 0 when its key stays
     // with a worn item or memory runs out, and the item is deleted then.

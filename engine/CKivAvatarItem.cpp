@@ -8,6 +8,7 @@
 #include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivToon.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivUserData.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/geometry.h"
@@ -115,12 +116,14 @@ int CKivAvatarItem::SharesSlot(const CKivAvatarItem *other) const
 
 void CKivAvatarItem::ResetColor()
 {
+    EngineLock lock;
     for (CKivAvatarAtomic *atomic : m_atomics)
         CKivAvatarAtomic::Colour(atomic->GetAtomic(), CKivAvatarAtomic::DisplayAlpha(m_displayMode, m_flag, 1));
 }
 
 void CKivAvatarItem::SetColor(const RwRGBA *colour)
 {
+    EngineLock lock;
     for (CKivAvatarAtomic *atomic : m_atomics) {
         RwGeometry *geometry = atomic->GetAtomic() ? atomic->GetAtomic()->geometry : nullptr;
         if (!geometry || !colour)

@@ -28,6 +28,7 @@
 #include "gfx/core/image.h"
 #include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/rwstring.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9state.h"
@@ -145,7 +146,8 @@ CKivBase::CKivBase()
       m_currentCamera(nullptr), m_alphaManager(nullptr), m_currentAlphaManager(nullptr), m_animManager(nullptr),
       m_currentAnimManager(nullptr), m_textureLoader(nullptr), m_currentWorld(nullptr), m_soundManager(nullptr),
       m_guiSystem(nullptr), m_packedArchive(0), m_parcel(nullptr), m_loaderParcel(nullptr), m_imeKey(0),
-      m_backgroundLoading(0), m_freeImageInits(0), m_quadBatch(0), m_resetHooks(0)
+      m_backgroundLoading(0), m_lockOwner(0), m_lockDepth(0), m_lockDictionary(nullptr), m_lockWorldLoading(0),
+      m_freeImageInits(0), m_quadBatch(0), m_resetHooks(0)
 {
     SetTextureQuality(0);
     SetImageQuality(0);
@@ -432,11 +434,44 @@ void CKivBase::StopGraphics()
 void CKivBase::Lock()
 {
     EnterCriticalSection(&m_renderLock);
+    if (m_lockDepth++ == 0) {
+        m_lockOwner = GetCurrentThreadId();
+        m_lockDictionary = RwTextureDictionaryGetCurrent();
+        m_lockWorldLoading = m_worldLoading;
+    }
 }
 
 void CKivBase::Unlock()
 {
+    if (--m_lockDepth == 0)
+        m_lockOwner = 0;
     LeaveCriticalSection(&m_renderLock);
+}
+
+int CKivBase::PauseLock(LockPause *pause, int ownHolds)
+{
+    const char *path = RwImageGetPath();
+    if (m_lockOwner != GetCurrentThreadId() || m_lockDepth > ownHolds ||
+        !RwStringPrintBounded(pause->imagePath, sizeof(pause->imagePath), "%s", path ? path : ""))
+        return 0;
+    pause->holds = m_lockDepth;
+    pause->dictionary = RwTextureDictionaryGetCurrent();
+    pause->worldLoading = m_worldLoading;
+    RwTextureDictionarySetCurrent(m_lockDictionary);
+    m_worldLoading = m_lockWorldLoading;
+    for (int i = 0; i < pause->holds; i++)
+        Unlock();
+    return 1;
+}
+
+// The path's room only grows: putting its text back allocates nothing.
+void CKivBase::ResumeLock(const LockPause *pause)
+{
+    for (int i = 0; i < pause->holds; i++)
+        Lock();
+    RwTextureDictionarySetCurrent(pause->dictionary);
+    m_worldLoading = pause->worldLoading;
+    RwImageSetPath(pause->imagePath);
 }
 
 int CKivBase::RenderWorld()

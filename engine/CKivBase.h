@@ -49,6 +49,22 @@ public:
     // what it guards and which calls a loading thread may make mid-frame.
     void Lock();
     void Unlock();
+    // A load lets frames run while it reads and decodes a file: PauseLock
+    // gives the render lock back when the calling thread holds it no more
+    // than the holds the load made itself, with the current dictionary and
+    // world-loading flag put back as they were when it was taken (what other
+    // threads expect), and keeps the load's own in pause (image path
+    // included); 0 when the thread holds it deeper (a frame, an outer call),
+    // and the load goes on under it. ResumeLock takes the lock again as often
+    // and puts the load's state back.
+    struct LockPause {
+        int holds;
+        RwTextureDictionary *dictionary;
+        int worldLoading;
+        char imagePath[MAX_PATH];
+    };
+    int PauseLock(LockPause *pause, int ownHolds);
+    void ResumeLock(const LockPause *pause);
     int RenderWorld();
     void Present();
     int Update(float dt);
@@ -149,6 +165,12 @@ private:
     int m_imeKey;
     int m_backgroundLoading;
     CRITICAL_SECTION m_renderLock;
+    // Written by the holder only: the holder, its depth, and the state the
+    // lock was first taken with.
+    DWORD m_lockOwner;
+    int m_lockDepth;
+    RwTextureDictionary *m_lockDictionary;
+    int m_lockWorldLoading;
     // FreeImage counts its initialisations: Shutdown undoes as many as Init made.
     int m_freeImageInits;
     int m_quadBatch;                      // the 2D quad batch exists

@@ -642,8 +642,10 @@ int CKivClump::AdoptAtomics(CKivClump *other)
 // Materials and colour.
 
 // rgb: colour without alpha; alpha >= 0: alpha only; else the whole colour.
+// Clones share their materials with the model a loading thread may be cloning.
 void CKivClump::SetMaterials(RwAtomic *atomic, const RwRGBA *colour, int rgb, int alpha)
 {
+    EngineLock lock;
     RwGeometry *geometry = atomic ? atomic->geometry : nullptr;
     if (!geometry)
         return;
@@ -665,6 +667,7 @@ void CKivClump::SetMaterials(RwAtomic *atomic, const RwRGBA *colour, int rgb, in
 
 void CKivClump::SwitchByAlpha(int alpha)
 {
+    EngineLock lock;
     ForAtomics(m_clump, [&](RwAtomic *atomic) {
         if (RwParticleAtomicGetEmitter(atomic))
             return;

@@ -10,6 +10,7 @@
 #include "engine/CKivBehavior.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/CKivSoundManager.h"
+#include "engine/KivEngineLock.h"
 #include "gfx/plugins/animation/anim.h"
 #include "gfx/plugins/hanim/hanim.h"
 #include "gfx/plugins/uvanim/uvanim.h"
@@ -63,12 +64,14 @@ void CKivClump::ClearQueue()
 
 int CKivClump::PushAnimation(CKivAnimManager *manager, const char *motionName, float blendTime, int loopFlags)
 {
+    EngineLock lock;
     RwAnimAnimation *animation = manager && motionName ? manager->GetAnimation(motionName) : nullptr;
     return animation ? PushAnimationEntry(animation, blendTime, loopFlags) : 0;
 }
 
 int CKivClump::PlayBehavior(const char *name)
 {
+    EngineLock lock;
     CKivBehavior *behavior = m_behaviors ? m_behaviors->FindBehavior(name) : nullptr;
     if (!behavior)
         return 0;
@@ -97,6 +100,7 @@ CKivBehavior *CKivClump::CreateBehavior(const char *name, int soundIndex)
 
 int CKivClump::PushAnimationEntry(RwAnimAnimation *animation, float blendTime, int loopFlags)
 {
+    EngineLock lock;
     RwAnimInterpolator *interpolator = Interpolator(m_hierarchy);
     // Scripts keep clumps whose load failed; a motion must drive every node.
     if (!m_clump || !interpolator || !animation || RwAnimAnimationGetNumNodes(animation) < m_hierarchy->numNodes)
@@ -135,6 +139,7 @@ int CKivClump::PushAnimationEntry(RwAnimAnimation *animation, float blendTime, i
 
 void CKivClump::ClearAnimationQueue()
 {
+    EngineLock lock;
     for (auto it = m_queue.begin(); it != m_queue.end();) {
         if (it == m_current) {
             ++it;
@@ -192,6 +197,7 @@ int CKivClump::WillAnimationEnd(float dt) const
 
 int CKivClump::SetAnimationTime(float t)
 {
+    EngineLock lock;
     RwAnimInterpolator *interpolator = Interpolator(m_hierarchy);
     if (!m_clump || !interpolator || t > GetAnimationDuration())
         return 0;
@@ -201,8 +207,11 @@ int CKivClump::SetAnimationTime(float t)
     return 1;
 }
 
+// The trailers step textures shared with other clumps, and a dropped
+// material lets go of its texture: reference counts are the render lock's.
 int CKivClump::Update(float dt)
 {
+    EngineLock lock;
     DropOrphanMaterials();
     for (const auto &bound : m_trailers) {
         bound.second->Update(dt);

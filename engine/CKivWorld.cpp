@@ -43,26 +43,28 @@
 
 namespace {
 
-// The whole file through the main archive, as a memory stream positioned on the chunk.
+// A file read whole, as a memory stream positioned on the chunk.
 struct ChunkFile {
-    std::unique_ptr<unsigned char[]> bytes;
     RwStream *stream = nullptr;
     ~ChunkFile()
     {
         if (stream)
             RwStreamClose(stream, nullptr);
     }
-    int Open(const char *fileName, RwUInt32 chunk)
+    int Open(const unsigned char *bytes, unsigned long size, RwUInt32 chunk)
     {
-        CKivBase *base = CKivBase::GetInstance();
-        DWORD size = 0;
-        if (KivReadWholeFile(base ? base->GetParcel() : nullptr, fileName, bytes, &size) != kKivReadOk)
-            return 0;
-        RwMemory memory = {bytes.get(), size};
-        stream = RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory);
+        RwMemory memory = {const_cast<unsigned char *>(bytes), static_cast<RwUInt32>(size)};
+        stream = bytes ? RwStreamOpen(rwSTREAMMEMORY, rwSTREAMREAD, &memory) : nullptr;
         return stream && RwStreamFindChunk(stream, chunk, nullptr, nullptr);
     }
 };
+
+// Through the main archive; bytes stay empty when the file cannot be read.
+void ReadWhole(const char *fileName, std::unique_ptr<unsigned char[]> &bytes, DWORD *size)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    KivReadWholeFile(base ? base->GetParcel() : nullptr, fileName, bytes, size);
+}
 
 struct PickState {
     float closest;
@@ -146,8 +148,23 @@ CKivWorld::~CKivWorld()
     RemoveAll();
 }
 
+// The files are read before the render lock is taken, and the texture
+// callback pauses it while it decodes: frames go on meanwhile, and the lock
+// covers making the graphics objects and tying them together.
 int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const char *imagePath)
 {
+    std::unique_ptr<unsigned char[]> dictionaryBytes, worldBytes;
+    DWORD dictionarySize = 0, worldSize = 0;
+    int quality = 0;
+    try {
+        if (!m_dictionary && dictionaryFile)
+            ReadWhole(DictionaryVariant(dictionaryFile, quality = DictionaryQuality()).c_str(), dictionaryBytes,
+                     &dictionarySize);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    if (worldFile)
+        ReadWhole(worldFile, worldBytes, &worldSize);
     EngineLock lock;
     if (!m_alphaManager)
         m_alphaManager = new (std::nothrow) CKivAlphaManager;
@@ -156,10 +173,9 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
     if (imagePath && !RwImageSetPath(imagePath))
         return 0;
     if (!m_dictionary) {
-        int quality = 0;
         RwTextureDictionary *read = nullptr;
         try {
-            read = dictionaryFile ? ReadDictionary(dictionaryFile, &quality) : nullptr;
+            read = ReadDictionary(dictionaryBytes.get(), dictionarySize);
             // Only a full-size dictionary read from that file may be written back
             // over it: never a reduced one, nor the empty one that stands in.
             if (read && quality == 0)
@@ -184,11 +200,17 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
     const int loading = base ? base->IsWorldLoading() : 0;
     if (base)
         base->SetWorldLoading(1);
-    const int result = ReadWorld(worldFile);
+    const int result = ReadWorld(worldBytes.get(), worldSize);
     if (base)
         base->SetWorldLoading(loading);
     RwTextureDictionarySetCurrent(previous);
     return result;
+}
+
+int CKivWorld::DictionaryQuality()
+{
+    CKivBase *base = CKivBase::GetInstance();
+    return base ? base->GetTextureQuality() : 0;
 }
 
 std::string CKivWorld::DictionaryVariant(const char *fileName, int quality)
@@ -199,20 +221,17 @@ std::string CKivWorld::DictionaryVariant(const char *fileName, int quality)
     return name + (quality == 1 ? "_1.txd" : quality == 2 ? "_2.txd" : ".txd");
 }
 
-RwTextureDictionary *CKivWorld::ReadDictionary(const char *fileName, int *quality)
+// The platform-independent form: the same file serves every device.
+RwTextureDictionary *CKivWorld::ReadDictionary(const unsigned char *bytes, unsigned long size)
 {
-    CKivBase *base = CKivBase::GetInstance();
-    *quality = base ? base->GetTextureQuality() : 0;
-    const std::string name = DictionaryVariant(fileName, *quality);
-    // The platform-independent form: the same file serves every device.
     ChunkFile file;
-    return file.Open(name.c_str(), rwID_PITEXDICTIONARY) ? RwPITextureDictionaryStreamRead(file.stream) : nullptr;
+    return file.Open(bytes, size, rwID_PITEXDICTIONARY) ? RwPITextureDictionaryStreamRead(file.stream) : nullptr;
 }
 
-int CKivWorld::ReadWorld(const char *fileName)
+int CKivWorld::ReadWorld(const unsigned char *bytes, unsigned long size)
 {
     ChunkFile file;
-    RwWorld *world = file.Open(fileName, rwID_WORLD) ? RwWorldStreamRead(file.stream) : nullptr;
+    RwWorld *world = file.Open(bytes, size, rwID_WORLD) ? RwWorldStreamRead(file.stream) : nullptr;
     if (!world)
         return 0;
     if (m_world) {

@@ -98,9 +98,11 @@ public:
 private:
     void Init(const char *name, RwUInt8 colour);
     static std::string DictionaryVariant(const char *fileName, int quality);
-    // Quality gets the texture quality whose variant was read.
-    RwTextureDictionary *ReadDictionary(const char *fileName, int *quality);
-    int ReadWorld(const char *fileName);
+    // The texture quality whose dictionary variant a load reads.
+    static int DictionaryQuality();
+    // From files read whole before the render lock was taken.
+    RwTextureDictionary *ReadDictionary(const unsigned char *bytes, unsigned long size);
+    int ReadWorld(const unsigned char *bytes, unsigned long size);
     void MoveObjectsTo(RwWorld *world);
     void RenderShadows();
     // A camera the graphics library moved into another world: no longer

@@ -20,12 +20,22 @@
 // moving a frame queues it, and the main thread moves its objects outside
 // the frame. So frames may be moved by the thread that owns them at any time.
 //
+// A load reads its files before it takes the lock, and a texture read made
+// while the thread holds the lock once, for that load alone, pauses it
+// (CKivBase::PauseLock) while the image is read and decoded.
+//
+// The main thread's calls that change shared state take the lock around the
+// change themselves: Update, PushAnimation, PlayBehavior, the animation
+// queue, material colour and alpha. The sound manager and the GUI are the
+// main thread's alone and have no lock.
+//
 // So the loading thread may, during frames: construct, Load, CreateEmpty and
 // delete CKivWorld and use its registry (AddClump, RemoveClump, AddCamera,
 // RemoveCamera, AddLight, RemoveLight, SetCamera); construct, Load, Clone,
 // attach and detach atomics of, give shadows, toon and UV animations to, move
-// and delete CKivClump; Create, dress (SetBody, SetSkin, SetFace, variants,
-// emotions, AttachItem, RemoveItem), Release and delete CKivAvatar; load and
+// and delete CKivClump; Create, CreateVariant, dress (SetBody, SetSkin,
+// SetFace, variants, emotions, AttachItem, RemoveItem), Release and delete
+// CKivAvatar; load and
 // delete lights, cameras, toon looks and UV animations; read and
 // release textures through the engine root; load and release animations
 // through the animation manager. An object belongs to the thread that made it

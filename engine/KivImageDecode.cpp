@@ -242,6 +242,14 @@ int DecodePngTexture(RwTexture **out, const char *name, const void *bytes, DWORD
     RwRaster *raster;
     if (!DecodePngRaster(&raster, name, bytes, size, mode, key))
         return 0;
+    return TextureFromPngRaster(out, name, raster);
+}
+
+int TextureFromPngRaster(RwTexture **out, const char *name, RwRaster *raster)
+{
+    *out = nullptr;
+    if (!raster)
+        return 0;
     RwTexture *texture = nullptr;
     for (int i = 0; i < kCreateAttempts && !texture; i++) {
         texture = RwTextureCreate(raster);

@@ -28,6 +28,9 @@ static_assert(sizeof(ColourKey) == 8, "colour key is a flag and three bytes, pad
 // added to the current dictionary when there is one.
 int DecodePngTexture(RwTexture **out, const char *name, const void *bytes, DWORD size, int mode,
                      const ColourKey *key);
+// The same texture from a raster made by the steps below; the raster is the
+// texture's, or destroyed on failure.
+int TextureFromPngRaster(RwTexture **out, const char *name, RwRaster *raster);
 int DecodePngTextureNoKey(RwTexture **out, const char *name, const void *bytes, DWORD size, int mode);
 // A 32-bit texture raster only.
 int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD size, int mode,

@@ -20,9 +20,8 @@ inline double BenchNow()
 }
 
 // A picture that compresses like a texture: gradients with some noise.
-inline std::string BenchMakePng(int seed)
+inline std::string BenchMakePng(int seed, int size = kBenchTextureSize)
 {
-    const int size = kBenchTextureSize;
     FIBITMAP *dib = FreeImage_Allocate(size, size, 32);
     unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
     for (int y = 0; y < size; y++) {

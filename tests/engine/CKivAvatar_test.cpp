@@ -249,6 +249,48 @@ TEST_F(Avatar, ItemsReplacePartsAndDisplaceInKeyOrder)
     EXPECT_EQ("attempt to call a nil value", ReadFileBytes("Lua.log").substr(0, 27));
 }
 
+// The displaced list is the last attach's of a script call, and keeps its
+// end mark however many worn items one attach displaces; slots are listed
+// only for a script call that succeeded.
+TEST_F(Avatar, DisplacedListsAreTheLastAttachsAndEndMarked)
+{
+    ASSERT_EQ(1, CKivBase::GetScriptBinder()->RunString(
+                     "function AttachItem901(avatar, id, second, flag)\n"
+                     "  avatar:AttachItem(901, 1, 0, flag, {}, {}, {1, 5})\n"
+                     "  avatar:AttachItem(902, 1, 0, flag, {}, {}, {1})\n"
+                     "end\n"
+                     "function AttachItem900(avatar, id, second, flag)\n"
+                     "  local slots = {}\n"
+                     "  for i = 1, 1100 do slots[i] = 2000 + i end\n"
+                     "  avatar:AttachItem(900, 1, 0, flag, {}, {}, slots)\n"
+                     "end\n"
+                     "function AttachItem903(avatar, id, second, flag)\n"
+                     "  avatar:AttachItem(903, 1, 0, flag, {}, {}, {4})\n"
+                     "  error('after the attach')\n"
+                     "end\n"));
+    CKivAvatar avatar;
+    avatar.Create(1, 1, 1);
+    avatar.AttachItem(101, 101, 0, 0);
+    avatar.AttachItem(104, 104, 0, 0);
+    const int *displaced = avatar.AttachItem(0, 901, 0, 0);
+    ASSERT_NE(nullptr, displaced);
+    EXPECT_EQ(901, displaced[0]);
+    EXPECT_EQ(0, displaced[1]);
+    // A script that fails after its attach lists no slots.
+    EXPECT_EQ(0, avatar.GetItemSlots(903, 903)[0]);
+    for (int i = 1; i <= 1100; i++) {
+        CKivAvatarItem *item = new CKivAvatarItem;
+        item->SetKey(3000 + i);
+        ASSERT_EQ(1, item->AddSlot(2000 + i));
+        ASSERT_EQ(1, avatar.AttachItemObject(item));
+    }
+    displaced = avatar.AttachItem(0, 900, 0, 0);
+    ASSERT_NE(nullptr, displaced);
+    EXPECT_EQ(3001, displaced[0]);
+    EXPECT_EQ(3000 + CKivAvatar::kDisplacedSize - 1, displaced[CKivAvatar::kDisplacedSize - 2]);
+    EXPECT_EQ(0, displaced[CKivAvatar::kDisplacedSize - 1]);
+}
+
 // Memory running out while an emotion frame or an item is added adds
 // nothing and changes nothing: no emotion without its trailer or its frame,
 // no worn item taken off or half attached, no block left behind.

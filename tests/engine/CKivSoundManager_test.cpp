@@ -93,6 +93,10 @@ TEST_F(SoundTest, KindByNameAndUserFlagHalves)
     Sound()->SetMusicVolume(0.25f);
     EXPECT_FLOAT_EQ(0.25f, Volume(handles[1]));
     EXPECT_FLOAT_EQ(0.8f, Volume(handles[2]));
+    // Each kind's setter reaches that kind's playing sounds only.
+    Sound()->SetEffectVolume(0.6f);
+    EXPECT_FLOAT_EQ(0.25f, Volume(handles[1]));
+    EXPECT_FLOAT_EQ(0.6f, Volume(handles[2]));
 }
 
 TEST_F(SoundTest, EachPlayStartsOnceAndARegisteredEventDoesNotReplay)

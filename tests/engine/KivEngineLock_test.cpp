@@ -6,11 +6,16 @@
 #include "support/failnew/fail_new_sweep.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
+#include "engine/CKivAnimManager.h"
 #include "engine/CKivAvatar.h"
+#include "engine/CKivAvatarItem.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
@@ -19,6 +24,8 @@
 #include "engine/CKivUVAnim.h"
 #include "engine/CKivWorld.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/matrix.h"
+#include "gfx/core/texture.h"
 #include "gfx/world/clump.h"
 #include "gfx/world/light.h"
 
@@ -141,13 +148,15 @@ protected:
         return clump;
     }
 
-    // One frame of the game: its own clumps moved outside the lock, the world
-    // drawn inside it. The moved frames left marked after the draw's sync.
+    // One frame of the game: its own clumps moved outside the lock (each move
+    // queued for the sync), the world drawn inside it. The moved frames left
+    // marked after the draw's sync.
     int Frame(int n)
     {
         for (int i = 0; i < kMovedClumps; i++) {
             const RwV3d at = {static_cast<float>(i % 8) * 6 - 21, 1, static_cast<float>(i / 8 + n % 3) * 6 - 15};
             moved[i]->SetPosition(&at);
+            moved[i]->UpdateObjects();
         }
         CKivBase *base = CKivBase::GetInstance();
         base->Lock();
@@ -173,12 +182,14 @@ struct LoaderWork {
     std::atomic<long> done{0};
 };
 
-// The loading thread places what it made, outside any engine lock.
+// The loading thread places what it made, outside any engine lock: each
+// move queues the frame on the list the main thread's draw syncs.
 void Walk(CKivClump *clump)
 {
     for (int step = 0; step < 50; step++) {
         const RwV3d at = {static_cast<float>(step % 5), 0, static_cast<float>(step / 5)};
         clump->SetPosition(&at);
+        clump->UpdateObjects();
     }
 }
 
@@ -256,6 +267,29 @@ DWORD WINAPI RunCall(void *call)
     return 0;
 }
 
+struct NamedCall {
+    const char *name;
+    std::function<void()> call;
+};
+
+// Each call, made on another thread while this one holds the render lock,
+// waits for it before it touches anything.
+template <size_t N>
+void ExpectEachWaitsForTheLock(const NamedCall (&calls)[N])
+{
+    CKivBase *base = CKivBase::GetInstance();
+    for (const NamedCall &entry : calls) {
+        base->Lock();
+        HANDLE thread = CreateThread(nullptr, 102400, RunCall, const_cast<std::function<void()> *>(&entry.call), 0,
+                                     nullptr);
+        ASSERT_NE(nullptr, thread);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 30)) << entry.name;
+        base->Unlock();
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000)) << entry.name;
+        CloseHandle(thread);
+    }
+}
+
 RwAtomic *FirstAtomic(CKivClump &clump)
 {
     RwAtomic *first = nullptr;
@@ -282,10 +316,7 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
     CKivAvatar *avatar = new CKivAvatar;
     RwAtomic *atomic = nullptr;
     const RwV3d from = {0, 10, 0}, to = {0, 0, 0}, up = {0, 0, 1};
-    const struct {
-        const char *name;
-        std::function<void()> call;
-    } calls[] = {
+    const NamedCall calls[] = {
         {"CKivWorld::Load", [&] { EXPECT_EQ(1, loaded->Load("lock_ground.bsp", nullptr, nullptr)); }},
         {"CKivClump::Load", [&] { EXPECT_EQ(1, clump->Load("lock_part.dff", nullptr)); }},
         {"CKivWorld::AddClump", [&] { EXPECT_EQ(1, loaded->AddClump(clump)); }},
@@ -318,11 +349,10 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
         {"CKivWorld::AddCamera", [&] { EXPECT_EQ(1, loaded->AddCamera(eye)); }},
         {"CKivWorld::SetCamera", [&] { loaded->SetCamera(eye); }},
         {"CKivWorld::SetCameraByName", [&] { EXPECT_EQ(0, loaded->SetCameraByName("nobody")); }},
-        {"CKivWorld::Render", [&] { EXPECT_EQ(1, loaded->Render()); }},
         {"CKivWorld::RemoveCamera", [&] { EXPECT_EQ(1, loaded->RemoveCamera(eye)); }},
-        {"CKivWorld::Render without a camera", [&] { EXPECT_EQ(1, loaded->Render()); }},
         {"CKivCamera::Load", [&] { EXPECT_EQ(0, spareEye.Load("swept_missing.dff")); }},
         {"CKivAvatar::Create", [&] { EXPECT_EQ(1, avatar->Create(1, 1, 1)); }},
+        {"CKivAvatar::CreateVariant", [&] { EXPECT_EQ(1, avatar->CreateVariant(1, 1, 1, 0, 0, 0)); }},
         {"CKivAvatar::SetFace", [&] { EXPECT_EQ(1, avatar->SetFace(1)); }},
         {"CKivAvatar::SetSkin", [&] { avatar->SetSkin(1); }},
         {"CKivAvatar::SetBody", [&] { EXPECT_EQ(1, avatar->SetBody(1)); }},
@@ -348,16 +378,38 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
         {"delete CKivLight", [&] { delete light; }},
         {"delete CKivCamera", [&] { delete eye; }},
     };
-    for (const auto &entry : calls) {
-        base->Lock();
-        HANDLE thread = CreateThread(nullptr, 102400, RunCall, const_cast<std::function<void()> *>(&entry.call), 0,
-                                     nullptr);
-        ASSERT_NE(nullptr, thread);
-        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 30)) << entry.name;
-        base->Unlock();
-        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000)) << entry.name;
-        CloseHandle(thread);
-    }
+    ExpectEachWaitsForTheLock(calls);
+}
+
+// The main thread's calls that change what objects share (texture and
+// material counts, colours, the animation manager's holds) take the render
+// lock themselves: the loading thread may be making objects that share them.
+TEST_F(LoadingThread, MainThreadCallsTakeTheLockForWhatTheyChange)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    ASSERT_EQ(1, avatar.SetEmotion("normal"));
+    ASSERT_NE(nullptr, avatar.AttachItem(100, 100, 0, 0));
+    CKivAvatarItem *item = avatar.GetItem(100);
+    ASSERT_NE(nullptr, item);
+    CKivAnimManager *motions = CKivBase::GetInstance()->GetAnimManager();
+    const RwRGBA red = {255, 0, 0, 128};
+    const NamedCall calls[] = {
+        {"CKivAvatar::Update", [&] { avatar.Update(0.25f); }},
+        {"CKivClump::Update", [&] { avatar.CKivClump::Update(0.25f); }},
+        {"CKivClump::PushAnimation", [&] { avatar.PushAnimation(motions, "swept_none", 0.0f, 0); }},
+        {"CKivClump::PlayBehavior", [&] { avatar.PlayBehavior("swept_none"); }},
+        {"CKivClump::ClearAnimationQueue", [&] { avatar.ClearAnimationQueue(); }},
+        {"CKivClump::SetAnimationTime", [&] { avatar.SetAnimationTime(0.0f); }},
+        {"CKivClump::SetColor", [&] { avatar.SetColor(&red); }},
+        {"CKivClump::SetColorRGB", [&] { avatar.SetColorRGB(&red); }},
+        {"CKivClump::SetAlpha", [&] { avatar.SetAlpha(128); }},
+        {"CKivClump::SetAtomicAlpha", [&] { avatar.SetAtomicAlpha(FirstAtomic(avatar), 255); }},
+        {"CKivClump::SetAtomicColor", [&] { avatar.SetAtomicColor(FirstAtomic(avatar), &red); }},
+        {"CKivAvatarItem::SetColor", [&] { item->SetColor(&red); }},
+        {"CKivAvatarItem::ResetColor", [&] { item->ResetColor(); }},
+    };
+    ExpectEachWaitsForTheLock(calls);
 }
 
 DWORD WINAPI ReleaseAvatar(void *avatar)
@@ -418,6 +470,182 @@ TEST_F(LoadingThread, ReturnedListsStayTheCallers)
     CloseHandle(thread);
     EXPECT_EQ(101, displaced[0]);
     EXPECT_EQ(1, slots[0]);
+}
+
+// Every texture of the current dictionary with its reference count.
+std::map<std::string, RwInt32> TextureCounts()
+{
+    std::map<std::string, RwInt32> counts;
+    RwTextureDictionaryForAllTextures(
+        RwTextureDictionaryGetCurrent(),
+        [](RwTexture *texture, void *data) {
+            (*static_cast<std::map<std::string, RwInt32> *>(data))[texture->name] = texture->refCount;
+            return texture;
+        },
+        &counts);
+    return counts;
+}
+
+DWORD WINAPI DressAndDrop(void *data)
+{
+    LoaderWork *work = static_cast<LoaderWork *>(data);
+    for (int round = 0; round < work->rounds; round++) {
+        CKivAvatar *avatar = new CKivAvatar;
+        avatar->Create(1, 1, 1);
+        avatar->SetEmotion("normal");
+        delete avatar;
+        ++work->done;
+    }
+    return 0;
+}
+
+// The main thread steps its characters' emotions between frames, as a game's
+// main loop does, while the loading thread makes and lets go characters
+// wearing the same face textures: every count is back where it was.
+TEST_F(LoadingThread, AnimationUpdatesBesideLoadingKeepReferenceCounts)
+{
+    const std::map<std::string, RwInt32> before = TextureCounts();
+    std::vector<CKivAvatar *> shown(8);
+    for (CKivAvatar *&avatar : shown) {
+        avatar = new CKivAvatar;
+        ASSERT_EQ(1, avatar->Create(1, 1, 1));
+        ASSERT_EQ(1, avatar->SetEmotion("normal"));
+        ASSERT_EQ(1, world->AddClump(avatar));
+    }
+    LoaderWork work;
+    work.rounds = FailNewFullSweeps() ? 10000 : 1000;
+    std::atomic<long> frames{0};
+    {
+        Watchdog watchdog(frames, work.done);
+        HANDLE loader = CreateThread(nullptr, 102400, DressAndDrop, &work, 0, nullptr);
+        ASSERT_NE(nullptr, loader);
+        while (WaitForSingleObject(loader, 0) == WAIT_TIMEOUT) {
+            for (int step = 0; step < 500; step++)
+                for (CKivAvatar *avatar : shown)
+                    avatar->Update(0.25f);
+            Frame(static_cast<int>(++frames));
+        }
+        CloseHandle(loader);
+    }
+    EXPECT_EQ(work.rounds, work.done.load());
+    for (CKivAvatar *avatar : shown) {
+        world->RemoveClump(avatar);
+        delete avatar;
+    }
+    EXPECT_EQ(before, TextureCounts());
+}
+
+struct FrameMover {
+    std::vector<RwFrame *> frames;
+    std::atomic<bool> stop{false};
+    std::atomic<long> steps{0};
+};
+
+DWORD WINAPI MoveFrames(void *data)
+{
+    FrameMover *mover = static_cast<FrameMover *>(data);
+    for (int step = 0; !mover->stop; step++) {
+        const RwV3d delta = {step % 2 ? -0.5f : 0.5f, 0, 0};
+        for (RwFrame *frame : mover->frames)
+            RwFrameTranslate(frame, &delta, rwCOMBINEPRECONCAT);
+        ++mover->steps;
+    }
+    return 0;
+}
+
+RwFrame *CollectFrames(RwFrame *frame, void *data)
+{
+    static_cast<std::vector<RwFrame *> *>(data)->push_back(frame);
+    RwFrameForAllChildren(frame, CollectFrames, data);
+    return frame;
+}
+
+// A thread moves the frames of its character's hierarchy while the main
+// thread's draws sync the list: once the moves stop, one sync leaves every
+// world matrix the product of its frame's own and its parent's.
+TEST_F(LoadingThread, FramesMovedDuringSyncsEndInPlace)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    FrameMover mover;
+    RwFrameForAllChildren(RwClumpGetFrame(avatar.GetClump()), CollectFrames, &mover.frames);
+    ASSERT_GT(mover.frames.size(), 3u);
+    HANDLE thread = CreateThread(nullptr, 102400, MoveFrames, &mover, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    {
+        // A sync that never drains the list is a hang.
+        std::atomic<long> frames{0};
+        Watchdog watchdog(frames, mover.steps);
+        for (; frames < 200; ++frames)
+            Frame(static_cast<int>(frames));
+    }
+    mover.stop = true;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    CKivBase::GetInstance()->Lock();
+    RwFrameSyncDirtyList();
+    int wrong = 0;
+    for (RwFrame *frame : mover.frames) {
+        // Read as they stand: asking for a world matrix would mend it first.
+        RwMatrix expected;
+        RwMatrixMultiply(&expected, &frame->modelling, &RwFrameGetParent(frame)->ltm);
+        const RwV3d *want[] = {&expected.right, &expected.up, &expected.at, &expected.pos};
+        const RwV3d *got[] = {&frame->ltm.right, &frame->ltm.up, &frame->ltm.at, &frame->ltm.pos};
+        for (int row = 0; row < 4; row++)
+            wrong += std::fabs(want[row]->x - got[row]->x) + std::fabs(want[row]->y - got[row]->y) +
+                             std::fabs(want[row]->z - got[row]->z) > 1e-3f ? 1 : 0;
+    }
+    CKivBase::GetInstance()->Unlock();
+    EXPECT_EQ(0, wrong);
+}
+
+struct ListsWithoutMemory {
+    CKivAvatar *avatar;
+    HANDLE failed, back;
+    const int *slots = nullptr, *displaced = nullptr, *later = nullptr;
+};
+
+DWORD WINAPI ListOnNewThread(void *data)
+{
+    ListsWithoutMemory *work = static_cast<ListsWithoutMemory *>(data);
+    work->slots = work->avatar->GetItemSlots(100, 100);
+    work->displaced = work->avatar->AttachItem(100, 100, 0, 0);
+    SetEvent(work->failed);
+    WaitForSingleObject(work->back, INFINITE);
+    work->later = work->avatar->GetItemSlots(100, 100);
+    return 0;
+}
+
+// A new loading thread's first list call with no memory at all (its
+// thread-local data refused too) fails by its answer; with memory back the
+// same call lists the slots.
+TEST_F(LoadingThread, ListsOfANewThreadWithoutMemoryAreNull)
+{
+    CKivAvatar avatar;
+    ASSERT_EQ(1, avatar.Create(1, 1, 1));
+    ASSERT_NE(nullptr, avatar.AttachItem(100, 100, 0, 0));
+    const int slot = avatar.GetItemSlots(100, 100)[0];
+    ListsWithoutMemory work;
+    work.avatar = &avatar;
+    work.failed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    work.back = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 102400, ListOnNewThread, &work, CREATE_SUSPENDED, &id);
+    ASSERT_NE(nullptr, thread);
+    FailNewOnThread(id, true);
+    ResumeThread(thread);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(work.failed, 10000));
+    FailNewOnThread(0);
+    SetEvent(work.back);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    CloseHandle(work.failed);
+    CloseHandle(work.back);
+    EXPECT_EQ(nullptr, work.slots);
+    EXPECT_EQ(nullptr, work.displaced);
+    ASSERT_NE(nullptr, work.later);
+    EXPECT_EQ(slot, work.later[0]);
+    EXPECT_EQ(1, avatar.HasItem(100));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <FreeImage.h>
 
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "engine/CKivCamera.h"
@@ -278,6 +279,18 @@ TEST(TextureRead, DecodingOutOfMemoryGivesAWholeObjectOrNone)
         EXPECT_EQ(blocks, MallocProbeLive()) << name;
         EXPECT_EQ(heap, KivLiveHeapBlocks()) << name;
     }
+    // The engine root's read at a quarter size (its raster filled through an image).
+    Base()->SetTextureQuality(2);
+    const auto read = [] {
+        if (RwTexture *texture = Base()->ReadTexture("basn6a08", "data/png/"))
+            RwTextureDestroy(texture);
+    };
+    read();
+    const long blocks = MallocProbeLive(), heap = KivLiveHeapBlocks();
+    FailNewSweep("ReadTexture", read);
+    EXPECT_EQ(blocks, MallocProbeLive());
+    EXPECT_EQ(heap, KivLiveHeapBlocks());
+    Base()->SetTextureQuality(0);
     RwTextureDictionarySetCurrent(current);
 }
 
@@ -441,6 +454,12 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_NEAR(1.5, p[5], 1.0);
     EXPECT_EQ(255, p[7]);
     RwRasterDestroy(raster);
+    // Read through the engine root, a quarter is filled through the image too.
+    WriteFileBytes("data/png/quarter.png", png);
+    RwTexture *read = Base()->ReadTexture("quarter", "data/png/");
+    ASSERT_NE(nullptr, read);
+    EXPECT_EQ(p, RasterPixels(read->raster));
+    Base()->ReleaseTexture("quarter");
     // A placeholder image is scaled the same way, by the library's resampler.
     RwImage *image = nullptr;
     ASSERT_EQ(1, DecodePngImage(&image, "q", png.data(), static_cast<DWORD>(png.size()), 2));
@@ -574,6 +593,84 @@ TEST(TextureRead, LoadingThreadReadsWhileFramesAreShown)
     loader.join();
     EXPECT_EQ(40, read);
     EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(RwTextureDictionaryGetCurrent(), "threaded"));
+}
+
+struct Seen {
+    RwTextureDictionary *dictionary;
+    int worldLoading;
+};
+
+DWORD WINAPI LockAndLook(void *data)
+{
+    Seen *seen = static_cast<Seen *>(data);
+    Base()->Lock();
+    seen->dictionary = RwTextureDictionaryGetCurrent();
+    seen->worldLoading = Base()->IsWorldLoading();
+    RwImageSetPath("other/");
+    Base()->Unlock();
+    return 0;
+}
+
+// A load holding the render lock for itself lends it out with the state the
+// lock was taken with, and gets its own back; held deeper, it keeps the lock.
+TEST(TextureRead, APausedLoadLendsTheLockAndGetsItsStateBack)
+{
+    RwTextureDictionary *outer = RwTextureDictionaryGetCurrent();
+    RwTextureDictionary *own = RwTextureDictionaryCreate();
+    Seen seen = {nullptr, -1};
+    Base()->Lock();
+    RwTextureDictionarySetCurrent(own);
+    RwImageSetPath("own/");
+    Base()->SetWorldLoading(1);
+    CKivBase::LockPause pause;
+    ASSERT_EQ(1, Base()->PauseLock(&pause, 1));
+    HANDLE other = CreateThread(nullptr, 0, LockAndLook, &seen, 0, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other, 5000));
+    CloseHandle(other);
+    Base()->ResumeLock(&pause);
+    EXPECT_EQ(outer, seen.dictionary);
+    EXPECT_EQ(0, seen.worldLoading);
+    EXPECT_EQ(own, RwTextureDictionaryGetCurrent());
+    EXPECT_EQ(1, Base()->IsWorldLoading());
+    EXPECT_STREQ("own/", RwImageGetPath());
+    Base()->Lock();
+    EXPECT_EQ(0, Base()->PauseLock(&pause, 1));
+    other = CreateThread(nullptr, 0, LockAndLook, &seen, 0, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other, 50));
+    Base()->SetWorldLoading(0);
+    RwTextureDictionarySetCurrent(outer);
+    Base()->Unlock();
+    Base()->Unlock();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other, 5000));
+    CloseHandle(other);
+    RwTextureDictionaryDestroy(own);
+}
+
+// Two threads reading one texture at once, each decoding with the lock
+// paused, share one texture.
+TEST(TextureRead, OneTextureReadOnTwoThreadsAtOnceIsOneTexture)
+{
+    WriteFileBytes("data/png/twice.png", GradientPng(1024, 1024));
+    RwTexture *first = nullptr;
+    std::thread loader([&] { first = Base()->ReadTexture("twice", "data/png/"); });
+    Sleep(2);
+    RwTexture *second = Base()->ReadTexture("twice", "data/png/");
+    loader.join();
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(2, first->refCount);
+    int named = 0;
+    RwTextureDictionaryForAllTextures(
+        RwTextureDictionaryGetCurrent(),
+        [](RwTexture *texture, void *count) {
+            *static_cast<int *>(count) += strcmp(texture->name, "twice") == 0;
+            return texture;
+        },
+        &named);
+    EXPECT_EQ(1, named);
+    Base()->ReleaseTexture("twice");
+    Base()->ReleaseTexture("twice");
+    EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(RwTextureDictionaryGetCurrent(), "twice"));
 }
 
 } // namespace

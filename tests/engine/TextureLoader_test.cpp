@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <thread>
 
 #include <tlhelp32.h>
 
@@ -193,6 +194,38 @@ TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
     loader->Drain(0);
     EXPECT_EQ(0, loader->GetPendingCount());
     EXPECT_EQ(4, kept->raster->width);
+}
+
+// A dictionary cancelled while the worker copies a texture's pixels (between
+// its two locked sections) keeps its placeholder: the worker asks again
+// before the swap. The cancel lands at times spread over the load's last
+// part, where the copy is; a placeholder seen under the lock at the cancel
+// must stay one.
+TEST(TextureLoader, ACancelBetweenTheWorkersSectionsKeepsThePlaceholder)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    WriteFileBytes("tl/wide.png", GradientPng(1024, 1024));
+    Dictionary d;
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    RwTexture *timed = loader->Request("wide", "tl/", 2);
+    DWORD start = GetTickCount();
+    loader->Drain(0);
+    const DWORD whole = GetTickCount() - start + 1;
+    RwTextureDestroy(timed);
+    int swapped = 0;
+    for (int round = 0; round < 30; round++) {
+        RwTexture *texture = loader->Request("wide", "tl/", 2);
+        std::thread worker([&] { loader->Drain(0); });
+        Sleep(whole / 2 + whole * static_cast<DWORD>(round) / 50);
+        base->Lock();
+        const bool placeholder = texture->raster->width == 2;
+        loader->Cancel(d.dict);
+        base->Unlock();
+        worker.join();
+        swapped += placeholder && texture->raster->width != 2;
+        RwTextureDestroy(texture);
+    }
+    EXPECT_EQ(0, swapped);
 }
 
 TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)

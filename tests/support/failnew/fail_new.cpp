@@ -43,6 +43,7 @@ std::atomic<long> live{0};
 std::atomic<long> mallocLive{0};
 std::atomic<size_t> largest{0};
 std::atomic<unsigned long> failingThread{0};
+std::atomic<bool> failingThreadData{false};   // its thread-local data refused too
 
 bool Refuse(int kind, size_t size)
 {
@@ -195,8 +196,9 @@ long FailNewGranted()
     return granted;
 }
 
-void FailNewOnThread(unsigned long threadId)
+void FailNewOnThread(unsigned long threadId, bool threadDataToo)
 {
+    failingThreadData = threadDataToo;
     failingThread = threadId;
 }
 
@@ -336,6 +338,8 @@ extern "C" void *__wrap___cxa_allocate_exception(size_t size)
 extern "C" void *__wrap___emutls_get_address(void *control)
 {
     int *depth = RuntimeDepth();
+    if (depth == &failingInRuntime && failingThreadData)
+        depth = nullptr;
     if (depth)
         ++*depth;
     void *address = __real___emutls_get_address(control);

@@ -27,8 +27,10 @@ long FailNewGranted();
 
 // Every allocation of the thread with that id fails, operator new and the C
 // runtime's alike, whoever is running there (a worker thread the test cannot
-// reach); 0 stops it.
-void FailNewOnThread(unsigned long threadId);
+// reach); 0 stops it. With threadDataToo the first use of thread-local data
+// there fails as well (the C runtime then ends the process): nothing the
+// program keeps per thread may rely on it.
+void FailNewOnThread(unsigned long threadId, bool threadDataToo = false);
 
 // C++ blocks alive in the whole program (nothrow and array forms included).
 long KivLiveHeapBlocks();
