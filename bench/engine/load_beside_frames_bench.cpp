@@ -16,6 +16,7 @@
 #include "gfx/d3d9/d3d9window.h"
 #include "sample/engine_scene.h"
 #include "sample/sample_data.h"
+#include "bench/benchmode.h"
 
 namespace {
 
@@ -102,6 +103,7 @@ int Report(const char *what, const Run &run, double normal)
 
 int main()
 {
+    KivBenchSayDirect3DMode(true);
     CKivBase *base = new CKivBase;
     HWND window = KivTestCreateWindow(1024, 768, "KivLoadBesideFramesBench");
     if (!base->Init(window, GetModuleHandleA(nullptr), 1024, 768, "bench", 0, 0)) {
