@@ -256,10 +256,13 @@ int CParcel::OpenArchiveFile(LPCSTR path, DWORD access, DWORD share)
     }
     m_archive = f;
     m_readOnly = (access & GENERIC_WRITE) ? 0 : 1;
+    // What memory refuses while reading says so; anything else is damage.
+    SetLastError(NO_ERROR);
     if (ReadArchive())
         return PARCEL_FILE_READ;
+    const DWORD error = GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? ERROR_NOT_ENOUGH_MEMORY : ERROR_FILE_CORRUPT;
     PackedClose();
-    SetLastError(ERROR_FILE_CORRUPT);
+    SetLastError(error);
     return PARCEL_FILE_BAD;
 }
 
@@ -330,8 +333,10 @@ BOOL CParcel::ReadArchive()
     // Owned here until it is linked in: a read that fails, for any reason,
     // leaves nothing behind.
     std::unique_ptr<CParcelStorage> storage(new (std::nothrow) CParcelStorage);
-    if (!storage)
+    if (!storage) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
+    }
     // Contents must lie inside the data chunk, not over the tables.
     if (!storage->Read(m_archive) || storage->EndOfUsedData() > dataEnd)
         return FALSE;
@@ -351,6 +356,12 @@ BOOL CParcel::ReadArchive()
     m_storage = storage.release();
     SetChanged(0);
     return TRUE;
+}
+
+static BOOL NoMemory()
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
 }
 
 // How deep a folder path lies: the root 0, its folders 1, and so on.
@@ -378,7 +389,9 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
     read.reserve(folders);
     for (uint32_t i = 0; i < folders; ++i) {
         std::unique_ptr<CParcelFolder> folder(new (std::nothrow) CParcelFolder);
-        if (!folder || !folder->ReadRecord(r))
+        if (!folder)
+            return NoMemory();
+        if (!folder->ReadRecord(r))
             return FALSE;
         uint32_t files = r.ReadU32();
         if (!r.Ok() || (uint64_t)files * PARCEL_FILE_RECORD_SIZE > r.Remaining())
@@ -386,7 +399,7 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
         for (uint32_t k = 0; k < files; ++k) {
             std::unique_ptr<CParcelFile> file(new (std::nothrow) CParcelFile);
             if (!file)
-                return FALSE;
+                return NoMemory();
             bool ok = file->ReadRecord(r) && file->m_name[0] != 0 && file->m_sizeHigh == 0 &&
                       EntryReachable(folder.get(), file.get());
             if (ok && file->m_region != PARCEL_NO_REGION) {
@@ -395,8 +408,10 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
                 if (ok)
                     owned[file->m_region] = true;
             }
-            if (!ok || !folder->AddFile(file.get()))
+            if (!ok)
                 return FALSE;
+            if (!folder->AddFile(file.get()))
+                return NoMemory();
             file.release();
         }
         read.push_back(std::move(folder));
@@ -406,14 +421,14 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
         return FolderDepth(a.get()) < FolderDepth(b.get());
     });
     if (!read.empty() && read.front()->m_name[0] != 0 && !MakeRootFolder())
-        return FALSE;
+        return NoMemory();
     for (std::unique_ptr<CParcelFolder> &folder : read) {
         // Each path once, and every folder in one that is there.
         if (m_folders.Find(folder->m_name) ||
             (folder->m_name[0] && !m_folders.Find(ParentKey(folder->m_name).c_str())))
             return FALSE;
         if (!m_folders.Insert(folder.get()))
-            return FALSE;
+            return NoMemory();
         folder.release();
     }
     return TRUE;
@@ -438,8 +453,10 @@ BOOL CParcel::WriteFolders(CParcelWriter &w)
         CParcelFolder *folder = n->value;
         ++written;
         folder->WriteRecord(w);
-        if (!folder->RebuildBalanced())
+        if (!folder->RebuildBalanced()) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
+        }
         w.WriteU32((uint32_t)folder->m_files.GetCount());
         int files = 0;
         std::vector<CParcelFileTree::Node *> fstack;
@@ -461,6 +478,14 @@ BOOL CParcel::WriteFolders(CParcelWriter &w)
     return written == m_folders.GetCount();
 }
 
+void CParcel::ReportImport(const char *text, const char *source) const
+{
+    if (m_importReport)
+        m_importReport(m_importContext, text, source);
+    else
+        MessageBoxA(GetForegroundWindow(), text, source, MB_OK);
+}
+
 BOOL CParcel::ImportSources()
 {
     for (CParcelFolderTree::Node *n = m_folders.First(); n; n = CParcelFolderTree::Next(n)) {
@@ -476,14 +501,16 @@ BOOL CParcel::ImportSources()
             CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
             DWORD size = ::GetFileSize(src, nullptr);
             bool refused = false;
-            char *buffer = handle && size != INVALID_FILE_SIZE ? new (std::nothrow) char[size ? size : 1]
-                                                                : nullptr;
-            if (handle && !buffer) {
-                MessageBoxA(GetForegroundWindow(), "FileRead Error(Memory Error)", entry->m_source, MB_OK);
-            } else if (buffer) {
+            char *buffer = nullptr;
+            // A handle refused is memory wanting too.
+            if (!handle || (size != INVALID_FILE_SIZE && !(buffer = new (std::nothrow) char[size ? size : 1]))) {
+                ReportImport("FileRead Error(Memory Error)", entry->m_source);
+            } else if (size == INVALID_FILE_SIZE) {
+                ReportImport("FileRead Error", entry->m_source);
+            } else {
                 DWORD got = 0;
                 if (!::ReadFile(src, buffer, size, &got, nullptr) || got < size) {
-                    MessageBoxA(GetForegroundWindow(), "FileRead Error", entry->m_source, MB_OK);
+                    ReportImport("FileRead Error", entry->m_source);
                 } else {
                     // The region holds the recorded size, and takes no more.
                     const DWORD want = size < entry->m_sizeLow ? size : entry->m_sizeLow;
@@ -524,8 +551,10 @@ BOOL CParcel::WriteArchive()
     if (!WriteFolders(folders))
         return FALSE;
     std::unique_ptr<CParcelStorage> next(m_storage->Clone());
-    if (!next)
+    if (!next) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
+    }
     next->Commit();
     CParcelWriter tables;
     TablesImage(next.get(), folders, &tables);
@@ -634,14 +663,17 @@ CFileOpen *CParcel::OpenHandle(CParcelFile *entry, DWORD kind)
         entry->m_handleInUse = 1;
     } else {
         handle = new (std::nothrow) CFileOpen;
-        if (!handle)
+        if (!handle) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
+        }
     }
     handle->Reset();
     handle->m_kind = kind;
     handle->m_entry = entry;
     if (!m_handles.AddFile(handle)) {
         ReleaseHandle(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     return handle;
@@ -823,8 +855,14 @@ HANDLE CParcel::AddEntry(const std::string &dir, const std::string &leaf, DWORD 
         return (HANDLE)handle;
     }
     std::unique_ptr<CParcelFile> entry(new (std::nothrow) CParcelFile);
-    if (!entry || !entry->SetName(leaf.c_str()))
+    if (!entry) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
+    }
+    if (!entry->SetName(leaf.c_str())) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
     CFileOpen *handle = OpenHandle(entry.get(), PARCEL_HANDLE_FILE);
     if (!handle)
         return INVALID_HANDLE_VALUE;
@@ -840,6 +878,7 @@ HANDLE CParcel::AddEntry(const std::string &dir, const std::string &leaf, DWORD 
         DropEntry(old);
     } else if (!folder->AddFile(entry.get())) {
         ReleaseHandle(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
     entry.release();
@@ -1311,8 +1350,10 @@ HANDLE CParcel::PackedFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data)
         return INVALID_HANDLE_VALUE;
     }
     CParcelFindData *find = new (std::nothrow) CParcelFindData;
-    if (!find)
+    if (!find) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
+    }
     find->m_folder = node;
     CopyName(find->m_pattern, sizeof find->m_pattern, leaf);
     CParcelFileTree &files = node->value->m_files;
@@ -1432,6 +1473,8 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
     if (box && box->m_state == PARCEL_BOX_USED)
         size = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
     char *buffer = new (std::nothrow) char[size ? size : 1];
+    if (!buffer)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     if (!buffer || (size && (!ParcelSeek(m_archive, box->m_offsetLow) ||
                              !::ReadFile(m_archive, buffer, size, &got, nullptr)))) {
         delete[] buffer;
@@ -1445,6 +1488,8 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
     mem.cchBuffer = (LONG)got;
     HMMIO mmio = mmioOpenA(nullptr, &mem, MMIO_READ);
     if (!mmio) {
+        // Over a buffer that is there, only memory can be wanting.
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         if (info)
             info->wErrorRet = mem.wErrorRet;
         delete[] buffer;
@@ -1573,14 +1618,17 @@ BOOL CParcel::CompactArchive(int level)
     if (!WriteFolders(folders))
         return FALSE;
     CParcelStorage *laid = m_storage->Clone();
-    if (!laid)
+    if (!laid) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
+    }
     laid->Commit();
     std::vector<ParcelMove> sequence, first, second;
     CParcelStorage *staged = nullptr;
     const uint64_t now = EndWithTables(m_storage, folders);
     if (!laid->Compact(level, &sequence)) {
         delete laid;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
     const uint64_t after = EndWithTables(laid, folders);
@@ -1589,6 +1637,8 @@ BOOL CParcel::CompactArchive(int level)
         return TablesDown(folders);
     }
     if (after > 0xFFFFFFFFu || !m_storage->PlanSteps(*laid, (uint32_t)after, &first, &second, &staged)) {
+        if (after > 0xFFFFFFFFu)
+            SetLastError(ERROR_FILE_TOO_LARGE);
         delete laid;
         return FALSE;
     }
@@ -1617,12 +1667,16 @@ BOOL CParcel::TablesDown(const CParcelWriter &folders)
         return TRUE;
     const uint64_t size = EndWithTables(m_storage, folders) - dataEnd;
     uint32_t at;
-    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at))
+    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at)) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
         return FALSE;
+    }
     for (int step = at == dataEnd ? 1 : 0; step < 2; ++step) {
         CParcelStorage *work = m_storage->Clone();
-        if (!work)
+        if (!work) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
+        }
         work->Commit();
         if (!CommitWork(work, folders, step ? 0 : dataEnd + (uint32_t)size))
             return FALSE;
