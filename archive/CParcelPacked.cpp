@@ -50,6 +50,12 @@ static const char kFolderTypeName[] = "\xC6\xC4\xC0\xCF\x20\xC6\xFA\xB4\xF5";
 
 // The archive's 14-byte header, whose data chunk ends where the tables at
 // tablesAt begin: writing it is what commits those tables.
+static BOOL NoMemory()
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
+
 static void WriteArchiveHeader(CParcelWriter &w, uint32_t tablesAt)
 {
     w.WriteU32(PARCEL_ARCHIVE_VERSION);
@@ -166,7 +172,9 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     }
     if (!CommitNewArchive()) {
         // What is on disk is empty or an empty archive: absent or opening.
+        const DWORD error = GetLastError();
         PackedClose();
+        SetLastError(error);
         return FALSE;
     }
     SetChanged(1);
@@ -192,7 +200,7 @@ BOOL CParcel::CommitNewArchive()
     m_storage->Protect(PARCEL_DATA_START, (uint32_t)whole.Size());
     CParcelStorage *work = m_storage->Clone();
     if (!work)
-        return FALSE;
+        return NoMemory();
     work->Commit();
     if (!CommitWork(work, folders, PARCEL_NEW_TABLES_AT))
         return FALSE;
@@ -299,10 +307,9 @@ CParcelFolder *CParcel::MakeRootFolder()
     if (CParcelFolder *root = m_folders.Lookup(""))
         return root;
     CParcelFolder *root = new (std::nothrow) CParcelFolder;
-    if (!root)
-        return nullptr;
-    if (!m_folders.Insert(root)) {
+    if (!root || !m_folders.Insert(root)) {
         delete root;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     return root;
@@ -333,10 +340,8 @@ BOOL CParcel::ReadArchive()
     // Owned here until it is linked in: a read that fails, for any reason,
     // leaves nothing behind.
     std::unique_ptr<CParcelStorage> storage(new (std::nothrow) CParcelStorage);
-    if (!storage) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!storage)
+        return NoMemory();
     // Contents must lie inside the data chunk, not over the tables.
     if (!storage->Read(m_archive) || storage->EndOfUsedData() > dataEnd)
         return FALSE;
@@ -356,12 +361,6 @@ BOOL CParcel::ReadArchive()
     m_storage = storage.release();
     SetChanged(0);
     return TRUE;
-}
-
-static BOOL NoMemory()
-{
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
 }
 
 // How deep a folder path lies: the root 0, its folders 1, and so on.
@@ -421,7 +420,7 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
         return FolderDepth(a.get()) < FolderDepth(b.get());
     });
     if (!read.empty() && read.front()->m_name[0] != 0 && !MakeRootFolder())
-        return NoMemory();
+        return FALSE;
     for (std::unique_ptr<CParcelFolder> &folder : read) {
         // Each path once, and every folder in one that is there.
         if (m_folders.Find(folder->m_name) ||
@@ -453,10 +452,8 @@ BOOL CParcel::WriteFolders(CParcelWriter &w)
         CParcelFolder *folder = n->value;
         ++written;
         folder->WriteRecord(w);
-        if (!folder->RebuildBalanced()) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
+        if (!folder->RebuildBalanced())
+            return NoMemory();
         w.WriteU32((uint32_t)folder->m_files.GetCount());
         int files = 0;
         std::vector<CParcelFileTree::Node *> fstack;
@@ -551,10 +548,8 @@ BOOL CParcel::WriteArchive()
     if (!WriteFolders(folders))
         return FALSE;
     std::unique_ptr<CParcelStorage> next(m_storage->Clone());
-    if (!next) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!next)
+        return NoMemory();
     next->Commit();
     CParcelWriter tables;
     TablesImage(next.get(), folders, &tables);
@@ -721,10 +716,8 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
         const uint64_t at = end + (end < kMaxLead ? end : kMaxLead);
         if (m_fresh && at < 0xFFFFFFFFu)
             MoveFreshTables((uint32_t)end, (uint32_t)at);
-        if (!m_storage->Ready(1)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
+        if (!m_storage->Ready(1))
+            return NoMemory();
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
         if (index == PARCEL_NO_REGION) {
             SetRefusal(m_storage);
@@ -751,10 +744,8 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
     const uint32_t from = box->m_offsetLow;
     const uint32_t size = box->m_sizeLow;
     // The copy is allocated, and the old region released, without a stop.
-    if (!m_storage->Ready(2)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!m_storage->Ready(2))
+        return NoMemory();
     // The old region is held until the next commit, so the copy needs no
     // more of the table than writing in place would.
     const uint32_t fresh = m_storage->Allocate(size, 0, true);
@@ -1105,10 +1096,8 @@ BOOL CParcel::MakeFolders(const std::string &name, size_t *made)
     if (made)
         *made = std::string::npos;
     // Folders hang below the root, so it has to exist before any of them.
-    if (!MakeRootFolder()) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!MakeRootFolder())
+        return NoMemory();
     if (name.empty())
         return TRUE;
     const std::string key = ParcelFolderKey(name.c_str());
@@ -1618,10 +1607,8 @@ BOOL CParcel::CompactArchive(int level)
     if (!WriteFolders(folders))
         return FALSE;
     CParcelStorage *laid = m_storage->Clone();
-    if (!laid) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!laid)
+        return NoMemory();
     laid->Commit();
     std::vector<ParcelMove> sequence, first, second;
     CParcelStorage *staged = nullptr;
@@ -1673,10 +1660,8 @@ BOOL CParcel::TablesDown(const CParcelWriter &folders)
     }
     for (int step = at == dataEnd ? 1 : 0; step < 2; ++step) {
         CParcelStorage *work = m_storage->Clone();
-        if (!work) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
+        if (!work)
+            return NoMemory();
         work->Commit();
         if (!CommitWork(work, folders, step ? 0 : dataEnd + (uint32_t)size))
             return FALSE;
