@@ -249,6 +249,13 @@ bool CreateTemp(const Target &target, std::string *temp)
     return false;
 }
 
+// A call that failed for want of memory ends the command (PclMain says so).
+void ThrowIfNoMemory()
+{
+    if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
+        throw std::bad_alloc();
+}
+
 // A pack's temporary file goes with the pack unless it became the archive,
 // however the pack ends (an allocation that fails included).
 struct TempFile {
@@ -317,6 +324,7 @@ int Pack(int argc, char **argv)
         parcel.SetImportReport(ImportFailed, &failed);
         DWORD table = (DWORD)sources.size() * 2 + 16;
         if (!parcel.Open(1, temp, 4, table)) {
+            ThrowIfNoMemory();
             fprintf(stderr, "cannot create %s\n", temp);
             return 1;
         }
@@ -324,8 +332,7 @@ int Pack(int argc, char **argv)
             HANDLE h = parcel.CreateFile(s.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
-                if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
-                    throw std::bad_alloc();
+                ThrowIfNoMemory();
                 fprintf(stderr, "cannot add %s (name too long or already present)\n", s.name.c_str());
                 ++failed;
                 continue;
@@ -339,8 +346,7 @@ int Pack(int argc, char **argv)
         }
         for (const std::string &name : tree.empty) {
             if (!parcel.CreateDirectory(name.c_str(), nullptr)) {
-                if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
-                    throw std::bad_alloc();
+                ThrowIfNoMemory();
                 fprintf(stderr, "cannot add folder %s (name too long)\n", name.c_str());
                 ++failed;
             }
@@ -348,12 +354,14 @@ int Pack(int argc, char **argv)
         // The flush copies every source file in and fails when the archive
         // file refuses any of it.
         if (!failed && !parcel.Flush(0)) {
+            ThrowIfNoMemory();
             fprintf(stderr, "cannot write %s\n", temp);
             ++failed;
         }
         for (const Source &s : sources) {
             DWORD lo;
             if (!failed && s.size && !parcel.GetFileLocation(s.name.c_str(), &lo, nullptr)) {
+                ThrowIfNoMemory();
                 fprintf(stderr, "not stored: %s\n", s.name.c_str());
                 ++failed;
             }
@@ -394,12 +402,12 @@ void ListFolder(CParcel &parcel, const std::string &folder, unsigned *files, uin
         std::string name = folder + d.cFileName;
         DWORD lo = 0;
         SetLastError(NO_ERROR);
-        if (parcel.GetFileLocation(name.c_str(), &lo, nullptr))
+        if (parcel.GetFileLocation(name.c_str(), &lo, nullptr)) {
             printf("%10lu %10lu  %s\n", (unsigned long)lo, (unsigned long)d.nFileSizeLow, name.c_str());
-        else if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
-            throw std::bad_alloc();
-        else
+        } else {
+            ThrowIfNoMemory();
             printf("%10s %10lu  %s\n", "-", (unsigned long)d.nFileSizeLow, name.c_str());
+        }
         ++*files;
         *bytes += d.nFileSizeLow;
     } while (parcel.FindNextFile(f, &d));
@@ -418,8 +426,7 @@ bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
 {
     if (parcel.Open(1, path, flags, 0))
         return true;
-    if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
-        throw std::bad_alloc();
+    ThrowIfNoMemory();
     fprintf(stderr, "cannot open %s%s: missing, in use or not a valid archive\n", path,
             (flags & 2) ? "" : " for writing");
     return false;
@@ -489,8 +496,7 @@ int Extract(int argc, char **argv)
     HANDLE h = parcel.CreateFile(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
-            throw std::bad_alloc();
+        ThrowIfNoMemory();
         fprintf(stderr, "no entry %s\n", argv[1]);
         parcel.Close();
         return 1;
@@ -549,14 +555,12 @@ int Compact(int argc, char **argv)
     CParcel parcel;
     if (!OpenArchive(parcel, argv[0], 1))
         return 1;
-    BOOL ok = parcel.Flush(level);
-    const DWORD error = GetLastError();
-    parcel.Close();
-    if (!ok) {
-        fprintf(stderr, "compaction failed%s; the archive holds what it held\n",
-                error == ERROR_NOT_ENOUGH_MEMORY ? " (out of memory)" : "");
+    if (!parcel.Flush(level)) {
+        ThrowIfNoMemory();
+        fprintf(stderr, "compaction failed; the archive holds what it held\n");
         return 1;
     }
+    parcel.Close();
     return 0;
 }
 

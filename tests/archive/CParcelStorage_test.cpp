@@ -434,6 +434,30 @@ TEST(StorageCompact, RecordsLeftForHolesDecideBetweenAFitAndASlide)
         EXPECT_EQ(SpanOf(s, r[6]), Span(64, 7));
         EXPECT_TRUE(s.Check());
     }
+    // A region right after the hole, an empty one at its place: moving it
+    // leaves its old place a hole of its own, which takes the record left;
+    // the empty one goes first, then nothing parts the two.
+    {
+        CParcelStorage s;
+        Indices r = Lay(s, 5, {10, 20, 0, 5, 30});
+        s.Free(r[1]);
+        std::vector<ParcelMove> moves;
+        ASSERT_TRUE(s.Compact(1, &moves));
+        EXPECT_EQ(SpanOf(s, r[2]), Span(24, 0));
+        EXPECT_EQ(SpanOf(s, r[3]), Span(24, 5));
+        EXPECT_TRUE(s.Check());
+    }
+    // The region right after a small hole, at level 2 (no slide): its old
+    // place joins what is left of the hole, so a full table takes the fit.
+    {
+        CParcelStorage s;
+        Indices r = Lay(s, 4, {10, 20, 5, 30});
+        s.Free(r[1]);
+        std::vector<ParcelMove> moves;
+        ASSERT_TRUE(s.Compact(2, &moves));
+        EXPECT_EQ(SpanOf(s, r[2]), Span(24, 5));
+        EXPECT_TRUE(s.Check());
+    }
     // A full table with room that no record names (as a session that
     // stopped between a compaction's commits may leave it): the 10 at 60
     // takes the room at 24, its old place adding no hole to count.

@@ -455,8 +455,8 @@ TEST(Pcl, PackThatCannotListAFolderFailsAndKeepsTheOldArchive)
 }
 
 // A command run here with every allocation from the n-th on refused (its
-// refusals to refused), and what it printed: its standard output goes to a
-// file of the scratch folder meanwhile.
+// refusals to refused), and what it printed: its standard and error output
+// go to a file of the scratch folder meanwhile.
 int PclHereFailing(const ScratchFolder &t, std::vector<std::string> args, long n, long *refused,
                    std::string *printed)
 {
@@ -466,17 +466,22 @@ int PclHereFailing(const ScratchFolder &t, std::vector<std::string> args, long n
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
     fflush(stdout);
-    const int saved = _dup(1);
+    fflush(stderr);
+    const int saved = _dup(1), savedError = _dup(2);
     const int file = _open(t.Full("printed.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IWRITE);
     _dup2(file, 1);
+    _dup2(file, 2);
     _close(file);
     FailNewAfter(n);
     const int code = PclMain((int)args.size(), argv.data());
     *refused = FailNewRefused();
     FailNewEnd();
     fflush(stdout);
+    fflush(stderr);
     _dup2(saved, 1);
+    _dup2(savedError, 2);
     _close(saved);
+    _close(savedError);
     *printed = t.Read("printed.txt");
     return code;
 }
@@ -547,6 +552,7 @@ TEST(Pcl, CommandsWithoutMemoryFailWholeAndSaySo)
             ASSERT_TRUE(code == 0 || code == 1) << command << " after " << n << ": " << code;
             EXPECT_EQ(TempLeft(t), "") << command << " after " << n << ": " << printed;
             if (code) {
+                EXPECT_NE(printed.find("emory"), std::string::npos) << command << " after " << n << ": " << printed;
                 // A compaction may have committed its first step: the
                 // contents are the same either way (checked below).
                 EXPECT_TRUE(t.Read("data.pcl") == holed || command == "compact")
