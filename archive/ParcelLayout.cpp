@@ -30,18 +30,25 @@ public:
         for (size_t i = 0; i < m_used.size(); ++i) {
             const ParcelSpan &s = m_used[i];
             m_at[i] = s.offset;
+            if (!s.size) {
+                // A region of no size goes to the start, where it parts no
+                // holes and holds up no end; there it stays.
+                if (s.offset != start) {
+                    m_moved[i] = 1;
+                    m_at[i] = start;
+                    m_moves.push_back(ParcelMove{s.offset, 0, start, 0, 0, 0});
+                }
+                continue;
+            }
             if (s.offset > cursor) {
                 m_ahead[(uint32_t)cursor] = s.offset;
                 ++m_holes;
             }
             cursor = std::max<uint64_t>(cursor, (uint64_t)s.offset + s.size);
             m_fits.insert(Key(i));
-            if (!s.size)
-                ++m_empty[s.offset];
         }
         while (!m_ahead.empty()) {
             const uint32_t from = m_ahead.begin()->first, to = m_ahead.begin()->second;
-            // A region at the hole's start (one of no size) lies before it.
             for (; m_passed < m_used.size() && m_used[m_passed].offset <= from; ++m_passed)
                 if (!m_moved[m_passed])
                     m_fits.erase(Key(m_passed));
@@ -72,13 +79,11 @@ private:
         if (!Affordable(i, exact, to))
             return UNAFFORDABLE;
         Place(i, from);
-        if (r.size) {
-            m_ahead.erase(from);
-            if (exact)
-                --m_holes;
-            else
-                m_ahead[from + r.size] = to;
-        }
+        m_ahead.erase(from);
+        if (exact)
+            --m_holes;
+        else
+            m_ahead[from + r.size] = to;
         Vacate(r.offset, r.offset + r.size);
         DropTrailing();
         return FILLED;
@@ -90,18 +95,18 @@ private:
     {
         const ParcelSpan &r = m_used[i];
         // The old place of the last region joins the room after the data.
-        if (!r.size || i + 1 == m_last)
+        if (i + 1 == m_last)
             return true;
         int delta = exact ? 0 : 1;
         if (r.offset == to) {
             // The hole itself, or what is left of it, lies right before.
-            delta -= exact || Splits(r.offset) ? 0 : 1;
-        } else if (!Splits(r.offset)) {
+            delta -= exact ? 0 : 1;
+        } else {
             auto left = m_ahead.lower_bound(r.offset);
             if (left != m_ahead.begin() && std::prev(left)->second == r.offset)
                 --delta;
         }
-        if (!Splits(r.offset + r.size) && m_ahead.count(r.offset + r.size))
+        if (m_ahead.count(r.offset + r.size))
             --delta;
         return delta <= 0 || m_holes + delta <= m_holeRecords;
     }
@@ -133,27 +138,17 @@ private:
         m_moved[i] = 1;
         m_at[i] = at;
         m_moves.push_back(ParcelMove{r.offset, 0, at, 0, r.size, 0});
-        if (!r.size) {
-            auto e = m_empty.find(r.offset);
-            if (!--e->second)
-                m_empty.erase(e);
-        }
     }
-
-    // Whether a region of no size still lies at that offset: the room on
-    // either side must not become one hole, or a region moved into it would
-    // lie across it.
-    bool Splits(uint32_t offset) const { return m_empty.count(offset) != 0; }
 
     // Those bytes become free, joined with the holes beside them.
     void Vacate(uint32_t from, uint32_t to)
     {
         uint32_t start = from, end = to;
         auto left = m_ahead.lower_bound(from);
-        const bool joinsLeft = !Splits(from) && left != m_ahead.begin() && std::prev(left)->second == from;
+        const bool joinsLeft = left != m_ahead.begin() && std::prev(left)->second == from;
         if (joinsLeft)
             start = (--left)->first;
-        auto right = Splits(to) ? m_ahead.end() : m_ahead.find(to);
+        auto right = m_ahead.find(to);
         if (right != m_ahead.end())
             end = right->second;
         if (start == end)
@@ -189,8 +184,6 @@ private:
     std::set<Fit> m_fits;
     // Holes not passed yet, start to end.
     std::map<uint32_t, uint32_t> m_ahead;
-    // Regions of no size not moved yet, counted by offset.
-    std::map<uint32_t, uint32_t> m_empty;
     // Regions before m_passed lie before the hole under way; from m_last on
     // every region has moved.
     size_t m_passed, m_last;
