@@ -452,15 +452,16 @@ TEST(StorageCompact, RecordsLeftForHolesDecideBetweenAFitAndASlide)
         EXPECT_EQ(SpanOf(s, r[6]), Span(99, 30));
         EXPECT_TRUE(s.Check());
     }
-    // The region right after a small hole, at level 2 (no slide): its old
-    // place joins what is left of the hole, so a full table takes the fit.
-    {
+    // The region right after a small hole, at level 2 (no slide), and the
+    // last region: the old place joins what is left of the hole, or the
+    // room after the data, so a full table takes the fit.
+    for (bool last : {false, true}) {
         CParcelStorage s;
-        Indices r = Lay(s, 4, {10, 20, 5, 30});
+        Indices r = last ? Lay(s, 4, {10, 20, 30, 5}) : Lay(s, 4, {10, 20, 5, 30});
         s.Free(r[1]);
         std::vector<ParcelMove> moves;
-        ASSERT_TRUE(s.Compact(2, &moves));
-        EXPECT_EQ(SpanOf(s, r[2]), Span(24, 5));
+        ASSERT_TRUE(s.Compact(last ? 1 : 2, &moves));
+        EXPECT_EQ(SpanOf(s, r[last ? 3 : 2]), Span(24, 5));
         EXPECT_TRUE(s.Check());
     }
     // A full table with room that no record names (as a session that
