@@ -421,47 +421,37 @@ TEST(StorageCompact, RecordsLeftForHolesDecideBetweenAFitAndASlide)
         EXPECT_EQ(SpanOf(s, r[2]), capacity == 6 ? Span(34, 20) : Span(24, 20));
         EXPECT_TRUE(s.Check());
     }
-    // Two holes joined by the move of the region between them count as
-    // one: the record left over takes the 7 at 134 into the hole at 64,
-    // where a count of two would have slid the 40 down instead.
-    {
+    // Full tables, the spans expected after a compaction at that level:
+    // two holes joined by the move of the region between them count as one
+    // (the record left takes the 7 at 134 into the hole at 64, where two
+    // would have slid the 40 down); empty regions go to the start and part
+    // the holes no more (the 60 takes the room of both); the region right
+    // after a small hole with no slide at level 2, and the last region, go
+    // in, their old places joining what is left or the room after the data.
+    const struct {
+        int32_t capacity;
+        std::vector<uint32_t> sizes, freed;
+        int level;
+        std::vector<std::pair<uint32_t, Span>> want;
+    } full[] = {
+        {8, {10, 20, 10, 10, 30, 40, 7, 50}, {1, 3}, 1, {{2, {24, 10}}, {4, {34, 30}}, {6, {64, 7}}}},
+        {8, {10, 20, 0, 0, 50, 5, 30, 60}, {1, 4}, 1,
+         {{2, {14, 0}}, {3, {14, 0}}, {7, {24, 60}}, {5, {84, 5}}, {6, {99, 30}}}},
+        {4, {10, 20, 5, 30}, {1}, 2, {{2, {24, 5}}}},
+        {4, {10, 20, 30, 5}, {1}, 1, {{3, {24, 5}}}},
+    };
+    for (const auto &c : full) {
         CParcelStorage s;
-        Indices r = Lay(s, 8, {10, 20, 10, 10, 30, 40, 7, 50});
-        s.Free(r[1]);
-        s.Free(r[3]);
+        s.Create(c.capacity);
+        Indices r;
+        for (uint32_t size : c.sizes)
+            r.push_back(s.Allocate(size, 0));
+        for (uint32_t i : c.freed)
+            s.Free(r[i]);
         std::vector<ParcelMove> moves;
-        ASSERT_TRUE(s.Compact(1, &moves));
-        EXPECT_EQ(SpanOf(s, r[2]), Span(24, 10));
-        EXPECT_EQ(SpanOf(s, r[4]), Span(34, 30));
-        EXPECT_EQ(SpanOf(s, r[6]), Span(64, 7));
-        EXPECT_TRUE(s.Check());
-    }
-    // Empty regions go to the start and part the holes no more: the 60 at
-    // the end takes the room of both, the 5 what is left of it.
-    {
-        CParcelStorage s;
-        Indices r = Lay(s, 8, {10, 20, 0, 0, 50, 5, 30, 60});
-        s.Free(r[1]);
-        s.Free(r[4]);
-        std::vector<ParcelMove> moves;
-        ASSERT_TRUE(s.Compact(1, &moves));
-        EXPECT_EQ(SpanOf(s, r[2]), Span(14, 0));
-        EXPECT_EQ(SpanOf(s, r[3]), Span(14, 0));
-        EXPECT_EQ(SpanOf(s, r[7]), Span(24, 60));
-        EXPECT_EQ(SpanOf(s, r[5]), Span(84, 5));
-        EXPECT_EQ(SpanOf(s, r[6]), Span(99, 30));
-        EXPECT_TRUE(s.Check());
-    }
-    // The region right after a small hole, at level 2 (no slide), and the
-    // last region: the old place joins what is left of the hole, or the
-    // room after the data, so a full table takes the fit.
-    for (bool last : {false, true}) {
-        CParcelStorage s;
-        Indices r = last ? Lay(s, 4, {10, 20, 30, 5}) : Lay(s, 4, {10, 20, 5, 30});
-        s.Free(r[1]);
-        std::vector<ParcelMove> moves;
-        ASSERT_TRUE(s.Compact(last ? 1 : 2, &moves));
-        EXPECT_EQ(SpanOf(s, r[last ? 3 : 2]), Span(24, 5));
+        ASSERT_TRUE(s.Compact(c.level, &moves));
+        for (const auto &w : c.want)
+            EXPECT_EQ(SpanOf(s, r[w.first]), w.second) << c.sizes.size() << " regions, entry " << w.first;
         EXPECT_TRUE(s.Check());
     }
     // A full table with room that no record names (as a session that
