@@ -19,7 +19,7 @@ static R NoThrow(R failure, F &&call)
     }
 }
 
-CParcel::CParcel()
+CParcel::CParcel() : m_importReport(nullptr), m_importContext(nullptr)
 {
     CParcel::Reset();
 }

@@ -68,6 +68,16 @@ public:
     // Tool access (packed mode): names a disk file whose contents the next
     // Flush copies into the handle's entry, when the entry has no region yet.
     BOOL SetFileSource(HANDLE file, LPCSTR sourcePath);
+    // How an import that cannot read a source says so (text is the
+    // message, source the disk file). By default a message box that waits
+    // for OK, as the game wants; a tool with nobody to click replaces it.
+    // Null puts the box back.
+    typedef void (*ImportReport)(void *context, const char *text, const char *source);
+    void SetImportReport(ImportReport report, void *context)
+    {
+        m_importReport = report;
+        m_importContext = context;
+    }
 
 private:
     // Packed mode (CParcelPacked.cpp).
@@ -136,6 +146,7 @@ private:
     BOOL WriteFolders(CParcelWriter &writer);
     // FALSE when the archive file refused a copy.
     BOOL ImportSources();
+    void ReportImport(const char *text, const char *source) const;
     void DestroyFolders();
     CParcelFolder *MakeRootFolder();
     CParcelFile *FindEntry(LPCSTR path) const;
@@ -171,6 +182,8 @@ private:
     // The engine's loading thread and main thread read through one object.
     CParcelLock m_lock;
     CParcelHandles m_handles;
+    ImportReport m_importReport;
+    void *m_importContext;
 };
 
 // The process-wide object for code outside the program. CreateParcel makes a

@@ -50,6 +50,12 @@ static const char kFolderTypeName[] = "\xC6\xC4\xC0\xCF\x20\xC6\xFA\xB4\xF5";
 
 // The archive's 14-byte header, whose data chunk ends where the tables at
 // tablesAt begin: writing it is what commits those tables.
+static BOOL NoMemory()
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
+
 static void WriteArchiveHeader(CParcelWriter &w, uint32_t tablesAt)
 {
     w.WriteU32(PARCEL_ARCHIVE_VERSION);
@@ -166,7 +172,9 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     }
     if (!CommitNewArchive()) {
         // What is on disk is empty or an empty archive: absent or opening.
+        const DWORD error = GetLastError();
         PackedClose();
+        SetLastError(error);
         return FALSE;
     }
     SetChanged(1);
@@ -192,7 +200,7 @@ BOOL CParcel::CommitNewArchive()
     m_storage->Protect(PARCEL_DATA_START, (uint32_t)whole.Size());
     CParcelStorage *work = m_storage->Clone();
     if (!work)
-        return FALSE;
+        return NoMemory();
     work->Commit();
     if (!CommitWork(work, folders, PARCEL_NEW_TABLES_AT))
         return FALSE;
@@ -256,10 +264,13 @@ int CParcel::OpenArchiveFile(LPCSTR path, DWORD access, DWORD share)
     }
     m_archive = f;
     m_readOnly = (access & GENERIC_WRITE) ? 0 : 1;
+    // What memory refuses while reading says so; anything else is damage.
+    SetLastError(NO_ERROR);
     if (ReadArchive())
         return PARCEL_FILE_READ;
+    const DWORD error = GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? ERROR_NOT_ENOUGH_MEMORY : ERROR_FILE_CORRUPT;
     PackedClose();
-    SetLastError(ERROR_FILE_CORRUPT);
+    SetLastError(error);
     return PARCEL_FILE_BAD;
 }
 
@@ -296,10 +307,9 @@ CParcelFolder *CParcel::MakeRootFolder()
     if (CParcelFolder *root = m_folders.Lookup(""))
         return root;
     CParcelFolder *root = new (std::nothrow) CParcelFolder;
-    if (!root)
-        return nullptr;
-    if (!m_folders.Insert(root)) {
+    if (!root || !m_folders.Insert(root)) {
         delete root;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     return root;
@@ -331,7 +341,7 @@ BOOL CParcel::ReadArchive()
     // leaves nothing behind.
     std::unique_ptr<CParcelStorage> storage(new (std::nothrow) CParcelStorage);
     if (!storage)
-        return FALSE;
+        return NoMemory();
     // Contents must lie inside the data chunk, not over the tables.
     if (!storage->Read(m_archive) || storage->EndOfUsedData() > dataEnd)
         return FALSE;
@@ -378,7 +388,9 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
     read.reserve(folders);
     for (uint32_t i = 0; i < folders; ++i) {
         std::unique_ptr<CParcelFolder> folder(new (std::nothrow) CParcelFolder);
-        if (!folder || !folder->ReadRecord(r))
+        if (!folder)
+            return NoMemory();
+        if (!folder->ReadRecord(r))
             return FALSE;
         uint32_t files = r.ReadU32();
         if (!r.Ok() || (uint64_t)files * PARCEL_FILE_RECORD_SIZE > r.Remaining())
@@ -386,7 +398,7 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
         for (uint32_t k = 0; k < files; ++k) {
             std::unique_ptr<CParcelFile> file(new (std::nothrow) CParcelFile);
             if (!file)
-                return FALSE;
+                return NoMemory();
             bool ok = file->ReadRecord(r) && file->m_name[0] != 0 && file->m_sizeHigh == 0 &&
                       EntryReachable(folder.get(), file.get());
             if (ok && file->m_region != PARCEL_NO_REGION) {
@@ -395,8 +407,10 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
                 if (ok)
                     owned[file->m_region] = true;
             }
-            if (!ok || !folder->AddFile(file.get()))
+            if (!ok)
                 return FALSE;
+            if (!folder->AddFile(file.get()))
+                return NoMemory();
             file.release();
         }
         read.push_back(std::move(folder));
@@ -413,7 +427,7 @@ BOOL CParcel::ReadFolders(CParcelReader &r, CParcelStorage *storage)
             (folder->m_name[0] && !m_folders.Find(ParentKey(folder->m_name).c_str())))
             return FALSE;
         if (!m_folders.Insert(folder.get()))
-            return FALSE;
+            return NoMemory();
         folder.release();
     }
     return TRUE;
@@ -439,7 +453,7 @@ BOOL CParcel::WriteFolders(CParcelWriter &w)
         ++written;
         folder->WriteRecord(w);
         if (!folder->RebuildBalanced())
-            return FALSE;
+            return NoMemory();
         w.WriteU32((uint32_t)folder->m_files.GetCount());
         int files = 0;
         std::vector<CParcelFileTree::Node *> fstack;
@@ -461,6 +475,14 @@ BOOL CParcel::WriteFolders(CParcelWriter &w)
     return written == m_folders.GetCount();
 }
 
+void CParcel::ReportImport(const char *text, const char *source) const
+{
+    if (m_importReport)
+        m_importReport(m_importContext, text, source);
+    else
+        MessageBoxA(GetForegroundWindow(), text, source, MB_OK);
+}
+
 BOOL CParcel::ImportSources()
 {
     for (CParcelFolderTree::Node *n = m_folders.First(); n; n = CParcelFolderTree::Next(n)) {
@@ -476,14 +498,16 @@ BOOL CParcel::ImportSources()
             CFileOpen *handle = OpenHandle(entry, PARCEL_HANDLE_FILE);
             DWORD size = ::GetFileSize(src, nullptr);
             bool refused = false;
-            char *buffer = handle && size != INVALID_FILE_SIZE ? new (std::nothrow) char[size ? size : 1]
-                                                                : nullptr;
-            if (handle && !buffer) {
-                MessageBoxA(GetForegroundWindow(), "FileRead Error(Memory Error)", entry->m_source, MB_OK);
-            } else if (buffer) {
+            char *buffer = nullptr;
+            // A handle refused is memory wanting too.
+            if (!handle || (size != INVALID_FILE_SIZE && !(buffer = new (std::nothrow) char[size ? size : 1]))) {
+                ReportImport("FileRead Error(Memory Error)", entry->m_source);
+            } else if (size == INVALID_FILE_SIZE) {
+                ReportImport("FileRead Error", entry->m_source);
+            } else {
                 DWORD got = 0;
                 if (!::ReadFile(src, buffer, size, &got, nullptr) || got < size) {
-                    MessageBoxA(GetForegroundWindow(), "FileRead Error", entry->m_source, MB_OK);
+                    ReportImport("FileRead Error", entry->m_source);
                 } else {
                     // The region holds the recorded size, and takes no more.
                     const DWORD want = size < entry->m_sizeLow ? size : entry->m_sizeLow;
@@ -525,7 +549,7 @@ BOOL CParcel::WriteArchive()
         return FALSE;
     std::unique_ptr<CParcelStorage> next(m_storage->Clone());
     if (!next)
-        return FALSE;
+        return NoMemory();
     next->Commit();
     CParcelWriter tables;
     TablesImage(next.get(), folders, &tables);
@@ -634,14 +658,17 @@ CFileOpen *CParcel::OpenHandle(CParcelFile *entry, DWORD kind)
         entry->m_handleInUse = 1;
     } else {
         handle = new (std::nothrow) CFileOpen;
-        if (!handle)
+        if (!handle) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
+        }
     }
     handle->Reset();
     handle->m_kind = kind;
     handle->m_entry = entry;
     if (!m_handles.AddFile(handle)) {
         ReleaseHandle(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     return handle;
@@ -689,10 +716,8 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
         const uint64_t at = end + (end < kMaxLead ? end : kMaxLead);
         if (m_fresh && at < 0xFFFFFFFFu)
             MoveFreshTables((uint32_t)end, (uint32_t)at);
-        if (!m_storage->Ready(1)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
+        if (!m_storage->Ready(1))
+            return NoMemory();
         uint32_t index = m_storage->Allocate(entry->m_sizeLow, entry->m_sizeHigh);
         if (index == PARCEL_NO_REGION) {
             SetRefusal(m_storage);
@@ -719,10 +744,8 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
     const uint32_t from = box->m_offsetLow;
     const uint32_t size = box->m_sizeLow;
     // The copy is allocated, and the old region released, without a stop.
-    if (!m_storage->Ready(2)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!m_storage->Ready(2))
+        return NoMemory();
     // The old region is held until the next commit, so the copy needs no
     // more of the table than writing in place would.
     const uint32_t fresh = m_storage->Allocate(size, 0, true);
@@ -823,8 +846,14 @@ HANDLE CParcel::AddEntry(const std::string &dir, const std::string &leaf, DWORD 
         return (HANDLE)handle;
     }
     std::unique_ptr<CParcelFile> entry(new (std::nothrow) CParcelFile);
-    if (!entry || !entry->SetName(leaf.c_str()))
+    if (!entry) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
+    }
+    if (!entry->SetName(leaf.c_str())) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
     CFileOpen *handle = OpenHandle(entry.get(), PARCEL_HANDLE_FILE);
     if (!handle)
         return INVALID_HANDLE_VALUE;
@@ -840,6 +869,7 @@ HANDLE CParcel::AddEntry(const std::string &dir, const std::string &leaf, DWORD 
         DropEntry(old);
     } else if (!folder->AddFile(entry.get())) {
         ReleaseHandle(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
     entry.release();
@@ -1066,10 +1096,8 @@ BOOL CParcel::MakeFolders(const std::string &name, size_t *made)
     if (made)
         *made = std::string::npos;
     // Folders hang below the root, so it has to exist before any of them.
-    if (!MakeRootFolder()) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    if (!MakeRootFolder())
+        return NoMemory();
     if (name.empty())
         return TRUE;
     const std::string key = ParcelFolderKey(name.c_str());
@@ -1311,8 +1339,10 @@ HANDLE CParcel::PackedFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data)
         return INVALID_HANDLE_VALUE;
     }
     CParcelFindData *find = new (std::nothrow) CParcelFindData;
-    if (!find)
+    if (!find) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
+    }
     find->m_folder = node;
     CopyName(find->m_pattern, sizeof find->m_pattern, leaf);
     CParcelFileTree &files = node->value->m_files;
@@ -1432,6 +1462,8 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
     if (box && box->m_state == PARCEL_BOX_USED)
         size = box->m_sizeLow < entry->m_sizeLow ? box->m_sizeLow : entry->m_sizeLow;
     char *buffer = new (std::nothrow) char[size ? size : 1];
+    if (!buffer)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     if (!buffer || (size && (!ParcelSeek(m_archive, box->m_offsetLow) ||
                              !::ReadFile(m_archive, buffer, size, &got, nullptr)))) {
         delete[] buffer;
@@ -1445,6 +1477,8 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
     mem.cchBuffer = (LONG)got;
     HMMIO mmio = mmioOpenA(nullptr, &mem, MMIO_READ);
     if (!mmio) {
+        // Over a buffer that is there, only memory can be wanting.
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         if (info)
             info->wErrorRet = mem.wErrorRet;
         delete[] buffer;
@@ -1574,13 +1608,14 @@ BOOL CParcel::CompactArchive(int level)
         return FALSE;
     CParcelStorage *laid = m_storage->Clone();
     if (!laid)
-        return FALSE;
+        return NoMemory();
     laid->Commit();
     std::vector<ParcelMove> sequence, first, second;
     CParcelStorage *staged = nullptr;
     const uint64_t now = EndWithTables(m_storage, folders);
     if (!laid->Compact(level, &sequence)) {
         delete laid;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
     const uint64_t after = EndWithTables(laid, folders);
@@ -1589,6 +1624,8 @@ BOOL CParcel::CompactArchive(int level)
         return TablesDown(folders);
     }
     if (after > 0xFFFFFFFFu || !m_storage->PlanSteps(*laid, (uint32_t)after, &first, &second, &staged)) {
+        if (after > 0xFFFFFFFFu)
+            SetLastError(ERROR_FILE_TOO_LARGE);
         delete laid;
         return FALSE;
     }
@@ -1617,12 +1654,14 @@ BOOL CParcel::TablesDown(const CParcelWriter &folders)
         return TRUE;
     const uint64_t size = EndWithTables(m_storage, folders) - dataEnd;
     uint32_t at;
-    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at))
+    if (size >= 0x7FFFFFFFu || !m_storage->SafePlace(dataEnd, (uint32_t)size, &at)) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
         return FALSE;
+    }
     for (int step = at == dataEnd ? 1 : 0; step < 2; ++step) {
         CParcelStorage *work = m_storage->Clone();
         if (!work)
-            return FALSE;
+            return NoMemory();
         work->Commit();
         if (!CommitWork(work, folders, step ? 0 : dataEnd + (uint32_t)size))
             return FALSE;

@@ -766,8 +766,10 @@ BOOL CParcelStorage::PlanSteps(const CParcelStorage &laid, uint32_t stageFrom, s
         if (parked.empty())
             return TRUE;
         uint32_t at;
-        if (parkedBytes > kRegionLimit || !SafePlace(stageFrom, (uint32_t)parkedBytes, &at))
+        if (parkedBytes > kRegionLimit || !SafePlace(stageFrom, (uint32_t)parkedBytes, &at)) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
             return FALSE;
+        }
         for (uint32_t i : parked) {
             const uint32_t size = m_records[i].m_sizeLow;
             first->push_back(ParcelMove{m_records[i].m_offsetLow, 0, at, 0, size, 0});
@@ -776,8 +778,11 @@ BOOL CParcelStorage::PlanSteps(const CParcelStorage &laid, uint32_t stageFrom, s
             at += size;
         }
         *staged = laid.Relaid(offsets);
+        if (!*staged)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return *staged ? TRUE : FALSE;
     } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
 }
@@ -980,6 +985,12 @@ void CParcelStorage::WriteTable(CParcelWriter &w) const
         w.WriteU32(n->value);
 }
 
+static bool OutOfMemory()
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+}
+
 // Builds the three lists from the indices read, refusing anything that would
 // let two regions overlap or a record be in two places at once.
 bool CParcelStorage::LinkLists(const std::vector<uint32_t> lists[3])
@@ -1000,7 +1011,7 @@ bool CParcelStorage::LinkLists(const std::vector<uint32_t> lists[3])
         if (cursor > kRegionLimit)
             return false;
         if (!(b.m_region = m_regions.PushBack(idx)))
-            return false;
+            return OutOfMemory();
         ordinal[idx] = i;
     }
     uint32_t lastOrdinal = 0;
@@ -1015,7 +1026,7 @@ bool CParcelStorage::LinkLists(const std::vector<uint32_t> lists[3])
             return false;
         lastOrdinal = ordinal[idx];
         if (!(b.m_free = m_free.PushBack(idx)))
-            return false;
+            return OutOfMemory();
         if (b.m_sizeLow)
             FreeIndexIn(idx);
         else
@@ -1028,7 +1039,7 @@ bool CParcelStorage::LinkLists(const std::vector<uint32_t> lists[3])
         if (b.m_spare || b.m_region || b.m_state != PARCEL_BOX_SPARE)
             return false;
         if (!(b.m_spare = m_spare.PushBack(idx)))
-            return false;
+            return OutOfMemory();
     }
     for (const CParcelBox &b : m_records)
         if (b.m_state == PARCEL_BOX_FREE && b.m_region && !b.m_free)

@@ -76,7 +76,8 @@ public:
     // those whose places hold named bytes go to staging room from stageFrom
     // on; when any did, the storage to commit after that goes to staged and
     // second holds the moves from there to their places (otherwise staged
-    // is null). FALSE without memory or room.
+    // is null). FALSE without memory or room, the last error saying which
+    // (ERROR_NOT_ENOUGH_MEMORY, ERROR_FILE_TOO_LARGE).
     BOOL PlanSteps(const CParcelStorage &laid, uint32_t stageFrom, std::vector<ParcelMove> *first,
                    std::vector<ParcelMove> *second, CParcelStorage **staged) const;
     // Whether a used region overlaps size bytes from offset.

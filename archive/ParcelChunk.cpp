@@ -191,6 +191,7 @@ bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
     try {
         block.resize(size < kBlock ? size : kBlock);
     } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     while (size) {
@@ -228,6 +229,7 @@ bool ParcelApplyMoves(HANDLE file, const ParcelMove *moves, size_t count)
     try {
         return ApplyRuns(file, moves, count);
     } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
 }

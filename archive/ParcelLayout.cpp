@@ -30,6 +30,16 @@ public:
         for (size_t i = 0; i < m_used.size(); ++i) {
             const ParcelSpan &s = m_used[i];
             m_at[i] = s.offset;
+            if (!s.size) {
+                // A region of no size goes to the start, where it parts no
+                // holes and holds up no end; there it stays.
+                if (s.offset != start) {
+                    m_moved[i] = 1;
+                    m_at[i] = start;
+                    m_moves.push_back(ParcelMove{s.offset, 0, start, 0, 0, 0});
+                }
+                continue;
+            }
             if (s.offset > cursor) {
                 m_ahead[(uint32_t)cursor] = s.offset;
                 ++m_holes;
@@ -39,7 +49,6 @@ public:
         }
         while (!m_ahead.empty()) {
             const uint32_t from = m_ahead.begin()->first, to = m_ahead.begin()->second;
-            // A region at the hole's start (one of no size) lies before it.
             for (; m_passed < m_used.size() && m_used[m_passed].offset <= from; ++m_passed)
                 if (!m_moved[m_passed])
                     m_fits.erase(Key(m_passed));
@@ -70,13 +79,11 @@ private:
         if (!Affordable(i, exact, to))
             return UNAFFORDABLE;
         Place(i, from);
-        if (r.size) {
-            m_ahead.erase(from);
-            if (exact)
-                --m_holes;
-            else
-                m_ahead[from + r.size] = to;
-        }
+        m_ahead.erase(from);
+        if (exact)
+            --m_holes;
+        else
+            m_ahead[from + r.size] = to;
         Vacate(r.offset, r.offset + r.size);
         DropTrailing();
         return FILLED;
@@ -88,7 +95,7 @@ private:
     {
         const ParcelSpan &r = m_used[i];
         // The old place of the last region joins the room after the data.
-        if (!r.size || i + 1 == m_last)
+        if (i + 1 == m_last)
             return true;
         int delta = exact ? 0 : 1;
         if (r.offset == to) {

@@ -16,7 +16,8 @@ struct ParcelSpan {
 // first at or after start; the room between them is the holes). Each hole,
 // in file order, takes the largest region after it that fits (of equal ones
 // the later, whose move frees more at the end), and what is left of it is
-// the next hole; a region's old place becomes a hole in turn. Every region
+// the next hole; a region's old place becomes a hole in turn. Regions of no
+// size go to start first, so that none of them parts two holes. Every region
 // moves at most once, so the cost grows as n log n on any layout.
 //
 // A table holds at most holeRecords holes: a move that would need more is

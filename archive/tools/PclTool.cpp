@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -226,23 +227,53 @@ void RemoveStaleTemps(const Target &target, const std::string &packed)
             printf("removed %s, left by an unfinished pack\n", path.c_str());
 }
 
-// A new file of pack's own beside the archive; its name goes to temp.
+// A new file of pack's own beside the archive; its name goes to temp,
+// without an allocation once the file is there.
 bool CreateTemp(const Target &target, std::string *temp)
 {
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    std::string name;
     for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1664525u + 1013904223u) {
         char suffix[32];
         sprintf(suffix, ".pack%lx.tmp", (unsigned long)(seed & 0xFFFFFFFFu));
-        *temp = target.folder + target.name + suffix;
-        HANDLE f = CreateFileA(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        name = target.folder + target.name + suffix;
+        HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (f != INVALID_HANDLE_VALUE) {
             CloseHandle(f);
+            temp->swap(name);
             return true;
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
     }
     return false;
+}
+
+// A call that failed for want of memory ends the command (PclMain says so).
+void ThrowIfNoMemory()
+{
+    if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
+        throw std::bad_alloc();
+}
+
+// A pack's temporary file goes with the pack unless it became the archive,
+// however the pack ends (an allocation that fails included).
+struct TempFile {
+    std::string path;
+    bool kept = false;
+    ~TempFile()
+    {
+        if (!path.empty() && !kept)
+            DeleteFileA(path.c_str());
+    }
+};
+
+// An import that cannot read its source says so here and fails the pack:
+// nobody is there to click a message box away.
+void ImportFailed(void *context, const char *text, const char *source)
+{
+    fprintf(stderr, "cannot read %s: %s\n", source, text);
+    ++*static_cast<int *>(context);
 }
 
 int Pack(int argc, char **argv)
@@ -280,37 +311,42 @@ int Pack(int argc, char **argv)
         return 1;
     }
     const std::vector<Source> &sources = tree.files;
-    std::string tempName;
-    if (!CreateTemp(target, &tempName)) {
+    TempFile tempFile;
+    if (!CreateTemp(target, &tempFile.path)) {
         fprintf(stderr, "cannot create a file beside %s\n", archive.c_str());
         return 1;
     }
-    const char *temp = tempName.c_str();
+    const char *temp = tempFile.path.c_str();
     int failed = 0;
     uint64_t total = 0;
     {
         CParcel parcel;
+        parcel.SetImportReport(ImportFailed, &failed);
         DWORD table = (DWORD)sources.size() * 2 + 16;
         if (!parcel.Open(1, temp, 4, table)) {
+            ThrowIfNoMemory();
             fprintf(stderr, "cannot create %s\n", temp);
-            DeleteFileA(temp);
             return 1;
         }
         for (const Source &s : sources) {
             HANDLE h = parcel.CreateFile(s.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
+                ThrowIfNoMemory();
                 fprintf(stderr, "cannot add %s (name too long or already present)\n", s.name.c_str());
                 ++failed;
                 continue;
             }
             parcel.SetFileSize(h, s.size, 0);
-            parcel.SetFileSource(h, s.path.c_str());
+            const BOOL named = parcel.SetFileSource(h, s.path.c_str());
             parcel.CloseHandle(h);
+            if (!named)
+                throw std::bad_alloc();
             total += s.size;
         }
         for (const std::string &name : tree.empty) {
             if (!parcel.CreateDirectory(name.c_str(), nullptr)) {
+                ThrowIfNoMemory();
                 fprintf(stderr, "cannot add folder %s (name too long)\n", name.c_str());
                 ++failed;
             }
@@ -318,12 +354,14 @@ int Pack(int argc, char **argv)
         // The flush copies every source file in and fails when the archive
         // file refuses any of it.
         if (!failed && !parcel.Flush(0)) {
+            ThrowIfNoMemory();
             fprintf(stderr, "cannot write %s\n", temp);
             ++failed;
         }
         for (const Source &s : sources) {
             DWORD lo;
             if (!failed && s.size && !parcel.GetFileLocation(s.name.c_str(), &lo, nullptr)) {
+                ThrowIfNoMemory();
                 fprintf(stderr, "not stored: %s\n", s.name.c_str());
                 ++failed;
             }
@@ -331,26 +369,30 @@ int Pack(int argc, char **argv)
         parcel.Close();
     }
     if (failed) {
-        DeleteFileA(temp);
         fprintf(stderr, "%s left as it was\n", archive.c_str());
         return 1;
     }
     if (!MoveFileExA(temp, archive.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         fprintf(stderr, "cannot replace %s\n", archive.c_str());
-        DeleteFileA(temp);
         return 1;
     }
+    tempFile.kept = true;
     printf("%u files, %u empty folders, %llu bytes packed into %s\n", (unsigned)sources.size(),
            (unsigned)tree.empty.size(), (unsigned long long)total, archive.c_str());
     return 0;
 }
 
+// Throws when memory runs out, rather than listing less than there is.
 void ListFolder(CParcel &parcel, const std::string &folder, unsigned *files, uint64_t *bytes)
 {
     WIN32_FIND_DATAA d;
     HANDLE f = parcel.FindFirstFile((folder + "*.*").c_str(), &d);
-    if (f == INVALID_HANDLE_VALUE)
+    if (f == INVALID_HANDLE_VALUE) {
+        // An empty folder finds nothing; anything else is a failure.
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            throw std::bad_alloc();
         return;
+    }
     std::vector<std::string> subfolders;
     do {
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -359,14 +401,20 @@ void ListFolder(CParcel &parcel, const std::string &folder, unsigned *files, uin
         }
         std::string name = folder + d.cFileName;
         DWORD lo = 0;
-        if (parcel.GetFileLocation(name.c_str(), &lo, nullptr))
+        SetLastError(NO_ERROR);
+        if (parcel.GetFileLocation(name.c_str(), &lo, nullptr)) {
             printf("%10lu %10lu  %s\n", (unsigned long)lo, (unsigned long)d.nFileSizeLow, name.c_str());
-        else
+        } else {
+            ThrowIfNoMemory();
             printf("%10s %10lu  %s\n", "-", (unsigned long)d.nFileSizeLow, name.c_str());
+        }
         ++*files;
         *bytes += d.nFileSizeLow;
     } while (parcel.FindNextFile(f, &d));
+    const DWORD ended = GetLastError();
     parcel.FindClose(f);
+    if (ended != ERROR_NO_MORE_FILES)
+        throw std::bad_alloc();
     for (const std::string &s : subfolders) {
         printf("%10s %10s  %s\n", "", "<dir>", s.c_str());
         ListFolder(parcel, s, files, bytes);
@@ -378,6 +426,7 @@ bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
 {
     if (parcel.Open(1, path, flags, 0))
         return true;
+    ThrowIfNoMemory();
     fprintf(stderr, "cannot open %s%s: missing, in use or not a valid archive\n", path,
             (flags & 2) ? "" : " for writing");
     return false;
@@ -447,6 +496,7 @@ int Extract(int argc, char **argv)
     HANDLE h = parcel.CreateFile(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        ThrowIfNoMemory();
         fprintf(stderr, "no entry %s\n", argv[1]);
         parcel.Close();
         return 1;
@@ -496,22 +546,27 @@ int Compact(int argc, char **argv)
         Usage();
         return 2;
     }
-    int level = argc == 2 ? atoi(argv[1]) : 1;
+    // Level 1 or 2, as the usage says; nothing else is taken for one.
+    if (argc == 2 && strcmp(argv[1], "1") != 0 && strcmp(argv[1], "2") != 0) {
+        Usage();
+        return 2;
+    }
+    const int level = argc == 2 ? argv[1][0] - '0' : 1;
     CParcel parcel;
     if (!OpenArchive(parcel, argv[0], 1))
         return 1;
-    BOOL ok = parcel.Flush(level < 1 ? 1 : level);
-    parcel.Close();
-    if (!ok) {
-        fprintf(stderr, "compaction failed\n");
+    if (!parcel.Flush(level)) {
+        ThrowIfNoMemory();
+        fprintf(stderr, "compaction failed; the archive holds what it held\n");
         return 1;
     }
+    parcel.Close();
     return 0;
 }
 
 } // namespace
 
-int PclMain(int argc, char **argv)
+static int Dispatch(int argc, char **argv)
 {
     if (argc < 2) {
         Usage();
@@ -528,4 +583,16 @@ int PclMain(int argc, char **argv)
         return Compact(argc - 2, argv + 2);
     Usage();
     return 2;
+}
+
+// Memory running out anywhere ends the command with a message and exit 1;
+// what it had made goes with the objects that made it.
+int PclMain(int argc, char **argv)
+{
+    try {
+        return Dispatch(argc, argv);
+    } catch (const std::bad_alloc &) {
+        fputs("pcl: out of memory\n", stderr);
+        return 1;
+    }
 }

@@ -231,9 +231,11 @@ TEST(ParcelNames, ChangeCallbackSeesEveryStoreUntilReset)
 TEST(ParcelFolders, RemoveDirectoryTakesOnlyItsFolderBelowTheRoot)
 {
     ScratchFolder tree;
-    for (const char *folder : {"Root", "Root\\Foo", "Root\\Foo\\Sub", "Root\\Foo2", "Root\\Bar"})
+    for (const char *folder :
+         {"Root", "Root\\Foo", "Root\\Foo\\Sub", "Root\\Foo2", "Root\\Bar", "outside", "outside\\sub"})
         tree.Folder(folder);
-    const char *kept[] = {"Root\\Foobar.txt", "Root\\Foo2\\c.txt", "Root\\Fo.txt", "outside.txt"};
+    const char *kept[] = {"Root\\Foobar.txt", "Root\\Foo2\\c.txt", "Root\\Fo.txt", "outside.txt",
+                          "outside\\sub\\k.txt"};
     for (const char *file : kept)
         tree.File(file, "k");
     for (const char *file : {"Root\\Foo\\a.txt", "Root\\Foo\\noext", "Root\\Foo\\Sub\\b.txt", "Root\\Bar\\d.txt"})
@@ -241,8 +243,8 @@ TEST(ParcelFolders, RemoveDirectoryTakesOnlyItsFolderBelowTheRoot)
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Full("Root").c_str(), 2, 10240));
     // The root itself, anything above it, wildcards and files are refused.
-    for (const char *name : {"", "\\", "/", ".", ".\\", "Foo\\..", "..", "..\\Root", "Foo\\..\\..", "*", "F*",
-                             "Foo\\*", "...", "C:\\", "C:"}) {
+    for (const char *name : {"", "\\", "/", ".", ".\\", "Foo\\..", "..", "..\\Root", "..\\outside\\sub",
+                             "Foo\\..\\..", "*", "F*", "Foo\\*", "...", "C:\\", "C:"}) {
         SetLastError(0);
         EXPECT_FALSE(parcel.RemoveDirectory(name)) << name;
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << name;

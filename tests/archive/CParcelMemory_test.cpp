@@ -106,15 +106,21 @@ protected:
             if (c.before)
                 c.before(*p);
             bool ok = false, threw = false;
+            SetLastError(NO_ERROR);
             FailNewAfter(n);
             try {
                 ok = c.call(*p);
             } catch (...) {
                 threw = true;
             }
+            const DWORD error = GetLastError();
             refused = FailNewRefused();
             FailNewEnd();
             EXPECT_FALSE(threw) << name << " threw after " << n << " allocations";
+            // With memory the call succeeds: a failure is the memory's.
+            if (!ok) {
+                EXPECT_EQ(error, (DWORD)ERROR_NOT_ENOUGH_MEMORY) << name << " after " << n;
+            }
             if (c.after)
                 c.after(*p);
             const Model &want = ok ? changed : unchanged;
@@ -162,6 +168,20 @@ TEST_F(ParcelMemory, CallsChangingEntriesFailWhole)
            },
            closeHandle});
     Sweep("CreateFile over an entry", {nullptr, nullptr, create("r3"), [](Model &m) { m["r3"] = ""; }, closeHandle});
+    for (DWORD disposition : {(DWORD)OPEN_EXISTING, (DWORD)OPEN_ALWAYS, (DWORD)CREATE_NEW}) {
+        const std::string name = "CreateFile with disposition " + std::to_string(disposition);
+        Sweep(name.c_str(), {nullptr, nullptr,
+                             [&h, disposition](CParcel &p) {
+                                 h = p.CreateFile(disposition == CREATE_NEW ? "f5\\new" : "f5\\e.txt", GENERIC_READ,
+                                                  0, nullptr, disposition, 0, nullptr);
+                                 return h != INVALID_HANDLE_VALUE;
+                             },
+                             [disposition](Model &m) {
+                                 if (disposition == CREATE_NEW)
+                                     m["f5\\new"] = "";
+                             },
+                             closeHandle});
+    }
     Sweep("CreateFile truncating an entry",
           {nullptr, nullptr,
            [&](CParcel &p) {
@@ -179,6 +199,20 @@ TEST_F(ParcelMemory, CallsChangingEntriesFailWhole)
            [](Model &m) { m["r5"].replace(0, 3, "XYZ"); }, closeHandle});
     Sweep("DeleteFile", {nullptr, nullptr, [](CParcel &p) { return p.DeleteFile(kLong) != FALSE; },
                          [](Model &m) { m.erase(kLong); }, nullptr});
+    // Written since the flush, so freed at once: its record and both
+    // neighbours' go spare, with nodes set aside before.
+    Sweep("DeleteFile between two free regions",
+          {[](CParcel &p) {
+               for (const char *name : {"x1", "x2", "x3", "x4"})
+                   WriteWhole(p, name, std::string(50, name[1]));
+               p.DeleteFile("x1");
+               p.DeleteFile("x3");
+           },
+           [](Model &m) {
+               m["x2"] = std::string(50, '2');
+               m["x4"] = std::string(50, '4');
+           },
+           [](CParcel &p) { return p.DeleteFile("x2") != FALSE; }, [](Model &m) { m.erase("x2"); }, nullptr});
     Sweep("RemoveDirectory", {nullptr, nullptr, [](CParcel &p) { return p.RemoveDirectory("f4") != FALSE; },
                               [](Model &m) {
                                   for (const char *k : {"f4\\", "f4\\c.txt", "f4\\sub\\", "f4\\sub\\d.txt"})
@@ -206,6 +240,12 @@ TEST_F(ParcelMemory, CallsThatChangeNothingLeaveNothing)
                                 return find != INVALID_HANDLE_VALUE && p.FindClose(find);
                             },
                             Unchanged, nullptr});
+    Sweep("MmioOpen", {nullptr, nullptr,
+                       [](CParcel &p) {
+                           HMMIO m = p.MmioOpen("f5\\e.txt", nullptr, MMIO_READ);
+                           return m && p.MmioClose(m, 0) == 0;
+                       },
+                       Unchanged, nullptr});
     Sweep("Close and Open",
           {nullptr, nullptr,
            [this](CParcel &p) {

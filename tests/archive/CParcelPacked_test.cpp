@@ -44,6 +44,17 @@ bool Put(CParcel &p, const std::string &name, const std::string &data)
     return ok && done == data.size();
 }
 
+// An empty entry given its place (a region of no size at the end) by a seek.
+bool PutEmptyPlaced(CParcel &p, const std::string &name)
+{
+    HANDLE h = p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD at = p.SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    p.CloseHandle(h);
+    return at == 0;
+}
+
 // Every entry named reads back, the engine's way, with exactly its bytes.
 ::testing::AssertionResult Holds(CParcel &p, const Contents &want)
 {
@@ -761,6 +772,13 @@ TEST_F(Packed, CompactionCommitsAFewTimesOnEveryLayoutAndOnceIsEnough)
         for (size_t i = 0; i < sizes.size(); ++i) {
             names.push_back("k" + std::to_string(i % 3) + "\\e" + std::to_string(i));
             ASSERT_TRUE(Put(p, names[i], live[names[i]] = Pattern(sizes[i], (uint32_t)i)));
+            // Empty entries, one or two at one offset, between two holes
+            // when the entries on both sides go.
+            for (int empty = rand() % 5 - 2; empty > 0; --empty) {
+                const std::string name = names[i] + "z" + std::to_string(empty);
+                live[name] = "";
+                ASSERT_TRUE(PutEmptyPlaced(p, name));
+            }
         }
         ASSERT_TRUE(p.Flush(0));
         for (size_t i = 0; i < names.size(); ++i)
@@ -796,6 +814,38 @@ TEST_F(Packed, CompactionCommitsAFewTimesOnEveryLayoutAndOnceIsEnough)
         ASSERT_TRUE(p.Flush(1));
         EXPECT_EQ(count.writes, 0u) << kind;
     }
+}
+
+// Two empty entries share an offset between two holes: compaction moves
+// them and still fills the room on both sides, and again later.
+TEST_F(Packed, CompactionMovesEmptyEntriesBetweenHoles)
+{
+    CParcel p;
+    ASSERT_TRUE(Create(p));
+    Contents live = {{"a", Pattern(100, 1)}, {"h1", Pattern(30, 2)}, {"z0", ""}, {"z1", ""},
+                     {"h2", Pattern(50, 3)}, {"c", Pattern(60, 4)}, {"d", Pattern(10, 5)}};
+    for (const char *name : {"a", "h1", "z0", "z1", "h2", "c", "d"})
+        ASSERT_TRUE(live[name].empty() ? PutEmptyPlaced(p, name) : Put(p, name, live[name]));
+    ASSERT_EQ(Location(p, "z0"), 144u);
+    ASSERT_EQ(Location(p, "z1"), 144u);
+    ASSERT_TRUE(p.Flush(0));
+    p.Close();
+    ASSERT_TRUE(Reopen(p));
+    for (const char *name : {"h1", "h2"}) {
+        ASSERT_TRUE(p.DeleteFile(name));
+        live.erase(name);
+    }
+    ASSERT_TRUE(p.Flush(1));
+    ASSERT_TRUE(p.Flush(2));
+    EXPECT_TRUE(Holds(p, live));
+    p.Close();
+    // The 80 bytes of the two holes come back, the tables right after.
+    const ReadArchive a = ReadFormat(Disk());
+    ASSERT_EQ(a.fault, "");
+    EXPECT_EQ(a.dataEnd, 14u + 170);
+    EXPECT_EQ(a.tablesEnd, Disk().size());
+    ASSERT_TRUE(Reopen(p));
+    EXPECT_TRUE(Holds(p, live));
 }
 
 // An entry written into after every flush: each flush gives the place of
@@ -1184,6 +1234,25 @@ TEST_F(Packed, WriteIntoFlushedEntryKeepsTheFlushedBytesUntilTheNextFlush)
         ASSERT_TRUE(Reopen(p));
         EXPECT_TRUE(Holds(p, committed)) << "cycle " << cycle;
     }
+    // The copy refused by the file: the write fails, and the room taken for
+    // the copy goes back, so the next tables name nothing past the entries.
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    HANDLE w = p.CreateFile("b.bin", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ParcelSetIoHook(
+        [](void *, ParcelIoCall call, HANDLE, const void *, DWORD) -> BOOL { return call != PARCEL_IO_WRITE; },
+        nullptr);
+    DWORD n = 7;
+    EXPECT_FALSE(p.WriteFile(w, "x", 1, &n, nullptr));
+    ParcelSetIoHook(nullptr, nullptr);
+    EXPECT_EQ(n, 0u);
+    p.CloseHandle(w);
+    ASSERT_TRUE(p.Flush(0));
+    const uint32_t end = std::max(Location(p, "Data\\a.bin") + 5000, Location(p, "b.bin") + 300);
+    p.Close();
+    const ReadArchive disk = ReadFormat(Disk());
+    ASSERT_EQ(disk.fault, "");
+    EXPECT_EQ(disk.usedEnd, end);
 }
 
 // Writes into committed contents and a rewrite of a whole entry take no

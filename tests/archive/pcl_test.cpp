@@ -9,7 +9,13 @@
 #include "ParcelCrash.h"
 #include "archive/CParcel.h"
 #include "archive/tools/PclTool.h"
+#include "support/failnew/fail_new.h"
+#include "support/failnew/fail_new_sweep.h"
 #include "support/run_program.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -446,6 +452,133 @@ TEST(Pcl, PackThatCannotListAFolderFailsAndKeepsTheOldArchive)
     }
     RemoveDirectoryW(deeper.c_str());
     RemoveDirectoryW(deep.c_str());
+}
+
+// A command run here with every allocation from the n-th on refused (its
+// refusals to refused), and what it printed: its standard and error output
+// go to a file of the scratch folder meanwhile.
+int PclHereFailing(const ScratchFolder &t, std::vector<std::string> args, long n, long *refused,
+                   std::string *printed)
+{
+    args.insert(args.begin(), "pcl");
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    fflush(stdout);
+    fflush(stderr);
+    const int saved = _dup(1), savedError = _dup(2);
+    const int file = _open(t.Full("printed.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IWRITE);
+    _dup2(file, 1);
+    _dup2(file, 2);
+    _close(file);
+    FailNewAfter(n);
+    const int code = PclMain((int)args.size(), argv.data());
+    *refused = FailNewRefused();
+    FailNewEnd();
+    fflush(stdout);
+    fflush(stderr);
+    _dup2(saved, 1);
+    _dup2(savedError, 2);
+    _close(saved);
+    _close(savedError);
+    *printed = t.Read("printed.txt");
+    return code;
+}
+
+// The name of a temporary file left beside the archive, or "".
+std::string TempLeft(const ScratchFolder &t)
+{
+    WIN32_FIND_DATAA d;
+    HANDLE f = FindFirstFileA(t.Full("*.tmp").c_str(), &d);
+    if (f == INVALID_HANDLE_VALUE)
+        return "";
+    FindClose(f);
+    return d.cFileName;
+}
+
+// Each command with its allocations refused in turn from the first on: it
+// exits 0 having done all of it, or 1 having changed nothing and left
+// nothing behind; it never aborts, never waits for a click (an import that
+// runs out of memory is reported, not shown in a box) and never prints a
+// listing short of what the archive holds.
+TEST(Pcl, CommandsWithoutMemoryFailWholeAndSaySo)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.Folder("tree\\sub");
+    t.Folder("tree\\empty");
+    for (int i = 0; i < 4; ++i)
+        t.File("tree\\sub\\f" + std::to_string(i) + ".bin", Pattern((size_t)(100 + 3000 * i), (uint32_t)i));
+    t.File("tree\\top.bin", "top");
+    const std::string archive = t.Full("data.pcl");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive}));
+    Contents packed;
+    {
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 0));
+        packed = Listed(p);
+    }
+    ASSERT_EQ(5u, packed.size());
+    const Contents full = packed;
+    // An archive with holes, for compaction, and a tree that differs from it.
+    std::string holed;
+    {
+        CParcel p;
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 0, 0));
+        ASSERT_TRUE(p.DeleteFile("sub/f1.bin"));
+        ASSERT_TRUE(p.Flush(0));
+        p.Close();
+        packed.erase("sub/f1.bin");
+        holed = t.Read("data.pcl");
+    }
+    std::string listing;
+    long refused = 0;
+    ASSERT_EQ(0, PclHereFailing(t, {"list", archive}, 1000000, &refused, &listing));
+    const std::vector<std::string> commands[] = {
+        {"pack", "-c", t.Full("tree"), archive},
+        {"list", archive},
+        {"extract", archive, "sub/f3.bin", t.Full("out.bin")},
+        {"compact", archive, "2"},
+    };
+    for (const std::vector<std::string> &args : commands) {
+        const std::string &command = args[0];
+        refused = 1;
+        for (long n = 0; refused; n += n < 100 || FailNewFullSweeps() ? 1 : 7) {
+            t.File("data.pcl", holed);
+            DeleteFileA(t.Full("out.bin").c_str());
+            std::string printed;
+            const int code = PclHereFailing(t, args, n, &refused, &printed);
+            ASSERT_TRUE(code == 0 || code == 1) << command << " after " << n << ": " << code;
+            EXPECT_EQ(TempLeft(t), "") << command << " after " << n << ": " << printed;
+            if (code) {
+                EXPECT_NE(printed.find("emory"), std::string::npos) << command << " after " << n << ": " << printed;
+                // A compaction may have committed its first step: the
+                // contents are the same either way (checked below).
+                EXPECT_TRUE(t.Read("data.pcl") == holed || command == "compact")
+                    << command << " after " << n;
+                EXPECT_FALSE(Exists(t.Full("out.bin"))) << command << " after " << n;
+            }
+            if (!code && command == "list") {
+                EXPECT_EQ(printed, listing) << "after " << n;
+            }
+            if (!code && command == "extract") {
+                EXPECT_TRUE(t.Read("out.bin") == packed["sub/f3.bin"]) << "after " << n;
+            }
+            CParcel p;
+            ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 0)) << command << " after " << n;
+            EXPECT_EQ(Listed(p), command == "pack" && !code ? full : packed) << command << " after " << n;
+            p.Close();
+            if (HasFailure())
+                return;
+        }
+    }
+    // Compaction takes level 1 or 2 and nothing else for one.
+    for (const char *level : {"abc", "7", "-3", "0", "1x", ""}) {
+        t.File("data.pcl", holed);
+        EXPECT_EQ(2, PclHere({"compact", archive, level})) << level;
+        EXPECT_TRUE(t.Read("data.pcl") == holed) << level;
+    }
 }
 
 } // namespace
