@@ -19,9 +19,12 @@ command -v Xvfb >/dev/null || {
 setsid Xvfb -displayfd 3 -screen 0 1024x768x24 +extension GLX -nolisten tcp \
     3>"$work/number" </dev/null >/dev/null 2>"$work/said" &
 pid=$!
-for _ in $(seq 100); do
+# No command substitution from here on: a signal whose trap runs while bash
+# reads one can leave the trap a syntax error instead of ending the server.
+for ((tries = 0; tries < 100; tries++)); do
     if [ -s "$work/number" ]; then
-        echo ":$(tr -dc 0-9 <"$work/number") $pid"
+        read -r number <"$work/number" || true
+        echo ":${number//[^0-9]/} $pid"
         exit 0
     fi
     kill -0 "$pid" 2>/dev/null || break
