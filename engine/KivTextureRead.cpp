@@ -53,9 +53,7 @@ RwTexture *TakeRead(const char *name)
 {
     RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
     RwTexture *texture = dict ? RwTextureDictionaryFindTexture(dict, name) : nullptr;
-    if (texture)
-        texture->refCount++;
-    return texture;
+    return texture ? RwTextureAddRef(texture) : nullptr;
 }
 
 } // namespace
