@@ -122,6 +122,8 @@ private:
     uint32_t ReadableSize(const CParcelFile *entry) const;
     BOOL TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
                       bool write);
+    BOOL ReadRegion(const CParcelFile *entry, uint32_t pos, void *buffer, DWORD count, DWORD *got);
+    BOOL ZeroUnfilled();
     BOOL ReadArchive();
     BOOL ReadFolders(CParcelReader &reader, CParcelStorage *storage);
     BOOL WriteArchive();
@@ -140,6 +142,8 @@ private:
     // Whether the tables on disk are surely these, ending the file: then a
     // flush has nothing to commit.
     bool OnDisk(const CParcelWriter &tables);
+    BOOL FlushLevel(int level);
+    void GiveBackGrowth(uint32_t before);
     BOOL CompactArchive(int level);
     // Commits the tables right after the data, when they are not there.
     BOOL TablesDown(const CParcelWriter &folders);

@@ -13,10 +13,11 @@ static void DestroyName(TextData *key, TextData *, void *)
     TextData::Destroy(key);
 }
 
-// A folder name that RemoveDirectory may empty: it must name something below
-// the root, never the root itself or a place above it, and hold no wildcard
-// or stream separator that would widen the delete.
-static bool IsRemovableFolderName(LPCSTR name)
+// How deep below the root a name leads, -1 when it climbs above the root
+// on the way or holds a component of dots and spaces other than "." and ".."
+// (which Windows reads in ways of its own). Without wildcards, a wildcard or
+// stream separator is refused as well (-1).
+static int NameDepth(LPCSTR name, bool wildcards)
 {
     const char *p = name;
     if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
@@ -30,8 +31,8 @@ static bool IsRemovableFolderName(LPCSTR name)
         const char *start = p;
         bool onlyDots = true;
         while (*p && !IsSeparator(*p)) {
-            if (*p == '*' || *p == '?' || *p == ':')
-                return false;
+            if (!wildcards && (*p == '*' || *p == '?' || *p == ':'))
+                return -1;
             if (*p != '.' && *p != ' ')
                 onlyDots = false;
             ++p;
@@ -43,12 +44,20 @@ static bool IsRemovableFolderName(LPCSTR name)
             // the same folder
         } else if (length == 2 && start[0] == '.' && start[1] == '.') {
             if (--depth < 0)
-                return false;
+                return -1;
         } else {
-            return false;
+            return -1;
         }
     }
-    return depth > 0;
+    return depth;
+}
+
+// A folder name that RemoveDirectory may empty: it must name something below
+// the root, never the root itself or a place above it, and hold no wildcard
+// or stream separator that would widen the delete.
+static bool IsRemovableFolderName(LPCSTR name)
+{
+    return NameDepth(name, false) > 0;
 }
 
 CParcelBase::CParcelBase()
@@ -357,9 +366,11 @@ void CParcelBase::RecordFailed(LPCSTR name)
         AddName(m_failed, name);
 }
 
+// Every name stays below the root: one that climbs out of it is refused, as
+// RemoveDirectory refuses it.
 BOOL CParcelBase::FormPath(LPCSTR name, char *path) const
 {
-    if (!name) {
+    if (!name || NameDepth(name, true) < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

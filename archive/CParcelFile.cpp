@@ -11,7 +11,7 @@
 
 CParcelFile::CParcelFile()
     : m_attributes(0), m_sizeLow(0), m_sizeHigh(0), m_folder(nullptr), m_region(PARCEL_NO_REGION),
-      m_handleInUse(0), m_source(nullptr)
+      m_filled(PARCEL_FILLED), m_handleInUse(0), m_source(nullptr)
 {
     memset(m_name, 0, sizeof m_name);
     ParcelCurrentTime(&m_time);

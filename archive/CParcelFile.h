@@ -15,6 +15,8 @@ class CParcelWriter;
 // On disk: char name[256]; u32 attributes; FILETIME (low, high); u32 size
 // low, size high; u32 region record index.
 enum { PARCEL_FILE_RECORD_SIZE = 280 };
+// A region filled to its end.
+const uint32_t PARCEL_FILLED = 0xFFFFFFFFu;
 static_assert(PARCEL_NAME_SIZE + 4 + 8 + 8 + 4 == PARCEL_FILE_RECORD_SIZE, "file record is 280 bytes");
 
 class CParcelFile {
@@ -39,6 +41,11 @@ public:
     DWORD m_sizeHigh;
     CParcelFolder *m_folder;
     uint32_t m_region;
+    // How much of the region, from its start, holds what was written to it
+    // or zeros (memory only): past that it holds whatever was there before,
+    // which reads as zeros and is zeroed on disk before the tables name it.
+    // PARCEL_FILLED for contents the tables on disk name.
+    uint32_t m_filled;
     CFileOpen m_handle;
     DWORD m_handleInUse;
     char *m_source;

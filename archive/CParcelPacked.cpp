@@ -539,7 +539,7 @@ BOOL CParcel::ImportSources()
 // the archive as it was.
 BOOL CParcel::WriteArchive()
 {
-    if (!ImportSources())
+    if (!ImportSources() || !ZeroUnfilled())
         return FALSE;
     // A reader needs the root folder; removing "" took it away.
     if (!MakeRootFolder())
@@ -724,6 +724,8 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
             return FALSE;
         }
         entry->m_region = index;
+        // A region may come from a hole: nothing of it is the entry's yet.
+        entry->m_filled = 0;
         SetChanged(1);
     }
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
@@ -893,6 +895,9 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
         SetLastError(ERROR_INVALID_NAME);
     } else if (!ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    } else if (disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING && !ParcelPartsNamed(name)) {
+        // Such a name could never be told apart again once stored.
+        SetLastError(ERROR_INVALID_NAME);
     } else {
         switch (disposition) {
         case CREATE_ALWAYS:
@@ -998,24 +1003,70 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    const uint32_t pos = handle->m_posLow;
+    DWORD moved = 0;
+    BOOL ok;
     if (write) {
-        if (!MoveOffCommitted(entry)) {
+        // What lies between the filled part and a write past it was never
+        // written: zeros, not what the region held before.
+        if (!MoveOffCommitted(entry) ||
+            (pos > entry->m_filled &&
+             !ParcelZeroRange(m_archive, m_storage->GetBox(entry->m_region)->m_offsetLow + entry->m_filled,
+                              pos - entry->m_filled))) {
             if (done)
                 *done = 0;
             return FALSE;
         }
         // The copy may have moved the records.
         box = m_storage->GetBox(entry->m_region);
+        if (pos > entry->m_filled)
+            entry->m_filled = pos;
         SetChanged(1);
+        ok = ParcelSeek(m_archive, box->m_offsetLow + pos) && ParcelIoWrite(m_archive, buffer, n, &moved);
+        if (pos + moved > entry->m_filled)
+            entry->m_filled = pos + moved;
+    } else {
+        ok = ReadRegion(entry, pos, buffer, n, &moved);
     }
-    DWORD moved = 0;
-    BOOL ok = ParcelSeek(m_archive, box->m_offsetLow + handle->m_posLow) &&
-              (write ? ParcelIoWrite(m_archive, buffer, n, &moved)
-                     : ::ReadFile(m_archive, buffer, n, &moved, nullptr));
     handle->m_posLow += moved;
     if (done)
         *done = moved;
     return ok;
+}
+
+// Reads count bytes of the entry's region from pos: the filled part from the
+// file, zeros past it.
+BOOL CParcel::ReadRegion(const CParcelFile *entry, uint32_t pos, void *buffer, DWORD count, DWORD *got)
+{
+    const CParcelBox *box = m_storage->GetBox(entry->m_region);
+    const DWORD stored = pos >= entry->m_filled ? 0 : entry->m_filled - pos < count ? entry->m_filled - pos : count;
+    *got = 0;
+    if (stored && (!ParcelSeek(m_archive, box->m_offsetLow + pos) ||
+                   !::ReadFile(m_archive, buffer, stored, got, nullptr)))
+        return FALSE;
+    if (*got < stored)
+        return TRUE;
+    memset(static_cast<char *>(buffer) + stored, 0, count - stored);
+    *got = count;
+    return TRUE;
+}
+
+// Zeros on disk whatever the regions of the entries hold past what was
+// written to them, before tables name it.
+BOOL CParcel::ZeroUnfilled()
+{
+    for (CParcelFolderTree::Node *n = m_folders.First(); n; n = CParcelFolderTree::Next(n)) {
+        for (CParcelFileTree::Node *f = n->value->m_files.First(); f; f = CParcelFileTree::Next(f)) {
+            CParcelFile *entry = f->value;
+            const CParcelBox *box = m_storage->GetBox(entry->m_region);
+            if (!box || entry->m_filled >= box->m_sizeLow)
+                continue;
+            if (!ParcelZeroRange(m_archive, box->m_offsetLow + entry->m_filled, box->m_sizeLow - entry->m_filled))
+                return FALSE;
+            entry->m_filled = PARCEL_FILLED;
+        }
+    }
+    return TRUE;
 }
 
 DWORD CParcel::PackedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method)
@@ -1083,6 +1134,11 @@ BOOL CParcel::PackedCreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES)
     CParcelLock::Scope lock(m_lock);
     if (!name || !m_storage) {
         SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    // An empty name stands for the root.
+    if (name[0] && !ParcelPartsNamed(name)) {
+        SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
     return MakeFolders(name, nullptr);
@@ -1357,9 +1413,12 @@ HANDLE CParcel::PackedFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     if (this->FindNextFile((HANDLE)find, data))
         return (HANDLE)find;
+    // Only a search that ran out of names found nothing; memory that ran out
+    // on the way says so.
+    const DWORD error = GetLastError();
     m_handles.RemoveFind(find);
     delete find;
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
     return INVALID_HANDLE_VALUE;
 }
 
@@ -1454,9 +1513,8 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
         return nullptr;
     }
     // The multimedia file is served from a copy of the entry's own bytes, so
-    // reads and seeks stay inside the entry. The copy ends where ReadFile
-    // would stop: at the archive file's end, for an entry written only in
-    // part before its first flush.
+    // reads and seeks stay inside the entry. It holds what ReadFile gives:
+    // zeros where nothing was written.
     DWORD size = 0, got = 0;
     const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
     if (box && box->m_state == PARCEL_BOX_USED)
@@ -1464,8 +1522,7 @@ HMMIO CParcel::PackedMmioOpen(LPCSTR name, LPMMIOINFO info, DWORD flags)
     char *buffer = new (std::nothrow) char[size ? size : 1];
     if (!buffer)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    if (!buffer || (size && (!ParcelSeek(m_archive, box->m_offsetLow) ||
-                             !::ReadFile(m_archive, buffer, size, &got, nullptr)))) {
+    if (!buffer || (size && !ReadRegion(entry, 0, buffer, size, &got))) {
         delete[] buffer;
         RecordFailed(name);
         return nullptr;
@@ -1574,6 +1631,34 @@ BOOL CParcel::PackedFlush(int level)
     CParcelLock::Scope lock(m_lock);
     if (m_readOnly || !m_storage || m_archive == INVALID_HANDLE_VALUE)
         return FALSE;
+    uint32_t before;
+    const bool sized = ParcelFileSize(m_archive, &before);
+    const BOOL ok = FlushLevel(level);
+    if (!ok && sized)
+        GiveBackGrowth(before);
+    return ok;
+}
+
+// A flush that failed may have written past the file's end (staging copies,
+// tables never committed, a full disk's partial writes): what no table on
+// disk can name goes again, so the file is no longer than it was unless a
+// commit that did reach the disk needs the room.
+void CParcel::GiveBackGrowth(uint32_t before)
+{
+    const DWORD error = GetLastError();
+    uint32_t keep = before, size;
+    if (m_storage->TablesEnd() > keep)
+        keep = m_storage->TablesEnd();
+    if (m_storage->EndOfRegions() > keep)
+        keep = m_storage->EndOfRegions();
+    // Left longer, the next flush commits again to cut it.
+    if (ParcelFileSize(m_archive, &size) && size > keep && (!ParcelSeek(m_archive, keep) || !ParcelIoSetEnd(m_archive)))
+        m_longer = true;
+    SetLastError(error);
+}
+
+BOOL CParcel::FlushLevel(int level)
+{
     // A commit whose file could not be cut short holds; the flush still
     // fails, as it did not leave the file as short as it should be.
     if (level <= 0)

@@ -179,6 +179,20 @@ bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body
     return body.empty() || ParcelWriteExact(file, body.data(), (uint32_t)body.size());
 }
 
+bool ParcelZeroRange(HANDLE file, uint32_t at, uint32_t size)
+{
+    static const uint8_t kZeros[4096] = {};
+    if ((uint64_t)at + size > 0xFFFFFFFFu || !ParcelSeek(file, at))
+        return false;
+    while (size) {
+        const uint32_t n = size < sizeof kZeros ? size : (uint32_t)sizeof kZeros;
+        if (!ParcelWriteExact(file, kZeros, n))
+            return false;
+        size -= n;
+    }
+    return true;
+}
+
 bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size)
 {
     static const uint32_t kBlock = 64 * 1024;

@@ -51,6 +51,8 @@ bool ParcelWriteChunk(HANDLE file, uint16_t id, const std::vector<uint8_t> &body
 // Copies size bytes from src to dst inside the file; the two may overlap
 // either way. FALSE when either range would pass 4 GiB.
 bool ParcelCopyRange(HANDLE file, uint32_t src, uint32_t dst, uint32_t size);
+// Writes size zero bytes from at on.
+bool ParcelZeroRange(HANDLE file, uint32_t at, uint32_t size);
 // Copies as the moves say, each as if after the ones before it, in a few
 // large transfers. A move with a high half set or past 4 GiB fails the call
 // before anything is written; want of memory fails it, with no exception.

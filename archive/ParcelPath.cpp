@@ -38,6 +38,22 @@ std::string ParcelExtension(const char *name)
     return dot ? std::string(dot + 1) : std::string();
 }
 
+bool ParcelPartsNamed(const char *path)
+{
+    if (!path)
+        return false;
+    for (const char *p = path; *p;) {
+        const char *end = strchr(p, '\\');
+        const size_t n = end ? (size_t)(end - p) : strlen(p);
+        if (n == 0 || (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.'))
+            return false;
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    return true;
+}
+
 bool ParcelNameFits(const std::string &name)
 {
     return name.size() < PARCEL_NAME_SIZE;

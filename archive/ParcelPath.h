@@ -18,6 +18,10 @@ std::string ParcelFolderKey(const char *path);
 std::string ParcelFolderName(const char *folderPath);
 // What follows the name's last full stop; empty when there is none.
 std::string ParcelExtension(const char *name);
+// Whether every part of a path between backslashes names something: none is
+// empty (a leading or doubled backslash; a trailing one ends the path) and
+// none is "." or "..", which no call could tell from the folder around it.
+bool ParcelPartsNamed(const char *path);
 // True when the name fits a 256-byte field with its terminator.
 bool ParcelNameFits(const std::string &name);
 // Stores the name zero-padded in a 256-byte field; false when it does not fit.

@@ -41,8 +41,9 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
     } catch (const std::bad_alloc &) {
         return kKivReadFailed;
     }
+    // The archive reports memory that ran out through the last error.
     if (file == INVALID_HANDLE_VALUE)
-        return kKivReadMissing;
+        return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? kKivReadFailed : kKivReadMissing;
     KivReadStatus status = kKivReadFailed;
     try {
         status = ReadOpened(parcel, file, bytes, size);

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "archive/CParcel.h"
+#include "archive/ParcelChunk.h"
+#include "archive/ParcelIo.h"
 #include "archive/tools/PclTool.h"
 
 namespace {
@@ -19,9 +21,12 @@ struct Source {
     DWORD size;
 };
 
-void Usage()
+// A usage error: what was wrong, then how the commands are used, on the
+// error output; exit code 2.
+int Usage(const std::string &wrong)
 {
-    printf("usage:\n"
+    fprintf(stderr, "pcl: %s\n", wrong.c_str());
+    fprintf(stderr, "usage:\n"
            "  pcl pack [-f] [-c] <folder> <archive>\n"
            "                                     pack a folder; entries are named\n"
            "                                     folder/sub/file (the engine's names),\n"
@@ -35,6 +40,7 @@ void Usage()
            "                                     folder; an existing file is replaced\n"
            "                                     only with -r, and never the archive\n"
            "  pcl compact <archive> [level]      close holes (level 1 or 2) and rewrite\n");
+    return 2;
 }
 
 // Pack's own temporary files are named for the archive they become:
@@ -50,6 +56,13 @@ bool TempName(const std::string &archiveName, const char *name)
         if (!isxdigit((unsigned char)name[i]))
             return false;
     return true;
+}
+
+// A call that failed for want of memory ends the command (PclMain says so).
+void ThrowIfNoMemory()
+{
+    if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
+        throw std::bad_alloc();
 }
 
 // What opening a file for reading finds.
@@ -77,6 +90,8 @@ bool PackFile(const std::string &path)
         return state != FILE_ABSENT;
     CParcel parcel;
     const BOOL archive = parcel.Open(1, path.c_str(), 2, 0);
+    if (!archive)
+        ThrowIfNoMemory();
     parcel.Close();
     return archive != FALSE;
 }
@@ -196,8 +211,9 @@ bool Leftover(const std::string &path)
     if (parcel.Open(1, path.c_str(), 2, 0)) {
         WIN32_FIND_DATAA d;
         HANDLE find = parcel.FindFirstFile("*.*", &d);
-        empty = find == INVALID_HANDLE_VALUE;
-        if (!empty)
+        // A search that failed for want of memory found nothing out.
+        empty = find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+        if (find != INVALID_HANDLE_VALUE)
             parcel.FindClose(find);
     }
     parcel.Close();
@@ -227,16 +243,16 @@ void RemoveStaleTemps(const Target &target, const std::string &packed)
             printf("removed %s, left by an unfinished pack\n", path.c_str());
 }
 
-// A new file of pack's own beside the archive; its name goes to temp,
-// without an allocation once the file is there.
-bool CreateTemp(const Target &target, std::string *temp)
+// A new file of the tool's own beside another, named stem<kind><hex>.tmp;
+// its name goes to temp, without an allocation once the file is there.
+bool CreateTemp(const std::string &stem, const char *kind, std::string *temp)
 {
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     std::string name;
     for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1664525u + 1013904223u) {
         char suffix[32];
-        sprintf(suffix, ".pack%lx.tmp", (unsigned long)(seed & 0xFFFFFFFFu));
-        name = target.folder + target.name + suffix;
+        sprintf(suffix, ".%s%lx.tmp", kind, (unsigned long)(seed & 0xFFFFFFFFu));
+        name = stem + suffix;
         HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (f != INVALID_HANDLE_VALUE) {
             CloseHandle(f);
@@ -249,15 +265,8 @@ bool CreateTemp(const Target &target, std::string *temp)
     return false;
 }
 
-// A call that failed for want of memory ends the command (PclMain says so).
-void ThrowIfNoMemory()
-{
-    if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
-        throw std::bad_alloc();
-}
-
-// A pack's temporary file goes with the pack unless it became the archive,
-// however the pack ends (an allocation that fails included).
+// A temporary file goes with the command unless it took its place, however
+// the command ends (an allocation that fails included).
 struct TempFile {
     std::string path;
     bool kept = false;
@@ -267,6 +276,53 @@ struct TempFile {
             DeleteFileA(path.c_str());
     }
 };
+
+// Ctrl-C, Ctrl-Break or a closing console (what Wine passes on of SIGINT;
+// SIGTERM, SIGHUP and SIGKILL end the process unseen) while a command that
+// writes a temporary file runs: it stops at its next step, failing, and takes
+// the file with it. A console that closes ends the process once the handler
+// returns, so the handler waits for that. With no such command under way the
+// process ends at once, failing.
+volatile LONG s_interrupted = 0;
+volatile LONG s_stoppable = 0;
+HANDLE s_stopped = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (!s_stoppable)
+        ExitProcess(1);
+    InterlockedExchange(&s_interrupted, 1);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && s_stopped)
+        WaitForSingleObject(s_stopped, 4000);
+    return TRUE;
+}
+
+// While it lives, an interruption stops the command instead of ending the
+// process; declared before the temporary file, it outlives it.
+struct Stoppable {
+    Stoppable()
+    {
+        InterlockedExchange(&s_interrupted, 0);
+        if (!s_stopped)
+            s_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (s_stopped)
+            ResetEvent(s_stopped);
+        InterlockedExchange(&s_stoppable, 1);
+    }
+    ~Stoppable()
+    {
+        InterlockedExchange(&s_stoppable, 0);
+        if (s_stopped)
+            SetEvent(s_stopped);
+    }
+    Stoppable(const Stoppable &) = delete;
+    Stoppable &operator=(const Stoppable &) = delete;
+};
+
+bool Interrupted()
+{
+    return s_interrupted != 0;
+}
 
 // An import that cannot read its source says so here and fails the pack:
 // nobody is there to click a message box away.
@@ -286,14 +342,11 @@ int Pack(int argc, char **argv)
         } else if (!strcmp(argv[i], "-c")) {
             contents = true;
         } else {
-            Usage();
-            return 2;
+            return Usage(std::string("pack has no option ") + argv[i]);
         }
     }
-    if (argc - i != 2) {
-        Usage();
-        return 2;
-    }
+    if (argc - i != 2)
+        return Usage("pack takes a folder and an archive");
     std::string dir = FullPath(argv[i]);
     while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/'))
         dir.pop_back();
@@ -311,8 +364,9 @@ int Pack(int argc, char **argv)
         return 1;
     }
     const std::vector<Source> &sources = tree.files;
+    Stoppable stoppable;
     TempFile tempFile;
-    if (!CreateTemp(target, &tempFile.path)) {
+    if (!CreateTemp(target.folder + target.name, "pack", &tempFile.path)) {
         fprintf(stderr, "cannot create a file beside %s\n", archive.c_str());
         return 1;
     }
@@ -329,6 +383,8 @@ int Pack(int argc, char **argv)
             return 1;
         }
         for (const Source &s : sources) {
+            if (Interrupted())
+                break;
             HANDLE h = parcel.CreateFile(s.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
@@ -353,23 +409,24 @@ int Pack(int argc, char **argv)
         }
         // The flush copies every source file in and fails when the archive
         // file refuses any of it.
-        if (!failed && !parcel.Flush(0)) {
+        if (!failed && !Interrupted() && !parcel.Flush(0)) {
             ThrowIfNoMemory();
             fprintf(stderr, "cannot write %s\n", temp);
             ++failed;
         }
         for (const Source &s : sources) {
             DWORD lo;
-            if (!failed && s.size && !parcel.GetFileLocation(s.name.c_str(), &lo, nullptr)) {
+            if (!failed && !Interrupted() && s.size && !parcel.GetFileLocation(s.name.c_str(), &lo, nullptr)) {
                 ThrowIfNoMemory();
-                fprintf(stderr, "not stored: %s\n", s.name.c_str());
+                fprintf(stderr, "cannot read %s: it does not open (held by another program, or gone); %s not stored\n",
+                        s.path.c_str(), s.name.c_str());
                 ++failed;
             }
         }
         parcel.Close();
     }
-    if (failed) {
-        fprintf(stderr, "%s left as it was\n", archive.c_str());
+    if (failed || Interrupted()) {
+        fprintf(stderr, "%s%s left as it was\n", failed ? "" : "interrupted; ", archive.c_str());
         return 1;
     }
     if (!MoveFileExA(temp, archive.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -434,10 +491,8 @@ bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
 
 int List(int argc, char **argv)
 {
-    if (argc != 1) {
-        Usage();
-        return 2;
-    }
+    if (argc != 1)
+        return Usage("list takes one archive");
     CParcel parcel;
     if (!OpenArchive(parcel, argv[0], 2))
         return 1;
@@ -477,10 +532,8 @@ int Extract(int argc, char **argv)
         --argc;
         ++argv;
     }
-    if ((argc != 2 && argc != 3) || argv[0][0] == '-') {
-        Usage();
-        return 2;
-    }
+    if ((argc != 2 && argc != 3) || argv[0][0] == '-')
+        return Usage("extract takes an archive, an entry and at most one out file, after -r if any");
     CParcel parcel;
     if (!OpenArchive(parcel, argv[0], 2))
         return 1;
@@ -525,15 +578,24 @@ int Extract(int argc, char **argv)
             return 1;
         }
     }
-    HANDLE f = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD done = 0;
-    bool ok = f != INVALID_HANDLE_VALUE && (!size || (WriteFile(f, data.data(), size, &done, nullptr) &&
-                                                      done == size));
-    if (f != INVALID_HANDLE_VALUE)
-        CloseHandle(f);
+    // Written beside the out file and moved into place only when whole: a
+    // failure (a full disk) leaves the file it was to replace as it was, and
+    // no part of the entry behind.
+    Stoppable stoppable;
+    TempFile temp;
+    bool ok = CreateTemp(out, "extract", &temp.path);
+    if (ok) {
+        HANDLE f = CreateFileA(temp.path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        ok = f != INVALID_HANDLE_VALUE && (!size || ParcelWriteExact(f, data.data(), size)) && ParcelIoFlush(f);
+        if (f != INVALID_HANDLE_VALUE)
+            CloseHandle(f);
+        ok = ok && !Interrupted() && MoveFileExA(temp.path.c_str(), out.c_str(),
+                               (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH);
+        temp.kept = ok;
+    }
     if (!ok) {
-        fprintf(stderr, "cannot write %s\n", out.c_str());
+        fprintf(stderr, "cannot write %s; nothing written\n", out.c_str());
         return 1;
     }
     printf("%lu bytes to %s\n", (unsigned long)size, out.c_str());
@@ -542,15 +604,11 @@ int Extract(int argc, char **argv)
 
 int Compact(int argc, char **argv)
 {
-    if (argc != 1 && argc != 2) {
-        Usage();
-        return 2;
-    }
+    if (argc != 1 && argc != 2)
+        return Usage("compact takes an archive and at most a level");
     // Level 1 or 2, as the usage says; nothing else is taken for one.
-    if (argc == 2 && strcmp(argv[1], "1") != 0 && strcmp(argv[1], "2") != 0) {
-        Usage();
-        return 2;
-    }
+    if (argc == 2 && strcmp(argv[1], "1") != 0 && strcmp(argv[1], "2") != 0)
+        return Usage(std::string("compact takes level 1 or 2, not \"") + argv[1] + "\"");
     const int level = argc == 2 ? argv[1][0] - '0' : 1;
     CParcel parcel;
     if (!OpenArchive(parcel, argv[0], 1))
@@ -568,10 +626,8 @@ int Compact(int argc, char **argv)
 
 static int Dispatch(int argc, char **argv)
 {
-    if (argc < 2) {
-        Usage();
-        return 2;
-    }
+    if (argc < 2)
+        return Usage("no command");
     const char *cmd = argv[1];
     if (!strcmp(cmd, "pack"))
         return Pack(argc - 2, argv + 2);
@@ -581,18 +637,24 @@ static int Dispatch(int argc, char **argv)
         return Extract(argc - 2, argv + 2);
     if (!strcmp(cmd, "compact"))
         return Compact(argc - 2, argv + 2);
-    Usage();
-    return 2;
+    return Usage(std::string("no command ") + cmd);
 }
 
 // Memory running out anywhere ends the command with a message and exit 1;
 // what it had made goes with the objects that made it.
 int PclMain(int argc, char **argv)
 {
+    static const BOOL handled = SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    (void)handled;
     try {
         return Dispatch(argc, argv);
     } catch (const std::bad_alloc &) {
         fputs("pcl: out of memory\n", stderr);
         return 1;
     }
+}
+
+void PclConsoleEvent(unsigned long event)
+{
+    OnConsoleEvent((DWORD)event);
 }

@@ -265,6 +265,43 @@ TEST(ParcelFolders, RemoveDirectoryTakesOnlyItsFolderBelowTheRoot)
     EXPECT_FALSE(tree.Exists("Root\\Foo2"));
 }
 
+// No call that takes a name reaches above the root; going down and up
+// inside it is still below it.
+TEST(ParcelFolders, EveryCallWithANameStaysBelowTheRoot)
+{
+    ScratchFolder tree;
+    tree.Folder("Root");
+    tree.Folder("Root\\Foo");
+    tree.File("outside.txt", "k");
+    CParcelBase parcel;
+    ASSERT_TRUE(parcel.Open(0, tree.Full("Root").c_str(), 2, 10240));
+    for (const char *name : {"..\\outside.txt", "../outside.txt", "Foo\\..\\..\\outside.txt", "C:..\\outside.txt",
+                             "...\\outside.txt"}) {
+        SCOPED_TRACE(name);
+        const std::string escaped = std::string(name).substr(0, std::string(name).size() - 11) + "escaped.txt";
+        SetLastError(0);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, parcel.CreateFile(escaped.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                          CREATE_ALWAYS, 0, nullptr));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+        EXPECT_FALSE(parcel.DeleteFile(name));
+        EXPECT_FALSE(parcel.CreateDirectory((escaped + "d").c_str(), nullptr));
+        WIN32_FIND_DATAA data;
+        EXPECT_EQ(INVALID_HANDLE_VALUE, parcel.FindFirstFile(name, &data));
+        SHFILEINFOA info = {};
+        EXPECT_EQ(0u, parcel.GetFileInfo(name, 0, &info, sizeof(info), SHGFI_ATTRIBUTES));
+        EXPECT_EQ(nullptr, parcel.MmioOpen(name, nullptr, MMIO_READ));
+    }
+    EXPECT_EQ("k", tree.Read("outside.txt"));
+    EXPECT_FALSE(tree.Exists("escaped.txt"));
+    EXPECT_FALSE(tree.Exists("escaped.txtd"));
+    HANDLE h = parcel.CreateFile("Foo\\..\\inside.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    parcel.CloseHandle(h);
+    EXPECT_TRUE(tree.Exists("Root\\inside.txt"));
+    EXPECT_TRUE(parcel.DeleteFile("Foo/../inside.txt"));
+    EXPECT_FALSE(tree.Exists("Root\\inside.txt"));
+}
+
 TEST(ParcelFolders, FindAndFileInfoWorkBelowTheRoot)
 {
     ScratchFolder tree;

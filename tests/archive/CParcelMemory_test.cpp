@@ -14,6 +14,7 @@
 #include "support/scratch_folder.h"
 #include "archive/CParcel.h"
 #include "archive/CParcelList.h"
+#include "engine/KivFileRead.h"
 
 namespace {
 
@@ -240,6 +241,41 @@ TEST_F(ParcelMemory, CallsThatChangeNothingLeaveNothing)
                                 return find != INVALID_HANDLE_VALUE && p.FindClose(find);
                             },
                             Unchanged, nullptr});
+    // A search through folders and entries whose names need blocks of their
+    // own: running out of memory at any point says so, never "nothing found"
+    // or "no more".
+    Sweep("FindFirstFile and FindNextFile over long names",
+          {nullptr, nullptr,
+           [](CParcel &p) {
+               for (const char *pattern : {"*.*", "a folder of a long name\\*.*"}) {
+                   WIN32_FIND_DATAA d;
+                   HANDLE find = p.FindFirstFile(pattern, &d);
+                   if (find == INVALID_HANDLE_VALUE)
+                       return false;
+                   while (p.FindNextFile(find, &d)) {
+                   }
+                   const DWORD ended = GetLastError();
+                   p.FindClose(find);
+                   SetLastError(ended);
+                   if (ended != ERROR_NO_MORE_FILES)
+                       return false;
+               }
+               return true;
+           },
+           Unchanged, nullptr});
+    // The engine's whole-file read takes memory that ran out for a failed
+    // read, never for a missing file.
+    Sweep("KivReadWholeFile", {nullptr, nullptr,
+                               [](CParcel &p) {
+                                   std::unique_ptr<unsigned char[]> bytes;
+                                   DWORD size = 0;
+                                   const KivReadStatus status = KivReadWholeFile(&p, kLong, bytes, &size);
+                                   EXPECT_NE(status, kKivReadMissing);
+                                   if (status != kKivReadOk)
+                                       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                                   return status == kKivReadOk;
+                               },
+                               Unchanged, nullptr});
     Sweep("MmioOpen", {nullptr, nullptr,
                        [](CParcel &p) {
                            HMMIO m = p.MmioOpen("f5\\e.txt", nullptr, MMIO_READ);

@@ -388,6 +388,16 @@ TEST_F(Packed, WhatTheTablesCannotHoldIsRefusedAndTheArchiveReopens)
     EXPECT_EQ(p.CreateFile("dir\\", 0, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
     EXPECT_EQ(p.CreateFile("", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    // Parts no call could tell from the folder around them: "." and "..",
+    // empty ones, a leading backslash. Nothing of them is stored.
+    for (const char *name : {"..", ".", "d\\..\\x", "d\\.\\x", "d\\\\x", "\\lead.txt", "..\\x"}) {
+        SetLastError(0);
+        EXPECT_EQ(p.CreateFile(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE)
+            << name;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME) << name;
+        EXPECT_FALSE(p.CreateDirectory(name, nullptr)) << name;
+    }
+    EXPECT_EQ(FindAll(p, "*.*"), (std::vector<std::string>{"a", std::string(255, 'n')}));
     ASSERT_TRUE(p.Flush(0));
     p.Close();
     ASSERT_TRUE(Reopen(p));
@@ -1145,6 +1155,78 @@ TEST_F(Packed, ReadOnlyEntryWithoutContentsReadsNothing)
     EXPECT_TRUE(Holds(q, {{"b.bin", Pattern(100, 2)}}));
     q.Close();
     EXPECT_EQ(Disk(), before);
+}
+
+// Bytes of an entry that were never written read as zeros, whatever the
+// region it took held before (here a deleted entry's bytes): through
+// ReadFile and a multimedia handle, before and after a flush, and in a
+// read-only open.
+TEST_F(Packed, NeverWrittenBytesReadAsZeros)
+{
+    ASSERT_TRUE(Store({{"a.bin", Pattern(8192, 5)}, {"b.bin", Pattern(100, 2)}}));
+    CParcel p;
+    ASSERT_TRUE(Reopen(p));
+    ASSERT_TRUE(p.DeleteFile("a.bin"));
+    ASSERT_TRUE(p.Flush(0));
+    std::string part(4096, '\0');
+    part.replace(2000, 10, "0123456789");
+    for (const char *name : {"never.bin", "part.bin"}) {
+        HANDLE h = p.CreateFile(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        p.SetFileSize(h, 4096, 0);
+        DWORD done = 0;
+        if (name[0] == 'p') {
+            EXPECT_EQ(p.SetFilePointer(h, 2000, nullptr, FILE_BEGIN), 2000u);
+            EXPECT_TRUE(p.WriteFile(h, "0123456789", 10, &done, nullptr));
+        }
+        p.CloseHandle(h);
+    }
+    const Contents want = {{"never.bin", std::string(4096, '\0')}, {"part.bin", part}, {"b.bin", Pattern(100, 2)}};
+    for (int round = 0; round < 3; ++round) {
+        CParcel q;
+        CParcel &r = round < 2 ? p : q;
+        if (round == 2) {
+            p.Close();
+            ASSERT_TRUE(q.Open(1, m_path.c_str(), 2, 10240));
+        }
+        EXPECT_TRUE(Holds(r, want)) << round;
+        HMMIO m = r.MmioOpen("part.bin", nullptr, MMIO_READ);
+        ASSERT_NE(m, nullptr) << round;
+        std::string viaMmio(5000, '?');
+        viaMmio.resize((size_t)std::max<LONG>(0, r.MmioRead(m, &viaMmio[0], 5000)));
+        EXPECT_TRUE(viaMmio == part) << round;
+        r.MmioClose(m, 0);
+        if (round == 0) {
+            ASSERT_TRUE(p.Flush(0));
+        }
+    }
+}
+
+// The tests' own reader of the format takes every state the archive leaves:
+// an entry recorded larger than its region, and bytes after the tables that
+// a session closed without a flush wrote.
+TEST_F(Packed, FormatReaderReadsEveryStateTheArchiveLeaves)
+{
+    ASSERT_TRUE(Store({{"a.bin", Pattern(300, 1)}}));
+    {
+        CParcel p;
+        ASSERT_TRUE(Reopen(p));
+        HANDLE h = p.CreateFile("a.bin", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        p.SetFileSize(h, 1000, 0);
+        p.CloseHandle(h);
+        ASSERT_TRUE(p.Flush(0));
+    }
+    EXPECT_EQ(ReadFormat(Disk()).fault, "");
+    const std::string flushed = Disk();
+    {
+        CParcel p;
+        ASSERT_TRUE(Reopen(p));
+        ASSERT_TRUE(Put(p, "b.bin", Pattern(5000, 2)));
+    }
+    ASSERT_GT(Disk().size(), flushed.size());
+    const ReadArchive a = ReadFormat(Disk());
+    EXPECT_EQ(a.fault, "");
+    EXPECT_EQ(a.entries.size(), 1u);
+    EXPECT_EQ(a.tablesEnd, (uint32_t)flushed.size());
 }
 
 // An entry whose recorded size shrinks after it has its region reads only

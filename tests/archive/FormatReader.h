@@ -142,13 +142,16 @@ inline ReadArchive ReadFormat(const std::string &bytes)
             e.size = f.U(4);
             f.U(4);
             e.region = f.U(4);
-            if (e.region != 0xFFFFFFFFu &&
-                (e.region >= a.count || a.records[e.region].state != 4 || a.records[e.region].size < e.size))
+            // A recorded size past the region is the archive's to clamp: a
+            // read gives what the region holds.
+            if (e.region != 0xFFFFFFFFu && (e.region >= a.count || a.records[e.region].state != 4))
                 return a.fault = "entry region " + folder + name, a;
             a.entries[folder + name] = e;
         }
     }
-    if (!f.Ok() || f.At() != a.tablesEnd || a.tablesEnd != bytes.size())
+    // What follows the tables (left by a session that ended without a
+    // flush) is named by nothing.
+    if (!f.Ok() || f.At() != a.tablesEnd || a.tablesEnd > bytes.size())
         return a.fault = "folder chunk length or file end", a;
     return a;
 }

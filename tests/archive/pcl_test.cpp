@@ -141,8 +141,23 @@ int PclHere(const std::vector<std::string> &arguments)
     return PclMain((int)args.size(), argv.data());
 }
 
-// Any one write of a pack refused: the tool says so and exits non-zero, and
-// the archive it was to replace is still there, unchanged and readable.
+// Ctrl-C (the console control handler) arriving at a given call of the archive file.
+struct InterruptAt {
+    explicit InterruptAt(int target) : m_target(target) { ParcelSetIoHook(&InterruptAt::Hook, this); }
+    ~InterruptAt() { ParcelSetIoHook(nullptr, nullptr); }
+    static BOOL Hook(void *context, ParcelIoCall, HANDLE, const void *, DWORD)
+    {
+        InterruptAt *at = static_cast<InterruptAt *>(context);
+        if (at->m_calls++ == at->m_target)
+            PclConsoleEvent(CTRL_C_EVENT);
+        return TRUE;
+    }
+    int m_target, m_calls = 0;
+};
+
+// Any one write of a pack refused, or the pack interrupted there: the tool
+// says so and exits non-zero, and the archive it was to replace is still
+// there, unchanged and readable.
 TEST(Pcl, PackThatCannotWriteFailsAndKeepsTheOldArchive)
 {
     ScratchFolder t;
@@ -163,8 +178,11 @@ TEST(Pcl, PackThatCannotWriteFailsAndKeepsTheOldArchive)
     }
     ASSERT_GT(calls, 6);
     for (int i = 0; i < calls; ++i) {
-        for (Fault fault : {FAULT_FAIL, FAULT_STOP}) {
-            {
+        for (Fault fault : {FAULT_FAIL, FAULT_STOP, FAULT_NONE}) {
+            if (fault == FAULT_NONE) {
+                InterruptAt at(i);
+                EXPECT_EQ(1, PclHere({"pack", "-c", t.Full("tree"), archive})) << "interrupted at call " << i;
+            } else {
                 Injector in(i, fault);
                 EXPECT_EQ(1, PclHere({"pack", "-c", t.Full("tree"), archive})) << "call " << i;
                 EXPECT_TRUE(in.Hit());
@@ -344,6 +362,30 @@ TEST(Pcl, CompactThatCannotCutTheFileSaysSo)
     EXPECT_EQ(t.Read("data.pcl").size(), compact);
     ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240));
     EXPECT_EQ(Listed(p), want);
+    p.Close();
+    // Any other call refused (a full disk): a compaction that fails leaves
+    // the file no longer than it was, holding what it held.
+    int calls;
+    {
+        t.File("data.pcl", holed);
+        Injector count;
+        ASSERT_EQ(0, PclHere({"compact", archive}));
+        calls = count.Calls();
+    }
+    for (int i = 0; i < calls; ++i) {
+        t.File("data.pcl", holed);
+        int code;
+        {
+            Injector in(i, FAULT_FAIL);
+            code = PclHere({"compact", archive});
+        }
+        if (code) {
+            EXPECT_LE(t.Read("data.pcl").size(), holed.size()) << "call " << i;
+        }
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 2, 10240)) << "call " << i;
+        EXPECT_EQ(Listed(p), want) << "call " << i;
+        p.Close();
+    }
 }
 
 // Names like its own temporary files do not make a file pack's: the archive
@@ -413,6 +455,22 @@ TEST(Pcl, ExtractWritesOverNeitherTheArchiveNorUnaskedFiles)
         ASSERT_TRUE(t.Read("data.pcl") == archive) << c.arguments[1] << " " << c.arguments[2];
         EXPECT_EQ("mine", t.Read("b.bin"));
     }
+    // A write refused at any point (a full disk): exit 1, the file it was to
+    // replace as it was, and no part of the entry anywhere.
+    for (const char *out : {"b.bin", "new.bin"}) {
+        for (int i = 0; i < 2; ++i) {
+            Injector in(i, FAULT_FAIL);
+            EXPECT_EQ(1, PclHere({"extract", "-r", "data.pcl", "sub/b.bin", out})) << out << " call " << i;
+            EXPECT_TRUE(in.Hit()) << out << " call " << i;
+            EXPECT_EQ("mine", t.Read("b.bin")) << out << " call " << i;
+            EXPECT_FALSE(Exists(t.Full("new.bin"))) << out << " call " << i;
+            WIN32_FIND_DATAA d;
+            HANDLE f = FindFirstFileA(t.Full("*.tmp").c_str(), &d);
+            EXPECT_EQ(f, INVALID_HANDLE_VALUE) << d.cFileName;
+            if (f != INVALID_HANDLE_VALUE)
+                FindClose(f);
+        }
+    }
     EXPECT_EQ(0, PclHere({"extract", "-r", "data.pcl", "sub/b.bin"}));
     EXPECT_EQ("bee", t.Read("b.bin"));
     EXPECT_EQ(0, PclHere({"extract", "data.pcl", "sub/data.pcl", "inner.pcl"}));
@@ -452,6 +510,28 @@ TEST(Pcl, PackThatCannotListAFolderFailsAndKeepsTheOldArchive)
     }
     RemoveDirectoryW(deeper.c_str());
     RemoveDirectoryW(deep.c_str());
+}
+
+// A usage error names what was wrong, and a pack that cannot read a source
+// (another program holds it) names the file and fails.
+TEST(Pcl, SaysWhatItCouldNotDo)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.File("tree\\a.bin", "a");
+    const std::string archive = Quoted(t.Full("data.pcl")), tree = Quoted(t.Full("tree"));
+    ASSERT_EQ(0, Pcl("pack " + tree + " " + archive));
+    const std::string old = t.Read("data.pcl");
+    EXPECT_NE(PclPrinted(t, "compact " + archive + " 3").find("2: pcl: compact takes level 1 or 2, not \"3\""),
+              std::string::npos);
+    EXPECT_NE(PclPrinted(t, "pack -x a b").find("2: pcl: pack has no option -x"), std::string::npos);
+    HANDLE held = CreateFileA(t.Full("tree\\a.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string printed = PclPrinted(t, "pack " + tree + " " + archive);
+    CloseHandle(held);
+    EXPECT_EQ(printed.substr(0, 3), "1: ") << printed;
+    EXPECT_NE(printed.find("cannot read " + t.Full("tree\\a.bin")), std::string::npos) << printed;
+    EXPECT_TRUE(t.Read("data.pcl") == old);
 }
 
 // A command run here with every allocation from the n-th on refused (its
@@ -507,7 +587,8 @@ TEST(Pcl, CommandsWithoutMemoryFailWholeAndSaySo)
     ScratchFolder t;
     t.Folder("tree");
     t.Folder("tree\\sub");
-    t.Folder("tree\\empty");
+    // A folder name too long to be kept without a block of its own.
+    t.Folder("tree\\an empty folder of a long name");
     for (int i = 0; i < 4; ++i)
         t.File("tree\\sub\\f" + std::to_string(i) + ".bin", Pattern((size_t)(100 + 3000 * i), (uint32_t)i));
     t.File("tree\\top.bin", "top");
