@@ -144,6 +144,7 @@ private:
     bool OnDisk(const CParcelWriter &tables);
     BOOL FlushLevel(int level);
     void GiveBackGrowth(uint32_t before);
+    uint32_t Needed() const;
     BOOL CompactArchive(int level);
     // Commits the tables right after the data, when they are not there.
     BOOL TablesDown(const CParcelWriter &folders);

@@ -1633,10 +1633,23 @@ BOOL CParcel::PackedFlush(int level)
         return FALSE;
     uint32_t before;
     const bool sized = ParcelFileSize(m_archive, &before);
-    const BOOL ok = FlushLevel(level);
+    BOOL ok = FlushLevel(level);
+    // A compaction that failed after a commit of its own put the tables past
+    // the old end (staged contents, tables where the old ones still named
+    // bytes) runs once more from there, into room the file now has.
+    if (!ok && sized && level > 0 && Needed() > before)
+        ok = FlushLevel(level);
     if (!ok && sized)
         GiveBackGrowth(before);
     return ok;
+}
+
+// How long the file must stay for the tables on disk: their end, and the end
+// of every region they may name.
+uint32_t CParcel::Needed() const
+{
+    const uint32_t tables = m_storage->TablesEnd(), regions = m_storage->EndOfRegions();
+    return tables > regions ? tables : regions;
 }
 
 // A flush that failed may have written past the file's end (staging copies,
@@ -1646,11 +1659,8 @@ BOOL CParcel::PackedFlush(int level)
 void CParcel::GiveBackGrowth(uint32_t before)
 {
     const DWORD error = GetLastError();
-    uint32_t keep = before, size;
-    if (m_storage->TablesEnd() > keep)
-        keep = m_storage->TablesEnd();
-    if (m_storage->EndOfRegions() > keep)
-        keep = m_storage->EndOfRegions();
+    const uint32_t keep = Needed() > before ? Needed() : before;
+    uint32_t size;
     // Left longer, the next flush commits again to cut it.
     if (ParcelFileSize(m_archive, &size) && size > keep && (!ParcelSeek(m_archive, keep) || !ParcelIoSetEnd(m_archive)))
         m_longer = true;
