@@ -1019,8 +1019,6 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
         }
         // The copy may have moved the records.
         box = m_storage->GetBox(entry->m_region);
-        if (pos > entry->m_filled)
-            entry->m_filled = pos;
         SetChanged(1);
         ok = ParcelSeek(m_archive, box->m_offsetLow + pos) && ParcelIoWrite(m_archive, buffer, n, &moved);
         if (pos + moved > entry->m_filled)

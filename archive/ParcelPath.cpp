@@ -40,8 +40,6 @@ std::string ParcelExtension(const char *name)
 
 bool ParcelPartsNamed(const char *path)
 {
-    if (!path)
-        return false;
     for (const char *p = path; *p;) {
         const char *end = strchr(p, '\\');
         const size_t n = end ? (size_t)(end - p) : strlen(p);

@@ -21,6 +21,7 @@ std::string ParcelExtension(const char *name);
 // Whether every part of a path between backslashes names something: none is
 // empty (a leading or doubled backslash; a trailing one ends the path) and
 // none is "." or "..", which no call could tell from the folder around it.
+// The path is not null.
 bool ParcelPartsNamed(const char *path);
 // True when the name fits a 256-byte field with its terminator.
 bool ParcelNameFits(const std::string &name);

@@ -300,6 +300,9 @@ TEST(ParcelFolders, EveryCallWithANameStaysBelowTheRoot)
     EXPECT_TRUE(tree.Exists("Root\\inside.txt"));
     EXPECT_TRUE(parcel.DeleteFile("Foo/../inside.txt"));
     EXPECT_FALSE(tree.Exists("Root\\inside.txt"));
+    // The root itself is below it too.
+    SHFILEINFOA info = {};
+    EXPECT_NE(0u, parcel.GetFileInfo("Foo\\..", 0, &info, sizeof(info), SHGFI_ATTRIBUTES));
 }
 
 TEST(ParcelFolders, FindAndFileInfoWorkBelowTheRoot)

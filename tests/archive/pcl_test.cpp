@@ -4,6 +4,7 @@
 #include <string>
 
 #include "EngineRead.h"
+#include "FormatReader.h"
 #include "HandMade.h"
 #include "tests/support/scratch_folder.h"
 #include "ParcelCrash.h"
@@ -151,6 +152,18 @@ struct InterruptAt {
         if (at->m_calls++ == at->m_target)
             PclConsoleEvent(CTRL_C_EVENT);
         return TRUE;
+    }
+    int m_target, m_calls = 0;
+};
+
+// The archive file's call of that number refused, and every cut of its length.
+struct RefuseCuts {
+    explicit RefuseCuts(int target) : m_target(target) { ParcelSetIoHook(&RefuseCuts::Hook, this); }
+    ~RefuseCuts() { ParcelSetIoHook(nullptr, nullptr); }
+    static BOOL Hook(void *context, ParcelIoCall call, HANDLE, const void *, DWORD)
+    {
+        RefuseCuts *r = static_cast<RefuseCuts *>(context);
+        return r->m_calls++ != r->m_target && call != PARCEL_IO_SET_END;
     }
     int m_target, m_calls = 0;
 };
@@ -405,6 +418,20 @@ TEST(Pcl, CompactThatCannotCutTheFileSaysSo)
         EXPECT_EQ(Listed(p), grown) << "call " << i;
         p.Close();
     }
+    // When the file cannot be cut back either, the next flush ends it where
+    // the tables it commits end.
+    for (int i = 0; i < calls; ++i) {
+        t.File("data.pcl", before);
+        ASSERT_TRUE(p.Open(1, archive.c_str(), 0, 1024));
+        {
+            RefuseCuts refuse(i);
+            p.Flush(1);
+        }
+        EXPECT_TRUE(p.Flush(0)) << "call " << i;
+        p.Close();
+        const std::string after = t.Read("data.pcl");
+        EXPECT_EQ(ReadFormat(after).tablesEnd, after.size()) << "call " << i;
+    }
 }
 
 // Names like its own temporary files do not make a file pack's: the archive
@@ -544,6 +571,7 @@ TEST(Pcl, SaysWhatItCouldNotDo)
     EXPECT_NE(PclPrinted(t, "compact " + archive + " 3").find("2: pcl: compact takes level 1 or 2, not \"3\""),
               std::string::npos);
     EXPECT_NE(PclPrinted(t, "pack -x a b").find("2: pcl: pack has no option -x"), std::string::npos);
+    EXPECT_NE(PclPrinted(t, "list").find("2: pcl: list takes one archive"), std::string::npos);
     HANDLE held = CreateFileA(t.Full("tree\\a.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const std::string printed = PclPrinted(t, "pack " + tree + " " + archive);
