@@ -267,7 +267,8 @@ TEST_F(Png, ImageDataReadsHoweverItIsChunkedAndWhateverTheDevice)
         EXPECT_EQ(0, memcmp(rows.back().data(), image->cpPixels + (c.side - 1) * image->stride, 4 * c.side));
     }
     for (RwUInt32 width : {4097u, 8192u}) {
-        RwImage *image = Keep(ReadBytes(PngFile(Ihdr(width, 16, 1, 0), "", std::vector<std::string>(16, std::string((width + 7) / 8, '\xF0')))));
+        const std::vector<std::string> rows(16, std::string((width + 7) / 8, '\xF0'));
+        RwImage *image = Keep(ReadBytes(PngFile(Ihdr(width, 16, 1, 0), "", rows)));
         ASSERT_NE(nullptr, image) << width;
         EXPECT_EQ(static_cast<RwInt32>(width), image->width);
     }
