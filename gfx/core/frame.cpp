@@ -420,6 +420,14 @@ RwFrame *RwFrameUpdateRoots(RwFrame *frame)
     return frame;
 }
 
+// Frees what was cloned so far; the source's root fields pointed at it.
+static RwFrame *CloneFailed(RwFrame *root, RwFrame *newRoot)
+{
+    RwFrameDestroyHierarchy(newRoot);
+    RwFrameUpdateRoots(root);
+    return nullptr;
+}
+
 RwFrame *RwFrameCloneHierarchy(RwFrame *root)
 {
     RwFrame *newRoot = nullptr;
@@ -432,9 +440,7 @@ RwFrame *RwFrameCloneHierarchy(RwFrame *root)
             clone = nullptr;
         }
         if (!clone) {
-            RwFrameDestroyHierarchy(newRoot);
-            RwFrameUpdateRoots(root);   // the source's root fields pointed at freed clones
-            return nullptr;
+            return CloneFailed(root, newRoot);
         }
         clone->object.type = src->object.type;
         clone->object.subType = src->object.subType;
@@ -454,7 +460,10 @@ RwFrame *RwFrameCloneHierarchy(RwFrame *root)
             clone->object.privateFlags &= static_cast<RwUInt8>(~rwFRAMEPRIVATEHIERARCHYSYNC);
         }
         src->root = clone;
-        RwPluginRegistryCopyObject(&frameTKList, clone, src);
+        // A clone without all of its extensions' data is no clone.
+        if (!RwPluginRegistryCopyObject(&frameTKList, clone, src)) {
+            return CloneFailed(root, newRoot);
+        }
     }
     RwFrameMarkDirty(newRoot);
     return newRoot;

@@ -322,7 +322,7 @@ static double ExactDeterminant(const RwMatrix *in)
 }
 
 // Cofactors as cross products of the rows: the inverse's columns.
-static void InverseCofactors(const RwMatrix *in, RwInverseWork *w)
+static void InverseCofactors(const RwMatrix *in, double rows[3][3])
 {
     const double r[3] = {in->right.x, in->right.y, in->right.z};
     const double u[3] = {in->up.x, in->up.y, in->up.z};
@@ -331,11 +331,10 @@ static void InverseCofactors(const RwMatrix *in, RwInverseWork *w)
     const double c1[3] = {a[1] * r[2] - a[2] * r[1], a[2] * r[0] - a[0] * r[2], a[0] * r[1] - a[1] * r[0]};
     const double c2[3] = {r[1] * u[2] - r[2] * u[1], r[2] * u[0] - r[0] * u[2], r[0] * u[1] - r[1] * u[0]};
     for (int i = 0; i < 3; ++i) {
-        w->rows[i][0] = c0[i];
-        w->rows[i][1] = c1[i];
-        w->rows[i][2] = c2[i];
+        rows[i][0] = c0[i];
+        rows[i][1] = c1[i];
+        rows[i][2] = c2[i];
     }
-    w->det = ExactDeterminant(in);
 }
 
 // Below the normal range a result is zero, as the thread that flushes would
@@ -377,7 +376,7 @@ static bool RowFinite(const double row[3])
 }
 
 // The 3x3 rows scaled by k, and the position they give.
-static bool ScaledRows(const RwMatrix *in, const double cofactors[3][3], double k, double rows[4][3])
+static void ScaleRows(const RwMatrix *in, const double cofactors[3][3], double k, double rows[4][3])
 {
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
@@ -385,7 +384,50 @@ static bool ScaledRows(const RwMatrix *in, const double cofactors[3][3], double 
         }
     }
     InvertedPosition(in->pos, rows, rows[3]);
+}
+
+// The same; whether every value is a finite real.
+static bool ScaledRows(const RwMatrix *in, const double cofactors[3][3], double k, double rows[4][3])
+{
+    ScaleRows(in, cofactors, k, rows);
     return RowFinite(rows[0]) && RowFinite(rows[1]) && RowFinite(rows[2]) && RowFinite(rows[3]);
+}
+
+// Well-scaled matrices need no exact determinant. Summed once in doubles
+// (right times its cofactors) it is off by less than 2^-50 times the size of
+// its terms (four roundings of 2^-53): far above that bound it is surely not
+// zero and within 2^-42 of the exact one. A cofactor is at most twice the
+// square of the largest value of the 3x3 part, so no value of the inverse is
+// larger than that times (1 + |pos|) over the determinant: far inside the
+// reals, none is past the largest.
+static const double rwMATRIXWELLSCALED = 1.0 / 256.0;
+static const double rwMATRIXSAFELYFINITE = 0x1p126;
+
+static double Larger(double a, double b)
+{
+    return a > b ? a : b;
+}
+
+static bool WellScaled(const RwMatrix *in, double *det)
+{
+    const double r[3] = {in->right.x, in->right.y, in->right.z};
+    const double u[3] = {in->up.x, in->up.y, in->up.z};
+    const double a[3] = {in->at.x, in->at.y, in->at.z};
+    const double p[3] = {u[1] * a[2], u[2] * a[0], u[0] * a[1]};
+    const double q[3] = {u[2] * a[1], u[0] * a[2], u[1] * a[0]};
+    *det = r[0] * (p[0] - q[0]) + r[1] * (p[1] - q[1]) + r[2] * (p[2] - q[2]);
+    const double size = std::fabs(r[0]) * (std::fabs(p[0]) + std::fabs(q[0])) +
+                        std::fabs(r[1]) * (std::fabs(p[1]) + std::fabs(q[1])) +
+                        std::fabs(r[2]) * (std::fabs(p[2]) + std::fabs(q[2]));
+    const double largest =
+        Larger(Larger(Larger(std::fabs(r[0]), std::fabs(r[1])), Larger(std::fabs(r[2]), std::fabs(u[0]))),
+               Larger(Larger(std::fabs(u[1]), std::fabs(u[2])),
+                      Larger(Larger(std::fabs(a[0]), std::fabs(a[1])), std::fabs(a[2]))));
+    const double reach = 1.0 + std::fabs(in->pos.x) + std::fabs(in->pos.y) + std::fabs(in->pos.z);
+    // Both false for NaN and infinite values.
+    const bool sure = std::fabs(*det) > size * rwMATRIXWELLSCALED;
+    const bool inside = 2.0 * largest * largest * reach < std::fabs(*det) * rwMATRIXSAFELYFINITE;
+    return sure & inside;
 }
 
 // Works out the inverse; FALSE when there is none in reals: the determinant
@@ -402,7 +444,15 @@ static bool InverseRows(const RwMatrix *in, double rows[4][3], RwUInt32 *flags)
         return ScaledRows(in, t, 1.0, rows);
     }
     *flags = 0;
-    InverseCofactors(in, &w);
+    double det;
+    if (WellScaled(in, &det)) {
+        InverseCofactors(in, w.rows);
+        ScaleRows(in, w.rows, 1.0 / det, rows);
+        return true;
+    }
+    // Otherwise only the exact determinant tells.
+    InverseCofactors(in, w.rows);
+    w.det = ExactDeterminant(in);
     if (w.det != 0.0 && ScaledRows(in, w.rows, 1.0 / w.det, rows)) {
         return true;
     }
@@ -413,6 +463,10 @@ static bool InverseRows(const RwMatrix *in, double rows[4][3], RwUInt32 *flags)
 RwBool RwMatrixInvertible(const RwMatrix *m)
 {
     if (m->flags & rwMATRIXINTERNALIDENTITY) {
+        return TRUE;
+    }
+    double det;
+    if (!RwMatrixIsOrthonormal(m) && WellScaled(m, &det)) {
         return TRUE;
     }
     double rows[4][3];

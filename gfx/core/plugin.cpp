@@ -158,8 +158,12 @@ const RwPluginRegistry *RwPluginRegistryDeInitObject(const RwPluginRegistry *reg
 
 const RwPluginRegistry *RwPluginRegistryCopyObject(const RwPluginRegistry *reg, void *dst, const void *src)
 {
+    // A copy that fails leaves the destination partly copied: the caller
+    // destroys it, so the copies after it need not run.
     for (RwPluginEntry *e = reg->firstRegEntry; e; e = e->nextRegEntry) {
-        e->copyCB(dst, src, e->offset, e->size);
+        if (!e->copyCB(dst, src, e->offset, e->size)) {
+            return nullptr;
+        }
     }
     return reg;
 }

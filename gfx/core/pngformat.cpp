@@ -35,17 +35,18 @@ static void FreeIfMade(void *ptr)
 // What the read callback reads from, and how far it has got.
 struct RwPngSource {
     RwStream *stream;
-    RwUInt32 offset;   // bytes read, up to the end of the first chunk's type
-    uint64_t read;     // bytes read in all
-    uint64_t limit;    // bytes the file may give before it is refused
+    RwUInt32 offset;      // bytes read, up to the end of the first chunk's type
+    uint64_t imageData;   // bytes of IDAT data read
+    uint64_t limit;       // IDAT data the file may give before it is refused
     volatile RwUInt32 *failure;   // the error the reader records when libpng stops it
 };
 
-// From the first image data on, the file may give twice its rows' bytes
-// (stored uncompressed, with filter bytes, in chunks) and 64 KB more: after
-// the last row libpng inflates whatever compressed data follows to its end,
-// only to find it is too much.
+// The image data may be twice its rows' bytes (stored uncompressed, with
+// filter bytes) and 64 KB more: after the last row libpng inflates whatever
+// compressed data follows to its end, only to find it is too much. Only IDAT
+// data counts, so how the file cuts it into chunks does not matter.
 static const uint64_t rwPNGTAILBYTES = 0x10000;
+static const png_uint_32 rwPNGIDAT = 0x49444154;   // "IDAT"
 
 enum : RwUInt32 {
     rwPNGFIRSTCHUNKTYPE = 12,   // after the 8-byte signature and the chunk's length
@@ -70,10 +71,12 @@ static bool FirstChunkTypeOk(const RwPngSource *source, png_const_bytep data, pn
 static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
 {
     RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
-    source->read += length;
-    if (source->read > source->limit) {
-        *source->failure = E_RW_INVIMAGESIZE;
-        png_error(png, "image data larger than the image");
+    if ((png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_DATA && png_get_io_chunk_type(png) == rwPNGIDAT) {
+        source->imageData += length;
+        if (source->imageData > source->limit) {
+            *source->failure = E_RW_INVIMAGESIZE;
+            png_error(png, "image data larger than the image");
+        }
     }
     if (RwStreamRead(source->stream, data, static_cast<RwUInt32>(length)) != length)
         png_error(png, "truncated file");
@@ -110,14 +113,7 @@ static const uint64_t rwPNGMAXINFLATE = 1032;
 
 RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height)
 {
-    if (static_cast<uint64_t>(width) * height > rwPNGMAXPIXELS)
-        return FALSE;
-    RwUInt32 largest = 0;
-    if (RwEngineInstance &&
-        RwEngineDeviceRequest(&RwEngineInstance->dOpenDevice, rwDEVICESYSTEMGETMAXTEXTURESIZE, &largest, nullptr, 0) &&
-        largest > 0 && (width > largest || height > largest))
-        return FALSE;
-    return TRUE;
+    return static_cast<uint64_t>(width) * height <= rwPNGMAXPIXELS;
 }
 
 RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes)
@@ -232,7 +228,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
     if (!RwPngSizeHeld(width, height)) {
         failure = E_RW_INVIMAGESIZE;
-        png_error(png, "image larger than a texture can be");
+        png_error(png, "image larger than the reader takes");
     }
     // The file's rows; interlaced ones hold up to 15 more bytes each (filter
     // bytes and partial bytes of seven passes).
@@ -288,8 +284,10 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         png_error(png, "no row array");
     for (png_uint_32 y = 0; y < height; y++)
         rows[y] = image->cpPixels + static_cast<size_t>(y) * image->stride;
-    source.limit = source.read + 2 * rowData + rwPNGTAILBYTES;
+    source.limit = source.imageData + 2 * rowData + rwPNGTAILBYTES;
     png_read_image(png, rows);
+    // Damage or truncation after the rows is damage too.
+    png_read_end(png, nullptr);
 
     png_destroy_read_struct(&png, &info, nullptr);
     RwFree(rows);

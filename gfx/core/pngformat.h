@@ -12,8 +12,8 @@ enum : RwUInt32 {
 
 // Images read are at most this many pixels (4096 x 4096: 64 MB at 32 bits).
 enum : RwUInt32 { rwPNGMAXPIXELS = 4096u * 4096u };
-// Whether an image of width x height may be read: within rwPNGMAXPIXELS and,
-// while a device is open, within its largest texture side.
+// Whether an image of width x height may be read: within rwPNGMAXPIXELS
+// whatever the device (the texture path fits it to the device's sizes).
 RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height);
 // Whether height rows of rowBytes each could come out of dataBytes of
 // compressed data: deflate expands at most 1032 times.

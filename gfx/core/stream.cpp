@@ -543,20 +543,42 @@ static RwStream *SkipFile(RwStream *stream, RwUInt32 offset)
     return stream;
 }
 
+// Without a skip callback the bytes are read and dropped.
+static RwBool SkipByReading(RwStreamSlot *slot, RwUInt32 offset)
+{
+    RwUInt8 scrap[256];
+    while (offset > 0) {
+        const RwUInt32 n = offset < sizeof scrap ? offset : static_cast<RwUInt32>(sizeof scrap);
+        const RwUInt32 got = CallRead(slot, scrap, n);
+        slot->position += got;
+        if (got < n) {
+            return FALSE;
+        }
+        offset -= n;
+    }
+    return TRUE;
+}
+
 // What was read ahead is passed over first; past an end the read callback
 // reported there is nothing left to skip.
 static RwStream *SkipCustom(RwStream *stream, RwUInt32 offset)
 {
     const RwStreamCustom &custom = stream->Type.callBack;
-    if (!custom.sfnskip) {
-        StreamError(E_RW_INVSTREAMACCESSTYPE);
-        return nullptr;
-    }
     RwStreamSlot *slot = Slot(stream);
     const RwUInt32 taken = TakeAhead(slot, nullptr, offset);
     slot->position += taken;
     offset -= taken;
-    if (offset > 0 && (slot->ended || custom.sfnskip(custom.data, offset) <= 0)) {
+    if (offset == 0) {
+        return stream;
+    }
+    if (!custom.sfnskip) {
+        if (!SkipByReading(slot, offset)) {
+            StreamError(E_RW_ENDOFSTREAM);
+            return nullptr;
+        }
+        return stream;
+    }
+    if (slot->ended || custom.sfnskip(custom.data, offset) <= 0) {
         StreamError(E_RW_ENDOFSTREAM);
         return nullptr;
     }

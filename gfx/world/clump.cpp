@@ -340,7 +340,10 @@ RwAtomic *RwAtomicClone(RwAtomic *atomic)
     clone->renderCallBack = atomic->renderCallBack;
     clone->pipeline = atomic->pipeline;
     clone->interpolator = atomic->interpolator;
-    RwPluginRegistryCopyObject(&atomicTKList, clone, atomic);
+    if (!RwPluginRegistryCopyObject(&atomicTKList, clone, atomic)) {
+        RwAtomicDestroy(clone);
+        return nullptr;
+    }
     return clone;
 }
 

@@ -142,20 +142,24 @@ static RwToonPaint *PaintStreamRead(RwStream *stream)
     return paint;
 }
 
-// A dictionary's array grows by one pointer per entry.
-static RwBool Append(void ***array, RwInt32 *count, void *entry)
+// A dictionary's array doubles when full, so reading n entries copies fewer
+// than 2n pointers; *capacity is the reader's own.
+static RwBool Append(void ***array, RwInt32 *count, RwInt32 *capacity, void *entry)
 {
-    void **grown = static_cast<void **>(RwMalloc((*count + 1) * sizeof(void *), rwMEMHINT_TOON));
-    if (!grown) {
-        RwToonError(E_RW_NOMEM, "toon dictionary");
-        return FALSE;
+    if (*count == *capacity) {
+        const RwInt32 wanted = *capacity < 8 ? 8 : 2 * *capacity;
+        const size_t bytes = static_cast<size_t>(wanted) * sizeof(void *);
+        void *grown = *capacity >= 0x10000000 ? nullptr
+                      : *array                ? RwRealloc(*array, bytes, rwMEMHINT_TOON)
+                                              : RwMalloc(bytes, rwMEMHINT_TOON);
+        if (!grown) {
+            RwToonError(E_RW_NOMEM, "toon dictionary");
+            return FALSE;
+        }
+        *array = static_cast<void **>(grown);
+        *capacity = wanted;
     }
-    if (*count > 0) {
-        std::memcpy(grown, *array, *count * sizeof(void *));
-    }
-    RwFree(*array);
-    *array = grown;
-    grown[(*count)++] = entry;
+    (*array)[(*count)++] = entry;
     return TRUE;
 }
 
@@ -211,9 +215,10 @@ static AnyDictionary *ReadAny(RwStream *stream, const DictionaryKind &kind)
     }
     d->count = 0;
     d->entries = nullptr;
+    RwInt32 capacity = 0;
     for (RwInt32 i = 0; i < count; ++i) {
         void *entry = kind.readEntry(stream);
-        if (!entry || !Append(&d->entries, &d->count, entry)) {
+        if (!entry || !Append(&d->entries, &d->count, &capacity, entry)) {
             if (entry) {
                 kind.release(entry);
             }

@@ -84,14 +84,20 @@ RwInt32 RwUserDataExtensionAddArray(RwUserDataExtension *ext, const RwChar *name
         return -1;
     }
     RwUserDataArray *slot = &ext->arrays[index];
+    // Arrays are found by name: one whose name could not be copied is not added.
+    RwChar *copy = name ? Duplicate(name) : nullptr;
+    if (name && !copy) {
+        return -1;
+    }
     // A zero-element array still needs a block to mark its slot taken.
     const size_t bytes = numElements > 0 ? 4 * static_cast<size_t>(numElements) : 4;
     slot->data = RwMalloc(bytes, rwUSERDATAHINT);
     if (!slot->data) {
+        RwFree(copy);
         return -1;
     }
     memset(slot->data, 0, bytes);
-    slot->name = name ? Duplicate(name) : nullptr;
+    slot->name = copy;
     slot->format = format;
     slot->numElements = numElements;
     return index;

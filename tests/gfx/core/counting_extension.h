@@ -1,5 +1,5 @@
 // A one-word plug-in extension for object tests: it counts live objects and
-// copies, can be told to fail its constructor, and reads its word from the
+// copies, can be told to fail its constructor or a copy, and reads its word from the
 // object's extension chunk (a word of -1 fails the read).
 #pragma once
 
@@ -11,6 +11,7 @@ inline RwInt32 offset = -1;
 inline int live = 0;
 inline int copies = 0;
 inline int constructionsBeforeFailure = -1;   // -1: never fail
+inline int copiesBeforeFailure = -1;          // -1: never fail
 
 inline RwInt32 &Word(void *object) { return *reinterpret_cast<RwInt32 *>(static_cast<RwUInt8 *>(object) + offset); }
 
@@ -35,6 +36,12 @@ inline void *Destruct(void *object, RwInt32, RwInt32)
 
 inline void *Copy(void *dst, const void *src, RwInt32, RwInt32)
 {
+    if (copiesBeforeFailure == 0) {
+        return nullptr;
+    }
+    if (copiesBeforeFailure > 0) {
+        --copiesBeforeFailure;
+    }
     Word(dst) = Word(const_cast<void *>(src));
     ++copies;
     return dst;
@@ -59,6 +66,7 @@ inline void Reset()
     live = 0;
     copies = 0;
     constructionsBeforeFailure = -1;
+    copiesBeforeFailure = -1;
 }
 
 }  // namespace counting

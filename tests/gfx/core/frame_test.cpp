@@ -324,6 +324,14 @@ TEST_F(Frame, CloneFailureLeavesNothingAndRestoresSourceRoots)
     EXPECT_EQ(3, counting::live);
     EXPECT_EQ(root, b->root);
     EXPECT_EQ(root, a->root);
+    // An extension that cannot copy its data fails the clone the same way.
+    counting::constructionsBeforeFailure = -1;
+    counting::copiesBeforeFailure = 1;
+    EXPECT_EQ(nullptr, RwFrameCloneHierarchy(root));
+    counting::copiesBeforeFailure = -1;
+    EXPECT_EQ(3, counting::live);
+    EXPECT_EQ(root, b->root);
+    EXPECT_EQ(root, a->root);
     RwFrameDestroyHierarchy(root);
 }
 

@@ -269,6 +269,11 @@ TEST_F(Matrix, InvertibleExactlyWhenTheInverseIsFinite)
     RwMatrix far = MakeMatrix(RefScaling(1e-10, 1, 1), 0);
     far.pos = {1e30f, 0, 0};
     EXPECT_FALSE(RwMatrixInvertible(&far));
+    // Flagged orthonormal, a matrix inverts to its transpose: here its
+    // position goes past the largest real, however well scaled the rows.
+    RwMatrix flagged = MakeMatrix(RefScaling(10, 10, 10), rwMATRIXTYPEORTHONORMAL);
+    flagged.pos = {1e38f, 0, 0};
+    EXPECT_FALSE(RwMatrixInvertible(&flagged));
 }
 
 TEST_F(Matrix, OrthoNormalizeKeepsTheRowOfTheMostPerpendicularPair)

@@ -33,10 +33,15 @@ void *Destruct(void *object, RwInt32, RwInt32)
     return object;
 }
 
+int failingCopy = 0;
+
 template <int N>
 void *Copy(void *dst, const void *src, RwInt32 offset, RwInt32)
 {
     calls.push_back("k" + std::to_string(N));
+    if (failingCopy == N) {
+        return nullptr;
+    }
     static_cast<RwUInt8 *>(dst)[offset] = static_cast<const RwUInt8 *>(src)[offset];
     return dst;
 }
@@ -56,6 +61,7 @@ protected:
         ASSERT_TRUE(RwEngineInit(nullptr, GetParam(), 0));
         calls.clear();
         failingConstructor = 0;
+        failingCopy = 0;
         RwErrorGet();
     }
     // Term resets the registry to its base size.
@@ -128,6 +134,11 @@ TEST_P(Registry, ConstructorsRunInOrderDestructorsInReverse)
     EXPECT_EQ(11, b[20]);
     EXPECT_EQ(12, b[24]);
     EXPECT_EQ(14, b[36]);
+    // A failed copy fails the whole: the owner destroys what it made.
+    calls.clear();
+    failingCopy = 2;
+    EXPECT_EQ(nullptr, RwPluginRegistryCopyObject(&thingRegistry, b, a));
+    EXPECT_EQ((std::vector<std::string>{"k1", "k2"}), calls);
 }
 
 TEST_P(Registry, FailingConstructorUndoesTheEarlierOnes)

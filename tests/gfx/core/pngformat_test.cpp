@@ -160,13 +160,8 @@ TEST_F(Png, HandAssembledFilesReadAsTheColourTypeTableSays)
 TEST_F(Png, TruncatedOrCorruptFilesNeverCrashOrLeak)
 {
     const std::string plain = PngFile(Ihdr(4, 2, 8, 6), "", {std::string(16, '\x40'), std::string(16, '\x80')});
-    for (size_t cut = 0; cut < plain.size(); cut++) {
-        RwImage *image = Keep(ReadBytes(plain.substr(0, cut), "cut.png"));
-        // The last bytes are the IEND chunk's, which the reader need not see.
-        if (cut < plain.size() - 12) {
-            EXPECT_EQ(nullptr, image) << cut;
-        }
-    }
+    for (size_t cut = 0; cut < plain.size(); cut++)
+        EXPECT_EQ(nullptr, Keep(ReadBytes(plain.substr(0, cut), "cut.png"))) << cut;
     const std::string interlaced = PngFile(Ihdr(3, 3, 4, 3, 1), Chunk("PLTE", std::string(48, '\x33')),
                                            {Bytes({0x12}), Bytes({0x45}), Bytes({0x67}), Bytes({0x9A}),
                                             Bytes({0xBC}), Bytes({0x11, 0x20})});
@@ -226,6 +221,11 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         // The header must come first, before any chunk the reader passes over.
         {"text before the header", sig + Chunk("tEXt", std::string("Title\0x", 7)) + palette + Idat(rows) + end},
         {"histogram before the header", sig + Chunk("hIST", Bytes({0, 1})) + palette + Idat(rows) + end},
+        // After the last row: a damaged chunk, garbage or nothing where IEND belongs.
+        {"text CRC after the rows", sig + palette + Idat(rows) + Flipped(Chunk("tEXt", std::string("a\0b", 3))) + end},
+        {"IEND CRC", sig + palette + Idat(rows) + Flipped(end)},
+        {"garbage for IEND", sig + palette + Idat(rows) + "\x7F\x01garbage!!"},
+        {"no IEND", sig + palette + Idat(rows), E_RW_ENDOFSTREAM},
     };
     for (const auto &c : cases) {
         const RwInt32 live = rwTestMemory.live;
@@ -239,13 +239,39 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     // is not read at all.
     const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
-    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + Flipped(end))));
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "") + end)));
     EXPECT_TRUE(RwPngSizeHeld(4096, 4096));
-    for (RwUInt32 side : {4097u, 8192u}) {   // past the test device's largest texture side
-        EXPECT_FALSE(RwPngSizeHeld(side, 1));
-        EXPECT_FALSE(RwPngSizeHeld(1, side));
-    }
     EXPECT_FALSE(RwPngSizeHeld(0x10000, 0x10000));   // the product needs more than 32 bits
+}
+
+// Legal files read however their image data is cut into IDAT chunks, and
+// whatever the open device's largest texture (the test device's is 4096).
+TEST_F(Png, ImageDataReadsHoweverItIsChunkedAndWhateverTheDevice)
+{
+    const struct {
+        RwUInt32 side, piece;
+    } cases[] = {{64, 1}, {64, 8}, {64, 16}, {256, 8}};
+    for (const auto &c : cases) {
+        // Noise: the stored data is larger than the rows.
+        std::vector<std::string> rows(c.side, std::string(4 * c.side, '\0'));
+        RwUInt32 seed = c.side;
+        for (std::string &row : rows)
+            for (char &b : row)
+                b = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+        const std::string data = Deflated(rows);
+        std::string idat;
+        for (size_t at = 0; at < data.size(); at += c.piece)
+            idat += Chunk("IDAT", data.substr(at, c.piece));
+        RwImage *image = Keep(ReadBytes(Signature() + Ihdr(c.side, c.side, 8, 6) + idat + Chunk("IEND", "")));
+        ASSERT_NE(nullptr, image) << c.side << " in pieces of " << c.piece;
+        EXPECT_EQ(0, memcmp(rows.back().data(), image->cpPixels + (c.side - 1) * image->stride, 4 * c.side));
+    }
+    for (RwUInt32 width : {4097u, 8192u}) {
+        const std::vector<std::string> rows(16, std::string((width + 7) / 8, '\xF0'));
+        RwImage *image = Keep(ReadBytes(PngFile(Ihdr(width, 16, 1, 0), "", rows)));
+        ASSERT_NE(nullptr, image) << width;
+        EXPECT_EQ(static_cast<RwInt32>(width), image->width);
+    }
 }
 
 TEST_F(Png, RowsFitDataHoldsAtTheLargestHeaders)

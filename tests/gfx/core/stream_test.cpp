@@ -255,6 +255,22 @@ TEST_F(Stream, CustomReadsAskAgainAfterShortCountsAndTakeAnErrorAsNoData)
     EXPECT_EQ(nullptr, RwStreamSkip(stream, 1));
     RwStreamClose(stream, nullptr);
     TakeError();
+
+    // Without a skip callback the bytes are read and passed over, those read
+    // ahead first.
+    CustomSource plain = {&bytes, bytes.size(), 4096, false};
+    RwStreamCustom noSkip = {nullptr, CustomSourceRead, nullptr, nullptr, &plain};
+    stream = RwStreamOpen(rwSTREAMCUSTOM, rwSTREAMREAD, &noSkip);
+    EXPECT_TRUE(RwStreamCanHold(stream, 1, 10000));
+    ASSERT_EQ(stream, RwStreamSkip(stream, 5000));
+    ASSERT_EQ(stream, RwStreamSkip(stream, 90001));
+    EXPECT_TRUE(RwStreamGetPosition(stream, &at));
+    EXPECT_EQ(95001u, at);
+    ASSERT_EQ(1u, RwStreamRead(stream, got.data(), 1));
+    EXPECT_EQ(bytes[95001], got[0]);
+    EXPECT_EQ(nullptr, RwStreamSkip(stream, 5000));
+    EXPECT_TRUE(IsError(1, E_RW_ENDOFSTREAM));
+    RwStreamClose(stream, nullptr);
 }
 
 TEST_F(Stream, CustomStreamCallsItsCallbacksAndReportsFailedWrites)

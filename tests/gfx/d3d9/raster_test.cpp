@@ -7,9 +7,12 @@
 #include "d3d9testdevice.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/error.h"
+#include "gfx/core/filesys.h"
 #include "gfx/core/image.h"
+#include "gfx/core/pngformat.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/core/win32filesys.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9pixel.h"
 #include "gfx/d3d9/d3d9raster.h"
@@ -328,6 +331,39 @@ TEST_F(DeviceRaster, FormatChoiceFollowsTheImageAndTheDevice)
 // must not be read) are taken as opaque by the format choice and
 // write nothing into a raster of any depth; the true-colour path marks the
 // raster as having alpha, since nothing written says it is opaque.
+// An image file wider than the device's textures reads whole whatever the
+// device; the texture read from it is fitted to the device.
+TEST_F(DeviceRaster, TextureFilesLargerThanTheDeviceTakesAreFittedToIt)
+{
+    ASSERT_TRUE(RwFileSystemManagerOpen(0));
+    RwFileSystem *fs = RwWin32FileSystemCreate(8, "", "work");
+    ASSERT_TRUE(fs && RwFileSystemRegister(fs));
+    RwFileSystemSetDefault(fs);
+    RwImage *image = MakeImage(100, 8);
+    const RwRGBA colour = {200, 100, 50, 255};
+    for (RwInt32 i = 0; i < 100 * 8; i++)
+        std::memcpy(image->cpPixels + 4 * i, &colour, 4);
+    ASSERT_EQ(RwImageWritePng(image, "wide.png"), image);
+    RwImageDestroy(image);
+    RwImageRegisterFormat("png", RwImageReadPng, RwImageWritePng);
+    RwImageSetPath("");
+    const DWORD width = rwD3D9Driver.caps.MaxTextureWidth, height = rwD3D9Driver.caps.MaxTextureHeight;
+    rwD3D9Driver.caps.MaxTextureWidth = rwD3D9Driver.caps.MaxTextureHeight = 64;
+    RwImage *read = RwImageReadPng("wide.png");
+    RwTexture *texture = RwTextureRead("wide", nullptr);
+    rwD3D9Driver.caps.MaxTextureWidth = width;
+    rwD3D9Driver.caps.MaxTextureHeight = height;
+    RwFileSystemManagerClose();
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->width, 100);
+    RwImageDestroy(read);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->raster->width, 64);
+    EXPECT_EQ(texture->raster->height, 8);
+    EXPECT_TRUE(NearRGB(DrawTexel(texture->raster, 63, 7), colour, 2));
+    RwTextureDestroy(texture);
+}
+
 TEST_F(DeviceRaster, ImagesOfOtherDepthsWriteNothing)
 {
     RwInt32 w, h, depth, format;

@@ -221,6 +221,15 @@ TEST_F(Clump, CloneCopiesAtomicsOnCopiedFramesOnly)
     EXPECT_EQ(2, counting::copies);
     EXPECT_TRUE(RwLinkListEmpty(&copy->lightList));
     RwClumpDestroy(copy);
+    // An atomic whose extension cannot be copied has no clone, and nothing is left.
+    const int live = counting::live;
+    counting::copiesBeforeFailure = 0;
+    EXPECT_EQ(nullptr, RwAtomicClone(Atomics(c)[0]));
+    counting::copiesBeforeFailure = 1;
+    EXPECT_EQ(nullptr, RwClumpClone(c));
+    counting::copiesBeforeFailure = -1;
+    EXPECT_EQ(live, counting::live);
+    EXPECT_EQ(3, g->refCount);
     // An atomic without a frame makes the clone fail whole.
     RwAtomic *loose = RwAtomicCreate();
     RwClumpAddAtomic(c, loose);

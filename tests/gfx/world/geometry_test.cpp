@@ -67,6 +67,7 @@ TEST_F(Geometry, CreationFormats)
         {3, 0x80, 2, 0x80, 0},
         {3, 0x00030000, 3, 0x80, 0},
         {3, 0x04 | 0x08 | 0x10, 1, 0x1C, 0},
+        {3, 0x04 | 0x80, 2, 0x80, 0},   // the two-set flag wins
         {3, 0x00080000 | 0x04, 8, 0x80, 0},
         {3, 0x0F000000 | 0x80 | 0x100, 2, 0x0F000080, 0},
         {3, 0x00090000, 0, 0, 7},
@@ -216,6 +217,15 @@ TEST_F(Geometry, RoundTripKeepsEveryArrayAndTheMeshes)
     EXPECT_EQ(g->flags, back->flags);
     EXPECT_EQ(2, back->numTexCoordSets);
     EXPECT_EQ(2, back->numMorphTargets);
+    // No count in the format, both texture flags: still two sets.
+    Bytes flagged = bytes;
+    flagged[24] |= 0x84;
+    flagged[26] = 0;
+    RwGeometry *two = Read(flagged, true);
+    ASSERT_NE(nullptr, two);
+    EXPECT_EQ(2, two->numTexCoordSets);
+    EXPECT_EQ(0, std::memcmp(g->texCoords[1], two->texCoords[1], 4 * 8));
+    RwGeometryDestroy(two);
     EXPECT_EQ(0, std::memcmp(g->preLitLum, back->preLitLum, 4 * 4 + 2 * 4 * 8 + 2 * 8));
     for (int t = 0; t < 2; ++t) {
         EXPECT_EQ(0, std::memcmp(g->morphTarget[t].verts, back->morphTarget[t].verts, 4 * 24));

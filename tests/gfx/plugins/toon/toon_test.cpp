@@ -216,6 +216,16 @@ TEST(ToonDictionary, HugeCountIsRefusedBeforeAllocating)
     });
     EXPECT_LT(largest, 64u);
     TakeError();
+    // A paint's texture chunk claiming far more than the stream holds.
+    Build paint;
+    paint.Header(1, 8).U32(0xBCDE0001).U32(1).Header(1, 40).U32(0x43210001).U32(1);
+    Name(paint, "shade");
+    paint.Header(6, 0x40000000).Header(1, 4).U32(0x1106);
+    const size_t texture = LargestRequestReading(paint.bytes, [](RwStream *s) {
+        EXPECT_EQ(nullptr, RwToonPaintDictionaryStreamRead(s));
+    });
+    EXPECT_EQ(static_cast<RwInt32>(E_RW_READ), TakeError().errorCode);
+    EXPECT_LT(texture, paint.bytes.size());
 }
 
 // The toon chunk payload from its fields: two triangles over four vertices

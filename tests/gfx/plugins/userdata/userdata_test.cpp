@@ -247,13 +247,16 @@ TEST_F(UserData, SlotsAreReusedAfterRemovalAndBadRequestsRefused)
     for (const auto &r : refused) {
         EXPECT_EQ(-1, RwUserDataGeometryAddArray(g, "x", static_cast<RwUserDataFormat>(r[0]), r[1]));
     }
-    // A failed table growth leaves the table; a failed name copy still adds.
+    // A failed table growth leaves the table; a failed name copy adds no
+    // array (it could never be found), the grown slot staying free.
     rwTestMemory.failHint = rwUSERDATAHINT;
     EXPECT_EQ(-1, RwUserDataGeometryAddArray(g, "e", rwUSERDATAINT, 1));
     EXPECT_EQ(3, ext->numArrays);
     rwTestMemory.failHint = rwUSERDATANAMEHINT;
-    EXPECT_EQ(3, RwUserDataGeometryAddArray(g, "e", rwUSERDATAINT, 1));
-    EXPECT_EQ(nullptr, RwUserDataGeometryGetArray(g, 3)->name);
+    EXPECT_EQ(-1, RwUserDataGeometryAddArray(g, "e", rwUSERDATAINT, 1));
+    rwTestMemory.failHint = 0;
+    EXPECT_EQ(3, RwUserDataGeometryGetArrayCount(g));
+    EXPECT_EQ(nullptr, RwUserDataGeometryGetArray(g, 3)->data);
     RwGeometryDestroy(g);
 }
 
@@ -262,8 +265,17 @@ TEST_F(UserData, CopiesAreDeepAndAFailedCopyLeavesNothing)
     RwFrame *f = RwFrameCreate();
     Tag(RwUserDataGetExtension(f, rwKINDFRAME));
     RwUserDataFrameAddArray(f, "n", rwUSERDATAINT, 1);
+    // Blocks the copy may be given hold stale bytes: its null element stays null.
+    void *stale[16];
+    for (void *&block : stale) {
+        memset(block = RwMalloc(12, 0), 0xA5, 12);
+    }
+    for (void *block : stale) {
+        RwFree(block);
+    }
     RwFrame *copy = RwFrameCloneHierarchy(f);
     ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(0u, RwUserDataArrayGetElement(RwUserDataFrameGetArray(copy, 0), 1));
     reinterpret_cast<RwChar *>(RwUserDataArrayGetElement(RwUserDataFrameGetArray(copy, 0), 0))[0] = 'Q';
     RwUserDataArraySetElement(RwUserDataFrameGetArray(copy, 1), 0, 9);
     EXPECT_EQ("x", Str(RwUserDataArrayGetElement(RwUserDataFrameGetArray(f, 0), 0)));
@@ -278,14 +290,30 @@ TEST_F(UserData, CopiesAreDeepAndAFailedCopyLeavesNothing)
     EXPECT_EQ("yz", Str(RwUserDataArrayGetElement(tag, 0)));
     EXPECT_EQ("Q", Str(RwUserDataArrayGetElement(tag, 2)));
     RwFrameDestroy(copy);
-    rwTestMemory.failHint = rwUSERDATANAMEHINT;
-    copy = RwFrameCloneHierarchy(f);
-    rwTestMemory.failHint = 0;
-    ASSERT_NE(nullptr, copy);
-    EXPECT_EQ(0, RwUserDataGetExtension(copy, rwKINDFRAME)->numArrays);
-    EXPECT_EQ(nullptr, RwUserDataGetExtension(copy, rwKINDFRAME)->arrays);
-    RwFrameDestroy(copy);
-    RwFrameDestroy(f);
+    // A clone whose arrays cannot all be copied is no clone, at every
+    // allocation that can fail.
+    RwFrame *child = RwFrameCreate();
+    RwFrameAddChild(f, child);
+    Tag(RwUserDataGetExtension(child, rwKINDFRAME));
+    const Bytes payload = PayloadOf(RwUserDataGetExtension(f, rwKINDFRAME));
+    const Bytes childPayload = PayloadOf(RwUserDataGetExtension(child, rwKINDFRAME));
+    RwInt32 whole = 0;
+    for (RwInt32 fail = 0; fail < 24; ++fail) {
+        const RwInt32 live = rwTestMemory.live;
+        rwTestMemory.failAfter = fail;
+        copy = RwFrameCloneHierarchy(f);
+        rwTestMemory.failAfter = -1;
+        if (copy) {
+            ++whole;
+            EXPECT_EQ(payload, PayloadOf(RwUserDataGetExtension(copy, rwKINDFRAME))) << fail;
+            ASSERT_NE(nullptr, copy->child) << fail;
+            EXPECT_EQ(childPayload, PayloadOf(RwUserDataGetExtension(copy->child, rwKINDFRAME))) << fail;
+            RwFrameDestroyHierarchy(copy);
+        }
+        EXPECT_EQ(live, rwTestMemory.live) << fail;
+    }
+    EXPECT_GT(whole, 0);
+    RwFrameDestroyHierarchy(f);
 }
 
 TEST_F(UserData, TruncatedOrHostileBlocksFailBeforeAllocatingWithNothingLeaked)
