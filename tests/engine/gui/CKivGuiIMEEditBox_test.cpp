@@ -741,7 +741,7 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
     InsertOnType();
     Open(0);
     ScriptedIme::Compose({std::wstring(1, Hieut)});
-    ASSERT_EQ(ImeStore().typed, 1);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 1);
     gui()->RemoveDialog(ImeCloser::dialog);
     delete ImeCloser::dialog;
     ImeCloser::dialog = nullptr;
@@ -994,7 +994,7 @@ TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
         box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
         c.to->SetText("xyz", 0);
         ScriptedIme::Compose({std::wstring{Han, Na}});
-        ASSERT_EQ(ImeStore().typed, 2);
+        ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
         if (c.byWindow) {
             ActingWindow::on = WM_CHAR;
             ActingWindow::with = 8;
@@ -1070,7 +1070,7 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
         box->SetText("xy", 0);
         ScriptedIme::Compose({ha});
         SendMessageW(GuiHost::window, WM_TIMER, 0, 0);
-        EXPECT_EQ(ImeStore().typed, insert);
+        EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), insert);
         ChangeLayout(0x04090409);
         EXPECT_EQ(Text(), L"xy") << "insert " << insert;
         box->SetVisible(insert);
@@ -1087,7 +1087,7 @@ TEST_F(TwoImeBoxes, ABoxLosingTheFocusTakesNothingOfAnotherBoxsComposition)
     b->SetText("xyz", 0);
     box->SetText("abc", 0);
     ScriptedIme::Compose({std::wstring{Han, Na}});
-    ASSERT_EQ(ImeStore().typed, 2);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
     other->ClearFocus();
     EXPECT_EQ(std::wstring(b->GetText()), L"xyz");
     ScriptedIme::composition.clear();
@@ -1107,7 +1107,8 @@ TEST_F(TwoImeBoxes, ATextSetInAnotherBoxLeavesTheCompositionToItsOwner)
 
 // A composition emptied while it reaches no box (hidden or disabled) leaves
 // its box at once, in either mode, not at the end message; the next one goes
-// on there. Both messages, acted on, are consumed.
+// on there. The emptied composition, acted on, is consumed; the end is
+// answered as the box answers it.
 TEST_F(ImeBox, ACompositionEmptiedAwayFromItsBoxLeavesItAtOnce)
 {
     const std::function<void(int)> sets[] = {[&](int on) { box->SetVisible(on); },
@@ -1127,7 +1128,7 @@ TEST_F(ImeBox, ACompositionEmptiedAwayFromItsBoxLeavesItAtOnce)
             ScriptedIme::result = ScriptedIme::composition;
             ScriptedIme::composition.clear();
             ScriptedIme::Send(GCS_RESULTSTR);
-            EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 1) << "taken by the box";
+            EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 0) << "as the box answers it";
             ScriptedIme::result.clear();
             EXPECT_EQ(Text(), L"abc" + std::wstring(1, Ha)) << "insert " << insert;
         }
@@ -1536,10 +1537,10 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                     std::wstring untyped = box->GetText();
                     before[count].at = -1;
                     if (box == ImeStore().owner) {
-                        const int end = std::min<int>(box->GetCaret() + ImeStore().typedBehind, untyped.size());
-                        const int typed = std::min(ImeStore().typed, end);
-                        untyped.erase(end - typed, typed);
-                        before[count].at = end - typed;
+                        int from = 0;
+                        const int typed = CKivGuiIMEEditBox::TypedInText(&from);
+                        untyped.erase(from, typed);
+                        before[count].at = from;
                     }
                     lstrcpynW(before[count++].untyped, untyped.c_str(), 128);
                 }
@@ -1558,7 +1559,7 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                 ADD_FAILURE() << at() << fault;
                 faults++;
             }
-            if (ScriptedIme::composition.empty() && ImeStore().typed) {
+            if (ScriptedIme::composition.empty() && CKivGuiIMEEditBox::TypedInText()) {
                 ADD_FAILURE() << at() << "a composition the input method ended stands typed in for a take-back";
                 faults++;
             }
@@ -1610,7 +1611,7 @@ TEST_F(ImeBoxClosing, WhileTwoTypedUnitsAreTakenBackTheNextBoxKeepsItsText)
     box->SetText("xyz", 0);
     Open(0);
     ScriptedIme::Compose({std::wstring{Han, Na}});
-    ASSERT_EQ(ImeStore().typed, 2);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
     ImeCloser::at = CKivGuiTestEditBox::kEventChanged;
     ScriptedIme::Compose({std::wstring(1, Ha)});
     EXPECT_EQ(Text(), L"xyz");
@@ -1626,7 +1627,7 @@ TEST_F(ImeBoxClosing, ClosedAtTheReleaseOfATakeBackKeyThatReachedNoBox)
     InsertOnType();
     Open(0);
     ScriptedIme::Compose({std::wstring{Han, Na}});
-    ASSERT_EQ(ImeStore().typed, 2);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
     ActingWindow::gui = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
     ActingWindow::on = WM_KEYDOWN;
@@ -1734,6 +1735,49 @@ TEST_F(ImeBox, KoreanTypedOverASelectionReplacesIt)
     EXPECT_EQ(box->GetCaret(), 4);
 }
 
+// The caret moved during a syllable typed into the text (dragged with the
+// button held, or placed by the game with the selection's start left where it
+// was), or the text cut under it by a lowered limit: the composition is found
+// in the text wherever it went, no jamo stays behind, no committed character
+// goes, and both modes leave the same text.
+TEST_F(ImeBox, ACaretMovedOrATextCutDuringASyllableLeavesBothModesTheSameText)
+{
+    const std::wstring h(1, Hieut), ha(1, Ha);
+    auto commit = [&] {
+        ScriptedIme::Compose({ha});
+        ScriptedIme::Finish();
+    };
+    auto place0 = [&] { box->PlaceCaret(0); };
+    const struct {
+        const char *what;
+        std::function<void()> move, end;
+        std::wstring left;
+    } cases[] = {
+        {"dragged to the left edge", [&] { Send(WM_MOUSEMOVE, 103, 210); }, commit, ha},
+        {"placed at 0, committed", place0, commit, ha},
+        {"placed at 0, emptied while hidden", place0,
+         [&] { box->SetVisible(0), ComposeOnly(L""), box->SetVisible(1), EndComposition(); }, L"abcdef"},
+        {"placed at 0, cancelled", place0, [&] { box->CancelComposition(); }, L"abcdef"},
+        {"placed at 0, a result missed", place0, [&] { box->SetVisible(0), Commit(ha), box->SetVisible(1); }, ha},
+        {"limit lowered to 8", [&] { box->SetMaxBytes(8); }, commit, L"abcdef"},
+        {"limit lowered to 5", [&] { box->SetMaxBytes(5); }, commit, L"abcd"},
+    };
+    for (const auto &c : cases)
+        for (int insert = 0; insert < 2; insert++) {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            box->SetMaxBytes(60);
+            box->SetText("abcdef", 0);
+            // Pressed past the end, the button held.
+            Send(WM_LBUTTONDOWN, 690, 210);
+            ScriptedIme::Compose({h});
+            c.move();
+            c.end();
+            Send(WM_LBUTTONUP, 690, 210);
+            EXPECT_EQ(Text(), c.left) << c.what << " insert " << insert;
+            EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), 0) << c.what << " insert " << insert;
+        }
+}
+
 // Scripts of the input method's messages in orders a real one sends now and
 // then: an empty composition after an end (with or without a new start), a
 // start inside a composition, an empty result that reaches no box. Only
@@ -1771,7 +1815,7 @@ TEST_F(ImeBox, CompositionMessagesInAnyOrderLeaveOnlyWhatWasCommitted)
             box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
             c.run();
             EXPECT_EQ(Text(), L"abc") << c.what << " insert " << insert;
-            EXPECT_EQ(ImeStore().typed, 0) << c.what;
+            EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), 0) << c.what;
             ScriptedIme::Compose({std::wstring(1, Na)});
             ScriptedIme::Finish();
             EXPECT_EQ(Text(), L"a" + std::wstring(1, Na) + L"bc") << c.what << " insert " << insert;
@@ -1947,7 +1991,7 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
                 const std::wstring expected = result == five ? L"abcde" + two + L"fghij" : L"abcdefghij";
                 EXPECT_EQ(Text(), expected) << c.what << " insert " << insert;
                 EXPECT_EQ(box->GetCaret(), result == five ? 7 : 5) << c.what << " insert " << insert;
-                EXPECT_EQ(ImeStore().typed, 0) << c.what;
+                EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), 0) << c.what;
                 EXPECT_EQ(std::wstring(plain->GetText()), L"") << c.what << " insert " << insert;
             }
     // A composition no IME box took is left to the default procedure, which
@@ -1961,6 +2005,85 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
     EXPECT_EQ(std::wstring(plain->GetText()), std::wstring(1, Ha));
     EXPECT_EQ(Text(), L"abc");
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::host));
+}
+
+// Removing a control that does not hold the focus leaves the box its focus
+// and the syllable it is composing, in either mode.
+TEST_F(ImeBox, RemovingAnotherControlLeavesTheSyllableBeingTyped)
+{
+    for (int insert = 0; insert < 2; insert++) {
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        box->SetText("ab", 0);
+        CKivGuiButton *button = new CKivGuiButton(dialog);
+        button->Create(9, 800, 20, 900, 40, "");
+        ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+        dialog->RemoveControl(9);
+        delete button;
+        EXPECT_TRUE(box->HasFocus()) << insert;
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << insert;
+    }
+}
+
+// The default procedure behind the window for the body of a test.
+struct DefaultProcedure {
+    DefaultProcedure()
+    {
+        DefaultTypingWindow::left = 0;
+        DefaultTypingWindow::host = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::Proc)));
+    }
+    ~DefaultProcedure()
+    {
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::host));
+    }
+};
+
+// A box that lost the focus gave its composition up whatever messages came:
+// after a composition emptied with no end, the next composition's result,
+// which reaches no box (the newly focused one is disabled), goes to the
+// default procedure, not into the old box.
+TEST_F(ImeBox, ABoxLosingTheFocusGivesTheCompositionUpWithoutAnEnd)
+{
+    CKivGuiIMEEditBox *next = new CKivGuiIMEEditBox(dialog);
+    next->Create(8, 100, 300, 700, 320, "", 2, 3);
+    DefaultProcedure procedure;
+    for (int insert = 0; insert < 2; insert++) {
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        next->SetEnabled(1);
+        dialog->FocusControl(5);
+        box->SetText("ab", 0);
+        ScriptedIme::Compose({std::wstring(1, Hieut)});
+        ComposeOnly(L"");
+        dialog->FocusControl(8);
+        next->SetEnabled(0);
+        DefaultTypingWindow::left = 0;
+        ScriptedIme::Compose({std::wstring(1, Hieut)});
+        Commit(std::wstring(1, Na));
+        Pump();
+        EXPECT_EQ(Text(), L"ab") << insert;
+        EXPECT_EQ(DefaultTypingWindow::left, 2) << "the composition and its result, insert " << insert;
+    }
+}
+
+// A box with input off, while it claims no keys (between a Tab's press and its
+// release), takes no composition: the default procedure gets the result and
+// types it as characters, as 'x' is typed. An end is answered as the box
+// answers it.
+TEST_F(ImeBox, InputOffLeavesTheCompositionToTheDefaultProcedure)
+{
+    DefaultProcedure procedure;
+    box->SetInputOff(1);
+    SendMessageW(GuiHost::window, WM_KEYDOWN, VK_TAB, 0);
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Han)});
+    ScriptedIme::Finish();
+    SendMessageW(GuiHost::window, WM_CHAR, 'x', 0);
+    Pump();
+    EXPECT_EQ(DefaultTypingWindow::left, 3);
+    EXPECT_EQ(Text(), L"x" + std::wstring(1, Han));
+    SendMessageW(GuiHost::window, WM_KEYUP, VK_TAB, 0);
+    box->SetInputOff(0);
+    EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 0);
 }
 
 } // namespace
@@ -2058,10 +2181,12 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
         int faults = 0;
         for (int step = 0; step < steps && faults < 3; step++) {
             const GuiImeStore &s = ImeStore();
-            const bool typedIn = s.owner == box && s.typed > 0;
+            int typedAt = 0;
+            const int typedUnits = CKivGuiIMEEditBox::TypedInText(&typedAt);
+            const bool typedIn = s.owner == box && typedUnits > 0;
             const bool reached = box->GetVisible() && box->IsEnabled();
             // Where the next character goes in the committed text.
-            const int at = typedIn ? box->GetCaret() + s.typedBehind - s.typed : box->GetCaret();
+            const int at = typedIn ? typedAt : box->GetCaret();
             model.from = std::min(box->GetCaret(), box->GetSelectionStart());
             model.to = std::max(box->GetCaret(), box->GetSelectionStart());
             const bool selected = model.from != model.to;
@@ -2163,15 +2288,16 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
             if (composed && reached)
                 owned = true;
             // A composition typed over a selection took it out of the text.
-            if (composed && reached && selected && !typedIn && !CommitStorm::fired && s.owner == box && s.typed > 0 &&
+            if (composed && reached && selected && !typedIn && !CommitStorm::fired && s.owner == box && CKivGuiIMEEditBox::TypedInText() > 0 &&
                 model.from != model.to)
                 model.text.erase(model.from, model.to - model.from);
             CommitStorm::fired = false;
             Pump();
             std::wstring untyped = box->GetText();
-            if (s.owner == box && s.typed > 0) {
-                const int end = std::min<int>(box->GetCaret() + s.typedBehind, untyped.size());
-                untyped.erase(end - std::min(s.typed, end), std::min(s.typed, end));
+            if (s.owner == box && CKivGuiIMEEditBox::TypedInText() > 0) {
+                int from = 0;
+                const int typed = CKivGuiIMEEditBox::TypedInText(&from);
+                untyped.erase(from, typed);
             }
             if (untyped != model.text) {
                 ADD_FAILURE() << "seed " << seed << " step " << step << ": \"" << untyped << "\", committed \""
