@@ -1540,7 +1540,8 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                         int from = 0;
                         const int typed = CKivGuiIMEEditBox::TypedInText(&from);
                         untyped.erase(from, typed);
-                        before[count].at = from;
+                        // Nothing typed in: a result goes in at the caret.
+                        before[count].at = typed > 0 ? from : box->GetCaret();
                     }
                     lstrcpynW(before[count++].untyped, untyped.c_str(), 128);
                 }
