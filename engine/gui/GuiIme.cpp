@@ -241,7 +241,6 @@ GuiImeStore &ImeStore()
     return store;
 }
 
-
 void ImeBindLibraries()
 {
     if (State.bound)
