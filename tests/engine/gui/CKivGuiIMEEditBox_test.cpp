@@ -2067,6 +2067,30 @@ TEST_F(ImeBox, ABoxLosingTheFocusGivesTheCompositionUpWithoutAnEnd)
     }
 }
 
+// A window whose procedure routes keys to the GUI but keeps the Backspace
+// character: the take-back's Backspaces take nothing, and what stands typed
+// in is taken straight from the text.
+struct NoBackspaceWindow {
+    static inline WNDPROC host = nullptr;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        return message == WM_CHAR && w == 8 ? 0 : CallWindowProcW(host, window, message, w, l);
+    }
+};
+
+TEST_F(ImeBox, ATakeBackWhoseBackspacesTakeNothingTakesTheCompositionFromTheText)
+{
+    InsertOnType();
+    box->SetText("ab", 0);
+    NoBackspaceWindow::host = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NoBackspaceWindow::Proc)));
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+    ScriptedIme::Finish();
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NoBackspaceWindow::host));
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+    EXPECT_EQ(box->GetCaret(), 3);
+}
+
 // A box with input off, while it claims no keys (between a Tab's press and its
 // release), takes no composition: the default procedure gets the result and
 // types it as characters, as 'x' is typed. An end is answered as the box

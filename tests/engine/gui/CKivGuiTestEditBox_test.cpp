@@ -190,6 +190,13 @@ TEST_F(EditBox, APasteWiderThanTheBoxKeepsWhatFits)
         EXPECT_EQ(Text(), typed) << "after \"" << before << "\"";
         EXPECT_EQ(box->GetCaret(), static_cast<int>(typed.size()));
     }
+    // Scrolling with room for all: a paste takes at most 1023 units.
+    box->ClearText();
+    box->SetClipToWidth(0);
+    box->SetMaxBytes(5000);
+    SetClipboard(std::wstring(2000, L'z'));
+    Type(box, L"\x16");
+    EXPECT_EQ(box->GetTextLength(), 1023);
 }
 
 TEST_F(EditBox, PasteIsBlockedOnceTheLayoutCutTheText)
