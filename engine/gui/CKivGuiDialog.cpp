@@ -199,8 +199,11 @@ void CKivGuiDialog::RemoveControl(int id)
     if (!control)
         return;
     auto alive = m_alive;
-    // The focus loss may reach the game, which may delete either.
-    ClearFocus();
+    // Only the control's own focus goes: another control keeps the focus and
+    // whatever it is composing. The focus loss may reach the game, which may
+    // delete either.
+    if (m_focused == control)
+        ClearFocus();
     if (!*alive || !HasControl(control))
         return;
     // The game may have focused this very control from that loss: out of

@@ -142,7 +142,7 @@ void CKivGuiIMEEditBox::CancelComposition()
     ImeBinding().ImmReleaseContext(window, context);
 }
 
-int CKivGuiIMEEditBox::SendComposition(bool toNewText)
+int CKivGuiIMEEditBox::SendComposition(bool toNewText, bool marked)
 {
     // A copy: typing may change the composition store. Out of memory nothing
     // is typed.
@@ -152,21 +152,31 @@ int CKivGuiIMEEditBox::SendComposition(bool toNewText)
     if (!units)
         return 0;
     std::memcpy(units.get(), text, (count + 1) * sizeof(WCHAR));
-    return TypeText(units.get(), count, toNewText);
+    return TypeText(units.get(), count, toNewText, marked);
 }
 
-int CKivGuiIMEEditBox::TypeText(const WCHAR *text, int count, bool toNewText)
+int CKivGuiIMEEditBox::TypeText(const WCHAR *text, int count, bool toNewText, bool marked)
 {
     // Each character's event may delete the box or give it a new text.
     Guard guard(this);
-    const unsigned replaced = m_replaced;
+    const unsigned replaced = m_replaced, ended = ImeStore().ended;
+    // A composition typed in stops where an event ended it, or another box
+    // took it: whoever did took back what it had typed.
+    auto goesOn = [&] { return !marked || (ImeStore().ended == ended && ImeStore().owner == this); };
     int typed = 0;
     m_highSurrogate = 0;
-    for (int i = 0; i < count && guard.Alive() && (toNewText || m_replaced == replaced); i++) {
+    for (int i = 0; i < count && guard.Alive() && (toNewText || m_replaced == replaced) && goesOn(); i++) {
         const int units = TypeCharacter(text[i]);
         if (units < 0)
             continue;
         typed += units;
+        // The mark grows with what stands just behind it; a character typed
+        // elsewhere (an event moved the caret) is left out of it.
+        const int at = m_caret - units;
+        if (marked && units > 0 && m_buffer->MarkLength() == 0)
+            m_buffer->Mark(at, m_caret);
+        else if (marked && units > 0 && m_buffer->MarkLast() == at)
+            m_buffer->Mark(m_buffer->MarkFirst(), m_caret);
         Changed();
     }
     // A half pair at the end waits for no key typed later.
@@ -211,14 +221,42 @@ bool CKivGuiIMEEditBox::SendOwnKeys(WPARAM key, int times)
     return guard.Alive();
 }
 
-void CKivGuiIMEEditBox::TakeBackInPlace(int typed, int behind)
+void CKivGuiIMEEditBox::TakeBackInPlace()
 {
-    const int end = std::min(m_caret + behind, GetTextLength());
-    const int start = std::max(end - typed, 0);
-    if (end > start)
-        m_buffer->RemoveRange(start, end);
-    PlaceCaret(start);
-    m_selStart = m_caret;
+    if (!m_buffer)
+        return;
+    const int first = m_buffer->MarkFirst(), last = m_buffer->MarkLast();
+    m_buffer->Unmark();
+    if (last <= first)
+        return;
+    auto follow = [first, last](int p) { return p <= first ? p : p >= last ? p - (last - first) : first; };
+    const int caret = follow(m_caret), anchor = follow(m_selStart);
+    m_buffer->RemoveRange(first, last);
+    PlaceCaret(caret);
+    m_selStart = std::min(anchor, GetTextLength());
+}
+
+int CKivGuiIMEEditBox::TypedInText(int *first)
+{
+    const CKivGuiIMEEditBox *owner = ImeStore().owner;
+    if (first)
+        *first = owner && owner->m_buffer ? owner->m_buffer->MarkFirst() : 0;
+    return owner && owner->m_buffer ? owner->m_buffer->MarkLength() : 0;
+}
+
+void CKivGuiIMEEditBox::ForgetTyped()
+{
+    if (m_buffer)
+        m_buffer->Unmark();
+}
+
+void ImeForgetTyped()
+{
+    GuiImeStore &s = ImeStore();
+    if (s.owner)
+        s.owner->ForgetTyped();
+    s.owner = nullptr;
+    s.ended++;
 }
 
 void CKivGuiIMEEditBox::GiveContextToFocusedBox()
@@ -247,10 +285,13 @@ bool CKivGuiIMEEditBox::CompositionMissed(UINT message, LPARAM flags)
             return false;
     }
     CKivGuiIMEEditBox *owner = s.owner;
-    const int typed = s.typed, behind = s.typedBehind;
+    // What was typed leaves, found by its mark wherever the caret went; a
+    // result is typed at the caret, in either mode, as the player would have
+    // typed it (the composition may have grown since it was typed).
+    if (owner)
+        owner->TakeBackInPlace();
     if (emptied) {
         // The composition goes on in its owner.
-        s.typed = s.typedBehind = 0;
         s.composition.Clear();
     } else {
         ImeForgetTyped();
@@ -260,11 +301,6 @@ bool CKivGuiIMEEditBox::CompositionMissed(UINT message, LPARAM flags)
     }
     if (!owner || !owner->m_buffer)
         return false;
-    // What was typed leaves; a result is typed in its place, in either mode,
-    // as the player would have typed it (the composition may have grown
-    // since it was typed).
-    if (typed > 0)
-        owner->TakeBackInPlace(typed, behind);
     if (units == 0)
         return true;
     Guard guard(owner);
@@ -279,9 +315,6 @@ bool CKivGuiIMEEditBox::CompositionMissed(UINT message, LPARAM flags)
 void CKivGuiIMEEditBox::OnTextReplaced()
 {
     m_replaced++;
-    GuiImeStore &s = ImeStore();
-    if (s.owner == this)
-        s.typed = s.typedBehind = 0;
 }
 
 bool CKivGuiIMEEditBox::TakeOverComposition()
@@ -304,53 +337,53 @@ void CKivGuiIMEEditBox::RemoveTypedComposition(int, int)
 {
     GuiImeStore &s = ImeStore();
     // Whatever the layout is now: the units stand in the text until taken.
-    if (s.owner != this || s.typed <= 0 || !m_buffer)
+    if (s.owner != this || !m_buffer || m_buffer->MarkLength() <= 0)
         return;
-    const int typed = s.typed, behind = s.typedBehind;
-    s.typed = s.typedBehind = 0;
-    // The composition's end in the text, and its units still there.
-    int end = std::min(m_caret + behind, GetTextLength());
-    int left = std::min(typed, end);
-    if (TakesWindowKeys() && GuiEngineWindow()) {
+    // Keys only from where the box's own keys left the caret: in the
+    // composition with nothing selected. A caret the mouse or the game moved
+    // stays where it was put, and so does the selection.
+    const bool atComposition =
+        m_caret == m_selStart && m_caret >= m_buffer->MarkFirst() && m_caret <= m_buffer->MarkLast();
+    if (atComposition && TakesWindowKeys() && GuiEngineWindow()) {
         // Through the window like keys, so the box's own key handling runs;
         // the window's owner may delete the box meanwhile. Each key's event
         // may close the box or take its focus: the keys left would reach
         // whichever box takes the window's keys then. A Backspace counts
-        // when it took what stood before the caret at the composition's end.
+        // when it took from the composition's end.
         Guard guard(this);
         OwnKeys keys(this);
         // A text the game sets from a key's event holds nothing of it.
         const unsigned replaced = m_replaced;
         auto takesKeys = [&] { return guard.Alive() && TakesWindowKeys() && m_replaced == replaced; };
         HWND window = GuiEngineWindow();
-        for (int i = 0; i < behind && takesKeys(); i++)
+        while (takesKeys() && m_caret < m_buffer->MarkLast()) {
+            const int caret = m_caret;
             SendMessageW(window, WM_KEYDOWN, VK_RIGHT, 0);
+            if (!guard.Alive() || m_caret <= caret)
+                break;
+        }
         if (!guard.Alive())
             return;
         SendMessageW(window, WM_KEYUP, VK_RIGHT, 0);
-        while (left > 0 && takesKeys() && m_caret == end) {
-            const int length = GetTextLength();
+        while (takesKeys() && m_buffer->MarkLength() > 0 && m_caret == m_buffer->MarkLast()) {
+            const int left = m_buffer->MarkLength();
             SendMessageW(window, WM_KEYDOWN, VK_BACK, 0);
             if (takesKeys())
                 SendMessageW(window, WM_CHAR, 8, 0);
             if (!guard.Alive())
                 return;
-            const int taken = length - GetTextLength();
-            if (taken < 1 || taken > left || m_caret != end - taken)
+            if (m_buffer->MarkLength() >= left)
                 break;
-            end -= taken;
-            left -= taken;
         }
         if (!guard.Alive())
             return;
         SendMessageW(window, WM_KEYUP, VK_BACK, 0);
-        if (!guard.Alive() || left == 0 || m_replaced != replaced)
+        if (!guard.Alive())
             return;
     }
-    // What no key took back (the box lost the focus, or the window does not
-    // route to the GUI) is taken from the text here.
-    PlaceCaret(end);
-    TakeBackInPlace(left, 0);
+    // What no key took back (the caret was moved, the box lost the focus, or
+    // the window does not route to the GUI) is taken from the text here.
+    TakeBackInPlace();
 }
 
 void CKivGuiIMEEditBox::RepairModifier(WPARAM released)
@@ -376,6 +409,16 @@ int CKivGuiIMEEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM lParam)
         m_swallowKeys = 1;
     if (!ImeState().enabled)
         return CKivGuiTestEditBox::MsgProc(message, wParam, lParam);
+    // With input off and keys not taken a composition is left to the default
+    // procedure: answered 0 and not counted as reached. Given up here, so no
+    // later message types it into this box for it.
+    if (message == WM_IME_COMPOSITION && !m_swallowKeys && (lParam & (GCS_RESULTSTR | GCS_COMPSTR))) {
+        if (ImeStore().owner == this) {
+            RemoveTypedComposition(1, 0);
+            ImeForgetTyped();
+        }
+        return 0;
+    }
     if (message == WM_IME_COMPOSITION || message == WM_IME_ENDCOMPOSITION)
         ImeStore().reached++;
     switch (message) {
@@ -413,9 +456,9 @@ bool CKivGuiIMEEditBox::CheckCompositionFits(const WCHAR *composition)
     int a = AnsiBytesOf(composition);
     int b = AnsiBytesOf(GetText());
     // What insert-on-type typed is the old composition, not text.
-    if (s.typed > 0 && b > 0) {
-        const int start = std::max(0, m_caret + s.typedBehind - s.typed);
-        b -= WideCharToMultiByte(CP_ACP, 0, GetText() + start, s.typed, nullptr, 0, nullptr, nullptr);
+    if (s.owner == this && m_buffer->MarkLength() > 0 && b > 0) {
+        b -= WideCharToMultiByte(CP_ACP, 0, GetText() + m_buffer->MarkFirst(), m_buffer->MarkLength(), nullptr, 0,
+                                 nullptr, nullptr);
         if (b <= 1)
             b = 0;
     }
@@ -435,13 +478,10 @@ bool CKivGuiIMEEditBox::CheckKoreanFits()
         s.composition.CaretToX(std::min(1, s.composition.GetTextSize()), FALSE, &w);
         fits = w <= static_cast<long long>(m_textRect.right) - m_leftMargin - m_caretX;
     } else {
+        // A text already over a lowered limit loses nothing here: the
+        // layout pass cuts it.
         const int a = AnsiBytesOf(s.composition.GetText()), b = AnsiBytesOf(GetText());
-        if (b > m_maxBytes) {
-            m_buffer->RemoveRange(m_caret, NextChar(m_caret));
-            fits = false;
-        } else if (a + b - 1 > m_maxBytes) {
-            fits = false;
-        }
+        fits = b <= m_maxBytes && a + b - 1 <= m_maxBytes;
     }
     if (!fits) {
         // The input method answers the cancel through the window.
@@ -534,22 +574,15 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                 // Typed over a selection, the composition replaces it: the
                 // units the box typed count, not the change in length.
                 const unsigned ended = s.ended, replaced = m_replaced;
-                const int typed = SendComposition(false);
+                SendComposition(false, true);
                 if (!guard.Alive())
                     return false;
                 // A typing event gave the box a new text, or ended the
                 // composition (the game moved the focus or cancelled it), or
-                // another box took it: what was typed was never committed.
-                if (m_replaced != replaced)
+                // another box took it: what was typed left the text then,
+                // and a mark here now is a newer composition's.
+                if (m_replaced != replaced || s.ended != ended || s.owner != this)
                     return true;
-                if (s.ended != ended || s.owner != this) {
-                    TakeBackInPlace(typed, 0);
-                    return true;
-                }
-                const int caret = std::min(s.compositionCaret, typed), end = m_caret;
-                s.owner = this;
-                s.typed = typed;
-                s.typedBehind = 0;
                 if (!TakesWindowKeys()) {
                     // A typing event moved the focus or the active dialog:
                     // the keys would reach another box, and the composition
@@ -557,9 +590,13 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                     RemoveTypedComposition(1, 0);
                     return true;
                 }
-                // The caret steps over characters, a surrogate pair as one.
+                // The caret steps over characters, a surrogate pair as one,
+                // to the composition's caret.
+                const int to = m_buffer->MarkLength() > 0
+                                   ? m_buffer->MarkFirst() + std::min(s.compositionCaret, m_buffer->MarkLength())
+                                   : m_caret;
                 int behind = 0;
-                for (int i = end - typed + caret; i < end; i = NextChar(i))
+                for (int i = to; i < m_caret; i = NextChar(i))
                     behind++;
                 if (SendOwnKeys(VK_LEFT, behind)) {
                     OwnKeys keys(this);
@@ -567,8 +604,6 @@ bool CKivGuiIMEEditBox::TakeComposition(HIMC context, LPARAM flags)
                 }
                 if (!guard.Alive())
                     return false;
-                if (s.ended == ended)
-                    s.typedBehind = std::max(0, end - m_caret);
             }
         }
         // After the keys above: their Backspaces show the caret again.
@@ -749,6 +784,13 @@ void CKivGuiIMEEditBox::OnFocusOut()
     CKivGuiTestEditBox::OnFocusOut();
     Guard guard(this);
     FinishComposition(0);
+    // Given up whatever messages came or did not: a later result that reaches
+    // no box is not typed here.
+    if (guard.Alive() && ImeStore().owner == this) {
+        TakeBackInPlace();
+        ImeForgetTyped();
+        ResetComposition();
+    }
     // The finish's notices run through the window: a box the game focused
     // from them keeps the context its focus-in gave the window, and so does
     // the active dialog's focused box hidden or disabled for now.
@@ -797,7 +839,7 @@ int CKivGuiIMEEditBox::CompositionWidth()
 {
     GuiImeStore &s = ImeStore();
     int width = 0;
-    if (s.typed == 0)
+    if (m_buffer->MarkLength() == 0)
         s.composition.CaretToX(s.composition.GetTextSize(), FALSE, &width);
     return width;
 }
@@ -847,8 +889,8 @@ void CKivGuiIMEEditBox::RenderKoreanComposition(float)
     s.composition.CaretToX(at + 1, FALSE, &trail);
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
     // Typed in: the composition starts where insert-on-type put it.
-    if (s.typed > 0)
-        m_buffer->CaretToX(std::max(0, m_caret + s.typedBehind - s.typed), FALSE, &start);
+    if (m_buffer->MarkLength() > 0)
+        m_buffer->CaretToX(m_buffer->MarkFirst(), FALSE, &start);
     const int height = Font() ? Font()->GetHeight() : 13;
     RECT r;
     r.left = GuiNearestInt(static_cast<long long>(m_textRect.left) + start + lead - first + DialogX() + TextIndent());

@@ -28,12 +28,19 @@ public:
     void CancelComposition();
     static void ResetComposition();
     // Types the composition in, character by character as keys would, and
-    // stops at a text the game sets from an event unless toNewText. The
+    // stops at a text the game sets from an event unless toNewText; marked:
+    // what it types is marked in the text as the composition typed in. The
     // units typed.
-    int SendComposition(bool toNewText = true);
-    // Takes back what insert-on-type typed of the composition; the box
-    // always inserts, so nothing is kept whatever the arguments say.
+    int SendComposition(bool toNewText = true, bool marked = false);
+    // Takes back what insert-on-type typed of the composition, found by its
+    // mark in the text; the box always inserts, so nothing is kept whatever
+    // the arguments say.
     void RemoveTypedComposition(int backspace = 1, int keep = 0);
+    // Units of the composition standing typed in its owner's text, and
+    // where they start.
+    static int TypedInText(int *first = nullptr);
+    // Drops the mark of what was typed, taking nothing from the text.
+    void ForgetTyped();
     // A result, an emptied composition or an end of composition
     // (WM_IME_COMPOSITION with its flags, or WM_IME_ENDCOMPOSITION) that
     // reached no IME edit box, or a layout change (any other message): a
@@ -73,9 +80,10 @@ private:
     // Characters typed by the rules of typing, each with its change event;
     // stops at a text the game sets from one unless toNewText. The units
     // that stayed in the text.
-    int TypeText(const WCHAR *text, int count, bool toNewText);
-    // What insert-on-type typed, taken from the text without keys.
-    void TakeBackInPlace(int typed, int behind);
+    int TypeText(const WCHAR *text, int count, bool toNewText, bool marked = false);
+    // What insert-on-type typed, taken from the text without keys; the caret
+    // and the selection keep their characters.
+    void TakeBackInPlace();
     void OnComposition(LPARAM flags);
     bool TakeComposition(HIMC context, LPARAM flags);
     // False when the composition may not grow; the Korean form also

@@ -429,9 +429,14 @@ int CKivGuiSystem::MsgProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     const int result = Route(window, message, wParam, lParam);
     if (!ImeState().enabled)
         return result;
+    // An end types nothing the default procedure could type again: it is
+    // answered as the box answered it.
     if (composition)
-        return ImeStore().reached != reached || CKivGuiIMEEditBox::CompositionMissed(message, lParam) ? 1 : result;
-    if (message == WM_INPUTLANGCHANGE && ImeStore().typed > 0)
+        return (ImeStore().reached != reached || CKivGuiIMEEditBox::CompositionMissed(message, lParam)) &&
+                       message == WM_IME_COMPOSITION
+                   ? 1
+                   : result;
+    if (message == WM_INPUTLANGCHANGE && CKivGuiIMEEditBox::TypedInText() > 0)
         CKivGuiIMEEditBox::CompositionMissed(message, lParam);
     return result;
 }

@@ -372,10 +372,10 @@ int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
     const int at = m_caret;
     if (m_buffer->InsertString(at, units + 2 - count, count)) {
         if (m_buffer->GetAnsiLength() <= m_maxBytes) {
-            // In place: the buffer takes its own text back without moving it.
-            if (RemoveChar(L'\\', m_buffer->At(0))) {
-                m_buffer->SetTextW(m_buffer->GetText());
-                PlaceCaret(m_caret);
+            // Every backslash goes, the game's too; the caret keeps its character.
+            const int before = static_cast<int>(std::count(GetText(), GetText() + at, L'\\'));
+            if (m_buffer->RemoveAll(L'\\')) {
+                PlaceCaret(at - before);
             } else {
                 PlaceCaret(m_caret + count, true);
             }
@@ -516,24 +516,16 @@ void CKivGuiTestEditBox::PasteFromClipboard()
         return;
     for (size_t at; (at = text.find(L"\r\n")) != std::wstring::npos;)
         text.erase(at, 2);
-    // The longest run of whole characters whose bytes keep the text within
-    // the limit; in 64 bits, so a limit near INT_MIN leaves no room.
-    long long room = static_cast<long long>(m_maxBytes) - 1 - AnsiBytes(GetTextLength());
-    int take = 0;
-    while (take < static_cast<int>(text.size())) {
-        int next = take + 1;
-        if (next < static_cast<int>(text.size()) && IS_HIGH_SURROGATE(text[take]) && IS_LOW_SURROGATE(text[next]))
-            next++;
-        const int bytes =
-            WideCharToMultiByte(CP_ACP, 0, text.data() + take, next - take, nullptr, 0, nullptr, nullptr);
-        if (next > kStagingUnits - 1 || bytes > room)
+    // Typed in as the player types, character by character: what typing
+    // refuses (control characters, half a pair) stays out, and the paste
+    // stops at the first character past the limit or the box's edge, keeping
+    // what fits before it.
+    const int count = std::min(static_cast<int>(text.size()), static_cast<int>(kStagingUnits) - 1);
+    m_highSurrogate = 0;
+    for (int i = 0; i < count; i++)
+        if (TypeCharacter(text[i]) == 0)
             break;
-        room -= bytes;
-        take = next;
-    }
-    const int at = m_caret;
-    if (take > 0 && m_buffer->InsertString(at, text.data(), take))
-        PlaceCaret(at + take, true);
+    m_highSurrogate = 0;
     m_selStart = m_caret;
 }
 

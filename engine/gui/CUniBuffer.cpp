@@ -163,6 +163,7 @@ WCHAR *CUniBuffer::At(int index)
 
 void CUniBuffer::Clear()
 {
+    Unmark();
     if (m_text)
         m_text[0] = 0;
     std::memset(m_mirror, 0, sizeof(m_mirror));
@@ -178,6 +179,7 @@ bool CUniBuffer::InsertChar(int cp, WCHAR unit)
         return false;
     std::memmove(m_text + cp + 1, m_text + cp, (length - cp + 1) * sizeof(WCHAR));
     m_text[cp] = unit;
+    MarkInserted(cp, 1);
     return Changed();
 }
 
@@ -187,6 +189,7 @@ bool CUniBuffer::RemoveChar(int cp)
     if (length == 0 || cp < 0 || cp >= length)
         return false;
     std::memmove(m_text + cp, m_text + cp + 1, (length - cp) * sizeof(WCHAR));
+    MarkRemoved(cp, cp + 1);
     return Changed();
 }
 
@@ -215,6 +218,7 @@ bool CUniBuffer::InsertString(int cp, const WCHAR *text, int count)
         return false;
     std::memmove(m_text + cp + count, m_text + cp, (length - cp + 1) * sizeof(WCHAR));
     std::memcpy(m_text + cp, text, count * sizeof(WCHAR));
+    MarkInserted(cp, count);
     return Changed();
 }
 
@@ -226,6 +230,7 @@ bool CUniBuffer::RemoveRange(int first, int last)
     int removed = last - first;
     std::memmove(m_text + first, m_text + last, (length - last + 1) * sizeof(WCHAR));
     std::memset(m_text + length - removed + 1, 0, removed * sizeof(WCHAR));
+    MarkRemoved(first, last);
     return Changed();
 }
 
@@ -235,6 +240,7 @@ bool CUniBuffer::TruncateAt(int cp)
     if (length == 0 || cp < 0 || cp >= length)
         return false;
     std::memset(m_text + cp, 0, (length - cp) * sizeof(WCHAR));
+    MarkRemoved(cp, length);
     return Changed();
 }
 
@@ -247,6 +253,7 @@ bool CUniBuffer::SetTextW(const WCHAR *text)
     if (length + 1 >= kMaxUnits || !MakeRoom(length + 1))
         return false;
     std::memmove(m_text, text, (length + 1) * sizeof(WCHAR));
+    Unmark();
     return Changed();
 }
 
@@ -265,6 +272,39 @@ bool CUniBuffer::SetTextAnsi(const char *text)
     if (units > 0)
         MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
     return SetTextW(wide.data());
+}
+
+bool CUniBuffer::RemoveAll(WCHAR unit)
+{
+    bool removed = false;
+    for (int i = GetTextSize() - 1; i >= 0; i--)
+        if (m_text[i] == unit)
+            removed = RemoveRange(i, i + 1) || removed;
+    return removed;
+}
+
+void CUniBuffer::Mark(int first, int last)
+{
+    const int length = GetTextSize();
+    m_markFirst = std::max(0, std::min(first, length));
+    m_markLast = std::max(m_markFirst, std::min(last, length));
+}
+
+void CUniBuffer::MarkInserted(int cp, int count)
+{
+    if (cp <= m_markFirst) {
+        m_markFirst += count;
+        m_markLast += count;
+    } else if (cp < m_markLast) {
+        m_markLast = cp;
+    }
+}
+
+void CUniBuffer::MarkRemoved(int first, int last)
+{
+    auto follow = [first, last](int p) { return p <= first ? p : p >= last ? p - (last - first) : first; };
+    m_markFirst = follow(m_markFirst);
+    m_markLast = follow(m_markLast);
 }
 
 bool CUniBuffer::Changed()

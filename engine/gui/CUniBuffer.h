@@ -57,6 +57,19 @@ public:
     bool TruncateAt(int cp);
     bool SetTextW(const WCHAR *text);
     bool SetTextAnsi(const char *text);
+    // Removes every occurrence of the unit; true when one went.
+    bool RemoveAll(WCHAR unit);
+
+    // A marked run of the text (a composition typed in): every edit moves it
+    // with the characters it covers, so it is found in the text whatever
+    // moved the caret meanwhile. A character inserted inside it stays out of
+    // it, and so does the rest of the run behind that character; setting or
+    // clearing the whole text drops it.
+    void Mark(int first, int last);
+    void Unmark() { m_markFirst = m_markLast = 0; }
+    int MarkFirst() const { return m_markFirst; }
+    int MarkLast() const { return m_markLast; }
+    int MarkLength() const { return m_markLast - m_markFirst; }
 
     // The text in the system ANSI code page: the copy is cut at a whole
     // character when it would not fit kMirrorBytes; the length is the full
@@ -77,6 +90,9 @@ private:
     void RefreshMirror();
     // After every edit: the mirror follows, the analysis is stale; true.
     bool Changed();
+    // The mark follows an insertion of count units at cp, or a removal of [first, last).
+    void MarkInserted(int cp, int count);
+    void MarkRemoved(int first, int last);
     bool WordAttributes(int *cp, int *stop, const SCRIPT_LOGATTR **attrs, int *count);
 
     WCHAR *m_text = nullptr;
@@ -84,5 +100,6 @@ private:
     int m_capacity = 0;
     GuiFontNode *m_fontNode = nullptr;
     BYTE m_dirty = 1;
+    int m_markFirst = 0, m_markLast = 0;
     SCRIPT_STRING_ANALYSIS m_analysis = nullptr;
 };

@@ -241,14 +241,6 @@ GuiImeStore &ImeStore()
     return store;
 }
 
-void ImeForgetTyped()
-{
-    GuiImeStore &s = ImeStore();
-    s.typed = s.typedBehind = 0;
-    s.owner = nullptr;
-    s.ended++;
-}
-
 void ImeBindLibraries()
 {
     if (State.bound)

@@ -78,10 +78,6 @@ struct GuiImeStore {
     enum : int { kEntries = 10, kEntryUnits = 256, kAttributes = 1024, kClauses = 1024, kReadingUnits = 32 };
     CUniBuffer composition{0};
     int compositionCaret = 0;
-    // Insert-on-type: units of the composition standing in the text, and
-    // how many of them lie behind the text caret.
-    int typed = 0;
-    int typedBehind = 0;
     BYTE attributes[kAttributes] = {};
     DWORD clauses[kClauses] = {};
     WCHAR candidates[kEntries][kEntryUnits] = {};
@@ -100,7 +96,8 @@ struct GuiImeStore {
     int firstTarget = 0;
     BYTE finishing = 0;
     // The box receiving the input method's compositions, in whose text the
-    // typed units stand; its deletion forgets it.
+    // units typed in stand, marked in its text buffer; its deletion or its
+    // focus loss forgets it.
     CKivGuiIMEEditBox *owner = nullptr;
     // The box sending keys to itself through the window: meanwhile they
     // reach no other control, whatever the window's owner does first.
@@ -113,8 +110,8 @@ struct GuiImeStore {
     unsigned ended = 0;
 };
 
-// Whatever ends or invalidates a composition forgets what it typed: the units
-// stand in the owner's text as committed, or left it already.
+// Whatever ends or invalidates a composition forgets its owner and the mark
+// of what it typed: the units left the owner's text already.
 void ImeForgetTyped();
 
 // The shared state of every IME edit box in the process.

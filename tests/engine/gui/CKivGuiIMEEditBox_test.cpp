@@ -741,7 +741,7 @@ TEST_F(ImeBoxClosing, ABoxDeletedWhileComposingLeavesTheNextBoxItsText)
     InsertOnType();
     Open(0);
     ScriptedIme::Compose({std::wstring(1, Hieut)});
-    ASSERT_EQ(ImeStore().typed, 1);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 1);
     gui()->RemoveDialog(ImeCloser::dialog);
     delete ImeCloser::dialog;
     ImeCloser::dialog = nullptr;
@@ -994,7 +994,7 @@ TEST_F(TwoImeBoxes, NoKeyOfATakeBackReachesAnotherBoxAndNoneOfItStays)
         box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
         c.to->SetText("xyz", 0);
         ScriptedIme::Compose({std::wstring{Han, Na}});
-        ASSERT_EQ(ImeStore().typed, 2);
+        ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
         if (c.byWindow) {
             ActingWindow::on = WM_CHAR;
             ActingWindow::with = 8;
@@ -1070,7 +1070,7 @@ TEST_F(TwoImeBoxes, ACompositionEndedAwayFromItsBoxOrUnderANewTextTakesNoCommitt
         box->SetText("xy", 0);
         ScriptedIme::Compose({ha});
         SendMessageW(GuiHost::window, WM_TIMER, 0, 0);
-        EXPECT_EQ(ImeStore().typed, insert);
+        EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), insert);
         ChangeLayout(0x04090409);
         EXPECT_EQ(Text(), L"xy") << "insert " << insert;
         box->SetVisible(insert);
@@ -1087,7 +1087,7 @@ TEST_F(TwoImeBoxes, ABoxLosingTheFocusTakesNothingOfAnotherBoxsComposition)
     b->SetText("xyz", 0);
     box->SetText("abc", 0);
     ScriptedIme::Compose({std::wstring{Han, Na}});
-    ASSERT_EQ(ImeStore().typed, 2);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
     other->ClearFocus();
     EXPECT_EQ(std::wstring(b->GetText()), L"xyz");
     ScriptedIme::composition.clear();
@@ -1107,7 +1107,8 @@ TEST_F(TwoImeBoxes, ATextSetInAnotherBoxLeavesTheCompositionToItsOwner)
 
 // A composition emptied while it reaches no box (hidden or disabled) leaves
 // its box at once, in either mode, not at the end message; the next one goes
-// on there. Both messages, acted on, are consumed.
+// on there. The emptied composition, acted on, is consumed; the end is
+// answered as the box answers it.
 TEST_F(ImeBox, ACompositionEmptiedAwayFromItsBoxLeavesItAtOnce)
 {
     const std::function<void(int)> sets[] = {[&](int on) { box->SetVisible(on); },
@@ -1127,7 +1128,7 @@ TEST_F(ImeBox, ACompositionEmptiedAwayFromItsBoxLeavesItAtOnce)
             ScriptedIme::result = ScriptedIme::composition;
             ScriptedIme::composition.clear();
             ScriptedIme::Send(GCS_RESULTSTR);
-            EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 1) << "taken by the box";
+            EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 0) << "as the box answers it";
             ScriptedIme::result.clear();
             EXPECT_EQ(Text(), L"abc" + std::wstring(1, Ha)) << "insert " << insert;
         }
@@ -1536,10 +1537,11 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                     std::wstring untyped = box->GetText();
                     before[count].at = -1;
                     if (box == ImeStore().owner) {
-                        const int end = std::min<int>(box->GetCaret() + ImeStore().typedBehind, untyped.size());
-                        const int typed = std::min(ImeStore().typed, end);
-                        untyped.erase(end - typed, typed);
-                        before[count].at = end - typed;
+                        int from = 0;
+                        const int typed = CKivGuiIMEEditBox::TypedInText(&from);
+                        untyped.erase(from, typed);
+                        // Nothing typed in: a result goes in at the caret.
+                        before[count].at = typed > 0 ? from : box->GetCaret();
                     }
                     lstrcpynW(before[count++].untyped, untyped.c_str(), 128);
                 }
@@ -1558,7 +1560,7 @@ TEST_F(ImeStorm, TheGameActingOnAnyEventOrMessageLeavesNoFreedMemoryTouchedOneFo
                 ADD_FAILURE() << at() << fault;
                 faults++;
             }
-            if (ScriptedIme::composition.empty() && ImeStore().typed) {
+            if (ScriptedIme::composition.empty() && CKivGuiIMEEditBox::TypedInText()) {
                 ADD_FAILURE() << at() << "a composition the input method ended stands typed in for a take-back";
                 faults++;
             }
@@ -1610,7 +1612,7 @@ TEST_F(ImeBoxClosing, WhileTwoTypedUnitsAreTakenBackTheNextBoxKeepsItsText)
     box->SetText("xyz", 0);
     Open(0);
     ScriptedIme::Compose({std::wstring{Han, Na}});
-    ASSERT_EQ(ImeStore().typed, 2);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
     ImeCloser::at = CKivGuiTestEditBox::kEventChanged;
     ScriptedIme::Compose({std::wstring(1, Ha)});
     EXPECT_EQ(Text(), L"xyz");
@@ -1626,7 +1628,7 @@ TEST_F(ImeBoxClosing, ClosedAtTheReleaseOfATakeBackKeyThatReachedNoBox)
     InsertOnType();
     Open(0);
     ScriptedIme::Compose({std::wstring{Han, Na}});
-    ASSERT_EQ(ImeStore().typed, 2);
+    ASSERT_EQ(CKivGuiIMEEditBox::TypedInText(), 2);
     ActingWindow::gui = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::Proc)));
     ActingWindow::on = WM_KEYDOWN;
@@ -1734,6 +1736,49 @@ TEST_F(ImeBox, KoreanTypedOverASelectionReplacesIt)
     EXPECT_EQ(box->GetCaret(), 4);
 }
 
+// The caret moved during a syllable typed into the text (dragged with the
+// button held, or placed by the game with the selection's start left where it
+// was), or the text cut under it by a lowered limit: the composition is found
+// in the text wherever it went, no jamo stays behind, no committed character
+// goes, and both modes leave the same text.
+TEST_F(ImeBox, ACaretMovedOrATextCutDuringASyllableLeavesBothModesTheSameText)
+{
+    const std::wstring h(1, Hieut), ha(1, Ha);
+    auto commit = [&] {
+        ScriptedIme::Compose({ha});
+        ScriptedIme::Finish();
+    };
+    auto place0 = [&] { box->PlaceCaret(0); };
+    const struct {
+        const char *what;
+        std::function<void()> move, end;
+        std::wstring left;
+    } cases[] = {
+        {"dragged to the left edge", [&] { Send(WM_MOUSEMOVE, 103, 210); }, commit, ha},
+        {"placed at 0, committed", place0, commit, ha},
+        {"placed at 0, emptied while hidden", place0,
+         [&] { box->SetVisible(0), ComposeOnly(L""), box->SetVisible(1), EndComposition(); }, L"abcdef"},
+        {"placed at 0, cancelled", place0, [&] { box->CancelComposition(); }, L"abcdef"},
+        {"placed at 0, a result missed", place0, [&] { box->SetVisible(0), Commit(ha), box->SetVisible(1); }, ha},
+        {"limit lowered to 8", [&] { box->SetMaxBytes(8); }, commit, L"abcdef"},
+        {"limit lowered to 5", [&] { box->SetMaxBytes(5); }, commit, L"abcd"},
+    };
+    for (const auto &c : cases)
+        for (int insert = 0; insert < 2; insert++) {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            box->SetMaxBytes(60);
+            box->SetText("abcdef", 0);
+            // Pressed past the end, the button held.
+            Send(WM_LBUTTONDOWN, 690, 210);
+            ScriptedIme::Compose({h});
+            c.move();
+            c.end();
+            Send(WM_LBUTTONUP, 690, 210);
+            EXPECT_EQ(Text(), c.left) << c.what << " insert " << insert;
+            EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), 0) << c.what << " insert " << insert;
+        }
+}
+
 // Scripts of the input method's messages in orders a real one sends now and
 // then: an empty composition after an end (with or without a new start), a
 // start inside a composition, an empty result that reaches no box. Only
@@ -1771,7 +1816,7 @@ TEST_F(ImeBox, CompositionMessagesInAnyOrderLeaveOnlyWhatWasCommitted)
             box->HandleKeyboard(WM_KEYDOWN, VK_LEFT, 0);
             c.run();
             EXPECT_EQ(Text(), L"abc") << c.what << " insert " << insert;
-            EXPECT_EQ(ImeStore().typed, 0) << c.what;
+            EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), 0) << c.what;
             ScriptedIme::Compose({std::wstring(1, Na)});
             ScriptedIme::Finish();
             EXPECT_EQ(Text(), L"a" + std::wstring(1, Na) + L"bc") << c.what << " insert " << insert;
@@ -1947,7 +1992,7 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
                 const std::wstring expected = result == five ? L"abcde" + two + L"fghij" : L"abcdefghij";
                 EXPECT_EQ(Text(), expected) << c.what << " insert " << insert;
                 EXPECT_EQ(box->GetCaret(), result == five ? 7 : 5) << c.what << " insert " << insert;
-                EXPECT_EQ(ImeStore().typed, 0) << c.what;
+                EXPECT_EQ(CKivGuiIMEEditBox::TypedInText(), 0) << c.what;
                 EXPECT_EQ(std::wstring(plain->GetText()), L"") << c.what << " insert " << insert;
             }
     // A composition no IME box took is left to the default procedure, which
@@ -1963,23 +2008,161 @@ TEST_F(TwoImeBoxes, AResultThatReachesNoBoxIsTypedIntoItsOwnerAsTypingWould)
     SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::host));
 }
 
+// Removing a control that does not hold the focus leaves the box its focus
+// and the syllable it is composing, in either mode.
+TEST_F(ImeBox, RemovingAnotherControlLeavesTheSyllableBeingTyped)
+{
+    for (int insert = 0; insert < 2; insert++) {
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        box->SetText("ab", 0);
+        CKivGuiButton *button = new CKivGuiButton(dialog);
+        button->Create(9, 800, 20, 900, 40, "");
+        ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+        dialog->RemoveControl(9);
+        delete button;
+        EXPECT_TRUE(box->HasFocus()) << insert;
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha)) << insert;
+    }
+}
+
+// The default procedure behind the window for the body of a test.
+struct DefaultProcedure {
+    DefaultProcedure()
+    {
+        DefaultTypingWindow::left = 0;
+        DefaultTypingWindow::host = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::Proc)));
+    }
+    ~DefaultProcedure()
+    {
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefaultTypingWindow::host));
+    }
+};
+
+// A box that lost the focus gave its composition up whatever messages came:
+// after a composition emptied with no end, the next composition's result,
+// which reaches no box (the newly focused one is disabled), goes to the
+// default procedure, not into the old box.
+TEST_F(ImeBox, ABoxLosingTheFocusGivesTheCompositionUpWithoutAnEnd)
+{
+    CKivGuiIMEEditBox *next = new CKivGuiIMEEditBox(dialog);
+    next->Create(8, 100, 300, 700, 320, "", 2, 3);
+    DefaultProcedure procedure;
+    for (int insert = 0; insert < 2; insert++) {
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        next->SetEnabled(1);
+        dialog->FocusControl(5);
+        box->SetText("ab", 0);
+        ScriptedIme::Compose({std::wstring(1, Hieut)});
+        ComposeOnly(L"");
+        dialog->FocusControl(8);
+        next->SetEnabled(0);
+        DefaultTypingWindow::left = 0;
+        ScriptedIme::Compose({std::wstring(1, Hieut)});
+        Commit(std::wstring(1, Na));
+        Pump();
+        EXPECT_EQ(Text(), L"ab") << insert;
+        EXPECT_EQ(DefaultTypingWindow::left, 2) << "the composition and its result, insert " << insert;
+    }
+}
+
+// A window whose procedure routes keys to the GUI but keeps the Backspace
+// character: the take-back's Backspaces take nothing, and what stands typed
+// in is taken straight from the text.
+struct NoBackspaceWindow {
+    static inline WNDPROC host = nullptr;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        return message == WM_CHAR && w == 8 ? 0 : CallWindowProcW(host, window, message, w, l);
+    }
+};
+
+TEST_F(ImeBox, ATakeBackWhoseBackspacesTakeNothingTakesTheCompositionFromTheText)
+{
+    InsertOnType();
+    box->SetText("ab", 0);
+    NoBackspaceWindow::host = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NoBackspaceWindow::Proc)));
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+    ScriptedIme::Finish();
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NoBackspaceWindow::host));
+    EXPECT_EQ(Text(), L"ab" + std::wstring(1, Ha));
+    EXPECT_EQ(box->GetCaret(), 3);
+}
+
+// A box with input off, while it claims no keys (between a Tab's press and its
+// release), takes no composition: the default procedure gets the result and
+// types it as characters, as 'x' is typed. An end is answered as the box
+// answers it.
+TEST_F(ImeBox, InputOffLeavesTheCompositionToTheDefaultProcedure)
+{
+    DefaultProcedure procedure;
+    box->SetInputOff(1);
+    SendMessageW(GuiHost::window, WM_KEYDOWN, VK_TAB, 0);
+    ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Han)});
+    ScriptedIme::Finish();
+    SendMessageW(GuiHost::window, WM_CHAR, 'x', 0);
+    Pump();
+    EXPECT_EQ(DefaultTypingWindow::left, 3);
+    EXPECT_EQ(Text(), L"x" + std::wstring(1, Han));
+    SendMessageW(GuiHost::window, WM_KEYUP, VK_TAB, 0);
+    box->SetInputOff(0);
+    EXPECT_EQ(gui()->MsgProc(GuiHost::window, WM_IME_ENDCOMPOSITION, 0, 0), 0);
+}
+
 } // namespace
 
 namespace {
 
-// The committed text of one box as the player typed and the input method
-// committed it, with the game's texts: each character by the rules of typing
-// (control characters refused, a pair whole, no backslash, the byte limit
-// with the terminator), over the selection.
-struct CommittedText {
-    std::wstring text;
-    int from = 0, to = 0;   // the selection; the caret where they meet
+// One box as the player and the game made it, kept apart from the box: the
+// committed text with the caret and the selection's start in it, and the
+// composition standing typed in (insert-on-type) where it was typed. Each
+// character is typed by the rules of typing (control characters refused, a
+// pair whole, no backslash, the byte limit with the terminator), over the
+// selection.
+struct BoxModel {
+    std::wstring text, comp;
+    int caret = 0, anchor = 0, compAt = 0, limit = 24;
 
-    bool Fits(const std::wstring &t, int limit) const
+    static int Bytes(const std::wstring &t)
     {
-        return WideCharToMultiByte(CP_ACP, 0, t.c_str(), -1, nullptr, 0, nullptr, nullptr) <= limit;
+        return t.empty() ? 0 : WideCharToMultiByte(CP_ACP, 0, t.c_str(), int(t.size()), nullptr, 0, nullptr, nullptr);
     }
-    void Type(const std::wstring &typed, int at, int limit)
+    // Where a committed index stands in the box's text.
+    int ToBox(int at) const { return comp.empty() || at <= compAt ? at : at + int(comp.size()); }
+    // A committed index at random, never inside a pair.
+    int Anywhere(int roll) const
+    {
+        const int at = roll % (int(text.size()) + 1);
+        return at > 0 && at < int(text.size()) && IS_LOW_SURROGATE(text[at]) && IS_HIGH_SURROGATE(text[at - 1]) ? at - 1
+                                                                                                                : at;
+    }
+    int FromBox(int at) const
+    {
+        return comp.empty() || at <= compAt ? at : std::max(compAt, at - int(comp.size()));
+    }
+    std::wstring Shown() const
+    {
+        std::wstring shown = text;
+        if (!comp.empty())
+            shown.insert(compAt, comp);
+        return shown;
+    }
+    void Set(const std::wstring &t, bool selectAll)
+    {
+        text = t;
+        comp.clear();
+        caret = int(text.size());
+        anchor = selectAll ? 0 : caret;
+    }
+    void EraseSelection()
+    {
+        const int from = std::min(caret, anchor), to = std::max(caret, anchor);
+        text.erase(from, to - from);
+        caret = anchor = from;
+    }
+    void Type(const std::wstring &typed)
     {
         WCHAR high = 0;
         for (WCHAR unit : typed) {
@@ -1993,47 +2176,91 @@ struct CommittedText {
             if (IS_LOW_SURROGATE(unit) && !first)
                 continue;
             const std::wstring units = IS_LOW_SURROGATE(unit) ? std::wstring{first, unit} : std::wstring(1, unit);
-            if (from != to) {
-                text.erase(from, to - from);
-                at = from;
-                to = from;
-            }
-            std::wstring next = text;
-            next.insert(at, units);
-            if (unit != '\\' && Fits(next, limit)) {
-                text = next;
-                at += int(units.size());
+            EraseSelection();
+            std::wstring next = Shown();
+            next.insert(ToBox(caret), units);
+            if (unit != '\\' && Bytes(next) + 1 <= limit) {
+                if (!comp.empty() && caret <= compAt)
+                    compAt += int(units.size());
+                text.insert(caret, units);
+                caret = anchor = caret + int(units.size());
             }
         }
+    }
+    // The general fit of a composition: its bytes and the committed text's
+    // with one terminator, three bytes short of the limit.
+    bool Fits(const std::wstring &composition) const
+    {
+        return Bytes(composition) + (text.empty() ? 1 : Bytes(text) + 1) <= limit - 3LL;
+    }
+    void Compose(const std::wstring &composition)
+    {
+        EraseSelection();
+        comp = composition;
+        compAt = caret;
+    }
+    // The layout pass: the box's text cut before the first character whose
+    // prefix reaches the limit; the caret no further than the cut.
+    void Layout()
+    {
+        const std::wstring shown = Shown();
+        int cut = -1;
+        for (int i = 0; i < int(shown.size());) {
+            const int next = i + 1 < int(shown.size()) && IS_HIGH_SURROGATE(shown[i]) && IS_LOW_SURROGATE(shown[i + 1])
+                                 ? i + 2
+                                 : i + 1;
+            if (Bytes(shown.substr(0, next)) >= limit) {
+                cut = i;
+                break;
+            }
+            i = next;
+        }
+        if (cut < 0)
+            return;
+        const int boxCaret = std::min(ToBox(caret), cut);
+        if (comp.empty() || cut <= compAt) {
+            text.resize(std::min<size_t>(text.size(), cut));
+            comp.clear();
+        } else if (cut < compAt + int(comp.size())) {
+            text.resize(compAt);
+            comp.resize(cut - compAt);
+        } else {
+            text.resize(cut - comp.size());
+        }
+        caret = anchor = FromBox(boxCaret);
     }
 };
 
 struct CommitStorm {
     static inline std::mt19937 rng;
-    static inline CommittedText *model = nullptr;
     static inline CKivGuiIMEEditBox *box = nullptr;
     static inline const char *armed = nullptr;   // the text the game sets at the next change event
     static inline bool fired = false;
+    static inline std::wstring text;   // the text it set
 
     static int Roll(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
     static void OnEvent(int event, int, CKivGuiControl *, int)
     {
         if (event != CKivGuiTestEditBox::kEventChanged || !armed)
             return;
-        const char *text = std::exchange(armed, nullptr);
-        box->SetText(text, 0);
-        model->text.assign(text, text + std::strlen(text));
+        const char *set = std::exchange(armed, nullptr);
+        text.assign(set, set + std::strlen(set));
+        box->SetText(set, 0);
         fired = true;
     }
 };
 
 // Random orders of the input method's messages into one box (nested starts,
 // empty compositions and results, results with and without an end, cancels),
-// selections, the box hidden or disabled so that messages miss it, and the
-// game setting the text directly or from the change event of a composition
-// typed in: the box's text without the composition standing typed in is the
-// committed text at every step. Sampled here; KIV_IME_STORM="FIRST LAST
-// STEPS" runs other seeds, longer, by hand.
+// the player's keys, clicks and drags (a drag and the game's PlaceCaret move
+// the caret during a syllable typed in), selections, lowered and raised
+// limits, the box hidden or disabled so that messages miss it, and the game
+// setting the text directly or from the change event of a composition typed
+// in. At every step the box's text, caret and selection are those of a model
+// kept from what was committed and where the caret was put (with the
+// composition typed in where it was typed), and the default procedure gets
+// exactly the composition messages no box or owner took. Sampled here;
+// KIV_IME_STORM="FIRST LAST STEPS" runs other seeds, longer, by hand.
 TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
 {
     static const wchar_t *const composing[] = {L"\x314E", L"\xD558", L"\xD55C", L"\xD55C\x3134", L"\xD840\xDC00", L""};
@@ -2045,92 +2272,127 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
     if (const char *storm = std::getenv("KIV_IME_STORM"))
         std::sscanf(storm, "%d %d %d", &first, &last, &steps);
     dialog->SetCallback(CommitStorm::OnEvent, 0);
-    box->SetMaxBytes(24);
+    CommitStorm::box = box;
+    DefaultProcedure procedure;
+    // The pixel x the mouse takes for a caret index of the box's text.
+    auto xOf = [&](int index) {
+        const int caret = box->GetCaret();
+        box->PlaceCaret(index);
+        const int x = box->GetCaretX() + 2;
+        box->PlaceCaret(caret);
+        return x;
+    };
     for (int seed = first; seed <= last; seed++) {
         CommitStorm::rng.seed(seed);
-        CommittedText model;
-        CommitStorm::model = &model;
-        CommitStorm::box = box;
+        BoxModel m;
         // Korean typed into the text on odd seeds, drawn at the caret on even ones.
-        ImeState().insertOnType = static_cast<BYTE>(seed % 2);
+        const bool insert = seed % 2;
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        box->SetMaxBytes(m.limit);
         box->ClearText();
-        bool idle = true, owned = false;
+        bool idle = true, owned = false, dragging = false;
+        // The first fault of a seed ends it: the model no longer follows.
         int faults = 0;
-        for (int step = 0; step < steps && faults < 3; step++) {
-            const GuiImeStore &s = ImeStore();
-            const bool typedIn = s.owner == box && s.typed > 0;
+        for (int step = 0; step < steps && faults == 0; step++) {
             const bool reached = box->GetVisible() && box->IsEnabled();
-            // Where the next character goes in the committed text.
-            const int at = typedIn ? box->GetCaret() + s.typedBehind - s.typed : box->GetCaret();
-            model.from = std::min(box->GetCaret(), box->GetSelectionStart());
-            model.to = std::max(box->GetCaret(), box->GetSelectionStart());
-            const bool selected = model.from != model.to;
+            int left = 0;   // composition messages the default procedure should get
             auto start = [&] {
                 if (idle)
                     StartComposition();
                 idle = false;
             };
-            auto commit = [&](const std::wstring &result) {
-                if (result.empty())
-                    return;
-                if (reached || owned)
-                    model.Type(result, at, box->GetMaxBytes());
-                if (!reached)
-                    owned = false;
+            // A composition message with a result and a composition after it
+            // (none for a plain composition).
+            auto composition = [&](const std::wstring *result, const std::wstring &next) {
+                const bool emptied = (!result || result->empty()) && next.empty();
+                if (reached) {
+                    owned = true;
+                    if (result && !result->empty()) {
+                        m.comp.clear();
+                        m.Type(*result);
+                    }
+                    if (next.empty()) {
+                        m.comp.clear();
+                    } else if (m.Fits(next)) {
+                        m.comp.clear();
+                        if (insert)
+                            m.Compose(next);
+                        if (insert && CommitStorm::fired)
+                            m.Set(CommitStorm::text, false);
+                    }
+                    m.Layout();
+                } else if ((result && !result->empty()) || emptied) {
+                    // The owner takes it in place of what was typed.
+                    if (!owned)
+                        left++;
+                    m.comp.clear();
+                    if (!emptied && owned) {
+                        m.Type(*result);
+                        m.Layout();
+                    }
+                    if (!emptied)
+                        owned = false;
+                } else {
+                    left++;
+                }
             };
+            auto end = [&] {
+                m.comp.clear();
+                owned = false;
+                idle = true;
+            };
+            DefaultTypingWindow::left = 0;
             const std::wstring next = composing[Roll(6)];
-            bool composed = false;
-            switch (Roll(12)) {
+            switch (Roll(16)) {
             case 0:
             case 1:
             case 2:
-                if (Roll(3) == 0)
+                // The game may set a text from the change event of the composition typed in.
+                if (Roll(3) == 0 && m.comp.empty())
                     CommitStorm::armed = texts[Roll(3)];
                 start();
                 ComposeOnly(next);
-                composed = true;
+                composition(nullptr, next);
                 CommitStorm::armed = nullptr;
                 break;
             case 3:
                 StartComposition();
                 idle = false;
                 ComposeOnly(next);
-                composed = true;
+                composition(nullptr, next);
                 break;
             case 4: {
                 const std::wstring result = results[Roll(8)];
                 start();
                 Commit(result, next, false);
-                commit(result);
-                composed = true;
+                composition(&result, next);
                 break;
             }
             case 5: {
                 const std::wstring result = results[Roll(8)];
                 start();
                 Commit(result, L"", true);
-                commit(result);
-                idle = true;
-                owned = false;
+                composition(&result, L"");
+                end();
                 break;
             }
-            case 6:
+            case 6: {
+                const std::wstring result, again = Roll(2) ? ScriptedIme::composition : L"";
                 start();
-                Commit(L"", Roll(2) ? ScriptedIme::composition : L"", false);
-                composed = true;
+                Commit(L"", again, false);
+                composition(&result, again);
                 break;
+            }
             case 7:
                 if (!idle) {
                     EndComposition();
-                    idle = true;
-                    owned = false;
+                    end();
                 }
                 break;
             case 8:
                 if (!ScriptedIme::composition.empty()) {
                     box->CancelComposition();
-                    idle = true;
-                    owned = false;
+                    end();
                 }
                 break;
             case 9:
@@ -2141,51 +2403,100 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
                 break;
             case 10:
                 // The player's keys, while the input method composes nothing.
-                if (idle) {
-                    static const WPARAM keys[] = {VK_LEFT, VK_HOME, VK_END};
-                    switch (Roll(4)) {
-                    case 0: SendMessageW(GuiHost::window, WM_CHAR, 1, 0); break;
-                    case 1: SendMessageW(GuiHost::window, WM_KEYDOWN, keys[Roll(3)], 0); break;
+                if (idle && reached && m.comp.empty()) {
+                    switch (Roll(6)) {
+                    case 0:
+                        SendMessageW(GuiHost::window, WM_CHAR, 1, 0);
+                        m.anchor = 0;
+                        m.caret = int(m.text.size());
+                        break;
+                    case 1:
+                        SendMessageW(GuiHost::window, WM_KEYDOWN, VK_HOME, 0);
+                        m.caret = m.anchor = 0;
+                        break;
+                    case 2:
+                        SendMessageW(GuiHost::window, WM_KEYDOWN, VK_END, 0);
+                        m.caret = m.anchor = int(m.text.size());
+                        break;
+                    case 3:
+                        SendMessageW(GuiHost::window, WM_KEYDOWN, VK_LEFT, 0);
+                        m.caret = m.caret >= 2 && IS_LOW_SURROGATE(m.text[m.caret - 1]) &&
+                                          IS_HIGH_SURROGATE(m.text[m.caret - 2])
+                                      ? m.caret - 2
+                                      : std::max(m.caret - 1, 0);
+                        m.anchor = m.caret;
+                        break;
                     default:
                         SendMessageW(GuiHost::window, WM_CHAR, 'x', 0);
-                        if (reached)
-                            model.Type(L"x", at, box->GetMaxBytes());
+                        m.Type(L"x");
                     }
                 }
                 break;
             case 11: {
                 const char *text = texts[Roll(3)];
-                box->SetText(text, Roll(2));
-                model.text.assign(text, text + std::strlen(text));
+                const int selectAll = Roll(2);
+                box->SetText(text, selectAll);
+                m.Set(std::wstring(text, text + std::strlen(text)), selectAll);
                 break;
             }
+            case 12: {
+                // The game places the caret, during a syllable typed in or
+                // not; the selection's start stays.
+                const int at = m.Anywhere(Roll(1000));
+                box->PlaceCaret(m.ToBox(at));
+                m.caret = at;
+                break;
             }
-            if (composed && reached)
-                owned = true;
-            // A composition typed over a selection took it out of the text.
-            if (composed && reached && selected && !typedIn && !CommitStorm::fired && s.owner == box && s.typed > 0 &&
-                model.from != model.to)
-                model.text.erase(model.from, model.to - model.from);
+            case 13: {
+                // The player presses the button in the box while composing
+                // nothing, drags with it held (during a syllable typed in or
+                // not) and lets it go.
+                if (!reached)
+                    break;
+                const int at = m.Anywhere(Roll(1000));
+                if (!dragging && idle && ScriptedIme::composition.empty() && m.comp.empty()) {
+                    Send(WM_LBUTTONDOWN, xOf(at), 210);
+                    m.caret = m.anchor = at;
+                    dragging = true;
+                } else if (dragging && Roll(4) == 0) {
+                    Send(WM_LBUTTONUP, xOf(at), 210);
+                    dragging = false;
+                } else if (dragging) {
+                    Send(WM_MOUSEMOVE, xOf(m.ToBox(at)), 210);
+                    m.caret = at;
+                }
+                break;
+            }
+            case 14:
+            case 15:
+                // The game lowers or raises the limit; the next layout pass cuts.
+                m.limit = 10 + Roll(15);
+                box->SetMaxBytes(m.limit);
+                break;
+            }
             CommitStorm::fired = false;
             Pump();
-            std::wstring untyped = box->GetText();
-            if (s.owner == box && s.typed > 0) {
-                const int end = std::min<int>(box->GetCaret() + s.typedBehind, untyped.size());
-                untyped.erase(end - std::min(s.typed, end), std::min(s.typed, end));
+            auto at = [&] { return "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": "; };
+            if (std::wstring(box->GetText()) != m.Shown() || box->GetCaret() != m.ToBox(m.caret) ||
+                box->GetSelectionStart() != m.ToBox(m.anchor)) {
+                ADD_FAILURE() << at() << "\"" << box->GetText() << "\" caret " << box->GetCaret() << " from "
+                              << box->GetSelectionStart() << ", model \"" << m.Shown() << "\" caret "
+                              << m.ToBox(m.caret) << " from " << m.ToBox(m.anchor);
+                faults++;
             }
-            if (untyped != model.text) {
-                ADD_FAILURE() << "seed " << seed << " step " << step << ": \"" << untyped << "\", committed \""
-                              << model.text << "\"";
-                model.text = untyped;
+            if (DefaultTypingWindow::left != left) {
+                ADD_FAILURE() << at() << DefaultTypingWindow::left << " composition messages left to the default "
+                              << "procedure, " << left << " expected";
                 faults++;
             }
         }
+        if (dragging)
+            Send(WM_LBUTTONUP, 690, 210);
         box->SetVisible(1);
         box->SetEnabled(1);
         if (!idle)
             EndComposition();
     }
-    CommitStorm::model = nullptr;
 }
 
 } // namespace

@@ -159,6 +159,8 @@ TEST_F(EditBox, ClipboardCopyCutAndPaste)
         {L"abc", L"", L"", 0},
         {L"abc", L"", L"", -1},
         {L"abc", L"", L"", INT_MIN},
+        // Only what typing takes: no lone half of a pair, no control character.
+        {L"a\xD840" L"b\xDC00" L"c\x1B\t\rd\ne\xD840\xDC00", L"", L"abcde\xD840\xDC00", 60},
     };
     for (const Case &c : cases) {
         box->SetMaxBytes(c.limit);
@@ -169,6 +171,32 @@ TEST_F(EditBox, ClipboardCopyCutAndPaste)
         Type(box, L"\x16");
         EXPECT_EQ(Text(), c.after) << c.clip.size();
     }
+}
+
+// A paste wider than a narrow box keeps what fits, as typing does.
+TEST_F(EditBox, APasteWiderThanTheBoxKeepsWhatFits)
+{
+    Make(100);
+    for (const wchar_t *before : {L"", L"ab"}) {
+        box->ClearText();
+        Type(box, before + std::wstring(40, L'z'));
+        const std::wstring typed = Text();
+        ASSERT_GT(typed.size(), 5u);
+        ASSERT_LT(typed.size(), 40u);
+        box->ClearText();
+        Type(box, before);
+        SetClipboard(std::wstring(40, L'z'));
+        Type(box, L"\x16");
+        EXPECT_EQ(Text(), typed) << "after \"" << before << "\"";
+        EXPECT_EQ(box->GetCaret(), static_cast<int>(typed.size()));
+    }
+    // Scrolling with room for all: a paste takes at most 1023 units.
+    box->ClearText();
+    box->SetClipToWidth(0);
+    box->SetMaxBytes(5000);
+    SetClipboard(std::wstring(2000, L'z'));
+    Type(box, L"\x16");
+    EXPECT_EQ(box->GetTextLength(), 1023);
 }
 
 TEST_F(EditBox, PasteIsBlockedOnceTheLayoutCutTheText)

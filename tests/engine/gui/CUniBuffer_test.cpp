@@ -66,33 +66,53 @@ TEST_F(UniBuffer, EditsAndTheirBounds)
         std::function<bool(CUniBuffer &)> edit;
         bool done;
         const WCHAR *text;
+        int first, last;   // where the mark over "cd" went
     } cases[] = {
-        {[](CUniBuffer &b) { return b.InsertChar(6, L'g'); }, true, L"abcdefg"},
-        {[](CUniBuffer &b) { return b.InsertChar(7, L'g'); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.InsertChar(-1, L'g'); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.InsertString(1, L"XYZ", 2); }, true, L"aXYbcdef"},
-        {[](CUniBuffer &b) { return b.InsertString(-1, L"X"); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.InsertString(7, L"X"); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.InsertString(0, L"X", -2); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.InsertString(0, nullptr); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.RemoveRange(1, 3); }, true, L"adef"},
-        {[](CUniBuffer &b) { return b.RemoveRange(4, 3); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.RemoveRange(6, 6); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.RemoveRange(0, 7); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.RemoveChar(0); }, true, L"bcdef"},
-        {[](CUniBuffer &b) { return b.RemoveChar(6); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.TruncateAt(3); }, true, L"abc"},
-        {[](CUniBuffer &b) { return b.TruncateAt(6); }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.At(7) != nullptr; }, false, L"abcdef"},
-        {[](CUniBuffer &b) { return b.SetTextW(nullptr) || b.SetTextAnsi(nullptr); }, false, L"abcdef"},
+        {[](CUniBuffer &b) { return b.InsertChar(6, L'g'); }, true, L"abcdefg", 2, 4},
+        {[](CUniBuffer &b) { return b.InsertChar(7, L'g'); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.InsertChar(-1, L'g'); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.InsertString(1, L"XYZ", 2); }, true, L"aXYbcdef", 4, 6},
+        {[](CUniBuffer &b) { return b.InsertString(-1, L"X"); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.InsertString(7, L"X"); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.InsertString(0, L"X", -2); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.InsertString(0, nullptr); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.RemoveRange(1, 3); }, true, L"adef", 1, 2},
+        {[](CUniBuffer &b) { return b.RemoveRange(4, 3); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.RemoveRange(6, 6); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.RemoveRange(0, 7); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.RemoveChar(0); }, true, L"bcdef", 1, 3},
+        {[](CUniBuffer &b) { return b.RemoveChar(6); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.TruncateAt(3); }, true, L"abc", 2, 3},
+        {[](CUniBuffer &b) { return b.TruncateAt(6); }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.At(7) != nullptr; }, false, L"abcdef", 2, 4},
+        {[](CUniBuffer &b) { return b.SetTextW(nullptr) || b.SetTextAnsi(nullptr); }, false, L"abcdef", 2, 4},
+        // The mark moves with the characters it covers; what is inserted
+        // inside it ends it there.
+        {[](CUniBuffer &b) { return b.InsertChar(3, L'X'); }, true, L"abcXdef", 2, 3},
+        {[](CUniBuffer &b) { return b.InsertString(2, L"XY"); }, true, L"abXYcdef", 4, 6},
+        {[](CUniBuffer &b) { return b.InsertString(4, L"X"); }, true, L"abcdXef", 2, 4},
+        {[](CUniBuffer &b) { return b.RemoveRange(3, 5); }, true, L"abcf", 2, 3},
+        {[](CUniBuffer &b) { return b.RemoveAll(L'c'); }, true, L"abdef", 2, 3},
+        {[](CUniBuffer &b) { return b.RemoveRange(2, 4) && (b.Mark(0, 1), true); }, true, L"abef", 0, 1},
     };
     for (const Case &c : cases) {
         CUniBuffer b(16);
         ASSERT_TRUE(b.SetTextW(L"abcdef"));
+        b.Mark(2, 4);
         EXPECT_EQ(c.edit(b), c.done) << &c - cases;
         EXPECT_STREQ(b.GetText(), c.text) << &c - cases;
+        EXPECT_EQ(b.MarkFirst(), c.first) << &c - cases;
+        EXPECT_EQ(b.MarkLast(), c.last) << &c - cases;
         // Units behind the text are zero, never stale.
         EXPECT_EQ(b.GetText()[b.GetTextSize() + 1], 0);
+    }
+    // A whole new text, or none, drops the mark.
+    for (bool clear : {false, true}) {
+        CUniBuffer b(16);
+        b.SetTextW(L"abcdef");
+        b.Mark(2, 4);
+        clear ? b.Clear() : (void)b.SetTextW(L"xyz");
+        EXPECT_EQ(b.MarkLength(), 0) << clear;
     }
     CUniBuffer empty(0);
     EXPECT_FALSE(empty.RemoveChar(0) || empty.RemoveRange(0, 0) || empty.TruncateAt(0) || empty.At(0));

@@ -81,6 +81,7 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
     d->SetCallback(nullptr, 0);
     HWND w = GuiHost::window;
     const std::string longText(300, 'x');
+    int kept = 0;   // new tooltips kept after their making failed
     // Korean typed in as it is composed, through the scripted input method;
     // its notes kept in room of their own.
     ScriptedIme::Install(w);
@@ -144,10 +145,17 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
              g->Render(0.1f);
              GuiHost::base->Unlock();
          }},
-        {"TooltipManager::AddTooltip", [g] {
+        {"TooltipManager::AddTooltip", [g, &kept] {
              CKivGuiTooltipManager *tips = g->GetTooltipManager();
-             tips->AddTooltip(1, 77, 100, 100, 200, "tooltip text", 0, 0.05f, 1.0f, 4, -1, 0);
-             tips->AddTooltip(3, 78, 100, 300, 200, "notice", 0, 0.05f, 1.0f, 4, 2, 0);
+             // A new tooltip whose dialog or lines found no memory is not kept.
+             for (int id : {77, 78}) {
+                 const bool fresh = !tips->FindTooltip(id);
+                 CKivGuiTooltip *made = tips->AddTooltip(id == 77 ? 1 : 3, id, 100, id == 77 ? 100 : 300, 200,
+                                                         id == 77 ? "tooltip text" : "notice", 0, 0.05f, 1.0f, 4,
+                                                         id == 77 ? -1 : 2, 0);
+                 // Counted: a failure noted here would need memory.
+                 kept += fresh && !made && tips->FindTooltip(id);
+             }
              tips->Update(0.1f);
          }},
         {"TooltipManager::AddFollowingTooltip", [g] {
@@ -210,6 +218,7 @@ TEST_F(GuiOutOfMemory, InAnyGuiCallLeavesTheObjectsWhole)
     for (const GuiCall &entry : calls)
         escaped += FailNewSweep(entry.name, entry.call);
     EXPECT_EQ(0, escaped);
+    EXPECT_EQ(0, kept) << "new tooltips kept after their making failed";
     unstage();
     EXPECT_EQ(blocks, KivLiveHeapBlocks()) << "blocks lost or kept by a call that ran out of memory";
     EXPECT_EQ(cBlocks, MallocProbeLive()) << "C runtime blocks lost or kept by a call that ran out of memory";
