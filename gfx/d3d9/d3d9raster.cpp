@@ -22,6 +22,7 @@ enum : RwUInt32 {
 enum : RwInt32 { rwRASTERFORMATMIPBITS = rwRASTERFORMATMIPMAP | rwRASTERFORMATAUTOMIPMAP };
 
 static RwInt32 ExtensionOffset = -1;
+static RwInt32 ShapeOffset = -1;
 static RwRaster *RasterContext;
 
 // Rasters whose Direct3D objects live in the default pool or whose palette
@@ -55,6 +56,12 @@ RwD3D9RasterExtension *RwD3D9RasterGetExtension(const RwRaster *raster)
 {
     return reinterpret_cast<RwD3D9RasterExtension *>(
         reinterpret_cast<RwUInt8 *>(const_cast<RwRaster *>(raster)) + ExtensionOffset);
+}
+
+RwD3D9CameraShape *RwD3D9RasterGetCameraShape(const RwRaster *raster)
+{
+    return reinterpret_cast<RwD3D9CameraShape *>(reinterpret_cast<RwUInt8 *>(const_cast<RwRaster *>(raster)) +
+                                                 ShapeOffset);
 }
 
 RwRaster *RwD3D9RasterGetTop(const RwRaster *raster)
@@ -126,12 +133,20 @@ static void *ExtensionDestructor(void *object, RwInt32 offset, RwInt32)
     return object;
 }
 
+static void *ShapeConstructor(void *object, RwInt32 offset, RwInt32)
+{
+    std::memset(static_cast<RwUInt8 *>(object) + offset, 0, sizeof(RwD3D9CameraShape));
+    return object;
+}
+
 RwBool RwD3D9RasterPluginAttach(void)
 {
     RwD3D9FillPixelFormats();
     ExtensionOffset = RwRasterRegisterPlugin(sizeof(RwD3D9RasterExtension), rwID_D3D9RASTEREXT,
                                              ExtensionConstructor, ExtensionDestructor, nullptr);
-    return ExtensionOffset >= 0;
+    ShapeOffset = RwRasterRegisterPlugin(sizeof(RwD3D9CameraShape), rwID_D3D9CAMERASHAPE, ShapeConstructor,
+                                         nullptr, nullptr);
+    return ExtensionOffset >= 0 && ShapeOffset >= 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -476,6 +491,8 @@ static RwBool CreateCamera(RwRaster *raster)
     raster->cFlags = rwRASTERDONTALLOCATE;
     raster->originalWidth = raster->width;
     raster->originalHeight = raster->height;
+    *RwD3D9RasterGetCameraShape(raster) = {raster->width,  raster->height, d.present.BackBufferWidth,
+                                           d.present.BackBufferHeight, raster->width,  raster->height};
     ext->d3dFormat = d.present.BackBufferFormat;
     ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
     AddDeviceObject(raster);
