@@ -34,26 +34,39 @@ own_alive() {
 # Asked first, then made to. What runs when the stop begins is asked once and
 # given time for its own clean-up (a test removing its copies, a session
 # stopping its server): the helpers such a clean-up starts are not asked to
-# end with it. What is left after that, or started meanwhile, is asked again
-# and then killed.
+# end with it. Meanwhile each session's leader (CTest, say) is held still: it
+# starts nothing new, and the pipes it reads stay open, so that a clean-up
+# that prints a line is not ended by SIGPIPE. The leaders are asked last;
+# what is left after that, or started meanwhile, is asked again and killed.
 own_stop() {
-    local pids round waited
+    local pids pid leaders="" others="" round waited
     pids=$(own_pids)
     own_alive $pids || return 0
-    kill -TERM $pids 2>/dev/null || true
+    for pid in $pids; do
+        case " ${own_sessions[*]} ${!:-} " in
+            *" $pid "*) leaders+=" $pid" ;;
+            *) others+=" $pid" ;;
+        esac
+    done
+    [ -z "$leaders" ] || kill -STOP $leaders 2>/dev/null || true
+    [ -z "$others" ] || kill -TERM $others 2>/dev/null || true
     for ((waited = 0; waited < 100; waited++)); do
-        own_alive $pids || break
+        own_alive $others || break
         sleep 0.1
     done
+    if [ -n "$leaders" ]; then
+        kill -TERM $leaders 2>/dev/null || true
+        kill -CONT $leaders 2>/dev/null || true
+    fi
     for round in 1 2 3 4 5 6 7 8; do
+        sleep 0.25
         pids=$(own_pids)
         own_alive $pids || return 0
-        if [ "$round" -le 2 ]; then
+        if [ "$round" -le 3 ]; then
             kill -TERM $pids 2>/dev/null || true
         else
             kill -KILL $pids 2>/dev/null || true
         fi
-        sleep 0.25
     done
     pids=$(own_pids)
     ! own_alive $pids || echo "$(basename "$0"): processes still there: $(echo $pids)" >&2

@@ -72,7 +72,7 @@ case "${1:-}" in
         lock_session
         other=$(other_owner)
         if [ -n "$other" ]; then
-            echo "wine-session: a test run ($other: $(tr '\0' ' ' <"/proc/$other/cmdline" 2>/dev/null)) has" \
+            echo "wine-session: a test run ($other: $(tr '\0\n' '  ' <"/proc/$other/cmdline" 2>/dev/null)) has" \
                 "the session on $WINEPREFIX; one test run per build tree at a time" >&2
             exit 1
         fi

@@ -115,7 +115,7 @@ if [ "$up" != 11 ]; then
     sed 's/^/    | start 2: /' "$work/start-2"
 else
     refused=$(cat "$work/start-1" "$work/start-2")
-    grep -q "a test run ([0-9]*: .*one test run per build tree at a time" <<<"$refused" ||
+    grep -qE "a test run \((${owners[0]}|${owners[1]}): .*one test run per build tree at a time" <<<"$refused" ||
         { failed=1; echo "the start refused at the same moment did not name the other run: $refused"; }
 fi
 kill -KILL "${owners[@]}" 2>/dev/null
