@@ -491,8 +491,13 @@ static RwBool CreateCamera(RwRaster *raster)
     raster->cFlags = rwRASTERDONTALLOCATE;
     raster->originalWidth = raster->width;
     raster->originalHeight = raster->height;
-    *RwD3D9RasterGetCameraShape(raster) = {raster->width,  raster->height, d.present.BackBufferWidth,
-                                           d.present.BackBufferHeight, raster->width,  raster->height};
+    // Made against the mode's size, which resets scale it from.
+    *RwD3D9RasterGetCameraShape(raster) = {raster->width,
+                                           raster->height,
+                                           static_cast<RwUInt32>(d.displayMode.width),
+                                           static_cast<RwUInt32>(d.displayMode.height),
+                                           raster->width,
+                                           raster->height};
     ext->d3dFormat = d.present.BackBufferFormat;
     ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
     AddDeviceObject(raster);
@@ -668,10 +673,17 @@ RwBool RwD3D9RasterDestroy(void *, void *rasterIn, RwInt32)
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
     if (raster == nullptr)
         return FALSE;
-    // Nothing may keep drawing with or into a raster that is gone.
+    // Nothing may keep drawing with or into a raster that is gone, nor with a
+    // sub-raster of it, which draws from its texture.
     for (RwUInt32 stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
-        if (RwD3D9GetTextureRaster(stage) == raster)
-            RwD3D9SetTextureRaster(nullptr, stage);
+        for (RwRaster *bound = RwD3D9GetTextureRaster(stage); bound; bound = bound->parent) {
+            if (bound == raster) {
+                RwD3D9SetTextureRaster(nullptr, stage);
+                break;
+            }
+            if (bound->parent == bound)
+                break;
+        }
     }
     if (RasterContext == raster)
         RasterContext = nullptr;

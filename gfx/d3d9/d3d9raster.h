@@ -32,7 +32,7 @@ static_assert(sizeof(RwD3D9RasterExtension) == 36, "raster extension is 36 bytes
 // (raster plug-in 0x40E, beside the extension).
 struct RwD3D9CameraShape {
     RwInt32 width, height;           // the size it was given
-    RwUInt32 backWidth, backHeight;  // the back buffer's size then (0: not recorded)
+    RwUInt32 backWidth, backHeight;  // the mode's (back buffer's) size then; 0: not recorded
     RwInt32 lastWidth, lastHeight;   // the size last given to it here
 };
 RwD3D9CameraShape *RwD3D9RasterGetCameraShape(const RwRaster *raster);
