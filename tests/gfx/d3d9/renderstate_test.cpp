@@ -173,10 +173,12 @@ TEST_F(RenderStates, EngineCodesTranslateToDeviceStatesAndReadBack)
     EXPECT_EQ(Wanted(D3DRS_FOGDENSITY), bits);
 
     // Any non-zero stencil enable is "on", as the z and alpha enables are.
-    EXPECT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILENABLE, Value(7)));
-    EXPECT_EQ(Get(rwRENDERSTATESTENCILENABLE), 1u);
-    RwD3D9FlushRenderStates();
-    EXPECT_EQ(OnDevice(D3DRS_STENCILENABLE), 1u);
+    for (RwUInt32 enable : {7u, 0u, 7u, 0u}) {
+        EXPECT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILENABLE, Value(enable)));
+        EXPECT_EQ(Get(rwRENDERSTATESTENCILENABLE), enable ? 1u : 0u);
+        RwD3D9FlushRenderStates();
+        EXPECT_EQ(OnDevice(D3DRS_STENCILENABLE), enable ? 1u : 0u);
+    }
 }
 
 TEST_F(RenderStates, CodesAndValuesOutsideTheTablesAreRefused)
@@ -204,7 +206,18 @@ TEST_F(RenderStates, CodesAndValuesOutsideTheTablesAreRefused)
     EXPECT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREPERSPECTIVE, Value(1)));
     EXPECT_FALSE(RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREPERSPECTIVE, Value(0)));
     // Colour and alpha operations the device does not define (a draw with one
-    // stops inside Direct3D): the stage keeps its own.
+    // stops inside Direct3D): the stage keeps its own. Both ends of the range
+    // are operations.
+    RwD3D9FlushRenderStates();
+    EXPECT_TRUE(device->calls.empty());
+    for (DWORD end : {D3DTOP_LERP, D3DTOP_DISABLE}) {
+        RwD3D9SetTextureStageState(1, D3DTSS_ALPHAOP, end);
+        RwD3D9FlushRenderStates();
+        DWORD held = 0;
+        real->GetTextureStageState(1, D3DTSS_ALPHAOP, &held);
+        EXPECT_EQ(held, end);
+    }
+    device->ResetLog();
     RwUInt32 op = 0;
     RwD3D9GetTextureStageState(0, D3DTSS_COLOROP, &op);
     RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, 0x3F800000);
