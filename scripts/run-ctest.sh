@@ -18,7 +18,9 @@ source "$root/scripts/own.sh"
 [ -d "$1" ] || { echo "run-ctest: there is no build folder $1 (scripts/build.sh makes build/)" >&2; exit 1; }
 build=$(realpath "$1")
 shift
-work=$(mktemp -d)
+# The work folder's name comes first and the folder after the clean-up that
+# removes it is in place: a signal at any moment finds it named.
+work=$(mktemp -d -u)
 ctest_pid=""
 finish() {
     local xvfb
@@ -29,6 +31,7 @@ finish() {
     rm -rf "$work"
 }
 own_cleanup finish
+mkdir -m 700 "$work" || exit 1
 
 own_run "$root/scripts/xvfb-start.sh" >"$work/display" || exit 1
 read -r display _ <"$work/display"

@@ -15,7 +15,7 @@
 # usage: interrupt.sh RUN_CTEST
 set -u
 run_ctest=$1
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 mark=kiv-interrupt-$$-$RANDOM
 # Every process started by a run of the command, whatever session it is in.
 of_the_run() {
@@ -32,6 +32,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+mkdir -m 700 "$work" || exit 1
 mkdir -p "$work/tree"
 cat >"$work/tree/writer.sh" <<'WRITER'
 # writer.sh NAME [own|tidy]: writes NAME.alive every tenth of a second, in a

@@ -14,9 +14,10 @@
 # scripts/run.sh runs once the build is done)
 set -u
 start=$1 build=$2
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 mark=kiv-run-command-$$-$RANDOM
 trap 'rm -rf "$work"' EXIT
+mkdir -m 700 "$work" || exit 1
 # The test session's wineserver: the process working in the prefix's server
 # folder (named after the prefix folder's device and inode).
 session_server() {

@@ -12,7 +12,7 @@
 set -u
 session=$1 build=$2
 export KIV_SESSION_DESKTOP=$3
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 mark=kiv-session-watch-$$-$RANDOM
 of_the_session() {
     grep -lzsx "KIV_RUN_MARK=$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3
@@ -36,6 +36,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+mkdir -m 700 "$work" || exit 1
 mkdir -p "$work/build"
 cp -al "$build/wineprefix" "$work/build/wineprefix" || exit 1
 for f in "$work"/build/wineprefix/*.reg; do
