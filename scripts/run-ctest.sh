@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs CTest over a build tree as the test command does: on a virtual display
-# of its own (Xvfb, 1024x768, 24-bit, GLX), with the Korean locale and the
-# build's Wine prefix, then stops Wine and the display.
+# of its own (Xvfb, 1024x768, 24-bit, GLX), in the build's Wine prefix, then
+# stops Wine and the display. The Wine programs get the Korean locale from
+# scripts/wine-run.sh and scripts/wine-session.sh; CTest, the test scripts and
+# their shells keep the caller's, so what they say is in the caller's language.
 #   scripts/run-ctest.sh BUILD_DIR [CTEST_ARGUMENT...]   (exits with CTest's status)
 # SIGTERM, SIGHUP or SIGINT at any moment ends CTest and everything it started
 # before the script exits (143, 129, 130): the display and CTest each run as a
@@ -16,7 +18,9 @@ source "$root/scripts/own.sh"
 [ -d "$1" ] || { echo "run-ctest: there is no build folder $1 (scripts/build.sh makes build/)" >&2; exit 1; }
 build=$(realpath "$1")
 shift
-work=$(mktemp -d)
+# The work folder's name comes first and the folder after the clean-up that
+# removes it is in place: a signal at any moment finds it named.
+work=$(mktemp -d -u)
 ctest_pid=""
 finish() {
     local xvfb
@@ -27,15 +31,13 @@ finish() {
     rm -rf "$work"
 }
 own_cleanup finish
+mkdir -m 700 "$work" || exit 1
 
 own_run "$root/scripts/xvfb-start.sh" >"$work/display" || exit 1
 read -r display _ <"$work/display"
 cd "$build" || exit 1
 # Every test process must see this display: the session fixture
-# (scripts/wine-session.sh) starts the prefix's wineserver with it. Wine uses
-# code page 949 and the Korean locale only when the Unix locale says so; this
-# script's own messages stay in the caller's.
-own_start env DISPLAY="$display" WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all \
-    LC_ALL=ko_KR.UTF-8 ctest "$@"
+# (scripts/wine-session.sh) starts the prefix's wineserver with it.
+own_start env DISPLAY="$display" WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all ctest "$@"
 ctest_pid=$!
 wait "$ctest_pid"

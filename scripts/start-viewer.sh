@@ -23,7 +23,8 @@ build=$(realpath -m "$1")
 shift
 viewer=$build/viewer/viewer.exe
 [ -f "$viewer" ] || { echo "start-viewer: there is no $viewer: build first (scripts/build.sh, or scripts/run.sh)" >&2; exit 1; }
-work=$(mktemp -d)
+# Named first, made once its clean-up is in place (as in scripts/run-ctest.sh).
+work=$(mktemp -d -u)
 stop_display() {
     local xvfb
     if [ -s "$work/display" ] && read -r _ xvfb <"$work/display"; then
@@ -35,6 +36,7 @@ stop_display() {
     rm -rf "$work"
 }
 own_cleanup stop_display
+mkdir -m 700 "$work"
 
 # What the arguments ask for, read as the viewer reads them: an option's value
 # is never taken for an option of its own.

@@ -8,6 +8,7 @@
 # Direct3D mode, as a player's Wine has it.
 # Redone whenever this script changes, so older prefixes get new settings too.
 set -euo pipefail
+[ $# -ge 1 ] && [ -n "$1" ] || { echo "usage: $0 PREFIX [player]" >&2; exit 2; }
 prefix=$(realpath -m "$1")
 mode=${2:-tests}
 self="$(sha1sum "${BASH_SOURCE[0]}" | cut -c1-16) $mode"

@@ -14,9 +14,11 @@
 # command was typed in; KIV_SESSION_OWNER names another): a watch ends it a
 # moment after that process is gone, so a CTest run interrupted or killed before
 # its cleanup step leaves nothing running. While the owner lives, another start
-# on the prefix is refused and another owner's stop leaves it alone: one test
-# run per build tree at a time (the engine sample and the benchmarks have a
-# prefix of their own, scripts/wine-run.sh).
+# on the prefix is refused, naming the run that has it, and another owner's
+# stop leaves it alone: one test run per build tree at a time, even for two
+# starts at the same moment (the owner check and the owner's record are one
+# step under a lock; the engine sample and the benchmarks have a prefix of
+# their own, scripts/wine-run.sh).
 # The prefix is always BUILD_DIR's (this checkout's build/ by default), whatever
 # WINEPREFIX the caller has, as scripts/wine-run.sh chooses it.
 set -u
@@ -29,7 +31,18 @@ export WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 recorded() {
-    sed -n "s/^$1=//p" "$session" 2>/dev/null
+    sed -n "/^$1=/{s/^$1=//p;q}" "$session" 2>/dev/null
+}
+
+# Starts and stops on one prefix take turns. The lock goes with the script's
+# file descriptor 8, which no program started while it is held may keep: a
+# server holding it would hold every later start.
+lock_session() {
+    exec 8>>"$WINEPREFIX/.kiv-session.lock"
+    flock -w 120 8 || { echo "wine-session: $WINEPREFIX stays locked by another start or stop" >&2; exit 1; }
+}
+unlock_session() {
+    exec 8>&-
 }
 
 # The session's owner when it is another process that still runs.
@@ -41,7 +54,7 @@ other_owner() {
 
 stop_session() {
     local pid
-    wineserver -k >/dev/null 2>&1
+    wineserver -k >/dev/null 2>&1 8>&-
     pid=$(recorded XVFB_PID)
     [ -n "$pid" ] && kill "$pid" 2>/dev/null
     rm -f "$session"
@@ -56,17 +69,19 @@ korean() {
 case "${1:-}" in
     start)
         [ -d "$WINEPREFIX" ] || { echo "wine-session: no prefix $WINEPREFIX (build first)" >&2; exit 1; }
+        lock_session
         other=$(other_owner)
         if [ -n "$other" ]; then
-            echo "wine-session: a test run ($other: $(tr '\0' ' ' <"/proc/$other/cmdline" 2>/dev/null)) has" \
+            echo "wine-session: a test run ($other: $(tr '\0\n' '  ' <"/proc/$other/cmdline" 2>/dev/null)) has" \
                 "the session on $WINEPREFIX; one test run per build tree at a time" >&2
             exit 1
         fi
-        "$root/scripts/wine-prefix.sh" "$WINEPREFIX" || exit 1
         # A session whose owner is gone, or a server started outside one (it
         # may have another display or none).
         stop_session
         echo "OWNER=$owner" >"$session"
+        unlock_session
+        "$root/scripts/wine-prefix.sh" "$WINEPREFIX" || { stop_session; exit 1; }
         # The watch is a session of its own, out of reach of a Ctrl-C to
         # CTest's group, and on no output of the caller, who would wait for it.
         setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ "$(sed -n "s/^OWNER=//p" "$2" 2>/dev/null)" = "$1" ]; do
@@ -99,6 +114,8 @@ case "${1:-}" in
         fi
         exit 0 ;;
     stop)
+        [ -d "$WINEPREFIX" ] || exit 0
+        lock_session
         other=$(other_owner)
         if [ -n "$other" ]; then
             echo "wine-session: the session on $WINEPREFIX belongs to another run ($other); left alone" >&2

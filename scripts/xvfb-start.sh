@@ -4,12 +4,14 @@
 # clients. The server is detached from the caller's output. Ended by a signal
 # before it has printed, it ends the server it started.
 set -euo pipefail
-work=$(mktemp -d)
+# The work folder is named first and made once the traps that remove it are set.
+work=$(mktemp -d -u)
 trap 'rm -rf "$work"' EXIT
 # $! names the server from the moment it is made, before any line after it runs.
 trap '[ -z "${!:-}" ] || kill "$!" 2>/dev/null; exit 143' TERM
 trap '[ -z "${!:-}" ] || kill "$!" 2>/dev/null; exit 129' HUP
 trap '[ -z "${!:-}" ] || kill "$!" 2>/dev/null; exit 130' INT
+mkdir -m 700 "$work"
 command -v Xvfb >/dev/null || {
     echo "xvfb-start: there is no Xvfb on this machine: scripts/setup.sh installs it (as root)" >&2
     exit 1

@@ -22,6 +22,7 @@ enum : RwUInt32 {
 enum : RwInt32 { rwRASTERFORMATMIPBITS = rwRASTERFORMATMIPMAP | rwRASTERFORMATAUTOMIPMAP };
 
 static RwInt32 ExtensionOffset = -1;
+static RwInt32 ShapeOffset = -1;
 static RwRaster *RasterContext;
 
 // Rasters whose Direct3D objects live in the default pool or whose palette
@@ -55,6 +56,12 @@ RwD3D9RasterExtension *RwD3D9RasterGetExtension(const RwRaster *raster)
 {
     return reinterpret_cast<RwD3D9RasterExtension *>(
         reinterpret_cast<RwUInt8 *>(const_cast<RwRaster *>(raster)) + ExtensionOffset);
+}
+
+RwD3D9CameraShape *RwD3D9RasterGetCameraShape(const RwRaster *raster)
+{
+    return reinterpret_cast<RwD3D9CameraShape *>(reinterpret_cast<RwUInt8 *>(const_cast<RwRaster *>(raster)) +
+                                                 ShapeOffset);
 }
 
 RwRaster *RwD3D9RasterGetTop(const RwRaster *raster)
@@ -126,12 +133,20 @@ static void *ExtensionDestructor(void *object, RwInt32 offset, RwInt32)
     return object;
 }
 
+static void *ShapeConstructor(void *object, RwInt32 offset, RwInt32)
+{
+    std::memset(static_cast<RwUInt8 *>(object) + offset, 0, sizeof(RwD3D9CameraShape));
+    return object;
+}
+
 RwBool RwD3D9RasterPluginAttach(void)
 {
     RwD3D9FillPixelFormats();
     ExtensionOffset = RwRasterRegisterPlugin(sizeof(RwD3D9RasterExtension), rwID_D3D9RASTEREXT,
                                              ExtensionConstructor, ExtensionDestructor, nullptr);
-    return ExtensionOffset >= 0;
+    ShapeOffset = RwRasterRegisterPlugin(sizeof(RwD3D9CameraShape), rwID_D3D9CAMERASHAPE, ShapeConstructor,
+                                         nullptr, nullptr);
+    return ExtensionOffset >= 0 && ShapeOffset >= 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -476,6 +491,13 @@ static RwBool CreateCamera(RwRaster *raster)
     raster->cFlags = rwRASTERDONTALLOCATE;
     raster->originalWidth = raster->width;
     raster->originalHeight = raster->height;
+    // Made against the mode's size, which resets scale it from.
+    *RwD3D9RasterGetCameraShape(raster) = {raster->width,
+                                           raster->height,
+                                           static_cast<RwUInt32>(d.displayMode.width),
+                                           static_cast<RwUInt32>(d.displayMode.height),
+                                           raster->width,
+                                           raster->height};
     ext->d3dFormat = d.present.BackBufferFormat;
     ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
     AddDeviceObject(raster);
@@ -651,10 +673,17 @@ RwBool RwD3D9RasterDestroy(void *, void *rasterIn, RwInt32)
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
     if (raster == nullptr)
         return FALSE;
-    // Nothing may keep drawing with or into a raster that is gone.
+    // Nothing may keep drawing with or into a raster that is gone, nor with a
+    // sub-raster of it, which draws from its texture.
     for (RwUInt32 stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
-        if (RwD3D9GetTextureRaster(stage) == raster)
-            RwD3D9SetTextureRaster(nullptr, stage);
+        for (RwRaster *bound = RwD3D9GetTextureRaster(stage); bound; bound = bound->parent) {
+            if (bound == raster) {
+                RwD3D9SetTextureRaster(nullptr, stage);
+                break;
+            }
+            if (bound->parent == bound)
+                break;
+        }
     }
     if (RasterContext == raster)
         RasterContext = nullptr;

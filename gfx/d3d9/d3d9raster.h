@@ -25,6 +25,18 @@ struct RwD3D9RasterExtension {
 };
 static_assert(sizeof(RwD3D9RasterExtension) == 36, "raster extension is 36 bytes");
 
+// A camera raster on the device window follows the back buffer through
+// resets. It is scaled from the size it was given and the back buffer it was
+// given against, never from its last scaled size, so that a raster that is
+// not the window's size keeps its proportion over any number of resizes
+// (raster plug-in 0x40E, beside the extension).
+struct RwD3D9CameraShape {
+    RwInt32 width, height;           // the size it was given
+    RwUInt32 backWidth, backHeight;  // the mode's (back buffer's) size then; 0: not recorded
+    RwInt32 lastWidth, lastHeight;   // the size last given to it here
+};
+RwD3D9CameraShape *RwD3D9RasterGetCameraShape(const RwRaster *raster);
+
 // The palette of an 8-bit palettised texture and the number the device knows it by.
 struct RwD3D9Palette {
     PALETTEENTRY entries[256];
@@ -34,6 +46,7 @@ static_assert(sizeof(RwD3D9Palette) == 1028, "palette record is 1028 bytes");
 
 enum : RwUInt32 {
     rwID_D3D9RASTEREXT = 0x40C,
+    rwID_D3D9CAMERASHAPE = 0x40E,
     rwD3D9ERRORUNSUPPORTED = 0x8000000Du,   // raster type or format this driver does not support
     rwD3D9ERRORDEPTH = 0x8000000Cu,         // pixel depth the converters do not handle
     rwD3D9ERRORLOCKED = 0x8000000Eu,        // already locked, or a type that cannot be locked

@@ -1,6 +1,8 @@
 // Raster locking, palettes, and the device objects of rasters around a device reset.
 #include "d3d9raster.h"
 
+#include <cstdint>
+
 #include "d3d9device.h"
 #include "d3d9surfacecopy.h"
 #include "gfx/core/error.h"
@@ -271,18 +273,30 @@ static RwBool RestoreSwapChain(RwD3D9RasterExtension *ext)
 }
 
 // A camera raster on the device window follows the new back buffer: its size
-// scales with the back buffer and its format becomes the back buffer's.
+// keeps its proportion to the back buffer and its format becomes the back
+// buffer's. A raster whose size is not the one last given to it here was
+// resized by its owner, and is taken from there against the mode it was
+// drawn in.
 static void FollowBackBuffer(RwRaster *raster, RwD3D9RasterExtension *ext)
 {
     const RwD3D9Driver &d = rwD3D9Driver;
-    RwUInt32 backWidth = d.present.BackBufferWidth;
-    RwUInt32 backHeight = d.present.BackBufferHeight;
-    if (d.displayMode.width != 0 && static_cast<RwUInt32>(raster->width) != backWidth)
-        raster->width = static_cast<RwInt32>(static_cast<RwUInt32>(raster->width) * backWidth /
-                                             static_cast<RwUInt32>(d.displayMode.width));
-    if (d.displayMode.height != 0 && static_cast<RwUInt32>(raster->height) != backHeight)
-        raster->height = static_cast<RwInt32>(static_cast<RwUInt32>(raster->height) * backHeight /
-                                              static_cast<RwUInt32>(d.displayMode.height));
+    RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(raster);
+    if (shape.backWidth == 0 || shape.backHeight == 0 || raster->width != shape.lastWidth ||
+        raster->height != shape.lastHeight)
+        shape = {raster->width,
+                 raster->height,
+                 static_cast<RwUInt32>(d.displayMode.width),
+                 static_cast<RwUInt32>(d.displayMode.height),
+                 raster->width,
+                 raster->height};
+    if (shape.backWidth != 0)
+        raster->width = static_cast<RwInt32>(static_cast<std::uint64_t>(static_cast<RwUInt32>(shape.width)) *
+                                             d.present.BackBufferWidth / shape.backWidth);
+    if (shape.backHeight != 0)
+        raster->height = static_cast<RwInt32>(static_cast<std::uint64_t>(static_cast<RwUInt32>(shape.height)) *
+                                              d.present.BackBufferHeight / shape.backHeight);
+    shape.lastWidth = raster->width;
+    shape.lastHeight = raster->height;
     RwD3D9PixelFormat info = RwD3D9GetPixelFormat(d.present.BackBufferFormat);
     raster->depth = RwD3D9FormatDepth(d.present.BackBufferFormat);
     raster->cFormat = static_cast<RwUInt8>((raster->cFormat & 0xF0) | (info.rwFormat >> 8));

@@ -83,9 +83,18 @@ void RwD3D9GetRenderState(RwUInt32 state, void *value)
         *static_cast<RwUInt32 *>(value) = RenderStates[state].value;
 }
 
+// A colour or alpha operation the device does not define stops a later draw
+// inside Direct3D itself: it is refused here, and the stage keeps its own.
+static RwBool KnownStageValue(RwUInt32 type, RwUInt32 value)
+{
+    if (type == D3DTSS_COLOROP || type == D3DTSS_ALPHAOP)
+        return value >= D3DTOP_DISABLE && value <= D3DTOP_LERP;
+    return TRUE;
+}
+
 void RwD3D9SetTextureStageState(RwUInt32 stage, RwUInt32 type, RwUInt32 value)
 {
-    if (stage >= rwD3D9TEXTURESTAGES || type >= rwD3D9STAGESTATES)
+    if (stage >= rwD3D9TEXTURESTAGES || type >= rwD3D9STAGESTATES || !KnownStageValue(type, value))
         return;
     RwUInt32 index = stage * rwD3D9STAGESTATES + type;
     WantedState &w = StageStates[index];
@@ -124,11 +133,21 @@ void RwD3D9GetSamplerState(RwUInt32 sampler, RwUInt32 type, void *value)
         *static_cast<RwUInt32 *>(value) = SamplerStates[sampler * rwD3D9SAMPLERSTATES + type].value;
 }
 
+static RwBool HandedOut;
+static void SendHeldAgain(IDirect3DDevice9 *device);
+
+void RwD3D9RenderStateCacheHandOut(void)
+{
+    HandedOut = TRUE;
+}
+
 void RwD3D9FlushRenderStates(void)
 {
     IDirect3DDevice9 *device = rwD3D9Driver.device;
     if (device == nullptr)
         return;
+    if (HandedOut)
+        SendHeldAgain(device);
     for (RwUInt32 i = 0; i < NumQueuedRenderStates; i++) {
         RwUInt32 state = RenderStateQueue[i];
         WantedState &w = RenderStates[state];
@@ -357,7 +376,7 @@ RwBool RwD3D9SetCullMode(RwUInt32 mode)
 
 RwBool RwD3D9SetStencilEnable(RwBool enable)
 {
-    return SetRawState(&Engine.stencilEnable, enable, D3DRS_STENCILENABLE);
+    return SetRawState(&Engine.stencilEnable, enable ? TRUE : FALSE, D3DRS_STENCILENABLE);
 }
 
 RwBool RwD3D9SetStencilFail(RwUInt32 operation)
@@ -438,8 +457,9 @@ static RwBool SetFogEnable(RwBool enable)
     enable = enable ? TRUE : FALSE;
     if (Engine.fogEnable == enable)
         return TRUE;
+    // A device without fog cannot have it on: that is no success.
     if (enable && !(rwD3D9Driver.caps.RasterCaps & (D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE)))
-        return TRUE;
+        return FALSE;
     Engine.fogEnable = enable;
     RwD3D9SetRenderState(D3DRS_FOGENABLE, enable);
     return TRUE;
@@ -790,7 +810,48 @@ RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const
 }
 
 // ---------------------------------------------------------------------------
-// Open and restore
+// Hand-out, open and restore
+
+// Requeues a state whose wanted value someone asked for (it is queued, or the
+// device was sent it) so that the next flush sends it whatever the device
+// holds; a state nobody set keeps the "not sent" marker, which is no value.
+static void Requeue(WantedState *wanted, SentState *sent, RwUInt32 *queue, RwUInt32 *count, RwUInt32 index)
+{
+    WantedState &w = wanted[index];
+    if (!w.queued && !sent[index].known)
+        return;
+    sent[index] = UnknownState;
+    if (!w.queued) {
+        w.queued = TRUE;
+        queue[(*count)++] = index;
+    }
+}
+
+// Outside code has had the device: everything the cache believes the device
+// holds is sent again, as the engine has it, before the next draw.
+static void SendHeldAgain(IDirect3DDevice9 *device)
+{
+    HandedOut = FALSE;
+    for (RwUInt32 s = 0; s < rwD3D9RENDERSTATES; s++)
+        Requeue(RenderStates, SentRenderStates, RenderStateQueue, &NumQueuedRenderStates, s);
+    for (RwUInt32 i = 0; i < NumStageStates; i++)
+        Requeue(StageStates, SentStageStates, StageStateQueue, &NumQueuedStageStates, i);
+    for (RwUInt32 i = 0; i < rwD3D9TEXTURESTAGES * rwD3D9SAMPLERSTATES; i++) {
+        if (SamplerStates[i].known)
+            device->SetSamplerState(i / rwD3D9SAMPLERSTATES, static_cast<D3DSAMPLERSTATETYPE>(i % rwD3D9SAMPLERSTATES),
+                                    SamplerStates[i].value);
+    }
+    for (RwUInt32 stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
+        RwRaster *raster = Stages[stage].raster;
+        RwD3D9RasterExtension *ext = raster ? RwD3D9RasterGetExtension(RwD3D9RasterGetTop(raster)) : nullptr;
+        device->SetTexture(stage, ext ? static_cast<IDirect3DBaseTexture9 *>(ext->texture) : nullptr);
+        if (ext && ext->palette)
+            device->SetCurrentTexturePalette(static_cast<const RwD3D9Palette *>(ext->palette)->number);
+    }
+    // A material the device was given goes again; none given, none sent.
+    if (MaterialCache.diffuse == MaterialCache.diffuse && FAILED(device->SetMaterial(&Material)))
+        ForgetMaterial();
+}
 
 // Forgets everything the device holds. Fog start and end and the alpha
 // reference keep their wanted values when asked to (they are queued again).
@@ -798,8 +859,11 @@ static void ResetTables(RwBool keepCameraStates)
 {
     static const RwUInt32 kept[] = {D3DRS_FOGSTART, D3DRS_FOGEND, D3DRS_ALPHAREF};
     RwUInt32 keptValues[3];
-    for (int i = 0; i < 3; i++)
+    RwBool asked[3];
+    for (int i = 0; i < 3; i++) {
         keptValues[i] = RenderStates[kept[i]].value;
+        asked[i] = RenderStates[kept[i]].queued || SentRenderStates[kept[i]].known;
+    }
 
     // Fog colour and ambient hold 0 on a new or reset device. The stencil
     // masks hold all ones there, so they are not taken as 0: a mask of 0 must
@@ -821,8 +885,10 @@ static void ResetTables(RwBool keepCameraStates)
     std::memset(&Material, 0, sizeof(Material));
     ForgetMaterial();
 
-    if (keepCameraStates) {
-        for (int i = 0; i < 3; i++)
+    // Only values someone asked for: the wanted value of a state never set is
+    // the "not sent" marker, which is no value to send.
+    for (int i = 0; i < 3; i++) {
+        if (keepCameraStates && asked[i])
             RwD3D9SetRenderState(kept[i], keptValues[i]);
     }
 }
@@ -892,6 +958,7 @@ static void SendEverything(void)
 
 RwBool RwD3D9RenderStateCacheOpen(void)
 {
+    HandedOut = FALSE;
     ResetTables(FALSE);
     EngineStates &e = Engine;
     e.fogEnable = FALSE;
@@ -925,6 +992,7 @@ RwBool RwD3D9RenderStateCacheOpen(void)
 
 RwBool RwD3D9RenderStateCacheRestore(void)
 {
+    HandedOut = FALSE;
     ResetTables(TRUE);
     SendEverything();
     return TRUE;

@@ -53,7 +53,12 @@ enum RwRenderState : RwInt32 {
 extern RwRGBAReal rwD3D9AmbientColour;
 
 // Direct3D states: render and texture-stage states are queued until the next
-// flush; sampler states go to the device at once.
+// flush; sampler states go to the device at once. Values are passed on as
+// given (the device's own checks apply), but for colour and alpha operations
+// outside D3DTOP_DISABLE..D3DTOP_LERP, which are refused: the device would
+// stop inside its next draw. The engine-level setters below compare with the
+// engine's own record, not with the device: a raw set of the same Direct3D
+// state between them is not seen by them.
 void RwD3D9SetRenderState(RwUInt32 state, RwUInt32 value);
 void RwD3D9GetRenderState(RwUInt32 state, void *value);
 void RwD3D9SetTextureStageState(RwUInt32 stage, RwUInt32 type, RwUInt32 value);
@@ -95,6 +100,11 @@ RwBool RwD3D9SetStencilWriteMask(RwUInt32 mask);
 // Takes the surface properties before the colour, the one order that the
 // driver's render callbacks and the material-effects renderer all use.
 RwBool RwD3D9SetSurfaceProperties(const RwSurfaceProperties *surfaceProps, const RwRGBA *colour, RwUInt32 flags);
+
+// The device has been handed to outside code (RwD3D9GetCurrentD3DDevice):
+// the next flush sends every state, sampler state, stage texture and the
+// material the cache holds again, as the engine has them.
+void RwD3D9RenderStateCacheHandOut(void);
 
 // Device start: every default applied and flushed. After a reset: the
 // engine-level values sent again.

@@ -776,5 +776,6 @@ IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void)
     // still be switched off through it.
     RwD3D9StateResetTargets();
     RwD3D9StateResetCaches();
+    RwD3D9RenderStateCacheHandOut();
     return rwD3D9Driver.device;
 }

@@ -28,7 +28,10 @@ void RwD3D9DynamicVertexBufferDestroy(void *vertexBuffer);
 // reset has released it (the variable is NULL then and the buffer unknown).
 void RwD3D9DynamicVertexBufferDestroyOwned(void **vertexBuffer);
 
-// Room for `count` vertices of `stride` bytes in the ring.
+// Room for `count` vertices of `stride` bytes in the ring. A device reset
+// between the lock and the draw (a camera update, a raster show or a window
+// check in between) releases the buffer handed out: lock, fill, unlock and draw
+// with nothing of that kind between them.
 RwBool RwD3D9DynamicVertexBufferLock(RwUInt32 stride, RwUInt32 count, void **vertexBuffer, void **data,
                                      RwUInt32 *baseIndex);
 RwBool RwD3D9DynamicVertexBufferUnlock(void *vertexBuffer);

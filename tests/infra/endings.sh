@@ -8,13 +8,14 @@
 # usage: endings.sh RUN PROGRAM (RUN: scripts/wine-run.sh, PROGRAM: infra_ending.exe)
 set -u
 run=$1 program=$2
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 loops=()
 finish() {
     kill "${loops[@]}" 2>/dev/null
     rm -rf "$work"
 }
 trap finish EXIT
+mkdir -m 700 "$work" || exit 1
 for _ in $(seq "$(nproc)"); do
     timeout 300 bash -c 'while :; do :; done' &
     loops+=($!)

@@ -8,8 +8,9 @@
 # usage: foreign_prefix.sh CTEST TESTS_DIR RUN PROGRAM
 set -u
 ctest=$1 tests=$2 run=$3 program=$4
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 trap 'rm -rf "$work"' EXIT
+mkdir -m 700 "$work" || exit 1
 foreign=$work/users-own-prefix
 crash=Ends.DISABLED_WritingThroughNull
 failed=0

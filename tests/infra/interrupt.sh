@@ -6,32 +6,45 @@
 # process group of its own (as infra_endings starts them). Once both write, and
 # again at moments in its first half second (the display starting, CTest
 # starting), the command gets the signal: it must exit with 128 + the signal
-# within a few seconds, and by then nothing of the run may be left: no process
-# started with its environment (the display among them), no more writing.
-# Over a tree with a failing entry it exits with CTest's status, 8.
+# (in seconds, with room for a busy machine), and by then nothing of the run
+# may be left: no process started with its environment (the display among
+# them), no more writing, nothing in its $TMPDIR, and the folder of an entry
+# whose own clean-up takes a while removed by that clean-up. Over a tree with a
+# failing entry it exits with CTest's status, 8, and the entry ran in the
+# caller's locale (only the Wine programs get the Korean one).
 # usage: interrupt.sh RUN_CTEST
 set -u
 run_ctest=$1
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 mark=kiv-interrupt-$$-$RANDOM
 # Every process started by a run of the command, whatever session it is in.
 of_the_run() {
     grep -lzsx "KIV_RUN_MARK=$mark-$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$BASHPID"
 }
 cleanup() {
-    local pid
-    for pid in $(of_the_run '.*'); do
-        kill -KILL "$pid" 2>/dev/null
+    local pids
+    for _ in $(seq 50); do
+        pids=$(of_the_run '.*')
+        [ -n "$pids" ] || break
+        kill -KILL $pids 2>/dev/null
+        sleep 0.1
     done
     rm -rf "$work"
 }
 trap cleanup EXIT
+mkdir -m 700 "$work" || exit 1
 mkdir -p "$work/tree"
 cat >"$work/tree/writer.sh" <<'WRITER'
-# writer.sh NAME [own]: writes NAME.alive every tenth of a second, in a process
-# group of its own with "own", and records its pid and the display it was given.
+# writer.sh NAME [own|tidy]: writes NAME.alive every tenth of a second, in a
+# process group of its own with "own", and records its pid and the display it
+# was given. With "tidy" it has a folder NAME.copy that its clean-up, which
+# takes a while, removes when it is ended.
 cd "$(dirname "$0")"
 echo "$DISPLAY" >"$1.display"
+if [ "${2:-}" = tidy ]; then
+    trap 'sleep 1.5; rm -rf "$1.copy"' EXIT
+    mkdir -p "$1.copy"
+fi
 if [ "${2:-}" = own ]; then
     timeout 120 bash -c 'echo $$ >"$0.pid"; while :; do date +%s%N >"$0.alive"; sleep 0.1; done' "$1" &
     wait
@@ -43,22 +56,28 @@ WRITER
 cat >"$work/tree/CTestTestfile.cmake" <<TREE
 add_test(plain "bash" "$work/tree/writer.sh" "plain")
 add_test(grouped "bash" "$work/tree/writer.sh" "grouped" "own")
-set_tests_properties(plain grouped PROPERTIES TIMEOUT 120)
+add_test(tidy "bash" "$work/tree/writer.sh" "tidy" "tidy")
+set_tests_properties(plain grouped tidy PROPERTIES TIMEOUT 120)
 TREE
 
 # A separate tree whose one entry fails: the command exits with CTest's status.
 mkdir -p "$work/failing"
-echo 'add_test(fails "false")' >"$work/failing/CTestTestfile.cmake"
+echo "add_test(fails \"bash\" \"-c\" \"echo \\\${LC_ALL-unset} >$work/failing/locale; exit 1\")" \
+    >"$work/failing/CTestTestfile.cmake"
 failed=0
 KIV_RUN_MARK=$mark-failing bash "$run_ctest" "$work/failing" >"$work/printed-failing" 2>&1 </dev/null
 status=$?
 [ "$status" = 8 ] || { failed=1; echo "over a failing entry the command exited with $status, not CTest's 8"; }
+[ "$(cat "$work/failing/locale" 2>/dev/null)" = "${LC_ALL-unset}" ] ||
+    { failed=1; echo "the entry ran with LC_ALL=$(cat "$work/failing/locale" 2>/dev/null), not the caller's ${LC_ALL-unset}"; }
 
 # interrupt ROUND SIGNAL [DELAY]: the signal once both entries write, or DELAY seconds after the start.
 interrupt() {
     local round=$1 signal=$2 delay=${3:-} command ended status want left
-    rm -f "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display
-    KIV_RUN_MARK=$mark-$round bash "$run_ctest" "$work/tree" -j2 >"$work/printed-$round" 2>&1 </dev/null &
+    rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy
+    mkdir -p "$work/tmp-$round"
+    KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
+        >"$work/printed-$round" 2>&1 </dev/null &
     command=$!
     if [ -n "$delay" ]; then
         # From the moment the command runs: before, the signal would find this script's copy.
@@ -66,18 +85,19 @@ interrupt() {
         sleep "$delay"
     else
         for _ in $(seq 300); do
-            [ -s "$work/tree/plain.alive" ] && [ -s "$work/tree/grouped.alive" ] && break
+            [ -s "$work/tree/plain.alive" ] && [ -s "$work/tree/grouped.alive" ] && [ -s "$work/tree/tidy.alive" ] &&
+                break
             sleep 0.1
         done
     fi
     kill -"$signal" "$command"
     ended=false
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         kill -0 "$command" 2>/dev/null || { ended=true; break; }
         sleep 0.1
     done
     if ! $ended; then
-        echo "$round: the command is still running 10 s after SIG$signal"
+        echo "$round: the command is still running 30 s after SIG$signal"
         return 1
     fi
     wait "$command"
@@ -85,7 +105,7 @@ interrupt() {
     want=$((128 + $(kill -l "$signal")))
     [ "$status" = "$want" ] || { echo "$round: the command exited with $status, not $want"; return 1; }
     # What was told to end has a moment to go (a display takes one).
-    for _ in $(seq 20); do
+    for _ in $(seq 100); do
         left=$(of_the_run "$round")
         [ -n "$left" ] || break
         sleep 0.1
@@ -100,6 +120,10 @@ interrupt() {
     sleep 0.5
     [ "$(cat "$work"/tree/*.alive 2>/dev/null)" = "$before" ] ||
         { echo "$round: the run goes on writing after the command has ended"; return 1; }
+    [ -z "$(ls -A "$work/tmp-$round")" ] ||
+        { echo "$round: the run left in its \$TMPDIR: $(ls -A "$work/tmp-$round")"; return 1; }
+    [ ! -e "$work/tree/tidy.copy" ] ||
+        { echo "$round: an entry's own clean-up was cut short (tidy.copy is still there)"; return 1; }
 }
 for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4"; do
     read -r signal delay <<<"$round"

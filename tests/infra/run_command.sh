@@ -5,16 +5,19 @@
 # counted run with its picture, the sample tree written alone, frames asked
 # into a folder that is not there (one line saying so, before anything is
 # drawn), the packed sample in the folder --sample names, sample folders it
-# cannot use, and without a display the option the user left without a value. Beside the test session
-# it runs in a prefix of its own and ends none of the session's programs; a
-# SIGTERM ends the viewer with it.
+# cannot use, and without a display the option the user left without a value
+# and a counted run that exits 0 with nothing left (no display, no Wine
+# program, nothing in $TMPDIR), even when a process it lists to end has
+# already gone. Beside the test session it runs in a prefix of its own and
+# ends none of the session's programs; a SIGTERM ends the viewer with it.
 # usage: run_command.sh START_VIEWER BUILD_DIR (scripts/start-viewer.sh, what
 # scripts/run.sh runs once the build is done)
 set -u
 start=$1 build=$2
-work=$(mktemp -d)
+work=$(mktemp -d -u)   # made below, once the trap that removes it is set
 mark=kiv-run-command-$$-$RANDOM
 trap 'rm -rf "$work"' EXIT
+mkdir -m 700 "$work" || exit 1
 # The test session's wineserver: the process working in the prefix's server
 # folder (named after the prefix folder's device and inode).
 session_server() {
@@ -39,7 +42,7 @@ failed=0
 check() {
     local name=$1 want=$2 line=$3 got last
     shift 3
-    KIV_RUN_MARK=$mark bash "$start" "$build" "$@" >"$work/$name.printed" 2>&1 </dev/null
+    KIV_RUN_MARK=${check_mark:-$mark} bash "$start" "$build" "$@" >"$work/$name.printed" 2>&1 </dev/null
     got=$?
     # A refusal's usage text follows it.
     last=$(tr -d '\r' <"$work/$name.printed" | sed '/^usage: viewer/,$d' | tail -n 1)
@@ -78,6 +81,26 @@ done
 for option in --png --sample; do
     DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
 done
+
+# ps as the command sees it when a process ends between being listed and being
+# signalled: each session the command starts (named by the setsid it runs)
+# has one more process, already gone.
+mkdir -p "$work/bin" "$work/tmp"
+printf '#!/bin/sh\necho $$ >>"%s"\nexec %s "$@"\n' "$work/sessions" "$(command -v setsid)" >"$work/bin/setsid"
+printf '#!/bin/sh\n%s "$@"\n[ "$1" != -e ] || sed "s/^/4194304 /; s/$/ S/" "%s"\n' "$(command -v ps)" \
+    "$work/sessions" >"$work/bin/ps"
+chmod +x "$work/bin/setsid" "$work/bin/ps"
+DISPLAY="" PATH="$work/bin:$PATH" TMPDIR="$work/tmp" check_mark=$mark-headless check headless 0 \
+    "viewer: drew 2 frames; the last is in 혼자.png" --frames 2 --png 혼자.png --sample tree
+[ -s "$work/혼자.png" ] || { failed=1; echo "headless: no 혼자.png"; }
+for pid in $(grep -lzsx "KIV_RUN_MARK=$mark-headless" /proc/[0-9]*/environ | cut -d/ -f3); do
+    failed=1
+    echo "headless: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ($pid) still runs after the run"
+done
+# Wine keeps its servers' sockets in a folder of its own there (wine-*), as X
+# keeps its displays' in /tmp/.X11-unix: that is Wine's, not the command's.
+left=$(ls -A "$work/tmp" | grep -v '^wine-')
+[ -z "$left" ] || { failed=1; echo "headless: left in \$TMPDIR: $left"; }
 
 # A long run ended by SIGTERM ends its viewer.
 KIV_RUN_MARK=$mark-long bash "$start" "$build" --frames 100000 --sample tree >"$work/long.printed" 2>&1 </dev/null &

@@ -21,6 +21,7 @@ public:
     using CountingDevice::CountingDevice;
     std::vector<std::pair<DWORD, DWORD>> renderStates;
     bool refuseVertexBuffers = false;
+    int refusedVertexBuffers = 0;   // the next this many are refused
     bool refuseTargetTextures = false;
 
     HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override
@@ -31,7 +32,8 @@ public:
     HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                                  IDirect3DVertexBuffer9 **buffer, HANDLE *shared) override
     {
-        if (refuseVertexBuffers) {
+        if (refuseVertexBuffers || refusedVertexBuffers > 0) {
+            refusedVertexBuffers -= refusedVertexBuffers > 0 ? 1 : 0;
             calls.emplace_back("CreateVertexBuffer refused");
             return E_OUTOFMEMORY;
         }

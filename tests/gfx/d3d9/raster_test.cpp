@@ -528,6 +528,18 @@ TEST_F(DeviceRaster, DestroyedRastersAreUnboundAndForgotten)
     RwD3D9SetTextureRaster(nullptr, 1);
     RwRasterDestroy(other);
 
+    // A sub-raster bound when its parent goes is unbound with it.
+    RwRaster *parent = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
+    sub = RwRasterCreate(0, 0, 0, rwRASTERDONTALLOCATE | rwRASTERTYPETEXTURE);
+    ASSERT_NE(RwRasterMakeSubRaster(sub, parent, &rect), nullptr);
+    ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 4));
+    RwRasterDestroy(parent);
+    EXPECT_EQ(RwD3D9GetTextureRaster(4), nullptr);
+    bound = reinterpret_cast<IDirect3DBaseTexture9 *>(1);
+    rwD3D9Driver.device->GetTexture(4, &bound);
+    EXPECT_EQ(bound, nullptr);
+    RwRasterDestroy(sub);
+
     // Freed palette numbers are handed out again, last freed first.
     RwD3D9Palette *a = RwD3D9PaletteCreate(), *b = RwD3D9PaletteCreate();
     ASSERT_TRUE(a && b);

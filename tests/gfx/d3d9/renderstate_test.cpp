@@ -171,6 +171,14 @@ TEST_F(RenderStates, EngineCodesTranslateToDeviceStatesAndReadBack)
     std::memcpy(&bits, &density, 4);
     EXPECT_EQ(Get(rwRENDERSTATEFOGDENSITY), bits);
     EXPECT_EQ(Wanted(D3DRS_FOGDENSITY), bits);
+
+    // Any non-zero stencil enable is "on", as the z and alpha enables are.
+    for (RwUInt32 enable : {7u, 0u, 7u, 0u}) {
+        EXPECT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATESTENCILENABLE, Value(enable)));
+        EXPECT_EQ(Get(rwRENDERSTATESTENCILENABLE), enable ? 1u : 0u);
+        RwD3D9FlushRenderStates();
+        EXPECT_EQ(OnDevice(D3DRS_STENCILENABLE), enable ? 1u : 0u);
+    }
 }
 
 TEST_F(RenderStates, CodesAndValuesOutsideTheTablesAreRefused)
@@ -197,6 +205,27 @@ TEST_F(RenderStates, CodesAndValuesOutsideTheTablesAreRefused)
     EXPECT_FALSE(RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGDENSITY, nullptr));
     EXPECT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREPERSPECTIVE, Value(1)));
     EXPECT_FALSE(RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREPERSPECTIVE, Value(0)));
+    // Colour and alpha operations the device does not define (a draw with one
+    // stops inside Direct3D): the stage keeps its own. Both ends of the range
+    // are operations.
+    RwD3D9FlushRenderStates();
+    EXPECT_TRUE(device->calls.empty());
+    for (DWORD end : {D3DTOP_LERP, D3DTOP_DISABLE}) {
+        RwD3D9SetTextureStageState(1, D3DTSS_ALPHAOP, end);
+        RwD3D9FlushRenderStates();
+        DWORD held = 0;
+        real->GetTextureStageState(1, D3DTSS_ALPHAOP, &held);
+        EXPECT_EQ(held, end);
+    }
+    device->ResetLog();
+    RwUInt32 op = 0;
+    RwD3D9GetTextureStageState(0, D3DTSS_COLOROP, &op);
+    RwD3D9SetTextureStageState(0, D3DTSS_COLOROP, 0x3F800000);
+    RwD3D9SetTextureStageState(0, D3DTSS_ALPHAOP, 0);
+    RwD3D9SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_LERP + 1);
+    RwUInt32 after = 0;
+    RwD3D9GetTextureStageState(0, D3DTSS_COLOROP, &after);
+    EXPECT_EQ(after, op);
     RwD3D9FlushRenderStates();
     EXPECT_TRUE(device->calls.empty());
 }
@@ -310,7 +339,7 @@ TEST_F(RenderStates, FogFollowsTheDeviceCaps)
 {
     const DWORD saved = rwD3D9Driver.caps.RasterCaps;
     rwD3D9Driver.caps.RasterCaps &= ~static_cast<DWORD>(D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE);
-    EXPECT_TRUE(RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGENABLE, Value(1)));
+    EXPECT_FALSE(RwD3D9RenderStateSetHandler(rwRENDERSTATEFOGENABLE, Value(1))) << "fog it cannot have";
     EXPECT_EQ(Get(rwRENDERSTATEFOGENABLE), 0u);
     EXPECT_EQ(Wanted(D3DRS_FOGENABLE), 0u);
 
@@ -488,6 +517,73 @@ TEST_F(RenderStates, AResetSendsTheEngineValuesAgain)
     EXPECT_EQ(Get(rwRENDERSTATECULLMODE), 1u);
 }
 
+// A reset before any camera update sends no fog range: nobody asked for one,
+// and the "not sent" marker is no value (the device keeps 0 and 1.0).
+TEST_F(RenderStates, AResetSendsOnlyValuesSomeoneAskedFor)
+{
+    for (int reset = 0; reset < 2; reset++) {
+        ASSERT_TRUE(ForceReset());
+        EXPECT_EQ(OnDevice(D3DRS_FOGSTART), 0u) << "reset " << reset;
+        EXPECT_EQ(OnDevice(D3DRS_FOGEND), 0x3F800000u) << "reset " << reset;
+    }
+}
+
+// Outside code given the device may change anything: the next draw finds
+// every state, sampler state, stage texture and the material as the engine
+// has them, though the engine's setters, given what they hold, send nothing;
+// a state nobody set keeps what the outside code left.
+TEST_F(RenderStates, HandingOutTheDeviceSendsEveryHeldStateAgain)
+{
+    FakeTextureRaster fake(real, false);
+    rwD3D9AmbientColour = {0, 0, 0, 1};
+    const RwSurfaceProperties surface = {1.0f, 1.0f, 1.0f};
+    const RwRGBA red = {255, 0, 0, 255};
+    auto engineSets = [&] {
+        RwD3D9SetCullMode(D3DCULL_NONE);
+        RwD3D9SetRenderState(D3DRS_TEXTUREFACTOR, 0x11223344);
+        RwD3D9SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+        ASSERT_TRUE(RwD3D9SetTextureRaster(fake.raster, 0));
+        RwD3D9RenderStateSetHandler(rwRENDERSTATETEXTUREADDRESSU, Value(D3DTADDRESS_CLAMP));
+        ASSERT_TRUE(RwD3D9SetSurfaceProperties(&surface, &red, 0x40));
+        RwD3D9FlushRenderStates();
+    };
+    engineSets();
+    D3DMATERIAL9 held;
+    real->GetMaterial(&held);
+
+    IDirect3DDevice9 *outside = RwD3D9GetCurrentD3DDevice();
+    ASSERT_NE(outside, nullptr);
+    outside->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    outside->SetRenderState(D3DRS_TEXTUREFACTOR, 0);
+    outside->SetRenderState(D3DRS_FOGSTART, 0x40000000);
+    outside->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    outside->SetTexture(0, nullptr);
+    outside->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+    const D3DMATERIAL9 zero = {};
+    outside->SetMaterial(&zero);
+
+    engineSets();
+    EXPECT_EQ(OnDevice(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_NONE));
+    EXPECT_EQ(OnDevice(D3DRS_TEXTUREFACTOR), 0x11223344u);
+    EXPECT_EQ(OnDevice(D3DRS_FOGSTART), 0x40000000u) << "a state nobody set is not sent";
+    DWORD arg = 0;
+    real->GetTextureStageState(1, D3DTSS_COLORARG1, &arg);
+    EXPECT_EQ(arg, static_cast<DWORD>(D3DTA_TFACTOR));
+    IDirect3DBaseTexture9 *bound = nullptr;
+    real->GetTexture(0, &bound);
+    EXPECT_EQ(bound, fake.texture);
+    if (bound)
+        bound->Release();
+    EXPECT_EQ(Sampler(0, D3DSAMP_ADDRESSU), static_cast<DWORD>(D3DTADDRESS_CLAMP));
+    D3DMATERIAL9 m;
+    real->GetMaterial(&m);
+    EXPECT_EQ(std::memcmp(&m, &held, sizeof m), 0);
+    // Sent once: the cache holds what the device holds again.
+    device->ResetLog();
+    RwD3D9FlushRenderStates();
+    EXPECT_TRUE(device->calls.empty());
+}
+
 // A reset device has no texture bound: the texture bound before the reset
 // is bound again by the first set after it.
 TEST_F(RenderStates, ATextureBoundBeforeAResetIsBoundAgainAfterIt)
@@ -564,7 +660,9 @@ const DWORD DeviceRenderStates[] = {
     186, 187, 188, 189, 190, 191, 192, 193, 194, 195, 198, 199, 200, 201, 202, 203, 204, 205, 206, 207,
     208, 209,
 };
-const DWORD DeviceStageStates[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 22, 23, 24, 26, 27, 28, 32};
+// The colour and alpha operations (1 and 4) take only the operations the
+// device defines, and are left out of the sweeps of any value.
+const DWORD DeviceStageStates[] = {2, 3, 5, 6, 7, 8, 9, 10, 11, 22, 23, 24, 26, 27, 28, 32};
 
 struct StateMismatch {
     const char *kind;

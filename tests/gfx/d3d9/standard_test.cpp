@@ -615,6 +615,58 @@ TEST_F(DeviceFrame, AResizeThatFindsTheDeviceLostIsMadeOnceItIsBack)
     RwCameraShowRaster(camera, window, 0);
 }
 
+// A resize whose restore fails is undone: the window, the back buffer and the
+// camera raster all go back to the old size, on that frame and the next.
+TEST_F(DeviceFrame, ACameraRasterFollowsTheBackBufferBackWhenAResizeIsUndone)
+{
+    SetWindowPos(window, nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    device->refusedVertexBuffers = 1;
+    const RwRGBA cyan = {0, 255, 255, 255};
+    RwCameraClear(camera, const_cast<RwRGBA *>(&cyan), rwCAMERACLEARIMAGE);
+    ASSERT_EQ(device->Count("CreateVertexBuffer refused"), 1) << "the restore at 800x600 failed";
+    KivTestPumpMessages();
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 1024);
+    EXPECT_EQ(rwD3D9Driver.displayMode.width, 1024);
+    EXPECT_EQ(rwD3D9Driver.present.BackBufferWidth, 1024u);
+    EXPECT_EQ(camera->frameBuffer->width, 1024);
+    EXPECT_EQ(camera->frameBuffer->height, 768);
+    for (int frame = 0; frame < 2; frame++) {
+        ASSERT_TRUE(RenderFrame(camera, cyan));
+        EXPECT_EQ(camera->frameBuffer->width, 1024) << "frame " << frame;
+        EXPECT_EQ(camera->frameBuffer->height, 768) << "frame " << frame;
+        EXPECT_EQ(ReadPixel(1023, 767), 0x00FFFFu) << "frame " << frame;
+        RwCameraShowRaster(camera, window, 0);
+    }
+}
+
+// A camera raster that is not the window's size keeps its proportion to the
+// back buffer over any number of resizes, and its own size back each time.
+TEST_F(DeviceFrame, ACameraRasterNotTheWindowsSizeKeepsItsProportionAcrossResizes)
+{
+    RwRaster *odd = RwRasterCreate(1000, 700, 0, rwRASTERTYPECAMERA);
+    ASSERT_NE(odd, nullptr);
+    const RwRGBA grey = {64, 64, 64, 255};
+    const struct {
+        int width, height;
+    } sizes[] = {{333, 250}, {517, 389}, {999, 101}};
+    for (const auto &size : sizes) {
+        SetWindowPos(window, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER);
+        KivTestPumpMessages();
+        ASSERT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
+        EXPECT_EQ(odd->width, 1000 * size.width / 1024) << size.width;
+        EXPECT_EQ(odd->height, 700 * size.height / 768) << size.height;
+        SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+        KivTestPumpMessages();
+        ASSERT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
+        EXPECT_EQ(odd->width, 1000) << "back from " << size.width;
+        EXPECT_EQ(odd->height, 700) << "back from " << size.height;
+    }
+    RwRasterDestroy(odd);
+}
+
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
 {
     IDirect3DVertexBuffer9 *pinned = ForceNotReset();

@@ -246,6 +246,9 @@ TEST_F(DeviceState, HandingOutTheDeviceMakesShadersReachItAgain)
     EXPECT_EQ(counting->Count("SetVertexDeclaration"), 1);
     RwD3D9SetVertexDeclaration(nullptr);
     RwD3D9DeleteVertexDeclaration(declaration);
+    // The hand-out also sends every held state again at the next flush: done
+    // here, so that the calls the next test counts are its own.
+    RwD3D9FlushRenderStates();
 }
 
 TEST_F(DeviceState, IdenticalDeclarationsAreShared)
@@ -364,6 +367,11 @@ TEST_F(DeviceState, DrawingFlushesQueuedRenderStatesFirst)
     ASSERT_TRUE(RwD3D9CreateVertexDeclaration(PositionColour, &decl));
     RwD3D9SetVertexDeclaration(decl);
     RwD3D9SetStreamSource(0, vb, 0, sizeof(Vertex));
+    // The hand-out before every test sends the held states at the next flush:
+    // that goes first, then two states that change.
+    RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    RwD3D9SetRenderState(D3DRS_FILLMODE, D3DFILL_POINT);
+    RwD3D9FlushRenderStates();
     RwD3D9SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     RwD3D9SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
     ASSERT_EQ(real->BeginScene(), D3D_OK);

@@ -561,6 +561,33 @@ TEST_F(WorldPipelines, AMorphingCardLeftAloneIsRefilledAfterAReset)
     EXPECT_TRUE(NearColour(ReadPixel(624, 384), 0xFFFF00, 8)) << std::hex << ReadPixel(624, 384);
 }
 
+// An atomic's instance of a morphing geometry leaves the geometry listed for
+// device restores (other atomics may share it); the geometry leaves the list
+// when it is destroyed, so a reset after that writes nothing into it.
+TEST_F(WorldPipelines, ADestroyedMorphingGeometryLeavesTheRestoreList)
+{
+    RwAtomic *kept = atomic;
+    RwClump *doomed = Card();
+    RwGeometry *g = atomic->geometry;
+    ASSERT_EQ(1, RwGeometryAddMorphTargets(g, 1));
+    for (RwInt32 v = 0; v < g->numVertices; v++) {
+        RwGeometryGetMorphTarget(g, 1)->verts[v] = RwGeometryGetMorphTarget(g, 0)->verts[v];
+        RwGeometryGetMorphTarget(g, 1)->normals[v] = RwGeometryGetMorphTarget(g, 0)->normals[v];
+    }
+    RwWorldAddClump(world, doomed);
+    RwFrameSyncDirtyList();
+    Render();
+    ASSERT_NE(atomic->repEntry, nullptr);
+    ASSERT_EQ(0, HeaderOf(atomic->repEntry)->vertexStream[0].managed);
+    atomic = kept;
+    rwTestMemory.quarantine = true;
+    RwWorldRemoveClump(world, doomed);
+    RwClumpDestroy(doomed);
+    ASSERT_TRUE(ForceReset());
+    rwTestMemory.quarantine = false;
+    EXPECT_EQ(0, RwTestMemoryReleaseQuarantine()) << "the reset wrote into the freed geometry";
+}
+
 // Two cards share a geometry of two morph targets, the twin 2 units up, each
 // atomic with its own dynamic instance: a reset and a lock of the geometry
 // reach both, not only the one drawn first.
