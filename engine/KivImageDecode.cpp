@@ -181,6 +181,17 @@ KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const Col
     return pixels;
 }
 
+RwRaster *CreateBlankPngRaster()
+{
+    RwRaster *raster = CreateTextureRaster(1, 1);
+    RwUInt8 *pixel = raster ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH) : nullptr;
+    if (pixel) {
+        memset(pixel, 0xFF, 4);
+        RwRasterUnlock(raster);
+    }
+    return raster;
+}
+
 RwRaster *CreatePngRaster(const KivPngPixels *pixels)
 {
     return pixels ? CreateTextureRaster(pixels->width, pixels->height) : nullptr;
