@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/CBaseManager.h"
@@ -61,10 +61,10 @@ public:
     void Unlock();
     // 1 when the calling thread's outermost hold is an engine call's.
     int DefersTextureDecoding() const;
-    // The texture's image (a PNG's bytes, the read mode then in force) is
-    // decoded when the thread's outermost hold ends; the list keeps a
+    // The texture's picture (the file, the read mode then in force) is read
+    // and decoded when the thread's outermost hold ends; the list keeps a
     // reference until then. 0 when memory runs out: decode it now.
-    int DeferTextureDecoding(RwTexture *texture, std::unique_ptr<unsigned char[]> &bytes, DWORD size, int mode);
+    int DeferTextureDecoding(RwTexture *texture, const char *file, int mode);
     // An engine call that loads counts itself in flight: Shutdown waits for
     // every such call to return, and one begun after Shutdown started is
     // refused (0) and does nothing.
@@ -178,8 +178,7 @@ private:
     int m_lockLoad;
     struct DeferredTexture {
         RwTexture *texture;
-        std::unique_ptr<unsigned char[]> bytes;
-        DWORD size;
+        std::string file;
         int mode;
     };
     std::vector<DeferredTexture> m_deferred;

@@ -26,7 +26,7 @@ void LogMissing(const char *path, const char *name)
     }
 }
 
-// Only bytes that begin as a PNG wait for their decoding: anything else is
+// Only files that begin as a PNG wait for their decoding: anything else is
 // refused now, as the caller expects of a file that is no picture.
 bool LooksLikePng(const unsigned char *bytes, DWORD size)
 {
@@ -35,14 +35,13 @@ bool LooksLikePng(const unsigned char *bytes, DWORD size)
 }
 
 // A texture on a one-pixel raster, named and in the current dictionary as a
-// decoded one would be; its image comes when the engine call ends.
-RwTexture *PlaceholderTexture(CKivBase *base, const char *name, std::unique_ptr<unsigned char[]> &bytes, DWORD size,
-                           int mode)
+// decoded one would be; its picture comes when the engine call ends.
+RwTexture *PlaceholderTexture(CKivBase *base, const char *name, const char *file, int mode)
 {
     RwTexture *texture = nullptr;
     if (!TextureFromPngRaster(&texture, name, CreateBlankPngRaster()))
         return nullptr;
-    if (!base->DeferTextureDecoding(texture, bytes, size, mode)) {
+    if (!base->DeferTextureDecoding(texture, file, mode)) {
         RwTextureDestroy(texture);
         return nullptr;
     }
@@ -57,6 +56,36 @@ RwTexture *DecodedTexture(const char *name, const unsigned char *bytes, DWORD si
         TextureFromPngRaster(&texture, name, RasterFromPngPixels(pixels));
     FreePngPixels(pixels);
     return texture;
+}
+
+// The file's start tells whether its picture may wait: only the file's
+// presence and kind are needed now. Null with *decided 0 when it must be
+// read and decoded at once.
+RwTexture *DeferredRead(CKivBase *base, const char *path, const char *name, const char *file, int mode,
+                        int *decided)
+{
+    unsigned char head[8];
+    DWORD got = 0;
+    const KivReadStatus status = KivReadFileHead(base->GetParcel(), file, head, sizeof(head), &got);
+    *decided = 1;
+    if (status == kKivReadMissing) {
+        LogMissing(path, name);
+        return nullptr;
+    }
+    RwTexture *texture = status == kKivReadOk && LooksLikePng(head, got) ? PlaceholderTexture(base, name, file, mode)
+                                                                          : nullptr;
+    *decided = texture != nullptr;
+    return texture;
+}
+
+RwTexture *ReadNow(CKivBase *base, const char *path, const char *name, const char *file, int mode)
+{
+    std::unique_ptr<unsigned char[]> bytes;
+    DWORD size = 0;
+    const KivReadStatus status = KivReadWholeFile(base->GetParcel(), file, bytes, &size);
+    if (status == kKivReadMissing)
+        LogMissing(path, name);
+    return status == kKivReadOk ? DecodedTexture(name, bytes.get(), size, mode) : nullptr;
 }
 
 } // namespace
@@ -80,28 +109,26 @@ RwTexture *CKivBase::TextureReadCallback(const char *name, const char *)
     TextureLoader *loader = base->GetTextureLoader();
     RwTexture *texture = nullptr;
     char file[MAX_PATH];
-    std::unique_ptr<unsigned char[]> bytes;
-    DWORD size = 0;
+    int decided = 0;
     if (base->IsAsyncTextureLoading() && loader && mode != 1) {
         texture = loader->Request(name, path, mode);
-    } else if (!RwStringPrintBounded(file, sizeof(file), "%s%s.png", path, name) ||
-               KivReadWholeFile(base->GetParcel(), file, bytes, &size) == kKivReadMissing) {
+    } else if (!RwStringPrintBounded(file, sizeof(file), "%s%s.png", path, name)) {
         // A name too long for a Windows path cannot name an existing file.
         LogMissing(path, name);
-    } else if (bytes) {
-        if (mode != 1 && base->DefersTextureDecoding() && LooksLikePng(bytes.get(), size))
-            texture = PlaceholderTexture(base, name, bytes, size, mode);
-        if (!texture && bytes)
-            texture = DecodedTexture(name, bytes.get(), size, mode);
+    } else {
+        if (mode != 1 && base->DefersTextureDecoding())
+            texture = DeferredRead(base, path, name, file, mode, &decided);
+        if (!decided)
+            texture = ReadNow(base, path, name, file, mode);
     }
     base->Unlock();
     return texture;
 }
 
-int CKivBase::DeferTextureDecoding(RwTexture *texture, std::unique_ptr<unsigned char[]> &bytes, DWORD size, int mode)
+int CKivBase::DeferTextureDecoding(RwTexture *texture, const char *file, int mode)
 {
     try {
-        m_deferred.push_back(DeferredTexture{texture, std::move(bytes), size, mode});
+        m_deferred.push_back(DeferredTexture{texture, file, mode});
     } catch (const std::bad_alloc &) {
         return 0;
     }
@@ -109,18 +136,22 @@ int CKivBase::DeferTextureDecoding(RwTexture *texture, std::unique_ptr<unsigned 
     return 1;
 }
 
-// Each image is decoded with no lock, its raster made under the lock and
-// filled without it (nobody else's yet), then put under the texture. A
-// texture whose only holder is this list is dropped undecoded; one whose
-// image does not decode keeps its placeholder.
+// Each file is read and decoded with no lock, its raster made under the
+// lock and filled without it (nobody else's yet), then put under the
+// texture. A texture whose only holder is this list is dropped unread; one
+// whose picture does not arrive keeps its placeholder.
 void CKivBase::FinishDeferred(std::vector<DeferredTexture> &deferred)
 {
     for (DeferredTexture &d : deferred) {
         Lock();
         const bool wanted = d.texture->refCount > 1;
         Unlock();
-        KivPngPixels *pixels = wanted ? DecodePngPixels(d.bytes.get(), d.size, d.mode, nullptr) : nullptr;
-        d.bytes.reset();
+        std::unique_ptr<unsigned char[]> bytes;
+        DWORD size = 0;
+        KivPngPixels *pixels = nullptr;
+        if (wanted && KivReadWholeFile(GetParcel(), d.file.c_str(), bytes, &size) == kKivReadOk)
+            pixels = DecodePngPixels(bytes.get(), size, d.mode, nullptr);
+        bytes.reset();
         Lock();
         RwRaster *raster = CreatePngRaster(pixels);
         Unlock();

@@ -142,6 +142,8 @@ int Report(const char *what, const Run &run, double normal)
            "longest lock wait %6.1f ms\n",
            what, run.frames, run.seconds * 1000.0, run.worst * 1000.0, ratio, kTarget,
            ratio <= kTarget ? "met" : "missed", run.longestWait * 1000.0);
+    // The display may go before the program's end, and stdio with it.
+    fflush(stdout);
     return ratio <= kTarget ? 0 : 1;
 }
 
