@@ -16,6 +16,8 @@
 
 struct RwTexture;
 struct RwTextureDictionary;
+struct RwRaster;
+struct KivPngPixels;
 class CParcel;
 class CKivViewport;
 class CKivCamera;
@@ -180,9 +182,13 @@ private:
         RwTexture *texture;
         std::string file;
         int mode;
+        KivPngPixels *pixels;   // decoded with no lock
+        RwRaster *raster;       // made under it
+        int copied;
     };
     std::vector<DeferredTexture> m_deferred;
     void FinishDeferred(std::vector<DeferredTexture> &deferred);
+    void PutRaster(DeferredTexture &d);
     // Engine calls in flight (any thread), and Shutdown's refusal of new ones.
     volatile LONG m_loads;
     volatile LONG m_stopping;

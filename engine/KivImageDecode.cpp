@@ -230,6 +230,11 @@ RwRaster *RasterFromPngPixels(const KivPngPixels *pixels)
     return raster;
 }
 
+size_t PngPixelBytes(const KivPngPixels *pixels)
+{
+    return pixels ? static_cast<size_t>(FreeImage_GetPitch(pixels->dib)) * FreeImage_GetHeight(pixels->dib) : 0;
+}
+
 void FreePngPixels(KivPngPixels *pixels)
 {
     if (!pixels)

@@ -16,6 +16,11 @@
 
 namespace {
 
+// Pictures decoded at once before their rasters are made: enough to take
+// the lock three times per batch rather than per texture, little enough
+// not to hold a whole world's pictures in memory.
+const size_t kBatchPixelBytes = 32u << 20;
+
 // Appends the file name to the list of missing images.
 void LogMissing(const char *path, const char *name)
 {
@@ -128,7 +133,7 @@ RwTexture *CKivBase::TextureReadCallback(const char *name, const char *)
 int CKivBase::DeferTextureDecoding(RwTexture *texture, const char *file, int mode)
 {
     try {
-        m_deferred.push_back(DeferredTexture{texture, file, mode});
+        m_deferred.push_back(DeferredTexture{texture, file, mode, nullptr, nullptr, 0});
     } catch (const std::bad_alloc &) {
         return 0;
     }
@@ -136,40 +141,54 @@ int CKivBase::DeferTextureDecoding(RwTexture *texture, const char *file, int mod
     return 1;
 }
 
-// Each file is read and decoded with no lock, its raster made under the
-// lock and filled without it (nobody else's yet), then put under the
-// texture. A texture whose only holder is this list is dropped unread; one
-// whose picture does not arrive keeps its placeholder.
+// Each file is read and decoded with no lock; the batch's rasters are made
+// under the lock and filled without it (nobody else's yet), then put under
+// their textures under it. A texture whose picture does not arrive keeps its
+// placeholder; one that only this list still holds is simply dropped.
 void CKivBase::FinishDeferred(std::vector<DeferredTexture> &deferred)
 {
-    for (DeferredTexture &d : deferred) {
-        Lock();
-        const bool wanted = d.texture->refCount > 1;
-        Unlock();
-        std::unique_ptr<unsigned char[]> bytes;
-        DWORD size = 0;
-        KivPngPixels *pixels = nullptr;
-        if (wanted && KivReadWholeFile(GetParcel(), d.file.c_str(), bytes, &size) == kKivReadOk)
-            pixels = DecodePngPixels(bytes.get(), size, d.mode, nullptr);
-        bytes.reset();
-        Lock();
-        RwRaster *raster = CreatePngRaster(pixels);
-        Unlock();
-        const int copied = CopyPngPixels(raster, pixels);
-        Lock();
-        if (raster && !copied && !FillPngRaster(raster, pixels)) {
-            RwRasterDestroy(raster);
-            raster = nullptr;
+    for (size_t first = 0; first < deferred.size();) {
+        size_t end = first, bytes = 0;
+        for (; end < deferred.size() && (end == first || bytes < kBatchPixelBytes); end++) {
+            DeferredTexture &d = deferred[end];
+            std::unique_ptr<unsigned char[]> file;
+            DWORD size = 0;
+            if (KivReadWholeFile(GetParcel(), d.file.c_str(), file, &size) == kKivReadOk)
+                d.pixels = DecodePngPixels(file.get(), size, d.mode, nullptr);
+            bytes += PngPixelBytes(d.pixels);
         }
-        if (raster) {
-            RwRaster *placeholder = RwTextureGetRaster(d.texture);
-            RwTextureSetRaster(d.texture, raster);
-            if (placeholder)
-                RwRasterDestroy(placeholder);
-        }
-        RwTextureDestroy(d.texture);
+        Lock();
+        for (size_t i = first; i < end; i++)
+            deferred[i].raster = CreatePngRaster(deferred[i].pixels);
         Unlock();
-        FreePngPixels(pixels);
+        for (size_t i = first; i < end; i++)
+            deferred[i].copied = CopyPngPixels(deferred[i].raster, deferred[i].pixels);
+        Lock();
+        for (size_t i = first; i < end; i++)
+            PutRaster(deferred[i]);
+        Unlock();
+        for (size_t i = first; i < end; i++)
+            FreePngPixels(deferred[i].pixels);
+        first = end;
     }
     deferred.clear();
+}
+
+// Under the lock: the filled raster under the texture, the list's reference dropped.
+void CKivBase::PutRaster(DeferredTexture &d)
+{
+    RwRaster *raster = d.raster;
+    if (raster && !d.copied && !FillPngRaster(raster, d.pixels)) {
+        RwRasterDestroy(raster);
+        raster = nullptr;
+    }
+    if (raster && d.texture->refCount > 1) {
+        RwRaster *placeholder = RwTextureGetRaster(d.texture);
+        RwTextureSetRaster(d.texture, raster);
+        if (placeholder)
+            RwRasterDestroy(placeholder);
+    } else if (raster) {
+        RwRasterDestroy(raster);
+    }
+    RwTextureDestroy(d.texture);
 }
