@@ -57,36 +57,7 @@
 
 #include "engine/CKivBase.h"
 
-// An engine call's hold of the render lock, counted in flight.
-class EngineLock
-{
-public:
-    EngineLock() : m_base(CKivBase::GetInstance()), m_counted(0)
-    {
-        if (!m_base)
-            return;
-        m_counted = m_base->BeginLoad();
-        m_base->LockLoad();
-    }
-    ~EngineLock()
-    {
-        if (!m_base)
-            return;
-        m_base->Unlock();
-        if (m_counted)
-            m_base->EndLoad();
-    }
-    // The engine is shutting down: a load must do nothing.
-    int Refused() const { return m_base && !m_counted; }
-    EngineLock(const EngineLock &) = delete;
-    EngineLock &operator=(const EngineLock &) = delete;
-
-private:
-    CKivBase *m_base;
-    int m_counted;
-};
-
-// A load's count in flight while it reads its files before it locks.
+// A load's count in flight (while it reads its files before it locks, say).
 class EngineLoad
 {
 public:
@@ -96,6 +67,7 @@ public:
         if (m_counted)
             m_base->EndLoad();
     }
+    // The engine is shutting down: a load must do nothing.
     int Refused() const { return m_base && !m_counted; }
     EngineLoad(const EngineLoad &) = delete;
     EngineLoad &operator=(const EngineLoad &) = delete;
@@ -103,4 +75,28 @@ public:
 private:
     CKivBase *m_base;
     int m_counted;
+};
+
+// An engine call's hold of the render lock, counted in flight from before
+// it takes the lock until after it leaves it.
+class EngineLock
+{
+public:
+    EngineLock() : m_base(CKivBase::GetInstance())
+    {
+        if (m_base)
+            m_base->LockLoad();
+    }
+    ~EngineLock()
+    {
+        if (m_base)
+            m_base->Unlock();
+    }
+    int Refused() const { return m_load.Refused(); }
+    EngineLock(const EngineLock &) = delete;
+    EngineLock &operator=(const EngineLock &) = delete;
+
+private:
+    EngineLoad m_load;
+    CKivBase *m_base;
 };

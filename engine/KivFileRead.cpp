@@ -57,8 +57,6 @@ KivReadStatus ReadThrough(CParcelBase *parcel, const char *name, Read read)
 KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::unique_ptr<unsigned char[]> &bytes,
                                DWORD *size)
 {
-    bytes.reset();
-    *size = 0;
     const KivReadStatus status =
         ReadThrough(parcel, name, [&](HANDLE file) { return ReadOpened(parcel, file, bytes, size); });
     if (status != kKivReadOk) {

@@ -681,6 +681,26 @@ TEST(TextureRead, AWorldLoadLeavesTheMainThreadsDictionaryCurrent)
     RwTextureDictionaryDestroy(mine);
 }
 
+// A file that begins as a PNG but breaks later, read outside a frame, is
+// found present at once: its texture keeps the placeholder, one opaque white
+// pixel, and it is not listed as missing. Inside a frame the same read gives
+// null.
+TEST(TextureRead, ABrokenPictureReadOutsideAFrameKeepsAWhitePixel)
+{
+    const std::string png = GradientPng(64, 64);
+    WriteFileBytes("data/png/broken.png", png.substr(0, 8) + std::string(64, 'x'));
+    const std::string listed = ReadFileBytes("Texture.txt");
+    Base()->Lock();
+    EXPECT_EQ(nullptr, Base()->ReadTexture("broken", "data/png/"));
+    Base()->Unlock();
+    RwTexture *texture = Base()->ReadTexture("broken", "data/png/");
+    ASSERT_NE(nullptr, texture);
+    const std::vector<RwUInt8> pixels = RasterPixels(RwTextureGetRaster(texture));
+    EXPECT_EQ(std::vector<RwUInt8>(4, 0xFF), pixels);
+    EXPECT_EQ(listed, ReadFileBytes("Texture.txt"));
+    Base()->ReleaseTexture("broken");
+}
+
 // Two threads reading one texture, the second while the first's read is
 // surely in progress, share one texture with its whole picture.
 TEST(TextureRead, OneTextureReadOnTwoThreadsAtOnceIsOneTexture)
