@@ -175,6 +175,8 @@ void CKivAvatar::ReleaseTextures()
 int CKivAvatar::Create(int body, int skin, int face)
 {
     EngineLock lock;
+    if (lock.Refused())
+        return 0;
     m_body = body;
     m_skin = skin;
     m_face = face;

@@ -146,7 +146,7 @@ CKivBase::CKivBase()
       m_currentCamera(nullptr), m_alphaManager(nullptr), m_currentAlphaManager(nullptr), m_animManager(nullptr),
       m_currentAnimManager(nullptr), m_textureLoader(nullptr), m_currentWorld(nullptr), m_soundManager(nullptr),
       m_guiSystem(nullptr), m_packedArchive(0), m_parcel(nullptr), m_loaderParcel(nullptr), m_imeKey(0),
-      m_backgroundLoading(0), m_lockOwner(0), m_lockDepth(0), m_lockDictionary(nullptr), m_lockWorldLoading(0),
+      m_backgroundLoading(0), m_lockOwner(0), m_lockDepth(0), m_lockLoad(0), m_loads(0), m_stopping(0),
       m_freeImageInits(0), m_quadBatch(0), m_resetHooks(0)
 {
     SetTextureQuality(0);
@@ -168,6 +168,7 @@ int CKivBase::Init(HWND window, HINSTANCE instance, int width, int height, const
     m_window = window;
     m_instance = instance;
     m_title = title;
+    InterlockedExchange(&m_stopping, 0);
     // A library that does not initialise may be another's: nothing here to undo.
     int initialised = 0;
     try {
@@ -324,8 +325,13 @@ int CKivBase::InitialiseFreeImage()
     return png && !strcmp(png, "PNG");
 }
 
+// A load in flight on another thread ends first; the thread must make no
+// engine call after that (the game waits for its loading thread before).
 int CKivBase::Shutdown()
 {
+    InterlockedExchange(&m_stopping, 1);
+    while (m_loads > 0)
+        Sleep(1);
     CKivShadow::DestroyCameras();
     delete m_textureLoader;
     m_textureLoader = nullptr;
@@ -436,42 +442,51 @@ void CKivBase::Lock()
     EnterCriticalSection(&m_renderLock);
     if (m_lockDepth++ == 0) {
         m_lockOwner = GetCurrentThreadId();
-        m_lockDictionary = RwTextureDictionaryGetCurrent();
-        m_lockWorldLoading = m_worldLoading;
+        m_lockLoad = 0;
     }
 }
 
+void CKivBase::LockLoad()
+{
+    EnterCriticalSection(&m_renderLock);
+    if (m_lockDepth++ == 0) {
+        m_lockOwner = GetCurrentThreadId();
+        m_lockLoad = 1;
+    }
+}
+
+// The images read under an engine call's hold are decoded once it ends, by
+// the same thread, before the call returns.
 void CKivBase::Unlock()
 {
-    if (--m_lockDepth == 0)
+    std::vector<DeferredTexture> deferred;
+    if (--m_lockDepth == 0) {
         m_lockOwner = 0;
+        m_lockLoad = 0;
+        deferred.swap(m_deferred);
+    }
     LeaveCriticalSection(&m_renderLock);
+    if (!deferred.empty())
+        FinishDeferred(deferred);
 }
 
-int CKivBase::PauseLock(LockPause *pause, int ownHolds)
+int CKivBase::DefersTextureDecoding() const
 {
-    const char *path = RwImageGetPath();
-    if (m_lockOwner != GetCurrentThreadId() || m_lockDepth > ownHolds ||
-        !RwStringPrintBounded(pause->imagePath, sizeof(pause->imagePath), "%s", path ? path : ""))
-        return 0;
-    pause->holds = m_lockDepth;
-    pause->dictionary = RwTextureDictionaryGetCurrent();
-    pause->worldLoading = m_worldLoading;
-    RwTextureDictionarySetCurrent(m_lockDictionary);
-    m_worldLoading = m_lockWorldLoading;
-    for (int i = 0; i < pause->holds; i++)
-        Unlock();
-    return 1;
+    return m_lockOwner == GetCurrentThreadId() && m_lockLoad;
 }
 
-// The path's room only grows: putting its text back allocates nothing.
-void CKivBase::ResumeLock(const LockPause *pause)
+int CKivBase::BeginLoad()
 {
-    for (int i = 0; i < pause->holds; i++)
-        Lock();
-    RwTextureDictionarySetCurrent(pause->dictionary);
-    m_worldLoading = pause->worldLoading;
-    RwImageSetPath(pause->imagePath);
+    InterlockedIncrement(&m_loads);
+    if (!m_stopping)
+        return 1;
+    InterlockedDecrement(&m_loads);
+    return 0;
+}
+
+void CKivBase::EndLoad()
+{
+    InterlockedDecrement(&m_loads);
 }
 
 int CKivBase::RenderWorld()
@@ -501,10 +516,13 @@ int CKivBase::GetPendingTextureCount() const
 
 RwTexture *CKivBase::ReadTexture(const char *name, const char *imagePath)
 {
-    Lock();
+    if (!BeginLoad())
+        return nullptr;
+    LockLoad();
     RwImageSetPath(imagePath ? imagePath : "");
     RwTexture *texture = RwTextureRead(name, nullptr);
     Unlock();
+    EndLoad();
     return texture;
 }
 

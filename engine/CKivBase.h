@@ -9,10 +9,15 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "engine/CBaseManager.h"
 
 struct RwTexture;
 struct RwTextureDictionary;
+struct RwRaster;
+struct KivPngPixels;
 class CParcel;
 class CKivViewport;
 class CKivCamera;
@@ -47,24 +52,26 @@ public:
 
     // Frame side: the render lock is recursive; engine/KivEngineLock.h says
     // what it guards and which calls a loading thread may make mid-frame.
+    // Lock is a frame's (or any caller's that needs every texture whole while
+    // it holds it); LockLoad is an engine call's: a texture read under it
+    // when it is the thread's outermost hold gets a placeholder raster, and
+    // its image is decoded after the last Unlock, outside the lock, and
+    // swapped in before that Unlock returns. The lock is never given away
+    // inside a hold, so nothing held under it needs putting back.
     void Lock();
+    void LockLoad();
     void Unlock();
-    // A load lets frames run while it reads and decodes a file: PauseLock
-    // gives the render lock back when the calling thread holds it no more
-    // than the holds the load made itself, with the current dictionary and
-    // world-loading flag put back as they were when it was taken (what other
-    // threads expect), and keeps the load's own in pause (image path
-    // included); 0 when the thread holds it deeper (a frame, an outer call),
-    // and the load goes on under it. ResumeLock takes the lock again as often
-    // and puts the load's state back.
-    struct LockPause {
-        int holds;
-        RwTextureDictionary *dictionary;
-        int worldLoading;
-        char imagePath[MAX_PATH];
-    };
-    int PauseLock(LockPause *pause, int ownHolds);
-    void ResumeLock(const LockPause *pause);
+    // 1 when the calling thread's outermost hold is an engine call's.
+    int DefersTextureDecoding() const;
+    // The texture's picture (the file, the read mode then in force) is read
+    // and decoded when the thread's outermost hold ends; the list keeps a
+    // reference until then. 0 when memory runs out: decode it now.
+    int DeferTextureDecoding(RwTexture *texture, const char *file, int mode);
+    // An engine call that loads counts itself in flight: Shutdown waits for
+    // every such call to return, and one begun after Shutdown started is
+    // refused (0) and does nothing.
+    int BeginLoad();
+    void EndLoad();
     int RenderWorld();
     void Present();
     int Update(float dt);
@@ -165,12 +172,26 @@ private:
     int m_imeKey;
     int m_backgroundLoading;
     CRITICAL_SECTION m_renderLock;
-    // Written by the holder only: the holder, its depth, and the state the
-    // lock was first taken with.
+    // Written by the holder only: the holder, its depth, whether its
+    // outermost hold is an engine call's, and the textures whose images wait
+    // for that hold's end.
     DWORD m_lockOwner;
     int m_lockDepth;
-    RwTextureDictionary *m_lockDictionary;
-    int m_lockWorldLoading;
+    int m_lockLoad;
+    struct DeferredTexture {
+        RwTexture *texture;
+        std::string file;
+        int mode;
+        KivPngPixels *pixels;   // decoded with no lock
+        RwRaster *raster;       // made under it
+        int copied;
+    };
+    std::vector<DeferredTexture> m_deferred;
+    void FinishDeferred(std::vector<DeferredTexture> &deferred);
+    void PutRaster(DeferredTexture &d);
+    // Engine calls in flight (any thread), and Shutdown's refusal of new ones.
+    volatile LONG m_loads;
+    volatile LONG m_stopping;
     // FreeImage counts its initialisations: Shutdown undoes as many as Init made.
     int m_freeImageInits;
     int m_quadBatch;                      // the 2D quad batch exists

@@ -246,6 +246,8 @@ void CKivClump::SetTypeName(const char *typeName)
 int CKivClump::Load(const char *fileName, const char *imagePath)
 {
     EngineLock lock;
+    if (lock.Refused())
+        return 0;
     m_particleTime = 0.0f;
     RwImageSetPath(imagePath ? imagePath : "");
     CKivBase *base = CKivBase::GetInstance();

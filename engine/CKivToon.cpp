@@ -81,9 +81,13 @@ void CKivToon::Release()
     }
 }
 
+// The read mode and image path are set and put back under one hold of the
+// lock: no other thread's read sees them.
 int CKivToon::Load(const char *inkFile, const char *paintFile, const char *texturePath)
 {
     EngineLock lock;
+    if (lock.Refused())
+        return 0;
     // A second load replaces the first look instead of leaking it.
     Release();
     const int savedMode = CKivBase::GetTextureReadMode();

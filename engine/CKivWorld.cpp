@@ -148,11 +148,16 @@ CKivWorld::~CKivWorld()
     RemoveAll();
 }
 
-// The files are read before the render lock is taken, and the texture
-// callback pauses it while it decodes: frames go on meanwhile, and the lock
-// covers making the graphics objects and tying them together.
+// The files are read before the render lock is taken, and the images its
+// textures name are decoded after it is given back: frames go on meanwhile,
+// and the lock covers making the graphics objects and tying them together.
+// The dictionary and flag it sets are put back before the lock is left, so
+// no other thread ever sees them.
 int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const char *imagePath)
 {
+    EngineLoad load;
+    if (load.Refused())
+        return 0;
     std::unique_ptr<unsigned char[]> dictionaryBytes, worldBytes;
     DWORD dictionarySize = 0, worldSize = 0;
     int quality = 0;

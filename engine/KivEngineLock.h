@@ -20,14 +20,19 @@
 // moving a frame queues it, and the main thread moves its objects outside
 // the frame. So frames may be moved by the thread that owns them at any time.
 //
-// A load reads its files before it takes the lock, and a texture read made
-// while the thread holds the lock once, for that load alone, pauses it
-// (CKivBase::PauseLock) while the image is read and decoded.
+// The lock is never given away inside a hold: what a call sets under it
+// (the current dictionary, image path, read mode, world-loading flag) is
+// seen by no other thread, and nothing another thread sets is overwritten.
+// A texture read under an engine call's hold gets a placeholder raster; its
+// image is decoded when the call's outermost hold ends, with no lock, and
+// swapped in under the lock before the call returns. Under a frame's hold
+// (CKivBase::Lock), and with read mode 1, the image is decoded at once.
 //
 // The main thread's calls that change shared state take the lock around the
 // change themselves: Update, PushAnimation, PlayBehavior, the animation
-// queue, material colour and alpha. The sound manager and the GUI are the
-// main thread's alone and have no lock.
+// queue, material colour and alpha; the GUI's sprite loads too, for the
+// dictionary, path and read mode they set. The sound manager and the rest of
+// the GUI are the main thread's alone and have no lock.
 //
 // So the loading thread may, during frames: construct, Load, CreateEmpty and
 // delete CKivWorld and use its registry (AddClump, RemoveClump, AddCamera,
@@ -43,28 +48,55 @@
 // loading thread does not render, nor set the engine root's current world,
 // camera or viewport.
 //
+// Every engine call counts itself in flight (CKivBase::BeginLoad): Shutdown
+// waits for those in progress, and a load begun after it is refused.
+//
 // Lock order: the render lock, then the texture loader's lock. The
 // file-system manager's lock guards its open-file slots only.
 #pragma once
 
 #include "engine/CKivBase.h"
 
+// A load's count in flight (while it reads its files before it locks, say).
+class EngineLoad
+{
+public:
+    EngineLoad() : m_base(CKivBase::GetInstance()), m_counted(m_base ? m_base->BeginLoad() : 0) {}
+    ~EngineLoad()
+    {
+        if (m_counted)
+            m_base->EndLoad();
+    }
+    // The engine is shutting down: a load must do nothing.
+    int Refused() const { return m_base && !m_counted; }
+    EngineLoad(const EngineLoad &) = delete;
+    EngineLoad &operator=(const EngineLoad &) = delete;
+
+private:
+    CKivBase *m_base;
+    int m_counted;
+};
+
+// An engine call's hold of the render lock, counted in flight from before
+// it takes the lock until after it leaves it.
 class EngineLock
 {
 public:
     EngineLock() : m_base(CKivBase::GetInstance())
     {
         if (m_base)
-            m_base->Lock();
+            m_base->LockLoad();
     }
     ~EngineLock()
     {
         if (m_base)
             m_base->Unlock();
     }
+    int Refused() const { return m_load.Refused(); }
     EngineLock(const EngineLock &) = delete;
     EngineLock &operator=(const EngineLock &) = delete;
 
 private:
+    EngineLoad m_load;
     CKivBase *m_base;
 };

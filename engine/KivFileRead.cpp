@@ -21,17 +21,13 @@ KivReadStatus ReadOpened(CParcelBase *parcel, HANDLE file, std::unique_ptr<unsig
     return kKivReadOk;
 }
 
-} // namespace
-
-// The archive keeps its names and tables in standard containers. Memory
-// running out inside it is a failed read here: the engine's loads run inside
-// the library's callbacks and under the render lock, which an exception
-// would cross and leave held.
-KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::unique_ptr<unsigned char[]> &bytes,
-                               DWORD *size)
+// The file opened, read and closed. The archive keeps its names and tables
+// in standard containers. Memory running out inside it is a failed read
+// here: the engine's loads run inside the library's callbacks and under the
+// render lock, which an exception would cross and leave held.
+template <typename Read>
+KivReadStatus ReadThrough(CParcelBase *parcel, const char *name, Read read)
 {
-    bytes.reset();
-    *size = 0;
     if (!parcel || !name)
         return kKivReadMissing;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -46,7 +42,7 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
         return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? kKivReadFailed : kKivReadMissing;
     KivReadStatus status = kKivReadFailed;
     try {
-        status = ReadOpened(parcel, file, bytes, size);
+        status = read(file);
     } catch (const std::bad_alloc &) {
         status = kKivReadFailed;
     }
@@ -54,9 +50,27 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
         parcel->CloseHandle(file);
     } catch (const std::bad_alloc &) {
     }
+    return status;
+}
+
+} // namespace
+
+KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::unique_ptr<unsigned char[]> &bytes,
+                               DWORD *size)
+{
+    const KivReadStatus status =
+        ReadThrough(parcel, name, [&](HANDLE file) { return ReadOpened(parcel, file, bytes, size); });
     if (status != kKivReadOk) {
         bytes.reset();
         *size = 0;
     }
     return status;
+}
+
+KivReadStatus KivReadFileHead(CParcelBase *parcel, const char *name, unsigned char *head, DWORD wanted, DWORD *got)
+{
+    *got = 0;
+    return ReadThrough(parcel, name, [&](HANDLE file) {
+        return parcel->ReadFile(file, head, wanted, got, nullptr) ? kKivReadOk : kKivReadFailed;
+    });
 }

@@ -181,6 +181,17 @@ KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const Col
     return pixels;
 }
 
+RwRaster *CreateBlankPngRaster()
+{
+    RwRaster *raster = CreateTextureRaster(1, 1);
+    RwUInt8 *pixel = raster ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH) : nullptr;
+    if (pixel) {
+        memset(pixel, 0xFF, 4);
+        RwRasterUnlock(raster);
+    }
+    return raster;
+}
+
 RwRaster *CreatePngRaster(const KivPngPixels *pixels)
 {
     return pixels ? CreateTextureRaster(pixels->width, pixels->height) : nullptr;
@@ -217,6 +228,11 @@ RwRaster *RasterFromPngPixels(const KivPngPixels *pixels)
         raster = nullptr;
     }
     return raster;
+}
+
+size_t PngPixelBytes(const KivPngPixels *pixels)
+{
+    return pixels ? static_cast<size_t>(FreeImage_GetPitch(pixels->dib)) * FreeImage_GetHeight(pixels->dib) : 0;
 }
 
 void FreePngPixels(KivPngPixels *pixels)

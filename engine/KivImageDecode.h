@@ -46,8 +46,13 @@ int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD s
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
 RwRaster *CreatePngRaster(const KivPngPixels *pixels);
+// A one-pixel opaque white texture raster of the same kind, standing in
+// until the picture's own raster is made.
+RwRaster *CreateBlankPngRaster();
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
 int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
 void FreePngPixels(KivPngPixels *pixels);
+// The bytes the decoded picture holds (0 for none).
+size_t PngPixelBytes(const KivPngPixels *pixels);
 // A 32-bit image of the scaled size, box-filtered down (or up) from the picture.
 int DecodePngImage(RwImage **out, const char *name, const void *bytes, DWORD size, int mode);

@@ -1,4 +1,4 @@
-// A block of memory of each thread's own, made at the thread's first use and freed when the thread ends.
+// A block of memory of each thread's own, made at the thread's first use and freed when the thread ends normally.
 #include "engine/KivThreadBlock.h"
 
 #include <windows.h>
@@ -21,9 +21,14 @@ struct SlotCalls {
     SetFn set;
 };
 
+volatile LONG g_liveBlocks = 0;
+
 void WINAPI FreeBlock(void *block)
 {
+    if (!block)
+        return;
     free(block);
+    InterlockedDecrement(&g_liveBlocks);
 }
 
 SlotCalls Lookup()
@@ -65,9 +70,15 @@ void *KivThreadBlock::Get()
     block = calloc(1, m_size);
     if (!block)
         return nullptr;
+    InterlockedIncrement(&g_liveBlocks);
     if (!(calls.set ? calls.set(m_index, block) : TlsSetValue(m_index, block))) {
-        free(block);
+        FreeBlock(block);
         return nullptr;
     }
     return block;
+}
+
+long KivThreadBlock::LiveBlocks()
+{
+    return g_liveBlocks;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/CKivBase.h"
+#include "engine/KivEngineLock.h"
 #include "engine/gui/GuiScreen.h"
 #include "engine/gui/GuiText.h"
 #include "gfx/core/image.h"
@@ -19,7 +20,9 @@ namespace {
 // Reads a texture that belongs to no dictionary: a dictionary made for this
 // read is current while it runs, so neither a world's dictionary nor a
 // same-named texture elsewhere is touched, and destroying some dictionary
-// later never frees the image under the sprite's brush.
+// later never frees the image under the sprite's brush. The dictionary,
+// path and mode are the process's: the caller holds the render lock, so no
+// other thread's read meets them.
 RwTexture *ReadOwnTexture(const char *file, const char *folder)
 {
     RwTextureDictionary *scratch = RwTextureDictionaryCreate();
@@ -52,8 +55,10 @@ CKivGuiSprite::~CKivGuiSprite()
     Release();
 }
 
+// Under the render lock, as a loading thread may be reading textures.
 int CKivGuiSprite::Load(const char *file, const char *folder)
 {
+    EngineLock lock;
     Release();
     if (!file || !folder)
         return 0;

@@ -4,6 +4,7 @@
 #include "support/failnew/fail_new_sweep.h"
 #include "support/failnew/malloc_probe.h"
 #include "sample/sample_data.h"
+#include "sample/engine_scene.h"
 
 #include <FreeImage.h>
 #include <lua.hpp>
@@ -17,6 +18,7 @@
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivViewport.h"
+#include "engine/CKivWorld.h"
 #include "evsound/evsound.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -419,6 +421,44 @@ TEST(EngineRoot, MemoryRunningOutInTheArchiveIsAMissedTextureNotAHeldLock)
     base->Shutdown();
     delete base;
     DeleteFileA("data.pcl");
+}
+
+struct GroundLoad {
+    CKivWorld *world;
+    int result;
+};
+
+DWORD WINAPI LoadGround(void *data)
+{
+    GroundLoad *load = static_cast<GroundLoad *>(data);
+    load->result = load->world->Load("stopping/world.bsp", nullptr, "stopping/");
+    return 0;
+}
+
+// Shutdown while a world loads on another thread waits for that load to end
+// whole; a load begun after it is refused and touches nothing.
+TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
+{
+    WriteFileBytes("stopping/ground.png", GradientPng(1024, 1024));
+    WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
+    CKivBase *base = new CKivBase;
+    ASSERT_EQ(1, InitHost(base));
+    GroundLoad load = {new CKivWorld("stopping"), -1};
+    HANDLE loader = CreateThread(nullptr, 102400, LoadGround, &load, 0, nullptr);
+    bool seen = false;
+    for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < 5000; SwitchToThread())
+        seen = base->IsWorldLoading() != 0;
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(1, base->Shutdown());
+    EXPECT_EQ(1, load.result) << "Shutdown went on before the load ended";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(loader, 10000));
+    CloseHandle(loader);
+    CKivWorld *late = new CKivWorld("late");
+    EXPECT_EQ(0, late->Load("stopping/world.bsp", nullptr, "stopping/"));
+    EXPECT_EQ(nullptr, base->ReadTexture("ground", "stopping/"));
+    delete late;
+    // The loaded world's objects went with the library.
+    delete base;
 }
 
 } // namespace

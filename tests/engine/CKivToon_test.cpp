@@ -5,6 +5,8 @@
 
 #include "engine/CKivClump.h"
 #include "engine/CKivToon.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/plugins/skin/skin.h"
@@ -61,6 +63,61 @@ protected:
         DeleteFileA("toon_test.pnt");
     }
 };
+
+// A paint with a texture chunk naming the picture.
+std::string TexturedPaintFile(const char *texture)
+{
+    std::string dict, paint, name(texture), flags;
+    PutU32(dict, 0xBCDE0001);
+    PutU32(dict, 1);
+    PutU32(paint, 0x43210001);
+    PutU32(paint, 1);
+    paint += Name("shade");
+    PutU32(flags, 0x1102);
+    name.resize((name.size() + 4) & ~3u, '\0');
+    const std::string body = Chunk(1, flags) + Chunk(2, name) + Chunk(2, std::string(4, '\0')) + Chunk(3, "");
+    return Chunk(1, dict) + Chunk(1, paint) + Chunk(6, body);
+}
+
+DWORD WINAPI LoadTexturedToon(void *toon)
+{
+    return static_cast<CKivToon *>(toon)->Load("toon_test.ink", "toon_textured.pnt", "tex/");
+}
+
+// The read mode a toon load sets for its paint's texture is never seen by
+// another thread's read: at a quarter texture size, the main thread's read
+// during the load is a quarter size and linear.
+TEST_F(Toon, AToonLoadsReadModeIsSeenByNoOtherRead)
+{
+    WriteFileBytes("tex/toonpaint.png", GradientPng(1024, 1024));
+    WriteFileBytes("tex/toonbeside.png", GradientPng(64, 64));
+    WriteFileBytes("toon_textured.pnt", TexturedPaintFile("toonpaint"));
+    CKivBase *base = CKivBase::GetInstance();
+    base->SetTextureQuality(2);
+    CKivToon toon;
+    HANDLE loader = CreateThread(nullptr, 102400, LoadTexturedToon, &toon, 0, nullptr);
+    bool seen = false;
+    for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < 5000; SwitchToThread())
+        seen = CKivBase::GetTextureReadMode() == 1;
+    EXPECT_TRUE(seen);
+    RwTexture *beside = base->ReadTexture("toonbeside", "tex/");
+    DWORD loaded = 0;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(loader, 10000));
+    GetExitCodeThread(loader, &loaded);
+    CloseHandle(loader);
+    base->SetTextureQuality(0);
+    EXPECT_EQ(1u, loaded);
+    ASSERT_NE(nullptr, beside);
+    EXPECT_EQ(16, RwTextureGetRaster(beside)->width);
+    EXPECT_EQ(2, RwTextureGetFilterMode(beside));
+    EXPECT_EQ(2, CKivBase::GetTextureReadMode());
+    ASSERT_NE(nullptr, toon.GetPaintDictionary());
+    ASSERT_NE(nullptr, toon.GetPaintDictionary()->paints[0]->texture);
+    toon.Release();
+    base->ReleaseTexture("toonbeside");
+    base->ReleaseTexture("toonpaint");
+    DeleteFileA("toon_textured.pnt");
+}
 
 TEST_F(Toon, LoadsRestoreTheReadModeAndAnInkOnlyLoadLeavesThePaintsOut)
 {

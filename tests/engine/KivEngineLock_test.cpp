@@ -15,6 +15,7 @@
 
 #include "engine/CKivAnimManager.h"
 #include "engine/CKivAvatar.h"
+#include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivAvatarItem.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
@@ -23,6 +24,7 @@
 #include "engine/CKivToon.h"
 #include "engine/CKivUVAnim.h"
 #include "engine/CKivWorld.h"
+#include "engine/KivThreadBlock.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/matrix.h"
 #include "gfx/core/texture.h"
@@ -267,9 +269,12 @@ DWORD WINAPI RunCall(void *call)
     return 0;
 }
 
+// A call and, where it has one, what it changes as text: nothing of it may
+// change before the lock is free, and the call must change it.
 struct NamedCall {
     const char *name;
     std::function<void()> call;
+    std::function<std::string()> state = nullptr;
 };
 
 // Each call, made on another thread while this one holds the render lock,
@@ -279,14 +284,21 @@ void ExpectEachWaitsForTheLock(const NamedCall (&calls)[N])
 {
     CKivBase *base = CKivBase::GetInstance();
     for (const NamedCall &entry : calls) {
+        const std::string before = entry.state ? entry.state() : "";
         base->Lock();
         HANDLE thread = CreateThread(nullptr, 102400, RunCall, const_cast<std::function<void()> *>(&entry.call), 0,
                                      nullptr);
         ASSERT_NE(nullptr, thread);
         EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 30)) << entry.name;
+        if (entry.state) {
+            EXPECT_EQ(before, entry.state()) << entry.name << " changed it before the lock was free";
+        }
         base->Unlock();
         EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000)) << entry.name;
         CloseHandle(thread);
+        if (entry.state) {
+            EXPECT_NE(before, entry.state()) << entry.name << " did nothing";
+        }
     }
 }
 
@@ -352,7 +364,12 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
         {"CKivWorld::RemoveCamera", [&] { EXPECT_EQ(1, loaded->RemoveCamera(eye)); }},
         {"CKivCamera::Load", [&] { EXPECT_EQ(0, spareEye.Load("swept_missing.dff")); }},
         {"CKivAvatar::Create", [&] { EXPECT_EQ(1, avatar->Create(1, 1, 1)); }},
-        {"CKivAvatar::CreateVariant", [&] { EXPECT_EQ(1, avatar->CreateVariant(1, 1, 1, 0, 0, 0)); }},
+        {"CKivAvatar::CreateVariant", [&] { EXPECT_EQ(1, avatar->CreateVariant(1, 1, 1, 3, 4, 5)); },
+         [&] {
+             char name[CKivAvatar::kNameSize];
+             avatar->PartSkinName(0, name, sizeof(name));
+             return std::string(name);
+         }},
         {"CKivAvatar::SetFace", [&] { EXPECT_EQ(1, avatar->SetFace(1)); }},
         {"CKivAvatar::SetSkin", [&] { avatar->SetSkin(1); }},
         {"CKivAvatar::SetBody", [&] { EXPECT_EQ(1, avatar->SetBody(1)); }},
@@ -364,6 +381,13 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
         {"CKivAvatar::RebuildParts", [&] { avatar->RebuildParts(); }},
         {"CKivAvatar::AttachItem", [&] { EXPECT_NE(nullptr, avatar->AttachItem(100, 100, 0, 0)); }},
         {"CKivAvatar::GetItemSlots", [&] { EXPECT_EQ(1, avatar->GetItemSlots(101, 101)[0]); }},
+        {"CKivAvatar::AttachItemObject",
+         [&] {
+             CKivAvatarItem *item = new CKivAvatarItem;
+             item->SetKey(300);
+             EXPECT_EQ(1, avatar->AttachItemObject(item));
+         },
+         [&] { return std::to_string(avatar->HasItem(300)); }},
         {"CKivAvatar::RemoveItem", [&] { EXPECT_EQ(1, avatar->RemoveItem(100)); }},
         {"CKivAvatar::Release", [&] { avatar->Release(); }},
         {"delete CKivAvatar", [&] { delete avatar; }},
@@ -381,9 +405,32 @@ TEST_F(LoadingThread, EveryLoadingCallWaitsForTheFrame)
     ExpectEachWaitsForTheLock(calls);
 }
 
+// The animation queue as text: what plays, what comes last, how far.
+std::string Queue(CKivClump &clump)
+{
+    const KivAnimEntry *current = clump.GetCurrentEntry(), *last = clump.GetLastEntry();
+    char text[96];
+    snprintf(text, sizeof(text), "%p %p %d %.3f", current ? current->animation : nullptr,
+             last ? last->animation : nullptr, clump.HasNextAnimation(), clump.GetAnimationTime());
+    return text;
+}
+
+// The first atomic's first material colour, its render callback and the clump's alpha list.
+std::string Colours(CKivClump &clump)
+{
+    RwAtomic *atomic = FirstAtomic(clump);
+    const RwRGBA c = atomic->geometry->matList.materials[0]->color;
+    char text[96];
+    snprintf(text, sizeof(text), "%d %d %d %d %p %d", c.red, c.green, c.blue, c.alpha,
+             reinterpret_cast<void *>(atomic->renderCallBack), CKivClump::GetAlphaFlags(atomic));
+    return text;
+}
+
 // The main thread's calls that change what objects share (texture and
 // material counts, colours, the animation manager's holds) take the render
 // lock themselves: the loading thread may be making objects that share them.
+// Each is given motions and behaviours the data defines, and must do what it
+// is for once it has the lock, and nothing before.
 TEST_F(LoadingThread, MainThreadCallsTakeTheLockForWhatTheyChange)
 {
     CKivAvatar avatar;
@@ -393,23 +440,53 @@ TEST_F(LoadingThread, MainThreadCallsTakeTheLockForWhatTheyChange)
     CKivAvatarItem *item = avatar.GetItem(100);
     ASSERT_NE(nullptr, item);
     CKivAnimManager *motions = CKivBase::GetInstance()->GetAnimManager();
-    const RwRGBA red = {255, 0, 0, 128};
+    RwAnimAnimation *idle = motions->GetAnimation("idle");
+    ASSERT_NE(nullptr, idle);
+    const RwRGBA red = {255, 0, 0, 128}, blue = {0, 0, 255, 200};
+    RwAtomic *itemAtomic = item->GetAtomics().front()->GetAtomic();
+    auto queue = [&] { return Queue(avatar); };
+    auto colours = [&] { return Colours(avatar); };
+    auto itemColour = [&] { return std::to_string(itemAtomic->geometry->matList.materials[0]->color.alpha); };
     const NamedCall calls[] = {
-        {"CKivAvatar::Update", [&] { avatar.Update(0.25f); }},
-        {"CKivClump::Update", [&] { avatar.CKivClump::Update(0.25f); }},
-        {"CKivClump::PushAnimation", [&] { avatar.PushAnimation(motions, "swept_none", 0.0f, 0); }},
-        {"CKivClump::PlayBehavior", [&] { avatar.PlayBehavior("swept_none"); }},
-        {"CKivClump::ClearAnimationQueue", [&] { avatar.ClearAnimationQueue(); }},
-        {"CKivClump::SetAnimationTime", [&] { avatar.SetAnimationTime(0.0f); }},
-        {"CKivClump::SetColor", [&] { avatar.SetColor(&red); }},
-        {"CKivClump::SetColorRGB", [&] { avatar.SetColorRGB(&red); }},
-        {"CKivClump::SetAlpha", [&] { avatar.SetAlpha(128); }},
-        {"CKivClump::SetAtomicAlpha", [&] { avatar.SetAtomicAlpha(FirstAtomic(avatar), 255); }},
-        {"CKivClump::SetAtomicColor", [&] { avatar.SetAtomicColor(FirstAtomic(avatar), &red); }},
-        {"CKivAvatarItem::SetColor", [&] { item->SetColor(&red); }},
-        {"CKivAvatarItem::ResetColor", [&] { item->ResetColor(); }},
+        {"CKivClump::PushAnimation", [&] { EXPECT_EQ(1, avatar.PushAnimation(motions, "walk", 0.0f, 0)); }, queue},
+        {"CKivClump::PushAnimationEntry", [&] { EXPECT_EQ(1, avatar.PushAnimationEntry(idle, 0.1f, 1)); }, queue},
+        {"CKivAvatar::Update", [&] { avatar.Update(0.25f); }, queue},
+        {"CKivClump::Update", [&] { avatar.CKivClump::Update(0.25f); }, queue},
+        {"CKivClump::SetAnimationTime", [&] { avatar.SetAnimationTime(0.0f); }, queue},
+        {"CKivClump::ClearAnimationQueue", [&] { avatar.ClearAnimationQueue(); }, queue},
+        {"CKivClump::PlayBehavior", [&] { EXPECT_EQ(1, avatar.PlayBehavior("walk")); }, queue},
+        {"CKivClump::SetColor", [&] { avatar.SetColor(&red); }, colours},
+        {"CKivClump::SetColorRGB", [&] { avatar.SetColorRGB(&blue); }, colours},
+        {"CKivClump::SetAlpha", [&] { avatar.SetAlpha(255); }, colours},
+        {"CKivClump::SetAtomicAlpha", [&] { avatar.SetAtomicAlpha(FirstAtomic(avatar), 100); }, colours},
+        {"CKivClump::SetAtomicColor", [&] { avatar.SetAtomicColor(FirstAtomic(avatar), &blue); }, colours},
+        {"CKivAvatarItem::SetColor", [&] { item->SetColor(&red); }, itemColour},
+        {"CKivAvatarItem::ResetColor", [&] { item->ResetColor(); }, itemColour},
     };
     ExpectEachWaitsForTheLock(calls);
+}
+
+KivThreadBlock g_testBlocks(64);
+
+DWORD WINAPI UseBlock(void *)
+{
+    return g_testBlocks.Get() ? 0 : 1;
+}
+
+// Every thread that used a per-thread block and ended gave it back.
+TEST(ThreadBlock, EndedThreadsFreeTheirBlocks)
+{
+    const long live = KivThreadBlock::LiveBlocks();
+    for (int i = 0; i < 1000; i++) {
+        HANDLE thread = CreateThread(nullptr, 0, UseBlock, nullptr, 0, nullptr);
+        ASSERT_NE(nullptr, thread);
+        WaitForSingleObject(thread, INFINITE);
+        DWORD code = 1;
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
+        ASSERT_EQ(0u, code);
+    }
+    EXPECT_EQ(live, KivThreadBlock::LiveBlocks());
 }
 
 DWORD WINAPI ReleaseAvatar(void *avatar)

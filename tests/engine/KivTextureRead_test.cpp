@@ -7,9 +7,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "engine/CKivCamera.h"
+#include "engine/CKivWorld.h"
 #include "engine/KivImageDecode.h"
 #include "engine/KivPngScreen.h"
 #include "gfx/core/image.h"
@@ -19,6 +21,7 @@
 #include "support/failnew/fail_new_sweep.h"
 #include "support/failnew/malloc_probe.h"
 #include "support/png_chunks.h"
+#include "sample/engine_scene.h"
 
 namespace {
 
@@ -595,70 +598,133 @@ TEST(TextureRead, LoadingThreadReadsWhileFramesAreShown)
     EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(RwTextureDictionaryGetCurrent(), "threaded"));
 }
 
-struct Seen {
-    RwTextureDictionary *dictionary;
-    int worldLoading;
-};
-
-DWORD WINAPI LockAndLook(void *data)
+DWORD WINAPI TakeTheLock(void *taken)
 {
-    Seen *seen = static_cast<Seen *>(data);
-    Base()->Lock();
-    seen->dictionary = RwTextureDictionaryGetCurrent();
-    seen->worldLoading = Base()->IsWorldLoading();
-    RwImageSetPath("other/");
-    Base()->Unlock();
+    CKivBase::GetInstance()->Lock();
+    *static_cast<volatile LONG *>(taken) = 1;
+    CKivBase::GetInstance()->Unlock();
     return 0;
 }
 
-// A load holding the render lock for itself lends it out with the state the
-// lock was taken with, and gets its own back; held deeper, it keeps the lock.
-TEST(TextureRead, APausedLoadLendsTheLockAndGetsItsStateBack)
+// A read made inside a frame (here a bare one, as the GUI makes) keeps the
+// frame's lock: no other thread takes it before the frame ends.
+TEST(TextureRead, AReadInsideAFrameKeepsTheFramesLock)
 {
-    RwTextureDictionary *outer = RwTextureDictionaryGetCurrent();
-    RwTextureDictionary *own = RwTextureDictionaryCreate();
-    Seen seen = {nullptr, -1};
+    WriteFileBytes("data/png/inframe.png", GradientPng(512, 512));
+    volatile LONG taken = 0;
     Base()->Lock();
-    RwTextureDictionarySetCurrent(own);
-    RwImageSetPath("own/");
-    Base()->SetWorldLoading(1);
-    CKivBase::LockPause pause;
-    ASSERT_EQ(1, Base()->PauseLock(&pause, 1));
-    HANDLE other = CreateThread(nullptr, 0, LockAndLook, &seen, 0, nullptr);
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other, 5000));
-    CloseHandle(other);
-    Base()->ResumeLock(&pause);
-    EXPECT_EQ(outer, seen.dictionary);
-    EXPECT_EQ(0, seen.worldLoading);
-    EXPECT_EQ(own, RwTextureDictionaryGetCurrent());
-    EXPECT_EQ(1, Base()->IsWorldLoading());
-    EXPECT_STREQ("own/", RwImageGetPath());
-    Base()->Lock();
-    EXPECT_EQ(0, Base()->PauseLock(&pause, 1));
-    other = CreateThread(nullptr, 0, LockAndLook, &seen, 0, nullptr);
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other, 50));
-    Base()->SetWorldLoading(0);
-    RwTextureDictionarySetCurrent(outer);
-    Base()->Unlock();
+    HANDLE other = CreateThread(nullptr, 0, TakeTheLock, const_cast<LONG *>(&taken), 0, nullptr);
+    Sleep(5);
+    RwImageSetPath("data/png/");
+    RwTexture *texture = RwTextureRead("inframe", nullptr);
+    ASSERT_NE(nullptr, texture);
+    EXPECT_EQ(512, RwTextureGetRaster(texture)->width);
+    EXPECT_EQ(0, taken) << "the frame's lock was lent out";
+    RwTextureDestroy(texture);
     Base()->Unlock();
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other, 5000));
     CloseHandle(other);
-    RwTextureDictionaryDestroy(own);
+    EXPECT_EQ(1, taken);
 }
 
-// Two threads reading one texture at once, each decoding with the lock
-// paused, share one texture.
+struct WorldLoad {
+    CKivWorld *world;
+    int result;
+};
+
+DWORD WINAPI LoadTexturedWorld(void *data)
+{
+    WorldLoad *load = static_cast<WorldLoad *>(data);
+    load->result = load->world->Load("data/png/textured.bsp", nullptr, "data/png/");
+    return 0;
+}
+
+// Waits (at most 5 s) for a loading thread to be inside its locked part.
+bool SeenWhileLoading(const std::function<bool()> &inside)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000;) {
+        if (inside())
+            return true;
+        SwitchToThread();
+    }
+    return false;
+}
+
+// While a world loads on another thread, the main thread makes its own
+// dictionary current (and drops the one it had): after the load its own is
+// still current, and the world's texture went to the world's dictionary.
+TEST(TextureRead, AWorldLoadLeavesTheMainThreadsDictionaryCurrent)
+{
+    WriteFileBytes("data/png/ground.png", GradientPng(1024, 1024));
+    WriteFileBytes("data/png/textured.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
+    RwTextureDictionary *outer = RwTextureDictionaryGetCurrent();
+    RwTextureDictionary *old = RwTextureDictionaryCreate(), *mine = RwTextureDictionaryCreate();
+    RwTextureDictionarySetCurrent(old);
+    WorldLoad load = {new CKivWorld("textured"), -1};
+    HANDLE loader = CreateThread(nullptr, 102400, LoadTexturedWorld, &load, 0, nullptr);
+    EXPECT_TRUE(SeenWhileLoading([] { return Base()->IsWorldLoading() != 0; }));
+    Base()->Lock();
+    RwTextureDictionarySetCurrent(mine);
+    RwTextureDictionaryDestroy(old);
+    Base()->Unlock();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(loader, 10000));
+    CloseHandle(loader);
+    EXPECT_EQ(1, load.result);
+    EXPECT_EQ(mine, RwTextureDictionaryGetCurrent());
+    EXPECT_EQ(0, Base()->IsWorldLoading());
+    RwTexture *ground = RwTextureDictionaryFindTexture(load.world->GetTextureDictionary(), "ground");
+    ASSERT_NE(nullptr, ground);
+    EXPECT_EQ(1024, RwTextureGetRaster(ground)->width);
+    EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(mine, "ground"));
+    delete load.world;
+    RwTextureDictionarySetCurrent(outer);
+    RwTextureDictionaryDestroy(mine);
+}
+
+// A file that begins as a PNG but breaks later, read outside a frame, is
+// found present at once: its texture keeps the placeholder, one opaque white
+// pixel, and it is not listed as missing. Inside a frame the same read gives
+// null.
+TEST(TextureRead, ABrokenPictureReadOutsideAFrameKeepsAWhitePixel)
+{
+    const std::string png = GradientPng(64, 64);
+    WriteFileBytes("data/png/broken.png", png.substr(0, 8) + std::string(64, 'x'));
+    const std::string listed = ReadFileBytes("Texture.txt");
+    Base()->Lock();
+    EXPECT_EQ(nullptr, Base()->ReadTexture("broken", "data/png/"));
+    Base()->Unlock();
+    RwTexture *texture = Base()->ReadTexture("broken", "data/png/");
+    ASSERT_NE(nullptr, texture);
+    const std::vector<RwUInt8> pixels = RasterPixels(RwTextureGetRaster(texture));
+    EXPECT_EQ(std::vector<RwUInt8>(4, 0xFF), pixels);
+    EXPECT_EQ(listed, ReadFileBytes("Texture.txt"));
+    Base()->ReleaseTexture("broken");
+}
+
+// Two threads reading one texture, the second while the first's read is
+// surely in progress, share one texture with its whole picture.
 TEST(TextureRead, OneTextureReadOnTwoThreadsAtOnceIsOneTexture)
 {
-    WriteFileBytes("data/png/twice.png", GradientPng(1024, 1024));
+    WriteFileBytes("data/png/twice.png", GradientPng(2048, 2048));
     RwTexture *first = nullptr;
-    std::thread loader([&] { first = Base()->ReadTexture("twice", "data/png/"); });
-    Sleep(2);
+    volatile LONG started = 0;
+    DWORD firstDone = 0, secondStart = 0;
+    std::thread loader([&] {
+        started = 1;
+        first = Base()->ReadTexture("twice", "data/png/");
+        firstDone = GetTickCount();
+    });
+    while (!started)
+        SwitchToThread();
+    Sleep(10);
+    secondStart = GetTickCount();
     RwTexture *second = Base()->ReadTexture("twice", "data/png/");
     loader.join();
+    ASSERT_LT(secondStart, firstDone) << "the reads did not overlap";
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(first, second);
     EXPECT_EQ(2, first->refCount);
+    EXPECT_EQ(2048, RwTextureGetRaster(first)->width);
     int named = 0;
     RwTextureDictionaryForAllTextures(
         RwTextureDictionaryGetCurrent(),

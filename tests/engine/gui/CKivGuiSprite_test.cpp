@@ -10,6 +10,7 @@
 #include "engine/gui/CKivGuiSprite.h"
 #include "engine/gui/CKivSprite.h"
 #include "gfx/core/camera.h"
+#include "gfx/core/image.h"
 #include "gfx/core/texture.h"
 #include "gfx/d3d9/d3d9device.h"
 #include "gfx/d3d9/d3d9standard.h"
@@ -329,6 +330,39 @@ TEST_F(Gui, SpriteTexturesOutliveTheDictionaryCurrentWhileTheyWereRead)
     sprite.SetPositionInt(5, 5, 0);
     FrameOf(sprite);
     EXPECT_EQ(RectText(Box(0x0000FF)), "5,6,15,16");
+}
+
+DWORD WINAPI LoadBlue(void *sprite)
+{
+    return static_cast<CKivGuiSprite *>(sprite)->Load("blue", Folder);
+}
+
+// A sprite load changes the process's current dictionary, image path and
+// read mode, so it waits while another thread (a loading thread, with its
+// own dictionary current) holds the render lock, and leaves that alone.
+TEST_F(Gui, ASpriteLoadWaitsForTheRenderLock)
+{
+    RwTextureDictionary *previous = RwTextureDictionaryGetCurrent();
+    RwTextureDictionary *theirs = RwTextureDictionaryCreate();
+    GuiHost::base->Lock();
+    RwTextureDictionarySetCurrent(theirs);
+    RwImageSetPath("theirs/");
+    CKivGuiSprite sprite;
+    HANDLE thread = CreateThread(nullptr, 0, LoadBlue, &sprite, 0, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 50));
+    EXPECT_EQ(theirs, RwTextureDictionaryGetCurrent());
+    EXPECT_STREQ("theirs/", RwImageGetPath());
+    EXPECT_EQ(2, CKivBase::GetTextureReadMode());
+    EXPECT_EQ(nullptr, RwTextureDictionaryFindTexture(theirs, "blue"));
+    RwTextureDictionarySetCurrent(previous);
+    GuiHost::base->Unlock();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 5000));
+    DWORD loaded = 0;
+    GetExitCodeThread(thread, &loaded);
+    CloseHandle(thread);
+    EXPECT_EQ(1u, loaded);
+    EXPECT_EQ(previous, RwTextureDictionaryGetCurrent());
+    RwTextureDictionaryDestroy(theirs);
 }
 
 TEST_F(Gui, TheNamedFontsFollowEveryDeviceReset)
