@@ -3,6 +3,7 @@
 
 #include "support/failnew/fail_new_sweep.h"
 #include "support/failnew/malloc_probe.h"
+#include "sample/avatar_data.h"
 #include "sample/sample_data.h"
 #include "sample/engine_scene.h"
 
@@ -15,6 +16,7 @@
 #include <set>
 
 #include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivViewport.h"
@@ -443,6 +445,11 @@ TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
     WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
     CKivBase *base = new CKivBase;
     ASSERT_EQ(1, InitHost(base));
+    WriteFileBytes("stopping/spine.dff", KivTestModel({KivTestBodyPart("spine", "spine", {0, 1, 0})}));
+    {
+        CKivClump early;
+        EXPECT_EQ(1, early.Load("stopping/spine.dff", "stopping/"));
+    }
     GroundLoad load = {new CKivWorld("stopping"), -1};
     HANDLE loader = CreateThread(nullptr, 102400, LoadGround, &load, 0, nullptr);
     bool seen = false;
@@ -456,6 +463,10 @@ TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
     CKivWorld *late = new CKivWorld("late");
     EXPECT_EQ(0, late->Load("stopping/world.bsp", nullptr, "stopping/"));
     EXPECT_EQ(nullptr, base->ReadTexture("ground", "stopping/"));
+    {
+        CKivClump lateModel;
+        EXPECT_EQ(0, lateModel.Load("stopping/spine.dff", "stopping/"));
+    }
     delete late;
     // The loaded world's objects went with the library.
     delete base;
