@@ -371,10 +371,8 @@ int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
         DeleteSelection();
     // Never inside a composition typed in: the character goes in front of
     // it, as it does when the composition is drawn at the caret instead.
-    if (m_buffer->MarkFirst() < m_caret && m_caret < m_buffer->MarkLast()) {
+    if (m_buffer->MarkFirst() < m_caret && m_caret < m_buffer->MarkLast())
         PlaceCaret(m_buffer->MarkFirst());
-        m_selStart = m_caret;
-    }
     const int at = m_caret;
     int from = at;   // where the character stands once the backslashes went
     if (m_buffer->InsertString(at, units + 2 - count, count)) {
@@ -392,8 +390,7 @@ int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
             m_selStart = from;
             PlaceCaret(from + (unit == L'\\' ? 0 : count), true);
         } else {
-            PlaceCaret(at + count);
-            DeleteSelection();
+            m_buffer->RemoveRange(at, at + count);
         }
         m_selStart = m_caret;
     }

@@ -1846,29 +1846,55 @@ TEST_F(ImeBox, AfterAGameTextWithBackslashesInputLandsAsInTheTextWithoutThem)
                 EXPECT_EQ(Text(), expected(p[1], result)) << "insert " << insert << " at " << p[0];
                 EXPECT_EQ(box->GetCaret(), p[1] + int(result.size())) << "insert " << insert << " at " << p[0];
             }
+    // The limit counts the text as it will stand, without the backslashes.
+    for (CKivGuiTestEditBox *b : {static_cast<CKivGuiTestEditBox *>(box), plain}) {
+        dialog->FocusControl(b->GetID());
+        b->SetMaxBytes(5);
+        b->SetText("ab\\c", 0);
+        Type(b, L"de");
+        EXPECT_EQ(std::wstring(b->GetText()), L"abcd") << b->GetID();
+    }
 }
 
 // The input method puts its cursor inside a composition of two syllables
 // and a character arrives, typed or pasted: both modes commit the same text.
+// Typed in, the character goes in front of the composition, as drawn, and
+// behind it when the cursor stands at its end; one past a limit the game
+// lowered meanwhile goes nowhere.
 TEST_F(ImeBox, ACharacterArrivingInsideACompositionLeavesBothModesTheSameText)
 {
     const WCHAR Nieun = 0x3134;
+    const std::wstring composing{Han, Nieun};
+    auto compose = [&](int cursor) {
+        box->SetText("ab", 0);
+        StartComposition();
+        ScriptedIme::composition = composing;
+        ScriptedIme::cursor = cursor;
+        ScriptedIme::Send(GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+    };
     for (int insert = 0; insert < 2; insert++)
         for (int paste = 0; paste < 2; paste++) {
             ImeState().insertOnType = static_cast<BYTE>(insert);
-            box->SetText("ab", 0);
-            StartComposition();
-            ScriptedIme::composition = {Han, Nieun};
-            ScriptedIme::cursor = 1;
-            ScriptedIme::Send(GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+            compose(1);
             if (paste)
                 SetClipboard(L"xy"), Type(box, L"\x16");
             else
                 Type(box, L"xy");
+            EXPECT_EQ(Text(), L"abxy" + (insert ? composing : L"")) << "insert " << insert << " paste " << paste;
             ScriptedIme::composition = {Han, Na};
             ScriptedIme::Finish();
             EXPECT_EQ(Text(), (L"abxy" + std::wstring{Han, Na})) << "insert " << insert << " paste " << paste;
         }
+    InsertOnType();
+    compose(2);
+    Type(box, L"x");
+    EXPECT_EQ(Text(), L"ab" + composing + L"x");
+    EndComposition();
+    compose(1);
+    box->SetMaxBytes(7);
+    Type(box, L"x");
+    EXPECT_EQ(Text(), L"ab" + composing);
+    EndComposition();
 }
 
 // A click in the box that has the focus, during a syllable: the caret goes
