@@ -755,6 +755,9 @@ int CKivGuiIMEEditBox::OnNotify(WPARAM code, LPARAM lParam)
 
 void CKivGuiIMEEditBox::OnFocusIn()
 {
+    // A click that gives the box the focus ends the composition; one in the
+    // box that has it only moves the caret, and the syllable goes on there.
+    const bool taken = !m_focus;
     CKivGuiTestEditBox::OnFocusIn();
     HWND window = GuiEngineWindow();
     const GuiImeBinding &imm = ImeBinding();
@@ -771,7 +774,7 @@ void CKivGuiIMEEditBox::OnFocusIn()
     }
     if (!guard.Alive())
         return;
-    if (m_clicked) {
+    if (m_clicked && taken) {
         CancelComposition();
         ResetComposition();
     }

@@ -369,25 +369,34 @@ int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
     const int count = IS_LOW_SURROGATE(unit) ? 2 : 1;
     if (m_caret != m_selStart)
         DeleteSelection();
+    // Never inside a composition typed in: the character goes in front of
+    // it, as it does when the composition is drawn at the caret instead.
+    if (m_buffer->MarkFirst() < m_caret && m_caret < m_buffer->MarkLast())
+        PlaceCaret(m_buffer->MarkFirst());
     const int at = m_caret;
+    int from = at;   // where the character stands once the backslashes went
     if (m_buffer->InsertString(at, units + 2 - count, count)) {
-        if (m_buffer->GetAnsiLength() <= m_maxBytes) {
-            // Every backslash goes, the game's too; the caret keeps its character.
-            const int before = static_cast<int>(std::count(GetText(), GetText() + at, L'\\'));
-            if (m_buffer->RemoveAll(L'\\')) {
-                PlaceCaret(at - before);
-            } else {
-                PlaceCaret(m_caret + count, true);
-            }
+        // Every backslash goes with a typed character, the game's too, so
+        // the limit is measured on the text as it will stand.
+        const WCHAR *text = GetText();
+        const int length = GetTextLength();
+        const int before = static_cast<int>(std::count(text, text + at, L'\\'));
+        const int all = before + static_cast<int>(std::count(text + at, text + length, L'\\'));
+        if (m_buffer->GetAnsiLength() - all <= m_maxBytes) {
+            m_firstVisible -= static_cast<int>(std::count(text, text + std::min(m_firstVisible, length), L'\\'));
+            m_buffer->RemoveAll(L'\\');
+            from = at - before;
+            // From where the character went: what passes the edge is removed.
+            m_selStart = from;
+            PlaceCaret(from + (unit == L'\\' ? 0 : count), true);
         } else {
-            PlaceCaret(m_caret + count);
-            DeleteSelection();
+            m_buffer->RemoveRange(at, at + count);
         }
         m_selStart = m_caret;
     }
     // Past the edge, the limit or a refused character the caret is back
     // where the character would have gone.
-    return m_caret == at + count ? count : 0;
+    return m_caret - from;
 }
 
 int CKivGuiTestEditBox::HitIndex(int x)

@@ -80,9 +80,10 @@ protected:
     void MoveCaret(int index);
     // One character by the rules of typing: control characters refused, a
     // surrogate pair whole or not at all, the selection replaced, the byte
-    // limit and the width kept; no event. The units it left in the text (0
-    // to 2), or -1 when it typed nothing (refused, or the first half of a
-    // pair waiting for the second).
+    // limit and the width kept, every backslash of the text gone with it,
+    // never inside a composition typed in; no event. The units it left in
+    // the text (0 to 2; the caret stands behind them), or -1 when it typed
+    // nothing (refused, or the first half of a pair waiting for the second).
     int TypeCharacter(WCHAR unit);
     void Changed();
     void DrawElementAt(int element, int x, int y, float scaleX, float alpha, float scaleY = 1.0f);

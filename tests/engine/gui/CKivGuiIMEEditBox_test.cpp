@@ -1136,7 +1136,9 @@ TEST_F(ImeBox, ACompositionEmptiedAwayFromItsBoxLeavesItAtOnce)
 
 // The game focuses another IME box from the messages a box's focus-out sends
 // (the input method answers the cancel through the window): that box keeps
-// the window's input context.
+// the window's input context. From those of box B's focus-out, it focuses
+// box A, which holds a composition typed in, and then another control: A
+// is left without the composition.
 TEST_F(TwoImeBoxes, ABoxTheGameFocusesDuringAFocusOutKeepsTheInputContext)
 {
     CKivGuiIMEEditBox *same = new CKivGuiIMEEditBox(dialog);
@@ -1149,11 +1151,24 @@ TEST_F(TwoImeBoxes, ABoxTheGameFocusesDuringAFocusOutKeepsTheInputContext)
     ActingWindow::with = 0;
     ActingWindow::act = [&] { dialog->FocusControl(8); };
     dialog->ClearFocus();
-    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
     EXPECT_EQ(dialog->GetFocusedControl(), same);
     EXPECT_TRUE(same->HasFocus());
     EXPECT_NE(ScriptedIme::associated, nullptr) << "the focused box has the input context";
     EXPECT_EQ(Text(), L"abc");
+
+    dialog->FocusControl(5);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    ASSERT_EQ(Text(), L"abc" + std::wstring(1, Hieut));
+    std::wstring left;
+    ActingWindow::act = [&] {
+        dialog->FocusControl(5);
+        dialog->FocusControl(8);
+        left = Text();
+    };
+    other->ClearFocus();
+    SetWindowLongPtrW(GuiHost::window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ActingWindow::gui));
+    EXPECT_EQ(ActingWindow::act, nullptr);
+    EXPECT_EQ(left, L"abc");
 }
 
 // Box B loses the focus while box A, focused in the active dialog, is
@@ -1779,6 +1794,120 @@ TEST_F(ImeBox, ACaretMovedOrATextCutDuringASyllableLeavesBothModesTheSameText)
         }
 }
 
+// A game text with backslashes before and after the caret: what is typed,
+// pasted or composed (typed in or drawn, jamo by jamo or a result of two
+// syllables) after it stands where it stands in the text without them, the
+// caret behind it, in both kinds of box; the backslashes go with it.
+TEST_F(ImeBox, AfterAGameTextWithBackslashesInputLandsAsInTheTextWithoutThem)
+{
+    CKivGuiTestEditBox *plain = new CKivGuiTestEditBox(dialog);
+    plain->Create(8, 100, 240, 700, 260, "", 2, 3);
+    // The caret at the start, behind the first backslash, at the end; and
+    // where it stands once the backslashes went.
+    const int places[][2] = {{0, 0}, {3, 2}, {6, 4}};
+    auto set = [&](CKivGuiTestEditBox *b, int caret) {
+        dialog->FocusControl(b->GetID());
+        b->SetText("a\\bc\\d", 0);
+        b->HandleKeyboard(WM_KEYDOWN, VK_HOME, 0);
+        for (int i = 0; i < caret; i++)
+            b->HandleKeyboard(WM_KEYDOWN, VK_RIGHT, 0);
+    };
+    auto expected = [](int at, const std::wstring &in) { return std::wstring(L"abcd").insert(at, in); };
+    for (CKivGuiTestEditBox *b : {static_cast<CKivGuiTestEditBox *>(box), plain})
+        for (const auto &p : places)
+            for (int paste = 0; paste < 2; paste++) {
+                set(b, p[0]);
+                if (paste)
+                    SetClipboard(L"xyz"), Type(b, L"\x16");
+                else
+                    Type(b, L"xyz");
+                EXPECT_EQ(std::wstring(b->GetText()), expected(p[1], L"xyz")) << b->GetID() << " " << p[0];
+                EXPECT_EQ(b->GetCaret(), p[1] + 3) << b->GetID() << " " << p[0] << " paste " << paste;
+            }
+    for (int insert = 0; insert < 2; insert++)
+        for (const auto &p : places)
+            for (const std::wstring &result : {std::wstring(1, Han), std::wstring{Ha, Na}}) {
+                ImeState().insertOnType = static_cast<BYTE>(insert);
+                set(box, p[0]);
+                ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha), result});
+                ScriptedIme::Finish();
+                EXPECT_EQ(Text(), expected(p[1], result)) << "insert " << insert << " at " << p[0];
+                EXPECT_EQ(box->GetCaret(), p[1] + int(result.size())) << "insert " << insert << " at " << p[0];
+            }
+    // The limit counts the text as it will stand, without the backslashes.
+    for (CKivGuiTestEditBox *b : {static_cast<CKivGuiTestEditBox *>(box), plain}) {
+        dialog->FocusControl(b->GetID());
+        b->SetMaxBytes(5);
+        b->SetText("ab\\c", 0);
+        Type(b, L"de");
+        EXPECT_EQ(std::wstring(b->GetText()), L"abcd") << b->GetID();
+    }
+}
+
+// The input method puts its cursor inside a composition of two syllables
+// and a character arrives, typed or pasted: both modes commit the same text.
+// Typed in, the character goes in front of the composition, as drawn, and
+// behind it when the cursor stands at its end; one past a limit the game
+// lowered meanwhile goes nowhere.
+TEST_F(ImeBox, ACharacterArrivingInsideACompositionLeavesBothModesTheSameText)
+{
+    const WCHAR Nieun = 0x3134;
+    const std::wstring composing{Han, Nieun};
+    auto compose = [&](int cursor) {
+        box->SetText("ab", 0);
+        StartComposition();
+        ScriptedIme::composition = composing;
+        ScriptedIme::cursor = cursor;
+        ScriptedIme::Send(GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPATTR);
+    };
+    for (int insert = 0; insert < 2; insert++)
+        for (int paste = 0; paste < 2; paste++) {
+            ImeState().insertOnType = static_cast<BYTE>(insert);
+            compose(1);
+            if (paste)
+                SetClipboard(L"xy"), Type(box, L"\x16");
+            else
+                Type(box, L"xy");
+            EXPECT_EQ(Text(), L"abxy" + (insert ? composing : L"")) << "insert " << insert << " paste " << paste;
+            ScriptedIme::composition = {Han, Na};
+            ScriptedIme::Finish();
+            EXPECT_EQ(Text(), (L"abxy" + std::wstring{Han, Na})) << "insert " << insert << " paste " << paste;
+        }
+    InsertOnType();
+    compose(2);
+    Type(box, L"x");
+    EXPECT_EQ(Text(), L"ab" + composing + L"x");
+    EndComposition();
+    compose(1);
+    box->SetMaxBytes(7);
+    Type(box, L"x");
+    EXPECT_EQ(Text(), L"ab" + composing);
+    EndComposition();
+}
+
+// A click in the box that has the focus, during a syllable: the caret goes
+// to the character clicked in the text as shown, and the syllable goes on
+// there, in either mode.
+TEST_F(ImeBox, AClickInTheFocusedBoxMovesTheSyllableBeingTyped)
+{
+    for (int insert = 0; insert < 2; insert++) {
+        ImeState().insertOnType = static_cast<BYTE>(insert);
+        box->SetText("abcdef", 0);
+        box->HandleKeyboard(WM_KEYDOWN, VK_HOME, 0);
+        box->HandleKeyboard(WM_KEYDOWN, VK_RIGHT, 0);
+        box->HandleKeyboard(WM_KEYDOWN, VK_RIGHT, 0);
+        ScriptedIme::Compose({std::wstring(1, Hieut), std::wstring(1, Ha)});
+        const int e = static_cast<int>(Text().find(L'e'));
+        box->PlaceCaret(e);
+        const int x = box->GetCaretX() + 2;
+        box->PlaceCaret(2);
+        Send(WM_LBUTTONDOWN, x, 210);
+        Send(WM_LBUTTONUP, x, 210);
+        ScriptedIme::Finish();
+        EXPECT_EQ(Text(), L"abcd" + std::wstring(1, Ha) + L"ef") << "insert " << insert;
+    }
+}
+
 // Scripts of the input method's messages in orders a real one sends now and
 // then: an empty composition after an end (with or without a new start), a
 // start inside a composition, an empty result that reaches no box. Only
@@ -2119,7 +2248,7 @@ namespace {
 // committed text with the caret and the selection's start in it, and the
 // composition standing typed in (insert-on-type) where it was typed. Each
 // character is typed by the rules of typing (control characters refused, a
-// pair whole, no backslash, the byte limit with the terminator), over the
+// pair whole, no backslash left, the byte limit with the terminator), over the
 // selection.
 struct BoxModel {
     std::wstring text, comp;
@@ -2179,13 +2308,26 @@ struct BoxModel {
             EraseSelection();
             std::wstring next = Shown();
             next.insert(ToBox(caret), units);
-            if (unit != '\\' && Bytes(next) + 1 <= limit) {
+            next.erase(std::remove(next.begin(), next.end(), L'\\'), next.end());
+            if (Bytes(next) + 1 <= limit) {
                 if (!comp.empty() && caret <= compAt)
                     compAt += int(units.size());
                 text.insert(caret, units);
                 caret = anchor = caret + int(units.size());
+                Unslash();
             }
         }
+    }
+    // Every backslash of the text, the game's too, goes with a character typed.
+    void Unslash()
+    {
+        for (int i = int(text.size()) - 1; i >= 0; i--)
+            if (text[i] == '\\') {
+                text.erase(i, 1);
+                caret -= i < caret;
+                anchor -= i < anchor;
+                compAt -= !comp.empty() && i < compAt;
+            }
     }
     // The general fit of a composition: its bytes and the committed text's
     // with one terminator, three bytes short of the limit.
@@ -2193,9 +2335,11 @@ struct BoxModel {
     {
         return Bytes(composition) + (text.empty() ? 1 : Bytes(text) + 1) <= limit - 3LL;
     }
+    // Typed in.
     void Compose(const std::wstring &composition)
     {
         EraseSelection();
+        Unslash();
         comp = composition;
         compAt = caret;
     }
@@ -2255,8 +2399,8 @@ struct CommitStorm {
 // the player's keys, clicks and drags (a drag and the game's PlaceCaret move
 // the caret during a syllable typed in), selections, lowered and raised
 // limits, the box hidden or disabled so that messages miss it, and the game
-// setting the text directly or from the change event of a composition typed
-// in. At every step the box's text, caret and selection are those of a model
+// setting the text (one holds backslashes) directly or from the change event
+// of a composition typed in. At every step the box's text, caret and selection are those of a model
 // kept from what was committed and where the caret was put (with the
 // composition typed in where it was typed), and the default procedure gets
 // exactly the composition messages no box or owner took. Sampled here;
@@ -2266,7 +2410,7 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
     static const wchar_t *const composing[] = {L"\x314E", L"\xD558", L"\xD55C", L"\xD55C\x3134", L"\xD840\xDC00", L""};
     static const wchar_t *const results[] = {L"\xD55C", L"\xD558\xB098", L"\xD840\xDC00", L"a\\b",
                                              L"\x01\r\n",  L"\xD840",       L"",           L"\xB098\xB098\xB098"};
-    static const char *const texts[] = {"", "set", "abcdef"};
+    static const char *const texts[] = {"", "set", "abcdef", "a\\bc\\"};
     const auto Roll = CommitStorm::Roll;
     int first = 1, last = 6, steps = 300;
     if (const char *storm = std::getenv("KIV_IME_STORM"))
@@ -2349,7 +2493,7 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
             case 2:
                 // The game may set a text from the change event of the composition typed in.
                 if (Roll(3) == 0 && m.comp.empty())
-                    CommitStorm::armed = texts[Roll(3)];
+                    CommitStorm::armed = texts[Roll(4)];
                 start();
                 ComposeOnly(next);
                 composition(nullptr, next);
@@ -2433,7 +2577,7 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
                 }
                 break;
             case 11: {
-                const char *text = texts[Roll(3)];
+                const char *text = texts[Roll(4)];
                 const int selectAll = Roll(2);
                 box->SetText(text, selectAll);
                 m.Set(std::wstring(text, text + std::strlen(text)), selectAll);

@@ -82,9 +82,13 @@ TEST_F(EditBox, EnterEscapeAndBackslashEvents)
     Type(box, L"a\\");
     EXPECT_EQ(Text(), L"a");
     EXPECT_EQ(box->GetCaret(), 1);
+    Key(VK_HOME);
+    Type(box, L"\\");
+    EXPECT_EQ(box->GetCaret(), 0);
+    Key(VK_END);
     Key(VK_RETURN);
     Key(VK_ESCAPE);
-    EXPECT_EQ(events, "517 515 515 514 517 516 ");
+    EXPECT_EQ(events, "517 515 515 515 514 517 516 ");
     EXPECT_EQ(Text(), L"a") << "Enter keeps the text";
     EXPECT_STREQ(box->GetLanguage(), "KOR");
 }
@@ -127,6 +131,16 @@ TEST_F(EditBox, ClippingRemovesOnlyWhatWasTyped)
     EXPECT_GT(box->GetFirstVisible(), 0);
     Key(VK_HOME);
     EXPECT_EQ(box->GetFirstVisible(), 0);
+    // Typed into a scrolled game text with backslashes: the view keeps its
+    // first character.
+    box->SetText("\\\\abcdefghijklmnopqrstuvwxyz", 0);
+    Key(VK_LEFT);
+    Key(VK_LEFT);
+    const int first = box->GetFirstVisible();
+    ASSERT_GT(first, 2);
+    const WCHAR shown = box->GetText()[first];
+    Type(box, L"0");
+    EXPECT_EQ(box->GetText()[box->GetFirstVisible()], shown);
 }
 
 TEST_F(EditBox, ClipboardCopyCutAndPaste)
@@ -190,6 +204,14 @@ TEST_F(EditBox, APasteWiderThanTheBoxKeepsWhatFits)
         EXPECT_EQ(Text(), typed) << "after \"" << before << "\"";
         EXPECT_EQ(box->GetCaret(), static_cast<int>(typed.size()));
     }
+    // A game text with a backslash that fills the box: a character typed
+    // behind it passes the edge as it would without the backslash.
+    box->ClearText();
+    Type(box, std::wstring(40, L'z'));
+    const std::wstring full = Text();
+    box->SetText(("\\" + std::string(full.size(), 'z')).c_str(), 0);
+    Type(box, L"z");
+    EXPECT_EQ(Text(), full);
     // Scrolling with room for all: a paste takes at most 1023 units.
     box->ClearText();
     box->SetClipToWidth(0);
