@@ -160,7 +160,7 @@ private:
     CFileOpen *FileHandle(HANDLE file) const;
     BOOL EnsureRegion(CParcelFile *entry);
     // Before a write: an entry whose region the tables on disk name goes to a copy of it.
-    BOOL MoveOffCommitted(CParcelFile *entry);
+    BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep = 0xFFFFFFFFu);
     void DropEntry(CParcelFile *entry);
     bool ReadyToDrop(uint32_t regions);
     HANDLE CreateEntry(const std::string &dir, const std::string &leaf, DWORD disposition);

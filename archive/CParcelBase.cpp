@@ -2,6 +2,7 @@
 #include "CParcelBase.h"
 
 #include <cstring>
+#include <initializer_list>
 
 static bool IsSeparator(char c)
 {
@@ -13,10 +14,39 @@ static void DestroyName(TextData *key, TextData *, void *)
     TextData::Destroy(key);
 }
 
+static char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether a part of a name opens a device wherever it stands: "nul", "con",
+// "aux", "prn", "com1"-"com9", "lpt1"-"lpt9" (and the console's "conin$" and
+// "conout$"), in any case, with any extension or stream and trailing spaces.
+static bool IsDeviceName(const char *part, size_t length)
+{
+    size_t n = 0;
+    while (n < length && part[n] != '.' && part[n] != ':')
+        ++n;
+    while (n > 0 && part[n - 1] == ' ')
+        --n;
+    char base[8];
+    if (n < 3 || n > 7)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        base[i] = Lower(part[i]);
+    base[n] = 0;
+    for (const char *device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+        if (std::strcmp(base, device) == 0)
+            return true;
+    return n == 4 && (std::strncmp(base, "com", 3) == 0 || std::strncmp(base, "lpt", 3) == 0) && base[3] >= '1' &&
+           base[3] <= '9';
+}
+
 // How deep below the root a name leads, -1 when it climbs above the root
-// on the way or holds a component of dots and spaces other than "." and ".."
-// (which Windows reads in ways of its own). Without wildcards, a wildcard or
-// stream separator is refused as well (-1).
+// on the way, names a device (never a file below the root) or holds a
+// component of dots and spaces other than "." and ".." (which Windows reads
+// in ways of its own). Without wildcards, a wildcard or stream separator is
+// refused as well (-1).
 static int NameDepth(LPCSTR name, bool wildcards)
 {
     const char *p = name;
@@ -39,6 +69,8 @@ static int NameDepth(LPCSTR name, bool wildcards)
         }
         const size_t length = static_cast<size_t>(p - start);
         if (!onlyDots) {
+            if (IsDeviceName(start, length))
+                return -1;
             ++depth;
         } else if (length == 1 && start[0] == '.') {
             // the same folder
@@ -52,12 +84,30 @@ static int NameDepth(LPCSTR name, bool wildcards)
     return depth;
 }
 
-// A folder name that RemoveDirectory may empty: it must name something below
-// the root, never the root itself or a place above it, and hold no wildcard
-// or stream separator that would widen the delete.
-static bool IsRemovableFolderName(LPCSTR name)
+// Whether a name ends in a folder's own name: not empty, not a drive or
+// its root, not "." or ".." (the folder it was named from or the one above),
+// and with no wildcard or stream separator that would widen the delete.
+static bool EndsInAFolderName(LPCSTR name)
 {
-    return NameDepth(name, false) > 0;
+    const char *p = name;
+    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
+        p += 2;
+    bool named = false;
+    while (*p) {
+        while (IsSeparator(*p))
+            ++p;
+        if (!*p)
+            break;
+        bool onlyDots = true;
+        for (; *p && !IsSeparator(*p); ++p) {
+            if (*p == '*' || *p == '?' || *p == ':')
+                return false;
+            if (*p != '.' && *p != ' ')
+                onlyDots = false;
+        }
+        named = !onlyDots;
+    }
+    return named;
 }
 
 CParcelBase::CParcelBase()
@@ -185,9 +235,13 @@ BOOL CParcelBase::CreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES security)
 // Empties the folder through the shell, then removes it. The pattern always
 // gets its own backslash before "*.*", so "Data\Foo" empties only the folder
 // Foo and never matches a sibling such as "Data\Foobar.txt".
+//
+// Below a root the folder must lie below it, never be the root itself or a
+// place above it; without one (names taken as given) the name must end in
+// a folder's own name.
 BOOL CParcelBase::RemoveDirectory(LPCSTR name)
 {
-    if (!name || !IsRemovableFolderName(name)) {
+    if (!name || !(m_root[0] ? NameDepth(name, false) > 0 : EndsInAFolderName(name))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -366,11 +420,12 @@ void CParcelBase::RecordFailed(LPCSTR name)
         AddName(m_failed, name);
 }
 
-// Every name stays below the root: one that climbs out of it is refused, as
-// RemoveDirectory refuses it.
+// Below a root every name stays there: one that climbs out of it or names a
+// device is refused, as RemoveDirectory refuses it. Without a root, names
+// are used as the caller gives them, relative to the working folder.
 BOOL CParcelBase::FormPath(LPCSTR name, char *path) const
 {
-    if (!name || NameDepth(name, true) < 0) {
+    if (!name || (m_root[0] && NameDepth(name, true) < 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
