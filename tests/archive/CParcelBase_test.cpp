@@ -338,7 +338,8 @@ TEST(ParcelFolders, EveryCallWithANameStaysBelowTheRoot)
     WorkingDirectory cwd(tree.Full("Root\\Foo"));
     CParcelBase loose;
     ASSERT_TRUE(loose.Open(0, "", 2, 10240));
-    for (const char *name : {"..\\..\\outside.txt", "../../outside.txt", ".\\..\\Foo\\..\\..\\outside.txt"})
+    for (const char *name : {"..\\..\\outside.txt", "../../outside.txt", ".\\..\\Foo\\..\\..\\outside.txt",
+                             "..\\...\\..\\..\\outside.txt", "..\\ \\..\\..\\outside.txt"})
         EXPECT_EQ("k", ReadWhole(loose, name)) << name;
 }
 

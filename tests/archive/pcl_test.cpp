@@ -671,30 +671,6 @@ TEST(Pcl, ExtractLeavesNothingOfItsOwnBehind)
     EXPECT_EQ("bee", t.Read(out.substr(t.Full("").size())));
 }
 
-// Run by the test below in a process of its own: one command, given as
-// "n|command|argument|...", as the process's first, with every allocation
-// from the n-th on refused. It fails whole.
-TEST(PclFresh, CommandFailsWholeWithoutMemory)
-{
-    char given[4096];
-    const DWORD length = GetEnvironmentVariableA("KIV_PCL_FRESH", given, sizeof given);
-    if (!length || length >= sizeof given)
-        GTEST_SKIP() << "run by the memory test in a process of its own";
-    std::vector<std::string> args = {"pcl"};
-    const std::string spec = given;
-    const size_t bar = spec.find('|');
-    for (size_t at = bar + 1, next; (next = spec.find('|', at)) != std::string::npos; at = next + 1)
-        args.push_back(spec.substr(at, next - at));
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    FailNewAfter(atol(spec.substr(0, bar).c_str()));
-    const int code = PclMain((int)args.size(), argv.data());
-    FailNewEnd();
-    EXPECT_EQ(1, code);
-}
-
 // Each command with its allocations refused in turn from the first on: it
 // exits 0 having done all of it, or 1 having changed nothing and left
 // nothing behind; it never aborts, never waits for a click (an import that
@@ -742,21 +718,20 @@ TEST(Pcl, CommandsWithoutMemoryFailWholeAndSaySo)
     };
     // The first allocations of a process that has run no command yet.
     for (const std::vector<std::string> &args : commands) {
+        std::string line;
+        for (const std::string &a : args)
+            line += Quoted(a) + " ";
         for (long n = 0; n < 4; ++n) {
             t.File("data.pcl", holed);
-            std::string joined;
-            for (const std::string &a : args)
-                joined += a + "|";
-            SetEnvironmentVariableA("KIV_PCL_FRESH", (std::to_string(n) + "|" + joined).c_str());
+            SetEnvironmentVariableA("KIV_PCL_FAIL_AFTER", std::to_string(n).c_str());
             std::string printed;
-            EXPECT_EQ(0, KivRunProgramPrinting(KIV_PCL_TEST_EXE, "--gtest_filter=PclFresh.*", &printed, 30000))
-                << args[0] << " after " << n << ": " << printed;
-            EXPECT_NE(printed.find("pcl: out of memory"), std::string::npos) << args[0] << " after " << n;
-            EXPECT_TRUE(t.Read("data.pcl") == holed) << args[0] << " after " << n;
-            EXPECT_EQ(TempLeft(t), "") << args[0] << " after " << n;
+            EXPECT_EQ(1, KivRunProgramPrinting(KIV_PCL_FAILING_EXE, line, &printed, 30000)) << line << n;
+            EXPECT_NE(printed.find("pcl: out of memory"), std::string::npos) << line << n << ": " << printed;
+            EXPECT_TRUE(t.Read("data.pcl") == holed) << line << n;
+            EXPECT_EQ(TempLeft(t), "") << line << n;
         }
     }
-    SetEnvironmentVariableA("KIV_PCL_FRESH", nullptr);
+    SetEnvironmentVariableA("KIV_PCL_FAIL_AFTER", nullptr);
     for (const std::vector<std::string> &args : commands) {
         const std::string &command = args[0];
         refused = 1;
