@@ -159,7 +159,8 @@ private:
     void ReleaseHandle(CFileOpen *handle);
     CFileOpen *FileHandle(HANDLE file) const;
     BOOL EnsureRegion(CParcelFile *entry);
-    // Before a write: an entry whose region the tables on disk name goes to a copy of it.
+    // Before a write or a cut: an entry whose region the tables on disk name
+    // goes to a copy of it (of its first keep bytes).
     BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep = 0xFFFFFFFFu);
     void DropEntry(CParcelFile *entry);
     bool ReadyToDrop(uint32_t regions);

@@ -14,11 +14,6 @@ static void DestroyName(TextData *key, TextData *, void *)
     TextData::Destroy(key);
 }
 
-static char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Whether a part of a name opens a device wherever it stands: "nul", "con",
 // "aux", "prn", "com1"-"com9", "lpt1"-"lpt9" (and the console's "conin$" and
 // "conout$"), in any case, with any extension or stream and trailing spaces.
@@ -29,17 +24,18 @@ static bool IsDeviceName(const char *part, size_t length)
         ++n;
     while (n > 0 && part[n - 1] == ' ')
         --n;
-    char base[8];
-    if (n < 3 || n > 7)
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        base[i] = Lower(part[i]);
-    base[n] = 0;
     for (const char *device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
-        if (std::strcmp(base, device) == 0)
+        if (n == std::strlen(device) && _strnicmp(part, device, n) == 0)
             return true;
-    return n == 4 && (std::strncmp(base, "com", 3) == 0 || std::strncmp(base, "lpt", 3) == 0) && base[3] >= '1' &&
-           base[3] <= '9';
+    return n == 4 && (_strnicmp(part, "com", 3) == 0 || _strnicmp(part, "lpt", 3) == 0) && part[3] >= '1' &&
+           part[3] <= '9';
+}
+
+// What follows a drive letter and its colon, if the name starts with one.
+static const char *AfterDrive(const char *name)
+{
+    const bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
+    return letter && name[1] == ':' ? name + 2 : name;
 }
 
 // How deep below the root a name leads, -1 when it climbs above the root
@@ -49,9 +45,7 @@ static bool IsDeviceName(const char *part, size_t length)
 // refused as well (-1).
 static int NameDepth(LPCSTR name, bool wildcards)
 {
-    const char *p = name;
-    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
-        p += 2;
+    const char *p = AfterDrive(name);
     int depth = 0;
     while (*p) {
         while (IsSeparator(*p))
@@ -89,9 +83,7 @@ static int NameDepth(LPCSTR name, bool wildcards)
 // and with no wildcard or stream separator that would widen the delete.
 static bool EndsInAFolderName(LPCSTR name)
 {
-    const char *p = name;
-    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
-        p += 2;
+    const char *p = AfterDrive(name);
     bool named = false;
     while (*p) {
         while (IsSeparator(*p))

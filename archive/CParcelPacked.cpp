@@ -737,9 +737,8 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
 // into such contents moves the entry (in memory) to a copy of its region in
 // space nothing on disk names; every handle of the entry follows it, and the
 // old region is held until the next commit frees it. Only the first keep
-// bytes are the entry's from then on: the copy holds those, and the rest of
-// it counts as never written. Nothing changes when the region or the copy
-// cannot be had.
+// bytes are copied (the caller counts the rest as never written). Nothing
+// changes when the region or the copy cannot be had.
 BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
 {
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
@@ -747,7 +746,7 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
         return TRUE;
     const uint32_t from = box->m_offsetLow;
     const uint32_t size = box->m_sizeLow;
-    const uint32_t copied = keep < size ? keep : size;
+    const uint32_t copied = std::min(keep, size);
     // The copy is allocated, and the old region released, without a stop.
     if (!m_storage->Ready(2))
         return NoMemory();
@@ -764,8 +763,6 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
     }
     m_storage->Release(entry->m_region);
     entry->m_region = fresh;
-    if (copied < size)
-        entry->m_filled = copied;
     SetChanged(1);
     return TRUE;
 }

@@ -289,7 +289,8 @@ TEST(ParcelFolders, EveryCallWithANameStaysBelowTheRoot)
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Full("Root").c_str(), 2, 10240));
     for (const char *name : {"..\\outside.txt", "../outside.txt", "Foo\\..\\..\\outside.txt", "C:..\\outside.txt",
-                             "...\\outside.txt"}) {
+                             "...\\outside.txt", "a:..\\outside.txt", "z:..\\outside.txt", "A:..\\outside.txt",
+                             "Z:..\\outside.txt"}) {
         SCOPED_TRACE(name);
         const std::string escaped = std::string(name).substr(0, std::string(name).size() - 11) + "escaped.txt";
         SetLastError(0);
