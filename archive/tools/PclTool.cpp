@@ -355,7 +355,7 @@ void RemoveStaleExtracts(const std::wstring &out)
             continue;
         CloseHandle(held);
         if (DeleteFileW(path.c_str()))
-            printf("removed %s, left by an unfinished extract\n", Narrow(path.c_str()).c_str());
+            printf("removed %s, left by an unfinished extract\n", Narrow(path.c_str() + folder.size()).c_str());
     }
 }
 
