@@ -159,8 +159,9 @@ private:
     void ReleaseHandle(CFileOpen *handle);
     CFileOpen *FileHandle(HANDLE file) const;
     BOOL EnsureRegion(CParcelFile *entry);
-    // Before a write: an entry whose region the tables on disk name goes to a copy of it.
-    BOOL MoveOffCommitted(CParcelFile *entry);
+    // Before a write or a cut: an entry whose region the tables on disk name
+    // goes to a copy of it (of its first keep bytes).
+    BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep = 0xFFFFFFFFu);
     void DropEntry(CParcelFile *entry);
     bool ReadyToDrop(uint32_t regions);
     HANDLE CreateEntry(const std::string &dir, const std::string &leaf, DWORD disposition);

@@ -2,6 +2,7 @@
 #include "CParcelBase.h"
 
 #include <cstring>
+#include <initializer_list>
 
 static bool IsSeparator(char c)
 {
@@ -13,15 +14,38 @@ static void DestroyName(TextData *key, TextData *, void *)
     TextData::Destroy(key);
 }
 
+// Whether a part of a name opens a device wherever it stands: "nul", "con",
+// "aux", "prn", "com1"-"com9", "lpt1"-"lpt9" (and the console's "conin$" and
+// "conout$"), in any case, with any extension or stream and trailing spaces.
+static bool IsDeviceName(const char *part, size_t length)
+{
+    size_t n = 0;
+    while (n < length && part[n] != '.' && part[n] != ':')
+        ++n;
+    while (n > 0 && part[n - 1] == ' ')
+        --n;
+    for (const char *device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+        if (n == std::strlen(device) && _strnicmp(part, device, n) == 0)
+            return true;
+    return n == 4 && (_strnicmp(part, "com", 3) == 0 || _strnicmp(part, "lpt", 3) == 0) && part[3] >= '1' &&
+           part[3] <= '9';
+}
+
+// What follows a drive letter and its colon, if the name starts with one.
+static const char *AfterDrive(const char *name)
+{
+    const bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
+    return letter && name[1] == ':' ? name + 2 : name;
+}
+
 // How deep below the root a name leads, -1 when it climbs above the root
-// on the way or holds a component of dots and spaces other than "." and ".."
-// (which Windows reads in ways of its own). Without wildcards, a wildcard or
-// stream separator is refused as well (-1).
+// on the way, names a device (never a file below the root) or holds a
+// component of dots and spaces other than "." and ".." (which Windows reads
+// in ways of its own). Without wildcards, a wildcard or stream separator is
+// refused as well (-1).
 static int NameDepth(LPCSTR name, bool wildcards)
 {
-    const char *p = name;
-    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
-        p += 2;
+    const char *p = AfterDrive(name);
     int depth = 0;
     while (*p) {
         while (IsSeparator(*p))
@@ -39,6 +63,8 @@ static int NameDepth(LPCSTR name, bool wildcards)
         }
         const size_t length = static_cast<size_t>(p - start);
         if (!onlyDots) {
+            if (IsDeviceName(start, length))
+                return -1;
             ++depth;
         } else if (length == 1 && start[0] == '.') {
             // the same folder
@@ -52,12 +78,28 @@ static int NameDepth(LPCSTR name, bool wildcards)
     return depth;
 }
 
-// A folder name that RemoveDirectory may empty: it must name something below
-// the root, never the root itself or a place above it, and hold no wildcard
-// or stream separator that would widen the delete.
-static bool IsRemovableFolderName(LPCSTR name)
+// Whether a name ends in a folder's own name: not empty, not a drive or
+// its root, not "." or ".." (the folder it was named from or the one above),
+// and with no wildcard or stream separator that would widen the delete.
+static bool EndsInAFolderName(LPCSTR name)
 {
-    return NameDepth(name, false) > 0;
+    const char *p = AfterDrive(name);
+    bool named = false;
+    while (*p) {
+        while (IsSeparator(*p))
+            ++p;
+        if (!*p)
+            break;
+        bool onlyDots = true;
+        for (; *p && !IsSeparator(*p); ++p) {
+            if (*p == '*' || *p == '?' || *p == ':')
+                return false;
+            if (*p != '.' && *p != ' ')
+                onlyDots = false;
+        }
+        named = !onlyDots;
+    }
+    return named;
 }
 
 CParcelBase::CParcelBase()
@@ -185,9 +227,13 @@ BOOL CParcelBase::CreateDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES security)
 // Empties the folder through the shell, then removes it. The pattern always
 // gets its own backslash before "*.*", so "Data\Foo" empties only the folder
 // Foo and never matches a sibling such as "Data\Foobar.txt".
+//
+// Below a root the folder must lie below it, never be the root itself or a
+// place above it; without one (names taken as given) the name must end in
+// a folder's own name.
 BOOL CParcelBase::RemoveDirectory(LPCSTR name)
 {
-    if (!name || !IsRemovableFolderName(name)) {
+    if (!name || !(m_root[0] ? NameDepth(name, false) > 0 : EndsInAFolderName(name))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -366,11 +412,12 @@ void CParcelBase::RecordFailed(LPCSTR name)
         AddName(m_failed, name);
 }
 
-// Every name stays below the root: one that climbs out of it is refused, as
-// RemoveDirectory refuses it.
+// Below a root every name stays there: one that climbs out of it or names a
+// device is refused, as RemoveDirectory refuses it. Without a root, names
+// are used as the caller gives them, relative to the working folder.
 BOOL CParcelBase::FormPath(LPCSTR name, char *path) const
 {
-    if (!name || NameDepth(name, true) < 0) {
+    if (!name || (m_root[0] && NameDepth(name, true) < 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

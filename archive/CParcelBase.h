@@ -78,7 +78,8 @@ protected:
     void RecordRequested(LPCSTR name);
     void RecordFailed(LPCSTR name);
     // root + name into a MAX_PATH buffer; FALSE with ERROR_FILENAME_EXCED_RANGE
-    // when it does not fit, ERROR_INVALID_PARAMETER for a null name.
+    // when it does not fit, ERROR_INVALID_PARAMETER for a null name and,
+    // with a root, for a name that climbs out of it or names a device.
     BOOL FormPath(LPCSTR name, char *path) const;
 
     DWORD m_mode;

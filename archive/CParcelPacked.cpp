@@ -736,15 +736,17 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
 // replace them, whatever the process does before that. So the first write
 // into such contents moves the entry (in memory) to a copy of its region in
 // space nothing on disk names; every handle of the entry follows it, and the
-// old region is held until the next commit frees it. Nothing changes when
-// the region or the copy cannot be had.
-BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
+// old region is held until the next commit frees it. Only the first keep
+// bytes are copied (the caller counts the rest as never written). Nothing
+// changes when the region or the copy cannot be had.
+BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
 {
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
     if (!box->m_onDisk)
         return TRUE;
     const uint32_t from = box->m_offsetLow;
     const uint32_t size = box->m_sizeLow;
+    const uint32_t copied = std::min(keep, size);
     // The copy is allocated, and the old region released, without a stop.
     if (!m_storage->Ready(2))
         return NoMemory();
@@ -755,7 +757,7 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry)
         SetRefusal(m_storage);
         return FALSE;
     }
-    if (!ParcelCopyRange(m_archive, from, m_storage->GetBox(fresh)->m_offsetLow, size)) {
+    if (!ParcelCopyRange(m_archive, from, m_storage->GetBox(fresh)->m_offsetLow, copied)) {
         m_storage->Release(fresh);
         return FALSE;
     }
@@ -895,8 +897,10 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
         SetLastError(ERROR_INVALID_NAME);
     } else if (!ParcelNameFits(leaf) || !ParcelNameFits(dir)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    } else if (disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING && !ParcelPartsNamed(name)) {
-        // Such a name could never be told apart again once stored.
+    } else if (disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING && !ParcelPartsNamed(name) &&
+               !FindEntry(name)) {
+        // Such a name could never be told apart again once stored; one an
+        // archive already holds (an older build's) is opened as it stands.
         SetLastError(ERROR_INVALID_NAME);
     } else {
         switch (disposition) {
@@ -1345,8 +1349,24 @@ void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
         SetLastError(ERROR_FILE_TOO_LARGE);
         return;
     }
-    handle->m_entry->m_sizeLow = sizeLow;
-    handle->m_entry->m_sizeHigh = 0;
+    CParcelFile *entry = handle->m_entry;
+    // What lies past the smaller of the two sizes is no longer the entry's:
+    // cut bytes read as zeros when it grows again, as do bytes past the
+    // recorded size that an older build left in the region. Contents the
+    // tables on disk name move to a copy first, since zeroing them in place
+    // would change what the last flush holds.
+    const uint32_t kept = sizeLow < entry->m_sizeLow ? sizeLow : entry->m_sizeLow;
+    const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
+    if (box) {
+        const uint32_t filled = entry->m_filled < box->m_sizeLow ? entry->m_filled : box->m_sizeLow;
+        if (kept < filled) {
+            if (!m_readOnly && !MoveOffCommitted(entry, kept))
+                return;
+            entry->m_filled = kept;
+        }
+    }
+    entry->m_sizeLow = sizeLow;
+    entry->m_sizeHigh = 0;
 }
 
 BOOL CParcel::PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh)

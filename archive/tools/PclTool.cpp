@@ -43,11 +43,12 @@ int Usage(const std::string &wrong)
     return 2;
 }
 
-// Pack's own temporary files are named for the archive they become:
-// <archive>.pack<one to eight hex digits>.tmp, beside it.
-bool TempName(const std::string &archiveName, const char *name)
+// The tool's temporary files are named for the file they become:
+// <name>.<kind><one to eight hex digits>.tmp, beside it (kind "pack" or
+// "extract").
+bool TempName(const std::string &target, const char *kind, const char *name)
 {
-    const std::string lead = archiveName + ".pack";
+    const std::string lead = target + "." + kind;
     const size_t n = strlen(name);
     if (n < lead.size() + 5 || n > lead.size() + 12 || _strnicmp(name, lead.c_str(), lead.size()) != 0 ||
         _stricmp(name + n - 4, ".tmp") != 0)
@@ -114,7 +115,7 @@ struct Target {
     bool Owns(const std::string &folderPath, const std::string &path, const char *leaf) const
     {
         return lstrcmpiA(path.c_str(), archive.c_str()) == 0 ||
-               (TempName(name, leaf) && lstrcmpiA(folderPath.c_str(), folder.c_str()) == 0 && PackFile(path));
+               (TempName(name, "pack", leaf) && lstrcmpiA(folderPath.c_str(), folder.c_str()) == 0 && PackFile(path));
     }
 };
 
@@ -230,7 +231,7 @@ void RemoveStaleTemps(const Target &target, const std::string &packed)
         return;
     std::vector<std::string> stale;
     do {
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(target.name, d.cFileName) ||
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !TempName(target.name, "pack", d.cFileName) ||
             !Old(d.ftLastWriteTime))
             continue;
         const std::string path = target.folder + d.cFileName;
@@ -243,20 +244,70 @@ void RemoveStaleTemps(const Target &target, const std::string &packed)
             printf("removed %s, left by an unfinished pack\n", path.c_str());
 }
 
-// A new file of the tool's own beside another, named stem<kind><hex>.tmp;
-// its name goes to temp, without an allocation once the file is there.
-bool CreateTemp(const std::string &stem, const char *kind, std::string *temp)
+// A name in the wide form the system keeps it in (the code page's bytes
+// read as the program's narrow calls read them).
+std::wstring Wide(const std::string &s)
 {
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
+    std::wstring w(n > 0 ? (size_t)n : 1, L'\0');
+    if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], n) != n)
+        return std::wstring();
+    w.resize((size_t)n - 1);
+    return w;
+}
+
+std::string Narrow(const wchar_t *w)
+{
+    const int n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? (size_t)n : 1, '\0');
+    if (n <= 0 || WideCharToMultiByte(CP_ACP, 0, w, -1, &s[0], n, nullptr, nullptr) != n)
+        return std::string();
+    s.resize((size_t)n - 1);
+    return s;
+}
+
+// A path as a full one past the 260-character limit (\\?\ before it), so
+// that a name longer than the path it was made from still works; empty
+// when the path has no full form.
+std::wstring LongForm(const std::string &path)
+{
+    const std::wstring given = Wide(path);
+    if (given.empty())
+        return given;
+    const DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n ? n : 1, L'\0');
+    const DWORD got = n ? GetFullPathNameW(given.c_str(), n, &full[0], nullptr) : 0;
+    if (!got || got >= n)
+        return std::wstring();
+    full.resize(got);
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// A new file of the tool's own beside another, named stem.<kind><hex>.tmp;
+// its name goes to temp and what follows the stem to suffix, without an
+// allocation once the file is there.
+bool CreateTemp(const std::wstring &stem, const char *kind, std::wstring *temp, std::string *suffix = nullptr)
+{
+    if (stem.empty())
+        return false;
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    std::string name;
+    std::wstring name;
+    std::string tail;
     for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1664525u + 1013904223u) {
-        char suffix[32];
-        sprintf(suffix, ".%s%lx.tmp", kind, (unsigned long)(seed & 0xFFFFFFFFu));
-        name = stem + suffix;
-        HANDLE f = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        char text[32];
+        sprintf(text, ".%s%lx.tmp", kind, (unsigned long)(seed & 0xFFFFFFFFu));
+        tail = text;
+        name = stem + std::wstring(tail.begin(), tail.end());
+        HANDLE f = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (f != INVALID_HANDLE_VALUE) {
             CloseHandle(f);
             temp->swap(name);
+            if (suffix)
+                suffix->swap(tail);
             return true;
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -268,28 +319,67 @@ bool CreateTemp(const std::string &stem, const char *kind, std::string *temp)
 // A temporary file goes with the command unless it took its place, however
 // the command ends (an allocation that fails included).
 struct TempFile {
-    std::string path;
+    std::wstring path;
     bool kept = false;
     ~TempFile()
     {
         if (!path.empty() && !kept)
-            DeleteFileA(path.c_str());
+            DeleteFileW(path.c_str());
     }
 };
+
+// An extract that was ended unseen (SIGTERM, SIGKILL) leaves its temporary
+// file beside the out file: one of its names there, not written for a
+// minute and held by nobody (an extract under way holds its file while it
+// writes, and renames it at once after).
+void RemoveStaleExtracts(const std::wstring &out)
+{
+    const size_t slash = out.find_last_of(L'\\');
+    const std::wstring folder = out.substr(0, slash + 1);
+    const std::string leaf = Narrow(out.c_str() + slash + 1);
+    WIN32_FIND_DATAW d;
+    HANDLE f = FindFirstFileW((out + L".extract*.tmp").c_str(), &d);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::wstring> stale;
+    do {
+        if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !leaf.empty() &&
+            TempName(leaf, "extract", Narrow(d.cFileName).c_str()) && Old(d.ftLastWriteTime))
+            stale.push_back(folder + d.cFileName);
+    } while (FindNextFileW(f, &d));
+    FindClose(f);
+    for (const std::wstring &path : stale) {
+        HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (held == INVALID_HANDLE_VALUE)
+            continue;
+        CloseHandle(held);
+        if (DeleteFileW(path.c_str()))
+            printf("removed %s, left by an unfinished extract\n", Narrow(path.c_str() + folder.size()).c_str());
+    }
+}
 
 // Ctrl-C, Ctrl-Break or a closing console (what Wine passes on of SIGINT;
 // SIGTERM, SIGHUP and SIGKILL end the process unseen) while a command that
 // writes a temporary file runs: it stops at its next step, failing, and takes
 // the file with it. A console that closes ends the process once the handler
 // returns, so the handler waits for that. With no such command under way the
-// process ends at once, failing.
+// process ends at once, failing; once the command's work is done, an event
+// changes nothing (a closing console ends it with the command's own code).
+enum { PCL_RUNNING, PCL_STOPPABLE, PCL_DONE };
+volatile LONG s_phase = PCL_RUNNING;
+volatile LONG s_result = 0;
 volatile LONG s_interrupted = 0;
-volatile LONG s_stoppable = 0;
 HANDLE s_stopped = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
-    if (!s_stoppable)
+    if (s_phase == PCL_DONE) {
+        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+            return TRUE;
+        ExitProcess((UINT)s_result);
+    }
+    if (s_phase != PCL_STOPPABLE)
         ExitProcess(1);
     InterlockedExchange(&s_interrupted, 1);
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && s_stopped)
@@ -307,11 +397,11 @@ struct Stoppable {
             s_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (s_stopped)
             ResetEvent(s_stopped);
-        InterlockedExchange(&s_stoppable, 1);
+        InterlockedExchange(&s_phase, PCL_STOPPABLE);
     }
     ~Stoppable()
     {
-        InterlockedExchange(&s_stoppable, 0);
+        InterlockedCompareExchange(&s_phase, PCL_RUNNING, PCL_STOPPABLE);
         if (s_stopped)
             SetEvent(s_stopped);
     }
@@ -322,6 +412,14 @@ struct Stoppable {
 bool Interrupted()
 {
     return s_interrupted != 0;
+}
+
+// The command's work is done with that result: from now on nothing changes it.
+int Done(int code)
+{
+    InterlockedExchange(&s_result, code);
+    InterlockedExchange(&s_phase, PCL_DONE);
+    return code;
 }
 
 // An import that cannot read its source says so here and fails the pack:
@@ -366,11 +464,13 @@ int Pack(int argc, char **argv)
     const std::vector<Source> &sources = tree.files;
     Stoppable stoppable;
     TempFile tempFile;
-    if (!CreateTemp(target.folder + target.name, "pack", &tempFile.path)) {
+    std::string suffix;
+    if (!CreateTemp(Wide(archive), "pack", &tempFile.path, &suffix)) {
         fprintf(stderr, "cannot create a file beside %s\n", archive.c_str());
         return 1;
     }
-    const char *temp = tempFile.path.c_str();
+    const std::string tempName = archive + suffix;
+    const char *temp = tempName.c_str();
     int failed = 0;
     uint64_t total = 0;
     {
@@ -434,6 +534,7 @@ int Pack(int argc, char **argv)
         return 1;
     }
     tempFile.kept = true;
+    Done(0);
     printf("%u files, %u empty folders, %llu bytes packed into %s\n", (unsigned)sources.size(),
            (unsigned)tree.empty.size(), (unsigned long long)total, archive.c_str());
     return 0;
@@ -500,6 +601,7 @@ int List(int argc, char **argv)
     uint64_t bytes = 0;
     printf("%10s %10s  %s\n", "offset", "size", "name");
     ListFolder(parcel, "", &files, &bytes);
+    Done(0);
     printf("%u files, %llu bytes\n", files, (unsigned long long)bytes);
     parcel.Close();
     return 0;
@@ -580,24 +682,32 @@ int Extract(int argc, char **argv)
     }
     // Written beside the out file and moved into place only when whole: a
     // failure (a full disk) leaves the file it was to replace as it was, and
-    // no part of the entry behind.
+    // no part of the entry behind. Its name is longer than the out file's,
+    // so it is made in the form that takes paths past 260 characters.
     Stoppable stoppable;
     TempFile temp;
-    bool ok = CreateTemp(out, "extract", &temp.path);
+    const std::wstring target = LongForm(out);
+    if (!target.empty())
+        RemoveStaleExtracts(target);
+    bool ok = CreateTemp(target, "extract", &temp.path);
     if (ok) {
-        HANDLE f = CreateFileA(temp.path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+        HANDLE f = CreateFileW(temp.path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         ok = f != INVALID_HANDLE_VALUE && (!size || ParcelWriteExact(f, data.data(), size)) && ParcelIoFlush(f);
         if (f != INVALID_HANDLE_VALUE)
             CloseHandle(f);
-        ok = ok && !Interrupted() && MoveFileExA(temp.path.c_str(), out.c_str(),
+        ok = ok && !Interrupted() && MoveFileExW(temp.path.c_str(), target.c_str(),
                                (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH);
         temp.kept = ok;
     }
     if (!ok) {
-        fprintf(stderr, "cannot write %s; nothing written\n", out.c_str());
+        if (Interrupted())
+            fprintf(stderr, "interrupted; %s left as it was\n", out.c_str());
+        else
+            fprintf(stderr, "cannot write %s; nothing written\n", out.c_str());
         return 1;
     }
+    Done(0);
     printf("%lu bytes to %s\n", (unsigned long)size, out.c_str());
     return 0;
 }
@@ -618,6 +728,7 @@ int Compact(int argc, char **argv)
         fprintf(stderr, "compaction failed; the archive holds what it held\n");
         return 1;
     }
+    Done(0);
     parcel.Close();
     return 0;
 }
@@ -640,18 +751,26 @@ static int Dispatch(int argc, char **argv)
     return Usage(std::string("no command ") + cmd);
 }
 
+// Installed once for the process, by a flag of constant initialisation: a
+// guarded local static would allocate, and fail without a check, when
+// memory runs out at the start.
+static volatile LONG s_handlerInstalled = 0;
+
 // Memory running out anywhere ends the command with a message and exit 1;
 // what it had made goes with the objects that made it.
 int PclMain(int argc, char **argv)
 {
-    static const BOOL handled = SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    (void)handled;
+    InterlockedExchange(&s_phase, PCL_RUNNING);
+    if (InterlockedExchange(&s_handlerInstalled, 1) == 0 && !SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
+        InterlockedExchange(&s_handlerInstalled, 0);
+    int code;
     try {
-        return Dispatch(argc, argv);
+        code = Dispatch(argc, argv);
     } catch (const std::bad_alloc &) {
         fputs("pcl: out of memory\n", stderr);
-        return 1;
+        code = 1;
     }
+    return Done(code);
 }
 
 void PclConsoleEvent(unsigned long event)

@@ -263,6 +263,19 @@ TEST(ParcelFolders, RemoveDirectoryTakesOnlyItsFolderBelowTheRoot)
         EXPECT_TRUE(tree.Exists(file)) << file;
     EXPECT_TRUE(parcel.RemoveDirectory("Foo2/"));
     EXPECT_FALSE(tree.Exists("Root\\Foo2"));
+    // Without a root the name is the caller's own, climbing included, but it
+    // must end in a folder's name.
+    WorkingDirectory cwd(tree.Full("Root"));
+    CParcelBase loose;
+    ASSERT_TRUE(loose.Open(0, "", 2, 10240));
+    for (const char *name : {"", "\\", ".", "..", "..\\", "outside\\..", "*", "..\\out*", "C:\\", "C:"}) {
+        SetLastError(0);
+        EXPECT_FALSE(loose.RemoveDirectory(name)) << name;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << name;
+    }
+    EXPECT_TRUE(loose.RemoveDirectory("..\\outside\\sub\\"));
+    EXPECT_FALSE(tree.Exists("outside\\sub"));
+    EXPECT_TRUE(tree.Exists("outside.txt"));
 }
 
 // No call that takes a name reaches above the root; going down and up
@@ -276,7 +289,8 @@ TEST(ParcelFolders, EveryCallWithANameStaysBelowTheRoot)
     CParcelBase parcel;
     ASSERT_TRUE(parcel.Open(0, tree.Full("Root").c_str(), 2, 10240));
     for (const char *name : {"..\\outside.txt", "../outside.txt", "Foo\\..\\..\\outside.txt", "C:..\\outside.txt",
-                             "...\\outside.txt"}) {
+                             "...\\outside.txt", "a:..\\outside.txt", "z:..\\outside.txt", "A:..\\outside.txt",
+                             "Z:..\\outside.txt"}) {
         SCOPED_TRACE(name);
         const std::string escaped = std::string(name).substr(0, std::string(name).size() - 11) + "escaped.txt";
         SetLastError(0);
@@ -303,6 +317,31 @@ TEST(ParcelFolders, EveryCallWithANameStaysBelowTheRoot)
     // The root itself is below it too.
     SHFILEINFOA info = {};
     EXPECT_NE(0u, parcel.GetFileInfo("Foo\\..", 0, &info, sizeof(info), SHGFI_ATTRIBUTES));
+    // A part that names a device never names a file below the root.
+    for (const char *name : {"nul.txt", "Foo\\aux.dat", "CON", "com1.log", "LPT9", "Nul .txt", "prn\\x.txt",
+                             "conout$", "nul:"}) {
+        SetLastError(0);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, parcel.CreateFile(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr))
+            << name;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << name;
+        WIN32_FIND_DATAA data;
+        EXPECT_EQ(INVALID_HANDLE_VALUE, parcel.FindFirstFile(name, &data)) << name;
+        EXPECT_EQ(nullptr, parcel.MmioOpen(name, nullptr, MMIO_READ)) << name;
+    }
+    for (const char *name : {"nully.txt", "Foo\\com10", "auxiliary.dat", "lpt0"}) {
+        HANDLE file = parcel.CreateFile(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, file) << name;
+        parcel.CloseHandle(file);
+        EXPECT_TRUE(tree.Exists(std::string("Root\\") + name)) << name;
+    }
+    // Without a root, names are used as given from the working folder, and
+    // may climb: an absolute name reaches anywhere anyway.
+    WorkingDirectory cwd(tree.Full("Root\\Foo"));
+    CParcelBase loose;
+    ASSERT_TRUE(loose.Open(0, "", 2, 10240));
+    for (const char *name : {"..\\..\\outside.txt", "../../outside.txt", ".\\..\\Foo\\..\\..\\outside.txt",
+                             "..\\...\\..\\..\\outside.txt", "..\\ \\..\\..\\outside.txt"})
+        EXPECT_EQ("k", ReadWhole(loose, name)) << name;
 }
 
 TEST(ParcelFolders, FindAndFileInfoWorkBelowTheRoot)

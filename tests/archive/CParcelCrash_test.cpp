@@ -118,7 +118,7 @@ public:
         // outgrow the old ones in place), and compacts at both levels.
         Put("f0\\n00.bin", Pattern(5000, 100));
         Put("f1\\n01.bin", Pattern(60, 101));
-        Shrink("f2\\n02.bin", 100);
+        Resize("f2\\n02.bin", 100);
         Delete("f2\\n06.bin");
         Delete("f3\\n07.bin");
         Delete("f0\\n04.bin");
@@ -126,6 +126,10 @@ public:
         Put("f4\\new2.bin", Pattern(700, 103));
         Rename("f2\\n10.bin", "f2\\renamed.bin");
         Flush(0);
+        // The cut part of a shrunk entry reads as zeros when it grows back;
+        // an entry written only in its middle reads zeros around it.
+        Resize("f2\\n02.bin", 874);
+        Sparse("f3\\sparse.bin", 4000, 3000, Pattern(200, 107));
         Delete("f1\\new1.bin");
         Delete("f4\\new2.bin");
         Delete("f2\\renamed.bin");
@@ -205,12 +209,28 @@ private:
         m_p.CloseHandle(reader);
     }
 
-    // The recorded size made smaller after the entry has its contents.
-    void Shrink(const std::string &name, DWORD size)
+    // A new entry of that size written only at one place.
+    void Sparse(const std::string &name, DWORD size, DWORD at, const std::string &data)
     {
-        m_model[name].resize(size);
-        HANDLE h = m_p.CreateFile(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        m_p.SetFileSize(h, size, 0);
+        m_model[name] = std::string(size, '\0').replace(at, data.size(), data);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            HANDLE h = m_p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            m_p.SetFileSize(h, size, 0);
+            m_p.CloseHandle(h);
+            if (WriteAt(m_p, name, at, data, OPEN_EXISTING))
+                return;
+        }
+    }
+
+    // The recorded size set after the entry has its contents: what a grow
+    // gains was never written. A caller that checks sets it again when it
+    // did not take.
+    void Resize(const std::string &name, DWORD size)
+    {
+        m_model[name].resize(size, '\0');
+        HANDLE h = m_p.CreateFile(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        for (int attempt = 0; attempt < 2 && m_p.GetFileSize(h, nullptr) != size; ++attempt)
+            m_p.SetFileSize(h, size, 0);
         m_p.CloseHandle(h);
     }
 

@@ -198,6 +198,18 @@ TEST_F(ParcelMemory, CallsChangingEntriesFailWhole)
                return p.WriteFile(h, "XYZ", 3, &done, nullptr) && done == 3;
            },
            [](Model &m) { m["r5"].replace(0, 3, "XYZ"); }, closeHandle});
+    // The cut moves the entry off what the flush holds: a copy to have.
+    Sweep("SetFileSize cutting a flushed entry",
+          {[&](CParcel &p) { h = p.CreateFile("f5\\e.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr); },
+           nullptr,
+           [&](CParcel &p) {
+               p.SetFileSize(h, 100, 0);
+               const DWORD error = GetLastError();
+               const bool cut = p.GetFileSize(h, nullptr) == 100;
+               SetLastError(error);
+               return cut;
+           },
+           [](Model &m) { m["f5\\e.txt"].resize(100); }, closeHandle});
     Sweep("DeleteFile", {nullptr, nullptr, [](CParcel &p) { return p.DeleteFile(kLong) != FALSE; },
                          [](Model &m) { m.erase(kLong); }, nullptr});
     // Written since the flush, so freed at once: its record and both

@@ -402,6 +402,23 @@ TEST_F(Packed, WhatTheTablesCannotHoldIsRefusedAndTheArchiveReopens)
     p.Close();
     ASSERT_TRUE(Reopen(p));
     EXPECT_TRUE(Holds(p, {{"a", Pattern(10, 1)}, {std::string(255, 'n'), "fits"}}));
+    p.Close();
+    // An entry that another program stored below a folder "." opens by
+    // every disposition that finds it; a new name there is still refused.
+    Layout at;
+    Bytes dotted = HandMade(&at);
+    dotted.PatchName(at.firstFileCount + 4 + 280, ".\\");
+    SetDisk(dotted.Str());
+    ASSERT_TRUE(Reopen(p));
+    for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING, CREATE_ALWAYS}) {
+        HANDLE h = p.CreateFile(".\\a.txt", GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << disposition;
+        p.CloseHandle(h);
+    }
+    EXPECT_EQ(p.CreateFile(".\\a.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_EQ(p.CreateFile(".\\b.txt", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
 }
 
 // ------------------------------------------------------------- folders
@@ -1261,6 +1278,46 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
     for (DWORD flags : {0u, 2u}) {
         ASSERT_TRUE(p.Open(1, m_path.c_str(), flags, 10240));
         EXPECT_EQ(ReadWhole(p, "a.bin"), whole.substr(0, 300)) << flags;
+        p.Close();
+    }
+    // Grown back, it reads zeros past the cut, as a file does: right after
+    // the cut, after a flush and a compaction, and opened for reading.
+    const std::string regrown = whole.substr(0, 300) + std::string(700, '\0');
+    const auto resize = [&](DWORD size, const char *name = "a.bin") {
+        HANDLE r = p.CreateFile(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        p.SetFileSize(r, size, 0);
+        p.CloseHandle(r);
+    };
+    ASSERT_TRUE(Store({{"a.bin", whole}}));
+    ASSERT_TRUE(Reopen(p));
+    resize(300);
+    resize(1000);
+    EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown);
+    resize(300);
+    ASSERT_TRUE(p.Flush(0));
+    resize(1000);
+    EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown);
+    for (int level : {0, 2}) {
+        ASSERT_TRUE(p.Flush(level));
+        EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown) << level;
+    }
+    p.Close();
+    ASSERT_TRUE(Store({{"a.bin", whole}}));
+    ASSERT_TRUE(p.Open(1, m_path.c_str(), 2, 10240));
+    resize(300);
+    resize(1000);
+    EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown);
+    p.Close();
+    // An older build left the cut bytes in the region past the recorded size.
+    Layout at;
+    Bytes old = HandMade(&at);
+    old.Patch(at.fileRegion - 8, 3);
+    for (DWORD flags : {0u, 2u}) {
+        SetDisk(old.Str());
+        ASSERT_TRUE(p.Open(1, m_path.c_str(), flags, 10240));
+        EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), "hel");
+        resize(5, "Data\\a.txt");
+        EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), std::string("hel\0\0", 5)) << flags;
         p.Close();
     }
 }

@@ -1,6 +1,7 @@
 // The pack tool: the names a packed tree gets, and archives whose records lie about folders refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "EngineRead.h"
@@ -624,6 +625,52 @@ std::string TempLeft(const ScratchFolder &t)
     return d.cFileName;
 }
 
+// An extract says when it was interrupted, and an event after its work is
+// done changes nothing. What one ended unseen left beside its out file goes
+// with the next extract there, once a minute old and held by nobody. An out
+// path that leaves no room for the temporary file's longer name works.
+TEST(Pcl, ExtractLeavesNothingOfItsOwnBehind)
+{
+    ScratchFolder t;
+    t.Folder("tree");
+    t.File("tree\\b.bin", "bee");
+    const std::string archive = t.Full("data.pcl");
+    ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), archive}));
+    for (int i = 0; i < 2; ++i) {
+        InterruptAt at(i);
+        std::string printed;
+        long refused;
+        EXPECT_EQ(1, PclHereFailing(t, {"extract", archive, "b.bin", t.Full("out.bin")}, 1000000, &refused, &printed));
+        EXPECT_NE(printed.find("interrupted; " + t.Full("out.bin") + " left as it was"), std::string::npos) << printed;
+        EXPECT_FALSE(Exists(t.Full("out.bin")));
+        EXPECT_EQ(TempLeft(t), "");
+    }
+    ASSERT_EQ(0, PclHere({"extract", archive, "b.bin", t.Full("out.bin")}));
+    PclConsoleEvent(CTRL_C_EVENT);
+    EXPECT_EQ("bee", t.Read("out.bin"));
+    for (const char *name : {"out.bin.extract1f.tmp", "out.bin.extractA2.tmp", "out.bin.extract3c.tmp",
+                             "out.bin.extractzz.tmp", "other.bin.extract4.tmp"}) {
+        t.File(name, "left");
+        if (name[15] != '3') {
+            ASSERT_TRUE(Age(t.Full(name)));
+        }
+    }
+    HANDLE held = CreateFileA(t.Full("out.bin.extractA2.tmp").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(0, PclHere({"extract", "-r", archive, "b.bin", t.Full("out.bin")}));
+    CloseHandle(held);
+    EXPECT_FALSE(Exists(t.Full("out.bin.extract1f.tmp")));
+    for (const char *name : {"out.bin.extractA2.tmp", "out.bin.extract3c.tmp", "out.bin.extractzz.tmp",
+                             "other.bin.extract4.tmp"})
+        EXPECT_TRUE(Exists(t.Full(name))) << name;
+    const std::string deep = t.Full(std::string(std::max<size_t>(200, t.Full("").size() + 1) - t.Full("").size(), 'd'));
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    const std::string out = deep + "\\" + std::string(250 - deep.size(), 'o');
+    EXPECT_EQ(0, PclHere({"extract", archive, "b.bin", out}));
+    EXPECT_EQ("bee", t.Read(out.substr(t.Full("").size())));
+}
+
 // Each command with its allocations refused in turn from the first on: it
 // exits 0 having done all of it, or 1 having changed nothing and left
 // nothing behind; it never aborts, never waits for a click (an import that
@@ -669,6 +716,22 @@ TEST(Pcl, CommandsWithoutMemoryFailWholeAndSaySo)
         {"extract", archive, "sub/f3.bin", t.Full("out.bin")},
         {"compact", archive, "2"},
     };
+    // The first allocations of a process that has run no command yet.
+    for (const std::vector<std::string> &args : commands) {
+        std::string line;
+        for (const std::string &a : args)
+            line += Quoted(a) + " ";
+        for (long n = 0; n < 4; ++n) {
+            t.File("data.pcl", holed);
+            SetEnvironmentVariableA("KIV_PCL_FAIL_AFTER", std::to_string(n).c_str());
+            std::string printed;
+            EXPECT_EQ(1, KivRunProgramPrinting(KIV_PCL_FAILING_EXE, line, &printed, 30000)) << line << n;
+            EXPECT_NE(printed.find("pcl: out of memory"), std::string::npos) << line << n << ": " << printed;
+            EXPECT_TRUE(t.Read("data.pcl") == holed) << line << n;
+            EXPECT_EQ(TempLeft(t), "") << line << n;
+        }
+    }
+    SetEnvironmentVariableA("KIV_PCL_FAIL_AFTER", nullptr);
     for (const std::vector<std::string> &args : commands) {
         const std::string &command = args[0];
         refused = 1;
