@@ -10,6 +10,7 @@
 class CKivAvatarAtomic;
 class CKivAvatarItem;
 class CKivTextureTrailer;
+class KivPreparedTextures;
 
 class CKivAvatar : public CKivClump
 {
@@ -79,8 +80,10 @@ public:
     const std::vector<CKivAvatarAtomic *> &GetPartAtomics() const { return m_parts; }
 
     // Texture names of the current numbers and variant state.
-    void PartSkinName(int part, char *name, int size) const;
-    void FaceFrameName(int frame, char *name, int size) const;
+    void PartSkinName(int body, int skin, int part, char *name, int size) const;
+    void FaceFrameName(int body, int skin, int face, int frame, char *name, int size) const;
+    void PrepareTextures(KivPreparedTextures *prepared, int body, int skin, int face) const;
+    static int ModelPaths(int body, char (&path)[kNameSize], char (&images)[kNameSize]);
 
 private:
     int CallScript(const char *function, const char *label, int number, const int *itemArgs);

@@ -46,9 +46,12 @@ int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD s
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
 RwRaster *CreatePngRaster(const KivPngPixels *pixels);
-// A one-pixel opaque white texture raster of the same kind, standing in
-// until the picture's own raster is made.
-RwRaster *CreateBlankPngRaster();
+// Makes the picture of the scaled size now, with no lock (the fill under the
+// lock then only copies it); 1 when it is ready, 0 when memory ran out.
+int ReducePngPixels(KivPngPixels *pixels);
+// 1 when the pixels have the size a read in the mode gives at the engine's
+// present scales.
+int PngPixelsFit(const KivPngPixels *pixels, int mode);
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
 int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
 void FreePngPixels(KivPngPixels *pixels);
