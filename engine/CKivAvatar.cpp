@@ -126,6 +126,16 @@ const char *CKivAvatar::GetDataFolder()
     return g_dataFolder.c_str();
 }
 
+void CKivAvatar::PartSkinName(int part, char *name, int size) const
+{
+    PartSkinName(m_body, m_skin, part, name, size);
+}
+
+void CKivAvatar::FaceFrameName(int frame, char *name, int size) const
+{
+    FaceFrameName(m_body, m_skin, m_face, frame, name, size);
+}
+
 void CKivAvatar::PartSkinName(int body, int skin, int part, char *name, int size) const
 {
     if (m_variant)
@@ -148,6 +158,8 @@ void CKivAvatar::FaceFrameName(int body, int skin, int face, int frame, char *na
 // the textures the body's model names.
 void CKivAvatar::PrepareTextures(KivPreparedTextures *prepared, int body, int skin, int face) const
 {
+    if (!prepared->Active())
+        return;
     char name[kNameSize], path[kNameSize], images[kNameSize];
     for (int part = 0; part < kPartCount; part++) {
         PartSkinName(body, skin, part, name, sizeof(name));
@@ -189,12 +201,12 @@ int CKivAvatar::ReadTextures()
     }
     char name[kNameSize];
     for (int part = 0; part < kPartCount; part++) {
-        PartSkinName(m_body, m_skin, part, name, sizeof(name));
+        PartSkinName(part, name, sizeof(name));
         if (RwTexture *texture = base->ReadTexture(name, kSkinFolder))
             m_readTextures.push_back(texture);
     }
     for (int frame = 1; frame <= kFaceFrames; frame++) {
-        FaceFrameName(m_body, m_skin, m_face, frame, name, sizeof(name));
+        FaceFrameName(frame, name, sizeof(name));
         if (RwTexture *texture = base->ReadTexture(name, kFaceFolder))
             m_readTextures.push_back(texture);
     }
@@ -274,7 +286,7 @@ int CKivAvatar::SetSkin(int skin)
     m_skin = skin;
     char name[kNameSize];
     for (int part = 0; part < kPartCount; part++) {
-        PartSkinName(m_body, m_skin, part, name, sizeof(name));
+        PartSkinName(part, name, sizeof(name));
         SetMaterialTexture(kPartNames[part], FindTexture(name));
     }
     return 1;
@@ -501,7 +513,7 @@ int CKivAvatar::AddEmotion(const char *name, int frame, float seconds)
         char frameKey[CKivTextureTrailer::kNameSize];
         snprintf(frameKey, sizeof(frameKey), "%s%d_%d", key.c_str(), frame, trailer->GetFrameCount());
         char texture[kNameSize];
-        FaceFrameName(m_body, m_skin, m_face, frame, texture, sizeof(texture));
+        FaceFrameName(frame, texture, sizeof(texture));
         if (!trailer->AddFrame(frameKey, FindTexture(texture), seconds))
             return 0;
         // A new emotion is registered last, whole.

@@ -80,12 +80,15 @@ public:
     const std::vector<CKivAvatarAtomic *> &GetPartAtomics() const { return m_parts; }
 
     // Texture names of the current numbers and variant state.
+    void PartSkinName(int part, char *name, int size) const;
+    void FaceFrameName(int frame, char *name, int size) const;
+
+private:
+    // The same names for other numbers, with the current variant state.
     void PartSkinName(int body, int skin, int part, char *name, int size) const;
     void FaceFrameName(int body, int skin, int face, int frame, char *name, int size) const;
     void PrepareTextures(KivPreparedTextures *prepared, int body, int skin, int face) const;
     static int ModelPaths(int body, char (&path)[kNameSize], char (&images)[kNameSize]);
-
-private:
     int CallScript(const char *function, const char *label, int number, const int *itemArgs);
     int PlayKey(std::string &&key, float duration, int repeatCount);
     int ReadTextures();

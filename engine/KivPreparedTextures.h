@@ -25,6 +25,8 @@ public:
     KivPreparedTextures(const KivPreparedTextures &) = delete;
     KivPreparedTextures &operator=(const KivPreparedTextures &) = delete;
 
+    // 0 when nothing will be prepared (the thread holds the lock, say).
+    int Active() const { return m_active; }
     // The file "<path><name>.png" the callback would read for the name.
     void Want(const char *name, const char *path);
     // Every texture name a stream's texture chunks carry, less the names
