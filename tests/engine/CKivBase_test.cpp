@@ -438,15 +438,25 @@ DWORD WINAPI LoadGround(void *data)
     return 0;
 }
 
+// A started engine and the files of a world, its ground picture of the size
+// given and a model.
+CKivBase *StartWithFilesToLoad(int groundSize)
+{
+    WriteFileBytes("stopping/ground.png", GradientPng(groundSize, groundSize));
+    WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
+    CKivBase *base = new CKivBase;
+    if (InitHost(base) != 1)
+        return base;
+    WriteFileBytes("stopping/spine.dff", KivTestModel({KivTestBodyPart("spine", "spine", {0, 1, 0})}));
+    return base;
+}
+
 // Shutdown while a world loads on another thread waits for that load to end
 // whole; a load begun after it is refused and touches nothing.
 TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
 {
-    WriteFileBytes("stopping/ground.png", GradientPng(1024, 1024));
-    WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
-    CKivBase *base = new CKivBase;
-    ASSERT_EQ(1, InitHost(base));
-    WriteFileBytes("stopping/spine.dff", KivTestModel({KivTestBodyPart("spine", "spine", {0, 1, 0})}));
+    CKivBase *base = StartWithFilesToLoad(1024);
+    ASSERT_TRUE(base->IsInitialised());
     {
         CKivClump early;
         EXPECT_EQ(1, early.Load("stopping/spine.dff", "stopping/"));
@@ -509,11 +519,8 @@ DWORD WINAPI CallWhileStopping(void *data)
 // could still be read: none loads anything.
 TEST(EngineRoot, CallsBegunWhileShutdownWaitsAreRefused)
 {
-    WriteFileBytes("stopping/ground.png", GradientPng(16, 16));
-    WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
-    CKivBase *base = new CKivBase;
-    ASSERT_EQ(1, InitHost(base));
-    WriteFileBytes("stopping/spine.dff", KivTestModel({KivTestBodyPart("spine", "spine", {0, 1, 0})}));
+    CKivBase *base = StartWithFilesToLoad(16);
+    ASSERT_TRUE(base->IsInitialised());
     Straggler s = {CreateEventA(nullptr, TRUE, FALSE, nullptr), -1, -1, reinterpret_cast<RwTexture *>(1)};
     HANDLE thread = CreateThread(nullptr, 102400, CallWhileStopping, &s, 0, nullptr);
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(s.ready, 5000));
