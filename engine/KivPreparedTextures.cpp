@@ -171,8 +171,6 @@ KivPngPixels *KivPreparedTextures::Take(const char *file, int mode)
 {
     KivPreparedTextures **innermost = Innermost();
     for (KivPreparedTextures *list = innermost ? *innermost : nullptr; list; list = list->m_outer) {
-        if (list->m_mode != mode)
-            continue;
         for (Entry &entry : list->m_entries) {
             if (entry.pixels && entry.file == file && PngPixelsFit(entry.pixels, mode)) {
                 KivPngPixels *pixels = entry.pixels;

@@ -39,7 +39,8 @@ public:
     void Decode(RwTextureDictionary *dictionary, int current);
 
     // Under the hold, on the preparing thread: the prepared picture of the
-    // file when it fits the mode and the present scales, now the caller's
+    // file when its size is the one the mode and the present scales give
+    // (the read mode changes nothing else of a picture), now the caller's
     // (FreePngPixels); null otherwise.
     static KivPngPixels *Take(const char *file, int mode);
 
@@ -53,7 +54,7 @@ private:
     void DropNamesIn(RwTextureDictionary *dictionary);
 
     int m_active;
-    int m_mode;                      // the read mode the pictures were decoded for
+    int m_mode;                      // the read mode the pictures are decoded for
     KivPreparedTextures *m_outer;    // the thread's list before this one
     std::vector<Entry> m_entries;
 };

@@ -901,6 +901,25 @@ TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
     }
 }
 
+// A world whose picture was decoded before the quality changed, while its
+// load waited for the frame, gets the texture of the new quality.
+TEST(TextureRead, AQualityChangedWhileALoadWaitsForTheFrameHolds)
+{
+    WriteFileBytes("data/png/requality.png", GradientPng(64, 64));
+    WriteFileBytes("data/png/requality.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "requality"));
+    CKivWorld world("requality");
+    Base()->Lock();
+    std::thread loader([&world] { world.Load("data/png/requality.bsp", nullptr, "data/png/"); });
+    Sleep(300);
+    Base()->SetTextureQuality(2);
+    Base()->Unlock();
+    loader.join();
+    Base()->SetTextureQuality(0);
+    RwTexture *texture = RwTextureDictionaryFindTexture(world.GetTextureDictionary(), "requality");
+    ASSERT_NE(nullptr, texture);
+    EXPECT_EQ(16, RwTextureGetRaster(texture)->width);
+}
+
 // A file that begins as a PNG but breaks later is no texture, read inside
 // a frame or outside one, and it is not listed as missing.
 TEST(TextureRead, ABrokenPictureIsNoTextureInsideOrOutsideAFrame)
