@@ -160,21 +160,45 @@ void ApplyKey(FIBITMAP *dib, const ColourKey *key)
     }
 }
 
-// A raster of 8888 pixels lies in memory as the bitmap does (blue, green,
-// red, alpha), so its rows are copied straight in; false for any other kind.
-bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
+// The raster's pixels when it is a plain 8888 one (blue, green, red, alpha
+// in memory, as the bitmap lies); null for any other kind.
+RwUInt8 *Lock8888(RwRaster *raster)
 {
     const RwInt32 kind = RwRasterGetFormat(raster) & (rwRASTERFORMATPIXELFORMATMASK | rwRASTERFORMATPAL8 |
                                                       rwRASTERFORMATPAL4 | rwRASTERFORMATMIPMAP);
-    if (kind != rwRASTERFORMAT8888)
-        return false;
-    RwUInt8 *pixels = RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH);
+    return kind == rwRASTERFORMAT8888 ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH) : nullptr;
+}
+
+// The bitmap's rows copied straight in, bottom row last.
+bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
+{
+    RwUInt8 *pixels = Lock8888(raster);
     if (!pixels)
         return false;
     const int width = raster->width, height = raster->height;
     for (int y = 0; y < height; y++)
         memcpy(pixels + static_cast<size_t>(height - 1 - y) * raster->stride, FreeImage_GetScanLine(dib, y),
                static_cast<size_t>(width) * 4);
+    RwRasterUnlock(raster);
+    return true;
+}
+
+// The image's red, green, blue, alpha rows, top first, in the raster's order.
+bool FillFromImage(RwRaster *raster, const RwImage *image)
+{
+    RwUInt8 *pixels = Lock8888(raster);
+    if (!pixels)
+        return false;
+    for (int y = 0; y < image->height; y++) {
+        const RwUInt8 *src = image->cpPixels + static_cast<size_t>(y) * image->stride;
+        RwUInt8 *dst = pixels + static_cast<size_t>(y) * raster->stride;
+        for (int x = 0; x < image->width; x++, src += 4, dst += 4) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+            dst[3] = src[3];
+        }
+    }
     RwRasterUnlock(raster);
     return true;
 }
@@ -248,9 +272,12 @@ RwRaster *CreatePngRaster(const KivPngPixels *pixels)
 
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels)
 {
-    return raster && pixels && pixels->dib && pixels->width == static_cast<int>(FreeImage_GetWidth(pixels->dib)) &&
-           pixels->height == static_cast<int>(FreeImage_GetHeight(pixels->dib)) &&
-           raster->width == pixels->width && raster->height == pixels->height && FillFromBitmap(raster, pixels->dib);
+    if (!raster || !pixels || raster->width != pixels->width || raster->height != pixels->height)
+        return 0;
+    if (!pixels->dib)
+        return FillFromImage(raster, &pixels->reduced);
+    return pixels->width == static_cast<int>(FreeImage_GetWidth(pixels->dib)) &&
+           pixels->height == static_cast<int>(FreeImage_GetHeight(pixels->dib)) && FillFromBitmap(raster, pixels->dib);
 }
 
 // One smaller than the picture is filled from a resampled image of it.

@@ -41,8 +41,9 @@ int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD s
 // thread instead makes the raster under the lock and copies the pixels in
 // without it, the raster being nobody else's yet (a reset never releases a
 // plain texture's device texture); the copy gives 0 when the pixels need
-// scaling or the raster is of another kind: FillPngRaster, under the lock,
-// then fills it through an image. Null or 0 on failure.
+// scaling not yet made (ReducePngPixels) or the raster is of another kind:
+// FillPngRaster, under the lock, then fills it through an image. Null or 0
+// on failure.
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
 RwRaster *CreatePngRaster(const KivPngPixels *pixels);

@@ -10,6 +10,7 @@
 #include "engine/KivFileRead.h"
 #include "engine/KivImageDecode.h"
 #include "engine/KivThreadBlock.h"
+#include "gfx/core/raster.h"
 #include "gfx/core/rwstring.h"
 #include "gfx/core/texture.h"
 
@@ -84,12 +85,24 @@ KivPreparedTextures::KivPreparedTextures() : m_active(0), m_mode(CKivBase::GetTe
     m_active = 1;
 }
 
+// Rasters nobody took go under a brief hold.
 KivPreparedTextures::~KivPreparedTextures()
 {
     if (m_active)
         *Innermost() = m_outer;
-    for (Entry &entry : m_entries)
+    bool rasters = false;
+    for (const Entry &entry : m_entries)
+        rasters = rasters || entry.raster;
+    CKivBase *base = CKivBase::GetInstance();
+    if (rasters)
+        base->Lock();
+    for (Entry &entry : m_entries) {
+        if (entry.raster)
+            RwRasterDestroy(entry.raster);
         FreePngPixels(entry.pixels);
+    }
+    if (rasters)
+        base->Unlock();
 }
 
 bool KivPreparedTextures::Known(const std::string &file) const
@@ -108,7 +121,7 @@ void KivPreparedTextures::Want(const char *name, const char *path)
         return;
     try {
         if (!Known(file))
-            m_entries.push_back(Entry{name, file, nullptr});
+            m_entries.push_back(Entry{name, file, nullptr, nullptr, 0});
     } catch (const std::bad_alloc &) {
     }
 }
@@ -165,19 +178,49 @@ void KivPreparedTextures::Decode(RwTextureDictionary *dictionary, int current)
         }
         bytes += PngPixelBytes(entry.pixels);
     }
+    MakeRasters();
 }
 
-KivPngPixels *KivPreparedTextures::Take(const char *file, int mode)
+// Made under a brief hold, filled with none: the rasters are nobody else's
+// yet, and a device reset keeps a plain texture's pixels.
+void KivPreparedTextures::MakeRasters()
+{
+    bool decoded = false;
+    for (const Entry &entry : m_entries)
+        decoded = decoded || entry.pixels;
+    if (!decoded)
+        return;
+    CKivBase *base = CKivBase::GetInstance();
+    base->Lock();
+    for (Entry &entry : m_entries)
+        entry.raster = CreatePngRaster(entry.pixels);
+    base->Unlock();
+    for (Entry &entry : m_entries)
+        entry.copied = CopyPngPixels(entry.raster, entry.pixels);
+}
+
+RwRaster *KivPreparedTextures::Take(const char *file, int mode)
 {
     KivPreparedTextures **innermost = Innermost();
     for (KivPreparedTextures *list = innermost ? *innermost : nullptr; list; list = list->m_outer) {
         for (Entry &entry : list->m_entries) {
-            if (entry.pixels && entry.file == file && PngPixelsFit(entry.pixels, mode)) {
-                KivPngPixels *pixels = entry.pixels;
-                entry.pixels = nullptr;
-                return pixels;
-            }
+            if (entry.pixels && entry.file == file && PngPixelsFit(entry.pixels, mode))
+                return entry.Finish();
         }
     }
     return nullptr;
+}
+
+// Whatever the raster still lacks is done now, under the hold.
+RwRaster *KivPreparedTextures::Entry::Finish()
+{
+    RwRaster *made = raster ? raster : CreatePngRaster(pixels);
+    if (made && !copied && !CopyPngPixels(made, pixels) && !FillPngRaster(made, pixels)) {
+        RwRasterDestroy(made);
+        made = nullptr;
+    }
+    raster = nullptr;
+    FreePngPixels(pixels);
+    pixels = nullptr;
+    return made;
 }

@@ -1,12 +1,13 @@
 // Pictures a load decodes before it takes the render lock, for the texture reads its own thread makes under the hold.
 //
 // A load names its files before it locks: the pictures its textures will ask
-// for are read and decoded then, with no lock, so that under the hold the
-// texture read callback only makes and fills each raster. What the callback
+// for are read and decoded then, with no lock, their rasters made under a
+// brief hold and filled with none, so that under the load's hold the texture
+// read callback only puts each raster under its texture. What the callback
 // returns does not depend on this: a picture that was not prepared, or was
-// prepared for another read mode or scale, is read and decoded under the
-// lock as always. The list is the thread's own; only a thread that holds no
-// render lock prepares (under a hold the decoding would wait in it anyway).
+// prepared for another scale, is read and decoded under the lock as always.
+// The list is the thread's own; only a thread that holds no render lock
+// prepares (under a hold the decoding would wait in it anyway).
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <vector>
 
 struct KivPngPixels;
+struct RwRaster;
 struct RwTextureDictionary;
 
 class KivPreparedTextures
@@ -38,20 +40,24 @@ public:
     // dictionary, looked at under a brief hold) already has.
     void Decode(RwTextureDictionary *dictionary, int current);
 
-    // Under the hold, on the preparing thread: the prepared picture of the
-    // file when its size is the one the mode and the present scales give
-    // (the read mode changes nothing else of a picture), now the caller's
-    // (FreePngPixels); null otherwise.
-    static KivPngPixels *Take(const char *file, int mode);
+    // Under the hold, on the preparing thread: the filled raster of the
+    // file's prepared picture when its size is the one the mode and the
+    // present scales give (the read mode changes nothing else of a picture),
+    // now the caller's; null otherwise.
+    static RwRaster *Take(const char *file, int mode);
 
 private:
     struct Entry {
         std::string name;
         std::string file;
-        KivPngPixels *pixels;
+        KivPngPixels *pixels;   // decoded with no lock
+        RwRaster *raster;       // made under a brief hold, or null
+        int copied;             // the raster holds the pixels
+        RwRaster *Finish();
     };
     bool Known(const std::string &file) const;
     void DropNamesIn(RwTextureDictionary *dictionary);
+    void MakeRasters();
 
     int m_active;
     int m_mode;                      // the read mode the pictures are decoded for

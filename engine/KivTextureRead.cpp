@@ -35,11 +35,14 @@ RwTexture *TextureFromPixels(const char *name, KivPngPixels *pixels)
 }
 
 // A picture the load prepared before its hold gives the texture a read now
-// would give: only its raster is made here.
+// would give: only the texture is made here.
 RwTexture *ReadNow(CKivBase *base, const char *path, const char *name, const char *file, int mode)
 {
-    if (KivPngPixels *prepared = KivPreparedTextures::Take(file, mode))
-        return TextureFromPixels(name, prepared);
+    if (RwRaster *prepared = KivPreparedTextures::Take(file, mode)) {
+        RwTexture *texture = nullptr;
+        TextureFromPngRaster(&texture, name, prepared);
+        return texture;
+    }
     std::unique_ptr<unsigned char[]> bytes;
     DWORD size = 0;
     const KivReadStatus status = KivReadWholeFile(base->GetParcel(), file, bytes, &size);
