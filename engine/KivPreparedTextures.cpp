@@ -37,19 +37,19 @@ unsigned ReadU32(const unsigned char *p)
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24;
 }
 
-// The name a texture chunk at the offset carries, or an empty string. Only
-// a hint: a name the scan misreads or misses is read under the lock.
+// The name a texture chunk at the offset (with two chunk headers' room
+// after it) carries, or an empty string. Only a hint: a name the scan
+// misreads or misses is read under the lock.
 std::string NameAt(const unsigned char *bytes, size_t size, size_t at)
 {
-    if (size - at < 2 * kChunkHeader || ReadU32(bytes + at) != kTextureChunk ||
-        ReadU32(bytes + at + kChunkHeader) != kStructChunk)
+    if (ReadU32(bytes + at) != kTextureChunk || ReadU32(bytes + at + kChunkHeader) != kStructChunk)
         return std::string();
     const unsigned structSize = ReadU32(bytes + at + kChunkHeader + 4);
     if (structSize > kLongestStruct || size - at - 2 * kChunkHeader < structSize + kChunkHeader)
         return std::string();
     const size_t string = at + 2 * kChunkHeader + structSize;
     const unsigned length = ReadU32(bytes + string + 4);
-    if (ReadU32(bytes + string) != kStringChunk || length == 0 || length > kLongestName ||
+    if (ReadU32(bytes + string) != kStringChunk || length > kLongestName ||
         size - string - kChunkHeader < length)
         return std::string();
     const char *text = reinterpret_cast<const char *>(bytes + string + kChunkHeader);
@@ -88,21 +88,19 @@ KivPreparedTextures::KivPreparedTextures() : m_active(0), m_mode(CKivBase::GetTe
 // Rasters nobody took go under a brief hold.
 KivPreparedTextures::~KivPreparedTextures()
 {
-    if (m_active)
-        *Innermost() = m_outer;
-    bool rasters = false;
-    for (const Entry &entry : m_entries)
-        rasters = rasters || entry.raster;
+    if (!m_active)
+        return;
+    *Innermost() = m_outer;
+    if (m_entries.empty())
+        return;
     CKivBase *base = CKivBase::GetInstance();
-    if (rasters)
-        base->Lock();
+    base->Lock();
     for (Entry &entry : m_entries) {
         if (entry.raster)
             RwRasterDestroy(entry.raster);
         FreePngPixels(entry.pixels);
     }
-    if (rasters)
-        base->Unlock();
+    base->Unlock();
 }
 
 bool KivPreparedTextures::Known(const std::string &file) const
@@ -193,10 +191,12 @@ void KivPreparedTextures::MakeRasters()
     CKivBase *base = CKivBase::GetInstance();
     base->Lock();
     for (Entry &entry : m_entries)
-        entry.raster = CreatePngRaster(entry.pixels);
+        if (!entry.raster)
+            entry.raster = CreatePngRaster(entry.pixels);
     base->Unlock();
     for (Entry &entry : m_entries)
-        entry.copied = CopyPngPixels(entry.raster, entry.pixels);
+        if (!entry.copied)
+            entry.copied = CopyPngPixels(entry.raster, entry.pixels);
 }
 
 RwRaster *KivPreparedTextures::Take(const char *file, int mode)

@@ -481,7 +481,8 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
         scaled.insert(scaled.end(), image->cpPixels + y * image->stride, image->cpPixels + y * image->stride + 64);
     RwImageDestroy(image);
     EXPECT_EQ(p, scaled);
-    // Scaled pixels are never copied straight in: they go through the image.
+    // Scaled pixels are never copied straight in: they go through the image,
+    // a picture whose height stays as it was (one row) too.
     KivPngPixels *quarter = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
     raster = CreatePngRaster(quarter);
     ASSERT_NE(nullptr, raster);
@@ -491,6 +492,22 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_EQ(p, RasterPixels(raster));
     RwRasterDestroy(raster);
     FreePngPixels(quarter);
+    const std::string row = GradientPng(8, 1);
+    KivPngPixels *narrowed = DecodePngPixels(row.data(), static_cast<DWORD>(row.size()), 2, nullptr);
+    raster = CreatePngRaster(narrowed);
+    ASSERT_NE(nullptr, raster);
+    EXPECT_EQ(0, CopyPngPixels(raster, narrowed));
+    RwRasterDestroy(raster);
+    FreePngPixels(narrowed);
+    // Nor into a raster of another width.
+    Base()->SetTextureQuality(0);
+    KivPngPixels *whole = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
+    raster = RwRasterCreate(32, 64, 32, rwRASTERTYPETEXTURE);
+    ASSERT_NE(nullptr, raster);
+    EXPECT_EQ(0, CopyPngPixels(raster, whole));
+    RwRasterDestroy(raster);
+    FreePngPixels(whole);
+    Base()->SetTextureQuality(2);
     // A 1x1 picture stays 1x1 at a quarter.
     const std::string one = GradientPng(1, 1);
     RwTexture *texture = nullptr;
@@ -624,6 +641,7 @@ TEST(TextureRead, AReadInsideAFrameKeepsTheFramesLock)
     Base()->Lock();
     HANDLE other = CreateThread(nullptr, 0, TakeTheLock, const_cast<LONG *>(&taken), 0, nullptr);
     Sleep(5);
+    EXPECT_TRUE(Base()->HoldsLock());
     RwImageSetPath("data/png/");
     RwTexture *texture = RwTextureRead("inframe", nullptr);
     ASSERT_NE(nullptr, texture);
@@ -634,6 +652,7 @@ TEST(TextureRead, AReadInsideAFrameKeepsTheFramesLock)
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other, 5000));
     CloseHandle(other);
     EXPECT_EQ(1, taken);
+    EXPECT_FALSE(Base()->HoldsLock());
 }
 
 struct WorldLoad {
@@ -901,23 +920,36 @@ TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
     }
 }
 
-// A world whose picture was decoded before the quality changed, while its
-// load waited for the frame, gets the texture of the new quality.
-TEST(TextureRead, AQualityChangedWhileALoadWaitsForTheFrameHolds)
+// The width of a world's texture loaded on another thread while this one
+// holds a frame, doing what it is given during the frame.
+int LoadedWhileAFrameIsHeld(const std::function<void()> &during)
 {
-    WriteFileBytes("data/png/requality.png", GradientPng(64, 64));
-    WriteFileBytes("data/png/requality.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "requality"));
-    CKivWorld world("requality");
+    WriteFileBytes("data/png/held.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "held"));
+    CKivWorld world("held");
     Base()->Lock();
-    std::thread loader([&world] { world.Load("data/png/requality.bsp", nullptr, "data/png/"); });
+    std::thread loader([&world] { world.Load("data/png/held.bsp", nullptr, "data/png/"); });
     Sleep(300);
-    Base()->SetTextureQuality(2);
+    during();
     Base()->Unlock();
     loader.join();
+    RwTexture *texture = RwTextureDictionaryFindTexture(world.GetTextureDictionary(), "held");
+    return texture ? RwTextureGetRaster(texture)->width : 0;
+}
+
+// A world load decodes its pictures before it waits for the frame: a file
+// replaced meanwhile is not read again. A picture decoded before the quality
+// changed is: the texture has the new quality's size. Either way the lock
+// is left as it was.
+TEST(TextureRead, AWorldLoadWaitingForTheFrameHasDecodedItsPictures)
+{
+    WriteFileBytes("data/png/held.png", GradientPng(64, 64));
+    EXPECT_EQ(64, LoadedWhileAFrameIsHeld([] { WriteFileBytes("data/png/held.png", GradientPng(32, 32)); }));
+    EXPECT_EQ(8, LoadedWhileAFrameIsHeld([] { Base()->SetTextureQuality(2); }));
     Base()->SetTextureQuality(0);
-    RwTexture *texture = RwTextureDictionaryFindTexture(world.GetTextureDictionary(), "requality");
-    ASSERT_NE(nullptr, texture);
-    EXPECT_EQ(16, RwTextureGetRaster(texture)->width);
+    EXPECT_FALSE(Base()->HoldsLock());
+    Base()->Lock();
+    EXPECT_TRUE(Base()->HoldsLock());
+    Base()->Unlock();
 }
 
 // A file that begins as a PNG but breaks later is no texture, read inside
