@@ -434,7 +434,9 @@ struct GroundLoad {
 DWORD WINAPI LoadGround(void *data)
 {
     GroundLoad *load = static_cast<GroundLoad *>(data);
-    load->result = load->world->Load("stopping/world.bsp", nullptr, "stopping/");
+    // Without an image path of its own the picture is decoded under the
+    // load's hold, which keeps the world-loading flag up long enough to be seen.
+    load->result = load->world->Load("stopping/world.bsp", nullptr, nullptr);
     return 0;
 }
 
@@ -461,6 +463,7 @@ TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
         CKivClump early;
         EXPECT_EQ(1, early.Load("stopping/spine.dff", "stopping/"));
     }
+    RwImageSetPath("stopping/");
     GroundLoad load = {new CKivWorld("stopping"), -1};
     HANDLE loader = CreateThread(nullptr, 102400, LoadGround, &load, 0, nullptr);
     bool seen = false;

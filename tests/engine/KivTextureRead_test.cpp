@@ -663,7 +663,10 @@ struct WorldLoad {
 DWORD WINAPI LoadTexturedWorld(void *data)
 {
     WorldLoad *load = static_cast<WorldLoad *>(data);
-    load->result = load->world->Load("data/png/textured.bsp", nullptr, "data/png/");
+    // Given no image path of its own the load decodes its picture under its
+    // hold (nothing prepared), which keeps the world-loading flag up long
+    // enough to be seen.
+    load->result = load->world->Load("data/png/textured.bsp", nullptr, nullptr);
     return 0;
 }
 
@@ -688,6 +691,7 @@ TEST(TextureRead, AWorldLoadLeavesTheMainThreadsDictionaryCurrent)
     RwTextureDictionary *outer = RwTextureDictionaryGetCurrent();
     RwTextureDictionary *old = RwTextureDictionaryCreate(), *mine = RwTextureDictionaryCreate();
     RwTextureDictionarySetCurrent(old);
+    RwImageSetPath("data/png/");
     WorldLoad load = {new CKivWorld("textured"), -1};
     HANDLE loader = CreateThread(nullptr, 102400, LoadTexturedWorld, &load, 0, nullptr);
     EXPECT_TRUE(SeenWhileLoading([] { return Base()->IsWorldLoading() != 0; }));
