@@ -10,12 +10,15 @@
 
 #include <lua.hpp>
 
+#include "archive/CParcel.h"
 #include "engine/CKivAvatarAtomic.h"
 #include "engine/CKivAvatarItem.h"
 #include "engine/CKivBase.h"
 #include "engine/CKivEngineScriptBinder.h"
 #include "engine/CKivTextureTrailer.h"
 #include "engine/KivEngineLock.h"
+#include "engine/KivFileRead.h"
+#include "engine/KivPreparedTextures.h"
 #include "engine/KivThreadBlock.h"
 #include "engine/KivUserData.h"
 #include "gfx/core/texture.h"
@@ -125,20 +128,63 @@ const char *CKivAvatar::GetDataFolder()
 
 void CKivAvatar::PartSkinName(int part, char *name, int size) const
 {
-    if (m_variant)
-        snprintf(name, size, "_%d%s_%d+tk%d+tk%d+tk%d", m_body, kPartNames[part], m_skin, m_variants[0],
-                 m_variants[1], m_variants[2]);
-    else
-        snprintf(name, size, "_%d%s_%d", m_body, kPartNames[part], m_skin);
+    PartSkinName(m_body, m_skin, part, name, size);
 }
 
 void CKivAvatar::FaceFrameName(int frame, char *name, int size) const
 {
+    FaceFrameName(m_body, m_skin, m_face, frame, name, size);
+}
+
+void CKivAvatar::PartSkinName(int body, int skin, int part, char *name, int size) const
+{
     if (m_variant)
-        snprintf(name, size, "_%dface%d_%02d_%d+tk%d+tk%d+tk%d", m_body, m_face, frame, m_skin, m_variants[0],
+        snprintf(name, size, "_%d%s_%d+tk%d+tk%d+tk%d", body, kPartNames[part], skin, m_variants[0], m_variants[1],
+                 m_variants[2]);
+    else
+        snprintf(name, size, "_%d%s_%d", body, kPartNames[part], skin);
+}
+
+void CKivAvatar::FaceFrameName(int body, int skin, int face, int frame, char *name, int size) const
+{
+    if (m_variant)
+        snprintf(name, size, "_%dface%d_%02d_%d+tk%d+tk%d+tk%d", body, face, frame, skin, m_variants[0],
                  m_variants[1], m_variants[2]);
     else
-        snprintf(name, size, "_%dface%d_%02d_%d", m_body, m_face, frame, m_skin);
+        snprintf(name, size, "_%dface%d_%02d_%d", body, face, frame, skin);
+}
+
+// What Create will read, decoded before its hold: the skins, the faces and
+// the textures the body's model names.
+void CKivAvatar::PrepareTextures(KivPreparedTextures *prepared, int body, int skin, int face) const
+{
+    if (!prepared->Active())
+        return;
+    char name[kNameSize], path[kNameSize], images[kNameSize];
+    for (int part = 0; part < kPartCount; part++) {
+        PartSkinName(body, skin, part, name, sizeof(name));
+        prepared->Want(name, kSkinFolder);
+    }
+    for (int frame = 1; frame <= kFaceFrames; frame++) {
+        FaceFrameName(body, skin, face, frame, name, sizeof(name));
+        prepared->Want(name, kFaceFolder);
+    }
+    if (ModelPaths(body, path, images)) {
+        CKivBase *base = CKivBase::GetInstance();
+        std::unique_ptr<unsigned char[]> bytes;
+        DWORD size = 0;
+        KivReadWholeFile(base ? base->GetParcel() : nullptr, path, bytes, &size);
+        prepared->WantStream(bytes.get(), size, images);
+    }
+    prepared->Decode(nullptr, 1);
+}
+
+// The body's model file and the folder of its textures; 0 when they do not fit.
+int CKivAvatar::ModelPaths(int body, char (&path)[kNameSize], char (&images)[kNameSize])
+{
+    const int n = snprintf(path, sizeof(path), "%sObjects/%d.dff", g_dataFolder.c_str(), body);
+    const int m = snprintf(images, sizeof(images), "%sObjects/Textures/", g_dataFolder.c_str());
+    return n >= 0 && n < kNameSize && m >= 0 && m < kNameSize;
 }
 
 // Remembers every texture it got, so Release drops exactly those references.
@@ -174,9 +220,12 @@ void CKivAvatar::ReleaseTextures()
 
 int CKivAvatar::Create(int body, int skin, int face)
 {
-    EngineLock lock;
-    if (lock.Refused())
+    EngineLoad load;
+    if (load.Refused())
         return 0;
+    KivPreparedTextures prepared;
+    PrepareTextures(&prepared, body, skin, face);
+    EngineLock lock;
     m_body = body;
     m_skin = skin;
     m_face = face;
@@ -187,16 +236,19 @@ int CKivAvatar::Create(int body, int skin, int face)
     return 1;
 }
 
+// Create takes the lock after preparing its pictures: not held around it.
 int CKivAvatar::CreateVariant(int body, int skin, int face, int variant1, int variant2, int variant3)
 {
-    EngineLock lock;
-    m_variant = 1;
-    m_variants[0] = static_cast<unsigned char>(variant1);
-    m_variants[1] = static_cast<unsigned char>(variant2);
-    m_variants[2] = static_cast<unsigned char>(variant3);
-    m_savedSkin = skin;
-    m_savedVariant = m_variant;
-    std::memcpy(m_savedVariants, m_variants, sizeof(m_variants));
+    {
+        EngineLock lock;
+        m_variant = 1;
+        m_variants[0] = static_cast<unsigned char>(variant1);
+        m_variants[1] = static_cast<unsigned char>(variant2);
+        m_variants[2] = static_cast<unsigned char>(variant3);
+        m_savedSkin = skin;
+        m_savedVariant = m_variant;
+        std::memcpy(m_savedVariants, m_variants, sizeof(m_variants));
+    }
     return Create(body, skin, face);
 }
 
@@ -211,9 +263,7 @@ int CKivAvatar::SetBody(int body)
     EngineLock lock;
     m_body = body;
     char path[kNameSize], images[kNameSize];
-    const int n = snprintf(path, sizeof(path), "%sObjects/%d.dff", g_dataFolder.c_str(), body);
-    const int m = snprintf(images, sizeof(images), "%sObjects/Textures/", g_dataFolder.c_str());
-    if (n < 0 || n >= kNameSize || m < 0 || m >= kNameSize)
+    if (!ModelPaths(body, path, images))
         return 0;
     // The old model's part atomics go with it, before the new model comes.
     DetachItemAtomics();

@@ -10,6 +10,7 @@
 class CKivAvatarAtomic;
 class CKivAvatarItem;
 class CKivTextureTrailer;
+class KivPreparedTextures;
 
 class CKivAvatar : public CKivClump
 {
@@ -83,6 +84,11 @@ public:
     void FaceFrameName(int frame, char *name, int size) const;
 
 private:
+    // The same names for other numbers, with the current variant state.
+    void PartSkinName(int body, int skin, int part, char *name, int size) const;
+    void FaceFrameName(int body, int skin, int face, int frame, char *name, int size) const;
+    void PrepareTextures(KivPreparedTextures *prepared, int body, int skin, int face) const;
+    static int ModelPaths(int body, char (&path)[kNameSize], char (&images)[kNameSize]);
     int CallScript(const char *function, const char *label, int number, const int *itemArgs);
     int PlayKey(std::string &&key, float duration, int repeatCount);
     int ReadTextures();

@@ -18,7 +18,9 @@
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivWorld.h"
 #include "engine/CKivViewport.h"
+#include "engine/KivEngineLock.h"
 #include "engine/KivFileSystems.h"
+#include "engine/KivPreparedTextures.h"
 #include "engine/TextureLoader.h"
 #include "engine/gui/CKivGuiSystem.h"
 #include "gfx/core/camera.h"
@@ -146,7 +148,7 @@ CKivBase::CKivBase()
       m_currentCamera(nullptr), m_alphaManager(nullptr), m_currentAlphaManager(nullptr), m_animManager(nullptr),
       m_currentAnimManager(nullptr), m_textureLoader(nullptr), m_currentWorld(nullptr), m_soundManager(nullptr),
       m_guiSystem(nullptr), m_packedArchive(0), m_parcel(nullptr), m_loaderParcel(nullptr), m_imeKey(0),
-      m_backgroundLoading(0), m_lockOwner(0), m_lockDepth(0), m_lockLoad(0), m_loads(0), m_stopping(0),
+      m_backgroundLoading(0), m_lockOwner(0), m_lockDepth(0), m_loads(0), m_stopping(0),
       m_freeImageInits(0), m_quadBatch(0), m_resetHooks(0)
 {
     SetTextureQuality(0);
@@ -440,39 +442,21 @@ void CKivBase::StopGraphics()
 void CKivBase::Lock()
 {
     EnterCriticalSection(&m_renderLock);
-    if (m_lockDepth++ == 0) {
+    if (m_lockDepth++ == 0)
         m_lockOwner = GetCurrentThreadId();
-        m_lockLoad = 0;
-    }
 }
 
-void CKivBase::LockLoad()
-{
-    EnterCriticalSection(&m_renderLock);
-    if (m_lockDepth++ == 0) {
-        m_lockOwner = GetCurrentThreadId();
-        m_lockLoad = 1;
-    }
-}
-
-// The images read under an engine call's hold are decoded once it ends, by
-// the same thread, before the call returns.
 void CKivBase::Unlock()
 {
-    std::vector<DeferredTexture> deferred;
-    if (--m_lockDepth == 0) {
+    if (--m_lockDepth == 0)
         m_lockOwner = 0;
-        m_lockLoad = 0;
-        deferred.swap(m_deferred);
-    }
     LeaveCriticalSection(&m_renderLock);
-    if (!deferred.empty())
-        FinishDeferred(deferred);
 }
 
-int CKivBase::DefersTextureDecoding() const
+// Only the holder writes the owner: another thread's id is never its own.
+int CKivBase::HoldsLock() const
 {
-    return m_lockOwner == GetCurrentThreadId() && m_lockLoad;
+    return m_lockOwner == GetCurrentThreadId();
 }
 
 int CKivBase::BeginLoad()
@@ -514,21 +498,25 @@ int CKivBase::GetPendingTextureCount() const
     return m_textureLoader ? m_textureLoader->GetPendingCount() : 0;
 }
 
+// The picture is decoded before the hold when the texture is not there yet.
 RwTexture *CKivBase::ReadTexture(const char *name, const char *imagePath)
 {
-    if (!BeginLoad())
+    EngineLoad load;
+    if (load.Refused())
         return nullptr;
-    LockLoad();
+    KivPreparedTextures prepared;
+    prepared.Want(name, imagePath ? imagePath : "");
+    prepared.Decode(nullptr, 1);
+    EngineLock lock;
     RwImageSetPath(imagePath ? imagePath : "");
-    RwTexture *texture = RwTextureRead(name, nullptr);
-    Unlock();
-    EndLoad();
-    return texture;
+    return RwTextureRead(name, nullptr);
 }
 
 void CKivBase::ReleaseTexture(const char *name)
 {
-    Lock();
+    EngineLock lock;
+    if (lock.Refused())
+        return;
     RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
     RwTexture *texture = dict && name ? RwTextureDictionaryFindTexture(dict, name) : nullptr;
     if (texture) {
@@ -539,18 +527,16 @@ void CKivBase::ReleaseTexture(const char *name)
         if (last)
             EndTextureUpdate();
     }
-    Unlock();
 }
 
 // Each texture leaves the dictionary and loses the dictionary's reference;
 // one that a material still holds lives on with the material.
 void CKivBase::DestroyDictionaryTextures(RwTextureDictionary *dict)
 {
-    if (!dict)
+    EngineLock lock;
+    if (!dict || lock.Refused())
         return;
-    Lock();
     RwTextureDictionaryForAllTextures(dict, DetachAndRelease, this);
-    Unlock();
 }
 
 int CKivBase::ReportTextureMemory(int *bytes2D, int *bytes3D, int writeFile)

@@ -9,15 +9,10 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "engine/CBaseManager.h"
 
 struct RwTexture;
 struct RwTextureDictionary;
-struct RwRaster;
-struct KivPngPixels;
 class CParcel;
 class CKivViewport;
 class CKivCamera;
@@ -52,21 +47,10 @@ public:
 
     // Frame side: the render lock is recursive; engine/KivEngineLock.h says
     // what it guards and which calls a loading thread may make mid-frame.
-    // Lock is a frame's (or any caller's that needs every texture whole while
-    // it holds it); LockLoad is an engine call's: a texture read under it
-    // when it is the thread's outermost hold gets a placeholder raster, and
-    // its image is decoded after the last Unlock, outside the lock, and
-    // swapped in before that Unlock returns. The lock is never given away
-    // inside a hold, so nothing held under it needs putting back.
     void Lock();
-    void LockLoad();
     void Unlock();
-    // 1 when the calling thread's outermost hold is an engine call's.
-    int DefersTextureDecoding() const;
-    // The texture's picture (the file, the read mode then in force) is read
-    // and decoded when the thread's outermost hold ends; the list keeps a
-    // reference until then. 0 when memory runs out: decode it now.
-    int DeferTextureDecoding(RwTexture *texture, const char *file, int mode);
+    // 1 when the calling thread holds the render lock.
+    int HoldsLock() const;
     // An engine call that loads counts itself in flight: Shutdown waits for
     // every such call to return, and one begun after Shutdown started is
     // refused (0) and does nothing.
@@ -172,23 +156,9 @@ private:
     int m_imeKey;
     int m_backgroundLoading;
     CRITICAL_SECTION m_renderLock;
-    // Written by the holder only: the holder, its depth, whether its
-    // outermost hold is an engine call's, and the textures whose images wait
-    // for that hold's end.
-    DWORD m_lockOwner;
+    // Written by the holder only: the holder and its depth.
+    volatile DWORD m_lockOwner;
     int m_lockDepth;
-    int m_lockLoad;
-    struct DeferredTexture {
-        RwTexture *texture;
-        std::string file;
-        int mode;
-        KivPngPixels *pixels;   // decoded with no lock
-        RwRaster *raster;       // made under it
-        int copied;
-    };
-    std::vector<DeferredTexture> m_deferred;
-    void FinishDeferred(std::vector<DeferredTexture> &deferred);
-    void PutRaster(DeferredTexture &d);
     // Engine calls in flight (any thread), and Shutdown's refusal of new ones.
     volatile LONG m_loads;
     volatile LONG m_stopping;

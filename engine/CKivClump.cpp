@@ -10,6 +10,7 @@
 #include "engine/CKivBase.h"
 #include "engine/CKivBehaviorManager.h"
 #include "engine/KivEngineLock.h"
+#include "engine/KivPreparedTextures.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivShadow.h"
 #include "engine/CKivTextureTrailer.h"
@@ -243,17 +244,23 @@ void CKivClump::SetTypeName(const char *typeName)
         strncpy(m_typeName, typeName, sizeof(m_typeName) - 1);
 }
 
+// The file is read, and the pictures its textures name decoded, before the
+// render lock is taken: frames go on meanwhile.
 int CKivClump::Load(const char *fileName, const char *imagePath)
 {
-    EngineLock lock;
-    if (lock.Refused())
+    EngineLoad load;
+    if (load.Refused())
         return 0;
-    m_particleTime = 0.0f;
-    RwImageSetPath(imagePath ? imagePath : "");
     CKivBase *base = CKivBase::GetInstance();
     std::unique_ptr<unsigned char[]> bytes;
     DWORD size = 0;
     const KivReadStatus status = KivReadWholeFile(base ? base->GetParcel() : nullptr, fileName, bytes, &size);
+    KivPreparedTextures prepared;
+    prepared.WantStream(bytes.get(), size, imagePath ? imagePath : "");
+    prepared.Decode(nullptr, 1);
+    EngineLock lock;
+    m_particleTime = 0.0f;
+    RwImageSetPath(imagePath ? imagePath : "");
     if (status == kKivReadMissing) {
         if (FILE *log = fopen("Object.txt", "a")) {
             fprintf(log, "%s\n", fileName ? fileName : "");

@@ -14,6 +14,7 @@
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
 #include "engine/KivEngineLock.h"
+#include "engine/KivPreparedTextures.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
@@ -148,9 +149,9 @@ CKivWorld::~CKivWorld()
     RemoveAll();
 }
 
-// The files are read before the render lock is taken, and the images its
-// textures name are decoded after it is given back: frames go on meanwhile,
-// and the lock covers making the graphics objects and tying them together.
+// The files are read, and the pictures the world's textures name decoded,
+// before the render lock is taken: frames go on meanwhile, and the lock
+// covers making the graphics objects and tying them together.
 // The dictionary and flag it sets are put back before the lock is left, so
 // no other thread ever sees them.
 int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const char *imagePath)
@@ -170,6 +171,13 @@ int CKivWorld::Load(const char *worldFile, const char *dictionaryFile, const cha
     }
     if (worldFile)
         ReadWhole(worldFile, worldBytes, &worldSize);
+    // Without a path of its own the load reads below whatever path is set
+    // then: nothing to prepare for.
+    KivPreparedTextures prepared;
+    if (imagePath) {
+        prepared.WantStream(worldBytes.get(), worldSize, imagePath, dictionaryBytes.get(), dictionarySize);
+        prepared.Decode(m_dictionary, 0);
+    }
     EngineLock lock;
     if (!m_alphaManager)
         m_alphaManager = new (std::nothrow) CKivAlphaManager;

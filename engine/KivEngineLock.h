@@ -20,13 +20,20 @@
 // moving a frame queues it, and the main thread moves its objects outside
 // the frame. So frames may be moved by the thread that owns them at any time.
 //
-// The lock is never given away inside a hold: what a call sets under it
-// (the current dictionary, image path, read mode, world-loading flag) is
-// seen by no other thread, and nothing another thread sets is overwritten.
-// A texture read under an engine call's hold gets a placeholder raster; its
-// image is decoded when the call's outermost hold ends, with no lock, and
-// swapped in under the lock before the call returns. Under a frame's hold
-// (CKivBase::Lock), and with read mode 1, the image is decoded at once.
+// The lock is never given away inside a hold: the current dictionary,
+// read mode and world-loading flag a call sets under it are put back before
+// it leaves, so no other thread sees them. The image path is the one
+// exception: each call that reads textures sets it under its hold and leaves
+// it set, so a path set outside a hold lasts only until another thread's
+// read or load.
+// A texture read under a hold is whole when the read returns: the callback
+// gives the decoded texture or null, never a stand-in (only the background
+// loader, when it is on, hands out placeholders). A load keeps the decoding
+// out of its hold by reading its file first and decoding the pictures its
+// texture chunks name, with no lock, into a list of its thread's own
+// (engine/KivPreparedTextures.h); under the hold the callback then only
+// makes and fills each raster. Pictures it did not foresee are decoded under
+// the hold.
 //
 // The main thread's calls that change shared state take the lock around the
 // change themselves: Update, PushAnimation, PlayBehavior, the animation
@@ -48,8 +55,9 @@
 // loading thread does not render, nor set the engine root's current world,
 // camera or viewport.
 //
-// Every engine call counts itself in flight (CKivBase::BeginLoad): Shutdown
-// waits for those in progress, and a load begun after it is refused.
+// Every engine call counts itself in flight (CKivBase::BeginLoad), texture
+// reads and releases through the engine root included: Shutdown waits for
+// those in progress, and a call begun after it is refused.
 //
 // Lock order: the render lock, then the texture loader's lock. The
 // file-system manager's lock guards its open-file slots only.
@@ -85,7 +93,7 @@ public:
     EngineLock() : m_base(CKivBase::GetInstance())
     {
         if (m_base)
-            m_base->LockLoad();
+            m_base->Lock();
     }
     ~EngineLock()
     {

@@ -66,11 +66,3 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
     }
     return status;
 }
-
-KivReadStatus KivReadFileHead(CParcelBase *parcel, const char *name, unsigned char *head, DWORD wanted, DWORD *got)
-{
-    *got = 0;
-    return ReadThrough(parcel, name, [&](HANDLE file) {
-        return parcel->ReadFile(file, head, wanted, got, nullptr) ? kKivReadOk : kKivReadFailed;
-    });
-}

@@ -17,6 +17,3 @@ enum KivReadStatus {
 // With no archive the file counts as missing.
 KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::unique_ptr<unsigned char[]> &bytes,
                                DWORD *size);
-// Up to wanted bytes from the file's start (got says how many came), with
-// the file closed again.
-KivReadStatus KivReadFileHead(CParcelBase *parcel, const char *name, unsigned char *head, DWORD wanted, DWORD *got);

@@ -70,19 +70,11 @@ FIBITMAP *To32Bits(FIBITMAP *dib)
 
 // The bitmap's rows run bottom to top in blue, green, red, alpha; the image's
 // top to bottom in red, green, blue, alpha.
-RwImage *ImageFromBitmap(FIBITMAP *dib)
+void CopyBitmapRows(FIBITMAP *dib, RwImage *image)
 {
-    const int width = static_cast<int>(FreeImage_GetWidth(dib));
-    const int height = static_cast<int>(FreeImage_GetHeight(dib));
+    const int width = image->width, height = image->height;
     const unsigned pitch = FreeImage_GetPitch(dib);
     const BYTE *bits = FreeImage_GetBits(dib);
-    RwImage *image = bits && width > 0 && height > 0 ? RwImageCreate(width, height, 32) : nullptr;
-    if (!image)
-        return nullptr;
-    if (!RwImageAllocatePixels(image)) {
-        RwImageDestroy(image);
-        return nullptr;
-    }
     for (int y = 0; y < height; y++) {
         const BYTE *src = bits + static_cast<size_t>(y) * pitch;
         RwUInt8 *dst = image->cpPixels + static_cast<size_t>(height - 1 - y) * image->stride;
@@ -93,20 +85,48 @@ RwImage *ImageFromBitmap(FIBITMAP *dib)
             dst[3] = src[FI_RGBA_ALPHA];
         }
     }
+}
+
+RwImage *ImageFromBitmap(FIBITMAP *dib)
+{
+    const int width = static_cast<int>(FreeImage_GetWidth(dib));
+    const int height = static_cast<int>(FreeImage_GetHeight(dib));
+    RwImage *image = FreeImage_GetBits(dib) && width > 0 && height > 0 ? RwImageCreate(width, height, 32) : nullptr;
+    if (!image)
+        return nullptr;
+    if (!RwImageAllocatePixels(image)) {
+        RwImageDestroy(image);
+        return nullptr;
+    }
+    CopyBitmapRows(dib, image);
     return image;
 }
 
-// The bitmap's size by the engine's scale for the mode, never below 1x1.
-void ScaledSize(FIBITMAP *dib, int mode, int *scaledWidth, int *scaledHeight)
+// A 32-bit image on pixels of the caller's own (malloc), made without the
+// library's free lists, so that no lock is needed; null pixels when memory ran out.
+RwImage PlainImage(int width, int height)
+{
+    RwImage image = {0, width, height, 32, width * 4, nullptr, nullptr};
+    image.cpPixels = static_cast<RwUInt8 *>(malloc(static_cast<size_t>(width) * 4 * static_cast<size_t>(height)));
+    return image;
+}
+
+// A picture's size by the engine's scale for the mode, never below 1x1.
+void ScaledSize(unsigned width, unsigned height, int mode, int *scaledWidth, int *scaledHeight)
 {
     const CKivBase *base = CKivBase::GetInstance();
     const float scale = !base ? 1.0f : mode == 1 ? base->GetImageScale() : base->GetTextureScale();
-    *scaledWidth = static_cast<int>(static_cast<float>(FreeImage_GetWidth(dib)) * scale);
-    *scaledHeight = static_cast<int>(static_cast<float>(FreeImage_GetHeight(dib)) * scale);
+    *scaledWidth = static_cast<int>(static_cast<float>(width) * scale);
+    *scaledHeight = static_cast<int>(static_cast<float>(height) * scale);
     if (*scaledWidth == 0)
         *scaledWidth = 1;
     if (*scaledHeight == 0)
         *scaledHeight = 1;
+}
+
+void ScaledSize(FIBITMAP *dib, int mode, int *scaledWidth, int *scaledHeight)
+{
+    ScaledSize(FreeImage_GetWidth(dib), FreeImage_GetHeight(dib), mode, scaledWidth, scaledHeight);
 }
 
 RwRaster *CreateTextureRaster(int width, int height)
@@ -140,15 +160,19 @@ void ApplyKey(FIBITMAP *dib, const ColourKey *key)
     }
 }
 
-// A raster of 8888 pixels lies in memory as the bitmap does (blue, green,
-// red, alpha), so its rows are copied straight in; false for any other kind.
-bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
+// The raster's pixels when it is a plain 8888 one (blue, green, red, alpha
+// in memory, as the bitmap lies); null for any other kind.
+RwUInt8 *Lock8888(RwRaster *raster)
 {
     const RwInt32 kind = RwRasterGetFormat(raster) & (rwRASTERFORMATPIXELFORMATMASK | rwRASTERFORMATPAL8 |
                                                       rwRASTERFORMATPAL4 | rwRASTERFORMATMIPMAP);
-    if (kind != rwRASTERFORMAT8888)
-        return false;
-    RwUInt8 *pixels = RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH);
+    return kind == rwRASTERFORMAT8888 ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH) : nullptr;
+}
+
+// The bitmap's rows copied straight in, bottom row last.
+bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
+{
+    RwUInt8 *pixels = Lock8888(raster);
     if (!pixels)
         return false;
     const int width = raster->width, height = raster->height;
@@ -159,37 +183,86 @@ bool FillFromBitmap(RwRaster *raster, FIBITMAP *dib)
     return true;
 }
 
+// The image's red, green, blue, alpha rows, top first, in the raster's order.
+bool FillFromImage(RwRaster *raster, const RwImage *image)
+{
+    RwUInt8 *pixels = Lock8888(raster);
+    if (!pixels)
+        return false;
+    for (int y = 0; y < image->height; y++) {
+        const RwUInt8 *src = image->cpPixels + static_cast<size_t>(y) * image->stride;
+        RwUInt8 *dst = pixels + static_cast<size_t>(y) * raster->stride;
+        for (int x = 0; x < image->width; x++, src += 4, dst += 4) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+            dst[3] = src[3];
+        }
+    }
+    RwRasterUnlock(raster);
+    return true;
+}
+
 } // namespace
 
 struct KivPngPixels {
-    FIBITMAP *dib;      // 32 bits, key applied
+    FIBITMAP *dib;      // 32 bits, key applied; null once reduced
     int width;          // the raster's scaled size
     int height;
+    int sourceWidth;    // the picture's own size
+    int sourceHeight;
+    RwImage reduced;    // the picture at the scaled size (malloc'd pixels), once made
 };
 
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key)
 {
     FIBITMAP *dib = To32Bits(LoadPng(bytes, size));
-    KivPngPixels *pixels = dib ? new (std::nothrow) KivPngPixels{dib, 0, 0} : nullptr;
+    KivPngPixels *pixels = dib ? new (std::nothrow) KivPngPixels{dib, 0, 0, 0, 0, {}} : nullptr;
     if (!pixels) {
         if (dib)
             FreeImage_Unload(dib);
         return nullptr;
     }
     ApplyKey(dib, key);
+    pixels->sourceWidth = static_cast<int>(FreeImage_GetWidth(dib));
+    pixels->sourceHeight = static_cast<int>(FreeImage_GetHeight(dib));
     ScaledSize(dib, mode, &pixels->width, &pixels->height);
     return pixels;
 }
 
-RwRaster *CreateBlankPngRaster()
+// The same box filter a fill under the lock would run, on memory of our own.
+int ReducePngPixels(KivPngPixels *pixels)
 {
-    RwRaster *raster = CreateTextureRaster(1, 1);
-    RwUInt8 *pixel = raster ? RwRasterLock(raster, 0, rwRASTERLOCKWRITE | rwRASTERLOCKNOFETCH) : nullptr;
-    if (pixel) {
-        memset(pixel, 0xFF, 4);
-        RwRasterUnlock(raster);
+    if (!pixels || !pixels->dib)
+        return pixels != nullptr;
+    if (pixels->width == pixels->sourceWidth && pixels->height == pixels->sourceHeight)
+        return 1;
+    RwImage source = PlainImage(pixels->sourceWidth, pixels->sourceHeight);
+    RwImage reduced = PlainImage(pixels->width, pixels->height);
+    int made = 0;
+    if (source.cpPixels && reduced.cpPixels && FreeImage_GetBits(pixels->dib)) {
+        CopyBitmapRows(pixels->dib, &source);
+        made = RwImageResample(&reduced, &source) != nullptr;
     }
-    return raster;
+    free(source.cpPixels);
+    if (!made) {
+        free(reduced.cpPixels);
+        return 0;
+    }
+    pixels->reduced = reduced;
+    FreeImage_Unload(pixels->dib);
+    pixels->dib = nullptr;
+    return 1;
+}
+
+int PngPixelsFit(const KivPngPixels *pixels, int mode)
+{
+    if (!pixels)
+        return 0;
+    int width, height;
+    ScaledSize(static_cast<unsigned>(pixels->sourceWidth), static_cast<unsigned>(pixels->sourceHeight), mode, &width,
+               &height);
+    return width == pixels->width && height == pixels->height;
 }
 
 RwRaster *CreatePngRaster(const KivPngPixels *pixels)
@@ -199,9 +272,12 @@ RwRaster *CreatePngRaster(const KivPngPixels *pixels)
 
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels)
 {
-    return raster && pixels && pixels->width == static_cast<int>(FreeImage_GetWidth(pixels->dib)) &&
-           pixels->height == static_cast<int>(FreeImage_GetHeight(pixels->dib)) &&
-           raster->width == pixels->width && raster->height == pixels->height && FillFromBitmap(raster, pixels->dib);
+    if (!raster || !pixels || raster->width != pixels->width || raster->height != pixels->height)
+        return 0;
+    if (!pixels->dib)
+        return FillFromImage(raster, &pixels->reduced);
+    return pixels->width == static_cast<int>(FreeImage_GetWidth(pixels->dib)) &&
+           pixels->height == static_cast<int>(FreeImage_GetHeight(pixels->dib)) && FillFromBitmap(raster, pixels->dib);
 }
 
 // One smaller than the picture is filled from a resampled image of it.
@@ -209,6 +285,8 @@ int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels)
 {
     if (!raster || !pixels)
         return 0;
+    if (!pixels->dib)
+        return RwRasterSetFromImage(raster, const_cast<RwImage *>(&pixels->reduced)) ? 1 : 0;
     RwImage *image = ImageFromBitmap(pixels->dib);
     const bool fullSize = image && image->width == pixels->width && image->height == pixels->height;
     RwImage *source = image && !fullSize ? RwImageCreateResample(image, pixels->width, pixels->height) : image;
@@ -232,14 +310,20 @@ RwRaster *RasterFromPngPixels(const KivPngPixels *pixels)
 
 size_t PngPixelBytes(const KivPngPixels *pixels)
 {
-    return pixels ? static_cast<size_t>(FreeImage_GetPitch(pixels->dib)) * FreeImage_GetHeight(pixels->dib) : 0;
+    if (!pixels)
+        return 0;
+    if (!pixels->dib)
+        return static_cast<size_t>(pixels->reduced.stride) * static_cast<size_t>(pixels->reduced.height);
+    return static_cast<size_t>(FreeImage_GetPitch(pixels->dib)) * FreeImage_GetHeight(pixels->dib);
 }
 
 void FreePngPixels(KivPngPixels *pixels)
 {
     if (!pixels)
         return;
-    FreeImage_Unload(pixels->dib);
+    if (pixels->dib)
+        FreeImage_Unload(pixels->dib);
+    free(pixels->reduced.cpPixels);
     delete pixels;
 }
 

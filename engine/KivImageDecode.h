@@ -41,14 +41,18 @@ int DecodePngRaster(RwRaster **out, const char *name, const void *bytes, DWORD s
 // thread instead makes the raster under the lock and copies the pixels in
 // without it, the raster being nobody else's yet (a reset never releases a
 // plain texture's device texture); the copy gives 0 when the pixels need
-// scaling or the raster is of another kind: FillPngRaster, under the lock,
-// then fills it through an image. Null or 0 on failure.
+// scaling not yet made (ReducePngPixels) or the raster is of another kind:
+// FillPngRaster, under the lock, then fills it through an image. Null or 0
+// on failure.
 KivPngPixels *DecodePngPixels(const void *bytes, DWORD size, int mode, const ColourKey *key);
 RwRaster *RasterFromPngPixels(const KivPngPixels *pixels);
 RwRaster *CreatePngRaster(const KivPngPixels *pixels);
-// A one-pixel opaque white texture raster of the same kind, standing in
-// until the picture's own raster is made.
-RwRaster *CreateBlankPngRaster();
+// Makes the picture of the scaled size now, with no lock (the fill under the
+// lock then only copies it); 1 when it is ready, 0 when memory ran out.
+int ReducePngPixels(KivPngPixels *pixels);
+// 1 when the pixels have the size a read in the mode gives at the engine's
+// present scales.
+int PngPixelsFit(const KivPngPixels *pixels, int mode);
 int CopyPngPixels(RwRaster *raster, const KivPngPixels *pixels);
 int FillPngRaster(RwRaster *raster, const KivPngPixels *pixels);
 void FreePngPixels(KivPngPixels *pixels);

@@ -135,13 +135,28 @@ Run DrawBeside(CKivBase *base, LPTHREAD_START_ROUTINE load)
     return run;
 }
 
-int Report(const char *what, const Run &run, double normal)
+// The load with no frames beside it: its own cost.
+double Alone(LPTHREAD_START_ROUTINE load)
 {
+    const double start = BenchNow();
+    HANDLE thread = CreateThread(nullptr, 102400, load, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return BenchNow() - start;
+}
+
+// Frames ask for the lock as soon as the last one is shown, so a frame's
+// longest wait is the longest hold of the loading thread, less at most one
+// frame.
+int Report(const char *what, LPTHREAD_START_ROUTINE load, CKivBase *base, double normal)
+{
+    const double alone = Alone(load);
+    const Run run = DrawBeside(base, load);
     const double ratio = run.worst / normal;
     printf("%-42s %4d frames in %5.0f ms, worst %6.1f ms = %4.1f normal frames (target %.0f: %s), "
-           "longest lock wait %6.1f ms\n",
+           "longest lock hold (a frame's wait) %6.1f ms; the load alone %5.0f ms\n",
            what, run.frames, run.seconds * 1000.0, run.worst * 1000.0, ratio, kTarget,
-           ratio <= kTarget ? "met" : "missed", run.longestWait * 1000.0);
+           ratio <= kTarget ? "met" : "missed", run.longestWait * 1000.0, alone * 1000.0);
     // The display may go before the program's end, and stdio with it.
     fflush(stdout);
     return ratio <= kTarget ? 0 : 1;
@@ -208,9 +223,9 @@ int main()
     printf("normal frame (median of %d): %.1f ms; worst with nothing loading %.1f ms = %.1f normal frames\n",
            kNormalFrames, normal * 1000.0, frames.back() * 1000.0, frames.back() / normal);
 
-    int missed = Report("105k-vertex world, 2048x2048 texture, x3:", DrawBeside(base, LoadWorlds), normal);
-    missed += Report("2048x2048 textures read back to back x6:", DrawBeside(base, ReadTextures), normal);
-    missed += Report("5 avatars, 6 items each, 512x512 skins:", DrawBeside(base, DressAvatars), normal);
+    int missed = Report("105k-vertex world, 2048x2048 texture, x3:", LoadWorlds, base, normal);
+    missed += Report("2048x2048 textures read back to back x6:", ReadTextures, base, normal);
+    missed += Report("5 avatars, 6 items each, 512x512 skins:", DressAvatars, base, normal);
 
     base->SetCurrentWorld(nullptr);
     world->RemoveCamera(camera);

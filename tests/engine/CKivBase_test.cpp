@@ -21,6 +21,7 @@
 #include "engine/CKivSoundManager.h"
 #include "engine/CKivViewport.h"
 #include "engine/CKivWorld.h"
+#include "engine/KivEngineLock.h"
 #include "evsound/evsound.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -433,23 +434,36 @@ struct GroundLoad {
 DWORD WINAPI LoadGround(void *data)
 {
     GroundLoad *load = static_cast<GroundLoad *>(data);
-    load->result = load->world->Load("stopping/world.bsp", nullptr, "stopping/");
+    // Without an image path of its own the picture is decoded under the
+    // load's hold, which keeps the world-loading flag up long enough to be seen.
+    load->result = load->world->Load("stopping/world.bsp", nullptr, nullptr);
     return 0;
+}
+
+// A started engine and the files of a world, its ground picture of the size
+// given and a model.
+CKivBase *StartWithFilesToLoad(int groundSize)
+{
+    WriteFileBytes("stopping/ground.png", GradientPng(groundSize, groundSize));
+    WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
+    CKivBase *base = new CKivBase;
+    if (InitHost(base) != 1)
+        return base;
+    WriteFileBytes("stopping/spine.dff", KivTestModel({KivTestBodyPart("spine", "spine", {0, 1, 0})}));
+    return base;
 }
 
 // Shutdown while a world loads on another thread waits for that load to end
 // whole; a load begun after it is refused and touches nothing.
 TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
 {
-    WriteFileBytes("stopping/ground.png", GradientPng(1024, 1024));
-    WriteFileBytes("stopping/world.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "ground"));
-    CKivBase *base = new CKivBase;
-    ASSERT_EQ(1, InitHost(base));
-    WriteFileBytes("stopping/spine.dff", KivTestModel({KivTestBodyPart("spine", "spine", {0, 1, 0})}));
+    CKivBase *base = StartWithFilesToLoad(1024);
+    ASSERT_TRUE(base->IsInitialised());
     {
         CKivClump early;
         EXPECT_EQ(1, early.Load("stopping/spine.dff", "stopping/"));
     }
+    RwImageSetPath("stopping/");
     GroundLoad load = {new CKivWorld("stopping"), -1};
     HANDLE loader = CreateThread(nullptr, 102400, LoadGround, &load, 0, nullptr);
     bool seen = false;
@@ -469,6 +483,60 @@ TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
     }
     delete late;
     // The loaded world's objects went with the library.
+    delete base;
+}
+
+// A thread with a call of its own in flight when Shutdown begins; the calls
+// it makes once Shutdown waits for it, while the archive and the library
+// are still up.
+struct Straggler {
+    HANDLE ready;
+    int model, world;
+    RwTexture *texture;
+};
+
+DWORD WINAPI CallWhileStopping(void *data)
+{
+    Straggler *s = static_cast<Straggler *>(data);
+    EngineLoad held;
+    SetEvent(s->ready);
+    bool stopping = false;
+    for (DWORD start = GetTickCount(); !stopping && GetTickCount() - start < 5000; SwitchToThread()) {
+        EngineLoad probe;
+        stopping = probe.Refused() != 0;
+    }
+    if (!stopping)
+        return 1;
+    {
+        CKivClump model;
+        s->model = model.Load("stopping/spine.dff", "stopping/");
+    }
+    CKivWorld *world = new CKivWorld("straggler");
+    s->world = world->Load("stopping/world.bsp", nullptr, "stopping/");
+    delete world;
+    s->texture = CKivBase::GetInstance()->ReadTexture("ground", "stopping/");
+    return 0;
+}
+
+// Calls begun after Shutdown started are refused even while their files
+// could still be read: none loads anything.
+TEST(EngineRoot, CallsBegunWhileShutdownWaitsAreRefused)
+{
+    CKivBase *base = StartWithFilesToLoad(16);
+    ASSERT_TRUE(base->IsInitialised());
+    Straggler s = {CreateEventA(nullptr, TRUE, FALSE, nullptr), -1, -1, reinterpret_cast<RwTexture *>(1)};
+    HANDLE thread = CreateThread(nullptr, 102400, CallWhileStopping, &s, 0, nullptr);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(s.ready, 5000));
+    EXPECT_EQ(1, base->Shutdown());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000));
+    DWORD code = 2;
+    GetExitCodeThread(thread, &code);
+    EXPECT_EQ(0u, code) << "Shutdown never began";
+    CloseHandle(thread);
+    CloseHandle(s.ready);
+    EXPECT_EQ(0, s.model);
+    EXPECT_EQ(0, s.world);
+    EXPECT_EQ(nullptr, s.texture);
     delete base;
 }
 

@@ -11,13 +11,19 @@
 #include <thread>
 
 #include "engine/CKivCamera.h"
+#include "engine/CKivClump.h"
 #include "engine/CKivWorld.h"
 #include "engine/KivImageDecode.h"
 #include "engine/KivPngScreen.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
+#include "gfx/plugins/matfx/matfx.h"
+#include "gfx/plugins/userdata/userdata.h"
+#include "gfx/world/clump.h"
+#include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
+#include "gfx/world/world.h"
 #include "support/failnew/fail_new_sweep.h"
 #include "support/failnew/malloc_probe.h"
 #include "support/png_chunks.h"
@@ -284,9 +290,12 @@ TEST(TextureRead, DecodingOutOfMemoryGivesAWholeObjectOrNone)
     }
     // The engine root's read at a quarter size (its raster filled through an image).
     Base()->SetTextureQuality(2);
+    // Each read gives the whole texture or null, never a stand-in.
     const auto read = [] {
-        if (RwTexture *texture = Base()->ReadTexture("basn6a08", "data/png/"))
+        if (RwTexture *texture = Base()->ReadTexture("basn6a08", "data/png/")) {
+            EXPECT_EQ(8, RwTextureGetRaster(texture)->width);
             RwTextureDestroy(texture);
+        }
     };
     read();
     const long blocks = MallocProbeLive(), heap = KivLiveHeapBlocks();
@@ -472,7 +481,8 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
         scaled.insert(scaled.end(), image->cpPixels + y * image->stride, image->cpPixels + y * image->stride + 64);
     RwImageDestroy(image);
     EXPECT_EQ(p, scaled);
-    // Scaled pixels are never copied straight in: they go through the image.
+    // Scaled pixels are never copied straight in: they go through the image,
+    // a picture whose height stays as it was (one row) too.
     KivPngPixels *quarter = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
     raster = CreatePngRaster(quarter);
     ASSERT_NE(nullptr, raster);
@@ -482,6 +492,22 @@ TEST(TextureRead, ModeSetsFilterAndQualityScales)
     EXPECT_EQ(p, RasterPixels(raster));
     RwRasterDestroy(raster);
     FreePngPixels(quarter);
+    const std::string row = GradientPng(8, 1);
+    KivPngPixels *narrowed = DecodePngPixels(row.data(), static_cast<DWORD>(row.size()), 2, nullptr);
+    raster = CreatePngRaster(narrowed);
+    ASSERT_NE(nullptr, raster);
+    EXPECT_EQ(0, CopyPngPixels(raster, narrowed));
+    RwRasterDestroy(raster);
+    FreePngPixels(narrowed);
+    // Nor into a raster of another width.
+    Base()->SetTextureQuality(0);
+    KivPngPixels *whole = DecodePngPixels(png.data(), static_cast<DWORD>(png.size()), 2, nullptr);
+    raster = RwRasterCreate(32, 64, 32, rwRASTERTYPETEXTURE);
+    ASSERT_NE(nullptr, raster);
+    EXPECT_EQ(0, CopyPngPixels(raster, whole));
+    RwRasterDestroy(raster);
+    FreePngPixels(whole);
+    Base()->SetTextureQuality(2);
     // A 1x1 picture stays 1x1 at a quarter.
     const std::string one = GradientPng(1, 1);
     RwTexture *texture = nullptr;
@@ -615,6 +641,7 @@ TEST(TextureRead, AReadInsideAFrameKeepsTheFramesLock)
     Base()->Lock();
     HANDLE other = CreateThread(nullptr, 0, TakeTheLock, const_cast<LONG *>(&taken), 0, nullptr);
     Sleep(5);
+    EXPECT_TRUE(Base()->HoldsLock());
     RwImageSetPath("data/png/");
     RwTexture *texture = RwTextureRead("inframe", nullptr);
     ASSERT_NE(nullptr, texture);
@@ -625,6 +652,7 @@ TEST(TextureRead, AReadInsideAFrameKeepsTheFramesLock)
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other, 5000));
     CloseHandle(other);
     EXPECT_EQ(1, taken);
+    EXPECT_FALSE(Base()->HoldsLock());
 }
 
 struct WorldLoad {
@@ -635,7 +663,10 @@ struct WorldLoad {
 DWORD WINAPI LoadTexturedWorld(void *data)
 {
     WorldLoad *load = static_cast<WorldLoad *>(data);
-    load->result = load->world->Load("data/png/textured.bsp", nullptr, "data/png/");
+    // Given no image path of its own the load decodes its picture under its
+    // hold (nothing prepared), which keeps the world-loading flag up long
+    // enough to be seen.
+    load->result = load->world->Load("data/png/textured.bsp", nullptr, nullptr);
     return 0;
 }
 
@@ -660,6 +691,7 @@ TEST(TextureRead, AWorldLoadLeavesTheMainThreadsDictionaryCurrent)
     RwTextureDictionary *outer = RwTextureDictionaryGetCurrent();
     RwTextureDictionary *old = RwTextureDictionaryCreate(), *mine = RwTextureDictionaryCreate();
     RwTextureDictionarySetCurrent(old);
+    RwImageSetPath("data/png/");
     WorldLoad load = {new CKivWorld("textured"), -1};
     HANDLE loader = CreateThread(nullptr, 102400, LoadTexturedWorld, &load, 0, nullptr);
     EXPECT_TRUE(SeenWhileLoading([] { return Base()->IsWorldLoading() != 0; }));
@@ -681,11 +713,252 @@ TEST(TextureRead, AWorldLoadLeavesTheMainThreadsDictionaryCurrent)
     RwTextureDictionaryDestroy(mine);
 }
 
-// A file that begins as a PNG but breaks later, read outside a frame, is
-// found present at once: its texture keeps the placeholder, one opaque white
-// pixel, and it is not listed as missing. Inside a frame the same read gives
-// null.
-TEST(TextureRead, ABrokenPictureReadOutsideAFrameKeepsAWhitePixel)
+// The texture chunk of a texture named so, as the library writes it, with
+// the flags and a user-data string when given.
+std::string TextureChunk(const char *name, RwUInt8 filter = 2, RwUInt8 addressing = 0x11, const char *text = nullptr)
+{
+    RwTexture *texture = RwTextureCreate(nullptr);
+    RwTextureSetName(texture, name);
+    texture->filterMode = filter;
+    texture->addressing = addressing;
+    if (text)
+        KivTestAddString(texture, rwKINDTEXTURE, text);
+    const std::string chunk = KivTestWrite([texture](RwStream *s) { RwTextureStreamWrite(texture, s); });
+    RwTextureDestroy(texture);
+    return chunk;
+}
+
+// A material with the texture chunk (or none) and a bump map naming a
+// premade bumped texture, a bump texture, both or neither.
+std::string MaterialChunk(const std::string &texture, const std::string &bumped = "", const std::string &bump = "")
+{
+    std::string body, effects;
+    for (RwUInt32 v : {0u, 0xFFFFFFFFu, 0u, texture.empty() ? 0u : 1u})
+        PutU32(body, v);
+    for (float f : {1.0f, 1.0f, 1.0f})
+        PutF32(body, f);
+    if (!bumped.empty() || !bump.empty()) {
+        PutU32(effects, 1);   // bump map, then no second effect
+        PutU32(effects, 1);
+        PutF32(effects, 0.5f);
+        PutU32(effects, bumped.empty() ? 0 : 1);
+        effects += bumped;
+        PutU32(effects, bump.empty() ? 0 : 1);
+        effects += bump;
+        PutU32(effects, 0);
+        effects = Chunk(0x120, effects);
+    }
+    return Chunk(7, Chunk(1, body) + texture + Chunk(3, effects));
+}
+
+// Every kind of texture a file may name: flags and user data of its own, a
+// bumped texture built while it is read and a premade one, a file that is
+// missing, one cut short and one over the size bound.
+std::string SameMaterials()
+{
+    const std::string materials[] = {
+        MaterialChunk(TextureChunk("flagged", 1, 0x32, "hello")),
+        MaterialChunk(TextureChunk("base"), "", TextureChunk("bumpy")),
+        MaterialChunk("", TextureChunk("premade"), TextureChunk("bumpy")),
+        MaterialChunk(TextureChunk("missing")),
+        MaterialChunk(TextureChunk("cut")),
+        MaterialChunk(TextureChunk("huge")),
+    };
+    std::string list, all;
+    PutU32(list, 6);
+    for (const std::string &material : materials) {
+        PutU32(list, 0xFFFFFFFFu);
+        all += material;
+    }
+    return Chunk(8, Chunk(1, list) + all);
+}
+
+// The chunk's material list (after its struct) replaced by the one given.
+std::string WithMaterials(const std::string &chunk, const std::string &materials)
+{
+    const auto u32 = [&chunk](size_t at) { return static_cast<RwUInt32>(static_cast<unsigned char>(chunk[at])) |
+                                                   static_cast<unsigned char>(chunk[at + 1]) << 8 |
+                                                   static_cast<unsigned char>(chunk[at + 2]) << 16 |
+                                                   static_cast<RwUInt32>(static_cast<unsigned char>(chunk[at + 3]))
+                                                       << 24; };
+    const size_t list = 24 + u32(16), end = list + 12 + u32(list + 4);
+    std::string out = chunk.substr(0, list) + materials + chunk.substr(end);
+    std::string size;
+    PutU32(size, static_cast<RwUInt32>(out.size() - 12));
+    return out.replace(4, 4, size);
+}
+
+std::string Described(const RwTexture *texture)
+{
+    if (!texture)
+        return "null";
+    std::string out = std::string(texture->name) + " filter " + std::to_string(texture->filterMode) + " addressing " +
+                      std::to_string(texture->addressing);
+    const RwUserDataExtension *ext = RwUserDataGetExtension(texture, rwKINDTEXTURE);
+    const RwInt32 arrays = RwUserDataExtensionGetArrayCount(ext);
+    out += " arrays " + std::to_string(arrays);
+    const RwUserDataArray *array = arrays > 0 ? RwUserDataExtensionGetArray(ext, 0) : nullptr;
+    if (array && array->format == rwUSERDATASTRING && array->numElements > 0)
+        out += std::string(" '") + static_cast<char **>(array->data)[0] + "'";
+    if (RwRaster *raster = RwTextureGetRaster(texture)) {
+        const std::vector<RwUInt8> pixels = RasterPixels(raster);
+        out += " " + std::to_string(raster->width) + "x" + std::to_string(raster->height) + " pixels " +
+               std::to_string(std::hash<std::string>()(std::string(pixels.begin(), pixels.end())));
+    }
+    return out;
+}
+
+// Every material's texture and bump data, one line each.
+std::string Described(const RwMaterialList &list)
+{
+    std::string out;
+    for (RwInt32 i = 0; i < list.numMaterials; i++) {
+        const RwMaterial *material = list.materials[i];
+        out += Described(material->texture);
+        if (const RwMatFxEffectSlot *slot = RwMatFxMaterialGetEffectSlot(material, rwMATFXKINDBUMPMAP)) {
+            const RwMatFxBumpMapData &b = slot->data.bumpMap;
+            out += "; bumped " + Described(b.bumpedTexture) + "; bump " + Described(b.bumpTexture) +
+                   "; inverse width " + std::to_string(b.invBumpWidth);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+// The same world and model read on one thread, described on the main one.
+struct SameLoad {
+    CKivWorld world{"same"};
+    CKivClump model;
+    int loaded = 0;
+    void Load()
+    {
+        loaded = world.Load("data/same/same.bsp", nullptr, "data/same/") +
+                 model.Load("data/same/same.dff", "data/same/");
+    }
+    std::string Seen() const
+    {
+        RwAtomic *atomic = nullptr;
+        RwClumpForAllAtomics(
+            model.GetClump(),
+            [](RwAtomic *a, void *first) {
+                *static_cast<RwAtomic **>(first) = a;
+                return a;
+            },
+            &atomic);
+        return std::to_string(loaded) + " loaded\nworld\n" + Described(world.GetWorld()->matList) + "model\n" +
+               Described(atomic->geometry->matList);
+    }
+};
+
+// A world and a model read inside a frame, outside one on the main thread
+// and on a loading thread give the same textures, with every flag, user-data
+// string, size, pixel and bump datum, and the same nulls; at a reduced
+// texture quality as well.
+TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
+{
+    WriteFileBytes("data/same/flagged.png", GradientPng(32, 32));
+    WriteFileBytes("data/same/base.png", GradientPng(64, 64));
+    WriteFileBytes("data/same/bumpy.png", GradientPng(64, 16));
+    WriteFileBytes("data/same/premade.png", GradientPng(128, 128));
+    WriteFileBytes("data/same/cut.png", GradientPng(64, 64).substr(0, 80));
+    WriteFileBytes("data/same/huge.png",
+                   Signature() + Ihdr(8192, 8192, 8, 6) + Idat({std::string(4, '\x7F')}) + Chunk("IEND", ""));
+    DeleteFileA("data/same/missing.png");
+    const std::string materials = SameMaterials();
+    WriteFileBytes("data/same/same.bsp", WithMaterials(KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "flagged"),
+                                                       materials));
+    KivTestPart part;
+    part.quad.textured = true;
+    part.position = {0, 0, 0};
+    RwGeometry *quad = KivTestQuadGeometry(part.quad);
+    part.geometry = WithMaterials(KivTestWritten(quad), materials);
+    RwGeometryDestroy(quad);
+    WriteFileBytes("data/same/same.dff", KivTestModel({part}));
+    for (int quality : {0, 1}) {
+        Base()->SetTextureQuality(quality);
+        std::string seen[3];
+        for (int way = 0; way < 3; way++) {
+            // The model's textures go to the current dictionary: a new one each time.
+            RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *fresh = RwTextureDictionaryCreate();
+            RwTextureDictionarySetCurrent(fresh);
+            {
+                SameLoad load;
+                if (way == 0) {
+                    Base()->Lock();
+                    load.Load();
+                    Base()->Unlock();
+                } else if (way == 1) {
+                    load.Load();
+                } else {
+                    std::thread loader([&load] { load.Load(); });
+                    loader.join();
+                }
+                seen[way] = load.Seen();
+            }
+            RwTextureDictionarySetCurrent(saved);
+            RwTextureDictionaryDestroy(fresh);
+        }
+        EXPECT_EQ(seen[0], seen[1]) << "quality " << quality << ": outside a frame";
+        EXPECT_EQ(seen[0], seen[2]) << "quality " << quality << ": on a loading thread";
+        if (quality == 0) {
+            const std::string &in = seen[0];
+            EXPECT_EQ(0u, in.find("2 loaded\n")) << in;
+            EXPECT_NE(std::string::npos, in.find("flagged filter 1 addressing 50 arrays 1 'hello' 32x32")) << in;
+            EXPECT_NE(std::string::npos, in.find("bump bumpy filter 2 addressing 17 arrays 0 64x16")) << in;
+            EXPECT_NE(std::string::npos, in.find("inverse width 0.015625")) << in;
+            EXPECT_NE(std::string::npos, in.find("bumped premade filter 2 addressing 17 arrays 0 128x128")) << in;
+            EXPECT_NE(std::string::npos, in.find("inverse width 0.007812")) << in;
+            EXPECT_NE(std::string::npos, in.find("\nnull\nnull\nnull\nmodel\n")) << in;
+        }
+    }
+    Base()->SetTextureQuality(0);
+    // The engine root's reads: a file cut short and one over the bound are no textures anywhere.
+    for (const char *name : {"cut", "huge"}) {
+        Base()->Lock();
+        EXPECT_EQ(nullptr, Base()->ReadTexture(name, "data/same/")) << name;
+        Base()->Unlock();
+        EXPECT_EQ(nullptr, Base()->ReadTexture(name, "data/same/")) << name;
+        RwTexture *threaded = reinterpret_cast<RwTexture *>(1);
+        std::thread([&] { threaded = Base()->ReadTexture(name, "data/same/"); }).join();
+        EXPECT_EQ(nullptr, threaded) << name;
+    }
+}
+
+// The width of a world's texture loaded on another thread while this one
+// holds a frame, doing what it is given during the frame.
+int LoadedWhileAFrameIsHeld(const std::function<void()> &during)
+{
+    WriteFileBytes("data/png/held.bsp", KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "held"));
+    CKivWorld world("held");
+    Base()->Lock();
+    std::thread loader([&world] { world.Load("data/png/held.bsp", nullptr, "data/png/"); });
+    Sleep(300);
+    during();
+    Base()->Unlock();
+    loader.join();
+    RwTexture *texture = RwTextureDictionaryFindTexture(world.GetTextureDictionary(), "held");
+    return texture ? RwTextureGetRaster(texture)->width : 0;
+}
+
+// A world load decodes its pictures before it waits for the frame: a file
+// replaced meanwhile is not read again. A picture decoded before the quality
+// changed is: the texture has the new quality's size. Either way the lock
+// is left as it was.
+TEST(TextureRead, AWorldLoadWaitingForTheFrameHasDecodedItsPictures)
+{
+    WriteFileBytes("data/png/held.png", GradientPng(64, 64));
+    EXPECT_EQ(64, LoadedWhileAFrameIsHeld([] { WriteFileBytes("data/png/held.png", GradientPng(32, 32)); }));
+    EXPECT_EQ(8, LoadedWhileAFrameIsHeld([] { Base()->SetTextureQuality(2); }));
+    Base()->SetTextureQuality(0);
+    EXPECT_FALSE(Base()->HoldsLock());
+    Base()->Lock();
+    EXPECT_TRUE(Base()->HoldsLock());
+    Base()->Unlock();
+}
+
+// A file that begins as a PNG but breaks later is no texture, read inside
+// a frame or outside one, and it is not listed as missing.
+TEST(TextureRead, ABrokenPictureIsNoTextureInsideOrOutsideAFrame)
 {
     const std::string png = GradientPng(64, 64);
     WriteFileBytes("data/png/broken.png", png.substr(0, 8) + std::string(64, 'x'));
@@ -693,12 +966,8 @@ TEST(TextureRead, ABrokenPictureReadOutsideAFrameKeepsAWhitePixel)
     Base()->Lock();
     EXPECT_EQ(nullptr, Base()->ReadTexture("broken", "data/png/"));
     Base()->Unlock();
-    RwTexture *texture = Base()->ReadTexture("broken", "data/png/");
-    ASSERT_NE(nullptr, texture);
-    const std::vector<RwUInt8> pixels = RasterPixels(RwTextureGetRaster(texture));
-    EXPECT_EQ(std::vector<RwUInt8>(4, 0xFF), pixels);
+    EXPECT_EQ(nullptr, Base()->ReadTexture("broken", "data/png/"));
     EXPECT_EQ(listed, ReadFileBytes("Texture.txt"));
-    Base()->ReleaseTexture("broken");
 }
 
 // Two threads reading one texture, the second while the first's read is
