@@ -180,6 +180,13 @@ TEST_F(Material, RightsChunkNamesThePipelinesBuilder)
     EXPECT_EQ(wood, back->texture);
     EXPECT_EQ(3, wood->refCount);
     RwMaterialDestroy(back);
+    // A material read next without rights names no builder.
+    rightsSeen = 0;
+    Bytes plain = MaterialBody(28);
+    RwMaterial *other = ReadWith(plain, RwMaterialStreamRead);
+    ASSERT_NE(nullptr, other);
+    EXPECT_EQ(0u, rightsSeen);
+    RwMaterialDestroy(other);
     RwMaterialDestroy(m);
 }
 
