@@ -89,6 +89,15 @@ inline std::string DeflatedWithZeros(const std::string &filtered, int megabytes)
     return out + std::string("\x01\x00\x00\xFF\xFF", 5) + Be32(static_cast<unsigned>(check));
 }
 
+// The zlib stream cut into IDAT chunks of piece bytes (the last one shorter).
+inline std::string IdatChunks(const std::string &data, size_t piece)
+{
+    std::string chunks;
+    for (size_t at = 0; at < data.size(); at += piece)
+        chunks += Chunk("IDAT", data.substr(at, piece));
+    return chunks;
+}
+
 inline std::string Idat(const std::vector<std::string> &rows)
 {
     return Chunk("IDAT", Deflated(rows));

@@ -328,10 +328,7 @@ TEST_F(Png, ImageDataReadsHoweverItIsChunkedAndWhateverTheDevice)
         for (std::string &row : rows)
             for (char &b : row)
                 b = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-        const std::string data = Deflated(rows);
-        std::string idat;
-        for (size_t at = 0; at < data.size(); at += c.piece)
-            idat += Chunk("IDAT", data.substr(at, c.piece));
+        const std::string idat = IdatChunks(Deflated(rows), c.piece);
         RwImage *image = Keep(ReadBytes(Signature() + Ihdr(c.side, c.side, 8, 6) + idat + Chunk("IEND", "")));
         ASSERT_NE(nullptr, image) << c.side << " in pieces of " << c.piece;
         EXPECT_EQ(0, memcmp(rows.back().data(), image->cpPixels + (c.side - 1) * image->stride, 4 * c.side));
