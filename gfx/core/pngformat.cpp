@@ -92,13 +92,12 @@ static RwBool CountInflated(RwPngSource *source, png_bytep data, png_size_t leng
         source->inflated += sizeof(scratch) - z->avail_out;
         if (source->inflated > source->rowData)
             return FALSE;
+        // Until no progress is possible: all the input taken, all the output given.
         if (status != Z_OK) {
             if (status != Z_BUF_ERROR)
                 source->counter = nullptr;
             return TRUE;
         }
-        if (z->avail_in == 0 && z->avail_out != 0)
-            return TRUE;
     }
 }
 

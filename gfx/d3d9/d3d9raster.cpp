@@ -491,7 +491,7 @@ static RwBool CreateCamera(RwRaster *raster)
     // buffer takes the client size at the next window check, which the mode
     // only then catches up with; an exclusive one keeps the mode's.
     const RwBool windowed = !(d.displayMode.flags & rwVIDEOMODEEXCLUSIVE);
-    const RwBool fromClient = windowed && client && w > 0 && h > 0;
+    const RwBool fromClient = windowed && client;
     *RwD3D9RasterGetCameraShape(raster) = {raster->width,
                                            raster->height,
                                            static_cast<RwUInt32>(fromClient ? w : d.displayMode.width),
@@ -767,7 +767,7 @@ RwBool RwD3D9RasterSubRaster(void *subIn, void *parentIn, RwInt32)
     const RwRaster *top = RwD3D9RasterGetTop(parent);
     RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(sub);
     shape = {};
-    if (sub->cType == rwRASTERTYPECAMERA && top->cType == rwRASTERTYPECAMERA && top->width > 0 && top->height > 0)
+    if (sub->cType == rwRASTERTYPECAMERA && top->cType == rwRASTERTYPECAMERA)
         shape = {sub->width,
                  sub->height,
                  static_cast<RwUInt32>(top->width),

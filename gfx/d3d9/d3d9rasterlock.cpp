@@ -402,12 +402,12 @@ static void KeepOnePixel(RwInt32 *from, RwInt32 *to, RwInt32 made, RwInt32 topSi
 
 // A sub-raster of a camera raster keeps its place in proportion as its top
 // follows the back buffer (edges scaled, so that neighbours still meet), and
-// stays inside it.
+// stays inside it. Only those have a shape: one of an empty top has none.
 static void FollowTop(RwRaster *raster, void *)
 {
     const RwRaster *top = raster->parent;
     const RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(raster);
-    if (top == raster || raster->cType != rwRASTERTYPECAMERA || shape.backWidth == 0 || shape.backHeight == 0)
+    if (top == raster || shape.backWidth == 0 || shape.backHeight == 0)
         return;
     RwInt32 left = ScaledEdge(shape.x, top->width, shape.backWidth);
     RwInt32 right = ScaledEdge(shape.x + shape.width, top->width, shape.backWidth);
