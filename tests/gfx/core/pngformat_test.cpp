@@ -257,6 +257,13 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         // Compressed data that goes on far past the rows is not inflated to its end.
         {"data far beyond the rows", PngFile(Ihdr(1, 1, 8, 6), "", {std::string(4, '\x40'), std::string(80 << 20, '\0')}),
          E_RW_INVIMAGESIZE},
+        // One byte past the rows, with and without interlacing (3 x 3 has rows of
+        // 1 pixel in passes 1 and 4, 2 in pass 5, twice 1 in pass 6, 3 in pass 7).
+        {"one byte past the rows", sig + palette + Chunk("IDAT", Compressed(std::string(1, '\0') + rows[0] + "x")) + end,
+         E_RW_INVIMAGESIZE},
+        {"one byte past seven passes",
+         sig + Ihdr(3, 3, 8, 0, 1) + Chunk("IDAT", Compressed(std::string(2 + 2 + 3 + 4 + 4, '\0') + "x")) + end,
+         E_RW_INVIMAGESIZE},
         // Within the bound on the file's data, but inflating to 150 MB past the
         // rows: refused where the rows end.
         {"zeros past the rows within the data bound",

@@ -417,7 +417,7 @@ TEST_F(DeviceFrame, WhatTheRestoreCouldNotSendIsSentAgain)
     ASSERT_TRUE(RwD3D9SetTransformWorld(&world));
     ASSERT_TRUE(RwD3D9SetLight(0, &light));
     ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
-    for (bool *refused : {&device->refuseTransforms, &device->refuseLights}) {
+    for (bool *refused : {&device->refuseTransforms, &device->refuseLights, &device->refuseLightEnables}) {
         ForceNotReset()->Release();
         *refused = true;
         EXPECT_FALSE(RwD3D9CheckDeviceReset());
@@ -707,9 +707,11 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
 {
     RwRaster *whole = camera->frameBuffer;
     RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
-    ASSERT_NE(part, nullptr);
-    const RwRect rect = {512, 384, 512, 384};
+    RwRaster *dot = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_TRUE(part && dot);
+    const RwRect rect = {512, 384, 512, 384}, pixel = {1000, 700, 1, 1};
     ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(dot, whole, &pixel), nullptr);
     const struct {
         int width, height;
         RwRect place;
@@ -727,6 +729,10 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
         EXPECT_EQ(part->nOffsetY, c.place.y) << c.width;
         EXPECT_EQ(part->width, c.place.w) << c.width;
         EXPECT_EQ(part->height, c.place.h) << c.width;
+        // A pixel whose edges scale to one place keeps its one pixel.
+        EXPECT_EQ(dot->width, 1) << c.width;
+        EXPECT_EQ(dot->height, 1) << c.width;
+        EXPECT_LT(dot->nOffsetX, c.width);
         camera->frameBuffer = part;
         EXPECT_TRUE(RenderFrame(camera, green));
         camera->frameBuffer = whole;
@@ -735,6 +741,7 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
         RwCameraShowRaster(camera, window, 0);
     }
     RwRasterDestroy(part);
+    RwRasterDestroy(dot);
 
     // One made on an empty camera raster has nowhere to follow it; one whose
     // top its owner emptied stays inside it, empty too.
