@@ -763,11 +763,11 @@ RwBool RwD3D9RasterSubRaster(void *subIn, void *parentIn, RwInt32)
     sub->cType = parent->cType;
     sub->cFormat = parent->cFormat;
     sub->cpPixels = nullptr;
-    // Its place in the top camera raster, which resets rescale.
+    // Its place in the top camera raster (whose type it took), which resets rescale.
     const RwRaster *top = RwD3D9RasterGetTop(parent);
     RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(sub);
     shape = {};
-    if (sub->cType == rwRASTERTYPECAMERA && top->cType == rwRASTERTYPECAMERA)
+    if (sub->cType == rwRASTERTYPECAMERA)
         shape = {sub->width,
                  sub->height,
                  static_cast<RwUInt32>(top->width),

@@ -540,23 +540,27 @@ TEST_F(DeviceRaster, DestroyedRastersAreUnboundAndForgotten)
     EXPECT_EQ(bound, nullptr);
     RwRasterDestroy(sub);
 
-    // A bound sub-raster made again on another parent: the next set binds the
-    // new parent's texture, and the old parent's goes from the device with it.
+    // A bound sub-raster made again on another parent is unbound: the old
+    // parent's texture leaves the device, also once that parent is gone, and
+    // the next set binds the new parent's.
+    auto held = [](DWORD stage) {
+        IDirect3DBaseTexture9 *texture = nullptr;
+        rwD3D9Driver.device->GetTexture(stage, &texture);
+        if (texture)
+            texture->Release();
+        return static_cast<void *>(texture);
+    };
     RwRaster *first = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
     RwRaster *second = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
     sub = RwRasterCreate(0, 0, 0, rwRASTERDONTALLOCATE | rwRASTERTYPETEXTURE);
     ASSERT_NE(RwRasterMakeSubRaster(sub, first, &rect), nullptr);
     ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 5));
     ASSERT_NE(RwRasterMakeSubRaster(sub, second, &rect), nullptr);
-    ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 5));
-    rwD3D9Driver.device->GetTexture(5, &bound);
-    EXPECT_EQ(bound, RwD3D9RasterGetExtension(second)->texture);
-    if (bound)
-        bound->Release();
+    EXPECT_EQ(held(5), nullptr);
     RwRasterDestroy(first);
-    ASSERT_NE(RwRasterMakeSubRaster(sub, second, &rect), nullptr);
-    rwD3D9Driver.device->GetTexture(5, &bound);
-    EXPECT_EQ(bound, nullptr);
+    EXPECT_EQ(held(5), nullptr);
+    ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 5));
+    EXPECT_EQ(held(5), RwD3D9RasterGetExtension(second)->texture);
     RwRasterDestroy(sub);
     RwRasterDestroy(second);
 

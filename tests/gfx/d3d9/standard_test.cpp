@@ -743,25 +743,30 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
     RwRasterDestroy(part);
     RwRasterDestroy(dot);
 
-    // One made on an empty camera raster has nowhere to follow it; one whose
-    // top its owner emptied stays inside it, empty too.
-    RwRaster *empty = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    // One made on a camera raster empty in either direction has nowhere to
+    // follow it; one whose top its owner emptied stays inside it, empty too.
+    RwRaster *flat = RwRasterCreate(300, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *thin = RwRasterCreate(0, 300, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
     RwRaster *top = RwRasterCreate(400, 300, 0, rwRASTERTYPECAMERA);
-    RwRaster *inEmpty = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *inFlat = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *inThin = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
     RwRaster *inTop = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
-    ASSERT_TRUE(empty && top && inEmpty && inTop);
+    ASSERT_TRUE(flat && thin && top && inFlat && inThin && inTop);
     const RwRect some = {10, 20, 30, 40};
-    ASSERT_NE(RwRasterMakeSubRaster(inEmpty, empty, &some), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(inFlat, flat, &some), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(inThin, thin, &some), nullptr);
     ASSERT_NE(RwRasterMakeSubRaster(inTop, top, &some), nullptr);
     top->width = top->height = 0;
     ASSERT_TRUE(ForceReset());
-    EXPECT_EQ(inEmpty->nOffsetX, 10);
-    EXPECT_EQ(inEmpty->width, 30);
+    for (RwRaster *kept : {inFlat, inThin}) {
+        EXPECT_EQ(kept->nOffsetX, 10);
+        EXPECT_EQ(kept->width, 30);
+    }
     EXPECT_EQ(inTop->nOffsetX, 0);
     EXPECT_EQ(inTop->nOffsetY, 0);
     EXPECT_EQ(inTop->width, 0);
     EXPECT_EQ(inTop->height, 0);
-    for (RwRaster *r : {inTop, inEmpty, top, empty})
+    for (RwRaster *r : {inTop, inThin, inFlat, top, thin, flat})
         RwRasterDestroy(r);
 }
 
