@@ -44,7 +44,7 @@ struct RwPngSource {
     // after the last row libpng inflates whatever follows to its end before
     // it says there was too much, so a small file could keep it busy for
     // minutes. Counted here, data past the rows is refused as it is met.
-    z_stream *counter;    // NULL until the rows are read, or once the stream ended or broke
+    z_stream *counter;    // NULL before the image data, and once its stream ended or broke
     uint64_t inflated;    // bytes it gave
     uint64_t rowData;     // filtered bytes of every row of every pass
 };

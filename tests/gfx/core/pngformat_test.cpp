@@ -299,7 +299,9 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "") + end)));
+    // Image data after a whole image is passed over, where it stands.
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + Chunk("IDAT", "junk") + text + end)));
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "junk") + end)));
     // Chunks passed over read at any length, before the image data or after
     // it, and are never held whole.
     const std::string big(10 << 20, 'x');
