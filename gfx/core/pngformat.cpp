@@ -3,6 +3,7 @@
 
 #include <csetjmp>
 #include <png.h>
+#include <zlib.h>
 
 #include "engine.h"
 #include "image.h"
@@ -39,6 +40,13 @@ struct RwPngSource {
     uint64_t imageData;   // bytes of IDAT data read
     uint64_t limit;       // IDAT data the file may give before it is refused
     volatile RwUInt32 *failure;   // the error the reader records when libpng stops it
+    // A second inflater over the IDAT data as it is read, that only counts:
+    // after the last row libpng inflates whatever follows to its end before
+    // it says there was too much, so a small file could keep it busy for
+    // minutes. Counted here, data past the rows is refused as it is met.
+    z_stream *counter;    // NULL before the image data, and once its stream ended or broke
+    uint64_t inflated;    // bytes it gave
+    uint64_t rowData;     // filtered bytes of every row of every pass
 };
 
 // The image data may be twice its rows' bytes (stored uncompressed, with
@@ -67,11 +75,39 @@ static bool FirstChunkTypeOk(const RwPngSource *source, png_const_bytep data, pn
     return true;
 }
 
+// FALSE once the image data read so far inflates to more than the rows. A
+// stream that ends or breaks is left to libpng, which reports it.
+static RwBool CountInflated(RwPngSource *source, png_bytep data, png_size_t length)
+{
+    z_stream *z = source->counter;
+    if (z == nullptr)
+        return TRUE;
+    Bytef scratch[4096];
+    z->next_in = data;
+    z->avail_in = static_cast<uInt>(length);
+    for (;;) {
+        z->next_out = scratch;
+        z->avail_out = sizeof(scratch);
+        const int status = inflate(z, Z_NO_FLUSH);
+        source->inflated += sizeof(scratch) - z->avail_out;
+        if (source->inflated > source->rowData)
+            return FALSE;
+        // Until no progress is possible: all the input taken, all the output given.
+        if (status != Z_OK) {
+            if (status != Z_BUF_ERROR)
+                source->counter = nullptr;
+            return TRUE;
+        }
+    }
+}
+
 // A short read is a truncated file: libpng must stop rather than decode stale bytes.
 static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
 {
     RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
-    if ((png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_DATA && png_get_io_chunk_type(png) == rwPNGIDAT) {
+    const bool imageData =
+        (png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_DATA && png_get_io_chunk_type(png) == rwPNGIDAT;
+    if (imageData) {
         source->imageData += length;
         if (source->imageData > source->limit) {
             *source->failure = E_RW_INVIMAGESIZE;
@@ -80,6 +116,10 @@ static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
     }
     if (RwStreamRead(source->stream, data, static_cast<RwUInt32>(length)) != length)
         png_error(png, "truncated file");
+    if (imageData && !CountInflated(source, data, length)) {
+        *source->failure = E_RW_INVIMAGESIZE;
+        png_error(png, "image data inflates past the rows");
+    }
     if (!FirstChunkTypeOk(source, data, length))
         png_error(png, "first chunk is not IHDR");
     // Counted only as far as the check looks.
@@ -110,6 +150,36 @@ static const int rwPNGUNUSEDCHUNKCOUNT = 9;
 // Compressed data expands at most this much, so a file's remaining bytes bound
 // the rows it can fill.
 static const uint64_t rwPNGMAXINFLATE = 1032;
+
+// The counter's memory is libpng's: the engine's, with its hint.
+static voidpf RwPngZAlloc(voidpf, uInt items, uInt size)
+{
+    if (size != 0 && items > static_cast<size_t>(-1) / size)
+        return Z_NULL;
+    return RwMalloc(static_cast<size_t>(items) * size, rwMEMHINT_PNG);
+}
+
+static void RwPngZFree(voidpf, voidpf ptr)
+{
+    if (ptr)
+        RwFree(ptr);
+}
+
+// The filtered bytes of the file's rows, a filter byte each, every pass of an
+// interlaced file counted.
+static uint64_t FilteredBytes(png_uint_32 width, png_uint_32 height, unsigned pixelBits, bool interlaced)
+{
+    const auto rowBytes = [pixelBits](uint64_t columns) { return (columns * pixelBits + 7) / 8; };
+    if (!interlaced)
+        return static_cast<uint64_t>(height) * (1 + rowBytes(width));
+    uint64_t total = 0;
+    for (int pass = 0; pass < 7; pass++) {
+        const uint64_t columns = PNG_PASS_COLS(static_cast<uint64_t>(width), pass);
+        if (columns != 0)
+            total += PNG_PASS_ROWS(static_cast<uint64_t>(height), pass) * (1 + rowBytes(columns));
+    }
+    return total;
+}
 
 RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height)
 {
@@ -204,9 +274,13 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     // Set after the jump is armed, so they must live in memory for the error path.
     RwImage *volatile image = nullptr;
     png_bytep *volatile rows = nullptr;
+    z_stream *volatile counter = nullptr;
     volatile RwUInt32 failure = E_RW_READ;
+    z_stream counterStream = {};
     if (setjmp(png_jmpbuf(png))) {
         RaiseError(failure);
+        if (counter)
+            inflateEnd(counter);
         FreeIfMade(rows);
         if (image)
             RwImageDestroy(image);
@@ -214,12 +288,15 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         RwStreamClose(stream, nullptr);
         return nullptr;
     }
-    RwPngSource source = {stream, 0, 0, UINT64_MAX, &failure};
+    RwPngSource source = {stream, 0, 0, UINT64_MAX, &failure, nullptr, 0, 0};
     png_set_read_fn(png, &source, RwPngReadData);
     png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
     png_set_benign_errors(png, 0);
     png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, rwPNGUNUSEDCHUNKS, rwPNGUNUSEDCHUNKCOUNT);
+    // Those chunks are never held whole, so no length is too large for them,
+    // wherever they stand; libpng's own limit would refuse legal files.
+    png_set_chunk_malloc_max(png, PNG_UINT_31_MAX);
     png_read_info(png, info);
     png_uint_32 width = 0;
     png_uint_32 height = 0;
@@ -233,6 +310,9 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     // The file's rows; interlaced ones hold up to 15 more bytes each (filter
     // bytes and partial bytes of seven passes).
     const uint64_t rowData = (png_get_rowbytes(png, info) + 16) * static_cast<uint64_t>(height);
+    // What the image data must inflate to, from the file's own pixel format.
+    source.rowData = FilteredBytes(width, height, static_cast<unsigned>(bitDepth) * png_get_channels(png, info),
+                                   png_get_interlace_type(png, info) != PNG_INTERLACE_NONE);
     // Nothing is allocated for rows the rest of the file could not fill.
     RwUInt32 left = 0;
     if (RwStreamGetRemaining(stream, &left) && !RwPngRowsFitData(png_get_rowbytes(png, info), height, left))
@@ -285,10 +365,18 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     for (png_uint_32 y = 0; y < height; y++)
         rows[y] = image->cpPixels + static_cast<size_t>(y) * image->stride;
     source.limit = source.imageData + 2 * rowData + rwPNGTAILBYTES;
+    // The first IDAT chunk's data is still to come: the counter sees all of it.
+    counterStream.zalloc = RwPngZAlloc;
+    counterStream.zfree = RwPngZFree;
+    if (inflateInit(&counterStream) != Z_OK)
+        png_error(png, "no inflater");
+    counter = &counterStream;
+    source.counter = &counterStream;
     png_read_image(png, rows);
     // Damage or truncation after the rows is damage too.
     png_read_end(png, nullptr);
 
+    inflateEnd(&counterStream);
     png_destroy_read_struct(&png, &info, nullptr);
     RwFree(rows);
     RwStreamClose(stream, nullptr);

@@ -133,19 +133,14 @@ static void *ExtensionDestructor(void *object, RwInt32 offset, RwInt32)
     return object;
 }
 
-static void *ShapeConstructor(void *object, RwInt32 offset, RwInt32)
-{
-    std::memset(static_cast<RwUInt8 *>(object) + offset, 0, sizeof(RwD3D9CameraShape));
-    return object;
-}
-
 RwBool RwD3D9RasterPluginAttach(void)
 {
     RwD3D9FillPixelFormats();
     ExtensionOffset = RwRasterRegisterPlugin(sizeof(RwD3D9RasterExtension), rwID_D3D9RASTEREXT,
                                              ExtensionConstructor, ExtensionDestructor, nullptr);
-    ShapeOffset = RwRasterRegisterPlugin(sizeof(RwD3D9CameraShape), rwID_D3D9CAMERASHAPE, ShapeConstructor,
-                                         nullptr, nullptr);
+    // No constructor: the raster's constructors run after the device made
+    // it, and the device records the shape there (RwD3D9RasterCreate).
+    ShapeOffset = RwRasterRegisterPlugin(sizeof(RwD3D9CameraShape), rwID_D3D9CAMERASHAPE, nullptr, nullptr, nullptr);
     return ExtensionOffset >= 0 && ShapeOffset >= 0;
 }
 
@@ -482,7 +477,8 @@ static RwBool CreateCamera(RwRaster *raster)
     RwD3D9Driver &d = rwD3D9Driver;
     RwD3D9RasterExtension *ext = RwD3D9RasterGetExtension(raster);
     RwInt32 w = 0, h = 0;
-    if (!(raster->cFlags & rwRASTERDONTALLOCATE) && ClientSize(&w, &h) && (raster->width > w || raster->height > h)) {
+    const RwBool client = ClientSize(&w, &h);
+    if (!(raster->cFlags & rwRASTERDONTALLOCATE) && client && (raster->width > w || raster->height > h)) {
         RaiseCreate("Camera raster is too big.");
         return FALSE;
     }
@@ -491,13 +487,19 @@ static RwBool CreateCamera(RwRaster *raster)
     raster->cFlags = rwRASTERDONTALLOCATE;
     raster->originalWidth = raster->width;
     raster->originalHeight = raster->height;
-    // Made against the mode's size, which resets scale it from.
+    // Resets scale it from the size it was checked against. A windowed back
+    // buffer takes the client size at the next window check, which the mode
+    // only then catches up with; an exclusive one keeps the mode's.
+    const RwBool windowed = !(d.displayMode.flags & rwVIDEOMODEEXCLUSIVE);
+    const RwBool fromClient = windowed && client;
     *RwD3D9RasterGetCameraShape(raster) = {raster->width,
                                            raster->height,
-                                           static_cast<RwUInt32>(d.displayMode.width),
-                                           static_cast<RwUInt32>(d.displayMode.height),
+                                           static_cast<RwUInt32>(fromClient ? w : d.displayMode.width),
+                                           static_cast<RwUInt32>(fromClient ? h : d.displayMode.height),
                                            raster->width,
-                                           raster->height};
+                                           raster->height,
+                                           0,
+                                           0};
     ext->d3dFormat = d.present.BackBufferFormat;
     ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
     AddDeviceObject(raster);
@@ -516,6 +518,7 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
     raster->cpPixels = nullptr;
     raster->palette = nullptr;
     std::memset(ext, 0, sizeof(*ext));
+    *RwD3D9RasterGetCameraShape(raster) = {};
     ext->lockedMipLevel = 0xFF;
     RwInt32 code = flags & rwRASTERFORMATPIXELFORMATMASK;
     RwInt32 format = 0;
@@ -749,11 +752,30 @@ RwBool RwD3D9RasterSubRaster(void *subIn, void *parentIn, RwInt32)
     RwRaster *parent = static_cast<RwRaster *>(parentIn);
     if (sub == nullptr || parent == nullptr)
         return FALSE;
+    // A stage holding the sub-raster holds its old parent's texture: the next
+    // set must reach the device, and nothing may keep that texture bound.
+    for (RwUInt32 stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
+        if (RwD3D9GetTextureRaster(stage) == sub)
+            RwD3D9SetTextureRaster(nullptr, stage);
+    }
     sub->stride = parent->stride;
     sub->depth = parent->depth;
     sub->cType = parent->cType;
     sub->cFormat = parent->cFormat;
     sub->cpPixels = nullptr;
+    // Its place in the top camera raster (whose type it took), which resets rescale.
+    const RwRaster *top = RwD3D9RasterGetTop(parent);
+    RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(sub);
+    shape = {};
+    if (sub->cType == rwRASTERTYPECAMERA)
+        shape = {sub->width,
+                 sub->height,
+                 static_cast<RwUInt32>(top->width),
+                 static_cast<RwUInt32>(top->height),
+                 sub->width,
+                 sub->height,
+                 sub->nOffsetX - top->nOffsetX,
+                 sub->nOffsetY - top->nOffsetY};
     return TRUE;
 }
 

@@ -30,10 +30,13 @@ static_assert(sizeof(RwD3D9RasterExtension) == 36, "raster extension is 36 bytes
 // given against, never from its last scaled size, so that a raster that is
 // not the window's size keeps its proportion over any number of resizes
 // (raster plug-in 0x40E, beside the extension).
+// A sub-raster of a camera raster keeps its rectangle (x, y, width, height)
+// and its top raster's size then (backWidth, backHeight) here.
 struct RwD3D9CameraShape {
     RwInt32 width, height;           // the size it was given
-    RwUInt32 backWidth, backHeight;  // the mode's (back buffer's) size then; 0: not recorded
+    RwUInt32 backWidth, backHeight;  // the size it was checked against then; 0: not recorded
     RwInt32 lastWidth, lastHeight;   // the size last given to it here
+    RwInt32 x, y;                    // a sub-raster's place in its top raster
 };
 RwD3D9CameraShape *RwD3D9RasterGetCameraShape(const RwRaster *raster);
 

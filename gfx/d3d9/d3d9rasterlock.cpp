@@ -272,6 +272,15 @@ static RwBool RestoreSwapChain(RwD3D9RasterExtension *ext)
     return TRUE;
 }
 
+// size x now / then; a raster that had pixels keeps at least one, so that a
+// tiny window still has something to draw on.
+static RwInt32 Scaled(RwInt32 size, RwUInt32 now, RwUInt32 then)
+{
+    const RwInt32 scaled =
+        static_cast<RwInt32>(static_cast<std::uint64_t>(static_cast<RwUInt32>(size)) * now / then);
+    return scaled == 0 && size > 0 && now > 0 ? 1 : scaled;
+}
+
 // A camera raster on the device window follows the new back buffer: its size
 // keeps its proportion to the back buffer and its format becomes the back
 // buffer's. A raster whose size is not the one last given to it here was
@@ -288,13 +297,13 @@ static void FollowBackBuffer(RwRaster *raster, RwD3D9RasterExtension *ext)
                  static_cast<RwUInt32>(d.displayMode.width),
                  static_cast<RwUInt32>(d.displayMode.height),
                  raster->width,
-                 raster->height};
+                 raster->height,
+                 0,
+                 0};
     if (shape.backWidth != 0)
-        raster->width = static_cast<RwInt32>(static_cast<std::uint64_t>(static_cast<RwUInt32>(shape.width)) *
-                                             d.present.BackBufferWidth / shape.backWidth);
+        raster->width = Scaled(shape.width, d.present.BackBufferWidth, shape.backWidth);
     if (shape.backHeight != 0)
-        raster->height = static_cast<RwInt32>(static_cast<std::uint64_t>(static_cast<RwUInt32>(shape.height)) *
-                                              d.present.BackBufferHeight / shape.backHeight);
+        raster->height = Scaled(shape.height, d.present.BackBufferHeight, shape.backHeight);
     shape.lastWidth = raster->width;
     shape.lastHeight = raster->height;
     RwD3D9PixelFormat info = RwD3D9GetPixelFormat(d.present.BackBufferFormat);
@@ -374,9 +383,49 @@ static void RestoreRaster(RwRaster *raster, void *data)
     }
 }
 
+// x of a rectangle made on a top raster then wide, on the top now wide.
+static RwInt32 ScaledEdge(RwInt32 x, RwInt32 now, RwUInt32 then)
+{
+    const std::int64_t scaled = static_cast<std::int64_t>(x) * now / static_cast<std::int64_t>(then);
+    return static_cast<RwInt32>(scaled < 0 ? 0 : scaled > now ? now : scaled);
+}
+
+// A side that had pixels keeps one, inside the top raster.
+static void KeepOnePixel(RwInt32 *from, RwInt32 *to, RwInt32 made, RwInt32 topSize)
+{
+    if (*to > *from || made <= 0 || topSize <= 0)
+        return;
+    if (*from >= topSize)
+        *from = topSize - 1;
+    *to = *from + 1;
+}
+
+// A sub-raster of a camera raster keeps its place in proportion as its top
+// follows the back buffer (edges scaled, so that neighbours still meet), and
+// stays inside it. Only those have a shape: one of an empty top has none.
+static void FollowTop(RwRaster *raster, void *)
+{
+    const RwRaster *top = raster->parent;
+    const RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(raster);
+    if (top == raster || shape.backWidth == 0 || shape.backHeight == 0)
+        return;
+    RwInt32 left = ScaledEdge(shape.x, top->width, shape.backWidth);
+    RwInt32 right = ScaledEdge(shape.x + shape.width, top->width, shape.backWidth);
+    RwInt32 upper = ScaledEdge(shape.y, top->height, shape.backHeight);
+    RwInt32 lower = ScaledEdge(shape.y + shape.height, top->height, shape.backHeight);
+    KeepOnePixel(&left, &right, shape.width, top->width);
+    KeepOnePixel(&upper, &lower, shape.height, top->height);
+    raster->nOffsetX = static_cast<RwInt16>(top->nOffsetX + left);
+    raster->nOffsetY = static_cast<RwInt16>(top->nOffsetY + upper);
+    raster->width = right - left;
+    raster->height = lower - upper;
+}
+
 RwBool RwD3D9RasterRestoreDeviceObjects(void)
 {
     RwBool ok = TRUE;
     RwD3D9RasterForAllDeviceObjects(RestoreRaster, &ok);
+    // After every top raster has its new size.
+    RwD3D9RasterForAllDeviceObjects(FollowTop, nullptr);
     return ok;
 }

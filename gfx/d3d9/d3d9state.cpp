@@ -24,6 +24,12 @@ enum : RwUInt32 {
     rwD3D9MAXDECLELEMENTS = 65,     // 64 elements and the end marker
 };
 
+// Light indices the store takes: one record per index up to the highest, so
+// a stray index would otherwise grow it without bound.
+static const RwInt32 rwD3D9MAXLIGHTS = 0x10000;
+// The enabled flag of a record whose state on the device is not known.
+static const RwInt32 rwD3D9LIGHTUNKNOWN = -1;
+
 static const D3DMATRIX IdentityMatrix = {{{1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f,
                                            0.0f, 0.0f, 0.0f, 1.0f}}};
 
@@ -73,6 +79,9 @@ static void EmptyTransforms(void)
     WorldIsIdentity = FALSE;
     for (RwBool &sent : TransformSent)
         sent = TRUE;
+    // The entry says identity, but what the device holds is not known: the
+    // next world matrix, the identity too, must reach it.
+    TransformSent[rwD3D9TRANSFORMWORLD] = FALSE;
 }
 
 // Records the device's answer to the matrix just sent for a state.
@@ -243,9 +252,14 @@ RwBool RwD3D9StateRestoreLights(void)
             r.light.Type = static_cast<D3DLIGHTTYPE>(0);
             r.enabled = 0;
             ok = FALSE;
-        } else if (FAILED(device->LightEnable(i, r.enabled ? TRUE : FALSE))) {
-            r.enabled = 0;
-            ok = FALSE;
+        } else {
+            // A reset device has every light off; one whose state was not
+            // known stays off until it is enabled again.
+            r.enabled = r.enabled == 1 ? 1 : 0;
+            if (FAILED(device->LightEnable(i, r.enabled))) {
+                r.enabled = 0;
+                ok = FALSE;
+            }
         }
     }
     return ok;
@@ -287,6 +301,8 @@ RwBool RwD3D9SetRenderTargetSurface(RwUInt32 index, IDirect3DSurface9 *surface)
 void RwD3D9SetViewport(const D3DVIEWPORT9 *viewport)
 {
     RwD3D9StateCache &c = rwD3D9Cache;
+    if (viewport == nullptr)
+        return;
     if (c.viewportKnown && std::memcmp(&c.viewport, viewport, sizeof(D3DVIEWPORT9)) == 0) {
         rwD3D9FilteredStateCalls++;
         return;
@@ -363,6 +379,8 @@ void RwD3D9SetStreamSource(RwUInt32 stream, void *buffer, RwUInt32 offset, RwUIn
 
 void RwD3D9SetStreams(const RwD3D9VertexStream *streams, RwBool useOffsets)
 {
+    if (streams == nullptr)
+        return;
     for (RwUInt32 n = 0; n < 2; n++) {
         const RwD3D9VertexStream &in = streams[n];
         RwD3D9StreamRecord &s = rwD3D9Cache.streams[n];
@@ -651,7 +669,7 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix)
 
 RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light)
 {
-    if (index < 0 || light == nullptr)
+    if (index < 0 || index >= rwD3D9MAXLIGHTS || light == nullptr)
         return FALSE;
     if (index < NumLights && std::memcmp(&Lights[index].light, light, sizeof(D3DLIGHT9)) == 0) {
         rwD3D9FilteredStateCalls++;
@@ -773,7 +791,12 @@ IDirect3DDevice9 *RwD3D9GetCurrentD3DDevice(void)
 {
     // Outside code may change any state: every cache must reach the device
     // again. The light store stays, so that lights enabled on the device can
-    // still be switched off through it.
+    // still be switched off through it, but no record is taken for what the
+    // device holds: the next set and the next enable of each are sent.
+    for (RwInt32 i = 0; i < NumLights; i++) {
+        Lights[i].light.Type = static_cast<D3DLIGHTTYPE>(0);
+        Lights[i].enabled = rwD3D9LIGHTUNKNOWN;
+    }
     RwD3D9StateResetTargets();
     RwD3D9StateResetCaches();
     RwD3D9RenderStateCacheHandOut();

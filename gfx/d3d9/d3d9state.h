@@ -30,7 +30,8 @@ struct RwD3D9StreamRecord {
     RwUInt32 unused;
 };
 
-// A light and whether it is enabled on the device (108 bytes).
+// A light and whether it is enabled on the device (108 bytes). After the
+// device was handed out the light's type is 0 and enabled -1: not known.
 struct RwD3D9LightRecord {
     D3DLIGHT9 light;
     RwInt32 enabled;

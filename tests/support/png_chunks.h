@@ -51,6 +51,53 @@ inline std::string Deflated(const std::vector<std::string> &rows)
     return Compressed(raw);
 }
 
+// The filtered rows as a zlib stream that goes on with megabytes of zeros:
+// each megabyte one block deflated once and repeated (flushed whole, so it
+// stands alone), so that nothing large is ever deflated.
+inline std::string DeflatedWithZeros(const std::string &filtered, int megabytes)
+{
+    z_stream z = {};
+    deflateInit(&z, 9);
+    std::string out;
+    auto deflateFlushed = [&](const std::string &in) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+        z.avail_in = static_cast<uInt>(in.size());
+        do {
+            Bytef buffer[1 << 16];
+            z.next_out = buffer;
+            z.avail_out = sizeof(buffer);
+            deflate(&z, Z_FULL_FLUSH);
+            out.append(reinterpret_cast<char *>(buffer), sizeof(buffer) - z.avail_out);
+        } while (z.avail_out == 0);
+    };
+    deflateFlushed(filtered);
+    uLong check = adler32(1, reinterpret_cast<const Bytef *>(filtered.data()), static_cast<uInt>(filtered.size()));
+    if (megabytes > 0) {
+        const std::string zeros(1 << 20, '\0');
+        const size_t head = out.size();
+        deflateFlushed(zeros);
+        const std::string block = out.substr(head);
+        const uLong zerosCheck = adler32(1, reinterpret_cast<const Bytef *>(zeros.data()), 1u << 20);
+        for (int i = 0; i < megabytes; i++) {
+            if (i > 0)
+                out += block;
+            check = adler32_combine(check, zerosCheck, 1 << 20);
+        }
+    }
+    deflateEnd(&z);
+    // The last block, empty and stored, then the checksum.
+    return out + std::string("\x01\x00\x00\xFF\xFF", 5) + Be32(static_cast<unsigned>(check));
+}
+
+// The zlib stream cut into IDAT chunks of piece bytes (the last one shorter).
+inline std::string IdatChunks(const std::string &data, size_t piece)
+{
+    std::string chunks;
+    for (size_t at = 0; at < data.size(); at += piece)
+        chunks += Chunk("IDAT", data.substr(at, piece));
+    return chunks;
+}
+
 inline std::string Idat(const std::vector<std::string> &rows)
 {
     return Chunk("IDAT", Deflated(rows));

@@ -47,6 +47,50 @@ std::vector<std::pair<std::string, std::string>> Chunks(const std::string &file)
     return out;
 }
 
+// Bits as deflate packs them: fields from the least significant bit,
+// Huffman codes from their most significant.
+struct BitWriter {
+    std::string out;
+    unsigned pending = 0;
+    int count = 0;
+    void Put(unsigned bits, int length)
+    {
+        for (int i = 0; i < length; i++) {
+            pending |= ((bits >> i) & 1u) << count;
+            if (++count == 8) {
+                out += static_cast<char>(pending);
+                pending = 0;
+                count = 0;
+            }
+        }
+    }
+    void PutCode(unsigned code, int length)
+    {
+        for (int i = length - 1; i >= 0; i--)
+            Put(code >> i, 1);
+    }
+};
+
+// The bytes as a zlib stream of one fixed-Huffman block of literals only.
+std::string FixedHuffman(const std::string &raw)
+{
+    BitWriter w;
+    w.out = "\x78\x01";
+    w.Put(1, 1);   // the last block
+    w.Put(1, 2);   // fixed codes
+    for (unsigned char c : raw) {
+        if (c < 144)
+            w.PutCode(0x30 + c, 8);
+        else
+            w.PutCode(0x190 + c - 144, 9);
+    }
+    w.PutCode(0, 7);   // end of block
+    if (w.count != 0)
+        w.Put(0, 8 - w.count);
+    const uLong check = adler32(1, reinterpret_cast<const Bytef *>(raw.data()), static_cast<uInt>(raw.size()));
+    return w.out + Be32(static_cast<unsigned>(check));
+}
+
 }  // namespace
 
 // Real files and their independently decoded pixels ----------------------------------------------
@@ -213,6 +257,20 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         // Compressed data that goes on far past the rows is not inflated to its end.
         {"data far beyond the rows", PngFile(Ihdr(1, 1, 8, 6), "", {std::string(4, '\x40'), std::string(80 << 20, '\0')}),
          E_RW_INVIMAGESIZE},
+        // One byte past the rows, with and without interlacing (3 x 3 has rows of
+        // 1 pixel in passes 1 and 4, 2 in pass 5, twice 1 in pass 6, 3 in pass 7).
+        {"one byte past the rows", sig + palette + Chunk("IDAT", Compressed(std::string(1, '\0') + rows[0] + "x")) + end,
+         E_RW_INVIMAGESIZE},
+        {"one byte past seven passes",
+         sig + Ihdr(3, 3, 8, 0, 1) + Chunk("IDAT", Compressed(std::string(2 + 2 + 3 + 4 + 4, '\0') + "x")) + end,
+         E_RW_INVIMAGESIZE},
+        // Within the bound on the file's data, but inflating to 150 MB past the
+        // rows: refused where the rows end.
+        {"zeros past the rows within the data bound",
+         Signature() + Ihdr(256, 256, 8, 0) +
+             Chunk("IDAT", DeflatedWithZeros(std::string(256 * 257, '\0'), 150)) +
+             Chunk("IEND", ""),
+         E_RW_INVIMAGESIZE},
         // Chunks whose data the reader has no use for, claiming more than the file holds.
         {"text longer than the file", sig + palette + Be32(5000000) + "zTXtkey" + std::string(8, '\0'),
          E_RW_ENDOFSTREAM},
@@ -224,7 +282,8 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         // After the last row: a damaged chunk, garbage or nothing where IEND belongs.
         {"text CRC after the rows", sig + palette + Idat(rows) + Flipped(Chunk("tEXt", std::string("a\0b", 3))) + end},
         {"IEND CRC", sig + palette + Idat(rows) + Flipped(end)},
-        {"garbage for IEND", sig + palette + Idat(rows) + "\x7F\x01garbage!!"},
+        // Its first bytes read as a chunk of 2 GB that the file does not hold.
+        {"garbage for IEND", sig + palette + Idat(rows) + "\x7F\x01garbage!!", E_RW_ENDOFSTREAM},
         {"no IEND", sig + palette + Idat(rows), E_RW_ENDOFSTREAM},
     };
     for (const auto &c : cases) {
@@ -240,6 +299,27 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "") + end)));
+    // Image data after a whole image is passed over, where it stands.
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + Chunk("IDAT", "junk") + text + end)));
+    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "junk") + end)));
+    // Chunks passed over read at any length, before the image data or after
+    // it, and are never held whole.
+    const std::string big(10 << 20, 'x');
+    const struct {
+        const char *what;
+        std::string before, after;
+    } passed[] = {
+        {"10 MB of text after the rows", "", Chunk("tEXt", "Title" + std::string(1, '\0') + big)},
+        {"9 MB of Exif after the rows", "", Chunk("eXIf", "MM" + big.substr(0, 9 << 20))},
+        {"10 MB private chunk after the rows", "", Chunk("prVt", big)},
+        {"10 MB of text before the image data", Chunk("tEXt", "Title" + std::string(1, '\0') + big), ""},
+    };
+    for (const auto &c : passed) {
+        rwTestMemory.largest = 0;
+        EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + c.before + Idat(rows) + c.after + end, "big.png")))
+            << c.what;
+        EXPECT_LT(rwTestMemory.largest, 1u << 20) << c.what;
+    }
     EXPECT_TRUE(RwPngSizeHeld(4096, 4096));
     EXPECT_FALSE(RwPngSizeHeld(0x10000, 0x10000));   // the product needs more than 32 bits
 }
@@ -258,14 +338,25 @@ TEST_F(Png, ImageDataReadsHoweverItIsChunkedAndWhateverTheDevice)
         for (std::string &row : rows)
             for (char &b : row)
                 b = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-        const std::string data = Deflated(rows);
-        std::string idat;
-        for (size_t at = 0; at < data.size(); at += c.piece)
-            idat += Chunk("IDAT", data.substr(at, c.piece));
+        const std::string idat = IdatChunks(Deflated(rows), c.piece);
         RwImage *image = Keep(ReadBytes(Signature() + Ihdr(c.side, c.side, 8, 6) + idat + Chunk("IEND", "")));
         ASSERT_NE(nullptr, image) << c.side << " in pieces of " << c.piece;
         EXPECT_EQ(0, memcmp(rows.back().data(), image->cpPixels + (c.side - 1) * image->stride, 4 * c.side));
     }
+    // Literals of nine bits each: the data is larger than its rows, and
+    // within twice their size.
+    std::string raw;
+    std::vector<std::string> wide(256, std::string(4096, '\0'));
+    for (RwUInt32 y = 0; y < wide.size(); y++) {
+        for (RwUInt32 x = 0; x < 4096; x++)
+            wide[y][x] = static_cast<char>(144 + (x * 7 + y * 3) % 112);
+        raw += std::string(1, '\0') + wide[y];
+    }
+    RwImage *fixed = Keep(ReadBytes(Signature() + Ihdr(1024, 256, 8, 6) + Chunk("IDAT", FixedHuffman(raw)) +
+                                    Chunk("IEND", "")));
+    ASSERT_NE(nullptr, fixed);
+    for (RwUInt32 y = 0; y < wide.size(); y++)
+        ASSERT_EQ(0, memcmp(wide[y].data(), fixed->cpPixels + y * fixed->stride, 4096)) << "row " << y;
     for (RwUInt32 width : {4097u, 8192u}) {
         const std::vector<std::string> rows(16, std::string((width + 7) / 8, '\xF0'));
         RwImage *image = Keep(ReadBytes(PngFile(Ihdr(width, 16, 1, 0), "", rows)));

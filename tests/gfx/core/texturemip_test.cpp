@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "gfx/core/filesys.h"
 #include "gfx/core/texturemodule.h"
 
 namespace {
@@ -15,6 +16,14 @@ void PutLevels(const std::string &name, RwInt32 depth = 32)
     PutTestImage(name, 4, 4, level0, depth);
     PutTestImage(name + "m1", 2, 2, level1, depth);
     PutTestImage(name + "m2", 1, 1, level2, depth);
+}
+
+RwFileSystemExistsFunction SavedExists;
+
+// Names of the loader's longest lengths exist, with any extension.
+RwBool LongNamesExist(RwFileSystem *fs, const RwChar *path)
+{
+    return strlen(path) >= 250 ? TRUE : SavedExists(fs, path);
 }
 
 }  // namespace
@@ -100,6 +109,21 @@ TEST_F(TextureMip, GenerationFromAPalettisedImageSharesOnePalette)
         EXPECT_EQ(level2, RwTestRasterPixel(raster, level, 0, 0)) << level;
     EXPECT_EQ(8, image->depth);   // the caller's image is left to the caller
     RwImageDestroy(image);
+    // A 32-bit image is used as it is, and left whole to its caller.
+    RwRaster *wide = RwRasterCreate(4, 4, 0, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888 | rwRASTERFORMATMIPMAP);
+    RwImage *full = MakeImage(4, 4, 32);
+    for (RwInt32 y = 0; y < 4; y++)
+        for (RwInt32 x = 0; x < 4; x++)
+            *PixelAt(full, x, y) = level1;
+    const RwInt32 live = rwTestMemory.live;
+    EXPECT_TRUE(RwTextureRasterGenerateMipmaps(wide, full));
+    EXPECT_EQ(live, rwTestMemory.live);
+    EXPECT_EQ(32, full->depth);
+    EXPECT_EQ(level1, *PixelAt(full, 3, 3));
+    for (RwInt32 level = 0; level < 3; level++)
+        EXPECT_EQ(level1, RwTestRasterPixel(wide, level, 0, 0)) << level;
+    RwImageDestroy(full);
+    RwRasterDestroy(wide);
     // A device that cannot lock a level makes generation fail without leaking.
     RwTestDriverSetStandardResult(rwSTANDARDRASTERLOCK, FALSE);
     RwTestDriverSetStandardFunction(rwSTANDARDRASTERLOCK, nullptr);
@@ -200,6 +224,17 @@ TEST_F(TextureMip, ReadImageFitsPalettisedImagesAndKeepsTheirDepth)
     w = h = 0;
     EXPECT_EQ(nullptr, RwTextureReadImage("small", nullptr, rwTEXTUREPLAINFLAGS, &w, &h, &d, &f));
     EXPECT_EQ(E_RW_INVIMAGEFORMAT, TakeErrorCode());
+    // A name that fits the loader's buffer only without its extension is
+    // refused, not overrun.
+    RwFileSystem *fs = RwFileSystemGetDefault();
+    ASSERT_NE(nullptr, fs);
+    SavedExists = fs->fExists;
+    fs->fExists = LongNamesExist;
+    const std::string longName(252, 'n');
+    image = RwTextureReadImage(longName.c_str(), nullptr, rwTEXTUREPLAINFLAGS, &w, &h, &d, &f);
+    fs->fExists = SavedExists;
+    EXPECT_EQ(nullptr, image);
+    EXPECT_EQ(E_RW_STRINGTOOLONG, TakeErrorCode());
 }
 
 namespace {

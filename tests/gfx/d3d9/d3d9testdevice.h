@@ -59,9 +59,14 @@ public:
                 out += c + "\n";
         return out;
     }
-    // Every SetTransform, every SetLight is refused.
+    // Every SetTransform, every SetLight, every LightEnable is refused.
     bool refuseTransforms = false;
     bool refuseLights = false;
+    bool refuseLightEnables = false;
+    HRESULT STDMETHODCALLTYPE LightEnable(DWORD index, BOOL enable) override
+    {
+        return refuseLightEnables ? Refuse("LightEnable") : CountingDevice::LightEnable(index, enable);
+    }
     HRESULT STDMETHODCALLTYPE SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX *matrix) override
     {
         return refuseTransforms ? Refuse("SetTransform") : CountingDevice::SetTransform(state, matrix);

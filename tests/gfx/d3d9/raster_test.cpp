@@ -540,6 +540,30 @@ TEST_F(DeviceRaster, DestroyedRastersAreUnboundAndForgotten)
     EXPECT_EQ(bound, nullptr);
     RwRasterDestroy(sub);
 
+    // A bound sub-raster made again on another parent is unbound: the old
+    // parent's texture leaves the device, also once that parent is gone, and
+    // the next set binds the new parent's.
+    auto held = [](DWORD stage) {
+        IDirect3DBaseTexture9 *texture = nullptr;
+        rwD3D9Driver.device->GetTexture(stage, &texture);
+        if (texture)
+            texture->Release();
+        return static_cast<void *>(texture);
+    };
+    RwRaster *first = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
+    RwRaster *second = RwRasterCreate(8, 8, 0, rwRASTERTYPETEXTURE);
+    sub = RwRasterCreate(0, 0, 0, rwRASTERDONTALLOCATE | rwRASTERTYPETEXTURE);
+    ASSERT_NE(RwRasterMakeSubRaster(sub, first, &rect), nullptr);
+    ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 5));
+    ASSERT_NE(RwRasterMakeSubRaster(sub, second, &rect), nullptr);
+    EXPECT_EQ(held(5), nullptr);
+    RwRasterDestroy(first);
+    EXPECT_EQ(held(5), nullptr);
+    ASSERT_TRUE(RwD3D9SetTextureRaster(sub, 5));
+    EXPECT_EQ(held(5), RwD3D9RasterGetExtension(second)->texture);
+    RwRasterDestroy(sub);
+    RwRasterDestroy(second);
+
     // Freed palette numbers are handed out again, last freed first.
     RwD3D9Palette *a = RwD3D9PaletteCreate(), *b = RwD3D9PaletteCreate();
     ASSERT_TRUE(a && b);
@@ -588,9 +612,10 @@ TEST_F(DeviceRaster, ResetRebuildsDefaultPoolObjects)
     RwImageDestroy(image);
 }
 
-// A reset from a 640 x 480 mode to a 1280 x 960 back buffer doubles a camera
-// raster of the device window; a camera on a second window gets a new swap
-// chain; both lock for reading what their back buffers hold.
+// A reset to a back buffer twice the 1024 x 768 client size the raster was
+// checked against doubles a camera raster of the device window (whatever the
+// mode says by then); a camera on a second window gets a new swap chain; both
+// lock for reading what their back buffers hold.
 TEST_F(DeviceRaster, ResetScalesCameraRastersAndRebuildsSwapChains)
 {
     RwD3D9Driver &d = rwD3D9Driver;
@@ -608,8 +633,8 @@ TEST_F(DeviceRaster, ResetScalesCameraRastersAndRebuildsSwapChains)
     };
     d.displayMode.width = 640;
     d.displayMode.height = 480;
-    d.present.BackBufferWidth = 1280;
-    d.present.BackBufferHeight = 960;
+    d.present.BackBufferWidth = 2048;
+    d.present.BackBufferHeight = 1536;
     ASSERT_TRUE(reset());
     EXPECT_EQ(small->width, 640);
     EXPECT_EQ(small->height, 480);

@@ -417,7 +417,7 @@ TEST_F(DeviceFrame, WhatTheRestoreCouldNotSendIsSentAgain)
     ASSERT_TRUE(RwD3D9SetTransformWorld(&world));
     ASSERT_TRUE(RwD3D9SetLight(0, &light));
     ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
-    for (bool *refused : {&device->refuseTransforms, &device->refuseLights}) {
+    for (bool *refused : {&device->refuseTransforms, &device->refuseLights, &device->refuseLightEnables}) {
         ForceNotReset()->Release();
         *refused = true;
         EXPECT_FALSE(RwD3D9CheckDeviceReset());
@@ -651,13 +651,14 @@ TEST_F(DeviceFrame, ACameraRasterNotTheWindowsSizeKeepsItsProportionAcrossResize
     const RwRGBA grey = {64, 64, 64, 255};
     const struct {
         int width, height;
-    } sizes[] = {{333, 250}, {517, 389}, {999, 101}};
+    } sizes[] = {{333, 250}, {517, 389}, {999, 101}, {1, 1}};
     for (const auto &size : sizes) {
         SetWindowPos(window, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER);
         KivTestPumpMessages();
         ASSERT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
-        EXPECT_EQ(odd->width, 1000 * size.width / 1024) << size.width;
-        EXPECT_EQ(odd->height, 700 * size.height / 768) << size.height;
+        // However small the window, the raster keeps a pixel to draw on.
+        EXPECT_EQ(odd->width, std::max(1, 1000 * size.width / 1024)) << size.width;
+        EXPECT_EQ(odd->height, std::max(1, 700 * size.height / 768)) << size.height;
         SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
         KivTestPumpMessages();
         ASSERT_NE(RwCameraClear(camera, const_cast<RwRGBA *>(&grey), rwCAMERACLEARIMAGE), nullptr);
@@ -665,6 +666,108 @@ TEST_F(DeviceFrame, ACameraRasterNotTheWindowsSizeKeepsItsProportionAcrossResize
         EXPECT_EQ(odd->height, 700) << "back from " << size.height;
     }
     RwRasterDestroy(odd);
+}
+
+// A camera raster made after a resize, before the window check that follows
+// it, was checked against the client size, which the back buffer takes at that
+// check: it keeps the size it was made at and is drawn whole.
+TEST_F(DeviceFrame, ACameraRasterMadeBeforeTheWindowCheckKeepsItsSize)
+{
+    const struct {
+        int checkedWidth, width, height;
+        RwRGBA colour;
+        RwUInt32 shown;
+    } cases[] = {
+        {1024, 640, 480, {255, 0, 0, 255}, 0xFF0000u},   // made in the window just shrunk
+        {512, 1024, 768, {0, 0, 255, 255}, 0x0000FFu},   // made in the window just grown back
+    };
+    RwRaster *whole = camera->frameBuffer;
+    for (const auto &c : cases) {
+        SetWindowPos(window, nullptr, 0, 0, c.checkedWidth, c.checkedWidth * 3 / 4, SWP_NOMOVE | SWP_NOZORDER);
+        KivTestPumpMessages();
+        ASSERT_TRUE(RenderFrame(camera, c.colour));
+        SetWindowPos(window, nullptr, 0, 0, c.width, c.height, SWP_NOMOVE | SWP_NOZORDER);
+        KivTestPumpMessages();
+        RwRaster *made = RwRasterCreate(c.width, c.height, 0, rwRASTERTYPECAMERA);
+        ASSERT_NE(made, nullptr) << c.width;
+        camera->frameBuffer = made;
+        EXPECT_TRUE(RenderFrame(camera, c.colour)) << c.width;
+        camera->frameBuffer = whole;
+        EXPECT_EQ(made->width, c.width);
+        EXPECT_EQ(made->height, c.height);
+        EXPECT_EQ(ReadPixel(c.width - 1, c.height - 1), c.shown) << c.width;
+        RwRasterDestroy(made);
+        RwCameraShowRaster(camera, window, 0);
+    }
+}
+
+// A sub-raster of the window's camera raster keeps its place in it in
+// proportion across resizes, never reaching outside it, and is drawn there.
+TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
+{
+    RwRaster *whole = camera->frameBuffer;
+    RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *dot = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_TRUE(part && dot);
+    const RwRect rect = {512, 384, 512, 384}, pixel = {1000, 700, 1, 1};
+    ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(dot, whole, &pixel), nullptr);
+    const struct {
+        int width, height;
+        RwRect place;
+    } cases[] = {
+        {800, 600, {400, 300, 400, 300}},
+        {333, 250, {166, 125, 167, 125}},
+        {1024, 768, {512, 384, 512, 384}},
+    };
+    const RwRGBA black = {0, 0, 0, 255}, green = {0, 255, 0, 255};
+    for (const auto &c : cases) {
+        SetWindowPos(window, nullptr, 0, 0, c.width, c.height, SWP_NOMOVE | SWP_NOZORDER);
+        KivTestPumpMessages();
+        ASSERT_TRUE(RenderFrame(camera, black));
+        EXPECT_EQ(part->nOffsetX, c.place.x) << c.width;
+        EXPECT_EQ(part->nOffsetY, c.place.y) << c.width;
+        EXPECT_EQ(part->width, c.place.w) << c.width;
+        EXPECT_EQ(part->height, c.place.h) << c.width;
+        // A pixel whose edges scale to one place keeps its one pixel.
+        EXPECT_EQ(dot->width, 1) << c.width;
+        EXPECT_EQ(dot->height, 1) << c.width;
+        EXPECT_LT(dot->nOffsetX, c.width);
+        camera->frameBuffer = part;
+        EXPECT_TRUE(RenderFrame(camera, green));
+        camera->frameBuffer = whole;
+        EXPECT_EQ(ReadPixel(c.width - 1, c.height - 1), 0x00FF00u) << c.width;
+        EXPECT_EQ(ReadPixel(c.place.x - 1, c.place.y - 1), 0u) << c.width;
+        RwCameraShowRaster(camera, window, 0);
+    }
+    RwRasterDestroy(part);
+    RwRasterDestroy(dot);
+
+    // One made on a camera raster empty in either direction has nowhere to
+    // follow it; one whose top its owner emptied stays inside it, empty too.
+    RwRaster *flat = RwRasterCreate(300, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *thin = RwRasterCreate(0, 300, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *top = RwRasterCreate(400, 300, 0, rwRASTERTYPECAMERA);
+    RwRaster *inFlat = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *inThin = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    RwRaster *inTop = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_TRUE(flat && thin && top && inFlat && inThin && inTop);
+    const RwRect some = {10, 20, 30, 40};
+    ASSERT_NE(RwRasterMakeSubRaster(inFlat, flat, &some), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(inThin, thin, &some), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(inTop, top, &some), nullptr);
+    top->width = top->height = 0;
+    ASSERT_TRUE(ForceReset());
+    for (RwRaster *kept : {inFlat, inThin}) {
+        EXPECT_EQ(kept->nOffsetX, 10);
+        EXPECT_EQ(kept->width, 30);
+    }
+    EXPECT_EQ(inTop->nOffsetX, 0);
+    EXPECT_EQ(inTop->nOffsetY, 0);
+    EXPECT_EQ(inTop->width, 0);
+    EXPECT_EQ(inTop->height, 0);
+    for (RwRaster *r : {inTop, inThin, inFlat, top, thin, flat})
+        RwRasterDestroy(r);
 }
 
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)

@@ -145,6 +145,13 @@ TEST_F(DeviceState, LightBeyondTheStoreCreatesDisabledRecords)
         EXPECT_EQ(RwD3D9GetLightRecord(i)->enabled, 0);
     EXPECT_TRUE(RwD3D9SetLight(4, &light));
     EXPECT_EQ(counting->Count("SetLight"), 1);
+    // Indices whose store would not fit in memory (or whose size wraps) are
+    // refused with nothing changed.
+    for (RwInt32 index : {39768216, 0x7FFFFFFF, 0x10000}) {
+        EXPECT_FALSE(RwD3D9SetLight(index, &light)) << index;
+        EXPECT_EQ(RwD3D9GetNumLights(), 5) << index;
+    }
+    EXPECT_EQ(counting->Count("SetLight"), 1);
 }
 
 TEST_F(DeviceState, EnablingALightBeyondTheStoreSendsNothing)
@@ -190,6 +197,29 @@ TEST_F(DeviceState, EnabledLightsStayKnownAfterTheDeviceIsHandedOut)
     BOOL on = TRUE;
     real->GetLightEnable(0, &on);
     EXPECT_FALSE(on);
+
+    // What the caller did with the device is not known: a light or a world
+    // matrix it changed gets the cached value back on the next set.
+    ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
+    ASSERT_TRUE(RwD3D9SetTransform(D3DTS_WORLD, nullptr));
+    RwD3D9GetCurrentD3DDevice();
+    const D3DLIGHT9 other = PointLight(20);
+    real->SetLight(0, &other);
+    real->LightEnable(0, FALSE);
+    const D3DMATRIX moved = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1}}};
+    real->SetTransform(D3DTS_WORLD, &moved);
+    EXPECT_TRUE(RwD3D9SetLight(0, &light));
+    EXPECT_TRUE(RwD3D9EnableLight(0, TRUE));
+    EXPECT_TRUE(RwD3D9SetTransform(D3DTS_WORLD, nullptr));
+    D3DLIGHT9 held;
+    real->GetLight(0, &held);
+    EXPECT_EQ(held.Range, 10.0f);
+    real->GetLightEnable(0, &on);
+    EXPECT_TRUE(on);
+    D3DMATRIX world;
+    real->GetTransform(D3DTS_WORLD, &world);
+    EXPECT_EQ(world._41, 0.0f);
+    RwD3D9EnableLight(0, FALSE);
 }
 
 namespace {
@@ -331,6 +361,8 @@ TEST_F(DeviceState, StreamsAndIndicesAreSentOnlyWhenTheyChange)
     RwD3D9SetStreams(streams, TRUE);
     EXPECT_EQ(counting->Count("SetStreamSource"), 6);
     EXPECT_EQ(rwD3D9Cache.streams[0].vertexBuffer, nullptr);
+    RwD3D9SetStreams(nullptr, TRUE);   // no streams: nothing to send
+    EXPECT_EQ(counting->Count("SetStreamSource"), 6);
 
     void *ib = nullptr;
     ASSERT_TRUE(RwD3D9CreateIndexBuffer(30, &ib));
@@ -425,6 +457,8 @@ TEST_F(DeviceState, ViewportIsSentOnlyWhenTheDeviceDoesNotHoldIt)
     EXPECT_EQ(held.X, 8u);
     RwD3D9GetCurrentD3DDevice();   // outside code may have changed it
     RwD3D9SetViewport(&part);
+    EXPECT_EQ(counting->Count("SetViewport"), 2);
+    RwD3D9SetViewport(nullptr);   // no viewport: nothing to send
     EXPECT_EQ(counting->Count("SetViewport"), 2);
 }
 

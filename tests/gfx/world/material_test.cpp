@@ -11,6 +11,7 @@ namespace {
 
 const RwUInt32 kRightsUser = 0xBE5;
 RwUInt32 rightsSeen = 0;
+int rightsCalls = 0;
 int texturesFreed = 0;
 
 void *CountFreedTexture(void *texture, RwInt32, RwInt32)
@@ -22,6 +23,7 @@ void *CountFreedTexture(void *texture, RwInt32, RwInt32)
 RwBool RecordRights(void *, RwInt32, RwInt32, RwUInt32 extraData)
 {
     rightsSeen = extraData;
+    ++rightsCalls;
     return TRUE;
 }
 
@@ -180,6 +182,13 @@ TEST_F(Material, RightsChunkNamesThePipelinesBuilder)
     EXPECT_EQ(wood, back->texture);
     EXPECT_EQ(3, wood->refCount);
     RwMaterialDestroy(back);
+    // A material read next without rights names no builder.
+    const int calls = rightsCalls;
+    Bytes plain = MaterialBody(28);
+    RwMaterial *other = ReadWith(plain, RwMaterialStreamRead);
+    ASSERT_NE(nullptr, other);
+    EXPECT_EQ(calls, rightsCalls);
+    RwMaterialDestroy(other);
     RwMaterialDestroy(m);
 }
 

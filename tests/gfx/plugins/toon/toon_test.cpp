@@ -1,6 +1,7 @@
 // Tests of the toon plug-in's data: ink and paint dictionaries, the toon and material chunks, binding by name.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -161,6 +162,38 @@ TEST(ToonDictionary, PaintsWithoutTextureAndWithAMissingOne)
     EXPECT_EQ(nullptr, d->paints[1]->texture);
     EXPECT_EQ(d->paints[1], RwToonPaintDictionaryFindPaint(d, "shade"));
     RwToonPaintDictionaryDestroy(d);
+}
+
+// Dictionaries grow past their first few entries and keep every one.
+TEST(ToonDictionary, HundredEntriesAreAllKeptAndFound)
+{
+    const int kEntries = 100;
+    Build inks, paints;
+    inks.Header(1, 8).U32(0x56780001).U32(kEntries);
+    paints.Header(1, 8).U32(0xBCDE0001).U32(kEntries);
+    char name[32];
+    for (int i = 0; i < kEntries; i++) {
+        std::snprintf(name, sizeof(name), "entry%d", i);
+        Ink(inks, name, 0x12340002, 1.0f + static_cast<float>(i), 0);
+        paints.Header(1, 40).U32(0x43210001).U32(0);
+        Name(paints, name);
+    }
+    RwToonInkDictionary *inkDictionary = ReadInks(inks.bytes);
+    RwToonPaintDictionary *paintDictionary = ReadWith(paints.bytes, RwToonPaintDictionaryStreamRead);
+    ASSERT_NE(nullptr, inkDictionary);
+    ASSERT_NE(nullptr, paintDictionary);
+    EXPECT_EQ(kEntries, inkDictionary->count);
+    EXPECT_EQ(kEntries, paintDictionary->count);
+    for (int i = 0; i < kEntries; i++) {
+        std::snprintf(name, sizeof(name), "entry%d", i);
+        const RwToonInk *ink = RwToonInkDictionaryFindInk(inkDictionary, name);
+        ASSERT_NE(nullptr, ink) << name;
+        EXPECT_EQ(1.0f + static_cast<float>(i), ink->width) << name;
+        EXPECT_EQ(paintDictionary->paints[i], RwToonPaintDictionaryFindPaint(paintDictionary, name)) << name;
+    }
+    RwToonInkDictionaryDestroy(inkDictionary);
+    RwToonPaintDictionaryDestroy(paintDictionary);
+    TakeError();
 }
 
 // A paint holds one reference to its texture and gives it up with its last
