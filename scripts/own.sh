@@ -7,11 +7,13 @@
 #   own_run COMMAND...    runs COMMAND as an owned session and returns its status
 #   own_stop              ends what is left of every owned session
 #   own_cleanup COMMAND   a command of the caller's to run after own_stop at exit
+#   own_leftovers FOLDER  what of FOLDER the clean-up would remove, done should the shell be killed
 # The clean-up at exit cannot fail half-way: it runs without the caller's
 # set -e, so a process that ends between being listed and being signalled, or
 # a display already gone, changes neither what is cleaned nor the status.
 own_sessions=()
 own_cleanup_command=()
+own_watch=""
 
 own_pids() {
     # Every live process of the sessions this shell started, the last of them
@@ -19,7 +21,8 @@ own_pids() {
     # child is made). A process that has ended but is not yet reaped is gone.
     local ids=" ${own_sessions[*]} ${!:-} "
     ps -e -o pid=,sid=,stat= |
-        awk -v ids="$ids" -v self="$$" '$1 != self && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
+        awk -v ids="$ids" -v self="$$" -v watch="$own_watch" \
+            '$1 != self && $1 != watch && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
 }
 
 # Whether any of the processes named is still there (not only waiting to be reaped).
@@ -48,7 +51,15 @@ own_stop() {
             *) others+=" $pid" ;;
         esac
     done
-    [ -z "$leaders" ] || kill -STOP $leaders 2>/dev/null || true
+    if [ -n "$leaders" ]; then
+        # Held leaders are let go again even should this shell be killed
+        # meanwhile: a leader left stopped would hold its run (and the test
+        # session it owns) for good. Started from a subshell, so that $! still
+        # names the last session.
+        (setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done; kill -CONT "$@" 2>/dev/null' \
+            "$$" $leaders </dev/null >/dev/null 2>&1 &)
+        kill -STOP $leaders 2>/dev/null || true
+    fi
     [ -z "$others" ] || kill -TERM $others 2>/dev/null || true
     for ((waited = 0; waited < 100; waited++)); do
         own_alive $others || break
@@ -88,12 +99,46 @@ own_cleanup() {
     own_cleanup_command=("$@")
 }
 
+# own_leftovers FOLDER: should this shell be killed before its clean-up is
+# done, a watch of its own session ends the display recorded in FOLDER/display
+# (":N PID", as scripts/xvfb-start.sh prints it) and removes FOLDER. Called
+# before anything is started, so that $! names no session yet; the clean-up
+# ends the watch once it has run whole.
+own_leftovers() {
+    setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
+                    [ -s "$1/display" ] && read -r _ xvfb <"$1/display" &&
+                        grep -qs Xvfb "/proc/$xvfb/cmdline" && kill "$xvfb"
+                    rm -rf "$1"' "$$" "$1" </dev/null >/dev/null 2>&1 &
+    own_watch=$!
+}
+
+# The clean-up runs once and whole: from its first step SIGTERM, SIGHUP and
+# SIGINT are ignored, by the helpers it runs too (a second Ctrl-C reaches the
+# whole process group, and a helper ended half-way, ps say, would cut the
+# clean-up short as surely as this shell's ending). A helper that stops one
+# of its own with a time limit does so with SIGKILL. A signal that comes
+# before the first step (the exit trap about to run) finds the clean-up not
+# begun and runs it itself.
+own_finishing=false
 own_finish() {
+    $own_finishing && return 0
+    own_finishing=true
+    trap '' TERM HUP INT
     set +e
     own_stop
     [ ${#own_cleanup_command[@]} -eq 0 ] || "${own_cleanup_command[@]}"
+    if [ -n "$own_watch" ]; then
+        kill -- -"$own_watch" 2>/dev/null
+        wait "$own_watch" 2>/dev/null
+    fi
+}
+# own_signal STATUS: the clean-up, then the exit with 128 + the signal.
+own_signal() {
+    $own_finishing && return 0
+    own_finish
+    exit "$1"
 }
 trap own_finish EXIT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
-trap 'exit 130' INT
+trap 'own_signal 143' TERM
+trap 'own_signal 129' HUP
+trap 'own_signal 130' INT
