@@ -317,6 +317,12 @@ TEST(Viewer, NamesWhatItRefused)
         EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, tree + " " + c.arguments, &printed, 30000));
         EXPECT_EQ(0u, printed.find(c.named)) << c.arguments << ": " << printed;
     }
+    // A name the code page cannot hold is refused as it was given, never
+    // turned into a look-alike ("cafe") that names another folder.
+    std::string printed;
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, std::wstring(L"--write-sample caf\u00e9"), &printed, 60000));
+    EXPECT_EQ(0u, printed.find("viewer: 'caf\xc3\xa9' has letters the system code page (949) cannot hold")) << printed;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("cafe"));
 }
 
 }  // namespace
