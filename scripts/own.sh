@@ -14,6 +14,7 @@
 own_sessions=()
 own_cleanup_command=()
 own_watch=""
+own_leftover_folder=""
 
 own_pids() {
     # Every live process of the sessions this shell started, the last of them
@@ -88,6 +89,7 @@ own_start() {
     # child of a script leads no process group), so the session's id is $!.
     setsid -w "$@" &
     own_sessions+=("$!")
+    [ -z "$own_leftover_folder" ] || echo "$!" 2>/dev/null >>"$own_leftover_folder/sessions" || true
 }
 
 own_run() {
@@ -100,12 +102,21 @@ own_cleanup() {
 }
 
 # own_leftovers FOLDER: should this shell be killed before its clean-up is
-# done, a watch of its own session ends the display recorded in FOLDER/display
-# (":N PID", as scripts/xvfb-start.sh prints it) and removes FOLDER. Called
-# before anything is started, so that $! names no session yet; the clean-up
-# ends the watch once it has run whole.
+# done, a watch of its own removes what the clean-up would have: once the
+# sessions this shell started are gone too (CTest runs on alone on the
+# display), it ends the display recorded in FOLDER/display (":N PID", as
+# scripts/xvfb-start.sh prints it) and removes FOLDER. The sessions are listed
+# in FOLDER/sessions as they start. Called before anything is started, so
+# that $! names no session yet; the clean-up ends the watch once it has run
+# whole.
 own_leftovers() {
+    own_leftover_folder=$1
     setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
+                    while ids=" $(echo $(cat "$1/sessions" 2>/dev/null)) " && [ "$ids" != "  " ] &&
+                        ps -e -o sid=,stat= | awk -v ids="$ids" '\''$2 !~ /^Z/ && index(ids, " " $1 " ") { found = 1 }
+                                                                    END { exit !found }'\''; do
+                        sleep 0.5
+                    done
                     [ -s "$1/display" ] && read -r _ xvfb <"$1/display" &&
                         grep -qs Xvfb "/proc/$xvfb/cmdline" && kill "$xvfb"
                     rm -rf "$1"' "$$" "$1" </dev/null >/dev/null 2>&1 &
