@@ -146,7 +146,7 @@ interrupt() {
     [ ! -e "$work/tree/tidy.copy" ] ||
         { echo "$round: an entry's own clean-up was cut short (tidy.copy is still there)"; return 1; }
 }
-for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4" "INT - 0.2" "INT - 1" "TERM 0.3 0.2"; do
+for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4" "INT - 0.2" "INT - 1" "HUP - 0.5"; do
     read -r signal delay again <<<"$round"
     name=SIG$signal
     [ "${delay:--}" = - ] || name+=" after $delay s"
