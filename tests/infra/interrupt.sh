@@ -13,7 +13,8 @@
 # while the first one's clean-up runs (a second Ctrl-C to the whole process
 # group) changes none of that. Over a tree with a
 # failing entry it exits with CTest's status, 8, and the entry ran in the
-# caller's locale (only the Wine programs get the Korean one).
+# caller's locale (only the Wine programs get the Korean one). Killed, the
+# command leaves CTest its display, and both go once CTest has ended.
 # usage: interrupt.sh RUN_CTEST
 set -u
 run_ctest=$1
@@ -156,5 +157,36 @@ for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4" "
         sed 's/^/    | /' "$work/printed-${name// /-}"
     fi
 done
+# SIGKILL cannot be caught: CTest runs on alone, on its display, and once it
+# has ended the display and the command's work folder go all the same.
+rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy
+mkdir -p "$work/tmp-killed"
+KIV_RUN_MARK=$mark-killed TMPDIR=$work/tmp-killed bash "$run_ctest" "$work/tree" -j3 >/dev/null 2>&1 </dev/null &
+command=$!
+for _ in $(seq 300); do
+    [ -s "$work/tree/plain.alive" ] && [ -s "$work/tree/grouped.alive" ] && [ -s "$work/tree/tidy.alive" ] && break
+    sleep 0.1
+done
+kill -KILL "$command"
+wait "$command" 2>/dev/null
+sleep 1
+display=$(cat "$work/tree/plain.display")
+xvfb=$(of_the_run killed | while read -r pid; do grep -qs '^Xvfb' "/proc/$pid/cmdline" && echo "$pid"; done)
+[ -n "$xvfb" ] || { failed=1; echo "SIGKILL: the display $display went while CTest still ran"; }
+# CTest and its entries (its session) end.
+for pid in $(of_the_run killed); do
+    grep -qs '^ctest' "/proc/$pid/cmdline" &&
+        kill -KILL $(ps -e -o pid=,sid= | awk -v sid="$pid" '$2 == sid { print $1 }') 2>/dev/null
+done
+for _ in $(seq 100); do
+    [ -n "$(of_the_run killed)" ] || [ -n "$(ls -A "$work/tmp-killed")" ] || break
+    sleep 0.1
+done
+for pid in $(of_the_run killed); do
+    failed=1
+    echo "SIGKILL: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ($pid) still runs after CTest ended"
+done
+[ -z "$(ls -A "$work/tmp-killed")" ] ||
+    { failed=1; echo "SIGKILL: left in \$TMPDIR after CTest ended: $(ls -A "$work/tmp-killed")"; }
 [ "$failed" = 0 ] && echo "SIGTERM, SIGHUP and SIGINT at any moment, once or twice, end the test command and everything it started"
 exit "$failed"
