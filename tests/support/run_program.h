@@ -38,6 +38,19 @@ inline std::string KivWinePath(const std::string &unixPath)
     return narrow;
 }
 
+// Text in the code page (a path from KivWinePath) as our programs print it
+// into a file or a pipe: UTF-8.
+inline std::string KivPrinted(const std::string &codePageText)
+{
+    const int length = static_cast<int>(codePageText.size());
+    std::wstring wide(codePageText.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, codePageText.data(), length, &wide[0], length)));
+    std::string utf8(wide.size() * 3, '\0');
+    utf8.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                                        &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr)));
+    return utf8;
+}
+
 // What KivRunProgram returns for a program that did not start, and for one it
 // stopped at its time limit; either also fails the running test, saying which.
 const int kKivProgramNotStarted = -1;

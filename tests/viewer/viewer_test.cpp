@@ -245,12 +245,12 @@ TEST(Viewer, SaysHowManyFramesItDrewAndWhereTheLastWent)
     std::string printed;
     ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + png + "\"" + sample, &printed))
         << printed;
-    EXPECT_EQ("viewer: drew 2 frames; the last is in " + png, LastLine(printed));
+    EXPECT_EQ("viewer: drew 2 frames; the last is in " + KivPrinted(png), LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
     Picture picture;
     EXPECT_TRUE(ReadPicture(png, &picture));
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + lost + "\"" + sample, &printed));
-    EXPECT_EQ("viewer: drew 2 frames but could not write the last to " + lost, LastLine(printed));
+    EXPECT_EQ("viewer: drew 2 frames but could not write the last to " + KivPrinted(lost), LastLine(printed));
 }
 
 // An unknown argument, two modes at once, a folder without the pack, frame counts it cannot reach.
@@ -289,13 +289,13 @@ TEST(Viewer, SaysWhereItsFramesWentOrWhichItCouldNotWrite)
     std::string printed;
     ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 1 --pngs \"" + written + "\"" + sample, &printed))
         << printed;
-    EXPECT_NE(std::string::npos, printed.find("viewer: wrote frames 1 to 1 into " + written)) << printed;
+    EXPECT_NE(std::string::npos, printed.find("viewer: wrote frames 1 to 1 into " + KivPrinted(written))) << printed;
     EXPECT_EQ("viewer: drew 1 frames (--png FILE writes the last)", LastLine(printed));
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\"" + sample, &printed));
-    EXPECT_EQ("viewer: could not write frame 2 into " + blocked + "; no later frame was written", LastLine(printed));
+    EXPECT_EQ("viewer: could not write frame 2 into " + KivPrinted(blocked) + "; no later frame was written", LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\\none\"" + sample, &printed));
-    EXPECT_EQ("viewer: there is no folder " + blocked + "\\none for --pngs; make it first", LastLine(printed));
+    EXPECT_EQ("viewer: there is no folder " + KivPrinted(blocked) + "\\none for --pngs; make it first", LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
 }
 
