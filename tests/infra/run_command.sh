@@ -8,7 +8,8 @@
 # cannot use, and without a display the option the user left without a value
 # and a counted run that exits 0 with nothing left (no display, no Wine
 # program, nothing in $TMPDIR), even when a process it lists to end has
-# already gone. A name outside the code page is refused, naming it. Beside the
+# already gone. A name outside the code page is refused, naming it, as is a
+# checkout in such a folder, and run.sh --help answers at once. Beside the
 # test session it runs in a prefix of its own and ends none of the session's
 # programs; a SIGTERM ends the viewer with it, and two Ctrl-C end everything.
 # usage: run_command.sh START_VIEWER BUILD_DIR (scripts/start-viewer.sh, what
@@ -89,6 +90,20 @@ check outside 1 "viewer: 'café' has letters the system code page (949) cannot h
 for option in --png --sample; do
     DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
 done
+
+# run.sh --help gives the usage at once, with no build before it; a checkout
+# whose path the code page cannot hold is refused before the build, naming it.
+scripts=$(dirname "$start")
+said=$(bash "$scripts/run.sh" --help 2>&1 </dev/null)
+got=$?
+[ "$got" = 0 ] && [ "$(head -n 1 <<<"$said")" = "usage: scripts/run.sh [VIEWER_ARGUMENT...]" ] ||
+    { failed=1; echo "run.sh --help: status $got, not 0 with the usage:"; sed 's/^/    | /' <<<"$said" | tail -n 5; }
+mkdir -p "$work/café"
+cp -r "$scripts" "$work/café/scripts"
+said=$(bash "$work/café/scripts/build.sh" --quiet 2>&1 </dev/null)
+got=$?
+[ "$got" = 1 ] && grep -qF "checkout, $work/café, has letters the Korean code page (949)" <<<"$said" ||
+    { failed=1; echo "a checkout in café: status $got, path not refused:"; sed 's/^/    | /' <<<"$said" | tail -n 5; }
 
 # ps as the command sees it when a process ends between being listed and being
 # signalled: each session the command starts (named by the setsid it runs)
