@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -319,10 +320,17 @@ TEST(Viewer, NamesWhatItRefused)
     }
     // A name the code page cannot hold is refused as it was given, never
     // turned into a look-alike ("cafe") that names another folder.
+    ScratchFolder scratch;
+    const std::string folder = scratch.Path();
+    std::wstring arguments(folder.size(), L'\0');
+    arguments.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()),
+                                                             &arguments[0], static_cast<int>(arguments.size()))));
+    arguments = L"--write-sample \"" + arguments + L"\\caf\u00e9\"";
     std::string printed;
-    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, std::wstring(L"--write-sample caf\u00e9"), &printed, 60000));
-    EXPECT_EQ(0u, printed.find("viewer: 'caf\xc3\xa9' has letters the system code page (949) cannot hold")) << printed;
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("cafe"));
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments, &printed, 60000));
+    EXPECT_EQ(0u, printed.find("viewer: '" + KivPrinted(folder) + "\\caf\xc3\xa9' has letters the system code page (949) "
+                               "cannot hold")) << printed;
+    EXPECT_FALSE(scratch.Exists("cafe"));
 }
 
 }  // namespace
