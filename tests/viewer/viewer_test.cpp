@@ -318,6 +318,14 @@ TEST(Viewer, NamesWhatItRefused)
         EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, tree + " " + c.arguments, &printed, 30000));
         EXPECT_EQ(0u, printed.find(c.named)) << c.arguments << ": " << printed;
     }
+    // A refusal longer than the message buffer is cut at the buffer's end,
+    // nothing read past it; the usage follows.
+    {
+        std::string printed;
+        EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames " + std::string(3000, '7') + "x", &printed, 30000));
+        EXPECT_EQ(0u, printed.find("viewer: --frames needs a whole number from 1, not '777")) << printed.substr(0, 80);
+        EXPECT_EQ(2047u, printed.find("usage: viewer")) << printed.substr(2000, 80);
+    }
     // A name the code page cannot hold is refused as it was given, never
     // turned into a look-alike ("cafe") that names another folder.
     ScratchFolder scratch;
