@@ -97,8 +97,10 @@ own_start() {
     # their parents in the group or outside the session is orphaned, and the
     # system sends SIGHUP to every process of an orphaned group that has a
     # stopped one whenever one of them ends, which would cut short the
-    # clean-ups of a held CTest's tests. The keeper's own notices go nowhere.
-    setsid -w bash -c 'set -m; exec 3>&2 2>/dev/null; "$@" 2>&3 3>&- & wait -f "$!"' own "$@" &
+    # clean-ups of a held CTest's tests. The keeper's own notices go nowhere,
+    # and it waits again while the command is only held still.
+    setsid -w bash -c 'set -m; exec 3>&2 2>/dev/null; "$@" 2>&3 3>&- & c=$!
+        while :; do wait "$c"; s=$?; kill -0 "$c" 2>/dev/null || exit "$s"; done' own "$@" &
     own_sessions+=("$!")
     [ -z "$own_leftover_folder" ] || echo "$!" 2>/dev/null >>"$own_leftover_folder/sessions" || true
 }
