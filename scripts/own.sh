@@ -20,18 +20,25 @@ own_pids() {
     # Every live process of the sessions this shell started, the last of them
     # even when the signal came before it was recorded ($! is set when the
     # child is made). A process that has ended but is not yet reaped is gone.
-    # With "parents": PID:PARENT_PID.
-    local ids=" ${own_sessions[*]} ${!:-} "
-    ps -e -o pid=,sid=,stat=,ppid= |
-        awk -v ids="$ids" -v self="$$" -v watch="$own_watch" -v parents="${1:-}" \
-            '$1 != self && $1 != watch && $3 !~ /^Z/ && index(ids, " " $2 " ") { print parents ? $1 ":" $4 : $1 }'
+    # ps catches the signals it is sent, even those its caller ignores, and
+    # ends at once: a listing cut short by a second Ctrl-C is taken again.
+    local ids=" ${own_sessions[*]} ${!:-} " listed tries
+    for ((tries = 0; tries < 10; tries++)); do
+        listed=$(ps -e -o pid=,sid=,stat=) && break
+    done
+    printf '%s\n' "$listed" |
+        awk -v ids="$ids" -v self="$$" -v watch="$own_watch" \
+            '$1 != self && $1 != watch && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
 }
 
-# Whether any of the processes named is still there (not only waiting to be reaped).
+# Whether any of the processes named is still there (not only waiting to be
+# reaped), read from /proc by the shell itself: no helper a signal could end.
 own_alive() {
-    local stat
-    for stat in $(ps -o stat= -p "$(IFS=,; echo "$*")" 2>/dev/null); do
-        case $stat in Z*) ;; *) return 0 ;; esac
+    local pid line
+    for pid in "$@"; do
+        read -r line <"/proc/$pid/stat" 2>/dev/null || continue
+        line=${line##*) }
+        [ "${line%% *}" = Z ] || return 0
     done
     return 1
 }
@@ -39,41 +46,37 @@ own_alive() {
 # Asked first, then made to. What runs when the stop begins is asked once and
 # given time for its own clean-up (a test removing its copies, a session
 # stopping its server): the helpers such a clean-up starts are not asked to
-# end with it. Meanwhile each session's command (CTest, say) is held still: it
+# end with it. Meanwhile each session's leader (CTest, say) is held still: it
 # starts nothing new, and the pipes it reads stay open, so that a clean-up
-# that prints a line is not ended by SIGPIPE. The commands are asked last;
+# that prints a line is not ended by SIGPIPE. The leaders are asked last;
 # what is left after that, or started meanwhile, is asked again and killed.
-# The keepers that lead the sessions (own_start) end with their commands.
 own_stop() {
-    local pids pid parent entry ids=" ${own_sessions[*]} ${!:-} " held="" others="" round waited
+    local pids pid leaders="" others="" round waited
     pids=$(own_pids)
     own_alive $pids || return 0
-    for entry in $(own_pids parents); do
-        pid=${entry%%:*}
-        parent=${entry#*:}
-        case $ids in
-            *" $pid "*) ;;
-            *" ${parent:--} "*) held+=" $pid" ;;
+    for pid in $pids; do
+        case " ${own_sessions[*]} ${!:-} " in
+            *" $pid "*) leaders+=" $pid" ;;
             *) others+=" $pid" ;;
         esac
     done
-    if [ -n "$held" ]; then
-        # Held commands are let go again even should this shell be killed
-        # meanwhile: one left stopped would hold its run (and the test
+    if [ -n "$leaders" ]; then
+        # Held leaders are let go again even should this shell be killed
+        # meanwhile: a leader left stopped would hold its run (and the test
         # session it owns) for good. Started from a subshell, so that $! still
         # names the last session.
         (setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done; kill -CONT "$@" 2>/dev/null' \
-            "$$" $held </dev/null >/dev/null 2>&1 &)
-        kill -STOP $held 2>/dev/null || true
+            "$$" $leaders </dev/null >/dev/null 2>&1 &)
+        kill -STOP $leaders 2>/dev/null || true
     fi
     [ -z "$others" ] || kill -TERM $others 2>/dev/null || true
     for ((waited = 0; waited < 100; waited++)); do
         own_alive $others || break
         sleep 0.1
     done
-    if [ -n "$held" ]; then
-        kill -TERM $held 2>/dev/null || true
-        kill -CONT $held 2>/dev/null || true
+    if [ -n "$leaders" ]; then
+        kill -TERM $leaders 2>/dev/null || true
+        kill -CONT $leaders 2>/dev/null || true
     fi
     for round in 1 2 3 4 5 6 7 8; do
         sleep 0.25
@@ -92,15 +95,7 @@ own_stop() {
 own_start() {
     # setsid makes the child a session leader without forking (a background
     # child of a script leads no process group), so the session's id is $!.
-    # That leader is a keeper, which runs the command as a process group of
-    # its own and exits with its status: a group whose processes all have
-    # their parents in the group or outside the session is orphaned, and the
-    # system sends SIGHUP to every process of an orphaned group that has a
-    # stopped one whenever one of them ends, which would cut short the
-    # clean-ups of a held CTest's tests. The keeper's own notices go nowhere,
-    # and it waits again while the command is only held still.
-    setsid -w bash -c 'set -m; exec 3>&2 2>/dev/null; "$@" 2>&3 3>&- & c=$!
-        while :; do wait "$c"; s=$?; kill -0 "$c" 2>/dev/null || exit "$s"; done' own "$@" &
+    setsid -w "$@" &
     own_sessions+=("$!")
     [ -z "$own_leftover_folder" ] || echo "$!" 2>/dev/null >>"$own_leftover_folder/sessions" || true
 }
@@ -138,8 +133,9 @@ own_leftovers() {
 
 # The clean-up runs once and whole: from its first step SIGTERM, SIGHUP and
 # SIGINT are ignored, by the helpers it runs too (a second Ctrl-C reaches the
-# whole process group, and a helper ended half-way, ps say, would cut the
-# clean-up short as surely as this shell's ending). A helper that stops one
+# whole process group, and a helper ended half-way would cut the clean-up
+# short as surely as this shell's ending; ps, which catches signals itself,
+# is asked again). A helper that stops one
 # of its own with a time limit does so with SIGKILL. A signal that comes
 # before the first step (the exit trap about to run) finds the clean-up not
 # begun and runs it itself.

@@ -26,7 +26,7 @@ finish() {
     local xvfb
     # The test session of this run, should CTest have been ended before its
     # cleanup step (its own watch would end it a moment later).
-    [ -z "$ctest_pid" ] || [ ! -d "$build/wineprefix" ] || "$root/scripts/wine-session.sh" stop "$build" >/dev/null 2>&1
+    [ -z "$ctest_pid" ] || [ ! -d "$build/wineprefix" ] || KIV_SESSION_OWNER=$ctest_pid "$root/scripts/wine-session.sh" stop "$build" >/dev/null 2>&1
     [ -s "$work/display" ] && read -r _ xvfb <"$work/display" && kill "$xvfb" 2>/dev/null
     rm -rf "$work"
 }
