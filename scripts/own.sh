@@ -36,7 +36,7 @@ own_pids() {
 own_alive() {
     local pid line
     for pid in "$@"; do
-        read -r line <"/proc/$pid/stat" 2>/dev/null || continue
+        read -r line 2>/dev/null <"/proc/$pid/stat" || continue
         line=${line##*) }
         [ "${line%% *}" = Z ] || return 0
     done
