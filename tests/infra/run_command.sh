@@ -163,8 +163,15 @@ kill -INT -- -"$twice" 2>/dev/null
 wait "$twice"
 got=$?
 [ "$got" = 130 ] || { failed=1; echo "twice: status $got, not 130"; sed 's/^/    | /' "$work/twice.printed"; }
+# What the command started: Wine's server of the player prefix and its
+# services end by themselves once its programs are gone, in their own time.
+started() {
+    grep -lzsx "KIV_RUN_MARK=$mark-twice" /proc/[0-9]*/environ | cut -d/ -f3 | while read -r pid; do
+        grep -qsE 'wineserver|\\windows\\system32\\' "/proc/$pid/cmdline" || echo "$pid"
+    done
+}
 for _ in $(seq 100); do
-    left=$(grep -lzsx "KIV_RUN_MARK=$mark-twice" /proc/[0-9]*/environ | cut -d/ -f3)
+    left=$(started)
     [ -n "$left" ] || break
     sleep 0.1
 done
