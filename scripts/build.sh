@@ -9,10 +9,47 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 quiet=false
 [ "${1:-}" = --quiet ] && quiet=true
+# The Wine programs read paths in the Korean code page (949): a checkout whose
+# path it cannot hold would build, then fail every program that looks for its
+# files (a Korean or a space is fine; a letter such as é is not).
+if ! iconv -f UTF-8 -t CP949 <<<"$root" >/dev/null 2>&1; then
+    echo "build: the path of this checkout, $root, has letters the Korean code page (949) the programs" \
+        "run in cannot hold; clone it into a folder whose path has none" >&2
+    exit 1
+fi
+$quiet && echo "Preparing the machine (scripts/setup.sh; the first time installs the tools and fonts)..."
 bash scripts/setup.sh
-mkdir -p build
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >build/configure.log 2>&1 || {
+if ! mkdir -p build 2>/dev/null || ! { : >>build/configure.log; } 2>/dev/null || [ ! -w build ]; then
+    echo "build: cannot write into $root/build (owned by $(stat -c %U build 2>/dev/null || stat -c %U .));" \
+        "run the command as that user, or clone the project into a folder of your own" >&2
+    exit 1
+fi
+# Progress on the terminal: each third-party library as its build begins
+# (the first configure builds them), and every 10 s how far the build is.
+configure_progress() {
+    local line
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >>build/configure.log
+        case $line in build-deps:*) echo "  $line" ;; esac
+    done
+}
+build_progress() {
+    local line last=$SECONDS built=0 percent=0
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >>build/build.log
+        case $line in "["*"%] Built target "*) built=$((built + 1)) ;; esac
+        [[ ! $line =~ ^\[\ *([0-9]+)%\] ]] || percent=${BASH_REMATCH[1]}
+        if ((SECONDS - last >= 10)); then
+            echo "  $percent% done, $built targets built"
+            last=$SECONDS
+        fi
+    done
+}
+$quiet && echo "Configuring (the first time also builds the third-party libraries, several minutes)..."
+: >build/configure.log
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake 2>&1 | configure_progress || {
     cat build/configure.log >&2
+    echo "The configure step failed: its output is above and in build/configure.log." >&2
     exit 1
 }
 if ! $quiet; then
@@ -21,7 +58,8 @@ if ! $quiet; then
 fi
 
 echo "Building (steps in build/build.log; the first build takes several minutes)..."
-if ! cmake --build build -j"$(nproc)" >build/build.log 2>&1; then
+: >build/build.log
+if ! cmake --build build -j"$(nproc)" 2>&1 | build_progress; then
     cat build/build.log >&2
     echo "The build failed: its steps are above and in build/build.log." >&2
     exit 1

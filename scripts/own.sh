@@ -7,26 +7,38 @@
 #   own_run COMMAND...    runs COMMAND as an owned session and returns its status
 #   own_stop              ends what is left of every owned session
 #   own_cleanup COMMAND   a command of the caller's to run after own_stop at exit
+#   own_leftovers FOLDER  what of FOLDER the clean-up would remove, done should the shell be killed
 # The clean-up at exit cannot fail half-way: it runs without the caller's
 # set -e, so a process that ends between being listed and being signalled, or
 # a display already gone, changes neither what is cleaned nor the status.
 own_sessions=()
 own_cleanup_command=()
+own_watch=""
+own_leftover_folder=""
 
 own_pids() {
     # Every live process of the sessions this shell started, the last of them
     # even when the signal came before it was recorded ($! is set when the
     # child is made). A process that has ended but is not yet reaped is gone.
-    local ids=" ${own_sessions[*]} ${!:-} "
-    ps -e -o pid=,sid=,stat= |
-        awk -v ids="$ids" -v self="$$" '$1 != self && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
+    # ps catches the signals it is sent, even those its caller ignores, and
+    # ends at once: a listing cut short by a second Ctrl-C is taken again.
+    local ids=" ${own_sessions[*]} ${!:-} " listed tries
+    for ((tries = 0; tries < 10; tries++)); do
+        listed=$(ps -e -o pid=,sid=,stat=) && break
+    done
+    printf '%s\n' "$listed" |
+        awk -v ids="$ids" -v self="$$" -v watch="$own_watch" \
+            '$1 != self && $1 != watch && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
 }
 
-# Whether any of the processes named is still there (not only waiting to be reaped).
+# Whether any of the processes named is still there (not only waiting to be
+# reaped), read from /proc by the shell itself: no helper a signal could end.
 own_alive() {
-    local stat
-    for stat in $(ps -o stat= -p "$(IFS=,; echo "$*")" 2>/dev/null); do
-        case $stat in Z*) ;; *) return 0 ;; esac
+    local pid line
+    for pid in "$@"; do
+        read -r line 2>/dev/null <"/proc/$pid/stat" || continue
+        line=${line##*) }
+        [ "${line%% *}" = Z ] || return 0
     done
     return 1
 }
@@ -48,7 +60,15 @@ own_stop() {
             *) others+=" $pid" ;;
         esac
     done
-    [ -z "$leaders" ] || kill -STOP $leaders 2>/dev/null || true
+    if [ -n "$leaders" ]; then
+        # Held leaders are let go again even should this shell be killed
+        # meanwhile: a leader left stopped would hold its run (and the test
+        # session it owns) for good. Started from a subshell, so that $! still
+        # names the last session.
+        (setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done; kill -CONT "$@" 2>/dev/null' \
+            "$$" $leaders </dev/null >/dev/null 2>&1 &)
+        kill -STOP $leaders 2>/dev/null || true
+    fi
     [ -z "$others" ] || kill -TERM $others 2>/dev/null || true
     for ((waited = 0; waited < 100; waited++)); do
         own_alive $others || break
@@ -77,6 +97,7 @@ own_start() {
     # child of a script leads no process group), so the session's id is $!.
     setsid -w "$@" &
     own_sessions+=("$!")
+    [ -z "$own_leftover_folder" ] || echo "$!" 2>/dev/null >>"$own_leftover_folder/sessions" || true
 }
 
 own_run() {
@@ -88,12 +109,56 @@ own_cleanup() {
     own_cleanup_command=("$@")
 }
 
+# own_leftovers FOLDER: should this shell be killed before its clean-up is
+# done, a watch of its own removes what the clean-up would have: once the
+# sessions this shell started are gone too (CTest runs on alone on the
+# display), it ends the display recorded in FOLDER/display (":N PID", as
+# scripts/xvfb-start.sh prints it) and removes FOLDER. The sessions are listed
+# in FOLDER/sessions as they start. Called before anything is started, so
+# that $! names no session yet; the clean-up ends the watch once it has run
+# whole.
+own_leftovers() {
+    own_leftover_folder=$1
+    setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
+                    while ids=" $(echo $(cat "$1/sessions" 2>/dev/null)) " && [ "$ids" != "  " ] &&
+                        ps -e -o sid=,stat= | awk -v ids="$ids" '\''$2 !~ /^Z/ && index(ids, " " $1 " ") { found = 1 }
+                                                                    END { exit !found }'\''; do
+                        sleep 0.5
+                    done
+                    [ -s "$1/display" ] && read -r _ xvfb <"$1/display" &&
+                        grep -qs Xvfb "/proc/$xvfb/cmdline" && kill "$xvfb"
+                    rm -rf "$1"' "$$" "$1" </dev/null >/dev/null 2>&1 &
+    own_watch=$!
+}
+
+# The clean-up runs once and whole: from its first step SIGTERM, SIGHUP and
+# SIGINT are ignored, by the helpers it runs too (a second Ctrl-C reaches the
+# whole process group, and a helper ended half-way would cut the clean-up
+# short as surely as this shell's ending; ps, which catches signals itself,
+# is asked again). A helper that stops one
+# of its own with a time limit does so with SIGKILL. A signal that comes
+# before the first step (the exit trap about to run) finds the clean-up not
+# begun and runs it itself.
+own_finishing=false
 own_finish() {
+    $own_finishing && return 0
+    own_finishing=true
+    trap '' TERM HUP INT
     set +e
     own_stop
     [ ${#own_cleanup_command[@]} -eq 0 ] || "${own_cleanup_command[@]}"
+    if [ -n "$own_watch" ]; then
+        kill -- -"$own_watch" 2>/dev/null
+        wait "$own_watch" 2>/dev/null
+    fi
+}
+# own_signal STATUS: the clean-up, then the exit with 128 + the signal.
+own_signal() {
+    $own_finishing && return 0
+    own_finish
+    exit "$1"
 }
 trap own_finish EXIT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
-trap 'exit 130' INT
+trap 'own_signal 143' TERM
+trap 'own_signal 129' HUP
+trap 'own_signal 130' INT

@@ -31,6 +31,7 @@ finish() {
     rm -rf "$work"
 }
 own_cleanup finish
+own_leftovers "$work"
 mkdir -m 700 "$work" || exit 1
 
 own_run "$root/scripts/xvfb-start.sh" >"$work/display" || exit 1

@@ -14,6 +14,23 @@
 # written fails the command. The build prints a summary only (its steps when
 # it fails). SIGTERM, SIGHUP or SIGINT at any moment ends everything it started.
 set -euo pipefail
+# The usage at once, before the build.
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+    cat <<'USAGE'
+usage: scripts/run.sh [VIEWER_ARGUMENT...]
+Builds everything, then runs the engine sample under Wine; without a display it
+draws 120 frames on a virtual one and writes the last to build/viewer/last-frame.png.
+  --frames N             draw N frames (a whole number from 1) and stop
+  --png FILE             write the last of them (needs --frames)
+  --pngs FOLDER          write every frame into FOLDER, which must be there (needs --frames)
+  --reset-every K        reset the device before every K-th frame
+  --sample FOLDER        the sample tree's folder (build/viewer/sample/, packed: build/viewer/packed/)
+  --packed               pack the tree into FOLDER/data.pcl and read everything from that
+  --write-sample FOLDER  write the sample tree into FOLDER and stop
+Files and folders are taken from the folder the command was started in.
+USAGE
+    exit 0
+fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/own.sh"
 own_run bash "$root/scripts/build.sh" --quiet

@@ -30,12 +30,13 @@ stop_display() {
     if [ -s "$work/display" ] && read -r _ xvfb <"$work/display"; then
         # The player prefix's server goes by itself once its programs are gone;
         # its services are on this display until then.
-        WINEPREFIX=$build/wineprefix-player timeout 10 wineserver -w >/dev/null 2>&1 || true
+        WINEPREFIX=$build/wineprefix-player timeout -s KILL 10 wineserver -w >/dev/null 2>&1 || true
         kill "$xvfb" 2>/dev/null
     fi
     rm -rf "$work"
 }
 own_cleanup stop_display
+own_leftovers "$work"
 mkdir -m 700 "$work"
 
 # What the arguments ask for, read as the viewer reads them: an option's value

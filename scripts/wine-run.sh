@@ -57,7 +57,11 @@ fi
 # A test program (KIV_CHECK_END=1, set by its CTest entry) writes its code
 # where KIV_END_MARK names once it has run to its end. Some crashes end a
 # program with status 0 all the same; without that mark, 0 is no pass.
-mark=$(mktemp -u)
+# The mark lives in the prefix, whose test session removes what is left there
+# when it stops: a run ended by SIGKILL (CTest's time limit) leaves nothing.
+marks=$WINEPREFIX/.kiv-end
+mkdir -p "$marks"
+mark=$(mktemp -u -p "$marks" end.XXXXXXXXXX)
 trap 'rm -f "$mark"' EXIT
 (set -C; : >"$mark")
 status=0

@@ -54,9 +54,14 @@ other_owner() {
 
 stop_session() {
     local pid
+    # The watch goes with the session it watches (unless it is the watch stopping it).
+    pid=$(recorded WATCH_PID)
+    [ -z "$pid" ] || [ "$pid" = $$ ] || ! grep -qsF "$session" "/proc/$pid/cmdline" || kill -- -"$pid" 2>/dev/null
     wineserver -k >/dev/null 2>&1 8>&-
     pid=$(recorded XVFB_PID)
     [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    # The end marks of test programs killed before they could remove them.
+    rm -rf "$WINEPREFIX/.kiv-end"
     rm -f "$session"
 }
 
@@ -90,6 +95,7 @@ case "${1:-}" in
                         [ "$(sed -n "s/^OWNER=//p" "$2" 2>/dev/null)" != "$1" ] ||
                             KIV_SESSION_OWNER=$1 exec "$0" stop "$3"' \
             "$0" "$owner" "$session" "$(dirname "$WINEPREFIX")" </dev/null >/dev/null 2>&1 &
+        echo "WATCH_PID=$!" >>"$session"
         if [ -z "${DISPLAY:-}" ]; then
             read -r display pid < <("$root/scripts/xvfb-start.sh") || { stop_session; exit 1; }
             printf 'DISPLAY=%s\nXVFB_PID=%s\n' "$display" "$pid" >>"$session"

@@ -1,5 +1,6 @@
 // The engine sample: the game's 1024x768 popup window, the engine root on the sample tree, a world and models to orbit.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -110,10 +111,25 @@ std::string ExeFolder(void)
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-// A message of the viewer's: its paths come from the command line in the
-// system code page, which a console shows through WriteConsoleW; any other
+// Text for the user: a console shows it through WriteConsoleW; any other
 // output (a pipe, a file: the Unix side under Wine) gets UTF-8, as a Unix
 // reader expects, not the code page's raw bytes.
+void SayWide(FILE *stream, const std::wstring &wide)
+{
+    const int wideLength = static_cast<int>(wide.size());
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(handle, &mode) && WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wideLength), &written, nullptr))
+        return;
+    std::string utf8(static_cast<size_t>(wideLength) * 3 + 1, '\0');
+    const int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0],
+                                               static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::fwrite(utf8.data(), 1, static_cast<size_t>(utf8Length), stream);
+    std::fflush(stream);
+}
+
+// A message of the viewer's: its paths come from the command line in the
+// system code page.
 void Say(FILE *stream, const char *format, ...)
 {
     char text[2048];
@@ -124,17 +140,27 @@ void Say(FILE *stream, const char *format, ...)
     if (n < 0)
         return;
     const int length = n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1;
-    std::vector<wchar_t> wide(static_cast<size_t>(length) + 1);
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), length + 1);
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    DWORD mode = 0, written = 0;
-    if (GetConsoleMode(handle, &mode) && WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wideLength), &written, nullptr))
-        return;
-    std::string utf8(static_cast<size_t>(wideLength) * 3 + 1, '\0');
-    const int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0],
-                                               static_cast<int>(utf8.size()), nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, static_cast<size_t>(utf8Length), stream);
-    std::fflush(stream);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, length, &wide[0], length)));
+    SayWide(stream, wide);
+}
+
+// The first argument the system code page cannot hold, as it was given; ""
+// when none. The arguments reach main in that code page, where a letter it
+// lacks turns into a look-alike or '?': "café" would name the folder "cafe",
+// another folder than the one asked for.
+std::wstring OutsideCodePage(void)
+{
+    int count = 0;
+    LPWSTR *arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::wstring outside;
+    for (int i = 1; arguments && i < count && outside.empty(); i++) {
+        BOOL lossy = FALSE;
+        if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arguments[i], -1, nullptr, 0, nullptr, &lossy) || lossy)
+            outside = arguments[i];
+    }
+    LocalFree(arguments);
+    return outside;
 }
 
 // The frame buffer into a PNG file, opaque as the screen shows it (blending leaves the frame's alpha anywhere).
@@ -340,6 +366,12 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
 
 int RunViewer(int argc, char **argv)
 {
+    const std::wstring outside = OutsideCodePage();
+    if (!outside.empty()) {
+        SayWide(stderr, L"viewer: '" + outside + L"' has letters the system code page (" + std::to_wstring(GetACP()) +
+                            L") cannot hold; name files and folders without them\n");
+        return 1;
+    }
     const Options options = Parse(argc, argv);
     if (options.bad) {
         Say(stderr, "viewer: %s\n", options.why.c_str());

@@ -115,6 +115,25 @@ for round in 1 2 3 4; do
     done
 done
 
+# A build tree under a folder with a Korean name and a space (its prefix the
+# session's own, through a link): the program works in its folder, and its end
+# mark, kept in the tree's prefix, is found, so a pass and a vanishing program
+# are told apart all the same.
+tree="$work/내 작업/build"
+mkdir -p "$tree/tests/infra"
+: >"$tree/CMakeCache.txt"
+ln -s "$WINEPREFIX" "$tree/wineprefix"
+cp "$program" "$tree/tests/infra/"
+for case in "PassingWithAnUnclosedStream 0" "VanishingWithStatus0 1" "WritingThroughNull 5"; do
+    read -r case want <<<"$case"
+    program="$tree/tests/infra/${program##*/}" run_case "$case" "$want" "korean-$case" >"$work/report-korean-$case"
+    if [ -s "$work/report-korean-$case" ]; then
+        failed=1
+        sed 's/^/under a Korean folder: /' "$work/report-korean-$case"
+        sed 's/^/    | /' "$work/printed-korean-$case" | tail -n 20
+    fi
+done
+
 kill "${loops[@]}" 2>/dev/null
 loops=()
 

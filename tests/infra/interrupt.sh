@@ -9,9 +9,12 @@
 # (in seconds, with room for a busy machine), and by then nothing of the run
 # may be left: no process started with its environment (the display among
 # them), no more writing, nothing in its $TMPDIR, and the folder of an entry
-# whose own clean-up takes a while removed by that clean-up. Over a tree with a
+# whose own clean-up takes a while removed by that clean-up; a second signal
+# while the first one's clean-up runs (a second Ctrl-C to the whole process
+# group) changes none of that. Over a tree with a
 # failing entry it exits with CTest's status, 8, and the entry ran in the
-# caller's locale (only the Wine programs get the Korean one).
+# caller's locale (only the Wine programs get the Korean one). Killed, the
+# command leaves CTest its display, and both go once CTest has ended.
 # usage: interrupt.sh RUN_CTEST
 set -u
 run_ctest=$1
@@ -71,14 +74,29 @@ status=$?
 [ "$(cat "$work/failing/locale" 2>/dev/null)" = "${LC_ALL-unset}" ] ||
     { failed=1; echo "the entry ran with LC_ALL=$(cat "$work/failing/locale" 2>/dev/null), not the caller's ${LC_ALL-unset}"; }
 
-# interrupt ROUND SIGNAL [DELAY]: the signal once both entries write, or DELAY seconds after the start.
+# interrupt ROUND SIGNAL [DELAY|-] [AGAIN]: the signal once both entries write,
+# or DELAY seconds after the start. With AGAIN the command runs in a process
+# group of its own, as a terminal starts it, and the signal goes to the whole
+# group twice, AGAIN seconds apart, as a second Ctrl-C does, while the first
+# one's clean-up runs.
 interrupt() {
-    local round=$1 signal=$2 delay=${3:-} command ended status want left
+    local round=$1 signal=$2 delay=${3:-} again=${4:-} command ended status want left target
+    [ "$delay" != - ] || delay=""
     rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy
     mkdir -p "$work/tmp-$round"
-    KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
-        >"$work/printed-$round" 2>&1 </dev/null &
+    if [ -n "$again" ]; then
+        # Job control gives it a group of its own, with SIGINT as a terminal leaves it.
+        set -m
+        KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
+            >"$work/printed-$round" 2>&1 </dev/null &
+        set +m
+    else
+        KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
+            >"$work/printed-$round" 2>&1 </dev/null &
+    fi
     command=$!
+    target=$command
+    [ -z "$again" ] || target=-$command
     if [ -n "$delay" ]; then
         # From the moment the command runs: before, the signal would find this script's copy.
         until grep -qs run-ctest "/proc/$command/cmdline"; do sleep 0.01; done
@@ -90,7 +108,11 @@ interrupt() {
             sleep 0.1
         done
     fi
-    kill -"$signal" "$command"
+    kill -"$signal" -- "$target"
+    if [ -n "$again" ]; then
+        sleep "$again"
+        kill -"$signal" -- "$target" 2>/dev/null
+    fi
     ended=false
     for _ in $(seq 300); do
         kill -0 "$command" 2>/dev/null || { ended=true; break; }
@@ -125,13 +147,46 @@ interrupt() {
     [ ! -e "$work/tree/tidy.copy" ] ||
         { echo "$round: an entry's own clean-up was cut short (tidy.copy is still there)"; return 1; }
 }
-for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4"; do
-    read -r signal delay <<<"$round"
-    name="SIG$signal${delay:+ after ${delay} s}"
-    if ! interrupt "${name// /-}" "$signal" $delay; then
+for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4" "INT - 0.2" "INT - 1" "HUP - 0.5"; do
+    read -r signal delay again <<<"$round"
+    name=SIG$signal
+    [ "${delay:--}" = - ] || name+=" after $delay s"
+    [ -z "$again" ] || name+=" and again $again s later"
+    if ! interrupt "${name// /-}" "$signal" $delay $again; then
         failed=1
         sed 's/^/    | /' "$work/printed-${name// /-}"
     fi
 done
-[ "$failed" = 0 ] && echo "SIGTERM and SIGHUP at any moment end the test command and everything it started"
+# SIGKILL cannot be caught: CTest runs on alone, on its display, and once it
+# has ended the display and the command's work folder go all the same.
+rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy
+mkdir -p "$work/tmp-killed"
+KIV_RUN_MARK=$mark-killed TMPDIR=$work/tmp-killed bash "$run_ctest" "$work/tree" -j3 >/dev/null 2>&1 </dev/null &
+command=$!
+for _ in $(seq 300); do
+    [ -s "$work/tree/plain.alive" ] && [ -s "$work/tree/grouped.alive" ] && [ -s "$work/tree/tidy.alive" ] && break
+    sleep 0.1
+done
+kill -KILL "$command"
+wait "$command" 2>/dev/null
+sleep 1
+display=$(cat "$work/tree/plain.display")
+xvfb=$(of_the_run killed | while read -r pid; do grep -qs '^Xvfb' "/proc/$pid/cmdline" && echo "$pid"; done)
+[ -n "$xvfb" ] || { failed=1; echo "SIGKILL: the display $display went while CTest still ran"; }
+# CTest and its entries (its session) end.
+for pid in $(of_the_run killed); do
+    grep -qs '^ctest' "/proc/$pid/cmdline" &&
+        kill -KILL $(ps -e -o pid=,sid= | awk -v sid="$pid" '$2 == sid { print $1 }') 2>/dev/null
+done
+for _ in $(seq 100); do
+    [ -n "$(of_the_run killed)" ] || [ -n "$(ls -A "$work/tmp-killed")" ] || break
+    sleep 0.1
+done
+for pid in $(of_the_run killed); do
+    failed=1
+    echo "SIGKILL: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ($pid) still runs after CTest ended"
+done
+[ -z "$(ls -A "$work/tmp-killed")" ] ||
+    { failed=1; echo "SIGKILL: left in \$TMPDIR after CTest ended: $(ls -A "$work/tmp-killed")"; }
+[ "$failed" = 0 ] && echo "SIGTERM, SIGHUP and SIGINT at any moment, once or twice, end the test command and everything it started"
 exit "$failed"

@@ -8,8 +8,10 @@
 # cannot use, and without a display the option the user left without a value
 # and a counted run that exits 0 with nothing left (no display, no Wine
 # program, nothing in $TMPDIR), even when a process it lists to end has
-# already gone. Beside the test session it runs in a prefix of its own and
-# ends none of the session's programs; a SIGTERM ends the viewer with it.
+# already gone. A name outside the code page is refused, naming it, as is a
+# checkout in such a folder, and run.sh --help answers at once. Beside the
+# test session it runs in a prefix of its own and ends none of the session's
+# programs; a SIGTERM ends the viewer with it, and two Ctrl-C end everything.
 # usage: run_command.sh START_VIEWER BUILD_DIR (scripts/start-viewer.sh, what
 # scripts/run.sh runs once the build is done)
 set -u
@@ -78,9 +80,30 @@ for case in "damaged|--packed|viewer: data.pcl in damaged is not an archive the 
     grep -q "^$line" "$work/$folder.printed" ||
         { failed=1; echo "$folder: not named as '$line':"; sed 's/^/    | /' "$work/$folder.printed"; }
 done
+# A name outside the code page is refused by name: the viewer would get it as
+# a look-alike and write into the user's folder of that name.
+mkdir -p "$work/cafe"
+echo mine >"$work/cafe/mine.txt"
+check outside 1 "viewer: 'café' has letters the system code page (949) cannot hold; name files and folders without them" \
+    --write-sample café
+[ "$(ls -A "$work/cafe")" = mine.txt ] || { failed=1; echo "outside: the folder cafe was written into"; }
 for option in --png --sample; do
     DISPLAY="" check "headless$option" 1 "viewer: $option needs a value" "$option"
 done
+
+# run.sh --help gives the usage at once, with no build before it; a checkout
+# whose path the code page cannot hold is refused before the build, naming it.
+scripts=$(dirname "$start")
+said=$(bash "$scripts/run.sh" --help 2>&1 </dev/null)
+got=$?
+[ "$got" = 0 ] && [ "$(head -n 1 <<<"$said")" = "usage: scripts/run.sh [VIEWER_ARGUMENT...]" ] ||
+    { failed=1; echo "run.sh --help: status $got, not 0 with the usage:"; sed 's/^/    | /' <<<"$said" | tail -n 5; }
+mkdir -p "$work/café"
+cp -r "$scripts" "$work/café/scripts"
+said=$(bash "$work/café/scripts/build.sh" --quiet 2>&1 </dev/null)
+got=$?
+[ "$got" = 1 ] && grep -qF "checkout, $work/café, has letters the Korean code page (949)" <<<"$said" ||
+    { failed=1; echo "a checkout in café: status $got, path not refused:"; sed 's/^/    | /' <<<"$said" | tail -n 5; }
 
 # ps as the command sees it when a process ends between being listed and being
 # signalled: each session the command starts (named by the setsid it runs)
@@ -119,6 +142,45 @@ for _ in $(seq 30); do
     sleep 0.1
 done
 [ -z "$(viewer)" ] || { failed=1; echo "the viewer runs on after SIGTERM to the command: $(viewer)"; }
+
+# Ctrl-C twice to a headless run, as a terminal sends it to the command's
+# process group, the second while the first one's clean-up runs: the viewer,
+# the display and the work folder all go.
+mkdir -p "$work/tmp-twice"
+set -m
+DISPLAY="" TMPDIR="$work/tmp-twice" KIV_RUN_MARK=$mark-twice bash "$start" "$build" --frames 100000 --sample tree \
+    >"$work/twice.printed" 2>&1 </dev/null &
+twice=$!
+set +m
+for _ in $(seq 300); do
+    grep -lzsx "KIV_RUN_MARK=$mark-twice" /proc/[0-9]*/environ | cut -d/ -f3 |
+        while read -r pid; do grep -qs 'viewer\.exe' "/proc/$pid/cmdline" && echo "$pid"; done | grep -q . && break
+    sleep 0.1
+done
+kill -INT -- -"$twice"
+sleep 0.3
+kill -INT -- -"$twice" 2>/dev/null
+wait "$twice"
+got=$?
+[ "$got" = 130 ] || { failed=1; echo "twice: status $got, not 130"; sed 's/^/    | /' "$work/twice.printed"; }
+# What the command started: Wine's server of the player prefix and its
+# services end by themselves once its programs are gone, in their own time.
+started() {
+    grep -lzsx "KIV_RUN_MARK=$mark-twice" /proc/[0-9]*/environ | cut -d/ -f3 | while read -r pid; do
+        grep -qsE 'wineserver|\\windows\\system32\\' "/proc/$pid/cmdline" || echo "$pid"
+    done
+}
+for _ in $(seq 100); do
+    left=$(started)
+    [ -n "$left" ] || break
+    sleep 0.1
+done
+for pid in $left; do
+    failed=1
+    echo "twice: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ($pid) still runs after two interrupts"
+done
+left=$(ls -A "$work/tmp-twice" | grep -v '^wine-')
+[ -z "$left" ] || { failed=1; echo "twice: left in \$TMPDIR: $left"; }
 [ "$(session_server)" = "$server" ] || { failed=1; echo "the test session's wineserver $server was ended"; }
 [ "$failed" = 0 ] && echo "the run command takes its paths from where it was started, and leaves the session alone"
 exit "$failed"

@@ -167,6 +167,30 @@ TEST(Harness, TestProgramsWorkInTheirOwnFolder)
     EXPECT_EQ(code, 0u) << "started from the temporary folder, the program did not work beside itself";
 }
 
+// A build path as CMake spells it (UTF-8) reaches the ...A calls in the code
+// page: a checkout under a folder with a Korean name and a space is found. A
+// name the code page cannot hold fails the test, naming it, and never turns
+// into another folder's name.
+TEST(Harness, BuildPathsReachTheCodePageCalls)
+{
+    const std::wstring folder = ProgramFolder() + L"\uB0B4 \uC791\uC5C5";   // "내 작업"
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
+    ASSERT_EQ(0, folder.compare(0, 2, L"Z:"));
+    std::wstring unixWide = folder.substr(2);
+    for (wchar_t &c : unixWide)
+        c = c == L'\\' ? L'/' : c;
+    std::string unixPath(unixWide.size() * 3, '\0');
+    unixPath.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, unixWide.data(), static_cast<int>(unixWide.size()),
+                                                            &unixPath[0], static_cast<int>(unixPath.size()), nullptr,
+                                                            nullptr)));
+    const DWORD attributes = GetFileAttributesA(KivWinePath(unixPath).c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        << unixPath << " (error " << GetLastError() << ")";
+    RemoveDirectoryW(folder.c_str());
+    EXPECT_NONFATAL_FAILURE(KivWinePath("/tmp/caf\xc3\xa9"), "cannot be written in the system code page");
+}
+
 // A program run from a test that outlasts its time limit is ended there, and
 // the test fails saying so, not with a bare exit code.
 TEST(Harness, AProgramStoppedAtItsTimeLimitSaysSo)

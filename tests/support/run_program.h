@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
-// A path of the build tree, as CMake spells it, the way Wine names it.
+// A path of the build tree, as CMake spells it (UTF-8), the way Wine names it
+// to the ...A calls: in the system code page, so that a checkout under a
+// folder with a Korean name is found. A path the code page cannot hold fails
+// the running test, naming it (the commands refuse such a checkout first).
 inline std::string KivWinePath(const std::string &unixPath)
 {
     std::string path = "Z:" + unixPath;
@@ -16,7 +19,36 @@ inline std::string KivWinePath(const std::string &unixPath)
             c = '\\';
         }
     }
-    return path;
+    const int length = static_cast<int>(path.size());
+    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    BOOL lossy = FALSE;
+    int narrowLength = 0;
+    if (wideLength > 0 && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, &wide[0], wideLength)) {
+        narrowLength = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, nullptr,
+                                           &lossy);
+    }
+    if (narrowLength <= 0 || lossy) {
+        ADD_FAILURE() << "the path " << unixPath << " cannot be written in the system code page " << GetACP();
+        return path;
+    }
+    std::string narrow(static_cast<size_t>(narrowLength), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, &narrow[0], narrowLength, nullptr,
+                        nullptr);
+    return narrow;
+}
+
+// Text in the code page (a path from KivWinePath) as our programs print it
+// into a file or a pipe: UTF-8.
+inline std::string KivPrinted(const std::string &codePageText)
+{
+    const int length = static_cast<int>(codePageText.size());
+    std::wstring wide(codePageText.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, codePageText.data(), length, &wide[0], length)));
+    std::string utf8(wide.size() * 3, '\0');
+    utf8.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                                        &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr)));
+    return utf8;
 }
 
 // What KivRunProgram returns for a program that did not start, and for one it
@@ -27,11 +59,17 @@ const int kKivProgramStopped = -2;
 // The program's exit code. A program that outlasts the limit is ended there
 // (a test waiting on a hung child would otherwise only see a number).
 // With an output handle, the program's standard output and error go there.
-inline int KivRunProgram(const std::string &unixPath, const std::string &arguments, DWORD limitMs = 120000,
+// The arguments are in the code page, as the ...A calls take them, or wide:
+// a name the code page cannot hold reaches the program only that way.
+inline int KivRunProgram(const std::string &unixPath, const std::wstring &arguments, DWORD limitMs = 120000,
                          HANDLE output = nullptr)
 {
-    std::string line = "\"" + KivWinePath(unixPath) + "\" " + arguments;
-    STARTUPINFOA si = {};
+    const std::string program = "\"" + KivWinePath(unixPath) + "\" ";
+    std::wstring line(program.size(), L'\0');
+    line.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, program.data(), static_cast<int>(program.size()),
+                                                        &line[0], static_cast<int>(line.size()))));
+    line += arguments;
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     if (output) {
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -39,8 +77,8 @@ inline int KivRunProgram(const std::string &unixPath, const std::string &argumen
         si.hStdOutput = si.hStdError = output;
     }
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &si, &pi)) {
-        ADD_FAILURE() << "could not start " << line << " (error " << GetLastError() << ")";
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &si, &pi)) {
+        ADD_FAILURE() << "could not start " << program << " (error " << GetLastError() << ")";
         return kKivProgramNotStarted;
     }
     DWORD code = static_cast<DWORD>(kKivProgramStopped);
@@ -49,16 +87,26 @@ inline int KivRunProgram(const std::string &unixPath, const std::string &argumen
     } else {
         TerminateProcess(pi.hProcess, 1);
         WaitForSingleObject(pi.hProcess, 10000);
-        ADD_FAILURE() << line << " was stopped at its time limit of " << limitMs / 1000.0 << " s";
+        ADD_FAILURE() << program << "was stopped at its time limit of " << limitMs / 1000.0 << " s";
     }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return static_cast<int>(code);
 }
 
+inline int KivRunProgram(const std::string &unixPath, const std::string &arguments, DWORD limitMs = 120000,
+                         HANDLE output = nullptr)
+{
+    std::wstring wide(arguments.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, arguments.data(), static_cast<int>(arguments.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    return KivRunProgram(unixPath, wide, limitMs, output);
+}
+
 // As KivRunProgram, with what the program printed (standard output and error) in *printed.
-inline int KivRunProgramPrinting(const std::string &unixPath, const std::string &arguments, std::string *printed,
-                                 DWORD limitMs = 120000)
+template <typename Arguments>
+int KivRunProgramPrinting(const std::string &unixPath, const Arguments &arguments, std::string *printed,
+                          DWORD limitMs = 120000)
 {
     char folder[MAX_PATH], name[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -245,12 +246,12 @@ TEST(Viewer, SaysHowManyFramesItDrewAndWhereTheLastWent)
     std::string printed;
     ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + png + "\"" + sample, &printed))
         << printed;
-    EXPECT_EQ("viewer: drew 2 frames; the last is in " + png, LastLine(printed));
+    EXPECT_EQ("viewer: drew 2 frames; the last is in " + KivPrinted(png), LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
     Picture picture;
     EXPECT_TRUE(ReadPicture(png, &picture));
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 2 --png \"" + lost + "\"" + sample, &printed));
-    EXPECT_EQ("viewer: drew 2 frames but could not write the last to " + lost, LastLine(printed));
+    EXPECT_EQ("viewer: drew 2 frames but could not write the last to " + KivPrinted(lost), LastLine(printed));
 }
 
 // An unknown argument, two modes at once, a folder without the pack, frame counts it cannot reach.
@@ -289,13 +290,13 @@ TEST(Viewer, SaysWhereItsFramesWentOrWhichItCouldNotWrite)
     std::string printed;
     ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 1 --pngs \"" + written + "\"" + sample, &printed))
         << printed;
-    EXPECT_NE(std::string::npos, printed.find("viewer: wrote frames 1 to 1 into " + written)) << printed;
+    EXPECT_NE(std::string::npos, printed.find("viewer: wrote frames 1 to 1 into " + KivPrinted(written))) << printed;
     EXPECT_EQ("viewer: drew 1 frames (--png FILE writes the last)", LastLine(printed));
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\"" + sample, &printed));
-    EXPECT_EQ("viewer: could not write frame 2 into " + blocked + "; no later frame was written", LastLine(printed));
+    EXPECT_EQ("viewer: could not write frame 2 into " + KivPrinted(blocked) + "; no later frame was written", LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\\none\"" + sample, &printed));
-    EXPECT_EQ("viewer: there is no folder " + blocked + "\\none for --pngs; make it first", LastLine(printed));
+    EXPECT_EQ("viewer: there is no folder " + KivPrinted(blocked) + "\\none for --pngs; make it first", LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
 }
 
@@ -317,6 +318,27 @@ TEST(Viewer, NamesWhatItRefused)
         EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, tree + " " + c.arguments, &printed, 30000));
         EXPECT_EQ(0u, printed.find(c.named)) << c.arguments << ": " << printed;
     }
+    // A refusal longer than the message buffer is cut at the buffer's end,
+    // nothing read past it; the usage follows.
+    {
+        std::string printed;
+        EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames " + std::string(3000, '7') + "x", &printed, 30000));
+        EXPECT_EQ(0u, printed.find("viewer: --frames needs a whole number from 1, not '777")) << printed.substr(0, 80);
+        EXPECT_EQ(2047u, printed.find("usage: viewer")) << printed.substr(2000, 80);
+    }
+    // A name the code page cannot hold is refused as it was given, never
+    // turned into a look-alike ("cafe") that names another folder.
+    ScratchFolder scratch;
+    const std::string folder = scratch.Path();
+    std::wstring arguments(folder.size(), L'\0');
+    arguments.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()),
+                                                             &arguments[0], static_cast<int>(arguments.size()))));
+    arguments = L"--write-sample \"" + arguments + L"\\caf\u00e9\"";
+    std::string printed;
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments, &printed, 60000));
+    EXPECT_EQ(0u, printed.find("viewer: '" + KivPrinted(folder) + "\\caf\xc3\xa9' has letters the system code page (949) "
+                               "cannot hold")) << printed;
+    EXPECT_FALSE(scratch.Exists("cafe"));
 }
 
 }  // namespace

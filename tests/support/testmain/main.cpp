@@ -14,13 +14,14 @@ int RunTests(int argc, char **argv)
 {
     // What the tests and the engine write to the working folder (logs, skins,
     // scratch trees) stays beside the program, never where it was started from.
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // Wide calls: the build tree's path may hold letters of any language.
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (n > 0 && n < MAX_PATH) {
-        std::string folder(path, n);
-        folder.resize(folder.find_last_of("\\/") + 1);
-        if (!SetCurrentDirectoryA(folder.c_str())) {
-            std::fprintf(stderr, "cannot work in %s\n", folder.c_str());
+        std::wstring folder(path, n);
+        folder.resize(folder.find_last_of(L"\\/") + 1);
+        if (!SetCurrentDirectoryW(folder.c_str())) {
+            std::fprintf(stderr, "cannot work in %ls\n", folder.c_str());
             return 1;
         }
     }
@@ -43,16 +44,18 @@ int RunTests(int argc, char **argv)
 // overflow inside the system's code: the process ends at once, with no
 // exception to see): the code is also written where KIV_END_MARK names, so
 // that the command that started the program can tell an end from a crash.
-char endMark[MAX_PATH];
+// The mark lies in the build tree's prefix, whose path may hold letters of any
+// language: wide calls.
+wchar_t endMark[MAX_PATH];
 
 // Taken out of the environment, so that a program this one starts cannot mark
 // this one's end.
 void TakeEndMark()
 {
-    const DWORD n = GetEnvironmentVariableA("KIV_END_MARK", endMark, MAX_PATH);
+    const DWORD n = GetEnvironmentVariableW(L"KIV_END_MARK", endMark, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
-        endMark[0] = '\0';
-    SetEnvironmentVariableA("KIV_END_MARK", nullptr);
+        endMark[0] = L'\0';
+    SetEnvironmentVariableW(L"KIV_END_MARK", nullptr);
 }
 
 [[noreturn]] void EndWith(int code)
@@ -60,7 +63,7 @@ void TakeEndMark()
     _cexit();
     std::fflush(nullptr);
     if (endMark[0]) {
-        HANDLE file = CreateFileA(endMark, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(endMark, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             const std::string text = std::to_string(code);
             DWORD written;
