@@ -135,10 +135,9 @@ own_leftovers() {
 # SIGINT are ignored, by the helpers it runs too (a second Ctrl-C reaches the
 # whole process group, and a helper ended half-way would cut the clean-up
 # short as surely as this shell's ending; ps, which catches signals itself,
-# is asked again). A helper that stops one
-# of its own with a time limit does so with SIGKILL. A signal that comes
-# before the first step (the exit trap about to run) finds the clean-up not
-# begun and runs it itself.
+# is asked again). A helper that stops one of its own with a time limit does
+# so with SIGKILL. A signal that comes before the first step (the exit trap
+# about to run) finds the clean-up not begun and runs it itself.
 own_finishing=false
 own_finish() {
     $own_finishing && return 0
