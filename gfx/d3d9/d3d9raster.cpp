@@ -763,6 +763,11 @@ RwBool RwD3D9RasterSubRaster(void *subIn, void *parentIn, RwInt32)
     sub->cType = parent->cType;
     sub->cFormat = parent->cFormat;
     sub->cpPixels = nullptr;
+    // Listed as a device object while it is a camera raster, as one made so
+    // is: resets move it, and its destruction takes it off.
+    RemoveDeviceObject(sub);
+    if (sub->cType == rwRASTERTYPECAMERA)
+        AddDeviceObject(sub);
     // Its place in the top camera raster (whose type it took), which resets rescale.
     const RwRaster *top = RwD3D9RasterGetTop(parent);
     RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(sub);

@@ -708,10 +708,13 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
     RwRaster *whole = camera->frameBuffer;
     RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
     RwRaster *dot = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
-    ASSERT_TRUE(part && dot);
-    const RwRect rect = {512, 384, 512, 384}, pixel = {1000, 700, 1, 1};
+    // Made as another type, it is a camera raster once made on one, and follows too.
+    RwRaster *twin = RwRasterCreate(0, 0, 0, rwRASTERTYPENORMAL | rwRASTERDONTALLOCATE);
+    ASSERT_TRUE(part && dot && twin);
+    const RwRect rect = {512, 384, 512, 384}, pixel = {1000, 700, 1, 1}, corner = {8, 8, 16, 16};
     ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
     ASSERT_NE(RwRasterMakeSubRaster(dot, whole, &pixel), nullptr);
+    ASSERT_NE(RwRasterMakeSubRaster(twin, whole, &rect), nullptr);
     const struct {
         int width, height;
         RwRect place;
@@ -729,6 +732,8 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
         EXPECT_EQ(part->nOffsetY, c.place.y) << c.width;
         EXPECT_EQ(part->width, c.place.w) << c.width;
         EXPECT_EQ(part->height, c.place.h) << c.width;
+        EXPECT_EQ(twin->nOffsetX, c.place.x) << c.width;
+        EXPECT_EQ(twin->width, c.place.w) << c.width;
         // A pixel whose edges scale to one place keeps its one pixel.
         EXPECT_EQ(dot->width, 1) << c.width;
         EXPECT_EQ(dot->height, 1) << c.width;
@@ -742,6 +747,23 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
     }
     RwRasterDestroy(part);
     RwRasterDestroy(dot);
+    RwRasterDestroy(twin);
+
+    // One made on a raster of another type leaves the rasters a reset
+    // restores: once destroyed, none of them is left behind.
+    const auto deviceObjects = [] {
+        int n = 0;
+        RwD3D9RasterForAllDeviceObjects([](RwRaster *, void *count) { ++*static_cast<int *>(count); }, &n);
+        return n;
+    };
+    const int before = deviceObjects();
+    RwRaster *texture = RwRasterCreate(64, 64, 0, rwRASTERTYPETEXTURE);
+    RwRaster *moved = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_TRUE(texture && moved);
+    ASSERT_NE(RwRasterMakeSubRaster(moved, texture, &corner), nullptr);
+    RwRasterDestroy(moved);
+    RwRasterDestroy(texture);
+    EXPECT_EQ(deviceObjects(), before);
 
     // One made on a camera raster empty in either direction has nowhere to
     // follow it; one whose top its owner emptied stays inside it, empty too.
