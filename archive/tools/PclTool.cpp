@@ -610,9 +610,11 @@ int List(int argc, char **argv)
 // The file a path names, told apart from every other whatever the name it
 // is reached by (another case, a relative path, a link); false when there is
 // none.
-bool Identity(const std::string &path, BY_HANDLE_FILE_INFORMATION *info)
+bool Identity(const std::wstring &path, BY_HANDLE_FILE_INFORMATION *info)
 {
-    HANDLE f = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    if (path.empty())
+        return false;
+    HANDLE f = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return false;
@@ -667,11 +669,14 @@ int Extract(int argc, char **argv)
         fprintf(stderr, "short read: %lu of %lu bytes\n", (unsigned long)got, (unsigned long)size);
         return 1;
     }
-    // The archive read is never written over, however the out name reaches
-    // it; any other file only when asked to.
+    // The out file is written by the form that takes paths past 260
+    // characters (its temporary file's name is longer), so it is known by
+    // that form too. The archive read is never written over, however the out
+    // name reaches it; any other file only when asked to.
+    const std::wstring target = LongForm(out);
     BY_HANDLE_FILE_INFORMATION archive, existing;
-    if (Identity(out, &existing)) {
-        if (!Identity(argv[0], &archive) || SameFile(archive, existing)) {
+    if (Identity(target, &existing)) {
+        if (!Identity(LongForm(argv[0]), &archive) || SameFile(archive, existing)) {
             fprintf(stderr, "%s is the archive being read: not written over\n", out.c_str());
             return 1;
         }
@@ -682,11 +687,9 @@ int Extract(int argc, char **argv)
     }
     // Written beside the out file and moved into place only when whole: a
     // failure (a full disk) leaves the file it was to replace as it was, and
-    // no part of the entry behind. Its name is longer than the out file's,
-    // so it is made in the form that takes paths past 260 characters.
+    // no part of the entry behind.
     Stoppable stoppable;
     TempFile temp;
-    const std::wstring target = LongForm(out);
     if (!target.empty())
         RemoveStaleExtracts(target);
     bool ok = CreateTemp(target, "extract", &temp.path);

@@ -486,11 +486,17 @@ TEST(Pcl, ExtractWritesOverNeitherTheArchiveNorUnaskedFiles)
     const std::string archive = t.Read("data.pcl");
     t.File("b.bin", "mine");
     WorkingDirectory here(t.Full(""));
+    // A name past the 260-character limit that leads back to the archive.
+    std::string climbing;
+    while (climbing.size() < 270)
+        climbing += "x\\..\\";
+    climbing += "data.pcl";
     const struct {
         std::vector<std::string> arguments;
         int code;
     } cases[] = {
         {{"extract", "data.pcl", "sub/data.pcl"}, 1},
+        {{"extract", "-r", "data.pcl", "sub/b.bin", climbing}, 1},
         {{"extract", "-r", "data.pcl", "sub/data.pcl"}, 1},
         {{"extract", "-r", "data.pcl", "sub/b.bin", ".\\DATA.PCL"}, 1},
         {{"extract", "-r", t.Full("data.pcl"), "sub/b.bin", "data.pcl"}, 1},
