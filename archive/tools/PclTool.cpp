@@ -612,8 +612,7 @@ int List(int argc, char **argv)
 // none.
 bool Identity(const std::wstring &path, BY_HANDLE_FILE_INFORMATION *info)
 {
-    if (path.empty())
-        return false;
+    // An empty path (no full form) opens nothing either.
     HANDLE f = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (f == INVALID_HANDLE_VALUE)
