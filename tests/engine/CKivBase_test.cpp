@@ -493,12 +493,34 @@ struct Straggler {
     HANDLE ready;
     int model, world;
     RwTexture *texture;
+    int refsAfterRelease, keptByDictionary;   // of a texture read before Shutdown began
 };
+
+// The texture's references, and whether the current dictionary holds it.
+void LookAt(RwTexture *texture, int *refs, int *kept)
+{
+    CKivBase *base = CKivBase::GetInstance();
+    base->Lock();
+    RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
+    *refs = texture->refCount;
+    *kept = dict && RwTextureDictionaryFindTexture(dict, "held") == texture;
+    base->Unlock();
+}
 
 DWORD WINAPI CallWhileStopping(void *data)
 {
     Straggler *s = static_cast<Straggler *>(data);
     EngineLoad held;
+    CKivBase *base = CKivBase::GetInstance();
+    RwTexture *kept = base->ReadTexture("held", "stopping/");
+    if (!kept) {
+        SetEvent(s->ready);
+        return 3;
+    }
+    base->Lock();
+    RwTextureAddRef(kept);   // three references: whatever a late call drops, it stays readable
+    RwTextureAddRef(kept);
+    base->Unlock();
     SetEvent(s->ready);
     bool stopping = false;
     for (DWORD start = GetTickCount(); !stopping && GetTickCount() - start < 5000; SwitchToThread()) {
@@ -514,29 +536,46 @@ DWORD WINAPI CallWhileStopping(void *data)
     CKivWorld *world = new CKivWorld("straggler");
     s->world = world->Load("stopping/world.bsp", nullptr, "stopping/");
     delete world;
-    s->texture = CKivBase::GetInstance()->ReadTexture("ground", "stopping/");
+    s->texture = base->ReadTexture("ground", "stopping/");
+    int inDictionary = 0;
+    base->ReleaseTexture("held");
+    LookAt(kept, &s->refsAfterRelease, &inDictionary);
+    base->Lock();
+    RwTextureDictionary *dict = RwTextureDictionaryGetCurrent();
+    base->Unlock();
+    base->DestroyDictionaryTextures(dict);
+    int refs = 0;
+    LookAt(kept, &refs, &s->keptByDictionary);
+    base->Lock();
+    for (; refs > 0; refs--)
+        RwTextureDestroy(kept);
+    base->Unlock();
     return 0;
 }
 
 // Calls begun after Shutdown started are refused even while their files
-// could still be read: none loads anything.
+// could still be read: none loads anything, and none releases a texture.
 TEST(EngineRoot, CallsBegunWhileShutdownWaitsAreRefused)
 {
     CKivBase *base = StartWithFilesToLoad(16);
     ASSERT_TRUE(base->IsInitialised());
-    Straggler s = {CreateEventA(nullptr, TRUE, FALSE, nullptr), -1, -1, reinterpret_cast<RwTexture *>(1)};
+    WriteFileBytes("stopping/held.png", GradientPng(4, 4));
+    Straggler s = {CreateEventA(nullptr, TRUE, FALSE, nullptr), -1, -1, reinterpret_cast<RwTexture *>(1), -1, -1};
     HANDLE thread = CreateThread(nullptr, 102400, CallWhileStopping, &s, 0, nullptr);
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(s.ready, 5000));
     EXPECT_EQ(1, base->Shutdown());
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 10000));
     DWORD code = 2;
     GetExitCodeThread(thread, &code);
-    EXPECT_EQ(0u, code) << "Shutdown never began";
+    EXPECT_EQ(0u, code) << "Shutdown never began (1) or the texture was not read (3)";
     CloseHandle(thread);
     CloseHandle(s.ready);
     EXPECT_EQ(0, s.model);
     EXPECT_EQ(0, s.world);
     EXPECT_EQ(nullptr, s.texture);
+    // Releasing a texture, or a dictionary's textures, is refused as well.
+    EXPECT_EQ(3, s.refsAfterRelease);
+    EXPECT_EQ(1, s.keptByDictionary);
     delete base;
 }
 
