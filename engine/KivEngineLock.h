@@ -57,7 +57,10 @@
 //
 // Every engine call counts itself in flight (CKivBase::BeginLoad), texture
 // reads and releases through the engine root included: Shutdown waits for
-// those in progress, and a call begun after it is refused.
+// those in progress. Begun after it started, the loads (CKivWorld::Load,
+// CKivClump::Load, CKivAvatar::Create, CKivToon::Load) and the engine root's
+// ReadTexture, ReleaseTexture and DestroyDictionaryTextures are refused and
+// do nothing; the other calls are not, so a loading thread makes none then.
 //
 // Lock order: the render lock, then the texture loader's lock. The
 // file-system manager's lock guards its open-file slots only.

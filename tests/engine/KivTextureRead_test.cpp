@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "engine/CKivCamera.h"
@@ -850,11 +851,8 @@ struct SameLoad {
     }
 };
 
-// A world and a model read inside a frame, outside one on the main thread
-// and on a loading thread give the same textures, with every flag, user-data
-// string, size, pixel and bump datum, and the same nulls; at a reduced
-// texture quality as well.
-TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
+// The pictures and the world and model files that name them all.
+void WriteSameFiles()
 {
     WriteFileBytes("data/same/flagged.png", GradientPng(32, 32));
     WriteFileBytes("data/same/base.png", GradientPng(64, 64));
@@ -874,6 +872,15 @@ TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
     part.geometry = WithMaterials(KivTestWritten(quad), materials);
     RwGeometryDestroy(quad);
     WriteFileBytes("data/same/same.dff", KivTestModel({part}));
+}
+
+// A world and a model read inside a frame, outside one on the main thread
+// and on a loading thread give the same textures, with every flag, user-data
+// string, size, pixel and bump datum, and the same nulls; at a reduced
+// texture quality as well.
+TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
+{
+    WriteSameFiles();
     for (int quality : {0, 1}) {
         Base()->SetTextureQuality(quality);
         std::string seen[3];
@@ -922,6 +929,70 @@ TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
         std::thread([&] { threaded = Base()->ReadTexture(name, "data/same/"); }).join();
         EXPECT_EQ(nullptr, threaded) << name;
     }
+}
+
+// Every texture of the dictionaries, described.
+std::set<std::string> TexturesIn(std::initializer_list<RwTextureDictionary *> dictionaries)
+{
+    std::set<std::string> out;
+    for (RwTextureDictionary *dictionary : dictionaries)
+        RwTextureDictionaryForAllTextures(
+            dictionary,
+            [](RwTexture *texture, void *seen) {
+                static_cast<std::set<std::string> *>(seen)->insert(Described(texture));
+                return texture;
+            },
+            &out);
+    return out;
+}
+
+// Memory running out at each allocation of a world's and a model's loads out
+// of a frame (the scan, the decoding and the rasters made before the hold
+// among them): every texture either of them keeps is the whole one, never a
+// picture cut short, and nothing is left behind.
+TEST(TextureRead, LoadsOutOfMemoryKeepWholeTexturesOrNone)
+{
+    WriteSameFiles();
+    // The textures the loads keep, with memory failing after n allocations (never when n < 0).
+    const auto load = [](long n, long *refused) {
+        RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *fresh = RwTextureDictionaryCreate();
+        RwTextureDictionarySetCurrent(fresh);
+        std::set<std::string> kept;
+        {
+            SameLoad same;
+            if (n >= 0)
+                FailNewAfter(n);
+            bool thrown = false;
+            try {
+                same.Load();
+            } catch (...) {
+                thrown = true;
+            }
+            *refused = FailNewRefused();
+            FailNewEnd();
+            EXPECT_FALSE(thrown) << "after " << n;
+            kept = TexturesIn({same.world.GetTextureDictionary(), fresh});
+        }
+        RwTextureDictionarySetCurrent(saved);
+        RwTextureDictionaryDestroy(fresh);
+        return kept;
+    };
+    for (int quality : {0, 1}) {
+        Base()->SetTextureQuality(quality);
+        long refused = 0;
+        const std::set<std::string> whole = load(-1, &refused);
+        ASSERT_EQ(5u, whole.size());
+        const long blocks = MallocProbeLive(), heap = KivLiveHeapBlocks();
+        refused = 1;
+        for (long n = 0; refused && n < 5000; n += n < 300 ? 1 : 4) {
+            for (const std::string &texture : load(n, &refused))
+                EXPECT_EQ(1u, whole.count(texture)) << "quality " << quality << " after " << n << ": " << texture;
+            ASSERT_EQ(blocks, MallocProbeLive()) << "quality " << quality << " after " << n;
+            ASSERT_EQ(heap, KivLiveHeapBlocks()) << "quality " << quality << " after " << n;
+        }
+        EXPECT_EQ(0, refused) << "the loads never ran whole";
+    }
+    Base()->SetTextureQuality(0);
 }
 
 // The width of a world's texture loaded on another thread while this one
