@@ -763,8 +763,7 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
     }
     m_storage->Release(entry->m_region);
     entry->m_region = fresh;
-    if (entry->m_filled > copied)
-        entry->m_filled = copied;
+    entry->m_filled = std::min(entry->m_filled, copied);
     SetChanged(1);
     return TRUE;
 }
