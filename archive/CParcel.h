@@ -161,7 +161,7 @@ private:
     BOOL EnsureRegion(CParcelFile *entry);
     // Before a write or a cut: an entry whose region the tables on disk name
     // goes to a copy of it (of its first keep bytes).
-    BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep = 0xFFFFFFFFu);
+    BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep);
     void DropEntry(CParcelFile *entry);
     bool ReadyToDrop(uint32_t regions);
     HANDLE CreateEntry(const std::string &dir, const std::string &leaf, DWORD disposition);

@@ -737,8 +737,8 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
 // into such contents moves the entry (in memory) to a copy of its region in
 // space nothing on disk names; every handle of the entry follows it, and the
 // old region is held until the next commit frees it. Only the first keep
-// bytes are copied (the caller counts the rest as never written). Nothing
-// changes when the region or the copy cannot be had.
+// bytes are copied; the rest counts as never written. Nothing changes when
+// the region or the copy cannot be had.
 BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
 {
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
@@ -763,6 +763,7 @@ BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
     }
     m_storage->Release(entry->m_region);
     entry->m_region = fresh;
+    entry->m_filled = std::min(entry->m_filled, copied);
     SetChanged(1);
     return TRUE;
 }
@@ -1012,8 +1013,9 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
     BOOL ok;
     if (write) {
         // What lies between the filled part and a write past it was never
-        // written: zeros, not what the region held before.
-        if (!MoveOffCommitted(entry) ||
+        // written: zeros, not what the region held before (past the recorded
+        // size of contents the last flush holds, too).
+        if (!MoveOffCommitted(entry, entry->m_sizeLow) ||
             (pos > entry->m_filled &&
              !ParcelZeroRange(m_archive, m_storage->GetBox(entry->m_region)->m_offsetLow + entry->m_filled,
                               pos - entry->m_filled))) {
@@ -1350,14 +1352,16 @@ void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
         return;
     }
     CParcelFile *entry = handle->m_entry;
-    // What lies past the smaller of the two sizes is no longer the entry's:
-    // cut bytes read as zeros when it grows again, as do bytes past the
-    // recorded size that an older build left in the region. Contents the
-    // tables on disk name move to a copy first, since zeroing them in place
-    // would change what the last flush holds.
+    // A cut forgets what lies past the new size: those bytes read as zeros
+    // when the entry grows again. A grow keeps what this session wrote past
+    // the old size; in contents the last flush holds, what lies past the
+    // recorded size is not the entry's (an older build's bytes included) and
+    // reads as zeros too. Contents the tables on disk name move to a copy
+    // first, since zeroing them in place would change what the last flush
+    // holds.
     const uint32_t kept = sizeLow < entry->m_sizeLow ? sizeLow : entry->m_sizeLow;
     const CParcelBox *box = m_storage ? m_storage->GetBox(entry->m_region) : nullptr;
-    if (box) {
+    if (box && (sizeLow < entry->m_sizeLow || box->m_onDisk)) {
         const uint32_t filled = entry->m_filled < box->m_sizeLow ? entry->m_filled : box->m_sizeLow;
         if (kept < filled) {
             if (!m_readOnly && !MoveOffCommitted(entry, kept))

@@ -328,11 +328,17 @@ struct TempFile {
     }
 };
 
+bool SameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 // An extract that was ended unseen (SIGTERM, SIGKILL) leaves its temporary
 // file beside the out file: one of its names there, not written for a
 // minute and held by nobody (an extract under way holds its file while it
-// writes, and renames it at once after).
-void RemoveStaleExtracts(const std::wstring &out)
+// writes, and renames it at once after), and not the archive being read.
+void RemoveStaleExtracts(const std::wstring &out, const BY_HANDLE_FILE_INFORMATION &archive)
 {
     const size_t slash = out.find_last_of(L'\\');
     const std::wstring folder = out.substr(0, slash + 1);
@@ -353,8 +359,10 @@ void RemoveStaleExtracts(const std::wstring &out)
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (held == INVALID_HANDLE_VALUE)
             continue;
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool other = GetFileInformationByHandle(held, &info) && !SameFile(info, archive);
         CloseHandle(held);
-        if (DeleteFileW(path.c_str()))
+        if (other && DeleteFileW(path.c_str()))
             printf("removed %s, left by an unfinished extract\n", Narrow(path.c_str() + folder.size()).c_str());
     }
 }
@@ -622,12 +630,6 @@ bool Identity(const std::wstring &path, BY_HANDLE_FILE_INFORMATION *info)
     return ok != FALSE;
 }
 
-bool SameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
-{
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
-}
-
 int Extract(int argc, char **argv)
 {
     const bool replace = argc > 0 && !strcmp(argv[0], "-r");
@@ -674,8 +676,9 @@ int Extract(int argc, char **argv)
     // name reaches it; any other file only when asked to.
     const std::wstring target = LongForm(out);
     BY_HANDLE_FILE_INFORMATION archive, existing;
+    const bool archiveKnown = Identity(LongForm(argv[0]), &archive);
     if (Identity(target, &existing)) {
-        if (!Identity(LongForm(argv[0]), &archive) || SameFile(archive, existing)) {
+        if (!archiveKnown || SameFile(archive, existing)) {
             fprintf(stderr, "%s is the archive being read: not written over\n", out.c_str());
             return 1;
         }
@@ -689,8 +692,8 @@ int Extract(int argc, char **argv)
     // no part of the entry behind.
     Stoppable stoppable;
     TempFile temp;
-    if (!target.empty())
-        RemoveStaleExtracts(target);
+    if (!target.empty() && archiveKnown)
+        RemoveStaleExtracts(target, archive);
     bool ok = CreateTemp(target, "extract", &temp.path);
     if (ok) {
         HANDLE f = CreateFileW(temp.path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,

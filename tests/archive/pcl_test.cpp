@@ -670,6 +670,12 @@ TEST(Pcl, ExtractLeavesNothingOfItsOwnBehind)
     for (const char *name : {"out.bin.extractA2.tmp", "out.bin.extract3c.tmp", "out.bin.extractzz.tmp",
                              "other.bin.extract4.tmp"})
         EXPECT_TRUE(Exists(t.Full(name))) << name;
+    // The archive read is no leftover, whatever its name.
+    const std::string named = t.Full("out.bin.extract5.tmp");
+    ASSERT_TRUE(CopyFileA(archive.c_str(), named.c_str(), FALSE));
+    ASSERT_TRUE(Age(named));
+    EXPECT_EQ(0, PclHere({"extract", "-r", named, "b.bin", t.Full("out.bin")}));
+    EXPECT_TRUE(Exists(named) && t.Read("out.bin.extract5.tmp") == t.Read("data.pcl"));
     const std::string deep = t.Full(std::string(std::max<size_t>(200, t.Full("").size() + 1) - t.Full("").size(), 'd'));
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     const std::string out = deep + "\\" + std::string(250 - deep.size(), 'o');
