@@ -83,25 +83,6 @@ uint64_t RowBytes(uint64_t width, int bits)
     return (width * static_cast<uint64_t>(bits) + 7) / 8;
 }
 
-// The filtered bytes of all rows (a filter byte each), Adam7 passes included.
-uint64_t ImageDataBytes(const PngHeader &h, int bits)
-{
-    if (!h.interlace)
-        return h.height * (1 + RowBytes(h.width, bits));
-    static const int kStart[7][2] = {{0, 0}, {4, 0}, {0, 4}, {2, 0}, {0, 2}, {1, 0}, {0, 1}};
-    static const int kStep[7][2] = {{8, 8}, {8, 8}, {4, 8}, {4, 4}, {2, 4}, {2, 2}, {1, 2}};
-    uint64_t total = 0;
-    for (int p = 0; p < 7; p++) {
-        const uint64_t w = h.width > static_cast<RwUInt32>(kStart[p][0])
-                               ? (h.width - kStart[p][0] + kStep[p][0] - 1) / kStep[p][0] : 0;
-        const uint64_t rows = h.height > static_cast<RwUInt32>(kStart[p][1])
-                                  ? (h.height - kStart[p][1] + kStep[p][1] - 1) / kStep[p][1] : 0;
-        if (w && rows)
-            total += rows * (1 + RowBytes(w, bits));
-    }
-    return total;
-}
-
 // The file FreeImage reads, built in a block that grows with what has been
 // inflated (never to more than total bytes), so a header alone costs nothing.
 struct Rewrite {
@@ -266,7 +247,7 @@ int KivPngScreen(const void *file, DWORD size, KivPngScreened *out)
         return 0;
     if (!RwPngRowsFitData(RowBytes(header.width, bits), header.height, static_cast<RwUInt32>(idatBytes)))
         return 0;
-    const uint64_t expected = ImageDataBytes(header, bits);
+    const uint64_t expected = RwPngImageDataBytes(header.width, header.height, bits, header.interlace);
     const uint64_t streamBytes = 2 + expected + kStoredHeader * ((expected + kStoredBlock - 1) / kStoredBlock) + 4;
     const uint64_t total = kept + kChunkFrame + streamBytes;
     if (streamBytes > 0x7FFFFFFFu || total > 0x7FFFFFFFu)

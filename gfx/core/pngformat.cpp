@@ -165,9 +165,18 @@ static void RwPngZFree(voidpf, voidpf ptr)
         RwFree(ptr);
 }
 
-// The filtered bytes of the file's rows, a filter byte each, every pass of an
-// interlaced file counted.
-static uint64_t FilteredBytes(png_uint_32 width, png_uint_32 height, unsigned pixelBits, bool interlaced)
+RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height)
+{
+    return static_cast<uint64_t>(width) * height <= rwPNGMAXPIXELS;
+}
+
+RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes)
+{
+    // Divided, not multiplied: 64-bit pixels on rows of 2^31 wrap the product.
+    return height == 0 || rowBytes <= (dataBytes + 1ull) * rwPNGMAXINFLATE / height;
+}
+
+uint64_t RwPngImageDataBytes(RwUInt32 width, RwUInt32 height, RwInt32 pixelBits, RwBool interlaced)
 {
     const auto rowBytes = [pixelBits](uint64_t columns) { return (columns * pixelBits + 7) / 8; };
     if (!interlaced)
@@ -179,17 +188,6 @@ static uint64_t FilteredBytes(png_uint_32 width, png_uint_32 height, unsigned pi
             total += PNG_PASS_ROWS(static_cast<uint64_t>(height), pass) * (1 + rowBytes(columns));
     }
     return total;
-}
-
-RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height)
-{
-    return static_cast<uint64_t>(width) * height <= rwPNGMAXPIXELS;
-}
-
-RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes)
-{
-    // Divided, not multiplied: 64-bit pixels on rows of 2^31 wrap the product.
-    return height == 0 || rowBytes <= (dataBytes + 1ull) * rwPNGMAXINFLATE / height;
 }
 
 RwInt32 RwPngGreyTo8(RwInt32 sample, RwInt32 bitDepth)
@@ -311,8 +309,8 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     // bytes and partial bytes of seven passes).
     const uint64_t rowData = (png_get_rowbytes(png, info) + 16) * static_cast<uint64_t>(height);
     // What the image data must inflate to, from the file's own pixel format.
-    source.rowData = FilteredBytes(width, height, static_cast<unsigned>(bitDepth) * png_get_channels(png, info),
-                                   png_get_interlace_type(png, info) != PNG_INTERLACE_NONE);
+    source.rowData = RwPngImageDataBytes(width, height, bitDepth * png_get_channels(png, info),
+                                         png_get_interlace_type(png, info) != PNG_INTERLACE_NONE);
     // Nothing is allocated for rows the rest of the file could not fill.
     RwUInt32 left = 0;
     if (RwStreamGetRemaining(stream, &left) && !RwPngRowsFitData(png_get_rowbytes(png, info), height, left))

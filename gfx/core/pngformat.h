@@ -18,6 +18,9 @@ RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height);
 // Whether height rows of rowBytes each could come out of dataBytes of
 // compressed data: deflate expands at most 1032 times.
 RwBool RwPngRowsFitData(uint64_t rowBytes, RwUInt32 height, RwUInt32 dataBytes);
+// The filtered bytes of an image's rows (a filter byte each, every pass of an
+// interlaced image counted): what its image data inflates to.
+uint64_t RwPngImageDataBytes(RwUInt32 width, RwUInt32 height, RwInt32 pixelBits, RwBool interlaced);
 // The 8-bit grey of a grey sample of the file's bit depth, as the reader shows
 // it and keys it (16-bit samples keep their high byte).
 RwInt32 RwPngGreyTo8(RwInt32 sample, RwInt32 bitDepth);

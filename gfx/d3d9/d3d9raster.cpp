@@ -671,6 +671,13 @@ RwRaster *RwD3D9RasterCreateFromD3DFormat(RwInt32 width, RwInt32 height, D3DFORM
 // ---------------------------------------------------------------------------
 // Destruction and the other standard functions
 
+// A sub-raster of a camera raster that is going has no top left to follow.
+static void ForgetTop(RwRaster *raster, void *top)
+{
+    if (raster != top && raster->parent == top)
+        *RwD3D9RasterGetCameraShape(raster) = {};
+}
+
 RwBool RwD3D9RasterDestroy(void *, void *rasterIn, RwInt32)
 {
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
@@ -720,6 +727,7 @@ RwBool RwD3D9RasterDestroy(void *, void *rasterIn, RwInt32)
         return TRUE;
     case rwRASTERTYPECAMERA:
         RemoveDeviceObject(raster);
+        RwD3D9RasterForAllDeviceObjects(ForgetTop, raster);
         return TRUE;
     default:
         RaiseUnsupported();

@@ -31,7 +31,8 @@ static_assert(sizeof(RwD3D9RasterExtension) == 36, "raster extension is 36 bytes
 // not the window's size keeps its proportion over any number of resizes
 // (raster plug-in 0x40E, beside the extension).
 // A sub-raster of a camera raster keeps its rectangle (x, y, width, height)
-// and its top raster's size then (backWidth, backHeight) here.
+// and its top raster's size then (backWidth, backHeight) here, until its
+// top is destroyed.
 struct RwD3D9CameraShape {
     RwInt32 width, height;           // the size it was given
     RwUInt32 backWidth, backHeight;  // the size it was checked against then; 0: not recorded

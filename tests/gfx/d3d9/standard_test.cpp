@@ -790,6 +790,23 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
     EXPECT_EQ(inTop->height, 0);
     for (RwRaster *r : {inTop, inThin, inFlat, top, thin, flat})
         RwRasterDestroy(r);
+
+    // One whose top was destroyed has nothing to follow: a raster made in
+    // the top's place is not its top.
+    RwRaster *gone = RwRasterCreate(400, 300, 0, rwRASTERTYPECAMERA);
+    RwRaster *orphan = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_TRUE(gone && orphan);
+    ASSERT_NE(RwRasterMakeSubRaster(orphan, gone, &some), nullptr);
+    RwRasterDestroy(gone);
+    RwRaster *after = RwRasterCreate(200, 150, 0, rwRASTERTYPECAMERA);
+    ASSERT_NE(after, nullptr);
+    ASSERT_TRUE(ForceReset());
+    EXPECT_EQ(orphan->nOffsetX, 10);
+    EXPECT_EQ(orphan->nOffsetY, 20);
+    EXPECT_EQ(orphan->width, 30);
+    EXPECT_EQ(orphan->height, 40);
+    RwRasterDestroy(orphan);
+    RwRasterDestroy(after);
 }
 
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
