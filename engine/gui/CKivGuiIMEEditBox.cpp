@@ -757,7 +757,10 @@ void CKivGuiIMEEditBox::OnFocusIn()
 {
     // A click that gives the box the focus ends the composition; one in the
     // box that has it only moves the caret, and the syllable goes on there.
-    const bool taken = !m_focus;
+    // The focused box of another dialog had no focus to the player: the
+    // syllable being typed is another box's.
+    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
+    const bool taken = !m_focus || (gui && gui->ClickActivated());
     CKivGuiTestEditBox::OnFocusIn();
     HWND window = GuiEngineWindow();
     const GuiImeBinding &imm = ImeBinding();

@@ -84,17 +84,13 @@ interrupt() {
     [ "$delay" != - ] || delay=""
     rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy
     mkdir -p "$work/tmp-$round"
-    if [ -n "$again" ]; then
-        # Job control gives it a group of its own, with SIGINT as a terminal leaves it.
-        set -m
-        KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
-            >"$work/printed-$round" 2>&1 </dev/null &
-        set +m
-    else
-        KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
-            >"$work/printed-$round" 2>&1 </dev/null &
-    fi
+    # With AGAIN job control gives it a group of its own, with SIGINT as a
+    # terminal leaves it.
+    [ -z "$again" ] || set -m
+    KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
+        >"$work/printed-$round" 2>&1 </dev/null &
     command=$!
+    set +m
     target=$command
     [ -z "$again" ] || target=-$command
     if [ -n "$delay" ]; then

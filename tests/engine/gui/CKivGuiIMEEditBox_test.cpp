@@ -879,8 +879,9 @@ protected:
     CKivGuiIMEEditBox *b = nullptr;
 };
 
-// Box A composes; the user clicks box B, or the game makes B's dialog the
-// active one: A's composition leaves A's text, B's text is its own.
+// Box A composes; the user clicks box B (which ends the syllable), or the
+// game makes B's dialog the active one: A's composition leaves A's text,
+// B's text is its own.
 TEST_F(TwoImeBoxes, EachTakesBackOnlyFromItsOwnText)
 {
     for (int click = 1; click >= 0; click--) {
@@ -891,6 +892,9 @@ TEST_F(TwoImeBoxes, EachTakesBackOnlyFromItsOwnText)
         if (click) {
             Send(WM_LBUTTONDOWN, 150, 430);
             Send(WM_LBUTTONUP, 150, 430);
+            // B had the focus of its dialog only: the click gives it the
+            // player's and ends A's syllable.
+            EXPECT_EQ(ScriptedIme::composition, L"") << "the input method was told to cancel";
         } else {
             gui()->SetActiveDialog(other);
         }
