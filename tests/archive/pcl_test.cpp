@@ -294,6 +294,9 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
                     Age(t.Full(at + ".packA1D.tmp")));
         t.File(at + ".packA1C.tmp", ended);
     }
+    // Old and empty, but not a name the tool gives: a user's.
+    t.File("out.pcl.packnotes.tmp", "");
+    ASSERT_TRUE(Age(t.Full("out.pcl.packnotes.tmp")));
     // A pack under way holds its file.
     CParcel busy;
     ASSERT_TRUE(busy.Open(1, t.Full("tree\\data.pcl.pack2.tmp").c_str(), 4, 1024));
@@ -318,6 +321,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     EXPECT_FALSE(Exists(t.Full("out.pcl.packA1B.tmp")));
     EXPECT_TRUE(Exists(t.Full("out.pcl.packA1C.tmp")));
     EXPECT_TRUE(t.Read("out.pcl.packA1D.tmp") == user);
+    EXPECT_TRUE(Exists(t.Full("out.pcl.packnotes.tmp")));
     EXPECT_TRUE(Exists(t.Full("tree\\data.pcl.pack5.tmp")));
 }
 
