@@ -294,7 +294,7 @@ std::wstring LongForm(const std::string &path)
 // fewer than its UTF-16 units, the limit's measure elsewhere).
 size_t Utf8Length(const wchar_t *name, size_t units)
 {
-    return units ? (size_t)WideCharToMultiByte(CP_UTF8, 0, name, (int)units, nullptr, 0, nullptr, nullptr) : 0;
+    return (size_t)WideCharToMultiByte(CP_UTF8, 0, name, (int)units, nullptr, 0, nullptr, nullptr);
 }
 
 // The part of a path that names a temporary file of that kind beside it:
@@ -804,8 +804,8 @@ static void InstallConsoleHandler()
         InterlockedExchange(&s_handlerInstalled, 0);
 }
 
-// Before anything of the program runs (the runtime's start-up included), so
-// that an interruption then ends it failing, never by the system's default
+// As the program's runtime starts, before main and any command, so that an
+// interruption from then on ends it failing, never by the system's default
 // handler, whose exit code tells nothing.
 __attribute__((constructor)) static void InstallConsoleHandlerFirst()
 {

@@ -940,6 +940,8 @@ TEST_F(Packed, FlushImportsSourceFiles)
     p.SetFileSize(h, (DWORD)content.size(), 0);
     ASSERT_TRUE(p.SetFileSource(h, src.c_str()));
     p.CloseHandle(h);
+    // The import writes through the handle a reader had before.
+    p.CloseHandle(p.CreateFile("in\\x.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     h = p.CreateFile("in\\missing.dat", 0, 0, nullptr, CREATE_NEW, 0, nullptr);
     p.SetFileSize(h, 10, 0);
     ASSERT_TRUE(p.SetFileSource(h, (src + ".none").c_str()));
@@ -1017,7 +1019,19 @@ TEST_F(Packed, ReadOnlyArchiveRefusesWritesAndFlush)
     q.CloseHandle(h);
     EXPECT_FALSE(q.Flush(0));
     EXPECT_FALSE(q.Flush(1));
+    // Held alone (flag 8), for writing or reading, only while nobody else
+    // holds it, and then by nobody else.
+    CParcel r;
+    for (DWORD flags : {9u, 10u}) {
+        EXPECT_FALSE(r.Open(1, m_path.c_str(), flags, 10240)) << flags;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << flags;
+    }
     q.Close();
+    for (DWORD flags : {9u, 10u}) {
+        ASSERT_TRUE(r.Open(1, m_path.c_str(), flags, 10240)) << flags;
+        EXPECT_FALSE(q.Open(1, m_path.c_str(), 2, 10240)) << flags;
+        r.Close();
+    }
     EXPECT_EQ(Disk(), before);
 }
 
@@ -1421,6 +1435,8 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
         SetDisk(old.Str());
         ASSERT_TRUE(p.Open(1, m_path.c_str(), flags, 10240));
         EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), "hel");
+        // Set to the size it has, it keeps its room.
+        resize(3, "Data\\a.txt");
         resize(5, "Data\\a.txt");
         EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), flags ? std::string("hel") : std::string("hel\0\0", 5)) << flags;
         p.Close();
