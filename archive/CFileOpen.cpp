@@ -3,7 +3,7 @@
 
 CFileOpen::CFileOpen()
     : m_kind(PARCEL_HANDLE_CLOSED), m_entry(nullptr), m_mmio(nullptr), m_posLow(0), m_posHigh(0),
-      m_buffer(nullptr)
+      m_readsOnly(false), m_buffer(nullptr)
 {
 }
 
@@ -22,5 +22,6 @@ void CFileOpen::Reset()
     m_mmio = nullptr;
     m_posLow = 0;
     m_posHigh = 0;
+    m_readsOnly = false;
     m_buffer = nullptr;
 }

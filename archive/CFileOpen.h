@@ -28,6 +28,8 @@ public:
     // Byte position within the entry's region; the high half stays 0.
     DWORD m_posLow;
     DWORD m_posHigh;
+    // Opened for reading and not for writing: it neither writes nor cuts.
+    bool m_readsOnly;
     // The entry's bytes behind a multimedia-file handle (a memory file).
     char *m_buffer;
 };

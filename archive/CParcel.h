@@ -19,6 +19,16 @@ struct ParcelFolderCompValue;
 
 typedef CBTree<CParcelFolder *, ParcelFolderCompValue> CParcelFolderTree;
 
+// Open's flags in packed mode: 1 never read-only, 2 read-only only, 4 a new
+// archive when there is none, 8 the archive held alone: the open fails while
+// another holds it, and nobody else opens it until Close.
+enum {
+    PARCEL_OPEN_NO_READONLY = 1,
+    PARCEL_OPEN_READONLY_ONLY = 2,
+    PARCEL_OPEN_CREATE = 4,
+    PARCEL_OPEN_ALONE = 8,
+};
+
 // Every operation tests the mode flag: 0 runs the CParcelBase operation
 // unchanged, anything else the Packed<Operation> counterpart, which works on
 // the archive named by the root path.
@@ -160,8 +170,8 @@ private:
     CFileOpen *FileHandle(HANDLE file) const;
     BOOL EnsureRegion(CParcelFile *entry);
     // Before a write or a cut: an entry whose region the tables on disk name
-    // goes to a copy of it (of its first keep bytes).
-    BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep);
+    // goes to a copy of it (of its first keep bytes; a cut's copy is no larger).
+    BOOL MoveOffCommitted(CParcelFile *entry, uint32_t keep, bool cut = false);
     void DropEntry(CParcelFile *entry);
     bool ReadyToDrop(uint32_t regions);
     HANDLE CreateEntry(const std::string &dir, const std::string &leaf, DWORD disposition);

@@ -27,9 +27,6 @@ enum {
     // Where a new archive keeps its empty tables until its first flush: the
     // contents written before that flush go below them.
     PARCEL_NEW_TABLES_AT = 65536,
-    PARCEL_OPEN_NO_READONLY = 1,
-    PARCEL_OPEN_READONLY_ONLY = 2,
-    PARCEL_OPEN_CREATE = 4,
     PARCEL_SHFILEINFO_SIZE = 352,
     PARCEL_FIND_DATA_SIZE = 320,
 };
@@ -134,18 +131,20 @@ BOOL CParcel::PackedOpen(DWORD mode, LPCSTR path, DWORD flags, DWORD initialTabl
     strncpy(m_root, path, MAX_PATH - 1);
     m_root[MAX_PATH - 1] = 0;
 
+    const bool alone = (flags & PARCEL_OPEN_ALONE) != 0;
     int found = PARCEL_FILE_ABSENT;
     if (!(flags & PARCEL_OPEN_READONLY_ONLY))
-        found = OpenArchiveFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+        found = OpenArchiveFile(path, GENERIC_READ | GENERIC_WRITE, alone ? 0 : FILE_SHARE_READ);
     // An empty file that opens for writing is recreated, not opened read-only.
     if (found == PARCEL_FILE_ABSENT && !(flags & PARCEL_OPEN_NO_READONLY))
-        found = OpenArchiveFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        found = OpenArchiveFile(path, GENERIC_READ, alone ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (found == PARCEL_FILE_READ)
         return TRUE;
     if (found == PARCEL_FILE_BAD)
         return FALSE;
     if (!(flags & PARCEL_OPEN_CREATE) || (flags & PARCEL_OPEN_READONLY_ONLY)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+        // An archive another holds is there: the caller may say so.
+        SetLastError(GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
     // Never replace a non-empty file that could not be opened above (shared
@@ -737,16 +736,17 @@ BOOL CParcel::EnsureRegion(CParcelFile *entry)
 // into such contents moves the entry (in memory) to a copy of its region in
 // space nothing on disk names; every handle of the entry follows it, and the
 // old region is held until the next commit frees it. Only the first keep
-// bytes are copied; the rest counts as never written. Nothing changes when
+// bytes are copied; the rest counts as never written. A cut's copy takes the
+// room of those bytes alone, a write's the whole region. Nothing changes when
 // the region or the copy cannot be had.
-BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep)
+BOOL CParcel::MoveOffCommitted(CParcelFile *entry, uint32_t keep, bool cut)
 {
     const CParcelBox *box = m_storage->GetBox(entry->m_region);
     if (!box->m_onDisk)
         return TRUE;
     const uint32_t from = box->m_offsetLow;
-    const uint32_t size = box->m_sizeLow;
-    const uint32_t copied = std::min(keep, size);
+    const uint32_t copied = std::min(keep, box->m_sizeLow);
+    const uint32_t size = cut ? copied : box->m_sizeLow;
     // The copy is allocated, and the old region released, without a stop.
     if (!m_storage->Ready(2))
         return NoMemory();
@@ -882,6 +882,14 @@ HANDLE CParcel::AddEntry(const std::string &dir, const std::string &leaf, DWORD 
     return (HANDLE)handle;
 }
 
+// Access that asks to read and not to write: a handle of that kind neither
+// writes nor cuts. Access 0 asks for nothing and limits nothing.
+static bool ReadsOnly(DWORD access)
+{
+    return (access & (GENERIC_READ | FILE_READ_DATA)) &&
+           !(access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA));
+}
+
 HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD attributes, HANDLE templateFile)
 {
@@ -935,6 +943,8 @@ HANDLE CParcel::PackedCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
     }
     if (result == INVALID_HANDLE_VALUE)
         RecordFailed(name);
+    else
+        static_cast<CFileOpen *>(result)->m_readsOnly = ReadsOnly(access);
     return result;
 }
 
@@ -984,7 +994,7 @@ BOOL CParcel::TransferFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (write && m_readOnly) {
+    if (write && (m_readOnly || handle->m_readsOnly)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -1351,6 +1361,12 @@ void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
         SetLastError(ERROR_FILE_TOO_LARGE);
         return;
     }
+    // Neither a session that cannot write nor a handle opened for reading
+    // changes an entry, its size included.
+    if (m_readOnly || handle->m_readsOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return;
+    }
     CParcelFile *entry = handle->m_entry;
     // A cut forgets what lies past the new size: those bytes read as zeros
     // when the entry grows again. A grow keeps what this session wrote past
@@ -1364,13 +1380,14 @@ void CParcel::PackedSetFileSize(HANDLE file, DWORD sizeLow, DWORD sizeHigh)
     if (box && (sizeLow < entry->m_sizeLow || box->m_onDisk)) {
         const uint32_t filled = entry->m_filled < box->m_sizeLow ? entry->m_filled : box->m_sizeLow;
         if (kept < filled) {
-            if (!m_readOnly && !MoveOffCommitted(entry, kept))
+            if (!MoveOffCommitted(entry, kept, sizeLow < entry->m_sizeLow))
                 return;
             entry->m_filled = kept;
         }
     }
     entry->m_sizeLow = sizeLow;
     entry->m_sizeHigh = 0;
+    SetLastError(NO_ERROR);
 }
 
 BOOL CParcel::PackedGetFileLocation(LPCSTR name, LPDWORD offsetLow, LPDWORD offsetHigh)

@@ -38,35 +38,14 @@ int KindOf(EvsEvent *event)
     return CKivSound2D::kMusic;
 }
 
-// The events' WAV files come through the engine's archive like every other data file.
-// The archive may run out of memory: that is a failed read, never an exception
+// The events' WAV files come through the engine's archive like every other
+// data file; memory running out there is a failed read, never an exception
 // through the sound layer, which would leave its play half-made.
 bool ReadMedia(void *user, const char *path, void *buffer, uint32_t capacity, uint32_t *size)
 {
-    CParcelBase *parcel = static_cast<CParcelBase *>(user);
-    HANDLE file = INVALID_HANDLE_VALUE;
-    bool ok = false;
-    *size = 0;
-    try {
-        file = parcel->CreateFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        const DWORD length = parcel->GetFileSize(file, nullptr);
-        ok = length != INVALID_FILE_SIZE;
-        *size = ok ? length : 0;
-        if (ok && buffer) {
-            DWORD read = 0;
-            ok = length <= capacity && parcel->ReadFile(file, buffer, length, &read, nullptr) && read == length;
-        }
-    } catch (const std::bad_alloc &) {
-        ok = false;
-    }
-    try {
-        if (file != INVALID_HANDLE_VALUE)
-            parcel->CloseHandle(file);
-    } catch (const std::bad_alloc &) {
-    }
+    DWORD length = 0;
+    const bool ok = KivReadFileInto(static_cast<CParcelBase *>(user), path, buffer, capacity, &length) == kKivReadOk;
+    *size = length;
     return ok;
 }
 

@@ -7,17 +7,25 @@
 
 namespace {
 
+// The whole file into buffer. A packed archive answers a read at an
+// entry's end with FALSE, so an empty file is not read at all: it is whole
+// with its 0 bytes.
+bool ReadAll(CParcelBase *parcel, HANDLE file, void *buffer, DWORD length)
+{
+    DWORD read = 0;
+    // A short read is a file that changed or broke under us: never half a file.
+    return length == 0 || (parcel->ReadFile(file, buffer, length, &read, nullptr) && read == length);
+}
+
 KivReadStatus ReadOpened(CParcelBase *parcel, HANDLE file, std::unique_ptr<unsigned char[]> &bytes, DWORD *size)
 {
     const DWORD length = parcel->GetFileSize(file, nullptr);
-    DWORD read = 0;
     // INVALID_FILE_SIZE is a failed size query, never a length to allocate.
     if (length != INVALID_FILE_SIZE)
         bytes.reset(new (std::nothrow) unsigned char[length ? length : 1]);
-    // A short read is a file that changed or broke under us: never half a file.
-    if (!bytes || !parcel->ReadFile(file, bytes.get(), length, &read, nullptr) || read != length)
+    if (!bytes || !ReadAll(parcel, file, bytes.get(), length))
         return kKivReadFailed;
-    *size = read;
+    *size = length;
     return kKivReadOk;
 }
 
@@ -65,4 +73,16 @@ KivReadStatus KivReadWholeFile(CParcelBase *parcel, const char *name, std::uniqu
         *size = 0;
     }
     return status;
+}
+
+KivReadStatus KivReadFileInto(CParcelBase *parcel, const char *name, void *buffer, DWORD capacity, DWORD *size)
+{
+    *size = 0;
+    return ReadThrough(parcel, name, [&](HANDLE file) {
+        const DWORD length = parcel->GetFileSize(file, nullptr);
+        if (length == INVALID_FILE_SIZE || (buffer && (length > capacity || !ReadAll(parcel, file, buffer, length))))
+            return kKivReadFailed;
+        *size = length;
+        return kKivReadOk;
+    });
 }

@@ -44,17 +44,20 @@ int Usage(const std::string &wrong)
 }
 
 // The tool's temporary files are named for the file they become:
-// <name>.<kind><one to eight hex digits>.tmp, beside it (kind "pack" or
-// "extract").
+// <name>.<kind><hex>.tmp, beside it (kind "pack" or "extract"), the hex as
+// "%lx" writes a 32-bit number (one to eight lower-case digits, no leading
+// zero). The name compares as the file system does; what the tool adds to it
+// must be exactly that.
 bool TempName(const std::string &target, const char *kind, const char *name)
 {
     const std::string lead = target + "." + kind;
     const size_t n = strlen(name);
     if (n < lead.size() + 5 || n > lead.size() + 12 || _strnicmp(name, lead.c_str(), lead.size()) != 0 ||
-        _stricmp(name + n - 4, ".tmp") != 0)
+        strncmp(name + lead.size() - strlen(kind), kind, strlen(kind)) != 0 || strcmp(name + n - 4, ".tmp") != 0 ||
+        (name[lead.size()] == '0' && n - 4 - lead.size() > 1))
         return false;
     for (size_t i = lead.size(); i < n - 4; ++i)
-        if (!isxdigit((unsigned char)name[i]))
+        if (!isdigit((unsigned char)name[i]) && (name[i] < 'a' || name[i] > 'f'))
             return false;
     return true;
 }
@@ -287,6 +290,31 @@ std::wstring LongForm(const std::string &path)
     return L"\\\\?\\" + full;
 }
 
+// How many bytes a name takes where the system keeps names as UTF-8 (never
+// fewer than its UTF-16 units, the limit's measure elsewhere).
+size_t Utf8Length(const wchar_t *name, size_t units)
+{
+    return (size_t)WideCharToMultiByte(CP_UTF8, 0, name, (int)units, nullptr, 0, nullptr, nullptr);
+}
+
+// The part of a path that names a temporary file of that kind beside it:
+// the whole path, or, when the name and the longest suffix the tool adds
+// would pass the 255 a name may take, the path with its name cut short (never
+// inside a character), so that any name the out file may have works.
+std::wstring TempStem(const std::wstring &path, const char *kind)
+{
+    const size_t slash = path.find_last_of(L'\\');
+    const size_t leaf = slash == std::wstring::npos ? 0 : slash + 1;
+    const size_t room = 255 - strlen(".") - strlen(kind) - 8 - strlen(".tmp");
+    size_t end = path.size();
+    while (end > leaf && Utf8Length(path.c_str() + leaf, end - leaf) > room) {
+        --end;
+        if (end > leaf && IS_HIGH_SURROGATE(path[end - 1]))
+            --end;
+    }
+    return path.substr(0, end);
+}
+
 // A new file of the tool's own beside another, named stem.<kind><hex>.tmp;
 // its name goes to temp and what follows the stem to suffix, without an
 // allocation once the file is there.
@@ -335,16 +363,17 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMAT
 }
 
 // An extract that was ended unseen (SIGTERM, SIGKILL) leaves its temporary
-// file beside the out file: one of its names there, not written for a
-// minute and held by nobody (an extract under way holds its file while it
-// writes, and renames it at once after), and not the archive being read.
-void RemoveStaleExtracts(const std::wstring &out, const BY_HANDLE_FILE_INFORMATION &archive)
+// file beside the out file: one of its names there (after the stem the
+// out file gives them), not written for a minute and held by nobody (an
+// extract under way holds its file while it writes, and renames it at once
+// after), and not the archive being read.
+void RemoveStaleExtracts(const std::wstring &stem, const BY_HANDLE_FILE_INFORMATION &archive)
 {
-    const size_t slash = out.find_last_of(L'\\');
-    const std::wstring folder = out.substr(0, slash + 1);
-    const std::string leaf = Narrow(out.c_str() + slash + 1);
+    const size_t slash = stem.find_last_of(L'\\');
+    const std::wstring folder = stem.substr(0, slash + 1);
+    const std::string leaf = Narrow(stem.c_str() + slash + 1);
     WIN32_FIND_DATAW d;
-    HANDLE f = FindFirstFileW((out + L".extract*.tmp").c_str(), &d);
+    HANDLE f = FindFirstFileW((stem + L".extract*.tmp").c_str(), &d);
     if (f == INVALID_HANDLE_VALUE)
         return;
     std::vector<std::wstring> stale;
@@ -593,6 +622,10 @@ bool OpenArchive(CParcel &parcel, const char *path, DWORD flags)
     if (parcel.Open(1, path, flags, 0))
         return true;
     ThrowIfNoMemory();
+    if ((flags & PARCEL_OPEN_ALONE) && GetLastError() == ERROR_SHARING_VIOLATION) {
+        fprintf(stderr, "cannot open %s alone: another program has it open; nothing changed\n", path);
+        return false;
+    }
     fprintf(stderr, "cannot open %s%s: missing, in use or not a valid archive\n", path,
             (flags & 2) ? "" : " for writing");
     return false;
@@ -692,9 +725,10 @@ int Extract(int argc, char **argv)
     // no part of the entry behind.
     Stoppable stoppable;
     TempFile temp;
-    if (!target.empty() && archiveKnown)
-        RemoveStaleExtracts(target, archive);
-    bool ok = CreateTemp(target, "extract", &temp.path);
+    const std::wstring stem = TempStem(target, "extract");
+    if (!stem.empty() && archiveKnown)
+        RemoveStaleExtracts(stem, archive);
+    bool ok = CreateTemp(stem, "extract", &temp.path);
     if (ok) {
         HANDLE f = CreateFileW(temp.path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -725,8 +759,11 @@ int Compact(int argc, char **argv)
     if (argc == 2 && strcmp(argv[1], "1") != 0 && strcmp(argv[1], "2") != 0)
         return Usage(std::string("compact takes level 1 or 2, not \"") + argv[1] + "\"");
     const int level = argc == 2 ? argv[1][0] - '0' : 1;
+    // Compaction moves contents that another program reading the archive
+    // would still look for where its tables put them: it runs only with the
+    // archive held alone, as a pack replaces one only when nobody holds it.
     CParcel parcel;
-    if (!OpenArchive(parcel, argv[0], 1))
+    if (!OpenArchive(parcel, argv[0], PARCEL_OPEN_NO_READONLY | PARCEL_OPEN_ALONE))
         return 1;
     if (!parcel.Flush(level)) {
         ThrowIfNoMemory();
@@ -761,13 +798,26 @@ static int Dispatch(int argc, char **argv)
 // memory runs out at the start.
 static volatile LONG s_handlerInstalled = 0;
 
+static void InstallConsoleHandler()
+{
+    if (InterlockedExchange(&s_handlerInstalled, 1) == 0 && !SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
+        InterlockedExchange(&s_handlerInstalled, 0);
+}
+
+// As the program's runtime starts, before main and any command, so that an
+// interruption from then on ends it failing, never by the system's default
+// handler, whose exit code tells nothing.
+__attribute__((constructor)) static void InstallConsoleHandlerFirst()
+{
+    InstallConsoleHandler();
+}
+
 // Memory running out anywhere ends the command with a message and exit 1;
 // what it had made goes with the objects that made it.
 int PclMain(int argc, char **argv)
 {
     InterlockedExchange(&s_phase, PCL_RUNNING);
-    if (InterlockedExchange(&s_handlerInstalled, 1) == 0 && !SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
-        InterlockedExchange(&s_handlerInstalled, 0);
+    InstallConsoleHandler();
     int code;
     try {
         code = Dispatch(argc, argv);

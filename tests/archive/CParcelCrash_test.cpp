@@ -126,9 +126,12 @@ public:
         Put("f4\\new2.bin", Pattern(700, 103));
         Rename("f2\\n10.bin", "f2\\renamed.bin");
         Flush(0);
-        // The cut part of a shrunk entry reads as zeros when it grows back;
-        // an entry written only in its middle reads zeros around it.
-        Resize("f2\\n02.bin", 874);
+        // The cut part of a shrunk entry reads as zeros when it grows back
+        // within its room (contents written since the last flush keep
+        // theirs); an entry written only in its middle reads zeros around it.
+        Put("f2\\regrown.bin", Pattern(874, 108));
+        Resize("f2\\regrown.bin", 100);
+        Resize("f2\\regrown.bin", 874);
         Sparse("f3\\sparse.bin", 4000, 3000, Pattern(200, 107));
         Delete("f1\\new1.bin");
         Delete("f4\\new2.bin");

@@ -17,6 +17,7 @@
 #include "archive/CParcel.h"
 #include "archive/CParcelFolder.h"
 #include "archive/ParcelIo.h"
+#include "engine/KivFileRead.h"
 
 namespace {
 
@@ -900,6 +901,35 @@ TEST_F(Packed, RewrittenEntryGivesItsOldPlaceBackAtEveryFlush)
     EXPECT_EQ(sizes[5], sizes[3]);
 }
 
+// A cut of flushed contents takes room for the bytes it keeps alone: the
+// file grows by those, not by the entry's old size. A cut that cannot have
+// that room changes nothing and says why.
+TEST_F(Packed, CutOfFlushedContentsTakesRoomForWhatItKeeps)
+{
+    const std::string big = Pattern(1 << 20, 7);
+    for (DWORD keep : {0u, 100u}) {
+        ASSERT_TRUE(Store({{"big.bin", big}, {"b.bin", Pattern(500, 2)}}));
+        const size_t before = Disk().size();
+        CParcel p;
+        ASSERT_TRUE(Reopen(p));
+        HANDLE h = p.CreateFile("big.bin", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ParcelSetIoHook([](void *, ParcelIoCall, HANDLE, const void *, DWORD) -> BOOL { return FALSE; }, nullptr);
+        p.SetFileSize(h, keep, 0);
+        ParcelSetIoHook(nullptr, nullptr);
+        if (keep) {
+            EXPECT_EQ(GetLastError(), (DWORD)ERROR_WRITE_FAULT);
+            EXPECT_EQ(p.GetFileSize(h, nullptr), (DWORD)big.size());
+        }
+        p.SetFileSize(h, keep, 0);
+        p.CloseHandle(h);
+        ASSERT_TRUE(p.Flush(0));
+        EXPECT_LT(Disk().size(), before + 4096) << keep;
+        EXPECT_TRUE(Holds(p, {{"big.bin", big.substr(0, keep)}, {"b.bin", Pattern(500, 2)}})) << keep;
+        ASSERT_TRUE(p.Flush(1));
+        EXPECT_LT(Disk().size(), 4096u) << keep;
+    }
+}
+
 TEST_F(Packed, FlushImportsSourceFiles)
 {
     const std::string src = m_tree.Full("source.dat"), content = Pattern(5000, 9);
@@ -910,6 +940,8 @@ TEST_F(Packed, FlushImportsSourceFiles)
     p.SetFileSize(h, (DWORD)content.size(), 0);
     ASSERT_TRUE(p.SetFileSource(h, src.c_str()));
     p.CloseHandle(h);
+    // The import writes through the handle a reader had before.
+    p.CloseHandle(p.CreateFile("in\\x.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     h = p.CreateFile("in\\missing.dat", 0, 0, nullptr, CREATE_NEW, 0, nullptr);
     p.SetFileSize(h, 10, 0);
     ASSERT_TRUE(p.SetFileSource(h, (src + ".none").c_str()));
@@ -987,8 +1019,58 @@ TEST_F(Packed, ReadOnlyArchiveRefusesWritesAndFlush)
     q.CloseHandle(h);
     EXPECT_FALSE(q.Flush(0));
     EXPECT_FALSE(q.Flush(1));
+    // Held alone (flag 8), for writing or reading, only while nobody else
+    // holds it, and then by nobody else.
+    CParcel r;
+    for (DWORD flags : {9u, 10u}) {
+        EXPECT_FALSE(r.Open(1, m_path.c_str(), flags, 10240)) << flags;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << flags;
+    }
     q.Close();
+    for (DWORD flags : {9u, 10u}) {
+        ASSERT_TRUE(r.Open(1, m_path.c_str(), flags, 10240)) << flags;
+        EXPECT_FALSE(q.Open(1, m_path.c_str(), 2, 10240)) << flags;
+        r.Close();
+    }
     EXPECT_EQ(Disk(), before);
+}
+
+// An empty entry reads whole as its 0 bytes through the engine's readers of
+// whole files, packed as loose, though a packed read at an entry's end
+// transfers nothing and fails; a buffer too small for a file fails.
+TEST_F(Packed, EmptyEntryReadsWholeInEveryMode)
+{
+    ASSERT_TRUE(Store({{"empty.lua", ""}, {"a.lua", "abc"}}));
+    m_tree.File("empty.lua", "");
+    m_tree.File("a.lua", "abc");
+    for (DWORD flags : {1u, 0u, 2u}) {
+        CParcel p;
+        ASSERT_TRUE(flags == 1 ? p.Open(0, m_tree.Path().c_str(), 0, 0) : p.Open(1, m_path.c_str(), flags, 10240));
+        for (const char *name : {"empty.lua", "a.lua"}) {
+            const DWORD want = name[0] == 'a' ? 3 : 0;
+            std::unique_ptr<unsigned char[]> bytes;
+            DWORD size = 9;
+            EXPECT_EQ(KivReadWholeFile(&p, name, bytes, &size), kKivReadOk) << flags << name;
+            EXPECT_EQ(size, want) << flags << name;
+            char buffer[8];
+            for (DWORD capacity : {0u, 2u, 8u}) {
+                EXPECT_EQ(KivReadFileInto(&p, name, buffer, capacity, &size),
+                          capacity < want ? kKivReadFailed : kKivReadOk)
+                    << flags << name << capacity;
+                EXPECT_EQ(size, capacity < want ? 0 : want) << flags << name << capacity;
+            }
+            EXPECT_EQ(KivReadFileInto(&p, name, nullptr, 0, &size), kKivReadOk) << flags << name;
+            EXPECT_EQ(size, want) << flags << name;
+        }
+        if (flags != 1) {
+            HANDLE h = p.CreateFile("empty.lua", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            char buffer[8];
+            DWORD got = 7;
+            EXPECT_FALSE(p.ReadFile(h, buffer, sizeof buffer, &got, nullptr)) << flags;
+            EXPECT_EQ(got, 0u) << flags;
+            p.CloseHandle(h);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- hostile
@@ -1258,7 +1340,7 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
     ASSERT_TRUE(Store({{"a.bin", whole}}));
     CParcel p;
     ASSERT_TRUE(Reopen(p));
-    HANDLE h = p.CreateFile("a.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = p.CreateFile("a.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     p.SetFileSize(h, 300, 0);
     std::string buf(1000, '\0');
@@ -1280,8 +1362,11 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
         EXPECT_EQ(ReadWhole(p, "a.bin"), whole.substr(0, 300)) << flags;
         p.Close();
     }
-    // Grown back, it reads zeros past the cut, as a file does: right after
-    // the cut, after a flush and a compaction, and opened for reading.
+    // Grown back within its room, it reads zeros past the cut, as a file
+    // does: right after the cut, after a flush and a compaction. A cut of
+    // flushed contents leaves room for what it keeps alone, so the file
+    // takes no more than those bytes; grown past that room, it reads its
+    // room, as any entry grown past its region does.
     const std::string regrown = whole.substr(0, 300) + std::string(700, '\0');
     const auto resize = [&](DWORD size, const char *name = "a.bin") {
         HANDLE r = p.CreateFile(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -1290,6 +1375,10 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
     };
     ASSERT_TRUE(Store({{"a.bin", whole}}));
     ASSERT_TRUE(Reopen(p));
+    resize(300);
+    resize(1000);
+    EXPECT_EQ(ReadWhole(p, "a.bin"), whole.substr(0, 300));
+    ASSERT_TRUE(Put(p, "a.bin", whole));
     resize(300);
     resize(1000);
     EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown);
@@ -1302,12 +1391,24 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
         EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown) << level;
     }
     p.Close();
+    // A session opened for reading, or a handle opened for reading, cuts
+    // nothing and says so.
     ASSERT_TRUE(Store({{"a.bin", whole}}));
-    ASSERT_TRUE(p.Open(1, m_path.c_str(), 2, 10240));
-    resize(300);
-    resize(1000);
-    EXPECT_TRUE(ReadWhole(p, "a.bin") == regrown);
-    p.Close();
+    for (DWORD flags : {2u, 0u}) {
+        ASSERT_TRUE(p.Open(1, m_path.c_str(), flags, 10240));
+        const DWORD access = flags ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+        HANDLE r = p.CreateFile("a.bin", access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SetLastError(NO_ERROR);
+        p.SetFileSize(r, 100, 0);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << flags;
+        EXPECT_EQ(p.GetFileSize(r, nullptr), 1000u) << flags;
+        DWORD done = 7;
+        EXPECT_FALSE(p.WriteFile(r, "x", 1, &done, nullptr)) << flags;
+        EXPECT_EQ(done, 0u) << flags;
+        p.CloseHandle(r);
+        EXPECT_TRUE(ReadWhole(p, "a.bin") == whole) << flags;
+        p.Close();
+    }
     // What is written past the size after the cut stays once the size is
     // set over it.
     const auto writeAt = [&](DWORD at, const std::string &data, const char *name = "a.bin") {
@@ -1319,6 +1420,7 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
     };
     ASSERT_TRUE(Store({{"a.bin", whole}}));
     ASSERT_TRUE(Reopen(p));
+    ASSERT_TRUE(Put(p, "a.bin", whole));
     resize(300);
     writeAt(300, Pattern(700, 4));
     resize(1000);
@@ -1333,8 +1435,10 @@ TEST_F(Packed, EntryShrunkAfterItsRegionReadsOnlyItsSize)
         SetDisk(old.Str());
         ASSERT_TRUE(p.Open(1, m_path.c_str(), flags, 10240));
         EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), "hel");
+        // Set to the size it has, it keeps its room.
+        resize(3, "Data\\a.txt");
         resize(5, "Data\\a.txt");
-        EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), std::string("hel\0\0", 5)) << flags;
+        EXPECT_EQ(ReadWhole(p, "Data\\a.txt"), flags ? std::string("hel") : std::string("hel\0\0", 5)) << flags;
         p.Close();
     }
     SetDisk(old.Str());

@@ -205,7 +205,7 @@ TEST_F(UnsureCommit, FlushWithNothingToCommitMakesNoCalls)
     if (HasFatalFailure())
         return;
     Contents want = Listed(p);
-    HANDLE h = p.CreateFile("c", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = p.CreateFile("c", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     {
         Injector count;
         EXPECT_TRUE(p.Flush(0));
@@ -250,7 +250,7 @@ TEST_F(UnsureCommit, FlushAfterAnUnsureCommitCommitsAnUndoneChange)
     if (HasFatalFailure())
         return;
     const Contents want = Listed(p);
-    HANDLE h = p.CreateFile("c", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = p.CreateFile("c", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     p.SetFileSize(h, 1200, 0);
     {
         FailForcing fail(1);

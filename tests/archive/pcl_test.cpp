@@ -225,10 +225,19 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Makes a file look last written ten minutes ago.
-bool Age(const std::string &path)
+// A file of the scratch folder by the form that reaches past 260 characters.
+HANDLE OpenLong(const ScratchFolder &t, const std::string &name, DWORD access, DWORD disposition)
 {
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string full = t.Full(name);
+    const std::wstring path = L"\\\\?\\" + std::wstring(full.begin(), full.end());
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, 0, nullptr);
+}
+
+// Makes a file look last written ten minutes ago.
+bool Age(const std::string &path, HANDLE h = INVALID_HANDLE_VALUE)
+{
+    if (h == INVALID_HANDLE_VALUE)
+        h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     FILETIME now, then;
@@ -288,15 +297,20 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     // (not old yet). A user's old archive under such a name holds files.
     for (const std::string at : {"tree\\data.pcl", "out.pcl"}) {
         t.File(at + ".pack5.tmp", "");
-        t.File(at + ".packA1B.tmp", none);
-        t.File(at + ".packA1D.tmp", user);
-        ASSERT_TRUE(Age(t.Full(at + ".pack5.tmp")) && Age(t.Full(at + ".packA1B.tmp")) &&
-                    Age(t.Full(at + ".packA1D.tmp")));
-        t.File(at + ".packA1C.tmp", ended);
+        t.File(at + ".packa1b.tmp", none);
+        t.File(at + ".packa1d.tmp", user);
+        ASSERT_TRUE(Age(t.Full(at + ".pack5.tmp")) && Age(t.Full(at + ".packa1b.tmp")) &&
+                    Age(t.Full(at + ".packa1d.tmp")));
+        t.File(at + ".packa1c.tmp", ended);
     }
-    // Old and empty, but not a name the tool gives: a user's.
-    t.File("out.pcl.packnotes.tmp", "");
-    ASSERT_TRUE(Age(t.Full("out.pcl.packnotes.tmp")));
+    // Old and empty, but not a name the tool gives (its hex is lower-case,
+    // without a leading zero): a user's.
+    const char *const users[] = {"out.pcl.packnotes.tmp", "out.pcl.packA1E.tmp", "out.pcl.pack0a.tmp",
+                                 "out.pcl.PACK6.tmp", "out.pcl.pack7.TMP"};
+    for (const char *name : users) {
+        t.File(name, "");
+        ASSERT_TRUE(Age(t.Full(name)));
+    }
     // A pack under way holds its file.
     CParcel busy;
     ASSERT_TRUE(busy.Open(1, t.Full("tree\\data.pcl.pack2.tmp").c_str(), 4, 1024));
@@ -310,7 +324,7 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
         EXPECT_EQ(Listed(p), want) << "run " << run;
         p.Close();
         for (const char *name : {"pclnotes.tmp", "sub\\pcl4.tmp", "pcl2.tmp", "pclAB.tmp", "data.pcl.pack5.tmp",
-                                 "data.pcl.packA1B.tmp", "data.pcl.packA1C.tmp", "data.pcl.packA1D.tmp",
+                                 "data.pcl.packa1b.tmp", "data.pcl.packa1c.tmp", "data.pcl.packa1d.tmp",
                                  "data.pcl.pack2.tmp"})
             EXPECT_TRUE(Exists(t.Full(std::string("tree\\") + name))) << name;
     }
@@ -318,10 +332,11 @@ TEST(Pcl, PackTakesNeitherItsArchiveNorItsLeftovers)
     EXPECT_EQ(t.Read("tree\\pclAB.tmp"), ended);
     ASSERT_EQ(0, PclHere({"pack", "-c", t.Full("tree"), t.Full("out.pcl")}));
     EXPECT_FALSE(Exists(t.Full("out.pcl.pack5.tmp")));
-    EXPECT_FALSE(Exists(t.Full("out.pcl.packA1B.tmp")));
-    EXPECT_TRUE(Exists(t.Full("out.pcl.packA1C.tmp")));
-    EXPECT_TRUE(t.Read("out.pcl.packA1D.tmp") == user);
-    EXPECT_TRUE(Exists(t.Full("out.pcl.packnotes.tmp")));
+    EXPECT_FALSE(Exists(t.Full("out.pcl.packa1b.tmp")));
+    EXPECT_TRUE(Exists(t.Full("out.pcl.packa1c.tmp")));
+    EXPECT_TRUE(t.Read("out.pcl.packa1d.tmp") == user);
+    for (const char *name : users)
+        EXPECT_TRUE(Exists(t.Full(name))) << name;
     EXPECT_TRUE(Exists(t.Full("tree\\data.pcl.pack5.tmp")));
 }
 
@@ -354,6 +369,17 @@ TEST(Pcl, CompactThatCannotCutTheFileSaysSo)
         p.Close();
     }
     const std::string holed = t.Read("data.pcl");
+    // Another program reading the archive: the compaction is refused, and
+    // what the reader's tables name stays where they put it.
+    {
+        CParcel reader;
+        ASSERT_TRUE(reader.Open(1, archive.c_str(), 2, 10240));
+        const std::string printed = PclPrinted(t, "compact " + Quoted(archive) + " 2");
+        EXPECT_EQ(printed.substr(0, 3), "1: ") << printed;
+        EXPECT_NE(printed.find("another program has it open"), std::string::npos) << printed;
+        EXPECT_TRUE(t.Read("data.pcl") == holed);
+        EXPECT_EQ(Listed(reader), want);
+    }
     int cut = -1;
     {
         Injector count;
@@ -659,7 +685,7 @@ TEST(Pcl, ExtractLeavesNothingOfItsOwnBehind)
     PclConsoleEvent(CTRL_C_EVENT);
     EXPECT_EQ("bee", t.Read("out.bin"));
     for (const char *name : {"out.bin.extract1f.tmp", "out.bin.extractA2.tmp", "out.bin.extract3c.tmp",
-                             "out.bin.extractzz.tmp", "other.bin.extract4.tmp"}) {
+                             "out.bin.extractzz.tmp", "other.bin.extract4.tmp", "out.bin.extractABC.tmp"}) {
         t.File(name, "left");
         if (name[15] != '3') {
             ASSERT_TRUE(Age(t.Full(name)));
@@ -672,7 +698,7 @@ TEST(Pcl, ExtractLeavesNothingOfItsOwnBehind)
     CloseHandle(held);
     EXPECT_FALSE(Exists(t.Full("out.bin.extract1f.tmp")));
     for (const char *name : {"out.bin.extractA2.tmp", "out.bin.extract3c.tmp", "out.bin.extractzz.tmp",
-                             "other.bin.extract4.tmp"})
+                             "other.bin.extract4.tmp", "out.bin.extractABC.tmp"})
         EXPECT_TRUE(Exists(t.Full(name))) << name;
     // The archive read is no leftover, whatever its name.
     const std::string named = t.Full("out.bin.extract5.tmp");
@@ -685,6 +711,22 @@ TEST(Pcl, ExtractLeavesNothingOfItsOwnBehind)
     const std::string out = deep + "\\" + std::string(250 - deep.size(), 'o');
     EXPECT_EQ(0, PclHere({"extract", archive, "b.bin", out}));
     EXPECT_EQ("bee", t.Read(out.substr(t.Full("").size())));
+    // Any name an out file may have, up to 255 characters: its temporary
+    // file takes the first part of it, and so does what an extract ended
+    // unseen left there, which goes.
+    for (size_t n : {236u, 238u, 240u, 247u, 255u}) {
+        const std::string name(n, (char)('a' + n % 26));
+        HANDLE left = OpenLong(t, name.substr(0, 235) + ".extract2b.tmp", GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+                               CREATE_NEW);
+        ASSERT_TRUE(Age("", left)) << n;
+        EXPECT_EQ(0, PclHere({"extract", archive, "b.bin", t.Full(name)})) << n;
+        HANDLE h = OpenLong(t, name, GENERIC_READ, OPEN_EXISTING);
+        char got[8] = {};
+        DWORD done = 0;
+        EXPECT_TRUE(ReadFile(h, got, sizeof got, &done, nullptr) && std::string(got, done) == "bee") << n;
+        CloseHandle(h);
+        EXPECT_EQ(OpenLong(t, name.substr(0, 235) + ".extract2b.tmp", 0, OPEN_EXISTING), INVALID_HANDLE_VALUE) << n;
+    }
 }
 
 // Each command with its allocations refused in turn from the first on: it

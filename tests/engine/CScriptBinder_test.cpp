@@ -80,6 +80,9 @@ TEST_F(Binder, FilesRunThroughTheArchiveWithTheirChunkName)
     EXPECT_NE(std::string::npos, ReadFileBytes("Lua.log").find("Broken"));
     EXPECT_EQ(1.0, Global("answer"));   // a chunk that does not load runs nothing
 
+    WriteFileBytes("Scripts/Empty.lua", "");
+    EXPECT_EQ(1, binder->RunFile("Scripts/Empty.lua", "Empty"));
+
     WriteFileBytes("Lua.log", "");
     EXPECT_EQ(0, binder->RunFile("Scripts/Absent.lua", "Absent"));
     EXPECT_EQ("", ReadFileBytes("Lua.log"));   // missing files fail silently
@@ -87,20 +90,23 @@ TEST_F(Binder, FilesRunThroughTheArchiveWithTheirChunkName)
 }
 
 // The packed archive carries compiled scripts: ".lua" is read as ".out".
+// An empty one runs, as an empty loose script does.
 TEST(PackedBinder, ReadsTheOutFileAndRunsNothingWithoutLua)
 {
-    WritePackedFile("Data\\Avatar\\Items\\Item.out", "packed = 3");
-    CKivBase *base = new CKivBase;
-    ASSERT_EQ(1, InitHost(base, 1));
-    {
-        CScriptBinder binder(nullptr, nullptr);
-        EXPECT_EQ(0, binder.RunFile("Data/Avatar/Items/Item.txt", "Item"));
-        EXPECT_EQ(1, binder.RunFile("Data\\Avatar\\Items\\Item.lua", "Item"));
-        lua_getglobal(binder.GetState(), "packed");
-        EXPECT_EQ(3, lua_tointeger(binder.GetState(), -1));
+    for (const char *text : {"packed = 3", ""}) {
+        WritePackedFile("Data\\Avatar\\Items\\Item.out", text);
+        CKivBase *base = new CKivBase;
+        ASSERT_EQ(1, InitHost(base, 1));
+        {
+            CScriptBinder binder(nullptr, nullptr);
+            EXPECT_EQ(0, binder.RunFile("Data/Avatar/Items/Item.txt", "Item"));
+            EXPECT_EQ(1, binder.RunFile("Data\\Avatar\\Items\\Item.lua", "Item")) << text;
+            lua_getglobal(binder.GetState(), "packed");
+            EXPECT_EQ(*text ? 3 : 0, lua_tointeger(binder.GetState(), -1));
+        }
+        base->Shutdown();
+        delete base;
     }
-    base->Shutdown();
-    delete base;
     DeleteFileA("data.pcl");
 }
 

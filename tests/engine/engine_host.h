@@ -81,7 +81,7 @@ inline void WritePackedFile(const char *name, const std::string &bytes)
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     writer.SetFileSize(h, static_cast<DWORD>(bytes.size()), 0);   // an entry's room is set before writing
     DWORD done = 0;
-    ASSERT_TRUE(writer.WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    ASSERT_TRUE(bytes.empty() || writer.WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
     writer.CloseHandle(h);
     ASSERT_TRUE(writer.Flush(0));
     writer.Close();
