@@ -196,6 +196,84 @@ TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
     EXPECT_EQ(4, kept->raster->width);
 }
 
+// A texture the game makes itself, with a raster of its own.
+RwTexture *GameTexture(RwTextureDictionary *dict, const char *name, int width, int height)
+{
+    RwTexture *texture = RwTextureCreate(RwRasterCreate(width, height, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888));
+    RwTextureSetName(texture, name);
+    RwTextureDictionaryAddTexture(dict, texture);
+    return texture;
+}
+
+int CountNamed(RwTextureDictionary *dict, const char *name)
+{
+    int count = 0;
+    for (RwLLLink *l = dict->texturesInDict.next; l != &dict->texturesInDict; l = l->next)
+        count += !strcmp(rwLLLinkGetData(l, RwTexture, lInDictionary)->name, name);
+    return count;
+}
+
+// Requests outlive dictionaries dropped by hand, whose addresses the next
+// dictionaries made take again, and placeholders released with their names
+// reused: a request fills only its own placeholder, while someone holds it
+// and it still shows the raster the request made, and destroys nothing else.
+TEST(TextureLoader, RequestsFillOnlyTheirOwnPlaceholder)
+{
+    WriteFileBytes("tl/w1.png", GradientPng(256, 256));
+    WriteFileBytes("tl/w2.png", GradientPng(128, 64));
+    {
+        RwTextureDictionary *own = RwTextureDictionaryCreate();
+        GameTexture(own, "w1", 8, 8);
+        WriteFileBytes("tl/own.txd", KivTestWrite([own](RwStream *s) { RwPITextureDictionaryStreamWrite(own, s); }));
+        RwTextureDictionaryDestroy(own);
+    }
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    Dictionary *dropped = new Dictionary;
+    RwTextureDictionary *first = dropped->dict;
+    loader->Request("w1", "tl/", 2);
+    RwTexture *held = RwTextureAddRef(loader->Request("w1", "tl/", 2));   // a material's, say
+    delete dropped;
+    CKivWorld world;
+    ASSERT_EQ(1, world.Load(nullptr, "tl/own.txd", nullptr));
+    RwTexture *worlds = RwTextureDictionaryFindTexture(world.GetTextureDictionary(), "w1");
+    ASSERT_NE(nullptr, worlds);
+    RwRaster *worldsRaster = worlds->raster;
+
+    dropped = new Dictionary;
+    RwTextureDictionary *second = dropped->dict;
+    loader->Request("w1", "tl/", 2);
+    delete dropped;
+    Dictionary made;
+    // The game gives a placeholder a raster of its own.
+    RwTexture *replaced = loader->Request("w1", "tl/", 2);
+    RwRaster *placeholder = replaced->raster;
+    RwTextureSetRaster(replaced, RwRasterCreate(4, 4, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888));
+    RwRaster *replacedRaster = replaced->raster;
+    RwRasterDestroy(placeholder);
+    RwTexture *game = GameTexture(made.dict, "w1", 4, 4);
+    RwRaster *gameRaster = game->raster;
+    loader->Request("w2", "tl/", 2);
+    CKivBase::GetInstance()->ReleaseTexture("w2");
+    RwTexture *reused = GameTexture(made.dict, "w2", 4, 4);
+    RwRaster *reusedRaster = reused->raster;
+
+    loader->Drain(0);
+    EXPECT_EQ(0, loader->GetPendingCount());
+    // Where the library gave the dropped addresses again, the lookups by address found these.
+    EXPECT_TRUE(world.GetTextureDictionary() == first || made.dict == second || made.dict == first)
+        << "no address came back";
+    EXPECT_EQ(worldsRaster, worlds->raster);
+    EXPECT_EQ(8, worlds->raster->width);
+    EXPECT_EQ(gameRaster, game->raster);
+    EXPECT_EQ(4, game->raster->width);
+    EXPECT_EQ(reusedRaster, reused->raster);
+    EXPECT_EQ(4, reused->raster->width);
+    EXPECT_EQ(replacedRaster, replaced->raster);
+    EXPECT_EQ(1, CountNamed(made.dict, "w2"));   // the released placeholder went with its request
+    EXPECT_EQ(256, held->raster->width);
+    RwTextureDestroy(held);
+}
+
 // A dictionary cancelled while the worker copies a texture's pixels (between
 // its two locked sections) keeps its placeholder: the worker asks again
 // before the swap. The cancel lands at times spread over the load's last
