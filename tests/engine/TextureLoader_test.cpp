@@ -326,6 +326,19 @@ TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
         busy->Request("q", "tl/", 2);
     Sleep(5);
     delete busy;
+    // Destroyed by a thread holding the render lock, most likely with a long
+    // read in flight: the stopping worker leaves the lock alone, and every
+    // request gives its placeholder back.
+    WriteFileBytes("tl/long.png", std::string(4 << 20, '\0'));
+    TextureLoader *reading = new TextureLoader(1);
+    RwTexture *read = reading->Request("long", "tl/", 2);
+    Sleep(20);
+    CKivBase::GetInstance()->Lock();
+    delete reading;
+    CKivBase::GetInstance()->Unlock();
+    EXPECT_EQ(1, read->refCount);
+    for (RwLLLink *l = d.dict->texturesInDict.next; l != &d.dict->texturesInDict; l = l->next)
+        EXPECT_EQ(1, rwLLLinkGetData(l, RwTexture, lInDictionary)->refCount);
     std::unique_ptr<TextureLoader> drained = IdleLoader();
     drained->Request("q", "tl/", 2);
     drained->Drain(1);
