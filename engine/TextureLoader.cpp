@@ -382,7 +382,11 @@ bool TextureLoader::IsWanted(const TextureRequest *request)
     EnterCriticalSection(&m_lock);
     const bool cancelled = request->cancelled != 0;
     LeaveCriticalSection(&m_lock);
-    const RwTexture *texture = request->texture;
+    RwTexture *texture = request->texture;
+    // Given up by everyone else: a read of its name from now on must make a
+    // new placeholder, not find this one, which will never be filled.
+    if (texture->refCount < 2)
+        RwTextureDictionaryRemoveTexture(texture);
     return !cancelled && texture->refCount > 1 && texture->raster == request->placeholder;
 }
 

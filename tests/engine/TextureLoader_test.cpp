@@ -15,6 +15,7 @@
 #include "engine/CKivWorld.h"
 #include "engine/TextureLoader.h"
 #include "gfx/core/texture.h"
+#include "gfx/d3d9/d3d9raster.h"
 #include "gfx/plugins/toon/toon.h"
 #include "support/failnew/fail_new.h"
 
@@ -155,6 +156,13 @@ TEST(TextureLoader, ToonPaintTexturesDecodeAtOnceFromTheTexturePath)
     }
 }
 
+int DeviceRasters()
+{
+    int count = 0;
+    RwD3D9RasterForAllDeviceObjects([](RwRaster *, void *n) { ++*static_cast<int *>(n); }, &count);
+    return count;
+}
+
 TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
 {
     WriteFileBytes("tl/_3tooth_1.png", GradientPng(4, 4));
@@ -164,8 +172,10 @@ TEST(TextureLoader, KeyedNameLoadsTheBaseFileWithTheKeyColour)
     ASSERT_NE(nullptr, texture);
     EXPECT_EQ(2, texture->filterMode);
     EXPECT_EQ(texture, RwTextureDictionaryFindTexture(d.dict, "_3tooth_1+tk1+tk0+tk5"));
+    const int rasters = DeviceRasters();
     loader->Drain(0);
     ASSERT_EQ(4, texture->raster->width);
+    EXPECT_EQ(rasters, DeviceRasters());   // the placeholder's raster went for the picture's
     // The gradient's clear top-left pixel takes the key colour, opaque.
     const std::vector<RwUInt8> pixels = RasterPixels(texture->raster);
     EXPECT_EQ((std::vector<RwUInt8>{1, 0, 5, 255}), std::vector<RwUInt8>(pixels.begin(), pixels.begin() + 4));
@@ -194,6 +204,16 @@ TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
     loader->Drain(0);
     EXPECT_EQ(0, loader->GetPendingCount());
     EXPECT_EQ(4, kept->raster->width);
+    // A cancel waits for the render lock, under which placeholders change dictionaries.
+    CKivBase *base = CKivBase::GetInstance();
+    loader->Request("c", "tl/", 2);
+    base->Lock();
+    std::thread canceller([&] { loader->Cancel(other.dict); });
+    Sleep(50);
+    EXPECT_EQ(1, loader->GetPendingCount());
+    base->Unlock();
+    canceller.join();
+    EXPECT_EQ(0, loader->GetPendingCount());
 }
 
 // A texture the game makes itself, with a raster of its own.
@@ -290,20 +310,27 @@ TEST(TextureLoader, ACancelBetweenTheWorkersSectionsKeepsThePlaceholder)
     loader->Drain(0);
     const DWORD whole = GetTickCount() - start + 1;
     RwTextureDestroy(timed);
-    int swapped = 0;
-    for (int round = 0; round < 30; round++) {
+    RwTextureDictionary *other = RwTextureDictionaryCreate();
+    int swapped = 0, kept = 0;
+    for (int round = 0; round < 45; round++) {
+        // Every third round cancels another dictionary: that load goes on.
+        const bool others = round % 3 == 2;
+        const DWORD step = static_cast<DWORD>(others ? round / 3 * 2 : round - round / 3);
         RwTexture *texture = loader->Request("wide", "tl/", 2);
         std::thread worker([&] { loader->Drain(0); });
-        Sleep(whole / 2 + whole * static_cast<DWORD>(round) / 50);
+        Sleep(whole / 2 + whole * step / 50);
         base->Lock();
         const bool placeholder = texture->raster->width == 2;
-        loader->Cancel(d.dict);
+        loader->Cancel(others ? other : d.dict);
         base->Unlock();
         worker.join();
-        swapped += placeholder && texture->raster->width != 2;
+        swapped += !others && placeholder && texture->raster->width != 2;
+        kept += others && texture->raster->width == 1024;
         RwTextureDestroy(texture);
     }
+    RwTextureDictionaryDestroy(other);
     EXPECT_EQ(0, swapped);
+    EXPECT_EQ(15, kept);
 }
 
 TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
@@ -334,7 +361,9 @@ TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
     RwTexture *read = reading->Request("long", "tl/", 2);
     Sleep(20);
     CKivBase::GetInstance()->Lock();
+    GuardFreedBegin();
     delete reading;
+    EXPECT_EQ(0, GuardFreedEnd());
     CKivBase::GetInstance()->Unlock();
     EXPECT_EQ(1, read->refCount);
     for (RwLLLink *l = d.dict->texturesInDict.next; l != &d.dict->texturesInDict; l = l->next)
