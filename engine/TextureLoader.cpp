@@ -32,7 +32,8 @@ RwImage *ReadPlaceholder(const char *file, const char *name)
 }
 
 // The render lock where there is an engine root: placeholders' dictionaries
-// and reference counts change only under it.
+// and reference counts change only under it. Not counted as a load: the
+// worker's holds must not keep Shutdown waiting.
 class RenderHold {
 public:
     RenderHold() : m_base(CKivBase::GetInstance())
