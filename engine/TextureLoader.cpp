@@ -31,29 +31,27 @@ RwImage *ReadPlaceholder(const char *file, const char *name)
     return image;
 }
 
-struct DictionarySearch {
-    RwTextureDictionary *wanted;
-    bool found;
-};
-
-RwTextureDictionary *MatchDictionary(RwTextureDictionary *dict, void *data)
-{
-    DictionarySearch *search = static_cast<DictionarySearch *>(data);
-    if (dict == search->wanted) {
-        search->found = true;
-        return nullptr;
+// The render lock where there is an engine root: placeholders' dictionaries
+// and reference counts change only under it. Not counted as a load: the
+// worker's holds must not keep Shutdown waiting.
+class RenderHold {
+public:
+    RenderHold() : m_base(CKivBase::GetInstance())
+    {
+        if (m_base)
+            m_base->Lock();
     }
-    return dict;
-}
+    ~RenderHold()
+    {
+        if (m_base)
+            m_base->Unlock();
+    }
+    RenderHold(const RenderHold &) = delete;
+    RenderHold &operator=(const RenderHold &) = delete;
 
-// Only under the render lock: dictionaries are destroyed under it.
-bool DictionaryListed(RwTextureDictionary *dict)
-{
-    DictionarySearch search = {dict, false};
-    if (dict)
-        RwTextureDictionaryForAllDictionaries(MatchDictionary, &search);
-    return search.found;
-}
+private:
+    CKivBase *m_base;
+};
 
 RwUInt8 KeyNumber(const char *&cursor)
 {
@@ -113,7 +111,17 @@ TextureLoader::~TextureLoader()
     }
     if (m_wake)
         CloseHandle(m_wake);
-    DropQueued(nullptr);
+    {
+        // A worker that stopped mid-request left it in the active list.
+        RenderHold hold;
+        EnterCriticalSection(&m_lock);
+        DropQueued(nullptr);
+        while (TextureRequest *request = m_active) {
+            m_active = request->next;
+            Release(request);
+        }
+        LeaveCriticalSection(&m_lock);
+    }
     DeleteCriticalSection(&m_readLock);
     DeleteCriticalSection(&m_lock);
     if (m_worldImage)
@@ -168,9 +176,10 @@ RwTexture *TextureLoader::Request(const char *name, const char *imagePath, int m
         RwRasterSetFromImage(raster, image);
     texture->filterMode = static_cast<RwUInt8>(mode & 0xFF);
     RwTextureSetName(texture, name);
-    request->dictionary = RwTextureDictionaryGetCurrent();
-    if (request->dictionary)
-        RwTextureDictionaryAddTexture(request->dictionary, texture);
+    request->texture = RwTextureAddRef(texture);
+    request->placeholder = raster;
+    if (RwTextureDictionary *dict = RwTextureDictionaryGetCurrent())
+        RwTextureDictionaryAddTexture(dict, texture);
     base->Unlock();
 
     EnterCriticalSection(&m_lock);
@@ -186,6 +195,7 @@ RwTexture *TextureLoader::Request(const char *name, const char *imagePath, int m
 
 void TextureLoader::Cancel(RwTextureDictionary *dictionary)
 {
+    RenderHold hold;
     EnterCriticalSection(&m_lock);
     DropQueued(dictionary);
     CancelActive(dictionary);
@@ -197,9 +207,9 @@ void TextureLoader::DropQueued(RwTextureDictionary *dictionary)
     m_queueTail = nullptr;
     for (TextureRequest **link = &m_queueHead; *link;) {
         TextureRequest *request = *link;
-        if (!dictionary || request->dictionary == dictionary) {
+        if (!dictionary || request->texture->dict == dictionary) {
             *link = request->next;
-            delete request;
+            Release(request);
         } else {
             m_queueTail = request;
             link = &request->next;
@@ -210,7 +220,7 @@ void TextureLoader::DropQueued(RwTextureDictionary *dictionary)
 void TextureLoader::CancelActive(RwTextureDictionary *dictionary)
 {
     for (TextureRequest *request = m_active; request; request = request->next) {
-        if (!dictionary || request->dictionary == dictionary)
+        if (!dictionary || request->texture->dict == dictionary)
             request->cancelled = 1;
     }
 }
@@ -218,10 +228,7 @@ void TextureLoader::CancelActive(RwTextureDictionary *dictionary)
 void TextureLoader::Drain(int discard)
 {
     if (discard) {
-        EnterCriticalSection(&m_lock);
-        DropQueued(nullptr);
-        CancelActive(nullptr);
-        LeaveCriticalSection(&m_lock);
+        Cancel(nullptr);
         return;
     }
     while (TextureRequest *request = TakeFirst()) {
@@ -262,6 +269,7 @@ TextureRequest *TextureLoader::TakeFirst()
 
 void TextureLoader::Finish(TextureRequest *request)
 {
+    RenderHold hold;
     EnterCriticalSection(&m_lock);
     for (TextureRequest **link = &m_active; *link; link = &(*link)->next) {
         if (*link == request) {
@@ -270,6 +278,13 @@ void TextureLoader::Finish(TextureRequest *request)
         }
     }
     LeaveCriticalSection(&m_lock);
+    Release(request);
+}
+
+// The placeholder goes with the request's reference when nobody else holds it.
+void TextureLoader::Release(TextureRequest *request)
+{
+    RwTextureDestroy(request->texture);
     delete request;
 }
 
@@ -283,6 +298,10 @@ DWORD WINAPI TextureLoader::WorkerMain(void *data)
     for (;;) {
         if (TextureRequest *request = loader->TakeFirst()) {
             loader->LoadRequest(request);
+            // A stopping loader's worker leaves the render lock alone (the
+            // thread stopping it may hold it): destruction releases the request.
+            if (loader->m_stop)
+                break;
             loader->Finish(request);
         }
         if (loader->m_stop)
@@ -357,13 +376,19 @@ bool TextureLoader::ReadPieces(CParcelBase *parcel, HANDLE handle, std::unique_p
     return buffer != nullptr;
 }
 
-// Only under the render lock: the request still has its dictionary.
+// Only under the render lock: not cancelled, held by someone besides the
+// request, and still showing the raster the request made for it.
 bool TextureLoader::IsWanted(const TextureRequest *request)
 {
     EnterCriticalSection(&m_lock);
     const bool cancelled = request->cancelled != 0;
     LeaveCriticalSection(&m_lock);
-    return !cancelled && DictionaryListed(request->dictionary);
+    RwTexture *texture = request->texture;
+    // Given up by everyone else: a read of its name from now on must make a
+    // new placeholder, not find this one, which will never be filled.
+    if (texture->refCount < 2)
+        RwTextureDictionaryRemoveTexture(texture);
+    return !cancelled && texture->refCount > 1 && texture->raster == request->placeholder;
 }
 
 // The file is read, decoded and copied into the new raster with no engine
@@ -387,11 +412,9 @@ void TextureLoader::LoadRequest(TextureRequest *request)
     base->Lock();
     if (raster && IsWanted(request) && (copied || FillPngRaster(raster, pixels))) {
         base->BeginTextureUpdate();
-        RwTexture *texture = RwTextureDictionaryFindTexture(request->dictionary, request->name);
-        if (texture && texture->refCount > 0) {
-            if (texture->raster)
-                RwRasterDestroy(texture->raster);
-            RwTextureSetRaster(texture, raster);
+        // The placeholder raster goes only once the picture has its place.
+        if (RwTextureSetRaster(request->texture, raster)) {
+            RwRasterDestroy(request->placeholder);
             raster = nullptr;
         }
         base->EndTextureUpdate();

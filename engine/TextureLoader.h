@@ -10,11 +10,16 @@
 
 class CParcelBase;
 struct RwImage;
+struct RwRaster;
 struct RwTexture;
 struct RwTextureDictionary;
 
+// A request fills only the placeholder it made: it holds a reference to that
+// texture, and swaps the picture in only while someone else holds it too and
+// it still shows the placeholder raster. Names and dictionaries are reused.
 struct TextureRequest {
-    RwTextureDictionary *dictionary;
+    RwTexture *texture;     // the placeholder, one reference the request's own
+    RwRaster *placeholder;  // the raster the request made for it
     char name[260];
     char imagePath[260];
     int mode;
@@ -35,7 +40,8 @@ public:
     // A placeholder named name in the current dictionary, queued for loading;
     // null when no placeholder could be made.
     RwTexture *Request(const char *name, const char *imagePath, int mode);
-    // Drops every request of the dictionary, queued or being loaded.
+    // Drops every request whose placeholder is in the dictionary (every
+    // request for null), queued or being loaded.
     void Cancel(RwTextureDictionary *dictionary);
     // Takes every queued request: loads each (discard 0) or drops it.
     void Drain(int discard);
@@ -50,13 +56,15 @@ private:
     static DWORD WINAPI WorkerMain(void *loader);
     TextureRequest *TakeFirst();
     void Finish(TextureRequest *request);
+    // Under the render lock: gives up the request's reference and deletes it.
+    static void Release(TextureRequest *request);
     bool IsWanted(const TextureRequest *request);
     void LoadRequest(TextureRequest *request);
     int ReadRequestFile(const TextureRequest *request, unsigned char **bytes, DWORD *size);
     bool ReadPieces(CParcelBase *parcel, HANDLE handle, std::unique_ptr<unsigned char[]> &buffer, DWORD *done);
-    // Deletes the queued requests of the dictionary (all of them for null).
+    // Under both locks: deletes the queued requests of the dictionary (all of them for null).
     void DropQueued(RwTextureDictionary *dictionary);
-    // Flags the requests being loaded for the dictionary (all of them for null).
+    // Under both locks: flags the requests being loaded for the dictionary (all of them for null).
     void CancelActive(RwTextureDictionary *dictionary);
 
     CRITICAL_SECTION m_lock;          // the queue and the active list

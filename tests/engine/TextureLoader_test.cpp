@@ -194,6 +194,94 @@ TEST(TextureLoader, CancelKeepsOtherDictionariesAndGoneTexturesAreSkipped)
     loader->Drain(0);
     EXPECT_EQ(0, loader->GetPendingCount());
     EXPECT_EQ(4, kept->raster->width);
+    // A cancel waits for the render lock, under which placeholders change dictionaries.
+    CKivBase *base = CKivBase::GetInstance();
+    loader->Request("c", "tl/", 2);
+    base->Lock();
+    std::thread canceller([&] { loader->Cancel(other.dict); });
+    Sleep(50);
+    EXPECT_EQ(1, loader->GetPendingCount());
+    base->Unlock();
+    canceller.join();
+    EXPECT_EQ(0, loader->GetPendingCount());
+}
+
+// A texture the game makes itself, with a raster of its own.
+RwTexture *GameTexture(RwTextureDictionary *dict, const char *name, int width, int height)
+{
+    RwTexture *texture = RwTextureCreate(RwRasterCreate(width, height, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888));
+    RwTextureSetName(texture, name);
+    RwTextureDictionaryAddTexture(dict, texture);
+    return texture;
+}
+
+int CountNamed(RwTextureDictionary *dict, const char *name)
+{
+    int count = 0;
+    for (RwLLLink *l = dict->texturesInDict.next; l != &dict->texturesInDict; l = l->next)
+        count += !strcmp(rwLLLinkGetData(l, RwTexture, lInDictionary)->name, name);
+    return count;
+}
+
+// Requests outlive dictionaries dropped by hand, whose addresses the next
+// dictionaries made take again, and placeholders released with their names
+// reused: a request fills only its own placeholder, while someone holds it
+// and it still shows the raster the request made, and destroys nothing else.
+TEST(TextureLoader, RequestsFillOnlyTheirOwnPlaceholder)
+{
+    WriteFileBytes("tl/w1.png", GradientPng(256, 256));
+    WriteFileBytes("tl/w2.png", GradientPng(128, 64));
+    {
+        RwTextureDictionary *own = RwTextureDictionaryCreate();
+        GameTexture(own, "w1", 8, 8);
+        WriteFileBytes("tl/own.txd", KivTestWrite([own](RwStream *s) { RwPITextureDictionaryStreamWrite(own, s); }));
+        RwTextureDictionaryDestroy(own);
+    }
+    std::unique_ptr<TextureLoader> loader = IdleLoader();
+    Dictionary *dropped = new Dictionary;
+    RwTextureDictionary *first = dropped->dict;
+    loader->Request("w1", "tl/", 2);
+    RwTexture *held = RwTextureAddRef(loader->Request("w1", "tl/", 2));   // a material's, say
+    delete dropped;
+    CKivWorld world;
+    ASSERT_EQ(1, world.Load(nullptr, "tl/own.txd", nullptr));
+    RwTexture *worlds = RwTextureDictionaryFindTexture(world.GetTextureDictionary(), "w1");
+    ASSERT_NE(nullptr, worlds);
+    RwRaster *worldsRaster = worlds->raster;
+
+    dropped = new Dictionary;
+    RwTextureDictionary *second = dropped->dict;
+    loader->Request("w1", "tl/", 2);
+    delete dropped;
+    Dictionary made;
+    // The game gives a placeholder a raster of its own.
+    RwTexture *replaced = loader->Request("w1", "tl/", 2);
+    RwRaster *placeholder = replaced->raster;
+    RwTextureSetRaster(replaced, RwRasterCreate(4, 4, 32, rwRASTERTYPETEXTURE | rwRASTERFORMAT8888));
+    RwRaster *replacedRaster = replaced->raster;
+    RwRasterDestroy(placeholder);
+    RwTexture *game = GameTexture(made.dict, "w1", 4, 4);
+    RwRaster *gameRaster = game->raster;
+    loader->Request("w2", "tl/", 2);
+    CKivBase::GetInstance()->ReleaseTexture("w2");
+    RwTexture *reused = GameTexture(made.dict, "w2", 4, 4);
+    RwRaster *reusedRaster = reused->raster;
+
+    loader->Drain(0);
+    EXPECT_EQ(0, loader->GetPendingCount());
+    // Where the library gave the dropped addresses again, the lookups by address found these.
+    EXPECT_TRUE(world.GetTextureDictionary() == first || made.dict == second || made.dict == first)
+        << "no address came back";
+    EXPECT_EQ(worldsRaster, worlds->raster);
+    EXPECT_EQ(8, worlds->raster->width);
+    EXPECT_EQ(gameRaster, game->raster);
+    EXPECT_EQ(4, game->raster->width);
+    EXPECT_EQ(reusedRaster, reused->raster);
+    EXPECT_EQ(4, reused->raster->width);
+    EXPECT_EQ(replacedRaster, replaced->raster);
+    EXPECT_EQ(1, CountNamed(made.dict, "w2"));   // the released placeholder went with its request
+    EXPECT_EQ(256, held->raster->width);
+    RwTextureDestroy(held);
 }
 
 // A dictionary cancelled while the worker copies a texture's pixels (between
@@ -212,20 +300,27 @@ TEST(TextureLoader, ACancelBetweenTheWorkersSectionsKeepsThePlaceholder)
     loader->Drain(0);
     const DWORD whole = GetTickCount() - start + 1;
     RwTextureDestroy(timed);
-    int swapped = 0;
-    for (int round = 0; round < 30; round++) {
+    RwTextureDictionary *other = RwTextureDictionaryCreate();
+    int swapped = 0, kept = 0;
+    for (int round = 0; round < 45; round++) {
+        // Every third round cancels another dictionary: that load goes on.
+        const bool others = round % 3 == 2;
+        const DWORD step = static_cast<DWORD>(others ? round / 3 * 2 : round - round / 3);
         RwTexture *texture = loader->Request("wide", "tl/", 2);
         std::thread worker([&] { loader->Drain(0); });
-        Sleep(whole / 2 + whole * static_cast<DWORD>(round) / 50);
+        Sleep(whole / 2 + whole * step / 50);
         base->Lock();
         const bool placeholder = texture->raster->width == 2;
-        loader->Cancel(d.dict);
+        loader->Cancel(others ? other : d.dict);
         base->Unlock();
         worker.join();
-        swapped += placeholder && texture->raster->width != 2;
+        swapped += !others && placeholder && texture->raster->width != 2;
+        kept += others && texture->raster->width == 1024;
         RwTextureDestroy(texture);
     }
+    RwTextureDictionaryDestroy(other);
     EXPECT_EQ(0, swapped);
+    EXPECT_EQ(15, kept);
 }
 
 TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
@@ -248,6 +343,21 @@ TEST(TextureLoader, DestructionWithQueuedAndInFlightRequests)
         busy->Request("q", "tl/", 2);
     Sleep(5);
     delete busy;
+    // Destroyed by a thread holding the render lock, most likely with a long
+    // read in flight: the stopping worker leaves the lock alone, and every
+    // request gives its placeholder back.
+    WriteFileBytes("tl/long.png", std::string(4 << 20, '\0'));
+    GuardFreedBegin();
+    TextureLoader *reading = new TextureLoader(1);
+    RwTexture *read = reading->Request("long", "tl/", 2);
+    Sleep(20);
+    CKivBase::GetInstance()->Lock();
+    delete reading;
+    EXPECT_EQ(0, GuardFreedEnd());
+    CKivBase::GetInstance()->Unlock();
+    EXPECT_EQ(1, read->refCount);
+    for (RwLLLink *l = d.dict->texturesInDict.next; l != &d.dict->texturesInDict; l = l->next)
+        EXPECT_EQ(1, rwLLLinkGetData(l, RwTexture, lInDictionary)->refCount);
     std::unique_ptr<TextureLoader> drained = IdleLoader();
     drained->Request("q", "tl/", 2);
     drained->Drain(1);
