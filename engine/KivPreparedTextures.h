@@ -67,7 +67,7 @@ private:
         KivPngPixels *pixels;   // decoded with no lock
         RwRaster *raster;       // made under a brief hold, or null
         int copied;             // the raster holds the pixels
-        int inDictionary;       // never asked for: not read
+        int inDictionary;       // the dictionary has it: never asked for, not read
         RwRaster *Finish();
     };
     // A hash that leaves letter case out, beside the dictionary's comparison.

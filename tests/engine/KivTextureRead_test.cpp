@@ -983,6 +983,29 @@ TEST(TextureRead, SpellingsOfOneNameAreOnePicture)
     EXPECT_EQ(held, SeenLoading(1, "data/spelt/"));
     EXPECT_EQ(2ul, KivPreparedTextures::PicturesDecoded() - decoded);
     EXPECT_NE(std::string::npos, held.find("world\nBig filter 2 addressing 17 arrays 0 256x256")) << held;
+
+    // Nor is one the current dictionary, or the world's dictionary file,
+    // holds in another spelling decoded at all.
+    WriteFileBytes("data/spelt/first.png", GradientPng(8, 8));
+    WriteFileBytes("data/spelt/last.png", GradientPng(4, 4));
+    RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *own = RwTextureDictionaryCreate();
+    RwTextureDictionarySetCurrent(own);
+    for (const char *name : {"first", "bIG", "last"})
+        Base()->ReadTexture(name, "data/spelt/");
+    WriteFileBytes("data/spelt/spelt.txd",
+                   KivTestWrite([own](RwStream *s) { RwPITextureDictionaryStreamWrite(own, s); }));
+    const unsigned long before = KivPreparedTextures::PicturesDecoded();
+    {
+        CKivClump model;
+        CKivWorld world("spelt");
+        EXPECT_EQ(1, model.Load("data/spelt/same.dff", "data/spelt/"));
+        EXPECT_EQ(1, world.Load("data/spelt/same.bsp", "data/spelt/spelt.txd", "data/spelt/"));
+        EXPECT_EQ(Base()->ReadTexture("big", "data/spelt/"), FirstAtomic(model)->geometry->matList.materials[3]->texture);
+        Base()->ReleaseTexture("big");
+    }
+    EXPECT_EQ(before, KivPreparedTextures::PicturesDecoded());
+    RwTextureDictionarySetCurrent(saved);
+    RwTextureDictionaryDestroy(own);
 }
 
 // The model loaded (inside a frame when held) into a dictionary of its own, described.
