@@ -1,9 +1,11 @@
 // Pictures a load decodes before it takes the render lock, for the texture reads its own thread makes under the hold.
 #include "engine/KivPreparedTextures.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_set>
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
@@ -26,6 +28,7 @@ const unsigned kTextureChunk = 0x06, kStructChunk = 0x01, kStringChunk = 0x02;
 const unsigned kLongestStruct = 64, kLongestName = 128;
 
 KivThreadBlock g_innermost(sizeof(KivPreparedTextures *));
+std::atomic<unsigned long> g_compared(0), g_decoded(0);
 
 KivPreparedTextures **Innermost()
 {
@@ -57,6 +60,7 @@ std::string NameAt(const unsigned char *bytes, size_t size, size_t at)
     return used < length ? std::string(text, used) : std::string();
 }
 
+// Calls found with each name until it answers false.
 template <typename Found>
 void ForEachName(const unsigned char *bytes, size_t size, Found found)
 {
@@ -64,8 +68,8 @@ void ForEachName(const unsigned char *bytes, size_t size, Found found)
         if (bytes[at] != kTextureChunk)
             continue;
         const std::string name = NameAt(bytes, size, at);
-        if (!name.empty())
-            found(name);
+        if (!name.empty() && !found(name))
+            return;
     }
 }
 
@@ -103,24 +107,69 @@ KivPreparedTextures::~KivPreparedTextures()
     base->Unlock();
 }
 
-bool KivPreparedTextures::Known(const std::string &file) const
+// Case bits left out, so that every spelling the comparison finds equal
+// hashes alike.
+size_t KivPreparedTextures::NameHash::operator()(const char *name) const
 {
-    for (const KivPreparedTextures *list = this; list; list = list->m_outer)
-        for (const Entry &entry : list->m_entries)
-            if (entry.file == file)
-                return true;
+    size_t hash = 2166136261u;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; p++)
+        hash = (hash ^ (*p | 0x20u)) * 16777619u;
+    return hash;
+}
+
+bool KivPreparedTextures::NameEqual::operator()(const char *a, const char *b) const
+{
+    g_compared.fetch_add(1, std::memory_order_relaxed);
+    return RwStringCompareNoCase(a, b) == 0;
+}
+
+unsigned long KivPreparedTextures::NamesCompared()
+{
+    return g_compared.load();
+}
+
+unsigned long KivPreparedTextures::PicturesDecoded()
+{
+    return g_decoded.load();
+}
+
+// Paths compared as names are: the archive and the file system both leave
+// letter case aside.
+KivPreparedTextures::Entry *KivPreparedTextures::Find(const char *path, const char *name)
+{
+    const auto range = m_byName.equal_range(name);
+    for (auto it = range.first; it != range.second; ++it)
+        if (NameEqual()(it->second->path.c_str(), path))
+            return it->second;
+    return nullptr;
+}
+
+bool KivPreparedTextures::Known(const char *path, const char *name)
+{
+    for (KivPreparedTextures *list = this; list; list = list->m_outer)
+        if (list->Find(path, name))
+            return true;
     return false;
 }
 
 void KivPreparedTextures::Want(const char *name, const char *path)
 {
     char file[MAX_PATH];
-    if (!m_active || !name || !RwStringPrintBounded(file, sizeof(file), "%s%s.png", path ? path : "", name))
+    path = path ? path : "";
+    if (!m_active || !name || m_entries.size() >= kMostNames ||
+        !RwStringPrintBounded(file, sizeof(file), "%s%s.png", path, name))
         return;
     try {
-        if (!Known(file))
-            m_entries.push_back(Entry{name, file, nullptr, nullptr, 0});
+        if (Known(path, name))
+            return;
+        m_entries.push_back(Entry{name, path, file, nullptr, nullptr, 0, 0});
     } catch (const std::bad_alloc &) {
+        return;
+    }
+    try {
+        m_byName.emplace(m_entries.back().name.c_str(), &m_entries.back());
+    } catch (const std::bad_alloc &) {
+        m_entries.pop_back();
     }
 }
 
@@ -130,27 +179,38 @@ void KivPreparedTextures::WantStream(const unsigned char *bytes, size_t size, co
     if (!m_active)
         return;
     try {
-        std::vector<std::string> skipped;
-        ForEachName(skip, skipSize, [&](const std::string &name) { skipped.push_back(name); });
+        std::unordered_set<std::string, NameHash, NameEqual> skipped;
+        ForEachName(skip, skipSize, [&](const std::string &name) {
+            skipped.insert(name);
+            return true;
+        });
         ForEachName(bytes, size, [&](const std::string &name) {
-            for (const std::string &other : skipped)
-                if (other == name)
-                    return;
-            Want(name.c_str(), path);
+            if (!skipped.count(name))
+                Want(name.c_str(), path);
+            return m_entries.size() < kMostNames;
         });
     } catch (const std::bad_alloc &) {
     }
 }
 
-// Under a brief hold: a texture already there is not read at all.
+// Under a brief hold: a texture already there is not read at all. One walk
+// of the dictionary, each of its names looked up in the list.
 void KivPreparedTextures::DropNamesIn(RwTextureDictionary *dictionary)
 {
     CKivBase *base = CKivBase::GetInstance();
     base->Lock();
     RwTextureDictionary *dict = dictionary ? dictionary : RwTextureDictionaryGetCurrent();
-    for (Entry &entry : m_entries)
-        if (!entry.pixels && dict && RwTextureDictionaryFindTexture(dict, entry.name.c_str()))
-            entry.file.clear();
+    if (dict)
+        RwTextureDictionaryForAllTextures(
+            dict,
+            [](RwTexture *texture, void *data) {
+                const auto range = static_cast<KivPreparedTextures *>(data)->m_byName.equal_range(texture->name);
+                for (auto it = range.first; it != range.second; ++it)
+                    if (!it->second->pixels)
+                        it->second->inDictionary = 1;
+                return texture;
+            },
+            this);
     base->Unlock();
 }
 
@@ -163,7 +223,7 @@ void KivPreparedTextures::Decode(RwTextureDictionary *dictionary, int current)
         DropNamesIn(dictionary);
     size_t bytes = 0;
     for (Entry &entry : m_entries) {
-        if (entry.pixels || entry.file.empty() || bytes >= kPreparedBytes)
+        if (entry.pixels || entry.inDictionary || bytes >= kPreparedBytes)
             continue;
         std::unique_ptr<unsigned char[]> file;
         DWORD size = 0;
@@ -173,6 +233,8 @@ void KivPreparedTextures::Decode(RwTextureDictionary *dictionary, int current)
         if (!ReducePngPixels(entry.pixels)) {
             FreePngPixels(entry.pixels);
             entry.pixels = nullptr;
+        } else {
+            g_decoded.fetch_add(1, std::memory_order_relaxed);
         }
         bytes += PngPixelBytes(entry.pixels);
     }
@@ -199,14 +261,13 @@ void KivPreparedTextures::MakeRasters()
             entry.copied = CopyPngPixels(entry.raster, entry.pixels);
 }
 
-RwRaster *KivPreparedTextures::Take(const char *file, int mode)
+RwRaster *KivPreparedTextures::Take(const char *path, const char *name, int mode)
 {
     KivPreparedTextures **innermost = Innermost();
     for (KivPreparedTextures *list = innermost ? *innermost : nullptr; list; list = list->m_outer) {
-        for (Entry &entry : list->m_entries) {
-            if (entry.pixels && entry.file == file && PngPixelsFit(entry.pixels, mode))
-                return entry.Finish();
-        }
+        Entry *entry = list->Find(path, name);
+        if (entry && entry->pixels && PngPixelsFit(entry->pixels, mode))
+            return entry->Finish();
     }
     return nullptr;
 }

@@ -38,7 +38,7 @@ RwTexture *TextureFromPixels(const char *name, KivPngPixels *pixels)
 // would give: only the texture is made here.
 RwTexture *ReadNow(CKivBase *base, const char *path, const char *name, const char *file, int mode)
 {
-    if (RwRaster *prepared = KivPreparedTextures::Take(file, mode)) {
+    if (RwRaster *prepared = KivPreparedTextures::Take(path, name, mode)) {
         RwTexture *texture = nullptr;
         TextureFromPngRaster(&texture, name, prepared);
         return texture;

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <set>
 
+#include "engine/CKivAvatar.h"
 #include "engine/CKivCamera.h"
 #include "engine/CKivClump.h"
 #include "engine/CKivEngineScriptBinder.h"
@@ -480,6 +481,10 @@ TEST(EngineRoot, ShutdownDuringALoadWaitsForItAndRefusesLaterLoads)
     {
         CKivClump lateModel;
         EXPECT_EQ(0, lateModel.Load("stopping/spine.dff", "stopping/"));
+    }
+    {
+        CKivAvatar lateAvatar;
+        EXPECT_EQ(0, lateAvatar.Create(1, 1, 1));
     }
     delete late;
     // The loaded world's objects went with the library.

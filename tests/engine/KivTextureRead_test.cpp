@@ -16,6 +16,7 @@
 #include "engine/CKivWorld.h"
 #include "engine/KivImageDecode.h"
 #include "engine/KivPngScreen.h"
+#include "engine/KivPreparedTextures.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
@@ -752,26 +753,31 @@ std::string MaterialChunk(const std::string &texture, const std::string &bumped 
     return Chunk(7, Chunk(1, body) + texture + Chunk(3, effects));
 }
 
+// The material list chunk of the materials.
+std::string MaterialList(const std::vector<std::string> &materials)
+{
+    std::string list, all;
+    PutU32(list, static_cast<RwUInt32>(materials.size()));
+    for (const std::string &material : materials) {
+        PutU32(list, 0xFFFFFFFFu);
+        all += material;
+    }
+    return Chunk(8, Chunk(1, list) + all);
+}
+
 // Every kind of texture a file may name: flags and user data of its own, a
 // bumped texture built while it is read and a premade one, a file that is
 // missing, one cut short and one over the size bound.
 std::string SameMaterials()
 {
-    const std::string materials[] = {
+    return MaterialList({
         MaterialChunk(TextureChunk("flagged", 1, 0x32, "hello")),
         MaterialChunk(TextureChunk("base"), "", TextureChunk("bumpy")),
         MaterialChunk("", TextureChunk("premade"), TextureChunk("bumpy")),
         MaterialChunk(TextureChunk("missing")),
         MaterialChunk(TextureChunk("cut")),
         MaterialChunk(TextureChunk("huge")),
-    };
-    std::string list, all;
-    PutU32(list, 6);
-    for (const std::string &material : materials) {
-        PutU32(list, 0xFFFFFFFFu);
-        all += material;
-    }
-    return Chunk(8, Chunk(1, list) + all);
+    });
 }
 
 // The chunk's material list (after its struct) replaced by the one given.
@@ -826,30 +832,60 @@ std::string Described(const RwMaterialList &list)
     return out;
 }
 
-// The same world and model read on one thread, described on the main one.
+RwAtomic *FirstAtomic(const CKivClump &model)
+{
+    RwAtomic *atomic = nullptr;
+    RwClumpForAllAtomics(
+        model.GetClump(),
+        [](RwAtomic *a, void *first) {
+            *static_cast<RwAtomic **>(first) = a;
+            return a;
+        },
+        &atomic);
+    return atomic;
+}
+
+// The same world and model (of the folder given) read on one thread, described on the main one.
 struct SameLoad {
+    explicit SameLoad(const std::string &folder = "data/same/") : folder(folder) {}
+    std::string folder;
     CKivWorld world{"same"};
     CKivClump model;
     int loaded = 0;
+    // Names made with no memory asked for: memory may be failing.
     void Load()
     {
-        loaded = world.Load("data/same/same.bsp", nullptr, "data/same/") +
-                 model.Load("data/same/same.dff", "data/same/");
+        char bsp[MAX_PATH], dff[MAX_PATH];
+        snprintf(bsp, sizeof(bsp), "%ssame.bsp", folder.c_str());
+        snprintf(dff, sizeof(dff), "%ssame.dff", folder.c_str());
+        loaded = world.Load(bsp, nullptr, folder.c_str()) + model.Load(dff, folder.c_str());
     }
     std::string Seen() const
     {
-        RwAtomic *atomic = nullptr;
-        RwClumpForAllAtomics(
-            model.GetClump(),
-            [](RwAtomic *a, void *first) {
-                *static_cast<RwAtomic **>(first) = a;
-                return a;
-            },
-            &atomic);
         return std::to_string(loaded) + " loaded\nworld\n" + Described(world.GetWorld()->matList) + "model\n" +
-               Described(atomic->geometry->matList);
+               Described(FirstAtomic(model)->geometry->matList);
     }
 };
+
+// A model of one quad with the materials.
+std::string ModelWith(const std::string &materials)
+{
+    KivTestPart part;
+    part.quad.textured = true;
+    part.position = {0, 0, 0};
+    RwGeometry *quad = KivTestQuadGeometry(part.quad);
+    part.geometry = WithMaterials(KivTestWritten(quad), materials);
+    RwGeometryDestroy(quad);
+    return KivTestModel({part});
+}
+
+// The world and model files of the folder, both with the materials.
+void WriteSameModels(const std::string &folder, const std::string &materials)
+{
+    WriteFileBytes(folder + "same.bsp",
+                   WithMaterials(KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "flagged"), materials));
+    WriteFileBytes(folder + "same.dff", ModelWith(materials));
+}
 
 // The pictures and the world and model files that name them all.
 void WriteSameFiles()
@@ -862,16 +898,34 @@ void WriteSameFiles()
     WriteFileBytes("data/same/huge.png",
                    Signature() + Ihdr(8192, 8192, 8, 6) + Idat({std::string(4, '\x7F')}) + Chunk("IEND", ""));
     DeleteFileA("data/same/missing.png");
-    const std::string materials = SameMaterials();
-    WriteFileBytes("data/same/same.bsp", WithMaterials(KivTestGround(10.0f, 0.0f, 5.0f, 1, 1, true, "flagged"),
-                                                       materials));
-    KivTestPart part;
-    part.quad.textured = true;
-    part.position = {0, 0, 0};
-    RwGeometry *quad = KivTestQuadGeometry(part.quad);
-    part.geometry = WithMaterials(KivTestWritten(quad), materials);
-    RwGeometryDestroy(quad);
-    WriteFileBytes("data/same/same.dff", KivTestModel({part}));
+    WriteSameModels("data/same/", SameMaterials());
+}
+
+// The folder's world and model read inside a frame (way 0), outside one on
+// the main thread (1) or on a loading thread (2), described.
+std::string SeenLoading(int way, const std::string &folder = "data/same/")
+{
+    // The model's textures go to the current dictionary: a new one each time.
+    RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *fresh = RwTextureDictionaryCreate();
+    RwTextureDictionarySetCurrent(fresh);
+    std::string seen;
+    {
+        SameLoad load(folder);
+        if (way == 0) {
+            Base()->Lock();
+            load.Load();
+            Base()->Unlock();
+        } else if (way == 1) {
+            load.Load();
+        } else {
+            std::thread loader([&load] { load.Load(); });
+            loader.join();
+        }
+        seen = load.Seen();
+    }
+    RwTextureDictionarySetCurrent(saved);
+    RwTextureDictionaryDestroy(fresh);
+    return seen;
 }
 
 // A world and a model read inside a frame, outside one on the main thread
@@ -884,27 +938,8 @@ TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
     for (int quality : {0, 1}) {
         Base()->SetTextureQuality(quality);
         std::string seen[3];
-        for (int way = 0; way < 3; way++) {
-            // The model's textures go to the current dictionary: a new one each time.
-            RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *fresh = RwTextureDictionaryCreate();
-            RwTextureDictionarySetCurrent(fresh);
-            {
-                SameLoad load;
-                if (way == 0) {
-                    Base()->Lock();
-                    load.Load();
-                    Base()->Unlock();
-                } else if (way == 1) {
-                    load.Load();
-                } else {
-                    std::thread loader([&load] { load.Load(); });
-                    loader.join();
-                }
-                seen[way] = load.Seen();
-            }
-            RwTextureDictionarySetCurrent(saved);
-            RwTextureDictionaryDestroy(fresh);
-        }
+        for (int way = 0; way < 3; way++)
+            seen[way] = SeenLoading(way);
         EXPECT_EQ(seen[0], seen[1]) << "quality " << quality << ": outside a frame";
         EXPECT_EQ(seen[0], seen[2]) << "quality " << quality << ": on a loading thread";
         if (quality == 0) {
@@ -928,6 +963,98 @@ TEST(TextureRead, AWorldAndAModelGiveTheSameTexturesOnEveryThread)
         RwTexture *threaded = reinterpret_cast<RwTexture *>(1);
         std::thread([&] { threaded = Base()->ReadTexture(name, "data/same/"); }).join();
         EXPECT_EQ(nullptr, threaded) << name;
+    }
+}
+
+// One picture named in four letter cases by a world's and a model's
+// materials, as the dictionary takes them for one texture: each load decodes
+// it once before its hold, and every material has the texture a load inside
+// a frame gives.
+TEST(TextureRead, SpellingsOfOneNameAreOnePicture)
+{
+    CreateDirectoryA("data/spelt", nullptr);
+    WriteFileBytes("data/spelt/big.png", GradientPng(256, 256));
+    std::vector<std::string> materials;
+    for (const char *name : {"Big", "big", "BIG", "bIg"})
+        materials.push_back(MaterialChunk(TextureChunk(name)));
+    WriteSameModels("data/spelt/", MaterialList(materials));
+    const std::string held = SeenLoading(0, "data/spelt/");
+    const unsigned long decoded = KivPreparedTextures::PicturesDecoded();
+    EXPECT_EQ(held, SeenLoading(1, "data/spelt/"));
+    EXPECT_EQ(2ul, KivPreparedTextures::PicturesDecoded() - decoded);
+    EXPECT_NE(std::string::npos, held.find("world\nBig filter 2 addressing 17 arrays 0 256x256")) << held;
+
+    // Nor is one the current dictionary, or the world's dictionary file,
+    // holds in another spelling decoded at all.
+    WriteFileBytes("data/spelt/first.png", GradientPng(8, 8));
+    WriteFileBytes("data/spelt/last.png", GradientPng(4, 4));
+    RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *own = RwTextureDictionaryCreate();
+    RwTextureDictionarySetCurrent(own);
+    for (const char *name : {"first", "bIG", "last"})
+        Base()->ReadTexture(name, "data/spelt/");
+    WriteFileBytes("data/spelt/spelt.txd",
+                   KivTestWrite([own](RwStream *s) { RwPITextureDictionaryStreamWrite(own, s); }));
+    const unsigned long before = KivPreparedTextures::PicturesDecoded();
+    {
+        CKivClump model;
+        CKivWorld world("spelt");
+        EXPECT_EQ(1, model.Load("data/spelt/same.dff", "data/spelt/"));
+        EXPECT_EQ(1, world.Load("data/spelt/same.bsp", "data/spelt/spelt.txd", "data/spelt/"));
+        EXPECT_EQ(Base()->ReadTexture("big", "data/spelt/"), FirstAtomic(model)->geometry->matList.materials[3]->texture);
+        Base()->ReleaseTexture("big");
+    }
+    EXPECT_EQ(before, KivPreparedTextures::PicturesDecoded());
+    RwTextureDictionarySetCurrent(saved);
+    RwTextureDictionaryDestroy(own);
+}
+
+// The model loaded (inside a frame when held) into a dictionary of its own, described.
+std::string ModelSeen(const char *file, const char *folder, bool held)
+{
+    RwTextureDictionary *saved = RwTextureDictionaryGetCurrent(), *fresh = RwTextureDictionaryCreate();
+    RwTextureDictionarySetCurrent(fresh);
+    std::string seen;
+    {
+        CKivClump model;
+        if (held)
+            Base()->Lock();
+        seen = std::to_string(model.Load(file, folder)) + " ";
+        if (held)
+            Base()->Unlock();
+        RwAtomic *atomic = FirstAtomic(model);
+        seen += atomic ? Described(atomic->geometry->matList) : "no atomic";
+    }
+    RwTextureDictionarySetCurrent(saved);
+    RwTextureDictionaryDestroy(fresh);
+    return seen;
+}
+
+// A model whose file names thousands of pictures no material uses (the
+// model reader passes over them): the prepared load gives the texture a
+// load inside a frame gives, its lookups compare names in proportion to
+// their count, not its square, and a name past the list's room is read
+// under the lock.
+TEST(TextureRead, ManyUnusedNamesCostInProportionToTheirCount)
+{
+    CreateDirectoryA("data/names", nullptr);
+    WriteFileBytes("data/names/used.png", GradientPng(16, 16));
+    const std::string model = ModelWith(MaterialList({MaterialChunk(TextureChunk("used"))}));
+    const size_t room = KivPreparedTextures::kMostNames;
+    for (size_t names : {room / 4, room - 1, 3 * room}) {
+        std::string unused;
+        for (size_t i = 0; i < names; i++)
+            unused += TextureChunk(("unused" + std::to_string(i)).c_str());
+        for (bool usedFirst : {true, false}) {
+            WriteFileBytes("data/names/many.dff", usedFirst ? model + unused : unused + model);
+            const std::string held = ModelSeen("data/names/many.dff", "data/names/", true);
+            const unsigned long compared = KivPreparedTextures::NamesCompared();
+            const unsigned long decoded = KivPreparedTextures::PicturesDecoded();
+            EXPECT_EQ(held, ModelSeen("data/names/many.dff", "data/names/", false)) << names;
+            EXPECT_LE(KivPreparedTextures::NamesCompared() - compared, 2 * names) << names;
+            EXPECT_EQ(usedFirst || names < room ? 1ul : 0ul, KivPreparedTextures::PicturesDecoded() - decoded)
+                << names << (usedFirst ? " after the model" : " before the model");
+            EXPECT_EQ(0u, held.find("1 used filter 2 addressing 17 arrays 0 16x16")) << held;
+        }
     }
 }
 
