@@ -154,6 +154,13 @@ TEST_F(ImeBox, ACompositionFitsAt54BytesButNot55)
     ScriptedIme::Compose({std::wstring(1, Hieut)});
     EXPECT_EQ(Text(), std::wstring(1, Hieut));
     ScriptedIme::Finish();
+    // A text wider than the box: a syllable at its start passes the edge as
+    // at its end, and is cancelled.
+    box->SetText(std::string(150, 'a').c_str(), 0);
+    box->HandleKeyboard(WM_KEYDOWN, VK_HOME, 0);
+    ScriptedIme::Compose({std::wstring(1, Hieut)});
+    EXPECT_EQ(Text(), std::wstring(150, L'a'));
+    EXPECT_EQ(ImeStore().composition.GetTextSize(), 0);
 
     // The input method's private notice is consumed at once where a
     // composition would not fit: from 58 bytes of text on at the limit 60.
@@ -943,6 +950,7 @@ TEST_F(TwoImeBoxes, APressInABoxWhoseDialogWasMadeInactiveLandsOnTheCharacterSho
             EXPECT_EQ(b->GetCaret(), pressed - 1) << what;
         }
     ImeState().insertOnType = 0;
+    b->SetSkins("skin/back", "skin/caret", "skin/select");
     b->SetText("WWWWWWWW", 0);
     b->PlaceCaret(2);
     gui()->SetActiveDialog(dialog);
