@@ -960,7 +960,17 @@ TEST_F(TwoImeBoxes, APressInABoxWhoseDialogWasMadeInactiveLandsOnTheCharacterSho
     ScriptedIme::Compose({std::wstring(3, Han)});
     Frame();
     EXPECT_TRUE(std::equal(alone.begin(), alone.end(), pixels.begin() + 410 * 1024)) << "B drawn as before";
+    // Made the active dialog meanwhile, B still draws A's syllable nowhere.
+    gui()->SetActiveDialog(other);
+    Frame();
+    const std::vector<DWORD> active(pixels.begin() + 410 * 1024, pixels.begin() + 450 * 1024);
+    gui()->SetActiveDialog(dialog);
     ScriptedIme::Finish();
+    gui()->SetActiveDialog(other);
+    CKivGuiTestEditBox::SetHideCaret(1);
+    Frame();
+    EXPECT_TRUE(std::equal(active.begin(), active.end(), pixels.begin() + 410 * 1024)) << "B active";
+    CKivGuiTestEditBox::SetHideCaret(0);
 }
 
 // The game moves the focus to box B, or makes B's dialog the active one, from

@@ -142,6 +142,16 @@ TEST_F(EditBox, ClippingRemovesOnlyWhatWasTyped)
     const WCHAR shown = box->GetText()[first];
     Type(box, L"0");
     EXPECT_EQ(box->GetText()[box->GetFirstVisible()], shown);
+
+    // A box exactly four z wide holds four, and scrolled shows the last four.
+    box->SetSize(2 + gui()->GetFont("DefaultFont")->GetTextWidth("zzzz"), 20);
+    box->SetClipToWidth(1);
+    box->ClearText();
+    Type(box, L"zzzzz");
+    EXPECT_EQ(Text(), L"zzzz");
+    box->SetClipToWidth(0);
+    Type(box, L"zzzzzz");
+    EXPECT_EQ(box->GetFirstVisible(), 6);
 }
 
 TEST_F(EditBox, ClipboardCopyCutAndPaste)
