@@ -774,6 +774,7 @@ void CKivGuiIMEEditBox::OnFocusIn()
 void CKivGuiIMEEditBox::EndSyllable(bool anyBox)
 {
     FinishComposition(0);
+    SetHideCaret(0);
     // Given up whatever messages came or did not: a later result that reaches
     // no box is not typed into it. A box deleted meanwhile owns nothing.
     CKivGuiIMEEditBox *owner = ImeStore().owner;
@@ -781,7 +782,6 @@ void CKivGuiIMEEditBox::EndSyllable(bool anyBox)
         owner->TakeBackInPlace();
         ImeForgetTyped();
         ResetComposition();
-        SetHideCaret(0);
     }
 }
 
