@@ -2545,7 +2545,7 @@ TEST_F(ImeBox, AStormOfCompositionMessagesLeavesExactlyTheCommittedText)
                                              L"\x01\r\n",  L"\xD840",       L"",           L"\xB098\xB098\xB098"};
     static const char *const texts[] = {"", "set", "abcdef", "a\\bc\\"};
     const auto Roll = CommitStorm::Roll;
-    int first = 1, last = 6, steps = 300;
+    int first = 1, last = 20, steps = 300;
     if (const char *storm = std::getenv("KIV_IME_STORM"))
         std::sscanf(storm, "%d %d %d", &first, &last, &steps);
     dialog->SetCallback(CommitStorm::OnEvent, 0);
