@@ -2039,6 +2039,19 @@ TEST_F(ImeBox, APressDuringASyllableEndsItAndLandsOnTheCharacterShown)
     EXPECT_EQ(ScriptedIme::composition, L"");
     ScriptedIme::Finish();
     EXPECT_EQ(Text(), L"xy");
+    // Another layout's composition drawn over the text: a press on it, at the
+    // input method's cursor, ends nothing; one on the text ends it.
+    ChangeLayout(0x04090409);
+    dialog->FocusControl(5);
+    ScriptedIme::Compose({L"abc"});
+    Frame();
+    Send(WM_LBUTTONDOWN, 100 + 2 + ShownX(L"xyabc", 2) + 2, 210);
+    EXPECT_EQ(ScriptedIme::composition, L"abc");
+    Send(WM_LBUTTONDOWN, 100 + 2 + 2, 210);
+    Send(WM_LBUTTONUP, 100 + 2 + 2, 210);
+    EXPECT_EQ(ScriptedIme::composition, L"");
+    EXPECT_EQ(Text(), L"xy");
+    EXPECT_EQ(box->GetCaret(), 0);
 }
 
 // Scripts of the input method's messages in orders a real one sends now and
