@@ -2007,6 +2007,7 @@ TEST_F(ImeBox, APressDuringASyllableEndsItAndLandsOnTheCharacterShown)
             Send(WM_LBUTTONUP, x, 210);
             const std::string what = "insert " + std::to_string(insert) + " pressed " + std::to_string(p.pressed);
             EXPECT_EQ(ScriptedIme::composition, L"") << what << ": the input method was told to cancel";
+            EXPECT_EQ(CKivGuiTestEditBox::GetHideCaret(), 0) << what << ": the caret shows again";
             EXPECT_EQ(Text(), L"abcdef") << what;
             EXPECT_EQ(box->GetCaret(), p.caret) << what;
             // The player types on at the caret, and presses the character
