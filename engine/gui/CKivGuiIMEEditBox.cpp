@@ -97,6 +97,8 @@ CKivGuiIMEEditBox::CKivGuiIMEEditBox(CKivGuiDialog *dialog) : CKivGuiTestEditBox
 CKivGuiIMEEditBox::~CKivGuiIMEEditBox()
 {
     GuiImeStore &s = ImeStore();
+    if (s.drawnBy == this)
+        s.drawnBy = nullptr;
     if (s.owner != this)
         return;
     ImeForgetTyped();
@@ -166,7 +168,7 @@ int CKivGuiIMEEditBox::TypeText(const WCHAR *text, int count, bool toNewText, bo
     int typed = 0;
     m_highSurrogate = 0;
     for (int i = 0; i < count && guard.Alive() && (toNewText || m_replaced == replaced) && goesOn(); i++) {
-        const int units = TypeCharacter(text[i]);
+        const int units = TypeCharacter(text[i], true);
         if (units < 0)
             continue;
         typed += units;
@@ -308,13 +310,6 @@ bool CKivGuiIMEEditBox::CompositionMissed(UINT message, LPARAM flags)
     if (guard.Alive())
         owner->LayoutPass();
     return true;
-}
-
-// The game replaced the text the composition was typed into: nothing of it
-// is left to take back, and the composition goes on in this box.
-void CKivGuiIMEEditBox::OnTextReplaced()
-{
-    m_replaced++;
 }
 
 bool CKivGuiIMEEditBox::TakeOverComposition()
@@ -474,9 +469,12 @@ bool CKivGuiIMEEditBox::CheckKoreanFits()
     GuiImeStore &s = ImeStore();
     bool fits = true;
     if (m_clipToWidth) {
-        int w = 0;
+        // Wherever the caret stands, the whole text moves right by it.
+        int w = 0, first = 0, end = 0;
         s.composition.CaretToX(std::min(1, s.composition.GetTextSize()), FALSE, &w);
-        fits = w <= static_cast<long long>(m_textRect.right) - m_leftMargin - m_caretX;
+        m_buffer->CaretToX(m_firstVisible, FALSE, &first);
+        m_buffer->CaretToX(GetTextLength(), FALSE, &end);
+        fits = w <= static_cast<long long>(TextWidth()) - m_leftMargin - (end - first);
     } else {
         // A text already over a lowered limit loses nothing here: the
         // layout pass cuts it.
@@ -753,14 +751,10 @@ int CKivGuiIMEEditBox::OnNotify(WPARAM code, LPARAM lParam)
     return 1;
 }
 
+// A press that gives the box the focus ended the syllable being typed before
+// (EndInputAt), as every press in the box does.
 void CKivGuiIMEEditBox::OnFocusIn()
 {
-    // A click that gives the box the focus ends the composition; one in the
-    // box that has it only moves the caret, and the syllable goes on there.
-    // The focused box of another dialog had no focus to the player: the
-    // syllable being typed is another box's.
-    CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
-    const bool taken = !m_focus || (gui && gui->ClickActivated());
     CKivGuiTestEditBox::OnFocusIn();
     HWND window = GuiEngineWindow();
     const GuiImeBinding &imm = ImeBinding();
@@ -775,28 +769,36 @@ void CKivGuiIMEEditBox::OnFocusIn()
         imm.ImmReleaseContext(window, context);
         ImeCheckToggleState();
     }
-    if (!guard.Alive())
-        return;
-    if (m_clicked && taken) {
-        CancelComposition();
+}
+
+void CKivGuiIMEEditBox::EndSyllable(bool anyBox)
+{
+    FinishComposition(0);
+    SetHideCaret(0);
+    // Given up whatever messages came or did not: a later result that reaches
+    // no box is not typed into it. A box deleted meanwhile owns nothing.
+    CKivGuiIMEEditBox *owner = ImeStore().owner;
+    if (owner && (anyBox || owner == this)) {
+        owner->TakeBackInPlace();
+        ImeForgetTyped();
         ResetComposition();
     }
-    if (guard.Alive())
-        m_clicked = 0;
+}
+
+int CKivGuiIMEEditBox::EndInputAt(int index)
+{
+    if (ImeStore().owner == this && index > m_buffer->MarkFirst())
+        index = std::max(m_buffer->MarkFirst(), index - m_buffer->MarkLength());
+    Guard guard(this);
+    EndSyllable(true);
+    return guard.Alive() ? index : -1;
 }
 
 void CKivGuiIMEEditBox::OnFocusOut()
 {
     CKivGuiTestEditBox::OnFocusOut();
     Guard guard(this);
-    FinishComposition(0);
-    // Given up whatever messages came or did not: a later result that reaches
-    // no box is not typed here.
-    if (guard.Alive() && ImeStore().owner == this) {
-        TakeBackInPlace();
-        ImeForgetTyped();
-        ResetComposition();
-    }
+    EndSyllable(false);
     // The finish's notices run through the window: a box the game focused
     // from them keeps the context its focus-in gave the window, and so does
     // the active dialog's focused box hidden or disabled for now.
@@ -841,13 +843,10 @@ void CKivGuiIMEEditBox::FinishComposition(int send)
     imm.ImmReleaseContext(window, context);
 }
 
-int CKivGuiIMEEditBox::CompositionWidth()
+CUniBuffer *CKivGuiIMEEditBox::DrawnComposition() const
 {
     GuiImeStore &s = ImeStore();
-    int width = 0;
-    if (m_buffer->MarkLength() == 0)
-        s.composition.CaretToX(s.composition.GetTextSize(), FALSE, &width);
-    return width;
+    return s.owner == this && m_focus && m_buffer->MarkLength() == 0 ? &s.composition : nullptr;
 }
 
 POINT CKivGuiIMEEditBox::CaretOrigin()
@@ -863,19 +862,23 @@ void CKivGuiIMEEditBox::Render(float elapsed, int unused)
     if (!m_dialog || !m_dialog->IsKeyboardInput() || !m_buffer)
         return;
     CKivGuiTestEditBox::Render(elapsed, unused);
+    GuiImeStore &s = ImeStore();
+    // A press picks from the composition only where it was drawn last.
+    if (s.drawnBy == this)
+        s.drawnBy = nullptr;
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();
     if (!m_visible || m_dialog->GetFocusedControl() != this || !gui || gui->GetActiveDialog() != m_dialog)
         return;
-    GuiImeStore &s = ImeStore();
     if (Font()) {
         s.composition.SetFontNode(Font()->GetNode());
         s.candidateLine.SetFontNode(Font()->GetNode());
     }
     s.compositionOrigin = CaretOrigin();
     RenderIndicator(elapsed);
-    if (ImePrimaryLanguage(ImeState().layout) == kImeKorean)
+    // Another box's composition is not drawn here.
+    if (s.owner == this && ImePrimaryLanguage(ImeState().layout) == kImeKorean)
         RenderKoreanComposition(elapsed);
-    else
+    else if (s.owner == this)
         RenderComposition(elapsed);
     if (s.readingShown)
         RenderCandidateWindow(elapsed, 1);
@@ -920,6 +923,7 @@ void CKivGuiIMEEditBox::RenderComposition(float)
     const int height = Font() ? Font()->GetHeight() : 13;
     int width = 0;
     s.composition.CaretToX(length, FALSE, &width);
+    s.drawnBy = this;
     DrawElementAt(2, o.x, o.y, width / 15.0f, 1.0f);
     RECT r = {o.x, o.y, GuiSum(o.x, width + 100LL), GuiSum(o.y, height)};
     m_dialog->DrawTextW(s.composition.GetText(), &r, font, 0);
@@ -1017,7 +1021,7 @@ bool CKivGuiIMEEditBox::PickComposition(int x, int y)
     int width = 0;
     s.composition.CaretToX(length, FALSE, &width);
     const POINT o = s.compositionOrigin;
-    if (length == 0 || x < o.x || x >= static_cast<long long>(o.x) + width || y < o.y ||
+    if (s.drawnBy != this || length == 0 || x < o.x || x >= static_cast<long long>(o.x) + width || y < o.y ||
         y >= static_cast<long long>(o.y) + height)
         return false;
     int hit = 0, trailing = 0;

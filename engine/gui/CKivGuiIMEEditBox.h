@@ -58,10 +58,17 @@ public:
     static void GiveContextToFocusedBox();
 
 protected:
-    int CompositionWidth() override;
-    void OnTextReplaced() override;
+    // This box's own composition, when none is typed in.
+    CUniBuffer *DrawnComposition() const override;
+    // The syllable being typed, in whichever box, ends as a focus change
+    // ends it; a press on what was typed in here lands where it stood.
+    int EndInputAt(int index) override;
 
 private:
+    // Ends the syllable being typed as a focus change ends it: nothing of it
+    // is committed, and what was typed in leaves the text of this box, or of
+    // whichever box it was typed into when anyBox.
+    void EndSyllable(bool anyBox);
     // Another box's composition ends where this one starts to receive the
     // input method: what it typed leaves its text. False when this box was
     // deleted meanwhile.
@@ -98,6 +105,4 @@ private:
     bool PickComposition(int x, int y);
     // The caret's screen position, where compositions and panels stand.
     POINT CaretOrigin();
-
-    unsigned m_replaced = 0;   // counts the texts the game gave the box
 };

@@ -462,13 +462,9 @@ try {
         // Signed: under capture the mouse can be left of or above the window.
         m_mouseX = GET_X_LPARAM(lParam);
         m_mouseY = GET_Y_LPARAM(lParam);
-        CKivGuiDialog *hit = FindDialogAt();
-        if (message == WM_LBUTTONDOWN) {
-            m_clickActivated = hit && hit != m_active;
-            if (hit)
+        if (CKivGuiDialog *hit = FindDialogAt()) {
+            if (message == WM_LBUTTONDOWN)
                 m_active = hit;
-        }
-        if (hit) {
             hit->MsgProc(window, message, wParam, lParam);
             return 1;
         }

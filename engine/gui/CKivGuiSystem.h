@@ -82,9 +82,6 @@ public:
     CKivGuiDialog *FindDialog(int id) const;
     void SetActiveDialog(CKivGuiDialog *dialog) { m_active = dialog; }
     CKivGuiDialog *GetActiveDialog() const { return m_active; }
-    // Whether the last press of the mouse button made the dialog it hit the
-    // active one (an edit box it gives the focus to had none before).
-    bool ClickActivated() const { return m_clickActivated; }
     int HasOpenDialogOfKind(int kind) const;
     CKivGuiDialog *FindDialogAt();
     CKivGuiDialog *GetMouseOverDialog() const { return m_hovered; }
@@ -108,7 +105,6 @@ private:
     std::map<std::string, ImageEntry, GuiKeyLess> m_images;   // keyed by lower-case path
     unsigned m_messagesShown = 0;   // missing images' message boxes, ever
     CKivGuiDialog *m_active = nullptr;
-    bool m_clickActivated = false;
     std::vector<CKivGuiDialog *> m_layers[kLayers];      // front: most recently added
     std::vector<CKivGuiDialog *> m_kinds[kModalKinds];
     CKivCamera *m_camera = nullptr;

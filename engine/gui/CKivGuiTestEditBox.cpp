@@ -115,7 +115,7 @@ void CKivGuiTestEditBox::SetText(const char *text, int selectAll)
     m_firstVisible = 0;
     PlaceCaret(GetTextLength());
     m_selStart = selectAll ? 0 : m_caret;
-    OnTextReplaced();
+    m_replaced++;
 }
 
 void CKivGuiTestEditBox::ClearText()
@@ -127,7 +127,7 @@ void CKivGuiTestEditBox::ClearText()
     // The caret's place too: a composition's fit is measured from it before
     // the next frame.
     PlaceCaret(0);
-    OnTextReplaced();
+    m_replaced++;
 }
 
 const char *CKivGuiTestEditBox::GetTextAnsi()
@@ -169,7 +169,7 @@ int CKivGuiTestEditBox::NextChar(int index) const
     return std::min(index + 1, length);
 }
 
-void CKivGuiTestEditBox::PlaceCaret(int index, bool fitInput)
+void CKivGuiTestEditBox::PlaceCaret(int index)
 {
     if (!m_buffer)
         return;
@@ -184,16 +184,14 @@ void CKivGuiTestEditBox::PlaceCaret(int index, bool fitInput)
     const long long room = static_cast<long long>(TextWidth()) - m_leftMargin;
     if (index < m_firstVisible) {
         m_firstVisible = index;
-    } else if (x > room + x1) {
-        if (!m_clipToWidth && m_buffer->GetAnsiLength() <= m_maxBytes) {
-            const int target = GuiNearestInt(x - room);
-            int cp = 0, trailing = 0, lead = 0;
-            m_buffer->XToCaret(target, &cp, &trailing);
-            m_buffer->CaretToX(cp, FALSE, &lead);
-            m_firstVisible = lead < target ? NextChar(cp) : cp;
-        } else if (fitInput) {
-            DeleteSelection();
-        }
+    } else if (x > room + x1 && !m_clipToWidth && m_buffer->GetAnsiLength() <= m_maxBytes) {
+        // What typing lets in is kept by the typing (FitsAsTyped): placing
+        // the caret only scrolls.
+        const int target = GuiNearestInt(x - room);
+        int cp = 0, trailing = 0, lead = 0;
+        m_buffer->XToCaret(target, &cp, &trailing);
+        m_buffer->CaretToX(cp, FALSE, &lead);
+        m_firstVisible = lead < target ? NextChar(cp) : cp;
     }
 }
 
@@ -352,7 +350,7 @@ int CKivGuiTestEditBox::MsgProc(UINT message, WPARAM wParam, LPARAM)
     return 1;
 }
 
-int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
+int CKivGuiTestEditBox::TypeCharacter(WCHAR unit, bool composing)
 {
     if (!m_buffer || (unit < 32 && unit != 30 && unit != 31))
         return -1;
@@ -376,19 +374,15 @@ int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
     const int at = m_caret;
     int from = at;   // where the character stands once the backslashes went
     if (m_buffer->InsertString(at, units + 2 - count, count)) {
-        // Every backslash goes with a typed character, the game's too, so
-        // the limit is measured on the text as it will stand.
-        const WCHAR *text = GetText();
-        const int length = GetTextLength();
-        const int before = static_cast<int>(std::count(text, text + at, L'\\'));
-        const int all = before + static_cast<int>(std::count(text + at, text + length, L'\\'));
-        if (m_buffer->GetAnsiLength() - all <= m_maxBytes) {
+        // Every backslash goes with a typed character, the game's too; one
+        // refused leaves the text as it was.
+        if (FitsAsTyped(composing)) {
+            const WCHAR *text = GetText();
+            const int length = GetTextLength();
             m_firstVisible -= static_cast<int>(std::count(text, text + std::min(m_firstVisible, length), L'\\'));
+            from = at - static_cast<int>(std::count(text, text + at, L'\\'));
             m_buffer->RemoveAll(L'\\');
-            from = at - before;
-            // From where the character went: what passes the edge is removed.
-            m_selStart = from;
-            PlaceCaret(from + (unit == L'\\' ? 0 : count), true);
+            PlaceCaret(from + (unit == L'\\' ? 0 : count));
         } else {
             m_buffer->RemoveRange(at, at + count);
         }
@@ -399,12 +393,62 @@ int CKivGuiTestEditBox::TypeCharacter(WCHAR unit)
     return m_caret - from;
 }
 
+int CKivGuiTestEditBox::CompositionWidth() const
+{
+    CUniBuffer *composition = DrawnComposition();
+    int width = 0;
+    if (composition)
+        composition->CaretToX(composition->GetTextSize(), FALSE, &width);
+    return width;
+}
+
+bool CKivGuiTestEditBox::FitsAsTyped(bool composing) const
+{
+    const WCHAR *text = GetText();
+    const int length = GetTextLength();
+    int end = 0;
+    m_buffer->CaretToX(length, FALSE, &end);
+    long long bytes = m_buffer->GetAnsiLength(), width = end;
+    // Shown beside the text, not yet in it.
+    if (CUniBuffer *drawn = composing ? nullptr : DrawnComposition()) {
+        bytes += WideCharToMultiByte(CP_ACP, 0, drawn->GetText(), drawn->GetTextSize(), nullptr, 0, nullptr, nullptr);
+        width += CompositionWidth();
+    }
+    // Gone once the character is in.
+    for (int i = 0; i < length; i++) {
+        if (text[i] != L'\\')
+            continue;
+        int x0 = 0, x1 = 0;
+        m_buffer->CaretToX(i, FALSE, &x0);
+        m_buffer->CaretToX(i + 1, FALSE, &x1);
+        width -= x1 - x0;
+        bytes--;
+    }
+    if (bytes > m_maxBytes)
+        return false;
+    if (!m_clipToWidth)
+        return true;
+    int first = 0;
+    m_buffer->CaretToX(m_firstVisible, FALSE, &first);
+    return width - first <= static_cast<long long>(TextWidth()) - m_leftMargin;
+}
+
 int CKivGuiTestEditBox::HitIndex(int x)
 {
     int first = 0, cp = 0, trailing = 0;
     m_buffer->CaretToX(m_firstVisible, FALSE, &first);
-    const int at = GuiNearestInt(static_cast<long long>(x) - m_textRect.left + first - TextIndent());
-    if (FAILED(m_buffer->XToCaret(at, &cp, &trailing)))
+    long long at = static_cast<long long>(x) - m_textRect.left + first - TextIndent();
+    // A composition drawn at the caret: a press on it lands at the caret,
+    // one behind it on the character drawn there.
+    if (const int gap = CompositionWidth()) {
+        int caret = 0;
+        m_buffer->CaretToX(m_caret, FALSE, &caret);
+        if (at >= caret && at < static_cast<long long>(caret) + gap)
+            return m_caret;
+        if (at >= caret)
+            at -= gap;
+    }
+    if (FAILED(m_buffer->XToCaret(GuiNearestInt(at), &cp, &trailing)))
         return -1;
     // Measured in units: a hit on either half of a pair lands before or behind all of it.
     if (trailing && cp < GetTextLength())
@@ -421,10 +465,13 @@ int CKivGuiTestEditBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
         return 0;
     switch (message) {
     case WM_LBUTTONDOWN: {
-        m_clicked = 1;
-        // The focus event may delete the box or its dialog.
+        // Measured on the text as drawn at the press, before what the press
+        // ends (a syllable being typed) changes it: the caret goes to the
+        // character clicked. The focus event may delete the box or its dialog.
         Guard guard(this);
-        if (m_dialog)
+        const unsigned replaced = m_replaced;
+        int index = ContainsPoint(x, y) ? EndInputAt(HitIndex(x)) : -1;
+        if (guard.Alive() && m_dialog)
             m_dialog->RequestFocus(this);
         if (!guard.Alive())
             return 1;
@@ -436,7 +483,9 @@ int CKivGuiTestEditBox::HandleMouse(UINT message, int x, int y, WPARAM, LPARAM)
             SetCapture(window);
         if (!guard.Alive())
             return 1;
-        const int index = HitIndex(x);
+        // A text the game set meanwhile is measured as it stands.
+        if (m_replaced != replaced)
+            index = HitIndex(x);
         if (index >= 0) {
             PlaceCaret(index);
             m_selStart = m_caret;
@@ -689,7 +738,7 @@ int CKivGuiTestEditBox::TextIndent()
         return m_leftMargin;
     int width = 0;
     m_buffer->CaretToX(GetTextLength(), FALSE, &width);
-    width += m_focus ? CompositionWidth() : 0;
+    width += CompositionWidth();
     const long long room = static_cast<long long>(TextWidth()) - m_leftMargin;
     return GuiSum(m_leftMargin, std::max(0LL, (room - width) / 2));
 }
@@ -730,7 +779,7 @@ void CKivGuiTestEditBox::Render(float, int)
     std::wstring before(t + first, t + m_caret);
     m_dialog->DrawTextW(before.c_str(), &text, font, 0);
     RECT after = text;
-    after.left = GuiSum(after.left, static_cast<long long>(caretX) - firstX + (m_focus ? CompositionWidth() : 0));
+    after.left = GuiSum(after.left, static_cast<long long>(caretX) - firstX + CompositionWidth());
     m_dialog->DrawTextW(t + m_caret, &after, font, 0);
 
     CKivGuiSystem *gui = CKivGuiSystem::GetInstance();

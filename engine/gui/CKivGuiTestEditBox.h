@@ -43,9 +43,7 @@ public:
     const WCHAR *GetText() const;
     int GetTextLength() const;
     void SetCaretVisible(int flag) { m_caretVisible = flag; }
-    // fitInput: the text was just typed or pasted, and what passes the edge
-    // or the limit is removed again; otherwise the caret is only placed.
-    void PlaceCaret(int index, bool fitInput = false);
+    void PlaceCaret(int index);
     void DeleteSelection();
     void CopyToClipboard();
     void PasteFromClipboard();
@@ -75,26 +73,39 @@ protected:
     // pair counting as one.
     int PrevChar(int index) const;
     int NextChar(int index) const;
-    // The caret index under a dialog-relative x; -1 when it cannot be found.
+    // The caret index under a dialog-relative x in the text as drawn (a
+    // composition drawn at the caret pushes what follows it right); -1 when
+    // it cannot be found.
     int HitIndex(int x);
+    // A press in the box ends what it ends before the caret is placed; the
+    // index the press hit, kept on its character in the text left after
+    // that, or -1 when the box went meanwhile.
+    virtual int EndInputAt(int index) { return index; }
     void MoveCaret(int index);
     // One character by the rules of typing: control characters refused, a
     // surrogate pair whole or not at all, the selection replaced, the byte
     // limit and the width kept, every backslash of the text gone with it,
-    // never inside a composition typed in; no event. The units it left in
-    // the text (0 to 2; the caret stands behind them), or -1 when it typed
-    // nothing (refused, or the first half of a pair waiting for the second).
-    int TypeCharacter(WCHAR unit);
+    // never inside a composition typed in; no event. A composition drawn at
+    // the caret counts as the text shown, as one typed in does, unless the
+    // unit is part of a composition or result being typed (composing). The
+    // units it left in the text (0 to 2; the caret stands behind them), or
+    // -1 when it typed nothing (refused, or the first half of a pair waiting
+    // for the second).
+    int TypeCharacter(WCHAR unit, bool composing = false);
+    // Whether the text as it will be shown, without its backslashes, keeps
+    // the byte limit and, in a box that clips, fits its width wherever the
+    // last character went in.
+    bool FitsAsTyped(bool composing) const;
     void Changed();
     void DrawElementAt(int element, int x, int y, float scaleX, float alpha, float scaleY = 1.0f);
     // Where the text starts inside the text rectangle: the left margin, or in
     // a centred box the start of the line centred with its composition, so
     // the caret, the composition and the text after it share one origin.
     int TextIndent();
-    // Room left at the caret for a composition drawn over the text.
-    virtual int CompositionWidth() { return 0; }
-    // The whole text was set or cleared by the game.
-    virtual void OnTextReplaced() {}
+    // The composition drawn over the text at the caret, if any.
+    virtual CUniBuffer *DrawnComposition() const { return nullptr; }
+    // Room left for it at the caret.
+    int CompositionWidth() const;
     CKivGuiDxFont *Font() const;
     int DialogX() const;
     int DialogY() const;
@@ -105,7 +116,6 @@ protected:
     CUniBuffer *m_buffer;
     RECT m_textRect = {};
     int m_caretVisible = 1;
-    int m_clicked = 0;
     int m_centred = 0;
     int m_selStart = 0;
     int m_firstVisible = 0;
@@ -125,6 +135,7 @@ protected:
     WCHAR m_highSurrogate = 0;   // the first half of a pair, typed with the second
     int m_remainingWidth = 0;
     char m_language[10] = {};
+    unsigned m_replaced = 0;   // counts the texts the game set or cleared
 
     static BYTE s_hideCaret;
 };

@@ -93,6 +93,9 @@ struct GuiImeStore {
     int readingSelectedStart = 0;
     BYTE readingShown = 0;
     POINT compositionOrigin = {};
+    // The box that drew the composition over its text last, where a press
+    // picks from it; none when the composition is typed in or not drawn.
+    const CKivGuiIMEEditBox *drawnBy = nullptr;
     int firstTarget = 0;
     BYTE finishing = 0;
     // The box receiving the input method's compositions, in whose text the

@@ -286,6 +286,7 @@ TEST_F(Gui, CacheSharesByCaseAndReportsAMissingImageOnce)
     EXPECT_EQ(resources.AddImage("red", Folder, "img"), 1);
     EXPECT_EQ(resources.ReleaseRef("img"), 0);
     EXPECT_EQ(resources.AddImage("red", Folder, "img"), 0) << "a count released to 0 is still registered";
+    EXPECT_EQ(resources.ReleaseRef("img"), 0) << "the second add counted";
     EXPECT_EQ(resources.AddImage("none", Folder, "gone"), 0);
     EXPECT_EQ(resources.HasResource("gone"), 0);
     EXPECT_EQ(resources.AddScene("scene"), 1);

@@ -4,6 +4,7 @@
 #include "engine/gui/CKivGuiTestEditBox.h"
 
 #include <climits>
+#include <cwchar>
 #include <initializer_list>
 #include <iterator>
 
@@ -141,6 +142,16 @@ TEST_F(EditBox, ClippingRemovesOnlyWhatWasTyped)
     const WCHAR shown = box->GetText()[first];
     Type(box, L"0");
     EXPECT_EQ(box->GetText()[box->GetFirstVisible()], shown);
+
+    // A box exactly four z wide holds four, and scrolled shows the last four.
+    box->SetSize(2 + gui()->GetFont("DefaultFont")->GetTextWidth("zzzz"), 20);
+    box->SetClipToWidth(1);
+    box->ClearText();
+    Type(box, L"zzzzz");
+    EXPECT_EQ(Text(), L"zzzz");
+    box->SetClipToWidth(0);
+    Type(box, L"zzzzzz");
+    EXPECT_EQ(box->GetFirstVisible(), 6);
 }
 
 TEST_F(EditBox, ClipboardCopyCutAndPaste)
@@ -203,15 +214,27 @@ TEST_F(EditBox, APasteWiderThanTheBoxKeepsWhatFits)
         Type(box, L"\x16");
         EXPECT_EQ(Text(), typed) << "after \"" << before << "\"";
         EXPECT_EQ(box->GetCaret(), static_cast<int>(typed.size()));
+        // Typed or pasted at the start or in the middle, as at the end.
+        for (int paste = 0; paste < 2; paste++)
+            for (WPARAM key : {VK_HOME, VK_LEFT}) {
+                box->SetText(std::string(before, before + wcslen(before)).c_str(), 0);
+                Key(key);
+                if (paste)
+                    Type(box, L"\x16");
+                else
+                    Type(box, std::wstring(40, L'z'));
+                EXPECT_EQ(Text().size(), typed.size()) << "after \"" << before << "\" paste " << paste;
+            }
     }
     // A game text with a backslash that fills the box: a character typed
-    // behind it passes the edge as it would without the backslash.
+    // behind it passes the edge as it would without the backslash, and the
+    // text stays as it was.
     box->ClearText();
     Type(box, std::wstring(40, L'z'));
     const std::wstring full = Text();
     box->SetText(("\\" + std::string(full.size(), 'z')).c_str(), 0);
     Type(box, L"z");
-    EXPECT_EQ(Text(), full);
+    EXPECT_EQ(Text(), L"\\" + full);
     // Scrolling with room for all: a paste takes at most 1023 units.
     box->ClearText();
     box->SetClipToWidth(0);

@@ -213,6 +213,11 @@ void GuardFreedBegin()
     guarding = true;
 }
 
+bool GuardFreedOutOfRoom()
+{
+    return overflowed;
+}
+
 long GuardFreedEnd()
 {
     guarding = false;

@@ -43,3 +43,6 @@ void GuardFreedBegin();
 // blocks seen since the guard began, or -1 when it ran out of room and some
 // blocks went unguarded.
 long GuardFreedEnd();
+// Whether the guard ran out of room since it began: blocks made since then
+// are unguarded, and a freed one's address may be handed out again.
+bool GuardFreedOutOfRoom();
