@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "d3d9testcamera.h"
 #include "gfx/core/camera.h"
@@ -807,6 +808,95 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
     EXPECT_EQ(orphan->height, 40);
     RwRasterDestroy(orphan);
     RwRasterDestroy(after);
+}
+
+namespace {
+RwMemoryFunctions SavedMemory;
+// The device list's nodes cannot be had; everything else can.
+void *NoListNodes(size_t size, RwUInt32 hint)
+{
+    return hint == rwD3D9NODEHINT ? nullptr : SavedMemory.rwmalloc(size, hint);
+}
+} // namespace
+
+// Sub-rasters and camera rasters made while the device list cannot grow are
+// refused, the sub-raster as it was; every one made follows the next resize.
+TEST_F(DeviceFrame, RastersTheDeviceListCannotHoldAreRefused)
+{
+    RwRaster *whole = camera->frameBuffer;
+    std::vector<RwRaster *> subs, cameras;
+    const RwRect rect = {512, 384, 512, 384};
+    SavedMemory = RwEngineInstance->memoryFuncs;
+    RwEngineInstance->memoryFuncs.rwmalloc = NoListNodes;
+    size_t refused = 0;
+    for (int i = 0; i < 200; i++) {
+        RwRaster *sub = RwRasterCreate(0, 0, 0, rwRASTERTYPENORMAL | rwRASTERDONTALLOCATE);
+        if (!sub)
+            continue;
+        subs.push_back(sub);
+        if (!RwRasterMakeSubRaster(sub, whole, &rect)) {
+            refused++;
+            EXPECT_EQ(sub->parent, sub);
+            EXPECT_EQ(sub->cType, rwRASTERTYPENORMAL);
+        }
+    }
+    for (int i = 0; i < 20; i++) {
+        RwRaster *made = RwRasterCreate(512, 384, 0, rwRASTERTYPECAMERA);
+        refused += made == nullptr;
+        if (made)
+            cameras.push_back(made);
+    }
+    RwEngineInstance->memoryFuncs = SavedMemory;
+    EXPECT_GT(refused, 0u) << "the list never had to grow";
+    SetWindowPos(window, nullptr, 0, 0, 512, 384, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    for (RwRaster *sub : subs) {
+        if (sub->parent == sub)
+            continue;
+        EXPECT_EQ(sub->nOffsetX, 256);
+        EXPECT_EQ(sub->width, 256);
+        EXPECT_EQ(sub->height, 192);
+    }
+    for (RwRaster *made : cameras)
+        EXPECT_EQ(made->width, 256);
+    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    for (RwRaster *r : subs)
+        RwRasterDestroy(r);
+    for (RwRaster *r : cameras)
+        RwRasterDestroy(r);
+    RwCameraShowRaster(camera, window, 0);
+}
+
+// A sub-raster locked across a resize follows it, and its unlock keeps the
+// size it followed to.
+TEST_F(DeviceFrame, ASubRasterLockedAcrossAResizeKeepsTheSizeItFollowed)
+{
+    RwRaster *whole = camera->frameBuffer;
+    RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_NE(part, nullptr);
+    const RwRect rect = {512, 384, 512, 384};
+    ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
+    ASSERT_NE(RwRasterLock(part, 0, rwRASTERLOCKREAD), nullptr);
+    SetWindowPos(window, nullptr, 0, 0, 512, 384, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    EXPECT_EQ(part->width, 256);
+    EXPECT_EQ(part->nOffsetX, 256);
+    RwRasterUnlock(part);
+    EXPECT_EQ(part->nOffsetX, 256);
+    EXPECT_EQ(part->nOffsetY, 192);
+    EXPECT_EQ(part->width, 256);
+    EXPECT_EQ(part->height, 192);
+    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    EXPECT_EQ(part->width, 512);
+    EXPECT_EQ(part->height, 384);
+    RwRasterDestroy(part);
+    RwCameraShowRaster(camera, window, 0);
 }
 
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)
