@@ -89,6 +89,14 @@ bool RenderFrame(RwCamera *camera, RwRGBA colour)
     return true;
 }
 
+// Resizes the window and draws an empty black frame, which resets the device to it.
+bool ResizeAndDraw(RwCamera *camera, HWND window, int width, int height)
+{
+    SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    return RenderFrame(camera, {0, 0, 0, 255});
+}
+
 // Records the flags of every clear on top of the call names.
 class ClearRecorder : public CountingDevice {
 public:
@@ -848,9 +856,7 @@ TEST_F(DeviceFrame, RastersTheDeviceListCannotHoldAreRefused)
     }
     RwEngineInstance->memoryFuncs = SavedMemory;
     EXPECT_GT(refused, 0u) << "the list never had to grow";
-    SetWindowPos(window, nullptr, 0, 0, 512, 384, SWP_NOMOVE | SWP_NOZORDER);
-    KivTestPumpMessages();
-    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
     for (RwRaster *sub : subs) {
         if (sub->parent == sub)
             continue;
@@ -860,9 +866,7 @@ TEST_F(DeviceFrame, RastersTheDeviceListCannotHoldAreRefused)
     }
     for (RwRaster *made : cameras)
         EXPECT_EQ(made->width, 256);
-    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
-    KivTestPumpMessages();
-    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 1024, 768));
     for (RwRaster *r : subs)
         RwRasterDestroy(r);
     for (RwRaster *r : cameras)
@@ -880,9 +884,7 @@ TEST_F(DeviceFrame, ASubRasterLockedAcrossAResizeKeepsTheSizeItFollowed)
     const RwRect rect = {512, 384, 512, 384};
     ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
     ASSERT_NE(RwRasterLock(part, 0, rwRASTERLOCKREAD), nullptr);
-    SetWindowPos(window, nullptr, 0, 0, 512, 384, SWP_NOMOVE | SWP_NOZORDER);
-    KivTestPumpMessages();
-    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
     EXPECT_EQ(part->width, 256);
     EXPECT_EQ(part->nOffsetX, 256);
     RwRasterUnlock(part);
@@ -890,9 +892,7 @@ TEST_F(DeviceFrame, ASubRasterLockedAcrossAResizeKeepsTheSizeItFollowed)
     EXPECT_EQ(part->nOffsetY, 192);
     EXPECT_EQ(part->width, 256);
     EXPECT_EQ(part->height, 192);
-    SetWindowPos(window, nullptr, 0, 0, 1024, 768, SWP_NOMOVE | SWP_NOZORDER);
-    KivTestPumpMessages();
-    ASSERT_TRUE(RenderFrame(camera, {0, 0, 0, 255}));
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 1024, 768));
     EXPECT_EQ(part->width, 512);
     EXPECT_EQ(part->height, 384);
     RwRasterDestroy(part);
