@@ -62,6 +62,12 @@ static IDirect3DSurface9 *SystemCopy(IDirect3DSurface9 *source, RwBool read)
     return copy;
 }
 
+// A side of a mip level: halved per level, never below a pixel.
+static RwInt32 LevelSize(RwInt32 size, RwUInt32 level)
+{
+    return (size >> level) > 0 ? size >> level : 1;
+}
+
 RwBool RwD3D9RasterLock(void *out, void *rasterIn, RwInt32 modeAndLevel)
 {
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
@@ -103,8 +109,8 @@ RwBool RwD3D9RasterLock(void *out, void *rasterIn, RwInt32 modeAndLevel)
     raster->cpPixels = static_cast<RwUInt8 *>(ext->lockedRect.pBits);
     raster->originalWidth = raster->width;
     raster->originalHeight = raster->height;
-    raster->width = (raster->width >> level) > 0 ? raster->width >> level : 1;
-    raster->height = (raster->height >> level) > 0 ? raster->height >> level : 1;
+    raster->width = LevelSize(raster->width, level);
+    raster->height = LevelSize(raster->height, level);
     raster->stride = ext->lockedRect.Pitch;
     raster->privateFlags |= (read ? rwRASTERPIXELLOCKEDREAD : 0) | (write ? rwRASTERPIXELLOCKEDWRITE : 0);
     *static_cast<RwUInt8 **>(out) = raster->cpPixels;
@@ -290,8 +296,8 @@ static void SetFollowedSize(RwRaster *raster, RwInt32 width, RwInt32 height)
         const RwUInt32 level = RwD3D9RasterGetExtension(raster)->lockedMipLevel;
         raster->originalWidth = width;
         raster->originalHeight = height;
-        width = (width >> level) > 0 ? width >> level : 1;
-        height = (height >> level) > 0 ? height >> level : 1;
+        width = LevelSize(width, level);
+        height = LevelSize(height, level);
     }
     raster->width = width;
     raster->height = height;

@@ -322,14 +322,20 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "") + end)));
-    // A writer that flushes leaves empty stored blocks after the last row.
-    std::string flushed = Bytes({0x78, 0x01, 0x00, 0x05, 0x00, 0xFA, 0xFF}) + std::string(1, '\0') + rows[0];
-    for (int i = 0; i < 150; i++)
-        flushed += Bytes({0x00, 0x00, 0x00, 0xFF, 0xFF});
+    // A writer that flushes leaves empty stored blocks after the last row: 1 KB
+    // of them and the checksum may follow the chunk that holds the rows.
     const std::string raw = std::string(1, '\0') + rows[0];
-    flushed += Bytes({0x01, 0x00, 0x00, 0xFF, 0xFF}) +
-               Be32(static_cast<unsigned>(adler32(1, reinterpret_cast<const Bytef *>(raw.data()), 5)));
-    EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("IDAT", flushed) + end)));
+    const std::string head = Chunk("IDAT", Bytes({0x78, 0x01, 0x00, 0x05, 0x00, 0xFA, 0xFF}) + raw);
+    for (int blocks : {203, 204}) {
+        std::string tail;
+        for (int i = 0; i < blocks; i++)
+            tail += Bytes({0x00, 0x00, 0x00, 0xFF, 0xFF});
+        tail += Bytes({0x01, 0x00, 0x00, 0xFF, 0xFF}) +
+                Be32(static_cast<unsigned>(adler32(1, reinterpret_cast<const Bytef *>(raw.data()), 5)));
+        RwImage *image = Keep(ReadBytes(sig + palette + head + Chunk("IDAT", tail) + end));
+        EXPECT_EQ(blocks == 203, image != nullptr) << blocks;
+    }
+    EXPECT_EQ(E_RW_INVIMAGESIZE, TakeErrorCode());
     // Image data after a whole image is passed over, where it stands.
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + Chunk("IDAT", "junk") + text + end)));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "junk") + end)));

@@ -674,6 +674,21 @@ TEST_F(DeviceFrame, ACameraRasterNotTheWindowsSizeKeepsItsProportionAcrossResize
         EXPECT_EQ(odd->width, 1000) << "back from " << size.width;
         EXPECT_EQ(odd->height, 700) << "back from " << size.height;
     }
+    // Resized by its owner in one direction, it is scaled from its new size.
+    odd->width = 500;
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
+    EXPECT_EQ(odd->width, 250);
+    EXPECT_EQ(odd->height, 350);
+    // One made in a window a pixel high grows with it, scaled from that window
+    // at every resize.
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 1));
+    RwRaster *thin = RwRasterCreate(500, 1, 0, rwRASTERTYPECAMERA);
+    ASSERT_NE(thin, nullptr);
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 333, 250));
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 1024, 768));
+    EXPECT_EQ(thin->width, 1000);
+    EXPECT_EQ(thin->height, 768);
+    RwRasterDestroy(thin);
     RwRasterDestroy(odd);
 }
 
