@@ -869,6 +869,7 @@ TEST_F(DeviceFrame, RastersTheDeviceListCannotHoldAreRefused)
         if (made)
             cameras.push_back(made);
     }
+    EXPECT_EQ(RwD3D9RasterCreateFromD3DFormat(64, 64, D3DFMT_A8R8G8B8, rwRASTERTYPECAMERATEXTURE), nullptr);
     RwEngineInstance->memoryFuncs = SavedMemory;
     EXPECT_GT(refused, 0u) << "the list never had to grow";
     ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
