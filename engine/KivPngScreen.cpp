@@ -185,7 +185,9 @@ bool AppendStoredData(Rewrite *file, const BYTE *bytes, DWORD size, uint64_t exp
     BYTE beyond;
     if (ok && feed.status == Z_OK)
         ok = InflateInto(&feed, &beyond, 1) == 0;
-    ok = ok && feed.status == Z_STREAM_END;
+    // Bytes after the stream's end in its chunk are refused, as the library's
+    // own reader refuses them.
+    ok = ok && feed.status == Z_STREAM_END && feed.z.avail_in == 0;
     if (ok) {
         AppendBe32(file, static_cast<RwUInt32>(feed.z.adler));
         AppendBe32(file, static_cast<RwUInt32>(crc32(0, file->data + type, static_cast<uInt>(file->size - type))));

@@ -2,8 +2,8 @@
 #include "pngformat.h"
 
 #include <csetjmp>
+#include <cstring>
 #include <png.h>
-#include <zlib.h>
 
 #include "engine.h"
 #include "image.h"
@@ -40,21 +40,24 @@ struct RwPngSource {
     uint64_t imageData;   // bytes of IDAT data read
     uint64_t limit;       // IDAT data the file may give before it is refused
     volatile RwUInt32 *failure;   // the error the reader records when libpng stops it
-    // A second inflater over the IDAT data as it is read, that only counts:
-    // after the last row libpng inflates whatever follows to its end before
-    // it says there was too much, so a small file could keep it busy for
-    // minutes. Counted here, data past the rows is refused as it is met.
-    z_stream *counter;    // NULL before the image data, and once its stream ended or broke
-    uint64_t inflated;    // bytes it gave
-    uint64_t rowData;     // filtered bytes of every row of every pass
+    // After the last row libpng inflates whatever compressed data follows to
+    // its end before it says there was too much, so a small file could keep it
+    // busy for minutes. Once the rows are in, only the stream's end may follow.
+    uint64_t rowsLeft;    // rows of image data (of every pass) still to come
+    uint64_t rowsDone;    // IDAT data read when the last of them came
 };
 
 // The image data may be twice its rows' bytes (stored uncompressed, with
-// filter bytes) and 64 KB more: after the last row libpng inflates whatever
-// compressed data follows to its end, only to find it is too much. Only IDAT
-// data counts, so how the file cuts it into chunks does not matter.
-static const uint64_t rwPNGTAILBYTES = 0x10000;
+// filter bytes) and 64 KB more. Only IDAT data counts, so how the file cuts
+// it into chunks does not matter.
+static const uint64_t rwPNGSLACKBYTES = 0x10000;
 static const png_uint_32 rwPNGIDAT = 0x49444154;   // "IDAT"
+// libpng reads image data in pieces of this size: after the last row at most
+// one piece it holds and the tail below are inflated, a few megabytes at most.
+static const size_t rwPNGIDATPIECE = 4096;
+// What may follow the last row: the end of the last deflate block, empty
+// blocks of a flushing writer and the checksum take a few bytes.
+static const uint64_t rwPNGTAILBYTES = 1024;
 
 enum : RwUInt32 {
     rwPNGFIRSTCHUNKTYPE = 12,   // after the 8-byte signature and the chunk's length
@@ -75,32 +78,6 @@ static bool FirstChunkTypeOk(const RwPngSource *source, png_const_bytep data, pn
     return true;
 }
 
-// FALSE once the image data read so far inflates to more than the rows. A
-// stream that ends or breaks is left to libpng, which reports it.
-static RwBool CountInflated(RwPngSource *source, png_bytep data, png_size_t length)
-{
-    z_stream *z = source->counter;
-    if (z == nullptr)
-        return TRUE;
-    Bytef scratch[4096];
-    z->next_in = data;
-    z->avail_in = static_cast<uInt>(length);
-    for (;;) {
-        z->next_out = scratch;
-        z->avail_out = sizeof(scratch);
-        const int status = inflate(z, Z_NO_FLUSH);
-        source->inflated += sizeof(scratch) - z->avail_out;
-        if (source->inflated > source->rowData)
-            return FALSE;
-        // Until no progress is possible: all the input taken, all the output given.
-        if (status != Z_OK) {
-            if (status != Z_BUF_ERROR)
-                source->counter = nullptr;
-            return TRUE;
-        }
-    }
-}
-
 // A short read is a truncated file: libpng must stop rather than decode stale bytes.
 static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
 {
@@ -109,22 +86,28 @@ static void RwPngReadData(png_structp png, png_bytep data, png_size_t length)
         (png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_DATA && png_get_io_chunk_type(png) == rwPNGIDAT;
     if (imageData) {
         source->imageData += length;
-        if (source->imageData > source->limit) {
+        if (source->imageData > source->limit ||
+            (source->rowsLeft == 0 && source->imageData - source->rowsDone > rwPNGTAILBYTES)) {
             *source->failure = E_RW_INVIMAGESIZE;
             png_error(png, "image data larger than the image");
         }
     }
     if (RwStreamRead(source->stream, data, static_cast<RwUInt32>(length)) != length)
         png_error(png, "truncated file");
-    if (imageData && !CountInflated(source, data, length)) {
-        *source->failure = E_RW_INVIMAGESIZE;
-        png_error(png, "image data inflates past the rows");
-    }
     if (!FirstChunkTypeOk(source, data, length))
         png_error(png, "first chunk is not IHDR");
     // Counted only as far as the check looks.
     const uint64_t next = source->offset + static_cast<uint64_t>(length);
     source->offset = next < rwPNGFIRSTCHUNKTYPE + 4 ? static_cast<RwUInt32>(next) : rwPNGFIRSTCHUNKTYPE + 4;
+}
+
+// Called once for each row of each pass, after its data was inflated and
+// before libpng looks for the end of the image data.
+static void CountRow(png_structp png, png_row_infop, png_bytep)
+{
+    RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
+    if (source->rowsLeft > 0 && --source->rowsLeft == 0)
+        source->rowsDone = source->imageData;
 }
 
 static void RwPngWriteData(png_structp png, png_bytep data, png_size_t length)
@@ -141,6 +124,16 @@ static void RwPngReadWarning(png_structp png, png_const_charp message)
     png_error(png, message);
 }
 
+// Image data that inflates past the rows is too large an image, as when the
+// bounds above find it; every other error of libpng's is a read error.
+static void RwPngReadError(png_structp png, png_const_charp message)
+{
+    RwPngSource *source = static_cast<RwPngSource *>(png_get_io_ptr(png));
+    if (std::strstr(message, "Too much image data"))
+        *source->failure = E_RW_INVIMAGESIZE;
+    png_longjmp(png, 1);
+}
+
 // Chunks the reader has no use for but libpng would buffer whole (and inflate):
 // passed over in small pieces instead, their CRCs still checked, so a length
 // the file cannot back never becomes an allocation.
@@ -150,20 +143,6 @@ static const int rwPNGUNUSEDCHUNKCOUNT = 9;
 // Compressed data expands at most this much, so a file's remaining bytes bound
 // the rows it can fill.
 static const uint64_t rwPNGMAXINFLATE = 1032;
-
-// The counter's memory is libpng's: the engine's, with its hint.
-static voidpf RwPngZAlloc(voidpf, uInt items, uInt size)
-{
-    if (size != 0 && items > static_cast<size_t>(-1) / size)
-        return Z_NULL;
-    return RwMalloc(static_cast<size_t>(items) * size, rwMEMHINT_PNG);
-}
-
-static void RwPngZFree(voidpf, voidpf ptr)
-{
-    if (ptr)
-        RwFree(ptr);
-}
 
 RwBool RwPngSizeHeld(RwUInt32 width, RwUInt32 height)
 {
@@ -272,13 +251,9 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     // Set after the jump is armed, so they must live in memory for the error path.
     RwImage *volatile image = nullptr;
     png_bytep *volatile rows = nullptr;
-    z_stream *volatile counter = nullptr;
     volatile RwUInt32 failure = E_RW_READ;
-    z_stream counterStream = {};
     if (setjmp(png_jmpbuf(png))) {
         RaiseError(failure);
-        if (counter)
-            inflateEnd(counter);
         FreeIfMade(rows);
         if (image)
             RwImageDestroy(image);
@@ -286,10 +261,14 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         RwStreamClose(stream, nullptr);
         return nullptr;
     }
-    RwPngSource source = {stream, 0, 0, UINT64_MAX, &failure, nullptr, 0, 0};
+    RwPngSource source = {stream, 0, 0, UINT64_MAX, &failure, UINT64_MAX, 0};
     png_set_read_fn(png, &source, RwPngReadData);
-    png_set_error_fn(png, nullptr, nullptr, RwPngReadWarning);
+    png_set_error_fn(png, nullptr, RwPngReadError, RwPngReadWarning);
     png_set_benign_errors(png, 0);
+    png_set_compression_buffer_size(png, rwPNGIDATPIECE);
+    // An index past the file's palette reads as the grey ramp's entry, which
+    // the image's palette holds there: libpng's own check would refuse it.
+    png_set_check_for_invalid_index(png, 0);
     png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, rwPNGUNUSEDCHUNKS, rwPNGUNUSEDCHUNKCOUNT);
     // Those chunks are never held whole, so no length is too large for them,
@@ -308,9 +287,6 @@ RwImage *RwImageReadPng(const RwChar *imageName)
     // The file's rows; interlaced ones hold up to 15 more bytes each (filter
     // bytes and partial bytes of seven passes).
     const uint64_t rowData = (png_get_rowbytes(png, info) + 16) * static_cast<uint64_t>(height);
-    // What the image data must inflate to, from the file's own pixel format.
-    source.rowData = RwPngImageDataBytes(width, height, bitDepth * png_get_channels(png, info),
-                                         png_get_interlace_type(png, info) != PNG_INTERLACE_NONE);
     // Nothing is allocated for rows the rest of the file could not fill.
     RwUInt32 left = 0;
     if (RwStreamGetRemaining(stream, &left) && !RwPngRowsFitData(png_get_rowbytes(png, info), height, left))
@@ -353,6 +329,7 @@ RwImage *RwImageReadPng(const RwChar *imageName)
 
     // Interlaced files are read whole; the rows the transformations make must fit the stride.
     png_set_interlace_handling(png);
+    png_set_read_user_transform_fn(png, CountRow);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) > static_cast<png_size_t>(image->stride))
         png_error(png, "row does not fit");
@@ -362,19 +339,15 @@ RwImage *RwImageReadPng(const RwChar *imageName)
         png_error(png, "no row array");
     for (png_uint_32 y = 0; y < height; y++)
         rows[y] = image->cpPixels + static_cast<size_t>(y) * image->stride;
-    source.limit = source.imageData + 2 * rowData + rwPNGTAILBYTES;
-    // The first IDAT chunk's data is still to come: the counter sees all of it.
-    counterStream.zalloc = RwPngZAlloc;
-    counterStream.zfree = RwPngZFree;
-    if (inflateInit(&counterStream) != Z_OK)
-        png_error(png, "no inflater");
-    counter = &counterStream;
-    source.counter = &counterStream;
+    source.limit = source.imageData + 2 * rowData + rwPNGSLACKBYTES;
+    // With no pixel bits each row of each pass is its filter byte alone.
+    source.rowsLeft = RwPngImageDataBytes(width, height, 0, png_get_interlace_type(png, info) != PNG_INTERLACE_NONE);
     png_read_image(png, rows);
+    // What follows is passed over, not inflated: only the limit holds.
+    source.rowsLeft = UINT64_MAX;
     // Damage or truncation after the rows is damage too.
     png_read_end(png, nullptr);
 
-    inflateEnd(&counterStream);
     png_destroy_read_struct(&png, &info, nullptr);
     RwFree(rows);
     RwStreamClose(stream, nullptr);

@@ -147,16 +147,40 @@ RwBool RwD3D9RasterPluginAttach(void)
 // ---------------------------------------------------------------------------
 // The device-object list and palette records
 
-static void AddDeviceObject(RwRaster *raster)
+// FALSE when no node could be had: a raster left off the list would not
+// follow a reset, so whoever asked refuses it.
+static RwBool AddDeviceObject(RwRaster *raster)
 {
     if (NodeFreeList == nullptr)
-        return;
+        return TRUE;
     DeviceObjectNode *node = static_cast<DeviceObjectNode *>(RwFreeListAlloc(NodeFreeList, rwD3D9NODEHINT));
-    if (node == nullptr)
-        return;
+    if (node == nullptr) {
+        RwErrorRaise(rwID_COREPLUGIN, E_RW_NOMEM);
+        return FALSE;
+    }
     node->raster = raster;
     node->next = DeviceObjects;
     DeviceObjects = node;
+    return TRUE;
+}
+
+static bool IsDeviceObject(const RwRaster *raster)
+{
+    for (const DeviceObjectNode *n = DeviceObjects; n; n = n->next) {
+        if (n->raster == raster)
+            return true;
+    }
+    return false;
+}
+
+// Lists a raster just made; one the list cannot hold gives back what was
+// made for it and is refused.
+static RwBool ListMade(RwRaster *raster)
+{
+    if (AddDeviceObject(raster))
+        return TRUE;
+    RwD3D9RasterDestroy(nullptr, raster, 0);
+    return FALSE;
 }
 
 static void RemoveDeviceObject(RwRaster *raster)
@@ -381,9 +405,7 @@ static RwBool CreateTextureObject(RwRaster *raster)
         RaiseCreate("Failed to create texture.");
         return FALSE;
     }
-    if (depth || ext->palette)
-        AddDeviceObject(raster);
-    return TRUE;
+    return depth || ext->palette ? ListMade(raster) : TRUE;
 }
 
 // Format word and depth of a normal or texture raster; FALSE when the device
@@ -502,8 +524,7 @@ static RwBool CreateCamera(RwRaster *raster)
                                            0};
     ext->d3dFormat = d.present.BackBufferFormat;
     ext->alpha = RwD3D9GetPixelFormat(d.present.BackBufferFormat).alpha;
-    AddDeviceObject(raster);
-    return TRUE;
+    return ListMade(raster);
 }
 
 RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
@@ -569,9 +590,7 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
         raster->stride = 0;
         if (raster->depth == 0)
             raster->depth = 16;
-        if (raster->cType == rwRASTERTYPECAMERA)
-            AddDeviceObject(raster);
-        return TRUE;
+        return raster->cType == rwRASTERTYPECAMERA ? ListMade(raster) : TRUE;
     }
 
     switch (raster->cType) {
@@ -580,10 +599,7 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
     case rwRASTERTYPEZBUFFER:
         if (raster->cFlags & rwRASTERDONTALLOCATE)
             return TRUE;
-        if (!RwD3D9CreateZBufferSurface(raster))
-            return FALSE;
-        AddDeviceObject(raster);
-        return TRUE;
+        return RwD3D9CreateZBufferSurface(raster) && ListMade(raster);
     case rwRASTERTYPECAMERATEXTURE: {
         if (raster->cFlags & rwRASTERDONTALLOCATE)
             return TRUE;
@@ -596,10 +612,7 @@ RwBool RwD3D9RasterCreate(void *, void *rasterIn, RwInt32 flags)
         ext->alpha = info->alpha;
         RwD3D9RasterAdjustSize(&raster->width, &raster->height, raster->cType | (raster->cFormat << 8));
         d.device->EvictManagedResources();
-        if (!RwD3D9CreateCameraTexture(raster))
-            return FALSE;
-        AddDeviceObject(raster);
-        return TRUE;
+        return RwD3D9CreateCameraTexture(raster) && ListMade(raster);
     }
     default:
         if (raster->cFlags & rwRASTERDONTALLOCATE)
@@ -645,8 +658,10 @@ RwRaster *RwD3D9RasterCreateFromD3DFormat(RwInt32 width, RwInt32 height, D3DFORM
         RwRasterDestroy(raster);
         return nullptr;
     }
-    if (pool == D3DPOOL_DEFAULT)
-        AddDeviceObject(raster);
+    if (pool == D3DPOOL_DEFAULT && !AddDeviceObject(raster)) {
+        RwRasterDestroy(raster);
+        return nullptr;
+    }
     raster->cFlags &= static_cast<RwUInt8>(~rwRASTERDONTALLOCATE);
     raster->cFormat &= 0xF0;
     ext->d3dFormat = format;
@@ -663,7 +678,10 @@ RwRaster *RwD3D9RasterCreateFromD3DFormat(RwInt32 width, RwInt32 height, D3DFORM
     raster->cFormat |= static_cast<RwUInt8>(info.rwFormat >> 8);
     if (format == D3DFMT_P8) {
         ext->palette = RwD3D9PaletteCreate();
-        AddDeviceObject(raster);
+        if (!AddDeviceObject(raster)) {
+            RwRasterDestroy(raster);
+            return nullptr;
+        }
     }
     return raster;
 }
@@ -760,6 +778,14 @@ RwBool RwD3D9RasterSubRaster(void *subIn, void *parentIn, RwInt32)
     RwRaster *parent = static_cast<RwRaster *>(parentIn);
     if (sub == nullptr || parent == nullptr)
         return FALSE;
+    // Listed as a device object while it is a camera raster, as one made so
+    // is: resets move it, and its destruction takes it off. One the list
+    // cannot hold is refused before anything changes.
+    const RwBool camera = parent->cType == rwRASTERTYPECAMERA;
+    if (camera && !IsDeviceObject(sub) && !AddDeviceObject(sub))
+        return FALSE;
+    if (!camera)
+        RemoveDeviceObject(sub);
     // A stage holding the sub-raster holds its old parent's texture: the next
     // set must reach the device, and nothing may keep that texture bound.
     for (RwUInt32 stage = 0; stage < rwD3D9TEXTURESTAGES; stage++) {
@@ -771,11 +797,6 @@ RwBool RwD3D9RasterSubRaster(void *subIn, void *parentIn, RwInt32)
     sub->cType = parent->cType;
     sub->cFormat = parent->cFormat;
     sub->cpPixels = nullptr;
-    // Listed as a device object while it is a camera raster, as one made so
-    // is: resets move it, and its destruction takes it off.
-    RemoveDeviceObject(sub);
-    if (sub->cType == rwRASTERTYPECAMERA)
-        AddDeviceObject(sub);
     // Its place in the top camera raster (whose type it took), which resets rescale.
     const RwRaster *top = RwD3D9RasterGetTop(parent);
     RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(sub);

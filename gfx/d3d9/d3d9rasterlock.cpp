@@ -62,6 +62,12 @@ static IDirect3DSurface9 *SystemCopy(IDirect3DSurface9 *source, RwBool read)
     return copy;
 }
 
+// A side of a mip level: halved per level, never below a pixel.
+static RwInt32 LevelSize(RwInt32 size, RwUInt32 level)
+{
+    return (size >> level) > 0 ? size >> level : 1;
+}
+
 RwBool RwD3D9RasterLock(void *out, void *rasterIn, RwInt32 modeAndLevel)
 {
     RwRaster *raster = static_cast<RwRaster *>(rasterIn);
@@ -103,8 +109,8 @@ RwBool RwD3D9RasterLock(void *out, void *rasterIn, RwInt32 modeAndLevel)
     raster->cpPixels = static_cast<RwUInt8 *>(ext->lockedRect.pBits);
     raster->originalWidth = raster->width;
     raster->originalHeight = raster->height;
-    raster->width = (raster->width >> level) > 0 ? raster->width >> level : 1;
-    raster->height = (raster->height >> level) > 0 ? raster->height >> level : 1;
+    raster->width = LevelSize(raster->width, level);
+    raster->height = LevelSize(raster->height, level);
     raster->stride = ext->lockedRect.Pitch;
     raster->privateFlags |= (read ? rwRASTERPIXELLOCKEDREAD : 0) | (write ? rwRASTERPIXELLOCKEDWRITE : 0);
     *static_cast<RwUInt8 **>(out) = raster->cpPixels;
@@ -281,6 +287,22 @@ static RwInt32 Scaled(RwInt32 size, RwUInt32 now, RwUInt32 then)
     return scaled == 0 && size > 0 && now > 0 ? 1 : scaled;
 }
 
+// Gives a raster the size a reset scaled it to. A locked one shows the locked
+// level of that size, and its unlock gives back the scaled size, not the
+// one saved at the lock.
+static void SetFollowedSize(RwRaster *raster, RwInt32 width, RwInt32 height)
+{
+    if (raster->privateFlags & rwRASTERPIXELLOCKED) {
+        const RwUInt32 level = RwD3D9RasterGetExtension(raster)->lockedMipLevel;
+        raster->originalWidth = width;
+        raster->originalHeight = height;
+        width = LevelSize(width, level);
+        height = LevelSize(height, level);
+    }
+    raster->width = width;
+    raster->height = height;
+}
+
 // A camera raster on the device window follows the new back buffer: its size
 // keeps its proportion to the back buffer and its format becomes the back
 // buffer's. A raster whose size is not the one last given to it here was
@@ -290,22 +312,25 @@ static void FollowBackBuffer(RwRaster *raster, RwD3D9RasterExtension *ext)
 {
     const RwD3D9Driver &d = rwD3D9Driver;
     RwD3D9CameraShape &shape = *RwD3D9RasterGetCameraShape(raster);
-    if (shape.backWidth == 0 || shape.backHeight == 0 || raster->width != shape.lastWidth ||
-        raster->height != shape.lastHeight)
-        shape = {raster->width,
-                 raster->height,
+    const RwBool locked = (raster->privateFlags & rwRASTERPIXELLOCKED) != 0;
+    RwInt32 width = locked ? raster->originalWidth : raster->width;
+    RwInt32 height = locked ? raster->originalHeight : raster->height;
+    if (shape.backWidth == 0 || shape.backHeight == 0 || width != shape.lastWidth || height != shape.lastHeight)
+        shape = {width,
+                 height,
                  static_cast<RwUInt32>(d.displayMode.width),
                  static_cast<RwUInt32>(d.displayMode.height),
-                 raster->width,
-                 raster->height,
+                 width,
+                 height,
                  0,
                  0};
     if (shape.backWidth != 0)
-        raster->width = Scaled(shape.width, d.present.BackBufferWidth, shape.backWidth);
+        width = Scaled(shape.width, d.present.BackBufferWidth, shape.backWidth);
     if (shape.backHeight != 0)
-        raster->height = Scaled(shape.height, d.present.BackBufferHeight, shape.backHeight);
-    shape.lastWidth = raster->width;
-    shape.lastHeight = raster->height;
+        height = Scaled(shape.height, d.present.BackBufferHeight, shape.backHeight);
+    shape.lastWidth = width;
+    shape.lastHeight = height;
+    SetFollowedSize(raster, width, height);
     RwD3D9PixelFormat info = RwD3D9GetPixelFormat(d.present.BackBufferFormat);
     raster->depth = RwD3D9FormatDepth(d.present.BackBufferFormat);
     raster->cFormat = static_cast<RwUInt8>((raster->cFormat & 0xF0) | (info.rwFormat >> 8));
@@ -417,8 +442,7 @@ static void FollowTop(RwRaster *raster, void *)
     KeepOnePixel(&upper, &lower, shape.height, top->height);
     raster->nOffsetX = static_cast<RwInt16>(top->nOffsetX + left);
     raster->nOffsetY = static_cast<RwInt16>(top->nOffsetY + upper);
-    raster->width = right - left;
-    raster->height = lower - upper;
+    SetFollowedSize(raster, right - left, lower - upper);
 }
 
 RwBool RwD3D9RasterRestoreDeviceObjects(void)

@@ -675,6 +675,7 @@ RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light)
         rwD3D9FilteredStateCalls++;
         return TRUE;
     }
+    const RwInt32 held = NumLights;
     if (index >= NumLights) {
         RwInt32 count = index + 1;
         size_t bytes = static_cast<size_t>(count) * sizeof(RwD3D9LightRecord);
@@ -686,19 +687,26 @@ RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light)
         std::memset(&Lights[NumLights], 0, static_cast<size_t>(count - NumLights) * sizeof(RwD3D9LightRecord));
         NumLights = count;
     }
-    Lights[index].light = *light;
+    // A refused light leaves the device as it was, and so the store: the
+    // records made for it go again (their room stays for the next growth).
     if (FAILED(Device()->SetLight(index, light))) {
-        Lights[index].light.Type = static_cast<D3DLIGHTTYPE>(0);
+        NumLights = held;
         return FALSE;
     }
+    Lights[index].light = *light;
     return TRUE;
 }
 
 RwBool RwD3D9EnableLight(RwInt32 index, RwBool enable)
 {
-    if (index < 0 || index >= NumLights)
-        return TRUE;
     RwInt32 flag = enable ? 1 : 0;
+    // Only a light the store knows the device holds is switched on: on any
+    // other index the device would make and enable a default light of its
+    // own. Nothing the store switched on lies past it.
+    if (index < 0 || index >= NumLights)
+        return !flag;
+    if (flag && Lights[index].light.Type == 0)
+        return FALSE;
     if (Lights[index].enabled == flag) {
         rwD3D9FilteredStateCalls++;
         return TRUE;

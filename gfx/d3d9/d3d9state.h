@@ -130,7 +130,11 @@ RwBool RwD3D9SetTransformWorld(const RwMatrix *matrix);
 // TRUE when the last world matrix sent was the identity.
 RwBool RwD3D9WorldIsIdentity(void);
 
+// Sends a light under its index unless the store says the device holds it;
+// FALSE (the store and the device as they were) when it is refused.
 RwBool RwD3D9SetLight(RwInt32 index, const D3DLIGHT9 *light);
+// Switches a light on or off; switching on is refused (FALSE, nothing sent)
+// for an index whose record holds no known light or lies past the store.
 RwBool RwD3D9EnableLight(RwInt32 index, RwBool enable);
 RwInt32 RwD3D9GetNumLights(void);
 const RwD3D9LightRecord *RwD3D9GetLightRecord(RwInt32 index);

@@ -326,6 +326,7 @@ TEST(TextureRead, HostileFilesCostNoMoreThanTheyHold)
         {"zeros past the last row",
          Signature() + ihdr + Chunk("IDAT", CompressedWithZeros(std::string(5, '\0'), 16)) + end, false},
         {"no IEND", Signature() + ihdr + pixel, false},
+        {"bytes after the stream's end in its chunk", Signature() + ihdr + Chunk("IDAT", stream + "xy") + end, false},
         // Image data in two runs with text between, whole only when the text is dropped.
         {"IDAT runs apart", Signature() + ihdr + Chunk("IDAT", stream.substr(0, 6)) + text +
                                 Chunk("IDAT", stream.substr(6)) + end, false},

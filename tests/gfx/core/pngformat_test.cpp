@@ -186,6 +186,22 @@ TEST_F(Png, HandAssembledFilesReadAsTheColourTypeTableSays)
          {Rgba(1, 2, 3, 255), Rgba(4, 5, 6, 255)}},
         {"grey and alpha spread to RGB", PngFile(Ihdr(2, 1, 8, 4), "", {Bytes({90, 30, 200, 255})}), 32,
          {Rgba(90, 90, 90, 30), Rgba(200, 200, 200, 255)}},
+        // Indices past the file's palette, first, in the middle and last in
+        // the row: the grey ramp's entries, at every depth.
+        {"8-bit indices past 4 entries", PngFile(Ihdr(4, 1, 8, 3), Chunk("PLTE", std::string(12, '\x40')),
+                                                  {Bytes({200, 4, 1, 5})}),
+         8, {Rgba(200, 200, 200, 255), Rgba(4, 4, 4, 255), Rgba(64, 64, 64, 255), Rgba(5, 5, 5, 255)}},
+        {"4-bit indices past 3 entries", PngFile(Ihdr(4, 1, 4, 3), Chunk("PLTE", std::string(9, '\x40')),
+                                                  {Bytes({0xF3, 0x2E})}),
+         4, {Rgba(15, 15, 15, 255), Rgba(3, 3, 3, 255), Rgba(64, 64, 64, 255), Rgba(14, 14, 14, 255)}},
+        {"2-bit indices past 2 entries", PngFile(Ihdr(8, 1, 2, 3), Chunk("PLTE", std::string(6, '\x40')),
+                                                  {Bytes({0xE4, 0x1B})}),
+         4, {Rgba(3, 3, 3, 255), Rgba(2, 2, 2, 255), Rgba(64, 64, 64, 255), Rgba(64, 64, 64, 255),
+             Rgba(64, 64, 64, 255), Rgba(64, 64, 64, 255), Rgba(2, 2, 2, 255), Rgba(3, 3, 3, 255)}},
+        {"1-bit index past 1 entry", PngFile(Ihdr(9, 1, 1, 3), Chunk("PLTE", std::string(3, '\x40')),
+                                              {Bytes({0x7F, 0x80})}),
+         4, {Rgba(64, 64, 64, 255), Rgba(1, 1, 1, 255), Rgba(1, 1, 1, 255), Rgba(1, 1, 1, 255),
+             Rgba(1, 1, 1, 255), Rgba(1, 1, 1, 255), Rgba(1, 1, 1, 255), Rgba(1, 1, 1, 255), Rgba(1, 1, 1, 255)}},
     };
     for (const auto &c : cases) {
         RwImage *image = Keep(ReadBytes(c.file));
@@ -264,12 +280,19 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
         {"one byte past seven passes",
          sig + Ihdr(3, 3, 8, 0, 1) + Chunk("IDAT", Compressed(std::string(2 + 2 + 3 + 4 + 4, '\0') + "x")) + end,
          E_RW_INVIMAGESIZE},
+        {"bytes after the stream's end in its chunk", sig + palette + Chunk("IDAT", Deflated(rows) + "xy") + end},
         // Within the bound on the file's data, but inflating to 150 MB past the
         // rows: refused where the rows end.
         {"zeros past the rows within the data bound",
          Signature() + Ihdr(256, 256, 8, 0) +
              Chunk("IDAT", DeflatedWithZeros(std::string(256 * 257, '\0'), 150)) +
              Chunk("IEND", ""),
+         E_RW_INVIMAGESIZE},
+        // The same with a damaged checksum: refused before libpng inflates to
+        // the end, where it would find the damage.
+        {"zeros past the rows before a bad checksum",
+         Signature() + Ihdr(256, 256, 8, 0) +
+             Chunk("IDAT", Flipped(DeflatedWithZeros(std::string(256 * 257, '\0'), 150))) + Chunk("IEND", ""),
          E_RW_INVIMAGESIZE},
         // Chunks whose data the reader has no use for, claiming more than the file holds.
         {"text longer than the file", sig + palette + Be32(5000000) + "zTXtkey" + std::string(8, '\0'),
@@ -299,6 +322,20 @@ TEST_F(Png, DamageFoundAfterTheRowsOrByAWarningIsAnError)
     const std::string text = Chunk("tEXt", std::string("Title\0x", 7));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Chunk("tRNS", Bytes({0, 9})) + text + Idat(rows) + end)));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "") + end)));
+    // A writer that flushes leaves empty stored blocks after the last row: 1 KB
+    // of them and the checksum may follow the chunk that holds the rows.
+    const std::string raw = std::string(1, '\0') + rows[0];
+    const std::string head = Chunk("IDAT", Bytes({0x78, 0x01, 0x00, 0x05, 0x00, 0xFA, 0xFF}) + raw);
+    for (int blocks : {203, 204}) {
+        std::string tail;
+        for (int i = 0; i < blocks; i++)
+            tail += Bytes({0x00, 0x00, 0x00, 0xFF, 0xFF});
+        tail += Bytes({0x01, 0x00, 0x00, 0xFF, 0xFF}) +
+                Be32(static_cast<unsigned>(adler32(1, reinterpret_cast<const Bytef *>(raw.data()), 5)));
+        RwImage *image = Keep(ReadBytes(sig + palette + head + Chunk("IDAT", tail) + end));
+        EXPECT_EQ(blocks == 203, image != nullptr) << blocks;
+    }
+    EXPECT_EQ(E_RW_INVIMAGESIZE, TakeErrorCode());
     // Image data after a whole image is passed over, where it stands.
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + Chunk("IDAT", "junk") + text + end)));
     EXPECT_NE(nullptr, Keep(ReadBytes(sig + palette + Idat(rows) + text + Chunk("IDAT", "junk") + end)));

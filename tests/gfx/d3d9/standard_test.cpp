@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "d3d9testcamera.h"
 #include "gfx/core/camera.h"
@@ -86,6 +87,14 @@ bool RenderFrame(RwCamera *camera, RwRGBA colour)
         return false;
     RwCameraEndUpdate(camera);
     return true;
+}
+
+// Resizes the window and draws an empty black frame, which resets the device to it.
+bool ResizeAndDraw(RwCamera *camera, HWND window, int width, int height)
+{
+    SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+    KivTestPumpMessages();
+    return RenderFrame(camera, {0, 0, 0, 255});
 }
 
 // Records the flags of every clear on top of the call names.
@@ -665,6 +674,21 @@ TEST_F(DeviceFrame, ACameraRasterNotTheWindowsSizeKeepsItsProportionAcrossResize
         EXPECT_EQ(odd->width, 1000) << "back from " << size.width;
         EXPECT_EQ(odd->height, 700) << "back from " << size.height;
     }
+    // Resized by its owner in one direction, it is scaled from its new size.
+    odd->width = 500;
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
+    EXPECT_EQ(odd->width, 250);
+    EXPECT_EQ(odd->height, 350);
+    // One made in a window a pixel high grows with it, scaled from that window
+    // at every resize.
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 1));
+    RwRaster *thin = RwRasterCreate(500, 1, 0, rwRASTERTYPECAMERA);
+    ASSERT_NE(thin, nullptr);
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 333, 250));
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 1024, 768));
+    EXPECT_EQ(thin->width, 1000);
+    EXPECT_EQ(thin->height, 768);
+    RwRasterDestroy(thin);
     RwRasterDestroy(odd);
 }
 
@@ -807,6 +831,88 @@ TEST_F(DeviceFrame, SubRastersOfTheCameraRasterFollowItAcrossResizes)
     EXPECT_EQ(orphan->height, 40);
     RwRasterDestroy(orphan);
     RwRasterDestroy(after);
+}
+
+namespace {
+RwMemoryFunctions SavedMemory;
+// The device list's nodes cannot be had; everything else can.
+void *NoListNodes(size_t size, RwUInt32 hint)
+{
+    return hint == rwD3D9NODEHINT ? nullptr : SavedMemory.rwmalloc(size, hint);
+}
+} // namespace
+
+// Sub-rasters and camera rasters made while the device list cannot grow are
+// refused, the sub-raster as it was; every one made follows the next resize.
+TEST_F(DeviceFrame, RastersTheDeviceListCannotHoldAreRefused)
+{
+    RwRaster *whole = camera->frameBuffer;
+    std::vector<RwRaster *> subs, cameras;
+    const RwRect rect = {512, 384, 512, 384};
+    SavedMemory = RwEngineInstance->memoryFuncs;
+    RwEngineInstance->memoryFuncs.rwmalloc = NoListNodes;
+    size_t refused = 0;
+    for (int i = 0; i < 200; i++) {
+        RwRaster *sub = RwRasterCreate(0, 0, 0, rwRASTERTYPENORMAL | rwRASTERDONTALLOCATE);
+        if (!sub)
+            continue;
+        subs.push_back(sub);
+        if (!RwRasterMakeSubRaster(sub, whole, &rect)) {
+            refused++;
+            EXPECT_EQ(sub->parent, sub);
+            EXPECT_EQ(sub->cType, rwRASTERTYPENORMAL);
+        }
+    }
+    for (int i = 0; i < 20; i++) {
+        RwRaster *made = RwRasterCreate(512, 384, 0, rwRASTERTYPECAMERA);
+        refused += made == nullptr;
+        if (made)
+            cameras.push_back(made);
+    }
+    EXPECT_EQ(RwD3D9RasterCreateFromD3DFormat(64, 64, D3DFMT_A8R8G8B8, rwRASTERTYPECAMERATEXTURE), nullptr);
+    RwEngineInstance->memoryFuncs = SavedMemory;
+    EXPECT_GT(refused, 0u) << "the list never had to grow";
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
+    for (RwRaster *sub : subs) {
+        if (sub->parent == sub)
+            continue;
+        EXPECT_EQ(sub->nOffsetX, 256);
+        EXPECT_EQ(sub->width, 256);
+        EXPECT_EQ(sub->height, 192);
+    }
+    for (RwRaster *made : cameras)
+        EXPECT_EQ(made->width, 256);
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 1024, 768));
+    for (RwRaster *r : subs)
+        RwRasterDestroy(r);
+    for (RwRaster *r : cameras)
+        RwRasterDestroy(r);
+    RwCameraShowRaster(camera, window, 0);
+}
+
+// A sub-raster locked across a resize follows it, and its unlock keeps the
+// size it followed to.
+TEST_F(DeviceFrame, ASubRasterLockedAcrossAResizeKeepsTheSizeItFollowed)
+{
+    RwRaster *whole = camera->frameBuffer;
+    RwRaster *part = RwRasterCreate(0, 0, 0, rwRASTERTYPECAMERA | rwRASTERDONTALLOCATE);
+    ASSERT_NE(part, nullptr);
+    const RwRect rect = {512, 384, 512, 384};
+    ASSERT_NE(RwRasterMakeSubRaster(part, whole, &rect), nullptr);
+    ASSERT_NE(RwRasterLock(part, 0, rwRASTERLOCKREAD), nullptr);
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 512, 384));
+    EXPECT_EQ(part->width, 256);
+    EXPECT_EQ(part->nOffsetX, 256);
+    RwRasterUnlock(part);
+    EXPECT_EQ(part->nOffsetX, 256);
+    EXPECT_EQ(part->nOffsetY, 192);
+    EXPECT_EQ(part->width, 256);
+    EXPECT_EQ(part->height, 192);
+    ASSERT_TRUE(ResizeAndDraw(camera, window, 1024, 768));
+    EXPECT_EQ(part->width, 512);
+    EXPECT_EQ(part->height, 384);
+    RwRasterDestroy(part);
+    RwCameraShowRaster(camera, window, 0);
 }
 
 TEST_F(DeviceFrame, FramesAreSkippedUntilTheDeviceCanBeReset)

@@ -159,10 +159,20 @@ TEST_F(DeviceState, EnablingALightBeyondTheStoreSendsNothing)
     const D3DLIGHT9 light = PointLight(10);
     for (int i = 0; i < 3; i++)
         ASSERT_TRUE(RwD3D9SetLight(i, &light));
+    // Past the store, or a record below a light set further on that holds
+    // none: the device would switch on a default light of its own there.
+    ASSERT_TRUE(RwD3D9SetLight(20, &light));
     counting->ResetLog();
-    EXPECT_TRUE(RwD3D9EnableLight(5 + RwD3D9GetNumLights(), TRUE));
-    EXPECT_TRUE(RwD3D9EnableLight(-1, TRUE));
+    EXPECT_FALSE(RwD3D9EnableLight(5 + RwD3D9GetNumLights(), TRUE));
+    EXPECT_FALSE(RwD3D9EnableLight(0x10000, TRUE));
+    EXPECT_FALSE(RwD3D9EnableLight(-1, TRUE));
+    EXPECT_FALSE(RwD3D9EnableLight(17, TRUE));
+    EXPECT_EQ(RwD3D9GetLightRecord(17)->enabled, 0);
+    EXPECT_TRUE(RwD3D9EnableLight(17, FALSE));
+    EXPECT_TRUE(RwD3D9EnableLight(5 + RwD3D9GetNumLights(), FALSE));
     EXPECT_EQ(counting->Count("LightEnable"), 0);
+    BOOL gap = FALSE;
+    EXPECT_TRUE(FAILED(real->GetLightEnable(17, &gap)) || !gap);
     EXPECT_TRUE(RwD3D9EnableLight(1, TRUE));
     EXPECT_TRUE(RwD3D9EnableLight(1, 7));
     EXPECT_EQ(counting->Count("LightEnable"), 1);
@@ -199,7 +209,10 @@ TEST_F(DeviceState, EnabledLightsStayKnownAfterTheDeviceIsHandedOut)
     EXPECT_FALSE(on);
 
     // What the caller did with the device is not known: a light or a world
-    // matrix it changed gets the cached value back on the next set.
+    // matrix it changed gets the cached value back on the next set, and a
+    // light is not switched on before it is set again.
+    EXPECT_FALSE(RwD3D9EnableLight(0, TRUE));
+    ASSERT_TRUE(RwD3D9SetLight(0, &light));
     ASSERT_TRUE(RwD3D9EnableLight(0, TRUE));
     ASSERT_TRUE(RwD3D9SetTransform(D3DTS_WORLD, nullptr));
     RwD3D9GetCurrentD3DDevice();
@@ -244,6 +257,24 @@ TEST_F(DeviceState, FailedGrowthOfTheLightStoreLeavesItConsistent)
     EXPECT_EQ(RwD3D9GetLightRecord(1)->light.Range, 3.0f);
     EXPECT_TRUE(RwD3D9SetLight(count + 10, &distant));
     EXPECT_EQ(RwD3D9GetNumLights(), count + 11);
+
+    // A light the device refuses changes nothing: no records for it, and an
+    // enabled light keeps its record as the device keeps the light.
+    ASSERT_TRUE(RwD3D9EnableLight(1, TRUE));
+    D3DLIGHT9 refused = PointLight(7);
+    refused.Attenuation0 = -1.0f;
+    EXPECT_FALSE(RwD3D9SetLight(count + 5000, &refused));
+    EXPECT_EQ(RwD3D9GetNumLights(), count + 11);
+    EXPECT_FALSE(RwD3D9SetLight(1, &refused));
+    EXPECT_EQ(RwD3D9GetLightRecord(1)->light.Range, 3.0f);
+    EXPECT_EQ(RwD3D9GetLightRecord(1)->enabled, 1);
+    D3DLIGHT9 held;
+    real->GetLight(1, &held);
+    EXPECT_EQ(held.Range, 3.0f);
+    counting->ResetLog();
+    EXPECT_TRUE(RwD3D9SetLight(1, &light));
+    EXPECT_EQ(counting->Count("SetLight"), 0);
+    RwD3D9EnableLight(1, FALSE);
 }
 
 TEST_F(DeviceState, HandingOutTheDeviceMakesShadersReachItAgain)

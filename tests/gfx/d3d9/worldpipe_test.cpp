@@ -750,9 +750,10 @@ TEST_F(WorldPipelines, AResetInsideACameraUpdateLeavesTheRestAsWithoutIt)
     surface.diffuse = 1.0f;
 }
 
-// A light the device refused leaves its record without a light: after a
-// reset nothing is enabled there (the device would enable a default light
-// of its own), and the record says so.
+// A light the device refused leaves the light it held, which a reset gives
+// back as it was. After a hand-out no record holds a known light: a reset
+// enables none (the device would enable a default light of its own), not
+// even one set again but not enabled, and none is enabled until set again.
 TEST_F(WorldPipelines, ARestoreEnablesNoRecordWithoutALight)
 {
     D3DLIGHT9 light = {};
@@ -763,12 +764,35 @@ TEST_F(WorldPipelines, ARestoreEnablesNoRecordWithoutALight)
     const RwInt32 index = RwD3D9GetNumLights() + 1;
     ASSERT_TRUE(RwD3D9SetLight(index, &light));
     ASSERT_TRUE(RwD3D9EnableLight(index, TRUE));
-    light.Attenuation0 = -1.0f;
-    ASSERT_FALSE(RwD3D9SetLight(index, &light));
+    D3DLIGHT9 refused = light;
+    refused.Attenuation0 = -1.0f;
+    ASSERT_FALSE(RwD3D9SetLight(index, &refused));
     ASSERT_TRUE(ForceReset());
     BOOL on = FALSE;
+    D3DLIGHT9 held = {};
+    EXPECT_TRUE(SUCCEEDED(real->GetLightEnable(index, &on)) && on);
+    real->GetLight(index, &held);
+    EXPECT_EQ(held.Attenuation0, 1.0f);
+    EXPECT_EQ(RwD3D9GetLightRecord(index)->enabled, 1);
+
+    const RwInt32 setAgain = index + 1;
+    ASSERT_TRUE(RwD3D9SetLight(setAgain, &light));
+    ASSERT_TRUE(RwD3D9EnableLight(setAgain, TRUE));
+    RwD3D9GetCurrentD3DDevice();
+    light.Diffuse = {1, 0, 0, 1};
+    ASSERT_TRUE(RwD3D9SetLight(setAgain, &light));
+    ASSERT_TRUE(ForceReset());
+    for (RwInt32 i : {index, setAgain}) {
+        on = TRUE;
+        EXPECT_TRUE(FAILED(real->GetLightEnable(i, &on)) || !on) << i;
+        EXPECT_EQ(RwD3D9GetLightRecord(i)->enabled, 0) << i;
+    }
+    EXPECT_FALSE(RwD3D9EnableLight(index, TRUE));
     EXPECT_TRUE(FAILED(real->GetLightEnable(index, &on)) || !on);
-    EXPECT_EQ(RwD3D9GetLightRecord(index)->enabled, 0);
+    EXPECT_TRUE(RwD3D9EnableLight(setAgain, TRUE));
+    real->GetLight(setAgain, &held);
+    EXPECT_EQ(held.Diffuse.g, 0.0f);
+    RwD3D9EnableLight(setAgain, FALSE);
 }
 
 // Instances outside an arena are plain blocks of the engine's allocator, so

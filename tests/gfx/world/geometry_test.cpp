@@ -286,6 +286,7 @@ TEST_F(Geometry, HostileStreamsAreRefused)
         GeometryBody({0x02, 0, 0, 0}, 0),                                             // no morph target
         GeometryBody({0x02, 0x10000000, 3, 1, 0, 0, 0, 0, 0, 0}, 0),
         GeometryBody({0x02, 0, 3, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}, 1, binMesh(4, 3, 0, 2)),   // counts differ
+        GeometryBody({0x02, 0, 3, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0}, 1, binMesh(3, 3, 0, 3)),   // vertex 3 of 3
         GeometryBody({0x02, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 1, binMesh(3, 3, 1, 0)),        // material 1 of 1
         GeometryBody({0x02, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 1, binMesh(3, 3, 0, 0x10000)),  // beyond 16 bits
         GeometryBody({0x02, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 1, binMesh(3, 3, 0, 0)),        // no vertex 0
