@@ -25,14 +25,35 @@ viewer=$build/viewer/viewer.exe
 [ -f "$viewer" ] || { echo "start-viewer: there is no $viewer: build first (scripts/build.sh, or scripts/run.sh)" >&2; exit 1; }
 # Named first, made once its clean-up is in place (as in scripts/run-ctest.sh).
 work=$(mktemp -d -u)
+prefix=$build/wineprefix-player
+# A program of the player prefix that is not this command's (another run's
+# viewer); Wine's server and services carry the mark of the program that
+# started them.
+others_in_prefix() {
+    local pid
+    for pid in $(grep -lzsxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | cut -d/ -f3); do
+        grep -qzsxF "KIV_OWN_MARK=$KIV_OWN_MARK" "/proc/$pid/environ" ||
+            grep -qs wineserver "/proc/$pid/cmdline" || return 0
+    done
+    return 1
+}
 stop_display() {
-    local xvfb
+    local xvfb waited
+    # The prefix's server goes by itself once its programs are gone, ending its
+    # services; one whose programs were ended while they started keeps waiting
+    # for them. When nothing in it is another run's, it is this command's to end.
+    if [ -d "$prefix" ] && ! others_in_prefix; then
+        export WINEPREFIX=$prefix
+        timeout -s KILL 5 wineserver -w >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1
+    fi
     if [ -s "$work/display" ] && read -r _ xvfb <"$work/display"; then
-        # The player prefix's server goes by itself once its programs are gone;
-        # its services are on this display until then.
-        WINEPREFIX=$build/wineprefix-player timeout -s KILL 10 wineserver -w >/dev/null 2>&1 || true
         kill "$xvfb" 2>/dev/null
     fi
+    # Nothing of the command is left when it exits: what was told to end has gone.
+    for ((waited = 0; waited < 100; waited++)); do
+        [ -n "$(own_marked)" ] || break
+        sleep 0.1
+    done
     rm -rf "$work"
 }
 own_cleanup stop_display
