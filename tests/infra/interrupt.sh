@@ -26,6 +26,9 @@ of_the_run() {
 }
 cleanup() {
     local pids
+    # Only this script's own shell: a copy of it forked for a command and
+    # signalled before it became that command leaves the test's folder alone.
+    [ "$BASHPID" = $$ ] || return 0
     for _ in $(seq 50); do
         pids=$(of_the_run '.*')
         [ -n "$pids" ] || break
@@ -104,8 +107,12 @@ interrupt() {
     target=$command
     [ -z "$again" ] || target=-$command
     if [ -n "$delay" ]; then
-        # From the moment the command runs: before, the signal would find this script's copy.
-        until grep -qs run-ctest "/proc/$command/cmdline"; do sleep 0.01; done
+        # From the moment the command runs: before, the signal would find this
+        # script's copy, whose own arguments name the command too.
+        until [ "$(tr '\0' '\n' <"/proc/$command/cmdline" 2>/dev/null | sed -n 2p)" = "$run_ctest" ] ||
+            ! kill -0 "$command" 2>/dev/null; do
+            sleep 0.01
+        done
         sleep "$delay"
     else
         for _ in $(seq 300); do
