@@ -132,10 +132,12 @@ check windows 1 "pack-sample: 'C:\kivsample' is a Windows-style folder name; --p
 # run.sh --help gives the usage at once, with no build before it; a checkout
 # whose path the code page cannot hold is refused before the build, naming it.
 scripts=$(dirname "$start")
-said=$(bash "$scripts/run.sh" --help 2>&1 </dev/null)
-got=$?
-[ "$got" = 0 ] && [ "$(head -n 1 <<<"$said")" = "usage: scripts/run.sh [VIEWER_ARGUMENT...]" ] ||
-    { failed=1; echo "run.sh --help: status $got, not 0 with the usage:"; sed 's/^/    | /' <<<"$said" | tail -n 5; }
+for asked in "--help" "--frames 1 --help"; do
+    said=$(bash "$scripts/run.sh" $asked 2>&1 </dev/null)
+    got=$?
+    [ "$got" = 0 ] && [ "$(head -n 1 <<<"$said")" = "usage: scripts/run.sh [VIEWER_ARGUMENT...]" ] ||
+        { failed=1; echo "run.sh $asked: status $got, not 0 with the usage:"; sed 's/^/    | /' <<<"$said" | tail -n 5; }
+done
 # So is one no Wine program can start in, or whose files' paths would be too
 # long for the Windows programs.
 long=$(printf 'x%.0s' $(seq 130))
