@@ -322,7 +322,8 @@ bool IsEmptyFolder(const std::string &folder)
 }
 
 // Whether the sample may go into the folder: the build's own, one that is not
-// there yet, an empty one, or one holding the mark.
+// there yet, an empty one, or one holding the mark. A file in its place is
+// left to fail as a folder the viewer cannot use.
 bool IsViewersFolder(const Options &options)
 {
     const std::string &folder = options.sample;

@@ -66,6 +66,8 @@ check counted 0 "viewer: drew 2 frames; the last is in 마지막.png" --frames 2
 [ -s "$work/마지막.png" ] || { failed=1; echo "counted: no 마지막.png in the folder it was started from"; }
 check written 0 "viewer: wrote the sample tree into written" --write-sample written
 [ -d "$work/written/Data" ] || { failed=1; echo "written: no tree in the folder it was started from"; }
+[ -z "$(ls "$work/written" | grep -x -e Texture.txt -e Object.txt -e Lua.log)" ] ||
+    { failed=1; echo "written: the engine's logs were left in the tree"; }
 check pngs 1 "viewer: there is no folder missing for --pngs; make it first" --frames 3 --pngs missing --sample tree
 [ "$(grep -c '^viewer:' "$work/pngs.printed")" = 1 ] ||
     { failed=1; echo "pngs: more than one line for the missing folder"; }
@@ -167,6 +169,19 @@ DISPLAY="" PATH="$work/bin:$PATH" TMPDIR="$work/tmp" check_mark=$mark-headless c
 # keeps its displays' in /tmp/.X11-unix: that is Wine's, not the command's.
 left=$(ls -A "$work/tmp" | grep -v '^wine-')
 [ -z "$left" ] || { failed=1; echo "headless: left in \$TMPDIR: $left"; }
+
+# Another run's viewer in the player prefix keeps it, and its server: the
+# command ends only what is its own.
+"$(dirname "$start")/wine-run.sh" "$build/viewer/viewer.exe" --frames 100000 --sample other >/dev/null 2>&1 </dev/null &
+other=$!
+for _ in $(seq 300); do
+    grep -qs 'viewer\.exe' "/proc/$other/cmdline" && [ -e "$work/other/.kiv-sample" ] && break
+    sleep 0.1
+done
+check beside 0 "viewer: drew 1 frame; the last is in beside.png" --frames 1 --png beside.png --sample tree
+kill -0 "$other" 2>/dev/null || { failed=1; echo "beside: another run's viewer was ended"; }
+kill "$other" 2>/dev/null
+wait "$other" 2>/dev/null
 
 # A long run ended by SIGTERM ends its viewer.
 KIV_RUN_MARK=$mark-long bash "$start" "$build" --frames 100000 --sample tree >"$work/long.printed" 2>&1 </dev/null &
