@@ -16,11 +16,11 @@ own_sessions=()
 own_cleanup_command=()
 # Every process the command starts carries this mark in its environment, even
 # one that leaves its sessions (Wine's server and services put themselves into
-# sessions of their own). The command's own watches go without it.
+# sessions of their own). The command's own watches go without it, marked as
+# its helpers instead.
 KIV_OWN_MARK=$$-$RANDOM$RANDOM
 export KIV_OWN_MARK
 own_watch=""
-own_releaser=""
 own_leftover_folder=""
 
 own_pids() {
@@ -38,6 +38,9 @@ own_pids() {
             '$1 != self && $1 != watch && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
 }
 
+own_helpers() {
+    grep -lzsxF "KIV_OWN_HELPER=$KIV_OWN_MARK" /proc/[0-9]*/environ | cut -d/ -f3
+}
 own_marked() {
     local mark="KIV_OWN_MARK=$KIV_OWN_MARK"
     (export -n KIV_OWN_MARK; grep -lzsxF "$mark" /proc/[0-9]*/environ | cut -d/ -f3 | grep -vx "$$")
@@ -87,10 +90,10 @@ own_stop() {
         # Held leaders are let go again even should this shell be killed
         # meanwhile: a leader left stopped would hold its run (and the test
         # session it owns) for good. Started from a subshell, so that $! still
-        # names the last session; ended with the clean-up.
-        own_releaser=$( (env -u KIV_OWN_MARK setsid bash -c \
+        # names the last session.
+        (env -u KIV_OWN_MARK KIV_OWN_HELPER="$KIV_OWN_MARK" setsid bash -c \
             'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done; kill -CONT "$@" 2>/dev/null' \
-            "$$" $leaders </dev/null >/dev/null 2>&1 & echo "$!") )
+            "$$" $leaders </dev/null >/dev/null 2>&1 &)
         kill -STOP $leaders 2>/dev/null || true
         # Listed again once they are held: a child a leader was starting as
         # the first list was taken (a test entry about to set up its own
@@ -154,7 +157,7 @@ own_cleanup() {
 # whole.
 own_leftovers() {
     own_leftover_folder=$1
-    env -u KIV_OWN_MARK setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
+    env -u KIV_OWN_MARK KIV_OWN_HELPER="$KIV_OWN_MARK" setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
                     while ids=" $(echo $(cat "$1/sessions" 2>/dev/null)) " && [ "$ids" != "  " ] &&
                         ps -e -o sid=,stat= | awk -v ids="$ids" '\''$2 !~ /^Z/ && index(ids, " " $1 " ") { found = 1 }
                                                                     END { exit !found }'\''; do
@@ -175,27 +178,20 @@ own_leftovers() {
 # about to run) finds the clean-up not begun and runs it itself.
 own_finishing=false
 own_finish() {
+    local tries
     $own_finishing && return 0
     own_finishing=true
     trap '' TERM HUP INT
     set +e
     own_stop
-    # Started with the signals ignored, it keeps them so.
-    [ -z "$own_releaser" ] || kill -KILL -- -"$own_releaser" 2>/dev/null
     [ ${#own_cleanup_command[@]} -eq 0 ] || "${own_cleanup_command[@]}"
-    if [ -n "$own_watch" ]; then
-        kill -- -"$own_watch" 2>/dev/null
-        wait "$own_watch" 2>/dev/null
-    fi
-    # Nothing of the command outlives it, its own watches' helpers included.
-    own_groups_gone $own_releaser $own_watch
-}
-# Waits, a moment at most, until no process of the groups named is left.
-own_groups_gone() {
-    local tries
-    for ((tries = 0; tries < 50 && $# > 0; tries++)); do
-        ps -e -o pgid=,stat= | awk -v ids=" $* " '$2 !~ /^Z/ && index(ids, " " $1 " ") { found = 1 }
-                                                  END { exit !found }' || return 0
+    # The watches have done their work and go, with what they run, before the
+    # command exits: nothing of it outlives it. Each leads a session of its
+    # own; one started with the signals ignored keeps them so.
+    own_helpers | while read -r pid; do kill -KILL -- -"$pid" 2>/dev/null; done
+    [ -z "$own_watch" ] || wait "$own_watch" 2>/dev/null
+    for ((tries = 0; tries < 50; tries++)); do
+        own_helpers | grep -q . || break
         sleep 0.02
     done
 }
