@@ -187,9 +187,13 @@ own_finish() {
     [ ${#own_cleanup_command[@]} -eq 0 ] || "${own_cleanup_command[@]}"
     # The watches have done their work and go, with what they run, before the
     # command exits: nothing of it outlives it. Each leads a session of its
-    # own; one started with the signals ignored keeps them so.
+    # own; the one that lets held leaders go was started with the signals
+    # ignored, and keeps them so.
+    if [ -n "$own_watch" ]; then
+        kill -- -"$own_watch" 2>/dev/null
+        wait "$own_watch" 2>/dev/null
+    fi
     own_helpers | while read -r pid; do kill -KILL -- -"$pid" 2>/dev/null; done
-    [ -z "$own_watch" ] || wait "$own_watch" 2>/dev/null
     for ((tries = 0; tries < 50; tries++)); do
         own_helpers | grep -q . || break
         sleep 0.02

@@ -311,9 +311,9 @@ bool IsEmptyFolder(const std::string &folder)
 {
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-    bool empty = true;
     if (find == INVALID_HANDLE_VALUE)
         return false;
+    bool empty;
     do {
         empty = std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0;
     } while (empty && FindNextFileA(find, &found));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -311,6 +312,9 @@ TEST(Viewer, LeavesAFolderOfTheUsersAsItWas)
     const char *const files[] = {"Texture.txt", "Object.txt", "Lua.log", "cloth.png", "Data\\Scripts\\Sample.lua"};
     for (const char *file : files)
         scratch.File(file, std::string("mine: ") + file);
+    // A file of the mark's name and length, but not its line, is the user's too.
+    const std::string notTheMark(std::strlen("kiv sample folder: written by the viewer, which may write into it again\n"), '.');
+    scratch.File(".kiv-sample", notTheMark);
     const std::string folder = "\"" + scratch.Path() + "\"";
     for (const std::string &arguments : {"--write-sample " + folder, "--frames 1 --sample " + folder}) {
         std::string printed;
@@ -325,7 +329,7 @@ TEST(Viewer, LeavesAFolderOfTheUsersAsItWas)
     EXPECT_NE(std::string::npos, printed.find("holds files that are not the viewer's")) << printed;
     for (const char *file : files)
         EXPECT_EQ(std::string("mine: ") + file, scratch.Read(file)) << file;
-    EXPECT_FALSE(scratch.Exists(".kiv-sample"));
+    EXPECT_EQ(notTheMark, scratch.Read(".kiv-sample"));
     EXPECT_FALSE(scratch.Exists("Data\\Interface"));
 }
 
@@ -349,6 +353,7 @@ TEST(Viewer, NamesWhatItRefused)
         {"--frames \" 5\"", "viewer: --frames needs a whole number from 1, not ' 5'"},
         {"--frames +5", "viewer: --frames needs a whole number from 1, not '+5'"},
         {"--write-sample x --frames 2", "viewer: --write-sample only writes the tree"},
+        {"--write-sample x --reset-every 2", "viewer: --write-sample only writes the tree"},
     };
     for (const auto &c : cases) {
         std::string printed;
