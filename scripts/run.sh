@@ -16,14 +16,17 @@
 set -euo pipefail
 # The usage at once, before the build, wherever it is asked for (not as an
 # option's value).
-help=false
-for ((i = 1; i <= $#; i++)); do
-    case ${!i} in
-        --help | -h) help=true ;;
-        --frames | --png | --pngs | --reset-every | --sample | --write-sample) i=$((i + 1)) ;;
-    esac
-done
-if $help; then
+wants_help() {
+    local i
+    for ((i = 1; i <= $#; i++)); do
+        case ${!i} in
+            --help | -h) return 0 ;;
+            --frames | --png | --pngs | --reset-every | --sample | --write-sample) i=$((i + 1)) ;;
+        esac
+    done
+    return 1
+}
+if wants_help "$@"; then
     cat <<'USAGE'
 usage: scripts/run.sh [VIEWER_ARGUMENT...]
 Builds everything, then runs the engine sample under Wine; without a display it

@@ -327,9 +327,7 @@ bool IsEmptyFolder(const std::string &folder)
 bool IsViewersFolder(const Options &options)
 {
     const std::string &folder = options.sample;
-    if (options.sampleIsBuilds || GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return true;
-    return !IsFolder(folder) || HoldsMark(folder) || IsEmptyFolder(folder);
+    return options.sampleIsBuilds || !IsFolder(folder) || HoldsMark(folder) || IsEmptyFolder(folder);
 }
 
 std::string NotTheViewers(const std::string &folder)

@@ -11,7 +11,8 @@
 # them), no more writing, nothing in its $TMPDIR, and the folder of an entry
 # whose own clean-up takes a while removed by that clean-up; a second signal
 # while the first one's clean-up runs (a second Ctrl-C to the whole process
-# group) changes none of that. Over a tree with a
+# group), even while a helper of that clean-up runs, changes none of that.
+# Over a tree with a
 # failing entry it exits with CTest's status, 8, and the entry ran in the
 # caller's locale (only the Wine programs get the Korean one). Killed, the
 # command leaves CTest its display, and both go once CTest has ended.

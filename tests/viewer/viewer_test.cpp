@@ -331,6 +331,10 @@ TEST(Viewer, LeavesAFolderOfTheUsersAsItWas)
         EXPECT_EQ(std::string("mine: ") + file, scratch.Read(file)) << file;
     EXPECT_EQ(notTheMark, scratch.Read(".kiv-sample"));
     EXPECT_FALSE(scratch.Exists("Data\\Interface"));
+    // An empty folder of the user's is the sample's to write into.
+    scratch.Folder("empty");
+    EXPECT_EQ(0, RunViewer("--write-sample \"" + scratch.Full("empty") + "\""));
+    EXPECT_TRUE(scratch.Exists("empty\\.kiv-sample"));
 }
 
 // A refusal names what was refused before the usage text.
