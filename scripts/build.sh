@@ -17,6 +17,24 @@ if ! iconv -f UTF-8 -t CP949 <<<"$root" >/dev/null 2>&1; then
         "run in cannot hold; clone it into a folder whose path has none" >&2
     exit 1
 fi
+# Windows file names cannot hold these: Wine cannot even load a program's
+# libraries from such a folder.
+if [[ $root =~ [\"*?\<\>\|:\\[:cntrl:]] ]]; then
+    echo "build: the path of this checkout, $root, has a character Windows file names cannot hold" \
+        "('${BASH_REMATCH[0]}'; none of \" * ? < > | : \\ may appear), so no Wine program could start there;" \
+        "clone it into a folder whose path has none" >&2
+    exit 1
+fi
+# A Windows program's path holds at most 259 bytes, the drive's "Z:" included;
+# the build's programs, their tests' files and the sample tree lie up to 130
+# below the checkout.
+length=$(iconv -f UTF-8 -t CP949 <<<"$root" | head -c -1 | wc -c)
+if [ "$length" -gt 127 ]; then
+    echo "build: the path of this checkout, $root, is $length bytes long in the Korean code page; the build's" \
+        "files lie up to 130 below it and a Windows program cannot use a path longer than 259, so at most 127" \
+        "are left for it: clone it into a folder with a shorter path" >&2
+    exit 1
+fi
 $quiet && echo "Preparing the machine (scripts/setup.sh; the first time installs the tools and fonts)..."
 bash scripts/setup.sh
 if ! mkdir -p build 2>/dev/null || ! { : >>build/configure.log; } 2>/dev/null || [ ! -w build ]; then

@@ -8,11 +8,18 @@
 #   own_stop              ends what is left of every owned session
 #   own_cleanup COMMAND   a command of the caller's to run after own_stop at exit
 #   own_leftovers FOLDER  what of FOLDER the clean-up would remove, done should the shell be killed
+#   own_marked            every process started since, that carries the command's mark
 # The clean-up at exit cannot fail half-way: it runs without the caller's
 # set -e, so a process that ends between being listed and being signalled, or
 # a display already gone, changes neither what is cleaned nor the status.
 own_sessions=()
 own_cleanup_command=()
+# Every process the command starts carries this mark in its environment, even
+# one that leaves its sessions (Wine's server and services put themselves into
+# sessions of their own). The command's own watches go without it, marked as
+# its helpers instead.
+KIV_OWN_MARK=$$-$RANDOM$RANDOM
+export KIV_OWN_MARK
 own_watch=""
 own_leftover_folder=""
 
@@ -31,6 +38,14 @@ own_pids() {
             '$1 != self && $1 != watch && $3 !~ /^Z/ && index(ids, " " $2 " ") { print $1 }'
 }
 
+own_helpers() {
+    grep -lzsxF "KIV_OWN_HELPER=$KIV_OWN_MARK" /proc/[0-9]*/environ | cut -d/ -f3
+}
+own_marked() {
+    local mark="KIV_OWN_MARK=$KIV_OWN_MARK"
+    (export -n KIV_OWN_MARK; grep -lzsxF "$mark" /proc/[0-9]*/environ | cut -d/ -f3 | grep -vx "$$")
+}
+
 # Whether any of the processes named is still there (not only waiting to be
 # reaped), read from /proc by the shell itself: no helper a signal could end.
 own_alive() {
@@ -41,6 +56,17 @@ own_alive() {
         [ "${line%% *}" = Z ] || return 0
     done
     return 1
+}
+
+# Whether every process named is stopped (or gone), read as own_alive reads.
+own_held() {
+    local pid line
+    for pid in "$@"; do
+        read -r line 2>/dev/null <"/proc/$pid/stat" || continue
+        line=${line##*) }
+        case ${line%% *} in T | t | Z) ;; *) return 1 ;; esac
+    done
+    return 0
 }
 
 # Asked first, then made to. What runs when the stop begins is asked once and
@@ -65,9 +91,21 @@ own_stop() {
         # meanwhile: a leader left stopped would hold its run (and the test
         # session it owns) for good. Started from a subshell, so that $! still
         # names the last session.
-        (setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done; kill -CONT "$@" 2>/dev/null' \
+        (env -u KIV_OWN_MARK KIV_OWN_HELPER="$KIV_OWN_MARK" setsid bash -c \
+            'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done; kill -CONT "$@" 2>/dev/null' \
             "$$" $leaders </dev/null >/dev/null 2>&1 &)
         kill -STOP $leaders 2>/dev/null || true
+        # Listed again once they are held: a child a leader was starting as
+        # the first list was taken (a test entry about to set up its own
+        # clean-up) gets the same time for it as the rest.
+        for ((waited = 0; waited < 20; waited++)); do
+            own_held $leaders && break
+            sleep 0.05
+        done
+        others=""
+        for pid in $(own_pids); do
+            case " $leaders " in *" $pid "*) ;; *) others+=" $pid" ;; esac
+        done
     fi
     [ -z "$others" ] || kill -TERM $others 2>/dev/null || true
     for ((waited = 0; waited < 100; waited++)); do
@@ -119,7 +157,7 @@ own_cleanup() {
 # whole.
 own_leftovers() {
     own_leftover_folder=$1
-    setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
+    env -u KIV_OWN_MARK KIV_OWN_HELPER="$KIV_OWN_MARK" setsid bash -c 'while kill -0 "$0" 2>/dev/null; do sleep 0.2; done
                     while ids=" $(echo $(cat "$1/sessions" 2>/dev/null)) " && [ "$ids" != "  " ] &&
                         ps -e -o sid=,stat= | awk -v ids="$ids" '\''$2 !~ /^Z/ && index(ids, " " $1 " ") { found = 1 }
                                                                     END { exit !found }'\''; do
@@ -140,16 +178,26 @@ own_leftovers() {
 # about to run) finds the clean-up not begun and runs it itself.
 own_finishing=false
 own_finish() {
+    local tries
     $own_finishing && return 0
     own_finishing=true
     trap '' TERM HUP INT
     set +e
     own_stop
     [ ${#own_cleanup_command[@]} -eq 0 ] || "${own_cleanup_command[@]}"
+    # The watches have done their work and go, with what they run, before the
+    # command exits: nothing of it outlives it. Each leads a session of its
+    # own; the one that lets held leaders go was started with the signals
+    # ignored, and keeps them so.
     if [ -n "$own_watch" ]; then
         kill -- -"$own_watch" 2>/dev/null
         wait "$own_watch" 2>/dev/null
     fi
+    own_helpers | while read -r pid; do kill -KILL -- -"$pid" 2>/dev/null; done
+    for ((tries = 0; tries < 50; tries++)); do
+        own_helpers | grep -q . || break
+        sleep 0.02
+    done
 }
 # own_signal STATUS: the clean-up, then the exit with 128 + the signal.
 own_signal() {

@@ -14,8 +14,19 @@
 # written fails the command. The build prints a summary only (its steps when
 # it fails). SIGTERM, SIGHUP or SIGINT at any moment ends everything it started.
 set -euo pipefail
-# The usage at once, before the build.
-if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+# The usage at once, before the build, wherever it is asked for (not as an
+# option's value).
+wants_help() {
+    local i
+    for ((i = 1; i <= $#; i++)); do
+        case ${!i} in
+            --help | -h) return 0 ;;
+            --frames | --png | --pngs | --reset-every | --sample | --write-sample) i=$((i + 1)) ;;
+        esac
+    done
+    return 1
+}
+if wants_help "$@"; then
     cat <<'USAGE'
 usage: scripts/run.sh [VIEWER_ARGUMENT...]
 Builds everything, then runs the engine sample under Wine; without a display it

@@ -11,7 +11,9 @@
 # scripts/pack-sample.sh), once the viewer has accepted the arguments.
 # It runs in the build's player prefix (scripts/wine-run.sh), so a test run
 # beside it is left alone, and ends only what it started: SIGTERM, SIGHUP or
-# SIGINT at any moment ends the viewer, the packing and the virtual display.
+# SIGINT at any moment ends the viewer, the packing and the virtual display,
+# and the prefix's Wine server its programs started (unless another run's
+# program is in the prefix); it exits once nothing it started is left.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/own.sh"
@@ -25,14 +27,42 @@ viewer=$build/viewer/viewer.exe
 [ -f "$viewer" ] || { echo "start-viewer: there is no $viewer: build first (scripts/build.sh, or scripts/run.sh)" >&2; exit 1; }
 # Named first, made once its clean-up is in place (as in scripts/run-ctest.sh).
 work=$(mktemp -d -u)
+prefix=$build/wineprefix-player
+# A program of the player prefix that is not this command's (another run's
+# viewer); Wine's server and services carry the mark of the program that
+# started them. Both are read at once: a process ending meanwhile, whose
+# environment can no longer be read, is no other run's.
+others_in_prefix() {
+    local pid
+    for pid in $(grep -lzsxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | cut -d/ -f3); do
+        awk -v RS='\0' -v prefix="WINEPREFIX=$prefix" -v mark="KIV_OWN_MARK=$KIV_OWN_MARK" \
+            '$0 == prefix { found = 1 } $0 == mark { ours = 1 } END { exit !(found && !ours) }' \
+            "/proc/$pid/environ" 2>/dev/null && ! grep -qs wineserver "/proc/$pid/cmdline" && return 0
+    done
+    return 1
+}
+# The player prefix's server, when nothing in the prefix is another run's.
+end_server() {
+    [ -d "$prefix" ] && ! others_in_prefix && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+}
 stop_display() {
-    local xvfb
+    local xvfb waited
+    # The prefix's server goes by itself once its programs are gone, ending its
+    # services (on the display until then); one whose programs were ended
+    # while they started keeps waiting for them: this command's to end.
+    if [ -d "$prefix" ] && ! others_in_prefix; then
+        WINEPREFIX=$prefix timeout -s KILL 5 wineserver -w >/dev/null 2>&1 || end_server
+    fi
     if [ -s "$work/display" ] && read -r _ xvfb <"$work/display"; then
-        # The player prefix's server goes by itself once its programs are gone;
-        # its services are on this display until then.
-        WINEPREFIX=$build/wineprefix-player timeout -s KILL 10 wineserver -w >/dev/null 2>&1 || true
         kill "$xvfb" 2>/dev/null
     fi
+    # Nothing of the command is left when it exits: what was told to end has
+    # gone, a server another run's programs held until now too.
+    for ((waited = 0; waited < 100; waited++)); do
+        own_marked | grep -q . || break
+        [ "$waited" != 30 ] || end_server
+        sleep 0.1
+    done
     rm -rf "$work"
 }
 own_cleanup stop_display

@@ -22,6 +22,7 @@
 #include "gfx/d3d9/d3d9standard.h"
 #include "compiledscripts.h"
 #include "samplescene.h"
+#include "sample/sample_files.h"
 
 #include "archive/CParcel.h"
 #include "engine/CKivBase.h"
@@ -192,6 +193,7 @@ struct Options {
     int resetEvery = 0;   // the device is reset before every this many frames
     std::string sample;
     std::string sampleAsGiven;
+    bool sampleIsBuilds = false;   // the build's own folder beside the program, not named by the caller
     int packed = 0;   // 1: reads go through "data.pcl" in the folder
     bool writeOnly = false;   // write the sample tree into the folder and stop
     bool checkOnly = false;   // only say whether the arguments are accepted
@@ -207,13 +209,16 @@ void Refuse(Options *o, const std::string &why)
     o->bad = true;
 }
 
-// A whole number from 1; 0 for anything else.
+// A whole number from 1, in digits alone (no sign or space, which strtol
+// would pass over); 0 for anything else.
 int Count(const char *text)
 {
+    if (*text < '0' || *text > '9')
+        return 0;
     char *end = nullptr;
     errno = 0;
     const long n = std::strtol(text, &end, 10);
-    return end == text || *end || errno == ERANGE || n < 1 || n > INT_MAX ? 0 : static_cast<int>(n);
+    return *end || errno == ERANGE || n < 1 || n > INT_MAX ? 0 : static_cast<int>(n);
 }
 
 // A count's value: a whole number from 1, or the refusal naming the argument.
@@ -232,8 +237,11 @@ Options Parse(int argc, char **argv)
         const std::string a = argv[i];
         const bool valued = a == "--frames" || a == "--reset-every" || a == "--pngs" || a == "--png" ||
                             a == "--sample" || a == "--write-sample";
-        if (valued && i + 1 >= argc) {
+        // An empty value (an unset shell variable, most often) is no value:
+        // taken as one, it would drop the default and write nowhere.
+        if (valued && (i + 1 >= argc || !*argv[i + 1])) {
             Refuse(&o, a + " needs a value");
+            i++;
         } else if (a == "--frames") {
             // A count the run reaches: anything else would draw until Escape,
             // on a display nobody may see.
@@ -262,9 +270,12 @@ Options Parse(int argc, char **argv)
     if (o.sample.empty()) {
         o.sample = ExeFolder() + (o.packed ? "packed" : "sample");
         o.sampleAsGiven = o.sample;
+        o.sampleIsBuilds = true;
     }
     if (o.packed && o.writeOnly)
         Refuse(&o, "--write-sample writes loose files, which --packed does not read");
+    if (o.writeOnly && (o.frames || o.resetEvery || !o.png.empty() || !o.pngs.empty()))
+        Refuse(&o, "--write-sample only writes the tree; --frames, --png, --pngs and --reset-every are for drawing");
     // The picture is the last of a counted run: an endless one never writes it.
     if (!o.writeOnly && (!o.png.empty() || !o.pngs.empty()) && o.frames == 0)
         Refuse(&o, std::string(o.png.empty() ? "--pngs" : "--png") + " needs --frames N");
@@ -275,6 +286,54 @@ bool IsFolder(const std::string &path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// What the viewer leaves in every sample folder it writes, first thing: a
+// folder holding it is one the viewer made and may write into again. Any
+// other folder with something in it is the user's, whose files the tree and
+// the engine's logs would overwrite. scripts/pack-sample.sh marks the packed
+// folders it makes with the same line.
+const char kSampleMark[] = ".kiv-sample";
+const char kSampleMarkText[] = "kiv sample folder: written by the viewer, which may write into it again\n";
+
+bool HoldsMark(const std::string &folder)
+{
+    FILE *f = std::fopen((folder + "\\" + kSampleMark).c_str(), "rb");
+    if (!f)
+        return false;
+    char text[sizeof kSampleMarkText + 1];
+    const size_t n = std::fread(text, 1, sizeof text, f);
+    std::fclose(f);
+    return n == sizeof kSampleMarkText - 1 && std::memcmp(text, kSampleMarkText, n) == 0;
+}
+
+bool IsEmptyFolder(const std::string &folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool empty;
+    do {
+        empty = std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0;
+    } while (empty && FindNextFileA(find, &found));
+    FindClose(find);
+    return empty;
+}
+
+// Whether the sample may go into the folder: the build's own, one that is not
+// there yet, an empty one, or one holding the mark. A file in its place is
+// left to fail as a folder the viewer cannot use.
+bool IsViewersFolder(const Options &options)
+{
+    const std::string &folder = options.sample;
+    return options.sampleIsBuilds || !IsFolder(folder) || HoldsMark(folder) || IsEmptyFolder(folder);
+}
+
+std::string NotTheViewers(const std::string &folder)
+{
+    return "the folder " + folder + " holds files that are not the viewer's; the sample goes only into a new or "
+           "empty folder, or one the viewer wrote it into before: name another";
 }
 
 // The engine root reads the folder as the game reads its own: loose files,
@@ -290,12 +349,18 @@ std::string PrepareSample(const Options &options)
         CParcel parcel;
         const BOOL opened = parcel.Open(1, "data.pcl", 2, 0x2800);
         parcel.Close();
-        return opened ? "" : "data.pcl in " + folder + " is not an archive the engine can read; "
-                             "scripts/pack-sample.sh makes it anew";
+        if (!opened)
+            return "data.pcl in " + folder + " is not an archive the engine can read; scripts/pack-sample.sh makes it anew";
+        // The engine writes its logs beside the archive.
+        return IsViewersFolder(options) ? "" : NotTheViewers(folder);
     }
+    if (!IsViewersFolder(options))
+        return NotTheViewers(folder);
     CreateDirectoryA(options.sample.c_str(), nullptr);
-    return SetCurrentDirectoryA(options.sample.c_str()) && KivSampleWriteTooltipSkin() ? ""
-                                                                                     : "cannot use the folder " + folder;
+    return SetCurrentDirectoryA(options.sample.c_str()) && KivSampleWrite(kSampleMark, std::string(kSampleMarkText)) &&
+                   KivSampleWriteTooltipSkin()
+               ? ""
+               : "cannot use the folder " + folder;
 }
 
 // What a headless run did: the frames drawn, whether the last was written,
@@ -364,6 +429,11 @@ int Run(const Options &options, CKivBase *base, Outcome *outcome)
     return status;
 }
 
+const char *Plural(int count)
+{
+    return count == 1 ? "" : "s";
+}
+
 int RunViewer(int argc, char **argv)
 {
     const std::wstring outside = OutsideCodePage();
@@ -396,6 +466,12 @@ int RunViewer(int argc, char **argv)
         Say(stderr, "viewer: %s\n", unusable.c_str());
         return 1;
     }
+    // The engine's logs go into the sample folder; --write-sample removes
+    // those this run made, the tree's being the sample's files alone.
+    const char *const logs[] = {"Texture.txt", "Object.txt", "Lua.log"};
+    bool logged[3] = {};
+    for (int i = 0; i < 3; i++)
+        logged[i] = GetFileAttributesA(logs[i]) != INVALID_FILE_ATTRIBUTES;
     HWND window = CreateViewerWindow();
     CKivBase *base = new CKivBase;
     int status = 1;
@@ -419,11 +495,9 @@ int RunViewer(int argc, char **argv)
     }
     base->Shutdown();
     delete base;
-    if (options.writeOnly) {
-        // The engine's own logs are no part of the tree.
-        for (const char *log : {"Texture.txt", "Object.txt", "Lua.log"}) {
-            DeleteFileA(log);
-        }
+    for (int i = 0; i < 3 && options.writeOnly; i++) {
+        if (!logged[i])
+            DeleteFileA(logs[i]);
     }
     if (IsWindow(window)) {
         DestroyWindow(window);
@@ -445,12 +519,13 @@ int RunViewer(int argc, char **argv)
                          options.png.empty() ? "" : "; no picture written");
             status = options.png.empty() ? 0 : 1;
         } else if (options.png.empty()) {
-            Say(stdout, "viewer: drew %d frames (--png FILE writes the last)\n", outcome.frames);
+            Say(stdout, "viewer: drew %d frame%s (--png FILE writes the last)\n", outcome.frames, Plural(outcome.frames));
         } else if (outcome.written) {
-            Say(stdout, "viewer: drew %d frames; the last is in %s\n", outcome.frames, options.pngAsGiven.c_str());
+            Say(stdout, "viewer: drew %d frame%s; the last is in %s\n", outcome.frames, Plural(outcome.frames),
+                options.pngAsGiven.c_str());
         } else {
-            Say(stderr, "viewer: drew %d frames but could not write the last to %s\n", outcome.frames,
-                         options.pngAsGiven.c_str());
+            Say(stderr, "viewer: drew %d frame%s but could not write the last to %s\n", outcome.frames,
+                Plural(outcome.frames), options.pngAsGiven.c_str());
             status = 1;
         }
     }

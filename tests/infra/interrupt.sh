@@ -11,7 +11,8 @@
 # them), no more writing, nothing in its $TMPDIR, and the folder of an entry
 # whose own clean-up takes a while removed by that clean-up; a second signal
 # while the first one's clean-up runs (a second Ctrl-C to the whole process
-# group) changes none of that. Over a tree with a
+# group), even while a helper of that clean-up runs, changes none of that.
+# Over a tree with a
 # failing entry it exits with CTest's status, 8, and the entry ran in the
 # caller's locale (only the Wine programs get the Korean one). Killed, the
 # command leaves CTest its display, and both go once CTest has ended.
@@ -26,6 +27,9 @@ of_the_run() {
 }
 cleanup() {
     local pids
+    # Only this script's own shell: a copy of it forked for a command and
+    # signalled before it became that command leaves the test's folder alone.
+    [ "$BASHPID" = $$ ] || return 0
     for _ in $(seq 50); do
         pids=$(of_the_run '.*')
         [ -n "$pids" ] || break
@@ -74,28 +78,42 @@ status=$?
 [ "$(cat "$work/failing/locale" 2>/dev/null)" = "${LC_ALL-unset}" ] ||
     { failed=1; echo "the entry ran with LC_ALL=$(cat "$work/failing/locale" 2>/dev/null), not the caller's ${LC_ALL-unset}"; }
 
+# The clean-up's last step, removing the command's work folder (the one with
+# the display in it), made slow and announced: a second signal then comes while
+# a helper of the clean-up runs, which must not end it half-way.
+mkdir -p "$work/slow"
+printf '#!/bin/sh\nfor a; do [ ! -e "$a/display" ] || { : >"%s"; sleep 1; }; done\nexec %s "$@"\n' \
+    "$work/removing" "$(command -v rm)" >"$work/slow/rm"
+chmod +x "$work/slow/rm"
+
 # interrupt ROUND SIGNAL [DELAY|-] [AGAIN]: the signal once both entries write,
 # or DELAY seconds after the start. With AGAIN the command runs in a process
 # group of its own, as a terminal starts it, and the signal goes to the whole
 # group twice, AGAIN seconds apart, as a second Ctrl-C does, while the first
-# one's clean-up runs.
+# one's clean-up runs; AGAIN "removing": once the clean-up removes its folder.
 interrupt() {
     local round=$1 signal=$2 delay=${3:-} again=${4:-} command ended status want left target
     [ "$delay" != - ] || delay=""
-    rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy
+    rm -rf "$work"/tree/*.alive "$work"/tree/*.pid "$work"/tree/*.display "$work"/tree/*.copy "$work/removing"
     mkdir -p "$work/tmp-$round"
+    local path=$PATH
+    [ "$again" != removing ] || path=$work/slow:$PATH
     # With AGAIN job control gives it a group of its own, with SIGINT as a
     # terminal leaves it.
     [ -z "$again" ] || set -m
-    KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round bash "$run_ctest" "$work/tree" -j3 \
+    KIV_RUN_MARK=$mark-$round TMPDIR=$work/tmp-$round PATH=$path bash "$run_ctest" "$work/tree" -j3 \
         >"$work/printed-$round" 2>&1 </dev/null &
     command=$!
     set +m
     target=$command
     [ -z "$again" ] || target=-$command
     if [ -n "$delay" ]; then
-        # From the moment the command runs: before, the signal would find this script's copy.
-        until grep -qs run-ctest "/proc/$command/cmdline"; do sleep 0.01; done
+        # From the moment the command runs: before, the signal would find this
+        # script's copy, whose own arguments name the command too.
+        until [ "$(tr '\0' '\n' <"/proc/$command/cmdline" 2>/dev/null | sed -n 2p)" = "$run_ctest" ] ||
+            ! kill -0 "$command" 2>/dev/null; do
+            sleep 0.01
+        done
         sleep "$delay"
     else
         for _ in $(seq 300); do
@@ -105,7 +123,13 @@ interrupt() {
         done
     fi
     kill -"$signal" -- "$target"
-    if [ -n "$again" ]; then
+    if [ "$again" = removing ]; then
+        for _ in $(seq 300); do
+            [ ! -e "$work/removing" ] || break
+            sleep 0.1
+        done
+        kill -"$signal" -- "$target" 2>/dev/null
+    elif [ -n "$again" ]; then
         sleep "$again"
         kill -"$signal" -- "$target" 2>/dev/null
     fi
@@ -143,11 +167,16 @@ interrupt() {
     [ ! -e "$work/tree/tidy.copy" ] ||
         { echo "$round: an entry's own clean-up was cut short (tidy.copy is still there)"; return 1; }
 }
-for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4" "INT - 0.2" "INT - 1" "HUP - 0.5"; do
+for round in "TERM" "HUP" "TERM 0" "TERM 0.05" "TERM 0.1" "HUP 0.2" "TERM 0.4" "INT - 0.2" "INT - 1" "HUP - 0.5" \
+    "INT - removing"; do
     read -r signal delay again <<<"$round"
     name=SIG$signal
     [ "${delay:--}" = - ] || name+=" after $delay s"
-    [ -z "$again" ] || name+=" and again $again s later"
+    case $again in
+        "") ;;
+        removing) name+=" and again while the clean-up removes its folder" ;;
+        *) name+=" and again $again s later" ;;
+    esac
     if ! interrupt "${name// /-}" "$signal" $delay $again; then
         failed=1
         sed 's/^/    | /' "$work/printed-${name// /-}"

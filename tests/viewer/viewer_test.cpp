@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -291,13 +292,49 @@ TEST(Viewer, SaysWhereItsFramesWentOrWhichItCouldNotWrite)
     ASSERT_EQ(0, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 1 --pngs \"" + written + "\"" + sample, &printed))
         << printed;
     EXPECT_NE(std::string::npos, printed.find("viewer: wrote frames 1 to 1 into " + KivPrinted(written))) << printed;
-    EXPECT_EQ("viewer: drew 1 frames (--png FILE writes the last)", LastLine(printed));
+    EXPECT_EQ("viewer: drew 1 frame (--png FILE writes the last)", LastLine(printed));
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\"" + sample, &printed));
     EXPECT_EQ("viewer: could not write frame 2 into " + KivPrinted(blocked) + "; no later frame was written", LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
     EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--frames 4 --pngs \"" + blocked + "\\none\"" + sample, &printed));
     EXPECT_EQ("viewer: there is no folder " + KivPrinted(blocked) + "\\none for --pngs; make it first", LastLine(printed));
     EXPECT_EQ(1, Lines(printed, "viewer: ")) << printed;
+}
+
+// A folder holding the user's files is never the sample's: the tree, the
+// engine's logs (beside the archive too) and --write-sample's removal of them
+// would overwrite or delete what is there. Refused, naming it, nothing changed.
+TEST(Viewer, LeavesAFolderOfTheUsersAsItWas)
+{
+    ScratchFolder scratch;
+    scratch.Folder("Data");
+    scratch.Folder("Data\\Scripts");
+    const char *const files[] = {"Texture.txt", "Object.txt", "Lua.log", "cloth.png", "Data\\Scripts\\Sample.lua"};
+    for (const char *file : files)
+        scratch.File(file, std::string("mine: ") + file);
+    // A file of the mark's name and length, but not its line, is the user's too.
+    const std::string notTheMark(std::strlen("kiv sample folder: written by the viewer, which may write into it again\n"), '.');
+    scratch.File(".kiv-sample", notTheMark);
+    const std::string folder = "\"" + scratch.Path() + "\"";
+    for (const std::string &arguments : {"--write-sample " + folder, "--frames 1 --sample " + folder}) {
+        std::string printed;
+        EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, arguments, &printed, 60000)) << arguments;
+        EXPECT_EQ(0u, printed.find("viewer: the folder " + KivPrinted(scratch.Path()) + " holds files that are not the "
+                                   "viewer's")) << arguments << ": " << printed;
+    }
+    // A sound archive there is only read, but the engine writes its logs beside it.
+    ASSERT_TRUE(CopyFileA((KivWinePath(KIV_VIEWER_PACKED) + "\\data.pcl").c_str(), scratch.Full("data.pcl").c_str(), FALSE));
+    std::string printed;
+    EXPECT_EQ(1, KivRunProgramPrinting(KIV_VIEWER_EXE, "--packed --frames 1 --sample " + folder, &printed, 60000));
+    EXPECT_NE(std::string::npos, printed.find("holds files that are not the viewer's")) << printed;
+    for (const char *file : files)
+        EXPECT_EQ(std::string("mine: ") + file, scratch.Read(file)) << file;
+    EXPECT_EQ(notTheMark, scratch.Read(".kiv-sample"));
+    EXPECT_FALSE(scratch.Exists("Data\\Interface"));
+    // An empty folder of the user's is the sample's to write into.
+    scratch.Folder("empty");
+    EXPECT_EQ(0, RunViewer("--write-sample \"" + scratch.Full("empty") + "\""));
+    EXPECT_TRUE(scratch.Exists("empty\\.kiv-sample"));
 }
 
 // A refusal names what was refused before the usage text.
@@ -312,6 +349,15 @@ TEST(Viewer, NamesWhatItRefused)
         {"--png never.png", "viewer: --png needs --frames N"},
         {"--frames 1 --packed --write-sample x", "viewer: --write-sample writes loose files"},
         {"--frames", "viewer: --frames needs a value"},
+        // An empty value (an unset variable) is no value: never the default, nor nowhere.
+        {"--frames 1 --png \"\"", "viewer: --png needs a value"},
+        {"--frames 1 --pngs \"\"", "viewer: --pngs needs a value"},
+        {"--frames 1 --sample \"\"", "viewer: --sample needs a value"},
+        {"--write-sample \"\"", "viewer: --write-sample needs a value"},
+        {"--frames \" 5\"", "viewer: --frames needs a whole number from 1, not ' 5'"},
+        {"--frames +5", "viewer: --frames needs a whole number from 1, not '+5'"},
+        {"--write-sample x --frames 2", "viewer: --write-sample only writes the tree"},
+        {"--write-sample x --reset-every 2", "viewer: --write-sample only writes the tree"},
     };
     for (const auto &c : cases) {
         std::string printed;
