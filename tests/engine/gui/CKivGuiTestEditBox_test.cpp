@@ -152,6 +152,12 @@ TEST_F(EditBox, ClippingRemovesOnlyWhatWasTyped)
     box->SetClipToWidth(0);
     Type(box, L"zzzzzz");
     EXPECT_EQ(box->GetFirstVisible(), 6);
+    // A text that fills the byte limit exactly (its ending zero counted)
+    // still scrolls to its end.
+    box->SetMaxBytes(11);
+    Key(VK_HOME);
+    Key(VK_END);
+    EXPECT_EQ(box->GetFirstVisible(), 6);
 }
 
 TEST_F(EditBox, ClipboardCopyCutAndPaste)
