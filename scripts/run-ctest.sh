@@ -13,7 +13,6 @@
 # display that is gone.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-source "$root/scripts/own.sh"
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [CTEST_ARGUMENT...]" >&2; exit 2; }
 [ -d "$1" ] || { echo "run-ctest: there is no build folder $1 (scripts/build.sh makes build/)" >&2; exit 1; }
 build=$(realpath "$1")
@@ -21,6 +20,11 @@ shift
 # The work folder's name comes first and the folder after the clean-up that
 # removes it is in place: a signal at any moment finds it named.
 work=$(mktemp -d -u)
+# The signal traps come after the last command substitution this script
+# reads: a trap the shell runs while it still parses one breaks that parse,
+# and the signal is then lost. A signal before them ends the script with
+# nothing started.
+source "$root/scripts/own.sh"
 ctest_pid=""
 finish() {
     local xvfb
